@@ -1,0 +1,302 @@
+#include "runtime/CoreLog_.h"
+
+#include "runtime/CoreXutl.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+CoreAnsx CoreLog_::sVpath("");
+CoreAnsx CoreLog_::sVfilename("Vorlan3olvio.log");
+std::atomic<short> CoreLog_::iVdebuglevel{0};
+std::atomic<bool> CoreLog_::bVdebugtimestamp{false};
+std::atomic<double> CoreLog_::tVdebugtimestamp[10] = {};
+std::atomic<short> CoreLog_::iVtracelevel{0};
+
+CoreAnsx const CoreLog_::sCerrorprm("***ERROR***>");
+CoreAnsx const CoreLog_::sCerrorfle("Error in file");
+CoreAnsx const CoreLog_::sCerrortag("Error in tag");
+CoreAnsx const CoreLog_::sCsimplelogpath("C:\\test.log");
+CoreAnsx const CoreLog_::sCerrorsm2("SSE2 not supported");
+CoreAnsx const CoreLog_::sCwarngcvd("CONVOLUTION:");
+CoreAnsx const CoreLog_::sCvendor_n("Olvio");
+CoreAnsx const CoreLog_::sCversion_("1.3.508");
+CoreAnsx const CoreLog_::sCsubvrsn_("(Lumo3 1.0)");
+CoreAnsx const CoreLog_::sCproductn("Vorlan3 olvio");
+CoreAnsx const CoreLog_::sCmagicnum("o010");
+CoreAnsx const CoreLog_::sCwarngbin("BREVANTA LOADER ver ");
+CoreAnsx const CoreLog_::sCwarngbdl("DEBUG level: ");
+CoreAnsx const CoreLog_::sCwarngbmo("MASTER Ok ");
+CoreAnsx const CoreLog_::sCwarngbmk("MASTER Ko: master descriptor not found ");
+CoreAnsx const CoreLog_::sCwarngbro("ROM MEMORY Ok ");
+CoreAnsx const CoreLog_::sCwarngbrk("ROM MEMORY Ko: rom descriptor not found ");
+CoreAnsx const CoreLog_::sCwarngbpo("PROGRAM MANAGER Ok ");
+CoreAnsx const CoreLog_::sCwarngbso("SSE2 supported ");
+CoreAnsx const CoreLog_::sCwarngbsk("SSE2 not supported ");
+CoreAnsx const CoreLog_::sCwarngbco("CONVOLVER ENGINE Ok ");
+CoreAnsx const CoreLog_::sCwarngbgo("GRAPHICS Ok ");
+CoreAnsx const CoreLog_::sCwarngbio("PROGRAM #0 Ok ");
+CoreAnsx const CoreLog_::sCwarngsto("SETTINGS Ok ");
+CoreAnsx const CoreLog_::sCwarngbeo("STARTING...");
+CoreAnsx const CoreLog_::sCstatsloa("Loading");
+CoreAnsx const CoreLog_::sCstatspar("Parsing");
+CoreAnsx const CoreLog_::sCstatsexe("Executing");
+
+namespace {
+
+constexpr double secondsPerDay = 86400.0;
+constexpr int timerCount = 10;
+
+std::atomic<double (*)()> clockSource{nullptr}; // test seam; null: wall clock
+
+double daysNow()
+{
+    double (*source)() = clockSource.load(std::memory_order_relaxed);
+    return source ? source() : CoreXutl::ttime();
+}
+
+// The folder and name texts are set by the engine while other instances'
+// threads may be logging; they are copied under this leaf lock so a line
+// never reads a block that is being reallocated. Nothing else is held.
+std::mutex& nameLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+void writeAll(int fd, char const* data, std::size_t size)
+{
+    while (size > 0) {
+        ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+} // namespace
+
+void CoreLog_::setpt(CoreAnsx const& folder)
+{
+    try {
+        CoreAnsx copy(folder);
+        std::lock_guard<std::mutex> guard(nameLock());
+        sVpath = std::move(copy);
+    } catch (...) {
+    }
+}
+
+CoreAnsx CoreLog_::getpt()
+{
+    std::lock_guard<std::mutex> guard(nameLock());
+    return sVpath;
+}
+
+void CoreLog_::setfn(CoreAnsx const& name)
+{
+    try {
+        CoreAnsx copy(name);
+        std::lock_guard<std::mutex> guard(nameLock());
+        sVfilename = std::move(copy);
+    } catch (...) {
+    }
+}
+
+CoreAnsx CoreLog_::getfn()
+{
+    std::lock_guard<std::mutex> guard(nameLock());
+    return sVfilename;
+}
+
+void CoreLog_::setdb(short level, bool timestamps)
+{
+    iVdebuglevel.store(level);
+    bVdebugtimestamp.store(timestamps);
+    double const now = daysNow();
+    for (auto& timer : tVdebugtimestamp)
+        timer.store(now);
+}
+
+short CoreLog_::getdb()
+{
+    return iVdebuglevel.load();
+}
+
+bool CoreLog_::aredb()
+{
+    return iVdebuglevel.load() > 0;
+}
+
+void CoreLog_::logas(CoreAnsx const& text)
+{
+    try {
+        CoreAnsx file;
+        {
+            std::lock_guard<std::mutex> guard(nameLock());
+            if (sVpath.Length() <= 0 || sVfilename.Length() <= 0)
+                return;
+            file = sVpath + sVfilename;
+        }
+        // The whole line goes out in one append, so concurrent writers
+        // (threads or other instances) never split each other's lines.
+        char prefix[64];
+        char* end = std::to_chars(prefix, prefix + 24, CoreXutl::getpi()).ptr;
+        *end++ = '-';
+        end = std::to_chars(end, prefix + 48, CoreXutl::getti()).ptr;
+        *end++ = ' ';
+        *end = 0;
+        CoreAnsx line(prefix);
+        line += text;
+        line += CoreAnsx('\n');
+
+        int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return;
+        writeAll(fd, line.c_str(), static_cast<std::size_t>(line.Length()));
+        ::close(fd);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::debug(CoreAnsx const& text, int timer, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        CoreAnsx line;
+        if (bVdebugtimestamp.load() && timer >= 0 && timer < timerCount) {
+            double const now = daysNow();
+            double elapsed = (now - tVdebugtimestamp[timer].load()) * secondsPerDay;
+            if (elapsed < 0)
+                elapsed = 0;
+            line.sprintf("%.1f >", elapsed);
+            while (line.Length() < 8)
+                line.start(CoreAnsx("0") + line, 0, -1);
+            tVdebugtimestamp[timer].store(now);
+        } else {
+            line = ">";
+        }
+        for (int dash = 0; dash < timer; ++dash)
+            line += CoreAnsx('-');
+        line += text;
+        line += CoreAnsx('<');
+        logas(line);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::debgs(CoreAnsx const& name, CoreAnsx const& value, int timer, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        debug(name + CoreAnsx(" = ") + value, timer, level);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::debgb(CoreAnsx const& name, bool value, int timer, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        debgs(name, CoreAnsx(value ? "True" : "False"), timer, level);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::debgd(CoreAnsx const& name, double value, int timer, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        debgs(name, CoreAnsx(value), timer, level);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::debgi(CoreAnsx const& name, int value, int timer, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        debgs(name, CoreAnsx(value), timer, level);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::loger(CoreAnsx const& text, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        logas(sCerrorprm + CoreAnsx(" ") + text);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::logfl(CoreAnsx const& text, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        logas(sCerrorprm + sCerrorfle + CoreAnsx(" ") + text);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::logtg(CoreAnsx const& text, short level)
+{
+    if (level > iVdebuglevel.load())
+        return;
+    try {
+        logas(sCerrorprm + sCerrortag + CoreAnsx(" ") + text);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::login(CoreAnsx const& text, int number)
+{
+    try {
+        logas(text + CoreAnsx(" ") + CoreAnsx(number));
+    } catch (...) {
+    }
+}
+
+void CoreLog_::trace(CoreAnsx const& text, bool leaving)
+{
+    if (iVtracelevel.load() <= 0)
+        return;
+    try {
+        logas(CoreAnsx(leaving ? "<<<" : ">>>") + text);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::dtime(CoreAnsx const& text)
+{
+    try {
+        double const now = daysNow();
+        double elapsed = (now - tVdebugtimestamp[timerCount - 1].load()) * secondsPerDay;
+        CoreAnsx line;
+        line.sprintf("%.3f >", elapsed);
+        line += text;
+        tVdebugtimestamp[timerCount - 1].store(now);
+        logas(line);
+    } catch (...) {
+    }
+}
+
+void CoreLog_::smlog(CoreAnsx const&) {}
+
+void CoreLog_::useClock(double (*source)())
+{
+    clockSource.store(source, std::memory_order_relaxed);
+}

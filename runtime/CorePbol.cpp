@@ -1,0 +1,19 @@
+#include "runtime/CorePbol.h"
+
+#include "runtime/CoreSmgd.h"
+
+CorePbol::CorePbol(bool value) : value(value)
+{
+}
+
+bool CorePbol::getvl()
+{
+    CoreSmgd hold(lock);
+    return value;
+}
+
+void CorePbol::setvl(bool value)
+{
+    CoreSmgd hold(lock);
+    this->value = value;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// A flag read and written under its own lock, for switches one thread sets and
+// another polls (engine worker, loader, display).
+// Owner: the object that shares the flag; copy and move are deleted.
+// Threads: any thread; the lock is held only for the read or the write.
+
+#include "runtime/CoreSmph.h"
+
+class CorePbol
+{
+public:
+    explicit CorePbol(bool value);
+    CorePbol(CorePbol const&) = delete;
+    CorePbol& operator=(CorePbol const&) = delete;
+    CorePbol(CorePbol&&) = delete;
+    CorePbol& operator=(CorePbol&&) = delete;
+
+    bool getvl();
+    void setvl(bool value);
+
+private:
+    bool value;    // the flag
+    CoreSmph lock; // guards value
+};

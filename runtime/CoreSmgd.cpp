@@ -1,0 +1,18 @@
+#include "runtime/CoreSmgd.h"
+
+#include "runtime/CoreSmph.h"
+
+CoreSmgd::CoreSmgd(CoreSmph& lock) : held(lock)
+{
+    held.locks();
+}
+
+CoreSmgd::CoreSmgd(CoreSmph& lock, int limit) : held(lock)
+{
+    held.locks(limit);
+}
+
+CoreSmgd::~CoreSmgd()
+{
+    held.relse();
+}

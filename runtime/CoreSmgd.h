@@ -1,0 +1,31 @@
+#pragma once
+// CoreSmgd: holds a CoreSmph for one scope, so every exit path (return or
+// exception) releases it. Stack-only: it cannot be copied, moved or made with
+// new.
+// Owner: the scope that declares it.
+// Threads: whichever thread takes the lock; as cheap as CoreSmph itself.
+
+#include <cstddef>
+
+class CoreSmph;
+
+class CoreSmgd {
+public:
+    // Takes the lock without limit (CoreSmph::locks()).
+    explicit CoreSmgd(CoreSmph& lock);
+    // Takes the lock with a limit in ms (CoreSmph::locks(int)): held by force
+    // when the limit passes.
+    CoreSmgd(CoreSmph& lock, int limit);
+    // Releases the lock (CoreSmph::relse()).
+    ~CoreSmgd();
+
+    CoreSmgd(CoreSmgd const&) = delete;
+    CoreSmgd& operator=(CoreSmgd const&) = delete;
+    CoreSmgd(CoreSmgd&&) = delete;
+    CoreSmgd& operator=(CoreSmgd&&) = delete;
+    static void* operator new(std::size_t) = delete;
+    static void* operator new[](std::size_t) = delete;
+
+private:
+    CoreSmph& held; // the lock taken in the constructor
+};

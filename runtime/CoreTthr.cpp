@@ -1,0 +1,218 @@
+#include "runtime/CoreTthr.h"
+
+#include <cerrno>
+
+#include <exception>
+
+#include "runtime/CoreAnsx.h"
+#include "runtime/CoreLog_.h"
+
+namespace {
+
+// One thread-specific slot for the whole process: its destructor (ptend)
+// marks an object finished when its thread ends by cancellation. A slot per
+// thread start would exhaust the system's slots after about a thousand starts.
+pthread_once_t keyOnce = PTHREAD_ONCE_INIT;
+pthread_key_t finishKey;
+bool keyMade = false;
+
+void makeKey()
+{
+    keyMade = pthread_key_create(&finishKey, &CoreTthr::ptend) == 0;
+}
+
+std::atomic<int> failingCreates{0};
+
+// Logs an error line; never throws, so it is safe in the destructor and on
+// the way out of the thread entry.
+void logQuietly(char const* text, char const* detail = nullptr)
+{
+    try {
+        CoreAnsx line(text);
+        if (detail != nullptr)
+            line += CoreAnsx(detail);
+        CoreLog_::loger(line, 0);
+    } catch (...) {
+    }
+}
+
+void logQuietly(char const* text, int number)
+{
+    try {
+        CoreLog_::loger(CoreAnsx(text) + CoreAnsx(number), 0);
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+CoreTthr::CoreTthr(bool suspended)
+    : terminated(0),
+      priority(0),
+      notstarted(true),
+      runrequested(!suspended),
+      tableready(false),
+      table{0, 0, 0, 0, 0},
+      parameters{},
+      policy(0),
+      self(this),
+      thread{},
+      finished(false)
+{
+    pthread_mutex_init(&mutex, nullptr);
+    pthread_cond_init(&condition, nullptr);
+}
+
+CoreTthr::~CoreTthr()
+{
+    pthread_mutex_lock(&mutex);
+    if (!notstarted && !finished) {
+        // The owner skipped Terminate/WaitFor. Holding the mutex, the thread
+        // cannot have finished, so its identifier is still its own; wait for
+        // ptend so nothing touches this object once it is gone.
+        logQuietly("thread still running at destruction, cancelled");
+        pthread_cancel(thread);
+        while (!finished)
+            pthread_cond_wait(&condition, &mutex);
+    }
+    pthread_mutex_unlock(&mutex);
+    pthread_cond_destroy(&condition);
+    pthread_mutex_destroy(&mutex);
+}
+
+void CoreTthr::Resume()
+{
+    launch();
+}
+
+void CoreTthr::launch()
+{
+    pthread_mutex_lock(&mutex);
+    if (!notstarted) {
+        pthread_mutex_unlock(&mutex);
+        return;
+    }
+    notstarted = false;
+    int failure = 0;
+    int pending = failingCreates.load();
+    while (pending > 0 && !failingCreates.compare_exchange_weak(pending, pending - 1)) {
+    }
+    if (pending > 0)
+        failure = EAGAIN;
+    else
+        failure = pthread_create(&thread, nullptr, &CoreTthr::ptsta, self);
+    if (failure == 0) {
+        pthread_detach(thread);
+    } else {
+        // No thread will ever mark the object, so WaitFor must not wait.
+        finished = true;
+        pthread_cond_broadcast(&condition);
+    }
+    pthread_mutex_unlock(&mutex);
+    if (failure != 0)
+        logQuietly("thread creation failed, error ", failure);
+}
+
+void* CoreTthr::ptsta(void* argument)
+{
+    CoreTthr* object = static_cast<CoreTthr*>(argument);
+    pthread_once(&keyOnce, &makeKey);
+    if (!keyMade || pthread_setspecific(finishKey, argument) != 0) {
+        object->markFinished();
+        return nullptr;
+    }
+    try {
+        object->start();
+        object->Execute();
+    } catch (CoreAnsx const& error) {
+        logQuietly("thread ended by error: ", error.c_str());
+    } catch (std::exception const& error) {
+        logQuietly("thread ended by error: ", error.what());
+    }
+    // No catch-all: cancellation unwinds this frame with an exception that
+    // must reach the end of the thread (ptend then marks the object).
+    // Clear the slot first: once finished is set the owner may delete the
+    // object, and ptend must not run on it at thread exit.
+    pthread_setspecific(finishKey, nullptr);
+    object->markFinished();
+    return nullptr;
+}
+
+void CoreTthr::ptend(void* argument)
+{
+    if (argument != nullptr)
+        static_cast<CoreTthr*>(argument)->markFinished();
+}
+
+void CoreTthr::markFinished()
+{
+    pthread_mutex_lock(&mutex);
+    finished = true;
+    pthread_cond_broadcast(&condition);
+    pthread_mutex_unlock(&mutex);
+}
+
+void CoreTthr::start()
+{
+    int ownPolicy = 0;
+    sched_param ownParameters{};
+    if (pthread_getschedparam(pthread_self(), &ownPolicy, &ownParameters) != 0)
+        return;
+    policy = ownPolicy;
+    parameters = ownParameters;
+    int minimum = sched_get_priority_min(ownPolicy);
+    int maximum = sched_get_priority_max(ownPolicy);
+    for (int level = 0; level < 5; ++level)
+        table[level] = prlvl(minimum, maximum, level);
+    tableready.store(true);
+}
+
+void CoreTthr::Terminate()
+{
+    terminated.store(1);
+}
+
+void CoreTthr::Execute() {}
+
+void CoreTthr::exepr()
+{
+    if (!tableready.load())
+        return;
+    int level = priority.load();
+    if (level < 0 || level > 4) {
+        logQuietly("thread priority level out of range: ", level);
+        return;
+    }
+    sched_param wanted = parameters;
+    wanted.sched_priority = table[level];
+    pthread_mutex_lock(&mutex);
+    // A finished detached thread's identifier may already name another thread.
+    if (!notstarted && !finished)
+        pthread_setschedparam(thread, policy, &wanted);
+    pthread_mutex_unlock(&mutex);
+}
+
+void CoreTthr::WaitFor()
+{
+    if (runrequested)
+        launch(); // built to run: the object is complete by now
+    pthread_mutex_lock(&mutex);
+    while (!notstarted && !finished)
+        pthread_cond_wait(&condition, &mutex);
+    pthread_mutex_unlock(&mutex);
+}
+
+int CoreTthr::prlvl(int minimum, int maximum, int level)
+{
+    if (level <= 0)
+        return minimum;
+    if (level >= 4)
+        return maximum;
+    double span = static_cast<double>(maximum) - static_cast<double>(minimum);
+    return static_cast<int>(static_cast<double>(minimum) + 0.25 * level * span);
+}
+
+void CoreTthr::failNextCreate(int n)
+{
+    failingCreates.store(n > 0 ? n : 0);
+}

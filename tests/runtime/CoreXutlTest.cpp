@@ -1,0 +1,131 @@
+// ctest-labels: threads
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/CoreXutl.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CoreXutlFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "xutl-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder = pattern;
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    CoreAnsx at(char const* name) const { return CoreAnsx((folder / name).c_str()); }
+    static std::string read(CoreAnsx const& path)
+    {
+        std::ostringstream content;
+        content << std::ifstream(path.c_str(), std::ios::binary).rdbuf();
+        return content.str();
+    }
+    static void write(CoreAnsx const& path, std::string const& content)
+    {
+        std::ofstream(path.c_str(), std::ios::binary) << content;
+    }
+    static unsigned mode(CoreAnsx const& path)
+    {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0;
+    }
+    int entries() const { return static_cast<int>(std::distance(fs::directory_iterator(folder), {})); }
+    fs::path folder;
+};
+
+} // namespace
+
+TEST(CoreXutl, ClocksSleepsAndIdentifiers)
+{
+    double before = CoreXutl::tgtme();
+    CoreXutl::sleep(-5); // would be an endless wait as an unsigned microsecond count
+    CoreXutl::sleep(20);
+    double waited = CoreXutl::tgtme() - before;
+    EXPECT_GE(waited, 19.0);
+    EXPECT_LT(waited, 10000.0);
+    double steady = std::chrono::duration<double, std::milli>(
+                        std::chrono::steady_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(CoreXutl::tgtme(), steady, 1000.0); // a monotonic clock, in ms
+    double wall = std::chrono::duration<double>(
+                      std::chrono::system_clock::now().time_since_epoch()).count();
+    EXPECT_NEAR(CoreXutl::ttime(), wall / 86400.0, 10.0 / 86400.0); // wall-clock days
+
+    EXPECT_EQ(CoreXutl::getpi(), static_cast<int>(getpid()));
+    unsigned long other = 0;
+    std::thread([&other] { other = CoreXutl::getti(); }).join();
+    EXPECT_NE(other, CoreXutl::getti());
+}
+
+TEST_F(CoreXutlFiles, DirectoriesAndDeletion)
+{
+    EXPECT_FALSE(CoreXutl::ispvl(at("sub")));
+    EXPECT_TRUE(CoreXutl::crdir(at("sub")));
+    EXPECT_TRUE(CoreXutl::ispvl(at("sub")));
+    EXPECT_FALSE(CoreXutl::crdir(at("sub"))); // exists already
+    EXPECT_FALSE(CoreXutl::crdir(at("no/such/nest")));
+    write(at("plain"), "x");
+    EXPECT_FALSE(CoreXutl::ispvl(at("plain")));
+    EXPECT_TRUE(CoreXutl::delfl(at("plain")));
+    EXPECT_FALSE(fs::exists(folder / "plain"));
+    EXPECT_FALSE(CoreXutl::delfl(at("plain")));
+}
+
+TEST_F(CoreXutlFiles, CopyReplacesTheDestinationButNeverItsOwnSource)
+{
+    std::string data("one\0two\nthree", 13);
+    write(at("a"), data);
+    chmod(at("a").c_str(), 0640);
+    write(at("b"), "an older and much longer content than the source");
+    EXPECT_TRUE(CoreXutl::cpyfl(at("a"), at("b"), false));
+    EXPECT_EQ(read(at("b")), data);
+    EXPECT_EQ(mode(at("b")), 0640u);
+
+    EXPECT_FALSE(CoreXutl::cpyfl(at("a"), at("a"), true));
+    EXPECT_EQ(read(at("a")), data);
+    EXPECT_FALSE(CoreXutl::cpyfl(at("missing"), at("c"), false));
+    EXPECT_FALSE(fs::exists(folder / "c"));
+}
+
+TEST_F(CoreXutlFiles, LockedWriteReplacesContentWithTextAndLineFeed)
+{
+    EXPECT_TRUE(CoreXutl::lgexc(at("s.xml"), CoreAnsx("<A>long first text</A>"), false));
+    EXPECT_EQ(read(at("s.xml")), "<A>long first text</A>\n");
+    EXPECT_TRUE(CoreXutl::lgexc(at("s.xml"), CoreAnsx("<B/>"), true));
+    EXPECT_EQ(read(at("s.xml")), "<B/>\n"); // no tail of the longer text
+    EXPECT_EQ(entries(), 1);                 // no temporary left beside it
+}
+
+TEST_F(CoreXutlFiles, LockedWriteKeepsModeAndWritesThroughALink)
+{
+    write(at("real.xml"), "old");
+    chmod(at("real.xml").c_str(), 0604);
+    fs::create_symlink(folder / "real.xml", folder / "link.xml");
+    EXPECT_TRUE(CoreXutl::lgexc(at("link.xml"), CoreAnsx("new"), false));
+    EXPECT_TRUE(fs::is_symlink(folder / "link.xml"));
+    EXPECT_EQ(read(at("real.xml")), "new\n");
+    EXPECT_EQ(mode(at("real.xml")), 0604u);
+}
+
+TEST_F(CoreXutlFiles, LockedWriteThatCannotOpenWritesNothing)
+{
+    EXPECT_FALSE(CoreXutl::lgexc(at("no/folder/file.xml"), CoreAnsx("x"), false));
+    fs::create_directory(folder / "sub");
+    EXPECT_FALSE(CoreXutl::lgexc(at("sub"), CoreAnsx("x"), false));
+    EXPECT_TRUE(fs::is_directory(folder / "sub"));
+    EXPECT_FALSE(CoreXutl::lgexc(CoreAnsx(""), CoreAnsx("x"), false));
+    EXPECT_EQ(entries(), 1); // only "sub": no stray temporary file
+}
