@@ -1,0 +1,72 @@
+#include "modulation/CoreParm.h"
+
+#include "modulation/CoreSrce.h"
+#include "modulation/DataSrce.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+
+CoreParm::CoreParm(CoreAnsx const& name, CoreAnsx const& label, CoreAnsx const& unit, double lower,
+                   double upper, DataSrce* catalogue)
+    : name(name), label(label), unit(unit), sourcetext(""), lastvalue(0.0), constant(0.0),
+      lowerbound(lower), upperbound(upper), scalelower(lower), scaleupper(lower), scalespan(0.0),
+      constantflag(false), activeflag(false), source(nullptr), catalogue(catalogue) {
+    if (catalogue)
+        source = catalogue->getsc(CoreAnsx(""));
+    else
+        CoreLog_::loger(CoreAnsx("Parameter without source bus: ") + name, 0);
+}
+
+CoreParm::~CoreParm() {
+    source = nullptr;
+    catalogue = nullptr;
+}
+
+void CoreParm::setsr(CoreAnsx const& text, double lower, double upper) {
+    sourcetext = text;
+    if (catalogue) {
+        activeflag = catalogue->isact(text);
+        constantflag = !catalogue->isils(text);
+    } else {
+        // Without a bus only numbers can be bound; a key reads as "OFF" would.
+        activeflag = false;
+        constantflag = text.Length() > 0;
+    }
+    if (constantflag) {
+        constant = text.ToDouble();
+        source = nullptr;
+    } else {
+        source = catalogue ? catalogue->getsc(text) : nullptr;
+    }
+    scalelower = lower;
+    scaleupper = upper;
+    scalespan = CoreButl::flushSubnormal(upper - lower);
+}
+
+double CoreParm::getvl() {
+    double v = -1.0; // unbound reads as "OFF"
+    if (constantflag)
+        v = constant;
+    else if (source)
+        v = source->getvl();
+    lastvalue = CoreButl::flushSubnormal((v + 1.0) * 0.5 * scalespan + scalelower);
+    return lastvalue;
+}
+
+CoreAnsx CoreParm::getsc() const { return sourcetext; }
+
+CoreAnsx CoreParm::getsa() const {
+    if (constantflag) {
+        CoreAnsx text;
+        text.sprintf("%10.10f", constant);
+        return text;
+    }
+    return sourcetext;
+}
+
+bool CoreParm::iscst() const { return constantflag; }
+bool CoreParm::actve() const { return activeflag; }
+double CoreParm::getcv() const { return constant; }
+double CoreParm::getbl() const { return lowerbound; }
+double CoreParm::getbu() const { return upperbound; }
+double CoreParm::getsl() const { return scalelower; }
+double CoreParm::getsu() const { return scaleupper; }

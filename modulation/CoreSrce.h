@@ -1,0 +1,30 @@
+#pragma once
+// CoreSrce: one named source of the modulation bus: a key that program
+// documents use, a label for menus, and the current bipolar value (-1..1).
+// Owned by the bus catalogue DataSrce. Written by one modulator, a user
+// control or the engine, read by parameters and vector controls.
+// Threads: processing thread (audio thread: no allocation, no file or log
+// I/O, no blocking lock) for setvl/getvl; the texts are read when binding.
+
+#include "runtime/CoreAnsx.h"
+
+class CoreSrce {
+public:
+    CoreSrce(CoreAnsx const& key, CoreAnsx const& label);
+    CoreSrce(CoreSrce const&) = delete;
+    CoreSrce& operator=(CoreSrce const&) = delete;
+    CoreSrce(CoreSrce&&) = delete;
+    CoreSrce& operator=(CoreSrce&&) = delete;
+
+    // Stores v; zeros and subnormals become +0.0, infinities and NaN stay.
+    void setvl(double v);
+    double getvl() const;
+    CoreAnsx getky() const;
+    // The label, or the key when the label is empty or "0".
+    CoreAnsx getlb() const;
+
+private:
+    CoreAnsx key;   // identifier in program documents, e.g. "LFO1"
+    CoreAnsx label; // menu label; empty for all but the four LFO rates
+    double value;   // current value, bipolar -1..1; 0.0 after construction
+};
