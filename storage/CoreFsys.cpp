@@ -1,0 +1,650 @@
+#include "storage/CoreFsys.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CoreLutl.h"
+#include "runtime/CorePool.h"
+#include "runtime/CoreTlst.h"
+#include "storage/CoreXml_.h"
+
+namespace {
+
+char const* const kTag = "FSYS"; // pool owner tag of every block of the store
+
+CoreAnsx normalised(CoreAnsx const& name) { return name.Trim().UpperCase(); }
+
+} // namespace
+
+// ---- Construction ---------------------------------------------------------------
+
+CoreFsys::CoreFsys(CorePool* p) : CoreFsys(p, CoreAnsx(""), false) {}
+
+CoreFsys::CoreFsys(CorePool* p, CoreAnsx folder, bool closeAfterUse)
+    : datafolder(folder), toctext(CoreButl::sCnull), lastarchive(CoreButl::sCnull),
+      items(new CoreTlst), nextid(0), closeafteruse(closeAfterUse), pool(p)
+{
+    items->mincapacity = iCminitems;
+}
+
+CoreFsys::CoreFsys(CorePool* p, CoreAnsx folder, bool closeAfterUse, bool /*unused*/)
+    : CoreFsys(p, folder, closeAfterUse)
+{
+}
+
+CoreFsys::~CoreFsys()
+{
+    init_();
+    delete items;
+}
+
+void CoreFsys::init_()
+{
+    for (int i = items->count - 1; i >= 0; --i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        closeFile(item);
+        dropData(item);
+        delete item;
+    }
+    items->Clear();
+}
+
+// ---- Private helpers -----------------------------------------------------------
+
+CoreFsys::FSYSTEMLOC* CoreFsys::find(int id)
+{
+    int index = 0;
+    return gtiit(id, index);
+}
+
+void CoreFsys::dropData(FSYSTEMLOC* item)
+{
+    if (item->inmemory && item->data != nullptr && pool != nullptr)
+        pool->free_(item->data);
+    item->data = nullptr;
+    item->inmemory = false;
+}
+
+void CoreFsys::closeFile(FSYSTEMLOC* item)
+{
+    if (item->file != nullptr)
+        std::fclose(item->file);
+    item->file = nullptr;
+    item->fileopen = false;
+}
+
+char* CoreFsys::allocBlock(int bytes, char const* operation)
+{
+    if (pool == nullptr)
+        throw CoreAnsx("Item store without a pool");
+    return static_cast<char*>(pool->mallc(5, bytes, kTag, CoreAnsx(operation)));
+}
+
+FILE* CoreFsys::reopen(FSYSTEMLOC* item)
+{
+    // A write mode given to wopen must not empty the file again on every read.
+    CoreAnsx mode = item->mode;
+    if (mode.c_str()[0] == 'w')
+        mode = CoreAnsx("r+b");
+    FILE* file = CoreButl::ffpen(getfn(item->name), mode);
+    if (file != nullptr && std::fseek(file, item->position, SEEK_SET) != 0) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
+}
+
+int CoreFsys::registerExact(CoreAnsx const& name)
+{
+    CoreAnsx const key = normalised(name);
+    for (int i = 0; i < items->count; ++i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (item->name == key)
+            return item->id;
+    }
+    return crtit(key, true);
+}
+
+// ---- Registration and lookup ------------------------------------------------------
+
+int CoreFsys::crtit(CoreAnsx name, bool forceNew)
+{
+    CoreAnsx const key = normalised(name);
+    if (!forceNew) {
+        FSYSTEMLOC* found = gtsit(key);
+        if (found != nullptr)
+            return found->id;
+    }
+    FSYSTEMLOC* item = new FSYSTEMLOC;
+    item->id = nextid;
+    item->name = key;
+    item->mode = CoreAnsx("");
+    item->data = nullptr;
+    item->size = 0;
+    item->inmemory = false;
+    item->position = 0;
+    item->file = nullptr;
+    item->fileopen = false;
+    try {
+        items->Add(item);
+    } catch (...) {
+        delete item;
+        throw;
+    }
+    nextid = nextid == INT_MAX ? 0 : nextid + 1;
+    return item->id;
+}
+
+int CoreFsys::crtit(CoreAnsx name, bool forceNew, bool /*unused*/) { return crtit(name, forceNew); }
+
+CoreFsys::FSYSTEMLOC* CoreFsys::gtsit(CoreAnsx name)
+{
+    CoreAnsx const query = normalised(name);
+    // An exact name wins over any fragment match, so "1.WAV" never lands on
+    // "11.WAV" registered before it.
+    for (int i = 0; i < items->count; ++i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (item->name == query)
+            return item;
+    }
+    for (int i = 0; i < items->count; ++i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (item->name.Pos(query) > 0 || query.Pos(item->name) > 0)
+            return item;
+    }
+    return nullptr;
+}
+
+int CoreFsys::getit(CoreAnsx name)
+{
+    FSYSTEMLOC* item = gtsit(name);
+    return item != nullptr ? item->id : -1;
+}
+
+CoreFsys::FSYSTEMLOC* CoreFsys::gtiit(int id, int& index)
+{
+    for (int i = 0; i < items->count; ++i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (item->id == id) {
+            index = i;
+            return item;
+        }
+    }
+    return nullptr;
+}
+
+int CoreFsys::llvcn() { return items->count; }
+
+int CoreFsys::getkn() { return items->count; }
+
+CoreAnsx CoreFsys::llvel(int position, int& id)
+{
+    if (position < 0 || position >= items->count) {
+        id = -1;
+        return CoreAnsx("");
+    }
+    FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(position)]);
+    id = item->id;
+    return item->name;
+}
+
+void CoreFsys::getks(CoreAnsx* names)
+{
+    if (names == nullptr)
+        return;
+    for (int i = 0; i < items->count; ++i)
+        names[i] = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)])->name;
+}
+
+// ---- Item state and data ------------------------------------------------------------
+
+bool CoreFsys::isvld(int id)
+{
+    FSYSTEMLOC* item = find(id);
+    return item != nullptr && item->inmemory;
+}
+
+long CoreFsys::getco(int id, void** data)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr || !item->inmemory)
+        return 0;
+    if (data != nullptr)
+        *data = item->data;
+    return item->size;
+}
+
+CoreAnsx CoreFsys::ct2as(int id)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr || !item->inmemory)
+        return CoreAnsx("");
+    std::string text;
+    text.reserve(std::size_t(item->size));
+    for (int i = 0; i < item->size; ++i)
+        if (item->data[i] != '\0')
+            text += item->data[i];
+    return CoreAnsx(text.c_str());
+}
+
+CoreAnsx CoreFsys::getdt() { return datafolder; }
+
+void CoreFsys::setdt(CoreAnsx folder) { datafolder = folder; }
+
+CoreAnsx CoreFsys::getfn(CoreAnsx name) { return datafolder + name; }
+
+CoreAnsx CoreFsys::getll() { return lastarchive; }
+
+CoreAnsx CoreFsys::gettc() { return toctext; }
+
+void CoreFsys::setit(int id, CoreAnsx newName)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr)
+        return;
+    item->name = CoreButl::getpt(item->name) + CoreButl::getfn(newName, true)
+                 + CoreButl::getfx(item->name);
+}
+
+void CoreFsys::delct(int id)
+{
+    int index = 0;
+    FSYSTEMLOC* item = gtiit(id, index);
+    if (item == nullptr)
+        return;
+    dropData(item);
+    closeFile(item);
+    delete item;
+    items->Delete(index);
+}
+
+// ---- Filling and loading ---------------------------------------------------------------
+
+void CoreFsys::setit(int id, void const* data, long size, CoreAnsx source, bool /*releasePrevious*/,
+                     bool keepSource)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr)
+        return;
+    if (size < 0 || size > INT_MAX - CorePool::iCoverhead || (data == nullptr && size > 0)) {
+        CoreLog_::loger(CoreAnsx("Item data refused: ") + item->name, 1);
+        return;
+    }
+    // The new block is taken first: when the pool refuses, the item keeps its data.
+    char* block = allocBlock(int(size), "setit");
+    if (size > 0)
+        std::memcpy(block, data, std::size_t(size));
+    closeFile(item);
+    // The old block is freed whatever the caller asked: keeping it would only
+    // leak it until the pool dies, and no caller holds it across a reload.
+    dropData(item);
+    item->data = block;
+    item->size = int(size);
+    item->position = 0;
+    item->inmemory = true;
+    if (!keepSource)
+        item->source = source;
+}
+
+void CoreFsys::setit(int id, void const* data, long size, bool /*unused*/, CoreAnsx source,
+                     bool releasePrevious, bool keepSource)
+{
+    setit(id, data, size, source, releasePrevious, keepSource);
+}
+
+bool CoreFsys::loadc(int id, bool skipLoaded)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr || (skipLoaded && item->inmemory))
+        return false;
+    CoreAnsx const path = getfn(item->name);
+    FILE* file = CoreButl::ffpen(path, "rb");
+    if (file == nullptr)
+        return false;
+    char* block = nullptr;
+    try {
+        long length = -1;
+        if (std::fseek(file, 0, SEEK_END) == 0)
+            length = std::ftell(file);
+        if (length < 0 || length > INT_MAX - CorePool::iCoverhead || std::fseek(file, 0, SEEK_SET) != 0) {
+            std::fclose(file);
+            CoreLog_::logfl(CoreAnsx(" cannot be read whole: ") + path, 1);
+            return false;
+        }
+        block = allocBlock(int(length), path.c_str());
+        if (length > 0 && std::fread(block, std::size_t(length), 1, file) != 1) {
+            pool->free_(block);
+            std::fclose(file);
+            CoreLog_::logfl(CoreAnsx(" short read: ") + path, 1);
+            return false;
+        }
+        std::fclose(file);
+        closeFile(item);
+        dropData(item);
+        item->data = block;
+        item->size = int(length);
+        item->inmemory = true;
+        item->position = 0;
+        return true;
+    } catch (...) {
+        std::fclose(file);
+        CoreLog_::loger(CoreAnsx("No memory to load ") + path, 1);
+        return false;
+    }
+}
+
+CoreNode* CoreFsys::getff(CoreXml_* document, CoreAnsx name, bool convert)
+{
+    if (document == nullptr) {
+        CoreLog_::loger(CoreAnsx("No document to read into: ") + name, 1);
+        return nullptr;
+    }
+    int id = crtit(name, false);
+    loadc(id, true);
+    return document->getdc(ct2as(id), false, convert);
+}
+
+void CoreFsys::uload(CoreAnsx extension)
+{
+    CoreAnsx const ext = extension.UpperCase().Trim();
+    for (int i = items->count - 1; i >= 0; --i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (item->inmemory && CoreButl::getfx(item->name) == ext) {
+            closeFile(item);
+            dropData(item);
+        }
+    }
+}
+
+void CoreFsys::rload(CoreAnsx extension)
+{
+    CoreAnsx const ext = extension.UpperCase().Trim();
+    // Loading appends new items at the end only, so positions below i stay valid.
+    for (int i = items->count - 1; i >= 0; --i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (!item->inmemory && item->source.Length() >= 0 && CoreButl::getfx(item->name) == ext) {
+            CoreAnsx const source = item->source;
+            loada(source, CoreAnsx(0), true, nullptr);
+        }
+    }
+}
+
+void CoreFsys::savea()
+{
+    for (int i = 0; i < items->count; ++i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (!item->inmemory)
+            continue;
+        CoreAnsx const path = getfn(item->name);
+        CoreLutl::crtpt(CoreButl::ffpen(path));
+        if (CoreButl::getfx(item->name) == CoreButl::sCextxml) {
+            CoreXml_ document;
+            try {
+                document.getfc(ct2as(item->id));
+            } catch (...) {
+                // Unreadable as XML: the bytes are kept as they are rather than lost.
+                CoreLog_::logfl(CoreAnsx(" is not XML, written raw: ") + path, 1);
+                if (!writeWhole(path, item->data, item->size))
+                    CoreLog_::logfl(CoreAnsx(" not written: ") + path, 1);
+                continue;
+            }
+            CoreButl::svatx(path, document.settc(true, false), false);
+        } else if (!writeWhole(path, item->data, item->size)) {
+            CoreLog_::logfl(CoreAnsx(" not written: ") + path, 1);
+        }
+    }
+}
+
+// ---- Existence tests -----------------------------------------------------------------------
+
+bool CoreFsys::exstf(CoreAnsx folder, CoreAnsx file)
+{
+    FILE* handle = CoreButl::ffpen(folder + file, "rb");
+    if (handle == nullptr)
+        return false;
+    std::fclose(handle);
+    return true;
+}
+
+bool CoreFsys::exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file, CoreAnsx& found)
+{
+    if (exstf(main, file)) {
+        found = main;
+        return true;
+    }
+    for (int i = 0; alternatives != nullptr && i < count; ++i) {
+        if (exstf(alternatives[i], file)) {
+            found = alternatives[i];
+            return true;
+        }
+    }
+    found = CoreAnsx("");
+    return false;
+}
+
+bool CoreFsys::exstf(CoreAnsx name)
+{
+    int id = crtit(name, false);
+    if (isvld(id))
+        return true;
+    return exstf(datafolder, name.Trim());
+}
+
+// ---- File-like access -------------------------------------------------------------------------
+
+bool CoreFsys::wopen(int id, CoreAnsx mode)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr)
+        return false;
+    if (item->inmemory) {
+        item->position = 0;
+        return true;
+    }
+    closeFile(item);
+    item->mode = mode;
+    FILE* file = CoreButl::ffpen(getfn(item->name), mode);
+    if (file == nullptr)
+        return false;
+    if (closeafteruse) {
+        std::fclose(file);
+        item->position = 0;
+    } else {
+        item->file = file;
+        item->fileopen = true;
+    }
+    return true;
+}
+
+long CoreFsys::wread(int id, void* buffer, long elementSize, long count)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr || buffer == nullptr || elementSize <= 0 || count <= 0)
+        return 0;
+    if (item->inmemory) {
+        long long const left = item->position < item->size ? item->size - item->position : 0;
+        long long whole = left / elementSize;
+        if (whole > count)
+            whole = count;
+        long long bytes = whole * elementSize;
+        char* out = static_cast<char*>(buffer);
+        if (bytes > 0)
+            std::memcpy(out, item->data + item->position, std::size_t(bytes));
+        item->position += int(bytes);
+        // A last element cut by the end gets only the bytes that exist and is
+        // not counted, as fread does with a disk file.
+        if (whole < count && left > bytes) {
+            std::memcpy(out + bytes, item->data + item->position, std::size_t(left - bytes));
+            item->position = item->size;
+        }
+        return long(whole);
+    }
+    if (closeafteruse) {
+        FILE* file = reopen(item);
+        if (file == nullptr)
+            return 0;
+        long got = long(std::fread(buffer, std::size_t(elementSize), std::size_t(count), file));
+        long at = std::ftell(file);
+        if (at >= 0 && at <= INT_MAX)
+            item->position = int(at);
+        std::fclose(file);
+        return got;
+    }
+    if (item->file == nullptr)
+        return 0;
+    return long(std::fread(buffer, std::size_t(elementSize), std::size_t(count), item->file));
+}
+
+int CoreFsys::wseek(int id, long offset, int origin)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr)
+        return -1;
+    if (item->inmemory) {
+        long long base;
+        switch (origin) {
+        case SEEK_SET: base = 0; break;
+        case SEEK_CUR: base = item->position; break;
+        case SEEK_END: base = (long long)item->size - 1; break; // the last byte, not the end
+        default: return -1;
+        }
+        long long const target = base + offset;
+        if (target < 0 || target >= item->size)
+            return -1;
+        item->position = int(target);
+        return 0;
+    }
+    if (closeafteruse) {
+        FILE* file = reopen(item);
+        if (file == nullptr)
+            return -1;
+        int result = std::fseek(file, offset, origin);
+        long at = std::ftell(file);
+        if (at >= 0 && at <= INT_MAX)
+            item->position = int(at);
+        std::fclose(file);
+        return result;
+    }
+    if (item->file == nullptr)
+        return -1;
+    return std::fseek(item->file, offset, origin);
+}
+
+long CoreFsys::wtell(int id)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr)
+        return -1;
+    if (item->inmemory || closeafteruse)
+        return item->position;
+    if (item->file == nullptr)
+        return -1;
+    return std::ftell(item->file);
+}
+
+int CoreFsys::weof_(int id)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr)
+        return -1;
+    if (item->inmemory)
+        return item->position >= item->size ? -1 : 0;
+    if (closeafteruse) {
+        // Reopening clears the stream's end flag, so the end is where the
+        // stored position reaches the file's length.
+        FILE* file = reopen(item);
+        if (file == nullptr)
+            return -1;
+        long length = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+        std::fclose(file);
+        return length < 0 || item->position >= length ? -1 : 0;
+    }
+    if (item->file == nullptr)
+        return -1;
+    return std::feof(item->file);
+}
+
+void CoreFsys::wclse(int id)
+{
+    FSYSTEMLOC* item = find(id);
+    if (item != nullptr)
+        closeFile(item);
+}
+
+// ---- Replacing files whole --------------------------------------------------------------------
+
+FILE* CoreFsys::openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx& temp)
+{
+    std::string name = CoreButl::ffpen(path).c_str();
+    if (name.empty()) {
+        CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
+        return nullptr;
+    }
+    // Through a link to the file it names, so the link survives.
+    struct stat linkStat;
+    char real[PATH_MAX];
+    if (::lstat(name.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)
+        && ::realpath(name.c_str(), real) != nullptr)
+        name = real;
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = name + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            break;
+        }
+        struct stat old;
+        if (::stat(name.c_str(), &old) == 0)
+            ::fchmod(fd, old.st_mode & 07777); // a replaced file keeps its permissions
+        FILE* file = ::fdopen(fd, "wb");
+        if (file == nullptr) {
+            ::close(fd);
+            ::unlink(candidate.c_str());
+            break;
+        }
+        target = CoreAnsx(name.c_str());
+        temp = CoreAnsx(candidate.c_str());
+        return file;
+    }
+    CoreLog_::loger(CoreAnsx("Cannot write file ") + path + CoreAnsx(": ") + CoreAnsx(std::strerror(errno)), 1);
+    return nullptr;
+}
+
+bool CoreFsys::finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp, bool ok)
+{
+    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
+        ok = false;
+    if (std::fclose(file) != 0)
+        ok = false;
+    if (ok && std::rename(temp.c_str(), target.c_str()) != 0)
+        ok = false;
+    if (!ok) {
+        int saved = errno;
+        ::unlink(temp.c_str());
+        CoreLog_::loger(CoreAnsx("Cannot write file ") + target + CoreAnsx(": ") + CoreAnsx(std::strerror(saved)), 1);
+    }
+    return ok;
+}
+
+bool CoreFsys::writeWhole(CoreAnsx const& path, char const* bytes, long size)
+{
+    CoreAnsx target, temp;
+    FILE* file = openReplacement(path, target, temp);
+    if (file == nullptr)
+        return false;
+    bool ok = size <= 0 || std::fwrite(bytes, std::size_t(size), 1, file) == 1;
+    return finishReplacement(file, target, temp, ok);
+}

@@ -1,0 +1,171 @@
+#pragma once
+// CoreFsys: the item store through which every data file is read. It keeps a
+// table of named items; each item's bytes live either on disk (data folder +
+// name) or in memory (a block of the tracked pool), and callers read them by
+// integer id with FILE-like calls that behave alike for both. The store also
+// packs its in-memory items into one archive file and loads archives back
+// (header "Vorlan2 " + version, item bytes, XML table of contents), also out of
+// an item of another store.
+// Owner: whoever makes it (engine, program memory, skin, temporary stores of
+// the archive helpers); several may exist, each with its own table and folder.
+// The pool is not owned.
+// Threads: one thread at a time (engine worker, loader, control or display
+// thread); no lock inside; may block on file I/O, so never on the audio path.
+//
+// Names are stored trimmed and upper-cased. A lookup takes an item whose name
+// equals the query exactly; only when none does, the first item whose name
+// contains the query or is contained in it (so "1.WAV" finds "1.WAV", never
+// "11.WAV", while fragments such as "PROG" still find "MYPROG.XML").
+// An archive's table of contents registers its entries by exact name only.
+//
+// The archive reader checks the title, the length word and every address and
+// size against the real size of the file or item before reading; a broken
+// archive gives false (or a skipped entry) and a logged error, never a read
+// outside the data. A table of contents that the XML reader refuses throws its
+// CoreAnsx, as every parse failure does. Archive files and loose files written
+// by the store replace the old file in one step (temporary file beside it,
+// then rename), so a failed write leaves the previous file whole.
+
+#include <cstdio>
+
+#include "runtime/CoreAnsx.h"
+
+class CoreNode;
+class CorePool;
+class CoreTlst;
+class CoreXml_;
+
+class CoreFsys {
+public:
+    // One item of the table.
+    struct FSYSTEMLOC {
+        int id;            // unique in the store, never changes
+        CoreAnsx name;     // trimmed, upper case (unless renamed); may hold "\" folder parts
+        CoreAnsx mode;     // fopen mode of the last wopen, reused when reopening
+        char* data;        // pool block (kind 5, "FSYS") while in memory, else null
+        int size;          // bytes of data
+        bool inmemory;     // data holds the item's bytes
+        int position;      // read position, bytes (in memory, and on disk in close-after-use mode)
+        FILE* file;        // disk file held open, or null
+        bool fileopen;     // file is held open by the store
+        CoreAnsx source;   // archive the bytes came from; Length() -1 while never set
+    };
+
+    explicit CoreFsys(CorePool* pool);
+    CoreFsys(CorePool* pool, CoreAnsx folder, bool closeAfterUse);
+    // The same; the last flag is accepted for the engine's callers and has no effect.
+    CoreFsys(CorePool* pool, CoreAnsx folder, bool closeAfterUse, bool unused);
+    ~CoreFsys();
+    CoreFsys(CoreFsys const&) = delete;
+    CoreFsys& operator=(CoreFsys const&) = delete;
+    CoreFsys(CoreFsys&&) = delete;
+    CoreFsys& operator=(CoreFsys&&) = delete;
+
+    // Closes, frees and removes every item (last to first); ids go on counting.
+    void init_();
+
+    // ---- Registration and lookup ---------------------------------------------
+    // Id of the item of that name, registered when missing (or always with forceNew).
+    int crtit(CoreAnsx name, bool forceNew);
+    int crtit(CoreAnsx name, bool forceNew, bool unused); // last flag has no effect
+    FSYSTEMLOC* gtsit(CoreAnsx name);           // exact match first, then two-way containment
+    int getit(CoreAnsx name);                   // id of gtsit, -1 when none
+    FSYSTEMLOC* gtiit(int id, int& index);      // record and table position, null when none
+    int llvcn();                                // number of items
+    int getkn();                                // number of items
+    CoreAnsx llvel(int position, int& id);      // name and id at a table position ("" and -1 when bad)
+    void getks(CoreAnsx* names);                // every name in table order; array holds llvcn()
+
+    // ---- Item state and data ---------------------------------------------------
+    bool isvld(int id);                         // exists and in memory
+    long getco(int id, void** data);            // size and data pointer of an in-memory item, else 0
+    CoreAnsx ct2as(int id);                     // in-memory bytes as text, zero bytes dropped
+    CoreAnsx getdt();                           // data folder
+    void setdt(CoreAnsx folder);
+    CoreAnsx getfn(CoreAnsx name);              // data folder + name
+    CoreAnsx getll();                           // archive name last given to loada ("NULL")
+    CoreAnsx gettc();                           // table-of-contents text last read ("NULL")
+
+    // Renames: folder of the current name + file name of newName + current extension.
+    void setit(int id, CoreAnsx newName);
+    void delct(int id);                         // removes the item; later ones move up
+
+    // ---- Filling and loading ------------------------------------------------
+    // Copies size bytes into a new pool block as the item's data (the old block
+    // of an in-memory item is always freed: nobody can hold it across a reload).
+    // Throws CoreAnsx when the pool has no block.
+    void setit(int id, void const* data, long size, CoreAnsx source, bool releasePrevious,
+               bool keepSource);
+    // The same; the flag before the source has no effect.
+    void setit(int id, void const* data, long size, bool unused, CoreAnsx source,
+               bool releasePrevious, bool keepSource);
+    bool loadc(int id, bool skipLoaded);        // reads the item's whole disk file into memory
+    // Registers and loads name, parses its text into document; the root or null.
+    CoreNode* getff(CoreXml_* document, CoreAnsx name, bool convert);
+    void uload(CoreAnsx extension);             // frees in-memory items of that extension
+    void rload(CoreAnsx extension);             // reloads them from their source archives
+    void savea();                               // writes each in-memory item as a loose file
+
+    // ---- Existence tests ---------------------------------------------------------
+    static bool exstf(CoreAnsx folder, CoreAnsx file);
+    // First folder of main, alternatives[0..count-1] holding file, in found ("" and false when none).
+    static bool exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,
+                      CoreAnsx& found);
+    bool exstf(CoreAnsx name);                  // registers name; in memory or on disk
+
+    // ---- File-like access (unknown ids give false, 0 or -1) -------------------
+    bool wopen(int id, CoreAnsx mode);
+    long wread(int id, void* buffer, long elementSize, long count); // whole elements read
+    int wseek(int id, long offset, int origin);  // 0 or -1; in memory origin 2 is the last byte
+    long wtell(int id);
+    int weof_(int id);                           // non-zero at the end
+    void wclse(int id);
+
+    // ---- Archives ----------------------------------------------------------------
+    // Writes every in-memory item into a new archive file (the path as given).
+    // False, logged, when the file cannot be written; the old file then stays.
+    bool savea(CoreAnsx archive);
+    // Appends the in-memory item found by name to an existing archive.
+    bool appnd(CoreAnsx archive, CoreAnsx item);
+    // Appends the ITEM element of record, at address, to the TOC of document.
+    void added(FSYSTEMLOC* record, CoreXml_* document, long address);
+    // Loads the entries of an archive (a file path, or an item of source) that
+    // pass filter ("0": all) into this store.
+    bool loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source);
+
+    // One-item archives (".V2X") holding one XML document as item "NULL".
+    static bool svv2x(CorePool* pool, CoreXml_* document, CoreAnsx file);
+    static bool ldv2x(CorePool* pool, CoreXml_* document, CoreAnsx file);
+    static bool cvv2x(CorePool* pool, CoreAnsx file); // archive -> file with ".xml"
+    static bool cvxml(CorePool* pool, CoreAnsx file); // XML file -> file with ".v2x"
+
+    static inline const CoreAnsx sCheadertitle{"Vorlan2 "}; // opening of an archive's title
+    static inline const CoreAnsx sCtagfsysto{"TOC"};        // root element of the table of contents
+    static constexpr int iCheaderdim = 44;                 // archive header, bytes
+    static constexpr int iCtitledim = 40;                  // title field of the header, bytes
+    static constexpr int iCminitems = 10000;               // item slots reserved at the first registration
+
+private:
+    FSYSTEMLOC* find(int id);                    // record by id, null when none
+    int registerExact(CoreAnsx const& name);     // id of the item named exactly so, made when missing
+    void dropData(FSYSTEMLOC* item);             // frees the block of an in-memory item
+    void closeFile(FSYSTEMLOC* item);            // closes a held file
+    FILE* reopen(FSYSTEMLOC* item);              // close-after-use: open and seek to the position
+    char* allocBlock(int bytes, char const* operation); // pool block, throws without a pool
+
+    // Replacing a file whole: the bytes go to a new file beside target, and
+    // finishReplacement renames it over the target only when everything was
+    // written (else removes it).
+    static FILE* openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx& temp);
+    static bool finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp, bool ok);
+    static bool writeWhole(CoreAnsx const& path, char const* bytes, long size);
+    static void makeHeader(unsigned char* header, unsigned long length);
+
+    CoreAnsx datafolder;   // prefix of every item's disk path (ends with its separator)
+    CoreAnsx toctext;      // table of contents last read by loada or appnd, pretty; "NULL"
+    CoreAnsx lastarchive;  // archive name last given to loada; "NULL"
+    CoreTlst* items;       // FSYSTEMLOC*, owned, in registration order
+    int nextid;            // id of the next registration
+    bool closeafteruse;    // keep no disk file open between calls
+    CorePool* pool;        // not owned; every in-memory block comes from it
+};

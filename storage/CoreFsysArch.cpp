@@ -1,0 +1,464 @@
+// The archive methods of CoreFsys: writing a whole archive, appending one
+// item, reading an archive from a file or from an item of another store, and
+// the one-item form that wraps a single XML document.
+
+#include "storage/CoreFsys.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include <unistd.h>
+
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CorePool.h"
+#include "runtime/CoreTlst.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+
+namespace {
+
+// Tags of the table of contents below its root element.
+CoreAnsx const& tagItem() { static CoreAnsx const t("ITEM"); return t; }
+CoreAnsx const& tagEntry() { static CoreAnsx const t("ENTRY"); return t; }
+CoreAnsx const& tagAddress() { static CoreAnsx const t("ADDRESS"); return t; }
+CoreAnsx const& tagDim() { static CoreAnsx const t("DIM"); return t; }
+CoreAnsx const& tagVersion() { static CoreAnsx const t("VERSION"); return t; }
+
+CoreAnsx const& singleItem() { static CoreAnsx const t("NULL"); return t; } // the item of a ".V2X"
+
+CoreAnsx normalised(CoreAnsx const& name) { return name.Trim().UpperCase(); }
+
+constexpr unsigned long long kMaxLength = 0xFFFFFFFFull; // the length word holds 32 bits
+
+unsigned long readLength(unsigned char const* header)
+{
+    return (unsigned long)header[40] | ((unsigned long)header[41] << 8)
+           | ((unsigned long)header[42] << 16) | ((unsigned long)header[43] << 24);
+}
+
+bool titleMatches(unsigned char const* header)
+{
+    return std::memcmp(header, CoreFsys::sCheadertitle.c_str(), 8) == 0;
+}
+
+// A non-negative decimal count held by the named child of item; false when
+// the child is missing or holds anything else (a sign, letters, 19+ digits).
+bool readCount(CoreNode const* item, CoreAnsx const& tag, long long& value)
+{
+    CoreNode const* element = item->getcd(tag);
+    if (element == nullptr || element->leaf_() || !element->getcd()->leaf_())
+        return false;
+    CoreAnsx const text = element->getcd()->gettx().Trim();
+    char const* digits = text.c_str();
+    int const n = text.Length();
+    if (n < 1 || n > 18)
+        return false;
+    long long result = 0;
+    for (int i = 0; i < n; ++i) {
+        if (digits[i] < '0' || digits[i] > '9')
+            return false;
+        result = result * 10 + (digits[i] - '0');
+    }
+    value = result;
+    return true;
+}
+
+void refuse(CoreAnsx const& archive, char const* why)
+{
+    CoreLog_::logfl(CoreAnsx(" ") + archive + CoreAnsx(": ") + CoreAnsx(why), 1);
+}
+
+// A pool block released on every way out.
+class PoolBlock {
+public:
+    PoolBlock(CorePool* p) : pool(p), block(nullptr) {}
+    ~PoolBlock() { reset(); }
+    PoolBlock(PoolBlock const&) = delete;
+    PoolBlock& operator=(PoolBlock const&) = delete;
+    void reset(char* b = nullptr)
+    {
+        if (block != nullptr && pool != nullptr)
+            pool->free_(block);
+        block = b;
+    }
+    char* get() const { return block; }
+
+private:
+    CorePool* pool; // not owned
+    char* block;    // owned block, or null
+};
+
+// A file closed on every way out.
+class FileHold {
+public:
+    explicit FileHold(FILE* f) : file(f) {}
+    ~FileHold()
+    {
+        if (file != nullptr)
+            std::fclose(file);
+    }
+    FileHold(FileHold const&) = delete;
+    FileHold& operator=(FileHold const&) = delete;
+    FILE* get() const { return file; }
+
+private:
+    FILE* file; // owned stream, or null
+};
+
+// The temporary beside a file being replaced, removed unless handed on.
+class Replacement {
+public:
+    Replacement(FILE* f, CoreAnsx const& t, CoreAnsx const& p) : file(f), temp(t), target(p) {}
+    ~Replacement()
+    {
+        if (file != nullptr) {
+            std::fclose(file);
+            ::unlink(temp.c_str());
+        }
+    }
+    Replacement(Replacement const&) = delete;
+    Replacement& operator=(Replacement const&) = delete;
+    FILE* file;      // open temporary, null once handed to finishReplacement
+    CoreAnsx temp;   // its path
+    CoreAnsx target; // the file it replaces
+};
+
+} // namespace
+
+void CoreFsys::makeHeader(unsigned char* header, unsigned long length)
+{
+    std::memset(header, 0, iCheaderdim);
+    CoreAnsx const title = sCheadertitle + CoreLog_::sCversion_;
+    std::size_t n = std::strlen(title.c_str());
+    if (n > std::size_t(iCtitledim - 1))
+        n = std::size_t(iCtitledim - 1); // the title keeps its terminating zero
+    std::memcpy(header, title.c_str(), n);
+    header[40] = (unsigned char)(length & 0xFF);
+    header[41] = (unsigned char)((length >> 8) & 0xFF);
+    header[42] = (unsigned char)((length >> 16) & 0xFF);
+    header[43] = (unsigned char)((length >> 24) & 0xFF);
+}
+
+// ---- Writing ----------------------------------------------------------------------------
+
+void CoreFsys::added(FSYSTEMLOC* record, CoreXml_* document, long address)
+{
+    if (record == nullptr || document == nullptr) {
+        CoreLog_::loger(CoreAnsx("Archive entry without item or table of contents"), 1);
+        return;
+    }
+    CoreNode* item = new CoreNode(tagItem());
+    try {
+        CoreNode* entry = new CoreNode(tagEntry());
+        item->addcd(entry);
+        entry->addcd(new CoreNode(record->name));
+        CoreNode* where = new CoreNode(tagAddress());
+        item->addcd(where);
+        where->addcd(new CoreNode(CoreAnsx(address)));
+        CoreNode* dim = new CoreNode(tagDim());
+        item->addcd(dim);
+        dim->addcd(new CoreNode(CoreAnsx(record->size)));
+        CoreNode* version = new CoreNode(tagVersion());
+        item->addcd(version);
+        version->addcd(new CoreNode(CoreLog_::sCversion_));
+    } catch (...) {
+        delete item;
+        throw;
+    }
+    document->pappd(&sCtagfsysto, 1, item);
+}
+
+bool CoreFsys::savea(CoreAnsx archive)
+{
+    CoreXml_ document;
+    document.getfc(CoreAnsx("<") + sCtagfsysto + CoreAnsx("> </") + sCtagfsysto + CoreAnsx(">"));
+    unsigned long long length = 0;
+    for (int i = 0; i < items->count; ++i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (item->inmemory)
+            length += (unsigned long long)item->size;
+    }
+    if (length > kMaxLength) {
+        refuse(archive, "items too large for one archive");
+        return false;
+    }
+    unsigned char header[iCheaderdim];
+    makeHeader(header, (unsigned long)length);
+
+    CoreAnsx target, temp;
+    FILE* file = openReplacement(archive, target, temp);
+    if (file == nullptr)
+        return false;
+    Replacement out(file, temp, target);
+    bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1;
+    long address = 0;
+    for (int i = 0; ok && i < items->count; ++i) {
+        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+        if (!item->inmemory)
+            continue;
+        if (item->size > 0 && std::fwrite(item->data, std::size_t(item->size), 1, file) != 1)
+            ok = false;
+        added(item, &document, address);
+        address += item->size;
+    }
+    CoreAnsx const text = document.settc(false, false);
+    std::size_t const textBytes = std::strlen(text.c_str());
+    if (ok && textBytes > 0 && std::fwrite(text.c_str(), textBytes, 1, file) != 1)
+        ok = false;
+    out.file = nullptr;
+    return finishReplacement(file, target, temp, ok);
+}
+
+bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName)
+{
+    FSYSTEMLOC* item = gtsit(itemName);
+    if (item == nullptr || !item->inmemory) {
+        refuse(archive, "no item in memory to append");
+        return false;
+    }
+    CoreAnsx const path = CoreButl::rslve(archive);
+    FileHold in(CoreButl::ffpen(path, "rb"));
+    if (in.get() == nullptr || ::access(path.c_str(), W_OK) != 0) {
+        refuse(archive, "cannot be opened for update");
+        return false;
+    }
+    unsigned char header[iCheaderdim];
+    if (std::fread(header, iCheaderdim, 1, in.get()) != 1 || !titleMatches(header)) {
+        refuse(archive, "not an archive");
+        return false;
+    }
+    unsigned long long const oldLength = readLength(header);
+    long end = std::fseek(in.get(), 0, SEEK_END) == 0 ? std::ftell(in.get()) : -1;
+    long long const tocStart = iCheaderdim + (long long)oldLength;
+    if (end < 0 || tocStart >= end) {
+        refuse(archive, "length word past the end or no table of contents");
+        return false;
+    }
+    long long const tocBytes = end - tocStart;
+    if (tocBytes > INT_MAX - CorePool::iCoverhead - 1) {
+        refuse(archive, "table of contents too large");
+        return false;
+    }
+    PoolBlock toc(pool);
+    toc.reset(allocBlock(int(tocBytes + 1), "appnd"));
+    if (std::fseek(in.get(), long(tocStart), SEEK_SET) != 0
+        || std::fread(toc.get(), std::size_t(tocBytes), 1, in.get()) != 1) {
+        refuse(archive, "table of contents unreadable");
+        return false;
+    }
+    toc.get()[tocBytes] = '\0';
+    CoreXml_ document;
+    document.getfc(CoreAnsx(toc.get()));
+    toc.reset();
+    if (document.getrt() == nullptr || document.getrt()->getcd(sCtagfsysto) == nullptr) {
+        refuse(archive, "no table of contents");
+        return false;
+    }
+    toctext = document.settc(true, false);
+    unsigned long long const newLength = oldLength + (unsigned long long)item->size;
+    if (newLength > kMaxLength) {
+        refuse(archive, "archive would grow past its length word");
+        return false;
+    }
+    added(item, &document, long(oldLength));
+    CoreAnsx const text = document.settc(false, false);
+
+    // The old file is copied into a new one beside it, which replaces it only
+    // when complete: an interrupted append leaves the previous archive whole.
+    CoreAnsx target, temp;
+    FILE* file = openReplacement(path, target, temp);
+    if (file == nullptr)
+        return false;
+    Replacement out(file, temp, target);
+    makeHeader(header, (unsigned long)newLength);
+    bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1
+              && std::fseek(in.get(), iCheaderdim, SEEK_SET) == 0;
+    std::string chunk(65536, '\0');
+    unsigned long long left = oldLength;
+    while (ok && left > 0) {
+        std::size_t const want = left < chunk.size() ? std::size_t(left) : chunk.size();
+        ok = std::fread(chunk.data(), want, 1, in.get()) == 1 && std::fwrite(chunk.data(), want, 1, file) == 1;
+        left -= want;
+    }
+    if (ok && item->size > 0)
+        ok = std::fwrite(item->data, std::size_t(item->size), 1, file) == 1;
+    std::size_t const textBytes = std::strlen(text.c_str());
+    if (ok && textBytes > 0)
+        ok = std::fwrite(text.c_str(), textBytes, 1, file) == 1;
+    out.file = nullptr;
+    return finishReplacement(file, target, temp, ok);
+}
+
+// ---- Reading ------------------------------------------------------------------------------
+
+bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source)
+{
+    lastarchive = archive;
+
+    // Everything taken below is given back on every way out, a thrown parse
+    // or pool error included.
+    struct Session {
+        CoreFsys* from = nullptr;      // store holding the archive
+        CoreFsys* temporary = nullptr; // owned when no source store was given
+        int id = -1;                   // the archive's item in from
+        ~Session()
+        {
+            if (from != nullptr && id >= 0)
+                from->wclse(id);
+            delete temporary;
+        }
+    } session;
+    if (source == nullptr) {
+        session.temporary = new CoreFsys(pool, CoreAnsx(""), false);
+        session.from = session.temporary;
+        session.id = session.temporary->crtit(archive, false);
+        // A path keeps the case it was given in; only its item entry is upper case.
+        session.temporary->find(session.id)->name = archive.Trim();
+    } else {
+        session.from = source;
+        session.id = source->crtit(archive, false);
+    }
+    CoreFsys* from = session.from;
+    int const id = session.id;
+    CoreAnsx const filterKey = normalised(filter);
+    bool const filtering = filterKey != "0";
+
+    if (!from->wopen(id, CoreAnsx("rb"))) {
+        refuse(archive, "cannot be opened");
+        return false;
+    }
+    unsigned char header[iCheaderdim];
+    if (from->wread(id, header, 1, iCheaderdim) != iCheaderdim || !titleMatches(header)) {
+        refuse(archive, "not an archive");
+        return false;
+    }
+    long long const length = (long long)readLength(header);
+    long long const p0 = iCheaderdim;
+    if (from->wseek(id, 0, SEEK_END) != 0) {
+        refuse(archive, "cannot find its end");
+        return false;
+    }
+    // For an item in memory the end is its last byte, so the table of
+    // contents loses its final ">", which the XML reader does without.
+    long long const end = from->wtell(id);
+    long long const tocStart = p0 + length;
+    if (end < 0 || end - tocStart < 1) {
+        refuse(archive, "length word past the end or no table of contents");
+        return false;
+    }
+    long long const tocBytes = end - tocStart;
+    if (tocBytes > INT_MAX - CorePool::iCoverhead - 1 || from->wseek(id, long(tocStart), SEEK_SET) != 0) {
+        refuse(archive, "table of contents out of reach");
+        return false;
+    }
+    PoolBlock toc(pool);
+    toc.reset(allocBlock(int(tocBytes + 1), "loada"));
+    if (from->wread(id, toc.get(), long(tocBytes), 1) != 1) {
+        refuse(archive, "table of contents unreadable");
+        return false;
+    }
+    toc.get()[tocBytes] = '\0';
+    CoreXml_ document;
+    document.getfc(CoreAnsx(toc.get()));
+    toc.reset();
+    CoreNode* tocNode = document.getrt() != nullptr ? document.getrt()->getcd(sCtagfsysto) : nullptr;
+    if (tocNode == nullptr) {
+        refuse(archive, "no table of contents");
+        return false;
+    }
+    toctext = document.settc(true, false);
+
+    CoreTlst* children = tocNode->getcn();
+    int const count = children != nullptr ? children->count : 0;
+    for (int i = 0; i < count; ++i) {
+        CoreNode* child = static_cast<CoreNode*>((*children)[unsigned(i)]);
+        if (normalised(child->gettx()) != tagItem() || child->leaf_())
+            continue;
+        CoreAnsx const entry = child->getls(tagEntry());
+        CoreAnsx const key = normalised(entry);
+        if (key.Length() <= 0) {
+            refuse(archive, "entry without a name skipped");
+            continue;
+        }
+        if (filtering && filterKey.Pos(key) == 0 && key.Pos(filterKey) == 0)
+            continue;
+        long long address = 0, dim = 0;
+        if (!readCount(child, tagAddress(), address) || !readCount(child, tagDim(), dim)
+            || address + dim > length || dim > INT_MAX - CorePool::iCoverhead) {
+            refuse(archive + CoreAnsx(" ") + key, "entry outside the data skipped");
+            continue;
+        }
+        // Entries are registered by exact name: "1.WAV" and "11.WAV" stay two items.
+        int const target = registerExact(key);
+        if (from == this && target == id) {
+            refuse(archive + CoreAnsx(" ") + key, "entry names the archive itself, skipped");
+            continue;
+        }
+        if (skipLoaded && isvld(target))
+            continue;
+        PoolBlock block(pool);
+        block.reset(allocBlock(int(dim), "loada"));
+        if (dim > 0
+            && (from->wseek(id, long(p0 + address), SEEK_SET) != 0
+                || from->wread(id, block.get(), long(dim), 1) != 1)) {
+            refuse(archive + CoreAnsx(" ") + key, "entry unreadable, skipped");
+            continue;
+        }
+        setit(target, block.get(), long(dim), archive, false, false);
+    }
+    return true;
+}
+
+// ---- One-item form ------------------------------------------------------------------------
+
+bool CoreFsys::svv2x(CorePool* pool, CoreXml_* document, CoreAnsx file)
+{
+    if (document == nullptr) {
+        refuse(file, "no document to write");
+        return false;
+    }
+    CoreAnsx const text = document->settc(false, false);
+    CoreFsys store(pool, CoreAnsx(""), false);
+    int id = store.crtit(singleItem(), false);
+    store.setit(id, text.c_str(), long(std::strlen(text.c_str())), CoreAnsx(""), true, false);
+    return store.savea(file);
+}
+
+bool CoreFsys::ldv2x(CorePool* pool, CoreXml_* document, CoreAnsx file)
+{
+    if (document == nullptr) {
+        refuse(file, "no document to read into");
+        return false;
+    }
+    CoreFsys store(pool, CoreAnsx(""), false);
+    if (!store.loada(file, CoreAnsx(0), false, nullptr))
+        return false;
+    int id = store.crtit(singleItem(), false);
+    if (!store.isvld(id)) {
+        refuse(file, "holds no document");
+        return false;
+    }
+    document->getfc(store.ct2as(id));
+    return true;
+}
+
+bool CoreFsys::cvv2x(CorePool* pool, CoreAnsx file)
+{
+    CoreXml_ document;
+    if (!ldv2x(pool, &document, file))
+        return false;
+    return document.settf(CoreButl::setfx(file, CoreButl::sCextxml), true, false, false);
+}
+
+bool CoreFsys::cvxml(CorePool* pool, CoreAnsx file)
+{
+    CoreXml_ document;
+    if (document.getff(file, false) == nullptr) {
+        refuse(file, "cannot be read");
+        return false;
+    }
+    return svv2x(pool, &document, CoreButl::setfx(file, CoreButl::sCextv2x));
+}
