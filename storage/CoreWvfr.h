@@ -1,0 +1,109 @@
+#pragma once
+// CoreWvfr: reads WAV files through the item store (loose files and archive
+// items alike) and delivers the first two channels as doubles, optionally
+// converted to a target sample rate. Accepted: integer PCM of 1, 2, 3 or 4
+// bytes per sample, IEEE float of 4 or 8 bytes, plain or extensible fmt
+// chunks, chunk ids in either case. Anything else, and every broken file
+// (no RIFF/WAVE, missing or short fmt, no channels, an unknown sample width
+// or encoding, frames wider than the read buffer, a data chunk running past
+// the end of the file, no data) is refused by open_ before any sample is
+// read: it logs why and throws a CoreAnsx holding the empty text.
+// Owner: the loading task that makes it (one per impulse file, export or
+// program vector); it owns its pool blocks and its converter.
+// Threads: loader or engine worker; it reads files and allocates, so never
+// the audio thread.
+
+#include "runtime/CoreAnsx.h"
+#include "runtime/CorePool.h"
+
+class CoreFsys;
+class CoreRtcv;
+class DataRtcv;
+
+class CoreWvfr
+{
+public:
+    // Allocates the read blocks (tag "WVFR"); not open, not converting.
+    // With loadWhole every item is read into memory before it is parsed.
+    CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole);
+    ~CoreWvfr();
+    CoreWvfr(CoreWvfr const&) = delete;
+    CoreWvfr& operator=(CoreWvfr const&) = delete;
+    CoreWvfr(CoreWvfr&&) = delete;
+    CoreWvfr& operator=(CoreWvfr&&) = delete;
+
+    void set32(bool on);               // 8-byte samples rounded to single precision
+    // Target rate for conversion from the next open_; below 1 turns it off.
+    // `plain` (no gain compensation) is taken only when conversion turns on.
+    void setfr(int rate, bool plain);
+    void open_(CoreAnsx name);         // throws CoreAnsx("") for anything it cannot read
+
+    // Delivers up to n frames: channel 0 into left, channel 1 into right
+    // (only for files of 2 or more channels, and only when right is given).
+    // Never writes more than n values to either array. Returns the count.
+    // A read that fails midway throws CoreAnsx("").
+    long getdt(long n, double* left, double* right);
+    long getdt(long n);                // skips up to n file frames; returns the count
+
+    int getca();                       // channels, -1 when no file is open
+    int getrt();                       // delivered rate, Hz, -1 when no file is open
+    int getrr();                       // file rate, Hz, -1 when no file is open
+    bool getdb();                      // the file holds 8-byte samples
+    long getdr(bool raw);              // frames left (raw) or floor(left x ratio); -1 when closed
+    long getdw();                      // room a caller needs for the rest: ceil(left x ratio) if ratio > 1
+    // open_, deliver floor(frames x ratio) frames, close; returns that count.
+    long imprt(CoreAnsx name, double* left, double* right);
+    void close();                      // closes the item
+    void clefs();                      // closes, then drops the item (and its loaded content) from the store
+
+    static constexpr int iCfilebufferdim = 1024; // read buffer, bytes
+
+private:
+    // How the bytes of one sample are turned into a double.
+    enum class Encoding { none, unsigned8, signed16, signed24, signed32, float32, float64 };
+
+    [[noreturn]] void fail(CoreAnsx const& name, char const* reason); // logs and throws
+    bool ready();                             // a valid file is open
+    long itemsize();                          // bytes of the open item
+    // Finds the chunk whose upper-cased id is `id`, starting at byte `from`;
+    // body offset and size on success.
+    bool findc(char const* id, long long from, long long total, long long& body, long long& size);
+    bool readat(long long offset, void* into, long bytes); // seek and read exactly
+    void decode(long m, double* left, double* right);      // m frames from the file
+    void reserve(long m);                                  // work arrays of at least m frames
+    void releasework();
+    void conversionoff();
+
+    int datalength;       // bytes of the data chunk; -1 while no valid file is open
+    int readsize;         // largest multiple of the frame size not above 1024, bytes
+    int framesleft;       // frames not yet delivered
+    int filerate;         // sample rate from the fmt chunk, Hz
+    int deliveredrate;    // file rate, or the recipe's nominal target rate, Hz
+    int channels;         // channels in the file
+    int bytespersample;   // bytes of one sample
+    int framesize;        // bytes of one frame: bytes per sample x channels
+    int item;             // item id in the store
+    int targetrate;       // rate set by setfr, Hz (0: none)
+    int recipe;           // conversion recipe row in use, -1 for none
+    short bitspersample;  // bits from the fmt chunk
+    double ratio;         // output frames per input frame (1 when not converting)
+    double inverse;       // 1 / ratio: the gain that keeps a resampled impulse's energy
+    bool converting;      // a target rate is set
+    bool open;            // an item is open in the store
+    bool datafound;       // the data chunk was found and accepted
+    bool loadwhole;       // read each item fully into memory first
+    bool plain;           // converted samples are not gain-compensated
+    bool round32;         // 8-byte samples rounded to single precision
+    Encoding encoding;    // sample encoding of the open file
+    char* readbuffer;     // pool block of iCfilebufferdim bytes
+    char* riffheader;     // pool block of 12 bytes
+    char* chunkheader;    // pool block of 8 bytes
+    char* fmtblock;       // pool block of the fmt body (40 bytes: plain and extensible)
+    double* workleft;     // pool block: raw left samples before conversion, or null
+    double* workright;    // pool block: raw right samples before conversion, or null
+    long workframes;      // frames the work blocks hold
+    CoreFsys* store;      // item store read through; not owned
+    DataRtcv* recipes;    // owned recipe table, null while not converting
+    CoreRtcv* converter;  // owned converter, null while not converting
+    CorePool* pool;       // owns the blocks; not owned here
+};

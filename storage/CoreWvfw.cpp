@@ -1,0 +1,179 @@
+#include "storage/CoreWvfw.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+
+namespace {
+
+// Largest sample block handed to write at once, bytes.
+constexpr int blockBytes = 1024;
+
+void putU32(char* at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void putU16(char* at, uint16_t v)
+{
+    at[0] = static_cast<char>(v & 0xFF);
+    at[1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+} // namespace
+
+CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool wide)
+    : path(path), buffersize(0), count(channels), bytes(wide ? 8 : 4), datalength(0), good(false),
+      wide(wide), buffer(nullptr), header(nullptr), dataheader(nullptr), file(nullptr), pool(pool)
+{
+    if (count < 1) {
+        CoreLog_::loger(CoreAnsx("CoreWvfw: channel count ") + CoreAnsx(int(channels)) +
+                            CoreAnsx(" taken as 1"), 1);
+        count = 1;
+    }
+    buffersize = count * 4096;
+    header = static_cast<char*>(pool->mallc(5, 36, "WVFW", "CoreWvfw"));
+    try {
+        dataheader = static_cast<char*>(pool->mallc(5, 8, "WVFW", "CoreWvfw"));
+        buffer = static_cast<char*>(pool->mallc(5, buffersize, "WVFW", "CoreWvfw"));
+    } catch (...) {
+        if (dataheader != nullptr)
+            pool->free_(dataheader);
+        pool->free_(header);
+        throw;
+    }
+
+    uint32_t const r = rate < 0 ? 0u : static_cast<uint32_t>(rate);
+    std::memcpy(header, "RIFF", 4);
+    std::memcpy(header + 8, "WAVE", 4);
+    std::memcpy(header + 12, "fmt ", 4);
+    putU32(header + 16, 16);
+    putU16(header + 20, 3);
+    putU16(header + 22, static_cast<uint16_t>(count));
+    putU32(header + 24, r);
+    putU32(header + 28, static_cast<uint32_t>(count) * r * static_cast<uint32_t>(bytes));
+    putU16(header + 32, static_cast<uint16_t>(bytes * count));
+    putU16(header + 34, static_cast<uint16_t>(bytes * 8));
+    std::memcpy(dataheader, "data", 4);
+
+    file = CoreButl::ffpen(path, "wb");
+    if (file == nullptr) {
+        CoreLog_::logfl(path, 1);
+        return;
+    }
+    good = puthd();
+    if (!good)
+        CoreLog_::logfl(path, 1);
+}
+
+CoreWvfw::~CoreWvfw()
+{
+    // A file that opened but whose header failed is closed too.
+    if (file != nullptr)
+        std::fclose(file);
+    pool->free_(buffer);
+    pool->free_(dataheader);
+    pool->free_(header);
+}
+
+bool CoreWvfw::puthd()
+{
+    putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
+    putU32(dataheader + 4, static_cast<uint32_t>(datalength));
+    if (file == nullptr)
+        return false;
+    if (std::fseek(file, 0, SEEK_SET) != 0)
+        return false;
+    bool ok = std::fwrite(header, 1, 36, file) == 36 && std::fwrite(dataheader, 1, 8, file) == 8;
+    // Flushed so that a reader opening the file meanwhile sees a valid header.
+    return std::fflush(file) == 0 && ok;
+}
+
+void CoreWvfw::updhd()
+{
+    if (!puthd() && good) {
+        CoreLog_::logfl(path, 1);
+        good = false;
+    }
+}
+
+void CoreWvfw::write(long n)
+{
+    if (n <= 0)
+        return;
+    if (n > buffersize)
+        n = buffersize;
+    // The RIFF size field holds data + 36 in 32 bits; datalength is an int.
+    if (static_cast<long long>(datalength) + n > 0x7FFFFFFFLL - 36) {
+        CoreLog_::loger(CoreAnsx("CoreWvfw: file full, block dropped: ") + path, 1);
+        return;
+    }
+    datalength += static_cast<int>(n);
+    if (!good) {
+        putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
+        putU32(dataheader + 4, static_cast<uint32_t>(datalength));
+        return;
+    }
+    bool ok = puthd() && std::fseek(file, 0, SEEK_END) == 0 &&
+              std::fwrite(buffer, 1, static_cast<size_t>(n), file) == static_cast<size_t>(n) &&
+              std::fflush(file) == 0;
+    if (!ok) {
+        // The header must not claim samples that never reached the disk:
+        // take the block back and state what the file really holds.
+        datalength -= static_cast<int>(n);
+        puthd();
+        CoreLog_::logfl(path, 1);
+        good = false;
+    }
+}
+
+template <typename Sample>
+void CoreWvfw::stream(long n, Sample* left, Sample* right)
+{
+    if (n < 1 || left == nullptr)
+        return;
+    int const frame = bytes * count;
+    // A frame wider than a block goes out alone; the buffer always holds one.
+    long framesPerBlock = frame >= blockBytes ? 1 : blockBytes / frame;
+    long done = 0;
+    while (done < n) {
+        long take = n - done < framesPerBlock ? n - done : framesPerBlock;
+        std::memset(buffer, 0, static_cast<size_t>(take * frame));
+        for (long k = 0; k < take; ++k) {
+            int at = static_cast<int>(k * frame);
+            Sample l = left[done + k];
+            Sample r = right != nullptr ? right[done + k] : Sample(0);
+            if constexpr (sizeof(Sample) == sizeof(float)) {
+                CoreButl::chffl(l, buffer, at, wide);
+                if (count >= 2)
+                    CoreButl::chffl(r, buffer, at + bytes, wide);
+            } else {
+                CoreButl::chfdb(l, buffer, at, wide);
+                if (count >= 2)
+                    CoreButl::chfdb(r, buffer, at + bytes, wide);
+            }
+        }
+        write(take * frame);
+        done += take;
+    }
+}
+
+void CoreWvfw::setdt(long n, float* left, float* right) { stream(n, left, right); }
+
+void CoreWvfw::setdt(long n, double* left, double* right) { stream(n, left, right); }
+
+void CoreWvfw::wfile(CorePool* pool, CoreAnsx path, double* samples, long n, bool wide)
+{
+    CoreWvfw writer(pool, path, 1, CoreButl::iCdefaultrate, wide);
+    writer.setdt(n, samples, nullptr);
+}
+
+void CoreWvfw::exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n,
+                     double* left, double* right, bool wide)
+{
+    CoreWvfw writer(pool, path, channels, rate, wide);
+    writer.setdt(n, left, right);
+}

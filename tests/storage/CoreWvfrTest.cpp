@@ -1,0 +1,554 @@
+// The WAV reader against files written byte by byte by a small writer of the
+// test's own: every accepted encoding and channel layout, chunk-walking
+// cases (lower-case ids, padded odd chunks, extensible headers), refusal of
+// broken files (each cut of a valid file too), rate conversion, and reading
+// through an archive item.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "runtime/CoreAnsx.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CorePool.h"
+#include "storage/CoreFsys.h"
+#include "storage/CoreWvfr.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---- A minimal RIFF writer, independent of the code under test ----------
+
+void add16(std::string& b, unsigned v)
+{
+    b += char(v & 0xFF);
+    b += char((v >> 8) & 0xFF);
+}
+
+void add32(std::string& b, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b += char((v >> (8 * i)) & 0xFF);
+}
+
+struct WavShape {
+    unsigned tag = 1;          // format tag written in fmt
+    unsigned channels = 1;
+    uint32_t rate = 44100;
+    unsigned bits = 16;
+    unsigned container = 0;    // bytes per sample in the data (0: ceil(bits / 8))
+    bool lower = false;        // "riff" and "wave" in lower case
+    bool upper = false;        // "FMT " and "DATA" in upper case
+    bool extensible = false;   // fmt of 40 bytes, sub-format = tag
+    std::string before;        // chunks placed between fmt and data
+    std::string samples;       // raw interleaved sample bytes
+    long dataSizeBias = 0;     // added to the stated data size
+};
+
+std::string chunk(std::string const& id, std::string const& body, bool pad = true)
+{
+    std::string c = id;
+    add32(c, uint32_t(body.size()));
+    c += body;
+    if (pad && (body.size() & 1))
+        c += '\0';
+    return c;
+}
+
+std::string wav(WavShape const& s)
+{
+    unsigned width = s.container ? s.container : (s.bits + 7) / 8;
+    std::string fmt;
+    add16(fmt, s.extensible ? 0xFFFE : s.tag);
+    add16(fmt, s.channels);
+    add32(fmt, s.rate);
+    add32(fmt, s.rate * s.channels * width);
+    add16(fmt, s.channels * width);
+    add16(fmt, s.bits);
+    if (s.extensible) {
+        add16(fmt, 22);
+        add16(fmt, s.bits);
+        add32(fmt, 3);
+        add16(fmt, s.tag);
+        fmt += std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    }
+    std::string d = s.upper ? "DATA" : "data";
+    add32(d, uint32_t(long(s.samples.size()) + s.dataSizeBias));
+    d += s.samples;
+    std::string body = std::string(s.lower ? "wave" : "WAVE") + chunk(s.upper ? "FMT " : "fmt ", fmt) +
+                       s.before + d;
+    std::string out = s.lower ? "riff" : "RIFF";
+    add32(out, uint32_t(body.size()));
+    return out + body;
+}
+
+// Little-endian sample bytes.
+std::string le(int64_t v, int bytes)
+{
+    std::string b;
+    for (int i = 0; i < bytes; ++i)
+        b += char((uint64_t(v) >> (8 * i)) & 0xFF);
+    return b;
+}
+
+std::string f32(float v)
+{
+    uint32_t u;
+    std::memcpy(&u, &v, 4);
+    return le(u, 4);
+}
+
+std::string f64(double v)
+{
+    uint64_t u;
+    std::memcpy(&u, &v, 8);
+    return le(int64_t(u), 8);
+}
+
+// ---- Fixture: a temporary data folder and a store over it ---------------
+
+class CoreWvfrTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "wvfrXXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+        store = new CoreFsys(&pool, CoreAnsx((dir + "/").c_str()), false);
+    }
+    void TearDown() override
+    {
+        delete store;
+        fs::remove_all(dir);
+    }
+    void put(std::string const& name, std::string const& bytes)
+    {
+        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
+    }
+    // Reads the whole file named in one call; left/right sized n, right
+    // prefilled with a sentinel to see whether it was touched.
+    long readAll(std::string const& name, std::vector<double>& l, std::vector<double>& r,
+                 bool loadWhole = false)
+    {
+        CoreWvfr reader(&pool, store, loadWhole);
+        reader.open_(name.c_str());
+        long n = reader.getdw();
+        l.assign(size_t(n), -7.0);
+        r.assign(size_t(n), -7.0);
+        return reader.getdt(n, l.data(), r.data());
+    }
+    bool refuses(std::string const& bytes)
+    {
+        put("BAD.WAV", bytes);
+        CoreWvfr reader(&pool, store, false);
+        try {
+            reader.open_("BAD.WAV");
+        } catch (CoreAnsx const& e) {
+            EXPECT_STREQ(e.c_str(), "");
+            EXPECT_EQ(reader.getca(), -1);
+            EXPECT_EQ(reader.getdr(false), -1);
+            double l[4];
+            EXPECT_EQ(reader.getdt(4, l, l), 0);
+            return true;
+        }
+        return false;
+    }
+
+    std::string dir;
+    CorePool pool;
+    CoreFsys* store = nullptr;
+};
+
+// Six frames of every integer width, three channels: integers chosen to hit
+// the extremes; expected values are the integers over the full scale.
+TEST_F(CoreWvfrTest, IntegerWidthsDecodeChannelsZeroAndOne)
+{
+    struct Case {
+        unsigned bits;
+        int bytes;
+        double offset;
+        double scale;
+        std::vector<int64_t> values;
+    };
+    std::vector<Case> cases = {
+        {8, 1, 128, 127, {0, 255, 128, 1, 200, 64}},
+        {16, 2, 0, 32767, {-32768, 32767, 0, -1, 1234, -20000}},
+        {24, 3, 0, 8388607, {-8388608, 8388607, 0, -1, 4000000, -123456}},
+        {32, 4, 0, 2147483647, {INT32_MIN, INT32_MAX, 0, -1, 1 << 30, -123456789}},
+    };
+    for (Case const& c : cases) {
+        for (unsigned channels : {1u, 2u, 6u}) {
+            WavShape s;
+            s.bits = c.bits;
+            s.channels = channels;
+            size_t frames = c.values.size();
+            for (size_t f = 0; f < frames; ++f)
+                for (unsigned ch = 0; ch < channels; ++ch)
+                    s.samples += le(c.values[(f + ch) % frames], c.bytes);
+            put("I.WAV", wav(s));
+            std::vector<double> l, r;
+            ASSERT_EQ(readAll("I.WAV", l, r), long(frames)) << c.bits << " bits";
+            for (size_t f = 0; f < frames; ++f) {
+                EXPECT_DOUBLE_EQ(l[f], (double(c.values[f]) - c.offset) / c.scale) << c.bits;
+                if (channels == 1)
+                    EXPECT_EQ(r[f], -7.0) << "mono must leave the right channel alone";
+                else
+                    EXPECT_DOUBLE_EQ(r[f], (double(c.values[(f + 1) % frames]) - c.offset) / c.scale);
+            }
+        }
+    }
+}
+
+TEST_F(CoreWvfrTest, FloatFilesAndSubnormals)
+{
+    float const sub = std::numeric_limits<float>::denorm_min() * 3;
+    std::vector<float> singles = {0.25f, -1.0f, sub, -sub, -0.0f, 3.5f};
+    WavShape s;
+    s.tag = 3;
+    s.bits = 32;
+    s.channels = 2;
+    for (float v : singles)
+        s.samples += f32(v) + f32(-v);
+    put("F.WAV", wav(s));
+    std::vector<double> l, r;
+    ASSERT_EQ(readAll("F.WAV", l, r), 6);
+    for (size_t k = 0; k < singles.size(); ++k) {
+        bool tiny = std::fpclassify(singles[k]) != FP_NORMAL;
+        EXPECT_EQ(l[k], tiny ? 0.0 : double(singles[k]));
+        EXPECT_EQ(r[k], tiny ? 0.0 : -double(singles[k]));
+        if (tiny) {
+            EXPECT_FALSE(std::signbit(l[k])) << "zero and subnormal read as +0.0";
+            EXPECT_FALSE(std::signbit(r[k]));
+        }
+    }
+
+    double const exact = 0.1234567890123456789;
+    WavShape d;
+    d.tag = 3;
+    d.bits = 64;
+    d.samples = f64(exact) + f64(-2.5) + f64(std::numeric_limits<double>::denorm_min());
+    put("D.WAV", wav(d));
+    ASSERT_EQ(readAll("D.WAV", l, r), 3);
+    EXPECT_EQ(l[0], exact);
+    EXPECT_EQ(l[1], -2.5);
+    EXPECT_EQ(l[2], 0.0);
+
+    CoreWvfr rounded(&pool, store, false);
+    rounded.set32(true);
+    rounded.open_("D.WAV");
+    EXPECT_TRUE(rounded.getdb());
+    double one[3];
+    ASSERT_EQ(rounded.getdt(3, one, nullptr), 3);
+    EXPECT_EQ(one[0], double(float(exact)));
+}
+
+TEST_F(CoreWvfrTest, ChunkWalkAndHeaderVariants)
+{
+    std::string samples = le(1000, 2) + le(-1000, 2);
+    // Lower-case ids everywhere.
+    WavShape lower;
+    lower.lower = true;
+    lower.samples = samples;
+    put("LOW.WAV", wav(lower));
+    std::vector<double> l, r;
+    ASSERT_EQ(readAll("LOW.WAV", l, r), 2);
+    EXPECT_DOUBLE_EQ(l[1], -1000.0 / 32767);
+    WavShape upper;
+    upper.upper = true;
+    upper.samples = samples;
+    put("UPP.WAV", wav(upper));
+    ASSERT_EQ(readAll("UPP.WAV", l, r), 2);
+
+    // An odd-sized chunk with its pad byte, then another chunk, before data.
+    WavShape odd;
+    odd.samples = samples;
+    odd.before = chunk("LIST", "abc") + chunk("junk", std::string(6, 'x'));
+    put("ODD.WAV", wav(odd));
+    ASSERT_EQ(readAll("ODD.WAV", l, r), 2);
+    EXPECT_DOUBLE_EQ(l[0], 1000.0 / 32767);
+
+    // 12 bits in a 2-byte container, 20 bits in 3 bytes.
+    WavShape twelve;
+    twelve.bits = 12;
+    twelve.samples = le(0x7FF0, 2);
+    put("B12.WAV", wav(twelve));
+    ASSERT_EQ(readAll("B12.WAV", l, r), 1);
+    EXPECT_DOUBLE_EQ(l[0], double(0x7FF0) / 32767);
+    WavShape twenty;
+    twenty.bits = 20;
+    twenty.samples = le(-0x100000, 3);
+    put("B20.WAV", wav(twenty));
+    ASSERT_EQ(readAll("B20.WAV", l, r), 1);
+    EXPECT_DOUBLE_EQ(l[0], -double(0x100000) / 8388607);
+
+    // Extensible headers name their encoding by sub-format.
+    WavShape ext;
+    ext.extensible = true;
+    ext.tag = 1;
+    ext.bits = 24;
+    ext.channels = 2;
+    ext.samples = le(8388607, 3) + le(-8388608, 3);
+    put("EXT.WAV", wav(ext));
+    ASSERT_EQ(readAll("EXT.WAV", l, r), 1);
+    EXPECT_DOUBLE_EQ(l[0], 1.0);
+    EXPECT_DOUBLE_EQ(r[0], -8388608.0 / 8388607);
+    ext.tag = 3;
+    ext.bits = 32;
+    ext.samples = f32(0.75f) + f32(-0.5f);
+    put("EXTF.WAV", wav(ext));
+    ASSERT_EQ(readAll("EXTF.WAV", l, r), 1);
+    EXPECT_EQ(l[0], 0.75);
+    EXPECT_EQ(r[0], -0.5);
+
+    // A trailing odd byte of data beyond the last whole frame is ignored.
+    WavShape ragged;
+    ragged.samples = le(5, 2) + le(6, 2) + "x";
+    put("RAG.WAV", wav(ragged));
+    ASSERT_EQ(readAll("RAG.WAV", l, r), 2);
+}
+
+TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead)
+{
+    WavShape good;
+    good.channels = 2;
+    good.samples = le(1, 2) + le(2, 2) + le(3, 2) + le(4, 2);
+    std::string valid = wav(good);
+    put("OK.WAV", valid);
+    std::vector<double> l, r;
+    ASSERT_EQ(readAll("OK.WAV", l, r), 2);
+
+    // Every cut of the valid file, down to nothing.
+    for (size_t cut = 0; cut < valid.size(); ++cut)
+        EXPECT_TRUE(refuses(valid.substr(0, cut))) << "cut at " << cut;
+
+    auto with = [&](auto change) {
+        WavShape s = good;
+        change(s);
+        return wav(s);
+    };
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.channels = 0; })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.bits = 0; s.container = 2; })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.bits = 40; s.container = 2; })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.bits = 64; s.container = 2; }))) << "64-bit integers";
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.tag = 3; s.bits = 16; }))) << "16-bit float";
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.tag = 7; s.bits = 8; s.container = 2; }))) << "mu-law";
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.rate = 0; })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.dataSizeBias = 1; }))) << "data past the end";
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.dataSizeBias = 0x7FFFFFF0; })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.samples.clear(); }))) << "empty data";
+    // 129 channels of doubles make a frame of 1032 bytes.
+    EXPECT_TRUE(refuses(with([](WavShape& s) {
+        s.tag = 3;
+        s.bits = 64;
+        s.channels = 129;
+        s.samples = std::string(1032 * 2, '\0');
+    })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) { s.channels = 65535; })));
+    // An extensible header of an unknown sub-format.
+    std::string unknown = with([](WavShape& s) { s.extensible = true; });
+    unknown[12 + 8 + 24 + 2] = 'Z';
+    EXPECT_TRUE(refuses(unknown));
+
+    std::string noData = valid;
+    noData.replace(36, 4, "dat_");
+    EXPECT_TRUE(refuses(noData));
+    std::string noFmt = valid;
+    noFmt.replace(12, 4, "fmx ");
+    EXPECT_TRUE(refuses(noFmt));
+    std::string notWave = valid;
+    notWave.replace(8, 4, "AVI ");
+    EXPECT_TRUE(refuses(notWave));
+    // A chunk size that points far past the file ends the walk.
+    std::string hugeSkip = with([](WavShape& s) { s.before = "JUNK\xF0\xFF\xFF\xFF"; });
+    EXPECT_TRUE(refuses(hugeSkip));
+    EXPECT_TRUE(refuses(std::string(5000, '\xFF')));
+
+    CoreWvfr missing(&pool, store, false);
+    EXPECT_THROW(missing.open_("NOSUCH.WAV"), CoreAnsx);
+
+    // The refusal says why, in the log.
+    CoreLog_::setpt(CoreAnsx((dir + "/").c_str()));
+    refuses(with([](WavShape& s) { s.channels = 0; }));
+    CoreLog_::setpt("");
+    std::ifstream log(dir + "/" + CoreLog_::getfn().c_str());
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("BAD.WAV: no channels"), std::string::npos) << text;
+}
+
+TEST_F(CoreWvfrTest, PieceWiseReadsAndSkipsMatchOneRead)
+{
+    // Three 24-bit channels make 9-byte frames: 113 frames per buffer piece.
+    WavShape s;
+    s.bits = 24;
+    s.channels = 3;
+    int const frames = 1000;
+    for (int f = 0; f < frames; ++f)
+        for (int c = 0; c < 3; ++c)
+            s.samples += le((f * 7919 + c * 104729) % 8388607 - 4194303, 3);
+    put("P.WAV", wav(s));
+    std::vector<double> wholeL, wholeR;
+    ASSERT_EQ(readAll("P.WAV", wholeL, wholeR), frames);
+
+    CoreWvfr reader(&pool, store, true);
+    reader.open_("P.WAV");
+    EXPECT_EQ(reader.getca(), 3);
+    EXPECT_EQ(reader.getrr(), 44100);
+    EXPECT_EQ(reader.getrt(), 44100);
+    EXPECT_FALSE(reader.getdb());
+    std::vector<double> l(frames), r(frames);
+    long at = 0;
+    long got;
+    while ((got = reader.getdt(7, l.data() + at, r.data() + at)) > 0) {
+        at += got;
+        if (at == 500) {
+            EXPECT_EQ(reader.getdt(13), 13);
+            at += 13;
+        }
+    }
+    EXPECT_EQ(at, frames);
+    EXPECT_EQ(reader.getdr(true), 0);
+    for (long k = 0; k < frames; ++k) {
+        if (k >= 500 && k < 513)
+            continue;
+        ASSERT_EQ(l[k], wholeL[k]) << k;
+        ASSERT_EQ(r[k], wholeR[k]) << k;
+    }
+    reader.close();
+    EXPECT_EQ(reader.getca(), -1);
+    EXPECT_EQ(reader.getrt(), -1);
+    EXPECT_EQ(reader.getrr(), -1);
+    EXPECT_EQ(reader.getdw(), -1);
+}
+
+TEST_F(CoreWvfrTest, DiskAndArchiveItemGiveTheSameSamples)
+{
+    WavShape s;
+    s.tag = 3;
+    s.bits = 32;
+    s.channels = 2;
+    for (int k = 0; k < 3000; ++k)
+        s.samples += f32(float(std::sin(k * 0.01))) + f32(float(std::cos(k * 0.02)));
+    put("ARC.WAV", wav(s));
+    std::vector<double> diskL, diskR;
+    ASSERT_EQ(readAll("ARC.WAV", diskL, diskR), 3000);
+
+    // Pack the file into an archive, then read the item out of a fresh store.
+    {
+        CoreFsys packer(&pool, CoreAnsx((dir + "/").c_str()), false);
+        int id = packer.crtit("ARC.WAV", false);
+        ASSERT_TRUE(packer.loadc(id, false));
+        ASSERT_TRUE(packer.savea(CoreAnsx((dir + "/PACK.V2X").c_str())));
+    }
+    fs::remove(dir + "/ARC.WAV");
+    CoreFsys archived(&pool, CoreAnsx((dir + "/").c_str()), false);
+    ASSERT_TRUE(archived.loada(CoreAnsx((dir + "/PACK.V2X").c_str()), "0", false, nullptr));
+    CoreWvfr reader(&pool, &archived, false);
+    std::vector<double> l(3000), r(3000);
+    EXPECT_EQ(reader.imprt("ARC.WAV", l.data(), r.data()), 3000);
+    EXPECT_EQ(l, diskL);
+    EXPECT_EQ(r, diskR);
+
+    // A store that keeps no file open between calls reads the same.
+    put("ARC.WAV", wav(s));
+    CoreFsys shut(&pool, CoreAnsx((dir + "/").c_str()), true);
+    CoreWvfr again(&pool, &shut, false);
+    std::fill(l.begin(), l.end(), 0.0);
+    EXPECT_EQ(again.imprt("ARC.WAV", l.data(), r.data()), 3000);
+    EXPECT_EQ(l, diskL);
+}
+
+TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain)
+{
+    WavShape s;
+    s.tag = 3;
+    s.bits = 64;
+    s.channels = 2;
+    int const frames = 4000;
+    for (int k = 0; k < frames; ++k)
+        s.samples += f64(0.5) + f64(-0.25);
+    put("UP.WAV", wav(s));
+
+    CoreWvfr plain(&pool, store, false), scaled(&pool, store, false);
+    plain.setfr(88200, true);
+    scaled.setfr(88200, false);
+    plain.open_("UP.WAV");
+    scaled.open_("UP.WAV");
+    EXPECT_EQ(scaled.getrr(), 44100);
+    EXPECT_EQ(scaled.getrt(), 88200);
+    EXPECT_EQ(scaled.getdr(false), 2 * frames);
+    EXPECT_EQ(scaled.getdw(), 2 * frames);
+    EXPECT_EQ(scaled.getdr(true), frames);
+
+    std::vector<double> pl(100), pr(100), sl(100), sr(100);
+    long n = plain.getdt(100, pl.data(), pr.data());
+    ASSERT_EQ(scaled.getdt(100, sl.data(), sr.data()), n);
+    EXPECT_GT(n, 0);
+    EXPECT_LE(n, 100);
+    EXPECT_EQ(scaled.getdr(true), frames - 50) << "ceil(100 / 2) file frames are read";
+    for (long k = 0; k < n; ++k) {
+        EXPECT_DOUBLE_EQ(sl[k], pl[k] * 0.5);
+        EXPECT_DOUBLE_EQ(sr[k], pr[k] * 0.5);
+    }
+    // Away from the block edges a constant stays that constant.
+    EXPECT_NEAR(pl[50], 0.5, 0.05);
+    EXPECT_NEAR(pr[50], -0.25, 0.025);
+
+    // The setting applies from the next open; plain keeps its first value.
+    scaled.setfr(88200, true);
+    scaled.open_("UP.WAV");
+    std::vector<double> again(100);
+    ASSERT_EQ(scaled.getdt(100, again.data(), nullptr), n);
+    EXPECT_DOUBLE_EQ(again[10], sl[10]);
+    // Turned off, the next open reads at the file's rate.
+    scaled.setfr(0, false);
+    scaled.open_("UP.WAV");
+    EXPECT_EQ(scaled.getrt(), 44100);
+    EXPECT_EQ(scaled.getdr(false), frames);
+}
+
+TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays)
+{
+    WavShape s;
+    s.tag = 3;
+    s.bits = 32;
+    s.channels = 2;
+    int const frames = 3001;
+    for (int k = 0; k < frames; ++k)
+        s.samples += f32(0.5f) + f32(0.5f);
+    s.rate = 88200;
+    put("DOWN.WAV", wav(s));
+
+    CoreWvfr reader(&pool, store, false);
+    reader.setfr(44100, false);
+    reader.open_("DOWN.WAV");
+    EXPECT_EQ(reader.getrt(), 44100);
+    long const room = reader.getdw();
+    long delivered = 0;
+    for (long n : {1L, 7L, 64L, 333L}) {
+        // Exactly n doubles on the heap, with guards after them.
+        std::vector<double> l(size_t(n) + 4, 9.0), r(size_t(n) + 4, 9.0);
+        long got = reader.getdt(n, l.data(), r.data());
+        EXPECT_LE(got, n);
+        for (int g = 0; g < 4; ++g) {
+            EXPECT_EQ(l[size_t(n) + g], 9.0);
+            EXPECT_EQ(r[size_t(n) + g], 9.0);
+        }
+        delivered += got;
+    }
+    // What is left still fits what getdw promised at the start.
+    std::vector<double> rest(size_t(reader.getdw()) + 1);
+    delivered += reader.getdt(reader.getdw(), rest.data(), nullptr);
+    EXPECT_LE(delivered, room);
+}
+
+}  // namespace
