@@ -1,0 +1,124 @@
+#include "modulation/CoreMidi.h"
+
+#include <new>
+
+#include "runtime/CoreAnsx.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CoreSmgd.h"
+
+CoreMidi::CoreMidi() : activity(false) {
+    for (LEARNSLOT& s : slots)
+        s = LEARNSLOT{false, 176, 127, 16, 0};
+    clearOutputs();
+}
+
+CoreMidi::~CoreMidi() {
+    CoreSmgd guard(lock);
+    for (int i = 0; i < queue.count; ++i)
+        delete static_cast<MIDIEVENT*>(queue[i]);
+    queue.Clear();
+}
+
+void CoreMidi::clearOutputs() {
+    for (MIDISLIDERCALLBACKINFO& o : outputs)
+        o = MIDISLIDERCALLBACKINFO{false, 0.0f};
+}
+
+void CoreMidi::apply(int channel, int status, int controller, int value) {
+    activity.store(true);
+    for (int i = 0; i < iCslots; ++i) {
+        LEARNSLOT& s = slots[i];
+        if (s.learning) {
+            s.learning = false;
+            s.status = status;
+            s.controller = controller;
+        }
+        if (s.controller == controller && s.status == status) {
+            s.channel = channel + 1;
+            s.value = value;
+            outputs[i].changed = true;
+            outputs[i].value = static_cast<float>(value * CoreButl::dCmidifactor);
+        }
+    }
+}
+
+CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int status, int controller,
+                                                  int value) {
+    clearOutputs();
+    if (frame <= 0) {
+        apply(channel, status, controller, value);
+        return outputs;
+    }
+    MIDIEVENT* e = new (std::nothrow) MIDIEVENT{frame, channel, status, controller, value};
+    if (!e)
+        throw CoreAnsx("Memory request failed ") + CoreAnsx(static_cast<long>(sizeof(MIDIEVENT)));
+    CoreSmgd guard(lock);
+    try {
+        queue.Add(e);
+    } catch (...) {
+        delete e;
+        throw;
+    }
+    return outputs;
+}
+
+CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) {
+    clearOutputs();
+    CoreSmgd guard(lock);
+    int i = 0;
+    while (i < queue.count) {
+        MIDIEVENT* e = static_cast<MIDIEVENT*>(queue[i]);
+        if (frames >= 0)
+            e->frames -= frames;
+        if (frames < 0 || e->frames < 1) {
+            apply(e->channel, e->status, e->controller, e->value);
+            delete e;
+            queue.Delete(i); // the next one moves into this place
+        } else {
+            ++i;
+        }
+    }
+    return outputs;
+}
+
+int CoreMidi::mdctr(int channel, int status, int controller, int value) {
+    apply(channel, status, controller, value);
+    return channel + 1;
+}
+
+void CoreMidi::setms(short slot, int status, int controller) {
+    if (slot < 0 || slot >= iCslots) {
+        CoreLog_::loger(CoreAnsx("MIDI learn slot out of range: ") + CoreAnsx(static_cast<int>(slot)), 1);
+        return;
+    }
+    LEARNSLOT& s = slots[slot];
+    if (controller < 0) {
+        s.learning = !s.learning;
+        return;
+    }
+    s.learning = false;
+    s.status = status;
+    s.controller = controller < 127 ? controller : 127;
+}
+
+bool CoreMidi::getms(short slot, bool& learning, int& status, int& controller, int& channel, int& value) {
+    if (slot < 0 || slot >= iCslots) {
+        CoreLog_::loger(CoreAnsx("MIDI learn slot out of range: ") + CoreAnsx(static_cast<int>(slot)), 1);
+        return false;
+    }
+    LEARNSLOT const& s = slots[slot];
+    learning = s.learning;
+    status = s.status;
+    controller = s.controller;
+    channel = s.channel;
+    value = s.value;
+    return true;
+}
+
+bool CoreMidi::actvt() { return activity.exchange(false); }
+
+int CoreMidi::getel() {
+    CoreSmgd guard(lock);
+    return queue.count;
+}

@@ -1,0 +1,80 @@
+#pragma once
+// CoreMidi: the MIDI-learn map of one engine instance. Eight slots, each bound
+// to a status byte and controller number, turn incoming controller events
+// into eight change flags with values scaled to 0..1. A slot set to learn
+// adopts the next event's status and controller.
+// Event queue contract: events with a frame offset in the future are queued
+// by the engine's event path and taken by updte on the processing path; both
+// hold the queue lock while they touch it. The queue is unbounded: each
+// queued event is one allocation, freed when it is applied or when the map
+// is destroyed. Applying writes the slots, outputs and activity without the
+// lock, so mdctr and updte must be called from one thread at a time.
+// Owner: the processing engine. Threads: engine processing path (updte and
+// applying allocate nothing; queueing allocates one record); setms/getms from
+// the property bus, serialised with processing by the engine; actvt and getel
+// from any thread.
+
+#include <atomic>
+
+#include "runtime/CoreSmph.h"
+#include "runtime/CoreTlst.h"
+
+class CoreMidi {
+public:
+    static constexpr int iCslots = 8; // learn slots and outputs
+
+    // Result of a call, one entry per slot; valid until the next call.
+    struct MIDISLIDERCALLBACKINFO {
+        bool changed; // the slot answered an event since the last clear
+        float value;  // the event value x 1/127, 0..1
+    };
+
+    CoreMidi(); // slots not learning, status 176, controller 127, channel + 1 = 16
+    ~CoreMidi();
+    CoreMidi(CoreMidi const&) = delete;
+    CoreMidi& operator=(CoreMidi const&) = delete;
+    CoreMidi(CoreMidi&&) = delete;
+    CoreMidi& operator=(CoreMidi&&) = delete;
+
+    // Clears the outputs; an event with frame > 0 is queued for that many
+    // frames, otherwise applied at once. Throws CoreAnsx when the queue
+    // cannot grow.
+    MIDISLIDERCALLBACKINFO* mdctr(int frame, int channel, int status, int controller, int value);
+    // Clears the outputs and counts every queued event down by frames,
+    // applying (in order) those now below 1 frame, or all when frames < 0.
+    MIDISLIDERCALLBACKINFO* updte(int frames);
+    // Applies an event at once without clearing the outputs; returns channel + 1.
+    int mdctr(int channel, int status, int controller, int value);
+    // Binds a slot (controller at most 127) and ends its learning; a negative
+    // controller toggles learning instead. Slots outside 0..7 are refused.
+    void setms(short slot, int status, int controller);
+    // Reads a slot; false (and nothing written) for slots outside 0..7.
+    bool getms(short slot, bool& learning, int& status, int& controller, int& channel, int& value);
+    bool actvt(); // an event was applied since the last call; clears the flag
+    int getel();  // queued events
+
+private:
+    struct LEARNSLOT {
+        bool learning;  // adopts the next applied event
+        int status;     // status byte answered
+        int controller; // controller number answered, 0..127
+        int channel;    // channel + 1 of the last answered event
+        int value;      // value of the last answered event, 0..127
+    };
+    struct MIDIEVENT {
+        int frames;     // frames left until it is due
+        int channel;    // 0..15
+        int status;     // status byte
+        int controller; // controller number
+        int value;      // controller value
+    };
+
+    void apply(int channel, int status, int controller, int value);
+    void clearOutputs();
+
+    std::atomic<bool> activity;                  // an event was applied; read by other threads
+    CoreTlst queue;                              // MIDIEVENT*, owned, in arrival order
+    CoreSmph lock;                               // guards queue
+    LEARNSLOT slots[iCslots];                    // learn slots
+    MIDISLIDERCALLBACKINFO outputs[iCslots];     // handed out by mdctr and updte
+};

@@ -1,0 +1,126 @@
+#include "modulation/CoreMidi.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Slot {
+    bool learning = true;
+    int status = -9, controller = -9, channel = -9, value = -9;
+};
+
+Slot read(CoreMidi& midi, short i) {
+    Slot s;
+    EXPECT_TRUE(midi.getms(i, s.learning, s.status, s.controller, s.channel, s.value));
+    return s;
+}
+
+int changedCount(CoreMidi::MIDISLIDERCALLBACKINFO const* out) {
+    int n = 0;
+    for (int i = 0; i < CoreMidi::iCslots; ++i)
+        n += out[i].changed ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+TEST(CoreMidiTest, SlotsStartOnControllerChangeDefaults) {
+    CoreMidi midi;
+    for (short i = 0; i < 8; ++i) {
+        Slot const s = read(midi, i);
+        EXPECT_FALSE(s.learning);
+        EXPECT_EQ(s.status, 176);
+        EXPECT_EQ(s.controller, 127);
+        EXPECT_EQ(s.channel, 16);
+        EXPECT_EQ(s.value, 0);
+    }
+    EXPECT_FALSE(midi.actvt());
+    EXPECT_EQ(midi.getel(), 0);
+}
+
+TEST(CoreMidiTest, BindingClampsTheControllerAndNegativeTogglesLearning) {
+    CoreMidi midi;
+    midi.setms(2, 176, 200);
+    EXPECT_EQ(read(midi, 2).controller, 127);
+    midi.setms(2, 177, 7);
+    midi.setms(2, 190, -1);
+    Slot s = read(midi, 2);
+    EXPECT_TRUE(s.learning);
+    EXPECT_EQ(s.status, 177);
+    EXPECT_EQ(s.controller, 7);
+    midi.setms(2, 190, -1);
+    EXPECT_FALSE(read(midi, 2).learning);
+    midi.setms(2, 176, 1); // binding ends learning
+    midi.setms(2, 176, -1);
+    midi.setms(2, 176, 3);
+    EXPECT_FALSE(read(midi, 2).learning);
+}
+
+TEST(CoreMidiTest, OutOfRangeSlotsAreRefused) {
+    CoreMidi midi;
+    midi.setms(8, 176, 1);
+    midi.setms(-1, 176, 1);
+    Slot s;
+    EXPECT_FALSE(midi.getms(8, s.learning, s.status, s.controller, s.channel, s.value));
+    EXPECT_FALSE(midi.getms(-3, s.learning, s.status, s.controller, s.channel, s.value));
+    EXPECT_EQ(s.status, -9); // nothing written
+    for (short i = 0; i < 8; ++i)
+        EXPECT_EQ(read(midi, i).controller, 127);
+}
+
+TEST(CoreMidiTest, LearningSlotAdoptsTheEventAndReportsItScaled) {
+    CoreMidi midi;
+    midi.setms(5, 176, -1); // learn
+    CoreMidi::MIDISLIDERCALLBACKINFO* out = midi.mdctr(0, 3, 176, 7, 127);
+    EXPECT_TRUE(out[5].changed);
+    EXPECT_EQ(out[5].value, 1.0f);
+    EXPECT_EQ(changedCount(out), 1); // the other slots wait for controller 127
+    Slot const s = read(midi, 5);
+    EXPECT_FALSE(s.learning);
+    EXPECT_EQ(s.controller, 7);
+    EXPECT_EQ(s.channel, 4);
+    EXPECT_EQ(s.value, 127);
+    EXPECT_TRUE(midi.actvt());
+    EXPECT_FALSE(midi.actvt());
+
+    out = midi.mdctr(0, 15, 176, 7, 64); // any channel answers
+    EXPECT_EQ(out[5].value, static_cast<float>(64.0 / 127.0));
+    EXPECT_EQ(read(midi, 5).channel, 16);
+    out = midi.mdctr(0, 0, 177, 7, 10); // another status does not
+    EXPECT_EQ(changedCount(out), 0);
+    EXPECT_EQ(midi.mdctr(9, 176, 127, 0), 10); // applied at once, all default slots answer
+    EXPECT_EQ(changedCount(out), 7);
+    out = midi.updte(64);
+    EXPECT_EQ(changedCount(out), 0); // cleared by the next call
+}
+
+TEST(CoreMidiTest, FutureEventsWaitForTheirBlockAndKeepTheirOrder) {
+    CoreMidi midi;
+    midi.setms(0, 176, 1);
+    CoreMidi::MIDISLIDERCALLBACKINFO* out = midi.mdctr(300, 0, 176, 1, 10);
+    EXPECT_FALSE(out[0].changed);
+    midi.mdctr(310, 0, 176, 1, 20);
+    midi.mdctr(600, 0, 176, 1, 30);
+    EXPECT_EQ(midi.getel(), 3);
+    EXPECT_FALSE(midi.actvt());
+    out = midi.updte(256);
+    EXPECT_FALSE(out[0].changed);
+    EXPECT_EQ(midi.getel(), 3);
+    out = midi.updte(256); // 44 and 54 frames left: both below one block now
+    EXPECT_TRUE(out[0].changed);
+    EXPECT_EQ(out[0].value, static_cast<float>(20.0 / 127.0)); // the later one wins
+    EXPECT_EQ(read(midi, 0).value, 20);
+    EXPECT_EQ(midi.getel(), 1);
+    out = midi.updte(-1); // flush
+    EXPECT_EQ(read(midi, 0).value, 30);
+    EXPECT_EQ(midi.getel(), 0);
+    out = midi.updte(256);
+    EXPECT_FALSE(out[0].changed);
+}
+
+TEST(CoreMidiTest, QueuedEventsAreFreedWithTheMap) {
+    CoreMidi midi;
+    for (int i = 1; i <= 20; ++i)
+        midi.mdctr(i * 100, 0, 176, 1, i);
+    EXPECT_EQ(midi.getel(), 20); // the leak checker sees them freed by the destructor
+}
