@@ -445,12 +445,12 @@ private:
   bool comploaded = false;       // the computation plan is loaded
   bool planned = false;          // plan_ succeeded after the last selection
   std::array<ENGINEDESC, iCengines> table;  // the engine table (fixed rows)
-  KERNEL kernel = nullptr;       // copies of the selected engine's functions
-  LOADFN load = nullptr;
-  PLANFN unload = nullptr;
-  PLANFN clearfn = nullptr;
-  LCOMFN loadcomp = nullptr;
-  PLANFN unloadcomp = nullptr;
+  KERNEL kernel = nullptr;       // selected engine's kernel (copy of the row)
+  LOADFN load = nullptr;         // selected engine's plan load
+  PLANFN unload = nullptr;       // selected engine's plan unload
+  PLANFN clearfn = nullptr;      // selected engine's plan clear
+  LCOMFN loadcomp = nullptr;     // selected engine's computation-plan load
+  PLANFN unloadcomp = nullptr;   // selected engine's computation-plan unload
   FFTEXTENSION ext;              // per-player engine extension
   FFTSTRUCT fft;                 // the plan
   VALIDSTRUCT valid;             // capabilities of this machine

@@ -1,0 +1,128 @@
+// Engines 6, 7 and 8 (never usable here: their validity test asks for a
+// library this build does not have, so selection always replaces them), the
+// one-tap engine 17, and the computation plan shared by the "ch" engines 8
+// and 11. Plan functions run on the engine worker (may allocate); kernels on
+// the audio thread or the engine worker (no allocation, no I/O, no lock).
+#include "engine/CoreCnvl.h"
+
+#include "runtime/CoreButl.h"
+#include "runtime/CorePool.h"
+
+#include <algorithm>
+
+namespace {
+
+// Zeroes count values of an array that may not exist.
+inline void zeroValues(double* values, long count) {
+  if (values != nullptr && count > 0) std::fill(values, values + count, 0.0);
+}
+
+// Silence over one engine block: what an engine without a body plays.
+inline void silence(double* outL, double* outR, const CoreCnvl::FFTEXTENSION* ext) {
+  const int B = ext != nullptr ? ext->block : 0;
+  if (B < 1) return;
+  std::fill(outL, outL + B, 0.0);
+  std::fill(outR, outR + B, 0.0);
+}
+
+// One channel of the one-tap kernel.
+inline double oneTap(double x, const double* kern, double* ring, int N, int p, int t) {
+  const double v = kern[t] * CoreButl::flushSubnormal(x);
+  ring[p + t] = v;
+  ring[p - N + t] = v;
+  return ring[p];
+}
+
+}  // namespace
+
+bool CoreCnvl::load1(int, FFTSTRUCT*, FFTEXTENSION*, int, int&) { return true; }
+void CoreCnvl::uloa1(FFTSTRUCT*, FFTEXTENSION*) {}
+
+void CoreCnvl::clea1(FFTSTRUCT* plan, FFTEXTENSION*) {
+  if (plan == nullptr) return;
+  const long N = plan->worklength;
+  const long PN = 2L * plan->partitions * N;
+  zeroValues(plan->work, 4 * N);
+  zeroValues(plan->spectral, PN);
+  zeroValues(plan->spectrar, PN);
+  zeroValues(plan->accuml, PN);
+  zeroValues(plan->accumr, PN);
+}
+
+bool CoreCnvl::load2(int, FFTSTRUCT*, FFTEXTENSION*, int, int&) { return true; }
+void CoreCnvl::uloa2(FFTSTRUCT*, FFTEXTENSION*) {}
+
+void CoreCnvl::clea2(FFTSTRUCT* plan, FFTEXTENSION*) {
+  if (plan == nullptr) return;
+  zeroValues(plan->work, 6L * plan->worklength);
+}
+
+bool CoreCnvl::load6(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int, int& N) {
+  plan->needscomp = true;
+  plan->complength = 2 * N;
+  ext->compmode = 3;
+  ext->complength = 2 * N;
+  return true;
+}
+
+void CoreCnvl::uloa6(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+  plan->compbuffer = nullptr;
+  ext->compbuffer = nullptr;
+  plan->needscomp = false;
+  plan->partloaded = false;
+}
+
+void CoreCnvl::clea6(FFTSTRUCT* plan, FFTEXTENSION* ext) { clea1(plan, ext); }
+
+bool CoreCnvl::lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                     int length) {
+  ext->compmode = mode;
+  ext->complength = length;
+  void* use = buffer;
+  if (mode == 0) {
+    // The first player of a chain owns the buffer; the others borrow it.
+    if (plan->pool == nullptr || length < 1) return false;
+    use = plan->pool->mallc(0, 2 * length, "CNV+", CoreAnsx(""));
+    std::fill(static_cast<double*>(use), static_cast<double*>(use) + 2L * length, 0.0);
+  }
+  plan->compbuffer = use;
+  ext->compbuffer = static_cast<double*>(use);
+  return true;
+}
+
+void CoreCnvl::ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+  if (ext->compmode == 0 && plan->pool != nullptr && plan->compbuffer != nullptr)
+    plan->pool->free_(plan->compbuffer);
+  plan->compbuffer = nullptr;
+  ext->compbuffer = nullptr;
+  ext->compmode = 3;
+}
+
+void CoreCnvl::cnvs8(const double*, const double*, double* outL, double* outR, const double*,
+                     const double*, double*, double*, int, int, FFTEXTENSION* ext) {
+  silence(outL, outR, ext);
+}
+
+void CoreCnvl::cnvs9(const double*, const double*, double* outL, double* outR, const double*,
+                     const double*, double*, double*, int, int, FFTEXTENSION* ext) {
+  silence(outL, outR, ext);
+}
+
+void CoreCnvl::cns13(const double*, const double*, double* outL, double* outR, const double*,
+                     const double*, double*, double*, int, int, FFTEXTENSION* ext) {
+  silence(outL, outR, ext);
+}
+
+void CoreCnvl::cns18(const double* inL, const double* inR, double* outL, double* outR,
+                     const double* kernL, const double* kernR, double* ringL, double* ringR,
+                     int N, int p, FFTEXTENSION* ext) {
+  const int t = ext != nullptr ? ext->onetap : 0;
+  // A tap outside the kernel would write past the ring.
+  if (t < 0 || t >= N || p < N || p >= 2 * N || ringL == nullptr || ringR == nullptr) {
+    outL[0] = 0.0;
+    outR[0] = 0.0;
+    return;
+  }
+  outL[0] = oneTap(inL[0], kernL, ringL, N, p, t);
+  outR[0] = oneTap(inR[0], kernR, ringR, N, p, t);
+}
