@@ -1,0 +1,621 @@
+#include "engine/CoreVctr.h"
+
+#include "engine/CorePlel.h"
+#include "modulation/CoreParm.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CorePool.h"
+#include "runtime/CoreTlst.h"
+
+#include <algorithm>
+
+namespace {
+
+char const* const tag = "VCT2"; // pool owner tag of every block a vector takes
+
+// Pool kinds of the vector's blocks.
+constexpr short kindEight = 0; // doubles and longs
+constexpr short kindFour = 1;  // ints
+constexpr short kindByte = 4;  // flags
+
+} // namespace
+
+// ---- Construction and destruction ---------------------------------------------------
+
+CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* engine, bool leaf,
+                   int n, CoreAnsx* names, double* positionValues, CoreVctr** childVectors,
+                   double minimum, double maximum, double* readbackValues, double readbackBase,
+                   double readbackTop, CoreAnsx vectorSource, DataSrce* sources,
+                   double liquidValue, CoreAnsx liquidSource, int offset, int fadeIn,
+                   int* fadeOut, int* limitValues,
+                   bool nearest, short fadeInCurve, short fadeOutCurve, bool /*unused*/)
+    : leaf(leaf), count(n > 0 ? n : 0), children(nullptr), name(""),
+      constructionsource(vectorSource), vectorsource(""), liquidsource(liquidSource),
+      gainpadsource(""), pansource(""), gainsource(""), filenames(nullptr), activepair(0),
+      fadeincurve(fadeInCurve), fadeoutcurve(fadeOutCurve), offset(offset), fadeintime(fadeIn),
+      taillength(0), totallength(0), fadeinlength(0), currentlength(0), length0(0), length1(0),
+      allocatedlength(0), rangestart(nullptr), rangeend(nullptr), positionmin(0.0),
+      positionmax(0.0), readbackbase(readbackBase), readbacktop(readbackTop),
+      readbackscale(0.0), liquid(0.0), pandepth(0.0), gain(1.0), gainpadfloor(1.0),
+      normposition(0.0), normweight(1.0), normmakeup(1.0), lastposition(-1.0), residual(1.0),
+      vectoron(false), readbackon(false), panon(false), gainon(false), normaliseon(false),
+      weightscached(false), switching(false), nearest(nearest), unchanged(false),
+      converged(false), updated{false, false}, activeupdated(&updated[0]), hasrange(nullptr),
+      substituted(nullptr), elementflags(nullptr), fadeouttimes(nullptr), limits(nullptr),
+      positions(nullptr), readbackvalues(nullptr), peaks(nullptr), fadeinelement(nullptr),
+      fadeoutelement(nullptr), tailfadeelement(nullptr), crossfadewindow(nullptr),
+      lastindex{-1, -1}, lastweight{0.0, 0.0}, lastpan(0.0), lastmixgain(0.0),
+      cachedweight{0.0, 0.0}, leftelements(nullptr), rightelements(nullptr),
+      outleft0(nullptr), outright0(nullptr), outleft1(nullptr), outright1(nullptr),
+      pairleft{nullptr, nullptr}, pairright{nullptr, nullptr}, currentleft(nullptr),
+      currentright(nullptr), liquidcontrol(nullptr), gainpadcontrol(nullptr),
+      gaincontrol(nullptr), pancontrol(nullptr), vectorcontrol(nullptr),
+      readbacksource(nullptr), sources(sources), pool(pool), cache(cache), tree(nullptr),
+      root(nullptr), registrations(nullptr), engine(engine), cachedindex{-1, -1} {
+    try {
+        registrations = new CoreTlst;
+        fadeouttimes = static_cast<int*>(pool->mallc(kindFour, 2, tag, "CoreVctr"));
+        limits = static_cast<int*>(pool->mallc(kindFour, 2, tag, "CoreVctr"));
+        // Values the caller does not give read as unset rather than as
+        // whatever the block held.
+        fadeouttimes[0] = fadeOut != nullptr ? fadeOut[0] : 0;
+        fadeouttimes[1] = fadeOut != nullptr ? fadeOut[1] : 0;
+        limits[0] = limitValues != nullptr ? limitValues[0] : -1;
+        limits[1] = limitValues != nullptr ? limitValues[1] : -1;
+
+        filenames = new CoreAnsx[count > 0 ? count : 1];
+        children = new CoreVctr*[count > 0 ? count : 1]();
+        leftelements = new void*[count > 0 ? count : 1]();
+        rightelements = new void*[count > 0 ? count : 1]();
+        elementflags = new bool*[count > 0 ? count : 1]();
+        tree = new CoreButl::VECTORELEMENT[count > 0 ? count : 1]();
+        if (count > 0) {
+            positions = static_cast<double*>(pool->mallc(kindEight, count, tag, "CoreVctr"));
+            readbackvalues = static_cast<double*>(pool->mallc(kindEight, count, tag, "CoreVctr"));
+            peaks = static_cast<double*>(pool->mallc(kindEight, count, tag, "CoreVctr"));
+            rangestart = static_cast<long*>(pool->mallc(kindEight, count, tag, "CoreVctr"));
+            rangeend = static_cast<long*>(pool->mallc(kindEight, count, tag, "CoreVctr"));
+            hasrange = static_cast<std::uint8_t*>(pool->mallc(kindByte, count, tag, "CoreVctr"));
+            substituted =
+                static_cast<std::uint8_t*>(pool->mallc(kindByte, count, tag, "CoreVctr"));
+        }
+
+        for (int i = 0; i < count; ++i) {
+            if (names != nullptr) filenames[i] = names[i];
+            positions[i] = positionValues != nullptr ? positionValues[i] : 0.0;
+            readbackvalues[i] = readbackValues != nullptr ? readbackValues[i] : 0.0;
+            peaks[i] = 1.0;
+            rangestart[i] = 0;
+            rangeend[i] = 0;
+            hasrange[i] = 0;
+            substituted[i] = 0;
+            if (leaf) {
+                elementflags[i] = new bool(true);
+            } else {
+                children[i] = childVectors != nullptr ? childVectors[i] : nullptr;
+                // Until chnip the child's own flag is the sound answer.
+                if (children[i] != nullptr) elementflags[i] = &children[i]->converged;
+            }
+        }
+        if (!leaf && childVectors == nullptr)
+            CoreLog_::loger("Inner vector built without children", 1);
+
+        // Position tree: a later element at the position of an earlier one is
+        // left out, so only the first can be found by position; its buffers
+        // stay in the element arrays and still take part in an all-element mix.
+        int nodes = 0;
+        for (int i = 0; i < count; ++i) {
+            bool duplicate = false;
+            for (int j = 0; j < nodes && !duplicate; ++j)
+                duplicate = tree[j].position == positions[i];
+            if (duplicate) continue;
+            tree[nodes].position = positions[i];
+            tree[nodes].readback = readbackvalues[i];
+            tree[nodes].index = i;
+            tree[nodes].left = nullptr;
+            tree[nodes].right = nullptr;
+            ++nodes;
+        }
+        root = CoreButl::btini(tree, nodes);
+
+        if (count > 1) {
+            positionmin = minimum;
+            positionmax = maximum;
+        }
+
+        vectorcontrol = new CoreParm("Vector Control", "Vector Control", constructionsource,
+                                     positionmin, positionmax, sources);
+        liquidcontrol = new CoreParm("Liquid Control", "Liquid Control", "", -1.0, 1.0, sources);
+        gainpadcontrol =
+            new CoreParm("Gainpad Control", "Gainpad Control", "", -1.0, 1.0, sources);
+        gaincontrol = new CoreParm("Gain Control", "Gain Control", "", -1.0, 1.0, sources);
+        pancontrol = new CoreParm("Pan Control", "Pan Control", "", -1.0, 1.0, sources);
+        liquidcontrol->setsr(liquidsource, 0.0, 1.0);
+
+        if (liquidValue >= dCliquidmax)
+            liquid = dCliquidmax;
+        else if (liquidValue <= dCliquidmin)
+            liquid = dCliquidmin;
+        else
+            liquid = liquidValue;
+        normposition = positionmin;
+    } catch (...) {
+        // The children stay with the caller when the vector could not be made.
+        release(false);
+        throw;
+    }
+}
+
+CoreVctr::~CoreVctr() {
+    release(true);
+}
+
+void CoreVctr::release(bool withChildren) {
+    if (elementflags != nullptr) {
+        if (leaf)
+            for (int i = 0; i < count; ++i) delete elementflags[i];
+        delete[] elementflags;
+        elementflags = nullptr;
+    }
+    if (children != nullptr) {
+        if (withChildren && !leaf)
+            for (int i = 0; i < count; ++i) delete children[i];
+        delete[] children;
+        children = nullptr;
+    }
+    delete[] leftelements;
+    leftelements = nullptr;
+    delete[] rightelements;
+    rightelements = nullptr;
+    if (registrations != nullptr) {
+        for (int i = 0; i < registrations->count; ++i) {
+            int* id = static_cast<int*>((*registrations)[i]);
+            if (cache != nullptr) cache->relel(*id, false);
+            delete id;
+        }
+        delete registrations;
+        registrations = nullptr;
+    }
+    delete[] filenames;
+    filenames = nullptr;
+    delete[] tree;
+    tree = nullptr;
+    root = nullptr;
+    freeBlock(positions);
+    positions = nullptr;
+    freeBlock(readbackvalues);
+    readbackvalues = nullptr;
+    freeBlock(peaks);
+    peaks = nullptr;
+    freeBlock(rangestart);
+    rangestart = nullptr;
+    freeBlock(rangeend);
+    rangeend = nullptr;
+    freeBlock(hasrange);
+    hasrange = nullptr;
+    freeBlock(substituted);
+    substituted = nullptr;
+    elementDelete(pool, outleft0);
+    if (outright0 != outleft0) elementDelete(pool, outright0);
+    outleft0 = outright0 = nullptr;
+    delete liquidcontrol;
+    liquidcontrol = nullptr;
+    delete gainpadcontrol;
+    gainpadcontrol = nullptr;
+    delete gaincontrol;
+    gaincontrol = nullptr;
+    delete pancontrol;
+    pancontrol = nullptr;
+    delete vectorcontrol;
+    vectorcontrol = nullptr;
+    elementDelete(pool, outleft1);
+    if (outright1 != outleft1) elementDelete(pool, outright1);
+    outleft1 = outright1 = nullptr;
+    freeBlock(fadeouttimes);
+    fadeouttimes = nullptr;
+    freeBlock(limits);
+    limits = nullptr;
+    elementDelete(pool, fadeinelement);
+    fadeinelement = nullptr;
+    elementDelete(pool, fadeoutelement);
+    fadeoutelement = nullptr;
+    elementDelete(pool, tailfadeelement);
+    tailfadeelement = nullptr;
+}
+
+// ---- Element function access --------------------------------------------------------
+
+CoreCnvl::VECEXTENSION* CoreVctr::elementExtension() {
+    CoreCnvl::VECEXTENSION* ext = nullptr;
+    if (engine != nullptr) engine->getve(ext);
+    return ext;
+}
+
+short CoreVctr::elementSet() {
+    if (engine == nullptr) return 1;
+    CoreCnvl::ELNEW fn = nullptr;
+    engine->getne(fn);
+    return fn == &CoreCnvl::nwel2 ? 2 : 1;
+}
+
+void* CoreVctr::elementNew(CorePool* from, int n) {
+    CoreCnvl::ELNEW fn = &CoreCnvl::nwel1;
+    if (engine != nullptr) engine->getne(fn);
+    if (n < 1) return nullptr;
+    if (fn == nullptr) throw CoreAnsx("Element set without an allocator");
+    void* element = fn(elementExtension(), from, n);
+    if (element == nullptr) throw CoreAnsx("Memory request failed ") + CoreAnsx(n);
+    return element;
+}
+
+void CoreVctr::elementDelete(CorePool* from, void* element) {
+    if (element == nullptr) return;
+    CoreCnvl::ELDEL fn = &CoreCnvl::dlel1;
+    if (engine != nullptr) engine->getde(fn);
+    if (fn != nullptr) fn(elementExtension(), from, element);
+}
+
+void CoreVctr::elementCopy(void* dst, void const* src, int n, bool transfer, int offset,
+                           bool flush) {
+    if (dst == nullptr || n <= 0) return;
+    CoreCnvl::ELCOPY fn = &CoreCnvl::copy1;
+    if (engine != nullptr) engine->getce(fn);
+    if (fn != nullptr) fn(elementExtension(), dst, src, n, transfer, offset < 0 ? 0 : offset, flush);
+}
+
+bool CoreVctr::validIndex(int i, char const* operation) const {
+    if (i >= 0 && i < count) return true;
+    CoreLog_::loger(CoreAnsx("Vector element index out of range in ") + CoreAnsx(operation) +
+                        ": " + CoreAnsx(i),
+                    1);
+    return false;
+}
+
+void CoreVctr::freeBlock(void* block) {
+    if (block != nullptr) pool->free_(block);
+}
+
+// ---- Tree-wide operations -----------------------------------------------------------
+
+void CoreVctr::chnna(CoreAnsx name) {
+    this->name = name;
+    if (leaf) return;
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) children[i]->chnna(name + "_" + CoreAnsx(i));
+}
+
+void CoreVctr::chncp(long length, long length1, long allocated) {
+    long len0 = length > 0 ? length : 0;
+    long len1 = length1 >= 0 ? length1 : len0;
+    // Mixing and copying run over the current length, which either selector
+    // may choose: the outputs are never shorter than both lengths.
+    long alloc = std::max({allocated, len0, len1});
+    if (!leaf)
+        for (int i = 0; i < count; ++i)
+            if (children[i] != nullptr) children[i]->chncp(length, length1, -1);
+
+    // New pair first, so a failed allocation leaves the old outputs in place.
+    void* newleft = elementNew(pool, static_cast<int>(alloc));
+    void* newright = nullptr;
+    try {
+        newright = elementNew(pool, static_cast<int>(alloc));
+    } catch (...) {
+        elementDelete(pool, newleft);
+        throw;
+    }
+    elementDelete(pool, outleft0);
+    if (outright0 != outleft0) elementDelete(pool, outright0);
+
+    length0 = static_cast<int>(len0);
+    this->length1 = static_cast<int>(len1);
+    currentlength = length0;
+    allocatedlength = static_cast<int>(alloc);
+    outleft0 = newleft;
+    outright0 = newright;
+    pairleft[0] = outleft0;
+    pairright[0] = outright0;
+    currentleft = outleft0;
+    currentright = outright0;
+    activepair = 0;
+    updated[0] = true;
+    activeupdated = &updated[0];
+    unchanged = false;
+}
+
+void CoreVctr::chncd(short selector) {
+    if (selector != 0 && selector != 1) return;
+    currentlength = selector == 0 ? length0 : length1;
+    if (leaf) return;
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) children[i]->chncd(selector);
+}
+
+void CoreVctr::chnip() {
+    if (leaf) return;
+    for (int i = 0; i < count; ++i) {
+        CoreVctr* child = children[i];
+        if (child == nullptr) continue;
+        child->chnip();
+        leftelements[i] = child->outleft0;
+        rightelements[i] = child->outright0;
+        elementflags[i] = &child->converged;
+    }
+}
+
+void CoreVctr::chndc() {
+    if (!leaf)
+        for (int i = 0; i < count; ++i)
+            if (children[i] != nullptr) children[i]->chndc();
+    elementDelete(pool, outleft0);
+    if (outright0 != outleft0) elementDelete(pool, outright0);
+    outleft0 = outright0 = nullptr;
+    elementDelete(pool, outleft1);
+    if (outright1 != outleft1) elementDelete(pool, outright1);
+    outleft1 = outright1 = nullptr;
+    pairleft[0] = pairleft[1] = nullptr;
+    pairright[0] = pairright[1] = nullptr;
+    currentleft = currentright = nullptr;
+}
+
+int CoreVctr::chnfi() {
+    if (fadeintime > 0 || leaf) return fadeintime;
+    int best = fadeintime;
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) best = std::max(best, children[i]->chnfi());
+    return best;
+}
+
+short CoreVctr::chnci() {
+    if (fadeincurve >= 0 || leaf) return fadeincurve;
+    short best = fadeincurve;
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) best = std::max(best, children[i]->chnci());
+    return best;
+}
+
+short CoreVctr::chnco() {
+    if (fadeoutcurve >= 0 || leaf) return fadeoutcurve;
+    short best = fadeoutcurve;
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) best = std::max(best, children[i]->chnco());
+    return best;
+}
+
+int CoreVctr::chnfo(short k) {
+    if (k != 0 && k != 1) return 0;
+    if (limits[k] >= 0 || leaf) return fadeouttimes[k];
+    int best = fadeouttimes[k];
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) best = std::max(best, children[i]->chnfo(k));
+    return best;
+}
+
+int CoreVctr::chnls(short k) {
+    if (k != 0 && k != 1) return -1;
+    if (limits[k] >= 0 || leaf) return limits[k];
+    int best = limits[k];
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) best = std::max(best, children[i]->chnls(k));
+    return best;
+}
+
+void CoreVctr::ulink() {
+    if (children == nullptr) return;
+    for (int i = 0; i < count; ++i) {
+        if (!leaf && children[i] != nullptr && elementflags[i] == &children[i]->converged)
+            elementflags[i] = nullptr;
+        children[i] = nullptr;
+    }
+}
+
+// ---- Element buffers ----------------------------------------------------------------
+
+void CoreVctr::newip(void** left, void** right, int n) {
+    // The cache deletes registered buffers with its own pool; without a cache
+    // the vector's pool stands in.
+    CorePool* from = cache != nullptr ? cache->getpl() : pool;
+    if (from == nullptr) from = pool;
+    if (left != nullptr) *left = elementNew(from, n);
+    if (right != nullptr) {
+        try {
+            *right = elementNew(from, n);
+        } catch (...) {
+            if (left != nullptr) {
+                elementDelete(from, *left);
+                *left = nullptr;
+            }
+            throw;
+        }
+    }
+}
+
+void CoreVctr::setip(int i, double* left, double* right, CoreAnsx name, long length, int rate,
+                     long rangeStart, long rangeEnd, void* owner, short variant) {
+    if (!validIndex(i, "setip")) return;
+    leftelements[i] = left;
+    rightelements[i] = right;
+    substituted[i] = 0;
+    if (cache == nullptr || engine == nullptr) return;
+    CoreCnvl::ELDEL deleter = nullptr;
+    engine->getde(deleter);
+    int* held = new int(-1);
+    try {
+        *held = cache->addel(deleter, elementExtension(), &leftelements[i], &rightelements[i],
+                             name, length, rate, rangeStart, rangeEnd, owner, variant,
+                             allocatedlength, elementSet());
+        registrations->Add(held);
+    } catch (...) {
+        if (*held >= 0) cache->relel(*held, false);
+        delete held;
+        throw;
+    }
+    // Another owner's pair: this vector must leave its contents alone.
+    substituted[i] = (leftelements[i] != left || rightelements[i] != right) ? 1 : 0;
+}
+
+void CoreVctr::getip(int i, void** left, void** right) {
+    bool ok = validIndex(i, "getip");
+    if (left != nullptr) *left = ok ? leftelements[i] : nullptr;
+    if (right != nullptr) *right = ok ? rightelements[i] : nullptr;
+}
+
+void CoreVctr::cpyip(int i, void* left, void* right, int n) {
+    if (!validIndex(i, "cpyip")) return;
+    elementCopy(leftelements[i], left, n, false, 0, false);
+    if (rightelements[i] != leftelements[i])
+        elementCopy(rightelements[i], right, n, false, 0, false);
+}
+
+void CoreVctr::copyd(void* dstLeft, void* dstRight, void* srcLeft, void* srcRight, int n,
+                     int offset) {
+    elementCopy(dstLeft, srcLeft, n, true, offset, true);
+    if (dstRight != dstLeft) elementCopy(dstRight, srcRight, n, true, offset, true);
+}
+
+void CoreVctr::delip(void* left, void* right) {
+    CorePool* from = cache != nullptr ? cache->getpl() : pool;
+    if (from == nullptr) from = pool;
+    elementDelete(from, left);
+    if (right != left) elementDelete(from, right);
+}
+
+void CoreVctr::setpk(int i, double peak) {
+    if (validIndex(i, "setpk")) peaks[i] = peak;
+}
+
+void CoreVctr::setrz(int i, long a, long b) {
+    if (i < 0 || i >= count) return;
+    hasrange[i] = 1;
+    rangestart[i] = a;
+    rangeend[i] = b;
+}
+
+bool CoreVctr::getrz(int i, long& a, long& b) {
+    if (i < 0 || i >= count) {
+        a = 0;
+        b = 0;
+        return false;
+    }
+    a = rangestart[i];
+    b = rangeend[i];
+    return hasrange[i] != 0;
+}
+
+bool CoreVctr::getsb(int i) const {
+    return i >= 0 && i < count && substituted[i] != 0;
+}
+
+CoreAnsx CoreVctr::getfn(int i) {
+    if (!validIndex(i, "getfn")) return CoreAnsx("");
+    return filenames[i];
+}
+
+int CoreVctr::getne() const {
+    return count;
+}
+
+void CoreVctr::getup(int& offset, int& fadeIn) {
+    offset = this->offset;
+    fadeIn = fadeintime;
+}
+
+// ---- Outputs and switching ----------------------------------------------------------
+
+void* CoreVctr::getlc() { return outleft0; }
+void* CoreVctr::getrc() { return outright0; }
+void* CoreVctr::getls() { return outleft1; }
+void* CoreVctr::getrs() { return outright1; }
+bool* CoreVctr::getuc() { return &updated[0]; }
+bool* CoreVctr::getus() { return &updated[1]; }
+bool* CoreVctr::getca() { return &converged; }
+int CoreVctr::getcd() const { return currentlength; }
+int CoreVctr::getal() const { return allocatedlength; }
+short CoreVctr::getap() const { return activepair; }
+CoreAnsx CoreVctr::getnm() const { return name; }
+
+void CoreVctr::setsc() {
+    void* newleft = elementNew(pool, allocatedlength);
+    void* newright = nullptr;
+    try {
+        newright = elementNew(pool, allocatedlength);
+    } catch (...) {
+        elementDelete(pool, newleft);
+        throw;
+    }
+    elementDelete(pool, outleft1);
+    if (outright1 != outleft1) elementDelete(pool, outright1);
+    outleft1 = newleft;
+    outright1 = newright;
+    pairleft[0] = outleft0;
+    pairright[0] = outright0;
+    pairleft[1] = outleft1;
+    pairright[1] = outright1;
+    activepair = 0;
+    currentleft = outleft0;
+    currentright = outright0;
+    activeupdated = &updated[0];
+    switching = true;
+    updated[1] = true;
+}
+
+void CoreVctr::setcc(short k) {
+    if (!switching) return;
+    if (k != 0 && k != 1) {
+        CoreLog_::loger(CoreAnsx("Vector output pair out of range: ") + CoreAnsx(int(k)), 1);
+        return;
+    }
+    if (k != activepair) {
+        // The smoothing continues from what the active pair holds.
+        elementCopy(pairleft[k], pairleft[activepair], currentlength, false, 0, false);
+        elementCopy(pairright[k], pairright[activepair], currentlength, false, 0, false);
+    }
+    currentleft = pairleft[k];
+    currentright = pairright[k];
+    activeupdated = &updated[k];
+    activepair = k;
+    unchanged = false;
+}
+
+void CoreVctr::setcr(void* window, int tailLength, int totalLength, int fadeInLength) {
+    crossfadewindow = window;
+    taillength = tailLength;
+    totallength = totalLength;
+    fadeinlength = fadeInLength;
+}
+
+void* CoreVctr::rampElement(int n, bool falling) {
+    int size = n > 0 ? n : 0;
+    double* ramp = static_cast<double*>(pool->mallc(kindEight, size, tag, "CoreVctr ramp"));
+    void* element = nullptr;
+    try {
+        CoreButl::fdecc(size, ramp);
+        if (falling) CoreButl::cfdcc(size, ramp);
+        element = elementNew(pool, size);
+        elementCopy(element, ramp, size, true, 0, false);
+    } catch (...) {
+        pool->free_(ramp);
+        throw;
+    }
+    pool->free_(ramp);
+    return element;
+}
+
+void* CoreVctr::newfi(int n) {
+    void* element = rampElement(n, false);
+    elementDelete(pool, fadeinelement);
+    fadeinelement = element;
+    return element;
+}
+
+void* CoreVctr::newfo(int n) {
+    void* element = rampElement(n, true);
+    elementDelete(pool, fadeoutelement);
+    fadeoutelement = element;
+    return element;
+}
+
+void* CoreVctr::newfe(int n) {
+    elementDelete(pool, tailfadeelement);
+    tailfadeelement = nullptr;
+    tailfadeelement = rampElement(n, true);
+    return tailfadeelement;
+}
