@@ -29,10 +29,10 @@ public:
     // 0.0. Left and right are the same block. Returns the element count.
     int setre(int n, double** values, int* lengths);
 
-    // Binds the controls (engine/CoreVctrMix.cpp).
+    // Binds the controls (engine/CoreRvctMix.cpp).
     void setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
                bool readbackOn, CoreAnsx readbackSource);
-    // One block's update of the tree (engine/CoreVctrMix.cpp).
+    // One block's update of the tree (engine/CoreRvctMix.cpp).
     void chnup();
 
 private:

@@ -194,6 +194,7 @@ void CoreVctr::release(bool withChildren) {
     hasrange = nullptr;
     freeBlock(substituted);
     substituted = nullptr;
+    releaseFold();
     elementDelete(pool, outleft0);
     if (outright0 != outleft0) elementDelete(pool, outright0);
     outleft0 = outright0 = nullptr;
@@ -319,6 +320,7 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
     updated[0] = true;
     activeupdated = &updated[0];
     unchanged = false;
+    prepareFold();
 }
 
 void CoreVctr::chncd(short selector) {
@@ -354,6 +356,7 @@ void CoreVctr::chndc() {
     pairleft[0] = pairleft[1] = nullptr;
     pairright[0] = pairright[1] = nullptr;
     currentleft = currentright = nullptr;
+    releaseFold();
 }
 
 int CoreVctr::chnfi() {
@@ -580,6 +583,7 @@ void CoreVctr::setcr(void* window, int tailLength, int totalLength, int fadeInLe
     taillength = tailLength;
     totallength = totalLength;
     fadeinlength = fadeInLength;
+    prepareFold();
 }
 
 void* CoreVctr::rampElement(int n, bool falling) {
@@ -603,6 +607,7 @@ void* CoreVctr::newfi(int n) {
     void* element = rampElement(n, false);
     elementDelete(pool, fadeinelement);
     fadeinelement = element;
+    prepareFold();
     return element;
 }
 
@@ -617,5 +622,6 @@ void* CoreVctr::newfe(int n) {
     elementDelete(pool, tailfadeelement);
     tailfadeelement = nullptr;
     tailfadeelement = rampElement(n, true);
+    prepareFold();
     return tailfadeelement;
 }

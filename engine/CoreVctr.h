@@ -114,6 +114,10 @@ public:
     void setfd(bool tail, int a, int b);
     void setfd(void* left, void* right, int n, void* window);
 
+    // Raise the updated flag only when the output changed (default). Off, it
+    // is raised after every mixing update; the engines' output is the same.
+    static inline bool bVupdategate = true;
+
     static constexpr double dCbenchmarktolerance = 1e-20; // residual below which a vector has settled
     static constexpr double dCliquidmin = 0.01;           // lowest liquid setting
     static constexpr double dCliquidmax = 0.99;           // highest liquid setting
@@ -225,8 +229,28 @@ protected:
     CoreTlst* registrations;      // int* ids returned by the cache (each owned)
     CoreCnvl* engine;             // engine whose element functions are used; null: plain set
     int cachedindex[2];           // element indices of the last position's two weights
+    // Output fade folded into every mix (setfd): the fade function's arguments.
+    bool mixedlast = false;       // the last update wrote the output
+    bool foldon = false;          // a fade is part of every mix
+    int foldlength = 0;           // length handed to the fade function, samples
+    int foldheadlength = 0;       // samples faded in at the head
+    void* foldhead = nullptr;     // head window element (not owned)
+    int foldtaillength = 0;       // samples faded at the tail
+    void* foldtail = nullptr;     // tail window element (not owned)
+    void* scratchleft = nullptr;  // fresh share of a folded mix, left (owned)
+    void* scratchright = nullptr; // fresh share of a folded mix, right (owned)
+    int scratchlength = 0;        // samples in each scratch buffer
 
 private:
+    // Searches the position tree for p and caches the unscaled weights and
+    // indices; writes the readback source.
+    void findWeights(double p);
+    int foldLength() const; // fold length limited to the buffers, samples
+    // Makes (loader path) or frees the scratch pair a folded fade mixes into;
+    // made only for a vector with fade windows, at the allocated length.
+    void prepareFold();
+    void releaseFold();
+
     // Frees everything this vector owns that is present (destructor and a
     // constructor that failed half-way). Children are deleted only when
     // withChildren is set.

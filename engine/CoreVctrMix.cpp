@@ -1,0 +1,420 @@
+// CoreVctr, per-block part: control binding, the update that turns the five
+// controls into one element mix, peak normalisation and the output fades.
+// setvl, setgn and the fold preparation run on the loader path; updte, chnup,
+// chnru and setfd run once per block on the processing thread (audio thread:
+// no allocation, no file or log I/O, no blocking lock).
+#include "engine/CoreVctr.h"
+
+#include "modulation/CoreParm.h"
+#include "modulation/CoreSrce.h"
+#include "modulation/DataSrce.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CorePool.h"
+
+#include <cmath>
+
+namespace {
+
+inline double flush(double v) { return CoreButl::flushSubnormal(v); }
+
+// A peak that can divide: positive and finite.
+inline bool usablePeak(double v) { return v > 0.0 && std::isfinite(v); }
+
+} // namespace
+
+// ---- Binding ------------------------------------------------------------------------
+
+void CoreVctr::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
+                     bool readbackOn, CoreAnsx readbackSource, double panDepth,
+                     CoreAnsx panSource, double gainpadFloor, CoreAnsx gainpadSource, bool gainOn,
+                     CoreAnsx gainSource, bool normaliseOn, double normalisationPosition,
+                     double normalisationWeight) {
+    vectoron = vectorOn;
+    if (vectoron) {
+        vectorsource = vectorSource;
+        // One element is always chosen in full, wherever the control stands.
+        if (count == 1)
+            vectorcontrol->setsr("", 1.0, 1.0);
+        else
+            vectorcontrol->setsr(vectorSource, minimum, maximum);
+    }
+    readbackon = readbackOn;
+    if (readbackon) {
+        readbacksource = sources != nullptr ? sources->getsc(readbackSource) : nullptr;
+        // Equal ends would give an infinite scale: the readback then stays at -1.
+        double span = readbacktop - readbackbase;
+        readbackscale = flush(span) != 0.0 ? flush(2.0 / span) : 0.0;
+    }
+    pandepth = panDepth;
+    pansource = panSource;
+    pancontrol->setsr(panSource, -1.0, 1.0);
+    if (panDepth > 0.0) panon = true;
+    gainon = gainOn;
+    if (gainon) {
+        gainsource = gainSource;
+        gaincontrol->setsr(gainSource, 0.0, 1.0);
+    }
+    gainpadfloor = gainpadFloor;
+    gainpadsource = gainpadSource;
+    gainpadcontrol->setsr(gainpadSource, 0.0, 1.0);
+    if (leaf) {
+        normaliseon = normaliseOn;
+        normposition = normalisationPosition;
+        normweight = normalisationWeight;
+    }
+    unchanged = false;
+    converged = false;
+    residual = 1.0;
+    lastindex[0] = lastindex[1] = -1;
+}
+
+void CoreVctr::setlq(double value) {
+    if (value >= dCliquidmax)
+        liquid = dCliquidmax;
+    else if (value <= dCliquidmin)
+        liquid = dCliquidmin;
+    else
+        liquid = value;
+}
+
+double CoreVctr::getlq() { return liquid; }
+double CoreVctr::getmn() { return positionmin; }
+double CoreVctr::getmx() { return positionmax; }
+
+// ---- Per-block update ---------------------------------------------------------------
+
+void CoreVctr::findWeights(double p) {
+    // Walk the position tree keeping the last node passed on each side.
+    CoreButl::VECTORELEMENT const* node = root;
+    CoreButl::VECTORELEMENT const* lower = nullptr;
+    CoreButl::VECTORELEMENT const* upper = nullptr;
+    while (node != nullptr) {
+        if (p == node->position) {
+            lower = node;
+            upper = nullptr;
+            break;
+        }
+        if (p < node->position) {
+            upper = node;
+            node = node->left;
+        } else {
+            lower = node;
+            node = node->right;
+        }
+    }
+
+    int i0 = -1, i1 = -1;
+    double w0 = 0.0, w1 = 0.0;
+    if (lower == nullptr) {
+        if (upper != nullptr) {
+            i1 = upper->index;
+            w1 = 1.0;
+        }
+    } else if (upper == nullptr) {
+        i0 = lower->index;
+        w0 = 1.0;
+    } else {
+        double dup = upper->position - p;
+        double dlo = p - lower->position;
+        if (nearest) {
+            // The winner always sits in the first slot; a tie goes up.
+            i0 = dup > dlo ? lower->index : upper->index;
+            w0 = 1.0;
+        } else {
+            double s = flush(1.0 / (dlo + dup));
+            i0 = lower->index;
+            i1 = upper->index;
+            w0 = dup * s;
+            w1 = dlo * s;
+        }
+    }
+
+    if (readbackon && readbacksource != nullptr && (i0 >= 0 || i1 >= 0)) {
+        // A missing neighbour's term reads the other's value under weight 0.
+        double r0 = readbackvalues[i0 >= 0 ? i0 : i1];
+        double r1 = readbackvalues[i1 >= 0 ? i1 : i0];
+        readbacksource->setvl(flush((w0 * r0 + w1 * r1 - readbackbase) * readbackscale - 1.0));
+    }
+    cachedindex[0] = i0;
+    cachedindex[1] = i1;
+    // Unscaled: the gain of each block is applied to a copy.
+    cachedweight[0] = flush(w0);
+    cachedweight[1] = flush(w1);
+    weightscached = true;
+}
+
+void CoreVctr::updte(bool mix) {
+    CoreCnvl::ELMIX mixfn = &CoreCnvl::vmix1;
+    if (engine != nullptr) engine->getvm(mixfn);
+    CoreCnvl::VECEXTENSION* ext = elementExtension();
+
+    double g = flush(1.0 - (1.0 - gainpadfloor) * gainpadcontrol->getvl());
+    if (gainon) g = flush(g * gaincontrol->getvl());
+    gain = g;
+    // A constant bound outside the bus range must not make the smoothing grow.
+    double liquidvalue = liquidcontrol->getvl();
+    liquidvalue = liquidvalue < 0.0 ? 0.0 : (liquidvalue > 1.0 ? 1.0 : liquidvalue);
+    double retention = flush(liquid * liquidvalue);
+    double fresh = flush(1.0 - retention);
+    double mixgain = flush(gain * normmakeup * fresh);
+
+    CoreCnvl::VECTORMIXSTRUCT record;
+    record.gain = mixgain;
+    record.retention = retention;
+    if (vectoron) {
+        double p = vectorcontrol->getvl();
+        if (!weightscached || p != lastposition) {
+            lastposition = p;
+            findWeights(p);
+        }
+        record.index0 = cachedindex[0];
+        record.index1 = cachedindex[1];
+        record.weight0 = flush(cachedweight[0] * mixgain);
+        record.weight1 = flush(cachedweight[1] * mixgain);
+    }
+    mixedlast = false;
+    if (!mix) return;
+
+    if (panon) {
+        double q = pandepth * pancontrol->getvl();
+        double a = q * CoreButl::dCpi / 2.0;
+        if (a >= 0.0) {
+            record.panll = flush(std::cos(a));
+            record.panlr = flush(std::sin(a));
+            record.panrl = 0.0;
+            record.panrr = 1.0;
+        } else {
+            record.panll = 1.0;
+            record.panlr = 0.0;
+            record.panrl = flush(std::sin(-a));
+            record.panrr = flush(std::cos(a));
+        }
+        unchanged = unchanged && q == lastpan;
+        lastpan = q;
+    }
+
+    bool missing = false; // an element without buffers cannot be mixed
+    if (vectoron) {
+        std::int32_t index[2] = {record.index0, record.index1};
+        double weight[2] = {record.weight0, record.weight1};
+        for (int k = 0; k < 2; ++k) {
+            unchanged = unchanged && index[k] == lastindex[k] && weight[k] == lastweight[k];
+            lastindex[k] = index[k];
+            lastweight[k] = weight[k];
+            if (index[k] >= 0) {
+                bool* steady = elementflags[index[k]];
+                unchanged = unchanged && (steady == nullptr || *steady);
+                if (leftelements[index[k]] == nullptr || rightelements[index[k]] == nullptr)
+                    index[k] = -1;
+            }
+        }
+        record.index0 = index[0];
+        record.index1 = index[1];
+    } else {
+        unchanged = unchanged && mixgain == lastmixgain;
+        lastmixgain = mixgain;
+        for (int i = 0; i < count; ++i) {
+            bool* steady = elementflags[i];
+            unchanged = unchanged && (steady == nullptr || *steady);
+            missing = missing || leftelements[i] == nullptr || rightelements[i] == nullptr;
+        }
+    }
+
+    if (unchanged) {
+        if (!converged) {
+            residual = flush(residual * retention);
+            converged = residual < dCbenchmarktolerance;
+        }
+    } else {
+        converged = false;
+        residual = 1.0;
+    }
+
+    // A converged output is left as it is: the mix function would only flush
+    // values that were flushed when they were written.
+    if (!converged && !missing && currentleft != nullptr && currentright != nullptr &&
+        currentlength > 0) {
+        CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
+        if (foldon && engine != nullptr) engine->getfd(fadefn);
+        if (foldon && (retention == 0.0 || scratchleft == nullptr || scratchright == nullptr)) {
+            // Nothing is kept of the old output: fade the new mix in place.
+            // Without a scratch pair (retention above 0) this only comes
+            // close, but a settled output is still never faded twice.
+            mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft,
+                  currentright, leftelements, rightelements);
+            fadefn(ext, foldLength(), currentleft, currentright, foldheadlength, foldhead,
+                   foldtaillength, foldtail);
+        } else if (foldon) {
+            // The output fade goes into the fresh share only, so the faded
+            // regions keep their shape and the smoothing settles on the
+            // faded mix.
+            CoreCnvl::VECTORMIXSTRUCT share = record;
+            share.retention = 0.0;
+            mixfn(ext, false, vectoron, panon, &share, currentlength, count, scratchleft,
+                  scratchright, leftelements, rightelements);
+            fadefn(ext, foldLength(), scratchleft, scratchright, foldheadlength, foldhead,
+                   foldtaillength, foldtail);
+            CoreCnvl::VECTORMIXSTRUCT add;
+            add.gain = 1.0;
+            add.retention = retention;
+            void* sharel[1] = {scratchleft};
+            void* sharer[1] = {scratchright};
+            mixfn(ext, false, false, false, &add, currentlength, 1, currentleft, currentright,
+                  sharel, sharer);
+        } else {
+            mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft,
+                  currentright, leftelements, rightelements);
+        }
+        mixedlast = true;
+    }
+    unchanged = true;
+}
+
+void CoreVctr::chnup(bool mix) {
+    // Children first: a parent's element flags are its children's converged flags.
+    if (!leaf && children != nullptr)
+        for (int i = 0; i < count; ++i)
+            if (children[i] != nullptr) children[i]->chnup(mix);
+    updte(mix);
+}
+
+void CoreVctr::chnru(bool mix) {
+    chnup(mix);
+    // The engine re-reads the kernel when the flag is up; a settled output
+    // has nothing new for it.
+    if (mix && (mixedlast || !bVupdategate)) *activeupdated = true;
+}
+
+// ---- Normalisation ------------------------------------------------------------------
+
+void CoreVctr::setgn(double g) {
+    if (!leaf || !normaliseon || count < 1) return;
+    double p = normposition;
+    double dlo = p - positionmin + 1.0;
+    double dup = positionmax - p + 1.0;
+    int lo = -1, up = -1;
+    for (int i = 0; i < count; ++i) {
+        double d = p - positions[i];
+        if (d >= 0.0) {
+            if (d < dlo) {
+                dlo = d;
+                lo = i;
+            }
+        } else if (-d < dup) {
+            dup = -d;
+            up = i;
+        }
+    }
+    double reference;
+    if (lo < 0 && up < 0)
+        reference = peaks[0];
+    else if (lo < 0)
+        reference = peaks[up];
+    else if (up < 0)
+        reference = peaks[lo];
+    else
+        reference = (dlo * peaks[up] + dup * peaks[lo]) / (dlo + dup);
+    // A silent reference cannot set a level: each element then sets its own.
+    double w = usablePeak(reference) ? normweight : 1.0;
+
+    double* factors = static_cast<double*>(pool->mallc(0, count, "VCT2", "CoreVctr::setgn"));
+    double makeup = 0.0;
+    for (int i = 0; i < count; ++i) {
+        if (!usablePeak(peaks[i])) {
+            factors[i] = 0.0; // silent element: left as it is
+            continue;
+        }
+        double t = (usablePeak(reference) ? (1.0 - w) * g / reference : 0.0) + w * g / peaks[i];
+        factors[i] = t;
+        if (t * peaks[i] > makeup) makeup = t * peaks[i];
+    }
+    if (!(makeup > 0.0) || !std::isfinite(makeup)) {
+        pool->free_(factors);
+        return;
+    }
+    CoreCnvl::ELADJ adjust = &CoreCnvl::adj_1;
+    if (engine != nullptr) engine->getae(adjust);
+    for (int i = 0; i < count; ++i) {
+        if (factors[i] == 0.0 || getsb(i)) continue; // another owner's buffers stay as they are
+        // The cache may hand one buffer to several elements: scale it once.
+        bool seen = false;
+        for (int j = 0; j < i && !seen; ++j)
+            seen = leftelements[j] == leftelements[i] && rightelements[j] == rightelements[i] &&
+                   factors[j] != 0.0;
+        if (seen || leftelements[i] == nullptr) continue;
+        adjust(elementExtension(), leftelements[i], rightelements[i], allocatedlength,
+               flush(factors[i] / makeup));
+    }
+    normmakeup = flush(makeup);
+    pool->free_(factors);
+}
+
+// ---- Output fades -------------------------------------------------------------------
+
+int CoreVctr::foldLength() const {
+    // Never past the buffers, whatever length setcr was given.
+    return foldlength < allocatedlength ? foldlength : allocatedlength;
+}
+
+void CoreVctr::setfd(bool tail, int a, int b) {
+    int n = tail ? a : totallength;
+    int headlength = tail ? 0 : fadeinlength;
+    void* head = tail ? nullptr : fadeinelement;
+    int taillen = tail ? b : taillength;
+    void* tailwindow = tail ? tailfadeelement : crossfadewindow;
+    if (head == nullptr) headlength = 0;
+    if (tailwindow == nullptr) taillen = 0;
+    bool empty = n <= 0 || (headlength <= 0 && taillen <= 0);
+
+    bool same = foldon && n == foldlength && headlength == foldheadlength && head == foldhead &&
+                taillen == foldtaillength && tailwindow == foldtail;
+    if (same || (empty && !foldon)) return; // the fade is already part of the output
+
+    CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
+    if (engine != nullptr) engine->getfd(fadefn);
+    // A new fade: the output so far was mixed without it (or with another
+    // one, which the mixes that follow wash out at the liquid rate).
+    if (foldon) unchanged = false;
+    foldon = !empty;
+    foldlength = n;
+    foldheadlength = headlength;
+    foldhead = head;
+    foldtaillength = taillen;
+    foldtail = tailwindow;
+    if (foldon && currentleft != nullptr && currentright != nullptr) {
+        fadefn(elementExtension(), foldLength(), currentleft, currentright, foldheadlength,
+               foldhead, foldtaillength, foldtail);
+        *activeupdated = true;
+    }
+}
+
+void CoreVctr::setfd(void* left, void* right, int n, void* window) {
+    if (left == nullptr || right == nullptr || n <= 0) return;
+    CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
+    if (engine != nullptr) engine->getfd(fadefn);
+    fadefn(elementExtension(), n, left, right, n, window, 0, nullptr);
+}
+
+void CoreVctr::prepareFold() {
+    bool wanted = crossfadewindow != nullptr || fadeinelement != nullptr ||
+                  tailfadeelement != nullptr || foldon;
+    if (wanted && scratchleft != nullptr && scratchlength == allocatedlength) return;
+    releaseFold();
+    if (!wanted || allocatedlength <= 0) return;
+    scratchlength = allocatedlength;
+    scratchleft = elementNew(pool, allocatedlength);
+    try {
+        scratchright = elementNew(pool, allocatedlength);
+    } catch (...) {
+        releaseFold();
+        throw;
+    }
+}
+
+void CoreVctr::releaseFold() {
+    elementDelete(pool, scratchleft);
+    elementDelete(pool, scratchright);
+    scratchleft = nullptr;
+    scratchright = nullptr;
+    scratchlength = 0;
+}
