@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "modulation/CoreGfun.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "runtime/CoreButl.h"
@@ -15,7 +16,7 @@ constexpr double smallestInvertedRatio = 1e-12;
 
 // Level in dB of a bipolar control value taken as unipolar 0..1.
 double controlDb(double bipolar) {
-    double const u = CoreButl::flushSubnormal((bipolar + 1.0) * 0.5);
+    double const u = CoreGfun::unipolar(bipolar);
     if (!(u > 0.0))
         return CoreButl::dCdbmin;
     double const db = 20.0 * std::log10(u);
@@ -127,10 +128,8 @@ void CoreDynm::updte() {
             lastgain = std::pow(10.0, db / 20.0);
         }
     }
-    if (outputsource) {
-        double const g = CoreButl::flushSubnormal(lastgain);
-        outputsource->setvl(g == 0.0 ? -1.0 : CoreButl::flushSubnormal(2.0 * g - 1.0));
-    }
+    if (outputsource)
+        outputsource->setvl(CoreGfun::bipolar(lastgain));
 }
 
 CoreAnsx CoreDynm::getbs(int i) const {

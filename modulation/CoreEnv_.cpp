@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "modulation/CoreGfun.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "runtime/CoreButl.h"
@@ -183,10 +184,8 @@ void CoreEnv_::updte(double samples) {
         activationwashigh = a;
         deactivationwashigh = d;
     }
-    if (outputsource) {
-        double const o = CoreButl::flushSubnormal(std::fabs(output));
-        outputsource->setvl(o == 0.0 ? -1.0 : CoreButl::flushSubnormal(2.0 * o - 1.0));
-    }
+    if (outputsource)
+        outputsource->setvl(CoreGfun::bipolar(std::fabs(output)));
 }
 
 CoreParm* CoreEnv_::getpr(int i) const { return (i >= 0 && i < 4) ? controls[i] : nullptr; }

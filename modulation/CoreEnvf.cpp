@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "modulation/CoreFltr.h"
+#include "modulation/CoreGfun.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
@@ -21,7 +22,7 @@ CoreAnsx const offKey("OFF");
 double sourceValue(CoreSrce const* s) { return s ? s->getvl() : -1.0; }
 
 // Unipolar 0..1 of a bipolar source value, flushed.
-double unipolar(CoreSrce const* s) { return CoreButl::flushSubnormal((sourceValue(s) + 1.0) * 0.5); }
+double unipolar(CoreSrce const* s) { return CoreGfun::unipolar(sourceValue(s)); }
 } // namespace
 
 CoreEnvf::CoreEnvf(CorePool* pool, CoreAnsx const& name, bool withcontrols, DataSrce* catalogue,
@@ -88,8 +89,7 @@ CoreSrce* CoreEnvf::writable(CoreSrce* s) const {
 void CoreEnvf::writeBipolar(CoreSrce* s, double unipolarvalue) {
     if (!s)
         return;
-    double const u = CoreButl::flushSubnormal(unipolarvalue);
-    s->setvl(u == 0.0 ? -1.0 : CoreButl::flushSubnormal(2.0 * u - 1.0));
+    s->setvl(CoreGfun::bipolar(unipolarvalue));
 }
 
 void CoreEnvf::setvl(int minattack, int maxattack, CoreAnsx const& attacksource, int minrelease,
@@ -267,20 +267,20 @@ void CoreEnvf::prcss() {
             buffer[i] = filter->prcss(buffer[i]);
     double e = envelope;
     double v = detector;
+    // One-pole smoothing of a detector, attack or release by direction.
+    auto smooth = [&](auto detect) {
+        for (int i = 0; i < count; ++i) {
+            v = detect(buffer[i]);
+            attacking = v > e;
+            e = v + (e - v) * (attacking ? attackcoef : releasecoef);
+        }
+    };
     switch (mode) {
     case 0: case 3: case 5: case 6: case 7:
-        for (int i = 0; i < count; ++i) {
-            v = std::fabs(buffer[i]);
-            attacking = v > e;
-            e = v + (e - v) * (attacking ? attackcoef : releasecoef);
-        }
+        smooth([](double x) { return std::fabs(x); });
         break;
     case 1: case 4:
-        for (int i = 0; i < count; ++i) {
-            v = buffer[i] * buffer[i];
-            attacking = v > e;
-            e = v + (e - v) * (attacking ? attackcoef : releasecoef);
-        }
+        smooth([](double x) { return x * x; });
         break;
     case 2:
         for (int i = 0; i < count; ++i) {
@@ -395,8 +395,7 @@ double CoreEnvf::eaerc(double x, double c, double s) {
 double CoreEnvf::getou() const { return outputlevel; }
 
 double CoreEnvf::getbl() const {
-    double const l = CoreButl::flushSubnormal(outputlevel);
-    return l == 0.0 ? -1.0 : CoreButl::flushSubnormal(2.0 * l - 1.0);
+    return CoreGfun::bipolar(outputlevel);
 }
 
 double CoreEnvf::getdb() const { return CoreButl::lindb(outputlevel); }

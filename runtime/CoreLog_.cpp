@@ -165,11 +165,26 @@ void CoreLog_::logas(CoreAnsx const& text)
     }
 }
 
-void CoreLog_::debug(CoreAnsx const& text, int timer, short level)
+namespace {
+
+// Runs write when a line of this level is logged at all, and swallows what it
+// throws: logging never fails its caller.
+template <typename Write>
+void whenLogged(short level, Write write)
 {
-    if (level > iVdebuglevel.load())
+    if (level > CoreLog_::iVdebuglevel.load())
         return;
     try {
+        write();
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+void CoreLog_::debug(CoreAnsx const& text, int timer, short level)
+{
+    whenLogged(level, [&] {
         CoreAnsx line;
         if (bVdebugtimestamp.load() && timer >= 0 && timer < timerCount) {
             double const now = daysNow();
@@ -188,78 +203,42 @@ void CoreLog_::debug(CoreAnsx const& text, int timer, short level)
         line += text;
         line += CoreAnsx('<');
         logas(line);
-    } catch (...) {
-    }
+    });
 }
 
 void CoreLog_::debgs(CoreAnsx const& name, CoreAnsx const& value, int timer, short level)
 {
-    if (level > iVdebuglevel.load())
-        return;
-    try {
-        debug(name + CoreAnsx(" = ") + value, timer, level);
-    } catch (...) {
-    }
+    whenLogged(level, [&] { debug(name + CoreAnsx(" = ") + value, timer, level); });
 }
 
 void CoreLog_::debgb(CoreAnsx const& name, bool value, int timer, short level)
 {
-    if (level > iVdebuglevel.load())
-        return;
-    try {
-        debgs(name, CoreAnsx(value ? "True" : "False"), timer, level);
-    } catch (...) {
-    }
+    whenLogged(level, [&] { debgs(name, CoreAnsx(value ? "True" : "False"), timer, level); });
 }
 
 void CoreLog_::debgd(CoreAnsx const& name, double value, int timer, short level)
 {
-    if (level > iVdebuglevel.load())
-        return;
-    try {
-        debgs(name, CoreAnsx(value), timer, level);
-    } catch (...) {
-    }
+    whenLogged(level, [&] { debgs(name, CoreAnsx(value), timer, level); });
 }
 
 void CoreLog_::debgi(CoreAnsx const& name, int value, int timer, short level)
 {
-    if (level > iVdebuglevel.load())
-        return;
-    try {
-        debgs(name, CoreAnsx(value), timer, level);
-    } catch (...) {
-    }
+    whenLogged(level, [&] { debgs(name, CoreAnsx(value), timer, level); });
 }
 
 void CoreLog_::loger(CoreAnsx const& text, short level)
 {
-    if (level > iVdebuglevel.load())
-        return;
-    try {
-        logas(sCerrorprm + CoreAnsx(" ") + text);
-    } catch (...) {
-    }
+    whenLogged(level, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::logfl(CoreAnsx const& text, short level)
 {
-    if (level > iVdebuglevel.load())
-        return;
-    try {
-        logas(sCerrorprm + sCerrorfle + CoreAnsx(" ") + text);
-    } catch (...) {
-    }
+    whenLogged(level, [&] { logas(sCerrorprm + sCerrorfle + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::logtg(CoreAnsx const& text, short level)
 {
-    if (level > iVdebuglevel.load())
-        return;
-    try {
-        logas(sCerrorprm + sCerrortag + CoreAnsx(" ") + text);
-    } catch (...) {
-    }
+    whenLogged(level, [&] { logas(sCerrorprm + sCerrortag + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::login(CoreAnsx const& text, int number)

@@ -126,6 +126,20 @@ public:
     CoreAnsx target; // the file it replaces
 };
 
+// Parses a table of contents read into toc (tocBytes bytes and a spare one
+// for the terminator) into document and releases the block; the TOC element,
+// or null, the archive refused, when there is none.
+CoreNode* parseToc(PoolBlock& toc, long long tocBytes, CoreXml_& document, CoreAnsx const& archive)
+{
+    toc.get()[tocBytes] = '\0';
+    document.getfc(CoreAnsx(toc.get()));
+    toc.reset();
+    CoreNode* node = document.getrt() != nullptr ? document.getrt()->getcd(CoreFsys::sCtagfsysto) : nullptr;
+    if (node == nullptr)
+        refuse(archive, "no table of contents");
+    return node;
+}
+
 } // namespace
 
 void CoreFsys::makeHeader(unsigned char* header, unsigned long length)
@@ -249,14 +263,9 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName)
         refuse(archive, "table of contents unreadable");
         return false;
     }
-    toc.get()[tocBytes] = '\0';
     CoreXml_ document;
-    document.getfc(CoreAnsx(toc.get()));
-    toc.reset();
-    if (document.getrt() == nullptr || document.getrt()->getcd(sCtagfsysto) == nullptr) {
-        refuse(archive, "no table of contents");
+    if (parseToc(toc, tocBytes, document, archive) == nullptr)
         return false;
-    }
     toctext = document.settc(true, false);
     unsigned long long const newLength = oldLength + (unsigned long long)item->size;
     if (newLength > kMaxLength) {
@@ -360,15 +369,10 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
         refuse(archive, "table of contents unreadable");
         return false;
     }
-    toc.get()[tocBytes] = '\0';
     CoreXml_ document;
-    document.getfc(CoreAnsx(toc.get()));
-    toc.reset();
-    CoreNode* tocNode = document.getrt() != nullptr ? document.getrt()->getcd(sCtagfsysto) : nullptr;
-    if (tocNode == nullptr) {
-        refuse(archive, "no table of contents");
+    CoreNode* tocNode = parseToc(toc, tocBytes, document, archive);
+    if (tocNode == nullptr)
         return false;
-    }
     toctext = document.settc(true, false);
 
     CoreTlst* children = tocNode->getcn();

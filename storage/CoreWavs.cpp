@@ -53,19 +53,30 @@ CoreWavs::CoreWavs(CorePool* pool, short channels, int rate, long frames, bool w
     }
     std::memset(data, 0, static_cast<size_t>(datalength > 0 ? datalength : 1));
 
+    fillHeader(header, dataheader, count, rate, bytes);
+    setHeaderSizes(header, dataheader, datalength);
+}
+
+void CoreWavs::fillHeader(char* header, char* dataheader, short channels, int rate, int bytes)
+{
     uint32_t const r = rate < 0 ? 0u : static_cast<uint32_t>(rate);
     std::memcpy(header, "RIFF", 4);
-    putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
     std::memcpy(header + 8, "WAVE", 4);
     std::memcpy(header + 12, "fmt ", 4);
     putU32(header + 16, 16);
     putU16(header + 20, 3);
-    putU16(header + 22, static_cast<uint16_t>(count));
+    putU16(header + 22, static_cast<uint16_t>(channels));
     putU32(header + 24, r);
-    putU32(header + 28, static_cast<uint32_t>(count) * r * static_cast<uint32_t>(bytes));
-    putU16(header + 32, static_cast<uint16_t>(bytes * count));
+    putU32(header + 28, static_cast<uint32_t>(channels) * r * static_cast<uint32_t>(bytes));
+    putU16(header + 32, static_cast<uint16_t>(bytes * channels));
     putU16(header + 34, static_cast<uint16_t>(bytes * 8));
     std::memcpy(dataheader, "data", 4);
+    setHeaderSizes(header, dataheader, 0);
+}
+
+void CoreWavs::setHeaderSizes(char* header, char* dataheader, int datalength)
+{
+    putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
     putU32(dataheader + 4, static_cast<uint32_t>(datalength));
 }
 

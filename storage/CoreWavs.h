@@ -34,6 +34,14 @@ public:
     // or a write fails, and then no partial file is left behind.
     bool write(CoreAnsx path);
 
+    // The 44 header bytes of every WAV file the system writes (IEEE float,
+    // format tag 3), shared with the streaming writer: fills the 36-byte RIFF
+    // and fmt block and the 8-byte data chunk head for channels x bytes per
+    // sample at rate (negative rates as 0), with sizes for no data yet.
+    static void fillHeader(char* header, char* dataheader, short channels, int rate, int bytes);
+    // States datalength bytes of samples in both size fields (RIFF size = data + 36).
+    static void setHeaderSizes(char* header, char* dataheader, int datalength);
+
 private:
     int position;       // byte offset of the next frame in the data block
     int datalength;     // bytes of sample data: frames x channels x bytes per sample

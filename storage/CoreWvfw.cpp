@@ -1,27 +1,15 @@
 #include "storage/CoreWvfw.h"
 
-#include <cstdint>
 #include <cstring>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
+#include "storage/CoreWavs.h"
 
 namespace {
 
 // Largest sample block handed to write at once, bytes.
 constexpr int blockBytes = 1024;
-
-void putU32(char* at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-}
-
-void putU16(char* at, uint16_t v)
-{
-    at[0] = static_cast<char>(v & 0xFF);
-    at[1] = static_cast<char>((v >> 8) & 0xFF);
-}
 
 } // namespace
 
@@ -46,18 +34,7 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool
         throw;
     }
 
-    uint32_t const r = rate < 0 ? 0u : static_cast<uint32_t>(rate);
-    std::memcpy(header, "RIFF", 4);
-    std::memcpy(header + 8, "WAVE", 4);
-    std::memcpy(header + 12, "fmt ", 4);
-    putU32(header + 16, 16);
-    putU16(header + 20, 3);
-    putU16(header + 22, static_cast<uint16_t>(count));
-    putU32(header + 24, r);
-    putU32(header + 28, static_cast<uint32_t>(count) * r * static_cast<uint32_t>(bytes));
-    putU16(header + 32, static_cast<uint16_t>(bytes * count));
-    putU16(header + 34, static_cast<uint16_t>(bytes * 8));
-    std::memcpy(dataheader, "data", 4);
+    CoreWavs::fillHeader(header, dataheader, count, rate, bytes);
 
     file = CoreButl::ffpen(path, "wb");
     if (file == nullptr) {
@@ -81,8 +58,7 @@ CoreWvfw::~CoreWvfw()
 
 bool CoreWvfw::puthd()
 {
-    putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
-    putU32(dataheader + 4, static_cast<uint32_t>(datalength));
+    CoreWavs::setHeaderSizes(header, dataheader, datalength);
     if (file == nullptr)
         return false;
     if (std::fseek(file, 0, SEEK_SET) != 0)
@@ -113,8 +89,7 @@ void CoreWvfw::write(long n)
     }
     datalength += static_cast<int>(n);
     if (!good) {
-        putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
-        putU32(dataheader + 4, static_cast<uint32_t>(datalength));
+        CoreWavs::setHeaderSizes(header, dataheader, datalength);
         return;
     }
     bool ok = puthd() && std::fseek(file, 0, SEEK_END) == 0 &&

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,11 +10,10 @@
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CorePool.h"
+#include "tests/support/AllocCount.h"
 
 namespace {
 
-long allocations = 0;
-bool countAllocations = false;
 constexpr double pi = 3.141592653589793;
 
 // A program's bus with follower 1 writing EVF1, EAT1 and ERT1.
@@ -49,31 +47,6 @@ std::vector<double> noise(int n) {
 }
 
 } // namespace
-
-// Counting replacement of every plain form of the global allocator (the
-// sanitizer's own would otherwise pair with ours); GCC cannot see that the
-// deletes pair with these news.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-    if (countAllocations)
-        ++allocations;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, std::nothrow_t const&) noexcept {
-    if (countAllocations)
-        ++allocations;
-    return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, std::nothrow_t const& t) noexcept { return operator new(n, t); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::nothrow_t const&) noexcept { std::free(p); }
-void operator delete[](void* p, std::nothrow_t const&) noexcept { std::free(p); }
 
 TEST(CoreEnvfTest, ModeNineStaysInactiveButWritesMinusOne) {
     Rig r;
@@ -331,13 +304,11 @@ TEST(CoreEnvfTest, SamplesAndBlocksAllocateNothing) {
     r.evf.setvl(10, 100, "BUS5", 20, 200, "BUS6", 0.2, 2, true, "BUS1", false, "OFF", "OFF", true, 48000.0,
                 true, "BUS4", "BUS7", true, 150.0, 8, "BUS8");
     std::vector<double> const x = noise(4096);
-    allocations = 0;
-    countAllocations = true;
+    long const before = allocationCount();
     for (int i = 0; i < 4096; ++i) {
         r.evf.setei(x[i], x[i], x[i], x[i]);
         if (i % 100 == 99)
             r.evf.updte();
     }
-    countAllocations = false;
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(allocationCount(), before);
 }

@@ -1,30 +1,17 @@
 #include "modulation/CoreFun_.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <new>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/AllocCount.h"
 
 #include "modulation/CoreLfo_.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataGfun.h"
 #include "modulation/DataSrce.h"
-
-// Counts every operator new, to show the per-block path allocates nothing.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-static std::atomic<long> newCalls{0};
-void* operator new(std::size_t n) {
-    ++newCalls;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -118,10 +105,10 @@ TEST_F(FunTest, ReadingAnLfoSeesTheSameBlockInProgramOrder) {
 
 TEST_F(FunTest, BlockUpdateAllocatesNothing) {
     fun.setvl(CoreAnsx("MIX1"), CoreAnsx("0.3"), CoreAnsx("sin(a+b)"));
-    long const before = newCalls.load();
+    long const before = allocationCount();
     for (int i = 0; i < 1000; ++i)
         fun.updte();
-    EXPECT_EQ(newCalls.load(), before);
+    EXPECT_EQ(allocationCount(), before);
 }
 
 } // namespace

@@ -1,32 +1,19 @@
 #include "modulation/CoreLfo_.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <limits>
-#include <new>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/AllocCount.h"
 
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataGfun.h"
 #include "modulation/DataSrce.h"
-
-// Counts every operator new, to show the per-block path allocates nothing.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-static std::atomic<long> newCalls{0};
-void* operator new(std::size_t n) {
-    ++newCalls;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -291,14 +278,14 @@ TEST_F(LfoTest, BadNumbersNeverReachTheBus) {
 
 TEST_F(LfoTest, BlockUpdateAllocatesNothing) {
     lfo.setvl(0.1, 8.0, 1.0, CoreAnsx("MIX1"), CoreAnsx("5 Rand"), 30.0, CoreAnsx("MIX2"));
-    long const before = newCalls.load();
+    long const before = allocationCount();
     for (int i = 0; i < 1000; ++i)
         lfo.updte(0.01, 97.0);
-    EXPECT_EQ(newCalls.load(), before);
+    EXPECT_EQ(allocationCount(), before);
     // The counter does see allocations.
     void* volatile probe = ::operator new(8);
     ::operator delete(probe);
-    EXPECT_EQ(newCalls.load(), before + 1);
+    EXPECT_EQ(allocationCount(), before + 1);
 }
 
 } // namespace

@@ -1,28 +1,15 @@
 #include "modulation/CorePrm_.h"
 
-#include <atomic>
 #include <cstdlib>
-#include <new>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/AllocCount.h"
 
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataGfun.h"
 #include "modulation/DataSrce.h"
-
-// Counts every operator new, to show the per-block path allocates nothing.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-static std::atomic<long> newCalls{0};
-void* operator new(std::size_t n) {
-    ++newCalls;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -207,13 +194,13 @@ TEST_F(PrmTest, SingleBarSettersRederive) {
 TEST_F(PrmTest, UpdateAndQueriesAllocateNothing) {
     configure(-24.0, 24.0, -24.0, 24.0);
     prm.setfn(CoreAnsx("MIX1"), CoreAnsx("0.1"), CoreAnsx("a*b"));
-    long const before = newCalls.load();
+    long const before = allocationCount();
     double sink = 0.0;
     for (int i = 0; i < 1000; ++i) {
         prm.updte();
         sink += prm.getvl() + prm.getbf() + prm.getbd(i & 3);
     }
-    EXPECT_EQ(newCalls.load(), before);
+    EXPECT_EQ(allocationCount(), before);
     EXPECT_TRUE(sink == sink);
 }
 

@@ -1,29 +1,16 @@
 #include "modulation/CoreRfun.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/AllocCount.h"
+
 #include "modulation/CoreSrce.h"
 #include "modulation/DataRgfn.h"
 #include "modulation/DataSrce.h"
-
-// Counts every operator new, to show the per-block path allocates nothing.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-static std::atomic<long> newCalls{0};
-void* operator new(std::size_t n) {
-    ++newCalls;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -212,10 +199,10 @@ TEST_F(RfunTest, UpdateAfterAFailedAttachReadsNoStaleArray) {
 TEST_F(RfunTest, BlockUpdateAllocatesNothing) {
     configure("MIX1", "0.25", "RMULTI");
     attachBoth();
-    long const before = newCalls.load();
+    long const before = allocationCount();
     for (int i = 0; i < 1000; ++i)
         rfun.updte(128.0);
-    EXPECT_EQ(newCalls.load(), before);
+    EXPECT_EQ(allocationCount(), before);
 }
 
 } // namespace

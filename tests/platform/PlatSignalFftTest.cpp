@@ -12,6 +12,7 @@
 
 #include "platform/PlatSignalFft.h"
 #include "platform/PlatSignalType.h"
+#include "tests/support/Signals.h"
 
 namespace {
 
@@ -34,14 +35,6 @@ std::vector<Cx> dft(const std::vector<double>& x) {
   std::vector<Cx> out(x.size());
   for (std::size_t k = 0; k < x.size(); ++k) out[k] = dftBin(x, static_cast<long>(k));
   return out;
-}
-
-std::vector<double> randomSignal(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  std::vector<double> x(n);
-  for (double& v : x) v = dist(gen);
-  return x;
 }
 
 double forwardScale(int flag, int n) {

@@ -4,28 +4,16 @@
 
 #include <complex>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "platform/PlatSignalFft.h"
 #include "platform/PlatSignalVect.h"
-
-namespace {
-
-std::vector<double> randomValues(int n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  std::vector<double> v(n);
-  for (double& x : v) x = dist(gen);
-  return v;
-}
-
-}  // namespace
+#include "tests/support/Signals.h"
 
 TEST(PlatSignalVect, MulPackEqualsComplexProductOfExpandedSpectra) {
   for (int n : {1, 2, 3, 7, 8, 64, 1000}) {
     SCOPED_TRACE(n);
-    const std::vector<double> a = randomValues(n, 1 + n), b = randomValues(n, 2 + n);
+    const std::vector<double> a = randomSignal(n, 1 + n), b = randomSignal(n, 2 + n);
     std::vector<double> prod(n);
     ASSERT_TRUE(PlatSignalVect::mulPack(a.data(), b.data(), prod.data(), n));
 
@@ -69,7 +57,7 @@ TEST(PlatSignalVect, ConjPackLayout) {
 TEST(PlatSignalVect, PackedProductIsCircularConvolution) {
   // The engine's use: forward both, multiply, inverse gives the circular convolution.
   const int order = 7, n = 1 << order;
-  const std::vector<double> x = randomValues(n, 5), h = randomValues(n, 6);
+  const std::vector<double> x = randomSignal(n, 5), h = randomSignal(n, 6);
   std::vector<double> want(n, 0.0);
   for (int t = 0; t < n; ++t)
     for (int j = 0; j < n; ++j) want[t] += x[j] * h[(t - j + n) % n];
@@ -94,7 +82,7 @@ TEST(PlatSignalVect, PackedProductIsCircularConvolution) {
 
 TEST(PlatSignalVect, ComplexProductAndSumAgainstStdComplex) {
   const int n = 37;
-  const std::vector<double> r = randomValues(4 * n, 9);
+  const std::vector<double> r = randomSignal(4 * n, 9);
   std::vector<Ipp64fc> a(n), b(n);
   std::vector<Ipp32fc> af(n), bf(n);
   for (int i = 0; i < n; ++i) {
@@ -115,8 +103,8 @@ TEST(PlatSignalVect, ComplexProductAndSumAgainstStdComplex) {
     EXPECT_NEAR(pf[i].im, want.imag(), 1e-6);
   }
 
-  std::vector<double> s = randomValues(n, 10);
-  const std::vector<double> d = randomValues(n, 11);
+  std::vector<double> s = randomSignal(n, 10);
+  const std::vector<double> d = randomSignal(n, 11);
   std::vector<double> sum = s;
   ASSERT_TRUE(PlatSignalVect::addInPlace(d.data(), sum.data(), n));
   for (int i = 0; i < n; ++i) EXPECT_EQ(sum[i], s[i] + d[i]);

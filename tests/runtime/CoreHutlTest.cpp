@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +14,8 @@
 #include <sys/stat.h>
 
 #include "platform/PlatBundle.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -23,16 +23,7 @@ namespace fs = std::filesystem;
 
 class HutlFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "hutlXXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern + "/";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    void touch(std::string const& name) { std::ofstream(dir + name) << "x"; }
+    void touch(std::string const& name) { writeBytes(dir + name, "x"); }
     std::vector<std::string> list(CoreAnsx const& folder, char const* fileMask, char const* folderMask,
                                   int& count) {
         CoreAnsx* names = new CoreAnsx[3];  // an old array the call must release
@@ -42,7 +33,8 @@ protected:
         delete[] names;
         return out;
     }
-    std::string dir;
+    TempDir temp;
+    std::string const dir = temp.folder();
 };
 
 TEST(CoreHutl, Wildcards) {

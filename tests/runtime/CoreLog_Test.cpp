@@ -9,10 +9,12 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -26,11 +28,6 @@ class CoreLog_Test : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder = std::filesystem::temp_directory_path() /
-                 ("log-test-" + std::to_string(getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(folder);
-        std::filesystem::create_directories(folder);
         CoreLog_::useClock(&fakeClock);
         CoreLog_::setpt(CoreAnsx((folder.string() + "/").c_str()));
         CoreLog_::setfn(CoreAnsx("Vorlan3olvio.log"));
@@ -41,7 +38,6 @@ protected:
         CoreLog_::setpt(CoreAnsx(""));
         CoreLog_::setdb(0, false);
         CoreLog_::useClock(nullptr);
-        std::filesystem::remove_all(folder);
     }
     std::vector<std::string> lines() const
     {
@@ -52,19 +48,14 @@ protected:
             all.push_back(line);
         return all;
     }
-    std::string contents() const
-    {
-        std::ifstream in(folder / "Vorlan3olvio.log", std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
+    std::string contents() const { return readBytes(folder / "Vorlan3olvio.log"); }
     static std::string prefix()
     {
         return std::to_string(getpid()) + "-" + std::to_string(static_cast<unsigned long>(pthread_self())) + " ";
     }
 
-    std::filesystem::path folder; // this test's log folder
+    TempDir temp;                                    // this test's log folder
+    std::filesystem::path const folder{temp.path()}; // its path
 };
 
 } // namespace

@@ -4,10 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -15,17 +16,9 @@ namespace fs = std::filesystem;
 
 class LutlFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "lutlXXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern + "/";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
-    void touch(std::string const& name) { std::ofstream(dir + name) << "x"; }
-    std::string dir;
+    void touch(std::string const& name) { writeBytes(dir + name, "x"); }
+    TempDir temp;
+    std::string const dir = temp.folder();
 };
 
 TEST_F(LutlFolder, CreatesNestedFoldersButNotTheFile) {

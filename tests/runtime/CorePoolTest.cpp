@@ -15,6 +15,7 @@
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
+#include "tests/support/TempDir.h"
 
 namespace
 {
@@ -26,9 +27,6 @@ class CorePoolTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "pooltestXXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
         CoreLog_::setpt(CoreAnsx((folder.string() + "/").c_str()));
         CoreLog_::setdb(0, false);
         CorePool::iVretrypause = 0;
@@ -40,7 +38,6 @@ protected:
         CorePool::iVretrypause = 100;
         CoreLog_::setdb(0, false);
         CoreLog_::setpt(CoreAnsx(""));
-        fs::remove_all(folder);
     }
     // Log lines containing needle.
     std::vector<std::string> linesWith(std::string const& needle) const
@@ -64,7 +61,8 @@ protected:
     }
     static std::string addr(void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
 
-    fs::path folder;
+    TempDir temp;
+    fs::path const folder{temp.path()};
 };
 
 TEST_F(CorePoolTest, HundredDoublesAreEightHundredTwentyBytesAligned)

@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -13,6 +10,8 @@
 #include <unistd.h>
 
 #include "runtime/CoreXutl.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -20,31 +19,17 @@ namespace {
 
 class CoreXutlFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "xutl-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder = pattern;
-    }
-    void TearDown() override { fs::remove_all(folder); }
     CoreAnsx at(char const* name) const { return CoreAnsx((folder / name).c_str()); }
-    static std::string read(CoreAnsx const& path)
-    {
-        std::ostringstream content;
-        content << std::ifstream(path.c_str(), std::ios::binary).rdbuf();
-        return content.str();
-    }
-    static void write(CoreAnsx const& path, std::string const& content)
-    {
-        std::ofstream(path.c_str(), std::ios::binary) << content;
-    }
+    static std::string read(CoreAnsx const& path) { return readBytes(path.c_str()); }
+    static void write(CoreAnsx const& path, std::string const& content) { writeBytes(path.c_str(), content); }
     static unsigned mode(CoreAnsx const& path)
     {
         struct stat info {};
         return stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0;
     }
     int entries() const { return static_cast<int>(std::distance(fs::directory_iterator(folder), {})); }
-    fs::path folder;
+    TempDir temp;
+    fs::path const folder{temp.path()};
 };
 
 } // namespace

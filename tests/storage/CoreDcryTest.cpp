@@ -3,13 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <fstream>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 #include "storage/CoreDcry.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -17,27 +15,14 @@ std::string str(CoreAnsx const& t) { return t.c_str(); }
 
 class DictionaryFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/dcrytestXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override
-    {
-        for (auto const& f : made)
-            std::remove(f.c_str());
-        rmdir(dir.c_str());
-    }
     std::string write(char const* name, std::string const& bytes)
     {
         std::string const path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << bytes;
-        made.push_back(path);
+        writeBytes(path, bytes);
         return path;
     }
-    std::string dir;
-    std::vector<std::string> made;
+    TempDir temp;
+    std::string const dir = temp.path();
 };
 
 } // namespace

@@ -7,10 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <random>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,52 +17,11 @@
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/FsysItems.h"
+#include "tests/support/TempDir.h"
 
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/archtestXXXXXX";
-        char* made = mkdtemp(pattern);
-        path_ = made ? made : "/tmp";
-    }
-    ~TempDir() { std::system(("chmod -R u+w '" + path_ + "'; rm -rf '" + path_ + "'").c_str()); }
-    std::string folder() const { return path_ + "/"; }
-    std::string file(char const* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-std::string readBytes(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-void writeBytes(std::string const& path, std::string const& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-int put(CoreFsys& fs, char const* name, std::string const& bytes)
-{
-    int id = fs.crtit(name, true);
-    fs.setit(id, bytes.data(), long(bytes.size()), CoreAnsx(""), true, false);
-    return id;
-}
-
-std::string held(CoreFsys& fs, int id)
-{
-    void* data = nullptr;
-    long n = fs.getco(id, &data);
-    return n > 0 ? std::string(static_cast<char*>(data), std::size_t(n)) : std::string();
-}
 
 // Every in-memory item of a store by name.
 std::map<std::string, std::string> contents(CoreFsys& fs)
@@ -74,7 +31,7 @@ std::map<std::string, std::string> contents(CoreFsys& fs)
         int id = -1;
         std::string name = fs.llvel(i, id).c_str();
         if (fs.isvld(id))
-            all[name] = held(fs, id);
+            all[name] = heldItem(fs, id);
     }
     return all;
 }
@@ -127,8 +84,8 @@ TEST(CoreFsysArchive, TwoItemsHaveExactlyTheExpectedBytes)
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool);
-    put(fs, "a.wav", kWave);
-    put(fs, "B.XML", kXml);
+    putItem(fs, "a.wav", kWave);
+    putItem(fs, "B.XML", kXml);
     ASSERT_TRUE(fs.savea(CoreAnsx(dir.file("Two.V2P").c_str())));
     std::string expected = header(kWave.size() + kXml.size()) + kWave + kXml + "<TOC>"
                            + tocItem("A.WAV", 0, long(kWave.size()))
@@ -141,7 +98,7 @@ TEST(CoreFsysArchive, PathKeepsItsCase)
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool);
-    put(fs, "X", "1");
+    putItem(fs, "X", "1");
     ASSERT_TRUE(fs.savea(CoreAnsx(dir.file("MiXed.v2p").c_str())));
     EXPECT_EQ(access(dir.file("MiXed.v2p").c_str(), F_OK), 0);
     EXPECT_EQ(access(dir.file("MIXED.V2P").c_str(), F_OK), -1);
@@ -186,7 +143,7 @@ TEST(CoreFsysArchive, OtherVersionTextStillLoads)
     CorePool pool;
     CoreFsys fs(&pool);
     EXPECT_TRUE(fs.loada(CoreAnsx(dir.file("v.v2p").c_str()), CoreAnsx(0), false, nullptr));
-    EXPECT_EQ(held(fs, fs.getit("K.WAV")), "abc");
+    EXPECT_EQ(heldItem(fs, fs.getit("K.WAV")), "abc");
 }
 
 TEST(CoreFsysArchive, FilterFragmentsAndNoFilter)
@@ -220,12 +177,12 @@ TEST(CoreFsysArchive, NamesThatContainEachOtherStayApart)
     writeBytes(dir.file("k.v2p"), archiveOf({{"1.WAV", "one"}, {"11.WAV", "eleven"}, {"A\\1.WAV", "nested"}}));
     CorePool pool;
     CoreFsys fs(&pool);
-    int earlier = put(fs, "21.WAV", "kept"); // contains "1.WAV", must not be taken over
+    int earlier = putItem(fs, "21.WAV", "kept"); // contains "1.WAV", must not be taken over
     ASSERT_TRUE(fs.loada(CoreAnsx(dir.file("k.v2p").c_str()), CoreAnsx(0), false, nullptr));
-    EXPECT_EQ(held(fs, fs.getit("1.WAV")), "one");
-    EXPECT_EQ(held(fs, fs.getit("11.WAV")), "eleven");
-    EXPECT_EQ(held(fs, fs.getit("A\\1.WAV")), "nested");
-    EXPECT_EQ(held(fs, earlier), "kept");
+    EXPECT_EQ(heldItem(fs, fs.getit("1.WAV")), "one");
+    EXPECT_EQ(heldItem(fs, fs.getit("11.WAV")), "eleven");
+    EXPECT_EQ(heldItem(fs, fs.getit("A\\1.WAV")), "nested");
+    EXPECT_EQ(heldItem(fs, earlier), "kept");
     EXPECT_EQ(fs.llvcn(), 4);
 }
 
@@ -240,15 +197,15 @@ TEST(CoreFsysArchive, DuplicateEntriesAndSkipLoaded)
     CorePool pool;
     CoreFsys later(&pool);
     ASSERT_TRUE(later.loada(path, CoreAnsx(0), false, nullptr));
-    EXPECT_EQ(held(later, later.getit("D.WAV")), "second");
+    EXPECT_EQ(heldItem(later, later.getit("D.WAV")), "second");
     CoreFsys first(&pool);
     ASSERT_TRUE(first.loada(path, CoreAnsx(0), true, nullptr));
-    EXPECT_EQ(held(first, first.getit("D.WAV")), "first");
+    EXPECT_EQ(heldItem(first, first.getit("D.WAV")), "first");
     // Already in memory: skip-loaded keeps the current data.
-    put(first, "X", "");
+    putItem(first, "X", "");
     first.setit(first.getit("D.WAV"), "mine", 4, CoreAnsx(""), true, false);
     ASSERT_TRUE(first.loada(path, CoreAnsx(0), true, nullptr));
-    EXPECT_EQ(held(first, first.getit("D.WAV")), "mine");
+    EXPECT_EQ(heldItem(first, first.getit("D.WAV")), "mine");
 }
 
 TEST(CoreFsysArchive, ReloadingDoesNotGrowThePool)
@@ -271,10 +228,10 @@ TEST(CoreFsysArchive, AppendGrowsByItemAndTocEntry)
     CoreAnsx path(dir.file("a.v2p").c_str());
     CorePool pool;
     CoreFsys fs(&pool);
-    put(fs, "A.WAV", "aaaa");
+    putItem(fs, "A.WAV", "aaaa");
     ASSERT_TRUE(fs.savea(path));
     std::string before = readBytes(path.c_str());
-    put(fs, "NEW.WAV", "123456789");
+    putItem(fs, "NEW.WAV", "123456789");
     ASSERT_TRUE(fs.appnd(path, "new.wav"));
     std::string after = readBytes(path.c_str());
     std::string entry = tocItem("NEW.WAV", 4, 9);
@@ -306,7 +263,7 @@ TEST(CoreFsysArchive, AppendDropsStaleBytesOfALongerOldToc)
     writeBytes(dir.file("p.v2p"), bytes);
     CorePool pool;
     CoreFsys fs(&pool);
-    put(fs, "Y.WAV", "z");
+    putItem(fs, "Y.WAV", "z");
     ASSERT_TRUE(fs.appnd(CoreAnsx(dir.file("p.v2p").c_str()), "Y.WAV"));
     std::string expected = header(3) + "xyz" + "<TOC><ITEM><ENTRY> X.WAV </ENTRY><ADDRESS> 0 </ADDRESS><DIM> 2 </DIM></ITEM>"
                            + tocItem("Y.WAV", 2, 1) + "</TOC>";
@@ -318,7 +275,7 @@ TEST(CoreFsysArchive, FailedSaveLeavesThePreviousFile)
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool);
-    put(fs, "A", "1");
+    putItem(fs, "A", "1");
     EXPECT_FALSE(fs.savea(CoreAnsx(dir.file("no/such/folder/x.v2p").c_str())));
     // The target is a folder: the rename fails and the folder stays as it was.
     mkdir(dir.file("taken").c_str(), 0755);
@@ -331,7 +288,7 @@ TEST(CoreFsysArchive, FailedSaveLeavesThePreviousFile)
         ASSERT_TRUE(fs.savea(CoreAnsx(dir.file("ro/x.v2p").c_str())));
         std::string old = readBytes(dir.file("ro/x.v2p"));
         chmod(dir.file("ro").c_str(), 0555);
-        put(fs, "B", "2");
+        putItem(fs, "B", "2");
         EXPECT_FALSE(fs.savea(CoreAnsx(dir.file("ro/x.v2p").c_str())));
         EXPECT_EQ(readBytes(dir.file("ro/x.v2p")), old);
     }
@@ -355,8 +312,8 @@ TEST(CoreFsysArchive, SaveUnloadReloadRestoresTheBytes)
     EXPECT_FALSE(fs.isvld(fs.getit("K1.WAV")));
     EXPECT_TRUE(fs.isvld(fs.getit("P.XML")));
     fs.rload(".WAV");
-    EXPECT_EQ(held(fs, fs.getit("K1.WAV")), readBytes(dir.folder() + "out/K1.WAV"));
-    EXPECT_EQ(held(fs, fs.getit("K2.WAV")), "k2");
+    EXPECT_EQ(heldItem(fs, fs.getit("K1.WAV")), readBytes(dir.folder() + "out/K1.WAV"));
+    EXPECT_EQ(heldItem(fs, fs.getit("K2.WAV")), "k2");
     EXPECT_EQ(fs.llvcn(), 3);
 }
 

@@ -6,9 +6,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -16,38 +14,11 @@
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/FsysItems.h"
+#include "tests/support/TempDir.h"
 
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/fsystestXXXXXX";
-        char* made = mkdtemp(pattern);
-        path_ = made ? made : "/tmp";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string folder() const { return path_ + "/"; }
-    std::string file(char const* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-std::string readBytes(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-void writeBytes(std::string const& path, std::string const& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 std::string randomBytes(int n, unsigned seed)
 {
@@ -56,20 +27,6 @@ std::string randomBytes(int n, unsigned seed)
     for (auto& c : s)
         c = char(gen() & 0xFF);
     return s;
-}
-
-int put(CoreFsys& fs, char const* name, std::string const& bytes)
-{
-    int id = fs.crtit(name, true);
-    fs.setit(id, bytes.data(), long(bytes.size()), CoreAnsx(""), true, false);
-    return id;
-}
-
-std::string held(CoreFsys& fs, int id)
-{
-    void* data = nullptr;
-    long n = fs.getco(id, &data);
-    return n > 0 ? std::string(static_cast<char*>(data), std::size_t(n)) : std::string();
 }
 
 } // namespace
@@ -133,7 +90,7 @@ TEST(CoreFsysNames, IdsSurviveDeletionAndPositionsMoveUp)
     CorePool pool;
     CoreFsys fs(&pool);
     int a = fs.crtit("A", true), b = fs.crtit("B", true), c = fs.crtit("C", true);
-    put(fs, "D", "xyz");
+    putItem(fs, "D", "xyz");
     fs.delct(a);
     fs.delct(12345); // unknown: nothing
     EXPECT_EQ(fs.llvcn(), 3);
@@ -178,7 +135,7 @@ TEST(CoreFsysData, UnknownIdsGiveNeutralResults)
     EXPECT_FALSE(fs.loadc(7, false));
     fs.setit(7, CoreAnsx("X.WAV"));
     // Text drops zero bytes; a rename keeps the folder and extension.
-    int id = put(fs, "KERNELS\\OLD.WAV", std::string("A\0B", 3));
+    int id = putItem(fs, "KERNELS\\OLD.WAV", std::string("A\0B", 3));
     EXPECT_STREQ(fs.ct2as(id).c_str(), "AB");
     fs.setit(id, CoreAnsx("/somewhere/New Name.xml"));
     int at = -1;
@@ -196,17 +153,17 @@ TEST(CoreFsysData, RefillingAnItemDoesNotLeakItsOldBlock)
     for (int i = 0; i < 5; ++i)
         fs.setit(id, bytes.data(), long(bytes.size()), CoreAnsx("A.V2P"), false, false);
     EXPECT_EQ(pool.getma(), live);
-    EXPECT_EQ(held(fs, id), bytes);
+    EXPECT_EQ(heldItem(fs, id), bytes);
     // keepSource leaves the recorded archive alone; the data still change.
     fs.setit(id, "Q", 1, CoreAnsx("OTHER"), true, true);
-    EXPECT_EQ(held(fs, id), "Q");
+    EXPECT_EQ(heldItem(fs, id), "Q");
 }
 
 TEST(CoreFsysData, MemoryReadsStopAtTheEnd)
 {
     CorePool pool;
     CoreFsys fs(&pool);
-    int id = put(fs, "M", "0123456789");
+    int id = putItem(fs, "M", "0123456789");
     char out[16];
     std::memset(out, '#', sizeof out);
     EXPECT_TRUE(fs.wopen(id, "rb"));
@@ -224,7 +181,7 @@ TEST(CoreFsysData, MemorySeekRules)
 {
     CorePool pool;
     CoreFsys fs(&pool);
-    int id = put(fs, "M", "ABCDE");
+    int id = putItem(fs, "M", "ABCDE");
     EXPECT_EQ(fs.wseek(id, 0, SEEK_END), 0);
     EXPECT_EQ(fs.wtell(id), 4); // the last byte, not the end
     EXPECT_EQ(fs.weof_(id), 0);
@@ -242,7 +199,7 @@ TEST(CoreFsysData, MemorySeekRules)
     EXPECT_EQ(fs.wtell(id), 3);
     EXPECT_EQ(fs.wseek(id, 0, 7), -1);
 
-    int empty = put(fs, "EMPTY", "");
+    int empty = putItem(fs, "EMPTY", "");
     EXPECT_TRUE(fs.isvld(empty));
     EXPECT_EQ(fs.wseek(empty, 0, SEEK_SET), -1);
     EXPECT_EQ(fs.wseek(empty, 0, SEEK_END), -1);
@@ -254,7 +211,7 @@ TEST(CoreFsysData, ByteLoopUntilEndYieldsEveryByte)
     CorePool pool;
     CoreFsys fs(&pool);
     std::string bytes = randomBytes(777, 2);
-    int id = put(fs, "M", bytes);
+    int id = putItem(fs, "M", bytes);
     fs.wopen(id, "rb");
     std::string got;
     while (fs.weof_(id) == 0) {
@@ -356,7 +313,7 @@ TEST(CoreFsysExist, SingleNameRegistersAndTestsDisk)
     EXPECT_EQ(fs.llvcn(), 1); // left behind as a registered item
     EXPECT_GE(fs.getit("MISSING.TXT"), 0);
     EXPECT_TRUE(fs.exstf(CoreAnsx("here.txt")));
-    put(fs, "ONLYINMEMORY.BIN", "1");
+    putItem(fs, "ONLYINMEMORY.BIN", "1");
     EXPECT_TRUE(fs.exstf(CoreAnsx("onlyinmemory.bin")));
 }
 
@@ -405,9 +362,9 @@ TEST(CoreFsysSave, LooseFilesReadBackIdentically)
     std::string const raw = randomBytes(3000, 5);
     {
         CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), false);
-        put(fs, "SUB\\DEEP\\K.WAV", raw);
-        put(fs, "P.XML", "<PROGRAM><NAME> x </NAME></PROGRAM>");
-        put(fs, "BAD.XML", "</broken>");
+        putItem(fs, "SUB\\DEEP\\K.WAV", raw);
+        putItem(fs, "P.XML", "<PROGRAM><NAME> x </NAME></PROGRAM>");
+        putItem(fs, "BAD.XML", "</broken>");
         fs.crtit("REGISTERED.ONLY", false);
         fs.savea();
     }

@@ -5,33 +5,17 @@
 
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreHdco.h"
-
-namespace {
-
-std::string tempFolder()
-{
-    char pattern[] = "/tmp/hdcotestXXXXXX";
-    char* made = mkdtemp(pattern);
-    return std::string(made ? made : "/tmp") + "/";
-}
-
-std::string held(CoreFsys& fs, char const* name)
-{
-    void* data = nullptr;
-    long n = fs.getco(fs.getit(name), &data);
-    return n > 0 ? std::string(static_cast<char*>(data), std::size_t(n)) : std::string();
-}
-
-} // namespace
+#include "tests/support/FsysItems.h"
+#include "tests/support/TempDir.h"
 
 TEST(CoreHdco, BlocksBecomeItemsOfOneArchive)
 {
-    std::string folder = tempFolder();
+    TempDir temp;
+    std::string folder = temp.folder();
     std::string path = folder + "Measured.v2k";
     std::string first(1000, '\0'), second = "second block", third(3, '\xFF');
     for (std::size_t i = 0; i < first.size(); ++i)
@@ -47,15 +31,15 @@ TEST(CoreHdco, BlocksBecomeItemsOfOneArchive)
     CoreFsys fs(&pool);
     ASSERT_TRUE(fs.loada(CoreAnsx(path.c_str()), CoreAnsx(0), false, nullptr));
     EXPECT_EQ(fs.llvcn(), 3);
-    EXPECT_EQ(held(fs, "SEG 1.WAV"), first);
-    EXPECT_EQ(held(fs, "SEG 2.WAV"), second);
-    EXPECT_EQ(held(fs, "SEG 12.WAV"), third);
-    std::system(("rm -rf '" + folder + "'").c_str());
+    EXPECT_EQ(heldItem(fs, fs.getit("SEG 1.WAV")), first);
+    EXPECT_EQ(heldItem(fs, fs.getit("SEG 2.WAV")), second);
+    EXPECT_EQ(heldItem(fs, fs.getit("SEG 12.WAV")), third);
 }
 
 TEST(CoreHdco, AFailedFirstWriteIsRetriedByTheNextCall)
 {
-    std::string folder = tempFolder();
+    TempDir temp;
+    std::string folder = temp.folder();
     std::string path = folder + "later/k.v2k";
     CoreHdco writer(CoreAnsx(path.c_str()), true);
     EXPECT_FALSE(writer.addit("A.WAV", 1, "a")); // the folder does not exist yet
@@ -66,7 +50,6 @@ TEST(CoreHdco, AFailedFirstWriteIsRetriedByTheNextCall)
     CoreFsys fs(&pool);
     ASSERT_TRUE(fs.loada(CoreAnsx(path.c_str()), CoreAnsx(0), false, nullptr));
     EXPECT_EQ(fs.llvcn(), 2);
-    EXPECT_EQ(held(fs, "B.WAV"), "b");
-    EXPECT_EQ(held(fs, "C.WAV"), "c");
-    std::system(("rm -rf '" + folder + "'").c_str());
+    EXPECT_EQ(heldItem(fs, fs.getit("B.WAV")), "b");
+    EXPECT_EQ(heldItem(fs, fs.getit("C.WAV")), "c");
 }

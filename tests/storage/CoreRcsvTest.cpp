@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -15,29 +13,15 @@
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreRcsv.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/StoreFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class CoreRcsvTest : public ::testing::Test {
+class CoreRcsvTest : public StoreFolder {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "rcsvXXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        store = new CoreFsys(&pool, CoreAnsx((dir + "/").c_str()), false);
-    }
-    void TearDown() override
-    {
-        delete store;
-        fs::remove_all(dir);
-    }
-    void put(std::string const& name, std::string const& text)
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << text;
-    }
     std::vector<double> read(std::string const& name)
     {
         CoreRcsv list(&pool, store);
@@ -49,9 +33,6 @@ protected:
         v.resize(size_t(n));
         return v;
     }
-    std::string dir;
-    CorePool pool;
-    CoreFsys* store = nullptr;
 };
 
 TEST_F(CoreRcsvTest, WritesTheExactTextAndReadsItBack)
@@ -62,9 +43,7 @@ TEST_F(CoreRcsvTest, WritesTheExactTextAndReadsItBack)
     EXPECT_STREQ(list.crtcn(values, 0).c_str(), "");
 
     ASSERT_TRUE(list.wfile("HALF.CSV", values, 2));
-    std::ifstream in(dir + "/HALF.CSV", std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
-              "0.5000000000000000;\n-2.0000000000000000;\n");
+    EXPECT_EQ(readBytes(dir + "/HALF.CSV"), "0.5000000000000000;\n-2.0000000000000000;\n");
     EXPECT_EQ(read("HALF.CSV"), (std::vector<double>{0.5, -2.0}));
 
     // Sixteen decimals keep a value to within half a unit of the last one.

@@ -3,16 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "runtime/CorePool.h"
 #include "storage/CoreWavs.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -89,25 +88,22 @@ TEST(CoreWavs, PartialFillsAndWideSamples)
 TEST(CoreWavs, WriteMatchesTheImageAndFailsCleanly)
 {
     CorePool pool;
-    std::string pattern = (fs::temp_directory_path() / "wavsXXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    TempDir temp;
+    std::string const dir = temp.path();
     CoreWavs image(&pool, 2, 48000, 100, true);
     std::vector<double> l(100, 0.5), r(100, -0.5);
     image.setdt(100, l.data(), r.data());
     std::vector<char> mem(size_t(image.getmd()));
     image.wrtmm(mem.data());
 
-    std::string path = pattern + "/out.wav";
+    std::string path = dir + "/out.wav";
     EXPECT_TRUE(image.write(path.c_str()));
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(file, mem);
+    EXPECT_EQ(readBytes(path), std::string(mem.begin(), mem.end()));
 
-    EXPECT_FALSE(image.write((pattern + "/no/such/folder/out.wav").c_str()));
+    EXPECT_FALSE(image.write((dir + "/no/such/folder/out.wav").c_str()));
     if (fs::exists("/dev/full")) {
         EXPECT_FALSE(image.write("/dev/full"));
     }
-    fs::remove_all(pattern);
 }
 
 }  // namespace

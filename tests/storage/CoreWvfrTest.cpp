@@ -11,8 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
@@ -22,6 +20,8 @@
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/StoreFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -117,24 +117,8 @@ std::string f64(double v)
 
 // ---- Fixture: a temporary data folder and a store over it ---------------
 
-class CoreWvfrTest : public ::testing::Test {
+class CoreWvfrTest : public StoreFolder {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "wvfrXXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-        store = new CoreFsys(&pool, CoreAnsx((dir + "/").c_str()), false);
-    }
-    void TearDown() override
-    {
-        delete store;
-        fs::remove_all(dir);
-    }
-    void put(std::string const& name, std::string const& bytes)
-    {
-        std::ofstream(dir + "/" + name, std::ios::binary) << bytes;
-    }
     // Reads the whole file named in one call; left/right sized n, right
     // prefilled with a sentinel to see whether it was touched.
     long readAll(std::string const& name, std::vector<double>& l, std::vector<double>& r,
@@ -163,10 +147,6 @@ protected:
         }
         return false;
     }
-
-    std::string dir;
-    CorePool pool;
-    CoreFsys* store = nullptr;
 };
 
 // Six frames of every integer width, three channels: integers chosen to hit
@@ -380,8 +360,7 @@ TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead)
     CoreLog_::setpt(CoreAnsx((dir + "/").c_str()));
     refuses(with([](WavShape& s) { s.channels = 0; }));
     CoreLog_::setpt("");
-    std::ifstream log(dir + "/" + CoreLog_::getfn().c_str());
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    std::string text = readBytes(dir + "/" + CoreLog_::getfn().c_str());
     EXPECT_NE(text.find("BAD.WAV: no channels"), std::string::npos) << text;
 }
 

@@ -5,26 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "runtime/CorePool.h"
 #include "storage/CoreWvfw.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string slurp(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 uint32_t u32(std::string const& b, size_t at)
 {
@@ -74,14 +67,8 @@ uint32_t checkHeader(std::string const& b, unsigned channels, uint32_t rate, uns
 
 class CoreWvfwTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "wvfwXXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
+    TempDir temp;
+    std::string const dir = temp.path();
     CorePool pool;
 };
 
@@ -92,7 +79,7 @@ TEST_F(CoreWvfwTest, ThousandMonoDoublesMake8044Bytes)
         v[k] = double(k) / 1000.0 - 0.5;
     std::string path = dir + "/mono.wav";
     CoreWvfw::wfile(&pool, path.c_str(), v.data(), 1000, true);
-    std::string b = slurp(path);
+    std::string b = readBytes(path);
     ASSERT_EQ(b.size(), 8044u);
     EXPECT_EQ(checkHeader(b, 1, 44100, 8), 8000u);
     EXPECT_EQ(u32(b, 4), 8036u);
@@ -111,18 +98,18 @@ TEST_F(CoreWvfwTest, HeaderIsValidWhileTheFileIsBeingWritten)
     {
         CoreWvfw writer(&pool, path.c_str(), 2, 48000, false);
         // Right after construction: a valid empty file.
-        EXPECT_EQ(checkHeader(slurp(path), 2, 48000, 4), 0u);
+        EXPECT_EQ(checkHeader(readBytes(path), 2, 48000, 4), 0u);
         // Every block leaves a complete file, read here while the writer lives.
         writer.setdt(100, l.data(), r.data());
-        EXPECT_EQ(checkHeader(slurp(path), 2, 48000, 4), 800u);
+        EXPECT_EQ(checkHeader(readBytes(path), 2, 48000, 4), 800u);
         writer.setdt(200, l.data() + 100, r.data() + 100);
-        EXPECT_EQ(checkHeader(slurp(path), 2, 48000, 4), 2400u);
+        EXPECT_EQ(checkHeader(readBytes(path), 2, 48000, 4), 2400u);
         writer.setdt(0, l.data(), r.data());
         writer.setdt(-5, l.data(), r.data());
         writer.updhd();
-        EXPECT_EQ(checkHeader(slurp(path), 2, 48000, 4), 2400u);
+        EXPECT_EQ(checkHeader(readBytes(path), 2, 48000, 4), 2400u);
     }
-    std::string b = slurp(path);
+    std::string b = readBytes(path);
     ASSERT_EQ(checkHeader(b, 2, 48000, 4), 2400u);
     for (size_t k = 0; k < 300; ++k) {
         ASSERT_EQ(sampleAt(b, 44 + 8 * k, false), l[k]);
@@ -135,7 +122,7 @@ TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence)
     std::vector<double> l = {0.5, -0.25, 1.0};
     std::string path = dir + "/three.wav";
     CoreWvfw::exprt(&pool, path.c_str(), 3, 96000, 3, l.data(), nullptr, false);
-    std::string b = slurp(path);
+    std::string b = readBytes(path);
     ASSERT_EQ(checkHeader(b, 3, 96000, 4), 36u);
     for (size_t k = 0; k < 3; ++k) {
         EXPECT_EQ(sampleAt(b, 44 + 12 * k, false), l[k]);
@@ -145,7 +132,7 @@ TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence)
     // Frames wider than a block (200 channels of doubles) still stream.
     std::string wide = dir + "/wide.wav";
     CoreWvfw::exprt(&pool, wide.c_str(), 200, 44100, 3, l.data(), l.data(), true);
-    b = slurp(wide);
+    b = readBytes(wide);
     ASSERT_EQ(checkHeader(b, 200, 44100, 8), 3u * 1600u);
     EXPECT_EQ(sampleAt(b, 44 + 1600 * 2 + 8, true), 1.0);
 }

@@ -6,46 +6,17 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
 #include "runtime/CoreTlst.h"
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
 
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/xmltestXXXXXX";
-        char* made = mkdtemp(pattern);
-        path_ = made ? made : "/tmp";
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(char const* name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-std::string readBytes(std::string const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-void writeBytes(std::string const& path, std::string const& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 std::string text(CoreNode const* node) { return node ? node->gettx().c_str() : "<null>"; }
 

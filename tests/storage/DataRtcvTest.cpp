@@ -4,30 +4,7 @@
 
 #include "runtime/CorePool.h"
 #include "storage/DataRtcv.h"
-
-namespace {
-
-// The input rate of each row, by the table's groups.
-double fromRate(int row) {
-  if (row <= 19) return 44100;
-  if (row <= 39) return 96000;
-  if (row == 40) return 48000;
-  if (row <= 51) return 176400;
-  if (row <= 58) return 192000;
-  if (row <= 64) return 48000;
-  if (row <= 71) return 88200;
-  if (row <= 78) return 352800;
-  return 384000;
-}
-
-// The rate a row's factors reach: rows built on 11 take 352,800 Hz as 352,000 Hz.
-double documentedRate(int row, double to) {
-  if (row == 57 || row == 70 || row == 85) return 352000.0;
-  if (row >= 72 && row <= 78) return to * 352800.0 / 352000.0;
-  return to;
-}
-
-}  // namespace
+#include "tests/support/RtcvRates.h"
 
 TEST(DataRtcv, LookupPicksTheClosestRowOnlyWhenCloserThanTheRates) {
   CorePool pool;
