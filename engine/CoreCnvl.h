@@ -21,7 +21,8 @@
 // Source files: CoreCnvl.cpp (table, selection, planning, getters),
 // CoreCnvlStep.cpp (per-block steps), CoreCnvlElem.cpp (element sets),
 // CoreCnvlPlan.cpp (engines 6, 7, 8, 17 and the shared computation plan of
-// the "ch" engines), CoreCnvlFft.cpp (engines 9 to 16).
+// the "ch" engines), CoreCnvlFft.cpp (engines 9 to 11), CoreCnvlGpu.cpp
+// (engines 12 to 16).
 #include "platform/PlatBridge.h"
 #include "runtime/CoreAnsx.h"
 
@@ -61,7 +62,7 @@ public:
     // Bridge handles: engine 12 forward, inverse, spectra left, spectra right;
     // engines 13 to 16 one convolution state in the first.
     PlatBridge::Handle handles[4] = {nullptr, nullptr, nullptr, nullptr};
-    void* fftspec = nullptr;       // FFT specification of the signal layer
+    void* fftspec = nullptr;       // FFT plan of the signal layer
     void* fftwork = nullptr;       // FFT work buffer of the signal layer
     bool needscomp = false;        // engine needs a computation plan
     int complength = -1;           // computation length (values); -1 after selection
@@ -93,7 +94,7 @@ public:
     float* gpuaccumr = nullptr;            // bridge accumulators right
     PlatBridge::Handle* handles = nullptr; // the plan's bridge handles
     CoreCubr* bridge = nullptr;            // the GPU bridge, possibly not loaded (not owned)
-    void* fftspec = nullptr;               // FFT specification of the signal layer
+    void* fftspec = nullptr;               // FFT plan of the signal layer
     void* fftwork = nullptr;               // FFT work buffer of the signal layer
     std::int16_t compmode = 3;             // 0 store, 1 add, 2 add in and output, 3 none
     double* compbuffer = nullptr;          // computation buffer
@@ -101,6 +102,7 @@ public:
     std::int16_t subblock = 0;             // kernel calls so far within one harmonic step
     bool monomode = false;                 // both channels use the left kernel
     int onetap = 0;                        // one-tap index (samples)
+  bool spectravalid = false;             // kernel spectra computed since the last load or clear
   };
 
   // Capabilities of this machine, handed to every validity test.
@@ -349,7 +351,7 @@ public:
                     const double* kernL, const double* kernR, double* ringL, double* ringR,
                     int N, int p, FFTEXTENSION* ext);
 
-  // Engines 9 to 16 (CoreCnvlFft.cpp).
+  // Engines 9 to 11 (CoreCnvlFft.cpp) and 12 to 16 (CoreCnvlGpu.cpp).
   static bool load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
   static void uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext);
   static void clea3(FFTSTRUCT* plan, FFTEXTENSION* ext);

@@ -1,7 +1,9 @@
 // Stand-in GPU bridge for tests: every entry point runs on the CPU. Real FFTs
 // use single-precision FFTW; the whole-convolution families (op32, af32) run a
 // direct convolution in double over the last T inputs, which gives the exact
-// result any bridge must match. Elements are plain arrays of floats.
+// result any bridge must match. Elements are plain arrays of floats. The
+// whole-convolution entry points also record what they were handed
+// (testbridge_recrd), so tests can check the engines' side of the calls.
 // Variants (compile definitions): TESTBRIDGE_OMIT_EXECT leaves one entry point
 // out, TESTBRIDGE_UNUSABLE makes cudav report not usable, TESTBRIDGE_NODEVICE
 // reports no device.
@@ -57,6 +59,47 @@ struct MixRecord {
   std::int32_t index0;
   std::int32_t index1;
 };
+
+// What the whole-convolution entry points were handed, so tests can check
+// the engines' parameter block, handle and per-call arguments. Tests reach it
+// through testbridge_recrd and declare the same layout.
+struct Recording {
+  std::int32_t params[7];  // last parameter block of op32p / af32p
+  int opens;               // op32p and af32p calls
+  int family;              // 0 op32, 1 af32: family of the last open, chain or call
+  void* handle;            // state handed out by the last open
+  int closes;              // op32d and af32d calls
+  int clears;              // op32c and af32c calls
+  void* chainHandle;       // handle of the last opchp / afchp
+  void* chainBuffer;       // buffer word it received
+  short chainMode;         // mode it received
+  int chainLength;         // length it received
+  int unchains;            // opchd and afchd calls
+  struct Call {
+    int entry;             // 15, 16 or 17
+    void* handle;
+    const double* in;
+    double* out;
+    const double* kernel;
+    double* ring;
+    int p;
+    int slot;              // -1 for cnm15
+    int channel;
+    bool* changed;
+    short subBlock;        // -1 for cnm15
+  } calls[64];             // the first 64 kernel calls
+  int callCount;           // kernel calls in all
+};
+
+Recording recording{};
+
+void record(int entry, void* handle, const double* in, double* out, const double* kernel,
+            double* ring, int p, int slot, int channel, bool* changed, short subBlock) {
+  if (recording.callCount < 64)
+    recording.calls[recording.callCount] = {entry, handle, in, out, kernel, ring, p, slot,
+                                            channel, changed, subBlock};
+  ++recording.callCount;
+}
 
 bool exponentZero(float v) {
   std::uint32_t bits;
@@ -166,7 +209,45 @@ void closeChain(void* handle) {
   if (handle != nullptr) releaseChain(static_cast<Convolution*>(handle));
 }
 
+bool recordOpen(const std::int32_t* params, void** handle, int family) {
+  if (params != nullptr) std::memcpy(recording.params, params, sizeof recording.params);
+  ++recording.opens;
+  recording.family = family;
+  const bool ok = openConvolution(params, handle);
+  recording.handle = ok ? *handle : nullptr;
+  return ok;
+}
+
+void recordClose(void* handle, int family) {
+  ++recording.closes;
+  recording.family = family;
+  closeConvolution(handle);
+}
+
+void recordClear(void* handle, int family) {
+  ++recording.clears;
+  recording.family = family;
+  clearConvolution(handle);
+}
+
+bool recordChain(void* handle, void** buffer, short mode, int length, int family) {
+  recording.chainHandle = handle;
+  recording.chainBuffer = buffer != nullptr ? *buffer : nullptr;
+  recording.chainMode = mode;
+  recording.chainLength = length;
+  recording.family = family;
+  return openChain(handle, buffer, mode, length);
+}
+
+void recordUnchain(void* handle, int family) {
+  ++recording.unchains;
+  recording.family = family;
+  closeChain(handle);
+}
+
 }  // namespace
+
+BRIDGE_API Recording* testbridge_recrd() { return &recording; }
 
 BRIDGE_API int cudabridge_devcs() {
 #if defined(TESTBRIDGE_NODEVICE)
@@ -262,36 +343,43 @@ BRIDGE_API void cudabridge_exect(void* handle) {
 #endif
 
 BRIDGE_API bool cudabridge_op32p(const std::int32_t* params, void** handle) {
-  return openConvolution(params, handle);
+  return recordOpen(params, handle, 0);
 }
-BRIDGE_API void cudabridge_op32d(void* handle) { closeConvolution(handle); }
-BRIDGE_API void cudabridge_op32c(void* handle) { clearConvolution(handle); }
+BRIDGE_API void cudabridge_op32d(void* handle) { recordClose(handle, 0); }
+BRIDGE_API void cudabridge_op32c(void* handle) { recordClear(handle, 0); }
 BRIDGE_API bool cudabridge_opchp(void* handle, void** buffer, short mode, int length) {
-  return openChain(handle, buffer, mode, length);
+  return recordChain(handle, buffer, mode, length, 0);
 }
-BRIDGE_API void cudabridge_opchd(void* handle) { closeChain(handle); }
+BRIDGE_API void cudabridge_opchd(void* handle) { recordUnchain(handle, 0); }
 BRIDGE_API void cudabridge_cnm15(void* handle, const double* in, double* out,
-                                 const double* kernel, double*, int, int channel, bool* changed) {
+                                 const double* kernel, double* ring, int p, int channel,
+                                 bool* changed) {
+  recording.family = 0;
+  record(15, handle, in, out, kernel, ring, p, -1, channel, changed, -1);
   convolve(handle, in, out, kernel, channel, changed, 0, false);
 }
 BRIDGE_API void cudabridge_cnm16(void* handle, const double* in, double* out,
-                                 const double* kernel, double*, int, int, int channel,
+                                 const double* kernel, double* ring, int p, int slot, int channel,
                                  bool* changed, short subBlock) {
+  recording.family = 0;
+  record(16, handle, in, out, kernel, ring, p, slot, channel, changed, subBlock);
   convolve(handle, in, out, kernel, channel, changed, subBlock, true);
 }
 
 BRIDGE_API bool cudabridge_af32p(const std::int32_t* params, void** handle) {
-  return openConvolution(params, handle);
+  return recordOpen(params, handle, 1);
 }
-BRIDGE_API void cudabridge_af32d(void* handle) { closeConvolution(handle); }
-BRIDGE_API void cudabridge_af32c(void* handle) { clearConvolution(handle); }
+BRIDGE_API void cudabridge_af32d(void* handle) { recordClose(handle, 1); }
+BRIDGE_API void cudabridge_af32c(void* handle) { recordClear(handle, 1); }
 BRIDGE_API bool cudabridge_afchp(void* handle, void** buffer, short mode, int length) {
-  return openChain(handle, buffer, mode, length);
+  return recordChain(handle, buffer, mode, length, 1);
 }
-BRIDGE_API void cudabridge_afchd(void* handle) { closeChain(handle); }
+BRIDGE_API void cudabridge_afchd(void* handle) { recordUnchain(handle, 1); }
 BRIDGE_API void cudabridge_cnm17(void* handle, const double* in, double* out,
-                                 const double* kernel, double*, int, int, int channel,
+                                 const double* kernel, double* ring, int p, int slot, int channel,
                                  bool* changed, short subBlock) {
+  recording.family = 1;
+  record(17, handle, in, out, kernel, ring, p, slot, channel, changed, subBlock);
   convolve(handle, in, out, kernel, channel, changed, subBlock, true);
 }
 
