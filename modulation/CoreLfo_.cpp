@@ -89,7 +89,13 @@ void CoreLfo_::setps(CoreAnsx const& phasekey) {
     start();
 }
 
-void CoreLfo_::rfrvl() { start(); }
+void CoreLfo_::rfrvl() {
+    // Copies: setvl assigns its arguments to the very members they name.
+    CoreAnsx const rate = ratekey;
+    CoreAnsx const wave = wavekey;
+    CoreAnsx const phasesource = phasekey;
+    setvl(minrate, maxrate, quantisation, rate, wave, phase, phasesource);
+}
 
 CoreParm* CoreLfo_::getrt() const { return rateparm.get(); }
 

@@ -45,7 +45,8 @@ public:
     void setsh(CoreAnsx const& wavekey);
     void setph(double phasedeg);
     void setps(CoreAnsx const& phasekey);
-    // Re-applies the stored settings (as a setter does): restarts the phase.
+    // Re-applies the stored settings through setvl: restarts the phase. The
+    // setters already take effect at once, so this changes nothing else.
     void rfrvl();
 
     CoreParm* getrt() const;  // the rate parameter, owned by this LFO

@@ -27,7 +27,8 @@ void CoreParm::setsr(CoreAnsx const& text, double lower, double upper) {
         activeflag = catalogue->isact(text);
         constantflag = !catalogue->isils(text);
     } else {
-        // Without a bus only numbers can be bound; a key reads as "OFF" would.
+        // Without a bus no key can be recognised: any text is read as a
+        // number, and only the empty text reads as "OFF" would.
         activeflag = false;
         constantflag = text.Length() > 0;
     }
