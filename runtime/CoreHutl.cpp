@@ -58,8 +58,10 @@ void CoreHutl::readr(CoreAnsx const& folder, CoreAnsx const& fileMask, CoreAnsx*
     std::vector<std::string> folders;
     bool wantFolders = !(folderMask == "0");
     CoreAnsx where = CoreButl::rslve(folder);
-    std::string base(where.Length() > 0 ? where.c_str() : ".");
-    if (DIR* dir = ::opendir(base.c_str())) {
+    std::string base(where.c_str());
+    // An empty folder text names no folder (an unset setting): listing the
+    // process's working folder instead would hand its files to clept.
+    if (DIR* dir = base.empty() ? nullptr : ::opendir(base.c_str())) {
         while (dirent* entry = ::readdir(dir)) {
             std::string name = entry->d_name;
             if (name == "." || name == "..") continue;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include <cxxabi.h>
+
 #include <exception>
 
 #include "runtime/CoreAnsx.h"
@@ -128,9 +130,13 @@ void* CoreTthr::ptsta(void* argument)
         logQuietly("thread ended by error: ", error.c_str());
     } catch (std::exception const& error) {
         logQuietly("thread ended by error: ", error.what());
+    } catch (abi::__forced_unwind&) {
+        // Cancellation unwinds this frame and must reach the end of the
+        // thread (ptend then marks the object).
+        throw;
+    } catch (...) {
+        logQuietly("thread ended by an unknown error");
     }
-    // No catch-all: cancellation unwinds this frame with an exception that
-    // must reach the end of the thread (ptend then marks the object).
     // Clear the slot first: once finished is set the owner may delete the
     // object, and ptend must not run on it at thread exit.
     pthread_setspecific(finishKey, nullptr);

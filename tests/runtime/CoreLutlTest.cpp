@@ -69,4 +69,14 @@ TEST_F(LutlFolder, EmptyingRemovesOnlyFiles) {
     CoreLutl::clept((dir + "missing/").c_str());  // silent
 }
 
+TEST_F(LutlFolder, EmptyFolderTextNamesNoFolder) {
+    // An unset folder setting must not empty the process's working folder.
+    touch("keep.txt");
+    std::string here = fs::current_path().string();
+    fs::current_path(dir);
+    CoreLutl::clept("");
+    fs::current_path(here);
+    EXPECT_TRUE(fs::exists(dir + "keep.txt"));
+}
+
 }  // namespace

@@ -48,8 +48,16 @@ private:
 
 class Throwing final : public CoreTthr {
 public:
-    Throwing() : CoreTthr(true) {}
-    void Execute() override { throw CoreAnsx("broken"); }
+    explicit Throwing(bool foreign = false) : CoreTthr(true), foreign(foreign) {}
+    void Execute() override
+    {
+        if (foreign)
+            throw 42; // neither a report nor a standard exception
+        throw CoreAnsx("broken");
+    }
+
+private:
+    bool foreign;
 };
 
 } // namespace
@@ -152,6 +160,9 @@ TEST(CoreTthr, ErrorInExecuteEndsOnlyThatThread)
     Throwing thread;
     thread.Resume();
     thread.WaitFor();
+    Throwing other(true); // would end the process if it left the thread
+    other.Resume();
+    other.WaitFor();
     SUCCEED();
 }
 
