@@ -294,17 +294,30 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
         for (int i = 0; i < count; ++i)
             if (children[i] != nullptr) children[i]->chncp(length, length1, -1);
 
-    // New pair first, so a failed allocation leaves the old outputs in place.
-    void* newleft = elementNew(pool, static_cast<int>(alloc));
-    void* newright = nullptr;
+    // New buffers first, so a failed allocation leaves the old outputs in
+    // place. A switching root resizes its second pair too: copying or mixing
+    // the new length into the old, shorter pair would run past it.
+    void* made[4] = {nullptr, nullptr, nullptr, nullptr};
     try {
-        newright = elementNew(pool, static_cast<int>(alloc));
+        for (int k = 0; k < (switching ? 4 : 2); ++k)
+            made[k] = elementNew(pool, static_cast<int>(alloc));
     } catch (...) {
-        elementDelete(pool, newleft);
+        for (void* element : made) elementDelete(pool, element);
         throw;
     }
     elementDelete(pool, outleft0);
     if (outright0 != outleft0) elementDelete(pool, outright0);
+    void* newleft = made[0];
+    void* newright = made[1];
+    if (switching) {
+        elementDelete(pool, outleft1);
+        if (outright1 != outleft1) elementDelete(pool, outright1);
+        outleft1 = made[2];
+        outright1 = made[3];
+        pairleft[1] = outleft1;
+        pairright[1] = outright1;
+        updated[1] = true;
+    }
 
     length0 = static_cast<int>(len0);
     this->length1 = static_cast<int>(len1);
@@ -325,7 +338,11 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
 
 void CoreVctr::chncd(short selector) {
     if (selector != 0 && selector != 1) return;
-    currentlength = selector == 0 ? length0 : length1;
+    int next = selector == 0 ? length0 : length1;
+    // A settled output was mixed over the old length only: the samples the
+    // new length brings in must be mixed before anyone reads them.
+    if (next != currentlength) unchanged = false;
+    currentlength = next;
     if (leaf) return;
     for (int i = 0; i < count; ++i)
         if (children[i] != nullptr) children[i]->chncd(selector);
@@ -603,8 +620,31 @@ void* CoreVctr::rampElement(int n, bool falling) {
     return element;
 }
 
+void CoreVctr::redirectWindow(void* old, void* fresh, int n) {
+    if (old == nullptr) return;
+    int room = fresh != nullptr && n > 0 ? n : 0;
+    bool moved = false;
+    if (crossfadewindow == old) {
+        crossfadewindow = fresh;
+        taillength = std::min(taillength, room);
+    }
+    if (foldhead == old) {
+        foldhead = fresh;
+        foldheadlength = std::min(foldheadlength, room);
+        moved = true;
+    }
+    if (foldtail == old) {
+        foldtail = fresh;
+        foldtaillength = std::min(foldtaillength, room);
+        moved = true;
+    }
+    // The output was faded with the old window; the next mix refolds it.
+    if (moved && foldon) unchanged = false;
+}
+
 void* CoreVctr::newfi(int n) {
     void* element = rampElement(n, false);
+    redirectWindow(fadeinelement, element, n);
     elementDelete(pool, fadeinelement);
     fadeinelement = element;
     prepareFold();
@@ -613,15 +653,19 @@ void* CoreVctr::newfi(int n) {
 
 void* CoreVctr::newfo(int n) {
     void* element = rampElement(n, true);
+    redirectWindow(fadeoutelement, element, n);
     elementDelete(pool, fadeoutelement);
     fadeoutelement = element;
     return element;
 }
 
 void* CoreVctr::newfe(int n) {
+    // Built before the old one goes, so the windows still pointing at the
+    // old ramp can be moved over instead of being left dangling.
+    void* element = rampElement(n, true);
+    redirectWindow(tailfadeelement, element, n);
     elementDelete(pool, tailfadeelement);
-    tailfadeelement = nullptr;
-    tailfadeelement = rampElement(n, true);
+    tailfadeelement = element;
     prepareFold();
     return tailfadeelement;
 }

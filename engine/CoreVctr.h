@@ -134,6 +134,10 @@ protected:
     bool validIndex(int i, char const* operation) const;
     // Builds a ramp element of n samples, falling when falling is set.
     void* rampElement(int n, bool falling);
+    // A fade element about to be deleted: the crossfade window and the
+    // folded fade that still point at it take its replacement of n samples
+    // (their lengths limited to n).
+    void redirectWindow(void* old, void* fresh, int n);
     // Frees a pool block of this vector when present.
     void freeBlock(void* block);
 

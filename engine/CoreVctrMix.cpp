@@ -9,6 +9,7 @@
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
 
 #include <cmath>
@@ -40,7 +41,13 @@ void CoreVctr::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vec
     }
     readbackon = readbackOn;
     if (readbackon) {
-        readbacksource = sources != nullptr ? sources->getsc(readbackSource) : nullptr;
+        // An unknown name would fall back to "OFF", and writing the readback
+        // there would move every control bound to "OFF": it is not written.
+        readbacksource = sources != nullptr && sources->isact(readbackSource)
+                             ? sources->getsc(readbackSource)
+                             : nullptr;
+        if (readbacksource == nullptr)
+            CoreLog_::loger(CoreAnsx("Vector readback source not found: ") + readbackSource, 1);
         // Equal ends would give an infinite scale: the readback then stays at -1.
         double span = readbacktop - readbackbase;
         readbackscale = flush(span) != 0.0 ? flush(2.0 / span) : 0.0;

@@ -4,6 +4,7 @@
 #include "engine/CoreVctr.h"
 
 #include "engine/CoreCnvl.h"
+#include "engine/CorePlel.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CorePool.h"
@@ -648,4 +649,175 @@ TEST(CoreVctrMix, MovingVectorThroughAPlayerMatchesDirectConvolution) {
     EXPECT_EQ(gated.outR, open.outR);
     EXPECT_LT(gated.raised, open.raised);
     EXPECT_EQ(open.raised, static_cast<int>(plan.size()));
+}
+
+TEST(CoreVctrMix, LongerLengthSelectedAfterSettlingIsMixed) {
+    Options o;
+    Rig rig(o);
+    rig.v->chncp(4, 8, -1); // normal 4, extended 8
+    for (int i = 0; i < 2; ++i) {
+        rig.left[i].assign(o.length, 1.0 + i);
+        rig.right[i] = rig.left[i];
+    }
+    rig.install();
+    rig.position(0.5);
+    for (int k = 0; k < 3; ++k) rig.v->chnru(true);
+    ASSERT_TRUE(*rig.v->getca());
+    EXPECT_EQ(rig.outL()[5], 0.0); // beyond the normal length: never mixed yet
+    rig.v->chncd(1);
+    rig.v->chnru(true);
+    EXPECT_EQ(rig.lefts(), Signal(o.length, 1.5));
+}
+
+TEST(CoreVctrMix, ReplacedFadeRampsAreFollowedNotRead) {
+    const int n = 16;
+    for (bool hybrid : {false, true}) {
+        Options o;
+        o.length = n;
+        Rig rig(o);
+        for (int i = 0; i < 2; ++i) {
+            rig.left[i].assign(n, 1.0);
+            rig.right[i] = rig.left[i];
+        }
+        rig.install();
+        rig.position(0.5);
+        auto fade = [&](int tail) {
+            if (hybrid)
+                rig.v->setfd(true, n, tail);
+            else
+                rig.v->setfd(false, 0, 0);
+        };
+        if (hybrid) {
+            rig.v->newfe(6);
+        } else {
+            rig.v->setcr(rig.v->newfo(6), 6, n, 0);
+        }
+        for (int k = 0; k < 3; ++k) {
+            rig.v->chnru(true);
+            fade(6);
+        }
+        // A new ramp replaces the one the fade was folded with; the next
+        // block mixes before the fade is given again (ASan: no freed reads).
+        if (hybrid)
+            rig.v->newfe(4);
+        else
+            rig.v->newfo(4);
+        rig.position(0.25); // a moving block mixes (every element is 1.0)
+        for (int k = 0; k < 3; ++k) {
+            rig.v->chnru(true);
+            fade(4);
+        }
+        Signal want(n, 1.0);
+        for (int s = 0; s < 4; ++s) want[n - 4 + s] = 1.0 - s / 3.0;
+        Signal got = rig.lefts();
+        for (int s = 0; s < n; ++s) EXPECT_NEAR(got[s], want[s], 1e-15) << hybrid << " " << s;
+    }
+}
+
+TEST(CoreVctrMix, UnknownReadbackSourceLeavesOffAlone) {
+    CorePool pool;
+    DataSrce sources;
+    sources.getsc("OFF")->setvl(-1.0);
+    sources.getsc("MIX1")->setvl(0.0); // position 0.5
+    sources.getsc("MIX2")->setvl(-1.0);
+    double pos[2] = {0.0, 1.0};
+    Signal e(4, 1.0);
+    CoreVctr v(&pool, nullptr, 0, nullptr, true, 2, nullptr, pos, nullptr, 0.0, 1.0, pos, 0.0,
+               1.0, "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
+    v.setvl(true, 0.0, 1.0, "MIX1", true, "NO SUCH SOURCE", 0, "", 1, "", false, "", false, 0,
+            1);
+    v.chncp(4, -1, -1);
+    v.setip(0, e.data(), e.data(), "", 4, 0, 0, 0, nullptr, 0);
+    v.setip(1, e.data(), e.data(), "", 4, 0, 0, 0, nullptr, 0);
+    v.chnru(true);
+    EXPECT_EQ(sources.getsc("OFF")->getvl(), -1.0); // the readback (0) went nowhere
+    EXPECT_EQ(static_cast<double*>(v.getlc())[0], 1.0);
+}
+
+namespace {
+
+// Kernel s of element i before normalisation: peak[i] at sample i, a quarter
+// of it elsewhere; the right side is the left at minus half.
+constexpr double kPeaks[2] = {2.0, 5.0};
+double original(int i, int s, bool right) {
+    double v = kPeaks[i] * (s == i ? 1.0 : 0.25);
+    return right ? -0.5 * v : v;
+}
+
+// A normalising two-element vector loaded the way a program loads one: own
+// buffers filled, registered in a sharing group, then normalised.
+std::unique_ptr<CoreVctr> loadNormalised(CorePool& pool, DataSrce& sources, CoreCnvl* engine,
+                                         CorePlel& cache, void* owner) {
+    double pos[2] = {0.0, 1.0};
+    auto v = std::make_unique<CoreVctr>(&pool, &cache, 0, engine, true, 2, nullptr, pos, nullptr,
+                                        0.0, 1.0, pos, 0.0, 1.0, "MIX1", &sources, 0.5, "MIX2", 0,
+                                        0, nullptr, nullptr, false, 0, 0, false);
+    v->setvl(true, 0.0, 1.0, "MIX1", false, "", 0.0, "", 1.0, "", false, "", true, 0.5, 0.5);
+    v->chncp(8, -1, -1);
+    CorePlel::BRACKET group(cache, "SET.V2V", true);
+    for (int i = 0; i < 2; ++i) {
+        void* l = nullptr;
+        void* r = nullptr;
+        v->newip(&l, &r, 8);
+        for (int s = 0; s < 8; ++s) {
+            static_cast<double*>(l)[s] = original(i, s, false);
+            static_cast<double*>(r)[s] = original(i, s, true);
+        }
+        v->setip(i, static_cast<double*>(l), static_cast<double*>(r), CoreAnsx("IR") + CoreAnsx(i),
+                 8, 48000, 0, 7, owner, 0);
+        v->setpk(i, kPeaks[i]);
+    }
+    v->setgn(0.8);
+    return v;
+}
+
+Signal mixedAtQuarter(CoreVctr& v, bool right) {
+    v.chnru(true);
+    auto* out = static_cast<double*>(right ? v.getrc() : v.getlc());
+    return Signal(out, out + 8);
+}
+
+} // namespace
+
+TEST(CoreVctrMix, TwoOwnersOfANormalisedSharedPairHearTheLoneLevel) {
+    CorePool pool;
+    DataSrce sources;
+    sources.getsc("MIX1")->setvl(-0.5); // position 0.25
+    sources.getsc("MIX2")->setvl(-1.0); // retention 0
+    CoreCnvl engine(&pool, "H1", 0, nullptr);
+    CorePlel aloneCache(&pool);
+    CorePlel shared(&pool);
+    int owners[3] = {0, 0, 0};
+    auto lone = loadNormalised(pool, sources, &engine, aloneCache, &owners[0]);
+    auto first = loadNormalised(pool, sources, &engine, shared, &owners[1]);
+    const Signal firstBefore = mixedAtQuarter(*first, false);
+    auto second = loadNormalised(pool, sources, &engine, shared, &owners[2]);
+    ASSERT_TRUE(second->getsb(0));
+    ASSERT_TRUE(second->getsb(1));
+    EXPECT_EQ(shared.getnr(), 2);
+
+    // The level a lone owner hears, from the normalisation rule itself:
+    // reference peak at 0.5 is 3.5, weight 0.5, gain 0.8.
+    double t[2];
+    for (int i = 0; i < 2; ++i) t[i] = 0.5 * 0.8 / 3.5 + 0.5 * 0.8 / kPeaks[i];
+    for (bool right : {false, true}) {
+        Signal want(8);
+        for (int s = 0; s < 8; ++s)
+            want[s] = 0.75 * t[0] * original(0, s, right) + 0.25 * t[1] * original(1, s, right);
+        Signal alone = mixedAtQuarter(*lone, right);
+        Signal a = mixedAtQuarter(*first, right);
+        Signal b = mixedAtQuarter(*second, right);
+        for (int s = 0; s < 8; ++s) {
+            EXPECT_NEAR(alone[s], want[s], 1e-14) << right << " " << s;
+            EXPECT_NEAR(a[s], want[s], 1e-14) << right << " " << s;
+            EXPECT_NEAR(b[s], want[s], 1e-14) << right << " " << s;
+        }
+    }
+    // The second load left the first owner's sound as it was.
+    first->chnru(true);
+    EXPECT_EQ(Signal(static_cast<double*>(first->getlc()), static_cast<double*>(first->getlc()) + 8),
+              firstBefore);
+    second.reset();
+    first.reset();
+    EXPECT_EQ(shared.getnr(), 0);
 }

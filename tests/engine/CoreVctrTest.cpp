@@ -500,3 +500,28 @@ TEST_F(CoreVctrTest, OutputsWiderThanTheElementsAreNotShared) {
     delete b;
     EXPECT_EQ(cache.getnr(), 0);
 }
+
+TEST_F(CoreVctrTest, ResizingASwitchingRootResizesBothPairs) {
+    long before = pool.getma();
+    Peek* v = make(Spec());
+    v->chncp(8, -1, -1);
+    v->setsc();
+    v->chncp(64, -1, -1); // larger: the second pair must follow
+    EXPECT_EQ(v->getap(), 0);
+    std::vector<double> ramp(64);
+    for (int i = 0; i < 64; ++i) ramp[i] = i;
+    CoreCnvl::copy1(nullptr, v->getlc(), ramp.data(), 64, false, 0, false);
+    v->setcc(1); // copies the whole current length into pair 1 (ASan watches)
+    EXPECT_EQ(d(v->getls())[63], 63.0);
+    EXPECT_EQ(v->curLeft(), v->getls());
+    // Freed and sized again: both pairs are back.
+    v->chndc();
+    v->chncp(32, -1, -1);
+    ASSERT_NE(v->getls(), nullptr);
+    ASSERT_NE(v->getrs(), nullptr);
+    v->setcc(1);
+    EXPECT_EQ(v->curRight(), v->getrs());
+    EXPECT_TRUE(*v->getus());
+    delete v;
+    EXPECT_EQ(pool.getma(), before);
+}
