@@ -316,6 +316,13 @@ void CoreEnvf::refreshCoefficients() {
     if (deltaon) {
         attackcoef = unipolar(deltaattacksource) + 0.5;
         releasecoef = unipolar(deltareleasesource) + 0.5;
+        // The sources span 0.5..1.5, but a one-pole smoother runs off to
+        // infinity with a coefficient above 1 and would write that to the
+        // bus; at 1 it holds. The running mean of mode 8 is stable up to 2.
+        if (mode != 8 && attackcoef > 1.0)
+            attackcoef = 1.0;
+        if (releasecoef > 1.0)
+            releasecoef = 1.0;
         return;
     }
     double const a = hascontrols ? attack->getvl() : minattackd;

@@ -6,6 +6,7 @@
 
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
+#include "tests/support/AllocCount.h"
 
 namespace {
 
@@ -142,4 +143,15 @@ TEST(CoreDynmTest, RefreshAppliesOnePendingEditAndKeepsTheRest) {
     EXPECT_EQ(r.dyn.getst(), 0);
     EXPECT_EQ(r.dyn.getrc(), 0);
     EXPECT_STREQ(r.dyn.getbs(1).c_str(), "BUS4");
+}
+
+TEST(CoreDynmTest, BlocksAllocateNothing) {
+    Rig r;
+    r.dyn.setvl(1, "BUS1", "BUS2", "BUS3", 4, 24.0, 1.0);
+    long const before = allocationCount();
+    for (int i = 0; i < 200; ++i) {
+        r.levels(0.1, 0.002 * i, 0.01 * (i % 200) - 1.0);
+        r.dyn.updte();
+    }
+    EXPECT_EQ(allocationCount(), before);
 }

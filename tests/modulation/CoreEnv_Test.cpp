@@ -6,6 +6,7 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
+#include "tests/support/AllocCount.h"
 
 namespace {
 
@@ -199,4 +200,16 @@ TEST(CoreEnv_Test, ResetClearsTablesAndUnbindsControls) {
     EXPECT_EQ(r.env.getpr(2)->getsu(), 1.0);
     EXPECT_EQ(r.block(), 0.0);
     EXPECT_FALSE(r.env.rfrvl()); // the pending copy was reset too
+}
+
+TEST(CoreEnv_Test, BlocksAllocateNothing) {
+    Rig r;
+    r.configure(0.2, 1.0, 0.5, 0.25, 100, 100, 100, 100, 2, 3, 0, 4);
+    long const before = allocationCount();
+    for (int i = 0; i < 200; ++i) {
+        r.gate(i % 40 < 30);
+        r.release(i % 40 >= 30);
+        r.env.updte(25.0);
+    }
+    EXPECT_EQ(allocationCount(), before);
 }

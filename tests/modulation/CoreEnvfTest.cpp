@@ -312,3 +312,25 @@ TEST(CoreEnvfTest, SamplesAndBlocksAllocateNothing) {
     }
     EXPECT_EQ(allocationCount(), before);
 }
+
+TEST(CoreEnvfTest, DeltaCoefficientsAboveOneKeepTheBusFinite) {
+    // A delta source above 0 asks for a coefficient above 1: a one-pole
+    // smoother with it would run off to infinity and write that to the bus.
+    std::vector<double> const x = noise(5000);
+    for (short mode : {0, 1, 2, 8}) {
+        Rig r;
+        r.bus.getsc("BUS2")->setvl(1.0);
+        r.bus.getsc("BUS3")->setvl(1.0);
+        r.evf.setvl(10, 10, "", 10, 10, "", -1.0, mode, false, "OFF", true, "BUS2", "BUS3", true, 44100.0,
+                    false, "OFF", "OFF", false, 0.0, 1, "OFF");
+        for (int i = 0; i < 5000; ++i) {
+            r.evf.setei(x[i]);
+            if (i % 64 == 63)
+                r.evf.updte();
+        }
+        for (char const* k : {"EVF1", "EAT1", "ERT1"}) {
+            double const v = r.bus.getsc(k)->getvl();
+            EXPECT_TRUE(v >= -1.0 && v <= 1.0) << k << " mode " << mode << " = " << v;
+        }
+    }
+}

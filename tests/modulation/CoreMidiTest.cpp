@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/AllocCount.h"
+
 namespace {
 
 struct Slot {
@@ -123,4 +125,19 @@ TEST(CoreMidiTest, QueuedEventsAreFreedWithTheMap) {
     for (int i = 1; i <= 20; ++i)
         midi.mdctr(i * 100, 0, 176, 1, i);
     EXPECT_EQ(midi.getel(), 20); // the leak checker sees them freed by the destructor
+}
+
+TEST(CoreMidiTest, BlocksAndDueEventsAllocateNothing) {
+    CoreMidi midi;
+    midi.setms(0, 176, 1);
+    for (int i = 1; i <= 8; ++i)
+        midi.mdctr(i * 64, 0, 176, 1, i); // queueing may allocate
+    long const before = allocationCount();
+    for (int i = 0; i < 10; ++i) {
+        midi.updte(64);
+        midi.mdctr(0, 0, 176, 1, 5);
+        midi.mdctr(0, 176, 1, 6);
+    }
+    EXPECT_EQ(allocationCount(), before);
+    EXPECT_EQ(midi.getel(), 0);
 }
