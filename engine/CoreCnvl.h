@@ -253,8 +253,8 @@ public:
   const double* getrg(bool right) const { return right ? ringR : ringL; }  // ring array
 
   // ---- per block (audio thread or engine worker) ----------------------------
-  // Buffers hold at least the frame count, and at least one engine block when
-  // the frame count is smaller (the kernel always runs on whole blocks).
+  // The kernel always runs on whole engine blocks (at least one), so buffers
+  // hold the frame count rounded up to a whole number of engine blocks.
   // Meters may be null; they are touched only for engines off the CPU.
   // One kernel call of one engine block.
   void cnvlc(const double* inL, const double* inR, double* outL, double* outR,

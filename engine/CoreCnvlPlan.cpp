@@ -80,8 +80,14 @@ bool CoreCnvl::lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int1
   ext->complength = length;
   void* use = buffer;
   if (mode == 0) {
-    // The first player of a chain owns the buffer; the others borrow it.
-    if (plan->pool == nullptr || length < 1) return false;
+    // The first player of a chain owns the buffer; the others borrow it. A
+    // refused owner must not keep the buffer it was handed: its unload would
+    // free a buffer it never made.
+    if (plan->pool == nullptr || length < 1) {
+      plan->compbuffer = nullptr;
+      ext->compbuffer = nullptr;
+      return false;
+    }
     use = plan->pool->mallc(0, 2 * length, "CNV+", CoreAnsx(""));
     std::fill(static_cast<double*>(use), static_cast<double*>(use) + 2L * length, 0.0);
   }

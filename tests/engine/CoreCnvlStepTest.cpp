@@ -51,7 +51,9 @@ void runChain(short engine, int H, int N, int frames, int blocks) {
     kr.push_back(randomSignal(static_cast<size_t>(N), 200 + h, 1.0));
     players.push_back(std::make_unique<CoreCnvl>(&pool, CoreAnsx("H") + CoreAnsx(h + 1), 0,
                                                  nullptr));
-    players.back()->set__(engine, frames, N, 0, 0, 0);
+    // The block-family engines take the frames as their block, the
+    // partition equal to it and the whole kernel; the direct ones ignore both.
+    players.back()->set__(engine, frames, N, 0, frames, N);
     ASSERT_FALSE(players.back()->error());
     ASSERT_TRUE(players.back()->plan_());
   }
@@ -75,6 +77,12 @@ TEST(CoreCnvlVolterra, ChainOnDirectEnginesEqualsSumOfPowerConvolutions) {
     for (int H = 1; H <= 4; ++H) {
       runChain(engine, H, 7, 16, 12);
       runChain(engine, H, 16, 4, 20);  // kernel longer than the block
+    }
+  }
+  for (short engine : {9, 10}) {
+    for (int H = 1; H <= 4; ++H) {
+      runChain(engine, H, 7, 16, 12);
+      runChain(engine, H, 16, 4, 20);  // several partitions
     }
   }
   if (issm2()) {

@@ -349,6 +349,26 @@ TEST(CoreCnvlPlan, ComputationPlanOwnedByTheFirstPlayerIsFreedWithIt) {
   EXPECT_EQ(direct.grplc(), nullptr);
 }
 
+TEST(CoreCnvlPlan, RefusedOwnerOfAComputationPlanLeavesTheHandedBufferAlone) {
+  CorePool pool;
+  // A buffer that belongs to someone else, handed to a first-of-group player
+  // whose plan is then refused (no length).
+  void* foreign = pool.mallc(0, 16, "TEST", CoreAnsx(""));
+  const long held = pool.getma();
+  {
+    CoreCnvl c(&pool, "H1", 0, nullptr);
+    c.set__(11, 128, 64, 0, 128, 64);
+    ASSERT_TRUE(c.plan_());
+    c.set_c(foreign, 0, 0);
+    EXPECT_FALSE(c.planc());
+    EXPECT_EQ(c.grplc(), nullptr);
+    c.delpc();
+    c.delpl();
+  }
+  EXPECT_EQ(pool.getma(), held);
+  pool.free_(foreign);
+}
+
 // out[n] = k[t] x[n - t] for the one-tap engine, through the ring wrap.
 Signal oneTapRun(short engine, int N, int tap, const Signal& x, const Signal& k) {
   CorePool pool;
