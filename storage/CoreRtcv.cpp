@@ -264,8 +264,17 @@ void CoreRtcv::apply(short slot, const double* y) {
     const int count = s->outlen;
     std::fill(s->out, s->out + std::max(count, 1), 0.0);
     for (int j = 0; j < F; ++j) {
-      const int offset = (s->ph + F - j) % F;
-      for (int i = 0; i + 1 < count; ++i) s->decin[i] = y[offset + i * F];
+      // Phase j holds the taps h[a + m F], a = (ph + j) mod F. Output i is
+      // the filter centred on input i F + ph + D F, so tap a + m F must meet
+      // input (i + D - m) F + ph - a: the phase reads the inputs ph - a
+      // (-F < ph - a <= ph) past each multiple of F. Pairing the taps with
+      // any other offset misaligns the phases against each other, which
+      // turns the low-pass into a comb (passband droop, aliases let through).
+      const int offset = s->ph - (s->ph + j) % F;
+      for (int i = 0; i + 1 < count; ++i) {
+        const int at = offset + i * F;
+        s->decin[i] = (at >= 0) ? y[at] : 0.0;  // before the block: silence
+      }
       if (count >= 1) s->decin[count - 1] = 0.0;
       ovadd(s, s->decin, count, s->spectra[j]);
       for (int i = 0; i + 1 < count; ++i) s->out[i] += s->acc[s->D + i];

@@ -351,8 +351,16 @@ long CoreWvfr::getdt(long n, double* left, double* right)
     if (!ready() || n < 1 || left == nullptr)
         return 0;
     bool const convert = converting && converter != nullptr && recipe >= 0;
-    double wanted = convert ? std::ceil(static_cast<double>(n) / ratio) : static_cast<double>(n);
-    long m = wanted < static_cast<double>(framesleft) ? static_cast<long>(wanted) : framesleft;
+    long m = n < framesleft ? n : framesleft;
+    if (convert) {
+        // ceil(n / ratio) file frames, but never more than are left.
+        long long up = 1, down = 1;
+        fraction(up, down);
+        long long const most = static_cast<long long>(framesleft) * up; // n beyond this needs all frames
+        long long const asked = n < most ? n : most;
+        long long const wanted = (asked * down + up - 1) / up;
+        m = wanted < framesleft ? static_cast<long>(wanted) : framesleft;
+    }
     if (m < 1)
         return 0;
     if (!convert) {
@@ -421,7 +429,9 @@ long CoreWvfr::getdr(bool raw)
         return -1;
     if (raw)
         return framesleft;
-    return static_cast<long>(std::floor(framesleft * ratio));
+    long long up = 1, down = 1;
+    fraction(up, down);
+    return static_cast<long>(static_cast<long long>(framesleft) * up / down);
 }
 
 long CoreWvfr::getdw()
@@ -430,13 +440,39 @@ long CoreWvfr::getdw()
         return -1;
     if (ratio <= 1.0)
         return framesleft;
-    return static_cast<long>(std::ceil(framesleft * ratio));
+    long long up = 1, down = 1;
+    fraction(up, down);
+    return static_cast<long>((static_cast<long long>(framesleft) * up + down - 1) / down);
+}
+
+void CoreWvfr::fraction(long long& up, long long& down)
+{
+    up = 1;
+    down = 1;
+    if (recipes == nullptr || recipe < 0)
+        return;
+    short const count = recipes->getst(recipe);
+    if (!recipes->getfi(recipe)) {
+        int const f = recipes->getfc(recipe, 0);
+        if (count > 0 && f > 0)
+            down = f;
+        return;
+    }
+    for (short k = 0; k < count && k < 6; ++k) {
+        int const f = recipes->getfc(recipe, k);
+        if (f <= 0)
+            continue; // as the table's own ratio: a factor that is no factor counts as 1
+        if (k % 2 == 0)
+            up *= f;
+        else
+            down *= f;
+    }
 }
 
 long CoreWvfr::imprt(CoreAnsx name, double* left, double* right)
 {
     open_(name);
-    long n = static_cast<long>(std::floor(framesleft * ratio));
+    long n = getdr(false);
     long got = 0;
     try {
         got = getdt(n, left, right);

@@ -73,6 +73,11 @@ private:
     void reserve(long m);                                  // work arrays of at least m frames
     void releasework();
     void conversionoff();
+    // The ratio in use as the exact fraction up / down of the recipe's
+    // factors (1 / 1 without a recipe). Frame counts are scaled with it in
+    // integers: the double ratio is a rounded value, and floor or ceil of a
+    // product that should be a whole number would land one frame off.
+    void fraction(long long& up, long long& down);
 
     int datalength;       // bytes of the data chunk; -1 while no valid file is open
     int readsize;         // largest multiple of the frame size not above 1024, bytes

@@ -160,6 +160,32 @@ TEST(CoreRtcv, DecimationHalvesAndLeavesTheLastValueZero) {
   EXPECT_LT(std::fabs(20 * std::log10(amp)), 1.0) << amp;
 }
 
+// A decimator is a low-pass then a pick of every M-th sample: a tone well
+// inside the new band comes out sample for sample (no delay), one above the
+// new Nyquist is gone. Both fail when the phases are misaligned.
+TEST(CoreRtcv, DecimationKeepsThePassbandAndRejectsAliases) {
+  CorePool pool;
+  DataRtcv table(&pool);
+  CoreRtcv conv(&pool, &table);
+  const int n = 40000;
+  for (short row : {short(55), short(54), short(65)}) {
+    const double in = fromRate(row), out = table.geter(row);
+    const int M = table.getfc(row, 0);
+    const double pass = 0.4 * out, stop = 0.7 * in / 2;  // stop folds into the new band
+    std::vector<double> x = sine(n, pass, in), z = sine(n, stop, in);
+    long outLength = 0;
+    double outRate = out;
+    const double* y = conv.cnvrt(x.data(), n, outLength, in, outRate, row);
+    ASSERT_EQ(outLength, n / M);
+    for (int i = 4096; i < outLength - 4096; ++i)
+      ASSERT_NEAR(y[i], std::sin(kTwoPi * pass * i * M / in), 1e-3) << row << " " << i;
+    y = conv.cnvrt(z.data(), n, outLength, in, outRate, row);
+    double peak = 0;
+    for (int i = 4096; i < outLength - 4096; ++i) peak = std::max(peak, std::fabs(y[i]));
+    EXPECT_LT(peak, 1e-3) << row;
+  }
+}
+
 TEST(CoreRtcv, TwoFractionalStagesFill176400To192000) {
   CorePool pool;
   DataRtcv table(&pool);

@@ -495,6 +495,30 @@ TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain)
     EXPECT_EQ(scaled.getdr(false), frames);
 }
 
+// 44,100 -> 48,000 Hz is 160/147 exactly: 1,470 frames make 1,600, and 160
+// delivered frames take 147 from the file. Counting with the rounded double
+// ratio lands a frame off both ways.
+TEST_F(CoreWvfrTest, ConvertedFrameCountsAreExactFractions)
+{
+    WavShape s;
+    s.tag = 3;
+    s.bits = 32;
+    for (int k = 0; k < 1470; ++k)
+        s.samples += f32(0.25f);
+    put("EX.WAV", wav(s));
+    CoreWvfr reader(&pool, store, false);
+    reader.setfr(48000, true);
+    reader.open_("EX.WAV");
+    EXPECT_EQ(reader.getdr(false), 1600);
+    EXPECT_EQ(reader.getdw(), 1600);
+    std::vector<double> l(160);
+    EXPECT_EQ(reader.getdt(160, l.data(), nullptr), 160);
+    EXPECT_EQ(reader.getdr(true), 1470 - 147);
+
+    std::vector<double> all(1600);
+    EXPECT_EQ(reader.imprt("EX.WAV", all.data(), nullptr), 1600);
+}
+
 TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays)
 {
     WavShape s;
