@@ -205,11 +205,12 @@ CoreAnsx CoreNode::getls(CoreAnsx const& name) const
 
 CoreAnsx CoreNode::getls(CoreAnsx const& name, int index) const
 {
-    CoreAnsx const key = key__(name);
+    // Compared with the name as passed, like getcc: callers pass tag names
+    // from the upper-case tag table.
     int seen = 0;
     for (int i = 0; i < count(); ++i) {
         CoreNode const* element = child(i);
-        if (key__(element->text) != key)
+        if (key__(element->text) != name)
             continue;
         if (seen++ == index)
             return element->leaf_() ? CoreAnsx("") : key__(element->child(0)->text);
@@ -410,6 +411,10 @@ void CoreNode::rplce(CoreAnsx const& name, CoreAnsx const& newText, CoreAnsx con
     CoreAnsx const key = key__(name);
     for (int i = 0; i < count(); ++i) {
         CoreNode* ch = child(i);
+        // Only elements are named: a value leaf whose text happens to equal
+        // the name (a program called "Filename") stays a value.
+        if (ch->leaf_())
+            continue;
         if (key__(ch->text) != key) {
             ch->rplce(name, newText, oldText, whole);
             continue;

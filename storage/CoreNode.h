@@ -59,8 +59,9 @@ public:
     CoreAnsx getlc(CoreAnsx const& name) const;  // untrimmed value, "0" when absent
     bool exslc(CoreAnsx const& name) const;      // getlc is not "0"
     CoreAnsx getls(CoreAnsx const& name) const;  // trimmed value, "" when absent
-    // Value of the index-th (0-based) child of that name, trimmed and
-    // upper-cased; "" when there is none or it holds no value.
+    // Value of the index-th (0-based) child whose trimmed upper-cased name
+    // equals name as passed, trimmed and upper-cased; "" when there is none
+    // or it holds no value.
     CoreAnsx getls(CoreAnsx const& name, int index) const;
     int getli(CoreAnsx const& name) const;       // leading integer (atoi), 0 when absent
     bool getlb(CoreAnsx const& name) const;      // getli is not 0
@@ -99,8 +100,9 @@ public:
     // destination's values, elements missing there are added, elements present
     // are merged (last match). Overlapping trees are refused.
     static void templ(CoreNode* tmpl, CoreNode* dest);
-    // In the subtree, every node named name gets a single value: the new text
-    // when old is "0" or whole is set, else its old value with old replaced by new.
+    // In the subtree, every element named name gets a single value: the new
+    // text when old is "0" or whole is set, else its old value with old
+    // replaced by new. Value leaves are never taken for elements.
     void rplce(CoreAnsx const& name, CoreAnsx const& newText, CoreAnsx const& oldText, bool whole);
     // Dump of the subtree of node (of this node when null): per node a line of
     // depth+1 ">" characters, a blank and the text.

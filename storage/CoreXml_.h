@@ -17,6 +17,10 @@
 // "&gt;" and "&amp;"; the reader decodes exactly those three entities.
 // Reading never fails on content except a close tag with nothing open, which
 // destroys the tree and throws CoreAnsx("").
+//
+// The dialect has no empty-element form: an element built in memory without
+// children is written as a bare value and does not come back as an element.
+// Code that writes documents gives every container a child or leaves it out.
 
 #include "runtime/CoreAnsx.h"
 

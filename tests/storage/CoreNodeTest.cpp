@@ -64,6 +64,7 @@ TEST(CoreNode, DuplicateNamesLastForLookupsFirstForPaths)
     EXPECT_EQ(str(a->getls("B", 0)), "FIRST");
     EXPECT_EQ(str(a->getls("B", 1)), "SECOND");
     EXPECT_EQ(str(a->getls("B", 2)), "");
+    EXPECT_EQ(str(a->getls("b", 0)), ""); // like getcc: the name as passed
     EXPECT_EQ(a->getcc("B"), 2);
     EXPECT_EQ(a->getcc("b"), 0); // compared with the name as passed
     EXPECT_TRUE(a->exsnc("c"));
@@ -221,6 +222,11 @@ TEST(CoreNode, TemplateReplaceAndDebug)
     EXPECT_EQ(str(doc.getrt()->getcd("P")->getls("E")), "FILENAME");
     doc.getrt()->rplce("E", "w", "q", true);
     EXPECT_EQ(str(doc.getrt()->getcd("P")->getls("E")), "w");
+    // A value that reads like the name stays a value.
+    CoreXml_ named;
+    named.getfc("<P><NAME> Filename </NAME><FILENAME> a </FILENAME></P>");
+    named.getrt()->rplce("FILENAME", "b", "0", true);
+    EXPECT_EQ(str(named.settc(false, false)), "<P><NAME> Filename </NAME><FILENAME> b </FILENAME></P>");
 
     CoreXml_ small;
     small.getfc("<A><B> 1 </B></A>");
