@@ -20,9 +20,9 @@
 //
 // Source files: CoreCnvl.cpp (table, selection, planning, getters),
 // CoreCnvlStep.cpp (per-block steps), CoreCnvlElem.cpp (element sets),
-// CoreCnvlPlan.cpp (engines 6, 7, 8, 17 and the shared computation plan of
-// the "ch" engines), CoreCnvlFft.cpp (engines 9 to 11), CoreCnvlGpu.cpp
-// (engines 12 to 16).
+// CoreCnvlPlan.cpp (engines 6, 7, 8, 17, the shared computation plan of
+// the "ch" engines and the partition bookkeeping of the partitioned engines),
+// CoreCnvlFft.cpp (engines 9 to 11), CoreCnvlGpu.cpp (engines 12 to 16).
 #include "platform/PlatBridge.h"
 #include "runtime/CoreAnsx.h"
 
@@ -420,6 +420,27 @@ private:
                  CoreTime* meterB);
   // Frees both rings.
   void freeRings();
+
+  // ---- shared by the engines of several source files -----------------------
+  // Zeroes n values of both outputs; nothing when n < 1 (CoreCnvlStep.cpp).
+  static void silence(double* outL, double* outR, long n);
+  // Silence over one engine block: what a kernel that cannot run plays.
+  static void silence(double* outL, double* outR, const FFTEXTENSION* ext);
+  // The kernel spectra must be rebuilt this block: the caller raised its
+  // flag, or gave none (any block may then bring a new kernel), or the plan
+  // was just loaded or cleared.
+  static bool refreshDue(const FFTEXTENSION* ext);
+  // Both channels' spectra are current again.
+  static void refreshDone(FFTEXTENSION* ext);
+  // Moves the shared accumulator index on by one block, wrapping at P.
+  static void nextPartition(FFTEXTENSION* ext);
+  // Plan time (CoreCnvlPlan.cpp): P partitions of the plan's kernel, the
+  // lengths from the pool under tag, recorded in the plan and the extension
+  // with the index back at 0. Throws CoreAnsx when the pool refuses.
+  static void planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const char* tag);
+  // Frees the partition lengths and marks plan and extension unloaded with
+  // no partitions and no valid spectra.
+  static void dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext);
   // The row whose element functions the getters hand out.
   const ENGINEDESC& elementRow() const;
 

@@ -37,30 +37,11 @@ unsigned char* scratchOf(const FFTEXTENSION* e) {
   return static_cast<unsigned char*>(e->fftwork);
 }
 
-// The kernel spectra must be rebuilt this block: the caller raised its
-// flag, or gave none (any block may then bring a new kernel), or the plan
-// was just loaded or cleared.
-bool mustRefresh(const FFTEXTENSION* e) {
-  return e->changed == nullptr || *e->changed || !e->spectravalid;
-}
-
-// Both channels' spectra are current again.
-void refreshed(FFTEXTENSION* e) {
-  if (e->changed != nullptr) *e->changed = false;
-  e->spectravalid = true;
-}
-
 // The plan matches the call: loaded buffers, the ring the plan was sized
 // for, and a position that leaves a whole block inside the middle third.
 bool callFits(const FFTEXTENSION* e, const double* ringL, const double* ringR, int N, int p) {
   return e->work != nullptr && e->fftspec != nullptr && ringL != nullptr && ringR != nullptr &&
          N == e->length && e->block >= 1 && p >= N && p + e->block <= 2 * N;
-}
-
-void silence(double* outL, double* outR, const FFTEXTENSION* e) {
-  if (e == nullptr || e->block < 1) return;
-  std::fill(outL, outL + e->block, 0.0);
-  std::fill(outR, outR + e->block, 0.0);
 }
 
 // The partitioned engines keep their kernel spectra, accumulators and input
@@ -170,35 +151,6 @@ double* zeroedDoubles(CorePool* pool, long count, const char* tag) {
   auto* d = static_cast<double*>(pool->mallc(0, static_cast<int>(count), tag, CoreAnsx("")));
   std::fill(d, d + count, 0.0);
   return d;
-}
-
-// Frees every host-side buffer and FFT a CPU engine may have left in the
-// plan, whichever engine loaded it, and forgets them in the extension.
-void releaseHost(FFTSTRUCT* plan, FFTEXTENSION* ext) {
-  delete static_cast<Fft*>(plan->fftspec);
-  plan->fftspec = nullptr;
-  release(plan->pool, plan->fftwork);
-  release(plan->pool, plan->work);
-  release(plan->pool, plan->spectral);
-  release(plan->pool, plan->spectrar);
-  release(plan->pool, plan->accuml);
-  release(plan->pool, plan->accumr);
-  release(plan->pool, plan->partlens);
-  plan->loaded = false;
-  plan->partloaded = false;
-  plan->index = 0;
-  plan->partitions = 0;
-  ext->work = nullptr;
-  ext->fftspec = nullptr;
-  ext->fftwork = nullptr;
-  ext->spectral = nullptr;
-  ext->spectrar = nullptr;
-  ext->accuml = nullptr;
-  ext->accumr = nullptr;
-  ext->partlens = nullptr;
-  ext->partitions = 0;
-  ext->length = 0;
-  ext->spectravalid = false;
 }
 
 // Plans the FFT of N points and its own scratch, so that each player's
@@ -320,60 +272,6 @@ void cnm12(const double* in, double* out, const double* kern, double* spectra, d
   std::fill(s, s + N, 0.0);
 }
 
-void advance(FFTEXTENSION* e) {
-  if (++*e->index >= e->partitions) *e->index = 0;
-}
-
-// Shared part of load4 and load5.
-bool loadPartitioned(FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
-  releaseHost(plan, ext);
-  const int T = plan->totallength;
-  const int L = plan->partlength;
-  if (plan->pool == nullptr) return refuse("no pool");
-  if (B < 1 || T < 1 || L < 1) return refuse("block, kernel and partition lengths must be positive");
-  // The delay line shifts partition i by i blocks: only right when L = B.
-  if (L != B) return refuse("the partition length must equal the block");
-  const long P = (static_cast<long>(T) + L - 1) / L;
-  const long n = CoreButl::getp2(B + L - 1);
-  if (static_cast<long>(B) + L - 1 > (1L << Fft::iCmaxorder) || P * n > INT_MAX / 2)
-    return refuse("kernel too long");
-  const int Nn = static_cast<int>(n);
-  const int Pn = static_cast<int>(P);
-  const long PN = P * n;
-
-  plan->partlens = static_cast<int*>(plan->pool->mallc(3, Pn, "CNV4", CoreAnsx("")));
-  for (int i = 0; i < Pn; ++i) plan->partlens[i] = std::min(T - L * i, L);
-  plan->work = zeroedDoubles(plan->pool, 3L * Nn, "CNV4");
-  if (!planFft(plan, ext, Nn, "CNV4")) {
-    releaseHost(plan, ext);
-    return false;
-  }
-  plan->spectral = zeroedDoubles(plan->pool, PN, "CNV4");
-  plan->spectrar = zeroedDoubles(plan->pool, PN, "CNV4");
-  plan->accuml = zeroedDoubles(plan->pool, PN, "CNV4");
-  plan->accumr = zeroedDoubles(plan->pool, PN, "CNV4");
-
-  plan->partitions = Pn;
-  plan->worklength = Nn;
-  plan->index = 0;
-  ext->work = plan->work;
-  ext->length = Nn;
-  ext->partitions = Pn;
-  ext->index = &plan->index;
-  ext->partlens = plan->partlens;
-  ext->partlength = L;
-  ext->totallength = T;
-  ext->spectral = plan->spectral;
-  ext->spectrar = plan->spectrar;
-  ext->accuml = plan->accuml;
-  ext->accumr = plan->accumr;
-  ext->spectravalid = false;
-  plan->loaded = true;
-  plan->partloaded = true;
-  N = Nn;
-  return true;
-}
-
 void clearPartitioned(FFTSTRUCT* plan, FFTEXTENSION* ext) {
   const long N = plan->worklength;
   const long PN = static_cast<long>(plan->partitions) * N;
@@ -389,7 +287,7 @@ void clearPartitioned(FFTSTRUCT* plan, FFTEXTENSION* ext) {
 // ---- engine 9: one FFT per block --------------------------------------------
 
 bool CoreCnvl::load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
-  releaseHost(plan, ext);
+  uloa3(plan, ext);
   const int T = plan->totallength;
   if (plan->pool == nullptr) return refuse("no pool");
   if (B < 1 || T < 1) return refuse("block and kernel length must be positive");
@@ -399,7 +297,7 @@ bool CoreCnvl::load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
   const int n = CoreButl::getp2(static_cast<int>(need));
   plan->work = zeroedDoubles(plan->pool, 3L * n, "CNV3");
   if (!planFft(plan, ext, n, "CNV3")) {
-    releaseHost(plan, ext);
+    uloa3(plan, ext);
     return false;
   }
   plan->worklength = n;
@@ -413,7 +311,27 @@ bool CoreCnvl::load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
   return true;
 }
 
-void CoreCnvl::uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext) { releaseHost(plan, ext); }
+// Frees every host-side buffer and FFT a CPU engine may have left in the
+// plan, whichever engine loaded it, and forgets them in the extension.
+void CoreCnvl::uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+  delete static_cast<Fft*>(plan->fftspec);
+  plan->fftspec = nullptr;
+  release(plan->pool, plan->fftwork);
+  release(plan->pool, plan->work);
+  release(plan->pool, plan->spectral);
+  release(plan->pool, plan->spectrar);
+  release(plan->pool, plan->accuml);
+  release(plan->pool, plan->accumr);
+  dropPartitions(plan, ext);
+  ext->work = nullptr;
+  ext->fftspec = nullptr;
+  ext->fftwork = nullptr;
+  ext->spectral = nullptr;
+  ext->spectrar = nullptr;
+  ext->accuml = nullptr;
+  ext->accumr = nullptr;
+  ext->length = 0;
+}
 
 void CoreCnvl::clea3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
   if (plan->work != nullptr) std::fill(plan->work, plan->work + 3L * plan->worklength, 0.0);
@@ -424,19 +342,55 @@ void CoreCnvl::cns10(const double* inL, const double* inR, double* outL, double*
                      const double* kernL, const double* kernR, double* ringL, double* ringR,
                      int N, int p, FFTEXTENSION* ext) {
   if (!callFits(ext, ringL, ringR, N, p)) return silence(outL, outR, ext);
-  const bool refresh = mustRefresh(ext);
+  const bool refresh = refreshDue(ext);
   cnm10(inL, outL, kernL, ringL, N, p, 0, refresh, ext);
   cnm10(inR, outR, kernR, ringR, N, p, 1, refresh, ext);
-  if (refresh) refreshed(ext);
+  if (refresh) refreshDone(ext);
 }
 
 // ---- engine 10: uniformly partitioned -----------------------------------------
 
 bool CoreCnvl::load4(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
-  return loadPartitioned(plan, ext, B, N);
+  uloa4(plan, ext);
+  const int T = plan->totallength;
+  const int L = plan->partlength;
+  if (plan->pool == nullptr) return refuse("no pool");
+  if (B < 1 || T < 1 || L < 1) return refuse("block, kernel and partition lengths must be positive");
+  // The delay line shifts partition i by i blocks: only right when L = B.
+  if (L != B) return refuse("the partition length must equal the block");
+  const long P = (static_cast<long>(T) + L - 1) / L;
+  const long n = CoreButl::getp2(B + L - 1);
+  if (static_cast<long>(B) + L - 1 > (1L << Fft::iCmaxorder) || P * n > INT_MAX / 2)
+    return refuse("kernel too long");
+  const int Nn = static_cast<int>(n);
+  const long PN = P * n;
+
+  planPartitions(plan, ext, static_cast<int>(P), "CNV4");
+  plan->work = zeroedDoubles(plan->pool, 3L * Nn, "CNV4");
+  if (!planFft(plan, ext, Nn, "CNV4")) {
+    uloa4(plan, ext);
+    return false;
+  }
+  plan->spectral = zeroedDoubles(plan->pool, PN, "CNV4");
+  plan->spectrar = zeroedDoubles(plan->pool, PN, "CNV4");
+  plan->accuml = zeroedDoubles(plan->pool, PN, "CNV4");
+  plan->accumr = zeroedDoubles(plan->pool, PN, "CNV4");
+
+  plan->worklength = Nn;
+  ext->work = plan->work;
+  ext->length = Nn;
+  ext->spectral = plan->spectral;
+  ext->spectrar = plan->spectrar;
+  ext->accuml = plan->accuml;
+  ext->accumr = plan->accumr;
+  ext->spectravalid = false;
+  plan->loaded = true;
+  plan->partloaded = true;
+  N = Nn;
+  return true;
 }
 
-void CoreCnvl::uloa4(FFTSTRUCT* plan, FFTEXTENSION* ext) { releaseHost(plan, ext); }
+void CoreCnvl::uloa4(FFTSTRUCT* plan, FFTEXTENSION* ext) { uloa3(plan, ext); }
 
 void CoreCnvl::clea4(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearPartitioned(plan, ext); }
 
@@ -445,11 +399,11 @@ void CoreCnvl::cns11(const double* inL, const double* inR, double* outL, double*
                      int N, int p, FFTEXTENSION* ext) {
   if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1)
     return silence(outL, outR, ext);
-  const bool refresh = mustRefresh(ext);
+  const bool refresh = refreshDue(ext);
   cnm11(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, refresh, ext);
   cnm11(inR, outR, kernR, ext->spectrar, ext->accumr, ringR, N, p, refresh, ext);
-  if (refresh) refreshed(ext);
-  advance(ext);
+  if (refresh) refreshDone(ext);
+  nextPartition(ext);
 }
 
 // ---- engine 11: partitioned, spectra summed across a group -------------------
@@ -481,7 +435,7 @@ void CoreCnvl::cns12(const double* inL, const double* inR, double* outL, double*
                      int N, int p, FFTEXTENSION* ext) {
   if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1)
     return silence(outL, outR, ext);
-  const bool refresh = mustRefresh(ext);
+  const bool refresh = refreshDue(ext);
   if (ext->monomode) {
     // Both channels on the left kernel, held once in the second spectra set.
     cnm12(inL, outL, kernL, ext->spectrar, ext->accuml, ringL, N, p, 0, refresh, ext);
@@ -490,6 +444,6 @@ void CoreCnvl::cns12(const double* inL, const double* inR, double* outL, double*
     cnm12(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, 0, refresh, ext);
     cnm12(inR, outR, kernR, ext->spectrar, ext->accumr, ringR, N, p, 1, refresh, ext);
   }
-  if (refresh) refreshed(ext);
-  advance(ext);
+  if (refresh) refreshDone(ext);
+  nextPartition(ext);
 }

@@ -33,12 +33,6 @@ bool refuse(const char* what) {
   return false;
 }
 
-void silence(double* outL, double* outR, const FFTEXTENSION* e) {
-  if (e == nullptr || e->block < 1) return;
-  std::fill(outL, outL + e->block, 0.0);
-  std::fill(outR, outR + e->block, 0.0);
-}
-
 // A loaded bridge; the entry points of the caller's family are checked there.
 CoreCubr* bridgeOf(const FFTEXTENSION* e) {
   return e->bridge != nullptr && e->bridge->getld() ? e->bridge : nullptr;
@@ -59,35 +53,6 @@ bool bridgeFloats(CoreCubr* b, float*& block, long bytes) {
   block = static_cast<float*>(address);
   std::memset(block, 0, static_cast<size_t>(bytes));
   return true;
-}
-
-// Releases what load7 made, whatever stage it reached.
-void releaseFft(FFTSTRUCT* plan, FFTEXTENSION* ext) {
-  CoreCubr* b = ext->bridge;
-  for (PlatBridge::Handle& h : plan->handles) {
-    if (h != nullptr && b != nullptr && b->cudabridge_despl != nullptr) b->cudabridge_despl(h);
-    h = nullptr;
-  }
-  for (float** a : {&plan->gpuwork, &plan->gpuspectral, &plan->gpuspectrar, &plan->gpuaccuml,
-                    &plan->gpuaccumr}) {
-    if (*a != nullptr && b != nullptr && b->cudabridge_free_ != nullptr) b->cudabridge_free_(*a);
-    *a = nullptr;
-  }
-  if (plan->partlens != nullptr && plan->pool != nullptr) plan->pool->free_(plan->partlens);
-  plan->partlens = nullptr;
-  plan->loaded = false;
-  plan->partloaded = false;
-  plan->index = 0;
-  plan->partitions = 0;
-  ext->gpuwork = nullptr;
-  ext->gpuspectral = nullptr;
-  ext->gpuspectrar = nullptr;
-  ext->gpuaccuml = nullptr;
-  ext->gpuaccumr = nullptr;
-  ext->partlens = nullptr;
-  ext->partitions = 0;
-  ext->handles = nullptr;
-  ext->spectravalid = false;
 }
 
 // Engine 12, one channel.
@@ -258,12 +223,12 @@ PlatBridge::Handle stateOf(const FFTEXTENSION* e) {
 }
 
 // cns16 and cns17: spectra slots 0 and 1, or slot 1 and the left kernel twice
-// in mono mode.
-void chainedCall(PlatBridge::cnm16_t call, const double* inL, const double* inR, double* outL,
+// in mono mode. False, with nothing called, without the entry point or a state.
+bool chainedCall(PlatBridge::cnm16_t call, const double* inL, const double* inR, double* outL,
                  double* outR, const double* kernL, const double* kernR, double* ringL,
                  double* ringR, int p, FFTEXTENSION* e) {
   PlatBridge::Handle h = stateOf(e);
-  if (call == nullptr || h == nullptr) return silence(outL, outR, e);
+  if (call == nullptr || h == nullptr) return false;
   if (e->monomode) {
     call(h, inL, outL, kernL, ringL, p, 1, 0, e->changed, e->subblock);
     call(h, inR, outR, kernL, ringR, p, 1, 1, e->changed, e->subblock);
@@ -271,6 +236,7 @@ void chainedCall(PlatBridge::cnm16_t call, const double* inL, const double* inR,
     call(h, inL, outL, kernL, ringL, p, 0, 0, e->changed, e->subblock);
     call(h, inR, outR, kernR, ringR, p, 1, 1, e->changed, e->subblock);
   }
+  return true;
 }
 
 }  // namespace
@@ -278,7 +244,7 @@ void chainedCall(PlatBridge::cnm16_t call, const double* inL, const double* inR,
 // ---- engine 12: bridge FFTs, products here ------------------------------------
 
 bool CoreCnvl::load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
-  releaseFft(plan, ext);
+  uloa7(plan, ext);
   CoreCubr* b = bridgeOf(ext);
   if (b == nullptr || !fftEntries(b)) return refuse("no bridge");
   if (plan->pool == nullptr) return refuse("no pool");
@@ -293,20 +259,12 @@ bool CoreCnvl::load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
   const long M = n / 2 + 1;
   if (static_cast<long>(B) + L - 1 > (1L << 26) || P * M * 8 > INT_MAX) return refuse("kernel too long");
   plan->fftlength = F;
-  plan->partitions = static_cast<int>(P);
   plan->worklength = n;
-  plan->partlens = static_cast<int*>(plan->pool->mallc(3, static_cast<int>(P), "CNV7", CoreAnsx("")));
-  for (int i = 0; i < P; ++i) plan->partlens[i] = std::min(T - L * i, L);
-  ext->partitions = static_cast<int>(P);
-  ext->partlens = plan->partlens;
-  ext->partlength = L;
-  ext->totallength = T;
+  planPartitions(plan, ext, static_cast<int>(P), "CNV7");
   ext->length = static_cast<int>(M);
   ext->scale = 1.0 / n;
-  ext->index = &plan->index;
   ext->handles = plan->handles;
   ext->spectravalid = false;
-  plan->index = 0;
 
   // Each step only when every earlier one succeeded.
   bool ok = bridgeFloats(b, plan->gpuwork, M * 16);
@@ -322,7 +280,7 @@ bool CoreCnvl::load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     ok = ok && bridgeFloats(b, *accum[ch], M * P * 8);
   }
   if (!ok) {
-    releaseFft(plan, ext);
+    uloa7(plan, ext);
     return refuse("bridge allocation or plan failed");
   }
   ext->gpuwork = plan->gpuwork;
@@ -336,7 +294,26 @@ bool CoreCnvl::load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
   return true;
 }
 
-void CoreCnvl::uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext) { releaseFft(plan, ext); }
+// Releases what load7 made, whatever stage it reached.
+void CoreCnvl::uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+  CoreCubr* b = ext->bridge;
+  for (PlatBridge::Handle& h : plan->handles) {
+    if (h != nullptr && b != nullptr && b->cudabridge_despl != nullptr) b->cudabridge_despl(h);
+    h = nullptr;
+  }
+  for (float** a : {&plan->gpuwork, &plan->gpuspectral, &plan->gpuspectrar, &plan->gpuaccuml,
+                    &plan->gpuaccumr}) {
+    if (*a != nullptr && b != nullptr && b->cudabridge_free_ != nullptr) b->cudabridge_free_(*a);
+    *a = nullptr;
+  }
+  dropPartitions(plan, ext);
+  ext->gpuwork = nullptr;
+  ext->gpuspectral = nullptr;
+  ext->gpuspectrar = nullptr;
+  ext->gpuaccuml = nullptr;
+  ext->gpuaccumr = nullptr;
+  ext->handles = nullptr;
+}
 
 void CoreCnvl::clea7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
   const long M = ext->length;
@@ -356,14 +333,11 @@ void CoreCnvl::cns14(const double* inL, const double* inR, double* outL, double*
       ext->handles == nullptr || ext->partitions < 1 || ringL == nullptr || ringR == nullptr ||
       N != 2 * (ext->length - 1) || p < N || p + ext->block > 2 * N)
     return silence(outL, outR, ext);
-  const bool refresh = ext->changed == nullptr || *ext->changed || !ext->spectravalid;
+  const bool refresh = refreshDue(ext);
   cnm14(inL, outL, kernL, ext->gpuspectral, ext->gpuaccuml, ringL, N, p, 0, refresh, ext);
   cnm14(inR, outR, kernR, ext->gpuspectrar, ext->gpuaccumr, ringR, N, p, 1, refresh, ext);
-  if (refresh) {
-    if (ext->changed != nullptr) *ext->changed = false;
-    ext->spectravalid = true;
-  }
-  if (++*ext->index >= ext->partitions) *ext->index = 0;
+  if (refresh) refreshDone(ext);
+  nextPartition(ext);
 }
 
 // ---- engines 13 to 16: the whole convolution on the bridge ---------------------
@@ -416,14 +390,16 @@ void CoreCnvl::cns16(const double* inL, const double* inR, double* outL, double*
                      const double* kernL, const double* kernR, double* ringL, double* ringR,
                      int, int p, FFTEXTENSION* ext) {
   const CoreCubr* b = ext->bridge;
-  chainedCall(b == nullptr ? nullptr : b->cudabridge_cnm16, inL, inR, outL, outR, kernL, kernR,
-              ringL, ringR, p, ext);
+  if (!chainedCall(b == nullptr ? nullptr : b->cudabridge_cnm16, inL, inR, outL, outR, kernL,
+                   kernR, ringL, ringR, p, ext))
+    silence(outL, outR, ext);
 }
 
 void CoreCnvl::cns17(const double* inL, const double* inR, double* outL, double* outR,
                      const double* kernL, const double* kernR, double* ringL, double* ringR,
                      int, int p, FFTEXTENSION* ext) {
   const CoreCubr* b = ext->bridge;
-  chainedCall(b == nullptr ? nullptr : b->cudabridge_cnm17, inL, inR, outL, outR, kernL, kernR,
-              ringL, ringR, p, ext);
+  if (!chainedCall(b == nullptr ? nullptr : b->cudabridge_cnm17, inL, inR, outL, outR, kernL,
+                   kernR, ringL, ringR, p, ext))
+    silence(outL, outR, ext);
 }

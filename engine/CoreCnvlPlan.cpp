@@ -1,7 +1,8 @@
 // Engines 6, 7 and 8 (never usable here: their validity test asks for a
 // library this build does not have, so selection always replaces them), the
-// one-tap engine 17, and the computation plan shared by the "ch" engines 8
-// and 11. Plan functions run on the engine worker (may allocate); kernels on
+// one-tap engine 17, the computation plan shared by the "ch" engines 8
+// and 11, and the partition bookkeeping of the partitioned engines (10, 11,
+// 12). Plan functions run on the engine worker (may allocate); kernels on
 // the audio thread or the engine worker (no allocation, no I/O, no lock).
 #include "engine/CoreCnvl.h"
 
@@ -17,14 +18,6 @@ inline void zeroValues(double* values, long count) {
   if (values != nullptr && count > 0) std::fill(values, values + count, 0.0);
 }
 
-// Silence over one engine block: what an engine without a body plays.
-inline void silence(double* outL, double* outR, const CoreCnvl::FFTEXTENSION* ext) {
-  const int B = ext != nullptr ? ext->block : 0;
-  if (B < 1) return;
-  std::fill(outL, outL + B, 0.0);
-  std::fill(outR, outR + B, 0.0);
-}
-
 // One channel of the one-tap kernel.
 inline double oneTap(double x, const double* kern, double* ring, int N, int p, int t) {
   const double v = kern[t] * CoreButl::flushSubnormal(x);
@@ -34,6 +27,32 @@ inline double oneTap(double x, const double* kern, double* ring, int N, int p, i
 }
 
 }  // namespace
+
+void CoreCnvl::planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const char* tag) {
+  const int T = plan->totallength;
+  const int L = plan->partlength;
+  plan->partlens = static_cast<int*>(plan->pool->mallc(3, P, tag, CoreAnsx("")));
+  for (int i = 0; i < P; ++i) plan->partlens[i] = std::min(T - L * i, L);
+  plan->partitions = P;
+  plan->index = 0;
+  ext->partitions = P;
+  ext->partlens = plan->partlens;
+  ext->partlength = L;
+  ext->totallength = T;
+  ext->index = &plan->index;
+}
+
+void CoreCnvl::dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+  if (plan->partlens != nullptr && plan->pool != nullptr) plan->pool->free_(plan->partlens);
+  plan->partlens = nullptr;
+  plan->loaded = false;
+  plan->partloaded = false;
+  plan->index = 0;
+  plan->partitions = 0;
+  ext->partlens = nullptr;
+  ext->partitions = 0;
+  ext->spectravalid = false;
+}
 
 bool CoreCnvl::load1(int, FFTSTRUCT*, FFTEXTENSION*, int, int&) { return true; }
 void CoreCnvl::uloa1(FFTSTRUCT*, FFTEXTENSION*) {}

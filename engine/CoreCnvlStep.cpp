@@ -8,6 +8,29 @@
 #include <algorithm>
 #include <cassert>
 
+void CoreCnvl::silence(double* outL, double* outR, long n) {
+  if (n < 1) return;
+  std::fill(outL, outL + n, 0.0);
+  std::fill(outR, outR + n, 0.0);
+}
+
+void CoreCnvl::silence(double* outL, double* outR, const FFTEXTENSION* ext) {
+  silence(outL, outR, ext != nullptr ? ext->block : 0);
+}
+
+bool CoreCnvl::refreshDue(const FFTEXTENSION* ext) {
+  return ext->changed == nullptr || *ext->changed || !ext->spectravalid;
+}
+
+void CoreCnvl::refreshDone(FFTEXTENSION* ext) {
+  if (ext->changed != nullptr) *ext->changed = false;
+  ext->spectravalid = true;
+}
+
+void CoreCnvl::nextPartition(FFTEXTENSION* ext) {
+  if (++*ext->index >= ext->partitions) *ext->index = 0;
+}
+
 void CoreCnvl::meterEnter(CoreTime* meterA, CoreTime* meterB) const {
   if (oncpu) return;
   if (meterA != nullptr) meterA->setmp(false, 0);
@@ -39,13 +62,7 @@ void CoreCnvl::runBlocks(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, int frames,
                          CoreTime* meterA, CoreTime* meterB) {
   ext.subblock = 0;
-  if (!ready()) {
-    if (frames > 0) {
-      std::fill(outL, outL + frames, 0.0);
-      std::fill(outR, outR + frames, 0.0);
-    }
-    return;
-  }
+  if (!ready()) return silence(outL, outR, frames);
   meterEnter(meterA, meterB);
   int k = 0;
   do {
@@ -59,13 +76,7 @@ void CoreCnvl::runBlocks(const double* inL, const double* inR, double* outL, dou
 void CoreCnvl::cnvlc(const double* inL, const double* inR, double* outL, double* outR,
                      const double* kernL, const double* kernR, CoreTime* meterA,
                      CoreTime* meterB) {
-  if (!ready()) {
-    if (block > 0) {
-      std::fill(outL, outL + block, 0.0);
-      std::fill(outR, outR + block, 0.0);
-    }
-    return;
-  }
+  if (!ready()) return silence(outL, outR, block);
   meterEnter(meterA, meterB);
   callKernel(inL, inR, outL, outR, kernL, kernR);
   meterLeave(meterA, meterB);
@@ -120,8 +131,7 @@ void CoreCnvl::cnvsc(bool set, const double* inL, const double* inR, double* out
     callKernel(inL, inR, workL, workR, kernL, kernR);
     meterLeave(meterA, meterB);
   } else {
-    std::fill(workL, workL + block, 0.0);
-    std::fill(workR, workR + block, 0.0);
+    silence(workL, workR, block);
   }
   const long B = block;
   if (set) {

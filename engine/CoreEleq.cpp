@@ -54,6 +54,21 @@ struct Work
     IppsHilbertSpec_32f32fc* hilbert = nullptr;  // Hilbert transform of N points
 };
 
+// Plans the real FFT of N points in work and takes its scratch (null when it
+// needs none, pool tag what); false, logged, when it cannot be planned.
+bool planFft(Work& work, int N, char const* what, Ipp8u*& fftBuffer)
+{
+    if (ippsFFTInitAlloc_R_64f(&work.fft, CoreButl::geto2(N), IPP_FFT_DIV_BY_SQRTN,
+                               ippAlgHintAccurate) != ippStsNoErr) {
+        CoreLog_::loger("Correction filter: FFT could not be planned", 1);
+        return false;
+    }
+    int fftBytes = 0;
+    ippsFFTGetBufSize_R_64f(work.fft, &fftBytes);
+    fftBuffer = fftBytes > 0 ? work.take<Ipp8u>(4, fftBytes, what) : nullptr;
+    return true;
+}
+
 double magnitude(Ipp64fc const& c)
 {
     return std::hypot(c.re, c.im);
@@ -114,15 +129,9 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
     }
 
     Work work(pool);
-    int order = CoreButl::geto2(N);
-    if (ippsFFTInitAlloc_R_64f(&work.fft, order, IPP_FFT_DIV_BY_SQRTN, ippAlgHintAccurate) !=
-        ippStsNoErr) {
-        CoreLog_::loger("Correction filter: FFT could not be planned", 1);
+    Ipp8u* fftBuffer = nullptr;
+    if (!planFft(work, N, "eqcal", fftBuffer))
         return false;
-    }
-    int fftBytes = 0;
-    ippsFFTGetBufSize_R_64f(work.fft, &fftBytes);
-    Ipp8u* fftBuffer = fftBytes > 0 ? work.take<Ipp8u>(4, fftBytes, "eqcal") : nullptr;
     double* buffer1 = work.take<double>(0, N + 2, "eqcal");
     double* buffer2 = work.take<double>(0, N + 2, "eqcal");
     spectrumOf(work, buffer1, fftBuffer, spectrum1, N, length1, response1, window);
@@ -250,14 +259,9 @@ bool CoreEleq::eqcaf(CorePool* pool, int length1, double* response1, int length2
                bandFraction, window, splineDegree, weight, taperLevel, 1, -1))
         return false;
 
-    if (ippsFFTInitAlloc_R_64f(&work.fft, CoreButl::geto2(N), IPP_FFT_DIV_BY_SQRTN,
-                               ippAlgHintAccurate) != ippStsNoErr) {
-        CoreLog_::loger("Correction filter: FFT could not be planned", 1);
+    Ipp8u* fftBuffer = nullptr;
+    if (!planFft(work, N, "eqcaf", fftBuffer))
         return false;
-    }
-    int fftBytes = 0;
-    ippsFFTGetBufSize_R_64f(work.fft, &fftBytes);
-    Ipp8u* fftBuffer = fftBytes > 0 ? work.take<Ipp8u>(4, fftBytes, "eqcaf") : nullptr;
     // Only bins 0 .. N/2 of the filter are valid, which is all the CCS
     // inverse reads.
     int nb = N / 2 + 1;

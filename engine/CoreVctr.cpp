@@ -17,6 +17,14 @@ constexpr short kindEight = 0; // doubles and longs
 constexpr short kindFour = 1;  // ints
 constexpr short kindByte = 4;  // flags
 
+// own, or the largest value a child reports (get) when that is larger.
+template <typename T, typename Get>
+T largestOver(T own, CoreVctr* const* children, int count, Get get) {
+    for (int i = 0; i < count; ++i)
+        if (children[i] != nullptr) own = std::max(own, get(children[i]));
+    return own;
+}
+
 } // namespace
 
 // ---- Construction and destruction ---------------------------------------------------
@@ -131,12 +139,7 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
         pancontrol = new CoreParm("Pan Control", "Pan Control", "", -1.0, 1.0, sources);
         liquidcontrol->setsr(liquidsource, 0.0, 1.0);
 
-        if (liquidValue >= dCliquidmax)
-            liquid = dCliquidmax;
-        else if (liquidValue <= dCliquidmin)
-            liquid = dCliquidmin;
-        else
-            liquid = liquidValue;
+        setlq(liquidValue);
         normposition = positionmin;
     } catch (...) {
         // The children stay with the caller when the vector could not be made.
@@ -195,9 +198,7 @@ void CoreVctr::release(bool withChildren) {
     freeBlock(substituted);
     substituted = nullptr;
     releaseFold();
-    elementDelete(pool, outleft0);
-    if (outright0 != outleft0) elementDelete(pool, outright0);
-    outleft0 = outright0 = nullptr;
+    dropPair(outleft0, outright0);
     delete liquidcontrol;
     liquidcontrol = nullptr;
     delete gainpadcontrol;
@@ -208,9 +209,7 @@ void CoreVctr::release(bool withChildren) {
     pancontrol = nullptr;
     delete vectorcontrol;
     vectorcontrol = nullptr;
-    elementDelete(pool, outleft1);
-    if (outright1 != outleft1) elementDelete(pool, outright1);
-    outleft1 = outright1 = nullptr;
+    dropPair(outleft1, outright1);
     freeBlock(fadeouttimes);
     fadeouttimes = nullptr;
     freeBlock(limits);
@@ -275,6 +274,12 @@ void CoreVctr::freeBlock(void* block) {
     if (block != nullptr) pool->free_(block);
 }
 
+void CoreVctr::dropPair(void*& left, void*& right) {
+    elementDelete(pool, left);
+    if (right != left) elementDelete(pool, right);
+    left = right = nullptr;
+}
+
 // ---- Tree-wide operations -----------------------------------------------------------
 
 void CoreVctr::chnna(CoreAnsx name) {
@@ -305,13 +310,11 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
         for (void* element : made) elementDelete(pool, element);
         throw;
     }
-    elementDelete(pool, outleft0);
-    if (outright0 != outleft0) elementDelete(pool, outright0);
+    dropPair(outleft0, outright0);
     void* newleft = made[0];
     void* newright = made[1];
     if (switching) {
-        elementDelete(pool, outleft1);
-        if (outright1 != outleft1) elementDelete(pool, outright1);
+        dropPair(outleft1, outright1);
         outleft1 = made[2];
         outright1 = made[3];
         pairleft[1] = outleft1;
@@ -364,12 +367,8 @@ void CoreVctr::chndc() {
     if (!leaf)
         for (int i = 0; i < count; ++i)
             if (children[i] != nullptr) children[i]->chndc();
-    elementDelete(pool, outleft0);
-    if (outright0 != outleft0) elementDelete(pool, outright0);
-    outleft0 = outright0 = nullptr;
-    elementDelete(pool, outleft1);
-    if (outright1 != outleft1) elementDelete(pool, outright1);
-    outleft1 = outright1 = nullptr;
+    dropPair(outleft0, outright0);
+    dropPair(outleft1, outright1);
     pairleft[0] = pairleft[1] = nullptr;
     pairright[0] = pairright[1] = nullptr;
     currentleft = currentright = nullptr;
@@ -378,44 +377,29 @@ void CoreVctr::chndc() {
 
 int CoreVctr::chnfi() {
     if (fadeintime > 0 || leaf) return fadeintime;
-    int best = fadeintime;
-    for (int i = 0; i < count; ++i)
-        if (children[i] != nullptr) best = std::max(best, children[i]->chnfi());
-    return best;
+    return largestOver(fadeintime, children, count, [](CoreVctr* c) { return c->chnfi(); });
 }
 
 short CoreVctr::chnci() {
     if (fadeincurve >= 0 || leaf) return fadeincurve;
-    short best = fadeincurve;
-    for (int i = 0; i < count; ++i)
-        if (children[i] != nullptr) best = std::max(best, children[i]->chnci());
-    return best;
+    return largestOver(fadeincurve, children, count, [](CoreVctr* c) { return c->chnci(); });
 }
 
 short CoreVctr::chnco() {
     if (fadeoutcurve >= 0 || leaf) return fadeoutcurve;
-    short best = fadeoutcurve;
-    for (int i = 0; i < count; ++i)
-        if (children[i] != nullptr) best = std::max(best, children[i]->chnco());
-    return best;
+    return largestOver(fadeoutcurve, children, count, [](CoreVctr* c) { return c->chnco(); });
 }
 
 int CoreVctr::chnfo(short k) {
     if (k != 0 && k != 1) return 0;
     if (limits[k] >= 0 || leaf) return fadeouttimes[k];
-    int best = fadeouttimes[k];
-    for (int i = 0; i < count; ++i)
-        if (children[i] != nullptr) best = std::max(best, children[i]->chnfo(k));
-    return best;
+    return largestOver(fadeouttimes[k], children, count, [k](CoreVctr* c) { return c->chnfo(k); });
 }
 
 int CoreVctr::chnls(short k) {
     if (k != 0 && k != 1) return -1;
     if (limits[k] >= 0 || leaf) return limits[k];
-    int best = limits[k];
-    for (int i = 0; i < count; ++i)
-        if (children[i] != nullptr) best = std::max(best, children[i]->chnls(k));
-    return best;
+    return largestOver(limits[k], children, count, [k](CoreVctr* c) { return c->chnls(k); });
 }
 
 void CoreVctr::ulink() {
@@ -561,8 +545,7 @@ void CoreVctr::setsc() {
         elementDelete(pool, newleft);
         throw;
     }
-    elementDelete(pool, outleft1);
-    if (outright1 != outleft1) elementDelete(pool, outright1);
+    dropPair(outleft1, outright1);
     outleft1 = newleft;
     outright1 = newright;
     pairleft[0] = outleft0;

@@ -140,6 +140,9 @@ protected:
     void redirectWindow(void* old, void* fresh, int n);
     // Frees a pool block of this vector when present.
     void freeBlock(void* block);
+    // Deletes an output pair of this vector's pool (right only when it is
+    // not the left) and leaves both null.
+    void dropPair(void*& left, void*& right);
 
     bool leaf;                    // true: elements are kernel buffers; false: child vectors
     int count;                    // number of elements n

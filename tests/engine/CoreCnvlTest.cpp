@@ -3,17 +3,14 @@
 #include "engine/CoreCnvl.h"
 
 #include "engine/CoreCubr.h"
-#include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
+
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #ifndef VORLAN_TESTBRIDGE
@@ -22,7 +19,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using Signal = std::vector<double>;
 
 // The table as written down for the engines, row by row: block, granularity,
@@ -49,34 +45,6 @@ CoreCnvl::VALIDSTRUCT machine(bool sse2, bool gpu) {
   v.gpu = gpu;
   return v;
 }
-
-class LogCapture {
-public:
-  LogCapture() {
-    folder = fs::temp_directory_path() / ("cnvl-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    oldPath = CoreLog_::getpt();
-    oldLevel = CoreLog_::getdb();
-    CoreLog_::setpt(CoreAnsx((folder.string() + "/").c_str()));
-    CoreLog_::setdb(3, false);
-  }
-  ~LogCapture() {
-    CoreLog_::setpt(oldPath);
-    CoreLog_::setdb(oldLevel, false);
-    fs::remove_all(folder);
-  }
-  std::string text() const {
-    std::ifstream in(folder / CoreLog_::getfn().c_str());
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
-private:
-  fs::path folder;
-  CoreAnsx oldPath;
-  short oldLevel = 0;
-};
 
 TEST(CoreCnvlTable, RowsMatchTheEngineList) {
   for (short i = 0; i < CoreCnvl::iCengines; ++i) {

@@ -1,18 +1,15 @@
 #include "engine/CoreCubr.h"
 
 #include "engine/CoreOpti.h"
-#include "runtime/CoreLog_.h"
+
+#include "tests/support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 // The stand-in bridges are built by tests/modules/testbridge, which hands
@@ -22,39 +19,6 @@
 #endif
 
 namespace {
-
-namespace fs = std::filesystem;
-
-// Sends the log to a fresh folder for one test and reads it back.
-class LogCapture {
-public:
-  LogCapture() {
-    folder = fs::temp_directory_path() / ("cubr-" + std::to_string(::getpid()) + "-" +
-                                          std::to_string(counter++));
-    fs::create_directories(folder);
-    oldPath = CoreLog_::getpt();
-    oldLevel = CoreLog_::getdb();
-    CoreLog_::setpt(CoreAnsx((folder.string() + "/").c_str()));
-    CoreLog_::setdb(3, false);
-  }
-  ~LogCapture() {
-    CoreLog_::setpt(oldPath);
-    CoreLog_::setdb(oldLevel, false);
-    fs::remove_all(folder);
-  }
-  std::string text() const {
-    std::ifstream in(folder / CoreLog_::getfn().c_str());
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-
-private:
-  static inline int counter = 0;
-  fs::path folder;
-  CoreAnsx oldPath;
-  short oldLevel = 0;
-};
 
 bool noEntryPoints(const CoreCubr& c) {
   return c.cudabridge_devcs == nullptr && c.cudabridge_versn == nullptr &&

@@ -4,8 +4,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,47 +15,22 @@
 #include "storage/CoreFsys.h"
 #include "storage/CoreWave.h"
 #include "storage/CoreWvfr.h"
+#include "tests/support/WavBytes.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 double const kPi = 3.14159265358979323846;
 
-void put32(std::string& s, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void put16(std::string& s, uint16_t v)
-{
-    s.push_back(static_cast<char>(v & 0xFF));
-    s.push_back(static_cast<char>(v >> 8));
-}
-
-// A 32-bit float WAV file written byte by byte; frames[k] holds one value per channel.
+// A 32-bit float WAV file at 44.1 kHz; frames[k] holds one value per channel.
 std::string floatWav(std::vector<std::vector<float>> const& frames, int channels)
 {
-    std::string data;
+    WavBytes wav;
+    wav.channels.resize(channels);
     for (auto const& frame : frames)
-        for (float v : frame) {
-            uint32_t bits;
-            std::memcpy(&bits, &v, 4);
-            put32(data, bits);
-        }
-    std::string s = "RIFF";
-    put32(s, static_cast<uint32_t>(36 + data.size()));
-    s += "WAVEfmt ";
-    put32(s, 16);
-    put16(s, 3);
-    put16(s, static_cast<uint16_t>(channels));
-    put32(s, 44100);
-    put32(s, static_cast<uint32_t>(44100 * 4 * channels));
-    put16(s, static_cast<uint16_t>(4 * channels));
-    put16(s, 32);
-    s += "data";
-    put32(s, static_cast<uint32_t>(data.size()));
-    return s + data;
+        for (int c = 0; c < channels; ++c)
+            wav.channels[c].push_back(frame[c]);
+    return wavBytes(wav);
 }
 
 class CoreEnvuTest : public ::testing::Test {

@@ -1,5 +1,5 @@
-// The WAV reader against files written byte by byte by a small writer of the
-// test's own: every accepted encoding and channel layout, chunk-walking
+// The WAV reader against files written byte by byte by the tests' own
+// writer (never the code under test): every accepted encoding and channel layout, chunk-walking
 // cases (lower-case ids, padded odd chunks, extensible headers), refusal of
 // broken files (each cut of a valid file too), rate conversion, and reading
 // through an archive item.
@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <algorithm>
 #include <limits>
@@ -22,98 +21,11 @@
 #include "storage/CoreWvfr.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/StoreFolder.h"
+#include "tests/support/WavBytes.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// ---- A minimal RIFF writer, independent of the code under test ----------
-
-void add16(std::string& b, unsigned v)
-{
-    b += char(v & 0xFF);
-    b += char((v >> 8) & 0xFF);
-}
-
-void add32(std::string& b, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b += char((v >> (8 * i)) & 0xFF);
-}
-
-struct WavShape {
-    unsigned tag = 1;          // format tag written in fmt
-    unsigned channels = 1;
-    uint32_t rate = 44100;
-    unsigned bits = 16;
-    unsigned container = 0;    // bytes per sample in the data (0: ceil(bits / 8))
-    bool lower = false;        // "riff" and "wave" in lower case
-    bool upper = false;        // "FMT " and "DATA" in upper case
-    bool extensible = false;   // fmt of 40 bytes, sub-format = tag
-    std::string before;        // chunks placed between fmt and data
-    std::string samples;       // raw interleaved sample bytes
-    long dataSizeBias = 0;     // added to the stated data size
-};
-
-std::string chunk(std::string const& id, std::string const& body, bool pad = true)
-{
-    std::string c = id;
-    add32(c, uint32_t(body.size()));
-    c += body;
-    if (pad && (body.size() & 1))
-        c += '\0';
-    return c;
-}
-
-std::string wav(WavShape const& s)
-{
-    unsigned width = s.container ? s.container : (s.bits + 7) / 8;
-    std::string fmt;
-    add16(fmt, s.extensible ? 0xFFFE : s.tag);
-    add16(fmt, s.channels);
-    add32(fmt, s.rate);
-    add32(fmt, s.rate * s.channels * width);
-    add16(fmt, s.channels * width);
-    add16(fmt, s.bits);
-    if (s.extensible) {
-        add16(fmt, 22);
-        add16(fmt, s.bits);
-        add32(fmt, 3);
-        add16(fmt, s.tag);
-        fmt += std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
-    }
-    std::string d = s.upper ? "DATA" : "data";
-    add32(d, uint32_t(long(s.samples.size()) + s.dataSizeBias));
-    d += s.samples;
-    std::string body = std::string(s.lower ? "wave" : "WAVE") + chunk(s.upper ? "FMT " : "fmt ", fmt) +
-                       s.before + d;
-    std::string out = s.lower ? "riff" : "RIFF";
-    add32(out, uint32_t(body.size()));
-    return out + body;
-}
-
-// Little-endian sample bytes.
-std::string le(int64_t v, int bytes)
-{
-    std::string b;
-    for (int i = 0; i < bytes; ++i)
-        b += char((uint64_t(v) >> (8 * i)) & 0xFF);
-    return b;
-}
-
-std::string f32(float v)
-{
-    uint32_t u;
-    std::memcpy(&u, &v, 4);
-    return le(u, 4);
-}
-
-std::string f64(double v)
-{
-    uint64_t u;
-    std::memcpy(&u, &v, 8);
-    return le(int64_t(u), 8);
-}
 
 // ---- Fixture: a temporary data folder and a store over it ---------------
 
@@ -174,8 +86,8 @@ TEST_F(CoreWvfrTest, IntegerWidthsDecodeChannelsZeroAndOne)
             size_t frames = c.values.size();
             for (size_t f = 0; f < frames; ++f)
                 for (unsigned ch = 0; ch < channels; ++ch)
-                    s.samples += le(c.values[(f + ch) % frames], c.bytes);
-            put("I.WAV", wav(s));
+                    s.samples += leBytes(c.values[(f + ch) % frames], c.bytes);
+            put("I.WAV", wavFile(s));
             std::vector<double> l, r;
             ASSERT_EQ(readAll("I.WAV", l, r), long(frames)) << c.bits << " bits";
             for (size_t f = 0; f < frames; ++f) {
@@ -198,8 +110,8 @@ TEST_F(CoreWvfrTest, FloatFilesAndSubnormals)
     s.bits = 32;
     s.channels = 2;
     for (float v : singles)
-        s.samples += f32(v) + f32(-v);
-    put("F.WAV", wav(s));
+        s.samples += f32Bytes(v) + f32Bytes(-v);
+    put("F.WAV", wavFile(s));
     std::vector<double> l, r;
     ASSERT_EQ(readAll("F.WAV", l, r), 6);
     for (size_t k = 0; k < singles.size(); ++k) {
@@ -216,8 +128,8 @@ TEST_F(CoreWvfrTest, FloatFilesAndSubnormals)
     WavShape d;
     d.tag = 3;
     d.bits = 64;
-    d.samples = f64(exact) + f64(-2.5) + f64(std::numeric_limits<double>::denorm_min());
-    put("D.WAV", wav(d));
+    d.samples = f64Bytes(exact) + f64Bytes(-2.5) + f64Bytes(std::numeric_limits<double>::denorm_min());
+    put("D.WAV", wavFile(d));
     ASSERT_EQ(readAll("D.WAV", l, r), 3);
     EXPECT_EQ(l[0], exact);
     EXPECT_EQ(l[1], -2.5);
@@ -234,40 +146,40 @@ TEST_F(CoreWvfrTest, FloatFilesAndSubnormals)
 
 TEST_F(CoreWvfrTest, ChunkWalkAndHeaderVariants)
 {
-    std::string samples = le(1000, 2) + le(-1000, 2);
+    std::string samples = leBytes(1000, 2) + leBytes(-1000, 2);
     // Lower-case ids everywhere.
     WavShape lower;
     lower.lower = true;
     lower.samples = samples;
-    put("LOW.WAV", wav(lower));
+    put("LOW.WAV", wavFile(lower));
     std::vector<double> l, r;
     ASSERT_EQ(readAll("LOW.WAV", l, r), 2);
     EXPECT_DOUBLE_EQ(l[1], -1000.0 / 32767);
     WavShape upper;
     upper.upper = true;
     upper.samples = samples;
-    put("UPP.WAV", wav(upper));
+    put("UPP.WAV", wavFile(upper));
     ASSERT_EQ(readAll("UPP.WAV", l, r), 2);
 
     // An odd-sized chunk with its pad byte, then another chunk, before data.
     WavShape odd;
     odd.samples = samples;
-    odd.before = chunk("LIST", "abc") + chunk("junk", std::string(6, 'x'));
-    put("ODD.WAV", wav(odd));
+    odd.before = riffChunk("LIST", "abc") + riffChunk("junk", std::string(6, 'x'));
+    put("ODD.WAV", wavFile(odd));
     ASSERT_EQ(readAll("ODD.WAV", l, r), 2);
     EXPECT_DOUBLE_EQ(l[0], 1000.0 / 32767);
 
     // 12 bits in a 2-byte container, 20 bits in 3 bytes.
     WavShape twelve;
     twelve.bits = 12;
-    twelve.samples = le(0x7FF0, 2);
-    put("B12.WAV", wav(twelve));
+    twelve.samples = leBytes(0x7FF0, 2);
+    put("B12.WAV", wavFile(twelve));
     ASSERT_EQ(readAll("B12.WAV", l, r), 1);
     EXPECT_DOUBLE_EQ(l[0], double(0x7FF0) / 32767);
     WavShape twenty;
     twenty.bits = 20;
-    twenty.samples = le(-0x100000, 3);
-    put("B20.WAV", wav(twenty));
+    twenty.samples = leBytes(-0x100000, 3);
+    put("B20.WAV", wavFile(twenty));
     ASSERT_EQ(readAll("B20.WAV", l, r), 1);
     EXPECT_DOUBLE_EQ(l[0], -double(0x100000) / 8388607);
 
@@ -277,23 +189,23 @@ TEST_F(CoreWvfrTest, ChunkWalkAndHeaderVariants)
     ext.tag = 1;
     ext.bits = 24;
     ext.channels = 2;
-    ext.samples = le(8388607, 3) + le(-8388608, 3);
-    put("EXT.WAV", wav(ext));
+    ext.samples = leBytes(8388607, 3) + leBytes(-8388608, 3);
+    put("EXT.WAV", wavFile(ext));
     ASSERT_EQ(readAll("EXT.WAV", l, r), 1);
     EXPECT_DOUBLE_EQ(l[0], 1.0);
     EXPECT_DOUBLE_EQ(r[0], -8388608.0 / 8388607);
     ext.tag = 3;
     ext.bits = 32;
-    ext.samples = f32(0.75f) + f32(-0.5f);
-    put("EXTF.WAV", wav(ext));
+    ext.samples = f32Bytes(0.75f) + f32Bytes(-0.5f);
+    put("EXTF.WAV", wavFile(ext));
     ASSERT_EQ(readAll("EXTF.WAV", l, r), 1);
     EXPECT_EQ(l[0], 0.75);
     EXPECT_EQ(r[0], -0.5);
 
     // A trailing odd byte of data beyond the last whole frame is ignored.
     WavShape ragged;
-    ragged.samples = le(5, 2) + le(6, 2) + "x";
-    put("RAG.WAV", wav(ragged));
+    ragged.samples = leBytes(5, 2) + leBytes(6, 2) + "x";
+    put("RAG.WAV", wavFile(ragged));
     ASSERT_EQ(readAll("RAG.WAV", l, r), 2);
 }
 
@@ -301,8 +213,8 @@ TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead)
 {
     WavShape good;
     good.channels = 2;
-    good.samples = le(1, 2) + le(2, 2) + le(3, 2) + le(4, 2);
-    std::string valid = wav(good);
+    good.samples = leBytes(1, 2) + leBytes(2, 2) + leBytes(3, 2) + leBytes(4, 2);
+    std::string valid = wavFile(good);
     put("OK.WAV", valid);
     std::vector<double> l, r;
     ASSERT_EQ(readAll("OK.WAV", l, r), 2);
@@ -314,7 +226,7 @@ TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead)
     auto with = [&](auto change) {
         WavShape s = good;
         change(s);
-        return wav(s);
+        return wavFile(s);
     };
     EXPECT_TRUE(refuses(with([](WavShape& s) { s.channels = 0; })));
     EXPECT_TRUE(refuses(with([](WavShape& s) { s.bits = 0; s.container = 2; })));
@@ -373,8 +285,8 @@ TEST_F(CoreWvfrTest, PieceWiseReadsAndSkipsMatchOneRead)
     int const frames = 1000;
     for (int f = 0; f < frames; ++f)
         for (int c = 0; c < 3; ++c)
-            s.samples += le((f * 7919 + c * 104729) % 8388607 - 4194303, 3);
-    put("P.WAV", wav(s));
+            s.samples += leBytes((f * 7919 + c * 104729) % 8388607 - 4194303, 3);
+    put("P.WAV", wavFile(s));
     std::vector<double> wholeL, wholeR;
     ASSERT_EQ(readAll("P.WAV", wholeL, wholeR), frames);
 
@@ -416,8 +328,8 @@ TEST_F(CoreWvfrTest, DiskAndArchiveItemGiveTheSameSamples)
     s.bits = 32;
     s.channels = 2;
     for (int k = 0; k < 3000; ++k)
-        s.samples += f32(float(std::sin(k * 0.01))) + f32(float(std::cos(k * 0.02)));
-    put("ARC.WAV", wav(s));
+        s.samples += f32Bytes(float(std::sin(k * 0.01))) + f32Bytes(float(std::cos(k * 0.02)));
+    put("ARC.WAV", wavFile(s));
     std::vector<double> diskL, diskR;
     ASSERT_EQ(readAll("ARC.WAV", diskL, diskR), 3000);
 
@@ -438,7 +350,7 @@ TEST_F(CoreWvfrTest, DiskAndArchiveItemGiveTheSameSamples)
     EXPECT_EQ(r, diskR);
 
     // A store that keeps no file open between calls reads the same.
-    put("ARC.WAV", wav(s));
+    put("ARC.WAV", wavFile(s));
     CoreFsys shut(&pool, CoreAnsx((dir + "/").c_str()), true);
     CoreWvfr again(&pool, &shut, false);
     std::fill(l.begin(), l.end(), 0.0);
@@ -454,8 +366,8 @@ TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain)
     s.channels = 2;
     int const frames = 4000;
     for (int k = 0; k < frames; ++k)
-        s.samples += f64(0.5) + f64(-0.25);
-    put("UP.WAV", wav(s));
+        s.samples += f64Bytes(0.5) + f64Bytes(-0.25);
+    put("UP.WAV", wavFile(s));
 
     CoreWvfr plain(&pool, store, false), scaled(&pool, store, false);
     plain.setfr(88200, true);
@@ -504,8 +416,8 @@ TEST_F(CoreWvfrTest, ConvertedFrameCountsAreExactFractions)
     s.tag = 3;
     s.bits = 32;
     for (int k = 0; k < 1470; ++k)
-        s.samples += f32(0.25f);
-    put("EX.WAV", wav(s));
+        s.samples += f32Bytes(0.25f);
+    put("EX.WAV", wavFile(s));
     CoreWvfr reader(&pool, store, false);
     reader.setfr(48000, true);
     reader.open_("EX.WAV");
@@ -527,9 +439,9 @@ TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays)
     s.channels = 2;
     int const frames = 3001;
     for (int k = 0; k < frames; ++k)
-        s.samples += f32(0.5f) + f32(0.5f);
+        s.samples += f32Bytes(0.5f) + f32Bytes(0.5f);
     s.rate = 88200;
-    put("DOWN.WAV", wav(s));
+    put("DOWN.WAV", wavFile(s));
 
     CoreWvfr reader(&pool, store, false);
     reader.setfr(44100, false);

@@ -1,14 +1,9 @@
 #include "tests/support/WavBytes.h"
 
 #include <cmath>
-#include <cstdint>
 #include <cstring>
 
 namespace {
-
-void le(std::string& b, std::uint32_t v, int bytes) {
-    for (int i = 0; i < bytes; ++i) b += char((v >> (8 * i)) & 0xFF);
-}
 
 std::uint32_t rd(std::string const& b, std::size_t at, int bytes) {
     std::uint32_t v = 0;
@@ -18,35 +13,59 @@ std::uint32_t rd(std::string const& b, std::size_t at, int bytes) {
 
 } // namespace
 
+std::string leBytes(std::int64_t v, int bytes) {
+    std::string b;
+    for (int i = 0; i < bytes; ++i) b += char((std::uint64_t(v) >> (8 * i)) & 0xFF);
+    return b;
+}
+
+std::string f32Bytes(float v) {
+    std::uint32_t u;
+    std::memcpy(&u, &v, 4);
+    return leBytes(u, 4);
+}
+
+std::string f64Bytes(double v) {
+    std::uint64_t u;
+    std::memcpy(&u, &v, 8);
+    return leBytes(std::int64_t(u), 8);
+}
+
+std::string riffChunk(std::string const& id, std::string const& body, bool pad) {
+    std::string c = id + leBytes(body.size(), 4) + body;
+    if (pad && (body.size() & 1)) c += '\0';
+    return c;
+}
+
+std::string wavFile(WavShape const& s) {
+    const unsigned width = s.container ? s.container : (s.bits + 7) / 8;
+    std::string fmt = leBytes(s.extensible ? 0xFFFE : s.tag, 2) + leBytes(s.channels, 2) +
+                      leBytes(s.rate, 4) + leBytes(std::uint32_t(s.rate * s.channels * width), 4) +
+                      leBytes(s.channels * width, 2) + leBytes(s.bits, 2);
+    if (s.extensible) {
+        fmt += leBytes(22, 2) + leBytes(s.bits, 2) + leBytes(3, 4) + leBytes(s.tag, 2);
+        fmt += std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+    }
+    const std::string data = std::string(s.upper ? "DATA" : "data") +
+                             leBytes(std::uint32_t(long(s.samples.size()) + s.dataSizeBias), 4) +
+                             s.samples;
+    const std::string body = std::string(s.lower ? "wave" : "WAVE") +
+                             riffChunk(s.upper ? "FMT " : "fmt ", fmt) + s.before + data;
+    return std::string(s.lower ? "riff" : "RIFF") + leBytes(std::uint32_t(body.size()), 4) + body;
+}
+
 std::string wavBytes(WavBytes const& w) {
-    const int width = w.bits / 8, nc = int(w.channels.size());
+    WavShape s;
+    s.tag = unsigned(w.tag);
+    s.channels = unsigned(w.channels.size());
+    s.rate = std::uint32_t(w.rate);
+    s.bits = unsigned(w.bits);
     const std::size_t frames = w.channels.empty() ? 0 : w.channels[0].size();
-    std::string fmt, data;
-    le(fmt, std::uint32_t(w.tag), 2);
-    le(fmt, std::uint32_t(nc), 2);
-    le(fmt, std::uint32_t(w.rate), 4);
-    le(fmt, std::uint32_t(w.rate * nc * width), 4);
-    le(fmt, std::uint32_t(nc * width), 2);
-    le(fmt, std::uint32_t(w.bits), 2);
     for (std::size_t f = 0; f < frames; ++f)
-        for (int c = 0; c < nc; ++c) {
-            if (w.tag == 3) {
-                float v = float(w.channels[c][f]);
-                std::uint32_t u;
-                std::memcpy(&u, &v, 4);
-                le(data, u, 4);
-            } else {
-                le(data, std::uint32_t(std::lround(w.channels[c][f] * 8388607.0)), 3);
-            }
-        }
-    std::string body = "WAVEfmt ";
-    le(body, std::uint32_t(fmt.size()), 4);
-    body += fmt + "data";
-    le(body, std::uint32_t(data.size()), 4);
-    body += data;
-    std::string out = "RIFF";
-    le(out, std::uint32_t(body.size()), 4);
-    return out + body;
+        for (auto const& channel : w.channels)
+            s.samples += w.tag == 3 ? f32Bytes(float(channel[f]))
+                                    : leBytes(std::lround(channel[f] * 8388607.0), 3);
+    return wavFile(s);
 }
 
 WavBytes parseWav(std::string const& b) {

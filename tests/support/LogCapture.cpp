@@ -1,0 +1,26 @@
+#include "tests/support/LogCapture.h"
+
+#include "runtime/CoreLog_.h"
+
+#include <fstream>
+#include <sstream>
+
+LogCapture::LogCapture() : oldPath(CoreLog_::getpt()), oldLevel(CoreLog_::getdb())
+{
+    CoreLog_::setpt(CoreAnsx(folder.folder().c_str()));
+    CoreLog_::setdb(3, false);
+}
+
+LogCapture::~LogCapture()
+{
+    CoreLog_::setpt(oldPath);
+    CoreLog_::setdb(oldLevel, false);
+}
+
+std::string LogCapture::text() const
+{
+    std::ifstream in(folder.file(CoreLog_::getfn().c_str()));
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
