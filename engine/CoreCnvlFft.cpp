@@ -273,6 +273,10 @@ void cnm12(const double* in, double* out, const double* kern, double* spectra, d
 }
 
 void clearPartitioned(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+  ext->spectravalid = false;
+  // A load the pool stopped half-way leaves buffers of the new size beside
+  // the old lengths: only a whole plan has sizes to clear by.
+  if (!plan->loaded) return;
   const long N = plan->worklength;
   const long PN = static_cast<long>(plan->partitions) * N;
   if (plan->work != nullptr) std::fill(plan->work, plan->work + 3 * N, 0.0);
@@ -334,8 +338,9 @@ void CoreCnvl::uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
 }
 
 void CoreCnvl::clea3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
-  if (plan->work != nullptr) std::fill(plan->work, plan->work + 3L * plan->worklength, 0.0);
   ext->spectravalid = false;
+  if (!plan->loaded) return;  // see clearPartitioned
+  if (plan->work != nullptr) std::fill(plan->work, plan->work + 3L * plan->worklength, 0.0);
 }
 
 void CoreCnvl::cns10(const double* inL, const double* inR, double* outL, double* outR,

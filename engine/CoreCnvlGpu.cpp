@@ -316,6 +316,8 @@ void CoreCnvl::uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
 }
 
 void CoreCnvl::clea7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+  ext->spectravalid = false;
+  if (!plan->loaded) return;  // a half-made plan has no sizes to clear by
   const long M = ext->length;
   const long PM = M * plan->partitions;
   if (plan->gpuwork != nullptr) std::fill(plan->gpuwork, plan->gpuwork + 4 * M, 0.0f);

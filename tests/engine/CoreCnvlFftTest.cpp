@@ -284,3 +284,28 @@ TEST(CoreCnvlFft, ModeAboveThreeWritesSilenceNotStaleData) {
 }
 
 }  // namespace
+
+TEST(CoreCnvlFft, ClearAfterALoadThatRanOutOfMemoryStaysInsideItsBuffers) {
+  const int savedPause = CorePool::iVretrypause;
+  CorePool::iVretrypause = 0;
+  for (short engine : {9, 10, 11}) {
+    CorePool pool;
+    CoreCnvl player(&pool, CoreAnsx("H1"), 0, nullptr);
+    // A large plan first, so the work length it leaves behind is long...
+    player.set__(engine, 1024, 8192, 0, 1024, 8192);
+    ASSERT_TRUE(player.plan_());
+    // ...then a smaller one whose later buffers cannot be had.
+    player.set__(engine, 64, 100000, 0, 64, 100000);
+    pool.setal(pool.getma() + 64 * 1024);
+    bool planned = true;
+    try {
+      planned = player.plan_();
+    } catch (CoreAnsx const&) {
+      planned = false;
+    }
+    EXPECT_FALSE(planned) << "engine " << engine;
+    player.clear();  // must touch only buffers that exist, at their own size
+    EXPECT_FALSE(player.isplanned());
+  }
+  CorePool::iVretrypause = savedPause;
+}
