@@ -1,6 +1,7 @@
 #include "modulation/CoreEnvf.h"
 
 #include <cmath>
+#include <limits>
 
 #include "modulation/CoreFltr.h"
 #include "modulation/CoreGfun.h"
@@ -23,6 +24,14 @@ double sourceValue(CoreSrce const* s) { return s ? s->getvl() : -1.0; }
 
 // Unipolar 0..1 of a bipolar source value, flushed.
 double unipolar(CoreSrce const* s) { return CoreGfun::unipolar(sourceValue(s)); }
+
+// One-pole coefficient of a time in samples. A control read from a source
+// below -1 (a raw-function output, a time estimate) gives a time of 0 or
+// less, where exp(-1/t) exceeds 1 and the smoother would run off to infinity;
+// such a time is taken as instant, the limit of exp(-1/t) as t falls to 0.
+double smoothing(double samples) {
+    return samples > 0.0 ? CoreButl::flushSubnormal(std::exp(-1.0 / samples)) : 0.0;
+}
 } // namespace
 
 CoreEnvf::CoreEnvf(CorePool* pool, CoreAnsx const& name, bool withcontrols, DataSrce* catalogue,
@@ -334,13 +343,13 @@ void CoreEnvf::refreshCoefficients() {
             // A running mean shorter than one sample would overshoot and ring.
             attackcoef = a > 1.0 ? 1.0 / a : 1.0;
         } else {
-            attackcoef = CoreButl::flushSubnormal(std::exp(-1.0 / a));
+            attackcoef = smoothing(a);
         }
     }
     double const r = hascontrols ? release->getvl() : minreleased;
     if (r != prevrelease) {
         prevrelease = r;
-        releasecoef = CoreButl::flushSubnormal(std::exp(-1.0 / r));
+        releasecoef = smoothing(r);
     }
 }
 
@@ -377,7 +386,12 @@ void CoreEnvf::updte() {
         outputlevel = 1.0;
     writeBipolar(leveloutput, outputlevel);
     if (timeson) {
-        double const q = detector != 0.0 ? envelope / detector : 0.0;
+        double q = detector != 0.0 ? envelope / detector : 0.0;
+        // A detector value at the bottom of the double range (a high-passed
+        // tail fading out) overflows the quotient; the largest finite one
+        // keeps the estimates finite.
+        double const largest = std::numeric_limits<double>::max();
+        q = q > largest ? largest : q < -largest ? -largest : q;
         double const u = CoreButl::flushSubnormal(1.0 - q);
         writeBipolar(attackoutput, eaerc(u, attackcoef, timescale));
         writeBipolar(releaseoutput, eaerc(q, releasecoef, timescale));

@@ -334,3 +334,47 @@ TEST(CoreEnvfTest, DeltaCoefficientsAboveOneKeepTheBusFinite) {
         }
     }
 }
+
+TEST(CoreEnvfTest, TimesBelowZeroFromTheBusKeepTheBusFinite) {
+    // A raw-function source may sit at -3, which maps an Attack or Release
+    // control below its scale: 1..3 samples reads -1 sample.
+    std::vector<double> const x = noise(5000);
+    for (short mode : {0, 1, 5, 7}) {
+        Rig r;
+        r.bus.getsc("BUS2")->setvl(-3.0);
+        r.evf.setvl(1, 3, "BUS2", 1, 3, "BUS2", 0.0, mode, false, "OFF", false, "OFF", "OFF", true,
+                    44100.0, false, "OFF", "OFF", false, 0.0, 1, "OFF");
+        for (int i = 0; i < 5000; ++i) {
+            r.evf.setei(x[i] * (i % 1000 < 500 ? 1.0 : 0.01));
+            if (i % 64 == 63)
+                r.evf.updte();
+        }
+        r.evf.updte();
+        if (mode == 0) { // such a time is instant: the level is the last magnitude
+            EXPECT_DOUBLE_EQ(r.evf.getou(), std::fabs(x[4999] * 0.01));
+        }
+        for (char const* k : {"EVF1", "EAT1", "ERT1"}) {
+            double const v = r.bus.getsc(k)->getvl();
+            EXPECT_TRUE(std::isfinite(v)) << k << " mode " << mode << " = " << v;
+        }
+    }
+}
+
+TEST(CoreEnvfTest, TimeEstimatesStayFiniteAsAHighPassedTailFadesOut) {
+    // The high-passed tail of a burst fades through the bottom of the double
+    // range, where the envelope over the detector value overflows.
+    Rig r;
+    r.evf.setvl(1, 1, "", 100000, 100000, "", 0.0, 1, false, "OFF", false, "OFF", "OFF", true, 22050.0, false,
+                "OFF", "OFF", true, 5000.0, 8, "ON");
+    for (int i = 0; i < 64; ++i)
+        r.evf.setei(i % 2 ? 1.0 : -1.0);
+    r.evf.updte();
+    for (int i = 0; i < 800; ++i) {
+        r.evf.setei(0.0);
+        r.evf.updte();
+        for (char const* k : {"EVF1", "EAT1", "ERT1"}) {
+            double const v = r.bus.getsc(k)->getvl();
+            ASSERT_TRUE(std::isfinite(v)) << k << " after " << i << " samples of silence = " << v;
+        }
+    }
+}
