@@ -296,8 +296,18 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
     // may choose: the outputs are never shorter than both lengths.
     long alloc = std::max({allocated, len0, len1});
     if (!leaf)
-        for (int i = 0; i < count; ++i)
-            if (children[i] != nullptr) children[i]->chncp(length, length1, -1);
+        for (int i = 0; i < count; ++i) {
+            CoreVctr* child = children[i];
+            if (child == nullptr) continue;
+            bool linked = leftelements[i] == child->outleft0 && leftelements[i] != nullptr;
+            child->chncp(length, length1, -1);
+            // The child's old outputs are gone: an element linked to them
+            // follows to the new ones rather than pointing at freed memory.
+            if (linked) {
+                leftelements[i] = child->outleft0;
+                rightelements[i] = child->outright0;
+            }
+        }
 
     // New buffers first, so a failed allocation leaves the old outputs in
     // place. A switching root resizes its second pair too: copying or mixing
@@ -335,7 +345,7 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
     activepair = 0;
     updated[0] = true;
     activeupdated = &updated[0];
-    unchanged = false;
+    remix();
     prepareFold();
 }
 
@@ -344,7 +354,7 @@ void CoreVctr::chncd(short selector) {
     int next = selector == 0 ? length0 : length1;
     // A settled output was mixed over the old length only: the samples the
     // new length brings in must be mixed before anyone reads them.
-    if (next != currentlength) unchanged = false;
+    if (next != currentlength) remix();
     currentlength = next;
     if (leaf) return;
     for (int i = 0; i < count; ++i)
@@ -357,6 +367,8 @@ void CoreVctr::chnip() {
         CoreVctr* child = children[i];
         if (child == nullptr) continue;
         child->chnip();
+        if (leftelements[i] != child->outleft0 || rightelements[i] != child->outright0)
+            remix(); // other buffers feed the mix now
         leftelements[i] = child->outleft0;
         rightelements[i] = child->outright0;
         elementflags[i] = &child->converged;
@@ -365,8 +377,18 @@ void CoreVctr::chnip() {
 
 void CoreVctr::chndc() {
     if (!leaf)
-        for (int i = 0; i < count; ++i)
-            if (children[i] != nullptr) children[i]->chndc();
+        for (int i = 0; i < count; ++i) {
+            CoreVctr* child = children[i];
+            if (child == nullptr) continue;
+            // An element linked to the child's outputs is missing until the
+            // next chnip, never a freed buffer.
+            if (leftelements[i] != nullptr && leftelements[i] == child->outleft0) {
+                leftelements[i] = nullptr;
+                rightelements[i] = nullptr;
+                remix();
+            }
+            child->chndc();
+        }
     dropPair(outleft0, outright0);
     dropPair(outleft1, outright1);
     pairleft[0] = pairleft[1] = nullptr;
@@ -405,8 +427,17 @@ int CoreVctr::chnls(short k) {
 void CoreVctr::ulink() {
     if (children == nullptr) return;
     for (int i = 0; i < count; ++i) {
-        if (!leaf && children[i] != nullptr && elementflags[i] == &children[i]->converged)
-            elementflags[i] = nullptr;
+        CoreVctr* child = children[i];
+        if (!leaf && child != nullptr) {
+            // Nothing of a child that may now be deleted on its own is
+            // read again through this vector.
+            if (elementflags[i] == &child->converged) elementflags[i] = nullptr;
+            if (leftelements[i] != nullptr && leftelements[i] == child->outleft0) {
+                leftelements[i] = nullptr;
+                rightelements[i] = nullptr;
+                remix();
+            }
+        }
         children[i] = nullptr;
     }
 }
@@ -438,17 +469,27 @@ void CoreVctr::setip(int i, double* left, double* right, CoreAnsx name, long len
     leftelements[i] = left;
     rightelements[i] = right;
     substituted[i] = 0;
+    // A settled output still holds the mix of the old buffers.
+    remix();
     if (cache == nullptr || engine == nullptr) return;
     CoreCnvl::ELDEL deleter = nullptr;
     engine->getde(deleter);
+    // The id's place is made first: once the cache holds the pair, nothing
+    // may fail before the id is kept, or the pair would be released (and
+    // the caller's buffers deleted) behind the caller's back.
     int* held = new int(-1);
+    try {
+        registrations->Add(held);
+    } catch (...) {
+        delete held;
+        throw;
+    }
     try {
         *held = cache->addel(deleter, elementExtension(), &leftelements[i], &rightelements[i],
                              name, length, rate, rangeStart, rangeEnd, owner, variant,
                              allocatedlength, elementSet());
-        registrations->Add(held);
     } catch (...) {
-        if (*held >= 0) cache->relel(*held, false);
+        registrations->Delete(registrations->count - 1);
         delete held;
         throw;
     }
@@ -467,12 +508,15 @@ void CoreVctr::cpyip(int i, void* left, void* right, int n) {
     elementCopy(leftelements[i], left, n, false, 0, false);
     if (rightelements[i] != leftelements[i])
         elementCopy(rightelements[i], right, n, false, 0, false);
+    remix(); // new contents must reach the output
 }
 
 void CoreVctr::copyd(void* dstLeft, void* dstRight, void* srcLeft, void* srcRight, int n,
                      int offset) {
     elementCopy(dstLeft, srcLeft, n, true, offset, true);
     if (dstRight != dstLeft) elementCopy(dstRight, srcRight, n, true, offset, true);
+    // The destination may be one of this vector's elements.
+    remix();
 }
 
 void CoreVctr::delip(void* left, void* right) {
@@ -545,6 +589,12 @@ void CoreVctr::setsc() {
         elementDelete(pool, newleft);
         throw;
     }
+    // Pair 0 becomes the output again: when pair 1 was playing, the
+    // smoothing continues from what it holds.
+    if (activepair == 1 && outleft0 != nullptr && outright0 != nullptr) {
+        elementCopy(outleft0, outleft1, currentlength, false, 0, false);
+        elementCopy(outright0, outright1, currentlength, false, 0, false);
+    }
     dropPair(outleft1, outright1);
     outleft1 = newleft;
     outright1 = newright;
@@ -558,6 +608,7 @@ void CoreVctr::setsc() {
     activeupdated = &updated[0];
     switching = true;
     updated[1] = true;
+    remix();
 }
 
 void CoreVctr::setcc(short k) {
@@ -575,7 +626,7 @@ void CoreVctr::setcc(short k) {
     currentright = pairright[k];
     activeupdated = &updated[k];
     activepair = k;
-    unchanged = false;
+    remix();
 }
 
 void CoreVctr::setcr(void* window, int tailLength, int totalLength, int fadeInLength) {
@@ -622,7 +673,15 @@ void CoreVctr::redirectWindow(void* old, void* fresh, int n) {
         moved = true;
     }
     // The output was faded with the old window; the next mix refolds it.
-    if (moved && foldon) unchanged = false;
+    if (moved && foldon) remix();
+}
+
+int CoreVctr::rampLength(void const* window) const {
+    if (window == nullptr) return 0;
+    if (window == fadeinelement) return fadeinsize;
+    if (window == fadeoutelement) return fadeoutsize;
+    if (window == tailfadeelement) return tailfadesize;
+    return -1;
 }
 
 void* CoreVctr::newfi(int n) {
@@ -630,6 +689,7 @@ void* CoreVctr::newfi(int n) {
     redirectWindow(fadeinelement, element, n);
     elementDelete(pool, fadeinelement);
     fadeinelement = element;
+    fadeinsize = element != nullptr ? n : 0;
     prepareFold();
     return element;
 }
@@ -639,6 +699,7 @@ void* CoreVctr::newfo(int n) {
     redirectWindow(fadeoutelement, element, n);
     elementDelete(pool, fadeoutelement);
     fadeoutelement = element;
+    fadeoutsize = element != nullptr ? n : 0;
     return element;
 }
 
@@ -649,6 +710,7 @@ void* CoreVctr::newfe(int n) {
     redirectWindow(tailfadeelement, element, n);
     elementDelete(pool, tailfadeelement);
     tailfadeelement = element;
+    tailfadesize = element != nullptr ? n : 0;
     prepareFold();
     return tailfadeelement;
 }

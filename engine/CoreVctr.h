@@ -247,12 +247,21 @@ protected:
     void* scratchleft = nullptr;  // fresh share of a folded mix, left (owned)
     void* scratchright = nullptr; // fresh share of a folded mix, right (owned)
     int scratchlength = 0;        // samples in each scratch buffer
+    int fadeinsize = 0;           // samples in the fade-in element
+    int fadeoutsize = 0;          // samples in the fade-out element
+    int tailfadesize = 0;         // samples in the tail fade element
 
 private:
+    // The output no longer holds the mix of what feeds it: the next update
+    // mixes, and until then nobody (a parent, the engine) reads it as settled.
+    void remix();
     // Searches the position tree for p and caches the unscaled weights and
     // indices; writes the readback source.
     void findWeights(double p);
     int foldLength() const; // fold length limited to the buffers, samples
+    // Samples in window when it is one of this vector's fade elements (0
+    // for none), -1 for a window it does not know.
+    int rampLength(void const* window) const;
     // Makes (loader path) or frees the scratch pair a folded fade mixes into;
     // made only for a vector with fade windows, at the allocated length.
     void prepareFold();

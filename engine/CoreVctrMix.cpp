@@ -12,6 +12,7 @@
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -73,6 +74,14 @@ void CoreVctr::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vec
     converged = false;
     residual = 1.0;
     lastindex[0] = lastindex[1] = -1;
+    // The readback may go to another source or scale now: the next update
+    // computes the weights, and writes it, afresh.
+    weightscached = false;
+}
+
+void CoreVctr::remix() {
+    unchanged = false;
+    converged = false;
 }
 
 void CoreVctr::setlq(double value) {
@@ -354,6 +363,7 @@ void CoreVctr::setgn(double g) {
     }
     normmakeup = flush(makeup);
     pool->free_(factors);
+    remix(); // the kernels and the makeup changed
 }
 
 // ---- Output fades -------------------------------------------------------------------
@@ -369,8 +379,12 @@ void CoreVctr::setfd(bool tail, int a, int b) {
     void* head = tail ? nullptr : fadeinelement;
     int taillen = tail ? b : taillength;
     void* tailwindow = tail ? tailfadeelement : crossfadewindow;
-    if (head == nullptr) headlength = 0;
-    if (tailwindow == nullptr) taillen = 0;
+    // A window of this vector's own is never read past its end, whatever
+    // length the caller gave with it.
+    int known = rampLength(head);
+    if (known >= 0) headlength = std::min(headlength, known);
+    known = rampLength(tailwindow);
+    if (known >= 0) taillen = std::min(taillen, known);
     bool empty = n <= 0 || (headlength <= 0 && taillen <= 0);
 
     bool same = foldon && n == foldlength && headlength == foldheadlength && head == foldhead &&
@@ -381,7 +395,7 @@ void CoreVctr::setfd(bool tail, int a, int b) {
     if (engine != nullptr) engine->getfd(fadefn);
     // A new fade: the output so far was mixed without it (or with another
     // one, which the mixes that follow wash out at the liquid rate).
-    if (foldon) unchanged = false;
+    if (foldon) remix();
     foldon = !empty;
     foldlength = n;
     foldheadlength = headlength;

@@ -821,3 +821,87 @@ TEST(CoreVctrMix, TwoOwnersOfANormalisedSharedPairHearTheLoneLevel) {
     first.reset();
     EXPECT_EQ(shared.getnr(), 0);
 }
+
+TEST(CoreVctrMix, ReadbackBoundAnewIsWrittenAtAnUnchangedPosition) {
+    Options o;
+    o.readback = {10.0, 30.0};
+    o.readbackTop = 40.0;
+    o.readbackOn = true;
+    Rig rig(o);
+    rig.deltas();
+    rig.position(0.5);
+    rig.v->chnru(true);
+    EXPECT_DOUBLE_EQ(rig.get("MIX8"), 0.0); // (20 - 0) * 2/40 - 1
+    rig.set("MIX7", 0.9);
+    rig.v->setvl(true, 0.0, 1.0, "MIX1", true, "MIX7", 0.0, "MIX3", 1.0, "MIX4", false, "MIX5",
+                 false, 0.0, 1.0);
+    rig.v->chnru(true); // same position, new readback source
+    EXPECT_DOUBLE_EQ(rig.get("MIX7"), 0.0);
+}
+
+TEST(CoreVctrMix, ChangedElementsOfASettledVectorAreMixedAgain) {
+    Options o;
+    Rig rig(o);
+    rig.deltas(1.0, 2.0);
+    rig.position(0.0);
+    for (int b = 0; b < 3; ++b) rig.v->chnru(true);
+    ASSERT_TRUE(*rig.v->getca());
+    EXPECT_EQ(rig.outL()[0], 1.0);
+    Signal l(o.length, 0.5), r(o.length, 0.25);
+    rig.v->cpyip(0, l.data(), r.data(), o.length); // new contents
+    rig.v->chnru(true);
+    EXPECT_EQ(rig.outL()[3], 0.5);
+    EXPECT_EQ(rig.outR()[3], 0.25);
+    for (int b = 0; b < 3; ++b) rig.v->chnru(true);
+    Signal other(o.length, 3.0);
+    rig.v->setip(0, other.data(), other.data(), "", o.length, 0, 0, 0, nullptr, 0); // new buffers
+    rig.v->chnru(true);
+    EXPECT_EQ(rig.outL()[5], 3.0);
+    EXPECT_EQ(rig.outR()[5], 3.0);
+}
+
+TEST(CoreVctrMix, SwitchingEnabledAgainWhilePairOnePlaysKeepsTheOutput) {
+    Options o;
+    o.liquid = 0.9;
+    Rig rig(o);
+    rig.deltas(1.0, 2.0);
+    rig.set("MIX2", 1.0); // retention 0.9
+    rig.position(0.0);
+    rig.v->setsc();
+    rig.v->setcc(1);
+    for (int b = 0; b < 1000 && !*rig.v->getca(); ++b) rig.v->chnru(true);
+    ASSERT_TRUE(*rig.v->getca());
+    double settled = static_cast<double*>(rig.v->getls())[0];
+    EXPECT_NEAR(settled, 1.0, 1e-12);
+    rig.v->setsc(); // pair 0 plays again: it continues from pair 1, and mixes
+    EXPECT_FALSE(*rig.v->getca());
+    EXPECT_EQ(rig.v->getap(), 0);
+    EXPECT_EQ(rig.outL()[0], settled);
+    rig.v->chnru(true);
+    EXPECT_NEAR(rig.outL()[0], 1.0, 1e-12);
+}
+
+TEST(CoreVctrMix, OwnFadeRampsAreNeverReadPastTheirEnd) {
+    for (bool tailOnly : {false, true}) {
+        Options o;
+        o.length = 16;
+        Rig rig(o);
+        Signal ones(16, 1.0);
+        rig.v->setip(0, ones.data(), ones.data(), "", 16, 0, 0, 0, nullptr, 0);
+        rig.v->setip(1, ones.data(), ones.data(), "", 16, 0, 0, 0, nullptr, 0);
+        rig.position(0.0);
+        rig.v->newfi(4);
+        void* tail = rig.v->newfe(3);
+        rig.v->setcr(tail, 10, 16, 10); // lengths beyond both ramps (ASan watches)
+        rig.v->chnru(true);
+        if (tailOnly)
+            rig.v->setfd(true, 16, 12);
+        else
+            rig.v->setfd(false, 0, 0);
+        for (int j = 0; j < 16; ++j) {
+            double head = j < 4 && !tailOnly ? j / 3.0 : 1.0;
+            double fall = j >= 13 ? 1.0 - (j - 13) / 2.0 : 1.0;
+            EXPECT_DOUBLE_EQ(rig.outL()[j], head * fall) << j << (tailOnly ? " tail" : "");
+        }
+    }
+}

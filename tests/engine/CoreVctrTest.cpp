@@ -525,3 +525,21 @@ TEST_F(CoreVctrTest, ResizingASwitchingRootResizesBothPairs) {
     delete v;
     EXPECT_EQ(pool.getma(), before);
 }
+
+TEST_F(CoreVctrTest, UnlinkedOrResizedTreesNeverReadFreedOutputs) {
+    Peek* kid = make(Spec());
+    Peek* parent = make(inner({kid}));
+    parent->chncp(8, -1, -1);
+    parent->chnip();
+    parent->chncp(16, -1, -1); // the children's outputs are new: the link follows
+    EXPECT_EQ(parent->left(0), kid->getlc());
+    parent->chndc(); // freed: missing until linked again, never dangling
+    EXPECT_EQ(parent->left(0), nullptr);
+    parent->chncp(8, -1, -1);
+    parent->chnip();
+    parent->ulink();
+    EXPECT_EQ(parent->left(0), nullptr);
+    delete kid;
+    parent->chnup(true); // ASan watches
+    delete parent;
+}
