@@ -23,12 +23,15 @@ inline void flushValues(int n, double* values) {
 // Adds one source pair into the destination with the pan matrix scaled by g.
 inline void addPanned(int n, double** dstL, double** dstR, void* srcL, void* srcR,
                       const CoreCnvl::VECTORMIXSTRUCT* m, double g) {
+  // An element not (yet) allocated adds nothing.
+  if (srcL == nullptr || srcR == nullptr) return;
   auto* l = static_cast<double*>(srcL);
   auto* r = static_cast<double*>(srcR);
   mixr3(n, dstL, dstR, &l, &r, m->panll * g, m->panlr * g, m->panrr * g, m->panrl * g);
 }
 
 inline void addPlain(int n, double** dstL, double** dstR, void* srcL, void* srcR, double g) {
+  if (srcL == nullptr || srcR == nullptr) return;
   auto* l = static_cast<double*>(srcL);
   auto* r = static_cast<double*>(srcR);
   mixr2(n, dstL, dstR, &l, &r, g);
@@ -58,12 +61,20 @@ void CoreCnvl::copy1(VECEXTENSION*, void* dst, const void* src, int n, bool, int
                      bool flush) {
   if (dst == nullptr || n < 1 || offset < 0) return;
   auto* d = static_cast<double*>(dst);
+  // A caller may shift data within one element, so the ranges may overlap.
   if (src != nullptr)
-    std::memcpy(d + offset, src, static_cast<size_t>(n) * sizeof(double));
+    std::memmove(d + offset, src, static_cast<size_t>(n) * sizeof(double));
   else
     std::fill(d + offset, d + offset + n, 0.0);
-  // The flush covers n values from the start of the element, not from offset.
-  if (flush) flushValues(n, d);
+  if (!flush) return;
+  // n values from the start of the element, and the values just written:
+  // a kernel loaded piece by piece at growing offsets would otherwise keep
+  // the denormals of every piece but the first.
+  flushValues(n, d);
+  if (offset > 0) {
+    double* written = d + std::max(offset, n);
+    flushValues(offset + n - std::max(offset, n), written);
+  }
 }
 
 void CoreCnvl::adj_1(VECEXTENSION*, void* left, void* right, int n, double gain) {

@@ -92,14 +92,15 @@ void CorePlel::begin(CoreAnsx const& name, bool sharing) {
         if (group->name == name) found = group;
     }
     if (found == nullptr) {
+        CoreTlst* members = nullptr;
         try {
-            found = new GROUP{name, new CoreTlst};
+            members = new CoreTlst;
+            found = new GROUP{name, members};
             groups->Add(found);
         } catch (...) {
-            if (found != nullptr) {
-                delete found->members;
-                delete found;
-            }
+            // Whatever was made before the failure goes; the lock is not kept.
+            delete found;
+            delete members;
             if (!nested) lock->relse();
             throw;
         }
@@ -112,6 +113,12 @@ void CorePlel::begin(CoreAnsx const& name, bool sharing) {
 
 void CorePlel::end__() {
     if (!groupopen.load()) return;
+    // Only the bracket's own thread may close it: another thread would let
+    // go of a lock it never took while the owner is still registering.
+    if (bracketowner.load() != std::this_thread::get_id()) {
+        CoreLog_::loger(CoreAnsx("Element cache group closed by a thread that did not open it"), 1);
+        return;
+    }
     groupopen.store(false);
     bracketowner.store(std::thread::id());
     currentgroup = nullptr;

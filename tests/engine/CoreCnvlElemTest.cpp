@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <vector>
@@ -80,11 +81,11 @@ TEST(CoreCnvlElem, CopyFillsAtTheOffsetAndFlushesFromTheStart) {
   CoreCnvl::copy1(nullptr, dst.data(), src.data(), 3, true, 4, true);
   EXPECT_EQ(dst[4], 1.0);
   EXPECT_EQ(dst[5], 2.0);
-  // The flush covers n values from dst[0], not the copied range.
+  // The flush covers n values from dst[0] and the values just copied.
   EXPECT_TRUE(isPositiveZero(dst[0]));
   EXPECT_TRUE(isPositiveZero(dst[1]));
   EXPECT_EQ(dst[2], 9.0);
-  EXPECT_EQ(dst[6], kSubnormal);
+  EXPECT_TRUE(isPositiveZero(dst[6]));
   EXPECT_EQ(dst[7], 9.0);
 
   CoreCnvl::copy1(nullptr, dst.data(), nullptr, 2, false, 5, false);
@@ -92,6 +93,25 @@ TEST(CoreCnvlElem, CopyFillsAtTheOffsetAndFlushesFromTheStart) {
   EXPECT_EQ(dst[5], 0.0);
   EXPECT_EQ(dst[6], 0.0);
   EXPECT_EQ(dst[7], 9.0);
+}
+
+TEST(CoreCnvlElem, KernelCopiedInPiecesIsFlushedEverywhereAndWithinBounds) {
+  // Exactly sized on the heap so ASan sees any write or flush past the end.
+  const int n = 7, piece = 3;
+  std::vector<double> src(n, 1.0);
+  src[5] = kSubnormal;
+  src[6] = -kSubnormal;
+  auto* dst = new double[n];
+  for (int off = 0; off < n; off += piece)
+    CoreCnvl::copy1(nullptr, dst, src.data() + off, std::min(piece, n - off), true, off, true);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(dst[i], 1.0);
+  EXPECT_TRUE(isPositiveZero(dst[5]));
+  EXPECT_TRUE(isPositiveZero(dst[6]));
+  // Shifting within one element (overlapping ranges) keeps the values.
+  for (int i = 0; i < n; ++i) dst[i] = i;
+  CoreCnvl::copy1(nullptr, dst, dst, n - 1, false, 1, false);
+  for (int i = 1; i < n; ++i) EXPECT_EQ(dst[i], i - 1);
+  delete[] dst;
 }
 
 TEST(CoreCnvlElem, AdjustScalesAndAlwaysFlushes) {
@@ -198,6 +218,28 @@ TEST_F(MixTest, PairModeSkipsMissingAndOutOfRangeElements) {
   run(false, true, false);
   EXPECT_EQ(dl, (Signal{2.0, 4.0}));  // retention only
   EXPECT_EQ(dr, (Signal{-2.0, 1.0}));
+}
+
+TEST_F(MixTest, ElementWithoutBuffersAddsNothing) {
+  for (int mode = 0; mode < 4; ++mode) {
+    SCOPED_TRACE(mode);
+    void* keep = pl[2];
+    pl[2] = nullptr;  // element 2 never allocated
+    dl = {4.0, 8.0};
+    dr = {-4.0, 2.0};
+    Signal el = {2.0, 4.0}, er = {-2.0, 1.0};
+    const bool selected = mode >= 2, pan = (mode & 1) != 0;
+    if (selected)
+      addExpected(el, er, 0, m.weight1, pan);
+    else
+      for (int k = 0; k < 2; ++k) addExpected(el, er, k, m.gain, pan);
+    run(false, selected, pan);
+    pl[2] = keep;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_DOUBLE_EQ(dl[i], el[i]);
+      EXPECT_DOUBLE_EQ(dr[i], er[i]);
+    }
+  }
 }
 
 TEST_F(MixTest, SkipLeavesTheMixButStillFlushes) {

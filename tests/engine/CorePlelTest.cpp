@@ -350,3 +350,16 @@ TEST_F(CorePlelTest, SecondBeginFromTheSameThreadSwitchesTheGroup) {
     EXPECT_NE(p2.l, p1.l); // registered in "B", where nothing matched
     EXPECT_EQ(cache.getng(), 2);
 }
+
+TEST_F(CorePlelTest, ClosingFromAnotherThreadKeepsTheBracket) {
+    CorePlel cache(&pool);
+    cache.begin("G", true);
+    std::thread other([&] { cache.end__(); });
+    other.join();
+    EXPECT_TRUE(cache.isopn()); // the lock still belongs to the opener
+    Pair p1;
+    reg(cache, p1, &owners[0]);
+    cache.end__();
+    EXPECT_FALSE(cache.isopn());
+    EXPECT_EQ(cache.getnr(), 1); // the lock was released once: this does not hang
+}
