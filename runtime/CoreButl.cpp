@@ -716,6 +716,16 @@ bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) 
         if (ok && ::fsync(fd) != 0) ok = false;
         if (::close(fd) != 0) ok = false;
         if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
+        if (ok) {
+            // The rename reaches the disk only with its folder.
+            std::size_t slash = target.rfind('/');
+            std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+            int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dir >= 0) {
+                ::fsync(dir);
+                ::close(dir);
+            }
+        }
         if (!ok) {
             int saved = errno;
             ::unlink(temp.c_str());

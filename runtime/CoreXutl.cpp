@@ -59,10 +59,6 @@ bool CoreXutl::delfl(CoreAnsx const& path)
     return std::remove(path.c_str()) == 0;
 }
 
-bool CoreXutl::cpyfl(CoreAnsx const& source, CoreAnsx const& destination, bool)
-{
-    return PlatFile::copyfile(source.c_str(), destination.c_str()) == 0;
-}
 
 bool CoreXutl::ispvl(CoreAnsx const& path)
 {
@@ -103,25 +99,82 @@ bool writeAll(int fd, char const* data, size_t size)
     return true;
 }
 
-} // namespace
+// Makes a rename in the folder of path durable: without it a crash soon
+// after a save can bring the old file back although the save was reported.
+void syncFolder(std::string const& path)
+{
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty())
+        folder = ".";
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
 
-bool CoreXutl::lgexc(CoreAnsx const& path, CoreAnsx const& text, bool)
+// The file a write to path must replace: through a symbolic link to the file
+// it names, so the link survives. False when it exists but is no regular
+// file or may not be written.
+bool replaceableTarget(std::string& target, struct stat& existing, bool& exists)
 {
     namespace fs = std::filesystem;
-    if (path.c_str()[0] == '\0')
-        return false;
     std::error_code error;
-    std::string target = path.c_str();
-    // A symbolic link keeps pointing at the file: write the file it names.
     if (fs::is_symlink(target, error)) {
         fs::path resolved = fs::weakly_canonical(target, error);
         if (error)
             return false;
         target = resolved.string();
     }
+    exists = stat(target.c_str(), &existing) == 0;
+    return !exists || (S_ISREG(existing.st_mode) && access(target.c_str(), W_OK) == 0);
+}
+
+} // namespace
+
+bool CoreXutl::cpyfl(CoreAnsx const& source, CoreAnsx const& destination, bool)
+{
+    // The copy is made beside the destination and moved over it only when
+    // complete, so a copy cut short (full disk) never leaves the destination
+    // truncated or reports success.
+    std::string target = destination.c_str();
+    struct stat from {};
+    if (target.empty() || stat(source.c_str(), &from) != 0 || !S_ISREG(from.st_mode))
+        return false;
+    std::error_code error;
+    // A file copied onto itself would be replaced by a copy of itself at best.
+    if (std::filesystem::equivalent(source.c_str(), target, error))
+        return false;
     struct stat existing {};
-    bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && (!S_ISREG(existing.st_mode) || access(target.c_str(), W_OK) != 0))
+    bool exists = false;
+    if (!replaceableTarget(target, existing, exists))
+        return false;
+    std::string temporary = siblingName(target);
+    bool copied = PlatFile::copyfile(source.c_str(), temporary.c_str()) == 0;
+    struct stat made {};
+    copied = copied && stat(temporary.c_str(), &made) == 0 && made.st_size == from.st_size;
+    if (copied) {
+        int fd = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+        copied = fd >= 0 && fsync(fd) == 0;
+        if (fd >= 0)
+            close(fd);
+    }
+    if (copied && std::rename(temporary.c_str(), target.c_str()) == 0) {
+        syncFolder(target);
+        return true;
+    }
+    std::remove(temporary.c_str());
+    return false;
+}
+
+bool CoreXutl::lgexc(CoreAnsx const& path, CoreAnsx const& text, bool)
+{
+    if (path.c_str()[0] == '\0')
+        return false;
+    std::string target = path.c_str();
+    struct stat existing {};
+    bool exists = false;
+    if (!replaceableTarget(target, existing, exists))
         return false;
 
     std::string temporary = siblingName(target);
@@ -137,8 +190,10 @@ bool CoreXutl::lgexc(CoreAnsx const& path, CoreAnsx const& text, bool)
     written = written && fsync(fd) == 0;
     flock(fd, LOCK_UN);
     written = (close(fd) == 0) && written;
-    if (written && std::rename(temporary.c_str(), target.c_str()) == 0)
+    if (written && std::rename(temporary.c_str(), target.c_str()) == 0) {
+        syncFolder(target);
         return true;
+    }
     std::remove(temporary.c_str());
     return false;
 }

@@ -25,6 +25,22 @@ char const* const kTag = "FSYS"; // pool owner tag of every block of the store
 
 CoreAnsx normalised(CoreAnsx const& name) { return name.Trim().UpperCase(); }
 
+// True when a ".." part of the name climbs out of the folder it is put in.
+bool leavesFolder(CoreAnsx const& name)
+{
+    std::string const text = CoreButl::ffpen(name).c_str();
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find('/', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (text.compare(start, end - start, "..") == 0)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 // ---- Construction ---------------------------------------------------------------
@@ -387,6 +403,12 @@ void CoreFsys::savea()
         if (!item->inmemory)
             continue;
         CoreAnsx const path = getfn(item->name);
+        if (leavesFolder(item->name)) {
+            // Names may come from an archive's table of contents: one such
+            // name must not overwrite a file outside the data folder.
+            CoreLog_::logfl(CoreAnsx(" names a file outside the data folder, not written: ") + path, 1);
+            continue;
+        }
         CoreLutl::crtpt(CoreButl::ffpen(path));
         if (CoreButl::getfx(item->name) == CoreButl::sCextxml) {
             CoreXml_ document;
@@ -597,6 +619,15 @@ FILE* CoreFsys::openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx
     if (::lstat(name.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)
         && ::realpath(name.c_str(), real) != nullptr)
         name = real;
+    // A write-protected file, or something that is no regular file, is not
+    // replaced behind its owner's back (renaming would only need the folder
+    // to be writable).
+    struct stat existing;
+    if (::stat(name.c_str(), &existing) == 0
+        && (!S_ISREG(existing.st_mode) || ::access(name.c_str(), W_OK) != 0)) {
+        CoreLog_::loger(CoreAnsx("Cannot write file ") + path + CoreAnsx(": not a writable file"), 1);
+        return nullptr;
+    }
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = name + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
@@ -631,6 +662,17 @@ bool CoreFsys::finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx co
         ok = false;
     if (ok && std::rename(temp.c_str(), target.c_str()) != 0)
         ok = false;
+    if (ok) {
+        // The rename itself reaches the disk only with its folder.
+        std::string folder = target.c_str();
+        std::size_t const slash = folder.rfind('/');
+        folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash + 1);
+        int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
     if (!ok) {
         int saved = errno;
         ::unlink(temp.c_str());

@@ -6,6 +6,8 @@
 #include <string>
 #include <thread>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +85,25 @@ TEST_F(CoreXutlFiles, CopyReplacesTheDestinationButNeverItsOwnSource)
     EXPECT_EQ(read(at("a")), data);
     EXPECT_FALSE(CoreXutl::cpyfl(at("missing"), at("c"), false));
     EXPECT_FALSE(fs::exists(folder / "c"));
+}
+
+TEST_F(CoreXutlFiles, CopyCutShortLeavesTheDestinationAndReportsFailure)
+{
+    write(at("big"), std::string(5000, 's'));
+    write(at("dest"), "old");
+    // A file size limit stands in for a full disk.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool copied = CoreXutl::cpyfl(at("big"), at("dest"), false);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(read(at("dest")), "old");
+    EXPECT_EQ(entries(), 2); // no temporary left beside it
 }
 
 TEST_F(CoreXutlFiles, LockedWriteReplacesContentWithTextAndLineFeed)

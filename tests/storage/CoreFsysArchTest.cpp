@@ -295,6 +295,25 @@ TEST(CoreFsysArchive, FailedSaveLeavesThePreviousFile)
     EXPECT_EQ(std::system(("test -z \"$(find '" + dir.folder() + "' -name '*~*')\"").c_str()), 0);
 }
 
+TEST(CoreFsysArchive, WriteProtectedFilesAreNotReplaced)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the super-user";
+    TempDir dir;
+    CorePool pool;
+    CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), false);
+    putItem(fs, "K.WAV", "new bytes");
+    writeBytes(dir.file("p.v2p"), "protected archive");
+    writeBytes(dir.file("K.WAV"), "protected loose file");
+    chmod(dir.file("p.v2p").c_str(), 0444);
+    chmod(dir.file("K.WAV").c_str(), 0444);
+    EXPECT_FALSE(fs.savea(CoreAnsx(dir.file("p.v2p").c_str())));
+    fs.savea();
+    EXPECT_EQ(readBytes(dir.file("p.v2p")), "protected archive");
+    EXPECT_EQ(readBytes(dir.file("K.WAV")), "protected loose file");
+    EXPECT_EQ(std::system(("test -z \"$(find '" + dir.folder() + "' -name '*~*')\"").c_str()), 0);
+}
+
 TEST(CoreFsysArchive, SaveUnloadReloadRestoresTheBytes)
 {
     TempDir dir;

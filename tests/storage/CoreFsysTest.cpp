@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "runtime/CorePool.h"
@@ -381,4 +382,20 @@ TEST(CoreFsysSave, LooseFilesReadBackIdentically)
     EXPECT_EQ(readBytes(dir.file("BAD.XML")), "</broken>");
     // No temporaries left beside the files.
     EXPECT_EQ(std::system(("test -z \"$(ls -a '" + dir.folder() + "' | grep '~')\"").c_str()), 0);
+}
+
+TEST(CoreFsysSave, NamesCannotClimbOutOfTheDataFolder)
+{
+    TempDir dir;
+    CorePool pool;
+    mkdir(dir.file("data").c_str(), 0755);
+    writeBytes(dir.file("VICTIM.TXT"), "user file");
+    CoreFsys fs(&pool, CoreAnsx(dir.file("data/").c_str()), false);
+    putItem(fs, "..\\VICTIM.TXT", "from an archive");
+    putItem(fs, "SUB/../../OUT.WAV", "x");
+    putItem(fs, "OK..WAV", "kept");
+    fs.savea();
+    EXPECT_EQ(readBytes(dir.file("VICTIM.TXT")), "user file");
+    EXPECT_EQ(access(dir.file("OUT.WAV").c_str(), F_OK), -1);
+    EXPECT_EQ(readBytes(dir.file("data/OK..WAV")), "kept");
 }
