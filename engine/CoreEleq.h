@@ -39,9 +39,10 @@ public:
     // all the way, 0: not at all); taperLevel > 0 tapers the target curve's
     // ends (CoreButl::fixbd) towards the level of one band point (reference
     // > 0 picks point min(2^(reference / b) x m / 2, m - 1) of the m points)
-    // or else the mid-band mean; resolution multiplies the spline points. Returns false when no band holds a bin (spectrum2 then is
-    // response2's spectrum) or when the arguments cannot describe a design
-    // (logged). Pool exhaustion throws CoreAnsx.
+    // or else the mid-band mean; resolution multiplies the spline points.
+    // Returns false when no band holds a bin (spectrum2 then is response2's
+    // spectrum) or when the arguments cannot describe a design (logged).
+    // Pool exhaustion throws CoreAnsx.
     static bool eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int N, int length1,
                       double* response1, int length2, double* response2, int span,
                       double bandFraction, bool window, short splineDegree, double weight,

@@ -258,7 +258,11 @@ void CoreEnvf::rfrvl() {
 void CoreEnvf::setei(double x) {
     if (!active)
         return;
-    buffer[count++] = std::fabs(x) > dCdenormalthreshold ? x : 0.0;
+    // An infinite sample (NaN already fails the test) would turn the
+    // envelope and the high-pass history into NaN for good; it counts as
+    // silence like a subnormal one.
+    double const m = std::fabs(x);
+    buffer[count++] = (m > dCdenormalthreshold && m <= std::numeric_limits<double>::max()) ? x : 0.0;
     if (count >= iCbufferdim)
         prcss();
 }

@@ -378,3 +378,31 @@ TEST(CoreEnvfTest, TimeEstimatesStayFiniteAsAHighPassedTailFadesOut) {
         }
     }
 }
+
+TEST(CoreEnvfTest, AnInfiniteSampleDoesNotPoisonTheFollower) {
+    // One broken host sample must neither reach the bus as NaN nor leave the
+    // detector or the high-pass stuck; it counts as silence.
+    for (short mode : {0, 1, 2, 7, 8}) {
+        for (bool highpass : {false, true}) {
+            Rig rig, clean;
+            rig.simple(mode, 10, 100, -1.0, highpass);
+            clean.simple(mode, 10, 100, -1.0, highpass);
+            for (double bad : {INFINITY, -INFINITY}) {
+                rig.evf.setei(bad);
+                clean.evf.setei(0.0);
+            }
+            for (int b = 0; b < 20; ++b) {
+                for (int i = 0; i < 64; ++i) {
+                    double const x = (i & 1) ? 0.5 : -0.5; // passes the high-pass
+                    rig.evf.setei(x);
+                    clean.evf.setei(x);
+                }
+                rig.evf.updte();
+                clean.evf.updte();
+                ASSERT_TRUE(std::isfinite(rig.level())) << mode << " " << highpass;
+            }
+            EXPECT_DOUBLE_EQ(rig.level(), clean.level()) << mode << " " << highpass;
+            EXPECT_GT(rig.level(), -1.0) << mode << " " << highpass;
+        }
+    }
+}
