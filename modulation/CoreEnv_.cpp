@@ -19,6 +19,19 @@ int scaledTime(double samples) {
         return 2000000000;
     return static_cast<int>(samples);
 }
+
+// start + length in samples, saturating instead of overflowing.
+int sampleSum(int start, int length) {
+    long long const sum = static_cast<long long>(start) + length;
+    if (sum > 2147483647LL)
+        return 2147483647;
+    if (sum < -2147483647LL)
+        return -2147483647;
+    return static_cast<int>(sum);
+}
+
+// Counts beyond this are moved back while the sustain holds.
+constexpr int rebaseAbove = 1 << 30;
 } // namespace
 
 CoreEnv_::CoreEnv_(CoreAnsx const& name, DataSrce* catalogue, CoreSrce* output)
@@ -122,11 +135,14 @@ void CoreEnv_::updte(double samples) {
         if (d && !deactivationwashigh)
             released = true;
         if (running) {
-            // Saturates: a sustain held for many hours must not wrap the count.
-            int const step = scaledTime(samples);
-            elapsed = (step > 0 && elapsed > 2147483647 - step) ? 2147483647 : elapsed + step;
+            elapsed = sampleSum(elapsed, scaledTime(samples));
             if (stage == 3 && !released) {
                 stageend = elapsed; // the sustain holds
+                // Only differences of the three counts matter, and in the
+                // hold the ramp fraction is 0 either way: move them back so
+                // a sustain held for hours leaves room for the release.
+                if (elapsed > rebaseAbove)
+                    elapsed = stagestart = stageend = 0;
             } else if (elapsed > stageend || stage == 3) {
                 ++stage;
                 if (stage >= 5) {
@@ -139,13 +155,13 @@ void CoreEnv_::updte(double samples) {
                     stagestart = stageend;
                     if (stage == 1 || stage == 2) {
                         curve = curves[stage];
-                        stageend = stagestart + scaledTime(times[stage] * tf);
+                        stageend = sampleSum(stagestart, scaledTime(times[stage] * tf));
                         destination = lf * levels[stage + 1];
                     } else if (stage == 3) {
                         stageend = elapsed;
                     } else {
                         curve = curves[3];
-                        stageend = stagestart + scaledTime(times[3] * tf);
+                        stageend = sampleSum(stagestart, scaledTime(times[3] * tf));
                         destination = 0.0;
                     }
                 }
@@ -153,7 +169,8 @@ void CoreEnv_::updte(double samples) {
             if (running) {
                 double r = 0.0;
                 if (stageend != stagestart)
-                    r = static_cast<double>(stageend - elapsed) / static_cast<double>(stageend - stagestart);
+                    r = (static_cast<double>(stageend) - elapsed) /
+                        (static_cast<double>(stageend) - stagestart);
                 // A stage shorter than the block has already ended: without
                 // the clamp the ramp would run far past its destination.
                 if (!(r > 0.0))

@@ -213,3 +213,20 @@ TEST(CoreEnv_Test, BlocksAllocateNothing) {
     }
     EXPECT_EQ(allocationCount(), before);
 }
+
+TEST(CoreEnv_Test, SustainHeldForHoursStillRampsTheRelease) {
+    Rig r;
+    r.configure(0.0, 1.0, 0.5, 0.5, 100, 100, 100, 400);
+    r.gate(true);
+    r.block(100.0);
+    for (int i = 0; i < 4; ++i)
+        r.block(100.0); // attack, decay and slope done: sustain at 0.5
+    // About fourteen hours at 48 kHz: more samples than a 32-bit count holds.
+    for (int i = 0; i < 25; ++i)
+        EXPECT_DOUBLE_EQ(r.block(1.0e8), 0.5);
+    r.release(true);
+    EXPECT_DOUBLE_EQ(r.block(100.0), 0.375);
+    EXPECT_DOUBLE_EQ(r.block(100.0), 0.25);
+    EXPECT_DOUBLE_EQ(r.block(100.0), 0.125);
+    EXPECT_EQ(r.block(100.0), 0.0);
+}
