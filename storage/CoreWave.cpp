@@ -81,7 +81,12 @@ long CoreWave::blend(long position, long n, CoreWave* source, long sourcePositio
     for (short c = 0; c < shared; ++c) {
         double* to = channels[c] + position;
         double const* from = source->channels[c] + sourcePosition;
-        if (add) {
+        if (add && to > from && to < from + frames) {
+            // Merging a buffer into a later part of itself: walking backwards
+            // adds every source sample before it is itself added to.
+            for (long k = frames - 1; k >= 0; --k)
+                to[k] += from[k];
+        } else if (add) {
             for (long k = 0; k < frames; ++k)
                 to[k] += from[k];
         } else {

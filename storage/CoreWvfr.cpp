@@ -360,6 +360,24 @@ long CoreWvfr::getdt(long n, double* left, double* right)
         long long const asked = n < most ? n : most;
         long long const wanted = (asked * down + up - 1) / up;
         m = wanted < framesleft ? static_cast<long>(wanted) : framesleft;
+        // The stages' rounding can leave ceil(n / ratio) frames short of n
+        // samples, down to none: frames would be used up with nothing
+        // delivered. Take the fewest frames that make n samples, or all.
+        if (m < framesleft) {
+            if (chainlength(framesleft) <= n) {
+                m = framesleft;
+            } else {
+                long lo = m, hi = framesleft; // all frames make more than n
+                while (lo < hi) {
+                    long const mid = lo + (hi - lo) / 2;
+                    if (chainlength(mid) >= n)
+                        hi = mid;
+                    else
+                        lo = mid + 1;
+                }
+                m = lo;
+            }
+        }
     }
     if (m < 1)
         return 0;
@@ -467,6 +485,35 @@ void CoreWvfr::fraction(long long& up, long long& down)
         else
             down *= f;
     }
+}
+
+long long CoreWvfr::chainlength(long long m)
+{
+    if (recipes == nullptr || recipe < 0)
+        return m;
+    // The same walk over the factors as the converter's.
+    bool const pairs = recipes->getfi(recipe);
+    short const count = recipes->getst(recipe);
+    long long length = m;
+    for (short k = 0; k < count && length > 0; ++k) {
+        int const f = recipes->getfc(recipe, k);
+        if (k == 0 && !pairs) {
+            if (f < 1)
+                break;
+            length /= f;
+        } else if (k + 1 >= count) {
+            if (f < 1)
+                break;
+            length *= f;
+        } else {
+            int const g = recipes->getfc(recipe, static_cast<short>(k + 1));
+            if (f < 1 || g < 1)
+                break;
+            length = length * f / g;
+            ++k;
+        }
+    }
+    return length;
 }
 
 long CoreWvfr::imprt(CoreAnsx name, double* left, double* right)

@@ -78,6 +78,10 @@ private:
     // integers: the double ratio is a rounded value, and floor or ceil of a
     // product that should be a whole number would land one frame off.
     void fraction(long long& up, long long& down);
+    // Samples the recipe's chain of stages makes of m file frames: every
+    // stage rounds its length down, so a chain can make fewer than
+    // floor(m x ratio), and none at all from a few frames.
+    long long chainlength(long long m);
 
     int datalength;       // bytes of the data chunk; -1 while no valid file is open
     int readsize;         // largest multiple of the frame size not above 1024, bytes

@@ -2,6 +2,8 @@
 // merge clipped to both buffers (a short source is never read past its end).
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "runtime/CorePool.h"
 #include "storage/CoreWave.h"
 
@@ -77,6 +79,20 @@ TEST(CoreWave, CopyAndMergeClipToBothBuffers)
     EXPECT_EQ(two.copy_(0, 4, &mono, 0), 4);
     EXPECT_EQ(two.getwv(0)[3], 10.0);
     EXPECT_EQ(two.getwv(1)[3], 0.0);
+}
+
+// A buffer merged or copied into a later part of itself takes the samples
+// as they were before the call.
+TEST(CoreWave, OverlappingSelfCopyAndMergeUseTheOriginalSamples)
+{
+    CorePool pool;
+    CoreWave w(&pool, 5, 1);
+    for (long k = 0; k < 5; ++k)
+        w.getwv(0)[k] = double(k + 1);
+    EXPECT_EQ(w.merge(1, 4, &w, 0), 4);
+    EXPECT_EQ(std::vector<double>(w.getwv(0), w.getwv(0) + 5), (std::vector<double>{1, 3, 5, 7, 9}));
+    EXPECT_EQ(w.copy_(2, 3, &w, 0), 3);
+    EXPECT_EQ(std::vector<double>(w.getwv(0), w.getwv(0) + 5), (std::vector<double>{1, 3, 1, 3, 5}));
 }
 
 }  // namespace

@@ -466,4 +466,41 @@ TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays)
     EXPECT_LE(delivered, room);
 }
 
+// Chains of several stages round down at every stage, so ceil(n / ratio)
+// file frames can make fewer than n samples, or none. Small reads must still
+// deliver n samples a call until the file is used up.
+TEST_F(CoreWvfrTest, SmallConvertedReadsDeliverUntilTheEnd)
+{
+    struct Case { int from, to; long n; };
+    for (Case c : {Case{48000, 176400, 2}, Case{44100, 6000, 1}, Case{176400, 48000, 5}}) {
+        WavShape s;
+        s.tag = 3;
+        s.bits = 32;
+        s.rate = std::uint32_t(c.from);
+        s.channels = 2;
+        for (int k = 0; k < 600; ++k)
+            s.samples += f32Bytes(0.5f) + f32Bytes(-0.5f);
+        put("SMALL.WAV", wavFile(s));
+        CoreWvfr reader(&pool, store, false);
+        reader.setfr(c.to, true);
+        reader.open_("SMALL.WAV");
+        ASSERT_EQ(reader.getrt(), c.to);
+        long const room = reader.getdw();
+        std::vector<double> l(size_t(c.n) + 1, 9.0), r(size_t(c.n) + 1, 9.0);
+        long total = 0, calls = 0;
+        while (reader.getdr(true) > 0) {
+            long got = reader.getdt(c.n, l.data(), r.data());
+            ++calls;
+            if (reader.getdr(true) > 0) {
+                ASSERT_EQ(got, c.n) << c.from << " -> " << c.to << ", call " << calls;
+            }
+            total += got;
+        }
+        EXPECT_EQ(l[size_t(c.n)], 9.0);
+        EXPECT_EQ(r[size_t(c.n)], 9.0);
+        EXPECT_GT(total, 0);
+        EXPECT_LE(total, room);
+    }
+}
+
 }  // namespace
