@@ -7,7 +7,7 @@
 // does every word when the file is missing or has no DICTIONARY.
 // Owner: the processing engine, which hands it to program memory. Threads:
 // built on the engine's start path (may block on the file); read-only after,
-// so any thread may look up.
+// so any thread may look up except the audio thread (lookups allocate).
 
 #include "runtime/CoreAnsx.h"
 

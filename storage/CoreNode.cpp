@@ -349,12 +349,45 @@ bool CoreNode::prplc(CoreAnsx const* path, int n, CoreNode* node)
 bool CoreNode::pmove(CoreAnsx const* from, int nfrom, CoreNode* source, CoreAnsx const* to,
                      int nto, bool replace)
 {
-    if (!source)
-        return false;
-    CoreNode* moved = source->psplt(from, nfrom);
+    if (!source || !to || nto < 1)
+        return false; // no destination: the source keeps its node
+    CoreNode* moved = source->pfind(from, nfrom);
     if (!moved)
         return false;
-    return replace ? prplc(to, nto, moved) : pappd(to, nto, moved);
+    if (inside(moved, this)) {
+        // The destination lies inside the node to move: a cycle nobody owns.
+        CoreLog_::loger(CoreAnsx("XML: cannot move a node into its own subtree"), 0);
+        return false;
+    }
+    CoreNode* parent = nfrom > 1 ? source->pfind(from, nfrom - 1) : source;
+    int index = 0;
+    while (parent->child(index) != moved)
+        ++index;
+    parent->children->Delete(index);
+    if (replace)
+        return prplc(to, nto, moved);
+    CoreNode* target = nullptr;
+    try {
+        target = pfind(to, nto);
+    } catch (...) {
+        target = nullptr;
+    }
+    if (target) {
+        target->addcd(moved);
+        return true;
+    }
+    // Nowhere to put it: it goes back to its place rather than being lost.
+    CoreLog_::loger(CoreAnsx("XML: nothing to move to at the path"), 0);
+    try {
+        parent->children->Add(moved);
+    } catch (...) {
+        delete moved;
+        throw;
+    }
+    for (int i = parent->children->count - 1; i > index; --i)
+        (*parent->children)[static_cast<unsigned>(i)] = (*parent->children)[static_cast<unsigned>(i - 1)];
+    (*parent->children)[static_cast<unsigned>(index)] = moved;
+    return false;
 }
 
 // ---- Tree operations --------------------------------------------------------

@@ -91,7 +91,9 @@ public:
     bool prplc(CoreAnsx const* path, int n, CoreNode* node);
     // Detaches the node at the from path under source and appends it at the
     // to path under this node (replace off) or puts it in place of the node
-    // there (replace on). Returns false when nothing was moved.
+    // there (replace on). Returns false when nothing was moved; the source
+    // then keeps its node (no to path, no node at the to path with replace
+    // off, or the to path lies inside the node to move).
     bool pmove(CoreAnsx const* from, int nfrom, CoreNode* source, CoreAnsx const* to, int nto,
                bool replace);
 

@@ -382,7 +382,9 @@ void CoreXml_::patch(CoreNode* source, int depth, CoreNode* destination)
 
 void CoreXml_::merge(CoreXml_* other)
 {
-    if (!other || !other->root)
+    // Overlaying a document on itself changes nothing, but the walk below
+    // would destroy the elements it is about to move.
+    if (!other || other == this || !other->root)
         return;
     CoreNode* top = other->root->getcd();
     if (!top)

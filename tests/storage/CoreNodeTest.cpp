@@ -195,6 +195,29 @@ TEST(CoreNode, PathWalksAndEdits)
     EXPECT_EQ(s->getcd("S")->getcc("X"), 0);
 }
 
+TEST(CoreNode, PmoveThatCannotPlaceTheNodeLeavesTheSourceWhole)
+{
+    // No element at the to path: the node stays where it was, in its place.
+    CoreXml_ src;
+    CoreNode* s = src.getfc("<S><X> 1 </X><Y> 2 </Y><Z> 3 </Z></S>");
+    CoreAnsx sy[2] = {"S", "Y"};
+    CoreAnsx nowhere[2] = {"T", "U"};
+    CoreNode holder("H");
+    EXPECT_FALSE(holder.pmove(sy, 2, s, nowhere, 2, false));
+    EXPECT_EQ(str(src.settc(false, false)), "<S><X> 1 </X><Y> 2 </Y><Z> 3 </Z></S>");
+    EXPECT_FALSE(holder.pmove(sy, 2, s, nowhere, 0, true));
+    EXPECT_EQ(str(src.settc(false, false)), "<S><X> 1 </X><Y> 2 </Y><Z> 3 </Z></S>");
+
+    // A destination inside the node to move would make a cycle: refused.
+    CoreXml_ doc;
+    CoreNode* r = doc.getfc("<A><B><C> 1 </C></B></A>");
+    CoreNode* b = r->getcd("A")->getcd("B");
+    CoreAnsx a1[1] = {"A"};
+    CoreAnsx z1[1] = {"Z"};
+    EXPECT_FALSE(b->pmove(a1, 1, r, z1, 1, true));
+    EXPECT_EQ(str(doc.settc(false, false)), "<A><B><C> 1 </C></B></A>");
+}
+
 TEST(CoreNode, TemplateReplaceAndDebug)
 {
     // Template values replace, missing elements are added, present ones merge.

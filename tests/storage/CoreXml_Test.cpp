@@ -419,6 +419,12 @@ TEST(CoreXml_Edit, PapprMergeAndPatch)
     empty.merge(&other);
     EXPECT_EQ(compact(empty), "<OTHER> 1 </OTHER><M><Q> 9 </Q></M>");
 
+    // A document merged with itself keeps every element.
+    CoreXml_ same;
+    same.getfc("<M><A> 1 </A><B> 2 </B><A> 3 </A></M>");
+    same.merge(&same);
+    EXPECT_EQ(compact(same), "<M><A> 1 </A><B> 2 </B><A> 3 </A></M>");
+
     // patch: values replace the whole content, elements merge by name.
     CoreXml_ dst, src;
     dst.getfc("<A><B><C> 1 </C><D> 2 </D></B><E> 5 </E></A>");
