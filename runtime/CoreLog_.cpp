@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 
 CoreAnsx CoreLog_::sVpath("");
@@ -80,6 +81,22 @@ void writeAll(int fd, char const* data, std::size_t size)
         size -= static_cast<std::size_t>(written);
     }
 }
+
+// Holds off thread cancellation for its scope, restoring the previous state.
+class CancelOff {
+public:
+    CancelOff() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous); }
+    ~CancelOff()
+    {
+        int ignored = 0;
+        pthread_setcancelstate(previous, &ignored);
+    }
+    CancelOff(CancelOff const&) = delete;
+    CancelOff& operator=(CancelOff const&) = delete;
+
+private:
+    int previous = PTHREAD_CANCEL_ENABLE; // the thread's state before the guard
+};
 
 } // namespace
 
@@ -156,6 +173,12 @@ void CoreLog_::logas(CoreAnsx const& text)
         line += text;
         line += CoreAnsx('\n');
 
+        // open, write and close are cancellation points. A thread cancelled
+        // there would unwind into the catch-all below, which may not swallow
+        // a cancellation (the process aborts), and could leave half a line.
+        // So the line is written with cancellation held off; a pending cancel
+        // acts at the thread's next cancellation point.
+        CancelOff hold;
         int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0)
             return;
