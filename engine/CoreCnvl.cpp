@@ -6,6 +6,7 @@
 #include "runtime/CorePool.h"
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 const char* const CoreCnvl::sCnoversion = "N/A";
@@ -178,6 +179,9 @@ int CoreCnvl::set__(short engine, int block, int kernelLength, int fftLength, in
   }
   if (block <= 0) return -1;
 
+  // A plan still loaded goes with the functions that loaded it; the copies
+  // below would otherwise leave it to the new engine's unload or to nobody.
+  releasePlans();
   const ENGINEDESC& d = table[static_cast<size_t>(selected)];
   planned = false;  // the rings and plan no longer match the selection
   ext.monomode = false;
@@ -202,6 +206,7 @@ int CoreCnvl::set__(short engine, int block, int kernelLength, int fftLength, in
 }
 
 void CoreCnvl::set__() {
+  releasePlans();
   kernel = nullptr;
   load = nullptr;
   unload = nullptr;
@@ -213,6 +218,11 @@ void CoreCnvl::set__() {
   fft.blockfamily = false;
   planned = false;
   freeRings();
+}
+
+void CoreCnvl::releasePlans() {
+  delpc();
+  uload();
 }
 
 void CoreCnvl::setci(double* buffer, short mode, int length) {
@@ -235,6 +245,13 @@ bool CoreCnvl::plan_() {
   int N = kernellength;
   if (!load_(N)) return false;
   if (N < 0) N = 0;
+  if (N > INT_MAX / 3) {
+    // 3N values per ring would not fit the ring length.
+    CoreLog_::loger(CoreAnsx("player ") + name + CoreAnsx(": work length ") + CoreAnsx(N) +
+                        CoreAnsx(" too long"),
+                    1);
+    return false;
+  }
   if (N % block != 0) {
     // The ring wraps by N; a block that does not divide N would tear it.
     CoreLog_::loger(CoreAnsx("player ") + name + CoreAnsx(": engine block ") + CoreAnsx(block) +

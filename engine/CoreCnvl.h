@@ -102,7 +102,7 @@ public:
     std::int16_t subblock = 0;             // kernel calls so far within one harmonic step
     bool monomode = false;                 // both channels use the left kernel
     int onetap = 0;                        // one-tap index (samples)
-  bool spectravalid = false;             // kernel spectra computed since the last load or clear
+    bool spectravalid = false;             // kernel spectra computed since the last load or clear
   };
 
   // Capabilities of this machine, handed to every validity test.
@@ -345,8 +345,9 @@ public:
   static void cns13(const double* inL, const double* inR, double* outL, double* outR,
                     const double* kernL, const double* kernR, double* ringL, double* ringR,
                     int N, int p, FFTEXTENSION* ext);
-  // One tap (engines 16 and 17): out = kernel[t] * in delayed by t = ext->onetap;
-  // silence when t is not below N.
+  // One tap (engines 16 and 17): out = kernel[t] * in delayed by t = ext->onetap,
+  // over one engine block (ext->block samples, at least one); silence when t
+  // is not below N.
   static void cns18(const double* inL, const double* inR, double* outL, double* outR,
                     const double* kernL, const double* kernR, double* ringL, double* ringR,
                     int N, int p, FFTEXTENSION* ext);
@@ -420,6 +421,9 @@ private:
                  CoreTime* meterB);
   // Frees both rings.
   void freeRings();
+  // Unloads the computation plan and the plan with the function copies they
+  // were loaded with (harmless when nothing is loaded).
+  void releasePlans();
 
   // ---- shared by the engines of several source files -----------------------
   // Zeroes n values of both outputs; nothing when n < 1 (CoreCnvlStep.cpp).

@@ -142,12 +142,16 @@ void CoreCnvl::cns18(const double* inL, const double* inR, double* outL, double*
                      const double* kernL, const double* kernR, double* ringL, double* ringR,
                      int N, int p, FFTEXTENSION* ext) {
   const int t = ext != nullptr ? ext->onetap : 0;
-  // A tap outside the kernel would write past the ring.
-  if (t < 0 || t >= N || p < N || p >= 2 * N || ringL == nullptr || ringR == nullptr) {
-    outL[0] = 0.0;
-    outR[0] = 0.0;
+  // Engine 17 runs one sample per call, engine 16 the caller's whole block.
+  const int count = ext != nullptr && ext->block > 1 ? ext->block : 1;
+  // A tap outside the kernel, or a block past the ring's upper copy, would
+  // write past the ring.
+  if (t < 0 || t >= N || p < N || p > 2 * N - count || ringL == nullptr || ringR == nullptr) {
+    silence(outL, outR, count);
     return;
   }
-  outL[0] = oneTap(inL[0], kernL, ringL, N, p, t);
-  outR[0] = oneTap(inR[0], kernR, ringR, N, p, t);
+  for (int i = 0; i < count; ++i) {
+    outL[i] = oneTap(inL[i], kernL, ringL, N, p + i, t);
+    outR[i] = oneTap(inR[i], kernR, ringR, N, p + i, t);
+  }
 }

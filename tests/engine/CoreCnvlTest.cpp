@@ -337,6 +337,36 @@ TEST(CoreCnvlPlan, RefusedOwnerOfAComputationPlanLeavesTheHandedBufferAlone) {
   pool.free_(foreign);
 }
 
+TEST(CoreCnvlPlan, ReselectionWithoutReleasingFreesThePlansWithTheirOwnFunctions) {
+  CorePool pool;
+  const long before = pool.getma();
+  {
+    CoreCnvl c(&pool, "H1", 0, nullptr);
+    c.set__(11, 128, 128, 0, 128, 256);
+    ASSERT_TRUE(c.plan_());
+    c.set_c(nullptr, 0, 128);
+    ASSERT_TRUE(c.planc());
+    // Straight to another engine: neither delpc nor delpl first.
+    c.set__(3, 64, 8, 0, 0, 0);
+    ASSERT_TRUE(c.plan_());
+    EXPECT_EQ(pool.getma() - before, 2L * (24 * 8 + 20));  // only the new rings
+    c.set__(10, 128, 128, 0, 128, 256);
+    ASSERT_TRUE(c.plan_());
+    c.set__();  // released without delpl
+    EXPECT_EQ(pool.getma(), before);
+  }
+  EXPECT_EQ(pool.getma(), before);
+}
+
+TEST(CoreCnvlPlan, WorkLengthWhoseRingsWouldOverflowIsRefused) {
+  CorePool pool;
+  CoreCnvl c(&pool, "H1", 0, nullptr);
+  c.set__(3, 64, 800000000, 0, 0, 0);
+  EXPECT_FALSE(c.plan_());
+  EXPECT_FALSE(c.isplanned());
+  EXPECT_EQ(c.getrl(), 0);
+}
+
 // out[n] = k[t] x[n - t] for the one-tap engine, through the ring wrap.
 Signal oneTapRun(short engine, int N, int tap, const Signal& x, const Signal& k) {
   CorePool pool;
@@ -368,6 +398,29 @@ TEST(CoreCnvlOneTap, DelaysByTheTapAndScalesByItsValue) {
   // A tap outside the kernel plays silence instead of writing past the ring.
   EXPECT_EQ(oneTapRun(17, 8, 8, x, k), Signal(x.size(), 0.0));
   EXPECT_EQ(oneTapRun(17, 8, -1, x, k), Signal(x.size(), 0.0));
+}
+
+TEST(CoreCnvlOneTap, BlockEngineDelaysEveryFrameOfTheBlock) {
+  // Engine 16 hands the one-tap kernel the caller's block, not one sample.
+  const int N = 8, B = 4, t = 3;
+  Signal x(40), k(N), ringL(3 * N), ringR(3 * N), yL(x.size()), yR(x.size());
+  for (size_t n = 0; n < x.size(); ++n) x[n] = 1.0 + static_cast<double>(n);
+  for (int i = 0; i < N; ++i) k[i] = 0.5 * (i + 1);
+  CoreCnvl::FFTEXTENSION ext;
+  ext.block = B;
+  ext.onetap = t;
+  int p = N;
+  for (size_t n = 0; n < x.size(); n += B) {
+    if (p >= 2 * N) p -= N;
+    CoreCnvl::cns18(&x[n], &x[n], &yL[n], &yR[n], k.data(), k.data(), ringL.data(),
+                    ringR.data(), N, p, &ext);
+    p += B;
+  }
+  for (size_t n = 0; n < x.size(); ++n) {
+    const double want = n >= static_cast<size_t>(t) ? k[t] * x[n - t] : 0.0;
+    EXPECT_EQ(yL[n], want) << n;
+    EXPECT_EQ(yR[n], want) << n;
+  }
 }
 
 TEST(CoreCnvlOneTap, SubnormalInputIsTakenAsZero) {
