@@ -129,17 +129,32 @@ WholeFamily af32(const CoreCubr* b) {
           b->cudabridge_afchd};
 }
 
+void unloadWhole(FFTSTRUCT* plan, FFTEXTENSION* ext, bool af) {
+  CoreCubr* b = ext->bridge;
+  if (plan->handles[0] != nullptr && b != nullptr) {
+    // An open chain goes before the state it hangs on.
+    const PlatBridge::opchd_t unchain = af ? b->cudabridge_afchd : b->cudabridge_opchd;
+    if (plan->compbuffer != nullptr && unchain != nullptr) unchain(plan->handles[0]);
+    const PlatBridge::op32d_t close = af ? b->cudabridge_af32d : b->cudabridge_op32d;
+    if (close != nullptr) close(plan->handles[0]);
+  }
+  plan->handles[0] = nullptr;
+  plan->compbuffer = nullptr;
+  ext->compbuffer = nullptr;
+  plan->loaded = false;
+  plan->partloaded = false;
+  plan->needscomp = false;
+}
+
 // Loads a whole-convolution state: third is M (engines 13, 14) or N (15, 16).
 bool loadWhole(FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N, bool af, bool chained) {
   CoreCubr* b = bridgeOf(ext);
   if (b == nullptr) return refuse("no bridge");
   const WholeFamily f = af ? af32(b) : op32(b);
   if (f.open == nullptr || f.close == nullptr) return refuse("bridge entry missing");
-  // A state still open from an earlier load is closed first.
-  if (plan->handles[0] != nullptr) f.close(plan->handles[0]);
-  plan->handles[0] = nullptr;
-  plan->loaded = false;
-  plan->partloaded = false;
+  // A state still open from an earlier load goes first, with any chain hung
+  // on it: the chain's buffer belongs to that state and dies with it.
+  unloadWhole(plan, ext, af);
   b->initd(0);
   const int T = plan->totallength;
   const int L = plan->partlength;
@@ -165,23 +180,6 @@ bool loadWhole(FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N, bool af, bool 
   }
   N = n;
   return ok;
-}
-
-void unloadWhole(FFTSTRUCT* plan, FFTEXTENSION* ext, bool af) {
-  CoreCubr* b = ext->bridge;
-  if (plan->handles[0] != nullptr && b != nullptr) {
-    // An open chain goes before the state it hangs on.
-    const PlatBridge::opchd_t unchain = af ? b->cudabridge_afchd : b->cudabridge_opchd;
-    if (plan->compbuffer != nullptr && unchain != nullptr) unchain(plan->handles[0]);
-    const PlatBridge::op32d_t close = af ? b->cudabridge_af32d : b->cudabridge_op32d;
-    if (close != nullptr) close(plan->handles[0]);
-  }
-  plan->handles[0] = nullptr;
-  plan->compbuffer = nullptr;
-  ext->compbuffer = nullptr;
-  plan->loaded = false;
-  plan->partloaded = false;
-  plan->needscomp = false;
 }
 
 void clearWhole(FFTSTRUCT* plan, FFTEXTENSION* ext, bool af) {

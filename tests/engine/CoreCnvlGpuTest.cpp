@@ -233,6 +233,32 @@ TEST(CoreCnvlGpu, ChainedEnginesPassSlotChannelSubBlockAndComputationPlan) {
   }
 }
 
+// Planning again over an open chain: the chain comes off before its state
+// closes, and its buffer is no longer handed on.
+TEST(CoreCnvlGpu, ReplanningAChainedEngineReleasesItsChainFirst) {
+  Recording* rec = recording();
+  ASSERT_NE(rec, nullptr);
+  Bench b;
+  const int B = 64, T = 100;
+  CoreCnvl player(&b.pool, CoreAnsx("H1"), 0, &b.bridge);
+  ASSERT_EQ(player.set__(14, B, T, 0, B, T), B);
+  ASSERT_TRUE(player.plan_());
+  player.set_c(nullptr, 0, 130);
+  ASSERT_TRUE(player.planc());
+  ASSERT_NE(player.grplc(), nullptr);
+
+  ASSERT_TRUE(player.plan_());
+  EXPECT_EQ(rec->unchains, 1);
+  EXPECT_EQ(rec->closes, 1);
+  EXPECT_EQ(rec->opens, 2);
+  EXPECT_EQ(player.grplc(), nullptr);
+  int length = 0, block = 0;
+  EXPECT_TRUE(player.getci(length, block));
+  player.delpc();
+  player.delpl();
+  EXPECT_EQ(rec->closes, 2);
+}
+
 TEST(CoreCnvlGpu, WithoutABridgeNothingLoadsAndTheKernelsAreSilent) {
   // Called directly without a plan, the bridge kernels write silence.
   CoreCnvl::FFTEXTENSION ext;
