@@ -67,6 +67,7 @@ public:
     bool needscomp = false;        // engine needs a computation plan
     int complength = -1;           // computation length (values); -1 after selection
     void* compbuffer = nullptr;    // computation buffer shared along a chain of players
+    bool compowned = false;        // compbuffer was allocated by this plan, which frees it
     CorePool* pool = nullptr;      // the player's pool (not owned)
   };
 
@@ -224,7 +225,12 @@ public:
   short getsl() const { return selected; } // selected engine index, -1 = none
   void setdb(short engine) { defaultfft = engine; }
   short getdb() const { return defaultfft; }
-  void setms(bool mono) { ext.monomode = mono; }  // both channels use the left kernel
+  // Both channels use the left kernel. The held spectra were built for the
+  // previous setting, so they are rebuilt on the next block.
+  void setms(bool mono) {
+    if (ext.monomode != mono) ext.spectravalid = false;
+    ext.monomode = mono;
+  }
   void setff(int tap) { ext.onetap = tap; }       // one-tap index (samples)
   void setup(bool* kernelChanged) { ext.changed = kernelChanged; }
   void setci(double* buffer, short mode, int length);  // computation values into the extension

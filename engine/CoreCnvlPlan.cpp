@@ -103,6 +103,7 @@ bool CoreCnvl::lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int1
     // refused owner must not keep the buffer it was handed: its unload would
     // free a buffer it never made.
     if (plan->pool == nullptr || length < 1) {
+      plan->compowned = false;
       plan->compbuffer = nullptr;
       ext->compbuffer = nullptr;
       return false;
@@ -111,13 +112,17 @@ bool CoreCnvl::lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int1
     std::fill(static_cast<double*>(use), static_cast<double*>(use) + 2L * length, 0.0);
   }
   plan->compbuffer = use;
+  // Ownership is fixed here, when the buffer is made: the mode in the
+  // extension can be changed later (setci) and must not decide what is freed.
+  plan->compowned = (mode == 0);
   ext->compbuffer = static_cast<double*>(use);
   return true;
 }
 
 void CoreCnvl::ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext) {
-  if (ext->compmode == 0 && plan->pool != nullptr && plan->compbuffer != nullptr)
+  if (plan->compowned && plan->pool != nullptr && plan->compbuffer != nullptr)
     plan->pool->free_(plan->compbuffer);
+  plan->compowned = false;
   plan->compbuffer = nullptr;
   ext->compbuffer = nullptr;
   ext->compmode = 3;

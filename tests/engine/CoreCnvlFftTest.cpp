@@ -309,3 +309,38 @@ TEST(CoreCnvlFft, ClearAfterALoadThatRanOutOfMemoryStaysInsideItsBuffers) {
   }
   CorePool::iVretrypause = savedPause;
 }
+
+TEST(CoreCnvlFft, SwitchingMonoRebuildsTheSpectraWithoutAKernelChange) {
+  // The kernels never change and their flag is raised only once: switching
+  // the mono byte alone must bring the left kernel to the right channel from
+  // that block on (the older tail kept), and back again.
+  const Stream s(64, 150, 9, 3, 91);
+  CorePool pool;
+  CoreCnvl player(&pool, CoreAnsx("H1"), 0, nullptr);
+  ASSERT_EQ(player.set__(11, s.B, s.T, 0, s.B, s.T), s.B);
+  bool changed = true;
+  player.setup(&changed);
+  ASSERT_TRUE(player.plan_());
+  Signal yl(s.xl.size(), 0.0), yr(s.xr.size(), 0.0);
+  for (int b = 0; b < s.blocks; ++b) {
+    if (b == 3) player.setms(true);
+    if (b == 6) player.setms(false);
+    const size_t o = static_cast<size_t>(b) * s.B;
+    player.cnvlc(s.xl.data() + o, s.xr.data() + o, yl.data() + o, yr.data() + o,
+                 s.kl0.data(), s.kr0.data(), nullptr, nullptr);
+  }
+  // Right channel: own kernel, left kernel from block 3, own again from block 6.
+  const size_t at3 = 3 * static_cast<size_t>(s.B), at6 = 6 * static_cast<size_t>(s.B);
+  Signal want(s.xr.size(), 0.0);
+  // Each input sample is heard through the kernel it met; split by input time.
+  Signal xBefore6(s.xr), xFrom6(s.xr.size(), 0.0);
+  for (size_t i = at6; i < xBefore6.size(); ++i) {
+    xFrom6[i] = xBefore6[i];
+    xBefore6[i] = 0.0;
+  }
+  const Signal part1 = naiveConvolution(xBefore6, s.kr0, s.kl0, at3);
+  const Signal part2 = naiveConvolution(xFrom6, s.kr0, s.kr0, 0);
+  for (size_t i = 0; i < want.size(); ++i) want[i] = part1[i] + part2[i];
+  EXPECT_LT(relativeError(yr, want), 1e-10);
+  EXPECT_LT(relativeError(yl, naiveConvolution(s.xl, s.kl0, s.kl0, 0)), 1e-10);
+}

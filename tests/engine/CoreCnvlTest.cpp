@@ -432,3 +432,28 @@ TEST(CoreCnvlOneTap, SubnormalInputIsTakenAsZero) {
 }
 
 }  // namespace
+
+TEST(CoreCnvlPlan, ComputationBufferIsFreedByTheOwnerWhateverModeIsSetLater) {
+  CorePool pool;
+  const long before = pool.getma();
+  {
+    CoreCnvl first(&pool, "H1", 0, nullptr);
+    first.set__(11, 128, 64, 0, 64, 64);
+    first.set_c(nullptr, 0, 64);
+    ASSERT_TRUE(first.planc());
+    void* shared = first.grplc();
+    ASSERT_NE(shared, nullptr);
+
+    CoreCnvl next(&pool, "H2", 0, nullptr);
+    next.set__(11, 128, 64, 0, 64, 64);
+    next.set_c(shared, 1, 64);
+    ASSERT_TRUE(next.planc());
+    // The borrower's mode is changed to "store" after planning: releasing it
+    // must still leave the owner's buffer alone...
+    next.setci(static_cast<double*>(shared), 0, 64);
+    next.delpc();
+    // ...and the owner, switched away from "store", still frees its buffer.
+    first.setci(static_cast<double*>(shared), 2, 64);
+  }
+  EXPECT_EQ(pool.getma(), before);
+}
