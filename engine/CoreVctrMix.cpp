@@ -22,6 +22,12 @@ inline double flush(double v) { return CoreButl::flushSubnormal(v); }
 // A peak that can divide: positive and finite.
 inline bool usablePeak(double v) { return v > 0.0 && std::isfinite(v); }
 
+// v held to lo .. hi; a value that is not a number reads as lo. Controls are
+// scaled for bus values in -1 .. 1, but a constant or a source may stand
+// beyond: past the ends a gain would turn negative (an inverted kernel) and
+// a pan would rotate past the hard side.
+inline double within(double v, double lo, double hi) { return v > hi ? hi : (v >= lo ? v : lo); }
+
 } // namespace
 
 // ---- Binding ------------------------------------------------------------------------
@@ -164,12 +170,13 @@ void CoreVctr::updte(bool mix) {
     if (engine != nullptr) engine->getvm(mixfn);
     CoreCnvl::VECEXTENSION* ext = elementExtension();
 
-    double g = flush(1.0 - (1.0 - gainpadfloor) * gainpadcontrol->getvl());
-    if (gainon) g = flush(g * gaincontrol->getvl());
+    // A floor below 0 would invert the kernel at full Gainpad.
+    double floor = gainpadfloor > 0.0 ? gainpadfloor : 0.0;
+    double g = flush(1.0 - (1.0 - floor) * within(gainpadcontrol->getvl(), 0.0, 1.0));
+    if (gainon) g = flush(g * within(gaincontrol->getvl(), 0.0, 1.0));
     gain = g;
     // A constant bound outside the bus range must not make the smoothing grow.
-    double liquidvalue = liquidcontrol->getvl();
-    liquidvalue = liquidvalue < 0.0 ? 0.0 : (liquidvalue > 1.0 ? 1.0 : liquidvalue);
+    double liquidvalue = within(liquidcontrol->getvl(), 0.0, 1.0);
     double retention = flush(liquid * liquidvalue);
     double fresh = flush(1.0 - retention);
     double mixgain = flush(gain * normmakeup * fresh);
@@ -192,7 +199,8 @@ void CoreVctr::updte(bool mix) {
     if (!mix) return;
 
     if (panon) {
-        double q = pandepth * pancontrol->getvl();
+        // Hard left or right is the end: a larger angle would invert a side.
+        double q = within(pandepth * within(pancontrol->getvl(), -1.0, 1.0), -1.0, 1.0);
         double a = q * CoreButl::dCpi / 2.0;
         if (a >= 0.0) {
             record.panll = flush(std::cos(a));
@@ -331,7 +339,9 @@ void CoreVctr::setgn(double g) {
     else
         reference = (dlo * peaks[up] + dup * peaks[lo]) / (dlo + dup);
     // A silent reference cannot set a level: each element then sets its own.
-    double w = usablePeak(reference) ? normweight : 1.0;
+    // Outside 0 .. 1 the blend could give an element a negative factor (an
+    // inverted kernel) or lift it above the loudest.
+    double w = usablePeak(reference) ? within(normweight, 0.0, 1.0) : 1.0;
 
     double* factors = static_cast<double*>(pool->mallc(0, count, "VCT2", "CoreVctr::setgn"));
     double makeup = 0.0;
