@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include <fftw3.h>
 
@@ -132,16 +133,46 @@ int PlatSignalFft<T>::bufferBytes() const {
   return static_cast<int>(roundUp(sizeof(T) * n) + sizeof(T) * 2 * (n / 2 + 1) + kBufferAlign);
 }
 
+namespace {
+// Arrays of a work buffer aligned up to kBufferAlign: n reals, then the complex bins.
 template <typename T>
-typename PlatSignalFft<T>::Scratch PlatSignalFft<T>::scratchFor(unsigned char* buffer) const {
+void carve(unsigned char* buffer, int n, T*& real, T*& complex) {
+  const std::uintptr_t raw = reinterpret_cast<std::uintptr_t>(buffer);
+  unsigned char* aligned = buffer + (roundUp(raw) - raw);
+  real = reinterpret_cast<T*>(aligned);
+  complex = reinterpret_cast<T*>(aligned + roundUp(sizeof(T) * n));
+}
+}  // namespace
+
+template <typename T>
+PlatSignalFft<T>::Lease::Lease(const PlatSignalFft& fft, unsigned char* buffer) : s{nullptr, nullptr} {
   if (buffer != nullptr) {
-    const std::uintptr_t raw = reinterpret_cast<std::uintptr_t>(buffer);
-    unsigned char* aligned = buffer + (roundUp(raw) - raw);
-    Scratch s{reinterpret_cast<T*>(aligned), reinterpret_cast<T*>(aligned + roundUp(sizeof(T) * n))};
+    carve(buffer, fft.n, s.real, s.complex);
     // The plans may run on other arrays only with the alignment they were made for.
-    if (Fftw<T>::alignmentOf(s.real) == realAlign && Fftw<T>::alignmentOf(s.complex) == complexAlign) return s;
+    if (Fftw<T>::alignmentOf(s.real) == fft.realAlign && Fftw<T>::alignmentOf(s.complex) == fft.complexAlign) return;
   }
-  return Scratch{realScratch, complexScratch};
+  if (!fft.scratchBusy.test_and_set(std::memory_order_acquire)) {
+    claimed = &fft;
+    s = Scratch{fft.realScratch, fft.complexScratch};
+    return;
+  }
+  // Another thread is in the spec's scratch: sharing it would mix both
+  // transforms, so this call works in a block of its own.
+  temporary = static_cast<unsigned char*>(Fftw<T>::alloc(static_cast<std::size_t>(fft.bufferBytes())));
+  if (temporary != nullptr) {
+    carve(temporary, fft.n, s.real, s.complex);
+    return;
+  }
+  // No memory either: wait for the other call to finish rather than fail.
+  while (fft.scratchBusy.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+  claimed = &fft;
+  s = Scratch{fft.realScratch, fft.complexScratch};
+}
+
+template <typename T>
+PlatSignalFft<T>::Lease::~Lease() {
+  if (claimed != nullptr) claimed->scratchBusy.clear(std::memory_order_release);
+  if (temporary != nullptr) Fftw<T>::release(temporary);
 }
 
 template <typename T>
@@ -166,7 +197,8 @@ void PlatSignalFft<T>::runInverse(T* dst, const Scratch& s) const {
 
 template <typename T>
 void PlatSignalFft<T>::forwardToPack(const T* src, T* dst, unsigned char* buffer) const {
-  const Scratch s = scratchFor(buffer);
+  const Lease lease(*this, buffer);
+  const Scratch& s = lease.s;
   runForward(src, s);
   const T* c = s.complex;  // (re, im) of bins 0 .. n/2
   dst[0] = c[0] * forwardScale;
@@ -179,7 +211,8 @@ void PlatSignalFft<T>::forwardToPack(const T* src, T* dst, unsigned char* buffer
 
 template <typename T>
 void PlatSignalFft<T>::inverseFromPack(const T* src, T* dst, unsigned char* buffer) const {
-  const Scratch s = scratchFor(buffer);
+  const Lease lease(*this, buffer);
+  const Scratch& s = lease.s;
   T* c = s.complex;
   // The inverse scaling is applied here: the transform is linear, and this
   // saves a pass over the result.
@@ -195,7 +228,8 @@ void PlatSignalFft<T>::inverseFromPack(const T* src, T* dst, unsigned char* buff
 
 template <typename T>
 void PlatSignalFft<T>::forwardToCcs(const T* src, T* dst, unsigned char* buffer) const {
-  const Scratch s = scratchFor(buffer);
+  const Lease lease(*this, buffer);
+  const Scratch& s = lease.s;
   runForward(src, s);
   const int values = 2 * (n / 2 + 1);
   copyScaled(s.complex, dst, values, forwardScale);
@@ -205,7 +239,8 @@ void PlatSignalFft<T>::forwardToCcs(const T* src, T* dst, unsigned char* buffer)
 
 template <typename T>
 void PlatSignalFft<T>::inverseFromCcs(const T* src, T* dst, unsigned char* buffer) const {
-  const Scratch s = scratchFor(buffer);
+  const Lease lease(*this, buffer);
+  const Scratch& s = lease.s;
   const int values = 2 * (n / 2 + 1);
   copyScaled(src, s.complex, values, inverseScale);
   // A real signal has no imaginary part at DC or Nyquist; whatever the

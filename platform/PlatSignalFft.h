@@ -8,9 +8,13 @@
 // Owner: the player, converter stage or design that created it (create/delete).
 // Threads: create and delete on the loader or engine worker (they take the
 // process-wide planner lock, may block). The transforms are for the audio
-// thread: no allocation, no I/O, no lock. One spec runs one transform at a
-// time unless each caller passes its own work buffer (bufferBytes() bytes).
+// thread: no allocation, no I/O, no lock. Callers that share a spec between
+// threads pass each their own work buffer (bufferBytes() bytes); with a null
+// buffer the spec's own scratch is claimed, and a call that finds it claimed
+// by another thread falls back to a temporary block (allocated, so never let
+// that happen on the audio thread) rather than corrupt both results.
 
+#include <atomic>
 #include <cstddef>
 
 template <typename T>
@@ -53,7 +57,18 @@ class PlatSignalFft {
     T* real;     // n reals, planned alignment
     T* complex;  // n/2 + 1 interleaved complex values, planned alignment
   };
-  Scratch scratchFor(unsigned char* buffer) const;
+  // The scratch of one transform call, given back when the call ends.
+  class Lease {
+   public:
+    Lease(const PlatSignalFft& fft, unsigned char* buffer);
+    ~Lease();
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Scratch s;                                // arrays the call works in
+   private:
+    const PlatSignalFft* claimed = nullptr;   // spec whose own scratch is held, or null
+    unsigned char* temporary = nullptr;       // fftw(f)_malloc block when the spec's scratch was busy
+  };
   // Runs r2c of src into s.complex, through s.real when src is misaligned.
   void runForward(const T* src, const Scratch& s) const;
   // Runs c2r of s.complex (already scaled) into dst, through s.real when dst is misaligned.
@@ -70,6 +85,7 @@ class PlatSignalFft {
   T* complexScratch = nullptr;  // n/2 + 1 complex values, fftw(f)_malloc
   int realAlign = 0;            // fftw(f)_alignment_of the real scratch
   int complexAlign = 0;         // fftw(f)_alignment_of the complex scratch
+  mutable std::atomic_flag scratchBusy;  // set while a call works in the spec's own scratch
 };
 
 extern template class PlatSignalFft<double>;

@@ -60,3 +60,31 @@ TEST(PlatSignalLock, ConcurrentPlanningAndTransformsStayCorrect) {
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(failures.load(), 0);
 }
+
+// One spec, two threads, no work buffers: each call must still see only its
+// own data (the spec's scratch is not shared between concurrent calls).
+TEST(PlatSignalLock, OneSpecUsedByTwoThreadsWithoutBuffersStaysExact) {
+  constexpr int order = 12, n = 1 << order;
+  std::unique_ptr<PlatSignalFft<double>> fft(PlatSignalFft<double>::create(order, IPP_FFT_DIV_INV_BY_N));
+  ASSERT_TRUE(fft);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int id = 0; id < 2; ++id) {
+    threads.emplace_back([id, &fft, &failures] {
+      std::vector<double> x(n), v(n);
+      for (int i = 0; i < n; ++i) x[i] = (id == 0) ? std::sin(0.01 * i) : 1000.0 + std::cos(0.7 * i);
+      for (int round = 0; round < 300; ++round) {
+        v = x;
+        fft->forwardToPack(v.data(), v.data(), nullptr);
+        fft->inverseFromPack(v.data(), v.data(), nullptr);
+        for (int i = 0; i < n; ++i)
+          if (std::fabs(v[i] - x[i]) > 1e-9) {
+            ++failures;
+            break;
+          }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+}
