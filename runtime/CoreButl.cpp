@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <new>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -589,14 +590,19 @@ CoreAnsx CoreButl::rslve(CoreAnsx const& path) {
         pos = end + 1;
         if (component.empty()) continue;
         std::string candidate = resolved + component;
-        if (!exists(candidate.c_str()) && component != "." && component != "..") {
+        // A component with more to follow must be a folder: a file of the
+        // same name in another case cannot lead anywhere.
+        bool needFolder = slash != std::string::npos;
+        bool usable = needFolder ? isDirectory(candidate.c_str()) : exists(candidate.c_str());
+        if (!usable && component != "." && component != "..") {
             std::string folder = resolved.empty() ? "." : resolved;
             DIR* dir = ::opendir(folder.c_str());
             if (dir == nullptr) return given;
             std::string best;
             while (dirent* entry = ::readdir(dir)) {
                 if (::strcasecmp(entry->d_name, component.c_str()) == 0 &&
-                    (best.empty() || std::strcmp(entry->d_name, best.c_str()) < 0))
+                    (best.empty() || std::strcmp(entry->d_name, best.c_str()) < 0) &&
+                    (!needFolder || isDirectory((resolved + entry->d_name).c_str())))
                     best = entry->d_name;
             }
             ::closedir(dir);
@@ -622,17 +628,35 @@ FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) {
 CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
     FILE* file = ffpen(path, "rb");
     if (file == nullptr) return CoreAnsx(0);
+    // The text ends at the first NUL byte, as a C string does, so reading
+    // stops there: a large binary file is not pulled into memory for nothing.
     std::string content;
-    char chunk[65536];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, got);
-    bool failed = std::ferror(file) != 0;
+    bool failed = false;
+    bool tooLarge = false;
+    try {
+        char chunk[65536];
+        std::size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            void const* nul = std::memchr(chunk, '\0', got);
+            std::size_t keep = nul ? static_cast<std::size_t>(static_cast<char const*>(nul) - chunk) : got;
+            // A text holds fewer than INT_MAX characters.
+            if (content.size() + keep > static_cast<std::size_t>(INT_MAX - 16)) {
+                tooLarge = true;
+                break;
+            }
+            content.append(chunk, keep);
+            if (nul) break;
+        }
+        failed = std::ferror(file) != 0;
+    } catch (std::bad_alloc const&) {
+        std::fclose(file);
+        throw CoreAnsx(CoreAnsx("Memory request failed reading ") + path);
+    }
     std::fclose(file);
-    if (failed) {
-        CoreLog_::logfl(path, 1);
+    if (failed || tooLarge) {
+        CoreLog_::logfl(tooLarge ? CoreAnsx(" too large to read: ") + path : path, 1);
         return CoreAnsx(0);
     }
-    // The text ends at the first NUL byte, as a C string does.
     return CoreAnsx(content.c_str());
 }
 

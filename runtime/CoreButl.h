@@ -160,14 +160,17 @@ public:
     static CoreAnsx getpv(CoreAnsx const& path, CoreAnsx const& fallback,
                           CoreAnsx const& extension);
     // Resolves an existing file for reading: the path as given when it exists,
-    // else each component matched without regard to case (an exact match wins).
+    // else each component matched without regard to case (an exact match wins;
+    // a component followed by a separator only matches a folder).
     // Returns the path unchanged (with "/" separators) when nothing matches.
     static CoreAnsx rslve(CoreAnsx const& path);
 
     // ---- Whole files -------------------------------------------------------------
     // Opens through the case resolver when the mode reads; returns null on failure.
     static FILE* ffpen(CoreAnsx const& path, CoreAnsx const& mode);
-    static CoreAnsx getfc(CoreAnsx const& path);                  // content, "0" when unreadable
+    // Content up to the first NUL byte; "0" when unreadable or too large for
+    // a text (logged).
+    static CoreAnsx getfc(CoreAnsx const& path);
     // Replaces the file with the text bytes; false (and logged) on failure.
     static bool setfc(CoreAnsx const& path, CoreAnsx const& text);
     // Writes XML header + generator line + text + "\n", replacing the file in

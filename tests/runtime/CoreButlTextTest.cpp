@@ -264,6 +264,21 @@ TEST_F(TempFolder, CaseInsensitiveResolution) {
     EXPECT_EQ(str(relative), "Progs/PAD.V2P");
 }
 
+TEST_F(TempFolder, ResolutionSkipsFilesWhereAFolderIsNeeded) {
+    // "DATA" (a file) sorts before "Data" (the folder holding the wanted file).
+    fs::create_directory(dir + "Data");
+    writeBytes(dir + "DATA", "not a folder");
+    writeBytes(dir + "Data/x.wav", "X");
+    EXPECT_EQ(str(CoreButl::rslve((dir + "data/X.WAV").c_str())), dir + "Data/x.wav");
+    EXPECT_EQ(str(CoreButl::getfc((dir + "data/X.WAV").c_str())), "X");
+    // An exact name that is a file does not stop the search for a folder either.
+    EXPECT_EQ(str(CoreButl::getfc((dir + "Data/../DATA/x.wav").c_str())), "X");
+    // A trailing separator asks for a folder.
+    EXPECT_EQ(str(CoreButl::rslve((dir + "data/").c_str())), dir + "Data/");
+    // The last component may be a file.
+    EXPECT_EQ(str(CoreButl::rslve((dir + "data").c_str())), dir + "DATA");
+}
+
 TEST_F(TempFolder, ExistingFolderChoice) {
     fs::create_directory(dir + "d");
     EXPECT_EQ(str(CoreButl::getpv((dir + "d/n.x").c_str(), "/fb/f.y", ".XML")), dir + "d/n.xml");
