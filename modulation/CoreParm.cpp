@@ -1,5 +1,7 @@
 #include "modulation/CoreParm.h"
 
+#include <cmath>
+
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CoreButl.h"
@@ -33,7 +35,14 @@ void CoreParm::setsr(CoreAnsx const& text, double lower, double upper) {
         constantflag = text.Length() > 0;
     }
     if (constantflag) {
-        constant = text.ToDouble();
+        // strtod also reads "nan", "inf" and out-of-range exponents; such a
+        // constant would put a non-number on every read, so it counts as
+        // text that does not parse.
+        constant = CoreButl::flushSubnormal(text.ToDouble());
+        if (!std::isfinite(constant)) {
+            CoreLog_::loger(CoreAnsx("Parameter ") + name + CoreAnsx(": source text is no finite number: ") + text, 0);
+            constant = 0.0;
+        }
         source = nullptr;
     } else {
         source = catalogue ? catalogue->getsc(text) : nullptr;

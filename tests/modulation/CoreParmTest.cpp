@@ -134,4 +134,21 @@ TEST(CoreParmTest, WithoutBusNumbersStillBind) {
     EXPECT_EQ(parm.getvl(), 0.0); // reads as "OFF"
 }
 
+TEST(CoreParmTest, NonFiniteOrSignedZeroConstantsAreStoredSoundly) {
+    ProgramBus p;
+    CoreParm parm = p.make();
+    for (char const* text : {"nan", "-nan", "inf", "-Infinity", "1e999"}) {
+        parm.setsr(CoreAnsx(text), 0.0, 10.0);
+        EXPECT_TRUE(parm.iscst()) << text;
+        EXPECT_EQ(parm.getcv(), 0.0) << text;
+        EXPECT_EQ(parm.getvl(), 5.0) << text; // read as constant 0: the middle
+        EXPECT_STREQ(parm.getsa().c_str(), "0.0000000000") << text;
+    }
+    for (char const* text : {"-0", "-1e-310"}) {
+        parm.setsr(CoreAnsx(text), 0.0, 10.0);
+        EXPECT_FALSE(std::signbit(parm.getcv())) << text;
+        EXPECT_STREQ(parm.getsa().c_str(), "0.0000000000") << text;
+    }
+}
+
 } // namespace
