@@ -113,6 +113,9 @@ void CoreCubr::forget() {
 }
 
 void CoreCubr::close() {
+  // The device runs on the library's code: unloading it under a device that
+  // was made ready and never stopped pulls that code from under the bridge.
+  stopd();
   forget();
   if (handle != nullptr) dlclose(handle);
   handle = nullptr;

@@ -32,7 +32,8 @@ public:
   bool start();
   // Makes the device ready (cudabridge_init_) once, after a successful start.
   void initd(int device);
-  // Forgets the entry points and closes the library; start stays tried.
+  // Stops a device that initd made ready, forgets the entry points and closes
+  // the library; start stays tried. The destructor does the same.
   void stop_();
   // Stops the device (cudabridge_stop_) when initd made it ready.
   void stopd();
@@ -86,7 +87,8 @@ private:
   bool resolve();
   // Nulls every entry point.
   void forget();
-  // Forgets the entry points, closes the library, clears loaded and initialised.
+  // Stops a ready device, forgets the entry points, closes the library,
+  // clears loaded and initialised.
   void close();
 
   bool loaded = false;             // library open, complete and usable

@@ -84,6 +84,48 @@ TEST(CoreCubr, TestBridgeLoadsThroughTheOverrideAndReportsItsVersion) {
   EXPECT_FALSE(c.start());  // stays stopped
 }
 
+int deviceStops = 0;
+void countStop() { ++deviceStops; }
+
+// Closing the library must not leave a device running on code that is gone:
+// a device made ready and not yet stopped is stopped first, exactly once.
+TEST(CoreCubr, ClosingStopsADeviceStillReady) {
+  deviceStops = 0;
+  {
+    CoreCubr c;
+    c.setpl({CoreAnsx(VORLAN_TESTBRIDGE)});
+    ASSERT_TRUE(c.start());
+    c.cudabridge_stop_ = &countStop;
+    c.initd(0);
+    ASSERT_TRUE(c.getin());
+    c.stop_();
+    EXPECT_EQ(deviceStops, 1);
+    EXPECT_FALSE(c.getin());
+    c.stopd();  // nothing left to stop
+    EXPECT_EQ(deviceStops, 1);
+  }
+  EXPECT_EQ(deviceStops, 1);
+
+  deviceStops = 0;
+  {
+    CoreCubr c;
+    c.setpl({CoreAnsx(VORLAN_TESTBRIDGE)});
+    ASSERT_TRUE(c.start());
+    c.cudabridge_stop_ = &countStop;
+    c.initd(0);
+  }  // the destructor closes the library
+  EXPECT_EQ(deviceStops, 1);
+
+  deviceStops = 0;
+  {
+    CoreCubr c;  // loaded but never made ready: nothing to stop
+    c.setpl({CoreAnsx(VORLAN_TESTBRIDGE)});
+    ASSERT_TRUE(c.start());
+    c.cudabridge_stop_ = &countStop;
+  }
+  EXPECT_EQ(deviceStops, 0);
+}
+
 TEST(CoreCubr, IncompleteOrUnusableBridgesAreRefused) {
   {
     LogCapture log;
