@@ -328,6 +328,11 @@ bool CoreFsys::loadc(int id, bool skipLoaded)
     FILE* file = CoreButl::ffpen(path, "rb");
     if (file == nullptr)
         return false;
+    // The old data go first, so that a reload that fails leaves the item
+    // plainly unloaded rather than holding stale bytes that look current.
+    dropData(item);
+    item->size = 0;
+    item->position = 0;
     char* block = nullptr;
     try {
         long length = -1;
@@ -346,8 +351,7 @@ bool CoreFsys::loadc(int id, bool skipLoaded)
             return false;
         }
         std::fclose(file);
-        closeFile(item);
-        dropData(item);
+        closeFile(item); // an item in memory holds no file
         item->data = block;
         item->size = int(length);
         item->inmemory = true;
@@ -541,6 +545,10 @@ int CoreFsys::wseek(int id, long offset, int origin)
         case SEEK_END: base = (long long)item->size - 1; break; // the last byte, not the end
         default: return -1;
         }
+        // No item reaches past INT_MAX bytes, so an offset beyond half the
+        // range is out of it whatever the base; adding it could overflow.
+        if (offset > LONG_MAX / 2 || offset < LONG_MIN / 2)
+            return -1;
         long long const target = base + offset;
         if (target < 0 || target >= item->size)
             return -1;

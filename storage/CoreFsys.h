@@ -99,7 +99,9 @@ public:
     // The same; the flag before the source has no effect.
     void setit(int id, void const* data, long size, bool unused, CoreAnsx source,
                bool releasePrevious, bool keepSource);
-    bool loadc(int id, bool skipLoaded);        // reads the item's whole disk file into memory
+    // Reads the item's whole disk file into memory. Once the file opens, the
+    // old data are given up first, so a false result leaves the item out of memory.
+    bool loadc(int id, bool skipLoaded);
     // Registers and loads name, parses its text into document; the root or null.
     CoreNode* getff(CoreXml_* document, CoreAnsx name, bool convert);
     void uload(CoreAnsx extension);             // frees in-memory items of that extension

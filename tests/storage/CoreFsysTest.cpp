@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -398,4 +399,36 @@ TEST(CoreFsysSave, NamesCannotClimbOutOfTheDataFolder)
     EXPECT_EQ(readBytes(dir.file("VICTIM.TXT")), "user file");
     EXPECT_EQ(access(dir.file("OUT.WAV").c_str(), F_OK), -1);
     EXPECT_EQ(readBytes(dir.file("data/OK..WAV")), "kept");
+}
+
+TEST(CoreFsysData, MemorySeekWithHugeOffsetsIsRefused)
+{
+    CorePool pool;
+    CoreFsys fs(&pool);
+    int id = putItem(fs, "M", "ABCDE");
+    ASSERT_EQ(fs.wseek(id, 3, SEEK_SET), 0);
+    EXPECT_EQ(fs.wseek(id, LONG_MAX, SEEK_CUR), -1);
+    EXPECT_EQ(fs.wseek(id, LONG_MIN, SEEK_END), -1);
+    EXPECT_EQ(fs.wseek(id, LONG_MIN, SEEK_CUR), -1);
+    EXPECT_EQ(fs.wtell(id), 3);
+}
+
+TEST(CoreFsysLoad, FailedReloadLeavesTheItemOutOfMemory)
+{
+    TempDir dir;
+    writeBytes(dir.file("K.BIN"), randomBytes(500, 6));
+    CorePool pool;
+    CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), false);
+    int id = putItem(fs, "K.BIN", "old bytes");
+    putItem(fs, "OTHER.BIN", randomBytes(100, 7)); // keeps the pool over its cap
+    long const live = pool.getma();
+    pool.setal(1);
+    EXPECT_FALSE(fs.loadc(id, false));
+    // The reload began by giving up the old data, so a failure cannot leave
+    // stale bytes that look loaded.
+    EXPECT_FALSE(fs.isvld(id));
+    void* data = nullptr;
+    EXPECT_EQ(fs.getco(id, &data), 0);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_LT(pool.getma(), live);
 }
