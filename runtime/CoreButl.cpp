@@ -698,6 +698,13 @@ bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) 
         return false;
     };
 
+    // Renaming over a device or pipe would replace it with a plain file.
+    struct stat targetStat;
+    if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode)) {
+        CoreLog_::loger(CoreAnsx("Cannot replace what is not a plain file: ") + given, 1);
+        return false;
+    }
+
     // The lock is taken on the target itself; a target that does not exist
     // yet is created empty for it and removed again if the write fails.
     bool created = false;

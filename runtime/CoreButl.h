@@ -199,8 +199,9 @@ public:
     static bool isnmb(CoreAnsx const& text);
     static CoreAnsx fndqp(CoreAnsx const& mask, CoreAnsx const& name);
 
-private:
-    // Writes bytes to a temporary file beside path and renames it over path
-    // under an exclusive lock; the old file stays untouched on failure.
+    // Writes bytes (any, zeros included) to a temporary file beside path and
+    // renames it over path under an exclusive lock; the old file stays
+    // untouched on failure, and an existing target that is not a regular
+    // file (a device, a pipe, a folder) is refused. False (and logged) on failure.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);
 };

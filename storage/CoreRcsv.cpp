@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreXutl.h"
@@ -111,18 +113,7 @@ bool CoreRcsv::wfile(CoreAnsx name, double* values, long n)
         return false;
     }
     CoreAnsx content = crtcn(values, n);
-    FILE* file = CoreButl::ffpen(path, "wb");
-    if (file == nullptr) {
-        CoreLog_::logfl(path, 1);
-        return false;
-    }
     size_t const size = static_cast<size_t>(content.Length() > 0 ? content.Length() : 0);
-    bool good = std::fwrite(content.c_str(), 1, size, file) == size;
-    if (std::fclose(file) != 0)
-        good = false;
-    if (!good) {
-        CoreLog_::logfl(path, 1);
-        std::remove(CoreButl::ffpen(path).c_str());
-    }
-    return good;
+    // Replaced in one step: a failed write leaves the previous list whole.
+    return CoreButl::wrall(path, content.c_str(), size);
 }

@@ -3,6 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include <sys/stat.h>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
@@ -117,22 +120,11 @@ void CoreWavs::wrtmm(char* destination)
 
 bool CoreWavs::write(CoreAnsx path)
 {
-    FILE* file = CoreButl::ffpen(path, "wb");
-    if (file == nullptr) {
-        CoreLog_::logfl(path, 1);
-        return false;
-    }
-    bool good = std::fwrite(header, 1, 36, file) == 36 && std::fwrite(dataheader, 1, 8, file) == 8;
-    if (good && datalength > 0)
-        good = std::fwrite(data, 1, static_cast<size_t>(datalength), file) ==
-               static_cast<size_t>(datalength);
-    // Buffered bytes may fail only when flushed, so the close is part of the
-    // success.
-    if (std::fclose(file) != 0)
-        good = false;
-    if (!good) {
-        CoreLog_::logfl(path, 1);
-        std::remove(CoreButl::ffpen(path).c_str());
-    }
-    return good;
+    // The whole image goes to a temporary beside the target and replaces it
+    // in one step: a failed write leaves the user's previous file whole.
+    std::string image(reinterpret_cast<char const*>(header), 36);
+    image.append(reinterpret_cast<char const*>(dataheader), 8);
+    if (datalength > 0)
+        image.append(reinterpret_cast<char const*>(data), static_cast<size_t>(datalength));
+    return CoreButl::wrall(path, image.data(), image.size());
 }

@@ -2,11 +2,14 @@
 // bytes parsed by the test, and the file it writes matching the image.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "runtime/CorePool.h"
 #include "storage/CoreWavs.h"
@@ -103,7 +106,30 @@ TEST(CoreWavs, WriteMatchesTheImageAndFailsCleanly)
     EXPECT_FALSE(image.write((dir + "/no/such/folder/out.wav").c_str()));
     if (fs::exists("/dev/full")) {
         EXPECT_FALSE(image.write("/dev/full"));
+        // A failed target that is no ordinary file is left where it is.
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
     }
+
+    // A write that fails part-way (a file-size limit stands in for a full
+    // disk) leaves the previous file whole and no temporary beside it.
+    writeBytes(path, "previous take");
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 512;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool const written = image.write(path.c_str());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(readBytes(path), "previous take");
+    int files = 0;
+    for (auto const& entry : fs::directory_iterator(dir)) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
 }
 
 }  // namespace
