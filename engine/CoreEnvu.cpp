@@ -110,6 +110,18 @@ int CoreEnvu::readWave(CoreAnsx const& path)
         CoreLog_::logfl(path, 1);
         return 0;
     }
+    // A float file may carry NaN or infinities, which no envelope can mean
+    // and which would poison every mix and lookup downstream: they become
+    // 0.0, as they do in a number list.
+    long bad = 0;
+    for (long k = 0; k < count; ++k) {
+        if (!std::isfinite(samples[k])) {
+            samples[k] = 0.0;
+            ++bad;
+        }
+    }
+    if (bad > 0)
+        CoreLog_::loger(CoreAnsx("Values that are not numbers read as 0 in ") + path, 1);
     return static_cast<int>(count);
 }
 

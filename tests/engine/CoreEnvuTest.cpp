@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -228,4 +229,13 @@ TEST(CoreEnvuTone, SineAndSquareFollowThePeriod)
     CoreEnvu::ctone(nullptr, 2, 0, 48000, noise.data(), position, 10, amplitude);
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(noise[i], 0.0);
+}
+
+TEST_F(CoreEnvuTest, NonFiniteWavSamplesBecomeZeroWhileLargeValuesStay)
+{
+    float const inf = std::numeric_limits<float>::infinity();
+    write("bad.wav", floatWav({{0.5f}, {std::nanf("")}, {inf}, {-inf}, {4.0f}}, 1));
+    CoreEnvu loader(&pool, items);
+    EXPECT_EQ(loader.open_("bad.wav"), 5);
+    EXPECT_EQ(samples(loader), (std::vector<double>{0.5, 0.0, 0.0, 0.0, 4.0}));
 }
