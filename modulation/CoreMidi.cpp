@@ -66,19 +66,22 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int st
 CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) {
     clearOutputs();
     CoreSmgd guard(lock);
-    int i = 0;
-    while (i < queue.count) {
+    // Compacted in place and shrunk with grow_, never Delete: emptying the
+    // list through Delete would free its slot array here and make the next
+    // queued event reallocate it while this lock is held.
+    int kept = 0;
+    for (int i = 0; i < queue.count; ++i) {
         MIDIEVENT* e = static_cast<MIDIEVENT*>(queue[i]);
         if (frames >= 0)
             e->frames -= frames;
         if (frames < 0 || e->frames < 1) {
             apply(e->channel, e->status, e->controller, e->value);
             delete e;
-            queue.Delete(i); // the next one moves into this place
         } else {
-            ++i;
+            queue[kept++] = e; // later events keep their order
         }
     }
+    queue.grow_(kept);
     return outputs;
 }
 

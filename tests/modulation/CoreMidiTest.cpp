@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/CoreVutl.h"
 #include "tests/support/AllocCount.h"
 
 namespace {
@@ -140,4 +141,18 @@ TEST(CoreMidiTest, BlocksAndDueEventsAllocateNothing) {
     }
     EXPECT_EQ(allocationCount(), before);
     EXPECT_EQ(midi.getel(), 0);
+}
+
+TEST(CoreMidiTest, EmptyingTheQueueKeepsItsRoomForTheNextBlock) {
+    CoreMidi midi;
+    midi.setms(0, 176, 1);
+    for (int i = 1; i <= 8; ++i)
+        midi.mdctr(i * 64, 0, 176, 1, i);
+    midi.updte(-1); // everything due: the queue is empty again
+    ASSERT_EQ(midi.getel(), 0);
+    CoreVutl::failNextReallocs(100); // no queue growth may be needed now
+    EXPECT_NO_THROW(midi.mdctr(64, 0, 176, 1, 9));
+    CoreVutl::failNextReallocs(0);
+    EXPECT_EQ(midi.getel(), 1);
+    EXPECT_FLOAT_EQ(midi.updte(64)[0].value, static_cast<float>(9 / 127.0));
 }
