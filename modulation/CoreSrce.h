@@ -4,7 +4,11 @@
 // Owned by the bus catalogue DataSrce. Written by one modulator, a user
 // control or the engine, read by parameters and vector controls.
 // Threads: processing thread (audio thread: no allocation, no file or log
-// I/O, no blocking lock) for setvl/getvl; the texts are read when binding.
+// I/O, no blocking lock) for setvl/getvl; a user control also writes its
+// source from the display thread, so the value is a relaxed atomic (plain
+// loads and stores on the targets we build for). The texts are read when binding.
+
+#include <atomic>
 
 #include "runtime/CoreAnsx.h"
 
@@ -26,5 +30,5 @@ public:
 private:
     CoreAnsx key;   // identifier in program documents, e.g. "LFO1"
     CoreAnsx label; // menu label; empty for all but the four LFO rates
-    double value;   // current value, bipolar -1..1; 0.0 after construction
+    std::atomic<double> value; // current value, bipolar -1..1; 0.0 after construction
 };

@@ -180,8 +180,17 @@ TEST(CoreIfceTest, EngineAndDisplayThreadsShareAControl) {
                 bad = true;
         }
     });
+    // The audio thread reads the bus without the control's lock.
+    std::thread audio([&] {
+        for (int i = 0; i < rounds; ++i) {
+            double const v = source.getvl();
+            if (!(v >= -1.0 && v <= 1.0))
+                bad = true;
+        }
+    });
     engine.join();
     display.join();
+    audio.join();
     EXPECT_FALSE(bad.load());
     EXPECT_EQ(control.getpa(), rounds - 1.0);
     EXPECT_DOUBLE_EQ(source.getvl(), control.getiv(true));
