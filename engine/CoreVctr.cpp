@@ -184,19 +184,12 @@ void CoreVctr::release(bool withChildren) {
     tree = nullptr;
     root = nullptr;
     freeBlock(positions);
-    positions = nullptr;
     freeBlock(readbackvalues);
-    readbackvalues = nullptr;
     freeBlock(peaks);
-    peaks = nullptr;
     freeBlock(rangestart);
-    rangestart = nullptr;
     freeBlock(rangeend);
-    rangeend = nullptr;
     freeBlock(hasrange);
-    hasrange = nullptr;
     freeBlock(substituted);
-    substituted = nullptr;
     releaseFold();
     dropPair(outleft0, outright0);
     delete liquidcontrol;
@@ -211,9 +204,7 @@ void CoreVctr::release(bool withChildren) {
     vectorcontrol = nullptr;
     dropPair(outleft1, outright1);
     freeBlock(fadeouttimes);
-    fadeouttimes = nullptr;
     freeBlock(limits);
-    limits = nullptr;
     elementDelete(pool, fadeinelement);
     fadeinelement = nullptr;
     elementDelete(pool, fadeoutelement);
@@ -270,7 +261,7 @@ bool CoreVctr::validIndex(int i, char const* operation) const {
     return false;
 }
 
-void CoreVctr::freeBlock(void* block) {
+void CoreVctr::freeRaw(void* block) {
     if (block != nullptr) pool->free_(block);
 }
 

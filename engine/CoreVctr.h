@@ -138,8 +138,13 @@ protected:
     // folded fade that still point at it take its replacement of n samples
     // (their lengths limited to n).
     void redirectWindow(void* old, void* fresh, int n);
-    // Frees a pool block of this vector when present.
-    void freeBlock(void* block);
+    // Frees a pool block of this vector when present and leaves it null.
+    template <typename T>
+    void freeBlock(T*& block) {
+        freeRaw(block);
+        block = nullptr;
+    }
+    void freeRaw(void* block);
     // Deletes an output pair of this vector's pool (right only when it is
     // not the left) and leaves both null.
     void dropPair(void*& left, void*& right);
