@@ -29,8 +29,8 @@ struct Slot {
                                        pos.data(), nullptr, 0.0, kElements - 1.0, pos.data(), 0.0,
                                        1.0, "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr,
                                        false, 0, 0, false);
-        v->setvl(true, 0.0, kElements - 1.0, "MIX1", false, "", 0.0, "", 1.0, "", false, "",
-                 false, 0.0, 1.0);
+        v->setvl(true, 0.0, kElements - 1.0, "MIX1", false, "", 0.0, "", 1.0, "", false, "", false,
+                 0.0, 1.0);
         v->chncp(kLength, -1, -1);
         data.assign(kElements, std::vector<double>(kLength));
         for (int i = 0; i < kElements; ++i) {
@@ -85,8 +85,8 @@ void BM_SettledSlotThroughPlayer(benchmark::State& state) {
     const int B = 512, L = 512;
     CorePool pool;
     CoreCnvl player(&pool, "H1", 0, nullptr);
-    bool fft = player.set__(10, B, kLength, 0, L, kLength) >= 1 && player.getsl() == 10 &&
-               player.plan_();
+    bool fft =
+        player.set__(10, B, kLength, 0, L, kLength) >= 1 && player.getsl() == 10 && player.plan_();
     if (!fft) {
         player.set__(3, B, kLength, 0, 0, 0);
         player.plan_();
@@ -108,6 +108,10 @@ void BM_SettledSlotThroughPlayer(benchmark::State& state) {
     CoreVctr::bVupdategate = true;
     state.SetLabel(fft ? "engine 10" : "engine 3 (10 not loadable)");
 }
-BENCHMARK(BM_SettledSlotThroughPlayer)->Arg(1)->Arg(0)->ArgName("gate")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SettledSlotThroughPlayer)
+    ->Arg(1)
+    ->Arg(0)
+    ->ArgName("gate")
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -35,458 +35,457 @@ class CoreTime;
 
 class CoreCnvl {
 public:
-  // The plan of one player; written at plan time (engine worker), read by the
-  // kernels through FFTEXTENSION. Buffers come from the player's pool.
-  struct FFTSTRUCT {
-    bool loaded = false;           // a plan is loaded
-    bool partloaded = false;       // partition state loaded (partitioned plans)
-    bool blockfamily = false;      // selected engine works in blocks (FFT or GPU)
-    bool partitioned = false;      // selected engine partitions the kernel
-    int fftlength = 0;             // F: FFT-length parameter given to the selection (samples)
-    int partlength = 0;            // L: partition length (samples)
-    int totallength = 0;           // T: total kernel length (samples)
-    int worklength = 0;            // N: FFT length actually used (samples)
-    int index = 0;                 // current accumulator index, 0..P-1, shared by both channels
-    int partitions = 0;            // P: number of partitions
-    double* work = nullptr;        // host work buffer, 3N doubles
-    double* spectral = nullptr;    // host kernel spectra left, P*N doubles
-    double* spectrar = nullptr;    // host kernel spectra right, P*N doubles
-    double* accuml = nullptr;      // host accumulators left, P*N doubles
-    double* accumr = nullptr;      // host accumulators right, P*N doubles
-    int* partlens = nullptr;       // P partition lengths (samples)
-    float* gpuwork = nullptr;      // bridge work buffer, M*16 bytes
-    float* gpuspectral = nullptr;  // bridge kernel spectra left, M*P*8 bytes
-    float* gpuspectrar = nullptr;  // bridge kernel spectra right, M*P*8 bytes
-    float* gpuaccuml = nullptr;    // bridge accumulators left, M*P*8 bytes
-    float* gpuaccumr = nullptr;    // bridge accumulators right, M*P*8 bytes
-    // Bridge handles: engine 12 forward, inverse, spectra left, spectra right;
-    // engines 13 to 16 one convolution state in the first.
-    PlatBridge::Handle handles[4] = {nullptr, nullptr, nullptr, nullptr};
-    void* fftspec = nullptr;       // FFT plan of the signal layer
-    void* fftwork = nullptr;       // FFT work buffer of the signal layer
-    bool needscomp = false;        // engine needs a computation plan
-    int complength = -1;           // computation length (values); -1 after selection
-    void* compbuffer = nullptr;    // computation buffer shared along a chain of players
-    bool compowned = false;        // compbuffer was allocated by this plan, which frees it
-    CorePool* pool = nullptr;      // the player's pool (not owned)
-  };
+    // The plan of one player; written at plan time (engine worker), read by the
+    // kernels through FFTEXTENSION. Buffers come from the player's pool.
+    struct FFTSTRUCT {
+        bool loaded = false;          // a plan is loaded
+        bool partloaded = false;      // partition state loaded (partitioned plans)
+        bool blockfamily = false;     // selected engine works in blocks (FFT or GPU)
+        bool partitioned = false;     // selected engine partitions the kernel
+        int fftlength = 0;            // F: FFT-length parameter given to the selection (samples)
+        int partlength = 0;           // L: partition length (samples)
+        int totallength = 0;          // T: total kernel length (samples)
+        int worklength = 0;           // N: FFT length actually used (samples)
+        int index = 0;                // current accumulator index, 0..P-1, shared by both channels
+        int partitions = 0;           // P: number of partitions
+        double* work = nullptr;       // host work buffer, 3N doubles
+        double* spectral = nullptr;   // host kernel spectra left, P*N doubles
+        double* spectrar = nullptr;   // host kernel spectra right, P*N doubles
+        double* accuml = nullptr;     // host accumulators left, P*N doubles
+        double* accumr = nullptr;     // host accumulators right, P*N doubles
+        int* partlens = nullptr;      // P partition lengths (samples)
+        float* gpuwork = nullptr;     // bridge work buffer, M*16 bytes
+        float* gpuspectral = nullptr; // bridge kernel spectra left, M*P*8 bytes
+        float* gpuspectrar = nullptr; // bridge kernel spectra right, M*P*8 bytes
+        float* gpuaccuml = nullptr;   // bridge accumulators left, M*P*8 bytes
+        float* gpuaccumr = nullptr;   // bridge accumulators right, M*P*8 bytes
+        // Bridge handles: engine 12 forward, inverse, spectra left, spectra right;
+        // engines 13 to 16 one convolution state in the first.
+        PlatBridge::Handle handles[4] = {nullptr, nullptr, nullptr, nullptr};
+        void* fftspec = nullptr;    // FFT plan of the signal layer
+        void* fftwork = nullptr;    // FFT work buffer of the signal layer
+        bool needscomp = false;     // engine needs a computation plan
+        int complength = -1;        // computation length (values); -1 after selection
+        void* compbuffer = nullptr; // computation buffer shared along a chain of players
+        bool compowned = false;     // compbuffer was allocated by this plan, which frees it
+        CorePool* pool = nullptr;   // the player's pool (not owned)
+    };
 
-  // Per-player view handed to every kernel; the kernels of the direct engines
-  // ignore it. Audio thread or engine worker, one thread at a time.
-  struct FFTEXTENSION {
-    double* work = nullptr;                // host work buffer
-    int block = 0;                         // B: samples per kernel call
-    int length = 0;                        // N, or M = N/2 + 1 complex bins for engines 12 to 14
-    bool* changed = nullptr;               // caller's kernel-changed flag (right channel clears it)
-    double scale = 1.0;                    // output scale, 1/N (engine 12)
-    int partitions = 0;                    // P
-    int* index = nullptr;                  // the plan's current accumulator index
-    int* partlens = nullptr;               // partition lengths (samples)
-    int partlength = 0;                    // L (samples)
-    double* spectral = nullptr;            // host kernel spectra left
-    double* spectrar = nullptr;            // host kernel spectra right
-    double* accuml = nullptr;              // host accumulators left
-    double* accumr = nullptr;              // host accumulators right
-    int totallength = 0;                   // T (samples; engine 12)
-    float* gpuwork = nullptr;              // bridge work buffer
-    float* gpuspectral = nullptr;          // bridge kernel spectra left
-    float* gpuspectrar = nullptr;          // bridge kernel spectra right
-    float* gpuaccuml = nullptr;            // bridge accumulators left
-    float* gpuaccumr = nullptr;            // bridge accumulators right
-    PlatBridge::Handle* handles = nullptr; // the plan's bridge handles
-    CoreCubr* bridge = nullptr;            // the GPU bridge, possibly not loaded (not owned)
-    void* fftspec = nullptr;               // FFT plan of the signal layer
-    void* fftwork = nullptr;               // FFT work buffer of the signal layer
-    std::int16_t compmode = 3;             // 0 store, 1 add, 2 add in and output, 3 none
-    double* compbuffer = nullptr;          // computation buffer
-    int complength = 0;                    // computation length (values)
-    std::int16_t subblock = 0;             // kernel calls so far within one harmonic step
-    bool monomode = false;                 // both channels use the left kernel
-    int onetap = 0;                        // one-tap index (samples)
-    bool spectravalid = false;             // kernel spectra computed since the last load or clear
-  };
+    // Per-player view handed to every kernel; the kernels of the direct engines
+    // ignore it. Audio thread or engine worker, one thread at a time.
+    struct FFTEXTENSION {
+        double* work = nullptr;       // host work buffer
+        int block = 0;                // B: samples per kernel call
+        int length = 0;               // N, or M = N/2 + 1 complex bins for engines 12 to 14
+        bool* changed = nullptr;      // caller's kernel-changed flag (right channel clears it)
+        double scale = 1.0;           // output scale, 1/N (engine 12)
+        int partitions = 0;           // P
+        int* index = nullptr;         // the plan's current accumulator index
+        int* partlens = nullptr;      // partition lengths (samples)
+        int partlength = 0;           // L (samples)
+        double* spectral = nullptr;   // host kernel spectra left
+        double* spectrar = nullptr;   // host kernel spectra right
+        double* accuml = nullptr;     // host accumulators left
+        double* accumr = nullptr;     // host accumulators right
+        int totallength = 0;          // T (samples; engine 12)
+        float* gpuwork = nullptr;     // bridge work buffer
+        float* gpuspectral = nullptr; // bridge kernel spectra left
+        float* gpuspectrar = nullptr; // bridge kernel spectra right
+        float* gpuaccuml = nullptr;   // bridge accumulators left
+        float* gpuaccumr = nullptr;   // bridge accumulators right
+        PlatBridge::Handle* handles = nullptr; // the plan's bridge handles
+        CoreCubr* bridge = nullptr;            // the GPU bridge, possibly not loaded (not owned)
+        void* fftspec = nullptr;               // FFT plan of the signal layer
+        void* fftwork = nullptr;               // FFT work buffer of the signal layer
+        std::int16_t compmode = 3;             // 0 store, 1 add, 2 add in and output, 3 none
+        double* compbuffer = nullptr;          // computation buffer
+        int complength = 0;                    // computation length (values)
+        std::int16_t subblock = 0;             // kernel calls so far within one harmonic step
+        bool monomode = false;                 // both channels use the left kernel
+        int onetap = 0;                        // one-tap index (samples)
+        bool spectravalid = false; // kernel spectra computed since the last load or clear
+    };
 
-  // Capabilities of this machine, handed to every validity test.
-  struct VALIDSTRUCT {
-    bool sse2 = false;  // the processor has SSE2 (filled at construction)
-    bool fftw = false;  // never set: the engines that need it are never usable
-    bool gpu = false;   // a GPU bridge with at least one device was found
-  };
+    // Capabilities of this machine, handed to every validity test.
+    struct VALIDSTRUCT {
+        bool sse2 = false; // the processor has SSE2 (filled at construction)
+        bool fftw = false; // never set: the engines that need it are never usable
+        bool gpu = false;  // a GPU bridge with at least one device was found
+    };
 
-  // The record every element operation receives. Element set 1 ignores it.
-  struct VECEXTENSION {
-    CoreCubr* bridge = nullptr;  // the player's GPU bridge, possibly not loaded (not owned)
-  };
+    // The record every element operation receives. Element set 1 ignores it.
+    struct VECEXTENSION {
+        CoreCubr* bridge = nullptr; // the player's GPU bridge, possibly not loaded (not owned)
+    };
 
-  // One element mix as the vector (CoreVctr) hands it to the mix function.
-  struct VECTORMIXSTRUCT {
-    double gain = 1.0;         // weight of every source when not in pair mode (linear)
-    double retention = 0.0;    // factor the destination is multiplied by first (liquid amount)
-    double panll = 1.0;        // pan gain, left kernel into the left output
-    double panlr = 0.0;        // pan gain, left kernel into the right output
-    double panrl = 0.0;        // pan gain, right kernel into the left output
-    double panrr = 1.0;        // pan gain, right kernel into the right output
-    double weight0 = 0.0;      // weight of the first chosen element (gain included)
-    double weight1 = 0.0;      // weight of the second chosen element (gain included)
-    std::int32_t index0 = -1;  // first chosen element, -1 for none
-    std::int32_t index1 = -1;  // second chosen element, -1 for none
-  };
+    // One element mix as the vector (CoreVctr) hands it to the mix function.
+    struct VECTORMIXSTRUCT {
+        double gain = 1.0;        // weight of every source when not in pair mode (linear)
+        double retention = 0.0;   // factor the destination is multiplied by first (liquid amount)
+        double panll = 1.0;       // pan gain, left kernel into the left output
+        double panlr = 0.0;       // pan gain, left kernel into the right output
+        double panrl = 0.0;       // pan gain, right kernel into the left output
+        double panrr = 1.0;       // pan gain, right kernel into the right output
+        double weight0 = 0.0;     // weight of the first chosen element (gain included)
+        double weight1 = 0.0;     // weight of the second chosen element (gain included)
+        std::int32_t index0 = -1; // first chosen element, -1 for none
+        std::int32_t index1 = -1; // second chosen element, -1 for none
+    };
 
-  // Per-call convolution: one engine block of stereo input through the rings
-  // (N = work length, p = ring position, N <= p < 2N).
-  using KERNEL = void (*)(const double* inL, const double* inR, double* outL, double* outR,
-                          const double* kernL, const double* kernR, double* ringL,
-                          double* ringR, int N, int p, FFTEXTENSION* ext);
-  using VALIDTEST = bool (*)(const VALIDSTRUCT* valid);
-  // Plan load: F, plan, extension, engine block B, work length N (in: the
-  // kernel length; out: the length the rings are sized for). True on success.
-  using LOADFN = bool (*)(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  // Unload, clear and unload-compute. Must be harmless when nothing is loaded.
-  using PLANFN = void (*)(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  // Load-compute: builds the computation plan over buffer (mode, length in values).
-  using LCOMFN = bool (*)(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                          int length);
+    // Per-call convolution: one engine block of stereo input through the rings
+    // (N = work length, p = ring position, N <= p < 2N).
+    using KERNEL = void (*)(const double* inL, const double* inR, double* outL, double* outR,
+                            const double* kernL, const double* kernR, double* ringL, double* ringR,
+                            int N, int p, FFTEXTENSION* ext);
+    using VALIDTEST = bool (*)(const VALIDSTRUCT* valid);
+    // Plan load: F, plan, extension, engine block B, work length N (in: the
+    // kernel length; out: the length the rings are sized for). True on success.
+    using LOADFN = bool (*)(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    // Unload, clear and unload-compute. Must be harmless when nothing is loaded.
+    using PLANFN = void (*)(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    // Load-compute: builds the computation plan over buffer (mode, length in values).
+    using LCOMFN = bool (*)(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                            int length);
 
-  // Element set: an element is one channel of kernel data, n values.
-  using ELSIZE = int (*)();  // bytes of one element value
-  using ELNEW = void* (*)(VECEXTENSION* ext, CorePool* pool, int n);  // zeroed; null on failure
-  using ELDEL = void (*)(VECEXTENSION* ext, CorePool* pool, void* element);
-  using ELCOPY = void (*)(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
-                          int offset, bool flush);
-  using ELADJ = void (*)(VECEXTENSION* ext, void* left, void* right, int n, double gain);
-  using ELFADE = void (*)(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
-                          const void* window, int tailLength, const void* tailWindow);
-  using ELMIX = void (*)(VECEXTENSION* ext, bool skip, bool selected, bool pan,
-                         const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
-                         void* const* srcL, void* const* srcR);
+    // Element set: an element is one channel of kernel data, n values.
+    using ELSIZE = int (*)();                                          // bytes of one element value
+    using ELNEW = void* (*)(VECEXTENSION* ext, CorePool* pool, int n); // zeroed; null on failure
+    using ELDEL = void (*)(VECEXTENSION* ext, CorePool* pool, void* element);
+    using ELCOPY = void (*)(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
+                            int offset, bool flush);
+    using ELADJ = void (*)(VECEXTENSION* ext, void* left, void* right, int n, double gain);
+    using ELFADE = void (*)(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
+                            const void* window, int tailLength, const void* tailWindow);
+    using ELMIX = void (*)(VECEXTENSION* ext, bool skip, bool selected, bool pan,
+                           const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
+                           void* const* srcL, void* const* srcR);
 
-  // One engine of the table; every row is fixed at construction.
-  struct ENGINEDESC {
-    KERNEL kernel = nullptr;          // per-call convolution function
-    VALIDTEST test = nullptr;         // validity test; none: always usable
-    bool listed = false;              // offered to the user (engines 0 to 15); nothing reads it
-    int block = 1;                    // samples per call: 1, 2, or -1 for the caller's block
-    bool blockfamily = false;         // FFT or GPU engine (6 to 16)
-    bool partitioned = false;         // kernel split in partitions (7, 8, 10 to 16)
-    bool sse2 = false;                // SSE2 engine (2 and 5)
-    bool needscomp = false;           // needs a computation plan (8, 11, 14, 15, 16)
-    bool gpu = false;                 // GPU engine (12 to 16)
-    bool cpu = true;                  // runs on the CPU (false for 12 to 16)
-    int granularity = 2;              // processing-block multiple the engine needs (samples)
-    LOADFN load = nullptr;            // plan load, or none
-    PLANFN unload = nullptr;          // plan unload, or none
-    PLANFN clear = nullptr;           // zeroes the plan's running state, or none
-    LCOMFN loadcomp = nullptr;        // computation-plan load, or none
-    PLANFN unloadcomp = nullptr;      // computation-plan unload, or none
-    ELSIZE elsize = nullptr;          // element set: value size
-    ELNEW elnew = nullptr;            // element set: new
-    ELDEL eldel = nullptr;            // element set: delete (none for set 2)
-    ELCOPY elcopy = nullptr;          // element set: copy
-    ELADJ eladj = nullptr;            // element set: adjust (gain)
-    ELFADE elfade = nullptr;          // element set: fade
-    ELMIX elmix = nullptr;            // element set: mix
-  };
+    // One engine of the table; every row is fixed at construction.
+    struct ENGINEDESC {
+        KERNEL kernel = nullptr;     // per-call convolution function
+        VALIDTEST test = nullptr;    // validity test; none: always usable
+        bool listed = false;         // offered to the user (engines 0 to 15); nothing reads it
+        int block = 1;               // samples per call: 1, 2, or -1 for the caller's block
+        bool blockfamily = false;    // FFT or GPU engine (6 to 16)
+        bool partitioned = false;    // kernel split in partitions (7, 8, 10 to 16)
+        bool sse2 = false;           // SSE2 engine (2 and 5)
+        bool needscomp = false;      // needs a computation plan (8, 11, 14, 15, 16)
+        bool gpu = false;            // GPU engine (12 to 16)
+        bool cpu = true;             // runs on the CPU (false for 12 to 16)
+        int granularity = 2;         // processing-block multiple the engine needs (samples)
+        LOADFN load = nullptr;       // plan load, or none
+        PLANFN unload = nullptr;     // plan unload, or none
+        PLANFN clear = nullptr;      // zeroes the plan's running state, or none
+        LCOMFN loadcomp = nullptr;   // computation-plan load, or none
+        PLANFN unloadcomp = nullptr; // computation-plan unload, or none
+        ELSIZE elsize = nullptr;     // element set: value size
+        ELNEW elnew = nullptr;       // element set: new
+        ELDEL eldel = nullptr;       // element set: delete (none for set 2)
+        ELCOPY elcopy = nullptr;     // element set: copy
+        ELADJ eladj = nullptr;       // element set: adjust (gain)
+        ELFADE elfade = nullptr;     // element set: fade
+        ELMIX elmix = nullptr;       // element set: mix
+    };
 
-  static constexpr short iCengines = 18;     // rows of the engine table
-  static constexpr short iCdefaultdir = 3;   // fallback of a direct engine or a bad index
-  static constexpr short iCdefaultbe_ = 11;  // default FFT engine after construction
-  static const char* const sCnoversion;      // "N/A": no bridge or no device
+    static constexpr short iCengines = 18;    // rows of the engine table
+    static constexpr short iCdefaultdir = 3;  // fallback of a direct engine or a bad index
+    static constexpr short iCdefaultbe_ = 11; // default FFT engine after construction
+    static const char* const sCnoversion;     // "N/A": no bridge or no device
 
-  // pool: the instance's pool (not owned); name: "H" + order; unused: no
-  // effect; bridge: the engine's GPU bridge (not owned, may be null).
-  CoreCnvl(CorePool* pool, CoreAnsx name, long unused, CoreCubr* bridge);
-  // Releases plans still loaded and the rings.
-  ~CoreCnvl();
-  CoreCnvl(const CoreCnvl&) = delete;
-  CoreCnvl& operator=(const CoreCnvl&) = delete;
-  CoreCnvl(CoreCnvl&&) = delete;
-  CoreCnvl& operator=(CoreCnvl&&) = delete;
+    // pool: the instance's pool (not owned); name: "H" + order; unused: no
+    // effect; bridge: the engine's GPU bridge (not owned, may be null).
+    CoreCnvl(CorePool* pool, CoreAnsx name, long unused, CoreCubr* bridge);
+    // Releases plans still loaded and the rings.
+    ~CoreCnvl();
+    CoreCnvl(const CoreCnvl&) = delete;
+    CoreCnvl& operator=(const CoreCnvl&) = delete;
+    CoreCnvl(CoreCnvl&&) = delete;
+    CoreCnvl& operator=(CoreCnvl&&) = delete;
 
-  // ---- selection (control thread or engine worker) ---------------------------
-  // The bridge's version text, "N/A" unless it starts and has a device.
-  CoreAnsx gtbdv();
-  CoreAnsx getbv() const { return version; }  // version text found at construction
-  // Selects engine (falling back, with the error flag, when it is outside
-  // 0..17 or unusable here); block > 0 copies its functions and sizes and
-  // returns the engine block, otherwise -1 and nothing is copied.
-  int set__(short engine, int block, int kernelLength, int fftLength, int partLength,
-            int totalLength);
-  // Releases the selection (function copies, flags, rings); the index stays.
-  void set__();
-  bool ldble(short engine) const;  // engine exists and passes its validity test
-  bool isfft(short engine) const;  // engine is block-family (false outside 0..17)
-  bool getbe(short engine) const { return isfft(engine); }
-  bool getbe() const { return fft.blockfamily; }  // selected engine works in blocks
-  bool getpt() const;              // selected engine is a GPU engine
-  int getmp() const;               // selected engine's granularity, 0 when none (samples)
-  int getcb() const { return block; }      // engine block (samples)
-  bool error() const { return fallback; }  // last selection fell back
-  bool perfr() const { return oncpu; }     // selected engine runs on the CPU
-  short getsl() const { return selected; } // selected engine index, -1 = none
-  void setdb(short engine) { defaultfft = engine; }
-  short getdb() const { return defaultfft; }
-  // Both channels use the left kernel. The held spectra were built for the
-  // previous setting, so they are rebuilt on the next block.
-  void setms(bool mono) {
-    if (ext.monomode != mono) ext.spectravalid = false;
-    ext.monomode = mono;
-  }
-  void setff(int tap) { ext.onetap = tap; }       // one-tap index (samples)
-  void setup(bool* kernelChanged) { ext.changed = kernelChanged; }
-  void setci(double* buffer, short mode, int length);  // computation values into the extension
-  // Test seam: replaces the capability record (a machine without SSE2, say).
-  void setvs(const VALIDSTRUCT& valid) { this->valid = valid; }
-  const VALIDSTRUCT& getvs() const { return valid; }
+    // ---- selection (control thread or engine worker) ---------------------------
+    // The bridge's version text, "N/A" unless it starts and has a device.
+    CoreAnsx gtbdv();
+    CoreAnsx getbv() const { return version; } // version text found at construction
+    // Selects engine (falling back, with the error flag, when it is outside
+    // 0..17 or unusable here); block > 0 copies its functions and sizes and
+    // returns the engine block, otherwise -1 and nothing is copied.
+    int set__(short engine, int block, int kernelLength, int fftLength, int partLength,
+              int totalLength);
+    // Releases the selection (function copies, flags, rings); the index stays.
+    void set__();
+    bool ldble(short engine) const; // engine exists and passes its validity test
+    bool isfft(short engine) const; // engine is block-family (false outside 0..17)
+    bool getbe(short engine) const { return isfft(engine); }
+    bool getbe() const { return fft.blockfamily; } // selected engine works in blocks
+    bool getpt() const;                            // selected engine is a GPU engine
+    int getmp() const;                       // selected engine's granularity, 0 when none (samples)
+    int getcb() const { return block; }      // engine block (samples)
+    bool error() const { return fallback; }  // last selection fell back
+    bool perfr() const { return oncpu; }     // selected engine runs on the CPU
+    short getsl() const { return selected; } // selected engine index, -1 = none
+    void setdb(short engine) { defaultfft = engine; }
+    short getdb() const { return defaultfft; }
+    // Both channels use the left kernel. The held spectra were built for the
+    // previous setting, so they are rebuilt on the next block.
+    void setms(bool mono) {
+        if (ext.monomode != mono) ext.spectravalid = false;
+        ext.monomode = mono;
+    }
+    void setff(int tap) { ext.onetap = tap; } // one-tap index (samples)
+    void setup(bool* kernelChanged) { ext.changed = kernelChanged; }
+    void setci(double* buffer, short mode, int length); // computation values into the extension
+    // Test seam: replaces the capability record (a machine without SSE2, say).
+    void setvs(const VALIDSTRUCT& valid) { this->valid = valid; }
+    const VALIDSTRUCT& getvs() const { return valid; }
 
-  // ---- planning (engine worker or inline; may allocate and log) ------------
-  // Loads the plan and sizes the rings; false leaves the rings as they were.
-  bool plan_();
-  bool load_(int& N);  // calls the load function, if any (N in/out)
-  void delpl();        // releases the plan (unload function, if any)
-  void uload();        // calls the unload function, if any
-  void clear();        // zeroes the rings and the plan's running state
-  void set_c(void* buffer, short mode, long length);  // values for planc
-  bool planc();        // (re)loads the computation plan; true when none is needed
-  void delpc();        // unloads the computation plan when loaded
-  void* grplc() const { return fft.compbuffer; }  // buffer of the last planc
-  // Computation-plan marker, with its length (values) and the engine block.
-  bool getci(int& length, int& block) const;
-  void cleas();        // frees the rings
-  bool isplanned() const { return planned; }  // plan_ succeeded since the last selection
-  int getwl() const { return worklength; }    // work length N (samples)
-  int getrp() const { return position; }      // ring position
-  int getrl() const { return allocated; }     // allocated ring length (values)
-  const double* getrg(bool right) const { return right ? ringR : ringL; }  // ring array
+    // ---- planning (engine worker or inline; may allocate and log) ------------
+    // Loads the plan and sizes the rings; false leaves the rings as they were.
+    bool plan_();
+    bool load_(int& N); // calls the load function, if any (N in/out)
+    void delpl();       // releases the plan (unload function, if any)
+    void uload();       // calls the unload function, if any
+    void clear();       // zeroes the rings and the plan's running state
+    void set_c(void* buffer, short mode, long length); // values for planc
+    bool planc(); // (re)loads the computation plan; true when none is needed
+    void delpc(); // unloads the computation plan when loaded
+    void* grplc() const { return fft.compbuffer; } // buffer of the last planc
+    // Computation-plan marker, with its length (values) and the engine block.
+    bool getci(int& length, int& block) const;
+    void cleas();                              // frees the rings
+    bool isplanned() const { return planned; } // plan_ succeeded since the last selection
+    int getwl() const { return worklength; }   // work length N (samples)
+    int getrp() const { return position; }     // ring position
+    int getrl() const { return allocated; }    // allocated ring length (values)
+    const double* getrg(bool right) const { return right ? ringR : ringL; } // ring array
 
-  // ---- per block (audio thread or engine worker) ----------------------------
-  // The kernel always runs on whole engine blocks (at least one), so buffers
-  // hold the frame count rounded up to a whole number of engine blocks.
-  // Meters may be null; they are touched only for engines off the CPU.
-  // One kernel call of one engine block.
-  void cnvlc(const double* inL, const double* inR, double* outL, double* outR,
-             const double* kernL, const double* kernR, CoreTime* meterA, CoreTime* meterB);
-  // Harmonic step: first restarts pow := in and sets out := work; otherwise
-  // pow *= in and out += work. out must not alias in.
-  void vltrr(bool first, const double* inL, const double* inR, double* outL, double* outR,
-             const double* kernL, const double* kernR, double* powL, double* powR,
-             double* workL, double* workR, int frames, CoreTime* meterA, CoreTime* meterB);
-  // As vltrr with the restart of the power and the setting of the output apart.
-  void vltry(bool firstPower, bool setOutput, const double* inL, const double* inR,
-             double* outL, double* outR, const double* kernL, const double* kernR,
-             double* powL, double* powR, double* workL, double* workR, int frames,
-             CoreTime* meterA, CoreTime* meterB);
-  // One engine block scaled by the fade table read backwards; set writes the
-  // output without consuming fadeIndex, add consumes it.
-  void cnvsc(bool set, const double* inL, const double* inR, double* outL, double* outR,
-             const double* kernL, const double* kernR, double* workL, double* workR,
-             const double* fade, long& fadeIndex, CoreTime* meterA, CoreTime* meterB);
-  // A run of frames scaled by the fade table; set also copies in into copy.
-  // Returns the next fade index.
-  long cnvsy(bool set, const double* inL, const double* inR, double* outL, double* outR,
-             const double* kernL, const double* kernR, double* copyL, double* copyR,
-             double* workL, double* workR, const double* fade, long& fadeIndex, int frames,
-             CoreTime* meterA, CoreTime* meterB);
+    // ---- per block (audio thread or engine worker) ----------------------------
+    // The kernel always runs on whole engine blocks (at least one), so buffers
+    // hold the frame count rounded up to a whole number of engine blocks.
+    // Meters may be null; they are touched only for engines off the CPU.
+    // One kernel call of one engine block.
+    void cnvlc(const double* inL, const double* inR, double* outL, double* outR,
+               const double* kernL, const double* kernR, CoreTime* meterA, CoreTime* meterB);
+    // Harmonic step: first restarts pow := in and sets out := work; otherwise
+    // pow *= in and out += work. out must not alias in.
+    void vltrr(bool first, const double* inL, const double* inR, double* outL, double* outR,
+               const double* kernL, const double* kernR, double* powL, double* powR, double* workL,
+               double* workR, int frames, CoreTime* meterA, CoreTime* meterB);
+    // As vltrr with the restart of the power and the setting of the output apart.
+    void vltry(bool firstPower, bool setOutput, const double* inL, const double* inR, double* outL,
+               double* outR, const double* kernL, const double* kernR, double* powL, double* powR,
+               double* workL, double* workR, int frames, CoreTime* meterA, CoreTime* meterB);
+    // One engine block scaled by the fade table read backwards; set writes the
+    // output without consuming fadeIndex, add consumes it.
+    void cnvsc(bool set, const double* inL, const double* inR, double* outL, double* outR,
+               const double* kernL, const double* kernR, double* workL, double* workR,
+               const double* fade, long& fadeIndex, CoreTime* meterA, CoreTime* meterB);
+    // A run of frames scaled by the fade table; set also copies in into copy.
+    // Returns the next fade index.
+    long cnvsy(bool set, const double* inL, const double* inR, double* outL, double* outR,
+               const double* kernL, const double* kernR, double* copyL, double* copyR,
+               double* workL, double* workR, const double* fade, long& fadeIndex, int frames,
+               CoreTime* meterA, CoreTime* meterB);
 
-  // ---- element functions of the selected engine (set 1 when none) ----------
-  void getse(ELSIZE& f) const;
-  void getne(ELNEW& f) const;
-  void getde(ELDEL& f) const;
-  void getce(ELCOPY& f) const;
-  void getae(ELADJ& f) const;
-  void getfd(ELFADE& f) const;
-  void getvm(ELMIX& f) const;
-  void getve(VECEXTENSION*& e);  // null when no engine is selected
+    // ---- element functions of the selected engine (set 1 when none) ----------
+    void getse(ELSIZE& f) const;
+    void getne(ELNEW& f) const;
+    void getde(ELDEL& f) const;
+    void getce(ELCOPY& f) const;
+    void getae(ELADJ& f) const;
+    void getfd(ELFADE& f) const;
+    void getvm(ELMIX& f) const;
+    void getve(VECEXTENSION*& e); // null when no engine is selected
 
-  // ---- validity tests ------------------------------------------------------
-  static bool isss2(const VALIDSTRUCT* v);
-  static bool isffw(const VALIDSTRUCT* v);
-  static bool iscda(const VALIDSTRUCT* v);
+    // ---- validity tests ------------------------------------------------------
+    static bool isss2(const VALIDSTRUCT* v);
+    static bool isffw(const VALIDSTRUCT* v);
+    static bool iscda(const VALIDSTRUCT* v);
 
-  // ---- element set 1: pool doubles, tag "CNVL" (CoreCnvlElem.cpp) ----------
-  static int szel1();
-  static void* nwel1(VECEXTENSION* ext, CorePool* pool, int n);
-  static void dlel1(VECEXTENSION* ext, CorePool* pool, void* element);
-  static void copy1(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
-                    int offset, bool flush);
-  static void adj_1(VECEXTENSION* ext, void* left, void* right, int n, double gain);
-  static void fade1(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
-                    const void* window, int tailLength, const void* tailWindow);
-  static void vmix1(VECEXTENSION* ext, bool skip, bool selected, bool pan,
-                    const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
-                    void* const* srcL, void* const* srcR);
-  // ---- element set 2: 32-bit values held by the bridge ---------------------
-  static int szel2();
-  static void* nwel2(VECEXTENSION* ext, CorePool* pool, int n);
-  static void copy2(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
-                    int offset, bool flush);
-  static void adj_2(VECEXTENSION* ext, void* left, void* right, int n, double gain);
-  static void fade2(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
-                    const void* window, int tailLength, const void* tailWindow);
-  static void vmix2(VECEXTENSION* ext, bool skip, bool selected, bool pan,
-                    const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
-                    void* const* srcL, void* const* srcR);
+    // ---- element set 1: pool doubles, tag "CNVL" (CoreCnvlElem.cpp) ----------
+    static int szel1();
+    static void* nwel1(VECEXTENSION* ext, CorePool* pool, int n);
+    static void dlel1(VECEXTENSION* ext, CorePool* pool, void* element);
+    static void copy1(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
+                      int offset, bool flush);
+    static void adj_1(VECEXTENSION* ext, void* left, void* right, int n, double gain);
+    static void fade1(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
+                      const void* window, int tailLength, const void* tailWindow);
+    static void vmix1(VECEXTENSION* ext, bool skip, bool selected, bool pan,
+                      const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
+                      void* const* srcL, void* const* srcR);
+    // ---- element set 2: 32-bit values held by the bridge ---------------------
+    static int szel2();
+    static void* nwel2(VECEXTENSION* ext, CorePool* pool, int n);
+    static void copy2(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
+                      int offset, bool flush);
+    static void adj_2(VECEXTENSION* ext, void* left, void* right, int n, double gain);
+    static void fade2(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
+                      const void* window, int tailLength, const void* tailWindow);
+    static void vmix2(VECEXTENSION* ext, bool skip, bool selected, bool pan,
+                      const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
+                      void* const* srcL, void* const* srcR);
 
-  // ---- engine functions (plan functions and kernels of engines 6 to 17) ----
-  // Engines 6, 7, 8: never usable; their kernels write silence (CoreCnvlPlan.cpp).
-  static bool load1(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa1(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea1(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool load2(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa2(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea2(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool load6(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa6(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea6(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  // Shared computation plan of engines 8 and 11: mode 0 owns a new buffer of
-  // 2 * length doubles ("CNV+"), other modes use the buffer handed on.
-  static bool lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                    int length);
-  static void ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void cnvs8(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cnvs9(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cns13(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  // One tap (engines 16 and 17): out = kernel[t] * in delayed by t = ext->onetap,
-  // over one engine block (ext->block samples, at least one); silence when t
-  // is not below N.
-  static void cns18(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
+    // ---- engine functions (plan functions and kernels of engines 6 to 17) ----
+    // Engines 6, 7, 8: never usable; their kernels write silence (CoreCnvlPlan.cpp).
+    static bool load1(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa1(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea1(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool load2(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa2(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea2(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool load6(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa6(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea6(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    // Shared computation plan of engines 8 and 11: mode 0 owns a new buffer of
+    // 2 * length doubles ("CNV+"), other modes use the buffer handed on.
+    static bool lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                      int length);
+    static void ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void cnvs8(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cnvs9(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cns13(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    // One tap (engines 16 and 17): out = kernel[t] * in delayed by t = ext->onetap,
+    // over one engine block (ext->block samples, at least one); silence when t
+    // is not below N.
+    static void cns18(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
 
-  // Engines 9 to 11 (CoreCnvlFft.cpp) and 12 to 16 (CoreCnvlGpu.cpp).
-  static bool load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea3(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool load4(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa4(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea4(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool load5(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa5(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea5(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea7(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool load8(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa8(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea8(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool load9(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void uloa9(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void clea9(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool lod10(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-  static void ulo10(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void cle10(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool lcom2(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                    int length);
-  static void ucom2(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static bool lcom3(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                    int length);
-  static void ucom3(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  static void cns10(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cns11(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cns12(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cns14(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cns15(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cns16(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
-  static void cns17(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, FFTEXTENSION* ext);
+    // Engines 9 to 11 (CoreCnvlFft.cpp) and 12 to 16 (CoreCnvlGpu.cpp).
+    static bool load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea3(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool load4(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa4(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea4(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool load5(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa5(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea5(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea7(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool load8(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa8(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea8(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool load9(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void uloa9(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void clea9(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool lod10(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
+    static void ulo10(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void cle10(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool lcom2(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                      int length);
+    static void ucom2(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static bool lcom3(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                      int length);
+    static void ucom3(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    static void cns10(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cns11(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cns12(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cns14(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cns15(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cns16(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
+    static void cns17(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, FFTEXTENSION* ext);
 
-  // The fixed row of engine i (0..17) as the constructor builds it.
-  static ENGINEDESC engine(short i);
+    // The fixed row of engine i (0..17) as the constructor builds it.
+    static ENGINEDESC engine(short i);
 
 private:
-  // Ready to run a kernel: planned, a kernel and a positive engine block.
-  bool ready() const { return planned && kernel != nullptr && block >= 1; }
-  // Meters around a kernel call (or run) of an engine off the CPU.
-  void meterEnter(CoreTime* meterA, CoreTime* meterB) const;
-  void meterLeave(CoreTime* meterA, CoreTime* meterB) const;
-  // Wraps the position, runs one kernel call and advances by the engine block.
-  void callKernel(const double* inL, const double* inR, double* outL, double* outR,
-                  const double* kernL, const double* kernR);
-  // Kernel calls in engine-block steps over frames (at least one), counting
-  // sub-blocks; silence over frames when not ready.
-  void runBlocks(const double* inL, const double* inR, double* outL, double* outR,
-                 const double* kernL, const double* kernR, int frames, CoreTime* meterA,
-                 CoreTime* meterB);
-  // Frees both rings.
-  void freeRings();
-  // Unloads the computation plan and the plan with the function copies they
-  // were loaded with (harmless when nothing is loaded).
-  void releasePlans();
+    // Ready to run a kernel: planned, a kernel and a positive engine block.
+    bool ready() const { return planned && kernel != nullptr && block >= 1; }
+    // Meters around a kernel call (or run) of an engine off the CPU.
+    void meterEnter(CoreTime* meterA, CoreTime* meterB) const;
+    void meterLeave(CoreTime* meterA, CoreTime* meterB) const;
+    // Wraps the position, runs one kernel call and advances by the engine block.
+    void callKernel(const double* inL, const double* inR, double* outL, double* outR,
+                    const double* kernL, const double* kernR);
+    // Kernel calls in engine-block steps over frames (at least one), counting
+    // sub-blocks; silence over frames when not ready.
+    void runBlocks(const double* inL, const double* inR, double* outL, double* outR,
+                   const double* kernL, const double* kernR, int frames, CoreTime* meterA,
+                   CoreTime* meterB);
+    // Frees both rings.
+    void freeRings();
+    // Unloads the computation plan and the plan with the function copies they
+    // were loaded with (harmless when nothing is loaded).
+    void releasePlans();
 
-  // ---- shared by the engines of several source files -----------------------
-  // Zeroes n values of both outputs; nothing when n < 1 (CoreCnvlStep.cpp).
-  static void silence(double* outL, double* outR, long n);
-  // Silence over one engine block: what a kernel that cannot run plays.
-  static void silence(double* outL, double* outR, const FFTEXTENSION* ext);
-  // The kernel spectra must be rebuilt this block: the caller raised its
-  // flag, or gave none (any block may then bring a new kernel), or the plan
-  // was just loaded or cleared.
-  static bool refreshDue(const FFTEXTENSION* ext);
-  // Both channels' spectra are current again.
-  static void refreshDone(FFTEXTENSION* ext);
-  // Moves the shared accumulator index on by one block, wrapping at P.
-  static void nextPartition(FFTEXTENSION* ext);
-  // Plan time (CoreCnvlPlan.cpp): P partitions of the plan's kernel, the
-  // lengths from the pool under tag, recorded in the plan and the extension
-  // with the index back at 0. Throws CoreAnsx when the pool refuses.
-  static void planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const char* tag);
-  // Frees the partition lengths and marks plan and extension unloaded with
-  // no partitions and no valid spectra.
-  static void dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext);
-  // The row whose element functions the getters hand out.
-  const ENGINEDESC& elementRow() const;
+    // ---- shared by the engines of several source files -----------------------
+    // Zeroes n values of both outputs; nothing when n < 1 (CoreCnvlStep.cpp).
+    static void silence(double* outL, double* outR, long n);
+    // Silence over one engine block: what a kernel that cannot run plays.
+    static void silence(double* outL, double* outR, const FFTEXTENSION* ext);
+    // The kernel spectra must be rebuilt this block: the caller raised its
+    // flag, or gave none (any block may then bring a new kernel), or the plan
+    // was just loaded or cleared.
+    static bool refreshDue(const FFTEXTENSION* ext);
+    // Both channels' spectra are current again.
+    static void refreshDone(FFTEXTENSION* ext);
+    // Moves the shared accumulator index on by one block, wrapping at P.
+    static void nextPartition(FFTEXTENSION* ext);
+    // Plan time (CoreCnvlPlan.cpp): P partitions of the plan's kernel, the
+    // lengths from the pool under tag, recorded in the plan and the extension
+    // with the index back at 0. Throws CoreAnsx when the pool refuses.
+    static void planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const char* tag);
+    // Frees the partition lengths and marks plan and extension unloaded with
+    // no partitions and no valid spectra.
+    static void dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext);
+    // The row whose element functions the getters hand out.
+    const ENGINEDESC& elementRow() const;
 
-  CoreAnsx name;                 // "H" + the 1-based order
-  CorePool* pool;                // the instance's pool (not owned)
-  CoreCubr* bridge;              // the GPU bridge (not owned, may be null)
-  double* ringL = nullptr;       // ring accumulator left, 3N values
-  double* ringR = nullptr;       // ring accumulator right, 3N values
-  void* compbuffer = nullptr;    // computation buffer for planc (set_c)
-  std::int16_t compmode = 3;     // computation mode for planc (set_c)
-  short selected = -1;           // selected engine index, -1 = none
-  short defaultfft = iCdefaultbe_;  // fallback of a block-family engine
-  int block = 0;                 // engine block: samples per kernel call
-  int position = 0;              // ring position, N..2N-1 before each call
-  int worklength = 0;            // N (samples)
-  int ringlength = 0;            // 3N (values)
-  int wrapstart = 0;             // N
-  int wraplimit = 0;             // 2N
-  int kernellength = 0;          // kernel length requested by set__ (samples)
-  int allocated = 0;             // values in each allocated ring
-  std::int32_t complength = 0;   // computation length for planc (values)
-  bool fallback = false;         // last selection fell back
-  bool oncpu = false;            // selected engine runs on the CPU
-  bool ringsallocated = false;   // both rings are allocated
-  bool comploaded = false;       // the computation plan is loaded
-  bool planned = false;          // plan_ succeeded after the last selection
-  std::array<ENGINEDESC, iCengines> table;  // the engine table (fixed rows)
-  KERNEL kernel = nullptr;       // selected engine's kernel (copy of the row)
-  LOADFN load = nullptr;         // selected engine's plan load
-  PLANFN unload = nullptr;       // selected engine's plan unload
-  PLANFN clearfn = nullptr;      // selected engine's plan clear
-  LCOMFN loadcomp = nullptr;     // selected engine's computation-plan load
-  PLANFN unloadcomp = nullptr;   // selected engine's computation-plan unload
-  FFTEXTENSION ext;              // per-player engine extension
-  FFTSTRUCT fft;                 // the plan
-  VALIDSTRUCT valid;             // capabilities of this machine
-  CoreAnsx version;              // bridge version text ("N/A" without one)
-  VECEXTENSION vecext;           // handed to the element functions
+    CoreAnsx name;                           // "H" + the 1-based order
+    CorePool* pool;                          // the instance's pool (not owned)
+    CoreCubr* bridge;                        // the GPU bridge (not owned, may be null)
+    double* ringL = nullptr;                 // ring accumulator left, 3N values
+    double* ringR = nullptr;                 // ring accumulator right, 3N values
+    void* compbuffer = nullptr;              // computation buffer for planc (set_c)
+    std::int16_t compmode = 3;               // computation mode for planc (set_c)
+    short selected = -1;                     // selected engine index, -1 = none
+    short defaultfft = iCdefaultbe_;         // fallback of a block-family engine
+    int block = 0;                           // engine block: samples per kernel call
+    int position = 0;                        // ring position, N..2N-1 before each call
+    int worklength = 0;                      // N (samples)
+    int ringlength = 0;                      // 3N (values)
+    int wrapstart = 0;                       // N
+    int wraplimit = 0;                       // 2N
+    int kernellength = 0;                    // kernel length requested by set__ (samples)
+    int allocated = 0;                       // values in each allocated ring
+    std::int32_t complength = 0;             // computation length for planc (values)
+    bool fallback = false;                   // last selection fell back
+    bool oncpu = false;                      // selected engine runs on the CPU
+    bool ringsallocated = false;             // both rings are allocated
+    bool comploaded = false;                 // the computation plan is loaded
+    bool planned = false;                    // plan_ succeeded after the last selection
+    std::array<ENGINEDESC, iCengines> table; // the engine table (fixed rows)
+    KERNEL kernel = nullptr;                 // selected engine's kernel (copy of the row)
+    LOADFN load = nullptr;                   // selected engine's plan load
+    PLANFN unload = nullptr;                 // selected engine's plan unload
+    PLANFN clearfn = nullptr;                // selected engine's plan clear
+    LCOMFN loadcomp = nullptr;               // selected engine's computation-plan load
+    PLANFN unloadcomp = nullptr;             // selected engine's computation-plan unload
+    FFTEXTENSION ext;                        // per-player engine extension
+    FFTSTRUCT fft;                           // the plan
+    VALIDSTRUCT valid;                       // capabilities of this machine
+    CoreAnsx version;                        // bridge version text ("N/A" without one)
+    VECEXTENSION vecext;                     // handed to the element functions
 };

@@ -5,9 +5,9 @@
 const int CoreDnrm::iCrounding = 3;
 
 CoreDnrm::CoreDnrm(int rounding) : saved(PlatFpu::save()) {
-  (void)rounding;
-  ippSetFlushToZero(1, nullptr);
-  ippSetDenormAreZeros(1);
+    (void)rounding;
+    ippSetFlushToZero(1, nullptr);
+    ippSetDenormAreZeros(1);
 }
 
 CoreDnrm::~CoreDnrm() { PlatFpu::restore(saved); }

@@ -12,19 +12,19 @@
 
 class CoreDnrm {
 public:
-  // Rounding mode the callers pass (3); kept for their signature, not used.
-  static const int iCrounding;
+    // Rounding mode the callers pass (3); kept for their signature, not used.
+    static const int iCrounding;
 
-  explicit CoreDnrm(int rounding = iCrounding);
-  ~CoreDnrm();
+    explicit CoreDnrm(int rounding = iCrounding);
+    ~CoreDnrm();
 
-  CoreDnrm(const CoreDnrm&) = delete;
-  CoreDnrm& operator=(const CoreDnrm&) = delete;
-  CoreDnrm(CoreDnrm&&) = delete;
-  CoreDnrm& operator=(CoreDnrm&&) = delete;
-  static void* operator new(std::size_t) = delete;    // scopes live on the stack
-  static void* operator new[](std::size_t) = delete;
+    CoreDnrm(const CoreDnrm&) = delete;
+    CoreDnrm& operator=(const CoreDnrm&) = delete;
+    CoreDnrm(CoreDnrm&&) = delete;
+    CoreDnrm& operator=(CoreDnrm&&) = delete;
+    static void* operator new(std::size_t) = delete; // scopes live on the stack
+    static void* operator new[](std::size_t) = delete;
 
 private:
-  PlatFpu::Mode saved;  // the thread's control word before the scope opened
+    PlatFpu::Mode saved; // the thread's control word before the scope opened
 };

@@ -19,45 +19,38 @@ char const* const cTag = "ELEQ";
 
 // Everything one design holds; whatever has been taken goes back on every
 // exit path, including a pool exception halfway.
-struct Work
-{
+struct Work {
     explicit Work(CorePool* pool) : pool(pool) {}
-    ~Work()
-    {
+    ~Work() {
         for (void*& block : blocks)
             if (block != nullptr) {
                 pool->free_(block);
                 block = nullptr;
             }
-        if (fft != nullptr)
-            ippsFFTFree_R_64f(fft);
-        if (hilbert != nullptr)
-            ippsHilbertFree_32f32fc(hilbert);
+        if (fft != nullptr) ippsFFTFree_R_64f(fft);
+        if (hilbert != nullptr) ippsHilbertFree_32f32fc(hilbert);
     }
     Work(Work const&) = delete;
     Work& operator=(Work const&) = delete;
 
-    template <typename T>
-    T* take(short kind, int count, char const* what)
-    {
+    template <typename T> T* take(short kind, int count, char const* what) {
         for (void*& block : blocks)
             if (block == nullptr) {
                 block = pool->mallc(kind, count, cTag, what);
                 return static_cast<T*>(block);
             }
-        throw CoreAnsx("Memory request failed");  // more blocks than slots: a programming error
+        throw CoreAnsx("Memory request failed"); // more blocks than slots: a programming error
     }
 
-    CorePool* pool;                              // the caller's pool; not owned
-    void* blocks[12] = {};                       // pool blocks taken, null when free
-    IppsFFTSpec_R_64f* fft = nullptr;            // real FFT of N points, 1/sqrt(N) both ways
-    IppsHilbertSpec_32f32fc* hilbert = nullptr;  // Hilbert transform of N points
+    CorePool* pool;                             // the caller's pool; not owned
+    void* blocks[12] = {};                      // pool blocks taken, null when free
+    IppsFFTSpec_R_64f* fft = nullptr;           // real FFT of N points, 1/sqrt(N) both ways
+    IppsHilbertSpec_32f32fc* hilbert = nullptr; // Hilbert transform of N points
 };
 
 // Plans the real FFT of N points in work and takes its scratch (null when it
 // needs none, pool tag what); false, logged, when it cannot be planned.
-bool planFft(Work& work, int N, char const* what, Ipp8u*& fftBuffer)
-{
+bool planFft(Work& work, int N, char const* what, Ipp8u*& fftBuffer) {
     if (ippsFFTInitAlloc_R_64f(&work.fft, CoreButl::geto2(N), IPP_FFT_DIV_BY_SQRTN,
                                ippAlgHintAccurate) != ippStsNoErr) {
         CoreLog_::loger("Correction filter: FFT could not be planned", 1);
@@ -69,57 +62,41 @@ bool planFft(Work& work, int N, char const* what, Ipp8u*& fftBuffer)
     return true;
 }
 
-double magnitude(Ipp64fc const& c)
-{
-    return std::hypot(c.re, c.im);
-}
+double magnitude(Ipp64fc const& c) { return std::hypot(c.re, c.im); }
 
 // The floor also catches NaN from a broken measurement.
-double floored(double v)
-{
-    return v > CoreEleq::dCmagnitudefloor ? v : CoreEleq::dCmagnitudefloor;
-}
+double floored(double v) { return v > CoreEleq::dCmagnitudefloor ? v : CoreEleq::dCmagnitudefloor; }
 
 // Bin position on the logarithmic band scale: b^u / b of nb bins.
-double logBin(double b, double u, int nb)
-{
-    return std::pow(b, u) / b * static_cast<double>(nb);
-}
+double logBin(double b, double u, int nb) { return std::pow(b, u) / b * static_cast<double>(nb); }
 
-int clampedBin(double x, int nb)
-{
-    if (!(x > 0.0))
-        return 0;
-    if (x >= static_cast<double>(nb))
-        return nb;
+int clampedBin(double x, int nb) {
+    if (!(x > 0.0)) return 0;
+    if (x >= static_cast<double>(nb)) return nb;
     return static_cast<int>(x);
 }
 
 // Copies and transforms one response into the full spectrum of N bins.
 void spectrumOf(Work& work, double* buffer, Ipp8u* fftBuffer, Ipp64fc* spectrum, int N, int length,
-                double const* response, bool window)
-{
+                double const* response, bool window) {
     std::memset(buffer, 0, sizeof(double) * static_cast<std::size_t>(N + 2));
     if (length > 0)
         std::memcpy(buffer, response, sizeof(double) * static_cast<std::size_t>(length));
-    if (window)
-        CoreButl::windw(buffer, length, 4);
+    if (window) CoreButl::windw(buffer, length, 4);
     ippsFFTFwd_RToPack_64f_I(buffer, work.fft, fftBuffer);
     ippsConjPack_64fc(buffer, spectrum, N);
 }
 
 } // namespace
 
-int CoreEleq::eqgts(int length1, int length2)
-{
+int CoreEleq::eqgts(int length1, int length2) {
     return CoreButl::getp2(length1 > length2 ? length1 : length2);
 }
 
 bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int N, int length1,
                      double* response1, int length2, double* response2, int span,
                      double bandFraction, bool window, short splineDegree, double weight,
-                     double taperLevel, int resolution, int reference)
-{
+                     double taperLevel, int resolution, int reference) {
     if (pool == nullptr || spectrum1 == nullptr || spectrum2 == nullptr ||
         !CoreButl::ispo2(static_cast<unsigned>(N)) || length1 < 0 || length2 < 0 || length1 > N ||
         length2 > N || (length1 > 0 && response1 == nullptr) ||
@@ -130,8 +107,7 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
 
     Work work(pool);
     Ipp8u* fftBuffer = nullptr;
-    if (!planFft(work, N, "eqcal", fftBuffer))
-        return false;
+    if (!planFft(work, N, "eqcal", fftBuffer)) return false;
     double* buffer1 = work.take<double>(0, N + 2, "eqcal");
     double* buffer2 = work.take<double>(0, N + 2, "eqcal");
     spectrumOf(work, buffer1, fftBuffer, spectrum1, N, length1, response1, window);
@@ -146,7 +122,7 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
                 : static_cast<int>(CoreButl::max__(static_cast<double>(nb) * bandFraction, 1.0));
     int bandCount = R > 0 ? nb / R : 0;
     if (b < 1 || bandCount < 1)
-        return false;  // b < 1 has no scale; b = 1 squeezes every band to nothing
+        return false; // b < 1 has no scale; b = 1 squeezes every band to nothing
     double step = 1.0 / static_cast<double>(bandCount);
     double scale = static_cast<double>(b);
 
@@ -158,8 +134,7 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
         double u = static_cast<double>(k) * step;
         int lo = clampedBin(logBin(scale, u, nb), nb);
         int hi = clampedBin(logBin(scale, u + step, nb), nb);
-        if (hi <= lo)
-            continue;
+        if (hi <= lo) continue;
         if (m == 0) {
             p1[0] = POINT{0.0, magnitude(spectrum1[0]), 0.0};
             p2[0] = POINT{0.0, magnitude(spectrum2[0]), 0.0};
@@ -177,8 +152,7 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
         p2[m] = POINT{x, sum2 / bins, 0.0};
         ++m;
     }
-    if (m == 0)
-        return false;
+    if (m == 0) return false;
 
     p1[m] = POINT{static_cast<double>(half), magnitude(spectrum1[half]), 0.0};
     p2[m] = POINT{static_cast<double>(half), magnitude(spectrum2[half]), 0.0};
@@ -207,8 +181,7 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
     }
 
     // Smooth the point gains and spread them over every bin.
-    if (resolution < 1)
-        resolution = 1;
+    if (resolution < 1) resolution = 1;
     long wanted = static_cast<long>(resolution) * m * iCsplinemaxfactor;
     int count = wanted < nb ? static_cast<int>(wanted) : nb;
     int degree = splineDegree < 0 ? 0 : splineDegree;
@@ -227,8 +200,7 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
         gain[i] = floored(resampled[i].y);
         logGain[i] = static_cast<float>(std::log(gain[i]));
     }
-    for (int k = 0; k < half; ++k)
-        logGain[N - 1 - k] = logGain[k + 1];
+    for (int k = 0; k < half; ++k) logGain[N - 1 - k] = logGain[k + 1];
     if (ippsHilbertInitAlloc_32f32fc(&work.hilbert, N, ippAlgHintNone) != ippStsNoErr) {
         CoreLog_::loger("Correction filter: Hilbert transform could not be planned", 1);
         return false;
@@ -242,10 +214,9 @@ bool CoreEleq::eqcal(CorePool* pool, Ipp64fc* spectrum1, Ipp64fc* spectrum2, int
     return true;
 }
 
-bool CoreEleq::eqcaf(CorePool* pool, int length1, double* response1, int length2,
-                     double* response2, int span, double bandFraction, bool window,
-                     short splineDegree, double weight, double taperLevel)
-{
+bool CoreEleq::eqcaf(CorePool* pool, int length1, double* response1, int length2, double* response2,
+                     int span, double bandFraction, bool window, short splineDegree, double weight,
+                     double taperLevel) {
     if (pool == nullptr || response1 == nullptr || length1 < 1 || length2 < 0 ||
         (length2 > 0 && response2 == nullptr)) {
         CoreLog_::loger("Correction filter: unusable responses", 1);
@@ -260,8 +231,7 @@ bool CoreEleq::eqcaf(CorePool* pool, int length1, double* response1, int length2
         return false;
 
     Ipp8u* fftBuffer = nullptr;
-    if (!planFft(work, N, "eqcaf", fftBuffer))
-        return false;
+    if (!planFft(work, N, "eqcaf", fftBuffer)) return false;
     // Only bins 0 .. N/2 of the filter are valid, which is all the CCS
     // inverse reads.
     int nb = N / 2 + 1;
@@ -269,7 +239,6 @@ bool CoreEleq::eqcaf(CorePool* pool, int length1, double* response1, int length2
     double* ccs = work.take<double>(0, N + 2, "eqcaf");
     std::memcpy(ccs, spectrum1, sizeof(Ipp64fc) * static_cast<std::size_t>(nb));
     ippsFFTInv_CCSToR_64f_I(ccs, work.fft, fftBuffer);
-    for (int i = 0; i < length1; ++i)
-        response1[i] = CoreButl::flushSubnormal(ccs[i]);
+    for (int i = 0; i < length1; ++i) response1[i] = CoreButl::flushSubnormal(ccs[i]);
     return true;
 }

@@ -14,13 +14,12 @@
 
 class CorePool;
 
-class CoreEleq
-{
+class CoreEleq {
 public:
     CoreEleq() = delete;
 
     // Spline points per control point and resolution step.
-    static const int iCsplinemaxfactor;  // 256
+    static const int iCsplinemaxfactor; // 256
 
     // FFT size for two responses: the smallest power of two not below the
     // longer length (samples).
@@ -58,5 +57,5 @@ public:
 
     // Smallest magnitude taken into a gain or a logarithm: the dB floor as a
     // linear value, so a silent band yields a very small gain, not inf or NaN.
-    static const double dCmagnitudefloor;  // 10^(-192.64 / 20)
+    static const double dCmagnitudefloor; // 10^(-192.64 / 20)
 };

@@ -12,37 +12,26 @@
 #include "storage/CoreWvfr.h"
 
 CoreEnvu::CoreEnvu(CorePool* pool, CoreFsys* items)
-    : length(0), loaded(false), pool(pool), wave(nullptr), items(items)
-{
-}
+    : length(0), loaded(false), pool(pool), wave(nullptr), items(items) {}
 
-CoreEnvu::~CoreEnvu()
-{
+CoreEnvu::~CoreEnvu() {
     close();
     pool = nullptr;
     items = nullptr;
 }
 
-void CoreEnvu::drop()
-{
+void CoreEnvu::drop() {
     delete wave;
     wave = nullptr;
     length = 0;
     loaded = false;
 }
 
-void CoreEnvu::close()
-{
-    drop();
-}
+void CoreEnvu::close() { drop(); }
 
-CoreWave* CoreEnvu::getim()
-{
-    return loaded ? wave : nullptr;
-}
+CoreWave* CoreEnvu::getim() { return loaded ? wave : nullptr; }
 
-int CoreEnvu::open_(CoreAnsx path)
-{
+int CoreEnvu::open_(CoreAnsx path) {
     drop();
     if (pool == nullptr || items == nullptr) {
         CoreLog_::logfl(path, 1);
@@ -52,7 +41,7 @@ int CoreEnvu::open_(CoreAnsx path)
     try {
         n = CoreButl::getfx(path) == CoreButl::sCextcsv ? readList(path) : readWave(path);
     } catch (CoreAnsx const&) {
-        n = 0;  // the reader or the pool has logged why
+        n = 0; // the reader or the pool has logged why
     } catch (std::exception const&) {
         CoreLog_::logfl(path, 1);
         n = 0;
@@ -68,11 +57,9 @@ int CoreEnvu::open_(CoreAnsx path)
     return length;
 }
 
-int CoreEnvu::readList(CoreAnsx const& path)
-{
+int CoreEnvu::readList(CoreAnsx const& path) {
     CoreRcsv reader(pool, items);
-    if (!reader.open_(path))
-        return 0;
+    if (!reader.open_(path)) return 0;
     long count = reader.getdr();
     if (count <= 0 || count > INT_MAX) {
         CoreLog_::logfl(path, 1);
@@ -86,8 +73,7 @@ int CoreEnvu::readList(CoreAnsx const& path)
     return static_cast<int>(count);
 }
 
-int CoreEnvu::readWave(CoreAnsx const& path)
-{
+int CoreEnvu::readWave(CoreAnsx const& path) {
     CoreWvfr reader(pool, items, true);
     reader.open_(path);
     long count = reader.getdr(true);
@@ -102,8 +88,7 @@ int CoreEnvu::readWave(CoreAnsx const& path)
     long done = 0;
     while (done < count) {
         long got = reader.getdt(count - done, samples + done, samples + done);
-        if (got < 1)
-            break;
+        if (got < 1) break;
         done += got;
     }
     if (done != count) {
@@ -120,15 +105,12 @@ int CoreEnvu::readWave(CoreAnsx const& path)
             ++bad;
         }
     }
-    if (bad > 0)
-        CoreLog_::loger(CoreAnsx("Values that are not numbers read as 0 in ") + path, 1);
+    if (bad > 0) CoreLog_::loger(CoreAnsx("Values that are not numbers read as 0 in ") + path, 1);
     return static_cast<int>(count);
 }
 
-void CoreEnvu::tstrt(double const* x, int n, int& start)
-{
-    if (start < 0)
-        start = 0;
+void CoreEnvu::tstrt(double const* x, int n, int& start) {
+    if (start < 0) start = 0;
     if (x == nullptr) {
         start = n;
         return;
@@ -142,15 +124,13 @@ void CoreEnvu::tstrt(double const* x, int n, int& start)
             start = i;
             return;
         }
-        if (clipped < minimum)
-            minimum = clipped;
+        if (clipped < minimum) minimum = clipped;
     }
     start = n;
 }
 
 void CoreEnvu::ctone(CorePool* pool, int type, int period, int rate, double* out, int& position,
-                     int end, double& amplitude)
-{
+                     int end, double& amplitude) {
     (void)pool;
     if (out != nullptr && end > position && position >= 0) {
         double half = CoreButl::tpfud(rate, period) / 2.0;
@@ -170,11 +150,8 @@ void CoreEnvu::ctone(CorePool* pool, int type, int period, int rate, double* out
                     out[i] = s > 0.0 ? a : (s < 0.0 ? -a : 0.0);
             }
             break;
-        case 1:
-            CoreButl::whtns(out + position, end - position, a);
-            break;
-        default:
-            break;
+        case 1: CoreButl::whtns(out + position, end - position, a); break;
+        default: break;
         }
     }
     position = end;

@@ -20,12 +20,11 @@ class CoreFsys;
 class CorePool;
 class CoreWave;
 
-class CoreEnvu
-{
+class CoreEnvu {
 public:
     // Not loaded, no wave.
     CoreEnvu(CorePool* pool, CoreFsys* items);
-    ~CoreEnvu();  // close, then forgets pool and item store
+    ~CoreEnvu(); // close, then forgets pool and item store
     CoreEnvu(CoreEnvu const&) = delete;
     CoreEnvu& operator=(CoreEnvu const&) = delete;
     CoreEnvu(CoreEnvu&&) = delete;
@@ -35,8 +34,8 @@ public:
     // and returns its length in samples; 0, with no wave, when the file is
     // missing, broken, empty or cannot be read whole.
     int open_(CoreAnsx path);
-    CoreWave* getim();  // the loaded wave (still owned here), null when none
-    void close();       // drops the wave; length 0, not loaded
+    CoreWave* getim(); // the loaded wave (still owned here), null when none
+    void close();      // drops the wave; length 0, not loaded
 
     // Where a recorded signal starts: the first index from start on whose
     // positive sample x[i] lies more than 30 dB above the running minimum of
@@ -58,12 +57,12 @@ private:
     // Drops the wave without looking at loaded: also frees a wave that a
     // failed load left behind.
     void drop();
-    int readList(CoreAnsx const& path);  // number list into a new wave; its length or 0
-    int readWave(CoreAnsx const& path);  // WAV file into a new wave; its length or 0
+    int readList(CoreAnsx const& path); // number list into a new wave; its length or 0
+    int readWave(CoreAnsx const& path); // WAV file into a new wave; its length or 0
 
-    int length;       // samples of the loaded wave, 0 when none
-    bool loaded;      // a wave is held
-    CorePool* pool;   // pool of the wave and the readers; not owned
-    CoreWave* wave;   // the loaded wave, owned; null when none
-    CoreFsys* items;  // item store the files are read through; not owned
+    int length;      // samples of the loaded wave, 0 when none
+    bool loaded;     // a wave is held
+    CorePool* pool;  // pool of the wave and the readers; not owned
+    CoreWave* wave;  // the loaded wave, owned; null when none
+    CoreFsys* items; // item store the files are read through; not owned
 };

@@ -21,47 +21,47 @@
 
 class CoreOpti {
 public:
-  // Signature shared by every kernel of the engine table.
-  using KERNEL = void (*)(const double* inL, const double* inR, double* outL, double* outR,
-                          const double* kernL, const double* kernR, double* ringL,
-                          double* ringR, int N, int p, CoreCnvl::FFTEXTENSION* ext);
+    // Signature shared by every kernel of the engine table.
+    using KERNEL = void (*)(const double* inL, const double* inR, double* outL, double* outR,
+                            const double* kernL, const double* kernR, double* ringL, double* ringR,
+                            int N, int p, CoreCnvl::FFTEXTENSION* ext);
 
-  CoreOpti() = delete;
+    CoreOpti() = delete;
 
-  // Engine 0: B = 1, one loop over the taps updates both channels.
-  static void cnvs0(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, CoreCnvl::FFTEXTENSION* ext);
-  // Engine 2: B = 2, N even, packed pairs of taps, one channel at a time (cnvm2).
-  static void cnvs2(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, CoreCnvl::FFTEXTENSION* ext);
-  // Engine 3: B = 1, one loop per channel (cnvm4), left first.
-  static void cnvs4(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, CoreCnvl::FFTEXTENSION* ext);
-  // Engine 5: B = 2, N even, pairs with the previous tap carried (cnvm6).
-  static void cnvs6(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, CoreCnvl::FFTEXTENSION* ext);
-  // B = 2 through two one-sample steps (cnvs1 at p, then at p + 1).
-  static void cnvs3(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, CoreCnvl::FFTEXTENSION* ext);
-  // B = 1 copy: out := in, ring untouched.
-  static void cnvs7(const double* inL, const double* inR, double* outL, double* outR,
-                    const double* kernL, const double* kernR, double* ringL, double* ringR,
-                    int N, int p, CoreCnvl::FFTEXTENSION* ext);
+    // Engine 0: B = 1, one loop over the taps updates both channels.
+    static void cnvs0(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, CoreCnvl::FFTEXTENSION* ext);
+    // Engine 2: B = 2, N even, packed pairs of taps, one channel at a time (cnvm2).
+    static void cnvs2(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, CoreCnvl::FFTEXTENSION* ext);
+    // Engine 3: B = 1, one loop per channel (cnvm4), left first.
+    static void cnvs4(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, CoreCnvl::FFTEXTENSION* ext);
+    // Engine 5: B = 2, N even, pairs with the previous tap carried (cnvm6).
+    static void cnvs6(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, CoreCnvl::FFTEXTENSION* ext);
+    // B = 2 through two one-sample steps (cnvs1 at p, then at p + 1).
+    static void cnvs3(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, CoreCnvl::FFTEXTENSION* ext);
+    // B = 1 copy: out := in, ring untouched.
+    static void cnvs7(const double* inL, const double* inR, double* outL, double* outR,
+                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
+                      int p, CoreCnvl::FFTEXTENSION* ext);
 };
 
 // Engine 1: B = 1, one loop for both channels, taps from N - 1 down to 0.
-void cnvs1(const double* inL, const double* inR, double* outL, double* outR,
-           const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-           int p, CoreCnvl::FFTEXTENSION* ext);
+void cnvs1(const double* inL, const double* inR, double* outL, double* outR, const double* kernL,
+           const double* kernR, double* ringL, double* ringR, int N, int p,
+           CoreCnvl::FFTEXTENSION* ext);
 // Engine 4: as engine 1 (a separate engine with its own label).
-void cnvs5(const double* inL, const double* inR, double* outL, double* outR,
-           const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-           int p, CoreCnvl::FFTEXTENSION* ext);
+void cnvs5(const double* inL, const double* inR, double* outL, double* outR, const double* kernL,
+           const double* kernR, double* ringL, double* ringR, int N, int p,
+           CoreCnvl::FFTEXTENSION* ext);
 // One channel of engine 3: B = 1, taps ascending.
 void cnvm4(const double* in, double* out, const double* kern, double* ring, int N, int p);
 // One channel of engine 2: B = 2, SSE2 packed pairs.
@@ -82,8 +82,8 @@ void mixr1(int n, double** dstL, double** dstR, double g);
 // dstL[i] += srcL[i]*g, dstR[i] += srcR[i]*g.
 void mixr2(int n, double** dstL, double** dstR, double** srcL, double** srcR, double g);
 // dstL[i] += srcL[i]*a + srcR[i]*d; dstR[i] += srcL[i]*b + srcR[i]*c.
-void mixr3(int n, double** dstL, double** dstR, double** srcL, double** srcR, double a,
-           double b, double c, double d);
+void mixr3(int n, double** dstL, double** dstR, double** srcL, double** srcR, double a, double b,
+           double c, double d);
 // Multiplies the last t values of L and R (indices n - t .. n - 1) by w[0 .. t-1].
 // When t > n only the n values that exist are scaled, each by its own weight.
 void mkefo(int n, int t, double* L, double* R, const double* w);

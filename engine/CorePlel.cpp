@@ -31,9 +31,7 @@ CorePlel::BRACKET::BRACKET(CorePlel& cache, CoreAnsx const& name, bool sharing)
     open = true;
 }
 
-CorePlel::BRACKET::~BRACKET() {
-    end__();
-}
+CorePlel::BRACKET::~BRACKET() { end__(); }
 
 void CorePlel::BRACKET::end__() {
     if (!open) return;
@@ -126,13 +124,9 @@ void CorePlel::end__() {
     lock->relse();
 }
 
-CorePool* CorePlel::getpl() const {
-    return pool;
-}
+CorePool* CorePlel::getpl() const { return pool; }
 
-bool CorePlel::isopn() const {
-    return groupopen.load();
-}
+bool CorePlel::isopn() const { return groupopen.load(); }
 
 // ---- Registration -------------------------------------------------------------------
 
@@ -145,10 +139,9 @@ void CorePlel::deleteBuffers(ELEMENT* record) {
     record->right = nullptr;
 }
 
-int CorePlel::addel(DELFUNC deleter, CoreCnvl::VECEXTENSION* extension, void** left,
-                    void** right, CoreAnsx const& name, long length, int rate, long rangeStart,
-                    long rangeEnd, void* owner, short variant, long allocated,
-                    short elementSet) {
+int CorePlel::addel(DELFUNC deleter, CoreCnvl::VECEXTENSION* extension, void** left, void** right,
+                    CoreAnsx const& name, long length, int rate, long rangeStart, long rangeEnd,
+                    void* owner, short variant, long allocated, short elementSet) {
     HeldUnlessOwner held(lock, lockUnlessOwner());
     bool inbracket = ownsBracket();
     void* givenleft = left != nullptr ? *left : nullptr;
@@ -181,9 +174,9 @@ int CorePlel::addel(DELFUNC deleter, CoreCnvl::VECEXTENSION* extension, void** l
         }
     }
 
-    ELEMENT* record = new ELEMENT{nextid, 1, nullptr, name, length, allocated, rangeStart,
-                                  rangeEnd, rate, variant, elementSet, owner, givenleft,
-                                  givenright, deleter, extension};
+    ELEMENT* record = new ELEMENT{nextid,     1,          nullptr, name,     length,     allocated,
+                                  rangeStart, rangeEnd,   rate,    variant,  elementSet, owner,
+                                  givenleft,  givenright, deleter, extension};
     try {
         records->Add(record);
     } catch (...) {

@@ -104,10 +104,10 @@ public:
     void garlk();
 
     // Queries for diagnostics and tests.
-    int getnr();        // number of records
-    int getng();        // number of groups
-    int getrf(int id);  // references of id, -1 when absent
-    bool isopn() const; // a bracket is open
+    int getnr();             // number of records
+    int getng();             // number of groups
+    int getrf(int id);       // references of id, -1 when absent
+    bool isopn() const;      // a bracket is open
     CorePool* getpl() const; // pool handed to the delete functions (not owned)
 
 private:
@@ -124,13 +124,13 @@ private:
     // The record with that id, searched from the last; null when absent.
     ELEMENT* findRecord(int id, int* index);
 
-    int nextid;                               // id of the next new record, from 0
-    std::atomic<bool> groupopen;              // a begin .. end__ bracket is active
-    bool sharing;                             // matches are searched in the open group
-    CoreTlst* records;                        // ELEMENT* (owned), registration order
-    CoreTlst* groups;                         // GROUP* (owned)
-    CoreSmph* lock;                           // guards records and groups (owned)
-    GROUP* currentgroup;                      // group of the open bracket
-    CorePool* pool;                           // pool handed to the delete functions (not owned)
+    int nextid;                                // id of the next new record, from 0
+    std::atomic<bool> groupopen;               // a begin .. end__ bracket is active
+    bool sharing;                              // matches are searched in the open group
+    CoreTlst* records;                         // ELEMENT* (owned), registration order
+    CoreTlst* groups;                          // GROUP* (owned)
+    CoreSmph* lock;                            // guards records and groups (owned)
+    GROUP* currentgroup;                       // group of the open bracket
+    CorePool* pool;                            // pool handed to the delete functions (not owned)
     std::atomic<std::thread::id> bracketowner; // thread holding the bracket, default id when none
 };

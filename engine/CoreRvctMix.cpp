@@ -6,8 +6,8 @@
 
 void CoreRvct::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
                      bool readbackOn, CoreAnsx readbackSource) {
-    CoreVctr::setvl(vectorOn, minimum, maximum, vectorSource, readbackOn, readbackSource, 0.0,
-                    "1", 1.0, "1", false, "1", false, normposition, normweight);
+    CoreVctr::setvl(vectorOn, minimum, maximum, vectorSource, readbackOn, readbackSource, 0.0, "1",
+                    1.0, "1", false, "1", false, normposition, normweight);
 }
 
 void CoreRvct::chnup() { CoreVctr::chnup(true); }

@@ -8,19 +8,17 @@
 
 #include <cstddef>
 
-class CoreSpln
-{
+class CoreSpln {
 public:
     // One point of a control polygon, a curve or a resampled output.
-    struct POINT
-    {
-        double x;  // abscissa: FFT bin index in the design
-        double y;  // ordinate: magnitude or gain
-        double z;  // distance to the bin while resampling; iCnulldistance while unset
+    struct POINT {
+        double x; // abscissa: FFT bin index in the design
+        double y; // ordinate: magnitude or gain
+        double z; // distance to the bin while resampling; iCnulldistance while unset
     };
 
     // Distance of an output point no curve point has reached yet.
-    static const int iCnulldistance;  // -1
+    static const int iCnulldistance; // -1
 
     // order: number of control points that shape one curve point (4 = cubic);
     // values below 1 count as 1.
@@ -68,5 +66,5 @@ private:
     static POINT sumof(double v, int n, int t, int const* knots, POINT const* control,
                        double* scratch);
 
-    int order;  // spline order t: control points per curve point (degree + 1)
+    int order; // spline order t: control points per curve point (degree + 1)
 };

@@ -32,9 +32,8 @@ T largestOver(T own, CoreVctr* const* children, int count, Get get) {
 CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* engine, bool leaf,
                    int n, CoreAnsx* names, double* positionValues, CoreVctr** childVectors,
                    double minimum, double maximum, double* readbackValues, double readbackBase,
-                   double readbackTop, CoreAnsx vectorSource, DataSrce* sources,
-                   double liquidValue, CoreAnsx liquidSource, int offset, int fadeIn,
-                   int* fadeOut, int* limitValues,
+                   double readbackTop, CoreAnsx vectorSource, DataSrce* sources, double liquidValue,
+                   CoreAnsx liquidSource, int offset, int fadeIn, int* fadeOut, int* limitValues,
                    bool nearest, short fadeInCurve, short fadeOutCurve, bool /*unused*/)
     : leaf(leaf), count(n > 0 ? n : 0), children(nullptr), name(""),
       constructionsource(vectorSource), vectorsource(""), liquidsource(liquidSource),
@@ -42,23 +41,22 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
       fadeincurve(fadeInCurve), fadeoutcurve(fadeOutCurve), offset(offset), fadeintime(fadeIn),
       taillength(0), totallength(0), fadeinlength(0), currentlength(0), length0(0), length1(0),
       allocatedlength(0), rangestart(nullptr), rangeend(nullptr), positionmin(0.0),
-      positionmax(0.0), readbackbase(readbackBase), readbacktop(readbackTop),
-      readbackscale(0.0), liquid(0.0), pandepth(0.0), gain(1.0), gainpadfloor(1.0),
-      normposition(0.0), normweight(1.0), normmakeup(1.0), lastposition(-1.0), residual(1.0),
-      vectoron(false), readbackon(false), panon(false), gainon(false), normaliseon(false),
-      weightscached(false), switching(false), nearest(nearest), unchanged(false),
-      converged(false), updated{false, false}, activeupdated(&updated[0]), hasrange(nullptr),
-      substituted(nullptr), elementflags(nullptr), fadeouttimes(nullptr), limits(nullptr),
-      positions(nullptr), readbackvalues(nullptr), peaks(nullptr), fadeinelement(nullptr),
-      fadeoutelement(nullptr), tailfadeelement(nullptr), crossfadewindow(nullptr),
-      lastindex{-1, -1}, lastweight{0.0, 0.0}, lastpan(0.0), lastmixgain(0.0),
-      cachedweight{0.0, 0.0}, leftelements(nullptr), rightelements(nullptr),
-      outleft0(nullptr), outright0(nullptr), outleft1(nullptr), outright1(nullptr),
-      pairleft{nullptr, nullptr}, pairright{nullptr, nullptr}, currentleft(nullptr),
-      currentright(nullptr), liquidcontrol(nullptr), gainpadcontrol(nullptr),
-      gaincontrol(nullptr), pancontrol(nullptr), vectorcontrol(nullptr),
-      readbacksource(nullptr), sources(sources), pool(pool), cache(cache), tree(nullptr),
-      root(nullptr), registrations(nullptr), engine(engine), cachedindex{-1, -1} {
+      positionmax(0.0), readbackbase(readbackBase), readbacktop(readbackTop), readbackscale(0.0),
+      liquid(0.0), pandepth(0.0), gain(1.0), gainpadfloor(1.0), normposition(0.0), normweight(1.0),
+      normmakeup(1.0), lastposition(-1.0), residual(1.0), vectoron(false), readbackon(false),
+      panon(false), gainon(false), normaliseon(false), weightscached(false), switching(false),
+      nearest(nearest), unchanged(false), converged(false), updated{false, false},
+      activeupdated(&updated[0]), hasrange(nullptr), substituted(nullptr), elementflags(nullptr),
+      fadeouttimes(nullptr), limits(nullptr), positions(nullptr), readbackvalues(nullptr),
+      peaks(nullptr), fadeinelement(nullptr), fadeoutelement(nullptr), tailfadeelement(nullptr),
+      crossfadewindow(nullptr), lastindex{-1, -1}, lastweight{0.0, 0.0}, lastpan(0.0),
+      lastmixgain(0.0), cachedweight{0.0, 0.0}, leftelements(nullptr), rightelements(nullptr),
+      outleft0(nullptr), outright0(nullptr), outleft1(nullptr),
+      outright1(nullptr), pairleft{nullptr, nullptr}, pairright{nullptr, nullptr},
+      currentleft(nullptr), currentright(nullptr), liquidcontrol(nullptr), gainpadcontrol(nullptr),
+      gaincontrol(nullptr), pancontrol(nullptr), vectorcontrol(nullptr), readbacksource(nullptr),
+      sources(sources), pool(pool), cache(cache), tree(nullptr), root(nullptr),
+      registrations(nullptr), engine(engine), cachedindex{-1, -1} {
     try {
         registrations = new CoreTlst;
         fadeouttimes = static_cast<int*>(pool->mallc(kindFour, 2, tag, "CoreVctr"));
@@ -83,8 +81,7 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
             rangestart = static_cast<long*>(pool->mallc(kindEight, count, tag, "CoreVctr"));
             rangeend = static_cast<long*>(pool->mallc(kindEight, count, tag, "CoreVctr"));
             hasrange = static_cast<std::uint8_t*>(pool->mallc(kindByte, count, tag, "CoreVctr"));
-            substituted =
-                static_cast<std::uint8_t*>(pool->mallc(kindByte, count, tag, "CoreVctr"));
+            substituted = static_cast<std::uint8_t*>(pool->mallc(kindByte, count, tag, "CoreVctr"));
         }
 
         for (int i = 0; i < count; ++i) {
@@ -133,8 +130,7 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
         vectorcontrol = new CoreParm("Vector Control", "Vector Control", constructionsource,
                                      positionmin, positionmax, sources);
         liquidcontrol = new CoreParm("Liquid Control", "Liquid Control", "", -1.0, 1.0, sources);
-        gainpadcontrol =
-            new CoreParm("Gainpad Control", "Gainpad Control", "", -1.0, 1.0, sources);
+        gainpadcontrol = new CoreParm("Gainpad Control", "Gainpad Control", "", -1.0, 1.0, sources);
         gaincontrol = new CoreParm("Gain Control", "Gain Control", "", -1.0, 1.0, sources);
         pancontrol = new CoreParm("Pan Control", "Pan Control", "", -1.0, 1.0, sources);
         liquidcontrol->setsr(liquidsource, 0.0, 1.0);
@@ -148,9 +144,7 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
     }
 }
 
-CoreVctr::~CoreVctr() {
-    release(true);
-}
+CoreVctr::~CoreVctr() { release(true); }
 
 void CoreVctr::release(bool withChildren) {
     if (elementflags != nullptr) {
@@ -250,13 +244,14 @@ void CoreVctr::elementCopy(void* dst, void const* src, int n, bool transfer, int
     if (dst == nullptr || n <= 0) return;
     CoreCnvl::ELCOPY fn = &CoreCnvl::copy1;
     if (engine != nullptr) engine->getce(fn);
-    if (fn != nullptr) fn(elementExtension(), dst, src, n, transfer, offset < 0 ? 0 : offset, flush);
+    if (fn != nullptr)
+        fn(elementExtension(), dst, src, n, transfer, offset < 0 ? 0 : offset, flush);
 }
 
 bool CoreVctr::validIndex(int i, char const* operation) const {
     if (i >= 0 && i < count) return true;
-    CoreLog_::loger(CoreAnsx("Vector element index out of range in ") + CoreAnsx(operation) +
-                        ": " + CoreAnsx(i),
+    CoreLog_::loger(CoreAnsx("Vector element index out of range in ") + CoreAnsx(operation) + ": " +
+                        CoreAnsx(i),
                     1);
     return false;
 }
@@ -476,9 +471,9 @@ void CoreVctr::setip(int i, double* left, double* right, CoreAnsx name, long len
         throw;
     }
     try {
-        *held = cache->addel(deleter, elementExtension(), &leftelements[i], &rightelements[i],
-                             name, length, rate, rangeStart, rangeEnd, owner, variant,
-                             allocatedlength, elementSet());
+        *held = cache->addel(deleter, elementExtension(), &leftelements[i], &rightelements[i], name,
+                             length, rate, rangeStart, rangeEnd, owner, variant, allocatedlength,
+                             elementSet());
     } catch (...) {
         registrations->Delete(registrations->count - 1);
         delete held;
@@ -539,18 +534,14 @@ bool CoreVctr::getrz(int i, long& a, long& b) {
     return hasrange[i] != 0;
 }
 
-bool CoreVctr::getsb(int i) const {
-    return i >= 0 && i < count && substituted[i] != 0;
-}
+bool CoreVctr::getsb(int i) const { return i >= 0 && i < count && substituted[i] != 0; }
 
 CoreAnsx CoreVctr::getfn(int i) {
     if (!validIndex(i, "getfn")) return CoreAnsx("");
     return filenames[i];
 }
 
-int CoreVctr::getne() const {
-    return count;
-}
+int CoreVctr::getne() const { return count; }
 
 void CoreVctr::getup(int& offset, int& fadeIn) {
     offset = this->offset;

@@ -33,10 +33,9 @@ inline double within(double v, double lo, double hi) { return v > hi ? hi : (v >
 // ---- Binding ------------------------------------------------------------------------
 
 void CoreVctr::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
-                     bool readbackOn, CoreAnsx readbackSource, double panDepth,
-                     CoreAnsx panSource, double gainpadFloor, CoreAnsx gainpadSource, bool gainOn,
-                     CoreAnsx gainSource, bool normaliseOn, double normalisationPosition,
-                     double normalisationWeight) {
+                     bool readbackOn, CoreAnsx readbackSource, double panDepth, CoreAnsx panSource,
+                     double gainpadFloor, CoreAnsx gainpadSource, bool gainOn, CoreAnsx gainSource,
+                     bool normaliseOn, double normalisationPosition, double normalisationWeight) {
     vectoron = vectorOn;
     if (vectoron) {
         vectorsource = vectorSource;

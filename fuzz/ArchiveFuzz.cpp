@@ -9,8 +9,7 @@
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 
-extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     static CorePool pool;
     CoreFsys parent(&pool);
     int const id = parent.crtit("F.V2P", false);

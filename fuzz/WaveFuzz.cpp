@@ -10,8 +10,7 @@
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
 
-extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     static CorePool pool;
     CoreFsys store(&pool);
     int const id = store.crtit("F.WAV", false);

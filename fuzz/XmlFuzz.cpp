@@ -1,13 +1,12 @@
 // Parses arbitrary bytes as a document; whatever parses must write, re-read
 // and re-write to the same text, and a refused parse must leave no root.
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include "storage/CoreNode.h"
-#include "storage/CoreXml_.h"
 
-extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
     std::string text;
     for (size_t i = 0; i < size; ++i)
         if (data[i] != 0) text += static_cast<char>(data[i]);
@@ -25,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
             CoreNode* r = doc.getrt();
             if (r && r->getcd()) {
                 CoreNode* top = r->getcd();
-                (void)top->getld("A"); (void)CoreNode::gtnli(top, "B", 1); (void)top->getls("C", 1);
+                (void)top->getld("A");
+                (void)CoreNode::gtnli(top, "B", 1);
+                (void)top->getls("C", 1);
                 CoreXml_::patch(again.getrt(), 0, doc.getrt());
                 CoreNode::templ(third.getrt(), doc.getrt());
                 doc.merge(&again);

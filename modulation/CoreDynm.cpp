@@ -17,8 +17,7 @@ constexpr double smallestInvertedRatio = 1e-12;
 // Level in dB of a bipolar control value taken as unipolar 0..1.
 double controlDb(double bipolar) {
     double const u = CoreGfun::unipolar(bipolar);
-    if (!(u > 0.0))
-        return CoreButl::dCdbmin;
+    if (!(u > 0.0)) return CoreButl::dCdbmin;
     double const db = 20.0 * std::log10(u);
     return db > CoreButl::dCdbmin ? db : CoreButl::dCdbmin;
 }
@@ -32,11 +31,10 @@ CoreDynm::CoreDynm(CoreAnsx const& name, DataSrce* catalogue, CoreSrce* output)
       outputsource(output) {
     try {
         for (int i = 0; i < 3; ++i)
-            controls[i] = new CoreParm(CoreAnsx(controlNames[i]), CoreAnsx(controlNames[i]), CoreAnsx(""),
-                                       -1.0, 1.0, catalogue);
+            controls[i] = new CoreParm(CoreAnsx(controlNames[i]), CoreAnsx(controlNames[i]),
+                                       CoreAnsx(""), -1.0, 1.0, catalogue);
     } catch (...) {
-        for (CoreParm* c : controls)
-            delete c;
+        for (CoreParm* c : controls) delete c;
         throw CoreAnsx("Memory request failed for dynamics ") + name;
     }
 }
@@ -65,15 +63,15 @@ void CoreDynm::setvl() {
     }
 }
 
-void CoreDynm::setvl(short mode, CoreAnsx const& threshold, CoreAnsx const& input, CoreAnsx const& ratio,
-                     short ratiocurve, double limit, double pad) {
+void CoreDynm::setvl(short mode, CoreAnsx const& threshold, CoreAnsx const& input,
+                     CoreAnsx const& ratio, short ratiocurve, double limit, double pad) {
     bool const enabled = ratiocurve > 0;
-    setvl(threshold, input, mode == 0, ratio, enabled, enabled ? static_cast<short>(ratiocurve - 1) : -1,
-          limit, pad);
+    setvl(threshold, input, mode == 0, ratio, enabled,
+          enabled ? static_cast<short>(ratiocurve - 1) : -1, limit, pad);
 }
 
-void CoreDynm::setvl(CoreAnsx const& threshold, CoreAnsx const& input, bool compressor, CoreAnsx const& ratio,
-                     bool enabled, short c, double limit, double pad) {
+void CoreDynm::setvl(CoreAnsx const& threshold, CoreAnsx const& input, bool compressor,
+                     CoreAnsx const& ratio, bool enabled, short c, double limit, double pad) {
     CoreAnsx const keys[3] = {threshold, input, ratio}; // copies: rfrvl passes the pending texts
     for (int i = 0; i < 3; ++i) {
         controls[i]->setsr(keys[i], -1.0, 1.0);
@@ -96,8 +94,8 @@ void CoreDynm::setvl(CoreAnsx const& threshold, CoreAnsx const& input, bool comp
 }
 
 void CoreDynm::rfrvl() {
-    setvl(pendingmode, pendingtexts[0], pendingtexts[1], pendingtexts[2], pendingcurve, pendingrangelimit,
-          pendinggainpad);
+    setvl(pendingmode, pendingtexts[0], pendingtexts[1], pendingtexts[2], pendingcurve,
+          pendingrangelimit, pendinggainpad);
 }
 
 void CoreDynm::updte() {
@@ -123,18 +121,15 @@ void CoreDynm::updte() {
                 r = 1.0 / r;
             }
             double db = CoreButl::flushSubnormal((r - 1.0) * d + gainpad);
-            if (db > dCgainceiling)
-                db = dCgainceiling;
+            if (db > dCgainceiling) db = dCgainceiling;
             lastgain = std::pow(10.0, db / 20.0);
         }
     }
-    if (outputsource)
-        outputsource->setvl(CoreGfun::bipolar(lastgain));
+    if (outputsource) outputsource->setvl(CoreGfun::bipolar(lastgain));
 }
 
 CoreAnsx CoreDynm::getbs(int i) const {
-    if (i >= 0 && i < 3)
-        return controls[i]->getsc();
+    if (i >= 0 && i < 3) return controls[i]->getsc();
     return CoreAnsx("");
 }
 
@@ -151,10 +146,8 @@ short CoreDynm::getrc() const { return curveenabled ? static_cast<short>(curve +
 void CoreDynm::setrc(short ratiocurve) { pendingcurve = ratiocurve; }
 
 double CoreDynm::getbd(int i) const {
-    if (i == 3)
-        return rangelimit;
-    if (i == 4)
-        return gainpad;
+    if (i == 3) return rangelimit;
+    if (i == 4) return gainpad;
     return 0.0;
 }
 
@@ -164,4 +157,3 @@ void CoreDynm::setbd(int i, double value) {
     else if (i == 4)
         pendinggainpad = value;
 }
-

@@ -23,7 +23,7 @@ class DataSrce;
 
 class CoreDynm {
 public:
-    static constexpr short iCmaxratiocurve = 8;  // highest curve exponent
+    static constexpr short iCmaxratiocurve = 8;     // highest curve exponent
     static constexpr double dCgainceiling = 192.64; // dB, the highest gain an expander may give
 
     // Builds "Threshold Control", "Input Control" and "Ratio Control".
@@ -41,35 +41,36 @@ public:
     void setvl(short mode, CoreAnsx const& threshold, CoreAnsx const& input, CoreAnsx const& ratio,
                short ratiocurve, double rangelimit, double gainpad);
     // Document form: curve is the exponent itself (stored at most 8).
-    void setvl(CoreAnsx const& threshold, CoreAnsx const& input, bool compress, CoreAnsx const& ratio,
-               bool curveenabled, short curve, double rangelimit, double gainpad);
+    void setvl(CoreAnsx const& threshold, CoreAnsx const& input, bool compress,
+               CoreAnsx const& ratio, bool curveenabled, short curve, double rangelimit,
+               double gainpad);
     void rfrvl(); // the editor form with the pending copy
     void updte(); // one block: writes 2 g - 1
 
-    CoreAnsx getbs(int i) const;       // key bound to control i (0 threshold, 1 input, 2 ratio)
+    CoreAnsx getbs(int i) const; // key bound to control i (0 threshold, 1 input, 2 ratio)
     void setbs(int i, CoreAnsx const& key); // pending key of control i
-    short getst() const;               // mode in force: 0 compressor, 1 expander
-    void setst(short mode);            // pending mode
-    short getrc() const;               // curve + 1 in force, 0 when none
-    void setrc(short ratiocurve);      // pending curve, display numbering
-    double getbd(int i) const;         // 3 range limit, 4 gain pad (dB); else 0
-    void setbd(int i, double value);   // pending 3 range limit, 4 gain pad
+    short getst() const;                    // mode in force: 0 compressor, 1 expander
+    void setst(short mode);                 // pending mode
+    short getrc() const;                    // curve + 1 in force, 0 when none
+    void setrc(short ratiocurve);           // pending curve, display numbering
+    double getbd(int i) const;              // 3 range limit, 4 gain pad (dB); else 0
+    void setbd(int i, double value);        // pending 3 range limit, 4 gain pad
 
 private:
-    CoreAnsx name;              // e.g. "DNM1"
-    CoreAnsx pendingtexts[3];   // pending threshold, input and ratio keys
-    double rangelimit;          // dB span the ratio acts on
-    double lastgain;            // linear gain of the last active block
-    double gainpad;             // dB added to the gain
-    double reciprocallimit;     // 1 / rangelimit, 0 when the limit is not positive
-    double pendingrangelimit;   // dB
-    double pendinggainpad;      // dB
-    short curve;                // curve exponent, at most 8; -1 after reset
-    short pendingmode;          // 0 compressor, 1 expander
-    short pendingcurve;         // display numbering: curve + 1, 0 none
-    bool active;                // input control bound to a source
-    bool compress;              // compressor (true) or expander
-    bool curveenabled;          // the curve eases the ratio in
-    CoreParm* controls[3];      // owned: threshold, input, ratio
-    CoreSrce* outputsource;     // written every block, not owned; null when none
+    CoreAnsx name;            // e.g. "DNM1"
+    CoreAnsx pendingtexts[3]; // pending threshold, input and ratio keys
+    double rangelimit;        // dB span the ratio acts on
+    double lastgain;          // linear gain of the last active block
+    double gainpad;           // dB added to the gain
+    double reciprocallimit;   // 1 / rangelimit, 0 when the limit is not positive
+    double pendingrangelimit; // dB
+    double pendinggainpad;    // dB
+    short curve;              // curve exponent, at most 8; -1 after reset
+    short pendingmode;        // 0 compressor, 1 expander
+    short pendingcurve;       // display numbering: curve + 1, 0 none
+    bool active;              // input control bound to a source
+    bool compress;            // compressor (true) or expander
+    bool curveenabled;        // the curve eases the ratio in
+    CoreParm* controls[3];    // owned: threshold, input, ratio
+    CoreSrce* outputsource;   // written every block, not owned; null when none
 };

@@ -9,24 +9,21 @@
 #include "runtime/CoreLog_.h"
 
 namespace {
-char const* const controlNames[4] = {"Activ Control", "Deactiv Control", "Level Control", "Source Control"};
+char const* const controlNames[4] = {"Activ Control", "Deactiv Control", "Level Control",
+                                     "Source Control"};
 
 // Stage length from a time and a factor; saturates instead of wrapping.
 int scaledTime(double samples) {
-    if (!(samples > -2.0e9))
-        return samples != samples ? 0 : -2000000000;
-    if (samples > 2.0e9)
-        return 2000000000;
+    if (!(samples > -2.0e9)) return samples != samples ? 0 : -2000000000;
+    if (samples > 2.0e9) return 2000000000;
     return static_cast<int>(samples);
 }
 
 // start + length in samples, saturating instead of overflowing.
 int sampleSum(int start, int length) {
     long long const sum = static_cast<long long>(start) + length;
-    if (sum > 2147483647LL)
-        return 2147483647;
-    if (sum < -2147483647LL)
-        return -2147483647;
+    if (sum > 2147483647LL) return 2147483647;
+    if (sum < -2147483647LL) return -2147483647;
     return static_cast<int>(sum);
 }
 
@@ -36,20 +33,20 @@ constexpr int rebaseAbove = 1 << 30;
 
 CoreEnv_::CoreEnv_(CoreAnsx const& name, DataSrce* catalogue, CoreSrce* output)
     : name(name), pendingactivation(""), pendingdeactivation(""), pendinglevelsource(""),
-      pendingtimesource(""), elapsed(0), stage(5), curve(0), stagestart(0), stageend(0),
-      times{0, 0, 0, 0}, pendingtimes{0, 0, 0, 0}, curves{0, 0, 0, 0}, pendingcurves{0, 0, 0, 0},
-      levelfactor(0.0), pendinglevelfactor(0.0), timefactor(0.0), output(0.0),
-      pendingtimefactor(0.0), activationwashigh(false), deactivationwashigh(false),
-      running(false), released(false), levels{0.0, 0.0, 0.0, 0.0},
-      pendinglevels{0.0, 0.0, 0.0, 0.0}, startlevel(0.0), destination(0.0), active(false),
-      controls{nullptr, nullptr, nullptr, nullptr}, outputsource(output) {
+      pendingtimesource(""), elapsed(0), stage(5), curve(0), stagestart(0),
+      stageend(0), times{0, 0, 0, 0}, pendingtimes{0, 0, 0, 0}, curves{0, 0, 0, 0},
+      pendingcurves{0, 0, 0, 0}, levelfactor(0.0), pendinglevelfactor(0.0), timefactor(0.0),
+      output(0.0), pendingtimefactor(0.0), activationwashigh(false), deactivationwashigh(false),
+      running(false),
+      released(false), levels{0.0, 0.0, 0.0, 0.0}, pendinglevels{0.0, 0.0, 0.0, 0.0},
+      startlevel(0.0), destination(0.0),
+      active(false), controls{nullptr, nullptr, nullptr, nullptr}, outputsource(output) {
     try {
         for (int i = 0; i < 4; ++i)
-            controls[i] = new CoreParm(CoreAnsx(controlNames[i]), CoreAnsx(controlNames[i]), CoreAnsx(""),
-                                       -1.0, 1.0, catalogue);
+            controls[i] = new CoreParm(CoreAnsx(controlNames[i]), CoreAnsx(controlNames[i]),
+                                       CoreAnsx(""), -1.0, 1.0, catalogue);
     } catch (...) {
-        for (CoreParm* c : controls)
-            delete c;
+        for (CoreParm* c : controls) delete c;
         throw CoreAnsx("Memory request failed for envelope ") + name;
     }
 }
@@ -132,8 +129,7 @@ void CoreEnv_::updte(double samples) {
     if (active) {
         bool const a = controls[0]->getvl() >= 0.0;
         bool const d = controls[1]->getvl() >= 0.0;
-        if (d && !deactivationwashigh)
-            released = true;
+        if (d && !deactivationwashigh) released = true;
         if (running) {
             elapsed = sampleSum(elapsed, scaledTime(samples));
             if (stage == 3 && !released) {
@@ -141,8 +137,7 @@ void CoreEnv_::updte(double samples) {
                 // Only differences of the three counts matter, and in the
                 // hold the ramp fraction is 0 either way: move them back so
                 // a sustain held for hours leaves room for the release.
-                if (elapsed > rebaseAbove)
-                    elapsed = stagestart = stageend = 0;
+                if (elapsed > rebaseAbove) elapsed = stagestart = stageend = 0;
             } else if (elapsed > stageend || stage == 3) {
                 ++stage;
                 if (stage >= 5) {
@@ -177,8 +172,7 @@ void CoreEnv_::updte(double samples) {
                     r = 0.0;
                 else if (r > 1.0)
                     r = 1.0;
-                if (curve >= 2)
-                    r = std::pow(r, curve);
+                if (curve >= 2) r = std::pow(r, curve);
                 output = CoreButl::flushSubnormal(destination - (destination - startlevel) * r);
             }
         }
@@ -201,8 +195,7 @@ void CoreEnv_::updte(double samples) {
         activationwashigh = a;
         deactivationwashigh = d;
     }
-    if (outputsource)
-        outputsource->setvl(CoreGfun::bipolar(std::fabs(output)));
+    if (outputsource) outputsource->setvl(CoreGfun::bipolar(std::fabs(output)));
 }
 
 CoreParm* CoreEnv_::getpr(int i) const { return (i >= 0 && i < 4) ? controls[i] : nullptr; }

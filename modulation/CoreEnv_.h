@@ -44,15 +44,15 @@ public:
     void updte(double samples);
 
     CoreParm* getpr(int i) const; // controls 0..3, null otherwise
-    int const* gettm() const;      // current times, 4 entries, samples
+    int const* gettm() const;     // current times, 4 entries, samples
     void settm(int index, int samples);
-    short const* getcv() const;    // current curves, 4 entries
+    short const* getcv() const; // current curves, 4 entries
     void setcv(int index, short curve);
-    double const* getlv() const;   // current levels, 4 entries
+    double const* getlv() const; // current levels, 4 entries
     void setlv(int index, double level);
-    double getlf() const;          // current level factor
+    double getlf() const; // current level factor
     void setlf(double factor);
-    double gettf() const;          // current time factor
+    double gettf() const; // current time factor
     void settf(double factor);
     void setas(CoreAnsx const& key); // pending activation source
     void setds(CoreAnsx const& key); // pending deactivation source
@@ -60,34 +60,34 @@ public:
     void setts(CoreAnsx const& key); // pending time-factor source
 
 private:
-    CoreAnsx name;                 // e.g. "ENV1"
-    CoreAnsx pendingactivation;    // activation source key
-    CoreAnsx pendingdeactivation;  // deactivation source key
-    CoreAnsx pendinglevelsource;   // level-factor source key
-    CoreAnsx pendingtimesource;    // time-factor source key
-    int elapsed;                   // samples since the trigger
-    short stage;                   // 0..2 ramps, 3 sustain, 4 release, 5 idle
-    short curve;                   // exponent of the running stage (below 2: linear)
-    int stagestart;                // samples, elapsed count where the stage began
-    int stageend;                  // samples, elapsed count where the stage ends
-    int times[4];                  // current stage times, samples
-    int pendingtimes[4];           // pending stage times, samples
-    short curves[4];               // current stage curve exponents
-    short pendingcurves[4];        // pending stage curve exponents
-    double levelfactor;            // current level factor
-    double pendinglevelfactor;     // pending level factor
-    double timefactor;             // current time factor
-    double output;                 // output level
-    double pendingtimefactor;      // pending time factor
-    bool activationwashigh;        // activation was >= 0 at the previous block
-    bool deactivationwashigh;      // deactivation was >= 0 at the previous block
-    bool running;                  // a stage 0..4 is in progress
-    bool released;                 // the deactivation edge came since the trigger
-    double levels[4];              // current start and destination levels
-    double pendinglevels[4];       // pending start and destination levels
-    double startlevel;             // level where the stage began
-    double destination;            // level the stage ramps to
-    bool active;                   // activation control bound to a source
-    CoreParm* controls[4];         // owned: Activ, Deactiv, Level, Source
-    CoreSrce* outputsource;        // written every block, not owned; null when none
+    CoreAnsx name;                // e.g. "ENV1"
+    CoreAnsx pendingactivation;   // activation source key
+    CoreAnsx pendingdeactivation; // deactivation source key
+    CoreAnsx pendinglevelsource;  // level-factor source key
+    CoreAnsx pendingtimesource;   // time-factor source key
+    int elapsed;                  // samples since the trigger
+    short stage;                  // 0..2 ramps, 3 sustain, 4 release, 5 idle
+    short curve;                  // exponent of the running stage (below 2: linear)
+    int stagestart;               // samples, elapsed count where the stage began
+    int stageend;                 // samples, elapsed count where the stage ends
+    int times[4];                 // current stage times, samples
+    int pendingtimes[4];          // pending stage times, samples
+    short curves[4];              // current stage curve exponents
+    short pendingcurves[4];       // pending stage curve exponents
+    double levelfactor;           // current level factor
+    double pendinglevelfactor;    // pending level factor
+    double timefactor;            // current time factor
+    double output;                // output level
+    double pendingtimefactor;     // pending time factor
+    bool activationwashigh;       // activation was >= 0 at the previous block
+    bool deactivationwashigh;     // deactivation was >= 0 at the previous block
+    bool running;                 // a stage 0..4 is in progress
+    bool released;                // the deactivation edge came since the trigger
+    double levels[4];             // current start and destination levels
+    double pendinglevels[4];      // pending start and destination levels
+    double startlevel;            // level where the stage began
+    double destination;           // level the stage ramps to
+    bool active;                  // activation control bound to a source
+    CoreParm* controls[4];        // owned: Activ, Deactiv, Level, Source
+    CoreSrce* outputsource;       // written every block, not owned; null when none
 };

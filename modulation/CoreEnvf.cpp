@@ -57,13 +57,13 @@ CoreEnvf::CoreEnvf(CorePool* pool, CoreAnsx const& name, bool withcontrols, Data
         throw text;
     }
     buffer = static_cast<double*>(pool->mallc(0, iCbufferdim, "ENVF", CoreAnsx("")));
-    for (int i = 0; i < iCbufferdim; ++i)
-        buffer[i] = 0.0;
-    if (!withcontrols)
-        return;
+    for (int i = 0; i < iCbufferdim; ++i) buffer[i] = 0.0;
+    if (!withcontrols) return;
     try {
-        attack = new CoreParm(CoreAnsx("Attack"), CoreAnsx("Attack"), CoreAnsx("t"), 1.0, 1000000.0, catalogue);
-        release = new CoreParm(CoreAnsx("Release"), CoreAnsx("Release"), CoreAnsx("t"), 1.0, 1000000.0, catalogue);
+        attack = new CoreParm(CoreAnsx("Attack"), CoreAnsx("Attack"), CoreAnsx("t"), 1.0, 1000000.0,
+                              catalogue);
+        release = new CoreParm(CoreAnsx("Release"), CoreAnsx("Release"), CoreAnsx("t"), 1.0,
+                               1000000.0, catalogue);
         filter = new CoreFltr(CoreFltr::iChighpass, iVhighpassmaxorder);
     } catch (...) {
         delete attack;
@@ -90,14 +90,14 @@ CoreEnvf::~CoreEnvf() {
 CoreSrce* CoreEnvf::writable(CoreSrce* s) const {
     // The fixed "OFF" and "ON" sources are read by every unbound control; a
     // follower writing there would corrupt the whole bus.
-    if (s && catalogue && (s == catalogue->getis(0) || s == catalogue->getis(DataSrce::iCsources - 1)))
+    if (s && catalogue &&
+        (s == catalogue->getis(0) || s == catalogue->getis(DataSrce::iCsources - 1)))
         return nullptr;
     return s;
 }
 
 void CoreEnvf::writeBipolar(CoreSrce* s, double unipolarvalue) {
-    if (!s)
-        return;
+    if (!s) return;
     s->setvl(CoreGfun::bipolar(unipolarvalue));
 }
 
@@ -134,14 +134,10 @@ void CoreEnvf::setvl(int minattack, int maxattack, CoreAnsx const& attacksource,
     maxattackd = maxattack * scale;
     minreleased = minrelease * scale;
     maxreleased = maxrelease * scale;
-    if (!(minattackd > 0.0))
-        minattackd = 1.0;
-    if (maxattackd < minattackd)
-        maxattackd = minattackd;
-    if (!(minreleased > 0.0))
-        minreleased = 1.0;
-    if (maxreleased < minreleased)
-        maxreleased = minreleased;
+    if (!(minattackd > 0.0)) minattackd = 1.0;
+    if (maxattackd < minattackd) maxattackd = minattackd;
+    if (!(minreleased > 0.0)) minreleased = 1.0;
+    if (maxreleased < minreleased) maxreleased = minreleased;
 
     attacktext = attacksource;
     releasetext = releasesource;
@@ -154,7 +150,8 @@ void CoreEnvf::setvl(int minattack, int maxattack, CoreAnsx const& attacksource,
         this->highpassfrequency = highpassfrequency;
         this->highpassorder = highpassorder;
         highpasstext = highpasssource;
-        this->highpasssource = (highpasson && catalogue) ? catalogue->getsc(highpasssource) : nullptr;
+        this->highpasssource =
+            (highpasson && catalogue) ? catalogue->getsc(highpasssource) : nullptr;
     }
 
     prevattack = 0.0;
@@ -183,8 +180,10 @@ void CoreEnvf::setvl(int minattack, int maxattack, CoreAnsx const& attacksource,
     this->deltaon = deltaon;
     deltaattacktext = deltaattacksource;
     deltareleasetext = deltareleasesource;
-    this->deltaattacksource = (deltaon && catalogue) ? catalogue->getsc(deltaattacksource) : nullptr;
-    this->deltareleasesource = (deltaon && catalogue) ? catalogue->getsc(deltareleasesource) : nullptr;
+    this->deltaattacksource =
+        (deltaon && catalogue) ? catalogue->getsc(deltaattacksource) : nullptr;
+    this->deltareleasesource =
+        (deltaon && catalogue) ? catalogue->getsc(deltareleasesource) : nullptr;
     this->timeson = timeson;
     this->outputson = outputson;
     outputattacktext = outputattacksource;
@@ -208,8 +207,7 @@ void CoreEnvf::setvl(int minattack, int maxattack, CoreAnsx const& attacksource,
     // of the first block.
     if (active) {
         refreshCoefficients();
-        if (this->highpasson)
-            refreshFilter();
+        if (this->highpasson) refreshFilter();
     }
 }
 
@@ -256,15 +254,14 @@ void CoreEnvf::rfrvl() {
 }
 
 void CoreEnvf::setei(double x) {
-    if (!active)
-        return;
+    if (!active) return;
     // An infinite sample (NaN already fails the test) would turn the
     // envelope and the high-pass history into NaN for good; it counts as
     // silence like a subnormal one.
     double const m = std::fabs(x);
-    buffer[count++] = (m > dCdenormalthreshold && m <= std::numeric_limits<double>::max()) ? x : 0.0;
-    if (count >= iCbufferdim)
-        prcss();
+    buffer[count++] =
+        (m > dCdenormalthreshold && m <= std::numeric_limits<double>::max()) ? x : 0.0;
+    if (count >= iCbufferdim) prcss();
 }
 
 void CoreEnvf::setei(double a, double b, double c, double d) {
@@ -273,11 +270,9 @@ void CoreEnvf::setei(double a, double b, double c, double d) {
 }
 
 void CoreEnvf::prcss() {
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     if (highpasson && filter)
-        for (int i = 0; i < count; ++i)
-            buffer[i] = filter->prcss(buffer[i]);
+        for (int i = 0; i < count; ++i) buffer[i] = filter->prcss(buffer[i]);
     double e = envelope;
     double v = detector;
     // One-pole smoothing of a detector, attack or release by direction.
@@ -289,12 +284,13 @@ void CoreEnvf::prcss() {
         }
     };
     switch (mode) {
-    case 0: case 3: case 5: case 6: case 7:
-        smooth([](double x) { return std::fabs(x); });
-        break;
-    case 1: case 4:
-        smooth([](double x) { return x * x; });
-        break;
+    case 0:
+    case 3:
+    case 5:
+    case 6:
+    case 7: smooth([](double x) { return std::fabs(x); }); break;
+    case 1:
+    case 4: smooth([](double x) { return x * x; }); break;
     case 2:
         for (int i = 0; i < count; ++i) {
             // "<= 0" so that a hold shorter than one sample still reloads.
@@ -304,24 +300,20 @@ void CoreEnvf::prcss() {
                 runningmax = 0.0;
             }
             double const m = std::fabs(buffer[i]);
-            if (m > runningmax)
-                runningmax = m;
+            if (m > runningmax) runningmax = m;
             v = heldpeak;
             attacking = v > e;
             e = attacking ? v : v + (e - v) * releasecoef;
         }
         break;
     case 8:
-        for (int i = 0; i < count; ++i)
-            e = e + (buffer[i] * buffer[i] - e) * attackcoef;
+        for (int i = 0; i < count; ++i) e = e + (buffer[i] * buffer[i] - e) * attackcoef;
         break;
-    default:
-        break;
+    default: break;
     }
     envelope = CoreButl::flushSubnormal(e);
     detector = v;
-    if (busbalanceon)
-        lastmagnitude = std::fabs(buffer[count - 1]);
+    if (busbalanceon) lastmagnitude = std::fabs(buffer[count - 1]);
     count = 0;
 }
 
@@ -332,10 +324,8 @@ void CoreEnvf::refreshCoefficients() {
         // The sources span 0.5..1.5, but a one-pole smoother runs off to
         // infinity with a coefficient above 1 and would write that to the
         // bus; at 1 it holds. The running mean of mode 8 is stable up to 2.
-        if (mode != 8 && attackcoef > 1.0)
-            attackcoef = 1.0;
-        if (releasecoef > 1.0)
-            releasecoef = 1.0;
+        if (mode != 8 && attackcoef > 1.0) attackcoef = 1.0;
+        if (releasecoef > 1.0) releasecoef = 1.0;
         return;
     }
     double const a = hascontrols ? attack->getvl() : minattackd;
@@ -358,36 +348,32 @@ void CoreEnvf::refreshCoefficients() {
 }
 
 void CoreEnvf::refreshFilter() {
-    if (!filter)
-        return;
+    if (!filter) return;
     filter->setvl(unipolar(highpasssource) * highpassfrequency, 0.0, samplerate, highpassorder);
 }
 
 void CoreEnvf::updte() {
     if (active) {
-        if (highpasson)
-            refreshFilter();
+        if (highpasson) refreshFilter();
         prcss();
-        if (busbalanceon)
-            writeBipolar(busbalancesource, lastmagnitude);
+        if (busbalanceon) writeBipolar(busbalancesource, lastmagnitude);
         refreshCoefficients();
         double level = envelope;
         if (hascontrols && outputson)
             level = unipolar(attacking ? outputattacksource : outputreleasesource) * prevdetector;
-        if (mode == 1 || mode == 4 || mode == 8)
-            level = envelope > 0.0 ? std::sqrt(envelope) : 0.0;
+        if (mode == 1 || mode == 4 || mode == 8) level = envelope > 0.0 ? std::sqrt(envelope) : 0.0;
         switch (mode) {
         case 3: level *= dCformafactor; break;
-        case 4: case 6: case 8: level *= dC3dbfix; break;
+        case 4:
+        case 6:
+        case 8: level *= dC3dbfix; break;
         case 7: level *= vutrim * dCvu3dbfix; break;
         default: break;
         }
         outputlevel = CoreButl::flushSubnormal(level);
     }
-    if (!hascontrols)
-        return;
-    if (outputlevel > 1.0)
-        outputlevel = 1.0;
+    if (!hascontrols) return;
+    if (outputlevel > 1.0) outputlevel = 1.0;
     writeBipolar(leveloutput, outputlevel);
     if (timeson) {
         double q = detector != 0.0 ? envelope / detector : 0.0;
@@ -409,19 +395,15 @@ void CoreEnvf::updte() {
 double CoreEnvf::eaerc(double x, double c, double s) {
     x = CoreButl::flushSubnormal(x);
     c = CoreButl::flushSubnormal(c);
-    if (!(x > 0.0) || !(c > 0.0))
-        return 0.0;
+    if (!(x > 0.0) || !(c > 0.0)) return 0.0;
     double const lc = std::log(c);
-    if (lc == 0.0)
-        return 0.0;
+    if (lc == 0.0) return 0.0;
     return s * std::log(x) / lc;
 }
 
 double CoreEnvf::getou() const { return outputlevel; }
 
-double CoreEnvf::getbl() const {
-    return CoreGfun::bipolar(outputlevel);
-}
+double CoreEnvf::getbl() const { return CoreGfun::bipolar(outputlevel); }
 
 double CoreEnvf::getdb() const { return CoreButl::lindb(outputlevel); }
 

@@ -23,14 +23,15 @@ class DataSrce;
 
 class CoreEnvf {
 public:
-    static constexpr int iCbufferdim = 16;                                   // samples gathered per detector pass
-    static int iVhighpassmaxorder;                                           // order of the owned high-pass, 8
-    static constexpr double dCdenormalthreshold = 1e-150;                    // input magnitudes not above it count as 0
-    static constexpr double dCformafactor = 1.5689347391281367;              // level factor of mode 3
-    static constexpr double dC3dbfix = 1.4125375446227544;                   // 10^(3/20): modes 4, 6, 8
-    static constexpr double dCvu3dbfix = 1.433934302386369;                  // with the VU trim: mode 7
-    static const double dCtimeconstanttorisetimefactor;                      // 1 / ln 9: modes 5, 6
-    static const double dCvufactor;                                          // 1 / ln 100: mode 7
+    static constexpr int iCbufferdim = 16; // samples gathered per detector pass
+    static int iVhighpassmaxorder;         // order of the owned high-pass, 8
+    static constexpr double dCdenormalthreshold =
+        1e-150; // input magnitudes not above it count as 0
+    static constexpr double dCformafactor = 1.5689347391281367; // level factor of mode 3
+    static constexpr double dC3dbfix = 1.4125375446227544;      // 10^(3/20): modes 4, 6, 8
+    static constexpr double dCvu3dbfix = 1.433934302386369;     // with the VU trim: mode 7
+    static const double dCtimeconstanttorisetimefactor;         // 1 / ln 9: modes 5, 6
+    static const double dCvufactor;                             // 1 / ln 100: mode 7
 
     // With controls: the "Attack" and "Release" controls, the three outputs
     // and an order-8 high-pass. Always: the 16-sample pool buffer (owner tag
@@ -107,75 +108,75 @@ public:
     bool enabt() const;
 
 private:
-    void prcss();                   // detects the buffered samples, empties the buffer
-    void refreshCoefficients();     // attack/release coefficients from controls or delta sources
-    void refreshFilter();           // high-pass cut-off from its source
-    CoreSrce* writable(CoreSrce* s) const; // s, or null for "OFF"/"ON"
+    void prcss();               // detects the buffered samples, empties the buffer
+    void refreshCoefficients(); // attack/release coefficients from controls or delta sources
+    void refreshFilter();       // high-pass cut-off from its source
+    CoreSrce* writable(CoreSrce* s) const;                  // s, or null for "OFF"/"ON"
     static void writeBipolar(CoreSrce* s, double unipolar); // 2u - 1, -1 for 0
 
-    CoreAnsx name;                  // e.g. "EVF1"
-    CoreAnsx busbalancetext;        // bus-balance source key
-    CoreAnsx deltaattacktext;       // delta attack source key
-    CoreAnsx deltareleasetext;      // delta release source key
-    CoreAnsx outputattacktext;      // output attack source key
-    CoreAnsx outputreleasetext;     // output release source key
-    CoreAnsx attacktext;            // attack source key
-    CoreAnsx releasetext;           // release source key
-    CoreAnsx highpasstext;          // high-pass frequency source key
-    short mode;                     // detector mode 0..8, 9 off
-    int count;                      // buffered samples, 0..16
-    int highpassorder;              // high-pass order (sections = order / 2)
-    int holdlength;                 // peak hold, samples
-    int holdcountdown;              // samples left in the current hold
-    int minattack;                  // samples, as configured
-    int maxattack;                  // samples, as configured
-    int minrelease;                 // samples, as configured
-    int maxrelease;                 // samples, as configured
-    double minattackd;              // samples after mode scaling, at least 1
-    double maxattackd;              // samples after mode scaling, at least the minimum
-    double minreleased;             // samples after mode scaling, at least 1
-    double maxreleased;             // samples after mode scaling, at least the minimum
-    double balance;                 // -1..1 in force
-    double pendingbalance;          // balance for the next rfrvl
-    double outputweight;            // weight of the output pair (c, d)
-    double inputweight;             // weight of the input pair (a, b)
-    double attackcoef;              // per-sample attack coefficient
-    double releasecoef;             // per-sample release coefficient
-    double prevattack;              // attack value the coefficient was made from, samples
-    double prevrelease;             // release value the coefficient was made from, samples
-    double envelope;                // detector state (magnitude or power)
-    double outputlevel;             // level of the last block, linear
-    double runningmax;              // peak mode: maximum of the current hold
-    double heldpeak;                // peak mode: maximum of the previous hold
-    double lastmagnitude;           // |last detected sample| for the bus balance
-    double timescale;               // 0.01 / sample rate
-    double detector;                // last detector value of the block
-    double prevdetector;            // detector value of the previous block
-    double vutrim;                  // 10^0.038
-    double samplerate;              // samples/s
-    double highpassfrequency;       // Hz at source value +1
-    bool active;                    // detects (mode 0..8)
-    bool hascontrols;               // built with controls and outputs
-    bool busbalanceon;              // writes the last magnitude to the bus
-    bool deltaon;                   // coefficients from the two delta sources
-    bool outputson;                 // level scaled by the output sources
-    bool timeson;                   // writes attack and release times
-    bool attacking;                 // the last sample rose above the envelope
-    bool wasattacking;              // attacking at the end of the previous block
-    bool highpasson;                // detector input is high-passed
-    DataSrce* catalogue;            // the bus, not owned
-    CoreSrce* busbalancesource;     // resolved, null when off or fixed
-    CoreSrce* deltaattacksource;    // resolved, null when off
-    CoreSrce* deltareleasesource;   // resolved, null when off
-    CoreSrce* outputattacksource;   // resolved, null when off
-    CoreSrce* outputreleasesource;  // resolved, null when off
-    CoreSrce* leveloutput;          // level output, not owned; null when none
-    CoreSrce* attackoutput;         // attack-time output, not owned; null when none
-    CoreSrce* releaseoutput;        // release-time output, not owned; null when none
-    CoreSrce* highpasssource;       // resolved, null when off
-    CoreParm* attack;               // "Attack" control, owned; null without controls
-    CoreParm* release;              // "Release" control, owned; null without controls
-    CorePool* pool;                 // owner of the buffer, not owned
-    CoreFltr* filter;               // owned high-pass; null without controls
-    double* buffer;                 // iCbufferdim samples from the pool
+    CoreAnsx name;                 // e.g. "EVF1"
+    CoreAnsx busbalancetext;       // bus-balance source key
+    CoreAnsx deltaattacktext;      // delta attack source key
+    CoreAnsx deltareleasetext;     // delta release source key
+    CoreAnsx outputattacktext;     // output attack source key
+    CoreAnsx outputreleasetext;    // output release source key
+    CoreAnsx attacktext;           // attack source key
+    CoreAnsx releasetext;          // release source key
+    CoreAnsx highpasstext;         // high-pass frequency source key
+    short mode;                    // detector mode 0..8, 9 off
+    int count;                     // buffered samples, 0..16
+    int highpassorder;             // high-pass order (sections = order / 2)
+    int holdlength;                // peak hold, samples
+    int holdcountdown;             // samples left in the current hold
+    int minattack;                 // samples, as configured
+    int maxattack;                 // samples, as configured
+    int minrelease;                // samples, as configured
+    int maxrelease;                // samples, as configured
+    double minattackd;             // samples after mode scaling, at least 1
+    double maxattackd;             // samples after mode scaling, at least the minimum
+    double minreleased;            // samples after mode scaling, at least 1
+    double maxreleased;            // samples after mode scaling, at least the minimum
+    double balance;                // -1..1 in force
+    double pendingbalance;         // balance for the next rfrvl
+    double outputweight;           // weight of the output pair (c, d)
+    double inputweight;            // weight of the input pair (a, b)
+    double attackcoef;             // per-sample attack coefficient
+    double releasecoef;            // per-sample release coefficient
+    double prevattack;             // attack value the coefficient was made from, samples
+    double prevrelease;            // release value the coefficient was made from, samples
+    double envelope;               // detector state (magnitude or power)
+    double outputlevel;            // level of the last block, linear
+    double runningmax;             // peak mode: maximum of the current hold
+    double heldpeak;               // peak mode: maximum of the previous hold
+    double lastmagnitude;          // |last detected sample| for the bus balance
+    double timescale;              // 0.01 / sample rate
+    double detector;               // last detector value of the block
+    double prevdetector;           // detector value of the previous block
+    double vutrim;                 // 10^0.038
+    double samplerate;             // samples/s
+    double highpassfrequency;      // Hz at source value +1
+    bool active;                   // detects (mode 0..8)
+    bool hascontrols;              // built with controls and outputs
+    bool busbalanceon;             // writes the last magnitude to the bus
+    bool deltaon;                  // coefficients from the two delta sources
+    bool outputson;                // level scaled by the output sources
+    bool timeson;                  // writes attack and release times
+    bool attacking;                // the last sample rose above the envelope
+    bool wasattacking;             // attacking at the end of the previous block
+    bool highpasson;               // detector input is high-passed
+    DataSrce* catalogue;           // the bus, not owned
+    CoreSrce* busbalancesource;    // resolved, null when off or fixed
+    CoreSrce* deltaattacksource;   // resolved, null when off
+    CoreSrce* deltareleasesource;  // resolved, null when off
+    CoreSrce* outputattacksource;  // resolved, null when off
+    CoreSrce* outputreleasesource; // resolved, null when off
+    CoreSrce* leveloutput;         // level output, not owned; null when none
+    CoreSrce* attackoutput;        // attack-time output, not owned; null when none
+    CoreSrce* releaseoutput;       // release-time output, not owned; null when none
+    CoreSrce* highpasssource;      // resolved, null when off
+    CoreParm* attack;              // "Attack" control, owned; null without controls
+    CoreParm* release;             // "Release" control, owned; null without controls
+    CorePool* pool;                // owner of the buffer, not owned
+    CoreFltr* filter;              // owned high-pass; null without controls
+    double* buffer;                // iCbufferdim samples from the pool
 };

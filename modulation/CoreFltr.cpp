@@ -10,16 +10,16 @@ namespace {
 // tan(pi f / fs) turns negative past half the rate and the sections then
 // grow without bound; the cut-off is held just below it.
 constexpr double highestNormalisedCutoff = 0.499;
-}
+} // namespace
 
 CoreFltr::CoreFltr(iCfilter /*type*/, int order)
     : allocated(order > 1 ? order / 2 : 0), active(0), sections(nullptr) {
     if (allocated > 0) {
         sections = new (std::nothrow) SECTION[allocated];
         if (!sections)
-            throw CoreAnsx("Memory request failed ") + CoreAnsx(static_cast<long>(sizeof(SECTION) * allocated));
-        for (int i = 0; i < allocated; ++i)
-            sections[i] = SECTION{0.0, 0.0, 0.0, 0.0};
+            throw CoreAnsx("Memory request failed ") +
+                CoreAnsx(static_cast<long>(sizeof(SECTION) * allocated));
+        for (int i = 0; i < allocated; ++i) sections[i] = SECTION{0.0, 0.0, 0.0, 0.0};
     }
 }
 
@@ -27,10 +27,8 @@ CoreFltr::~CoreFltr() { delete[] sections; }
 
 void CoreFltr::setvl(double f, double d, double fs, int order) {
     double normalised = fs > 0.0 ? f / fs : 0.0;
-    if (!(normalised > 0.0))
-        normalised = 0.0; // also NaN: a zero cut-off passes everything
-    if (normalised > highestNormalisedCutoff)
-        normalised = highestNormalisedCutoff;
+    if (!(normalised > 0.0)) normalised = 0.0; // also NaN: a zero cut-off passes everything
+    if (normalised > highestNormalisedCutoff) normalised = highestNormalisedCutoff;
     double const t = std::tan(CoreButl::dCpi * normalised);
     int wanted = order > 1 ? order / 2 : 0;
     active = wanted < allocated ? wanted : allocated;

@@ -31,10 +31,10 @@ public:
 private:
     // Coefficients and history of one section.
     struct SECTION {
-        double a;        // feedback coefficient 1 / (1 + k)
-        double b;        // gain 1 - k
-        double previn;   // last input of the section
-        double prevout;  // last output of the section
+        double a;       // feedback coefficient 1 / (1 + k)
+        double b;       // gain 1 - k
+        double previn;  // last input of the section
+        double prevout; // last output of the section
     };
 
     int allocated;     // sections owned, order / 2 at construction

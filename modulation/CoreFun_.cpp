@@ -59,8 +59,7 @@ CoreParm* CoreFun_::getfb() const { return inputb.get(); }
 CoreAnsx CoreFun_::getfn() const { return fnkey; }
 
 void CoreFun_::updte() {
-    if (!function || !output)
-        return; // not configured: the source keeps its value
+    if (!function || !output) return; // not configured: the source keeps its value
     double const a = inputa->getvl();
     double const b = inputb->getvl();
     output->setvl(function->xtfun(a, b, nullptr));

@@ -33,8 +33,8 @@ public:
     // Binds A and B (scale -1..1) and selects the function; the key of the
     // entry found is stored, so an unknown key becomes "a".
     void setvl(CoreAnsx const& akey, CoreAnsx const& bkey, CoreAnsx const& fnkey);
-    void setia(CoreAnsx const& akey); // binds input A alone
-    void setib(CoreAnsx const& bkey); // binds input B alone
+    void setia(CoreAnsx const& akey);  // binds input A alone
+    void setib(CoreAnsx const& bkey);  // binds input B alone
     void setfn(CoreAnsx const& fnkey); // selects the function alone
     // Re-applies the current bindings and function through setvl.
     void rfrvl();
@@ -47,14 +47,14 @@ public:
     void updte();
 
 private:
-    CoreAnsx name;          // e.g. "FUN1"
-    CoreAnsx aname;         // name + "_A"
-    CoreAnsx bname;         // name + "_B"
-    CoreAnsx fnkey;         // key of the selected group 1 entry
-    DataSrce* sources;      // the bus, not owned
-    CoreSrce* output;       // "FUN<n>", not owned
+    CoreAnsx name;                    // e.g. "FUN1"
+    CoreAnsx aname;                   // name + "_A"
+    CoreAnsx bname;                   // name + "_B"
+    CoreAnsx fnkey;                   // key of the selected group 1 entry
+    DataSrce* sources;                // the bus, not owned
+    CoreSrce* output;                 // "FUN<n>", not owned
     std::unique_ptr<CoreParm> inputa; // bipolar -1..1
     std::unique_ptr<CoreParm> inputb; // bipolar -1..1
-    DataGfun* functions;    // function catalogue, not owned
-    CoreGfun* function;     // selected entry; null before setvl
+    DataGfun* functions;              // function catalogue, not owned
+    CoreGfun* function;               // selected entry; null before setvl
 };

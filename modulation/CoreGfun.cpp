@@ -22,18 +22,14 @@ double CoreGfun::xtfun(double a, double b, FUNEXTENSION* state) const {
 double CoreGfun::bound(double r) {
     // 0/0 at the edge of a few shapes' input range: the middle of the range
     // is the one answer that does not pretend to be an extreme.
-    if (std::isnan(r))
-        return 0.0;
-    if (r < -1.0)
-        r = -1.0;
-    if (r > 1.0)
-        r = 1.0;
+    if (std::isnan(r)) return 0.0;
+    if (r < -1.0) r = -1.0;
+    if (r > 1.0) r = 1.0;
     return CoreButl::flushSubnormal(r);
 }
 
 double CoreGfun::fold(double x) {
-    if (x >= -1.0 && x <= 1.0)
-        return x;
+    if (x >= -1.0 && x <= 1.0) return x;
     double const u = unipolar(x);
     return bipolar(u - std::floor(u));
 }
@@ -41,8 +37,7 @@ double CoreGfun::fold(double x) {
 double CoreGfun::unipolar(double x) { return CoreButl::flushSubnormal((x + 1.0) * 0.5); }
 
 double CoreGfun::bipolar(double u) {
-    if (CoreButl::flushSubnormal(u) == 0.0)
-        return -1.0;
+    if (CoreButl::flushSubnormal(u) == 0.0) return -1.0;
     return CoreButl::flushSubnormal(2.0 * u - 1.0);
 }
 
@@ -51,9 +46,7 @@ double CoreGfun::dbunit(double d) {
 }
 
 double CoreGfun::triangle(double x) {
-    if (x > 0.5)
-        return 2.0 * (1.0 - x);
-    if (x < -0.5)
-        return -2.0 * (x + 1.0);
+    if (x > 0.5) return 2.0 * (1.0 - x);
+    if (x < -0.5) return -2.0 * (x + 1.0);
     return 2.0 * x;
 }

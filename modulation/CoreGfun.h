@@ -37,10 +37,10 @@ public:
     static double bound(double r);
     // Folds x periodically into -1..1 when it is outside (1.5 gives -0.5).
     static double fold(double x);
-    static double unipolar(double x);  // (x + 1) / 2, flushed
-    static double bipolar(double u);   // 2u - 1, flushed; exactly -1 for zero or subnormal u
-    static double dbunit(double d);    // -192.64..0 dB onto 0..1, flushed
-    static double triangle(double x);  // triangle through 0 with peaks at -0.5 and 0.5
+    static double unipolar(double x); // (x + 1) / 2, flushed
+    static double bipolar(double u);  // 2u - 1, flushed; exactly -1 for zero or subnormal u
+    static double dbunit(double d);   // -192.64..0 dB onto 0..1, flushed
+    static double triangle(double x); // triangle through 0 with peaks at -0.5 and 0.5
 
 private:
     CoreAnsx key;      // identifier in program documents

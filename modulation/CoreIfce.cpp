@@ -12,17 +12,18 @@
 double CoreIfce::dVfixedled = 3.0;
 
 CoreIfce::CoreIfce(CoreAnsx const& name, double minimum, double maximum, CoreAnsx const& label,
-                   CoreAnsx const& unit, CoreSrce* source, double initial, bool led, CoreBlnk* blinker)
+                   CoreAnsx const& unit, CoreSrce* source, double initial, bool led,
+                   CoreBlnk* blinker)
     : CoreIfce(name, minimum, maximum, label, unit, source, initial, led, blinker, nullptr) {}
 
 CoreIfce::CoreIfce(CoreAnsx const& name, double minimum, double maximum, CoreAnsx const& label,
-                   CoreAnsx const& unit, CoreSrce* source, double initial, bool led, CoreBlnk* blinker,
-                   CLOCK clock)
+                   CoreAnsx const& unit, CoreSrce* source, double initial, bool led,
+                   CoreBlnk* blinker, CLOCK clock)
     : name(name), label(label), unit(unit), minimum(minimum), maximum(maximum),
       wheelfactor(1.0 / iCdefaultcoarse), pavalue(-2.0), slotinuse(0), coarse(-1), expired(led),
-      led(led), raw{initial, 0.0}, reference{0.0, 0.0}, shown{0, 0}, indicator{led ? short(3) : short(0), 0},
-      valid{false, false}, source(source), blinker(led ? blinker : nullptr), timer(0.0),
-      clock(clock ? clock : &CoreXutl::ttime) {}
+      led(led), raw{initial, 0.0}, reference{0.0, 0.0}, shown{0, 0},
+      indicator{led ? short(3) : short(0), 0}, valid{false, false}, source(source),
+      blinker(led ? blinker : nullptr), timer(0.0), clock(clock ? clock : &CoreXutl::ttime) {}
 
 CoreIfce::~CoreIfce() {
     source = nullptr;
@@ -31,14 +32,12 @@ CoreIfce::~CoreIfce() {
 
 double CoreIfce::fractionOf(int slot) const {
     double const span = maximum - minimum;
-    if (span == 0.0)
-        return 0.0; // a one-point range has no position
+    if (span == 0.0) return 0.0; // a one-point range has no position
     return (raw[slot] - minimum) / span;
 }
 
 void CoreIfce::setFraction(double fraction, int slot) {
-    if (!valid[slot])
-        return;
+    if (!valid[slot]) return;
     double const old = raw[slot];
     double const value = CoreButl::flushSubnormal(minimum + (maximum - minimum) * fraction);
     raw[slot] = value;
@@ -52,8 +51,7 @@ void CoreIfce::setFraction(double fraction, int slot) {
         timer = clock() + dVfixedled / CoreButl::dCsecondsperday;
         expired = false;
     }
-    if (slot == 0 && source)
-        source->setvl(value);
+    if (slot == 0 && source) source->setvl(value);
 }
 
 void CoreIfce::setiv(double value, bool isvalid, bool main) {
@@ -64,8 +62,7 @@ void CoreIfce::setiv(double value, bool isvalid, bool main) {
     indicator[s] = 3;
     shown[s] = 0;
     valid[s] = isvalid;
-    if (s == 0 && source)
-        source->setvl(value);
+    if (s == 0 && source) source->setvl(value);
 }
 
 void CoreIfce::setvl(double fraction, bool main) {
@@ -111,13 +108,10 @@ bool CoreIfce::isalt() {
 short CoreIfce::getml() {
     CoreSmgd guard(lock);
     int const s = slotinuse;
-    if (!led || !valid[s])
-        return 0;
+    if (!led || !valid[s]) return 0;
     short state = indicator[s];
-    if (s == 0 && !expired && clock() > timer)
-        expired = true;
-    if (expired && blinker && !blinker->getvl())
-        state = 0;
+    if (s == 0 && !expired && clock() > timer) expired = true;
+    if (expired && blinker && !blinker->getvl()) state = 0;
     shown[s] = state;
     return state;
 }

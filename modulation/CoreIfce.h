@@ -24,7 +24,7 @@ class CoreIfce {
 public:
     using CLOCK = double (*)(); // wall clock in days since the epoch
 
-    static double dVfixedled;                     // seconds the indicator stays steady after a change, 3.0
+    static double dVfixedled; // seconds the indicator stays steady after a change, 3.0
     static constexpr double dCincrx = 0.0012;     // fraction per pixel of horizontal drag
     static constexpr double dCincry = 0.012;      // fraction per pixel of vertical drag
     static constexpr short iCdefaultcoarse = 128; // default wheel resolution (steps per range)
@@ -55,20 +55,20 @@ public:
     bool isval(bool main);   // validity of the addressed slot
     // On: switch to a freshly reset alternate slot. Off: back to the main slot.
     void mode_(bool on);
-    bool isalt();            // the alternate slot is in use
-    short getml();           // indicator to show now: 0 dark, 1 above, 2 below, 3 equal
-    short getll();           // indicator last shown for the slot in use
-    void mswhl(int clicks);  // wheel: moves by clicks^2 x wheel factor, down for clicks < 1
-    void settf(int n);       // wheel factor 1 / n; n < 1 is refused
+    bool isalt();           // the alternate slot is in use
+    short getml();          // indicator to show now: 0 dark, 1 above, 2 below, 3 equal
+    short getll();          // indicator last shown for the slot in use
+    void mswhl(int clicks); // wheel: moves by clicks^2 x wheel factor, down for clicks < 1
+    void settf(int n);      // wheel factor 1 / n; n < 1 is refused
     // Drag: old + (x - px) x dCincrx + (py - y) x dCincry, within 0..1; the
     // previous coordinates become (x, y).
     static double getnh(double old, int& px, int& py, int x, int y);
-    short getcp();           // coarse step count kept for the engine
+    short getcp(); // coarse step count kept for the engine
     void setcp(short steps);
-    double getpa();          // the engine's pa value (pa lock)
+    double getpa(); // the engine's pa value (pa lock)
     void setpa(double value);
-    CoreAnsx getlb();        // label
-    CoreAnsx getun();        // unit
+    CoreAnsx getlb(); // label
+    CoreAnsx getun(); // unit
 
 private:
     // Unlocked bodies shared by the locked members.
@@ -76,26 +76,26 @@ private:
     void setFraction(double fraction, int slot);
     int addressed(bool main) const { return main ? 0 : slotinuse; }
 
-    CoreAnsx name;             // control name, e.g. "Mix 1"
-    CoreAnsx label;            // display label
-    CoreAnsx unit;             // display unit ("dB" for the gains)
-    double minimum;            // value at fraction 0
-    double maximum;            // value at fraction 1
-    double wheelfactor;        // fraction per squared wheel click, 1/128 at first
-    double pavalue;            // engine value under the pa lock; -2.0 at first
-    unsigned short slotinuse;  // 0 main, 1 alternate
-    short coarse;              // coarse steps; -1 at first
-    bool expired;              // the steady period is over
-    bool led;                  // has a change indicator
-    double raw[2];             // value of each slot, minimum..maximum
-    double reference[2];       // value of each slot when last set by setiv
-    short shown[2];            // indicator last returned per slot
-    short indicator[2];        // 1 above, 2 below, 3 equal the reference
-    bool valid[2];             // the slot holds a usable value
-    CoreSrce* source;          // receives the main slot's raw value; not owned, may be null
-    CoreBlnk* blinker;         // shared blink clock; not owned, may be null
-    CoreSmph lock;             // guards every field but pavalue
-    CoreSmph palock;           // guards pavalue
-    double timer;              // end of the steady period, days since the epoch
-    CLOCK clock;               // time source, days
+    CoreAnsx name;            // control name, e.g. "Mix 1"
+    CoreAnsx label;           // display label
+    CoreAnsx unit;            // display unit ("dB" for the gains)
+    double minimum;           // value at fraction 0
+    double maximum;           // value at fraction 1
+    double wheelfactor;       // fraction per squared wheel click, 1/128 at first
+    double pavalue;           // engine value under the pa lock; -2.0 at first
+    unsigned short slotinuse; // 0 main, 1 alternate
+    short coarse;             // coarse steps; -1 at first
+    bool expired;             // the steady period is over
+    bool led;                 // has a change indicator
+    double raw[2];            // value of each slot, minimum..maximum
+    double reference[2];      // value of each slot when last set by setiv
+    short shown[2];           // indicator last returned per slot
+    short indicator[2];       // 1 above, 2 below, 3 equal the reference
+    bool valid[2];            // the slot holds a usable value
+    CoreSrce* source;         // receives the main slot's raw value; not owned, may be null
+    CoreBlnk* blinker;        // shared blink clock; not owned, may be null
+    CoreSmph lock;            // guards every field but pavalue
+    CoreSmph palock;          // guards pavalue
+    double timer;             // end of the steady period, days since the epoch
+    CLOCK clock;              // time source, days
 };

@@ -15,12 +15,12 @@ namespace {
 constexpr double rateFraction = 0.041666666666;
 } // namespace
 
-CoreLfo_::CoreLfo_(CoreAnsx const& name, DataGfun* functions, DataSrce* sources, CoreSrce* lfosource,
-                   CoreSrce* ratesource)
+CoreLfo_::CoreLfo_(CoreAnsx const& name, DataGfun* functions, DataSrce* sources,
+                   CoreSrce* lfosource, CoreSrce* ratesource)
     : maxrate(0.0), minrate(0.0), phase(0.0), phasedepth(0.0), prevoffset(0.0), running(0.0),
-      quantisation(0.0), name(name), wavekey(""), ratekey(""), phasekey(""), quantised(false),
-      state{0.0, 0.0}, catalogue(functions), waveform(nullptr), lfosource(lfosource),
-      ratesource(ratesource) {
+      quantisation(0.0), name(name), wavekey(""), ratekey(""), phasekey(""),
+      quantised(false), state{0.0, 0.0}, catalogue(functions), waveform(nullptr),
+      lfosource(lfosource), ratesource(ratesource) {
     try {
         rateparm = std::make_unique<CoreParm>(name + CoreAnsx(" Rate"), name + CoreAnsx(" Rate"),
                                               CoreAnsx("Hz"), 0.0, 24.0, sources);
@@ -52,15 +52,13 @@ void CoreLfo_::setvl(double minrate, double maxrate, double quant, CoreAnsx cons
 
 void CoreLfo_::setmn(double minrate) {
     this->minrate = minrate;
-    if (minrate > maxrate)
-        maxrate = minrate;
+    if (minrate > maxrate) maxrate = minrate;
     start();
 }
 
 void CoreLfo_::setmx(double maxrate) {
     this->maxrate = maxrate;
-    if (minrate > maxrate)
-        minrate = maxrate;
+    if (minrate > maxrate) minrate = maxrate;
     start();
 }
 
@@ -125,8 +123,7 @@ void CoreLfo_::start() {
 }
 
 void CoreLfo_::updte(double dt, double bpm) {
-    if (!waveform)
-        return; // not configured: nothing to play
+    if (!waveform) return; // not configured: nothing to play
     double r = rateparm->getvl();
     if (quantised) {
         // A tempo of 0 or an unknown tempo has no grid to snap to: the rate
@@ -134,8 +131,7 @@ void CoreLfo_::updte(double dt, double bpm) {
         double const k = quantisation * bpm / 60.0;
         if (k > 0.0 && std::isfinite(k)) {
             double const snapped = std::floor(r * k) / k;
-            if (std::isfinite(snapped))
-                r = snapped;
+            if (std::isfinite(snapped)) r = snapped;
         }
     }
     if (phaseparm->actve()) {
@@ -149,13 +145,10 @@ void CoreLfo_::updte(double dt, double bpm) {
         r = 0.0; // a rate constant that is no number must not stall the bus on NaN
     r = CoreButl::flushSubnormal(r);
     double const advance = 2.0 * dt * r;
-    if (std::isfinite(advance))
-        running = CoreButl::flushSubnormal(running + advance);
+    if (std::isfinite(advance)) running = CoreButl::flushSubnormal(running + advance);
     double const v = waveform->xtfun(running, 0.0, &state);
     state.value = v;
     state.phase = CoreGfun::fold(running);
-    if (lfosource)
-        lfosource->setvl(v);
-    if (ratesource)
-        ratesource->setvl(CoreGfun::bipolar(r * rateFraction));
+    if (lfosource) lfosource->setvl(v);
+    if (ratesource) ratesource->setvl(CoreGfun::bipolar(r * rateFraction));
 }

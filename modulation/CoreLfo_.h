@@ -49,12 +49,12 @@ public:
     // setters already take effect at once, so this changes nothing else.
     void rfrvl();
 
-    CoreParm* getrt() const;  // the rate parameter, owned by this LFO
-    double getqt() const;     // quantisation when snapping, else 0
-    double getph() const;     // phase in degrees
-    CoreAnsx getrc() const;   // rate source key as given
-    CoreAnsx getsh() const;   // waveform key as given (an unknown one plays "Sine")
-    CoreAnsx getps() const;   // phase source key as given
+    CoreParm* getrt() const; // the rate parameter, owned by this LFO
+    double getqt() const;    // quantisation when snapping, else 0
+    double getph() const;    // phase in degrees
+    CoreAnsx getrc() const;  // rate source key as given
+    CoreAnsx getsh() const;  // waveform key as given (an unknown one plays "Sine")
+    CoreAnsx getps() const;  // phase source key as given
 
     // Binds both parameters, picks the waveform and restarts the phase.
     void start();
@@ -62,23 +62,23 @@ public:
     void updte(double dt, double bpm);
 
 private:
-    double maxrate;          // Hz, upper end of the rate parameter's scale
-    double minrate;          // Hz, lower end of the rate parameter's scale
-    double phase;            // phase setting, degrees
-    double phasedepth;       // phase / 180: offset at phase parameter 1
-    double prevoffset;       // phase offset added at the last update, cycles x 2
-    double running;          // running phase; one cycle spans 2; never wrapped
-    double quantisation;     // tempo quantisation factor; <= 0 means off
-    CoreAnsx name;           // e.g. "LFO1"
-    CoreAnsx wavekey;        // waveform key as given
-    CoreAnsx ratekey;        // source text of the rate parameter
-    CoreAnsx phasekey;       // source text of the phase parameter
-    bool quantised;          // quantisation > 0
-    CoreGfun::FUNEXTENSION state;       // folded phase and value of the last update
+    double maxrate;                      // Hz, upper end of the rate parameter's scale
+    double minrate;                      // Hz, lower end of the rate parameter's scale
+    double phase;                        // phase setting, degrees
+    double phasedepth;                   // phase / 180: offset at phase parameter 1
+    double prevoffset;                   // phase offset added at the last update, cycles x 2
+    double running;                      // running phase; one cycle spans 2; never wrapped
+    double quantisation;                 // tempo quantisation factor; <= 0 means off
+    CoreAnsx name;                       // e.g. "LFO1"
+    CoreAnsx wavekey;                    // waveform key as given
+    CoreAnsx ratekey;                    // source text of the rate parameter
+    CoreAnsx phasekey;                   // source text of the phase parameter
+    bool quantised;                      // quantisation > 0
+    CoreGfun::FUNEXTENSION state;        // folded phase and value of the last update
     std::unique_ptr<CoreParm> rateparm;  // rate in Hz, scale minrate..maxrate
     std::unique_ptr<CoreParm> phaseparm; // phase modulation, scale 0..1
-    DataGfun* catalogue;     // function catalogue, not owned
-    CoreGfun* waveform;      // group 0 entry chosen by start; null before it
-    CoreSrce* lfosource;     // "LFO<n>", not owned
-    CoreSrce* ratesource;    // "RATELFO<n>", not owned
+    DataGfun* catalogue;                 // function catalogue, not owned
+    CoreGfun* waveform;                  // group 0 entry chosen by start; null before it
+    CoreSrce* lfosource;                 // "LFO<n>", not owned
+    CoreSrce* ratesource;                // "RATELFO<n>", not owned
 };

@@ -8,21 +8,18 @@
 #include "runtime/CoreSmgd.h"
 
 CoreMidi::CoreMidi() : activity(false) {
-    for (LEARNSLOT& s : slots)
-        s = LEARNSLOT{false, 176, 127, 16, 0};
+    for (LEARNSLOT& s : slots) s = LEARNSLOT{false, 176, 127, 16, 0};
     clearOutputs();
 }
 
 CoreMidi::~CoreMidi() {
     CoreSmgd guard(lock);
-    for (int i = 0; i < queue.count; ++i)
-        delete static_cast<MIDIEVENT*>(queue[i]);
+    for (int i = 0; i < queue.count; ++i) delete static_cast<MIDIEVENT*>(queue[i]);
     queue.Clear();
 }
 
 void CoreMidi::clearOutputs() {
-    for (MIDISLIDERCALLBACKINFO& o : outputs)
-        o = MIDISLIDERCALLBACKINFO{false, 0.0f};
+    for (MIDISLIDERCALLBACKINFO& o : outputs) o = MIDISLIDERCALLBACKINFO{false, 0.0f};
 }
 
 void CoreMidi::apply(int channel, int status, int controller, int value) {
@@ -43,8 +40,8 @@ void CoreMidi::apply(int channel, int status, int controller, int value) {
     }
 }
 
-CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int status, int controller,
-                                                  int value) {
+CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int status,
+                                                  int controller, int value) {
     clearOutputs();
     if (frame <= 0) {
         apply(channel, status, controller, value);
@@ -72,8 +69,7 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) {
     int kept = 0;
     for (int i = 0; i < queue.count; ++i) {
         MIDIEVENT* e = static_cast<MIDIEVENT*>(queue[i]);
-        if (frames >= 0)
-            e->frames -= frames;
+        if (frames >= 0) e->frames -= frames;
         if (frames < 0 || e->frames < 1) {
             apply(e->channel, e->status, e->controller, e->value);
             delete e;
@@ -92,7 +88,8 @@ int CoreMidi::mdctr(int channel, int status, int controller, int value) {
 
 void CoreMidi::setms(short slot, int status, int controller) {
     if (slot < 0 || slot >= iCslots) {
-        CoreLog_::loger(CoreAnsx("MIDI learn slot out of range: ") + CoreAnsx(static_cast<int>(slot)), 1);
+        CoreLog_::loger(
+            CoreAnsx("MIDI learn slot out of range: ") + CoreAnsx(static_cast<int>(slot)), 1);
         return;
     }
     LEARNSLOT& s = slots[slot];
@@ -105,9 +102,11 @@ void CoreMidi::setms(short slot, int status, int controller) {
     s.controller = controller < 127 ? controller : 127;
 }
 
-bool CoreMidi::getms(short slot, bool& learning, int& status, int& controller, int& channel, int& value) {
+bool CoreMidi::getms(short slot, bool& learning, int& status, int& controller, int& channel,
+                     int& value) {
     if (slot < 0 || slot >= iCslots) {
-        CoreLog_::loger(CoreAnsx("MIDI learn slot out of range: ") + CoreAnsx(static_cast<int>(slot)), 1);
+        CoreLog_::loger(
+            CoreAnsx("MIDI learn slot out of range: ") + CoreAnsx(static_cast<int>(slot)), 1);
         return false;
     }
     LEARNSLOT const& s = slots[slot];

@@ -72,9 +72,9 @@ private:
     void apply(int channel, int status, int controller, int value);
     void clearOutputs();
 
-    std::atomic<bool> activity;                  // an event was applied; read by other threads
-    CoreTlst queue;                              // MIDIEVENT*, owned, in arrival order
-    CoreSmph lock;                               // guards queue
-    LEARNSLOT slots[iCslots];                    // learn slots
-    MIDISLIDERCALLBACKINFO outputs[iCslots];     // handed out by mdctr and updte
+    std::atomic<bool> activity;              // an event was applied; read by other threads
+    CoreTlst queue;                          // MIDIEVENT*, owned, in arrival order
+    CoreSmph lock;                           // guards queue
+    LEARNSLOT slots[iCslots];                // learn slots
+    MIDISLIDERCALLBACKINFO outputs[iCslots]; // handed out by mdctr and updte
 };

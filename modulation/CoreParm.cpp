@@ -40,7 +40,9 @@ void CoreParm::setsr(CoreAnsx const& text, double lower, double upper) {
         // text that does not parse.
         constant = CoreButl::flushSubnormal(text.ToDouble());
         if (!std::isfinite(constant)) {
-            CoreLog_::loger(CoreAnsx("Parameter ") + name + CoreAnsx(": source text is no finite number: ") + text, 0);
+            CoreLog_::loger(CoreAnsx("Parameter ") + name +
+                                CoreAnsx(": source text is no finite number: ") + text,
+                            0);
             constant = 0.0;
         }
         source = nullptr;

@@ -33,28 +33,28 @@ public:
     // The binding as written to a program document: the constant as
     // "%10.10f", or the source text.
     CoreAnsx getsa() const;
-    bool iscst() const;    // bound to a constant
-    bool actve() const;    // bound to a known source other than "OFF"
-    double getcv() const;  // the constant
-    double getbl() const;  // lower bound given at construction
-    double getbu() const;  // upper bound given at construction
-    double getsl() const;  // current scale lower end
-    double getsu() const;  // current scale upper end
+    bool iscst() const;   // bound to a constant
+    bool actve() const;   // bound to a known source other than "OFF"
+    double getcv() const; // the constant
+    double getbl() const; // lower bound given at construction
+    double getbu() const; // upper bound given at construction
+    double getsl() const; // current scale lower end
+    double getsu() const; // current scale upper end
 
 private:
-    CoreAnsx name;         // e.g. "Feedback Control"
-    CoreAnsx label;        // display label
-    CoreAnsx unit;         // display unit
-    CoreAnsx sourcetext;   // text of the last setsr: a key or a number; "" at first
-    double lastvalue;      // result of the last getvl
-    double constant;       // number read from the source text when it is no key
-    double lowerbound;     // informational, not applied
-    double upperbound;     // informational, not applied
-    double scalelower;     // output for source value -1
-    double scaleupper;     // output for source value +1
-    double scalespan;      // scaleupper - scalelower, flushed
-    bool constantflag;     // the source text is a number, not a key
-    bool activeflag;       // the source text names a source other than "OFF"
-    CoreSrce* source;      // bound source, not owned; null while constant or without bus
-    DataSrce* catalogue;   // the bus, not owned
+    CoreAnsx name;       // e.g. "Feedback Control"
+    CoreAnsx label;      // display label
+    CoreAnsx unit;       // display unit
+    CoreAnsx sourcetext; // text of the last setsr: a key or a number; "" at first
+    double lastvalue;    // result of the last getvl
+    double constant;     // number read from the source text when it is no key
+    double lowerbound;   // informational, not applied
+    double upperbound;   // informational, not applied
+    double scalelower;   // output for source value -1
+    double scaleupper;   // output for source value +1
+    double scalespan;    // scaleupper - scalelower, flushed
+    bool constantflag;   // the source text is a number, not a key
+    bool activeflag;     // the source text names a source other than "OFF"
+    CoreSrce* source;    // bound source, not owned; null while constant or without bus
+    DataSrce* catalogue; // the bus, not owned
 };

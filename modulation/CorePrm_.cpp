@@ -89,12 +89,9 @@ void CorePrm_::setvl(bool visible, CoreAnsx const& akey, CoreAnsx const& bkey, C
 }
 
 void CorePrm_::setds(bool show) {
-    if (show && !configured)
-        setvl(true);
-    if (!configured)
-        return;
-    if (show && (label.Length() <= 0 || label == CoreAnsx("0")))
-        label = CoreButl::sCnull;
+    if (show && !configured) setvl(true);
+    if (!configured) return;
+    if (show && (label.Length() <= 0 || label == CoreAnsx("0"))) label = CoreButl::sCnull;
     labelled = show;
     visible = show;
 }
@@ -153,16 +150,14 @@ void CorePrm_::setou(CoreAnsx const& text) { postunit = text; }
 bool CorePrm_::isdis() const { return configured && labelled && visible; }
 
 double CorePrm_::getvl() const {
-    if (!configured || !labelled || !output)
-        return 0.0;
+    if (!configured || !labelled || !output) return 0.0;
     return minimum + (maximum - minimum) * CoreGfun::unipolar(output->getvl());
 }
 
 double CorePrm_::getbf() const {
     double const base = reversed ? 1.0 : 0.0;
     double const v = getvl();
-    if (!(v >= barstart))
-        return base;
+    if (!(v >= barstart)) return base;
     double const f = (v - barmin) * barscale;
     return f > 1.0 ? 1.0 : f;
 }
@@ -198,8 +193,7 @@ CoreAnsx CorePrm_::getpu() const { return preunit; }
 CoreAnsx CorePrm_::getou() const { return postunit; }
 
 void CorePrm_::updte() {
-    if (!configured || !function || !output)
-        return;
+    if (!configured || !function || !output) return;
     double const a = inputa->getvl();
     double const b = inputb->getvl();
     output->setvl(function->xtfun(a, b, nullptr));

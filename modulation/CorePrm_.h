@@ -43,23 +43,23 @@ public:
     // Shows or hides; showing an unconfigured modulator configures it first,
     // and an empty or "0" label then becomes "NULL".
     void setds(bool visible);
-    void setsa(CoreAnsx const& akey); // binds input A alone
-    void setsb(CoreAnsx const& bkey); // binds input B alone
+    void setsa(CoreAnsx const& akey);  // binds input A alone
+    void setsb(CoreAnsx const& bkey);  // binds input B alone
     void setfn(CoreAnsx const& fnkey); // the found entry's key is stored
     void setfn(CoreAnsx const& akey, CoreAnsx const& bkey, CoreAnsx const& fnkey);
-    void setmn(double min);       // output value for source -1
-    void setmx(double max);       // output value for source +1
-    void setbn(double barmin);    // bar minimum, re-deriving the bar fields
-    void setbx(double barmax);    // bar maximum, re-deriving the bar fields
+    void setmn(double min);    // output value for source -1
+    void setmx(double max);    // output value for source +1
+    void setbn(double barmin); // bar minimum, re-deriving the bar fields
+    void setbx(double barmax); // bar maximum, re-deriving the bar fields
     void setbn(double min, double max, double barmin, double barmax);
-    void setba();                 // re-derives the bar fields from the bar bounds
+    void setba();                     // re-derives the bar fields from the bar bounds
     void setlb(CoreAnsx const& text); // label; does not change "labelled"
     void setpl(CoreAnsx const& text); // pre-label
     void setun(CoreAnsx const& text); // unit
     void setpu(CoreAnsx const& text); // pre-unit
     void setou(CoreAnsx const& text); // post-unit
 
-    bool isdis() const;           // configured, labelled and visible
+    bool isdis() const; // configured, labelled and visible
     // min + (max - min) x U(own source), from the last updte; 0 unless
     // configured and labelled.
     double getvl() const;
@@ -70,10 +70,10 @@ public:
     void getbn(double& min, double& max, double& barmin, double& barmax) const;
     double getmn() const;
     double getmx() const;
-    double getbn() const;         // bar minimum
-    double getbx() const;         // bar maximum
-    CoreParm* getfa() const;      // input A, owned by this modulator
-    CoreParm* getfb() const;      // input B, owned by this modulator
+    double getbn() const;    // bar minimum
+    double getbx() const;    // bar maximum
+    CoreParm* getfa() const; // input A, owned by this modulator
+    CoreParm* getfb() const; // input B, owned by this modulator
     CoreAnsx getfn() const;
     CoreAnsx getlb() const;
     CoreAnsx getpl() const;
@@ -88,29 +88,29 @@ private:
     void bindInputs(CoreAnsx const& akey, CoreAnsx const& bkey); // both at scale -1..1
     void selectFunction(CoreAnsx const& fnkey);
 
-    CoreAnsx name;        // e.g. "PRM1"
-    CoreAnsx aname;       // name + "_A"
-    CoreAnsx bname;       // name + "_B"
-    CoreAnsx fnkey;       // key of the selected group 1 entry
-    CoreAnsx label;       // parameter label
-    CoreAnsx prelabel;    // text shown before the label (mix control number)
-    CoreAnsx unit;        // unit text
-    CoreAnsx preunit;     // text shown before the value
-    CoreAnsx postunit;    // text shown after the unit
-    double minimum;       // display value for source -1
-    double maximum;       // display value for source +1
-    double barmin;        // display value at which the bar is empty
-    double barmax;        // display value at which the bar is full
-    double barstart;      // the smaller of barmin and barmax
-    double barscale;      // 1 / (barmax - barmin); 1.0 when equal; negative when reversed
-    bool configured;      // has a setting and is evaluated
-    bool labelled;        // in use as a labelled parameter
-    bool visible;         // shown
-    bool reversed;        // barmin > barmax
-    DataSrce* sources;    // the bus, not owned
-    CoreSrce* output;     // "PRM<n>", not owned
+    CoreAnsx name;     // e.g. "PRM1"
+    CoreAnsx aname;    // name + "_A"
+    CoreAnsx bname;    // name + "_B"
+    CoreAnsx fnkey;    // key of the selected group 1 entry
+    CoreAnsx label;    // parameter label
+    CoreAnsx prelabel; // text shown before the label (mix control number)
+    CoreAnsx unit;     // unit text
+    CoreAnsx preunit;  // text shown before the value
+    CoreAnsx postunit; // text shown after the unit
+    double minimum;    // display value for source -1
+    double maximum;    // display value for source +1
+    double barmin;     // display value at which the bar is empty
+    double barmax;     // display value at which the bar is full
+    double barstart;   // the smaller of barmin and barmax
+    double barscale;   // 1 / (barmax - barmin); 1.0 when equal; negative when reversed
+    bool configured;   // has a setting and is evaluated
+    bool labelled;     // in use as a labelled parameter
+    bool visible;      // shown
+    bool reversed;     // barmin > barmax
+    DataSrce* sources; // the bus, not owned
+    CoreSrce* output;  // "PRM<n>", not owned
     std::unique_ptr<CoreParm> inputa; // bipolar -1..1
     std::unique_ptr<CoreParm> inputb; // bipolar -1..1
-    DataGfun* functions;  // function catalogue, not owned
-    CoreGfun* function;   // selected entry; null before setvl
+    DataGfun* functions;              // function catalogue, not owned
+    CoreGfun* function;               // selected entry; null before setvl
 };

@@ -9,10 +9,10 @@
 #include "runtime/CoreLog_.h"
 
 CoreRfun::CoreRfun(CoreAnsx const& name, DataRgfn* functions, DataSrce* sources, CoreSrce* output)
-    : name(name), aname(name + CoreAnsx("_A")), bname(name + CoreAnsx("_B")),
-      rawnames{CoreAnsx(""), CoreAnsx("")}, fnkey(""), active(false), output(output),
-      functions(functions), function(nullptr),
-      state{0.0, 0.0, nullptr, nullptr, 0, 0, 0.0, 0.0, 0.0} {
+    : name(name), aname(name + CoreAnsx("_A")),
+      bname(name + CoreAnsx("_B")), rawnames{CoreAnsx(""), CoreAnsx("")}, fnkey(""), active(false),
+      output(output), functions(functions),
+      function(nullptr), state{0.0, 0.0, nullptr, nullptr, 0, 0, 0.0, 0.0, 0.0} {
     try {
         inputa = std::make_unique<CoreParm>(aname, aname, CoreAnsx("-"), -1.0, 1.0, sources);
         inputb = std::make_unique<CoreParm>(bname, bname, CoreAnsx("-"), -1.0, 1.0, sources);
@@ -88,8 +88,7 @@ void CoreRfun::setvl(int j, double* values, int length) {
 }
 
 void CoreRfun::chckv() {
-    if (state.length0 == 0 || state.length1 == 0)
-        active = false;
+    if (state.length0 == 0 || state.length1 == 0) active = false;
 }
 
 bool CoreRfun::isact() const {
@@ -97,8 +96,7 @@ bool CoreRfun::isact() const {
 }
 
 void CoreRfun::updte(double samples) {
-    if (!isact() || !function || !output)
-        return;
+    if (!isact() || !function || !output) return;
     state.a = CoreGfun::unipolar(inputa->getvl());
     state.b = CoreGfun::unipolar(inputb->getvl());
     state.samples = samples;

@@ -54,23 +54,23 @@ public:
     // One block of the given number of samples; does nothing unless isact.
     void updte(double samples);
 
-    CoreAnsx getfn() const;      // key of the selected raw function
+    CoreAnsx getfn() const; // key of the selected raw function
     // The state record (inputs, arrays, last value), read-only.
     CoreRgfn::FUNEXTENSION const& getex() const;
 
 private:
     void detach(); // both arrays null, both lengths 0
 
-    CoreAnsx name;                  // e.g. "RAWFUN1"
-    CoreAnsx aname;                 // name + "_A"
-    CoreAnsx bname;                 // name + "_B"
+    CoreAnsx name;                      // e.g. "RAWFUN1"
+    CoreAnsx aname;                     // name + "_A"
+    CoreAnsx bname;                     // name + "_B"
     CoreAnsx rawnames[iCsupportedraws]; // raw vectors wanted as array 0 and array 1
-    CoreAnsx fnkey;                 // key of the selected raw function
-    bool active;                    // configured and not found wanting by chckv
-    CoreSrce* output;               // "RAWFUN<n>", not owned
-    std::unique_ptr<CoreParm> inputa; // bipolar -1..1
-    std::unique_ptr<CoreParm> inputb; // bipolar -1..1
-    DataRgfn* functions;            // raw-function catalogue, not owned
-    CoreRgfn* function;             // selected entry; null before setvl
-    CoreRgfn::FUNEXTENSION state;   // inputs, arrays (not owned), rate, last value
+    CoreAnsx fnkey;                     // key of the selected raw function
+    bool active;                        // configured and not found wanting by chckv
+    CoreSrce* output;                   // "RAWFUN<n>", not owned
+    std::unique_ptr<CoreParm> inputa;   // bipolar -1..1
+    std::unique_ptr<CoreParm> inputb;   // bipolar -1..1
+    DataRgfn* functions;                // raw-function catalogue, not owned
+    CoreRgfn* function;                 // selected entry; null before setvl
+    CoreRgfn::FUNEXTENSION state;       // inputs, arrays (not owned), rate, last value
 };

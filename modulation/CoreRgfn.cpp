@@ -12,7 +12,6 @@ CoreAnsx CoreRgfn::getky() const { return key; }
 CoreAnsx CoreRgfn::getlb() const { return label; }
 
 double CoreRgfn::xtfun(FUNEXTENSION* state) const {
-    if (!function || !state)
-        return 0.0;
+    if (!function || !state) return 0.0;
     return CoreGfun::bound(function(state));
 }

@@ -14,7 +14,6 @@ double CoreSrce::getvl() const { return value.load(std::memory_order_relaxed); }
 CoreAnsx CoreSrce::getky() const { return key; }
 
 CoreAnsx CoreSrce::getlb() const {
-    if (label.Length() <= 0 || label == CoreAnsx("0"))
-        return key;
+    if (label.Length() <= 0 || label == CoreAnsx("0")) return key;
     return label;
 }

@@ -28,7 +28,7 @@ public:
     CoreAnsx getlb() const;
 
 private:
-    CoreAnsx key;   // identifier in program documents, e.g. "LFO1"
-    CoreAnsx label; // menu label; empty for all but the four LFO rates
+    CoreAnsx key;              // identifier in program documents, e.g. "LFO1"
+    CoreAnsx label;            // menu label; empty for all but the four LFO rates
     std::atomic<double> value; // current value, bipolar -1..1; 0.0 after construction
 };

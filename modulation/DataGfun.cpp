@@ -21,8 +21,7 @@ double Z(double x) { return CoreButl::flushSubnormal(x); }
 // Random step reading the state when there is one; without it every call
 // draws (no cell can match a NaN phase).
 double randomStep(double a, int n, St* st) {
-    if (!st)
-        return fncha(a, n, std::numeric_limits<double>::quiet_NaN(), 0.0);
+    if (!st) return fncha(a, n, std::numeric_limits<double>::quiet_NaN(), 0.0);
     return fncha(a, n, st->phase, st->value);
 }
 
@@ -127,8 +126,7 @@ double fnstp(double a, int n) { return std::floor(a * n * 0.5) * (2.0 / n); }
 double fnpst(double a, int n) { return 0.5 * fnstp(a, n) + 0.5; }
 
 double fncha(double a, int n, double previousphase, double previousvalue) {
-    if (std::floor(a * n) == std::floor(previousphase * n))
-        return previousvalue;
+    if (std::floor(a * n) == std::floor(previousphase * n)) return previousvalue;
     return 2.0 * (std::rand() / 2147483647.0) - 1.0;
 }
 
@@ -205,10 +203,8 @@ double fn118(double a, double b, St*) { return std::cos(CoreButl::dCpi * (a + b)
 double fn119(double a, double b, St*) { return T(a + b); }
 double fn120(double a, double b, St*) {
     double const m = std::fabs(a);
-    if (b > m)
-        return (b - 1.0) / (m - 1.0);
-    if (b < -m)
-        return (b + 1.0) / (m - 1.0);
+    if (b > m) return (b - 1.0) / (m - 1.0);
+    if (b < -m) return (b + 1.0) / (m - 1.0);
     return b / m;
 }
 double fn121(double a, double b, St*) { return fnlgc(a) * fnlgc(b); }
@@ -255,16 +251,16 @@ DataGfun::DataGfun()
     : counts{iCwaveforms, iCfunctions}, waveforms{}, functions{}, groups{waveforms, functions} {
     try {
         for (int i = 0; i < iCwaveforms; ++i)
-            waveforms[i] = new CoreGfun(CoreAnsx(waveformTable[i].key), CoreAnsx(waveformTable[i].label),
-                                        waveformTable[i].function);
+            waveforms[i] =
+                new CoreGfun(CoreAnsx(waveformTable[i].key), CoreAnsx(waveformTable[i].label),
+                             waveformTable[i].function);
         for (int i = 0; i < iCfunctions; ++i)
-            functions[i] = new CoreGfun(CoreAnsx(functionTable[i].key), CoreAnsx(functionTable[i].label),
-                                        functionTable[i].function);
+            functions[i] =
+                new CoreGfun(CoreAnsx(functionTable[i].key), CoreAnsx(functionTable[i].label),
+                             functionTable[i].function);
     } catch (...) {
-        for (CoreGfun* g : waveforms)
-            delete g;
-        for (CoreGfun* g : functions)
-            delete g;
+        for (CoreGfun* g : waveforms) delete g;
+        for (CoreGfun* g : functions) delete g;
         throw CoreAnsx("Memory request failed for the function catalogue");
     }
 }
@@ -290,18 +286,14 @@ CoreGfun* DataGfun::getgf(int group, CoreAnsx const& key) const {
     CoreGfun* const* entries = groups[group];
     CoreGfun* found = entries[0];
     for (int i = 0; i < counts[group]; ++i)
-        if (entries[i]->getky() == key)
-            found = entries[i];
+        if (entries[i]->getky() == key) found = entries[i];
     return found;
 }
 
 void DataGfun::getgs(int group, CoreAnsx* labels, CoreAnsx* keys) const {
-    if (group != 0 && group != 1)
-        return;
+    if (group != 0 && group != 1) return;
     for (int i = 0; i < counts[group]; ++i) {
-        if (labels)
-            labels[i] = groups[group][i]->getlb();
-        if (keys)
-            keys[i] = groups[group][i]->getky();
+        if (labels) labels[i] = groups[group][i]->getlb();
+        if (keys) keys[i] = groups[group][i]->getky();
     }
 }

@@ -33,10 +33,10 @@ public:
     void getgs(int group, CoreAnsx* labels, CoreAnsx* keys) const;
 
 private:
-    int counts[2];                     // entries per group: 33 and 45
-    CoreGfun* waveforms[iCwaveforms];  // group 0, owned, in table order
-    CoreGfun* functions[iCfunctions];  // group 1, owned, in table order
-    CoreGfun** groups[2];              // waveforms and functions
+    int counts[2];                    // entries per group: 33 and 45
+    CoreGfun* waveforms[iCwaveforms]; // group 0, owned, in table order
+    CoreGfun* functions[iCfunctions]; // group 1, owned, in table order
+    CoreGfun** groups[2];             // waveforms and functions
 };
 
 // The catalogue's shapes, callable directly; arguments already in -1..1.
@@ -123,10 +123,10 @@ double fnsln(double a, double b, CoreGfun::FUNEXTENSION* st);
 double fnexp(double a, double b, CoreGfun::FUNEXTENSION* st);
 
 // The generic forms the shapes follow.
-double fnstp(double a, int n);  // (2/n) floor(a n / 2): an n-level staircase
-double fnpst(double a, int n);  // fnstp moved to 0..1
+double fnstp(double a, int n); // (2/n) floor(a n / 2): an n-level staircase
+double fnpst(double a, int n); // fnstp moved to 0..1
 // Random step with N = n cells: the previous value while a stays in the
 // previous phase's cell, else a new value from the process-wide rand.
 double fncha(double a, int n, double previousphase, double previousvalue);
-double fnlgc(double x);         // 1 when x > 0, else 0
-double fntr0(double x);         // max(0, x)
+double fnlgc(double x); // 1 when x > 0, else 0
+double fntr0(double x); // max(0, x)

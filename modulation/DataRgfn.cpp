@@ -22,24 +22,20 @@ constexpr RawRow rawTable[DataRgfn::iCrawfunctions] = {
 // Without an array there is nothing to play: the last value stands, as it
 // does for a modulator whose arrays are missing.
 double fr001(CoreRgfn::FUNEXTENSION* st) {
-    if (!st->array0 || st->length0 < 1)
-        return st->value;
+    if (!st->array0 || st->length0 < 1) return st->value;
     return std::exp(-1.0 / (st->array0[0] * st->rate)) - 0.5;
 }
 
 double fr002(CoreRgfn::FUNEXTENSION* st) {
-    if (!st->array0 || st->length0 < 1)
-        return st->value;
+    if (!st->array0 || st->length0 < 1) return st->value;
     int const n = st->length0;
-    if (n < 2)
-        return st->array0[0]; // no entry past the skipped first one
+    if (n < 2) return st->array0[0]; // no entry past the skipped first one
     double const x = st->a * 100000000.0;
     double const step = 1.0 / st->b;
     double const p = x / step;
     // An input that is not a number (a constant "nan" in a document) has
     // no position: the last value stands.
-    if (std::isnan(p))
-        return st->value;
+    if (std::isnan(p)) return st->value;
     double next = 0.0;
     return CoreButl::envsv(x, n, st->array0, step, next, true);
 }
@@ -47,10 +43,10 @@ double fr002(CoreRgfn::FUNEXTENSION* st) {
 DataRgfn::DataRgfn() : count(iCrawfunctions), entries{} {
     try {
         for (int i = 0; i < iCrawfunctions; ++i)
-            entries[i] = new CoreRgfn(CoreAnsx(rawTable[i].key), CoreAnsx(rawTable[i].label), rawTable[i].function);
+            entries[i] = new CoreRgfn(CoreAnsx(rawTable[i].key), CoreAnsx(rawTable[i].label),
+                                      rawTable[i].function);
     } catch (...) {
-        for (CoreRgfn* e : entries)
-            delete e;
+        for (CoreRgfn* e : entries) delete e;
         throw CoreAnsx("Memory request failed for the raw-function catalogue");
     }
 }
@@ -67,16 +63,13 @@ int DataRgfn::getnm() const { return count; }
 CoreRgfn* DataRgfn::getgf(CoreAnsx const& key) const {
     CoreRgfn* found = entries[0];
     for (int i = 0; i < count; ++i)
-        if (entries[i]->getky() == key)
-            found = entries[i];
+        if (entries[i]->getky() == key) found = entries[i];
     return found;
 }
 
 void DataRgfn::getgs(CoreAnsx* labels, CoreAnsx* keys) const {
     for (int i = 0; i < count; ++i) {
-        if (labels)
-            labels[i] = entries[i]->getlb();
-        if (keys)
-            keys[i] = entries[i]->getky();
+        if (labels) labels[i] = entries[i]->getlb();
+        if (keys) keys[i] = entries[i]->getky();
     }
 }

@@ -28,8 +28,8 @@ public:
     void getgs(CoreAnsx* labels, CoreAnsx* keys) const;
 
 private:
-    int count;                          // entries, 2
-    CoreRgfn* entries[iCrawfunctions];  // owned, in table order
+    int count;                         // entries, 2
+    CoreRgfn* entries[iCrawfunctions]; // owned, in table order
 };
 
 // Single value: exp(-1 / (array0[0] x rate)) - 0.5; the inputs do not enter.

@@ -8,8 +8,7 @@
 
 std::string PlatBundle::imagePath(void const* address) {
     Dl_info info{};
-    if (address == nullptr || ::dladdr(address, &info) == 0 || info.dli_fname == nullptr)
-        return "";
+    if (address == nullptr || ::dladdr(address, &info) == 0 || info.dli_fname == nullptr) return "";
     // The loader reports the name it was given, which may be relative.
     char real[PATH_MAX];
     if (::realpath(info.dli_fname, real) != nullptr) return real;

@@ -3,10 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-int PlatFile::copyfile(char const* source, char const* destination)
-{
-    if (source == nullptr || destination == nullptr)
-        return -1;
+int PlatFile::copyfile(char const* source, char const* destination) {
+    if (source == nullptr || destination == nullptr) return -1;
     std::error_code error;
     // copy_file refuses a destination equivalent to the source, so a file is
     // never truncated by copying it onto itself.

@@ -8,8 +8,7 @@
 
 #include <cstddef>
 
-class PlatMemory
-{
+class PlatMemory {
 public:
     PlatMemory() = delete;
 

@@ -18,7 +18,8 @@ using IppsHilbertSpec_32f32fc = PlatSignalHilb;
 
 // Plans a real FFT of 2^order points with one IPP_FFT_* scaling flag; *spec is
 // null unless ippStsNoErr is returned.
-IppStatus ippsFFTInitAlloc_R_64f(IppsFFTSpec_R_64f** spec, int order, int flag, IppHintAlgorithm hint);
+IppStatus ippsFFTInitAlloc_R_64f(IppsFFTSpec_R_64f** spec, int order, int flag,
+                                 IppHintAlgorithm hint);
 IppStatus ippsFFTFree_R_64f(IppsFFTSpec_R_64f* spec);
 // Work-buffer size in bytes; a transform given such a buffer may run
 // concurrently with other transforms of the same spec.
@@ -41,7 +42,8 @@ IppStatus ippsMul_64fc_I(const Ipp64fc* src, Ipp64fc* srcDst, int len);
 IppStatus ippsAdd_64f_I(const Ipp64f* src, Ipp64f* srcDst, int len);
 
 // Hilbert transform of len-sample float sequences (hint accepted, not used).
-IppStatus ippsHilbertInitAlloc_32f32fc(IppsHilbertSpec_32f32fc** spec, int len, IppHintAlgorithm hint);
+IppStatus ippsHilbertInitAlloc_32f32fc(IppsHilbertSpec_32f32fc** spec, int len,
+                                       IppHintAlgorithm hint);
 IppStatus ippsHilbert_32f32fc(const Ipp32f* src, Ipp32fc* dst, IppsHilbertSpec_32f32fc* spec);
 IppStatus ippsHilbertFree_32f32fc(IppsHilbertSpec_32f32fc* spec);
 

@@ -12,25 +12,25 @@
 #include "platform/PlatSignalType.h"
 
 class PlatSignalHilb {
- public:
-  // Plans for sequences of len samples (len >= 1); null on bad length or failure.
-  static PlatSignalHilb* create(int len);
-  ~PlatSignalHilb();
-  PlatSignalHilb(const PlatSignalHilb&) = delete;
-  PlatSignalHilb& operator=(const PlatSignalHilb&) = delete;
-  PlatSignalHilb(PlatSignalHilb&&) = delete;
-  PlatSignalHilb& operator=(PlatSignalHilb&&) = delete;
+public:
+    // Plans for sequences of len samples (len >= 1); null on bad length or failure.
+    static PlatSignalHilb* create(int len);
+    ~PlatSignalHilb();
+    PlatSignalHilb(const PlatSignalHilb&) = delete;
+    PlatSignalHilb& operator=(const PlatSignalHilb&) = delete;
+    PlatSignalHilb(PlatSignalHilb&&) = delete;
+    PlatSignalHilb& operator=(PlatSignalHilb&&) = delete;
 
-  int size() const { return n; }
-  // dst[i] = (src[i], Hilbert transform of src at i), len values each.
-  void run(const Ipp32f* src, Ipp32fc* dst) const;
+    int size() const { return n; }
+    // dst[i] = (src[i], Hilbert transform of src at i), len values each.
+    void run(const Ipp32f* src, Ipp32fc* dst) const;
 
- private:
-  PlatSignalHilb() = default;
+private:
+    PlatSignalHilb() = default;
 
-  int n = 0;                     // sequence length, samples
-  void* forwardPlan = nullptr;   // fftw_plan, r2c of real -> spectrum
-  void* inversePlan = nullptr;   // fftw_plan, complex backward, in place on spectrum
-  double* real = nullptr;        // n doubles, fftw_malloc
-  double* spectrum = nullptr;    // n complex doubles (interleaved), fftw_malloc
+    int n = 0;                   // sequence length, samples
+    void* forwardPlan = nullptr; // fftw_plan, r2c of real -> spectrum
+    void* inversePlan = nullptr; // fftw_plan, complex backward, in place on spectrum
+    double* real = nullptr;      // n doubles, fftw_malloc
+    double* spectrum = nullptr;  // n complex doubles (interleaved), fftw_malloc
 };

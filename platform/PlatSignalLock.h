@@ -10,9 +10,9 @@
 #include <mutex>
 
 class PlatSignalLock {
- public:
-  // The planner lock; taken only around fftw(f)_plan_* and fftw(f)_destroy_plan.
-  static std::mutex& planner();
+public:
+    // The planner lock; taken only around fftw(f)_plan_* and fftw(f)_destroy_plan.
+    static std::mutex& planner();
 
-  PlatSignalLock() = delete;
+    PlatSignalLock() = delete;
 };

@@ -5,11 +5,11 @@
 // No owner (static). Threads: any; the value is atomic.
 
 class PlatSignalThrd {
- public:
-  // Stores count; false (and no change) when count < 1.
-  static bool setCount(int count);
-  // The stored count; until set, the hardware's concurrency (at least 1).
-  static int count();
+public:
+    // Stores count; false (and no change) when count < 1.
+    static bool setCount(int count);
+    // The stored count; until set, the hardware's concurrency (at least 1).
+    static int count();
 
-  PlatSignalThrd() = delete;
+    PlatSignalThrd() = delete;
 };

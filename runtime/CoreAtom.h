@@ -7,13 +7,7 @@
 // log I/O, no blocking lock).
 
 // Adds 1 to *value atomically; returns the new value.
-inline int ininc(int* value)
-{
-    return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST);
-}
+inline int ininc(int* value) { return __atomic_add_fetch(value, 1, __ATOMIC_SEQ_CST); }
 
 // Adds -1 to *value atomically; returns the new value.
-inline int indec(int* value)
-{
-    return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST);
-}
+inline int indec(int* value) { return __atomic_sub_fetch(value, 1, __ATOMIC_SEQ_CST); }

@@ -6,8 +6,7 @@
 // and the controls; copy and move are deleted.
 // Threads: any thread; it only reads the clock (no lock, no allocation).
 
-class CoreBlnk
-{
+class CoreBlnk {
 public:
     // Clock in days on the wall-clock scale.
     using CLOCK = double (*)();

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <new>
 #include <cmath>
 #include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -29,9 +29,7 @@ double CoreButl::lindb(double x) {
 
 // ---- Integers and powers of two ------------------------------------------
 
-bool CoreButl::ispo2(unsigned n) {
-    return n >= 2 && (n & (n - 1)) == 0;
-}
+bool CoreButl::ispo2(unsigned n) { return n >= 2 && (n & (n - 1)) == 0; }
 
 // Bit length of a non-negative int (0 for 0).
 static int bitLength(int n) {
@@ -41,10 +39,10 @@ static int bitLength(int n) {
 }
 
 int CoreButl::getp2(int n) {
-    if (n <= 0) return 1;  // a negative count is a caller fault; answer the smallest power
+    if (n <= 0) return 1; // a negative count is a caller fault; answer the smallest power
     if (ispo2(static_cast<unsigned>(n))) return n;
     int bits = bitLength(n);
-    if (bits >= 31) return 1 << 30;  // 2^31 does not fit an int; the largest power does
+    if (bits >= 31) return 1 << 30; // 2^31 does not fit an int; the largest power does
     return 1 << bits;
 }
 
@@ -141,13 +139,13 @@ void CoreButl::movp0(int n, int m, double* dst, double const* src) {
     for (int i = m; i < n; ++i) dst[i] = 0.0;
 }
 
-void CoreButl::mvwav(double const* src, long srcLength, long srcAnchor, double* dst,
-                     long dstLength, long dstAnchor) {
+void CoreButl::mvwav(double const* src, long srcLength, long srcAnchor, double* dst, long dstLength,
+                     long dstAnchor) {
     for (long i = 0; i < dstLength; ++i) dst[i] = 0.0;
     // Elements before the anchor that fit on both sides, then the anchor and after.
     long before = srcAnchor < dstAnchor ? srcAnchor : dstAnchor;
     long after = (srcLength - srcAnchor) < (dstLength - dstAnchor) ? (srcLength - srcAnchor)
-                                                                    : (dstLength - dstAnchor);
+                                                                   : (dstLength - dstAnchor);
     if (before < 0 || after < 0) return;
     for (long k = -before; k < after; ++k) dst[dstAnchor + k] = src[srcAnchor + k];
 }
@@ -171,8 +169,8 @@ void CoreButl::fdecc(long n, double* buf, short order, bool rising) {
     double steps = static_cast<double>(n - 1);
     if (order <= 19) {
         for (long i = 0; i < n; ++i) {
-            double x = rising ? static_cast<double>(i) / steps
-                              : static_cast<double>(n - 1 - i) / steps;
+            double x =
+                rising ? static_cast<double>(i) / steps : static_cast<double>(n - 1 - i) / steps;
             double v = x;
             if (order >= 2) {
                 v = 1.0;
@@ -196,9 +194,7 @@ void CoreButl::cfdcc(long n, double* buf) {
     for (long i = 0; i < n; ++i) buf[i] = flushSubnormal(1.0 - buf[i]);
 }
 
-double CoreButl::divmg(double a, double b, double w) {
-    return (w * b + (1.0 - w) * a) / a;
-}
+double CoreButl::divmg(double a, double b, double w) { return (w * b + (1.0 - w) * a) / a; }
 
 void CoreButl::whtns(double* buf, int n, double gain) {
     for (int i = 0; i < n; ++i) {
@@ -217,9 +213,7 @@ void CoreButl::windw(double* buf, int n, short type) {
         double x = dCpi * static_cast<double>(i) / denom;
         double w = 1.0;
         switch (type) {
-        case 0:
-            w = 0.5 * (1.0 - std::cos(2.0 * x));
-            break;
+        case 0: w = 0.5 * (1.0 - std::cos(2.0 * x)); break;
         case 1:
             w = 0.53836 - 0.46164 * std::cos(2.0 * dCpi * static_cast<double>(i) /
                                              static_cast<double>(n + 1));
@@ -290,8 +284,8 @@ void CoreButl::fixbd(double* m, int n, double fraction, int referenceBin) {
     }
 }
 
-void CoreButl::fftdb(unsigned n, int inverse, double const* reIn, double const* imIn,
-                     double* reOut, double* imOut) {
+void CoreButl::fftdb(unsigned n, int inverse, double const* reIn, double const* imIn, double* reOut,
+                     double* imOut) {
     if (!ispo2(n)) throw CoreAnsx("");
     unsigned bits = static_cast<unsigned>(nrobn(n));
     for (unsigned i = 0; i < n; ++i) {
@@ -337,17 +331,16 @@ void CoreButl::fftdb(unsigned n, int inverse, double const* reIn, double const* 
 double CoreButl::dbfch(char const* bytes, int offset, short size) {
     unsigned char const* p = reinterpret_cast<unsigned char const*>(bytes) + offset;
     switch (size) {
-    case 1:
-        return (static_cast<double>(p[0]) - 128.0) / 127.0;
+    case 1: return (static_cast<double>(p[0]) - 128.0) / 127.0;
     case 2: {
         int v = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
         return static_cast<double>(v) / 32767.0;
     }
     case 3: {
-        int32_t v = static_cast<int32_t>(static_cast<uint32_t>(p[0]) |
-                                         (static_cast<uint32_t>(p[1]) << 8) |
-                                         (static_cast<uint32_t>(p[2]) << 16));
-        if (v & 0x800000) v -= 0x1000000;  // sign-extend 24 bits
+        int32_t v =
+            static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                                 (static_cast<uint32_t>(p[2]) << 16));
+        if (v & 0x800000) v -= 0x1000000; // sign-extend 24 bits
         return static_cast<double>(v) / 8388607.0;
     }
     case 4: {
@@ -357,14 +350,12 @@ double CoreButl::dbfch(char const* bytes, int offset, short size) {
         std::memcpy(&f, &bits, sizeof f);
         return static_cast<double>(f);
     }
-    default:
-        return 0.0;
+    default: return 0.0;
     }
 }
 
 // Stores the bytes of a value little-endian at buf + offset.
-template <typename T>
-static void storeLittle(T value, char* buf, int offset) {
+template <typename T> static void storeLittle(T value, char* buf, int offset) {
     unsigned char raw[sizeof(T)];
     std::memcpy(raw, &value, sizeof(T));
     // The platform is little-endian; the copy keeps the byte order of the file.
@@ -385,9 +376,7 @@ void CoreButl::chffl(float v, char* buf, int offset, bool wide) {
         storeLittle<float>(v, buf, offset);
 }
 
-void CoreButl::wrfwv(char const* tag, char* buf) {
-    std::memcpy(buf, tag, 4);
-}
+void CoreButl::wrfwv(char const* tag, char* buf) { std::memcpy(buf, tag, 4); }
 
 // ---- Table lookups ------------------------------------------------------------------
 
@@ -425,7 +414,7 @@ static double segmentFraction(double value, double a, double b) {
 }
 
 double CoreButl::envst(double value, int n, double const* table, double step, bool falling) {
-    (void)falling;  // the segment test works for either direction
+    (void)falling; // the segment test works for either direction
     for (int i = n - 2; i >= 0; --i) {
         double f = segmentFraction(value, table[i], table[i + 1]);
         if (f >= 0.0) return (static_cast<double>(i) + f) * step;
@@ -477,7 +466,7 @@ CoreButl::VECTORELEMENT* CoreButl::btini(VECTORELEMENT* elements, int n) {
 
 CoreButl::VECTORELEMENT* CoreButl::btpop(VECTORELEMENT* elements, int n, int low, int high) {
     if (low > high || low < 0 || high >= n) return nullptr;
-    int root = low + (high - low + 1) / 2;  // low + ceil((high - low) / 2)
+    int root = low + (high - low + 1) / 2; // low + ceil((high - low) / 2)
     VECTORELEMENT* node = &elements[root];
     node->left = btpop(elements, n, low, root - 1);
     node->right = btpop(elements, n, root + 1, high);
@@ -514,7 +503,7 @@ bool exists(char const* path) {
     return ::lstat(path, &st) == 0;
 }
 
-}  // namespace
+} // namespace
 
 CoreAnsx CoreButl::getpt(CoreAnsx const& path) {
     PathParts p = splitPath(path);
@@ -526,9 +515,7 @@ CoreAnsx CoreButl::getfn(CoreAnsx const& path, bool withoutExtension) {
     return withoutExtension ? p.name : p.name + p.extension;
 }
 
-CoreAnsx CoreButl::getfx(CoreAnsx const& path) {
-    return splitPath(path).extension.UpperCase();
-}
+CoreAnsx CoreButl::getfx(CoreAnsx const& path) { return splitPath(path).extension.UpperCase(); }
 
 CoreAnsx CoreButl::setfx(CoreAnsx const& path, CoreAnsx const& extension) {
     PathParts p = splitPath(path);
@@ -541,9 +528,7 @@ CoreAnsx CoreButl::rnfle(CoreAnsx const& path, CoreAnsx const& suffix, bool name
     return result + p.name + suffix + p.extension;
 }
 
-CoreAnsx CoreButl::ffpen(CoreAnsx const& path) {
-    return rplce(path, '\\', '/');
-}
+CoreAnsx CoreButl::ffpen(CoreAnsx const& path) { return rplce(path, '\\', '/'); }
 
 CoreAnsx CoreButl::getvs(CoreAnsx const& path, short digits) {
     int d = digits < 1 ? 1 : digits;
@@ -638,7 +623,8 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
         std::size_t got;
         while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
             void const* nul = std::memchr(chunk, '\0', got);
-            std::size_t keep = nul ? static_cast<std::size_t>(static_cast<char const*>(nul) - chunk) : got;
+            std::size_t keep =
+                nul ? static_cast<std::size_t>(static_cast<char const*>(nul) - chunk) : got;
             // A text holds fewer than INT_MAX characters.
             if (content.size() + keep > static_cast<std::size_t>(INT_MAX - 16)) {
                 tooLarge = true;
@@ -694,7 +680,8 @@ bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) 
         target = real;
 
     auto fail = [&](char const* what) {
-        CoreLog_::loger(CoreAnsx(what) + given + CoreAnsx(": ") + CoreAnsx(std::strerror(errno)), 1);
+        CoreLog_::loger(CoreAnsx(what) + given + CoreAnsx(": ") + CoreAnsx(std::strerror(errno)),
+                        1);
         return false;
     };
 
@@ -725,8 +712,8 @@ bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) 
     }
 
     static std::atomic<unsigned> counter{0};
-    std::string temp = target + ".~" + std::to_string(::getpid()) + "." +
-                       std::to_string(counter.fetch_add(1));
+    std::string temp =
+        target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
     bool ok = false;
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -872,9 +859,7 @@ CoreAnsx CoreButl::getnv(CoreAnsx const& text) {
     return text;
 }
 
-CoreAnsx CoreButl::intas(int v) {
-    return CoreAnsx(v);
-}
+CoreAnsx CoreButl::intas(int v) { return CoreAnsx(v); }
 
 CoreAnsx CoreButl::dotas(double v) {
     if (v == 0.0) return CoreAnsx("0");
@@ -929,7 +914,7 @@ CoreAnsx CoreButl::getds(CoreAnsx const& name, short n) {
 }
 
 bool CoreButl::isnmb(CoreAnsx const& text) {
-    (void)text;  // the integer conversion never fails
+    (void)text; // the integer conversion never fails
     return true;
 }
 

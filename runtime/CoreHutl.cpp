@@ -12,15 +12,13 @@
 #include "runtime/CoreButl.h"
 #include "runtime/CoreXutl.h"
 
-static char upper(char c) {
-    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-}
+static char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
 bool CoreHutl::match(char const* name, char const* mask) {
     if (name == nullptr) name = "";
     if (mask == nullptr) mask = "";
-    char const* star = nullptr;  // last "*" seen in the mask
-    char const* resume = nullptr;  // name position to retry from after that "*"
+    char const* star = nullptr;   // last "*" seen in the mask
+    char const* resume = nullptr; // name position to retry from after that "*"
     while (*name != '\0') {
         if (*mask == '*') {
             star = mask++;
@@ -50,10 +48,10 @@ bool isFolderEntry(std::string const& folder, dirent const* entry) {
     return ::lstat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-}  // namespace
+} // namespace
 
-void CoreHutl::readr(CoreAnsx const& folder, CoreAnsx const& fileMask, CoreAnsx** list,
-                     int& count, CoreAnsx const& folderMask) {
+void CoreHutl::readr(CoreAnsx const& folder, CoreAnsx const& fileMask, CoreAnsx** list, int& count,
+                     CoreAnsx const& folderMask) {
     std::vector<std::string> files;
     std::vector<std::string> folders;
     bool wantFolders = !(folderMask == "0");
@@ -83,7 +81,7 @@ void CoreHutl::readr(CoreAnsx const& folder, CoreAnsx const& fileMask, CoreAnsx*
     if (found == 0) names[0] = CoreAnsx("");
     for (int i = 0; i < found; ++i) names[i] = CoreAnsx(files[static_cast<std::size_t>(i)].c_str());
     if (list != nullptr) {
-        delete[] *list;
+        delete[] * list;
         *list = names;
     } else {
         delete[] names;
@@ -108,9 +106,7 @@ double CoreHutl::getst(CoreAnsx const& path) {
     return static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) * 1e-9;
 }
 
-double CoreHutl::cpucd() {
-    return CoreXutl::tgtme();
-}
+double CoreHutl::cpucd() { return CoreXutl::tgtme(); }
 
 void CoreHutl::fslpr(int value, bool flag) {
     (void)value;

@@ -20,8 +20,8 @@ public:
     // each group in byte order. *list (a new[] array or null) is deleted and
     // replaced by a new[] array of count names the caller deletes with
     // delete[]; with nothing found, count is 0 and the array holds one "".
-    static void readr(CoreAnsx const& folder, CoreAnsx const& fileMask, CoreAnsx** list,
-                      int& count, CoreAnsx const& folderMask);
+    static void readr(CoreAnsx const& folder, CoreAnsx const& fileMask, CoreAnsx** list, int& count,
+                      CoreAnsx const& folderMask);
     // Name of the plug-in's bundle (the shared object, or its ".vst" folder);
     // folder receives the folder holding it, with a trailing "/". unused is
     // ignored.

@@ -2,15 +2,13 @@
 
 #include "platform/PlatTime.h"
 
-void CoreKutl::cnmpd(long ms, timespec& deadline)
-{
+void CoreKutl::cnmpd(long ms, timespec& deadline) {
     timeval now{};
     gettimeofday(&now, nullptr);
     cnmpd(ms, now, deadline);
 }
 
-void CoreKutl::cnmpd(long ms, timeval const& now, timespec& deadline)
-{
+void CoreKutl::cnmpd(long ms, timeval const& now, timespec& deadline) {
     constexpr long long perSecond = 1000000000LL;
     long long nanoseconds = PlatTime::DurationToNanoseconds(ms);
     long long seconds = static_cast<long long>(now.tv_sec) + nanoseconds / perSecond;

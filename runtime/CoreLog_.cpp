@@ -53,8 +53,7 @@ constexpr int timerCount = 10;
 
 std::atomic<double (*)()> clockSource{nullptr}; // test seam; null: wall clock
 
-double daysNow()
-{
+double daysNow() {
     double (*source)() = clockSource.load(std::memory_order_relaxed);
     return source ? source() : CoreXutl::ttime();
 }
@@ -62,19 +61,16 @@ double daysNow()
 // The folder and name texts are set by the engine while other instances'
 // threads may be logging; they are copied under this leaf lock so a line
 // never reads a block that is being reallocated. Nothing else is held.
-std::mutex& nameLock()
-{
+std::mutex& nameLock() {
     static std::mutex lock;
     return lock;
 }
 
-void writeAll(int fd, char const* data, std::size_t size)
-{
+void writeAll(int fd, char const* data, std::size_t size) {
     while (size > 0) {
         ssize_t written = ::write(fd, data, size);
         if (written < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             return;
         }
         data += written;
@@ -86,8 +82,7 @@ void writeAll(int fd, char const* data, std::size_t size)
 class CancelOff {
 public:
     CancelOff() { pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous); }
-    ~CancelOff()
-    {
+    ~CancelOff() {
         int ignored = 0;
         pthread_setcancelstate(previous, &ignored);
     }
@@ -100,8 +95,7 @@ private:
 
 } // namespace
 
-void CoreLog_::setpt(CoreAnsx const& folder)
-{
+void CoreLog_::setpt(CoreAnsx const& folder) {
     try {
         CoreAnsx copy(folder);
         std::lock_guard<std::mutex> guard(nameLock());
@@ -110,14 +104,12 @@ void CoreLog_::setpt(CoreAnsx const& folder)
     }
 }
 
-CoreAnsx CoreLog_::getpt()
-{
+CoreAnsx CoreLog_::getpt() {
     std::lock_guard<std::mutex> guard(nameLock());
     return sVpath;
 }
 
-void CoreLog_::setfn(CoreAnsx const& name)
-{
+void CoreLog_::setfn(CoreAnsx const& name) {
     try {
         CoreAnsx copy(name);
         std::lock_guard<std::mutex> guard(nameLock());
@@ -126,39 +118,28 @@ void CoreLog_::setfn(CoreAnsx const& name)
     }
 }
 
-CoreAnsx CoreLog_::getfn()
-{
+CoreAnsx CoreLog_::getfn() {
     std::lock_guard<std::mutex> guard(nameLock());
     return sVfilename;
 }
 
-void CoreLog_::setdb(short level, bool timestamps)
-{
+void CoreLog_::setdb(short level, bool timestamps) {
     iVdebuglevel.store(level);
     bVdebugtimestamp.store(timestamps);
     double const now = daysNow();
-    for (auto& timer : tVdebugtimestamp)
-        timer.store(now);
+    for (auto& timer : tVdebugtimestamp) timer.store(now);
 }
 
-short CoreLog_::getdb()
-{
-    return iVdebuglevel.load();
-}
+short CoreLog_::getdb() { return iVdebuglevel.load(); }
 
-bool CoreLog_::aredb()
-{
-    return iVdebuglevel.load() > 0;
-}
+bool CoreLog_::aredb() { return iVdebuglevel.load() > 0; }
 
-void CoreLog_::logas(CoreAnsx const& text)
-{
+void CoreLog_::logas(CoreAnsx const& text) {
     try {
         CoreAnsx file;
         {
             std::lock_guard<std::mutex> guard(nameLock());
-            if (sVpath.Length() <= 0 || sVfilename.Length() <= 0)
-                return;
+            if (sVpath.Length() <= 0 || sVfilename.Length() <= 0) return;
             file = sVpath + sVfilename;
         }
         // The whole line goes out in one append, so concurrent writers
@@ -180,8 +161,7 @@ void CoreLog_::logas(CoreAnsx const& text)
         // acts at the thread's next cancellation point.
         CancelOff hold;
         int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0)
-            return;
+        if (fd < 0) return;
         writeAll(fd, line.c_str(), static_cast<std::size_t>(line.Length()));
         ::close(fd);
     } catch (...) {
@@ -192,11 +172,8 @@ namespace {
 
 // Runs write when a line of this level is logged at all, and swallows what it
 // throws: logging never fails its caller.
-template <typename Write>
-void whenLogged(short level, Write write)
-{
-    if (level > CoreLog_::iVdebuglevel.load())
-        return;
+template <typename Write> void whenLogged(short level, Write write) {
+    if (level > CoreLog_::iVdebuglevel.load()) return;
     try {
         write();
     } catch (...) {
@@ -205,85 +182,70 @@ void whenLogged(short level, Write write)
 
 } // namespace
 
-void CoreLog_::debug(CoreAnsx const& text, int timer, short level)
-{
+void CoreLog_::debug(CoreAnsx const& text, int timer, short level) {
     whenLogged(level, [&] {
         CoreAnsx line;
         if (bVdebugtimestamp.load() && timer >= 0 && timer < timerCount) {
             double const now = daysNow();
             double elapsed = (now - tVdebugtimestamp[timer].load()) * secondsPerDay;
-            if (elapsed < 0)
-                elapsed = 0;
+            if (elapsed < 0) elapsed = 0;
             line.sprintf("%.1f >", elapsed);
-            while (line.Length() < 8)
-                line.start(CoreAnsx("0") + line, 0, -1);
+            while (line.Length() < 8) line.start(CoreAnsx("0") + line, 0, -1);
             tVdebugtimestamp[timer].store(now);
         } else {
             line = ">";
         }
-        for (int dash = 0; dash < timer; ++dash)
-            line += CoreAnsx('-');
+        for (int dash = 0; dash < timer; ++dash) line += CoreAnsx('-');
         line += text;
         line += CoreAnsx('<');
         logas(line);
     });
 }
 
-void CoreLog_::debgs(CoreAnsx const& name, CoreAnsx const& value, int timer, short level)
-{
+void CoreLog_::debgs(CoreAnsx const& name, CoreAnsx const& value, int timer, short level) {
     whenLogged(level, [&] { debug(name + CoreAnsx(" = ") + value, timer, level); });
 }
 
-void CoreLog_::debgb(CoreAnsx const& name, bool value, int timer, short level)
-{
+void CoreLog_::debgb(CoreAnsx const& name, bool value, int timer, short level) {
     whenLogged(level, [&] { debgs(name, CoreAnsx(value ? "True" : "False"), timer, level); });
 }
 
-void CoreLog_::debgd(CoreAnsx const& name, double value, int timer, short level)
-{
+void CoreLog_::debgd(CoreAnsx const& name, double value, int timer, short level) {
     whenLogged(level, [&] { debgs(name, CoreAnsx(value), timer, level); });
 }
 
-void CoreLog_::debgi(CoreAnsx const& name, int value, int timer, short level)
-{
+void CoreLog_::debgi(CoreAnsx const& name, int value, int timer, short level) {
     whenLogged(level, [&] { debgs(name, CoreAnsx(value), timer, level); });
 }
 
-void CoreLog_::loger(CoreAnsx const& text, short level)
-{
+void CoreLog_::loger(CoreAnsx const& text, short level) {
     whenLogged(level, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
 }
 
-void CoreLog_::logfl(CoreAnsx const& text, short level)
-{
+void CoreLog_::logfl(CoreAnsx const& text, short level) {
     whenLogged(level, [&] { logas(sCerrorprm + sCerrorfle + CoreAnsx(" ") + text); });
 }
 
-void CoreLog_::logtg(CoreAnsx const& text, short level)
-{
+void CoreLog_::logtg(CoreAnsx const& text, short level) {
     whenLogged(level, [&] { logas(sCerrorprm + sCerrortag + CoreAnsx(" ") + text); });
 }
 
-void CoreLog_::login(CoreAnsx const& text, int number)
-{
+void CoreLog_::login(CoreAnsx const& text, int number) {
     try {
         logas(text + CoreAnsx(" ") + CoreAnsx(number));
     } catch (...) {
     }
 }
 
-void CoreLog_::trace(CoreAnsx const& text, bool leaving)
-{
-    if (iVtracelevel.load() <= 0)
-        return;
+void CoreLog_::trace(CoreAnsx const& text, bool leaving) {
+    if (iVtracelevel.load() <= 0) return;
     try {
         logas(CoreAnsx(leaving ? "<<<" : ">>>") + text);
     } catch (...) {
     }
 }
 
-void CoreLog_::dtime(CoreAnsx const& text)
-{
+void CoreLog_::dtime(CoreAnsx const& text) {
     try {
         double const now = daysNow();
         double elapsed = (now - tVdebugtimestamp[timerCount - 1].load()) * secondsPerDay;
@@ -298,7 +260,6 @@ void CoreLog_::dtime(CoreAnsx const& text)
 
 void CoreLog_::smlog(CoreAnsx const&) {}
 
-void CoreLog_::useClock(double (*source)())
-{
+void CoreLog_::useClock(double (*source)()) {
     clockSource.store(source, std::memory_order_relaxed);
 }

@@ -15,31 +15,32 @@ class CoreLog_ {
 public:
     CoreLog_() = delete;
 
-    static void setpt(CoreAnsx const& folder);   // log folder, with its trailing separator
+    static void setpt(CoreAnsx const& folder); // log folder, with its trailing separator
     static CoreAnsx getpt();
-    static void setfn(CoreAnsx const& name);     // log file name
+    static void setfn(CoreAnsx const& name); // log file name
     static CoreAnsx getfn();
     // Sets the debug level and timestamp switch, and restarts all ten timers.
     static void setdb(short level, bool timestamps);
     static short getdb();
-    static bool aredb();                         // debug level above 0
+    static bool aredb(); // debug level above 0
 
     // One raw line; every other writer ends here.
     static void logas(CoreAnsx const& text);
     // Debug line of the given level: [elapsed of timer "%.1f >" or ">"],
     // timer dashes, text, "<". Timers 0..9 are restarted when stamped.
     static void debug(CoreAnsx const& text, int timer, short level);
-    static void debgs(CoreAnsx const& name, CoreAnsx const& value, int timer, short level); // name = value
-    static void debgb(CoreAnsx const& name, bool value, int timer, short level);    // "True"/"False"
-    static void debgd(CoreAnsx const& name, double value, int timer, short level);  // "%G"
-    static void debgi(CoreAnsx const& name, int value, int timer, short level);     // "%i"
+    static void debgs(CoreAnsx const& name, CoreAnsx const& value, int timer,
+                      short level);                                                // name = value
+    static void debgb(CoreAnsx const& name, bool value, int timer, short level);   // "True"/"False"
+    static void debgd(CoreAnsx const& name, double value, int timer, short level); // "%G"
+    static void debgi(CoreAnsx const& name, int value, int timer, short level);    // "%i"
     // Error lines, written when level is at most the debug level.
     static void loger(CoreAnsx const& text, short level);  // "***ERROR***> text"
     static void logfl(CoreAnsx const& text, short level);  // "***ERROR***>Error in file text"
     static void logtg(CoreAnsx const& text, short level);  // "***ERROR***>Error in tag text"
     static void login(CoreAnsx const& text, int number);   // "text number", whatever the level
     static void trace(CoreAnsx const& text, bool leaving); // "<<<text" / ">>>text" when tracing
-    static void dtime(CoreAnsx const& text);               // seconds since timer 9 "%.3f >", then text
+    static void dtime(CoreAnsx const& text); // seconds since timer 9 "%.3f >", then text
     // Meant to append to sCsimplelogpath, a path of another platform; writing
     // it here would leave stray files in the host's working folder, so it
     // does nothing.
@@ -49,12 +50,12 @@ public:
     // wall clock, CoreXutl::ttime).
     static void useClock(double (*daysNow)());
 
-    static CoreAnsx sVpath;                           // log folder; use setpt/getpt
-    static CoreAnsx sVfilename;                       // log file name; use setfn/getfn
-    static std::atomic<short> iVdebuglevel;           // lines of level <= this are written
-    static std::atomic<bool> bVdebugtimestamp;        // debug lines carry elapsed times
-    static std::atomic<double> tVdebugtimestamp[10];  // timer starts, days since the epoch
-    static std::atomic<short> iVtracelevel;           // trace lines written when above 0 (nothing sets it)
+    static CoreAnsx sVpath;                          // log folder; use setpt/getpt
+    static CoreAnsx sVfilename;                      // log file name; use setfn/getfn
+    static std::atomic<short> iVdebuglevel;          // lines of level <= this are written
+    static std::atomic<bool> bVdebugtimestamp;       // debug lines carry elapsed times
+    static std::atomic<double> tVdebugtimestamp[10]; // timer starts, days since the epoch
+    static std::atomic<short> iVtracelevel; // trace lines written when above 0 (nothing sets it)
 
     static CoreAnsx const sCerrorprm;      // "***ERROR***>", prefix of every error line
     static CoreAnsx const sCerrorfle;      // "Error in file"
@@ -66,8 +67,9 @@ public:
     static CoreAnsx const sCversion_;      // version
     static CoreAnsx const sCsubvrsn_;      // engine edition
     static CoreAnsx const sCproductn;      // product name reported to the host
-    static CoreAnsx const sCmagicnum;      // four-character plug-in id when the master settings give none
-    static CoreAnsx const sCwarngbin;      // boot lines, each followed by what it reports
+    static CoreAnsx const
+        sCmagicnum; // four-character plug-in id when the master settings give none
+    static CoreAnsx const sCwarngbin; // boot lines, each followed by what it reports
     static CoreAnsx const sCwarngbdl;
     static CoreAnsx const sCwarngbmo;
     static CoreAnsx const sCwarngbmk;
@@ -81,7 +83,7 @@ public:
     static CoreAnsx const sCwarngbio;
     static CoreAnsx const sCwarngsto;
     static CoreAnsx const sCwarngbeo;
-    static CoreAnsx const sCstatsloa;      // status words
+    static CoreAnsx const sCstatsloa; // status words
     static CoreAnsx const sCstatspar;
     static CoreAnsx const sCstatsexe;
 };

@@ -2,18 +2,14 @@
 
 #include "runtime/CoreSmgd.h"
 
-CorePbol::CorePbol(bool value) : value(value)
-{
-}
+CorePbol::CorePbol(bool value) : value(value) {}
 
-bool CorePbol::getvl()
-{
+bool CorePbol::getvl() {
     CoreSmgd hold(lock);
     return value;
 }
 
-void CorePbol::setvl(bool value)
-{
+void CorePbol::setvl(bool value) {
     CoreSmgd hold(lock);
     this->value = value;
 }

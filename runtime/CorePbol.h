@@ -6,8 +6,7 @@
 
 #include "runtime/CoreSmph.h"
 
-class CorePbol
-{
+class CorePbol {
 public:
     explicit CorePbol(bool value);
     CorePbol(CorePbol const&) = delete;

@@ -12,8 +12,7 @@
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreSmph.h"
 
-class CorePmsg
-{
+class CorePmsg {
 public:
     // A negative row count or width is taken as 0; with 0 rows nothing is kept.
     CorePmsg(int rows, int width);
@@ -34,9 +33,9 @@ public:
     CoreAnsx getrw(short index);
 
 private:
-    int rows;        // rows kept, fixed at construction
-    int width;       // characters kept per row, fixed at construction
-    int used;        // rows holding messages, oldest first (0..rows)
-    CoreAnsx* row;   // `rows` texts, owned (new[])
-    CoreSmph lock;   // guards used and row
+    int rows;      // rows kept, fixed at construction
+    int width;     // characters kept per row, fixed at construction
+    int used;      // rows holding messages, oldest first (0..rows)
+    CoreAnsx* row; // `rows` texts, owned (new[])
+    CoreSmph lock; // guards used and row
 };

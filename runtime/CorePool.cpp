@@ -13,26 +13,20 @@ const int CorePool::iCattempts = 5;
 const int CorePool::iCoverhead = 20;
 int CorePool::iVretrypause = 100;
 
-namespace
-{
+namespace {
 // Caller's address inside a block: the first 16-byte boundary at least 4
 // bytes into it, then one more 16 bytes. The platform blocks are 64-byte
 // aligned, so this is always raw + 16, which leaves room for a whole pointer
 // below the caller's address.
-void* alignedIn(void* raw)
-{
+void* alignedIn(void* raw) {
     uintptr_t address = reinterpret_cast<uintptr_t>(raw);
     return reinterpret_cast<void*>(((address + 4) & ~uintptr_t(15)) + 16);
 }
 } // namespace
 
-CorePool::CorePool()
-    : cap(0), current(0), peaktotal(0), peakrequest(0), capon(false)
-{
-}
+CorePool::CorePool() : cap(0), current(0), peaktotal(0), peakrequest(0), capon(false) {}
 
-CorePool::~CorePool()
-{
+CorePool::~CorePool() {
     // Destructors must not throw: building the log texts may.
     try {
         if (CoreLog_::aredb())
@@ -49,46 +43,36 @@ CorePool::~CorePool()
     records.Clear();
 }
 
-short CorePool::getdm(short kind)
-{
+short CorePool::getdm(short kind) {
     switch (kind) {
-    case 0:
-        return 8;
+    case 0: return 8;
     case 1:
     case 2:
-    case 3:
-        return 4;
+    case 3: return 4;
     case 4:
-    case 5:
-        return 1;
-    case 6:
-        return 2;
-    default:
-        return 0;
+    case 5: return 1;
+    case 6: return 2;
+    default: return 0;
     }
 }
 
-void* CorePool::lockedAlloc(int bytes)
-{
+void* CorePool::lockedAlloc(int bytes) {
     CoreSmgd hold(lock);
     return PlatMemory::alloc(size_t(bytes));
 }
 
-void CorePool::failRequest(int64_t bytes)
-{
+void CorePool::failRequest(int64_t bytes) {
     CoreAnsx message = CoreAnsx("Memory request failed ") + CoreAnsx(long(bytes));
     CoreLog_::loger(message, 1);
     logst();
     throw message;
 }
 
-void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*/)
-{
+void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*/) {
     // Sizes are worked out in 64 bits so that a huge or negative count is
     // refused instead of wrapping into a small or negative block.
     int64_t wanted = int64_t(getdm(kind)) * int64_t(count) + iCoverhead;
-    if (count < 0 || wanted > std::numeric_limits<int>::max())
-        failRequest(wanted);
+    if (count < 0 || wanted > std::numeric_limits<int>::max()) failRequest(wanted);
     int bytes = int(wanted);
 
     void* raw = lockedAlloc(bytes);
@@ -105,11 +89,9 @@ void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*
         raw = lockedAlloc(bytes);
         // The pause follows every retry, a successful one too; the lock is
         // not held while sleeping.
-        if (iVretrypause > 0)
-            CoreXutl::sleep(iVretrypause);
+        if (iVretrypause > 0) CoreXutl::sleep(iVretrypause);
     }
-    if (raw == nullptr)
-        failRequest(bytes);
+    if (raw == nullptr) failRequest(bytes);
 
     void* pointer = alignedIn(raw);
     // The underlying address is also kept below the caller's address, as a
@@ -126,8 +108,7 @@ void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*
     record->count = count;
     record->bytes = bytes;
     std::memset(record->tag, 0, sizeof(record->tag));
-    if (tag != nullptr)
-        std::strncpy(record->tag, tag, sizeof(record->tag) - 1);
+    if (tag != nullptr) std::strncpy(record->tag, tag, sizeof(record->tag) - 1);
     record->raw = raw;
 
     long nowAllocated = 0;
@@ -141,10 +122,8 @@ void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*
         }
         if (listed) {
             current += bytes;
-            if (current > peaktotal)
-                peaktotal = current;
-            if (bytes > peakrequest)
-                peakrequest = bytes;
+            if (current > peaktotal) peaktotal = current;
+            if (bytes > peakrequest) peakrequest = bytes;
             nowAllocated = current;
         }
     }
@@ -156,10 +135,11 @@ void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*
 
     if (CoreLog_::aredb()) {
         try {
-            CoreLog_::debug(CoreAnsx("memory block #: ") + CoreAnsx(record->tag) + CoreAnsx(" ")
-                                + CoreAnsx(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(pointer)))
-                                + CoreAnsx("/") + CoreAnsx(bytes) + CoreAnsx("/") + CoreAnsx(nowAllocated),
-                            0, 6);
+            CoreLog_::debug(
+                CoreAnsx("memory block #: ") + CoreAnsx(record->tag) + CoreAnsx(" ") +
+                    CoreAnsx(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(pointer))) +
+                    CoreAnsx("/") + CoreAnsx(bytes) + CoreAnsx("/") + CoreAnsx(nowAllocated),
+                0, 6);
         } catch (...) {
             // The block is good; a log line that cannot be built is not a failure.
         }
@@ -167,8 +147,7 @@ void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*
     return pointer;
 }
 
-void CorePool::free_(void* pointer)
-{
+void CorePool::free_(void* pointer) {
     void* raw = nullptr;
     int left = 0;
     {
@@ -190,36 +169,32 @@ void CorePool::free_(void* pointer)
         return;
     }
     if (CoreLog_::aredb())
-        CoreLog_::loger(CoreAnsx("memory release error (left ") + CoreAnsx(left) + CoreAnsx(")"), 1);
+        CoreLog_::loger(CoreAnsx("memory release error (left ") + CoreAnsx(left) + CoreAnsx(")"),
+                        1);
 }
 
-long CorePool::getma()
-{
+long CorePool::getma() {
     CoreSmgd hold(lock);
     return current;
 }
 
-long CorePool::getxa()
-{
+long CorePool::getxa() {
     CoreSmgd hold(lock);
     return peaktotal;
 }
 
-long CorePool::getxr()
-{
+long CorePool::getxr() {
     CoreSmgd hold(lock);
     return peakrequest;
 }
 
-void CorePool::setal(long bytes)
-{
+void CorePool::setal(long bytes) {
     CoreSmgd hold(lock);
     cap = bytes;
     capon = true;
 }
 
-void CorePool::logst()
-{
+void CorePool::logst() {
     long total = 0;
     long request = 0;
     long now = 0;
@@ -234,16 +209,15 @@ void CorePool::logst()
     CoreLog_::debug(CoreAnsx("memory alloct: ") + CoreAnsx(now), 0, 2);
 }
 
-void CorePool::logdp()
-{
-    if (!CoreLog_::aredb())
-        return;
+void CorePool::logdp() {
+    if (!CoreLog_::aredb()) return;
     CoreSmgd hold(lock);
     for (int i = 0; i < records.count; ++i) {
         ALLOCREC* record = static_cast<ALLOCREC*>(records[unsigned(i)]);
-        CoreLog_::debug(CoreAnsx("left memory block: ") + CoreAnsx(int(record->kind)) + CoreAnsx(" ")
-                            + CoreAnsx(record->tag) + CoreAnsx(" ") + CoreAnsx(record->count) + CoreAnsx(" ")
-                            + CoreAnsx(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(record->pointer))),
-                        0, 2);
+        CoreLog_::debug(
+            CoreAnsx("left memory block: ") + CoreAnsx(int(record->kind)) + CoreAnsx(" ") +
+                CoreAnsx(record->tag) + CoreAnsx(" ") + CoreAnsx(record->count) + CoreAnsx(" ") +
+                CoreAnsx(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(record->pointer))),
+            0, 2);
     }
 }

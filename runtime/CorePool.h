@@ -16,8 +16,7 @@
 #include "runtime/CoreSmph.h"
 #include "runtime/CoreTlst.h"
 
-class CorePool
-{
+class CorePool {
 public:
     CorePool();
     ~CorePool();
@@ -36,9 +35,9 @@ public:
     // logged (with debugging on) and left alone.
     void free_(void* pointer);
 
-    long getma();         // bytes recorded now, 20 per block included
-    long getxa();         // highest value `getma` has reached, bytes
-    long getxr();         // largest single request, bytes
+    long getma();           // bytes recorded now, 20 per block included
+    long getxa();           // highest value `getma` has reached, bytes
+    long getxr();           // largest single request, bytes
     void setal(long bytes); // sets the byte cap and switches it on
 
     static short getdm(short kind); // element size of a kind, bytes (0 for unknown kinds)
@@ -46,22 +45,21 @@ public:
     void logst(); // statistics lines (debug level 2)
     void logdp(); // one line per live block (debug level 2)
 
-    static const int iCattempts;   // retries after a failed first attempt
-    static const int iCoverhead;   // bytes added to every request
+    static const int iCattempts; // retries after a failed first attempt
+    static const int iCoverhead; // bytes added to every request
     // Pause after each retry, milliseconds (100). Tests lower it so an
     // injected failure does not cost half a second.
     static int iVretrypause;
 
 private:
     // One live block.
-    struct ALLOCREC
-    {
-        short kind;   // element kind as requested
+    struct ALLOCREC {
+        short kind;    // element kind as requested
         void* pointer; // aligned address handed to the caller
-        int count;    // element count as requested
-        int bytes;    // size of the underlying block: element size x count + 20
-        char tag[8];  // owner tag, NUL-terminated
-        void* raw;    // underlying block, as the platform allocator gave it
+        int count;     // element count as requested
+        int bytes;     // size of the underlying block: element size x count + 20
+        char tag[8];   // owner tag, NUL-terminated
+        void* raw;     // underlying block, as the platform allocator gave it
     };
 
     // One platform allocation under the pool lock.
@@ -69,11 +67,11 @@ private:
     // Logs and throws the failure of a request of `bytes`.
     [[noreturn]] void failRequest(int64_t bytes);
 
-    long cap;          // byte cap, used only while capon is set
-    long current;      // bytes recorded now
-    long peaktotal;    // highest `current` so far, bytes
-    long peakrequest;  // largest single request, bytes
-    bool capon;        // whether `cap` applies
-    CoreTlst records;  // ALLOCREC*, owned, in allocation order
-    CoreSmph lock;     // guards the platform calls, the records and the counters
+    long cap;         // byte cap, used only while capon is set
+    long current;     // bytes recorded now
+    long peaktotal;   // highest `current` so far, bytes
+    long peakrequest; // largest single request, bytes
+    bool capon;       // whether `cap` applies
+    CoreTlst records; // ALLOCREC*, owned, in allocation order
+    CoreSmph lock;    // guards the platform calls, the records and the counters
 };

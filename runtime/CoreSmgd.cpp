@@ -2,17 +2,8 @@
 
 #include "runtime/CoreSmph.h"
 
-CoreSmgd::CoreSmgd(CoreSmph& lock) : held(lock)
-{
-    held.locks();
-}
+CoreSmgd::CoreSmgd(CoreSmph& lock) : held(lock) { held.locks(); }
 
-CoreSmgd::CoreSmgd(CoreSmph& lock, int limit) : held(lock)
-{
-    held.locks(limit);
-}
+CoreSmgd::CoreSmgd(CoreSmph& lock, int limit) : held(lock) { held.locks(limit); }
 
-CoreSmgd::~CoreSmgd()
-{
-    held.relse();
-}
+CoreSmgd::~CoreSmgd() { held.relse(); }

@@ -8,32 +8,26 @@ CoreSmph::CoreSmph() : counter(iCsphinit), breaks(0) {}
 
 CoreSmph::~CoreSmph() = default;
 
-int CoreSmph::locks()
-{
+int CoreSmph::locks() {
     for (;;) {
         int now = indec(&counter);
-        if (now >= 0)
-            return now;
+        if (now >= 0) return now;
         ininc(&counter);
         CoreXutl::sleep(CoreButl::iCsmphprecision);
     }
 }
 
-bool CoreSmph::locka()
-{
-    if (indec(&counter) >= 0)
-        return true;
+bool CoreSmph::locka() {
+    if (indec(&counter) >= 0) return true;
     ininc(&counter);
     return false;
 }
 
-int CoreSmph::locks(int limit)
-{
+int CoreSmph::locks(int limit) {
     double begun = CoreXutl::tgtme();
     for (;;) {
         int now = indec(&counter);
-        if (now >= 0)
-            return now;
+        if (now >= 0) return now;
         ininc(&counter);
         CoreXutl::sleep(CoreButl::iCsmphprecision);
         if (CoreXutl::tgtme() - begun > limit) {
@@ -46,24 +40,16 @@ int CoreSmph::locks(int limit)
     }
 }
 
-int CoreSmph::relse()
-{
-    return ininc(&counter);
-}
+int CoreSmph::relse() { return ininc(&counter); }
 
-int CoreSmph::debgl()
-{
+int CoreSmph::debgl() {
     int sleeps = 0;
     for (;;) {
-        if (indec(&counter) >= 0)
-            return sleeps;
+        if (indec(&counter) >= 0) return sleeps;
         ininc(&counter);
         CoreXutl::sleep(CoreButl::iCsmphprecision);
         ++sleeps;
     }
 }
 
-int CoreSmph::geter() const
-{
-    return __atomic_load_n(&breaks, __ATOMIC_SEQ_CST);
-}
+int CoreSmph::geter() const { return __atomic_load_n(&breaks, __ATOMIC_SEQ_CST); }

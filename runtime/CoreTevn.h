@@ -32,7 +32,7 @@ public:
     static constexpr int iCwrnotsignaled = 0; // WaitFor: time-out or early wake-up
 
 private:
-    bool signalled;          // guarded by mutex
-    pthread_mutex_t mutex;   // guards signalled
+    bool signalled;           // guarded by mutex
+    pthread_mutex_t mutex;    // guards signalled
     pthread_cond_t condition; // signalled by SetEvent
 };

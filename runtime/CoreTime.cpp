@@ -3,19 +3,15 @@
 #include "runtime/CoreSmgd.h"
 #include "runtime/CoreXutl.h"
 
-CoreTime::CoreTime() : CoreTime(&CoreXutl::tgtme)
-{
-}
+CoreTime::CoreTime() : CoreTime(&CoreXutl::tgtme) {}
 
 CoreTime::CoreTime(CLOCK clock)
-    : clock(clock != nullptr ? clock : &CoreXutl::tgtme), mark(0.0), accumulated(0.0), units(0)
-{
+    : clock(clock != nullptr ? clock : &CoreXutl::tgtme), mark(0.0), accumulated(0.0), units(0) {
     // A meter read before any start mark measures from its creation.
     mark = this->clock();
 }
 
-void CoreTime::setmp(bool start, int units)
-{
+void CoreTime::setmp(bool start, int units) {
     double now = clock();
     CoreSmgd hold(lock);
     if (start) {
@@ -26,14 +22,12 @@ void CoreTime::setmp(bool start, int units)
     }
 }
 
-void CoreTime::setms(int units)
-{
+void CoreTime::setms(int units) {
     CoreSmgd hold(lock);
     this->units += units;
 }
 
-double CoreTime::getmp()
-{
+double CoreTime::getmp() {
     CoreSmgd hold(lock);
     double perUnit = units < 1 ? 0.0 : accumulated / units;
     accumulated = 0.0;
@@ -41,7 +35,4 @@ double CoreTime::getmp()
     return perUnit;
 }
 
-void CoreTime::sleep(int ms)
-{
-    CoreXutl::sleep(ms);
-}
+void CoreTime::sleep(int ms) { CoreXutl::sleep(ms); }

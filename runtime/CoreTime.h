@@ -10,8 +10,7 @@
 
 #include "runtime/CoreSmph.h"
 
-class CoreTime
-{
+class CoreTime {
 public:
     // Clock in milliseconds on a monotonic scale.
     using CLOCK = double (*)();

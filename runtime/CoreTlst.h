@@ -32,12 +32,13 @@ public:
     void* const& operator[](unsigned index) const;
     int capacity() const; // slots allocated
 
-    int mincapacity; // high-water slot count: every growth reaches at least this; callers may preset it
+    int mincapacity; // high-water slot count: every growth reaches at least this; callers may
+                     // preset it
     int count;       // used slots; read directly by users, changed only through the methods
 
 private:
     void growTo(int n); // makes room for n slots by the growth rule
 
-    int capac;       // slots allocated
-    void** items;    // slot array, null when capac is 0
+    int capac;    // slots allocated
+    void** items; // slot array, null when capac is 0
 };

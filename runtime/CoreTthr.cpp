@@ -18,28 +18,22 @@ pthread_once_t keyOnce = PTHREAD_ONCE_INIT;
 pthread_key_t finishKey;
 bool keyMade = false;
 
-void makeKey()
-{
-    keyMade = pthread_key_create(&finishKey, &CoreTthr::ptend) == 0;
-}
+void makeKey() { keyMade = pthread_key_create(&finishKey, &CoreTthr::ptend) == 0; }
 
 std::atomic<int> failingCreates{0};
 
 // Logs an error line; never throws, so it is safe in the destructor and on
 // the way out of the thread entry.
-void logQuietly(char const* text, char const* detail = nullptr)
-{
+void logQuietly(char const* text, char const* detail = nullptr) {
     try {
         CoreAnsx line(text);
-        if (detail != nullptr)
-            line += CoreAnsx(detail);
+        if (detail != nullptr) line += CoreAnsx(detail);
         CoreLog_::loger(line, 0);
     } catch (...) {
     }
 }
 
-void logQuietly(char const* text, int number)
-{
+void logQuietly(char const* text, int number) {
     try {
         CoreLog_::loger(CoreAnsx(text) + CoreAnsx(number), 0);
     } catch (...) {
@@ -49,24 +43,14 @@ void logQuietly(char const* text, int number)
 } // namespace
 
 CoreTthr::CoreTthr(bool suspended)
-    : terminated(0),
-      priority(0),
-      notstarted(true),
-      runrequested(!suspended),
-      tableready(false),
-      table{0, 0, 0, 0, 0},
-      parameters{},
-      policy(0),
-      self(this),
-      thread{},
-      finished(false)
-{
+    : terminated(0), priority(0), notstarted(true), runrequested(!suspended),
+      tableready(false), table{0, 0, 0, 0, 0}, parameters{}, policy(0), self(this), thread{},
+      finished(false) {
     pthread_mutex_init(&mutex, nullptr);
     pthread_cond_init(&condition, nullptr);
 }
 
-CoreTthr::~CoreTthr()
-{
+CoreTthr::~CoreTthr() {
     pthread_mutex_lock(&mutex);
     if (!notstarted && !finished) {
         // The owner skipped Terminate/WaitFor. Holding the mutex, the thread
@@ -74,21 +58,16 @@ CoreTthr::~CoreTthr()
         // ptend so nothing touches this object once it is gone.
         logQuietly("thread still running at destruction, cancelled");
         pthread_cancel(thread);
-        while (!finished)
-            pthread_cond_wait(&condition, &mutex);
+        while (!finished) pthread_cond_wait(&condition, &mutex);
     }
     pthread_mutex_unlock(&mutex);
     pthread_cond_destroy(&condition);
     pthread_mutex_destroy(&mutex);
 }
 
-void CoreTthr::Resume()
-{
-    launch();
-}
+void CoreTthr::Resume() { launch(); }
 
-void CoreTthr::launch()
-{
+void CoreTthr::launch() {
     pthread_mutex_lock(&mutex);
     if (!notstarted) {
         pthread_mutex_unlock(&mutex);
@@ -111,12 +90,10 @@ void CoreTthr::launch()
         pthread_cond_broadcast(&condition);
     }
     pthread_mutex_unlock(&mutex);
-    if (failure != 0)
-        logQuietly("thread creation failed, error ", failure);
+    if (failure != 0) logQuietly("thread creation failed, error ", failure);
 }
 
-void* CoreTthr::ptsta(void* argument)
-{
+void* CoreTthr::ptsta(void* argument) {
     CoreTthr* object = static_cast<CoreTthr*>(argument);
     pthread_once(&keyOnce, &makeKey);
     if (!keyMade || pthread_setspecific(finishKey, argument) != 0) {
@@ -144,46 +121,35 @@ void* CoreTthr::ptsta(void* argument)
     return nullptr;
 }
 
-void CoreTthr::ptend(void* argument)
-{
-    if (argument != nullptr)
-        static_cast<CoreTthr*>(argument)->markFinished();
+void CoreTthr::ptend(void* argument) {
+    if (argument != nullptr) static_cast<CoreTthr*>(argument)->markFinished();
 }
 
-void CoreTthr::markFinished()
-{
+void CoreTthr::markFinished() {
     pthread_mutex_lock(&mutex);
     finished = true;
     pthread_cond_broadcast(&condition);
     pthread_mutex_unlock(&mutex);
 }
 
-void CoreTthr::start()
-{
+void CoreTthr::start() {
     int ownPolicy = 0;
     sched_param ownParameters{};
-    if (pthread_getschedparam(pthread_self(), &ownPolicy, &ownParameters) != 0)
-        return;
+    if (pthread_getschedparam(pthread_self(), &ownPolicy, &ownParameters) != 0) return;
     policy = ownPolicy;
     parameters = ownParameters;
     int minimum = sched_get_priority_min(ownPolicy);
     int maximum = sched_get_priority_max(ownPolicy);
-    for (int level = 0; level < 5; ++level)
-        table[level] = prlvl(minimum, maximum, level);
+    for (int level = 0; level < 5; ++level) table[level] = prlvl(minimum, maximum, level);
     tableready.store(true);
 }
 
-void CoreTthr::Terminate()
-{
-    terminated.store(1);
-}
+void CoreTthr::Terminate() { terminated.store(1); }
 
 void CoreTthr::Execute() {}
 
-void CoreTthr::exepr()
-{
-    if (!tableready.load())
-        return;
+void CoreTthr::exepr() {
+    if (!tableready.load()) return;
     int level = priority.load();
     if (level < 0 || level > 4) {
         logQuietly("thread priority level out of range: ", level);
@@ -193,32 +159,22 @@ void CoreTthr::exepr()
     wanted.sched_priority = table[level];
     pthread_mutex_lock(&mutex);
     // A finished detached thread's identifier may already name another thread.
-    if (!notstarted && !finished)
-        pthread_setschedparam(thread, policy, &wanted);
+    if (!notstarted && !finished) pthread_setschedparam(thread, policy, &wanted);
     pthread_mutex_unlock(&mutex);
 }
 
-void CoreTthr::WaitFor()
-{
-    if (runrequested)
-        launch(); // built to run: the object is complete by now
+void CoreTthr::WaitFor() {
+    if (runrequested) launch(); // built to run: the object is complete by now
     pthread_mutex_lock(&mutex);
-    while (!notstarted && !finished)
-        pthread_cond_wait(&condition, &mutex);
+    while (!notstarted && !finished) pthread_cond_wait(&condition, &mutex);
     pthread_mutex_unlock(&mutex);
 }
 
-int CoreTthr::prlvl(int minimum, int maximum, int level)
-{
-    if (level <= 0)
-        return minimum;
-    if (level >= 4)
-        return maximum;
+int CoreTthr::prlvl(int minimum, int maximum, int level) {
+    if (level <= 0) return minimum;
+    if (level >= 4) return maximum;
     double span = static_cast<double>(maximum) - static_cast<double>(minimum);
     return static_cast<int>(static_cast<double>(minimum) + 0.25 * level * span);
 }
 
-void CoreTthr::failNextCreate(int n)
-{
-    failingCreates.store(n > 0 ? n : 0);
-}
+void CoreTthr::failNextCreate(int n) { failingCreates.store(n > 0 ? n : 0); }

@@ -13,8 +13,7 @@ constexpr int reallAttempts = 10;
 // address ((raw + 8) & ~15) + 16 lies 9..24 bytes above raw.
 constexpr std::size_t alignedOverhead = 24;
 
-bool injectedFailure()
-{
+bool injectedFailure() {
     int left = reallocFailures.load(std::memory_order_relaxed);
     while (left > 0) {
         if (reallocFailures.compare_exchange_weak(left, left - 1, std::memory_order_relaxed))
@@ -24,66 +23,53 @@ bool injectedFailure()
 }
 } // namespace
 
-void* CoreVutl::reall(void* block, int size)
-{
+void* CoreVutl::reall(void* block, int size) {
     if (size == 0) {
         std::free(block);
         return nullptr;
     }
-    if (size < 0)
-        return nullptr;
+    if (size < 0) return nullptr;
     for (int attempt = 0; attempt < reallAttempts; ++attempt) {
-        if (injectedFailure())
-            continue;
+        if (injectedFailure()) continue;
         void* grown = std::realloc(block, static_cast<std::size_t>(size));
-        if (grown)
-            return grown;
+        if (grown) return grown;
     }
     return nullptr;
 }
 
-void* CoreVutl::mllc8(int n)
-{
-    if (n < 0)
-        return nullptr;
+void* CoreVutl::mllc8(int n) {
+    if (n < 0) return nullptr;
     void* raw = std::malloc(static_cast<std::size_t>(n) + alignedOverhead);
-    if (!raw)
-        return nullptr;
-    std::uintptr_t address = ((reinterpret_cast<std::uintptr_t>(raw) + 8) & ~std::uintptr_t(15)) + 16;
+    if (!raw) return nullptr;
+    std::uintptr_t address =
+        ((reinterpret_cast<std::uintptr_t>(raw) + 8) & ~std::uintptr_t(15)) + 16;
     void* aligned = reinterpret_cast<void*>(address);
     std::memcpy(static_cast<char*>(aligned) - sizeof(void*), &raw, sizeof(void*));
     return aligned;
 }
 
-void CoreVutl::free8(void* p)
-{
-    if (!p)
-        return;
+void CoreVutl::free8(void* p) {
+    if (!p) return;
     void* raw = nullptr;
     std::memcpy(&raw, static_cast<char*>(p) - sizeof(void*), sizeof(void*));
     std::free(raw);
 }
 
-void* CoreVutl::getmp(void* p)
-{
+void* CoreVutl::getmp(void* p) {
     std::uintptr_t address = (reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t(15)) + 16;
     return reinterpret_cast<void*>(address);
 }
 
 namespace {
-void copyPart(char* out, char const* from, std::size_t count)
-{
-    if (!out)
-        return;
+void copyPart(char* out, char const* from, std::size_t count) {
+    if (!out) return;
     std::memcpy(out, from, count);
     out[count] = 0;
 }
 } // namespace
 
-void CoreVutl::fnspl(char const* path, char* drive, char* folder, char* name, char* extension)
-{
-    if (!path)
-        path = "";
+void CoreVutl::fnspl(char const* path, char* drive, char* folder, char* name, char* extension) {
+    if (!path) path = "";
     std::size_t const len = std::strlen(path);
     char const* colon = std::strchr(path, ':');
     std::size_t const d = colon ? static_cast<std::size_t>(colon - path) + 1 : 0;
@@ -115,10 +101,8 @@ void CoreVutl::fnspl(char const* path, char* drive, char* folder, char* name, ch
     copyPart(extension, path + extStart, len - extStart);
 }
 
-void CoreVutl::getvi(char const*, int, int, unsigned long* version, int, int, int, int)
-{
-    if (version)
-        *version = 0;
+void CoreVutl::getvi(char const*, int, int, unsigned long* version, int, int, int, int) {
+    if (version) *version = 0;
 }
 
 int CoreVutl::idmmy() { return 0; }
@@ -127,7 +111,6 @@ double CoreVutl::ddmmy() { return 0.0; }
 
 void CoreVutl::pdmmy() {}
 
-void CoreVutl::failNextReallocs(int n)
-{
+void CoreVutl::failNextReallocs(int n) {
     reallocFailures.store(n > 0 ? n : 0, std::memory_order_relaxed);
 }

@@ -24,10 +24,11 @@ public:
     // is skipped, a null path gives four empty texts.
     static void fnspl(char const* path, char* drive, char* folder, char* name, char* extension);
     // Version resource query: the platform keeps none, so version is set to 0.
-    static void getvi(char const* name, int a, int b, unsigned long* version, int c, int d, int e, int f);
-    static int idmmy();     // placeholder, returns 0
-    static double ddmmy();  // placeholder, returns 0.0
-    static void pdmmy();    // placeholder, does nothing
+    static void getvi(char const* name, int a, int b, unsigned long* version, int c, int d, int e,
+                      int f);
+    static int idmmy();    // placeholder, returns 0
+    static double ddmmy(); // placeholder, returns 0.0
+    static void pdmmy();   // placeholder, does nothing
 
     // Test hook: the next n realloc attempts made by reall fail.
     static void failNextReallocs(int n);

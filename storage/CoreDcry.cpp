@@ -4,8 +4,8 @@
 #include "storage/CoreXml_.h"
 #include "storage/DataXml_.h"
 
-CoreDcry::CoreDcry(CoreAnsx const& path) : ready(false), document(new CoreXml_), dictionary(nullptr)
-{
+CoreDcry::CoreDcry(CoreAnsx const& path)
+    : ready(false), document(new CoreXml_), dictionary(nullptr) {
     CoreNode* root = nullptr;
     try {
         root = document->getff(path, false);
@@ -15,23 +15,18 @@ CoreDcry::CoreDcry(CoreAnsx const& path) : ready(false), document(new CoreXml_),
         throw;
     }
     ready = root && root->exslc(DataXml_::sCtagdictry);
-    if (ready)
-        dictionary = root->getcd(DataXml_::sCtagdictry);
+    if (ready) dictionary = root->getcd(DataXml_::sCtagdictry);
 }
 
-CoreDcry::~CoreDcry()
-{
+CoreDcry::~CoreDcry() {
     dictionary = nullptr;
     delete document;
     document = nullptr;
 }
 
-CoreAnsx CoreDcry::getvl(CoreAnsx const& section, CoreAnsx const& word) const
-{
-    if (!ready || !dictionary || !dictionary->exslc(section))
-        return word;
+CoreAnsx CoreDcry::getvl(CoreAnsx const& section, CoreAnsx const& word) const {
+    if (!ready || !dictionary || !dictionary->exslc(section)) return word;
     CoreNode const* words = dictionary->getcd(section);
-    if (!words || !words->exslc(word))
-        return word;
+    if (!words || !words->exslc(word)) return word;
     return words->getls(word);
 }

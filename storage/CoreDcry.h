@@ -29,7 +29,7 @@ public:
     CoreAnsx getvl(CoreAnsx const& section, CoreAnsx const& word) const;
 
 private:
-    bool ready;            // the file parsed and holds a DICTIONARY element with content
-    CoreXml_* document;    // owned document of the file
-    CoreNode* dictionary;  // the DICTIONARY element inside document (borrowed), or null
+    bool ready;           // the file parsed and holds a DICTIONARY element with content
+    CoreXml_* document;   // owned document of the file
+    CoreNode* dictionary; // the DICTIONARY element inside document (borrowed), or null
 };

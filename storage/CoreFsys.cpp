@@ -26,16 +26,13 @@ char const* const kTag = "FSYS"; // pool owner tag of every block of the store
 CoreAnsx normalised(CoreAnsx const& name) { return name.Trim().UpperCase(); }
 
 // True when a ".." part of the name climbs out of the folder it is put in.
-bool leavesFolder(CoreAnsx const& name)
-{
+bool leavesFolder(CoreAnsx const& name) {
     std::string const text = CoreButl::ffpen(name).c_str();
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t end = text.find('/', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (text.compare(start, end - start, "..") == 0)
-            return true;
+        if (end == std::string::npos) end = text.size();
+        if (text.compare(start, end - start, "..") == 0) return true;
         start = end + 1;
     }
     return false;
@@ -49,24 +46,19 @@ CoreFsys::CoreFsys(CorePool* p) : CoreFsys(p, CoreAnsx(""), false) {}
 
 CoreFsys::CoreFsys(CorePool* p, CoreAnsx folder, bool closeAfterUse)
     : datafolder(folder), toctext(CoreButl::sCnull), lastarchive(CoreButl::sCnull),
-      items(new CoreTlst), nextid(0), closeafteruse(closeAfterUse), pool(p)
-{
+      items(new CoreTlst), nextid(0), closeafteruse(closeAfterUse), pool(p) {
     items->mincapacity = iCminitems;
 }
 
 CoreFsys::CoreFsys(CorePool* p, CoreAnsx folder, bool closeAfterUse, bool /*unused*/)
-    : CoreFsys(p, folder, closeAfterUse)
-{
-}
+    : CoreFsys(p, folder, closeAfterUse) {}
 
-CoreFsys::~CoreFsys()
-{
+CoreFsys::~CoreFsys() {
     init_();
     delete items;
 }
 
-void CoreFsys::init_()
-{
+void CoreFsys::init_() {
     for (int i = items->count - 1; i >= 0; --i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
         closeFile(item);
@@ -78,41 +70,32 @@ void CoreFsys::init_()
 
 // ---- Private helpers -----------------------------------------------------------
 
-CoreFsys::FSYSTEMLOC* CoreFsys::find(int id)
-{
+CoreFsys::FSYSTEMLOC* CoreFsys::find(int id) {
     int index = 0;
     return gtiit(id, index);
 }
 
-void CoreFsys::dropData(FSYSTEMLOC* item)
-{
-    if (item->inmemory && item->data != nullptr && pool != nullptr)
-        pool->free_(item->data);
+void CoreFsys::dropData(FSYSTEMLOC* item) {
+    if (item->inmemory && item->data != nullptr && pool != nullptr) pool->free_(item->data);
     item->data = nullptr;
     item->inmemory = false;
 }
 
-void CoreFsys::closeFile(FSYSTEMLOC* item)
-{
-    if (item->file != nullptr)
-        std::fclose(item->file);
+void CoreFsys::closeFile(FSYSTEMLOC* item) {
+    if (item->file != nullptr) std::fclose(item->file);
     item->file = nullptr;
     item->fileopen = false;
 }
 
-char* CoreFsys::allocBlock(int bytes, char const* operation)
-{
-    if (pool == nullptr)
-        throw CoreAnsx("Item store without a pool");
+char* CoreFsys::allocBlock(int bytes, char const* operation) {
+    if (pool == nullptr) throw CoreAnsx("Item store without a pool");
     return static_cast<char*>(pool->mallc(5, bytes, kTag, CoreAnsx(operation)));
 }
 
-FILE* CoreFsys::reopen(FSYSTEMLOC* item)
-{
+FILE* CoreFsys::reopen(FSYSTEMLOC* item) {
     // A write mode given to wopen must not empty the file again on every read.
     CoreAnsx mode = item->mode;
-    if (mode.c_str()[0] == 'w')
-        mode = CoreAnsx("r+b");
+    if (mode.c_str()[0] == 'w') mode = CoreAnsx("r+b");
     FILE* file = CoreButl::ffpen(getfn(item->name), mode);
     if (file != nullptr && std::fseek(file, item->position, SEEK_SET) != 0) {
         std::fclose(file);
@@ -121,26 +104,22 @@ FILE* CoreFsys::reopen(FSYSTEMLOC* item)
     return file;
 }
 
-int CoreFsys::registerExact(CoreAnsx const& name)
-{
+int CoreFsys::registerExact(CoreAnsx const& name) {
     CoreAnsx const key = normalised(name);
     for (int i = 0; i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (item->name == key)
-            return item->id;
+        if (item->name == key) return item->id;
     }
     return crtit(key, true);
 }
 
 // ---- Registration and lookup ------------------------------------------------------
 
-int CoreFsys::crtit(CoreAnsx name, bool forceNew)
-{
+int CoreFsys::crtit(CoreAnsx name, bool forceNew) {
     CoreAnsx const key = normalised(name);
     if (!forceNew) {
         FSYSTEMLOC* found = gtsit(key);
-        if (found != nullptr)
-            return found->id;
+        if (found != nullptr) return found->id;
     }
     FSYSTEMLOC* item = new FSYSTEMLOC;
     item->id = nextid;
@@ -164,32 +143,27 @@ int CoreFsys::crtit(CoreAnsx name, bool forceNew)
 
 int CoreFsys::crtit(CoreAnsx name, bool forceNew, bool /*unused*/) { return crtit(name, forceNew); }
 
-CoreFsys::FSYSTEMLOC* CoreFsys::gtsit(CoreAnsx name)
-{
+CoreFsys::FSYSTEMLOC* CoreFsys::gtsit(CoreAnsx name) {
     CoreAnsx const query = normalised(name);
     // An exact name wins over any fragment match, so "1.WAV" never lands on
     // "11.WAV" registered before it.
     for (int i = 0; i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (item->name == query)
-            return item;
+        if (item->name == query) return item;
     }
     for (int i = 0; i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (item->name.Pos(query) > 0 || query.Pos(item->name) > 0)
-            return item;
+        if (item->name.Pos(query) > 0 || query.Pos(item->name) > 0) return item;
     }
     return nullptr;
 }
 
-int CoreFsys::getit(CoreAnsx name)
-{
+int CoreFsys::getit(CoreAnsx name) {
     FSYSTEMLOC* item = gtsit(name);
     return item != nullptr ? item->id : -1;
 }
 
-CoreFsys::FSYSTEMLOC* CoreFsys::gtiit(int id, int& index)
-{
+CoreFsys::FSYSTEMLOC* CoreFsys::gtiit(int id, int& index) {
     for (int i = 0; i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
         if (item->id == id) {
@@ -204,8 +178,7 @@ int CoreFsys::llvcn() { return items->count; }
 
 int CoreFsys::getkn() { return items->count; }
 
-CoreAnsx CoreFsys::llvel(int position, int& id)
-{
+CoreAnsx CoreFsys::llvel(int position, int& id) {
     if (position < 0 || position >= items->count) {
         id = -1;
         return CoreAnsx("");
@@ -215,42 +188,33 @@ CoreAnsx CoreFsys::llvel(int position, int& id)
     return item->name;
 }
 
-void CoreFsys::getks(CoreAnsx* names)
-{
-    if (names == nullptr)
-        return;
+void CoreFsys::getks(CoreAnsx* names) {
+    if (names == nullptr) return;
     for (int i = 0; i < items->count; ++i)
         names[i] = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)])->name;
 }
 
 // ---- Item state and data ------------------------------------------------------------
 
-bool CoreFsys::isvld(int id)
-{
+bool CoreFsys::isvld(int id) {
     FSYSTEMLOC* item = find(id);
     return item != nullptr && item->inmemory;
 }
 
-long CoreFsys::getco(int id, void** data)
-{
+long CoreFsys::getco(int id, void** data) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr || !item->inmemory)
-        return 0;
-    if (data != nullptr)
-        *data = item->data;
+    if (item == nullptr || !item->inmemory) return 0;
+    if (data != nullptr) *data = item->data;
     return item->size;
 }
 
-CoreAnsx CoreFsys::ct2as(int id)
-{
+CoreAnsx CoreFsys::ct2as(int id) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr || !item->inmemory)
-        return CoreAnsx("");
+    if (item == nullptr || !item->inmemory) return CoreAnsx("");
     std::string text;
     text.reserve(std::size_t(item->size));
     for (int i = 0; i < item->size; ++i)
-        if (item->data[i] != '\0')
-            text += item->data[i];
+        if (item->data[i] != '\0') text += item->data[i];
     return CoreAnsx(text.c_str());
 }
 
@@ -264,21 +228,17 @@ CoreAnsx CoreFsys::getll() { return lastarchive; }
 
 CoreAnsx CoreFsys::gettc() { return toctext; }
 
-void CoreFsys::setit(int id, CoreAnsx newName)
-{
+void CoreFsys::setit(int id, CoreAnsx newName) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr)
-        return;
-    item->name = CoreButl::getpt(item->name) + CoreButl::getfn(newName, true)
-                 + CoreButl::getfx(item->name);
+    if (item == nullptr) return;
+    item->name =
+        CoreButl::getpt(item->name) + CoreButl::getfn(newName, true) + CoreButl::getfx(item->name);
 }
 
-void CoreFsys::delct(int id)
-{
+void CoreFsys::delct(int id) {
     int index = 0;
     FSYSTEMLOC* item = gtiit(id, index);
-    if (item == nullptr)
-        return;
+    if (item == nullptr) return;
     dropData(item);
     closeFile(item);
     delete item;
@@ -288,19 +248,16 @@ void CoreFsys::delct(int id)
 // ---- Filling and loading ---------------------------------------------------------------
 
 void CoreFsys::setit(int id, void const* data, long size, CoreAnsx source, bool /*releasePrevious*/,
-                     bool keepSource)
-{
+                     bool keepSource) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr)
-        return;
+    if (item == nullptr) return;
     if (size < 0 || size > INT_MAX - CorePool::iCoverhead || (data == nullptr && size > 0)) {
         CoreLog_::loger(CoreAnsx("Item data refused: ") + item->name, 1);
         return;
     }
     // The new block is taken first: when the pool refuses, the item keeps its data.
     char* block = allocBlock(int(size), "setit");
-    if (size > 0)
-        std::memcpy(block, data, std::size_t(size));
+    if (size > 0) std::memcpy(block, data, std::size_t(size));
     closeFile(item);
     // The old block is freed whatever the caller asked: keeping it would only
     // leak it until the pool dies, and no caller holds it across a reload.
@@ -309,25 +266,20 @@ void CoreFsys::setit(int id, void const* data, long size, CoreAnsx source, bool 
     item->size = int(size);
     item->position = 0;
     item->inmemory = true;
-    if (!keepSource)
-        item->source = source;
+    if (!keepSource) item->source = source;
 }
 
 void CoreFsys::setit(int id, void const* data, long size, bool /*unused*/, CoreAnsx source,
-                     bool releasePrevious, bool keepSource)
-{
+                     bool releasePrevious, bool keepSource) {
     setit(id, data, size, source, releasePrevious, keepSource);
 }
 
-bool CoreFsys::loadc(int id, bool skipLoaded)
-{
+bool CoreFsys::loadc(int id, bool skipLoaded) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr || (skipLoaded && item->inmemory))
-        return false;
+    if (item == nullptr || (skipLoaded && item->inmemory)) return false;
     CoreAnsx const path = getfn(item->name);
     FILE* file = CoreButl::ffpen(path, "rb");
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     // The old data go first, so that a reload that fails leaves the item
     // plainly unloaded rather than holding stale bytes that look current.
     dropData(item);
@@ -336,9 +288,9 @@ bool CoreFsys::loadc(int id, bool skipLoaded)
     char* block = nullptr;
     try {
         long length = -1;
-        if (std::fseek(file, 0, SEEK_END) == 0)
-            length = std::ftell(file);
-        if (length < 0 || length > INT_MAX - CorePool::iCoverhead || std::fseek(file, 0, SEEK_SET) != 0) {
+        if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+        if (length < 0 || length > INT_MAX - CorePool::iCoverhead ||
+            std::fseek(file, 0, SEEK_SET) != 0) {
             std::fclose(file);
             CoreLog_::logfl(CoreAnsx(" cannot be read whole: ") + path, 1);
             return false;
@@ -364,8 +316,7 @@ bool CoreFsys::loadc(int id, bool skipLoaded)
     }
 }
 
-CoreNode* CoreFsys::getff(CoreXml_* document, CoreAnsx name, bool convert)
-{
+CoreNode* CoreFsys::getff(CoreXml_* document, CoreAnsx name, bool convert) {
     if (document == nullptr) {
         CoreLog_::loger(CoreAnsx("No document to read into: ") + name, 1);
         return nullptr;
@@ -375,8 +326,7 @@ CoreNode* CoreFsys::getff(CoreXml_* document, CoreAnsx name, bool convert)
     return document->getdc(ct2as(id), false, convert);
 }
 
-void CoreFsys::uload(CoreAnsx extension)
-{
+void CoreFsys::uload(CoreAnsx extension) {
     CoreAnsx const ext = extension.UpperCase().Trim();
     for (int i = items->count - 1; i >= 0; --i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
@@ -387,8 +337,7 @@ void CoreFsys::uload(CoreAnsx extension)
     }
 }
 
-void CoreFsys::rload(CoreAnsx extension)
-{
+void CoreFsys::rload(CoreAnsx extension) {
     CoreAnsx const ext = extension.UpperCase().Trim();
     // Loading appends new items at the end only, so positions below i stay valid.
     for (int i = items->count - 1; i >= 0; --i) {
@@ -400,17 +349,16 @@ void CoreFsys::rload(CoreAnsx extension)
     }
 }
 
-void CoreFsys::savea()
-{
+void CoreFsys::savea() {
     for (int i = 0; i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (!item->inmemory)
-            continue;
+        if (!item->inmemory) continue;
         CoreAnsx const path = getfn(item->name);
         if (leavesFolder(item->name)) {
             // Names may come from an archive's table of contents: one such
             // name must not overwrite a file outside the data folder.
-            CoreLog_::logfl(CoreAnsx(" names a file outside the data folder, not written: ") + path, 1);
+            CoreLog_::logfl(CoreAnsx(" names a file outside the data folder, not written: ") + path,
+                            1);
             continue;
         }
         CoreLutl::crtpt(CoreButl::ffpen(path));
@@ -434,17 +382,15 @@ void CoreFsys::savea()
 
 // ---- Existence tests -----------------------------------------------------------------------
 
-bool CoreFsys::exstf(CoreAnsx folder, CoreAnsx file)
-{
+bool CoreFsys::exstf(CoreAnsx folder, CoreAnsx file) {
     FILE* handle = CoreButl::ffpen(folder + file, "rb");
-    if (handle == nullptr)
-        return false;
+    if (handle == nullptr) return false;
     std::fclose(handle);
     return true;
 }
 
-bool CoreFsys::exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file, CoreAnsx& found)
-{
+bool CoreFsys::exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,
+                     CoreAnsx& found) {
     if (exstf(main, file)) {
         found = main;
         return true;
@@ -459,21 +405,17 @@ bool CoreFsys::exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAns
     return false;
 }
 
-bool CoreFsys::exstf(CoreAnsx name)
-{
+bool CoreFsys::exstf(CoreAnsx name) {
     int id = crtit(name, false);
-    if (isvld(id))
-        return true;
+    if (isvld(id)) return true;
     return exstf(datafolder, name.Trim());
 }
 
 // ---- File-like access -------------------------------------------------------------------------
 
-bool CoreFsys::wopen(int id, CoreAnsx mode)
-{
+bool CoreFsys::wopen(int id, CoreAnsx mode) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr)
-        return false;
+    if (item == nullptr) return false;
     if (item->inmemory) {
         item->position = 0;
         return true;
@@ -481,8 +423,7 @@ bool CoreFsys::wopen(int id, CoreAnsx mode)
     closeFile(item);
     item->mode = mode;
     FILE* file = CoreButl::ffpen(getfn(item->name), mode);
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     if (closeafteruse) {
         std::fclose(file);
         item->position = 0;
@@ -493,20 +434,16 @@ bool CoreFsys::wopen(int id, CoreAnsx mode)
     return true;
 }
 
-long CoreFsys::wread(int id, void* buffer, long elementSize, long count)
-{
+long CoreFsys::wread(int id, void* buffer, long elementSize, long count) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr || buffer == nullptr || elementSize <= 0 || count <= 0)
-        return 0;
+    if (item == nullptr || buffer == nullptr || elementSize <= 0 || count <= 0) return 0;
     if (item->inmemory) {
         long long const left = item->position < item->size ? item->size - item->position : 0;
         long long whole = left / elementSize;
-        if (whole > count)
-            whole = count;
+        if (whole > count) whole = count;
         long long bytes = whole * elementSize;
         char* out = static_cast<char*>(buffer);
-        if (bytes > 0)
-            std::memcpy(out, item->data + item->position, std::size_t(bytes));
+        if (bytes > 0) std::memcpy(out, item->data + item->position, std::size_t(bytes));
         item->position += int(bytes);
         // A last element cut by the end gets only the bytes that exist and is
         // not counted, as fread does with a disk file.
@@ -518,25 +455,20 @@ long CoreFsys::wread(int id, void* buffer, long elementSize, long count)
     }
     if (closeafteruse) {
         FILE* file = reopen(item);
-        if (file == nullptr)
-            return 0;
+        if (file == nullptr) return 0;
         long got = long(std::fread(buffer, std::size_t(elementSize), std::size_t(count), file));
         long at = std::ftell(file);
-        if (at >= 0 && at <= INT_MAX)
-            item->position = int(at);
+        if (at >= 0 && at <= INT_MAX) item->position = int(at);
         std::fclose(file);
         return got;
     }
-    if (item->file == nullptr)
-        return 0;
+    if (item->file == nullptr) return 0;
     return long(std::fread(buffer, std::size_t(elementSize), std::size_t(count), item->file));
 }
 
-int CoreFsys::wseek(int id, long offset, int origin)
-{
+int CoreFsys::wseek(int id, long offset, int origin) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr)
-        return -1;
+    if (item == nullptr) return -1;
     if (item->inmemory) {
         long long base;
         switch (origin) {
@@ -547,75 +479,58 @@ int CoreFsys::wseek(int id, long offset, int origin)
         }
         // No item reaches past INT_MAX bytes, so an offset beyond half the
         // range is out of it whatever the base; adding it could overflow.
-        if (offset > LONG_MAX / 2 || offset < LONG_MIN / 2)
-            return -1;
+        if (offset > LONG_MAX / 2 || offset < LONG_MIN / 2) return -1;
         long long const target = base + offset;
-        if (target < 0 || target >= item->size)
-            return -1;
+        if (target < 0 || target >= item->size) return -1;
         item->position = int(target);
         return 0;
     }
     if (closeafteruse) {
         FILE* file = reopen(item);
-        if (file == nullptr)
-            return -1;
+        if (file == nullptr) return -1;
         int result = std::fseek(file, offset, origin);
         long at = std::ftell(file);
-        if (at >= 0 && at <= INT_MAX)
-            item->position = int(at);
+        if (at >= 0 && at <= INT_MAX) item->position = int(at);
         std::fclose(file);
         return result;
     }
-    if (item->file == nullptr)
-        return -1;
+    if (item->file == nullptr) return -1;
     return std::fseek(item->file, offset, origin);
 }
 
-long CoreFsys::wtell(int id)
-{
+long CoreFsys::wtell(int id) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr)
-        return -1;
-    if (item->inmemory || closeafteruse)
-        return item->position;
-    if (item->file == nullptr)
-        return -1;
+    if (item == nullptr) return -1;
+    if (item->inmemory || closeafteruse) return item->position;
+    if (item->file == nullptr) return -1;
     return std::ftell(item->file);
 }
 
-int CoreFsys::weof_(int id)
-{
+int CoreFsys::weof_(int id) {
     FSYSTEMLOC* item = find(id);
-    if (item == nullptr)
-        return -1;
-    if (item->inmemory)
-        return item->position >= item->size ? -1 : 0;
+    if (item == nullptr) return -1;
+    if (item->inmemory) return item->position >= item->size ? -1 : 0;
     if (closeafteruse) {
         // Reopening clears the stream's end flag, so the end is where the
         // stored position reaches the file's length.
         FILE* file = reopen(item);
-        if (file == nullptr)
-            return -1;
+        if (file == nullptr) return -1;
         long length = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
         std::fclose(file);
         return length < 0 || item->position >= length ? -1 : 0;
     }
-    if (item->file == nullptr)
-        return -1;
+    if (item->file == nullptr) return -1;
     return std::feof(item->file);
 }
 
-void CoreFsys::wclse(int id)
-{
+void CoreFsys::wclse(int id) {
     FSYSTEMLOC* item = find(id);
-    if (item != nullptr)
-        closeFile(item);
+    if (item != nullptr) closeFile(item);
 }
 
 // ---- Replacing files whole --------------------------------------------------------------------
 
-FILE* CoreFsys::openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx& temp)
-{
+FILE* CoreFsys::openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx& temp) {
     std::string name = CoreButl::ffpen(path).c_str();
     if (name.empty()) {
         CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
@@ -624,25 +539,26 @@ FILE* CoreFsys::openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx
     // Through a link to the file it names, so the link survives.
     struct stat linkStat;
     char real[PATH_MAX];
-    if (::lstat(name.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)
-        && ::realpath(name.c_str(), real) != nullptr)
+    if (::lstat(name.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) &&
+        ::realpath(name.c_str(), real) != nullptr)
         name = real;
     // A write-protected file, or something that is no regular file, is not
     // replaced behind its owner's back (renaming would only need the folder
     // to be writable).
     struct stat existing;
-    if (::stat(name.c_str(), &existing) == 0
-        && (!S_ISREG(existing.st_mode) || ::access(name.c_str(), W_OK) != 0)) {
-        CoreLog_::loger(CoreAnsx("Cannot write file ") + path + CoreAnsx(": not a writable file"), 1);
+    if (::stat(name.c_str(), &existing) == 0 &&
+        (!S_ISREG(existing.st_mode) || ::access(name.c_str(), W_OK) != 0)) {
+        CoreLog_::loger(CoreAnsx("Cannot write file ") + path + CoreAnsx(": not a writable file"),
+                        1);
         return nullptr;
     }
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = name + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+        std::string candidate =
+            name + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
         int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
+            if (errno == EEXIST) continue;
             break;
         }
         struct stat old;
@@ -658,18 +574,16 @@ FILE* CoreFsys::openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx
         temp = CoreAnsx(candidate.c_str());
         return file;
     }
-    CoreLog_::loger(CoreAnsx("Cannot write file ") + path + CoreAnsx(": ") + CoreAnsx(std::strerror(errno)), 1);
+    CoreLog_::loger(
+        CoreAnsx("Cannot write file ") + path + CoreAnsx(": ") + CoreAnsx(std::strerror(errno)), 1);
     return nullptr;
 }
 
-bool CoreFsys::finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp, bool ok)
-{
-    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0)
-        ok = false;
-    if (std::fclose(file) != 0)
-        ok = false;
-    if (ok && std::rename(temp.c_str(), target.c_str()) != 0)
-        ok = false;
+bool CoreFsys::finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp,
+                                 bool ok) {
+    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) ok = false;
+    if (std::fclose(file) != 0) ok = false;
+    if (ok && std::rename(temp.c_str(), target.c_str()) != 0) ok = false;
     if (ok) {
         // The rename itself reaches the disk only with its folder.
         std::string folder = target.c_str();
@@ -684,17 +598,17 @@ bool CoreFsys::finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx co
     if (!ok) {
         int saved = errno;
         ::unlink(temp.c_str());
-        CoreLog_::loger(CoreAnsx("Cannot write file ") + target + CoreAnsx(": ") + CoreAnsx(std::strerror(saved)), 1);
+        CoreLog_::loger(CoreAnsx("Cannot write file ") + target + CoreAnsx(": ") +
+                            CoreAnsx(std::strerror(saved)),
+                        1);
     }
     return ok;
 }
 
-bool CoreFsys::writeWhole(CoreAnsx const& path, char const* bytes, long size)
-{
+bool CoreFsys::writeWhole(CoreAnsx const& path, char const* bytes, long size) {
     CoreAnsx target, temp;
     FILE* file = openReplacement(path, target, temp);
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     bool ok = size <= 0 || std::fwrite(bytes, std::size_t(size), 1, file) == 1;
     return finishReplacement(file, target, temp, ok);
 }

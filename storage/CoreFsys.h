@@ -39,16 +39,16 @@ class CoreFsys {
 public:
     // One item of the table.
     struct FSYSTEMLOC {
-        int id;            // unique in the store, never changes
-        CoreAnsx name;     // trimmed, upper case (unless renamed); may hold "\" folder parts
-        CoreAnsx mode;     // fopen mode of the last wopen, reused when reopening
-        char* data;        // pool block (kind 5, "FSYS") while in memory, else null
-        int size;          // bytes of data
-        bool inmemory;     // data holds the item's bytes
-        int position;      // read position, bytes (in memory, and on disk in close-after-use mode)
-        FILE* file;        // disk file held open, or null
-        bool fileopen;     // file is held open by the store
-        CoreAnsx source;   // archive the bytes came from; Length() -1 while never set
+        int id;          // unique in the store, never changes
+        CoreAnsx name;   // trimmed, upper case (unless renamed); may hold "\" folder parts
+        CoreAnsx mode;   // fopen mode of the last wopen, reused when reopening
+        char* data;      // pool block (kind 5, "FSYS") while in memory, else null
+        int size;        // bytes of data
+        bool inmemory;   // data holds the item's bytes
+        int position;    // read position, bytes (in memory, and on disk in close-after-use mode)
+        FILE* file;      // disk file held open, or null
+        bool fileopen;   // file is held open by the store
+        CoreAnsx source; // archive the bytes came from; Length() -1 while never set
     };
 
     explicit CoreFsys(CorePool* pool);
@@ -68,27 +68,27 @@ public:
     // Id of the item of that name, registered when missing (or always with forceNew).
     int crtit(CoreAnsx name, bool forceNew);
     int crtit(CoreAnsx name, bool forceNew, bool unused); // last flag has no effect
-    FSYSTEMLOC* gtsit(CoreAnsx name);           // exact match first, then two-way containment
-    int getit(CoreAnsx name);                   // id of gtsit, -1 when none
-    FSYSTEMLOC* gtiit(int id, int& index);      // record and table position, null when none
-    int llvcn();                                // number of items
-    int getkn();                                // number of items
-    CoreAnsx llvel(int position, int& id);      // name and id at a table position ("" and -1 when bad)
-    void getks(CoreAnsx* names);                // every name in table order; array holds llvcn()
+    FSYSTEMLOC* gtsit(CoreAnsx name);      // exact match first, then two-way containment
+    int getit(CoreAnsx name);              // id of gtsit, -1 when none
+    FSYSTEMLOC* gtiit(int id, int& index); // record and table position, null when none
+    int llvcn();                           // number of items
+    int getkn();                           // number of items
+    CoreAnsx llvel(int position, int& id); // name and id at a table position ("" and -1 when bad)
+    void getks(CoreAnsx* names);           // every name in table order; array holds llvcn()
 
     // ---- Item state and data ---------------------------------------------------
-    bool isvld(int id);                         // exists and in memory
-    long getco(int id, void** data);            // size and data pointer of an in-memory item, else 0
-    CoreAnsx ct2as(int id);                     // in-memory bytes as text, zero bytes dropped
-    CoreAnsx getdt();                           // data folder
+    bool isvld(int id);              // exists and in memory
+    long getco(int id, void** data); // size and data pointer of an in-memory item, else 0
+    CoreAnsx ct2as(int id);          // in-memory bytes as text, zero bytes dropped
+    CoreAnsx getdt();                // data folder
     void setdt(CoreAnsx folder);
-    CoreAnsx getfn(CoreAnsx name);              // data folder + name
-    CoreAnsx getll();                           // archive name last given to loada ("NULL")
-    CoreAnsx gettc();                           // table-of-contents text last read ("NULL")
+    CoreAnsx getfn(CoreAnsx name); // data folder + name
+    CoreAnsx getll();              // archive name last given to loada ("NULL")
+    CoreAnsx gettc();              // table-of-contents text last read ("NULL")
 
     // Renames: folder of the current name + file name of newName + current extension.
     void setit(int id, CoreAnsx newName);
-    void delct(int id);                         // removes the item; later ones move up
+    void delct(int id); // removes the item; later ones move up
 
     // ---- Filling and loading ------------------------------------------------
     // Copies size bytes into a new pool block as the item's data (the old block
@@ -104,23 +104,24 @@ public:
     bool loadc(int id, bool skipLoaded);
     // Registers and loads name, parses its text into document; the root or null.
     CoreNode* getff(CoreXml_* document, CoreAnsx name, bool convert);
-    void uload(CoreAnsx extension);             // frees in-memory items of that extension
-    void rload(CoreAnsx extension);             // reloads them from their source archives
-    void savea();                               // writes each in-memory item as a loose file
+    void uload(CoreAnsx extension); // frees in-memory items of that extension
+    void rload(CoreAnsx extension); // reloads them from their source archives
+    void savea();                   // writes each in-memory item as a loose file
 
     // ---- Existence tests ---------------------------------------------------------
     static bool exstf(CoreAnsx folder, CoreAnsx file);
-    // First folder of main, alternatives[0..count-1] holding file, in found ("" and false when none).
+    // First folder of main, alternatives[0..count-1] holding file, in found ("" and false when
+    // none).
     static bool exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,
                       CoreAnsx& found);
-    bool exstf(CoreAnsx name);                  // registers name; in memory or on disk
+    bool exstf(CoreAnsx name); // registers name; in memory or on disk
 
     // ---- File-like access (unknown ids give false, 0 or -1) -------------------
     bool wopen(int id, CoreAnsx mode);
     long wread(int id, void* buffer, long elementSize, long count); // whole elements read
-    int wseek(int id, long offset, int origin);  // 0 or -1; in memory origin 2 is the last byte
+    int wseek(int id, long offset, int origin); // 0 or -1; in memory origin 2 is the last byte
     long wtell(int id);
-    int weof_(int id);                           // non-zero at the end
+    int weof_(int id); // non-zero at the end
     void wclse(int id);
 
     // ---- Archives ----------------------------------------------------------------
@@ -143,31 +144,32 @@ public:
 
     static inline const CoreAnsx sCheadertitle{"Vorlan2 "}; // opening of an archive's title
     static inline const CoreAnsx sCtagfsysto{"TOC"};        // root element of the table of contents
-    static constexpr int iCheaderdim = 44;                 // archive header, bytes
-    static constexpr int iCtitledim = 40;                  // title field of the header, bytes
-    static constexpr int iCminitems = 10000;               // item slots reserved at the first registration
+    static constexpr int iCheaderdim = 44;                  // archive header, bytes
+    static constexpr int iCtitledim = 40;                   // title field of the header, bytes
+    static constexpr int iCminitems = 10000; // item slots reserved at the first registration
 
 private:
-    FSYSTEMLOC* find(int id);                    // record by id, null when none
-    int registerExact(CoreAnsx const& name);     // id of the item named exactly so, made when missing
-    void dropData(FSYSTEMLOC* item);             // frees the block of an in-memory item
-    void closeFile(FSYSTEMLOC* item);            // closes a held file
-    FILE* reopen(FSYSTEMLOC* item);              // close-after-use: open and seek to the position
+    FSYSTEMLOC* find(int id);                // record by id, null when none
+    int registerExact(CoreAnsx const& name); // id of the item named exactly so, made when missing
+    void dropData(FSYSTEMLOC* item);         // frees the block of an in-memory item
+    void closeFile(FSYSTEMLOC* item);        // closes a held file
+    FILE* reopen(FSYSTEMLOC* item);          // close-after-use: open and seek to the position
     char* allocBlock(int bytes, char const* operation); // pool block, throws without a pool
 
     // Replacing a file whole: the bytes go to a new file beside target, and
     // finishReplacement renames it over the target only when everything was
     // written (else removes it).
     static FILE* openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx& temp);
-    static bool finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp, bool ok);
+    static bool finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp,
+                                  bool ok);
     static bool writeWhole(CoreAnsx const& path, char const* bytes, long size);
     static void makeHeader(unsigned char* header, unsigned long length);
 
-    CoreAnsx datafolder;   // prefix of every item's disk path (ends with its separator)
-    CoreAnsx toctext;      // table of contents last read by loada or appnd, pretty; "NULL"
-    CoreAnsx lastarchive;  // archive name last given to loada; "NULL"
-    CoreTlst* items;       // FSYSTEMLOC*, owned, in registration order
-    int nextid;            // id of the next registration
-    bool closeafteruse;    // keep no disk file open between calls
-    CorePool* pool;        // not owned; every in-memory block comes from it
+    CoreAnsx datafolder;  // prefix of every item's disk path (ends with its separator)
+    CoreAnsx toctext;     // table of contents last read by loada or appnd, pretty; "NULL"
+    CoreAnsx lastarchive; // archive name last given to loada; "NULL"
+    CoreTlst* items;      // FSYSTEMLOC*, owned, in registration order
+    int nextid;           // id of the next registration
+    bool closeafteruse;   // keep no disk file open between calls
+    CorePool* pool;       // not owned; every in-memory block comes from it
 };

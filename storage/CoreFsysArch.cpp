@@ -21,53 +21,64 @@
 namespace {
 
 // Tags of the table of contents below its root element.
-CoreAnsx const& tagItem() { static CoreAnsx const t("ITEM"); return t; }
-CoreAnsx const& tagEntry() { static CoreAnsx const t("ENTRY"); return t; }
-CoreAnsx const& tagAddress() { static CoreAnsx const t("ADDRESS"); return t; }
-CoreAnsx const& tagDim() { static CoreAnsx const t("DIM"); return t; }
-CoreAnsx const& tagVersion() { static CoreAnsx const t("VERSION"); return t; }
+CoreAnsx const& tagItem() {
+    static CoreAnsx const t("ITEM");
+    return t;
+}
+CoreAnsx const& tagEntry() {
+    static CoreAnsx const t("ENTRY");
+    return t;
+}
+CoreAnsx const& tagAddress() {
+    static CoreAnsx const t("ADDRESS");
+    return t;
+}
+CoreAnsx const& tagDim() {
+    static CoreAnsx const t("DIM");
+    return t;
+}
+CoreAnsx const& tagVersion() {
+    static CoreAnsx const t("VERSION");
+    return t;
+}
 
-CoreAnsx const& singleItem() { static CoreAnsx const t("NULL"); return t; } // the item of a ".V2X"
+CoreAnsx const& singleItem() {
+    static CoreAnsx const t("NULL");
+    return t;
+} // the item of a ".V2X"
 
 CoreAnsx normalised(CoreAnsx const& name) { return name.Trim().UpperCase(); }
 
 constexpr unsigned long long kMaxLength = 0xFFFFFFFFull; // the length word holds 32 bits
 
-unsigned long readLength(unsigned char const* header)
-{
-    return (unsigned long)header[40] | ((unsigned long)header[41] << 8)
-           | ((unsigned long)header[42] << 16) | ((unsigned long)header[43] << 24);
+unsigned long readLength(unsigned char const* header) {
+    return (unsigned long)header[40] | ((unsigned long)header[41] << 8) |
+           ((unsigned long)header[42] << 16) | ((unsigned long)header[43] << 24);
 }
 
-bool titleMatches(unsigned char const* header)
-{
+bool titleMatches(unsigned char const* header) {
     return std::memcmp(header, CoreFsys::sCheadertitle.c_str(), 8) == 0;
 }
 
 // A non-negative decimal count held by the named child of item; false when
 // the child is missing or holds anything else (a sign, letters, 19+ digits).
-bool readCount(CoreNode const* item, CoreAnsx const& tag, long long& value)
-{
+bool readCount(CoreNode const* item, CoreAnsx const& tag, long long& value) {
     CoreNode const* element = item->getcd(tag);
-    if (element == nullptr || element->leaf_() || !element->getcd()->leaf_())
-        return false;
+    if (element == nullptr || element->leaf_() || !element->getcd()->leaf_()) return false;
     CoreAnsx const text = element->getcd()->gettx().Trim();
     char const* digits = text.c_str();
     int const n = text.Length();
-    if (n < 1 || n > 18)
-        return false;
+    if (n < 1 || n > 18) return false;
     long long result = 0;
     for (int i = 0; i < n; ++i) {
-        if (digits[i] < '0' || digits[i] > '9')
-            return false;
+        if (digits[i] < '0' || digits[i] > '9') return false;
         result = result * 10 + (digits[i] - '0');
     }
     value = result;
     return true;
 }
 
-void refuse(CoreAnsx const& archive, char const* why)
-{
+void refuse(CoreAnsx const& archive, char const* why) {
     CoreLog_::logfl(CoreAnsx(" ") + archive + CoreAnsx(": ") + CoreAnsx(why), 1);
 }
 
@@ -78,10 +89,8 @@ public:
     ~PoolBlock() { reset(); }
     PoolBlock(PoolBlock const&) = delete;
     PoolBlock& operator=(PoolBlock const&) = delete;
-    void reset(char* b = nullptr)
-    {
-        if (block != nullptr && pool != nullptr)
-            pool->free_(block);
+    void reset(char* b = nullptr) {
+        if (block != nullptr && pool != nullptr) pool->free_(block);
         block = b;
     }
     char* get() const { return block; }
@@ -95,10 +104,8 @@ private:
 class FileHold {
 public:
     explicit FileHold(FILE* f) : file(f) {}
-    ~FileHold()
-    {
-        if (file != nullptr)
-            std::fclose(file);
+    ~FileHold() {
+        if (file != nullptr) std::fclose(file);
     }
     FileHold(FileHold const&) = delete;
     FileHold& operator=(FileHold const&) = delete;
@@ -112,8 +119,7 @@ private:
 class Replacement {
 public:
     Replacement(FILE* f, CoreAnsx const& t, CoreAnsx const& p) : file(f), temp(t), target(p) {}
-    ~Replacement()
-    {
+    ~Replacement() {
         if (file != nullptr) {
             std::fclose(file);
             ::unlink(temp.c_str());
@@ -129,21 +135,20 @@ public:
 // Parses a table of contents read into toc (tocBytes bytes and a spare one
 // for the terminator) into document and releases the block; the TOC element,
 // or null, the archive refused, when there is none.
-CoreNode* parseToc(PoolBlock& toc, long long tocBytes, CoreXml_& document, CoreAnsx const& archive)
-{
+CoreNode* parseToc(PoolBlock& toc, long long tocBytes, CoreXml_& document,
+                   CoreAnsx const& archive) {
     toc.get()[tocBytes] = '\0';
     document.getfc(CoreAnsx(toc.get()));
     toc.reset();
-    CoreNode* node = document.getrt() != nullptr ? document.getrt()->getcd(CoreFsys::sCtagfsysto) : nullptr;
-    if (node == nullptr)
-        refuse(archive, "no table of contents");
+    CoreNode* node =
+        document.getrt() != nullptr ? document.getrt()->getcd(CoreFsys::sCtagfsysto) : nullptr;
+    if (node == nullptr) refuse(archive, "no table of contents");
     return node;
 }
 
 } // namespace
 
-void CoreFsys::makeHeader(unsigned char* header, unsigned long length)
-{
+void CoreFsys::makeHeader(unsigned char* header, unsigned long length) {
     std::memset(header, 0, iCheaderdim);
     CoreAnsx const title = sCheadertitle + CoreLog_::sCversion_;
     std::size_t n = std::strlen(title.c_str());
@@ -158,8 +163,7 @@ void CoreFsys::makeHeader(unsigned char* header, unsigned long length)
 
 // ---- Writing ----------------------------------------------------------------------------
 
-void CoreFsys::added(FSYSTEMLOC* record, CoreXml_* document, long address)
-{
+void CoreFsys::added(FSYSTEMLOC* record, CoreXml_* document, long address) {
     if (record == nullptr || document == nullptr) {
         CoreLog_::loger(CoreAnsx("Archive entry without item or table of contents"), 1);
         return;
@@ -185,15 +189,13 @@ void CoreFsys::added(FSYSTEMLOC* record, CoreXml_* document, long address)
     document->pappd(&sCtagfsysto, 1, item);
 }
 
-bool CoreFsys::savea(CoreAnsx archive)
-{
+bool CoreFsys::savea(CoreAnsx archive) {
     CoreXml_ document;
     document.getfc(CoreAnsx("<") + sCtagfsysto + CoreAnsx("> </") + sCtagfsysto + CoreAnsx(">"));
     unsigned long long length = 0;
     for (int i = 0; i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (item->inmemory)
-            length += (unsigned long long)item->size;
+        if (item->inmemory) length += (unsigned long long)item->size;
     }
     if (length > kMaxLength) {
         refuse(archive, "items too large for one archive");
@@ -204,15 +206,13 @@ bool CoreFsys::savea(CoreAnsx archive)
 
     CoreAnsx target, temp;
     FILE* file = openReplacement(archive, target, temp);
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     Replacement out(file, temp, target);
     bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1;
     long address = 0;
     for (int i = 0; ok && i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (!item->inmemory)
-            continue;
+        if (!item->inmemory) continue;
         if (item->size > 0 && std::fwrite(item->data, std::size_t(item->size), 1, file) != 1)
             ok = false;
         added(item, &document, address);
@@ -220,14 +220,12 @@ bool CoreFsys::savea(CoreAnsx archive)
     }
     CoreAnsx const text = document.settc(false, false);
     std::size_t const textBytes = std::strlen(text.c_str());
-    if (ok && textBytes > 0 && std::fwrite(text.c_str(), textBytes, 1, file) != 1)
-        ok = false;
+    if (ok && textBytes > 0 && std::fwrite(text.c_str(), textBytes, 1, file) != 1) ok = false;
     out.file = nullptr;
     return finishReplacement(file, target, temp, ok);
 }
 
-bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName)
-{
+bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
     FSYSTEMLOC* item = gtsit(itemName);
     if (item == nullptr || !item->inmemory) {
         refuse(archive, "no item in memory to append");
@@ -258,14 +256,13 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName)
     }
     PoolBlock toc(pool);
     toc.reset(allocBlock(int(tocBytes + 1), "appnd"));
-    if (std::fseek(in.get(), long(tocStart), SEEK_SET) != 0
-        || std::fread(toc.get(), std::size_t(tocBytes), 1, in.get()) != 1) {
+    if (std::fseek(in.get(), long(tocStart), SEEK_SET) != 0 ||
+        std::fread(toc.get(), std::size_t(tocBytes), 1, in.get()) != 1) {
         refuse(archive, "table of contents unreadable");
         return false;
     }
     CoreXml_ document;
-    if (parseToc(toc, tocBytes, document, archive) == nullptr)
-        return false;
+    if (parseToc(toc, tocBytes, document, archive) == nullptr) return false;
     toctext = document.settc(true, false);
     unsigned long long const newLength = oldLength + (unsigned long long)item->size;
     if (newLength > kMaxLength) {
@@ -279,32 +276,29 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName)
     // when complete: an interrupted append leaves the previous archive whole.
     CoreAnsx target, temp;
     FILE* file = openReplacement(path, target, temp);
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     Replacement out(file, temp, target);
     makeHeader(header, (unsigned long)newLength);
-    bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1
-              && std::fseek(in.get(), iCheaderdim, SEEK_SET) == 0;
+    bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1 &&
+              std::fseek(in.get(), iCheaderdim, SEEK_SET) == 0;
     std::string chunk(65536, '\0');
     unsigned long long left = oldLength;
     while (ok && left > 0) {
         std::size_t const want = left < chunk.size() ? std::size_t(left) : chunk.size();
-        ok = std::fread(chunk.data(), want, 1, in.get()) == 1 && std::fwrite(chunk.data(), want, 1, file) == 1;
+        ok = std::fread(chunk.data(), want, 1, in.get()) == 1 &&
+             std::fwrite(chunk.data(), want, 1, file) == 1;
         left -= want;
     }
-    if (ok && item->size > 0)
-        ok = std::fwrite(item->data, std::size_t(item->size), 1, file) == 1;
+    if (ok && item->size > 0) ok = std::fwrite(item->data, std::size_t(item->size), 1, file) == 1;
     std::size_t const textBytes = std::strlen(text.c_str());
-    if (ok && textBytes > 0)
-        ok = std::fwrite(text.c_str(), textBytes, 1, file) == 1;
+    if (ok && textBytes > 0) ok = std::fwrite(text.c_str(), textBytes, 1, file) == 1;
     out.file = nullptr;
     return finishReplacement(file, target, temp, ok);
 }
 
 // ---- Reading ------------------------------------------------------------------------------
 
-bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source)
-{
+bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source) {
     lastarchive = archive;
 
     // Everything taken below is given back on every way out, a thrown parse
@@ -313,10 +307,8 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
         CoreFsys* from = nullptr;      // store holding the archive
         CoreFsys* temporary = nullptr; // owned when no source store was given
         int id = -1;                   // the archive's item in from
-        ~Session()
-        {
-            if (from != nullptr && id >= 0)
-                from->wclse(id);
+        ~Session() {
+            if (from != nullptr && id >= 0) from->wclse(id);
             delete temporary;
         }
     } session;
@@ -359,7 +351,8 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
         return false;
     }
     long long const tocBytes = end - tocStart;
-    if (tocBytes > INT_MAX - CorePool::iCoverhead - 1 || from->wseek(id, long(tocStart), SEEK_SET) != 0) {
+    if (tocBytes > INT_MAX - CorePool::iCoverhead - 1 ||
+        from->wseek(id, long(tocStart), SEEK_SET) != 0) {
         refuse(archive, "table of contents out of reach");
         return false;
     }
@@ -371,27 +364,24 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     }
     CoreXml_ document;
     CoreNode* tocNode = parseToc(toc, tocBytes, document, archive);
-    if (tocNode == nullptr)
-        return false;
+    if (tocNode == nullptr) return false;
     toctext = document.settc(true, false);
 
     CoreTlst* children = tocNode->getcn();
     int const count = children != nullptr ? children->count : 0;
     for (int i = 0; i < count; ++i) {
         CoreNode* child = static_cast<CoreNode*>((*children)[unsigned(i)]);
-        if (normalised(child->gettx()) != tagItem() || child->leaf_())
-            continue;
+        if (normalised(child->gettx()) != tagItem() || child->leaf_()) continue;
         CoreAnsx const entry = child->getls(tagEntry());
         CoreAnsx const key = normalised(entry);
         if (key.Length() <= 0) {
             refuse(archive, "entry without a name skipped");
             continue;
         }
-        if (filtering && filterKey.Pos(key) == 0 && key.Pos(filterKey) == 0)
-            continue;
+        if (filtering && filterKey.Pos(key) == 0 && key.Pos(filterKey) == 0) continue;
         long long address = 0, dim = 0;
-        if (!readCount(child, tagAddress(), address) || !readCount(child, tagDim(), dim)
-            || address + dim > length || dim > INT_MAX - CorePool::iCoverhead) {
+        if (!readCount(child, tagAddress(), address) || !readCount(child, tagDim(), dim) ||
+            address + dim > length || dim > INT_MAX - CorePool::iCoverhead) {
             refuse(archive + CoreAnsx(" ") + key, "entry outside the data skipped");
             continue;
         }
@@ -401,13 +391,11 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
             refuse(archive + CoreAnsx(" ") + key, "entry names the archive itself, skipped");
             continue;
         }
-        if (skipLoaded && isvld(target))
-            continue;
+        if (skipLoaded && isvld(target)) continue;
         PoolBlock block(pool);
         block.reset(allocBlock(int(dim), "loada"));
-        if (dim > 0
-            && (from->wseek(id, long(p0 + address), SEEK_SET) != 0
-                || from->wread(id, block.get(), long(dim), 1) != 1)) {
+        if (dim > 0 && (from->wseek(id, long(p0 + address), SEEK_SET) != 0 ||
+                        from->wread(id, block.get(), long(dim), 1) != 1)) {
             refuse(archive + CoreAnsx(" ") + key, "entry unreadable, skipped");
             continue;
         }
@@ -418,8 +406,7 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
 
 // ---- One-item form ------------------------------------------------------------------------
 
-bool CoreFsys::svv2x(CorePool* pool, CoreXml_* document, CoreAnsx file)
-{
+bool CoreFsys::svv2x(CorePool* pool, CoreXml_* document, CoreAnsx file) {
     if (document == nullptr) {
         refuse(file, "no document to write");
         return false;
@@ -431,15 +418,13 @@ bool CoreFsys::svv2x(CorePool* pool, CoreXml_* document, CoreAnsx file)
     return store.savea(file);
 }
 
-bool CoreFsys::ldv2x(CorePool* pool, CoreXml_* document, CoreAnsx file)
-{
+bool CoreFsys::ldv2x(CorePool* pool, CoreXml_* document, CoreAnsx file) {
     if (document == nullptr) {
         refuse(file, "no document to read into");
         return false;
     }
     CoreFsys store(pool, CoreAnsx(""), false);
-    if (!store.loada(file, CoreAnsx(0), false, nullptr))
-        return false;
+    if (!store.loada(file, CoreAnsx(0), false, nullptr)) return false;
     int id = store.crtit(singleItem(), false);
     if (!store.isvld(id)) {
         refuse(file, "holds no document");
@@ -449,16 +434,13 @@ bool CoreFsys::ldv2x(CorePool* pool, CoreXml_* document, CoreAnsx file)
     return true;
 }
 
-bool CoreFsys::cvv2x(CorePool* pool, CoreAnsx file)
-{
+bool CoreFsys::cvv2x(CorePool* pool, CoreAnsx file) {
     CoreXml_ document;
-    if (!ldv2x(pool, &document, file))
-        return false;
+    if (!ldv2x(pool, &document, file)) return false;
     return document.settf(CoreButl::setfx(file, CoreButl::sCextxml), true, false, false);
 }
 
-bool CoreFsys::cvxml(CorePool* pool, CoreAnsx file)
-{
+bool CoreFsys::cvxml(CorePool* pool, CoreAnsx file) {
     CoreXml_ document;
     if (document.getff(file, false) == nullptr) {
         refuse(file, "cannot be read");

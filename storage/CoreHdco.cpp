@@ -4,12 +4,12 @@
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 
-CoreHdco::CoreHdco(CoreAnsx archive, bool f) : archivename(archive), flag(f), appended(false), store(nullptr) {}
+CoreHdco::CoreHdco(CoreAnsx archive, bool f)
+    : archivename(archive), flag(f), appended(false), store(nullptr) {}
 
 CoreHdco::~CoreHdco() = default;
 
-bool CoreHdco::addit(CoreAnsx itemName, long size, void const* data)
-{
+bool CoreHdco::addit(CoreAnsx itemName, long size, void const* data) {
     if (size < 0 || (data == nullptr && size > 0)) {
         CoreLog_::loger(CoreAnsx("No data for archive item ") + itemName, 1);
         return false;
@@ -20,8 +20,7 @@ bool CoreHdco::addit(CoreAnsx itemName, long size, void const* data)
         CoreFsys* items = nullptr;
         CoreFsys*& current;
         explicit Scratch(CoreFsys*& c) : current(c) {}
-        ~Scratch()
-        {
+        ~Scratch() {
             delete items;
             current = nullptr;
         }
@@ -33,7 +32,6 @@ bool CoreHdco::addit(CoreAnsx itemName, long size, void const* data)
     // Only a written archive can be appended to: after a failed first write
     // the next call tries to write it again.
     bool ok = appended ? store->appnd(archivename, itemName) : store->savea(archivename);
-    if (ok)
-        appended = true;
+    if (ok) appended = true;
     return ok;
 }

@@ -25,24 +25,24 @@ class CoreTlst;
 class CoreNode {
 public:
     explicit CoreNode(CoreAnsx const& text); // text copied unchanged
-    explicit CoreNode(char const* text);     // as the CoreAnsx form (a literal must not become a bool)
-    explicit CoreNode(bool value);           // "1" or "0"
-    explicit CoreNode(int value);            // "%i"
-    explicit CoreNode(double value);         // "%G" with "." as decimal point
-    ~CoreNode();                             // destroys the subtree (iteratively: any depth)
+    explicit CoreNode(char const* text); // as the CoreAnsx form (a literal must not become a bool)
+    explicit CoreNode(bool value);       // "1" or "0"
+    explicit CoreNode(int value);        // "%i"
+    explicit CoreNode(double value);     // "%G" with "." as decimal point
+    ~CoreNode();                         // destroys the subtree (iteratively: any depth)
     CoreNode(CoreNode const&) = delete;
     CoreNode& operator=(CoreNode const&) = delete;
     CoreNode(CoreNode&&) = delete;
     CoreNode& operator=(CoreNode&&) = delete;
 
     // ---- Structure -------------------------------------------------------
-    CoreTlst* getcn() const;                 // child list; may be null (counts as none)
-    CoreNode* getcd() const;                 // first child, null when none
-    bool leaf_() const;                      // true when the node has no children
-    CoreAnsx gettx() const;                  // copy of the text
+    CoreTlst* getcn() const; // child list; may be null (counts as none)
+    CoreNode* getcd() const; // first child, null when none
+    bool leaf_() const;      // true when the node has no children
+    CoreAnsx gettx() const;  // copy of the text
     void settx(CoreAnsx const& text);
-    void addcd(CoreNode* node);              // appends and takes ownership (null or this ignored)
-    void delcn();                            // destroys all children; the list stays
+    void addcd(CoreNode* node); // appends and takes ownership (null or this ignored)
+    void delcn();               // destroys all children; the list stays
     // Destroys every child of that name; an emptied list is released.
     void delcn(CoreAnsx const& name);
     // Replaces every child of that name by one new element holding value
@@ -56,16 +56,16 @@ public:
     bool cdis_(CoreAnsx const& name) const;      // upper-cased own text equals name as passed
 
     // ---- Value getters (on children of this node) --------------------------
-    CoreAnsx getlc(CoreAnsx const& name) const;  // untrimmed value, "0" when absent
-    bool exslc(CoreAnsx const& name) const;      // getlc is not "0"
-    CoreAnsx getls(CoreAnsx const& name) const;  // trimmed value, "" when absent
+    CoreAnsx getlc(CoreAnsx const& name) const; // untrimmed value, "0" when absent
+    bool exslc(CoreAnsx const& name) const;     // getlc is not "0"
+    CoreAnsx getls(CoreAnsx const& name) const; // trimmed value, "" when absent
     // Value of the index-th (0-based) child whose trimmed upper-cased name
     // equals name as passed, trimmed and upper-cased; "" when there is none
     // or it holds no value.
     CoreAnsx getls(CoreAnsx const& name, int index) const;
-    int getli(CoreAnsx const& name) const;       // leading integer (atoi), 0 when absent
-    bool getlb(CoreAnsx const& name) const;      // getli is not 0
-    double getld(CoreAnsx const& name) const;    // number, "," read as ".", 0.0 when absent
+    int getli(CoreAnsx const& name) const;    // leading integer (atoi), 0 when absent
+    bool getlb(CoreAnsx const& name) const;   // getli is not 0
+    double getld(CoreAnsx const& name) const; // number, "," read as ".", 0.0 when absent
 
     // Getters with a default; presence is exslc. A null node gives the default.
     static CoreAnsx gtnls(CoreNode const* node, CoreAnsx const& name, CoreAnsx const& fallback);
@@ -80,9 +80,9 @@ public:
     // Walks the path; remove detaches the node found, keep hands it to the
     // caller (else it is destroyed and null returned).
     CoreNode* pcore(CoreAnsx const* path, int n, bool remove, bool keep);
-    CoreNode* pfind(CoreAnsx const* path, int n);  // the node at the path, or null
-    CoreNode* psplt(CoreAnsx const* path, int n);  // detached node, now the caller's
-    CoreNode* pdlte(CoreAnsx const* path, int n);  // destroys the node at the path; null
+    CoreNode* pfind(CoreAnsx const* path, int n); // the node at the path, or null
+    CoreNode* psplt(CoreAnsx const* path, int n); // detached node, now the caller's
+    CoreNode* pdlte(CoreAnsx const* path, int n); // destroys the node at the path; null
     // Appends node under the node at the path. Ownership is taken in every
     // case: when the path leads nowhere the node is destroyed and false returned.
     bool pappd(CoreAnsx const* path, int n, CoreNode* node);
@@ -114,9 +114,9 @@ public:
     static bool inside(CoreNode const* node, CoreNode const* probe);
 
 private:
-    static CoreAnsx key__(CoreAnsx const& text);   // trimmed, upper-cased compare key
-    int count() const;                             // number of children (0 without a list)
-    CoreNode* child(int index) const;              // child at index, no check
+    static CoreAnsx key__(CoreAnsx const& text);           // trimmed, upper-cased compare key
+    int count() const;                                     // number of children (0 without a list)
+    CoreNode* child(int index) const;                      // child at index, no check
     static void templCore(CoreNode* tmpl, CoreNode* dest); // recursion of templ
     static void debugInto(CoreNode const* node, int depth, CoreAnsx& out);
 

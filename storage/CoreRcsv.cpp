@@ -19,62 +19,48 @@ namespace {
 // line feeds removed. Read in the C locale whatever the host has set, so "."
 // is the decimal point. Text that is no number, and values no sample can hold
 // (infinities, NaN), give 0.0; zero and subnormal values are stored as +0.0.
-double toValue(std::string& field)
-{
+double toValue(std::string& field) {
     static locale_t const cLocale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-    double v = cLocale ? strtod_l(field.c_str(), nullptr, cLocale) : std::strtod(field.c_str(), nullptr);
-    if (!std::isfinite(v))
-        return 0.0;
+    double v =
+        cLocale ? strtod_l(field.c_str(), nullptr, cLocale) : std::strtod(field.c_str(), nullptr);
+    if (!std::isfinite(v)) return 0.0;
     return CoreButl::flushSubnormal(v);
 }
 
 } // namespace
 
 CoreRcsv::CoreRcsv(CorePool* pool, CoreFsys* store)
-    : text(""), item(-1), open(false), store(store), pool(pool)
-{
-}
+    : text(""), item(-1), open(false), store(store), pool(pool) {}
 
-CoreRcsv::~CoreRcsv()
-{
-    close();
-}
+CoreRcsv::~CoreRcsv() { close(); }
 
-bool CoreRcsv::open_(CoreAnsx name)
-{
+bool CoreRcsv::open_(CoreAnsx name) {
     close();
     text = "";
-    if (store == nullptr)
-        return false;
+    if (store == nullptr) return false;
     item = store->crtit(name, false);
     store->loadc(item, true);
     open = store->wopen(item, "rb");
-    if (!open)
-        CoreLog_::logfl(store->getfn(name), 1);
+    if (!open) CoreLog_::logfl(store->getfn(name), 1);
     return open;
 }
 
-long CoreRcsv::getdr()
-{
-    if (!open)
-        return 0;
+long CoreRcsv::getdr() {
+    if (!open) return 0;
     // Replaces rather than appends: a second call must not double the list.
     text = store->ct2as(item);
     return getdt(nullptr, true);
 }
 
-long CoreRcsv::getdt(double* destination, bool countOnly)
-{
-    if (!open || text.Length() <= 0)
-        return 0;
+long CoreRcsv::getdt(double* destination, bool countOnly) {
+    if (!open || text.Length() <= 0) return 0;
     bool const store_ = !countOnly && destination != nullptr;
     char const* p = text.c_str();
     std::string field;
     long n = 0;
     for (; *p != '\0'; ++p) {
         if (*p == ';') {
-            if (store_)
-                destination[n] = toValue(field);
+            if (store_) destination[n] = toValue(field);
             ++n;
             field.clear();
         } else if (*p != '\n') {
@@ -84,15 +70,12 @@ long CoreRcsv::getdt(double* destination, bool countOnly)
     return n;
 }
 
-void CoreRcsv::close()
-{
-    if (open && store != nullptr)
-        store->wclse(item);
+void CoreRcsv::close() {
+    if (open && store != nullptr) store->wclse(item);
     open = false;
 }
 
-CoreAnsx CoreRcsv::crtcn(double* values, long n)
-{
+CoreAnsx CoreRcsv::crtcn(double* values, long n) {
     std::string out;
     if (values != nullptr)
         for (long k = 0; k < n; ++k) {
@@ -102,10 +85,8 @@ CoreAnsx CoreRcsv::crtcn(double* values, long n)
     return CoreAnsx(out.c_str());
 }
 
-bool CoreRcsv::wfile(CoreAnsx name, double* values, long n)
-{
-    if (store == nullptr)
-        return false;
+bool CoreRcsv::wfile(CoreAnsx name, double* values, long n) {
+    if (store == nullptr) return false;
     CoreAnsx path = store->getdt() + name;
     CoreAnsx folder = CoreButl::getpt(path);
     if (!CoreXutl::ispvl(CoreButl::ffpen(folder))) {

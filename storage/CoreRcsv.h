@@ -12,8 +12,7 @@
 class CoreFsys;
 class CorePool;
 
-class CoreRcsv
-{
+class CoreRcsv {
 public:
     CoreRcsv(CorePool* pool, CoreFsys* store); // empty text, not open
     ~CoreRcsv();                               // closes the item when open
@@ -31,7 +30,7 @@ public:
     // Parses the text: stores each value into destination unless countOnly
     // (or destination is null) and returns the count; 0 when not open or empty.
     long getdt(double* destination, bool countOnly);
-    void close();                              // closes the item when open
+    void close(); // closes the item when open
 
     // The number-list text of n values.
     CoreAnsx crtcn(double* values, long n);
@@ -40,9 +39,9 @@ public:
     bool wfile(CoreAnsx name, double* values, long n);
 
 private:
-    CoreAnsx text;     // the loaded list
-    int item;          // item id in the store, -1 before the first open_
-    bool open;         // the item is open
-    CoreFsys* store;   // item store the list is read through; not owned
-    CorePool* pool;    // not owned
+    CoreAnsx text;   // the loaded list
+    int item;        // item id in the store, -1 before the first open_
+    bool open;       // the item is open
+    CoreFsys* store; // item store the list is read through; not owned
+    CorePool* pool;  // not owned
 };

@@ -17,89 +17,90 @@ class CorePool;
 class DataRtcv;
 
 class CoreRtcv {
- public:
-  // One real FFT of a stage.
-  struct IPPPLAN {
-    IppsFFTSpec_R_64f* spec;  // planned FFT, null when none
-    Ipp8u* buffer;            // pool block ("RTCV") of the size the spec reports
-  };
+public:
+    // One real FFT of a stage.
+    struct IPPPLAN {
+        IppsFFTSpec_R_64f* spec; // planned FFT, null when none
+        Ipp8u* buffer;           // pool block ("RTCV") of the size the spec reports
+    };
 
-  // One stage design (a slot).
-  struct STAGELOC {
-    short built;          // 1 when the design below is complete
-    unsigned short kind;  // 0 interpolate by L, 1 decimate by M, 2 fractional L/M
-    double inrate;        // input rate, Hz
-    int F;                // phase count: L (kinds 0, 2) or M (kind 1)
-    int L;                // interpolation factor (0 for kind 1)
-    int M;                // decimation factor (0 for kind 0)
-    int n;                // input samples per call
-    double outrate;       // output rate, Hz
-    int outlen;           // output samples per call
-    int D;                // centre delay, samples of the phase filters
-    int ph;               // centre phase
-    int P;                // phase filter length, taps
-    int K;                // FFT size
-    int acclen;           // accumulator length, samples
-    double** spectra;     // F pointers, each to K doubles: Pack spectrum of one phase filter
-    double* acc;          // accumulator, acclen doubles
-    double* work;         // FFT work, K doubles
-    double* decin;        // decimator input, outlen doubles (kind 1 only)
-    double* out;          // output, outlen doubles
-    IPPPLAN plan;         // FFT of size K
-  };
+    // One stage design (a slot).
+    struct STAGELOC {
+        short built;         // 1 when the design below is complete
+        unsigned short kind; // 0 interpolate by L, 1 decimate by M, 2 fractional L/M
+        double inrate;       // input rate, Hz
+        int F;               // phase count: L (kinds 0, 2) or M (kind 1)
+        int L;               // interpolation factor (0 for kind 1)
+        int M;               // decimation factor (0 for kind 0)
+        int n;               // input samples per call
+        double outrate;      // output rate, Hz
+        int outlen;          // output samples per call
+        int D;               // centre delay, samples of the phase filters
+        int ph;              // centre phase
+        int P;               // phase filter length, taps
+        int K;               // FFT size
+        int acclen;          // accumulator length, samples
+        double** spectra;    // F pointers, each to K doubles: Pack spectrum of one phase filter
+        double* acc;         // accumulator, acclen doubles
+        double* work;        // FFT work, K doubles
+        double* decin;       // decimator input, outlen doubles (kind 1 only)
+        double* out;         // output, outlen doubles
+        IPPPLAN plan;        // FFT of size K
+    };
 
-  CoreRtcv(CorePool* pool, DataRtcv* recipes);
-  ~CoreRtcv();
-  CoreRtcv(const CoreRtcv&) = delete;
-  CoreRtcv& operator=(const CoreRtcv&) = delete;
-  CoreRtcv(CoreRtcv&&) = delete;
-  CoreRtcv& operator=(CoreRtcv&&) = delete;
+    CoreRtcv(CorePool* pool, DataRtcv* recipes);
+    ~CoreRtcv();
+    CoreRtcv(const CoreRtcv&) = delete;
+    CoreRtcv& operator=(const CoreRtcv&) = delete;
+    CoreRtcv(CoreRtcv&&) = delete;
+    CoreRtcv& operator=(CoreRtcv&&) = delete;
 
-  // Converts n samples at rate by recipe row (-1: look it up for (rate,
-  // outRate)). Returns the converted samples (in a slot's output, valid until
-  // that slot is rebuilt or the converter deleted) or the input itself when
-  // nothing is converted; outLength and outRate tell what was returned. A
-  // stage that cannot be planned stops the chain there (logged).
-  double* cnvrt(double* input, long n, long& outLength, double rate, double& outRate, short row);
-  // Slot holding the stage design (kind, rate, L, M, n), built when missing;
-  // -1 when it could not be planned.
-  short mkclc(unsigned short kind, double rate, int L, int M, int n);
-  // Runs the built stage of a slot on its n input samples into its output.
-  void apply(short slot, const double* input);
-  // Frees a slot's buffers, spectra and plan; marks it not built.
-  void dlclc(short slot);
-  // Creates an FFT of size (a power of two) with the inverse divided by size,
-  // and its work buffer; false (logged) when planning fails.
-  static bool newpl(CorePool* pool, IPPPLAN* plan, int size);
-  static void delpl(CorePool* pool, IPPPLAN* plan);
-  // One phase's FFT overlap-add of y (n samples) with the Pack spectrum g into
-  // the slot's accumulator; the last input sample takes no part.
-  void ovadd(STAGELOC* s, const double* y, int n, const double* g);
+    // Converts n samples at rate by recipe row (-1: look it up for (rate,
+    // outRate)). Returns the converted samples (in a slot's output, valid until
+    // that slot is rebuilt or the converter deleted) or the input itself when
+    // nothing is converted; outLength and outRate tell what was returned. A
+    // stage that cannot be planned stops the chain there (logged).
+    double* cnvrt(double* input, long n, long& outLength, double rate, double& outRate, short row);
+    // Slot holding the stage design (kind, rate, L, M, n), built when missing;
+    // -1 when it could not be planned.
+    short mkclc(unsigned short kind, double rate, int L, int M, int n);
+    // Runs the built stage of a slot on its n input samples into its output.
+    void apply(short slot, const double* input);
+    // Frees a slot's buffers, spectra and plan; marks it not built.
+    void dlclc(short slot);
+    // Creates an FFT of size (a power of two) with the inverse divided by size,
+    // and its work buffer; false (logged) when planning fails.
+    static bool newpl(CorePool* pool, IPPPLAN* plan, int size);
+    static void delpl(CorePool* pool, IPPPLAN* plan);
+    // One phase's FFT overlap-add of y (n samples) with the Pack spectrum g into
+    // the slot's accumulator; the last input sample takes no part.
+    void ovadd(STAGELOC* s, const double* y, int n, const double* g);
 
-  // Filter building blocks (n taps, h = n / 2; half fills only the first half).
-  // Blackman window on n values (n / 2 + 1 when half), to the power 1 + ceil(p) when p > 0.
-  static void flblk(int n, double* buffer, double p, bool half);
-  static void flint(int n, double* buffer, int L, bool half);  // interpolation sinc, centre 1
-  static void fldec(int n, double* buffer, int M, bool half);  // decimation sinc, centre 1 / M
-  static void flfrc(int n, double* buffer, double gain, double factor, bool half);  // gain-scaled sinc
-  static void flhcp(int n, double* buffer);  // mirrors the first half about h - 1, zeroes the tail
-  // Steps phase by M modulo L from start until sought has been met count
-  // times (at least once), counting steps and wrap-arounds.
-  static void frcps(int L, int M, int count, int start, int sought, int& steps, int& carries);
+    // Filter building blocks (n taps, h = n / 2; half fills only the first half).
+    // Blackman window on n values (n / 2 + 1 when half), to the power 1 + ceil(p) when p > 0.
+    static void flblk(int n, double* buffer, double p, bool half);
+    static void flint(int n, double* buffer, int L, bool half); // interpolation sinc, centre 1
+    static void fldec(int n, double* buffer, int M, bool half); // decimation sinc, centre 1 / M
+    static void flfrc(int n, double* buffer, double gain, double factor,
+                      bool half);             // gain-scaled sinc
+    static void flhcp(int n, double* buffer); // mirrors the first half about h - 1, zeroes the tail
+    // Steps phase by M modulo L from start until sought has been met count
+    // times (at least once), counting steps and wrap-arounds.
+    static void frcps(int L, int M, int count, int start, int sought, int& steps, int& carries);
 
-  short getns() const { return nextslot; }                 // slot the next new design goes to
-  const STAGELOC* getsl(short slot) const;                 // a slot's design, null for a bad index
+    short getns() const { return nextslot; } // slot the next new design goes to
+    const STAGELOC* getsl(short slot) const; // a slot's design, null for a bad index
 
-  static const int iCslots;       // stage slots (3)
-  static const int iCmaxphase;    // prototype taps per phase at most (2048)
-  static const int iCwindowpower; // power of the prototype's Blackman window (11)
+    static const int iCslots;       // stage slots (3)
+    static const int iCmaxphase;    // prototype taps per phase at most (2048)
+    static const int iCwindowpower; // power of the prototype's Blackman window (11)
 
- private:
-  void build(STAGELOC* s, unsigned short kind, double rate, int L, int M, int n);
-  double* take(int count, const char* op);
+private:
+    void build(STAGELOC* s, unsigned short kind, double rate, int L, int M, int n);
+    double* take(int count, const char* op);
 
-  short nextslot;        // 0..2, where the next new design goes
-  STAGELOC* slots;       // pool block ("RTCV") of iCslots designs
-  DataRtcv* recipes;     // not owned
-  CorePool* pool;        // not owned
+    short nextslot;    // 0..2, where the next new design goes
+    STAGELOC* slots;   // pool block ("RTCV") of iCslots designs
+    DataRtcv* recipes; // not owned
+    CorePool* pool;    // not owned
 };

@@ -7,8 +7,7 @@ CoreVars::CoreVars() : present(false), document(nullptr) { open_(); }
 
 CoreVars::~CoreVars() { close(); }
 
-void CoreVars::open_()
-{
+void CoreVars::open_() {
     close();
     CoreXml_* fresh = new CoreXml_;
     try {
@@ -23,28 +22,22 @@ void CoreVars::open_()
 
 void CoreVars::free_() { open_(); }
 
-void CoreVars::close()
-{
+void CoreVars::close() {
     delete document;
     document = nullptr;
     present = false;
 }
 
-CoreAnsx CoreVars::getit(CoreAnsx const& name) const
-{
-    if (!present || !document || !document->getrt())
-        return CoreAnsx("");
+CoreAnsx CoreVars::getit(CoreAnsx const& name) const {
+    if (!present || !document || !document->getrt()) return CoreAnsx("");
     CoreNode const* vars = document->getrt()->getcd(sCtagvrroot);
     CoreAnsx const key = name.UpperCase().Trim();
-    if (!vars || !vars->exslc(key))
-        return CoreAnsx("");
+    if (!vars || !vars->exslc(key)) return CoreAnsx("");
     return vars->getls(key);
 }
 
-void CoreVars::addit(CoreAnsx const& name, CoreAnsx const& value)
-{
-    if (!present || !document)
-        return;
+void CoreVars::addit(CoreAnsx const& name, CoreAnsx const& value) {
+    if (!present || !document) return;
     CoreNode* variable = new CoreNode(name);
     try {
         variable->addcd(new CoreNode(value));

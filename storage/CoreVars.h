@@ -16,16 +16,16 @@ class CoreXml_;
 
 class CoreVars {
 public:
-    CoreVars();                     // an open, empty store
-    ~CoreVars();                    // close
+    CoreVars();  // an open, empty store
+    ~CoreVars(); // close
     CoreVars(CoreVars const&) = delete;
     CoreVars& operator=(CoreVars const&) = delete;
     CoreVars(CoreVars&&) = delete;
     CoreVars& operator=(CoreVars&&) = delete;
 
-    void open_();                   // drops every variable and opens the store empty
-    void free_();                   // same as open_: empties the store
-    void close();                   // drops the document; lookups give "", additions are ignored
+    void open_(); // drops every variable and opens the store empty
+    void free_(); // same as open_: empties the store
+    void close(); // drops the document; lookups give "", additions are ignored
     // Trimmed value of the variable, "" when absent, "0" or the store is closed.
     CoreAnsx getit(CoreAnsx const& name) const;
     // Stores value under name (both kept as passed; matched trimmed and
@@ -35,6 +35,6 @@ public:
     static inline const CoreAnsx sCtagvrroot{"ROOT"}; // the element holding the variables
 
 private:
-    bool present;        // true while the store holds its document
-    CoreXml_* document;  // owned document, null when closed
+    bool present;       // true while the store holds its document
+    CoreXml_* document; // owned document, null when closed
 };

@@ -11,8 +11,7 @@
 
 #include "runtime/CorePool.h"
 
-class CoreWave
-{
+class CoreWave {
 public:
     // One pool block of `frames` doubles per channel (tag "WAVE"), cleared to
     // 0. Negative frames or channels count as 0. Pool exhaustion throws
@@ -29,7 +28,7 @@ public:
     long getdm();                 // frames per channel
     short getch();                // channel count
 
-    void reset();                 // every sample of every channel to 0
+    void reset(); // every sample of every channel to 0
 
     // Samples position .. position+n-1 of each channel become the source's
     // samples of the same channel from sourcePosition on, with n the count
@@ -43,8 +42,8 @@ private:
     // Shared walk of copy_ and merge.
     long blend(long position, long count, CoreWave* source, long sourcePosition, bool add);
 
-    double** channels;  // owned array (new[]) of `count` pointers to pool blocks
-    long length;        // frames per channel
-    short count;        // channel count
-    CorePool* pool;     // owns the channel blocks; not owned here
+    double** channels; // owned array (new[]) of `count` pointers to pool blocks
+    long length;       // frames per channel
+    short count;       // channel count
+    CorePool* pool;    // owns the channel blocks; not owned here
 };

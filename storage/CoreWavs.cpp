@@ -12,14 +12,11 @@
 
 namespace {
 
-void putU32(char* at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+void putU32(char* at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 
-void putU16(char* at, uint16_t v)
-{
+void putU16(char* at, uint16_t v) {
     at[0] = static_cast<char>(v & 0xFF);
     at[1] = static_cast<char>((v >> 8) & 0xFF);
 }
@@ -28,15 +25,14 @@ void putU16(char* at, uint16_t v)
 
 CoreWavs::CoreWavs(CorePool* pool, short channels, int rate, long frames, bool wide)
     : position(0), datalength(0), bytes(wide ? 8 : 4), count(channels), wide(wide), data(nullptr),
-      header(nullptr), dataheader(nullptr), pool(pool)
-{
+      header(nullptr), dataheader(nullptr), pool(pool) {
     if (count < 1) {
         CoreLog_::loger(CoreAnsx("CoreWavs: channel count ") + CoreAnsx(int(channels)) +
-                            CoreAnsx(" taken as 1"), 1);
+                            CoreAnsx(" taken as 1"),
+                        1);
         count = 1;
     }
-    if (frames < 0)
-        frames = 0;
+    if (frames < 0) frames = 0;
     // Both size fields of the header are 32-bit and the RIFF size adds 36;
     // the pool counts in int as well.
     long long wanted = static_cast<long long>(frames) * count * bytes;
@@ -47,10 +43,10 @@ CoreWavs::CoreWavs(CorePool* pool, short channels, int rate, long frames, bool w
     header = static_cast<char*>(pool->mallc(5, 36, "WAVS", "CoreWavs"));
     try {
         dataheader = static_cast<char*>(pool->mallc(5, 8, "WAVS", "CoreWavs"));
-        data = static_cast<char*>(pool->mallc(5, datalength > 0 ? datalength : 1, "WAVS", "CoreWavs"));
+        data =
+            static_cast<char*>(pool->mallc(5, datalength > 0 ? datalength : 1, "WAVS", "CoreWavs"));
     } catch (...) {
-        if (dataheader != nullptr)
-            pool->free_(dataheader);
+        if (dataheader != nullptr) pool->free_(dataheader);
         pool->free_(header);
         throw;
     }
@@ -60,8 +56,7 @@ CoreWavs::CoreWavs(CorePool* pool, short channels, int rate, long frames, bool w
     setHeaderSizes(header, dataheader, datalength);
 }
 
-void CoreWavs::fillHeader(char* header, char* dataheader, short channels, int rate, int bytes)
-{
+void CoreWavs::fillHeader(char* header, char* dataheader, short channels, int rate, int bytes) {
     uint32_t const r = rate < 0 ? 0u : static_cast<uint32_t>(rate);
     std::memcpy(header, "RIFF", 4);
     std::memcpy(header + 8, "WAVE", 4);
@@ -77,23 +72,19 @@ void CoreWavs::fillHeader(char* header, char* dataheader, short channels, int ra
     setHeaderSizes(header, dataheader, 0);
 }
 
-void CoreWavs::setHeaderSizes(char* header, char* dataheader, int datalength)
-{
+void CoreWavs::setHeaderSizes(char* header, char* dataheader, int datalength) {
     putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
     putU32(dataheader + 4, static_cast<uint32_t>(datalength));
 }
 
-CoreWavs::~CoreWavs()
-{
+CoreWavs::~CoreWavs() {
     pool->free_(data);
     pool->free_(dataheader);
     pool->free_(header);
 }
 
-long CoreWavs::setdt(long n, double* left, double* right)
-{
-    if (left == nullptr)
-        return 0;
+long CoreWavs::setdt(long n, double* left, double* right) {
+    if (left == nullptr) return 0;
     int const frame = bytes * count;
     long stored = 0;
     while (stored < n && position + frame <= datalength) {
@@ -108,18 +99,14 @@ long CoreWavs::setdt(long n, double* left, double* right)
 
 int CoreWavs::getmd() { return datalength + 44; }
 
-void CoreWavs::wrtmm(char* destination)
-{
-    if (destination == nullptr)
-        return;
+void CoreWavs::wrtmm(char* destination) {
+    if (destination == nullptr) return;
     std::memcpy(destination, header, 36);
     std::memcpy(destination + 36, dataheader, 8);
-    if (datalength > 0)
-        std::memcpy(destination + 44, data, static_cast<size_t>(datalength));
+    if (datalength > 0) std::memcpy(destination + 44, data, static_cast<size_t>(datalength));
 }
 
-bool CoreWavs::write(CoreAnsx path)
-{
+bool CoreWavs::write(CoreAnsx path) {
     // The whole image goes to a temporary beside the target and replaces it
     // in one step: a failed write leaves the user's previous file whole.
     std::string image(reinterpret_cast<char const*>(header), 36);

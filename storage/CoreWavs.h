@@ -10,8 +10,7 @@
 #include "runtime/CoreAnsx.h"
 #include "runtime/CorePool.h"
 
-class CoreWavs
-{
+class CoreWavs {
 public:
     // Header blocks and a data block of frames x channels x (4 or 8) bytes,
     // all from the pool (tag "WAVS"); the header is filled, data cleared,
@@ -28,8 +27,8 @@ public:
     // channels, right[k] in channel 1 (0 when right is null). Stops at the
     // end of the image; returns the frames stored, 0 when full.
     long setdt(long n, double* left, double* right);
-    int getmd();                        // bytes of the whole image: data length + 44
-    void wrtmm(char* destination);      // copies the image into getmd() bytes
+    int getmd();                   // bytes of the whole image: data length + 44
+    void wrtmm(char* destination); // copies the image into getmd() bytes
     // Writes the image to path ("wb"); false when the file can't be opened
     // or a write fails, and then no partial file is left behind.
     bool write(CoreAnsx path);
@@ -43,13 +42,13 @@ public:
     static void setHeaderSizes(char* header, char* dataheader, int datalength);
 
 private:
-    int position;       // byte offset of the next frame in the data block
-    int datalength;     // bytes of sample data: frames x channels x bytes per sample
-    int bytes;          // bytes per sample, 4 or 8
-    short count;        // channel count
-    bool wide;          // 64-bit samples
-    char* data;         // pool block of datalength bytes (at least 1)
-    char* header;       // pool block of 36 bytes: RIFF header and fmt chunk
-    char* dataheader;   // pool block of 8 bytes: "data" and the data length
-    CorePool* pool;     // owns the blocks; not owned here
+    int position;     // byte offset of the next frame in the data block
+    int datalength;   // bytes of sample data: frames x channels x bytes per sample
+    int bytes;        // bytes per sample, 4 or 8
+    short count;      // channel count
+    bool wide;        // 64-bit samples
+    char* data;       // pool block of datalength bytes (at least 1)
+    char* header;     // pool block of 36 bytes: RIFF header and fmt chunk
+    char* dataheader; // pool block of 8 bytes: "data" and the data length
+    CorePool* pool;   // owns the blocks; not owned here
 };

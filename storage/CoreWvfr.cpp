@@ -12,28 +12,23 @@
 
 namespace {
 
-uint16_t u16(char const* at)
-{
+uint16_t u16(char const* at) {
     unsigned char const* p = reinterpret_cast<unsigned char const*>(at);
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-uint32_t u32(char const* at)
-{
+uint32_t u32(char const* at) {
     unsigned char const* p = reinterpret_cast<unsigned char const*>(at);
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 // Four characters compared after upper-casing, so "riff" and "data" pass.
-bool sameId(char const* at, char const* id)
-{
+bool sameId(char const* at, char const* id) {
     for (int i = 0; i < 4; ++i) {
         char c = at[i];
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        if (c != id[i])
-            return false;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != id[i]) return false;
     }
     return true;
 }
@@ -57,8 +52,7 @@ CoreWvfr::CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole)
       loadwhole(loadWhole), plain(false), round32(false), encoding(Encoding::none),
       readbuffer(nullptr), riffheader(nullptr), chunkheader(nullptr), fmtblock(nullptr),
       workleft(nullptr), workright(nullptr), workframes(0), store(store), recipes(nullptr),
-      converter(nullptr), pool(pool)
-{
+      converter(nullptr), pool(pool) {
     try {
         readbuffer = static_cast<char*>(pool->mallc(5, iCfilebufferdim, "WVFR", "CoreWvfr"));
         riffheader = static_cast<char*>(pool->mallc(5, 12, "WVFR", "CoreWvfr"));
@@ -66,14 +60,12 @@ CoreWvfr::CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole)
         fmtblock = static_cast<char*>(pool->mallc(5, 40, "WVFR", "CoreWvfr"));
     } catch (...) {
         for (char* block : {readbuffer, riffheader, chunkheader, fmtblock})
-            if (block != nullptr)
-                pool->free_(block);
+            if (block != nullptr) pool->free_(block);
         throw;
     }
 }
 
-CoreWvfr::~CoreWvfr()
-{
+CoreWvfr::~CoreWvfr() {
     try {
         close();
         conversionoff();
@@ -88,8 +80,7 @@ CoreWvfr::~CoreWvfr()
 
 void CoreWvfr::set32(bool on) { round32 = on; }
 
-void CoreWvfr::conversionoff()
-{
+void CoreWvfr::conversionoff() {
     delete converter;
     converter = nullptr;
     delete recipes;
@@ -102,8 +93,7 @@ void CoreWvfr::conversionoff()
     deliveredrate = filerate;
 }
 
-void CoreWvfr::setfr(int rate, bool plainGain)
-{
+void CoreWvfr::setfr(int rate, bool plainGain) {
     if (rate < 1) {
         conversionoff();
     } else if (!converting) {
@@ -121,8 +111,7 @@ void CoreWvfr::setfr(int rate, bool plainGain)
     targetrate = rate;
 }
 
-void CoreWvfr::fail(CoreAnsx const& name, char const* reason)
-{
+void CoreWvfr::fail(CoreAnsx const& name, char const* reason) {
     datalength = -1;
     datafound = false;
     CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": ") + CoreAnsx(reason), 0);
@@ -131,35 +120,28 @@ void CoreWvfr::fail(CoreAnsx const& name, char const* reason)
 
 bool CoreWvfr::ready() { return open && datafound && datalength > 0; }
 
-long CoreWvfr::itemsize()
-{
+long CoreWvfr::itemsize() {
     if (store->isvld(item)) {
         void* data = nullptr;
         return store->getco(item, &data);
     }
-    if (store->wseek(item, 0, 2) != 0)
-        return -1;
+    if (store->wseek(item, 0, 2) != 0) return -1;
     long size = store->wtell(item);
-    if (store->wseek(item, 0, 0) != 0)
-        return -1;
+    if (store->wseek(item, 0, 0) != 0) return -1;
     return size;
 }
 
-bool CoreWvfr::readat(long long offset, void* into, long bytes)
-{
-    if (store->wseek(item, static_cast<long>(offset), 0) != 0)
-        return false;
+bool CoreWvfr::readat(long long offset, void* into, long bytes) {
+    if (store->wseek(item, static_cast<long>(offset), 0) != 0) return false;
     return store->wread(item, into, 1, bytes) == bytes;
 }
 
 bool CoreWvfr::findc(char const* id, long long from, long long total, long long& body,
-                     long long& size)
-{
+                     long long& size) {
     long long at = from;
     // Every step moves at least 8 bytes on, so the walk ends at the file's end.
     while (at + 8 <= total) {
-        if (!readat(at, chunkheader, 8))
-            return false;
+        if (!readat(at, chunkheader, 8)) return false;
         long long chunk = u32(chunkheader + 4);
         if (sameId(chunkheader, id)) {
             body = at + 8;
@@ -172,29 +154,23 @@ bool CoreWvfr::findc(char const* id, long long from, long long total, long long&
     return false;
 }
 
-void CoreWvfr::open_(CoreAnsx name)
-{
+void CoreWvfr::open_(CoreAnsx name) {
     close();
     encoding = Encoding::none;
-    if (store == nullptr)
-        fail(name, "no item store");
+    if (store == nullptr) fail(name, "no item store");
     item = store->crtit(name, false);
-    if (loadwhole)
-        store->loadc(item, true);
+    if (loadwhole) store->loadc(item, true);
     datalength = -1;
-    if (!store->wopen(item, "rb"))
-        fail(name, "cannot be opened");
+    if (!store->wopen(item, "rb")) fail(name, "cannot be opened");
     open = true;
 
     long long const total = itemsize();
-    if (total < 12 || !readat(0, riffheader, 12))
-        fail(name, "too short for a RIFF header");
+    if (total < 12 || !readat(0, riffheader, 12)) fail(name, "too short for a RIFF header");
     if (!sameId(riffheader, "RIFF") || !sameId(riffheader + 8, "WAVE"))
         fail(name, "not a RIFF/WAVE file");
 
     long long body = 0, size = 0;
-    if (!findc("FMT ", 12, total, body, size))
-        fail(name, "no fmt chunk");
+    if (!findc("FMT ", 12, total, body, size)) fail(name, "no fmt chunk");
     if (size < 16 || body + 16 > total || !readat(body, fmtblock, 16))
         fail(name, "fmt chunk too short");
     uint16_t tag = u16(fmtblock);
@@ -225,21 +201,15 @@ void CoreWvfr::open_(CoreAnsx name)
     } else {
         fail(name, "compressed or unknown sample format");
     }
-    if (kind == Encoding::none)
-        fail(name, "unsupported bits per sample");
-    if (channelCount < 1)
-        fail(name, "no channels");
+    if (kind == Encoding::none) fail(name, "unsupported bits per sample");
+    if (channelCount < 1) fail(name, "no channels");
     if (static_cast<long long>(channelCount) * width > iCfilebufferdim)
         fail(name, "frame wider than the read buffer");
-    if (rate < 1 || rate > 0x7FFFFFFFu)
-        fail(name, "invalid sample rate");
+    if (rate < 1 || rate > 0x7FFFFFFFu) fail(name, "invalid sample rate");
 
-    if (!findc("DATA", next, total, body, size))
-        fail(name, "no data chunk");
-    if (size <= 0)
-        fail(name, "no sample data");
-    if (body + size > total)
-        fail(name, "data chunk runs past the end of the file");
+    if (!findc("DATA", next, total, body, size)) fail(name, "no data chunk");
+    if (size <= 0) fail(name, "no sample data");
+    if (body + size > total) fail(name, "data chunk runs past the end of the file");
     if (size > 0x7FFFFFFF || store->wseek(item, static_cast<long>(body), 0) != 0)
         fail(name, "data chunk cannot be read");
 
@@ -270,8 +240,7 @@ void CoreWvfr::open_(CoreAnsx name)
     }
 }
 
-void CoreWvfr::decode(long m, double* left, double* right)
-{
+void CoreWvfr::decode(long m, double* left, double* right) {
     bool const wantRight = right != nullptr && channels >= 2;
     long k = 0;
     long remaining = m * framesize;
@@ -284,8 +253,7 @@ void CoreWvfr::decode(long m, double* left, double* right)
         for (long at = 0; at < piece; at += framesize, ++k) {
             for (int c = 0; c < 2; ++c) {
                 double* to = c == 0 ? left : (wantRight ? right : nullptr);
-                if (to == nullptr)
-                    continue;
+                if (to == nullptr) continue;
                 char const* s = readbuffer + at + c * bytespersample;
                 double v = 0.0;
                 switch (encoding) {
@@ -306,16 +274,14 @@ void CoreWvfr::decode(long m, double* left, double* right)
                     break;
                 }
                 case Encoding::float64: {
-                    uint64_t bits = static_cast<uint64_t>(u32(s)) |
-                                    (static_cast<uint64_t>(u32(s + 4)) << 32);
+                    uint64_t bits =
+                        static_cast<uint64_t>(u32(s)) | (static_cast<uint64_t>(u32(s + 4)) << 32);
                     std::memcpy(&v, &bits, sizeof v);
-                    if (round32)
-                        v = static_cast<double>(static_cast<float>(v));
+                    if (round32) v = static_cast<double>(static_cast<float>(v));
                     v = CoreButl::flushSubnormal(v);
                     break;
                 }
-                case Encoding::none:
-                    break;
+                case Encoding::none: break;
                 }
                 to[k] = v;
             }
@@ -324,10 +290,8 @@ void CoreWvfr::decode(long m, double* left, double* right)
     }
 }
 
-void CoreWvfr::reserve(long m)
-{
-    if (m <= workframes)
-        return;
+void CoreWvfr::reserve(long m) {
+    if (m <= workframes) return;
     releasework();
     // Frames left never exceed what an int counts, so neither does m.
     workleft = static_cast<double*>(pool->mallc(0, static_cast<int>(m), "WVFR", "getdt"));
@@ -335,28 +299,24 @@ void CoreWvfr::reserve(long m)
     workframes = m;
 }
 
-void CoreWvfr::releasework()
-{
-    if (workleft != nullptr)
-        pool->free_(workleft);
-    if (workright != nullptr)
-        pool->free_(workright);
+void CoreWvfr::releasework() {
+    if (workleft != nullptr) pool->free_(workleft);
+    if (workright != nullptr) pool->free_(workright);
     workleft = nullptr;
     workright = nullptr;
     workframes = 0;
 }
 
-long CoreWvfr::getdt(long n, double* left, double* right)
-{
-    if (!ready() || n < 1 || left == nullptr)
-        return 0;
+long CoreWvfr::getdt(long n, double* left, double* right) {
+    if (!ready() || n < 1 || left == nullptr) return 0;
     bool const convert = converting && converter != nullptr && recipe >= 0;
     long m = n < framesleft ? n : framesleft;
     if (convert) {
         // ceil(n / ratio) file frames, but never more than are left.
         long long up = 1, down = 1;
         fraction(up, down);
-        long long const most = static_cast<long long>(framesleft) * up; // n beyond this needs all frames
+        long long const most =
+            static_cast<long long>(framesleft) * up; // n beyond this needs all frames
         long long const asked = n < most ? n : most;
         long long const wanted = (asked * down + up - 1) / up;
         m = wanted < framesleft ? static_cast<long>(wanted) : framesleft;
@@ -379,8 +339,7 @@ long CoreWvfr::getdt(long n, double* left, double* right)
             }
         }
     }
-    if (m < 1)
-        return 0;
+    if (m < 1) return 0;
     if (!convert) {
         decode(m, left, right);
         framesleft -= static_cast<int>(m);
@@ -397,28 +356,25 @@ long CoreWvfr::getdt(long n, double* left, double* right)
     double const gain = plain ? 1.0 : inverse;
     long length = 0;
     double outRate = targetrate;
-    double* out = converter->cnvrt(workleft, m, length, filerate, outRate, static_cast<short>(recipe));
+    double* out =
+        converter->cnvrt(workleft, m, length, filerate, outRate, static_cast<short>(recipe));
     long d = length < n ? length : n;
-    if (d < 0)
-        d = 0;
-    for (long k = 0; k < d; ++k)
-        left[k] = out[k] * gain;
+    if (d < 0) d = 0;
+    for (long k = 0; k < d; ++k) left[k] = out[k] * gain;
     if (stereo) {
         // Converted after the left is copied out: both share the converter's output.
         long lengthRight = 0;
         outRate = targetrate;
-        out = converter->cnvrt(workright, m, lengthRight, filerate, outRate, static_cast<short>(recipe));
+        out = converter->cnvrt(workright, m, lengthRight, filerate, outRate,
+                               static_cast<short>(recipe));
         long dr = lengthRight < d ? lengthRight : d;
-        for (long k = 0; k < d; ++k)
-            right[k] = k < dr ? out[k] * gain : 0.0;
+        for (long k = 0; k < d; ++k) right[k] = k < dr ? out[k] * gain : 0.0;
     }
     return d;
 }
 
-long CoreWvfr::getdt(long n)
-{
-    if (!ready() || n < 1)
-        return 0;
+long CoreWvfr::getdt(long n) {
+    if (!ready() || n < 1) return 0;
     long m = n < framesleft ? n : framesleft;
     long remaining = m * framesize;
     while (remaining > 0) {
@@ -441,45 +397,35 @@ int CoreWvfr::getrr() { return ready() ? filerate : -1; }
 
 bool CoreWvfr::getdb() { return ready() && bytespersample == 8; }
 
-long CoreWvfr::getdr(bool raw)
-{
-    if (!ready())
-        return -1;
-    if (raw)
-        return framesleft;
+long CoreWvfr::getdr(bool raw) {
+    if (!ready()) return -1;
+    if (raw) return framesleft;
     long long up = 1, down = 1;
     fraction(up, down);
     return static_cast<long>(static_cast<long long>(framesleft) * up / down);
 }
 
-long CoreWvfr::getdw()
-{
-    if (!ready())
-        return -1;
-    if (ratio <= 1.0)
-        return framesleft;
+long CoreWvfr::getdw() {
+    if (!ready()) return -1;
+    if (ratio <= 1.0) return framesleft;
     long long up = 1, down = 1;
     fraction(up, down);
     return static_cast<long>((static_cast<long long>(framesleft) * up + down - 1) / down);
 }
 
-void CoreWvfr::fraction(long long& up, long long& down)
-{
+void CoreWvfr::fraction(long long& up, long long& down) {
     up = 1;
     down = 1;
-    if (recipes == nullptr || recipe < 0)
-        return;
+    if (recipes == nullptr || recipe < 0) return;
     short const count = recipes->getst(recipe);
     if (!recipes->getfi(recipe)) {
         int const f = recipes->getfc(recipe, 0);
-        if (count > 0 && f > 0)
-            down = f;
+        if (count > 0 && f > 0) down = f;
         return;
     }
     for (short k = 0; k < count && k < 6; ++k) {
         int const f = recipes->getfc(recipe, k);
-        if (f <= 0)
-            continue; // as the table's own ratio: a factor that is no factor counts as 1
+        if (f <= 0) continue; // as the table's own ratio: a factor that is no factor counts as 1
         if (k % 2 == 0)
             up *= f;
         else
@@ -487,10 +433,8 @@ void CoreWvfr::fraction(long long& up, long long& down)
     }
 }
 
-long long CoreWvfr::chainlength(long long m)
-{
-    if (recipes == nullptr || recipe < 0)
-        return m;
+long long CoreWvfr::chainlength(long long m) {
+    if (recipes == nullptr || recipe < 0) return m;
     // The same walk over the factors as the converter's.
     bool const pairs = recipes->getfi(recipe);
     short const count = recipes->getst(recipe);
@@ -498,17 +442,14 @@ long long CoreWvfr::chainlength(long long m)
     for (short k = 0; k < count && length > 0; ++k) {
         int const f = recipes->getfc(recipe, k);
         if (k == 0 && !pairs) {
-            if (f < 1)
-                break;
+            if (f < 1) break;
             length /= f;
         } else if (k + 1 >= count) {
-            if (f < 1)
-                break;
+            if (f < 1) break;
             length *= f;
         } else {
             int const g = recipes->getfc(recipe, static_cast<short>(k + 1));
-            if (f < 1 || g < 1)
-                break;
+            if (f < 1 || g < 1) break;
             length = length * f / g;
             ++k;
         }
@@ -516,8 +457,7 @@ long long CoreWvfr::chainlength(long long m)
     return length;
 }
 
-long CoreWvfr::imprt(CoreAnsx name, double* left, double* right)
-{
+long CoreWvfr::imprt(CoreAnsx name, double* left, double* right) {
     open_(name);
     long n = getdr(false);
     long got = 0;
@@ -531,18 +471,14 @@ long CoreWvfr::imprt(CoreAnsx name, double* left, double* right)
     return got;
 }
 
-void CoreWvfr::close()
-{
-    if (open && store != nullptr)
-        store->wclse(item);
+void CoreWvfr::close() {
+    if (open && store != nullptr) store->wclse(item);
     open = false;
     datafound = false;
     datalength = -1;
 }
 
-void CoreWvfr::clefs()
-{
+void CoreWvfr::clefs() {
     close();
-    if (item >= 0 && store != nullptr)
-        store->delct(item);
+    if (item >= 0 && store != nullptr) store->delct(item);
 }

@@ -20,8 +20,7 @@ class CoreFsys;
 class CoreRtcv;
 class DataRtcv;
 
-class CoreWvfr
-{
+class CoreWvfr {
 public:
     // Allocates the read blocks (tag "WVFR"); not open, not converting.
     // With loadWhole every item is read into memory before it is parsed.
@@ -32,29 +31,29 @@ public:
     CoreWvfr(CoreWvfr&&) = delete;
     CoreWvfr& operator=(CoreWvfr&&) = delete;
 
-    void set32(bool on);               // 8-byte samples rounded to single precision
+    void set32(bool on); // 8-byte samples rounded to single precision
     // Target rate for conversion from the next open_; below 1 turns it off.
     // `plain` (no gain compensation) is taken only when conversion turns on.
     void setfr(int rate, bool plain);
-    void open_(CoreAnsx name);         // throws CoreAnsx("") for anything it cannot read
+    void open_(CoreAnsx name); // throws CoreAnsx("") for anything it cannot read
 
     // Delivers up to n frames: channel 0 into left, channel 1 into right
     // (only for files of 2 or more channels, and only when right is given).
     // Never writes more than n values to either array. Returns the count.
     // A read that fails midway throws CoreAnsx("").
     long getdt(long n, double* left, double* right);
-    long getdt(long n);                // skips up to n file frames; returns the count
+    long getdt(long n); // skips up to n file frames; returns the count
 
-    int getca();                       // channels, -1 when no file is open
-    int getrt();                       // delivered rate, Hz, -1 when no file is open
-    int getrr();                       // file rate, Hz, -1 when no file is open
-    bool getdb();                      // the file holds 8-byte samples
-    long getdr(bool raw);              // frames left (raw) or floor(left x ratio); -1 when closed
-    long getdw();                      // room a caller needs for the rest: ceil(left x ratio) if ratio > 1
+    int getca();          // channels, -1 when no file is open
+    int getrt();          // delivered rate, Hz, -1 when no file is open
+    int getrr();          // file rate, Hz, -1 when no file is open
+    bool getdb();         // the file holds 8-byte samples
+    long getdr(bool raw); // frames left (raw) or floor(left x ratio); -1 when closed
+    long getdw();         // room a caller needs for the rest: ceil(left x ratio) if ratio > 1
     // open_, deliver floor(frames x ratio) frames, close; returns that count.
     long imprt(CoreAnsx name, double* left, double* right);
-    void close();                      // closes the item
-    void clefs();                      // closes, then drops the item (and its loaded content) from the store
+    void close(); // closes the item
+    void clefs(); // closes, then drops the item (and its loaded content) from the store
 
     static constexpr int iCfilebufferdim = 1024; // read buffer, bytes
 
@@ -63,8 +62,8 @@ private:
     enum class Encoding { none, unsigned8, signed16, signed24, signed32, float32, float64 };
 
     [[noreturn]] void fail(CoreAnsx const& name, char const* reason); // logs and throws
-    bool ready();                             // a valid file is open
-    long itemsize();                          // bytes of the open item
+    bool ready();                                                     // a valid file is open
+    long itemsize();                                                  // bytes of the open item
     // Finds the chunk whose upper-cased id is `id`, starting at byte `from`;
     // body offset and size on success.
     bool findc(char const* id, long long from, long long total, long long& body, long long& size);
@@ -83,36 +82,36 @@ private:
     // floor(m x ratio), and none at all from a few frames.
     long long chainlength(long long m);
 
-    int datalength;       // bytes of the data chunk; -1 while no valid file is open
-    int readsize;         // largest multiple of the frame size not above 1024, bytes
-    int framesleft;       // frames not yet delivered
-    int filerate;         // sample rate from the fmt chunk, Hz
-    int deliveredrate;    // file rate, or the recipe's nominal target rate, Hz
-    int channels;         // channels in the file
-    int bytespersample;   // bytes of one sample
-    int framesize;        // bytes of one frame: bytes per sample x channels
-    int item;             // item id in the store
-    int targetrate;       // rate set by setfr, Hz (0: none)
-    int recipe;           // conversion recipe row in use, -1 for none
-    short bitspersample;  // bits from the fmt chunk
-    double ratio;         // output frames per input frame (1 when not converting)
-    double inverse;       // 1 / ratio: the gain that keeps a resampled impulse's energy
-    bool converting;      // a target rate is set
-    bool open;            // an item is open in the store
-    bool datafound;       // the data chunk was found and accepted
-    bool loadwhole;       // read each item fully into memory first
-    bool plain;           // converted samples are not gain-compensated
-    bool round32;         // 8-byte samples rounded to single precision
-    Encoding encoding;    // sample encoding of the open file
-    char* readbuffer;     // pool block of iCfilebufferdim bytes
-    char* riffheader;     // pool block of 12 bytes
-    char* chunkheader;    // pool block of 8 bytes
-    char* fmtblock;       // pool block of the fmt body (40 bytes: plain and extensible)
-    double* workleft;     // pool block: raw left samples before conversion, or null
-    double* workright;    // pool block: raw right samples before conversion, or null
-    long workframes;      // frames the work blocks hold
-    CoreFsys* store;      // item store read through; not owned
-    DataRtcv* recipes;    // owned recipe table, null while not converting
-    CoreRtcv* converter;  // owned converter, null while not converting
-    CorePool* pool;       // owns the blocks; not owned here
+    int datalength;      // bytes of the data chunk; -1 while no valid file is open
+    int readsize;        // largest multiple of the frame size not above 1024, bytes
+    int framesleft;      // frames not yet delivered
+    int filerate;        // sample rate from the fmt chunk, Hz
+    int deliveredrate;   // file rate, or the recipe's nominal target rate, Hz
+    int channels;        // channels in the file
+    int bytespersample;  // bytes of one sample
+    int framesize;       // bytes of one frame: bytes per sample x channels
+    int item;            // item id in the store
+    int targetrate;      // rate set by setfr, Hz (0: none)
+    int recipe;          // conversion recipe row in use, -1 for none
+    short bitspersample; // bits from the fmt chunk
+    double ratio;        // output frames per input frame (1 when not converting)
+    double inverse;      // 1 / ratio: the gain that keeps a resampled impulse's energy
+    bool converting;     // a target rate is set
+    bool open;           // an item is open in the store
+    bool datafound;      // the data chunk was found and accepted
+    bool loadwhole;      // read each item fully into memory first
+    bool plain;          // converted samples are not gain-compensated
+    bool round32;        // 8-byte samples rounded to single precision
+    Encoding encoding;   // sample encoding of the open file
+    char* readbuffer;    // pool block of iCfilebufferdim bytes
+    char* riffheader;    // pool block of 12 bytes
+    char* chunkheader;   // pool block of 8 bytes
+    char* fmtblock;      // pool block of the fmt body (40 bytes: plain and extensible)
+    double* workleft;    // pool block: raw left samples before conversion, or null
+    double* workright;   // pool block: raw right samples before conversion, or null
+    long workframes;     // frames the work blocks hold
+    CoreFsys* store;     // item store read through; not owned
+    DataRtcv* recipes;   // owned recipe table, null while not converting
+    CoreRtcv* converter; // owned converter, null while not converting
+    CorePool* pool;      // owns the blocks; not owned here
 };

@@ -15,11 +15,11 @@ constexpr int blockBytes = 1024;
 
 CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool wide)
     : path(path), buffersize(0), count(channels), bytes(wide ? 8 : 4), datalength(0), good(false),
-      wide(wide), buffer(nullptr), header(nullptr), dataheader(nullptr), file(nullptr), pool(pool)
-{
+      wide(wide), buffer(nullptr), header(nullptr), dataheader(nullptr), file(nullptr), pool(pool) {
     if (count < 1) {
         CoreLog_::loger(CoreAnsx("CoreWvfw: channel count ") + CoreAnsx(int(channels)) +
-                            CoreAnsx(" taken as 1"), 1);
+                            CoreAnsx(" taken as 1"),
+                        1);
         count = 1;
     }
     buffersize = count * 4096;
@@ -28,8 +28,7 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool
         dataheader = static_cast<char*>(pool->mallc(5, 8, "WVFW", "CoreWvfw"));
         buffer = static_cast<char*>(pool->mallc(5, buffersize, "WVFW", "CoreWvfw"));
     } catch (...) {
-        if (dataheader != nullptr)
-            pool->free_(dataheader);
+        if (dataheader != nullptr) pool->free_(dataheader);
         pool->free_(header);
         throw;
     }
@@ -42,46 +41,36 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool
         return;
     }
     good = puthd();
-    if (!good)
-        CoreLog_::logfl(path, 1);
+    if (!good) CoreLog_::logfl(path, 1);
 }
 
-CoreWvfw::~CoreWvfw()
-{
+CoreWvfw::~CoreWvfw() {
     // A file that opened but whose header failed is closed too.
-    if (file != nullptr)
-        std::fclose(file);
+    if (file != nullptr) std::fclose(file);
     pool->free_(buffer);
     pool->free_(dataheader);
     pool->free_(header);
 }
 
-bool CoreWvfw::puthd()
-{
+bool CoreWvfw::puthd() {
     CoreWavs::setHeaderSizes(header, dataheader, datalength);
-    if (file == nullptr)
-        return false;
-    if (std::fseek(file, 0, SEEK_SET) != 0)
-        return false;
+    if (file == nullptr) return false;
+    if (std::fseek(file, 0, SEEK_SET) != 0) return false;
     bool ok = std::fwrite(header, 1, 36, file) == 36 && std::fwrite(dataheader, 1, 8, file) == 8;
     // Flushed so that a reader opening the file meanwhile sees a valid header.
     return std::fflush(file) == 0 && ok;
 }
 
-void CoreWvfw::updhd()
-{
+void CoreWvfw::updhd() {
     if (!puthd() && good) {
         CoreLog_::logfl(path, 1);
         good = false;
     }
 }
 
-void CoreWvfw::write(long n)
-{
-    if (n <= 0)
-        return;
-    if (n > buffersize)
-        n = buffersize;
+void CoreWvfw::write(long n) {
+    if (n <= 0) return;
+    if (n > buffersize) n = buffersize;
     // The RIFF size field holds data + 36 in 32 bits; datalength is an int.
     if (static_cast<long long>(datalength) + n > 0x7FFFFFFFLL - 36) {
         CoreLog_::loger(CoreAnsx("CoreWvfw: file full, block dropped: ") + path, 1);
@@ -105,11 +94,8 @@ void CoreWvfw::write(long n)
     }
 }
 
-template <typename Sample>
-void CoreWvfw::stream(long n, Sample* left, Sample* right)
-{
-    if (n < 1 || left == nullptr)
-        return;
+template <typename Sample> void CoreWvfw::stream(long n, Sample* left, Sample* right) {
+    if (n < 1 || left == nullptr) return;
     int const frame = bytes * count;
     // A frame wider than a block goes out alone; the buffer always holds one.
     long framesPerBlock = frame >= blockBytes ? 1 : blockBytes / frame;
@@ -123,12 +109,10 @@ void CoreWvfw::stream(long n, Sample* left, Sample* right)
             Sample r = right != nullptr ? right[done + k] : Sample(0);
             if constexpr (sizeof(Sample) == sizeof(float)) {
                 CoreButl::chffl(l, buffer, at, wide);
-                if (count >= 2)
-                    CoreButl::chffl(r, buffer, at + bytes, wide);
+                if (count >= 2) CoreButl::chffl(r, buffer, at + bytes, wide);
             } else {
                 CoreButl::chfdb(l, buffer, at, wide);
-                if (count >= 2)
-                    CoreButl::chfdb(r, buffer, at + bytes, wide);
+                if (count >= 2) CoreButl::chfdb(r, buffer, at + bytes, wide);
             }
         }
         write(take * frame);
@@ -140,15 +124,13 @@ void CoreWvfw::setdt(long n, float* left, float* right) { stream(n, left, right)
 
 void CoreWvfw::setdt(long n, double* left, double* right) { stream(n, left, right); }
 
-void CoreWvfw::wfile(CorePool* pool, CoreAnsx path, double* samples, long n, bool wide)
-{
+void CoreWvfw::wfile(CorePool* pool, CoreAnsx path, double* samples, long n, bool wide) {
     CoreWvfw writer(pool, path, 1, CoreButl::iCdefaultrate, wide);
     writer.setdt(n, samples, nullptr);
 }
 
-void CoreWvfw::exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n,
-                     double* left, double* right, bool wide)
-{
+void CoreWvfw::exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n, double* left,
+                     double* right, bool wide) {
     CoreWvfw writer(pool, path, channels, rate, wide);
     writer.setdt(n, left, right);
 }

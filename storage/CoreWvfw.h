@@ -13,8 +13,7 @@
 #include "runtime/CoreAnsx.h"
 #include "runtime/CorePool.h"
 
-class CoreWvfw
-{
+class CoreWvfw {
 public:
     // Allocates the blocks, opens path "wb" and writes the header with data
     // length 0. When the file cannot be created every later call only keeps
@@ -40,25 +39,24 @@ public:
     // Mono file at the default rate (44,100 Hz) from one array.
     static void wfile(CorePool* pool, CoreAnsx path, double* samples, long n, bool wide);
     // File with the given channels and rate from a left and a right array.
-    static void exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n,
-                      double* left, double* right, bool wide);
+    static void exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n, double* left,
+                      double* right, bool wide);
 
 private:
     // Fills the buffer frame by frame from either sample type, one block at a time.
-    template <typename Sample>
-    void stream(long n, Sample* left, Sample* right);
-    bool puthd();  // writes both header blocks at offset 0; true when both went out
+    template <typename Sample> void stream(long n, Sample* left, Sample* right);
+    bool puthd(); // writes both header blocks at offset 0; true when both went out
 
-    CoreAnsx path;      // file written
-    int buffersize;     // bytes of the buffer: channels x 4096
-    short count;        // channel count
-    int bytes;          // bytes per sample, 4 or 8
-    int datalength;     // bytes of sample data written so far
-    bool good;          // the file was created and its header written
-    bool wide;          // 64-bit samples
-    char* buffer;       // pool block of buffersize bytes: the block being written
-    char* header;       // pool block of 36 bytes: RIFF header and fmt chunk
-    char* dataheader;   // pool block of 8 bytes: "data" and the data length
-    FILE* file;         // open output, or null
-    CorePool* pool;     // owns the blocks; not owned here
+    CoreAnsx path;    // file written
+    int buffersize;   // bytes of the buffer: channels x 4096
+    short count;      // channel count
+    int bytes;        // bytes per sample, 4 or 8
+    int datalength;   // bytes of sample data written so far
+    bool good;        // the file was created and its header written
+    bool wide;        // 64-bit samples
+    char* buffer;     // pool block of buffersize bytes: the block being written
+    char* header;     // pool block of 36 bytes: RIFF header and fmt chunk
+    char* dataheader; // pool block of 8 bytes: "data" and the data length
+    FILE* file;       // open output, or null
+    CorePool* pool;   // owns the blocks; not owned here
 };

@@ -15,8 +15,7 @@
 namespace {
 
 // Decodes "&lt;", "&gt;" and "&amp;" in one pass; any other "&" stays as it is.
-std::string decodeEntities(char const* text, size_t n)
-{
+std::string decodeEntities(char const* text, size_t n) {
     std::string out;
     out.reserve(n);
     for (size_t i = 0; i < n; ++i) {
@@ -45,8 +44,7 @@ std::string decodeEntities(char const* text, size_t n)
 
 // A name or value holding "<", ">" or "&" would otherwise break the document
 // (a program named "Bass & Drums <old>").
-void appendEscaped(std::string& out, char const* text)
-{
+void appendEscaped(std::string& out, char const* text) {
     for (; *text; ++text) {
         switch (*text) {
         case '<': out += "&lt;"; break;
@@ -57,25 +55,20 @@ void appendEscaped(std::string& out, char const* text)
     }
 }
 
-int childCount(CoreNode const* node)
-{
+int childCount(CoreNode const* node) {
     CoreTlst const* list = node->getcn();
     return list ? list->count : 0;
 }
 
-CoreNode* childAt(CoreNode const* node, int index)
-{
+CoreNode* childAt(CoreNode const* node, int index) {
     return static_cast<CoreNode*>((*node->getcn())[static_cast<unsigned>(index)]);
 }
 
 // The next tag from pos: text between "<" (or "</") and ">". Returns false at
 // the end of the text (also for a tag cut off by the end).
-bool nextTag(char const* s, int n, int& pos, int& tagStart, int& tagEnd, bool& close)
-{
-    if (pos < 0)
-        pos = 0;
-    if (pos >= n)
-        return false;
+bool nextTag(char const* s, int n, int& pos, int& tagStart, int& tagEnd, bool& close) {
+    if (pos < 0) pos = 0;
+    if (pos >= n) return false;
     void const* lt = std::memchr(s + pos, '<', static_cast<size_t>(n - pos));
     if (!lt) {
         pos = n;
@@ -83,8 +76,7 @@ bool nextTag(char const* s, int n, int& pos, int& tagStart, int& tagEnd, bool& c
     }
     int p = static_cast<int>(static_cast<char const*>(lt) - s) + 1;
     close = p < n && s[p] == '/';
-    if (close)
-        ++p;
+    if (close) ++p;
     void const* gt = p < n ? std::memchr(s + p, '>', static_cast<size_t>(n - p)) : nullptr;
     if (!gt) {
         pos = n;
@@ -106,8 +98,7 @@ CoreXml_::~CoreXml_() { close(); }
 
 CoreNode* CoreXml_::getrt() const { return root; }
 
-void CoreXml_::setrt(CoreNode* node)
-{
+void CoreXml_::setrt(CoreNode* node) {
     if (node == root) {
         owned = node != nullptr;
         return;
@@ -117,22 +108,18 @@ void CoreXml_::setrt(CoreNode* node)
     owned = node != nullptr;
 }
 
-void CoreXml_::free_()
-{
+void CoreXml_::free_() {
     root = nullptr;
     owned = false;
 }
 
-void CoreXml_::close()
-{
-    if (owned)
-        delete root;
+void CoreXml_::close() {
+    if (owned) delete root;
     root = nullptr;
     owned = false;
 }
 
-CoreNode* CoreXml_::editRoot()
-{
+CoreNode* CoreXml_::editRoot() {
     if (!root) {
         root = new CoreNode(sCroot);
         owned = true;
@@ -142,11 +129,9 @@ CoreNode* CoreXml_::editRoot()
 
 // ---- Reading --------------------------------------------------------------
 
-CoreAnsx CoreXml_::getas(CoreAnsx const& path)
-{
+CoreAnsx CoreXml_::getas(CoreAnsx const& path) {
     FILE* file = CoreButl::ffpen(path, CoreAnsx("r"));
-    if (!file)
-        return CoreAnsx("0");
+    if (!file) return CoreAnsx("0");
     std::string bytes;
     bool tooLarge = false;
     try {
@@ -154,8 +139,7 @@ CoreAnsx CoreXml_::getas(CoreAnsx const& path)
         size_t got;
         while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
             for (size_t i = 0; i < got; ++i)
-                if (block[i] != '\0')
-                    bytes += block[i];
+                if (block[i] != '\0') bytes += block[i];
             if (bytes.size() > static_cast<size_t>(INT_MAX / 2)) {
                 tooLarge = true;
                 break;
@@ -173,19 +157,15 @@ CoreAnsx CoreXml_::getas(CoreAnsx const& path)
     return CoreAnsx(bytes.c_str());
 }
 
-CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16)
-{
+CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16) {
     close();
     CoreAnsx text = fromFile ? getas(source) : source;
-    if (text == "0")
-        return nullptr;
+    if (text == "0") return nullptr;
     try {
         root = new CoreNode(sCroot);
         owned = true;
-        if (utf16)
-            text = CoreButl::getu8(text);
-        if (text == "0")
-            return root;
+        if (utf16) text = CoreButl::getu8(text);
+        if (text == "0") return root;
 
         char const* s = text.c_str();
         int const n = text.Length() < 0 ? 0 : text.Length();
@@ -198,8 +178,8 @@ CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16)
             if (!close && tagEnd > tagStart && (s[tagStart] == '!' || s[tagStart] == '?'))
                 continue; // declaration, comment or processing instruction
             if (!close) {
-                CoreNode* element = new CoreNode(
-                    CoreAnsx(decodeEntities(s + tagStart, static_cast<size_t>(tagEnd - tagStart)).c_str()));
+                CoreNode* element = new CoreNode(CoreAnsx(
+                    decodeEntities(s + tagStart, static_cast<size_t>(tagEnd - tagStart)).c_str()));
                 open.back()->addcd(element);
                 open.push_back(element);
                 void const* lt = std::memchr(s + pos, '<', static_cast<size_t>(n - pos));
@@ -214,8 +194,7 @@ CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16)
                     CoreAnsx(decodeEntities(pendingText.data(), pendingText.size()).c_str())));
                 pending = false;
             }
-            if (open.size() <= 1)
-                throw CoreAnsx("XML: close tag with no element open");
+            if (open.size() <= 1) throw CoreAnsx("XML: close tag with no element open");
             open.pop_back();
         }
         return root;
@@ -235,18 +214,15 @@ CoreNode* CoreXml_::getfc(CoreAnsx const& text) { return getdc(text, false, fals
 
 // ---- Writing --------------------------------------------------------------
 
-CoreAnsx CoreXml_::settc(bool pretty, bool topbreak)
-{
+CoreAnsx CoreXml_::settc(bool pretty, bool topbreak) {
     bool wroteValue = false;
     return settc(pretty, 0, root, wroteValue, topbreak);
 }
 
 CoreAnsx CoreXml_::settc(bool pretty, int level, CoreNode const* node, bool& wroteValue,
-                         bool topbreak)
-{
+                         bool topbreak) {
     wroteValue = false;
-    if (!node)
-        return CoreAnsx("");
+    if (!node) return CoreAnsx("");
     // One frame per open element instead of recursion: a document read from
     // a file may be nested deeper than the stack allows.
     struct Frame {
@@ -259,8 +235,7 @@ CoreAnsx CoreXml_::settc(bool pretty, int level, CoreNode const* node, bool& wro
     std::string out;
     std::vector<Frame> frames{{node, 0, level < 0 ? 0 : level, false, topbreak}};
     auto indent = [&](int lvl) {
-        if (pretty)
-            out.append(static_cast<size_t>(2 * lvl), ' ');
+        if (pretty) out.append(static_cast<size_t>(2 * lvl), ' ');
     };
     while (true) {
         Frame& frame = frames.back();
@@ -272,13 +247,11 @@ CoreAnsx CoreXml_::settc(bool pretty, int level, CoreNode const* node, bool& wro
                 break;
             }
             Frame const& parent = frames.back();
-            if (!wrote)
-                indent(parent.level);
+            if (!wrote) indent(parent.level);
             out += "</";
             appendEscaped(out, childAt(parent.node, parent.next - 1)->gettx().c_str());
             out += '>';
-            if (pretty)
-                out += '\n';
+            if (pretty) out += '\n';
             continue;
         }
         int const index = frame.next++;
@@ -293,29 +266,25 @@ CoreAnsx CoreXml_::settc(bool pretty, int level, CoreNode const* node, bool& wro
             frame.wrote = true;
             continue;
         }
-        if (pretty && index == 0)
-            out += '\n';
+        if (pretty && index == 0) out += '\n';
         indent(frame.level);
         out += '<';
         appendEscaped(out, child->gettx().c_str());
         out += '>';
-        if (pretty && frame.topbreak && frame.level == 0)
-            out += '\n';
+        if (pretty && frame.topbreak && frame.level == 0) out += '\n';
         Frame const inner{child, 0, frame.level + 1, false, false};
         frames.push_back(inner); // invalidates frame
     }
     return CoreAnsx(out.c_str());
 }
 
-bool CoreXml_::settf(CoreAnsx const& path, bool pretty, bool topbreak, bool flag)
-{
+bool CoreXml_::settf(CoreAnsx const& path, bool pretty, bool topbreak, bool flag) {
     return CoreButl::svatx(path, settc(pretty, topbreak), flag);
 }
 
 // ---- Path edits ----------------------------------------------------------------
 
-bool CoreXml_::pappd(CoreAnsx const* path, int n, CoreNode* node)
-{
+bool CoreXml_::pappd(CoreAnsx const* path, int n, CoreNode* node) {
     CoreNode* top = nullptr;
     try {
         top = editRoot();
@@ -326,21 +295,17 @@ bool CoreXml_::pappd(CoreAnsx const* path, int n, CoreNode* node)
     return top->pappd(path, n, node);
 }
 
-CoreNode* CoreXml_::pdlte(CoreAnsx const* path, int n)
-{
+CoreNode* CoreXml_::pdlte(CoreAnsx const* path, int n) {
     return root ? root->pdlte(path, n) : nullptr;
 }
 
-bool CoreXml_::pmove(CoreAnsx const* from, int nfrom, CoreXml_* source, CoreAnsx const* to,
-                     int nto, bool replace)
-{
-    if (!source || !source->root)
-        return false;
+bool CoreXml_::pmove(CoreAnsx const* from, int nfrom, CoreXml_* source, CoreAnsx const* to, int nto,
+                     bool replace) {
+    if (!source || !source->root) return false;
     return editRoot()->pmove(from, nfrom, source->root, to, nto, replace);
 }
 
-bool CoreXml_::pappr(CoreAnsx const* path, int n, CoreNode* value)
-{
+bool CoreXml_::pappr(CoreAnsx const* path, int n, CoreNode* value) {
     if (!path || n < 1) {
         delete value;
         return false;
@@ -357,11 +322,10 @@ bool CoreXml_::pappr(CoreAnsx const* path, int n, CoreNode* value)
     return root->prplc(path, n, element);
 }
 
-void CoreXml_::patch(CoreNode* source, int depth, CoreNode* destination)
-{
-    if (!source || !destination)
-        return;
-    if (depth == 0 && (CoreNode::inside(source, destination) || CoreNode::inside(destination, source))) {
+void CoreXml_::patch(CoreNode* source, int depth, CoreNode* destination) {
+    if (!source || !destination) return;
+    if (depth == 0 &&
+        (CoreNode::inside(source, destination) || CoreNode::inside(destination, source))) {
         // Walking a tree while emptying or growing it would touch freed nodes.
         CoreLog_::loger(CoreAnsx("XML: patch source and destination overlap"), 0);
         return;
@@ -369,8 +333,7 @@ void CoreXml_::patch(CoreNode* source, int depth, CoreNode* destination)
     for (int i = 0; i < childCount(source); ++i) {
         CoreNode* ch = childAt(source, i);
         CoreAnsx const name = ch->gettx();
-        if (ch->leaf_())
-            destination->delcn();
+        if (ch->leaf_()) destination->delcn();
         CoreNode* target = destination->getcd(name);
         if (!target) {
             target = new CoreNode(name);
@@ -380,19 +343,15 @@ void CoreXml_::patch(CoreNode* source, int depth, CoreNode* destination)
     }
 }
 
-void CoreXml_::merge(CoreXml_* other)
-{
+void CoreXml_::merge(CoreXml_* other) {
     // Overlaying a document on itself changes nothing, but the walk below
     // would destroy the elements it is about to move.
-    if (!other || other == this || !other->root)
-        return;
+    if (!other || other == this || !other->root) return;
     CoreNode* top = other->root->getcd();
-    if (!top)
-        return;
+    if (!top) return;
     CoreAnsx path[2] = {top->gettx(), CoreAnsx("")};
     for (int i = childCount(top) - 1; i >= 0; --i) {
-        if (i >= childCount(top))
-            continue; // the list shrank under a same-named earlier child
+        if (i >= childCount(top)) continue; // the list shrank under a same-named earlier child
         path[1] = childAt(top, i)->gettx();
         pdlte(path, 2);
         pmove(path, 2, other, path, 2, true);
@@ -403,30 +362,27 @@ void CoreXml_::merge(CoreXml_* other)
 
 CoreAnsx CoreXml_::sbstr(CoreAnsx const& text, int from) { return text.SubString(from, -1); }
 
-int CoreXml_::fndtc(CoreAnsx const& text, int& pos, CoreAnsx& buffer, char& kind)
-{
+int CoreXml_::fndtc(CoreAnsx const& text, int& pos, CoreAnsx& buffer, char& kind) {
     char const* s = text.c_str();
     int const n = text.Length() < 0 ? 0 : text.Length();
     int tagStart = 0, tagEnd = 0;
     bool close = false;
-    if (!nextTag(s, n, pos, tagStart, tagEnd, close))
-        return 0;
+    if (!nextTag(s, n, pos, tagStart, tagEnd, close)) return 0;
     kind = close ? '/' : (tagEnd > tagStart ? s[tagStart] : '>');
     buffer = CoreAnsx(std::string(s + tagStart, static_cast<size_t>(tagEnd - tagStart)).c_str());
     return 1;
 }
 
-int CoreXml_::fndte(CoreAnsx const& text, int& pos, CoreAnsx& buffer, bool& open)
-{
+int CoreXml_::fndte(CoreAnsx const& text, int& pos, CoreAnsx& buffer, bool& open) {
     char const* s = text.c_str();
     int const n = text.Length() < 0 ? 0 : text.Length();
     int tagStart = 0, tagEnd = 0;
     bool close = false;
     while (nextTag(s, n, pos, tagStart, tagEnd, close)) {
-        if (!close && tagEnd > tagStart && (s[tagStart] == '!' || s[tagStart] == '?'))
-            continue;
+        if (!close && tagEnd > tagStart && (s[tagStart] == '!' || s[tagStart] == '?')) continue;
         open = !close;
-        buffer = CoreAnsx(std::string(s + tagStart, static_cast<size_t>(tagEnd - tagStart)).c_str());
+        buffer =
+            CoreAnsx(std::string(s + tagStart, static_cast<size_t>(tagEnd - tagStart)).c_str());
         return 1;
     }
     return 0;

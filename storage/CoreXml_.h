@@ -28,17 +28,17 @@ class CoreNode;
 
 class CoreXml_ {
 public:
-    CoreXml_();                      // no root, owns nothing
-    ~CoreXml_();                     // destroys an owned tree
+    CoreXml_();  // no root, owns nothing
+    ~CoreXml_(); // destroys an owned tree
     CoreXml_(CoreXml_ const&) = delete;
     CoreXml_& operator=(CoreXml_ const&) = delete;
     CoreXml_(CoreXml_&&) = delete;
     CoreXml_& operator=(CoreXml_&&) = delete;
 
-    CoreNode* getrt() const;         // the root, null when nothing was parsed
-    void setrt(CoreNode* node);      // destroys an owned tree, then owns node as root
-    void free_();                    // forgets the root without destroying it
-    void close();                    // destroys an owned tree; root null, owned false
+    CoreNode* getrt() const;    // the root, null when nothing was parsed
+    void setrt(CoreNode* node); // destroys an owned tree, then owns node as root
+    void free_();               // forgets the root without destroying it
+    void close();               // destroys an owned tree; root null, owned false
 
     // ---- Reading ------------------------------------------------------------
     // Parses source (a file path when fromFile, else the text itself) and
@@ -67,7 +67,7 @@ public:
 
     // ---- Path edits on the root (a document without a root gets an empty one)
     bool pappd(CoreAnsx const* path, int n, CoreNode* node); // ownership taken in every case
-    CoreNode* pdlte(CoreAnsx const* path, int n);             // always null
+    CoreNode* pdlte(CoreAnsx const* path, int n);            // always null
     // Moves the node at from (in source) to the path to here; see CoreNode::pmove.
     bool pmove(CoreAnsx const* from, int nfrom, CoreXml_* source, CoreAnsx const* to, int nto,
                bool replace);
@@ -93,10 +93,10 @@ public:
     // open tag.
     static int fndte(CoreAnsx const& text, int& pos, CoreAnsx& buffer, bool& open);
 
-    static inline const CoreAnsx sCroot{"ROOT"};     // text of the synthetic root
-    static inline const CoreAnsx sCopenytag{"<"};    // opens a tag
-    static inline const CoreAnsx sCopenntag{"</"};   // opens a close tag
-    static inline const CoreAnsx sCclsextag{">"};    // ends a tag
+    static inline const CoreAnsx sCroot{"ROOT"};   // text of the synthetic root
+    static inline const CoreAnsx sCopenytag{"<"};  // opens a tag
+    static inline const CoreAnsx sCopenntag{"</"}; // opens a close tag
+    static inline const CoreAnsx sCclsextag{">"};  // ends a tag
     static inline const CoreAnsx sCexcludetag[2]{CoreAnsx("<!"), CoreAnsx("<?")}; // skipped tags
 
 private:

@@ -25,280 +25,280 @@ constexpr double kSubnormal = 1e-310;
 bool isPositiveZero(double v) { return v == 0.0 && !std::signbit(v); }
 
 TEST(CoreCnvlElem, PlayerHandsOutSet1UntilAnEngineIsSelected) {
-  CorePool pool;
-  CoreCnvl c(&pool, "H1", 0, nullptr);
-  CoreCnvl::VECEXTENSION stale;
-  CoreCnvl::VECEXTENSION* e = &stale;
-  c.getve(e);
-  EXPECT_EQ(e, nullptr);
-  CoreCnvl::ELSIZE size = nullptr;
-  CoreCnvl::ELNEW nw = nullptr;
-  CoreCnvl::ELDEL dl = nullptr;
-  CoreCnvl::ELCOPY cp = nullptr;
-  CoreCnvl::ELADJ ad = nullptr;
-  CoreCnvl::ELFADE fd = nullptr;
-  CoreCnvl::ELMIX mx = nullptr;
-  c.getse(size);
-  c.getne(nw);
-  c.getde(dl);
-  c.getce(cp);
-  c.getae(ad);
-  c.getfd(fd);
-  c.getvm(mx);
-  EXPECT_EQ(size, &CoreCnvl::szel1);
-  EXPECT_EQ(nw, &CoreCnvl::nwel1);
-  EXPECT_EQ(dl, &CoreCnvl::dlel1);
-  EXPECT_EQ(cp, &CoreCnvl::copy1);
-  EXPECT_EQ(ad, &CoreCnvl::adj_1);
-  EXPECT_EQ(fd, &CoreCnvl::fade1);
-  EXPECT_EQ(mx, &CoreCnvl::vmix1);
-  c.set__(3, 64, 8, 0, 0, 0);
-  c.getve(e);
-  EXPECT_NE(e, nullptr);
-  c.set__();  // the index stays, so the extension is still handed out
-  c.getve(e);
-  EXPECT_NE(e, nullptr);
+    CorePool pool;
+    CoreCnvl c(&pool, "H1", 0, nullptr);
+    CoreCnvl::VECEXTENSION stale;
+    CoreCnvl::VECEXTENSION* e = &stale;
+    c.getve(e);
+    EXPECT_EQ(e, nullptr);
+    CoreCnvl::ELSIZE size = nullptr;
+    CoreCnvl::ELNEW nw = nullptr;
+    CoreCnvl::ELDEL dl = nullptr;
+    CoreCnvl::ELCOPY cp = nullptr;
+    CoreCnvl::ELADJ ad = nullptr;
+    CoreCnvl::ELFADE fd = nullptr;
+    CoreCnvl::ELMIX mx = nullptr;
+    c.getse(size);
+    c.getne(nw);
+    c.getde(dl);
+    c.getce(cp);
+    c.getae(ad);
+    c.getfd(fd);
+    c.getvm(mx);
+    EXPECT_EQ(size, &CoreCnvl::szel1);
+    EXPECT_EQ(nw, &CoreCnvl::nwel1);
+    EXPECT_EQ(dl, &CoreCnvl::dlel1);
+    EXPECT_EQ(cp, &CoreCnvl::copy1);
+    EXPECT_EQ(ad, &CoreCnvl::adj_1);
+    EXPECT_EQ(fd, &CoreCnvl::fade1);
+    EXPECT_EQ(mx, &CoreCnvl::vmix1);
+    c.set__(3, 64, 8, 0, 0, 0);
+    c.getve(e);
+    EXPECT_NE(e, nullptr);
+    c.set__(); // the index stays, so the extension is still handed out
+    c.getve(e);
+    EXPECT_NE(e, nullptr);
 }
 
 TEST(CoreCnvlElem, NewIsZeroedAndDeleteGivesTheBlockBack) {
-  CorePool pool;
-  const long before = pool.getma();
-  auto* e = static_cast<double*>(CoreCnvl::nwel1(nullptr, &pool, 100));
-  ASSERT_NE(e, nullptr);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(e[i], 0.0);
-  EXPECT_GE(pool.getma(), before + 800);
-  CoreCnvl::dlel1(nullptr, &pool, e);
-  EXPECT_EQ(pool.getma(), before);
-  CoreCnvl::dlel1(nullptr, &pool, nullptr);  // harmless
-  EXPECT_EQ(CoreCnvl::nwel1(nullptr, &pool, 0), nullptr);
+    CorePool pool;
+    const long before = pool.getma();
+    auto* e = static_cast<double*>(CoreCnvl::nwel1(nullptr, &pool, 100));
+    ASSERT_NE(e, nullptr);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(e[i], 0.0);
+    EXPECT_GE(pool.getma(), before + 800);
+    CoreCnvl::dlel1(nullptr, &pool, e);
+    EXPECT_EQ(pool.getma(), before);
+    CoreCnvl::dlel1(nullptr, &pool, nullptr); // harmless
+    EXPECT_EQ(CoreCnvl::nwel1(nullptr, &pool, 0), nullptr);
 }
 
 TEST(CoreCnvlElem, CopyFillsAtTheOffsetAndFlushesFromTheStart) {
-  Signal dst(8, 9.0);
-  dst[0] = kSubnormal;
-  dst[1] = -0.0;
-  const Signal src = {1.0, 2.0, kSubnormal};
-  CoreCnvl::copy1(nullptr, dst.data(), src.data(), 3, true, 4, true);
-  EXPECT_EQ(dst[4], 1.0);
-  EXPECT_EQ(dst[5], 2.0);
-  // The flush covers n values from dst[0] and the values just copied.
-  EXPECT_TRUE(isPositiveZero(dst[0]));
-  EXPECT_TRUE(isPositiveZero(dst[1]));
-  EXPECT_EQ(dst[2], 9.0);
-  EXPECT_TRUE(isPositiveZero(dst[6]));
-  EXPECT_EQ(dst[7], 9.0);
+    Signal dst(8, 9.0);
+    dst[0] = kSubnormal;
+    dst[1] = -0.0;
+    const Signal src = {1.0, 2.0, kSubnormal};
+    CoreCnvl::copy1(nullptr, dst.data(), src.data(), 3, true, 4, true);
+    EXPECT_EQ(dst[4], 1.0);
+    EXPECT_EQ(dst[5], 2.0);
+    // The flush covers n values from dst[0] and the values just copied.
+    EXPECT_TRUE(isPositiveZero(dst[0]));
+    EXPECT_TRUE(isPositiveZero(dst[1]));
+    EXPECT_EQ(dst[2], 9.0);
+    EXPECT_TRUE(isPositiveZero(dst[6]));
+    EXPECT_EQ(dst[7], 9.0);
 
-  CoreCnvl::copy1(nullptr, dst.data(), nullptr, 2, false, 5, false);
-  EXPECT_EQ(dst[4], 1.0);
-  EXPECT_EQ(dst[5], 0.0);
-  EXPECT_EQ(dst[6], 0.0);
-  EXPECT_EQ(dst[7], 9.0);
+    CoreCnvl::copy1(nullptr, dst.data(), nullptr, 2, false, 5, false);
+    EXPECT_EQ(dst[4], 1.0);
+    EXPECT_EQ(dst[5], 0.0);
+    EXPECT_EQ(dst[6], 0.0);
+    EXPECT_EQ(dst[7], 9.0);
 }
 
 TEST(CoreCnvlElem, KernelCopiedInPiecesIsFlushedEverywhereAndWithinBounds) {
-  // Exactly sized on the heap so ASan sees any write or flush past the end.
-  const int n = 7, piece = 3;
-  std::vector<double> src(n, 1.0);
-  src[5] = kSubnormal;
-  src[6] = -kSubnormal;
-  auto* dst = new double[n];
-  for (int off = 0; off < n; off += piece)
-    CoreCnvl::copy1(nullptr, dst, src.data() + off, std::min(piece, n - off), true, off, true);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(dst[i], 1.0);
-  EXPECT_TRUE(isPositiveZero(dst[5]));
-  EXPECT_TRUE(isPositiveZero(dst[6]));
-  // Shifting within one element (overlapping ranges) keeps the values.
-  for (int i = 0; i < n; ++i) dst[i] = i;
-  CoreCnvl::copy1(nullptr, dst, dst, n - 1, false, 1, false);
-  for (int i = 1; i < n; ++i) EXPECT_EQ(dst[i], i - 1);
-  delete[] dst;
+    // Exactly sized on the heap so ASan sees any write or flush past the end.
+    const int n = 7, piece = 3;
+    std::vector<double> src(n, 1.0);
+    src[5] = kSubnormal;
+    src[6] = -kSubnormal;
+    auto* dst = new double[n];
+    for (int off = 0; off < n; off += piece)
+        CoreCnvl::copy1(nullptr, dst, src.data() + off, std::min(piece, n - off), true, off, true);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(dst[i], 1.0);
+    EXPECT_TRUE(isPositiveZero(dst[5]));
+    EXPECT_TRUE(isPositiveZero(dst[6]));
+    // Shifting within one element (overlapping ranges) keeps the values.
+    for (int i = 0; i < n; ++i) dst[i] = i;
+    CoreCnvl::copy1(nullptr, dst, dst, n - 1, false, 1, false);
+    for (int i = 1; i < n; ++i) EXPECT_EQ(dst[i], i - 1);
+    delete[] dst;
 }
 
 TEST(CoreCnvlElem, AdjustScalesAndAlwaysFlushes) {
-  Signal l = {1.0, 1e-300, -2.0}, r = {4.0, -0.0, 0.5};
-  CoreCnvl::adj_1(nullptr, l.data(), r.data(), 3, 1e-10);
-  EXPECT_EQ(l[0], 1e-10);
-  EXPECT_TRUE(isPositiveZero(l[1]));  // 1e-310 is subnormal
-  EXPECT_EQ(l[2], -2e-10);
-  EXPECT_EQ(r[0], 4e-10);
-  EXPECT_TRUE(isPositiveZero(r[1]));
-  // A mono pair sharing one buffer is scaled once, not twice.
-  Signal m = {2.0, 3.0};
-  CoreCnvl::adj_1(nullptr, m.data(), m.data(), 2, 0.5);
-  EXPECT_EQ(m, (Signal{1.0, 1.5}));
+    Signal l = {1.0, 1e-300, -2.0}, r = {4.0, -0.0, 0.5};
+    CoreCnvl::adj_1(nullptr, l.data(), r.data(), 3, 1e-10);
+    EXPECT_EQ(l[0], 1e-10);
+    EXPECT_TRUE(isPositiveZero(l[1])); // 1e-310 is subnormal
+    EXPECT_EQ(l[2], -2e-10);
+    EXPECT_EQ(r[0], 4e-10);
+    EXPECT_TRUE(isPositiveZero(r[1]));
+    // A mono pair sharing one buffer is scaled once, not twice.
+    Signal m = {2.0, 3.0};
+    CoreCnvl::adj_1(nullptr, m.data(), m.data(), 2, 0.5);
+    EXPECT_EQ(m, (Signal{1.0, 1.5}));
 }
 
 TEST(CoreCnvlElem, FadeShapesBothEndsAndFlushesOnlyWhenItFades) {
-  const Signal in = {1, 1, 1, 1, 1, 1};
-  const Signal window = {0.25, 0.5}, tail = {0.75, 0.5, 0.125};
-  Signal l = in, r = in;
-  CoreCnvl::fade1(nullptr, 6, l.data(), r.data(), 2, window.data(), 3, tail.data());
-  EXPECT_EQ(l, (Signal{0.25, 0.5, 1, 0.75, 0.5, 0.125}));
-  EXPECT_EQ(r, l);
-  Signal m = in;  // mono pair: faded once
-  CoreCnvl::fade1(nullptr, 6, m.data(), m.data(), 2, window.data(), 3, tail.data());
-  EXPECT_EQ(m, l);
+    const Signal in = {1, 1, 1, 1, 1, 1};
+    const Signal window = {0.25, 0.5}, tail = {0.75, 0.5, 0.125};
+    Signal l = in, r = in;
+    CoreCnvl::fade1(nullptr, 6, l.data(), r.data(), 2, window.data(), 3, tail.data());
+    EXPECT_EQ(l, (Signal{0.25, 0.5, 1, 0.75, 0.5, 0.125}));
+    EXPECT_EQ(r, l);
+    Signal m = in; // mono pair: faded once
+    CoreCnvl::fade1(nullptr, 6, m.data(), m.data(), 2, window.data(), 3, tail.data());
+    EXPECT_EQ(m, l);
 
-  Signal d = {kSubnormal, 1.0}, d2 = {1.0, kSubnormal};
-  CoreCnvl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 0, nullptr);
-  EXPECT_EQ(d[0], kSubnormal);  // no fade, no flush
-  CoreCnvl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 1, tail.data());
-  EXPECT_TRUE(isPositiveZero(d[0]));
-  EXPECT_TRUE(isPositiveZero(d2[1]));
-  EXPECT_EQ(d[1], 0.75);
+    Signal d = {kSubnormal, 1.0}, d2 = {1.0, kSubnormal};
+    CoreCnvl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 0, nullptr);
+    EXPECT_EQ(d[0], kSubnormal); // no fade, no flush
+    CoreCnvl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 1, tail.data());
+    EXPECT_TRUE(isPositiveZero(d[0]));
+    EXPECT_TRUE(isPositiveZero(d2[1]));
+    EXPECT_EQ(d[1], 0.75);
 }
 
 // Three sources of two values; the mix record with distinct pan gains.
 class MixTest : public testing::Test {
 protected:
-  void SetUp() override {
-    for (int k = 0; k < 3; ++k) {
-      sl[k] = {1.0 + k, 2.0 - k};
-      sr[k] = {0.5 * k, -1.0 - k};
-      pl[k] = sl[k].data();
-      pr[k] = sr[k].data();
+    void SetUp() override {
+        for (int k = 0; k < 3; ++k) {
+            sl[k] = {1.0 + k, 2.0 - k};
+            sr[k] = {0.5 * k, -1.0 - k};
+            pl[k] = sl[k].data();
+            pr[k] = sr[k].data();
+        }
+        m.gain = 2.0;
+        m.retention = 0.5;
+        m.panll = 0.9;
+        m.panlr = 0.1;
+        m.panrl = 0.2;
+        m.panrr = 0.8;
+        m.weight0 = 0.25;
+        m.weight1 = 0.75;
+        m.index0 = 2;
+        m.index1 = 0;
     }
-    m.gain = 2.0;
-    m.retention = 0.5;
-    m.panll = 0.9;
-    m.panlr = 0.1;
-    m.panrl = 0.2;
-    m.panrr = 0.8;
-    m.weight0 = 0.25;
-    m.weight1 = 0.75;
-    m.index0 = 2;
-    m.index1 = 0;
-  }
-  void run(bool skip, bool selected, bool pan) {
-    CoreCnvl::vmix1(nullptr, skip, selected, pan, &m, 2, 3, dl.data(), dr.data(), pl, pr);
-  }
-  // dst after retention plus one source added with gain g.
-  void addExpected(Signal& el, Signal& er, int k, double g, bool pan) {
-    for (int i = 0; i < 2; ++i) {
-      if (pan) {
-        el[i] += sl[k][i] * m.panll * g + sr[k][i] * m.panrl * g;
-        er[i] += sl[k][i] * m.panlr * g + sr[k][i] * m.panrr * g;
-      } else {
-        el[i] += sl[k][i] * g;
-        er[i] += sr[k][i] * g;
-      }
+    void run(bool skip, bool selected, bool pan) {
+        CoreCnvl::vmix1(nullptr, skip, selected, pan, &m, 2, 3, dl.data(), dr.data(), pl, pr);
     }
-  }
-  Signal sl[3], sr[3];
-  void* pl[3] = {};
-  void* pr[3] = {};
-  CoreCnvl::VECTORMIXSTRUCT m;
-  Signal dl = {4.0, 8.0}, dr = {-4.0, 2.0};
+    // dst after retention plus one source added with gain g.
+    void addExpected(Signal& el, Signal& er, int k, double g, bool pan) {
+        for (int i = 0; i < 2; ++i) {
+            if (pan) {
+                el[i] += sl[k][i] * m.panll * g + sr[k][i] * m.panrl * g;
+                er[i] += sl[k][i] * m.panlr * g + sr[k][i] * m.panrr * g;
+            } else {
+                el[i] += sl[k][i] * g;
+                er[i] += sr[k][i] * g;
+            }
+        }
+    }
+    Signal sl[3], sr[3];
+    void* pl[3] = {};
+    void* pr[3] = {};
+    CoreCnvl::VECTORMIXSTRUCT m;
+    Signal dl = {4.0, 8.0}, dr = {-4.0, 2.0};
 };
 
 TEST_F(MixTest, FourModesEqualTheHandComputedMix) {
-  for (int mode = 0; mode < 4; ++mode) {
-    const bool selected = mode >= 2, pan = (mode & 1) != 0;
-    SCOPED_TRACE(mode);
-    dl = {4.0, 8.0};
-    dr = {-4.0, 2.0};
-    Signal el = {2.0, 4.0}, er = {-2.0, 1.0};
-    if (!selected) {
-      for (int k = 0; k < 3; ++k) addExpected(el, er, k, m.gain, pan);
-    } else {
-      addExpected(el, er, 2, m.weight0, pan);
-      addExpected(el, er, 0, m.weight1, pan);
+    for (int mode = 0; mode < 4; ++mode) {
+        const bool selected = mode >= 2, pan = (mode & 1) != 0;
+        SCOPED_TRACE(mode);
+        dl = {4.0, 8.0};
+        dr = {-4.0, 2.0};
+        Signal el = {2.0, 4.0}, er = {-2.0, 1.0};
+        if (!selected) {
+            for (int k = 0; k < 3; ++k) addExpected(el, er, k, m.gain, pan);
+        } else {
+            addExpected(el, er, 2, m.weight0, pan);
+            addExpected(el, er, 0, m.weight1, pan);
+        }
+        run(false, selected, pan);
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_DOUBLE_EQ(dl[i], el[i]);
+            EXPECT_DOUBLE_EQ(dr[i], er[i]);
+        }
     }
-    run(false, selected, pan);
-    for (int i = 0; i < 2; ++i) {
-      EXPECT_DOUBLE_EQ(dl[i], el[i]);
-      EXPECT_DOUBLE_EQ(dr[i], er[i]);
-    }
-  }
 }
 
 TEST_F(MixTest, PairModeSkipsMissingAndOutOfRangeElements) {
-  m.index0 = -1;
-  m.index1 = 3;  // one past the element count
-  run(false, true, false);
-  EXPECT_EQ(dl, (Signal{2.0, 4.0}));  // retention only
-  EXPECT_EQ(dr, (Signal{-2.0, 1.0}));
+    m.index0 = -1;
+    m.index1 = 3; // one past the element count
+    run(false, true, false);
+    EXPECT_EQ(dl, (Signal{2.0, 4.0})); // retention only
+    EXPECT_EQ(dr, (Signal{-2.0, 1.0}));
 }
 
 TEST_F(MixTest, ElementWithoutBuffersAddsNothing) {
-  for (int mode = 0; mode < 4; ++mode) {
-    SCOPED_TRACE(mode);
-    void* keep = pl[2];
-    pl[2] = nullptr;  // element 2 never allocated
-    dl = {4.0, 8.0};
-    dr = {-4.0, 2.0};
-    Signal el = {2.0, 4.0}, er = {-2.0, 1.0};
-    const bool selected = mode >= 2, pan = (mode & 1) != 0;
-    if (selected)
-      addExpected(el, er, 0, m.weight1, pan);
-    else
-      for (int k = 0; k < 2; ++k) addExpected(el, er, k, m.gain, pan);
-    run(false, selected, pan);
-    pl[2] = keep;
-    for (int i = 0; i < 2; ++i) {
-      EXPECT_DOUBLE_EQ(dl[i], el[i]);
-      EXPECT_DOUBLE_EQ(dr[i], er[i]);
+    for (int mode = 0; mode < 4; ++mode) {
+        SCOPED_TRACE(mode);
+        void* keep = pl[2];
+        pl[2] = nullptr; // element 2 never allocated
+        dl = {4.0, 8.0};
+        dr = {-4.0, 2.0};
+        Signal el = {2.0, 4.0}, er = {-2.0, 1.0};
+        const bool selected = mode >= 2, pan = (mode & 1) != 0;
+        if (selected)
+            addExpected(el, er, 0, m.weight1, pan);
+        else
+            for (int k = 0; k < 2; ++k) addExpected(el, er, k, m.gain, pan);
+        run(false, selected, pan);
+        pl[2] = keep;
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_DOUBLE_EQ(dl[i], el[i]);
+            EXPECT_DOUBLE_EQ(dr[i], er[i]);
+        }
     }
-  }
 }
 
 TEST_F(MixTest, SkipLeavesTheMixButStillFlushes) {
-  dl = {kSubnormal, 3.0};
-  dr = {-0.0, -kSubnormal};
-  run(true, false, true);
-  EXPECT_TRUE(isPositiveZero(dl[0]));
-  EXPECT_EQ(dl[1], 3.0);
-  EXPECT_TRUE(isPositiveZero(dr[0]));
-  EXPECT_TRUE(isPositiveZero(dr[1]));
+    dl = {kSubnormal, 3.0};
+    dr = {-0.0, -kSubnormal};
+    run(true, false, true);
+    EXPECT_TRUE(isPositiveZero(dl[0]));
+    EXPECT_EQ(dl[1], 3.0);
+    EXPECT_TRUE(isPositiveZero(dr[0]));
+    EXPECT_TRUE(isPositiveZero(dr[1]));
 }
 
 TEST(CoreCnvlElem, Set2ForwardsToTheBridge) {
-  CorePool pool;
-  CoreCubr bridge;
-  bridge.setpl({CoreAnsx(VORLAN_TESTBRIDGE)});
-  CoreCnvl c(&pool, "H1", 0, &bridge);
-  ASSERT_EQ(c.set__(16, 1024, 64, 0, 64, 64), 1024);
-  ASSERT_FALSE(c.error());
-  CoreCnvl::ELSIZE size = nullptr;
-  CoreCnvl::ELNEW nw = nullptr;
-  CoreCnvl::ELDEL dl = &CoreCnvl::dlel1;
-  CoreCnvl::ELCOPY cp = nullptr;
-  CoreCnvl::ELADJ ad = nullptr;
-  c.getse(size);
-  c.getne(nw);
-  c.getde(dl);
-  c.getce(cp);
-  c.getae(ad);
-  EXPECT_EQ(size(), 4);
-  EXPECT_EQ(dl, nullptr);  // the bridge cannot free an element
-  CoreCnvl::VECEXTENSION* e = nullptr;
-  c.getve(e);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->bridge, &bridge);
+    CorePool pool;
+    CoreCubr bridge;
+    bridge.setpl({CoreAnsx(VORLAN_TESTBRIDGE)});
+    CoreCnvl c(&pool, "H1", 0, &bridge);
+    ASSERT_EQ(c.set__(16, 1024, 64, 0, 64, 64), 1024);
+    ASSERT_FALSE(c.error());
+    CoreCnvl::ELSIZE size = nullptr;
+    CoreCnvl::ELNEW nw = nullptr;
+    CoreCnvl::ELDEL dl = &CoreCnvl::dlel1;
+    CoreCnvl::ELCOPY cp = nullptr;
+    CoreCnvl::ELADJ ad = nullptr;
+    c.getse(size);
+    c.getne(nw);
+    c.getde(dl);
+    c.getce(cp);
+    c.getae(ad);
+    EXPECT_EQ(size(), 4);
+    EXPECT_EQ(dl, nullptr); // the bridge cannot free an element
+    CoreCnvl::VECEXTENSION* e = nullptr;
+    c.getve(e);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->bridge, &bridge);
 
-  void* a = nw(e, &pool, 4);
-  void* b = nw(e, &pool, 4);
-  ASSERT_NE(a, nullptr);
-  ASSERT_NE(b, nullptr);
-  const double host[4] = {1.0, -2.0, 0.5, 4.0};
-  cp(e, a, host, 4, true, 0, false);
-  cp(e, b, host, 4, true, 0, false);
-  ad(e, a, b, 4, 0.5);
-  const auto* fa = static_cast<const float*>(a);
-  const auto* fb = static_cast<const float*>(b);
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_FLOAT_EQ(fa[i], static_cast<float>(host[i] * 0.5));
-    EXPECT_FLOAT_EQ(fb[i], static_cast<float>(host[i] * 0.5));
-  }
-  // The stand-in bridge allocates with the C allocator.
-  std::free(a);
-  std::free(b);
+    void* a = nw(e, &pool, 4);
+    void* b = nw(e, &pool, 4);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    const double host[4] = {1.0, -2.0, 0.5, 4.0};
+    cp(e, a, host, 4, true, 0, false);
+    cp(e, b, host, 4, true, 0, false);
+    ad(e, a, b, 4, 0.5);
+    const auto* fa = static_cast<const float*>(a);
+    const auto* fb = static_cast<const float*>(b);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(fa[i], static_cast<float>(host[i] * 0.5));
+        EXPECT_FLOAT_EQ(fb[i], static_cast<float>(host[i] * 0.5));
+    }
+    // The stand-in bridge allocates with the C allocator.
+    std::free(a);
+    std::free(b);
 
-  // Without a bridge set 2 does nothing and makes nothing.
-  EXPECT_EQ(CoreCnvl::nwel2(nullptr, &pool, 4), nullptr);
-  CoreCnvl::VECEXTENSION none;
-  EXPECT_EQ(CoreCnvl::nwel2(&none, &pool, 4), nullptr);
-  CoreCnvl::adj_2(&none, nullptr, nullptr, 4, 1.0);
+    // Without a bridge set 2 does nothing and makes nothing.
+    EXPECT_EQ(CoreCnvl::nwel2(nullptr, &pool, 4), nullptr);
+    CoreCnvl::VECEXTENSION none;
+    EXPECT_EQ(CoreCnvl::nwel2(&none, &pool, 4), nullptr);
+    CoreCnvl::adj_2(&none, nullptr, nullptr, 4, 1.0);
 }
 
-}  // namespace
+} // namespace

@@ -15,8 +15,7 @@ using cplx = std::complex<double>;
 double const kPi = 3.14159265358979323846;
 
 // Plain O(N^2) transform with e^(-i...) forward, unscaled.
-std::vector<cplx> naiveDft(std::vector<cplx> const& x, bool inverse)
-{
+std::vector<cplx> naiveDft(std::vector<cplx> const& x, bool inverse) {
     size_t const n = x.size();
     double const sign = inverse ? 1.0 : -1.0;
     std::vector<cplx> out(n);
@@ -31,42 +30,34 @@ std::vector<cplx> naiveDft(std::vector<cplx> const& x, bool inverse)
 
 // Minimum-phase spectrum with magnitude g[0 .. N/2] by the real cepstrum:
 // fold the cepstrum of ln|H| onto positive quefrencies and exponentiate.
-std::vector<cplx> cepstralMinimumPhase(std::vector<double> const& g, int N)
-{
+std::vector<cplx> cepstralMinimumPhase(std::vector<double> const& g, int N) {
     std::vector<cplx> logMag(N);
     for (int k = 0; k <= N / 2; ++k) {
         logMag[k] = std::log(g[k]);
-        if (k > 0 && k < N / 2)
-            logMag[N - k] = std::log(g[k]);
+        if (k > 0 && k < N / 2) logMag[N - k] = std::log(g[k]);
     }
     std::vector<cplx> c = naiveDft(logMag, true);
     std::vector<cplx> folded(N, 0.0);
     folded[0] = c[0] / double(N);
     folded[N / 2] = c[N / 2] / double(N);
-    for (int n = 1; n < N / 2; ++n)
-        folded[n] = 2.0 * c[n] / double(N);
+    for (int n = 1; n < N / 2; ++n) folded[n] = 2.0 * c[n] / double(N);
     std::vector<cplx> spectrum = naiveDft(folded, false);
-    for (cplx& v : spectrum)
-        v = std::exp(v);
+    for (cplx& v : spectrum) v = std::exp(v);
     return spectrum;
 }
 
-std::vector<double> noise(int n, unsigned seed)
-{
+std::vector<double> noise(int n, unsigned seed) {
     std::mt19937 gen(seed);
     std::normal_distribution<double> d(0.0, 1.0);
     std::vector<double> v(n);
-    for (double& x : v)
-        x = d(gen);
+    for (double& x : v) x = d(gen);
     return v;
 }
 
-struct Design
-{
+struct Design {
     explicit Design(int N) : N(N), s1(N), s2(N) {}
     bool run(CorePool& pool, std::vector<double>& r1, std::vector<double>& r2, int span,
-             double fraction, short degree, double weight, double taper = 0.0, int reference = -1)
-    {
+             double fraction, short degree, double weight, double taper = 0.0, int reference = -1) {
         return CoreEleq::eqcal(&pool, s1.data(), s2.data(), N, int(r1.size()), r1.data(),
                                int(r2.size()), r2.data(), span, fraction, false, degree, weight,
                                taper, 2, reference);
@@ -84,8 +75,7 @@ protected:
 
 } // namespace
 
-TEST_F(CoreEleqTest, SpanTwoHasNoBandsAndLeavesBothPlainSpectra)
-{
+TEST_F(CoreEleqTest, SpanTwoHasNoBandsAndLeavesBothPlainSpectra) {
     int const N = 64;
     std::vector<double> r1 = noise(50, 1);
     std::vector<double> r2 = noise(64, 2);
@@ -94,10 +84,8 @@ TEST_F(CoreEleqTest, SpanTwoHasNoBandsAndLeavesBothPlainSpectra)
 
     // Both spectra are the plain transforms, scaled by 1/sqrt(N).
     std::vector<cplx> x1(N, 0.0), x2(N, 0.0);
-    for (size_t i = 0; i < r1.size(); ++i)
-        x1[i] = r1[i];
-    for (size_t i = 0; i < r2.size(); ++i)
-        x2[i] = r2[i];
+    for (size_t i = 0; i < r1.size(); ++i) x1[i] = r1[i];
+    for (size_t i = 0; i < r2.size(); ++i) x2[i] = r2[i];
     std::vector<cplx> f1 = naiveDft(x1, false), f2 = naiveDft(x2, false);
     double const scale = 1.0 / std::sqrt(double(N));
     for (int k = 0; k < N; ++k) {
@@ -108,20 +96,18 @@ TEST_F(CoreEleqTest, SpanTwoHasNoBandsAndLeavesBothPlainSpectra)
     }
 }
 
-TEST_F(CoreEleqTest, ArgumentsThatDescribeNoDesignAreRefused)
-{
+TEST_F(CoreEleqTest, ArgumentsThatDescribeNoDesignAreRefused) {
     std::vector<double> r1 = noise(48, 3), r2 = noise(48, 4);
     Design d(64);
-    EXPECT_FALSE(d.run(pool, r1, r2, 0, 0.005, 3, 1.0));   // no scale at all
-    EXPECT_FALSE(d.run(pool, r1, r2, 200, 2.0, 3, 1.0));   // band wider than the spectrum
-    Design odd(48);                                         // not a power of two
+    EXPECT_FALSE(d.run(pool, r1, r2, 0, 0.005, 3, 1.0)); // no scale at all
+    EXPECT_FALSE(d.run(pool, r1, r2, 200, 2.0, 3, 1.0)); // band wider than the spectrum
+    Design odd(48);                                      // not a power of two
     EXPECT_FALSE(odd.run(pool, r1, r2, 200, 0.005, 3, 1.0));
-    std::vector<double> tooLong = noise(100, 5);            // longer than N
+    std::vector<double> tooLong = noise(100, 5); // longer than N
     EXPECT_FALSE(d.run(pool, tooLong, r2, 200, 0.005, 3, 1.0));
 }
 
-TEST_F(CoreEleqTest, WeightZeroGivesAnAllPass)
-{
+TEST_F(CoreEleqTest, WeightZeroGivesAnAllPass) {
     int const N = 256;
     std::vector<double> r1 = noise(200, 6), r2 = noise(256, 7);
     // Cubic smoothing, and a degree far above the few points of very wide
@@ -136,8 +122,7 @@ TEST_F(CoreEleqTest, WeightZeroGivesAnAllPass)
     }
 }
 
-TEST_F(CoreEleqTest, FractionZeroMeansOneBinPerBand)
-{
+TEST_F(CoreEleqTest, FractionZeroMeansOneBinPerBand) {
     int const N = 128;
     std::vector<double> r1 = noise(128, 8), r2 = noise(128, 9);
     // A fraction so small that nb * fraction < 1 also gives one-bin bands:
@@ -156,16 +141,14 @@ TEST_F(CoreEleqTest, FractionZeroMeansOneBinPerBand)
     EXPECT_TRUE(differs);
 }
 
-TEST_F(CoreEleqTest, DesignedFilterIsTheMinimumPhaseOfItsMagnitude)
-{
+TEST_F(CoreEleqTest, DesignedFilterIsTheMinimumPhaseOfItsMagnitude) {
     int const N = 512;
     std::vector<double> r1 = noise(300, 10), r2 = noise(512, 11);
     Design d(N);
     ASSERT_TRUE(d.run(pool, r1, r2, 2 * (N / 2 + 1), 0.02, 3, 1.0, 0.0));
 
     std::vector<double> g(N / 2 + 1);
-    for (int k = 0; k <= N / 2; ++k)
-        g[k] = std::hypot(d.s2[k].re, d.s2[k].im);
+    for (int k = 0; k <= N / 2; ++k) g[k] = std::hypot(d.s2[k].re, d.s2[k].im);
     std::vector<cplx> expected = cepstralMinimumPhase(g, N);
     for (int k = 0; k <= N / 2; ++k) {
         EXPECT_NEAR(d.s2[k].re, expected[k].real(), 2e-5 * g[k] + 1e-12) << k;
@@ -177,25 +160,21 @@ TEST_F(CoreEleqTest, DesignedFilterIsTheMinimumPhaseOfItsMagnitude)
     std::vector<cplx> full(N);
     for (int k = 0; k <= N / 2; ++k) {
         full[k] = cplx(d.s2[k].re, d.s2[k].im);
-        if (k > 0 && k < N / 2)
-            full[N - k] = std::conj(full[k]);
+        if (k > 0 && k < N / 2) full[N - k] = std::conj(full[k]);
     }
     std::vector<cplx> h = naiveDft(full, true);
     double total = 0.0, head = 0.0, back = 0.0;
     for (int n = 0; n < N; ++n) {
         EXPECT_NEAR(h[n].imag(), 0.0, 1e-9 * N);
         total += std::norm(h[n]);
-        if (n < N / 8)
-            head += std::norm(h[n]);
-        if (n >= N / 2)
-            back += std::norm(h[n]);  // where a non-causal part would wrap to
+        if (n < N / 8) head += std::norm(h[n]);
+        if (n >= N / 2) back += std::norm(h[n]); // where a non-causal part would wrap to
     }
     EXPECT_GT(head / total, 0.95);
     EXPECT_LT(back / total, 0.01);
 }
 
-TEST_F(CoreEleqTest, CorrectingAnImpulseTowardsAMinimumPhaseTargetGivesTheTarget)
-{
+TEST_F(CoreEleqTest, CorrectingAnImpulseTowardsAMinimumPhaseTargetGivesTheTarget) {
     // The gain towards 1 + 0.5 z^-1 is the smooth |1 + 0.5 e^(-iw)|, and that
     // filter is already minimum phase, so the filtered impulse becomes the
     // target itself.
@@ -209,21 +188,17 @@ TEST_F(CoreEleqTest, CorrectingAnImpulseTowardsAMinimumPhaseTargetGivesTheTarget
                                 false, 3, 1.0, 0.0));
     EXPECT_NEAR(filtered[0], 1.0, 0.02);
     EXPECT_NEAR(filtered[1], 0.5, 0.02);
-    for (int n = 2; n < N; ++n)
-        EXPECT_NEAR(filtered[n], 0.0, 0.02) << n;
+    for (int n = 2; n < N; ++n) EXPECT_NEAR(filtered[n], 0.0, 0.02) << n;
 }
 
-TEST_F(CoreEleqTest, EqualResponsesAreLeftUnchanged)
-{
+TEST_F(CoreEleqTest, EqualResponsesAreLeftUnchanged) {
     int const length = 700;
     std::vector<double> r = noise(length, 12);
-    for (int i = 0; i < length; ++i)
-        r[i] *= std::exp(-i / 80.0);
+    for (int i = 0; i < length; ++i) r[i] *= std::exp(-i / 80.0);
     std::vector<double> filtered = r;
     ASSERT_TRUE(CoreEleq::eqcaf(&pool, length, filtered.data(), length, r.data(), 2000, 0.005,
                                 false, 3, 1.0, 0.0));
-    for (int i = 0; i < length; ++i)
-        EXPECT_NEAR(filtered[i], r[i], 1e-4) << i;
+    for (int i = 0; i < length; ++i) EXPECT_NEAR(filtered[i], r[i], 1e-4) << i;
 
     // No design, no change.
     std::vector<double> kept = r;
@@ -232,19 +207,22 @@ TEST_F(CoreEleqTest, EqualResponsesAreLeftUnchanged)
     EXPECT_EQ(kept, r);
 }
 
-TEST_F(CoreEleqTest, SilentBandsStayFinite)
-{
+TEST_F(CoreEleqTest, SilentBandsStayFinite) {
     int const N = 256;
     std::vector<double> silent(N, 0.0), r = noise(N, 13);
     // Silence to correct, silence as target, and a target with a dead band
     // (a pure tone leaves most bins empty); with and without the taper.
     std::vector<double> tone(N);
-    for (int i = 0; i < N; ++i)
-        tone[i] = std::sin(2.0 * kPi * 16.0 * i / N);
-    struct Case { std::vector<double>* a; std::vector<double>* b; double taper; int ref; };
-    for (Case c : {Case{&silent, &r, 0.0, -1}, Case{&r, &silent, 0.0, -1},
-                   Case{&silent, &silent, 0.0, -1}, Case{&r, &tone, 0.2, 40},
-                   Case{&tone, &r, 0.2, -1}}) {
+    for (int i = 0; i < N; ++i) tone[i] = std::sin(2.0 * kPi * 16.0 * i / N);
+    struct Case {
+        std::vector<double>* a;
+        std::vector<double>* b;
+        double taper;
+        int ref;
+    };
+    for (Case c :
+         {Case{&silent, &r, 0.0, -1}, Case{&r, &silent, 0.0, -1}, Case{&silent, &silent, 0.0, -1},
+          Case{&r, &tone, 0.2, 40}, Case{&tone, &r, 0.2, -1}}) {
         Design d(N);
         ASSERT_TRUE(d.run(pool, *c.a, *c.b, 2 * (N / 2 + 1), 0.005, 3, 1.0, c.taper, c.ref));
         for (int k = 0; k <= N / 2; ++k) {
@@ -254,8 +232,7 @@ TEST_F(CoreEleqTest, SilentBandsStayFinite)
     }
 }
 
-TEST_F(CoreEleqTest, EngineSettingsOnALongResponse)
-{
+TEST_F(CoreEleqTest, EngineSettingsOnALongResponse) {
     // The engine's own settings (fraction 0.005, no window, cubic, weight 1,
     // resolution 2) with a span that starts the bands well above DC.
     int const N = 32768;

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <limits>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -24,40 +24,33 @@ namespace fs = std::filesystem;
 double const kPi = 3.14159265358979323846;
 
 // A 32-bit float WAV file at 44.1 kHz; frames[k] holds one value per channel.
-std::string floatWav(std::vector<std::vector<float>> const& frames, int channels)
-{
+std::string floatWav(std::vector<std::vector<float>> const& frames, int channels) {
     WavBytes wav;
     wav.channels.resize(channels);
     for (auto const& frame : frames)
-        for (int c = 0; c < channels; ++c)
-            wav.channels[c].push_back(frame[c]);
+        for (int c = 0; c < channels; ++c) wav.channels[c].push_back(frame[c]);
     return wavBytes(wav);
 }
 
 class CoreEnvuTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         folder = fs::temp_directory_path() /
                  ("envu-" + std::to_string(::getpid()) + "-" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(folder);
         items = new CoreFsys(&pool, CoreAnsx((folder.string() + "/").c_str()), false);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         delete items;
         fs::remove_all(folder);
     }
-    void write(std::string const& name, std::string const& bytes)
-    {
+    void write(std::string const& name, std::string const& bytes) {
         std::ofstream(folder / name, std::ios::binary) << bytes;
     }
-    std::vector<double> samples(CoreEnvu& loader)
-    {
+    std::vector<double> samples(CoreEnvu& loader) {
         CoreWave* wave = loader.getim();
-        if (wave == nullptr)
-            return {};
+        if (wave == nullptr) return {};
         EXPECT_EQ(wave->getch(), 1);
         return std::vector<double>(wave->getwv(0), wave->getwv(0) + wave->getdm());
     }
@@ -69,8 +62,7 @@ protected:
 
 } // namespace
 
-TEST_F(CoreEnvuTest, NumberListsAreReadWhateverTheCaseOfTheExtension)
-{
+TEST_F(CoreEnvuTest, NumberListsAreReadWhateverTheCaseOfTheExtension) {
     write("UPPER.CSV", "0.5;\n-0.25;\n1e-3;\n");
     write("lower.csv", "2;\n-3.5;\n");
     CoreEnvu loader(&pool, items);
@@ -80,8 +72,7 @@ TEST_F(CoreEnvuTest, NumberListsAreReadWhateverTheCaseOfTheExtension)
     EXPECT_EQ(samples(loader), (std::vector<double>{2.0, -3.5}));
 }
 
-TEST_F(CoreEnvuTest, WavFilesGiveTheirOnlyOrTheirSecondChannel)
-{
+TEST_F(CoreEnvuTest, WavFilesGiveTheirOnlyOrTheirSecondChannel) {
     write("mono.wav", floatWav({{0.5f}, {-0.25f}, {0.125f}, {1.0f}}, 1));
     write("stereo.WAV", floatWav({{0.5f, -0.75f}, {0.25f, 0.375f}, {-1.0f, 0.0625f}}, 2));
     // No extension at all is a WAV file too.
@@ -95,8 +86,7 @@ TEST_F(CoreEnvuTest, WavFilesGiveTheirOnlyOrTheirSecondChannel)
     EXPECT_EQ(samples(loader), (std::vector<double>{0.5, 0.5}));
 }
 
-TEST_F(CoreEnvuTest, SecondOpenReplacesTheWaveAndCloseEmpties)
-{
+TEST_F(CoreEnvuTest, SecondOpenReplacesTheWaveAndCloseEmpties) {
     write("A.CSV", "1;\n2;\n3;\n");
     write("B.WAV", floatWav({{0.5f}, {0.25f}, {0.125f}, {0.0625f}, {1.0f}}, 1));
     CoreEnvu loader(&pool, items);
@@ -124,25 +114,23 @@ TEST_F(CoreEnvuTest, SecondOpenReplacesTheWaveAndCloseEmpties)
     EXPECT_EQ(loader.getim(), nullptr);
 }
 
-TEST_F(CoreEnvuTest, FilesThatCannotBeReadGiveZeroAndNoWave)
-{
+TEST_F(CoreEnvuTest, FilesThatCannotBeReadGiveZeroAndNoWave) {
     write("GOOD.CSV", "1;\n");
     write("GARBAGE.WAV", "this is not a riff file at all, not even close");
     std::string cut = floatWav({{0.5f}, {0.25f}, {0.125f}}, 1);
-    write("CUT.WAV", cut.substr(0, cut.size() - 5));  // data runs past the end
+    write("CUT.WAV", cut.substr(0, cut.size() - 5)); // data runs past the end
     write("EMPTY.CSV", "");
-    write("LIST.TXT", "1;\n2;\n");  // a number list under another extension is a WAV
+    write("LIST.TXT", "1;\n2;\n"); // a number list under another extension is a WAV
     CoreEnvu loader(&pool, items);
-    for (char const* name : {"GARBAGE.WAV", "CUT.WAV", "EMPTY.CSV", "LIST.TXT", "MISSING.WAV",
-                             "MISSING.CSV"}) {
+    for (char const* name :
+         {"GARBAGE.WAV", "CUT.WAV", "EMPTY.CSV", "LIST.TXT", "MISSING.WAV", "MISSING.CSV"}) {
         ASSERT_EQ(loader.open_("GOOD.CSV"), 1);
         EXPECT_EQ(loader.open_(name), 0) << name;
         EXPECT_EQ(loader.getim(), nullptr) << name;
     }
 }
 
-TEST_F(CoreEnvuTest, FailureAfterTheLengthIsKnownLeavesNothingBehind)
-{
+TEST_F(CoreEnvuTest, FailureAfterTheLengthIsKnownLeavesNothingBehind) {
     std::vector<std::vector<float>> frames(4000, std::vector<float>{0.5f});
     write("LONG.WAV", floatWav(frames, 1));
     long const base = pool.getma();
@@ -164,12 +152,11 @@ TEST_F(CoreEnvuTest, FailureAfterTheLengthIsKnownLeavesNothingBehind)
     ASSERT_NE(loader.getim(), nullptr);
 }
 
-TEST(CoreEnvuStart, FindsTheFirstSampleThirtyDecibelsAboveTheFloor)
-{
-    std::vector<double> x(200, 1e-4);  // -80 dB
-    x[50] = -0.9;                       // negative samples count as silence
-    x[100] = 0.01;                      // -40 dB: only 20 dB above the floor
-    x[101] = 0.05;                      // -26 dB
+TEST(CoreEnvuStart, FindsTheFirstSampleThirtyDecibelsAboveTheFloor) {
+    std::vector<double> x(200, 1e-4); // -80 dB
+    x[50] = -0.9;                     // negative samples count as silence
+    x[100] = 0.01;                    // -40 dB: only 20 dB above the floor
+    x[101] = 0.05;                    // -26 dB
     x[150] = 0.5;
     int start = 0;
     CoreEnvu::tstrt(x.data(), 200, start);
@@ -186,8 +173,7 @@ TEST(CoreEnvuStart, FindsTheFirstSampleThirtyDecibelsAboveTheFloor)
     EXPECT_EQ(start, 10);
 }
 
-TEST(CoreEnvuTone, SineAndSquareFollowThePeriod)
-{
+TEST(CoreEnvuTone, SineAndSquareFollowThePeriod) {
     // 1000 us at 48 kHz: 48 samples per period.
     std::vector<double> out(100, 7.0);
     double amplitude = 0.8;
@@ -207,7 +193,7 @@ TEST(CoreEnvuTone, SineAndSquareFollowThePeriod)
     EXPECT_EQ(out[96], 7.0);
     position = 0;
     CoreEnvu::ctone(nullptr, 0, 1000, 48000, out.data(), position, 1, amplitude);
-    EXPECT_EQ(out[0], 0.0);         // the sine is 0 there
+    EXPECT_EQ(out[0], 0.0); // the sine is 0 there
 
     // Unknown types leave the samples alone but still move on.
     std::vector<double> keep(10, 7.0);
@@ -221,18 +207,15 @@ TEST(CoreEnvuTone, SineAndSquareFollowThePeriod)
     position = 0;
     CoreEnvu::ctone(nullptr, 1, 1000, 48000, noise.data(), position, 500, amplitude);
     double peak = 0.0;
-    for (double v : noise)
-        peak = std::max(peak, std::fabs(v));
+    for (double v : noise) peak = std::max(peak, std::fabs(v));
     EXPECT_GT(peak, 0.1);
     EXPECT_LT(peak, 0.81);
     position = 0;
     CoreEnvu::ctone(nullptr, 2, 0, 48000, noise.data(), position, 10, amplitude);
-    for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(noise[i], 0.0);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(noise[i], 0.0);
 }
 
-TEST_F(CoreEnvuTest, NonFiniteWavSamplesBecomeZeroWhileLargeValuesStay)
-{
+TEST_F(CoreEnvuTest, NonFiniteWavSamplesBecomeZeroWhileLargeValuesStay) {
     float const inf = std::numeric_limits<float>::infinity();
     write("bad.wav", floatWav({{0.5f}, {std::nanf("")}, {inf}, {-inf}, {4.0f}}, 1));
     CoreEnvu loader(&pool, items);

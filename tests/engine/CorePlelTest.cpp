@@ -23,9 +23,7 @@ void testDelete(CoreCnvl::VECEXTENSION*, CorePool* pool, void* element) {
     delete[] static_cast<double*>(element);
 }
 
-void* make() {
-    return new double[4]();
-}
+void* make() { return new double[4](); }
 
 int owners[2]; // two distinct owner addresses
 
@@ -48,8 +46,8 @@ struct Pair {
 
 // Registers the pair at l and r under the given identity and owner.
 int reg(CorePlel& cache, void*& left, void*& right, void* owner, Ident const& id = Ident()) {
-    return cache.addel(&testDelete, nullptr, &left, &right, id.name, id.length, id.rate,
-                       id.start, id.end, owner, id.variant, id.allocated, id.set);
+    return cache.addel(&testDelete, nullptr, &left, &right, id.name, id.length, id.rate, id.start,
+                       id.end, owner, id.variant, id.allocated, id.set);
 }
 int reg(CorePlel& cache, Pair& p, void* owner, Ident const& id = Ident()) {
     return reg(cache, p.l, p.r, owner, id);

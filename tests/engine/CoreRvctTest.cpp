@@ -47,9 +47,9 @@ TEST_F(CoreRvctTest, ElementsArePaddedWithTheirLastValue) {
     int lengths[5] = {3, 7, 0, -2, 2};
     EXPECT_EQ(v->setre(4, values, lengths), 5);
     EXPECT_EQ(element(v, 0, 4), (std::vector<double>{1, 2, 3, 3}));
-    EXPECT_EQ(element(v, 1, 4), (std::vector<double>{9, 8, 7, 6})); // cut at n
-    EXPECT_EQ(element(v, 2, 4), (std::vector<double>{0, 0, 0, 0})); // length 0
-    EXPECT_EQ(element(v, 3, 4), (std::vector<double>{0, 0, 0, 0})); // negative length
+    EXPECT_EQ(element(v, 1, 4), (std::vector<double>{9, 8, 7, 6}));  // cut at n
+    EXPECT_EQ(element(v, 2, 4), (std::vector<double>{0, 0, 0, 0}));  // length 0
+    EXPECT_EQ(element(v, 3, 4), (std::vector<double>{0, 0, 0, 0}));  // negative length
     EXPECT_EQ(element(v, 4, 4), (std::vector<double>{-1, 0, 0, 0})); // subnormal stored as 0
     EXPECT_EQ(v->getfn(0), CoreAnsx(""));
     EXPECT_EQ(cache.getnr(), 0); // raw values are never registered

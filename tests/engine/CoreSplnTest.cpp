@@ -11,10 +11,8 @@ namespace {
 using POINT = CoreSpln::POINT;
 
 // Textbook Cox-de Boor recursion, kept apart from the class's bottom-up form.
-double naiveBasis(int k, int t, std::vector<int> const& u, double v)
-{
-    if (t == 1)
-        return (u[k] <= v && v < u[k + 1]) ? 1.0 : 0.0;
+double naiveBasis(int k, int t, std::vector<int> const& u, double v) {
+    if (t == 1) return (u[k] <= v && v < u[k + 1]) ? 1.0 : 0.0;
     double d1 = u[k + t - 1] - u[k];
     double d2 = u[k + t] - u[k + 1];
     double left = d1 == 0.0 ? 0.0 : (v - u[k]) / d1 * naiveBasis(k, t - 1, u, v);
@@ -22,26 +20,21 @@ double naiveBasis(int k, int t, std::vector<int> const& u, double v)
     return left + right;
 }
 
-bool isUnset(POINT const& p)
-{
-    return p.z == CoreSpln::iCnulldistance;
-}
+bool isUnset(POINT const& p) { return p.z == CoreSpln::iCnulldistance; }
 
 } // namespace
 
-TEST(CoreSplnTest, OpenUniformKnotsClampBothEnds)
-{
+TEST(CoreSplnTest, OpenUniformKnotsClampBothEnds) {
     std::vector<int> knots(10, 99);
-    CoreSpln::intrv(5, 4, knots.data());  // n = 5 (six points), cubic
+    CoreSpln::intrv(5, 4, knots.data()); // n = 5 (six points), cubic
     EXPECT_EQ(knots, (std::vector<int>{0, 0, 0, 0, 1, 2, 3, 3, 3, 3}));
 
     std::vector<int> bezier(6, 99);
-    CoreSpln::intrv(2, 3, bezier.data());  // as many points as the order
+    CoreSpln::intrv(2, 3, bezier.data()); // as many points as the order
     EXPECT_EQ(bezier, (std::vector<int>{0, 0, 0, 1, 1, 1}));
 }
 
-TEST(CoreSplnTest, BlendMatchesTheRecursionAndSumsToOne)
-{
+TEST(CoreSplnTest, BlendMatchesTheRecursionAndSumsToOne) {
     int const n = 7;
     int const t = 4;
     std::vector<int> u(n + t + 1);
@@ -63,12 +56,10 @@ TEST(CoreSplnTest, BlendMatchesTheRecursionAndSumsToOne)
         EXPECT_EQ(CoreSpln::blend(k, t, u.data(), static_cast<double>(last)), 0.0);
 }
 
-TEST(CoreSplnTest, CurveStartsAndEndsOnTheControlPolygonAndKeepsLines)
-{
+TEST(CoreSplnTest, CurveStartsAndEndsOnTheControlPolygonAndKeepsLines) {
     // Points on y = 2x + 1: a B-spline reproduces straight lines exactly.
     std::vector<POINT> control;
-    for (double x : {0.0, 1.0, 3.0, 4.0, 7.0, 9.0})
-        control.push_back(POINT{x, 2.0 * x + 1.0, 0.0});
+    for (double x : {0.0, 1.0, 3.0, 4.0, 7.0, 9.0}) control.push_back(POINT{x, 2.0 * x + 1.0, 0.0});
     int const count = 41;
     std::vector<POINT> curve(count);
     CoreSpln spline(4);
@@ -86,8 +77,7 @@ TEST(CoreSplnTest, CurveStartsAndEndsOnTheControlPolygonAndKeepsLines)
     }
 }
 
-TEST(CoreSplnTest, OrderAboveThePointCountIsClampedNotDegenerate)
-{
+TEST(CoreSplnTest, OrderAboveThePointCountIsClampedNotDegenerate) {
     // Three points with order 10: without the clamp there is no knot span
     // and every curve point would be zero. Clamped, it is the quadratic
     // Bezier curve, whose midpoint is (P0 + 2 P1 + P2) / 4.
@@ -108,8 +98,7 @@ TEST(CoreSplnTest, OrderAboveThePointCountIsClampedNotDegenerate)
     EXPECT_EQ(out.y, 6.0);
 }
 
-TEST(CoreSplnTest, RoundSendsHalvesDown)
-{
+TEST(CoreSplnTest, RoundSendsHalvesDown) {
     EXPECT_EQ(CoreSpln::round(2.5), 2);
     EXPECT_EQ(CoreSpln::round(2.500001), 3);
     EXPECT_EQ(CoreSpln::round(2.49), 2);
@@ -118,13 +107,12 @@ TEST(CoreSplnTest, RoundSendsHalvesDown)
     EXPECT_EQ(CoreSpln::round(-2.4), -2);
 }
 
-TEST(CoreSplnTest, MapKeepsTheNearestPointPerBinWithTiesGoingDown)
-{
+TEST(CoreSplnTest, MapKeepsTheNearestPointPerBinWithTiesGoingDown) {
     POINT curve[4] = {
         {0.0, 1.0, 0.0},
-        {2.5, 7.0, 0.0},  // tie between bins 2 and 3: goes to 2
+        {2.5, 7.0, 0.0}, // tie between bins 2 and 3: goes to 2
         {3.4, 10.0, 0.0},
-        {2.9, 20.0, 0.0},  // nearer to bin 3 than 3.4, arrives later
+        {2.9, 20.0, 0.0}, // nearer to bin 3 than 3.4, arrives later
     };
     POINT out[4];
     CoreSpln::map__(4, curve, 4, out);
@@ -139,8 +127,7 @@ TEST(CoreSplnTest, MapKeepsTheNearestPointPerBinWithTiesGoingDown)
     }
 }
 
-TEST(CoreSplnTest, MapFillsGapsLinearlyAndRepeatsTheTail)
-{
+TEST(CoreSplnTest, MapFillsGapsLinearlyAndRepeatsTheTail) {
     POINT curve[3] = {{0.0, 1.0, 0.0}, {4.0, 5.0, 0.0}, {6.0, -1.0, 0.0}};
     POINT out[10];
     CoreSpln::map__(3, curve, 10, out);
@@ -152,14 +139,12 @@ TEST(CoreSplnTest, MapFillsGapsLinearlyAndRepeatsTheTail)
 
     // A curve that starts past bin 0 ramps up from 0; points outside the
     // bins (or not numbers) are ignored.
-    POINT late[3] = {{3.0, 6.0, 0.0},
-                     {-7.0, 50.0, 0.0},
-                     {std::numeric_limits<double>::quiet_NaN(), 50.0, 0.0}};
+    POINT late[3] = {
+        {3.0, 6.0, 0.0}, {-7.0, 50.0, 0.0}, {std::numeric_limits<double>::quiet_NaN(), 50.0, 0.0}};
     POINT ramp[5];
     CoreSpln::map__(3, late, 5, ramp);
     double const rising[5] = {1.5, 3.0, 4.5, 6.0, 6.0};
-    for (int j = 0; j < 5; ++j)
-        EXPECT_DOUBLE_EQ(ramp[j].y, rising[j]) << j;
+    for (int j = 0; j < 5; ++j) EXPECT_DOUBLE_EQ(ramp[j].y, rising[j]) << j;
 
     // No curve point at all: zeros, all marked set.
     POINT empty[3];
@@ -170,8 +155,7 @@ TEST(CoreSplnTest, MapFillsGapsLinearlyAndRepeatsTheTail)
     }
 }
 
-TEST(CoreSplnTest, LineIsDrawnUpToButNotIncludingTheEnd)
-{
+TEST(CoreSplnTest, LineIsDrawnUpToButNotIncludingTheEnd) {
     std::vector<double> a(8, -9.0);
     CoreSpln::drwln(POINT{1.0, 2.0, 0.0}, POINT{5.0, 10.0, 0.0}, a.data(), 8);
     EXPECT_EQ(a, (std::vector<double>{-9.0, 2.0, 4.0, 6.0, 8.0, -9.0, -9.0, -9.0}));
@@ -179,6 +163,5 @@ TEST(CoreSplnTest, LineIsDrawnUpToButNotIncludingTheEnd)
     // Ends beyond the array write only the part inside it.
     std::vector<double> b(4, -9.0);
     CoreSpln::drwln(POINT{-2.0, 0.0, 0.0}, POINT{1e300, 1.0, 0.0}, b.data(), 4);
-    for (double v : b)
-        EXPECT_NE(v, -9.0);
+    for (double v : b) EXPECT_NE(v, -9.0);
 }

@@ -35,11 +35,11 @@ struct Edge {
         set("MIX3", 0.0);
         int n = static_cast<int>(pos.size());
         v = std::make_unique<Probe>(&pool, nullptr, 0, nullptr, true, n, nullptr, pos.data(),
-                                    nullptr, pos.front(), pos.back(), pos.data(), 0.0, 1.0,
-                                    "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false,
-                                    0, 0, false);
-        v->setvl(true, pos.front(), pos.back(), "MIX1", false, "", panDepth, "MIX3", floor,
-                 "MIX4", gainOn, "MIX5", normalise, pos.front(), normWeight);
+                                    nullptr, pos.front(), pos.back(), pos.data(), 0.0, 1.0, "MIX1",
+                                    &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0,
+                                    false);
+        v->setvl(true, pos.front(), pos.back(), "MIX1", false, "", panDepth, "MIX3", floor, "MIX4",
+                 gainOn, "MIX5", normalise, pos.front(), normWeight);
         v->chncp(length, -1, -1);
         left.assign(n, Signal(length, 0.0));
         right.assign(n, Signal(length, 0.0));

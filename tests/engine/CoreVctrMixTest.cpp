@@ -62,9 +62,8 @@ public:
                                     rb.data(), o.readbackBase, o.readbackTop, "MIX1", &sources,
                                     o.liquid, "MIX2", 0, 0, nullptr, nullptr, o.nearest, 0, 0,
                                     false);
-        v->setvl(o.vectorOn, o.minimum, o.maximum, "MIX1", o.readbackOn, "MIX8", o.panDepth,
-                 "MIX3", o.floor, "MIX4", o.gainOn, "MIX5", o.normalise, o.normPosition,
-                 o.normWeight);
+        v->setvl(o.vectorOn, o.minimum, o.maximum, "MIX1", o.readbackOn, "MIX8", o.panDepth, "MIX3",
+                 o.floor, "MIX4", o.gainOn, "MIX5", o.normalise, o.normPosition, o.normWeight);
         v->chncp(o.length, -1, -1);
         if (!o.leaf) v->chnip();
         left.assign(n, Signal(o.length, 0.0));
@@ -74,9 +73,7 @@ public:
     Rig(Rig const&) = delete;
     Rig& operator=(Rig const&) = delete;
 
-    void set(std::string const& key, double value) {
-        sources.getsc(key.c_str())->setvl(value);
-    }
+    void set(std::string const& key, double value) { sources.getsc(key.c_str())->setvl(value); }
     double get(std::string const& key) { return sources.getsc(key.c_str())->getvl(); }
     // Element i: left = a * delta at i, right = b * delta at i (weights show per sample).
     void deltas(double a = 1.0, double b = 2.0) {
@@ -88,8 +85,8 @@ public:
     }
     void install() {
         for (size_t i = 0; i < left.size(); ++i)
-            v->setip(static_cast<int>(i), left[i].data(), right[i].data(), "", opts.length, 0, 0,
-                     0, nullptr, 0);
+            v->setip(static_cast<int>(i), left[i].data(), right[i].data(), "", opts.length, 0, 0, 0,
+                     nullptr, 0);
     }
     double* outL() { return static_cast<double*>(v->getlc()); }
     double* outR() { return static_cast<double*>(v->getrc()); }
@@ -294,8 +291,8 @@ TEST(CoreVctrMix, InnerVectorWaitsForItsChildren) {
     auto child = [&](double liquid, int i) {
         double pos = 0.0;
         auto* c = new CoreVctr(&pool, nullptr, 0, nullptr, true, 1, nullptr, &pos, nullptr, 0.0,
-                               0.0, &pos, 0.0, 1.0, "MIX1", &sources, liquid, "MIX2", 0, 0,
-                               nullptr, nullptr, false, 0, 0, false);
+                               0.0, &pos, 0.0, 1.0, "MIX1", &sources, liquid, "MIX2", 0, 0, nullptr,
+                               nullptr, false, 0, 0, false);
         c->setvl(true, 0, 0, "MIX1", false, "", 0, "", 1, "", false, "", false, 0, 1);
         c->setip(0, bufs[i].data(), bufs[i].data(), "", 4, 0, 0, 0, nullptr, 0);
         return c;
@@ -305,8 +302,7 @@ TEST(CoreVctrMix, InnerVectorWaitsForItsChildren) {
     // The parent's own Liquid is on "MIX3", held at 0.
     sources.getsc("MIX3")->setvl(-1.0);
     CoreVctr parent(&pool, nullptr, 0, nullptr, false, 2, nullptr, pos, kids, 0.0, 1.0, pos, 0.0,
-                    1.0, "MIX1", &sources, 0.5, "MIX3", 0, 0, nullptr, nullptr, false, 0, 0,
-                    false);
+                    1.0, "MIX1", &sources, 0.5, "MIX3", 0, 0, nullptr, nullptr, false, 0, 0, false);
     parent.setvl(false, 0, 1, "MIX1", false, "", 0, "", 1, "", false, "", false, 0, 1);
     parent.chncp(4, -1, -1);
     parent.chnip();
@@ -575,8 +571,8 @@ PlayResult play(bool gate, std::vector<int> const& checkBlocks, std::vector<doub
     DataSrce sources;
     sources.getsc("MIX2")->setvl(1.0);
     double pos[2] = {0.0, 1.0};
-    CoreVctr v(&pool, nullptr, 0, &player, true, 2, nullptr, pos, nullptr, 0.0, 1.0, pos, 0.0,
-               1.0, "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
+    CoreVctr v(&pool, nullptr, 0, &player, true, 2, nullptr, pos, nullptr, 0.0, 1.0, pos, 0.0, 1.0,
+               "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
     v.setvl(true, 0.0, 1.0, "MIX1", false, "", 0.0, "", 1.0, "", false, "", false, 0.0, 1.0);
     v.chncp(T, -1, -1);
     std::vector<Signal> ks(kernels);
@@ -722,10 +718,9 @@ TEST(CoreVctrMix, UnknownReadbackSourceLeavesOffAlone) {
     sources.getsc("MIX2")->setvl(-1.0);
     double pos[2] = {0.0, 1.0};
     Signal e(4, 1.0);
-    CoreVctr v(&pool, nullptr, 0, nullptr, true, 2, nullptr, pos, nullptr, 0.0, 1.0, pos, 0.0,
-               1.0, "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
-    v.setvl(true, 0.0, 1.0, "MIX1", true, "NO SUCH SOURCE", 0, "", 1, "", false, "", false, 0,
-            1);
+    CoreVctr v(&pool, nullptr, 0, nullptr, true, 2, nullptr, pos, nullptr, 0.0, 1.0, pos, 0.0, 1.0,
+               "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
+    v.setvl(true, 0.0, 1.0, "MIX1", true, "NO SUCH SOURCE", 0, "", 1, "", false, "", false, 0, 1);
     v.chncp(4, -1, -1);
     v.setip(0, e.data(), e.data(), "", 4, 0, 0, 0, nullptr, 0);
     v.setip(1, e.data(), e.data(), "", 4, 0, 0, 0, nullptr, 0);
@@ -815,8 +810,9 @@ TEST(CoreVctrMix, TwoOwnersOfANormalisedSharedPairHearTheLoneLevel) {
     }
     // The second load left the first owner's sound as it was.
     first->chnru(true);
-    EXPECT_EQ(Signal(static_cast<double*>(first->getlc()), static_cast<double*>(first->getlc()) + 8),
-              firstBefore);
+    EXPECT_EQ(
+        Signal(static_cast<double*>(first->getlc()), static_cast<double*>(first->getlc()) + 8),
+        firstBefore);
     second.reset();
     first.reset();
     EXPECT_EQ(shared.getnr(), 0);

@@ -63,8 +63,8 @@ protected:
         std::vector<CoreVctr*> children(s.children);
         return new Peek(&pool, cache, 0, engine, s.leaf, n, names.data(), positions.data(),
                         children.empty() ? nullptr : children.data(), s.minimum, s.maximum,
-                        readback.data(), 0.0, 1.0, "MIX1", &sources, s.liquid, "MIX2", 0,
-                        s.fadeIn, s.fadeOut, s.limits, false, s.inCurve, s.outCurve, true);
+                        readback.data(), 0.0, 1.0, "MIX1", &sources, s.liquid, "MIX2", 0, s.fadeIn,
+                        s.fadeOut, s.limits, false, s.inCurve, s.outCurve, true);
     }
     Spec inner(std::vector<CoreVctr*> kids) {
         Spec s;
@@ -168,11 +168,9 @@ TEST_F(CoreVctrTest, OutputSizesNeverFallBelowEitherLength) {
         long len, len1, alloc;
         int expect0, expect1, expectAlloc;
     } cases[] = {
-        {100, -1, -1, 100, 100, 100},
-        {100, 200, -1, 100, 200, 200},
+        {100, -1, -1, 100, 100, 100}, {100, 200, -1, 100, 200, 200},
         {100, 50, -1, 100, 50, 100}, // length1 < length: still room for length
-        {100, 50, 300, 100, 50, 300},
-        {100, 120, 110, 100, 120, 120},
+        {100, 50, 300, 100, 50, 300}, {100, 120, 110, 100, 120, 120},
     };
     for (auto const& c : cases) {
         Peek* kid = make(Spec());

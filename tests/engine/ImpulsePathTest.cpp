@@ -39,7 +39,7 @@ constexpr int kMove = 12, kHold = 160; // blocks of moving, then of holding cont
 constexpr int kCheck = 16;             // last blocks compared with the truth
 constexpr double kGain = 0.8;          // normalisation gain of every leaf
 constexpr double kNormPos = 0.5, kNormWeight = 0.25;
-constexpr double kHeldA = 0.3, kHeldRoot = 0.65;        // held control positions
+constexpr double kHeldA = 0.3, kHeldRoot = 0.65; // held control positions
 const double kPosA[3] = {0.0, 0.4, 1.0}, kPosB[1] = {0.0}, kPosRoot[2] = {0.0, 1.0};
 
 // The impulse files of harmonic slot h: leaf A holds three (the second at
@@ -68,7 +68,11 @@ std::vector<ImpulseFile> slotFiles(int h) {
             {p + "B0.WAV", wave(kRate, 3, 1, 200 - 10 * h)}};
 }
 
-long pow2(long n) { long p = 1; while (p < n) p *= 2; return p; }
+long pow2(long n) {
+    long p = 1;
+    while (p < n) p *= 2;
+    return p;
+}
 
 // One program's share of the road: its item store loaded from the archive,
 // one player and one vector tree per harmonic slot (root over leaf A and
@@ -93,7 +97,9 @@ public:
         }
         for (Signal* s : {&pl, &pr, &wl, &wr}) s->assign(B, 0.0);
     }
-    ~Instance() { for (CoreVctr* r : roots) delete r; } // the trees go before the players
+    ~Instance() {
+        for (CoreVctr* r : roots) delete r;
+    } // the trees go before the players
     Instance(Instance const&) = delete;
     Instance& operator=(Instance const&) = delete;
 
@@ -157,8 +163,8 @@ private:
                           char const* source, bool normalise) {
             Signal p(pos, pos + n);
             auto* v = new CoreVctr(&pool, &cache, short(h - 1), player, leaf, n, names, p.data(),
-                                   kids, 0.0, 1.0, p.data(), 0.0, 1.0, source, &bus, 0.5, "MIX2",
-                                   0, 0, nullptr, nullptr, false, 0, 0, true);
+                                   kids, 0.0, 1.0, p.data(), 0.0, 1.0, source, &bus, 0.5, "MIX2", 0,
+                                   0, nullptr, nullptr, false, 0, 0, true);
             v->setvl(true, 0.0, 1.0, source, false, "", 0.0, "", 1.0, "", false, "", normalise,
                      kNormPos, kNormWeight);
             return v;

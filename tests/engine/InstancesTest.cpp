@@ -34,9 +34,9 @@ namespace {
 
 using Signal = std::vector<double>;
 
-constexpr int kTaps = 256;      // kernel length of every element, samples
+constexpr int kTaps = 256; // kernel length of every element, samples
 constexpr int kInstances = 4;
-constexpr int kElements = 5;    // distinct kernels: two "ROOM", three "HALL"
+constexpr int kElements = 5; // distinct kernels: two "ROOM", three "HALL"
 
 // What differs between instances: engine, block, length of the run, the
 // LFOs, and the order in which an instance takes itself apart.
@@ -47,7 +47,7 @@ struct Setup {
     double rate1, rate2; // Hz
     char const* wave1;
     char const* wave2;
-    int teardown;        // 0, 1 or 2
+    int teardown; // 0, 1 or 2
 };
 
 Setup const kSetups[kInstances] = {
@@ -66,10 +66,10 @@ void fillKernel(std::string const& name, bool right, double* out) {
 }
 
 struct Result {
-    Signal left, right;      // the instance's output
-    bool planned = false;    // every plan it asked for succeeded
-    bool poolBack = false;   // its pool ended where it started
-    int substituted = 0;     // elements it got from another instance
+    Signal left, right;    // the instance's output
+    bool planned = false;  // every plan it asked for succeeded
+    bool poolBack = false; // its pool ended where it started
+    int substituted = 0;   // elements it got from another instance
 };
 
 // Rendezvous with the test thread after loading (so the shared cache can be
@@ -79,9 +79,9 @@ using Sync = std::barrier<>;
 // A leaf vector with an element at each position, steered by "LFO2".
 CoreVctr* leaf(CorePool& pool, CorePlel& cache, CoreCnvl* player, DataSrce& bus,
                std::vector<double> positions) {
-    return new CoreVctr(&pool, &cache, 0, player, true, static_cast<int>(positions.size()),
-                        nullptr, positions.data(), nullptr, 0.0, 1.0, positions.data(), 0.0, 1.0,
-                        "LFO2", &bus, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
+    return new CoreVctr(&pool, &cache, 0, player, true, static_cast<int>(positions.size()), nullptr,
+                        positions.data(), nullptr, 0.0, 1.0, positions.data(), 0.0, 1.0, "LFO2",
+                        &bus, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
 }
 
 // Reads the leaf's kernels into its own buffers and registers them in the
@@ -95,8 +95,8 @@ void loadLeaf(CorePlel& cache, CoreVctr* v, char const* group, char const* stem)
         v->newip(&l, &r, kTaps);
         fillKernel(name, false, static_cast<double*>(l));
         fillKernel(name, true, static_cast<double*>(r));
-        v->setip(i, static_cast<double*>(l), static_cast<double*>(r), CoreAnsx(name.c_str()),
-                 kTaps, 48000, 0, kTaps - 1, v, 0);
+        v->setip(i, static_cast<double*>(l), static_cast<double*>(r), CoreAnsx(name.c_str()), kTaps,
+                 48000, 0, kTaps - 1, v, 0);
     }
 }
 
@@ -128,10 +128,10 @@ Result runInstance(int k, CorePlel& cache, std::string const& logFolder, Sync* s
     CoreVctr* hall = leaf(*pool, cache, player.get(), bus, {0.0, 0.4, 1.0});
     double rootPositions[2] = {0.0, 1.0};
     CoreVctr* kids[2] = {room, hall};
-    auto root = std::make_unique<CoreVctr>(pool.get(), &cache, 0, player.get(), false, 2, nullptr,
-                                           rootPositions, kids, 0.0, 1.0, rootPositions, 0.0, 1.0,
-                                           "LFO1", &bus, 0.5, "MIX2", 0, 0, nullptr, nullptr,
-                                           false, 0, 0, false);
+    auto root =
+        std::make_unique<CoreVctr>(pool.get(), &cache, 0, player.get(), false, 2, nullptr,
+                                   rootPositions, kids, 0.0, 1.0, rootPositions, 0.0, 1.0, "LFO1",
+                                   &bus, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
     root->setvl(true, 0.0, 1.0, "LFO1", false, "", 0.0, "", 1.0, "", false, "", false, 0.0, 1.0);
     for (CoreVctr* v : kids)
         v->setvl(true, 0.0, 1.0, "LFO2", false, "", 0.0, "", 1.0, "", false, "", false, 0.0, 1.0);
@@ -171,8 +171,7 @@ Result runInstance(int k, CorePlel& cache, std::string const& logFolder, Sync* s
         size_t const o = static_cast<size_t>(b) * B;
         player->vltrr(true, &xl[o], &xr[o], &res.left[o], &res.right[o],
                       static_cast<double*>(root->getlc()), static_cast<double*>(root->getrc()),
-                      powL.data(), powR.data(), workL.data(), workR.data(), B, nullptr,
-                      nullptr);
+                      powL.data(), powR.data(), workL.data(), workR.data(), B, nullptr, nullptr);
     }
 
     // A vector's buffers go back through its player's element functions, so
@@ -259,8 +258,7 @@ TEST_F(InstancesTest, ConcurrentInstancesSoundAsAloneAndGiveEverythingBack) {
         std::vector<std::thread> threads;
         for (int i = 0; i < kInstances; ++i) {
             int const k = round == 0 ? i : kInstances - 1 - i; // vary who starts first
-            threads.emplace_back(
-                [&, k] { together[k] = runInstance(k, cache, folder, &sync); });
+            threads.emplace_back([&, k] { together[k] = runInstance(k, cache, folder, &sync); });
         }
         sync.arrive_and_wait();
         // Every instance loaded the same five kernels: one copy each, the

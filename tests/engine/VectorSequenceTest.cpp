@@ -41,10 +41,10 @@ public:
         for (int i = 1; i <= 8; ++i) set("MIX" + std::to_string(i), pick(-1.0, 1.0));
         std::vector<double> leafPositions[2] = {{0.0, 0.5, 1.0}, {0.0, 1.0, 1.0}};
         for (int c = 0; c < 2; ++c) {
-            children[c] = new CoreVctr(&pool, &cache, 0, &engine, true, kElements, nullptr,
-                                   leafPositions[c].data(), nullptr, 0.0, 1.0, nullptr, 0.0, 1.0,
-                                   "MIX6", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false,
-                                   0, 0, false);
+            children[c] =
+                new CoreVctr(&pool, &cache, 0, &engine, true, kElements, nullptr,
+                             leafPositions[c].data(), nullptr, 0.0, 1.0, nullptr, 0.0, 1.0, "MIX6",
+                             &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0, false);
             positions[c] = leafPositions[c];
             settings[c] = randomSetting(c == 0 ? "MIX6" : "MIX7");
             bind(children[c], settings[c]);
@@ -170,8 +170,8 @@ private:
         children[c]->newip(&l, &r, kMaxLength);
         auto *dl = static_cast<double*>(l), *dr = static_cast<double*>(r);
         for (int k = 0; k < kMaxLength; ++k) dl[k] = pick(-1.0, 1.0), dr[k] = pick(-1.0, 1.0);
-        children[c]->setip(i, dl, dr, CoreAnsx("IR") + CoreAnsx(c * 10 + i), kMaxLength, 48000,
-                           0, 0, owner, 0);
+        children[c]->setip(i, dl, dr, CoreAnsx("IR") + CoreAnsx(c * 10 + i), kMaxLength, 48000, 0,
+                           0, owner, 0);
     }
 
     // One engine block: update, fade, and take the output when flagged.
@@ -207,8 +207,10 @@ private:
                 if (pos[i] <= p && (lo < 0 || pos[i] > pos[lo])) lo = static_cast<int>(i);
                 if (pos[i] > p && (up < 0 || pos[i] < pos[up])) up = static_cast<int>(i);
             }
-            if (lo >= 0 && (up < 0 || pos[lo] == p)) w[lo] = 1.0;
-            else if (lo < 0) w[up] = 1.0;
+            if (lo >= 0 && (up < 0 || pos[lo] == p))
+                w[lo] = 1.0;
+            else if (lo < 0)
+                w[up] = 1.0;
             else {
                 w[lo] = (pos[up] - p) / (pos[up] - pos[lo]);
                 w[up] = (p - pos[lo]) / (pos[up] - pos[lo]);

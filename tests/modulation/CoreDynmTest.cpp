@@ -10,7 +10,6 @@
 
 namespace {
 
-
 // Threshold on BUS1, input on BUS2, ratio on BUS3; levels are set as linear
 // unipolar amplitudes, the way the controls read them.
 struct Rig {
@@ -35,7 +34,6 @@ struct Rig {
 double db(double linear) { return 20.0 * std::log10(linear); }
 
 } // namespace
-
 
 TEST(CoreDynmTest, CompressorFollowsTheRatioAboveTheThreshold) {
     Rig r;
@@ -99,7 +97,7 @@ TEST(CoreDynmTest, ExpanderInvertsTheRatioAndStaysFiniteAtZero) {
     EXPECT_EQ(r.dyn.getst(), 1);
     r.levels(0.1, 0.5, 0.5);
     EXPECT_NEAR(r.gain(), 5.0, 1e-9); // (input / threshold)^(1/0.5 - 1)
-    r.levels(0.1, 0.5, 0.0); // ratio control at mid-scale
+    r.levels(0.1, 0.5, 0.0);          // ratio control at mid-scale
     r.dyn.updte();
     EXPECT_TRUE(std::isfinite(r.out->getvl()));
     r.dyn.setvl(1, "BUS1", "BUS2", "BUS3", 0, 0.0, 0.0); // no span left
@@ -112,8 +110,7 @@ TEST(CoreDynmTest, UnboundInputKeepsWritingTheLastGain) {
     Rig r;
     r.dyn.setvl("BUS1", "", true, "BUS3", false, 0, 10.0, 0.0);
     r.levels(0.1, 0.9, 0.5);
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(r.gain(), 0.0);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.gain(), 0.0);
     EXPECT_EQ(r.out->getvl(), -1.0);
     r.dyn.setvl();
     EXPECT_EQ(r.gain(), 0.0);

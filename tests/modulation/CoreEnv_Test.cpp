@@ -1,6 +1,5 @@
 #include "modulation/CoreEnv_.h"
 
-
 #include <gtest/gtest.h>
 
 #include "modulation/CoreParm.h"
@@ -9,7 +8,6 @@
 #include "tests/support/AllocCount.h"
 
 namespace {
-
 
 // Bus as the program leaves it, with the activation on BUS1 and the
 // deactivation on BUS2, both low.
@@ -40,7 +38,6 @@ struct Rig {
 
 } // namespace
 
-
 TEST(CoreEnv_Test, UnboundActivationNeverRunsAndWritesMinusOne) {
     Rig r;
     double const levels[4] = {0.5, 1.0, 1.0, 1.0};
@@ -61,11 +58,10 @@ TEST(CoreEnv_Test, StagesWalkBlockByBlockWithSustainAndRelease) {
     r.gate(true);
     EXPECT_EQ(r.block(), 0.0); // trigger block: start level 0
     // Attack 0 -> 1 over 100 samples, decay 1 -> 0.5, slope 0.5 -> 0.25.
-    double const ramp[] = {0.25, 0.5, 0.75, 1.0, 0.875, 0.75, 0.625, 0.5, 0.4375, 0.375, 0.3125, 0.25};
-    for (double expected : ramp)
-        EXPECT_DOUBLE_EQ(r.block(), expected);
-    for (int i = 0; i < 6; ++i)
-        EXPECT_DOUBLE_EQ(r.block(), 0.25) << "sustain holds, block " << i;
+    double const ramp[] = {0.25,  0.5, 0.75,   1.0,   0.875,  0.75,
+                           0.625, 0.5, 0.4375, 0.375, 0.3125, 0.25};
+    for (double expected : ramp) EXPECT_DOUBLE_EQ(r.block(), expected);
+    for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(r.block(), 0.25) << "sustain holds, block " << i;
     r.release(true);
     // The release starts where the sustain stood (one block back) and runs
     // 100 samples to 0.
@@ -82,23 +78,20 @@ TEST(CoreEnv_Test, ReleaseEdgeDuringDecayIsRememberedUntilSustain) {
     r.configure(0.0, 1.0, 0.5, 0.25, 100, 100, 100, 100);
     r.gate(true);
     r.block();
-    for (int i = 0; i < 5; ++i)
-        r.block(); // into the decay
+    for (int i = 0; i < 5; ++i) r.block(); // into the decay
     r.release(true);
     r.block();
-    r.release(false); // the edge is gone again before the sustain
-    for (int i = 0; i < 6; ++i)
-        r.block(); // elapsed 300: end of the slope
-    EXPECT_DOUBLE_EQ(r.block(), 0.25); // sustain entered for one block
-    EXPECT_DOUBLE_EQ(r.block(), 0.1875); // and released at once
+    r.release(false);                      // the edge is gone again before the sustain
+    for (int i = 0; i < 6; ++i) r.block(); // elapsed 300: end of the slope
+    EXPECT_DOUBLE_EQ(r.block(), 0.25);     // sustain entered for one block
+    EXPECT_DOUBLE_EQ(r.block(), 0.1875);   // and released at once
 }
 
 TEST(CoreEnv_Test, RetriggerDuringReleaseContinuesFromTheCurrentLevel) {
     Rig r;
     r.configure(0.0, 1.0, 1.0, 1.0, 100, 0, 0, 100);
     r.gate(true);
-    for (int i = 0; i < 8; ++i)
-        r.block();
+    for (int i = 0; i < 8; ++i) r.block();
     r.release(true);
     r.gate(false);
     double const falling = r.block();
@@ -169,7 +162,7 @@ TEST(CoreEnv_Test, PendingCopyRoundTripsThroughRefresh) {
     r.configure(0.1, 0.9, 0.5, 0.3, 10, 20, 30, 40, 1, 2, 3, 4);
     r.env.setlv(1, 0.7);
     r.env.settm(3, 99);
-    r.env.setlv(7, 1.0); // out of range: ignored
+    r.env.setlv(7, 1.0);                     // out of range: ignored
     EXPECT_DOUBLE_EQ(r.env.getlv()[1], 0.9); // current copy untouched until the refresh
     EXPECT_TRUE(r.env.rfrvl());
     EXPECT_DOUBLE_EQ(r.env.getlv()[0], 0.1);
@@ -219,11 +212,9 @@ TEST(CoreEnv_Test, SustainHeldForHoursStillRampsTheRelease) {
     r.configure(0.0, 1.0, 0.5, 0.5, 100, 100, 100, 400);
     r.gate(true);
     r.block(100.0);
-    for (int i = 0; i < 4; ++i)
-        r.block(100.0); // attack, decay and slope done: sustain at 0.5
+    for (int i = 0; i < 4; ++i) r.block(100.0); // attack, decay and slope done: sustain at 0.5
     // About fourteen hours at 48 kHz: more samples than a 32-bit count holds.
-    for (int i = 0; i < 25; ++i)
-        EXPECT_DOUBLE_EQ(r.block(1.0e8), 0.5);
+    for (int i = 0; i < 25; ++i) EXPECT_DOUBLE_EQ(r.block(1.0e8), 0.5);
     r.release(true);
     EXPECT_DOUBLE_EQ(r.block(100.0), 0.375);
     EXPECT_DOUBLE_EQ(r.block(100.0), 0.25);

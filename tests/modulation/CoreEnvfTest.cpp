@@ -22,15 +22,15 @@ struct Rig {
     DataSrce bus;
     CoreEnvf evf;
     Rig()
-        : evf(&pool, CoreAnsx("EVF1"), true, &bus, bus.getsc("EVF1"), bus.getsc("EAT1"), bus.getsc("ERT1")) {
+        : evf(&pool, CoreAnsx("EVF1"), true, &bus, bus.getsc("EVF1"), bus.getsc("EAT1"),
+              bus.getsc("ERT1")) {
         bus.getsc("ON")->setvl(1.0);
-        for (char const* k : {"OFF", "IN_L", "IN_R", "OUTL", "OUTR"})
-            bus.getsc(k)->setvl(-1.0);
+        for (char const* k : {"OFF", "IN_L", "IN_R", "OUTL", "OUTR"}) bus.getsc(k)->setvl(-1.0);
     }
     // Fixed attack and release times, no links.
     void simple(short mode, int attack, int release, double balance = -1.0, bool highpass = false) {
-        evf.setvl(attack, attack, "", release, release, "", balance, mode, false, "OFF", false, "OFF", "OFF",
-                  false, 44100.0, false, "OFF", "OFF", highpass, 200.0, 8, "ON");
+        evf.setvl(attack, attack, "", release, release, "", balance, mode, false, "OFF", false,
+                  "OFF", "OFF", false, 44100.0, false, "OFF", "OFF", highpass, 200.0, 8, "ON");
     }
     double level() const { return bus.getsc("EVF1")->getvl(); }
 };
@@ -53,8 +53,7 @@ TEST(CoreEnvfTest, ModeNineStaysInactiveButWritesMinusOne) {
     r.simple(9, 10, 10);
     EXPECT_FALSE(r.evf.isact());
     r.bus.getsc("EVF1")->setvl(0.5);
-    for (int i = 0; i < 100; ++i)
-        r.evf.setei(0.9);
+    for (int i = 0; i < 100; ++i) r.evf.setei(0.9);
     r.evf.updte();
     EXPECT_EQ(r.evf.getou(), 0.0);
     EXPECT_EQ(r.level(), -1.0);
@@ -68,8 +67,8 @@ TEST(CoreEnvfTest, ModeNineStaysInactiveButWritesMinusOne) {
 
 TEST(CoreEnvfTest, TimeLimitsAreRaisedToOneSampleAndToTheMinimum) {
     Rig r;
-    r.evf.setvl(0, 0, "", 10, 5, "", 0.0, 0, false, "OFF", false, "OFF", "OFF", false, 44100.0, false, "OFF",
-                "OFF", false, 0.0, 1, "OFF");
+    r.evf.setvl(0, 0, "", 10, 5, "", 0.0, 0, false, "OFF", false, "OFF", "OFF", false, 44100.0,
+                false, "OFF", "OFF", false, 0.0, 1, "OFF");
     EXPECT_EQ(r.evf.getat()->getsl(), 1.0);
     EXPECT_EQ(r.evf.getat()->getsu(), 1.0);
     EXPECT_EQ(r.evf.getrl()->getsl(), 10.0);
@@ -93,8 +92,7 @@ TEST(CoreEnvfTest, BlockLengthDoesNotChangeTheResult) {
                 r.simple(mode, 40, 300, -1.0, highpass);
                 for (int i = 0; i < 1000; ++i) {
                     r.evf.setei(x[i] * 0.5);
-                    if ((i + 1) % blocks[b] == 0)
-                        r.evf.updte();
+                    if ((i + 1) % blocks[b] == 0) r.evf.updte();
                 }
                 r.evf.updte();
                 results[b] = r.evf.getou();
@@ -140,10 +138,9 @@ TEST(CoreEnvfTest, PeakModeHoldsForTheAttackLength) {
 TEST(CoreEnvfTest, PeakHoldShorterThanOneSampleStillReloads) {
     Rig r;
     // A constant attack below the scale maps to 0.5 samples: a hold of length 0.
-    r.evf.setvl(1, 2, "-2", 1000, 1000, "", -1.0, 2, false, "OFF", false, "OFF", "OFF", false, 44100.0, false,
-                "OFF", "OFF", false, 0.0, 1, "OFF");
-    for (int i = 0; i < 40; ++i)
-        r.evf.setei(0.5);
+    r.evf.setvl(1, 2, "-2", 1000, 1000, "", -1.0, 2, false, "OFF", false, "OFF", "OFF", false,
+                44100.0, false, "OFF", "OFF", false, 0.0, 1, "OFF");
+    for (int i = 0; i < 40; ++i) r.evf.setei(0.5);
     r.evf.updte();
     EXPECT_DOUBLE_EQ(r.evf.getou(), 0.5);
 }
@@ -151,20 +148,19 @@ TEST(CoreEnvfTest, PeakHoldShorterThanOneSampleStillReloads) {
 TEST(CoreEnvfTest, BalanceWeighsInputsAgainstOutputs) {
     struct Case {
         double balance, expected;
-    } const cases[] = {{-1.0, 0.1 + 0.2 + 0.3 + 0.15}, {1.0, (0.3 + 0.15) / 2}, {0.0, (0.1 + 0.2) / 2}};
+    } const cases[] = {
+        {-1.0, 0.1 + 0.2 + 0.3 + 0.15}, {1.0, (0.3 + 0.15) / 2}, {0.0, (0.1 + 0.2) / 2}};
     for (Case const& c : cases) {
         Rig r;
         r.simple(2, 1, 1000, c.balance);
         EXPECT_EQ(r.evf.getba(), c.balance);
-        for (int i = 0; i < 50; ++i)
-            r.evf.setei(0.1, 0.2, 0.3, 0.15);
+        for (int i = 0; i < 50; ++i) r.evf.setei(0.1, 0.2, 0.3, 0.15);
         r.evf.updte();
         EXPECT_DOUBLE_EQ(r.evf.getou(), c.expected) << c.balance;
     }
     Rig tiny; // subnormal inputs count as 0
     tiny.simple(2, 1, 1000, -1.0);
-    for (int i = 0; i < 20; ++i)
-        tiny.evf.setei(1e-310, -1e-310, 0.25, 4e-320);
+    for (int i = 0; i < 20; ++i) tiny.evf.setei(1e-310, -1e-310, 0.25, 4e-320);
     tiny.evf.updte();
     EXPECT_DOUBLE_EQ(tiny.evf.getou(), 0.25);
 }
@@ -186,8 +182,7 @@ TEST(CoreEnvfTest, SineLevelMatchesEachModesCalibration) {
         r.simple(mode, 5000, 5000);
         for (int n = 0; n < 100000; ++n) {
             r.evf.setei(a * std::sin(2.0 * pi * n / 100.0)); // 441 Hz at 44.1 kHz
-            if (n % 64 == 63)
-                r.evf.updte();
+            if (n % 64 == 63) r.evf.updte();
         }
         r.evf.updte();
         EXPECT_NEAR(r.evf.getou(), expected[mode], expected[mode] * 0.01) << "mode " << mode;
@@ -198,8 +193,7 @@ TEST(CoreEnvfTest, SineLevelMatchesEachModesCalibration) {
 TEST(CoreEnvfTest, LevelOutputIsCappedAtOne) {
     Rig r;
     r.simple(7, 1, 1); // VU factor above 1
-    for (int i = 0; i < 32; ++i)
-        r.evf.setei(0.99);
+    for (int i = 0; i < 32; ++i) r.evf.setei(0.99);
     r.evf.updte();
     EXPECT_EQ(r.evf.getou(), 1.0);
     EXPECT_EQ(r.level(), 1.0);
@@ -207,10 +201,9 @@ TEST(CoreEnvfTest, LevelOutputIsCappedAtOne) {
 
 TEST(CoreEnvfTest, RefreshKeepsBalanceLinksAndTimeOutputs) {
     Rig r;
-    r.evf.setvl(10, 100, "BUS5", 20, 200, "BUS6", 0.6, 0, true, "BUS1", true, "BUS2", "BUS3", true, 48000.0,
-                true, "BUS4", "BUS7", true, 150.0, 4, "BUS8");
-    for (int i = 0; i < 3; ++i)
-        r.evf.rfrvl();
+    r.evf.setvl(10, 100, "BUS5", 20, 200, "BUS6", 0.6, 0, true, "BUS1", true, "BUS2", "BUS3", true,
+                48000.0, true, "BUS4", "BUS7", true, 150.0, 4, "BUS8");
+    for (int i = 0; i < 3; ++i) r.evf.rfrvl();
     EXPECT_EQ(r.evf.getba(), 0.6);
     EXPECT_TRUE(r.evf.bbsrc());
     EXPECT_TRUE(r.evf.dsrc_());
@@ -245,14 +238,14 @@ TEST(CoreEnvfTest, NeverWritesTheFixedOffAndOnSources) {
     bus.getsc("ON")->setvl(1.0);
     bus.getsc("OFF")->setvl(-1.0);
     // A fifth follower whose time outputs were looked up as "EAT5"/"ERT5".
-    CoreEnvf evf(&pool, CoreAnsx("EVF5"), true, &bus, bus.getsc("EVF5"), bus.getsc("EAT5"), bus.getsc("ON"));
+    CoreEnvf evf(&pool, CoreAnsx("EVF5"), true, &bus, bus.getsc("EVF5"), bus.getsc("EAT5"),
+                 bus.getsc("ON"));
     for (char const* balanceKey : {"off", "OFF", "ON"}) {
-        evf.setvl(10, 10, "", 10, 10, "", 0.0, 0, true, balanceKey, false, "OFF", "OFF", true, 44100.0, false,
-                  "OFF", "OFF", false, 0.0, 1, "OFF");
+        evf.setvl(10, 10, "", 10, 10, "", 0.0, 0, true, balanceKey, false, "OFF", "OFF", true,
+                  44100.0, false, "OFF", "OFF", false, 0.0, 1, "OFF");
         for (int i = 0; i < 200; ++i) {
             evf.setei(0.5 * std::sin(0.3 * i), 0.2, 0.1, 0.0);
-            if (i % 50 == 49)
-                evf.updte();
+            if (i % 50 == 49) evf.updte();
         }
         EXPECT_EQ(bus.getsc("OFF")->getvl(), -1.0) << balanceKey;
         EXPECT_EQ(bus.getsc("ON")->getvl(), 1.0) << balanceKey;
@@ -262,10 +255,9 @@ TEST(CoreEnvfTest, NeverWritesTheFixedOffAndOnSources) {
 
 TEST(CoreEnvfTest, BusBalanceAndTimeOutputsAreWritten) {
     Rig r;
-    r.evf.setvl(50, 50, "", 500, 500, "", -1.0, 0, true, "BUS1", false, "OFF", "OFF", true, 44100.0, false,
-                "OFF", "OFF", false, 0.0, 1, "OFF");
-    for (int i = 0; i < 40; ++i)
-        r.evf.setei(0.5);
+    r.evf.setvl(50, 50, "", 500, 500, "", -1.0, 0, true, "BUS1", false, "OFF", "OFF", true, 44100.0,
+                false, "OFF", "OFF", false, 0.0, 1, "OFF");
+    for (int i = 0; i < 40; ++i) r.evf.setei(0.5);
     r.evf.updte();
     // From rest, a constant input leaves 1 - E/v = ca^n after n samples, so
     // the attack estimate recovers the 40 samples (in units of 100 s).
@@ -289,11 +281,10 @@ TEST(CoreEnvfTest, MeteringFollowerWithoutControlsWritesNothing) {
     CorePool pool;
     DataSrce bus;
     CoreEnvf meter(&pool, CoreAnsx("METER"), false, nullptr, nullptr, nullptr, nullptr);
-    meter.setvl(300, 0, "0", 300, 0, "0", -1.0, 4, false, "0", false, "0", "0", false, 44100.0, false, "0", "0",
-                false, 0.0, 0, "0");
+    meter.setvl(300, 0, "0", 300, 0, "0", -1.0, 4, false, "0", false, "0", "0", false, 44100.0,
+                false, "0", "0", false, 0.0, 0, "0");
     EXPECT_EQ(meter.getat(), nullptr);
-    for (int i = 0; i < 10000; ++i)
-        meter.setei(0.5);
+    for (int i = 0; i < 10000; ++i) meter.setei(0.5);
     meter.updte();
     EXPECT_NEAR(meter.getou(), 0.5 * CoreEnvf::dC3dbfix, 1e-3); // uncapped without controls
     EXPECT_NEAR(meter.getdb(), 20.0 * std::log10(meter.getou()), 1e-12);
@@ -301,14 +292,13 @@ TEST(CoreEnvfTest, MeteringFollowerWithoutControlsWritesNothing) {
 
 TEST(CoreEnvfTest, SamplesAndBlocksAllocateNothing) {
     Rig r;
-    r.evf.setvl(10, 100, "BUS5", 20, 200, "BUS6", 0.2, 2, true, "BUS1", false, "OFF", "OFF", true, 48000.0,
-                true, "BUS4", "BUS7", true, 150.0, 8, "BUS8");
+    r.evf.setvl(10, 100, "BUS5", 20, 200, "BUS6", 0.2, 2, true, "BUS1", false, "OFF", "OFF", true,
+                48000.0, true, "BUS4", "BUS7", true, 150.0, 8, "BUS8");
     std::vector<double> const x = noise(4096);
     long const before = allocationCount();
     for (int i = 0; i < 4096; ++i) {
         r.evf.setei(x[i], x[i], x[i], x[i]);
-        if (i % 100 == 99)
-            r.evf.updte();
+        if (i % 100 == 99) r.evf.updte();
     }
     EXPECT_EQ(allocationCount(), before);
 }
@@ -321,12 +311,11 @@ TEST(CoreEnvfTest, DeltaCoefficientsAboveOneKeepTheBusFinite) {
         Rig r;
         r.bus.getsc("BUS2")->setvl(1.0);
         r.bus.getsc("BUS3")->setvl(1.0);
-        r.evf.setvl(10, 10, "", 10, 10, "", -1.0, mode, false, "OFF", true, "BUS2", "BUS3", true, 44100.0,
-                    false, "OFF", "OFF", false, 0.0, 1, "OFF");
+        r.evf.setvl(10, 10, "", 10, 10, "", -1.0, mode, false, "OFF", true, "BUS2", "BUS3", true,
+                    44100.0, false, "OFF", "OFF", false, 0.0, 1, "OFF");
         for (int i = 0; i < 5000; ++i) {
             r.evf.setei(x[i]);
-            if (i % 64 == 63)
-                r.evf.updte();
+            if (i % 64 == 63) r.evf.updte();
         }
         for (char const* k : {"EVF1", "EAT1", "ERT1"}) {
             double const v = r.bus.getsc(k)->getvl();
@@ -346,8 +335,7 @@ TEST(CoreEnvfTest, TimesBelowZeroFromTheBusKeepTheBusFinite) {
                     44100.0, false, "OFF", "OFF", false, 0.0, 1, "OFF");
         for (int i = 0; i < 5000; ++i) {
             r.evf.setei(x[i] * (i % 1000 < 500 ? 1.0 : 0.01));
-            if (i % 64 == 63)
-                r.evf.updte();
+            if (i % 64 == 63) r.evf.updte();
         }
         r.evf.updte();
         if (mode == 0) { // such a time is instant: the level is the last magnitude
@@ -364,10 +352,9 @@ TEST(CoreEnvfTest, TimeEstimatesStayFiniteAsAHighPassedTailFadesOut) {
     // The high-passed tail of a burst fades through the bottom of the double
     // range, where the envelope over the detector value overflows.
     Rig r;
-    r.evf.setvl(1, 1, "", 100000, 100000, "", 0.0, 1, false, "OFF", false, "OFF", "OFF", true, 22050.0, false,
-                "OFF", "OFF", true, 5000.0, 8, "ON");
-    for (int i = 0; i < 64; ++i)
-        r.evf.setei(i % 2 ? 1.0 : -1.0);
+    r.evf.setvl(1, 1, "", 100000, 100000, "", 0.0, 1, false, "OFF", false, "OFF", "OFF", true,
+                22050.0, false, "OFF", "OFF", true, 5000.0, 8, "ON");
+    for (int i = 0; i < 64; ++i) r.evf.setei(i % 2 ? 1.0 : -1.0);
     r.evf.updte();
     for (int i = 0; i < 800; ++i) {
         r.evf.setei(0.0);

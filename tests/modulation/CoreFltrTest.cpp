@@ -15,8 +15,7 @@ double sinePeak(CoreFltr& filter, double f) {
     double peak = 0.0;
     for (int n = 0; n < 40000; ++n) {
         double const y = filter.prcss(std::sin(2.0 * pi * f * n / rate));
-        if (n >= 30000)
-            peak = std::max(peak, std::fabs(y));
+        if (n >= 30000) peak = std::max(peak, std::fabs(y));
     }
     return peak;
 }
@@ -52,8 +51,7 @@ TEST(CoreFltrTest, RejectsDirectCurrent) {
     CoreFltr filter(CoreFltr::iChighpass, 8);
     filter.setvl(100.0, 0.0, rate, 8);
     double y = 1.0;
-    for (int n = 0; n < 44100; ++n)
-        y = filter.prcss(1.0);
+    for (int n = 0; n < 44100; ++n) y = filter.prcss(1.0);
     EXPECT_LT(std::fabs(y), 1e-6);
 }
 
@@ -62,8 +60,7 @@ TEST(CoreFltrTest, WithoutSectionsOrCutoffItPassesTheInput) {
     EXPECT_EQ(unset.prcss(0.25), 0.25);
     CoreFltr zero(CoreFltr::iChighpass, 8);
     zero.setvl(0.0, 0.0, rate, 8);
-    for (double x : {0.5, -0.25, 0.75})
-        EXPECT_DOUBLE_EQ(zero.prcss(x), x);
+    for (double x : {0.5, -0.25, 0.75}) EXPECT_DOUBLE_EQ(zero.prcss(x), x);
 }
 
 TEST(CoreFltrTest, CutoffPastHalfTheRateOrNoRateStaysFinite) {
@@ -72,8 +69,7 @@ TEST(CoreFltrTest, CutoffPastHalfTheRateOrNoRateStaysFinite) {
         CoreFltr filter(CoreFltr::iChighpass, 8);
         filter.setvl(0.8 * rate, 0.0, fs, 8);
         double y = 0.0;
-        for (int n = 0; n < 20000; ++n)
-            y = filter.prcss(std::sin(0.1 * n));
+        for (int n = 0; n < 20000; ++n) y = filter.prcss(std::sin(0.1 * n));
         EXPECT_TRUE(std::isfinite(y)) << fs;
     }
     CoreFltr norate(CoreFltr::iChighpass, 8);

@@ -44,7 +44,6 @@ TEST_F(FunTest, UnknownFunctionKeyBecomesTheFirstEntry) {
     EXPECT_STREQ(fun.getfn().c_str(), "a*b");
 }
 
-
 TEST_F(FunTest, TwoInputsThroughTheCatalogue) {
     EXPECT_EQ(run("ON", "OFF", "a+b"), 0.0);
     EXPECT_EQ(run("ON", "OFF", "a-b"), 1.0); // 2, bounded to 1
@@ -102,12 +101,10 @@ TEST_F(FunTest, ReadingAnLfoSeesTheSameBlockInProgramOrder) {
     }
 }
 
-
 TEST_F(FunTest, BlockUpdateAllocatesNothing) {
     fun.setvl(CoreAnsx("MIX1"), CoreAnsx("0.3"), CoreAnsx("sin(a+b)"));
     long const before = allocationCount();
-    for (int i = 0; i < 1000; ++i)
-        fun.updte();
+    for (int i = 0; i < 1000; ++i) fun.updte();
     EXPECT_EQ(allocationCount(), before);
 }
 

@@ -163,8 +163,7 @@ TEST(CoreIfceTest, EngineAndDisplayThreadsShareAControl) {
     std::thread engine([&] {
         for (int i = 0; i < rounds; ++i) {
             control.setvl((i % 101) / 100.0, true);
-            if (i % 97 == 0)
-                control.setiv(0.0, true, true);
+            if (i % 97 == 0) control.setiv(0.0, true, true);
             control.setpa(i);
         }
     });
@@ -172,20 +171,16 @@ TEST(CoreIfceTest, EngineAndDisplayThreadsShareAControl) {
         for (int i = 0; i < rounds; ++i) {
             short const s = control.getml();
             double const f = control.getvl(false);
-            if (s < 0 || s > 3 || f < 0.0 || f > 1.0 || control.getll() > 3)
-                bad = true;
-            if (i % 50 == 0)
-                control.mswhl(i % 3 - 1);
-            if (control.getpa() > rounds)
-                bad = true;
+            if (s < 0 || s > 3 || f < 0.0 || f > 1.0 || control.getll() > 3) bad = true;
+            if (i % 50 == 0) control.mswhl(i % 3 - 1);
+            if (control.getpa() > rounds) bad = true;
         }
     });
     // The audio thread reads the bus without the control's lock.
     std::thread audio([&] {
         for (int i = 0; i < rounds; ++i) {
             double const v = source.getvl();
-            if (!(v >= -1.0 && v <= 1.0))
-                bad = true;
+            if (!(v >= -1.0 && v <= 1.0)) bad = true;
         }
     });
     engine.join();

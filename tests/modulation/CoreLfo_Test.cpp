@@ -24,8 +24,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // The fold of a phase into -1..1 as the waveforms see it, written out here
 // rather than borrowed from the catalogue.
 double foldPhase(double x) {
-    if (x >= -1.0 && x <= 1.0)
-        return x;
+    if (x >= -1.0 && x <= 1.0) return x;
     double const u = (x + 1.0) * 0.5;
     return 2.0 * (u - std::floor(u)) - 1.0;
 }
@@ -33,10 +32,8 @@ double foldPhase(double x) {
 double clampUnit(double v) { return v < -1.0 ? -1.0 : (v > 1.0 ? 1.0 : v); }
 
 double tri(double x) {
-    if (x > 0.5)
-        return 2.0 * (1.0 - x);
-    if (x < -0.5)
-        return -2.0 * (x + 1.0);
+    if (x > 0.5) return 2.0 * (1.0 - x);
+    if (x < -0.5) return -2.0 * (x + 1.0);
     return 2.0 * x;
 }
 
@@ -60,7 +57,6 @@ protected:
         lfo.setvl(rate, rate, quant, CoreAnsx(""), wave, phaseDeg, phaseKey);
     }
 };
-
 
 TEST_F(LfoTest, MinimumAndMaximumPullEachOther) {
     lfo.setvl(2.0, 2.0, 0.0, CoreAnsx(""), CoreAnsx("Sine"), 0.0, CoreAnsx(""));
@@ -112,7 +108,6 @@ TEST_F(LfoTest, SettersKeepTheOtherSettingsAndRestartThePhase) {
     EXPECT_EQ(lfo.getph(), -45.0);
 }
 
-
 TEST_F(LfoTest, TempoQuantisationSnapsTheRateDown) {
     configure(1.3, CoreAnsx("Rise S"), 0.0, 2.0);
     EXPECT_EQ(lfo.getqt(), 2.0);
@@ -137,7 +132,6 @@ TEST_F(LfoTest, TempoQuantisationSnapsTheRateDown) {
         EXPECT_DOUBLE_EQ(rateOut->getvl(), 2.0 * (1.3 * kRateFactor) - 1.0);
     }
 }
-
 
 TEST_F(LfoTest, RateZeroHoldsThePhaseAndWritesMinusOne) {
     configure(0.0, CoreAnsx("Sine"), 90.0);
@@ -198,7 +192,6 @@ TEST_F(LfoTest, PhaseModulationMovesTheRunningPhase) {
         EXPECT_DOUBLE_EQ(lfoOut->getvl(), 0.5) << key;
     }
 }
-
 
 // Several blocks of each waveform family against the shapes written out
 // from their definitions.
@@ -266,7 +259,6 @@ TEST_F(LfoTest, RandomStepsHoldWithinACellAndDrawOnCrossing) {
     EXPECT_LT(draws, 30);
 }
 
-
 TEST_F(LfoTest, BadNumbersNeverReachTheBus) {
     lfo.setvl(0.0, 0.0, 0.0, CoreAnsx("nan"), CoreAnsx("Sine"), 1e308 * 10.0, CoreAnsx("inf"));
     for (double dt : {0.1, kInf, std::nan("")}) {
@@ -279,8 +271,7 @@ TEST_F(LfoTest, BadNumbersNeverReachTheBus) {
 TEST_F(LfoTest, BlockUpdateAllocatesNothing) {
     lfo.setvl(0.1, 8.0, 1.0, CoreAnsx("MIX1"), CoreAnsx("5 Rand"), 30.0, CoreAnsx("MIX2"));
     long const before = allocationCount();
-    for (int i = 0; i < 1000; ++i)
-        lfo.updte(0.01, 97.0);
+    for (int i = 0; i < 1000; ++i) lfo.updte(0.01, 97.0);
     EXPECT_EQ(allocationCount(), before);
     // The counter does see allocations.
     void* volatile probe = ::operator new(8);

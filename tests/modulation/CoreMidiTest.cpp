@@ -20,8 +20,7 @@ Slot read(CoreMidi& midi, short i) {
 
 int changedCount(CoreMidi::MIDISLIDERCALLBACKINFO const* out) {
     int n = 0;
-    for (int i = 0; i < CoreMidi::iCslots; ++i)
-        n += out[i].changed ? 1 : 0;
+    for (int i = 0; i < CoreMidi::iCslots; ++i) n += out[i].changed ? 1 : 0;
     return n;
 }
 
@@ -67,8 +66,7 @@ TEST(CoreMidiTest, OutOfRangeSlotsAreRefused) {
     EXPECT_FALSE(midi.getms(8, s.learning, s.status, s.controller, s.channel, s.value));
     EXPECT_FALSE(midi.getms(-3, s.learning, s.status, s.controller, s.channel, s.value));
     EXPECT_EQ(s.status, -9); // nothing written
-    for (short i = 0; i < 8; ++i)
-        EXPECT_EQ(read(midi, i).controller, 127);
+    for (short i = 0; i < 8; ++i) EXPECT_EQ(read(midi, i).controller, 127);
 }
 
 TEST(CoreMidiTest, LearningSlotAdoptsTheEventAndReportsItScaled) {
@@ -123,16 +121,14 @@ TEST(CoreMidiTest, FutureEventsWaitForTheirBlockAndKeepTheirOrder) {
 
 TEST(CoreMidiTest, QueuedEventsAreFreedWithTheMap) {
     CoreMidi midi;
-    for (int i = 1; i <= 20; ++i)
-        midi.mdctr(i * 100, 0, 176, 1, i);
+    for (int i = 1; i <= 20; ++i) midi.mdctr(i * 100, 0, 176, 1, i);
     EXPECT_EQ(midi.getel(), 20); // the leak checker sees them freed by the destructor
 }
 
 TEST(CoreMidiTest, BlocksAndDueEventsAllocateNothing) {
     CoreMidi midi;
     midi.setms(0, 176, 1);
-    for (int i = 1; i <= 8; ++i)
-        midi.mdctr(i * 64, 0, 176, 1, i); // queueing may allocate
+    for (int i = 1; i <= 8; ++i) midi.mdctr(i * 64, 0, 176, 1, i); // queueing may allocate
     long const before = allocationCount();
     for (int i = 0; i < 10; ++i) {
         midi.updte(64);
@@ -146,8 +142,7 @@ TEST(CoreMidiTest, BlocksAndDueEventsAllocateNothing) {
 TEST(CoreMidiTest, EmptyingTheQueueKeepsItsRoomForTheNextBlock) {
     CoreMidi midi;
     midi.setms(0, 176, 1);
-    for (int i = 1; i <= 8; ++i)
-        midi.mdctr(i * 64, 0, 176, 1, i);
+    for (int i = 1; i <= 8; ++i) midi.mdctr(i * 64, 0, 176, 1, i);
     midi.updte(-1); // everything due: the queue is empty again
     ASSERT_EQ(midi.getel(), 0);
     CoreVutl::failNextReallocs(100); // no queue growth may be needed now

@@ -18,7 +18,8 @@ struct ProgramBus {
             bus.getsc(CoreAnsx(k))->setvl(-1.0);
     }
     CoreParm make(double lower = -1.0, double upper = 1.0) {
-        return CoreParm(CoreAnsx("Test Control"), CoreAnsx("Test"), CoreAnsx("-"), lower, upper, &bus);
+        return CoreParm(CoreAnsx("Test Control"), CoreAnsx("Test"), CoreAnsx("-"), lower, upper,
+                        &bus);
     }
 };
 

@@ -60,10 +60,10 @@ TEST_F(PrmTest, ResetState) {
     EXPECT_EQ(out->getvl(), 0.5);
 }
 
-
 TEST_F(PrmTest, FullFormStoresEverything) {
     prm.setvl(false, CoreAnsx("MIX1"), CoreAnsx("0.5"), CoreAnsx("unknown"), CoreAnsx("Drive"),
-              CoreAnsx("3"), CoreAnsx("dB"), CoreAnsx("+"), CoreAnsx(" gain"), -6.0, 6.0, -3.0, 3.0);
+              CoreAnsx("3"), CoreAnsx("dB"), CoreAnsx("+"), CoreAnsx(" gain"), -6.0, 6.0, -3.0,
+              3.0);
     EXPECT_STREQ(prm.getfn().c_str(), "a");
     EXPECT_STREQ(prm.getlb().c_str(), "Drive");
     EXPECT_STREQ(prm.getpl().c_str(), "3");
@@ -143,7 +143,6 @@ TEST_F(PrmTest, ValueFollowsTheLastUpdate) {
     prm.updte();
     EXPECT_EQ(prm.getvl(), 0.0);
 }
-
 
 TEST_F(PrmTest, BarFractionForward) {
     configure(0.0, 0.0, 0.0, 10.0);

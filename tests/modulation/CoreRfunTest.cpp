@@ -29,8 +29,8 @@ protected:
     }
     void configure(char const* a, char const* b, char const* fn, int rate = 4,
                    double initial = -1.0) {
-        rfun.setvl(CoreAnsx(a), CoreAnsx(b), CoreAnsx("RAW1"), CoreAnsx("RAW2"), CoreAnsx(fn),
-                   rate, initial);
+        rfun.setvl(CoreAnsx(a), CoreAnsx(b), CoreAnsx("RAW1"), CoreAnsx("RAW2"), CoreAnsx(fn), rate,
+                   initial);
     }
     void attachBoth() {
         rfun.setvl(0, first.data(), static_cast<int>(first.size()));
@@ -195,13 +195,11 @@ TEST_F(RfunTest, UpdateAfterAFailedAttachReadsNoStaleArray) {
     EXPECT_EQ(out->getvl(), last);
 }
 
-
 TEST_F(RfunTest, BlockUpdateAllocatesNothing) {
     configure("MIX1", "0.25", "RMULTI");
     attachBoth();
     long const before = allocationCount();
-    for (int i = 0; i < 1000; ++i)
-        rfun.updte(128.0);
+    for (int i = 0; i < 1000; ++i) rfun.updte(128.0);
     EXPECT_EQ(allocationCount(), before);
 }
 

@@ -23,8 +23,7 @@ double T(double x) { return x > 0.5 ? 2.0 * (1.0 - x) : (x < -0.5 ? -2.0 * (x + 
 double S(double a, int n) { return std::floor(a * n / 2.0) * 2.0 / n; }
 double P(double a, int n) { return 0.5 * S(a, n) + 0.5; }
 double fold(double x) {
-    if (x >= -1.0 && x <= 1.0)
-        return x;
+    if (x >= -1.0 && x <= 1.0) return x;
     double u = U(x);
     return B(u - std::floor(u));
 }
@@ -42,7 +41,8 @@ Entry const group0[33] = {
     {"Sine", "Sine", [](double a, double) { return std::sin(pi * a); }},
     {"+Sine", "Positive Sine", [](double a, double) { return 0.5 * std::sin(pi * a) + 0.5; }},
     {"Square", "Square", [](double a, double) { return a > 0 ? 1.0 : (a < 0 ? -1.0 : 0.0); }},
-    {"+Squar", "Positive Square", [](double a, double) { return a > 0 ? 1.0 : (a < 0 ? 0.0 : 0.5); }},
+    {"+Squar", "Positive Square",
+     [](double a, double) { return a > 0 ? 1.0 : (a < 0 ? 0.0 : 0.5); }},
     {"Triang", "Triangle", [](double a, double) { return T(a); }},
     {"+Trian", "Positive Triangle", [](double a, double) { return 0.5 * T(a) + 0.5; }},
     {"Rise S", "Rising Sawtooth", [](double a, double) { return a; }},
@@ -94,7 +94,8 @@ double warp(double a, double b) {
 Entry const group1[45] = {
     {"a", "a", [](double a, double) { return a; }},
     {"Db(a)-Db(b)", "", [](double a, double b) { return B(N(D(U(a)))) - B(N(D(U(b)))); }},
-    {"ScaleDb a to b", "", [](double a, double b) {
+    {"ScaleDb a to b", "",
+     [](double a, double b) {
          double f = -192.64 + U(b) * 192.64;
          return B(std::pow(10.0, f * (1 - U(a)) / 20.0));
      }},
@@ -111,7 +112,8 @@ Entry const group1[45] = {
     {"|a-b|", "", [](double a, double b) { return std::fabs(a - b); }},
     {"min(a,b)", "", [](double a, double b) { return std::min(a, b); }},
     {"max(a,b)", "", [](double a, double b) { return std::max(a, b); }},
-    {"Quantize b to a", "", [](double a, double b) {
+    {"Quantize b to a", "",
+     [](double a, double b) {
          double n = std::floor(16 * a);
          return B(std::floor(U(b) * n) / n);
      }},
@@ -138,17 +140,19 @@ Entry const group1[45] = {
     {"Db(a)", "", [](double a, double) { return B(N(D(U(a)))); }},
     {"gainpad+", "", gainpadPlus},
     {"gainpad-", "", gainpadMinus},
-    {"ScaleDb(a,b)", "", [](double a, double b) { return B(std::pow(10.0, D(U(b)) * U(a) / 20.0)); }},
+    {"ScaleDb(a,b)", "",
+     [](double a, double b) { return B(std::pow(10.0, D(U(b)) * U(a) / 20.0)); }},
     {"exp(a,1/b)", "", [](double a, double b) { return B(std::pow(U(a), 1.0 / U(b))); }},
     {"a*unipolar(b)", "", [](double a, double b) { return a * U(b); }},
     {"LumoII", "", [](double a, double) { return a; }},
-    {"StoreBipolarDb", "", [](double a, double b) {
+    {"StoreBipolarDb", "",
+     [](double a, double b) {
          return B(std::pow(10.0, -D(U(b)) * a / 20.0) * 1.5275660582380732e-5);
      }},
 };
 
-double const grid[] = {-1.0, -0.75, -0.5, -0.3, -0.1, 0.0, 0.05, 0.3, 0.5, 0.9, 1.0,
-                       1.5,  -1.5,  3.0,  -3.0, 2.25};
+double const grid[] = {-1.0, -0.75, -0.5, -0.3, -0.1, 0.0, 0.05, 0.3,
+                       0.5,  0.9,   1.0,  1.5,  -1.5, 3.0, -3.0, 2.25};
 
 TEST(DataGfunTest, GroupsHoldTheirEntriesInOrder) {
     DataGfun cat;
@@ -185,8 +189,7 @@ TEST(DataGfunTest, EveryShapeMatchesItsFormulaOnAGrid) {
     for (int g = 0; g < 2; ++g) {
         Entry const* table = g == 0 ? group0 : group1;
         for (int i = 0; i < cat.getnm(g); ++i) {
-            if (!table[i].ref)
-                continue;
+            if (!table[i].ref) continue;
             CoreGfun* f = cat.getgf(g, CoreAnsx(table[i].key));
             for (double a : grid)
                 for (double b : grid) {
@@ -212,7 +215,8 @@ TEST(DataGfunTest, FoldAndClamp) {
     EXPECT_EQ(cat.getgf(0, CoreAnsx("Square"))->xtfun(0.0, 0, nullptr), 0.0);
     EXPECT_EQ(cat.getgf(0, CoreAnsx("+Squar"))->xtfun(0.0, 0, nullptr), 0.5);
     EXPECT_EQ(cat.getgf(0, CoreAnsx("3 Step"))->xtfun(-1.0, 0, nullptr), -1.0);
-    EXPECT_DOUBLE_EQ(cat.getgf(0, CoreAnsx("3 Step"))->xtfun(-0.5, 0, nullptr), -0.6666666666666666);
+    EXPECT_DOUBLE_EQ(cat.getgf(0, CoreAnsx("3 Step"))->xtfun(-0.5, 0, nullptr),
+                     -0.6666666666666666);
     EXPECT_EQ(cat.getgf(1, CoreAnsx("Db(a)"))->xtfun(-1.0, 0, nullptr), -1.0);
     EXPECT_DOUBLE_EQ(cat.getgf(1, CoreAnsx("Db(a)"))->xtfun(1.0, 0, nullptr), 1.0);
 }
@@ -288,11 +292,9 @@ TEST(DataGfunTest, NoResultLeavesTheRangeWhateverTheInput) {
                 ASSERT_TRUE(r == 0.0 || std::fabs(r) >= std::numeric_limits<double>::min());
             };
             for (double a : odd)
-                for (double b : odd)
-                    check(a, b);
+                for (double b : odd) check(a, b);
             for (int ia = 0; ia <= 64; ++ia)
-                for (int ib = 0; ib <= 64; ++ib)
-                    check(-1.0 + ia / 32.0, -1.0 + ib / 32.0);
+                for (int ib = 0; ib <= 64; ++ib) check(-1.0 + ia / 32.0, -1.0 + ib / 32.0);
         }
     }
 }
@@ -301,7 +303,7 @@ TEST(DataGfunTest, RandomStepKeepsItsValueWithinACell) {
     DataGfun cat;
     CoreGfun* r3 = cat.getgf(0, CoreAnsx("3 Rand")); // 6 cells
     St st{0.1, 0.42};
-    EXPECT_EQ(r3->xtfun(0.12, 0, &st), 0.42);  // floor(0.72) == floor(0.6)
+    EXPECT_EQ(r3->xtfun(0.12, 0, &st), 0.42); // floor(0.72) == floor(0.6)
     St negative{-0.05, -0.3};
     EXPECT_EQ(r3->xtfun(-0.1, 0, &negative), -0.3); // floor(-0.6) == floor(-0.3)
 

@@ -50,8 +50,7 @@ TEST(DataRgfnTest, MultiValueReadsTheTableAfterItsFirstEntry) {
     DataRgfn cat;
     CoreRgfn* multi = cat.getgf(CoreAnsx("RMULTI"));
     double table[11];
-    for (int i = 0; i < 11; ++i)
-        table[i] = 0.05 * i + 0.02;
+    for (int i = 0; i < 11; ++i) table[i] = 0.05 * i + 0.02;
     St st = state(0.0, 0.5, table, 11);
     EXPECT_DOUBLE_EQ(multi->xtfun(&st), table[1]); // input A at -1
     st = state(1.0, 1.0, table, 11);

@@ -11,17 +11,17 @@ namespace {
 
 // Bus order as documents and the engine rely on it, typed out independently.
 char const* const expectedKeys[84] = {
-    "OFF",   "LFO1",    "LFO2",    "LFO3",    "LFO4",     "FUN1",     "FUN2",     "FUN3",
-    "FUN4",  "FUN5",    "FUN6",    "FUN7",    "FUN8",     "ENV1",     "ENV2",     "ENV3",
-    "ENV4",  "AMC1",    "AMC2",    "MIX1",    "MIX2",     "MIX3",     "MIX4",     "MIX5",
-    "MIX6",  "MIX7",    "MIX8",    "LSTO",    "GAININ",   "GAINOUT",  "EVF1",     "EVF2",
-    "EVF3",  "EVF4",    "DNM1",    "DNM2",    "PRM1",     "PRM2",     "PRM3",     "PRM4",
-    "PRM5",  "PRM6",    "PRM7",    "PRM8",    "PRM9",     "PRM10",    "PRM11",    "PRM12",
-    "IN_L",  "IN_R",    "OUTL",    "OUTR",    "BUS1",     "BUS2",     "BUS3",     "BUS4",
-    "BUS5",  "BUS6",    "BUS7",    "BUS8",    "RATELFO1", "RATELFO2", "RATELFO3", "RATELFO4",
-    "IN_P",  "OUTP",    "RAWFUN1", "RAWFUN2", "RAWFUN3",  "RAWFUN4",  "PRM13",    "PRM14",
-    "PRM15", "PRM16",   "EAT1",    "EAT2",    "EAT3",     "EAT4",     "ERT1",     "ERT2",
-    "ERT3",  "ERT4",    "EVF5",    "ON"};
+    "OFF",   "LFO1",  "LFO2",    "LFO3",    "LFO4",     "FUN1",     "FUN2",     "FUN3",
+    "FUN4",  "FUN5",  "FUN6",    "FUN7",    "FUN8",     "ENV1",     "ENV2",     "ENV3",
+    "ENV4",  "AMC1",  "AMC2",    "MIX1",    "MIX2",     "MIX3",     "MIX4",     "MIX5",
+    "MIX6",  "MIX7",  "MIX8",    "LSTO",    "GAININ",   "GAINOUT",  "EVF1",     "EVF2",
+    "EVF3",  "EVF4",  "DNM1",    "DNM2",    "PRM1",     "PRM2",     "PRM3",     "PRM4",
+    "PRM5",  "PRM6",  "PRM7",    "PRM8",    "PRM9",     "PRM10",    "PRM11",    "PRM12",
+    "IN_L",  "IN_R",  "OUTL",    "OUTR",    "BUS1",     "BUS2",     "BUS3",     "BUS4",
+    "BUS5",  "BUS6",  "BUS7",    "BUS8",    "RATELFO1", "RATELFO2", "RATELFO3", "RATELFO4",
+    "IN_P",  "OUTP",  "RAWFUN1", "RAWFUN2", "RAWFUN3",  "RAWFUN4",  "PRM13",    "PRM14",
+    "PRM15", "PRM16", "EAT1",    "EAT2",    "EAT3",     "EAT4",     "ERT1",     "ERT2",
+    "ERT3",  "ERT4",  "EVF5",    "ON"};
 
 TEST(DataSrceTest, TableHasEveryKeyAtItsIndex) {
     DataSrce bus;
@@ -63,8 +63,8 @@ TEST(DataSrceTest, LookupFallsBackToOff) {
     EXPECT_EQ(bus.getsc(CoreAnsx("")), off);
     EXPECT_EQ(bus.getsc(CoreAnsx()), off);
     EXPECT_EQ(bus.getsc(CoreAnsx("off")), off);
-    EXPECT_EQ(bus.getsc(CoreAnsx("lfo1")), off);   // case-sensitive
-    EXPECT_EQ(bus.getsc(CoreAnsx("LFO1 ")), off);  // whole text
+    EXPECT_EQ(bus.getsc(CoreAnsx("lfo1")), off);           // case-sensitive
+    EXPECT_EQ(bus.getsc(CoreAnsx("LFO1 ")), off);          // whole text
     EXPECT_EQ(bus.getsc(CoreAnsx("PRM1")), bus.getis(36)); // not a prefix match of PRM13
 }
 

@@ -14,8 +14,7 @@
 
 namespace {
 
-std::string fixedText(double value, int digits)
-{
+std::string fixedText(double value, int digits) {
     // Independent of printf and of the locale.
     char text[2048];
     auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::fixed, digits);
@@ -24,8 +23,7 @@ std::string fixedText(double value, int digits)
 
 } // namespace
 
-TEST(CoreAnsx, UnassignedAndEmptyDiffer)
-{
+TEST(CoreAnsx, UnassignedAndEmptyDiffer) {
     CoreAnsx never;
     EXPECT_EQ(never.Length(), -1);
     EXPECT_STREQ(never.c_str(), "");
@@ -46,8 +44,7 @@ TEST(CoreAnsx, UnassignedAndEmptyDiffer)
     EXPECT_STREQ(CoreAnsx('x').c_str(), "x");
 }
 
-TEST(CoreAnsx, CapacityIsStrictlyAboveLengthInStepsOfEight)
-{
+TEST(CoreAnsx, CapacityIsStrictlyAboveLengthInStepsOfEight) {
     CoreAnsx eight;
     eight += CoreAnsx("abcdefgh");
     EXPECT_EQ(eight.Length(), 8);
@@ -66,8 +63,7 @@ TEST(CoreAnsx, CapacityIsStrictlyAboveLengthInStepsOfEight)
     EXPECT_STREQ(eight.c_str(), "a");
 }
 
-TEST(CoreAnsx, StartPositionAndLimit)
-{
+TEST(CoreAnsx, StartPositionAndLimit) {
     CoreAnsx s("hello");
     s.start("XY", 3, -1); // from character 3, the rest is cut
     EXPECT_STREQ(s.c_str(), "heXY");
@@ -88,8 +84,7 @@ TEST(CoreAnsx, StartPositionAndLimit)
     EXPECT_STREQ(blank.c_str(), "q");
 }
 
-TEST(CoreAnsx, StartFromOwnTextSurvivesGrowth)
-{
+TEST(CoreAnsx, StartFromOwnTextSurvivesGrowth) {
     CoreAnsx s("0123456");
     s += s; // grows past 8 while reading itself
     EXPECT_STREQ(s.c_str(), "01234560123456");
@@ -101,8 +96,7 @@ TEST(CoreAnsx, StartFromOwnTextSurvivesGrowth)
     EXPECT_STREQ(t.c_str(), "abcdefgabcdefgabcdefgabcdefg");
 }
 
-TEST(CoreAnsx, ConcatenationAndAssignment)
-{
+TEST(CoreAnsx, ConcatenationAndAssignment) {
     CoreAnsx a("ab");
     CoreAnsx b = a + CoreAnsx("cd");
     EXPECT_STREQ(b.c_str(), "abcd");
@@ -119,8 +113,7 @@ TEST(CoreAnsx, ConcatenationAndAssignment)
     EXPECT_STREQ((CoreAnsx("p") + '/').c_str(), "p/"); // a char is a character, not a number
 }
 
-TEST(CoreAnsx, SubStringPosTrim)
-{
+TEST(CoreAnsx, SubStringPosTrim) {
     CoreAnsx hello("hello");
     EXPECT_STREQ(hello.SubString(0, 2).c_str(), "he");
     EXPECT_STREQ(hello.SubString(5, 3).c_str(), "o");
@@ -142,8 +135,7 @@ TEST(CoreAnsx, SubStringPosTrim)
     EXPECT_EQ(CoreAnsx().Trim().Length(), 0);
 }
 
-TEST(CoreAnsx, CaseAndComparisonsAreBytewise)
-{
+TEST(CoreAnsx, CaseAndComparisonsAreBytewise) {
     EXPECT_STREQ(CoreAnsx("aZ9\xe4").UpperCase().c_str(), "AZ9\xe4");
     EXPECT_STREQ(CoreAnsx("aZ9").LowerCase().c_str(), "az9");
     CoreAnsx a("abc"), b("abd"), none;
@@ -158,8 +150,7 @@ TEST(CoreAnsx, CaseAndComparisonsAreBytewise)
     EXPECT_TRUE(CoreAnsx("B") < CoreAnsx("a"));
 }
 
-TEST(CoreAnsx, TextToNumbers)
-{
+TEST(CoreAnsx, TextToNumbers) {
     EXPECT_EQ(CoreAnsx(" 42abc").ToInt(), 42);
     EXPECT_EQ(CoreAnsx("abc").ToInt(), 0);
     EXPECT_EQ(CoreAnsx("\t-17").ToInt(), -17);
@@ -174,8 +165,7 @@ TEST(CoreAnsx, TextToNumbers)
     EXPECT_DOUBLE_EQ(CoreAnsx().ToDouble(), 0.0);
 }
 
-TEST(CoreAnsx, NumbersToText)
-{
+TEST(CoreAnsx, NumbersToText) {
     EXPECT_STREQ(CoreAnsx(0).c_str(), "0");
     EXPECT_STREQ(CoreAnsx(-3).c_str(), "-3");
     EXPECT_EQ(std::string(CoreAnsx(std::numeric_limits<int>::min()).c_str()),
@@ -199,8 +189,7 @@ TEST(CoreAnsx, NumbersToText)
     EXPECT_STREQ(CoreAnsx::_FloatToStrF(3.14159, 0, 15, -4).c_str(), "3");
 }
 
-TEST(CoreAnsx, LongFormattedResultsDoNotOverflow)
-{
+TEST(CoreAnsx, LongFormattedResultsDoNotOverflow) {
     // "%.16f" of 1e300 is over 300 characters.
     CoreAnsx huge;
     huge.sprintf("%.16f", 1e300);
@@ -219,17 +208,18 @@ TEST(CoreAnsx, LongFormattedResultsDoNotOverflow)
     EXPECT_EQ(std::string(tiny.c_str()), fixedText(5e-324, 1074));
 }
 
-TEST(CoreAnsx, NumberTextIgnoresTheProcessLocale)
-{
+TEST(CoreAnsx, NumberTextIgnoresTheProcessLocale) {
     // The host may set a locale whose decimal point is ","; build one into a
     // temporary folder when the machine has none installed.
     std::string const previous = std::setlocale(LC_ALL, nullptr);
     char const* got = std::setlocale(LC_ALL, "de_DE.UTF-8");
     std::filesystem::path folder;
     if (!got) {
-        folder = std::filesystem::temp_directory_path() / ("ansx-locale-" + std::to_string(getpid()));
+        folder =
+            std::filesystem::temp_directory_path() / ("ansx-locale-" + std::to_string(getpid()));
         std::filesystem::create_directories(folder);
-        std::string command = "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
+        std::string command = "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() +
+                              "' >/dev/null 2>&1";
         if (std::system(command.c_str()) == 0) {
             setenv("LOCPATH", folder.c_str(), 1);
             got = std::setlocale(LC_ALL, "de_DE.UTF-8");
@@ -255,12 +245,10 @@ TEST(CoreAnsx, NumberTextIgnoresTheProcessLocale)
 
     std::setlocale(LC_ALL, previous.c_str());
     unsetenv("LOCPATH");
-    if (!folder.empty())
-        std::filesystem::remove_all(folder);
+    if (!folder.empty()) std::filesystem::remove_all(folder);
 }
 
-TEST(CoreAnsx, FailedGrowthThrowsAndKeepsTheText)
-{
+TEST(CoreAnsx, FailedGrowthThrowsAndKeepsTheText) {
     CoreAnsx s("short");
     CoreAnsx const tail(" and now much longer than the block");
     int const wanted = CoreAnsx::alloc(s.Length() + tail.Length() + 1);

@@ -4,25 +4,19 @@
 
 #include "runtime/CoreBlnk.h"
 
-namespace
-{
+namespace {
 double fakeDays = 0.0; // the test's clock, days since the epoch
-double fakeClock()
-{
-    return fakeDays;
-}
+double fakeClock() { return fakeDays; }
 
 constexpr double kOrigin = 19876.25;
 constexpr double kSecond = 1.0 / 86400.0; // days
 
-bool blinkAt(CoreBlnk& blink, double seconds)
-{
+bool blinkAt(CoreBlnk& blink, double seconds) {
     fakeDays = kOrigin + seconds * kSecond;
     return blink.getvl();
 }
 
-TEST(CoreBlnk, OnInTheFirstSecondOfEachPeriod)
-{
+TEST(CoreBlnk, OnInTheFirstSecondOfEachPeriod) {
     fakeDays = kOrigin;
     CoreBlnk blink(&fakeClock);
     EXPECT_TRUE(blinkAt(blink, 0.5));

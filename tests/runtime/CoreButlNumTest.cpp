@@ -23,7 +23,7 @@ TEST(CoreButlNum, PowersOfTwo) {
     EXPECT_EQ(CoreButl::getp2(5), 8);
     EXPECT_EQ(CoreButl::getp2(1000), 1024);
     EXPECT_EQ(CoreButl::getp2(1024), 1024);
-    EXPECT_EQ(CoreButl::getp2(-5), 1);  // guarded caller fault
+    EXPECT_EQ(CoreButl::getp2(-5), 1); // guarded caller fault
     EXPECT_GT(CoreButl::getp2(std::numeric_limits<int>::max()), 0);
     EXPECT_EQ(CoreButl::geto2(0), 0);
     EXPECT_EQ(CoreButl::geto2(1), 1);
@@ -86,8 +86,8 @@ TEST(CoreButlNum, PeaksAndCopies) {
     EXPECT_DOUBLE_EQ(CoreButl::getgn(buf, 0, 4), 0.9);
     EXPECT_DOUBLE_EQ(CoreButl::getgn(buf, 3, 1), 0.3);
     EXPECT_EQ(CoreButl::getgn(buf, 0, 0), 0.0);
-    EXPECT_EQ(CoreButl::getpk(buf, 0, 4), 1);  // first of equals
-    EXPECT_EQ(CoreButl::getpk(buf, 2, 2), 2);  // counted from the buffer start
+    EXPECT_EQ(CoreButl::getpk(buf, 0, 4), 1); // first of equals
+    EXPECT_EQ(CoreButl::getpk(buf, 2, 2), 2); // counted from the buffer start
     EXPECT_EQ(CoreButl::getpk(buf, 0, 0), 0);
     EXPECT_EQ(CoreButl::getsg(buf, 4), -1);
     double* channels[] = {buf, buf + 2};
@@ -102,7 +102,7 @@ TEST(CoreButlNum, PeaksAndCopies) {
 
     double src[] = {1, 2, 3, 4, 5};
     double out[4] = {7, 7, 7, 7};
-    CoreButl::mvwav(src, 5, 1, out, 4, 2);  // src[1] lands on out[2]
+    CoreButl::mvwav(src, 5, 1, out, 4, 2); // src[1] lands on out[2]
     EXPECT_EQ(out[0], 0.0);
     EXPECT_EQ(out[1], 1.0);
     EXPECT_EQ(out[2], 2.0);
@@ -120,7 +120,7 @@ TEST(CoreButlNum, LinearAndComplementFades) {
     EXPECT_DOUBLE_EQ(r[0], 1.0);
     EXPECT_EQ(r[4], 0.0);
     EXPECT_FALSE(std::signbit(r[4]));
-    double tiny[1] = {1.0 - 1e-310};  // rounds to 1, complement 0
+    double tiny[1] = {1.0 - 1e-310}; // rounds to 1, complement 0
     CoreButl::cfdcc(1, tiny);
     EXPECT_EQ(tiny[0], 0.0);
 }
@@ -143,7 +143,7 @@ TEST(CoreButlNum, OrderFades) {
     EXPECT_NEAR(g[0], 1e-5, 1e-18);
     EXPECT_DOUBLE_EQ(g[10], 1.0);
     EXPECT_NEAR(g[5], std::pow(10.0, -50.0 / 20.0), 1e-15);
-    CoreButl::fdecc(11, g, 22, false);  // level curve squared
+    CoreButl::fdecc(11, g, 22, false); // level curve squared
     EXPECT_DOUBLE_EQ(g[0], 1.0);
     EXPECT_NEAR(g[10], 1e-10, 1e-22);
 
@@ -173,7 +173,8 @@ double directWindow(int type, int i, int n) {
                0.0106411 * std::cos(6 * x);
     default: {
         double sum = 0;
-        for (int k = 0; k < 11; ++k) sum += (k % 2 ? -1 : 1) * CoreButl::dCalbrecht[k] * std::cos(2 * k * x);
+        for (int k = 0; k < 11; ++k)
+            sum += (k % 2 ? -1 : 1) * CoreButl::dCalbrecht[k] * std::cos(2 * k * x);
         return sum;
     }
     }
@@ -189,7 +190,8 @@ TEST(CoreButlNum, WindowsMatchTheirFormulas) {
         double w[8];
         for (int i = 0; i < 8; ++i) w[i] = 2.0;
         CoreButl::windw(w, 8, type);
-        for (int i = 0; i < 8; ++i) EXPECT_NEAR(w[i], 2.0 * directWindow(type, i, 8), 1e-12) << type;
+        for (int i = 0; i < 8; ++i)
+            EXPECT_NEAR(w[i], 2.0 * directWindow(type, i, 8), 1e-12) << type;
     }
     // Albrecht peaks at about 1 in the middle of an odd window.
     double a[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
@@ -228,7 +230,7 @@ TEST(CoreButlNum, TaperKeepsAFlatResponseFlat) {
     CoreButl::fixbd(m.data(), 64, 0.1, 0);
     for (double v : m) EXPECT_NEAR(v, 0.25, 1e-12);
     std::vector<double> r(64, 0.25);
-    CoreButl::fixbd(r.data(), 64, 0.1, 500);  // reference past the end: band mean
+    CoreButl::fixbd(r.data(), 64, 0.1, 500); // reference past the end: band mean
     for (double v : r) EXPECT_NEAR(v, 0.25, 1e-12);
 }
 
@@ -237,14 +239,14 @@ TEST(CoreButlNum, TaperPullsTheEndsToTheReference) {
     std::vector<double> m(n, 1.0);
     m[0] = 0.001;
     m[63] = 0.001;
-    m[10] = 0.5;  // reference bin
+    m[10] = 0.5; // reference bin
     CoreButl::fixbd(m.data(), n, 0.1, 10);
-    double T = 0.5 * n * 0.1;  // 3.2: last 3 bins, low end B = 25.6
-    EXPECT_NEAR(m[0], 0.5, 1e-12);  // bin 0 takes the reference level
+    double T = 0.5 * n * 0.1;      // 3.2: last 3 bins, low end B = 25.6
+    EXPECT_NEAR(m[0], 0.5, 1e-12); // bin 0 takes the reference level
     double d = 20 * std::log10(0.001), R = 20 * std::log10(0.5);
     double level = d - (d - R) * (-1 + T) / T;
     EXPECT_NEAR(m[63], std::pow(10.0, level / 20), 1e-12);
-    EXPECT_NEAR(m[40], 1.0, 1e-12);  // middle untouched
+    EXPECT_NEAR(m[40], 1.0, 1e-12); // middle untouched
     double B = 8 * T;
     double l20 = 0.0 - (0.0 - R) * (B - 20) / B;
     EXPECT_NEAR(m[20], std::pow(10.0, l20 / 20), 1e-12);
@@ -307,7 +309,7 @@ TEST(CoreButlNum, SampleDecoding) {
     EXPECT_EQ(CoreButl::dbfch(u8, 1, 1), 0.0);
     EXPECT_DOUBLE_EQ(CoreButl::dbfch(u8, 2, 1), 1.0);
     EXPECT_DOUBLE_EQ(CoreButl::dbfch(u8, 3, 1), -128.0 / 127.0);
-    char s24[] = {0x00, 0x00, 0x00, static_cast<char>(0x80)};  // offset 1: 0x800000
+    char s24[] = {0x00, 0x00, 0x00, static_cast<char>(0x80)}; // offset 1: 0x800000
     EXPECT_DOUBLE_EQ(CoreButl::dbfch(s24, 1, 3), -8388608.0 / 8388607.0);
     char s24b[] = {0x01, 0x00, 0x00};
     EXPECT_DOUBLE_EQ(CoreButl::dbfch(s24b, 0, 3), 1.0 / 8388607.0);
@@ -345,7 +347,7 @@ TEST(CoreButlNum, TableInterpolation) {
     EXPECT_DOUBLE_EQ(CoreButl::envsv(0.5, 4, t, 1.0, next, true), 30.0);
     EXPECT_DOUBLE_EQ(CoreButl::envsv(-0.5, 4, t, 1.0, next, true), 20.0);
     EXPECT_EQ(next, 20.0);
-    EXPECT_DOUBLE_EQ(CoreButl::envsv(3.0, 8, t, 2.0, next, false), 30.0);  // step 2
+    EXPECT_DOUBLE_EQ(CoreButl::envsv(3.0, 8, t, 2.0, next, false), 30.0); // step 2
     EXPECT_DOUBLE_EQ(CoreButl::envsv(1e300, 4, t, 1.0, next, false), 80.0);
     // The inverse lookups find the fractional index back.
     EXPECT_DOUBLE_EQ(CoreButl::envst(30.0, 4, t, 2.0, false), 3.0);
@@ -374,11 +376,13 @@ int depth(CoreButl::VECTORELEMENT const* node) {
 
 TEST(CoreButlNum, KernelTree) {
     using E = CoreButl::VECTORELEMENT;
-    E three[] = {{3, 0.3, 0, nullptr, nullptr}, {1, 0.1, 1, nullptr, nullptr}, {2, 0.2, 2, nullptr, nullptr}};
+    E three[] = {{3, 0.3, 0, nullptr, nullptr},
+                 {1, 0.1, 1, nullptr, nullptr},
+                 {2, 0.2, 2, nullptr, nullptr}};
     E* root = CoreButl::btini(three, 3);
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->position, 2.0);
-    EXPECT_EQ(root->index, 2);  // whole elements moved
+    EXPECT_EQ(root->index, 2); // whole elements moved
     EXPECT_EQ(root->readback, 0.2);
     ASSERT_NE(root->left, nullptr);
     ASSERT_NE(root->right, nullptr);
@@ -386,14 +390,17 @@ TEST(CoreButlNum, KernelTree) {
     EXPECT_EQ(root->right->position, 3.0);
     EXPECT_EQ(root->left->left, nullptr);
 
-    E dup[] = {{1, 0, 0, nullptr, nullptr}, {2, 0, 1, nullptr, nullptr}, {2, 0, 2, nullptr, nullptr},
+    E dup[] = {{1, 0, 0, nullptr, nullptr},
+               {2, 0, 1, nullptr, nullptr},
+               {2, 0, 2, nullptr, nullptr},
                {3, 0, 3, &dup[0], &dup[0]}};
     root = CoreButl::btini(dup, 4);
     EXPECT_EQ(inorder(root), (std::vector<double>{1, 2}));
-    EXPECT_EQ(dup[3].left, nullptr);  // children cleared even outside the tree
+    EXPECT_EQ(dup[3].left, nullptr); // children cleared even outside the tree
 
     std::vector<E> many(100);
-    for (int i = 0; i < 100; ++i) many[i] = {static_cast<double>((i * 37) % 100), 0, i, nullptr, nullptr};
+    for (int i = 0; i < 100; ++i)
+        many[i] = {static_cast<double>((i * 37) % 100), 0, i, nullptr, nullptr};
     root = CoreButl::btini(many.data(), 100);
     std::vector<double> sorted = inorder(root);
     ASSERT_EQ(sorted.size(), 100u);
@@ -402,4 +409,4 @@ TEST(CoreButlNum, KernelTree) {
     EXPECT_EQ(CoreButl::btini(many.data(), 0), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -19,9 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string str(CoreAnsx const& s) {
-    return s.c_str();
-}
+std::string str(CoreAnsx const& s) { return s.c_str(); }
 
 class TempFolder : public ::testing::Test {
 protected:
@@ -59,9 +57,9 @@ TEST(CoreButlText, NumberedNames) {
     EXPECT_EQ(str(CoreButl::getvs("C:/take.WAV", 3)), "C:/take_001.wav");
     EXPECT_EQ(str(CoreButl::getvs("take_009.wav", 3)), "take_010.wav");
     EXPECT_EQ(str(CoreButl::getvs("take_999.wav", 3)), "take_000.wav");
-    EXPECT_EQ(str(CoreButl::getvs("take_0x9.wav", 3)), "take_001.wav");  // ToInt of "0x9" is 0
+    EXPECT_EQ(str(CoreButl::getvs("take_0x9.wav", 3)), "take_001.wav"); // ToInt of "0x9" is 0
     EXPECT_EQ(str(CoreButl::getvs("_12", 2)), "_13");
-    EXPECT_EQ(str(CoreButl::getvs("12", 2)), "12_01");  // needs L > d
+    EXPECT_EQ(str(CoreButl::getvs("12", 2)), "12_01"); // needs L > d
     EXPECT_EQ(str(CoreButl::getvs("dir/p_41", 2)), "dir/p_42");
 }
 
@@ -78,7 +76,7 @@ TEST(CoreButlText, SubstringsAndPads) {
     EXPECT_EQ(str(CoreButl::lpad_("", 3, '0')), "00 ");
     EXPECT_EQ(str(CoreButl::rpad_("x", 3, '-')), "x--");
     EXPECT_EQ(str(CoreButl::getcn("ab", 6)), "  ab");
-    EXPECT_EQ(str(CoreButl::getcn("  ab  ", 7)), "    ab  ");  // measures the trimmed text
+    EXPECT_EQ(str(CoreButl::getcn("  ab  ", 7)), "    ab  "); // measures the trimmed text
     EXPECT_EQ(str(CoreButl::getcn("abcdef", 2)), "abcdef");
 }
 
@@ -119,7 +117,7 @@ TEST(CoreButlText, ListLookupAndSort) {
     EXPECT_EQ(CoreButl::getci("zz", 2, list, false, false), 0);
     CoreAnsx numbers[] = {"1", "2", "3"};
     EXPECT_EQ(CoreButl::getci("2.4", 3, numbers, true, true), 1);
-    EXPECT_EQ(CoreButl::getci("2.5", 3, numbers, true, true), 1);  // first of equals
+    EXPECT_EQ(CoreButl::getci("2.5", 3, numbers, true, true), 1); // first of equals
     EXPECT_EQ(CoreButl::getci("99", 3, numbers, true, true), 2);
     EXPECT_EQ(CoreButl::getci("1", 0, numbers, true, true), -1);
 
@@ -137,7 +135,7 @@ TEST(CoreButlText, Abbreviations) {
     EXPECT_EQ(str(CoreButl::getds("HALL", 8)), "HALL");
     EXPECT_EQ(str(CoreButl::getds("BIG HALL", 8)), "BIG ");
     EXPECT_EQ(str(CoreButl::getds("AEIOUAEIOU", 5)), "AEI");
-    EXPECT_EQ(str(CoreButl::getds("reverberation", 8)), "reverber");  // lower case keeps vowels
+    EXPECT_EQ(str(CoreButl::getds("reverberation", 8)), "reverber"); // lower case keeps vowels
     EXPECT_EQ(str(CoreButl::getds("ABCDEF", 2)), "ABC");
     EXPECT_TRUE(CoreButl::isnmb("abc"));
     EXPECT_EQ(str(CoreButl::fndqp("take??.wav", "take17.wav")), "17");
@@ -207,16 +205,17 @@ TEST_F(TempFolder, FailedWritesLeaveTheOldFile) {
     EXPECT_FALSE(wroteText);
     EXPECT_FALSE(wroteNew);
     EXPECT_EQ(readBytes(path), "old");
-    EXPECT_FALSE(fs::exists(dir + "new.txt"));  // no empty or partial file appears
+    EXPECT_FALSE(fs::exists(dir + "new.txt")); // no empty or partial file appears
     int entries = 0;
     for (auto const& e : fs::directory_iterator(dir)) {
         (void)e;
         ++entries;
     }
-    EXPECT_EQ(entries, 1);  // no temporary files left behind
+    EXPECT_EQ(entries, 1); // no temporary files left behind
 
-    if (::geteuid() != 0) {  // permissions do not bind the super-user
-        fs::permissions(dir, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+    if (::geteuid() != 0) { // permissions do not bind the super-user
+        fs::permissions(dir,
+                        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                         fs::perm_options::remove);
         EXPECT_FALSE(CoreButl::svatx(path.c_str(), "new", false));
         EXPECT_FALSE(CoreButl::setfc(path.c_str(), "new"));
@@ -286,4 +285,4 @@ TEST_F(TempFolder, ExistingFolderChoice) {
     EXPECT_EQ(str(CoreButl::getpv((dir + "none/0").c_str(), "/fb/f.y", ".XML")), "/fb/f.xml");
 }
 
-}  // namespace
+} // namespace

@@ -24,9 +24,9 @@ namespace fs = std::filesystem;
 class HutlFolder : public ::testing::Test {
 protected:
     void touch(std::string const& name) { writeBytes(dir + name, "x"); }
-    std::vector<std::string> list(CoreAnsx const& folder, char const* fileMask, char const* folderMask,
-                                  int& count) {
-        CoreAnsx* names = new CoreAnsx[3];  // an old array the call must release
+    std::vector<std::string> list(CoreAnsx const& folder, char const* fileMask,
+                                  char const* folderMask, int& count) {
+        CoreAnsx* names = new CoreAnsx[3]; // an old array the call must release
         CoreHutl::readr(folder, fileMask, &names, count, folderMask);
         std::vector<std::string> out;
         for (int i = 0; i < (count > 0 ? count : 1); ++i) out.push_back(names[i].c_str());
@@ -47,7 +47,7 @@ TEST(CoreHutl, Wildcards) {
     EXPECT_FALSE(CoreHutl::match("a", ""));
     EXPECT_TRUE(CoreHutl::match("", ""));
     EXPECT_TRUE(CoreHutl::match("axxbyyc", "a*b*c"));
-    EXPECT_TRUE(CoreHutl::match("abxbc", "a*bc"));     // needs backtracking
+    EXPECT_TRUE(CoreHutl::match("abxbc", "a*bc")); // needs backtracking
     EXPECT_TRUE(CoreHutl::match("aXbXbXc", "a*b?c"));
     EXPECT_FALSE(CoreHutl::match("abcb", "a*b*c"));
     EXPECT_TRUE(CoreHutl::match(".hidden", "*"));
@@ -79,14 +79,15 @@ TEST_F(HutlFolder, HiddenEntriesAndLinks) {
     int count = 0;
     // One level only, no descent; a link is not walked into as a folder.
     touch("real/inner.txt");
-    EXPECT_EQ(list(dir.c_str(), "*", "*", count), (std::vector<std::string>{".hidden", "link", "real"}));
+    EXPECT_EQ(list(dir.c_str(), "*", "*", count),
+              (std::vector<std::string>{".hidden", "link", "real"}));
 }
 
 TEST_F(HutlFolder, MissingFolderGivesOneEmptyName) {
     int count = 7;
     EXPECT_EQ(list((dir + "absent/").c_str(), "*", "*", count), (std::vector<std::string>{""}));
     EXPECT_EQ(count, 0);
-    CoreAnsx* none = nullptr;  // a null old array is fine too
+    CoreAnsx* none = nullptr; // a null old array is fine too
     CoreHutl::readr((dir + "absent/").c_str(), "*", &none, count, "*");
     ASSERT_NE(none, nullptr);
     EXPECT_STREQ(none[0].c_str(), "");
@@ -112,10 +113,12 @@ TEST_F(HutlFolder, ModificationTime) {
 }
 
 TEST(CoreHutl, BundleRule) {
-    EXPECT_EQ(PlatBundle::bundlePath("/opt/p/Verb.vst/Contents/x86_64-linux/Verb.so"), "/opt/p/Verb.vst");
+    EXPECT_EQ(PlatBundle::bundlePath("/opt/p/Verb.vst/Contents/x86_64-linux/Verb.so"),
+              "/opt/p/Verb.vst");
     EXPECT_EQ(PlatBundle::bundlePath("/opt/p/Verb.VST/Contents/arch/Verb.so"), "/opt/p/Verb.VST");
     EXPECT_EQ(PlatBundle::bundlePath("/opt/p/Verb.so"), "/opt/p/Verb.so");
-    EXPECT_EQ(PlatBundle::bundlePath("/opt/p/Verb.vst/Other/arch/Verb.so"), "/opt/p/Verb.vst/Other/arch/Verb.so");
+    EXPECT_EQ(PlatBundle::bundlePath("/opt/p/Verb.vst/Other/arch/Verb.so"),
+              "/opt/p/Verb.vst/Other/arch/Verb.so");
     EXPECT_EQ(PlatBundle::bundlePath("Contents/a/b.so"), "Contents/a/b.so");
     EXPECT_EQ(PlatBundle::bundlePath(""), "");
     EXPECT_EQ(PlatBundle::imagePath(nullptr), "");
@@ -158,4 +161,4 @@ TEST_F(HutlFolder, OwnLocationFromInsideALoadedObject) {
 }
 #endif
 
-}  // namespace
+} // namespace

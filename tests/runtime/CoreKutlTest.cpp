@@ -3,8 +3,7 @@
 #include "runtime/CoreKutl.h"
 
 namespace {
-timespec deadlineFrom(long ms, long seconds, long microseconds)
-{
+timespec deadlineFrom(long ms, long seconds, long microseconds) {
     timeval now{};
     now.tv_sec = seconds;
     now.tv_usec = microseconds;
@@ -14,8 +13,7 @@ timespec deadlineFrom(long ms, long seconds, long microseconds)
 }
 } // namespace
 
-TEST(CoreKutl, DeadlineCarriesIntoTheNextSecond)
-{
+TEST(CoreKutl, DeadlineCarriesIntoTheNextSecond) {
     timespec d = deadlineFrom(500, 10, 999500); // 10.9995 s + 0.5 s
     EXPECT_EQ(d.tv_sec, 11);
     EXPECT_EQ(d.tv_nsec, 499500000);
@@ -25,8 +23,7 @@ TEST(CoreKutl, DeadlineCarriesIntoTheNextSecond)
     EXPECT_EQ(d.tv_nsec, 0);
 }
 
-TEST(CoreKutl, DeadlineAddsWholeSecondsAndBorrowsForNegativeWaits)
-{
+TEST(CoreKutl, DeadlineAddsWholeSecondsAndBorrowsForNegativeWaits) {
     timespec d = deadlineFrom(2500, 100, 250000);
     EXPECT_EQ(d.tv_sec, 102);
     EXPECT_EQ(d.tv_nsec, 750000000);
@@ -36,8 +33,7 @@ TEST(CoreKutl, DeadlineAddsWholeSecondsAndBorrowsForNegativeWaits)
     EXPECT_EQ(d.tv_nsec, 999000000);
 }
 
-TEST(CoreKutl, DeadlineFollowsTheWallClock)
-{
+TEST(CoreKutl, DeadlineFollowsTheWallClock) {
     timeval before{};
     gettimeofday(&before, nullptr);
     timespec d{};

@@ -19,39 +19,32 @@
 namespace {
 
 std::atomic<double> fakeDays{20000.0};
-double fakeClock()
-{
-    return fakeDays.load();
-}
+double fakeClock() { return fakeDays.load(); }
 
 class CoreLog_Test : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         CoreLog_::useClock(&fakeClock);
         CoreLog_::setpt(CoreAnsx((folder.string() + "/").c_str()));
         CoreLog_::setfn(CoreAnsx("Vorlan3olvio.log"));
         CoreLog_::setdb(2, false);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         CoreLog_::setpt(CoreAnsx(""));
         CoreLog_::setdb(0, false);
         CoreLog_::useClock(nullptr);
     }
-    std::vector<std::string> lines() const
-    {
+    std::vector<std::string> lines() const {
         std::vector<std::string> all;
         std::ifstream in(folder / "Vorlan3olvio.log", std::ios::binary);
         std::string line;
-        while (std::getline(in, line))
-            all.push_back(line);
+        while (std::getline(in, line)) all.push_back(line);
         return all;
     }
     std::string contents() const { return readBytes(folder / "Vorlan3olvio.log"); }
-    static std::string prefix()
-    {
-        return std::to_string(getpid()) + "-" + std::to_string(static_cast<unsigned long>(pthread_self())) + " ";
+    static std::string prefix() {
+        return std::to_string(getpid()) + "-" +
+               std::to_string(static_cast<unsigned long>(pthread_self())) + " ";
     }
 
     TempDir temp;                                    // this test's log folder
@@ -60,14 +53,12 @@ protected:
 
 } // namespace
 
-TEST_F(CoreLog_Test, DebugLineBytes)
-{
+TEST_F(CoreLog_Test, DebugLineBytes) {
     CoreLog_::debug(CoreAnsx("abc"), 2, 1);
     EXPECT_EQ(contents(), prefix() + ">--abc<\n");
 }
 
-TEST_F(CoreLog_Test, ErrorPrefixes)
-{
+TEST_F(CoreLog_Test, ErrorPrefixes) {
     CoreLog_::loger(CoreAnsx("bad"), 1);
     CoreLog_::logfl(CoreAnsx("a.wav"), 2);
     CoreLog_::logtg(CoreAnsx("GAIN"), 0);
@@ -78,8 +69,7 @@ TEST_F(CoreLog_Test, ErrorPrefixes)
     EXPECT_EQ(got[2], prefix() + "***ERROR***>Error in tag GAIN");
 }
 
-TEST_F(CoreLog_Test, LevelFiltering)
-{
+TEST_F(CoreLog_Test, LevelFiltering) {
     CoreLog_::debug(CoreAnsx("too deep"), 0, 3);
     CoreLog_::loger(CoreAnsx("too deep"), 3);
     CoreLog_::logfl(CoreAnsx("too deep"), 3);
@@ -96,8 +86,7 @@ TEST_F(CoreLog_Test, LevelFiltering)
     EXPECT_EQ(got[1], prefix() + ">level zero<");
 }
 
-TEST_F(CoreLog_Test, NamedValuesAndTimersBeyondNine)
-{
+TEST_F(CoreLog_Test, NamedValuesAndTimersBeyondNine) {
     EXPECT_EQ(CoreLog_::getdb(), 2);
     EXPECT_TRUE(CoreLog_::aredb());
     CoreLog_::debgb(CoreAnsx("on"), true, 0, 1);
@@ -117,17 +106,17 @@ TEST_F(CoreLog_Test, NamedValuesAndTimersBeyondNine)
     EXPECT_EQ(got[5], prefix() + ">neg<");
 }
 
-TEST_F(CoreLog_Test, TimestampsShowElapsedAndRestartTheTimer)
-{
+TEST_F(CoreLog_Test, TimestampsShowElapsedAndRestartTheTimer) {
     fakeDays = 20000.0;
     CoreLog_::setdb(2, true);
     fakeDays = 20000.0 + 1.23 / 86400.0;
     CoreLog_::debug(CoreAnsx("a"), 0, 1);
     CoreLog_::debug(CoreAnsx("b"), 0, 1);
     fakeDays = 20000.0 + 1234.56 / 86400.0;
-    CoreLog_::debug(CoreAnsx("c"), 1, 1);  // timer 1 was restarted by setdb only; 8 characters need no padding
+    CoreLog_::debug(CoreAnsx("c"), 1,
+                    1); // timer 1 was restarted by setdb only; 8 characters need no padding
     CoreLog_::debug(CoreAnsx("d"), 10, 1); // timers above 9 carry no time
-    fakeDays = 19999.0; // the wall clock stepped back
+    fakeDays = 19999.0;                    // the wall clock stepped back
     CoreLog_::debug(CoreAnsx("e"), 0, 1);
     std::vector<std::string> got = lines();
     ASSERT_EQ(got.size(), 5u);
@@ -138,8 +127,7 @@ TEST_F(CoreLog_Test, TimestampsShowElapsedAndRestartTheTimer)
     EXPECT_EQ(got[4], prefix() + "0000.0 >e<");
 }
 
-TEST_F(CoreLog_Test, ElapsedLine)
-{
+TEST_F(CoreLog_Test, ElapsedLine) {
     fakeDays = 20000.0;
     CoreLog_::setdb(0, false);
     fakeDays = 20000.0 + 2.5 / 86400.0;
@@ -151,8 +139,7 @@ TEST_F(CoreLog_Test, ElapsedLine)
     EXPECT_EQ(got[1], prefix() + "0.000 >again");
 }
 
-TEST_F(CoreLog_Test, NothingWrittenWithoutFolderOrName)
-{
+TEST_F(CoreLog_Test, NothingWrittenWithoutFolderOrName) {
     CoreLog_::setpt(CoreAnsx(""));
     CoreLog_::loger(CoreAnsx("lost"), 0);
     CoreLog_::login(CoreAnsx("lost"), 1);
@@ -172,8 +159,7 @@ TEST_F(CoreLog_Test, NothingWrittenWithoutFolderOrName)
     EXPECT_FALSE(std::filesystem::exists("C:\\test.log"));
 }
 
-TEST_F(CoreLog_Test, ConcurrentWritersProduceWholeLines)
-{
+TEST_F(CoreLog_Test, ConcurrentWritersProduceWholeLines) {
     constexpr int writers = 4;
     constexpr int perWriter = 300;
     std::string const filler(600, 'x'); // long lines split more easily
@@ -181,15 +167,16 @@ TEST_F(CoreLog_Test, ConcurrentWritersProduceWholeLines)
     for (int w = 0; w < writers; ++w) {
         threads.emplace_back([w, &filler] {
             for (int i = 0; i < perWriter; ++i)
-                CoreLog_::debug(CoreAnsx(("w" + std::to_string(w) + " i" + std::to_string(i) + " " + filler).c_str()), 0, 1);
+                CoreLog_::debug(
+                    CoreAnsx(("w" + std::to_string(w) + " i" + std::to_string(i) + " " + filler)
+                                 .c_str()),
+                    0, 1);
         });
     }
     // Meanwhile the folder is set again and again to the same text.
     std::string const same = folder.string() + "/";
-    for (int i = 0; i < 200; ++i)
-        CoreLog_::setpt(CoreAnsx(same.c_str()));
-    for (auto& t : threads)
-        t.join();
+    for (int i = 0; i < 200; ++i) CoreLog_::setpt(CoreAnsx(same.c_str()));
+    for (auto& t : threads) t.join();
     std::vector<std::string> got = lines();
     ASSERT_EQ(got.size(), static_cast<std::size_t>(writers * perWriter));
     std::vector<int> next(writers, 0);
@@ -211,8 +198,7 @@ namespace {
 
 // Logs until cancelled; its only cancellation point outside logging is the
 // explicit test.
-void* logUntilCancelled(void* running)
-{
+void* logUntilCancelled(void* running) {
     static_cast<std::atomic<bool>*>(running)->store(true);
     for (;;) {
         CoreLog_::debug(CoreAnsx("busy"), 0, 1);
@@ -223,19 +209,18 @@ void* logUntilCancelled(void* running)
 
 } // namespace
 
-TEST_F(CoreLog_Test, CancelledWriterEndsCleanlyBetweenWholeLines)
-{
+TEST_F(CoreLog_Test, CancelledWriterEndsCleanlyBetweenWholeLines) {
     // A thread cancelled while it writes a line must neither abort the
     // process nor leave half a line behind.
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address checker cannot follow a cancelled thread's unwinding; runs in the thread build";
+    GTEST_SKIP() << "the address checker cannot follow a cancelled thread's unwinding; runs in the "
+                    "thread build";
 #endif
     for (int round = 0; round < 8; ++round) {
         std::atomic<bool> running{false};
         pthread_t writer{};
         ASSERT_EQ(pthread_create(&writer, nullptr, &logUntilCancelled, &running), 0);
-        while (!running.load())
-            std::this_thread::yield();
+        while (!running.load()) std::this_thread::yield();
         usleep(2000);
         pthread_cancel(writer);
         void* result = nullptr;
@@ -244,7 +229,6 @@ TEST_F(CoreLog_Test, CancelledWriterEndsCleanlyBetweenWholeLines)
     }
     std::vector<std::string> got = lines();
     ASSERT_FALSE(got.empty());
-    for (auto const& line : got)
-        EXPECT_EQ(line.substr(line.size() - 6), ">busy<");
+    for (auto const& line : got) EXPECT_EQ(line.substr(line.size() - 6), ">busy<");
     EXPECT_EQ(contents().back(), '\n');
 }

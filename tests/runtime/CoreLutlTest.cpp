@@ -25,9 +25,9 @@ TEST_F(LutlFolder, CreatesNestedFoldersButNotTheFile) {
     CoreLutl::crtpt((dir + "one/two/three/file.xml").c_str());
     EXPECT_TRUE(fs::is_directory(dir + "one/two/three"));
     EXPECT_FALSE(fs::exists(dir + "one/two/three/file.xml"));
-    CoreLutl::crtpt((dir + "a\\b\\").c_str());  // backslashes separate too
+    CoreLutl::crtpt((dir + "a\\b\\").c_str()); // backslashes separate too
     EXPECT_TRUE(fs::is_directory(dir + "a/b"));
-    CoreLutl::crtpt((dir + "x/y").c_str());  // the last part is a file name
+    CoreLutl::crtpt((dir + "x/y").c_str()); // the last part is a file name
     EXPECT_TRUE(fs::is_directory(dir + "x"));
     EXPECT_FALSE(fs::exists(dir + "x/y"));
 }
@@ -38,7 +38,7 @@ TEST_F(LutlFolder, ExistingFoldersAreLeftAlone) {
     CoreLutl::crtpt((dir + "p/q/f.txt").c_str());
     EXPECT_TRUE(fs::exists(dir + "p/q/keep.txt"));
     touch("p/file");
-    CoreLutl::crtpt((dir + "p/file/deeper/f.txt").c_str());  // a file in the way: silent
+    CoreLutl::crtpt((dir + "p/file/deeper/f.txt").c_str()); // a file in the way: silent
     EXPECT_TRUE(fs::is_regular_file(dir + "p/file"));
 }
 
@@ -55,7 +55,7 @@ TEST_F(LutlFolder, EmptyingRemovesOnlyFiles) {
     touch("box/a.xml");
     touch("box/.hidden");
     touch("box/SUB/inner.txt");
-    touch("boxa.xml");  // beside the folder, same name as folder + file
+    touch("boxa.xml"); // beside the folder, same name as folder + file
     CoreLutl::clept((dir + "box/").c_str());
     EXPECT_FALSE(fs::exists(dir + "box/a.xml"));
     EXPECT_FALSE(fs::exists(dir + "box/.hidden"));
@@ -66,7 +66,7 @@ TEST_F(LutlFolder, EmptyingRemovesOnlyFiles) {
     CoreLutl::clept((dir + "box").c_str());
     EXPECT_FALSE(fs::exists(dir + "box/b.xml"));
     EXPECT_TRUE(fs::exists(dir + "boxa.xml"));
-    CoreLutl::clept((dir + "missing/").c_str());  // silent
+    CoreLutl::clept((dir + "missing/").c_str()); // silent
 }
 
 TEST_F(LutlFolder, EmptyFolderTextNamesNoFolder) {
@@ -79,4 +79,4 @@ TEST_F(LutlFolder, EmptyFolderTextNamesNoFolder) {
     EXPECT_TRUE(fs::exists(dir + "keep.txt"));
 }
 
-}  // namespace
+} // namespace

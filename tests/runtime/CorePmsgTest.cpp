@@ -11,22 +11,18 @@
 #include "runtime/CorePbol.h"
 #include "runtime/CorePmsg.h"
 
-namespace
-{
-std::vector<std::string> allRows(CorePmsg& rows)
-{
+namespace {
+std::vector<std::string> allRows(CorePmsg& rows) {
     std::vector<CoreAnsx> copy(size_t(rows.getrw()));
     rows.getrw(copy.data());
     std::vector<std::string> texts;
-    for (auto const& text : copy)
-        texts.push_back(text.c_str());
+    for (auto const& text : copy) texts.push_back(text.c_str());
     return texts;
 }
 
 using Rows = std::vector<std::string>;
 
-TEST(CorePmsg, OldestMessageIsDroppedWhenFull)
-{
+TEST(CorePmsg, OldestMessageIsDroppedWhenFull) {
     CorePmsg rows(3, 256);
     EXPECT_EQ(allRows(rows), (Rows{"", "", ""}));
     rows.addrw(CoreAnsx("A"));
@@ -46,8 +42,7 @@ TEST(CorePmsg, OldestMessageIsDroppedWhenFull)
     EXPECT_EQ(allRows(one), (Rows{"second"}));
 }
 
-TEST(CorePmsg, LongMessagesKeepTheirTail)
-{
+TEST(CorePmsg, LongMessagesKeepTheirTail) {
     CorePmsg rows(4, 5);
     rows.addrw(CoreAnsx("abcdefgh"));
     rows.addrw(CoreAnsx("vwxyz"));
@@ -56,8 +51,7 @@ TEST(CorePmsg, LongMessagesKeepTheirTail)
     EXPECT_EQ(allRows(rows), (Rows{"defgh", "vwxyz", "", ""}));
 }
 
-TEST(CorePmsg, BadIndexesAndSizesAreSafe)
-{
+TEST(CorePmsg, BadIndexesAndSizesAreSafe) {
     CorePmsg rows(2, 10);
     rows.addrw(CoreAnsx("x"));
     for (short index : {short(-1), short(2), short(32767)})
@@ -73,19 +67,16 @@ TEST(CorePmsg, BadIndexesAndSizesAreSafe)
     EXPECT_EQ(negative.getrw(), 0);
 }
 
-TEST(CorePmsg, ConcurrentWritersAndReaderSeeWholeMessages)
-{
+TEST(CorePmsg, ConcurrentWritersAndReaderSeeWholeMessages) {
     CorePmsg rows(3, 16);
     auto writer = [&rows](char name) {
-        for (int i = 0; i < 2000; ++i)
-            rows.addrw(CoreAnsx(name) + CoreAnsx(i));
+        for (int i = 0; i < 2000; ++i) rows.addrw(CoreAnsx(name) + CoreAnsx(i));
     };
     std::thread first(writer, 'a');
     std::thread second(writer, 'b');
     for (int i = 0; i < 2000; ++i) {
         for (auto const& text : allRows(rows)) {
-            if (text.empty())
-                continue;
+            if (text.empty()) continue;
             ASSERT_TRUE(text[0] == 'a' || text[0] == 'b') << text;
             ASSERT_LT(std::stoi(text.substr(1)), 2000) << text;
         }
@@ -96,17 +87,14 @@ TEST(CorePmsg, ConcurrentWritersAndReaderSeeWholeMessages)
     EXPECT_TRUE(newest == "a1999" || newest == "b1999") << newest;
 }
 
-TEST(CorePbol, SetterAndPollerOnTwoThreads)
-{
+TEST(CorePbol, SetterAndPollerOnTwoThreads) {
     CorePbol flag(false);
     EXPECT_FALSE(flag.getvl());
     std::thread setter([&flag] {
-        for (int i = 0; i < 10000; ++i)
-            flag.setvl(i % 2 == 0);
+        for (int i = 0; i < 10000; ++i) flag.setvl(i % 2 == 0);
         flag.setvl(true);
     });
-    for (int i = 0; i < 10000; ++i)
-        (void)flag.getvl();
+    for (int i = 0; i < 10000; ++i) (void)flag.getvl();
     setter.join();
     EXPECT_TRUE(flag.getvl());
     flag.setvl(false);

@@ -17,41 +17,34 @@
 #include "runtime/CorePool.h"
 #include "tests/support/TempDir.h"
 
-namespace
-{
+namespace {
 namespace fs = std::filesystem;
 
 // Logs into a fresh temporary folder, with no retry pause; restores both.
-class CorePoolTest : public ::testing::Test
-{
+class CorePoolTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         CoreLog_::setpt(CoreAnsx((folder.string() + "/").c_str()));
         CoreLog_::setdb(0, false);
         CorePool::iVretrypause = 0;
         PlatMemory::failNext(0);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         PlatMemory::failNext(0);
         CorePool::iVretrypause = 100;
         CoreLog_::setdb(0, false);
         CoreLog_::setpt(CoreAnsx(""));
     }
     // Log lines containing needle.
-    std::vector<std::string> linesWith(std::string const& needle) const
-    {
+    std::vector<std::string> linesWith(std::string const& needle) const {
         std::vector<std::string> found;
         std::ifstream in(folder / CoreLog_::getfn().c_str());
         for (std::string line; std::getline(in, line);)
-            if (line.find(needle) != std::string::npos)
-                found.push_back(line);
+            if (line.find(needle) != std::string::npos) found.push_back(line);
         return found;
     }
     // What a request throws, "" when it succeeds.
-    static std::string failureOf(CorePool& pool, short kind, int count)
-    {
+    static std::string failureOf(CorePool& pool, short kind, int count) {
         try {
             pool.mallc(kind, count, "TEST", CoreAnsx("test"));
         } catch (CoreAnsx const& report) {
@@ -65,8 +58,7 @@ protected:
     fs::path const folder{temp.path()};
 };
 
-TEST_F(CorePoolTest, HundredDoublesAreEightHundredTwentyBytesAligned)
-{
+TEST_F(CorePoolTest, HundredDoublesAreEightHundredTwentyBytesAligned) {
     CorePool pool;
     double* samples = static_cast<double*>(pool.mallc(0, 100, "WAVE", CoreAnsx("read")));
     EXPECT_EQ(reinterpret_cast<uintptr_t>(samples) % 16, 0u);
@@ -84,8 +76,7 @@ TEST_F(CorePoolTest, HundredDoublesAreEightHundredTwentyBytesAligned)
     EXPECT_EQ(pool.getma(), 0);
 }
 
-TEST_F(CorePoolTest, EveryKindCountsItsElementSizePlusTwenty)
-{
+TEST_F(CorePoolTest, EveryKindCountsItsElementSizePlusTwenty) {
     // Element sizes written out independently of getdm.
     long const size[] = {0 /* -1 */, 8, 4, 4, 4, 1, 1, 2, 0 /* 7 */, 0 /* 8 */};
     CorePool pool;
@@ -102,13 +93,11 @@ TEST_F(CorePoolTest, EveryKindCountsItsElementSizePlusTwenty)
         }
     }
     EXPECT_EQ(pool.getma(), expected);
-    for (void* block : blocks)
-        pool.free_(block);
+    for (void* block : blocks) pool.free_(block);
     EXPECT_EQ(pool.getma(), 0);
 }
 
-TEST_F(CorePoolTest, DoubleFreeAndForeignPointerAreOnlyLogged)
-{
+TEST_F(CorePoolTest, DoubleFreeAndForeignPointerAreOnlyLogged) {
     CoreLog_::setdb(1, false);
     CorePool pool;
     void* keep = pool.mallc(4, 10, "KEEP", CoreAnsx("x"));
@@ -124,8 +113,7 @@ TEST_F(CorePoolTest, DoubleFreeAndForeignPointerAreOnlyLogged)
     pool.free_(keep);
 }
 
-TEST_F(CorePoolTest, InjectedFailureThrowsAfterSixAttemptsWithPoolUnchanged)
-{
+TEST_F(CorePoolTest, InjectedFailureThrowsAfterSixAttemptsWithPoolUnchanged) {
     CoreLog_::setdb(2, false);
     CorePool pool;
     void* live = pool.mallc(0, 10, "LIVE", CoreAnsx("x")); // 100
@@ -144,8 +132,7 @@ TEST_F(CorePoolTest, InjectedFailureThrowsAfterSixAttemptsWithPoolUnchanged)
     pool.free_(live);
 }
 
-TEST_F(CorePoolTest, NegativeOversizedAndCappedRequestsAreRefusedUnchanged)
-{
+TEST_F(CorePoolTest, NegativeOversizedAndCappedRequestsAreRefusedUnchanged) {
     CorePool pool;
     void* live = pool.mallc(1, 5, "LIVE", CoreAnsx("x")); // 40
     EXPECT_EQ(failureOf(pool, 0, -100), "Memory request failed -780");
@@ -160,12 +147,10 @@ TEST_F(CorePoolTest, NegativeOversizedAndCappedRequestsAreRefusedUnchanged)
     EXPECT_EQ(failureOf(pool, 0, 1), "Memory request failed 28");
     EXPECT_EQ(pool.getma(), 88);
     EXPECT_TRUE(linesWith("").empty()); // debug level 0: failures throw but log nothing
-    for (void* block : {live, none, over})
-        pool.free_(block);
+    for (void* block : {live, none, over}) pool.free_(block);
 }
 
-TEST_F(CorePoolTest, DestructionReportsAndReleasesLiveBlocks)
-{
+TEST_F(CorePoolTest, DestructionReportsAndReleasesLiveBlocks) {
     CoreLog_::setdb(2, false);
     void* first = nullptr;
     void* second = nullptr;
@@ -180,13 +165,14 @@ TEST_F(CorePoolTest, DestructionReportsAndReleasesLiveBlocks)
     EXPECT_NE(left[0].find(">pool locations left: 2<"), std::string::npos);
     auto blocks = linesWith("left memory block: ");
     ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_NE(blocks[0].find(">left memory block: 0 WAVE 100 " + addr(first) + "<"), std::string::npos);
-    EXPECT_NE(blocks[1].find(">left memory block: 6 LONGTAG 3 " + addr(second) + "<"), std::string::npos);
+    EXPECT_NE(blocks[0].find(">left memory block: 0 WAVE 100 " + addr(first) + "<"),
+              std::string::npos);
+    EXPECT_NE(blocks[1].find(">left memory block: 6 LONGTAG 3 " + addr(second) + "<"),
+              std::string::npos);
     EXPECT_TRUE(linesWith("memory release error").empty());
 }
 
-TEST_F(CorePoolTest, ConcurrentRequestsKeepTheCountsConsistent)
-{
+TEST_F(CorePoolTest, ConcurrentRequestsKeepTheCountsConsistent) {
     CorePool pool;
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t) {
@@ -199,12 +185,10 @@ TEST_F(CorePoolTest, ConcurrentRequestsKeepTheCountsConsistent)
                     held.erase(held.begin());
                 }
             }
-            for (void* block : held)
-                pool.free_(block);
+            for (void* block : held) pool.free_(block);
         });
     }
-    for (auto& worker : workers)
-        worker.join();
+    for (auto& worker : workers) worker.join();
     EXPECT_EQ(pool.getma(), 0);
     EXPECT_EQ(pool.getxr(), 8 * 16 + 20);
 }

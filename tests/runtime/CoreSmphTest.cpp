@@ -11,16 +11,14 @@
 #include "runtime/CoreSmph.h"
 #include "runtime/CoreXutl.h"
 
-TEST(CoreAtom, ReturnsTheNewValue)
-{
+TEST(CoreAtom, ReturnsTheNewValue) {
     int value = 5;
     EXPECT_EQ(ininc(&value), 6);
     EXPECT_EQ(indec(&value), 5);
     EXPECT_EQ(indec(&value), 4);
 }
 
-TEST(CoreSmph, TryLockOnHeldLockFailsAndLeavesItHeld)
-{
+TEST(CoreSmph, TryLockOnHeldLockFailsAndLeavesItHeld) {
     CoreSmph lock;
     EXPECT_TRUE(lock.locka());
     EXPECT_FALSE(lock.locka());
@@ -31,8 +29,7 @@ TEST(CoreSmph, TryLockOnHeldLockFailsAndLeavesItHeld)
     EXPECT_EQ(lock.relse(), 1);
 }
 
-TEST(CoreSmph, ReleaseHasNoOwnerCheck)
-{
+TEST(CoreSmph, ReleaseHasNoOwnerCheck) {
     CoreSmph lock;
     EXPECT_EQ(lock.locks(), 0);
     EXPECT_EQ(lock.relse(), 1);
@@ -43,8 +40,7 @@ TEST(CoreSmph, ReleaseHasNoOwnerCheck)
     EXPECT_FALSE(lock.locka());
 }
 
-TEST(CoreSmph, TimedLockZeroBreaksHeldLockAfterOneSleep)
-{
+TEST(CoreSmph, TimedLockZeroBreaksHeldLockAfterOneSleep) {
     CoreSmph lock;
     EXPECT_EQ(lock.locks(0), 0); // free: taken at once, no break
     EXPECT_EQ(lock.geter(), 0);
@@ -61,8 +57,7 @@ TEST(CoreSmph, TimedLockZeroBreaksHeldLockAfterOneSleep)
     EXPECT_EQ(lock.relse(), 2);
 }
 
-TEST(CoreSmph, TimedLockWaitsForAReleaseWithinTheLimit)
-{
+TEST(CoreSmph, TimedLockWaitsForAReleaseWithinTheLimit) {
     CoreSmph lock;
     lock.locks();
     std::thread holder([&lock] {
@@ -75,14 +70,12 @@ TEST(CoreSmph, TimedLockWaitsForAReleaseWithinTheLimit)
     EXPECT_EQ(lock.relse(), 1);
 }
 
-TEST(CoreSmph, DebugLockCountsItsSleeps)
-{
+TEST(CoreSmph, DebugLockCountsItsSleeps) {
     CoreSmph lock;
     EXPECT_EQ(lock.debgl(), 0);
     std::atomic<bool> waiting{false};
     std::thread holder([&] {
-        while (!waiting.load())
-            CoreXutl::sleep(1);
+        while (!waiting.load()) CoreXutl::sleep(1);
         CoreXutl::sleep(30);
         lock.relse();
     });
@@ -92,8 +85,7 @@ TEST(CoreSmph, DebugLockCountsItsSleeps)
     EXPECT_EQ(lock.relse(), 1);
 }
 
-TEST(CoreSmph, FourThreadsOfGuardedIncrementsLoseNothing)
-{
+TEST(CoreSmph, FourThreadsOfGuardedIncrementsLoseNothing) {
     CoreSmph lock;
     long total = 0; // plain: only the lock orders it
     std::vector<std::thread> workers;
@@ -105,15 +97,13 @@ TEST(CoreSmph, FourThreadsOfGuardedIncrementsLoseNothing)
                 total = seen + 1;
             }
         });
-    for (auto& worker : workers)
-        worker.join();
+    for (auto& worker : workers) worker.join();
     EXPECT_EQ(total, 400000);
     EXPECT_EQ(lock.geter(), 0);
     EXPECT_EQ(lock.relse(), 2); // the guards left it free (1)
 }
 
-TEST(CoreSmgd, ReleasesOnEveryExit)
-{
+TEST(CoreSmgd, ReleasesOnEveryExit) {
     CoreSmph lock;
     try {
         CoreSmgd guard(lock);

@@ -6,8 +6,7 @@
 #include "runtime/CoreTevn.h"
 #include "runtime/CoreXutl.h"
 
-TEST(CoreTevn, SignalledWaitReturnsOnceThenTimesOut)
-{
+TEST(CoreTevn, SignalledWaitReturnsOnceThenTimesOut) {
     CoreTevn event(nullptr, false, false, nullptr);
     event.SetEvent();
     EXPECT_EQ(event.WaitFor(100), CoreTevn::iCwrsignaled);
@@ -16,8 +15,7 @@ TEST(CoreTevn, SignalledWaitReturnsOnceThenTimesOut)
     EXPECT_GE(CoreXutl::tgtme() - before, 50.0); // it did wait for its time-out
 }
 
-TEST(CoreTevn, AutoResetDoesNotCountSignals)
-{
+TEST(CoreTevn, AutoResetDoesNotCountSignals) {
     CoreTevn event;
     event.SetEvent();
     event.SetEvent();
@@ -25,8 +23,7 @@ TEST(CoreTevn, AutoResetDoesNotCountSignals)
     EXPECT_EQ(event.WaitFor(0), CoreTevn::iCwrnotsignaled);
 }
 
-TEST(CoreTevn, ResetClearsTheSignal)
-{
+TEST(CoreTevn, ResetClearsTheSignal) {
     CoreTevn event;
     event.SetEvent();
     event.ResetEvent();
@@ -34,8 +31,7 @@ TEST(CoreTevn, ResetClearsTheSignal)
     EXPECT_EQ(event.WaitFor(-5), CoreTevn::iCwrnotsignaled);
 }
 
-TEST(CoreTevn, SignalFromAnotherThreadWakesTheWaiter)
-{
+TEST(CoreTevn, SignalFromAnotherThreadWakesTheWaiter) {
     CoreTevn event;
     int payload = 0; // handed over through the event's mutex
     std::thread setter([&] {

@@ -2,16 +2,11 @@
 
 #include "runtime/CoreTime.h"
 
-namespace
-{
+namespace {
 double fakeMs = 1000.0; // the test's clock, milliseconds
-double fakeClock()
-{
-    return fakeMs;
-}
+double fakeClock() { return fakeMs; }
 
-TEST(CoreTime, AverageOverMarkedStepsThenReset)
-{
+TEST(CoreTime, AverageOverMarkedStepsThenReset) {
     CoreTime meter(&fakeClock);
     meter.setmp(true, 0);
     fakeMs += 15.0;
@@ -25,8 +20,7 @@ TEST(CoreTime, AverageOverMarkedStepsThenReset)
     EXPECT_DOUBLE_EQ(meter.getmp(), 0.0);
 }
 
-TEST(CoreTime, NoUnitsGivesZeroAndStillResetsTheTime)
-{
+TEST(CoreTime, NoUnitsGivesZeroAndStillResetsTheTime) {
     CoreTime meter(&fakeClock);
     meter.setmp(true, 0);
     fakeMs += 10.0;
@@ -36,8 +30,7 @@ TEST(CoreTime, NoUnitsGivesZeroAndStillResetsTheTime)
     EXPECT_DOUBLE_EQ(meter.getmp(), 0.0);
 }
 
-TEST(CoreTime, EndMarkBeforeAnyStartMeasuresFromCreation)
-{
+TEST(CoreTime, EndMarkBeforeAnyStartMeasuresFromCreation) {
     CoreTime meter(&fakeClock);
     fakeMs += 30.0;
     meter.setmp(false, 1);

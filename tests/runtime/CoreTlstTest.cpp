@@ -10,19 +10,14 @@
 #include <vector>
 
 namespace {
-void* tag(std::uintptr_t n)
-{
-    return reinterpret_cast<void*>(n);
-}
+void* tag(std::uintptr_t n) { return reinterpret_cast<void*>(n); }
 } // namespace
 
-TEST(CoreTlst, GrowsInStepsOfFourAndKeepsItsHighWaterAcrossClear)
-{
+TEST(CoreTlst, GrowsInStepsOfFourAndKeepsItsHighWaterAcrossClear) {
     CoreTlst list;
     EXPECT_EQ(list.count, 0);
     EXPECT_EQ(list.capacity(), 0);
-    for (std::uintptr_t i = 1; i <= 5; ++i)
-        EXPECT_EQ(list.Add(tag(i)), 1);
+    for (std::uintptr_t i = 1; i <= 5; ++i) EXPECT_EQ(list.Add(tag(i)), 1);
     EXPECT_EQ(list.capacity(), 8);
     EXPECT_EQ(list.mincapacity, 8);
     list.Clear();
@@ -33,20 +28,17 @@ TEST(CoreTlst, GrowsInStepsOfFourAndKeepsItsHighWaterAcrossClear)
     EXPECT_EQ(list[0], tag(9));
 }
 
-TEST(CoreTlst, PresetMinimumReservesAtFirstGrowth)
-{
+TEST(CoreTlst, PresetMinimumReservesAtFirstGrowth) {
     CoreTlst list;
     list.mincapacity = 10000;
     list.Add(tag(1));
     EXPECT_EQ(list.capacity(), 10000);
-    for (std::uintptr_t i = 2; i <= 10001; ++i)
-        list.Add(tag(i));
+    for (std::uintptr_t i = 2; i <= 10001; ++i) list.Add(tag(i));
     EXPECT_EQ(list.capacity(), 10004);
     EXPECT_EQ(list[10000], tag(10001));
 }
 
-TEST(CoreTlst, DeleteAtBoundaries)
-{
+TEST(CoreTlst, DeleteAtBoundaries) {
     CoreTlst list;
     list.Add(tag(1));
     list.Delete(1); // not below count: nothing happens
@@ -61,16 +53,14 @@ TEST(CoreTlst, DeleteAtBoundaries)
     EXPECT_EQ(list.count, 0);
 }
 
-TEST(CoreTlst, GrowSetsCountWithEmptySlots)
-{
+TEST(CoreTlst, GrowSetsCountWithEmptySlots) {
     CoreTlst list;
     list.Add(tag(7));
     list.grow_(6);
     EXPECT_EQ(list.count, 6);
     EXPECT_EQ(list.capacity(), 8);
     EXPECT_EQ(list[0], tag(7));
-    for (unsigned i = 1; i < 6; ++i)
-        EXPECT_EQ(list[i], nullptr);
+    for (unsigned i = 1; i < 6; ++i) EXPECT_EQ(list[i], nullptr);
     list.grow_(-3);
     EXPECT_EQ(list.count, 0);
     // A count whose slot array cannot be addressed is a failed request.
@@ -80,8 +70,7 @@ TEST(CoreTlst, GrowSetsCountWithEmptySlots)
     EXPECT_EQ(list[0], tag(1));
 }
 
-TEST(CoreTlst, MatchesAPlainVectorUnderRandomEdits)
-{
+TEST(CoreTlst, MatchesAPlainVectorUnderRandomEdits) {
     std::mt19937 random(12345);
     CoreTlst list;
     std::vector<void*> model;
@@ -104,15 +93,12 @@ TEST(CoreTlst, MatchesAPlainVectorUnderRandomEdits)
         ASSERT_GE(list.capacity(), list.count);
         ASSERT_EQ(list.capacity() % 4, 0);
     }
-    for (unsigned i = 0; i < model.size(); ++i)
-        EXPECT_EQ(list[i], model[i]);
+    for (unsigned i = 0; i < model.size(); ++i) EXPECT_EQ(list[i], model[i]);
 }
 
-TEST(CoreTlst, FailedGrowthThrowsAndLeavesTheListWhole)
-{
+TEST(CoreTlst, FailedGrowthThrowsAndLeavesTheListWhole) {
     CoreTlst list;
-    for (std::uintptr_t i = 1; i <= 4; ++i)
-        list.Add(tag(i));
+    for (std::uintptr_t i = 1; i <= 4; ++i) list.Add(tag(i));
     CoreVutl::failNextReallocs(10);
     try {
         list.Add(tag(5));

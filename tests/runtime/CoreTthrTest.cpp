@@ -14,14 +14,10 @@ namespace {
 class Counting final : public CoreTthr {
 public:
     Counting(bool suspended, bool loop, std::atomic<int>& runs)
-        : CoreTthr(suspended), loop(loop), runs(runs)
-    {
-    }
-    void Execute() override
-    {
+        : CoreTthr(suspended), loop(loop), runs(runs) {}
+    void Execute() override {
         runs.fetch_add(1);
-        while (loop && terminated.load() == 0)
-            CoreXutl::sleep(1);
+        while (loop && terminated.load() == 0) CoreXutl::sleep(1);
     }
 
 private:
@@ -33,8 +29,7 @@ private:
 // the system's threads do: Execute must see the whole object.
 class SelfStarting final : public CoreTthr {
 public:
-    SelfStarting() : CoreTthr(false)
-    {
+    SelfStarting() : CoreTthr(false) {
         CoreXutl::sleep(20); // a slow constructor widens any start race
         ready = 7;
         Resume();
@@ -49,10 +44,8 @@ private:
 class Throwing final : public CoreTthr {
 public:
     explicit Throwing(bool foreign = false) : CoreTthr(true), foreign(foreign) {}
-    void Execute() override
-    {
-        if (foreign)
-            throw 42; // neither a report nor a standard exception
+    void Execute() override {
+        if (foreign) throw 42; // neither a report nor a standard exception
         throw CoreAnsx("broken");
     }
 
@@ -62,8 +55,7 @@ private:
 
 } // namespace
 
-TEST(CoreTthr, SuspendedThreadRunsOnlyAfterResumeAndOnce)
-{
+TEST(CoreTthr, SuspendedThreadRunsOnlyAfterResumeAndOnce) {
     std::atomic<int> runs{0};
     Counting thread(true, false, runs);
     CoreXutl::sleep(30);
@@ -78,26 +70,29 @@ TEST(CoreTthr, SuspendedThreadRunsOnlyAfterResumeAndOnce)
     EXPECT_EQ(runs.load(), 1);
 }
 
-TEST(CoreTthr, TerminateIsSeenByThePollingLoop)
-{
+TEST(CoreTthr, TerminateIsSeenByThePollingLoop) {
     std::atomic<int> runs{0};
     Counting thread(true, true, runs);
     thread.Resume();
-    while (runs.load() == 0)
-        CoreXutl::sleep(1);
+    while (runs.load() == 0) CoreXutl::sleep(1);
     thread.Terminate();
     thread.WaitFor(); // returns only because Execute saw the flag
     EXPECT_EQ(runs.load(), 1);
 }
 
-TEST(CoreTthr, SeveralWaitersAllReturn)
-{
+TEST(CoreTthr, SeveralWaitersAllReturn) {
     std::atomic<int> runs{0};
     Counting thread(true, true, runs);
     thread.Resume();
     std::atomic<int> returned{0};
-    std::thread first([&] { thread.WaitFor(); returned.fetch_add(1); });
-    std::thread second([&] { thread.WaitFor(); returned.fetch_add(1); });
+    std::thread first([&] {
+        thread.WaitFor();
+        returned.fetch_add(1);
+    });
+    std::thread second([&] {
+        thread.WaitFor();
+        returned.fetch_add(1);
+    });
     CoreXutl::sleep(20);
     thread.Terminate();
     first.join();
@@ -105,15 +100,13 @@ TEST(CoreTthr, SeveralWaitersAllReturn)
     EXPECT_EQ(returned.load(), 2);
 }
 
-TEST(CoreTthr, ThreadSeesTheCompleteDerivedObject)
-{
+TEST(CoreTthr, ThreadSeesTheCompleteDerivedObject) {
     SelfStarting thread;
     thread.WaitFor();
     EXPECT_EQ(thread.seen, 7);
 }
 
-TEST(CoreTthr, WaitForStartsARunningThreadAndSkipsASuspendedOne)
-{
+TEST(CoreTthr, WaitForStartsARunningThreadAndSkipsASuspendedOne) {
     std::atomic<int> runs{0};
     Counting running(false, false, runs);
     running.WaitFor();
@@ -123,8 +116,7 @@ TEST(CoreTthr, WaitForStartsARunningThreadAndSkipsASuspendedOne)
     EXPECT_EQ(runs.load(), 1);
 }
 
-TEST(CoreTthr, TwoThousandLifetimesInARowAllRun)
-{
+TEST(CoreTthr, TwoThousandLifetimesInARowAllRun) {
     std::atomic<int> runs{0};
     for (int i = 0; i < 2000; ++i) {
         auto* thread = new Counting(true, false, runs);
@@ -136,8 +128,7 @@ TEST(CoreTthr, TwoThousandLifetimesInARowAllRun)
     EXPECT_EQ(runs.load(), 2000);
 }
 
-TEST(CoreTthr, FailedCreationIsReportedAndWaitForReturns)
-{
+TEST(CoreTthr, FailedCreationIsReportedAndWaitForReturns) {
     std::atomic<int> runs{0};
     CoreTthr::failNextCreate(1);
     {
@@ -155,8 +146,7 @@ TEST(CoreTthr, FailedCreationIsReportedAndWaitForReturns)
     EXPECT_EQ(runs.load(), 1);
 }
 
-TEST(CoreTthr, ErrorInExecuteEndsOnlyThatThread)
-{
+TEST(CoreTthr, ErrorInExecuteEndsOnlyThatThread) {
     Throwing thread;
     thread.Resume();
     thread.WaitFor();
@@ -166,8 +156,7 @@ TEST(CoreTthr, ErrorInExecuteEndsOnlyThatThread)
     SUCCEED();
 }
 
-TEST(CoreTthr, PriorityTableTruncatesTowardZero)
-{
+TEST(CoreTthr, PriorityTableTruncatesTowardZero) {
     const int expected[5] = {15, 23, 31, 39, 47};
     for (int level = 0; level < 5; ++level)
         EXPECT_EQ(CoreTthr::prlvl(15, 47, level), expected[level]) << level;

@@ -13,8 +13,7 @@ struct Split {
     std::string drive, folder, name, extension;
 };
 
-Split split(char const* path)
-{
+Split split(char const* path) {
     std::size_t const room = std::strlen(path) + 1;
     std::vector<char> d(room, '#'), f(room, '#'), n(room, '#'), e(room, '#');
     CoreVutl::fnspl(path, d.data(), f.data(), n.data(), e.data());
@@ -23,8 +22,7 @@ Split split(char const* path)
 
 } // namespace
 
-TEST(CoreVutl, ReallRetriesThenGivesUpLeavingTheBlock)
-{
+TEST(CoreVutl, ReallRetriesThenGivesUpLeavingTheBlock) {
     void* block = CoreVutl::reall(nullptr, 16);
     ASSERT_NE(block, nullptr);
     std::memcpy(block, "0123456789abcde", 16);
@@ -41,8 +39,7 @@ TEST(CoreVutl, ReallRetriesThenGivesUpLeavingTheBlock)
     EXPECT_EQ(CoreVutl::reall(nullptr, 0), nullptr);
 }
 
-TEST(CoreVutl, AlignedBlocksKeepTheWholePointer)
-{
+TEST(CoreVutl, AlignedBlocksKeepTheWholePointer) {
     std::vector<void*> blocks;
     for (int n = 0; n < 200; ++n) {
         void* p = CoreVutl::mllc8(n);
@@ -51,22 +48,21 @@ TEST(CoreVutl, AlignedBlocksKeepTheWholePointer)
         std::memset(p, 0xA5, static_cast<std::size_t>(n)); // ASan catches a short block
         blocks.push_back(p);
     }
-    for (void* p : blocks)
-        CoreVutl::free8(p); // a truncated pointer would crash or leak here
+    for (void* p : blocks) CoreVutl::free8(p); // a truncated pointer would crash or leak here
     EXPECT_EQ(CoreVutl::mllc8(-1), nullptr);
     CoreVutl::free8(nullptr);
 }
 
-TEST(CoreVutl, NextBoundaryIsStrictlyAbove)
-{
-    auto at = [](std::uintptr_t a) { return reinterpret_cast<std::uintptr_t>(CoreVutl::getmp(reinterpret_cast<void*>(a))); };
+TEST(CoreVutl, NextBoundaryIsStrictlyAbove) {
+    auto at = [](std::uintptr_t a) {
+        return reinterpret_cast<std::uintptr_t>(CoreVutl::getmp(reinterpret_cast<void*>(a)));
+    };
     EXPECT_EQ(at(0x1000), 0x1010u);
     EXPECT_EQ(at(0x1001), 0x1010u);
     EXPECT_EQ(at(0x100F), 0x1010u);
 }
 
-TEST(CoreVutl, PathSplitExamples)
-{
+TEST(CoreVutl, PathSplitExamples) {
     Split s = split("C:\\dir\\file.txt");
     EXPECT_EQ(s.drive, "C:");
     EXPECT_EQ(s.folder, "\\dir\\");
@@ -85,8 +81,7 @@ TEST(CoreVutl, PathSplitExamples)
     EXPECT_EQ(s.extension, ".e");
 }
 
-TEST(CoreVutl, PathSplitEdges)
-{
+TEST(CoreVutl, PathSplitEdges) {
     // The extension scan runs through separators.
     Split s = split("dir.d/file");
     EXPECT_EQ(s.folder, "");

@@ -23,21 +23,23 @@ class CoreXutlFiles : public ::testing::Test {
 protected:
     CoreAnsx at(char const* name) const { return CoreAnsx((folder / name).c_str()); }
     static std::string read(CoreAnsx const& path) { return readBytes(path.c_str()); }
-    static void write(CoreAnsx const& path, std::string const& content) { writeBytes(path.c_str(), content); }
-    static unsigned mode(CoreAnsx const& path)
-    {
+    static void write(CoreAnsx const& path, std::string const& content) {
+        writeBytes(path.c_str(), content);
+    }
+    static unsigned mode(CoreAnsx const& path) {
         struct stat info {};
         return stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0;
     }
-    int entries() const { return static_cast<int>(std::distance(fs::directory_iterator(folder), {})); }
+    int entries() const {
+        return static_cast<int>(std::distance(fs::directory_iterator(folder), {}));
+    }
     TempDir temp;
     fs::path const folder{temp.path()};
 };
 
 } // namespace
 
-TEST(CoreXutl, ClocksSleepsAndIdentifiers)
-{
+TEST(CoreXutl, ClocksSleepsAndIdentifiers) {
     double before = CoreXutl::tgtme();
     CoreXutl::sleep(-5); // would be an endless wait as an unsigned microsecond count
     CoreXutl::sleep(20);
@@ -45,10 +47,11 @@ TEST(CoreXutl, ClocksSleepsAndIdentifiers)
     EXPECT_GE(waited, 19.0);
     EXPECT_LT(waited, 10000.0);
     double steady = std::chrono::duration<double, std::milli>(
-                        std::chrono::steady_clock::now().time_since_epoch()).count();
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count();
     EXPECT_NEAR(CoreXutl::tgtme(), steady, 1000.0); // a monotonic clock, in ms
-    double wall = std::chrono::duration<double>(
-                      std::chrono::system_clock::now().time_since_epoch()).count();
+    double wall =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     EXPECT_NEAR(CoreXutl::ttime(), wall / 86400.0, 10.0 / 86400.0); // wall-clock days
 
     EXPECT_EQ(CoreXutl::getpi(), static_cast<int>(getpid()));
@@ -57,8 +60,7 @@ TEST(CoreXutl, ClocksSleepsAndIdentifiers)
     EXPECT_NE(other, CoreXutl::getti());
 }
 
-TEST_F(CoreXutlFiles, DirectoriesAndDeletion)
-{
+TEST_F(CoreXutlFiles, DirectoriesAndDeletion) {
     EXPECT_FALSE(CoreXutl::ispvl(at("sub")));
     EXPECT_TRUE(CoreXutl::crdir(at("sub")));
     EXPECT_TRUE(CoreXutl::ispvl(at("sub")));
@@ -71,8 +73,7 @@ TEST_F(CoreXutlFiles, DirectoriesAndDeletion)
     EXPECT_FALSE(CoreXutl::delfl(at("plain")));
 }
 
-TEST_F(CoreXutlFiles, CopyReplacesTheDestinationButNeverItsOwnSource)
-{
+TEST_F(CoreXutlFiles, CopyReplacesTheDestinationButNeverItsOwnSource) {
     std::string data("one\0two\nthree", 13);
     write(at("a"), data);
     chmod(at("a").c_str(), 0640);
@@ -87,8 +88,7 @@ TEST_F(CoreXutlFiles, CopyReplacesTheDestinationButNeverItsOwnSource)
     EXPECT_FALSE(fs::exists(folder / "c"));
 }
 
-TEST_F(CoreXutlFiles, CopyCutShortLeavesTheDestinationAndReportsFailure)
-{
+TEST_F(CoreXutlFiles, CopyCutShortLeavesTheDestinationAndReportsFailure) {
     write(at("big"), std::string(5000, 's'));
     write(at("dest"), "old");
     // A file size limit stands in for a full disk.
@@ -106,17 +106,15 @@ TEST_F(CoreXutlFiles, CopyCutShortLeavesTheDestinationAndReportsFailure)
     EXPECT_EQ(entries(), 2); // no temporary left beside it
 }
 
-TEST_F(CoreXutlFiles, LockedWriteReplacesContentWithTextAndLineFeed)
-{
+TEST_F(CoreXutlFiles, LockedWriteReplacesContentWithTextAndLineFeed) {
     EXPECT_TRUE(CoreXutl::lgexc(at("s.xml"), CoreAnsx("<A>long first text</A>"), false));
     EXPECT_EQ(read(at("s.xml")), "<A>long first text</A>\n");
     EXPECT_TRUE(CoreXutl::lgexc(at("s.xml"), CoreAnsx("<B/>"), true));
     EXPECT_EQ(read(at("s.xml")), "<B/>\n"); // no tail of the longer text
-    EXPECT_EQ(entries(), 1);                 // no temporary left beside it
+    EXPECT_EQ(entries(), 1);                // no temporary left beside it
 }
 
-TEST_F(CoreXutlFiles, LockedWriteKeepsModeAndWritesThroughALink)
-{
+TEST_F(CoreXutlFiles, LockedWriteKeepsModeAndWritesThroughALink) {
     write(at("real.xml"), "old");
     chmod(at("real.xml").c_str(), 0604);
     fs::create_symlink(folder / "real.xml", folder / "link.xml");
@@ -126,8 +124,7 @@ TEST_F(CoreXutlFiles, LockedWriteKeepsModeAndWritesThroughALink)
     EXPECT_EQ(mode(at("real.xml")), 0604u);
 }
 
-TEST_F(CoreXutlFiles, LockedWriteThatCannotOpenWritesNothing)
-{
+TEST_F(CoreXutlFiles, LockedWriteThatCannotOpenWritesNothing) {
     EXPECT_FALSE(CoreXutl::lgexc(at("no/folder/file.xml"), CoreAnsx("x"), false));
     fs::create_directory(folder / "sub");
     EXPECT_FALSE(CoreXutl::lgexc(at("sub"), CoreAnsx("x"), false));

@@ -15,8 +15,7 @@ std::string str(CoreAnsx const& t) { return t.c_str(); }
 
 class DictionaryFiles : public ::testing::Test {
 protected:
-    std::string write(char const* name, std::string const& bytes)
-    {
+    std::string write(char const* name, std::string const& bytes) {
         std::string const path = dir + "/" + name;
         writeBytes(path, bytes);
         return path;
@@ -27,12 +26,11 @@ protected:
 
 } // namespace
 
-TEST_F(DictionaryFiles, TranslatesByLowerCaseWord)
-{
-    std::string const path = write("d.xml",
-        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<DICTIONARY>\n  <CATEGORY>\n"
-        "    <DRUMS> Schlagzeug </DRUMS>\n    <ZERO>0</ZERO>\n  </CATEGORY>\n"
-        "  <OTHER><DRUMS> elsewhere </DRUMS></OTHER>\n</DICTIONARY>\n\n");
+TEST_F(DictionaryFiles, TranslatesByLowerCaseWord) {
+    std::string const path = write(
+        "d.xml", "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<DICTIONARY>\n  <CATEGORY>\n"
+                 "    <DRUMS> Schlagzeug </DRUMS>\n    <ZERO>0</ZERO>\n  </CATEGORY>\n"
+                 "  <OTHER><DRUMS> elsewhere </DRUMS></OTHER>\n</DICTIONARY>\n\n");
     CoreDcry dictionary(path.c_str());
     EXPECT_EQ(str(dictionary.getvl("CATEGORY", "drums")), "Schlagzeug");
     EXPECT_EQ(str(dictionary.getvl("category", " Drums ")), "Schlagzeug");
@@ -42,20 +40,19 @@ TEST_F(DictionaryFiles, TranslatesByLowerCaseWord)
     EXPECT_EQ(str(dictionary.getvl("NOSECTION", "drums")), "drums");
 }
 
-TEST_F(DictionaryFiles, MissingOrEmptyDictionaryPassesEverythingThrough)
-{
+TEST_F(DictionaryFiles, MissingOrEmptyDictionaryPassesEverythingThrough) {
     CoreDcry missing((dir + "/absent.xml").c_str());
     EXPECT_EQ(str(missing.getvl("CATEGORY", "drums")), "drums");
 
-    CoreDcry noDictionary(write("n.xml", "<OTHER><CATEGORY><DRUMS> x </DRUMS></CATEGORY></OTHER>").c_str());
+    CoreDcry noDictionary(
+        write("n.xml", "<OTHER><CATEGORY><DRUMS> x </DRUMS></CATEGORY></OTHER>").c_str());
     EXPECT_EQ(str(noDictionary.getvl("CATEGORY", "drums")), "drums");
 
     CoreDcry zero(write("z.xml", "<DICTIONARY>0</DICTIONARY>").c_str());
     EXPECT_EQ(str(zero.getvl("CATEGORY", "drums")), "drums");
 }
 
-TEST_F(DictionaryFiles, MalformedFileThrows)
-{
+TEST_F(DictionaryFiles, MalformedFileThrows) {
     std::string const path = write("bad.xml", "</DICTIONARY><CATEGORY>");
     EXPECT_THROW(CoreDcry bad(path.c_str()), CoreAnsx);
 }

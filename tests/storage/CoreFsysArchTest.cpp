@@ -24,21 +24,18 @@
 namespace {
 
 // Every in-memory item of a store by name.
-std::map<std::string, std::string> contents(CoreFsys& fs)
-{
+std::map<std::string, std::string> contents(CoreFsys& fs) {
     std::map<std::string, std::string> all;
     for (int i = 0; i < fs.llvcn(); ++i) {
         int id = -1;
         std::string name = fs.llvel(i, id).c_str();
-        if (fs.isvld(id))
-            all[name] = heldItem(fs, id);
+        if (fs.isvld(id)) all[name] = heldItem(fs, id);
     }
     return all;
 }
 
 // The archive format written out by hand, independently of the writer.
-std::string header(unsigned long length, std::string const& title = "Vorlan2 1.3.508")
-{
+std::string header(unsigned long length, std::string const& title = "Vorlan2 1.3.508") {
     std::string h(44, '\0');
     std::memcpy(h.data(), title.data(), title.size());
     h[40] = char(length & 0xFF);
@@ -48,14 +45,12 @@ std::string header(unsigned long length, std::string const& title = "Vorlan2 1.3
     return h;
 }
 
-std::string tocItem(std::string const& name, long address, long dim)
-{
-    return "<ITEM><ENTRY> " + name + " </ENTRY><ADDRESS> " + std::to_string(address) + " </ADDRESS><DIM> "
-           + std::to_string(dim) + " </DIM><VERSION> 1.3.508 </VERSION></ITEM>";
+std::string tocItem(std::string const& name, long address, long dim) {
+    return "<ITEM><ENTRY> " + name + " </ENTRY><ADDRESS> " + std::to_string(address) +
+           " </ADDRESS><DIM> " + std::to_string(dim) + " </DIM><VERSION> 1.3.508 </VERSION></ITEM>";
 }
 
-std::string archiveOf(std::map<std::string, std::string> const& items)
-{
+std::string archiveOf(std::map<std::string, std::string> const& items) {
     std::string data, toc;
     for (auto const& [name, bytes] : items) {
         toc += tocItem(name, long(data.size()), long(bytes.size()));
@@ -69,8 +64,7 @@ std::string const kXml = "<PROGRAM><NAME> Bass </NAME></PROGRAM>";
 
 } // namespace
 
-TEST(CoreFsysArchive, EmptyStoreWritesHeaderAndEmptyToc)
-{
+TEST(CoreFsysArchive, EmptyStoreWritesHeaderAndEmptyToc) {
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool);
@@ -79,22 +73,20 @@ TEST(CoreFsysArchive, EmptyStoreWritesHeaderAndEmptyToc)
     EXPECT_EQ(readBytes(dir.file("e.v2p")), header(0) + "<TOC></TOC>");
 }
 
-TEST(CoreFsysArchive, TwoItemsHaveExactlyTheExpectedBytes)
-{
+TEST(CoreFsysArchive, TwoItemsHaveExactlyTheExpectedBytes) {
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool);
     putItem(fs, "a.wav", kWave);
     putItem(fs, "B.XML", kXml);
     ASSERT_TRUE(fs.savea(CoreAnsx(dir.file("Two.V2P").c_str())));
-    std::string expected = header(kWave.size() + kXml.size()) + kWave + kXml + "<TOC>"
-                           + tocItem("A.WAV", 0, long(kWave.size()))
-                           + tocItem("B.XML", long(kWave.size()), long(kXml.size())) + "</TOC>";
+    std::string expected = header(kWave.size() + kXml.size()) + kWave + kXml + "<TOC>" +
+                           tocItem("A.WAV", 0, long(kWave.size())) +
+                           tocItem("B.XML", long(kWave.size()), long(kXml.size())) + "</TOC>";
     EXPECT_EQ(readBytes(dir.file("Two.V2P")), expected);
 }
 
-TEST(CoreFsysArchive, PathKeepsItsCase)
-{
+TEST(CoreFsysArchive, PathKeepsItsCase) {
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool);
@@ -104,10 +96,10 @@ TEST(CoreFsysArchive, PathKeepsItsCase)
     EXPECT_EQ(access(dir.file("MIXED.V2P").c_str(), F_OK), -1);
 }
 
-TEST(CoreFsysArchive, LoadsBackFromDiskAndFromAnItemOfAnotherStore)
-{
+TEST(CoreFsysArchive, LoadsBackFromDiskAndFromAnItemOfAnotherStore) {
     TempDir dir;
-    std::map<std::string, std::string> items = {{"A.WAV", kWave}, {"B.XML", kXml}, {"EMPTY.BIN", ""}};
+    std::map<std::string, std::string> items = {
+        {"A.WAV", kWave}, {"B.XML", kXml}, {"EMPTY.BIN", ""}};
     writeBytes(dir.file("arc.v2p"), archiveOf(items));
     CorePool pool;
 
@@ -134,8 +126,7 @@ TEST(CoreFsysArchive, LoadsBackFromDiskAndFromAnItemOfAnotherStore)
     }
 }
 
-TEST(CoreFsysArchive, OtherVersionTextStillLoads)
-{
+TEST(CoreFsysArchive, OtherVersionTextStillLoads) {
     TempDir dir;
     std::string bytes = archiveOf({{"K.WAV", "abc"}});
     std::memcpy(bytes.data() + 8, "9.9.999", 7);
@@ -146,20 +137,22 @@ TEST(CoreFsysArchive, OtherVersionTextStillLoads)
     EXPECT_EQ(heldItem(fs, fs.getit("K.WAV")), "abc");
 }
 
-TEST(CoreFsysArchive, FilterFragmentsAndNoFilter)
-{
+TEST(CoreFsysArchive, FilterFragmentsAndNoFilter) {
     TempDir dir;
-    writeBytes(dir.file("f.v2p"), archiveOf({{"DRUM1.WAV", "1"}, {"DRUM2.WAV", "2"}, {"BASS.WAV", "3"}}));
+    writeBytes(dir.file("f.v2p"),
+               archiveOf({{"DRUM1.WAV", "1"}, {"DRUM2.WAV", "2"}, {"BASS.WAV", "3"}}));
     CoreAnsx path(dir.file("f.v2p").c_str());
     CorePool pool;
     {
         CoreFsys fs(&pool);
         EXPECT_TRUE(fs.loada(path, " drum", false, nullptr));
-        EXPECT_EQ(contents(fs), (std::map<std::string, std::string>{{"DRUM1.WAV", "1"}, {"DRUM2.WAV", "2"}}));
+        EXPECT_EQ(contents(fs),
+                  (std::map<std::string, std::string>{{"DRUM1.WAV", "1"}, {"DRUM2.WAV", "2"}}));
     }
     {
         CoreFsys fs(&pool);
-        EXPECT_TRUE(fs.loada(path, "SOUNDS/BASS.WAV", false, nullptr)); // the filter contains the entry
+        EXPECT_TRUE(
+            fs.loada(path, "SOUNDS/BASS.WAV", false, nullptr)); // the filter contains the entry
         EXPECT_EQ(contents(fs), (std::map<std::string, std::string>{{"BASS.WAV", "3"}}));
     }
     {
@@ -171,10 +164,10 @@ TEST(CoreFsysArchive, FilterFragmentsAndNoFilter)
     }
 }
 
-TEST(CoreFsysArchive, NamesThatContainEachOtherStayApart)
-{
+TEST(CoreFsysArchive, NamesThatContainEachOtherStayApart) {
     TempDir dir;
-    writeBytes(dir.file("k.v2p"), archiveOf({{"1.WAV", "one"}, {"11.WAV", "eleven"}, {"A\\1.WAV", "nested"}}));
+    writeBytes(dir.file("k.v2p"),
+               archiveOf({{"1.WAV", "one"}, {"11.WAV", "eleven"}, {"A\\1.WAV", "nested"}}));
     CorePool pool;
     CoreFsys fs(&pool);
     int earlier = putItem(fs, "21.WAV", "kept"); // contains "1.WAV", must not be taken over
@@ -186,12 +179,11 @@ TEST(CoreFsysArchive, NamesThatContainEachOtherStayApart)
     EXPECT_EQ(fs.llvcn(), 4);
 }
 
-TEST(CoreFsysArchive, DuplicateEntriesAndSkipLoaded)
-{
+TEST(CoreFsysArchive, DuplicateEntriesAndSkipLoaded) {
     TempDir dir;
     std::string data = "firstsecond";
-    std::string bytes = header(data.size()) + data + "<TOC>" + tocItem("D.WAV", 0, 5) + tocItem("D.WAV", 5, 6)
-                        + "</TOC>";
+    std::string bytes = header(data.size()) + data + "<TOC>" + tocItem("D.WAV", 0, 5) +
+                        tocItem("D.WAV", 5, 6) + "</TOC>";
     writeBytes(dir.file("d.v2p"), bytes);
     CoreAnsx path(dir.file("d.v2p").c_str());
     CorePool pool;
@@ -208,8 +200,7 @@ TEST(CoreFsysArchive, DuplicateEntriesAndSkipLoaded)
     EXPECT_EQ(heldItem(first, first.getit("D.WAV")), "mine");
 }
 
-TEST(CoreFsysArchive, ReloadingDoesNotGrowThePool)
-{
+TEST(CoreFsysArchive, ReloadingDoesNotGrowThePool) {
     TempDir dir;
     writeBytes(dir.file("r.v2p"), archiveOf({{"A.WAV", std::string(5000, 'a')}, {"B.WAV", "b"}}));
     CoreAnsx path(dir.file("r.v2p").c_str());
@@ -217,13 +208,11 @@ TEST(CoreFsysArchive, ReloadingDoesNotGrowThePool)
     CoreFsys fs(&pool);
     ASSERT_TRUE(fs.loada(path, CoreAnsx(0), false, nullptr));
     long live = pool.getma();
-    for (int i = 0; i < 4; ++i)
-        ASSERT_TRUE(fs.loada(path, CoreAnsx(0), false, nullptr));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(fs.loada(path, CoreAnsx(0), false, nullptr));
     EXPECT_EQ(pool.getma(), live);
 }
 
-TEST(CoreFsysArchive, AppendGrowsByItemAndTocEntry)
-{
+TEST(CoreFsysArchive, AppendGrowsByItemAndTocEntry) {
     TempDir dir;
     CoreAnsx path(dir.file("a.v2p").c_str());
     CorePool pool;
@@ -241,7 +230,8 @@ TEST(CoreFsysArchive, AppendGrowsByItemAndTocEntry)
 
     CoreFsys back(&pool);
     ASSERT_TRUE(back.loada(path, CoreAnsx(0), false, nullptr));
-    EXPECT_EQ(contents(back), (std::map<std::string, std::string>{{"A.WAV", "aaaa"}, {"NEW.WAV", "123456789"}}));
+    EXPECT_EQ(contents(back),
+              (std::map<std::string, std::string>{{"A.WAV", "aaaa"}, {"NEW.WAV", "123456789"}}));
 
     // Nothing to append, or not an archive: false and the file unchanged.
     EXPECT_FALSE(fs.appnd(path, "MISSING.ITEM"));
@@ -250,28 +240,31 @@ TEST(CoreFsysArchive, AppendGrowsByItemAndTocEntry)
     EXPECT_EQ(readBytes(path.c_str()), after);
     writeBytes(dir.file("plain.txt"), "not an archive at all, but long enough for a header....");
     EXPECT_FALSE(fs.appnd(CoreAnsx(dir.file("plain.txt").c_str()), "A.WAV"));
-    EXPECT_EQ(readBytes(dir.file("plain.txt")), "not an archive at all, but long enough for a header....");
+    EXPECT_EQ(readBytes(dir.file("plain.txt")),
+              "not an archive at all, but long enough for a header....");
     EXPECT_FALSE(fs.appnd(CoreAnsx(dir.file("none.v2p").c_str()), "A.WAV"));
 }
 
-TEST(CoreFsysArchive, AppendDropsStaleBytesOfALongerOldToc)
-{
+TEST(CoreFsysArchive, AppendDropsStaleBytesOfALongerOldToc) {
     TempDir dir;
     // A table of contents written pretty by someone else, longer than the compact one.
-    std::string bytes = header(2) + "xy" + "<TOC>\n  <ITEM>\n    <ENTRY> X.WAV </ENTRY>\n    <ADDRESS> 0 </ADDRESS>\n"
-                        "    <DIM> 2 </DIM>\n  </ITEM>\n" + std::string(200, ' ') + "</TOC>\n";
+    std::string bytes = header(2) + "xy" +
+                        "<TOC>\n  <ITEM>\n    <ENTRY> X.WAV </ENTRY>\n    <ADDRESS> 0 </ADDRESS>\n"
+                        "    <DIM> 2 </DIM>\n  </ITEM>\n" +
+                        std::string(200, ' ') + "</TOC>\n";
     writeBytes(dir.file("p.v2p"), bytes);
     CorePool pool;
     CoreFsys fs(&pool);
     putItem(fs, "Y.WAV", "z");
     ASSERT_TRUE(fs.appnd(CoreAnsx(dir.file("p.v2p").c_str()), "Y.WAV"));
-    std::string expected = header(3) + "xyz" + "<TOC><ITEM><ENTRY> X.WAV </ENTRY><ADDRESS> 0 </ADDRESS><DIM> 2 </DIM></ITEM>"
-                           + tocItem("Y.WAV", 2, 1) + "</TOC>";
+    std::string expected =
+        header(3) + "xyz" +
+        "<TOC><ITEM><ENTRY> X.WAV </ENTRY><ADDRESS> 0 </ADDRESS><DIM> 2 </DIM></ITEM>" +
+        tocItem("Y.WAV", 2, 1) + "</TOC>";
     EXPECT_EQ(readBytes(dir.file("p.v2p")), expected);
 }
 
-TEST(CoreFsysArchive, FailedSaveLeavesThePreviousFile)
-{
+TEST(CoreFsysArchive, FailedSaveLeavesThePreviousFile) {
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool);
@@ -295,10 +288,8 @@ TEST(CoreFsysArchive, FailedSaveLeavesThePreviousFile)
     EXPECT_EQ(std::system(("test -z \"$(find '" + dir.folder() + "' -name '*~*')\"").c_str()), 0);
 }
 
-TEST(CoreFsysArchive, WriteProtectedFilesAreNotReplaced)
-{
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind the super-user";
+TEST(CoreFsysArchive, WriteProtectedFilesAreNotReplaced) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind the super-user";
     TempDir dir;
     CorePool pool;
     CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), false);
@@ -314,12 +305,10 @@ TEST(CoreFsysArchive, WriteProtectedFilesAreNotReplaced)
     EXPECT_EQ(std::system(("test -z \"$(find '" + dir.folder() + "' -name '*~*')\"").c_str()), 0);
 }
 
-TEST(CoreFsysArchive, SaveUnloadReloadRestoresTheBytes)
-{
+TEST(CoreFsysArchive, SaveUnloadReloadRestoresTheBytes) {
     TempDir dir;
     std::string wave(3000, '\0');
-    for (std::size_t i = 0; i < wave.size(); ++i)
-        wave[i] = char(i * 7);
+    for (std::size_t i = 0; i < wave.size(); ++i) wave[i] = char(i * 7);
     writeBytes(dir.file("s.v2p"), archiveOf({{"K1.WAV", wave}, {"K2.WAV", "k2"}, {"P.XML", kXml}}));
     CoreAnsx path(dir.file("s.v2p").c_str());
     CorePool pool;
@@ -336,13 +325,13 @@ TEST(CoreFsysArchive, SaveUnloadReloadRestoresTheBytes)
     EXPECT_EQ(fs.llvcn(), 3);
 }
 
-TEST(CoreFsysArchive, SingleDocumentRoundTrips)
-{
+TEST(CoreFsysArchive, SingleDocumentRoundTrips) {
     TempDir dir;
     CorePool pool;
     CoreXml_ original;
-    original.getfc("<PROGRAM><NAME> Pad &amp; Bass </NAME><H><ELEMENT><FILENAME> 1.WAV </FILENAME></ELEMENT>"
-                   "</H></PROGRAM>");
+    original.getfc(
+        "<PROGRAM><NAME> Pad &amp; Bass </NAME><H><ELEMENT><FILENAME> 1.WAV </FILENAME></ELEMENT>"
+        "</H></PROGRAM>");
     CoreAnsx v2x(dir.file("doc.v2x").c_str());
     ASSERT_TRUE(CoreFsys::svv2x(&pool, &original, v2x));
     CoreXml_ back;
@@ -364,8 +353,7 @@ TEST(CoreFsysArchive, SingleDocumentRoundTrips)
     EXPECT_FALSE(CoreFsys::cvxml(&pool, CoreAnsx(dir.file("none.xml").c_str())));
 }
 
-TEST(CoreFsysCorrupt, BrokenHeadersAndTablesAreRefused)
-{
+TEST(CoreFsysCorrupt, BrokenHeadersAndTablesAreRefused) {
     TempDir dir;
     CorePool pool;
     std::string good = archiveOf({{"A.WAV", "abc"}, {"B.WAV", "de"}});
@@ -373,8 +361,7 @@ TEST(CoreFsysCorrupt, BrokenHeadersAndTablesAreRefused)
         writeBytes(dir.file("c.v2p"), bytes);
         CoreFsys fs(&pool);
         bool ok = fs.loada(CoreAnsx(dir.file("c.v2p").c_str()), CoreAnsx(0), false, nullptr);
-        if (got)
-            *got = contents(fs);
+        if (got) *got = contents(fs);
         return ok;
     };
     std::map<std::string, std::string> got;
@@ -384,40 +371,41 @@ TEST(CoreFsysCorrupt, BrokenHeadersAndTablesAreRefused)
     std::string badTitle = good;
     badTitle[0] = 'v';
     EXPECT_FALSE(load(badTitle, nullptr));
-    EXPECT_FALSE(load(good.substr(0, 30), nullptr));            // shorter than a header
+    EXPECT_FALSE(load(good.substr(0, 30), nullptr));                // shorter than a header
     EXPECT_FALSE(load(header(1000) + "abcde<TOC></TOC>", nullptr)); // length past the end
     EXPECT_FALSE(load(header(0xFFFFFFFFul) + "x", nullptr));
-    EXPECT_FALSE(load(header(5) + "abcde", nullptr));           // no table of contents
+    EXPECT_FALSE(load(header(5) + "abcde", nullptr)); // no table of contents
     EXPECT_FALSE(load(header(5) + "abcde<OTHER></OTHER>", nullptr));
 
     // Bad entries are skipped, good ones still load.
-    std::string entries = header(5) + "abcde<TOC>" + tocItem("OK.WAV", 0, 2)
-                          + "<ITEM><ENTRY> NEG.WAV </ENTRY><ADDRESS> 0 </ADDRESS><DIM> -3 </DIM></ITEM>"
-                          + tocItem("BIG.WAV", 0, 2000000000) + tocItem("PAST.WAV", 4, 2)
-                          + tocItem("FAR.WAV", 99999999999L, 1)
-                          + "<ITEM><ENTRY> NODIM.WAV </ENTRY><ADDRESS> 0 </ADDRESS></ITEM>"
-                          + "<ITEM><ADDRESS> 0 </ADDRESS><DIM> 1 </DIM></ITEM>"
-                          + "<ITEM><ENTRY> TEXT.WAV </ENTRY><ADDRESS> 0x1 </ADDRESS><DIM> 1 </DIM></ITEM>"
-                          + tocItem("END.WAV", 3, 2) + "</TOC>";
+    std::string entries =
+        header(5) + "abcde<TOC>" + tocItem("OK.WAV", 0, 2) +
+        "<ITEM><ENTRY> NEG.WAV </ENTRY><ADDRESS> 0 </ADDRESS><DIM> -3 </DIM></ITEM>" +
+        tocItem("BIG.WAV", 0, 2000000000) + tocItem("PAST.WAV", 4, 2) +
+        tocItem("FAR.WAV", 99999999999L, 1) +
+        "<ITEM><ENTRY> NODIM.WAV </ENTRY><ADDRESS> 0 </ADDRESS></ITEM>" +
+        "<ITEM><ADDRESS> 0 </ADDRESS><DIM> 1 </DIM></ITEM>" +
+        "<ITEM><ENTRY> TEXT.WAV </ENTRY><ADDRESS> 0x1 </ADDRESS><DIM> 1 </DIM></ITEM>" +
+        tocItem("END.WAV", 3, 2) + "</TOC>";
     EXPECT_TRUE(load(entries, &got));
     EXPECT_EQ(got, (std::map<std::string, std::string>{{"OK.WAV", "ab"}, {"END.WAV", "de"}}));
 }
 
-TEST(CoreFsysCorrupt, UnreadableTableThrowsAndLeaksNothing)
-{
+TEST(CoreFsysCorrupt, UnreadableTableThrowsAndLeaksNothing) {
     TempDir dir;
     writeBytes(dir.file("t.v2p"), header(1) + "a</X>");
     CorePool pool;
     CoreFsys fs(&pool);
     long live = pool.getma();
-    EXPECT_THROW(fs.loada(CoreAnsx(dir.file("t.v2p").c_str()), CoreAnsx(0), false, nullptr), CoreAnsx);
+    EXPECT_THROW(fs.loada(CoreAnsx(dir.file("t.v2p").c_str()), CoreAnsx(0), false, nullptr),
+                 CoreAnsx);
     EXPECT_EQ(pool.getma(), live);
 }
 
-TEST(CoreFsysCorrupt, EveryTruncationIsRefusedOrLoadsOnlyWholeItems)
-{
+TEST(CoreFsysCorrupt, EveryTruncationIsRefusedOrLoadsOnlyWholeItems) {
     TempDir dir;
-    std::map<std::string, std::string> items = {{"A.WAV", "alpha"}, {"B.XML", kXml}, {"C.BIN", std::string(3, '\0')}};
+    std::map<std::string, std::string> items = {
+        {"A.WAV", "alpha"}, {"B.XML", kXml}, {"C.BIN", std::string(3, '\0')}};
     std::string const good = archiveOf(items);
     CorePool pool;
     for (std::size_t cut = 0; cut < good.size(); ++cut) {
@@ -443,10 +431,10 @@ TEST(CoreFsysCorrupt, EveryTruncationIsRefusedOrLoadsOnlyWholeItems)
     }
 }
 
-TEST(CoreFsysCorrupt, RandomDamageNeverReadsOutsideTheData)
-{
+TEST(CoreFsysCorrupt, RandomDamageNeverReadsOutsideTheData) {
     TempDir dir;
-    std::string const good = archiveOf({{"A.WAV", "alpha"}, {"BB.WAV", std::string(40, 'b')}, {"C.XML", kXml}});
+    std::string const good =
+        archiveOf({{"A.WAV", "alpha"}, {"BB.WAV", std::string(40, 'b')}, {"C.XML", kXml}});
     std::mt19937 gen(11);
     CorePool pool;
     for (int round = 0; round < 400; ++round) {
@@ -460,8 +448,7 @@ TEST(CoreFsysCorrupt, RandomDamageNeverReadsOutsideTheData)
             case 2: bytes.erase(at, 1 + gen() % 8); break;
             default: bytes.insert(at, 1, char('0' + gen() % 10)); break;
             }
-            if (bytes.empty())
-                bytes = "x";
+            if (bytes.empty()) bytes = "x";
         }
         bool fromFile = round % 2 == 0;
         CoreFsys parent(&pool);
@@ -478,7 +465,6 @@ TEST(CoreFsysCorrupt, RandomDamageNeverReadsOutsideTheData)
         } catch (CoreAnsx const&) {
         }
         // Whatever loaded lies inside the damaged bytes' data area.
-        for (auto const& [name, data] : contents(fs))
-            ASSERT_LE(data.size(), bytes.size());
+        for (auto const& [name, data] : contents(fs)) ASSERT_LE(data.size(), bytes.size());
     }
 }

@@ -22,19 +22,16 @@
 
 namespace {
 
-std::string randomBytes(int n, unsigned seed)
-{
+std::string randomBytes(int n, unsigned seed) {
     std::mt19937 gen(seed);
     std::string s(std::size_t(n), '\0');
-    for (auto& c : s)
-        c = char(gen() & 0xFF);
+    for (auto& c : s) c = char(gen() & 0xFF);
     return s;
 }
 
 } // namespace
 
-TEST(CoreFsysNames, FreshStoreIsEmpty)
-{
+TEST(CoreFsysNames, FreshStoreIsEmpty) {
     CorePool pool;
     CoreFsys fs(&pool);
     EXPECT_EQ(fs.llvcn(), 0);
@@ -45,8 +42,7 @@ TEST(CoreFsysNames, FreshStoreIsEmpty)
     EXPECT_EQ(fs.getit(""), -1);
 }
 
-TEST(CoreFsysNames, NamesAreTrimmedAndUpperCased)
-{
+TEST(CoreFsysNames, NamesAreTrimmedAndUpperCased) {
     CorePool pool;
     CoreFsys fs(&pool);
     int a = fs.crtit("  data.xml \t", false);
@@ -58,8 +54,7 @@ TEST(CoreFsysNames, NamesAreTrimmedAndUpperCased)
     EXPECT_EQ(id, a);
 }
 
-TEST(CoreFsysNames, ContainmentBothWaysAndForceNew)
-{
+TEST(CoreFsysNames, ContainmentBothWaysAndForceNew) {
     CorePool pool;
     CoreFsys fs(&pool);
     int data = fs.crtit("DATA.XML", false);
@@ -75,8 +70,7 @@ TEST(CoreFsysNames, ContainmentBothWaysAndForceNew)
     EXPECT_EQ(fs.getit(""), data);
 }
 
-TEST(CoreFsysNames, ExactNameWinsOverEarlierContainingName)
-{
+TEST(CoreFsysNames, ExactNameWinsOverEarlierContainingName) {
     CorePool pool;
     CoreFsys fs(&pool);
     int eleven = fs.crtit("11.WAV", true);
@@ -87,8 +81,7 @@ TEST(CoreFsysNames, ExactNameWinsOverEarlierContainingName)
     EXPECT_EQ(fs.getit("KERNELS/11.WAV"), eleven); // fragments still find items
 }
 
-TEST(CoreFsysNames, IdsSurviveDeletionAndPositionsMoveUp)
-{
+TEST(CoreFsysNames, IdsSurviveDeletionAndPositionsMoveUp) {
     CorePool pool;
     CoreFsys fs(&pool);
     int a = fs.crtit("A", true), b = fs.crtit("B", true), c = fs.crtit("C", true);
@@ -114,12 +107,11 @@ TEST(CoreFsysNames, IdsSurviveDeletionAndPositionsMoveUp)
     long live = pool.getma();
     fs.init_();
     EXPECT_EQ(fs.llvcn(), 0);
-    EXPECT_LT(pool.getma(), live); // D's block went back
+    EXPECT_LT(pool.getma(), live);     // D's block went back
     EXPECT_GT(fs.crtit("F", true), e); // init_ keeps counting
 }
 
-TEST(CoreFsysData, UnknownIdsGiveNeutralResults)
-{
+TEST(CoreFsysData, UnknownIdsGiveNeutralResults) {
     CorePool pool;
     CoreFsys fs(&pool);
     char buffer[4];
@@ -144,8 +136,7 @@ TEST(CoreFsysData, UnknownIdsGiveNeutralResults)
     EXPECT_STREQ(fs.llvel(0, at).c_str(), "KERNELS\\New Name.WAV");
 }
 
-TEST(CoreFsysData, RefillingAnItemDoesNotLeakItsOldBlock)
-{
+TEST(CoreFsysData, RefillingAnItemDoesNotLeakItsOldBlock) {
     CorePool pool;
     CoreFsys fs(&pool);
     int id = fs.crtit("X.WAV", false);
@@ -161,8 +152,7 @@ TEST(CoreFsysData, RefillingAnItemDoesNotLeakItsOldBlock)
     EXPECT_EQ(heldItem(fs, id), "Q");
 }
 
-TEST(CoreFsysData, MemoryReadsStopAtTheEnd)
-{
+TEST(CoreFsysData, MemoryReadsStopAtTheEnd) {
     CorePool pool;
     CoreFsys fs(&pool);
     int id = putItem(fs, "M", "0123456789");
@@ -179,8 +169,7 @@ TEST(CoreFsysData, MemoryReadsStopAtTheEnd)
     EXPECT_EQ(fs.wread(id, out, 1, 1), 0);
 }
 
-TEST(CoreFsysData, MemorySeekRules)
-{
+TEST(CoreFsysData, MemorySeekRules) {
     CorePool pool;
     CoreFsys fs(&pool);
     int id = putItem(fs, "M", "ABCDE");
@@ -208,8 +197,7 @@ TEST(CoreFsysData, MemorySeekRules)
     EXPECT_NE(fs.weof_(empty), 0);
 }
 
-TEST(CoreFsysData, ByteLoopUntilEndYieldsEveryByte)
-{
+TEST(CoreFsysData, ByteLoopUntilEndYieldsEveryByte) {
     CorePool pool;
     CoreFsys fs(&pool);
     std::string bytes = randomBytes(777, 2);
@@ -224,8 +212,7 @@ TEST(CoreFsysData, ByteLoopUntilEndYieldsEveryByte)
     EXPECT_EQ(got, bytes);
 }
 
-TEST(CoreFsysAccess, ThreeKindsOfItemGiveTheSameBytesAndPositions)
-{
+TEST(CoreFsysAccess, ThreeKindsOfItemGiveTheSameBytesAndPositions) {
     TempDir dir;
     std::string const bytes = randomBytes(5000, 3);
     writeBytes(dir.file("Sample.Bin"), bytes);
@@ -255,10 +242,13 @@ TEST(CoreFsysAccess, ThreeKindsOfItemGiveTheSameBytesAndPositions)
             long nc = memory.wread(m, c, size, count);
             ASSERT_EQ(na, nb);
             ASSERT_EQ(na, nc);
-            ASSERT_EQ(std::string(a, std::size_t(na * size)), std::string(b, std::size_t(na * size)));
-            ASSERT_EQ(std::string(a, std::size_t(na * size)), std::string(c, std::size_t(na * size)));
+            ASSERT_EQ(std::string(a, std::size_t(na * size)),
+                      std::string(b, std::size_t(na * size)));
+            ASSERT_EQ(std::string(a, std::size_t(na * size)),
+                      std::string(c, std::size_t(na * size)));
             if (na > 0) {
-                ASSERT_EQ(std::string(a, std::size_t(na * size)), bytes.substr(std::size_t(at), std::size_t(na * size)));
+                ASSERT_EQ(std::string(a, std::size_t(na * size)),
+                          bytes.substr(std::size_t(at), std::size_t(na * size)));
             }
         } else {
             // Seeks inside the data, where the three kinds agree.
@@ -288,8 +278,7 @@ TEST(CoreFsysAccess, ThreeKindsOfItemGiveTheSameBytesAndPositions)
     EXPECT_EQ(kept.wread(k, &c, 1, 1), 0);
 }
 
-TEST(CoreFsysAccess, ReopenedEndTestComparesWithTheFileLength)
-{
+TEST(CoreFsysAccess, ReopenedEndTestComparesWithTheFileLength) {
     TempDir dir;
     writeBytes(dir.file("F"), "abc");
     CorePool pool;
@@ -305,8 +294,7 @@ TEST(CoreFsysAccess, ReopenedEndTestComparesWithTheFileLength)
     EXPECT_EQ(got, "abc");
 }
 
-TEST(CoreFsysExist, SingleNameRegistersAndTestsDisk)
-{
+TEST(CoreFsysExist, SingleNameRegistersAndTestsDisk) {
     TempDir dir;
     writeBytes(dir.file("here.txt"), "x");
     CorePool pool;
@@ -319,8 +307,7 @@ TEST(CoreFsysExist, SingleNameRegistersAndTestsDisk)
     EXPECT_TRUE(fs.exstf(CoreAnsx("onlyinmemory.bin")));
 }
 
-TEST(CoreFsysExist, AlternativeFoldersInOrder)
-{
+TEST(CoreFsysExist, AlternativeFoldersInOrder) {
     TempDir a, b, c;
     writeBytes(c.file("k.wav"), "1");
     writeBytes(b.file("k.wav"), "2");
@@ -333,8 +320,7 @@ TEST(CoreFsysExist, AlternativeFoldersInOrder)
     EXPECT_TRUE(CoreFsys::exstf(CoreAnsx(c.folder().c_str()), "k.wav"));
 }
 
-TEST(CoreFsysLoad, RegisteredOnlyItemsAreLeftAloneByReload)
-{
+TEST(CoreFsysLoad, RegisteredOnlyItemsAreLeftAloneByReload) {
     CorePool pool;
     CoreFsys fs(&pool);
     int id = fs.crtit("KERNEL.WAV", false);
@@ -343,8 +329,7 @@ TEST(CoreFsysLoad, RegisteredOnlyItemsAreLeftAloneByReload)
     EXPECT_STREQ(fs.getll().c_str(), "NULL"); // no archive load was tried
 }
 
-TEST(CoreFsysLoad, DocumentFromAnItem)
-{
+TEST(CoreFsysLoad, DocumentFromAnItem) {
     TempDir dir;
     writeBytes(dir.file("DOC.XML"), "<?xml version=\"1.0\"?><P><N> 5 </N></P>");
     CorePool pool;
@@ -357,8 +342,7 @@ TEST(CoreFsysLoad, DocumentFromAnItem)
     EXPECT_EQ(fs.getff(nullptr, "doc.xml", false), nullptr);
 }
 
-TEST(CoreFsysSave, LooseFilesReadBackIdentically)
-{
+TEST(CoreFsysSave, LooseFilesReadBackIdentically) {
     TempDir dir;
     CorePool pool;
     std::string const raw = randomBytes(3000, 5);
@@ -385,8 +369,7 @@ TEST(CoreFsysSave, LooseFilesReadBackIdentically)
     EXPECT_EQ(std::system(("test -z \"$(ls -a '" + dir.folder() + "' | grep '~')\"").c_str()), 0);
 }
 
-TEST(CoreFsysSave, NamesCannotClimbOutOfTheDataFolder)
-{
+TEST(CoreFsysSave, NamesCannotClimbOutOfTheDataFolder) {
     TempDir dir;
     CorePool pool;
     mkdir(dir.file("data").c_str(), 0755);
@@ -401,8 +384,7 @@ TEST(CoreFsysSave, NamesCannotClimbOutOfTheDataFolder)
     EXPECT_EQ(readBytes(dir.file("data/OK..WAV")), "kept");
 }
 
-TEST(CoreFsysData, MemorySeekWithHugeOffsetsIsRefused)
-{
+TEST(CoreFsysData, MemorySeekWithHugeOffsetsIsRefused) {
     CorePool pool;
     CoreFsys fs(&pool);
     int id = putItem(fs, "M", "ABCDE");
@@ -413,8 +395,7 @@ TEST(CoreFsysData, MemorySeekWithHugeOffsetsIsRefused)
     EXPECT_EQ(fs.wtell(id), 3);
 }
 
-TEST(CoreFsysLoad, FailedReloadLeavesTheItemOutOfMemory)
-{
+TEST(CoreFsysLoad, FailedReloadLeavesTheItemOutOfMemory) {
     TempDir dir;
     writeBytes(dir.file("K.BIN"), randomBytes(500, 6));
     CorePool pool;

@@ -12,14 +12,12 @@
 #include "tests/support/FsysItems.h"
 #include "tests/support/TempDir.h"
 
-TEST(CoreHdco, BlocksBecomeItemsOfOneArchive)
-{
+TEST(CoreHdco, BlocksBecomeItemsOfOneArchive) {
     TempDir temp;
     std::string folder = temp.folder();
     std::string path = folder + "Measured.v2k";
     std::string first(1000, '\0'), second = "second block", third(3, '\xFF');
-    for (std::size_t i = 0; i < first.size(); ++i)
-        first[i] = char(i);
+    for (std::size_t i = 0; i < first.size(); ++i) first[i] = char(i);
     {
         CoreHdco writer(CoreAnsx(path.c_str()), false);
         EXPECT_TRUE(writer.addit("seg 1.wav", long(first.size()), first.data()));
@@ -36,8 +34,7 @@ TEST(CoreHdco, BlocksBecomeItemsOfOneArchive)
     EXPECT_EQ(heldItem(fs, fs.getit("SEG 12.WAV")), third);
 }
 
-TEST(CoreHdco, AFailedFirstWriteIsRetriedByTheNextCall)
-{
+TEST(CoreHdco, AFailedFirstWriteIsRetriedByTheNextCall) {
     TempDir temp;
     std::string folder = temp.folder();
     std::string path = folder + "later/k.v2k";

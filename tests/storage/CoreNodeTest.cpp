@@ -16,17 +16,14 @@ namespace {
 std::string str(CoreAnsx const& t) { return t.c_str(); }
 
 // Parses text and returns the compact text of the document after f runs.
-template <typename F>
-std::string edited(char const* source, F f)
-{
+template <typename F> std::string edited(char const* source, F f) {
     CoreXml_ doc;
     CoreNode* root = doc.getfc(source);
     f(root);
     return str(doc.settc(false, false));
 }
 
-CoreNode* valueElement(char const* name, CoreNode* value)
-{
+CoreNode* valueElement(char const* name, CoreNode* value) {
     CoreNode* element = new CoreNode(name);
     element->addcd(value);
     return element;
@@ -34,8 +31,7 @@ CoreNode* valueElement(char const* name, CoreNode* value)
 
 } // namespace
 
-TEST(CoreNode, ConstructorTexts)
-{
+TEST(CoreNode, ConstructorTexts) {
     EXPECT_EQ(str(CoreNode(true).gettx()), "1");
     EXPECT_EQ(str(CoreNode(false).gettx()), "0");
     EXPECT_EQ(str(CoreNode(-3).gettx()), "-3");
@@ -51,8 +47,7 @@ TEST(CoreNode, ConstructorTexts)
     EXPECT_EQ(n.getcd(), nullptr);
 }
 
-TEST(CoreNode, DuplicateNamesLastForLookupsFirstForPaths)
-{
+TEST(CoreNode, DuplicateNamesLastForLookupsFirstForPaths) {
     CoreXml_ doc;
     CoreNode* root = doc.getfc("<A><B> first </B><b > second </b ><C> 1 </C></A>");
     CoreNode* a = root->getcd("A");
@@ -73,8 +68,7 @@ TEST(CoreNode, DuplicateNamesLastForLookupsFirstForPaths)
     EXPECT_FALSE(a->cdis_("a"));
 }
 
-TEST(CoreNode, GettersAndTheZeroRule)
-{
+TEST(CoreNode, GettersAndTheZeroRule) {
     CoreXml_ doc;
     CoreNode* r = doc.getfc("<V><I> 12.7 </I><E> 1E+06 </E><C> 1,5 </C><H> 0.5 </H><Z> 0 </Z>"
                             "<EMPTY></EMPTY><BIG> 1E+300 </BIG><NAN> nan </NAN></V>");
@@ -117,8 +111,7 @@ TEST(CoreNode, GettersAndTheZeroRule)
     EXPECT_EQ(str(mem.getls("Z")), "");
 }
 
-TEST(CoreNode, StructureEdits)
-{
+TEST(CoreNode, StructureEdits) {
     // delcn by name removes every match and releases an emptied list.
     EXPECT_EQ(edited("<A><B> 1 </B><C> 2 </C><b> 3 </b></A>",
                      [](CoreNode* r) { r->getcd("A")->delcn(" b"); }),
@@ -143,8 +136,7 @@ TEST(CoreNode, StructureEdits)
     EXPECT_EQ(str(t.gettx()), "new");
 }
 
-TEST(CoreNode, PathWalksAndEdits)
-{
+TEST(CoreNode, PathWalksAndEdits) {
     // pfind creates intermediate levels but never the last one.
     CoreXml_ doc;
     CoreNode* root = doc.getfc("");
@@ -164,8 +156,9 @@ TEST(CoreNode, PathWalksAndEdits)
     EXPECT_EQ(edited("<A><B> 1 </B><B> 2 </B></A>", [&](CoreNode* r) { r->pdlte(ab, 2); }),
               "<A><B> 2 </B></A>");
     CoreNode* detached = nullptr;
-    EXPECT_EQ(edited("<A><B> 1 </B><B> 2 </B></A>", [&](CoreNode* r) { detached = r->psplt(ab, 2); }),
-              "<A><B> 2 </B></A>");
+    EXPECT_EQ(
+        edited("<A><B> 1 </B><B> 2 </B></A>", [&](CoreNode* r) { detached = r->psplt(ab, 2); }),
+        "<A><B> 2 </B></A>");
     ASSERT_NE(detached, nullptr);
     EXPECT_EQ(str(detached->getcd()->gettx()), " 1 ");
     delete detached;
@@ -195,8 +188,7 @@ TEST(CoreNode, PathWalksAndEdits)
     EXPECT_EQ(s->getcd("S")->getcc("X"), 0);
 }
 
-TEST(CoreNode, PmoveThatCannotPlaceTheNodeLeavesTheSourceWhole)
-{
+TEST(CoreNode, PmoveThatCannotPlaceTheNodeLeavesTheSourceWhole) {
     // No element at the to path: the node stays where it was, in its place.
     CoreXml_ src;
     CoreNode* s = src.getfc("<S><X> 1 </X><Y> 2 </Y><Z> 3 </Z></S>");
@@ -218,8 +210,7 @@ TEST(CoreNode, PmoveThatCannotPlaceTheNodeLeavesTheSourceWhole)
     EXPECT_EQ(str(doc.settc(false, false)), "<A><B><C> 1 </C></B></A>");
 }
 
-TEST(CoreNode, TemplateReplaceAndDebug)
-{
+TEST(CoreNode, TemplateReplaceAndDebug) {
     // Template values replace, missing elements are added, present ones merge.
     CoreXml_ tmpl, dst;
     tmpl.getfc("<A><B> 7 </B><N><M> 1 </M></N></A>");
@@ -249,10 +240,12 @@ TEST(CoreNode, TemplateReplaceAndDebug)
     CoreXml_ named;
     named.getfc("<P><NAME> Filename </NAME><FILENAME> a </FILENAME></P>");
     named.getrt()->rplce("FILENAME", "b", "0", true);
-    EXPECT_EQ(str(named.settc(false, false)), "<P><NAME> Filename </NAME><FILENAME> b </FILENAME></P>");
+    EXPECT_EQ(str(named.settc(false, false)),
+              "<P><NAME> Filename </NAME><FILENAME> b </FILENAME></P>");
 
     CoreXml_ small;
     small.getfc("<A><B> 1 </B></A>");
     EXPECT_EQ(str(small.getrt()->debug(0, nullptr)), "> ROOT\n>> A\n>>> B\n>>>>  1 \n");
-    EXPECT_EQ(str(small.getrt()->debug(2, small.getrt()->getcd("A")->getcd("B"))), ">>> B\n>>>>  1 \n");
+    EXPECT_EQ(str(small.getrt()->debug(2, small.getrt()->getcd("A")->getcd("B"))),
+              ">>> B\n>>>>  1 \n");
 }

@@ -22,8 +22,7 @@ namespace {
 
 class CoreRcsvTest : public StoreFolder {
 protected:
-    std::vector<double> read(std::string const& name)
-    {
+    std::vector<double> read(std::string const& name) {
         CoreRcsv list(&pool, store);
         EXPECT_TRUE(list.open_(name.c_str()));
         long n = list.getdr();
@@ -35,8 +34,7 @@ protected:
     }
 };
 
-TEST_F(CoreRcsvTest, WritesTheExactTextAndReadsItBack)
-{
+TEST_F(CoreRcsvTest, WritesTheExactTextAndReadsItBack) {
     CoreRcsv list(&pool, store);
     double values[2] = {0.5, -2};
     EXPECT_STREQ(list.crtcn(values, 2).c_str(), "0.5000000000000000;\n-2.0000000000000000;\n");
@@ -48,17 +46,14 @@ TEST_F(CoreRcsvTest, WritesTheExactTextAndReadsItBack)
 
     // Sixteen decimals keep a value to within half a unit of the last one.
     std::vector<double> many;
-    for (int k = 0; k < 200; ++k)
-        many.push_back(std::sin(k * 0.37) * 0.9);
+    for (int k = 0; k < 200; ++k) many.push_back(std::sin(k * 0.37) * 0.9);
     ASSERT_TRUE(list.wfile("MANY.CSV", many.data(), long(many.size())));
     std::vector<double> back = read("MANY.CSV");
     ASSERT_EQ(back.size(), many.size());
-    for (size_t k = 0; k < many.size(); ++k)
-        EXPECT_NEAR(back[k], many[k], 0.6e-16);
+    for (size_t k = 0; k < many.size(); ++k) EXPECT_NEAR(back[k], many[k], 0.6e-16);
 }
 
-TEST_F(CoreRcsvTest, ParsingRules)
-{
+TEST_F(CoreRcsvTest, ParsingRules) {
     // A last value without ";" is not counted; CR LF, blanks and junk.
     put("A.CSV", "1.5;\r\n  -0.25 ;\n\n3\n;junk;4");
     EXPECT_EQ(read("A.CSV"), (std::vector<double>{1.5, -0.25, 3.0, 0.0}));
@@ -76,8 +71,7 @@ TEST_F(CoreRcsvTest, ParsingRules)
     EXPECT_TRUE(read("NONE.CSV").empty());
 }
 
-TEST_F(CoreRcsvTest, ReadingTwiceDoesNotDoubleAndClosedListsAreEmpty)
-{
+TEST_F(CoreRcsvTest, ReadingTwiceDoesNotDoubleAndClosedListsAreEmpty) {
     put("T.CSV", "1;2;3;");
     CoreRcsv list(&pool, store);
     double out[8];
@@ -101,8 +95,7 @@ TEST_F(CoreRcsvTest, ReadingTwiceDoesNotDoubleAndClosedListsAreEmpty)
     EXPECT_EQ(list.getdr(), 0);
 }
 
-TEST_F(CoreRcsvTest, NothingIsWrittenWhereTheFolderIsMissing)
-{
+TEST_F(CoreRcsvTest, NothingIsWrittenWhereTheFolderIsMissing) {
     CoreRcsv list(&pool, store);
     double v[1] = {1.0};
     EXPECT_FALSE(list.wfile("NOFOLDER/X.CSV", v, 1));
@@ -112,4 +105,4 @@ TEST_F(CoreRcsvTest, NothingIsWrittenWhereTheFolderIsMissing)
     EXPECT_TRUE(fs::exists(dir + "/SUB/X.CSV"));
 }
 
-}  // namespace
+} // namespace

@@ -11,8 +11,7 @@ namespace {
 std::string str(CoreAnsx const& t) { return t.c_str(); }
 } // namespace
 
-TEST(CoreVars, NamesAreNormalisedAndRestoredNamesReplace)
-{
+TEST(CoreVars, NamesAreNormalisedAndRestoredNamesReplace) {
     CoreVars vars;
     vars.addit(" tempo ", "120");
     EXPECT_EQ(str(vars.getit("TEMPO")), "120");
@@ -22,8 +21,7 @@ TEST(CoreVars, NamesAreNormalisedAndRestoredNamesReplace)
     EXPECT_EQ(str(vars.getit("TEMP")), "");
 }
 
-TEST(CoreVars, RestoredVariableMovesToTheEndAndIsHeldOnce)
-{
+TEST(CoreVars, RestoredVariableMovesToTheEndAndIsHeldOnce) {
     CoreVars vars;
     vars.addit("A", "1");
     vars.addit("B", "2");
@@ -33,13 +31,11 @@ TEST(CoreVars, RestoredVariableMovesToTheEndAndIsHeldOnce)
     EXPECT_EQ(str(vars.getit("A")), "4");
     EXPECT_EQ(str(vars.getit("B")), "2");
     EXPECT_EQ(str(vars.getit("C")), "3");
-    for (int i = 0; i < 100; ++i)
-        vars.addit("LOOP", CoreAnsx(i));
+    for (int i = 0; i < 100; ++i) vars.addit("LOOP", CoreAnsx(i));
     EXPECT_EQ(str(vars.getit("LOOP")), "99");
 }
 
-TEST(CoreVars, ZeroReadsEmptyAndMarkupIsKept)
-{
+TEST(CoreVars, ZeroReadsEmptyAndMarkupIsKept) {
     CoreVars vars;
     vars.addit("NEXTSTEP", "0");
     EXPECT_EQ(str(vars.getit("NEXTSTEP")), "");
@@ -51,8 +47,7 @@ TEST(CoreVars, ZeroReadsEmptyAndMarkupIsKept)
     EXPECT_EQ(str(vars.getit("")), "blank name");
 }
 
-TEST(CoreVars, FreeEmptiesAndCloseIgnores)
-{
+TEST(CoreVars, FreeEmptiesAndCloseIgnores) {
     CoreVars vars;
     vars.addit("LOADED", "1");
     vars.addit("ACTION", "7");

@@ -9,15 +9,12 @@
 
 namespace {
 
-void fill(CoreWave& w, double base)
-{
+void fill(CoreWave& w, double base) {
     for (short c = 0; c < w.getch(); ++c)
-        for (long k = 0; k < w.getdm(); ++k)
-            w.getwv(c)[k] = base + c * 100 + k;
+        for (long k = 0; k < w.getdm(); ++k) w.getwv(c)[k] = base + c * 100 + k;
 }
 
-TEST(CoreWave, AllocatesClearedChannelsAndBoundsAccess)
-{
+TEST(CoreWave, AllocatesClearedChannelsAndBoundsAccess) {
     CorePool pool;
     CoreWave w(&pool, 16, 3);
     EXPECT_EQ(w.getdm(), 16);
@@ -25,8 +22,7 @@ TEST(CoreWave, AllocatesClearedChannelsAndBoundsAccess)
     for (short c = 0; c < 3; ++c) {
         ASSERT_NE(w.getwv(c), nullptr);
         EXPECT_EQ(w.getwv()[c], w.getwv(c));
-        for (long k = 0; k < 16; ++k)
-            EXPECT_EQ(w.getwv(c)[k], 0.0);
+        for (long k = 0; k < 16; ++k) EXPECT_EQ(w.getwv(c)[k], 0.0);
     }
     EXPECT_EQ(w.getwv(3), nullptr);
     EXPECT_EQ(w.getwv(-1), nullptr);
@@ -39,14 +35,11 @@ TEST(CoreWave, AllocatesClearedChannelsAndBoundsAccess)
     EXPECT_EQ(none.getch(), 0);
     none.reset();
     long const before = pool.getma();
-    {
-        CoreWave scratch(&pool, 1000, 2);
-    }
+    { CoreWave scratch(&pool, 1000, 2); }
     EXPECT_EQ(pool.getma(), before) << "blocks go back to the pool";
 }
 
-TEST(CoreWave, CopyAndMergeClipToBothBuffers)
-{
+TEST(CoreWave, CopyAndMergeClipToBothBuffers) {
     CorePool pool;
     CoreWave dst(&pool, 10, 2);
     CoreWave src(&pool, 6, 2);
@@ -55,8 +48,7 @@ TEST(CoreWave, CopyAndMergeClipToBothBuffers)
     EXPECT_EQ(dst.copy_(1, 50, &src, 2), 4);
     for (short c = 0; c < 2; ++c) {
         EXPECT_EQ(dst.getwv(c)[0], 0.0);
-        for (long k = 0; k < 4; ++k)
-            EXPECT_EQ(dst.getwv(c)[1 + k], 1000 + c * 100 + 2 + k);
+        for (long k = 0; k < 4; ++k) EXPECT_EQ(dst.getwv(c)[1 + k], 1000 + c * 100 + 2 + k);
         EXPECT_EQ(dst.getwv(c)[5], 0.0);
     }
     EXPECT_EQ(dst.merge(3, 2, &src, 0), 2);
@@ -83,16 +75,16 @@ TEST(CoreWave, CopyAndMergeClipToBothBuffers)
 
 // A buffer merged or copied into a later part of itself takes the samples
 // as they were before the call.
-TEST(CoreWave, OverlappingSelfCopyAndMergeUseTheOriginalSamples)
-{
+TEST(CoreWave, OverlappingSelfCopyAndMergeUseTheOriginalSamples) {
     CorePool pool;
     CoreWave w(&pool, 5, 1);
-    for (long k = 0; k < 5; ++k)
-        w.getwv(0)[k] = double(k + 1);
+    for (long k = 0; k < 5; ++k) w.getwv(0)[k] = double(k + 1);
     EXPECT_EQ(w.merge(1, 4, &w, 0), 4);
-    EXPECT_EQ(std::vector<double>(w.getwv(0), w.getwv(0) + 5), (std::vector<double>{1, 3, 5, 7, 9}));
+    EXPECT_EQ(std::vector<double>(w.getwv(0), w.getwv(0) + 5),
+              (std::vector<double>{1, 3, 5, 7, 9}));
     EXPECT_EQ(w.copy_(2, 3, &w, 0), 3);
-    EXPECT_EQ(std::vector<double>(w.getwv(0), w.getwv(0) + 5), (std::vector<double>{1, 3, 1, 3, 5}));
+    EXPECT_EQ(std::vector<double>(w.getwv(0), w.getwv(0) + 5),
+              (std::vector<double>{1, 3, 1, 3, 5}));
 }
 
-}  // namespace
+} // namespace

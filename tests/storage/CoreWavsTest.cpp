@@ -20,16 +20,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint32_t u32(std::vector<char> const& b, size_t at)
-{
+uint32_t u32(std::vector<char> const& b, size_t at) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | uint8_t(b[at + i]);
+    for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(b[at + i]);
     return v;
 }
 
-TEST(CoreWavs, SizesAndOverflowReturn)
-{
+TEST(CoreWavs, SizesAndOverflowReturn) {
     CorePool pool;
     CoreWavs image(&pool, 2, 44100, 10, false);
     EXPECT_EQ(image.getmd(), 124);
@@ -61,8 +58,7 @@ TEST(CoreWavs, SizesAndOverflowReturn)
     EXPECT_EQ(b[124], '\x55') << "nothing past getmd bytes";
 }
 
-TEST(CoreWavs, PartialFillsAndWideSamples)
-{
+TEST(CoreWavs, PartialFillsAndWideSamples) {
     CorePool pool;
     CoreWavs image(&pool, 1, 22050, 5, true);
     EXPECT_EQ(image.getmd(), 84);
@@ -88,8 +84,7 @@ TEST(CoreWavs, PartialFillsAndWideSamples)
     EXPECT_THROW(CoreWavs(&pool, 2, 44100, 0x40000000L, true), CoreAnsx);
 }
 
-TEST(CoreWavs, WriteMatchesTheImageAndFailsCleanly)
-{
+TEST(CoreWavs, WriteMatchesTheImageAndFailsCleanly) {
     CorePool pool;
     TempDir temp;
     std::string const dir = temp.path();
@@ -132,4 +127,4 @@ TEST(CoreWavs, WriteMatchesTheImageAndFailsCleanly)
     EXPECT_EQ(files, 1);
 }
 
-}  // namespace
+} // namespace

@@ -5,11 +5,11 @@
 // through an archive item.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <limits>
 #include <string>
 #include <vector>
@@ -34,8 +34,7 @@ protected:
     // Reads the whole file named in one call; left/right sized n, right
     // prefilled with a sentinel to see whether it was touched.
     long readAll(std::string const& name, std::vector<double>& l, std::vector<double>& r,
-                 bool loadWhole = false)
-    {
+                 bool loadWhole = false) {
         CoreWvfr reader(&pool, store, loadWhole);
         reader.open_(name.c_str());
         long n = reader.getdw();
@@ -43,8 +42,7 @@ protected:
         r.assign(size_t(n), -7.0);
         return reader.getdt(n, l.data(), r.data());
     }
-    bool refuses(std::string const& bytes)
-    {
+    bool refuses(std::string const& bytes) {
         put("BAD.WAV", bytes);
         CoreWvfr reader(&pool, store, false);
         try {
@@ -63,8 +61,7 @@ protected:
 
 // Six frames of every integer width, three channels: integers chosen to hit
 // the extremes; expected values are the integers over the full scale.
-TEST_F(CoreWvfrTest, IntegerWidthsDecodeChannelsZeroAndOne)
-{
+TEST_F(CoreWvfrTest, IntegerWidthsDecodeChannelsZeroAndOne) {
     struct Case {
         unsigned bits;
         int bytes;
@@ -95,22 +92,21 @@ TEST_F(CoreWvfrTest, IntegerWidthsDecodeChannelsZeroAndOne)
                 if (channels == 1)
                     EXPECT_EQ(r[f], -7.0) << "mono must leave the right channel alone";
                 else
-                    EXPECT_DOUBLE_EQ(r[f], (double(c.values[(f + 1) % frames]) - c.offset) / c.scale);
+                    EXPECT_DOUBLE_EQ(r[f],
+                                     (double(c.values[(f + 1) % frames]) - c.offset) / c.scale);
             }
         }
     }
 }
 
-TEST_F(CoreWvfrTest, FloatFilesAndSubnormals)
-{
+TEST_F(CoreWvfrTest, FloatFilesAndSubnormals) {
     float const sub = std::numeric_limits<float>::denorm_min() * 3;
     std::vector<float> singles = {0.25f, -1.0f, sub, -sub, -0.0f, 3.5f};
     WavShape s;
     s.tag = 3;
     s.bits = 32;
     s.channels = 2;
-    for (float v : singles)
-        s.samples += f32Bytes(v) + f32Bytes(-v);
+    for (float v : singles) s.samples += f32Bytes(v) + f32Bytes(-v);
     put("F.WAV", wavFile(s));
     std::vector<double> l, r;
     ASSERT_EQ(readAll("F.WAV", l, r), 6);
@@ -128,7 +124,8 @@ TEST_F(CoreWvfrTest, FloatFilesAndSubnormals)
     WavShape d;
     d.tag = 3;
     d.bits = 64;
-    d.samples = f64Bytes(exact) + f64Bytes(-2.5) + f64Bytes(std::numeric_limits<double>::denorm_min());
+    d.samples =
+        f64Bytes(exact) + f64Bytes(-2.5) + f64Bytes(std::numeric_limits<double>::denorm_min());
     put("D.WAV", wavFile(d));
     ASSERT_EQ(readAll("D.WAV", l, r), 3);
     EXPECT_EQ(l[0], exact);
@@ -144,8 +141,7 @@ TEST_F(CoreWvfrTest, FloatFilesAndSubnormals)
     EXPECT_EQ(one[0], double(float(exact)));
 }
 
-TEST_F(CoreWvfrTest, ChunkWalkAndHeaderVariants)
-{
+TEST_F(CoreWvfrTest, ChunkWalkAndHeaderVariants) {
     std::string samples = leBytes(1000, 2) + leBytes(-1000, 2);
     // Lower-case ids everywhere.
     WavShape lower;
@@ -209,8 +205,7 @@ TEST_F(CoreWvfrTest, ChunkWalkAndHeaderVariants)
     ASSERT_EQ(readAll("RAG.WAV", l, r), 2);
 }
 
-TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead)
-{
+TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead) {
     WavShape good;
     good.channels = 2;
     good.samples = leBytes(1, 2) + leBytes(2, 2) + leBytes(3, 2) + leBytes(4, 2);
@@ -229,11 +224,27 @@ TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead)
         return wavFile(s);
     };
     EXPECT_TRUE(refuses(with([](WavShape& s) { s.channels = 0; })));
-    EXPECT_TRUE(refuses(with([](WavShape& s) { s.bits = 0; s.container = 2; })));
-    EXPECT_TRUE(refuses(with([](WavShape& s) { s.bits = 40; s.container = 2; })));
-    EXPECT_TRUE(refuses(with([](WavShape& s) { s.bits = 64; s.container = 2; }))) << "64-bit integers";
-    EXPECT_TRUE(refuses(with([](WavShape& s) { s.tag = 3; s.bits = 16; }))) << "16-bit float";
-    EXPECT_TRUE(refuses(with([](WavShape& s) { s.tag = 7; s.bits = 8; s.container = 2; }))) << "mu-law";
+    EXPECT_TRUE(refuses(with([](WavShape& s) {
+        s.bits = 0;
+        s.container = 2;
+    })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) {
+        s.bits = 40;
+        s.container = 2;
+    })));
+    EXPECT_TRUE(refuses(with([](WavShape& s) {
+        s.bits = 64;
+        s.container = 2;
+    }))) << "64-bit integers";
+    EXPECT_TRUE(refuses(with([](WavShape& s) {
+        s.tag = 3;
+        s.bits = 16;
+    }))) << "16-bit float";
+    EXPECT_TRUE(refuses(with([](WavShape& s) {
+        s.tag = 7;
+        s.bits = 8;
+        s.container = 2;
+    }))) << "mu-law";
     EXPECT_TRUE(refuses(with([](WavShape& s) { s.rate = 0; })));
     EXPECT_TRUE(refuses(with([](WavShape& s) { s.dataSizeBias = 1; }))) << "data past the end";
     EXPECT_TRUE(refuses(with([](WavShape& s) { s.dataSizeBias = 0x7FFFFFF0; })));
@@ -276,8 +287,7 @@ TEST_F(CoreWvfrTest, BrokenFilesAreRefusedBeforeAnyRead)
     EXPECT_NE(text.find("BAD.WAV: no channels"), std::string::npos) << text;
 }
 
-TEST_F(CoreWvfrTest, PieceWiseReadsAndSkipsMatchOneRead)
-{
+TEST_F(CoreWvfrTest, PieceWiseReadsAndSkipsMatchOneRead) {
     // Three 24-bit channels make 9-byte frames: 113 frames per buffer piece.
     WavShape s;
     s.bits = 24;
@@ -309,8 +319,7 @@ TEST_F(CoreWvfrTest, PieceWiseReadsAndSkipsMatchOneRead)
     EXPECT_EQ(at, frames);
     EXPECT_EQ(reader.getdr(true), 0);
     for (long k = 0; k < frames; ++k) {
-        if (k >= 500 && k < 513)
-            continue;
+        if (k >= 500 && k < 513) continue;
         ASSERT_EQ(l[k], wholeL[k]) << k;
         ASSERT_EQ(r[k], wholeR[k]) << k;
     }
@@ -321,8 +330,7 @@ TEST_F(CoreWvfrTest, PieceWiseReadsAndSkipsMatchOneRead)
     EXPECT_EQ(reader.getdw(), -1);
 }
 
-TEST_F(CoreWvfrTest, DiskAndArchiveItemGiveTheSameSamples)
-{
+TEST_F(CoreWvfrTest, DiskAndArchiveItemGiveTheSameSamples) {
     WavShape s;
     s.tag = 3;
     s.bits = 32;
@@ -358,15 +366,13 @@ TEST_F(CoreWvfrTest, DiskAndArchiveItemGiveTheSameSamples)
     EXPECT_EQ(l, diskL);
 }
 
-TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain)
-{
+TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain) {
     WavShape s;
     s.tag = 3;
     s.bits = 64;
     s.channels = 2;
     int const frames = 4000;
-    for (int k = 0; k < frames; ++k)
-        s.samples += f64Bytes(0.5) + f64Bytes(-0.25);
+    for (int k = 0; k < frames; ++k) s.samples += f64Bytes(0.5) + f64Bytes(-0.25);
     put("UP.WAV", wavFile(s));
 
     CoreWvfr plain(&pool, store, false), scaled(&pool, store, false);
@@ -410,13 +416,11 @@ TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain)
 // 44,100 -> 48,000 Hz is 160/147 exactly: 1,470 frames make 1,600, and 160
 // delivered frames take 147 from the file. Counting with the rounded double
 // ratio lands a frame off both ways.
-TEST_F(CoreWvfrTest, ConvertedFrameCountsAreExactFractions)
-{
+TEST_F(CoreWvfrTest, ConvertedFrameCountsAreExactFractions) {
     WavShape s;
     s.tag = 3;
     s.bits = 32;
-    for (int k = 0; k < 1470; ++k)
-        s.samples += f32Bytes(0.25f);
+    for (int k = 0; k < 1470; ++k) s.samples += f32Bytes(0.25f);
     put("EX.WAV", wavFile(s));
     CoreWvfr reader(&pool, store, false);
     reader.setfr(48000, true);
@@ -431,15 +435,13 @@ TEST_F(CoreWvfrTest, ConvertedFrameCountsAreExactFractions)
     EXPECT_EQ(reader.imprt("EX.WAV", all.data(), nullptr), 1600);
 }
 
-TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays)
-{
+TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays) {
     WavShape s;
     s.tag = 3;
     s.bits = 32;
     s.channels = 2;
     int const frames = 3001;
-    for (int k = 0; k < frames; ++k)
-        s.samples += f32Bytes(0.5f) + f32Bytes(0.5f);
+    for (int k = 0; k < frames; ++k) s.samples += f32Bytes(0.5f) + f32Bytes(0.5f);
     s.rate = 88200;
     put("DOWN.WAV", wavFile(s));
 
@@ -469,17 +471,18 @@ TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays)
 // Chains of several stages round down at every stage, so ceil(n / ratio)
 // file frames can make fewer than n samples, or none. Small reads must still
 // deliver n samples a call until the file is used up.
-TEST_F(CoreWvfrTest, SmallConvertedReadsDeliverUntilTheEnd)
-{
-    struct Case { int from, to; long n; };
+TEST_F(CoreWvfrTest, SmallConvertedReadsDeliverUntilTheEnd) {
+    struct Case {
+        int from, to;
+        long n;
+    };
     for (Case c : {Case{48000, 176400, 2}, Case{44100, 6000, 1}, Case{176400, 48000, 5}}) {
         WavShape s;
         s.tag = 3;
         s.bits = 32;
         s.rate = std::uint32_t(c.from);
         s.channels = 2;
-        for (int k = 0; k < 600; ++k)
-            s.samples += f32Bytes(0.5f) + f32Bytes(-0.5f);
+        for (int k = 0; k < 600; ++k) s.samples += f32Bytes(0.5f) + f32Bytes(-0.5f);
         put("SMALL.WAV", wavFile(s));
         CoreWvfr reader(&pool, store, false);
         reader.setfr(c.to, true);
@@ -503,4 +506,4 @@ TEST_F(CoreWvfrTest, SmallConvertedReadsDeliverUntilTheEnd)
     }
 }
 
-}  // namespace
+} // namespace

@@ -19,18 +19,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint32_t u32(std::string const& b, size_t at)
-{
+uint32_t u32(std::string const& b, size_t at) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i)
-        v = (v << 8) | uint8_t(b[at + i]);
+    for (int i = 3; i >= 0; --i) v = (v << 8) | uint8_t(b[at + i]);
     return v;
 }
 
-uint16_t u16(std::string const& b, size_t at) { return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8)); }
+uint16_t u16(std::string const& b, size_t at) {
+    return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8));
+}
 
-double sampleAt(std::string const& b, size_t at, bool wide)
-{
+double sampleAt(std::string const& b, size_t at, bool wide) {
     if (wide) {
         uint64_t u = uint64_t(u32(b, at)) | (uint64_t(u32(b, at + 4)) << 32);
         double d;
@@ -44,11 +43,9 @@ double sampleAt(std::string const& b, size_t at, bool wide)
 }
 
 // Checks the 44-byte header against what was asked for; returns the data length.
-uint32_t checkHeader(std::string const& b, unsigned channels, uint32_t rate, unsigned bytes)
-{
+uint32_t checkHeader(std::string const& b, unsigned channels, uint32_t rate, unsigned bytes) {
     EXPECT_GE(b.size(), 44u);
-    if (b.size() < 44)
-        return 0;
+    if (b.size() < 44) return 0;
     EXPECT_EQ(b.substr(0, 4), "RIFF");
     EXPECT_EQ(b.substr(8, 8), "WAVEfmt ");
     EXPECT_EQ(u32(b, 16), 16u);
@@ -72,23 +69,19 @@ protected:
     CorePool pool;
 };
 
-TEST_F(CoreWvfwTest, ThousandMonoDoublesMake8044Bytes)
-{
+TEST_F(CoreWvfwTest, ThousandMonoDoublesMake8044Bytes) {
     std::vector<double> v(1000);
-    for (size_t k = 0; k < v.size(); ++k)
-        v[k] = double(k) / 1000.0 - 0.5;
+    for (size_t k = 0; k < v.size(); ++k) v[k] = double(k) / 1000.0 - 0.5;
     std::string path = dir + "/mono.wav";
     CoreWvfw::wfile(&pool, path.c_str(), v.data(), 1000, true);
     std::string b = readBytes(path);
     ASSERT_EQ(b.size(), 8044u);
     EXPECT_EQ(checkHeader(b, 1, 44100, 8), 8000u);
     EXPECT_EQ(u32(b, 4), 8036u);
-    for (size_t k = 0; k < v.size(); ++k)
-        ASSERT_EQ(sampleAt(b, 44 + 8 * k, true), v[k]) << k;
+    for (size_t k = 0; k < v.size(); ++k) ASSERT_EQ(sampleAt(b, 44 + 8 * k, true), v[k]) << k;
 }
 
-TEST_F(CoreWvfwTest, HeaderIsValidWhileTheFileIsBeingWritten)
-{
+TEST_F(CoreWvfwTest, HeaderIsValidWhileTheFileIsBeingWritten) {
     std::string path = dir + "/live.wav";
     std::vector<float> l(300), r(300);
     for (size_t k = 0; k < l.size(); ++k) {
@@ -117,8 +110,7 @@ TEST_F(CoreWvfwTest, HeaderIsValidWhileTheFileIsBeingWritten)
     }
 }
 
-TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence)
-{
+TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence) {
     std::vector<double> l = {0.5, -0.25, 1.0};
     std::string path = dir + "/three.wav";
     CoreWvfw::exprt(&pool, path.c_str(), 3, 96000, 3, l.data(), nullptr, false);
@@ -137,8 +129,7 @@ TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence)
     EXPECT_EQ(sampleAt(b, 44 + 1600 * 2 + 8, true), 1.0);
 }
 
-TEST_F(CoreWvfwTest, UncreatableFileIsNeitherWrittenNorFatal)
-{
+TEST_F(CoreWvfwTest, UncreatableFileIsNeitherWrittenNorFatal) {
     std::string path = dir + "/missing/folder/x.wav";
     std::vector<double> v(5000, 0.25);
     {
@@ -154,4 +145,4 @@ TEST_F(CoreWvfwTest, UncreatableFileIsNeitherWrittenNorFatal)
     }
 }
 
-}  // namespace
+} // namespace

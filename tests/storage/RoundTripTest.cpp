@@ -32,20 +32,22 @@ namespace {
 
 constexpr int kSeeds = 30;
 
-int pick(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+int pick(std::mt19937& rng, int lo, int hi) {
+    return std::uniform_int_distribution<int>(lo, hi)(rng);
+}
 bool coin(std::mt19937& rng) { return pick(rng, 0, 1) == 1; }
-double uniform(std::mt19937& rng, double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+double uniform(std::mt19937& rng, double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng);
+}
 
-std::string trimmed(std::string const& s)
-{
+std::string trimmed(std::string const& s) {
     size_t a = s.find_first_not_of(" \t\n\v\f\r"), b = s.find_last_not_of(" \t\n\v\f\r");
     return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
 }
 
 // ---- Documents ------------------------------------------------------------
 
-std::string tagName(std::mt19937& rng)
-{
+std::string tagName(std::mt19937& rng) {
     std::string name(1, char('A' + pick(rng, 0, 25)));
     for (int i = pick(rng, 0, 7); i > 0; --i)
         name += "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_"[pick(rng, 0, 36)];
@@ -54,18 +56,17 @@ std::string tagName(std::mt19937& rng)
 
 // Words of letters, digits, markup characters, entity look-alikes and
 // punctuation, with runs of blanks inside and around.
-std::string valueText(std::mt19937& rng)
-{
-    static char const* const words[] = {"Bass", "x", "12", "-3.5", "<", ">", "&", "&amp;", "&lt;b&gt;", "</A>",
-                                        "<B>", "a&b", "a\tb\nc", "!?", "\"q\"", "'", "%G", ";", "=", "/", "0"};
+std::string valueText(std::mt19937& rng) {
+    static char const* const words[] = {
+        "Bass", "x",       "12", "-3.5",  "<", ">",  "&", "&amp;", "&lt;b&gt;", "</A>", "<B>",
+        "a&b",  "a\tb\nc", "!?", "\"q\"", "'", "%G", ";", "=",     "/",         "0"};
     std::string text(size_t(pick(rng, 0, 2)), ' ');
     for (int w = pick(rng, 0, 5); w > 0; --w)
         text += std::string(words[pick(rng, 0, 20)]) + std::string(size_t(pick(rng, 1, 3)), ' ');
     return text;
 }
 
-CoreNode* valueLeaf(std::mt19937& rng)
-{
+CoreNode* valueLeaf(std::mt19937& rng) {
     switch (pick(rng, 0, 4)) {
     case 0: return new CoreNode(uniform(rng, -10, 10) * std::pow(10.0, pick(rng, -30, 30)));
     case 1: return new CoreNode(coin(rng));
@@ -76,40 +77,41 @@ CoreNode* valueLeaf(std::mt19937& rng)
 
 // An element holding either one value or 1-4 elements (the dialect has no
 // empty element and keeps no text beside child elements).
-CoreNode* element(std::mt19937& rng, int depth)
-{
+CoreNode* element(std::mt19937& rng, int depth) {
     CoreNode* node = new CoreNode(CoreAnsx(tagName(rng).c_str()));
     if (depth <= 1 || pick(rng, 0, 3) == 0)
         node->addcd(valueLeaf(rng));
     else
-        for (int i = pick(rng, 1, 4); i > 0; --i)
-            node->addcd(element(rng, depth - 1));
+        for (int i = pick(rng, 1, 4); i > 0; --i) node->addcd(element(rng, depth - 1));
     return node;
 }
 
 int childCount(CoreNode const* node) { return node->getcn() ? int(node->getcn()->count) : 0; }
-CoreNode const* childAt(CoreNode const* node, int i) { return static_cast<CoreNode*>((*node->getcn())[unsigned(i)]); }
+CoreNode const* childAt(CoreNode const* node, int i) {
+    return static_cast<CoreNode*>((*node->getcn())[unsigned(i)]);
+}
 
 // The first difference between a tree and its read-back copy, "" when none:
 // names equal, values equal once trimmed (they come back between blanks, and
 // a value right under a top-level tag written with topbreak after a line feed).
-std::string difference(CoreNode const* made, CoreNode const* read, std::string const& where)
-{
+std::string difference(CoreNode const* made, CoreNode const* read, std::string const& where) {
     std::string const a = made->gettx().c_str(), b = read->gettx().c_str();
     if (made->leaf_())
-        return read->leaf_() && trimmed(a) == trimmed(b) ? "" : where + ": value [" + b + "] for [" + a + "]";
+        return read->leaf_() && trimmed(a) == trimmed(b)
+                   ? ""
+                   : where + ": value [" + b + "] for [" + a + "]";
     if (a != b || childCount(made) != childCount(read))
-        return where + ": element [" + b + "] of " + std::to_string(childCount(read)) + " for [" + a + "]";
+        return where + ": element [" + b + "] of " + std::to_string(childCount(read)) + " for [" +
+               a + "]";
     for (int i = 0; i < childCount(made); ++i) {
-        std::string d = difference(childAt(made, i), childAt(read, i), where + "/" + a + "[" + std::to_string(i) + "]");
-        if (!d.empty())
-            return d;
+        std::string d = difference(childAt(made, i), childAt(read, i),
+                                   where + "/" + a + "[" + std::to_string(i) + "]");
+        if (!d.empty()) return d;
     }
     return "";
 }
 
-TEST(RoundTrip, RandomDocumentsReadBackEqualAndRewriteIdentically)
-{
+TEST(RoundTrip, RandomDocumentsReadBackEqualAndRewriteIdentically) {
     TempDir dir;
     for (int seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -118,8 +120,7 @@ TEST(RoundTrip, RandomDocumentsReadBackEqualAndRewriteIdentically)
         bool const pretty = coin(rng), topbreak = coin(rng), viaFile = seed % 3 == 0;
         CoreXml_ made;
         made.setrt(new CoreNode(CoreXml_::sCroot));
-        for (int i = pick(rng, 1, 3); i > 0; --i)
-            made.getrt()->addcd(element(rng, depth));
+        for (int i = pick(rng, 1, 3); i > 0; --i) made.getrt()->addcd(element(rng, depth));
 
         auto writeAndRead = [&](CoreXml_& from, CoreXml_& into, std::string const& file) {
             if (!viaFile) {
@@ -143,28 +144,34 @@ TEST(RoundTrip, RandomDocumentsReadBackEqualAndRewriteIdentically)
 
 // Names that contain one another, in mixed case, with folder parts and blanks
 // around them (the store trims those).
-std::string itemName(std::mt19937& rng)
-{
-    static char const* const stems[] = {"1", "11", "A/1", "a\\1", "21", "x", "Drum Kit", "prog", "MyProg", "a&amp;b"};
+std::string itemName(std::mt19937& rng) {
+    static char const* const stems[] = {"1", "11",       "A/1",  "a\\1",   "21",
+                                        "x", "Drum Kit", "prog", "MyProg", "a&amp;b"};
     static char const* const extensions[] = {".WAV", ".wav", ".Xml", ".V2P", ""};
-    std::string name = coin(rng) ? std::string(stems[pick(rng, 0, 9)]) + extensions[pick(rng, 0, 4)]
-                                 : std::string(1, char('a' + pick(rng, 0, 25))) + std::to_string(pick(rng, 0, 99));
-    return std::string(size_t(pick(rng, 0, 2)), ' ') + name + std::string(size_t(pick(rng, 0, 2)), ' ');
+    std::string name =
+        coin(rng) ? std::string(stems[pick(rng, 0, 9)]) + extensions[pick(rng, 0, 4)]
+                  : std::string(1, char('a' + pick(rng, 0, 25))) + std::to_string(pick(rng, 0, 99));
+    return std::string(size_t(pick(rng, 0, 2)), ' ') + name +
+           std::string(size_t(pick(rng, 0, 2)), ' ');
 }
 
-std::string storedName(std::string const& name)
-{
+std::string storedName(std::string const& name) {
     std::string key = trimmed(name);
-    std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return char(std::toupper(c)); });
     return key;
 }
 
 // 0-5000 bytes: random ones (zero bytes included), or pieces of archive
 // headers and tables of contents.
-std::string itemBytes(std::mt19937& rng)
-{
-    static std::string const pieces[] = {"<TOC>", "</TOC>", "<ITEM><ENTRY> 1.WAV </ENTRY><DIM> 9 </DIM></ITEM>",
-                                         std::string("Vorlan2 1.3.508\0\0", 17), "&amp;", ">", "<"};
+std::string itemBytes(std::mt19937& rng) {
+    static std::string const pieces[] = {"<TOC>",
+                                         "</TOC>",
+                                         "<ITEM><ENTRY> 1.WAV </ENTRY><DIM> 9 </DIM></ITEM>",
+                                         std::string("Vorlan2 1.3.508\0\0", 17),
+                                         "&amp;",
+                                         ">",
+                                         "<"};
     size_t const size = pick(rng, 0, 4) == 0 ? 0 : size_t(pick(rng, 1, 5000));
     std::string bytes;
     bool const markup = coin(rng);
@@ -175,13 +182,11 @@ std::string itemBytes(std::mt19937& rng)
 
 // The first difference between the in-memory items of a store and those
 // expected, "" when none (named and sized: the bytes would swamp the log).
-std::string mismatch(CoreFsys& fs, std::map<std::string, std::string> expected)
-{
+std::string mismatch(CoreFsys& fs, std::map<std::string, std::string> expected) {
     for (int i = 0; i < fs.llvcn(); ++i) {
         int id = -1;
         std::string const name = fs.llvel(i, id).c_str();
-        if (!fs.isvld(id))
-            continue;
+        if (!fs.isvld(id)) continue;
         std::string const held = heldItem(fs, id);
         auto it = expected.find(name);
         if (it == expected.end() || it->second != held)
@@ -191,8 +196,7 @@ std::string mismatch(CoreFsys& fs, std::map<std::string, std::string> expected)
     return expected.empty() ? "" : "missing [" + expected.begin()->first + "]";
 }
 
-TEST(RoundTrip, RandomArchivesLoadBackEveryItemAndKeepThemOnAppend)
-{
+TEST(RoundTrip, RandomArchivesLoadBackEveryItemAndKeepThemOnAppend) {
     for (int seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(unsigned(seed) + 1000u);
@@ -221,17 +225,18 @@ TEST(RoundTrip, RandomArchivesLoadBackEveryItemAndKeepThemOnAppend)
             putItem(outer, "Inner.V2P", readBytes(path));
             ASSERT_TRUE(outer.savea(dir.file("outer.v2p").c_str()));
             CoreFsys outerBack(&pool);
-            ASSERT_TRUE(outerBack.loada(dir.file("outer.v2p").c_str(), CoreAnsx(0), false, nullptr));
+            ASSERT_TRUE(
+                outerBack.loada(dir.file("outer.v2p").c_str(), CoreAnsx(0), false, nullptr));
             ASSERT_TRUE(loaded.loada("INNER.V2P", CoreAnsx(0), false, &outerBack));
         } else {
-            CoreFsys parent(&pool, CoreAnsx(dir.folder().c_str()), coin(rng)); // on disk under its folder
+            CoreFsys parent(&pool, CoreAnsx(dir.folder().c_str()),
+                            coin(rng)); // on disk under its folder
             ASSERT_TRUE(loaded.loada("arc.v2p", CoreAnsx(0), false, &parent));
         }
         EXPECT_EQ(mismatch(loaded, expected), "");
 
         std::string name = itemName(rng);
-        while (expected.count(storedName(name)) != 0)
-            name = itemName(rng);
+        while (expected.count(storedName(name)) != 0) name = itemName(rng);
         std::string const bytes = itemBytes(rng);
         putItem(fs, name.c_str(), bytes);
         ASSERT_TRUE(fs.appnd(path.c_str(), name.c_str()));
@@ -246,8 +251,7 @@ TEST(RoundTrip, RandomArchivesLoadBackEveryItemAndKeepThemOnAppend)
 
 using RoundTripFiles = StoreFolder;
 
-TEST_F(RoundTripFiles, WavFromEitherWriterReadsBackTheSamples)
-{
+TEST_F(RoundTripFiles, WavFromEitherWriterReadsBackTheSamples) {
     static int const rates[] = {8000, 22050, 44100, 48000, 96000, 192000};
     for (int seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
@@ -256,7 +260,8 @@ TEST_F(RoundTripFiles, WavFromEitherWriterReadsBackTheSamples)
         short const channels = short(pick(rng, 1, 2));
         int const rate = coin(rng) ? rates[pick(rng, 0, 5)] : pick(rng, 1, 400000);
         bool const wide = coin(rng), noRight = pick(rng, 0, 4) == 0;
-        int const writer = seed % 4; // streamed from doubles, from floats, image to a file, image as an item
+        int const writer =
+            seed % 4; // streamed from doubles, from floats, image to a file, image as an item
         std::vector<double> left, right;
         for (long k = 0; k < frames; ++k) {
             left.push_back(pick(rng, 0, 20) == 0 ? 0.0 : uniform(rng, -1.5, 1.5));
@@ -271,7 +276,8 @@ TEST_F(RoundTripFiles, WavFromEitherWriterReadsBackTheSamples)
         } else if (writer < 2) {
             CoreWvfw out(&pool, path.c_str(), channels, rate, wide);
             auto stream = [&](auto* l, auto* rr) {
-                for (long done = 0; done < frames || pick(rng, 0, 3) == 0;) { // calls of 0 frames too
+                for (long done = 0;
+                     done < frames || pick(rng, 0, 3) == 0;) { // calls of 0 frames too
                     long const n = std::min<long>(pick(rng, 0, 600), frames - done);
                     out.setdt(n, l + done, rr ? rr + done : nullptr);
                     done += n;
@@ -282,7 +288,8 @@ TEST_F(RoundTripFiles, WavFromEitherWriterReadsBackTheSamples)
             CoreWavs image(&pool, channels, rate, frames, wide);
             for (long done = 0; done < frames;) {
                 long const n = pick(rng, 1, 700);
-                EXPECT_EQ(image.setdt(n, left.data() + done, r ? r + done : nullptr), std::min(n, frames - done));
+                EXPECT_EQ(image.setdt(n, left.data() + done, r ? r + done : nullptr),
+                          std::min(n, frames - done));
                 done += n;
             }
             std::string bytes(size_t(image.getmd()), '\0');
@@ -307,8 +314,9 @@ TEST_F(RoundTripFiles, WavFromEitherWriterReadsBackTheSamples)
         std::vector<double> gotL(left.size(), -9.0), gotR(left.size(), -9.0);
         for (long done = 0; done < frames;) {
             long const n = pick(rng, 1, 700);
-            ASSERT_EQ(reader.getdt(n, gotL.data() + done, channels > 1 ? gotR.data() + done : nullptr),
-                      std::min(n, frames - done));
+            ASSERT_EQ(
+                reader.getdt(n, gotL.data() + done, channels > 1 ? gotR.data() + done : nullptr),
+                std::min(n, frames - done));
             done += n;
         }
         EXPECT_EQ(reader.getdt(8), 0);
@@ -322,16 +330,19 @@ TEST_F(RoundTripFiles, WavFromEitherWriterReadsBackTheSamples)
     }
 }
 
-TEST_F(RoundTripFiles, NumberListsReadBackWithinSixteenDecimals)
-{
+TEST_F(RoundTripFiles, NumberListsReadBackWithinSixteenDecimals) {
     for (int seed = 0; seed < kSeeds; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 rng(unsigned(seed) + 3000u);
         std::vector<double> values(size_t(seed == 0 ? 0 : pick(rng, 1, 300)));
         for (double& v : values) { // samples, whole numbers, any magnitude, huge, zero
             int const kind = pick(rng, 0, 4);
-            double const scale = kind == 2 ? std::pow(10.0, pick(rng, -40, 40)) : kind == 3 ? 1e300 : 1.0;
-            v = kind == 1 ? pick(rng, -1000000, 1000000) : kind == 4 ? 0.0 : uniform(rng, -1, 1) * scale;
+            double const scale = kind == 2   ? std::pow(10.0, pick(rng, -40, 40))
+                                 : kind == 3 ? 1e300
+                                             : 1.0;
+            v = kind == 1   ? pick(rng, -1000000, 1000000)
+                : kind == 4 ? 0.0
+                            : uniform(rng, -1, 1) * scale;
         }
         std::string const name = "L" + std::to_string(seed) + ".CSV";
         CoreRcsv writer(&pool, store);
@@ -344,7 +355,8 @@ TEST_F(RoundTripFiles, NumberListsReadBackWithinSixteenDecimals)
         ASSERT_EQ(reader.getdt(back.data(), false), long(values.size()));
         EXPECT_EQ(back.back(), 99.0);
         for (size_t k = 0; k < values.size(); ++k)
-            ASSERT_NEAR(back[k], values[k], 0.5e-16 + std::abs(values[k]) * DBL_EPSILON) << "value " << k;
+            ASSERT_NEAR(back[k], values[k], 0.5e-16 + std::abs(values[k]) * DBL_EPSILON)
+                << "value " << k;
     }
 }
 

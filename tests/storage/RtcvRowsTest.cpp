@@ -35,7 +35,7 @@
 namespace {
 
 const double kPi = 3.14159265358979323846;
-const long kInput = 4096;  // input samples per row
+const long kInput = 4096; // input samples per row
 
 // What a row's stages promise for a block of n samples: output length and
 // rate, the lowest rate met on the way (it bounds the band the row passes),
@@ -47,8 +47,7 @@ struct Promise {
     double tau;
 };
 
-Promise promise(DataRtcv& table, short row, long n)
-{
+Promise promise(DataRtcv& table, short row, long n) {
     Promise p{n, fromRate(row), fromRate(row), 0.0};
     const short count = table.getst(row);
     for (short k = 0; k < count; ++k) {
@@ -79,23 +78,22 @@ Promise promise(DataRtcv& table, short row, long n)
     return p;
 }
 
-double folded(double f, double rate)
-{
+double folded(double f, double rate) {
     f = std::fmod(f, rate);
     return f > rate / 2 ? rate - f : f;
 }
 
 // The tones for a row: low, high in band, and (going down) one between the
 // output and input Nyquist whose alias lands clear of the others.
-std::vector<double> tones(const Promise& p, double from)
-{
+std::vector<double> tones(const Promise& p, double from) {
     std::vector<double> f = {0.05 * p.lowest, 0.35 * p.lowest};
     if (p.rate >= from) return f;
     for (double c : {0.5, 0.4, 0.6, 0.3, 0.7}) {
         const double high = p.rate / 2 + c * (from / 2 - p.rate / 2);
         const double a = folded(high, p.rate);
         const double gap = 0.02 * p.rate;
-        if (a > gap && a < p.rate / 2 - gap && std::fabs(a - f[0]) > gap && std::fabs(a - f[1]) > gap) {
+        if (a > gap && a < p.rate / 2 - gap && std::fabs(a - f[0]) > gap &&
+            std::fabs(a - f[1]) > gap) {
             f.push_back(high);
             break;
         }
@@ -105,8 +103,8 @@ std::vector<double> tones(const Promise& p, double from)
 
 // Least-squares fit of sin and cos at each frequency (Hz) to y[from .. to - 1]
 // at rate; returns the (sin, cos) pairs, and in rest the rms left over.
-std::vector<double> fit(const double* y, long from, long to, double rate, const std::vector<double>& freqs, double& rest)
-{
+std::vector<double> fit(const double* y, long from, long to, double rate,
+                        const std::vector<double>& freqs, double& rest) {
     const size_t m = 2 * freqs.size();
     std::vector<double> A(m * m, 0.0), r(m, 0.0), b(m);
     auto basis = [&](long t) {
@@ -122,7 +120,7 @@ std::vector<double> fit(const double* y, long from, long to, double rate, const 
             for (size_t j = 0; j < m; ++j) A[i * m + j] += b[i] * b[j];
         }
     }
-    for (size_t c = 0; c < m; ++c)  // Gauss-Jordan; distinct tones keep it well conditioned
+    for (size_t c = 0; c < m; ++c) // Gauss-Jordan; distinct tones keep it well conditioned
         for (size_t i = 0; i < m; ++i) {
             if (i == c) continue;
             const double q = A[i * m + c] / A[c * m + c];
@@ -141,8 +139,7 @@ std::vector<double> fit(const double* y, long from, long to, double rate, const 
     return r;
 }
 
-std::vector<double> input(const std::vector<double>& freqs, double rate)
-{
+std::vector<double> input(const std::vector<double>& freqs, double rate) {
     std::vector<double> x(kInput, 0.0);
     for (long t = 0; t < kInput; ++t)
         for (double f : freqs) x[t] += 0.5 * std::sin(2 * kPi * f * t / rate);
@@ -151,8 +148,8 @@ std::vector<double> input(const std::vector<double>& freqs, double rate)
 
 // Checks y (length samples at p.rate) of a row against the analytic tones,
 // in the middle half of the block.
-void checkTones(short row, const Promise& p, const std::vector<double>& freqs, const double* y, long length)
-{
+void checkTones(short row, const Promise& p, const std::vector<double>& freqs, const double* y,
+                long length) {
     ASSERT_EQ(length, p.length) << "row " << row;
     std::vector<double> at = {freqs[0], freqs[1]};
     if (freqs.size() > 2) at.push_back(folded(freqs[2], p.rate));
@@ -160,22 +157,24 @@ void checkTones(short row, const Promise& p, const std::vector<double>& freqs, c
     const std::vector<double> ab = fit(y, length / 4, length - length / 4, p.rate, at, rest);
     for (size_t i = 0; i < 2; ++i) {
         const double gain = 20 * std::log10(std::hypot(ab[2 * i], ab[2 * i + 1]) / 0.5);
-        EXPECT_LT(std::fabs(gain), 0.002) << "row " << row << " tone " << freqs[i] << " Hz, gain dB";
+        EXPECT_LT(std::fabs(gain), 0.002)
+            << "row " << row << " tone " << freqs[i] << " Hz, gain dB";
         // 0.5 sin(w t + phi) = 0.5 cos(phi) sin(w t) + 0.5 sin(phi) cos(w t), phi = 2 pi f tau.
-        const double slip = std::remainder(std::atan2(ab[2 * i + 1], ab[2 * i]) - 2 * kPi * freqs[i] * p.tau, 2 * kPi);
-        EXPECT_LT(std::fabs(slip / (2 * kPi * freqs[i]) * p.rate), 1e-4) << "row " << row << " tone " << freqs[i]
-                                                                         << " Hz, delay off by (output samples)";
+        const double slip = std::remainder(
+            std::atan2(ab[2 * i + 1], ab[2 * i]) - 2 * kPi * freqs[i] * p.tau, 2 * kPi);
+        EXPECT_LT(std::fabs(slip / (2 * kPi * freqs[i]) * p.rate), 1e-4)
+            << "row " << row << " tone " << freqs[i] << " Hz, delay off by (output samples)";
     }
     if (freqs.size() > 2) {
-        EXPECT_LT(20 * std::log10(std::hypot(ab[4], ab[5]) / 0.5 + 1e-30), -90) << "row " << row << " alias dB";
+        EXPECT_LT(20 * std::log10(std::hypot(ab[4], ab[5]) / 0.5 + 1e-30), -90)
+            << "row " << row << " alias dB";
     }
     EXPECT_LT(20 * std::log10(rest / 0.5 + 1e-30), -90) << "row " << row << " residue dB";
 }
 
-}  // namespace
+} // namespace
 
-TEST(RtcvRows, EveryRowKeepsItsBandAtItsDelayAndRejectsAliases)
-{
+TEST(RtcvRows, EveryRowKeepsItsBandAtItsDelayAndRejectsAliases) {
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv conv(&pool, &table);
@@ -186,7 +185,8 @@ TEST(RtcvRows, EveryRowKeepsItsBandAtItsDelayAndRejectsAliases)
         // The rate really produced: rows built on 11 miss the nominal one.
         ASSERT_NEAR(p.rate, documentedRate(row, table.geter(row)), 1e-9 * p.rate) << "row " << row;
         const std::vector<double> freqs = tones(p, from);
-        ASSERT_EQ(freqs.size() == 3, p.rate < from) << "row " << row << ": no clear place for the high tone";
+        ASSERT_EQ(freqs.size() == 3, p.rate < from)
+            << "row " << row << ": no clear place for the high tone";
         down += p.rate < from;
         std::vector<double> x = input(freqs, from);
         long length = 0;
@@ -195,15 +195,14 @@ TEST(RtcvRows, EveryRowKeepsItsBandAtItsDelayAndRejectsAliases)
         EXPECT_NEAR(rate, p.rate, 1e-9 * p.rate) << "row " << row;
         checkTones(row, p, freqs, y, length);
     }
-    EXPECT_EQ(down, 54);  // every row that goes down was given a high tone
+    EXPECT_EQ(down, 54); // every row that goes down was given a high tone
 }
 
 // The reader converts a whole item in one call, exactly as the converter
 // does on its own; with plain gain the samples are the converter's.
 class RtcvRowsRead : public StoreFolder {};
 
-TEST_F(RtcvRowsRead, WavReaderDeliversTheConvertedTones)
-{
+TEST_F(RtcvRowsRead, WavReaderDeliversTheConvertedTones) {
     DataRtcv table(&pool);
     // Two fractional stages, decimation by 16, and two rows built on 11
     // (up to 352,000 Hz, down to 48,109.09 Hz).
@@ -223,7 +222,8 @@ TEST_F(RtcvRowsRead, WavReaderDeliversTheConvertedTones)
         CoreWvfr reader(&pool, store, false);
         reader.setfr(static_cast<int>(table.geter(row)), true);
         reader.open_(name.c_str());
-        EXPECT_EQ(reader.getrt(), static_cast<int>(table.geter(row))) << "the nominal rate is reported";
+        EXPECT_EQ(reader.getrt(), static_cast<int>(table.geter(row)))
+            << "the nominal rate is reported";
         std::vector<double> left(size_t(reader.getdw()) + 1, 0.0);
         const long got = reader.imprt(name.c_str(), left.data(), nullptr);
         checkTones(row, p, freqs, left.data(), got);

@@ -8,10 +8,7 @@ namespace {
 std::atomic<long> calls{0}; // operator new calls since start
 }
 
-long allocationCount()
-{
-    return calls.load();
-}
+long allocationCount() { return calls.load(); }
 
 // Every plain form of the global allocator is replaced, so that none of them
 // pairs with the sanitizer's own; GCC cannot see that the deletes pair with
@@ -19,16 +16,13 @@ long allocationCount()
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #endif
-void* operator new(std::size_t n)
-{
+void* operator new(std::size_t n) {
     ++calls;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
+    if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, std::nothrow_t const&) noexcept
-{
+void* operator new(std::size_t n, std::nothrow_t const&) noexcept {
     ++calls;
     return std::malloc(n ? n : 1);
 }

@@ -5,20 +5,17 @@
 #include <fstream>
 #include <sstream>
 
-LogCapture::LogCapture() : oldPath(CoreLog_::getpt()), oldLevel(CoreLog_::getdb())
-{
+LogCapture::LogCapture() : oldPath(CoreLog_::getpt()), oldLevel(CoreLog_::getdb()) {
     CoreLog_::setpt(CoreAnsx(folder.folder().c_str()));
     CoreLog_::setdb(3, false);
 }
 
-LogCapture::~LogCapture()
-{
+LogCapture::~LogCapture() {
     CoreLog_::setpt(oldPath);
     CoreLog_::setdb(oldLevel, false);
 }
 
-std::string LogCapture::text() const
-{
+std::string LogCapture::text() const {
     std::ifstream in(folder.file(CoreLog_::getfn().c_str()));
     std::stringstream s;
     s << in.rdbuf();

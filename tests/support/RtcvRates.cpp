@@ -1,7 +1,6 @@
 #include "tests/support/RtcvRates.h"
 
-double fromRate(int row)
-{
+double fromRate(int row) {
     if (row <= 19) return 44100;
     if (row <= 39) return 96000;
     if (row == 40) return 48000;
@@ -13,8 +12,7 @@ double fromRate(int row)
     return 384000;
 }
 
-double documentedRate(int row, double to)
-{
+double documentedRate(int row, double to) {
     if (row == 57 || row == 70 || row == 85) return 352000.0;
     if (row >= 72 && row <= 78) return to * 352800.0 / 352000.0;
     return to;

@@ -2,18 +2,13 @@
 
 #include "tests/support/FileBytes.h"
 
-void StoreFolder::SetUp()
-{
-    store = new CoreFsys(&pool, CoreAnsx((dir + "/").c_str()), false);
-}
+void StoreFolder::SetUp() { store = new CoreFsys(&pool, CoreAnsx((dir + "/").c_str()), false); }
 
-void StoreFolder::TearDown()
-{
+void StoreFolder::TearDown() {
     delete store;
     store = nullptr;
 }
 
-void StoreFolder::put(std::string const& name, std::string const& bytes) const
-{
+void StoreFolder::put(std::string const& name, std::string const& bytes) const {
     writeBytes(dir + "/" + name, bytes);
 }

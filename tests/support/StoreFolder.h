@@ -18,8 +18,8 @@ protected:
     // Writes a file of exactly these bytes into the data folder.
     void put(std::string const& name, std::string const& bytes) const;
 
-    TempDir temp;                     // the data folder, removed after the test
+    TempDir temp;                        // the data folder, removed after the test
     std::string const dir = temp.path(); // its path, no trailing "/"
-    CorePool pool;                    // pool of the store and of the readers
-    CoreFsys* store = nullptr;        // store over dir, made in SetUp
+    CorePool pool;                       // pool of the store and of the readers
+    CoreFsys* store = nullptr;           // store over dir, made in SetUp
 };

@@ -15,9 +15,11 @@ public:
     TempDir(TempDir&&) = delete;
     TempDir& operator=(TempDir&&) = delete;
 
-    std::string const& path() const { return path_; } // the folder, no trailing "/"
+    std::string const& path() const { return path_; }  // the folder, no trailing "/"
     std::string folder() const { return path_ + "/"; } // the folder with a trailing "/"
-    std::string file(std::string const& name) const { return path_ + "/" + name; } // a path inside it
+    std::string file(std::string const& name) const {
+        return path_ + "/" + name;
+    } // a path inside it
 
 private:
     std::string path_; // absolute path of the folder made

@@ -10,10 +10,10 @@
 #include <vector>
 
 struct WavBytes {
-    int rate = 44100;                           // Hz
-    int tag = 3;                                // 1: integer PCM, 3: IEEE float
-    int bits = 32;                              // 24 with tag 1, 32 with tag 3
-    std::vector<std::vector<double>> channels;  // samples per channel, equal lengths
+    int rate = 44100;                          // Hz
+    int tag = 3;                               // 1: integer PCM, 3: IEEE float
+    int bits = 32;                             // 24 with tag 1, 32 with tag 3
+    std::vector<std::vector<double>> channels; // samples per channel, equal lengths
 };
 
 // The whole RIFF/WAVE file; float samples are rounded to single precision,
@@ -33,17 +33,17 @@ std::string riffChunk(std::string const& id, std::string const& body, bool pad =
 
 // Every field of a WAV file written byte by byte.
 struct WavShape {
-    unsigned tag = 1;          // format tag written in fmt
-    unsigned channels = 1;     // channel count written in fmt
+    unsigned tag = 1;           // format tag written in fmt
+    unsigned channels = 1;      // channel count written in fmt
     std::uint32_t rate = 44100; // Hz
-    unsigned bits = 16;        // bits per sample written in fmt
-    unsigned container = 0;    // bytes per sample in the data (0: ceil(bits / 8))
-    bool lower = false;        // "riff" and "wave" in lower case
-    bool upper = false;        // "FMT " and "DATA" in upper case
-    bool extensible = false;   // fmt of 40 bytes, sub-format = tag
-    std::string before;        // chunks placed between fmt and data
-    std::string samples;       // raw interleaved sample bytes
-    long dataSizeBias = 0;     // added to the stated data size
+    unsigned bits = 16;         // bits per sample written in fmt
+    unsigned container = 0;     // bytes per sample in the data (0: ceil(bits / 8))
+    bool lower = false;         // "riff" and "wave" in lower case
+    bool upper = false;         // "FMT " and "DATA" in upper case
+    bool extensible = false;    // fmt of 40 bytes, sub-format = tag
+    std::string before;         // chunks placed between fmt and data
+    std::string samples;        // raw interleaved sample bytes
+    long dataSizeBias = 0;      // added to the stated data size
 };
 
 // RIFF header, fmt chunk, the chunks before, then the data chunk (never
