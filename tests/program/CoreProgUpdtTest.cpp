@@ -257,17 +257,4 @@ TEST_F(CoreProgUpdtTest, LengthModeSwitchesLengthAndFadeTables) {
     EXPECT_EQ(p.slot(1).currentlength, 0);
 }
 
-TEST_F(CoreProgUpdtTest, FollowerInputsReachTheirFollowers) {
-    for (short i = 0; i < 5; ++i)
-        p.getef(i)->setvl(1, 1, "", 1, 1, "", 0.0, 0, false, "", false, "", "", false, 44100.0,
-                          false, "", "", false, 0.0, 2, "");
-    for (int k = 0; k < 64; ++k) p.setes(0.9, 0.9);
-    p.updte(true, kFrames, 0.0, 120.0);
-    EXPECT_GT(bus("EVF5"), bus("EVF1"));
-    EXPECT_TRUE(p.isqpr());
-    for (int k = 0; k < 64; ++k) p.setef(0.9, 0.9, 0.9, 0.9);
-    p.updte(true, kFrames, 0.0, 120.0);
-    for (char const* key : {"EVF1", "EVF2", "EVF3", "EVF4"}) EXPECT_GT(bus(key), -0.5) << key;
-}
-
 } // namespace
