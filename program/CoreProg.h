@@ -1,0 +1,338 @@
+#pragma once
+// CoreProg: the one program (preset) of an engine instance: its texts, global
+// gains and switches, every modulator, user control and fixed parameter, the
+// bus of 84 sources they share, the kernel slots whose vector trees the
+// convolution players run, and the raw slots the raw-function modulators
+// play. Once per block it brings the whole modulation state forward in a
+// fixed order (updte).
+// Owner: the processing engine builds exactly one and deletes it last. The
+// program owns everything it creates; the pool, the item store, the blink
+// clock, the message rows and a shared kernel cache are only borrowed.
+// Threads: construction, loading and destruction on the engine's loader path
+// ("control or display thread, may block"); updte(true, ...), the trims and
+// gains and upsrc on the processing thread (audio thread: no allocation, no
+// file or log I/O, no blocking lock); the other accessors from the engine's
+// property handlers while the engine keeps audio away. No lock of its own.
+// The class is spread over several sources: CoreProg.cpp (construction and
+// teardown), CoreProgAccs.cpp (state accessors), CoreProgUpdt.cpp (the
+// per-block update and the engine-facing slot operations).
+
+#include "runtime/CoreAnsx.h"
+#include "runtime/CoreTlst.h"
+
+class CoreBlnk;
+class CoreCnvl;
+class CoreDynm;
+class CoreEnv_;
+class CoreEnvf;
+class CoreFsys;
+class CoreFun_;
+class CoreIfce;
+class CoreLfo_;
+class CoreParm;
+class CorePlel;
+class CorePmsg;
+class CorePool;
+class CorePrm_;
+class CoreRfun;
+class CoreRvct;
+class CoreVctr;
+class DataGfun;
+class DataRgfn;
+class DataSrce;
+
+class CoreProg {
+public:
+    static constexpr short iChworkdim = 1;      // extra work slots after the harmonic slots
+    static constexpr int iClfos = 4;            // LFO1..4
+    static constexpr int iCfuns = 8;            // FUN1..8
+    static constexpr int iCrawfuns = 4;         // RAWFUN1..4
+    static constexpr int iCprms = 16;           // PRM1..16
+    static constexpr int iCevfs = 5;            // EVF1..5
+    static constexpr int iCdnms = 2;            // DNM1..2
+    static constexpr int iCenvs = 2;            // ENV1..2
+    static constexpr int iCifces = 10;          // MIX1..8, GAININ, GAINOUT
+    static constexpr int iCmixes = 8;           // the MIX controls among them
+    static constexpr int iCrawslots = 4;        // RAW1..4
+    static constexpr int iClistreserve = 10000; // vectors a slot list holds before it regrows
+    static constexpr int iClsto = 27;           // bus index of "LSTO"
+    static constexpr double dCtrimfactor = 65463.61740672747; // 10^(96.32/20): +96.32 dB
+
+    // One kernel slot (H1..Hn, and the hybrid slot at index capacity). Counts
+    // are samples at the program rate. The fade tables and the outputs belong
+    // to the root vector; the record only points at them.
+    struct HLOC {
+        bool inuse = false;            // the slot was defined by the program
+        CoreVctr* root = nullptr;      // root of the slot's vector tree (owned)
+        CoreTlst leaves;               // leaf vectors, children before parents (not owning)
+        CoreTlst cores;                // the other vectors of the tree (not owning)
+        bool fadesbuilt = false;       // the fade elements below exist
+        bool marker = false;           // longest impulse shorter than 16 samples
+        void* fadein = nullptr;        // rising ramp of fadeinlength samples
+        void* normalfade = nullptr;    // falling ramp of normalfadeout samples
+        void* extendedfade = nullptr;  // falling ramp of extendedfadeout samples
+        void* currentfade = nullptr;   // normalfade or extendedfade, chosen by setot
+        void* left = nullptr;          // root's left output element (the player's kernel)
+        void* right = nullptr;         // root's right output element
+        int offset = 0;                // samples kept before each impulse's sync point
+        int fadeinlength = 0;          // at least 1 once built
+        int normalfadeout = 0;         // at least 1 once built
+        int extendedfadeout = 0;       // at least 1 once built
+        int currentfadeout = 0;        // normal or extended, chosen by setot
+        int normalceiling = 0;         // program's normal length ceiling
+        int extendedceiling = 0;       // program's extended length ceiling
+        int normallimit = 0;           // requested normal kernel length
+        int extendedlimit = 0;         // requested extended kernel length
+        int longestfile = 0;           // largest frame count among the slot's files
+        int usable = 0;                // largest (frames - sync point) among the files
+        int normalfadeend = 0;         // max(fade-in, offset) + 1 + normal fade-out
+        int extendedfadeend = 0;       // max(fade-in, offset) + 1 + extended fade-out
+        int normalbound = 0;           // max(min(ceiling, usable), normal length)
+        int extendedbound = 0;         // max(min(ceiling, usable), extended length)
+        int normallength = 0;          // normal kernel length, a multiple of 4
+        int extendedlength = 0;        // extended kernel length
+        int block = 0;                 // block of the extended kernel, a power of two
+        int padded = 0;                // power of two covering extendedlength + block - 1
+        int maximum = 0;               // samples allocated per impulse element
+        bool extended = false;         // the slot uses its extended length ("OT" 2)
+        bool changed = false;          // lengths or fade-out changed since written
+        double trainthreshold = 0.0;   // linear threshold of train-mode sync
+        int longestwritten = 0;        // most samples written into an element, offset included
+        int currentlength = 0;         // normal or extended length, chosen by setot
+        void* secondleft = nullptr;    // slot 0: second output pair (smoothing path)
+        void* secondright = nullptr;   // slot 0: second output pair, right
+        CoreCnvl* convolver = nullptr; // the engine's player for the slot (not owned)
+    };
+
+    // One raw slot (RAW1..4): a raw vector tree the raw-function modulators play.
+    struct RAWLOC {
+        CoreAnsx name;            // "RAW" and the slot number 1..4
+        bool inuse = false;       // the program has the slot's section
+        CoreRvct* root = nullptr; // root raw vector (owned); null while none
+        CoreTlst leaves;          // vectors whose elements are all value files (not owning)
+        CoreTlst cores;           // the other vectors (not owning)
+    };
+
+    // Builds the program: catalogues, bus, modulators, controls and slot
+    // records (capacity + 1 kernel slots, 4 raw slots). A null cache gives
+    // the program a cache of its own. Throws CoreAnsx when something cannot be
+    // built; nothing built so far is kept then.
+    CoreProg(CorePool* pool, CoreFsys* store, short capacity, CoreAnsx vectorfolder,
+             long normalceiling, long extendedceiling, long forcedoffset, long lookaheadcap,
+             long enginefigure1, long enginefigure2, int maxblock, CoreBlnk* blink,
+             CorePlel* cache);
+    ~CoreProg();
+    CoreProg(CoreProg const&) = delete;
+    CoreProg& operator=(CoreProg const&) = delete;
+    CoreProg(CoreProg&&) = delete;
+    CoreProg& operator=(CoreProg&&) = delete;
+
+    // ---- unloading (loader path) -------------------------------------------------
+    void uload(); // releases the built vectors, empties the descriptive texts
+    void uloar(); // releases the raw slots in use
+    void init_(); // uload, then uloar
+
+    // ---- per-block update (audio thread) ------------------------------------------
+    // One block: LSTO from the last output sample (processing only), every
+    // modulator in the fixed order, the raw vectors and the slot vectors;
+    // with processing, the output fades. frames: samples; tempo: bpm.
+    void updte(bool processing, double frames, double last, double tempo) noexcept;
+    void setef(double a, double b, double c, double d) noexcept; // one sample to EVF1..4
+    void setes(double a, double b) noexcept;                     // one sample to EVF5
+    bool hasto();         // Gainpadout Trim Control bound to an active source
+    bool hasti();         // Gainpadin Trim Control bound to an active source
+    bool hasdr();         // Gaindry Control bound to an active source
+    bool* getus();        // slot 0 root's second output-updated flag; null without one
+    bool* getui(short s); // slot s root's first output-updated flag; null without one
+    long getmo(short s);  // largest extended fade-out the slot allows, samples
+    void setco(short s, long n, bool apply); // extended fade-out of slot s (allocates a ramp)
+    void setot(short s, short mode);         // 0 normal, 1 extended kernel
+
+    // ---- slot getters -----------------------------------------------------------------
+    int getbr(short s);                      // block size
+    bool getv3(short s);                     // extended flag
+    int getid(short s);                      // normal length
+    int getep(short s);                      // padded extended length
+    int getex(short s);                      // extended length
+    int getco(short s);                      // extended fade-out; 0 unused
+    int getib(short s, short sel, bool ext); // sel 0 fade-out end, sel 1 bound; 0 unused
+    int getod(short s, short sel);           // sel 0 normal, sel 1 extended length; 0 unused
+    int getts(short s);                      // extended length; 0 unused
+    void* getli(short s);                    // slot s's left kernel (root output)
+    void* getri(short s);                    // slot s's right kernel
+    void* getls();                           // slot 0's second left kernel (smoothing path)
+    void* getrs();                           // slot 0's second right kernel
+    bool ismkr(short s);                     // marker slot
+    short gethc(bool all);                   // slots loaded, capped by HDIM unless all
+    void setv3(short s, bool b);             // extended flag (raises the changed mark)
+    void setcv(int i, CoreCnvl* cnvl);       // attaches the engine's player to slot i
+    void setsp(short sel);                   // slot 0 root's active output pair
+
+    // ---- scalar state -------------------------------------------------------------------
+    double getff(); // feedback factor
+    void setff(double v);
+    bool hasfb();   // feedback factor above 0
+    double getdr(); // dry gain, linear
+    void setdr(double v);
+    double getpi(); // input pad gain, linear
+    void setpi(double v);
+    double getpo(); // output pad gain, linear
+    void setpo(double v);
+    double getsz(); // bytes of impulse data read
+    int getsm();    // impulse files loaded
+    long getua();   // lookahead, us
+    void setua(long v);
+    long getpr();  // PROGRAMRATE, -1 when absent
+    short getsh(); // HDIM
+    void setsh(short v);
+    short getst(); // SMOOTH, -1 when absent
+    void setst(short v);
+    int getof();          // largest slot offset, -1 before loading
+    int getfr();          // rate of the impulse files, Hz
+    int getcr();          // rate they were converted to, Hz
+    void setrt(int rate); // processing rate, Hz
+    void setrc(long us);  // files longer than this are read unconverted
+    void setmp(int n);    // minimum block, samples
+    void setfs(CoreFsys* store);
+    void setsb(CorePmsg* rows);
+    bool getf2(); // FORCEOT2
+    bool setf2(bool b);
+    bool getfm(); // FORCEMONO
+    bool setfm(bool b);
+    bool getfi(); // INVISIBLETHREAD
+    void setfi(bool b);
+    bool getfh();       // FORCEHYBRID
+    void setfh(bool b); // switches hybrid mode, resetting slot 0 (every call)
+    bool getnc();       // name changed since the vector file was named
+    DataSrce* getsr();  // the program's bus
+    DataGfun* getgf();  // the function catalogue
+
+    // ---- texts (copies) -----------------------------------------------------------------
+    CoreAnsx getnm();
+    void setnm(CoreAnsx const& text); // raises the name-changed mark
+    CoreAnsx getds();
+    void setds(CoreAnsx const& text);
+    CoreAnsx getct(short level); // category level 0..2; "" otherwise
+    void setct(CoreAnsx const& text, short level);
+    CoreAnsx getfs();                 // FEEDBACKSOURCE
+    void setfs(CoreAnsx const& key);  // also binds the Feedback Control
+    CoreAnsx getys();                 // GAINDRYSOURCE
+    void setys(CoreAnsx const& key);  // also binds the Gaindry Control
+    CoreAnsx getar();                 // LOOKAHEADSOURCE
+    void setar(CoreAnsx const& key);  // also binds the Lookahead Control
+    void setvf(CoreAnsx const& name); // VECTORFILENAME; clears the name-changed mark
+
+    // ---- modulators and controls (not owned by the caller; null outside) ------------
+    CoreLfo_* getlf(short i);
+    CoreFun_* getfn(short i);
+    CoreEnvf* getef(short i);
+    CoreEnv_* geten(short i);
+    CoreDynm* getdy(short i);
+    CorePrm_* getpm(short i);
+    CoreIfce* getmx(short i);
+    CoreIfce* getif(long i);
+    // Puts prm at i (0..15); the replaced one is not deleted. Returns i.
+    short setpm(short i, CorePrm_* prm);
+
+    // ---- derived values (audio thread) ------------------------------------------------
+    double getrf();                       // feedback factor x Feedback Control
+    double getry();                       // dry gain x Gaindry Control
+    double getaf();                       // Lookahead Control
+    double getti();                       // input trim, linear; 1.0 when the control reads zero
+    double getto();                       // output trim, linear; 1.0 when the control reads zero
+    double getab();                       // lookahead in samples, 0 .. lookahead cap
+    double getsc(CoreAnsx const& key);    // value of the source with that key ("OFF" if none)
+    void upsrc(int i, double v) noexcept; // writes bus source i
+    bool isqpr();                         // EVF5 is active
+
+    // True when the largest value exceeds the magnitude of the most negative.
+    static bool inphs(double const* values, int n);
+    // Part of a block by itself: followers, raw vectors, raw functions (n samples).
+    void test_(int n) noexcept;
+
+protected:
+    // The slot record s (0 .. capacity); null and logged outside.
+    HLOC* slotAt(int s, char const* operation);
+    // 1.0 when v x dCtrimfactor has zero exponent bits, else that product.
+    static double trimOf(double v);
+    // Forgets the root and every pointer into its (deleted) tree.
+    static void forgetTree(HLOC& h);
+    // Deletes whatever the constructor built (destructor and a failed build).
+    void release() noexcept;
+
+    // ---- one field table (declaration order) ------------------------------------------
+    CoreAnsx vectorfolder;         // the engine's vector sub-folder, handed to the element readers
+    CoreAnsx currentpath;          // path shared by the element readers of one section
+    CoreAnsx name;                 // NAME
+    CoreAnsx category[3];          // CATEGORY, SUBCATEGORY1, SUBCATEGORY2
+    CoreAnsx description;          // DESCRIPTION
+    CoreAnsx feedbacksource;       // FEEDBACKSOURCE
+    CoreAnsx gaindrysource;        // GAINDRYSOURCE
+    CoreAnsx lookaheadsource;      // LOOKAHEADSOURCE
+    CoreAnsx vectorfilename;       // VECTORFILENAME; "0" none
+    int syncversion = 0;           // SYNCVERSION
+    int rate = 0;                  // processing rate, samples/s
+    int filerate = 0;              // rate of the impulse files last read, Hz
+    int convertedrate = 0;         // rate they were converted to, Hz
+    int loadedfiles = 0;           // impulse files loaded over all slots
+    int elementdepth = 0;          // nesting depth shared by the element readers
+    int maxblock = 0;              // largest convolution block, samples
+    int minblock = 0;              // smallest convolution block, samples
+    int largestoffset = -1;        // largest slot time offset, samples; -1 before loading
+    long firstsync = 0;            // first sync point of slot 0, samples
+    short smooth = 0;              // SMOOTH; negative when absent
+    short capacity = 0;            // kernel slots H1..Hn
+    short slots = 0;               // H sections loaded
+    short hdim = 0;                // HDIM; 0 no limit
+    long normalceiling = 0;        // default normal kernel length limit, us
+    long extendedceiling = 0;      // default extended kernel length limit, us
+    long forcedoffset = -1;        // FORCEOFFSET, us; -1 none
+    long lookahead = 0;            // LOOKAHEAD, us
+    long conversionceiling = 0;    // files longer than this (us) are read unconverted
+    long enginefigure1 = 0;        // kept for the engine, not read here
+    long enginefigure2 = 0;        // kept for the engine, not read here
+    long programrate = -1;         // PROGRAMRATE; -1 when absent
+    long alignoffset = 0;          // ALIGNOFFSET, us
+    long lookaheadcap = 0;         // largest lookahead, samples
+    double gainir = 0.0;           // GAINIR, linear
+    double feedbackfactor = 0.0;   // FEEDBACKFACTOR / 100
+    double drygain = 0.0;          // GAINDRYFACTOR, linear
+    double datasize = 0.0;         // bytes of impulse data read
+    double padin = 1.0;            // GAINPADIN, linear
+    double padout = 1.0;           // GAINPADOUT, linear
+    double alignbalance = 0.0;     // ALIGNBALANCE
+    bool loaded = false;           // vectors read without failure; cleared by uload
+    bool started = false;          // kernels built; cleared by uload
+    bool trainmode = false;        // TRAINMODE
+    bool jittermode = false;       // JITTERMODE
+    bool hrtfmode = false;         // HRTFMODE
+    bool forceot2 = false;         // FORCEOT2
+    bool invisiblethread = false;  // INVISIBLETHREAD
+    bool forcehybrid = false;      // FORCEHYBRID
+    bool forcemono = false;        // FORCEMONO
+    bool namechanged = false;      // raised by setnm, cleared by setvf and uload
+    bool sharedcache = false;      // the cache was handed in (not deleted here)
+    HLOC* hslots = nullptr;        // capacity + 1 kernel slots; the last is the hybrid slot
+    RAWLOC* rawslots = nullptr;    // iCrawslots raw slots
+    DataGfun* functions = nullptr; // function catalogue (owned)
+    DataRgfn* rawfunctions = nullptr;     // raw-function catalogue (owned)
+    DataSrce* sources = nullptr;          // the program's bus (owned)
+    CoreLfo_* lfos[iClfos] = {};          // owned
+    CoreFun_* funs[iCfuns] = {};          // owned
+    CoreRfun* rawfuns[iCrawfuns] = {};    // owned
+    CorePrm_* prms[iCprms] = {};          // owned; replaceable by setpm
+    CoreEnvf* evfs[iCevfs] = {};          // owned
+    CoreDynm* dnms[iCdnms] = {};          // owned
+    CoreEnv_* envs[iCenvs] = {};          // owned
+    CoreIfce* ifces[iCifces] = {};        // owned: MIX1..8, GAININ, GAINOUT
+    CoreParm* feedbackcontrol = nullptr;  // "Feedback Control" (owned)
+    CoreParm* gaindrycontrol = nullptr;   // "Gaindry Control" (owned)
+    CoreParm* lookaheadcontrol = nullptr; // "Lookahead Control" (owned)
+    CoreParm* padintrim = nullptr;        // "Gainpadin Trim Control" (owned)
+    CoreParm* padouttrim = nullptr;       // "Gainpadout Trim Control" (owned)
+    CoreBlnk* blink = nullptr;            // blink clock of the MIX controls (not owned)
+    CoreFsys* store = nullptr;            // where element files are read (not owned)
+    CorePmsg* messages = nullptr;         // loading progress rows (not owned)
+    CorePool* pool = nullptr;             // pool of every buffer (not owned)
+    CorePlel* cache = nullptr;            // kernel element cache (owned unless sharedcache)
+};

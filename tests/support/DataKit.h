@@ -1,0 +1,105 @@
+#pragma once
+// Test data kit: a temporary data folder laid out as an installation sees it,
+// and the files the program reader, program memory and engine read from it:
+// the master settings file, bank setups, program documents, impulses (WAV and
+// number lists) made from known signals, external vector documents, and
+// archives (".V2V" vector packs, ".V2P" program archives) written through the
+// item store. Documents are built as plain text here, never by the code under
+// test, so reading them back is an independent check. Test thread only.
+//
+//   DataKit kit;                              // <tmp>/ with data/ and its folders
+//   kit.wav("IR1.WAV", {DataKit::impulse(64, 4, 0.9)});
+//   KitProgram p{"Plate"};
+//   p.slots.push_back(KitVector{{"IR1.WAV"}});
+//   kit.program("PLATE.XML", p);
+//   kit.setup("BANK.XML", {"PLATE.XML"}, 0);
+//   kit.master();                             // <tmp>/VORLAN2.XML
+
+#include "tests/support/TempDir.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// Ordered element name and value text pairs (a value of "0" reads as absent).
+using KitValues = std::vector<std::pair<std::string, std::string>>;
+
+// One VECTOR: impulse or value files as its elements, or nested vectors.
+struct KitVector {
+    KitVector(std::vector<std::string> files = {}) : files(std::move(files)) {}
+
+    std::vector<std::string> files;  // ELEMENT FILENAMEs (relative to the vector folder)
+    std::vector<double> weights;     // ELEMENT WEIGHTs; 0, 1/(n-1), ... when left empty
+    std::vector<KitVector> children; // nested VECTOR elements, after the files
+    double minValue = 0.0;           // COMMON MINVALUE
+    double maxValue = 1.0;           // COMMON MAXVALUE
+    std::string source;              // CONTROL SOURCE of a nested vector ("" none)
+    KitValues common;                // further COMMON values (OFFSET, FADEIN, OT1 ...)
+};
+
+// One program document (root "PROGRAM").
+struct KitProgram {
+    KitProgram(std::string name = "", std::string category = "", KitValues values = {})
+        : name(std::move(name)), category(std::move(category)), values(std::move(values)) {}
+
+    std::string name;             // NAME
+    std::string category;         // CATEGORY ("" none)
+    KitValues values;             // global elements in order (GAININ, LOOKAHEAD, ...)
+    std::vector<KitVector> slots; // H1, H2, ... each an ELEMENT holding one VECTOR
+    std::vector<KitVector> raws;  // RAW1, RAW2, ... the same
+    std::string sections;         // verbatim XML put inside PROGRAM (modulator sections)
+};
+
+class DataKit {
+public:
+    explicit DataKit(char const* stem = "vorlankit");
+    DataKit(DataKit const&) = delete;
+    DataKit& operator=(DataKit const&) = delete;
+
+    // ---- folders (all end with "/") ---------------------------------------------------
+    std::string code() const { return temp.folder(); }           // holds VORLAN2.XML
+    std::string data() const { return temp.folder() + "data/"; } // DATAPATH
+    static constexpr char const* programSub = "programs/";       // PROGRAMSUBPATH
+    static constexpr char const* vectorSub = "vectors/";         // VECTORSUBPATH
+    static constexpr char const* setupSub = "setups/";           // SETUPSUBPATH
+    std::string programs() const { return data() + programSub; }
+    std::string vectors() const { return data() + vectorSub; }
+    std::string setups() const { return data() + setupSub; }
+
+    // ---- known signals ------------------------------------------------------------------
+    // n samples: silence up to at, then peak decaying by half every 8 samples.
+    static std::vector<double> impulse(int n, int at, double peak);
+    // n samples rising evenly from from to to.
+    static std::vector<double> ramp(int n, double from, double to);
+
+    // ---- files (paths returned are absolute) --------------------------------------------
+    // A float WAV in the vector folder; one vector per channel.
+    std::string wav(std::string const& name, std::vector<std::vector<double>> const& channels,
+                    int rate = 44100);
+    // A number list (".CSV") in the vector folder: "%.16f;" and a line feed per value.
+    std::string csv(std::string const& name, std::vector<double> const& values);
+    // An external vector document in the vector folder: its root holds the VECTOR.
+    std::string vectorFile(std::string const& name, KitVector const& vector);
+    // A program document in the program folder.
+    std::string program(std::string const& file, KitProgram const& program);
+    // A bank setup in the setup folder: the files in order; load marks one with LOAD.
+    std::string setup(std::string const& file, std::vector<std::string> const& programFiles,
+                      int load = -1);
+    // VORLAN2.XML in the code folder: MASTER with DATAPATH, the three sub-paths,
+    // SETUPROMNAME when setupName is not empty, and the extra values.
+    std::string master(std::string const& setupName = "", KitValues const& extra = {});
+    // An archive written through the item store: each item (name, bytes) as
+    // given, at path (absolute, or relative to the data folder).
+    std::string archive(std::string const& path,
+                        std::vector<std::pair<std::string, std::string>> const& items);
+
+    // ---- document texts -----------------------------------------------------------------
+    static std::string programXml(KitProgram const& program);
+    static std::string vectorXml(KitVector const& vector);
+    static std::string listText(std::vector<double> const& values); // number-list bytes
+
+private:
+    std::string absolute(std::string const& path) const; // data() + path unless absolute
+
+    TempDir temp; // the whole installation, removed with the kit
+};
