@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -37,11 +36,8 @@ TEST(CoreDspc, RecordsComeOutByIdOldestFirst) {
     mailbox.addms(nullptr);
 
     // Any 20 bytes travel whole, padding included.
-    std::mt19937 random(31);
-    unsigned char bytes[20];
-    for (auto& b : bytes) b = static_cast<unsigned char>(random());
-    bytes[0] = 4;
-    bytes[1] = 0;
+    unsigned char bytes[20] = {4, 0};
+    for (int i = 2; i < 20; ++i) bytes[i] = static_cast<unsigned char>(i * 37 + 5);
     CoreDspc::MESSAGELOC in;
     std::memcpy(&in, bytes, sizeof(in));
     mailbox.addms(&in);
@@ -54,10 +50,10 @@ TEST(CoreDspc, TakesAcrossThreadsKeepOrder) {
     CoreDspc mailbox;
     constexpr int posts = 10000;
     std::atomic<bool> done{false};
+    auto isClick = [](int i) { return i % 3 == 0 || i % 7 == 0; };
     std::thread writer([&] {
-        std::mt19937 random(7);
         for (int i = 0; i < posts; ++i) {
-            auto r = record(short(random() % 3 == 0 ? 0 : 3), i); // clicks and wheel steps
+            auto r = record(isClick(i) ? 0 : 3, i); // clicks and wheel steps
             mailbox.addms(&r);
         }
         done = true;
@@ -75,10 +71,9 @@ TEST(CoreDspc, TakesAcrossThreadsKeepOrder) {
         while (mailbox.getms(3, &out)) wheel.push_back(out.word1); // take all
     }
     writer.join();
-    std::mt19937 random(7);
     std::vector<int> posted;
     for (int i = 0; i < posts; ++i)
-        if (random() % 3 != 0) posted.push_back(i);
+        if (!isClick(i)) posted.push_back(i);
     EXPECT_EQ(wheel, posted);
     CoreDspc::MESSAGELOC out;
     EXPECT_FALSE(mailbox.getms(0, &out));

@@ -1,29 +1,9 @@
-// The display's page transition table, and its agreement with the menus.
+// The display's page transition table: first match wins, and the changed flag.
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <memory>
-#include <vector>
-
-#include "display/CoreMenu.h"
 #include "display/CoreStte.h"
 
 namespace {
-// Label of the marked button at whatever offset shows it; the offset goes
-// back to 0 afterwards.
-CoreAnsx markedLabel(CoreMenu& menu) {
-    CoreAnsx found(" ");
-    for (int step = 0; step < 3; ++step, menu.scroll(true))
-        for (short slot = 0; slot < CoreMenu::iCvisibleitems; ++slot) {
-            CoreAnsx text;
-            bool notcurrent = true;
-            menu.getvl(slot, text, notcurrent);
-            if (!notcurrent) found = text;
-        }
-    for (int step = 0; step < 3; ++step) menu.scroll(false);
-    return found;
-}
-
 TEST(CoreStte, FirstMatchingRowWins) {
     CoreStte table;
     table.addDisplayRows();
@@ -46,31 +26,4 @@ TEST(CoreStte, FirstMatchingRowWins) {
     }
 }
 
-TEST(CoreStte, MenuLabelsLeadToTheirPages) {
-    CoreStte table;
-    table.addDisplayRows();
-    std::unique_ptr<CoreMenu> owned[CoreMenu::iCdisplaymenus];
-    CoreMenu* menus[CoreMenu::iCdisplaymenus];
-    for (int m = 0; m < CoreMenu::iCdisplaymenus; ++m)
-        menus[m] = (owned[m] = std::make_unique<CoreMenu>()).get();
-    CoreMenu::addDisplayItems(menus);
-
-    int const fullSet[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 22};
-    int const simpleSet[] = {17, 18, 19, 23};
-    int items = 0;
-    for (int m = 0; m < CoreMenu::iCdisplaymenus; ++m)
-        for (short page = 0; page < CoreStte::iCpages; ++page) {
-            if (!menus[m]->iskey(page)) continue;
-            ++items;
-            CoreAnsx label = markedLabel(*menus[m]);
-            ASSERT_FALSE(label == CoreAnsx(" "));
-            for (int from : m < 5 ? std::vector<int>(std::begin(fullSet), std::end(fullSet))
-                                  : std::vector<int>(std::begin(simpleSet), std::end(simpleSet))) {
-                if (m == 5 && from == page) continue;
-                EXPECT_EQ(table.getst(from, label), page)
-                    << m << " " << label.c_str() << " " << from;
-            }
-        }
-    EXPECT_EQ(items, 18);
-}
 } // namespace

@@ -1,8 +1,6 @@
 // The display texts: every list filled to its count, spot checks kept exact.
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "display/DataLclz.h"
 
 namespace {
@@ -50,17 +48,4 @@ TEST(DataLclz, EveryListIsFilledToItsCount) {
         EXPECT_LE(DataLclz::sCaboulines[i].Length(), 58) << i; // fits the screen
 }
 
-TEST(DataLclz, SingleTextsKeepTheirBlanks) {
-    std::pair<CoreAnsx const&, char const*> const texts[] = {
-        {DataLclz::sCunitms, " ms"},
-        {DataLclz::sCunitkb, " Kb"},
-        {DataLclz::sCmidimixlabel, ""},
-        {DataLclz::sCmemoemptylabel, "<empty>"},
-        {DataLclz::sCmastx2label, "x2"},
-        {DataLclz::sCevf_highpasssourcelabel, "Highpass Sc:"},
-        {DataLclz::sCprm2barmaxlabel, "Bar max:"},
-        {DataLclz::sCdisklibrarylabel, "SELECT LIBRARY:"},
-    };
-    for (auto const& [text, expected] : texts) EXPECT_STREQ(text.c_str(), expected);
-}
 } // namespace
