@@ -35,8 +35,8 @@ void fillMap(CoreDsfn& font, bool symbols) {
 CoreDsbf::CoreDsbf(CoreBlnk* blink, short columns, short rows, short xcolumns, short xrows)
     : columns(nonNegative(columns)), rows(nonNegative(rows)),
       xcolumns(std::min(nonNegative(xcolumns), nonNegative(columns))), xrows(nonNegative(xrows)),
-      cursorx(0), cursory(0),
-      blink(blink), fonts{CoreDsfn(1, 1), CoreDsfn(1, 1), CoreDsfn(2, 2), CoreDsfn(1, 1)} {
+      cursorx(0),
+      cursory(0), fonts{CoreDsfn(1, 1), CoreDsfn(1, 1), CoreDsfn(2, 2), CoreDsfn(1, 1)} {
     fonts[3].setrs(' ', 0);
     fillMap(fonts[0], true);
     fillMap(fonts[1], false);

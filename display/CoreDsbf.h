@@ -74,6 +74,5 @@ private:
     short cursorx;               // cursor column, grid units
     short cursory;               // cursor row, grid units
     std::vector<CoreDsch> cells; // (rows + xrows) x columns, row by row
-    CoreBlnk* blink;             // the instance's blink clock, not owned
     CoreDsfn fonts[iCfonts];     // 0, 1: 1 x 1 text; 2: 2 x 2; 3: blank only
 };
