@@ -215,7 +215,8 @@ void CoreWvfr::open_(CoreAnsx name) {
         fail(name, "sample rate outside 1000 to 768000 Hz");
 
     if (!findc("DATA", next, total, body, size)) fail(name, "no data chunk");
-    if (size <= 0) fail(name, "no sample data");
+    // A chunk shorter than one frame holds no sample either.
+    if (size < static_cast<long long>(channelCount) * width) fail(name, "no sample data");
     if (body + size > total) fail(name, "data chunk runs past the end of the file");
     if (size > 0x7FFFFFFF || store->wseek(item, static_cast<long>(body), 0) != 0)
         fail(name, "data chunk cannot be read");

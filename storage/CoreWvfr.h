@@ -7,8 +7,9 @@
 // (no RIFF/WAVE, missing or short fmt, no channels, an unknown sample width
 // or encoding, a block align other than channels x bytes per sample, frames
 // wider than the read buffer, a rate outside 1,000..768,000 Hz, a data chunk
-// running past the end of the file, no data) is refused by open_ before any
-// sample is read: it logs why and throws a CoreAnsx holding the empty text.
+// running past the end of the file, not one whole frame of data) is refused
+// by open_ before any sample is read: it logs why and throws a CoreAnsx
+// holding the empty text.
 // Converting, the reader takes the recipe row nearest the pair of rates; when
 // it does not reach the target exactly, getrt and getdr tell what it really
 // delivers and open_ logs the difference.
