@@ -382,7 +382,7 @@ long CoreWvfr::getdt(long n, double* left, double* right) {
     if (length != chainlength(m)) {
         // A stage could not be planned: the samples are not at the rate getrt
         // reports, so they are not handed out as if they were.
-        CoreLog_::loger(CoreAnsx("WAV file conversion failed at frame ") +
+        CoreLog_::loger(CoreAnsx("WAV file conversion failed with frames left: ") +
                             CoreAnsx(static_cast<long>(framesleft)),
                         0);
         throw CoreAnsx("");
