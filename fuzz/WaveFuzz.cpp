@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the WAV reader as an in-memory item, read plainly
 // and with conversion to another rate. A refused file throws; an accepted one
-// must deliver its frames without reading or writing outside any buffer.
+// has a rate in the accepted range, delivers the count it announces when read
+// whole, and delivers its frames without reading or writing outside any buffer.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,6 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size) {
         } catch (CoreAnsx const&) {
             continue;
         }
+        if (reader.getrr() < CoreWvfr::iCminrate || reader.getrr() > CoreWvfr::iCmaxrate)
+            __builtin_trap();
+        // Read whole in one call, exactly the announced count arrives.
+        long const announced = reader.getdr(false);
+        std::vector<double> whole(size_t(reader.getdw()) + 1);
+        if (reader.getdt(long(whole.size()), whole.data(), nullptr) != announced) __builtin_trap();
+        reader.open_("F.WAV");
         // Small, fixed-size requests: the reader must never hand back more than asked.
         std::vector<double> left(37), right(37);
         long total = 0;

@@ -79,26 +79,13 @@ double* CoreRtcv::cnvrt(double* input, long n, long& outLength, double rate, dou
         outRate = rate;
         return input;
     }
-    const bool flag = recipes->getfi(row);
     const short count = recipes->getst(row);
     double* data = input;
     int length = static_cast<int>(n);
     for (short k = 0; k < count; ++k) {
-        const int f = recipes->getfc(row, k);
         unsigned short kind;
         int L = 0, M = 0;
-        if (k == 0 && !flag) {
-            kind = 1;
-            M = f;
-        } else if (k + 1 >= count) {
-            kind = 0;
-            L = f;
-        } else {
-            kind = 2;
-            L = f;
-            M = recipes->getfc(row, static_cast<short>(k + 1));
-            ++k;
-        }
+        k = stage(row, k, kind, L, M);
         const short slot = mkclc(kind, rate, L, M, length);
         if (slot < 0) break; // logged by mkclc; report what was reached
         apply(slot, data);
@@ -111,6 +98,66 @@ double* CoreRtcv::cnvrt(double* input, long n, long& outLength, double rate, dou
     return data;
 }
 
+short CoreRtcv::stage(short row, short k, unsigned short& kind, int& L, int& M) {
+    const int f = recipes->getfc(row, k);
+    L = 0;
+    M = 0;
+    if (k == 0 && !recipes->getfi(row)) {
+        kind = 1;
+        M = f;
+    } else if (k + 1 >= recipes->getst(row)) {
+        kind = 0;
+        L = f;
+    } else {
+        kind = 2;
+        L = f;
+        M = recipes->getfc(row, static_cast<short>(k + 1));
+        ++k;
+    }
+    return k;
+}
+
+bool CoreRtcv::fits(unsigned short kind, int L, int M, long n) {
+    const bool badFactors =
+        (kind == 0 && L < 1) || (kind == 1 && M < 1) || (kind == 2 && (L < 1 || M < 1)) || kind > 2;
+    // Lengths and taps must fit the 32-bit fields of a design.
+    const int64_t grow = (kind == 1) ? 1 : std::max(L, 1);
+    return !badFactors && n >= 1 && int64_t(n) * grow <= INT_MAX / 2 &&
+           int64_t(iCmaxphase) * std::max(L, M) <= INT_MAX / 2;
+}
+
+long CoreRtcv::chainlength(long n, short row) {
+    if (n < 1) return 0;
+    if (row < 0 || row >= DataRtcv::iCcount || n > INT_MAX) return n;
+    const short count = recipes->getst(row);
+    long length = n;
+    for (short k = 0; k < count; ++k) {
+        unsigned short kind;
+        int L = 0, M = 0;
+        k = stage(row, k, kind, L, M);
+        if (!fits(kind, L, M, length)) break; // where cnvrt stops too
+        length = (kind == 0)   ? length * L
+                 : (kind == 1) ? length / M
+                               : static_cast<long>(int64_t(length) * L / M);
+    }
+    return length;
+}
+
+void CoreRtcv::chainratio(short row, long long& up, long long& down) {
+    up = 1;
+    down = 1;
+    if (row < 0 || row >= DataRtcv::iCcount) return;
+    const short count = recipes->getst(row);
+    for (short k = 0; k < count; ++k) {
+        unsigned short kind;
+        int L = 0, M = 0;
+        k = stage(row, k, kind, L, M);
+        if (!fits(kind, L, M, 1)) break;
+        if (kind != 1) up *= L;
+        if (kind != 0) down *= M;
+    }
+}
+
 short CoreRtcv::mkclc(unsigned short kind, double rate, int L, int M, int n) {
     for (short i = 0; i < iCslots; ++i) {
         const STAGELOC& s = slots[i];
@@ -121,12 +168,7 @@ short CoreRtcv::mkclc(unsigned short kind, double rate, int L, int M, int n) {
     }
     const short slot = nextslot;
     dlclc(slot);
-    const bool badFactors =
-        (kind == 0 && L < 1) || (kind == 1 && M < 1) || (kind == 2 && (L < 1 || M < 1)) || kind > 2;
-    // Lengths and taps must fit the 32-bit fields of a design.
-    const int64_t grow = (kind == 1) ? 1 : std::max(L, 1);
-    if (badFactors || n < 1 || int64_t(n) * grow > INT_MAX / 2 ||
-        int64_t(iCmaxphase) * std::max(L, M) > INT_MAX / 2) {
+    if (!fits(kind, L, M, n)) {
         CoreLog_::loger(CoreAnsx("CoreRtcv::mkclc: no stage for kind ") + CoreAnsx(int(kind)) +
                             CoreAnsx(" L ") + CoreAnsx(L) + CoreAnsx(" M ") + CoreAnsx(M) +
                             CoreAnsx(" n ") + CoreAnsx(n),

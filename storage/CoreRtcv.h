@@ -61,6 +61,13 @@ public:
     // nothing is converted; outLength and outRate tell what was returned. A
     // stage that cannot be planned stops the chain there (logged).
     double* cnvrt(double* input, long n, long& outLength, double rate, double& outRate, short row);
+    // Samples cnvrt makes of n samples by a table row (n for any other row):
+    // each stage rounds its length down, so a chain can make fewer than
+    // floor(n x ratio), and none at all from a few samples.
+    long chainlength(long n, short row);
+    // The row's rate ratio as the exact fraction up / down of its stages'
+    // factors (1 / 1 for no row); the table's double ratio is a rounded value.
+    void chainratio(short row, long long& up, long long& down);
     // Slot holding the stage design (kind, rate, L, M, n), built when missing;
     // -1 when it could not be planned.
     short mkclc(unsigned short kind, double rate, int L, int M, int n);
@@ -96,6 +103,11 @@ public:
     static const int iCwindowpower; // power of the prototype's Blackman window (11)
 
 private:
+    // Stage of a row's chain that starts at factor k: its kind and factors;
+    // returns the index of its last factor.
+    short stage(short row, short k, unsigned short& kind, int& L, int& M);
+    // A stage of these factors can be designed for n input samples.
+    static bool fits(unsigned short kind, int L, int M, long n);
     void build(STAGELOC* s, unsigned short kind, double rate, int L, int M, int n);
     double* take(int count, const char* op);
 

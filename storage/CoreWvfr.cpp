@@ -48,11 +48,11 @@ unsigned char const subformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x8
 CoreWvfr::CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole)
     : datalength(-1), readsize(0), framesleft(0), filerate(0), deliveredrate(0), channels(0),
       bytespersample(0), framesize(0), item(-1), targetrate(0), recipe(-1), bitspersample(0),
-      ratio(1.0), inverse(1.0), converting(false), open(false), datafound(false),
-      loadwhole(loadWhole), plain(false), round32(false), encoding(Encoding::none),
-      readbuffer(nullptr), riffheader(nullptr), chunkheader(nullptr), fmtblock(nullptr),
-      workleft(nullptr), workright(nullptr), workframes(0), store(store), recipes(nullptr),
-      converter(nullptr), pool(pool) {
+      ratio(1.0), inverse(1.0), ratioup(1), ratiodown(1), converting(false), open(false),
+      datafound(false), loadwhole(loadWhole), plain(false), round32(false),
+      encoding(Encoding::none), readbuffer(nullptr), riffheader(nullptr), chunkheader(nullptr),
+      fmtblock(nullptr), workleft(nullptr), workright(nullptr), workframes(0), store(store),
+      recipes(nullptr), converter(nullptr), pool(pool) {
     try {
         readbuffer = static_cast<char*>(pool->mallc(5, iCfilebufferdim, "WVFR", "CoreWvfr"));
         riffheader = static_cast<char*>(pool->mallc(5, 12, "WVFR", "CoreWvfr"));
@@ -90,6 +90,8 @@ void CoreWvfr::conversionoff() {
     recipe = -1;
     ratio = 1.0;
     inverse = 1.0;
+    ratioup = 1;
+    ratiodown = 1;
     deliveredrate = filerate;
 }
 
@@ -203,12 +205,18 @@ void CoreWvfr::open_(CoreAnsx name) {
     }
     if (kind == Encoding::none) fail(name, "unsupported bits per sample");
     if (channelCount < 1) fail(name, "no channels");
+    // Block align is the frame as the writer laid it out; a channel count or
+    // width that disagrees with it would read every frame at the wrong offset.
+    if (u16(fmtblock + 12) != channelCount * static_cast<uint32_t>(width))
+        fail(name, "block align differs from channels x bytes per sample");
     if (static_cast<long long>(channelCount) * width > iCfilebufferdim)
         fail(name, "frame wider than the read buffer");
-    if (rate < 1 || rate > 0x7FFFFFFFu) fail(name, "invalid sample rate");
+    if (rate < static_cast<uint32_t>(iCminrate) || rate > static_cast<uint32_t>(iCmaxrate))
+        fail(name, "sample rate outside 1000 to 768000 Hz");
 
     if (!findc("DATA", next, total, body, size)) fail(name, "no data chunk");
-    if (size <= 0) fail(name, "no sample data");
+    // A chunk shorter than one frame holds no sample either.
+    if (size < static_cast<long long>(channelCount) * width) fail(name, "no sample data");
     if (body + size > total) fail(name, "data chunk runs past the end of the file");
     if (size > 0x7FFFFFFF || store->wseek(item, static_cast<long>(body), 0) != 0)
         fail(name, "data chunk cannot be read");
@@ -227,16 +235,30 @@ void CoreWvfr::open_(CoreAnsx name) {
     recipe = -1;
     ratio = 1.0;
     inverse = 1.0;
+    ratioup = 1;
+    ratiodown = 1;
     deliveredrate = filerate;
-    if (converting && recipes != nullptr) {
+    if (converting && recipes != nullptr && converter != nullptr) {
         int row = recipes->getpt(filerate, targetrate);
         double factor = row >= 0 ? recipes->getcf(row) : 0.0;
         if (row >= 0 && factor > 0.0) {
             recipe = row;
             ratio = factor;
             inverse = 1.0 / factor;
-            deliveredrate = static_cast<int>(recipes->geter(row));
+            converter->chainratio(static_cast<short>(recipe), ratioup, ratiodown);
+            // The row nearest the pair may start from another rate or miss
+            // its nominal one: what counts is the rate its stages make of
+            // this file's, which is what the caller gets.
+            deliveredrate =
+                static_cast<int>(std::lround(static_cast<double>(filerate) * ratioup / ratiodown));
         }
+        if (static_cast<long long>(filerate) * ratioup !=
+            static_cast<long long>(targetrate) * ratiodown)
+            CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": no exact conversion from ") +
+                                CoreAnsx(filerate) + CoreAnsx(" to ") + CoreAnsx(targetrate) +
+                                CoreAnsx(" Hz, delivered at ") + CoreAnsx(deliveredrate) +
+                                CoreAnsx(" Hz"),
+                            0);
     }
 }
 
@@ -313,8 +335,7 @@ long CoreWvfr::getdt(long n, double* left, double* right) {
     long m = n < framesleft ? n : framesleft;
     if (convert) {
         // ceil(n / ratio) file frames, but never more than are left.
-        long long up = 1, down = 1;
-        fraction(up, down);
+        long long const up = ratioup, down = ratiodown;
         long long const most =
             static_cast<long long>(framesleft) * up; // n beyond this needs all frames
         long long const asked = n < most ? n : most;
@@ -358,6 +379,14 @@ long CoreWvfr::getdt(long n, double* left, double* right) {
     double outRate = targetrate;
     double* out =
         converter->cnvrt(workleft, m, length, filerate, outRate, static_cast<short>(recipe));
+    if (length != chainlength(m)) {
+        // A stage could not be planned: the samples are not at the rate getrt
+        // reports, so they are not handed out as if they were.
+        CoreLog_::loger(CoreAnsx("WAV file conversion failed with frames left: ") +
+                            CoreAnsx(static_cast<long>(framesleft)),
+                        0);
+        throw CoreAnsx("");
+    }
     long d = length < n ? length : n;
     if (d < 0) d = 0;
     for (long k = 0; k < d; ++k) left[k] = out[k] * gain;
@@ -400,61 +429,19 @@ bool CoreWvfr::getdb() { return ready() && bytespersample == 8; }
 long CoreWvfr::getdr(bool raw) {
     if (!ready()) return -1;
     if (raw) return framesleft;
-    long long up = 1, down = 1;
-    fraction(up, down);
-    return static_cast<long>(static_cast<long long>(framesleft) * up / down);
+    return static_cast<long>(chainlength(framesleft));
 }
 
 long CoreWvfr::getdw() {
     if (!ready()) return -1;
     if (ratio <= 1.0) return framesleft;
-    long long up = 1, down = 1;
-    fraction(up, down);
-    return static_cast<long>((static_cast<long long>(framesleft) * up + down - 1) / down);
-}
-
-void CoreWvfr::fraction(long long& up, long long& down) {
-    up = 1;
-    down = 1;
-    if (recipes == nullptr || recipe < 0) return;
-    short const count = recipes->getst(recipe);
-    if (!recipes->getfi(recipe)) {
-        int const f = recipes->getfc(recipe, 0);
-        if (count > 0 && f > 0) down = f;
-        return;
-    }
-    for (short k = 0; k < count && k < 6; ++k) {
-        int const f = recipes->getfc(recipe, k);
-        if (f <= 0) continue; // as the table's own ratio: a factor that is no factor counts as 1
-        if (k % 2 == 0)
-            up *= f;
-        else
-            down *= f;
-    }
+    return static_cast<long>((static_cast<long long>(framesleft) * ratioup + ratiodown - 1) /
+                             ratiodown);
 }
 
 long long CoreWvfr::chainlength(long long m) {
-    if (recipes == nullptr || recipe < 0) return m;
-    // The same walk over the factors as the converter's.
-    bool const pairs = recipes->getfi(recipe);
-    short const count = recipes->getst(recipe);
-    long long length = m;
-    for (short k = 0; k < count && length > 0; ++k) {
-        int const f = recipes->getfc(recipe, k);
-        if (k == 0 && !pairs) {
-            if (f < 1) break;
-            length /= f;
-        } else if (k + 1 >= count) {
-            if (f < 1) break;
-            length *= f;
-        } else {
-            int const g = recipes->getfc(recipe, static_cast<short>(k + 1));
-            if (f < 1 || g < 1) break;
-            length = length * f / g;
-            ++k;
-        }
-    }
-    return length;
+    if (converter == nullptr || recipe < 0) return m;
+    return converter->chainlength(static_cast<long>(m), static_cast<short>(recipe));
 }
 
 long CoreWvfr::imprt(CoreAnsx name, double* left, double* right) {

@@ -5,9 +5,14 @@
 // bytes per sample, IEEE float of 4 or 8 bytes, plain or extensible fmt
 // chunks, chunk ids in either case. Anything else, and every broken file
 // (no RIFF/WAVE, missing or short fmt, no channels, an unknown sample width
-// or encoding, frames wider than the read buffer, a data chunk running past
-// the end of the file, no data) is refused by open_ before any sample is
-// read: it logs why and throws a CoreAnsx holding the empty text.
+// or encoding, a block align other than channels x bytes per sample, frames
+// wider than the read buffer, a rate outside 1,000..768,000 Hz, a data chunk
+// running past the end of the file, not one whole frame of data) is refused
+// by open_ before any sample is read: it logs why and throws a CoreAnsx
+// holding the empty text.
+// Converting, the reader takes the recipe row nearest the pair of rates; when
+// it does not reach the target exactly, getrt and getdr tell what it really
+// delivers and open_ logs the difference.
 // Owner: the loading task that makes it (one per impulse file, export or
 // program vector); it owns its pool blocks and its converter.
 // Threads: loader or engine worker; it reads files and allocates, so never
@@ -44,18 +49,22 @@ public:
     long getdt(long n, double* left, double* right);
     long getdt(long n); // skips up to n file frames; returns the count
 
-    int getca();          // channels, -1 when no file is open
-    int getrt();          // delivered rate, Hz, -1 when no file is open
-    int getrr();          // file rate, Hz, -1 when no file is open
-    bool getdb();         // the file holds 8-byte samples
-    long getdr(bool raw); // frames left (raw) or floor(left x ratio); -1 when closed
-    long getdw();         // room a caller needs for the rest: ceil(left x ratio) if ratio > 1
-    // open_, deliver floor(frames x ratio) frames, close; returns that count.
+    int getca();  // channels, -1 when no file is open
+    int getrt();  // rate of the delivered samples (nearest Hz), -1 when no file is open
+    int getrr();  // file rate, Hz, -1 when no file is open
+    bool getdb(); // the file holds 8-byte samples
+    // Frames left (raw), or exactly the frames reading the rest in one call
+    // delivers (at most floor(left x ratio)); -1 when closed.
+    long getdr(bool raw);
+    long getdw(); // room a caller needs for the rest: ceil(left x ratio) if ratio > 1
+    // open_, deliver getdr(false) frames, close; returns that count.
     long imprt(CoreAnsx name, double* left, double* right);
     void close(); // closes the item
     void clefs(); // closes, then drops the item (and its loaded content) from the store
 
     static constexpr int iCfilebufferdim = 1024; // read buffer, bytes
+    static constexpr int iCminrate = 1000;       // lowest sample rate accepted, Hz
+    static constexpr int iCmaxrate = 768000;     // highest sample rate accepted, Hz
 
 private:
     // How the bytes of one sample are turned into a double.
@@ -72,21 +81,16 @@ private:
     void reserve(long m);                                  // work arrays of at least m frames
     void releasework();
     void conversionoff();
-    // The ratio in use as the exact fraction up / down of the recipe's
-    // factors (1 / 1 without a recipe). Frame counts are scaled with it in
-    // integers: the double ratio is a rounded value, and floor or ceil of a
-    // product that should be a whole number would land one frame off.
-    void fraction(long long& up, long long& down);
-    // Samples the recipe's chain of stages makes of m file frames: every
-    // stage rounds its length down, so a chain can make fewer than
-    // floor(m x ratio), and none at all from a few frames.
+    // Samples the recipe's chain of stages makes of m file frames (m
+    // without a recipe): every stage rounds its length down, so a chain can
+    // make fewer than floor(m x ratio), and none at all from a few frames.
     long long chainlength(long long m);
 
     int datalength;      // bytes of the data chunk; -1 while no valid file is open
     int readsize;        // largest multiple of the frame size not above 1024, bytes
     int framesleft;      // frames not yet delivered
     int filerate;        // sample rate from the fmt chunk, Hz
-    int deliveredrate;   // file rate, or the recipe's nominal target rate, Hz
+    int deliveredrate;   // file rate, or the rate the recipe makes of it (nearest Hz)
     int channels;        // channels in the file
     int bytespersample;  // bytes of one sample
     int framesize;       // bytes of one frame: bytes per sample x channels
@@ -96,6 +100,12 @@ private:
     short bitspersample; // bits from the fmt chunk
     double ratio;        // output frames per input frame (1 when not converting)
     double inverse;      // 1 / ratio: the gain that keeps a resampled impulse's energy
+    // The ratio as the exact fraction ratioup / ratiodown of the recipe's
+    // factors (1 / 1 without one). Frame counts are scaled with it in
+    // integers: floor or ceil of a product with the rounded double ratio that
+    // should be a whole number would land one frame off.
+    long long ratioup;
+    long long ratiodown;
     bool converting;     // a target rate is set
     bool open;           // an item is open in the store
     bool datafound;      // the data chunk was found and accepted

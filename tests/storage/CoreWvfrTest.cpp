@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/StoreFolder.h"
 #include "tests/support/WavBytes.h"
 
@@ -503,6 +505,88 @@ TEST_F(CoreWvfrTest, SmallConvertedReadsDeliverUntilTheEnd) {
         EXPECT_EQ(r[size_t(c.n)], 9.0);
         EXPECT_GT(total, 0);
         EXPECT_LE(total, room);
+    }
+}
+
+// A channel count or width that no longer agrees with block align would read
+// every frame at the wrong offset; rates no converter or engine can mean are
+// refused at both ends of the range. The refusal says why.
+TEST_F(CoreWvfrTest, LayoutAndRateDamageIsRefused) {
+    struct Case {
+        unsigned bits, channels, damaged; // channels written, then the channel field made damaged
+    };
+    for (Case c : {Case{16, 2, 33}, Case{16, 2, 46}, Case{24, 6, 32}, Case{16, 1, 149}}) {
+        WavShape s;
+        s.bits = c.bits;
+        s.channels = c.channels;
+        s.samples = std::string(size_t(c.channels * c.bits / 8 * 600), '\x11');
+        std::string bytes = wavFile(s);
+        EXPECT_FALSE(refuses(bytes));
+        bytes.replace(22, 2, leBytes(c.damaged, 2));
+        LogCapture log;
+        EXPECT_TRUE(refuses(bytes)) << c.channels << " -> " << c.damaged;
+        EXPECT_NE(log.text().find("block align"), std::string::npos) << log.text();
+    }
+    for (std::uint32_t rate : {999u, 1000u, 768000u, 768001u, 2665540u, 1291889732u}) {
+        WavShape s;
+        s.rate = rate;
+        s.samples = leBytes(7, 2);
+        EXPECT_EQ(refuses(wavFile(s)), rate < 1000 || rate > 768000) << rate;
+    }
+    WavShape partial; // less than one frame of data
+    partial.channels = 2;
+    partial.samples = leBytes(7, 2);
+    EXPECT_TRUE(refuses(wavFile(partial)));
+}
+
+// Files of every encoding and layout, 200 variants each with 1 to 4 header
+// bytes changed: a variant is refused, or it gives the original samples (a
+// prefix when the data size shrank) at a rate inside the accepted range.
+TEST_F(CoreWvfrTest, HeaderDamageNeverDeliversOtherSamples) {
+    struct Format {
+        unsigned tag, bits;
+    };
+    std::mt19937 rng(42);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (Format f : {Format{1, 8}, Format{1, 16}, Format{1, 24}, Format{1, 32}, Format{3, 32},
+                     Format{3, 64}}) {
+        for (unsigned channels : {1u, 2u, 6u}) {
+            WavShape s;
+            s.tag = f.tag;
+            s.bits = f.bits;
+            s.channels = channels;
+            s.extensible = channels == 6;
+            if (channels == 2) s.before = riffChunk("LIST", "odd"); // odd size, padded
+            for (int k = 0; k < 300 * int(channels); ++k)
+                s.samples += f.tag == 3 ? (f.bits == 32 ? f32Bytes(float(pick(-999, 999)) / 1000)
+                                                        : f64Bytes(pick(-999, 999) / 1000.0))
+                                        : leBytes(pick(-0x7FFFFF, 0x7FFFFF), int(f.bits / 8));
+            std::string const valid = wavFile(s);
+            size_t const header = valid.size() - s.samples.size();
+            put("ORIG.WAV", valid); // not a part of "BAD.WAV": the store matches name fragments
+            std::vector<double> l0, r0, l, r;
+            long const frames = readAll("ORIG.WAV", l0, r0);
+            ASSERT_EQ(frames, 300);
+            // Where the encoding is named: the tag, or the sub-format of an extensible fmt.
+            size_t const tagAt = s.extensible ? 44 : 20;
+            for (int variant = 0; variant < 200; ++variant) {
+                std::string bytes = valid;
+                for (int k = pick(1, 4); k > 0; --k)
+                    bytes[size_t(pick(0, int(header) - 1))] ^= char(pick(1, 255));
+                // A tag naming the other 4-byte encoding makes a valid file of other samples.
+                if (f.bits == 32 && bytes.compare(tagAt, 2, valid, tagAt, 2) != 0) continue;
+                if (refuses(bytes)) continue;
+                CoreWvfr reader(&pool, store, false);
+                reader.open_("BAD.WAV");
+                EXPECT_GE(reader.getrr(), 1000);
+                EXPECT_LE(reader.getrr(), 768000);
+                long const n = readAll("BAD.WAV", l, r);
+                ASSERT_LE(n, frames) << "variant " << variant;
+                EXPECT_TRUE(std::equal(l.begin(), l.begin() + n, l0.begin()) &&
+                            (channels == 1 || std::equal(r.begin(), r.begin() + n, r0.begin())))
+                    << f.tag << "/" << f.bits << " x" << channels << " variant " << variant;
+            }
+        }
     }
 }
 
