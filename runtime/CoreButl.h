@@ -7,7 +7,8 @@
 // Threads: the numeric routines allocate nothing and take no lock, so the audio
 // thread may call them (no allocation, no file or log I/O, no blocking lock).
 // The text, path and file routines allocate and touch files: control or
-// display thread, or the loading path, may block.
+// display thread, or the loading path, may block. The two kinds live apart:
+// CoreButl.cpp (numeric, signal) and CoreButlFile.cpp (path, file, text).
 
 #include <cstdint>
 #include <cstdio>
