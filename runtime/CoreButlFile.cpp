@@ -15,7 +15,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <strings.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,112 +200,145 @@ bool CoreButl::setfc(CoreAnsx const& path, CoreAnsx const& text) {
 }
 
 bool CoreButl::svatx(CoreAnsx const& path, CoreAnsx const& text, bool flag) {
-    // The writer adds the final line feed and replaces the file in one step.
-    if (CoreXutl::lgexc(ffpen(path), sCxmlheader + sCxmlcopyright + text, flag)) return true;
-    CoreLog_::loger(CoreAnsx("Cannot write file ") + path, 1);
-    return false;
+    // The writer adds the final line feed and replaces the file in one step;
+    // a failure is logged there.
+    return CoreXutl::lgexc(ffpen(path), sCxmlheader + sCxmlcopyright + text, flag);
 }
 
 void CoreButl::logas(CoreAnsx const& path, CoreAnsx const& text, bool append) {
-    FILE* file = ffpen(path, append ? "a" : "w");
+    if (!append) {
+        // Starting the file afresh replaces it whole.
+        CoreAnsx const line = text + CoreAnsx("\n");
+        wrall(path, line.c_str(), std::strlen(line.c_str()));
+        return;
+    }
+    FILE* file = ffpen(path, "a");
     if (file == nullptr) return;
     std::fputs(text.c_str(), file);
     std::fputc('\n', file);
     std::fclose(file);
 }
 
-bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) {
-    CoreAnsx given = ffpen(path);
-    std::string target = given.c_str();
-    if (target.empty()) {
+// ---- Replacing a whole file ------------------------------------------------------------------
+
+namespace {
+
+// The file a write to path replaces: each symbolic link is followed to what
+// it names, existing or not, so that the link itself survives the rename.
+// "" for a loop of links.
+std::string followLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char named[PATH_MAX];
+        ssize_t n = ::readlink(path.c_str(), named, sizeof named - 1);
+        if (n <= 0) return path; // unreadable: stat below judges what it is
+        std::string next(named, static_cast<std::size_t>(n));
+        std::size_t slash = path.rfind('/');
+        if (next[0] != '/' && slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+        path = next;
+    }
+    errno = ELOOP;
+    return std::string();
+}
+
+// Makes a rename in the folder of target durable: without it a crash soon
+// after a save can bring the old file back although the save was reported.
+void syncFolder(std::string const& target) {
+    std::size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);
+    ::close(dir);
+}
+
+// A new, exclusive file beside target, opened for writing; null (errno set)
+// when none can be made.
+FILE* openTemporary(std::string const& target, std::string& temp) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp =
+            target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue; // left by a process of the same id
+            return nullptr;
+        }
+        FILE* file = ::fdopen(fd, "wb");
+        if (file != nullptr) return file;
+        int saved = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        errno = saved;
+        return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill) {
+    CoreAnsx const given = ffpen(path);
+    auto fail = [&given](int error) {
+        CoreAnsx reason =
+            error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
+        CoreLog_::loger(CoreAnsx("Cannot write file ") + given + reason, 1);
+        return false;
+    };
+    if (given.c_str()[0] == '\0') {
         CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
         return false;
     }
-    // Write through a link to the file it names, so the link survives.
-    char real[PATH_MAX];
-    struct stat linkStat;
-    if (::lstat(target.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) &&
-        ::realpath(target.c_str(), real) != nullptr)
-        target = real;
+    std::string const target = followLinks(given.c_str());
+    if (target.empty()) return fail(errno);
 
-    auto fail = [&](char const* what) {
-        CoreLog_::loger(CoreAnsx(what) + given + CoreAnsx(": ") + CoreAnsx(std::strerror(errno)),
-                        1);
-        return false;
-    };
-
-    // Renaming over a device or pipe would replace it with a plain file.
-    struct stat targetStat;
-    if (::stat(target.c_str(), &targetStat) == 0 && !S_ISREG(targetStat.st_mode)) {
+    // Renaming over a device or pipe would put a plain file in its place, and
+    // a file its owner protected is not replaced behind the owner's back
+    // (the rename needs only the folder to be writable).
+    struct stat old;
+    bool const exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
         CoreLog_::loger(CoreAnsx("Cannot replace what is not a plain file: ") + given, 1);
         return false;
     }
+    if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);
 
-    // The lock is taken on the target itself; a target that does not exist
-    // yet is created empty for it and removed again if the write fails.
-    bool created = false;
-    int lockFd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-    if (lockFd >= 0) {
-        if (::access(target.c_str(), W_OK) != 0) {
-            int saved = errno;
-            ::close(lockFd);
-            errno = saved;
-            return fail("Cannot write file ");
-        }
-    } else {
-        lockFd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (lockFd < 0) return fail("Cannot write file ");
-        created = true;
+    std::string temp;
+    FILE* file = openTemporary(target, temp);
+    if (file == nullptr) return fail(errno);
+    // The replacement keeps the permission bits of the file it replaces.
+    bool ok = !exists || ::fchmod(::fileno(file), old.st_mode & 07777) == 0;
+    errno = 0;
+    try {
+        ok = ok && fill(file);
+    } catch (...) {
+        std::fclose(file);
+        ::unlink(temp.c_str());
+        throw;
     }
-    while (::flock(lockFd, LOCK_EX) != 0 && errno == EINTR) {
+    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && ::fsync(::fileno(file)) == 0;
+    int error = errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
     }
-
-    static std::atomic<unsigned> counter{0};
-    std::string temp =
-        target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
-    bool ok = false;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        std::size_t done = 0;
-        ok = true;
-        // A replaced file keeps its permission bits.
-        struct stat old;
-        if (!created && ::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-        while (done < size) {
-            ssize_t n = ::write(fd, bytes + done, size - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                ok = false;
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (ok && ::fsync(fd) != 0) ok = false;
-        if (::close(fd) != 0) ok = false;
-        if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-        if (ok) {
-            // The rename reaches the disk only with its folder.
-            std::size_t slash = target.rfind('/');
-            std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-            int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dir >= 0) {
-                ::fsync(dir);
-                ::close(dir);
-            }
-        }
-        if (!ok) {
-            int saved = errno;
-            ::unlink(temp.c_str());
-            errno = saved;
-        }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
     }
-    int saved = errno;
-    if (!ok && created) ::unlink(target.c_str());
-    ::flock(lockFd, LOCK_UN);
-    ::close(lockFd);
-    errno = saved;
-    if (!ok) return fail("Cannot write file ");
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return fail(error);
+    }
+    syncFolder(target);
     return true;
+}
+
+bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) {
+    return wrall(path, [bytes, size](FILE* file) {
+        return size == 0 || std::fwrite(bytes, 1, size, file) == size;
+    });
 }
 
 // ---- Texts ----------------------------------------------------------------------------------
