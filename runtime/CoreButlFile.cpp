@@ -309,7 +309,7 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
     if (file == nullptr) return fail(errno);
     // The replacement keeps the permission bits of the file it replaces.
     bool ok = !exists || ::fchmod(::fileno(file), old.st_mode & 07777) == 0;
-    errno = 0;
+    if (ok) errno = 0; // a fill that fails without a system error logs no stale reason
     try {
         ok = ok && fill(file);
     } catch (...) {
