@@ -1,14 +1,45 @@
 #include "platform/PlatFile.h"
 
-#include <filesystem>
-#include <system_error>
+#include <cerrno>
 
-int PlatFile::copyfile(char const* source, char const* destination) {
-    if (source == nullptr || destination == nullptr) return -1;
-    std::error_code error;
-    // copy_file refuses a destination equivalent to the source, so a file is
-    // never truncated by copying it onto itself.
-    bool copied = std::filesystem::copy_file(
-        source, destination, std::filesystem::copy_options::overwrite_existing, error);
-    return (copied && !error) ? 0 : -1;
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool writeAll(int fd, char const* data, ssize_t size) {
+    while (size > 0) {
+        ssize_t done = ::write(fd, data, static_cast<size_t>(size));
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        data += done;
+        size -= done;
+    }
+    return true;
+}
+
+} // namespace
+
+int PlatFile::copyfile(char const* source, int destination) {
+    if (source == nullptr || destination < 0) return -1;
+    int in = ::open(source, O_RDONLY | O_CLOEXEC);
+    if (in < 0) return -1;
+    struct stat from {};
+    bool ok = ::fstat(in, &from) == 0 && S_ISREG(from.st_mode) &&
+              ::fchmod(destination, from.st_mode & 07777) == 0;
+    off_t copied = 0;
+    char chunk[65536];
+    while (ok) {
+        ssize_t got = ::read(in, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ok = false;
+        if (got <= 0) break;
+        ok = writeAll(destination, chunk, got);
+        copied += got;
+    }
+    int saved = errno;
+    ::close(in);
+    errno = saved;
+    return ok && copied == from.st_size ? 0 : -1;
 }

@@ -9,8 +9,10 @@ class PlatFile {
 public:
     PlatFile() = delete;
 
-    // Copies source to destination, replacing an existing destination.
-    // 0 on success, -1 on failure (missing source, unwritable destination,
-    // or both naming the same file, which is left untouched).
-    static int copyfile(char const* source, char const* destination);
+    // Copies the data and permission bits of the regular file source into
+    // the open file destination (a descriptor), writing from its current
+    // position; the caller makes and replaces the destination file. 0 when
+    // every byte went out, -1 otherwise (missing or irregular source, a read
+    // or write error such as a full disk, a source that changed size meanwhile).
+    static int copyfile(char const* source, int destination);
 };

@@ -7,11 +7,13 @@
 // Threads: the numeric routines allocate nothing and take no lock, so the audio
 // thread may call them (no allocation, no file or log I/O, no blocking lock).
 // The text, path and file routines allocate and touch files: control or
-// display thread, or the loading path, may block.
+// display thread, or the loading path, may block. The two kinds live apart:
+// CoreButl.cpp (numeric, signal) and CoreButlFile.cpp (path, file, text).
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "runtime/CoreAnsx.h"
 
@@ -176,6 +178,8 @@ public:
     // Writes XML header + generator line + text + "\n", replacing the file in
     // one step; false (and logged) when it cannot be written.
     static bool svatx(CoreAnsx const& path, CoreAnsx const& text, bool flag);
+    // Adds text and a line feed to the file, or (append false) replaces the
+    // file with them whole; nothing when it cannot be written.
     static void logas(CoreAnsx const& path, CoreAnsx const& text, bool append);
 
     // ---- Texts -----------------------------------------------------------------------
@@ -199,9 +203,20 @@ public:
     static bool isnmb(CoreAnsx const& text);
     static CoreAnsx fndqp(CoreAnsx const& mask, CoreAnsx const& name);
 
-    // Writes bytes (any, zeros included) to a temporary file beside path and
-    // renames it over path under an exclusive lock; the old file stays
-    // untouched on failure, and an existing target that is not a regular
-    // file (a device, a pipe, a folder) is refused. False (and logged) on failure.
+    // ---- Replacing a whole file ----------------------------------------------------------
+    // The one routine through which every whole-file writer replaces a file.
+    // The target is path with "\" read as "/"; a symbolic link (or a chain of
+    // them) is followed to the file it names, so the link stays. An existing
+    // target that is not a regular file (a device, a pipe, a folder) or may
+    // not be written is refused. fill writes the new content into an
+    // exclusive temporary beside the target, which already carries the
+    // replaced file's permission bits; fill may use the stream, or its
+    // descriptor before anything is buffered. The temporary is then flushed,
+    // synced and renamed over the target, and the folder synced. On any
+    // failure (fill answers false, a write error, a full disk) the temporary
+    // goes and the previous file stays as it was: false, and logged. What fill
+    // throws is passed on once the temporary is gone.
+    static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
+    // The same with these bytes (any, zeros included) as the new content.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);
 };

@@ -2,7 +2,7 @@
 // CoreXutl: the operating-system calls the rest of the system goes through:
 // sleeping, the two clocks, process and thread identifiers, and a few
 // file-system calls (delete, copy, is-directory, make directory, write a
-// whole text file under an exclusive lock).
+// whole text file).
 // Owner: nobody; static only, no state.
 // Threads: sleep, tgtme, ttime, getti and getpi suit any thread (the audio
 // thread never sleeps, though); the file calls are for control or display
@@ -28,19 +28,19 @@ public:
     // Deletes a file; true on success.
     static bool delfl(CoreAnsx const& path);
     // Copies a file with its data and permissions over any existing
-    // destination; flag has no effect. True on success.
+    // destination, replacing it whole (CoreButl::wrall); flag has no effect.
+    // True on success.
     static bool cpyfl(CoreAnsx const& source, CoreAnsx const& destination, bool flag);
     // True when path names an existing directory.
     static bool ispvl(CoreAnsx const& path);
     // Creates one directory, mode 0775 (less the umask); false when it
     // exists already or cannot be made.
     static bool crdir(CoreAnsx const& path);
-    // Replaces the file's content with text and a line feed, holding an
-    // exclusive advisory lock while writing. The new content is written
-    // beside the file and moved over it at the end, so a failed write leaves
-    // the previous file whole. Nothing is written when the file cannot be
-    // written (missing folder, a directory, no permission). flag has no
-    // effect. True when the whole text was written.
+    // Replaces the file's content with text and a line feed, whole
+    // (CoreButl::wrall): a failed write leaves the previous file as it was,
+    // and nothing is written when the file cannot be written (missing
+    // folder, a directory, no permission). flag has no effect. True when the
+    // whole text was written.
     static bool lgexc(CoreAnsx const& path, CoreAnsx const& text, bool flag);
 
     static constexpr double dVtdatetimeconst = 1.0 / 86400.0; // days per second

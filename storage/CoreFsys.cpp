@@ -1,16 +1,8 @@
 #include "storage/CoreFsys.h"
 
-#include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <string>
-
-#include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
@@ -36,6 +28,12 @@ bool leavesFolder(CoreAnsx const& name) {
         start = end + 1;
     }
     return false;
+}
+
+// Replaces the file at path with the bytes of an in-memory item.
+bool writeItem(CoreAnsx const& path, CoreFsys::FSYSTEMLOC const* item) {
+    std::size_t const size = item->size > 0 ? std::size_t(item->size) : 0;
+    return CoreButl::wrall(path, item->data, size);
 }
 
 } // namespace
@@ -369,12 +367,11 @@ void CoreFsys::savea() {
             } catch (...) {
                 // Unreadable as XML: the bytes are kept as they are rather than lost.
                 CoreLog_::logfl(CoreAnsx(" is not XML, written raw: ") + path, 1);
-                if (!writeWhole(path, item->data, item->size))
-                    CoreLog_::logfl(CoreAnsx(" not written: ") + path, 1);
+                if (!writeItem(path, item)) CoreLog_::logfl(CoreAnsx(" not written: ") + path, 1);
                 continue;
             }
             CoreButl::svatx(path, document.settc(true, false), false);
-        } else if (!writeWhole(path, item->data, item->size)) {
+        } else if (!writeItem(path, item)) {
             CoreLog_::logfl(CoreAnsx(" not written: ") + path, 1);
         }
     }
@@ -526,89 +523,4 @@ int CoreFsys::weof_(int id) {
 void CoreFsys::wclse(int id) {
     FSYSTEMLOC* item = find(id);
     if (item != nullptr) closeFile(item);
-}
-
-// ---- Replacing files whole --------------------------------------------------------------------
-
-FILE* CoreFsys::openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx& temp) {
-    std::string name = CoreButl::ffpen(path).c_str();
-    if (name.empty()) {
-        CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
-        return nullptr;
-    }
-    // Through a link to the file it names, so the link survives.
-    struct stat linkStat;
-    char real[PATH_MAX];
-    if (::lstat(name.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode) &&
-        ::realpath(name.c_str(), real) != nullptr)
-        name = real;
-    // A write-protected file, or something that is no regular file, is not
-    // replaced behind its owner's back (renaming would only need the folder
-    // to be writable).
-    struct stat existing;
-    if (::stat(name.c_str(), &existing) == 0 &&
-        (!S_ISREG(existing.st_mode) || ::access(name.c_str(), W_OK) != 0)) {
-        CoreLog_::loger(CoreAnsx("Cannot write file ") + path + CoreAnsx(": not a writable file"),
-                        1);
-        return nullptr;
-    }
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate =
-            name + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            break;
-        }
-        struct stat old;
-        if (::stat(name.c_str(), &old) == 0)
-            ::fchmod(fd, old.st_mode & 07777); // a replaced file keeps its permissions
-        FILE* file = ::fdopen(fd, "wb");
-        if (file == nullptr) {
-            ::close(fd);
-            ::unlink(candidate.c_str());
-            break;
-        }
-        target = CoreAnsx(name.c_str());
-        temp = CoreAnsx(candidate.c_str());
-        return file;
-    }
-    CoreLog_::loger(
-        CoreAnsx("Cannot write file ") + path + CoreAnsx(": ") + CoreAnsx(std::strerror(errno)), 1);
-    return nullptr;
-}
-
-bool CoreFsys::finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp,
-                                 bool ok) {
-    if (std::fflush(file) != 0 || ::fsync(::fileno(file)) != 0) ok = false;
-    if (std::fclose(file) != 0) ok = false;
-    if (ok && std::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-    if (ok) {
-        // The rename itself reaches the disk only with its folder.
-        std::string folder = target.c_str();
-        std::size_t const slash = folder.rfind('/');
-        folder = slash == std::string::npos ? std::string(".") : folder.substr(0, slash + 1);
-        int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
-    if (!ok) {
-        int saved = errno;
-        ::unlink(temp.c_str());
-        CoreLog_::loger(CoreAnsx("Cannot write file ") + target + CoreAnsx(": ") +
-                            CoreAnsx(std::strerror(saved)),
-                        1);
-    }
-    return ok;
-}
-
-bool CoreFsys::writeWhole(CoreAnsx const& path, char const* bytes, long size) {
-    CoreAnsx target, temp;
-    FILE* file = openReplacement(path, target, temp);
-    if (file == nullptr) return false;
-    bool ok = size <= 0 || std::fwrite(bytes, std::size_t(size), 1, file) == 1;
-    return finishReplacement(file, target, temp, ok);
 }

@@ -23,8 +23,8 @@
 // archive gives false (or a skipped entry) and a logged error, never a read
 // outside the data. A table of contents that the XML reader refuses throws its
 // CoreAnsx, as every parse failure does. Archive files and loose files written
-// by the store replace the old file in one step (temporary file beside it,
-// then rename), so a failed write leaves the previous file whole.
+// by the store replace the old file in one step (CoreButl::wrall), so a failed
+// write leaves the previous file whole.
 
 #include <cstdio>
 
@@ -156,13 +156,6 @@ private:
     FILE* reopen(FSYSTEMLOC* item);          // close-after-use: open and seek to the position
     char* allocBlock(int bytes, char const* operation); // pool block, throws without a pool
 
-    // Replacing a file whole: the bytes go to a new file beside target, and
-    // finishReplacement renames it over the target only when everything was
-    // written (else removes it).
-    static FILE* openReplacement(CoreAnsx const& path, CoreAnsx& target, CoreAnsx& temp);
-    static bool finishReplacement(FILE* file, CoreAnsx const& target, CoreAnsx const& temp,
-                                  bool ok);
-    static bool writeWhole(CoreAnsx const& path, char const* bytes, long size);
     static void makeHeader(unsigned char* header, unsigned long length);
 
     CoreAnsx datafolder;  // prefix of every item's disk path (ends with its separator)

@@ -115,23 +115,6 @@ private:
     FILE* file; // owned stream, or null
 };
 
-// The temporary beside a file being replaced, removed unless handed on.
-class Replacement {
-public:
-    Replacement(FILE* f, CoreAnsx const& t, CoreAnsx const& p) : file(f), temp(t), target(p) {}
-    ~Replacement() {
-        if (file != nullptr) {
-            std::fclose(file);
-            ::unlink(temp.c_str());
-        }
-    }
-    Replacement(Replacement const&) = delete;
-    Replacement& operator=(Replacement const&) = delete;
-    FILE* file;      // open temporary, null once handed to finishReplacement
-    CoreAnsx temp;   // its path
-    CoreAnsx target; // the file it replaces
-};
-
 // Parses a table of contents read into toc (tocBytes bytes and a spare one
 // for the terminator) into document and releases the block; the TOC element,
 // or null, the archive refused, when there is none.
@@ -204,25 +187,21 @@ bool CoreFsys::savea(CoreAnsx archive) {
     unsigned char header[iCheaderdim];
     makeHeader(header, (unsigned long)length);
 
-    CoreAnsx target, temp;
-    FILE* file = openReplacement(archive, target, temp);
-    if (file == nullptr) return false;
-    Replacement out(file, temp, target);
-    bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1;
-    long address = 0;
-    for (int i = 0; ok && i < items->count; ++i) {
-        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (!item->inmemory) continue;
-        if (item->size > 0 && std::fwrite(item->data, std::size_t(item->size), 1, file) != 1)
-            ok = false;
-        added(item, &document, address);
-        address += item->size;
-    }
-    CoreAnsx const text = document.settc(false, false);
-    std::size_t const textBytes = std::strlen(text.c_str());
-    if (ok && textBytes > 0 && std::fwrite(text.c_str(), textBytes, 1, file) != 1) ok = false;
-    out.file = nullptr;
-    return finishReplacement(file, target, temp, ok);
+    return CoreButl::wrall(archive, [&](FILE* file) {
+        bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1;
+        long address = 0;
+        for (int i = 0; ok && i < items->count; ++i) {
+            FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
+            if (!item->inmemory) continue;
+            if (item->size > 0 && std::fwrite(item->data, std::size_t(item->size), 1, file) != 1)
+                ok = false;
+            added(item, &document, address);
+            address += item->size;
+        }
+        CoreAnsx const text = document.settc(false, false);
+        std::size_t const textBytes = std::strlen(text.c_str());
+        return ok && (textBytes == 0 || std::fwrite(text.c_str(), textBytes, 1, file) == 1);
+    });
 }
 
 bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
@@ -274,26 +253,23 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
 
     // The old file is copied into a new one beside it, which replaces it only
     // when complete: an interrupted append leaves the previous archive whole.
-    CoreAnsx target, temp;
-    FILE* file = openReplacement(path, target, temp);
-    if (file == nullptr) return false;
-    Replacement out(file, temp, target);
-    makeHeader(header, (unsigned long)newLength);
-    bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1 &&
-              std::fseek(in.get(), iCheaderdim, SEEK_SET) == 0;
-    std::string chunk(65536, '\0');
-    unsigned long long left = oldLength;
-    while (ok && left > 0) {
-        std::size_t const want = left < chunk.size() ? std::size_t(left) : chunk.size();
-        ok = std::fread(chunk.data(), want, 1, in.get()) == 1 &&
-             std::fwrite(chunk.data(), want, 1, file) == 1;
-        left -= want;
-    }
-    if (ok && item->size > 0) ok = std::fwrite(item->data, std::size_t(item->size), 1, file) == 1;
-    std::size_t const textBytes = std::strlen(text.c_str());
-    if (ok && textBytes > 0) ok = std::fwrite(text.c_str(), textBytes, 1, file) == 1;
-    out.file = nullptr;
-    return finishReplacement(file, target, temp, ok);
+    return CoreButl::wrall(path, [&](FILE* file) {
+        makeHeader(header, (unsigned long)newLength);
+        bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1 &&
+                  std::fseek(in.get(), iCheaderdim, SEEK_SET) == 0;
+        std::string chunk(65536, '\0');
+        unsigned long long left = oldLength;
+        while (ok && left > 0) {
+            std::size_t const want = left < chunk.size() ? std::size_t(left) : chunk.size();
+            ok = std::fread(chunk.data(), want, 1, in.get()) == 1 &&
+                 std::fwrite(chunk.data(), want, 1, file) == 1;
+            left -= want;
+        }
+        if (ok && item->size > 0)
+            ok = std::fwrite(item->data, std::size_t(item->size), 1, file) == 1;
+        std::size_t const textBytes = std::strlen(text.c_str());
+        return ok && (textBytes == 0 || std::fwrite(text.c_str(), textBytes, 1, file) == 1);
+    });
 }
 
 // ---- Reading ------------------------------------------------------------------------------

@@ -270,7 +270,7 @@ TEST(CoreFsysArchive, FailedSaveLeavesThePreviousFile) {
     CoreFsys fs(&pool);
     putItem(fs, "A", "1");
     EXPECT_FALSE(fs.savea(CoreAnsx(dir.file("no/such/folder/x.v2p").c_str())));
-    // The target is a folder: the rename fails and the folder stays as it was.
+    // The target is a folder: it is refused and the folder stays as it was.
     mkdir(dir.file("taken").c_str(), 0755);
     EXPECT_FALSE(fs.savea(CoreAnsx(dir.file("taken").c_str())));
     struct stat st;

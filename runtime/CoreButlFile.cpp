@@ -1,0 +1,513 @@
+// The path, file and text half of CoreButl, with the one routine that
+// replaces a whole file. Everything here may allocate or block on file I/O:
+// never from the audio thread.
+#include "runtime/CoreButl.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/CoreLog_.h"
+#include "runtime/CoreVutl.h"
+#include "runtime/CoreXutl.h"
+
+// ---- Path parts -------------------------------------------------------------------------
+
+namespace {
+
+// The four parts of a path as split by CoreVutl::fnspl.
+struct PathParts {
+    CoreAnsx drive;
+    CoreAnsx folder;
+    CoreAnsx name;
+    CoreAnsx extension;
+};
+
+PathParts splitPath(CoreAnsx const& path) {
+    std::size_t size = std::strlen(path.c_str()) + 1;
+    std::vector<char> drive(size), folder(size), name(size), extension(size);
+    CoreVutl::fnspl(path.c_str(), drive.data(), folder.data(), name.data(), extension.data());
+    return PathParts{CoreAnsx(drive.data()), CoreAnsx(folder.data()), CoreAnsx(name.data()),
+                     CoreAnsx(extension.data())};
+}
+
+bool isDirectory(char const* path) {
+    struct stat st;
+    return ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool exists(char const* path) {
+    struct stat st;
+    return ::lstat(path, &st) == 0;
+}
+
+} // namespace
+
+CoreAnsx CoreButl::getpt(CoreAnsx const& path) {
+    PathParts p = splitPath(path);
+    return p.drive + p.folder;
+}
+
+CoreAnsx CoreButl::getfn(CoreAnsx const& path, bool withoutExtension) {
+    PathParts p = splitPath(path);
+    return withoutExtension ? p.name : p.name + p.extension;
+}
+
+CoreAnsx CoreButl::getfx(CoreAnsx const& path) { return splitPath(path).extension.UpperCase(); }
+
+CoreAnsx CoreButl::setfx(CoreAnsx const& path, CoreAnsx const& extension) {
+    PathParts p = splitPath(path);
+    return p.drive + p.folder + p.name + extension.LowerCase();
+}
+
+CoreAnsx CoreButl::rnfle(CoreAnsx const& path, CoreAnsx const& suffix, bool nameOnly) {
+    PathParts p = splitPath(path);
+    CoreAnsx result = nameOnly ? CoreAnsx("") : p.drive + p.folder;
+    return result + p.name + suffix + p.extension;
+}
+
+CoreAnsx CoreButl::ffpen(CoreAnsx const& path) { return rplce(path, '\\', '/'); }
+
+CoreAnsx CoreButl::getvs(CoreAnsx const& path, short digits) {
+    int d = digits < 1 ? 1 : digits;
+    CoreAnsx extension = getfx(path);
+    CoreAnsx base = setfx(path, "");
+    int length = base.Length();
+    CoreAnsx numbered;
+    if (length > d && base.c_str()[length - d - 1] == bCversionseparator) {
+        int k = base.SubString(length - d + 1, d).ToInt();
+        CoreAnsx next = intas(k + 1);
+        while (next.Length() < d) next = CoreAnsx('0') + next;
+        // Only the last d digits are kept, so the count wraps to all zeros.
+        numbered = base.SubString(1, length - d) + next.SubString(next.Length() - d + 1, d);
+    } else {
+        numbered = base + CoreAnsx(bCversionseparator) + lpad_("1", d, '0');
+    }
+    return setfx(numbered, extension);
+}
+
+CoreAnsx CoreButl::getpv(CoreAnsx const& path, CoreAnsx const& fallback,
+                         CoreAnsx const& extension) {
+    CoreAnsx folder = getpt(path);
+    if (folder.Length() > 0 && isDirectory(ffpen(folder).c_str())) return setfx(path, extension);
+    CoreAnsx name = getfn(path, true);
+    if (name == "" || name == "0") return setfx(fallback, extension);
+    return setfx(getpt(fallback) + name, extension);
+}
+
+CoreAnsx CoreButl::rslve(CoreAnsx const& path) {
+    CoreAnsx given = ffpen(path);
+    char const* text = given.c_str();
+    if (*text == '\0' || exists(text)) return given;
+
+    // Walk the components; keep each one that exists as given, else take the
+    // entry of its folder that matches without regard to case. Of several
+    // such entries the lowest by byte order wins, so the answer is stable.
+    std::string resolved = text[0] == '/' ? "/" : "";
+    std::string rest = text;
+    std::size_t pos = 0;
+    while (pos < rest.size()) {
+        std::size_t slash = rest.find('/', pos);
+        std::size_t end = slash == std::string::npos ? rest.size() : slash;
+        std::string component = rest.substr(pos, end - pos);
+        pos = end + 1;
+        if (component.empty()) continue;
+        std::string candidate = resolved + component;
+        // A component with more to follow must be a folder: a file of the
+        // same name in another case cannot lead anywhere.
+        bool needFolder = slash != std::string::npos;
+        bool usable = needFolder ? isDirectory(candidate.c_str()) : exists(candidate.c_str());
+        if (!usable && component != "." && component != "..") {
+            std::string folder = resolved.empty() ? "." : resolved;
+            DIR* dir = ::opendir(folder.c_str());
+            if (dir == nullptr) return given;
+            std::string best;
+            while (dirent* entry = ::readdir(dir)) {
+                if (::strcasecmp(entry->d_name, component.c_str()) == 0 &&
+                    (best.empty() || std::strcmp(entry->d_name, best.c_str()) < 0) &&
+                    (!needFolder || isDirectory((resolved + entry->d_name).c_str())))
+                    best = entry->d_name;
+            }
+            ::closedir(dir);
+            if (best.empty()) return given;
+            candidate = resolved + best;
+        }
+        resolved = candidate;
+        if (slash != std::string::npos) resolved += '/';
+    }
+    return CoreAnsx(resolved.c_str());
+}
+
+// ---- Whole files --------------------------------------------------------------------------
+
+FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) {
+    // Existing files are found regardless of the case of their name; files
+    // opened for writing keep the name as given.
+    char first = mode.c_str()[0];
+    CoreAnsx target = (first == 'r' || first == 'a') ? rslve(path) : ffpen(path);
+    return std::fopen(target.c_str(), mode.c_str());
+}
+
+CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
+    FILE* file = ffpen(path, "rb");
+    if (file == nullptr) return CoreAnsx(0);
+    // The text ends at the first NUL byte, as a C string does, so reading
+    // stops there: a large binary file is not pulled into memory for nothing.
+    std::string content;
+    bool failed = false;
+    bool tooLarge = false;
+    try {
+        char chunk[65536];
+        std::size_t got;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+            void const* nul = std::memchr(chunk, '\0', got);
+            std::size_t keep =
+                nul ? static_cast<std::size_t>(static_cast<char const*>(nul) - chunk) : got;
+            // A text holds fewer than INT_MAX characters.
+            if (content.size() + keep > static_cast<std::size_t>(INT_MAX - 16)) {
+                tooLarge = true;
+                break;
+            }
+            content.append(chunk, keep);
+            if (nul) break;
+        }
+        failed = std::ferror(file) != 0;
+    } catch (std::bad_alloc const&) {
+        std::fclose(file);
+        throw CoreAnsx(CoreAnsx("Memory request failed reading ") + path);
+    }
+    std::fclose(file);
+    if (failed || tooLarge) {
+        CoreLog_::logfl(tooLarge ? CoreAnsx(" too large to read: ") + path : path, 1);
+        return CoreAnsx(0);
+    }
+    return CoreAnsx(content.c_str());
+}
+
+bool CoreButl::setfc(CoreAnsx const& path, CoreAnsx const& text) {
+    return wrall(path, text.c_str(), std::strlen(text.c_str()));
+}
+
+bool CoreButl::svatx(CoreAnsx const& path, CoreAnsx const& text, bool flag) {
+    // The writer adds the final line feed and replaces the file in one step;
+    // a failure is logged there.
+    return CoreXutl::lgexc(ffpen(path), sCxmlheader + sCxmlcopyright + text, flag);
+}
+
+void CoreButl::logas(CoreAnsx const& path, CoreAnsx const& text, bool append) {
+    if (!append) {
+        // Starting the file afresh replaces it whole.
+        CoreAnsx const line = text + CoreAnsx("\n");
+        wrall(path, line.c_str(), std::strlen(line.c_str()));
+        return;
+    }
+    FILE* file = ffpen(path, "a");
+    if (file == nullptr) return;
+    std::fputs(text.c_str(), file);
+    std::fputc('\n', file);
+    std::fclose(file);
+}
+
+// ---- Replacing a whole file ------------------------------------------------------------------
+
+namespace {
+
+// The file a write to path replaces: each symbolic link is followed to what
+// it names, existing or not, so that the link itself survives the rename.
+// "" for a loop of links.
+std::string followLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char named[PATH_MAX];
+        ssize_t n = ::readlink(path.c_str(), named, sizeof named - 1);
+        if (n <= 0) return path; // unreadable: stat below judges what it is
+        std::string next(named, static_cast<std::size_t>(n));
+        std::size_t slash = path.rfind('/');
+        if (next[0] != '/' && slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+        path = next;
+    }
+    errno = ELOOP;
+    return std::string();
+}
+
+// Makes a rename in the folder of target durable: without it a crash soon
+// after a save can bring the old file back although the save was reported.
+void syncFolder(std::string const& target) {
+    std::size_t slash = target.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);
+    ::close(dir);
+}
+
+// A new, exclusive file beside target, opened for writing; null (errno set)
+// when none can be made.
+FILE* openTemporary(std::string const& target, std::string& temp) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp =
+            target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue; // left by a process of the same id
+            return nullptr;
+        }
+        FILE* file = ::fdopen(fd, "wb");
+        if (file != nullptr) return file;
+        int saved = errno;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        errno = saved;
+        return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill) {
+    CoreAnsx const given = ffpen(path);
+    auto fail = [&given](int error) {
+        CoreAnsx reason =
+            error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
+        CoreLog_::loger(CoreAnsx("Cannot write file ") + given + reason, 1);
+        return false;
+    };
+    if (given.c_str()[0] == '\0') {
+        CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
+        return false;
+    }
+    std::string const target = followLinks(given.c_str());
+    if (target.empty()) return fail(errno);
+
+    // Renaming over a device or pipe would put a plain file in its place, and
+    // a file its owner protected is not replaced behind the owner's back
+    // (the rename needs only the folder to be writable).
+    struct stat old;
+    bool const exists = ::stat(target.c_str(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
+        CoreLog_::loger(CoreAnsx("Cannot replace what is not a plain file: ") + given, 1);
+        return false;
+    }
+    if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);
+
+    std::string temp;
+    FILE* file = openTemporary(target, temp);
+    if (file == nullptr) return fail(errno);
+    // The replacement keeps the permission bits of the file it replaces.
+    bool ok = !exists || ::fchmod(::fileno(file), old.st_mode & 07777) == 0;
+    if (ok) errno = 0; // a fill that fails without a system error logs no stale reason
+    try {
+        ok = ok && fill(file);
+    } catch (...) {
+        std::fclose(file);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && ::fsync(::fileno(file)) == 0;
+    int error = errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return fail(error);
+    }
+    syncFolder(target);
+    return true;
+}
+
+bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) {
+    return wrall(path, [bytes, size](FILE* file) {
+        return size == 0 || std::fwrite(bytes, 1, size, file) == size;
+    });
+}
+
+// ---- Texts ----------------------------------------------------------------------------------
+
+CoreAnsx CoreButl::sbstr(CoreAnsx const& text, int start, int count) {
+    if (start < 1) start = 1;
+    int length = text.Length() < 0 ? 0 : text.Length();
+    if (start > length) return CoreAnsx(" ");
+    return text.SubString(start, count);
+}
+
+// Text cut to width by sbstr and the number of fill characters it still needs.
+static CoreAnsx cutToWidth(CoreAnsx const& text, int width, int& missing) {
+    CoreAnsx cut = CoreButl::sbstr(text, 1, width < 0 ? 0 : width);
+    missing = width - cut.Length();
+    if (missing < 0) missing = 0;
+    return cut;
+}
+
+static CoreAnsx repeated(char fill, int count) {
+    std::string s(static_cast<std::size_t>(count > 0 ? count : 0), fill);
+    return CoreAnsx(s.c_str());
+}
+
+CoreAnsx CoreButl::lpad_(CoreAnsx const& text, int width, char fill) {
+    int missing;
+    CoreAnsx cut = cutToWidth(text, width, missing);
+    return repeated(fill, missing) + cut;
+}
+
+CoreAnsx CoreButl::rpad_(CoreAnsx const& text, int width, char fill) {
+    int missing;
+    CoreAnsx cut = cutToWidth(text, width, missing);
+    return cut + repeated(fill, missing);
+}
+
+CoreAnsx CoreButl::cpad_(CoreAnsx const& text, int width, char fill) {
+    int missing;
+    CoreAnsx cut = cutToWidth(text, width, missing);
+    int left = (missing + 1) / 2;
+    return repeated(fill, left) + cut + repeated(fill, missing - left);
+}
+
+CoreAnsx CoreButl::getcn(CoreAnsx const& text, short width) {
+    int blanks = (width - text.Trim().Length()) / 2;
+    return repeated(' ', blanks) + text;
+}
+
+CoreAnsx CoreButl::rplce(CoreAnsx const& text, char from, char to) {
+    std::string s = text.c_str();
+    std::string out;
+    out.reserve(s.size());
+    for (char c : s) {
+        if (c != from)
+            out += c;
+        else if (to != '\0')
+            out += to;
+    }
+    return CoreAnsx(out.c_str());
+}
+
+CoreAnsx CoreButl::rplce(CoreAnsx const& text, CoreAnsx const& from, CoreAnsx const& to) {
+    std::string s = text.c_str();
+    std::string needle = from.c_str();
+    std::string replacement = to.c_str();
+    if (needle.empty()) return CoreAnsx(s.c_str());
+    // The search goes on after the inserted text, so a replacement holding the
+    // searched text cannot make it loop.
+    std::size_t pos = 0;
+    while ((pos = s.find(needle, pos)) != std::string::npos) {
+        s.replace(pos, needle.size(), replacement);
+        pos += replacement.size();
+    }
+    return CoreAnsx(s.c_str());
+}
+
+CoreAnsx CoreButl::getu8(CoreAnsx const& text) {
+    char const* s = text.c_str();
+    if (static_cast<unsigned char>(s[0]) != 0xFF || static_cast<unsigned char>(s[1]) != 0xFE)
+        return text;
+    // The text cannot hold zero bytes, so only the mark needs dropping here;
+    // getac drops the zeros when the raw bytes are at hand.
+    return CoreAnsx(s + 2);
+}
+
+CoreAnsx CoreButl::getac(char const* bytes, int n) {
+    std::string out;
+    for (int i = 0; bytes != nullptr && i < n; ++i)
+        if (bytes[i] != '\0') out += bytes[i];
+    return CoreAnsx(out.c_str());
+}
+
+CoreAnsx CoreButl::disps(CoreAnsx const& text) {
+    if (text == "" || text == "0") return CoreAnsx("0 ");
+    return text;
+}
+
+CoreAnsx CoreButl::getnv(CoreAnsx const& text) {
+    if (text == "0" || text.Trim() == "") return sCnull;
+    return text;
+}
+
+CoreAnsx CoreButl::intas(int v) { return CoreAnsx(v); }
+
+CoreAnsx CoreButl::dotas(double v) {
+    if (v == 0.0) return CoreAnsx("0");
+    return CoreAnsx(v);
+}
+
+int CoreButl::getci(CoreAnsx const& value, int n, CoreAnsx const* list, bool numeric,
+                    bool minusOne) {
+    int notFound = minusOne ? -1 : 0;
+    if (list == nullptr || n < 1) return notFound;
+    if (!numeric) {
+        CoreAnsx key = value.UpperCase().Trim();
+        for (int i = 0; i < n; ++i)
+            if (list[i].UpperCase().Trim() == key) return i;
+        return notFound;
+    }
+    double x = value.ToDouble();
+    int best = 0;
+    double bestDistance = std::fabs(list[0].ToDouble() - x);
+    for (int i = 1; i < n; ++i) {
+        double distance = std::fabs(list[i].ToDouble() - x);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
+}
+
+void CoreButl::sortv(CoreAnsx* list, int n) {
+    if (list == nullptr) return;
+    for (int i = 0; i < n - 1; ++i)
+        for (int j = i + 1; j < n; ++j)
+            if (list[j].Trim().UpperCase() < list[i].Trim().UpperCase()) {
+                CoreAnsx t = list[i];
+                list[i] = list[j];
+                list[j] = t;
+            }
+}
+
+CoreAnsx CoreButl::getds(CoreAnsx const& name, short n) {
+    CoreAnsx cut = name;
+    int blank = name.Pos(" ");
+    if (blank > 0) cut = name.SubString(1, blank);
+    if (cut.Length() <= n) return cut;
+    std::string rest;
+    for (char const* p = cut.c_str() + (cut.Length() > 3 ? 3 : cut.Length()); *p != '\0'; ++p)
+        if (std::strchr("AEIOU", *p) == nullptr) rest += *p;
+    int keep = n - 3;
+    if (keep < 0) keep = 0;
+    return cut.SubString(1, 3) + CoreAnsx(rest.substr(0, static_cast<std::size_t>(keep)).c_str());
+}
+
+bool CoreButl::isnmb(CoreAnsx const& text) {
+    (void)text; // the integer conversion never fails
+    return true;
+}
+
+CoreAnsx CoreButl::fndqp(CoreAnsx const& mask, CoreAnsx const& name) {
+    char const* m = mask.c_str();
+    char const* q = std::strchr(m, '?');
+    if (q == nullptr) return CoreAnsx("");
+    std::size_t from = static_cast<std::size_t>(q - m);
+    std::size_t to = from;
+    while (m[to] == '?') ++to;
+    std::string s = name.c_str();
+    if (from >= s.size()) return CoreAnsx("");
+    return CoreAnsx(s.substr(from, to - from).c_str());
+}
