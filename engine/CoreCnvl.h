@@ -264,27 +264,29 @@ public:
     // Meters may be null; they are touched only for engines off the CPU.
     // One kernel call of one engine block.
     void cnvlc(const double* inL, const double* inR, double* outL, double* outR,
-               const double* kernL, const double* kernR, CoreTime* meterA, CoreTime* meterB);
+               const double* kernL, const double* kernR, CoreTime* meterA,
+               CoreTime* meterB) noexcept;
     // Harmonic step: first restarts pow := in and sets out := work; otherwise
     // pow *= in and out += work. out must not alias in.
     void vltrr(bool first, const double* inL, const double* inR, double* outL, double* outR,
                const double* kernL, const double* kernR, double* powL, double* powR, double* workL,
-               double* workR, int frames, CoreTime* meterA, CoreTime* meterB);
+               double* workR, int frames, CoreTime* meterA, CoreTime* meterB) noexcept;
     // As vltrr with the restart of the power and the setting of the output apart.
     void vltry(bool firstPower, bool setOutput, const double* inL, const double* inR, double* outL,
                double* outR, const double* kernL, const double* kernR, double* powL, double* powR,
-               double* workL, double* workR, int frames, CoreTime* meterA, CoreTime* meterB);
+               double* workL, double* workR, int frames, CoreTime* meterA,
+               CoreTime* meterB) noexcept;
     // One engine block scaled by the fade table read backwards; set writes the
     // output without consuming fadeIndex, add consumes it.
     void cnvsc(bool set, const double* inL, const double* inR, double* outL, double* outR,
                const double* kernL, const double* kernR, double* workL, double* workR,
-               const double* fade, long& fadeIndex, CoreTime* meterA, CoreTime* meterB);
+               const double* fade, long& fadeIndex, CoreTime* meterA, CoreTime* meterB) noexcept;
     // A run of frames scaled by the fade table; set also copies in into copy.
     // Returns the next fade index.
     long cnvsy(bool set, const double* inL, const double* inR, double* outL, double* outR,
                const double* kernL, const double* kernR, double* copyL, double* copyR,
                double* workL, double* workR, const double* fade, long& fadeIndex, int frames,
-               CoreTime* meterA, CoreTime* meterB);
+               CoreTime* meterA, CoreTime* meterB) noexcept;
 
     // ---- element functions of the selected engine (set 1 when none) ----------
     void getse(ELSIZE& f) const;

@@ -3,6 +3,7 @@
 // nothing here allocates, logs or locks (the meters take their own spin lock).
 #include "engine/CoreCnvl.h"
 
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreTime.h"
 
 #include <algorithm>
@@ -74,7 +75,9 @@ void CoreCnvl::runBlocks(const double* inL, const double* inR, double* outL, dou
 }
 
 void CoreCnvl::cnvlc(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, CoreTime* meterA, CoreTime* meterB) {
+                     const double* kernL, const double* kernR, CoreTime* meterA,
+                     CoreTime* meterB) noexcept {
+    CoreAudp audio;
     if (!ready()) return silence(outL, outR, block);
     meterEnter(meterA, meterB);
     callKernel(inL, inR, outL, outR, kernL, kernR);
@@ -83,7 +86,9 @@ void CoreCnvl::cnvlc(const double* inL, const double* inR, double* outL, double*
 
 void CoreCnvl::vltrr(bool first, const double* inL, const double* inR, double* outL, double* outR,
                      const double* kernL, const double* kernR, double* powL, double* powR,
-                     double* workL, double* workR, int frames, CoreTime* meterA, CoreTime* meterB) {
+                     double* workL, double* workR, int frames, CoreTime* meterA,
+                     CoreTime* meterB) noexcept {
+    CoreAudp audio;
     vltry(first, first, inL, inR, outL, outR, kernL, kernR, powL, powR, workL, workR, frames,
           meterA, meterB);
 }
@@ -91,7 +96,8 @@ void CoreCnvl::vltrr(bool first, const double* inL, const double* inR, double* o
 void CoreCnvl::vltry(bool firstPower, bool setOutput, const double* inL, const double* inR,
                      double* outL, double* outR, const double* kernL, const double* kernR,
                      double* powL, double* powR, double* workL, double* workR, int frames,
-                     CoreTime* meterA, CoreTime* meterB) {
+                     CoreTime* meterA, CoreTime* meterB) noexcept {
+    CoreAudp audio;
     // Later players read in again, so out may not overwrite it.
     assert(outL != inL && outR != inR);
     // The power buffers are shared by the players of one block: each later
@@ -121,7 +127,9 @@ void CoreCnvl::vltry(bool firstPower, bool setOutput, const double* inL, const d
 
 void CoreCnvl::cnvsc(bool set, const double* inL, const double* inR, double* outL, double* outR,
                      const double* kernL, const double* kernR, double* workL, double* workR,
-                     const double* fade, long& fadeIndex, CoreTime* meterA, CoreTime* meterB) {
+                     const double* fade, long& fadeIndex, CoreTime* meterA,
+                     CoreTime* meterB) noexcept {
+    CoreAudp audio;
     if (block < 1) return;
     if (ready()) {
         meterEnter(meterA, meterB);
@@ -153,7 +161,8 @@ void CoreCnvl::cnvsc(bool set, const double* inL, const double* inR, double* out
 long CoreCnvl::cnvsy(bool set, const double* inL, const double* inR, double* outL, double* outR,
                      const double* kernL, const double* kernR, double* copyL, double* copyR,
                      double* workL, double* workR, const double* fade, long& fadeIndex, int frames,
-                     CoreTime* meterA, CoreTime* meterB) {
+                     CoreTime* meterA, CoreTime* meterB) noexcept {
+    CoreAudp audio;
     runBlocks(inL, inR, workL, workR, kernL, kernR, frames, meterA, meterB);
     const long B = std::max(block, 1);
     long idx = fadeIndex;

@@ -33,7 +33,7 @@ public:
     void setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
                bool readbackOn, CoreAnsx readbackSource);
     // One block's update of the tree (engine/CoreRvctMix.cpp).
-    void chnup();
+    void chnup() noexcept;
 
 private:
     CorePool* rawpool; // pool of the value blocks (not owned)

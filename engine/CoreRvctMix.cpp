@@ -4,10 +4,15 @@
 // (audio thread: no allocation, no file or log I/O, no blocking lock).
 #include "engine/CoreRvct.h"
 
+#include "runtime/CoreAudp.h"
+
 void CoreRvct::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
                      bool readbackOn, CoreAnsx readbackSource) {
     CoreVctr::setvl(vectorOn, minimum, maximum, vectorSource, readbackOn, readbackSource, 0.0, "1",
                     1.0, "1", false, "1", false, normposition, normweight);
 }
 
-void CoreRvct::chnup() { CoreVctr::chnup(true); }
+void CoreRvct::chnup() noexcept {
+    CoreAudp audio;
+    CoreVctr::chnup(true);
+}

@@ -103,16 +103,16 @@ public:
                bool readbackOn, CoreAnsx readbackSource, double panDepth, CoreAnsx panSource,
                double gainpadFloor, CoreAnsx gainpadSource, bool gainOn, CoreAnsx gainSource,
                bool normaliseOn, double normalisationPosition, double normalisationWeight);
-    void updte(bool mix);
-    void chnup(bool mix);
-    void chnru(bool mix);
+    void updte(bool mix) noexcept;
+    void chnup(bool mix) noexcept;
+    void chnru(bool mix) noexcept;
     void setgn(double gain);
     void setlq(double liquid);
     double getlq();
     double getmn();
     double getmx();
-    void setfd(bool tail, int a, int b);
-    void setfd(void* left, void* right, int n, void* window);
+    void setfd(bool tail, int a, int b) noexcept;
+    void setfd(void* left, void* right, int n, void* window) noexcept;
 
     // Raise the updated flag only when the output changed (default). Off, it
     // is raised after every mixing update; the engines' output is the same.

@@ -8,6 +8,7 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
@@ -164,7 +165,8 @@ void CoreVctr::findWeights(double p) {
     weightscached = true;
 }
 
-void CoreVctr::updte(bool mix) {
+void CoreVctr::updte(bool mix) noexcept {
+    CoreAudp audio;
     CoreCnvl::ELMIX mixfn = &CoreCnvl::vmix1;
     if (engine != nullptr) engine->getvm(mixfn);
     CoreCnvl::VECEXTENSION* ext = elementExtension();
@@ -293,7 +295,8 @@ void CoreVctr::updte(bool mix) {
     unchanged = true;
 }
 
-void CoreVctr::chnup(bool mix) {
+void CoreVctr::chnup(bool mix) noexcept {
+    CoreAudp audio;
     // Children first: a parent's element flags are its children's converged flags.
     if (!leaf && children != nullptr)
         for (int i = 0; i < count; ++i)
@@ -301,7 +304,8 @@ void CoreVctr::chnup(bool mix) {
     updte(mix);
 }
 
-void CoreVctr::chnru(bool mix) {
+void CoreVctr::chnru(bool mix) noexcept {
+    CoreAudp audio;
     chnup(mix);
     // The engine re-reads the kernel when the flag is up; a settled output
     // has nothing new for it.
@@ -382,7 +386,8 @@ int CoreVctr::foldLength() const {
     return foldlength < allocatedlength ? foldlength : allocatedlength;
 }
 
-void CoreVctr::setfd(bool tail, int a, int b) {
+void CoreVctr::setfd(bool tail, int a, int b) noexcept {
+    CoreAudp audio;
     int n = tail ? a : totallength;
     int headlength = tail ? 0 : fadeinlength;
     void* head = tail ? nullptr : fadeinelement;
@@ -418,7 +423,8 @@ void CoreVctr::setfd(bool tail, int a, int b) {
     }
 }
 
-void CoreVctr::setfd(void* left, void* right, int n, void* window) {
+void CoreVctr::setfd(void* left, void* right, int n, void* window) noexcept {
+    CoreAudp audio;
     if (left == nullptr || right == nullptr || n <= 0) return;
     CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
     if (engine != nullptr) engine->getfd(fadefn);

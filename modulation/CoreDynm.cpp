@@ -5,6 +5,7 @@
 #include "modulation/CoreGfun.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 
@@ -98,7 +99,9 @@ void CoreDynm::rfrvl() {
           pendingrangelimit, pendinggainpad);
 }
 
-void CoreDynm::updte() {
+void CoreDynm::updte() noexcept {
+    CoreAudp audio;
+
     if (active) {
         double const T = controlDb(controls[0]->getvl());
         double const I = controlDb(controls[1]->getvl());

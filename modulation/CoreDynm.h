@@ -44,8 +44,8 @@ public:
     void setvl(CoreAnsx const& threshold, CoreAnsx const& input, bool compress,
                CoreAnsx const& ratio, bool curveenabled, short curve, double rangelimit,
                double gainpad);
-    void rfrvl(); // the editor form with the pending copy
-    void updte(); // one block: writes 2 g - 1
+    void rfrvl();          // the editor form with the pending copy
+    void updte() noexcept; // one block: writes 2 g - 1
 
     CoreAnsx getbs(int i) const; // key bound to control i (0 threshold, 1 input, 2 ratio)
     void setbs(int i, CoreAnsx const& key); // pending key of control i

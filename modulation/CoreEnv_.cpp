@@ -5,6 +5,7 @@
 #include "modulation/CoreGfun.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 
@@ -125,7 +126,9 @@ bool CoreEnv_::rfrvl() {
                  pendinglevelfactor, pendinglevelsource, pendingtimefactor, pendingtimesource);
 }
 
-void CoreEnv_::updte(double samples) {
+void CoreEnv_::updte(double samples) noexcept {
+    CoreAudp audio;
+
     if (active) {
         bool const a = controls[0]->getvl() >= 0.0;
         bool const d = controls[1]->getvl() >= 0.0;

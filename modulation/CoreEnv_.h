@@ -41,7 +41,7 @@ public:
                CoreAnsx const& levelsource, double timefactor, CoreAnsx const& timesource);
     bool rfrvl(); // setvl with the pending copy
     // One block of the given length in samples (truncated).
-    void updte(double samples);
+    void updte(double samples) noexcept;
 
     CoreParm* getpr(int i) const; // controls 0..3, null otherwise
     int const* gettm() const;     // current times, 4 entries, samples

@@ -8,6 +8,7 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
@@ -253,7 +254,9 @@ void CoreEnvf::rfrvl() {
           hp != offKey, highpassfrequency, highpassorder, hp);
 }
 
-void CoreEnvf::setei(double x) {
+void CoreEnvf::setei(double x) noexcept {
+    CoreAudp audio;
+
     if (!active) return;
     // An infinite sample (NaN already fails the test) would turn the
     // envelope and the high-pass history into NaN for good; it counts as
@@ -264,12 +267,16 @@ void CoreEnvf::setei(double x) {
     if (count >= iCbufferdim) prcss();
 }
 
-void CoreEnvf::setei(double a, double b, double c, double d) {
+void CoreEnvf::setei(double a, double b, double c, double d) noexcept {
+    CoreAudp audio;
+
     setei((CoreButl::flushSubnormal(a) + CoreButl::flushSubnormal(b)) * inputweight +
           (CoreButl::flushSubnormal(c) + CoreButl::flushSubnormal(d)) * outputweight);
 }
 
-void CoreEnvf::prcss() {
+void CoreEnvf::prcss() noexcept {
+    CoreAudp audio;
+
     if (count <= 0) return;
     if (highpasson && filter)
         for (int i = 0; i < count; ++i) buffer[i] = filter->prcss(buffer[i]);
@@ -352,7 +359,9 @@ void CoreEnvf::refreshFilter() {
     filter->setvl(unipolar(highpasssource) * highpassfrequency, 0.0, samplerate, highpassorder);
 }
 
-void CoreEnvf::updte() {
+void CoreEnvf::updte() noexcept {
+    CoreAudp audio;
+
     if (active) {
         if (highpasson) refreshFilter();
         prcss();

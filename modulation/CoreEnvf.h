@@ -59,11 +59,11 @@ public:
     // Re-applies the edited settings (setters below) through the full setvl.
     void rfrvl();
 
-    void setei(double x); // one sample
+    void setei(double x) noexcept; // one sample
     // One sample mixed from two inputs (a, b) and two outputs (c, d) by the
     // balance weights.
-    void setei(double a, double b, double c, double d);
-    void updte(); // closes the block: detects what is left, writes the bus
+    void setei(double a, double b, double c, double d) noexcept;
+    void updte() noexcept; // closes the block: detects what is left, writes the bus
 
     double getou() const; // output level, 0..1 with controls
     double getbl() const; // 2 x level - 1; -1 for zero or subnormal
@@ -108,7 +108,7 @@ public:
     bool enabt() const;
 
 private:
-    void prcss();               // detects the buffered samples, empties the buffer
+    void prcss() noexcept;      // detects the buffered samples, empties the buffer
     void refreshCoefficients(); // attack/release coefficients from controls or delta sources
     void refreshFilter();       // high-pass cut-off from its source
     CoreSrce* writable(CoreSrce* s) const;                  // s, or null for "OFF"/"ON"

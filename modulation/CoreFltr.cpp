@@ -4,6 +4,7 @@
 #include <new>
 
 #include "runtime/CoreAnsx.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 
 namespace {
@@ -25,7 +26,9 @@ CoreFltr::CoreFltr(iCfilter /*type*/, int order)
 
 CoreFltr::~CoreFltr() { delete[] sections; }
 
-void CoreFltr::setvl(double f, double d, double fs, int order) {
+void CoreFltr::setvl(double f, double d, double fs, int order) noexcept {
+    CoreAudp audio;
+
     double normalised = fs > 0.0 ? f / fs : 0.0;
     if (!(normalised > 0.0)) normalised = 0.0; // also NaN: a zero cut-off passes everything
     if (normalised > highestNormalisedCutoff) normalised = highestNormalisedCutoff;
@@ -41,7 +44,9 @@ void CoreFltr::setvl(double f, double d, double fs, int order) {
     }
 }
 
-double CoreFltr::prcss(double x) {
+double CoreFltr::prcss(double x) noexcept {
+    CoreAudp audio;
+
     for (int i = 0; i < active; ++i) {
         SECTION& s = sections[i];
         double const y = CoreButl::flushSubnormal((s.a * s.prevout + x - s.previn) * s.b);

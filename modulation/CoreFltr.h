@@ -24,9 +24,9 @@ public:
     // Cut-off f (Hz) with damping d at rate fs (samples/s); runs
     // min(order / 2, allocated) sections. The history is kept, so a moving
     // cut-off does not click.
-    void setvl(double f, double d, double fs, int order);
+    void setvl(double f, double d, double fs, int order) noexcept;
     // Filters one sample through the running sections; x itself when none run.
-    double prcss(double x);
+    double prcss(double x) noexcept;
 
 private:
     // Coefficients and history of one section.

@@ -6,6 +6,7 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataGfun.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreLog_.h"
 
 CoreFun_::CoreFun_(CoreAnsx const& name, DataGfun* functions, DataSrce* sources, CoreSrce* output)
@@ -58,7 +59,9 @@ CoreParm* CoreFun_::getfb() const { return inputb.get(); }
 
 CoreAnsx CoreFun_::getfn() const { return fnkey; }
 
-void CoreFun_::updte() {
+void CoreFun_::updte() noexcept {
+    CoreAudp audio;
+
     if (!function || !output) return; // not configured: the source keeps its value
     double const a = inputa->getvl();
     double const b = inputb->getvl();

@@ -44,7 +44,7 @@ public:
     CoreAnsx getfn() const;  // key of the selected function
 
     // One block: output = function(A, B).
-    void updte();
+    void updte() noexcept;
 
 private:
     CoreAnsx name;                    // e.g. "FUN1"

@@ -6,6 +6,7 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataGfun.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 
@@ -122,7 +123,9 @@ void CoreLfo_::start() {
         CoreLog_::loger(CoreAnsx("LFO without function catalogue: ") + name, 0);
 }
 
-void CoreLfo_::updte(double dt, double bpm) {
+void CoreLfo_::updte(double dt, double bpm) noexcept {
+    CoreAudp audio;
+
     if (!waveform) return; // not configured: nothing to play
     double r = rateparm->getvl();
     if (quantised) {

@@ -59,7 +59,7 @@ public:
     // Binds both parameters, picks the waveform and restarts the phase.
     void start();
     // One block: dt seconds elapsed, host tempo in beats per minute.
-    void updte(double dt, double bpm);
+    void updte(double dt, double bpm) noexcept;
 
 private:
     double maxrate;                      // Hz, upper end of the rate parameter's scale

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "runtime/CoreAnsx.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreSmgd.h"
@@ -60,7 +61,9 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int st
     return outputs;
 }
 
-CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) {
+CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) noexcept {
+    CoreAudp audio;
+
     clearOutputs();
     CoreSmgd guard(lock);
     // Compacted in place and shrunk with grow_, never Delete: emptying the

@@ -42,7 +42,7 @@ public:
     MIDISLIDERCALLBACKINFO* mdctr(int frame, int channel, int status, int controller, int value);
     // Clears the outputs and counts every queued event down by frames,
     // applying (in order) those now below 1 frame, or all when frames < 0.
-    MIDISLIDERCALLBACKINFO* updte(int frames);
+    MIDISLIDERCALLBACKINFO* updte(int frames) noexcept;
     // Applies an event at once without clearing the outputs; returns channel + 1.
     int mdctr(int channel, int status, int controller, int value);
     // Binds a slot (controller at most 127) and ends its learning; a negative

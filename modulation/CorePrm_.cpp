@@ -6,6 +6,7 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataGfun.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 
@@ -192,7 +193,9 @@ CoreAnsx CorePrm_::getun() const { return unit; }
 CoreAnsx CorePrm_::getpu() const { return preunit; }
 CoreAnsx CorePrm_::getou() const { return postunit; }
 
-void CorePrm_::updte() {
+void CorePrm_::updte() noexcept {
+    CoreAudp audio;
+
     if (!configured || !function || !output) return;
     double const a = inputa->getvl();
     double const b = inputb->getvl();

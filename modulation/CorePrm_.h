@@ -82,7 +82,7 @@ public:
     CoreAnsx getou() const;
 
     // Writes function(A, B) to the source when configured.
-    void updte();
+    void updte() noexcept;
 
 private:
     void bindInputs(CoreAnsx const& akey, CoreAnsx const& bkey); // both at scale -1..1

@@ -6,6 +6,7 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataRgfn.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreLog_.h"
 
 CoreRfun::CoreRfun(CoreAnsx const& name, DataRgfn* functions, DataSrce* sources, CoreSrce* output)
@@ -95,7 +96,9 @@ bool CoreRfun::isact() const {
     return active && state.array0 && state.array1 && state.length0 > 0 && state.length1 > 0;
 }
 
-void CoreRfun::updte(double samples) {
+void CoreRfun::updte(double samples) noexcept {
+    CoreAudp audio;
+
     if (!isact() || !function || !output) return;
     state.a = CoreGfun::unipolar(inputa->getvl());
     state.b = CoreGfun::unipolar(inputb->getvl());

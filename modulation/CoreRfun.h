@@ -52,7 +52,7 @@ public:
     // Active and both arrays attached.
     bool isact() const;
     // One block of the given number of samples; does nothing unless isact.
-    void updte(double samples);
+    void updte(double samples) noexcept;
 
     CoreAnsx getfn() const; // key of the selected raw function
     // The state record (inputs, arrays, last value), read-only.

@@ -1,7 +1,7 @@
 #include "modulation/DataSrce.h"
 
 #include "modulation/CoreSrce.h"
-#include "runtime/CoreLog_.h"
+#include "runtime/CoreAudp.h"
 
 namespace {
 
@@ -120,10 +120,8 @@ DataSrce::~DataSrce() {
 }
 
 CoreSrce* DataSrce::getis(int index) const {
-    if (index < 0 || index >= count) {
-        CoreLog_::loger(CoreAnsx("Modulation source index out of range: ") + CoreAnsx(index), 0);
-        return nullptr;
-    }
+    // Reached from the per-block steps: a bad index there is only counted.
+    if (!CoreAudp::index(index, count, "Modulation source")) return nullptr;
     return sources[index];
 }
 

@@ -23,7 +23,7 @@ public:
     DataSrce(DataSrce&&) = delete;
     DataSrce& operator=(DataSrce&&) = delete;
 
-    // The source at index 0..83; null (and a logged error) outside.
+    // The source at index 0..83; null outside (logged, or only counted on the audio path).
     CoreSrce* getis(int index) const;
     int getgs() const; // number of sources, 84
     // Fills labels[i] with getlb and keys[i] with getky of every source; both

@@ -1,5 +1,6 @@
 #include "runtime/CoreAnsx.h"
 
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreVutl.h"
 
 #include <algorithm>
@@ -121,6 +122,7 @@ void CoreAnsx::failMemory(long long bytes) {
 
 void CoreAnsx::reserveBytes(long long bytes) {
     if (bytes <= capac) return;
+    CoreAudp::forbid("CoreAnsx growth");
     if (bytes > INT_MAX - 8) failMemory(bytes);
     int const grown = alloc(static_cast<int>(bytes));
     void* block = CoreVutl::reall(buffer, grown);

@@ -1,5 +1,6 @@
 #include "runtime/CoreLog_.h"
 
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreXutl.h"
 
 #include <cerrno>
@@ -135,6 +136,7 @@ short CoreLog_::getdb() { return iVdebuglevel.load(); }
 bool CoreLog_::aredb() { return iVdebuglevel.load() > 0; }
 
 void CoreLog_::logas(CoreAnsx const& text) {
+    CoreAudp::forbid("CoreLog_::logas");
     try {
         CoreAnsx file;
         {
@@ -219,18 +221,22 @@ void CoreLog_::debgi(CoreAnsx const& name, int value, int timer, short level) {
 }
 
 void CoreLog_::loger(CoreAnsx const& text, short level) {
+    CoreAudp::forbid("CoreLog_::loger");
     whenLogged(level, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::logfl(CoreAnsx const& text, short level) {
+    CoreAudp::forbid("CoreLog_::logfl");
     whenLogged(level, [&] { logas(sCerrorprm + sCerrorfle + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::logtg(CoreAnsx const& text, short level) {
+    CoreAudp::forbid("CoreLog_::logtg");
     whenLogged(level, [&] { logas(sCerrorprm + sCerrortag + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::login(CoreAnsx const& text, int number) {
+    CoreAudp::forbid("CoreLog_::login");
     try {
         logas(text + CoreAnsx(" ") + CoreAnsx(number));
     } catch (...) {
@@ -246,6 +252,7 @@ void CoreLog_::trace(CoreAnsx const& text, bool leaving) {
 }
 
 void CoreLog_::dtime(CoreAnsx const& text) {
+    CoreAudp::forbid("CoreLog_::dtime");
     try {
         double const now = daysNow();
         double elapsed = (now - tVdebugtimestamp[timerCount - 1].load()) * secondsPerDay;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/PlatMemory.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreSmgd.h"
 #include "runtime/CoreXutl.h"
@@ -69,6 +70,7 @@ void CorePool::failRequest(int64_t bytes) {
 }
 
 void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*/) {
+    CoreAudp::forbid("CorePool::mallc");
     // Sizes are worked out in 64 bits so that a huge or negative count is
     // refused instead of wrapping into a small or negative block.
     int64_t wanted = int64_t(getdm(kind)) * int64_t(count) + iCoverhead;

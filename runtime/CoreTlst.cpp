@@ -1,6 +1,7 @@
 #include "runtime/CoreTlst.h"
 
 #include "runtime/CoreAnsx.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreVutl.h"
 
 #include <climits>
@@ -21,6 +22,7 @@ void CoreTlst::growTo(int n) {
         wanted += (static_cast<long long>(n) - capac + growthStep - 1) / growthStep * growthStep;
     if (wanted < mincapacity) wanted = mincapacity;
     if (wanted == capac) return;
+    CoreAudp::forbid("CoreTlst growth");
     long long const bytes = wanted * static_cast<long long>(sizeof(void*));
     void* grown = bytes <= INT_MAX ? CoreVutl::reall(items, static_cast<int>(bytes)) : nullptr;
     if (!grown)

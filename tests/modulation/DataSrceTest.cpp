@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "modulation/CoreSrce.h"
+#include "runtime/CoreAudp.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -86,6 +88,27 @@ TEST(DataSrceTest, IndexOutsideTheBusGivesNull) {
     EXPECT_EQ(bus.getis(-1), nullptr);
     EXPECT_EQ(bus.getis(84), nullptr);
     EXPECT_EQ(bus.getis(1 << 30), nullptr);
+}
+
+// On the audio path a bad index is counted, not logged (a log line there
+// would allocate and write a file); elsewhere it is logged.
+TEST(DataSrceTest, IndexOutsideTheBusIsCountedOnTheAudioPathAndLoggedElsewhere) {
+    DataSrce bus;
+    LogCapture log;
+    long const before = CoreAudp::misses();
+    {
+        CoreAudp audio;
+        EXPECT_EQ(bus.getis(-1), nullptr);
+        EXPECT_EQ(bus.getis(84), nullptr);
+        EXPECT_NE(bus.getis(83), nullptr);
+    }
+    EXPECT_EQ(CoreAudp::misses() - before, 2);
+    EXPECT_EQ(log.text(), "");
+#ifdef VORLAN_AUDIO_GUARD // without the guard the thread is unknown: never logged
+    EXPECT_EQ(bus.getis(84), nullptr);
+    EXPECT_NE(log.text().find("Modulation source index out of range: 84"), std::string::npos);
+    EXPECT_EQ(CoreAudp::misses() - before, 2);
+#endif
 }
 
 TEST(DataSrceTest, SourceStoresZeroAndSubnormalsAsPositiveZero) {
