@@ -2,32 +2,33 @@
 // (Volterra) steps and the crossfading steps. Audio thread or engine worker:
 // nothing here allocates, logs or locks (the meters take their own spin lock).
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "runtime/CoreTime.h"
 
 #include <algorithm>
 #include <cassert>
 
-void CoreCnvl::silence(double* outL, double* outR, long n) {
+void CoreCnvlIntl::silence(double* outL, double* outR, long n) {
     if (n < 1) return;
     std::fill(outL, outL + n, 0.0);
     std::fill(outR, outR + n, 0.0);
 }
 
-void CoreCnvl::silence(double* outL, double* outR, const FFTEXTENSION* ext) {
+void CoreCnvlIntl::silence(double* outL, double* outR, const FFTEXTENSION* ext) {
     silence(outL, outR, ext != nullptr ? ext->block : 0);
 }
 
-bool CoreCnvl::refreshDue(const FFTEXTENSION* ext) {
+bool CoreCnvlIntl::refreshDue(const FFTEXTENSION* ext) {
     return ext->changed == nullptr || *ext->changed || !ext->spectravalid;
 }
 
-void CoreCnvl::refreshDone(FFTEXTENSION* ext) {
+void CoreCnvlIntl::refreshDone(FFTEXTENSION* ext) {
     if (ext->changed != nullptr) *ext->changed = false;
     ext->spectravalid = true;
 }
 
-void CoreCnvl::nextPartition(FFTEXTENSION* ext) {
+void CoreCnvlIntl::nextPartition(FFTEXTENSION* ext) {
     if (++*ext->index >= ext->partitions) *ext->index = 0;
 }
 
@@ -62,7 +63,7 @@ void CoreCnvl::runBlocks(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, int frames, CoreTime* meterA,
                          CoreTime* meterB) {
     ext.subblock = 0;
-    if (!ready()) return silence(outL, outR, frames);
+    if (!ready()) return CoreCnvlIntl::silence(outL, outR, frames);
     meterEnter(meterA, meterB);
     int k = 0;
     do {
@@ -75,7 +76,7 @@ void CoreCnvl::runBlocks(const double* inL, const double* inR, double* outL, dou
 
 void CoreCnvl::cnvlc(const double* inL, const double* inR, double* outL, double* outR,
                      const double* kernL, const double* kernR, CoreTime* meterA, CoreTime* meterB) {
-    if (!ready()) return silence(outL, outR, block);
+    if (!ready()) return CoreCnvlIntl::silence(outL, outR, block);
     meterEnter(meterA, meterB);
     callKernel(inL, inR, outL, outR, kernL, kernR);
     meterLeave(meterA, meterB);
@@ -128,7 +129,7 @@ void CoreCnvl::cnvsc(bool set, const double* inL, const double* inR, double* out
         callKernel(inL, inR, workL, workR, kernL, kernR);
         meterLeave(meterA, meterB);
     } else {
-        silence(workL, workR, block);
+        CoreCnvlIntl::silence(workL, workR, block);
     }
     const long B = block;
     if (set) {

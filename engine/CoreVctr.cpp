@@ -1,5 +1,7 @@
 #include "engine/CoreVctr.h"
 
+#include "engine/CoreCnvlIntl.h"
+
 #include "engine/CorePlel.h"
 #include "modulation/CoreParm.h"
 #include "runtime/CoreLog_.h"
@@ -219,11 +221,11 @@ short CoreVctr::elementSet() {
     if (engine == nullptr) return 1;
     CoreCnvl::ELNEW fn = nullptr;
     engine->getne(fn);
-    return fn == &CoreCnvl::nwel2 ? 2 : 1;
+    return fn == &CoreCnvlIntl::nwel2 ? 2 : 1;
 }
 
 void* CoreVctr::elementNew(CorePool* from, int n) {
-    CoreCnvl::ELNEW fn = &CoreCnvl::nwel1;
+    CoreCnvl::ELNEW fn = &CoreCnvlIntl::nwel1;
     if (engine != nullptr) engine->getne(fn);
     if (n < 1) return nullptr;
     if (fn == nullptr) throw CoreAnsx("Element set without an allocator");
@@ -234,7 +236,7 @@ void* CoreVctr::elementNew(CorePool* from, int n) {
 
 void CoreVctr::elementDelete(CorePool* from, void* element) {
     if (element == nullptr) return;
-    CoreCnvl::ELDEL fn = &CoreCnvl::dlel1;
+    CoreCnvl::ELDEL fn = &CoreCnvlIntl::dlel1;
     if (engine != nullptr) engine->getde(fn);
     if (fn != nullptr) fn(elementExtension(), from, element);
 }
@@ -242,7 +244,7 @@ void CoreVctr::elementDelete(CorePool* from, void* element) {
 void CoreVctr::elementCopy(void* dst, void const* src, int n, bool transfer, int offset,
                            bool flush) {
     if (dst == nullptr || n <= 0) return;
-    CoreCnvl::ELCOPY fn = &CoreCnvl::copy1;
+    CoreCnvl::ELCOPY fn = &CoreCnvlIntl::copy1;
     if (engine != nullptr) engine->getce(fn);
     if (fn != nullptr)
         fn(elementExtension(), dst, src, n, transfer, offset < 0 ? 0 : offset, flush);

@@ -5,6 +5,8 @@
 // no allocation, no file or log I/O, no blocking lock).
 #include "engine/CoreVctr.h"
 
+#include "engine/CoreCnvlIntl.h"
+
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
@@ -165,7 +167,7 @@ void CoreVctr::findWeights(double p) {
 }
 
 void CoreVctr::updte(bool mix) {
-    CoreCnvl::ELMIX mixfn = &CoreCnvl::vmix1;
+    CoreCnvl::ELMIX mixfn = &CoreCnvlIntl::vmix1;
     if (engine != nullptr) engine->getvm(mixfn);
     CoreCnvl::VECEXTENSION* ext = elementExtension();
 
@@ -257,7 +259,7 @@ void CoreVctr::updte(bool mix) {
     // values that were flushed when they were written.
     if (!converged && !missing && currentleft != nullptr && currentright != nullptr &&
         currentlength > 0) {
-        CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
+        CoreCnvl::ELFADE fadefn = &CoreCnvlIntl::fade1;
         if (foldon && engine != nullptr) engine->getfd(fadefn);
         if (foldon && (retention == 0.0 || scratchleft == nullptr || scratchright == nullptr)) {
             // Nothing is kept of the old output: fade the new mix in place.
@@ -357,7 +359,7 @@ void CoreVctr::setgn(double g) {
         pool->free_(factors);
         return;
     }
-    CoreCnvl::ELADJ adjust = &CoreCnvl::adj_1;
+    CoreCnvl::ELADJ adjust = &CoreCnvlIntl::adj_1;
     if (engine != nullptr) engine->getae(adjust);
     for (int i = 0; i < count; ++i) {
         if (factors[i] == 0.0 || getsb(i)) continue; // another owner's buffers stay as they are
@@ -400,7 +402,7 @@ void CoreVctr::setfd(bool tail, int a, int b) {
                 taillen == foldtaillength && tailwindow == foldtail;
     if (same || (empty && !foldon)) return; // the fade is already part of the output
 
-    CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
+    CoreCnvl::ELFADE fadefn = &CoreCnvlIntl::fade1;
     if (engine != nullptr) engine->getfd(fadefn);
     // A new fade: the output so far was mixed without it (or with another
     // one, which the mixes that follow wash out at the liquid rate).
@@ -420,7 +422,7 @@ void CoreVctr::setfd(bool tail, int a, int b) {
 
 void CoreVctr::setfd(void* left, void* right, int n, void* window) {
     if (left == nullptr || right == nullptr || n <= 0) return;
-    CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
+    CoreCnvl::ELFADE fadefn = &CoreCnvlIntl::fade1;
     if (engine != nullptr) engine->getfd(fadefn);
     fadefn(elementExtension(), n, left, right, n, window, 0, nullptr);
 }

@@ -1,6 +1,7 @@
 #include "engine/CoreVctr.h"
 
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 #include "engine/CorePlel.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
@@ -189,8 +190,8 @@ TEST_F(CoreVctrTest, OutputSizesNeverFallBelowEitherLength) {
             v->chncd(sel);
             EXPECT_EQ(kid->getcd(), sel == 0 ? c.expect0 : c.expect1);
             std::vector<double> ones(v->getcd(), 1.0);
-            CoreCnvl::copy1(nullptr, v->getlc(), ones.data(), v->getcd(), false, 0, false);
-            CoreCnvl::copy1(nullptr, kid->getrc(), ones.data(), kid->getcd(), false, 0, false);
+            CoreCnvlIntl::copy1(nullptr, v->getlc(), ones.data(), v->getcd(), false, 0, false);
+            CoreCnvlIntl::copy1(nullptr, kid->getrc(), ones.data(), kid->getcd(), false, 0, false);
         }
         v->chncd(7); // unknown selector: no change
         EXPECT_EQ(v->getcd(), c.expect1);
@@ -508,7 +509,7 @@ TEST_F(CoreVctrTest, ResizingASwitchingRootResizesBothPairs) {
     EXPECT_EQ(v->getap(), 0);
     std::vector<double> ramp(64);
     for (int i = 0; i < 64; ++i) ramp[i] = i;
-    CoreCnvl::copy1(nullptr, v->getlc(), ramp.data(), 64, false, 0, false);
+    CoreCnvlIntl::copy1(nullptr, v->getlc(), ramp.data(), 64, false, 0, false);
     v->setcc(1); // copies the whole current length into pair 1 (ASan watches)
     EXPECT_EQ(d(v->getls())[63], 63.0);
     EXPECT_EQ(v->curLeft(), v->getls());
