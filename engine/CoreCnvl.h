@@ -219,6 +219,7 @@ public:
     void set__();
     bool ldble(short engine) const; // engine exists and passes its validity test
     bool isfft(short engine) const; // engine is block-family (false outside 0..17)
+    // Same as isfft (engine is block-family).
     bool getbe(short engine) const { return isfft(engine); }
     bool getbe() const { return fft.blockfamily; } // selected engine works in blocks
     bool getpt() const;                            // selected engine is a GPU engine
@@ -227,8 +228,9 @@ public:
     bool error() const { return fallback; }  // last selection fell back
     bool perfr() const { return oncpu; }     // selected engine runs on the CPU
     short getsl() const { return selected; } // selected engine index, -1 = none
+    // Fallback of an unusable block-family engine (an unusable one falls back to 11).
     void setdb(short engine) { defaultfft = engine; }
-    short getdb() const { return defaultfft; }
+    short getdb() const { return defaultfft; } // fallback block-family engine
     // Both channels use the left kernel. The held spectra were built for the
     // previous setting, so they are rebuilt on the next block.
     void setms(bool mono) {
@@ -236,6 +238,8 @@ public:
         ext.monomode = mono;
     }
     void setff(int tap) { ext.onetap = tap; } // one-tap index (samples)
+    // The caller's kernel-changed flag: raised by the caller when the kernel
+    // changed, cleared once the spectra are rebuilt; null: rebuilt every block.
     void setup(bool* kernelChanged) { ext.changed = kernelChanged; }
     void setci(double* buffer, short mode, int length); // computation values into the extension
 
@@ -255,7 +259,7 @@ public:
     void cleas();                              // frees the rings
     bool isplanned() const { return planned; } // plan_ succeeded since the last selection
     int getwl() const { return worklength; }   // work length N (samples)
-    int getrp() const { return position; }     // ring position
+    int getrp() const { return position; }     // ring position (values)
     int getrl() const { return allocated; }    // allocated ring length (values)
     const double* getrg(bool right) const { return right ? ringR : ringL; } // ring array
 
@@ -288,13 +292,13 @@ public:
                CoreTime* meterA, CoreTime* meterB);
 
     // ---- element functions of the selected engine (set 1 when none) ----------
-    void getse(ELSIZE& f) const;
-    void getne(ELNEW& f) const;
-    void getde(ELDEL& f) const;
-    void getce(ELCOPY& f) const;
-    void getae(ELADJ& f) const;
-    void getfd(ELFADE& f) const;
-    void getvm(ELMIX& f) const;
+    void getse(ELSIZE& f) const;  // f := value size (bytes per element value)
+    void getne(ELNEW& f) const;   // f := element new
+    void getde(ELDEL& f) const;   // f := element delete (null for set 2)
+    void getce(ELCOPY& f) const;  // f := element copy
+    void getae(ELADJ& f) const;   // f := element adjust (gain)
+    void getfd(ELFADE& f) const;  // f := element fade
+    void getvm(ELMIX& f) const;   // f := element mix
     void getve(VECEXTENSION*& e); // null when no engine is selected
 
 private:

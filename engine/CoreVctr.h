@@ -66,7 +66,7 @@ public:
     // cache may substitute a shared pair (then getsb(i) is true).
     void setip(int i, double* left, double* right, CoreAnsx name, long length, int rate,
                long rangeStart, long rangeEnd, void* owner, short variant);
-    void getip(int i, void** left, void** right);
+    void getip(int i, void** left, void** right);      // element i's buffers; null for a bad i
     void cpyip(int i, void* left, void* right, int n); // copies n samples into element i
     void copyd(void* dstLeft, void* dstRight, void* srcLeft, void* srcRight, int n,
                int offset);               // copies with flush, at offset
@@ -93,25 +93,42 @@ public:
     CoreAnsx getnm() const; // the vector's name
     void setsc();           // creates output pair 1 and enables switching
     void setcc(short k);    // makes pair k the active output
+    // Crossfade for setfd(false, ...): tail window (not owned) over tailLength
+    // samples, fade length totalLength, fadeInLength samples faded in at the head.
     void setcr(void* window, int tailLength, int totalLength, int fadeInLength);
     void* newfi(int n); // rising ramp element of n samples (fade-in)
     void* newfo(int n); // falling ramp element of n samples (fade-out)
     void* newfe(int n); // falling ramp element of n samples (tail fade), replacing the last
 
     // ---- per-block update and mixing (engine/CoreVctrMix.cpp) ---------------------------
+    // Binds the controls (loader path): Vector position range and source,
+    // readback source, pan depth and source, Gainpad floor (linear) and
+    // source, Gain source, and (leaf only) normalisation position and weight.
     void setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
                bool readbackOn, CoreAnsx readbackSource, double panDepth, CoreAnsx panSource,
                double gainpadFloor, CoreAnsx gainpadSource, bool gainOn, CoreAnsx gainSource,
                bool normaliseOn, double normalisationPosition, double normalisationWeight);
+    // One block of this node: reads the controls and the Vector weights; with
+    // mix also mixes the elements into the output unless it has settled.
     void updte(bool mix);
+    // updte over the subtree, children first.
     void chnup(bool mix);
+    // chnup, then (with mix) raises the active pair's updated flag when the
+    // output changed, or always with bVupdategate off.
     void chnru(bool mix);
+    // Normalises a leaf's elements towards peak gain (linear): each element's
+    // factor blends the reference peak at the normalisation position with its
+    // own by the normalisation weight. Loader path.
     void setgn(double gain);
-    void setlq(double liquid);
-    double getlq();
-    double getmn();
-    double getmx();
+    void setlq(double liquid); // liquid setting, held to 0.01 .. 0.99
+    double getlq();            // liquid setting
+    double getmn();            // lower end of the position range
+    double getmx();            // upper end of the position range
+    // Folds an output fade into every mix from now on and fades the current
+    // output once: tail: a samples with the tail-fade element over the last
+    // b; otherwise the crossfade given by setcr.
     void setfd(bool tail, int a, int b);
+    // Fades one pair of n samples with window at the head (n samples).
     void setfd(void* left, void* right, int n, void* window);
 
     // Raise the updated flag only when the output changed (default). Off, it
