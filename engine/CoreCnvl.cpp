@@ -1,4 +1,5 @@
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "engine/CoreCubr.h"
 #include "engine/CoreOpti.h"
@@ -15,24 +16,24 @@ namespace {
 
 // Element sets of the table rows.
 void setElements1(CoreCnvl::ENGINEDESC& d) {
-    d.elsize = CoreCnvl::szel1;
-    d.elnew = CoreCnvl::nwel1;
-    d.eldel = CoreCnvl::dlel1;
-    d.elcopy = CoreCnvl::copy1;
-    d.eladj = CoreCnvl::adj_1;
-    d.elfade = CoreCnvl::fade1;
-    d.elmix = CoreCnvl::vmix1;
+    d.elsize = CoreCnvlIntl::szel1;
+    d.elnew = CoreCnvlIntl::nwel1;
+    d.eldel = CoreCnvlIntl::dlel1;
+    d.elcopy = CoreCnvlIntl::copy1;
+    d.eladj = CoreCnvlIntl::adj_1;
+    d.elfade = CoreCnvlIntl::fade1;
+    d.elmix = CoreCnvlIntl::vmix1;
 }
 
 // The bridge offers no way to free an element, so set 2 has no delete.
 void setElements2(CoreCnvl::ENGINEDESC& d) {
-    d.elsize = CoreCnvl::szel2;
-    d.elnew = CoreCnvl::nwel2;
+    d.elsize = CoreCnvlIntl::szel2;
+    d.elnew = CoreCnvlIntl::nwel2;
     d.eldel = nullptr;
-    d.elcopy = CoreCnvl::copy2;
-    d.eladj = CoreCnvl::adj_2;
-    d.elfade = CoreCnvl::fade2;
-    d.elmix = CoreCnvl::vmix2;
+    d.elcopy = CoreCnvlIntl::copy2;
+    d.eladj = CoreCnvlIntl::adj_2;
+    d.elfade = CoreCnvlIntl::fade2;
+    d.elmix = CoreCnvlIntl::vmix2;
 }
 
 // A direct engine: no plan, granularity 2.
@@ -76,7 +77,7 @@ CoreCnvl::ENGINEDESC blockwise(CoreCnvl::KERNEL k, CoreCnvl::VALIDTEST test, boo
 
 } // namespace
 
-CoreCnvl::ENGINEDESC CoreCnvl::engine(short i) {
+CoreCnvl::ENGINEDESC CoreCnvlIntl::engine(short i) {
     switch (i) {
     case 0: return direct(CoreOpti::cnvs0, nullptr, 1, false, true);
     case 1: return direct(::cnvs1, nullptr, 1, false, true);
@@ -114,7 +115,7 @@ CoreCnvl::ENGINEDESC CoreCnvl::engine(short i) {
 
 CoreCnvl::CoreCnvl(CorePool* pool, CoreAnsx name, long, CoreCubr* bridge)
     : name(name), pool(pool), bridge(bridge) {
-    for (short i = 0; i < iCengines; ++i) table[static_cast<size_t>(i)] = engine(i);
+    for (short i = 0; i < iCengines; ++i) table[static_cast<size_t>(i)] = CoreCnvlIntl::engine(i);
     valid.sse2 = issm2();
     valid.fftw = false;
     version = gtbdv();
@@ -147,9 +148,9 @@ CoreAnsx CoreCnvl::gtbdv() {
     return CoreAnsx(text.data());
 }
 
-bool CoreCnvl::isss2(const VALIDSTRUCT* v) { return v != nullptr && v->sse2; }
-bool CoreCnvl::isffw(const VALIDSTRUCT* v) { return v != nullptr && v->fftw; }
-bool CoreCnvl::iscda(const VALIDSTRUCT* v) { return v != nullptr && v->gpu; }
+bool CoreCnvlIntl::isss2(const VALIDSTRUCT* v) { return v != nullptr && v->sse2; }
+bool CoreCnvlIntl::isffw(const VALIDSTRUCT* v) { return v != nullptr && v->fftw; }
+bool CoreCnvlIntl::iscda(const VALIDSTRUCT* v) { return v != nullptr && v->gpu; }
 
 bool CoreCnvl::ldble(short engine) const {
     if (engine < 0 || engine >= iCengines) return false;

@@ -23,6 +23,10 @@
 // CoreCnvlPlan.cpp (engines 6, 7, 8, 17, the shared computation plan of
 // the "ch" engines and the partition bookkeeping of the partitioned engines),
 // CoreCnvlFft.cpp (engines 9 to 11), CoreCnvlGpu.cpp (engines 12 to 16).
+// This header is the player's face: selection, planning, the per-block steps
+// and the element functions of the selection. The engines' own functions
+// (validity tests, element sets, plan functions, kernels, table rows) are
+// declared in engine/CoreCnvlIntl.h, for the engine subsystem and its tests.
 #include "platform/PlatBridge.h"
 #include "runtime/CoreAnsx.h"
 
@@ -215,6 +219,7 @@ public:
     void set__();
     bool ldble(short engine) const; // engine exists and passes its validity test
     bool isfft(short engine) const; // engine is block-family (false outside 0..17)
+    // Same as isfft (engine is block-family).
     bool getbe(short engine) const { return isfft(engine); }
     bool getbe() const { return fft.blockfamily; } // selected engine works in blocks
     bool getpt() const;                            // selected engine is a GPU engine
@@ -223,8 +228,9 @@ public:
     bool error() const { return fallback; }  // last selection fell back
     bool perfr() const { return oncpu; }     // selected engine runs on the CPU
     short getsl() const { return selected; } // selected engine index, -1 = none
+    // Fallback of an unusable block-family engine (an unusable one falls back to 11).
     void setdb(short engine) { defaultfft = engine; }
-    short getdb() const { return defaultfft; }
+    short getdb() const { return defaultfft; } // fallback block-family engine
     // Both channels use the left kernel. The held spectra were built for the
     // previous setting, so they are rebuilt on the next block.
     void setms(bool mono) {
@@ -232,11 +238,10 @@ public:
         ext.monomode = mono;
     }
     void setff(int tap) { ext.onetap = tap; } // one-tap index (samples)
+    // The caller's kernel-changed flag: raised by the caller when the kernel
+    // changed, cleared once the spectra are rebuilt; null: rebuilt every block.
     void setup(bool* kernelChanged) { ext.changed = kernelChanged; }
     void setci(double* buffer, short mode, int length); // computation values into the extension
-    // Test seam: replaces the capability record (a machine without SSE2, say).
-    void setvs(const VALIDSTRUCT& valid) { this->valid = valid; }
-    const VALIDSTRUCT& getvs() const { return valid; }
 
     // ---- planning (engine worker or inline; may allocate and log) ------------
     // Loads the plan and sizes the rings; false leaves the rings as they were.
@@ -254,7 +259,7 @@ public:
     void cleas();                              // frees the rings
     bool isplanned() const { return planned; } // plan_ succeeded since the last selection
     int getwl() const { return worklength; }   // work length N (samples)
-    int getrp() const { return position; }     // ring position
+    int getrp() const { return position; }     // ring position (values)
     int getrl() const { return allocated; }    // allocated ring length (values)
     const double* getrg(bool right) const { return right ? ringR : ringL; } // ring array
 
@@ -289,130 +294,19 @@ public:
                CoreTime* meterA, CoreTime* meterB) noexcept;
 
     // ---- element functions of the selected engine (set 1 when none) ----------
-    void getse(ELSIZE& f) const;
-    void getne(ELNEW& f) const;
-    void getde(ELDEL& f) const;
-    void getce(ELCOPY& f) const;
-    void getae(ELADJ& f) const;
-    void getfd(ELFADE& f) const;
-    void getvm(ELMIX& f) const;
+    void getse(ELSIZE& f) const;  // f := value size (bytes per element value)
+    void getne(ELNEW& f) const;   // f := element new
+    void getde(ELDEL& f) const;   // f := element delete (null for set 2)
+    void getce(ELCOPY& f) const;  // f := element copy
+    void getae(ELADJ& f) const;   // f := element adjust (gain)
+    void getfd(ELFADE& f) const;  // f := element fade
+    void getvm(ELMIX& f) const;   // f := element mix
     void getve(VECEXTENSION*& e); // null when no engine is selected
 
-    // ---- validity tests ------------------------------------------------------
-    static bool isss2(const VALIDSTRUCT* v);
-    static bool isffw(const VALIDSTRUCT* v);
-    static bool iscda(const VALIDSTRUCT* v);
-
-    // ---- element set 1: pool doubles, tag "CNVL" (CoreCnvlElem.cpp) ----------
-    static int szel1();
-    static void* nwel1(VECEXTENSION* ext, CorePool* pool, int n);
-    static void dlel1(VECEXTENSION* ext, CorePool* pool, void* element);
-    static void copy1(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
-                      int offset, bool flush);
-    static void adj_1(VECEXTENSION* ext, void* left, void* right, int n, double gain);
-    static void fade1(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
-                      const void* window, int tailLength, const void* tailWindow);
-    static void vmix1(VECEXTENSION* ext, bool skip, bool selected, bool pan,
-                      const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
-                      void* const* srcL, void* const* srcR);
-    // ---- element set 2: 32-bit values held by the bridge ---------------------
-    static int szel2();
-    static void* nwel2(VECEXTENSION* ext, CorePool* pool, int n);
-    static void copy2(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
-                      int offset, bool flush);
-    static void adj_2(VECEXTENSION* ext, void* left, void* right, int n, double gain);
-    static void fade2(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
-                      const void* window, int tailLength, const void* tailWindow);
-    static void vmix2(VECEXTENSION* ext, bool skip, bool selected, bool pan,
-                      const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
-                      void* const* srcL, void* const* srcR);
-
-    // ---- engine functions (plan functions and kernels of engines 6 to 17) ----
-    // Engines 6, 7, 8: never usable; their kernels write silence (CoreCnvlPlan.cpp).
-    static bool load1(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa1(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea1(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool load2(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa2(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea2(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool load6(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa6(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea6(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    // Shared computation plan of engines 8 and 11: mode 0 owns a new buffer of
-    // 2 * length doubles ("CNV+"), other modes use the buffer handed on.
-    static bool lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                      int length);
-    static void ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void cnvs8(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cnvs9(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cns13(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    // One tap (engines 16 and 17): out = kernel[t] * in delayed by t = ext->onetap,
-    // over one engine block (ext->block samples, at least one); silence when t
-    // is not below N.
-    static void cns18(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-
-    // Engines 9 to 11 (CoreCnvlFft.cpp) and 12 to 16 (CoreCnvlGpu.cpp).
-    static bool load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea3(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool load4(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa4(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea4(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool load5(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa5(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea5(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea7(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool load8(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa8(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea8(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool load9(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void uloa9(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void clea9(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool lod10(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N);
-    static void ulo10(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void cle10(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool lcom2(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                      int length);
-    static void ucom2(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static bool lcom3(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                      int length);
-    static void ucom3(FFTSTRUCT* plan, FFTEXTENSION* ext);
-    static void cns10(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cns11(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cns12(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cns14(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cns15(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cns16(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-    static void cns17(const double* inL, const double* inR, double* outL, double* outR,
-                      const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                      int p, FFTEXTENSION* ext);
-
-    // The fixed row of engine i (0..17) as the constructor builds it.
-    static ENGINEDESC engine(short i);
-
 private:
+    // The engines' insides and the capability test seam (engine/CoreCnvlIntl.h).
+    friend struct CoreCnvlIntl;
+
     // Ready to run a kernel: planned, a kernel and a positive engine block.
     bool ready() const { return planned && kernel != nullptr && block >= 1; }
     // Meters around a kernel call (or run) of an engine off the CPU.
@@ -432,26 +326,6 @@ private:
     // were loaded with (harmless when nothing is loaded).
     void releasePlans();
 
-    // ---- shared by the engines of several source files -----------------------
-    // Zeroes n values of both outputs; nothing when n < 1 (CoreCnvlStep.cpp).
-    static void silence(double* outL, double* outR, long n);
-    // Silence over one engine block: what a kernel that cannot run plays.
-    static void silence(double* outL, double* outR, const FFTEXTENSION* ext);
-    // The kernel spectra must be rebuilt this block: the caller raised its
-    // flag, or gave none (any block may then bring a new kernel), or the plan
-    // was just loaded or cleared.
-    static bool refreshDue(const FFTEXTENSION* ext);
-    // Both channels' spectra are current again.
-    static void refreshDone(FFTEXTENSION* ext);
-    // Moves the shared accumulator index on by one block, wrapping at P.
-    static void nextPartition(FFTEXTENSION* ext);
-    // Plan time (CoreCnvlPlan.cpp): P partitions of the plan's kernel, the
-    // lengths from the pool under tag, recorded in the plan and the extension
-    // with the index back at 0. Throws CoreAnsx when the pool refuses.
-    static void planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const char* tag);
-    // Frees the partition lengths and marks plan and extension unloaded with
-    // no partitions and no valid spectra.
-    static void dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext);
     // The row whose element functions the getters hand out.
     const ENGINEDESC& elementRow() const;
 

@@ -5,6 +5,7 @@
 // worker); copy, adjust, fade and mix also run in the per-block vector
 // update and allocate nothing.
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "engine/CoreCubr.h"
 #include "engine/CoreOpti.h"
@@ -44,21 +45,21 @@ inline CoreCubr* bridgeOf(CoreCnvl::VECEXTENSION* ext) {
 
 } // namespace
 
-int CoreCnvl::szel1() { return 8; }
+int CoreCnvlIntl::szel1() { return 8; }
 
-void* CoreCnvl::nwel1(VECEXTENSION*, CorePool* pool, int n) {
+void* CoreCnvlIntl::nwel1(VECEXTENSION*, CorePool* pool, int n) {
     if (pool == nullptr || n < 1) return nullptr;
     auto* e = static_cast<double*>(pool->mallc(0, n, "CNVL", CoreAnsx("")));
     std::fill(e, e + n, 0.0);
     return e;
 }
 
-void CoreCnvl::dlel1(VECEXTENSION*, CorePool* pool, void* element) {
+void CoreCnvlIntl::dlel1(VECEXTENSION*, CorePool* pool, void* element) {
     if (pool != nullptr && element != nullptr) pool->free_(element);
 }
 
-void CoreCnvl::copy1(VECEXTENSION*, void* dst, const void* src, int n, bool, int offset,
-                     bool flush) {
+void CoreCnvlIntl::copy1(VECEXTENSION*, void* dst, const void* src, int n, bool, int offset,
+                         bool flush) {
     if (dst == nullptr || n < 1 || offset < 0) return;
     auto* d = static_cast<double*>(dst);
     // A caller may shift data within one element, so the ranges may overlap.
@@ -77,7 +78,7 @@ void CoreCnvl::copy1(VECEXTENSION*, void* dst, const void* src, int n, bool, int
     }
 }
 
-void CoreCnvl::adj_1(VECEXTENSION*, void* left, void* right, int n, double gain) {
+void CoreCnvlIntl::adj_1(VECEXTENSION*, void* left, void* right, int n, double gain) {
     if (n < 1) return;
     auto* l = static_cast<double*>(left);
     auto* r = static_cast<double*>(right);
@@ -94,8 +95,8 @@ void CoreCnvl::adj_1(VECEXTENSION*, void* left, void* right, int n, double gain)
     flushValues(n, r);
 }
 
-void CoreCnvl::fade1(VECEXTENSION*, int n, void* left, void* right, int windowLength,
-                     const void* window, int tailLength, const void* tailWindow) {
+void CoreCnvlIntl::fade1(VECEXTENSION*, int n, void* left, void* right, int windowLength,
+                         const void* window, int tailLength, const void* tailWindow) {
     auto* l = static_cast<double*>(left);
     auto* r = static_cast<double*>(right);
     if (n < 1 || l == nullptr || r == nullptr) return;
@@ -124,9 +125,9 @@ void CoreCnvl::fade1(VECEXTENSION*, int n, void* left, void* right, int windowLe
     }
 }
 
-void CoreCnvl::vmix1(VECEXTENSION*, bool skip, bool selected, bool pan, const VECTORMIXSTRUCT* mix,
-                     int n, int count, void* dstL, void* dstR, void* const* srcL,
-                     void* const* srcR) {
+void CoreCnvlIntl::vmix1(VECEXTENSION*, bool skip, bool selected, bool pan,
+                         const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
+                         void* const* srcL, void* const* srcR) {
     auto* dl = static_cast<double*>(dstL);
     auto* dr = static_cast<double*>(dstR);
     if (n < 1 || dl == nullptr || dr == nullptr) return;
@@ -156,9 +157,9 @@ void CoreCnvl::vmix1(VECEXTENSION*, bool skip, bool selected, bool pan, const VE
     flushValues(n, dr);
 }
 
-int CoreCnvl::szel2() { return 4; }
+int CoreCnvlIntl::szel2() { return 4; }
 
-void* CoreCnvl::nwel2(VECEXTENSION* ext, CorePool*, int n) {
+void* CoreCnvlIntl::nwel2(VECEXTENSION* ext, CorePool*, int n) {
     CoreCubr* b = bridgeOf(ext);
     if (b == nullptr || b->cudabridge_avnwe == nullptr || n < 1) return nullptr;
     void* element = nullptr;
@@ -166,30 +167,30 @@ void* CoreCnvl::nwel2(VECEXTENSION* ext, CorePool*, int n) {
     return element;
 }
 
-void CoreCnvl::copy2(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
-                     int offset, bool flush) {
+void CoreCnvlIntl::copy2(VECEXTENSION* ext, void* dst, const void* src, int n, bool transfer,
+                         int offset, bool flush) {
     CoreCubr* b = bridgeOf(ext);
     if (b == nullptr || b->cudabridge_avcpe == nullptr) return;
     b->cudabridge_avcpe(dst, src, n, transfer, offset, flush);
 }
 
-void CoreCnvl::adj_2(VECEXTENSION* ext, void* left, void* right, int n, double gain) {
+void CoreCnvlIntl::adj_2(VECEXTENSION* ext, void* left, void* right, int n, double gain) {
     CoreCubr* b = bridgeOf(ext);
     if (b == nullptr || b->cudabridge_avade == nullptr) return;
     b->cudabridge_avade(left, right, n, static_cast<float>(gain));
 }
 
-void CoreCnvl::fade2(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
-                     const void* window, int tailLength, const void* tailWindow) {
+void CoreCnvlIntl::fade2(VECEXTENSION* ext, int n, void* left, void* right, int windowLength,
+                         const void* window, int tailLength, const void* tailWindow) {
     CoreCubr* b = bridgeOf(ext);
     if (b == nullptr || b->cudabridge_avfde == nullptr) return;
     b->cudabridge_avfde(n, left, right, windowLength, static_cast<const double*>(window),
                         tailLength, static_cast<const double*>(tailWindow));
 }
 
-void CoreCnvl::vmix2(VECEXTENSION* ext, bool skip, bool selected, bool pan,
-                     const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
-                     void* const* srcL, void* const* srcR) {
+void CoreCnvlIntl::vmix2(VECEXTENSION* ext, bool skip, bool selected, bool pan,
+                         const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
+                         void* const* srcL, void* const* srcR) {
     CoreCubr* b = bridgeOf(ext);
     if (b == nullptr || b->cudabridge_avvmx == nullptr) return;
     b->cudabridge_avvmx(skip, selected, pan, mix, n, count, dstL, dstR, srcL, srcR);

@@ -15,6 +15,7 @@
 // value for ring slot p + j lands at p + j, or at p + j - N past 2N. That is
 // the double-mapped contract with the never-read thirds left alone.
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "platform/PlatSignalFft.h"
 #include "platform/PlatSignalType.h"
@@ -283,7 +284,7 @@ void clearPartitioned(FFTSTRUCT* plan, FFTEXTENSION* ext) {
 
 // ---- engine 9: one FFT per block --------------------------------------------
 
-bool CoreCnvl::load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
+bool CoreCnvlIntl::load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     uloa3(plan, ext);
     const int T = plan->totallength;
     if (plan->pool == nullptr) return refuse("no pool");
@@ -310,7 +311,7 @@ bool CoreCnvl::load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
 
 // Frees every host-side buffer and FFT a CPU engine may have left in the
 // plan, whichever engine loaded it, and forgets them in the extension.
-void CoreCnvl::uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     delete static_cast<Fft*>(plan->fftspec);
     plan->fftspec = nullptr;
     release(plan->pool, plan->fftwork);
@@ -330,15 +331,15 @@ void CoreCnvl::uloa3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     ext->length = 0;
 }
 
-void CoreCnvl::clea3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::clea3(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     ext->spectravalid = false;
     if (!plan->loaded) return; // see clearPartitioned
     if (plan->work != nullptr) std::fill(plan->work, plan->work + 3L * plan->worklength, 0.0);
 }
 
-void CoreCnvl::cns10(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns10(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p)) return silence(outL, outR, ext);
     const bool refresh = refreshDue(ext);
     cnm10(inL, outL, kernL, ringL, N, p, 0, refresh, ext);
@@ -348,7 +349,7 @@ void CoreCnvl::cns10(const double* inL, const double* inR, double* outL, double*
 
 // ---- engine 10: uniformly partitioned -----------------------------------------
 
-bool CoreCnvl::load4(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
+bool CoreCnvlIntl::load4(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     uloa4(plan, ext);
     const int T = plan->totallength;
     const int L = plan->partlength;
@@ -389,13 +390,13 @@ bool CoreCnvl::load4(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     return true;
 }
 
-void CoreCnvl::uloa4(FFTSTRUCT* plan, FFTEXTENSION* ext) { uloa3(plan, ext); }
+void CoreCnvlIntl::uloa4(FFTSTRUCT* plan, FFTEXTENSION* ext) { uloa3(plan, ext); }
 
-void CoreCnvl::clea4(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearPartitioned(plan, ext); }
+void CoreCnvlIntl::clea4(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearPartitioned(plan, ext); }
 
-void CoreCnvl::cns11(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns11(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
     const bool refresh = refreshDue(ext);
     cnm11(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, refresh, ext);
@@ -406,7 +407,7 @@ void CoreCnvl::cns11(const double* inL, const double* inR, double* outL, double*
 
 // ---- engine 11: partitioned, spectra summed across a group -------------------
 
-bool CoreCnvl::load5(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
+bool CoreCnvlIntl::load5(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     if (!load4(F, plan, ext, B, N)) return false;
     plan->needscomp = true;
     plan->complength = N;
@@ -419,18 +420,18 @@ bool CoreCnvl::load5(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     return true;
 }
 
-void CoreCnvl::uloa5(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::uloa5(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     // Releases an owned computation buffer first; a later ucom1 finds nothing.
     ucom1(plan, ext);
     uloa4(plan, ext);
     plan->needscomp = false;
 }
 
-void CoreCnvl::clea5(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearPartitioned(plan, ext); }
+void CoreCnvlIntl::clea5(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearPartitioned(plan, ext); }
 
-void CoreCnvl::cns12(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns12(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
     const bool refresh = refreshDue(ext);
     if (ext->monomode) {

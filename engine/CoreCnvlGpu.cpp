@@ -11,6 +11,7 @@
 // bridge allocates and plans, may block). Kernels: whichever thread the
 // engine runs the player on; nothing here allocates, logs or locks.
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "engine/CoreCubr.h"
 #include "engine/CoreOpti.h"
@@ -242,7 +243,7 @@ bool chainedCall(PlatBridge::cnm16_t call, const double* inL, const double* inR,
 
 // ---- engine 12: bridge FFTs, products here ------------------------------------
 
-bool CoreCnvl::load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
+bool CoreCnvlIntl::load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     uloa7(plan, ext);
     CoreCubr* b = bridgeOf(ext);
     if (b == nullptr || !fftEntries(b)) return refuse("no bridge");
@@ -296,7 +297,7 @@ bool CoreCnvl::load7(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
 }
 
 // Releases what load7 made, whatever stage it reached.
-void CoreCnvl::uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     CoreCubr* b = ext->bridge;
     for (PlatBridge::Handle& h : plan->handles) {
         if (h != nullptr && b != nullptr && b->cudabridge_despl != nullptr) b->cudabridge_despl(h);
@@ -317,7 +318,7 @@ void CoreCnvl::uloa7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     ext->handles = nullptr;
 }
 
-void CoreCnvl::clea7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::clea7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     ext->spectravalid = false;
     if (!plan->loaded) return; // a half-made plan has no sizes to clear by
     const long M = ext->length;
@@ -329,9 +330,9 @@ void CoreCnvl::clea7(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     ext->spectravalid = false;
 }
 
-void CoreCnvl::cns14(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns14(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int N, int p, FFTEXTENSION* ext) {
     const CoreCubr* b = ext->bridge;
     if (b == nullptr || b->cudabridge_exect == nullptr || ext->gpuwork == nullptr ||
         ext->handles == nullptr || ext->partitions < 1 || ringL == nullptr || ringR == nullptr ||
@@ -346,42 +347,42 @@ void CoreCnvl::cns14(const double* inL, const double* inR, double* outL, double*
 
 // ---- engines 13 to 16: the whole convolution on the bridge ---------------------
 
-bool CoreCnvl::load8(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
+bool CoreCnvlIntl::load8(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     plan->fftlength = F;
     return loadWhole(plan, ext, B, N, false, false);
 }
-void CoreCnvl::uloa8(FFTSTRUCT* plan, FFTEXTENSION* ext) { unloadWhole(plan, ext, false); }
-void CoreCnvl::clea8(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearWhole(plan, ext, false); }
+void CoreCnvlIntl::uloa8(FFTSTRUCT* plan, FFTEXTENSION* ext) { unloadWhole(plan, ext, false); }
+void CoreCnvlIntl::clea8(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearWhole(plan, ext, false); }
 
-bool CoreCnvl::load9(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
+bool CoreCnvlIntl::load9(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     plan->fftlength = F;
     return loadWhole(plan, ext, B, N, false, true);
 }
-void CoreCnvl::uloa9(FFTSTRUCT* plan, FFTEXTENSION* ext) { unloadWhole(plan, ext, false); }
-void CoreCnvl::clea9(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearWhole(plan, ext, false); }
+void CoreCnvlIntl::uloa9(FFTSTRUCT* plan, FFTEXTENSION* ext) { unloadWhole(plan, ext, false); }
+void CoreCnvlIntl::clea9(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearWhole(plan, ext, false); }
 
-bool CoreCnvl::lod10(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
+bool CoreCnvlIntl::lod10(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
     plan->fftlength = F;
     return loadWhole(plan, ext, B, N, true, true);
 }
-void CoreCnvl::ulo10(FFTSTRUCT* plan, FFTEXTENSION* ext) { unloadWhole(plan, ext, true); }
-void CoreCnvl::cle10(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearWhole(plan, ext, true); }
+void CoreCnvlIntl::ulo10(FFTSTRUCT* plan, FFTEXTENSION* ext) { unloadWhole(plan, ext, true); }
+void CoreCnvlIntl::cle10(FFTSTRUCT* plan, FFTEXTENSION* ext) { clearWhole(plan, ext, true); }
 
-bool CoreCnvl::lcom2(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                     int length) {
+bool CoreCnvlIntl::lcom2(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                         int length) {
     return chainWhole(plan, ext, buffer, mode, length, false);
 }
-void CoreCnvl::ucom2(FFTSTRUCT* plan, FFTEXTENSION* ext) { unchainWhole(plan, ext, false); }
+void CoreCnvlIntl::ucom2(FFTSTRUCT* plan, FFTEXTENSION* ext) { unchainWhole(plan, ext, false); }
 
-bool CoreCnvl::lcom3(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                     int length) {
+bool CoreCnvlIntl::lcom3(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                         int length) {
     return chainWhole(plan, ext, buffer, mode, length, true);
 }
-void CoreCnvl::ucom3(FFTSTRUCT* plan, FFTEXTENSION* ext) { unchainWhole(plan, ext, true); }
+void CoreCnvlIntl::ucom3(FFTSTRUCT* plan, FFTEXTENSION* ext) { unchainWhole(plan, ext, true); }
 
-void CoreCnvl::cns15(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns15(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int, int p, FFTEXTENSION* ext) {
     const CoreCubr* b = ext->bridge;
     PlatBridge::Handle h = stateOf(ext);
     if (b == nullptr || b->cudabridge_cnm15 == nullptr || h == nullptr)
@@ -390,18 +391,18 @@ void CoreCnvl::cns15(const double* inL, const double* inR, double* outL, double*
     b->cudabridge_cnm15(h, inR, outR, kernR, ringR, p, 1, ext->changed);
 }
 
-void CoreCnvl::cns16(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns16(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int, int p, FFTEXTENSION* ext) {
     const CoreCubr* b = ext->bridge;
     if (!chainedCall(b == nullptr ? nullptr : b->cudabridge_cnm16, inL, inR, outL, outR, kernL,
                      kernR, ringL, ringR, p, ext))
         silence(outL, outR, ext);
 }
 
-void CoreCnvl::cns17(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns17(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int, int p, FFTEXTENSION* ext) {
     const CoreCubr* b = ext->bridge;
     if (!chainedCall(b == nullptr ? nullptr : b->cudabridge_cnm17, inL, inR, outL, outR, kernL,
                      kernR, ringL, ringR, p, ext))

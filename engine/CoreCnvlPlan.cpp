@@ -5,6 +5,7 @@
 // 12). Plan functions run on the engine worker (may allocate); kernels on
 // the audio thread or the engine worker (no allocation, no I/O, no lock).
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
@@ -28,7 +29,7 @@ inline double oneTap(double x, const double* kern, double* ring, int N, int p, i
 
 } // namespace
 
-void CoreCnvl::planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const char* tag) {
+void CoreCnvlIntl::planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const char* tag) {
     const int T = plan->totallength;
     const int L = plan->partlength;
     plan->partlens = static_cast<int*>(plan->pool->mallc(3, P, tag, CoreAnsx("")));
@@ -42,7 +43,7 @@ void CoreCnvl::planPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext, int P, const c
     ext->index = &plan->index;
 }
 
-void CoreCnvl::dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     if (plan->partlens != nullptr && plan->pool != nullptr) plan->pool->free_(plan->partlens);
     plan->partlens = nullptr;
     plan->loaded = false;
@@ -54,10 +55,10 @@ void CoreCnvl::dropPartitions(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     ext->spectravalid = false;
 }
 
-bool CoreCnvl::load1(int, FFTSTRUCT*, FFTEXTENSION*, int, int&) { return true; }
-void CoreCnvl::uloa1(FFTSTRUCT*, FFTEXTENSION*) {}
+bool CoreCnvlIntl::load1(int, FFTSTRUCT*, FFTEXTENSION*, int, int&) { return true; }
+void CoreCnvlIntl::uloa1(FFTSTRUCT*, FFTEXTENSION*) {}
 
-void CoreCnvl::clea1(FFTSTRUCT* plan, FFTEXTENSION*) {
+void CoreCnvlIntl::clea1(FFTSTRUCT* plan, FFTEXTENSION*) {
     if (plan == nullptr) return;
     const long N = plan->worklength;
     const long PN = 2L * plan->partitions * N;
@@ -68,15 +69,15 @@ void CoreCnvl::clea1(FFTSTRUCT* plan, FFTEXTENSION*) {
     zeroValues(plan->accumr, PN);
 }
 
-bool CoreCnvl::load2(int, FFTSTRUCT*, FFTEXTENSION*, int, int&) { return true; }
-void CoreCnvl::uloa2(FFTSTRUCT*, FFTEXTENSION*) {}
+bool CoreCnvlIntl::load2(int, FFTSTRUCT*, FFTEXTENSION*, int, int&) { return true; }
+void CoreCnvlIntl::uloa2(FFTSTRUCT*, FFTEXTENSION*) {}
 
-void CoreCnvl::clea2(FFTSTRUCT* plan, FFTEXTENSION*) {
+void CoreCnvlIntl::clea2(FFTSTRUCT* plan, FFTEXTENSION*) {
     if (plan == nullptr) return;
     zeroValues(plan->work, 6L * plan->worklength);
 }
 
-bool CoreCnvl::load6(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int, int& N) {
+bool CoreCnvlIntl::load6(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int, int& N) {
     plan->needscomp = true;
     plan->complength = 2 * N;
     ext->compmode = 3;
@@ -84,17 +85,17 @@ bool CoreCnvl::load6(int, FFTSTRUCT* plan, FFTEXTENSION* ext, int, int& N) {
     return true;
 }
 
-void CoreCnvl::uloa6(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::uloa6(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     plan->compbuffer = nullptr;
     ext->compbuffer = nullptr;
     plan->needscomp = false;
     plan->partloaded = false;
 }
 
-void CoreCnvl::clea6(FFTSTRUCT* plan, FFTEXTENSION* ext) { clea1(plan, ext); }
+void CoreCnvlIntl::clea6(FFTSTRUCT* plan, FFTEXTENSION* ext) { clea1(plan, ext); }
 
-bool CoreCnvl::lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
-                     int length) {
+bool CoreCnvlIntl::lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int16_t mode,
+                         int length) {
     ext->compmode = mode;
     ext->complength = length;
     void* use = buffer;
@@ -119,7 +120,7 @@ bool CoreCnvl::lcom1(FFTSTRUCT* plan, FFTEXTENSION* ext, void* buffer, std::int1
     return true;
 }
 
-void CoreCnvl::ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext) {
+void CoreCnvlIntl::ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     if (plan->compowned && plan->pool != nullptr && plan->compbuffer != nullptr)
         plan->pool->free_(plan->compbuffer);
     plan->compowned = false;
@@ -128,24 +129,24 @@ void CoreCnvl::ucom1(FFTSTRUCT* plan, FFTEXTENSION* ext) {
     ext->compmode = 3;
 }
 
-void CoreCnvl::cnvs8(const double*, const double*, double* outL, double* outR, const double*,
-                     const double*, double*, double*, int, int, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cnvs8(const double*, const double*, double* outL, double* outR, const double*,
+                         const double*, double*, double*, int, int, FFTEXTENSION* ext) {
     silence(outL, outR, ext);
 }
 
-void CoreCnvl::cnvs9(const double*, const double*, double* outL, double* outR, const double*,
-                     const double*, double*, double*, int, int, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cnvs9(const double*, const double*, double* outL, double* outR, const double*,
+                         const double*, double*, double*, int, int, FFTEXTENSION* ext) {
     silence(outL, outR, ext);
 }
 
-void CoreCnvl::cns13(const double*, const double*, double* outL, double* outR, const double*,
-                     const double*, double*, double*, int, int, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns13(const double*, const double*, double* outL, double* outR, const double*,
+                         const double*, double*, double*, int, int, FFTEXTENSION* ext) {
     silence(outL, outR, ext);
 }
 
-void CoreCnvl::cns18(const double* inL, const double* inR, double* outL, double* outR,
-                     const double* kernL, const double* kernR, double* ringL, double* ringR, int N,
-                     int p, FFTEXTENSION* ext) {
+void CoreCnvlIntl::cns18(const double* inL, const double* inR, double* outL, double* outR,
+                         const double* kernL, const double* kernR, double* ringL, double* ringR,
+                         int N, int p, FFTEXTENSION* ext) {
     const int t = ext != nullptr ? ext->onetap : 0;
     // Engine 17 runs one sample per call, engine 16 the caller's whole block.
     const int count = ext != nullptr && ext->block > 1 ? ext->block : 1;

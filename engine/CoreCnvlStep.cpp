@@ -2,6 +2,7 @@
 // (Volterra) steps and the crossfading steps. Audio thread or engine worker:
 // nothing here allocates, logs or locks (the meters take their own spin lock).
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "runtime/CoreAudp.h"
 #include "runtime/CoreTime.h"
@@ -9,26 +10,26 @@
 #include <algorithm>
 #include <cassert>
 
-void CoreCnvl::silence(double* outL, double* outR, long n) {
+void CoreCnvlIntl::silence(double* outL, double* outR, long n) {
     if (n < 1) return;
     std::fill(outL, outL + n, 0.0);
     std::fill(outR, outR + n, 0.0);
 }
 
-void CoreCnvl::silence(double* outL, double* outR, const FFTEXTENSION* ext) {
+void CoreCnvlIntl::silence(double* outL, double* outR, const FFTEXTENSION* ext) {
     silence(outL, outR, ext != nullptr ? ext->block : 0);
 }
 
-bool CoreCnvl::refreshDue(const FFTEXTENSION* ext) {
+bool CoreCnvlIntl::refreshDue(const FFTEXTENSION* ext) {
     return ext->changed == nullptr || *ext->changed || !ext->spectravalid;
 }
 
-void CoreCnvl::refreshDone(FFTEXTENSION* ext) {
+void CoreCnvlIntl::refreshDone(FFTEXTENSION* ext) {
     if (ext->changed != nullptr) *ext->changed = false;
     ext->spectravalid = true;
 }
 
-void CoreCnvl::nextPartition(FFTEXTENSION* ext) {
+void CoreCnvlIntl::nextPartition(FFTEXTENSION* ext) {
     if (++*ext->index >= ext->partitions) *ext->index = 0;
 }
 
@@ -63,7 +64,7 @@ void CoreCnvl::runBlocks(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, int frames, CoreTime* meterA,
                          CoreTime* meterB) {
     ext.subblock = 0;
-    if (!ready()) return silence(outL, outR, frames);
+    if (!ready()) return CoreCnvlIntl::silence(outL, outR, frames);
     meterEnter(meterA, meterB);
     int k = 0;
     do {
@@ -78,7 +79,7 @@ void CoreCnvl::cnvlc(const double* inL, const double* inR, double* outL, double*
                      const double* kernL, const double* kernR, CoreTime* meterA,
                      CoreTime* meterB) noexcept {
     CoreAudp audio;
-    if (!ready()) return silence(outL, outR, block);
+    if (!ready()) return CoreCnvlIntl::silence(outL, outR, block);
     meterEnter(meterA, meterB);
     callKernel(inL, inR, outL, outR, kernL, kernR);
     meterLeave(meterA, meterB);
@@ -136,7 +137,7 @@ void CoreCnvl::cnvsc(bool set, const double* inL, const double* inR, double* out
         callKernel(inL, inR, workL, workR, kernL, kernR);
         meterLeave(meterA, meterB);
     } else {
-        silence(workL, workR, block);
+        CoreCnvlIntl::silence(workL, workR, block);
     }
     const long B = block;
     if (set) {

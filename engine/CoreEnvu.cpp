@@ -11,8 +11,7 @@
 #include "storage/CoreWave.h"
 #include "storage/CoreWvfr.h"
 
-CoreEnvu::CoreEnvu(CorePool* pool, CoreFsys* items)
-    : length(0), loaded(false), pool(pool), wave(nullptr), items(items) {}
+CoreEnvu::CoreEnvu(CorePool* pool, CoreFsys* items) : pool(pool), items(items) {}
 
 CoreEnvu::~CoreEnvu() {
     close();

@@ -60,9 +60,9 @@ private:
     int readList(CoreAnsx const& path); // number list into a new wave; its length or 0
     int readWave(CoreAnsx const& path); // WAV file into a new wave; its length or 0
 
-    int length;      // samples of the loaded wave, 0 when none
-    bool loaded;     // a wave is held
-    CorePool* pool;  // pool of the wave and the readers; not owned
-    CoreWave* wave;  // the loaded wave, owned; null when none
-    CoreFsys* items; // item store the files are read through; not owned
+    int length = 0;           // samples of the loaded wave, 0 when none
+    bool loaded = false;      // a wave is held
+    CorePool* pool;           // pool of the wave and the readers; not owned
+    CoreWave* wave = nullptr; // the loaded wave, owned; null when none
+    CoreFsys* items;          // item store the files are read through; not owned
 };

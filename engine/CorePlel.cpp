@@ -42,8 +42,7 @@ void CorePlel::BRACKET::end__() {
 // ---- Construction -------------------------------------------------------------------
 
 CorePlel::CorePlel(CorePool* pool)
-    : nextid(0), groupopen(false), sharing(false), records(new CoreTlst), groups(new CoreTlst),
-      lock(new CoreSmph), currentgroup(nullptr), pool(pool), bracketowner(std::thread::id()) {}
+    : records(new CoreTlst), groups(new CoreTlst), lock(new CoreSmph), pool(pool) {}
 
 CorePlel::~CorePlel() {
     // Whatever holders remain, the buffers go with the cache.

@@ -124,13 +124,14 @@ private:
     // The record with that id, searched from the last; null when absent.
     ELEMENT* findRecord(int id, int* index);
 
-    int nextid;                                // id of the next new record, from 0
-    std::atomic<bool> groupopen;               // a begin .. end__ bracket is active
-    bool sharing;                              // matches are searched in the open group
-    CoreTlst* records;                         // ELEMENT* (owned), registration order
-    CoreTlst* groups;                          // GROUP* (owned)
-    CoreSmph* lock;                            // guards records and groups (owned)
-    GROUP* currentgroup;                       // group of the open bracket
-    CorePool* pool;                            // pool handed to the delete functions (not owned)
-    std::atomic<std::thread::id> bracketowner; // thread holding the bracket, default id when none
+    int nextid = 0;                     // id of the next new record, from 0
+    std::atomic<bool> groupopen{false}; // a begin .. end__ bracket is active
+    bool sharing = false;               // matches are searched in the open group
+    CoreTlst* records;                  // ELEMENT* (owned), registration order
+    CoreTlst* groups;                   // GROUP* (owned)
+    CoreSmph* lock;                     // guards records and groups (owned)
+    GROUP* currentgroup = nullptr;      // group of the open bracket
+    CorePool* pool;                     // pool handed to the delete functions (not owned)
+    // Thread holding the bracket, the default id when none.
+    std::atomic<std::thread::id> bracketowner{std::thread::id()};
 };

@@ -1,5 +1,7 @@
 #include "engine/CoreVctr.h"
 
+#include "engine/CoreCnvlIntl.h"
+
 #include "engine/CorePlel.h"
 #include "modulation/CoreParm.h"
 #include "runtime/CoreLog_.h"
@@ -35,28 +37,10 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
                    double readbackTop, CoreAnsx vectorSource, DataSrce* sources, double liquidValue,
                    CoreAnsx liquidSource, int offset, int fadeIn, int* fadeOut, int* limitValues,
                    bool nearest, short fadeInCurve, short fadeOutCurve, bool /*unused*/)
-    : leaf(leaf), count(n > 0 ? n : 0), children(nullptr), name(""),
-      constructionsource(vectorSource), vectorsource(""), liquidsource(liquidSource),
-      gainpadsource(""), pansource(""), gainsource(""), filenames(nullptr), activepair(0),
-      fadeincurve(fadeInCurve), fadeoutcurve(fadeOutCurve), offset(offset), fadeintime(fadeIn),
-      taillength(0), totallength(0), fadeinlength(0), currentlength(0), length0(0), length1(0),
-      allocatedlength(0), rangestart(nullptr), rangeend(nullptr), positionmin(0.0),
-      positionmax(0.0), readbackbase(readbackBase), readbacktop(readbackTop), readbackscale(0.0),
-      liquid(0.0), pandepth(0.0), gain(1.0), gainpadfloor(1.0), normposition(0.0), normweight(1.0),
-      normmakeup(1.0), lastposition(-1.0), residual(1.0), vectoron(false), readbackon(false),
-      panon(false), gainon(false), normaliseon(false), weightscached(false), switching(false),
-      nearest(nearest), unchanged(false), converged(false), updated{false, false},
-      activeupdated(&updated[0]), hasrange(nullptr), substituted(nullptr), elementflags(nullptr),
-      fadeouttimes(nullptr), limits(nullptr), positions(nullptr), readbackvalues(nullptr),
-      peaks(nullptr), fadeinelement(nullptr), fadeoutelement(nullptr), tailfadeelement(nullptr),
-      crossfadewindow(nullptr), lastindex{-1, -1}, lastweight{0.0, 0.0}, lastpan(0.0),
-      lastmixgain(0.0), cachedweight{0.0, 0.0}, leftelements(nullptr), rightelements(nullptr),
-      outleft0(nullptr), outright0(nullptr), outleft1(nullptr),
-      outright1(nullptr), pairleft{nullptr, nullptr}, pairright{nullptr, nullptr},
-      currentleft(nullptr), currentright(nullptr), liquidcontrol(nullptr), gainpadcontrol(nullptr),
-      gaincontrol(nullptr), pancontrol(nullptr), vectorcontrol(nullptr), readbacksource(nullptr),
-      sources(sources), pool(pool), cache(cache), tree(nullptr), root(nullptr),
-      registrations(nullptr), engine(engine), cachedindex{-1, -1} {
+    : leaf(leaf), count(n > 0 ? n : 0), constructionsource(vectorSource),
+      liquidsource(liquidSource), fadeincurve(fadeInCurve), fadeoutcurve(fadeOutCurve),
+      offset(offset), fadeintime(fadeIn), readbackbase(readbackBase), readbacktop(readbackTop),
+      nearest(nearest), sources(sources), pool(pool), cache(cache), engine(engine) {
     try {
         registrations = new CoreTlst;
         fadeouttimes = static_cast<int*>(pool->mallc(kindFour, 2, tag, "CoreVctr"));
@@ -219,11 +203,11 @@ short CoreVctr::elementSet() {
     if (engine == nullptr) return 1;
     CoreCnvl::ELNEW fn = nullptr;
     engine->getne(fn);
-    return fn == &CoreCnvl::nwel2 ? 2 : 1;
+    return fn == &CoreCnvlIntl::nwel2 ? 2 : 1;
 }
 
 void* CoreVctr::elementNew(CorePool* from, int n) {
-    CoreCnvl::ELNEW fn = &CoreCnvl::nwel1;
+    CoreCnvl::ELNEW fn = &CoreCnvlIntl::nwel1;
     if (engine != nullptr) engine->getne(fn);
     if (n < 1) return nullptr;
     if (fn == nullptr) throw CoreAnsx("Element set without an allocator");
@@ -234,15 +218,33 @@ void* CoreVctr::elementNew(CorePool* from, int n) {
 
 void CoreVctr::elementDelete(CorePool* from, void* element) {
     if (element == nullptr) return;
-    CoreCnvl::ELDEL fn = &CoreCnvl::dlel1;
+    CoreCnvl::ELDEL fn = &CoreCnvlIntl::dlel1;
     if (engine != nullptr) engine->getde(fn);
     if (fn != nullptr) fn(elementExtension(), from, element);
+}
+
+CoreCnvl::ELADJ CoreVctr::elementAdjust() const {
+    CoreCnvl::ELADJ fn = &CoreCnvlIntl::adj_1;
+    if (engine != nullptr) engine->getae(fn);
+    return fn;
+}
+
+CoreCnvl::ELFADE CoreVctr::elementFade() const {
+    CoreCnvl::ELFADE fn = &CoreCnvlIntl::fade1;
+    if (engine != nullptr) engine->getfd(fn);
+    return fn;
+}
+
+CoreCnvl::ELMIX CoreVctr::elementMix() const {
+    CoreCnvl::ELMIX fn = &CoreCnvlIntl::vmix1;
+    if (engine != nullptr) engine->getvm(fn);
+    return fn;
 }
 
 void CoreVctr::elementCopy(void* dst, void const* src, int n, bool transfer, int offset,
                            bool flush) {
     if (dst == nullptr || n <= 0) return;
-    CoreCnvl::ELCOPY fn = &CoreCnvl::copy1;
+    CoreCnvl::ELCOPY fn = &CoreCnvlIntl::copy1;
     if (engine != nullptr) engine->getce(fn);
     if (fn != nullptr)
         fn(elementExtension(), dst, src, n, transfer, offset < 0 ? 0 : offset, flush);

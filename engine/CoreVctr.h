@@ -66,7 +66,7 @@ public:
     // cache may substitute a shared pair (then getsb(i) is true).
     void setip(int i, double* left, double* right, CoreAnsx name, long length, int rate,
                long rangeStart, long rangeEnd, void* owner, short variant);
-    void getip(int i, void** left, void** right);
+    void getip(int i, void** left, void** right);      // element i's buffers; null for a bad i
     void cpyip(int i, void* left, void* right, int n); // copies n samples into element i
     void copyd(void* dstLeft, void* dstRight, void* srcLeft, void* srcRight, int n,
                int offset);               // copies with flush, at offset
@@ -93,37 +93,67 @@ public:
     CoreAnsx getnm() const; // the vector's name
     void setsc();           // creates output pair 1 and enables switching
     void setcc(short k);    // makes pair k the active output
+    // Crossfade for setfd(false, ...): tail window (not owned) over tailLength
+    // samples, fade length totalLength, fadeInLength samples faded in at the head.
     void setcr(void* window, int tailLength, int totalLength, int fadeInLength);
     void* newfi(int n); // rising ramp element of n samples (fade-in)
     void* newfo(int n); // falling ramp element of n samples (fade-out)
     void* newfe(int n); // falling ramp element of n samples (tail fade), replacing the last
 
     // ---- per-block update and mixing (engine/CoreVctrMix.cpp) ---------------------------
+    // Binds the controls (loader path): Vector position range and source,
+    // readback source, pan depth and source, Gainpad floor (linear) and
+    // source, Gain source, and (leaf only) normalisation position and weight.
     void setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vectorSource,
                bool readbackOn, CoreAnsx readbackSource, double panDepth, CoreAnsx panSource,
                double gainpadFloor, CoreAnsx gainpadSource, bool gainOn, CoreAnsx gainSource,
                bool normaliseOn, double normalisationPosition, double normalisationWeight);
+    // One block of this node: reads the controls and the Vector weights; with
+    // mix also mixes the elements into the output unless it has settled.
     void updte(bool mix) noexcept;
+    // updte over the subtree, children first.
     void chnup(bool mix) noexcept;
+    // chnup, then (with mix) raises the active pair's updated flag when the
+    // output changed, or always with bVupdategate off.
     void chnru(bool mix) noexcept;
+    // Normalises a leaf's elements towards peak gain (linear): each element's
+    // factor blends the reference peak at the normalisation position with its
+    // own by the normalisation weight. Loader path.
     void setgn(double gain);
-    void setlq(double liquid);
-    double getlq();
-    double getmn();
-    double getmx();
+    void setlq(double liquid); // liquid setting, held to 0.01 .. 0.99
+    double getlq();            // liquid setting
+    double getmn();            // lower end of the position range
+    double getmx();            // upper end of the position range
+    // Folds an output fade into every mix from now on and fades the current
+    // output once: tail: a samples with the tail-fade element over the last
+    // b; otherwise the crossfade given by setcr.
     void setfd(bool tail, int a, int b) noexcept;
+    // Fades one pair of n samples with window at the head (n samples).
     void setfd(void* left, void* right, int n, void* window) noexcept;
 
     // Raise the updated flag only when the output changed (default). Off, it
     // is raised after every mixing update; the engines' output is the same.
     static inline bool bVupdategate = true;
 
-    static constexpr double dCbenchmarktolerance =
-        1e-20;                                  // residual below which a vector has settled
+    // Residual below which a vector has settled.
+    static constexpr double dCbenchmarktolerance = 1e-20;
     static constexpr double dCliquidmin = 0.01; // lowest liquid setting
     static constexpr double dCliquidmax = 0.99; // highest liquid setting
 
 protected:
+    // Read by the raw vector (CoreRvct), which derives from this node and
+    // destroys its raw children itself.
+    bool leaf; // true: elements are kernel buffers; false: child vectors
+    int count; // number of elements n
+    // Child vectors of an inner vector (owned); null entries in a leaf.
+    CoreVctr** children = nullptr;
+    double normposition = 0.0; // position at which setgn takes the reference peak
+    double normweight = 1.0;   // weight of per-element normalisation in setgn
+
+private:
+    // Test accessor (tests/engine/CoreVctrPeek.h): reads members, adds no state.
+    friend struct CoreVctrPeek;
+
     // Element functions of the engine's current selection (the plain set
     // with a null extension without an engine), looked up on every call.
     CoreCnvl::VECEXTENSION* elementExtension();
@@ -131,6 +161,9 @@ protected:
     void* elementNew(CorePool* from, int n);
     void elementDelete(CorePool* from, void* element);
     void elementCopy(void* dst, void const* src, int n, bool transfer, int offset, bool flush);
+    CoreCnvl::ELADJ elementAdjust() const;
+    CoreCnvl::ELFADE elementFade() const;
+    CoreCnvl::ELMIX elementMix() const;
     // Logs a per-element call with a bad index; true when i is usable.
     bool validIndex(int i, char const* operation) const;
     // Builds a ramp element of n samples, falling when falling is set.
@@ -149,115 +182,6 @@ protected:
     // not the left) and leaves both null.
     void dropPair(void*& left, void*& right);
 
-    bool leaf;           // true: elements are kernel buffers; false: child vectors
-    int count;           // number of elements n
-    CoreVctr** children; // child vectors of an inner vector (owned); null entries in a leaf
-    CoreAnsx name;       // vector name, "" until chnna
-    CoreAnsx
-        constructionsource;    // source name given at construction; unit text of the Vector control
-    CoreAnsx vectorsource;     // source name given by setvl
-    CoreAnsx liquidsource;     // source name of the Liquid control
-    CoreAnsx gainpadsource;    // source name of the Gainpad control
-    CoreAnsx pansource;        // source name of the Pan control
-    CoreAnsx gainsource;       // source name of the Gain control
-    CoreAnsx* filenames;       // per element impulse file name (new[])
-    short activepair;          // output pair that mixing writes, 0 or 1
-    short fadeincurve;         // fade-in curve; negative: unset
-    short fadeoutcurve;        // fade-out curve; negative: unset
-    int offset;                // caller's sizing value (offset)
-    int fadeintime;            // caller's sizing value (fade-in); 0 or less: unset
-    int taillength;            // samples faded at the tail by setfd
-    int totallength;           // length handed to the fade function, samples
-    int fadeinlength;          // samples faded in at the head
-    int currentlength;         // samples per output buffer that mixing and copying handle
-    int length0;               // current length for selector 0, samples
-    int length1;               // current length for selector 1, samples
-    int allocatedlength;       // samples per output buffer as allocated
-    long* rangestart;          // per element explicit range value one (pool block)
-    long* rangeend;            // per element explicit range value two (pool block)
-    double positionmin;        // lower end of the Vector control's position range
-    double positionmax;        // upper end of the Vector control's position range
-    double readbackbase;       // value mapped to -1 on the readback source
-    double readbacktop;        // value mapped to +1 on the readback source
-    double readbackscale;      // 2 / (top - base), set by setvl
-    double liquid;             // liquid setting, 0.01 .. 0.99
-    double pandepth;           // pan depth; pan enabled when > 0
-    double gain;               // gain of the last update (linear)
-    double gainpadfloor;       // gain reached at full Gainpad (linear)
-    double normposition;       // position at which setgn takes the reference peak
-    double normweight;         // weight of per-element normalisation in setgn
-    double normmakeup;         // largest normalised peak found by setgn (linear)
-    double lastposition;       // Vector position of the last weight computation
-    double residual;           // remaining share of the previous output (convergence)
-    bool vectoron;             // the Vector control picks elements
-    bool readbackon;           // the readback source is written
-    bool panon;                // pan applies
-    bool gainon;               // the Gain control applies
-    bool normaliseon;          // setgn normalises
-    bool weightscached;        // the last position's weights are valid
-    bool switching;            // a second output pair exists
-    bool nearest;              // pick the nearer element instead of interpolating
-    bool unchanged;            // nothing that feeds the mix changed since the last mix
-    bool converged;            // the smoothed output has settled; mixing is skipped
-    bool updated[2];           // per output pair: raised after each mix
-    bool* activeupdated;       // updated flag of the active pair
-    std::uint8_t* hasrange;    // per element: setrz gave an explicit range (pool block)
-    std::uint8_t* substituted; // per element: the cache gave another owner's buffers (pool block)
-    bool** elementflags;       // per element steady flag (leaf: own byte; inner: child's converged)
-    int* fadeouttimes;         // fade-out times, normal and extended (pool block of 2)
-    int* limits;               // limits, normal and extended; negative: unset (pool block of 2)
-    double* positions;         // element positions (pool block)
-    double* readbackvalues;    // per element readback value (pool block)
-    double* peaks;             // per element peak, set by setpk (pool block)
-    void* fadeinelement;       // rising ramp made by newfi
-    void* fadeoutelement;      // falling ramp made by newfo
-    void* tailfadeelement;     // falling ramp made by newfe
-    void* crossfadewindow;     // window given by setcr (not owned)
-    int lastindex[2];          // element indices of the last mix
-    double lastweight[2];      // weights (gain included) of the last mix
-    double lastpan;            // pan value of the last mix
-    double lastmixgain;        // mix gain of the last all-element mix
-    double cachedweight[2];    // unscaled weights of the last position
-    void** leftelements;       // per element left kernel buffer or child output
-    void** rightelements;      // per element right kernel buffer or child output
-    void* outleft0;            // output pair 0, left
-    void* outright0;           // output pair 0, right
-    void* outleft1;            // output pair 1, left
-    void* outright1;           // output pair 1, right
-    void* pairleft[2];         // pair table, left side
-    void* pairright[2];        // pair table, right side
-    void* currentleft;         // left buffer that mixing writes
-    void* currentright;        // right buffer that mixing writes
-    CoreParm* liquidcontrol;   // Liquid control (owned)
-    CoreParm* gainpadcontrol;  // Gainpad control (owned)
-    CoreParm* gaincontrol;     // Gain control (owned)
-    CoreParm* pancontrol;      // Pan control (owned)
-    CoreParm* vectorcontrol;   // Vector control (owned)
-    CoreSrce* readbacksource;  // source written with the readback value (not owned)
-    DataSrce* sources;         // the program's source catalogue (not owned)
-    CorePool* pool;            // the program's pool (not owned)
-    CorePlel* cache;           // shared element cache, may be null (not owned)
-    CoreButl::VECTORELEMENT* tree; // nodes of the position tree (new[])
-    CoreButl::VECTORELEMENT* root; // root of the position tree, null without nodes
-    CoreTlst* registrations;       // int* ids returned by the cache (each owned)
-    CoreCnvl* engine;              // engine whose element functions are used; null: plain set
-    int cachedindex[2];            // element indices of the last position's two weights
-    // Output fade folded into every mix (setfd): the fade function's arguments.
-    bool mixedlast = false;       // the last update wrote the output
-    bool foldon = false;          // a fade is part of every mix
-    int foldlength = 0;           // length handed to the fade function, samples
-    int foldheadlength = 0;       // samples faded in at the head
-    void* foldhead = nullptr;     // head window element (not owned)
-    int foldtaillength = 0;       // samples faded at the tail
-    void* foldtail = nullptr;     // tail window element (not owned)
-    void* scratchleft = nullptr;  // fresh share of a folded mix, left (owned)
-    void* scratchright = nullptr; // fresh share of a folded mix, right (owned)
-    int scratchlength = 0;        // samples in each scratch buffer
-    int fadeinsize = 0;           // samples in the fade-in element
-    int fadeoutsize = 0;          // samples in the fade-out element
-    int tailfadesize = 0;         // samples in the tail fade element
-
-private:
     // The output no longer holds the mix of what feeds it: the next update
     // mixes, and until then nobody (a parent, the engine) reads it as settled.
     void remix();
@@ -273,8 +197,133 @@ private:
     void prepareFold();
     void releaseFold();
 
+    // ---- steps of updte, in order (engine/CoreVctrMix.cpp) ----------------------------
+    // Gains: Gainpad, Gain and Liquid into gain, and into the record's mix
+    // gain (normalisation makeup and fresh share included) and retention.
+    void updateGains(CoreCnvl::VECTORMIXSTRUCT& record);
+    // Weights: the Vector position's two elements and their weights scaled
+    // by the mix gain (searched only when the position moved).
+    void updateWeights(CoreCnvl::VECTORMIXSTRUCT& record);
+    // Pan: the four pan gains of the Pan control, when pan applies.
+    void updatePan(CoreCnvl::VECTORMIXSTRUCT& record);
+    // Change tracking: clears unchanged when anything that feeds the mix
+    // moved or an element is not steady, records what this mix uses, and
+    // drops chosen elements without buffers. True when an all-element mix
+    // would meet an element without buffers.
+    bool trackChanges(CoreCnvl::VECTORMIXSTRUCT& record);
+    // Convergence: an unchanged input shrinks the residual by the retention
+    // until the output has settled; any change starts it again at 1.
+    void updateConvergence(double retention);
+    // Mix: the record into the current output, with the folded output fade.
+    void mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record);
+
     // Frees everything this vector owns that is present (destructor and a
     // constructor that failed half-way). Children are deleted only when
     // withChildren is set.
     void release(bool withChildren);
+
+    CoreAnsx name = ""; // vector name, "" until chnna
+    // Source name given at construction; unit text of the Vector control.
+    CoreAnsx constructionsource;
+    CoreAnsx vectorsource = "";        // source name given by setvl
+    CoreAnsx liquidsource;             // source name of the Liquid control
+    CoreAnsx gainpadsource = "";       // source name of the Gainpad control
+    CoreAnsx pansource = "";           // source name of the Pan control
+    CoreAnsx gainsource = "";          // source name of the Gain control
+    CoreAnsx* filenames = nullptr;     // per element impulse file name (new[])
+    short activepair = 0;              // output pair that mixing writes, 0 or 1
+    short fadeincurve;                 // fade-in curve; negative: unset
+    short fadeoutcurve;                // fade-out curve; negative: unset
+    int offset;                        // caller's sizing value (offset)
+    int fadeintime;                    // caller's sizing value (fade-in); 0 or less: unset
+    int taillength = 0;                // samples faded at the tail by setfd
+    int totallength = 0;               // length handed to the fade function, samples
+    int fadeinlength = 0;              // samples faded in at the head
+    int currentlength = 0;             // samples per output buffer that mixing and copying handle
+    int length0 = 0;                   // current length for selector 0, samples
+    int length1 = 0;                   // current length for selector 1, samples
+    int allocatedlength = 0;           // samples per output buffer as allocated
+    long* rangestart = nullptr;        // per element explicit range value one (pool block)
+    long* rangeend = nullptr;          // per element explicit range value two (pool block)
+    double positionmin = 0.0;          // lower end of the Vector control's position range
+    double positionmax = 0.0;          // upper end of the Vector control's position range
+    double readbackbase;               // value mapped to -1 on the readback source
+    double readbacktop;                // value mapped to +1 on the readback source
+    double readbackscale = 0.0;        // 2 / (top - base), set by setvl
+    double liquid = 0.0;               // liquid setting, 0.01 .. 0.99
+    double pandepth = 0.0;             // pan depth; pan enabled when > 0
+    double gain = 1.0;                 // gain of the last update (linear)
+    double gainpadfloor = 1.0;         // gain reached at full Gainpad (linear)
+    double normmakeup = 1.0;           // largest normalised peak found by setgn (linear)
+    double lastposition = -1.0;        // Vector position of the last weight computation
+    double residual = 1.0;             // remaining share of the previous output (convergence)
+    bool vectoron = false;             // the Vector control picks elements
+    bool readbackon = false;           // the readback source is written
+    bool panon = false;                // pan applies
+    bool gainon = false;               // the Gain control applies
+    bool normaliseon = false;          // setgn normalises
+    bool weightscached = false;        // the last position's weights are valid
+    bool switching = false;            // a second output pair exists
+    bool nearest;                      // pick the nearer element instead of interpolating
+    bool unchanged = false;            // nothing that feeds the mix changed since the last mix
+    bool converged = false;            // the smoothed output has settled; mixing is skipped
+    bool updated[2] = {false, false};  // per output pair: raised after each mix
+    bool* activeupdated = &updated[0]; // updated flag of the active pair
+    std::uint8_t* hasrange = nullptr;  // per element: setrz gave an explicit range (pool block)
+    // Per element: the cache gave another owner's buffers (pool block).
+    std::uint8_t* substituted = nullptr;
+    // Per element steady flag (leaf: own byte; inner: child's converged).
+    bool** elementflags = nullptr;
+    int* fadeouttimes = nullptr; // fade-out times, normal and extended (pool block of 2)
+    int* limits = nullptr;       // limits, normal and extended; negative: unset (pool block of 2)
+    double* positions = nullptr; // element positions (pool block)
+    double* readbackvalues = nullptr;        // per element readback value (pool block)
+    double* peaks = nullptr;                 // per element peak, set by setpk (pool block)
+    void* fadeinelement = nullptr;           // rising ramp made by newfi
+    void* fadeoutelement = nullptr;          // falling ramp made by newfo
+    void* tailfadeelement = nullptr;         // falling ramp made by newfe
+    void* crossfadewindow = nullptr;         // window given by setcr (not owned)
+    int lastindex[2] = {-1, -1};             // element indices of the last mix
+    double lastweight[2] = {0.0, 0.0};       // weights (gain included) of the last mix
+    double lastpan = 0.0;                    // pan value of the last mix
+    double lastmixgain = 0.0;                // mix gain of the last all-element mix
+    double cachedweight[2] = {0.0, 0.0};     // unscaled weights of the last position
+    void** leftelements = nullptr;           // per element left kernel buffer or child output
+    void** rightelements = nullptr;          // per element right kernel buffer or child output
+    void* outleft0 = nullptr;                // output pair 0, left
+    void* outright0 = nullptr;               // output pair 0, right
+    void* outleft1 = nullptr;                // output pair 1, left
+    void* outright1 = nullptr;               // output pair 1, right
+    void* pairleft[2] = {nullptr, nullptr};  // pair table, left side
+    void* pairright[2] = {nullptr, nullptr}; // pair table, right side
+    void* currentleft = nullptr;             // left buffer that mixing writes
+    void* currentright = nullptr;            // right buffer that mixing writes
+    CoreParm* liquidcontrol = nullptr;       // Liquid control (owned)
+    CoreParm* gainpadcontrol = nullptr;      // Gainpad control (owned)
+    CoreParm* gaincontrol = nullptr;         // Gain control (owned)
+    CoreParm* pancontrol = nullptr;          // Pan control (owned)
+    CoreParm* vectorcontrol = nullptr;       // Vector control (owned)
+    CoreSrce* readbacksource = nullptr;      // source written with the readback value (not owned)
+    DataSrce* sources;                       // the program's source catalogue (not owned)
+    CorePool* pool;                          // the program's pool (not owned)
+    CorePlel* cache;                         // shared element cache, may be null (not owned)
+    CoreButl::VECTORELEMENT* tree = nullptr; // nodes of the position tree (new[])
+    CoreButl::VECTORELEMENT* root = nullptr; // root of the position tree, null without nodes
+    CoreTlst* registrations = nullptr;       // int* ids returned by the cache (each owned)
+    CoreCnvl* engine;              // engine whose element functions are used; null: plain set
+    int cachedindex[2] = {-1, -1}; // element indices of the last position's two weights
+    // Output fade folded into every mix (setfd): the fade function's arguments.
+    bool mixedlast = false;       // the last update wrote the output
+    bool foldon = false;          // a fade is part of every mix
+    int foldlength = 0;           // length handed to the fade function, samples
+    int foldheadlength = 0;       // samples faded in at the head
+    void* foldhead = nullptr;     // head window element (not owned)
+    int foldtaillength = 0;       // samples faded at the tail
+    void* foldtail = nullptr;     // tail window element (not owned)
+    void* scratchleft = nullptr;  // fresh share of a folded mix, left (owned)
+    void* scratchright = nullptr; // fresh share of a folded mix, right (owned)
+    int scratchlength = 0;        // samples in each scratch buffer
+    int fadeinsize = 0;           // samples in the fade-in element
+    int fadeoutsize = 0;          // samples in the fade-out element
+    int tailfadesize = 0;         // samples in the tail fade element
 };

@@ -167,10 +167,25 @@ void CoreVctr::findWeights(double p) {
 
 void CoreVctr::updte(bool mix) noexcept {
     CoreAudp audio;
-    CoreCnvl::ELMIX mixfn = &CoreCnvl::vmix1;
-    if (engine != nullptr) engine->getvm(mixfn);
-    CoreCnvl::VECEXTENSION* ext = elementExtension();
+    CoreCnvl::VECTORMIXSTRUCT record;
+    updateGains(record);
+    if (vectoron) updateWeights(record);
+    mixedlast = false;
+    if (!mix) return;
+    if (panon) updatePan(record);
+    bool missing = trackChanges(record); // an element without buffers cannot be mixed
+    updateConvergence(record.retention);
+    // A converged output is left as it is: the mix function would only flush
+    // values that were flushed when they were written.
+    if (!converged && !missing && currentleft != nullptr && currentright != nullptr &&
+        currentlength > 0) {
+        mixOutput(record);
+        mixedlast = true;
+    }
+    unchanged = true;
+}
 
+void CoreVctr::updateGains(CoreCnvl::VECTORMIXSTRUCT& record) {
     // A floor below 0 would invert the kernel at full Gainpad.
     double floor = gainpadfloor > 0.0 ? gainpadfloor : 0.0;
     double g = flush(1.0 - (1.0 - floor) * within(gainpadcontrol->getvl(), 0.0, 1.0));
@@ -180,45 +195,43 @@ void CoreVctr::updte(bool mix) noexcept {
     double liquidvalue = within(liquidcontrol->getvl(), 0.0, 1.0);
     double retention = flush(liquid * liquidvalue);
     double fresh = flush(1.0 - retention);
-    double mixgain = flush(gain * normmakeup * fresh);
-
-    CoreCnvl::VECTORMIXSTRUCT record;
-    record.gain = mixgain;
+    record.gain = flush(gain * normmakeup * fresh);
     record.retention = retention;
-    if (vectoron) {
-        double p = vectorcontrol->getvl();
-        if (!weightscached || p != lastposition) {
-            lastposition = p;
-            findWeights(p);
-        }
-        record.index0 = cachedindex[0];
-        record.index1 = cachedindex[1];
-        record.weight0 = flush(cachedweight[0] * mixgain);
-        record.weight1 = flush(cachedweight[1] * mixgain);
-    }
-    mixedlast = false;
-    if (!mix) return;
+}
 
-    if (panon) {
-        // Hard left or right is the end: a larger angle would invert a side.
-        double q = within(pandepth * within(pancontrol->getvl(), -1.0, 1.0), -1.0, 1.0);
-        double a = q * CoreButl::dCpi / 2.0;
-        if (a >= 0.0) {
-            record.panll = flush(std::cos(a));
-            record.panlr = flush(std::sin(a));
-            record.panrl = 0.0;
-            record.panrr = 1.0;
-        } else {
-            record.panll = 1.0;
-            record.panlr = 0.0;
-            record.panrl = flush(std::sin(-a));
-            record.panrr = flush(std::cos(a));
-        }
-        unchanged = unchanged && q == lastpan;
-        lastpan = q;
+void CoreVctr::updateWeights(CoreCnvl::VECTORMIXSTRUCT& record) {
+    double p = vectorcontrol->getvl();
+    if (!weightscached || p != lastposition) {
+        lastposition = p;
+        findWeights(p);
     }
+    record.index0 = cachedindex[0];
+    record.index1 = cachedindex[1];
+    record.weight0 = flush(cachedweight[0] * record.gain);
+    record.weight1 = flush(cachedweight[1] * record.gain);
+}
 
-    bool missing = false; // an element without buffers cannot be mixed
+void CoreVctr::updatePan(CoreCnvl::VECTORMIXSTRUCT& record) {
+    // Hard left or right is the end: a larger angle would invert a side.
+    double q = within(pandepth * within(pancontrol->getvl(), -1.0, 1.0), -1.0, 1.0);
+    double a = q * CoreButl::dCpi / 2.0;
+    if (a >= 0.0) {
+        record.panll = flush(std::cos(a));
+        record.panlr = flush(std::sin(a));
+        record.panrl = 0.0;
+        record.panrr = 1.0;
+    } else {
+        record.panll = 1.0;
+        record.panlr = 0.0;
+        record.panrl = flush(std::sin(-a));
+        record.panrr = flush(std::cos(a));
+    }
+    unchanged = unchanged && q == lastpan;
+    lastpan = q;
+}
+
+bool CoreVctr::trackChanges(CoreCnvl::VECTORMIXSTRUCT& record) {
+    bool missing = false;
     if (vectoron) {
         std::int32_t index[2] = {record.index0, record.index1};
         double weight[2] = {record.weight0, record.weight1};
@@ -236,15 +249,18 @@ void CoreVctr::updte(bool mix) noexcept {
         record.index0 = index[0];
         record.index1 = index[1];
     } else {
-        unchanged = unchanged && mixgain == lastmixgain;
-        lastmixgain = mixgain;
+        unchanged = unchanged && record.gain == lastmixgain;
+        lastmixgain = record.gain;
         for (int i = 0; i < count; ++i) {
             bool* steady = elementflags[i];
             unchanged = unchanged && (steady == nullptr || *steady);
             missing = missing || leftelements[i] == nullptr || rightelements[i] == nullptr;
         }
     }
+    return missing;
+}
 
+void CoreVctr::updateConvergence(double retention) {
     if (unchanged) {
         if (!converged) {
             residual = flush(residual * retention);
@@ -254,45 +270,43 @@ void CoreVctr::updte(bool mix) noexcept {
         converged = false;
         residual = 1.0;
     }
+}
 
-    // A converged output is left as it is: the mix function would only flush
-    // values that were flushed when they were written.
-    if (!converged && !missing && currentleft != nullptr && currentright != nullptr &&
-        currentlength > 0) {
-        CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
-        if (foldon && engine != nullptr) engine->getfd(fadefn);
-        if (foldon && (retention == 0.0 || scratchleft == nullptr || scratchright == nullptr)) {
-            // Nothing is kept of the old output: fade the new mix in place.
-            // Without a scratch pair (retention above 0) this only comes
-            // close, but a settled output is still never faded twice.
-            mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft,
-                  currentright, leftelements, rightelements);
-            fadefn(ext, foldLength(), currentleft, currentright, foldheadlength, foldhead,
-                   foldtaillength, foldtail);
-        } else if (foldon) {
-            // The output fade goes into the fresh share only, so the faded
-            // regions keep their shape and the smoothing settles on the
-            // faded mix.
-            CoreCnvl::VECTORMIXSTRUCT share = record;
-            share.retention = 0.0;
-            mixfn(ext, false, vectoron, panon, &share, currentlength, count, scratchleft,
-                  scratchright, leftelements, rightelements);
-            fadefn(ext, foldLength(), scratchleft, scratchright, foldheadlength, foldhead,
-                   foldtaillength, foldtail);
-            CoreCnvl::VECTORMIXSTRUCT add;
-            add.gain = 1.0;
-            add.retention = retention;
-            void* sharel[1] = {scratchleft};
-            void* sharer[1] = {scratchright};
-            mixfn(ext, false, false, false, &add, currentlength, 1, currentleft, currentright,
-                  sharel, sharer);
-        } else {
-            mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft,
-                  currentright, leftelements, rightelements);
-        }
-        mixedlast = true;
+void CoreVctr::mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record) {
+    CoreCnvl::ELMIX mixfn = elementMix();
+    CoreCnvl::VECEXTENSION* ext = elementExtension();
+    double retention = record.retention;
+    if (!foldon) {
+        mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft, currentright,
+              leftelements, rightelements);
+        return;
     }
-    unchanged = true;
+    CoreCnvl::ELFADE fadefn = elementFade();
+    if (retention == 0.0 || scratchleft == nullptr || scratchright == nullptr) {
+        // Nothing is kept of the old output: fade the new mix in place.
+        // Without a scratch pair (retention above 0) this only comes
+        // close, but a settled output is still never faded twice.
+        mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft, currentright,
+              leftelements, rightelements);
+        fadefn(ext, foldLength(), currentleft, currentright, foldheadlength, foldhead,
+               foldtaillength, foldtail);
+        return;
+    }
+    // The output fade goes into the fresh share only, so the faded regions
+    // keep their shape and the smoothing settles on the faded mix.
+    CoreCnvl::VECTORMIXSTRUCT share = record;
+    share.retention = 0.0;
+    mixfn(ext, false, vectoron, panon, &share, currentlength, count, scratchleft, scratchright,
+          leftelements, rightelements);
+    fadefn(ext, foldLength(), scratchleft, scratchright, foldheadlength, foldhead, foldtaillength,
+           foldtail);
+    CoreCnvl::VECTORMIXSTRUCT add;
+    add.gain = 1.0;
+    add.retention = retention;
+    void* sharel[1] = {scratchleft};
+    void* sharer[1] = {scratchright};
+    mixfn(ext, false, false, false, &add, currentlength, 1, currentleft, currentright, sharel,
+          sharer);
 }
 
 void CoreVctr::chnup(bool mix) noexcept {
@@ -361,8 +375,7 @@ void CoreVctr::setgn(double g) {
         pool->free_(factors);
         return;
     }
-    CoreCnvl::ELADJ adjust = &CoreCnvl::adj_1;
-    if (engine != nullptr) engine->getae(adjust);
+    CoreCnvl::ELADJ adjust = elementAdjust();
     for (int i = 0; i < count; ++i) {
         if (factors[i] == 0.0 || getsb(i)) continue; // another owner's buffers stay as they are
         // The cache may hand one buffer to several elements: scale it once.
@@ -405,8 +418,7 @@ void CoreVctr::setfd(bool tail, int a, int b) noexcept {
                 taillen == foldtaillength && tailwindow == foldtail;
     if (same || (empty && !foldon)) return; // the fade is already part of the output
 
-    CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
-    if (engine != nullptr) engine->getfd(fadefn);
+    CoreCnvl::ELFADE fadefn = elementFade();
     // A new fade: the output so far was mixed without it (or with another
     // one, which the mixes that follow wash out at the liquid rate).
     if (foldon) remix();
@@ -426,8 +438,7 @@ void CoreVctr::setfd(bool tail, int a, int b) noexcept {
 void CoreVctr::setfd(void* left, void* right, int n, void* window) noexcept {
     CoreAudp audio;
     if (left == nullptr || right == nullptr || n <= 0) return;
-    CoreCnvl::ELFADE fadefn = &CoreCnvl::fade1;
-    if (engine != nullptr) engine->getfd(fadefn);
+    CoreCnvl::ELFADE fadefn = elementFade();
     fadefn(elementExtension(), n, left, right, n, window, 0, nullptr);
 }
 

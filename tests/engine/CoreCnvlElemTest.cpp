@@ -2,6 +2,7 @@
 // data: set 1 against hand-computed values, set 2 forwarded to the stand-in
 // bridge, and which set a player hands out.
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "engine/CoreCubr.h"
 #include "runtime/CorePool.h"
@@ -45,13 +46,13 @@ TEST(CoreCnvlElem, PlayerHandsOutSet1UntilAnEngineIsSelected) {
     c.getae(ad);
     c.getfd(fd);
     c.getvm(mx);
-    EXPECT_EQ(size, &CoreCnvl::szel1);
-    EXPECT_EQ(nw, &CoreCnvl::nwel1);
-    EXPECT_EQ(dl, &CoreCnvl::dlel1);
-    EXPECT_EQ(cp, &CoreCnvl::copy1);
-    EXPECT_EQ(ad, &CoreCnvl::adj_1);
-    EXPECT_EQ(fd, &CoreCnvl::fade1);
-    EXPECT_EQ(mx, &CoreCnvl::vmix1);
+    EXPECT_EQ(size, &CoreCnvlIntl::szel1);
+    EXPECT_EQ(nw, &CoreCnvlIntl::nwel1);
+    EXPECT_EQ(dl, &CoreCnvlIntl::dlel1);
+    EXPECT_EQ(cp, &CoreCnvlIntl::copy1);
+    EXPECT_EQ(ad, &CoreCnvlIntl::adj_1);
+    EXPECT_EQ(fd, &CoreCnvlIntl::fade1);
+    EXPECT_EQ(mx, &CoreCnvlIntl::vmix1);
     c.set__(3, 64, 8, 0, 0, 0);
     c.getve(e);
     EXPECT_NE(e, nullptr);
@@ -63,14 +64,14 @@ TEST(CoreCnvlElem, PlayerHandsOutSet1UntilAnEngineIsSelected) {
 TEST(CoreCnvlElem, NewIsZeroedAndDeleteGivesTheBlockBack) {
     CorePool pool;
     const long before = pool.getma();
-    auto* e = static_cast<double*>(CoreCnvl::nwel1(nullptr, &pool, 100));
+    auto* e = static_cast<double*>(CoreCnvlIntl::nwel1(nullptr, &pool, 100));
     ASSERT_NE(e, nullptr);
     for (int i = 0; i < 100; ++i) EXPECT_EQ(e[i], 0.0);
     EXPECT_GE(pool.getma(), before + 800);
-    CoreCnvl::dlel1(nullptr, &pool, e);
+    CoreCnvlIntl::dlel1(nullptr, &pool, e);
     EXPECT_EQ(pool.getma(), before);
-    CoreCnvl::dlel1(nullptr, &pool, nullptr); // harmless
-    EXPECT_EQ(CoreCnvl::nwel1(nullptr, &pool, 0), nullptr);
+    CoreCnvlIntl::dlel1(nullptr, &pool, nullptr); // harmless
+    EXPECT_EQ(CoreCnvlIntl::nwel1(nullptr, &pool, 0), nullptr);
 }
 
 TEST(CoreCnvlElem, CopyFillsAtTheOffsetAndFlushesFromTheStart) {
@@ -78,7 +79,7 @@ TEST(CoreCnvlElem, CopyFillsAtTheOffsetAndFlushesFromTheStart) {
     dst[0] = kSubnormal;
     dst[1] = -0.0;
     const Signal src = {1.0, 2.0, kSubnormal};
-    CoreCnvl::copy1(nullptr, dst.data(), src.data(), 3, true, 4, true);
+    CoreCnvlIntl::copy1(nullptr, dst.data(), src.data(), 3, true, 4, true);
     EXPECT_EQ(dst[4], 1.0);
     EXPECT_EQ(dst[5], 2.0);
     // The flush covers n values from dst[0] and the values just copied.
@@ -88,7 +89,7 @@ TEST(CoreCnvlElem, CopyFillsAtTheOffsetAndFlushesFromTheStart) {
     EXPECT_TRUE(isPositiveZero(dst[6]));
     EXPECT_EQ(dst[7], 9.0);
 
-    CoreCnvl::copy1(nullptr, dst.data(), nullptr, 2, false, 5, false);
+    CoreCnvlIntl::copy1(nullptr, dst.data(), nullptr, 2, false, 5, false);
     EXPECT_EQ(dst[4], 1.0);
     EXPECT_EQ(dst[5], 0.0);
     EXPECT_EQ(dst[6], 0.0);
@@ -103,20 +104,21 @@ TEST(CoreCnvlElem, KernelCopiedInPiecesIsFlushedEverywhereAndWithinBounds) {
     src[6] = -kSubnormal;
     auto* dst = new double[n];
     for (int off = 0; off < n; off += piece)
-        CoreCnvl::copy1(nullptr, dst, src.data() + off, std::min(piece, n - off), true, off, true);
+        CoreCnvlIntl::copy1(nullptr, dst, src.data() + off, std::min(piece, n - off), true, off,
+                            true);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(dst[i], 1.0);
     EXPECT_TRUE(isPositiveZero(dst[5]));
     EXPECT_TRUE(isPositiveZero(dst[6]));
     // Shifting within one element (overlapping ranges) keeps the values.
     for (int i = 0; i < n; ++i) dst[i] = i;
-    CoreCnvl::copy1(nullptr, dst, dst, n - 1, false, 1, false);
+    CoreCnvlIntl::copy1(nullptr, dst, dst, n - 1, false, 1, false);
     for (int i = 1; i < n; ++i) EXPECT_EQ(dst[i], i - 1);
     delete[] dst;
 }
 
 TEST(CoreCnvlElem, AdjustScalesAndAlwaysFlushes) {
     Signal l = {1.0, 1e-300, -2.0}, r = {4.0, -0.0, 0.5};
-    CoreCnvl::adj_1(nullptr, l.data(), r.data(), 3, 1e-10);
+    CoreCnvlIntl::adj_1(nullptr, l.data(), r.data(), 3, 1e-10);
     EXPECT_EQ(l[0], 1e-10);
     EXPECT_TRUE(isPositiveZero(l[1])); // 1e-310 is subnormal
     EXPECT_EQ(l[2], -2e-10);
@@ -124,7 +126,7 @@ TEST(CoreCnvlElem, AdjustScalesAndAlwaysFlushes) {
     EXPECT_TRUE(isPositiveZero(r[1]));
     // A mono pair sharing one buffer is scaled once, not twice.
     Signal m = {2.0, 3.0};
-    CoreCnvl::adj_1(nullptr, m.data(), m.data(), 2, 0.5);
+    CoreCnvlIntl::adj_1(nullptr, m.data(), m.data(), 2, 0.5);
     EXPECT_EQ(m, (Signal{1.0, 1.5}));
 }
 
@@ -132,17 +134,17 @@ TEST(CoreCnvlElem, FadeShapesBothEndsAndFlushesOnlyWhenItFades) {
     const Signal in = {1, 1, 1, 1, 1, 1};
     const Signal window = {0.25, 0.5}, tail = {0.75, 0.5, 0.125};
     Signal l = in, r = in;
-    CoreCnvl::fade1(nullptr, 6, l.data(), r.data(), 2, window.data(), 3, tail.data());
+    CoreCnvlIntl::fade1(nullptr, 6, l.data(), r.data(), 2, window.data(), 3, tail.data());
     EXPECT_EQ(l, (Signal{0.25, 0.5, 1, 0.75, 0.5, 0.125}));
     EXPECT_EQ(r, l);
     Signal m = in; // mono pair: faded once
-    CoreCnvl::fade1(nullptr, 6, m.data(), m.data(), 2, window.data(), 3, tail.data());
+    CoreCnvlIntl::fade1(nullptr, 6, m.data(), m.data(), 2, window.data(), 3, tail.data());
     EXPECT_EQ(m, l);
 
     Signal d = {kSubnormal, 1.0}, d2 = {1.0, kSubnormal};
-    CoreCnvl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 0, nullptr);
+    CoreCnvlIntl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 0, nullptr);
     EXPECT_EQ(d[0], kSubnormal); // no fade, no flush
-    CoreCnvl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 1, tail.data());
+    CoreCnvlIntl::fade1(nullptr, 2, d.data(), d2.data(), 0, nullptr, 1, tail.data());
     EXPECT_TRUE(isPositiveZero(d[0]));
     EXPECT_TRUE(isPositiveZero(d2[1]));
     EXPECT_EQ(d[1], 0.75);
@@ -170,7 +172,7 @@ protected:
         m.index1 = 0;
     }
     void run(bool skip, bool selected, bool pan) {
-        CoreCnvl::vmix1(nullptr, skip, selected, pan, &m, 2, 3, dl.data(), dr.data(), pl, pr);
+        CoreCnvlIntl::vmix1(nullptr, skip, selected, pan, &m, 2, 3, dl.data(), dr.data(), pl, pr);
     }
     // dst after retention plus one source added with gain g.
     void addExpected(Signal& el, Signal& er, int k, double g, bool pan) {
@@ -261,7 +263,7 @@ TEST(CoreCnvlElem, Set2ForwardsToTheBridge) {
     ASSERT_FALSE(c.error());
     CoreCnvl::ELSIZE size = nullptr;
     CoreCnvl::ELNEW nw = nullptr;
-    CoreCnvl::ELDEL dl = &CoreCnvl::dlel1;
+    CoreCnvl::ELDEL dl = &CoreCnvlIntl::dlel1;
     CoreCnvl::ELCOPY cp = nullptr;
     CoreCnvl::ELADJ ad = nullptr;
     c.getse(size);
@@ -295,10 +297,10 @@ TEST(CoreCnvlElem, Set2ForwardsToTheBridge) {
     std::free(b);
 
     // Without a bridge set 2 does nothing and makes nothing.
-    EXPECT_EQ(CoreCnvl::nwel2(nullptr, &pool, 4), nullptr);
+    EXPECT_EQ(CoreCnvlIntl::nwel2(nullptr, &pool, 4), nullptr);
     CoreCnvl::VECEXTENSION none;
-    EXPECT_EQ(CoreCnvl::nwel2(&none, &pool, 4), nullptr);
-    CoreCnvl::adj_2(&none, nullptr, nullptr, 4, 1.0);
+    EXPECT_EQ(CoreCnvlIntl::nwel2(&none, &pool, 4), nullptr);
+    CoreCnvlIntl::adj_2(&none, nullptr, nullptr, 4, 1.0);
 }
 
 } // namespace

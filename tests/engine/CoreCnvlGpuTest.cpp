@@ -4,6 +4,7 @@
 // slot, channel, sub-block, chained computation), read back from the stand-in
 // bridge's recording.
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "engine/CoreCubr.h"
 #include "runtime/CorePool.h"
@@ -265,15 +266,16 @@ TEST(CoreCnvlGpu, WithoutABridgeNothingLoadsAndTheKernelsAreSilent) {
     ext.block = 4;
     double in[4] = {1, 2, 3, 4}, outL[4] = {9, 9, 9, 9}, outR[4] = {9, 9, 9, 9};
     double ring[12] = {};
-    for (auto kernel : {CoreCnvl::cns14, CoreCnvl::cns15, CoreCnvl::cns16, CoreCnvl::cns17}) {
+    for (auto kernel :
+         {CoreCnvlIntl::cns14, CoreCnvlIntl::cns15, CoreCnvlIntl::cns16, CoreCnvlIntl::cns17}) {
         kernel(in, in, outL, outR, in, in, ring, ring, 4, 4, &ext);
         EXPECT_EQ(outL[3], 0.0);
         EXPECT_EQ(outR[0], 0.0);
     }
     CoreCnvl::FFTSTRUCT plan;
     int N = 0;
-    EXPECT_FALSE(CoreCnvl::load7(0, &plan, &ext, 4, N));
-    EXPECT_FALSE(CoreCnvl::load8(0, &plan, &ext, 4, N));
+    EXPECT_FALSE(CoreCnvlIntl::load7(0, &plan, &ext, 4, N));
+    EXPECT_FALSE(CoreCnvlIntl::load8(0, &plan, &ext, 4, N));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The player's engine table, selection with its fallbacks, planning and the
 // one-tap engine.
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 
 #include "engine/CoreCubr.h"
 #include "runtime/CorePool.h"
@@ -49,7 +50,7 @@ CoreCnvl::VALIDSTRUCT machine(bool sse2, bool gpu) {
 TEST(CoreCnvlTable, RowsMatchTheEngineList) {
     for (short i = 0; i < CoreCnvl::iCengines; ++i) {
         SCOPED_TRACE(i);
-        const CoreCnvl::ENGINEDESC d = CoreCnvl::engine(i);
+        const CoreCnvl::ENGINEDESC d = CoreCnvlIntl::engine(i);
         const Row& r = kRows[i];
         EXPECT_NE(d.kernel, nullptr);
         EXPECT_EQ(d.block, r.block);
@@ -66,8 +67,8 @@ TEST(CoreCnvlTable, RowsMatchTheEngineList) {
         EXPECT_EQ(d.elsize(), i == 16 ? 4 : 8);
         EXPECT_EQ(d.eldel == nullptr, i == 16); // the bridge cannot free an element
     }
-    EXPECT_EQ(CoreCnvl::engine(16).kernel, CoreCnvl::engine(17).kernel);
-    EXPECT_EQ(CoreCnvl::engine(8).loadcomp, CoreCnvl::engine(11).loadcomp);
+    EXPECT_EQ(CoreCnvlIntl::engine(16).kernel, CoreCnvlIntl::engine(17).kernel);
+    EXPECT_EQ(CoreCnvlIntl::engine(8).loadcomp, CoreCnvlIntl::engine(11).loadcomp);
 }
 
 TEST(CoreCnvlSelect, WithoutBridgeTheGpuEnginesAndTheMissingLibraryFallBack) {
@@ -105,14 +106,14 @@ TEST(CoreCnvlSelect, WithoutBridgeTheGpuEnginesAndTheMissingLibraryFallBack) {
 TEST(CoreCnvlSelect, WithoutSse2ThePairEnginesFallBackToEngine3) {
     CorePool pool;
     CoreCnvl c(&pool, "H1", 0, nullptr);
-    c.setvs(machine(false, false));
+    CoreCnvlIntl::setvs(c, machine(false, false));
     for (short e : {2, 5}) {
         EXPECT_FALSE(c.ldble(e));
         EXPECT_EQ(c.set__(e, 64, 8, 0, 0, 0), 1);
         EXPECT_TRUE(c.error());
         EXPECT_EQ(c.getsl(), 3);
     }
-    c.setvs(machine(true, false));
+    CoreCnvlIntl::setvs(c, machine(true, false));
     EXPECT_EQ(c.set__(5, 64, 8, 0, 0, 0), 2);
     EXPECT_FALSE(c.error());
     EXPECT_EQ(c.getsl(), 5);
@@ -412,8 +413,8 @@ TEST(CoreCnvlOneTap, BlockEngineDelaysEveryFrameOfTheBlock) {
     int p = N;
     for (size_t n = 0; n < x.size(); n += B) {
         if (p >= 2 * N) p -= N;
-        CoreCnvl::cns18(&x[n], &x[n], &yL[n], &yR[n], k.data(), k.data(), ringL.data(),
-                        ringR.data(), N, p, &ext);
+        CoreCnvlIntl::cns18(&x[n], &x[n], &yL[n], &yR[n], k.data(), k.data(), ringL.data(),
+                            ringR.data(), N, p, &ext);
         p += B;
     }
     for (size_t n = 0; n < x.size(); ++n) {

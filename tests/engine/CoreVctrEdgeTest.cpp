@@ -5,6 +5,7 @@
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CorePool.h"
+#include "tests/engine/CoreVctrPeek.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,7 @@ namespace {
 
 using Signal = std::vector<double>;
 
-class Probe : public CoreVctr {
-public:
-    using CoreVctr::CoreVctr;
-    double makeup() const { return normmakeup; }
-};
+using Peek = CoreVctrPeek;
 
 // One or two delta elements on "MIX1" (position), "MIX2" (liquid), "MIX3"
 // (pan), "MIX4" (gainpad), "MIX5" (gain); every source starts at -1 except
@@ -34,10 +31,10 @@ struct Edge {
         for (char const* key : {"MIX1", "MIX2", "MIX4", "MIX5"}) set(key, -1.0);
         set("MIX3", 0.0);
         int n = static_cast<int>(pos.size());
-        v = std::make_unique<Probe>(&pool, nullptr, 0, nullptr, true, n, nullptr, pos.data(),
-                                    nullptr, pos.front(), pos.back(), pos.data(), 0.0, 1.0, "MIX1",
-                                    &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false, 0, 0,
-                                    false);
+        v = std::make_unique<CoreVctr>(&pool, nullptr, 0, nullptr, true, n, nullptr, pos.data(),
+                                       nullptr, pos.front(), pos.back(), pos.data(), 0.0, 1.0,
+                                       "MIX1", &sources, 0.5, "MIX2", 0, 0, nullptr, nullptr, false,
+                                       0, 0, false);
         v->setvl(true, pos.front(), pos.back(), "MIX1", false, "", panDepth, "MIX3", floor, "MIX4",
                  gainOn, "MIX5", normalise, pos.front(), normWeight);
         v->chncp(length, -1, -1);
@@ -56,7 +53,7 @@ struct Edge {
     int length;
     CorePool pool;
     DataSrce sources;
-    std::unique_ptr<Probe> v;
+    std::unique_ptr<CoreVctr> v;
     std::vector<Signal> left, right;
 };
 
@@ -117,11 +114,11 @@ TEST(CoreVctrEdge, NormalisationWeightPastItsEndsStaysABlend) {
         if (w > 1.0) {
             // Per element only: every kernel at 1, makeup 1.
             for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(e.left[i][0], 1.0);
-            EXPECT_DOUBLE_EQ(e.v->makeup(), 1.0);
+            EXPECT_DOUBLE_EQ(Peek::makeup(*e.v), 1.0);
         } else {
             // Reference only (peak 1 at position 0): shape kept, loudest at 1.
             for (int i = 0; i < 3; ++i) EXPECT_DOUBLE_EQ(e.left[i][0], peaks[i] / 8.0);
-            EXPECT_DOUBLE_EQ(e.v->makeup(), 8.0);
+            EXPECT_DOUBLE_EQ(Peek::makeup(*e.v), 8.0);
         }
     }
 }

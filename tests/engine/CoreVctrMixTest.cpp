@@ -8,6 +8,7 @@
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CorePool.h"
+#include "tests/engine/CoreVctrPeek.h"
 
 #include <gtest/gtest.h>
 
@@ -21,14 +22,7 @@ namespace {
 
 using Signal = std::vector<double>;
 
-// Opens the cached choice of the last weight computation to the tests.
-class Probe : public CoreVctr {
-public:
-    using CoreVctr::CoreVctr;
-    int index(int k) const { return cachedindex[k]; }
-    double weight(int k) const { return cachedweight[k]; }
-    double makeup() const { return normmakeup; }
-};
+using Peek = CoreVctrPeek;
 
 struct Options {
     std::vector<double> positions{0.0, 1.0};
@@ -57,11 +51,11 @@ public:
         std::vector<double> rb(o.readback.empty() ? o.positions : o.readback);
         std::vector<CoreVctr*> kids(o.children);
         int n = static_cast<int>(pos.size());
-        v = std::make_unique<Probe>(&pool, nullptr, 0, o.engine, o.leaf, n, nullptr, pos.data(),
-                                    kids.empty() ? nullptr : kids.data(), o.minimum, o.maximum,
-                                    rb.data(), o.readbackBase, o.readbackTop, "MIX1", &sources,
-                                    o.liquid, "MIX2", 0, 0, nullptr, nullptr, o.nearest, 0, 0,
-                                    false);
+        v = std::make_unique<CoreVctr>(&pool, nullptr, 0, o.engine, o.leaf, n, nullptr, pos.data(),
+                                       kids.empty() ? nullptr : kids.data(), o.minimum, o.maximum,
+                                       rb.data(), o.readbackBase, o.readbackTop, "MIX1", &sources,
+                                       o.liquid, "MIX2", 0, 0, nullptr, nullptr, o.nearest, 0, 0,
+                                       false);
         v->setvl(o.vectorOn, o.minimum, o.maximum, "MIX1", o.readbackOn, "MIX8", o.panDepth, "MIX3",
                  o.floor, "MIX4", o.gainOn, "MIX5", o.normalise, o.normPosition, o.normWeight);
         v->chncp(o.length, -1, -1);
@@ -99,15 +93,15 @@ public:
     Options opts;
     CorePool pool;
     DataSrce sources;
-    std::unique_ptr<Probe> v;
+    std::unique_ptr<CoreVctr> v;
     std::vector<Signal> left, right;
 };
 
-void expectChoice(Probe const& v, int i0, double w0, int i1, double w1) {
-    EXPECT_EQ(v.index(0), i0);
-    EXPECT_DOUBLE_EQ(v.weight(0), w0);
-    EXPECT_EQ(v.index(1), i1);
-    EXPECT_DOUBLE_EQ(v.weight(1), w1);
+void expectChoice(CoreVctr const& v, int i0, double w0, int i1, double w1) {
+    EXPECT_EQ(Peek::index(v, 0), i0);
+    EXPECT_DOUBLE_EQ(Peek::weight(v, 0), w0);
+    EXPECT_EQ(Peek::index(v, 1), i1);
+    EXPECT_DOUBLE_EQ(Peek::weight(v, 1), w1);
 }
 
 } // namespace
@@ -429,7 +423,7 @@ TEST(CoreVctrMix, NormalisationScalesToUnitPeakWithMakeup) {
             t[i] = (1 - weight) * 0.5 / 3.0 + weight * 0.5 / peaks[i];
             makeup = std::max(makeup, t[i] * peaks[i]);
         }
-        EXPECT_DOUBLE_EQ(rig.v->makeup(), makeup) << weight;
+        EXPECT_DOUBLE_EQ(Peek::makeup(*rig.v), makeup) << weight;
         double loudest = 0.0;
         for (int i = 0; i < 2; ++i) {
             EXPECT_DOUBLE_EQ(rig.left[i][1], -peaks[i] * t[i] / makeup);
@@ -464,7 +458,7 @@ TEST(CoreVctrMix, NormalisationScalesToUnitPeakWithMakeup) {
     silent.v->setpk(1, 2.0);
     silent.v->setgn(1.0);
     EXPECT_EQ(silent.left[1][0], 1.0);
-    EXPECT_TRUE(std::isfinite(silent.v->makeup()));
+    EXPECT_TRUE(std::isfinite(Peek::makeup(*silent.v)));
 }
 
 TEST(CoreVctrMix, FadeAppliedEveryBlockKeepsItsShape) {

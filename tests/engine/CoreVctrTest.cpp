@@ -1,11 +1,13 @@
 #include "engine/CoreVctr.h"
 
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
 #include "engine/CorePlel.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CorePool.h"
+#include "tests/engine/CoreVctrPeek.h"
 
 #include <gtest/gtest.h>
 
@@ -16,27 +18,7 @@
 
 namespace {
 
-// Opens the vector's insides to the tests; adds no members.
-class Peek : public CoreVctr {
-public:
-    using CoreVctr::CoreVctr;
-    CoreParm* vectorParm() { return vectorcontrol; }
-    CoreParm* liquidParm() { return liquidcontrol; }
-    CoreParm* gainpadParm() { return gainpadcontrol; }
-    CoreParm* gainParm() { return gaincontrol; }
-    CoreParm* panParm() { return pancontrol; }
-    double liquidValue() const { return liquid; }
-    double posMin() const { return positionmin; }
-    double posMax() const { return positionmax; }
-    CoreButl::VECTORELEMENT* treeRoot() const { return root; }
-    bool* flag(int i) const { return elementflags[i]; }
-    void* left(int i) const { return leftelements[i]; }
-    void* right(int i) const { return rightelements[i]; }
-    void* curLeft() const { return currentleft; }
-    void* curRight() const { return currentright; }
-    int len0() const { return length0; }
-    int len1() const { return length1; }
-};
+using Peek = CoreVctrPeek;
 
 struct Spec {
     bool leaf = true;
@@ -54,17 +36,17 @@ struct Spec {
 
 class CoreVctrTest : public ::testing::Test {
 protected:
-    Peek* make(Spec const& s, CorePlel* cache = nullptr, CoreCnvl* engine = nullptr) {
+    CoreVctr* make(Spec const& s, CorePlel* cache = nullptr, CoreCnvl* engine = nullptr) {
         int n = static_cast<int>(s.positions.size());
         std::vector<CoreAnsx> names;
         for (int i = 0; i < n; ++i) names.push_back(CoreAnsx("IR") + CoreAnsx(i) + ".WAV");
         std::vector<double> readback(s.positions);
         std::vector<double> positions(s.positions);
         std::vector<CoreVctr*> children(s.children);
-        return new Peek(&pool, cache, 0, engine, s.leaf, n, names.data(), positions.data(),
-                        children.empty() ? nullptr : children.data(), s.minimum, s.maximum,
-                        readback.data(), 0.0, 1.0, "MIX1", &sources, s.liquid, "MIX2", 0, s.fadeIn,
-                        s.fadeOut, s.limits, false, s.inCurve, s.outCurve, true);
+        return new CoreVctr(&pool, cache, 0, engine, s.leaf, n, names.data(), positions.data(),
+                            children.empty() ? nullptr : children.data(), s.minimum, s.maximum,
+                            readback.data(), 0.0, 1.0, "MIX1", &sources, s.liquid, "MIX2", 0,
+                            s.fadeIn, s.fadeOut, s.limits, false, s.inCurve, s.outCurve, true);
     }
     Spec inner(std::vector<CoreVctr*> kids) {
         Spec s;
@@ -100,10 +82,10 @@ TEST_F(CoreVctrTest, ConstructionDefaultsAndControls) {
         one.minimum = 3.0;
         one.maximum = 5.0;
         one.liquid = 0.0;
-        Peek* v = make(one);
-        EXPECT_EQ(v->posMin(), 0.0); // a single element spans 0 .. 0
-        EXPECT_EQ(v->posMax(), 0.0);
-        EXPECT_DOUBLE_EQ(v->liquidValue(), CoreVctr::dCliquidmin);
+        CoreVctr* v = make(one);
+        EXPECT_EQ(Peek::posMin(*v), 0.0); // a single element spans 0 .. 0
+        EXPECT_EQ(Peek::posMax(*v), 0.0);
+        EXPECT_DOUBLE_EQ(Peek::liquidValue(*v), CoreVctr::dCliquidmin);
         EXPECT_EQ(v->chnls(0), -1); // limits not given read as unset
         EXPECT_EQ(v->chnfo(1), 0);
         EXPECT_EQ(v->getnm(), CoreAnsx(""));
@@ -114,20 +96,20 @@ TEST_F(CoreVctrTest, ConstructionDefaultsAndControls) {
     s.minimum = -1.0;
     s.maximum = 4.0;
     s.liquid = 1.5;
-    Peek* v = make(s);
-    EXPECT_EQ(v->posMin(), -1.0);
-    EXPECT_EQ(v->posMax(), 4.0);
-    EXPECT_DOUBLE_EQ(v->liquidValue(), CoreVctr::dCliquidmax);
+    CoreVctr* v = make(s);
+    EXPECT_EQ(Peek::posMin(*v), -1.0);
+    EXPECT_EQ(Peek::posMax(*v), 4.0);
+    EXPECT_DOUBLE_EQ(Peek::liquidValue(*v), CoreVctr::dCliquidmax);
     // Until bound, the controls give their lower bound.
-    EXPECT_EQ(v->vectorParm()->getvl(), -1.0);
-    EXPECT_EQ(v->gainpadParm()->getvl(), -1.0);
-    EXPECT_EQ(v->gainParm()->getvl(), -1.0);
-    EXPECT_EQ(v->panParm()->getvl(), -1.0);
+    EXPECT_EQ(Peek::vectorParm(*v)->getvl(), -1.0);
+    EXPECT_EQ(Peek::gainpadParm(*v)->getvl(), -1.0);
+    EXPECT_EQ(Peek::gainParm(*v)->getvl(), -1.0);
+    EXPECT_EQ(Peek::panParm(*v)->getvl(), -1.0);
     // Liquid follows its source at once, mapped onto 0 .. 1.
     sources.getsc("MIX2")->setvl(1.0);
-    EXPECT_DOUBLE_EQ(v->liquidParm()->getvl(), 1.0);
+    EXPECT_DOUBLE_EQ(Peek::liquidParm(*v)->getvl(), 1.0);
     sources.getsc("MIX2")->setvl(0.0);
-    EXPECT_DOUBLE_EQ(v->liquidParm()->getvl(), 0.5);
+    EXPECT_DOUBLE_EQ(Peek::liquidParm(*v)->getvl(), 0.5);
     EXPECT_EQ(v->getfn(1), CoreAnsx("IR1.WAV"));
     EXPECT_EQ(v->getne(), 3);
     delete v;
@@ -135,7 +117,7 @@ TEST_F(CoreVctrTest, ConstructionDefaultsAndControls) {
     mid.positions = {0.0, 1.0};
     mid.liquid = 0.3;
     v = make(mid);
-    EXPECT_DOUBLE_EQ(v->liquidValue(), 0.3);
+    EXPECT_DOUBLE_EQ(Peek::liquidValue(*v), 0.3);
     delete v;
     EXPECT_EQ(pool.getma(), before); // every block given back
 }
@@ -143,10 +125,10 @@ TEST_F(CoreVctrTest, ConstructionDefaultsAndControls) {
 TEST_F(CoreVctrTest, DuplicatePositionsOnlyFirstReachable) {
     Spec s;
     s.positions = {2.0, 0.0, 2.0, 1.0, 0.0};
-    Peek* v = make(s);
+    CoreVctr* v = make(s);
     std::vector<int> indices;
     std::vector<double> pos;
-    walk(v->treeRoot(), indices, pos);
+    walk(Peek::treeRoot(*v), indices, pos);
     EXPECT_EQ(indices, (std::vector<int>{1, 3, 0})); // the later duplicates 2 and 4 are gone
     EXPECT_EQ(pos, (std::vector<double>{0.0, 1.0, 2.0}));
     // The duplicates keep their element slots.
@@ -173,12 +155,12 @@ TEST_F(CoreVctrTest, OutputSizesNeverFallBelowEitherLength) {
         {100, 50, 300, 100, 50, 300}, {100, 120, 110, 100, 120, 120},
     };
     for (auto const& c : cases) {
-        Peek* kid = make(Spec());
-        Peek* v = make(inner({kid}));
+        CoreVctr* kid = make(Spec());
+        CoreVctr* v = make(inner({kid}));
         v->chncp(c.len, c.len1, c.alloc);
         EXPECT_EQ(v->getal(), c.expectAlloc) << c.len << " " << c.len1 << " " << c.alloc;
-        EXPECT_EQ(v->len0(), c.expect0);
-        EXPECT_EQ(v->len1(), c.expect1);
+        EXPECT_EQ(Peek::len0(*v), c.expect0);
+        EXPECT_EQ(Peek::len1(*v), c.expect1);
         EXPECT_EQ(v->getcd(), c.expect0);
         // Children are sized without an allocation of their own.
         EXPECT_EQ(kid->getal(), std::max(c.len, c.expect1 * 1L));
@@ -189,8 +171,8 @@ TEST_F(CoreVctrTest, OutputSizesNeverFallBelowEitherLength) {
             v->chncd(sel);
             EXPECT_EQ(kid->getcd(), sel == 0 ? c.expect0 : c.expect1);
             std::vector<double> ones(v->getcd(), 1.0);
-            CoreCnvl::copy1(nullptr, v->getlc(), ones.data(), v->getcd(), false, 0, false);
-            CoreCnvl::copy1(nullptr, kid->getrc(), ones.data(), kid->getcd(), false, 0, false);
+            CoreCnvlIntl::copy1(nullptr, v->getlc(), ones.data(), v->getcd(), false, 0, false);
+            CoreCnvlIntl::copy1(nullptr, kid->getrc(), ones.data(), kid->getcd(), false, 0, false);
         }
         v->chncd(7); // unknown selector: no change
         EXPECT_EQ(v->getcd(), c.expect1);
@@ -200,26 +182,26 @@ TEST_F(CoreVctrTest, OutputSizesNeverFallBelowEitherLength) {
 
 TEST_F(CoreVctrTest, ResizeAndLinkTree) {
     long before = pool.getma();
-    Peek* leafA = make(Spec());
-    Peek* leafB = make(Spec());
-    Peek* mid = make(inner({leafA, leafB}));
-    Peek* leafC = make(Spec());
-    Peek* root = make(inner({mid, leafC}));
+    CoreVctr* leafA = make(Spec());
+    CoreVctr* leafB = make(Spec());
+    CoreVctr* mid = make(inner({leafA, leafB}));
+    CoreVctr* leafC = make(Spec());
+    CoreVctr* root = make(inner({mid, leafC}));
     root->chncp(64, -1, -1);
     root->chnip();
-    EXPECT_EQ(root->left(0), mid->getlc());
-    EXPECT_EQ(root->right(1), leafC->getrc());
-    EXPECT_EQ(mid->left(1), leafB->getlc());
-    EXPECT_EQ(mid->right(0), leafA->getrc());
-    EXPECT_EQ(root->flag(0), mid->getca());
-    EXPECT_EQ(mid->flag(1), leafB->getca());
+    EXPECT_EQ(Peek::left(*root, 0), mid->getlc());
+    EXPECT_EQ(Peek::right(*root, 1), leafC->getrc());
+    EXPECT_EQ(Peek::left(*mid, 1), leafB->getlc());
+    EXPECT_EQ(Peek::right(*mid, 0), leafA->getrc());
+    EXPECT_EQ(Peek::flag(*root, 0), mid->getca());
+    EXPECT_EQ(Peek::flag(*mid, 1), leafB->getca());
     // Resizing: free, reallocate, relink.
     root->chndc();
     EXPECT_EQ(root->getlc(), nullptr);
     EXPECT_EQ(leafB->getrc(), nullptr);
     root->chncp(32, 48, -1);
     root->chnip();
-    EXPECT_EQ(mid->left(0), leafA->getlc());
+    EXPECT_EQ(Peek::left(*mid, 0), leafA->getlc());
     EXPECT_EQ(leafA->getal(), 48);
     root->chnna("V");
     EXPECT_EQ(root->getnm(), CoreAnsx("V"));
@@ -231,8 +213,8 @@ TEST_F(CoreVctrTest, ResizeAndLinkTree) {
 }
 
 TEST_F(CoreVctrTest, UnlinkLeavesChildrenAlive) {
-    Peek* kid = make(Spec());
-    Peek* root = make(inner({kid}));
+    CoreVctr* kid = make(Spec());
+    CoreVctr* root = make(inner({kid}));
     root->chncp(16, -1, -1);
     root->chnip();
     root->ulink();
@@ -258,12 +240,12 @@ TEST_F(CoreVctrTest, SubtreeQueries) {
     b.limits = lim2;
     b.inCurve = -1;
     b.outCurve = 3;
-    Peek* ka = make(a);
-    Peek* kb = make(b);
+    CoreVctr* ka = make(a);
+    CoreVctr* kb = make(b);
     Spec r = inner({ka, kb});
     r.fadeOut = foR;
     r.limits = limR;
-    Peek* root = make(r);
+    CoreVctr* root = make(r);
     EXPECT_EQ(root->chnfi(), 9);
     EXPECT_EQ(root->chnci(), 2);
     EXPECT_EQ(root->chnco(), 3);
@@ -298,7 +280,7 @@ TEST_F(CoreVctrTest, SubtreeQueries) {
 TEST_F(CoreVctrTest, RangesAndIndexChecks) {
     Spec s;
     s.positions = {0.0, 1.0};
-    Peek* v = make(s);
+    CoreVctr* v = make(s);
     long a = 7, b = 7;
     EXPECT_FALSE(v->getrz(2, a, b));
     EXPECT_EQ(a, 0);
@@ -325,7 +307,7 @@ TEST_F(CoreVctrTest, RangesAndIndexChecks) {
 }
 
 TEST_F(CoreVctrTest, SwitchingCopiesOnlyWhenThePairChanges) {
-    Peek* v = make(Spec());
+    CoreVctr* v = make(Spec());
     v->chncp(8, -1, -1);
     v->setcc(1); // switching off: nothing happens
     EXPECT_EQ(v->getap(), 0);
@@ -340,11 +322,11 @@ TEST_F(CoreVctrTest, SwitchingCopiesOnlyWhenThePairChanges) {
     }
     v->setcc(0);
     EXPECT_EQ(d(v->getls())[3], 7.0); // same pair: no copy
-    EXPECT_EQ(v->curLeft(), v->getlc());
+    EXPECT_EQ(Peek::curLeft(*v), v->getlc());
     v->setcc(1);
     EXPECT_EQ(v->getap(), 1);
-    EXPECT_EQ(v->curLeft(), v->getls());
-    EXPECT_EQ(v->curRight(), v->getrs());
+    EXPECT_EQ(Peek::curLeft(*v), v->getls());
+    EXPECT_EQ(Peek::curRight(*v), v->getrs());
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(d(v->getls())[i], i + 1.0);
         EXPECT_EQ(d(v->getrs())[i], -(i + 1.0));
@@ -360,7 +342,7 @@ TEST_F(CoreVctrTest, SwitchingCopiesOnlyWhenThePairChanges) {
 
 TEST_F(CoreVctrTest, FadeElementsAreRamps) {
     long before = pool.getma();
-    Peek* v = make(Spec());
+    CoreVctr* v = make(Spec());
     double* in = d(v->newfi(5));
     double* out = d(v->newfo(5));
     for (int i = 0; i < 5; ++i) {
@@ -379,7 +361,7 @@ TEST_F(CoreVctrTest, FadeElementsAreRamps) {
 }
 
 TEST_F(CoreVctrTest, CopyingIntoElements) {
-    Peek* v = make(Spec());
+    CoreVctr* v = make(Spec());
     void* l = nullptr;
     void* r = nullptr;
     v->newip(&l, &r, 8);
@@ -402,7 +384,7 @@ TEST_F(CoreVctrTest, CopyingIntoElements) {
 }
 
 TEST_F(CoreVctrTest, ElementsWithoutCacheUseTheVectorPool) {
-    Peek* v = make(Spec());
+    CoreVctr* v = make(Spec());
     long before = pool.getma();
     void* l = nullptr;
     void* r = nullptr;
@@ -428,8 +410,8 @@ TEST_F(CoreVctrTest, RegistrationsAndSharingThroughTheCache) {
         int ownerA = 0, ownerB = 0;
         Spec s;
         s.positions = {0.0, 1.0};
-        Peek* a = make(s, &cache, &engine);
-        Peek* b = make(s, &cache, &engine);
+        CoreVctr* a = make(s, &cache, &engine);
+        CoreVctr* b = make(s, &cache, &engine);
         a->chncp(8, -1, -1);
         b->chncp(8, -1, -1);
         long beforeNew = cachePool.getma();
@@ -459,13 +441,13 @@ TEST_F(CoreVctrTest, RegistrationsAndSharingThroughTheCache) {
         for (int i = 0; i < 2; ++i) {
             EXPECT_FALSE(a->getsb(i));
             EXPECT_TRUE(b->getsb(i)); // the second owner holds the first one's buffers
-            EXPECT_EQ(b->left(i), al[i]);
-            EXPECT_EQ(b->right(i), ar[i]);
-            EXPECT_EQ(d(b->left(i))[3], 1.0 + i); // contents untouched by the swap
+            EXPECT_EQ(Peek::left(*b, i), al[i]);
+            EXPECT_EQ(Peek::right(*b, i), ar[i]);
+            EXPECT_EQ(d(Peek::left(*b, i))[3], 1.0 + i); // contents untouched by the swap
         }
         delete a; // b still holds the pairs
         EXPECT_EQ(cache.getnr(), 2);
-        EXPECT_EQ(d(b->left(1))[7], 2.0);
+        EXPECT_EQ(d(Peek::left(*b, 1))[7], 2.0);
         delete b; // the last holder: the registrations are gone
         EXPECT_EQ(cache.getnr(), 0);
         EXPECT_EQ(cachePool.getma(), beforeNew);
@@ -480,8 +462,8 @@ TEST_F(CoreVctrTest, OutputsWiderThanTheElementsAreNotShared) {
     CoreCnvl engine(&pool, "H1", 0, nullptr);
     CorePlel cache(&cachePool);
     int ownerA = 0, ownerB = 0;
-    Peek* a = make(Spec(), &cache, &engine);
-    Peek* b = make(Spec(), &cache, &engine);
+    CoreVctr* a = make(Spec(), &cache, &engine);
+    CoreVctr* b = make(Spec(), &cache, &engine);
     a->chncp(8, -1, -1);
     b->chncp(8, -1, 32);
     void *al, *ar, *bl, *br;
@@ -492,7 +474,7 @@ TEST_F(CoreVctrTest, OutputsWiderThanTheElementsAreNotShared) {
     b->setip(0, d(bl), d(br), "IR", 8, 48000, 0, 0, &ownerB, 0);
     cache.end__();
     EXPECT_FALSE(b->getsb(0));
-    EXPECT_EQ(b->left(0), bl);
+    EXPECT_EQ(Peek::left(*b, 0), bl);
     EXPECT_EQ(cache.getnr(), 2);
     delete a;
     delete b;
@@ -501,42 +483,42 @@ TEST_F(CoreVctrTest, OutputsWiderThanTheElementsAreNotShared) {
 
 TEST_F(CoreVctrTest, ResizingASwitchingRootResizesBothPairs) {
     long before = pool.getma();
-    Peek* v = make(Spec());
+    CoreVctr* v = make(Spec());
     v->chncp(8, -1, -1);
     v->setsc();
     v->chncp(64, -1, -1); // larger: the second pair must follow
     EXPECT_EQ(v->getap(), 0);
     std::vector<double> ramp(64);
     for (int i = 0; i < 64; ++i) ramp[i] = i;
-    CoreCnvl::copy1(nullptr, v->getlc(), ramp.data(), 64, false, 0, false);
+    CoreCnvlIntl::copy1(nullptr, v->getlc(), ramp.data(), 64, false, 0, false);
     v->setcc(1); // copies the whole current length into pair 1 (ASan watches)
     EXPECT_EQ(d(v->getls())[63], 63.0);
-    EXPECT_EQ(v->curLeft(), v->getls());
+    EXPECT_EQ(Peek::curLeft(*v), v->getls());
     // Freed and sized again: both pairs are back.
     v->chndc();
     v->chncp(32, -1, -1);
     ASSERT_NE(v->getls(), nullptr);
     ASSERT_NE(v->getrs(), nullptr);
     v->setcc(1);
-    EXPECT_EQ(v->curRight(), v->getrs());
+    EXPECT_EQ(Peek::curRight(*v), v->getrs());
     EXPECT_TRUE(*v->getus());
     delete v;
     EXPECT_EQ(pool.getma(), before);
 }
 
 TEST_F(CoreVctrTest, UnlinkedOrResizedTreesNeverReadFreedOutputs) {
-    Peek* kid = make(Spec());
-    Peek* parent = make(inner({kid}));
+    CoreVctr* kid = make(Spec());
+    CoreVctr* parent = make(inner({kid}));
     parent->chncp(8, -1, -1);
     parent->chnip();
     parent->chncp(16, -1, -1); // the children's outputs are new: the link follows
-    EXPECT_EQ(parent->left(0), kid->getlc());
+    EXPECT_EQ(Peek::left(*parent, 0), kid->getlc());
     parent->chndc(); // freed: missing until linked again, never dangling
-    EXPECT_EQ(parent->left(0), nullptr);
+    EXPECT_EQ(Peek::left(*parent, 0), nullptr);
     parent->chncp(8, -1, -1);
     parent->chnip();
     parent->ulink();
-    EXPECT_EQ(parent->left(0), nullptr);
+    EXPECT_EQ(Peek::left(*parent, 0), nullptr);
     delete kid;
     parent->chnup(true); // ASan watches
     delete parent;
