@@ -14,11 +14,13 @@
 #include "modulation/CoreRfun.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 
 #include <cmath>
 
 void CoreProg::updte(bool processing, double frames, double last, double tempo) noexcept {
+    CoreAudp audio;
     // 1. Elapsed seconds for the LFOs; without a rate there is no time.
     double const dt = rate > 0 ? CoreButl::flushSubnormal(frames / rate) : 0.0;
 
