@@ -152,7 +152,7 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         }
         CoreNode* const program = found ? topElement(*m.document, DataXml_::sCtagprogrm) : nullptr;
         if (program == nullptr) {
-            CoreLog_::logfl(CoreAnsx(" ") + folder + path, 2);
+            CoreLog_::logfl(folder + path, 2);
         } else {
             m.name = program->getls(DataXml_::sCtagprognm);
             if (isArchive && program->exslc(DataXml_::sCtagactvnm))
@@ -170,7 +170,7 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
             ok = true;
         }
     } catch (CoreAnsx const&) {
-        CoreLog_::logfl(CoreAnsx(" ") + folder + path, 2);
+        CoreLog_::logfl(folder + path, 2);
         ok = false;
     }
     if (!ok) {
