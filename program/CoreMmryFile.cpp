@@ -416,14 +416,21 @@ CoreAnsx CoreMmry::dumpo(int i) {
 
     CoreXml_ program;
     program.getfc(m.document->settc(false, false));
-    CoreAnsx path[2] = {DataXml_::sCtagprogrm, DataXml_::sCtagsequen};
-    program.pappr(path, 2, new CoreNode(i));
-    path[1] = DataXml_::sCtagorgfnm;
-    program.pappr(path, 2, new CoreNode(m.file));
-    path[1] = DataXml_::sCtagactvnm;
-    program.pappr(path, 2, new CoreNode(m.vfile));
+    CoreAnsx const from[1] = {DataXml_::sCtagprogrm};
+    if (program.getrt() == nullptr) program.setrt(new CoreNode(CoreXml_::sCroot));
+    CoreNode* element = program.getrt()->pfind(from, 1);
+    if (element == nullptr) {
+        auto made = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
+        program.getrt()->addcd(made.get());
+        element = made.release();
+    }
+    // Every element of the name goes, not only the first, so a document
+    // holding two SEQUENCE elements still gives one chunk text, every time.
+    element->upglf(DataXml_::sCtagsequen, new CoreNode(i));
+    element->upglf(DataXml_::sCtagorgfnm, new CoreNode(m.file));
+    element->upglf(DataXml_::sCtagactvnm, new CoreNode(m.vfile));
     CoreAnsx const to[1] = {DataXml_::sCtagsetup_};
-    chunk.pmove(path, 1, &program, to, 1, false);
+    chunk.pmove(from, 1, &program, to, 1, false);
     return chunk.settc(false, false);
 }
 

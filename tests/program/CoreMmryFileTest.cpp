@@ -229,7 +229,9 @@ TEST_F(MmryFiles, CacheRecordsFillDeferredLocationsWhileCurrent) {
 
 TEST_F(MmryFiles, HostChunkMatchesAHandWrittenTextAndRoundTrips) {
     putProgram("pad.xml",
-               "<PROGRAM><NAME> Pad </NAME><GAIN> 3 </GAIN><SEQUENCE> 4 </SEQUENCE></PROGRAM>");
+               // a stray second SEQUENCE goes too
+               "<PROGRAM><NAME> Pad </NAME><GAIN> 3 </GAIN><SEQUENCE> 4 </SEQUENCE>"
+               "<SEQUENCE> 5 </SEQUENCE></PROGRAM>");
     putSetup("s.xml", setupXml({{0, "pad.xml"}}));
     auto m = make();
     ASSERT_TRUE(m->loads("s.xml", 0, false));
