@@ -9,73 +9,45 @@
 
 using MmryTable = MmryFolder;
 
-TEST_F(MmryTable, EmptyLocationsAndBadIndicesGiveTheDefaults) {
+TEST_F(MmryTable, DefaultsQueriesAndSetters) {
     auto m = make();
     for (int i = 0; i < CoreMmry::iCmemorydim; ++i)
-        ASSERT_TRUE(str(m->getnm(i)) == "0" && str(m->getpf(i)).empty()) << i;
-    for (int i : {0, 9999, -1, 10000}) {
-        EXPECT_EQ(str(m->getds(i)), "0");
-        EXPECT_EQ(str(m->getct(i, 0)), "0");
-        EXPECT_EQ(str(m->getcc(i)), "0");
-        EXPECT_EQ(str(m->getfp(i, false)), "0");
-        EXPECT_EQ(str(m->getfv(i, true)), "0");
-        EXPECT_FALSE(m->getwp(i));
-        EXPECT_EQ(str(m->getvl(i, false)), "0");
-        m->setnm(i, "X"); // empty or outside: ignored
-        EXPECT_EQ(str(m->getnm(i)), "0");
+        ASSERT_EQ(row(*m, i), "0|0|0|0|0|0||0|0|xml") << i;
+    for (int i : {-1, 10000}) {
+        m->setnm(i, "X"); // outside: ignored, default answers
+        EXPECT_EQ(row(*m, i) + str(m->getvl(i, false)), "0|0|0|0|0|0||0|0|xml0");
     }
-    put(*m, 5, "Pad", "Rock");
-    EXPECT_EQ(str(m->getct(5, 3)), "0"); // level outside 0..2
-    EXPECT_EQ(m->getcf(-1), -1);
-    EXPECT_EQ(m->getpr(), -1);
-}
-
-TEST_F(MmryTable, QueriesAndSettersOfAFilledLocation) {
-    auto m = make();
     m->setvl(7, false, "pad.xml", programXml("Pad").c_str());
-    EXPECT_EQ(str(m->getvl(7, false)), programXml("Pad"));
-    EXPECT_EQ(str(m->getnm(7)), ""); // the catalogue is not taken from the text
-    m->setnm(7, "Pad");
     m->setds(7, "warm");
     m->setct(7, "Rock", 2);
-    EXPECT_EQ(str(m->getnm(7)), "Pad");
-    EXPECT_EQ(str(m->getds(7)), "warm");
-    EXPECT_EQ(str(m->getct(7, 2)), "Rock");
-    EXPECT_EQ(str(m->getfp(7, true)), "pad.xml");
-    EXPECT_EQ(str(m->getfp(7, false)), "Programs/pad.xml");
-    EXPECT_EQ(str(m->getfv(7, true)), "pad.v2v"); // vector file unset: the program file
-    EXPECT_EQ(str(m->getfv(7, false)), "Vectors/pad.v2v");
+    m->setct(7, "Bad", 3); // no such level
+    EXPECT_EQ(row(*m, 7), "|warm|||Rock||pad.xml|Programs/pad.xml|Vectors/pad.v2v|xml");
     m->setfp(7, "Other.V2P");
-    EXPECT_EQ(str(m->getpf(7)), "Other.xml"); // not an archive
     m->setvl(8, true, "arc.v2p", programXml("A").c_str());
-    EXPECT_TRUE(m->getwp(8));
     m->setfp(8, "b");
-    EXPECT_EQ(str(m->getpf(8)), "b.v2p");
+    EXPECT_EQ(str(m->getpf(7)) + str(m->getpf(8)) + str(m->getct(7, 3)), "Other.xmlb.v2p0");
     EXPECT_THROW(m->setvl(7, "</X>", false), CoreAnsx); // does not parse: nothing changes
     EXPECT_EQ(str(m->getvl(7, false)), programXml("Pad"));
-    m->setvl(9, "<PROGRAM><NAME> N </NAME></PROGRAM>", false); // empty location comes into use
-    EXPECT_EQ(str(m->getnm(9)), "");
-    EXPECT_EQ(str(m->getvl(9, false)), "<PROGRAM><NAME> N </NAME></PROGRAM>");
+    m->setvl(9, programXml("N").c_str(), false); // an empty location comes into use
+    EXPECT_EQ(str(m->getnm(9)) + str(m->getvl(9, false)), programXml("N"));
 }
 
 TEST_F(MmryTable, FreeSlotsAndNameSearch) {
     auto m = make();
-    put(*m, 300, "PAD");
-    put(*m, 301, "Pad");
-    put(*m, 9999, "Last");
-    put(*m, 0, "First");
+    for (auto [loc, name] : {std::pair{300, "PAD"}, {301, "Pad"}, {9999, "Last"}, {0, "First"}})
+        put(*m, loc, name);
     m->setmc(3);
     EXPECT_EQ(m->getne(), 302); // from 300 on, never below
     EXPECT_EQ(m->getcf(9999), 1);
-    EXPECT_EQ(m->getcf(300), 302);
+    EXPECT_EQ(m->getcf(-1), -1);
     EXPECT_EQ(m->srcnm("Pad"), 301); // exact, case-sensitive
-    EXPECT_EQ(m->srcnm("pad"), -1);
-    EXPECT_EQ(m->srcnm(""), -1);
-    EXPECT_EQ(m->srcnm(CoreAnsx(0)), -1);
+    for (CoreAnsx const& none : {CoreAnsx("pad"), CoreAnsx(""), CoreAnsx(0)})
+        EXPECT_EQ(m->srcnm(none), -1);
     m->setmc(99);
     for (int i = 9900; i < 9999; ++i) put(*m, i, "x");
     EXPECT_EQ(m->getne(), -1); // no wrap; the cursor goes back to 0
     EXPECT_EQ(m->getne(), 1);
+    EXPECT_EQ(m->getpr(), -1);
 }
 
 TEST_F(MmryTable, FilteredSteppingIsBoundedAndFollowsItsWrapRules) {
@@ -114,33 +86,31 @@ TEST_F(MmryTable, DistinctCategoriesAndTheFilterStack) {
     put(*m, 3, "c", "Pop", "Live");
     put(*m, 4, "d", "", "Orphan");
     put(*m, 5, "e", "ROCK", "live");
-    ASSERT_EQ(m->getbc(), 2);
-    EXPECT_EQ(str(m->getbc(0)), "ROCK");
-    EXPECT_EQ(str(m->getbc(1)), "POP");
-    EXPECT_EQ(str(m->getbc(2)), ""); // beyond the list
-    EXPECT_EQ(m->getbs(), 2);        // level 0: as getbc()
+    auto list = [&](int count) {
+        std::string all = std::to_string(count) + ":";
+        for (int k = 0; k <= count; ++k) all += str(m->getbc(k)) + "|"; // one beyond: ""
+        return all;
+    };
+    EXPECT_EQ(list(m->getbc()), "2:ROCK|POP||");
+    EXPECT_EQ(list(m->getbs()), "2:ROCK|POP||"); // level 0: the same
     m->setbs(0, "rock ");
     EXPECT_EQ(m->setbb(1), 1);
-    ASSERT_EQ(m->getbs(), 2);
-    EXPECT_EQ(str(m->getbc(0)), "LIVE");
-    EXPECT_EQ(str(m->getbc(1)), "STUDIO");
+    EXPECT_EQ(list(m->getbs()), "2:LIVE|STUDIO||");
     m->setbs(1, "Live");
-    EXPECT_EQ(m->getbk(0, 1), 1); // level 1 compares both strings
-    EXPECT_EQ(m->getbk(2, 1), 5);
+    EXPECT_EQ(m->getbk(2, 1), 5); // level 1 compares both strings
     m->pushb();
-    EXPECT_EQ(m->getbs(), 2); // level 0 now: top-level list
+    EXPECT_EQ(list(m->getbs()), "2:ROCK|POP||"); // level 0 while pushed
     m->setbs(0, "Pop");
     m->popb_();
     EXPECT_EQ(m->getbk(2, 1), 5); // level 1 and its strings back
     EXPECT_EQ(m->setbb(-5), 0);
     EXPECT_EQ(m->setbb(5), 2);
-    CoreAnsx* list = nullptr;
+    CoreAnsx* values = nullptr;
     int count = -1;
     CoreAnsx const pop[1] = {"pop"};
-    m->getct(&list, count, pop, 1);
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ(str(list[0]), "LIVE");
-    delete[] list;
+    m->getct(&values, count, pop, 1);
+    EXPECT_EQ(std::to_string(count) + str(values[0]), "1LIVE");
+    delete[] values;
 }
 
 TEST_F(MmryTable, CategoryTreeAndItsOrder) {
@@ -149,49 +119,29 @@ TEST_F(MmryTable, CategoryTreeAndItsOrder) {
     put(*m, 13, "Loose");
     put(*m, 14, "Kit", "Drums");
     m->updtt();
-    ASSERT_EQ(m->gettn(), 3); // ROCK, Loose, DRUMS in table order
-    m->settr(0, 0);
-    m->settr(1, -1);
-    EXPECT_EQ(str(m->gette()), "ROCK");
-    EXPECT_FALSE(m->islte());
-    m->settr(1, 0);
-    m->settr(2, -1);
-    EXPECT_EQ(str(m->gette()), "LIVE");
-    m->settr(2, 0);
-    m->settr(3, -1);
-    EXPECT_EQ(str(m->gette()), "12 - Warm Room");
-    EXPECT_TRUE(m->islte());
-    m->settr(0, 1);
-    m->settr(1, -1);
-    EXPECT_EQ(str(m->gette()), "13 - Loose"); // no category: under the root
-    m->settr(0, 7);                           // off the tree
-    EXPECT_EQ(m->gettn(), 0);
-    EXPECT_EQ(str(m->gette()), "");
+    auto at = [&](std::vector<int> path, bool translated = false) {
+        path.push_back(-1);
+        for (std::size_t k = 0; k < path.size(); ++k) m->settr(int(k), path[k]);
+        std::string const text = str(translated ? m->gettt() : m->gette());
+        return text + (m->islte() ? "." : "") + std::to_string(m->gettn());
+    };
+    EXPECT_EQ(at({}), "ROOT3"); // ROCK, Loose, DRUMS in table order
+    EXPECT_EQ(at({0}), "ROCK1");
+    EXPECT_EQ(at({0, 0}), "LIVE1");
+    EXPECT_EQ(at({0, 0, 0}), "12 - Warm Room.0");
+    EXPECT_EQ(at({1}), "13 - Loose.0"); // no category: under the root
+    EXPECT_EQ(at({7}), ".0");           // off the tree
 
     m->ordrt(0); // no dictionary: by plain text
-    m->settr(0, -1);
-    EXPECT_EQ(m->gettn(), 3);
-    std::string order;
-    for (int k = 0; k < 3; ++k) {
-        m->settr(0, k);
-        order += str(m->gette()) + "|";
-    }
-    EXPECT_EQ(order, "13 - Loose|DRUMS|ROCK|");
-
+    EXPECT_EQ(at({0}) + at({1}) + at({2}), "13 - Loose.0DRUMS1ROCK1");
     writeBytes(temp.file("d.xml"), "<DICTIONARY><CATEGORY><ROCK> Alpha </ROCK>"
                                    "<DRUMS> Zulu </DRUMS></CATEGORY></DICTIONARY>");
     CoreDcry dictionary(temp.file("d.xml").c_str());
     m->setdc(&dictionary);
     m->ordrt(0);
-    order.clear();
-    for (int k = 0; k < 3; ++k) {
-        m->settr(0, k);
-        order += str(m->gettt()) + "|";
-    }
-    EXPECT_EQ(order, "13 - Loose|Alpha|Zulu|");
+    EXPECT_EQ(at({0}, true) + at({1}, true) + at({2}, true), "13 - Loose.0Alpha1Zulu1");
     m->cleat();
-    m->settr(0, -1);
-    EXPECT_EQ(m->gettn(), 0);
+    EXPECT_EQ(at({}), "ROOT.0");
 }
 
 TEST_F(MmryTable, ClearCopyAndMove) {
@@ -199,39 +149,33 @@ TEST_F(MmryTable, ClearCopyAndMove) {
     put(*m, 1, "Pad", "Rock", "", "Live");
     m->setds(1, "d");
     m->mvepr(1, 1, true); // onto itself: nothing
-    EXPECT_EQ(str(m->getnm(1)), "Pad");
-    EXPECT_EQ(str(m->getvl(1, false)), programXml("Pad"));
+    EXPECT_EQ(str(m->getnm(1)) + str(m->getvl(1, false)), "Pad" + programXml("Pad"));
 
-    m->mvepr(1, 2, false); // copy: own document
+    m->mvepr(1, 2, false); // copy: its own document
     m->setvl(1, programXml("Changed").c_str(), false);
+    EXPECT_EQ(row(*m, 2), "Pad|d|Rock||Live||Pad.xml|Programs/Pad.xml|Vectors/Pad.v2v|xml");
     EXPECT_EQ(str(m->getvl(2, false)), programXml("Pad"));
-    EXPECT_EQ(str(m->getct(2, 2)), "Live");
 
     m->mvepr(2, 3, true);
-    EXPECT_EQ(str(m->getnm(3)), "Pad");
-    EXPECT_EQ(str(m->getds(3)), "d");
+    EXPECT_EQ(row(*m, 3), "Pad|d|Rock||Live||Pad.xml|Programs/Pad.xml|Vectors/Pad.v2v|xml");
     EXPECT_EQ(str(m->getvl(3, false)), programXml("Pad"));
     CoreMmry::MEMORYLOC left;
     m->getel(2, &left);
-    EXPECT_FALSE(left.inuse || left.deferred);
-    EXPECT_EQ(str(left.name) + str(left.file) + str(left.vfile) + str(left.category[2]), "");
+    EXPECT_EQ(std::to_string(left.inuse) + str(left.name) + str(left.file) + str(left.vfile) +
+                  str(left.category[2]),
+              "0");
     m->setvl(2, programXml("New").c_str(), false); // used again: its vector file "" is unset
     m->setfp(2, "New");
     EXPECT_EQ(str(m->getfv(2, true)), "New.v2v");
 
     m->clrpr(2);
     m->getel(2, &left);
-    EXPECT_FALSE(left.inuse);
-    EXPECT_EQ(str(left.file), "New.xml"); // kept
-    EXPECT_EQ(str(left.vfile), "0");
+    EXPECT_EQ(std::to_string(left.inuse) + str(left.file) + str(left.vfile), "0New.xml0");
     EXPECT_EQ(left.document, nullptr);
 
-    for (int i = 500; i < 510; ++i) put(*m, i, "x");
-    put(*m, 600, "y");
+    for (int i : {500, 501, 600}) put(*m, i, "x");
     m->clear(5);
-    EXPECT_EQ(m->getcf(500), 500);
-    EXPECT_EQ(m->getcf(600), 601);
-    EXPECT_EQ(str(m->getnm(600)), "y");
+    EXPECT_EQ(names(*m, 500, 502) + names(*m, 600, 601), "0|0|x|");
     m->clear();
     EXPECT_EQ(m->getck(0, 1, nullptr, 0), -1);
 }

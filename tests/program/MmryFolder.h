@@ -65,6 +65,22 @@ protected:
     CorePool pool;
 };
 
+// Every catalogue query of a location: name|description|3 categories|cached
+// file|file|file with folder|vector file|archive.
+inline std::string row(CoreMmry& m, int loc) {
+    std::string r = str(m.getnm(loc)) + "|" + str(m.getds(loc));
+    for (int k = 0; k < 3; ++k) r += "|" + str(m.getct(loc, k));
+    return r + "|" + str(m.getcc(loc)) + "|" + str(m.getpf(loc)) + "|" + str(m.getfp(loc, false)) +
+           "|" + str(m.getfv(loc, false)) + "|" + (m.getwp(loc) ? "arc" : "xml");
+}
+
+// Names of the locations from..to-1, each followed by "|".
+inline std::string names(CoreMmry& m, int from, int to) {
+    std::string all;
+    for (int i = from; i < to; ++i) all += str(m.getnm(i)) + "|";
+    return all;
+}
+
 // Fills a location in memory alone: name and categories as given.
 inline void put(CoreMmry& m, int loc, std::string const& name, std::string const& c0 = "",
                 std::string const& c1 = "", std::string const& c2 = "") {
