@@ -1,0 +1,523 @@
+// The file side of program memory: loading a program file into a location,
+// setup files, the folder scan, cache records and the host chunk.
+
+#include "program/CoreMmry.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "runtime/CoreButl.h"
+#include "runtime/CoreHutl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CoreSmgd.h"
+#include "runtime/CoreTlst.h"
+#include "runtime/CoreXutl.h"
+#include "storage/CoreFsys.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+#include "storage/DataXml_.h"
+
+namespace {
+
+CoreAnsx key(CoreAnsx const& text) { return text.Trim().UpperCase(); }
+
+int childCount(CoreNode const* node) {
+    CoreTlst const* list = node ? node->getcn() : nullptr;
+    return list ? list->count : 0;
+}
+
+CoreNode* childAt(CoreNode const* node, int index) {
+    return static_cast<CoreNode*>((*node->getcn())[unsigned(index)]);
+}
+
+// Appends under parent an element tag holding value.
+void addValue(CoreNode* parent, CoreAnsx const& tag, CoreNode* valueNode) {
+    std::unique_ptr<CoreNode> value(valueNode);
+    auto element = std::make_unique<CoreNode>(tag);
+    element->addcd(value.get());
+    value.release();
+    parent->addcd(element.get());
+    element.release();
+}
+
+void addValue(CoreNode* parent, CoreAnsx const& tag, CoreAnsx const& text) {
+    addValue(parent, tag, new CoreNode(text));
+}
+
+// Gives document a root holding one element tag; that element.
+CoreNode* startDocument(CoreXml_& document, CoreAnsx const& tag) {
+    auto root = std::make_unique<CoreNode>(CoreXml_::sCroot);
+    CoreNode* const top = new CoreNode(tag);
+    root->addcd(top);
+    document.setrt(root.release());
+    return top;
+}
+
+// An element of the document root by name, never a bare value.
+CoreNode* topElement(CoreXml_& document, CoreAnsx const& tag) {
+    CoreNode* const root = document.getrt();
+    CoreNode* const found = root ? root->getcd(tag) : nullptr;
+    return found && !found->leaf_() ? found : nullptr;
+}
+
+// A SETUP without programs has no empty-element form: the writer leaves the
+// bare text SETUP behind the declaration lines, and it reads as no element.
+bool bareSetup(CoreAnsx const& raw) {
+    std::string rest;
+    char const* s = raw.c_str();
+    while (*s != '\0') {
+        if (s[0] == '<') {
+            if (s[1] != '?' && s[1] != '!') return false;
+            while (*s != '\0' && *s != '>') ++s;
+            if (*s == '>') ++s;
+            continue;
+        }
+        rest += *s++;
+    }
+    return key(CoreAnsx(rest.c_str())) == DataXml_::sCtagsetup_;
+}
+
+// A document number as a location: truncated, -1 outside 0..9999 (NaN too).
+int slotOf(double value) {
+    if (!(value > -1.0 && value < double(CoreMmry::iCmemorydim))) return -1;
+    return int(value);
+}
+
+} // namespace
+
+// ---- Helpers ----------------------------------------------------------------------------------
+
+bool CoreMmry::findProgram(CoreAnsx const& path, CoreAnsx& folder) {
+    return CoreFsys::exstf(basefolder, short(extras.size()), extras.data(), path, folder);
+}
+
+bool CoreMmry::writeDocument(CoreXml_& document, CoreAnsx const& path, bool pretty, bool topbreak) {
+    CoreAnsx const text = CoreButl::sCxmlheader + CoreButl::sCxmlcopyright +
+                          document.settc(pretty, topbreak) + CoreAnsx("\n");
+    return CoreButl::wrall(path, text.c_str(), std::size_t(text.Length()));
+}
+
+CoreAnsx CoreMmry::recordPath(CoreAnsx const& file) const {
+    CoreAnsx const base = CoreButl::getfn(file, true);
+    // A location without a file name has no record (it would be a hidden ".xml").
+    if (base.Length() <= 0) return CoreAnsx("");
+    return cachefolder + CoreButl::setfx(base, CoreButl::sCextxml);
+}
+
+double CoreMmry::programTime(CoreAnsx const& file) {
+    CoreAnsx const path = programfolder + file;
+    CoreAnsx folder;
+    if (!findProgram(path, folder)) return 0.0;
+    return CoreHutl::getst(folder + path);
+}
+
+// ---- Loading one program ----------------------------------------------------------------------
+
+bool CoreMmry::loadl(int i, CoreAnsx const& f) {
+    MEMORYLOC& m = table->loc[i];
+    m.file = f;
+    m.vfile = CoreAnsx(0);
+    delete m.document;
+    m.document = nullptr;
+    CoreAnsx path = programfolder + f;
+    CoreAnsx folder("");
+    bool ok = false;
+    try {
+        m.document = new CoreXml_;
+        if (CoreButl::getfx(f).Length() <= 0) {
+            path = CoreButl::setfx(path, CoreButl::sCextv2p);
+            if (!sharedfs && !findProgram(path, folder)) {
+                path = CoreButl::setfx(path, CoreButl::sCextxml);
+                m.file = CoreButl::setfx(f, CoreButl::sCextxml);
+            } else {
+                m.file = CoreButl::setfx(f, CoreButl::sCextv2p);
+            }
+        }
+        bool const isArchive = CoreButl::getfx(path) == CoreButl::sCextv2p;
+        bool found = true;
+        if (isArchive) {
+            folder = CoreAnsx("");
+            if (!sharedfs) found = findProgram(path, folder);
+            if (found) {
+                CoreAnsx const item = CoreButl::setfx(path, CoreButl::sCextxml);
+                CoreFsys archive(pool, folder, false, false);
+                found = archive.loada(folder + path, item, false, sharedfs ? fsys : nullptr);
+                if (found) m.document->getfc(archive.ct2as(archive.crtit(item, false)));
+            }
+        } else {
+            found = findProgram(path, folder);
+            if (found) m.document->getff(folder + path, false);
+        }
+        CoreNode* const program = found ? topElement(*m.document, DataXml_::sCtagprogrm) : nullptr;
+        if (program == nullptr) {
+            CoreLog_::logfl(folder + path, 2);
+        } else {
+            m.name = program->getls(DataXml_::sCtagprognm);
+            if (isArchive && program->exslc(DataXml_::sCtagactvnm))
+                m.vfile = program->getls(DataXml_::sCtagactvnm);
+            CoreAnsx const* tags[3] = {&DataXml_::sCtagcategr, &DataXml_::sCtagsubca1,
+                                       &DataXml_::sCtagsubca2};
+            for (int k = 0; k < 3; ++k)
+                if (program->exslc(*tags[k])) m.category[k] = program->getls(*tags[k]);
+            if (program->exslc(DataXml_::sCtagdescrp))
+                m.descr = program->getls(DataXml_::sCtagdescrp);
+            m.cached = folder + path;
+            m.inuse = true;
+            m.deferred = false;
+            m.archive = isArchive;
+            ok = true;
+        }
+    } catch (CoreAnsx const&) {
+        CoreLog_::logfl(folder + path, 2);
+        ok = false;
+    }
+    if (!ok) {
+        delete m.document;
+        m.document = nullptr;
+    }
+    if (m.vfile == CoreAnsx(0)) m.vfile = m.file;
+    if (ok && caching) setca(i);
+    return ok;
+}
+
+// ---- Cache records ----------------------------------------------------------------------------
+
+void CoreMmry::setca(int i) {
+    MEMORYLOC const& m = table->loc[i];
+    CoreAnsx const path = recordPath(m.file);
+    if (path.Length() <= 0) return;
+    CoreXml_ record;
+    CoreNode* const cache = startDocument(record, DataXml_::sCtagcache_);
+    addValue(cache, DataXml_::sCtagorgfnm, m.file);
+    addValue(cache, DataXml_::sCtagprognm, m.name);
+    addValue(cache, DataXml_::sCtagcategr, m.category[0]);
+    if (m.category[1].Length() > 0 && m.category[1] != CoreAnsx(0))
+        addValue(cache, DataXml_::sCtagsubca1, m.category[1]);
+    if (m.category[2].Length() > 0 && m.category[2] != CoreAnsx(0))
+        addValue(cache, DataXml_::sCtagsubca2, m.category[2]);
+    addValue(cache, DataXml_::sCtagdescrp, m.descr);
+    addValue(cache, DataXml_::sCtagcachef, m.cached);
+    writeDocument(record, path, false, false);
+}
+
+bool CoreMmry::getca(int i, CoreAnsx const& filename) {
+    CoreAnsx const path = recordPath(filename);
+    if (path.Length() <= 0 || !CoreFsys::exstf(CoreAnsx(""), path)) return false;
+    CoreXml_ record;
+    try {
+        record.getff(path, false);
+    } catch (CoreAnsx const&) {
+        return false;
+    }
+    CoreNode* const cache = topElement(record, DataXml_::sCtagcache_);
+    if (cache == nullptr) return false;
+    MEMORYLOC& m = table->loc[i];
+    delete m.document;
+    m.document = nullptr;
+    m.file = cache->getls(DataXml_::sCtagorgfnm);
+    m.name = cache->getls(DataXml_::sCtagprognm);
+    m.category[0] = cache->getls(DataXml_::sCtagcategr);
+    m.category[1] = cache->getls(DataXml_::sCtagsubca1);
+    m.category[2] = cache->getls(DataXml_::sCtagsubca2);
+    m.descr = cache->getls(DataXml_::sCtagdescrp);
+    m.cached = cache->getls(DataXml_::sCtagcachef);
+    m.archive = false;
+    m.inuse = true;
+    m.deferred = true;
+    // Current only when the program file, found as a load would find it, is
+    // older than the record; a program file that cannot be found is not.
+    double const programAge = programTime(m.file);
+    return programAge > 0.0 && programAge < CoreHutl::getst(path);
+}
+
+void CoreMmry::invca(int i) {
+    try {
+        CoreAnsx const path = recordPath(table->loc[i].file);
+        if (path.Length() > 0 && CoreFsys::exstf(CoreAnsx(""), path))
+            CoreXutl::delfl(CoreButl::rslve(path));
+    } catch (...) {
+        // A record that cannot be removed goes stale and is read as such.
+    }
+}
+
+// ---- Setup files ------------------------------------------------------------------------------
+
+bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw) {
+    if (name == CoreAnsx(0)) {
+        raw = scantext;
+    } else {
+        CoreAnsx const item = setupfolder + name;
+        // The store finds names by containment too; a setup is taken by its
+        // exact name only, so "A.XML" never reads "BA.XML".
+        CoreAnsx const wanted = key(item);
+        int id = -1;
+        for (int k = 0; k < fsys->llvcn() && id < 0; ++k) {
+            int candidate = -1;
+            if (fsys->llvel(k, candidate) == wanted) id = candidate;
+        }
+        if (id < 0) id = fsys->crtit(item, true);
+        int index = 0;
+        CoreFsys::FSYSTEMLOC const* record = fsys->gtiit(id, index);
+        bool const fromArchive = record && record->inmemory && record->source.Length() >= 0;
+        // A file read before is read again: the bank may have been saved since.
+        raw = fromArchive || fsys->loadc(id, false) ? fsys->ct2as(id) : CoreAnsx("");
+    }
+    try {
+        document.getfc(raw);
+    } catch (CoreAnsx const&) {
+        return false;
+    }
+    return true;
+}
+
+bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
+    if (bank < 0 || bank >= iCbanks) {
+        CoreLog_::loger(CoreAnsx("Program memory: no bank to load ") + CoreAnsx(bank), 1);
+        return false;
+    }
+    CoreSmgd guard(lock);
+    cursor = bank * iCbankdim;
+    if (clr) iclea(bank);
+
+    CoreXml_ document;
+    CoreAnsx raw;
+    bool const parsed = readSetup(name, document, raw);
+    CoreNode* const setup = parsed ? topElement(document, DataXml_::sCtagsetup_) : nullptr;
+    if (setup == nullptr) {
+        if (parsed && bareSetup(raw)) return true;
+        CoreLog_::logtg(CoreAnsx(""), 1);
+        return false;
+    }
+
+    struct Entry {
+        CoreAnsx file; // FILENAME
+        int sequence;  // SEQUENCE
+        bool load;     // LOAD
+    };
+    std::vector<Entry> entries;
+    for (int c = 0; c < childCount(setup); ++c) {
+        CoreNode const* program = childAt(setup, c);
+        if (program->leaf_() || key(program->gettx()) != DataXml_::sCtagprogrm) continue;
+        entries.push_back({program->getls(DataXml_::sCtagfilenm),
+                           program->getli(DataXml_::sCtagsequen),
+                           program->getlb(DataXml_::sCtagload__)});
+    }
+    // The exchange sort as designed, so entries of equal SEQUENCE keep the
+    // order they have always been placed in.
+    for (std::size_t a = 0; a < entries.size(); ++a)
+        for (std::size_t b = a; b < entries.size(); ++b)
+            if (entries[b].sequence < entries[a].sequence) std::swap(entries[a], entries[b]);
+
+    int const count = int(entries.size());
+    for (int k = 0; k < count; ++k) {
+        int free = cursor;
+        while (free < iCmemorydim && table->loc[free].inuse) ++free;
+        if (free >= iCmemorydim) {
+            cursor = 0;
+            break;
+        }
+        cursor = free;
+        Entry const& entry = entries[std::size_t(k)];
+        if (entry.load) bootloc = free;
+        if (caching && getca(free, entry.file)) continue;
+        CoreLog_::debug(CoreAnsx("caching file ") + CoreAnsx(k + 1) + CoreAnsx("/") +
+                            CoreAnsx(count) + CoreAnsx(": ") + entry.file,
+                        0, 2);
+        if (!loadl(free, entry.file)) CoreLog_::loger(entry.file, 3);
+    }
+    return true;
+}
+
+bool CoreMmry::saves(CoreAnsx const& name, int bank) {
+    if (bank < 0 || bank >= iCbanks) {
+        CoreLog_::loger(CoreAnsx("Program memory: no bank to save ") + CoreAnsx(bank), 1);
+        return false;
+    }
+    CoreSmgd guard(lock);
+    CoreXml_ document;
+    CoreNode* const setup = startDocument(document, DataXml_::sCtagsetup_);
+    for (int i = bank * iCbankdim; i < (bank + 1) * iCbankdim; ++i) {
+        if (!table->loc[i].inuse) continue;
+        auto program = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
+        addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(i));
+        addValue(program.get(), DataXml_::sCtagfilenm, table->loc[i].file);
+        setup->addcd(program.get());
+        program.release();
+    }
+    return writeDocument(document, basefolder + setupfolder + name, true, false);
+}
+
+void CoreMmry::scanp(bool run) {
+    if (!run || sharedfs) return;
+    CoreSmgd guard(lock);
+    std::set<std::string> inMemory;
+    for (int i = 0; i < iCmemorydim; ++i)
+        if (table->loc[i].inuse)
+            inMemory.insert(CoreButl::getfn(table->loc[i].file, true).UpperCase().c_str());
+
+    std::vector<CoreAnsx> roots{basefolder};
+    roots.insert(roots.end(), extras.begin(), extras.end());
+    CoreAnsx const masks[2] = {CoreAnsx("*") + CoreButl::sCextxml,
+                               CoreAnsx("*") + CoreButl::sCextv2p};
+    std::vector<CoreAnsx> found;
+    for (auto const& root : roots)
+        for (auto const& mask : masks) {
+            CoreAnsx* list = nullptr;
+            int count = 0;
+            CoreHutl::readr(root + programfolder, mask, &list, count, CoreAnsx(0));
+            for (int k = 0; k < count && int(found.size()) < iCmemorydim; ++k)
+                found.push_back(CoreButl::getfn(list[k], true).UpperCase());
+            delete[] list;
+        }
+
+    // The order of CoreButl::sortv (the same exchanges), with the compare
+    // keys made once instead of on every comparison.
+    std::vector<CoreAnsx> keys;
+    for (auto const& f : found) keys.push_back(key(f));
+    for (std::size_t a = 0; a + 1 < found.size(); ++a)
+        for (std::size_t b = a + 1; b < found.size(); ++b)
+            if (keys[b] < keys[a]) {
+                std::swap(keys[a], keys[b]);
+                std::swap(found[a], found[b]);
+            }
+
+    CoreXml_ document;
+    CoreNode* const setup = startDocument(document, DataXml_::sCtagsetup_);
+    int sequence = 0;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        if ((k > 0 && found[k] == found[k - 1]) || inMemory.count(found[k].c_str()) > 0 ||
+            found[k] == CoreButl::sCnull)
+            continue;
+        auto program = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
+        addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(sequence++));
+        addValue(program.get(), DataXml_::sCtagfilenm, found[k]);
+        setup->addcd(program.get());
+        program.release();
+    }
+    scantext = document.settc(false, false);
+    writeDocument(document, basefolder + setupfolder + sCscanboot, true, true);
+}
+
+// ---- Host chunk -------------------------------------------------------------------------------
+
+CoreAnsx CoreMmry::dumpo(int i) {
+    if (!validLoc(i, "dumpo")) throw CoreAnsx("No program location for a chunk");
+    CoreSmgd guard(lock);
+    MEMORYLOC& m = table->loc[i];
+    if (m.inuse && m.deferred) loadl(i, CoreAnsx(m.file));
+    if (!m.inuse || m.document == nullptr || m.document->getrt() == nullptr)
+        throw CoreAnsx("No program for a chunk at ") + CoreAnsx(i);
+
+    CoreXml_ chunk;
+    CoreNode* const setup = startDocument(chunk, DataXml_::sCtagsetup_);
+    addValue(setup, DataXml_::sCtagselprg, new CoreNode(double(i)));
+
+    CoreXml_ program;
+    program.getfc(m.document->settc(false, false));
+    CoreAnsx const from[1] = {DataXml_::sCtagprogrm};
+    if (program.getrt() == nullptr) program.setrt(new CoreNode(CoreXml_::sCroot));
+    CoreNode* element = program.getrt()->pfind(from, 1);
+    if (element == nullptr) {
+        auto made = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
+        program.getrt()->addcd(made.get());
+        element = made.release();
+    }
+    // Every element of the name goes, not only the first, so a document
+    // holding two SEQUENCE elements still gives one chunk text, every time.
+    element->upglf(DataXml_::sCtagsequen, new CoreNode(i));
+    element->upglf(DataXml_::sCtagorgfnm, new CoreNode(m.file));
+    element->upglf(DataXml_::sCtagactvnm, new CoreNode(m.vfile));
+    CoreAnsx const to[1] = {DataXml_::sCtagsetup_};
+    chunk.pmove(from, 1, &program, to, 1, false);
+    return chunk.settc(false, false);
+}
+
+int CoreMmry::dumpi(CoreAnsx const& text) {
+    CoreSmgd guard(lock);
+    CoreXml_ chunk;
+    try {
+        chunk.getfc(text);
+    } catch (CoreAnsx const&) {
+        CoreLog_::loger(CoreAnsx("Host chunk refused: not a document"), 1);
+        return -1;
+    }
+    CoreNode* const setup = topElement(chunk, DataXml_::sCtagsetup_);
+    if (setup == nullptr) {
+        CoreLog_::loger(CoreAnsx("Host chunk refused: no SETUP"), 1);
+        return -1;
+    }
+
+    // Every program's location is settled before anything changes, on the
+    // names the table will hold by then, so a refused chunk changes nothing.
+    struct Target {
+        int child;    // index under SETUP
+        int location; // where it goes
+    };
+    std::vector<Target> targets;
+    std::map<int, CoreAnsx> placed; // names the chunk puts down, by location
+    auto nameAt = [&](int loc, CoreAnsx& name) {
+        auto const it = placed.find(loc);
+        if (it != placed.end()) {
+            name = it->second;
+            return true;
+        }
+        name = table->loc[loc].name;
+        return table->loc[loc].inuse;
+    };
+    for (int c = childCount(setup) - 1; c >= 0; --c) {
+        CoreNode const* program = childAt(setup, c);
+        if (program->leaf_() || key(program->gettx()) != DataXml_::sCtagprogrm) continue;
+        CoreAnsx const name = program->getls(DataXml_::sCtagprognm);
+        int const sequence = slotOf(program->getld(DataXml_::sCtagsequen));
+        int location = -1;
+        CoreAnsx held;
+        bool const named = name.Length() > 0 && name != CoreAnsx(0);
+        // Of several programs of that name, the one SEQUENCE names is the one
+        // the chunk came from.
+        if (named && sequence >= 0 && nameAt(sequence, held) && held == name) location = sequence;
+        for (int l = 0; named && location < 0 && l < iCmemorydim; ++l)
+            if (nameAt(l, held) && held == name) location = l;
+        if (location < 0) location = sequence;
+        if (location < 0) {
+            CoreLog_::loger(CoreAnsx("Host chunk refused: SEQUENCE outside the memory"), 1);
+            return -1;
+        }
+        targets.push_back({c, location});
+        placed[location] = name;
+    }
+    int const result =
+        targets.empty() ? slotOf(setup->getld(DataXml_::sCtagselprg)) : targets.back().location;
+    if (result < 0) {
+        CoreLog_::loger(CoreAnsx("Host chunk refused: SELECTEDPROGRAM outside the memory"), 1);
+        return -1;
+    }
+
+    for (Target const& target : targets) {
+        CoreNode* const program = childAt(setup, target.child);
+        auto document = std::make_unique<CoreXml_>();
+        auto root = std::make_unique<CoreNode>(CoreXml_::sCroot);
+        iclrp(target.location);
+        MEMORYLOC& m = table->loc[target.location];
+        m.inuse = true;
+        m.deferred = false;
+        m.file = program->exslc(DataXml_::sCtagorgfnm) ? program->getls(DataXml_::sCtagorgfnm)
+                                                       : CoreAnsx("dummy.xml");
+        m.vfile =
+            program->exslc(DataXml_::sCtagactvnm) ? program->getls(DataXml_::sCtagactvnm) : m.file;
+        // The save kind follows the flag: an archive program stays one.
+        m.archive = CoreButl::getfx(m.file) == CoreButl::sCextv2p;
+        m.name = program->getls(DataXml_::sCtagprognm);
+        m.category[0] = program->getls(DataXml_::sCtagcategr);
+        m.category[1] = program->getls(DataXml_::sCtagsubca1);
+        m.category[2] = program->getls(DataXml_::sCtagsubca2);
+        m.descr = m.cached = CoreAnsx("");
+        // The element itself moves into the location's document.
+        root->addcd(program);
+        setup->getcn()->Delete(target.child);
+        document->setrt(root.release());
+        m.document = document.release();
+    }
+    return result;
+}
