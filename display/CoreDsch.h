@@ -13,6 +13,7 @@ public:
     // A blank in font 3 (the empty font), not blinking.
     explicit CoreDsch(CoreBlnk* blink);
 
+    // Stores character, font 0..3 and blink flag.
     void setvl(char character, short font, bool blink);
     char getch() const;  // stored character
     short getfn() const; // font index 0..3

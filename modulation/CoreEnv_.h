@@ -45,15 +45,18 @@ public:
 
     CoreParm* getpr(int i) const; // controls 0..3, null otherwise
     int const* gettm() const;     // current times, 4 entries, samples
+    // Pending time of stage index (3: release), samples; bad index logged.
     void settm(int index, int samples);
     short const* getcv() const; // current curves, 4 entries
+    // Pending curve of stage index (3: release); bad index logged.
     void setcv(int index, short curve);
     double const* getlv() const; // current levels, 4 entries
+    // Pending level index (0 start, 1..3 stage ends); bad index logged.
     void setlv(int index, double level);
-    double getlf() const; // current level factor
-    void setlf(double factor);
-    double gettf() const; // current time factor
-    void settf(double factor);
+    double getlf() const;            // current level factor
+    void setlf(double factor);       // pending level factor
+    double gettf() const;            // current time factor
+    void settf(double factor);       // pending time factor
     void setas(CoreAnsx const& key); // pending activation source
     void setds(CoreAnsx const& key); // pending deactivation source
     void setls(CoreAnsx const& key); // pending level-factor source

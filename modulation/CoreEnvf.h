@@ -71,41 +71,41 @@ public:
     // s x ln(x) / ln(c) for positive x and c with ln c != 0, else 0.
     static double eaerc(double x, double c, double s);
 
-    void setex(short mode);
-    short getex() const;
-    void setma(int samples);
-    int getma() const;
-    void setxa(int samples);
-    int getxa() const;
-    void setmr(int samples);
-    int getmr() const;
-    void setxr(int samples);
-    int getxr() const;
-    void setda(CoreAnsx const& key);
-    void setdr(CoreAnsx const& key);
-    void setas(CoreAnsx const& key);
-    void setrs(CoreAnsx const& key);
-    void sethp(CoreAnsx const& key);
-    void sethf(double hz);
-    double gethf() const;
-    void setho(int order);
-    int getho() const;
-    void setob(double balance); // balance to apply at the next rfrvl
-    double getba() const;       // balance in force
-    CoreParm* getat() const;    // "Attack" control, null without controls
-    CoreParm* getrl() const;    // "Release" control, null without controls
-    CoreAnsx getbb() const;
-    CoreAnsx getda() const;
-    CoreAnsx getdr() const;
-    CoreAnsx getoa() const;
-    CoreAnsx getor() const;
-    CoreAnsx gethp() const;
-    bool isact() const;
-    bool bbsrc() const;
-    bool dsrc_() const;
-    bool osrc_() const;
-    bool hpsrc() const;
-    bool enabt() const;
+    void setex(short mode);          // detector mode 0..8 (9 off), applied at rfrvl
+    short getex() const;             // detector mode 0..8, 9 off
+    void setma(int samples);         // minimum attack, samples (at rfrvl)
+    int getma() const;               // minimum attack as configured, samples
+    void setxa(int samples);         // maximum attack, samples (at rfrvl)
+    int getxa() const;               // maximum attack as configured, samples
+    void setmr(int samples);         // minimum release, samples (at rfrvl)
+    int getmr() const;               // minimum release as configured, samples
+    void setxr(int samples);         // maximum release, samples (at rfrvl)
+    int getxr() const;               // maximum release as configured, samples
+    void setda(CoreAnsx const& key); // delta attack source key (at rfrvl)
+    void setdr(CoreAnsx const& key); // delta release source key (at rfrvl)
+    void setas(CoreAnsx const& key); // attack source key (at rfrvl)
+    void setrs(CoreAnsx const& key); // release source key (at rfrvl)
+    void sethp(CoreAnsx const& key); // high-pass frequency source key (at rfrvl)
+    void sethf(double hz);           // high-pass frequency at source +1, Hz (at rfrvl)
+    double gethf() const;            // high-pass frequency at source +1, Hz
+    void setho(int order);           // high-pass order (at rfrvl)
+    int getho() const;               // high-pass order
+    void setob(double balance);      // balance to apply at the next rfrvl
+    double getba() const;            // balance in force
+    CoreParm* getat() const;         // "Attack" control, null without controls
+    CoreParm* getrl() const;         // "Release" control, null without controls
+    CoreAnsx getbb() const;          // bus-balance source key
+    CoreAnsx getda() const;          // delta attack source key
+    CoreAnsx getdr() const;          // delta release source key
+    CoreAnsx getoa() const;          // output attack source key
+    CoreAnsx getor() const;          // output release source key
+    CoreAnsx gethp() const;          // high-pass frequency source key
+    bool isact() const;              // detecting (mode 0..8)
+    bool bbsrc() const;              // writes the last input magnitude to the bus
+    bool dsrc_() const;              // coefficients from the two delta sources
+    bool osrc_() const;              // level scaled by the output sources
+    bool hpsrc() const;              // detector input is high-passed
+    bool enabt() const;              // writes attack and release times
 
 private:
     void prcss() noexcept;      // detects the buffered samples, empties the buffer

@@ -27,8 +27,8 @@ public:
     CoreGfun(CoreGfun&&) = delete;
     CoreGfun& operator=(CoreGfun&&) = delete;
 
-    CoreAnsx getky() const;
-    CoreAnsx getlb() const;
+    CoreAnsx getky() const; // identifier in program documents
+    CoreAnsx getlb() const; // menu label
     // Folds a and b into -1..1 when outside (NaN counts as outside), applies
     // the function and returns the bounded result. state may be null.
     double xtfun(double a, double b, FUNEXTENSION* state) const;

@@ -63,12 +63,12 @@ public:
     // Drag: old + (x - px) x dCincrx + (py - y) x dCincry, within 0..1; the
     // previous coordinates become (x, y).
     static double getnh(double old, int& px, int& py, int x, int y);
-    short getcp(); // coarse step count kept for the engine
-    void setcp(short steps);
-    double getpa(); // the engine's pa value (pa lock)
-    void setpa(double value);
-    CoreAnsx getlb(); // label
-    CoreAnsx getun(); // unit
+    short getcp();            // coarse step count kept for the engine
+    void setcp(short steps);  // coarse step count kept for the engine
+    double getpa();           // the engine's pa value (pa lock)
+    void setpa(double value); // stores the engine's pa value (pa lock)
+    CoreAnsx getlb();         // label
+    CoreAnsx getun();         // unit
 
 private:
     // Unlocked bodies shared by the locked members.

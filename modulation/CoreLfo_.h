@@ -38,13 +38,13 @@ public:
     // degrees), then start.
     void setvl(double minrate, double maxrate, double quant, CoreAnsx const& ratekey,
                CoreAnsx const& wavekey, double phasedeg, CoreAnsx const& phasekey);
-    void setmn(double minrate); // raises the maximum to it when above it
-    void setmx(double maxrate); // lowers the minimum to it when below it
-    void setqt(double quant);   // 0 or less: no tempo snapping
-    void setrt(CoreAnsx const& ratekey);
-    void setsh(CoreAnsx const& wavekey);
-    void setph(double phasedeg);
-    void setps(CoreAnsx const& phasekey);
+    void setmn(double minrate);           // raises the maximum to it when above it
+    void setmx(double maxrate);           // lowers the minimum to it when below it
+    void setqt(double quant);             // 0 or less: no tempo snapping
+    void setrt(CoreAnsx const& ratekey);  // rate source key; restarts
+    void setsh(CoreAnsx const& wavekey);  // waveform key; restarts
+    void setph(double phasedeg);          // phase, degrees; restarts
+    void setps(CoreAnsx const& phasekey); // phase source key; restarts
     // Re-applies the stored settings through setvl: restarts the phase. The
     // setters already take effect at once, so this changes nothing else.
     void rfrvl();

@@ -46,11 +46,13 @@ public:
     void setsa(CoreAnsx const& akey);  // binds input A alone
     void setsb(CoreAnsx const& bkey);  // binds input B alone
     void setfn(CoreAnsx const& fnkey); // the found entry's key is stored
+    // Binds both inputs, picks the function.
     void setfn(CoreAnsx const& akey, CoreAnsx const& bkey, CoreAnsx const& fnkey);
     void setmn(double min);    // output value for source -1
     void setmx(double max);    // output value for source +1
     void setbn(double barmin); // bar minimum, re-deriving the bar fields
     void setbx(double barmax); // bar maximum, re-deriving the bar fields
+    // All four bounds, bar fields re-derived.
     void setbn(double min, double max, double barmin, double barmax);
     void setba();                     // re-derives the bar fields from the bar bounds
     void setlb(CoreAnsx const& text); // label; does not change "labelled"
@@ -67,19 +69,19 @@ public:
     // give a negative fraction, which the drawing code clamps.
     double getbf() const;
     double getbd(int index) const; // 0 min, 1 max, 2 bar min, 3 bar max; else 0
-    void getbn(double& min, double& max, double& barmin, double& barmax) const;
-    double getmn() const;
-    double getmx() const;
+    void getbn(double& min, double& max, double& barmin, double& barmax) const; // the four bounds
+    double getmn() const;    // output value for source -1
+    double getmx() const;    // output value for source +1
     double getbn() const;    // bar minimum
     double getbx() const;    // bar maximum
     CoreParm* getfa() const; // input A, owned by this modulator
     CoreParm* getfb() const; // input B, owned by this modulator
-    CoreAnsx getfn() const;
-    CoreAnsx getlb() const;
-    CoreAnsx getpl() const;
-    CoreAnsx getun() const;
-    CoreAnsx getpu() const;
-    CoreAnsx getou() const;
+    CoreAnsx getfn() const;  // function key
+    CoreAnsx getlb() const;  // label
+    CoreAnsx getpl() const;  // pre-label
+    CoreAnsx getun() const;  // unit
+    CoreAnsx getpu() const;  // pre-unit
+    CoreAnsx getou() const;  // post-unit
 
     // Writes function(A, B) to the source when configured.
     void updte() noexcept;

@@ -34,8 +34,8 @@ public:
     CoreRgfn(CoreRgfn&&) = delete;
     CoreRgfn& operator=(CoreRgfn&&) = delete;
 
-    CoreAnsx getky() const;
-    CoreAnsx getlb() const;
+    CoreAnsx getky() const; // identifier in program documents
+    CoreAnsx getlb() const; // menu label
     // The function's result bounded to -1..1 and flushed (not-a-number gives
     // 0.0). Inputs are not folded: they are unipolar already.
     double xtfun(FUNEXTENSION* state) const;

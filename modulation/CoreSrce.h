@@ -22,8 +22,8 @@ public:
 
     // Stores v; zeros and subnormals become +0.0, infinities and NaN stay.
     void setvl(double v);
-    double getvl() const;
-    CoreAnsx getky() const;
+    double getvl() const;   // current value, bipolar -1..1
+    CoreAnsx getky() const; // identifier in program documents, e.g. "LFO1"
     // The label, or the key when the label is empty or "0".
     CoreAnsx getlb() const;
 

@@ -24,7 +24,7 @@ struct PlatBridge {
 
     // --- memory and FFT plans (engine 12) ------------------------------------
     using mallc_t = bool (*)(void** address, long bytes); // host-visible block, true on success
-    using free__t = void (*)(void* block);
+    using free__t = void (*)(void* block);                // frees a block of mallc
     // Real FFT of length n over batch transforms (spectra 2*(n/2+1) floats apart),
     // in place when in == out; direction -1 forward, 1 inverse (not scaled).
     using plan__t = bool (*)(int n, float* in, float* out, int direction, int batch,
@@ -40,7 +40,7 @@ struct PlatBridge {
     // Chained computation: buffer word may be replaced by the bridge's own buffer;
     // mode 0 store, 1 add, 2 add in and output, 3 alone.
     using opchp_t = bool (*)(Handle handle, void** buffer, short mode, int length);
-    using opchd_t = void (*)(Handle handle);
+    using opchd_t = void (*)(Handle handle); // ends the chained computation
     // One engine block of one channel; ring is the player's 3N-double ring, position
     // p; the right channel (1) clears *kernelChanged after refreshing its kernel.
     using cnm15_t = void (*)(Handle handle, const double* in, double* out, const double* kernel,
@@ -62,6 +62,7 @@ struct PlatBridge {
     // true, from another element otherwise; a null src zeroes; flush clears denormals.
     using avcpe_t = void (*)(void* dst, const void* src, long n, bool transfer, long offset,
                              bool flush);
+    // Scales n values of both elements by gain (linear).
     using avade_t = void (*)(void* left, void* right, long n, float gain);
     // Fades the first windowLength values by window and the last tailLength by tail.
     using avfde_t = void (*)(long n, void* left, void* right, long windowLength,

@@ -31,9 +31,9 @@ public:
     PlatSignalFft(PlatSignalFft&&) = delete;
     PlatSignalFft& operator=(PlatSignalFft&&) = delete;
 
-    int size() const { return n; }
-    int order() const { return log2n; }
-    int flag() const { return scaling; }
+    int size() const { return n; }       // transform length, samples (2^order)
+    int order() const { return log2n; }  // log2 of the length
+    int flag() const { return scaling; } // IPP_FFT_* scaling flag given to create
     // Bytes of caller work buffer that makes a transform reentrant (includes
     // 64 bytes of alignment slack).
     int bufferBytes() const;

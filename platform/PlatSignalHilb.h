@@ -21,7 +21,7 @@ public:
     PlatSignalHilb(PlatSignalHilb&&) = delete;
     PlatSignalHilb& operator=(PlatSignalHilb&&) = delete;
 
-    int size() const { return n; }
+    int size() const { return n; } // sequence length, samples
     // dst[i] = (src[i], Hilbert transform of src at i), len values each.
     void run(const Ipp32f* src, Ipp32fc* dst) const;
 

@@ -169,68 +169,68 @@ public:
     void setsp(short sel);                   // slot 0 root's active output pair
 
     // ---- scalar state -------------------------------------------------------------------
-    double getff(); // feedback factor
-    void setff(double v);
-    bool hasfb();   // feedback factor above 0
-    double getdr(); // dry gain, linear
-    void setdr(double v);
-    double getpi(); // input pad gain, linear
-    void setpi(double v);
-    double getpo(); // output pad gain, linear
-    void setpo(double v);
-    double getsz(); // bytes of impulse data read
-    int getsm();    // impulse files loaded
-    long getua();   // lookahead, us
-    void setua(long v);
-    long getpr();  // PROGRAMRATE, -1 when absent
-    short getsh(); // HDIM
-    void setsh(short v);
-    short getst(); // SMOOTH, -1 when absent
-    void setst(short v);
-    int getof();          // largest slot offset, -1 before loading
-    int getfr();          // rate of the impulse files, Hz
-    int getcr();          // rate they were converted to, Hz
-    void setrt(int rate); // processing rate, Hz
-    void setrc(long us);  // files longer than this are read unconverted
-    void setmp(int n);    // minimum block, samples
-    void setfs(CoreFsys* store);
-    void setsb(CorePmsg* rows);
-    bool getf2(); // FORCEOT2
-    bool setf2(bool b);
-    bool getfm(); // FORCEMONO
-    bool setfm(bool b);
-    bool getfi(); // INVISIBLETHREAD
-    void setfi(bool b);
-    bool getfh();       // FORCEHYBRID
-    void setfh(bool b); // switches hybrid mode, resetting slot 0 (every call)
-    bool getnc();       // name changed since the vector file was named
-    DataSrce* getsr();  // the program's bus
-    DataGfun* getgf();  // the function catalogue
+    double getff();              // feedback factor
+    void setff(double v);        // feedback factor (FEEDBACKFACTOR / 100)
+    bool hasfb();                // feedback factor above 0
+    double getdr();              // dry gain, linear
+    void setdr(double v);        // dry gain, linear
+    double getpi();              // input pad gain, linear
+    void setpi(double v);        // input pad gain, linear
+    double getpo();              // output pad gain, linear
+    void setpo(double v);        // output pad gain, linear
+    double getsz();              // bytes of impulse data read
+    int getsm();                 // impulse files loaded
+    long getua();                // lookahead, us
+    void setua(long v);          // lookahead, us
+    long getpr();                // PROGRAMRATE, -1 when absent
+    short getsh();               // HDIM
+    void setsh(short v);         // HDIM
+    short getst();               // SMOOTH, -1 when absent
+    void setst(short v);         // SMOOTH
+    int getof();                 // largest slot offset, -1 before loading
+    int getfr();                 // rate of the impulse files, Hz
+    int getcr();                 // rate they were converted to, Hz
+    void setrt(int rate);        // processing rate, Hz
+    void setrc(long us);         // files longer than this are read unconverted
+    void setmp(int n);           // minimum block, samples
+    void setfs(CoreFsys* store); // item store element files are read from (not owned)
+    void setsb(CorePmsg* rows);  // rows for loading progress (not owned)
+    bool getf2();                // FORCEOT2
+    bool setf2(bool b);          // sets FORCEOT2; returns it
+    bool getfm();                // FORCEMONO
+    bool setfm(bool b);          // sets FORCEMONO; returns it
+    bool getfi();                // INVISIBLETHREAD
+    void setfi(bool b);          // INVISIBLETHREAD
+    bool getfh();                // FORCEHYBRID
+    void setfh(bool b);          // switches hybrid mode, resetting slot 0 (every call)
+    bool getnc();                // name changed since the vector file was named
+    DataSrce* getsr();           // the program's bus
+    DataGfun* getgf();           // the function catalogue
 
     // ---- texts (copies) -----------------------------------------------------------------
-    CoreAnsx getnm();
-    void setnm(CoreAnsx const& text); // raises the name-changed mark
-    CoreAnsx getds();
-    void setds(CoreAnsx const& text);
-    CoreAnsx getct(short level); // category level 0..2; "" otherwise
-    void setct(CoreAnsx const& text, short level);
-    CoreAnsx getfs();                 // FEEDBACKSOURCE
-    void setfs(CoreAnsx const& key);  // also binds the Feedback Control
-    CoreAnsx getys();                 // GAINDRYSOURCE
-    void setys(CoreAnsx const& key);  // also binds the Gaindry Control
-    CoreAnsx getar();                 // LOOKAHEADSOURCE
-    void setar(CoreAnsx const& key);  // also binds the Lookahead Control
-    void setvf(CoreAnsx const& name); // VECTORFILENAME; clears the name-changed mark
+    CoreAnsx getnm();                              // NAME
+    void setnm(CoreAnsx const& text);              // raises the name-changed mark
+    CoreAnsx getds();                              // DESCRIPTION
+    void setds(CoreAnsx const& text);              // DESCRIPTION
+    CoreAnsx getct(short level);                   // category level 0..2; "" otherwise
+    void setct(CoreAnsx const& text, short level); // category level 0..2; other levels ignored
+    CoreAnsx getfs();                              // FEEDBACKSOURCE
+    void setfs(CoreAnsx const& key);               // also binds the Feedback Control
+    CoreAnsx getys();                              // GAINDRYSOURCE
+    void setys(CoreAnsx const& key);               // also binds the Gaindry Control
+    CoreAnsx getar();                              // LOOKAHEADSOURCE
+    void setar(CoreAnsx const& key);               // also binds the Lookahead Control
+    void setvf(CoreAnsx const& name);              // VECTORFILENAME; clears the name-changed mark
 
     // ---- modulators and controls (not owned by the caller; null outside) ------------
-    CoreLfo_* getlf(short i);
-    CoreFun_* getfn(short i);
-    CoreEnvf* getef(short i);
-    CoreEnv_* geten(short i);
-    CoreDynm* getdy(short i);
-    CorePrm_* getpm(short i);
-    CoreIfce* getmx(short i);
-    CoreIfce* getif(long i);
+    CoreLfo_* getlf(short i); // LFO i + 1, i 0..3
+    CoreFun_* getfn(short i); // FUN i + 1, i 0..7
+    CoreEnvf* getef(short i); // EVF i + 1, i 0..4
+    CoreEnv_* geten(short i); // ENV i + 1, i 0..1
+    CoreDynm* getdy(short i); // DNM i + 1, i 0..1
+    CorePrm_* getpm(short i); // PRM i + 1, i 0..15
+    CoreIfce* getmx(short i); // MIX i + 1, i 0..7
+    CoreIfce* getif(long i);  // 0..7 MIX1..8, 8 GAININ, 9 GAINOUT; logged outside
     // Puts prm at i (0..15); the replaced one is not deleted. Returns i.
     short setpm(short i, CorePrm_* prm);
 

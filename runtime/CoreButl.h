@@ -94,13 +94,13 @@ public:
     static double lindb(double x);
 
     // ---- Integers and powers of two ---------------------------------------
-    static double max__(double a, double b) { return a > b ? a : b; }
-    static double min__(double a, double b) { return a < b ? a : b; }
-    static int max__(int a, int b) { return a > b ? a : b; }
-    static int min__(int a, int b) { return a < b ? a : b; }
-    static long max__(long a, long b) { return a > b ? a : b; }
-    static long min__(long a, long b) { return a < b ? a : b; }
-    static bool ispo2(unsigned n);                    // power of two of at least 2
+    static double max__(double a, double b) { return a > b ? a : b; } // larger of the two
+    static double min__(double a, double b) { return a < b ? a : b; } // smaller of the two
+    static int max__(int a, int b) { return a > b ? a : b; }          // larger of the two
+    static int min__(int a, int b) { return a < b ? a : b; }          // smaller of the two
+    static long max__(long a, long b) { return a > b ? a : b; }       // larger of the two
+    static long min__(long a, long b) { return a < b ? a : b; }       // smaller of the two
+    static bool ispo2(unsigned n);                                    // power of two of at least 2
     static int getp2(int n);                          // next power of two (see geto2)
     static int geto2(int n);                          // exponent of getp2(n)
     static int nrobn(unsigned n);                     // trailing zero bits
@@ -114,18 +114,24 @@ public:
 
     // ---- Buffers ------------------------------------------------------------
     static double getgn(double const* buf, long offset, long count); // peak magnitude
+    // Peak magnitude of channel bufs[channel]; 0 for null or channel < 0.
     static double getgn(double* const* bufs, short channel, long offset, long count);
     static long getpk(double const* buf, long offset, long count);   // index of the peak
     static int getsg(double const* buf, long n);                     // sign of the peak
     static void movp0(int n, int m, double* dst, double const* src); // copy m, zero to n
+    // Zeroes dst, then copies src into it so that srcAnchor lands on dstAnchor (lengths and anchors
+    // in samples).
     static void mvwav(double const* src, long srcLength, long srcAnchor, double* dst,
                       long dstLength, long dstAnchor);
     static void fdecc(long n, double* buf);                           // linear ramp 0..1
     static void fdecc(long n, double* buf, short order, bool rising); // fade curve
     static void cfdcc(long n, double* buf);                           // buf = 1 - buf
+    // (w b + (1 - w) a) / a: b weighted by w (0..1) against a, relative to a.
     static double divmg(double a, double b, double w);
     static void whtns(double* buf, int n, double gain); // white noise
     static void windw(double* buf, int n, short type);  // multiply by a window
+    // Tapers magnitude bins in dB towards the level of referenceBin (or the band mean when out of
+    // range): the top fraction/2 of the n bins and iCfixbdbass times as many at the bottom.
     static void fixbd(double* magnitudes, int n, double fraction, int referenceBin);
     // Complex radix-2 FFT; throws an empty CoreAnsx when n is not a power of
     // two of at least 2. imIn may be null (zeros).
@@ -135,30 +141,41 @@ public:
     // ---- Sample bytes (little-endian) --------------------------------------
     static double dbfch(char const* bytes, int offset, short size); // decode one sample
     static void chfdb(double v, char* buf, int offset, bool wide);  // store as double/float
+    // Store a float as double (wide) or float.
     static void chffl(float v, char* buf, int offset, bool wide);
     static void wrfwv(char const* tag, char* buf); // copy a 4-byte chunk tag
 
     // ---- Table lookups -------------------------------------------------------
+    // Table value at x (linear between entries step apart, clamped at both ends; entry 0 skipped
+    // when skipFirst); next := the entry after x.
     static double envsv(double x, int n, double const* table, double step, double& next,
                         bool skipFirst);
+    // Position (index x step) of value in the last table segment that holds it; n x step when none.
     static double envst(double value, int n, double const* table, double step, bool falling);
+    // As envst, but halving the search first (rising or falling table); n x step when never.
     static double enste(double value, int n, double const* table, double step, bool falling);
+    // Step (truncated) of f on a log scale of steps steps from f1 to f2.
     static long lsswt(double f1, double f2, double f, long steps);
 
     // ---- Kernel tree ----------------------------------------------------------
     // Sorts the array of n elements by position and links a balanced search
     // tree over it (up to the first repeated position); returns the root.
     static VECTORELEMENT* btini(VECTORELEMENT* elements, int n);
+    // Links elements low..high (sorted) into a balanced subtree; its root, null when empty.
     static VECTORELEMENT* btpop(VECTORELEMENT* elements, int n, int low, int high);
 
     // ---- Path parts ------------------------------------------------------------
     static CoreAnsx getpt(CoreAnsx const& path);                        // drive + folder
     static CoreAnsx getfn(CoreAnsx const& path, bool withoutExtension); // file name
     static CoreAnsx getfx(CoreAnsx const& path);                        // extension, upper case
+    // Path with its extension replaced (lower-cased).
     static CoreAnsx setfx(CoreAnsx const& path, CoreAnsx const& extension);
+    // Suffix inserted before the extension; nameOnly drops the folder.
     static CoreAnsx rnfle(CoreAnsx const& path, CoreAnsx const& suffix, bool nameOnly);
     static CoreAnsx ffpen(CoreAnsx const& path);               // "\" -> "/"
     static CoreAnsx getvs(CoreAnsx const& path, short digits); // next numbered name
+    // Path with extension when its folder exists, else its name in fallback's folder (fallback
+    // itself when nameless).
     static CoreAnsx getpv(CoreAnsx const& path, CoreAnsx const& fallback,
                           CoreAnsx const& extension);
     // Resolves an existing file for reading: the path as given when it exists,
@@ -183,24 +200,33 @@ public:
     static void logas(CoreAnsx const& path, CoreAnsx const& text, bool append);
 
     // ---- Texts -----------------------------------------------------------------------
+    // Count characters from start (1-based, below 1 taken as 1); " " past the end.
     static CoreAnsx sbstr(CoreAnsx const& text, int start, int count);
+    // Cut to width, filled on the left.
     static CoreAnsx lpad_(CoreAnsx const& text, int width, char fill);
+    // Cut to width, filled on the right.
     static CoreAnsx rpad_(CoreAnsx const& text, int width, char fill);
+    // Cut to width, fill on both sides (left gets the odd one).
     static CoreAnsx cpad_(CoreAnsx const& text, int width, char fill);
     static CoreAnsx getcn(CoreAnsx const& text, short width); // centred by blanks
+    // Every from becomes to; a NUL to removes them.
     static CoreAnsx rplce(CoreAnsx const& text, char from, char to);
+    // Every from becomes to.
     static CoreAnsx rplce(CoreAnsx const& text, CoreAnsx const& from, CoreAnsx const& to);
-    static CoreAnsx getu8(CoreAnsx const& text); // UTF-16LE to 8-bit
-    static CoreAnsx getac(char const* bytes, int n);
-    static CoreAnsx disps(CoreAnsx const& text);
-    static CoreAnsx getnv(CoreAnsx const& text);
-    static CoreAnsx intas(int v);
-    static CoreAnsx dotas(double v);
+    static CoreAnsx getu8(CoreAnsx const& text);     // UTF-16LE to 8-bit
+    static CoreAnsx getac(char const* bytes, int n); // the n bytes as text, NUL bytes dropped
+    static CoreAnsx disps(CoreAnsx const& text);     // "0 " for an empty or "0" text, else text
+    static CoreAnsx getnv(CoreAnsx const& text);     // "NULL" for a blank or "0" text, else text
+    static CoreAnsx intas(int v);                    // decimal text
+    static CoreAnsx dotas(double v);                 // number text; "0" for zero
+    // Index of value in list: text match ignoring case and blanks (else 0, or -1 with minusOne), or
+    // numerically nearest when numeric.
     static int getci(CoreAnsx const& value, int n, CoreAnsx const* list, bool numeric,
                      bool minusOne);
-    static void sortv(CoreAnsx* list, int n);
+    static void sortv(CoreAnsx* list, int n); // sorts in place ignoring case and outer blanks
     static CoreAnsx getds(CoreAnsx const& name, short n); // abbreviation
-    static bool isnmb(CoreAnsx const& text);
+    static bool isnmb(CoreAnsx const& text); // always true: the integer conversion never fails
+    // The characters of name under the first run of '?' in mask; "" when none.
     static CoreAnsx fndqp(CoreAnsx const& mask, CoreAnsx const& name);
 
     // ---- Replacing a whole file ----------------------------------------------------------

@@ -16,13 +16,13 @@ public:
     CoreLog_() = delete;
 
     static void setpt(CoreAnsx const& folder); // log folder, with its trailing separator
-    static CoreAnsx getpt();
-    static void setfn(CoreAnsx const& name); // log file name
-    static CoreAnsx getfn();
+    static CoreAnsx getpt();                   // log folder
+    static void setfn(CoreAnsx const& name);   // log file name
+    static CoreAnsx getfn();                   // log file name
     // Sets the debug level and timestamp switch, and restarts all ten timers.
     static void setdb(short level, bool timestamps);
-    static short getdb();
-    static bool aredb(); // debug level above 0
+    static short getdb(); // debug level (0 = off)
+    static bool aredb();  // debug level above 0
 
     // One raw line; every other writer ends here.
     static void logas(CoreAnsx const& text);

@@ -14,8 +14,8 @@ public:
     CorePbol(CorePbol&&) = delete;
     CorePbol& operator=(CorePbol&&) = delete;
 
-    bool getvl();
-    void setvl(bool value);
+    bool getvl();           // the flag, read under the lock
+    void setvl(bool value); // sets the flag under the lock
 
 private:
     bool value;    // the flag

@@ -81,6 +81,7 @@ public:
     long getco(int id, void** data); // size and data pointer of an in-memory item, else 0
     CoreAnsx ct2as(int id);          // in-memory bytes as text, zero bytes dropped
     CoreAnsx getdt();                // data folder
+    // Sets the data folder (kept as given, trailing separator included).
     void setdt(CoreAnsx folder);
     CoreAnsx getfn(CoreAnsx name); // data folder + name
     CoreAnsx getll();              // archive name last given to loada ("NULL")
@@ -109,7 +110,7 @@ public:
     void savea();                   // writes each in-memory item as a loose file
 
     // ---- Existence tests ---------------------------------------------------------
-    static bool exstf(CoreAnsx folder, CoreAnsx file);
+    static bool exstf(CoreAnsx folder, CoreAnsx file); // folder + file opens for reading
     // First folder of main, alternatives[0..count-1] holding file, in found ("" and false when
     // none).
     static bool exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,
@@ -117,12 +118,12 @@ public:
     bool exstf(CoreAnsx name); // registers name; in memory or on disk
 
     // ---- File-like access (unknown ids give false, 0 or -1) -------------------
-    bool wopen(int id, CoreAnsx mode);
+    bool wopen(int id, CoreAnsx mode); // opens the item's file in fopen mode; in memory: rewinds
     long wread(int id, void* buffer, long elementSize, long count); // whole elements read
     int wseek(int id, long offset, int origin); // 0 or -1; in memory origin 2 is the last byte
-    long wtell(int id);
-    int weof_(int id); // non-zero at the end
-    void wclse(int id);
+    long wtell(int id);                         // read position, bytes
+    int weof_(int id);                          // non-zero at the end
+    void wclse(int id);                         // closes the item's open file
 
     // ---- Archives ----------------------------------------------------------------
     // Writes every in-memory item into a new archive file (the path as given).
@@ -138,6 +139,7 @@ public:
 
     // One-item archives (".V2X") holding one XML document as item "NULL".
     static bool svv2x(CorePool* pool, CoreXml_* document, CoreAnsx file);
+    // Parses the archive's document into document.
     static bool ldv2x(CorePool* pool, CoreXml_* document, CoreAnsx file);
     static bool cvv2x(CorePool* pool, CoreAnsx file); // archive -> file with ".xml"
     static bool cvxml(CorePool* pool, CoreAnsx file); // XML file -> file with ".v2x"

@@ -36,13 +36,13 @@ public:
     CoreNode& operator=(CoreNode&&) = delete;
 
     // ---- Structure -------------------------------------------------------
-    CoreTlst* getcn() const; // child list; may be null (counts as none)
-    CoreNode* getcd() const; // first child, null when none
-    bool leaf_() const;      // true when the node has no children
-    CoreAnsx gettx() const;  // copy of the text
-    void settx(CoreAnsx const& text);
-    void addcd(CoreNode* node); // appends and takes ownership (null or this ignored)
-    void delcn();               // destroys all children; the list stays
+    CoreTlst* getcn() const;          // child list; may be null (counts as none)
+    CoreNode* getcd() const;          // first child, null when none
+    bool leaf_() const;               // true when the node has no children
+    CoreAnsx gettx() const;           // copy of the text
+    void settx(CoreAnsx const& text); // replaces the text
+    void addcd(CoreNode* node);       // appends and takes ownership (null or this ignored)
+    void delcn();                     // destroys all children; the list stays
     // Destroys every child of that name; an emptied list is released.
     void delcn(CoreAnsx const& name);
     // Replaces every child of that name by one new element holding value
@@ -68,9 +68,11 @@ public:
     double getld(CoreAnsx const& name) const; // number, "," read as ".", 0.0 when absent
 
     // Getters with a default; presence is exslc. A null node gives the default.
+    // The trimmed value (getls).
     static CoreAnsx gtnls(CoreNode const* node, CoreAnsx const& name, CoreAnsx const& fallback);
-    static double gtnld(CoreNode const* node, CoreAnsx const& name, double fallback);
+    static double gtnld(CoreNode const* node, CoreAnsx const& name, double fallback); // getld(name)
     static int gtnli(CoreNode const* node, CoreAnsx const& name, int fallback); // getld truncated
+    // True when getld, truncated, is not 0.
     static bool gtnlb(CoreNode const* node, CoreAnsx const& name, bool fallback);
 
     // ---- Paths -----------------------------------------------------------

@@ -78,7 +78,7 @@ public:
     // Creates an FFT of size (a power of two) with the inverse divided by size,
     // and its work buffer; false (logged) when planning fails.
     static bool newpl(CorePool* pool, IPPPLAN* plan, int size);
-    static void delpl(CorePool* pool, IPPPLAN* plan);
+    static void delpl(CorePool* pool, IPPPLAN* plan); // frees the plan's FFT and work buffer
     // One phase's FFT overlap-add of y (n samples) with the Pack spectrum g into
     // the slot's accumulator; the last input sample takes no part.
     void ovadd(STAGELOC* s, const double* y, int n, const double* g);
