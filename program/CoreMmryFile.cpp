@@ -217,6 +217,8 @@ bool CoreMmry::getca(int i, CoreAnsx const& filename) {
     delete m.document;
     m.document = nullptr;
     m.file = cache->getls(DataXml_::sCtagorgfnm);
+    // A failed load before may have left its vector file on this free location.
+    m.vfile = CoreAnsx(0);
     m.name = cache->getls(DataXml_::sCtagprognm);
     m.category[0] = cache->getls(DataXml_::sCtagcategr);
     m.category[1] = cache->getls(DataXml_::sCtagsubca1);
