@@ -117,9 +117,12 @@ double CoreMmry::programTime(CoreAnsx const& file) {
 
 bool CoreMmry::loadl(int i, CoreAnsx const& f) {
     MEMORYLOC& m = table->loc[i];
+    // A program already held stays whole when its file cannot be read again
+    // (gone, renamed, or never written, as for a program from a host chunk).
+    std::unique_ptr<CoreXml_> held(m.document);
+    CoreAnsx const heldFile = m.file, heldVfile = m.vfile;
     m.file = f;
     m.vfile = CoreAnsx(0);
-    delete m.document;
     m.document = nullptr;
     CoreAnsx path = programfolder + f;
     CoreAnsx folder("");
@@ -178,6 +181,11 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         m.document = nullptr;
     }
     if (m.vfile == CoreAnsx(0)) m.vfile = m.file;
+    if (!ok && held) {
+        m.document = held.release();
+        m.file = heldFile;
+        m.vfile = heldVfile;
+    }
     if (ok && caching) setca(i);
     return ok;
 }
@@ -217,6 +225,8 @@ bool CoreMmry::getca(int i, CoreAnsx const& filename) {
     delete m.document;
     m.document = nullptr;
     m.file = cache->getls(DataXml_::sCtagorgfnm);
+    // A failed load before may have left its vector file on this free location.
+    m.vfile = CoreAnsx(0);
     m.name = cache->getls(DataXml_::sCtagprognm);
     m.category[0] = cache->getls(DataXml_::sCtagcategr);
     m.category[1] = cache->getls(DataXml_::sCtagsubca1);
