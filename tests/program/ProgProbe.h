@@ -1,7 +1,8 @@
 #pragma once
 // Test access to a program's records: until the program reader exists, the
 // tests fill slot records and vectors the way the kernel builder leaves them
-// (sized, faded and linked on the loader path). Test thread only.
+// (sized, faded and linked on the loader path), or read a slot's top ELEMENT
+// through the element readers as the program reader will. Test thread only.
 
 #include "engine/CoreCnvl.h"
 #include "engine/CoreRvct.h"
