@@ -253,9 +253,16 @@ CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
             CoreAnsx const pansource =
                 panon ? textOf(control, X::sCtagpnsrce, "OFF") : CoreAnsx("OFF");
             double gainpad = 1.0;
-            if (present(control, X::sCtaggainpd))
-                gainpad = std::pow(
-                    10.0, CoreButl::flushSubnormal(numberOf(control, X::sCtaggainpd, 0.0)) / 20.0);
+            if (present(control, X::sCtaggainpd)) {
+                double const db = CoreButl::flushSubnormal(numberOf(control, X::sCtaggainpd, 0.0));
+                gainpad = std::pow(10.0, db / 20.0);
+                // Thousands of dB overflow: the mix would carry infinities.
+                if (!std::isfinite(gainpad)) {
+                    CoreLog_::loger(CoreAnsx("No finite gain for GAINPADFACTOR ") + CoreAnsx(db),
+                                    1);
+                    gainpad = 1.0;
+                }
+            }
             CoreAnsx const gainpadsource = textOf(control, X::sCtaggainps, "ON");
             bool const gainon = present(control, X::sCtaggnsrce);
             CoreAnsx const gainsource = textOf(control, X::sCtaggnsrce, "OFF");

@@ -9,8 +9,6 @@
 #include "modulation/CoreParm.h"
 #include "modulation/CoreRfun.h"
 #include "storage/CoreFsys.h"
-#include "storage/CoreNode.h"
-#include "storage/CoreXml_.h"
 #include "tests/engine/CoreVctrPeek.h"
 #include "tests/program/ProgProbe.h"
 #include "tests/support/DataKit.h"
@@ -26,16 +24,12 @@
 namespace {
 
 // A parsed top ELEMENT holding inside.
-struct Element {
-    explicit Element(std::string const& inside) {
-        node = xml.getfc(CoreAnsx(("<ELEMENT>" + inside + "</ELEMENT>").c_str()))->getcd();
-    }
-    CoreXml_ xml;
-    CoreNode* node = nullptr;
+struct Element : KitNode {
+    explicit Element(std::string const& inside) : KitNode(kitEl("ELEMENT", inside)) {}
 };
 
 std::string external(char const* file, std::string const& control) {
-    return "<FILENAME>" + std::string(file) + "</FILENAME><CONTROL>" + control + "</CONTROL>";
+    return kitEl("FILENAME", file) + kitEl("CONTROL", control);
 }
 
 class CoreProgRawTest : public ::testing::Test {
@@ -70,7 +64,7 @@ TEST_F(CoreProgRawTest, SlotsPadToTheLongestFileAndBindByName) {
     play(2, "RAW2", "RAW2");
     long const baseline = pool.getma();
 
-    Element e(DataKit::vectorXml(top).c_str());
+    Element e(DataKit::vectorXml(top));
     CoreRvct* root = p.readRaw(0, e.node);
     ASSERT_NE(root, nullptr);
     p.starr();
