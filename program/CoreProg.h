@@ -176,7 +176,8 @@ public:
                            CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
                            FILECHAIN* open = nullptr);
     // One ELEMENT: a nested VECTOR, an impulse file (isfile, null returned) or
-    // an external vector file (FILENAME with CONTROL); null for neither.
+    // an external vector file (FILENAME with CONTROL); null for neither and
+    // for a null element (a section without ELEMENT).
     static CoreVctr* elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC* slots,
                            DataSrce* sources, short slot, CoreNode* element, bool& isfile,
                            CoreAnsx& file, double& weight, double& busweight, int& depth,

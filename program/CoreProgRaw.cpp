@@ -133,13 +133,14 @@ CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWL
                           CoreAnsx& file, double& weight, double& busweight, int& depth,
                           CoreAnsx& path, CoreAnsx const& prefix, FILECHAIN* open) {
     CoreAnsx const tag = X::sCtagelemnt;
-    if (!raws || slot < 0 || slot >= iCrawslots || !element) {
-        CoreLog_::logtg(tag + CoreAnsx(": no raw slot or node"), 1);
+    if (!raws || slot < 0 || slot >= iCrawslots) {
+        CoreLog_::logtg(tag + CoreAnsx(": no raw slot"), 1);
         throw CoreAnsx(tag);
     }
+    isfile = false;
+    if (!element) return nullptr; // a section without ELEMENT holds no vector
     FILECHAIN chain;
     if (!open) open = &chain;
-    isfile = false;
     RAWLOC& raw = raws[slot];
     int const leafmark = raw.leaves.count, coremark = raw.cores.count;
     CoreRvct* result = nullptr;

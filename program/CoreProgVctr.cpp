@@ -205,16 +205,17 @@ CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
                           CoreAnsx& file, double& weight, double& busweight, int& depth,
                           CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
                           FILECHAIN* open) {
-    if (!slots || slot < 0 || slot > capacity || !element) {
-        CoreLog_::loger(CoreAnsx("ELEMENT without slot or node: ") + CoreAnsx(int(slot)), 1);
+    if (!slots || slot < 0 || slot > capacity) {
+        CoreLog_::loger(CoreAnsx("ELEMENT without slot: ") + CoreAnsx(int(slot)), 1);
         throw CoreAnsx(X::sCtagelemnt);
     }
+    isfile = false;
+    if (!element) return nullptr; // a section without ELEMENT holds no vector
     FILECHAIN chain;
     if (!open) open = &chain;
     LEVELGUARD level(depth, X::sCtagelemnt);
     short const dl = static_cast<short>(depth); // debug level of this element's lines
     CoreLog_::debug(X::sCtagelemnt, 3, dl);
-    isfile = false;
 
     HLOC& h = slots[slot];
     int const leafmark = h.leaves.count, coremark = h.cores.count;

@@ -125,6 +125,7 @@ TEST_F(CoreProgRawTest, ExternalRootsKeepTheirRangeAndRootlessSlotsBuild) {
     // A slot whose top ELEMENT is a value file has no tree: it builds to nothing.
     Element bare("<FILENAME>RD.CSV</FILENAME>");
     EXPECT_EQ(p.readRaw(1, bare.node), nullptr);
+    EXPECT_EQ(p.readRaw(2, nullptr), nullptr); // a section without ELEMENT
     play(0, "RAW2", "RAW2");
     p.starr();
     EXPECT_EQ(root->getcd(), 3);

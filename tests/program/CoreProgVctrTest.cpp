@@ -182,6 +182,7 @@ TEST_F(CoreProgVctrTest, RefusalsLeaveNothingBehind) {
         EXPECT_EQ(p.depth(), 1) << r.line;
         EXPECT_EQ(pool.getma(), baseline) << r.line;
     }
+    EXPECT_EQ(p.readSlot(0, nullptr), nullptr); // a section without ELEMENT
     // One level less than the bound still reads.
     ASSERT_NE(read(0, nested(31)), nullptr);
     EXPECT_EQ(p.slot(0).cores.count, 30);
