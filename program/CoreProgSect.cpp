@@ -12,6 +12,7 @@
 #include "storage/DataXml_.h"
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 
 namespace {
