@@ -149,6 +149,7 @@ void CoreProg::release() noexcept {
         hslots = nullptr;
     }
     if (rawslots) {
+        detachRawFunctions();
         for (int r = 0; r < iCrawslots; ++r) {
             RAWLOC& raw = rawslots[r];
             delete raw.root;
@@ -241,18 +242,6 @@ void CoreProg::forgetTree(HLOC& h) {
     h.fadein = h.normalfade = h.extendedfade = h.currentfade = nullptr;
     h.left = h.right = h.secondleft = h.secondright = nullptr;
     h.fadesbuilt = false;
-}
-
-void CoreProg::uloar() {
-    for (int r = 0; r < iCrawslots; ++r) {
-        RAWLOC& raw = rawslots[r];
-        if (!raw.inuse) continue;
-        delete raw.root;
-        raw.root = nullptr;
-        raw.inuse = false;
-        raw.cores.Clear();
-        raw.leaves.Clear();
-    }
 }
 
 void CoreProg::init_() {

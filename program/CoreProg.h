@@ -15,10 +15,18 @@
 // property handlers while the engine keeps audio away. No lock of its own.
 // The class is spread over several sources: CoreProg.cpp (construction and
 // teardown), CoreProgAccs.cpp (state accessors), CoreProgUpdt.cpp (the
-// per-block update and the engine-facing slot operations).
+// per-block update and the engine-facing slot operations), CoreProgSect.cpp
+// (the modulator section readers and the document reading rules),
+// CoreProgVctr.cpp (the kernel vector readers) and CoreProgRaw.cpp (the raw
+// vector readers, the raw slot building and unloading).
+// The readers and builders are loader-path code (they allocate, read files
+// and log): never call them inside an audio scope (CoreAudp).
 
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreTlst.h"
+
+#include <functional>
+#include <vector>
 
 class CoreBlnk;
 class CoreCnvl;
@@ -29,6 +37,7 @@ class CoreFsys;
 class CoreFun_;
 class CoreIfce;
 class CoreLfo_;
+class CoreNode;
 class CoreParm;
 class CorePlel;
 class CorePmsg;
@@ -57,6 +66,11 @@ public:
     static constexpr int iClistreserve = 10000; // vectors a slot list holds before it regrows
     static constexpr int iClsto = 27;           // bus index of "LSTO"
     static constexpr double dCtrimfactor = 65463.61740672747; // 10^(96.32/20): +96.32 dB
+    // Deepest nesting the element readers follow: the shared depth counter
+    // (raised once per ELEMENT and once per VECTOR, external vector files
+    // included) may not pass it. Every level costs a recursion of the
+    // readers and of the vector tree's own operations.
+    static constexpr int iCmaxdepth = 64;
 
     // One kernel slot (H1..Hn, and the hybrid slot at index capacity). Counts
     // are samples at the program rate. The fade tables and the outputs belong
@@ -127,10 +141,80 @@ public:
     CoreProg(CoreProg&&) = delete;
     CoreProg& operator=(CoreProg&&) = delete;
 
+    // External vector files open on the current nesting chain (trimmed,
+    // upper-cased names): a file met again inside itself is refused.
+    using FILECHAIN = std::vector<CoreAnsx>;
+
     // ---- unloading (loader path) -------------------------------------------------
     void uload(); // releases the built vectors, empties the descriptive texts
-    void uloar(); // releases the raw slots in use
+    // Releases the raw slots in use; every raw-function modulator's arrays are
+    // detached first, so none plays freed memory.
+    void uloar();
     void init_(); // uload, then uloar
+
+    // ---- modulator section readers (loader path) ----------------------------------
+    // Each reads its section and configures the modulator with one full setvl;
+    // a failure is logged ("Error in tag"), thrown on as CoreAnsx, and leaves
+    // the modulator as it was. Times are converted at the program rate.
+    void dsprm(CoreNode* section, CorePrm_* prm); // PRM / LUMOIIPRM section
+    void envlp(CoreNode* section, CoreEnv_* env); // ENV section
+    void dynam(CoreNode* section, CoreDynm* dnm); // DNM section
+    // EVF section; fifth: the first follower's section read for the fifth
+    // follower (EXP not read, detector mode 9).
+    void envfl(CoreNode* section, CoreEnvf* evf, bool fifth);
+
+    // ---- kernel vector readers (loader path) ---------------------------------------
+    // Build the vector tree of kernel slot `slot` from a VECTOR or ELEMENT node
+    // and file every vector in the slot's leaf or core list. depth and path are
+    // shared by the whole section (the caller starts them at 1 and ""); base
+    // prefixes every file name; ceiling caps OFFSET (us) when >= 0; a slot
+    // index below capacity is not the hybrid slot. A failure throws CoreAnsx
+    // and leaves nothing behind: what the call built is deleted and the
+    // slot's lists are as they were before it.
+    static CoreVctr* vectr(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC* slots,
+                           DataSrce* sources, short slot, CoreNode* vector, int& depth,
+                           CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
+                           FILECHAIN* open = nullptr);
+    // One ELEMENT: a nested VECTOR, an impulse file (isfile, null returned) or
+    // an external vector file (FILENAME with CONTROL); null for neither and
+    // for a null element (a section without ELEMENT).
+    static CoreVctr* elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC* slots,
+                           DataSrce* sources, short slot, CoreNode* element, bool& isfile,
+                           CoreAnsx& file, double& weight, double& busweight, int& depth,
+                           CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
+                           FILECHAIN* open = nullptr);
+    // The slot's top ELEMENT: the full form without its outputs.
+    static CoreVctr* elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC* slots,
+                           DataSrce* sources, short slot, CoreNode* element, int& depth,
+                           CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
+                           FILECHAIN* open = nullptr);
+
+    // ---- raw vector readers and building (loader path) -----------------------------
+    // As the kernel vector readers, over raw vectors of raw slot `slot`; a
+    // failure is also logged as "Error in tag" at every level it passes.
+    static CoreRvct* rvctr(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWLOC* raws,
+                           DataSrce* sources, short slot, CoreNode* vector, int& depth,
+                           CoreAnsx& path, CoreAnsx const& prefix, FILECHAIN* open = nullptr);
+    static CoreRvct* relmn(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWLOC* raws,
+                           DataSrce* sources, short slot, CoreNode* element, bool& isfile,
+                           CoreAnsx& file, double& weight, double& busweight, int& depth,
+                           CoreAnsx& path, CoreAnsx const& prefix, FILECHAIN* open = nullptr);
+    static CoreRvct* relmn(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWLOC* raws,
+                           DataSrce* sources, short slot, CoreNode* element, int& depth,
+                           CoreAnsx& path, CoreAnsx const& prefix, FILECHAIN* open = nullptr);
+    // The whole item as text (zero bytes dropped), "0" when it cannot be
+    // opened; the text is kept as the item's data, so a second call reads it
+    // from memory. pool is not used.
+    static CoreAnsx getas(CorePool* pool, CoreFsys* store, CoreAnsx const& name);
+    // Builds every raw slot in use, then deactivates the raw-function
+    // modulators left without arrays. Throws CoreAnsx at the first slot that
+    // fails (the rest are not built).
+    void starr();
+    // Builds raw slot `slot`: loads every leaf vector's files (padded to the
+    // longest), sizes and links the tree and hands its output to the
+    // raw-function modulators naming the slot. Throws CoreAnsx after logging
+    // every file that cannot be loaded.
+    void strer(short slot);
 
     // ---- per-block update (audio thread) ------------------------------------------
     // One block: LSTO from the last output sample (processing only), every
@@ -259,6 +343,41 @@ protected:
     static void forgetTree(HLOC& h);
     // Deletes whatever the constructor built (destructor and a failed build).
     void release() noexcept;
+    // Detaches both arrays of every raw-function modulator.
+    void detachRawFunctions() noexcept;
+
+    // ---- document reading rules (CoreProgSect.cpp) -----------------------------------
+    // A value counts when its element exists and does not hold exactly "0"; a
+    // null node reads as absent; a number that is not finite reads as absent
+    // (logged); integer fields saturate.
+    static bool present(CoreNode const* node, CoreAnsx const& tag);
+    static CoreNode* childOf(CoreNode const* node, CoreAnsx const& tag); // null when absent
+    static CoreAnsx textOf(CoreNode const* node, CoreAnsx const& tag, CoreAnsx const& fallback);
+    static double numberOf(CoreNode const* node, CoreAnsx const& tag, double fallback);
+    static int microsOf(CoreNode const* node, CoreAnsx const& tag, int fallback); // us, truncated
+    static short shortOf(CoreNode const* node, CoreAnsx const& tag, short fallback);
+    int samplesOf(int us) const; // us to samples at the program rate, saturated
+
+    // ---- shared by the element readers (CoreProgVctr.cpp) -------------------------------
+    // One reader level: raises the shared depth for as long as it lives.
+    // Throws CoreAnsx (logged) instead of passing iCmaxdepth.
+    struct LEVELGUARD {
+        LEVELGUARD(int& depth, CoreAnsx const& tag);
+        ~LEVELGUARD();
+        LEVELGUARD(LEVELGUARD const&) = delete;
+        LEVELGUARD& operator=(LEVELGUARD const&) = delete;
+        int& depth; // the section's shared counter
+    };
+    // The ELEMENT children of a VECTOR node, in document order.
+    static std::vector<CoreNode*> elementsOf(CoreNode const* vector);
+    // Drops the entries past count (what a failed reader had filed).
+    static void cutList(CoreTlst& list, int count);
+    // Fetches the external vector file `file` through the store, parses it and
+    // hands its top element's VECTOR to read. A file already open on the
+    // chain, a missing or unparsable file, one without VECTOR and a failure
+    // inside read are logged ("Error in file") and thrown as CoreAnsx("").
+    static void readExternal(CorePool* pool, CoreFsys* store, CoreAnsx const& file, FILECHAIN& open,
+                             std::function<void(CoreNode*)> const& read);
 
     // ---- one field table (declaration order) ------------------------------------------
     CoreAnsx vectorfolder;         // the engine's vector sub-folder, handed to the element readers

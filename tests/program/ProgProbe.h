@@ -1,7 +1,8 @@
 #pragma once
 // Test access to a program's records: until the program reader exists, the
 // tests fill slot records and vectors the way the kernel builder leaves them
-// (sized, faded and linked on the loader path). Test thread only.
+// (sized, faded and linked on the loader path), or read a slot's top ELEMENT
+// through the element readers as the program reader will. Test thread only.
 
 #include "engine/CoreCnvl.h"
 #include "engine/CoreRvct.h"
@@ -32,6 +33,30 @@ public:
     CoreParm* trimOut() { return padouttrim; }
     bool ownsCache() const { return !sharedcache; }
     CorePlel* kernelCache() { return cache; }
+    long& offsetCeiling() { return forcedoffset; } // FORCEOFFSET, us; -1 none
+    int& depth() { return elementdepth; }
+    CoreAnsx sectionPath() const { return currentpath; }
+
+    // Kernel slot s read from its top ELEMENT as the program reader reads it.
+    CoreVctr* readSlot(int s, CoreNode* element) {
+        elementdepth = 1;
+        currentpath = "";
+        hslots[s].inuse = true;
+        CoreProg::loaded = true; // uload deletes what was read
+        hslots[s].root = elmnt(pool, cache, store, hslots, sources, static_cast<short>(s), element,
+                               elementdepth, currentpath, vectorfolder, forcedoffset, capacity);
+        return hslots[s].root;
+    }
+
+    // Raw slot r read from its top ELEMENT as the program reader reads it.
+    CoreRvct* readRaw(int r, CoreNode* element) {
+        elementdepth = 1;
+        currentpath = "";
+        rawslots[r].inuse = true;
+        rawslots[r].root = relmn(pool, cache, store, rawslots, sources, static_cast<short>(r),
+                                 element, elementdepth, currentpath, vectorfolder);
+        return rawslots[r].root;
+    }
 
     // The vectors are deleted while the players they were built for still exist.
     ~ProgProbe() { uload(); }

@@ -2,6 +2,7 @@
 
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
+#include "storage/CoreNode.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FsysItems.h"
 #include "tests/support/WavBytes.h"
@@ -39,6 +40,13 @@ void put(std::string const& path, std::string const& bytes) {
 }
 
 } // namespace
+
+std::string kitEl(std::string const& tag, std::string const& value) { return element(tag, value); }
+
+KitNode::KitNode(std::string const& text) {
+    CoreNode* root = xml.getfc(CoreAnsx(text.c_str()));
+    node = root ? root->getcd() : nullptr;
+}
 
 DataKit::DataKit(char const* stem) : temp(stem) {
     for (std::string const& folder : {programs(), vectors(), setups()})

@@ -15,11 +15,24 @@
 //   kit.setup("BANK.XML", {"PLATE.XML"}, 0);
 //   kit.master();                             // <tmp>/VORLAN2.XML
 
+#include "storage/CoreXml_.h"
 #include "tests/support/TempDir.h"
 
 #include <string>
 #include <utility>
 #include <vector>
+
+class CoreNode;
+
+// "<tag>value</tag>".
+std::string kitEl(std::string const& tag, std::string const& value);
+
+// A parsed XML fragment: node is its first top-level element.
+struct KitNode {
+    explicit KitNode(std::string const& text);
+    CoreXml_ xml;
+    CoreNode* node = nullptr;
+};
 
 // Ordered element name and value text pairs (a value of "0" reads as absent).
 using KitValues = std::vector<std::pair<std::string, std::string>>;

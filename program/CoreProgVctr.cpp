@@ -1,0 +1,303 @@
+// CoreProg kernel vector readers: a slot's tree of VECTOR and ELEMENT nodes,
+// external vector files included, into CoreVctr nodes filed in the slot's
+// lists; and the helpers the raw vector readers share with them.
+#include "program/CoreProg.h"
+
+#include "engine/CoreVctr.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+#include "storage/DataXml_.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using X = DataXml_;
+
+CoreAnsx quoted(CoreAnsx const& text) { return CoreAnsx("\"") + text + CoreAnsx("\""); }
+
+// The one failure text of a reader level: CoreAnsx failures pass as they
+// are, anything else (the standard library's allocation) becomes one.
+[[noreturn]] void rethrowAsText(char const* where) {
+    try {
+        throw;
+    } catch (CoreAnsx const&) {
+        throw;
+    } catch (...) {
+        throw CoreAnsx(CoreAnsx("Memory request failed in ") + CoreAnsx(where));
+    }
+}
+
+} // namespace
+
+// ---- shared helpers ----------------------------------------------------------------------
+
+CoreProg::LEVELGUARD::LEVELGUARD(int& depth, CoreAnsx const& tag) : depth(depth) {
+    if (depth >= iCmaxdepth) {
+        CoreLog_::loger(tag + CoreAnsx(": vectors nested deeper than ") + CoreAnsx(iCmaxdepth) +
+                            CoreAnsx(" levels"),
+                        1);
+        throw CoreAnsx(tag);
+    }
+    ++depth;
+}
+
+CoreProg::LEVELGUARD::~LEVELGUARD() { --depth; }
+
+std::vector<CoreNode*> CoreProg::elementsOf(CoreNode const* vector) {
+    std::vector<CoreNode*> out;
+    CoreTlst* children = vector ? vector->getcn() : nullptr;
+    if (!children) return out;
+    for (int i = 0; i < children->count; ++i) {
+        auto* child = static_cast<CoreNode*>((*children)[unsigned(i)]);
+        if (child && !child->leaf_() && child->gettx().Trim().UpperCase() == X::sCtagelemnt)
+            out.push_back(child);
+    }
+    return out;
+}
+
+void CoreProg::cutList(CoreTlst& list, int count) {
+    while (list.count > count && list.count > 0) list.Delete(list.count - 1);
+}
+
+void CoreProg::readExternal(CorePool* pool, CoreFsys* store, CoreAnsx const& file, FILECHAIN& open,
+                            std::function<void(CoreNode*)> const& read) {
+    CoreAnsx const key = file.Trim().UpperCase();
+    if (std::find(open.begin(), open.end(), key) != open.end()) {
+        CoreLog_::logfl(quoted(file) + CoreAnsx(": refers to itself"), 1);
+        throw CoreAnsx("");
+    }
+    open.push_back(key);
+    struct Pop {
+        FILECHAIN& chain;
+        ~Pop() { chain.pop_back(); }
+    } pop{open};
+
+    CoreAnsx const text = getas(pool, store, file);
+    if (text == CoreAnsx("0")) {
+        CoreLog_::logfl(quoted(file) + CoreAnsx(": cannot be read"), 1);
+        throw CoreAnsx("");
+    }
+    CoreXml_ document;
+    CoreNode* vector = nullptr;
+    try {
+        CoreNode* root = document.getfc(text);
+        vector = childOf(root ? root->getcd() : nullptr, X::sCtagvector);
+    } catch (...) {
+        CoreLog_::logfl(quoted(file) + CoreAnsx(": no readable document"), 1);
+        throw CoreAnsx("");
+    }
+    if (!vector) {
+        CoreLog_::logfl(quoted(file) + CoreAnsx(": no ") + X::sCtagvector, 1);
+        throw CoreAnsx("");
+    }
+    try {
+        read(vector);
+    } catch (...) {
+        CoreLog_::logfl(quoted(file), 1);
+        throw CoreAnsx("");
+    }
+}
+
+// ---- VECTOR ------------------------------------------------------------------------------
+
+CoreVctr* CoreProg::vectr(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC* slots,
+                          DataSrce* sources, short slot, CoreNode* vector, int& depth,
+                          CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
+                          FILECHAIN* open) {
+    if (!slots || slot < 0 || slot > capacity || !vector) {
+        CoreLog_::loger(CoreAnsx("VECTOR without slot or node: ") + CoreAnsx(int(slot)), 1);
+        throw CoreAnsx(X::sCtagvector);
+    }
+    FILECHAIN chain;
+    if (!open) open = &chain;
+    LEVELGUARD level(depth, X::sCtagvector);
+    CoreLog_::debug(X::sCtagvector, 3, static_cast<short>(depth));
+
+    HLOC& h = slots[slot];
+    int const leafmark = h.leaves.count, coremark = h.cores.count;
+    std::vector<CoreVctr*> children; // built, not yet owned by a vector
+    try {
+        // A VECTOR without COMMON takes every value as absent.
+        CoreNode const* common = childOf(vector, X::sCtagcommon);
+        double const minimum = numberOf(common, X::sCtagmnvalu, 0.0);
+        double const maximum = numberOf(common, X::sCtagmxvalu, 0.0);
+        double const busminimum = numberOf(common, X::sCtagmnbusv, 0.0);
+        double const busmaximum = numberOf(common, X::sCtagmxbusv, 0.0);
+        CoreAnsx const unit = textOf(common, X::sCtaguntval, "");
+        double const liquid = numberOf(common, X::sCtagliquid, 0.0) / 100.0;
+        int offset = microsOf(common, X::sCtagoffset, 0);
+        if (ceiling >= 0 && offset > ceiling) offset = static_cast<int>(ceiling);
+        int const fadein = std::min(microsOf(common, X::sCtagfadein, 0), offset);
+        CoreNode const* ot[2] = {childOf(common, X::sCtagopttyp + CoreAnsx(1)),
+                                 childOf(common, X::sCtagopttyp + CoreAnsx(2))};
+        int fadeouts[2] = {0, 0};
+        int limits[2] = {0, -1};
+        if (ot[0] || ot[1]) {
+            for (int k = 0; k < 2; ++k) {
+                fadeouts[k] = microsOf(ot[k], X::sCtagfadeou, 0);
+                limits[k] = microsOf(ot[k], X::sCtaglength, 0);
+            }
+        } else {
+            fadeouts[0] = microsOf(common, X::sCtagfadeou, 0);
+            limits[0] = microsOf(common, X::sCtaglength, -1);
+        }
+        CoreAnsx const liquidsource = textOf(common, X::sCtaglqsrce, "ON");
+        bool const switching = numberOf(common, X::sCtagswtchm, 0.0) > 0.0;
+        short const fadeincurve = shortOf(common, X::sCtagfadeic, -1);
+        short const fadeoutcurve = shortOf(common, X::sCtagfadeoc, -1);
+
+        std::vector<CoreNode*> const elements = elementsOf(vector);
+        int const n = static_cast<int>(elements.size());
+        std::vector<CoreAnsx> names(n, CoreAnsx(""));
+        std::vector<double> weights(n, 0.0), busweights(n, 0.0);
+        children.assign(n, nullptr);
+        int files = 0, vectors = 0;
+        for (int j = 0; j < n; ++j) {
+            bool isfile = false;
+            children[j] =
+                elmnt(pool, cache, store, slots, sources, slot, elements[j], isfile, names[j],
+                      weights[j], busweights[j], depth, path, base, ceiling, capacity, open);
+            files += isfile ? 1 : 0;
+            vectors += children[j] ? 1 : 0;
+        }
+        // The vector would take its impulse elements for missing children.
+        if (files > 0 && vectors > 0) {
+            CoreLog_::loger(CoreAnsx("VECTOR mixes impulse files and vectors"), 1);
+            throw CoreAnsx(X::sCtagvector);
+        }
+        bool const leaf = files == n;
+
+        auto* v =
+            new CoreVctr(pool, cache, slot, h.convolver, leaf, n, names.data(), weights.data(),
+                         children.data(), minimum, maximum, busweights.data(), busminimum,
+                         busmaximum, unit, sources, liquid, liquidsource, offset, fadein, fadeouts,
+                         limits, switching, fadeincurve, fadeoutcurve, slot < capacity);
+        children.clear(); // the vector owns them now
+        try {
+            (leaf ? h.leaves : h.cores).Add(v);
+        } catch (...) {
+            delete v;
+            throw;
+        }
+        CoreAnsx summary = X::sCtagvector + CoreAnsx(":") + CoreAnsx(leaf ? "T:" : "L:");
+        for (double value : {minimum, maximum, busminimum, busmaximum, liquid})
+            summary += CoreAnsx(value) + CoreAnsx(":");
+        for (int value : {offset, fadein, fadeouts[0], fadeouts[1], limits[0], limits[1], n})
+            summary += CoreAnsx(value) + CoreAnsx(":");
+        CoreLog_::debug(summary + CoreAnsx(switching ? "S" : "C"), 3, static_cast<short>(depth));
+        return v;
+    } catch (...) {
+        for (CoreVctr* child : children) delete child;
+        cutList(h.leaves, leafmark);
+        cutList(h.cores, coremark);
+        rethrowAsText("VECTOR");
+    }
+}
+
+// ---- ELEMENT -----------------------------------------------------------------------------
+
+CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC* slots,
+                          DataSrce* sources, short slot, CoreNode* element, bool& isfile,
+                          CoreAnsx& file, double& weight, double& busweight, int& depth,
+                          CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
+                          FILECHAIN* open) {
+    if (!slots || slot < 0 || slot > capacity) {
+        CoreLog_::loger(CoreAnsx("ELEMENT without slot: ") + CoreAnsx(int(slot)), 1);
+        throw CoreAnsx(X::sCtagelemnt);
+    }
+    isfile = false;
+    if (!element) return nullptr; // a section without ELEMENT holds no vector
+    FILECHAIN chain;
+    if (!open) open = &chain;
+    LEVELGUARD level(depth, X::sCtagelemnt);
+    short const dl = static_cast<short>(depth); // debug level of this element's lines
+    CoreLog_::debug(X::sCtagelemnt, 3, dl);
+
+    HLOC& h = slots[slot];
+    int const leafmark = h.leaves.count, coremark = h.cores.count;
+    CoreVctr* result = nullptr;
+    try {
+        CoreNode* const control = childOf(element, X::sCtagcontrl);
+        if (CoreNode* nested = childOf(element, X::sCtagvector)) {
+            result = vectr(pool, cache, store, slots, sources, slot, nested, depth, path, base,
+                           ceiling, capacity, open);
+        } else if (present(element, X::sCtagfilenm)) {
+            // A FILEPATH holds for this and every later element of the section.
+            if (present(element, X::sCtagfilept)) path = textOf(element, X::sCtagfilept, "");
+            file = base + path + textOf(element, X::sCtagfilenm, "");
+            CoreLog_::debug(X::sCtagfilenm + CoreAnsx(":") + file, 3, short(dl + 1));
+            if (!control) {
+                isfile = true;
+            } else {
+                readExternal(pool, store, file, *open, [&](CoreNode* vector) {
+                    result = vectr(pool, cache, store, slots, sources, slot, vector, depth, path,
+                                   base, ceiling, capacity, open);
+                });
+            }
+        }
+        weight = numberOf(element, X::sCtagweight, 0.0);
+        busweight = numberOf(element, X::sCtagbuswgt, 0.0);
+        CoreLog_::debug(X::sCtagweight + CoreAnsx(":") + CoreAnsx(weight), 3, short(dl + 1));
+        CoreLog_::debug(X::sCtagbuswgt + CoreAnsx(":") + CoreAnsx(busweight), 3, short(dl + 1));
+
+        if (control && result) {
+            bool const sourceon = present(control, X::sCtagsource);
+            CoreAnsx const source = textOf(control, X::sCtagsource, "");
+            bool const buson = present(control, X::sCtagbussrc);
+            CoreAnsx const bus = textOf(control, X::sCtagbussrc, "");
+            bool const panon = present(control, X::sCtagpanfct);
+            double const pan = numberOf(control, X::sCtagpanfct, 0.0) / 90.0;
+            CoreAnsx const pansource =
+                panon ? textOf(control, X::sCtagpnsrce, "OFF") : CoreAnsx("OFF");
+            double gainpad = 1.0;
+            if (present(control, X::sCtaggainpd)) {
+                double const db = CoreButl::flushSubnormal(numberOf(control, X::sCtaggainpd, 0.0));
+                gainpad = std::pow(10.0, db / 20.0);
+                // Thousands of dB overflow: the mix would carry infinities.
+                if (!std::isfinite(gainpad)) {
+                    CoreLog_::loger(CoreAnsx("No finite gain for GAINPADFACTOR ") + CoreAnsx(db),
+                                    1);
+                    gainpad = 1.0;
+                }
+            }
+            CoreAnsx const gainpadsource = textOf(control, X::sCtaggainps, "ON");
+            bool const gainon = present(control, X::sCtaggnsrce);
+            CoreAnsx const gainsource = textOf(control, X::sCtaggnsrce, "OFF");
+            double const handle = numberOf(control, X::sCtaggainhd, result->getmn());
+            bool const limiteron = present(control, X::sCtaggainlm);
+            double const limiter = numberOf(control, X::sCtaggainlm, 1.0);
+            double minimum = result->getmn(), maximum = result->getmx();
+            if (sourceon && present(control, X::sCtagmnvalu)) {
+                minimum = numberOf(control, X::sCtagmnvalu, 0.0);
+                maximum = numberOf(control, X::sCtagmxvalu, 0.0);
+            }
+            result->setvl(sourceon, minimum, maximum, source, buson, bus, pan, pansource, gainpad,
+                          gainpadsource, gainon, gainsource, limiteron, handle, limiter);
+            CoreLog_::debug(X::sCtagcontrl + CoreAnsx(":") + CoreAnsx(sourceon ? "S:" : "-:") +
+                                CoreAnsx(minimum) + CoreAnsx(":") + CoreAnsx(maximum) +
+                                CoreAnsx(":") + source + CoreAnsx(buson ? ":B:" : ":-:") + bus,
+                            3, short(dl + 1));
+        }
+        return result;
+    } catch (...) {
+        delete result;
+        cutList(h.leaves, leafmark);
+        cutList(h.cores, coremark);
+        rethrowAsText("ELEMENT");
+    }
+}
+
+CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC* slots,
+                          DataSrce* sources, short slot, CoreNode* element, int& depth,
+                          CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
+                          FILECHAIN* open) {
+    bool isfile = false;
+    CoreAnsx file("");
+    double weight = 0.0, busweight = 0.0;
+    return elmnt(pool, cache, store, slots, sources, slot, element, isfile, file, weight, busweight,
+                 depth, path, base, ceiling, capacity, open);
+}
