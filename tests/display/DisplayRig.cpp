@@ -4,18 +4,17 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
 std::atomic<double> fakeDays{1000.0};
-double origin = 1000.0; // fake clock reading when the last rig's blink clock was built
+double origin = 1000.0; // fake clock when the last rig's blink clock was built
 double readClock() { return fakeDays.load(); }
 
-constexpr int gridColumns = CoreDsif::iCdimx;
-constexpr int gridRows = CoreDsif::iCdimy + CoreDsif::iCdimaddy;
+bool isBatch(short page) { return page == 22 || page == 23; }
 
-// Fonts as the buffer builds them, to turn glyphs back into characters.
+// The buffer's fonts, to turn glyphs back into characters.
 CoreDsbf& referenceFonts() {
     static CoreDsbf fonts(nullptr, 1, 1, 0, 0);
     return fonts;
@@ -28,19 +27,29 @@ std::string codeText(int code) {
     if (code >= 6 && code <= 19) return symbols[code - 6];
     if (code >= 20 && code <= 25) return bars[code - 20];
     if (code == 0xA7) return "§";
-    if (code >= 32 && code < 127) return std::string(1, char(code));
-    return "?";
+    return code >= 32 && code < 127 ? std::string(1, char(code)) : "?";
 }
 
-bool isBatch(short page) { return page == 22 || page == 23; }
+// Builds the 17 rows from what one cell shows: its text and font digit.
+DisplayRig::SCREEN screen(std::function<std::pair<std::string, char>(int, int)> const& cell) {
+    DisplayRig::SCREEN s;
+    for (int y = 0; y < CoreDsif::iCdimy + CoreDsif::iCdimaddy; ++y) {
+        s.text.emplace_back();
+        s.fonts.emplace_back();
+        for (int x = 0; x < CoreDsif::iCdimx; ++x) {
+            auto [text, font] = cell(x, y);
+            s.text.back() += text;
+            s.fonts.back() += font;
+        }
+    }
+    return s;
+}
 } // namespace
 
 DisplayRig::DisplayRig() : blink(&readClock) {
     origin = fakeDays.load();
     blinkPhase(true);
 }
-
-DisplayRig::~DisplayRig() { shown.reset(); }
 
 void DisplayRig::blinkPhase(bool on) { fakeDays = origin + (on ? 0.5 : 1.5) / 86400.0; }
 
@@ -63,16 +72,6 @@ void DisplayRig::click(int column, int row) {
     post(CoreDspc::iCclick, column, row);
 }
 
-void DisplayRig::release() { host.mouse(0, 0, 0); }
-
-void DisplayRig::key(int code) { post(CoreDspc::iCkey, code, 0); }
-
-void DisplayRig::wheel(int steps) { post(CoreDspc::iCwheel, steps, 0); }
-
-void DisplayRig::bypass() { post(CoreDspc::iCbypass, 0, 0); }
-
-void DisplayRig::choose(int index) { post(CoreDspc::iCprogram, index, 0); }
-
 short DisplayRig::boot(bool attached) {
     for (int i = 0; i < 100 && page() == CoreStte::iCpageboot; ++i) tick(attached);
     return page();
@@ -91,70 +90,47 @@ bool DisplayRig::runBatch(int milliseconds) {
 
 std::string DisplayRig::glyphText(short font, int glyph) {
     CoreDsfn* map = referenceFonts().getfn(font);
-    if (map == nullptr) return "?";
-    if (glyph == 0) return " ";
+    if (map == nullptr || glyph == 0) return map ? " " : "?";
     for (int code = 0; code < 256; ++code)
         if (map->getrs(short(code)) == glyph) return codeText(code);
     return "?";
 }
 
 DisplayRig::SCREEN DisplayRig::cells() {
-    SCREEN screen;
     CoreDsbf const& buffer = CoreDsifPeek::buffer(*shown);
-    for (int y = 0; y < gridRows; ++y) {
-        std::string text, fonts;
-        for (int x = 0; x < gridColumns; ++x) {
-            CoreDsch const* cell = buffer.getcl(short(x), short(y));
-            short font = cell->getfn();
-            // A doubled glyph shows only from a cell at even coordinates.
-            if (font == 2 && (x % 2 != 0 || y % 2 != 0)) {
-                text += "?";
-                fonts += "?";
-                continue;
-            }
-            int code = static_cast<unsigned char>(cell->getvl());
-            text += glyphText(font, referenceFonts().getfn(font)->getrs(short(code)));
-            fonts += char('0' + font);
-        }
-        screen.text.push_back(text);
-        screen.fonts.push_back(fonts);
-    }
-    return screen;
+    return screen([&buffer](int x, int y) -> std::pair<std::string, char> {
+        CoreDsch const* cell = buffer.getcl(short(x), short(y));
+        short font = cell->getfn();
+        if (font == 2 && (x % 2 != 0 || y % 2 != 0))
+            return {"?", '?'}; // a doubled glyph shows from even cells only
+        int code = static_cast<unsigned char>(cell->getvl());
+        return {glyphText(font, referenceFonts().getfn(font)->getrs(short(code))),
+                char('0' + font)};
+    });
 }
 
 DisplayRig::SCREEN DisplayRig::snapshot() {
     CoreCnst::DISPLAYDATA data;
     shown->newdd(&data);
     shown->flldd(&data);
-    auto value = [&data](int font, int column, int row) {
-        if (row >= data.rows[font] || column >= data.columns[font]) return -1.0;
-        return data.cells[data.rowstarts[font][row] + column];
-    };
-    SCREEN screen;
-    for (int y = 0; y < gridRows; ++y) {
-        std::string text, fonts;
-        for (int x = 0; x < gridColumns; ++x) {
-            std::string shownText = "?";
-            char shownFont = '?';
-            int found = 0;
-            for (int font = 0; font < 4; ++font) {
-                bool doubled = font == 2;
-                if (doubled && (x % 2 != 0 || y % 2 != 0)) continue;
-                double v = doubled ? value(font, x / 2, y / 2) : value(font, x, y);
-                if (v < 0.0) continue;
-                ++found;
-                shownText = glyphText(short(font), int(v * shown->getre(short(font))));
-                shownFont = char('0' + font);
-            }
-            if (found > 1) shownFont = '!'; // a cell in two fonts at once
-            text += shownText;
-            fonts += shownFont;
+    SCREEN decoded = screen([&](int x, int y) -> std::pair<std::string, char> {
+        std::pair<std::string, char> shownCell{"?", '?'};
+        for (short font = 0; font < 4; ++font) {
+            int size = font == 2 ? 2 : 1;
+            int column = x / size, row = y / size;
+            if (x % size != 0 || y % size != 0 || row >= data.rows[font] ||
+                column >= data.columns[font])
+                continue;
+            double v = data.cells[data.rowstarts[font][row] + column];
+            if (v < 0.0) continue;
+            bool twice = shownCell.second != '?';
+            shownCell = {glyphText(font, int(v * shown->getre(font))),
+                         twice ? '!' : char('0' + font)};
         }
-        screen.text.push_back(text);
-        screen.fonts.push_back(fonts);
-    }
+        return shownCell;
+    });
     shown->deldd(&data);
-    return screen;
+    return decoded;
 }
 
 bool DisplayRig::picture(CoreDspg::IMAGE& image, int scale) {
@@ -169,8 +145,7 @@ bool DisplayRig::picture(CoreDspg::IMAGE& image, int scale) {
 }
 
 bool DisplayRig::readPng(std::string const& path, CoreDspg::IMAGE& image) {
-    png_image png;
-    std::memset(&png, 0, sizeof png);
+    png_image png{};
     png.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&png, path.c_str())) return false;
     png.format = PNG_FORMAT_GRAY;

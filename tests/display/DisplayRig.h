@@ -2,10 +2,10 @@
 // DisplayRig: a display on fakes for the display tests: a blink clock on a
 // fake clock, a mailbox, a fake engine and host, a skin and a CoreDsif. The
 // test ticks it directly (no control thread), posts input records, runs
-// batches, and reads the screen two ways: cell by cell from the buffer and
-// decoded from a snapshot, both as 17 text rows (bars and symbols as
-// Unicode) with 17 matching font rows, so failures read as screens.
-// Owner: the test. Threads: the test's thread; the display's own thread runs
+// batches, and reads the screen two ways, cell by cell from the buffer and
+// decoded from a snapshot, each as 17 text rows (bars and symbols as Unicode)
+// with matching font rows, so that failures read as screens.
+// Owner: the test. Threads: the test's thread; the display's thread runs
 // batches meanwhile.
 
 #include <memory>
@@ -20,14 +20,13 @@
 #include "tests/display/FakeHost.h"
 #include "tools/CoreDspg.h"
 
-// The display tests' view of the display's insides; reads, except for the
+// The display tests' view of the display's insides: reads, besides the
 // program menu's arming and a page request, which pages not built yet would
 // make (only while no batch runs).
 struct CoreDsifPeek {
     static short current(CoreDsif& d) { return d.current; }
     static short requested(CoreDsif& d) { return d.requested; }
     static CoreDsbf const& buffer(CoreDsif& d) { return *d.buffer; }
-    static CoreAnsx home(CoreDsif& d) { return d.home; }
     static CoreMenu* menu(CoreDsif& d, int i) { return d.menus[i].get(); }
     static CoreMenu* currentmenu(CoreDsif& d) { return d.currentmenu; }
     static int batchlevel(CoreDsif& d) { return d.batchlevel; }
@@ -37,16 +36,14 @@ struct CoreDsifPeek {
 
 class DisplayRig {
 public:
-    // What a screen shows: per grid row, the text (UTF-8) and one font digit
-    // per cell ('?' for a cell no font shows).
-    struct SCREEN {
+    struct SCREEN { // per grid row: text (UTF-8) and one font digit per cell, '?' none
         std::vector<std::string> text;
         std::vector<std::string> fonts;
         bool operator==(SCREEN const&) const = default;
     };
 
-    DisplayRig(); // fakes only; build() makes the display
-    ~DisplayRig();
+    DisplayRig();
+    ~DisplayRig() { shown.reset(); }
     DisplayRig(DisplayRig const&) = delete;
     DisplayRig& operator=(DisplayRig const&) = delete;
 
@@ -54,19 +51,20 @@ public:
     CoreDsif& display() { return *shown; }
     void destroy() { shown.reset(); }
 
-    void click(int column, int row); // also holds the host's mouse button
-    void release();                  // lets the host's mouse button go
-    void key(int code);
-    void wheel(int steps);
-    void bypass();
-    void choose(int index); // a program picked in the editor
+    // Input records as the editor posts them; a click also holds the host's
+    // mouse button, a release lets it go.
+    void click(int column, int row);
+    void release() { host.mouse(0, 0, 0); }
+    void key(int code) { post(CoreDspc::iCkey, code, 0); }
+    void wheel(int steps) { post(CoreDspc::iCwheel, steps, 0); }
+    void bypass() { post(CoreDspc::iCbypass, 0, 0); }
+    void choose(int index) { post(CoreDspc::iCprogram, index, 0); }
 
     void tick(bool attached = true) { shown->updte(attached); }
     short page() { return CoreDsifPeek::current(*shown); }
     short requested() { return CoreDsifPeek::requested(*shown); }
-    // Ticks until the page leaves 20 (at most 100 ticks); the page then.
-    short boot(bool attached = true);
-    // Ticks until the page leaves 22 and 23 or the time runs out; false then.
+    short boot(bool attached = true); // ticks until the page leaves 20 (100 at most)
+    // Ticks until the page leaves 22 and 23; false when the time runs out.
     bool runBatch(int milliseconds = 5000);
     static void blinkPhase(bool on); // moves the fake clock into that phase
 
@@ -74,10 +72,8 @@ public:
     SCREEN snapshot(); // newdd, flldd, deldd, decoded
     std::string row(int r) { return cells().text[size_t(r)]; }
     std::string fonts(int r) { return cells().fonts[size_t(r)]; }
-    // Draws the current snapshot; scale multiplies every pixel.
-    bool picture(CoreDspg::IMAGE& image, int scale = 1);
+    bool picture(CoreDspg::IMAGE& image, int scale = 1); // the snapshot drawn
     static bool readPng(std::string const& path, CoreDspg::IMAGE& image);
-    // Text of a glyph index of a font (bars and symbols as Unicode).
     static std::string glyphText(short font, int glyph);
 
     FakeBean engine;
