@@ -161,6 +161,12 @@ CoreDsch* CoreDsbf::read_(short font, short column, short row) {
     return found != nullptr && found->getfn() == font ? found : nullptr;
 }
 
+CoreDsch const* CoreDsbf::getcl(short gridcolumn, short gridrow) const {
+    if (gridcolumn < 0 || gridcolumn >= columns || gridrow < 0 || gridrow >= rows + xrows)
+        return nullptr;
+    return &cells[size_t(gridrow) * size_t(columns) + size_t(gridcolumn)];
+}
+
 double CoreDsbf::readr(short font, short column, short row) {
     CoreDsch* found = read_(font, column, row);
     if (found == nullptr) return -1.0;

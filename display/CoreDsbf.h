@@ -53,6 +53,8 @@ public:
     // The cell at a font position when it was last written in that font,
     // else null (also outside the table and for a bad font).
     CoreDsch* read_(short font, short column, short row);
+    // The cell at a grid position whatever its font; null outside the table.
+    CoreDsch const* getcl(short gridcolumn, short gridrow) const;
     // Strip position of the visible character there, -1.0 when read_ finds none.
     double readr(short font, short column, short row);
     // Run of that font's cells around a column (font units); -1 for a side

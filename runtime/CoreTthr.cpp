@@ -148,19 +148,21 @@ void CoreTthr::Terminate() { terminated.store(1); }
 
 void CoreTthr::Execute() {}
 
-void CoreTthr::exepr() {
-    if (!tableready.load()) return;
+bool CoreTthr::exepr() {
+    if (!tableready.load()) return false;
     int level = priority.load();
     if (level < 0 || level > 4) {
         logQuietly("thread priority level out of range: ", level);
-        return;
+        return false;
     }
     sched_param wanted = parameters;
     wanted.sched_priority = table[level];
+    bool applied = false;
     pthread_mutex_lock(&mutex);
     // A finished detached thread's identifier may already name another thread.
-    if (!notstarted && !finished) pthread_setschedparam(thread, policy, &wanted);
+    if (!notstarted && !finished) applied = pthread_setschedparam(thread, policy, &wanted) == 0;
     pthread_mutex_unlock(&mutex);
+    return applied;
 }
 
 void CoreTthr::WaitFor() {

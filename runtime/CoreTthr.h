@@ -43,8 +43,10 @@ public:
     virtual void Execute();
 
     // Applies priority level `priority` to the running thread (once the table
-    // is ready).
-    void exepr();
+    // is ready); false when it could not be applied (no table yet, a level out
+    // of range, no running thread, or the system refused), the priority then
+    // staying as it was.
+    bool exepr();
     // Blocks until the thread has finished; returns at once when it never
     // started (suspended and not resumed) or could not be created.
     void WaitFor();

@@ -1,0 +1,592 @@
+#include "display/CoreDsif.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <exception>
+#include <iterator>
+#include <new>
+
+#include "display/CorePlif.h"
+#include "display/CorePrbn.h"
+#include "display/DataLclz.h"
+#include "editor/CoreSkin.h"
+#include "modulation/DataGfun.h"
+#include "modulation/DataSrce.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CoreSmgd.h"
+
+namespace {
+using BEANSTRUCT = CoreBean::BEANSTRUCT;
+
+// Engine properties the display's frame, boot and batch pages use.
+constexpr int beanFastBoot = 22;    // bool: run boot steps back to back
+constexpr int beanFontColour = 32;  // short
+constexpr int beanLoaderLevel = 38; // short: batch priority level
+constexpr int beanMode = 41;        // bool: true for the full page set
+constexpr int beanHdimMax = 43;     // short
+constexpr int beanRate = 44;        // int: host sample rate, Hz
+constexpr int beanBusy = 46;        // bool
+constexpr int beanBootStep = 144;   // bool written: run one boot step
+constexpr int beanBootLine = 145;   // int: step number; string: its line
+constexpr int beanBootBare = 146;   // bool: line printed without its number
+constexpr int beanBootDone = 147;   // bool
+constexpr int beanBootOk = 148;     // bool
+constexpr int beanModUpdate = 195;  // action, element = parameter modulator
+constexpr int beanEngineRow = 221;  // string, element = row of the engine's message list
+constexpr int beanClearRows = 222;  // action
+constexpr int beanVarName = 223;    // string written: selects a batch variable
+constexpr int beanVarValue = 224;   // string: the selected variable's value
+constexpr int beanClearVars = 225;  // action
+constexpr int beanBatchStep = 226;  // bool: one step, true when ended; string: its line
+constexpr int parameterModulators = 16;
+
+// The bus that answers a display built without an engine: it serves nothing.
+CoreBean* nobus() {
+    static CorePrbn none(nullptr);
+    return &none;
+}
+
+void logFailure(char const* where, char const* what) {
+    CoreLog_::loger(CoreAnsx("CoreDsif ") + CoreAnsx(where) + CoreAnsx(": ") + CoreAnsx(what), 1);
+}
+} // namespace
+
+// Pages -1 and 22/23 have entry handlers here; the other pages' handlers join
+// these tables as the pages are built.
+CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
+    &CoreDsif::entrynone, // -1
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr, // 0..7
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr, // 8..15
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr, // 16..21
+    &CoreDsif::entrybatch,
+    &CoreDsif::entrybatch, // 22, 23
+};
+
+CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2] = {
+    &CoreDsif::ticknone, // -1
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr, // 0..9
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr, // 10..19
+};
+
+CoreDsif::PAGESTATE::PAGESTATE() {
+    for (auto& table : rowtables)
+        for (int& entry : table) entry = -1;
+}
+
+CoreDsif::CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSkin* skin,
+                   CorePlif* plugin)
+    : CoreTthr(true), home("PROG"), catalogueextra(0), sourcecount(0), waveformcount(0),
+      functioncount(0), slotcopy{0, 0}, bank(0), program(0), mouseword3(0), mouseword4(0),
+      mousex(0), mousey(0), dimx(iCdimx), dimy(iCdimy), dimaddx(iCdimaddx), dimaddy(iCdimaddy),
+      hdimmax(0), current(CoreStte::iCpageboot), requested(CoreStte::iCpageboot), menuwidth(0),
+      messagecount(iCmessagerows), fontcolour(0), progress(""), event(""), changedtick(false),
+      mouseheld(false), redraw(false), programmenu(false), pendingload(-1),
+      engine(engine != nullptr ? engine : nobus()), currentmenu(nullptr), blink(blink),
+      mailbox(mailbox), gadget(nullptr), editgroup(nullptr), popups(nullptr), skin(skin),
+      batchlevel(1), popcontent(nullptr), plugin(plugin) {
+    if (engine == nullptr) logFailure("built", "no engine, nothing is served");
+    try {
+        for (int i = 0; i < iCbankdim; ++i) programtexts[i] = CoreAnsx(i) + CoreAnsx(" ");
+        for (int i = 0; i < iCbanks; ++i) banktexts[i] = CoreAnsx(i) + CoreAnsx(" ");
+        for (CoreAnsx& row : messagerows) row = CoreAnsx("");
+
+        // Catalogue copies from temporary catalogues.
+        {
+            DataSrce sources;
+            sourcecount = sources.getgs();
+            sourcelabels.resize(size_t(sourcecount));
+            sourcekeys.resize(size_t(sourcecount));
+            sources.getgs(sourcelabels.data(), sourcekeys.data());
+            DataGfun functions;
+            waveformcount = functions.getnm(0);
+            waveformlabels.resize(size_t(waveformcount));
+            waveformkeys.resize(size_t(waveformcount));
+            functions.getgs(0, waveformlabels.data(), waveformkeys.data());
+            functioncount = functions.getnm(1);
+            functionlabels.resize(size_t(functioncount));
+            functionkeys.resize(size_t(functioncount));
+            functions.getgs(1, functionlabels.data(), functionkeys.data());
+        }
+
+        BEANSTRUCT none{};
+        fontcolour = this->engine->getbh(beanFontColour, &none);
+
+        // An extra zone wider than the main zone would have no cells to go in.
+        int extra = skin != nullptr ? skin->getsk()->displayaddchars : 0;
+        dimaddx = extra > 0 ? short(std::min(extra, int(iCdimx))) : iCdimaddx;
+
+        buffer = std::make_unique<CoreDsbf>(blink, dimx, dimy, dimaddx, dimaddy);
+        menuwidth = short(dimx / CoreMenu::iCvisibleitems);
+        CoreMenu* all[CoreMenu::iCdisplaymenus];
+        for (int i = 0; i < CoreMenu::iCdisplaymenus; ++i) {
+            menus[i] = std::make_unique<CoreMenu>();
+            all[i] = menus[i].get();
+        }
+        CoreMenu::addDisplayItems(all);
+        home = CoreAnsx("PROG");
+        currentmenu = menus[0].get();
+        transitions = std::make_unique<CoreStte>();
+        transitions->addDisplayRows();
+        current = requested = CoreStte::iCpageboot;
+        redraw = false;
+        programmenu = false;
+        bars[0] = std::make_unique<CoreDsbr>(6, 6, 20);
+        bars[1] = std::make_unique<CoreDsbr>(4, 6, 20);
+        // The value gadget, the edit field group and the pop-up menu group
+        // (with its reset to one menu) are built here once they exist.
+        hdimmax = this->engine->getbh(beanHdimMax, &none);
+        buffer->clear(0, 0, 0, dimx, dimy);
+        buffer->clear(0, 0, dimy, dimaddx, dimaddy);
+        buffer->setxy(0, 0);
+        messages = std::make_unique<CorePmsg>(iCmessagerows, dimx);
+        lock = std::make_unique<CoreSmph>();
+        batchlevel = this->engine->gettp(this->engine->getbh(beanLoaderLevel, &none));
+        wake = std::make_unique<CoreTevn>();
+        wake->ResetEvent();
+    } catch (std::bad_alloc const&) {
+        throw CoreAnsx("Memory request failed for the display");
+    }
+    Resume();
+}
+
+CoreDsif::~CoreDsif() {
+    Terminate();
+    WaitFor();
+    lock.reset();
+    wake.reset();
+    messages.reset();
+    // The page tables go with the object; the value gadget, the edit field
+    // group and the pop-up menu group are deleted here once they exist.
+    bars[0].reset();
+    bars[1].reset();
+    transitions.reset();
+    for (auto& menu : menus) menu.reset();
+    currentmenu = nullptr;
+    buffer.reset();
+    sourcekeys.clear();
+    sourcelabels.clear();
+    waveformkeys.clear();
+    waveformlabels.clear();
+    functionkeys.clear();
+    functionlabels.clear();
+    blink = nullptr;
+    mailbox = nullptr;
+    skin = nullptr;
+    popcontent = nullptr;
+    plugin = nullptr;
+}
+
+void CoreDsif::Terminate() { CoreTthr::Terminate(); }
+
+void CoreDsif::Execute() {
+    while (terminated.load() == 0) {
+        if (wake->WaitFor(CoreButl::iCdispprecision) != CoreTevn::iCwrsignaled) continue;
+        try {
+            wake->ResetEvent();
+            int previous = priority.load();
+            priority.store(batchlevel);
+            if (!exepr()) {
+                priority.store(previous);
+                CoreLog_::debug("CoreDsif batch priority kept", 0, 7);
+            }
+            BEANSTRUCT none{};
+            bool ended = false;
+            for (int step = 0; step < iCbatchsteps && !ended; ++step) {
+                ended = engine->getbb(beanBatchStep, &none);
+                if (!ended) messages->addrw(engine->getbs(beanBatchStep, &none));
+            }
+            if (!ended) logFailure("batch", "stopped after the most steps a batch may run");
+            lowerpriority(previous);
+            engine->setbs(beanVarName, CoreAnsx("ACTION"), &none);
+            CoreAnsx action = engine->getbs(beanVarValue, &none);
+            CoreSmgd hold(*lock);
+            requested = afterbatch(action);
+        } catch (CoreAnsx const& error) {
+            logFailure("batch", error.c_str());
+        } catch (std::exception const& error) {
+            logFailure("batch", error.what());
+        }
+    }
+    CoreLog_::debug("CoreDsif thread died", 0, 7);
+}
+
+void CoreDsif::lowerpriority(int previous) {
+    if (priority.load() == previous) return;
+    priority.store(previous);
+    exepr();
+}
+
+short CoreDsif::afterbatch(CoreAnsx const& action) {
+    short page = short(transitions->getst(current, action));
+    // A batch page that its own "ACTION" cannot leave would stay for good:
+    // the skipped menu row offers no way out.
+    if (isbatch(current) && isbatch(page)) page = short(transitions->getst(current, home));
+    if (isbatch(current) && isbatch(page))
+        page = short(transitions->getst(current, CoreAnsx("PROG")));
+    return page;
+}
+
+bool CoreDsif::isbatch(short page) {
+    return page == CoreStte::iCpagebatch || page == CoreStte::iCpagesimplebatch;
+}
+
+bool CoreDsif::isbootbatch(short page) {
+    return page >= CoreStte::iCpageboot && page <= CoreStte::iCpagesimplebatch;
+}
+
+void CoreDsif::updte(bool attached) {
+    CoreSmgd hold(*lock);
+    try {
+        event = CoreAnsx("");
+        if (pendingload >= 0 && !isbootbatch(current) && !isbootbatch(requested)) {
+            int index = pendingload;
+            pendingload = -1;
+            postload(index);
+        }
+        changedtick = requested != current;
+        current = requested;
+        if (changedtick || redraw) {
+            redraw = false;
+            fnmnu(current);
+            if (current != CoreStte::iCpagebooterror) buffer->clear(0, 0, 0, dimx, short(dimy - 1));
+            runentry(current);
+        }
+        if (current == CoreStte::iCpageboot) {
+            tickboot(attached);
+        } else if (isbatch(current)) {
+            tickbatch();
+        } else if (current != CoreStte::iCpagebooterror) {
+            // The common input handling and the extra zone run here, before
+            // the page's own tick.
+            runtick(current);
+        }
+        requested = short(transitions->getst(current, event));
+        if (requested != current) {
+            // The pop-up menu group withdraws its menu here once it exists.
+            programmenu = false;
+        }
+    } catch (CoreAnsx const& error) {
+        logFailure("tick", error.c_str());
+    } catch (std::exception const& error) {
+        logFailure("tick", error.what());
+    }
+}
+
+void CoreDsif::runentry(short page) {
+    int slot = page + 1;
+    if (slot < 0 || slot >= int(std::size(entryhandlers))) return;
+    if (HANDLER handler = entryhandlers[slot]) (this->*handler)();
+}
+
+void CoreDsif::runtick(short page) {
+    int slot = page + 1;
+    if (slot < 0 || slot >= int(std::size(tickhandlers))) return;
+    if (HANDLER handler = tickhandlers[slot]) (this->*handler)();
+}
+
+void CoreDsif::entrynone() {
+    // The value gadget is reset here once it exists.
+}
+
+void CoreDsif::ticknone() { buffer->clear(3, 0, 0, short(dimx - 1), short(dimy - 1)); }
+
+void CoreDsif::tickboot(bool attached) {
+    BEANSTRUCT none{};
+    if (!attached) {
+        if (engine->getbb(beanBusy, &none)) return;
+        event = CoreAnsx(engine->getbb(beanMode, &none) ? "BOOT" : "BOO2");
+        return;
+    }
+    for (int pass = 0; pass < iCbootpasses; ++pass) {
+        engine->setbb(beanBootStep, false, &none);
+        int number = engine->getbi(beanBootLine, &none);
+        CoreAnsx line = engine->getbs(beanBootLine, &none);
+        bool bare = engine->getbb(beanBootBare, &none);
+        bool finished = engine->getbb(beanBootDone, &none);
+        bool succeeded = engine->getbb(beanBootOk, &none);
+        bool last = false;
+        if (!succeeded) {
+            event = CoreAnsx("ERRR");
+            last = true;
+            if (finished) return;
+        } else if (finished) {
+            event = CoreAnsx(engine->getbb(beanMode, &none) ? "BOOT" : "BOO2");
+            return;
+        }
+        if (!bare) {
+            buffer->print(CoreAnsx(" ") + CoreAnsx(number) + CoreAnsx(" "), 1, false, true);
+            buffer->print(CoreAnsx(" "), 0, false, true);
+        }
+        buffer->prnln(line, 0, false);
+        if (last || !engine->getbb(beanFastBoot, &none)) return;
+    }
+}
+
+void CoreDsif::entrybatch() {
+    buffer->write(CoreAnsx(""), 0, 1, 0, false, false);
+    // The value gadget is reset here once it exists.
+    messages->clear();
+    BEANSTRUCT none{};
+    engine->setbv(beanClearRows, &none);
+    wake->SetEvent();
+}
+
+void CoreDsif::tickbatch() {
+    buffer->clear(0, 0, 0, dimx, dimy);
+    buffer->write(CoreButl::rpad_(CoreAnsx("  BatchMode"), dimx, ' '), 0, 0, 1, false, false);
+    messages->getrw(messagerows);
+    for (short i = 0; i < messagecount; ++i)
+        buffer->write(messagerows[i], 0, short(i + 2), 0, false, false);
+    BEANSTRUCT first{};
+    progress = engine->getbs(beanEngineRow, &first);
+    buffer->write(CoreButl::rpad_(progress, dimx, ' '), 0, short(dimy - 1), 1, false, false);
+}
+
+void CoreDsif::btcst(CoreAnsx const& name, CoreAnsx const& value) {
+    BEANSTRUCT none{};
+    engine->setbs(beanVarName, name, &none);
+    engine->setbs(beanVarValue, value, &none);
+}
+
+void CoreDsif::postload(int index) {
+    BEANSTRUCT none{};
+    engine->setbv(beanClearVars, &none);
+    btcst(CoreAnsx("LOADED"), DataLclz::sCgenloadedprint);
+    btcst(CoreAnsx("LOADING"), DataLclz::sCgenloadingprint);
+    btcst(CoreAnsx("NEWPROGRAM"), CoreAnsx(index));
+    btcst(CoreAnsx("ACTION"), home);
+    btcst(CoreAnsx("NEXTSTEP"), CoreAnsx("READPROGRAM"));
+    requested = short(transitions->getst(current, CoreAnsx("BTCH")));
+}
+
+void CoreDsif::requestload(int index) {
+    // A load during the boot would cut it short; one during a batch would
+    // start a second batch over the first.
+    if (isbootbatch(current) || isbootbatch(requested)) {
+        pendingload = index;
+        return;
+    }
+    pendingload = -1; // a newer load replaces one still kept
+    postload(index);
+}
+
+void CoreDsif::loadp(int index) {
+    if (index < 0) {
+        CoreLog_::debug(CoreAnsx("CoreDsif no program to load: ") + CoreAnsx(index), 0, 3);
+        return;
+    }
+    CoreSmgd hold(*lock);
+    try {
+        requestload(index);
+    } catch (CoreAnsx const& error) {
+        logFailure("load", error.c_str());
+    }
+}
+
+void CoreDsif::setmr(CoreAnsx const& label) {
+    // Only a label that starts with a slot number names a program: a
+    // category or the title would otherwise load slot 0.
+    int dash = label.AnsiPos(CoreAnsx("-"));
+    CoreAnsx head = (dash > 0 ? label.SubString(1, dash) : label).Trim();
+    if (head.Length() <= 0 || !std::isdigit(static_cast<unsigned char>(head.c_str()[0]))) return;
+    int index = head.ToInt();
+    CoreSmgd hold(*lock);
+    if (!programmenu) return;
+    try {
+        requestload(index);
+    } catch (CoreAnsx const& error) {
+        logFailure("menu load", error.c_str());
+    }
+}
+
+void CoreDsif::setdp() {
+    CoreSmgd hold(*lock);
+    // The boot page and the batch pages leave by themselves; leaving them
+    // early would cut the boot short or lose sight of a running batch.
+    auto busy = [](short page) { return page == CoreStte::iCpageboot || isbatch(page); };
+    if (busy(current) || busy(requested)) return;
+    buffer->clear(0, 0, 0, buffer->getdx(0), buffer->getdy(3));
+    buffer->clear(0, 0, dimy, dimaddx, dimaddy);
+    requested = short(transitions->getst(current, home));
+}
+
+void CoreDsif::setsp(int slot, bool a, bool b) {
+    bank = slot / 100;
+    program = slot % 100;
+    if (a) slotcopy[0] = slot;
+    if (b) slotcopy[1] = slot;
+}
+
+void CoreDsif::upprm() {
+    for (int k = 0; k < parameterModulators; ++k) {
+        BEANSTRUCT modulator{k, 0};
+        engine->setbv(beanModUpdate, &modulator);
+    }
+}
+
+short CoreDsif::getfc() { return fontcolour; }
+
+void CoreDsif::setpd(CoreCnst::POPMENUCONTENTDATA* content) {
+    CoreSmgd hold(*lock);
+    popcontent = content;
+}
+
+int CoreDsif::fnu2t(double microseconds) {
+    BEANSTRUCT none{};
+    int rate = engine->getbi(beanRate, &none);
+    double samples = rate < 1 ? microseconds : microseconds * double(rate) / 1e6;
+    if (std::isnan(samples)) return 0;
+    return int(std::clamp(std::round(samples), double(INT_MIN), double(INT_MAX)));
+}
+
+double CoreDsif::fnt2u(int samples) {
+    BEANSTRUCT none{};
+    int rate = engine->getbi(beanRate, &none);
+    return rate < 1 ? double(samples) : CoreButl::upftp(rate, samples);
+}
+
+void CoreDsif::fnmnu(short page) {
+    for (auto& menu : menus)
+        if (menu->iskey(page)) currentmenu = menu.get();
+}
+
+void CoreDsif::drmnu(bool changed) {
+    short row = short(iCdimy - 1);
+    buffer->clear(3, 0, row, short(iCdimx - 1), 1);
+    for (short slot = 0; slot < CoreMenu::iCvisibleitems; ++slot) {
+        short column = short(10 * slot);
+        CoreAnsx text;
+        bool notcurrent = true;
+        currentmenu->getvl(slot, text, notcurrent);
+        short font = notcurrent || !changed ? 1 : 0;
+        buffer->write(CoreButl::cpad_(text, 8, ' '), column, row, font, false, false);
+        if (!notcurrent) buffer->write(CoreAnsx("."), column, row, font, true, false);
+        if (slot < CoreMenu::iCvisibleitems - 1)
+            buffer->write(CoreAnsx("  "), short(column + 8), row, 0, true, false);
+    }
+}
+
+short CoreDsif::getdx() { return dimx; }
+
+short CoreDsif::getdy() { return dimy; }
+
+short CoreDsif::getax() { return dimaddx; }
+
+short CoreDsif::getay() { return dimaddy; }
+
+short CoreDsif::getdx(short font) { return buffer->getdx(font); }
+
+short CoreDsif::getdy(short font) { return buffer->getdy(font); }
+
+short CoreDsif::getax(short font) { return buffer->getax(font); }
+
+short CoreDsif::getay(short font) { return buffer->getay(font); }
+
+int CoreDsif::getre(short font) {
+    CoreDsfn* strip = buffer->getfn(font);
+    return strip != nullptr ? strip->getre() : 0;
+}
+
+double CoreDsif::read_(short font, short column, short row) {
+    return buffer->readr(font, column, row);
+}
+
+void CoreDsif::newdd(CoreCnst::DISPLAYDATA* data) {
+    if (data == nullptr) return;
+    deldd(data);
+    try {
+        int zones = CoreDsbf::iCfonts;
+        data->rows = new int[size_t(zones)]{};
+        data->columns = new int[size_t(zones)]{};
+        data->rowstarts = new int* [size_t(zones)] {};
+        data->zones = zones;
+        int total = 0;
+        for (short font = 0; font < zones; ++font) {
+            data->rows[font] = getdy(font) + getay(font);
+            data->columns[font] = getdx(font);
+            total += data->rows[font] * data->columns[font];
+        }
+        data->cells = new double[size_t(total)]{};
+        int start = 0;
+        for (int font = 0; font < zones; ++font) {
+            data->rowstarts[font] = new int[size_t(std::max(data->rows[font], 1))]{};
+            for (int row = 0; row < data->rows[font]; ++row) {
+                data->rowstarts[font][row] = start;
+                start += data->columns[font];
+            }
+        }
+        data->total = total;
+    } catch (std::bad_alloc const&) {
+        deldd(data);
+        throw CoreAnsx("Memory request failed for the display snapshot");
+    }
+}
+
+void CoreDsif::flldd(CoreCnst::DISPLAYDATA* data) {
+    if (data == nullptr || data->cells == nullptr || data->rows == nullptr ||
+        data->columns == nullptr || data->rowstarts == nullptr)
+        return;
+    CoreSmgd hold(*lock);
+    int zones = std::min(data->zones, int(CoreDsbf::iCfonts));
+    for (short font = 0; font < zones; ++font) {
+        int const* starts = data->rowstarts[font];
+        if (starts == nullptr) continue;
+        for (int row = 0; row < data->rows[font]; ++row)
+            for (int column = 0; column < data->columns[font]; ++column) {
+                int index = starts[row] + column;
+                if (index >= 0 && index < data->total)
+                    data->cells[index] = buffer->readr(font, short(column), short(row));
+            }
+    }
+}
+
+void CoreDsif::deldd(CoreCnst::DISPLAYDATA* data) {
+    if (data == nullptr) return;
+    if (data->rowstarts != nullptr)
+        for (int font = 0; font < data->zones; ++font) delete[] data->rowstarts[font];
+    delete[] data->rowstarts;
+    delete[] data->rows;
+    delete[] data->columns;
+    delete[] data->cells;
+    *data = CoreCnst::DISPLAYDATA{};
+}

@@ -1,0 +1,233 @@
+#pragma once
+// CoreDsif: the text display of one plug-in instance: the character screen
+// (main zone 58 x 14, extra zone below it), the page machine over page ids -1
+// to 23 with its six button-row menus, and a thread of its own that steps long
+// engine operations (batches) while a batch page shows their progress. It
+// reads and writes engine state only through the property bus (CoreBean) and
+// reaches the editor only through the plug-in object (CorePlif).
+// Owner: the instance assembly: built after the engine, the mailbox and the
+// skin, deleted before them (the destructor stops the thread first).
+// Threads: the control thread runs updte (one tick, wholly under the display
+// lock), setdp and loadp; the display thread runs Execute and takes the lock
+// only to request a page after a batch; host threads run setmr and flldd,
+// which take the lock themselves; the editor's thread calls the snapshot
+// operations. The display lock is taken before the mailbox's, the transition
+// table's and the message list's own locks; the property bus locks for itself.
+
+#include <memory>
+#include <vector>
+
+#include "display/CoreBean.h"
+#include "display/CoreCnst.h"
+#include "display/CoreDsbf.h"
+#include "display/CoreDsbr.h"
+#include "display/CoreMenu.h"
+#include "display/CoreStte.h"
+#include "runtime/CoreAnsx.h"
+#include "runtime/CorePmsg.h"
+#include "runtime/CoreSmph.h"
+#include "runtime/CoreTevn.h"
+#include "runtime/CoreTthr.h"
+
+class CoreBlnk;
+class CoreDspc;
+class CoreDsgt;
+class CoreDsge;
+class CoreDsgm;
+class CorePlif;
+class CoreSkin;
+
+class CoreDsif : public CoreTthr {
+public:
+    static constexpr short iCdimx = 58;       // main-zone columns
+    static constexpr short iCdimy = 14;       // main-zone rows
+    static constexpr short iCdimaddx = 49;    // extra-zone columns when the skin gives none
+    static constexpr short iCdimaddy = 3;     // extra-zone rows
+    static constexpr short iCmessagerows = 8; // batch message rows on the batch pages
+    // A batch runs at most this many steps: an engine whose boot is pending or
+    // failed answers "not ended" without running one, and the engine's own
+    // chains are far shorter.
+    static constexpr int iCbatchsteps = 64;
+    // Boot passes one tick runs at most while the engine asks for more; the
+    // next tick goes on, so an engine that never finishes cannot hold the
+    // control thread.
+    static constexpr int iCbootpasses = 256;
+    static constexpr int iCbanks = 100;   // banks of program memory
+    static constexpr int iCbankdim = 100; // programs in a bank
+
+    // The pages' own state that lives across page changes; what each field
+    // means belongs to the page that uses it.
+    struct PAGESTATE {
+        CoreAnsx scratch[3] = {"", "", ""};     // scratch texts, the third starts empty
+        CoreAnsx scratchmore[3] = {"", "", ""}; // three more
+        int single[3][1] = {{0}, {0}, {0}};     // three one-element int arrays
+        int slotmore[2] = {0, 0};               // two slot ints besides the setsp copies
+        int testcounters[3] = {10, 360, 10};    // the test page's counters
+        short fields[3] = {0, 0, 0};            // three 16-bit page fields
+        int rowvalues[iCdimy - 2] = {};         // one int per row 0..11, all 0
+        int rowtables[3][iCdimy - 3];           // three tables of one int per row 0..10, all -1
+        bool flags[2] = {false, false};         // two page flags
+        bool flagclear = false;                 // a page flag starting clear
+        bool flagsset[2] = {true, true};        // two page flags starting set
+        PAGESTATE();
+    };
+
+    // Builds everything in the stated order and starts the thread last. A
+    // null engine is answered by a bus that serves nothing (logged); a null
+    // mailbox, skin or plug-in object is tolerated. Throws CoreAnsx when
+    // memory runs out (nothing is left running then).
+    CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSkin* skin,
+             CorePlif* plugin);
+    // Stops the thread (waiting for a running batch to end), then deletes
+    // what the display owns.
+    ~CoreDsif();
+    CoreDsif(CoreDsif const&) = delete;
+    CoreDsif& operator=(CoreDsif const&) = delete;
+    CoreDsif(CoreDsif&&) = delete;
+    CoreDsif& operator=(CoreDsif&&) = delete;
+
+    // Thread body: sleeps on the wake event, runs one batch per wake-up, then
+    // requests the page the batch names.
+    void Execute() override;
+    void Terminate() override; // sets the terminate request
+
+    // One tick of the page machine; attached: an editor is attached.
+    void updte(bool attached);
+    // Posts a program load (bank x 100 + program) and requests the batch
+    // page. During the boot or a batch (current or requested page 20..23) the
+    // index is kept instead, a newer one replacing it, and posted by the first
+    // tick that starts outside those pages. A negative index posts nothing.
+    void loadp(int index);
+    // Loads the program a pop-up menu label names by its leading number, while
+    // the program page's menu is armed; a label that does not start with a
+    // digit loads nothing.
+    void setmr(CoreAnsx const& label);
+    // Clears the screen and requests the page of the home page code; nothing
+    // while the boot page or a batch page is current or requested.
+    void setdp();
+    // Selects bank and program of a slot; a / b also store it in the first /
+    // second slot copy.
+    void setsp(int slot, bool a, bool b);
+    void upprm();  // refreshes the 16 parameter modulators (property 195)
+    short getfc(); // font colour read at construction (property 32)
+    // Stores the pop-up menu content the plug-in built (not owned).
+    void setpd(CoreCnst::POPMENUCONTENTDATA* content);
+    int fnu2t(double microseconds); // samples at the host rate, nearest
+    double fnt2u(int samples);      // microseconds at the host rate
+    // Sets one batch variable: property 223 with the name, 224 with the value.
+    void btcst(CoreAnsx const& name, CoreAnsx const& value);
+
+    // Draws the current menu on the button row; changed: the page changed in
+    // this tick (the current page's button is then drawn in font 0).
+    void drmnu(bool changed);
+    // Makes current the last menu that holds the page; none leaves it.
+    void fnmnu(short page);
+
+    // Geometry: main columns and rows, extra columns and rows, in cells or in
+    // a font's cells; glyph count of a font's strip.
+    short getdx();
+    short getdy();
+    short getax();
+    short getay();
+    short getdx(short font);
+    short getdy(short font);
+    short getax(short font);
+    short getay(short font);
+    int getre(short font);
+    // One cell's snapshot value; the caller holds the display lock or runs
+    // inside a tick.
+    double read_(short font, short column, short row);
+    // Makes the record's arrays for this display's geometry (freeing what it
+    // held); throws CoreAnsx when memory runs out, the record then empty.
+    void newdd(CoreCnst::DISPLAYDATA* data);
+    // Fills the record's cells from the screen under the display lock, so a
+    // snapshot never shows half a tick.
+    void flldd(CoreCnst::DISPLAYDATA* data);
+    // Frees the record's arrays and empties it; the record stays the caller's.
+    void deldd(CoreCnst::DISPLAYDATA* data);
+
+private:
+    using HANDLER = void (CoreDsif::*)();
+    // Draw-on-entry handlers by page id + 1 (pages -1..23) and per-tick
+    // handlers by page id + 1 (pages -1..19); null runs nothing.
+    static HANDLER const entryhandlers[CoreStte::iCpages + 1];
+    static HANDLER const tickhandlers[CoreStte::iCpagesimplemaster + 2];
+
+    static bool isbatch(short page);     // 22 or 23
+    static bool isbootbatch(short page); // 20..23
+    void runentry(short page);
+    void runtick(short page);
+    void entrynone();             // page -1 on entry
+    void ticknone();              // page -1 per tick
+    void entrybatch();            // pages 22 and 23 on entry
+    void tickbatch();             // pages 22 and 23 per tick
+    void tickboot(bool attached); // page 20 per tick
+    // Posts a program load; the caller holds the display lock.
+    void postload(int index);
+    // Posts a program load, or keeps it during the boot or a batch; the
+    // caller holds the display lock (loadp and setmr share it).
+    void requestload(int index);
+    // The page "ACTION" leads to after a batch, under the display lock.
+    short afterbatch(CoreAnsx const& action);
+    void lowerpriority(int previous); // back to the level before the batch
+
+    CoreAnsx home;                    // home page code: setdp applies it, loads post it as "ACTION"
+    PAGESTATE pages;                  // the pages' scratch state
+    std::vector<CoreAnsx> sourcekeys; // the 84 source keys, bus order
+    std::vector<CoreAnsx> sourcelabels;   // the 84 source labels
+    std::vector<CoreAnsx> waveformkeys;   // group 0 keys, catalogue order
+    std::vector<CoreAnsx> waveformlabels; // group 0 labels
+    std::vector<CoreAnsx> functionkeys;   // group 1 keys
+    std::vector<CoreAnsx> functionlabels; // group 1 labels
+    int catalogueextra;                   // kept beside the catalogue counts, 0
+    int sourcecount;                      // 84
+    int waveformcount;                    // 33
+    int functioncount;                    // 45
+    int slotcopy[2];                      // slot copies set by setsp
+    int bank;                             // selected bank, 0..99
+    int program;                          // selected program, 0..99
+    int mouseword3;                       // third word of the last mouse message
+    int mouseword4;                       // fourth word of the last mouse message
+    int mousex;                           // plug-in's mouse state, x pixels
+    int mousey;                           // plug-in's mouse state, y pixels
+    short dimx;                           // main columns
+    short dimy;                           // main rows
+    short dimaddx;                        // extra columns
+    short dimaddy;                        // extra rows
+    short hdimmax;                        // harmonic maximum (property 43), read once
+    short current;                        // page on screen
+    short requested;                      // page the next tick enters
+    short menuwidth;                      // characters per button: dimx / 6
+    short messagecount;                   // batch message rows, 8
+    short fontcolour;                     // property 32, read once
+    CoreAnsx programtexts[iCbankdim];     // "0 " .. "99 "
+    CoreAnsx banktexts[iCbanks];          // "0 " .. "99 "
+    CoreAnsx messagerows[iCmessagerows];  // rows copied from the message list
+    CoreAnsx progress;                    // batch progress line (engine message row 0)
+    CoreAnsx event;                       // page event of the running tick
+    bool changedtick;                     // the page changed in the running tick
+    bool mouseheld;                       // mouse button held
+    bool redraw;                          // run the page's draw-on-entry again next tick
+    bool programmenu;                     // the program page's pop-up menu is armed
+    int pendingload;                      // program index kept during boot or batch, -1 none
+    CoreBean* engine;                     // not owned
+    std::unique_ptr<CoreDsbf> buffer;     // the screen
+    std::unique_ptr<CoreMenu> menus[CoreMenu::iCdisplaymenus]; // the six button rows
+    CoreMenu* currentmenu;                                     // one of menus
+    CoreBlnk* blink;                                           // not owned
+    CoreDspc* mailbox;                                         // not owned
+    std::unique_ptr<CoreDsbr> bars[2];                         // 6-cell and 4-cell bars
+    std::unique_ptr<CoreStte> transitions;                     // page transition table
+    CoreDsgt* gadget;                                          // value gadget: not built yet, null
+    CoreDsge* editgroup;                      // edit field group: not built yet, null
+    CoreDsgm* popups;                         // pop-up menu group: not built yet, null
+    CoreSkin* skin;                           // not owned
+    std::unique_ptr<CorePmsg> messages;       // batch step lines, 8 x 58
+    std::unique_ptr<CoreTevn> wake;           // wakes the thread for a batch
+    std::unique_ptr<CoreSmph> lock;           // the display lock
+    int batchlevel;                           // priority level for a batch, normalised
+    CoreCnst::POPMENUCONTENTDATA* popcontent; // not owned, set by setpd
+    CorePlif* plugin;                         // not owned; null posts nothing
+
+    friend struct CoreDsifPeek; // the display tests' read-only view
+};

@@ -1,0 +1,5 @@
+#include "editor/CoreSkin.h"
+
+CoreSkin::CoreSkin() {}
+
+CoreSkin::SKIN* CoreSkin::getsk() { return &skin; }

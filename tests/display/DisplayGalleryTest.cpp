@@ -1,0 +1,159 @@
+// ctest-labels: threads
+// Pictures of display screens for review (build/display-gallery/*.png): the
+// boot page, a batch page mid-run, the six button rows and a chart of every
+// glyph. Each screen's decoded snapshot must equal its cells read from the
+// buffer, each picture must read back through libpng at the stated size, and
+// chosen cells must carry their glyph's bitmap.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "editor/DataGlyf.h"
+#include "runtime/CoreButl.h"
+#include "tests/display/DisplayRig.h"
+
+namespace {
+std::string const gallery = VORLAN_GALLERY_DIR;
+
+struct CELL {
+    int column;
+    int row;
+    short font;
+    char code;
+};
+
+// The cell's pixels in a picture at scale 1 against its glyph's bitmap.
+void expectGlyph(CoreDspg::IMAGE const& image, CELL const& cell) {
+    static CoreDsbf fonts(nullptr, 1, 1, 0, 0);
+    int glyph = fonts.getfn(cell.font)->getrs(cell.code);
+    bool doubled = cell.font == 2;
+    int size = doubled ? 2 : 1;
+    for (int y = 0; y < DataGlyf::iCheight * size; ++y)
+        for (int x = 0; x < DataGlyf::iCwidth * size; ++x) {
+            int gridy = cell.row * size + y / DataGlyf::iCheight;
+            int top = (gridy < CoreDsif::iCdimy ? gridy : gridy + 1) * DataGlyf::iCheight;
+            int py = top + y % DataGlyf::iCheight;
+            int px = cell.column * size * DataGlyf::iCwidth + x;
+            bool ink = DataGlyf::getpx(glyph, x / size, y / size);
+            int expected = ink != (cell.font == 1) ? CoreDspg::iClight : CoreDspg::iCdark;
+            ASSERT_EQ(image.pixels[size_t(py * image.width + px)], expected)
+                << "glyph " << glyph << " pixel " << x << "," << y;
+        }
+}
+
+// Writes the picture and reads it back.
+void keep(std::string const& name, CoreDspg::IMAGE const& image, std::vector<CELL> const& cells) {
+    std::filesystem::create_directories(gallery);
+    std::string path = gallery + "/" + name + ".png";
+    ASSERT_TRUE(CoreDspg::wrpng(image, CoreAnsx(path.c_str())));
+    CoreDspg::IMAGE back;
+    ASSERT_TRUE(DisplayRig::readPng(path, back));
+    EXPECT_EQ(back.width, 464);
+    EXPECT_EQ(back.height, 168 + 12 + 36);
+    EXPECT_EQ(back.pixels, image.pixels) << name;
+    for (CELL const& cell : cells) expectGlyph(back, cell);
+}
+
+void keep(std::string const& name, DisplayRig& rig, std::vector<CELL> const& cells) {
+    EXPECT_EQ(rig.snapshot(), rig.cells()) << name;
+    CoreDspg::IMAGE image;
+    ASSERT_TRUE(rig.picture(image));
+    keep(name, image, cells);
+}
+} // namespace
+
+TEST(DisplayGallery, BootScreenAndItsDump) {
+    DisplayRig rig;
+    rig.build();
+    for (int i = 0; i < 3; ++i) rig.tick();
+    keep("boot", rig, {{1, 0, 1, '1'}, {4, 0, 0, 'R'}, {0, 2, 0, 'E'}, {5, 2, 0, 'e'}});
+
+    // The command draws the dump of the same screen alike, and scales it.
+    CoreCnst::DISPLAYDATA data;
+    rig.display().newdd(&data);
+    rig.display().flldd(&data);
+    std::string dump = gallery + "/boot.cells";
+    ASSERT_TRUE(CoreButl::wrall(CoreAnsx(dump.c_str()), reinterpret_cast<char const*>(data.cells),
+                                size_t(data.total) * sizeof(double)));
+    rig.display().deldd(&data);
+    std::string drawn = gallery + "/boot-scaled.png";
+    std::string command = std::string(VORLAN_DSRENDER) + " " + dump + " " + drawn + " 2";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    CoreDspg::IMAGE scaled, plain;
+    ASSERT_TRUE(DisplayRig::readPng(drawn, scaled));
+    ASSERT_TRUE(rig.picture(plain));
+    ASSERT_EQ(scaled.width, 928);
+    for (int y = 0; y < scaled.height; ++y) // every pixel doubled both ways
+        for (int x = 0; x < scaled.width; ++x)
+            ASSERT_EQ(scaled.pixels[size_t(y * 928 + x)],
+                      plain.pixels[size_t(y / 2 * 464 + x / 2)]);
+}
+
+TEST(DisplayGallery, BatchPageMidRun) {
+    DisplayRig rig;
+    rig.engine.put('b', 22, "1");
+    rig.engine.name(1234, "Warm Room");
+    rig.build();
+    rig.boot();
+    rig.engine.gate(2);
+    rig.display().loadp(1234);
+    rig.tick();
+    for (int i = 0; i < 5000 && !rig.engine.waiting(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    rig.tick();
+    keep("batch", rig, {{2, 0, 1, 'B'}, {0, 2, 0, 'L'}, {0, 13, 1, 'R'}});
+    rig.engine.gate(-1);
+    EXPECT_TRUE(rig.runBatch());
+}
+
+TEST(DisplayGallery, ButtonRows) {
+    DisplayRig rig;
+    rig.engine.put('b', 22, "1");
+    rig.build();
+    rig.boot();
+    short const firstPages[] = {0, 6, 15, 16, 14, 18};
+    for (int menu = 0; menu < 6; ++menu) {
+        rig.display().fnmnu(firstPages[menu]);
+        rig.display().drmnu(true);
+        keep("menu" + std::to_string(menu), rig, {{2, 13, 0, rig.row(13)[2]}, {0, 13, 0, '.'}});
+    }
+}
+
+TEST(DisplayGallery, GlyphChart) {
+    // Every code with a glyph, in each text font, and a few doubled.
+    CoreDsbf screen(nullptr, 58, 14, 49, 3);
+    screen.clear(0, 0, 0, 58, 14);
+    std::string codes;
+    for (int c = 6; c <= 25; ++c) codes += char(c);
+    for (int c = 32; c < 127; ++c)
+        if (screen.getfn(0)->getrs(short(c)) != 0) codes += char(c);
+    codes += char(0xA7);
+    for (short font : {short(0), short(1)}) {
+        screen.write(CoreAnsx(codes.substr(0, 58).c_str()), 0, short(1 + 3 * font), font, false,
+                     false);
+        screen.write(CoreAnsx(codes.substr(58).c_str()), 0, short(2 + 3 * font), font, false,
+                     false);
+    }
+    screen.write(CoreAnsx("Ag7%"), 0, 4, 2, false, false);
+    std::vector<double> cells;
+    int const rows[4] = {17, 17, 8, 17}, columns[4] = {58, 58, 29, 58};
+    for (short font = 0; font < 4; ++font)
+        for (int r = 0; r < rows[font]; ++r)
+            for (int c = 0; c < columns[font]; ++c)
+                cells.push_back(screen.readr(font, short(c), short(r)));
+    CoreDspg::IMAGE image;
+    ASSERT_TRUE(CoreDspg::rendr(cells.data(), int(cells.size()), 1, image));
+    keep("glyphs", image,
+         {{0, 1, 0, 6},
+          {1, 1, 0, 7},
+          {14, 1, 0, 20},
+          {19, 1, 0, 25},
+          {20, 1, 0, '!'},
+          {14, 4, 1, 20},
+          {0, 4, 2, 'A'},
+          {3, 4, 2, '%'}});
+}

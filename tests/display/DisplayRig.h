@@ -1,0 +1,88 @@
+#pragma once
+// DisplayRig: a display on fakes for the display tests: a blink clock on a
+// fake clock, a mailbox, a fake engine and host, a skin and a CoreDsif. The
+// test ticks it directly (no control thread), posts input records, runs
+// batches, and reads the screen two ways, cell by cell from the buffer and
+// decoded from a snapshot, each as 17 text rows (bars and symbols as Unicode)
+// with matching font rows, so that failures read as screens.
+// Owner: the test. Threads: the test's thread; the display's thread runs
+// batches meanwhile.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display/CoreDsif.h"
+#include "display/CoreDspc.h"
+#include "editor/CoreSkin.h"
+#include "runtime/CoreBlnk.h"
+#include "tests/display/FakeBean.h"
+#include "tests/display/FakeHost.h"
+#include "tools/CoreDspg.h"
+
+// The display tests' view of the display's insides: reads, besides the
+// program menu's arming and a page request, which pages not built yet would
+// make (only while no batch runs).
+struct CoreDsifPeek {
+    static short current(CoreDsif& d) { return d.current; }
+    static short requested(CoreDsif& d) { return d.requested; }
+    static CoreDsbf const& buffer(CoreDsif& d) { return *d.buffer; }
+    static CoreMenu* menu(CoreDsif& d, int i) { return d.menus[i].get(); }
+    static CoreMenu* currentmenu(CoreDsif& d) { return d.currentmenu; }
+    static int batchlevel(CoreDsif& d) { return d.batchlevel; }
+    static void armProgramMenu(CoreDsif& d, bool armed) { d.programmenu = armed; }
+    static void request(CoreDsif& d, short page) { d.requested = page; }
+};
+
+class DisplayRig {
+public:
+    struct SCREEN { // per grid row: text (UTF-8) and one font digit per cell, '?' none
+        std::vector<std::string> text;
+        std::vector<std::string> fonts;
+        bool operator==(SCREEN const&) const = default;
+    };
+
+    DisplayRig();
+    ~DisplayRig() { shown.reset(); }
+    DisplayRig(DisplayRig const&) = delete;
+    DisplayRig& operator=(DisplayRig const&) = delete;
+
+    CoreDsif& build(bool withHost = true);
+    CoreDsif& display() { return *shown; }
+    void destroy() { shown.reset(); }
+
+    // Input records as the editor posts them; a click also holds the host's
+    // mouse button, a release lets it go.
+    void click(int column, int row);
+    void release() { host.mouse(0, 0, 0); }
+    void key(int code) { post(CoreDspc::iCkey, code, 0); }
+    void wheel(int steps) { post(CoreDspc::iCwheel, steps, 0); }
+    void bypass() { post(CoreDspc::iCbypass, 0, 0); }
+    void choose(int index) { post(CoreDspc::iCprogram, index, 0); }
+
+    void tick(bool attached = true) { shown->updte(attached); }
+    short page() { return CoreDsifPeek::current(*shown); }
+    short requested() { return CoreDsifPeek::requested(*shown); }
+    short boot(bool attached = true); // ticks until the page leaves 20 (100 at most)
+    // Ticks until the page leaves 22 and 23; false when the time runs out.
+    bool runBatch(int milliseconds = 5000);
+    static void blinkPhase(bool on); // moves the fake clock into that phase
+
+    SCREEN cells();    // read through the buffer
+    SCREEN snapshot(); // newdd, flldd, deldd, decoded
+    std::string row(int r) { return cells().text[size_t(r)]; }
+    std::string fonts(int r) { return cells().fonts[size_t(r)]; }
+    bool picture(CoreDspg::IMAGE& image, int scale = 1); // the snapshot drawn
+    static bool readPng(std::string const& path, CoreDspg::IMAGE& image);
+    static std::string glyphText(short font, int glyph);
+
+    FakeBean engine;
+    FakeHost host;
+    CoreSkin skin;
+    CoreDspc mailbox;
+    CoreBlnk blink;
+
+private:
+    void post(short id, int word1, int word2);
+    std::unique_ptr<CoreDsif> shown;
+};

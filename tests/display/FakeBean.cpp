@@ -1,0 +1,164 @@
+#include "tests/display/FakeBean.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+// The display's chains as the fake runs them: each step shows the text of its
+// message variable and the slot (or name) it works on.
+struct STEP {
+    char const* message;
+    char const* subject; // or null
+};
+std::map<std::string, std::vector<STEP>> const chains = {
+    {"READPROGRAM", {{"LOADING", "NEWPROGRAM"}, {"LOADING", nullptr}, {"LOADED", "NEWPROGRAM"}}},
+    {"READPROGRAM_2", {{"LOADING", "NEWPROGRAM"}, {"LOADED", "NEWPROGRAM"}}},
+    {"SAVEPROGRAM", {{"SAVING", nullptr}}},
+    {"CHANGEHYBRID", {{"HYBRID", nullptr}, {"LOADING", "NEWPROGRAM"}, {"LOADED", "NEWPROGRAM"}}},
+    {"CHANGEMONO", {{"MONO", nullptr}, {"LOADING", "NEWPROGRAM"}, {"LOADED", "NEWPROGRAM"}}},
+    {"OVERWRITEMEMORYLOC", {{"MOVED", "OLDPROGRAM"}}},
+    {"DELETEMEMORYLOC", {{"DELETED", "PROG"}}},
+    {"REPLACEMEMORYLOC",
+     {{"DELETED", "OLDPROGRAM"}, {"LOADING", "NEWPROGRAM"}, {"LOADED", "NEWPROGRAM"}}},
+    {"VERSIONING", {{"SAVING", "VERSIONINGNAME"}}},
+};
+} // namespace
+
+const std::vector<FakeBean::BOOTSTEP> FakeBean::threeLines = {
+    {1, "Reading master settings", false, false, true},
+    {2, "Scanning bank 0", false, false, true},
+    {3, "Engine ready", true, false, true},
+    {4, "", false, true, true},
+};
+
+FakeBean::FakeBean() : rows(8), script(threeLines) { values[{'b', 41, 0, 0}] = "1"; }
+
+void FakeBean::put(char kind, int id, std::string const& value, int element, int subindex) {
+    std::lock_guard hold(mutex);
+    values[{kind, id, element, subindex}] = value;
+}
+
+void FakeBean::name(int slot, std::string const& text) {
+    std::lock_guard hold(mutex);
+    names[slot] = text;
+}
+
+void FakeBean::boot(std::vector<BOOTSTEP> steps) {
+    std::lock_guard hold(mutex);
+    script = std::move(steps);
+}
+
+void FakeBean::gate(int n) {
+    std::lock_guard hold(mutex);
+    gatesteps = n;
+    gatechange.notify_all();
+}
+
+bool FakeBean::waiting() const {
+    std::lock_guard hold(mutex);
+    return atgate;
+}
+
+void FakeBean::setvar(std::string const& variable, std::string const& value) {
+    std::lock_guard hold(mutex);
+    vars[variable] = value;
+}
+
+std::string FakeBean::var(std::string const& variable) const {
+    std::lock_guard hold(mutex);
+    return vars.count(variable) ? vars.at(variable) : "";
+}
+
+std::vector<FakeBean::WRITE> FakeBean::writes() const {
+    std::lock_guard hold(mutex);
+    return log;
+}
+
+void FakeBean::forget() {
+    std::lock_guard hold(mutex);
+    log.clear();
+}
+
+std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
+    int element = index ? index->element : 0, subindex = index ? index->subindex : 0, n = 0;
+    if (kind == 'b' && id == 226) {
+        n = ++stepreads;
+        if (int ms = slowms; ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    std::unique_lock hold(mutex);
+    if (kind == 's' && id == 167) return names.count(element) ? names[element] : "0";
+    if (kind == 'i' && (id == 168 || id == 169))
+        return std::to_string(search(element, subindex < 0 ? -1 : 1));
+    if (kind == 's' && id == 221)
+        return element >= 0 && element < int(rows.size()) ? rows[size_t(element)] : "";
+    if (kind == 's' && id == 224) return vars[selected];
+    if (kind == 's' && id == 226) return line;
+    if (kind == 'b' && id == 226) {
+        atgate = gatesteps >= 0 && n > gatesteps;
+        gatechange.wait(hold, [&] { return gatesteps < 0 || n <= gatesteps; });
+        atgate = false;
+        return step(n) ? "1" : "0";
+    }
+    auto found = values.find({kind, id, element, subindex});
+    return found != values.end() ? found->second : "";
+}
+
+void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* index) {
+    std::lock_guard hold(mutex);
+    int element = index ? index->element : 0, subindex = index ? index->subindex : 0;
+    log.push_back({kind, id, element, subindex, value});
+    values[{kind, id, element, subindex}] = value;
+    if (id == 223) selected = value;
+    if (id == 224) vars[selected] = value;
+    if (id == 225) vars.clear();
+    if (id == 222) rows.assign(rows.size(), "");
+    if (id == 167) names[element] = value;
+    if (id == 144 && nextboot < script.size()) { // one boot step
+        BOOTSTEP const& s = script[nextboot++];
+        ++bootsrun;
+        values[{'i', 145, 0, 0}] = std::to_string(s.number);
+        values[{'s', 145, 0, 0}] = s.line;
+        values[{'b', 146, 0, 0}] = s.bare ? "1" : "0";
+        values[{'b', 147, 0, 0}] = s.finished ? "1" : "0";
+        values[{'b', 148, 0, 0}] = s.ok ? "1" : "0";
+    }
+}
+
+bool FakeBean::step(int n) {
+    if (forever) {
+        line = "endless " + std::to_string(n);
+        return false;
+    }
+    std::string next = vars["NEXTSTEP"];
+    if (next.empty()) return true;
+    if (chains.count(next)) chain = next, chainstep = 0;
+    auto found = chains.find(chain);
+    if (found == chains.end() || chainstep >= found->second.size()) {
+        line = "unknown step " + next;
+        vars["NEXTSTEP"] = "";
+        return false;
+    }
+    STEP const& s = found->second[chainstep++];
+    line = vars[s.message];
+    if (s.subject != nullptr) {
+        std::string subject = vars[s.subject];
+        line += " " + subject;
+        if (names.count(std::atoi(subject.c_str())))
+            line += " " + names[std::atoi(subject.c_str())];
+    }
+    rows[0] = chain + " " + std::to_string(chainstep) + "/" + std::to_string(found->second.size());
+    vars["NEXTSTEP"] =
+        chainstep < found->second.size() ? chain + "#" + std::to_string(chainstep) : "";
+    return false;
+}
+
+int FakeBean::search(int start, int direction) const {
+    int slot = start > 9999 ? 0 : (start < 0 ? 9999 : start);
+    for (int n = 0; n < 20000; ++n) {
+        if (names.count(slot) && names.at(slot) != "0") return slot;
+        slot += direction;
+        if (slot > 9999) slot = 0;
+        if (slot < 0) slot = 0, direction = 1;
+    }
+    return 0; // no slot is used
+}

@@ -1,0 +1,106 @@
+#pragma once
+// FakeBean: a stand-in engine bus for the display tests. Values are kept as
+// texts per kind letter (b h i l d s), id and both index words; every write
+// is logged in order. It plays a scripted boot (144 to 148; 22, 41 and 46 are
+// plain values), a batch machine on 223 to 226 running the display's chains
+// with their messages (slowly, held at a gate, or answering "not ended" for
+// ever as an engine with its boot pending does), the engine's message rows
+// (221, 222), slot names (167) and the slot searches 168 and 169.
+// Owner: a test or the rig. Threads: any; one mutex guards everything, a slow
+// step sleeps outside it.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "display/CoreBean.h"
+
+class FakeBean : public CoreBean {
+public:
+    struct WRITE {
+        char kind; // accessor letter, 'v' for an action
+        int id;
+        int element;
+        int subindex;
+        std::string value;
+        bool operator==(WRITE const&) const = default;
+        friend std::ostream& operator<<(std::ostream& out, WRITE const& w) {
+            return out << w.kind << w.id << "[" << w.element << "," << w.subindex
+                       << "]=" << w.value;
+        }
+    };
+    struct BOOTSTEP { // one boot step as 145 to 148 report it
+        int number;
+        std::string line;
+        bool bare; // printed without its number
+        bool finished;
+        bool ok;
+    };
+    static const std::vector<BOOTSTEP> threeLines; // the default boot
+
+    FakeBean(); // mode 41 true
+
+    void put(char kind, int id, std::string const& value, int element = 0, int subindex = 0);
+    void name(int slot, std::string const& text); // a used memory slot
+    void boot(std::vector<BOOTSTEP> steps);
+    void slow(int milliseconds) { slowms = milliseconds; } // each batch step waits
+    void endless(bool on) { forever = on; }
+    void gate(int n); // steps past the first n wait until the gate opens (n < 0)
+    bool waiting() const;
+    void setvar(std::string const& variable, std::string const& value);
+    std::string var(std::string const& variable) const;
+    std::vector<WRITE> writes() const;
+    void forget();                              // clears the write log
+    int stepcalls() const { return stepreads; } // reads of 226 as bool
+    int bootcalls() const { return bootsrun; }
+
+    bool getbb(int id, BEANSTRUCT* i) override { return get('b', id, i) == "1"; }
+    short getbh(int id, BEANSTRUCT* i) override {
+        return short(std::atoi(get('h', id, i).c_str()));
+    }
+    int getbi(int id, BEANSTRUCT* i) override { return std::atoi(get('i', id, i).c_str()); }
+    long getbl(int id, BEANSTRUCT* i) override { return std::atol(get('l', id, i).c_str()); }
+    double getbd(int id, BEANSTRUCT* i) override { return std::atof(get('d', id, i).c_str()); }
+    CoreAnsx getbs(int id, BEANSTRUCT* i) override { return CoreAnsx(get('s', id, i).c_str()); }
+    void setbb(int id, bool v, BEANSTRUCT* i) override { set('b', id, v ? "1" : "0", i); }
+    void setbh(int id, short v, BEANSTRUCT* i) override { set('h', id, std::to_string(v), i); }
+    void setbi(int id, int v, BEANSTRUCT* i) override { set('i', id, std::to_string(v), i); }
+    void setbl(int id, long v, BEANSTRUCT* i) override { set('l', id, std::to_string(v), i); }
+    void setbd(int id, double v, BEANSTRUCT* i) override { set('d', id, std::to_string(v), i); }
+    void setbs(int id, CoreAnsx v, BEANSTRUCT* i) override { set('s', id, v.c_str(), i); }
+    void setbv(int id, BEANSTRUCT* i) override { set('v', id, "", i); }
+    short gettp(short level) override { return tplvl(level); }
+    void setmt(short, bool) override {}
+
+private:
+    std::string get(char kind, int id, BEANSTRUCT* index);
+    void set(char kind, int id, std::string const& value, BEANSTRUCT* index);
+    bool step(int n); // one batch step, under the mutex; true when ended
+    int search(int start, int direction) const;
+
+    mutable std::mutex mutex;
+    std::map<std::tuple<char, int, int, int>, std::string> values; // kind, id, element, subindex
+    std::vector<WRITE> log;
+    std::map<std::string, std::string> vars; // batch variables
+    std::string selected;                    // variable selected by 223
+    std::string chain;                       // first step of the running chain
+    size_t chainstep = 0;                    // its steps run
+    std::string line;                        // last step's message
+    std::vector<std::string> rows;           // engine message rows
+    std::map<int, std::string> names;        // slot names
+    std::vector<BOOTSTEP> script;
+    size_t nextboot = 0;
+    int gatesteps = -1; // steps that pass the gate, -1 open
+    bool atgate = false;
+    std::condition_variable gatechange;
+    std::atomic<int> slowms{0};
+    std::atomic<bool> forever{false};
+    std::atomic<int> stepreads{0};
+    std::atomic<int> bootsrun{0};
+};
