@@ -124,7 +124,8 @@ public:
     void Terminate() override; // asks the worker to end; it notices within 1 ms
     void Execute() override;   // engine worker: one command per wake-up
     // Releases both plans of slot s and deselects its engine (through the
-    // worker when threaded). Caller holds the engine and worker semaphores.
+    // worker when threaded). Control or display thread, may block; the
+    // caller holds the engine and worker semaphores.
     void setcf(short s);
 
     // ---- filled by the engine's later steps (CorePrcsStub.cpp) --------------------

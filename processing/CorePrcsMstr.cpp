@@ -58,10 +58,9 @@ void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, 
     }
     CoreNode* master = root != nullptr ? root->getcd(X::sCtagmaster) : nullptr;
     if (master == nullptr) {
-        // Every default holds; a later save must not replace what the user has.
+        // Every default holds (the boot reports it); a later save must not
+        // replace what the user has there.
         masterbroken = there;
-        if (there)
-            CoreLog_::logfl(masterpath + CoreAnsx(": master settings hold no MASTER element"), 0);
         return;
     }
 
