@@ -172,6 +172,13 @@ void CoreTthr::WaitFor() {
     pthread_mutex_unlock(&mutex);
 }
 
+bool CoreTthr::alive() {
+    pthread_mutex_lock(&mutex);
+    bool const running = !notstarted && !finished;
+    pthread_mutex_unlock(&mutex);
+    return running;
+}
+
 int CoreTthr::prlvl(int minimum, int maximum, int level) {
     if (level <= 0) return minimum;
     if (level >= 4) return maximum;

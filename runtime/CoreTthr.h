@@ -50,6 +50,9 @@ public:
     // Blocks until the thread has finished; returns at once when it never
     // started (suspended and not resumed) or could not be created.
     void WaitFor();
+    // True while the thread runs: created and not yet finished. False before
+    // Resume, after a failed creation and once Execute has returned.
+    bool alive();
 
     // Priority table entry for level 0..4: min, 25 %, 50 %, 75 %, max of the
     // range minimum..maximum, truncated toward zero.

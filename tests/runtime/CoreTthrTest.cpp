@@ -133,7 +133,9 @@ TEST(CoreTthr, FailedCreationIsReportedAndWaitForReturns) {
     CoreTthr::failNextCreate(1);
     {
         Counting thread(true, false, runs);
+        EXPECT_FALSE(thread.alive()); // not started yet
         thread.Resume();
+        EXPECT_FALSE(thread.alive()); // refused: nothing runs
         thread.WaitFor();
         EXPECT_EQ(runs.load(), 0);
         thread.Resume(); // the object stays spent
@@ -143,6 +145,7 @@ TEST(CoreTthr, FailedCreationIsReportedAndWaitForReturns) {
     Counting next(true, false, runs); // the hook is used up
     next.Resume();
     next.WaitFor();
+    EXPECT_FALSE(next.alive()); // finished
     EXPECT_EQ(runs.load(), 1);
 }
 

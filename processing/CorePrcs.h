@@ -1,0 +1,316 @@
+#pragma once
+// CorePrcs: the processing engine of one plug-in instance. Built from the
+// master settings file, it owns the program, program memory, the convolution
+// players of every harmonic slot, the rings and block buffers of the audio
+// path, the metering followers, MIDI learn, the batch variables, the message
+// rows, its locks and events; it is also its own worker thread (Execute).
+// Owner: the instance assembly builds exactly one and deletes it at close
+// (through a CorePrcs pointer). The pool, the blink clock, the shell's item
+// store and the shared kernel cache are borrowed, never deleted.
+// Threads: construction and destruction on the assembling thread (control or
+// display thread, may block); Execute on the engine worker; the later entry
+// points say their own thread.
+//
+// Lock order, everywhere: the engine semaphore before the worker semaphore,
+// released in reverse. Configuration changes take both and so run between
+// blocks. GUI-rate reads take the worker semaphore only by try-lock. The
+// bypass path takes only the bypass semaphore; the boot holds the spare
+// semaphore for each boot call. The smoothing-table, meter and ring-position
+// semaphores are leaves: nothing else is taken while one is held.
+//
+// The class spans several sources: CorePrcs.cpp (construction, teardown,
+// fboot), CorePrcsMstr.cpp (master settings: reading, log lines, chgms,
+// savem), CorePrcsThrd.cpp (worker loop, command posting, releasing a slot's
+// plans) and CorePrcsStub.cpp (entry points the engine's later steps fill).
+
+#include "runtime/CoreAnsx.h"
+#include "runtime/CorePbol.h"
+#include "runtime/CoreSmph.h"
+#include "runtime/CoreTevn.h"
+#include "runtime/CoreTime.h"
+#include "runtime/CoreTthr.h"
+
+class CoreBlnk;
+class CoreCnvl;
+class CoreCubr;
+class CoreDcry;
+class CoreEnvf;
+class CoreFsys;
+class CoreMidi;
+class CoreMmry;
+class CoreNode;
+class CorePlel;
+class CorePmsg;
+class CorePool;
+class CoreProg;
+class CoreVars;
+class CoreXml_;
+
+class CorePrcs final : public CoreTthr {
+public:
+    // ---- statics -----------------------------------------------------------------------
+    static inline const CoreAnsx sCmstrfilenme{"VORLAN2.XML"}; // master file without a code name
+    static inline const CoreAnsx sCinitprogram{"Init Program"};
+    static inline const CoreAnsx sCinitfilenme{"INIT.XML"};
+    static inline const CoreAnsx sCmutexintrface{"VORLAN_INTRFACE"};
+    static inline const CoreAnsx sCemptyxml{"NOCHUNK"};        // host chunk with nothing to save
+    static inline const CoreAnsx sCinstallerxml{"_installer"}; // installer settings file suffix
+    static constexpr int iCmemoryrequirements = 20971520;      // bytes the shell test-allocates
+    static constexpr int iCdelaybypassswitch = 200;            // ms the bypass switch waits
+    static constexpr double dCdenormalthreshold = 1e-300;      // magnitudes not above it -> 0
+    static constexpr int iCmswatchdog = 2000;                  // ms
+    static constexpr int iCmindelaydim = 512;                  // lowest DSPBUFFER the boot derives
+    static constexpr int iCmaxdelaydim = 8192;                 // highest DSPBUFFER the boot derives
+    static constexpr int iCdelaydimfactor = 64;
+    static constexpr int iCtdiraclength = 100;
+    static constexpr int iCtcheckmin = 1000000;        // us
+    static constexpr int iCurefreshoverflow = 1000000; // us, default of REFRESHOVERFLOW
+    static constexpr bool bCdisabletm = true;
+    static constexpr double dCprotectiondb = 24.0; // dB, default of PROTECTIONDB
+
+    static constexpr int iCteardownlock = 2000; // ms the destructor waits for each lock
+    static constexpr int iCmeters = 6;          // metering followers
+    static constexpr int iCmetermodes = 8;      // meter modes (shorts)
+    static constexpr int iCmeterlevels = 4;     // meter levels (doubles)
+    static constexpr int iCchannels = 2;        // channels of every ring and block buffer
+
+    // Worker commands (the command code); any other code does nothing.
+    static constexpr short iCcmdprocess = 0;  // run the block worker
+    static constexpr short iCcmdplan = 1;     // CoreCnvl::plan_ on the slot
+    static constexpr short iCcmddelplan = 2;  // CoreCnvl::delpl
+    static constexpr short iCcmddelcomp = 3;  // CoreCnvl::delpc
+    static constexpr short iCcmdplancomp = 4; // CoreCnvl::planc
+    static constexpr short iCcmdstopgpu = 5;  // CoreCubr::stop_ on the engine's bridge
+    static constexpr short iCcmdnothing = 6;  // completion signal only
+
+    // One convolver slot: 0 .. HDIMMAX-1 harmonic, HDIMMAX the work slot.
+    struct CNVLLOC {
+        void** kernels = nullptr; // new[2]: the slot's left and right kernel buffers
+        CoreCnvl* cnvl = nullptr; // the slot's player "H<i+1>" (owned)
+    };
+    // Per-slot state of convolver configuration and the host chunk.
+    struct SLOTSTATE {
+        bool flag = false;
+        int count = 0;
+    };
+
+    // Builds the engine (see the field groups below for what each argument
+    // feeds). Errors of the pool or of a member constructor pass out
+    // unchanged, after everything built so far has been released.
+    CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink, CoreAnsx codename,
+             bool nocache, bool keeplog, CoreFsys* shellfsys, CoreAnsx mastertext, bool diskoption,
+             CorePlel* sharedcache);
+    // Stops audio and the worker, releases every plan and deletes what the
+    // constructor built. Never throws.
+    ~CorePrcs();
+    CorePrcs(CorePrcs const&) = delete;
+    CorePrcs& operator=(CorePrcs const&) = delete;
+    CorePrcs(CorePrcs&&) = delete;
+    CorePrcs& operator=(CorePrcs&&) = delete;
+
+    // Runs the whole boot once while it is pending; the boot-pending flag
+    // afterwards (false at once when nothing was pending). Control thread.
+    bool fboot();
+
+    // ---- master settings (control or display thread, may block) -------------------
+    // Puts the engine's values of the keys it owns into the master document.
+    void chgms();
+    // chgms, then writes the master document to the master file whole. False
+    // (logged) when the file could not be written, or when the file that was
+    // there did not parse or had no MASTER element (it is left untouched).
+    bool savem();
+
+    // ---- worker (CorePrcsThrd.cpp) --------------------------------------------------
+    void Terminate() override; // asks the worker to end; it notices within 1 ms
+    void Execute() override;   // engine worker: one command per wake-up
+    // Releases both plans of slot s and deselects its engine (through the
+    // worker when threaded). Control or display thread, may block; the
+    // caller holds the engine and worker semaphores.
+    void setcf(short s);
+
+    // ---- filled by the engine's later steps (CorePrcsStub.cpp) --------------------
+    // Bypass switch: on/off, time-out in ms, clear the processing state, wait.
+    void smpby(bool on, int timeout, bool clear, bool wait);
+    // Boot: one step (all false) or all remaining; see the boot's own header notes.
+    bool boots(bool all, int& step, CoreAnsx& message, bool& first, bool& last);
+    // Block worker: processes the frames of the current block record.
+    void prcss();
+
+private:
+    friend struct CorePrcsPeek; // tests read the fields; it adds no state
+
+    // ---- construction helpers ---------------------------------------------------------
+    void rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, long& refresh);
+    void rdkey(CoreNode* master, bool fromfile, int& threads, int& ippthreads, long& refresh);
+    void setdp(CoreAnsx const& value, bool fromfile); // DATAPATH and the shell's archive
+    void sizes(int threads);                          // sizes, latencies, ring positions
+    void logms(int ippthreads);                       // the settings log lines
+    void pcksk();                                     // the chosen skin
+    void build();                                     // owned objects, in creation order
+    void release() noexcept;                          // deletes whatever exists
+    void teardown() noexcept;                         // destructor steps 1 to 6
+    // Posts a command to the worker and, when wait, blocks until it is done.
+    // Caller holds the engine and worker semaphores; threaded only.
+    void postc(short code, short slot, bool wait);
+    void runcm(short code, short slot); // one command on this thread
+    static CoreAnsx join_(CoreAnsx const& folder, CoreAnsx const& name); // folder/name
+
+    // ---- failed flag ----------------------------------------------------------------
+    bool failed = false; // set by nothing after construction; gates every entry
+
+    // ---- borrowed ---------------------------------------------------------------------
+    CorePool* pool = nullptr;        // every numeric buffer, tag "PRCS"
+    CoreBlnk* blink = nullptr;       // CPU figures' clock, handed to the program
+    CoreFsys* shellfsys = nullptr;   // the shell's item store; may be null
+    CorePlel* sharedcache = nullptr; // process-wide kernel cache, handed to the program
+    bool diskoption = false;         // second option of the engine's item stores; saving
+    bool nocache = false;            // program memory without its cache folder
+    bool keeplog = false;            // the log's folder and level are left alone
+
+    // ---- paths and names ----------------------------------------------------------------
+    CoreAnsx codepath;       // folder of the plug-in and the master file
+    CoreAnsx codename;       // plug-in name; "0" none
+    CoreAnsx masterfilename; // code name with ".xml", or VORLAN2.XML
+    CoreAnsx masterpath;     // code path + master file name
+    CoreAnsx installerpath;  // master path with "_installer" before the extension
+    CoreAnsx chosenskin;     // SKINNAME, or one picked at random; "" none
+    CoreAnsx debugpath;      // data path + "DEBUG/"
+
+    // ---- master settings, one per key (reading order) -----------------------------------
+    CoreAnsx magic{"0"};                // MAGIC, first four characters; "0" none
+    CoreAnsx datapath;                  // DATAPATH: root of programs, vectors, setups, skins, cache
+    short debuglevel = 0;               // DL
+    bool fastboot = false;              // FASTBOOT
+    bool scanboot = true;               // SCANBOOT
+    bool frozenboot = false;            // FROZENBOOT
+    bool nodrop = false;                // NODROP
+    bool autothread = true;             // AUTOTHREAD
+    long rateconversion = 0;            // RATECONVERSION, us
+    long programrateus = 3000;          // PROGRAMRATE, us
+    long aheadlength = 3000;            // AHEADLENGTH, us (also the written-back value)
+    long guirate = 40000;               // GUIRATE, us
+    int exportquality = 1;              // EXPORTAUDIOQUALITY
+    long ltimed = 10000;                // LTIMED, us
+    long lfreqd = 1000000;              // LFREQD, us
+    long forceoffset = -1;              // FORCEOFFSET, us; above 0 switches delay compensation on
+    short forcolumn = 24;               // FORCOLUMN
+    CoreAnsx programsub{""};            // PROGRAMSUBPATH
+    CoreAnsx vectorsub{""};             // VECTORSUBPATH
+    CoreAnsx setupsub{""};              // SETUPSUBPATH
+    CoreAnsx skinsub{""};               // SKINSUBPATH
+    CoreAnsx dictionarysub{""};         // DICTIONARYSUBPATH
+    CoreAnsx skinname{""};              // SKINNAME as read (written back as read)
+    CoreAnsx cachesub{""};              // CACHESUBPATH; present switches the program cache on
+    bool cachepresent = false;          // CACHESUBPATH was present
+    CoreAnsx setupromname{""};          // SETUPROMNAME
+    CoreAnsx dictionaryromname{"NULL"}; // DICTIONARYROMNAME
+    int workbuffer = 32000;             // WORKBUFFER as read
+    int dspbuffer = 8192;               // DSPBUFFER as stored (bean 236), not the processing block
+    int threadsmindim = 2048;           // THREADSMINDIM: minimum threaded block
+    short metertype = 2;                // METERTYPE
+    short otimed = 3;                   // OTIMED: preferred direct engine
+    short ofreqd = 11;                  // OFREQD: preferred FFT engine
+    short hdim = 1;                     // HDIM: harmonics limit
+    short hdimmax = 10;                 // HDIMMAX: harmonic convolver slots
+    double defaulttempo = 120.0;        // BPMDEFAULT / 1000, bpm
+    short fontcolour = 0;               // FONTCOLOUR
+    short loaderpriority = 1;           // LOADERPRIORITY
+    short mode = 1;                     // MODE
+    short altcount = 0;                 // ALTERNATIVEDATAPATH entries
+    CoreAnsx* altpaths = nullptr;       // new[altcount] (null when none), upper-cased
+    short fixedquality = 0;             // 4 when FIXEDQUALITY is on, else 0
+    double protectiondb = dCprotectiondb; // PROTECTIONDB, dB
+    bool legacystereo = true;             // LEGACYSTEREOCHANNEL
+
+    // ---- what the reader leaves for the boot ----------------------------------------------
+    bool masterpresent = false;   // the document had a MASTER element
+    bool installermerged = false; // the installer file existed and was merged
+    bool fastbootmissing = true;  // FASTBOOT was absent
+    bool otimedmissing = true;    // OTIMED was absent
+    bool dspbuffermissing = true; // DSPBUFFER was absent
+    bool masterbroken = false;    // a master file or text was there but gave no MASTER
+
+    // ---- derived sizes, rates and delays ----------------------------------------------------
+    int samplerate = 0;           // rate in force, samples/s
+    int requestedrate = 0;        // second copy, kept by the rate updates
+    int processingblock = 0;      // DSPBUFFER, at least 16, a power of two; samples
+    int currentblock = 0;         // block unit of hand-offs, samples
+    int currentblock2 = 0;        // its second copy
+    int ringsize = 0;             // every ring, a power of two; samples
+    int ringwrap = 0;             // ringsize - 1
+    bool threaded = false;        // the worker thread runs the commands
+    bool handoff = false;         // blocks go to the worker one block behind
+    int extralatency = 0;         // processing block when threaded, else 0
+    int baselatency = 0;          // processing block + extra latency, samples
+    int forcedoffset = -1;        // FORCEOFFSET in samples; -1 off
+    int lookahead = 0;            // AHEADLENGTH in samples when FORCEOFFSET is on
+    int delaycompensation = 0;    // reported latency, samples
+    int inwrite = 0;              // input ring write index
+    int outread = 0;              // output ring read index
+    int handedend = 0;            // end of the input handed to the block worker
+    int producedend = 0;          // end of the output produced (ring-position semaphore)
+    int workerpos = 0;            // block worker's position
+    int carry = 0;                // input frames not yet handed off
+    int bypasswrite = 0;          // bypass ring write index
+    int bypassread = 0;           // bypass ring read index
+    double protectionlimit = 0.0; // output above it is muted, linear
+    double overflowhold = 0.0;    // overflow indicator hold, days
+    double inputgain = 1.0;
+    double outputgain = 1.0;
+    double outputscale = 1.0;
+    double bypasslevel = 1.0; // 0.0 while a muting bypass is in force
+
+    // ---- worker command (written by the worker semaphore's holder) -----------------------
+    short command = iCcmdnothing; // code run at the next wake-up
+    short commandslot = 0;        // convolver slot it applies to
+    bool planfailed = false;      // commands 1 and 4: not the plan result
+
+    // ---- owned objects, in creation order ------------------------------------------------
+    CoreMidi* midi = nullptr;       // MIDI learn
+    CoreTime meters[2];             // 0 whole block worker, 1 convolution kernels
+    CoreXml_* masterdoc = nullptr;  // the master settings document, for the engine's life
+    CorePbol bootpending{true};     // true until the boot completes (bean 46)
+    CorePbol bypass{true};          // true while bypass is on (bean 53)
+    CorePbol overflow{false};       // an output sample exceeded 1.0
+    CorePbol bypassstate{true};     // last requested bypass state (bean 258)
+    CoreCubr* bridge = nullptr;     // GPU bridge
+    CNVLLOC* cnvls = nullptr;       // HDIMMAX + 1 convolver slots
+    SLOTSTATE* slotstate = nullptr; // HDIMMAX + 1 records
+    short cnvlcount = 0;            // slots in cnvls (HDIMMAX + 1)
+    CoreAnsx* textlist = nullptr;   // read by getbs, cleared by setbv; new[] or null
+    int textcount = 0;
+    char* chunkbuffer = nullptr; // CoreMmry::iCchunkbufferdim bytes (pool)
+    CoreMmry* memory = nullptr;  // program memory
+    // The seven locks, in creation order (see the lock order above).
+    CoreSmph enginesem;                      // host call, configuration changes; always first
+    CoreSmph sparesem;                       // each boot call
+    CoreSmph bypasssem;                      // bypass path and bypass switch
+    CoreSmph workersem;                      // command hand-off to the worker; always second
+    CoreSmph smoothsem;                      // swap of the crossfade tables
+    CoreSmph metersem;                       // the two CPU figures
+    CoreSmph ringsem;                        // the worker's output position
+    double* meterreadings = nullptr;         // iCmeters doubles (pool)
+    CoreEnvf* meterfollowers[iCmeters] = {}; // metering followers
+    double* inring[iCchannels] = {};         // ringsize doubles each (pool)
+    double* outring[iCchannels] = {};        // ringsize doubles each (pool)
+    double* bypassring[iCchannels] = {};     // ringsize doubles each (pool)
+    double* sidering[iCchannels] = {};       // four-input side ring; only while that is on
+    double* powerbuf[iCchannels] = {};       // processing block each (pool)
+    double* workbuf[iCchannels] = {};        // processing block each (pool)
+    double* feedbackbuf[iCchannels] = {};    // processing block each (pool)
+    double* fadeouttable = nullptr;          // crossfade tables, built by the rate adaptation
+    double* fadeintable = nullptr;
+    double* activefadeout = nullptr; // the tables in use
+    double* activefadein = nullptr;
+    short* metermodes = nullptr;     // iCmetermodes shorts, all 3 (pool)
+    double* meterlevels = nullptr;   // iCmeterlevels doubles, all 0 (pool)
+    CoreVars* vars = nullptr;        // batch machine variables
+    CoreXml_* programdoc = nullptr;  // document of the loaded program
+    CoreFsys* programfsys = nullptr; // item store of the program
+    CoreFsys* secondfsys = nullptr;  // item store of loading and saving
+    CoreDcry* dictionary = nullptr;  // category dictionary; null when it did not parse
+    CoreTevn workevent;              // wakes the worker
+    CoreTevn bypassevent;            // set by each pass through the bypass path
+    CorePmsg* messages = nullptr;    // loader's progress and error rows
+    CoreProg* program = nullptr;     // the program
+};

@@ -1,0 +1,273 @@
+// CorePrcs master settings: reading (inside the constructor), the settings
+// log lines, chgms and savem.
+#include "processing/CorePrcs.h"
+
+#include <cmath>
+
+#include <sys/stat.h>
+
+#include "engine/CoreCnvl.h"
+#include "modulation/CoreMidi.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "storage/CoreFsys.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+#include "storage/DataXml_.h"
+
+namespace {
+
+using X = DataXml_;
+
+CoreAnsx const kProtectionDb{"PROTECTIONDB"};
+
+bool fileThere(CoreAnsx const& path) {
+    struct stat info {};
+    return ::stat(CoreButl::rslve(path).c_str(), &info) == 0;
+}
+
+CoreAnsx numbered(CoreAnsx const& tag, int n) { return tag + CoreAnsx(n); }
+
+// A 16-bit setting: the integer reading cut to its low 16 bits.
+short low16(int v) { return static_cast<short>(v); }
+
+void line(CoreAnsx const& tag, CoreAnsx const& value) {
+    CoreLog_::debug(tag + CoreAnsx(":") + value, 0, 3);
+}
+void line(CoreAnsx const& tag, long value) { line(tag, CoreAnsx(value)); }
+void line(CoreAnsx const& tag, int value) { line(tag, CoreAnsx(value)); }
+void line(CoreAnsx const& tag, short value) { line(tag, CoreAnsx(static_cast<int>(value))); }
+void line(CoreAnsx const& tag, bool value) { line(tag, CoreAnsx(value ? "1" : "0")); }
+void line(CoreAnsx const& tag, double value) { line(tag, CoreAnsx(value)); }
+
+} // namespace
+
+void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, long& refresh) {
+    masterfilename =
+        codename == CoreAnsx("0") ? sCmstrfilenme : CoreButl::setfx(codename, CoreButl::sCextxml);
+    masterpath = join_(codepath, masterfilename);
+    installerpath = CoreButl::rnfle(masterpath, sCinstallerxml, false);
+
+    bool const fromtext = !(mastertext == CoreAnsx("0"));
+    bool const there = fromtext || fileThere(masterpath);
+    CoreNode* root = nullptr;
+    try {
+        root = fromtext ? masterdoc->getfc(mastertext) : masterdoc->getff(masterpath, true);
+    } catch (CoreAnsx const&) {
+        root = nullptr;
+    }
+    CoreNode* master = root != nullptr ? root->getcd(X::sCtagmaster) : nullptr;
+    if (master == nullptr) {
+        // Every default holds (the boot reports it); a later save must not
+        // replace what the user has there.
+        masterbroken = there;
+        return;
+    }
+
+    if (fileThere(installerpath)) {
+        installermerged = true;
+        CoreXml_ installer;
+        try {
+            if (installer.getff(installerpath, true) != nullptr) masterdoc->merge(&installer);
+        } catch (CoreAnsx const&) {
+            CoreLog_::logfl(installerpath + CoreAnsx(": installer settings do not parse"), 0);
+        }
+        master = masterdoc->getrt()->getcd(X::sCtagmaster);
+    }
+    masterpresent = true;
+    rdkey(master, !fromtext, threads, ippthreads, refresh);
+}
+
+void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, long& refresh) {
+    auto has = [m](CoreAnsx const& key) { return m->exslc(key); };
+    auto integer = [m](CoreAnsx const& key, int fallback) {
+        return CoreNode::gtnli(m, key, fallback);
+    };
+    auto toggle = [m](CoreAnsx const& key, bool fallback) {
+        return CoreNode::gtnlb(m, key, fallback);
+    };
+    auto text = [m](CoreAnsx const& key, char const* fallback) {
+        return CoreNode::gtnls(m, key, CoreAnsx(fallback));
+    };
+    auto folder = [&text](CoreAnsx const& key) {
+        return CoreButl::rplce(text(key, ""), '\\', '/');
+    };
+
+    if (has(X::sCtagmagic_)) magic = CoreButl::sbstr(m->getls(X::sCtagmagic_), 1, 4);
+    if (has(X::sCtagdtapth)) setdp(folder(X::sCtagdtapth), fromfile);
+    debuglevel = low16(integer(X::sCtagdebugl, 0));
+    fastboot = toggle(X::sCtagfastbt, false);
+    fastbootmissing = !has(X::sCtagfastbt);
+    scanboot = toggle(X::sCtagscanbt, true);
+    frozenboot = toggle(X::sCtagfrozbt, false);
+    nodrop = toggle(X::sCtagnodrop, false);
+    autothread = toggle(X::sCtagautoth, true);
+    rateconversion = integer(X::sCtagratecv, 0);
+    programrateus = integer(X::sCtagprrate, 3000);
+    aheadlength = integer(X::sCtagaheadl, static_cast<int>(programrateus));
+    guirate = integer(X::sCtaggurate, 40000);
+    exportquality = integer(X::sCtagexport, 1);
+    ltimed = integer(X::sCtagforcel, 10000);
+    lfreqd = integer(X::sCtagforclf, 1000000);
+    forceoffset = integer(X::sCtagforceo, -1);
+    forcolumn = low16(integer(X::sCtagforcol, 24));
+    programsub = folder(X::sCtagprgspt);
+    vectorsub = folder(X::sCtagvecspt);
+    setupsub = folder(X::sCtagsetspt);
+    skinsub = folder(X::sCtagsknspt);
+    dictionarysub = folder(X::sCtagdctspt);
+    skinname = text(X::sCtagsknsnm, "");
+    cachesub = folder(X::sCtagccespt);
+    cachepresent = has(X::sCtagccespt);
+    setupromname = text(X::sCtagsetrnm, "");
+    dictionaryromname = text(X::sCtagdctrnm, "NULL");
+    workbuffer = integer(X::sCtagwbuffr, 32000);
+    dspbuffer = integer(X::sCtagdbuffr, 8192);
+    dspbuffermissing = !has(X::sCtagdbuffr);
+    threads = integer(X::sCtagthread, 0);
+    threadsmindim = integer(X::sCtagthdmin, 2048);
+    metertype = low16(integer(X::sCtagmtrtyp, 2));
+    otimed = low16(integer(X::sCtagoptimz, CoreCnvl::iCdefaultdir));
+    otimedmissing = !has(X::sCtagoptimz);
+    ofreqd = low16(integer(X::sCtagoptimf, CoreCnvl::iCdefaultbe_));
+    hdim = low16(integer(X::sCtaghsdim_, 1));
+    hdimmax = low16(integer(X::sCtaghsdimm, 10));
+    if (hdimmax < 1) {
+        // No slot array can be built from it; one harmonic is the least that runs.
+        CoreLog_::logtg(X::sCtaghsdimm + CoreAnsx(" below 1, taken as 1"), 0);
+        hdimmax = 1;
+    }
+    defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
+    fontcolour = low16(integer(X::sCtagcolour, 0));
+    loaderpriority = low16(integer(X::sCtagloadrp, 1));
+    mode = low16(integer(X::sCtagmode__, 1));
+
+    int const alternatives = m->getcc(X::sCtagadtpth);
+    if (alternatives > 0) {
+        altpaths = new CoreAnsx[alternatives];
+        for (int i = 0; i < alternatives; ++i) altpaths[i] = m->getls(X::sCtagadtpth, i);
+        altcount = static_cast<short>(alternatives);
+    }
+    for (short i = 0; i < CoreMidi::iCslots; ++i) {
+        int const status = integer(numbered(X::sCtagmstmix, i + 1), 176);
+        if (has(numbered(X::sCtagmctmix, i + 1)))
+            midi->setms(i, status, integer(numbered(X::sCtagmctmix, i + 1), 0));
+    }
+    fixedquality = CoreNode::gtnld(m, X::sCtagfixedq, 0.0) != 0.0 ? 4 : 0;
+    protectiondb = CoreNode::gtnld(m, kProtectionDb, dCprotectiondb);
+    legacystereo = CoreNode::gtnld(m, X::sCtaglegstc, 1.0) != 0.0;
+    refresh = integer(X::sCtagrfrovf, iCurefreshoverflow);
+    ippthreads = integer(X::sCtagippthr, 1);
+}
+
+void CorePrcs::setdp(CoreAnsx const& value, bool fromfile) {
+    if (value.Length() <= 0)
+        datapath = join_(codepath, CoreAnsx(""));
+    else if (shellfsys != nullptr && fromfile)
+        datapath = join_(codepath, value);
+    else
+        datapath = value;
+    if (shellfsys == nullptr) return;
+    shellfsys->setdt(CoreButl::getpt(datapath));
+    try {
+        shellfsys->loada(datapath, CoreAnsx("0"), true, nullptr);
+    } catch (CoreAnsx const&) {
+        CoreLog_::logfl(datapath + CoreAnsx(": data archive does not parse"), 0);
+    }
+}
+
+void CorePrcs::logms(int ippthreads) {
+    CoreLog_::debug(CoreLog_::sCproductn + CoreAnsx(" ") + CoreLog_::sCversion_, 0, 3);
+    if (!(magic == CoreAnsx("0"))) line(X::sCtagmagic_, magic);
+    line(X::sCtagfastbt, fastboot);
+    line(X::sCtagscanbt, scanboot);
+    line(X::sCtagnodrop, nodrop);
+    line(X::sCtagautoth, autothread);
+    line(X::sCtagmode__, mode != 0);
+    line(X::sCtaglegstc, legacystereo);
+    line(X::sCtagprrate, programrateus);
+    line(X::sCtaggurate, guirate);
+    line(X::sCtagexport, exportquality);
+    line(X::sCtagforcel, ltimed);
+    line(X::sCtagforclf, lfreqd);
+    line(X::sCtagforceo, forceoffset);
+    line(X::sCtagratecv, rateconversion);
+    line(X::sCtagprgspt, programsub);
+    line(X::sCtagvecspt, vectorsub);
+    line(X::sCtagsetspt, setupsub);
+    line(X::sCtagsetrnm, setupromname);
+    line(X::sCtagdctrnm, dictionaryromname);
+    line(X::sCtagccespt, cachesub);
+    line(X::sCtagdctspt, dictionarysub);
+    line(X::sCtagwbuffr, ringsize);
+    line(X::sCtagdbuffr, processingblock);
+    CoreLog_::debug(CoreAnsx("PROCESSINGBUFFER:") + CoreAnsx(baselatency), 0, 3);
+    line(X::sCtagmtrtyp, metertype);
+    line(X::sCtaghsdim_, hdim);
+    line(X::sCtaghsdimm, hdimmax);
+    line(X::sCtagbpmdef, defaulttempo);
+    line(X::sCtagcolour, fontcolour);
+    line(X::sCtagloadrp, loaderpriority);
+    line(X::sCtagforcol, forcolumn);
+    line(kProtectionDb, protectiondb);
+    line(X::sCtagippthr, ippthreads);
+    CoreLog_::debug(CoreAnsx("*rate:") + CoreAnsx(samplerate), 0, 3);
+    if (threaded) line(X::sCtagthdmin, threadsmindim);
+}
+
+void CorePrcs::chgms() {
+    if (masterdoc == nullptr) return;
+    CoreAnsx path[2] = {X::sCtagmaster, CoreAnsx("")};
+    auto put = [&](CoreAnsx const& key, CoreNode* value) {
+        path[1] = key;
+        masterdoc->pappr(path, 2, value);
+    };
+    auto putInt = [&](CoreAnsx const& key, long v) { put(key, new CoreNode(static_cast<int>(v))); };
+    put(X::sCtagmtrtyp, new CoreNode(static_cast<int>(metertype)));
+    put(X::sCtagoptimz, new CoreNode(static_cast<int>(otimed)));
+    put(X::sCtagoptimf, new CoreNode(static_cast<int>(ofreqd)));
+    putInt(X::sCtagprrate, programrateus);
+    putInt(X::sCtagexport, exportquality);
+    putInt(X::sCtagforceo, forceoffset);
+    putInt(X::sCtagforcel, ltimed);
+    putInt(X::sCtagforclf, lfreqd);
+    putInt(X::sCtaggurate, guirate);
+    put(X::sCtaghsdim_, new CoreNode(static_cast<int>(hdim)));
+    put(X::sCtagbpmdef, new CoreNode(std::floor(defaulttempo * 1000.0)));
+    // The microseconds as read (or set), in full: derived back from samples
+    // the value would be lost without FORCEOFFSET and shrink by a sample's
+    // worth with it, and "%G" would round anything above six digits.
+    putInt(X::sCtagaheadl, aheadlength);
+    put(X::sCtagscanbt, new CoreNode(scanboot));
+    put(X::sCtagautoth, new CoreNode(autothread));
+    put(X::sCtagfastbt, new CoreNode(fastboot));
+    putInt(X::sCtagratecv, rateconversion);
+    put(X::sCtagcolour, new CoreNode(static_cast<int>(fontcolour)));
+    put(X::sCtagsknsnm, new CoreNode(skinname));
+    put(X::sCtagnodrop, new CoreNode(nodrop));
+    put(X::sCtagloadrp, new CoreNode(CoreButl::intas(loaderpriority)));
+    put(X::sCtagmode__, new CoreNode(mode != 0));
+    putInt(X::sCtagdbuffr, dspbuffer);
+    for (short i = 0; i < CoreMidi::iCslots; ++i) {
+        bool learning = false;
+        int status = 0, controller = 0, channel = 0, value = 0;
+        if (!midi->getms(i, learning, status, controller, channel, value)) continue;
+        putInt(numbered(X::sCtagmstmix, i + 1), status);
+        putInt(numbered(X::sCtagmctmix, i + 1), controller);
+    }
+}
+
+bool CorePrcs::savem() {
+    if (failed || masterdoc == nullptr) return false;
+    if (masterbroken) {
+        CoreLog_::logfl(masterpath + CoreAnsx(": not saved, the file there holds no MASTER"), 0);
+        return false;
+    }
+    try {
+        chgms();
+        return masterdoc->settf(CoreButl::rslve(masterpath), true, false, false);
+    } catch (CoreAnsx const&) {
+        CoreLog_::logfl(masterpath + CoreAnsx(": master settings not saved"), 0);
+        return false;
+    }
+}
