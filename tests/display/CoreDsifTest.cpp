@@ -282,13 +282,15 @@ TEST(CoreDsif, LoadsDuringBootOrBatchWaitTheirTurn) {
     rig.display().setdp();   // the boot is not cut short
     rig.boot();
     EXPECT_EQ(rig.engine.var("NEWPROGRAM"), "");
-    rig.tick(); // the first tick off the boot page posts it
+    rig.engine.gate(0); // the batch must not end before the loads below are made
+    rig.tick();         // the first tick off the boot page posts it
     EXPECT_EQ(rig.engine.var("NEWPROGRAM"), "5");
     EXPECT_EQ(rig.page(), 22);
     rig.display().loadp(7); // during the batch: kept, and replaced by a newer one
     rig.display().loadp(8);
     rig.display().setdp();
     EXPECT_EQ(rig.requested(), 22);
+    rig.engine.gate(-1);
     ASSERT_TRUE(rig.runBatch());
     rig.engine.forget();
     rig.tick();
