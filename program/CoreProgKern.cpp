@@ -499,9 +499,14 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         if (alignbalance < 0.0 || alignbalance > 1.0) alignbalance = 0.0;
         // 11. Data pass.
         for (int i = 0; i < E; ++i) {
-            if (messages)
-                messages->addrw(CoreLog_::sCstatsexe + CoreAnsx(" H") + number + CoreAnsx(": ") +
-                                CoreAnsx(int(100L * i / E)) + CoreAnsx("%"));
+            if (messages) {
+                try {
+                    messages->addrw(CoreLog_::sCstatsexe + CoreAnsx(" H") + number +
+                                    CoreAnsx(": ") + CoreAnsx(int(100L * i / E)) + CoreAnsx("%"));
+                } catch (...) {
+                    // A lost progress row does not fail the slot.
+                }
+            }
             long const room = std::max(bound[i], 1L);
             if (room > std::numeric_limits<int>::max()) throw CoreAnsx("");
             reads.left[i] = static_cast<double*>(

@@ -8,6 +8,8 @@
 
 #include "engine/CorePlel.h"
 #include "engine/CoreVctr.h"
+#include "modulation/CoreEnvf.h"
+#include "modulation/CoreIfce.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
@@ -446,6 +448,43 @@ TEST_F(CoreProgKernTest, AllocationFailuresWhileSharingLeaveTheOtherProgramIntac
     EXPECT_EQ(kernel(*a, 0, 0), kept[0]);
     EXPECT_EQ(kernel(*a, 0, 1, true), kept[1]);
     EXPECT_EQ(kernel(*a, 1, 0), kept[2]);
+}
+
+TEST_F(CoreProgKernTest, GlobalTableReadsAbsentAndZeroAlike) {
+    kit.wav("GLOB.WAV", {DataKit::impulse(64, 3, 0.5)});
+    auto p = make(&pool);
+    auto with = [](KitValues values, std::string sections = "") {
+        KitProgram g("Globals", "", std::move(values));
+        g.sections = std::move(sections);
+        for (int h = 0; h < 3; ++h) g.slots.push_back(KitVector({"GLOB.WAV"})); // one too many
+        return g;
+    };
+    ASSERT_TRUE(load(*p, with({{"MIX1", "0.25"},
+                               {"MIX2", "0"},
+                               {"GAININ", "6"},
+                               {"FEEDBACKFACTOR", "50"},
+                               {"GAINPADIN", "-6"}},
+                              kitEl("EVF1", kitEl("MINATTACK", "1000")))))
+        << log.text();
+    EXPECT_EQ(p->getif(0)->getiv(true), 0.25);
+    EXPECT_EQ(p->getif(1)->getiv(true), -1.0);
+    EXPECT_FALSE(p->getif(1)->isval(true));
+    double const gainin = 0.5 * std::pow(10.0, 6.0 / 20.0);
+    EXPECT_DOUBLE_EQ(p->getif(8)->getiv(false), gainin);
+    EXPECT_DOUBLE_EQ(p->getff(), 0.5);
+    EXPECT_DOUBLE_EQ(p->getpi(), std::pow(10.0, -6.0 / 20.0));
+    EXPECT_EQ(p->getpo(), 1.0);
+    EXPECT_EQ(p->getdr(), 0.0);
+    EXPECT_EQ(p->getar(), CoreAnsx("ON"));
+    EXPECT_EQ(p->gethc(true), 2);                          // the capacity
+    EXPECT_EQ(p->getef(4)->getma(), p->getef(0)->getma()); // EVF5 from EVF1's section
+    EXPECT_GT(p->getef(4)->getma(), 0);
+
+    // GAININ "0" is absent: the control keeps its value; MIX1 absent is invalid.
+    ASSERT_TRUE(load(*p, with({{"GAININ", "0"}, {"HDIM", "1e9"}})));
+    EXPECT_DOUBLE_EQ(p->getif(8)->getiv(false), gainin);
+    EXPECT_FALSE(p->getif(0)->isval(true));
+    EXPECT_EQ(p->getsh(), SHRT_MAX); // saturated
 }
 
 } // namespace
