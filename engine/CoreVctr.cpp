@@ -545,6 +545,14 @@ CoreAnsx CoreVctr::getfn(int i) {
 
 int CoreVctr::getne() const { return count; }
 
+double CoreVctr::getps(int i) const { return i >= 0 && i < count ? positions[i] : 0.0; }
+
+void CoreVctr::getnz(bool& on, double& position, double& weight) const {
+    on = normaliseon;
+    position = normposition;
+    weight = normweight;
+}
+
 void CoreVctr::getup(int& offset, int& fadeIn) {
     offset = this->offset;
     fadeIn = fadeintime;

@@ -69,14 +69,18 @@ public:
     void getip(int i, void** left, void** right);      // element i's buffers; null for a bad i
     void cpyip(int i, void* left, void* right, int n); // copies n samples into element i
     void copyd(void* dstLeft, void* dstRight, void* srcLeft, void* srcRight, int n,
-               int offset);               // copies with flush, at offset
-    void delip(void* left, void* right);  // deletes two element buffers
-    void setpk(int i, double peak);       // element i's peak
-    void setrz(int i, long a, long b);    // element i's explicit range
-    bool getrz(int i, long& a, long& b);  // range flag and values; false, 0, 0 outside
-    bool getsb(int i) const;              // element i is a buffer pair shared from another owner
-    CoreAnsx getfn(int i);                // element i's file name
-    int getne() const;                    // number of elements
+               int offset);              // copies with flush, at offset
+    void delip(void* left, void* right); // deletes two element buffers
+    void setpk(int i, double peak);      // element i's peak
+    void setrz(int i, long a, long b);   // element i's explicit range
+    bool getrz(int i, long& a, long& b); // range flag and values; false, 0, 0 outside
+    bool getsb(int i) const;             // element i is a buffer pair shared from another owner
+    CoreAnsx getfn(int i);               // element i's file name
+    int getne() const;                   // number of elements
+    double getps(int i) const;           // element i's position on the Vector axis; 0 outside
+    // What setgn normalises with: whether it does, the reference position
+    // and the weight of per-element normalisation (loader path).
+    void getnz(bool& on, double& position, double& weight) const;
     void getup(int& offset, int& fadeIn); // the two sizing values
 
     // ---- outputs and switching ---------------------------------------------------------

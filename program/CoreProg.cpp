@@ -137,6 +137,7 @@ void CoreProg::release() noexcept {
     if (hslots) {
         for (int s = 0; s <= capacity; ++s) {
             HLOC& h = hslots[s];
+            freeOwned(h);
             delete h.root; // left over when uload could not finish
             h.root = nullptr;
             h.leaves.Clear();
@@ -209,12 +210,13 @@ void CoreProg::uload() {
         for (int s = 0; s <= capacity; ++s) {
             HLOC& h = hslots[s];
             if (!h.inuse) continue;
+            freeOwned(h); // through the tree's vectors: before it goes
             delete h.root;
             forgetTree(h);
             h.leaves.Clear();
             h.cores.Clear();
             h.inuse = false;
-            h.maximum = h.normallength = h.extendedlength = 0;
+            h.maximum = h.normallength = h.extendedlength = h.elementlength = 0;
             h.changed = false;
         }
         loaded = false;
@@ -232,7 +234,14 @@ void CoreProg::uload() {
         }
         started = false;
     }
+    // Nothing may reach the deleted roots through the slot count (updte).
+    slots = 0;
     namechanged = false;
+}
+
+void CoreProg::freeOwned(HLOC& h) noexcept {
+    for (OWNED const& o : h.owned) o.vector->delip(o.left, o.right);
+    h.owned.clear();
 }
 
 void CoreProg::forgetTree(HLOC& h) {

@@ -17,8 +17,10 @@
 // teardown), CoreProgAccs.cpp (state accessors), CoreProgUpdt.cpp (the
 // per-block update and the engine-facing slot operations), CoreProgSect.cpp
 // (the modulator section readers and the document reading rules),
-// CoreProgVctr.cpp (the kernel vector readers) and CoreProgRaw.cpp (the raw
-// vector readers, the raw slot building and unloading).
+// CoreProgVctr.cpp (the kernel vector readers), CoreProgRaw.cpp (the raw
+// vector readers, the raw slot building and unloading), CoreProgKern.cpp
+// (kernels built from impulse files, slot dimensions) and CoreProgLoad.cpp
+// (the program document reader).
 // The readers and builders are loader-path code (they allocate, read files
 // and log): never call them inside an audio scope (CoreAudp).
 
@@ -46,6 +48,7 @@ class CorePrm_;
 class CoreRfun;
 class CoreRvct;
 class CoreVctr;
+class CoreWvfr;
 class DataGfun;
 class DataRgfn;
 class DataSrce;
@@ -71,6 +74,14 @@ public:
     // included) may not pass it. Every level costs a recursion of the
     // readers and of the vector tree's own operations.
     static constexpr int iCmaxdepth = 64;
+
+    // An impulse element pair handed to a vector without the kernel cache
+    // taking it: the program frees it (through that vector) when it unloads.
+    struct OWNED {
+        CoreVctr* vector; // leaf vector holding the pair
+        void* left;       // left impulse element
+        void* right;      // right impulse element
+    };
 
     // One kernel slot (H1..Hn, and the hybrid slot at index capacity). Counts
     // are samples at the program rate. The fade tables and the outputs belong
@@ -116,6 +127,12 @@ public:
         void* secondleft = nullptr;    // slot 0: second output pair (smoothing path)
         void* secondright = nullptr;   // slot 0: second output pair, right
         CoreCnvl* convolver = nullptr; // the engine's player for the slot (not owned)
+        // Samples each impulse element really holds. maximum may grow past it
+        // (setod); the elements are then regrown before anything reads them.
+        int elementlength = 0;
+        // Impulse elements not held by the cache (no cache, no player, or the
+        // hybrid slot, which is kept out of it): freed by uload.
+        std::vector<OWNED> owned;
     };
 
     // One raw slot (RAW1..4): a raw vector tree the raw-function modulators play.
@@ -146,7 +163,9 @@ public:
     using FILECHAIN = std::vector<CoreAnsx>;
 
     // ---- unloading (loader path) -------------------------------------------------
-    void uload(); // releases the built vectors, empties the descriptive texts
+    // Releases the built vectors (and the impulse elements the program holds
+    // itself), empties the descriptive texts; the slot count becomes 0.
+    void uload();
     // Releases the raw slots in use; every raw-function modulator's arrays are
     // detached first, so none plays freed memory.
     void uloar();
@@ -215,6 +234,37 @@ public:
     // raw-function modulators naming the slot. Throws CoreAnsx after logging
     // every file that cannot be loaded.
     void strer(short slot);
+
+    // ---- program reader (loader path) ---------------------------------------------------
+    // Reads the document under root (the parent of "PROGRAM") into the
+    // program and builds its kernels (keep: read impulse files at their own
+    // rate) and raw tables. False after any failure, which is logged and
+    // leaves the program unloaded; nothing it made is kept then.
+    bool load_(CoreNode* root, bool keep);
+
+    // ---- kernel building from impulse files (loader path) -------------------------------
+    // Builds every loaded slot, then the hybrid slot or slot 0's smoothing
+    // pair. Throws CoreAnsx("") at the first slot that fails.
+    void start(bool keep);
+    // Builds one slot from its tree's impulse files: sizes, rate decision,
+    // sync, cut, fades, cache registration, naming. ref: time offset to use
+    // (samples), -1 for the slot's own. Throws CoreAnsx("") after releasing
+    // every element it made that nobody else holds.
+    void streh(short slot, CoreWvfr* reader, long ref, bool keep);
+    // One impulse's sync point (samples) on n frames of left and right
+    // (right may be left): HRTF, train, jitter or the default peak search,
+    // on negated copies when positive is false. first: file 0's sync point.
+    static long synch(CorePool* pool, double const* left, double const* right, long n,
+                      double balance, bool hrtf, bool train, double threshold, bool jitter,
+                      int index, long first, bool positive);
+    // Stores the slot's two length limits (samples) and recomputes its
+    // dimensions; true when a limit changed.
+    bool setnp(short slot, long nl, long xl);
+    // Changes one limit (which 0 normal, 1 extended; samples) and rebuilds
+    // the slot's outputs when anything changed. Engine, off the audio path.
+    bool setod(short slot, short which, long limit);
+    void trsir(short slot, long n);   // zeroes the first n samples of every impulse element
+    void cpyir(short dst, short src); // copies src's impulse elements into dst's
 
     // ---- per-block update (audio thread) ------------------------------------------
     // One block: LSTO from the last output sample (processing only), every
@@ -345,6 +395,22 @@ protected:
     void release() noexcept;
     // Detaches both arrays of every raw-function modulator.
     void detachRawFunctions() noexcept;
+    // Frees the impulse elements the slot holds itself (before its tree goes).
+    static void freeOwned(HLOC& h) noexcept;
+    // Gives every impulse element of the slot n samples (old contents first,
+    // zeros after); the elements only grow.
+    void growElements(HLOC& h, int n);
+    // Name of the cache group kernels are registered in: the file name of
+    // the archive the item store loaded last.
+    CoreAnsx groupName();
+
+    // ---- program reader steps (CoreProgLoad.cpp) --------------------------------------
+    // tag follows the element being read, for the failure line.
+    void readGlobals(CoreNode* program, CoreAnsx& tag);
+    void readModulators(CoreNode* program, CoreAnsx& tag);
+    void readSections(CoreNode* program, CoreAnsx& tag);
+    void readSlots(CoreNode* program, CoreAnsx& tag);
+    static long longOf(CoreNode const* node, CoreAnsx const& tag, long fallback); // saturated
 
     // ---- document reading rules (CoreProgSect.cpp) -----------------------------------
     // A value counts when its element exists and does not hold exactly "0"; a

@@ -29,6 +29,7 @@ struct CoreVctrPeek {
     static int len0(CoreVctr const& v) { return v.length0; }            // samples
     static int len1(CoreVctr const& v) { return v.length1; }            // samples
     static double makeup(CoreVctr const& v) { return v.normmakeup; }    // linear
+    static double peak(CoreVctr const& v, int i) { return v.peaks[i]; } // element i's, linear
     // The last position's choice: element k's index and unscaled weight.
     static int index(CoreVctr const& v, int k) { return v.cachedindex[k]; }
     static double weight(CoreVctr const& v, int k) { return v.cachedweight[k]; }

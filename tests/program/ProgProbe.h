@@ -58,6 +58,18 @@ public:
         return rawslots[r].root;
     }
 
+    // A player of its own on every kernel slot, the hybrid slot included,
+    // so kernels are registered with the cache as under the engine.
+    void attachPlayers() {
+        for (int s = 0; s <= capacity; ++s) {
+            players.push_back(
+                std::make_unique<CoreCnvl>(pool, CoreAnsx("H") + CoreAnsx(s + 1), 0, nullptr));
+            setcv(s, players.back().get());
+        }
+    }
+    int& minBlock() { return minblock; }
+    CoreAnsx group() { return groupName(); }
+
     // The vectors are deleted while the players they were built for still exist.
     ~ProgProbe() { uload(); }
 

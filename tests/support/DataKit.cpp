@@ -44,7 +44,7 @@ void put(std::string const& path, std::string const& bytes) {
 std::string kitEl(std::string const& tag, std::string const& value) { return element(tag, value); }
 
 KitNode::KitNode(std::string const& text) {
-    CoreNode* root = xml.getfc(CoreAnsx(text.c_str()));
+    root = xml.getfc(CoreAnsx(text.c_str()));
     node = root ? root->getcd() : nullptr;
 }
 
@@ -105,8 +105,9 @@ std::string DataKit::vectorXml(KitVector const& v) {
             element("ELEMENT", element("FILENAME", v.files[i]) + element("WEIGHT", num(weight(i))));
     for (std::size_t c = 0; c < v.children.size(); ++c) {
         KitVector const& child = v.children[c];
-        std::string const control =
-            child.source.empty() ? "" : element("CONTROL", element("SOURCE", child.source));
+        std::string const values =
+            (child.source.empty() ? "" : element("SOURCE", child.source)) + elements(child.control);
+        std::string const control = values.empty() ? "" : element("CONTROL", values);
         out += element("ELEMENT", element("WEIGHT", num(weight(v.files.size() + c))) + control +
                                       vectorXml(child));
     }

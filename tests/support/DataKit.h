@@ -31,6 +31,7 @@ std::string kitEl(std::string const& tag, std::string const& value);
 struct KitNode {
     explicit KitNode(std::string const& text);
     CoreXml_ xml;
+    CoreNode* root = nullptr; // the document root (the program reader's argument)
     CoreNode* node = nullptr;
 };
 
@@ -47,6 +48,7 @@ struct KitVector {
     double minValue = 0.0;           // COMMON MINVALUE
     double maxValue = 1.0;           // COMMON MAXVALUE
     std::string source;              // CONTROL SOURCE of a nested vector ("" none)
+    KitValues control;               // further CONTROL values of a nested vector (GAINLIMITER ...)
     KitValues common;                // further COMMON values (OFFSET, FADEIN, OT1 ...)
 };
 
