@@ -1,0 +1,234 @@
+// The modulator section writers against the section readers: a program whose
+// modulators exercise every corner is written, the text parsed as the engine
+// parses it and read into a second program; every getter agrees and the
+// second program writes the same bytes. Then the shape of what is written.
+#include "program/CoreProg.h"
+
+#include "modulation/CoreDynm.h"
+#include "modulation/CoreEnv_.h"
+#include "modulation/CoreEnvf.h"
+#include "modulation/CoreFun_.h"
+#include "modulation/CoreLfo_.h"
+#include "modulation/CoreParm.h"
+#include "modulation/CorePrm_.h"
+#include "runtime/CoreButl.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+#include "tests/program/ProgProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+#include <string>
+
+namespace {
+
+using WRITER = void (CoreProg::*)(CoreXml_*);
+
+std::string bound(CoreParm const* p) { return p->getsc().c_str() + std::string("|"); }
+std::string binding(CoreParm const* p) { return p->getsa().c_str() + std::string("|"); }
+
+// Every getter of every modulator a writer covers, as one line per modulator.
+std::string state(ProgProbe& p) {
+    std::ostringstream o;
+    for (short i = 0; i < 4; ++i) {
+        CoreLfo_* l = p.getlf(i);
+        o << "L " << l->getrt()->getsl() << ' ' << l->getrt()->getsu() << ' ' << l->getrc().c_str()
+          << '|' << l->getsh().c_str() << ' ' << l->getph() << ' ' << l->getps().c_str() << '|'
+          << l->getqt() << '\n';
+    }
+    for (short i = 0; i < 8; ++i)
+        o << "F " << binding(p.getfn(i)->getfa()) << binding(p.getfn(i)->getfb())
+          << p.getfn(i)->getfn().c_str() << '\n';
+    for (short i = 0; i < 5; ++i) {
+        CoreEnvf* e = p.getef(i);
+        o << "E " << e->getex() << ' ' << e->getba() << ' ' << e->bbsrc() << e->dsrc_()
+          << e->osrc_() << e->hpsrc() << e->enabt() << ' ' << e->getbb().c_str() << '|'
+          << e->gethp().c_str() << '|' << e->gethf() << ' ' << e->getho() << ' '
+          << e->getda().c_str() << '|' << e->getdr().c_str() << '|' << e->getoa().c_str() << '|'
+          << e->getor().c_str() << '|' << e->getma() << ' ' << e->getxa() << ' ' << e->getmr()
+          << ' ' << e->getxr() << ' ' << bound(e->getat()) << bound(e->getrl()) << '\n';
+    }
+    for (short i = 0; i < 2; ++i) {
+        CoreEnv_* e = p.geten(i);
+        o << "N ";
+        for (int k = 0; k < 4; ++k)
+            o << bound(e->getpr(k)) << e->getlv()[k] << '/' << e->gettm()[k] << '/' << e->getcv()[k]
+              << ' ';
+        o << e->getlf() << ' ' << e->gettf() << '\n';
+    }
+    for (short i = 0; i < 2; ++i) {
+        CoreDynm* d = p.getdy(i);
+        o << "D " << d->getst() << ' ' << d->getrc() << ' ' << d->getbs(0).c_str() << '|'
+          << d->getbs(1).c_str() << '|' << d->getbs(2).c_str() << '|' << d->getbd(3) << ' '
+          << d->getbd(4) << '\n';
+    }
+    for (short i = 0; i < 16; ++i) {
+        CorePrm_* m = p.getpm(i);
+        o << "P " << m->isdis() << ' ' << m->getpl().c_str() << '|' << m->getlb().c_str() << '|'
+          << m->getpu().c_str() << '|' << m->getou().c_str() << '|' << m->getun().c_str() << '|';
+        for (int k = 0; k < 4; ++k) o << m->getbd(k) << ' ';
+        o << binding(m->getfa()) << binding(m->getfb()) << m->getfn().c_str() << '\n';
+    }
+    return o.str();
+}
+
+// The six writers on a document holding only a NAME, as compact text.
+std::string written(ProgProbe& p, std::string const& start = "<PROGRAM><NAME>x</NAME></PROGRAM>") {
+    CoreXml_ doc;
+    doc.getfc(start.c_str());
+    for (WRITER w : {&CoreProg::chglf, &CoreProg::chgfn, &CoreProg::chgef, &CoreProg::chgen,
+                     &CoreProg::chgdy, &CoreProg::chgpt})
+        (p.*w)(&doc);
+    return doc.settc(false, false).c_str();
+}
+
+// The text read back into p: the section readers, and LFO and FUN as the
+// program reader applies them.
+void readBack(ProgProbe& p, std::string const& text) {
+    CoreXml_ doc;
+    doc.getfc(text.c_str());
+    CoreNode* g = doc.getrt()->getcd("PROGRAM");
+    auto sec = [](CoreNode* n, std::string const& tag) { return n->getcd(tag.c_str()); };
+    for (short i = 0; i < 4; ++i) {
+        CoreNode* s = sec(g, "LFO" + std::to_string(i + 1));
+        p.getlf(i)->setvl(CoreNode::gtnld(s, "MINRATE", 0), CoreNode::gtnld(s, "MAXRATE", 0),
+                          CoreNode::gtnld(s, "RATEQUANTIZE", 0), CoreNode::gtnls(s, "SOURCE", ""),
+                          CoreNode::gtnls(s, "SHAPE", ""), CoreNode::gtnld(s, "PHASEFACTOR", 0),
+                          CoreNode::gtnls(s, "PHASESOURCE", ""));
+    }
+    for (short i = 0; i < 8; ++i) {
+        CoreNode* s = sec(g, "FUN" + std::to_string(i + 1));
+        p.getfn(i)->setvl(CoreNode::gtnls(s, "A", ""), CoreNode::gtnls(s, "B", ""),
+                          CoreNode::gtnls(s, "FUN", ""));
+    }
+    for (short i = 0; i < 5; ++i) p.envfl(sec(g, "EVF" + std::to_string(i + 1)), p.getef(i), false);
+    for (short i = 0; i < 2; ++i) p.envlp(sec(g, "ENV" + std::to_string(i + 1)), p.geten(i));
+    for (short i = 0; i < 2; ++i) p.dynam(sec(g, "DNM" + std::to_string(i + 1)), p.getdy(i));
+    for (short i = 0; i < 16; ++i)
+        p.dsprm(sec(sec(g, "DISPLAY"), "PRM" + std::to_string(i + 1)), p.getpm(i));
+}
+
+// Every corner the readers treat specially, within six significant digits.
+void configure(ProgProbe& p) {
+    for (short i = 0; i < 8; ++i) p.getfn(i)->setvl("", "", "a"); // as a load leaves them
+    for (short i = 0; i < 16; ++i) p.getpm(i)->setvl(false);
+    for (short i = 2; i < 5; ++i) // as an off section reads
+        p.getef(i)->setvl(0, 0, "", 0, 0, "", 0, 9, false, "OFF", false, "OFF", "OFF", false, 44100,
+                          false, "OFF", "OFF", false, 0, 1, "OFF");
+    p.getlf(0)->setvl(0.1, 8, 0.25, "", "Sine", 90, "LFO2"); // blank rate source
+    p.getlf(1)->setvl(0, 0, 0, "MIX1", "+Sine", 0, "");      // zeros, no phase source
+    p.getlf(2)->setvl(2, 3, 0, "0.5", "Sine", -45, "MIX2");  // constant rate
+    p.getfn(0)->setvl("MIX1", "0.5", "a");
+    p.getfn(1)->setvl("", "-0.25", "a");
+    short const curves[4] = {0, -3, 7, 2};
+    double const levels[4] = {0, 1, 0.5, 0.25};
+    int const times[4] = {44, 0, -5, 441000};
+    p.geten(0)->setvl("MIX1", "", levels, times, curves, 0, "LFO1", 1.5, "");
+    p.getef(0)->setvl(44, 4410, "MIX3", 1, 0, "", 0.0, 0, true, "LFO4", true, "MIX1", "MIX2", true,
+                      44100, true, "LFO1", "LFO2", true, 120.5, 3, "MIX4");
+    p.getef(1)->setvl(-5, 0, "", 0, 0, "", 0.5, 4, false, "OFF", false, "OFF", "OFF", false, 44100,
+                      false, "OFF", "OFF", false, 0, 1, "OFF");
+    p.getdy(0)->setvl(1, "MIX1", "EVF1", "LFO1", 1, 0, 0); // expander, curve 0 (getrc 1)
+    p.getdy(1)->setvl(0, "", "", "", 0, 12.5, -3);         // compressor, no curve
+    p.getpm(0)->setvl(true, "MIX1", "0.5", "a", "Cut", "", "Hz", "", "", 0, 1000, 0, 0);
+    p.getpm(1)->setvl(false, "LFO1", "", "a", "Hidden", "<p>", "%", "pre", "post", -1, 1, 0, 0.5);
+}
+
+class CoreProgWmodTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        a.setrt(44100);
+        b.setrt(44100);
+        c.setrt(44100);
+    }
+    CorePool pool;
+    ProgProbe a{&pool}, b{&pool}, c{&pool};
+};
+
+TEST_F(CoreProgWmodTest, WriteReadWriteKeepsEveryGetterAndEveryByte) {
+    configure(a);
+    std::string const first = written(a);
+    readBack(b, first);
+    EXPECT_EQ(state(b), state(a));
+    EXPECT_EQ(written(b), first);
+    readBack(c, written(b));
+    EXPECT_EQ(state(c), state(b));
+}
+
+TEST_F(CoreProgWmodTest, DocumentedChangesSettleAfterTheFirstSave) {
+    a.getlf(0)->setvl(0.1234567, 8, 0, "MIX1", "Sine", 0, "");
+    a.getdy(1)->setvl(0, "", "", "", 0, 1.0000001, 0);
+    a.getfn(0)->setvl("0.5", "", "a");
+    a.getef(2)->setvl(); // no section: reset, high-pass order 0
+    readBack(b, written(a));
+    EXPECT_EQ(b.getlf(0)->getrt()->getsl(), 0.123457); // six significant digits
+    EXPECT_EQ(b.getdy(1)->getbd(3), 1.0);
+    EXPECT_EQ(b.getfn(0)->getfa()->getsc(), CoreAnsx("0.5000000000")); // the constant as written
+    EXPECT_EQ(b.getfn(0)->getfa()->getvl(), a.getfn(0)->getfa()->getvl());
+    // An off follower comes back as one read from an off section (order 1).
+    EXPECT_EQ(a.getef(2)->getho(), 0);
+    EXPECT_EQ(b.getef(2)->getho(), 1);
+    EXPECT_EQ(b.getef(2)->isact(), a.getef(2)->isact());
+    std::string const second = written(b);
+    readBack(c, second);
+    EXPECT_EQ(state(c), state(b));
+    EXPECT_EQ(written(c), second);
+}
+
+TEST_F(CoreProgWmodTest, WhatTheWritersLeaveInTheDocument) {
+    configure(a);
+    std::string const old = "<LFO4><SHAPE>Old</SHAPE></LFO4><LFO1><PHASESOURCE>X</PHASESOURCE>"
+                            "<KEEP>1</KEEP></LFO1><DISPLAY><LUMOIIPRM2><LABEL>Old</LABEL>"
+                            "</LUMOIIPRM2></DISPLAY>";
+    std::string const text = written(a, "<PROGRAM><NAME>x</NAME>" + old + "</PROGRAM>");
+    auto has = [&text](std::string const& part) { return text.find(part) != std::string::npos; };
+    // LFO4 never set up keeps its element; LFO1 is replaced whole (KEEP goes),
+    // without the blank SOURCE; LFO2 without its blank PHASESOURCE.
+    // DISPLAY stays where it was; the PRMs move to its end.
+    EXPECT_EQ(
+        text.rfind("<PROGRAM><NAME> x </NAME><LFO4><SHAPE> Old </SHAPE></LFO4><DISPLAY><PRM1>", 0),
+        0u);
+    EXPECT_TRUE(has("</DISPLAY><LFO1>"));
+    EXPECT_FALSE(has("KEEP"));
+    EXPECT_TRUE(has("<LFO1><MINRATE> 0.1 </MINRATE><MAXRATE> 8 </MAXRATE><SHAPE> Sine </SHAPE>"));
+    EXPECT_TRUE(has("<SHAPE> +Sine </SHAPE><PHASEFACTOR> 0 </PHASEFACTOR><RATEQUANTIZE>"));
+    EXPECT_TRUE(has("<FUN1><A> MIX1 </A><B> 0.5000000000 </B><FUN> a </FUN></FUN1>"));
+    // Times round up to whole us, so 44 samples stay 44 at 44.1 kHz.
+    EXPECT_TRUE(has("<EVF1><EXP> 0 </EXP><OUTPUTBALANCE> 0 </OUTPUTBALANCE><BUSBALANCESOURCE> "
+                    "LFO4 </BUSBALANCESOURCE><FILTERSOURCE> MIX4 </FILTERSOURCE>"
+                    "<FILTERFREQUENCY> 120.5 </FILTERFREQUENCY><FILTERORDER> 3 </FILTERORDER>"
+                    "<DATTACKSOURCE> MIX1 </DATTACKSOURCE>"));
+    EXPECT_TRUE(has("<MINATTACK> 998 </MINATTACK><MAXATTACK> 100000 </MAXATTACK>"));
+    EXPECT_TRUE(has("<EVF2><EXP> 4 </EXP><OUTPUTBALANCE> 0.5 </OUTPUTBALANCE><ENABLEEATERT> 0 "
+                    "</ENABLEEATERT><MINATTACK> -5 </MINATTACK>"));
+    EXPECT_TRUE(has("<LEVEL><START> 0 </START><ATTACK> 1 </ATTACK><BREAK> 0.5 </BREAK><SUSTAIN> "
+                    "0.25 </SUSTAIN><COMMON><MODFACTOR> 0 </MODFACTOR><MODSOURCE> LFO1 "));
+    EXPECT_TRUE(has("<TIME><ATTACK> 998 </ATTACK><DECAY> 0 </DECAY><SLOPE> -5 </SLOPE><RELEASE> "
+                    "10000000 </RELEASE><COMMON><MODFACTOR> 1.5 </MODFACTOR>"));
+    EXPECT_TRUE(has("<DNM1><RATIOEXPSOURCE> LFO1 </RATIOEXPSOURCE>"));
+    EXPECT_TRUE(has("<RATIOCURVE> 1 </RATIOCURVE>"));
+    EXPECT_TRUE(has("<DNM2><RATIOCOMSOURCE></RATIOCOMSOURCE>"));
+    // Shown PRM without VISIBLE; hidden one with VISIBLE 0 first; the stale
+    // LUMOIIPRM2 the reader would prefer is gone.
+    EXPECT_TRUE(has("<PRM1><PRELABEL></PRELABEL><LABEL> Cut </LABEL>"));
+    EXPECT_TRUE(has("<PRM2><VISIBLE> 0 </VISIBLE><PRELABEL> &lt;p&gt; </PRELABEL>"));
+    EXPECT_FALSE(has("LUMOIIPRM"));
+    EXPECT_EQ(text.find("<DISPLAY>"), text.rfind("<DISPLAY>"));
+}
+
+TEST(CoreProgTimeTest, TimesComeBackAsTheSameSamples) {
+    for (int rate : {44100, 48000, 96000, 22050, 192000})
+        for (long n : {1L, 2L, 43L, 44L, 441L, 4410L, 96000L, 2176871L, 40000000L}) {
+            int const us = CoreProg::timeOf(n, rate);
+            EXPECT_EQ(CoreButl::tpfup(rate, us), n) << rate << ' ' << n;
+            EXPECT_LT(CoreButl::tpfup(rate, us - 1), n) << rate << ' ' << n;
+        }
+    EXPECT_EQ(CoreProg::timeOf(-5, 44100), -5);
+    EXPECT_EQ(CoreProg::timeOf(0, 44100), 0);
+    EXPECT_EQ(CoreProg::timeOf(7, 0), 7);
+    EXPECT_EQ(CoreProg::timeOf(1L << 40, 44100), INT_MAX);
+}
+
+} // namespace
