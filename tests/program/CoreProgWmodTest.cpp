@@ -21,55 +21,57 @@
 #include <climits>
 #include <sstream>
 #include <string>
+#include <type_traits>
 
 namespace {
 
 using WRITER = void (CoreProg::*)(CoreXml_*);
 
-std::string bound(CoreParm const* p) { return p->getsc().c_str() + std::string("|"); }
-std::string binding(CoreParm const* p) { return p->getsa().c_str() + std::string("|"); }
+// Values one after another, each followed by '|'; texts as texts.
+void put(std::ostream&) {}
+template <typename T, typename... R> void put(std::ostream& o, T const& v, R const&... rest) {
+    if constexpr (std::is_same_v<T, CoreAnsx>)
+        o << v.c_str() << '|';
+    else
+        o << v << '|';
+    put(o, rest...);
+}
 
-// Every getter of every modulator a writer covers, as one line per modulator.
+// Every getter of every modulator the writers cover. Inputs of FUN and PRM
+// as written (getsa: constants with ten decimals), other controls as bound.
 std::string state(ProgProbe& p) {
     std::ostringstream o;
     for (short i = 0; i < 4; ++i) {
         CoreLfo_* l = p.getlf(i);
-        o << "L " << l->getrt()->getsl() << ' ' << l->getrt()->getsu() << ' ' << l->getrc().c_str()
-          << '|' << l->getsh().c_str() << ' ' << l->getph() << ' ' << l->getps().c_str() << '|'
-          << l->getqt() << '\n';
+        put(o, l->getrt()->getsl(), l->getrt()->getsu(), l->getrc(), l->getsh(), l->getph(),
+            l->getps(), l->getqt(), '\n');
     }
     for (short i = 0; i < 8; ++i)
-        o << "F " << binding(p.getfn(i)->getfa()) << binding(p.getfn(i)->getfb())
-          << p.getfn(i)->getfn().c_str() << '\n';
+        put(o, p.getfn(i)->getfa()->getsa(), p.getfn(i)->getfb()->getsa(), p.getfn(i)->getfn(),
+            '\n');
     for (short i = 0; i < 5; ++i) {
         CoreEnvf* e = p.getef(i);
-        o << "E " << e->getex() << ' ' << e->getba() << ' ' << e->bbsrc() << e->dsrc_()
-          << e->osrc_() << e->hpsrc() << e->enabt() << ' ' << e->getbb().c_str() << '|'
-          << e->gethp().c_str() << '|' << e->gethf() << ' ' << e->getho() << ' '
-          << e->getda().c_str() << '|' << e->getdr().c_str() << '|' << e->getoa().c_str() << '|'
-          << e->getor().c_str() << '|' << e->getma() << ' ' << e->getxa() << ' ' << e->getmr()
-          << ' ' << e->getxr() << ' ' << bound(e->getat()) << bound(e->getrl()) << '\n';
+        put(o, e->getex(), e->getba(), e->bbsrc(), e->dsrc_(), e->osrc_(), e->hpsrc(), e->enabt(),
+            e->getbb(), e->gethp(), e->gethf(), e->getho(), e->getda(), e->getdr(), e->getoa(),
+            e->getor(), e->getma(), e->getxa(), e->getmr(), e->getxr(), e->getat()->getsc(),
+            e->getrl()->getsc(), '\n');
     }
     for (short i = 0; i < 2; ++i) {
         CoreEnv_* e = p.geten(i);
-        o << "N ";
         for (int k = 0; k < 4; ++k)
-            o << bound(e->getpr(k)) << e->getlv()[k] << '/' << e->gettm()[k] << '/' << e->getcv()[k]
-              << ' ';
-        o << e->getlf() << ' ' << e->gettf() << '\n';
+            put(o, e->getpr(k)->getsc(), e->getlv()[k], e->gettm()[k], e->getcv()[k]);
+        put(o, e->getlf(), e->gettf(), '\n');
     }
     for (short i = 0; i < 2; ++i) {
         CoreDynm* d = p.getdy(i);
-        o << "D " << d->getst() << ' ' << d->getrc() << ' ' << d->getbs(0).c_str() << '|'
-          << d->getbs(1).c_str() << '|' << d->getbs(2).c_str() << '|' << d->getbd(3) << ' '
-          << d->getbd(4) << '\n';
+        put(o, d->getst(), d->getrc(), d->getbs(0), d->getbs(1), d->getbs(2), d->getbd(3),
+            d->getbd(4), '\n');
     }
     for (short i = 0; i < 16; ++i) {
         CorePrm_* m = p.getpm(i);
-        o << "P " << m->isdis() << ' ' << m->getpl().c_str() << '|' << m->getlb().c_str() << '|'
-          << m->getpu().c_str() << '|' << m->getou().c_str() << '|' << m->getun().c_str() << '|';
-        for (int k = 0; k < 4; ++k) o << m->getbd(k) << ' ';
-        o << binding(m->getfa()) << binding(m->getfb()) << m->getfn().c_str() << '\n';
+        put(o, m->isdis(), m->getpl(), m->getlb(), m->getpu(), m->getou(), m->getun(), m->getbd(0),
+            m->getbd(1), m->getbd(2), m->getbd(3), m->getfa()->getsa(), m->getfb()->getsa(),
+            m->getfn(), '\n');
     }
     return o.str();
 }
@@ -91,17 +93,17 @@ void readBack(ProgProbe& p, std::string const& text) {
     doc.getfc(text.c_str());
     CoreNode* g = doc.getrt()->getcd("PROGRAM");
     auto sec = [](CoreNode* n, std::string const& tag) { return n->getcd(tag.c_str()); };
+    auto num = [](CoreNode* s, char const* tag) { return CoreNode::gtnld(s, tag, 0); };
+    auto txt = [](CoreNode* s, char const* tag) { return CoreNode::gtnls(s, tag, ""); };
     for (short i = 0; i < 4; ++i) {
         CoreNode* s = sec(g, "LFO" + std::to_string(i + 1));
-        p.getlf(i)->setvl(CoreNode::gtnld(s, "MINRATE", 0), CoreNode::gtnld(s, "MAXRATE", 0),
-                          CoreNode::gtnld(s, "RATEQUANTIZE", 0), CoreNode::gtnls(s, "SOURCE", ""),
-                          CoreNode::gtnls(s, "SHAPE", ""), CoreNode::gtnld(s, "PHASEFACTOR", 0),
-                          CoreNode::gtnls(s, "PHASESOURCE", ""));
+        p.getlf(i)->setvl(num(s, "MINRATE"), num(s, "MAXRATE"), num(s, "RATEQUANTIZE"),
+                          txt(s, "SOURCE"), txt(s, "SHAPE"), num(s, "PHASEFACTOR"),
+                          txt(s, "PHASESOURCE"));
     }
     for (short i = 0; i < 8; ++i) {
         CoreNode* s = sec(g, "FUN" + std::to_string(i + 1));
-        p.getfn(i)->setvl(CoreNode::gtnls(s, "A", ""), CoreNode::gtnls(s, "B", ""),
-                          CoreNode::gtnls(s, "FUN", ""));
+        p.getfn(i)->setvl(txt(s, "A"), txt(s, "B"), txt(s, "FUN"));
     }
     for (short i = 0; i < 5; ++i) p.envfl(sec(g, "EVF" + std::to_string(i + 1)), p.getef(i), false);
     for (short i = 0; i < 2; ++i) p.envlp(sec(g, "ENV" + std::to_string(i + 1)), p.geten(i));
@@ -153,8 +155,6 @@ TEST_F(CoreProgWmodTest, WriteReadWriteKeepsEveryGetterAndEveryByte) {
     readBack(b, first);
     EXPECT_EQ(state(b), state(a));
     EXPECT_EQ(written(b), first);
-    readBack(c, written(b));
-    EXPECT_EQ(state(c), state(b));
 }
 
 TEST_F(CoreProgWmodTest, DocumentedChangesSettleAfterTheFirstSave) {
@@ -183,44 +183,32 @@ TEST_F(CoreProgWmodTest, WhatTheWritersLeaveInTheDocument) {
                             "<KEEP>1</KEEP></LFO1><DISPLAY><LUMOIIPRM2><LABEL>Old</LABEL>"
                             "</LUMOIIPRM2></DISPLAY>";
     std::string const text = written(a, "<PROGRAM><NAME>x</NAME>" + old + "</PROGRAM>");
-    auto has = [&text](std::string const& part) { return text.find(part) != std::string::npos; };
-    // LFO4 never set up keeps its element; LFO1 is replaced whole (KEEP goes),
-    // without the blank SOURCE; LFO2 without its blank PHASESOURCE.
-    // DISPLAY stays where it was; the PRMs move to its end.
-    EXPECT_EQ(
-        text.rfind("<PROGRAM><NAME> x </NAME><LFO4><SHAPE> Old </SHAPE></LFO4><DISPLAY><PRM1>", 0),
-        0u);
-    EXPECT_TRUE(has("</DISPLAY><LFO1>"));
-    EXPECT_FALSE(has("KEEP"));
-    EXPECT_TRUE(has("<LFO1><MINRATE> 0.1 </MINRATE><MAXRATE> 8 </MAXRATE><SHAPE> Sine </SHAPE>"));
-    EXPECT_TRUE(has("<SHAPE> +Sine </SHAPE><PHASEFACTOR> 0 </PHASEFACTOR><RATEQUANTIZE>"));
-    EXPECT_TRUE(has("<FUN1><A> MIX1 </A><B> 0.5000000000 </B><FUN> a </FUN></FUN1>"));
-    // Times round up to whole us, so 44 samples stay 44 at 44.1 kHz.
-    EXPECT_TRUE(has("<EVF1><EXP> 0 </EXP><OUTPUTBALANCE> 0 </OUTPUTBALANCE><BUSBALANCESOURCE> "
-                    "LFO4 </BUSBALANCESOURCE><FILTERSOURCE> MIX4 </FILTERSOURCE>"
-                    "<FILTERFREQUENCY> 120.5 </FILTERFREQUENCY><FILTERORDER> 3 </FILTERORDER>"
-                    "<DATTACKSOURCE> MIX1 </DATTACKSOURCE>"));
-    EXPECT_TRUE(has("<MINATTACK> 998 </MINATTACK><MAXATTACK> 100000 </MAXATTACK>"));
-    EXPECT_TRUE(has("<EVF2><EXP> 4 </EXP><OUTPUTBALANCE> 0.5 </OUTPUTBALANCE><ENABLEEATERT> 0 "
-                    "</ENABLEEATERT><MINATTACK> -5 </MINATTACK>"));
-    EXPECT_TRUE(has("<LEVEL><START> 0 </START><ATTACK> 1 </ATTACK><BREAK> 0.5 </BREAK><SUSTAIN> "
-                    "0.25 </SUSTAIN><COMMON><MODFACTOR> 0 </MODFACTOR><MODSOURCE> LFO1 "));
-    EXPECT_TRUE(has("<TIME><ATTACK> 998 </ATTACK><DECAY> 0 </DECAY><SLOPE> -5 </SLOPE><RELEASE> "
-                    "10000000 </RELEASE><COMMON><MODFACTOR> 1.5 </MODFACTOR>"));
-    EXPECT_TRUE(has("<DNM1><RATIOEXPSOURCE> LFO1 </RATIOEXPSOURCE>"));
-    EXPECT_TRUE(has("<RATIOCURVE> 1 </RATIOCURVE>"));
-    EXPECT_TRUE(has("<DNM2><RATIOCOMSOURCE></RATIOCOMSOURCE>"));
-    // Shown PRM without VISIBLE; hidden one with VISIBLE 0 first; the stale
-    // LUMOIIPRM2 the reader would prefer is gone.
-    EXPECT_TRUE(has("<PRM1><PRELABEL></PRELABEL><LABEL> Cut </LABEL>"));
-    EXPECT_TRUE(has("<PRM2><VISIBLE> 0 </VISIBLE><PRELABEL> &lt;p&gt; </PRELABEL>"));
-    EXPECT_FALSE(has("LUMOIIPRM"));
-    EXPECT_EQ(text.find("<DISPLAY>"), text.rfind("<DISPLAY>"));
+    // LFO4, never set up, keeps its element; DISPLAY stays where it was and
+    // its PRMs move to its end; LFO1 is replaced whole (KEEP goes) without
+    // its blank SOURCE; times round up (44 samples: 998 us).
+    EXPECT_EQ(text.rfind("<PROGRAM><NAME> x </NAME><LFO4><SHAPE> Old </SHAPE></LFO4><DISPLAY>", 0),
+              0u);
+    for (char const* part :
+         {"</DISPLAY><LFO1><MINRATE> 0.1 </MINRATE><MAXRATE> 8 </MAXRATE><SHAPE> Sine </SHAPE>",
+          "<SHAPE> +Sine </SHAPE><PHASEFACTOR> 0 </PHASEFACTOR><RATEQUANTIZE>",
+          "<FUN1><A> MIX1 </A><B> 0.5000000000 </B>", "</FILTERORDER><DATTACKSOURCE>",
+          "<EVF2><EXP> 4 </EXP><OUTPUTBALANCE> 0.5 </OUTPUTBALANCE><ENABLEEATERT>",
+          "<MINATTACK> 998 </MINATTACK>", "<MODSOURCE> LFO1 </MODSOURCE></COMMON></LEVEL>",
+          "<MODFACTOR> 1.5 </MODFACTOR><MODSOURCE></MODSOURCE></COMMON></TIME>",
+          "<DNM1><RATIOEXPSOURCE> LFO1 </RATIOEXPSOURCE>",
+          "<DNM2><RATIOCOMSOURCE></RATIOCOMSOURCE>", "<PRM1><PRELABEL></PRELABEL><LABEL> Cut",
+          "<PRM2><VISIBLE> 0 </VISIBLE><PRELABEL> &lt;p"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
+    // The stale LUMOIIPRM2 the reader would prefer over PRM2 is gone.
+    for (char const* gone : {"KEEP", "LUMOIIPRM",
+                             "<EVF2><EXP> 4 </EXP><OUTPUTBALANCE> 0.5 "
+                             "</OUTPUTBALANCE><FILTER"})
+        EXPECT_EQ(text.find(gone), std::string::npos) << gone;
 }
 
 TEST(CoreProgTimeTest, TimesComeBackAsTheSameSamples) {
-    for (int rate : {44100, 48000, 96000, 22050, 192000})
-        for (long n : {1L, 2L, 43L, 44L, 441L, 4410L, 96000L, 2176871L, 40000000L}) {
+    for (int rate : {44100, 48000, 22050, 192000})
+        for (long n : {1L, 44L, 441L, 96000L, 2176871L, 40000000L}) {
             int const us = CoreProg::timeOf(n, rate);
             EXPECT_EQ(CoreButl::tpfup(rate, us), n) << rate << ' ' << n;
             EXPECT_LT(CoreButl::tpfup(rate, us - 1), n) << rate << ' ' << n;
