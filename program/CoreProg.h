@@ -384,6 +384,49 @@ public:
     // Part of a block by itself: followers, raw vectors, raw functions (n samples).
     void test_(int n) noexcept;
 
+    // ---- document write-back (CoreProgWrit.cpp, CoreProgWmod.cpp) -----------------------
+    // Bring the document the program was read from up to date, section by
+    // section, before it is saved or handed out; the engine calls them in the
+    // order chgmx, chggl, chglf, chgpr, chgfn, chgef, chgen, chgdy, chgpt. Each
+    // writer replaces only the elements it owns; a replaced element moves to
+    // the end of its parent, so the written order is part of the file. Loader
+    // path (they allocate); nothing reported; a null document is logged.
+    // (CoreXml_ is named by an elaborated type so this block stays self-contained.)
+    void chgmx(class CoreXml_* doc); // MIX1..8 (main slots), GAININ, GAINOUT (current slots)
+    // NAME .. HDIM, then FORCEOT2 and the OT1/OT2 lengths of every changed slot in use.
+    void chggl(class CoreXml_* doc);
+    void chgpr(class CoreXml_* doc, bool set, long rate); // PROGRAMRATE = rate, or removed
+    void chglf(class CoreXml_* doc); // LFO1..4; an LFO without a shape keeps its element
+    void chgfn(class CoreXml_* doc); // FUN1..8
+    void chgef(class CoreXml_* doc); // EVF1..5
+    void chgen(class CoreXml_* doc); // ENV1..2
+    void chgdy(class CoreXml_* doc); // DNM1..2
+    void chgpt(class CoreXml_* doc); // DISPLAY/PRM1..16 (a stale LUMOIIPRMn goes)
+
+    // Program archive header: the program document inside the archive at path
+    // (the item whose name holds the archive's file name and that parses as a
+    // program). setni writes NAME, the three categories (categories: 3 texts,
+    // null leaves them), DESCRIPTION, VECTORFILENAME when unset, merges patch
+    // (may be null), renames the item after vectorname unless it is "0", and
+    // writes the archive back whole. A damaged archive (an entry the reader
+    // had to skip) and one without a program item are left untouched: false.
+    static bool setni(CorePool* pool, CoreAnsx const& path, CoreAnsx const& name,
+                      CoreAnsx const* categories, CoreAnsx const& description, CoreNode* patch,
+                      CoreAnsx const& vectorname);
+    // Reads them back: "NULL" for an absent name, description or vector file
+    // name, "" for an absent category (categories: room for 3). False, outputs
+    // untouched, when the archive holds no program item.
+    static bool getni(CorePool* pool, CoreAnsx const& path, CoreAnsx& name, CoreAnsx* categories,
+                      CoreAnsx& description, CoreAnsx& vectorname);
+    // The first item of store, in table order, whose upper-cased name holds
+    // key and whose text parses into document with a PROGRAM element: its id,
+    // or -1 (document then closed). Shared by every archive header edit.
+    static int findProgramItem(CoreFsys* store, CoreAnsx const& key, class CoreXml_& document);
+    // A time in samples as the whole microseconds written for it: rounded up,
+    // so the reader's truncation gives the same samples back; below 1 sample,
+    // or at a rate below 1, unchanged; saturated to int.
+    static int timeOf(long samples, int rate);
+
 protected:
     // The slot record s (0 .. capacity); null and logged outside.
     HLOC* slotAt(int s, char const* operation);

@@ -1,0 +1,222 @@
+// The modulator section writers against the section readers: a program whose
+// modulators exercise every corner is written, the text parsed as the engine
+// parses it and read into a second program; every getter agrees and the
+// second program writes the same bytes. Then the shape of what is written.
+#include "program/CoreProg.h"
+
+#include "modulation/CoreDynm.h"
+#include "modulation/CoreEnv_.h"
+#include "modulation/CoreEnvf.h"
+#include "modulation/CoreFun_.h"
+#include "modulation/CoreLfo_.h"
+#include "modulation/CoreParm.h"
+#include "modulation/CorePrm_.h"
+#include "runtime/CoreButl.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+#include "tests/program/ProgProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <sstream>
+#include <string>
+#include <type_traits>
+
+namespace {
+
+using WRITER = void (CoreProg::*)(CoreXml_*);
+
+// Values one after another, each followed by '|'; texts as texts.
+void put(std::ostream&) {}
+template <typename T, typename... R> void put(std::ostream& o, T const& v, R const&... rest) {
+    if constexpr (std::is_same_v<T, CoreAnsx>)
+        o << v.c_str() << '|';
+    else
+        o << v << '|';
+    put(o, rest...);
+}
+
+// Every getter of every modulator the writers cover. Inputs of FUN and PRM
+// as written (getsa: constants with ten decimals), other controls as bound.
+std::string state(ProgProbe& p) {
+    std::ostringstream o;
+    for (short i = 0; i < 4; ++i) {
+        CoreLfo_* l = p.getlf(i);
+        put(o, l->getrt()->getsl(), l->getrt()->getsu(), l->getrc(), l->getsh(), l->getph(),
+            l->getps(), l->getqt(), '\n');
+    }
+    for (short i = 0; i < 8; ++i)
+        put(o, p.getfn(i)->getfa()->getsa(), p.getfn(i)->getfb()->getsa(), p.getfn(i)->getfn(),
+            '\n');
+    for (short i = 0; i < 5; ++i) {
+        CoreEnvf* e = p.getef(i);
+        put(o, e->getex(), e->getba(), e->bbsrc(), e->dsrc_(), e->osrc_(), e->hpsrc(), e->enabt(),
+            e->getbb(), e->gethp(), e->gethf(), e->getho(), e->getda(), e->getdr(), e->getoa(),
+            e->getor(), e->getma(), e->getxa(), e->getmr(), e->getxr(), e->getat()->getsc(),
+            e->getrl()->getsc(), '\n');
+    }
+    for (short i = 0; i < 2; ++i) {
+        CoreEnv_* e = p.geten(i);
+        for (int k = 0; k < 4; ++k)
+            put(o, e->getpr(k)->getsc(), e->getlv()[k], e->gettm()[k], e->getcv()[k]);
+        put(o, e->getlf(), e->gettf(), '\n');
+    }
+    for (short i = 0; i < 2; ++i) {
+        CoreDynm* d = p.getdy(i);
+        put(o, d->getst(), d->getrc(), d->getbs(0), d->getbs(1), d->getbs(2), d->getbd(3),
+            d->getbd(4), '\n');
+    }
+    for (short i = 0; i < 16; ++i) {
+        CorePrm_* m = p.getpm(i);
+        put(o, m->isdis(), m->getpl(), m->getlb(), m->getpu(), m->getou(), m->getun(), m->getbd(0),
+            m->getbd(1), m->getbd(2), m->getbd(3), m->getfa()->getsa(), m->getfb()->getsa(),
+            m->getfn(), '\n');
+    }
+    return o.str();
+}
+
+// The six writers on a document holding only a NAME, as compact text.
+std::string written(ProgProbe& p, std::string const& start = "<PROGRAM><NAME>x</NAME></PROGRAM>") {
+    CoreXml_ doc;
+    doc.getfc(start.c_str());
+    for (WRITER w : {&CoreProg::chglf, &CoreProg::chgfn, &CoreProg::chgef, &CoreProg::chgen,
+                     &CoreProg::chgdy, &CoreProg::chgpt})
+        (p.*w)(&doc);
+    return doc.settc(false, false).c_str();
+}
+
+// The text read back into p: the section readers, and LFO and FUN as the
+// program reader applies them.
+void readBack(ProgProbe& p, std::string const& text) {
+    CoreXml_ doc;
+    doc.getfc(text.c_str());
+    CoreNode* g = doc.getrt()->getcd("PROGRAM");
+    auto sec = [](CoreNode* n, std::string const& tag) { return n->getcd(tag.c_str()); };
+    auto num = [](CoreNode* s, char const* tag) { return CoreNode::gtnld(s, tag, 0); };
+    auto txt = [](CoreNode* s, char const* tag) { return CoreNode::gtnls(s, tag, ""); };
+    for (short i = 0; i < 4; ++i) {
+        CoreNode* s = sec(g, "LFO" + std::to_string(i + 1));
+        p.getlf(i)->setvl(num(s, "MINRATE"), num(s, "MAXRATE"), num(s, "RATEQUANTIZE"),
+                          txt(s, "SOURCE"), txt(s, "SHAPE"), num(s, "PHASEFACTOR"),
+                          txt(s, "PHASESOURCE"));
+    }
+    for (short i = 0; i < 8; ++i) {
+        CoreNode* s = sec(g, "FUN" + std::to_string(i + 1));
+        p.getfn(i)->setvl(txt(s, "A"), txt(s, "B"), txt(s, "FUN"));
+    }
+    for (short i = 0; i < 5; ++i) p.envfl(sec(g, "EVF" + std::to_string(i + 1)), p.getef(i), false);
+    for (short i = 0; i < 2; ++i) p.envlp(sec(g, "ENV" + std::to_string(i + 1)), p.geten(i));
+    for (short i = 0; i < 2; ++i) p.dynam(sec(g, "DNM" + std::to_string(i + 1)), p.getdy(i));
+    for (short i = 0; i < 16; ++i)
+        p.dsprm(sec(sec(g, "DISPLAY"), "PRM" + std::to_string(i + 1)), p.getpm(i));
+}
+
+// Every corner the readers treat specially, within six significant digits.
+void configure(ProgProbe& p) {
+    for (short i = 0; i < 8; ++i) p.getfn(i)->setvl("", "", "a"); // as a load leaves them
+    for (short i = 0; i < 16; ++i) p.getpm(i)->setvl(false);
+    for (short i = 2; i < 5; ++i) // as an off section reads
+        p.getef(i)->setvl(0, 0, "", 0, 0, "", 0, 9, false, "OFF", false, "OFF", "OFF", false, 44100,
+                          false, "OFF", "OFF", false, 0, 1, "OFF");
+    p.getlf(0)->setvl(0.1, 8, 0.25, "", "Sine", 90, "LFO2"); // blank rate source
+    p.getlf(1)->setvl(0, 0, 0, "MIX1", "+Sine", 0, "");      // zeros, no phase source
+    p.getlf(2)->setvl(2, 3, 0, "0.5", "Sine", -45, "MIX2");  // constant rate
+    p.getfn(0)->setvl("MIX1", "0.5", "a");
+    p.getfn(1)->setvl("", "-0.25", "a");
+    short const curves[4] = {0, -3, 7, 2};
+    double const levels[4] = {0, 1, 0.5, 0.25};
+    int const times[4] = {44, 0, -5, 441000};
+    p.geten(0)->setvl("MIX1", "", levels, times, curves, 0, "LFO1", 1.5, "");
+    p.getef(0)->setvl(44, 4410, "MIX3", 1, 0, "", 0.0, 0, true, "LFO4", true, "MIX1", "MIX2", true,
+                      44100, true, "LFO1", "LFO2", true, 120.5, 3, "MIX4");
+    p.getef(1)->setvl(-5, 0, "", 0, 0, "", 0.5, 4, false, "OFF", false, "OFF", "OFF", false, 44100,
+                      false, "OFF", "OFF", false, 0, 1, "OFF");
+    p.getdy(0)->setvl(1, "MIX1", "EVF1", "LFO1", 1, 0, 0); // expander, curve 0 (getrc 1)
+    p.getdy(1)->setvl(0, "", "", "", 0, 12.5, -3);         // compressor, no curve
+    p.getpm(0)->setvl(true, "MIX1", "0.5", "a", "Cut", "", "Hz", "", "", 0, 1000, 0, 0);
+    p.getpm(1)->setvl(false, "LFO1", "", "a", "Hidden", "<p>", "%", "pre", "post", -1, 1, 0, 0.5);
+}
+
+class CoreProgWmodTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        a.setrt(44100);
+        b.setrt(44100);
+        c.setrt(44100);
+    }
+    CorePool pool;
+    ProgProbe a{&pool}, b{&pool}, c{&pool};
+};
+
+TEST_F(CoreProgWmodTest, WriteReadWriteKeepsEveryGetterAndEveryByte) {
+    configure(a);
+    std::string const first = written(a);
+    readBack(b, first);
+    EXPECT_EQ(state(b), state(a));
+    EXPECT_EQ(written(b), first);
+}
+
+TEST_F(CoreProgWmodTest, DocumentedChangesSettleAfterTheFirstSave) {
+    a.getlf(0)->setvl(0.1234567, 8, 0, "MIX1", "Sine", 0, "");
+    a.getdy(1)->setvl(0, "", "", "", 0, 1.0000001, 0);
+    a.getfn(0)->setvl("0.5", "", "a");
+    a.getef(2)->setvl(); // no section: reset, high-pass order 0
+    readBack(b, written(a));
+    EXPECT_EQ(b.getlf(0)->getrt()->getsl(), 0.123457); // six significant digits
+    EXPECT_EQ(b.getdy(1)->getbd(3), 1.0);
+    EXPECT_EQ(b.getfn(0)->getfa()->getsc(), CoreAnsx("0.5000000000")); // the constant as written
+    EXPECT_EQ(b.getfn(0)->getfa()->getvl(), a.getfn(0)->getfa()->getvl());
+    // An off follower comes back as one read from an off section (order 1).
+    EXPECT_EQ(a.getef(2)->getho(), 0);
+    EXPECT_EQ(b.getef(2)->getho(), 1);
+    EXPECT_EQ(b.getef(2)->isact(), a.getef(2)->isact());
+    std::string const second = written(b);
+    readBack(c, second);
+    EXPECT_EQ(state(c), state(b));
+    EXPECT_EQ(written(c), second);
+}
+
+TEST_F(CoreProgWmodTest, WhatTheWritersLeaveInTheDocument) {
+    configure(a);
+    std::string const old = "<LFO4><SHAPE>Old</SHAPE></LFO4><LFO1><PHASESOURCE>X</PHASESOURCE>"
+                            "<KEEP>1</KEEP></LFO1><DISPLAY><LUMOIIPRM2><LABEL>Old</LABEL>"
+                            "</LUMOIIPRM2></DISPLAY>";
+    std::string const text = written(a, "<PROGRAM><NAME>x</NAME>" + old + "</PROGRAM>");
+    // LFO4, never set up, keeps its element; DISPLAY stays where it was and
+    // its PRMs move to its end; LFO1 is replaced whole (KEEP goes) without
+    // its blank SOURCE; times round up (44 samples: 998 us).
+    EXPECT_EQ(text.rfind("<PROGRAM><NAME> x </NAME><LFO4><SHAPE> Old </SHAPE></LFO4><DISPLAY>", 0),
+              0u);
+    for (char const* part :
+         {"</DISPLAY><LFO1><MINRATE> 0.1 </MINRATE><MAXRATE> 8 </MAXRATE><SHAPE> Sine </SHAPE>",
+          "<SHAPE> +Sine </SHAPE><PHASEFACTOR> 0 </PHASEFACTOR><RATEQUANTIZE>",
+          "<FUN1><A> MIX1 </A><B> 0.5000000000 </B>", "</FILTERORDER><DATTACKSOURCE>",
+          "<EVF2><EXP> 4 </EXP><OUTPUTBALANCE> 0.5 </OUTPUTBALANCE><ENABLEEATERT>",
+          "<MINATTACK> 998 </MINATTACK>", "<MODSOURCE> LFO1 </MODSOURCE></COMMON></LEVEL>",
+          "<MODFACTOR> 1.5 </MODFACTOR><MODSOURCE></MODSOURCE></COMMON></TIME>",
+          "<DNM1><RATIOEXPSOURCE> LFO1 </RATIOEXPSOURCE>",
+          "<DNM2><RATIOCOMSOURCE></RATIOCOMSOURCE>", "<PRM1><PRELABEL></PRELABEL><LABEL> Cut",
+          "<PRM2><VISIBLE> 0 </VISIBLE><PRELABEL> &lt;p"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
+    // The stale LUMOIIPRM2 the reader would prefer over PRM2 is gone.
+    for (char const* gone : {"KEEP", "LUMOIIPRM",
+                             "<EVF2><EXP> 4 </EXP><OUTPUTBALANCE> 0.5 "
+                             "</OUTPUTBALANCE><FILTER"})
+        EXPECT_EQ(text.find(gone), std::string::npos) << gone;
+}
+
+TEST(CoreProgTimeTest, TimesComeBackAsTheSameSamples) {
+    for (int rate : {44100, 48000, 22050, 192000})
+        for (long n : {1L, 44L, 441L, 96000L, 2176871L, 40000000L}) {
+            int const us = CoreProg::timeOf(n, rate);
+            EXPECT_EQ(CoreButl::tpfup(rate, us), n) << rate << ' ' << n;
+            EXPECT_LT(CoreButl::tpfup(rate, us - 1), n) << rate << ' ' << n;
+        }
+    EXPECT_EQ(CoreProg::timeOf(-5, 44100), -5);
+    EXPECT_EQ(CoreProg::timeOf(0, 44100), 0);
+    EXPECT_EQ(CoreProg::timeOf(7, 0), 7);
+    EXPECT_EQ(CoreProg::timeOf(1L << 40, 44100), INT_MAX);
+}
+
+} // namespace
