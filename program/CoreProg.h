@@ -49,6 +49,7 @@ class CoreRfun;
 class CoreRvct;
 class CoreVctr;
 class CoreWvfr;
+class CoreXml_;
 class DataGfun;
 class DataRgfn;
 class DataSrce;
@@ -391,17 +392,16 @@ public:
     // writer replaces only the elements it owns; a replaced element moves to
     // the end of its parent, so the written order is part of the file. Loader
     // path (they allocate); nothing reported; a null document is logged.
-    // (CoreXml_ is named by an elaborated type so this block stays self-contained.)
-    void chgmx(class CoreXml_* doc); // MIX1..8 (main slots), GAININ, GAINOUT (current slots)
+    void chgmx(CoreXml_* doc); // MIX1..8 (main slots), GAININ, GAINOUT (current slots)
     // NAME .. HDIM, then FORCEOT2 and the OT1/OT2 lengths of every changed slot in use.
-    void chggl(class CoreXml_* doc);
-    void chgpr(class CoreXml_* doc, bool set, long rate); // PROGRAMRATE = rate, or removed
-    void chglf(class CoreXml_* doc); // LFO1..4; an LFO without a shape keeps its element
-    void chgfn(class CoreXml_* doc); // FUN1..8
-    void chgef(class CoreXml_* doc); // EVF1..5
-    void chgen(class CoreXml_* doc); // ENV1..2
-    void chgdy(class CoreXml_* doc); // DNM1..2
-    void chgpt(class CoreXml_* doc); // DISPLAY/PRM1..16 (a stale LUMOIIPRMn goes)
+    void chggl(CoreXml_* doc);
+    void chgpr(CoreXml_* doc, bool set, long rate); // PROGRAMRATE = rate, or removed
+    void chglf(CoreXml_* doc); // LFO1..4; an LFO without a shape keeps its element
+    void chgfn(CoreXml_* doc); // FUN1..8
+    void chgef(CoreXml_* doc); // EVF1..5
+    void chgen(CoreXml_* doc); // ENV1..2
+    void chgdy(CoreXml_* doc); // DNM1..2
+    void chgpt(CoreXml_* doc); // DISPLAY/PRM1..16 (a stale LUMOIIPRMn goes)
 
     // Program archive header: the program document inside the archive at path
     // (the item whose name holds the archive's file name and that parses as a
