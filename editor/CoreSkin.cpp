@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreHutl.h"
@@ -182,10 +183,15 @@ bool CoreSkin::parse(CoreAnsx const& path) {
     }
     for (size_t f = 0; f < read.fontstrips.size(); ++f) {
         FONTSTRIPS const& strips = read.fontstrips[f];
-        for (CoreAnsx const* name : {&strips.font1, &strips.fontneg, &strips.font2}) {
+        std::pair<CoreAnsx const*, CoreAnsx const*> const named[] = {
+            {&X::sCtagfont1_, &strips.font1},
+            {&X::sCtagfontng, &strips.fontneg},
+            {&X::sCtagfont2_, &strips.font2}};
+        for (auto const& [tag, name] : named) {
             if (name->Length() > 0 && find(*name) != nullptr) continue;
             CoreLog_::loger(CoreAnsx("Skin ") + path + CoreAnsx(": font ") + read.fontnames[f] +
-                                CoreAnsx(" lacks its strip \"") + *name + CoreAnsx("\""),
+                                CoreAnsx(" has no ") + *tag + CoreAnsx(" strip \"") + *name +
+                                CoreAnsx("\""),
                             1);
             refuse(path, "a font lacks a strip");
             return false;
