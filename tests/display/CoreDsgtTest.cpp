@@ -5,6 +5,7 @@
 // that only what the user moves is reported.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -170,8 +171,10 @@ TEST(CoreDsgt, MouseDragMovesTheArmedFieldUntilRelease) {
         EXPECT_DOUBLE_EQ(g.gettx(1)->getvl(), dragged);
         EXPECT_EQ(g.gettx(1)->ischg(), withHost);
         EXPECT_EQ(rig.engine.raw(1, false), CoreDstx::toraw(g.gettx(1)->getvl()));
-        rig.release(); // the first tick without the button disarms
-        rig.tickFields();
+        EXPECT_EQ(CoreDsifPeek::held(rig.display()), withHost); // no host: dropped at once
+        rig.host.mouse(32 + 10, 36 - 5, 0x100);                 // only the low byte is the button
+        rig.tickFields();                                       // the first tick without it disarms
+        EXPECT_FALSE(CoreDsifPeek::held(rig.display()));
         rig.drag(400, 0);
         rig.tickFields();
         EXPECT_DOUBLE_EQ(g.gettx(1)->getvl(), dragged);
@@ -220,13 +223,15 @@ TEST(CoreDsgt, GuardsAgainstEmptyRangesListsAndFields) {
     rig.engine.forget();
     g.focus(short(1));
     g.focus(2, 3, true);
-    rig.engine.turn(0, 0.3);
     rig.tickFields();
     EXPECT_TRUE(writesOf(rig, 190).empty());
     EXPECT_EQ(g.gettx(0), nullptr);
-    std::pair<double, short> const indexes[] = {{-1.0, 0}, {1.0, 3}, {nan, 0}, {5.0, 3}, {-7.0, 0}};
-    for (auto [raw, index] : indexes) EXPECT_EQ(CoreDsgt::indexOf(raw, 4), index) << raw;
-    EXPECT_EQ(CoreDsgt::indexOf(0.5, 0), -1);
+    EXPECT_EQ(CoreDsgt::indexOf(nan, 4), 0);
+    EXPECT_EQ(CoreDsgt::indexOf(5.0, 4), 3);
+    // Shown times become whole microseconds by the nearest.
+    EXPECT_EQ(CoreDsif::tomicros(1.001, 1000.0), 1001); // 1000.9999999999999 before rounding
+    EXPECT_EQ(CoreDsif::tomicros(nan, 1e6), 0);
+    EXPECT_EQ(CoreDsif::tomicros(1e9, 1e6), INT_MAX);
 }
 
 // A page of 20 fields loaded from the engine, each written back through its
