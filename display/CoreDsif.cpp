@@ -4,10 +4,14 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <exception>
 #include <iterator>
 #include <new>
 
+#include "display/CoreDsge.h"
+#include "display/CoreDsgt.h"
+#include "display/CoreDspc.h"
 #include "display/CorePlif.h"
 #include "display/CorePrbn.h"
 #include "display/DataLclz.h"
@@ -29,6 +33,8 @@ constexpr int beanMode = 41;        // bool: true for the full page set
 constexpr int beanHdimMax = 43;     // short
 constexpr int beanRate = 44;        // int: host sample rate, Hz
 constexpr int beanBusy = 46;        // bool
+constexpr int beanSlot = 67;        // int: selected memory slot, bank x 100 + program
+constexpr int beanWheel = 82;       // int written: wheel steps for the engine's selected control
 constexpr int beanBootStep = 144;   // bool written: run one boot step
 constexpr int beanBootLine = 145;   // int: step number; string: its line
 constexpr int beanBootBare = 146;   // bool: line printed without its number
@@ -41,6 +47,12 @@ constexpr int beanVarName = 223;    // string written: selects a batch variable
 constexpr int beanVarValue = 224;   // string: the selected variable's value
 constexpr int beanClearVars = 225;  // action
 constexpr int beanBatchStep = 226;  // bool: one step, true when ended; string: its line
+constexpr int beanBypass = 258;     // bool
+constexpr int beanCarried = 194;    // short, element = control: its parameter modulator, < 0 none
+constexpr int beanModLabel = 198;   // string, element = parameter modulator
+constexpr int beanModValue = 200;   // double, element = parameter modulator
+constexpr int beanModUnit = 203;    // string, element = parameter modulator
+constexpr int lastSlot = 9999;      // bank 99, program 99
 constexpr int parameterModulators = 16;
 
 // The bus that answers a display built without an engine: it serves nothing.
@@ -117,12 +129,12 @@ CoreDsif::CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSki
                    CorePlif* plugin)
     : CoreTthr(true), home("PROG"), catalogueextra(0), sourcecount(0), waveformcount(0),
       functioncount(0), slotcopy{0, 0}, bank(0), program(0), mouseword3(0), mouseword4(0),
-      mousex(0), mousey(0), dimx(iCdimx), dimy(iCdimy), dimaddx(iCdimaddx), dimaddy(iCdimaddy),
-      hdimmax(0), current(CoreStte::iCpageboot), requested(CoreStte::iCpageboot), menuwidth(0),
-      messagecount(iCmessagerows), fontcolour(0), progress(""), event(""), changedtick(false),
-      mouseheld(false), redraw(false), programmenu(false), pendingload(-1),
-      engine(engine != nullptr ? engine : nobus()), currentmenu(nullptr), blink(blink),
-      mailbox(mailbox), gadget(nullptr), editgroup(nullptr), popups(nullptr), skin(skin),
+      mousex(0), mousey(0), clickcolumn(0), clickrow(0), dimx(iCdimx), dimy(iCdimy),
+      dimaddx(iCdimaddx), dimaddy(iCdimaddy), hdimmax(0), current(CoreStte::iCpageboot),
+      requested(CoreStte::iCpageboot), menuwidth(0), messagecount(iCmessagerows), fontcolour(0),
+      progress(""), event(""), changedtick(false), mouseheld(false), redraw(false),
+      programmenu(false), pendingload(-1), engine(engine != nullptr ? engine : nobus()),
+      currentmenu(nullptr), blink(blink), mailbox(mailbox), popups(nullptr), skin(skin),
       batchlevel(1), popcontent(nullptr), plugin(plugin) {
     if (engine == nullptr) logFailure("built", "no engine, nothing is served");
     try {
@@ -172,8 +184,10 @@ CoreDsif::CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSki
         programmenu = false;
         bars[0] = std::make_unique<CoreDsbr>(6, 6, 20);
         bars[1] = std::make_unique<CoreDsbr>(4, 6, 20);
-        // The value gadget, the edit field group and the pop-up menu group
-        // (with its reset to one menu) are built here once they exist.
+        gadget = std::make_unique<CoreDsgt>(buffer.get(), this->engine, plugin);
+        editgroup = std::make_unique<CoreDsge>(buffer.get(), mailbox, plugin);
+        // The pop-up menu group (with its reset to one menu) is built here
+        // once it exists.
         hdimmax = this->engine->getbh(beanHdimMax, &none);
         buffer->clear(0, 0, 0, dimx, dimy);
         buffer->clear(0, 0, dimy, dimaddx, dimaddy);
@@ -195,8 +209,10 @@ CoreDsif::~CoreDsif() {
     lock.reset();
     wake.reset();
     messages.reset();
-    // The page tables go with the object; the value gadget, the edit field
-    // group and the pop-up menu group are deleted here once they exist.
+    // The page tables go with the object; the pop-up menu group is deleted
+    // here once it exists.
+    gadget.reset();
+    editgroup.reset();
     bars[0].reset();
     bars[1].reset();
     transitions.reset();
@@ -285,6 +301,9 @@ void CoreDsif::updte(bool attached) {
         }
         changedtick = requested != current;
         current = requested;
+        // An edit left open would keep the editor capturing the keyboard on
+        // a page that may have no edit field.
+        if (changedtick) editgroup->dropEdits();
         if (changedtick || redraw) {
             redraw = false;
             fnmnu(current);
@@ -296,8 +315,7 @@ void CoreDsif::updte(bool attached) {
         } else if (isbatch(current)) {
             tickbatch();
         } else if (current != CoreStte::iCpagebooterror) {
-            // The common input handling and the extra zone run here, before
-            // the page's own tick.
+            tickcommon();
             runtick(current);
         }
         requested = short(transitions->getst(current, event));
@@ -324,9 +342,7 @@ void CoreDsif::runtick(short page) {
     if (HANDLER handler = tickhandlers[slot]) (this->*handler)();
 }
 
-void CoreDsif::entrynone() {
-    // The value gadget is reset here once it exists.
-}
+void CoreDsif::entrynone() { gadget->reset(0, false, false, -1); }
 
 void CoreDsif::ticknone() { buffer->clear(3, 0, 0, short(dimx - 1), short(dimy - 1)); }
 
@@ -364,7 +380,7 @@ void CoreDsif::tickboot(bool attached) {
 
 void CoreDsif::entrybatch() {
     buffer->write(CoreAnsx(""), 0, 1, 0, false, false);
-    // The value gadget is reset here once it exists.
+    gadget->reset(0, false, false, -1);
     messages->clear();
     BEANSTRUCT none{};
     engine->setbv(beanClearRows, &none);
@@ -382,20 +398,138 @@ void CoreDsif::tickbatch() {
     buffer->write(CoreButl::rpad_(progress, dimx, ' '), 0, short(dimy - 1), 1, false, false);
 }
 
+bool CoreDsif::wasbp() {
+    CoreDspc::MESSAGELOC message{};
+    if (mailbox == nullptr || !mailbox->getms(CoreDspc::iCbypass, &message)) return false;
+    mailbox->clrms(CoreDspc::iCbypass);
+    return true;
+}
+
+int CoreDsif::getst() {
+    CoreDspc::MESSAGELOC message{};
+    if (mailbox == nullptr || !mailbox->getms(CoreDspc::iCprogram, &message)) return -1;
+    mailbox->clrms(CoreDspc::iCprogram);
+    return message.word1;
+}
+
+void CoreDsif::getmw() {
+    CoreDspc::MESSAGELOC message{};
+    long long sum = 0;
+    // Held to the int range at every step, so no number of messages overflows it.
+    while (mailbox != nullptr && mailbox->getms(CoreDspc::iCwheel, &message))
+        sum = std::clamp(sum + message.word1, (long long)INT_MIN, (long long)INT_MAX);
+    if (sum == 0) return;
+    BEANSTRUCT none{};
+    engine->setbi(beanWheel, int(sum), &none);
+}
+
+bool CoreDsif::getmp(short& column, short& row, int& word3, int& word4, bool& held) {
+    CoreDspc::MESSAGELOC message{};
+    bool taken = mailbox != nullptr && mailbox->getms(CoreDspc::iCclick, &message);
+    if (taken) {
+        held = true;
+        column = short(message.word1);
+        row = short(message.word2);
+        word3 = message.word3;
+        word4 = message.word4;
+    } else if (held) {
+        std::int32_t state[3] = {0, 0, 0};
+        held = plugin != nullptr && plugin->gtprp(CorePlif::iCpropmouse, 0, 0, state) != 0 &&
+               (state[2] & 0xFF) != 0;
+    }
+    if (mailbox != nullptr) mailbox->clrms(CoreDspc::iCclick);
+    return taken;
+}
+
+void CoreDsif::tickcommon() {
+    BEANSTRUCT none{};
+    // A slot outside program memory would index the bank and program texts
+    // out of range.
+    int slot = std::clamp(engine->getbi(beanSlot, &none), 0, lastSlot);
+    bank = slot / iCbankdim;
+    program = slot % iCbankdim;
+
+    if (wasbp()) engine->setbb(beanBypass, !engine->getbb(beanBypass, &none), &none);
+
+    int chosen = getst();
+    if (chosen >= 0 && chosen <= lastSlot) {
+        loadvars(chosen, CoreAnsx("LIST"));
+        event = CoreAnsx("BTCH");
+    }
+
+    getmw();
+
+    short column = 0, row = 0;
+    bool clicked = getmp(column, row, mouseword3, mouseword4, mouseheld);
+    clickcolumn = clicked ? column : short(0);
+    clickrow = clicked ? row : short(0);
+    if (clicked && row == dimy - 1 && column >= 0 && column <= iCdimx) {
+        short item = short(std::min(column / 10, CoreMenu::iCvisibleitems - 1));
+        CoreAnsx label;
+        bool notcurrent = true;
+        currentmenu->getvl(item, label, notcurrent);
+        event = notcurrent ? label : CoreAnsx("");
+        if (event == CoreMenu::sCrightscroll) currentmenu->scroll(true);
+        if (event == CoreMenu::sCleftscroll) currentmenu->scroll(false);
+    }
+
+    if (plugin != nullptr) {
+        std::int32_t state[3] = {0, 0, 0};
+        if (plugin->gtprp(CorePlif::iCpropmouse, 0, 0, state) != 0) {
+            mousex = state[0];
+            mousey = state[1];
+        }
+    }
+
+    if (!mouseheld) gadget->unarm();
+    drmnu(changedtick);
+    drawextra();
+}
+
+void CoreDsif::drawextra() {
+    buffer->clear(0, 0, dimy, dimaddx, dimaddy);
+    for (short k = 0; k < CoreDsgt::iCcontrols; ++k) {
+        short column =
+            k == 0 ? short(0) : short(std::ceil(double(dimaddx) * k * 0.125) + (k > 3 ? 1 : 0));
+        BEANSTRUCT control{k, 0};
+        short carried = engine->getbh(beanCarried, &control);
+        // A modulator number outside the sixteen names none.
+        if (gadget->gettm() || carried < 0 || carried >= parameterModulators) {
+            buffer->write(CoreButl::getcn(CoreAnsx("-"), 5), column, dimy, 0, false, false);
+            continue;
+        }
+        BEANSTRUCT modulator{carried, 0};
+        CoreAnsx label = CoreButl::getds(engine->getbs(beanModLabel, &modulator), 5);
+        buffer->write(CoreButl::getcn(label, 5).UpperCase(), column, dimy, 0, false, false);
+        CoreAnsx number;
+        number.sprintf("%.2f", engine->getbd(beanModValue, &modulator));
+        number = number.SubString(1, 5);
+        if (number.Length() == 5 && number.c_str()[4] == '.') number = number.SubString(1, 4);
+        buffer->write(CoreButl::getcn(number, 5), column, short(dimy + 1), 0, false, false);
+        // A long unit would run into the next entry or past the zone.
+        CoreAnsx unit = engine->getbs(beanModUnit, &modulator).SubString(1, 5);
+        buffer->write(CoreButl::getcn(unit, 5), column, short(dimy + 2), 0, false, false);
+    }
+}
+
 void CoreDsif::btcst(CoreAnsx const& name, CoreAnsx const& value) {
     BEANSTRUCT none{};
     engine->setbs(beanVarName, name, &none);
     engine->setbs(beanVarValue, value, &none);
 }
 
-void CoreDsif::postload(int index) {
+void CoreDsif::loadvars(int index, CoreAnsx const& action) {
     BEANSTRUCT none{};
     engine->setbv(beanClearVars, &none);
     btcst(CoreAnsx("LOADED"), DataLclz::sCgenloadedprint);
     btcst(CoreAnsx("LOADING"), DataLclz::sCgenloadingprint);
     btcst(CoreAnsx("NEWPROGRAM"), CoreAnsx(index));
-    btcst(CoreAnsx("ACTION"), home);
+    btcst(CoreAnsx("ACTION"), action);
     btcst(CoreAnsx("NEXTSTEP"), CoreAnsx("READPROGRAM"));
+}
+
+void CoreDsif::postload(int index) {
+    loadvars(index, home);
     requested = short(transitions->getst(current, CoreAnsx("BTCH")));
 }
 
@@ -477,6 +611,12 @@ int CoreDsif::fnu2t(double microseconds) {
     double samples = rate < 1 ? microseconds : microseconds * double(rate) / 1e6;
     if (std::isnan(samples)) return 0;
     return int(std::clamp(std::round(samples), double(INT_MIN), double(INT_MAX)));
+}
+
+int CoreDsif::tomicros(double shown, double unitmicros) {
+    double micros = shown * unitmicros;
+    if (std::isnan(micros)) return 0;
+    return int(std::clamp(std::round(micros), double(INT_MIN), double(INT_MAX)));
 }
 
 double CoreDsif::fnt2u(int samples) {

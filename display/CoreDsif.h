@@ -114,6 +114,10 @@ public:
     void setpd(CoreCnst::POPMENUCONTENTDATA* content);
     int fnu2t(double microseconds); // samples at the host rate, nearest
     double fnt2u(int samples);      // microseconds at the host rate
+    // Whole microseconds of a time shown in a unit of that many microseconds
+    // (1000 for milliseconds, 1e6 for seconds), nearest, held to the int
+    // range; NaN gives 0. Every page hands shown times to the engine so.
+    static int tomicros(double shown, double unitmicros);
     // Sets one batch variable: property 223 with the name, 224 with the value.
     void btcst(CoreAnsx const& name, CoreAnsx const& value);
 
@@ -122,6 +126,17 @@ public:
     void drmnu(bool changed);
     // Makes current the last menu that holds the page; none leaves it.
     void fnmnu(short page);
+
+    // The common input handling's single steps; each takes the messages it
+    // reads out of the mailbox.
+    bool wasbp(); // a bypass press was waiting (all of them taken)
+    int getst();  // the oldest program index waiting (all taken), else -1
+    void getmw(); // sums the waiting wheel steps into property 82 (none for 0)
+    // Takes the oldest click into column, row and the two kept words (held
+    // becomes true); without one a held button is refreshed from the
+    // plug-in's mouse state (released without a plug-in object). Every
+    // other click is dropped. Answers whether a click was taken.
+    bool getmp(short& column, short& row, int& word3, int& word4, bool& held);
 
     // Geometry: main columns and rows, extra columns and rows, in cells or in
     // a font's cells; glyph count of a font's strip.
@@ -157,13 +172,20 @@ private:
     static bool isbootbatch(short page); // 20..23
     void runentry(short page);
     void runtick(short page);
-    void entrynone();             // page -1 on entry
+    void entrynone(); // page -1 on entry
+    // Input handling, button row and extra zone common to pages -1..19, run
+    // before the page's own tick.
+    void tickcommon();
+    void drawextra();             // the extra zone: what the eight mix controls carry
     void ticknone();              // page -1 per tick
     void entrybatch();            // pages 22 and 23 on entry
     void tickbatch();             // pages 22 and 23 per tick
     void tickboot(bool attached); // page 20 per tick
     // Posts a program load; the caller holds the display lock.
     void postload(int index);
+    // Clears the batch variables and sets those of a program load that
+    // returns to action.
+    void loadvars(int index, CoreAnsx const& action);
     // Posts a program load, or keeps it during the boot or a batch; the
     // caller holds the display lock (loadp and setmr share it).
     void requestload(int index);
@@ -190,36 +212,38 @@ private:
     int mouseword4;                       // fourth word of the last mouse message
     int mousex;                           // plug-in's mouse state, x pixels
     int mousey;                           // plug-in's mouse state, y pixels
-    short dimx;                           // main columns
-    short dimy;                           // main rows
-    short dimaddx;                        // extra columns
-    short dimaddy;                        // extra rows
-    short hdimmax;                        // harmonic maximum (property 43), read once
-    short current;                        // page on screen
-    short requested;                      // page the next tick enters
-    short menuwidth;                      // characters per button: dimx / 6
-    short messagecount;                   // batch message rows, 8
-    short fontcolour;                     // property 32, read once
-    CoreAnsx programtexts[iCbankdim];     // "0 " .. "99 "
-    CoreAnsx banktexts[iCbanks];          // "0 " .. "99 "
-    CoreAnsx messagerows[iCmessagerows];  // rows copied from the message list
-    CoreAnsx progress;                    // batch progress line (engine message row 0)
-    CoreAnsx event;                       // page event of the running tick
-    bool changedtick;                     // the page changed in the running tick
-    bool mouseheld;                       // mouse button held
-    bool redraw;                          // run the page's draw-on-entry again next tick
-    bool programmenu;                     // the program page's pop-up menu is armed
-    int pendingload;                      // program index kept during boot or batch, -1 none
-    CoreBean* engine;                     // not owned
-    std::unique_ptr<CoreDsbf> buffer;     // the screen
+    short clickcolumn;                    // the tick's click cell, (0, 0) for none
+    short clickrow;
+    short dimx;                          // main columns
+    short dimy;                          // main rows
+    short dimaddx;                       // extra columns
+    short dimaddy;                       // extra rows
+    short hdimmax;                       // harmonic maximum (property 43), read once
+    short current;                       // page on screen
+    short requested;                     // page the next tick enters
+    short menuwidth;                     // characters per button: dimx / 6
+    short messagecount;                  // batch message rows, 8
+    short fontcolour;                    // property 32, read once
+    CoreAnsx programtexts[iCbankdim];    // "0 " .. "99 "
+    CoreAnsx banktexts[iCbanks];         // "0 " .. "99 "
+    CoreAnsx messagerows[iCmessagerows]; // rows copied from the message list
+    CoreAnsx progress;                   // batch progress line (engine message row 0)
+    CoreAnsx event;                      // page event of the running tick
+    bool changedtick;                    // the page changed in the running tick
+    bool mouseheld;                      // mouse button held
+    bool redraw;                         // run the page's draw-on-entry again next tick
+    bool programmenu;                    // the program page's pop-up menu is armed
+    int pendingload;                     // program index kept during boot or batch, -1 none
+    CoreBean* engine;                    // not owned
+    std::unique_ptr<CoreDsbf> buffer;    // the screen
     std::unique_ptr<CoreMenu> menus[CoreMenu::iCdisplaymenus]; // the six button rows
     CoreMenu* currentmenu;                                     // one of menus
     CoreBlnk* blink;                                           // not owned
     CoreDspc* mailbox;                                         // not owned
     std::unique_ptr<CoreDsbr> bars[2];                         // 6-cell and 4-cell bars
     std::unique_ptr<CoreStte> transitions;                     // page transition table
-    CoreDsgt* gadget;                                          // value gadget: not built yet, null
-    CoreDsge* editgroup;                      // edit field group: not built yet, null
+    std::unique_ptr<CoreDsgt> gadget;                          // value gadget
+    std::unique_ptr<CoreDsge> editgroup;                       // edit field group
     CoreDsgm* popups;                         // pop-up menu group: not built yet, null
     CoreSkin* skin;                           // not owned
     std::unique_ptr<CorePmsg> messages;       // batch step lines, 8 x 58

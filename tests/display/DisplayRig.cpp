@@ -72,6 +72,17 @@ void DisplayRig::click(int column, int row) {
     post(CoreDspc::iCclick, column, row);
 }
 
+void DisplayRig::tickFields() {
+    tick();
+    CoreDsif& d = *shown;
+    short column = CoreDsifPeek::clickcolumn(d), row = CoreDsifPeek::clickrow(d);
+    bool held = CoreDsifPeek::held(d);
+    gadget().focus(column, row, held);
+    gadget().draw_();
+    group().focus(column, row, held);
+    group().draw_();
+}
+
 short DisplayRig::boot(bool attached) {
     for (int i = 0; i < 100 && page() == CoreStte::iCpageboot; ++i) tick(attached);
     return page();

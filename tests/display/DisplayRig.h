@@ -10,10 +10,15 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "display/CoreDsed.h"
+#include "display/CoreDsge.h"
+#include "display/CoreDsgt.h"
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
+#include "display/CoreDstx.h"
 #include "editor/CoreSkin.h"
 #include "runtime/CoreBlnk.h"
 #include "tests/display/FakeBean.h"
@@ -22,7 +27,8 @@
 
 // The display tests' view of the display's insides: reads, besides the
 // program menu's arming and a page request, which pages not built yet would
-// make (only while no batch runs).
+// make (only while no batch runs), and the input state the common part
+// leaves for the page's tick.
 struct CoreDsifPeek {
     static short current(CoreDsif& d) { return d.current; }
     static short requested(CoreDsif& d) { return d.requested; }
@@ -32,6 +38,13 @@ struct CoreDsifPeek {
     static int batchlevel(CoreDsif& d) { return d.batchlevel; }
     static void armProgramMenu(CoreDsif& d, bool armed) { d.programmenu = armed; }
     static void request(CoreDsif& d, short page) { d.requested = page; }
+    static CoreDsgt& gadget(CoreDsif& d) { return *d.gadget; }
+    static CoreDsge& group(CoreDsif& d) { return *d.editgroup; }
+    static short clickcolumn(CoreDsif& d) { return d.clickcolumn; }
+    static short clickrow(CoreDsif& d) { return d.clickrow; }
+    static bool held(CoreDsif& d) { return d.mouseheld; }
+    static std::pair<int, int> mouse(CoreDsif& d) { return {d.mousex, d.mousey}; }
+    static std::pair<int, int> bankprogram(CoreDsif& d) { return {d.bank, d.program}; }
 };
 
 class DisplayRig {
@@ -55,12 +68,19 @@ public:
     // mouse button, a release lets it go.
     void click(int column, int row);
     void release() { host.mouse(0, 0, 0); }
+    void drag(int x, int y) { host.mouse(x, y, 1); } // pixels, button held
     void key(int code) { post(CoreDspc::iCkey, code, 0); }
     void wheel(int steps) { post(CoreDspc::iCwheel, steps, 0); }
     void bypass() { post(CoreDspc::iCbypass, 0, 0); }
     void choose(int index) { post(CoreDspc::iCprogram, index, 0); }
 
     void tick(bool attached = true) { shown->updte(attached); }
+    // A tick of a page with fields: after the display's tick, the tick's
+    // click and the held flag go to the gadget and the edit group, which
+    // then draw, as every such page's own tick does.
+    void tickFields();
+    CoreDsgt& gadget() { return CoreDsifPeek::gadget(*shown); }
+    CoreDsge& group() { return CoreDsifPeek::group(*shown); }
     short page() { return CoreDsifPeek::current(*shown); }
     short requested() { return CoreDsifPeek::requested(*shown); }
     short boot(bool attached = true); // ticks until the page leaves 20 (100 at most)

@@ -1,6 +1,7 @@
 #include "tests/display/FakeBean.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -32,6 +33,57 @@ const std::vector<FakeBean::BOOTSTEP> FakeBean::threeLines = {
 };
 
 FakeBean::FakeBean() : rows(8), script(threeLines) { values[{'b', 41, 0, 0}] = "1"; }
+
+std::string FakeBean::exact(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+void FakeBean::turn(int k, double raw) {
+    std::lock_guard hold(mutex);
+    if (k >= 0 && k < iCcontrols) controls[k].raw[controls[k].alternate ? 1 : 0] = raw;
+}
+
+double FakeBean::raw(int k, bool main) const {
+    std::lock_guard hold(mutex);
+    if (k < 0 || k >= iCcontrols) return 0.0;
+    return controls[k].raw[!main && controls[k].alternate ? 1 : 0];
+}
+
+bool FakeBean::alternate(int k) const {
+    std::lock_guard hold(mutex);
+    return k >= 0 && k < iCcontrols && controls[k].alternate;
+}
+
+bool FakeBean::controlget(char kind, int id, int element, std::string& out) const {
+    if (id < 187 || id > 194) return false;
+    if (id == 194 && !values.count({kind, id, element, 0})) return out = "-1", true;
+    if (element < 0 || element >= iCcontrols || id == 194) return false;
+    CONTROL const& c = controls[element];
+    if (kind == 'd' && id == 188) return out = exact(c.raw[c.alternate ? 1 : 0]), true;
+    if (kind == 'b' && id == 192) return out = c.valid[0] ? "1" : "0", true;
+    if (kind == 'd' && id == 193) return out = exact((c.raw[0] + 1.0) / 2.0), true;
+    return false;
+}
+
+void FakeBean::controlset(int id, int element, std::string const& value) {
+    if (id < 187 || id > 193 || element < 0 || element >= iCcontrols) return;
+    CONTROL& c = controls[element];
+    double v = std::atof(value.c_str());
+    int current = c.alternate ? 1 : 0;
+    switch (id) {
+    case 187:
+        c.alternate = value == "1";
+        if (c.alternate) c.raw[1] = -1.0, c.valid[1] = false;
+        break;
+    case 189: c.raw[0] = v, c.valid[0] = false; break;
+    case 190: c.raw[current] = v, c.valid[current] = true; break;
+    case 191: c.raw[0] = v, c.valid[0] = true; break;
+    case 193: c.raw[0] = 2.0 * v - 1.0; break;
+    default: break;
+    }
+}
 
 void FakeBean::put(char kind, int id, std::string const& value, int element, int subindex) {
     std::lock_guard hold(mutex);
@@ -99,6 +151,7 @@ std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
         atgate = false;
         return step(n) ? "1" : "0";
     }
+    if (std::string out; controlget(kind, id, element, out)) return out;
     auto found = values.find({kind, id, element, subindex});
     return found != values.end() ? found->second : "";
 }
@@ -113,6 +166,7 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
     if (id == 225) vars.clear();
     if (id == 222) rows.assign(rows.size(), "");
     if (id == 167) names[element] = value;
+    controlset(id, element, value);
     if (id == 144 && nextboot < script.size()) { // one boot step
         BOOTSTEP const& s = script[nextboot++];
         ++bootsrun;

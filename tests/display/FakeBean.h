@@ -5,7 +5,12 @@
 // plain values), a batch machine on 223 to 226 running the display's chains
 // with their messages (slowly, held at a gate, or answering "not ended" for
 // ever as an engine with its boot pending does), the engine's message rows
-// (221, 222), slot names (167) and the slot searches 168 and 169.
+// (221, 222), slot names (167) and the slot searches 168 and 169. It keeps
+// the ten interface controls, each with a main and an alternate slot
+// (187 to 193): 187 switches slots (the alternate one restarts at -1, not
+// valid), 188 reads the current slot, 189 to 191 write, 192 and 193 read the
+// main slot. The parameter modulator each control carries (194) is -1 until
+// put. Doubles are kept and logged exactly ("%.17g").
 // Owner: a test or the rig. Threads: any; one mutex guards everything, a slow
 // step sleeps outside it.
 
@@ -44,7 +49,15 @@ public:
     };
     static const std::vector<BOOTSTEP> threeLines; // the default boot
 
+    static constexpr int iCcontrols = 10; // interface controls 0..9
+
     FakeBean(); // mode 41 true
+
+    // The user moves control k: its current slot takes the raw value (not logged).
+    void turn(int k, double raw);
+    double raw(int k, bool main) const; // a control's slot, the current one unless main
+    bool alternate(int k) const;        // the alternate slot is current
+    static std::string exact(double v); // "%.17g", as doubles are logged
 
     void put(char kind, int id, std::string const& value, int element = 0, int subindex = 0);
     void name(int slot, std::string const& text); // a used memory slot
@@ -72,7 +85,7 @@ public:
     void setbh(int id, short v, BEANSTRUCT* i) override { set('h', id, std::to_string(v), i); }
     void setbi(int id, int v, BEANSTRUCT* i) override { set('i', id, std::to_string(v), i); }
     void setbl(int id, long v, BEANSTRUCT* i) override { set('l', id, std::to_string(v), i); }
-    void setbd(int id, double v, BEANSTRUCT* i) override { set('d', id, std::to_string(v), i); }
+    void setbd(int id, double v, BEANSTRUCT* i) override { set('d', id, exact(v), i); }
     void setbs(int id, CoreAnsx v, BEANSTRUCT* i) override { set('s', id, v.c_str(), i); }
     void setbv(int id, BEANSTRUCT* i) override { set('v', id, "", i); }
     short gettp(short level) override { return tplvl(level); }
@@ -83,6 +96,16 @@ private:
     void set(char kind, int id, std::string const& value, BEANSTRUCT* index);
     bool step(int n); // one batch step, under the mutex; true when ended
     int search(int start, int direction) const;
+    // A control's answer or update; false when the id is not a control's.
+    bool controlget(char kind, int id, int element, std::string& out) const;
+    void controlset(int id, int element, std::string const& value);
+
+    struct CONTROL {
+        double raw[2] = {0.0, -1.0}; // main, alternate slot
+        bool valid[2] = {false, false};
+        bool alternate = false; // the alternate slot is current
+    };
+    CONTROL controls[iCcontrols];
 
     mutable std::mutex mutex;
     std::map<std::tuple<char, int, int, int>, std::string> values; // kind, id, element, subindex
