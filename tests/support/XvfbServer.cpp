@@ -62,7 +62,7 @@ bool XvfbServer::start(std::string& why, char const* screen) {
             ::dup2(quiet, 2);
         }
         ::execl(path.c_str(), "Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp",
-                static_cast<char*>(nullptr));
+                "-noreset", static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(fds[1]);
