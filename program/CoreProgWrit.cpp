@@ -5,6 +5,7 @@
 #include "program/CoreProg.h"
 
 #include "modulation/CoreIfce.h"
+#include "modulation/CoreParm.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreTlst.h"
@@ -73,9 +74,21 @@ void dropValue(CoreXml_* doc, CoreAnsx const& tag) {
 // A linear gain as written: dB, floored at the level of silence.
 double decibels(double linear) { return CoreButl::lindb(linear); }
 
-// A blank key, or "0", names no source: the element goes, so the reader
-// falls back to its constant instead of binding "OFF".
-bool noKey(CoreAnsx const& key) { return CoreButl::getnv(key) == CoreButl::sCnull; }
+// A control source as the reader will bind it again. A blank key means one
+// of two things the text alone does not tell: the reader found no element
+// and bound the constant 1.0 (scale 1..1), so the element goes; or the key
+// was read empty or cleared by the setter and binds "OFF" (scale 0..1), so
+// an empty element is written, which the reader binds to "OFF" again.
+// Dropping that one too would turn a silenced feedback or dry path full on
+// at the next load.
+void putSource(CoreXml_* doc, CoreAnsx const& tag, CoreAnsx const& key, CoreParm const* control) {
+    if (key.Trim().Length() > 0)
+        putValue(doc, tag, key);
+    else if (control->getsl() == 1.0 && control->getsu() == 1.0)
+        dropValue(doc, tag);
+    else
+        putValue(doc, tag, CoreAnsx(""));
+}
 
 // <tag>value</tag> appended to element.
 template <typename V> void addValue(CoreNode* element, CoreAnsx const& tag, V const& v) {
@@ -146,16 +159,10 @@ void CoreProg::chggl(CoreXml_* doc) {
     putValue(doc, X::sCtaggnpdou, decibels(padout));
     putValue(doc, X::sCtaglookah, saturated(lookahead));
     putValue(doc, X::sCtagfeedbk, feedbackfactor * 100.0);
-    if (noKey(feedbacksource))
-        dropValue(doc, X::sCtagfbsrce);
-    else
-        putValue(doc, X::sCtagfbsrce, feedbacksource);
+    putSource(doc, X::sCtagfbsrce, feedbacksource, feedbackcontrol);
     putValue(doc, X::sCtaglasrce, lookaheadsource);
     putValue(doc, X::sCtaggaindr, decibels(drygain));
-    if (noKey(gaindrysource))
-        dropValue(doc, X::sCtaggainds);
-    else
-        putValue(doc, X::sCtaggainds, gaindrysource);
+    putSource(doc, X::sCtaggainds, gaindrysource, gaindrycontrol);
     putValue(doc, X::sCtagsmooth, static_cast<int>(smooth));
     putValue(doc, X::sCtagfrcot2, forceot2);
     putValue(doc, X::sCtagfrcivt, invisiblethread);

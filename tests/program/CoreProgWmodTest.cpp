@@ -15,66 +15,20 @@
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
 #include "tests/program/ProgProbe.h"
+#include "tests/program/ProgRecord.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <sstream>
 #include <string>
-#include <type_traits>
 
 namespace {
 
 using WRITER = void (CoreProg::*)(CoreXml_*);
 
-// Values one after another, each followed by '|'; texts as texts.
-void put(std::ostream&) {}
-template <typename T, typename... R> void put(std::ostream& o, T const& v, R const&... rest) {
-    if constexpr (std::is_same_v<T, CoreAnsx>)
-        o << v.c_str() << '|';
-    else
-        o << v << '|';
-    put(o, rest...);
-}
-
-// Every getter of every modulator the writers cover. Inputs of FUN and PRM
-// as written (getsa: constants with ten decimals), other controls as bound.
-std::string state(ProgProbe& p) {
-    std::ostringstream o;
-    for (short i = 0; i < 4; ++i) {
-        CoreLfo_* l = p.getlf(i);
-        put(o, l->getrt()->getsl(), l->getrt()->getsu(), l->getrc(), l->getsh(), l->getph(),
-            l->getps(), l->getqt(), '\n');
-    }
-    for (short i = 0; i < 8; ++i)
-        put(o, p.getfn(i)->getfa()->getsa(), p.getfn(i)->getfb()->getsa(), p.getfn(i)->getfn(),
-            '\n');
-    for (short i = 0; i < 5; ++i) {
-        CoreEnvf* e = p.getef(i);
-        put(o, e->getex(), e->getba(), e->bbsrc(), e->dsrc_(), e->osrc_(), e->hpsrc(), e->enabt(),
-            e->getbb(), e->gethp(), e->gethf(), e->getho(), e->getda(), e->getdr(), e->getoa(),
-            e->getor(), e->getma(), e->getxa(), e->getmr(), e->getxr(), e->getat()->getsc(),
-            e->getrl()->getsc(), '\n');
-    }
-    for (short i = 0; i < 2; ++i) {
-        CoreEnv_* e = p.geten(i);
-        for (int k = 0; k < 4; ++k)
-            put(o, e->getpr(k)->getsc(), e->getlv()[k], e->gettm()[k], e->getcv()[k]);
-        put(o, e->getlf(), e->gettf(), '\n');
-    }
-    for (short i = 0; i < 2; ++i) {
-        CoreDynm* d = p.getdy(i);
-        put(o, d->getst(), d->getrc(), d->getbs(0), d->getbs(1), d->getbs(2), d->getbd(3),
-            d->getbd(4), '\n');
-    }
-    for (short i = 0; i < 16; ++i) {
-        CorePrm_* m = p.getpm(i);
-        put(o, m->isdis(), m->getpl(), m->getlb(), m->getpu(), m->getou(), m->getun(), m->getbd(0),
-            m->getbd(1), m->getbd(2), m->getbd(3), m->getfa()->getsa(), m->getfb()->getsa(),
-            m->getfn(), '\n');
-    }
-    return o.str();
-}
+// Every getter, as the whole-program round trip compares them.
+ProgRecord state(ProgProbe& p) { return recordOf(p); }
 
 // The six writers on a document holding only a NAME, as compact text.
 std::string written(ProgProbe& p, std::string const& start = "<PROGRAM><NAME>x</NAME></PROGRAM>") {
