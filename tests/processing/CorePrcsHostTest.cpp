@@ -172,6 +172,28 @@ TEST_F(CorePrcsHostTest, AFailingBlockIsSilenceAndHoldsNothingUp) {
     engine->rlsep();
 }
 
+TEST_F(CorePrcsHostTest, PlanCommandsGiveTheSameResultsOnTheWorkerAsInline) {
+    std::vector<long> results[2];
+    for (int threads = 0; threads < 2; ++threads) {
+        kit.master("", {{"THREADS", threads ? "1" : "0"}, {"HDIMMAX", "3"}});
+        auto engine = make();
+        ASSERT_EQ(CorePrcsPeek{*engine}.threaded(), threads == 1);
+        std::vector<long>& r = results[threads];
+        engine->lockp();
+        r.push_back(engine->setcf(0, 11, 64, 200, 0, 64, 200)); // a shared FFT plan
+        r.push_back(engine->setcf(1, 11, 64, 200, 0, 64, 200));
+        r.push_back(engine->setcf(2, 3, 0, 8, 0, 0, 0)); // no block: nothing to plan
+        void* buffer = engine->setcd(0, nullptr, 0, 4L * 256);
+        r.push_back(buffer != nullptr);
+        r.push_back(engine->setcd(1, buffer, 1, 4L * 256) == buffer);
+        engine->setcf(1);
+        engine->rlsep();
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0][0], 64);
+    EXPECT_EQ(results[0][2], 0);
+}
+
 TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {
     for (bool forced : {false, true}) {
         KitValues values = {{"DSPBUFFER", "256"}};
