@@ -239,11 +239,12 @@ private:
     void runBlock() noexcept;
     // ---- host entry helpers (audio thread) --------------------------------------------
     void bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;
-    void cpuFigures() noexcept;             // step 2: refresh on the blink clock's fall
-    void pickRate(short level) noexcept;    // step 3: real-time or offline program rate
+    void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
+    void pickRate(short level) noexcept;    // real-time or offline program rate by the level
     void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off
     bool waitOutput(int chunk) noexcept;    // threaded: produced end chunk ahead; false on time-out
     bool takeWorker() noexcept;             // worker semaphore, bounded; false on time-out
+    bool catchUp() noexcept;                // runs the whole blocks of the carry inline
     void silentBlocks(int whole) noexcept;  // zero step: silence in place of the block worker
     int dist_(int a, int b) const noexcept; // a forward to b; 0 when equal
     int space(int a, int b) const noexcept; // free space from a write to b read; N when equal
@@ -373,6 +374,7 @@ private:
     int countdown = 0;                    // samples until the next modulation update
     int crossfadepos = 0;                 // countdown at the last table swap
     std::atomic<int> stalls{0};           // waits on the worker that timed out
+    bool stuck = false;                   // the last wait timed out (audio thread only)
     std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
     int bootstep = 0;                     // next boot step
 

@@ -13,7 +13,8 @@
 // Nothing overflows: a host call longer than the free space works in chunks.
 // When the worker keeps the host waiting longer than kWorkerWaitMs, the
 // chunk is dropped whole (silence out, no index moves), so the positions
-// stay in step and the pipeline resumes when the worker does.
+// stay in step and the pipeline resumes when the worker does; blocks whose
+// hand-off timed out stay in the carry and run inline at the next chunk.
 #include "processing/CorePrcs.h"
 
 #include <chrono>
@@ -46,8 +47,7 @@ inline double hostIn(void* const* in, int c, long i, bool dbl) noexcept {
     if (in == nullptr || in[c] == nullptr) return 0.0;
     double const v = dbl ? static_cast<double const*>(in[c])[i]
                          : static_cast<double>(static_cast<float const*>(in[c])[i]);
-    double const m = std::fabs(v);
-    return m > CorePrcs::dCdenormalthreshold && m <= 1.7976931348623157e308 ? v : 0.0;
+    return std::fabs(v) > CorePrcs::dCdenormalthreshold && std::isfinite(v) ? v : 0.0;
 }
 
 inline void hostOut(void* const* out, int c, long i, double v, OutMode mode) noexcept {
@@ -126,15 +126,21 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
         }
         inwrite = w;
 
-        if (threaded && !silent && !waitOutput(chunk)) {
-            // The worker is stuck: this chunk is dropped whole.
-            inwrite = before;
-            for (int i = 0; i < chunk; ++i) {
-                hostSilence(out, 0, at + i, mode);
-                hostSilence(out, 1, at + i, mode);
+        if (threaded && !silent) {
+            // Blocks whose hand-off timed out go first (inline), or the wait
+            // would be for output that nobody makes.
+            bool ready = carry < currentblock || catchUp();
+            if (ready) ready = waitOutput(chunk);
+            if (!ready) {
+                // The worker is stuck: this chunk is dropped whole.
+                inwrite = before;
+                for (int i = 0; i < chunk; ++i) {
+                    hostSilence(out, 0, at + i, mode);
+                    hostSilence(out, 1, at + i, mode);
+                }
+                remaining -= chunk;
+                continue;
             }
-            remaining -= chunk;
-            continue;
         }
 
         // Only this chunk joins the carry: counting the rest of the call
@@ -247,27 +253,49 @@ void CorePrcs::silentBlocks(int whole) noexcept {
     producedend = handedend;
 }
 
+// Once a wait has timed out, later ones look once and do not sleep until
+// the worker answers again: a stuck worker must not cost every host call
+// the whole time-out.
 bool CorePrcs::waitOutput(int chunk) noexcept {
+    int const limit = stuck ? 0 : kWorkerWaitMs;
     for (int waited = 0;; ++waited) {
         {
             CoreSmgd guard(ringsem);
-            if (dist_(outread, producedend) >= chunk) return true;
+            if (dist_(outread, producedend) >= chunk) break;
         }
-        if (waited >= kWorkerWaitMs) break;
+        if (waited >= limit) {
+            stuck = true;
+            stalls.fetch_add(1);
+            return false;
+        }
         CoreXutl::sleep(CoreButl::iCsmphprecision);
     }
-    stalls.fetch_add(1);
-    return false;
+    stuck = false;
+    return true;
 }
 
 bool CorePrcs::takeWorker() noexcept {
-    for (int waited = 0;; ++waited) {
-        if (workersem.locka()) return true;
-        if (waited >= kWorkerWaitMs) break;
+    int const limit = stuck ? 0 : kWorkerWaitMs;
+    for (int waited = 0; !workersem.locka(); ++waited) {
+        if (waited >= limit) {
+            stuck = true;
+            stalls.fetch_add(1);
+            return false;
+        }
         CoreXutl::sleep(CoreButl::iCsmphprecision);
     }
-    stalls.fetch_add(1);
-    return false;
+    stuck = false;
+    return true;
+}
+
+bool CorePrcs::catchUp() noexcept {
+    if (!takeWorker()) return false;
+    int const whole = carry - carry % currentblock;
+    fillRecord(whole);
+    carry -= whole;
+    runBlock();
+    workersem.relse();
+    return true;
 }
 
 void CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replace,

@@ -79,6 +79,8 @@ struct CorePrcsPeek {
     }
     void smoothing(short order) { e.smoothorder = order; }
     void booted() { e.bootpending.setvl(false); }
+    // Holds the worker semaphore as a block that does not end would.
+    void holdWorker(bool on) { on ? void(e.workersem.locks()) : void(e.workersem.relse()); }
     // GAININ and GAINOUT as fractions of their range (the gains are twice that).
     void gains(double in, double out) {
         e.program->getif(8)->setiv(in, true, true);
