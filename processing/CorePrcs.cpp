@@ -97,7 +97,7 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
         inwrite = baselatency + lookahead;
         handedend = baselatency;
         producedend = baselatency;
-        workerpos = baselatency;
+        record.position = baselatency;
         bypasswrite = delaycompensation;
         bypassread = 0;
 
@@ -142,6 +142,17 @@ void CorePrcs::sizes(int threads) {
     extralatency = threaded ? processingblock : 0;
     handoff = false;
     baselatency = extralatency + processingblock;
+    hostblock = threadsmindim;
+    tempo.store(defaulttempo);
+    // The rates stand for the master period until the boot adapts them; a
+    // block never meets a control period of 0.
+    programperiod = programrateus;
+    effectiveperiod = programrateus;
+    int const rate = CoreButl::max__(
+        1, static_cast<int>(CoreButl::min__(CoreButl::tpfup(samplerate, programrateus), 1L << 30)));
+    realtimerate = rate;
+    offlinerate = CoreButl::max__(1, rate / CoreButl::max__(1, exportquality));
+    programrate = realtimerate;
 }
 
 void CorePrcs::pcksk() {
@@ -247,10 +258,11 @@ void CorePrcs::release() noexcept {
     vars = nullptr;
     giveBack(pool, metermodes);
     giveBack(pool, meterlevels);
-    activefadeout = nullptr;
-    activefadein = nullptr;
-    giveBack(pool, fadeouttable);
-    giveBack(pool, fadeintable);
+    slot0table = nullptr;
+    worktable = nullptr;
+    giveBack(pool, fallingtable);
+    giveBack(pool, risingtable);
+    tablecapacity = 0;
     for (int c = 0; c < iCchannels; ++c) {
         giveBack(pool, sidering[c]);
         giveBack(pool, inring[c]);

@@ -18,10 +18,20 @@
 // semaphore for each boot call. The smoothing-table, meter and ring-position
 // semaphores are leaves: nothing else is taken while one is held.
 //
+// The host call holds the engine semaphore for its whole length and the
+// worker semaphore from a hand-off until that block is done; a block handed
+// to the worker is released by the worker. Configuration changes therefore
+// wait for the host call and for the block in flight.
+//
 // The class spans several sources: CorePrcs.cpp (construction, teardown,
 // fboot), CorePrcsMstr.cpp (master settings: reading, log lines, chgms,
-// savem), CorePrcsThrd.cpp (worker loop, command posting, releasing a slot's
-// plans) and CorePrcsStub.cpp (entry points the engine's later steps fill).
+// savem), CorePrcsThrd.cpp (worker loop, command posting, plan commands,
+// the two-lock helpers), CorePrcsHost.cpp (host process entry, rings,
+// bypass), CorePrcsRate.cpp (program rate, block sizing, crossfade tables,
+// CPU figures) and CorePrcsStub.cpp (entry points the engine's later steps
+// fill).
+
+#include <atomic>
 
 #include "runtime/CoreAnsx.h"
 #include "runtime/CorePbol.h"
@@ -93,6 +103,17 @@ public:
         bool flag = false;
         int count = 0;
     };
+    // What the host entry hands the block worker with each block; written by
+    // the holder of the worker semaphore before the block starts.
+    struct BLOCKREC {
+        int frames = 0;       // samples to process: whole blocks
+        int position = 0;     // ring index of the next sample; advanced per sample
+        int period = 0;       // control period: program rate, samples
+        double scale = 1.0;   // latched output scale
+        double gain = 1.0;    // latched output gain
+        int drydelay = 0;     // dry path delay, samples
+        bool rebuild = false; // the program rate changed: rebuild the crossfade tables
+    };
 
     // Builds the engine (see the field groups below for what each argument
     // feeds). Errors of the pool or of a member constructor pass out
@@ -123,17 +144,74 @@ public:
     // ---- worker (CorePrcsThrd.cpp) --------------------------------------------------
     void Terminate() override; // asks the worker to end; it notices within 1 ms
     void Execute() override;   // engine worker: one command per wake-up
-    // Releases both plans of slot s and deselects its engine (through the
-    // worker when threaded). Control or display thread, may block; the
-    // caller holds the engine and worker semaphores.
+    // Test hook: the next n blocks throw before the block worker starts, as a
+    // failing block would (n <= 0 clears it).
+    static void failNextBlocks(int n);
+    // The plan commands below run on the worker when threaded, else on the
+    // caller's thread (control or display thread, may block); the caller
+    // holds the engine and worker semaphores.
+    // Releases both plans of slot s and deselects its engine.
     void setcf(short s);
+    // Re-plans slot s on engine number engine with the selection values a..e
+    // (block, kernel, FFT, part and total lengths); the engine block, 0 when
+    // the plan failed.
+    int setcf(short s, short engine, int a, int b, int c, int d, int e);
+    // Loads slot s's computation plan over buffer (mode, length in values);
+    // the buffer to share with the next slot, 0 when the plan failed, the
+    // buffer itself when the slot has no player.
+    void* setcd(short s, void* buffer, short mode, long length);
+    // Engine semaphore, then worker semaphore (untimed, or taken by force
+    // after ms); rlsep releases them in reverse. Control or display thread.
+    void lockp();
+    void lockp(int ms);
+    void rlsep();
+
+    // ---- host process entry (CorePrcsHost.cpp) ------------------------------------
+    // Audio thread: no allocation, no file or log I/O, only the designed
+    // locks. in: channels 1, 2 (3, 4 when channels >= 4), float or double;
+    // out: channels 1, 2; frames samples; replace (single precision: false
+    // adds to the host's output); level 4 renders offline; tempo bpm (0 none);
+    // dbl: double buffers (always overwritten). Null buffers read as silence
+    // and are not written.
+    void prcss(void* const* in, void* const* out, long frames, bool replace, short level,
+               double tempo, bool dbl, short channels) noexcept;
+    // Bypass switch: on/off, time-out in ms (locks taken by force after it;
+    // 0 waits without limit), clear the processing state, wait (mute and wait
+    // up to 200 ms for the host to pass through the bypass path). Control or
+    // display thread, may block.
+    void smpby(bool on, int timeout, bool clear, bool wait);
+    bool getby();       // bypass on
+    void setby(bool b); // sets the bypass flag only (no locks, no ring clearing)
+    // Zeroes the rings, the feedback buffer and, with engines, every player's
+    // running state. Caller holds the engine and worker semaphores.
+    void clepr(bool engines);
+    // Moves the ring positions onto the base latency after a latency change;
+    // zeroes the CPU figures. Caller holds the engine and worker semaphores.
+    void setpp();
+    void unbts(); // the boot starts again: step 0, program memory emptied
+
+    // ---- rate adaptation and block sizing (CorePrcsRate.cpp) ----------------------
+    // Control or display thread unless said otherwise.
+    // Program rates from a modulation period in us; caller holds the engine
+    // and worker semaphores.
+    void adjrt(long us);
+    void updrt(long us);     // adjrt under the engine and worker semaphores
+    void irate(int rate);    // host sample rate, Hz
+    void updgu(int rate);    // the same by try-lock, and a program update; display thread
+    void blksz(int frames);  // host block size, samples
+    void setrc(long us);     // rate-conversion limit; negative re-applies the stored one
+    int getpf(int i);        // CPU load of meter i (0 block, 1 convolution), percent
+    void mkesf(long n);      // crossfade tables of n + 1 entries; caller holds the locks
+    bool setst(short order); // smoothing order; false when the program cannot smooth
+    void setsp(short sel);   // slot 0's kernel set and the tables pointed at accordingly
+    void adjhc();            // harmonics in use and smoothing order from the program
+    void adjot();            // each loaded slot's extended-length switch from its engine
 
     // ---- filled by the engine's later steps (CorePrcsStub.cpp) --------------------
-    // Bypass switch: on/off, time-out in ms, clear the processing state, wait.
-    void smpby(bool on, int timeout, bool clear, bool wait);
     // Boot: one step (all false) or all remaining; see the boot's own header notes.
     bool boots(bool all, int& step, CoreAnsx& message, bool& first, bool& last);
-    // Block worker: processes the frames of the current block record.
+    // Block worker: processes the frames of the block record. Engine worker
+    // or audio thread, with the worker semaphore held.
     void prcss();
 
 private:
@@ -153,6 +231,28 @@ private:
     // Caller holds the engine and worker semaphores; threaded only.
     void postc(short code, short slot, bool wait);
     void runcm(short code, short slot); // one command on this thread
+    // Runs one planning command (1 or 4) and its completion (6), through the
+    // worker when threaded; the plan-failure flag tells the result.
+    void plan2(short code, short slot);
+    // The block worker with its failure caught: a block that throws still
+    // advances the produced end, leaving silence. Audio thread or worker.
+    void runBlock() noexcept;
+    // ---- host entry helpers (audio thread) --------------------------------------------
+    void bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;
+    void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
+    void pickRate(short level) noexcept;    // real-time or offline program rate by the level
+    void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off
+    bool waitOutput(int chunk) noexcept;    // threaded: produced end chunk ahead; false on time-out
+    bool takeWorker() noexcept;             // worker semaphore, bounded; false on time-out
+    bool catchUp() noexcept;                // runs the whole blocks of the carry inline
+    void silentBlocks(int whole) noexcept;  // zero step: silence in place of the block worker
+    int dist_(int a, int b) const noexcept; // a forward to b; 0 when equal
+    int space(int a, int b) const noexcept; // free space from a write to b read; N when equal
+    int wrap_(int i) const noexcept;        // i into 0 .. N - 1
+    // ---- rate helpers --------------------------------------------------------------------
+    void decideHandoff() noexcept;  // hand-off flag and current block from step and host block
+    void resetSmoothing() noexcept; // selector 0, slot 0 on the falling table
+    void applyRate(int rate);       // a new sample rate, with the program's rates
     static CoreAnsx join_(CoreAnsx const& folder, CoreAnsx const& name); // folder/name
 
     // ---- failed flag ----------------------------------------------------------------
@@ -231,34 +331,70 @@ private:
     bool masterbroken = false;    // a master file or text was there but gave no MASTER
 
     // ---- derived sizes, rates and delays ----------------------------------------------------
-    int samplerate = 0;           // rate in force, samples/s
-    int requestedrate = 0;        // second copy, kept by the rate updates
-    int processingblock = 0;      // DSPBUFFER, at least 16, a power of two; samples
-    int currentblock = 0;         // block unit of hand-offs, samples
-    int currentblock2 = 0;        // its second copy
-    int ringsize = 0;             // every ring, a power of two; samples
-    int ringwrap = 0;             // ringsize - 1
-    bool threaded = false;        // the worker thread runs the commands
-    bool handoff = false;         // blocks go to the worker one block behind
-    int extralatency = 0;         // processing block when threaded, else 0
-    int baselatency = 0;          // processing block + extra latency, samples
-    int forcedoffset = -1;        // FORCEOFFSET in samples; -1 off
-    int lookahead = 0;            // AHEADLENGTH in samples when FORCEOFFSET is on
-    int delaycompensation = 0;    // reported latency, samples
-    int inwrite = 0;              // input ring write index
-    int outread = 0;              // output ring read index
-    int handedend = 0;            // end of the input handed to the block worker
-    int producedend = 0;          // end of the output produced (ring-position semaphore)
-    int workerpos = 0;            // block worker's position
-    int carry = 0;                // input frames not yet handed off
-    int bypasswrite = 0;          // bypass ring write index
-    int bypassread = 0;           // bypass ring read index
-    double protectionlimit = 0.0; // output above it is muted, linear
-    double overflowhold = 0.0;    // overflow indicator hold, days
+    int samplerate = 0;                // rate in force, samples/s
+    std::atomic<int> requestedrate{0}; // last rate given to irate or updgu
+    int processingblock = 0;           // DSPBUFFER, at least 16, a power of two; samples
+    int currentblock = 0;              // block unit of hand-offs, samples
+    int currentblock2 = 0;             // its second copy
+    int ringsize = 0;                  // every ring, a power of two; samples
+    int ringwrap = 0;                  // ringsize - 1
+    bool threaded = false;             // the worker thread runs the commands
+    bool handoff = false;              // blocks go to the worker one block behind
+    int extralatency = 0;              // processing block when threaded, else 0
+    int baselatency = 0;               // processing block + extra latency, samples
+    int forcedoffset = -1;             // FORCEOFFSET in samples; -1 off
+    int lookahead = 0;                 // AHEADLENGTH in samples when FORCEOFFSET is on
+    int delaycompensation = 0;         // reported latency, samples
+    int inwrite = 0;                   // input ring write index
+    int outread = 0;                   // output ring read index
+    int handedend = 0;                 // end of the input handed to the block worker
+    int producedend = 0;               // end of the output produced (ring-position semaphore)
+    int carry = 0;                     // input frames not yet handed off
+    int bypasswrite = 0;               // bypass ring write index
+    int bypassread = 0;                // bypass ring read index
+    double protectionlimit = 0.0;      // output above it is muted, linear
+    double overflowhold = 0.0;         // overflow indicator hold, days
     double inputgain = 1.0;
     double outputgain = 1.0;
     double outputscale = 1.0;
-    double bypasslevel = 1.0; // 0.0 while a muting bypass is in force
+    std::atomic<double> bypasslevel{1.0}; // 0.0 while a muting bypass is in force
+    double rateratio = 1.0;               // impulse file rate / converted rate (program load)
+    int drydelay = 0;                     // dry path delay, samples (program load)
+    bool fourinput = false;               // side ring present (program load)
+    bool invisible = false;               // no host-side pacing (INVISIBLETHREAD or NODROP)
+    bool workeronly = false;              // every block runs on the worker (convolver setup)
+    int step = 0;                         // engine step, samples (convolver setup); 0 plays silence
+    int hostblock = 0;                    // the host's block size, samples
+    std::atomic<double> tempo{120.0};     // last non-zero tempo from the host, bpm
+    short processlevel = 0;               // last level: host level OR fixed-quality value
+    std::atomic<bool> processed{false};   // a normal host call has ended
+    std::atomic<bool> ratechange{false};  // program rate changed; the block worker clears it
+    bool blinkphase = false;              // last phase of the blink clock
+    BLOCKREC record;                      // the block in hand (worker semaphore's holder)
+    int countdown = 0;                    // samples until the next modulation update
+    int crossfadepos = 0;                 // countdown at the last table swap
+    std::atomic<int> stalls{0};           // waits on the worker that timed out
+    bool stuck = false;                   // the last wait timed out (audio thread only)
+    std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
+    int bootstep = 0;                     // next boot step
+
+    // ---- rate adaptation (engine and worker semaphores) ------------------------------------
+    long programperiod = 3000;   // modulation period requested, us
+    long effectiveperiod = 3000; // that period after rounding to the step, us
+    int realtimerate = 1;        // samples between modulation updates in real time
+    int offlinerate = 1;         // the same when rendering offline
+    int programrate = 1;         // the one in force
+    double cpufigures[2] = {};   // seconds per sample: 0 block worker, 1 convolution (meter sem)
+    std::atomic<int> cpupercent[2] = {}; // last getpf results
+    short smoothorder = -1;              // SMOOTH in force; below 0 no smoothing path
+    short smoothselector = 0;            // slot 0's active kernel set
+    bool smoothcapable = false;       // the smoothing path's work slot is prepared (program load)
+    bool hybrid = false;              // FORCEHYBRID (program load)
+    short programharmonics = 0;       // harmonic slots the program loaded, capped by its HDIM
+    short loadedslots = 0;            // harmonic slots the program loaded
+    short harmonicsinuse = 0;         // min(program harmonics, HDIM)
+    std::atomic<bool> updated{false}; // the program has been updated
+    long tablecapacity = 0;           // doubles in each crossfade table
 
     // ---- worker command (written by the worker semaphore's holder) -----------------------
     short command = iCcmdnothing; // code run at the next wake-up
@@ -298,19 +434,19 @@ private:
     double* powerbuf[iCchannels] = {};       // processing block each (pool)
     double* workbuf[iCchannels] = {};        // processing block each (pool)
     double* feedbackbuf[iCchannels] = {};    // processing block each (pool)
-    double* fadeouttable = nullptr;          // crossfade tables, built by the rate adaptation
-    double* fadeintable = nullptr;
-    double* activefadeout = nullptr; // the tables in use
-    double* activefadein = nullptr;
-    short* metermodes = nullptr;     // iCmetermodes shorts, all 3 (pool)
-    double* meterlevels = nullptr;   // iCmeterlevels doubles, all 0 (pool)
-    CoreVars* vars = nullptr;        // batch machine variables
-    CoreXml_* programdoc = nullptr;  // document of the loaded program
-    CoreFsys* programfsys = nullptr; // item store of the program
-    CoreFsys* secondfsys = nullptr;  // item store of loading and saving
-    CoreDcry* dictionary = nullptr;  // category dictionary; null when it did not parse
-    CoreTevn workevent;              // wakes the worker
-    CoreTevn bypassevent;            // set by each pass through the bypass path
-    CorePmsg* messages = nullptr;    // loader's progress and error rows
-    CoreProg* program = nullptr;     // the program
+    double* fallingtable = nullptr;          // crossfade 1 -> 0 (pool; mkesf)
+    double* risingtable = nullptr;           // its complement (pool; mkesf)
+    double* slot0table = nullptr;            // the table slot 0 fades with
+    double* worktable = nullptr;             // the table the work slot fades with
+    short* metermodes = nullptr;             // iCmetermodes shorts, all 3 (pool)
+    double* meterlevels = nullptr;           // iCmeterlevels doubles, all 0 (pool)
+    CoreVars* vars = nullptr;                // batch machine variables
+    CoreXml_* programdoc = nullptr;          // document of the loaded program
+    CoreFsys* programfsys = nullptr;         // item store of the program
+    CoreFsys* secondfsys = nullptr;          // item store of loading and saving
+    CoreDcry* dictionary = nullptr;          // category dictionary; null when it did not parse
+    CoreTevn workevent;                      // wakes the worker
+    CoreTevn bypassevent;                    // set by each pass through the bypass path
+    CorePmsg* messages = nullptr;            // loader's progress and error rows
+    CoreProg* program = nullptr;             // the program
 };

@@ -1,13 +1,25 @@
-// CorePrcs worker: the thread loop, command posting, and releasing a slot's
-// plans.
+// CorePrcs worker: the thread loop, command posting, the plan commands of
+// the convolver slots, the two-lock helpers, and the guarded block run.
 #include "processing/CorePrcs.h"
 
 #include "engine/CoreCnvl.h"
 #include "engine/CoreCubr.h"
 #include "engine/CoreDnrm.h"
+#include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
+#include "runtime/CoreSmgd.h"
 #include "runtime/CoreXutl.h"
+
+#include <atomic>
+
+namespace {
+
+std::atomic<int> blockFailures{0}; // test hook: blocks left that throw before they start
+
+} // namespace
+
+void CorePrcs::failNextBlocks(int n) { blockFailures.store(n > 0 ? n : 0); }
 
 void CorePrcs::Terminate() { CoreTthr::Terminate(); }
 
@@ -28,7 +40,7 @@ void CorePrcs::runcm(short code, short slot) {
     try {
         CoreCnvl* cnvl = slot >= 0 && slot < cnvlcount ? cnvls[slot].cnvl : nullptr;
         switch (code) {
-        case iCcmdprocess: prcss(); break;
+        case iCcmdprocess: runBlock(); break;
         case iCcmdplan:
             if (cnvl != nullptr) planfailed = !cnvl->plan_();
             break;
@@ -72,6 +84,34 @@ void CorePrcs::postc(short code, short slot, bool wait) {
     }
 }
 
+void CorePrcs::runBlock() noexcept {
+    int const start = record.position;
+    int const frames = record.frames;
+    try {
+        // A test's injected failure throws no text: the audio path allocates nothing.
+        if (blockFailures.load() > 0 && blockFailures.fetch_sub(1) > 0) throw 0;
+        prcss();
+        return;
+    } catch (...) {
+    }
+    // The host waits for this block's end: it gets the block as silence.
+    for (int c = 0; c < iCchannels; ++c)
+        for (int i = 0; i < frames; ++i) outring[c][(start + i) & ringwrap] = 0.0;
+    int const end = (start + frames) & ringwrap;
+    record.position = end;
+    CoreSmgd guard(ringsem);
+    producedend = end;
+}
+
+void CorePrcs::plan2(short code, short slot) {
+    if (threaded) {
+        postc(code, slot, true);
+        postc(iCcmdnothing, slot, true);
+    } else {
+        runcm(code, slot);
+    }
+}
+
 void CorePrcs::setcf(short s) {
     if (s < 0 || s >= cnvlcount || cnvls[s].cnvl == nullptr) return;
     CoreCnvl* cnvl = cnvls[s].cnvl;
@@ -80,8 +120,57 @@ void CorePrcs::setcf(short s) {
         postc(iCcmddelplan, s, true);
         postc(iCcmdnothing, s, true);
     } else {
-        cnvl->delpc();
-        cnvl->delpl();
+        runcm(iCcmddelcomp, s);
+        runcm(iCcmddelplan, s);
     }
     cnvl->set__();
+}
+
+int CorePrcs::setcf(short s, short engine, int a, int b, int c, int d, int e) {
+    planfailed = false;
+    if (!CoreAudp::index(s, cnvlcount, "setcf slot") || cnvls[s].cnvl == nullptr) return 0;
+    CoreCnvl* cnvl = cnvls[s].cnvl;
+    if (threaded) {
+        postc(iCcmddelcomp, s, true);
+        postc(iCcmddelplan, s, true);
+        postc(iCcmdnothing, s, true);
+    } else {
+        runcm(iCcmddelcomp, s);
+        runcm(iCcmddelplan, s);
+    }
+    int block = 0;
+    try {
+        block = cnvl->set__(engine, a, b, c, d, e);
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("CorePrcs: engine selection failed on slot ") + CoreAnsx(int(s)),
+                        0);
+        planfailed = true;
+        return 0;
+    }
+    plan2(iCcmdplan, s);
+    return planfailed ? 0 : block;
+}
+
+void* CorePrcs::setcd(short s, void* buffer, short mode, long length) {
+    planfailed = false;
+    if (s < 0 || s >= cnvlcount || cnvls[s].cnvl == nullptr) return buffer;
+    CoreCnvl* cnvl = cnvls[s].cnvl;
+    cnvl->set_c(buffer, mode, length);
+    plan2(iCcmdplancomp, s);
+    return planfailed ? nullptr : cnvl->grplc();
+}
+
+void CorePrcs::lockp() {
+    enginesem.locks();
+    workersem.locks();
+}
+
+void CorePrcs::lockp(int ms) {
+    enginesem.locks(ms);
+    workersem.locks(ms);
+}
+
+void CorePrcs::rlsep() {
+    workersem.relse();
+    enginesem.relse();
 }

@@ -1,0 +1,421 @@
+// CorePrcs host process entry: the rings between the host's blocks and the
+// engine's processing blocks, the hand-off to the worker, the write-back to
+// the host, the bypass path and switch, and the small ring operations.
+//
+// Ring contract (every ring N samples, N a power of two, indices wrap):
+// - input ring, side ring: written only by the host entry at the input write
+//   index, never past the output read index (free space); read by the block
+//   worker behind the handed-off end, and up to the lookahead beyond it.
+// - output ring: written only by the block worker, from the produced end up
+//   to the handed-off end; read by the host entry at the output read index,
+//   never beyond the produced end (the wait for output).
+// - bypass ring: written and read only under the bypass semaphore.
+// Nothing overflows: a host call longer than the free space works in chunks.
+// When the worker keeps the host waiting longer than kWorkerWaitMs, the
+// chunk is dropped whole (silence out, no index moves), so the positions
+// stay in step and the pipeline resumes when the worker does; blocks whose
+// hand-off timed out stay in the carry and run inline at the next chunk.
+#include "processing/CorePrcs.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "engine/CoreCnvl.h"
+#include "engine/CoreDnrm.h"
+#include "modulation/CoreIfce.h"
+#include "program/CoreMmry.h"
+#include "program/CoreProg.h"
+#include "runtime/CoreAudp.h"
+#include "runtime/CoreBlnk.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreSmgd.h"
+#include "runtime/CoreXutl.h"
+
+namespace {
+
+constexpr int kWorkerWaitMs = 2000; // longest wait for the worker before a chunk is dropped
+constexpr long kGainIn = 8;         // interface control GAININ
+constexpr long kGainOut = 9;        // interface control GAINOUT
+
+// How the output goes back to the host.
+enum OutMode { replaceFloat, addFloat, writeDouble };
+
+// Host input sample i of channel c, silence for a missing buffer. Magnitudes
+// not above the threshold, NaN and infinities enter as 0.
+inline double hostIn(void* const* in, int c, long i, bool dbl) noexcept {
+    if (in == nullptr || in[c] == nullptr) return 0.0;
+    double const v = dbl ? static_cast<double const*>(in[c])[i]
+                         : static_cast<double>(static_cast<float const*>(in[c])[i]);
+    return std::fabs(v) > CorePrcs::dCdenormalthreshold && std::isfinite(v) ? v : 0.0;
+}
+
+inline void hostOut(void* const* out, int c, long i, double v, OutMode mode) noexcept {
+    if (out == nullptr || out[c] == nullptr) return;
+    switch (mode) {
+    case replaceFloat: static_cast<float*>(out[c])[i] = static_cast<float>(v); break;
+    case addFloat: static_cast<float*>(out[c])[i] += static_cast<float>(v); break;
+    case writeDouble: static_cast<double*>(out[c])[i] = v; break;
+    }
+}
+
+// Silence in the output mode: adding silence leaves the host's samples.
+inline void hostSilence(void* const* out, int c, long i, OutMode mode) noexcept {
+    if (mode != addFloat) hostOut(out, c, i, 0.0, mode);
+}
+
+} // namespace
+
+int CorePrcs::wrap_(int i) const noexcept { return i & ringwrap; }
+
+int CorePrcs::dist_(int a, int b) const noexcept { return a <= b ? b - a : b - a + ringsize; }
+
+int CorePrcs::space(int a, int b) const noexcept { return a == b ? ringsize : dist_(a, b); }
+
+void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replace, short level,
+                     double tempoarg, bool dbl, short channels) noexcept {
+    CoreAudp audio;
+    if (failed) return;
+    if (tempoarg != 0.0 && std::isfinite(tempoarg)) tempo.store(tempoarg);
+    if (frames < 0) frames = 0;
+    OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
+    if (bypass.getvl()) {
+        bypss(in, out, frames, replace, dbl);
+        return;
+    }
+
+    CoreDnrm fpu(CoreDnrm::iCrounding);
+    CoreSmgd engine(enginesem);
+    cpuFigures();
+    pickRate(level);
+
+    bool const sides = fourinput && channels >= 4 && in != nullptr && sidering[0] != nullptr &&
+                       sidering[1] != nullptr;
+    // With no step (no convolver configured) nothing is processed: the
+    // blocks are produced as silence so the positions stay in step.
+    bool const silent = step < 1 || currentblock < 1;
+    CoreIfce* const gainin = program->getif(kGainIn);
+    CoreIfce* const gainout = program->getif(kGainOut);
+    long remaining = frames;
+    long notinline = frames;
+    bool multichunk = false;
+    while (remaining > 0) {
+        inputgain = 2.0 * gainin->getvl(true);
+        double factor = inputgain * program->getpi();
+        if (program->hasti()) factor *= program->getti();
+        outputgain = 2.0 * gainout->getvl(true);
+        outputscale = program->getpo() * rateratio;
+        if (program->hasto()) outputscale /= program->getto();
+
+        if (processingblock < remaining) multichunk = true;
+        int const chunk = static_cast<int>(
+            CoreButl::min__(CoreButl::min__(static_cast<long>(processingblock), remaining),
+                            static_cast<long>(space(inwrite, outread))));
+        long const at = frames - remaining;
+
+        int const before = inwrite;
+        int w = inwrite;
+        for (int i = 0; i < chunk; ++i) {
+            inring[0][w] = CoreButl::flushSubnormal(hostIn(in, 0, at + i, dbl) * factor);
+            inring[1][w] = CoreButl::flushSubnormal(hostIn(in, 1, at + i, dbl) * factor);
+            if (sides) {
+                sidering[0][w] = CoreButl::flushSubnormal(hostIn(in, 2, at + i, dbl) * factor);
+                sidering[1][w] = CoreButl::flushSubnormal(hostIn(in, 3, at + i, dbl) * factor);
+            }
+            w = wrap_(w + 1);
+        }
+        inwrite = w;
+
+        if (threaded && !silent) {
+            // Blocks whose hand-off timed out go first (inline), or the wait
+            // would be for output that nobody makes.
+            bool ready = carry < currentblock || catchUp();
+            if (ready) ready = waitOutput(chunk);
+            if (!ready) {
+                // The worker is stuck: this chunk is dropped whole.
+                inwrite = before;
+                for (int i = 0; i < chunk; ++i) {
+                    hostSilence(out, 0, at + i, mode);
+                    hostSilence(out, 1, at + i, mode);
+                }
+                remaining -= chunk;
+                continue;
+            }
+        }
+
+        // Only this chunk joins the carry: counting the rest of the call
+        // here would hand off the lookahead that must stay unprocessed.
+        int const pending = CoreButl::min__(carry + chunk, dist_(handedend, inwrite));
+        int whole = 0;
+        if (silent) {
+            whole = pending;
+            carry = 0;
+            silentBlocks(whole);
+        } else {
+            whole = pending - pending % currentblock;
+            carry = pending % currentblock;
+        }
+        if (!silent && !threaded && whole >= 1) {
+            fillRecord(whole);
+            runBlock();
+        }
+        remaining -= chunk;
+
+        int r = outread;
+        for (int i = 0; i < chunk; ++i) {
+            if (silent) {
+                hostSilence(out, 0, at + i, mode);
+                hostSilence(out, 1, at + i, mode);
+            } else {
+                hostOut(out, 0, at + i, outring[0][r], mode);
+                hostOut(out, 1, at + i, outring[1][r], mode);
+            }
+            r = wrap_(r + 1);
+        }
+        outread = r;
+
+        if (!silent && threaded && whole >= 1) {
+            if (!takeWorker()) {
+                carry = pending; // handed off with a later chunk
+                continue;
+            }
+            fillRecord(whole);
+            if ((handoff && remaining == 0 && !multichunk) || workeronly) {
+                // The worker releases the semaphore when the block is done.
+                postc(iCcmdprocess, 0, false);
+            } else {
+                runBlock();
+                notinline -= whole;
+                workersem.relse();
+            }
+        }
+    }
+
+    if (handoff && !invisible && notinline >= 1) {
+        double figure = 0.0;
+        {
+            CoreSmgd guard(metersem);
+            figure = cpufigures[0];
+        }
+        double const ms = std::floor(figure * 1000.0 * static_cast<double>(notinline));
+        if (ms >= 1.0)
+            meters[0].sleep(static_cast<int>(CoreButl::min__(ms, double(kWorkerWaitMs))));
+    }
+    processed.store(true);
+}
+
+void CorePrcs::cpuFigures() noexcept {
+    if (blink == nullptr) return;
+    bool const phase = blink->getvl();
+    if (blinkphase && !phase) {
+        CoreSmgd guard(metersem);
+        for (int i = 0; i < 2; ++i) {
+            double figure = meters[i].getmp() / 1000.0;
+            if (static_cast<double>(samplerate) * figure >= 1.0) figure = 0.0;
+            cpufigures[i] = figure;
+        }
+    }
+    blinkphase = phase;
+}
+
+void CorePrcs::pickRate(short level) noexcept {
+    // A switch waits until a block has taken up the previous one.
+    if (ratechange.load()) return;
+    short const lv = static_cast<short>(level | fixedquality);
+    if (lv == processlevel) return;
+    processlevel = lv;
+    int const old = programrate;
+    programrate = lv == 4 ? offlinerate : realtimerate;
+    // The rate line is not logged here: building its text would allocate.
+    ratechange.store(programrate != old);
+}
+
+void CorePrcs::fillRecord(int whole) noexcept {
+    record.frames = whole;
+    {
+        CoreSmgd guard(ringsem);
+        record.position = producedend;
+    }
+    record.period = programrate;
+    record.scale = outputscale;
+    record.gain = outputgain;
+    record.drydelay = drydelay;
+    record.rebuild = ratechange.load();
+    handedend = wrap_(handedend + whole);
+}
+
+void CorePrcs::silentBlocks(int whole) noexcept {
+    for (int c = 0; c < iCchannels; ++c)
+        for (int i = 0; i < whole; ++i) outring[c][wrap_(handedend + i)] = 0.0;
+    handedend = wrap_(handedend + whole);
+    record.position = handedend;
+    CoreSmgd guard(ringsem);
+    producedend = handedend;
+}
+
+// Once a wait has timed out, later ones look once and do not sleep until
+// the worker answers again: a stuck worker must not cost every host call
+// the whole time-out.
+bool CorePrcs::waitOutput(int chunk) noexcept {
+    int const limit = stuck ? 0 : kWorkerWaitMs;
+    for (int waited = 0;; ++waited) {
+        {
+            CoreSmgd guard(ringsem);
+            if (dist_(outread, producedend) >= chunk) break;
+        }
+        if (waited >= limit) {
+            stuck = true;
+            stalls.fetch_add(1);
+            return false;
+        }
+        CoreXutl::sleep(CoreButl::iCsmphprecision);
+    }
+    stuck = false;
+    return true;
+}
+
+bool CorePrcs::takeWorker() noexcept {
+    int const limit = stuck ? 0 : kWorkerWaitMs;
+    for (int waited = 0; !workersem.locka(); ++waited) {
+        if (waited >= limit) {
+            stuck = true;
+            stalls.fetch_add(1);
+            return false;
+        }
+        CoreXutl::sleep(CoreButl::iCsmphprecision);
+    }
+    stuck = false;
+    return true;
+}
+
+bool CorePrcs::catchUp() noexcept {
+    if (!takeWorker()) return false;
+    int const whole = carry - carry % currentblock;
+    fillRecord(whole);
+    carry -= whole;
+    runBlock();
+    workersem.relse();
+    return true;
+}
+
+void CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replace,
+                     bool dbl) noexcept {
+    CoreSmgd guard(bypasssem);
+    bypassevent.SetEvent();
+    if (frames < 1) return;
+    OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
+    double const gin = inputgain;
+    double const gout = outputgain * bypasslevel.load();
+    long remaining = frames;
+    while (remaining > 0) {
+        {
+            CoreSmgd meter(metersem);
+            cpufigures[0] = 0.0;
+            cpufigures[1] = 0.0;
+        }
+        int const chunk = static_cast<int>(
+            CoreButl::min__(remaining, static_cast<long>(space(bypasswrite, bypassread))));
+        long const at = frames - remaining;
+        int w = bypasswrite;
+        for (int i = 0; i < chunk; ++i) {
+            bypassring[0][w] = CoreButl::flushSubnormal(hostIn(in, 0, at + i, dbl) * gin);
+            bypassring[1][w] = CoreButl::flushSubnormal(hostIn(in, 1, at + i, dbl) * gin);
+            w = wrap_(w + 1);
+        }
+        bypasswrite = w;
+        int r = bypassread;
+        for (int i = 0; i < chunk; ++i) {
+            hostOut(out, 0, at + i, bypassring[0][r] * gout, mode);
+            hostOut(out, 1, at + i, bypassring[1][r] * gout, mode);
+            r = wrap_(r + 1);
+        }
+        bypassread = r;
+        remaining -= chunk;
+    }
+}
+
+void CorePrcs::smpby(bool on, int timeout, bool clear, bool wait) {
+    if (on != bypass.getvl()) {
+        if (on) {
+            if (wait) bypasslevel.store(0.0);
+            bypassevent.ResetEvent();
+            {
+                CoreSmgd guard(bypasssem);
+                bypass.setvl(true);
+                for (double* ring : bypassring)
+                    std::memset(ring, 0, sizeof(double) * static_cast<std::size_t>(ringsize));
+            }
+            if (wait) {
+                // The first host call through the bypass path sets the event;
+                // the event's wait may wake early, so the time is kept here.
+                auto const end = std::chrono::steady_clock::now() +
+                                 std::chrono::milliseconds(iCdelaybypassswitch);
+                for (;;) {
+                    auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          end - std::chrono::steady_clock::now())
+                                          .count();
+                    if (left <= 0) break;
+                    if (bypassevent.WaitFor(static_cast<int>(left)) == CoreTevn::iCwrsignaled)
+                        break;
+                }
+            }
+        } else {
+            bypasslevel.store(1.0);
+            if (timeout > 0) {
+                CoreSmgd engine(enginesem, timeout);
+                CoreSmgd worker(workersem, timeout);
+                bypass.setvl(false);
+                if (clear) clepr(true);
+            } else {
+                CoreSmgd engine(enginesem);
+                CoreSmgd worker(workersem);
+                bypass.setvl(false);
+                if (clear) clepr(true);
+            }
+        }
+    }
+    bypassstate.setvl(on);
+}
+
+bool CorePrcs::getby() { return bypass.getvl(); }
+
+void CorePrcs::setby(bool b) { bypass.setvl(b); }
+
+void CorePrcs::clepr(bool engines) {
+    std::size_t const ring = sizeof(double) * static_cast<std::size_t>(ringsize);
+    std::size_t const block = sizeof(double) * static_cast<std::size_t>(processingblock);
+    for (int c = 0; c < iCchannels; ++c) {
+        std::memset(outring[c], 0, ring);
+        std::memset(inring[c], 0, ring);
+        std::memset(feedbackbuf[c], 0, block);
+        if (sidering[c] != nullptr) std::memset(sidering[c], 0, ring);
+    }
+    {
+        // A host call already in the bypass path may still be writing it.
+        CoreSmgd guard(bypasssem);
+        for (double* r : bypassring) std::memset(r, 0, ring);
+    }
+    if (engines)
+        for (short s = 0; s < cnvlcount; ++s)
+            if (cnvls[s].cnvl != nullptr) cnvls[s].cnvl->clear();
+}
+
+void CorePrcs::setpp() {
+    int const delta = baselatency - producedend;
+    inwrite = wrap_(inwrite + delta);
+    outread = wrap_(outread + delta);
+    handedend = baselatency;
+    record.position = baselatency;
+    {
+        CoreSmgd guard(ringsem);
+        producedend = baselatency;
+    }
+    CoreSmgd guard(metersem);
+    cpufigures[0] = 0.0;
+    cpufigures[1] = 0.0;
+}
+
+void CorePrcs::unbts() {
+    bootstep = 0;
+    memory->clear();
+}

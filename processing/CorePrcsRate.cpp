@@ -1,0 +1,255 @@
+// CorePrcs rate adaptation and block sizing: the program rates from the
+// modulation period and the sample rate, the host's block size and the
+// hand-off decision, the crossfade tables of the smoothing path, the
+// harmonics in use, the slots' extended lengths and the CPU load readout.
+#include "processing/CorePrcs.h"
+
+#include <cmath>
+
+#include "engine/CoreCnvl.h"
+#include "program/CoreProg.h"
+#include "runtime/CoreAudp.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CorePool.h"
+#include "runtime/CoreSmgd.h"
+
+namespace {
+
+constexpr long kLargestRate = 1L << 30; // samples; keeps the rounding within an int
+
+// Releases a lock the caller took by try-lock, on every path out.
+struct Held {
+    CoreSmph& lock;
+    ~Held() { lock.relse(); }
+};
+
+void debug(char const* text, int value, short level) {
+    CoreLog_::debug(CoreAnsx(text) + CoreAnsx(value), 0, level);
+}
+
+} // namespace
+
+void CorePrcs::adjrt(long us) {
+    programperiod = us;
+    long const samples = CoreButl::min__(CoreButl::tpfup(samplerate, us), kLargestRate);
+    int const realtime = CoreButl::max__(1, CoreButl::setmn(static_cast<int>(samples), step));
+    // EXPORTAUDIOQUALITY "0.5" or a bus value of 0 would divide by 0.
+    int const divisor = CoreButl::max__(1, exportquality);
+    int const offline = CoreButl::max__(1, CoreButl::setmn(realtime / divisor, step));
+    realtimerate = realtime;
+    offlinerate = offline;
+    programrate = realtime;
+    countdown = 0;
+    if (smoothorder >= 0) {
+        try {
+            mkesf(realtime);
+        } catch (...) {
+            CoreLog_::loger(CoreAnsx("CorePrcs: no crossfade tables, smoothing off"), 0);
+            smoothorder = -1;
+            resetSmoothing();
+        }
+    }
+    processlevel = 0;
+    debug("slow PROG RATE ", realtime, 2);
+    debug("fast PROG RATE ", offline, 2);
+    effectiveperiod =
+        step >= 2 ? static_cast<long>(CoreButl::upftp(samplerate, realtime)) : programperiod;
+}
+
+void CorePrcs::updrt(long us) {
+    CoreSmgd engine(enginesem);
+    CoreSmgd worker(workersem);
+    adjrt(us);
+}
+
+void CorePrcs::applyRate(int rate) {
+    samplerate = rate;
+    program->setrt(rate);
+    // The period asked for, not the rounded one: that would grow at every change.
+    adjrt(programperiod);
+}
+
+void CorePrcs::irate(int rate) {
+    if (rate < 1) {
+        CoreLog_::loger(CoreAnsx("irate: sample rate refused: ") + CoreAnsx(rate), 0);
+        return;
+    }
+    requestedrate.store(rate);
+    CoreSmgd engine(enginesem);
+    CoreSmgd worker(workersem);
+    if (rate == samplerate) return;
+    if (bootpending.getvl()) {
+        samplerate = rate;
+        program->setrt(rate);
+    } else {
+        applyRate(rate);
+    }
+    debug("irate *rate:", rate, 3);
+}
+
+void CorePrcs::updgu(int rate) {
+    if (rate >= 1) requestedrate.store(rate);
+    if (bootpending.getvl() || bypass.getvl()) return;
+    if (!enginesem.locka()) return;
+    Held engine{enginesem};
+    if (!workersem.locka()) return;
+    Held worker{workersem};
+    if (rate >= 1 && rate != samplerate) {
+        applyRate(rate);
+        debug("updgu *rate:", rate, 3);
+    }
+    program->updte(false, 0.0, 0.0, tempo.load());
+    updated.store(true);
+}
+
+void CorePrcs::decideHandoff() noexcept {
+    if (workeronly)
+        handoff = threaded;
+    else if (threaded)
+        handoff = autothread ? step > hostblock : step > threadsmindim;
+    currentblock = handoff ? processingblock : step;
+    currentblock2 = currentblock;
+}
+
+void CorePrcs::blksz(int frames) {
+    if (bootpending.getvl()) return;
+    if (frames < 1) {
+        CoreLog_::loger(CoreAnsx("blksz: block size refused: ") + CoreAnsx(frames), 0);
+        return;
+    }
+    CoreSmgd engine(enginesem);
+    CoreSmgd worker(workersem);
+    if (frames == hostblock) return;
+    hostblock = frames;
+    decideHandoff();
+}
+
+void CorePrcs::setrc(long us) {
+    if (us >= 0) rateconversion = us;
+    program->setrc(rateconversion);
+}
+
+int CorePrcs::getpf(int i) {
+    if (!CoreAudp::index(i, 2, "getpf meter")) return 0;
+    if (workersem.locka()) {
+        Held worker{workersem};
+        CoreSmgd meter(metersem);
+        double const percent = std::trunc(static_cast<double>(samplerate) * cpufigures[i] * 100.0);
+        cpupercent[i].store(percent > 2147483647.0 ? 2147483647 : static_cast<int>(percent));
+    }
+    // The host entry cannot log; the waits it gave up on are told here.
+    int const seen = stalls.load();
+    if (stallsreported.exchange(seen) != seen)
+        CoreLog_::loger(CoreAnsx("CorePrcs: the worker kept the host waiting, chunks dropped: ") +
+                            CoreAnsx(seen),
+                        0);
+    return static_cast<short>(cpupercent[i].load());
+}
+
+void CorePrcs::mkesf(long n) {
+    if (n < 1) n = 1;
+    // Room for both program rates: the block worker rebuilds the tables on a
+    // rate switch, where nothing may be allocated.
+    long const need =
+        CoreButl::max__(n, static_cast<long>(CoreButl::max__(realtimerate, offlinerate))) + 1;
+    if (fallingtable == nullptr || tablecapacity < need) {
+        if (need > kLargestRate) throw CoreAnsx("CorePrcs: crossfade table too long");
+        int const count = static_cast<int>(need);
+        auto* falling = static_cast<double*>(pool->mallc(0, count, "PRCS", CoreAnsx("")));
+        double* rising = nullptr;
+        try {
+            rising = static_cast<double*>(pool->mallc(0, count, "PRCS", CoreAnsx("")));
+        } catch (...) {
+            pool->free_(falling);
+            throw;
+        }
+        slot0table = nullptr;
+        worktable = nullptr;
+        if (fallingtable != nullptr) pool->free_(fallingtable);
+        if (risingtable != nullptr) pool->free_(risingtable);
+        fallingtable = falling;
+        risingtable = rising;
+        tablecapacity = need;
+    }
+    CoreButl::fdecc(n + 1, fallingtable, smoothorder, false);
+    CoreButl::fdecc(n + 1, risingtable, smoothorder, false);
+    CoreButl::cfdcc(n + 1, risingtable);
+    resetSmoothing();
+}
+
+void CorePrcs::resetSmoothing() noexcept {
+    program->setsp(0);
+    slot0table = fallingtable;
+    worktable = risingtable;
+    smoothselector = 0;
+}
+
+bool CorePrcs::setst(short order) {
+    CoreSmgd engine(enginesem);
+    CoreSmgd worker(workersem);
+    if (hybrid && order >= 0) {
+        smoothorder = -1;
+        program->setst(-1);
+        return false;
+    }
+    if (!smoothcapable) {
+        if (order >= 0) program->setst(order);
+        return order < 0;
+    }
+    smoothorder = order;
+    program->setst(order);
+    if (order >= 0) {
+        try {
+            mkesf(programrate);
+        } catch (...) {
+            CoreLog_::loger(CoreAnsx("CorePrcs: no crossfade tables, smoothing off"), 0);
+            smoothorder = -1;
+            resetSmoothing();
+            return false;
+        }
+        harmonicsinuse = static_cast<short>(CoreButl::min__(programharmonics, hdim));
+        if (hdim != 0) {
+            smoothorder = program->getst();
+            return true;
+        }
+        smoothorder = -1;
+    }
+    resetSmoothing();
+    return true;
+}
+
+void CorePrcs::setsp(short sel) {
+    program->setsp(sel);
+    slot0table = sel != 0 ? risingtable : fallingtable;
+    worktable = sel != 0 ? fallingtable : risingtable;
+}
+
+void CorePrcs::adjhc() {
+    harmonicsinuse = static_cast<short>(CoreButl::min__(programharmonics, hdim));
+    if (hdim != 0) {
+        smoothorder = program->getst();
+        // Tables for the rates in force now, or the first block would build them.
+        if (smoothorder >= 0 &&
+            tablecapacity < static_cast<long>(CoreButl::max__(realtimerate, offlinerate)) + 1) {
+            try {
+                mkesf(programrate);
+            } catch (...) {
+                CoreLog_::loger(CoreAnsx("CorePrcs: no crossfade tables, smoothing off"), 0);
+                smoothorder = -1;
+                resetSmoothing();
+            }
+        }
+        return;
+    }
+    smoothorder = -1;
+    resetSmoothing();
+}
+
+void CorePrcs::adjot() {
+    int const slots = CoreButl::min__(static_cast<int>(loadedslots), static_cast<int>(cnvlcount));
+    for (short i = 0; i < slots; ++i)
+        if (cnvls[i].cnvl != nullptr)
+            program->setot(i, static_cast<short>(cnvls[i].cnvl->getbe() ? 1 : 0));
+    if (hybrid) program->setot(hdimmax, 1);
+}

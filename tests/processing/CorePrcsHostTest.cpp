@@ -1,0 +1,437 @@
+// ctest-labels: threads
+// The host process entry against a plain model: with the stand-in block
+// worker playing the input ring into the output ring, every host call of any
+// size must return the input delayed by exactly base latency + lookahead
+// (bypass: the delay compensation), in every output mode, threaded or
+// inline. Then the bypass switch, hostile calls, the program rates and a
+// soak with configuration changes from a second thread.
+#include "processing/CorePrcs.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/processing/CorePrcsPeek.h"
+
+namespace {
+
+class CorePrcsHostTest : public ::testing::Test, protected EngineKit {};
+
+long const kSizes[] = {0, 1, 7, 63, 255, 256, 257, 441, 512, 1000}; // block 256: 1000 > 2 x block
+
+// A stereo input stream and the host's side of the calls.
+struct Host {
+    CorePrcs& e;
+    bool dbl = false;
+    bool replace = true;
+    short level = 0;
+    std::vector<double> in[2];
+    std::vector<double> out[2];            // what the host's buffers held after each call
+    long at = 0;                           // input consumed so far
+    static constexpr float kPrior = 0.25f; // what the host's buffers held before
+
+    Host(CorePrcs& engine, long length, unsigned seed) : e(engine) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> u(-1.0f, 1.0f);
+        for (auto& c : in)
+            for (long i = 0; i < length; ++i) c.push_back(u(rng)); // exact as floats
+    }
+    void call(long n) {
+        std::vector<float> fi[2], fo[2];
+        std::vector<double> di[2], dout[2];
+        void* ins[2];
+        void* outs[2];
+        for (int c = 0; c < 2; ++c) {
+            for (long i = 0; i < n; ++i) {
+                fi[c].push_back(static_cast<float>(in[c][at + i]));
+                di[c].push_back(in[c][at + i]);
+            }
+            fo[c].assign(n, kPrior);
+            dout[c].assign(n, 99.0);
+            ins[c] = dbl ? static_cast<void*>(di[c].data()) : fi[c].data();
+            outs[c] = dbl ? static_cast<void*>(dout[c].data()) : fo[c].data();
+        }
+        e.prcss(ins, outs, n, replace, level, 0.0, dbl, 2);
+        for (int c = 0; c < 2; ++c)
+            for (long i = 0; i < n; ++i) out[c].push_back(dbl ? dout[c][i] : fo[c][i]);
+        at += n;
+    }
+    void run(long total, unsigned seed) {
+        std::mt19937 rng(seed);
+        while (at < total) call(std::min<long>(kSizes[rng() % 10], total - at));
+    }
+    // What the host must see at t for an engine output v.
+    double expect(double v) const {
+        if (dbl) return v;
+        return replace ? static_cast<float>(v) : kPrior + static_cast<float>(v);
+    }
+    // Samples from `from` on that differ from the input delayed by d and
+    // scaled (silent where the delayed input is before `silentBefore`).
+    long misses(long d, double gain = 1.0, long from = 0, long silentBefore = 0) const {
+        long bad = 0;
+        for (int c = 0; c < 2; ++c)
+            for (long t = from; t < static_cast<long>(out[c].size()); ++t) {
+                double const v = t - d >= silentBefore ? in[c][t - d] * gain : 0.0;
+                if (std::fabs(out[c][t] - expect(v)) > 1e-6) ++bad;
+            }
+        return bad;
+    }
+};
+
+void normal(CorePrcs& e) { e.smpby(false, 0, true, false); }
+
+int ringDistance(CorePrcsPeek const& p, int a, int b) { return (b - a + p.ring()) % p.ring(); }
+
+} // namespace
+
+TEST_F(CorePrcsHostTest, EveryHostBlockSizeComesOutDelayedByTheLatency) {
+    struct Row {
+        char const* threads;
+        bool dbl, replace, lookahead, workeronly;
+        int step, hostblock;
+    };
+    // clang-format off
+    Row const rows[] = {
+        {"0", false, true,  false, false, 64,  2048},
+        {"0", false, false, true,  false, 16,  2048},  // adding, with a lookahead gap
+        {"0", true,  false, false, false, 256, 2048},  // double overwrites whatever replace says
+        {"1", false, true,  false, false, 64,  32},    // one block behind on the worker
+        {"1", true,  true,  true,  false, 64,  32},
+        {"1", false, false, false, false, 64,  4096},  // threaded, but every block inline
+        {"1", false, true,  false, true,  128, 4096},  // every block on the worker
+    };
+    // clang-format on
+    unsigned seed = 1;
+    for (Row const& row : rows) {
+        KitValues values = {{"DSPBUFFER", "256"}, {"THREADS", row.threads}};
+        if (row.lookahead)
+            values.insert(values.end(), {{"FORCEOFFSET", "1000"}, {"AHEADLENGTH", "2000"}});
+        kit.master("", values);
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        p.setstep(row.step, row.hostblock, row.workeronly);
+        p.gains(0.5, 0.5);
+        normal(*engine);
+        Host host(*engine, 12000, ++seed);
+        host.dbl = row.dbl;
+        host.replace = row.replace;
+        host.run(12000, seed);
+        std::string const where = std::string("threads ") + row.threads + " step " +
+                                  std::to_string(row.step) + " host " +
+                                  std::to_string(row.hostblock);
+        EXPECT_EQ(host.misses(p.base() + p.ahead()), 0) << where;
+        EXPECT_EQ(ringDistance(p, p.outread(), p.inwrite()), p.base() + p.ahead()) << where;
+        // The lookahead stays unprocessed, however long the calls.
+        EXPECT_EQ(ringDistance(p, p.handed(), p.inwrite()), p.ahead() + p.carry()) << where;
+        EXPECT_EQ(p.handoff(),
+                  row.threads[0] == '1' && (row.workeronly || row.step > row.hostblock))
+            << where;
+    }
+}
+
+TEST_F(CorePrcsHostTest, WithoutAStepTheHostGetsSilenceAndThePositionsStayInStep) {
+    kit.master("", {{"DSPBUFFER", "256"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.gains(0.5, 0.5);
+    normal(*engine);
+    Host host(*engine, 6000, 7);
+    host.run(1000, 3);
+    p.setstep(32, 2048);
+    host.run(6000, 4);
+    // Input that arrived while nothing was configured plays as silence.
+    EXPECT_EQ(host.misses(p.base(), 1.0, 0, 1000), 0);
+}
+
+TEST_F(CorePrcsHostTest, AFailingBlockIsSilenceAndHoldsNothingUp) {
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.setstep(64, 32);
+    p.gains(0.5, 0.5);
+    normal(*engine);
+    Host host(*engine, 8000, 9);
+    host.run(3000, 5);
+    CorePrcs::failNextBlocks(1);
+    host.run(8000, 6);
+    CorePrcs::failNextBlocks(0);
+    long const bad = host.misses(p.base());
+    EXPECT_GT(bad, 0);
+    EXPECT_LE(bad, 2 * p.block()); // one block, both channels
+    // Slots without a player: nothing posted, nothing waited for.
+    int buffer = 0;
+    engine->lockp();
+    EXPECT_EQ(engine->setcd(99, &buffer, 3, 1), &buffer);
+    EXPECT_EQ(engine->setcf(99, 11, 64, 64, 128, 64, 64), 0);
+    engine->rlsep();
+}
+
+TEST_F(CorePrcsHostTest, PlanCommandsGiveTheSameResultsOnTheWorkerAsInline) {
+    std::vector<long> results[2];
+    for (int threads = 0; threads < 2; ++threads) {
+        kit.master("", {{"THREADS", threads ? "1" : "0"}, {"HDIMMAX", "3"}});
+        auto engine = make();
+        ASSERT_EQ(CorePrcsPeek{*engine}.threaded(), threads == 1);
+        std::vector<long>& r = results[threads];
+        engine->lockp();
+        r.push_back(engine->setcf(0, 11, 64, 200, 0, 64, 200)); // a shared FFT plan
+        r.push_back(engine->setcf(1, 11, 64, 200, 0, 64, 200));
+        r.push_back(engine->setcf(2, 3, 0, 8, 0, 0, 0)); // no block: nothing to plan
+        void* buffer = engine->setcd(0, nullptr, 0, 4L * 256);
+        r.push_back(buffer != nullptr);
+        r.push_back(engine->setcd(1, buffer, 1, 4L * 256) == buffer);
+        engine->setcf(1);
+        engine->rlsep();
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(results[0][0], 64);
+    EXPECT_EQ(results[0][2], 0);
+}
+
+TEST_F(CorePrcsHostTest, AStuckWorkerCostsDroppedChunksNotAHungHost) {
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.setstep(64, 32);
+    p.gains(0.5, 0.5);
+    normal(*engine);
+    Host host(*engine, 6000, 41);
+    host.run(2000, 42);
+    p.holdWorker(true); // as a block that never ends would
+    std::vector<std::pair<long, long>> dropped;
+    for (int i = 0; i < 2; ++i) {
+        int const w = p.inwrite();
+        host.call(256);
+        if (p.inwrite() == w) dropped.push_back({host.at - 256, 256});
+    }
+    p.holdWorker(false);
+    host.run(6000, 43);
+    ASSERT_FALSE(dropped.empty());
+    // A dropped chunk is silence out and never entered: without it, the
+    // stream is the input delayed by the latency.
+    Host kept = host;
+    for (auto it = dropped.rbegin(); it != dropped.rend(); ++it)
+        for (int c = 0; c < 2; ++c) {
+            for (long t = it->first; t < it->first + it->second; ++t)
+                EXPECT_EQ(host.out[c][t], 0.0);
+            kept.in[c].erase(kept.in[c].begin() + it->first,
+                             kept.in[c].begin() + it->first + it->second);
+            kept.out[c].erase(kept.out[c].begin() + it->first,
+                              kept.out[c].begin() + it->first + it->second);
+        }
+    EXPECT_EQ(kept.misses(p.base()), 0);
+}
+
+TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {
+    for (bool forced : {false, true}) {
+        KitValues values = {{"DSPBUFFER", "256"}};
+        if (forced) values.push_back({"FORCEOFFSET", "1000"});
+        kit.master("", values);
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        ASSERT_EQ(p.compensation() == 0, !forced);
+        Host host(*engine, 5000, 11);
+        host.replace = forced; // adding in one, replacing in the other
+        host.run(5000, 12);    // bypass from construction, gains 1.0
+        EXPECT_EQ(host.misses(p.compensation()), 0) << forced;
+    }
+
+    kit.master("", {{"DSPBUFFER", "256"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.setstep(64, 2048);
+    p.gains(0.5, 0.5);
+    normal(*engine);
+    Host host(*engine, 8000, 13);
+    host.run(2000, 14);
+    engine->smpby(true, 0, true, true); // no host call comes: gives up after 200 ms
+    host.run(4000, 15);
+    engine->smpby(false, 0, true, false);
+    host.run(6000, 16);
+    engine->smpby(true, 0, false, false);
+    engine->smpby(true, 0, false, false);
+    EXPECT_TRUE(engine->getby());
+    host.run(8000, 17);
+    EXPECT_EQ(host.misses(p.base(), 1.0, 0, 0) - host.misses(p.base(), 1.0, 2000, 0), 0);
+    EXPECT_EQ(host.misses(0, 0.0, 2000, 0) - host.misses(0, 0.0, 4000, 0), 0); // muted
+    // Back from bypass with cleared rings: the input from then on, delayed.
+    EXPECT_EQ(host.misses(p.base(), 1.0, 4000, 4000) - host.misses(p.base(), 1.0, 6000, 4000), 0);
+    EXPECT_EQ(host.misses(0, 1.0, 6000), 0); // unmuted bypass, no compensation
+}
+
+TEST_F(CorePrcsHostTest, HostileCallsReachTheRingAsSilenceAndNeverCrash) {
+    kit.master("", {{"DSPBUFFER", "256"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.setstep(64, 2048);
+    p.gains(0.5, 0.5);
+    normal(*engine);
+    double const inf = std::numeric_limits<double>::infinity();
+    double const nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<double> dl = {1e-301, nan, inf, -inf, -1e-300, 0.5};
+    std::vector<double> dr = {-1e-301, 1e-299, nan, 0.25, inf, -0.5};
+    std::vector<double> expect[2] = {{0, 0, 0, 0, 0, 0.5}, {0, 1e-299, 0, 0.25, 0, -0.5}};
+    std::vector<double> dout(6, 7.0);
+    for (bool dbl : {true, false}) {
+        std::vector<float> fl(dl.begin(), dl.end()), fr(dr.begin(), dr.end()), fo(6);
+        void* ins[2] = {dbl ? static_cast<void*>(dl.data()) : fl.data(),
+                        dbl ? static_cast<void*>(dr.data()) : fr.data()};
+        void* outs[2] = {dbl ? static_cast<void*>(dout.data()) : fo.data(), nullptr};
+        int const w = p.inwrite();
+        engine->prcss(ins, outs, 6, true, 0, nan, dbl, 2);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < 6; ++i) {
+                double const want = dbl ? expect[c][i] : static_cast<float>(expect[c][i]);
+                EXPECT_EQ(p.in(c, (w + i) % p.ring()), want) << dbl << " " << c << " " << i;
+                EXPECT_FALSE(std::signbit(p.in(c, (w + i) % p.ring())) && want == 0.0);
+            }
+    }
+    // Missing buffers read as silence and are not written; no frames, no work.
+    void* none[2] = {nullptr, nullptr};
+    float left[4] = {}, right[4] = {};
+    void* outs[2] = {left, right};
+    engine->prcss(nullptr, outs, 4, true, 0, 0.0, false, 4);
+    engine->prcss(none, none, 4, true, 0, 0.0, false, 4);
+    engine->prcss(nullptr, nullptr, -5, true, 0, 0.0, true, 2);
+    int const w = p.inwrite();
+    engine->prcss(outs, outs, 0, true, 0, 0.0, false, 2);
+    EXPECT_EQ(p.inwrite(), w);
+
+    // Inputs 3 and 4 reach the side ring only with the side ring and 4 channels.
+    float s[4][2] = {{1, 1}, {1, 1}, {0.5f, 0.5f}, {-0.5f, -0.5f}};
+    void* four[4] = {s[0], s[1], s[2], s[3]};
+    float o[2][2];
+    void* two[2] = {o[0], o[1]};
+    engine->prcss(four, two, 2, true, 0, 0.0, false, 4); // no side ring: ignored
+    p.sides();
+    int const at = p.inwrite();
+    engine->prcss(four, two, 2, true, 0, 0.0, false, 2);
+    EXPECT_EQ(p.side(0, at), 0.0);
+    engine->prcss(four, two, 2, true, 0, 0.0, false, 4);
+    EXPECT_EQ(p.side(0, at + 2), 0.5);
+    EXPECT_EQ(p.side(1, at + 3), -0.5);
+
+    // Refused rates and sizes change nothing.
+    p.booted();
+    engine->irate(0);
+    engine->irate(-44100);
+    engine->blksz(0);
+    EXPECT_EQ(p.rate(), p.realtime());
+    EXPECT_EQ(engine->getpf(2), 0);
+    EXPECT_EQ(engine->getpf(0), 0);
+}
+
+TEST_F(CorePrcsHostTest, ProgramRatesRoundToTheStepAndKeepTheRequestedPeriod) {
+    struct Row {
+        char const* quality;
+        int step, realtime, offline;
+        long effective;
+    };
+    Row const rows[] = {
+        {"4", 1024, 1024, 1024, 23219}, // 132 samples round up to the step
+        {"4", 1, 132, 33, 3000},        // no rounding below a step of 2
+        {"0.5", 1, 132, 132, 3000},     // a divisor below 1 counts as 1
+    };
+    for (Row const& row : rows) {
+        kit.master("", {{"EXPORTAUDIOQUALITY", row.quality}});
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        p.setstep(row.step, 2048);
+        engine->updrt(3000);
+        EXPECT_EQ(p.realtime(), row.realtime) << row.step;
+        EXPECT_EQ(p.offline(), row.offline) << row.step;
+        EXPECT_EQ(p.effective(), row.effective) << row.step;
+    }
+    kit.master();
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.setstep(1024, 2048);
+    p.booted();
+    engine->updrt(3000);
+    for (int round = 0; round < 3; ++round) {
+        engine->irate(48000);
+        EXPECT_EQ(p.effective(), 21333);
+        engine->irate(44100);
+        EXPECT_EQ(p.effective(), 23219);
+        EXPECT_EQ(p.period(), 3000);
+    }
+}
+
+TEST_F(CorePrcsHostTest, OfflineLevelAndFixedQualitySwitchTheProgramRate) {
+    for (int variant = 0; variant < 3; ++variant) {
+        bool const fixed = variant == 1;
+        KitValues values = {{"DSPBUFFER", "256"}, {"EXPORTAUDIOQUALITY", "4"}};
+        if (fixed) values.push_back({"FIXEDQUALITY", "1"});
+        kit.master("", values);
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        p.setstep(1, 2048);
+        // The block takes the switch up, with new tables when smoothing.
+        p.smoothing(variant == 2 ? -1 : 2);
+        engine->updrt(3000);
+        normal(*engine);
+        Host host(*engine, 4000, 21);
+        for (int round = 0; round < 3; ++round) {
+            for (short level : {short(4), short(0)}) {
+                host.level = level;
+                host.call(300);
+                EXPECT_FALSE(p.ratechange());
+                EXPECT_EQ(p.rate(), level == 4 || fixed ? 33 : 132) << level << " " << fixed;
+                if (variant != 2) {
+                    EXPECT_EQ(p.falling()[p.rate()], 0.0);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(CorePrcsHostTest, CrossfadeTablesAndSmoothingOrder) {
+    kit.master();
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.smoothing(2);
+    engine->lockp();
+    engine->mkesf(8);
+    engine->rlsep();
+    EXPECT_EQ(p.falling()[0], 1.0);
+    EXPECT_EQ(p.falling()[8], 0.0);
+    for (int i = 0; i <= 8; ++i) EXPECT_DOUBLE_EQ(p.rising()[i], 1.0 - p.falling()[i]);
+    EXPECT_LE(p.falling()[5], p.falling()[4]);
+    EXPECT_EQ(p.slot0(), p.falling());
+    engine->setsp(1);
+    EXPECT_EQ(p.slot0(), p.rising());
+    p.hybrid(true);
+    EXPECT_FALSE(engine->setst(3));
+    EXPECT_EQ(p.order(), -1);
+}
+
+TEST_F(CorePrcsHostTest, ConfigurationChangesFromAnotherThreadWhileAudioRuns) {
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    p.setstep(64, 32);
+    p.booted();
+    normal(*engine);
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        for (int i = 0; !done.load() && i < 400; ++i) {
+            engine->irate(i % 2 ? 48000 : 44100);
+            engine->blksz(i % 3 ? 32 : 4096);
+            engine->updrt(2000 + i);
+            engine->getpf(i % 2);
+            engine->updgu(44100);
+        }
+    });
+    Host host(*engine, 30000, 31);
+    host.run(30000, 32);
+    done.store(true);
+    other.join();
+    EXPECT_EQ(host.misses(p.base(), 4.0), 0); // GAININ and GAINOUT at full: 2 x 2
+}
