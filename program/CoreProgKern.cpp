@@ -186,6 +186,17 @@ bool CoreProg::setnp(short slot, long nl, long xl) {
     return changed;
 }
 
+// The root's outputs into the slot record; chncp remade a switching root's
+// second pair as well and freed the old one.
+static void adoptOutputs(CoreProg::HLOC& h) {
+    h.left = h.root->getlc();
+    h.right = h.root->getrc();
+    if (h.secondleft) {
+        h.secondleft = h.root->getls();
+        h.secondright = h.root->getrs();
+    }
+}
+
 bool CoreProg::setod(short slot, short which, long limit) {
     HLOC* hp = slotAt(slot, "setod");
     if (!hp || !hp->inuse || !hp->root || (which != 0 && which != 1)) return false;
@@ -215,12 +226,15 @@ bool CoreProg::setod(short slot, short which, long limit) {
         h.root->chncp(h.normallength, h.extendedlength, h.padded);
         h.root->chnip();
     } catch (...) {
-        restore();
+        // chncp can fail after it replaced the outputs (making its fold
+        // scratch): the slot then has the new dimensions, and in any case
+        // the record must hold the outputs the tree holds, never freed ones.
+        if (h.root->getlc() == h.left) restore();
+        adoptOutputs(h);
         throw;
     }
     h.changed = true;
-    h.left = h.root->getlc();
-    h.right = h.root->getrc();
+    adoptOutputs(h);
     HLOC& hybrid = hslots[capacity];
     if (forcehybrid && hybrid.inuse && hybrid.root) {
         if (slot == capacity) hslots[0].changed = true;

@@ -488,3 +488,32 @@ TEST_F(CoreProgKernTest, GlobalTableReadsAbsentAndZeroAlike) {
 }
 
 } // namespace
+
+TEST_F(CoreProgKernTest, SmoothingPairStaysValidWhenALimitChangeRunsOutOfMemory) {
+    kit.wav("SMTH.WAV", {DataKit::impulse(3000, 5, 0.8)});
+    KitProgram program("Smooth", "", {{"SMOOTH", "1"}});
+    program.slots.push_back(KitVector({"SMTH.WAV"}));
+    auto p = make(&pool);
+    ASSERT_TRUE(load(*p, program));
+    int const saved = CorePool::iVretrypause;
+    CorePool::iVretrypause = 0;
+    bool done = false;
+    // From a short kernel to a long one, the room growing until it fits:
+    // every step of the rebuild fails once somewhere on the way.
+    for (long room = 0; !done && room < 400000; room += 512) {
+        p->setod(0, 0, 40);
+        pool.setal(pool.getma() + room);
+        try {
+            done = p->setod(0, 0, 2500);
+        } catch (CoreAnsx const&) {
+        }
+        pool.setal(LONG_MAX);
+        ASSERT_EQ(p->getls(), p->slot(0).root->getls()) << room;
+        ASSERT_EQ(p->getrs(), p->slot(0).root->getrs()) << room;
+        ASSERT_EQ(p->getli(0), p->slot(0).root->getlc()) << room;
+        ASSERT_GE(p->slot(0).root->getal(), p->slot(0).padded) << room;
+        p->updte(true, 64, 0.0, 120.0);
+    }
+    CorePool::iVretrypause = saved;
+    EXPECT_TRUE(done);
+}
