@@ -306,6 +306,15 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
             made[k] = elementNew(pool, static_cast<int>(alloc));
     } catch (...) {
         for (void* element : made) elementDelete(pool, element);
+        // The children already hold outputs of the new size: a parent that
+        // keeps a longer length would mix past the end of their buffers.
+        if (!leaf) {
+            int held = static_cast<int>(std::max(len0, len1));
+            length0 = std::min(length0, held);
+            this->length1 = std::min(this->length1, held);
+            currentlength = std::min(currentlength, held);
+            remix();
+        }
         throw;
     }
     dropPair(outleft0, outright0);
