@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/CoreCnst.h"
+#include "editor/CoreStrp.h"
 #include "runtime/CoreAnsx.h"
 
 class CoreDspg {
@@ -23,12 +24,14 @@ public:
         std::vector<std::uint8_t> pixels; // width x height
     };
 
-    static constexpr int iCcellx = 8;            // pixels per cell, across
-    static constexpr int iCcelly = 12;           // pixels per cell, down
-    static constexpr std::uint8_t iCdark = 24;   // background and font 1 ink
-    static constexpr std::uint8_t iClight = 224; // font 0 and 2 ink, font 1 background
-    static constexpr int iCmainrows = 14;        // main-zone rows of the display
-    static constexpr int iCdefaultcells = 3190;  // cells of a snapshot of the display
+    static constexpr int iCcellx = 8;  // pixels per cell, across
+    static constexpr int iCcelly = 12; // pixels per cell, down
+    // The editor's built-in glyphs use the same greys, so either draws alike.
+    static constexpr std::uint8_t iCdark = CoreStrp::iCdark; // background and font 1 ink
+    static constexpr std::uint8_t iClight =
+        CoreStrp::iClight;                      // font 0 and 2 ink, font 1 background
+    static constexpr int iCmainrows = 14;       // main-zone rows of the display
+    static constexpr int iCdefaultcells = 3190; // cells of a snapshot of the display
     static constexpr int iCglyphcounts[4] = {108, 94, 108, 1}; // glyphs per font strip
 
     // Draws the snapshot; mainrows grid rows go above the gap, glyphs[f] is
