@@ -45,6 +45,12 @@ struct CoreDsifPeek {
     static bool held(CoreDsif& d) { return d.mouseheld; }
     static std::pair<int, int> mouse(CoreDsif& d) { return {d.mousex, d.mousey}; }
     static std::pair<int, int> bankprogram(CoreDsif& d) { return {d.bank, d.program}; }
+    // Kernel, memory and global pages.
+    static bool menurebuild(CoreDsif& d) { return d.menurebuild; }
+    static void menurebuild(CoreDsif& d, bool on) { d.menurebuild = on; }
+    static std::pair<short, bool> pagefield(CoreDsif& d) {
+        return {d.pages.fields[0], d.pages.flags[0] || d.pages.flags[1]};
+    }
 };
 
 class DisplayRig {
