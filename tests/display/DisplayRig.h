@@ -48,9 +48,6 @@ struct CoreDsifPeek {
     // Kernel, memory and global pages.
     static bool menurebuild(CoreDsif& d) { return d.menurebuild; }
     static void menurebuild(CoreDsif& d, bool on) { d.menurebuild = on; }
-    static std::pair<short, bool> pagefield(CoreDsif& d) {
-        return {d.pages.fields[0], d.pages.flags[0] || d.pages.flags[1]};
-    }
 };
 
 class DisplayRig {
