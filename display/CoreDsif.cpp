@@ -75,10 +75,10 @@ CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
     nullptr,
     nullptr,
     nullptr,
-    nullptr,
-    nullptr,
-    nullptr, // 0..7
-    nullptr,
+    &CoreDsif::entrykern, // 5
+    &CoreDsif::entrymemo, // 6
+    nullptr,              // 0..7
+    &CoreDsif::entryglob, // 8
     nullptr,
     nullptr,
     nullptr,
@@ -103,11 +103,11 @@ CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2]
     nullptr,
     nullptr,
     nullptr,
+    &CoreDsif::tickkern, // 5
+    &CoreDsif::tickmemo, // 6
     nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr, // 0..9
+    &CoreDsif::tickglob, // 8
+    nullptr,             // 0..9
     nullptr,
     nullptr,
     nullptr,

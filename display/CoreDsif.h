@@ -14,7 +14,9 @@
 // operations. The display lock is taken before the mailbox's, the transition
 // table's and the message list's own locks; the property bus locks for itself.
 
+#include <initializer_list>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "display/CoreBean.h"
@@ -192,6 +194,21 @@ private:
     // The page "ACTION" leads to after a batch, under the display lock.
     short afterbatch(CoreAnsx const& action);
     void lowerpriority(int previous); // back to the level before the batch
+
+    // ---- Kernel (5), memory (6) and global (8) pages: display/pages/
+    void entrykern(); // kernel page on entry: the list of kernels and the group lengths
+    void tickkern();  // kernel page per tick
+    void entrymemo(); // memory page on entry: slot browser and the program's texts
+    void tickmemo();  // memory page per tick
+    void entryglob(); // global page on entry: the program's 27 global values
+    void tickglob();  // global page per tick
+    // Posts a batch: clears the batch variables, sets these (name, value) in
+    // order, "ACTION" and "NEXTSTEP" last, and sets the tick's event "BTCH".
+    void postbt(std::initializer_list<std::pair<char const*, CoreAnsx>> variables);
+    int selectedslot() const { return bank * iCbankdim + program; } // bank x 100 + program
+    CoreAnsx newname{""}; // memory page: the name a version is saved under
+    bool menurebuild =
+        true; // program-menu rebuild flag: set at construction and by the memory page
 
     CoreAnsx home;                    // home page code: setdp applies it, loads post it as "ACTION"
     PAGESTATE pages;                  // the pages' scratch state

@@ -157,3 +157,30 @@ TEST(DisplayGallery, GlyphChart) {
           {0, 4, 2, 'A'},
           {3, 4, 2, '%'}});
 }
+
+TEST(DisplayGallery, KernelMemoryAndGlobalPages) {
+    DisplayRig rig;
+    FakeBean& e = rig.engine;
+    e.put('b', 22, "1"), e.put('i', 67, "105"), e.name(105, "Warm Room");
+    e.put('s', 56, "Warm Room"), e.put('s', 64, "A room with a warm tail"), e.put('h', 75, "6");
+    e.put('h', 54, "8"), e.put('h', 55, "4"), e.put('b', 162, "1", 0), e.put('b', 58, "1");
+    e.put('d', 160, "200000", 0, 0), e.put('d', 161, "50000", 0, 0), e.put('l', 10, "4007");
+    e.put('d', 0, "1"), e.put('d', 1, "2"), e.put('d', 12, "0.5"), e.put('d', 19, "20000");
+    rig.build();
+    rig.boot();
+    struct PAGE {
+        short id;
+        char const* name;
+        std::vector<CELL> cells;
+    } const pages[] = {
+        {5, "kernel", {{2, 0, 1, 'K'}, {0, 1, 0, 'K'}, {13, 5, 0, '5'}, {51, 2, 1, 'S'}}},
+        {6, "memory", {{2, 0, 1, 'E'}, {7, 1, 2, 'W'}, {0, 9, 0, 'N'}, {51, 3, 1, 'D'}}},
+        {8, "global", {{2, 0, 1, 'E'}, {0, 1, 0, 'P'}, {4, 7, 0, 'M'}, {52, 0, 1, 'E'}}},
+    };
+    for (PAGE const& page : pages) {
+        CoreDsifPeek::request(rig.display(), page.id);
+        rig.tick();
+        rig.tick();
+        keep(page.name, rig, page.cells);
+    }
+}

@@ -45,6 +45,9 @@ struct CoreDsifPeek {
     static bool held(CoreDsif& d) { return d.mouseheld; }
     static std::pair<int, int> mouse(CoreDsif& d) { return {d.mousex, d.mousey}; }
     static std::pair<int, int> bankprogram(CoreDsif& d) { return {d.bank, d.program}; }
+    // Kernel, memory and global pages.
+    static bool menurebuild(CoreDsif& d) { return d.menurebuild; }
+    static void menurebuild(CoreDsif& d, bool on) { d.menurebuild = on; }
 };
 
 class DisplayRig {

@@ -1,5 +1,6 @@
 #include "tests/display/FakeBean.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -152,6 +153,16 @@ std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
         return step(n) ? "1" : "0";
     }
     if (std::string out; controlget(kind, id, element, out)) return out;
+    if (kind == 'b' && id == 14) { // switches smoothing to the element's setting
+        bool hybrid = values[{'b', 27, 0, 0}] == "1";
+        bool live = element < 0 || (cansmooth && !hybrid);
+        if (live) {
+            values[{'d', 14, 0, 0}] = std::to_string(element + 1);
+            values[{'h', 74, 0, 0}] = std::to_string(element);
+        }
+        log.push_back({'r', 14, element, subindex, live ? "1" : "0"});
+        return live ? "1" : "0";
+    }
     auto found = values.find({kind, id, element, subindex});
     return found != values.end() ? found->second : "";
 }
@@ -166,6 +177,8 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
     if (id == 225) vars.clear();
     if (id == 222) rows.assign(rows.size(), "");
     if (id == 167) names[element] = value;
+    if (id == 56) values[{'b', 58, 0, 0}] = "1";
+    if (id == 55) setkernels(std::atoi(value.c_str()));
     controlset(id, element, value);
     if (id == 144 && nextboot < script.size()) { // one boot step
         BOOTSTEP const& s = script[nextboot++];
@@ -201,6 +214,7 @@ bool FakeBean::step(int n) {
             line += " " + names[std::atoi(subject.c_str())];
     }
     rows[0] = chain + " " + std::to_string(chainstep) + "/" + std::to_string(found->second.size());
+    if (chainstep == found->second.size()) chainend(chain);
     vars["NEXTSTEP"] =
         chainstep < found->second.size() ? chain + "#" + std::to_string(chainstep) : "";
     return false;
@@ -215,4 +229,46 @@ int FakeBean::search(int start, int direction) const {
         if (slot < 0) slot = 0, direction = 1;
     }
     return 0; // no slot is used
+}
+
+// ---- Kernel, memory and global pages
+
+std::vector<std::string> FakeBean::versions() const {
+    std::lock_guard hold(mutex);
+    return saved;
+}
+
+void FakeBean::setkernels(int limit) {
+    int master = std::atoi(values[{'h', 54, 0, 0}].c_str());
+    int used = limit > 0 ? std::min(limit, slots) : slots;
+    if (master > 0) used = std::min(used, master);
+    values[{'h', 75, 0, 0}] = std::to_string(used);
+}
+
+void FakeBean::chainend(std::string const& done) {
+    auto number = [&](char const* variable) { return std::atoi(vars[variable].c_str()); };
+    auto load = [&](int slot) {
+        values[{'i', 67, 0, 0}] = std::to_string(slot);
+        values[{'s', 56, 0, 0}] = names.count(slot) ? names[slot] : "";
+        values[{'b', 58, 0, 0}] = "0";
+    };
+    if (done == "OVERWRITEMEMORYLOC") {
+        int from = number("OLDPROGRAM"), to = number("NEWPROGRAM");
+        if (names.count(from)) names[to] = names[from];
+        names.erase(from);
+    } else if (done == "DELETEMEMORYLOC") {
+        names.erase(number("PROG"));
+    } else if (done == "REPLACEMEMORYLOC") {
+        load(search(number("NEWPROGRAM"), 1));
+        names.erase(number("OLDPROGRAM"));
+    } else if (done == "VERSIONING") {
+        saved.push_back(vars["VERSIONINGNAME"]);
+        int slot = std::atoi(values[{'i', 67, 0, 0}].c_str());
+        while (slot < 9999 && names.count(slot)) ++slot;
+        names[slot] = values[{'s', 56, 0, 0}];
+    } else if (done == "CHANGEHYBRID") {
+        values[{'b', 27, 0, 0}] = vars["BVFORCEHYBRID"].empty() ? "0" : "1";
+    } else if (done == "CHANGEMONO") {
+        values[{'b', 33, 0, 0}] = vars["BVFORCEMONO"].empty() ? "0" : "1";
+    }
 }

@@ -91,7 +91,26 @@ public:
     short gettp(short level) override { return tplvl(level); }
     void setmt(short, bool) override {}
 
+    // ---- Kernel, memory and global pages: the program's kernel slots (55
+    // written makes 75 the smaller of the slots, the written limit unless 0
+    // and the master limit 54), a program that cannot smooth live (reading
+    // 14 as bool with a setting >= 0 then answers false, as on a hybrid
+    // program, 27), and the versions the VERSIONING chain saved. Reading 14
+    // as bool switches smoothing, so it is logged as an 'r' entry with the
+    // element and the answer. 56 written raises 58. At their end the memory
+    // chains move, empty, load (67, 56) and version slots, and the hybrid
+    // and mono chains set 27 and 33 from their non-empty flag text.
+    void kernelslots(int n) { slots = n; }
+    void smoothable(bool on) { cansmooth = on; }
+    std::vector<std::string> versions() const;
+
 private:
+    void chainend(std::string const& done); // the chain's effect on the fake program and memory
+    void setkernels(int limit);             // 75 after 55 was written
+    int slots = 20;
+    bool cansmooth = true;
+    std::vector<std::string> saved; // VERSIONINGNAME of each version
+
     std::string get(char kind, int id, BEANSTRUCT* index);
     void set(char kind, int id, std::string const& value, BEANSTRUCT* index);
     bool step(int n); // one batch step, under the mutex; true when ended

@@ -1,0 +1,192 @@
+// The memory page (page 6): browses program memory by bank and program
+// number, shows the browsed slot's name in the double-size font, edits the
+// loaded program's name, categories and description, and moves, deletes and
+// versions slots through batches. Every text goes out without the blanks
+// its edit field pads it with.
+#include <algorithm>
+
+#include "display/CoreDsed.h"
+#include "display/CoreDsge.h"
+#include "display/CoreDsgt.h"
+#include "display/CoreDsif.h"
+#include "display/CoreDstx.h"
+#include "display/DataLclz.h"
+#include "display/pages/PageDraw.h"
+#include "runtime/CoreButl.h"
+
+namespace {
+using BEANSTRUCT = CoreBean::BEANSTRUCT;
+
+constexpr int beanName = 56;             // string: the loaded program's name
+constexpr int beanNameChanged = 58;      // bool: the name was changed
+constexpr int beanDescription = 64;      // string: the loaded program's description
+constexpr int beanSlot = 67;             // int: selected slot
+constexpr int beanVersionName = 76;      // string: proposed version name
+constexpr int beanSlotName = 167;        // string, element = slot; "0" when empty
+constexpr int beanNextSlot = 168;        // int, {start, step}: nearest used slot
+constexpr int beanSlotCategory = 170;    // string written, {slot, level}
+constexpr int beanCategory = 176;        // string, element = level 0..2
+constexpr int beanSlotDescription = 177; // string written, element = slot
+constexpr int categories = 3;
+constexpr short fieldName = 0, fieldDescription = 4, fieldNewName = 5; // edit fields
+} // namespace
+
+void CoreDsif::postbt(std::initializer_list<std::pair<char const*, CoreAnsx>> variables) {
+    BEANSTRUCT none{};
+    engine->setbv(225, &none); // clears the batch variables
+    for (auto const& [name, value] : variables) btcst(CoreAnsx(name), value);
+    event = CoreAnsx("BTCH");
+}
+
+void CoreDsif::entrymemo() {
+    using pagedraw::label;
+    label(*buffer, DataLclz::sCmemobanklabel, 0, 2);
+    label(*buffer, DataLclz::sCmemomemorylabel, 0, 3);
+    label(*buffer, DataLclz::sCmemonamelabel, 0, 5);
+    label(*buffer, DataLclz::sCmemocatlabel, 0, 6);
+    label(*buffer, DataLclz::sCmemodesclabel, 0, 7);
+    label(*buffer, CoreAnsx("/"), 12, 6);
+    label(*buffer, CoreAnsx("/"), 18, 6);
+
+    gadget->reset(2, true, true, 1);
+    CoreDstx* number = gadget->gettx(0);
+    number->defne(0, 8, 3, 2, CoreAnsx(""), false, -1);
+    number->setel(iCbankdim, programtexts, program);
+    CoreDstx* banks = gadget->gettx(1);
+    banks->defne(0, 8, 2, 2, CoreAnsx(""), false, -1);
+    banks->setel(iCbanks, banktexts, bank);
+
+    BEANSTRUCT none{};
+    editgroup->reset(6);
+    struct EDIT {
+        short column, row, width;
+        bool clearonarm;
+    };
+    EDIT const edits[6] = {{8, 5, 16, false}, {8, 6, 3, true},   {14, 6, 3, true},
+                           {20, 6, 3, true},  {8, 7, 32, false}, {8, 9, 32, false}};
+    for (short i = 0; i < 6; ++i)
+        editgroup->gettx(i)->defne(0, 1, edits[i].column, edits[i].row, edits[i].width,
+                                   edits[i].clearonarm, CoreDsed::iCkindtext);
+    editgroup->gettx(fieldName)->setvs(engine->getbs(beanName, &none));
+    for (short k = 0; k < categories; ++k) {
+        BEANSTRUCT level{k, 0};
+        editgroup->gettx(short(1 + k))->setvs(engine->getbs(beanCategory, &level).UpperCase());
+    }
+    editgroup->gettx(fieldDescription)->setvs(engine->getbs(beanDescription, &none));
+    newname = engine->getbs(beanVersionName, &none);
+    editgroup->gettx(fieldNewName)->setvs(newname);
+    editgroup->gettx(fieldNewName)->movea(!engine->getbb(beanNameChanged, &none));
+}
+
+void CoreDsif::tickmemo() {
+    using pagedraw::drbtn;
+    using pagedraw::trimright;
+    BEANSTRUCT none{};
+    int p = selectedslot();
+    buffer->write(CoreButl::rpad_(CoreAnsx("  EditMode: Memory"), 48, ' '), 0, 0, 1, false, false);
+
+    editgroup->focus(clickcolumn, clickrow, mouseheld);
+    editgroup->draw_();
+    CoreDsed* name = editgroup->gettx(fieldName);
+    if (name->ischg()) {
+        CoreAnsx text = trimright(name->getvs());
+        BEANSTRUCT slot{p, 0};
+        engine->setbs(beanName, text, &none);
+        engine->setbs(beanSlotName, text, &slot);
+        editgroup->draw_();
+    }
+    for (short k = 0; k < categories; ++k) {
+        CoreDsed* category = editgroup->gettx(short(1 + k));
+        if (!category->ischg()) continue;
+        CoreAnsx upper = category->getvs().UpperCase();
+        category->setvs(upper);
+        CoreAnsx text = trimright(upper);
+        BEANSTRUCT level{k, 0}, slot{p, k};
+        engine->setbs(beanCategory, text, &level);
+        engine->setbs(beanSlotCategory, text, &slot);
+    }
+    CoreDsed* description = editgroup->gettx(fieldDescription);
+    if (description->ischg()) {
+        CoreAnsx text = trimright(description->getvs());
+        BEANSTRUCT slot{p, 0};
+        engine->setbs(beanDescription, text, &none);
+        engine->setbs(beanSlotDescription, text, &slot);
+    }
+
+    gadget->focus(clickcolumn, clickrow, mouseheld);
+    gadget->draw_();
+    bank = gadget->gettx(1)->getel();
+    program = gadget->gettx(0)->getel();
+    int s = selectedslot();
+
+    BEANSTRUCT browsed{s, 0};
+    CoreAnsx shown = engine->getbs(beanSlotName, &browsed);
+    if (shown == CoreAnsx("0")) shown = DataLclz::sCmemoemptylabel;
+    buffer->clear(3, 14, 2, 32, 2);
+    buffer->write(CoreButl::rpad_(shown, 16, ' '), 14, 1, 2, false, false);
+
+    CoreAnsx line = CoreAnsx("  ") + CoreAnsx(s) + CoreAnsx(" ") +
+                    engine->getbs(beanName, &none).UpperCase() + CoreAnsx("  ");
+    short row = short(dimy - 2);
+    buffer->write(line, 0, row, 1, false, false);
+    CoreAnsx rest = CoreAnsx("  ") + engine->getbs(beanDescription, &none).SubString(1, 32);
+    buffer->write(CoreButl::rpad_(rest, std::max(0, dimx - line.Length()), ' '),
+                  short(line.Length()), row, 1, false, false);
+
+    if (drbtn(*buffer, 50, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow))
+        event = CoreAnsx("PROG");
+
+    if (drbtn(*buffer, 50, 2, CoreAnsx(" OVWRTE "), clickcolumn, clickrow) && p != 0 && s != 0 &&
+        s != p) {
+        setsp(s, true, true);
+        engine->setbi(beanSlot, s, &none);
+        postbt({{"OLDPROGRAM", CoreAnsx(p)},
+                {"NEWPROGRAM", CoreAnsx(s)},
+                {"MOVED", DataLclz::sCgenmovedprint},
+                {"ACTION", CoreAnsx("MEMO")},
+                {"NEXTSTEP", CoreAnsx("OVERWRITEMEMORYLOC")}});
+        menurebuild = true;
+        p = s;
+    }
+
+    if (drbtn(*buffer, 50, 3, CoreAnsx(" DELETE "), clickcolumn, clickrow) && s != 0) {
+        if (s != p) {
+            postbt({{"PROG", CoreAnsx(s)},
+                    {"DELETED", DataLclz::sCgendeletedprint},
+                    {"ACTION", CoreAnsx("MEMO")},
+                    {"NEXTSTEP", CoreAnsx("DELETEMEMORYLOC")}});
+        } else {
+            BEANSTRUCT upward{s + 1, 1};
+            int n = engine->getbi(beanNextSlot, &upward);
+            p = n;
+            // No used slot to go to: the selection stays where it was.
+            if (n >= 0) {
+                bank = n / iCbankdim;
+                program = n % iCbankdim;
+            }
+            postbt({{"OLDPROGRAM", CoreAnsx(s)},
+                    {"DELETED", DataLclz::sCgendeletedprint},
+                    {"LOADED", DataLclz::sCgenloadedprint},
+                    {"LOADING", DataLclz::sCgenloadingprint},
+                    {"NEWPROGRAM", CoreAnsx(n)},
+                    {"ACTION", CoreAnsx("MEMO")},
+                    {"NEXTSTEP", CoreAnsx("REPLACEMEMORYLOC")}});
+        }
+        menurebuild = true;
+    }
+
+    if (!engine->getbb(beanNameChanged, &none)) return;
+    pagedraw::label(*buffer, DataLclz::sCmemonewnamelabel, 0, 9);
+    CoreDsed* version = editgroup->gettx(fieldNewName);
+    version->movea(false);
+    if (version->ischg()) newname = version->getvs();
+    if (!drbtn(*buffer, 50, 9, CoreAnsx(" SAVEAS "), clickcolumn, clickrow)) return;
+    // A version needs a file name.
+    CoreAnsx versionname = trimright(newname);
+    if (versionname.Trim().Length() <= 0) return;
+    postbt({{"SAVING", DataLclz::sCgensavingprint},
+            {"VERSIONINGNAME", versionname},
+            {"ACTION", CoreAnsx("PROG")},
+            {"NEXTSTEP", CoreAnsx("VERSIONING")}});
+    menurebuild = true;
+}
