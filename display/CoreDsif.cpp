@@ -77,12 +77,12 @@ CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
     nullptr,
     nullptr,
     nullptr,
-    nullptr, // 0..7
+    &CoreDsif::entrylfo, // 0..7
     nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
+    &CoreDsif::entryfunction,
+    &CoreDsif::entryfollower,
+    &CoreDsif::entryenvelope,
+    &CoreDsif::entrydynamics,
     nullptr,
     nullptr,
     nullptr, // 8..15
@@ -105,12 +105,12 @@ CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2]
     nullptr,
     nullptr,
     nullptr,
+    &CoreDsif::ticklfo,
     nullptr,
-    nullptr,
-    nullptr, // 0..9
-    nullptr,
-    nullptr,
-    nullptr,
+    &CoreDsif::tickfunction, // 0..9
+    &CoreDsif::tickfollower,
+    &CoreDsif::tickenvelope,
+    &CoreDsif::tickdynamics,
     nullptr,
     nullptr,
     nullptr,
