@@ -167,6 +167,7 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
     if (id == 222) rows.assign(rows.size(), "");
     if (id == 167) names[element] = value;
     controlset(id, element, value);
+    modulatorset(id, element, value);
     if (id == 144 && nextboot < script.size()) { // one boot step
         BOOTSTEP const& s = script[nextboot++];
         ++bootsrun;
@@ -215,4 +216,34 @@ int FakeBean::search(int start, int direction) const {
         if (slot < 0) slot = 0, direction = 1;
     }
     return 0; // no slot is used
+}
+
+// ---- Modulator settings (see the header), under the mutex.
+void FakeBean::modulatorset(int id, int element, std::string const& value) {
+    double v = std::atof(value.c_str());
+    auto number = [&](int at) { return std::atof(values[{'d', at, element, 0}].c_str()); };
+    auto store = [&](char kind, int at, std::string const& text) {
+        values[{kind, at, element, 0}] = text;
+    };
+    if (id == 98) {
+        store('d', 96, value);
+        if (number(97) < v) store('d', 97, value);
+    } else if (id == 99) {
+        store('d', 97, value);
+        if (number(96) > v) store('d', 96, value);
+    } else if (id == 100) {
+        store('s', 89, value);
+    } else if (id == 104 || id == 105) {
+        int b = id - 104; // 0 for A, 1 for B
+        char* end = nullptr;
+        double constant = std::strtod(value.c_str(), &end);
+        bool isnumber = !value.empty() && end != nullptr && *end == '\0';
+        store('b', 108 + b, isnumber ? "1" : "0");
+        if (isnumber)
+            store('d', 106 + b, exact(constant));
+        else
+            store('s', 110 + b, value);
+    } else if (id == 120) {
+        store('d', 113, value);
+    }
 }
