@@ -243,7 +243,9 @@ TEST(ModulatorPages, RefreshRaisedMaximumsAndButtons) {
         follower.tick();
         EXPECT_EQ(follower.row(1).substr(53, 2), step.shown);
         EXPECT_EQ(redrawn(follower), step.redraw) << step.shown;
-        if (std::string(step.shown) == "5 ") EXPECT_EQ(follower.row(3).substr(14, 6), "100 ms");
+        if (std::string(step.shown) == "5 ") { // follower 5's own minimum attack
+            EXPECT_EQ(follower.row(3).substr(14, 6), "100 ms");
+        }
     }
 
     DisplayRig envelope;
