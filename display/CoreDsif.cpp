@@ -69,55 +69,55 @@ void logFailure(char const* where, char const* what) {
 // Pages -1 and 22/23 have entry handlers here; the other pages' handlers join
 // these tables as the pages are built.
 CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
-    &CoreDsif::entrynone, // -1
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    &CoreDsif::entrykern, // 5
-    &CoreDsif::entrymemo, // 6
-    nullptr,              // 0..7
-    &CoreDsif::entryglob, // 8
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr, // 8..15
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr, // 16..21
-    &CoreDsif::entrybatch,
-    &CoreDsif::entrybatch, // 22, 23
+    &CoreDsif::entrynone,     // -1
+    nullptr,                  // 0
+    nullptr,                  // 1
+    nullptr,                  // 2
+    nullptr,                  // 3
+    nullptr,                  // 4
+    &CoreDsif::entrykern,     // 5
+    &CoreDsif::entrymemo,     // 6
+    &CoreDsif::entrylfo,      // 7
+    &CoreDsif::entryglob,     // 8
+    &CoreDsif::entryfunction, // 9
+    &CoreDsif::entryfollower, // 10
+    &CoreDsif::entryenvelope, // 11
+    &CoreDsif::entrydynamics, // 12
+    nullptr,                  // 13
+    nullptr,                  // 14
+    nullptr,                  // 15
+    nullptr,                  // 16
+    nullptr,                  // 17
+    nullptr,                  // 18
+    nullptr,                  // 19
+    nullptr,                  // 20
+    nullptr,                  // 21
+    &CoreDsif::entrybatch,    // 22
+    &CoreDsif::entrybatch,    // 23
 };
 
 CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2] = {
-    &CoreDsif::ticknone, // -1
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    &CoreDsif::tickkern, // 5
-    &CoreDsif::tickmemo, // 6
-    nullptr,
-    &CoreDsif::tickglob, // 8
-    nullptr,             // 0..9
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr,
-    nullptr, // 10..19
+    &CoreDsif::ticknone,     // -1
+    nullptr,                 // 0
+    nullptr,                 // 1
+    nullptr,                 // 2
+    nullptr,                 // 3
+    nullptr,                 // 4
+    &CoreDsif::tickkern,     // 5
+    &CoreDsif::tickmemo,     // 6
+    &CoreDsif::ticklfo,      // 7
+    &CoreDsif::tickglob,     // 8
+    &CoreDsif::tickfunction, // 9
+    &CoreDsif::tickfollower, // 10
+    &CoreDsif::tickenvelope, // 11
+    &CoreDsif::tickdynamics, // 12
+    nullptr,                 // 13
+    nullptr,                 // 14
+    nullptr,                 // 15
+    nullptr,                 // 16
+    nullptr,                 // 17
+    nullptr,                 // 18
+    nullptr,                 // 19
 };
 
 CoreDsif::PAGESTATE::PAGESTATE() {

@@ -34,6 +34,7 @@
 class CoreBlnk;
 class CoreDspc;
 class CoreDsgt;
+class CoreDstx;
 class CoreDsge;
 class CoreDsgm;
 class CorePlif;
@@ -209,6 +210,57 @@ private:
     CoreAnsx newname{""}; // memory page: the name a version is saved under
     bool menurebuild =
         true; // program-menu rebuild flag: set at construction and by the memory page
+    // ---- Modulator edit pages: the shared frame and the LFO (7), function
+    // generator (9), envelope follower (10), envelope (11) and dynamics (12)
+    // pages, in display/pages/. The frame keeps, per field, what the engine
+    // held when the field was loaded: a field the user has not changed is
+    // written back with exactly that, so a visit loses nothing a field
+    // cannot show (a key off its list, a curve without a row, a sample count
+    // that milliseconds round).
+    struct EDITLOAD {
+        CoreAnsx key;         // a stored key, or a constant's exact number text
+        double number = 0.0;  // a stored number, row or sample count
+        bool touched = false; // a control or a drag changed the field since the load
+    };
+    void editentry(short count);    // the gadget's fields for the page, loads forgotten
+    CoreDstx* editfield(short idx); // null outside the page's fields
+    // A numeric field loaded with value (stored: what the engine holds).
+    void editnumber(short idx, short column, short row, short width, CoreAnsx const& unit,
+                    bool whole, double minimum, double maximum, double value, double stored);
+    // A choice field on row selected of texts (key, stored: what the engine holds).
+    void editchoice(short idx, short column, short row, short width, int count,
+                    CoreAnsx const* texts, int selected, CoreAnsx const& key, double stored);
+    // A choice of the source labels, 7 wide, on the row of the stored key.
+    void editsource(short idx, short column, short row, CoreAnsx const& key);
+    int sourcerow(CoreAnsx const& key); // row of a source key, 0 when it is not one
+    // The title "  EditMode: <word>", then the tick's click and draw of the
+    // fields; false when the page's count of fields is missing.
+    bool edittick(CoreAnsx const& word, short count);
+    bool editchanged(short idx);              // ischg, remembering the field as touched
+    CoreAnsx editkey(short idx);              // touched: the selected row's source key, else stored
+    double editout(short idx, double now);    // touched: now, else the stored number
+    void editexit();                          // "  EXIT  " at (50, 0), event "PROG"
+    void editstep(short& number, short last); // "<<", ">>" and number + 1 on row 1
+    void editlabel(CoreAnsx const& text, short column, short row); // caption in font 0
+    // A button drawn at rest in font 1, in font 0 and answering true when the
+    // tick's click lies on it.
+    bool editbutton(short column, short row, CoreAnsx const& text);
+    double showms(long samples); // a sample count as shown, in ms at the host rate
+    long editsamples(short idx); // touched: the field's ms in samples, else stored
+    void entrylfo();
+    void ticklfo();
+    void entryfunction();
+    void tickfunction();
+    void entryfollower();
+    void tickfollower();
+    void entryenvelope();
+    void tickenvelope();
+    void entrydynamics();
+    void tickdynamics();
+    std::vector<EDITLOAD> editloads; // per field of the current edit page
+    short follower = 0;              // envelope follower being edited, 0..4
+    short envelope = 0;              // envelope being edited, 0..1
+    // ---- end of the modulator edit pages
 
     CoreAnsx home;                    // home page code: setdp applies it, loads post it as "ACTION"
     PAGESTATE pages;                  // the pages' scratch state

@@ -184,3 +184,24 @@ TEST(DisplayGallery, KernelMemoryAndGlobalPages) {
         keep(page.name, rig, page.cells);
     }
 }
+
+TEST(DisplayGallery, ModulatorEditPages) {
+    short const pages[] = {7, 9, 10, 11, 12};
+    char const* const names[] = {"lfos", "functions", "follower", "envelope", "dynamics"};
+    for (int i = 0; i < 5; ++i) {
+        DisplayRig rig;
+        rig.engine.put('b', 22, "1");
+        rig.engine.put('i', 44, "44100");
+        rig.engine.put('d', 95, "20"), rig.engine.put('d', 97, "5"), rig.engine.put('d', 93, "90");
+        rig.engine.put('b', 108, "1"), rig.engine.put('d', 106, "0.5");
+        rig.engine.put('l', 114, "441"), rig.engine.put('l', 137, "4410"),
+            rig.engine.put('h', 130, "1");
+        rig.build();
+        rig.boot();
+        CoreDsifPeek::request(rig.display(), pages[i]);
+        rig.tick();
+        rig.tick();
+        // The title, EXIT at rest and the first field highlighted.
+        keep(std::string("edit-") + names[i], rig, {{2, 0, 1, 'E'}, {52, 0, 1, 'E'}});
+    }
+}

@@ -180,6 +180,7 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
     if (id == 56) values[{'b', 58, 0, 0}] = "1";
     if (id == 55) setkernels(std::atoi(value.c_str()));
     controlset(id, element, value);
+    modulatorset(id, element, value);
     if (id == 144 && nextboot < script.size()) { // one boot step
         BOOTSTEP const& s = script[nextboot++];
         ++bootsrun;
@@ -270,5 +271,35 @@ void FakeBean::chainend(std::string const& done) {
         values[{'b', 27, 0, 0}] = vars["BVFORCEHYBRID"].empty() ? "0" : "1";
     } else if (done == "CHANGEMONO") {
         values[{'b', 33, 0, 0}] = vars["BVFORCEMONO"].empty() ? "0" : "1";
+    }
+}
+
+// ---- Modulator settings (see the header), under the mutex.
+void FakeBean::modulatorset(int id, int element, std::string const& value) {
+    double v = std::atof(value.c_str());
+    auto number = [&](int at) { return std::atof(values[{'d', at, element, 0}].c_str()); };
+    auto store = [&](char kind, int at, std::string const& text) {
+        values[{kind, at, element, 0}] = text;
+    };
+    if (id == 98) {
+        store('d', 96, value);
+        if (number(97) < v) store('d', 97, value);
+    } else if (id == 99) {
+        store('d', 97, value);
+        if (number(96) > v) store('d', 96, value);
+    } else if (id == 100) {
+        store('s', 89, value);
+    } else if (id == 104 || id == 105) {
+        int b = id - 104; // 0 for A, 1 for B
+        char* end = nullptr;
+        double constant = std::strtod(value.c_str(), &end);
+        bool isnumber = !value.empty() && end != nullptr && *end == '\0';
+        store('b', 108 + b, isnumber ? "1" : "0");
+        if (isnumber)
+            store('d', 106 + b, exact(constant));
+        else
+            store('s', 110 + b, value);
+    } else if (id == 120) {
+        store('d', 113, value);
     }
 }

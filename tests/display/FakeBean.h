@@ -10,9 +10,9 @@
 // (187 to 193): 187 switches slots (the alternate one restarts at -1, not
 // valid), 188 reads the current slot, 189 to 191 write, 192 and 193 read the
 // main slot. The parameter modulator each control carries (194) is -1 until
-// put. Doubles are kept and logged exactly ("%.17g").
-// Owner: a test or the rig. Threads: any; one mutex guards everything, a slow
-// step sleeps outside it.
+// put. The modulators' setters move what their getters read (modulatorset). Doubles are kept and
+// logged exactly ("%.17g"). Owner: a test or the rig. Threads: any; one mutex guards everything, a
+// slow step sleeps outside it.
 
 #include <atomic>
 #include <condition_variable>
@@ -118,6 +118,13 @@ private:
     // A control's answer or update; false when the id is not a control's.
     bool controlget(char kind, int id, int element, std::string& out) const;
     void controlset(int id, int element, std::string const& value);
+    // ---- Modulator settings (LFOs, function generators, followers): the
+    // setters that move what other properties read. 98 and 99 set the
+    // minimum and maximum LFO rate (96, 97), moving the other when they
+    // would cross; 100 sets the rate source (89); 104 and 105 set a
+    // generator input, a number text as a constant (108/109 true, 106/107),
+    // anything else as a source key (110/111); 120 sets the balance (113).
+    void modulatorset(int id, int element, std::string const& value);
 
     struct CONTROL {
         double raw[2] = {0.0, -1.0}; // main, alternate slot

@@ -1,0 +1,137 @@
+// Page 10, the envelope follower edit page: one of the five followers at a
+// time (stepped with "<<" and ">>"): detector type, attack and release time
+// ranges with their sources, the dynamic attack and release sources, the
+// input/output balance and the detector highpass. A change writes all of the
+// follower's settings and applies them; a minimum time left above its
+// maximum raises the maximum first, so the engine never holds that pair
+// inverted.
+// Part of CoreDsif; runs on the control thread inside a display tick, under
+// the display lock.
+#include <algorithm>
+
+#include "display/CoreDsgt.h"
+#include "display/CoreDsif.h"
+#include "display/CoreDstx.h"
+#include "display/DataLclz.h"
+#include "runtime/CoreButl.h"
+
+namespace {
+using BEANSTRUCT = CoreBean::BEANSTRUCT;
+constexpr int beanDetector = 112;      // short: detector mode 0..8, 9 off
+constexpr int beanBalance = 113;       // double: input/output balance 0..1
+constexpr int beanMinAttack = 114;     // long: samples
+constexpr int beanMaxAttack = 115;     // long: samples
+constexpr int beanAttackSource = 116;  // string
+constexpr int beanMinRelease = 117;    // long: samples
+constexpr int beanMaxRelease = 118;    // long: samples
+constexpr int beanReleaseSource = 119; // string
+constexpr int beanSetBalance = 120;    // double written
+constexpr int beanApply = 121;         // action: applies the pending settings
+constexpr int beanDynAttackSource = 252;
+constexpr int beanDynReleaseSource = 253;
+constexpr int beanHighpass = 259;       // double: Hz
+constexpr int beanHighpassOrder = 260;  // int: 2, 4, 6 or 8
+constexpr int beanHighpassSource = 261; // string
+constexpr short followers = 5;
+constexpr short fields = 13;
+// Field numbers, in the order they are defined and tested.
+enum : short {
+    fType,
+    fMinAttack,
+    fMaxAttack,
+    fAttackSource,
+    fMinRelease,
+    fMaxRelease,
+    fReleaseSource,
+    fBalance,
+    fDynAttackSource,
+    fDynReleaseSource,
+    fHighpass,
+    fOrder,
+    fHighpassSource
+};
+} // namespace
+
+void CoreDsif::entryfollower() {
+    follower = std::clamp<short>(follower, 0, followers - 1);
+    editlabel(DataLclz::sCevf_explabel, 0, 2);
+    editlabel(DataLclz::sCevf_minattacklabel, 0, 3);
+    editlabel(DataLclz::sCevf_maxattacklabel, 0, 4);
+    editlabel(DataLclz::sCevf_attacksourcelabel, 0, 5);
+    editlabel(DataLclz::sCevf_dattacksourcelabel, 30, 5);
+    editlabel(DataLclz::sCevf_minreleaselabel, 0, 6);
+    editlabel(DataLclz::sCevf_maxreleaselabel, 0, 7);
+    editlabel(DataLclz::sCevf_releasesourcelabel, 0, 8);
+    editlabel(DataLclz::sCevf_dreleasesourcelabel, 30, 8);
+    editlabel(DataLclz::sCevf_outputbalancelabel, 0, 9);
+    editlabel(DataLclz::sCevf_highpasslabel, 0, 10);
+    editlabel(DataLclz::sCevf_highpassorderlabel, 23, 10);
+    editlabel(DataLclz::sCevf_highpasssourcelabel, 30, 10);
+    editentry(fields);
+    BEANSTRUCT one{follower, 0};
+    short mode = engine->getbh(beanDetector, &one);
+    editchoice(fType, 14, 2, 10, DataLclz::iCevf_type, DataLclz::sCevf_type,
+               mode >= 0 && mode < DataLclz::iCevf_type ? mode : 0, CoreAnsx(""), mode);
+    auto time = [&](short idx, short row, double maximum, int id) {
+        long samples = engine->getbl(id, &one);
+        editnumber(idx, 14, row, 5, DataLclz::sCunitms, true, 1.0, maximum, showms(samples),
+                   double(samples));
+    };
+    time(fMinAttack, 3, 600.0, beanMinAttack);
+    time(fMaxAttack, 4, 5000.0, beanMaxAttack);
+    editsource(fAttackSource, 14, 5, engine->getbs(beanAttackSource, &one));
+    time(fMinRelease, 6, 600.0, beanMinRelease);
+    time(fMaxRelease, 7, 5000.0, beanMaxRelease);
+    editsource(fReleaseSource, 14, 8, engine->getbs(beanReleaseSource, &one));
+    double balance = engine->getbd(beanBalance, &one);
+    editnumber(fBalance, 14, 9, 4, DataLclz::sCunitpc, true, 0.0, 100.0, balance * 100.0, balance);
+    editsource(fDynAttackSource, 45, 5, engine->getbs(beanDynAttackSource, &one));
+    editsource(fDynReleaseSource, 45, 8, engine->getbs(beanDynReleaseSource, &one));
+    double highpass = engine->getbd(beanHighpass, &one);
+    editnumber(fHighpass, 14, 10, 5, DataLclz::sCunithz, true, 0.0, 5000.0, highpass, highpass);
+    int order = engine->getbi(beanHighpassOrder, &one);
+    editchoice(fOrder, 26, 10, 1, DataLclz::iCevf_order, DataLclz::sCevf_order,
+               CoreButl::getci(CoreAnsx(order), DataLclz::iCevf_order, DataLclz::sCevf_order, false,
+                               false),
+               CoreAnsx(""), order);
+    editsource(fHighpassSource, 45, 10, engine->getbs(beanHighpassSource, &one));
+}
+
+void CoreDsif::tickfollower() {
+    follower = std::clamp<short>(follower, 0, followers - 1);
+    if (edittick(CoreAnsx("EVFs"), fields)) {
+        bool changed = false;
+        for (short idx = 0; idx < fields && !changed; ++idx) changed = editchanged(idx);
+        if (changed) {
+            // A minimum left above its maximum raises the maximum, which then
+            // goes to the engine as exactly what the minimum does.
+            for (short low : {fMinAttack, fMinRelease}) {
+                CoreDstx* minimum = editfield(low);
+                CoreDstx* maximum = editfield(short(low + 1));
+                if (!(minimum->getvl() > maximum->getvl())) continue;
+                maximum->setrg(minimum->getvl());
+                editloads[size_t(low + 1)] = editloads[size_t(low)];
+            }
+            BEANSTRUCT one{follower, 0};
+            engine->setbl(beanMinAttack, editsamples(fMinAttack), &one);
+            engine->setbl(beanMaxAttack, editsamples(fMaxAttack), &one);
+            engine->setbl(beanMinRelease, editsamples(fMinRelease), &one);
+            engine->setbl(beanMaxRelease, editsamples(fMaxRelease), &one);
+            engine->setbs(beanAttackSource, editkey(fAttackSource), &one);
+            engine->setbs(beanReleaseSource, editkey(fReleaseSource), &one);
+            engine->setbd(beanSetBalance, editout(fBalance, editfield(fBalance)->getvl() * 0.01),
+                          &one);
+            engine->setbh(beanDetector, short(editout(fType, editfield(fType)->getel())), &one);
+            engine->setbs(beanDynAttackSource, editkey(fDynAttackSource), &one);
+            engine->setbs(beanDynReleaseSource, editkey(fDynReleaseSource), &one);
+            engine->setbd(beanHighpass, editout(fHighpass, editfield(fHighpass)->getvl()), &one);
+            CoreDstx* order = editfield(fOrder);
+            engine->setbi(beanHighpassOrder,
+                          int(editout(fOrder, order->getel(order->getel()).ToInt())), &one);
+            engine->setbs(beanHighpassSource, editkey(fHighpassSource), &one);
+            engine->setbv(beanApply, &one);
+        }
+    }
+    editexit();
+    editstep(follower, followers - 1);
+}

@@ -1,0 +1,126 @@
+// Page 9, the function generator edit page: the eight generators of the
+// loaded program, one row each: inputs A and B (a source, or a constant from
+// -1 to 1, each with its level read-out) and the two-argument function. A
+// change writes the generator's three settings.
+// Part of CoreDsif; runs on the control thread inside a display tick, under
+// the display lock.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "display/CoreDsgt.h"
+#include "display/CoreDsif.h"
+#include "display/CoreDstx.h"
+#include "display/DataLclz.h"
+#include "runtime/CoreButl.h"
+
+namespace {
+using BEANSTRUCT = CoreBean::BEANSTRUCT;
+constexpr int beanFunction = 103; // string: function key (catalogue group 1)
+constexpr int beanInputA = 104;   // string written: a number text or a source key
+constexpr int beanInputB = 105;
+constexpr int beanConstantA = 106; // double
+constexpr int beanConstantB = 107;
+constexpr int beanIsConstantA = 108; // bool
+constexpr int beanIsConstantB = 109;
+constexpr int beanSourceA = 110; // string
+constexpr int beanSourceB = 111;
+constexpr short generators = 8;
+constexpr short perGenerator = 3; // fields: A, B, function
+constexpr short firstRow = 2;
+constexpr int readoutWidth = 8;
+
+// The shortest number text that reads back as the same double, so a
+// constant the user did not touch goes back to the engine unchanged.
+CoreAnsx exactText(double v) {
+    char text[40];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, v);
+        if (std::strtod(text, nullptr) == v) break;
+    }
+    return CoreAnsx(text);
+}
+} // namespace
+
+void CoreDsif::entryfunction() {
+    editlabel(DataLclz::sCfun_alabel, 4, 1);
+    editlabel(DataLclz::sCfun_adblabel, 13, 1);
+    editlabel(DataLclz::sCfun_blabel, 22, 1);
+    editlabel(DataLclz::sCfun_bdblabel, 31, 1);
+    editlabel(DataLclz::sCfun_funlabel, 40, 1);
+    editentry(generators * perGenerator);
+    for (short i = 0; i < generators; ++i) {
+        BEANSTRUCT generator{i, 0};
+        short row = short(firstRow + i), f = short(perGenerator * i);
+        editlabel(CoreAnsx(i + 1) + CoreAnsx(":"), 0, row);
+        struct INPUT {
+            int isconstant, constant, source;
+            short column;
+        } const inputs[2] = {{beanIsConstantA, beanConstantA, beanSourceA, 4},
+                             {beanIsConstantB, beanConstantB, beanSourceB, 22}};
+        for (short k = 0; k < 2; ++k) {
+            INPUT const& in = inputs[k];
+            short idx = short(f + k);
+            CoreDstx* field = editfield(idx);
+            if (field == nullptr) continue;
+            field->defne(0, in.column, row, 7, CoreAnsx(""), false, -1);
+            if (engine->getbb(in.isconstant, &generator)) {
+                double v = engine->getbd(in.constant, &generator);
+                field->setel(int(sourcelabels.size()), sourcelabels.data(), -1.0, 1.0, false, 0, v);
+                editloads[size_t(idx)] = EDITLOAD{exactText(v), v, false};
+            } else {
+                CoreAnsx key = engine->getbs(in.source, &generator);
+                field->setel(int(sourcelabels.size()), sourcelabels.data(), -1.0, 1.0, true,
+                             sourcerow(key), -1.0);
+                editloads[size_t(idx)] = EDITLOAD{key, 0.0, false};
+            }
+        }
+        CoreAnsx function = engine->getbs(beanFunction, &generator);
+        editchoice(
+            short(f + 2), 40, row, 15, int(functionlabels.size()), functionlabels.data(),
+            CoreButl::getci(function, int(functionkeys.size()), functionkeys.data(), false, false),
+            function, 0.0);
+    }
+}
+
+void CoreDsif::tickfunction() {
+    if (edittick(CoreAnsx("FUNs"), generators * perGenerator)) {
+        for (short i = 0; i < generators; ++i) {
+            BEANSTRUCT generator{i, 0};
+            short row = short(firstRow + i), f = short(perGenerator * i);
+            // The first field that reports ends the test; the others report
+            // on a later tick.
+            if (editchanged(f) || editchanged(short(f + 1)) || editchanged(short(f + 2))) {
+                auto input = [&](short idx) {
+                    CoreDstx* field = editfield(idx);
+                    if (!editloads[size_t(idx)].touched || !field->isrng()) return editkey(idx);
+                    return CoreAnsx(field->getvl());
+                };
+                engine->setbs(beanInputA, input(f), &generator);
+                engine->setbs(beanInputB, input(short(f + 1)), &generator);
+                CoreAnsx function = editloads[size_t(f + 2)].key;
+                if (editloads[size_t(f + 2)].touched) {
+                    int chosen = editfield(short(f + 2))->getel();
+                    function = chosen >= 0 && size_t(chosen) < functionkeys.size()
+                                   ? functionkeys[size_t(chosen)]
+                                   : CoreAnsx("");
+                }
+                engine->setbs(beanFunction, function, &generator);
+            }
+            int const isconstant[2] = {beanIsConstantA, beanIsConstantB};
+            int const constant[2] = {beanConstantA, beanConstantB};
+            short const column[2] = {13, 31};
+            for (int k = 0; k < 2; ++k) {
+                CoreAnsx readout(" ");
+                if (engine->getbb(isconstant[k], &generator)) {
+                    double x = CoreButl::flushSubnormal(
+                        (engine->getbd(constant[k], &generator) + 1.0) * 0.5);
+                    readout.sprintf("(%4.1f)", CoreButl::lindb(x));
+                }
+                buffer->write(CoreButl::rpad_(readout, readoutWidth, ' '), column[k], row, 0, false,
+                              false);
+            }
+        }
+    }
+    editexit();
+}
