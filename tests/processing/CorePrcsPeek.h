@@ -34,6 +34,8 @@ struct CorePrcsPeek {
     std::string datapath() const { return e.datapath.c_str(); }
     std::string masterpath() const { return e.masterpath.c_str(); }
     std::string skin() const { return e.chosenskin.c_str(); }
+    std::string skinfolder() const { return e.skinsub.c_str(); } // SKINSUBPATH
+    CoreMmry* memory() const { return e.memory; }
     int outread() const { return e.outread; }
     int handed() const { return e.handedend; }
     int produced() const { return e.producedend; }

@@ -14,23 +14,7 @@
 
 namespace {
 
-constexpr char const* kHeader = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n";
-
-std::string num(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.10G", v);
-    return text;
-}
-
-std::string element(std::string const& tag, std::string const& value) {
-    return "<" + tag + ">" + value + "</" + tag + ">";
-}
-
-std::string elements(KitValues const& values) {
-    std::string out;
-    for (auto const& [tag, value] : values) out += element(tag, value);
-    return out;
-}
+using D = CoreDdoc;
 
 // Writes bytes at path, making its folders first.
 void put(std::string const& path, std::string const& bytes) {
@@ -41,7 +25,7 @@ void put(std::string const& path, std::string const& bytes) {
 
 } // namespace
 
-std::string kitEl(std::string const& tag, std::string const& value) { return element(tag, value); }
+std::string kitEl(std::string const& tag, std::string const& value) { return D::elmnt(tag, value); }
 
 KitNode::KitNode(std::string const& text) {
     root = xml.getfc(CoreAnsx(text.c_str()));
@@ -91,43 +75,13 @@ std::string DataKit::csv(std::string const& name, std::vector<double> const& val
     return path;
 }
 
-std::string DataKit::vectorXml(KitVector const& v) {
-    std::string out = "<VECTOR>" + element("COMMON", element("MINVALUE", num(v.minValue)) +
-                                                         element("MAXVALUE", num(v.maxValue)) +
-                                                         elements(v.common));
-    std::size_t const n = v.files.size() + v.children.size();
-    auto weight = [&](std::size_t i) {
-        if (i < v.weights.size()) return v.weights[i];
-        return n < 2 ? v.minValue : v.minValue + (v.maxValue - v.minValue) * double(i) / (n - 1);
-    };
-    for (std::size_t i = 0; i < v.files.size(); ++i)
-        out +=
-            element("ELEMENT", element("FILENAME", v.files[i]) + element("WEIGHT", num(weight(i))));
-    for (std::size_t c = 0; c < v.children.size(); ++c) {
-        KitVector const& child = v.children[c];
-        std::string const values =
-            (child.source.empty() ? "" : element("SOURCE", child.source)) + elements(child.control);
-        std::string const control = values.empty() ? "" : element("CONTROL", values);
-        out += element("ELEMENT", element("WEIGHT", num(weight(v.files.size() + c))) + control +
-                                      vectorXml(child));
-    }
-    return out + "</VECTOR>";
-}
+std::string DataKit::vectorXml(KitVector const& v) { return D::vctxm(v); }
 
-std::string DataKit::programXml(KitProgram const& p) {
-    std::string body = element("NAME", p.name);
-    if (!p.category.empty()) body += element("CATEGORY", p.category);
-    body += elements(p.values) + p.sections;
-    for (std::size_t h = 0; h < p.slots.size(); ++h)
-        body += element("H" + std::to_string(h + 1), element("ELEMENT", vectorXml(p.slots[h])));
-    for (std::size_t r = 0; r < p.raws.size(); ++r)
-        body += element("RAW" + std::to_string(r + 1), element("ELEMENT", vectorXml(p.raws[r])));
-    return kHeader + element("PROGRAM", body) + "\n";
-}
+std::string DataKit::programXml(KitProgram const& p) { return D::prgxm(p); }
 
 std::string DataKit::vectorFile(std::string const& name, KitVector const& vector) {
     std::string const path = vectors() + name;
-    put(path, kHeader + element("VECTORFILE", vectorXml(vector)) + "\n");
+    put(path, D::sCheader + D::elmnt("VECTORFILE", vectorXml(vector)) + "\n");
     return path;
 }
 
@@ -139,23 +93,20 @@ std::string DataKit::program(std::string const& file, KitProgram const& p) {
 
 std::string DataKit::setup(std::string const& file, std::vector<std::string> const& files,
                            int load) {
-    std::string body;
-    for (std::size_t i = 0; i < files.size(); ++i)
-        body += element("PROGRAM", element("SEQUENCE", std::to_string(i)) +
-                                       element("FILENAME", files[i]) +
-                                       (int(i) == load ? element("LOAD", "1") : ""));
     std::string const path = setups() + file;
-    put(path, kHeader + element("SETUP", body) + "\n");
+    put(path, D::stpxm(files, load));
     return path;
 }
 
 std::string DataKit::master(std::string const& setupName, KitValues const& extra) {
-    std::string body = element("DATAPATH", data()) + element("PROGRAMSUBPATH", programSub) +
-                       element("VECTORSUBPATH", vectorSub) + element("SETUPSUBPATH", setupSub);
-    if (!setupName.empty()) body += element("SETUPROMNAME", setupName);
-    body += elements(extra);
+    KitValues values = {{"DATAPATH", data()},
+                        {"PROGRAMSUBPATH", programSub},
+                        {"VECTORSUBPATH", vectorSub},
+                        {"SETUPSUBPATH", setupSub}};
+    if (!setupName.empty()) values.push_back({"SETUPROMNAME", setupName});
+    values.insert(values.end(), extra.begin(), extra.end());
     std::string const path = code() + "VORLAN2.XML";
-    put(path, kHeader + element("MASTER", body) + "\n");
+    put(path, D::mstxm(values));
     return path;
 }
 

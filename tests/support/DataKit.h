@@ -4,8 +4,9 @@
 // the master settings file, bank setups, program documents, impulses (WAV and
 // number lists) made from known signals, external vector documents, and
 // archives (".V2V" vector packs, ".V2P" program archives) written through the
-// item store. Documents are built as plain text here, never by the code under
-// test, so reading them back is an independent check. Test thread only.
+// item store. Documents are built as plain text by the tools' document writer
+// (CoreDdoc), never by the readers under test, so reading them back is an
+// independent check. Test thread only.
 //
 //   DataKit kit;                              // <tmp>/ with data/ and its folders
 //   kit.wav("IR1.WAV", {DataKit::impulse(64, 4, 0.9)});
@@ -17,6 +18,7 @@
 
 #include "storage/CoreXml_.h"
 #include "tests/support/TempDir.h"
+#include "tools/CoreDdoc.h"
 
 #include <string>
 #include <utility>
@@ -35,35 +37,11 @@ struct KitNode {
     CoreNode* node = nullptr;
 };
 
-// Ordered element name and value text pairs (a value of "0" reads as absent).
-using KitValues = std::vector<std::pair<std::string, std::string>>;
-
-// One VECTOR: impulse or value files as its elements, or nested vectors.
-struct KitVector {
-    KitVector(std::vector<std::string> files = {}) : files(std::move(files)) {}
-
-    std::vector<std::string> files;  // ELEMENT FILENAMEs (relative to the vector folder)
-    std::vector<double> weights;     // ELEMENT WEIGHTs; 0, 1/(n-1), ... when left empty
-    std::vector<KitVector> children; // nested VECTOR elements, after the files
-    double minValue = 0.0;           // COMMON MINVALUE
-    double maxValue = 1.0;           // COMMON MAXVALUE
-    std::string source;              // CONTROL SOURCE of a nested vector ("" none)
-    KitValues control;               // further CONTROL values of a nested vector (GAINLIMITER ...)
-    KitValues common;                // further COMMON values (OFFSET, FADEIN, OT1 ...)
-};
-
-// One program document (root "PROGRAM").
-struct KitProgram {
-    KitProgram(std::string name = "", std::string category = "", KitValues values = {})
-        : name(std::move(name)), category(std::move(category)), values(std::move(values)) {}
-
-    std::string name;             // NAME
-    std::string category;         // CATEGORY ("" none)
-    KitValues values;             // global elements in order (GAININ, LOOKAHEAD, ...)
-    std::vector<KitVector> slots; // H1, H2, ... each an ELEMENT holding one VECTOR
-    std::vector<KitVector> raws;  // RAW1, RAW2, ... the same
-    std::string sections;         // verbatim XML put inside PROGRAM (modulator sections)
-};
+// The document records are the tools' document writer's, so the kit and the
+// demo-data generator write one format.
+using KitValues = CoreDdoc::VALUES;   // ordered element name and value text pairs
+using KitVector = CoreDdoc::VECTOR;   // one VECTOR: files or nested vectors
+using KitProgram = CoreDdoc::PROGRAM; // one program document (root "PROGRAM")
 
 class DataKit {
 public:

@@ -1,0 +1,125 @@
+// The demo installation against the system's own readers: the engine finds
+// its settings beside the plug-in (data folder, forced offset, skin) and its
+// program memory takes the bank with the room to load; every program builds,
+// and the room's kernel is the room file read back, placed at the offset.
+#include "tools/CoreDemo.h"
+
+#include "editor/CoreSkin.h"
+#include "engine/CorePlel.h"
+#include "engine/CoreVctr.h"
+#include "program/CoreMmry.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CorePool.h"
+#include "storage/CoreFsys.h"
+#include "storage/CoreWvfr.h"
+#include "storage/CoreXml_.h"
+#include "tests/processing/CorePrcsPeek.h"
+#include "tests/program/ProgProbe.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr char const* kPlugin = "vorlan.so";
+
+class CoreDemoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(temp.folder().c_str()), CoreAnsx(kPlugin)))
+            << log.text();
+    }
+    std::string data() const { return temp.folder() + CoreDemo::sCdatapath; }
+
+    LogCapture log;
+    TempDir temp{"vorlandemo"};
+    CorePool pool;
+    CorePlel cache{&pool};
+};
+
+TEST_F(CoreDemoTest, MasterFileNamesFollowTheEngine) {
+    struct Row {
+        char const* plugin;
+        char const* master; // "" refused
+    } const rows[] = {{"vorlan.so", "vorlan.xml"},
+                      {"Vorlan.SO", "Vorlan.xml"},
+                      {"vorlan", "vorlan.xml"},
+                      {"0", ""},
+                      {"", ""},
+                      {"lib/vorlan.so", ""}};
+    for (Row const& r : rows) EXPECT_EQ(CoreDemo::mstnm(r.plugin), CoreAnsx(r.master)) << r.plugin;
+    TempDir empty{"vorlandemo"};
+    EXPECT_FALSE(CoreDemo::wrdem(CoreAnsx(empty.folder().c_str()), CoreAnsx("0")));
+    EXPECT_TRUE(std::filesystem::is_empty(empty.folder())); // nothing half written
+}
+
+TEST_F(CoreDemoTest, EngineBesideThePluginReadsTheSettingsAndTheBank) {
+    CoreFsys shell(&pool);
+    CorePrcs e(&pool, CoreAnsx(temp.folder().c_str()), 44100, nullptr, CoreAnsx(kPlugin), false,
+               true, &shell, CoreAnsx("0"), false, &cache);
+    CorePrcsPeek peek{e};
+    ASSERT_TRUE(peek.present());
+    EXPECT_EQ(peek.masterpath(), temp.folder() + "vorlan.xml");
+    EXPECT_EQ(peek.datapath(), data());
+    int const offset = static_cast<int>(CoreButl::tpfup(44100, CoreDemo::iCforceoffset));
+    EXPECT_EQ(peek.forced(), offset);
+    EXPECT_EQ(peek.compensation(), peek.base() + offset + peek.ahead());
+    CoreSkin skin(CoreAnsx((peek.datapath() + peek.skinfolder() + peek.skin()).c_str()));
+    EXPECT_EQ(skin.getsk()->fontcount, 2);
+
+    // The engine's own program memory, on the settings' folders, takes the bank.
+    CoreMmry& memory = *peek.memory();
+    ASSERT_TRUE(memory.loads(CoreAnsx(CoreDemo::sCsetup), 0, true)) << log.text();
+    EXPECT_EQ(memory.getpr(), 0);
+    for (int i = 0; i < CoreDemo::iCprograms; ++i) {
+        CoreDdoc::PROGRAM const p = CoreDemo::prgrm(i);
+        EXPECT_EQ(memory.getnm(i), CoreAnsx(p.name.c_str()));
+        EXPECT_EQ(memory.getct(i, 0), CoreAnsx(p.category.c_str()));
+    }
+}
+
+TEST_F(CoreDemoTest, ProgramsBuildAndTheRoomKernelIsTheRoomFile) {
+    CorePool storePool;
+    CoreFsys store(&storePool, CoreAnsx(data().c_str()), false);
+    int const slots[CoreDemo::iCprograms] = {1, 3, 1};
+    for (int i = 0; i < CoreDemo::iCprograms; ++i) {
+        ProgProbe p(&pool, 3, &cache);
+        p.setfs(&store);
+        p.attachPlayers();
+        CoreXml_ doc;
+        std::string const file = data() + CoreDemo::sCprograms + CoreDemo::sCprogramfiles[i];
+        CoreNode* root = doc.getff(CoreAnsx(file.c_str()), false);
+        ASSERT_TRUE(root && p.load_(root, false)) << file << log.text();
+        EXPECT_EQ(p.getsm(), i == 2 ? 2 : slots[i]) << file; // impulse files
+        for (int s = 0; s < 3; ++s) EXPECT_EQ(p.slot(s).inuse, s < slots[i]) << file;
+        if (i != 0) continue;
+
+        // The room read back through the WAV reader, then where the kernel holds it.
+        CoreWvfr reader(&storePool, &store, true);
+        reader.open_(CoreAnsx((std::string(CoreDemo::sCvectors) + "ROOM.WAV").c_str()));
+        long const n = reader.getdr(true);
+        std::vector<double> left(n), right(n);
+        ASSERT_EQ(reader.getdt(n, left.data(), right.data()), n);
+        reader.close();
+        ProgProbe::HLOC& h = p.slot(0);
+        ASSERT_EQ(h.offset, CoreButl::tpfup(44100, CoreDemo::iCforceoffset));
+        ASSERT_GE(h.maximum, h.offset + n + 1);
+        void *l = nullptr, *r = nullptr;
+        static_cast<CoreVctr*>(p.slot(0).leaves[0u])->getip(0, &l, &r);
+        double const* kernel[2] = {static_cast<double const*>(l), static_cast<double const*>(r)};
+        std::vector<double> const* file_[2] = {&left, &right};
+        for (int c = 0; c < 2; ++c)
+            for (long k = 0; k < h.maximum; ++k) {
+                long const j = k - h.offset;
+                double const want = j >= 0 && j < n ? (*file_[c])[j] : 0.0;
+                ASSERT_EQ(kernel[c][k], want) << "channel " << c << " at " << k;
+            }
+    }
+}
+
+} // namespace

@@ -1,0 +1,210 @@
+#include "tools/CoreDemo.h"
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CorePool.h"
+#include "storage/CoreWavs.h"
+#include "tools/CoreDskn.h"
+
+namespace {
+
+using D = CoreDdoc;
+
+// Noise of its own (xorshift), so every machine writes the same impulses.
+struct NOISE {
+    std::uint32_t state;
+    double next() { // uniform in -1 .. 1
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state / 2147483647.5 - 1.0;
+    }
+};
+
+// A small space: a direct sound, a few early reflections and a diffuse tail
+// of noise that decays by 60 dB over t60 and darkens as it goes (a one-pole
+// lowpass whose coefficient runs from bright to dark). The direct sound is
+// the loudest sample, so the program reader aligns every file on it.
+struct SPACE {
+    double seconds;     // length
+    double t60;         // decay time to -60 dB, s
+    double direct;      // first sample, both channels
+    double tail;        // gain of the diffuse tail
+    double bright;      // lowpass coefficient at the start (1 = open)
+    double dark;        // lowpass coefficient at the end
+    double reflections; // gain of the early reflections, 0 none
+    std::uint32_t seed; // of the left channel; the right one takes seed + 1
+};
+
+CoreDemo::CHANNELS space(SPACE const& s) {
+    // Reflection times (ms) and signs; the right channel's arrive a little later.
+    static constexpr double kTimes[] = {4.3, 7.9, 11.2, 15.6, 21.0, 27.4};
+    static constexpr double kSigns[] = {1, -1, 1, -1, -1, 1};
+    int const n = static_cast<int>(s.seconds * CoreDemo::iCrate);
+    int const fade = CoreDemo::iCrate / 50; // the last 20 ms fade out: no cut at the end
+    CoreDemo::CHANNELS x(2, std::vector<double>(n, 0.0));
+    for (int c = 0; c < 2; ++c) {
+        std::vector<double>& ch = x[c];
+        NOISE noise{s.seed + static_cast<std::uint32_t>(c)};
+        double y = 0.0;
+        for (int k = 1; k < n; ++k) {
+            double const t = double(k) / CoreDemo::iCrate;
+            y += (s.bright + (s.dark - s.bright) * k / n) * (noise.next() - y);
+            double const onset = std::fmin(1.0, t / 0.012);
+            ch[k] = s.tail * onset * std::exp(-6.907755 * t / s.t60) * y;
+        }
+        ch[0] = s.direct;
+        for (int r = 0; r < 6 && s.reflections > 0.0; ++r) {
+            int const k = static_cast<int>((kTimes[r] + 0.6 * c) * CoreDemo::iCrate / 1000.0);
+            if (k < n) ch[k] += s.reflections * kSigns[r] * (c ? -1.0 : 1.0) * (1.0 - 0.1 * r);
+        }
+        for (int k = n - fade; k < n; ++k)
+            if (k > 0) ch[k] *= double(n - 1 - k) / fade;
+        for (double& v : ch) v = CoreButl::flushSubnormal(v);
+    }
+    return x;
+}
+
+// One kernel of the saturator, mono: the linear part passes a clean impulse;
+// the second harmonic is a small, soft lowpass (warmth); the third a smaller,
+// shorter ring (edge). Each peaks at its first sample.
+CoreDemo::CHANNELS harmonic(int h) {
+    std::vector<double> x(256, 0.0);
+    x[0] = 1.0;
+    if (h == 2)
+        for (int k = 0; k < 256; ++k) x[k] = 0.1 * std::exp(-k / 12.0);
+    if (h == 3)
+        for (int k = 0; k < 256; ++k)
+            x[k] = 0.05 * std::exp(-k / 8.0) * std::cos(3.14159265358979 * k / 6.0);
+    for (double& v : x) v = CoreButl::flushSubnormal(v);
+    return {x};
+}
+
+std::string offset() { return std::to_string(CoreDemo::iCforceoffset); }
+
+// The COMMON values of a slot's top vector: aligned at the forced offset and,
+// for kernels longer than the direct engines' share, an extended length.
+D::VALUES common(long lengthus, long fadeoutus, bool extended) {
+    std::string const limits = D::elmnt("LENGTH", std::to_string(lengthus)) +
+                               D::elmnt("FADEOUT", std::to_string(fadeoutus));
+    if (extended) return {{"OFFSET", offset()}, {"OT2", limits}};
+    return {{"OFFSET", offset()},
+            {"LENGTH", std::to_string(lengthus)},
+            {"FADEOUT", std::to_string(fadeoutus)}};
+}
+
+bool folder(std::string const& path) {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (!error) return true;
+    CoreLog_::loger(CoreAnsx("Demo data: cannot make the folder ") + CoreAnsx(path.c_str()), 1);
+    return false;
+}
+
+bool text(std::string const& path, std::string const& bytes) {
+    return CoreButl::wrall(CoreAnsx(path.c_str()), bytes.data(), bytes.size());
+}
+
+bool wave(std::string const& path, CoreDemo::CHANNELS samples) {
+    CorePool pool;
+    long const frames = static_cast<long>(samples[0].size());
+    short const channels = static_cast<short>(samples.size());
+    CoreWavs image(&pool, channels, CoreDemo::iCrate, frames, false);
+    image.setdt(frames, samples[0].data(), channels > 1 ? samples[1].data() : nullptr);
+    return image.write(CoreAnsx(path.c_str()));
+}
+
+} // namespace
+
+CoreAnsx CoreDemo::mstnm(CoreAnsx const& pluginfile) {
+    std::string const name = pluginfile.c_str();
+    if (name.empty() || name == "0" || name.find('/') != std::string::npos) return CoreAnsx("");
+    return CoreButl::setfx(pluginfile, CoreButl::sCextxml);
+}
+
+D::VALUES CoreDemo::mstvl() {
+    return {{"DATAPATH", sCdatapath},
+            {"PROGRAMSUBPATH", sCprograms},
+            {"VECTORSUBPATH", sCvectors},
+            {"SETUPSUBPATH", sCsetups},
+            {"SKINSUBPATH", sCskins},
+            {"SKINNAME", CoreDskn::sCpackage.c_str()},
+            {"SETUPROMNAME", sCsetup},
+            {"FORCEOFFSET", offset()},
+            {"HDIM", std::to_string(iCharmonics)}};
+}
+
+D::PROGRAM CoreDemo::prgrm(int index) {
+    if (index == 1) {
+        D::PROGRAM p("Demo Saturator", "Distortion", {{"HDIM", "3"}});
+        for (char const* file : {"SAT1.WAV", "SAT2.WAV", "SAT3.WAV"}) {
+            D::VECTOR v({file});
+            v.common = common(6000, 1000, false);
+            p.slots.push_back(v);
+        }
+        return p;
+    }
+    if (index == 2) {
+        D::PROGRAM p("Demo Sweep", "Modulation", {{"HDIM", "1"}});
+        p.sections = D::elmnt("LFO1", D::elmnt("MINRATE", "0.2") + D::elmnt("MAXRATE", "0.2") +
+                                          D::elmnt("SOURCE", "ON") + D::elmnt("SHAPE", "Sine"));
+        D::VECTOR spaces({"SWEEPA.WAV", "SWEEPB.WAV"});
+        spaces.source = "LFO1";
+        D::VECTOR root;
+        root.common = common(200000, 20000, true);
+        root.children.push_back(spaces);
+        p.slots.push_back(root);
+        return p;
+    }
+    D::PROGRAM p("Demo Room", "Reverb", {{"HDIM", "1"}});
+    D::VECTOR room({"ROOM.WAV"});
+    room.common = common(400000, 40000, true);
+    p.slots.push_back(room);
+    return p;
+}
+
+std::vector<CoreDemo::IMPULSE> CoreDemo::impls() {
+    return {
+        {"ROOM.WAV", space({0.4, 0.4, 0.8, 0.08, 0.6, 0.15, 0.3, 20250})},
+        {"SAT1.WAV", harmonic(1)},
+        {"SAT2.WAV", harmonic(2)},
+        {"SAT3.WAV", harmonic(3)},
+        // The sweep turns between a bright, close space and a dark, wider one.
+        {"SWEEPA.WAV", space({0.2, 0.15, 0.8, 0.1, 0.9, 0.7, 0.25, 7})},
+        {"SWEEPB.WAV", space({0.2, 0.2, 0.8, 0.3, 0.12, 0.05, 0.0, 11})},
+    };
+}
+
+bool CoreDemo::wrdem(CoreAnsx const& target, CoreAnsx const& pluginfile) {
+    CoreAnsx const master = mstnm(pluginfile);
+    if (master.Length() == 0) {
+        CoreLog_::loger(CoreAnsx("Demo data: no plug-in file name in ") + pluginfile, 1);
+        return false;
+    }
+    std::string base = target.c_str();
+    if (base.empty()) base = ".";
+    if (base.back() != '/') base += '/';
+    std::string const data = base + sCdatapath;
+    for (char const* sub : {sCprograms, sCvectors, sCsetups, sCskins})
+        if (!folder(data + sub)) return false;
+    try {
+        for (IMPULSE& impulse : impls())
+            if (!wave(data + sCvectors + impulse.file, std::move(impulse.samples))) return false;
+        for (int i = 0; i < iCprograms; ++i)
+            if (!text(data + sCprograms + sCprogramfiles[i], D::prgxm(prgrm(i)))) return false;
+        std::vector<std::string> const files(sCprogramfiles, sCprogramfiles + iCprograms);
+        if (!text(data + sCsetups + sCsetup, D::stpxm(files, 0))) return false;
+        std::string const skin = data + sCskins + CoreDskn::sCpackage.c_str();
+        if (!CoreDskn::wrskn(CoreAnsx(skin.c_str()))) return false;
+        // Last: an engine finds settings only once their data is all there.
+        return text(base + master.c_str(), D::mstxm(mstvl()));
+    } catch (CoreAnsx const& error) {
+        CoreLog_::loger(CoreAnsx("Demo data not written: ") + error, 1);
+        return false;
+    }
+}

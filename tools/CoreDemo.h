@@ -1,0 +1,59 @@
+#pragma once
+// CoreDemo: a demo installation beside a plug-in. Into the plug-in's folder
+// it writes the master settings, named as the engine looks for them (the
+// plug-in's file name with the extension ".xml"), whose DATAPATH names the
+// data folder relative to the plug-in's folder; into that data folder a bank
+// setup, three programs and the impulses they play, computed here, and the
+// demo skin package. The programs: a room (one harmonic), a saturator (three
+// harmonics) and a sweep (two spaces crossfaded by an LFO). The settings
+// force the latency offset, so the delay the engine reports is the delay of
+// what it plays, and name the skin, so none is picked at random.
+// Owner: nobody; static members only. Threads: any thread (writes files).
+
+#include <string>
+#include <vector>
+
+#include "runtime/CoreAnsx.h"
+#include "tools/CoreDdoc.h"
+
+class CoreDemo {
+public:
+    CoreDemo() = delete;
+
+    using CHANNELS = std::vector<std::vector<double>>; // one sample array per channel
+
+    static constexpr int iCrate = 44100;        // sample rate of every impulse file, Hz
+    static constexpr long iCforceoffset = 1000; // FORCEOFFSET and each vector's OFFSET, us
+    static constexpr int iCharmonics = 3;       // HDIM: harmonics the engine may run
+
+    // Folders, relative to the plug-in's folder and to the data folder.
+    static inline char const* const sCdatapath = "data/"; // DATAPATH
+    static inline char const* const sCprograms = "programs/";
+    static inline char const* const sCvectors = "vectors/";
+    static inline char const* const sCsetups = "setups/";
+    static inline char const* const sCskins = "skins/";
+    static inline char const* const sCsetup = "DEMO.XML"; // SETUPROMNAME
+
+    // The programs in bank order: slot 0 (the setup's LOAD entry) is the room.
+    static constexpr int iCprograms = 3;
+    static inline char const* const sCprogramfiles[iCprograms] = {"ROOM.XML", "SATURATOR.XML",
+                                                                  "SWEEP.XML"};
+
+    // The master settings file name for a plug-in file name, as the engine
+    // forms it; "" when the name is empty, "0" or holds a folder.
+    static CoreAnsx mstnm(CoreAnsx const& pluginfile);
+    // Writes the whole installation for the plug-in file pluginfile in the
+    // folder folder, the master settings last. False (and logged) when the
+    // name is refused or any file cannot be written.
+    static bool wrdem(CoreAnsx const& folder, CoreAnsx const& pluginfile);
+
+    // ---- what is written ----------------------------------------------------------------
+    static CoreDdoc::VALUES mstvl();           // the master settings
+    static CoreDdoc::PROGRAM prgrm(int index); // program index of sCprogramfiles
+    // The impulse files in the vector folder: names and samples.
+    struct IMPULSE {
+        char const* file; // name in the vector folder
+        CHANNELS samples; // at iCrate
+    };
+    static std::vector<IMPULSE> impls();
+};
