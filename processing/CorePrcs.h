@@ -28,11 +28,14 @@
 // savem), CorePrcsThrd.cpp (worker loop, command posting, plan commands,
 // the two-lock helpers), CorePrcsHost.cpp (host process entry, rings,
 // bypass), CorePrcsRate.cpp (program rate, block sizing, crossfade tables,
-// CPU figures) and CorePrcsStub.cpp (entry points the engine's later steps
-// fill).
+// CPU figures), CorePrcsStub.cpp (entry points the engine's later steps
+// fill), CorePrcsBean*.cpp (the property bus), CorePrcsLoad.cpp (the GUI-rate
+// meter update and small queries) and CorePrcsDesc.cpp (archive description).
 
 #include <atomic>
+#include <cstdint>
 
+#include "modulation/CoreMidi.h"
 #include "runtime/CoreAnsx.h"
 #include "runtime/CorePbol.h"
 #include "runtime/CoreSmph.h"
@@ -44,14 +47,19 @@ class CoreBlnk;
 class CoreCnvl;
 class CoreCubr;
 class CoreDcry;
+class CoreDynm;
+class CoreEnv_;
 class CoreEnvf;
 class CoreFsys;
-class CoreMidi;
+class CoreFun_;
+class CoreIfce;
+class CoreLfo_;
 class CoreMmry;
 class CoreNode;
 class CorePlel;
 class CorePmsg;
 class CorePool;
+class CorePrm_;
 class CoreProg;
 class CoreVars;
 class CoreXml_;
@@ -449,4 +457,142 @@ private:
     CoreTevn bypassevent;                    // set by each pass through the bypass path
     CorePmsg* messages = nullptr;            // loader's progress and error rows
     CoreProg* program = nullptr;             // the program
+
+    // ==== property bus ("beans") ===========================================================
+    // CorePrcsBean.cpp (getters), CorePrcsBeanSet.cpp (setters and actions),
+    // CorePrcsLoad.cpp (updld, getts, gettp, iscst), CorePrcsDesc.cpp (setds),
+    // CorePrcsBeanStub.cpp (what the bus calls of steps not built yet).
+public:
+    // The index record of a bus call, filled by the caller and never written
+    // by an accessor; laid out as the display's CoreBean::BEANSTRUCT. A null
+    // record reads as {0, 0}.
+    struct BEANSTRUCT {
+        std::int32_t element = 0;  // word 0: control, modulator, slot, bank, location, level
+        std::int32_t subindex = 0; // word 1: entry, selector or step
+    };
+
+    // The thirteen accessors. Any thread that holds the engine (control,
+    // display, host UI thread, the shell while it opens), concurrently; never
+    // the audio thread. None throws: a failure is logged and answers the
+    // default. A failed engine answers false, 0, 0.0 or "0"; an id an
+    // accessor does not serve answers false, 0, 0.0 or "" and a setter
+    // ignores it; an element outside its table answers the default (logged).
+    bool getbb(int id, BEANSTRUCT* index) noexcept;
+    short getbh(int id, BEANSTRUCT* index) noexcept;
+    int getbi(int id, BEANSTRUCT* index) noexcept;
+    long getbl(int id, BEANSTRUCT* index) noexcept;
+    double getbd(int id, BEANSTRUCT* index) noexcept;
+    CoreAnsx getbs(int id, BEANSTRUCT* index) noexcept;
+    void setbb(int id, bool value, BEANSTRUCT* index) noexcept;
+    void setbh(int id, short value, BEANSTRUCT* index) noexcept;
+    void setbi(int id, int value, BEANSTRUCT* index) noexcept;
+    void setbl(int id, long value, BEANSTRUCT* index) noexcept;
+    void setbd(int id, double value, BEANSTRUCT* index) noexcept;
+    void setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept;
+    void setbv(int id, BEANSTRUCT* index) noexcept; // an action without a value
+
+    // GUI-rate meter update (bean 81): overflow copy, change indicators and
+    // levels; never waits for the audio path. Answers the new-levels flag as
+    // it was on entry (and clears it). Control or display thread.
+    bool updld();
+    long getts();                    // longest tail of the processed harmonics, samples; may block
+    static short gettp(short level); // 0, 2, 3, 4 stay; anything else is 1
+    static bool iscst();             // always false
+    // Rewrites DESCRIPTION of the program document inside the program archive
+    // at path and writes the archive back; nothing is written when no item of
+    // the archive is its program. Control or display thread, may block.
+    void setds(CorePool* pool, CoreAnsx path, CoreAnsx description);
+
+    // ---- what the bus calls of the engine's later steps (CorePrcsBeanStub.cpp) ---------
+    // Stubs until their steps land; each is named as the bus calls it.
+    void clean();                                      // host suspend: clears the processing state
+    void setop(short engine);                          // OTIMED and re-plan
+    void setof(short engine);                          // OFREQD and re-plan
+    bool setck();                                      // shared computation plans
+    void setco(short slot, double us);                 // extended fade-out of a slot
+    void setod(short slot, short selector, double us); // kernel length of a slot
+    void updpm();                                      // GUI-rate program update
+    void mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* result); // applies a MIDI learn result
+    bool ldpdm(int slot, bool keep);                // loads a memory location with audio paused
+    void adjif();                                   // rebinds MIX controls to parameter modulators
+    void fixcd();                                   // the live program into its document
+    CoreAnsx getnp();                               // proposed version name
+    void setpf(CoreAnsx const& name);               // current slot's program file name
+    bool batch(CoreVars* store, CoreAnsx& message); // one batch step; true when the chain ended
+    void setmt(short type, bool force);             // meter type and the metering followers
+
+private:
+    // One accessor call: failed engine and exceptions answered with fallback.
+    template <class T, class F>
+    T bean_(T fallback, char const* accessor, int id, F&& body) noexcept;
+    static void beanf(char const* accessor, int id) noexcept; // logs a failure caught by bean_
+    // Element checks: the element object, or null (logged) when out of range.
+    CoreIfce* ifce_(long i, char const* what);
+    CoreLfo_* lfo__(long i, char const* what);
+    CoreFun_* fun__(long i, char const* what);
+    CoreEnvf* envf_(long i, char const* what);
+    CoreDynm* dynm_(long i, char const* what);
+    CoreEnv_* env__(long i, char const* what, long entry);
+    CorePrm_* prm__(long i, char const* what);
+    bool vslot(long i, char const* what); // vector slot 0 .. HDIMMAX
+    short hslot(short i); // a vector slot, the hybrid slot for 0 of a hybrid program
+    void setctl(long i, double value, bool main);    // 155 / 156 with the change test
+    CoreAnsx ctltx(int id, long i);                  // 229 .. 231 text, under the try-locks
+    CoreAnsx ctltxLocked(int id, CoreIfce* control); // the same, locks held
+    void reload(int slot);                           // 84: live program back to memory, then reload
+    // Set-side helpers by kind (CorePrcsBeanSet.cpp).
+    void setModulatorText(int id, BEANSTRUCT const& x, CoreAnsx const& value);
+    void setModulatorDouble(int id, BEANSTRUCT const& x, double value);
+    // Get-side helpers by kind (CorePrcsBean.cpp).
+    bool modulatorBool(int id, BEANSTRUCT const& x, bool& served);
+    double modulatorDouble(int id, BEANSTRUCT const& x, bool& served);
+    CoreAnsx modulatorText(int id, BEANSTRUCT const& x, bool& served);
+
+    // ---- bus state: what the bus itself keeps --------------------------------------------
+    long wheeltarget = 0;            // bean 83: interface control the mouse wheel drives
+    bool programratechanged = false; // bean 11: set by 52, cleared by a program load
+    CoreAnsx archivepath{""};        // bean 233: archive bean 234 edits
+    CoreAnsx listfolder{""};         // bean 237
+    CoreAnsx listmask{""};           // bean 238
+    CoreAnsx batchname{""};          // bean 223: pending batch variable name
+    CoreAnsx batchmessage{""};       // bean 226: message of the last batch step
+    int bootcounter = 0;             // bean 145 (int): step of the last boot call
+    CoreAnsx bootmessage{""};        // bean 145 (text): line of the last boot call
+    bool bootfirst = false;          // bean 146
+    bool bootlast = false;           // bean 147
+    bool bootresult = false;         // bean 148
+    bool midilearning = false;       // bean 181: learn flag of the slot bean 180 read
+    int midiquery[4] = {};           // beans 182..185: status, controller, channel, value
+    CoreAnsx ctltext[3][10];         // beans 229..231: last text per control (bean lock)
+    CoreSmph beansem;                // leaf: guards ctltext and the bus's texts above
+    bool overflowcopy = false;       // bean 218 as the last updld left it
+
+    // ---- engine state the bus serves that later steps write -------------------------------
+    int currentslot = 0;            // bean 67: memory location of the loaded program
+    bool programselected = false;   // bean 88 sets it: a location was selected
+    bool booterror = false;         // a boot step failed (bean 88 then loads location 0)
+    CoreAnsx bridgeversion{"NULL"}; // bean 40: the GPU bridge's version as the boot read it
+    bool convolvererror = false;    // bean 42: some slot fell back from its engine
+    bool queueallow = false;        // bean 254: extra processing buffers allowed
+    bool queueallocated = false;    // bean 255: they are held
+    bool feedbackon = false;        // bean 8 sets it: the program has feedback
+    bool dryon = false;             // bean 12 sets it: the Gaindry control is bound
+    double lookaheadlength = 0.0;   // bean 7 sets it: program lookahead, samples
+    int lookaheadoffset = 0;        // control value x length, truncated; samples
+    std::atomic<bool> controlschanged{false}; // a control value changed (155, 156)
+    std::atomic<bool> newlevels{false};       // the block worker measured a block (63, 81)
+    std::atomic<double> overflowtime{0.0};    // last overflow, days (CoreXutl::ttime)
 };
+
+// Runs one accessor body: a failed engine answers fallback at once, and
+// whatever the body throws is logged and answered with fallback.
+template <class T, class F>
+T CorePrcs::bean_(T fallback, char const* accessor, int id, F&& body) noexcept {
+    if (failed) return fallback;
+    try {
+        return body();
+    } catch (...) {
+        beanf(accessor, id);
+        return fallback;
+    }
+}

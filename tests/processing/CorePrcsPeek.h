@@ -81,6 +81,23 @@ struct CorePrcsPeek {
     }
     void smoothing(short order) { e.smoothorder = order; }
     void booted() { e.bootpending.setvl(false); }
+    // The property bus's view: the failed flag, the fields the block worker
+    // and the boot will write, and the objects the bus reaches.
+    void fail(bool on) { e.failed = on; }
+    void levels(double const* working) {
+        for (int i = 0; i < CorePrcs::iCmeterlevels; ++i) e.meterreadings[i] = working[i];
+        e.newlevels.store(true);
+    }
+    void overflowAt(double days) {
+        e.overflow.setvl(true);
+        e.overflowtime.store(days);
+    }
+    void updated() { e.updated.store(true); }
+    void bootError(bool on) { e.booterror = on; }
+    bool selected() const { return e.programselected; }
+    bool controlsChanged() const { return e.controlschanged.load(); }
+    CoreMmry* memory() const { return e.memory; }
+    CoreProg* program() const { return e.program; }
     // Holds the worker semaphore as a block that does not end would.
     void holdWorker(bool on) { on ? void(e.workersem.locks()) : void(e.workersem.relse()); }
     // GAININ and GAINOUT as fractions of their range (the gains are twice that).
