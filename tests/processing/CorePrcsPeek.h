@@ -96,7 +96,6 @@ struct CorePrcsPeek {
     void bootError(bool on) { e.booterror = on; }
     bool selected() const { return e.programselected; }
     bool controlsChanged() const { return e.controlschanged.load(); }
-    CoreMmry* memory() const { return e.memory; }
     CoreProg* program() const { return e.program; }
     // Holds the worker semaphore as a block that does not end would.
     void holdWorker(bool on) { on ? void(e.workersem.locks()) : void(e.workersem.relse()); }
