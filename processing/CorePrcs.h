@@ -28,11 +28,14 @@
 // savem), CorePrcsThrd.cpp (worker loop, command posting, plan commands,
 // the two-lock helpers), CorePrcsHost.cpp (host process entry, rings,
 // bypass), CorePrcsRate.cpp (program rate, block sizing, crossfade tables,
-// CPU figures) and CorePrcsStub.cpp (entry points the engine's later steps
+// CPU figures), CorePrcsBlck.cpp (block worker, MIDI learn and control
+// input, meter type), CorePrcsPlan.cpp (convolver configuration and
+// planning) and CorePrcsStub.cpp (entry points the engine's later steps
 // fill).
 
 #include <atomic>
 
+#include "modulation/CoreMidi.h"
 #include "runtime/CoreAnsx.h"
 #include "runtime/CorePbol.h"
 #include "runtime/CoreSmph.h"
@@ -97,6 +100,16 @@ public:
     struct CNVLLOC {
         void** kernels = nullptr; // new[2]: the slot's left and right kernel buffers
         CoreCnvl* cnvl = nullptr; // the slot's player "H<i+1>" (owned)
+        // Planning (engine and worker semaphores; CorePrcsPlan.cpp).
+        short engine = -1;           // engine chosen for the slot, -1 none
+        int planlength = -1;         // computation plan length (values), -1 none or grouped
+        int planblock = 1;           // engine block reported with it, 1 without a plan
+        short group = -1;            // group the slot shares a computation plan in, -1 none
+        short sharemode = 3;         // 0 first of a group, 1 member, 2 last member, 3 alone
+        bool marker = false;         // longest impulse below 16 samples (set by the load)
+        bool groupused = false;      // group record of this index: in use
+        void* groupbuffer = nullptr; // computation buffer passed along the group
+        long grouplength = 0;        // its length, values
     };
     // Per-slot state of convolver configuration and the host chunk.
     struct SLOTSTATE {
@@ -210,9 +223,6 @@ public:
     // ---- filled by the engine's later steps (CorePrcsStub.cpp) --------------------
     // Boot: one step (all false) or all remaining; see the boot's own header notes.
     bool boots(bool all, int& step, CoreAnsx& message, bool& first, bool& last);
-    // Block worker: processes the frames of the block record. Engine worker
-    // or audio thread, with the worker semaphore held.
-    void prcss();
 
 private:
     friend struct CorePrcsPeek; // tests read the fields; it adds no state
@@ -449,4 +459,74 @@ private:
     CoreTevn bypassevent;                    // set by each pass through the bypass path
     CorePmsg* messages = nullptr;            // loader's progress and error rows
     CoreProg* program = nullptr;             // the program
+
+    // ==== block worker (CorePrcsBlck.cpp) and convolver planning (CorePrcsPlan.cpp) ====
+public:
+    // Block worker: processes the frames of the block record. Engine worker
+    // or audio thread, with the engine and worker semaphores held.
+    void prcss();
+    // MIDI learn and control input; ignored while the boot is pending.
+    // Control or display thread (mdupd also inside the block worker).
+    void mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* info); // 8 entries: changed ones set MIX i
+    void mdctr(int frame, int word); // word: channel, status, data 1, 2 (low first)
+    void mdctr(int frame, int channel, int status, int data1, int data2);
+    void setms(short slot, int status, int controller); // MIDI learn slot binding
+    void setiv(short i, double value, bool flag);       // interface control i (fraction)
+    void updpm();                       // GUI-rate program update, by try-lock; display thread
+    void clean();                       // processing state cleared (host suspend); not in bypass
+    void setmt(short type, bool force); // detector type of the metering followers
+
+    // Convolver configuration. Callers hold the engine and worker semaphores
+    // (adjoc, adjop, setck) or take them (setop, setof, setod, setco, cnfop).
+    // Control or display thread, may block.
+    bool adjoc(short engine, int size); // every slot planned; size >= 1 replaces the lengths
+    bool adjop(short engine);           // adjoc(engine, -1) under the bypass semaphore
+    bool setop(short engine);           // below 1: the engine in force; then setck
+    bool setof(short engine);           // default block engine; false when refused
+    bool setck();                       // shared computation plans; false when a group failed
+    void setod(short slot, short sel, double us);  // normal (0) or extended (1) length of a slot
+    void setco(short slot, double us);             // extended fade-out of a slot
+    double getmo(short slot);                      // largest extended fade-out, us
+    double getco(short slot);                      // extended fade-out, us
+    double getod(short slot, short sel);           // normal (0) or extended (1) length, us
+    double getib(short slot, short sel, bool ext); // fade-out end (0) or bound (1), us
+    bool getoe(short slot, short sel);             // 1: block engine; 0: engine not in blocks
+    void setmc(long i, int n);                     // wheel step of interface control i: 1 / n
+    void cnfop();                                  // times engines 1 to 5; the fastest in force
+    // Points slot s's kernels and kernel-changed flag at the program's
+    // outputs (the work slot at the hybrid slot's or slot 0's second pair)
+    // and passes FORCEMONO. After every program change of the outputs.
+    void bindSlot(short s);
+
+private:
+    // Plans slot s on engine with the program's lengths (size >= 1 replaces
+    // them); the engine block, 0 when failed or larger than a processing block.
+    int planSlot(short s, short engine, int size);
+    void planFlags(short s);        // the error, CPU, worker-only and granularity flags from slot s
+    void planReset();               // step 0 and the flags before a re-plan
+    bool usesBlocks(short s) const; // slot s's engine works in blocks
+    short workSlot() const { return hdimmax; }
+    short hybridSlot(short slot) const { return hybrid && slot == 0 ? hdimmax : slot; }
+    // Block worker helpers (audio thread or worker).
+    void convolve(int p) noexcept;               // the harmonic case for one step at p
+    void modulate() noexcept;                    // one modulation update
+    bool outputStage(int p, bool mute) noexcept; // one step's output; the mute flag after it
+
+    // Block worker state (worker semaphore's holder).
+    bool feedback = false;                    // the program has feedback (load)
+    double feedbackgain = 0.0;                // feedback factor x Feedback control
+    bool feedbacksuspended = false;           // an overflow: no feedback until the next update
+    bool dry = false;                         // the Gaindry control is bound (load)
+    double drygain = 0.0;                     // dry gain x Gaindry control x output gain
+    double programahead = 0.0;                // program lookahead, samples (load)
+    int aheadoffset = 0;                      // Lookahead control x lookahead length, samples
+    double lastoutput = 0.0;                  // last left output sample
+    std::atomic<double> overflowtime{0.0};    // last overflow, days
+    std::atomic<bool> newlevels{false};       // a block fed the meters (read and cleared)
+    std::atomic<bool> controlschanged{false}; // a control moved (setiv, mdupd, property bus)
+    int straddles = 0; // steps over the ring end played as silence (never expected)
+    // Planning state (engine and worker semaphores).
+    bool planerror = false; // some slot fell back from its requested engine
+    bool planoncpu = true;  // every slot's engine runs on the CPU
+    int granularity = 0;    // largest block granularity of the slots' engines
 };

@@ -6,10 +6,12 @@
 // under the engine's locks where the engine itself would hold them.
 // Test thread only.
 
+#include "engine/CoreCnvl.h"
 #include "engine/CorePlel.h"
 #include "modulation/CoreIfce.h"
 #include "processing/CorePrcs.h"
 #include "program/CoreProg.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 #include "tests/support/DataKit.h"
 
@@ -53,10 +55,22 @@ struct CorePrcsPeek {
     double const* rising() const { return e.risingtable; }
     double const* slot0() const { return e.slot0table; }
 
-    // As the convolver setup will: the engine step, the worker-only flag and
-    // the host block, then the hand-off decision.
+    // A pass-through configuration: slot 0 plays a unit impulse on an engine
+    // whose block is the step (direct below 3 samples, else partitioned FFT),
+    // as the only harmonic; then the worker-only flag, the host block and the
+    // hand-off decision. A step of 0 leaves nothing configured.
     void setstep(int step, int hostblock, bool workeronly = false) {
+        static double const unit[16] = {1.0};
         e.lockp();
+        if (step >= 1) {
+            e.cnvls[0].kernels[0] = const_cast<double*>(unit);
+            e.cnvls[0].kernels[1] = const_cast<double*>(unit);
+            e.cnvls[0].cnvl->setup(nullptr);
+            short const engine = step < 3 ? 3 : 10;
+            e.cnvls[0].engine = engine;
+            e.setcf(0, engine, step, 16, CoreButl::getp2(step + 15), step, 16);
+            e.harmonicsinuse = 1;
+        }
         e.step = step;
         e.hostblock = hostblock;
         e.workeronly = workeronly;
