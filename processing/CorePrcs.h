@@ -28,9 +28,11 @@
 // savem), CorePrcsThrd.cpp (worker loop, command posting, plan commands,
 // the two-lock helpers), CorePrcsHost.cpp (host process entry, rings,
 // bypass), CorePrcsRate.cpp (program rate, block sizing, crossfade tables,
-// CPU figures), CorePrcsStub.cpp (entry points the engine's later steps
-// fill), CorePrcsBean*.cpp (the property bus), CorePrcsLoad.cpp (the GUI-rate
-// meter update and small queries) and CorePrcsDesc.cpp (archive description).
+// CPU figures), CorePrcsBlck.cpp (block worker, MIDI learn and control
+// input, meter type), CorePrcsPlan.cpp (convolver configuration and
+// planning), CorePrcsStub.cpp (entry points the engine's later steps fill),
+// CorePrcsBean*.cpp (the property bus), CorePrcsLoad.cpp (the GUI-rate meter
+// update and small queries) and CorePrcsDesc.cpp (archive description).
 
 #include <atomic>
 #include <cstdint>
@@ -105,6 +107,16 @@ public:
     struct CNVLLOC {
         void** kernels = nullptr; // new[2]: the slot's left and right kernel buffers
         CoreCnvl* cnvl = nullptr; // the slot's player "H<i+1>" (owned)
+        // Planning (engine and worker semaphores; CorePrcsPlan.cpp).
+        short engine = -1;           // engine chosen for the slot, -1 none
+        int planlength = -1;         // computation plan length (values), -1 none or grouped
+        int planblock = 1;           // engine block reported with it, 1 without a plan
+        short group = -1;            // group the slot shares a computation plan in, -1 none
+        short sharemode = 3;         // 0 first of a group, 1 member, 2 last member, 3 alone
+        bool marker = false;         // longest impulse below 16 samples (set by the load)
+        bool groupused = false;      // group record of this index: in use
+        void* groupbuffer = nullptr; // computation buffer passed along the group
+        long grouplength = 0;        // its length, values
     };
     // Per-slot state of convolver configuration and the host chunk.
     struct SLOTSTATE {
@@ -218,9 +230,6 @@ public:
     // ---- filled by the engine's later steps (CorePrcsStub.cpp) --------------------
     // Boot: one step (all false) or all remaining; see the boot's own header notes.
     bool boots(bool all, int& step, CoreAnsx& message, bool& first, bool& last);
-    // Block worker: processes the frames of the block record. Engine worker
-    // or audio thread, with the worker semaphore held.
-    void prcss();
 
 private:
     friend struct CorePrcsPeek; // tests read the fields; it adds no state
@@ -505,21 +514,12 @@ public:
 
     // ---- what the bus calls of the engine's later steps (CorePrcsBeanStub.cpp) ---------
     // Stubs until their steps land; each is named as the bus calls it.
-    void clean();                                      // host suspend: clears the processing state
-    void setop(short engine);                          // OTIMED and re-plan
-    void setof(short engine);                          // OFREQD and re-plan
-    bool setck();                                      // shared computation plans
-    void setco(short slot, double us);                 // extended fade-out of a slot
-    void setod(short slot, short selector, double us); // kernel length of a slot
-    void updpm();                                      // GUI-rate program update
-    void mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* result); // applies a MIDI learn result
     bool ldpdm(int slot, bool keep);                // loads a memory location with audio paused
     void adjif();                                   // rebinds MIX controls to parameter modulators
     void fixcd();                                   // the live program into its document
     CoreAnsx getnp();                               // proposed version name
     void setpf(CoreAnsx const& name);               // current slot's program file name
     bool batch(CoreVars* store, CoreAnsx& message); // one batch step; true when the chain ended
-    void setmt(short type, bool force);             // meter type and the metering followers
 
 private:
     // One accessor call: failed engine and exceptions answered with fallback.
@@ -567,21 +567,84 @@ private:
     CoreSmph beansem;                // leaf: guards ctltext and the bus's texts above
     bool overflowcopy = false;       // bean 218 as the last updld left it
 
-    // ---- engine state the bus serves that later steps write -------------------------------
+    // ---- engine state the bus serves that the boot and the loader write -----------------
     int currentslot = 0;            // bean 67: memory location of the loaded program
     bool programselected = false;   // bean 88 sets it: a location was selected
     bool booterror = false;         // a boot step failed (bean 88 then loads location 0)
     CoreAnsx bridgeversion{"NULL"}; // bean 40: the GPU bridge's version as the boot read it
-    bool convolvererror = false;    // bean 42: some slot fell back from its engine
     bool queueallow = false;        // bean 254: extra processing buffers allowed
     bool queueallocated = false;    // bean 255: they are held
-    bool feedbackon = false;        // bean 8 sets it: the program has feedback
-    bool dryon = false;             // bean 12 sets it: the Gaindry control is bound
-    double lookaheadlength = 0.0;   // bean 7 sets it: program lookahead, samples
-    int lookaheadoffset = 0;        // control value x length, truncated; samples
-    std::atomic<bool> controlschanged{false}; // a control value changed (155, 156)
-    std::atomic<bool> newlevels{false};       // the block worker measured a block (63, 81)
-    std::atomic<double> overflowtime{0.0};    // last overflow, days (CoreXutl::ttime)
+
+    // ==== block worker (CorePrcsBlck.cpp) and convolver planning (CorePrcsPlan.cpp) ====
+public:
+    // Block worker: processes the frames of the block record. Engine worker
+    // or audio thread, with the engine and worker semaphores held.
+    void prcss();
+    // MIDI learn and control input; ignored while the boot is pending.
+    // Control or display thread (mdupd also inside the block worker).
+    void mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* info); // 8 entries: changed ones set MIX i
+    void mdctr(int frame, int word); // word: channel, status, data 1, 2 (low first)
+    void mdctr(int frame, int channel, int status, int data1, int data2);
+    void setms(short slot, int status, int controller); // MIDI learn slot binding
+    void setiv(short i, double value, bool flag);       // interface control i (fraction)
+    void updpm();                       // GUI-rate program update, by try-lock; display thread
+    void clean();                       // processing state cleared (host suspend); not in bypass
+    void setmt(short type, bool force); // detector type of the metering followers
+
+    // Convolver configuration. Callers hold the engine and worker semaphores
+    // (adjoc, adjop, setck) or take them (setop, setof, setod, setco, cnfop).
+    // Control or display thread, may block.
+    bool adjoc(short engine, int size); // every slot planned; size >= 1 replaces the lengths
+    bool adjop(short engine);           // adjoc(engine, -1) under the bypass semaphore
+    bool setop(short engine);           // below 1: the engine in force; then setck
+    bool setof(short engine);           // default block engine; false when refused
+    bool setck();                       // shared computation plans; false when a group failed
+    void setod(short slot, short sel, double us);  // normal (0) or extended (1) length of a slot
+    void setco(short slot, double us);             // extended fade-out of a slot
+    double getmo(short slot);                      // largest extended fade-out, us
+    double getco(short slot);                      // extended fade-out, us
+    double getod(short slot, short sel);           // normal (0) or extended (1) length, us
+    double getib(short slot, short sel, bool ext); // fade-out end (0) or bound (1), us
+    bool getoe(short slot, short sel);             // 1: block engine; 0: engine not in blocks
+    void setmc(long i, int n);                     // wheel step of interface control i: 1 / n
+    void cnfop();                                  // times engines 1 to 5; the fastest in force
+    // Points slot s's kernels and kernel-changed flag at the program's
+    // outputs (the work slot at the hybrid slot's or slot 0's second pair)
+    // and passes FORCEMONO. After every program change of the outputs.
+    void bindSlot(short s);
+
+private:
+    // Plans slot s on engine with the program's lengths (size >= 1 replaces
+    // them); the engine block, 0 when failed or larger than a processing block.
+    int planSlot(short s, short engine, int size);
+    void planFlags(short s);        // the error, CPU, worker-only and granularity flags from slot s
+    void planReset();               // step 0 and the flags before a re-plan
+    bool usesBlocks(short s) const; // slot s's engine works in blocks
+    short workSlot() const { return hdimmax; }
+    short hybridSlot(short slot) const { return hybrid && slot == 0 ? hdimmax : slot; }
+    // Block worker helpers (audio thread or worker).
+    void convolve(int p) noexcept;     // the harmonic case for one step at p
+    void modulate() noexcept;          // one modulation update
+    int aheadSamples() const noexcept; // Lookahead control x program lookahead, in the ring
+    bool outputStage(int p, bool mute) noexcept; // one step's output; the mute flag after it
+
+    // Block worker state (worker semaphore's holder).
+    bool feedback = false;                    // the program has feedback (load)
+    double feedbackgain = 0.0;                // feedback factor x Feedback control
+    bool feedbacksuspended = false;           // an overflow: no feedback until the next update
+    bool dry = false;                         // the Gaindry control is bound (load)
+    double drygain = 0.0;                     // dry gain x Gaindry control x output gain
+    double programahead = 0.0;                // program lookahead, samples (load)
+    int aheadoffset = 0;                      // Lookahead control x lookahead length, samples
+    double lastoutput = 0.0;                  // last left output sample
+    std::atomic<double> overflowtime{0.0};    // last overflow, days
+    std::atomic<bool> newlevels{false};       // a block fed the meters (read and cleared)
+    std::atomic<bool> controlschanged{false}; // a control moved (setiv, mdupd, property bus)
+    int straddles = 0; // steps over the ring end played as silence (never expected)
+    // Planning state (engine and worker semaphores).
+    bool planerror = false; // some slot fell back from its requested engine
+    bool planoncpu = true;  // every slot's engine runs on the CPU
+    int granularity = 0;    // largest block granularity of the slots' engines
 };
 
 // Runs one accessor body: a failed engine answers fallback at once, and

@@ -171,7 +171,7 @@ bool CorePrcs::getbb(int id, BEANSTRUCT* index) noexcept {
         case 35: return nodrop;
         case 37: return autothread;
         case 41: return mode != 0;
-        case 42: return convolvererror;
+        case 42: return planerror;
         case 46: return bootpending.getvl();
         case 53: return getby();
         case 58: return program->getnc();

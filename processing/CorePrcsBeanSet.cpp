@@ -295,8 +295,8 @@ void CorePrcs::setbl(int id, long value, BEANSTRUCT* index) noexcept {
         case 7: {
             Both locks(*this); // the block worker reads the lookahead figures
             program->setua(value);
-            lookaheadlength = program->getab();
-            lookaheadoffset = static_cast<int>(lookaheadlength * program->getaf());
+            programahead = program->getab();
+            aheadoffset = aheadSamples();
             break;
         }
         case 10: updrt(value); break;
@@ -349,14 +349,18 @@ void CorePrcs::setbd(int id, double value, BEANSTRUCT* index) noexcept {
         switch (id) {
         case 0: program->setpi(value); break;
         case 1: program->setpo(value); break;
-        case 8:
+        case 8: {
+            Both locks(*this); // the block worker reads the feedback flag and factor
             program->setff(value);
-            feedbackon = program->hasfb();
+            feedback = program->hasfb();
             break;
-        case 12:
+        }
+        case 12: {
+            Both locks(*this); // the block worker reads the dry flag and gain
             program->setdr(value);
-            dryon = program->hasdr();
+            dry = program->hasdr();
             break;
+        }
         case 19: aheadlength = static_cast<long>(value); break; // read back through samples
         case 150:
             if (vslot(i, "bean 150 slot")) setco(i, value);

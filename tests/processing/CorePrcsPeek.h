@@ -6,15 +6,21 @@
 // under the engine's locks where the engine itself would hold them.
 // Test thread only.
 
+#include "engine/CoreCnvl.h"
 #include "engine/CorePlel.h"
+#include "modulation/CoreEnvf.h"
 #include "modulation/CoreIfce.h"
 #include "processing/CorePrcs.h"
 #include "program/CoreProg.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 #include "tests/support/DataKit.h"
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct CorePrcsPeek {
     CorePrcs& e;
@@ -55,10 +61,22 @@ struct CorePrcsPeek {
     double const* rising() const { return e.risingtable; }
     double const* slot0() const { return e.slot0table; }
 
-    // As the convolver setup will: the engine step, the worker-only flag and
-    // the host block, then the hand-off decision.
+    // A pass-through configuration: slot 0 plays a unit impulse on an engine
+    // whose block is the step (direct below 3 samples, else partitioned FFT),
+    // as the only harmonic; then the worker-only flag, the host block and the
+    // hand-off decision. A step of 0 leaves nothing configured.
     void setstep(int step, int hostblock, bool workeronly = false) {
+        static double const unit[16] = {1.0};
         e.lockp();
+        if (step >= 1) {
+            e.cnvls[0].kernels[0] = const_cast<double*>(unit);
+            e.cnvls[0].kernels[1] = const_cast<double*>(unit);
+            e.cnvls[0].cnvl->setup(nullptr);
+            short const engine = step < 3 ? 3 : 10;
+            e.cnvls[0].engine = engine;
+            e.setcf(0, engine, step, 16, CoreButl::getp2(step + 15), step, 16);
+            e.harmonicsinuse = 1;
+        }
         e.step = step;
         e.hostblock = hostblock;
         e.workeronly = workeronly;
@@ -104,6 +122,87 @@ struct CorePrcsPeek {
         e.program->getif(8)->setiv(in, true, true);
         e.program->getif(9)->setiv(out, true, true);
     }
+
+    // As the program load will, its buffers stage without the ring offset
+    // and the side ring: the document read into the program, its flags,
+    // every slot planned (engine 0: the engine in force) and bound, the
+    // harmonics in use, the shared plans, the feedback, dry and lookahead
+    // figures and the program rate; then the processing state cleared.
+    bool load(KitProgram const& document, short engine = 0) {
+        KitNode doc(DataKit::programXml(document));
+        e.lockp();
+        bool ok = e.program->load_(doc.root, false);
+        if (ok) {
+            CoreProg& g = *e.program;
+            e.hybrid = g.getfh();
+            e.programharmonics = g.gethc(false);
+            e.loadedslots = g.gethc(true);
+            e.smoothorder = g.getst();
+            e.smoothcapable = false;
+            e.rateratio = g.getcr() > 0 ? double(g.getfr()) / double(g.getcr()) : 1.0;
+            for (short i = 0; i < e.loadedslots; ++i) e.cnvls[i].marker = g.ismkr(i);
+            if (e.hybrid) e.cnvls[e.hdimmax].marker = g.ismkr(e.hdimmax);
+            e.bypasssem.locks();
+            ok = e.adjoc(engine >= 1 ? engine : e.otimed, -1);
+            e.bypasssem.relse();
+            int const o = g.getof() > 0 ? g.getof() : 0;
+            for (short i = 0; i < e.cnvlcount; ++i) {
+                e.bindSlot(i);
+                e.cnvls[i].cnvl->setff(o);
+            }
+            if (!e.hybrid && e.smoothorder >= 0) {
+                e.mkesf(e.programrate);
+                e.smoothcapable = true;
+            }
+            e.harmonicsinuse = std::min(e.programharmonics, e.hdim);
+            if (e.hdim == 0) {
+                e.smoothorder = -1;
+                e.resetSmoothing();
+            } else {
+                e.smoothorder = g.getst();
+            }
+            ok = e.setck() && ok;
+            e.feedback = g.hasfb();
+            e.dry = g.hasdr();
+            e.programahead = g.getab();
+            e.aheadoffset = static_cast<int>(std::lround(g.getab() * g.getaf()));
+            e.adjrt(g.getpr() >= 1 ? g.getpr() : e.programrateus);
+            e.clepr(true);
+        }
+        e.rlsep();
+        return ok;
+    }
+    CorePrcs::CNVLLOC const& slot(int s) const { return e.cnvls[s]; }
+    int work() const { return e.hdimmax; }
+    int step() const { return e.step; }
+    short inuse() const { return e.harmonicsinuse; }
+    bool planerror() const { return e.planerror; }
+    bool workeronly() const { return e.workeronly; }
+    int granularity() const { return e.granularity; }
+    short inforce() const { return e.otimed; }
+    CorePool& pool() const { return *e.pool; }
+    CoreEnvf& meter(int k) const { return *e.meterfollowers[k]; }
+    // The kernel slot s plays, over the length its engine reads.
+    std::vector<double> kernel(int s, int c) const {
+        auto const* k = static_cast<double const*>(e.cnvls[s].kernels[c]);
+        short const from = s == e.hdimmax && !e.hybrid ? 0 : static_cast<short>(s);
+        int const n = e.cnvls[s].cnvl->getbe() ? e.program->getex(from) : e.program->getid(from);
+        return k != nullptr ? std::vector<double>(k, k + n) : std::vector<double>();
+    }
+    // Sample i of slot s's left kernel as the player reads it.
+    double tap(int s, int i) const { return static_cast<double const*>(e.cnvls[s].kernels[0])[i]; }
+    bool changed() const { return e.controlschanged.load(); }
+    bool overflowed() const { return e.overflow.getvl(); }
+    void clearOverflow() { e.overflow.setvl(false); }
+    bool newlevels() { return e.newlevels.exchange(false); }
+    int straddles() const { return e.straddles; }
+    short selector() const { return e.smoothselector; }
+    double const* worktable() const { return e.worktable; }
+    void ahead(int offset) {
+        e.programahead = 0.0; // the updates leave the offset alone
+        e.aheadoffset = offset;
+    }
+    void setin(int c, int i, double v) { e.inring[c][i] = v; }
 
     std::string alternatives() const { // "A|B|"
         std::string s;

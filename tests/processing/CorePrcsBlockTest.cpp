@@ -1,0 +1,408 @@
+// ctest-labels: threads
+// The block worker against independent truths: programs read from generated
+// WAV impulses, fed through the host entry, must give the naive harmonic
+// (Volterra) sum of the input's powers convolved with the slots' kernels,
+// delayed by the reported latency, on direct and shared FFT engines, hybrid
+// or not, inline or on the worker; the output stage (gains, dry path,
+// feedback, overflow, protection mute) against a sample-by-sample model;
+// then the engine choice and shared plans, MIDI learn, the meter type, the
+// processing state and that nothing is allocated while audio runs.
+#include "processing/CorePrcs.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/CoreCnvl.h"
+#include "tests/processing/CorePrcsPeek.h"
+#include "tests/support/AllocCount.h"
+#include "tests/support/ConvolutionTruth.h"
+
+namespace {
+
+using Signal = std::vector<double>;
+
+class CorePrcsBlockTest : public ::testing::Test, protected EngineKit {};
+
+// Feeds both channels through the host entry in double precision, in calls
+// of the given sizes (cycled); returns what the host got.
+struct Feed {
+    CorePrcs& e;
+    Signal out[2] = {};
+    long allocations = 0; // made inside the host calls
+    void run(Signal const& l, Signal const& r, std::vector<long> const& sizes) {
+        long at = 0;
+        for (std::size_t k = 0; at < static_cast<long>(l.size()); ++k) {
+            long const n = std::min<long>(sizes[k % sizes.size()], long(l.size()) - at);
+            Signal il(l.begin() + at, l.begin() + at + n), ir(r.begin() + at, r.begin() + at + n);
+            Signal ol(n), orr(n);
+            void* ins[2] = {il.data(), ir.data()};
+            void* outs[2] = {ol.data(), orr.data()};
+            long const before = allocationCount();
+            e.prcss(ins, outs, n, true, 0, 0.0, true, 2);
+            allocations += allocationCount() - before;
+            out[0].insert(out[0].end(), ol.begin(), ol.end());
+            out[1].insert(out[1].end(), orr.begin(), orr.end());
+            at += n;
+        }
+    }
+};
+
+// Silence while the vectors' controls settle from their load-time values
+// (the kernels move over the first updates), then noise.
+constexpr int kSettle = 2048;
+Signal noise(int n, unsigned seed, double amplitude) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> u(-amplitude, amplitude);
+    Signal x(kSettle + n, 0.0);
+    for (int i = kSettle; i < kSettle + n; ++i) x[i] = u(rng);
+    return x;
+}
+
+Signal plus(Signal a, Signal const& b) {
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] += b[i];
+    return a;
+}
+
+Signal power(Signal x, int h) {
+    for (double& v : x) v = std::pow(v, h);
+    return x;
+}
+
+Signal convolve(Signal const& x, Signal const& k) { return naiveConvolution(x, k, k, x.size()); }
+
+// The host's output from `delay` on, against want.
+Signal delayed(Signal const& got, long delay) { return Signal(got.begin() + delay, got.end()); }
+Signal head(Signal const& want, long delay) { return Signal(want.begin(), want.end() - delay); }
+
+// A slot of one impulse file.
+KitVector fileSlot(std::string const& file) { return KitVector{{file}}; }
+
+} // namespace
+
+TEST_F(CorePrcsBlockTest, OutputIsTheNaiveHarmonicSumAfterTheLatency) {
+    kit.wav("H1.WAV", {DataKit::impulse(180, 2, 0.9), DataKit::ramp(180, 0.4, -0.2)});
+    kit.wav("H2.WAV", {DataKit::impulse(150, 5, -0.6), DataKit::impulse(150, 1, 0.3)});
+    kit.wav("H3.WAV", {DataKit::ramp(120, 0.2, 0.0), DataKit::impulse(120, 3, 0.5)});
+    struct Row {
+        int harmonics;
+        bool ot2, hybrid;
+        char const* threads;
+    };
+    Row const rows[] = {{1, false, false, "0"}, {2, false, false, "0"}, {3, true, false, "0"},
+                        {3, true, false, "1"},  {1, false, true, "0"},  {2, true, true, "1"}};
+    for (Row const& row : rows) {
+        kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", row.threads}, {"HDIM", "3"}});
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        KitProgram program(
+            "Diff", "",
+            {{"FORCEOT2", row.ot2 ? "1" : "0"}, {"FORCEHYBRID", row.hybrid ? "1" : "0"}});
+        char const* files[] = {"H1.WAV", "H2.WAV", "H3.WAV"};
+        for (int h = 0; h < row.harmonics; ++h) program.slots.push_back(fileSlot(files[h]));
+        ASSERT_TRUE(p.load(program));
+        p.gains(0.5, 0.5);
+        p.booted();
+        engine->smpby(false, 0, true, false);
+        std::string const where = std::to_string(row.harmonics) + (row.ot2 ? " fft" : " direct") +
+                                  (row.hybrid ? " hybrid" : "") + " threads " + row.threads;
+        ASSERT_EQ(p.inuse(), row.harmonics) << where;
+
+        Signal const x[2] = {noise(3000, 7, 0.6), noise(3000, 8, 0.6)};
+        Feed feed{*engine};
+        feed.run(x[0], x[1], {256, 100, 37, 512});
+        long const latency = p.base() + p.ahead();
+        for (int c = 0; c < 2; ++c) {
+            Signal want(x[c].size(), 0.0);
+            for (int h = 0; h < row.harmonics; ++h) {
+                Signal const k = p.kernel(h, c);
+                ASSERT_FALSE(k.empty()) << where;
+                want = plus(want, convolve(power(x[c], h + 1), k));
+            }
+            if (row.hybrid) want = plus(want, convolve(x[c], p.kernel(p.work(), c)));
+            EXPECT_LT(relativeError(delayed(feed.out[c], latency), head(want, latency)), 1e-9)
+                << where << " channel " << c;
+        }
+        EXPECT_EQ(p.straddles(), 0);
+    }
+}
+
+TEST_F(CorePrcsBlockTest, OutputStageFollowsTheFeedbackOverflowAndMuteModel) {
+    // A one-sample impulse makes a marker slot: the one-tap engine, step 1.
+    kit.wav("TAP.WAV", {{1.0}});
+    for (bool withdry : {false, true}) {
+        kit.master("", {{"DSPBUFFER", "256"}});
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        KitValues values = {{"FEEDBACKFACTOR", "50"}};
+        if (withdry)
+            values.insert(values.end(), {{"GAINDRYFACTOR", "-6"}, {"GAINDRYSOURCE", "ON"}});
+        KitProgram program("Loop", "", values);
+        program.slots.push_back(fileSlot("TAP.WAV"));
+        ASSERT_TRUE(p.load(program));
+        ASSERT_EQ(p.slot(0).engine, 17);
+        ASSERT_EQ(p.step(), 1);
+        p.gains(0.5, 0.5);
+        p.booted();
+        engine->smpby(false, 0, true, false);
+
+        // Silence first while the kernel settles, in whole calls of 100.
+        int const pre = 2100;
+        int const n = pre + 1500;
+        Signal x[2] = {Signal(n, 0.0), Signal(n, 0.0)};
+        for (int t = pre; t < n; t += 97) x[t % 2][t] = 0.75;
+        x[0][pre + 400] = 1.5;   // lights the indicator and stops the feedback for a while
+        x[1][pre + 700] = -2.0;  // counts for nothing
+        x[1][pre + 1010] = 16.0; // mutes the rest of its call in both channels
+        Feed feed{*engine};
+        feed.run(x[0], x[1], {100});
+        int const tap = p.program()->getof();
+        double const gain = p.tap(0, tap);
+        ASSERT_GT(gain, 0.5);
+        double const fb = 0.5;
+        double const dry = withdry ? std::pow(10.0, -6.0 / 20.0) : 0.0;
+        int const period = p.rate();
+        // The model: sample j is a step; the update before step j when j is
+        // a multiple of the period ends a suspension after the step's own
+        // feedback; the output re-enters one step later.
+        Signal want[2] = {Signal(n, 0.0), Signal(n, 0.0)};
+        Signal in[2] = {x[0], x[1]};
+        bool suspended = false;
+        bool mute = false;
+        for (int j = 0; j < n; ++j) {
+            if (j % 100 == 0) mute = false; // a call of the block worker per host call
+            for (int c = 0; c < 2; ++c)
+                if (j >= 1 && !suspended) in[c][j] -= want[c][j - 1] * fb;
+            if (j % period == 0) suspended = false;
+            bool over = false;
+            double y[2];
+            for (int c = 0; c < 2; ++c) {
+                y[c] = (j >= tap ? in[c][j - tap] * gain : 0.0) + in[c][j] * dry;
+                over = over || y[c] > 1.0;
+                mute = mute || std::fabs(y[c]) >= 15.848931924611133;
+            }
+            for (int c = 0; c < 2; ++c) want[c][j] = mute ? 0.0 : y[c];
+            if (over) suspended = true;
+        }
+        long const latency = p.base();
+        for (int c = 0; c < 2; ++c)
+            for (int t = pre; t + latency < n; ++t)
+                ASSERT_NEAR(feed.out[c][t + latency], want[c][t], 1e-12)
+                    << "dry " << withdry << " channel " << c << " at " << t;
+        EXPECT_EQ(want[0][pre + 1011 + 50], 0.0); // the model muted too
+        EXPECT_TRUE(p.overflowed());
+        // -2.0 alone lights nothing.
+        p.clearOverflow();
+        Signal low(100, 0.0);
+        low[10] = -2.0;
+        feed.run(low, low, {100});
+        EXPECT_FALSE(p.overflowed());
+        EXPECT_TRUE(p.newlevels());
+    }
+}
+
+TEST_F(CorePrcsBlockTest, EngineChoiceAndSharedPlans) {
+    kit.wav("A.WAV", {DataKit::impulse(200, 2, 0.9)});
+    kit.wav("B.WAV", {DataKit::impulse(3000, 2, 0.5)});
+    kit.wav("M.WAV", {{0.0, 1.0, 0.25}});
+    kit.master("", {{"DSPBUFFER", "512"}, {"HDIM", "4"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    struct Row {
+        KitValues values;
+        std::vector<std::string> files;
+        std::vector<short> engines, modes; // slots 0.., then the work slot last
+    };
+    // clang-format off
+    Row const rows[] = {
+        // Extended lengths need a block engine; a marker slot plays one tap.
+        {{{"FORCEOT2", "1"}}, {"A.WAV", "M.WAV"}, {11, 11, -1}, {3, 3, 3}},
+        {{}, {"A.WAV", "M.WAV"}, {3, 17, -1}, {3, 3, 3}},
+        // Hybrid: slot 0 keeps the direct engine, the work slot plays blocks.
+        {{{"FORCEOT2", "1"}, {"FORCEHYBRID", "1"}}, {"A.WAV", "A.WAV"}, {3, 11, 11}, {3, 0, 2}},
+        // Three equal plans share one group; a longer kernel plans alone.
+        {{{"FORCEOT2", "1"}}, {"A.WAV", "A.WAV", "A.WAV", "B.WAV"}, {11, 11, 11, 11, -1},
+         {0, 1, 2, 3, 3}},
+        // Smoothing: slot 0 and the work slot never share.
+        {{{"FORCEOT2", "1"}, {"SMOOTH", "2"}}, {"A.WAV", "A.WAV", "A.WAV"}, {11, 11, 11, 11},
+         {3, 0, 2, 3}},
+    };
+    // clang-format on
+    for (Row const& row : rows) {
+        KitProgram program("Plan", "", row.values);
+        for (auto const& f : row.files) program.slots.push_back(fileSlot(f));
+        ASSERT_TRUE(p.load(program));
+        std::string const where = row.values.empty() ? "plain" : row.values.back().first;
+        int const n = static_cast<int>(row.files.size());
+        for (int s = 0; s <= n; ++s) {
+            int const slot = s == n ? p.work() : s;
+            EXPECT_EQ(p.slot(slot).engine, row.engines[s]) << where << " slot " << slot;
+            EXPECT_EQ(p.slot(slot).sharemode, row.modes[s]) << where << " slot " << slot;
+        }
+        EXPECT_GE(p.step(), 1) << where;
+    }
+    // Hybrid mapping of the length query: selector 1 of slot 0 is the work slot.
+    KitProgram hybrid("Hybrid", "", {{"FORCEHYBRID", "1"}});
+    hybrid.slots.push_back(fileSlot("B.WAV"));
+    ASSERT_TRUE(p.load(hybrid));
+    CoreProg& g = *p.program();
+    EXPECT_DOUBLE_EQ(engine->getod(0, 1), CoreButl::upftp(44100, g.getod(p.work(), 1)));
+    EXPECT_DOUBLE_EQ(engine->getod(0, 0), CoreButl::upftp(44100, g.getod(0, 0)));
+    EXPECT_TRUE(engine->getoe(0, 0));
+    EXPECT_FALSE(engine->getoe(0, 1));
+    EXPECT_FALSE(engine->getoe(0, 7));
+
+    // setop(0) re-applies the engine in force; setof refuses what is not a
+    // usable block engine and keeps the plans.
+    KitProgram two("Two", "", {});
+    two.slots = {fileSlot("A.WAV"), fileSlot("A.WAV")};
+    ASSERT_TRUE(p.load(two));
+    EXPECT_TRUE(engine->setop(10));
+    EXPECT_EQ(p.slot(0).engine, 10);
+    EXPECT_EQ(p.inforce(), 10);
+    EXPECT_TRUE(engine->setop(0));
+    EXPECT_EQ(p.slot(0).engine, 10);
+    EXPECT_FALSE(engine->setof(3));
+    EXPECT_FALSE(engine->setof(6));
+    EXPECT_TRUE(engine->setof(9));
+    EXPECT_EQ(p.slot(0).engine, 10);
+    // Hybrid slot 0 falls back from an engine outside the table; slot 1's
+    // length change re-plans it alone and keeps slot 0's error flag.
+    KitProgram pair("Pair", "", {{"FORCEOT2", "1"}, {"FORCEHYBRID", "1"}});
+    pair.slots = {fileSlot("A.WAV"), fileSlot("A.WAV")};
+    ASSERT_TRUE(p.load(pair));
+    EXPECT_TRUE(engine->setop(99));
+    EXPECT_EQ(p.slot(1).engine, 9);
+    EXPECT_TRUE(p.planerror());
+    double const before = engine->getod(1, 0);
+    engine->setod(1, 0, 3000.0);
+    EXPECT_LT(engine->getod(1, 0), before);
+    EXPECT_TRUE(p.planerror());
+}
+
+TEST_F(CorePrcsBlockTest, ThreadedAndInlinePlansAndOutputAgree) {
+    kit.wav("A.WAV", {DataKit::impulse(200, 2, 0.9)});
+    kit.wav("B.WAV", {DataKit::impulse(900, 4, -0.7)});
+    std::vector<int> plans[2];
+    Signal outs[2];
+    for (int threads = 0; threads < 2; ++threads) {
+        kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", threads ? "1" : "0"}, {"HDIM", "3"}});
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        KitProgram program("T", "", {{"FORCEOT2", "1"}});
+        program.slots = {fileSlot("A.WAV"), fileSlot("A.WAV"), fileSlot("B.WAV")};
+        ASSERT_TRUE(p.load(program));
+        for (int s = 0; s <= p.work(); ++s)
+            plans[threads].insert(plans[threads].end(),
+                                  {p.slot(s).engine, p.slot(s).sharemode, p.slot(s).group});
+        plans[threads].push_back(p.step());
+        p.gains(0.5, 0.5);
+        p.booted();
+        engine->smpby(false, 0, true, false);
+        Signal const x = noise(2000, 3, 0.5);
+        Feed feed{*engine};
+        feed.run(x, x, {256});
+        // The worker runs one block behind: compare from its latency on.
+        outs[threads] = delayed(feed.out[0], p.base());
+    }
+    EXPECT_EQ(plans[0], plans[1]);
+    outs[0].resize(outs[1].size());
+    EXPECT_LT(relativeError(outs[1], outs[0]), 1e-12);
+}
+
+TEST_F(CorePrcsBlockTest, SmoothingCrossfadesTheTwoKernelSetsOverEachPeriod) {
+    kit.wav("A.WAV", {DataKit::impulse(200, 2, 0.9)});
+    kit.master("", {{"DSPBUFFER", "256"}, {"HDIM", "2"}});
+    for (int harmonics : {1, 2}) {
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        KitProgram program("S", "", {{"FORCEOT2", "1"}, {"SMOOTH", "2"}});
+        for (int h = 0; h < harmonics; ++h) program.slots.push_back(fileSlot("A.WAV"));
+        ASSERT_TRUE(p.load(program));
+        ASSERT_EQ(p.order(), 2);
+        p.gains(0.5, 0.5);
+        p.booted();
+        engine->smpby(false, 0, true, false);
+        // The selector flips at every update; the work slot fades the other way.
+        std::vector<double const*> tables;
+        Feed feed{*engine};
+        Signal const x = noise(4 * p.rate() - kSettle % p.rate(), 5, 0.5);
+        int const periods = static_cast<int>(x.size()) / p.rate();
+        for (int k = 0; k < periods; ++k) {
+            Signal const part(x.begin() + k * p.rate(), x.begin() + (k + 1) * p.rate());
+            feed.run(part, part, {p.rate()});
+            tables.push_back(p.slot0());
+            EXPECT_EQ(p.worktable(), p.slot0() == p.falling() ? p.rising() : p.falling());
+        }
+        EXPECT_NE(tables[0], tables[1]);
+        EXPECT_EQ(tables[0], tables[2]);
+        // A kernel that does not change: the two halves sum to the plain sum.
+        Signal want = convolve(x, p.kernel(0, 0));
+        if (harmonics == 2) want = plus(want, convolve(power(x, 2), p.kernel(1, 0)));
+        long const latency = p.base();
+        EXPECT_LT(relativeError(delayed(feed.out[0], latency), head(want, latency)), 1e-9)
+            << harmonics;
+    }
+}
+
+TEST_F(CorePrcsBlockTest, MidiLearnMetersStateAndNoAllocationWhileAudioRuns) {
+    kit.wav("A.WAV", {DataKit::impulse(200, 2, 0.9)});
+    kit.master("", {{"DSPBUFFER", "256"}, {"HDIM", "2"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    KitProgram program("M", "", {{"FORCEOT2", "1"}, {"MIX1", "0.25"}});
+    program.slots = {fileSlot("A.WAV"), fileSlot("A.WAV")};
+    ASSERT_TRUE(p.load(program));
+    p.gains(0.5, 0.5);
+    Feed feed{*engine};
+    Signal const x = noise(4000, 9, 0.5);
+
+    // Before the boot and in bypass nothing is cleared or learned.
+    p.setin(0, 5, 0.125);
+    engine->clean();
+    engine->mdctr(0, 0x40 << 24 | 7 << 16 | 176 << 8);
+    EXPECT_EQ(p.in(0, 5), 0.125);
+    EXPECT_FALSE(p.changed());
+    p.booted();
+    engine->clean();
+    EXPECT_EQ(p.in(0, 5), 0.125);
+    engine->smpby(false, 0, false, false);
+    engine->clean();
+    EXPECT_EQ(p.in(0, 5), 0.0);
+
+    // A learnt controller moves MIX1, at once or when its frame comes.
+    engine->setms(0, 176, 7);
+    engine->mdctr(0, 0x40 << 24 | 7 << 16 | 176 << 8);
+    EXPECT_TRUE(p.changed());
+    EXPECT_NEAR(p.program()->getif(0)->getvl(true), 64.0 / 127.0, 1e-7);
+    engine->mdctr(300, 0, 176, 7, 127);
+    EXPECT_NEAR(p.program()->getif(0)->getvl(true), 64.0 / 127.0, 1e-7);
+
+    // The meter types.
+    struct Row {
+        short type, mode;
+        int attack, release;
+    } const rows[] = {{8, 8, 88200, 0}, {2, 2, 2646, 1323}, {5, 5, 13230, 13230}};
+    for (Row const& row : rows) {
+        engine->setmt(row.type, false);
+        for (int k = 0; k < CorePrcs::iCmeters; ++k) {
+            bool const fixed = k >= 4;
+            EXPECT_EQ(p.meter(k).getex(), fixed ? 4 : row.mode) << row.type;
+            EXPECT_EQ(p.meter(k).getma(), fixed ? 13230 : row.attack) << row.type;
+            EXPECT_EQ(p.meter(k).getmr(), fixed ? 13230 : row.release) << row.type;
+        }
+    }
+
+    // A lookahead reaching past the ring's end reads wrapped (no overrun).
+    p.ahead(p.ring() - 3);
+    long const bytes = p.pool().getma();
+    feed.run(x, x, {256, 77, 512});
+    EXPECT_EQ(feed.allocations, 0);
+    EXPECT_EQ(p.pool().getma(), bytes);
+    EXPECT_NEAR(p.program()->getif(0)->getvl(true), 1.0, 1e-7); // the queued event came
+    EXPECT_TRUE(p.newlevels());
+    EXPECT_EQ(p.straddles(), 0);
+}
