@@ -422,6 +422,18 @@ public:
     // key and whose text parses into document with a PROGRAM element: its id,
     // or -1 (document then closed). Shared by every archive header edit.
     static int findProgramItem(CoreFsys* store, CoreAnsx const& key, class CoreXml_& document);
+    // The one archive header edit: loads the archive at path, refuses a
+    // damaged one, finds its program item (key = the archive's upper-cased
+    // file name; with xmlfirst an item holding key + ".XML" wins over one
+    // holding key), lets edit change the document and its last PROGRAM
+    // element, writes that item back (renamed after itemname unless "0"),
+    // the other items byte for byte, and saves. what names the change in the
+    // log. False, the archive untouched, on any refusal or failure.
+    using ProgramEdit =
+        std::function<void(CoreXml_& document, CoreNode* program, CoreAnsx const& key)>;
+    static bool editProgramItem(CorePool* pool, CoreAnsx const& path, bool xmlfirst,
+                                char const* what, ProgramEdit const& edit,
+                                CoreAnsx const& itemname);
     // A time in samples as the whole microseconds written for it: rounded up,
     // so the reader's truncation gives the same samples back; below 1 sample,
     // or at a rate below 1, unchanged; saturated to int.
