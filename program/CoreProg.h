@@ -491,6 +491,25 @@ protected:
     };
     // The ELEMENT children of a VECTOR node, in document order.
     static std::vector<CoreNode*> elementsOf(CoreNode const* vector);
+    // Reads the n elements of one VECTOR through read(j, isfile), which
+    // answers whether element j built a vector and sets isfile for a bare
+    // file. True when every element is a file (a leaf vector); a VECTOR mixing
+    // both is logged (files: what its files hold) and thrown as the VECTOR tag.
+    static bool readElements(int n, char const* files,
+                             std::function<bool(int j, bool& isfile)> const& read);
+    // The value and bus sources a CONTROL element gives the vector it heads;
+    // its own MINVALUE/MAXVALUE replace the vector's range (minimum, maximum)
+    // only with a SOURCE.
+    struct CONTROLSOURCES {
+        bool sourceon;   // SOURCE given
+        CoreAnsx source; // SOURCE key
+        bool buson;      // BUSSOURCE given
+        CoreAnsx bus;    // BUSSOURCE key
+        double minimum;  // position range
+        double maximum;
+        CoreAnsx debug() const; // "CONTROL:S:min:max:source:B:bus" as the readers log it
+    };
+    static CONTROLSOURCES sourcesOf(CoreNode const* control, double minimum, double maximum);
     // Drops the entries past count (what a failed reader had filed).
     static void cutList(CoreTlst& list, int count);
     // Fetches the external vector file `file` through the store, parses it and
