@@ -422,6 +422,18 @@ public:
     // key and whose text parses into document with a PROGRAM element: its id,
     // or -1 (document then closed). Shared by every archive header edit.
     static int findProgramItem(CoreFsys* store, CoreAnsx const& key, class CoreXml_& document);
+    // The one archive header edit: loads the archive at path, refuses a
+    // damaged one, finds its program item (key = the archive's upper-cased
+    // file name; with xmlfirst an item holding key + ".XML" wins over one
+    // holding key), lets edit change the document and its last PROGRAM
+    // element, writes that item back (renamed after itemname unless "0"),
+    // the other items byte for byte, and saves. what names the change in the
+    // log. False, the archive untouched, on any refusal or failure.
+    using ProgramEdit =
+        std::function<void(CoreXml_& document, CoreNode* program, CoreAnsx const& key)>;
+    static bool editProgramItem(CorePool* pool, CoreAnsx const& path, bool xmlfirst,
+                                char const* what, ProgramEdit const& edit,
+                                CoreAnsx const& itemname);
     // A time in samples as the whole microseconds written for it: rounded up,
     // so the reader's truncation gives the same samples back; below 1 sample,
     // or at a rate below 1, unchanged; saturated to int.
@@ -479,6 +491,25 @@ protected:
     };
     // The ELEMENT children of a VECTOR node, in document order.
     static std::vector<CoreNode*> elementsOf(CoreNode const* vector);
+    // Reads the n elements of one VECTOR through read(j, isfile), which
+    // answers whether element j built a vector and sets isfile for a bare
+    // file. True when every element is a file (a leaf vector); a VECTOR mixing
+    // both is logged (files: what its files hold) and thrown as the VECTOR tag.
+    static bool readElements(int n, char const* files,
+                             std::function<bool(int j, bool& isfile)> const& read);
+    // The value and bus sources a CONTROL element gives the vector it heads;
+    // its own MINVALUE/MAXVALUE replace the vector's range (minimum, maximum)
+    // only with a SOURCE.
+    struct CONTROLSOURCES {
+        bool sourceon;   // SOURCE given
+        CoreAnsx source; // SOURCE key
+        bool buson;      // BUSSOURCE given
+        CoreAnsx bus;    // BUSSOURCE key
+        double minimum;  // position range
+        double maximum;
+        CoreAnsx debug() const; // "CONTROL:S:min:max:source:B:bus" as the readers log it
+    };
+    static CONTROLSOURCES sourcesOf(CoreNode const* control, double minimum, double maximum);
     // Drops the entries past count (what a failed reader had filed).
     static void cutList(CoreTlst& list, int count);
     // Fetches the external vector file `file` through the store, parses it and

@@ -87,19 +87,11 @@ CoreRvct* CoreProg::rvctr(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWL
         std::vector<CoreAnsx> names(n, CoreAnsx(""));
         std::vector<double> weights(n, 0.0), busweights(n, 0.0);
         children.assign(n, nullptr);
-        int files = 0, vectors = 0;
-        for (int j = 0; j < n; ++j) {
-            bool isfile = false;
+        bool const leaf = readElements(n, "value", [&](int j, bool& isfile) {
             children[j] = relmn(pool, cache, store, raws, sources, slot, elements[j], isfile,
                                 names[j], weights[j], busweights[j], depth, path, prefix, open);
-            files += isfile ? 1 : 0;
-            vectors += children[j] ? 1 : 0;
-        }
-        if (files > 0 && vectors > 0) {
-            CoreLog_::loger(CoreAnsx("VECTOR mixes value files and vectors"), 1);
-            throw CoreAnsx(tag);
-        }
-        bool const leaf = files == n;
+            return children[j] != nullptr;
+        });
         std::vector<CoreVctr*> owned(children.begin(), children.end());
         auto* v =
             new CoreRvct(pool, cache, leaf, n, names.data(), owned.data(), weights.data(), low,
@@ -172,20 +164,9 @@ CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWL
         CoreLog_::debug(X::sCtagbuswgt + CoreAnsx(":") + CoreAnsx(busweight), depth + 1, 3);
 
         if (control && result) {
-            bool const sourceon = present(control, X::sCtagsource);
-            CoreAnsx const source = textOf(control, X::sCtagsource, "");
-            bool const buson = present(control, X::sCtagbussrc);
-            CoreAnsx const bus = textOf(control, X::sCtagbussrc, "");
-            double low = result->getmn(), high = result->getmx();
-            if (sourceon && present(control, X::sCtagmnvalu)) {
-                low = numberOf(control, X::sCtagmnvalu, 0.0);
-                high = numberOf(control, X::sCtagmxvalu, 0.0);
-            }
-            result->setvl(sourceon, low, high, source, buson, bus);
-            CoreLog_::debug(X::sCtagcontrl + CoreAnsx(":") + CoreAnsx(sourceon ? "S:" : "-:") +
-                                CoreAnsx(low) + CoreAnsx(":") + CoreAnsx(high) + CoreAnsx(":") +
-                                source + CoreAnsx(buson ? ":B:" : ":-:") + bus,
-                            depth + 1, 3);
+            CONTROLSOURCES const c = sourcesOf(control, result->getmn(), result->getmx());
+            result->setvl(c.sourceon, c.minimum, c.maximum, c.source, c.buson, c.bus);
+            CoreLog_::debug(c.debug(), depth + 1, 3);
         }
         return result;
     } catch (...) {

@@ -59,6 +59,44 @@ std::vector<CoreNode*> CoreProg::elementsOf(CoreNode const* vector) {
     return out;
 }
 
+bool CoreProg::readElements(int n, char const* files,
+                            std::function<bool(int j, bool& isfile)> const& read) {
+    int filecount = 0, vectorcount = 0;
+    for (int j = 0; j < n; ++j) {
+        bool isfile = false;
+        vectorcount += read(j, isfile) ? 1 : 0;
+        filecount += isfile ? 1 : 0;
+    }
+    // The vector would take its file elements for missing children.
+    if (filecount > 0 && vectorcount > 0) {
+        CoreLog_::loger(
+            CoreAnsx("VECTOR mixes ") + CoreAnsx(files) + CoreAnsx(" files and vectors"), 1);
+        throw CoreAnsx(X::sCtagvector);
+    }
+    return filecount == n;
+}
+
+CoreProg::CONTROLSOURCES CoreProg::sourcesOf(CoreNode const* control, double minimum,
+                                             double maximum) {
+    bool const sourceon = present(control, X::sCtagsource);
+    if (sourceon && present(control, X::sCtagmnvalu)) {
+        minimum = numberOf(control, X::sCtagmnvalu, 0.0);
+        maximum = numberOf(control, X::sCtagmxvalu, 0.0);
+    }
+    return {sourceon,
+            textOf(control, X::sCtagsource, ""),
+            present(control, X::sCtagbussrc),
+            textOf(control, X::sCtagbussrc, ""),
+            minimum,
+            maximum};
+}
+
+CoreAnsx CoreProg::CONTROLSOURCES::debug() const {
+    return X::sCtagcontrl + CoreAnsx(":") + CoreAnsx(sourceon ? "S:" : "-:") + CoreAnsx(minimum) +
+           CoreAnsx(":") + CoreAnsx(maximum) + CoreAnsx(":") + source +
+           CoreAnsx(buson ? ":B:" : ":-:") + bus;
+}
+
 void CoreProg::cutList(CoreTlst& list, int count) {
     while (list.count > count && list.count > 0) list.Delete(list.count - 1);
 }
@@ -155,21 +193,12 @@ CoreVctr* CoreProg::vectr(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
         std::vector<CoreAnsx> names(n, CoreAnsx(""));
         std::vector<double> weights(n, 0.0), busweights(n, 0.0);
         children.assign(n, nullptr);
-        int files = 0, vectors = 0;
-        for (int j = 0; j < n; ++j) {
-            bool isfile = false;
+        bool const leaf = readElements(n, "impulse", [&](int j, bool& isfile) {
             children[j] =
                 elmnt(pool, cache, store, slots, sources, slot, elements[j], isfile, names[j],
                       weights[j], busweights[j], depth, path, base, ceiling, capacity, open);
-            files += isfile ? 1 : 0;
-            vectors += children[j] ? 1 : 0;
-        }
-        // The vector would take its impulse elements for missing children.
-        if (files > 0 && vectors > 0) {
-            CoreLog_::loger(CoreAnsx("VECTOR mixes impulse files and vectors"), 1);
-            throw CoreAnsx(X::sCtagvector);
-        }
-        bool const leaf = files == n;
+            return children[j] != nullptr;
+        });
 
         auto* v =
             new CoreVctr(pool, cache, slot, h.convolver, leaf, n, names.data(), weights.data(),
@@ -245,10 +274,6 @@ CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
         CoreLog_::debug(X::sCtagbuswgt + CoreAnsx(":") + CoreAnsx(busweight), 3, short(dl + 1));
 
         if (control && result) {
-            bool const sourceon = present(control, X::sCtagsource);
-            CoreAnsx const source = textOf(control, X::sCtagsource, "");
-            bool const buson = present(control, X::sCtagbussrc);
-            CoreAnsx const bus = textOf(control, X::sCtagbussrc, "");
             bool const panon = present(control, X::sCtagpanfct);
             double const pan = numberOf(control, X::sCtagpanfct, 0.0) / 90.0;
             CoreAnsx const pansource =
@@ -270,17 +295,11 @@ CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
             double const handle = numberOf(control, X::sCtaggainhd, result->getmn());
             bool const limiteron = present(control, X::sCtaggainlm);
             double const limiter = numberOf(control, X::sCtaggainlm, 1.0);
-            double minimum = result->getmn(), maximum = result->getmx();
-            if (sourceon && present(control, X::sCtagmnvalu)) {
-                minimum = numberOf(control, X::sCtagmnvalu, 0.0);
-                maximum = numberOf(control, X::sCtagmxvalu, 0.0);
-            }
-            result->setvl(sourceon, minimum, maximum, source, buson, bus, pan, pansource, gainpad,
-                          gainpadsource, gainon, gainsource, limiteron, handle, limiter);
-            CoreLog_::debug(X::sCtagcontrl + CoreAnsx(":") + CoreAnsx(sourceon ? "S:" : "-:") +
-                                CoreAnsx(minimum) + CoreAnsx(":") + CoreAnsx(maximum) +
-                                CoreAnsx(":") + source + CoreAnsx(buson ? ":B:" : ":-:") + bus,
-                            3, short(dl + 1));
+            CONTROLSOURCES const c = sourcesOf(control, result->getmn(), result->getmx());
+            result->setvl(c.sourceon, c.minimum, c.maximum, c.source, c.buson, c.bus, pan,
+                          pansource, gainpad, gainpadsource, gainon, gainsource, limiteron, handle,
+                          limiter);
+            CoreLog_::debug(c.debug(), 3, short(dl + 1));
         }
         return result;
     } catch (...) {

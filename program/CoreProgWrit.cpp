@@ -1,7 +1,7 @@
 // CoreProg document write-back of the mix controls, the global section with
 // the per-slot kernel lengths and the program rate; the program archive
-// header operations (setni, getni) and the item choice they share; the time
-// format every writer uses.
+// header operations (setni, getni), the item choice and the one archive edit
+// every header writer goes through; the time format every writer uses.
 #include "program/CoreProg.h"
 
 #include "modulation/CoreIfce.h"
@@ -280,25 +280,43 @@ void replaceText(CoreNode* program, CoreAnsx const& tag, CoreAnsx const& text) {
 
 } // namespace
 
-bool CoreProg::setni(CorePool* pool, CoreAnsx const& path, CoreAnsx const& name,
-                     CoreAnsx const* categories, CoreAnsx const& description, CoreNode* patch,
-                     CoreAnsx const& vectorname) {
+bool CoreProg::editProgramItem(CorePool* pool, CoreAnsx const& path, bool xmlfirst,
+                               char const* what, ProgramEdit const& edit,
+                               CoreAnsx const& itemname) {
     try {
         CoreFsys store(pool, CoreAnsx(""), false);
         if (!store.loada(path, CoreAnsx("0"), false, nullptr)) return false;
         if (!wholeArchive(store)) {
-            CoreLog_::loger(path + CoreAnsx(": archive damaged, program header not written"), 1);
+            CoreLog_::loger(path + CoreAnsx(": archive damaged, ") + CoreAnsx(what) +
+                                CoreAnsx(" not written"),
+                            1);
             return false;
         }
         CoreAnsx const key = archiveKey(path);
         CoreXml_ document;
-        int const id = findProgramItem(&store, key, document);
+        int id = xmlfirst ? findProgramItem(&store, key + CoreAnsx(".XML"), document) : -1;
+        if (id < 0) id = findProgramItem(&store, key, document);
         if (id < 0) {
             CoreLog_::loger(path + CoreAnsx(": no program document named ") + key, 1);
             return false;
         }
         // The element the program reader reads: the last PROGRAM.
-        CoreNode* program = document.getrt()->getcd(X::sCtagprogrm);
+        edit(document, document.getrt()->getcd(X::sCtagprogrm), key);
+        CoreAnsx const text = document.settc(false, false);
+        store.setit(id, text.c_str(), static_cast<long>(std::strlen(text.c_str())), CoreAnsx("0"),
+                    true, true);
+        if (itemname != "0") store.setit(id, itemname);
+        return store.savea(path);
+    } catch (CoreAnsx const& e) {
+        CoreLog_::loger(path + CoreAnsx(": ") + CoreAnsx(what) + CoreAnsx(" not written ") + e, 1);
+        return false;
+    }
+}
+
+bool CoreProg::setni(CorePool* pool, CoreAnsx const& path, CoreAnsx const& name,
+                     CoreAnsx const* categories, CoreAnsx const& description, CoreNode* patch,
+                     CoreAnsx const& vectorname) {
+    auto const edit = [&](CoreXml_& document, CoreNode* program, CoreAnsx const& key) {
         if (!program->exslc(X::sCtagactvnm)) replaceText(program, X::sCtagactvnm, key);
         replaceText(program, X::sCtagprognm, name);
         if (categories != nullptr) {
@@ -308,15 +326,8 @@ bool CoreProg::setni(CorePool* pool, CoreAnsx const& path, CoreAnsx const& name,
         }
         replaceText(program, X::sCtagdescrp, description);
         if (patch != nullptr) CoreXml_::patch(patch, 0, document.getrt());
-        CoreAnsx const text = document.settc(false, false);
-        store.setit(id, text.c_str(), static_cast<long>(std::strlen(text.c_str())), CoreAnsx("0"),
-                    true, true);
-        if (vectorname != "0") store.setit(id, vectorname);
-        return store.savea(path);
-    } catch (CoreAnsx const& e) {
-        CoreLog_::loger(path + CoreAnsx(": program header not written ") + e, 1);
-        return false;
-    }
+    };
+    return editProgramItem(pool, path, false, "program header", edit, vectorname);
 }
 
 bool CoreProg::getni(CorePool* pool, CoreAnsx const& path, CoreAnsx& name, CoreAnsx* categories,

@@ -1,8 +1,5 @@
 #include "tools/CoreDskn.h"
 
-#include <png.h>
-
-#include <csetjmp>
 #include <cstring>
 
 #include "editor/CoreSkin.h"
@@ -81,38 +78,6 @@ PICTURE drawBackground() {
     return picture;
 }
 
-void appendBytes(png_structp png, png_bytep data, png_size_t length) {
-    auto* out = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
-    out->insert(out->end(), data, data + length);
-}
-
-void flushNothing(png_structp) {}
-
-// libpng reports errors by a long jump, so nothing with a destructor lives here.
-bool encodePng(PICTURE const* picture, std::vector<unsigned char>* out) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (png == nullptr) return false;
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_set_write_fn(png, out, appendBytes, flushNothing);
-    png_set_IHDR(png, info, png_uint_32(picture->width), png_uint_32(picture->height), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < picture->height; ++y)
-        png_write_row(png, picture->pixels.data() + size_t(y) * size_t(picture->width) * 3);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
 CoreNode* leaf(CoreAnsx const& tag, CoreAnsx const& value) {
     CoreNode* element = new CoreNode(tag);
     element->addcd(new CoreNode(value));
@@ -150,7 +115,8 @@ void putItem(CoreFsys& store, CoreAnsx const& name, void const* data, size_t siz
 
 bool putPicture(CoreFsys& store, CoreAnsx const& name, PICTURE const& picture) {
     std::vector<unsigned char> png;
-    if (!encodePng(&picture, &png)) return false;
+    if (!CoreDspg::enpng(picture.width, picture.height, 3, picture.pixels.data(), png))
+        return false;
     putItem(store, name, png.data(), png.size());
     return true;
 }

@@ -33,8 +33,16 @@ void drawCell(CoreDspg::IMAGE& image, int scale, int mainrows, int gridx, int gr
         }
 }
 
+void appendBytes(png_structp png, png_bytep data, png_size_t length) {
+    auto* out = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+
+void flushNothing(png_structp) {}
+
 // libpng reports errors by a long jump, so nothing with a destructor lives here.
-bool writePng(FILE* file, CoreDspg::IMAGE const* image) {
+bool encode(int width, int height, int channels, std::uint8_t const* pixels,
+            std::vector<unsigned char>* out) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (png == nullptr) return false;
     png_infop info = png_create_info_struct(png);
@@ -46,13 +54,13 @@ bool writePng(FILE* file, CoreDspg::IMAGE const* image) {
         png_destroy_write_struct(&png, &info);
         return false;
     }
-    png_init_io(png, file);
-    png_set_IHDR(png, info, png_uint_32(image->width), png_uint_32(image->height), 8,
-                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_write_fn(png, out, appendBytes, flushNothing);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8,
+                 channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    for (int y = 0; y < image->height; ++y)
-        png_write_row(png, image->pixels.data() + size_t(y) * size_t(image->width));
+    for (int y = 0; y < height; ++y)
+        png_write_row(png, pixels + size_t(y) * size_t(width) * size_t(channels));
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return true;
@@ -118,9 +126,21 @@ bool CoreDspg::rendr(double const* cells, int total, int scale, IMAGE& image) {
     return rendr(data, iCglyphcounts, iCmainrows, scale, image);
 }
 
+bool CoreDspg::enpng(int width, int height, int channels, std::uint8_t const* pixels,
+                     std::vector<unsigned char>& out) {
+    out.clear();
+    if (width <= 0 || height <= 0 || (channels != 1 && channels != 3) || pixels == nullptr)
+        return false;
+    if (encode(width, height, channels, pixels, &out)) return true;
+    out.clear();
+    return false;
+}
+
 bool CoreDspg::wrpng(IMAGE const& image, CoreAnsx const& path) {
     if (image.width <= 0 || image.height <= 0 ||
         image.pixels.size() != size_t(image.width) * size_t(image.height))
         return false;
-    return CoreButl::wrall(path, [&image](FILE* file) { return writePng(file, &image); });
+    std::vector<unsigned char> png;
+    if (!enpng(image.width, image.height, 1, image.pixels.data(), png)) return false;
+    return CoreButl::wrall(path, reinterpret_cast<char const*>(png.data()), png.size());
 }

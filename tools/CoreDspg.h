@@ -42,6 +42,12 @@ public:
     // The same for bare cells in the display's own layout (iCdefaultcells of
     // them, as the editor reads them); false for another count.
     static bool rendr(double const* cells, int total, int scale, IMAGE& image);
+    // Encodes width x height pixels of channels bytes each (1 grey, 3 RGB),
+    // row by row from the top, as an 8-bit PNG into out. False, out empty,
+    // for a bad size or channel count or when the encoder fails. The demo
+    // skin's strips are encoded here too.
+    static bool enpng(int width, int height, int channels, std::uint8_t const* pixels,
+                      std::vector<unsigned char>& out);
     // Writes the picture as an 8-bit grey PNG through the one file
     // replacement routine; false (and logged) when it cannot.
     static bool wrpng(IMAGE const& image, CoreAnsx const& path);
