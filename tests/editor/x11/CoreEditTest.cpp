@@ -144,7 +144,7 @@ protected:
         return w;
     }
     // Idles until done() holds (input reaches the editor asynchronously).
-    template <class DONE> bool idle(CoreEdit& editor, DONE done, int milliseconds = 3000) {
+    template <class DONE> bool idle(CoreEdit& editor, DONE done, int milliseconds = 10000) {
         XSync(viewer, False);
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         for (; std::chrono::steady_clock::now() < end;
@@ -440,6 +440,7 @@ TEST_F(EditorTest, PopupListsTheEntriesAndPostsALeaf) {
     short const area[4] = {0, 2, 5, 2}; // column, row, width, height; every edge inside
     auto openMenu = [&] {
         plugin.armMenu(true, list, area);
+        pause(editor); // the editor reads the arm record before the press arrives
         click(w, l.mainx + 5 * l.cellx, l.mainy + 4 * l.celly + 2);
         bool opened = idle(editor, [&] { return editor.getpw() != 0; });
         pause(editor);
