@@ -155,8 +155,10 @@ void CoreVrlg::close() {
 void CoreVrlg::latency() {
     if (failed) return;
     auto const delay = static_cast<std::int32_t>(master->getpr()->getbl(49, nullptr));
-    if (delay == effect.initialDelay) return;
-    effect.initialDelay = delay;
+    // The record's field is plain memory the host reads when it likes; the
+    // control thread and the host's threads both write it here.
+    std::atomic_ref<std::int32_t> field(effect.initialDelay);
+    if (field.exchange(delay) == delay) return;
     call_(PlatVst::hostIoChanged, 0, 0, nullptr, 0.0f);
 }
 

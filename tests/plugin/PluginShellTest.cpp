@@ -235,7 +235,7 @@ TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {
                              const_cast<char*>(saved.data())),
                   1);
         host.dispt(V::opOpen); // twice
-        e->processReplacing(e, ins, outs, 64 * 4 > 200 ? 64 : 0);
+        e->processReplacing(e, ins, outs, 64);
         double d0[64] = {}, d1[64] = {};
         double* dd[2] = {d0, d1};
         e->processDoubleReplacing(e, dd, dd, 64);
