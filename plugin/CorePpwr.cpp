@@ -1,0 +1,115 @@
+#include "plugin/CorePpwr.h"
+
+#include <cmath>
+
+#include "processing/CorePrcs.h"
+#include "runtime/CoreLog_.h"
+
+namespace {
+using Bean = CorePrcs::BEANSTRUCT;
+constexpr int kPeriodDefault = 40; // ms, when the engine gives no GUI rate
+} // namespace
+
+CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), listener(listener_) {
+    for (int i = 0; i < iCparameters; ++i) {
+        pending[i].store(0.0f);
+        haspending[i].store(false);
+        known[i].store(0.0f);
+    }
+}
+
+void CorePpwr::setpm(int index, float value) {
+    if (index < 0 || index >= iCparameters || !std::isfinite(value)) return;
+    value = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
+    pending[index].store(value);
+    known[index].store(value);
+    haspending[index].store(true);
+}
+
+float CorePpwr::getpm(int index) {
+    if (index < 0 || index >= iCparameters) return 0.0f;
+    return known[index].load();
+}
+
+void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame) {
+    unsigned const kind = status & 0xF0u;
+    if (kind < 0x80u || kind == 0xF0u) return; // running data or system messages
+    if (kind == 0xB0u && data1 == 32) {
+        if (data2 < iCbankmax) bank.store(data2);
+    } else if (kind == 0xC0u) {
+        program.store(bank.load() * iCprogramsperbank + data1 % iCprogramsperbank);
+    }
+    // The engine's own word: channel, status, data 1, data 2, lowest byte first.
+    int const h = head.load(std::memory_order_relaxed);
+    int const next = (h + 1) % iCmidiqueue;
+    if (next == tail.load(std::memory_order_acquire)) return; // full: dropped
+    queue[h].word =
+        (status & 0x0Fu) | kind << 8 | unsigned(data1 & 0x7F) << 16 | unsigned(data2 & 0x7F) << 24;
+    queue[h].frame = frame < 0 ? 0 : frame;
+    head.store(next, std::memory_order_release);
+}
+
+void CorePpwr::dropp() { program.store(-1); }
+void CorePpwr::hold_(bool on) { held.store(on); }
+void CorePpwr::setrt(int r) { rate.store(r); }
+void CorePpwr::setbk(int frames) { block.store(frames); }
+bool CorePpwr::booted() { return bootdone.load(); }
+int CorePpwr::getbn() { return bank.load(); }
+
+void CorePpwr::finish() {
+    // Values set while the boot ran, the host's rate and block size, then a
+    // program change that waited.
+    engine->setbi(78, rate.load(), nullptr);
+    if (int const b = block.load(); b > 0) engine->setbi(84, b, nullptr);
+    bootdone.store(true);
+    if (listener) listener->loaded();
+}
+
+void CorePpwr::automation() {
+    for (int i = 0; i < iCparameters; ++i) {
+        Bean x{i, 0};
+        if (haspending[i].exchange(false)) {
+            engine->setbd(156, pending[i].load(), &x);
+            // The host's own value never comes back to it as automation.
+            pushed[i] = static_cast<float>(engine->getbd(156, &x));
+            if (!haspending[i].load()) known[i].store(pushed[i]);
+            continue;
+        }
+        float const v = static_cast<float>(engine->getbd(156, &x));
+        if (v == pushed[i]) continue;
+        pushed[i] = v;
+        if (haspending[i].load()) continue; // the host's newer value wins
+        known[i].store(v);
+        if (listener) listener->automate(i, v);
+    }
+}
+
+int CorePpwr::pass() {
+    if (engine == nullptr) return kPeriodDefault;
+    long const us = engine->getbl(65, nullptr);
+    int const period = us >= 1000 ? static_cast<int>(us / 1000) : kPeriodDefault;
+    if (held.load()) return period;
+    if (!bootdone.load()) {
+        // Headless boot: nothing else would ever boot the engine. Audio
+        // stays in bypass meanwhile; parameters, block size and program
+        // changes wait here.
+        if (engine->fboot()) return period;
+        finish();
+    }
+    ++passes;
+    engine->setbi(66, rate.load(), nullptr);
+    engine->setbv(241, nullptr); // the parameter modulators move only here
+    engine->getbb(81, nullptr);
+    automation();
+    for (int t = tail.load(std::memory_order_relaxed); t != head.load(std::memory_order_acquire);
+         t = (t + 1) % iCmidiqueue) {
+        Bean x{queue[t].frame, 0};
+        engine->setbi(186, static_cast<int>(queue[t].word), &x);
+        tail.store((t + 1) % iCmidiqueue, std::memory_order_release);
+    }
+    if (int const slot = program.exchange(-1); slot >= 0) {
+        engine->setbi(88, slot, nullptr);
+        if (listener) listener->loaded();
+    }
+    return period;
+}

@@ -1,0 +1,86 @@
+#pragma once
+// CorePpwr: the bridge between the host's calls and the engine's property
+// bus. Host calls that may arrive on the audio thread (parameter values,
+// MIDI events, program changes) only leave their values here, in fixed
+// lock-free slots; the control thread's pass hands them to the engine, runs
+// the GUI-rate updates and tells its listener (the plug-in) which parameters
+// moved by themselves, so the host can record them as automation.
+// Owner: the plug-in object, one per instance, over the instance's engine.
+// Threads: the set/queue calls from any host thread (audio included, no
+// allocation, no lock); pass() and the bus helpers from the control thread
+// or the host's non-audio threads.
+
+#include <atomic>
+#include <cstdint>
+
+#include "runtime/CoreAnsx.h"
+
+class CorePrcs;
+
+class CorePpwr {
+public:
+    static constexpr int iCparameters = 10;  // host parameters
+    static constexpr int iCmidiqueue = 1024; // MIDI events held between passes
+    static constexpr int iCbankmax = 100;    // banks 0..99: slots stay at most 9,999
+    static constexpr int iCprogramsperbank = 100;
+
+    // Told by the control thread, outside every engine lock.
+    class Listener {
+    public:
+        virtual ~Listener() = default;
+        virtual void automate(int index, float value) = 0; // a parameter moved: 0..1
+        virtual void loaded() = 0;                         // the boot or a program load ended
+    };
+
+    CorePpwr(CorePrcs* engine, Listener* listener); // engine may be null (failed instance)
+    CorePpwr(CorePpwr const&) = delete;
+    CorePpwr& operator=(CorePpwr const&) = delete;
+    CorePpwr(CorePpwr&&) = delete;
+    CorePpwr& operator=(CorePpwr&&) = delete;
+
+    // ---- any host thread, no allocation, no lock --------------------------------------
+    void setpm(int index, float value); // the host sets a parameter (0..1)
+    float getpm(int index);             // last value known of a parameter
+    // One short MIDI message: its three bytes and frame offset. Controller
+    // 32 picks the bank, a program change queues bank x 100 + program.
+    void midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame);
+    void dropp();           // forget a queued program change
+    void hold_(bool on);    // hold the pass's updates (while a chunk is set)
+    void setrt(int rate);   // host rate, Hz, for the GUI-rate update and after the boot
+    void setbk(int frames); // host block size, sent again after the boot
+    bool booted();          // the boot has ended (the pass saw it)
+    int getbn();            // current bank
+
+    // ---- control thread ----------------------------------------------------------------
+    // One control-thread pass; answers the period until the next one, ms.
+    int pass();
+
+private:
+    void finish();     // what waited for the boot's end
+    void automation(); // host values into the engine; engine changes out to the host
+
+    CorePrcs* engine;
+    Listener* listener;
+    // Parameter values: the host's newest (pending until the pass applies
+    // them), the last one the host knows of, and the last one it was told.
+    std::atomic<float> pending[iCparameters];
+    std::atomic<bool> haspending[iCparameters];
+    std::atomic<float> known[iCparameters];
+    float pushed[iCparameters] = {}; // control thread only
+    // MIDI messages, single producer (the host's event thread) single
+    // consumer (the pass): status | data1 << 8 | data2 << 16, and the frame.
+    struct MIDIREC {
+        std::uint32_t word;
+        std::int32_t frame;
+    };
+    MIDIREC queue[iCmidiqueue] = {};
+    std::atomic<int> head{0}; // next write (producer)
+    std::atomic<int> tail{0}; // next read (consumer)
+    std::atomic<int> bank{0};
+    std::atomic<int> program{-1}; // queued slot; -1 none
+    std::atomic<bool> held{false};
+    std::atomic<int> rate{44100};
+    std::atomic<int> block{0};
+    std::atomic<bool> bootdone{false};
+    int passes = 0; // control thread only
+};

@@ -1,0 +1,344 @@
+#include "plugin/CoreVrlg.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "plugin/CoreCtrl.h"
+#include "plugin/CoreMstr.h"
+#include "processing/CorePrcs.h"
+#include "runtime/CoreLog_.h"
+
+namespace {
+
+using Bean = CorePrcs::BEANSTRUCT;
+
+constexpr int kMinRate = 1000;      // Hz; hosts' rates outside are refused
+constexpr int kMaxRate = 768000;    // Hz
+constexpr int kMaxBlock = 1 << 20;  // frames
+constexpr int kDefaultRate = 44100; // Hz, when the host does not say
+
+CoreVrlg* self(PlatVst::Effect* e) {
+    return e == nullptr ? nullptr : static_cast<CoreVrlg*>(e->object);
+}
+
+std::intptr_t dispatcher(PlatVst::Effect* e, std::int32_t op, std::int32_t index,
+                         std::intptr_t value, void* ptr, float opt) {
+    CoreVrlg* p = self(e);
+    return p ? p->dispt(op, index, value, ptr, opt) : 0;
+}
+void processAdd(PlatVst::Effect* e, float** in, float** out, std::int32_t n) {
+    if (CoreVrlg* p = self(e))
+        p->prcss(reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, false, false);
+}
+void processFloat(PlatVst::Effect* e, float** in, float** out, std::int32_t n) {
+    if (CoreVrlg* p = self(e))
+        p->prcss(reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, true, false);
+}
+void processDouble(PlatVst::Effect* e, double** in, double** out, std::int32_t n) {
+    if (CoreVrlg* p = self(e))
+        p->prcss(reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, true, true);
+}
+void setParameter(PlatVst::Effect* e, std::int32_t i, float v) {
+    if (CoreVrlg* p = self(e)) p->setpm(i, v);
+}
+float getParameter(PlatVst::Effect* e, std::int32_t i) {
+    CoreVrlg* p = self(e);
+    return p ? p->getpm(i) : 0.0f;
+}
+
+// "1.3.508" -> 1003508: major x 1,000,000 + minor x 1,000 + patch.
+std::int32_t versionNumber() {
+    int major = 0, minor = 0, patch = 0;
+    std::sscanf(CoreLog_::sCversion_.c_str(), "%d.%d.%d", &major, &minor, &patch);
+    return major * 1000000 + minor * 1000 + patch;
+}
+
+// Four characters read as a big-endian constant, as hosts show the ID.
+std::int32_t fourCharacters(CoreAnsx const& text) {
+    char c[4] = {' ', ' ', ' ', ' '};
+    for (int i = 0; i < 4 && i < text.Length(); ++i) c[i] = text.c_str()[i];
+    return static_cast<std::int32_t>(
+        std::uint32_t(std::uint8_t(c[0])) << 24 | std::uint32_t(std::uint8_t(c[1])) << 16 |
+        std::uint32_t(std::uint8_t(c[2])) << 8 | std::uint32_t(std::uint8_t(c[3])));
+}
+
+} // namespace
+
+void CoreVrlg::text_(void* ptr, char const* text, std::size_t max) {
+    if (ptr == nullptr) return;
+    std::size_t n = text ? std::strlen(text) : 0;
+    if (n > max) n = max;
+    if (n) std::memcpy(ptr, text, n);
+    static_cast<char*>(ptr)[n] = '\0';
+}
+
+CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
+    effect.magic = PlatVst::effectMagic;
+    effect.object = this;
+    effect.dispatcher = dispatcher;
+    effect.process = processAdd;
+    effect.processReplacing = processFloat;
+    effect.processDoubleReplacing = processDouble;
+    effect.setParameter = setParameter;
+    effect.getParameter = getParameter;
+    effect.numPrograms = 1;
+    effect.numParams = CorePpwr::iCparameters;
+    effect.numInputs = 2;
+    effect.numOutputs = 2;
+    effect.flags =
+        PlatVst::flagCanReplacing | PlatVst::flagCanDoubleReplacing | PlatVst::flagProgramChunks;
+    effect.version = versionNumber();
+    effect.uniqueID = fourCharacters(CoreLog_::sCmagicnum);
+
+    std::intptr_t const asked = call_(PlatVst::hostGetSampleRate, 0, 0, nullptr, 0.0f);
+    int const rate =
+        asked >= kMinRate && asked <= kMaxRate ? static_cast<int>(asked) : kDefaultRate;
+    hostrate.store(rate);
+    try {
+        CoreAnsx folder, file;
+        CoreMstr::where(folder, file);
+        master = new CoreMstr(rate, folder, file);
+        if (master->faild()) return;
+        CorePrcs* e = master->getpr();
+        bridge = new CorePpwr(e, this);
+        bridge->setrt(rate);
+        CoreAnsx magic = e->getbs(77, nullptr);
+        if (magic.Length() == 0 || magic == CoreAnsx("0")) magic = CoreLog_::sCmagicnum;
+        effect.uniqueID = fourCharacters(magic);
+        if (!e->getbb(256, nullptr)) {
+            effect.numInputs = 4;
+            fourinputs.store(1);
+            e->setbb(254, true, nullptr);
+        }
+        e->setbi(78, rate, nullptr);
+        effect.initialDelay = static_cast<std::int32_t>(e->getbl(49, nullptr));
+        failed = false;
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("Fatal error"), 0);
+        delete bridge;
+        bridge = nullptr;
+        failed = true;
+    }
+}
+
+CoreVrlg::~CoreVrlg() {
+    close();
+    delete bridge;
+    delete master;
+}
+
+std::intptr_t CoreVrlg::call_(std::int32_t opcode, std::int32_t index, std::intptr_t value,
+                              void* ptr, float opt) {
+    if (host == nullptr) return 0;
+    return host(&effect, opcode, index, value, ptr, opt);
+}
+
+void CoreVrlg::open_() {
+    if (failed || control != nullptr) return;
+    try {
+        control = new CoreCtrl(bridge);
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("control thread could not start"), 0);
+        control = nullptr;
+    }
+}
+
+void CoreVrlg::close() {
+    if (control == nullptr) return;
+    // Joined, never cancelled: the boot may hold an engine or pool lock.
+    control->Terminate();
+    control->WaitFor();
+    delete control;
+    control = nullptr;
+}
+
+void CoreVrlg::latency() {
+    if (failed) return;
+    auto const delay = static_cast<std::int32_t>(master->getpr()->getbl(49, nullptr));
+    // The record's field is plain memory the host reads when it likes; the
+    // control thread and the host's threads both write it here.
+    std::atomic_ref<std::int32_t> field(effect.initialDelay);
+    if (field.exchange(delay) == delay) return;
+    call_(PlatVst::hostIoChanged, 0, 0, nullptr, 0.0f);
+}
+
+void CoreVrlg::automate(int index, float value) {
+    call_(PlatVst::hostAutomate, index, 0, nullptr, value);
+}
+
+void CoreVrlg::loaded() {
+    latency();
+    // No display exists: the host's display update tells it that the boot
+    // or a program load has ended (the command-line host waits for it).
+    call_(PlatVst::hostUpdateDisplay, 0, 0, nullptr, 0.0f);
+}
+
+void CoreVrlg::setpm(std::int32_t index, float value) {
+    if (!failed) bridge->setpm(index, value);
+}
+
+float CoreVrlg::getpm(std::int32_t index) { return failed ? 0.0f : bridge->getpm(index); }
+
+std::intptr_t CoreVrlg::gtprp(std::int32_t, void*) { return 0; }
+std::intptr_t CoreVrlg::stprp(std::int32_t, std::intptr_t, void*) { return 0; }
+
+void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl) {
+    if (frames <= 0) return;
+    if (failed) {
+        // Never leave the host's buffers as they were.
+        if (!replace || out == nullptr) return;
+        for (int c = 0; c < effect.numOutputs; ++c) {
+            if (out[c] == nullptr) continue;
+            if (dbl)
+                std::memset(out[c], 0, sizeof(double) * std::size_t(frames));
+            else
+                std::memset(out[c], 0, sizeof(float) * std::size_t(frames));
+        }
+        return;
+    }
+    std::intptr_t const level = call_(PlatVst::hostGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);
+    double tempo = 0.0;
+    auto const* time = reinterpret_cast<PlatVst::TimeInfo const*>(
+        call_(PlatVst::hostGetTime, 0, PlatVst::timeTempoValid, nullptr, 0.0f));
+    if (time != nullptr && (time->flags & PlatVst::timeTempoValid) && std::isfinite(time->tempo) &&
+        time->tempo > 0.0)
+        tempo = time->tempo;
+    short const channels =
+        fourinputs.load() && in != nullptr && in[2] != nullptr && in[3] != nullptr ? 4 : 2;
+    master->getpr()->prcss(in, out, frames, replace, static_cast<short>(level == 4 ? 4 : level),
+                           tempo, dbl, channels);
+}
+
+void CoreVrlg::events(PlatVst::Events const* list) {
+    if (list == nullptr || list->numEvents <= 0) return;
+    for (std::int32_t i = 0; i < list->numEvents; ++i) {
+        PlatVst::Event const* e = PlatVst::eventAt(list, i);
+        if (e == nullptr || e->type != PlatVst::eventMidi) continue;
+        if (e->byteSize < static_cast<std::int32_t>(offsetof(PlatVst::MidiEvent, midiData) + 3))
+            continue;
+        auto const* m = reinterpret_cast<PlatVst::MidiEvent const*>(e);
+        bridge->midi_(static_cast<unsigned char>(m->midiData[0]),
+                      static_cast<unsigned char>(m->midiData[1]),
+                      static_cast<unsigned char>(m->midiData[2]), m->deltaFrames);
+    }
+}
+
+std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
+    if (ptr == nullptr) return 0;
+    CorePrcs* e = master->getpr();
+    if (get) {
+        // The engine's marker of a state with nothing to save.
+        chunkdata = CorePrcs::sCemptyxml;
+        *static_cast<void**>(ptr) = const_cast<char*>(chunkdata.c_str());
+        return chunkdata.Length();
+    }
+    if (size <= 0) return 0;
+    bridge->hold_(true);
+    bridge->dropp();
+    e->setbi(78, hostrate.load(), nullptr);
+    std::size_t const n = static_cast<std::size_t>(size);
+    bool const empty = n == std::size_t(CorePrcs::sCemptyxml.Length()) &&
+                       std::memcmp(ptr, CorePrcs::sCemptyxml.c_str(), n) == 0;
+    if (!empty) CoreLog_::loger(CoreAnsx("host chunk not restored: no state reader"), 2);
+    bridge->hold_(false);
+    return empty ? 1 : 0;
+}
+
+std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intptr_t value,
+                              void* ptr, float opt) {
+    using V = PlatVst;
+    if (opcode == V::opClose) {
+        delete this;
+        return 1;
+    }
+    // Texts and fixed answers hold for a failed instance too: scanners read them.
+    switch (opcode) {
+    case V::opGetVstVersion: return V::interfaceVersion;
+    case V::opGetPlugCategory: return V::categoryEffect;
+    case V::opGetEffectName: text_(ptr, CoreLog_::sCproductn.c_str(), V::effectNameMax); return 1;
+    case V::opGetProductString: text_(ptr, CoreLog_::sCproductn.c_str(), V::productMax); return 1;
+    case V::opGetVendorString: text_(ptr, CoreLog_::sCvendor_n.c_str(), V::vendorMax); return 1;
+    case V::opGetVendorVersion: return effect.version;
+    case V::opGetProgram: return 0;
+    case V::opSetProgram: return 0;
+    case V::opGetProgramName: text_(ptr, programname, V::programNameMax); return 0;
+    case V::opGetProgramNameIndexed:
+        if (index != 0) return 0;
+        text_(ptr, programname, V::programNameMax);
+        return 1;
+    case V::opSetProgramName:
+        if (ptr) text_(programname, static_cast<char const*>(ptr), V::programNameMax);
+        return 0;
+    case V::opCanDo: {
+        if (ptr == nullptr) return 0;
+        char const* t = static_cast<char const*>(ptr);
+        if (std::strncmp(t, V::canDoReceiveEvents, 64) == 0 ||
+            std::strncmp(t, V::canDoReceiveMidiEvent, 64) == 0)
+            return V::canDoYes;
+        return 0;
+    }
+    default: break;
+    }
+    if (failed) {
+        if (ptr != nullptr && (opcode == V::opGetParamName || opcode == V::opGetParamDisplay ||
+                               opcode == V::opGetParamLabel))
+            text_(ptr, "", 0);
+        return 0;
+    }
+    CorePrcs* e = master->getpr();
+    switch (opcode) {
+    case V::opOpen: open_(); return 0;
+    case V::opSetSampleRate: {
+        if (!std::isfinite(opt) || opt < kMinRate || opt > kMaxRate) {
+            CoreLog_::loger(CoreAnsx("sample rate refused: ") + CoreAnsx(double(opt)), 2);
+            return 0;
+        }
+        int const rate = static_cast<int>(std::lround(opt));
+        hostrate.store(rate);
+        bridge->setrt(rate);
+        e->setbi(78, rate, nullptr);
+        latency();
+        return 0;
+    }
+    case V::opSetBlockSize: {
+        if (value < 1 || value > kMaxBlock) {
+            CoreLog_::loger(CoreAnsx("block size refused: ") + CoreAnsx(long(value)), 2);
+            return 0;
+        }
+        hostblock.store(static_cast<int>(value));
+        bridge->setbk(static_cast<int>(value));
+        if (bridge->booted()) e->setbi(84, static_cast<int>(value), nullptr);
+        latency();
+        return 0;
+    }
+    case V::opMainsChanged:
+        if (value == 0) e->setbv(80, nullptr);
+        return 0;
+    case V::opGetTailSize: return e->getbl(61, nullptr);
+    case V::opGetParamName:
+    case V::opGetParamDisplay:
+    case V::opGetParamLabel: {
+        if (ptr == nullptr) return 0;
+        if (index < 0 || index >= CorePpwr::iCparameters) {
+            text_(ptr, "", 0);
+            return 0;
+        }
+        int const id = opcode == V::opGetParamName      ? 229
+                       : opcode == V::opGetParamDisplay ? 230
+                                                        : 231;
+        Bean x{index, 0};
+        CoreAnsx const t = e->getbs(id, &x);
+        text_(ptr, t.c_str(), V::paramTextMax);
+        return 0;
+    }
+    case V::opCanBeAutomated: return index >= 0 && index < CorePpwr::iCparameters ? 1 : 0;
+    case V::opGetChunk: return chunk(true, 0, ptr);
+    case V::opSetChunk: return chunk(false, value, ptr);
+    case V::opProcessEvents: events(static_cast<PlatVst::Events const*>(ptr)); return 1;
+    case V::opSetProcessPrecision:
+        return value == V::precision32 || value == V::precision64 ? 1 : 0;
+    case V::opStartProcess:
+    case V::opStopProcess: return 0;
+    default: return 0; // editor opcodes (no editor) and everything else
+    }
+}

@@ -1,0 +1,326 @@
+// The plug-in's shared object through our own host: the effect record, the
+// exported symbols, bounded texts, parameters, hostile call orders and a
+// seeded random call sequence, and what it plays (the engine's latency; the
+// demo programs' truth once the program loads).
+// ctest-labels: threads
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <dlfcn.h>
+#include <limits>
+#include <random>
+#include <thread>
+
+#include "plugin/CoreMstr.h"
+#include "tests/plugin/PluginRig.h"
+#include "tests/support/ConvolutionTruth.h"
+#include "tools/CoreDemo.h"
+#include "tools/CoreHost.h"
+
+namespace {
+
+using V = PlatVst;
+constexpr double kBootWait = 1.0; // s; the boot is reported through the display update
+
+class PluginShellTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { rig = new PluginRig(); }
+    static void TearDownTestSuite() {
+        delete rig;
+        rig = nullptr;
+    }
+    static PluginRig* rig;
+};
+PluginRig* PluginShellTest::rig = nullptr;
+
+CoreHost::CHANNELS noise(long n, unsigned seed) {
+    std::mt19937 g(seed);
+    std::uniform_real_distribution<double> d(-0.5, 0.5);
+    CoreHost::CHANNELS s(2, std::vector<double>(std::size_t(n)));
+    for (auto& c : s)
+        for (auto& v : c) v = static_cast<float>(d(g)); // exact in both precisions
+    return s;
+}
+
+TEST_F(PluginShellTest, RecordExportsAndBoundedTexts) {
+    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    EXPECT_NE(dlsym(lib, "VSTPluginMain"), nullptr);
+    EXPECT_NE(dlsym(lib, "main"), nullptr);
+    for (char const* hidden :
+         {"createEffectInstance", "_ZN8CoreVrlgC1EPFlPN7PlatVst6EffectEiilPvfE",
+          "_ZN8CoreLog_6loggerE"})
+        EXPECT_EQ(dlsym(lib, hidden), nullptr) << hidden;
+    // A host answering version 0, or no callback at all, gets no effect.
+    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    EXPECT_EQ(entry(nullptr), nullptr);
+    EXPECT_EQ(entry([](V::Effect*, std::int32_t, std::int32_t, std::intptr_t, void*,
+                       float) -> std::intptr_t { return 0; }),
+              nullptr);
+    dlclose(lib);
+
+    CoreHost host(rig->path(), 48000, 256);
+    ASSERT_TRUE(host.valid()) << host.error();
+    V::Effect* e = host.getef();
+    EXPECT_EQ(e->numInputs, 2);
+    EXPECT_EQ(e->numOutputs, 2);
+    EXPECT_EQ(e->numParams, 10);
+    EXPECT_EQ(e->numPrograms, 1);
+    EXPECT_EQ(e->flags & V::flagHasEditor, 0);
+    EXPECT_NE(e->flags & V::flagProgramChunks, 0);
+    EXPECT_NE(e->flags & V::flagCanReplacing, 0);
+    EXPECT_NE(e->flags & V::flagCanDoubleReplacing, 0);
+    EXPECT_EQ(e->uniqueID, ('o' << 24) | ('0' << 16) | ('1' << 8) | '0'); // no MAGIC: the default
+    EXPECT_GT(e->initialDelay, 0); // forced offset of the demo settings
+    EXPECT_EQ(host.dispt(V::opGetVstVersion), 2400);
+    EXPECT_EQ(host.dispt(V::opGetPlugCategory), V::categoryEffect);
+    EXPECT_EQ(host.dispt(V::opCanDo, 0, 0, const_cast<char*>("receiveVstMidiEvent")), 1);
+    EXPECT_EQ(host.dispt(V::opCanDo, 0, 0, const_cast<char*>("sendVstEvents")), 0);
+    EXPECT_EQ(host.dispt(V::opEditOpen), 0);
+
+    struct Row {
+        std::int32_t op, index;
+        std::size_t max;
+    } const rows[] = {
+        {V::opGetEffectName, 0, V::effectNameMax}, {V::opGetVendorString, 0, V::vendorMax},
+        {V::opGetProductString, 0, V::productMax}, {V::opGetProgramName, 0, V::programNameMax},
+        {V::opGetParamName, 3, V::paramTextMax},   {V::opGetParamDisplay, 9, V::paramTextMax},
+        {V::opGetParamLabel, 0, V::paramTextMax},  {V::opGetParamName, 10, V::paramTextMax},
+        {V::opGetParamName, -1, V::paramTextMax}};
+    std::string const longName(100, 'x');
+    host.dispt(V::opSetProgramName, 0, 0, const_cast<char*>(longName.c_str()));
+    for (Row const& r : rows) {
+        char buf[128];
+        std::memset(buf, 0x7F, sizeof buf);
+        host.dispt(r.op, r.index, 0, buf);
+        EXPECT_LE(std::strlen(buf), r.max) << r.op;
+        for (std::size_t k = r.max + 1; k < sizeof buf; ++k) ASSERT_EQ(buf[k], 0x7F) << r.op;
+    }
+}
+
+TEST_F(PluginShellTest, InstancesShareTheProcessPoolAndCache) {
+    {
+        CoreMstr a(44100, CoreAnsx(""), CoreAnsx("0"));
+        CoreMstr b(44100, CoreAnsx(""), CoreAnsx("0"));
+        ASSERT_FALSE(a.faild() || b.faild());
+        EXPECT_EQ(CoreMstr::users(), 2);
+        EXPECT_NE(CoreMstr::sharedCache(), nullptr);
+    }
+    EXPECT_EQ(CoreMstr::users(), 0);
+    EXPECT_EQ(CoreMstr::sharedPool(), nullptr);
+
+    // Two instances of the shared object play at once, each its own way.
+    CoreHost h1(rig->path(), 44100, 128), h2(rig->path(), 44100, 333);
+    h1.start();
+    h2.start();
+    CoreHost::CHANNELS const x1 = noise(5000, 1), x2 = noise(5000, 2);
+    CoreHost::CHANNELS y1, y2;
+    std::thread t([&] { h2.rendr(x2, y2, true); });
+    h1.rendr(x1, y1, false);
+    t.join();
+    long const l1 = h1.getef()->initialDelay, l2 = h2.getef()->initialDelay;
+    if (!h1.wtupd(0, 0.0)) { // the stand-in path: the input after the latency
+        for (long k = l1; k < 5000; ++k)
+            ASSERT_EQ(y1[0][std::size_t(k)], x1[0][std::size_t(k - l1)]);
+        for (long k = l2; k < 5000; ++k)
+            ASSERT_EQ(y2[1][std::size_t(k)], x2[1][std::size_t(k - l2)]);
+    }
+}
+
+TEST_F(PluginShellTest, PlaysTheInputAfterTheReportedLatencyInEveryCall) {
+    CoreHost host(rig->path(), 44100, 512);
+    host.start();
+    if (host.wtupd(0, kBootWait)) GTEST_SKIP() << "booted: the program plays, see the truth tests";
+    long const latency = host.getef()->initialDelay;
+    long const n = latency + 3000;
+    CoreHost::CHANNELS const x = noise(n, 7);
+    for (int mode = 0; mode < 3; ++mode) {
+        CoreHost fresh(rig->path(), 44100, 512);
+        fresh.start();
+        CoreHost::CHANNELS y;
+        fresh.rendr(x, y, mode == 1, mode == 2);
+        for (int c = 0; c < 2; ++c) {
+            for (long k = 0; k < latency; ++k) ASSERT_EQ(y[c][std::size_t(k)], 0.0) << mode;
+            for (long k = latency; k < n; ++k)
+                ASSERT_EQ(y[c][std::size_t(k)], x[c][std::size_t(k - latency)]) << mode << " " << k;
+        }
+    }
+}
+
+TEST_F(PluginShellTest, ParametersRoundTripWithoutEchoingAsAutomation) {
+    CoreHost host(rig->path(), 44100, 512);
+    host.start();
+    V::Effect* e = host.getef();
+    float const values[] = {0.0f, 0.25f, 1.0f, 0.5f, 0.125f, 0.75f, 0.0625f, 0.9f, 0.3f, 0.6f};
+    for (int i = 0; i < 10; ++i) e->setParameter(e, i, values[i]);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(e->getParameter(e, i), values[i]) << i;
+    e->setParameter(e, 2, std::numeric_limits<float>::quiet_NaN()); // ignored
+    e->setParameter(e, 11, 0.5f);
+    e->setParameter(e, -1, 0.5f);
+    e->setParameter(e, 4, 7.0f); // clamped
+    EXPECT_EQ(e->getParameter(e, 2), 1.0f);
+    EXPECT_EQ(e->getParameter(e, 4), 1.0f);
+    EXPECT_EQ(e->getParameter(e, 10), 0.0f);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // a few control passes
+    EXPECT_EQ(host.automations(), 0); // the host's own values never come back
+    EXPECT_EQ(host.dispt(V::opCanBeAutomated, 9), 1);
+    EXPECT_EQ(host.dispt(V::opCanBeAutomated, 10), 0);
+}
+
+TEST_F(PluginShellTest, MidiControllerReachesMidiLearnAfterTheBoot) {
+    CoreHost host(rig->path(), 44100, 512);
+    host.start();
+    if (!host.wtupd(0, kBootWait)) GTEST_SKIP() << "boot pending: MIDI learn has no program yet";
+    // Program change to bank 0, program 2: the sweep loads and is reported.
+    int const seen = host.updts();
+    host.slot_(2);
+    EXPECT_TRUE(host.wtupd(seen, 10.0));
+}
+
+TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {
+    for (int round = 0; round < 3; ++round) { // load, instantiate, close, unload, again
+        CoreHost host(rig->path(), 44100, 64);
+        ASSERT_TRUE(host.valid());
+        V::Effect* e = host.getef();
+        float in0[64] = {}, in1[64] = {}, o0[64], o1[64];
+        float* ins[2] = {in0, in1};
+        float* outs[2] = {o0, o1};
+        float* nulls[2] = {nullptr, nullptr};
+        in0[0] = std::numeric_limits<float>::quiet_NaN();
+        e->processReplacing(e, ins, outs, 64); // before open and resume
+        for (float v : o0) EXPECT_TRUE(std::isfinite(v));
+        for (float rate : {0.0f, -1.0f, std::nanf(""), 1e12f, 22050.0f})
+            host.dispt(V::opSetSampleRate, 0, 0, nullptr, rate);
+        for (std::intptr_t b : {0, -5, 1, 1 << 30, 32}) host.dispt(V::opSetBlockSize, 0, b);
+        e->processReplacing(e, ins, outs, 0);
+        e->processReplacing(e, ins, outs, 1);
+        e->processReplacing(e, ins, outs, -3);
+        e->processReplacing(e, nullptr, nullptr, 64);
+        e->processReplacing(e, nulls, nulls, 64);
+        e->processReplacing(e, ins, ins, 64); // in place
+        host.dispt(V::opMainsChanged, 0, 0);
+        host.dispt(V::opProcessEvents, 0, 0, nullptr);
+        // Malformed event lists: count 0 or below, null entries, other types, short sizes.
+        V::MidiEvent good{V::eventMidi, 32, -4, 0, 0, 0, {char(0xB0), 7, 100, 0}, 0, 0, 0, 0};
+        V::MidiEvent shortSize = good;
+        shortSize.byteSize = 8;
+        V::MidiEvent sysex = good;
+        sysex.type = V::eventSysex;
+        struct {
+            std::int32_t n;
+            std::intptr_t reserved;
+            V::Event* events[4];
+        } list{4,
+               0,
+               {nullptr, reinterpret_cast<V::Event*>(&shortSize),
+                reinterpret_cast<V::Event*>(&sysex), reinterpret_cast<V::Event*>(&good)}};
+        host.dispt(V::opProcessEvents, 0, 0, &list);
+        list.n = -1;
+        host.dispt(V::opProcessEvents, 0, 0, &list);
+        // Chunks: null, garbage, empty, and what it gave back; also during the boot.
+        void* chunk = nullptr;
+        std::intptr_t const size = host.dispt(V::opGetChunk, 0, 0, &chunk);
+        ASSERT_GT(size, 0);
+        ASSERT_NE(chunk, nullptr);
+        std::string const saved(static_cast<char*>(chunk), std::size_t(size));
+        EXPECT_EQ(host.dispt(V::opGetChunk, 1, 0, nullptr), 0);
+        EXPECT_EQ(host.dispt(V::opSetChunk, 0, 16, nullptr), 0);
+        EXPECT_EQ(host.dispt(V::opSetChunk, 0, 0, const_cast<char*>("x")), 0);
+        char garbage[64];
+        std::memset(garbage, 0xA5, sizeof garbage);
+        host.dispt(V::opSetChunk, 1, sizeof garbage, garbage);
+        host.start(); // open after all of that, boot running
+        EXPECT_EQ(host.dispt(V::opSetChunk, 0, std::intptr_t(saved.size()),
+                             const_cast<char*>(saved.data())),
+                  1);
+        host.dispt(V::opOpen); // twice
+        e->processReplacing(e, ins, outs, 64);
+        double d0[64] = {}, d1[64] = {};
+        double* dd[2] = {d0, d1};
+        e->processDoubleReplacing(e, dd, dd, 64);
+        e->process(e, ins, outs, 64);
+    }
+    // Close without open.
+    CoreHost closedOnly(rig->path(), 44100, 64);
+    EXPECT_TRUE(closedOnly.valid());
+}
+
+TEST_F(PluginShellTest, SeededRandomCallsNeitherCrashNorLeak) {
+    CoreHost host(rig->path(), 44100, 256);
+    ASSERT_TRUE(host.valid());
+    V::Effect* e = host.getef();
+    std::mt19937 g(20240611);
+    std::uniform_int_distribution<int> pick(0, 99);
+    std::vector<float> a(1024), b(1024), c(1024), d(1024);
+    std::vector<double> da(1024), db(1024);
+    float* fin[2] = {a.data(), b.data()};
+    float* fout[2] = {c.data(), d.data()};
+    double* dio[2] = {da.data(), db.data()};
+    std::int32_t const ops[] = {V::opOpen,
+                                V::opSetSampleRate,
+                                V::opSetBlockSize,
+                                V::opMainsChanged,
+                                V::opGetTailSize,
+                                V::opGetParamName,
+                                V::opGetParamDisplay,
+                                V::opGetParamLabel,
+                                V::opGetChunk,
+                                V::opSetProgram,
+                                V::opGetProgram,
+                                V::opStartProcess,
+                                V::opStopProcess,
+                                V::opSetProcessPrecision,
+                                99,
+                                -1,
+                                1000};
+    char buf[256];
+    for (int call = 0; call < 10000; ++call) {
+        int const r = pick(g);
+        int const frames = pick(g) * 10 - 50; // -50 .. 940
+        if (r < 30) {
+            e->processReplacing(e, fin, fout, frames);
+        } else if (r < 40) {
+            e->processDoubleReplacing(e, dio, dio, frames);
+        } else if (r < 45) {
+            e->process(e, fin, fout, frames);
+        } else if (r < 60) {
+            e->setParameter(e, pick(g) % 12 - 1, float(pick(g)) / 90.0f);
+        } else if (r < 65) {
+            (void)e->getParameter(e, pick(g) % 12 - 1);
+        } else if (r < 70) {
+            host.sendm(
+                {{0,
+                  {static_cast<unsigned char>(0x80 + pick(g) % 0x70),
+                   static_cast<unsigned char>(pick(g)), static_cast<unsigned char>(pick(g))}}});
+        } else {
+            std::int32_t const op = ops[std::size_t(pick(g)) % std::size(ops)];
+            float const opt = op == V::opSetSampleRate ? float(pick(g) * 1000 - 5000) : 0.0f;
+            std::intptr_t const value = op == V::opSetBlockSize ? pick(g) * 20 - 100 : pick(g) % 3;
+            std::memset(buf, 0, sizeof buf);
+            void* ptr = op == V::opGetChunk ? static_cast<void*>(&buf) : buf;
+            host.dispt(op, pick(g) % 12 - 1, value, ptr, opt);
+        }
+    }
+}
+
+TEST_F(PluginShellTest, RoomImpulseEqualsTheNaiveConvolution) {
+    CoreHost host(rig->path(), CoreDemo::iCrate, 512);
+    host.start();
+    if (!host.wtupd(0, kBootWait)) GTEST_SKIP() << "boot pending: the demo program is not loaded";
+    std::vector<double> room;
+    for (auto const& i : CoreDemo::impls())
+        if (std::string(i.file) == "ROOM.WAV") room = i.samples[0];
+    ASSERT_FALSE(room.empty());
+    long const latency = host.getef()->initialDelay;
+    long const n = latency + static_cast<long>(room.size()) + 64;
+    CoreHost::CHANNELS x(2, std::vector<double>(std::size_t(n), 0.0)), y;
+    x[0][0] = x[1][0] = 1.0;
+    host.rendr(x, y, true);
+    std::vector<double> const want =
+        naiveConvolution(std::vector<double>(x[0].begin(), x[0].end() - latency), room, room, 0);
+    std::vector<double> const got(y[0].begin() + latency, y[0].end());
+    EXPECT_LT(relativeError(got, want), 1e-6);
+}
+
+} // namespace
