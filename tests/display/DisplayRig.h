@@ -15,6 +15,7 @@
 
 #include "display/CoreDsed.h"
 #include "display/CoreDsge.h"
+#include "display/CoreDsgm.h"
 #include "display/CoreDsgt.h"
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
@@ -45,6 +46,11 @@ struct CoreDsifPeek {
     static bool held(CoreDsif& d) { return d.mouseheld; }
     static std::pair<int, int> mouse(CoreDsif& d) { return {d.mousex, d.mousey}; }
     static std::pair<int, int> bankprogram(CoreDsif& d) { return {d.bank, d.program}; }
+    static CoreDsgm& popups(CoreDsif& d) { return *d.popups; }
+    static void rebuildMenu(CoreDsif& d) { d.menurebuild = true; } // as the memory page does
+    static int programtop(CoreDsif& d) { return d.programtop; }
+    static int browsetop(CoreDsif& d) { return d.browsetop; }
+    static int level(CoreDsif& d) { return d.browselevel; }
 };
 
 class DisplayRig {
@@ -65,7 +71,8 @@ public:
     void destroy() { shown.reset(); }
 
     // Input records as the editor posts them; a click also holds the host's
-    // mouse button, a release lets it go.
+    // mouse button at the cell's pixel position, which the record carries
+    // as its press position (words 3 and 4); a release lets it go.
     void click(int column, int row);
     void release() { host.mouse(0, 0, 0); }
     void drag(int x, int y) { host.mouse(x, y, 1); } // pixels, button held
@@ -103,6 +110,6 @@ public:
     CoreBlnk blink;
 
 private:
-    void post(short id, int word1, int word2);
+    void post(short id, int word1, int word2, int word3 = 0, int word4 = 0);
     std::unique_ptr<CoreDsif> shown;
 };
