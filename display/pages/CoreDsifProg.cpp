@@ -91,6 +91,11 @@ void CoreDsif::tickprogram() {
 }
 
 int CoreDsif::slotat(int id, int start, int step) {
+    bool filtered = id != beanNearest && levelfilters[0] != CoreAnsx("0");
+    // A start past the last slot begins at slot 0, so a filtered search from
+    // there would wrap around where a search past the last slot ends: the
+    // list page would show its programs again after the last one.
+    if (filtered && step > 0 && start > lastSlot) return -1;
     BEANSTRUCT at{start, step};
     int slot = engine->getbi(id, &at);
     if (slot < 0 || slot > lastSlot) return -1;
@@ -98,8 +103,7 @@ int CoreDsif::slotat(int id, int start, int step) {
     // An answer 0 is also what a search that found nothing may give: it is
     // slot 0 only when slot 0 is occupied and, under a category filter
     // (which never wraps past the last slot), when the search began there.
-    bool filtered = id != beanNearest && levelfilters[0] != CoreAnsx("0");
-    if (filtered && start != 0 && start <= lastSlot) return -1;
+    if (filtered && start != 0) return -1;
     BEANSTRUCT zero{0, 0};
     return engine->getbs(beanSlotName, &zero) != CoreAnsx("0") ? 0 : -1;
 }
@@ -288,7 +292,11 @@ void CoreDsif::tickprogramdetail() {
         if (drtbt(40, 3, CoreAnsx("NODROP"), CoreAnsx("NORMAL"), nodrop, clickcolumn, clickrow))
             engine->setbb(beanNoDrop, !nodrop, &none);
     }
-    if (CoreDsed* field = editgroup->gettx(0); field != nullptr && field->ischg()) {
+    // The selected slot's own number, typed and confirmed, reloads it: the
+    // field reports no change for a value equal to the one it showed.
+    CoreDsed* field = editgroup->gettx(0);
+    bool changed = field != nullptr && field->ischg();
+    if (field != nullptr && (field->iscnf() || changed)) {
         int slot = field->getvi();
         if (slot >= 0 && slot <= lastSlot) postprogram(slot);
     }
