@@ -484,3 +484,117 @@ TEST(ProgramBrowsing, EmptyMemoryListsAndLoadsNothing) {
         EXPECT_TRUE(writesOf(rig, isBatchWrite).empty()) << zero;
     }
 }
+
+TEST(ProgramBrowsing, ListPageByCategory) {
+    DisplayRig rig;
+    rig.engine.program(300, "Deep Stone", {"ROOM", "LARGE", "STONE"});
+    booted(rig);
+    CoreDsifPeek::request(rig.display(), 1);
+    rig.tick();
+    // The category column (names cut after their index) and the grid of the
+    // selected category in slot order, blank after its last program.
+    auto column = [&](std::vector<std::string> const& names, int selected) {
+        for (size_t i = 0; i < 11; ++i) {
+            std::string text =
+                i < names.size() ? pad(" " + pad(std::to_string(i), 4) + names[i], 9) : pad("", 9);
+            EXPECT_EQ(from(rig, int(i + 1), 48).substr(0, 9), text) << i;
+            char font = i >= names.size() ? '0' : int(i) == selected ? '1' : '0';
+            EXPECT_EQ(rig.fonts(int(i + 1))[48], font) << i;
+        }
+    };
+    auto grid = [&](std::vector<std::string> const& names) {
+        for (size_t i = 0; i < 22; ++i)
+            EXPECT_EQ(rig.row(int(i % 11 + 1)).substr(i / 11 * 20, 16),
+                      pad(i < names.size() ? names[i] : "", 16))
+                << i;
+    };
+    auto level = [&](int expected, char const* filter) {
+        EXPECT_EQ(CoreDsifPeek::level(rig.display()), expected);
+        EXPECT_EQ(rig.engine.level(), expected);
+        auto filters = writesOf(rig, [](WRITE const& w) { return w.id == 171; });
+        ASSERT_FALSE(filters.empty());
+        EXPECT_EQ(filters.back(), (WRITE{'s', 171, expected, 0, filter}));
+    };
+    column({"ROOM", "ECHO", "PLATE"}, 0);
+    grid({"Warm Room", "Cellar", "Long Hall", "Cathedral", "Deep Stone", "Chamber"});
+    level(0, "ROOM");
+    EXPECT_EQ(rig.row(12), placed({{0, "  40 ROOM/LONG HALL    A long hall with stone walls"}}));
+
+    click(rig, 50, 2); // ECHO chosen, then descended into: its subcategories
+    grid({"Tape Echo", "Slap Back", "Space Echo"});
+    click(rig, 50, 2);
+    column({"TAPE", "SPACE"}, 0);
+    grid({"Tape Echo", "Slap Back"});
+    level(1, "TAPE");
+    click(rig, 50, 1); // TAPE has no subcategories: the level stays
+    level(1, "TAPE");
+    click(rig, 50, 0); // "  UP   ": ECHO as chosen before
+    column({"ROOM", "ECHO", "PLATE"}, 1);
+    level(0, "ECHO");
+
+    // Three levels down and back: ROOM, LARGE, STONE; a repeated click at
+    // the deepest level moves the engine's level but not the page's.
+    for (auto [row, ticks] : {std::pair{1, 1}, {1, 1}, {2, 1}, {2, 1}}) click(rig, 50, row, ticks);
+    column({"STONE"}, 0);
+    level(2, "STONE");
+    click(rig, 50, 1);
+    level(2, "STONE");
+    click(rig, 50, 0);
+    column({"SMALL", "LARGE"}, 1);
+    click(rig, 50, 0);
+    column({"ROOM", "ECHO", "PLATE"}, 0);
+    level(0, "ROOM");
+
+    grid({"Deep Stone", "Chamber"}); // the grid's top stayed where STONE left it
+
+    // A name loads with "LIST"; the batch returns here with the program
+    // page's list at that slot; a blank cell loads nothing.
+    rig.engine.forget();
+    click(rig, 5, 11);
+    EXPECT_TRUE(writesOf(rig, isBatchWrite).empty());
+    click(rig, 5, 1);
+    EXPECT_EQ(writesOf(rig, isBatchWrite), load(300, "LIST", "READPROGRAM"));
+    ASSERT_TRUE(rig.runBatch());
+    EXPECT_EQ(rig.page(), 1);
+    EXPECT_EQ(CoreDsifPeek::programtop(rig.display()), 300);
+}
+
+TEST(ProgramBrowsing, ListPageAllProgramsAndNothingMatching) {
+    DisplayRig rig;
+    for (int slot = 1; slot <= 40; ++slot)
+        rig.engine.program(slot, "P" + std::to_string(slot), {"A", "", ""});
+    booted(rig, nullptr, false);
+    CoreDsifPeek::request(rig.display(), 1);
+    rig.tick();
+    click(rig, 50, 0, 2);         // " ALL "
+    auto cells = [&](int first) { // 33 cells in slot order, wrapping past the last
+        for (int i = 0; i < 33; ++i)
+            EXPECT_EQ(rig.row(i % 11 + 1).substr(size_t(i / 11 * 20), 16),
+                      pad("P" + std::to_string((first + i - 1) % 40 + 1), 16))
+                << first << " cell " << i;
+    };
+    cells(1);
+    EXPECT_EQ(rig.row(0).substr(50, 7), ".CATEG ");
+    click(rig, 44, 0, 2); // " >> "
+    cells(34);
+    click(rig, 38, 0, 2); // " << "
+    cells(1);
+
+    // Nothing matches: blank cells that load nothing, whatever a search that
+    // finds nothing answers; slot 0 is not taken for a match.
+    for (bool zero : {false, true}) {
+        DisplayRig one;
+        one.engine.noneAsZero(zero);
+        one.engine.program(0, "Zero", {"ROOM", "", ""});
+        one.engine.program(5, "Five", {"ECHO", "", ""});
+        booted(one, nullptr, false);
+        CoreDsifPeek::request(one.display(), 1);
+        one.tick();
+        click(one, 50, 2, 2); // ECHO
+        EXPECT_EQ(one.row(1).substr(0, 16), pad("Five", 16)) << zero;
+        EXPECT_EQ(one.row(2).substr(0, 16), pad("", 16)) << zero;
+        one.engine.forget();
+        click(one, 5, 2);
+        EXPECT_TRUE(writesOf(one, isBatchWrite).empty()) << zero;
+    }
+}
