@@ -2,8 +2,8 @@
 // Pictures of display screens for review (build/display-gallery/*.png): the
 // boot page, a batch page mid-run, the six button rows, a chart of every
 // glyph, and the program page in both views and the list page in both modes
-// over a memory of programs in three categories. Each screen's decoded snapshot must equal its cells read from the
-// buffer, each picture must read back through libpng at the stated size, and
+// over a memory of programs in three categories. Each screen's decoded snapshot must equal its
+// cells read from the buffer, each picture must read back through libpng at the stated size, and
 // chosen cells must carry their glyph's bitmap.
 #include <gtest/gtest.h>
 
