@@ -27,7 +27,7 @@ constexpr int beanNextSlot = 168;        // int, {start, step}: nearest used slo
 constexpr int beanSlotCategory = 170;    // string written, {slot, level}
 constexpr int beanCategory = 176;        // string, element = level 0..2
 constexpr int beanSlotDescription = 177; // string written, element = slot
-constexpr int categories = 3;
+constexpr int categorylevels = 3;
 constexpr short fieldName = 0, fieldDescription = 4, fieldNewName = 5; // edit fields
 } // namespace
 
@@ -68,7 +68,7 @@ void CoreDsif::entrymemo() {
         editgroup->gettx(i)->defne(0, 1, edits[i].column, edits[i].row, edits[i].width,
                                    edits[i].clearonarm, CoreDsed::iCkindtext);
     editgroup->gettx(fieldName)->setvs(engine->getbs(beanName, &none));
-    for (short k = 0; k < categories; ++k) {
+    for (short k = 0; k < categorylevels; ++k) {
         BEANSTRUCT level{k, 0};
         editgroup->gettx(short(1 + k))->setvs(engine->getbs(beanCategory, &level).UpperCase());
     }
@@ -95,7 +95,7 @@ void CoreDsif::tickmemo() {
         engine->setbs(beanSlotName, text, &slot);
         editgroup->draw_();
     }
-    for (short k = 0; k < categories; ++k) {
+    for (short k = 0; k < categorylevels; ++k) {
         CoreDsed* category = editgroup->gettx(short(1 + k));
         if (!category->ischg()) continue;
         CoreAnsx upper = category->getvs().UpperCase();

@@ -1,9 +1,11 @@
 // ctest-labels: threads
 // Pictures of display screens for review (build/display-gallery/*.png): the
-// boot page, a batch page mid-run, the six button rows and a chart of every
-// glyph. Each screen's decoded snapshot must equal its cells read from the
-// buffer, each picture must read back through libpng at the stated size, and
-// chosen cells must carry their glyph's bitmap.
+// boot page, a batch page mid-run, the six button rows, a chart of every
+// glyph, the kernel, memory and global pages, the five modulator edit pages,
+// and the program page in both views and the list page in both modes over a
+// memory of programs in three categories. Each screen's decoded snapshot must
+// equal its cells read from the buffer, each picture must read back through
+// libpng at the stated size, and chosen cells must carry their glyph's bitmap.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +17,7 @@
 #include "editor/DataGlyf.h"
 #include "runtime/CoreButl.h"
 #include "tests/display/DisplayRig.h"
+#include "tests/display/ProgramStock.h"
 
 namespace {
 std::string const gallery = VORLAN_GALLERY_DIR;
@@ -204,4 +207,26 @@ TEST(DisplayGallery, ModulatorEditPages) {
         // The title, EXIT at rest and the first field highlighted.
         keep(std::string("edit-") + names[i], rig, {{2, 0, 1, 'E'}, {52, 0, 1, 'E'}});
     }
+}
+
+TEST(DisplayGallery, ProgramBrowsingPages) {
+    DisplayRig rig;
+    rig.engine.put('b', 22, "1");
+    stockPrograms(rig.engine);
+    rig.build();
+    rig.boot();
+    rig.tick();
+    keep("program-detail", rig, {{2, 0, 1, 'P'}, {0, 1, 2, 'L'}, {40, 1, 1, ' '}});
+    rig.click(55, 0); // " L "
+    rig.tick();
+    rig.tick();
+    keep("program-list", rig, {{0, 1, 2, 'L'}, {38, 1, 0, '3'}, {12, 9, 0, char(20)}});
+    CoreDsifPeek::request(rig.display(), 1); // the list page, in category mode
+    rig.tick();
+    rig.tick();
+    keep("list-categories", rig, {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}});
+    rig.click(50, 0); // " ALL "
+    rig.tick();
+    rig.tick();
+    keep("list-all", rig, {{2, 0, 1, 'L'}, {0, 1, 0, 'W'}});
 }
