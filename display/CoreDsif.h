@@ -301,12 +301,8 @@ private:
     double editout(short idx, double now);    // touched: now, else the stored number
     void editexit();                          // "  EXIT  " at (50, 0), event "PROG"
     void editstep(short& number, short last); // "<<", ">>" and number + 1 on row 1
-    void editlabel(CoreAnsx const& text, short column, short row); // caption in font 0
-    // A button drawn at rest in font 1, in font 0 and answering true when the
-    // tick's click lies on it.
-    bool editbutton(short column, short row, CoreAnsx const& text);
-    double showms(long samples); // a sample count as shown, in ms at the host rate
-    long editsamples(short idx); // touched: the field's ms in samples, else stored
+    double showms(long samples);              // a sample count as shown, in ms at the host rate
+    long editsamples(short idx);              // touched: the field's ms in samples, else stored
     void entrylfo();
     void ticklfo();
     void entryfunction();
