@@ -48,6 +48,11 @@ struct CoreDsifPeek {
     // Kernel, memory and global pages.
     static bool menurebuild(CoreDsif& d) { return d.menurebuild; }
     static void menurebuild(CoreDsif& d, bool on) { d.menurebuild = on; }
+    // Master, MIDI, disk, parameter modulator, about and test pages.
+    static short& prmselect(CoreDsif& d) { return d.prmselect; }
+    static short& prmcopy(CoreDsif& d) { return d.prmcopy; }
+    static int* testcounters(CoreDsif& d) { return d.pages.testcounters; }
+    static short fontcolour(CoreDsif& d) { return d.fontcolour; }
 };
 
 class DisplayRig {
