@@ -73,9 +73,9 @@ CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
     &CoreDsif::entrynone,     // -1
     &CoreDsif::entryprogram,  // 0
     &CoreDsif::entrylist,     // 1
-    nullptr,                  // 2
-    nullptr,                  // 3
-    nullptr,                  // 4
+    &CoreDsif::entrymast,     // 2
+    &CoreDsif::entrymidi,     // 3
+    &CoreDsif::entrydisk,     // 4
     &CoreDsif::entrykern,     // 5
     &CoreDsif::entrymemo,     // 6
     &CoreDsif::entrylfo,      // 7
@@ -84,10 +84,10 @@ CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
     &CoreDsif::entryfollower, // 10
     &CoreDsif::entryenvelope, // 11
     &CoreDsif::entrydynamics, // 12
-    nullptr,                  // 13
-    nullptr,                  // 14
-    nullptr,                  // 15
-    nullptr,                  // 16
+    &CoreDsif::entryprms,     // 13
+    &CoreDsif::entryparm,     // 14
+    &CoreDsif::entryabou,     // 15
+    &CoreDsif::entrytest,     // 16
     nullptr,                  // 17
     nullptr,                  // 18
     nullptr,                  // 19
@@ -101,9 +101,9 @@ CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2]
     &CoreDsif::ticknone,     // -1
     &CoreDsif::tickprogram,  // 0
     &CoreDsif::ticklist,     // 1
-    nullptr,                 // 2
-    nullptr,                 // 3
-    nullptr,                 // 4
+    &CoreDsif::tickmast,     // 2
+    &CoreDsif::tickmidi,     // 3
+    &CoreDsif::tickdisk,     // 4
     &CoreDsif::tickkern,     // 5
     &CoreDsif::tickmemo,     // 6
     &CoreDsif::ticklfo,      // 7
@@ -112,10 +112,10 @@ CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2]
     &CoreDsif::tickfollower, // 10
     &CoreDsif::tickenvelope, // 11
     &CoreDsif::tickdynamics, // 12
-    nullptr,                 // 13
-    nullptr,                 // 14
-    nullptr,                 // 15
-    nullptr,                 // 16
+    &CoreDsif::tickprms,     // 13
+    &CoreDsif::tickparm,     // 14
+    &CoreDsif::tickabou,     // 15
+    &CoreDsif::ticktest,     // 16
     nullptr,                 // 17
     nullptr,                 // 18
     nullptr,                 // 19

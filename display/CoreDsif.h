@@ -318,6 +318,41 @@ private:
     short envelope = 0;              // envelope being edited, 0..1
     // ---- end of the modulator edit pages
 
+    // ---- Master (2), MIDI (3), disk (4), parameter modulator list (13) and
+    // settings (14), about (15) and test (16) pages, in display/pages/.
+    void entrymast(); // master page on entry: version, the 20 settings, the skin list
+    void tickmast();  // master page per tick: header, write-back of a changed setting, SAVE
+    void entrymidi(); // MIDI page on entry: the eight slots' controller fields and bound labels
+    void tickmidi();  // MIDI page per tick: slots, learn buttons, "IN", SAVE
+    void entrydisk(); // disk page on entry: latency, memory, version and bridge rows
+    void tickdisk();  // disk page per tick: the program's impulse memory in the header
+    void entryprms(); // parameter modulator list on entry
+    void tickprms();  // the list, selection, drags, moves, visibility and EDIT
+    void entryparm(); // parameter modulator settings on entry: 4 value and 8 edit fields
+    void tickparm();  // parameter modulator settings per tick
+    void entryabou(); // about page on entry
+    void tickabou();  // about page per tick: title, credit lines, EXIT
+    void entrytest(); // test page on entry: period and cycle fields
+    void ticktest();  // test page per tick: countdown and the next load
+    // Master page: one field's write-back, r its row and x its number.
+    void mastwrite(short idx, int r, double x);
+    // Parameter modulator settings: argument A or B (field 2 or 3) as written.
+    CoreAnsx parmargument(short idx);
+    std::vector<CoreAnsx> skinlist; // master page: names in the current skin's folder
+    bool mastfirst = false;         // master page: the first tick after entry is due
+    // The selected parameter modulator (-1 none); the program pages leave
+    // their drag row here, so it is range-checked before every bus call.
+    short prmselect = -1;
+    short prmcopy = -1;   // the selection as the list last drew it; page 14's title
+    bool prmdrag = false; // a drag started on a list row is in progress
+    int prmoriginx = 0;   // drag origin, editor pixels
+    int prmoriginy = 0;
+    double parmbounds[4] =
+        {};                   // settings page: minimum, maximum, bar minimum, bar maximum as loaded
+    bool parmtouched[4] = {}; // settings page: the user committed that bound
+    bool parmvalid = false;   // settings page: entered with a selection in 0..15
+    // ---- end of pages 2, 3, 4, 13, 14, 15 and 16
+
     CoreAnsx home;                    // home page code: setdp applies it, loads post it as "ACTION"
     PAGESTATE pages;                  // the pages' scratch state
     std::vector<CoreAnsx> sourcekeys; // the 84 source keys, bus order

@@ -55,6 +55,11 @@ struct CoreDsifPeek {
     static int programtop(CoreDsif& d) { return d.programtop; }
     static int browsetop(CoreDsif& d) { return d.browsetop; }
     static int level(CoreDsif& d) { return d.browselevel; }
+    // Master, MIDI, disk, parameter modulator, about and test pages.
+    static short& prmselect(CoreDsif& d) { return d.prmselect; }
+    static short& prmcopy(CoreDsif& d) { return d.prmcopy; }
+    static int* testcounters(CoreDsif& d) { return d.pages.testcounters; }
+    static short fontcolour(CoreDsif& d) { return d.fontcolour; }
 };
 
 class DisplayRig {

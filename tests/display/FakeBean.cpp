@@ -206,6 +206,7 @@ std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
         return step(n) ? "1" : "0";
     }
     if (std::string out; controlget(kind, id, element, out)) return out;
+    if (std::string out; midiget(kind, id, out)) return out;
     if (kind == 'b' && id == 14) { // switches smoothing to the element's setting
         bool hybrid = values[{'b', 27, 0, 0}] == "1";
         bool live = element < 0 || (cansmooth && !hybrid);
@@ -259,6 +260,7 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
     if (id == 196 || id == 197 || id == 205) rederive();
     controlset(id, element, value);
     modulatorset(id, element, value);
+    midiset(id, element, subindex, value);
     if (id == 144 && nextboot < script.size()) { // one boot step
         BOOTSTEP const& s = script[nextboot++];
         ++bootsrun;
@@ -464,4 +466,48 @@ void FakeBean::modulatorset(int id, int element, std::string const& value) {
     } else if (id == 120) {
         store('d', 113, value);
     }
+}
+
+// ---- Master, MIDI and disk pages (see the header).
+void FakeBean::setmt(short type, bool force) {
+    std::lock_guard hold(mutex);
+    log.push_back({'m', 48, 0, 0, std::to_string(type)});
+    std::string& meter = values[{'h', 48, 0, 0}];
+    if (force || meter != std::to_string(type)) meter = std::to_string(type);
+}
+
+void FakeBean::midislot(int n, MIDISLOT const& slot) {
+    std::lock_guard hold(mutex);
+    if (n >= 0 && n < 8) midi[n] = slot;
+}
+
+FakeBean::MIDISLOT FakeBean::midislot(int n) const {
+    std::lock_guard hold(mutex);
+    return n >= 0 && n < 8 ? midi[n] : MIDISLOT{};
+}
+
+bool FakeBean::midiget(char kind, int id, std::string& out) {
+    if (kind == 'b' && id == 59) {
+        out = values[{'b', 59, 0, 0}];
+        values[{'b', 59, 0, 0}] = "0";
+        return true;
+    }
+    if (id < 181 || id > 185 || midiselected < 0 || midiselected >= 8) return false;
+    MIDISLOT const& m = midi[midiselected];
+    int const fields[] = {m.learn ? 1 : 0, m.status, m.controller, m.channel, m.value};
+    out = std::to_string(fields[id - 181]);
+    return true;
+}
+
+void FakeBean::midiset(int id, int element, int subindex, std::string const& value) {
+    int n = std::atoi(value.c_str());
+    if (id == 180) midiselected = n;
+    if (id != 179 || n < 0 || n >= 8) return;
+    if (subindex < 0) {
+        midi[n].learn = !midi[n].learn;
+        return;
+    }
+    midi[n].learn = false;
+    midi[n].status = element;
+    midi[n].controller = std::min(subindex, 127);
 }

@@ -106,7 +106,6 @@ public:
     void setbs(int id, CoreAnsx v, BEANSTRUCT* i) override { set('s', id, v.c_str(), i); }
     void setbv(int id, BEANSTRUCT* i) override { set('v', id, "", i); }
     short gettp(short level) override { return tplvl(level); }
-    void setmt(short, bool) override {}
 
     // ---- Kernel, memory and global pages: the program's kernel slots (55
     // written makes 75 the smaller of the slots, the written limit unless 0
@@ -121,12 +120,31 @@ public:
     void smoothable(bool on) { cansmooth = on; }
     std::vector<std::string> versions() const;
 
+    // ---- Master, MIDI and disk pages: setmt is logged as an 'm' write of 48
+    // and stores the type (without force only one that differs); the eight
+    // MIDI mix slots follow the engine's rule: 180 selects the slot 181 to
+    // 185 read, 179 (slot n, record a, b) clears learn and stores status a
+    // and controller min(b, 127) for b >= 0, and toggles learn for b < 0.
+    // Reading 59 clears it. The disk figures are plain values.
+    struct MIDISLOT {
+        bool learn = false;
+        int status = 0, controller = 0, channel = 0, value = 0;
+    };
+    void setmt(short type, bool force) override;
+    void midislot(int n, MIDISLOT const& slot);
+    MIDISLOT midislot(int n) const;
+
 private:
     void chainend(std::string const& done); // the chain's effect on the fake program and memory
     void setkernels(int limit);             // 75 after 55 was written
     int slots = 20;
     bool cansmooth = true;
     std::vector<std::string> saved; // VERSIONINGNAME of each version
+    // Master, MIDI and disk pages (under the mutex).
+    bool midiget(char kind, int id, std::string& out);
+    void midiset(int id, int element, int subindex, std::string const& value);
+    MIDISLOT midi[8];
+    int midiselected = 0;
 
     std::string get(char kind, int id, BEANSTRUCT* index);
     void set(char kind, int id, std::string const& value, BEANSTRUCT* index);
