@@ -42,7 +42,6 @@ constexpr int beanKernels = 54;       // short: 1..20
 constexpr int beanSkin = 62;          // string: skin path
 constexpr int beanGuiRate = 65;       // long: us
 constexpr int beanOffset = 70;        // long: forced offset, us
-constexpr int beanSave = 79;          // action: save the master settings
 constexpr int beanUsable = 157;       // bool, element = engine number
 constexpr int beanForcedLength = 158; // long, element 0 time domain, 1 frequency domain: us
 constexpr int beanDspBuffer = 236;    // long: samples
@@ -243,7 +242,7 @@ void CoreDsif::tickmast() {
         CoreDstx* mode = gadget->gettx(0);
         if (mode != nullptr && mode->getel() == 0) event = CoreAnsx("MAS2");
     }
-    if (drbtn(50, 1, CoreAnsx("  SAVE  "), clickcolumn, clickrow)) engine->setbv(beanSave, &none);
+    if (drbtn(50, 1, CoreAnsx("  SAVE  "), clickcolumn, clickrow)) savem();
     if (drbtn(40, 1, CoreAnsx("  ABOUT "), clickcolumn, clickrow)) event = CoreAnsx("ABOUT");
     if (drbtn(55, 2, CoreAnsx(" T "), clickcolumn, clickrow)) event = CoreAnsx("TEST");
 }

@@ -18,7 +18,6 @@ using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
 constexpr int beanTempo = 34;  // double: host tempo, BPM
 constexpr int beanMidiIn = 59; // bool: MIDI arrived since the last reading (cleared by it)
-constexpr int beanSave = 79;   // action: save the master settings
 constexpr int beanChange =
     179; // short slot; record (status, controller), controller < 0 toggles learn
 constexpr int beanSelect = 180;      // short: selects a slot for 181..185
@@ -102,5 +101,5 @@ void CoreDsif::tickmidi() {
         }
         buffer->write(CoreAnsx(learning ? "->" : "   "), 4, row, 0, false, false);
     }
-    if (drbtn(50, 1, CoreAnsx("  SAVE  "), clickcolumn, clickrow)) engine->setbv(beanSave, &none);
+    if (drbtn(50, 1, CoreAnsx("  SAVE  "), clickcolumn, clickrow)) savem();
 }
