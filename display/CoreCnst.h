@@ -1,7 +1,8 @@
 #pragma once
 // CoreCnst: the records the display shares with the plug-in shell and the
 // editor: the snapshot of the screen (DISPLAYDATA) and the content of a
-// pop-up menu (POPMENUCONTENTDATA with its 52-byte entries).
+// pop-up menu (POPMENUCONTENTDATA with its 52-byte entries) with the record
+// that arms it (POPMENUARMDATA).
 // Owner: whoever declares a record owns it; the arrays inside a DISPLAYDATA
 // are made and freed by the display (CoreDsif::newdd, deldd), the entries of
 // a POPMENUCONTENTDATA by the display's pop-up menus.
@@ -43,8 +44,32 @@ public:
         POPMENUENTRY* entries = nullptr; // count entries, owned by the record's filler
     };
 
+    // The arm record of a pop-up menu, exactly as it travels in property
+    // 100106: the display posts it on every arming and withdrawal; a
+    // withdrawal changes only the armed byte.
+    struct POPMENUARMDATA {
+        std::uint8_t armed;      // 1 show the menu, 0 withdraw it
+        std::uint8_t unused;     // 0
+        std::int16_t menu;       // menu index in the display's menu group
+        std::int32_t count;      // entries, title included
+        std::int16_t column;     // cell area of the menu
+        std::int16_t row;        //
+        std::int16_t width;      //
+        std::int16_t height;     //
+        std::int16_t percolumn;  // items per column of the platform menu
+        std::int16_t unusedtail; // 0
+    };
+
     static constexpr int iCpopmenutext = 47; // characters of an entry's text
 };
 
 static_assert(sizeof(CoreCnst::POPMENUENTRY) == 52);
 static_assert(offsetof(CoreCnst::POPMENUENTRY, text) == 4);
+static_assert(sizeof(CoreCnst::POPMENUARMDATA) == 20);
+static_assert(offsetof(CoreCnst::POPMENUARMDATA, menu) == 2);
+static_assert(offsetof(CoreCnst::POPMENUARMDATA, count) == 4);
+static_assert(offsetof(CoreCnst::POPMENUARMDATA, column) == 8);
+static_assert(offsetof(CoreCnst::POPMENUARMDATA, row) == 10);
+static_assert(offsetof(CoreCnst::POPMENUARMDATA, width) == 12);
+static_assert(offsetof(CoreCnst::POPMENUARMDATA, height) == 14);
+static_assert(offsetof(CoreCnst::POPMENUARMDATA, percolumn) == 16);

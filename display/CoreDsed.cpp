@@ -10,8 +10,8 @@
 CoreDsed::CoreDsed(CoreDsbf* buffer)
     : value(""), committed(""), cursor(0), column(0), row(0), areacolumn(0), arearow(0),
       areawidth(0), areaheight(0), width(0), textfont(0), cursorfont(1), kind(iCkindtext),
-      armed(false), clearonarm(false), edited(false), insert(false), hidden(false), buffer(buffer) {
-}
+      armed(false), clearonarm(false), edited(false), insert(false), hidden(false),
+      confirmed(false), buffer(buffer) {}
 
 void CoreDsed::defne(short textfont, short cursorfont, short column, short row, short width,
                      bool clearonarm, short kind) {
@@ -54,12 +54,14 @@ void CoreDsed::setar(bool arm) {
         edited = false;
         insert = false;
         armed = true;
+        confirmed = false;
         return;
     }
     if (edited)
         valdt();
     else
         value = committed;
+    if (armed) confirmed = edited;
     armed = false;
 }
 
@@ -68,6 +70,12 @@ void CoreDsed::dropEdit() {
     value = committed;
     edited = false;
     armed = false;
+}
+
+bool CoreDsed::iscnf() {
+    bool was = confirmed;
+    confirmed = false;
+    return was;
 }
 
 bool CoreDsed::ischg() {
@@ -187,6 +195,7 @@ void CoreDsed::updte(CoreAnsx const& keys) {
         valdt();
     else
         value = committed;
+    confirmed = edited;
 }
 
 void CoreDsed::draw_() {

@@ -48,6 +48,9 @@ public:
     // True once for a confirmed edit (value differs from the committed one,
     // not armed); commits it.
     bool ischg();
+    // True once after an edit was confirmed by a key, whatever its value
+    // (ischg stays quiet for a value equal to the committed one).
+    bool iscnf();
     bool valdt(); // normalises the value by kind
     CoreAnsx getvs();
     double getvd();
@@ -83,5 +86,6 @@ private:
     bool edited;      // a key changed or tried to change the text since arming
     bool insert;      // insert mode; false overwrites
     bool hidden;      // neither drawn nor hit
+    bool confirmed;   // an edit touched by a key was confirmed, not yet asked
     CoreDsbf* buffer; // not owned
 };

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "display/CoreDsge.h"
+#include "display/CoreDsgm.h"
 #include "display/CoreDsgt.h"
 #include "display/CoreDspc.h"
 #include "display/CorePlif.h"
@@ -66,15 +67,15 @@ void logFailure(char const* where, char const* what) {
 }
 } // namespace
 
-// Pages -1 and 22/23 have entry handlers here; the other pages' handlers join
-// these tables as the pages are built.
+// The pages' handlers (the program browsing pages' in display/pages/); the
+// other pages join these tables as they are built.
 CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
     &CoreDsif::entrynone,     // -1
-    nullptr,                  // 0
-    nullptr,                  // 1
-    nullptr,                  // 2
-    nullptr,                  // 3
-    nullptr,                  // 4
+    &CoreDsif::entryprogram,  // 0
+    &CoreDsif::entrylist,     // 1
+    &CoreDsif::entrymast,     // 2
+    &CoreDsif::entrymidi,     // 3
+    &CoreDsif::entrydisk,     // 4
     &CoreDsif::entrykern,     // 5
     &CoreDsif::entrymemo,     // 6
     &CoreDsif::entrylfo,      // 7
@@ -83,10 +84,10 @@ CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
     &CoreDsif::entryfollower, // 10
     &CoreDsif::entryenvelope, // 11
     &CoreDsif::entrydynamics, // 12
-    nullptr,                  // 13
-    nullptr,                  // 14
-    nullptr,                  // 15
-    nullptr,                  // 16
+    &CoreDsif::entryprms,     // 13
+    &CoreDsif::entryparm,     // 14
+    &CoreDsif::entryabou,     // 15
+    &CoreDsif::entrytest,     // 16
     nullptr,                  // 17
     nullptr,                  // 18
     nullptr,                  // 19
@@ -98,11 +99,11 @@ CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
 
 CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2] = {
     &CoreDsif::ticknone,     // -1
-    nullptr,                 // 0
-    nullptr,                 // 1
-    nullptr,                 // 2
-    nullptr,                 // 3
-    nullptr,                 // 4
+    &CoreDsif::tickprogram,  // 0
+    &CoreDsif::ticklist,     // 1
+    &CoreDsif::tickmast,     // 2
+    &CoreDsif::tickmidi,     // 3
+    &CoreDsif::tickdisk,     // 4
     &CoreDsif::tickkern,     // 5
     &CoreDsif::tickmemo,     // 6
     &CoreDsif::ticklfo,      // 7
@@ -111,10 +112,10 @@ CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2]
     &CoreDsif::tickfollower, // 10
     &CoreDsif::tickenvelope, // 11
     &CoreDsif::tickdynamics, // 12
-    nullptr,                 // 13
-    nullptr,                 // 14
-    nullptr,                 // 15
-    nullptr,                 // 16
+    &CoreDsif::tickprms,     // 13
+    &CoreDsif::tickparm,     // 14
+    &CoreDsif::tickabou,     // 15
+    &CoreDsif::ticktest,     // 16
     nullptr,                 // 17
     nullptr,                 // 18
     nullptr,                 // 19
@@ -134,8 +135,10 @@ CoreDsif::CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSki
       requested(CoreStte::iCpageboot), menuwidth(0), messagecount(iCmessagerows), fontcolour(0),
       progress(""), event(""), changedtick(false), mouseheld(false), redraw(false),
       programmenu(false), pendingload(-1), engine(engine != nullptr ? engine : nobus()),
-      currentmenu(nullptr), blink(blink), mailbox(mailbox), popups(nullptr), skin(skin),
-      batchlevel(1), popcontent(nullptr), plugin(plugin) {
+      currentmenu(nullptr), blink(blink), mailbox(mailbox), skin(skin), batchlevel(1),
+      popcontent(nullptr), plugin(plugin) {
+    std::fill(std::begin(listrows), std::end(listrows), -1);
+    for (auto& column : gridcells) std::fill(std::begin(column), std::end(column), -1);
     if (engine == nullptr) logFailure("built", "no engine, nothing is served");
     try {
         for (int i = 0; i < iCbankdim; ++i) programtexts[i] = CoreAnsx(i) + CoreAnsx(" ");
@@ -186,8 +189,8 @@ CoreDsif::CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSki
         bars[1] = std::make_unique<CoreDsbr>(4, 6, 20);
         gadget = std::make_unique<CoreDsgt>(buffer.get(), this->engine, plugin);
         editgroup = std::make_unique<CoreDsge>(buffer.get(), mailbox, plugin);
-        // The pop-up menu group (with its reset to one menu) is built here
-        // once it exists.
+        popups = std::make_unique<CoreDsgm>(this->engine, plugin);
+        popups->reset(1);
         hdimmax = this->engine->getbh(beanHdimMax, &none);
         buffer->clear(0, 0, 0, dimx, dimy);
         buffer->clear(0, 0, dimy, dimaddx, dimaddy);
@@ -209,10 +212,10 @@ CoreDsif::~CoreDsif() {
     lock.reset();
     wake.reset();
     messages.reset();
-    // The page tables go with the object; the pop-up menu group is deleted
-    // here once it exists.
+    // The page tables go with the object.
     gadget.reset();
     editgroup.reset();
+    popups.reset();
     bars[0].reset();
     bars[1].reset();
     transitions.reset();
@@ -320,7 +323,7 @@ void CoreDsif::updte(bool attached) {
         }
         requested = short(transitions->getst(current, event));
         if (requested != current) {
-            // The pop-up menu group withdraws its menu here once it exists.
+            popups->arm__(false, -1, 0, 16);
             programmenu = false;
         }
     } catch (CoreAnsx const& error) {
@@ -518,14 +521,14 @@ void CoreDsif::btcst(CoreAnsx const& name, CoreAnsx const& value) {
     engine->setbs(beanVarValue, value, &none);
 }
 
-void CoreDsif::loadvars(int index, CoreAnsx const& action) {
+void CoreDsif::loadvars(int index, CoreAnsx const& action, CoreAnsx const& step) {
     BEANSTRUCT none{};
     engine->setbv(beanClearVars, &none);
     btcst(CoreAnsx("LOADED"), DataLclz::sCgenloadedprint);
     btcst(CoreAnsx("LOADING"), DataLclz::sCgenloadingprint);
     btcst(CoreAnsx("NEWPROGRAM"), CoreAnsx(index));
     btcst(CoreAnsx("ACTION"), action);
-    btcst(CoreAnsx("NEXTSTEP"), CoreAnsx("READPROGRAM"));
+    btcst(CoreAnsx("NEXTSTEP"), step);
 }
 
 void CoreDsif::postload(int index) {

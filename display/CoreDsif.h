@@ -37,6 +37,8 @@ class CoreDsgt;
 class CoreDstx;
 class CoreDsge;
 class CoreDsgm;
+class CoreDsmn;
+class CoreNode;
 class CorePlif;
 class CoreSkin;
 
@@ -124,6 +126,47 @@ public:
     // Sets one batch variable: property 223 with the name, 224 with the value.
     void btcst(CoreAnsx const& name, CoreAnsx const& value);
 
+    // Drawing helpers of the pages. The buttons draw and hit-test in one
+    // call: a click (click column, click row) on the text draws it in font
+    // 0 and answers true, else it stands in font 1.
+    bool drbtn(short column, short row, CoreAnsx const& text, short clickx, short clicky);
+    // A button showing the on text while state is true, else the off text.
+    bool drtb2(short column, short row, CoreAnsx const& off, CoreAnsx const& on, bool state,
+               short clickx, short clicky);
+    // A toggle: a marker cell (a blinking "." while state is true), the
+    // text and a trailing blank, all hit.
+    bool drtbt(short column, short row, CoreAnsx const& off, CoreAnsx const& on, bool state,
+               short clickx, short clicky);
+    // A caption: the head's first character in font 1, then a blank and the
+    // text in font 0 from column + head length (the text alone for no head).
+    void label(CoreAnsx const& head, CoreAnsx const& text, int column, int row);
+
+    // Parameter rows. Draws the row of the n-th shown parameter modulator
+    // (29 cells: pre-label, label, bar of bar maker 0 or 1 and value);
+    // dragged (a) draws the texts in font 1, bare (b) drops the label's colon.
+    void drprm(int column, int row, short n, short bar, bool a, bool b);
+    CoreAnsx getpn(short index); // short name of a modulator, at most 8 characters
+    // Index of the n-th modulator whose shown flag is shown; -1 for none.
+    short getpp(short n, bool shown);
+    // Interface control (0..7) that the n-th shown modulator's pre-label
+    // names; -1 for none.
+    short prtmx(short n);
+    // Exchanges the modulator with the next one up or down (wrapping) of the
+    // same shown flag and answers its new index; the index when none.
+    short prmsw(short index, bool up);
+    // The list a count property builds, item by item; a negative count is 0.
+    void rsvas(std::vector<CoreAnsx>& list, int& count, short countid, short itemid);
+    // The names of a folder's files that match the wildcard mask.
+    void readr(CoreAnsx const& folder, CoreAnsx const& mask, std::vector<CoreAnsx>& list,
+               int& count);
+    // The value moved by the mouse since the press position (which becomes
+    // the current position); the value itself without a plug-in object.
+    double getnh(double value, int& lastx, int& lasty);
+    void savem(); // the engine saves the master settings (property 79)
+    // Appends to the menu the category tree below the first level steps of
+    // the engine's browse path, items under parent (the menu root for null).
+    void scanm(CoreDsmn* menu, int level, CoreNode* parent);
+
     // Draws the current menu on the button row; changed: the page changed in
     // this tick (the current page's button is then drawn in font 0).
     void drmnu(bool changed);
@@ -179,16 +222,35 @@ private:
     // Input handling, button row and extra zone common to pages -1..19, run
     // before the page's own tick.
     void tickcommon();
-    void drawextra();             // the extra zone: what the eight mix controls carry
-    void ticknone();              // page -1 per tick
-    void entrybatch();            // pages 22 and 23 on entry
-    void tickbatch();             // pages 22 and 23 per tick
-    void tickboot(bool attached); // page 20 per tick
+    void drawextra();                          // the extra zone: what the eight mix controls carry
+    void ticknone();                           // page -1 per tick
+    void entryprogram();                       // page 0 on entry: edit field, pop-up menu
+    void tickprogram();                        // page 0 per tick, either view
+    void tickprogramlist();                    // page 0 per tick, list view
+    void tickprogramdetail();                  // page 0 per tick, detail view
+    void tickprogramtop();                     // page 0: name, slot field, blanks
+    void tickprogramrows(bool detail);         // page 0: parameter drag and rows
+    void entrylist();                          // page 1 on entry
+    void ticklist();                           // page 1 per tick
+    void ticklistcategories(CoreAnsx& filter); // page 1: the category column
+    // Program page's loads, reload and save.
+    void postprogram(int slot);
+    void postreload();
+    void postsave();
+    // A slot search (property 168 or 169) from start by step. Any negative
+    // answer, and an answer 0 that is not slot 0 itself, is no slot: -1.
+    int slotat(int id, int start, int step);
+    CoreAnsx gaintext(double linear); // dB, "%.5f" cut to 6, trimmed
+    CoreAnsx ratetext();              // "file rate Hz -> running rate Hz", cut to 30
+    void entrybatch();                // pages 22 and 23 on entry
+    void tickbatch();                 // pages 22 and 23 per tick
+    void tickboot(bool attached);     // page 20 per tick
     // Posts a program load; the caller holds the display lock.
     void postload(int index);
     // Clears the batch variables and sets those of a program load that
-    // returns to action.
-    void loadvars(int index, CoreAnsx const& action);
+    // returns to action, with its first step.
+    void loadvars(int index, CoreAnsx const& action,
+                  CoreAnsx const& step = CoreAnsx("READPROGRAM"));
     // Posts a program load, or keeps it during the boot or a batch; the
     // caller holds the display lock (loadp and setmr share it).
     void requestload(int index);
@@ -208,8 +270,6 @@ private:
     void postbt(std::initializer_list<std::pair<char const*, CoreAnsx>> variables);
     int selectedslot() const { return bank * iCbankdim + program; } // bank x 100 + program
     CoreAnsx newname{""}; // memory page: the name a version is saved under
-    bool menurebuild =
-        true; // program-menu rebuild flag: set at construction and by the memory page
     // ---- Modulator edit pages: the shared frame and the LFO (7), function
     // generator (9), envelope follower (10), envelope (11) and dynamics (12)
     // pages, in display/pages/. The frame keeps, per field, what the engine
@@ -241,12 +301,8 @@ private:
     double editout(short idx, double now);    // touched: now, else the stored number
     void editexit();                          // "  EXIT  " at (50, 0), event "PROG"
     void editstep(short& number, short last); // "<<", ">>" and number + 1 on row 1
-    void editlabel(CoreAnsx const& text, short column, short row); // caption in font 0
-    // A button drawn at rest in font 1, in font 0 and answering true when the
-    // tick's click lies on it.
-    bool editbutton(short column, short row, CoreAnsx const& text);
-    double showms(long samples); // a sample count as shown, in ms at the host rate
-    long editsamples(short idx); // touched: the field's ms in samples, else stored
+    double showms(long samples);              // a sample count as shown, in ms at the host rate
+    long editsamples(short idx);              // touched: the field's ms in samples, else stored
     void entrylfo();
     void ticklfo();
     void entryfunction();
@@ -261,6 +317,41 @@ private:
     short follower = 0;              // envelope follower being edited, 0..4
     short envelope = 0;              // envelope being edited, 0..1
     // ---- end of the modulator edit pages
+
+    // ---- Master (2), MIDI (3), disk (4), parameter modulator list (13) and
+    // settings (14), about (15) and test (16) pages, in display/pages/.
+    void entrymast(); // master page on entry: version, the 20 settings, the skin list
+    void tickmast();  // master page per tick: header, write-back of a changed setting, SAVE
+    void entrymidi(); // MIDI page on entry: the eight slots' controller fields and bound labels
+    void tickmidi();  // MIDI page per tick: slots, learn buttons, "IN", SAVE
+    void entrydisk(); // disk page on entry: latency, memory, version and bridge rows
+    void tickdisk();  // disk page per tick: the program's impulse memory in the header
+    void entryprms(); // parameter modulator list on entry
+    void tickprms();  // the list, selection, drags, moves, visibility and EDIT
+    void entryparm(); // parameter modulator settings on entry: 4 value and 8 edit fields
+    void tickparm();  // parameter modulator settings per tick
+    void entryabou(); // about page on entry
+    void tickabou();  // about page per tick: title, credit lines, EXIT
+    void entrytest(); // test page on entry: period and cycle fields
+    void ticktest();  // test page per tick: countdown and the next load
+    // Master page: one field's write-back, r its row and x its number.
+    void mastwrite(short idx, int r, double x);
+    // Parameter modulator settings: argument A or B (field 2 or 3) as written.
+    CoreAnsx parmargument(short idx);
+    std::vector<CoreAnsx> skinlist; // master page: names in the current skin's folder
+    bool mastfirst = false;         // master page: the first tick after entry is due
+    // The selected parameter modulator (-1 none); the program pages leave
+    // their drag row here, so it is range-checked before every bus call.
+    short prmselect = -1;
+    short prmcopy = -1;   // the selection as the list last drew it; page 14's title
+    bool prmdrag = false; // a drag started on a list row is in progress
+    int prmoriginx = 0;   // drag origin, editor pixels
+    int prmoriginy = 0;
+    double parmbounds[4] =
+        {};                   // settings page: minimum, maximum, bar minimum, bar maximum as loaded
+    bool parmtouched[4] = {}; // settings page: the user committed that bound
+    bool parmvalid = false;   // settings page: entered with a selection in 0..15
+    // ---- end of pages 2, 3, 4, 13, 14, 15 and 16
 
     CoreAnsx home;                    // home page code: setdp applies it, loads post it as "ACTION"
     PAGESTATE pages;                  // the pages' scratch state
@@ -313,14 +404,35 @@ private:
     std::unique_ptr<CoreStte> transitions;                     // page transition table
     std::unique_ptr<CoreDsgt> gadget;                          // value gadget
     std::unique_ptr<CoreDsge> editgroup;                       // edit field group
-    CoreDsgm* popups;                         // pop-up menu group: not built yet, null
-    CoreSkin* skin;                           // not owned
-    std::unique_ptr<CorePmsg> messages;       // batch step lines, 8 x 58
-    std::unique_ptr<CoreTevn> wake;           // wakes the thread for a batch
-    std::unique_ptr<CoreSmph> lock;           // the display lock
+    std::unique_ptr<CoreDsgm> popups;                          // pop-up menu group
+    CoreSkin* skin;                                            // not owned
+    std::unique_ptr<CorePmsg> messages;                        // batch step lines, 8 x 58
+    std::unique_ptr<CoreTevn> wake;                            // wakes the thread for a batch
+    std::unique_ptr<CoreSmph> lock;                            // the display lock
     int batchlevel;                           // priority level for a batch, normalised
     CoreCnst::POPMENUCONTENTDATA* popcontent; // not owned, set by setpd
     CorePlif* plugin;                         // not owned; null posts nothing
+
+    // Program browsing state of pages 0 and 1; it survives page changes.
+    static constexpr int iClistrows = iCdimy - 2; // program page's list rows
+    static constexpr int iCgridrows = iCdimy - 3; // list page's grid rows
+    static constexpr int iCgridcolumns = 3;       // list page's grid columns
+    bool detailview = true;                       // program page shows its detail view
+    bool menurebuild = true;  // the program pop-up's tree is rebuilt: set at construction and
+                              // by the memory page when it changes program memory
+    int programtop = 0;       // first slot of the program page's list
+    int listrows[iClistrows]; // slot per list row, -1 none
+    short dragrow = -1;       // parameter row dragged, -1 none
+    int browsetop = 0;        // first slot of the list page's grid
+    bool allprograms = false; // the grid lists every program
+    int browselevel = 0;      // category level being chosen, 0..2
+    std::vector<CoreAnsx> categories;           // the level's category names
+    int categorycount = 0;                      // entries of categories
+    int categoryoffset = 0;                     // first category shown
+    int selectedcategory = 0;                   // chosen category's index
+    int remembered[3] = {0, 0, 0};              // selection of level L - 1 when L was entered
+    CoreAnsx levelfilters[3] = {"0", "0", "0"}; // filter last written per level
+    int gridcells[iCgridcolumns][iCgridrows];   // slot per grid cell, -1 none
 
     friend struct CoreDsifPeek; // the display tests' read-only view
 };

@@ -34,12 +34,12 @@ void CoreDsif::entrydynamics() {
         &DataLclz::sCdyn_tresholdsourcelabel, &DataLclz::sCdyn_ratiosourcelabel,
         &DataLclz::sCdyn_ratiocurvelabel,     &DataLclz::sCdyn_rangelimitlabel,
         &DataLclz::sCdyn_gainpadfactorlabel};
-    for (short k = 0; k < perProcessor; ++k) editlabel(*labels[k], 0, short(2 + k));
+    for (short k = 0; k < perProcessor; ++k) label(CoreAnsx(""), *labels[k], 0, short(2 + k));
     editentry(processors * perProcessor);
     for (short d = 0; d < processors; ++d) {
         BEANSTRUCT one{d, 0};
         short column = short(14 + 11 * d), f = short(perProcessor * d);
-        editlabel(CoreAnsx(d + 1) + CoreAnsx(":"), column, 1);
+        label(CoreAnsx(""), CoreAnsx(d + 1) + CoreAnsx(":"), column, 1);
         editsource(short(f + fInput), column, 2, engine->getbs(beanInputSource, &one));
         short type = engine->getbh(beanType, &one);
         editchoice(short(f + fType), column, 3, 7, DataLclz::iCdyn_type, DataLclz::sCdyn_type,

@@ -59,7 +59,8 @@ void CoreDsif::entryenvelope() {
         {DataLclz::sCenv_releaselabel, 20, 7},       {DataLclz::sCenv_modfactorlabel, 20, 8},
         {DataLclz::sCenv_modsourcelabel, 20, 9},
     };
-    for (LABEL const& label : labels) editlabel(label.text, label.column, label.row);
+    for (LABEL const& caption : labels)
+        label(CoreAnsx(""), caption.text, caption.column, caption.row);
     editentry(fields);
     BEANSTRUCT one{envelope, 0};
     editsource(fActiv, 10, 1, engine->getbs(beanActivSource, &one));

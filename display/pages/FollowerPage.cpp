@@ -54,19 +54,19 @@ enum : short {
 
 void CoreDsif::entryfollower() {
     follower = std::clamp<short>(follower, 0, followers - 1);
-    editlabel(DataLclz::sCevf_explabel, 0, 2);
-    editlabel(DataLclz::sCevf_minattacklabel, 0, 3);
-    editlabel(DataLclz::sCevf_maxattacklabel, 0, 4);
-    editlabel(DataLclz::sCevf_attacksourcelabel, 0, 5);
-    editlabel(DataLclz::sCevf_dattacksourcelabel, 30, 5);
-    editlabel(DataLclz::sCevf_minreleaselabel, 0, 6);
-    editlabel(DataLclz::sCevf_maxreleaselabel, 0, 7);
-    editlabel(DataLclz::sCevf_releasesourcelabel, 0, 8);
-    editlabel(DataLclz::sCevf_dreleasesourcelabel, 30, 8);
-    editlabel(DataLclz::sCevf_outputbalancelabel, 0, 9);
-    editlabel(DataLclz::sCevf_highpasslabel, 0, 10);
-    editlabel(DataLclz::sCevf_highpassorderlabel, 23, 10);
-    editlabel(DataLclz::sCevf_highpasssourcelabel, 30, 10);
+    label(CoreAnsx(""), DataLclz::sCevf_explabel, 0, 2);
+    label(CoreAnsx(""), DataLclz::sCevf_minattacklabel, 0, 3);
+    label(CoreAnsx(""), DataLclz::sCevf_maxattacklabel, 0, 4);
+    label(CoreAnsx(""), DataLclz::sCevf_attacksourcelabel, 0, 5);
+    label(CoreAnsx(""), DataLclz::sCevf_dattacksourcelabel, 30, 5);
+    label(CoreAnsx(""), DataLclz::sCevf_minreleaselabel, 0, 6);
+    label(CoreAnsx(""), DataLclz::sCevf_maxreleaselabel, 0, 7);
+    label(CoreAnsx(""), DataLclz::sCevf_releasesourcelabel, 0, 8);
+    label(CoreAnsx(""), DataLclz::sCevf_dreleasesourcelabel, 30, 8);
+    label(CoreAnsx(""), DataLclz::sCevf_outputbalancelabel, 0, 9);
+    label(CoreAnsx(""), DataLclz::sCevf_highpasslabel, 0, 10);
+    label(CoreAnsx(""), DataLclz::sCevf_highpassorderlabel, 23, 10);
+    label(CoreAnsx(""), DataLclz::sCevf_highpasssourcelabel, 30, 10);
     editentry(fields);
     BEANSTRUCT one{follower, 0};
     short mode = engine->getbh(beanDetector, &one);

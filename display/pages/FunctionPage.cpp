@@ -43,16 +43,16 @@ CoreAnsx exactText(double v) {
 } // namespace
 
 void CoreDsif::entryfunction() {
-    editlabel(DataLclz::sCfun_alabel, 4, 1);
-    editlabel(DataLclz::sCfun_adblabel, 13, 1);
-    editlabel(DataLclz::sCfun_blabel, 22, 1);
-    editlabel(DataLclz::sCfun_bdblabel, 31, 1);
-    editlabel(DataLclz::sCfun_funlabel, 40, 1);
+    label(CoreAnsx(""), DataLclz::sCfun_alabel, 4, 1);
+    label(CoreAnsx(""), DataLclz::sCfun_adblabel, 13, 1);
+    label(CoreAnsx(""), DataLclz::sCfun_blabel, 22, 1);
+    label(CoreAnsx(""), DataLclz::sCfun_bdblabel, 31, 1);
+    label(CoreAnsx(""), DataLclz::sCfun_funlabel, 40, 1);
     editentry(generators * perGenerator);
     for (short i = 0; i < generators; ++i) {
         BEANSTRUCT generator{i, 0};
         short row = short(firstRow + i), f = short(perGenerator * i);
-        editlabel(CoreAnsx(i + 1) + CoreAnsx(":"), 0, row);
+        label(CoreAnsx(""), CoreAnsx(i + 1) + CoreAnsx(":"), 0, row);
         struct INPUT {
             int isconstant, constant, source;
             short column;

@@ -31,18 +31,18 @@ constexpr short firstRow = 4;
 } // namespace
 
 void CoreDsif::entrylfo() {
-    editlabel(DataLclz::sClfo_minratelabel, 4, 3);
-    editlabel(DataLclz::sClfo_maxratelabel, 13, 3);
-    editlabel(DataLclz::sClfo_ratequantizelabel, 22, 3);
-    editlabel(DataLclz::sClfo_ratesourcelabel, 26, 3);
-    editlabel(DataLclz::sClfo_shapelabel, 35, 3);
-    editlabel(DataLclz::sClfo_phaselabel, 43, 3);
-    editlabel(DataLclz::sClfo_phasesourcelabel, 51, 3);
+    label(CoreAnsx(""), DataLclz::sClfo_minratelabel, 4, 3);
+    label(CoreAnsx(""), DataLclz::sClfo_maxratelabel, 13, 3);
+    label(CoreAnsx(""), DataLclz::sClfo_ratequantizelabel, 22, 3);
+    label(CoreAnsx(""), DataLclz::sClfo_ratesourcelabel, 26, 3);
+    label(CoreAnsx(""), DataLclz::sClfo_shapelabel, 35, 3);
+    label(CoreAnsx(""), DataLclz::sClfo_phaselabel, 43, 3);
+    label(CoreAnsx(""), DataLclz::sClfo_phasesourcelabel, 51, 3);
     editentry(lfos * perLfo);
     for (short i = 0; i < lfos; ++i) {
         BEANSTRUCT lfo{i, 0};
         short row = short(firstRow + i), f = short(perLfo * i);
-        editlabel(CoreAnsx(i + 1) + CoreAnsx(":"), 0, row);
+        label(CoreAnsx(""), CoreAnsx(i + 1) + CoreAnsx(":"), 0, row);
         double low = engine->getbd(beanRateLow, &lfo), high = engine->getbd(beanRateHigh, &lfo);
         double minimum = engine->getbd(beanMinRate, &lfo);
         double maximum = engine->getbd(beanMaxRate, &lfo);

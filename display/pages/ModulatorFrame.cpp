@@ -108,26 +108,16 @@ long CoreDsif::editsamples(short idx) {
     return fnu2t(tomicros(field->getvl(), 1000.0));
 }
 
-void CoreDsif::editlabel(CoreAnsx const& text, short column, short row) {
-    buffer->write(text, column, row, 0, false, false);
-}
-
-bool CoreDsif::editbutton(short column, short row, CoreAnsx const& text) {
-    bool hit = clickrow == row && clickcolumn >= column && clickcolumn < column + text.Length();
-    buffer->write(text, column, row, hit ? 0 : 1, false, false);
-    return hit;
-}
-
 void CoreDsif::editexit() {
-    if (editbutton(exitColumn, 0, CoreAnsx("  EXIT  "))) event = CoreAnsx("PROG");
+    if (drbtn(exitColumn, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow)) event = CoreAnsx("PROG");
 }
 
 void CoreDsif::editstep(short& number, short last) {
-    if (editbutton(exitColumn, 1, CoreAnsx("<<")) && number > 0) {
+    if (drbtn(exitColumn, 1, CoreAnsx("<<"), clickcolumn, clickrow) && number > 0) {
         --number;
         redraw = true;
     }
-    if (editbutton(nextColumn, 1, CoreAnsx(">>")) && number < last) {
+    if (drbtn(nextColumn, 1, CoreAnsx(">>"), clickcolumn, clickrow) && number < last) {
         ++number;
         redraw = true;
     }

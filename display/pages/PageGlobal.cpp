@@ -12,7 +12,6 @@
 #include "display/CoreDsif.h"
 #include "display/CoreDstx.h"
 #include "display/DataLclz.h"
-#include "display/pages/PageDraw.h"
 #include "runtime/CoreButl.h"
 
 namespace {
@@ -70,7 +69,7 @@ void CoreDsif::entryglob() {
 
     auto define = [&](short index, CoreAnsx const& caption, short captioncolumn, short row,
                       short column, short width, CoreAnsx const& unit) {
-        if (caption.Length() > 0) pagedraw::label(*buffer, caption, captioncolumn, row);
+        if (caption.Length() > 0) label(CoreAnsx(""), caption, captioncolumn, row);
         CoreDstx* field = gadget->gettx(index);
         field->defne(0, column, row, width, unit, false, -1);
         return field;
@@ -111,11 +110,11 @@ void CoreDsif::entryglob() {
     ranged(dry, DataLclz::sCglobgaindryfactorlabel, 30, 4, 42, 5, DataLclz::sCunitdb, dryMinimum,
            0.0, CoreButl::lindb(engine->getbd(beanDry, &none)));
     source(drySource, DataLclz::sCglobgaindrysourcelabel, 30, 5, 42, beanDrySource);
-    pagedraw::label(*buffer, DataLclz::sCglobstatuslabel, 0, 8);
-    pagedraw::label(*buffer, DataLclz::sCglobvaluelabel, 0, 9);
+    label(CoreAnsx(""), DataLclz::sCglobstatuslabel, 0, 8);
+    label(CoreAnsx(""), DataLclz::sCglobvaluelabel, 0, 9);
     for (short i = 0; i < mixControls; ++i) {
         short column = short(4 + 7 * i);
-        pagedraw::label(*buffer, DataLclz::sCglobmixlabel + CoreAnsx(i + 1), column, 7);
+        label(CoreAnsx(""), DataLclz::sCglobmixlabel + CoreAnsx(i + 1), column, 7);
         BEANSTRUCT control{i, 0};
         define(short(mixState + i), none_, 0, 8, column, 5, none_)
             ->setel(DataLclz::iCgeneoffon, DataLclz::sCgeneoffon,
@@ -182,6 +181,5 @@ void CoreDsif::tickglob() {
 
     if (field(aheadSource)->ischg()) engine->setbs(beanAheadSource, key(aheadSource), &none);
 
-    if (pagedraw::drbtn(*buffer, 50, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow))
-        event = CoreAnsx("PROG");
+    if (drbtn(50, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow)) event = CoreAnsx("PROG");
 }

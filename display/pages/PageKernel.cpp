@@ -9,7 +9,6 @@
 #include "display/CoreDsif.h"
 #include "display/CoreDstx.h"
 #include "display/DataLclz.h"
-#include "display/pages/PageDraw.h"
 #include "runtime/CoreButl.h"
 
 namespace {
@@ -41,11 +40,10 @@ constexpr short groupRow = 5;        // row of the clean group
 void CoreDsif::entrykern() {
     pages.flags[0] = pages.flags[1] = false;
     pages.fields[0] = -1;
-    using pagedraw::label;
-    label(*buffer, DataLclz::sCkernhdimlabel + CoreAnsx(":"), 0, 1);
-    label(*buffer, DataLclz::sCkerncleanlabel + CoreAnsx(":"), 0, 5);
-    label(*buffer, DataLclz::sCkernevenlabel + CoreAnsx(":"), 0, 6);
-    label(*buffer, DataLclz::sCkernoddslabel + CoreAnsx(":"), 0, 7);
+    label(CoreAnsx(""), DataLclz::sCkernhdimlabel + CoreAnsx(":"), 0, 1);
+    label(CoreAnsx(""), DataLclz::sCkerncleanlabel + CoreAnsx(":"), 0, 5);
+    label(CoreAnsx(""), DataLclz::sCkernevenlabel + CoreAnsx(":"), 0, 6);
+    label(CoreAnsx(""), DataLclz::sCkernoddslabel + CoreAnsx(":"), 0, 7);
     buffer->write(DataLclz::sCkerndirlabel, 13, 4, 0, false, false);
     buffer->write(DataLclz::sCkernfftlabel, 31, 4, 0, false, false);
     buffer->write(DataLclz::sCkernfadeoutlabel, 42, 4, 0, false, false);
@@ -81,8 +79,6 @@ void CoreDsif::entrykern() {
 }
 
 void CoreDsif::tickkern() {
-    using pagedraw::drbtn;
-    using pagedraw::drtbt;
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  KernelMode"), dimx, ' '), 0, 0, 1, false, false);
     CoreAnsx rate = CoreAnsx(double(engine->getbl(beanRate, &none)) * 0.001).SubString(1, 5);
@@ -103,7 +99,7 @@ void CoreDsif::tickkern() {
         CoreAnsx marker(engine->getbh(beanSmoothing, &none) >= 0 ? "(2)" : "(1)");
         BEANSTRUCT clean{0, 0};
         bool normal = engine->getbb(beanBlockFamily, &clean);
-        if (drbtn(*buffer, 23, groupRow, CoreAnsx(normal ? ">" : "<"), clickcolumn, clickrow)) {
+        if (drbtn(23, groupRow, CoreAnsx(normal ? ">" : "<"), clickcolumn, clickrow)) {
             engine->setbb(beanExtended, normal, &clean);
             engine->setbh(beanEngine, -1, &none);
         }
@@ -125,7 +121,7 @@ void CoreDsif::tickkern() {
         CoreAnsx marker = CoreAnsx("(") + CoreAnsx(m) + CoreAnsx(")");
         BEANSTRUCT first{k, 0};
         bool normal = engine->getbb(beanBlockFamily, &first);
-        if (drbtn(*buffer, 23, row, CoreAnsx(normal ? ">" : "<"), clickcolumn, clickrow)) {
+        if (drbtn(23, row, CoreAnsx(normal ? ">" : "<"), clickcolumn, clickrow)) {
             for (int j = k; j < n; j += 2) {
                 BEANSTRUCT slot{j, 0};
                 engine->setbb(beanExtended, normal, &slot);
@@ -155,16 +151,14 @@ void CoreDsif::tickkern() {
     }
 
     bool economy = engine->getbb(beanForceEconomy, &none);
-    if (drtbt(*buffer, 50, 1, CoreAnsx("ECONO "), CoreAnsx("NORMAL"), economy, clickcolumn,
-              clickrow)) {
+    if (drtbt(50, 1, CoreAnsx("ECONO "), CoreAnsx("NORMAL"), economy, clickcolumn, clickrow)) {
         engine->setbb(beanForceEconomy, !economy, &none);
         engine->setbh(beanEngine, -1, &none);
     }
     CoreAnsx slot(selectedslot());
     bool hybrid = engine->getbb(beanForceHybrid, &none);
     // Any text but the empty one switches forcing on.
-    if (drtbt(*buffer, 50, 2, CoreAnsx("SPLITH"), CoreAnsx("CLASSC"), hybrid, clickcolumn,
-              clickrow))
+    if (drtbt(50, 2, CoreAnsx("SPLITH"), CoreAnsx("CLASSC"), hybrid, clickcolumn, clickrow))
         postbt({{"HYBRID", DataLclz::sCkerhybridprint},
                 {"LOADED", DataLclz::sCgenloadedprint},
                 {"LOADING", DataLclz::sCgenloadingprint},
@@ -184,7 +178,7 @@ void CoreDsif::tickkern() {
                   short(line.Length()), row, 1, false, false);
 
     bool mono = engine->getbb(beanForceMono, &none);
-    if (drtbt(*buffer, 40, 1, CoreAnsx("MONO-L"), CoreAnsx("STEREO"), mono, clickcolumn, clickrow))
+    if (drtbt(40, 1, CoreAnsx("MONO-L"), CoreAnsx("STEREO"), mono, clickcolumn, clickrow))
         postbt({{"MONO", DataLclz::sCkermonoprint},
                 {"LOADED", DataLclz::sCgenloadedprint},
                 {"LOADING", DataLclz::sCgenloadingprint},
@@ -192,7 +186,7 @@ void CoreDsif::tickkern() {
                 {"BVFORCEMONO", CoreAnsx(mono ? "" : "1")},
                 {"ACTION", CoreAnsx("KERN")},
                 {"NEXTSTEP", CoreAnsx("CHANGEMONO")}});
-    if (drbtn(*buffer, 40, 2, CoreAnsx(" SAVE   "), clickcolumn, clickrow))
+    if (drbtn(40, 2, CoreAnsx(" SAVE   "), clickcolumn, clickrow))
         postbt({{"SAVING", DataLclz::sCgensavingprint},
                 {"ACTION", CoreAnsx("KERN")},
                 {"NEXTSTEP", CoreAnsx("SAVEPROGRAM")}});

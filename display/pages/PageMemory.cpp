@@ -1,8 +1,8 @@
 // The memory page (page 6): browses program memory by bank and program
 // number, shows the browsed slot's name in the double-size font, edits the
 // loaded program's name, categories and description, and moves, deletes and
-// versions slots through batches. Every text goes out without the blanks
-// its edit field pads it with.
+// versions slots through batches. Every text goes out trimmed: an edit field
+// pads it with blanks that must not reach a name, a category or a file name.
 #include <algorithm>
 
 #include "display/CoreDsed.h"
@@ -11,7 +11,6 @@
 #include "display/CoreDsif.h"
 #include "display/CoreDstx.h"
 #include "display/DataLclz.h"
-#include "display/pages/PageDraw.h"
 #include "runtime/CoreButl.h"
 
 namespace {
@@ -27,7 +26,7 @@ constexpr int beanNextSlot = 168;        // int, {start, step}: nearest used slo
 constexpr int beanSlotCategory = 170;    // string written, {slot, level}
 constexpr int beanCategory = 176;        // string, element = level 0..2
 constexpr int beanSlotDescription = 177; // string written, element = slot
-constexpr int categories = 3;
+constexpr int categorylevels = 3;
 constexpr short fieldName = 0, fieldDescription = 4, fieldNewName = 5; // edit fields
 } // namespace
 
@@ -39,14 +38,13 @@ void CoreDsif::postbt(std::initializer_list<std::pair<char const*, CoreAnsx>> va
 }
 
 void CoreDsif::entrymemo() {
-    using pagedraw::label;
-    label(*buffer, DataLclz::sCmemobanklabel, 0, 2);
-    label(*buffer, DataLclz::sCmemomemorylabel, 0, 3);
-    label(*buffer, DataLclz::sCmemonamelabel, 0, 5);
-    label(*buffer, DataLclz::sCmemocatlabel, 0, 6);
-    label(*buffer, DataLclz::sCmemodesclabel, 0, 7);
-    label(*buffer, CoreAnsx("/"), 12, 6);
-    label(*buffer, CoreAnsx("/"), 18, 6);
+    label(CoreAnsx(""), DataLclz::sCmemobanklabel, 0, 2);
+    label(CoreAnsx(""), DataLclz::sCmemomemorylabel, 0, 3);
+    label(CoreAnsx(""), DataLclz::sCmemonamelabel, 0, 5);
+    label(CoreAnsx(""), DataLclz::sCmemocatlabel, 0, 6);
+    label(CoreAnsx(""), DataLclz::sCmemodesclabel, 0, 7);
+    label(CoreAnsx(""), CoreAnsx("/"), 12, 6);
+    label(CoreAnsx(""), CoreAnsx("/"), 18, 6);
 
     gadget->reset(2, true, true, 1);
     CoreDstx* number = gadget->gettx(0);
@@ -68,7 +66,7 @@ void CoreDsif::entrymemo() {
         editgroup->gettx(i)->defne(0, 1, edits[i].column, edits[i].row, edits[i].width,
                                    edits[i].clearonarm, CoreDsed::iCkindtext);
     editgroup->gettx(fieldName)->setvs(engine->getbs(beanName, &none));
-    for (short k = 0; k < categories; ++k) {
+    for (short k = 0; k < categorylevels; ++k) {
         BEANSTRUCT level{k, 0};
         editgroup->gettx(short(1 + k))->setvs(engine->getbs(beanCategory, &level).UpperCase());
     }
@@ -79,8 +77,6 @@ void CoreDsif::entrymemo() {
 }
 
 void CoreDsif::tickmemo() {
-    using pagedraw::drbtn;
-    using pagedraw::trimright;
     BEANSTRUCT none{};
     int p = selectedslot();
     buffer->write(CoreButl::rpad_(CoreAnsx("  EditMode: Memory"), 48, ' '), 0, 0, 1, false, false);
@@ -89,25 +85,25 @@ void CoreDsif::tickmemo() {
     editgroup->draw_();
     CoreDsed* name = editgroup->gettx(fieldName);
     if (name->ischg()) {
-        CoreAnsx text = trimright(name->getvs());
+        CoreAnsx text = name->getvs().Trim();
         BEANSTRUCT slot{p, 0};
         engine->setbs(beanName, text, &none);
         engine->setbs(beanSlotName, text, &slot);
         editgroup->draw_();
     }
-    for (short k = 0; k < categories; ++k) {
+    for (short k = 0; k < categorylevels; ++k) {
         CoreDsed* category = editgroup->gettx(short(1 + k));
         if (!category->ischg()) continue;
         CoreAnsx upper = category->getvs().UpperCase();
         category->setvs(upper);
-        CoreAnsx text = trimright(upper);
+        CoreAnsx text = upper.Trim();
         BEANSTRUCT level{k, 0}, slot{p, k};
         engine->setbs(beanCategory, text, &level);
         engine->setbs(beanSlotCategory, text, &slot);
     }
     CoreDsed* description = editgroup->gettx(fieldDescription);
     if (description->ischg()) {
-        CoreAnsx text = trimright(description->getvs());
+        CoreAnsx text = description->getvs().Trim();
         BEANSTRUCT slot{p, 0};
         engine->setbs(beanDescription, text, &none);
         engine->setbs(beanSlotDescription, text, &slot);
@@ -133,11 +129,9 @@ void CoreDsif::tickmemo() {
     buffer->write(CoreButl::rpad_(rest, std::max(0, dimx - line.Length()), ' '),
                   short(line.Length()), row, 1, false, false);
 
-    if (drbtn(*buffer, 50, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow))
-        event = CoreAnsx("PROG");
+    if (drbtn(50, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow)) event = CoreAnsx("PROG");
 
-    if (drbtn(*buffer, 50, 2, CoreAnsx(" OVWRTE "), clickcolumn, clickrow) && p != 0 && s != 0 &&
-        s != p) {
+    if (drbtn(50, 2, CoreAnsx(" OVWRTE "), clickcolumn, clickrow) && p != 0 && s != 0 && s != p) {
         setsp(s, true, true);
         engine->setbi(beanSlot, s, &none);
         postbt({{"OLDPROGRAM", CoreAnsx(p)},
@@ -149,7 +143,7 @@ void CoreDsif::tickmemo() {
         p = s;
     }
 
-    if (drbtn(*buffer, 50, 3, CoreAnsx(" DELETE "), clickcolumn, clickrow) && s != 0) {
+    if (drbtn(50, 3, CoreAnsx(" DELETE "), clickcolumn, clickrow) && s != 0) {
         if (s != p) {
             postbt({{"PROG", CoreAnsx(s)},
                     {"DELETED", DataLclz::sCgendeletedprint},
@@ -176,13 +170,13 @@ void CoreDsif::tickmemo() {
     }
 
     if (!engine->getbb(beanNameChanged, &none)) return;
-    pagedraw::label(*buffer, DataLclz::sCmemonewnamelabel, 0, 9);
+    label(CoreAnsx(""), DataLclz::sCmemonewnamelabel, 0, 9);
     CoreDsed* version = editgroup->gettx(fieldNewName);
     version->movea(false);
     if (version->ischg()) newname = version->getvs();
-    if (!drbtn(*buffer, 50, 9, CoreAnsx(" SAVEAS "), clickcolumn, clickrow)) return;
+    if (!drbtn(50, 9, CoreAnsx(" SAVEAS "), clickcolumn, clickrow)) return;
     // A version needs a file name.
-    CoreAnsx versionname = trimright(newname);
+    CoreAnsx versionname = newname.Trim();
     if (versionname.Trim().Length() <= 0) return;
     postbt({{"SAVING", DataLclz::sCgensavingprint},
             {"VERSIONINGNAME", versionname},

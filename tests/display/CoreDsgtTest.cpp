@@ -18,11 +18,14 @@
 namespace {
 using WRITE = FakeBean::WRITE;
 
+// Past the boot, on page -1, whose handlers leave the fields to the test.
 void booted(DisplayRig& rig) {
     rig.engine.put('b', 22, "1");
     rig.build();
     rig.boot();
+    CoreDsifPeek::request(rig.display(), -1);
     rig.tick();
+    rig.group().reset(0); // the program page's slot field goes
 }
 
 // The cells of a field: width + unit characters from its column.
@@ -157,6 +160,9 @@ TEST(CoreDsgt, MouseDragMovesTheArmedFieldUntilRelease) {
         rig.engine.put('b', 22, "1");
         rig.build(withHost);
         rig.boot();
+        CoreDsifPeek::request(rig.display(), -1);
+        rig.tick();
+        rig.group().reset(0);
         CoreDsgt& g = rig.gadget();
         g.reset(2, true, true, 1);
         g.gettx(0)->defne(0, 0, 2, 8, CoreAnsx(""), false, 4);
@@ -196,7 +202,7 @@ TEST(CoreDsgt, GuardsAgainstEmptyRangesListsAndFields) {
         char const* shown;
     } const cases[] = {
         {"zero-width range", 5.0, 5.0, 5.0, 0.0, "5.00"},
-        {"NaN value", 0.0, 1.0, nan, 0.0, "5.00"} /* "0": not drawn */,
+        {"NaN value", 0.0, 1.0, nan, 0.0, "    "} /* "0": not drawn, page -1 blanked it */,
         {"infinite value", 0.0, 1.0, inf, 1.0, "inf "},
         {"above the range", 0.0, 1.0, 3.0, 1.0, "3.00"},
         {"NaN range", nan, 1.0, 0.5, 0.0, "0.50"},

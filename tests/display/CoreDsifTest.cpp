@@ -130,9 +130,10 @@ TEST(CoreDsif, BootWithAnEditorPrintsOneStepPerTick) {
     rig.tick(); // the finished step prints nothing and ends the boot
     EXPECT_EQ(rig.row(3), pad(""));
     EXPECT_EQ(rig.requested(), 0);
-    rig.tick(); // page 0 entered: rows 0 to 12 cleared
+    rig.tick(); // page 0 entered: rows 0 to 12 cleared before it draws
     EXPECT_EQ(rig.page(), 0);
-    EXPECT_EQ(rig.row(0), pad(""));
+    EXPECT_EQ(rig.row(0).substr(0, 12), "  ProgMode  ");
+    EXPECT_EQ(rig.row(1).substr(0, 40), pad("").substr(0, 40));
 }
 
 TEST(CoreDsif, BootEndsByModeOrFailure) {
@@ -180,7 +181,7 @@ TEST(CoreDsif, BootEndsByModeOrFailure) {
         rig.display().setdp(); // and only the home page code leaves it
         rig.tick();
         EXPECT_EQ(rig.page(), 0) << c.name;
-        EXPECT_EQ(rig.row(0), pad("")) << c.name;
+        EXPECT_EQ(rig.row(1).substr(0, 40), pad("").substr(0, 40)) << c.name;
     }
 }
 
@@ -333,12 +334,13 @@ TEST(CoreDsif, TickFrameEntersRequestedPagesWithTheirMenusAndHandlers) {
     for (int r = 0; r < 13; ++r) EXPECT_EQ(rig.fonts(r), repeat('3', 57) + "0");
     EXPECT_EQ(rig.row(13), menuRow);
     EXPECT_EQ(CoreDsifPeek::currentmenu(rig.display()), CoreDsifPeek::menu(rig.display(), 0));
-    // A page two menus hold: the later menu becomes current; rows 0..12 cleared.
+    // A page two menus hold: the later menu becomes current; rows 0..12
+    // cleared of page -1's font 3 (the page then draws in fonts 0 and 1).
     CoreDsifPeek::menu(rig.display(), 4)->addit(13, CoreAnsx("PRMS"));
     CoreDsifPeek::request(rig.display(), 13);
     rig.tick();
     EXPECT_EQ(CoreDsifPeek::currentmenu(rig.display()), CoreDsifPeek::menu(rig.display(), 4));
-    for (int r = 0; r < 13; ++r) EXPECT_EQ(rig.fonts(r), repeat('0', 58));
+    for (int r = 0; r < 13; ++r) EXPECT_EQ(rig.fonts(r).find_first_not_of("01"), std::string::npos);
     rig.display().setdp(); // empties the screen, home next tick
     EXPECT_EQ(rig.fonts(13), repeat('0', 58));
     EXPECT_EQ(rig.page(), 13);

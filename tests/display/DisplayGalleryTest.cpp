@@ -1,9 +1,12 @@
 // ctest-labels: threads
 // Pictures of display screens for review (build/display-gallery/*.png): the
-// boot page, a batch page mid-run, the six button rows and a chart of every
-// glyph. Each screen's decoded snapshot must equal its cells read from the
-// buffer, each picture must read back through libpng at the stated size, and
-// chosen cells must carry their glyph's bitmap.
+// boot page, a batch page mid-run, the six button rows, a chart of every
+// glyph, the kernel, memory and global pages, the five modulator edit pages,
+// the settings pages (master, MIDI, disk, parameter list and settings, about,
+// test) and the program page in both views and the list page in both modes over a
+// memory of programs in three categories. Each screen's decoded snapshot must
+// equal its cells read from the buffer, each picture must read back through
+// libpng at the stated size, and chosen cells must carry their glyph's bitmap.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +18,7 @@
 #include "editor/DataGlyf.h"
 #include "runtime/CoreButl.h"
 #include "tests/display/DisplayRig.h"
+#include "tests/display/ProgramStock.h"
 
 namespace {
 std::string const gallery = VORLAN_GALLERY_DIR;
@@ -203,5 +207,60 @@ TEST(DisplayGallery, ModulatorEditPages) {
         rig.tick();
         // The title, EXIT at rest and the first field highlighted.
         keep(std::string("edit-") + names[i], rig, {{2, 0, 1, 'E'}, {52, 0, 1, 'E'}});
+    }
+}
+
+TEST(DisplayGallery, ProgramBrowsingPages) {
+    DisplayRig rig;
+    rig.engine.put('b', 22, "1");
+    stockPrograms(rig.engine);
+    rig.build();
+    rig.boot();
+    rig.tick();
+    keep("program-detail", rig, {{2, 0, 1, 'P'}, {0, 1, 2, 'L'}, {40, 1, 1, ' '}});
+    rig.click(55, 0); // " L "
+    rig.tick();
+    rig.tick();
+    keep("program-list", rig, {{0, 1, 2, 'L'}, {38, 1, 0, '3'}, {12, 9, 0, char(20)}});
+    CoreDsifPeek::request(rig.display(), 1); // the list page, in category mode
+    rig.tick();
+    rig.tick();
+    keep("list-categories", rig, {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}});
+    rig.click(50, 0); // " ALL "
+    rig.tick();
+    rig.tick();
+    keep("list-all", rig, {{2, 0, 1, 'L'}, {0, 1, 0, 'W'}});
+}
+
+TEST(DisplayGallery, SettingsPages) {
+    DisplayRig rig;
+    FakeBean& e = rig.engine;
+    e.put('b', 22, "1"), e.put('s', 47, "7.1"), e.put('l', 10, "4007"), e.put('i', 44, "44100");
+    e.put('h', 45, "2"), e.put('h', 50, "6"), e.put('h', 51, "7"), e.put('l', 52, "4000");
+    e.put('l', 236, "1024"), e.put('d', 34, "120"), e.put('l', 49, "512");
+    for (int p : {0, 2, 3}) e.put('b', 196, "1", p), e.put('d', 199, "0.6", p);
+    e.put('s', 198, "Cutoff", 0), e.put('s', 197, "1", 0), e.put('s', 203, "Hz", 0);
+    e.put('s', 198, "Drive", 2), e.put('s', 198, "Hidden", 1), e.put('s', 204, "a+b", 4);
+    rig.build();
+    rig.boot();
+    CoreDsifPeek::prmselect(rig.display()) = 0;
+    struct PAGE {
+        short id;
+        char const* name;
+        std::vector<CELL> cells;
+    } const pages[] = {
+        {2, "master", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
+        {3, "midi", {{2, 0, 1, 'M'}, {8, 1, 0, 'C'}, {38, 2, 0, 'C'}}},
+        {4, "disk", {{2, 0, 1, 'D'}, {0, 6, 0, 'L'}}},
+        {13, "parameters", {{2, 0, 1, 'E'}, {6, 2, 1, 'C'}, {52, 4, 1, 'E'}}},
+        {14, "parameter", {{2, 0, 1, 'E'}, {0, 2, 0, 'L'}, {52, 0, 1, 'P'}}},
+        {15, "about", {{2, 0, 1, 'A'}, {0, 1, 0, 'D'}}},
+        {16, "test", {{2, 0, 1, 'T'}, {0, 2, 0, 'P'}}},
+    };
+    for (PAGE const& page : pages) {
+        CoreDsifPeek::request(rig.display(), page.id);
+        rig.tick();
+        rig.tick();
+        keep(page.name, rig, page.cells);
     }
 }

@@ -59,24 +59,30 @@ CoreDsif& DisplayRig::build(bool withHost) {
     return *shown;
 }
 
-void DisplayRig::post(short id, int word1, int word2) {
+void DisplayRig::post(short id, int word1, int word2, int word3, int word4) {
     CoreDspc::MESSAGELOC record{};
     record.id = std::uint16_t(id);
     record.word1 = word1;
     record.word2 = word2;
+    record.word3 = word3;
+    record.word4 = word4;
     mailbox.addms(&record);
 }
 
 void DisplayRig::click(int column, int row) {
-    host.mouse(column * CoreDspg::iCcellx, row * CoreDspg::iCcelly, 1);
-    post(CoreDspc::iCclick, column, row);
+    int x = column * CoreDspg::iCcellx, y = row * CoreDspg::iCcelly;
+    host.mouse(x, y, 1);
+    post(CoreDspc::iCclick, column, row, x, y);
 }
 
 void DisplayRig::tickFields() {
     tick();
     CoreDsif& d = *shown;
-    short column = CoreDsifPeek::clickcolumn(d), row = CoreDsifPeek::clickrow(d);
-    bool held = CoreDsifPeek::held(d);
+    // Pages 20 to 23 take no input: the click of an earlier tick is not theirs.
+    bool input = page() < CoreStte::iCpageboot;
+    short column = input ? CoreDsifPeek::clickcolumn(d) : short(0);
+    short row = input ? CoreDsifPeek::clickrow(d) : short(0);
+    bool held = input && CoreDsifPeek::held(d);
     gadget().focus(column, row, held);
     gadget().draw_();
     group().focus(column, row, held);

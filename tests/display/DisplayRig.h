@@ -15,6 +15,7 @@
 
 #include "display/CoreDsed.h"
 #include "display/CoreDsge.h"
+#include "display/CoreDsgm.h"
 #include "display/CoreDsgt.h"
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
@@ -48,6 +49,17 @@ struct CoreDsifPeek {
     // Kernel, memory and global pages.
     static bool menurebuild(CoreDsif& d) { return d.menurebuild; }
     static void menurebuild(CoreDsif& d, bool on) { d.menurebuild = on; }
+    // Program browsing pages.
+    static CoreDsgm& popups(CoreDsif& d) { return *d.popups; }
+    static void rebuildMenu(CoreDsif& d) { d.menurebuild = true; } // as the memory page does
+    static int programtop(CoreDsif& d) { return d.programtop; }
+    static int browsetop(CoreDsif& d) { return d.browsetop; }
+    static int level(CoreDsif& d) { return d.browselevel; }
+    // Master, MIDI, disk, parameter modulator, about and test pages.
+    static short& prmselect(CoreDsif& d) { return d.prmselect; }
+    static short& prmcopy(CoreDsif& d) { return d.prmcopy; }
+    static int* testcounters(CoreDsif& d) { return d.pages.testcounters; }
+    static short fontcolour(CoreDsif& d) { return d.fontcolour; }
 };
 
 class DisplayRig {
@@ -68,7 +80,8 @@ public:
     void destroy() { shown.reset(); }
 
     // Input records as the editor posts them; a click also holds the host's
-    // mouse button, a release lets it go.
+    // mouse button at the cell's pixel position, which the record carries
+    // as its press position (words 3 and 4); a release lets it go.
     void click(int column, int row);
     void release() { host.mouse(0, 0, 0); }
     void drag(int x, int y) { host.mouse(x, y, 1); } // pixels, button held
@@ -106,6 +119,6 @@ public:
     CoreBlnk blink;
 
 private:
-    void post(short id, int word1, int word2);
+    void post(short id, int word1, int word2, int word3 = 0, int word4 = 0);
     std::unique_ptr<CoreDsif> shown;
 };

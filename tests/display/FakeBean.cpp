@@ -1,6 +1,9 @@
 #include "tests/display/FakeBean.h"
 
+#include <fnmatch.h>
+
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -24,6 +27,14 @@ std::map<std::string, std::vector<STEP>> const chains = {
      {{"DELETED", "OLDPROGRAM"}, {"LOADING", "NEWPROGRAM"}, {"LOADED", "NEWPROGRAM"}}},
     {"VERSIONING", {{"SAVING", "VERSIONINGNAME"}}},
 };
+// Category keys compare trimmed and upper-cased, as program memory's do.
+std::string key(std::string text) {
+    auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
+    while (!text.empty() && blank(text.back())) text.pop_back();
+    text.erase(text.begin(), std::find_if_not(text.begin(), text.end(), blank));
+    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
 } // namespace
 
 const std::vector<FakeBean::BOOTSTEP> FakeBean::threeLines = {
@@ -96,6 +107,27 @@ void FakeBean::name(int slot, std::string const& text) {
     names[slot] = text;
 }
 
+void FakeBean::program(int slot, std::string const& text, std::array<std::string, 3> const& cats) {
+    std::lock_guard hold(mutex);
+    names[slot] = text;
+    categories[slot] = cats;
+}
+
+void FakeBean::word(std::string const& category, std::string const& text) {
+    std::lock_guard hold(mutex);
+    dictionary[key(category)] = text;
+}
+
+void FakeBean::files(std::string const& folder, std::vector<std::string> const& list) {
+    std::lock_guard hold(mutex);
+    folders[folder] = list;
+}
+
+int FakeBean::level() const {
+    std::lock_guard hold(mutex);
+    return browse;
+}
+
 void FakeBean::boot(std::vector<BOOTSTEP> steps) {
     std::lock_guard hold(mutex);
     script = std::move(steps);
@@ -141,7 +173,28 @@ std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
     std::unique_lock hold(mutex);
     if (kind == 's' && id == 167) return names.count(element) ? names[element] : "0";
     if (kind == 'i' && (id == 168 || id == 169))
-        return std::to_string(search(element, subindex < 0 ? -1 : 1));
+        return std::to_string(search(element, subindex < 0 ? -1 : 1, id == 169));
+    if (kind == 's' && id == 170)
+        return element >= 0 && element < int(catlist.size()) ? catlist[size_t(element)] : "";
+    if (kind == 'i' && (id == 172 || id == 173))
+        return catlist = distinct(id == 172 ? browse : 0), std::to_string(catlist.size());
+    if (kind == 'i' && id == 174) {
+        browse = std::clamp(browse + element, 0, 2);
+        size_t count = distinct(browse).size();
+        if (count == 0) browse = std::max(browse - 1, 0);
+        return std::to_string(count);
+    }
+    if (TNODE const* node = reached(); id >= 246 && id <= 249) {
+        if (kind == 'i' && id == 246) return std::to_string(node ? node->children.size() : 0);
+        if (kind == 's' && id == 247)
+            return leaf = !node || node->children.empty(), node ? node->text : "";
+        if (kind == 'b' && id == 248) return leaf ? "1" : "0";
+        if (kind == 's' && id == 249 && node)
+            return dictionary.count(node->text) ? dictionary[node->text] : node->text;
+    }
+    if (kind == 'i' && id == 239) return std::to_string(listing.size());
+    if (kind == 's' && id == 239)
+        return element >= 0 && element < int(listing.size()) ? listing[size_t(element)] : "";
     if (kind == 's' && id == 221)
         return element >= 0 && element < int(rows.size()) ? rows[size_t(element)] : "";
     if (kind == 's' && id == 224) return vars[selected];
@@ -153,6 +206,7 @@ std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
         return step(n) ? "1" : "0";
     }
     if (std::string out; controlget(kind, id, element, out)) return out;
+    if (std::string out; midiget(kind, id, out)) return out;
     if (kind == 'b' && id == 14) { // switches smoothing to the element's setting
         bool hybrid = values[{'b', 27, 0, 0}] == "1";
         bool live = element < 0 || (cansmooth && !hybrid);
@@ -179,8 +233,34 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
     if (id == 167) names[element] = value;
     if (id == 56) values[{'b', 58, 0, 0}] = "1";
     if (id == 55) setkernels(std::atoi(value.c_str()));
+    if (kind == 's' && id == 170 && subindex >= 0 && subindex < 3)
+        categories[element][size_t(subindex)] = value;
+    if (kind == 's' && id == 171 && element >= 0 && element < 3) filters[element] = value;
+    if (kind == 'v' && id == 244) buildtree();
+    if (kind == 'i' && id == 245 && element >= 0 && element < 5)
+        path[element] = std::atoi(value.c_str());
+    if (kind == 'v' && id == 239) {
+        listing.clear();
+        std::string mask = values[{'s', 238, 0, 0}];
+        for (std::string const& file : folders[values[{'s', 237, 0, 0}]])
+            if (fnmatch(mask.c_str(), file.c_str(), 0) == 0) listing.push_back(file);
+    }
+    if (kind == 'v' && id == 205) { // every setting of the two modulators changes place
+        for (int setting = 196; setting <= 217; ++setting)
+            for (char k : std::string("bhilds")) {
+                auto a = values.find({k, setting, element, 0}),
+                     b = values.find({k, setting, subindex, 0});
+                std::string first = a != values.end() ? a->second : "",
+                            second = b != values.end() ? b->second : "";
+                if (a == values.end() && b == values.end()) continue;
+                values[{k, setting, element, 0}] = second;
+                values[{k, setting, subindex, 0}] = first;
+            }
+    }
+    if (id == 196 || id == 197 || id == 205) rederive();
     controlset(id, element, value);
     modulatorset(id, element, value);
+    midiset(id, element, subindex, value);
     if (id == 144 && nextboot < script.size()) { // one boot step
         BOOTSTEP const& s = script[nextboot++];
         ++bootsrun;
@@ -221,15 +301,99 @@ bool FakeBean::step(int n) {
     return false;
 }
 
-int FakeBean::search(int start, int direction) const {
+bool FakeBean::matches(int slot) const {
+    if (key(filters[0]) == "0") return true;
+    auto found = categories.find(slot);
+    for (int k = 0; k <= browse; ++k)
+        if (key(found != categories.end() ? found->second[size_t(k)] : "") != key(filters[k]))
+            return false;
+    return true;
+}
+
+int FakeBean::search(int start, int direction, bool filtered) const {
+    int none = nonezero ? 0 : -1;
+    bool filtering = filtered && key(filters[0]) != "0";
     int slot = start > 9999 ? 0 : (start < 0 ? 9999 : start);
-    for (int n = 0; n < 20000; ++n) {
-        if (names.count(slot) && names.at(slot) != "0") return slot;
+    for (int n = 0; n < 20001; ++n) {
+        if (names.count(slot) && names.at(slot) != "0" && (!filtering || matches(slot)))
+            return slot;
         slot += direction;
-        if (slot > 9999) slot = 0;
+        if (slot > 9999) {
+            if (filtering) return none;
+            slot = 0;
+        }
         if (slot < 0) slot = 0, direction = 1;
     }
-    return 0; // no slot is used
+    return none;
+}
+
+std::vector<std::string> FakeBean::distinct(int depth) const {
+    std::vector<std::string> found;
+    for (auto const& [slot, text] : names) {
+        if (text == "0") continue;
+        auto cats = categories.find(slot);
+        std::array<std::string, 3> none{};
+        std::array<std::string, 3> const& c = cats != categories.end() ? cats->second : none;
+        bool above = true;
+        for (int k = 0; k < depth && key(filters[0]) != "0"; ++k)
+            above = above && key(c[size_t(k)]) == key(filters[k]);
+        std::string value = key(c[size_t(depth)]);
+        if (above && !value.empty() && std::find(found.begin(), found.end(), value) == found.end())
+            found.push_back(value);
+    }
+    return found;
+}
+
+void FakeBean::buildtree() {
+    tree = TNODE{"ROOT", true, {}};
+    for (auto const& [slot, text] : names) {
+        if (text == "0") continue;
+        TNODE* node = &tree;
+        auto cats = categories.find(slot);
+        if (cats != categories.end())
+            for (std::string const& c : cats->second) {
+                std::string name = key(c);
+                if (name.empty()) continue;
+                auto it =
+                    std::find_if(node->children.begin(), node->children.end(),
+                                 [&](TNODE const& n) { return n.category && n.text == name; });
+                if (it == node->children.end()) {
+                    node->children.push_back(TNODE{name, true, {}});
+                    it = node->children.end() - 1;
+                }
+                node = &*it;
+            }
+        node->children.push_back(TNODE{std::to_string(slot) + " - " + text, false, {}});
+    }
+    auto shown = [this](TNODE const& n) {
+        return dictionary.count(n.text) ? dictionary.at(n.text) : n.text;
+    };
+    std::stable_sort(tree.children.begin(), tree.children.end(),
+                     [&](TNODE const& a, TNODE const& b) { return shown(a) < shown(b); });
+}
+
+FakeBean::TNODE const* FakeBean::reached() const {
+    TNODE const* node = &tree;
+    for (int step : path) {
+        if (step < 0) break;
+        if (step >= int(node->children.size())) return nullptr;
+        node = &node->children[size_t(step)];
+    }
+    return node;
+}
+
+void FakeBean::rederive() {
+    for (int k = 0; k < iCcontrols; ++k) values[{'h', 194, k, 0}] = "-1";
+    for (int i = 0; i < 8; ++i)
+        for (int m = 0; m < 16; ++m) {
+            auto shown = values.find({'b', 196, m, 0});
+            auto pre = values.find({'s', 197, m, 0});
+            if (shown == values.end() || shown->second != "1" || pre == values.end() ||
+                pre->second != std::to_string(i + 1))
+                continue;
+            values[{'h', 194, i, 0}] = std::to_string(m);
+            break;
+        }
 }
 
 // ---- Kernel, memory and global pages
@@ -260,7 +424,7 @@ void FakeBean::chainend(std::string const& done) {
     } else if (done == "DELETEMEMORYLOC") {
         names.erase(number("PROG"));
     } else if (done == "REPLACEMEMORYLOC") {
-        load(search(number("NEWPROGRAM"), 1));
+        load(search(number("NEWPROGRAM"), 1, false));
         names.erase(number("OLDPROGRAM"));
     } else if (done == "VERSIONING") {
         saved.push_back(vars["VERSIONINGNAME"]);
@@ -302,4 +466,48 @@ void FakeBean::modulatorset(int id, int element, std::string const& value) {
     } else if (id == 120) {
         store('d', 113, value);
     }
+}
+
+// ---- Master, MIDI and disk pages (see the header).
+void FakeBean::setmt(short type, bool force) {
+    std::lock_guard hold(mutex);
+    log.push_back({'m', 48, 0, 0, std::to_string(type)});
+    std::string& meter = values[{'h', 48, 0, 0}];
+    if (force || meter != std::to_string(type)) meter = std::to_string(type);
+}
+
+void FakeBean::midislot(int n, MIDISLOT const& slot) {
+    std::lock_guard hold(mutex);
+    if (n >= 0 && n < 8) midi[n] = slot;
+}
+
+FakeBean::MIDISLOT FakeBean::midislot(int n) const {
+    std::lock_guard hold(mutex);
+    return n >= 0 && n < 8 ? midi[n] : MIDISLOT{};
+}
+
+bool FakeBean::midiget(char kind, int id, std::string& out) {
+    if (kind == 'b' && id == 59) {
+        out = values[{'b', 59, 0, 0}];
+        values[{'b', 59, 0, 0}] = "0";
+        return true;
+    }
+    if (id < 181 || id > 185 || midiselected < 0 || midiselected >= 8) return false;
+    MIDISLOT const& m = midi[midiselected];
+    int const fields[] = {m.learn ? 1 : 0, m.status, m.controller, m.channel, m.value};
+    out = std::to_string(fields[id - 181]);
+    return true;
+}
+
+void FakeBean::midiset(int id, int element, int subindex, std::string const& value) {
+    int n = std::atoi(value.c_str());
+    if (id == 180) midiselected = n;
+    if (id != 179 || n < 0 || n >= 8) return;
+    if (subindex < 0) {
+        midi[n].learn = !midi[n].learn;
+        return;
+    }
+    midi[n].learn = false;
+    midi[n].status = element;
+    midi[n].controller = std::min(subindex, 127);
 }
