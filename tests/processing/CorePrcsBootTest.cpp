@@ -11,14 +11,17 @@
 
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "modulation/CorePrm_.h"
 #include "program/CoreMmry.h"
 #include "runtime/CoreLog_.h"
+#include "storage/CoreFsys.h"
 #include "tests/processing/CorePrcsPeek.h"
 #include "tests/support/ConvolutionTruth.h"
 #include "tests/support/LogCapture.h"
@@ -250,5 +253,130 @@ TEST_F(CorePrcsBootTest, LoadsWhileAudioRunsSwitchTheSoundAndFailuresFallBack) {
         expectSound(*e, kOne, std::string("threads ") + threads);
         e->ldpdm(3, false);
         expectSound(*e, kInit, std::string("fallback, threads ") + threads);
+    }
+}
+
+TEST_F(CorePrcsBootTest, AnArchiveFindsItsVectorsUnderTheProgramFolderAndFreesTheImpulses) {
+    install();
+    // The impulse bytes as a WAV file makes them, then only inside the archive.
+    std::string const loose = kit.wav("PACKED.WAV", {kOne[0], kOne[1]});
+    std::ifstream f(loose, std::ios::binary);
+    std::string const bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::remove(loose.c_str());
+    KitProgram arc("Packed", "", {{"VECTORFILENAME", "PACK"}});
+    arc.slots.push_back(KitVector{{"PACKED.WAV"}});
+    kit.archive("programs/ARC.V2P", {{"ARC.XML", DataKit::programXml(arc)}});
+    kit.archive("programs/PACK.V2V", {{"PACKED.WAV", bytes}}); // not in the vector folder
+    kit.setup("BANK.XML", {"INIT.XML", "ARC.V2P"}, -1);
+    auto e = make();
+    ASSERT_FALSE(e->fboot()) << log.text();
+    CorePrcsPeek p{*e};
+    ASSERT_TRUE(e->ldpdm(1, false)) << log.text();
+    EXPECT_EQ(p.programName(), "Packed");
+    CoreFsys& store = *p.programStore();
+    int const item = store.getit("PACKED.WAV");
+    ASSERT_GE(item, 0);
+    EXPECT_FALSE(store.isvld(item)); // built into kernels, then released
+    expectSound(*e, kOne, "archive");
+
+    // Without the vector archive anywhere: location 0 plays instead.
+    std::remove((kit.programs() + "PACK.V2V").c_str());
+    EXPECT_FALSE(e->ldpdm(1, false));
+    EXPECT_TRUE(p.fellBack());
+    expectSound(*e, kInit, "no vector archive");
+
+    // Location 0 failing too: nothing plays, and no lock stays held.
+    KitProgram lost("Lost", "");
+    lost.slots.push_back(KitVector{{"NONE.WAV"}});
+    p.memory()->setvl(0, CoreAnsx(DataKit::programXml(lost).c_str()), false);
+    EXPECT_FALSE(e->ldpdm(1, false));
+    Signal x[2] = {Signal(3000, 0.3), Signal(3000, -0.3)};
+    Signal out[2];
+    feed(*e, x, out);
+    for (int c = 0; c < 2; ++c)
+        for (double v : out[c]) ASSERT_EQ(v, 0.0);
+    e->lockp();
+    e->rlsep();
+}
+
+TEST_F(CorePrcsBootTest, AnInstallerMergeWithoutCacheFolderDeletesNothingButItsFile) {
+    install();
+    std::string const installer = kit.code() + "VORLAN2_installer.XML";
+    std::ofstream(installer) << "<MASTER><GUIRATE>50000</GUIRATE></MASTER>";
+    std::string const keep = kit.data() + "KEEP.TXT";
+    std::ofstream(keep) << "mine";
+    auto e = make();
+    ASSERT_TRUE(CorePrcsPeek{*e}.merged());
+    ASSERT_FALSE(e->fboot()) << log.text();
+    EXPECT_TRUE(std::ifstream(keep).good());
+    EXPECT_FALSE(std::ifstream(installer).good());
+    EXPECT_NE(master().find("<GUIRATE> 50000 </GUIRATE>"), std::string::npos);
+}
+
+TEST_F(CorePrcsBootTest, MixControlsBindTheLowestShownModulatorOfTheirNumber) {
+    install();
+    auto e = make();
+    ASSERT_FALSE(e->fboot());
+    CoreProg& g = *CorePrcsPeek{*e}.program();
+    struct Row {
+        short k;
+        char const* prelabel;
+        bool shown;
+    } const rows[] = {{5, "3", true}, {2, "3", true},  {1, "3", false},
+                      {9, "8", true}, {11, "9", true}, {12, "1", true}};
+    for (Row const& r : rows) {
+        CorePrm_* m = g.getpm(r.k);
+        m->setvl(true);
+        m->setlb(CoreAnsx("L"));
+        m->setpl(CoreAnsx(r.prelabel));
+        m->setds(r.shown);
+    }
+    e->adjif();
+    short const want[10] = {12, -1, 2, -1, -1, -1, -1, 9, -1, -1};
+    for (short j = 0; j < 10; ++j) EXPECT_EQ(g.getif(j)->getcp(), want[j]) << "control " << j;
+}
+
+TEST_F(CorePrcsBootTest, TheScanFeedsBankTwoAndAFrozenBootReadsTheCacheOfTheLastOne) {
+    install();
+    kit.program("EXTRA.XML", KitProgram("Extra", ""));
+    auto e = make();
+    ASSERT_FALSE(e->fboot()) << log.text();
+    std::string const cache = kit.setups() + CoreMmry::sCscanboot.c_str();
+    std::ifstream scanned(cache);
+    ASSERT_TRUE(scanned.good()) << cache;
+    CoreMmry& memory = *CorePrcsPeek{*e}.memory();
+    EXPECT_EQ(std::string(memory.getnm(200).c_str()), "Extra");
+
+    // Frozen: no rescan (a new program stays unknown), bank 2 from the cache.
+    install({{"DSPBUFFER", "256"}, {"FROZENBOOT", "1"}});
+    kit.program("LATER.XML", KitProgram("Later", ""));
+    auto f = make();
+    ASSERT_FALSE(f->fboot()) << log.text();
+    CoreMmry& frozen = *CorePrcsPeek{*f}.memory();
+    EXPECT_EQ(std::string(frozen.getnm(200).c_str()), "Extra");
+    EXPECT_EQ(frozen.srcnm("Later"), -1);
+}
+
+TEST_F(CorePrcsBootTest, TheProgramPeriodAndTheHarmonicsLimitApplyAtLoad) {
+    struct Row {
+        char const* rate; // the program's PROGRAMRATE, "" none
+        short hdim;       // the harmonics limit (bean 54) before the reload
+        long period;      // us in force
+        short order;      // smoothing order after the load
+    } const rows[] = {
+        {"", 1, 3000, 1}, {"0", 1, 3000, 1}, {"5000", 1, 5000, 1}, {"5000", 0, 5000, -1}};
+    for (Row const& r : rows) {
+        install();
+        KitProgram timed("Timed", "", {{"SMOOTH", "1"}});
+        if (*r.rate != '\0') timed.values.push_back({"PROGRAMRATE", r.rate});
+        timed.slots.push_back(KitVector{{"ONE.WAV"}});
+        kit.program("ONE.XML", timed);
+        auto e = make();
+        ASSERT_FALSE(e->fboot()) << log.text();
+        e->setbh(54, r.hdim, nullptr);
+        ASSERT_TRUE(e->ldpdm(1, false));
+        CorePrcsPeek p{*e};
+        EXPECT_EQ(p.period(), r.period) << r.rate << " " << r.hdim;
+        EXPECT_EQ(p.order(), r.order) << r.rate << " " << r.hdim;
     }
 }

@@ -115,6 +115,7 @@ struct CorePrcsPeek {
     bool selected() const { return e.programselected; }
     bool fellBack() const { return e.fallback; }
     short debug() const { return e.debuglevel; }
+    CoreFsys* programStore() const { return e.programfsys; }
     std::string programName() const { return e.program->getnm().c_str(); }
     bool controlsChanged() const { return e.controlschanged.load(); }
     CoreProg* program() const { return e.program; }
