@@ -227,10 +227,6 @@ public:
     void adjhc();            // harmonics in use and smoothing order from the program
     void adjot();            // each loaded slot's extended-length switch from its engine
 
-    // ---- filled by the engine's later steps (CorePrcsStub.cpp) --------------------
-    // Boot: one step (all false) or all remaining; see the boot's own header notes.
-    bool boots(bool all, int& step, CoreAnsx& message, bool& first, bool& last);
-
 private:
     friend struct CorePrcsPeek; // tests read the fields; it adds no state
 
@@ -514,9 +510,6 @@ public:
 
     // ---- what the bus calls of the engine's later steps (CorePrcsBeanStub.cpp) ---------
     // Stubs until their steps land; each is named as the bus calls it.
-    bool ldpdm(int slot, bool keep);                // loads a memory location with audio paused
-    void adjif();                                   // rebinds MIX controls to parameter modulators
-    void fixcd();                                   // the live program into its document
     CoreAnsx getnp();                               // proposed version name
     void setpf(CoreAnsx const& name);               // current slot's program file name
     bool batch(CoreVars* store, CoreAnsx& message); // one batch step; true when the chain ended
@@ -645,6 +638,53 @@ private:
     bool planerror = false; // some slot fell back from its requested engine
     bool planoncpu = true;  // every slot's engine runs on the CPU
     int granularity = 0;    // largest block granularity of the slots' engines
+
+    // ==== boot (CorePrcsBoot.cpp) and program loading (CorePrcsLoadStages.cpp) ====
+public:
+    // One boot step (all false) or every remaining one: step run, its line,
+    // first (step 0) and last (step 11); false once a step has failed. Holds
+    // the spare semaphore. Control, display or host thread, may block.
+    bool boots(bool all, int& step, CoreAnsx& message, bool& first, bool& last);
+    static bool issm2(); // the processor has SSE2
+    // Loads memory location slot with the engine and worker semaphores held;
+    // a failed location other than 0 loads 0 and sets the fallback flag.
+    // keep leaves the bypass flag and the processing state alone. Never throws.
+    bool ldpdm(int slot, bool keep);
+    int setpg(int slot, bool keep); // ldpdm, then slot becomes the selected current slot
+    void adjif();                   // MIX control j bound to the shown modulator pre-labelled j+1
+    void fixcd();                   // the live program into its document
+    CoreAnsx getdt();               // fixcd, then the document as text
+    int ldpfs(int slot);            // the program reader alone, no stages; 1 loaded
+    void allcq();                   // side ring allocated or freed as the program wants it
+    void dealq();                   // side ring freed
+    void delsf();                   // crossfade tables freed
+    void cleby();                   // bypass ring zeroed
+
+private:
+    CoreAnsx bootStep(int n); // runs step n; its line
+    bool bootBank();          // step 3: bank 0 and the scan
+    void bootEngine();        // step 6: the block engine settled
+    bool bootProgram();       // step 8: location 0, then the boot program
+    void bootSettings();      // step 9: missing settings completed and saved
+    // The staged load, every failure caught (engine and worker semaphores held).
+    bool ldpsm(int slot) noexcept;
+    bool ldfls(int slot); // files and reader for a location other than 0
+    bool ldini();         // files and reader for location 0
+    bool ldbuf();         // buffers, ring positions, slots, plans and rate
+    bool ldvct(CoreFsys* store, CoreAnsx const& folder, int slot); // the vector archive
+    void unbindAll() noexcept;           // no slot plays a kernel; no harmonic in use
+    long modRing(long i) const noexcept; // i into 0 .. ring size - 1
+
+    bool fallback = false;      // the last load fell back to location 0
+    bool lastload = false;      // result of the last ldpdm
+    CoreAnsx foundfolder{""};   // folder the current program's file was found in
+    int appliedoffset = 0;      // program time offset applied to the ring positions, samples
+    bool forcemono = false;     // FORCEMONO of the program
+    bool rateconverted = false; // the impulse files were converted to another rate
+    bool inputtrim = false;     // the program's input trim is bound
+    bool outputtrim = false;    // the program's output trim is bound
+    long ownperiod = -1;        // the program's PROGRAMRATE, us; below 1 none
+    bool ownperiodon = false;   // the program's own period is in force
 };
 
 // Runs one accessor body: a failed engine answers fallback at once, and

@@ -113,7 +113,6 @@ void CorePrcs::decideHandoff() noexcept {
 }
 
 void CorePrcs::blksz(int frames) {
-    if (bootpending.getvl()) return;
     if (frames < 1) {
         CoreLog_::loger(CoreAnsx("blksz: block size refused: ") + CoreAnsx(frames), 0);
         return;
@@ -122,6 +121,9 @@ void CorePrcs::blksz(int frames) {
     CoreSmgd worker(workersem);
     if (frames == hostblock) return;
     hostblock = frames;
+    // Recorded while the boot is pending too: the boot derives the stored
+    // processing block from what the host really sends.
+    if (bootpending.getvl()) return;
     decideHandoff();
 }
 

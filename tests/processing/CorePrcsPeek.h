@@ -113,6 +113,10 @@ struct CorePrcsPeek {
     void updated() { e.updated.store(true); }
     void bootError(bool on) { e.booterror = on; }
     bool selected() const { return e.programselected; }
+    bool fellBack() const { return e.fallback; }
+    short debug() const { return e.debuglevel; }
+    CoreFsys* programStore() const { return e.programfsys; }
+    std::string programName() const { return e.program->getnm().c_str(); }
     bool controlsChanged() const { return e.controlschanged.load(); }
     CoreProg* program() const { return e.program; }
     // Holds the worker semaphore as a block that does not end would.

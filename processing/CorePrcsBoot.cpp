@@ -1,0 +1,176 @@
+// CorePrcs boot: brings a constructed engine into service in twelve steps,
+// one per call or all at once, each reporting its line: banner, debug level,
+// master settings, bank 0 and the scan, program rate, SSE2, the convolution
+// engine, meters, program 0 and the boot program, the settings completed,
+// then bypass off. A failing step freezes the boot for the engine's life.
+// Control, display or host thread (set-chunk), never the audio thread.
+#include "processing/CorePrcs.h"
+
+#include "engine/CoreCnvl.h"
+#include "program/CoreMmry.h"
+#include "program/CoreProg.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CoreLutl.h"
+#include "runtime/CoreSmgd.h"
+
+#include <cstdio>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
+
+namespace {
+
+CoreAnsx inBrackets(CoreAnsx const& text) {
+    return CoreAnsx("(") + text.LowerCase() + CoreAnsx(")");
+}
+
+} // namespace
+
+bool CorePrcs::issm2() {
+#if defined(__x86_64__) || defined(__i386__)
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0) return false;
+    return (d & (1u << 26)) != 0;
+#else
+    return false;
+#endif
+}
+
+bool CorePrcs::boots(bool all, int& step, CoreAnsx& message, bool& first, bool& last) {
+    if (failed) return false;
+    CoreSmgd guard(sparesem);
+    message = CoreAnsx("");
+    last = true;
+    while (bootstep <= 11 && !booterror) {
+        smpby(true, 0, true, true);
+        step = bootstep;
+        first = bootstep == 0;
+        last = bootstep > 10;
+        try {
+            message = bootStep(bootstep);
+        } catch (...) {
+            // Nothing a step calls should throw past it; a boot that cannot
+            // go on stays frozen rather than half-started.
+            CoreLog_::loger(CoreAnsx("boot step failed: ") + CoreAnsx(bootstep), 0);
+            booterror = true;
+        }
+        ++bootstep;
+        if (!all || booterror) break;
+    }
+    return !booterror;
+}
+
+CoreAnsx CorePrcs::bootStep(int n) {
+    switch (n) {
+    case 0: return CoreLog_::sCwarngbin + CoreLog_::sCversion_;
+    case 1: return CoreLog_::sCwarngbdl + CoreAnsx(static_cast<int>(debuglevel));
+    case 2:
+        if (masterpresent) return CoreLog_::sCwarngbmo + inBrackets(masterfilename);
+        booterror = true;
+        return CoreLog_::sCwarngbmk + inBrackets(masterfilename);
+    case 3:
+        if (bootBank()) return CoreLog_::sCwarngbro + inBrackets(setupromname);
+        booterror = true;
+        return CoreLog_::sCwarngbrk + inBrackets(setupromname);
+    case 4: {
+        CoreSmgd lockengine(enginesem);
+        CoreSmgd lockworker(workersem);
+        adjrt(programrateus);
+        return CoreLog_::sCwarngbpo;
+    }
+    case 5: return issm2() ? CoreLog_::sCwarngbso : CoreLog_::sCwarngbsk;
+    case 6: bootEngine(); return CoreLog_::sCwarngbco;
+    case 7: setmt(metertype, true); return CoreLog_::sCwarngbgo;
+    case 8:
+        if (!bootProgram()) {
+            booterror = true;
+            return CoreAnsx("PROGRAM #0 Ko");
+        }
+        return CoreLog_::sCwarngbio + inBrackets(memory->getnm(currentslot));
+    case 9: bootSettings(); return CoreLog_::sCwarngsto;
+    default:
+        bootpending.setvl(false);
+        smpby(false, 0, true, false);
+        return CoreLog_::sCwarngbeo;
+    }
+}
+
+bool CorePrcs::bootBank() {
+    // An unset cache sub-path would name the whole data folder.
+    if (installermerged && cachepresent && cachesub.Length() > 0) {
+        try {
+            CoreLutl::clept(datapath + cachesub);
+        } catch (...) {
+        }
+    }
+    bool loaded = false;
+    try {
+        loaded = memory->loads(setupromname, 0, true);
+    } catch (...) {
+        loaded = false;
+    }
+    if (!loaded || !scanboot) return loaded;
+    try {
+        if (!frozenboot) {
+            memory->scanp(true);
+            memory->loads(CoreAnsx("0"), 2, false);
+        } else {
+            memory->scanp(false);
+            memory->loads(CoreMmry::sCscanboot, 2, false);
+        }
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("boot: the program scan was not loaded"), 0);
+    }
+    return true;
+}
+
+void CorePrcs::bootEngine() {
+    CoreCnvl* c0 = cnvls[0].cnvl;
+    if (!c0->getbe(ofreqd) || !c0->ldble(ofreqd)) ofreqd = CoreCnvl::iCdefaultbe_;
+    bridgeversion = c0->getbv();
+    {
+        CoreSmgd lockengine(enginesem);
+        CoreSmgd lockworker(workersem);
+        for (short i = 0; i < cnvlcount; ++i) {
+            cnvls[i].cnvl->setdb(ofreqd);
+            cnvls[i].cnvl->set__(ofreqd, -1, -1, -1, -1, -1);
+        }
+    }
+    if (otimedmissing) cnfop();
+}
+
+bool CorePrcs::bootProgram() {
+    if (memory->getvl(0, false) == CoreAnsx("0") || !ldpdm(0, false)) return false;
+    currentslot = 0;
+    int const p = memory->getpr();
+    if (p >= 0) {
+        int const wanted = requestedrate.load();
+        if (wanted >= 1 && wanted != samplerate) {
+            CoreSmgd lockengine(enginesem);
+            CoreSmgd lockworker(workersem);
+            samplerate = wanted;
+            program->setrt(samplerate);
+            adjrt(effectiveperiod);
+            CoreLog_::debug(CoreAnsx("boots *rate:") + CoreAnsx(samplerate), 0, 3);
+        }
+        ldpdm(p, false);
+        currentslot = p;
+        programselected = true;
+    }
+    return true;
+}
+
+void CorePrcs::bootSettings() {
+    bool const save = fastbootmissing || otimedmissing || dspbuffermissing || installermerged;
+    if (fastbootmissing) fastboot = true;
+    if (dspbuffermissing) {
+        int v = CoreButl::getp2(hostblock >= 1 ? hostblock : 1);
+        if (v < iCmindelaydim) v = iCmindelaydim;
+        if (v > iCmaxdelaydim) v = iCmaxdelaydim;
+        dspbuffer = v;
+    }
+    if (installermerged) std::remove(installerpath.c_str());
+    if (save) savem();
+}

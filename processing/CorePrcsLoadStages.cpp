@@ -1,0 +1,384 @@
+// CorePrcs program loading: a program memory location becomes the engine's
+// program by stages (its files, the program reader, then the engine's
+// buffers, slots, plans and rate), with processing paused; a location that
+// fails falls back to location 0. Also the small buffer helpers of loading
+// (side ring, crossfade tables, bypass ring) and the program's state written
+// back into its document. Control or display thread, may block; never the
+// audio thread.
+#include "processing/CorePrcs.h"
+
+#include "engine/CoreCnvl.h"
+#include "modulation/CoreIfce.h"
+#include "modulation/CorePrm_.h"
+#include "program/CoreMmry.h"
+#include "program/CoreProg.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "runtime/CorePmsg.h"
+#include "runtime/CorePool.h"
+#include "runtime/CoreSmgd.h"
+#include "storage/CoreFsys.h"
+#include "storage/CoreXml_.h"
+
+#include <cstring>
+
+namespace {
+
+bool isArchive(CoreAnsx const& file) {
+    CoreAnsx const ext = CoreButl::sCextv2p;
+    int const n = file.Length();
+    int const m = ext.Length();
+    if (n < m) return false;
+    return CoreAnsx(file.c_str() + (n - m)).UpperCase() == ext;
+}
+
+void dbg(char const* text, int timer, short level) {
+    CoreLog_::debug(CoreAnsx(text), timer, level);
+}
+
+} // namespace
+
+bool CorePrcs::ldpdm(int slot, bool keep) {
+    if (failed) return false;
+    bool r = false;
+    {
+        CoreSmgd lockengine(enginesem);
+        CoreSmgd lockworker(workersem);
+        bool const was = bypass.getvl();
+        if (!keep) bypass.setvl(true);
+        overflow.setvl(false);
+        feedbacksuspended = false;
+        fallback = false;
+        delsf();
+        r = ldpsm(slot);
+        if (!r && slot != 0) {
+            // Location 0 keeps the engine playing; the caller still learns
+            // that its location did not load.
+            ldpsm(0);
+            fallback = true;
+        }
+        if (!keep) {
+            clepr(true);
+            bypass.setvl(was);
+        }
+        adjif();
+    }
+    lastload = r;
+    return r;
+}
+
+int CorePrcs::setpg(int slot, bool keep) {
+    ldpdm(slot, keep);
+    currentslot = slot;
+    programselected = true;
+    return slot;
+}
+
+bool CorePrcs::ldpsm(int slot) noexcept {
+    bool r = false;
+    try {
+        CoreLog_::debug(CoreAnsx("ldpsm starts: ") + CoreAnsx(slot), 0, 2);
+        messages->addrw(CoreLog_::sCstatsloa);
+        // The slots still point at the old program's kernels, which the
+        // reader is about to release: nothing plays until the new ones are bound.
+        unbindAll();
+        programfsys->init_();
+        r = slot != 0 ? ldfls(slot) : ldini();
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("program load failed: location ") + CoreAnsx(slot), 0);
+        r = false;
+    }
+    try {
+        if (!r) programfsys->init_();
+        // The reader has built the kernels: the impulse data may go.
+        programfsys->uload(CoreButl::sCextwav);
+        if (secondfsys != nullptr) secondfsys->uload(CoreButl::sCextwav);
+    } catch (...) {
+    }
+    if (r) {
+        dbg("buffers allocation starts", 1, 5);
+        try {
+            r = ldbuf();
+        } catch (...) {
+            CoreLog_::loger(
+                CoreAnsx("program load failed in its buffers: location ") + CoreAnsx(slot), 0);
+            r = false;
+        }
+        dbg("buffers allocation ends", 1, 5);
+        if (!r) unbindAll();
+    }
+    try {
+        pool->logst();
+    } catch (...) {
+    }
+    dbg("ldpsm ends", 0, 2);
+    return r;
+}
+
+bool CorePrcs::ldfls(int slot) {
+    CoreAnsx const file = memory->getfp(slot, false);
+    if (file == CoreAnsx("0")) return false;
+    dbg("file-system manager starts", 0, 5);
+    if (!CoreFsys::exstf(datapath, altcount, altpaths, file, foundfolder)) {
+        CoreLog_::loger(CoreAnsx("program file not found: ") + file, 0);
+        return false;
+    }
+    bool const archive = isArchive(file);
+    if (!archive) {
+        programfsys->setdt(foundfolder);
+    } else {
+        dbg("file-system manager loads (program)", 1, 5);
+        if (!programfsys->loada(foundfolder + file, CoreAnsx("0"), true, shellfsys)) return false;
+        dbg("files checked", 1, 5);
+    }
+    CoreAnsx const text = memory->getvl(slot, true);
+    if (text == CoreAnsx("0")) return false;
+    if (archive && !ldvct(programfsys, foundfolder, slot)) return false;
+    programdoc->getfc(text);
+    CoreNode* root = programdoc->getrt();
+    if (root == nullptr) return false;
+    dbg("loader starts", 0, 5);
+    program->setmp(granularity);
+    CoreLog_::debug(programdoc->settc(false, false), 0, 7);
+    return program->load_(root, false);
+}
+
+bool CorePrcs::ldvct(CoreFsys* store, CoreAnsx const& folder, int slot) {
+    CoreAnsx const vector = memory->getfv(slot, false);
+    dbg("file-system manager loads (vector)", 1, 5);
+    if (!store->loada(folder + vector, CoreAnsx("0"), true, shellfsys)) {
+        // Under the program folder when the vector folder does not hold it.
+        CoreAnsx const moved = CoreButl::rplce(vector, vectorsub, programsub);
+        if (!store->loada(folder + moved, CoreAnsx("0"), true, shellfsys)) return false;
+    }
+    dbg("files checked", 1, 5);
+    return true;
+}
+
+bool CorePrcs::ldini() {
+    dbg("file-system manager starts (INIT)", 1, 5);
+    foundfolder = datapath;
+    CoreAnsx const file = memory->getfp(0, false);
+    if (file != CoreAnsx("0") && isArchive(file)) {
+        dbg("file-system manager loads", 1, 5);
+        secondfsys->init_();
+        if (!secondfsys->loada(datapath + file, CoreAnsx("0"), true, shellfsys)) return false;
+        if (!ldvct(secondfsys, datapath, 0)) return false;
+        dbg("files checked", 1, 5);
+    } else {
+        secondfsys->init_();
+        secondfsys->setdt(datapath);
+    }
+    CoreAnsx const text = memory->getvl(0, true);
+    if (text == CoreAnsx("0")) return false;
+    program->setfs(secondfsys);
+    bool r = false;
+    try {
+        programdoc->getfc(text);
+        CoreNode* root = programdoc->getrt();
+        if (root != nullptr) {
+            program->setmp(granularity);
+            CoreLog_::debug(programdoc->settc(false, false), 0, 7);
+            r = program->load_(root, true);
+        }
+    } catch (...) {
+        program->setfs(programfsys);
+        throw;
+    }
+    dbg("loader starts", 1, 5);
+    program->setfs(programfsys);
+    return r;
+}
+
+bool CorePrcs::ldbuf() {
+    CoreProg& g = *program;
+    allcq();
+    invisible = g.getfi() || nodrop;
+    hybrid = g.getfh();
+    forcemono = g.getfm();
+    programharmonics = g.gethc(false);
+    loadedslots = g.gethc(true);
+    smoothorder = g.getst();
+    smoothcapable = false;
+    int const fr = g.getfr();
+    int const cr = g.getcr();
+    rateratio = cr > 0 ? static_cast<double>(fr) / static_cast<double>(cr) : 1.0;
+    rateconverted = fr != cr;
+    for (short i = 0; i < cnvlcount; ++i) cnvls[i].marker = false;
+    for (short i = 0; i < loadedslots && i < hdimmax; ++i) cnvls[i].marker = g.ismkr(i);
+    if (hybrid)
+        cnvls[hdimmax].marker = g.ismkr(hdimmax);
+    else if (smoothorder >= 0)
+        cnvls[hdimmax].marker = g.ismkr(0);
+
+    // Ring positions: the program's offset replaces the previous one, and the
+    // block worker starts a whole block behind the input, the lookahead back.
+    int const o = g.getof() > 0 ? g.getof() : 0;
+    inwrite = modRing(static_cast<long>(inwrite) - o + appliedoffset);
+    long const back = modRing(static_cast<long>(inwrite) - lookahead);
+    int const block = processingblock >= 1 ? processingblock : 1;
+    handedend = static_cast<int>(back - back % block);
+    record.position = handedend;
+    {
+        CoreSmgd guard(ringsem);
+        producedend = handedend;
+    }
+    // What lies between the new hand-off end and the input still waits for
+    // its block: dropping it would leave the block worker behind the output.
+    carry = static_cast<int>(back - handedend);
+    appliedoffset = o;
+
+    bool ok = false;
+    {
+        CoreSmgd guard(bypasssem);
+        ok = adjoc(otimed, -1);
+    }
+    if (!ok) return false;
+    for (short i = 0; i < cnvlcount; ++i) {
+        bindSlot(i);
+        cnvls[i].cnvl->setff(o);
+    }
+    if (!hybrid && smoothorder >= 0) {
+        mkesf(programrate);
+        smoothcapable = true;
+    }
+    harmonicsinuse = static_cast<short>(CoreButl::min__(programharmonics, hdim));
+    if (hdim == 0) {
+        smoothorder = -1;
+        resetSmoothing();
+    } else {
+        smoothorder = g.getst();
+        if (smoothorder >= 0) setsp(smoothselector);
+    }
+    if (!setck()) return false;
+    feedback = g.hasfb();
+    inputtrim = g.hasti();
+    outputtrim = g.hasto();
+    dry = g.hasdr();
+    programahead = g.getab();
+    aheadoffset = aheadSamples(); // truncated, as the block worker does
+    ownperiod = g.getpr();
+    ownperiodon = ownperiod >= 1;
+    adjrt(ownperiodon ? ownperiod : programrateus);
+    programratechanged = false;
+    CoreLog_::debug(CoreAnsx("name: ") + g.getnm(), 0, 2);
+    return true;
+}
+
+void CorePrcs::unbindAll() noexcept {
+    for (short i = 0; i < cnvlcount; ++i) {
+        cnvls[i].kernels[0] = nullptr;
+        cnvls[i].kernels[1] = nullptr;
+        if (cnvls[i].cnvl != nullptr) cnvls[i].cnvl->setup(nullptr);
+    }
+    harmonicsinuse = 0;
+    feedback = false;
+    dry = false;
+    programahead = 0.0;
+    aheadoffset = 0;
+}
+
+long CorePrcs::modRing(long i) const noexcept {
+    long const n = ringsize >= 1 ? ringsize : 1;
+    long const m = i % n;
+    return m < 0 ? m + n : m;
+}
+
+int CorePrcs::ldpfs(int slot) {
+    if (failed) return 0;
+    CoreSmgd lockengine(enginesem);
+    CoreSmgd lockworker(workersem);
+    try {
+        unbindAll();
+        programdoc->getfc(memory->getvl(slot, true));
+        CoreNode* root = programdoc->getrt();
+        if (root == nullptr) return 0;
+        program->setfs(programfsys);
+        program->setmp(granularity);
+        CoreLog_::debug(programdoc->settc(false, false), 0, 7);
+        int const r = program->load_(root, false) ? 1 : 0;
+        currentslot = slot;
+        return r;
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("program not loaded: location ") + CoreAnsx(slot), 0);
+        return 0;
+    }
+}
+
+void CorePrcs::adjif() {
+    for (short j = 0; j < 10; ++j)
+        if (CoreIfce* c = program->getif(j)) c->setcp(-1);
+    for (short j = 0; j < 8; ++j) {
+        CoreIfce* c = program->getif(j);
+        if (c == nullptr) continue;
+        CoreAnsx const t(j + 1);
+        for (short k = 0; k < 16; ++k) {
+            CorePrm_* p = program->getpm(k);
+            if (p != nullptr && p->isdis() && p->getpl() == t) {
+                c->setcp(k);
+                break;
+            }
+        }
+    }
+}
+
+void CorePrcs::fixcd() {
+    CoreXml_* d = programdoc;
+    if (d->getrt() == nullptr) return; // nothing loaded: no document to write into
+    program->chgmx(d);
+    program->chggl(d);
+    program->chglf(d);
+    program->chgpr(d, ownperiodon, effectiveperiod);
+    program->chgfn(d);
+    program->chgef(d);
+    program->chgen(d);
+    program->chgdy(d);
+    program->chgpt(d);
+}
+
+CoreAnsx CorePrcs::getdt() {
+    fixcd();
+    return programdoc->settc(false, false);
+}
+
+void CorePrcs::allcq() {
+    bool const want = program->isqpr();
+    if (want == fourinput) return;
+    if (!want) {
+        dealq();
+        return;
+    }
+    for (int c = 0; c < iCchannels; ++c) {
+        auto* ring = static_cast<double*>(pool->mallc(0, ringsize, "PRCS", CoreAnsx("allcq")));
+        std::memset(ring, 0, sizeof(double) * static_cast<std::size_t>(ringsize));
+        sidering[c] = ring;
+    }
+    fourinput = true;
+}
+
+void CorePrcs::dealq() {
+    fourinput = false;
+    for (int c = 0; c < iCchannels; ++c)
+        if (sidering[c] != nullptr) {
+            pool->free_(sidering[c]);
+            sidering[c] = nullptr;
+        }
+}
+
+void CorePrcs::delsf() {
+    CoreSmgd guard(smoothsem);
+    slot0table = nullptr;
+    worktable = nullptr;
+    if (fallingtable != nullptr) pool->free_(fallingtable);
+    if (risingtable != nullptr) pool->free_(risingtable);
+    fallingtable = nullptr;
+    risingtable = nullptr;
+    tablecapacity = 0;
+    smoothcapable = false;
+}
+
+void CorePrcs::cleby() {
+    for (int c = 0; c < iCchannels; ++c)
+        if (bypassring[c] != nullptr)
+            std::memset(bypassring[c], 0, sizeof(double) * static_cast<std::size_t>(ringsize));
+}

@@ -1,0 +1,382 @@
+// ctest-labels: threads
+// The boot and the program load on a generated installation: the twelve
+// boot lines in order through the property bus, the frozen boot after a
+// failing step, the settings the boot completes; then loads of other
+// locations while audio runs (inline and on the worker), whose output must be
+// the naive convolution of the generated impulse files after the latency,
+// and loads that fail, which fall back to location 0 and never leave a lock held.
+#include "processing/CorePrcs.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modulation/CorePrm_.h"
+#include "program/CoreMmry.h"
+#include "runtime/CoreLog_.h"
+#include "storage/CoreFsys.h"
+#include "tests/processing/CorePrcsPeek.h"
+#include "tests/support/ConvolutionTruth.h"
+#include "tests/support/LogCapture.h"
+
+namespace {
+
+using Signal = std::vector<double>;
+
+// Kernels of the installation: location 0, 1 and 2 play them. The reader
+// takes the silence that leads both channels of "Two" as its time offset,
+// which the engine takes off the latency.
+Signal const kInit[2] = {DataKit::impulse(200, 0, 0.8), DataKit::impulse(200, 0, -0.5)};
+Signal const kOne[2] = {DataKit::impulse(150, 0, -0.6), DataKit::ramp(150, 0.3, -0.1)};
+Signal const kTwo[2] = {DataKit::impulse(120, 5, 0.7), DataKit::impulse(120, 5, -0.4)};
+constexpr int kTwoOffset = 5;
+
+class CorePrcsBootTest : public ::testing::Test, protected EngineKit {
+protected:
+    // Locations: 0 "Init", 1 "One", 2 "Two", 3 a program with a missing
+    // impulse, 4 a file that is no program; the bank boots location load.
+    void install(KitValues extra = {{"DSPBUFFER", "256"}}, int load = 1) {
+        extra.push_back({"OTIMED", "3"}); // no engine timing at every boot
+        kit.wav("INIT.WAV", {kInit[0], kInit[1]});
+        kit.wav("ONE.WAV", {kOne[0], kOne[1]});
+        kit.wav("TWO.WAV", {kTwo[0], kTwo[1]});
+        auto program = [&](char const* file, char const* name, char const* wav) {
+            KitProgram p(name, "");
+            p.slots.push_back(KitVector{{wav}});
+            kit.program(file, p);
+        };
+        program("INIT.XML", "Init", "INIT.WAV");
+        program("ONE.XML", "One", "ONE.WAV");
+        program("TWO.XML", "Two", "TWO.WAV");
+        program("LOST.XML", "Lost", "NONE.WAV");
+        std::ofstream(kit.programs() + "JUNK.XML") << "<PROGRAM><NAME>Junk</NAME><H1>";
+        kit.setup("BANK.XML", {"INIT.XML", "ONE.XML", "TWO.XML", "LOST.XML", "JUNK.XML"}, load);
+        kit.master("BANK.XML", extra);
+    }
+
+    // One boot call through the property bus: the line, first and last.
+    static std::string step(CorePrcs& e, bool all, bool& ok) {
+        e.setbb(144, all, nullptr);
+        ok = e.getbb(148, nullptr);
+        return std::string(e.getbs(145, nullptr).c_str()) + (e.getbb(146, nullptr) ? " F" : "") +
+               (e.getbb(147, nullptr) ? " L" : "");
+    }
+
+    std::string master() const {
+        std::ifstream f(kit.code() + "VORLAN2.XML");
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+
+    LogCapture log;
+};
+
+// Host calls of mixed sizes in double precision; the host's output.
+void feed(CorePrcs& e, Signal const x[2], Signal out[2]) {
+    long const sizes[] = {256, 100, 37, 512};
+    long at = 0;
+    for (std::size_t k = 0; at < static_cast<long>(x[0].size()); ++k) {
+        long const n = std::min<long>(sizes[k % 4], static_cast<long>(x[0].size()) - at);
+        Signal il(x[0].begin() + at, x[0].begin() + at + n);
+        Signal ir(x[1].begin() + at, x[1].begin() + at + n);
+        Signal ol(n), orr(n);
+        void* ins[2] = {il.data(), ir.data()};
+        void* outs[2] = {ol.data(), orr.data()};
+        e.prcss(ins, outs, n, true, 0, 0.0, true, 2);
+        out[0].insert(out[0].end(), ol.begin(), ol.end());
+        out[1].insert(out[1].end(), orr.begin(), orr.end());
+        at += n;
+    }
+}
+
+// Noise after silence (the controls settle over the first updates): the
+// output, after the latency less the program's offset, must be the input
+// convolved with kernel; the impulse files hold floats, hence the tolerance.
+void expectSound(CorePrcs& e, Signal const kernel[2], std::string const& where, int offset = 0) {
+    CorePrcsPeek p{e};
+    p.gains(0.5, 0.5);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(-0.5, 0.5);
+    Signal x[2] = {Signal(6000, 0.0), Signal(6000, 0.0)};
+    for (int c = 0; c < 2; ++c)
+        for (int i = 2048; i < 6000; ++i) x[c][i] = u(rng);
+    Signal out[2];
+    feed(e, x, out);
+    long const latency = p.base() + p.ahead() - offset;
+    for (int c = 0; c < 2; ++c) {
+        // From the noise on: the silence still carries what came before.
+        Signal const want = naiveConvolution(x[c], kernel[c], kernel[c], x[c].size());
+        Signal const tail(want.begin() + 2048, want.end() - latency);
+        Signal const got(out[c].begin() + 2048 + latency, out[c].end());
+        EXPECT_LT(relativeError(got, tail), 1e-6) << where << " channel " << c;
+    }
+}
+
+} // namespace
+
+TEST_F(CorePrcsBootTest, TwelveStepsReportTheirLinesThenTheBootProgramPlays) {
+    install();
+    auto e = make();
+    std::string const sse = CorePrcs::issm2() ? "SSE2 supported " : "SSE2 not supported ";
+    std::vector<std::string> const want = {"BREVANTA LOADER ver 1.3.508 F",
+                                           "DEBUG level: " +
+                                               std::to_string(CorePrcsPeek{*e}.debug()),
+                                           "MASTER Ok (vorlan2.xml)",
+                                           "ROM MEMORY Ok (bank.xml)",
+                                           "PROGRAM MANAGER Ok ",
+                                           sse,
+                                           "CONVOLVER ENGINE Ok ",
+                                           "GRAPHICS Ok ",
+                                           "PROGRAM #0 Ok (one)",
+                                           "SETTINGS Ok ",
+                                           "STARTING...",
+                                           "STARTING... L"};
+    bool ok = false;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(step(*e, false, ok), want[i]) << i << log.text();
+        EXPECT_TRUE(ok) << i;
+        EXPECT_EQ(e->getbi(145, nullptr), static_cast<int>(i));
+        EXPECT_EQ(e->getbb(46, nullptr), i < 10) << i; // boot pending
+    }
+    EXPECT_EQ(step(*e, false, ok), " L"); // after completion: nothing, last
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(e->getby());
+    EXPECT_EQ(e->getbi(67, nullptr), 1);
+    expectSound(*e, kOne, "boot program");
+
+    // The whole boot in one call; without LOAD location 0 stays, not selected.
+    install({{"DSPBUFFER", "256"}}, -1);
+    auto f = make();
+    EXPECT_EQ(step(*f, true, ok), "STARTING... L");
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(f->getbi(67, nullptr), 0);
+    EXPECT_FALSE(CorePrcsPeek{*f}.selected());
+    EXPECT_FALSE(f->fboot()); // nothing pending
+    expectSound(*f, kInit, "location 0");
+}
+
+TEST_F(CorePrcsBootTest, AFailingStepFreezesTheBootAndTheEngineStaysUsable) {
+    struct Row {
+        char const* what;
+        int failing;      // step that fails
+        std::string line; // its line
+    } const rows[] = {
+        {"no master", 2, "MASTER Ko: master descriptor not found (vorlan2.xml)"},
+        {"no setup", 3, "ROM MEMORY Ko: rom descriptor not found (gone.xml)"},
+        {"bad location 0", 8, "PROGRAM #0 Ko"},
+    };
+    for (Row const& r : rows) {
+        install();
+        if (r.failing == 2) std::remove((kit.code() + "VORLAN2.XML").c_str());
+        if (r.failing == 3) kit.master("GONE.XML", {{"DSPBUFFER", "256"}});
+        if (r.failing == 8) kit.setup("BANK.XML", {"JUNK.XML", "ONE.XML"}, 1);
+        auto e = make();
+        bool ok = true;
+        std::string line;
+        for (int i = 0; i <= r.failing; ++i) line = step(*e, false, ok);
+        EXPECT_EQ(line, r.line) << r.what;
+        EXPECT_FALSE(ok) << r.what;
+        EXPECT_EQ(step(*e, true, ok), " L") << r.what; // frozen: nothing runs
+        EXPECT_FALSE(ok);
+        EXPECT_TRUE(e->getbb(46, nullptr)) << r.what; // still pending, in bypass
+        EXPECT_TRUE(e->getby());
+        Signal x[2] = {Signal(1000, 0.25), Signal(1000, -0.25)};
+        Signal out[2];
+        feed(*e, x, out); // bypass path: no lock left held
+        EXPECT_EQ(out[0].size(), 1000u);
+    }
+}
+
+TEST_F(CorePrcsBootTest, TheBootCompletesTheSettingsItFoundMissing) {
+    struct Row {
+        int hostblock;
+        int stored;
+    } const rows[] = {{100, 512}, {3000, 4096}, {20000, 8192}};
+    for (Row const& r : rows) {
+        install({{"OFREQD", "3"}}); // a direct engine: not a block engine
+        auto e = make();
+        CorePrcsPeek p{*e};
+        ASSERT_TRUE(p.dspmissing());
+        int const block = p.block();
+        e->blksz(r.hostblock);
+        bool ok = false;
+        step(*e, true, ok);
+        ASSERT_TRUE(ok) << log.text();
+        std::string const text = master();
+        EXPECT_NE(text.find("<DSPBUFFER> " + std::to_string(r.stored) + " </DSPBUFFER>"),
+                  std::string::npos)
+            << r.hostblock << text;
+        EXPECT_NE(text.find("<FASTBOOT> 1 </FASTBOOT>"), std::string::npos);
+        EXPECT_EQ(e->getbh(51, nullptr), 11); // OFREQD replaced
+        EXPECT_EQ(p.block(), block);          // the running instance keeps its block
+    }
+}
+
+TEST_F(CorePrcsBootTest, LoadsWhileAudioRunsSwitchTheSoundAndFailuresFallBack) {
+    for (char const* threads : {"0", "1"}) {
+        install({{"DSPBUFFER", "256"}, {"THREADS", threads}});
+        auto e = make();
+        ASSERT_FALSE(e->fboot()) << log.text();
+        std::atomic<bool> stop{false};
+        std::thread audio([&] {
+            Signal x[2] = {Signal(300, 0.1), Signal(300, -0.1)};
+            while (!stop.load()) {
+                Signal out[2];
+                feed(*e, x, out);
+            }
+        });
+        CorePrcsPeek p{*e};
+        struct Load {
+            int slot;
+            bool ok;
+            char const* name; // program in force afterwards
+        } const loads[] = {{2, true, "Two"},   {3, false, "Init"}, {1, true, "One"},
+                           {4, false, "Init"}, {9, false, "Init"}, {2, true, "Two"}};
+        for (Load const& l : loads) {
+            EXPECT_EQ(e->ldpdm(l.slot, false), l.ok) << threads << " slot " << l.slot;
+            EXPECT_EQ(p.fellBack(), !l.ok);
+            EXPECT_EQ(p.programName(), l.name) << threads << " slot " << l.slot;
+        }
+        stop.store(true);
+        audio.join();
+        expectSound(*e, kTwo, std::string("threads ") + threads, kTwoOffset);
+        e->setbi(88, 1, nullptr); // through the bus: loaded and current
+        EXPECT_EQ(e->getbi(67, nullptr), 1);
+        expectSound(*e, kOne, std::string("threads ") + threads);
+        e->ldpdm(3, false);
+        expectSound(*e, kInit, std::string("fallback, threads ") + threads);
+    }
+}
+
+TEST_F(CorePrcsBootTest, AnArchiveFindsItsVectorsUnderTheProgramFolderAndFreesTheImpulses) {
+    install();
+    // The impulse bytes as a WAV file makes them, then only inside the archive.
+    std::string const loose = kit.wav("PACKED.WAV", {kOne[0], kOne[1]});
+    std::ifstream f(loose, std::ios::binary);
+    std::string const bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::remove(loose.c_str());
+    KitProgram arc("Packed", "", {{"VECTORFILENAME", "PACK"}});
+    arc.slots.push_back(KitVector{{"PACKED.WAV"}});
+    kit.archive("programs/ARC.V2P", {{"ARC.XML", DataKit::programXml(arc)}});
+    kit.archive("programs/PACK.V2V", {{"PACKED.WAV", bytes}}); // not in the vector folder
+    kit.setup("BANK.XML", {"INIT.XML", "ARC.V2P"}, -1);
+    auto e = make();
+    ASSERT_FALSE(e->fboot()) << log.text();
+    CorePrcsPeek p{*e};
+    ASSERT_TRUE(e->ldpdm(1, false)) << log.text();
+    EXPECT_EQ(p.programName(), "Packed");
+    CoreFsys& store = *p.programStore();
+    int const item = store.getit("PACKED.WAV");
+    ASSERT_GE(item, 0);
+    EXPECT_FALSE(store.isvld(item)); // built into kernels, then released
+    expectSound(*e, kOne, "archive");
+
+    // Without the vector archive anywhere: location 0 plays instead.
+    std::remove((kit.programs() + "PACK.V2V").c_str());
+    EXPECT_FALSE(e->ldpdm(1, false));
+    EXPECT_TRUE(p.fellBack());
+    expectSound(*e, kInit, "no vector archive");
+
+    // Location 0 failing too: nothing plays, and no lock stays held.
+    KitProgram lost("Lost", "");
+    lost.slots.push_back(KitVector{{"NONE.WAV"}});
+    p.memory()->setvl(0, CoreAnsx(DataKit::programXml(lost).c_str()), false);
+    EXPECT_FALSE(e->ldpdm(1, false));
+    Signal x[2] = {Signal(3000, 0.3), Signal(3000, -0.3)};
+    Signal out[2];
+    feed(*e, x, out);
+    for (int c = 0; c < 2; ++c)
+        for (double v : out[c]) ASSERT_EQ(v, 0.0);
+    e->lockp();
+    e->rlsep();
+}
+
+TEST_F(CorePrcsBootTest, AnInstallerMergeWithoutCacheFolderDeletesNothingButItsFile) {
+    install();
+    std::string const installer = kit.code() + "VORLAN2_installer.XML";
+    std::ofstream(installer) << "<MASTER><GUIRATE>50000</GUIRATE></MASTER>";
+    std::string const keep = kit.data() + "KEEP.TXT";
+    std::ofstream(keep) << "mine";
+    auto e = make();
+    ASSERT_TRUE(CorePrcsPeek{*e}.merged());
+    ASSERT_FALSE(e->fboot()) << log.text();
+    EXPECT_TRUE(std::ifstream(keep).good());
+    EXPECT_FALSE(std::ifstream(installer).good());
+    EXPECT_NE(master().find("<GUIRATE> 50000 </GUIRATE>"), std::string::npos);
+}
+
+TEST_F(CorePrcsBootTest, MixControlsBindTheLowestShownModulatorOfTheirNumber) {
+    install();
+    auto e = make();
+    ASSERT_FALSE(e->fboot());
+    CoreProg& g = *CorePrcsPeek{*e}.program();
+    struct Row {
+        short k;
+        char const* prelabel;
+        bool shown;
+    } const rows[] = {{5, "3", true}, {2, "3", true},  {1, "3", false},
+                      {9, "8", true}, {11, "9", true}, {12, "1", true}};
+    for (Row const& r : rows) {
+        CorePrm_* m = g.getpm(r.k);
+        m->setvl(true);
+        m->setlb(CoreAnsx("L"));
+        m->setpl(CoreAnsx(r.prelabel));
+        m->setds(r.shown);
+    }
+    e->adjif();
+    short const want[10] = {12, -1, 2, -1, -1, -1, -1, 9, -1, -1};
+    for (short j = 0; j < 10; ++j) EXPECT_EQ(g.getif(j)->getcp(), want[j]) << "control " << j;
+}
+
+TEST_F(CorePrcsBootTest, TheScanFeedsBankTwoAndAFrozenBootReadsTheCacheOfTheLastOne) {
+    install();
+    kit.program("EXTRA.XML", KitProgram("Extra", ""));
+    auto e = make();
+    ASSERT_FALSE(e->fboot()) << log.text();
+    std::string const cache = kit.setups() + CoreMmry::sCscanboot.c_str();
+    std::ifstream scanned(cache);
+    ASSERT_TRUE(scanned.good()) << cache;
+    CoreMmry& memory = *CorePrcsPeek{*e}.memory();
+    EXPECT_EQ(std::string(memory.getnm(200).c_str()), "Extra");
+
+    // Frozen: no rescan (a new program stays unknown), bank 2 from the cache.
+    install({{"DSPBUFFER", "256"}, {"FROZENBOOT", "1"}});
+    kit.program("LATER.XML", KitProgram("Later", ""));
+    auto f = make();
+    ASSERT_FALSE(f->fboot()) << log.text();
+    CoreMmry& frozen = *CorePrcsPeek{*f}.memory();
+    EXPECT_EQ(std::string(frozen.getnm(200).c_str()), "Extra");
+    EXPECT_EQ(frozen.srcnm("Later"), -1);
+}
+
+TEST_F(CorePrcsBootTest, TheProgramPeriodAndTheHarmonicsLimitApplyAtLoad) {
+    struct Row {
+        char const* rate; // the program's PROGRAMRATE, "" none
+        short hdim;       // the harmonics limit (bean 54) before the reload
+        long period;      // us in force
+        short order;      // smoothing order after the load
+    } const rows[] = {
+        {"", 1, 3000, 1}, {"0", 1, 3000, 1}, {"5000", 1, 5000, 1}, {"5000", 0, 5000, -1}};
+    for (Row const& r : rows) {
+        install();
+        KitProgram timed("Timed", "", {{"SMOOTH", "1"}});
+        if (*r.rate != '\0') timed.values.push_back({"PROGRAMRATE", r.rate});
+        timed.slots.push_back(KitVector{{"ONE.WAV"}});
+        kit.program("ONE.XML", timed);
+        auto e = make();
+        ASSERT_FALSE(e->fboot()) << log.text();
+        e->setbh(54, r.hdim, nullptr);
+        ASSERT_TRUE(e->ldpdm(1, false));
+        CorePrcsPeek p{*e};
+        EXPECT_EQ(p.period(), r.period) << r.rate << " " << r.hdim;
+        EXPECT_EQ(p.order(), r.order) << r.rate << " " << r.hdim;
+    }
+}
