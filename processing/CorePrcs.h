@@ -431,13 +431,16 @@ private:
     char* chunkbuffer = nullptr; // CoreMmry::iCchunkbufferdim bytes (pool)
     CoreMmry* memory = nullptr;  // program memory
     // The seven locks, in creation order (see the lock order above).
-    CoreSmph enginesem;                      // host call, configuration changes; always first
-    CoreSmph sparesem;                       // each boot call
-    CoreSmph bypasssem;                      // bypass path and bypass switch
-    CoreSmph workersem;                      // command hand-off to the worker; always second
-    CoreSmph smoothsem;                      // swap of the crossfade tables
-    CoreSmph metersem;                       // the two CPU figures
-    CoreSmph ringsem;                        // the worker's output position
+    CoreSmph enginesem; // host call, configuration changes; always first
+    CoreSmph sparesem;  // each boot call
+    CoreSmph bypasssem; // bypass path and bypass switch
+    CoreSmph workersem; // command hand-off to the worker; always second
+    CoreSmph smoothsem; // swap of the crossfade tables
+    CoreSmph metersem;  // the two CPU figures
+    CoreSmph ringsem;   // the worker's output position
+    // The program document and the program built from it: loads, write-backs
+    // and reads of the document from any thread; taken before enginesem.
+    CoreSmph loadsem;
     double* meterreadings = nullptr;         // iCmeters doubles (pool)
     CoreEnvf* meterfollowers[iCmeters] = {}; // metering followers
     double* inring[iCchannels] = {};         // ringsize doubles each (pool)

@@ -553,6 +553,7 @@ CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
         }
         case 64: return program->getds();
         case 68: {
+            CoreSmgd lockload(loadsem);
             fixcd();
             return programdoc->settc(false, false);
         }

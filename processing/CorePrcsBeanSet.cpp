@@ -63,14 +63,18 @@ void CorePrcs::setctl(long i, double value, bool main) {
 
 void CorePrcs::reload(int slot) {
     // The live program goes back to its location first, as a batch load
-    // does, so reloading keeps the user's edits.
-    if (programdoc->getrt() != nullptr) {
-        fixcd();
-        CoreAnsx const text = programdoc->settc(false, false);
-        try {
-            memory->setvl(slot, text, false);
-        } catch (CoreAnsx const& e) {
-            CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
+    // does, so reloading keeps the user's edits. The write-back holds the
+    // load lock: a load on another thread replaces the document meanwhile.
+    {
+        CoreSmgd lockload(loadsem);
+        if (programdoc->getrt() != nullptr) {
+            fixcd();
+            CoreAnsx const text = programdoc->settc(false, false);
+            try {
+                memory->setvl(slot, text, false);
+            } catch (CoreAnsx const& e) {
+                CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
+            }
         }
     }
     ldpdm(slot, false);

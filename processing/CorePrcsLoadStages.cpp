@@ -42,6 +42,7 @@ bool CorePrcs::ldpdm(int slot, bool keep) {
     if (failed) return false;
     bool r = false;
     {
+        CoreSmgd lockload(loadsem);
         CoreSmgd lockengine(enginesem);
         CoreSmgd lockworker(workersem);
         bool const was = bypass.getvl();
@@ -286,6 +287,7 @@ long CorePrcs::modRing(long i) const noexcept {
 
 int CorePrcs::ldpfs(int slot) {
     if (failed) return 0;
+    CoreSmgd lockload(loadsem);
     CoreSmgd lockengine(enginesem);
     CoreSmgd lockworker(workersem);
     try {
@@ -337,6 +339,7 @@ void CorePrcs::fixcd() {
 }
 
 CoreAnsx CorePrcs::getdt() {
+    CoreSmgd lockload(loadsem);
     fixcd();
     return programdoc->settc(false, false);
 }
