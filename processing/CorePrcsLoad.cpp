@@ -23,9 +23,13 @@ bool CorePrcs::updld() {
     short indicators[iCmetermodes] = {};
     double levels[iCmeterlevels] = {};
     bool measured = false;
-    if (workersem.locka()) {
-        // The followers and the controls are the block worker's: read them
-        // only while no block runs.
+    // The followers and the controls are the block worker's, which runs on
+    // the worker under its semaphore or inline in the host call under the
+    // engine's: read them only while neither runs, taking both by try-lock
+    // in the engine's lock order.
+    bool engine = enginesem.locka();
+    bool worker = engine && workersem.locka();
+    if (worker) {
         for (int i = 0; i < iCmetermodes; ++i) indicators[i] = program->getif(i)->getml();
         if (fresh) {
             for (int i = 0; i < iCmeterlevels; ++i) {
@@ -35,7 +39,9 @@ bool CorePrcs::updld() {
             measured = true;
         }
         workersem.relse();
-    } else {
+    }
+    if (engine) enginesem.relse();
+    if (!worker) {
         for (int i = 0; i < iCmetermodes; ++i) indicators[i] = program->getif(i)->getll();
     }
     CoreSmgd guard(beansem);

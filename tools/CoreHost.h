@@ -40,6 +40,11 @@ public:
     bool valid() const { return effect != nullptr; }
     std::string const& error() const { return problem; }
     PlatVst::Effect* getef() { return effect; }
+    // The delay the plug-in reports, samples: its control thread updates the
+    // record after each load, so the field is read atomically.
+    long getdl() const {
+        return effect != nullptr ? std::atomic_ref<std::int32_t>(effect->initialDelay).load() : 0;
+    }
     std::intptr_t dispt(std::int32_t opcode, std::int32_t index = 0, std::intptr_t value = 0,
                         void* ptr = nullptr, float opt = 0.0f);
 

@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
                      "rendering anyway\n",
                      slot >= 0 ? " and program load" : "", wait);
 
-    long const latency = host.getef()->initialDelay;
+    long const latency = host.getdl();
     long const tail = static_cast<long>(host.dispt(PlatVst::opGetTailSize));
     long const frames = static_cast<long>(in[0].size());
     for (auto& c : in) c.resize(std::size_t(frames + latency + (tail > 1 ? tail : 0)), 0.0);
