@@ -116,9 +116,9 @@ CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2]
     &CoreDsif::tickparm,          // 14
     &CoreDsif::tickabou,          // 15
     &CoreDsif::ticktest,          // 16
-    nullptr,                      // 17
+    &CoreDsif::ticksimplelist,    // 17
     &CoreDsif::ticksimpleprogram, // 18
-    nullptr,                      // 19
+    &CoreDsif::ticksimplemast,    // 19
 };
 
 CoreDsif::PAGESTATE::PAGESTATE() {
