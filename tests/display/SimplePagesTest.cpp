@@ -13,6 +13,7 @@
 
 #include "display/CoreDsgt.h"
 #include "display/CoreDstx.h"
+#include "modulation/CoreIfce.h"
 #include "tests/display/DisplayRig.h"
 #include "tests/display/ProgramStock.h"
 
@@ -138,6 +139,29 @@ TEST(SimplePages, ProgramPage) {
     click(rig, 50, 1); // the bypass toggle
     EXPECT_EQ(writesOf(rig, [](WRITE const& w) { return w.id == 258; }),
               (std::vector<WRITE>{{'b', 258, 0, 0, "1"}}));
+
+    // Two more shown modulators: place 5 carries control 4 (pre-label "5").
+    for (int k : {11, 12}) {
+        rig.engine.put('b', 196, "1", k);
+        rig.engine.put('s', 197, std::to_string(k - 7), k);
+        rig.engine.put('s', 198, "Extra", k);
+    }
+    CoreBean::BEANSTRUCT four{4, 0};
+    double before = rig.engine.getbd(193, &four);
+    rig.engine.forget();
+    rig.click(40, 10);
+    rig.tick();
+    int px = 40 * CoreDspg::iCcellx, py = 10 * CoreDspg::iCcelly;
+    rig.drag(px + 30, py - 10);
+    rig.tick();
+    int x = px, y = py;
+    double expected = CoreIfce::getnh(before, x, y, px + 30, py - 10);
+    auto moved = writesOf(rig, [](WRITE const& w) { return w.id == 193; });
+    ASSERT_FALSE(moved.empty());
+    EXPECT_EQ(moved.back(), (WRITE{'d', 193, 4, 0, FakeBean::exact(expected)}));
+    rig.release();
+    rig.tick();
+
     click(rig, 28, 2, "7\r");
     rig.tick();
     EXPECT_EQ(rig.engine.var("NEWPROGRAM"), "7");
@@ -179,7 +203,9 @@ TEST(SimplePages, ListPage) {
             EXPECT_EQ(from(rig, 1, 48).substr(0, 9), before) << s.column;
         }
         EXPECT_EQ(rig.engine.var("ACTION") == "LIST", s.loads) << s.column << "," << s.row;
-        if (rig.requested() != 17) ASSERT_TRUE(rig.runBatch());
+        if (rig.requested() != 17) {
+            ASSERT_TRUE(rig.runBatch());
+        }
     }
 }
 
