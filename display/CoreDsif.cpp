@@ -70,55 +70,55 @@ void logFailure(char const* where, char const* what) {
 // The pages' handlers (the program browsing pages' in display/pages/); the
 // other pages join these tables as they are built.
 CoreDsif::HANDLER const CoreDsif::entryhandlers[CoreStte::iCpages + 1] = {
-    &CoreDsif::entrynone,     // -1
-    &CoreDsif::entryprogram,  // 0
-    &CoreDsif::entrylist,     // 1
-    &CoreDsif::entrymast,     // 2
-    &CoreDsif::entrymidi,     // 3
-    &CoreDsif::entrydisk,     // 4
-    &CoreDsif::entrykern,     // 5
-    &CoreDsif::entrymemo,     // 6
-    &CoreDsif::entrylfo,      // 7
-    &CoreDsif::entryglob,     // 8
-    &CoreDsif::entryfunction, // 9
-    &CoreDsif::entryfollower, // 10
-    &CoreDsif::entryenvelope, // 11
-    &CoreDsif::entrydynamics, // 12
-    &CoreDsif::entryprms,     // 13
-    &CoreDsif::entryparm,     // 14
-    &CoreDsif::entryabou,     // 15
-    &CoreDsif::entrytest,     // 16
-    nullptr,                  // 17
-    nullptr,                  // 18
-    nullptr,                  // 19
-    nullptr,                  // 20
-    nullptr,                  // 21
-    &CoreDsif::entrybatch,    // 22
-    &CoreDsif::entrybatch,    // 23
+    &CoreDsif::entrynone,       // -1
+    &CoreDsif::entryprogram,    // 0
+    &CoreDsif::entrylist,       // 1
+    &CoreDsif::entrymast,       // 2
+    &CoreDsif::entrymidi,       // 3
+    &CoreDsif::entrydisk,       // 4
+    &CoreDsif::entrykern,       // 5
+    &CoreDsif::entrymemo,       // 6
+    &CoreDsif::entrylfo,        // 7
+    &CoreDsif::entryglob,       // 8
+    &CoreDsif::entryfunction,   // 9
+    &CoreDsif::entryfollower,   // 10
+    &CoreDsif::entryenvelope,   // 11
+    &CoreDsif::entrydynamics,   // 12
+    &CoreDsif::entryprms,       // 13
+    &CoreDsif::entryparm,       // 14
+    &CoreDsif::entryabou,       // 15
+    &CoreDsif::entrytest,       // 16
+    &CoreDsif::entrysimplelist, // 17
+    &CoreDsif::entryprogram,    // 18
+    &CoreDsif::entrysimplemast, // 19
+    nullptr,                    // 20
+    nullptr,                    // 21
+    &CoreDsif::entrybatch,      // 22
+    &CoreDsif::entrybatch,      // 23
 };
 
 CoreDsif::HANDLER const CoreDsif::tickhandlers[CoreStte::iCpagesimplemaster + 2] = {
-    &CoreDsif::ticknone,     // -1
-    &CoreDsif::tickprogram,  // 0
-    &CoreDsif::ticklist,     // 1
-    &CoreDsif::tickmast,     // 2
-    &CoreDsif::tickmidi,     // 3
-    &CoreDsif::tickdisk,     // 4
-    &CoreDsif::tickkern,     // 5
-    &CoreDsif::tickmemo,     // 6
-    &CoreDsif::ticklfo,      // 7
-    &CoreDsif::tickglob,     // 8
-    &CoreDsif::tickfunction, // 9
-    &CoreDsif::tickfollower, // 10
-    &CoreDsif::tickenvelope, // 11
-    &CoreDsif::tickdynamics, // 12
-    &CoreDsif::tickprms,     // 13
-    &CoreDsif::tickparm,     // 14
-    &CoreDsif::tickabou,     // 15
-    &CoreDsif::ticktest,     // 16
-    nullptr,                 // 17
-    nullptr,                 // 18
-    nullptr,                 // 19
+    &CoreDsif::ticknone,          // -1
+    &CoreDsif::tickprogram,       // 0
+    &CoreDsif::ticklist,          // 1
+    &CoreDsif::tickmast,          // 2
+    &CoreDsif::tickmidi,          // 3
+    &CoreDsif::tickdisk,          // 4
+    &CoreDsif::tickkern,          // 5
+    &CoreDsif::tickmemo,          // 6
+    &CoreDsif::ticklfo,           // 7
+    &CoreDsif::tickglob,          // 8
+    &CoreDsif::tickfunction,      // 9
+    &CoreDsif::tickfollower,      // 10
+    &CoreDsif::tickenvelope,      // 11
+    &CoreDsif::tickdynamics,      // 12
+    &CoreDsif::tickprms,          // 13
+    &CoreDsif::tickparm,          // 14
+    &CoreDsif::tickabou,          // 15
+    &CoreDsif::ticktest,          // 16
+    &CoreDsif::ticksimplelist,    // 17
+    &CoreDsif::ticksimpleprogram, // 18
+    &CoreDsif::ticksimplemast,    // 19
 };
 
 CoreDsif::PAGESTATE::PAGESTATE() {

@@ -222,17 +222,25 @@ private:
     // Input handling, button row and extra zone common to pages -1..19, run
     // before the page's own tick.
     void tickcommon();
-    void drawextra();                          // the extra zone: what the eight mix controls carry
-    void ticknone();                           // page -1 per tick
-    void entryprogram();                       // page 0 on entry: edit field, pop-up menu
-    void tickprogram();                        // page 0 per tick, either view
-    void tickprogramlist();                    // page 0 per tick, list view
-    void tickprogramdetail();                  // page 0 per tick, detail view
-    void tickprogramtop();                     // page 0: name, slot field, blanks
-    void tickprogramrows(bool detail);         // page 0: parameter drag and rows
-    void entrylist();                          // page 1 on entry
-    void ticklist();                           // page 1 per tick
-    void ticklistcategories(CoreAnsx& filter); // page 1: the category column
+    void drawextra();                     // the extra zone: what the eight mix controls carry
+    void ticknone();                      // page -1 per tick
+    void entryprogram();                  // page 0 on entry: edit field, pop-up menu
+    void tickprogram();                   // page 0 per tick, either view
+    void tickprogramlist();               // page 0 per tick, list view
+    void tickprogramdetail();             // page 0 per tick, detail view
+    void tickprogramtop();                // page 0: name, slot field, blanks
+    void tickprogramrows(bool detail);    // page 0: parameter drag and rows
+    void tickprogramfigures(bool simple); // pages 0 and 18: the title row's figures
+    void tickprogramtexts();              // pages 0 and 18: description and rate rows
+    void tickprogramgains();              // pages 0 and 18: the IN and OUT gains, row 8
+    void ticksimpleprogram();             // page 18 per tick; its entry is page 0's
+    void entrylist();                     // page 1 on entry
+    void ticklist();                      // page 1 per tick
+    void ticklistpage(bool simple);       // pages 1 and 17 (simple: top level, two columns)
+    // Pages 1 and 17: the category column; toplevel: no descent, list of property 173.
+    void ticklistcategories(CoreAnsx& filter, bool toplevel);
+    void entrysimplelist(); // page 17 on entry: browse level 0
+    void ticksimplelist();  // page 17 per tick
     // Program page's loads, reload and save.
     void postprogram(int slot);
     void postreload();
@@ -320,8 +328,10 @@ private:
 
     // ---- Master (2), MIDI (3), disk (4), parameter modulator list (13) and
     // settings (14), about (15) and test (16) pages, in display/pages/.
-    void entrymast(); // master page on entry: version, the 20 settings, the skin list
-    void tickmast();  // master page per tick: header, write-back of a changed setting, SAVE
+    void entrymast();       // master page on entry: version, the 20 settings, the skin list
+    void tickmast();        // master page per tick: header, write-back of a changed setting, SAVE
+    void entrysimplemast(); // simple master page on entry: version, mode, meter, colour
+    void ticksimplemast();  // simple master page per tick: the changes, Guru's bounce, SAVE
     void entrymidi(); // MIDI page on entry: the eight slots' controller fields and bound labels
     void tickmidi();  // MIDI page per tick: slots, learn buttons, "IN", SAVE
     void entrydisk(); // disk page on entry: latency, memory, version and bridge rows

@@ -11,23 +11,34 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanRateUsed = 10;     // long, microseconds
-constexpr int beanName = 56;         // string
-constexpr int beanDescription = 64;  // string
-constexpr int beanSlotName = 167;    // string, element = slot: "0" when empty
-constexpr int beanFiltered = 169;    // int, element start, sub-index step
-constexpr int beanCategory = 170;    // string, element = i: entry of the list built last
-constexpr int beanFilter = 171;      // string written, element = level
-constexpr int beanCategories = 172;  // int: builds the level's category list
-constexpr int beanLevel = 174;       // int, element = delta: moves the browse level
-constexpr int beanOwnCategory = 176; // string, element = level
-constexpr int categorycolumn = 46;   // scroll bar; names from 47 on
-constexpr int cellwidth = 20;        // grid columns start every 20 cells
+constexpr int beanRateUsed = 10;       // long, microseconds
+constexpr int beanName = 56;           // string
+constexpr int beanDescription = 64;    // string
+constexpr int beanSlotName = 167;      // string, element = slot: "0" when empty
+constexpr int beanFiltered = 169;      // int, element start, sub-index step
+constexpr int beanCategory = 170;      // string, element = i: entry of the list built last
+constexpr int beanFilter = 171;        // string written, element = level
+constexpr int beanCategories = 172;    // int: builds the level's category list
+constexpr int beanTopCategories = 173; // int: builds the top level's category list
+constexpr int beanLevel = 174;         // int, element = delta: moves the browse level
+constexpr int beanOwnCategory = 176;   // string, element = level
+constexpr int categorycolumn = 46;     // scroll bar; names from 47 on
+constexpr int cellwidth = 20;          // grid columns start every 20 cells
 } // namespace
 
 void CoreDsif::entrylist() { gadget->reset(0, false, false, -1); }
 
-void CoreDsif::ticklist() {
+// Page 17, the simple list: page 1 on the top level only, two columns.
+void CoreDsif::entrysimplelist() {
+    gadget->reset(0, false, false, -1);
+    browselevel = 0;
+}
+
+void CoreDsif::ticklist() { ticklistpage(false); }
+
+void CoreDsif::ticksimplelist() { ticklistpage(true); }
+
+void CoreDsif::ticklistpage(bool simple) {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  ListMode"), 36, ' '), 0, 0, 1, false, false);
     CoreAnsx rate(double(engine->getbl(beanRateUsed, &none)) * 0.001);
@@ -39,7 +50,9 @@ void CoreDsif::ticklist() {
     bool back = drbtn(38, 0, CoreAnsx(" << "), clickcolumn, clickrow);
     int step = back ? -1 : forward ? 1 : 0;
 
-    if (browselevel == 0) {
+    if (simple) {
+        buffer->write(CoreAnsx("       "), 50, 0, 1, false, false);
+    } else if (browselevel == 0) {
         if (drtbt(50, 0, CoreAnsx(" ALL "), CoreAnsx("CATEG"), allprograms, clickcolumn, clickrow))
             allprograms = !allprograms;
     } else if (drbtn(50, 0, CoreAnsx("  UP   "), clickcolumn, clickrow)) {
@@ -65,10 +78,10 @@ void CoreDsif::ticklist() {
 
     CoreAnsx filter("0");
     int columns = iCgridcolumns;
-    if (!allprograms) {
+    if (simple || !allprograms) {
         columns = 2;
         filter = levelfilters[browselevel];
-        ticklistcategories(filter);
+        ticklistcategories(filter, simple);
     }
     levelfilters[browselevel] = filter;
     BEANSTRUCT level{browselevel, 0};
@@ -112,13 +125,14 @@ void CoreDsif::ticklist() {
         }
 }
 
-void CoreDsif::ticklistcategories(CoreAnsx& filter) {
+void CoreDsif::ticklistcategories(CoreAnsx& filter, bool toplevel) {
+    short countid = short(toplevel ? beanTopCategories : beanCategories);
     buffer->write(CoreAnsx(char(8)), categorycolumn, 1, 0, false, false);
     for (short r = 2; r <= 10; ++r)
         buffer->write(CoreAnsx(char(7)), categorycolumn, r, 0, false, false);
     buffer->write(CoreAnsx(char(9)), categorycolumn, 11, 0, false, false);
 
-    rsvas(categories, categorycount, beanCategories, beanCategory);
+    rsvas(categories, categorycount, countid, beanCategory);
     // A list that shrank under the selection or the offset starts over.
     if (categorycount > 0 && selectedcategory >= categorycount) {
         selectedcategory = 0;
@@ -134,7 +148,7 @@ void CoreDsif::ticklistcategories(CoreAnsx& filter) {
     }
     if (clickcolumn > categorycolumn && clickrow >= 1 && clickrow <= visible()) {
         int picked = clickrow + categoryoffset - 1;
-        if (picked != selectedcategory) {
+        if (picked != selectedcategory || toplevel) {
             selectedcategory = picked;
             browsetop = 0;
         } else {

@@ -241,9 +241,10 @@ void CoreDsif::tickprogramlist() {
     }
 }
 
-void CoreDsif::tickprogramdetail() {
+void CoreDsif::tickprogramfigures(bool simple) {
     BEANSTRUCT none{};
-    buffer->write(CoreButl::rpad_(CoreAnsx("  ProgMode"), 54, ' '), 0, 0, 1, false, false);
+    buffer->write(CoreButl::rpad_(CoreAnsx("  ProgMode"), simple ? iCdimx : 54, ' '), 0, 0, 1,
+                  false, false);
     buffer->write(CoreAnsx("SMP: ") +
                       CoreButl::sbstr(CoreAnsx(engine->getbl(beanElements, &none)), 1, 5),
                   16, 0, 1, false, false);
@@ -251,14 +252,14 @@ void CoreDsif::tickprogramdetail() {
     buffer->write(CoreAnsx("KRN: ") + CoreButl::sbstr(CoreAnsx(kernels), 1, 2), 31, 0, 1, false,
                   false);
     BEANSTRUCT meter{0, 0};
-    buffer->write(CoreAnsx("PRF:") +
-                      CoreButl::lpad_(CoreAnsx(engine->getbi(beanLoad, &meter)), 3, ' ') +
-                      DataLclz::sCunitpc,
-                  44, 0, 1, false, false);
-    if (engine->getbb(beanExtraBuffers, &none)) buffer->write(CoreAnsx("Q"), 12, 0, 1, true, false);
+    CoreAnsx load(engine->getbi(beanLoad, &meter));
+    if (simple) load = CoreButl::sbstr(load, 1, 3);
+    buffer->write(CoreAnsx("PRF:") + CoreButl::lpad_(load, 3, ' ') + DataLclz::sCunitpc,
+                  short(simple ? 48 : 44), 0, 1, false, false);
+}
 
-    tickprogramtop();
-
+void CoreDsif::tickprogramtexts() {
+    BEANSTRUCT none{};
     buffer->write(CoreAnsx("DSC: ") + CoreButl::sbstr(engine->getbs(beanDescription, &none), 1, 32),
                   0, 5, 0, false, false);
     buffer->clear(0, 0, 6, 36, 1);
@@ -266,6 +267,25 @@ void CoreDsif::tickprogramdetail() {
     buffer->write(rates, 0, 6, 0, false, false);
     if (long(engine->getbi(beanHostRate, &none)) != engine->getbl(beanRunRate, &none))
         buffer->write(CoreAnsx("<-"), short(std::max(rates.Length(), 0) + 1), 6, 0, true, false);
+}
+
+void CoreDsif::tickprogramgains() {
+    BEANSTRUCT none{};
+    buffer->write(CoreButl::rpad_(DataLclz::sCviewgaininlabel + CoreAnsx(":"), 12, ' ') +
+                      gaintext(engine->getbd(beanGainIn, &none)) + DataLclz::sCunitdb,
+                  0, 8, 0, false, false);
+    buffer->write(CoreButl::rpad_(DataLclz::sCviewgainoutlabel + CoreAnsx(":"), 12, ' ') +
+                      gaintext(engine->getbd(beanGainOut, &none)) + DataLclz::sCunitdb,
+                  29, 8, 0, false, false);
+}
+
+void CoreDsif::tickprogramdetail() {
+    BEANSTRUCT none{};
+    tickprogramfigures(false);
+    if (engine->getbb(beanExtraBuffers, &none)) buffer->write(CoreAnsx("Q"), 12, 0, 1, true, false);
+
+    tickprogramtop();
+    tickprogramtexts();
 
     if (drbtn(50, 1, CoreAnsx(" RELOAD "), clickcolumn, clickrow)) postreload();
     bool bypass = engine->getbb(beanBypass, &none);
@@ -273,13 +293,7 @@ void CoreDsif::tickprogramdetail() {
         engine->setbb(beanBypass, !bypass, &none);
 
     tickprogramrows(true);
-
-    buffer->write(CoreButl::rpad_(DataLclz::sCviewgaininlabel + CoreAnsx(":"), 12, ' ') +
-                      gaintext(engine->getbd(beanGainIn, &none)) + DataLclz::sCunitdb,
-                  0, 8, 0, false, false);
-    buffer->write(CoreButl::rpad_(DataLclz::sCviewgainoutlabel + CoreAnsx(":"), 12, ' ') +
-                      gaintext(engine->getbd(beanGainOut, &none)) + DataLclz::sCunitdb,
-                  29, 8, 0, false, false);
+    tickprogramgains();
     if (drbtn(50, 3, CoreAnsx(" EDIT   "), clickcolumn, clickrow)) event = CoreAnsx("EDIT");
     if (drbtn(40, 1, CoreAnsx(" SAVE   "), clickcolumn, clickrow)) postsave();
     bool econo = engine->getbb(beanEcono, &none);
@@ -304,6 +318,25 @@ void CoreDsif::tickprogramdetail() {
         detailview = false;
         redraw = true;
     }
+}
+
+// Page 18, the simple program page: page 0's entry and its detail figures
+// with only the bypass toggle and the typed slot for controls.
+void CoreDsif::ticksimpleprogram() {
+    BEANSTRUCT none{};
+    tickprogramfigures(true);
+    tickprogramtop();
+    tickprogramtexts();
+    // The selected slot typed again is no new load here.
+    if (CoreDsed* field = editgroup->gettx(0); field != nullptr && field->ischg()) {
+        int slot = field->getvi();
+        if (slot != selectedslot() && slot >= 0 && slot <= lastSlot) postprogram(slot);
+    }
+    bool bypass = engine->getbb(beanBypass, &none);
+    if (drtbt(50, 1, CoreAnsx("BYPASS"), CoreAnsx("PROCSS"), bypass, clickcolumn, clickrow))
+        engine->setbb(beanBypass, !bypass, &none);
+    tickprogramrows(true);
+    tickprogramgains();
 }
 
 void CoreDsif::postprogram(int slot) {

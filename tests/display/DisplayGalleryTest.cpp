@@ -3,10 +3,10 @@
 // boot page, a batch page mid-run, the six button rows, a chart of every
 // glyph, the kernel, memory and global pages, the five modulator edit pages,
 // the settings pages (master, MIDI, disk, parameter list and settings, about,
-// test) and the program page in both views and the list page in both modes over a
-// memory of programs in three categories. Each screen's decoded snapshot must
-// equal its cells read from the buffer, each picture must read back through
-// libpng at the stated size, and chosen cells must carry their glyph's bitmap.
+// test), the simple set's three pages, the program page in both views and the list page in both
+// modes over a memory of programs in three categories. Each screen's decoded snapshot must equal
+// its cells read from the buffer, each picture must read back through libpng at the stated size,
+// and chosen cells must carry their glyph's bitmap.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -187,6 +187,18 @@ TEST(DisplayGallery, KernelMemoryAndGlobalPages) {
         rig.tick();
         keep(page.name, rig, page.cells);
     }
+    e.put('b', 41, "0"); // the simple set, which page 19 keeps
+    PAGE const simple[] = {
+        {19, "simple-master", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
+        {18, "simple-program", {{2, 0, 1, 'P'}, {0, 6, 0, 'F'}}},
+        {17, "simple-list", {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}}},
+    };
+    for (PAGE const& page : simple) {
+        CoreDsifPeek::request(rig.display(), page.id);
+        rig.tick();
+        rig.tick();
+        keep(page.name, rig, page.cells);
+    }
 }
 
 TEST(DisplayGallery, ModulatorEditPages) {
@@ -258,6 +270,18 @@ TEST(DisplayGallery, SettingsPages) {
         {16, "test", {{2, 0, 1, 'T'}, {0, 2, 0, 'P'}}},
     };
     for (PAGE const& page : pages) {
+        CoreDsifPeek::request(rig.display(), page.id);
+        rig.tick();
+        rig.tick();
+        keep(page.name, rig, page.cells);
+    }
+    e.put('b', 41, "0"); // the simple set, which page 19 keeps
+    PAGE const simple[] = {
+        {19, "simple-master", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
+        {18, "simple-program", {{2, 0, 1, 'P'}, {0, 6, 0, 'F'}}},
+        {17, "simple-list", {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}}},
+    };
+    for (PAGE const& page : simple) {
         CoreDsifPeek::request(rig.display(), page.id);
         rig.tick();
         rig.tick();
