@@ -275,16 +275,4 @@ TEST(DisplayGallery, SettingsPages) {
         rig.tick();
         keep(page.name, rig, page.cells);
     }
-    e.put('b', 41, "0"); // the simple set, which page 19 keeps
-    PAGE const simple[] = {
-        {19, "simple-master", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
-        {18, "simple-program", {{2, 0, 1, 'P'}, {0, 6, 0, 'F'}}},
-        {17, "simple-list", {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}}},
-    };
-    for (PAGE const& page : simple) {
-        CoreDsifPeek::request(rig.display(), page.id);
-        rig.tick();
-        rig.tick();
-        keep(page.name, rig, page.cells);
-    }
 }
