@@ -5,7 +5,7 @@
 // reaches the engine through nothing else, so it runs as well on a stand-in.
 // An id a reader does not serve answers false, 0, 0.0 or the empty text; a
 // writer ignores an id it does not serve. A null index record reads as {0, 0}.
-// Owner: the instance assembly (an adapter to the engine, CorePrbn) or a test;
+// Owner: the instance assembly (an adapter to the engine, plugin/CorePrbn) or a test;
 // the display only holds a pointer.
 // Threads: any thread, concurrently: the control thread in ticks, the display
 // thread while it steps a batch, host threads. Implementations do their own

@@ -14,7 +14,6 @@
 #include "display/CoreDsgt.h"
 #include "display/CoreDspc.h"
 #include "display/CorePlif.h"
-#include "display/CorePrbn.h"
 #include "display/DataLclz.h"
 #include "editor/CoreSkin.h"
 #include "modulation/DataGfun.h"
@@ -57,8 +56,27 @@ constexpr int lastSlot = 9999;      // bank 99, program 99
 constexpr int parameterModulators = 16;
 
 // The bus that answers a display built without an engine: it serves nothing.
+class NoBus final : public CoreBean {
+public:
+    bool getbb(int, BEANSTRUCT*) override { return false; }
+    short getbh(int, BEANSTRUCT*) override { return 0; }
+    int getbi(int, BEANSTRUCT*) override { return 0; }
+    long getbl(int, BEANSTRUCT*) override { return 0; }
+    double getbd(int, BEANSTRUCT*) override { return 0.0; }
+    CoreAnsx getbs(int, BEANSTRUCT*) override { return CoreAnsx(""); }
+    void setbb(int, bool, BEANSTRUCT*) override {}
+    void setbh(int, short, BEANSTRUCT*) override {}
+    void setbi(int, int, BEANSTRUCT*) override {}
+    void setbl(int, long, BEANSTRUCT*) override {}
+    void setbd(int, double, BEANSTRUCT*) override {}
+    void setbs(int, CoreAnsx, BEANSTRUCT*) override {}
+    void setbv(int, BEANSTRUCT*) override {}
+    short gettp(short level) override { return tplvl(level); }
+    void setmt(short, bool) override {}
+};
+
 CoreBean* nobus() {
-    static CorePrbn none(nullptr);
+    static NoBus none;
     return &none;
 }
 

@@ -42,7 +42,7 @@ class CoreNode;
 class CorePlif;
 class CoreSkin;
 
-class CoreDsif : public CoreTthr {
+class CoreDsif final : public CoreTthr {
 public:
     static constexpr short iCdimx = 58;       // main-zone columns
     static constexpr short iCdimy = 14;       // main-zone rows
@@ -115,6 +115,9 @@ public:
     void setsp(int slot, bool a, bool b);
     void upprm();  // refreshes the 16 parameter modulators (property 195)
     short getfc(); // font colour read at construction (property 32)
+    // The page on screen. Only ticks change it, so the control thread reads
+    // it between its ticks without the lock.
+    short getpg() const { return current; }
     // Stores the pop-up menu content the plug-in built (not owned).
     void setpd(CoreCnst::POPMENUCONTENTDATA* content);
     int fnu2t(double microseconds); // samples at the host rate, nearest

@@ -109,6 +109,7 @@ struct PlatVst {
         opGetVendorString = 47,       // ptr: buffer (vendorMax + 1)
         opGetProductString = 48,      // ptr: buffer (productMax + 1)
         opGetVendorVersion = 49,      // answers the plug-in version
+        opVendorSpecific = 50,        // index, value, ptr, opt: the plug-in's own meaning
         opCanDo = 51,                 // ptr: text; answers a CanDo
         opGetTailSize = 52,           // answers frames (0: unknown, 1: none)
         opGetVstVersion = 58,         // answers interfaceVersion

@@ -7,7 +7,11 @@
 #include <new>
 #include <string>
 
+#include "display/CoreDsif.h"
+#include "display/CoreDspc.h"
+#include "editor/CoreSkin.h"
 #include "engine/CorePlel.h"
+#include "plugin/CorePrbn.h"
 #include "processing/CorePrcs.h"
 #include "runtime/CoreBlnk.h"
 #include "runtime/CoreLog_.h"
@@ -82,7 +86,7 @@ void CoreMstr::where(CoreAnsx& folder, CoreAnsx& file) {
     }
 }
 
-CoreMstr::CoreMstr(int rate, CoreAnsx const& codepath, CoreAnsx const& codename) {
+CoreMstr::CoreMstr(int rate, CoreAnsx const& codepath, CoreAnsx const& codename, CorePlif* plugin) {
     if (!hookRead.exchange(true)) {
         if (char const* n = std::getenv("VORLAN_FAIL_ASSEMBLY")) failNext(std::atoi(n));
     }
@@ -99,9 +103,14 @@ CoreMstr::CoreMstr(int rate, CoreAnsx const& codepath, CoreAnsx const& codename)
         shared = true;
         pool = new CorePool();
         blink = new CoreBlnk();
+        mailbox = new CoreDspc();
         fsys = new CoreFsys(pool);
         engine = new CorePrcs(pool, codepath, rate, blink, codename, false, false, fsys,
                               CoreAnsx("0"), false, sharedCache_);
+        // A skin that cannot be read answers its fallbacks; the instance opens.
+        skin = new CoreSkin(engine->getbs(62, nullptr));
+        bus = new CorePrbn(engine);
+        display = new CoreDsif(bus, mailbox, blink, skin, plugin);
     } catch (CoreAnsx const& e) {
         CoreLog_::loger(CoreAnsx("Fatal error: ") + e, 0);
         clear();
@@ -114,12 +123,21 @@ CoreMstr::CoreMstr(int rate, CoreAnsx const& codepath, CoreAnsx const& codename)
 CoreMstr::~CoreMstr() { clear(); }
 
 void CoreMstr::clear() noexcept {
-    // The engine first (it bypasses, stops its worker and frees its plans),
-    // then what it borrowed, then the shared reference.
+    // The display first (it waits for a batch in progress and stops its
+    // thread), then the engine (it bypasses, stops its worker and frees its
+    // plans), then what they borrowed, then the shared reference.
+    delete display;
+    display = nullptr;
+    delete bus;
+    bus = nullptr;
+    delete skin;
+    skin = nullptr;
     delete engine;
     engine = nullptr;
     delete fsys;
     fsys = nullptr;
+    delete mailbox;
+    mailbox = nullptr;
     delete blink;
     blink = nullptr;
     delete pool;

@@ -1,10 +1,14 @@
 #pragma once
 // CoreMstr: the assembly of one plug-in instance around its engine: the
-// memory test, the instance's own pool, blink clock and shell item store,
-// the engine built on them, and a reference to the process-wide pool and
-// kernel cache every instance shares. Teardown runs the other way round.
+// memory test, the instance's own pool, then in this order the blink clock,
+// the display's input mailbox, the shell item store, the engine, the skin
+// the engine names (property 62) and the display with its bus to the
+// engine; besides, a reference to the process-wide pool and kernel cache
+// every instance shares. Teardown runs the other way round: the display
+// first (it stops its thread, waiting for a batch in progress), then the
+// skin, the engine, the item store, the mailbox and the blink clock.
 // Owner: the plug-in object (CoreVrlg) builds one per instance and deletes
-// it at close.
+// it at close, after it stopped the control thread.
 // Threads: built and deleted on the host's thread that loads and closes the
 // plug-in; the shared pool and cache are taken and released under one
 // static lock.
@@ -12,26 +16,35 @@
 #include "runtime/CoreAnsx.h"
 
 class CoreBlnk;
+class CoreDsif;
+class CoreDspc;
 class CoreFsys;
 class CorePlel;
+class CorePlif;
 class CorePool;
+class CorePrbn;
 class CorePrcs;
+class CoreSkin;
 
 class CoreMstr {
 public:
     // Builds the instance for a host running at rate Hz, with the engine
-    // reading its settings beside the binary codepath/codename. Never
-    // throws: a failure logs "Fatal error" and leaves faild() true and the
-    // engine null.
-    CoreMstr(int rate, CoreAnsx const& codepath, CoreAnsx const& codename);
+    // reading its settings beside the binary codepath/codename; plugin is
+    // the display's host side (not owned, outlives the assembly; may be
+    // null). Never throws: a failure logs "Fatal error" and leaves faild()
+    // true and every part null.
+    CoreMstr(int rate, CoreAnsx const& codepath, CoreAnsx const& codename, CorePlif* plugin);
     ~CoreMstr();
     CoreMstr(CoreMstr const&) = delete;
     CoreMstr& operator=(CoreMstr const&) = delete;
     CoreMstr(CoreMstr&&) = delete;
     CoreMstr& operator=(CoreMstr&&) = delete;
 
-    bool faild() const { return engine == nullptr; }
-    CorePrcs* getpr() const { return engine; } // null when the assembly failed
+    bool faild() const { return display == nullptr; }
+    CorePrcs* getpr() const { return engine; }  // null when the assembly failed
+    CoreDsif* getds() const { return display; } // null when the assembly failed
+    CoreDspc* getmb() const { return mailbox; } // the display's input mailbox
+    CoreSkin* getsk() const { return skin; }    // the skin read at open
 
     // The folder (with its trailing '/') and file name of the binary that
     // holds this code; "" and "0" when the loader cannot tell.
@@ -51,9 +64,13 @@ private:
     static void release(); // one user less; the last one deletes them
     void clear() noexcept; // deletes what exists, in teardown order
 
-    CorePool* pool = nullptr;   // the instance's own blocks
-    CoreBlnk* blink = nullptr;  // CPU figures and LEDs
-    CoreFsys* fsys = nullptr;   // the shell's item store
-    CorePrcs* engine = nullptr; // the engine; null when failed
-    bool shared = false;        // this instance holds a shared reference
+    CorePool* pool = nullptr;    // the instance's own blocks
+    CoreBlnk* blink = nullptr;   // CPU figures, LEDs and the display's blinking
+    CoreDspc* mailbox = nullptr; // the display's input records
+    CoreFsys* fsys = nullptr;    // the shell's item store
+    CorePrcs* engine = nullptr;  // the engine; null when failed
+    CoreSkin* skin = nullptr;    // the skin property 62 names
+    CorePrbn* bus = nullptr;     // the display's bus to the engine
+    CoreDsif* display = nullptr; // the display; null when failed
+    bool shared = false;         // this instance holds a shared reference
 };

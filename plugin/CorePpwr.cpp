@@ -50,7 +50,14 @@ void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char da
 }
 
 void CorePpwr::dropp() { program.store(-1); }
-void CorePpwr::hold_(bool on) { held.store(on); }
+void CorePpwr::hold_(bool on) {
+    held.store(on);
+    // A cycle that started before the hold ends before the caller goes on.
+    if (on) {
+        std::lock_guard<std::mutex> wait(cyclelock);
+    }
+}
+bool CorePpwr::isheld() { return held.load(); }
 void CorePpwr::setrt(int r) { rate.store(r); }
 void CorePpwr::setbk(int frames) { block.store(frames); }
 bool CorePpwr::booted() { return bootdone.load(); }
@@ -90,10 +97,9 @@ int CorePpwr::pass() {
     int const period = us >= 1000 ? static_cast<int>(us / 1000) : kPeriodDefault;
     if (held.load()) return period;
     if (!bootdone.load()) {
-        // Headless boot: nothing else would ever boot the engine. Audio
-        // stays in bypass meanwhile; parameters, block size and program
-        // changes wait here.
-        if (engine->fboot()) return period;
+        // The display's boot page runs the boot steps. Audio stays in bypass
+        // meanwhile; parameters, block size and program changes wait here.
+        if (engine->getbb(46, nullptr)) return period;
         finish();
     }
     ++passes;
@@ -107,9 +113,37 @@ int CorePpwr::pass() {
         engine->setbi(186, static_cast<int>(queue[t].word), &x);
         tail.store((t + 1) % iCmidiqueue, std::memory_order_release);
     }
-    if (int const slot = program.exchange(-1); slot >= 0) {
-        engine->setbi(88, slot, nullptr);
-        if (listener) listener->loaded();
-    }
     return period;
+}
+
+int CorePpwr::takep() {
+    if (engine == nullptr || !bootdone.load()) return -1;
+    return program.exchange(-1);
+}
+
+void CorePpwr::lodnd() {
+    if (listener) listener->loaded();
+}
+
+void CorePpwr::prchg(int id, int index, int value) {
+    std::lock_guard<std::mutex> guard(listenlock);
+    for (PROPLISTENERLOC const& l : listeners) l.listener(l.context, id, index, value);
+}
+
+void CorePpwr::lstnr(PROPLISTENER listener, void* context, bool on) {
+    if (listener == nullptr) return;
+    std::lock_guard<std::mutex> guard(listenlock);
+    if (on) {
+        try {
+            listeners.push_back(PROPLISTENERLOC{listener, context});
+        } catch (...) {
+            CoreLog_::loger(CoreAnsx("property listener not added"), 1);
+        }
+        return;
+    }
+    for (auto i = listeners.begin(); i != listeners.end(); ++i)
+        if (i->listener == listener && i->context == context) {
+            listeners.erase(i);
+            return;
+        }
 }

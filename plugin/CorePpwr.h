@@ -4,14 +4,19 @@
 // MIDI events, program changes) only leave their values here, in fixed
 // lock-free slots; the control thread's pass hands them to the engine, runs
 // the GUI-rate updates and tells its listener (the plug-in) which parameters
-// moved by themselves, so the host can record them as automation.
+// moved by themselves, so the host can record them as automation. It also
+// announces the plug-in's changed private properties (prchg) to the
+// property listeners (the editor, tests).
 // Owner: the plug-in object, one per instance, over the instance's engine.
 // Threads: the set/queue calls from any host thread (audio included, no
 // allocation, no lock); pass() and the bus helpers from the control thread
-// or the host's non-audio threads.
+// or the host's non-audio threads; prchg from the display's tick (control
+// thread, display lock held), the listener list from the host's threads.
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
 #include "runtime/CoreAnsx.h"
 
@@ -32,6 +37,11 @@ public:
         virtual void loaded() = 0;                         // the boot or a program load ended
     };
 
+    // Told of a changed private property, on the thread that posts it (the
+    // display's tick, under the display lock): it only records what changed
+    // and returns, and makes no property call.
+    using PROPLISTENER = void (*)(void* context, int id, int index, int value);
+
     CorePpwr(CorePrcs* engine, Listener* listener); // engine may be null (failed instance)
     CorePpwr(CorePpwr const&) = delete;
     CorePpwr& operator=(CorePpwr const&) = delete;
@@ -44,8 +54,11 @@ public:
     // One short MIDI message: its three bytes and frame offset. Controller
     // 32 picks the bank, a program change queues bank x 100 + program.
     void midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame);
-    void dropp();           // forget a queued program change
-    void hold_(bool on);    // hold the pass's updates (while a chunk is set)
+    void dropp(); // forget a queued program change
+    // Holds the pass's updates and the display's ticks while a chunk is set;
+    // holding waits for a pass in progress to end. Host thread, not audio.
+    void hold_(bool on);
+    bool isheld();          // the updates are held
     void setrt(int rate);   // host rate, Hz, for the GUI-rate update and after the boot
     void setbk(int frames); // host block size, sent again after the boot
     bool booted();          // the boot has ended (the pass saw it)
@@ -53,7 +66,26 @@ public:
 
     // ---- control thread ----------------------------------------------------------------
     // One control-thread pass; answers the period until the next one, ms.
+    // The engine boots through the display's boot page: the pass only sees
+    // the boot end (property 46) and then sends what waited for it.
     int pass();
+    // The program change the host queued (bank x 100 + program), taken; -1
+    // for none or while the boot is pending. The control thread hands it to
+    // the display, which loads it as a batch.
+    int takep();
+    // A program load ended (the display left its batch page): the listener
+    // learns it.
+    void lodnd();
+    // The lock a whole control-thread cycle (pass and display tick) runs
+    // under, so hold_ can wait for one in progress.
+    std::mutex& cycle() { return cyclelock; }
+
+    // ---- private property announcements ------------------------------------------------
+    // Calls every property listener with the change; nothing without one.
+    void prchg(int id, int index, int value);
+    // Adds (on) or removes a listener; a pair added twice is told twice.
+    // Once removal returns, the listener is not called again.
+    void lstnr(PROPLISTENER listener, void* context, bool on);
 
 private:
     void finish();     // what waited for the boot's end
@@ -82,5 +114,14 @@ private:
     std::atomic<int> rate{44100};
     std::atomic<int> block{0};
     std::atomic<bool> bootdone{false};
-    int passes = 0; // control thread only
+    int passes = 0;       // control thread only
+    std::mutex cyclelock; // held by the control thread for each cycle
+    // Property listeners, guarded by listenlock (taken after the display
+    // lock, and held while they are told).
+    struct PROPLISTENERLOC {
+        PROPLISTENER listener;
+        void* context;
+    };
+    std::vector<PROPLISTENERLOC> listeners;
+    std::mutex listenlock;
 };

@@ -1,10 +1,15 @@
 #include "plugin/CoreVrlg.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "display/CoreDsif.h"
+#include "display/CoreDspc.h"
+#include "editor/x11/CoreEdit.h"
 #include "plugin/CoreCtrl.h"
 #include "plugin/CoreMstr.h"
+#include "plugin/CorePrvt.h"
 #include "processing/CorePrcs.h"
 #include "runtime/CoreLog_.h"
 
@@ -97,8 +102,11 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
     try {
         CoreAnsx folder, file;
         CoreMstr::where(folder, file);
-        master = new CoreMstr(rate, folder, file);
+        master = new CoreMstr(rate, folder, file, this);
         if (master->faild()) return;
+        // The display's snapshot for 100104 and the pop-up menu content it fills.
+        master->getds()->newdd(&snapshot);
+        master->getds()->setpd(&popcontent);
         CorePrcs* e = master->getpr();
         bridge = new CorePpwr(e, this);
         bridge->setrt(rate);
@@ -112,6 +120,7 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
         }
         e->setbi(78, rate, nullptr);
         effect.initialDelay = static_cast<std::int32_t>(e->getbl(49, nullptr));
+        effect.flags |= PlatVst::flagHasEditor;
         failed = false;
     } catch (...) {
         CoreLog_::loger(CoreAnsx("Fatal error"), 0);
@@ -122,9 +131,17 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
 }
 
 CoreVrlg::~CoreVrlg() {
+    // The control thread with the editor, the snapshot and the menu content,
+    // then the assembly (the display first), then the bridge.
     close();
-    delete bridge;
+    if (master != nullptr && master->getds() != nullptr) {
+        master->getds()->setpd(nullptr);
+        master->getds()->deldd(&snapshot);
+    }
     delete master;
+    delete[] popcontent.entries;
+    popcontent = CoreCnst::POPMENUCONTENTDATA{};
+    delete bridge;
 }
 
 std::intptr_t CoreVrlg::call_(std::int32_t opcode, std::int32_t index, std::intptr_t value,
@@ -136,7 +153,7 @@ std::intptr_t CoreVrlg::call_(std::int32_t opcode, std::int32_t index, std::intp
 void CoreVrlg::open_() {
     if (failed || control != nullptr) return;
     try {
-        control = new CoreCtrl(bridge);
+        control = new CoreCtrl(bridge, master->getds(), this, master->getsk());
     } catch (...) {
         CoreLog_::loger(CoreAnsx("control thread could not start"), 0);
         control = nullptr;
@@ -145,7 +162,8 @@ void CoreVrlg::open_() {
 
 void CoreVrlg::close() {
     if (control == nullptr) return;
-    // Joined, never cancelled: the boot may hold an engine or pool lock.
+    // Joined, never cancelled: the boot may hold an engine or pool lock. The
+    // editor goes with it.
     control->Terminate();
     control->WaitFor();
     delete control;
@@ -168,8 +186,8 @@ void CoreVrlg::automate(int index, float value) {
 
 void CoreVrlg::loaded() {
     latency();
-    // No display exists: the host's display update tells it that the boot
-    // or a program load has ended (the command-line host waits for it).
+    // The host's display update tells it that the boot or a batch (a program
+    // load) has ended (the command-line host waits for it).
     call_(PlatVst::hostUpdateDisplay, 0, 0, nullptr, 0.0f);
 }
 
@@ -179,8 +197,160 @@ void CoreVrlg::setpm(std::int32_t index, float value) {
 
 float CoreVrlg::getpm(std::int32_t index) { return failed ? 0.0f : bridge->getpm(index); }
 
-std::intptr_t CoreVrlg::gtprp(std::int32_t, void*) { return 0; }
-std::intptr_t CoreVrlg::stprp(std::int32_t, std::intptr_t, void*) { return 0; }
+namespace {
+// A refused private-property call: logged at debug level, answered 0.
+int refused(char const* what, int id) {
+    CoreLog_::debug(CoreAnsx("private property refused (") + CoreAnsx(what) + CoreAnsx("): ") +
+                        CoreAnsx(id),
+                    0, 3);
+    return 0;
+}
+
+// A fixed-size record's getter: value 0 (the display's own calls) or a
+// capacity of at least the record.
+bool fits(int capacity, int bytes) { return capacity == 0 || capacity >= bytes; }
+} // namespace
+
+int CoreVrlg::gtprp(int id, int, int value, void* data) {
+    if (failed || data == nullptr) return refused("no instance or no data", id);
+    switch (id) {
+    case iCpropmouse:
+    case iCpropcapture:
+    case iCproparm: {
+        int const bytes = id == iCpropmouse ? int(sizeof mouse)
+                          : id == iCproparm ? int(sizeof arm)
+                                            : 1;
+        if (!fits(value, bytes)) return refused("short capacity", id);
+        std::lock_guard<std::mutex> guard(statelock);
+        void const* from = id == iCpropmouse ? static_cast<void const*>(mouse)
+                           : id == iCproparm ? static_cast<void const*>(arm)
+                                             : static_cast<void const*>(&capture);
+        std::memcpy(data, from, std::size_t(bytes));
+        return 1;
+    }
+    case iCpropcells: {
+        if (value < int(sizeof(double))) return refused("short capacity", id);
+        std::lock_guard<std::mutex> one(snaplock);
+        if (snapshot.cells == nullptr) return refused("no snapshot", id);
+        master->getds()->flldd(&snapshot);
+        int const cells = std::min(value / int(sizeof(double)), snapshot.total);
+        std::memcpy(data, snapshot.cells, std::size_t(cells) * sizeof(double));
+        return cells * int(sizeof(double));
+    }
+    case iCpropentries: {
+        constexpr int entry = int(sizeof(CoreCnst::POPMENUENTRY));
+        if (value < entry) return refused("short capacity", id);
+        std::lock_guard<std::mutex> guard(statelock);
+        int const count = std::min(value / entry, int(popcopy.size()));
+        if (count > 0) std::memcpy(data, popcopy.data(), std::size_t(count) * std::size_t(entry));
+        return count * entry;
+    }
+    default: return refused("unknown id", id);
+    }
+}
+
+int CoreVrlg::stprp(int id, int, int, void* data, unsigned long size) {
+    if (failed || data == nullptr) return refused("no instance or no data", id);
+    switch (id) {
+    case iCpropinput: {
+        if (size != sizeof(CoreDspc::MESSAGELOC)) return refused("size", id);
+        CoreDspc::MESSAGELOC record;
+        std::memcpy(&record, data, sizeof record);
+        try {
+            master->getmb()->addms(&record);
+        } catch (...) {
+            return refused("mailbox full", id);
+        }
+        return 1;
+    }
+    case iCpropmouse:
+    case iCpropcapture: {
+        unsigned long const bytes = id == iCpropmouse ? sizeof mouse : 1;
+        if (size != bytes) return refused("size", id);
+        std::lock_guard<std::mutex> guard(statelock);
+        std::memcpy(id == iCpropmouse ? static_cast<void*>(mouse) : &capture, data, bytes);
+        return 1;
+    }
+    case iCproparm: {
+        if (size != sizeof arm) return refused("size", id);
+        // Posted by the display inside its tick, right after it filled the
+        // content: the editor's thread reads this copy only, never the
+        // content the next arming reallocates.
+        std::lock_guard<std::mutex> guard(statelock);
+        std::memcpy(arm, data, sizeof arm);
+        try {
+            popcopy.assign(popcontent.entries, popcontent.entries + std::max(popcontent.count, 0));
+        } catch (...) {
+            popcopy.clear();
+            return refused("no room for the menu copy", id);
+        }
+        return 1;
+    }
+    case iCpropchoice: {
+        if (size != sizeof(CoreCnst::POPMENUENTRY)) return refused("size", id);
+        CoreCnst::POPMENUENTRY chosen;
+        std::memcpy(&chosen, data, sizeof chosen);
+        {
+            std::lock_guard<std::mutex> guard(statelock);
+            if (!popcopy.empty()) popcopy[0] = chosen;
+        }
+        char text[sizeof chosen.text + 1] = {};
+        std::memcpy(text, chosen.text, sizeof chosen.text);
+        // Outside the shell's lock: setmr takes the display lock.
+        master->getds()->setmr(CoreAnsx(text));
+        return 1;
+    }
+    default: return refused("unknown id", id);
+    }
+}
+
+void CoreVrlg::prchg(int id, int index, int value) {
+    if (bridge != nullptr) bridge->prchg(id, index, value);
+}
+
+void CoreVrlg::attch(bool attached) {
+    if (control != nullptr) control->attch(attached);
+}
+
+std::intptr_t CoreVrlg::editr(std::int32_t opcode, void* ptr) {
+    if (control == nullptr) return 0;
+    CoreEdit* editor = control->geted();
+    try {
+        switch (opcode) {
+        case PlatVst::opEditGetRect:
+            return editor->getrc(static_cast<PlatVst::Rect**>(ptr)) ? 1 : 0;
+        case PlatVst::opEditOpen:
+            return editor->open(static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(ptr)))
+                       ? 1
+                       : 0;
+        case PlatVst::opEditClose: editor->close(); return 1;
+        case PlatVst::opEditIdle: editor->idle(); return 1;
+        default: return 0;
+        }
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("editor call failed: ") + CoreAnsx(int(opcode)), 1);
+        return 0;
+    }
+}
+
+std::intptr_t CoreVrlg::prvte(void* ptr) {
+    auto* call = static_cast<CorePrvt::CALL*>(ptr);
+    if (call == nullptr) return refused("no call record", 0);
+    switch (call->kind) {
+    case CorePrvt::iCget: return gtprp(call->id, call->index, call->value, call->data);
+    case CorePrvt::iCset:
+        if (call->size > 0xFFFFFFFFull) return refused("size", call->id);
+        return stprp(call->id, call->index, call->value, call->data,
+                     static_cast<unsigned long>(call->size));
+    case CorePrvt::iCattach: attch(call->value != 0); return 1;
+    case CorePrvt::iClisten:
+    case CorePrvt::iCunlisten:
+        if (call->listener == nullptr) return refused("no listener", 0);
+        bridge->lstnr(call->listener, call->context, call->kind == CorePrvt::iClisten);
+        return 1;
+    default: return refused("unknown call", call->kind);
+    }
+}
 
 void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl) {
     if (frames <= 0) return;
@@ -241,6 +411,7 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
                        std::memcmp(ptr, CorePrcs::sCemptyxml.c_str(), n) == 0;
     if (!empty) CoreLog_::loger(CoreAnsx("host chunk not restored: no state reader"), 2);
     bridge->hold_(false);
+    if (control != nullptr) control->setdp(); // the display shows the restored program
     return empty ? 1 : 0;
 }
 
@@ -339,6 +510,11 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
         return value == V::precision32 || value == V::precision64 ? 1 : 0;
     case V::opStartProcess:
     case V::opStopProcess: return 0;
-    default: return 0; // editor opcodes (no editor) and everything else
+    case V::opEditGetRect:
+    case V::opEditOpen:
+    case V::opEditClose:
+    case V::opEditIdle: return editr(opcode, ptr);
+    case V::opVendorSpecific: return index == CorePrvt::iCtag ? prvte(ptr) : 0;
+    default: return 0;
     }
 }

@@ -1,18 +1,33 @@
 #pragma once
 // CoreVrlg: the plug-in object a host sees through the effect record: the
 // dispatcher, the three process calls and the parameter calls, mapped onto
-// the instance's engine through the property bridge. A failed assembly
-// leaves every entry a no-op and the replacing process calls writing
-// silence.
+// the instance's engine through the property bridge. It is also the
+// display's host side and the editor's plug-in (CoreEdhs): the private
+// properties that carry the editor's input into the display's mailbox and
+// the display's snapshot, keyboard capture and pop-up menus out to the
+// editor, and the count of attached editors. A failed assembly leaves every
+// entry a no-op and the replacing process calls writing silence.
 // Owner: created by createEffectInstance for the host; it deletes itself at
-// the close opcode. It owns the assembly, the bridge and the control thread.
+// the close opcode. It owns the assembly, the bridge, the control thread
+// (with the editor), the display snapshot and the pop-up menu content.
 // Threads: the dispatcher on the host's threads (open, close, rates, chunks
-// on its user-interface or loading thread; process events, process calls and
-// parameter calls possibly on the audio thread).
+// and the editor opcodes on its user-interface or loading thread; process
+// events, process calls and parameter calls possibly on the audio thread).
+// The private properties run on the editor's (user-interface) thread and,
+// posted by the display, on the control thread inside a tick.
+// Lock order: the display lock, then the shell's own small lock (state),
+// which guards the mouse, capture and arm records and the pop-up copy. The
+// shell never holds it while it calls into the display (setmr, flldd,
+// loadp, setdp) or the mailbox. The snapshot lock (one 100104 fill at a
+// time) is taken before the display lock and never inside a tick.
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <vector>
 
+#include "display/CoreCnst.h"
+#include "editor/x11/CoreEdhs.h"
 #include "platform/PlatVst.h"
 #include "plugin/CorePpwr.h"
 #include "runtime/CoreAnsx.h"
@@ -20,7 +35,7 @@
 class CoreCtrl;
 class CoreMstr;
 
-class CoreVrlg final : public CorePpwr::Listener {
+class CoreVrlg final : public CorePpwr::Listener, public CoreEdhs {
 public:
     explicit CoreVrlg(PlatVst::HostCallback host); // host may be null
     ~CoreVrlg() override;
@@ -38,9 +53,21 @@ public:
     void prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl);
     void setpm(std::int32_t index, float value);
     float getpm(std::int32_t index);
-    // Private properties for the display's host side: none yet, all answer 0.
-    std::intptr_t gtprp(std::int32_t id, void* ptr);
-    std::intptr_t stprp(std::int32_t id, std::intptr_t value, void* ptr);
+    // Private properties (CorePlif, CoreEdhs). Every call checks its sizes
+    // and pointers; a refused one is logged at debug level and answers 0,
+    // changing nothing.
+    // gtprp: 100101 (12 bytes), 100105 (1 byte) and 100106 (20 bytes) copy
+    // the record whole: value 0 (the display's calls) or at least its size;
+    // 100104 (the snapshot cells, total x 8 bytes) and 100107 (the pop-up
+    // entries, count x 52 bytes) copy as many whole cells or entries as the
+    // capacity value holds and answer the bytes copied.
+    int gtprp(int id, int index, int value, void* data) override;
+    // stprp: 100100 (20 bytes) into the mailbox; 100101 (12), 100105 (1)
+    // and 100106 (20, copying the menu content under the shell's lock) kept;
+    // 100108 (52) over entry 0 of that copy, its text to the display.
+    int stprp(int id, int index, int value, void* data, unsigned long size) override;
+    void prchg(int id, int index, int value) override; // to the bridge's listeners
+    void attch(bool attached) override;                // editor clients, one more or less
 
     // CorePpwr::Listener (control thread).
     void automate(int index, float value) override;
@@ -54,6 +81,8 @@ private:
     void latency();                 // initial delay from the engine, host told on change
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
     void events(PlatVst::Events const* list);
+    std::intptr_t editr(std::int32_t opcode, void* ptr);             // the editor opcodes
+    std::intptr_t prvte(void* ptr);                                  // a CorePrvt::CALL
     static void text_(void* ptr, char const* text, std::size_t max); // bounded copy
 
     PlatVst::Effect effect{};         // handed to the host; object points here
@@ -67,4 +96,14 @@ private:
     std::atomic<int> fourinputs{0};   // 1: the record announces 4 inputs
     char programname[PlatVst::programNameMax + 1] = "Default";
     CoreAnsx chunkdata{""}; // what getChunk handed out last
+
+    // The display's host side.
+    CoreCnst::POPMENUCONTENTDATA popcontent;     // the display fills it (setpd); freed at close
+    CoreCnst::DISPLAYDATA snapshot;              // 100104's fill, made at open
+    std::mutex snaplock;                         // one snapshot fill at a time
+    std::mutex statelock;                        // the shell's lock: the records below
+    unsigned char mouse[12] = {};                // 100101: x, y, button word
+    unsigned char capture = 0;                   // 100105: the editor captures keys
+    unsigned char arm[20] = {};                  // 100106: the last arm record
+    std::vector<CoreCnst::POPMENUENTRY> popcopy; // 100107: the content at the last arming
 };

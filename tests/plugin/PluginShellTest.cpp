@@ -69,7 +69,7 @@ TEST_F(PluginShellTest, RecordExportsAndBoundedTexts) {
     EXPECT_EQ(e->numOutputs, 2);
     EXPECT_EQ(e->numParams, 10);
     EXPECT_EQ(e->numPrograms, 1);
-    EXPECT_EQ(e->flags & V::flagHasEditor, 0);
+    EXPECT_NE(e->flags & V::flagHasEditor, 0);
     EXPECT_NE(e->flags & V::flagProgramChunks, 0);
     EXPECT_NE(e->flags & V::flagCanReplacing, 0);
     EXPECT_NE(e->flags & V::flagCanDoubleReplacing, 0);
@@ -103,8 +103,8 @@ TEST_F(PluginShellTest, RecordExportsAndBoundedTexts) {
 
 TEST_F(PluginShellTest, InstancesShareTheProcessPoolAndCache) {
     {
-        CoreMstr a(44100, CoreAnsx(""), CoreAnsx("0"));
-        CoreMstr b(44100, CoreAnsx(""), CoreAnsx("0"));
+        CoreMstr a(44100, CoreAnsx(""), CoreAnsx("0"), nullptr);
+        CoreMstr b(44100, CoreAnsx(""), CoreAnsx("0"), nullptr);
         ASSERT_FALSE(a.faild() || b.faild());
         EXPECT_EQ(CoreMstr::users(), 2);
         EXPECT_NE(CoreMstr::sharedCache(), nullptr);

@@ -1,20 +1,20 @@
 #pragma once
-// CorePrbn: the display's bus to the processing engine: each accessor is
-// passed on word for word to the engine's own accessor of the same name.
-// Until the engine's property bus exists it answers every reader with the
-// bus's default (false, 0, 0.0, the empty text) and ignores every writer;
-// only gettp applies its rule, which needs no engine.
-// Owner: the instance assembly, beside the engine it forwards to; outlives the
-// display that holds it.
-// Threads: any thread; keeps no state of its own beyond the engine pointer.
+// CorePrbn: the display's bus to the processing engine. Each accessor is
+// passed on word for word to the engine's own accessor of the same name,
+// with the index record laid out the same on both sides. It lives above the
+// display and the engine, so neither needs the other's library.
+// Owner: the instance assembly (CoreMstr), beside the engine it forwards to;
+// built after the engine and deleted after the display that holds it.
+// Threads: any thread, as the engine's accessors allow; keeps no state of
+// its own beyond the engine pointer.
 
 #include "display/CoreBean.h"
 
 class CorePrcs;
 
-class CorePrbn : public CoreBean {
+class CorePrbn final : public CoreBean {
 public:
-    explicit CorePrbn(CorePrcs* engine); // null: every call answers the default
+    explicit CorePrbn(CorePrcs* engine); // null: every call answers the bus's default
     CorePrbn(CorePrbn const&) = delete;
     CorePrbn& operator=(CorePrbn const&) = delete;
     CorePrbn(CorePrbn&&) = delete;
@@ -37,5 +37,5 @@ public:
     void setmt(short type, bool force) override;
 
 private:
-    [[maybe_unused]] CorePrcs* engine; // not owned; not yet called
+    CorePrcs* engine; // not owned; null serves nothing
 };

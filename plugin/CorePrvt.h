@@ -1,0 +1,43 @@
+#pragma once
+// CorePrvt: the plug-in's private calls as a program outside the shared
+// object makes them (our tools and tests): the editor's traffic (the
+// display's private properties 100100 to 100108), the attached-editor
+// count and the property listeners, carried by the dispatcher's
+// vendor-specific opcode with index iCtag and ptr pointing at a CALL. The
+// in-process editor makes the same calls directly on the plug-in object.
+// Owner: the caller keeps the record; the plug-in only reads it (and writes
+// the get's data).
+// Threads: the host's non-audio threads, as the editor's calls.
+
+#include <cstdint>
+
+class CorePrvt {
+public:
+    CorePrvt() = delete;
+
+    // The vendor-specific opcode's index that marks our call ("VrlP").
+    static constexpr std::int32_t iCtag = 0x56726c50;
+
+    enum : std::int32_t {
+        iCget = 0,     // gtprp(id, index, value = capacity in bytes, data)
+        iCset = 1,     // stprp(id, index, value, data, size)
+        iCattach = 2,  // attch(value != 0): one editor client more or less
+        iClisten = 3,  // listener(context, id, index, value) hears every prchg
+        iCunlisten = 4 // that listener (the same context) hears no more
+    };
+
+    // A listener runs on the posting thread inside the display's tick: it
+    // only records what changed and returns, and makes no call of its own.
+    using LISTENER = void (*)(void* context, int id, int index, int value);
+
+    struct CALL {
+        std::int32_t kind = iCget;   // see above
+        std::int32_t id = 0;         // private property id
+        std::int32_t index = 0;      // the property's index, 0 for the display's
+        std::int32_t value = 0;      // get: capacity of data, bytes; attach: 1 or 0
+        void* data = nullptr;        // the property's bytes
+        std::uint64_t size = 0;      // set: bytes in data
+        LISTENER listener = nullptr; // listen, unlisten
+        void* context = nullptr;     // handed to the listener
+    };
+};
