@@ -4,6 +4,8 @@
 // Test thread only.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/support/TempDir.h"
 
@@ -11,6 +13,10 @@ class PluginRig {
 public:
     PluginRig(); // copies the .so and writes the demo data beside it
     std::string const& path() const { return so; }
+    std::string folder() const { return temp.folder(); } // with its trailing '/'
+    // Writes the master settings again: the demo's, then these (a key given
+    // twice counts with its last value, as the engine reads them).
+    bool settings(std::vector<std::pair<std::string, std::string>> const& more) const;
 
 private:
     TempDir temp{"vorlanplugin"};

@@ -1,0 +1,319 @@
+// ctest-labels: threads
+// The display inside the built plug-in, as the editor reaches it through the
+// private properties: the boot through the boot page without an editor,
+// input records, the program pop-up menu, the properties' checks, a reader
+// racing the control thread's ticks, closing during a batch and skins that
+// fall back. One copy of the plug-in serves every case; each case writes
+// the settings it needs beside it before it opens an instance.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "display/CoreCnst.h"
+#include "tests/plugin/PluginPeer.h"
+#include "tests/plugin/PluginRig.h"
+#include "tools/CoreDemo.h"
+
+namespace {
+
+using ENTRY = CoreCnst::POPMENUENTRY;
+using VALUES = std::vector<std::pair<std::string, std::string>>;
+constexpr double kWait = 60.0; // s: generous for a loaded machine under the sanitizers
+
+class PluginDisplayTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { rig = new PluginRig(); }
+    static void TearDownTestSuite() {
+        delete rig;
+        rig = nullptr;
+    }
+    // The demo installation again, with these settings and a GUI rate that
+    // ticks the display every 15 ms.
+    static void install(VALUES more = {}) {
+        ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+        more.insert(more.begin(), {"GUIRATE", "5000"});
+        ASSERT_TRUE(rig->settings(more));
+    }
+    static bool shows(PluginPeer& p, char const* text) {
+        return PluginPeer::until([&] { return p.dump().find(text) != std::string::npos; }, kWait);
+    }
+    static bool booted(PluginPeer& p) {
+        return PluginPeer::until([&] { return p.titled("  ProgMode"); }, kWait);
+    }
+    static PluginRig* rig;
+};
+PluginRig* PluginDisplayTest::rig = nullptr;
+
+// Menu row buttons (row 13): the column of each page's word.
+constexpr int kMenuRow = 13;
+constexpr int kProgColumn = 3;
+constexpr int kKernColumn = 13;
+
+TEST_F(PluginDisplayTest, BootsThroughTheBootPageWithoutAnEditor) {
+    struct Row {
+        char const* what;
+        VALUES settings;
+        bool removeSetup;
+        char const* shown; // text on screen once the boot page is left
+        int row;           // where it is
+    } const rows[] = {
+        {"full set: page 0, detail view", {}, false, " RELOAD ", 1},
+        {"simple set: page 18", {{"MODE", " 0 "}}, false, "BYPASS", 1},
+        {"no bank setup: page 21, the failing line", {}, true, "3  ROM MEMORY Ko", 3},
+    };
+    for (Row const& r : rows) {
+        install(r.settings);
+        if (r.removeSetup) std::filesystem::remove(rig->folder() + "data/setups/DEMO.XML");
+        PluginPeer peer(rig->path());
+        ASSERT_TRUE(peer.host().valid()) << r.what;
+        bool reached = PluginPeer::until(
+            [&] { return peer.row(r.row).find(r.shown) != std::string::npos; }, kWait);
+        ASSERT_TRUE(reached) << r.what << "\n" << peer.dump();
+        if (r.removeSetup) {
+            // The error page stays: a later tick changes nothing.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_NE(peer.row(r.row).find(r.shown), std::string::npos) << peer.dump();
+        } else {
+            EXPECT_TRUE(peer.titled("  ProgMode")) << r.what << "\n" << peer.dump();
+            // The host heard of the boot's end.
+            EXPECT_TRUE(peer.host().wtupd(0, kWait)) << r.what;
+        }
+    }
+}
+
+TEST_F(PluginDisplayTest, InputRecordsReachTheDisplay) {
+    install();
+    PluginPeer peer(rig->path());
+    ASSERT_TRUE(booted(peer)) << peer.dump();
+    // A click on the menu row's KERN, then PROG; then a program-chosen
+    // record, which the display posts as a batch returning to the list page.
+    peer.post(0, kKernColumn, kMenuRow);
+    ASSERT_TRUE(PluginPeer::until([&] { return peer.titled("  KernelMode"); }, kWait))
+        << peer.dump();
+    peer.post(0, kProgColumn, kMenuRow);
+    ASSERT_TRUE(booted(peer)) << peer.dump();
+    int const updates = peer.host().updts();
+    peer.post(4, 1, 77, -5, 123456); // words the record carries besides the slot
+    ASSERT_TRUE(PluginPeer::until([&] { return peer.titled("  ListMode"); }, kWait)) << peer.dump();
+    EXPECT_TRUE(peer.host().wtupd(updates, kWait)); // the batch's end reached the host
+#ifdef VORLAN_BATCH_PENDING
+    GTEST_SKIP() << "the batch machine does not load programs yet";
+#endif
+    EXPECT_TRUE(shows(peer, "  1 DISTORTION/DEMO SATURATOR")) << peer.dump();
+}
+
+// The entries 100107 answers, as many as the arm record counts.
+std::vector<ENTRY> entries(PluginPeer& peer) {
+    unsigned char arm[20] = {};
+    if (peer.get(100106, arm, sizeof arm) != 1 || arm[0] != 1) return {};
+    std::int32_t count = 0;
+    std::memcpy(&count, arm + 4, 4);
+    std::vector<ENTRY> list(std::size_t(std::max(count, 0)));
+    int bytes = peer.get(100107, list.data(), count * 52);
+    list.resize(std::size_t(std::max(bytes, 0) / 52));
+    return list;
+}
+
+TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
+    install();
+    PluginPeer peer(rig->path());
+    ASSERT_TRUE(booted(peer)) << peer.dump();
+    EXPECT_GE(peer.heard(100106), 1); // the arming on page 0's entry
+    std::vector<ENTRY> list = entries(peer);
+    ASSERT_GE(list.size(), 7u); // title, three categories, three programs
+    // Pre-order with parent indexes: a category, then its programs under it.
+    int leaf = -1;
+    for (std::size_t k = 1; k < list.size(); ++k) {
+        std::string const text = list[k].text;
+        int const parent = list[k].parent;
+        bool const program = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0]));
+        if (program) {
+            ASSERT_GE(parent, 1) << text;
+            ASSERT_LT(parent, int(k)) << text;
+            if (text.rfind("2", 0) == 0) leaf = int(k);
+        } else {
+            EXPECT_EQ(parent, -1) << text;
+        }
+    }
+    ASSERT_GT(leaf, 0);
+    EXPECT_EQ(std::string(list[std::size_t(list[std::size_t(leaf)].parent)].text).find("MODU"), 0u);
+
+    // The title loads nothing.
+    int const updates = peer.host().updts();
+    ASSERT_EQ(peer.set(100108, &list[0], 52), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(peer.titled("  ProgMode"));
+    EXPECT_EQ(peer.host().updts(), updates);
+    // A leaf loads its program: a batch, back to page 0, which arms again.
+    int const armings = peer.heard(100106);
+    ASSERT_EQ(peer.set(100108, &list[std::size_t(leaf)], 52), 1);
+    ENTRY first{};
+    ASSERT_EQ(peer.get(100107, &first, 52), 52); // the choice stands over entry 0
+    EXPECT_EQ(std::memcmp(&first, &list[std::size_t(leaf)], 52), 0);
+    EXPECT_TRUE(peer.host().wtupd(updates, kWait));
+    EXPECT_TRUE(booted(peer)) << peer.dump();
+    EXPECT_TRUE(PluginPeer::until([&] { return peer.heard(100106) > armings; }, kWait));
+#ifdef VORLAN_BATCH_PENDING
+    GTEST_SKIP() << "the batch machine does not load programs yet";
+#endif
+    EXPECT_TRUE(shows(peer, "Demo Sweep")) << peer.dump();
+}
+
+TEST_F(PluginDisplayTest, PrivatePropertiesCheckEverySizeAndPointer) {
+    install();
+    PluginPeer peer(rig->path());
+    ASSERT_TRUE(booted(peer)) << peer.dump();
+    unsigned char const mouse[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    unsigned char const capture = 1;
+    ASSERT_EQ(peer.set(100101, mouse, 12), 1);
+    ASSERT_EQ(peer.set(100105, &capture, 1), 1);
+    unsigned char arm[20];
+    ASSERT_EQ(peer.get(100106, arm, 20), 1);
+
+    // Refused sets: wrong sizes, null data, unknown ids.
+    unsigned char junk[64];
+    std::memset(junk, 0xA5, sizeof junk);
+    struct SET {
+        int id;
+        unsigned long size;
+        bool null;
+    } const sets[] = {
+        {100100, 19, false}, {100100, 21, false}, {100100, 20, true},  {100101, 11, false},
+        {100101, 13, false}, {100101, 12, true},  {100105, 0, false},  {100105, 2, false},
+        {100105, 1, true},   {100106, 19, false}, {100106, 21, false}, {100106, 20, true},
+        {100108, 51, false}, {100108, 53, false}, {100108, 52, true},  {100102, 20, false},
+        {100104, 8, false},  {100107, 52, false}, {99, 20, false},     {-1, 1, false}};
+    for (SET const& s : sets)
+        EXPECT_EQ(peer.set(s.id, s.null ? nullptr : junk, s.size), 0) << s.id << " " << s.size;
+    // Refused gets: short capacities, null data, unknown ids; nothing written.
+    struct GET {
+        int id;
+        int capacity;
+        bool null;
+    } const gets[] = {{100101, 11, false}, {100101, 12, true},  {100106, 19, false},
+                      {100106, 20, true},  {100105, 1, true},   {100104, 7, false},
+                      {100104, 0, false},  {100104, -8, false}, {100104, 8, true},
+                      {100107, 51, false}, {100107, 52, true},  {100100, 20, false},
+                      {100108, 52, false}, {100103, 20, false}, {0, 20, false}};
+    for (GET const& g : gets) {
+        std::memset(junk, 0x5A, sizeof junk);
+        EXPECT_EQ(peer.get(g.id, g.null ? nullptr : junk, g.capacity), 0)
+            << g.id << " " << g.capacity;
+        for (unsigned char b : junk) ASSERT_EQ(b, 0x5A) << g.id;
+    }
+    // What was stored stands.
+    unsigned char back[20] = {};
+    ASSERT_EQ(peer.get(100101, back, 12), 1);
+    EXPECT_EQ(std::memcmp(back, mouse, 12), 0);
+    ASSERT_EQ(peer.get(100105, back, 1), 1);
+    EXPECT_EQ(back[0], capture);
+    ASSERT_EQ(peer.get(100106, back, 20), 1);
+    EXPECT_EQ(std::memcmp(back, arm, 20), 0);
+    EXPECT_TRUE(peer.titled("  ProgMode")); // no refused record reached the mailbox
+
+    // The snapshot: total x 8 bytes at most; a shorter capacity, whole cells only.
+    std::vector<double> whole(4000, -7.0), again(4000, -7.0), part(100, -7.0);
+    int const total = PluginPeer::iCcells;
+    bool same = false;
+    for (int attempt = 0; attempt < 50 && !same; ++attempt) { // a blink may fall between
+        ASSERT_EQ(peer.get(100104, whole.data(), 4000 * 8), total * 8);
+        ASSERT_EQ(peer.get(100104, part.data(), 100 * 8 + 5), 100 * 8);
+        ASSERT_EQ(peer.get(100104, again.data(), total * 8), total * 8);
+        same = std::equal(whole.begin(), whole.begin() + total, again.begin()) &&
+               std::equal(part.begin(), part.end(), whole.begin());
+    }
+    EXPECT_TRUE(same);
+    EXPECT_EQ(whole[std::size_t(total)], -7.0); // nothing past the cells
+    for (int k = 0; k < total; ++k) {
+        double v = whole[std::size_t(k)];
+        ASSERT_TRUE(v == -1.0 || (v >= 0.0 && v < 1.0)) << k << " " << v;
+    }
+}
+
+// A reader on the editor's properties while the control thread ticks and
+// page 0 is entered (and its menu armed) 50 times.
+TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
+    install();
+    PluginPeer peer(rig->path());
+    ASSERT_TRUE(booted(peer)) << peer.dump();
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        std::vector<double> cells(PluginPeer::iCcells);
+        std::vector<ENTRY> list(64);
+        while (!stop.load()) {
+            peer.get(100104, cells.data(), int(cells.size() * 8));
+            int bytes = peer.get(100107, list.data(), int(list.size() * 52));
+            for (int k = 0; k < bytes / 52; ++k)
+                if (std::memchr(list[std::size_t(k)].text, 0, 48) == nullptr) std::abort();
+            reads.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        int const armings = peer.heard(100106);
+        peer.post(0, kKernColumn, kMenuRow);
+        ASSERT_TRUE(PluginPeer::until([&] { return peer.titled("  KernelMode"); }, kWait));
+        peer.post(0, kProgColumn, kMenuRow);
+        ASSERT_TRUE(PluginPeer::until([&] { return peer.heard(100106) >= armings + 2; }, kWait))
+            << i;
+        ASSERT_TRUE(booted(peer));
+    }
+    stop.store(true);
+    reader.join();
+    EXPECT_GT(reads.load(), 50);
+    EXPECT_GE(entries(peer).size(), 7u);
+}
+
+TEST_F(PluginDisplayTest, ClosingDuringABatchWaitsForIt) {
+    install();
+    for (int i = 0; i < 3; ++i) {
+        auto peer = std::make_unique<PluginPeer>(rig->path());
+        ASSERT_TRUE(booted(*peer)) << peer->dump();
+        peer->post(4, 2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5 * i));
+        peer.reset(); // LeakSanitizer checks that nothing stays behind
+    }
+}
+
+TEST_F(PluginDisplayTest, SkinFallbacksStillOpenAnInstance) {
+    std::string const good = "<SKIN><DISPLAYADDCHARS>20</DISPLAYADDCHARS><FONTS>"
+                             "<FONTNAME>GREEN</FONTNAME><FONT1>A.PNG</FONT1><FONT2>B.PNG</FONT2>"
+                             "<FONTNEG>C.PNG</FONTNEG></FONTS></SKIN>";
+    struct Row {
+        char const* what;
+        char const* rom; // nullptr: no ROM.XML in the folder
+        char const* name;
+    } const rows[] = {
+        {"malformed", "<SKIN><FONTS>", "BAD.V2S"},
+        {"no ROM.XML", nullptr, "BAD.V2S"},
+        {"a strip missing",
+         "<SKIN><FONTS><FONTNAME>GREEN</FONTNAME><FONT1>A.PNG</FONT1></FONTS></SKIN>", "BAD.V2S"},
+        {"DISPLAYADDCHARS -3", "<SKIN><DISPLAYADDCHARS>-3</DISPLAYADDCHARS><FONTS></FONTS></SKIN>",
+         "BAD.V2S"},
+        {"DISPLAYADDCHARS 500", nullptr, "BAD.V2S"},
+        {"no such package", nullptr, "NONE.V2S"},
+    };
+    for (Row const& r : rows) {
+        install({{"SKINNAME", r.name}});
+        std::string const folder = rig->folder() + "data/skins/BAD.V2S/";
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        std::string rom = r.rom ? r.rom : "";
+        if (std::string(r.what) == "DISPLAYADDCHARS 500") {
+            rom = good;
+            rom.replace(rom.find("20"), 2, "500");
+        }
+        if (!rom.empty()) std::ofstream(folder + "ROM.XML") << rom;
+        PluginPeer peer(rig->path());
+        ASSERT_TRUE(peer.host().valid()) << r.what;
+        EXPECT_NE(peer.host().getef()->flags & PlatVst::flagHasEditor, 0) << r.what;
+        EXPECT_TRUE(booted(peer)) << r.what << "\n" << peer.dump();
+    }
+}
+
+} // namespace

@@ -1,0 +1,138 @@
+#include "tests/plugin/PluginPeer.h"
+
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "display/CoreDsbf.h"
+#include "display/CoreDsfn.h"
+
+namespace {
+// Glyph -> character of the display's two text fonts, from its own maps.
+struct GLYPHS {
+    std::vector<char> text[2];
+    int counts[2] = {0, 0};
+    GLYPHS() {
+        CoreDsbf fonts(nullptr, 1, 1, 0, 0);
+        for (short f = 0; f < 2; ++f) {
+            CoreDsfn* map = fonts.getfn(f);
+            counts[f] = map->getre();
+            text[f].assign(std::size_t(counts[f]), '?');
+            for (int code = 126; code >= 32; --code) {
+                int glyph = map->getrs(short(code));
+                if (glyph > 0 && glyph < counts[f]) text[f][std::size_t(glyph)] = char(code);
+            }
+            if (counts[f] > 0) text[f][0] = ' ';
+        }
+    }
+};
+} // namespace
+
+PluginPeer::PluginPeer(std::string const& so, int rate, int block) : plugin(so, rate, block) {
+    if (!plugin.valid()) return;
+    plugin.start();
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iClisten;
+    c.listener = &PluginPeer::record;
+    c.context = this;
+    call(c);
+}
+
+PluginPeer::~PluginPeer() {
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCunlisten;
+    c.listener = &PluginPeer::record;
+    c.context = this;
+    call(c);
+}
+
+void PluginPeer::record(void* context, int id, int, int) {
+    auto* peer = static_cast<PluginPeer*>(context);
+    std::lock_guard<std::mutex> guard(peer->lock);
+    peer->ids.push_back(id);
+}
+
+int PluginPeer::heard(int id) {
+    std::lock_guard<std::mutex> guard(lock);
+    int n = 0;
+    for (int i : ids) n += i == id;
+    return n;
+}
+
+std::intptr_t PluginPeer::call(CorePrvt::CALL& c) {
+    if (!plugin.valid()) return 0;
+    return plugin.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &c);
+}
+
+int PluginPeer::get(int id, void* data, int capacity) {
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCget;
+    c.id = id;
+    c.value = capacity;
+    c.data = data;
+    return int(call(c));
+}
+
+int PluginPeer::set(int id, void const* data, unsigned long size) {
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCset;
+    c.id = id;
+    c.data = const_cast<void*>(data);
+    c.size = size;
+    return int(call(c));
+}
+
+void PluginPeer::attach(bool on) {
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCattach;
+    c.value = on ? 1 : 0;
+    call(c);
+}
+
+void PluginPeer::post(int id, int word1, int word2, int word3, int word4) {
+    unsigned char record[20] = {};
+    auto const id16 = std::uint16_t(id);
+    std::memcpy(record, &id16, 2);
+    std::int32_t const words[4] = {word1, word2, word3, word4};
+    std::memcpy(record + 4, words, sizeof words);
+    set(100100, record, sizeof record);
+}
+
+std::vector<std::string> PluginPeer::screen() {
+    static GLYPHS const glyphs;
+    std::vector<double> cells(iCcells);
+    if (get(100104, cells.data(), iCcells * 8) != iCcells * 8) return {};
+    std::vector<std::string> rows(iCrows, std::string(iCcolumns, ' '));
+    int const zone = iCrows * iCcolumns; // fonts 0 and 1: one cell per grid cell
+    for (int r = 0; r < iCrows; ++r)
+        for (int c = 0; c < iCcolumns; ++c)
+            for (int f = 0; f < 2; ++f) {
+                double v = cells[std::size_t(f * zone + r * iCcolumns + c)];
+                if (v < 0.0) continue;
+                int glyph = int(std::floor(v * glyphs.counts[f]));
+                rows[std::size_t(r)][std::size_t(c)] = glyph >= 0 && glyph < glyphs.counts[f]
+                                                           ? glyphs.text[f][std::size_t(glyph)]
+                                                           : '?';
+            }
+    return rows;
+}
+
+std::string PluginPeer::row(int r) {
+    std::vector<std::string> s = screen();
+    return r >= 0 && r < int(s.size()) ? s[std::size_t(r)] : std::string();
+}
+
+std::string PluginPeer::dump() {
+    std::string out;
+    for (std::string const& r : screen()) out += "|" + r + "|\n";
+    return out;
+}
+
+bool PluginPeer::until(std::function<bool()> const& done, double seconds) {
+    auto const end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
