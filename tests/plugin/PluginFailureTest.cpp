@@ -46,6 +46,11 @@ TEST(PluginFailureTest, FailedAssemblyMakesEveryEntryANoOp) {
         host.dispt(V::opGetParamName, 0, 0, name);
         EXPECT_STREQ(name, "");
         EXPECT_EQ(host.dispt(V::opGetTailSize), 0);
+        // No editor and no private calls either.
+        V::Rect* rect = nullptr;
+        EXPECT_EQ(host.dispt(V::opEditGetRect, 0, 0, &rect), 0);
+        EXPECT_EQ(host.dispt(V::opEditOpen, 0, 0, reinterpret_cast<void*>(1)), 0);
+        EXPECT_EQ(host.dispt(V::opVendorSpecific, 0x56726c50, 0, nullptr), 0);
     }
     CoreHost next(rig.path(), 44100, 64);
     ASSERT_TRUE(next.valid());
