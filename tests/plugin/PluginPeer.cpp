@@ -30,7 +30,12 @@ struct GLYPHS {
 
 PluginPeer::PluginPeer(std::string const& so, int rate, int block) : plugin(so, rate, block) {
     if (!plugin.valid()) return;
-    plugin.start();
+    // Rate and block size before open: the control thread starts at open,
+    // and a host's rate calls still race its engine calls.
+    plugin.dispt(PlatVst::opSetSampleRate, 0, 0, nullptr, static_cast<float>(rate));
+    plugin.dispt(PlatVst::opSetBlockSize, 0, block);
+    plugin.dispt(PlatVst::opOpen);
+    plugin.dispt(PlatVst::opMainsChanged, 0, 1);
     CorePrvt::CALL c;
     c.kind = CorePrvt::iClisten;
     c.listener = &PluginPeer::record;
