@@ -65,16 +65,14 @@ void CorePrcs::reload(int slot) {
     // The live program goes back to its location first, as a batch load
     // does, so reloading keeps the user's edits. The write-back holds the
     // load lock: a load on another thread replaces the document meanwhile.
+    // Not under fallback, nor into a location that no longer holds the
+    // loaded program: either would put another program's text there.
     {
         CoreSmgd lockload(loadsem);
-        if (programdoc->getrt() != nullptr) {
-            fixcd();
-            CoreAnsx const text = programdoc->settc(false, false);
-            try {
-                memory->setvl(slot, text, false);
-            } catch (CoreAnsx const& e) {
-                CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
-            }
+        try {
+            if (slot == currentslot) writeBack(false);
+        } catch (CoreAnsx const& e) {
+            CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
         }
     }
     ldpdm(slot, false);
@@ -448,7 +446,11 @@ void CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
             break;
         }
         case 64: program->setds(value); break;
-        case 87: setpf(value); break;
+        case 87: {
+            CoreSmgd lockload(loadsem);
+            setpf(value);
+            break;
+        }
         case 167: memory->setnm(x.element, value); break;
         case 170: memory->setct(x.element, value, x.subindex); break;
         case 171: memory->setbs(x.element, value); break;

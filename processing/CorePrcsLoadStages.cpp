@@ -63,6 +63,7 @@ bool CorePrcs::ldpdm(int slot, bool keep) {
             bypass.setvl(was);
         }
         adjif();
+        markLoaded(r ? slot : -1);
     }
     lastload = r;
     return r;
@@ -300,6 +301,7 @@ int CorePrcs::ldpfs(int slot) {
         CoreLog_::debug(programdoc->settc(false, false), 0, 7);
         int const r = program->load_(root, false) ? 1 : 0;
         currentslot = slot;
+        markLoaded(r == 1 ? slot : -1);
         return r;
     } catch (...) {
         CoreLog_::loger(CoreAnsx("program not loaded: location ") + CoreAnsx(slot), 0);
@@ -336,6 +338,35 @@ void CorePrcs::fixcd() {
     program->chgen(d);
     program->chgdy(d);
     program->chgpt(d);
+}
+
+void CorePrcs::markLoaded(int slot) noexcept {
+    // What the location held when its program was loaded: a later write-back
+    // goes only where that text still stands.
+    try {
+        loadedtext = slot >= 0 ? memory->getvl(slot, false) : CoreAnsx("0");
+    } catch (...) {
+        loadedtext = CoreAnsx("0");
+    }
+}
+
+bool CorePrcs::holdsLoaded() {
+    CoreAnsx const text = memory->getvl(currentslot, false);
+    return text != CoreAnsx("0") && text == loadedtext;
+}
+
+bool CorePrcs::writeBack(bool cache) {
+    if (fallback || programdoc->getrt() == nullptr) return false;
+    if (!holdsLoaded()) {
+        CoreLog_::debug(CoreAnsx("write-back skipped: location ") + CoreAnsx(currentslot) +
+                            CoreAnsx(" no longer holds the loaded program"),
+                        0, 2);
+        return false;
+    }
+    fixcd();
+    memory->setvl(currentslot, programdoc->settc(false, false), cache);
+    loadedtext = memory->getvl(currentslot, false);
+    return true;
 }
 
 CoreAnsx CorePrcs::getdt() {
