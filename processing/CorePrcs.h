@@ -518,6 +518,9 @@ public:
     // ended (bypass then off). A step that throws ends the chain with an
     // error line. Display thread (through bean 226), may block; never throws.
     bool batch(CoreVars* store, CoreAnsx& message) noexcept;
+    // Test hook: the next n steps throw before their work, as a failing
+    // step would (n <= 0 clears it).
+    static void failNextSteps(int n);
     static inline const CoreAnsx sCsavefailed{"SAVE FAILED"};  // line of a save not written
     static inline const CoreAnsx sCbatchfailed{"BATCH ERROR"}; // line of a step that threw
     static inline const CoreAnsx sCnoprogram{"NO PROGRAM"};    // line of a load with none in use
@@ -565,7 +568,7 @@ private:
     void setctl(long i, double value, bool main);    // 155 / 156 with the change test
     CoreAnsx ctltx(int id, long i);                  // 229 .. 231 text, under the try-locks
     CoreAnsx ctltxLocked(int id, CoreIfce* control); // the same, locks held
-    void reload(int slot);                           // 84: live program back to memory, then reload
+    void reload(); // 84: live program back to its location, then that location reloaded
     // Batch helpers (CorePrcsBtch.cpp).
     bool runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message); // false: unknown
     CoreAnsx loadStep(CoreVars* store, bool fromcurrent); // the load of a step; its line
@@ -689,15 +692,16 @@ public:
     // a failed location other than 0 loads 0 and sets the fallback flag.
     // keep leaves the bypass flag and the processing state alone. Never throws.
     bool ldpdm(int slot, bool keep);
-    int setpg(int slot, bool keep); // ldpdm, then slot becomes the selected current slot
-    void adjif();                   // MIX control j bound to the shown modulator pre-labelled j+1
-    void fixcd();                   // the live program into its document
-    CoreAnsx getdt();               // fixcd, then the document as text
-    int ldpfs(int slot);            // the program reader alone, no stages; 1 loaded
-    void allcq();                   // side ring allocated or freed as the program wants it
-    void dealq();                   // side ring freed
-    void delsf();                   // crossfade tables freed
-    void cleby();                   // bypass ring zeroed
+    int setpg(int slot, bool keep);      // ldpdm, then slot becomes the selected current slot
+    int loadSelect(int slot, bool keep); // setpg as one step under the load lock
+    void adjif();        // MIX control j bound to the shown modulator pre-labelled j+1
+    void fixcd();        // the live program into its document
+    CoreAnsx getdt();    // fixcd, then the document as text
+    int ldpfs(int slot); // the program reader alone, no stages; 1 loaded
+    void allcq();        // side ring allocated or freed as the program wants it
+    void dealq();        // side ring freed
+    void delsf();        // crossfade tables freed
+    void cleby();        // bypass ring zeroed
     // The live program back into the current location (cache record written
     // with cache). Nothing under fallback, nor when the location no longer
     // holds the program that was loaded (deleted, moved away or overwritten).
@@ -714,9 +718,10 @@ private:
     void bootSettings();      // step 9: missing settings completed and saved
     // The staged load, every failure caught (engine and worker semaphores held).
     bool ldpsm(int slot) noexcept;
-    bool ldfls(int slot); // files and reader for a location other than 0
-    bool ldini();         // files and reader for location 0
-    bool ldbuf();         // buffers, ring positions, slots, plans and rate
+    bool loadHeld(int slot, bool keep); // ldpdm with the load lock already held
+    bool ldfls(int slot);               // files and reader for a location other than 0
+    bool ldini();                       // files and reader for location 0
+    bool ldbuf();                       // buffers, ring positions, slots, plans and rate
     bool ldvct(CoreFsys* store, CoreAnsx const& folder, int slot); // the vector archive
     void unbindAll() noexcept;           // no slot plays a kernel; no harmonic in use
     long modRing(long i) const noexcept; // i into 0 .. ring size - 1

@@ -61,21 +61,21 @@ void CorePrcs::setctl(long i, double value, bool main) {
     }
 }
 
-void CorePrcs::reload(int slot) {
+void CorePrcs::reload() {
     // The live program goes back to its location first, as a batch load
     // does, so reloading keeps the user's edits. The write-back holds the
     // load lock: a load on another thread replaces the document meanwhile.
     // Not under fallback, nor into a location that no longer holds the
     // loaded program: either would put another program's text there.
-    {
-        CoreSmgd lockload(loadsem);
-        try {
-            if (slot == currentslot) writeBack(false);
-        } catch (CoreAnsx const& e) {
-            CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
-        }
+    // The location is read under the load lock, so a program another thread
+    // loaded meanwhile (a host chunk) is the one reloaded.
+    CoreSmgd lockload(loadsem);
+    try {
+        writeBack(false);
+    } catch (CoreAnsx const& e) {
+        CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
     }
-    ldpdm(slot, false);
+    loadHeld(currentslot, false);
 }
 
 // ---- bool -----------------------------------------------------------------------------------
@@ -247,16 +247,13 @@ void CorePrcs::setbi(int id, int value, BEANSTRUCT* index) noexcept {
                 Both locks(*this);
                 after = hostblock;
             }
-            if (after != before) reload(currentslot);
+            if (after != before) reload();
             break;
         }
         case 88: {
             if (bootpending.getvl()) break;
             if (!CoreAudp::index(value, CoreMmry::iCmemorydim, "bean 88 location")) break;
-            int const slot = booterror ? 0 : value;
-            ldpdm(slot, false);
-            currentslot = slot;
-            programselected = true;
+            loadSelect(booterror ? 0 : value, false);
             break;
         }
         case 178:

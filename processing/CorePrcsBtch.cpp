@@ -5,6 +5,7 @@
 // step of a chain to the call that ends it. Display thread, may block.
 #include "processing/CorePrcs.h"
 
+#include <atomic>
 #include <climits>
 
 #include "program/CoreMmry.h"
@@ -17,6 +18,8 @@
 #include "storage/CoreXml_.h"
 
 namespace {
+
+std::atomic<int> stepFailures{0}; // test hook: steps left that throw before their work
 
 // A number as the display writes one: leading blanks, an optional sign,
 // decimal digits up to the first other character; no digits read as 0.
@@ -44,6 +47,8 @@ struct StepLocks {
 
 } // namespace
 
+void CorePrcs::failNextSteps(int n) { stepFailures.store(n > 0 ? n : 0); }
+
 bool CorePrcs::batch(CoreVars* store, CoreAnsx& message) noexcept {
     CoreAnsx step("");
     try {
@@ -52,6 +57,8 @@ bool CorePrcs::batch(CoreVars* store, CoreAnsx& message) noexcept {
         step = store->getit(CoreAnsx("NEXTSTEP"));
         CoreLog_::debug(CoreAnsx("batch ") + step, 0, 2);
         smpby(true, 0, true, true);
+        if (stepFailures.load() > 0 && stepFailures.fetch_sub(1) > 0)
+            throw CoreAnsx("injected step failure");
         if (runStep(step, store, message)) return false;
         smpby(false, 0, true, false);
         CoreLog_::debug(CoreAnsx("batch terminated"), 0, 2);
@@ -190,12 +197,10 @@ CoreAnsx CorePrcs::loadStep(CoreVars* store, bool fromcurrent) {
         CoreLog_::loger(CoreAnsx("batch load: no program in memory"), 1);
         return join(store->getit(CoreAnsx("LOADED")), sCnoprogram);
     }
-    ldpdm(slot, true);
+    loadSelect(slot, true);
     CoreAnsx name("");
     {
         CoreSmgd lockload(loadsem);
-        currentslot = slot;
-        programselected = true;
         name = program->getnm();
     }
     return join(store->getit(CoreAnsx("LOADED")), name);

@@ -86,9 +86,16 @@ void CorePrcs::chunkIn(void* data, long size) {
     if (CoreAnsx(text).Trim() == sCemptyxml) {
         programselected = true;
     } else {
+        // Every chunk this engine hands out ends its document; one cut short
+        // by the host's storage would otherwise be read as far as it goes
+        // and put a broken program into memory.
+        CoreAnsx const trimmed = CoreAnsx(text).Trim().UpperCase();
+        CoreAnsx const end("</SETUP>");
+        int const n = trimmed.Length(), m = end.Length();
+        bool const whole = n >= m && CoreAnsx(trimmed.c_str() + (n - m)) == end;
         int slot = -1;
         try {
-            slot = memory->dumpi(text);
+            if (whole) slot = memory->dumpi(text);
         } catch (...) {
             slot = -1;
         }
@@ -96,10 +103,7 @@ void CorePrcs::chunkIn(void* data, long size) {
             // Refused: the loaded program, its location and the flags stay.
             CoreLog_::loger(CoreAnsx("host chunk refused: nothing loaded"), 1);
         } else {
-            ldpdm(slot, false);
-            CoreSmgd lockload(loadsem);
-            currentslot = slot;
-            programselected = true;
+            loadSelect(slot, false);
         }
     }
     CoreLog_::debug(CoreAnsx("setck:") + text, 0, 7);

@@ -40,9 +40,24 @@ void dbg(char const* text, int timer, short level) {
 
 bool CorePrcs::ldpdm(int slot, bool keep) {
     if (failed) return false;
+    CoreSmgd lockload(loadsem);
+    return loadHeld(slot, keep);
+}
+
+int CorePrcs::loadSelect(int slot, bool keep) {
+    if (failed) return slot;
+    // One step under the load lock, so a load on another thread never
+    // lands between this load and the choice of its location.
+    CoreSmgd lockload(loadsem);
+    loadHeld(slot, keep);
+    currentslot = slot;
+    programselected = true;
+    return slot;
+}
+
+bool CorePrcs::loadHeld(int slot, bool keep) {
     bool r = false;
     {
-        CoreSmgd lockload(loadsem);
         CoreSmgd lockengine(enginesem);
         CoreSmgd lockworker(workersem);
         bool const was = bypass.getvl();
@@ -69,12 +84,7 @@ bool CorePrcs::ldpdm(int slot, bool keep) {
     return r;
 }
 
-int CorePrcs::setpg(int slot, bool keep) {
-    ldpdm(slot, keep);
-    currentslot = slot;
-    programselected = true;
-    return slot;
-}
+int CorePrcs::setpg(int slot, bool keep) { return loadSelect(slot, keep); }
 
 bool CorePrcs::ldpsm(int slot) noexcept {
     bool r = false;

@@ -106,6 +106,11 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
                         1);
         return false;
     }
+    // A blank name would name a file of nothing but its extension.
+    if (CoreAnsx(name).Trim().Length() <= 0) {
+        CoreLog_::loger(CoreAnsx("no version saved: no name"), 1);
+        return false;
+    }
     int const from = currentslot;
     int const to = memory->getcf(from);
     if (to <= 0) {
@@ -116,10 +121,27 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     memory->fix_l(from); // the old location as it stands on disk
     currentslot = to;
     setpf(name);
-    fixcd();
-    memory->setvl(to, programdoc->settc(false, false), true);
-    loadedtext = memory->getvl(to, false);
-    return svprf(CoreAnsx("0"), false);
+    CoreAnsx file = foundfolder + memory->getfp(to, false);
+    if (memory->getwp(to)) file = CoreButl::setfx(file, CoreButl::sCextv2p);
+    // A version never replaces a file that is there already: it may be
+    // another program's, or the very one the version was taken from.
+    bool saved = false;
+    if (CoreFsys::exstf(CoreAnsx(""), file)) {
+        CoreLog_::loger(CoreAnsx("no version saved: file exists ") + file, 1);
+    } else {
+        fixcd();
+        memory->setvl(to, programdoc->settc(false, false), true);
+        loadedtext = memory->getvl(to, false);
+        saved = svprf(CoreAnsx("0"), false);
+    }
+    if (saved) return true;
+    // No file behind it: the version goes, and the program stays the old
+    // location's, with its edits still live.
+    memory->clrpr(to);
+    currentslot = from;
+    if (memory->getwp(from)) program->setvf(memory->getfv(from, true));
+    loadedtext = memory->getvl(from, false);
+    return false;
 }
 
 int CorePrcs::versg(CoreAnsx name) {
