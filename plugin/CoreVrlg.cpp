@@ -397,22 +397,25 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
     if (ptr == nullptr) return 0;
     CorePrcs* e = master->getpr();
     if (get) {
-        // The engine's marker of a state with nothing to save.
-        chunkdata = CorePrcs::sCemptyxml;
-        *static_cast<void**>(ptr) = const_cast<char*>(chunkdata.c_str());
-        return chunkdata.Length();
+        // The engine's buffer: the current program as a setup document, or
+        // its marker of a state with nothing to save.
+        void* data = nullptr;
+        int const n = e->getck(&data);
+        if (n <= 0 || data == nullptr) return 0;
+        *static_cast<void**>(ptr) = data;
+        return n;
     }
     if (size <= 0) return 0;
+    // The control thread's updates wait, and a program change the host
+    // queued before the restore must not replace the restored program.
     bridge->hold_(true);
     bridge->dropp();
     e->setbi(78, hostrate.load(), nullptr);
-    std::size_t const n = static_cast<std::size_t>(size);
-    bool const empty = n == std::size_t(CorePrcs::sCemptyxml.Length()) &&
-                       std::memcmp(ptr, CorePrcs::sCemptyxml.c_str(), n) == 0;
-    if (!empty) CoreLog_::loger(CoreAnsx("host chunk not restored: no state reader"), 2);
+    e->setck(ptr, static_cast<long>(size));
     bridge->hold_(false);
     if (control != nullptr) control->setdp(); // the display shows the restored program
-    return empty ? 1 : 0;
+    latency();
+    return 1;
 }
 
 std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intptr_t value,

@@ -186,6 +186,7 @@ void CorePrcs::build() {
         cnvls[i].cnvl = new CoreCnvl(pool, CoreAnsx("H") + CoreAnsx(i + 1), 0, bridge);
     }
     chunkbuffer = zeroed<char>(pool, 5, CoreMmry::iCchunkbufferdim);
+    chunksize = CoreMmry::iCchunkbufferdim;
     bool const caching = cachepresent && !nocache;
     memory = new CoreMmry(pool, datapath, altcount, altpaths, setupsub, programsub, vectorsub,
                           cachesub, caching, shellfsys);

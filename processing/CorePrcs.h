@@ -30,7 +30,8 @@
 // bypass), CorePrcsRate.cpp (program rate, block sizing, crossfade tables,
 // CPU figures), CorePrcsBlck.cpp (block worker, MIDI learn and control
 // input, meter type), CorePrcsPlan.cpp (convolver configuration and
-// planning), CorePrcsStub.cpp (entry points the engine's later steps fill),
+// planning), CorePrcsBtch.cpp (batch machine), CorePrcsSave.cpp (saving and
+// versioning), CorePrcsChnk.cpp (host chunk),
 // CorePrcsBean*.cpp (the property bus), CorePrcsLoad.cpp (the GUI-rate meter
 // update and small queries) and CorePrcsDesc.cpp (archive description).
 
@@ -469,7 +470,7 @@ private:
     // ==== property bus ("beans") ===========================================================
     // CorePrcsBean.cpp (getters), CorePrcsBeanSet.cpp (setters and actions),
     // CorePrcsLoad.cpp (updld, getts, gettp, iscst), CorePrcsDesc.cpp (setds),
-    // CorePrcsBeanStub.cpp (what the bus calls of steps not built yet).
+    // CorePrcsBtch.cpp (batch machine), CorePrcsSave.cpp, CorePrcsChnk.cpp.
 public:
     // The index record of a bus call, filled by the caller and never written
     // by an accessor; laid out as the display's CoreBean::BEANSTRUCT. A null
@@ -511,11 +512,43 @@ public:
     // the archive is its program. Control or display thread, may block.
     void setds(CorePool* pool, CoreAnsx path, CoreAnsx description);
 
-    // ---- what the bus calls of the engine's later steps (CorePrcsBeanStub.cpp) ---------
-    // Stubs until their steps land; each is named as the bus calls it.
-    CoreAnsx getnp();                               // proposed version name
-    void setpf(CoreAnsx const& name);               // current slot's program file name
-    bool batch(CoreVars* store, CoreAnsx& message); // one batch step; true when the chain ended
+    // ---- batch machine (CorePrcsBtch.cpp) ----------------------------------------------
+    // One step of the chain the store names in NEXTSTEP: its work, its line
+    // in message and the next step; false after a step, true when the chain
+    // ended (bypass then off). A step that throws ends the chain with an
+    // error line. Display thread (through bean 226), may block; never throws.
+    bool batch(CoreVars* store, CoreAnsx& message) noexcept;
+    // Test hook: the next n steps throw before their work, as a failing
+    // step would (n <= 0 clears it).
+    static void failNextSteps(int n);
+    static inline const CoreAnsx sCsavefailed{"SAVE FAILED"};  // line of a save not written
+    static inline const CoreAnsx sCbatchfailed{"BATCH ERROR"}; // line of a step that threw
+    static inline const CoreAnsx sCnoprogram{"NO PROGRAM"};    // line of a load with none in use
+
+    // ---- saving and versioning (CorePrcsSave.cpp) ---------------------------------------
+    // Control or display thread, may block (file writes). Callers hold the
+    // load lock; the batch steps also hold the engine and worker locks.
+    // Saves the current program to its file: folder "0" is the folder it was
+    // found in; asis false first writes the live program into its document.
+    // A plain program rewrites its XML file only; an archive program gets a
+    // new archive with its other items kept byte for byte. False (logged,
+    // old file intact) when nothing was written, also under fallback or when
+    // the current slot no longer holds the loaded program.
+    bool svprf(CoreAnsx const& folder, bool asis);
+    int versg(CoreAnsx name);         // saves a version in the next free location; the slot after
+    CoreAnsx getnp();                 // proposed version name ("" without a program file)
+    void setpf(CoreAnsx const& name); // current slot's program file name (and vector file)
+
+    // ---- host chunk (CorePrcsChnk.cpp) ----------------------------------------------------
+    // The current location as a setup document, or "NOCHUNK": data points at
+    // the engine's buffer (valid until the next call); the size handed over,
+    // never below 131072 (the buffer grows for a larger program). 0 for a
+    // failed engine. Host thread, may block.
+    int getck(void** data) noexcept;
+    // Reads such a document (at most size bytes, up to a zero byte) into
+    // program memory and loads its program, booting first when needed; a
+    // refused chunk changes nothing. Host thread, may block.
+    void setck(void* data, long size) noexcept;
 
 private:
     // One accessor call: failed engine and exceptions answered with fallback.
@@ -535,7 +568,13 @@ private:
     void setctl(long i, double value, bool main);    // 155 / 156 with the change test
     CoreAnsx ctltx(int id, long i);                  // 229 .. 231 text, under the try-locks
     CoreAnsx ctltxLocked(int id, CoreIfce* control); // the same, locks held
-    void reload(int slot);                           // 84: live program back to memory, then reload
+    void reload(); // 84: live program back to its location, then that location reloaded
+    // Batch helpers (CorePrcsBtch.cpp).
+    bool runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message); // false: unknown
+    CoreAnsx loadStep(CoreVars* store, bool fromcurrent); // the load of a step; its line
+    bool saveVersion(CoreAnsx const& name);               // versg's work; true when saved
+    int chunkOut(void** data);                            // getck's work
+    void chunkIn(void* data, long size);                  // setck's work
     // Set-side helpers by kind (CorePrcsBeanSet.cpp).
     void setModulatorText(int id, BEANSTRUCT const& x, CoreAnsx const& value);
     void setModulatorDouble(int id, BEANSTRUCT const& x, double value);
@@ -653,15 +692,23 @@ public:
     // a failed location other than 0 loads 0 and sets the fallback flag.
     // keep leaves the bypass flag and the processing state alone. Never throws.
     bool ldpdm(int slot, bool keep);
-    int setpg(int slot, bool keep); // ldpdm, then slot becomes the selected current slot
-    void adjif();                   // MIX control j bound to the shown modulator pre-labelled j+1
-    void fixcd();                   // the live program into its document
-    CoreAnsx getdt();               // fixcd, then the document as text
-    int ldpfs(int slot);            // the program reader alone, no stages; 1 loaded
-    void allcq();                   // side ring allocated or freed as the program wants it
-    void dealq();                   // side ring freed
-    void delsf();                   // crossfade tables freed
-    void cleby();                   // bypass ring zeroed
+    int setpg(int slot, bool keep);      // ldpdm, then slot becomes the selected current slot
+    int loadSelect(int slot, bool keep); // setpg as one step under the load lock
+    void adjif();        // MIX control j bound to the shown modulator pre-labelled j+1
+    void fixcd();        // the live program into its document
+    CoreAnsx getdt();    // fixcd, then the document as text
+    int ldpfs(int slot); // the program reader alone, no stages; 1 loaded
+    void allcq();        // side ring allocated or freed as the program wants it
+    void dealq();        // side ring freed
+    void delsf();        // crossfade tables freed
+    void cleby();        // bypass ring zeroed
+    // The live program back into the current location (cache record written
+    // with cache). Nothing under fallback, nor when the location no longer
+    // holds the program that was loaded (deleted, moved away or overwritten).
+    // Caller holds the load lock. True when written.
+    bool writeBack(bool cache);
+    bool holdsLoaded(); // the current location still holds the loaded program's text
+    void markLoaded(int slot) noexcept; // remembers slot's text as loaded; -1 forgets it
 
 private:
     CoreAnsx bootStep(int n); // runs step n; its line
@@ -671,14 +718,17 @@ private:
     void bootSettings();      // step 9: missing settings completed and saved
     // The staged load, every failure caught (engine and worker semaphores held).
     bool ldpsm(int slot) noexcept;
-    bool ldfls(int slot); // files and reader for a location other than 0
-    bool ldini();         // files and reader for location 0
-    bool ldbuf();         // buffers, ring positions, slots, plans and rate
+    bool loadHeld(int slot, bool keep); // ldpdm with the load lock already held
+    bool ldfls(int slot);               // files and reader for a location other than 0
+    bool ldini();                       // files and reader for location 0
+    bool ldbuf();                       // buffers, ring positions, slots, plans and rate
     bool ldvct(CoreFsys* store, CoreAnsx const& folder, int slot); // the vector archive
     void unbindAll() noexcept;           // no slot plays a kernel; no harmonic in use
     long modRing(long i) const noexcept; // i into 0 .. ring size - 1
 
     bool fallback = false;      // the last load fell back to location 0
+    CoreAnsx loadedtext{"0"};   // stored text of the loaded location as loaded or written back
+    int chunksize = 0;          // bytes of the chunk buffer (at least CoreMmry::iCchunkbufferdim)
     bool lastload = false;      // result of the last ldpdm
     CoreAnsx foundfolder{""};   // folder the current program's file was found in
     int appliedoffset = 0;      // program time offset applied to the ring positions, samples

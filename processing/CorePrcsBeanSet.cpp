@@ -61,23 +61,21 @@ void CorePrcs::setctl(long i, double value, bool main) {
     }
 }
 
-void CorePrcs::reload(int slot) {
+void CorePrcs::reload() {
     // The live program goes back to its location first, as a batch load
     // does, so reloading keeps the user's edits. The write-back holds the
     // load lock: a load on another thread replaces the document meanwhile.
-    {
-        CoreSmgd lockload(loadsem);
-        if (programdoc->getrt() != nullptr) {
-            fixcd();
-            CoreAnsx const text = programdoc->settc(false, false);
-            try {
-                memory->setvl(slot, text, false);
-            } catch (CoreAnsx const& e) {
-                CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
-            }
-        }
+    // Not under fallback, nor into a location that no longer holds the
+    // loaded program: either would put another program's text there.
+    // The location is read under the load lock, so a program another thread
+    // loaded meanwhile (a host chunk) is the one reloaded.
+    CoreSmgd lockload(loadsem);
+    try {
+        writeBack(false);
+    } catch (CoreAnsx const& e) {
+        CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
     }
-    ldpdm(slot, false);
+    loadHeld(currentslot, false);
 }
 
 // ---- bool -----------------------------------------------------------------------------------
@@ -249,16 +247,13 @@ void CorePrcs::setbi(int id, int value, BEANSTRUCT* index) noexcept {
                 Both locks(*this);
                 after = hostblock;
             }
-            if (after != before) reload(currentslot);
+            if (after != before) reload();
             break;
         }
         case 88: {
             if (bootpending.getvl()) break;
             if (!CoreAudp::index(value, CoreMmry::iCmemorydim, "bean 88 location")) break;
-            int const slot = booterror ? 0 : value;
-            ldpdm(slot, false);
-            currentslot = slot;
-            programselected = true;
+            loadSelect(booterror ? 0 : value, false);
             break;
         }
         case 178:
@@ -448,7 +443,11 @@ void CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
             break;
         }
         case 64: program->setds(value); break;
-        case 87: setpf(value); break;
+        case 87: {
+            CoreSmgd lockload(loadsem);
+            setpf(value);
+            break;
+        }
         case 167: memory->setnm(x.element, value); break;
         case 170: memory->setct(x.element, value, x.subindex); break;
         case 171: memory->setbs(x.element, value); break;

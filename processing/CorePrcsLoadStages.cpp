@@ -40,9 +40,24 @@ void dbg(char const* text, int timer, short level) {
 
 bool CorePrcs::ldpdm(int slot, bool keep) {
     if (failed) return false;
+    CoreSmgd lockload(loadsem);
+    return loadHeld(slot, keep);
+}
+
+int CorePrcs::loadSelect(int slot, bool keep) {
+    if (failed) return slot;
+    // One step under the load lock, so a load on another thread never
+    // lands between this load and the choice of its location.
+    CoreSmgd lockload(loadsem);
+    loadHeld(slot, keep);
+    currentslot = slot;
+    programselected = true;
+    return slot;
+}
+
+bool CorePrcs::loadHeld(int slot, bool keep) {
     bool r = false;
     {
-        CoreSmgd lockload(loadsem);
         CoreSmgd lockengine(enginesem);
         CoreSmgd lockworker(workersem);
         bool const was = bypass.getvl();
@@ -63,17 +78,13 @@ bool CorePrcs::ldpdm(int slot, bool keep) {
             bypass.setvl(was);
         }
         adjif();
+        markLoaded(r ? slot : -1);
     }
     lastload = r;
     return r;
 }
 
-int CorePrcs::setpg(int slot, bool keep) {
-    ldpdm(slot, keep);
-    currentslot = slot;
-    programselected = true;
-    return slot;
-}
+int CorePrcs::setpg(int slot, bool keep) { return loadSelect(slot, keep); }
 
 bool CorePrcs::ldpsm(int slot) noexcept {
     bool r = false;
@@ -300,6 +311,7 @@ int CorePrcs::ldpfs(int slot) {
         CoreLog_::debug(programdoc->settc(false, false), 0, 7);
         int const r = program->load_(root, false) ? 1 : 0;
         currentslot = slot;
+        markLoaded(r == 1 ? slot : -1);
         return r;
     } catch (...) {
         CoreLog_::loger(CoreAnsx("program not loaded: location ") + CoreAnsx(slot), 0);
@@ -336,6 +348,35 @@ void CorePrcs::fixcd() {
     program->chgen(d);
     program->chgdy(d);
     program->chgpt(d);
+}
+
+void CorePrcs::markLoaded(int slot) noexcept {
+    // What the location held when its program was loaded: a later write-back
+    // goes only where that text still stands.
+    try {
+        loadedtext = slot >= 0 ? memory->getvl(slot, false) : CoreAnsx("0");
+    } catch (...) {
+        loadedtext = CoreAnsx("0");
+    }
+}
+
+bool CorePrcs::holdsLoaded() {
+    CoreAnsx const text = memory->getvl(currentslot, false);
+    return text != CoreAnsx("0") && text == loadedtext;
+}
+
+bool CorePrcs::writeBack(bool cache) {
+    if (fallback || programdoc->getrt() == nullptr) return false;
+    if (!holdsLoaded()) {
+        CoreLog_::debug(CoreAnsx("write-back skipped: location ") + CoreAnsx(currentslot) +
+                            CoreAnsx(" no longer holds the loaded program"),
+                        0, 2);
+        return false;
+    }
+    fixcd();
+    memory->setvl(currentslot, programdoc->settc(false, false), cache);
+    loadedtext = memory->getvl(currentslot, false);
+    return true;
 }
 
 CoreAnsx CorePrcs::getdt() {

@@ -422,6 +422,10 @@ public:
     // key and whose text parses into document with a PROGRAM element: its id,
     // or -1 (document then closed). Shared by every archive header edit.
     static int findProgramItem(CoreFsys* store, CoreAnsx const& key, class CoreXml_& document);
+    // True when every ITEM of the table of contents the store last read came
+    // into memory: the reader skips (and logs) entries it cannot take, and a
+    // store written back would silently lose them.
+    static bool wholeArchive(CoreFsys& store);
     // The one archive header edit: loads the archive at path, refuses a
     // damaged one, finds its program item (key = the archive's upper-cased
     // file name; with xmlfirst an item holding key + ".XML" wins over one

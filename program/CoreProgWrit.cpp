@@ -242,10 +242,18 @@ int CoreProg::findProgramItem(CoreFsys* store, CoreAnsx const& key, CoreXml_& do
 
 namespace {
 
-// True when every ITEM of the table of contents the store last read came
-// into memory: the reader skips (and logs) entries it cannot take, and a
-// store written back would silently lose them.
-bool wholeArchive(CoreFsys& store) {
+CoreAnsx archiveKey(CoreAnsx const& path) { return CoreButl::getfn(path, true).UpperCase(); }
+
+// text as the element tag of program, moved to its end.
+void replaceText(CoreNode* program, CoreAnsx const& tag, CoreAnsx const& text) {
+    auto element = std::make_unique<CoreNode>(tag);
+    element->addcd(new CoreNode(text));
+    program->prplc(&tag, 1, element.release());
+}
+
+} // namespace
+
+bool CoreProg::wholeArchive(CoreFsys& store) {
     CoreXml_ toc;
     try {
         toc.getfc(store.gettc());
@@ -268,17 +276,6 @@ bool wholeArchive(CoreFsys& store) {
     }
     return true;
 }
-
-CoreAnsx archiveKey(CoreAnsx const& path) { return CoreButl::getfn(path, true).UpperCase(); }
-
-// text as the element tag of program, moved to its end.
-void replaceText(CoreNode* program, CoreAnsx const& tag, CoreAnsx const& text) {
-    auto element = std::make_unique<CoreNode>(tag);
-    element->addcd(new CoreNode(text));
-    program->prplc(&tag, 1, element.release());
-}
-
-} // namespace
 
 bool CoreProg::editProgramItem(CorePool* pool, CoreAnsx const& path, bool xmlfirst,
                                char const* what, ProgramEdit const& edit,

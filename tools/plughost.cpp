@@ -1,5 +1,10 @@
-// plughost: renders audio through a plug-in's shared object.
+// plughost: renders audio through a plug-in's shared object, or shows its
+// editor.
 //   plughost PLUGIN.so OUTPUT.wav [options]
+//   plughost PLUGIN.so --editor [--slot N] [--wait S]
+//     --editor             open the plug-in's editor in a window of its own on
+//                          DISPLAY and keep it going (idle about 30 times a
+//                          second) until the window is closed
 //     --in FILE.wav        input (default: the test signal of --signal)
 //     --signal KIND        impulse | sine:HZ | noise (default impulse)
 //     --seconds S          length of the test signal (default 1)
@@ -23,6 +28,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "platform/x11/PlatX11.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
@@ -34,8 +40,55 @@ namespace {
 int usage() {
     std::fprintf(stderr, "usage: plughost PLUGIN.so OUTPUT.wav [--in FILE.wav] [--signal "
                          "impulse|sine:HZ|noise] [--seconds S] [--rate HZ] [--block N] "
-                         "[--double] [--slot N] [--midi F:S:D1:D2]... [--wait S]\n");
+                         "[--double] [--slot N] [--midi F:S:D1:D2]... [--wait S]\n"
+                         "       plughost PLUGIN.so --editor [--slot N] [--wait S]\n");
     return 2;
+}
+
+// The editor in a top-level window of ours, driven from this thread as a
+// host's user-interface thread drives it. Audio is not run: the plug-in's
+// control thread keeps the display going on its own.
+int editor(CoreHost& host) {
+    if ((host.getef()->flags & PlatVst::flagHasEditor) == 0) {
+        std::fprintf(stderr, "plughost: the plug-in has no editor\n");
+        return 1;
+    }
+    PlatVst::Rect* rect = nullptr;
+    host.dispt(PlatVst::opEditGetRect, 0, 0, &rect);
+    int const width = rect != nullptr ? rect->right - rect->left : 0;
+    int const height = rect != nullptr ? rect->bottom - rect->top : 0;
+    PlatX11 x11;
+    if (!x11.open()) {
+        std::fprintf(stderr, "plughost: no X display: %s\n", x11.problem().c_str());
+        return 1;
+    }
+    PlatX11::Window const window = x11.createTopLevel(width, height, "plughost");
+    if (window == 0) {
+        std::fprintf(stderr, "plughost: no window of %d x %d pixels\n", width, height);
+        return 1;
+    }
+    x11.sync();
+    if (host.dispt(PlatVst::opEditOpen, 0, 0, reinterpret_cast<void*>(window)) == 0) {
+        std::fprintf(stderr, "plughost: the plug-in's editor did not open\n");
+        return 1;
+    }
+    std::printf("plughost: editor open in window 0x%lx (%d x %d); close the window to end\n",
+                window, width, height);
+    std::fflush(stdout);
+    bool open = true;
+    while (open && !x11.lost()) {
+        host.dispt(PlatVst::opEditIdle);
+        PlatX11::Event e;
+        while (x11.nextEvent(e))
+            if ((e.kind == PlatX11::Kind::close || e.kind == PlatX11::Kind::destroy) &&
+                e.window == window)
+                open = false;
+        usleep(33000);
+    }
+    host.dispt(PlatVst::opEditClose);
+    x11.destroyWindow(window);
+    x11.close();
+    return 0;
 }
 
 bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fileRate) {
@@ -108,7 +161,9 @@ void progress(long done, long total) {
 
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
-    std::string const plugin = argv[1], output = argv[2];
+    std::string const plugin = argv[1];
+    bool const withEditor = std::strcmp(argv[2], "--editor") == 0;
+    std::string const output = withEditor ? "" : argv[2];
     std::string input, kind = "impulse";
     double seconds = 1.0, wait = 30.0;
     int rate = 0, block = 512, slot = -1;
@@ -144,6 +199,7 @@ int main(int argc, char** argv) {
             return usage();
     }
     if (block < 1 || (rate != 0 && (rate < 1000 || rate > 768000)) || slot > 9999) return usage();
+    if (withEditor && (!input.empty() || !midi.empty())) return usage();
 
     CoreHost::CHANNELS in;
     if (!input.empty()) {
@@ -175,6 +231,7 @@ int main(int argc, char** argv) {
                      "plughost: the plug-in did not report its boot%s within %g s; "
                      "rendering anyway\n",
                      slot >= 0 ? " and program load" : "", wait);
+    if (withEditor) return editor(host);
 
     long const latency = host.getdl();
     long const tail = static_cast<long>(host.dispt(PlatVst::opGetTailSize));

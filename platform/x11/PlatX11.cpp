@@ -247,6 +247,31 @@ PlatX11::Window PlatX11::createPopup(int x, int y, int width, int height) {
     return 0;
 }
 
+PlatX11::Window PlatX11::createTopLevel(int width, int height, char const* title) {
+    if (display_ == nullptr || lost_ || !sizeFits(width, height)) return 0;
+    Display* display = asDisplay(display_);
+    sync();
+    int before = errors_;
+    Window window = makeWindow(display, DefaultRootWindow(display), 0, 0, width, height, false);
+    XStoreName(display, window, title != nullptr ? title : "");
+    XSizeHints* hints = XAllocSizeHints();
+    if (hints != nullptr) {
+        hints->flags = PMinSize | PMaxSize;
+        hints->min_width = hints->max_width = width;
+        hints->min_height = hints->max_height = height;
+        XSetWMNormalHints(display, window, hints);
+        XFree(hints);
+    }
+    Atom close = XInternAtom(display, "WM_DELETE_WINDOW", False);
+    XSetWMProtocols(display, window, &close, 1);
+    deleteAtom_ = close;
+    sync();
+    if (errors_ == before && !lost_) return window;
+    XDestroyWindow(display, window);
+    sync();
+    return 0;
+}
+
 void PlatX11::destroyWindow(Window window) {
     if (display_ == nullptr || lost_ || window == 0) return;
     XDestroyWindow(asDisplay(display_), window);
@@ -330,6 +355,12 @@ bool PlatX11::nextEvent(Event& event) {
         case DestroyNotify:
             event.kind = Kind::destroy;
             event.window = x.xdestroywindow.window;
+            return true;
+        case ClientMessage:
+            if (deleteAtom_ == 0 || x.xclient.format != 32 ||
+                static_cast<unsigned long>(x.xclient.data.l[0]) != deleteAtom_)
+                continue;
+            event.kind = Kind::close;
             return true;
         default: continue;
         }

@@ -32,6 +32,7 @@ public:
         key,     // a key went down
         expose,  // part of the window must be drawn again
         destroy, // the window was destroyed (by us, or with its parent)
+        close,   // the window manager asks a top-level window to close
     };
 
     // One input or window event. Positions are pixels from the window's
@@ -80,6 +81,11 @@ public:
     // A mapped, raised pop-up at (x, y) on the screen that the window manager
     // leaves alone (override-redirect); 0 on failure.
     Window createPopup(int x, int y, int width, int height);
+    // A mapped top-level window of width x height pixels with a fixed size,
+    // titled title, whose close button sends a close record instead of
+    // killing the connection; 0 on failure. For hosts of our own (the
+    // plug-in itself only ever makes children of the host's window).
+    Window createTopLevel(int width, int height, char const* title);
     // Destroys a window made here (a destroy record follows).
     void destroyWindow(Window window);
     // Screen position of a point given in window coordinates; false when the
@@ -121,4 +127,5 @@ private:
     int lastErrorCode_ = 0;         // newest error: X error code
     int lastErrorRequest_ = 0;      // newest error: major request code
     unsigned long lastErrorId_ = 0; // newest error: resource id
+    unsigned long deleteAtom_ = 0;  // WM_DELETE_WINDOW once a top-level window exists
 };

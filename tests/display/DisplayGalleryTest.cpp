@@ -1,12 +1,14 @@
 // ctest-labels: threads
-// Pictures of display screens for review (build/display-gallery/*.png): the
-// boot page, a batch page mid-run, the six button rows, a chart of every
-// glyph, the kernel, memory and global pages, the five modulator edit pages,
-// the settings pages (master, MIDI, disk, parameter list and settings, about,
-// test), the simple set's three pages, the program page in both views and the list page in both
-// modes over a memory of programs in three categories. Each screen's decoded snapshot must equal
-// its cells read from the buffer, each picture must read back through libpng at the stated size,
-// and chosen cells must carry their glyph's bitmap.
+// Pictures of display screens for review, in build/display-gallery: one per
+// page id, page-NN.png (the boot page, the boot error page, both batch pages
+// mid-run, the kernel, memory and global pages, the five modulator edit
+// pages, the settings pages, the simple set's three pages, the program page
+// and the list page over a memory of programs in three categories), the
+// program page's list view and the list page's all-programs mode beside
+// them, the six button rows and a chart of every glyph. Each screen's
+// decoded snapshot must equal its cells read from the buffer, each picture
+// must read back through libpng at the stated size, and chosen cells must
+// carry their glyph's bitmap.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -62,6 +64,8 @@ void keep(std::string const& name, CoreDspg::IMAGE const& image, std::vector<CEL
     for (CELL const& cell : cells) expectGlyph(back, cell);
 }
 
+std::string page(int id) { return (id < 10 ? "page-0" : "page-") + std::to_string(id); }
+
 void keep(std::string const& name, DisplayRig& rig, std::vector<CELL> const& cells) {
     EXPECT_EQ(rig.snapshot(), rig.cells()) << name;
     CoreDspg::IMAGE image;
@@ -74,7 +78,7 @@ TEST(DisplayGallery, BootScreenAndItsDump) {
     DisplayRig rig;
     rig.build();
     for (int i = 0; i < 3; ++i) rig.tick();
-    keep("boot", rig, {{1, 0, 1, '1'}, {4, 0, 0, 'R'}, {0, 2, 0, 'E'}, {5, 2, 0, 'e'}});
+    keep("page-20", rig, {{1, 0, 1, '1'}, {4, 0, 0, 'R'}, {0, 2, 0, 'E'}, {5, 2, 0, 'e'}});
 
     // The command draws the dump of the same screen alike, and scales it.
     CoreCnst::DISPLAYDATA data;
@@ -97,21 +101,37 @@ TEST(DisplayGallery, BootScreenAndItsDump) {
                       plain.pixels[size_t(y / 2 * 464 + x / 2)]);
 }
 
-TEST(DisplayGallery, BatchPageMidRun) {
+TEST(DisplayGallery, BootErrorPage) {
     DisplayRig rig;
+    rig.engine.boot({{1, "Kernel folder", false, false, true},
+                     {2, "Kernel folder missing", false, false, false}});
     rig.engine.put('b', 22, "1");
-    rig.engine.name(1234, "Warm Room");
     rig.build();
-    rig.boot();
-    rig.engine.gate(2);
-    rig.display().loadp(1234);
+    EXPECT_EQ(rig.boot(), 21);
     rig.tick();
-    for (int i = 0; i < 5000 && !rig.engine.waiting(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    rig.tick();
-    keep("batch", rig, {{2, 0, 1, 'B'}, {0, 2, 0, 'L'}, {0, 13, 1, 'R'}});
-    rig.engine.gate(-1);
-    EXPECT_TRUE(rig.runBatch());
+    keep(page(21), rig, {{1, 0, 1, '1'}, {4, 0, 0, 'K'}, {1, 1, 1, '2'}});
+}
+
+// The full set's batch page (22) and the simple set's (23), mid-run.
+TEST(DisplayGallery, BatchPagesMidRun) {
+    for (bool guru : {true, false}) {
+        DisplayRig rig;
+        rig.engine.put('b', 22, "1");
+        rig.engine.put('b', 41, guru ? "1" : "0");
+        rig.engine.name(1234, "Warm Room");
+        rig.build();
+        rig.boot();
+        rig.engine.gate(2);
+        rig.display().loadp(1234);
+        rig.tick();
+        for (int i = 0; i < 5000 && !rig.engine.waiting(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        rig.tick();
+        EXPECT_EQ(rig.page(), guru ? 22 : 23);
+        keep(page(rig.page()), rig, {{2, 0, 1, 'B'}, {0, 2, 0, 'L'}, {0, 13, 1, 'R'}});
+        rig.engine.gate(-1);
+        EXPECT_TRUE(rig.runBatch());
+    }
 }
 
 TEST(DisplayGallery, ButtonRows) {
@@ -177,9 +197,9 @@ TEST(DisplayGallery, KernelMemoryAndGlobalPages) {
         char const* name;
         std::vector<CELL> cells;
     } const pages[] = {
-        {5, "kernel", {{2, 0, 1, 'K'}, {0, 1, 0, 'K'}, {13, 5, 0, '5'}, {51, 2, 1, 'S'}}},
-        {6, "memory", {{2, 0, 1, 'E'}, {7, 1, 2, 'W'}, {0, 9, 0, 'N'}, {51, 3, 1, 'D'}}},
-        {8, "global", {{2, 0, 1, 'E'}, {0, 1, 0, 'P'}, {4, 7, 0, 'M'}, {52, 0, 1, 'E'}}},
+        {5, "page-05", {{2, 0, 1, 'K'}, {0, 1, 0, 'K'}, {13, 5, 0, '5'}, {51, 2, 1, 'S'}}},
+        {6, "page-06", {{2, 0, 1, 'E'}, {7, 1, 2, 'W'}, {0, 9, 0, 'N'}, {51, 3, 1, 'D'}}},
+        {8, "page-08", {{2, 0, 1, 'E'}, {0, 1, 0, 'P'}, {4, 7, 0, 'M'}, {52, 0, 1, 'E'}}},
     };
     for (PAGE const& page : pages) {
         CoreDsifPeek::request(rig.display(), page.id);
@@ -189,9 +209,9 @@ TEST(DisplayGallery, KernelMemoryAndGlobalPages) {
     }
     e.put('b', 41, "0"); // the simple set, which page 19 keeps
     PAGE const simple[] = {
-        {19, "simple-master", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
-        {18, "simple-program", {{2, 0, 1, 'P'}, {0, 6, 0, 'F'}}},
-        {17, "simple-list", {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}}},
+        {19, "page-19", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
+        {18, "page-18", {{2, 0, 1, 'P'}, {0, 6, 0, 'F'}}},
+        {17, "page-17", {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}}},
     };
     for (PAGE const& page : simple) {
         CoreDsifPeek::request(rig.display(), page.id);
@@ -203,7 +223,6 @@ TEST(DisplayGallery, KernelMemoryAndGlobalPages) {
 
 TEST(DisplayGallery, ModulatorEditPages) {
     short const pages[] = {7, 9, 10, 11, 12};
-    char const* const names[] = {"lfos", "functions", "follower", "envelope", "dynamics"};
     for (int i = 0; i < 5; ++i) {
         DisplayRig rig;
         rig.engine.put('b', 22, "1");
@@ -218,7 +237,7 @@ TEST(DisplayGallery, ModulatorEditPages) {
         rig.tick();
         rig.tick();
         // The title, EXIT at rest and the first field highlighted.
-        keep(std::string("edit-") + names[i], rig, {{2, 0, 1, 'E'}, {52, 0, 1, 'E'}});
+        keep(page(pages[i]), rig, {{2, 0, 1, 'E'}, {52, 0, 1, 'E'}});
     }
 }
 
@@ -229,19 +248,19 @@ TEST(DisplayGallery, ProgramBrowsingPages) {
     rig.build();
     rig.boot();
     rig.tick();
-    keep("program-detail", rig, {{2, 0, 1, 'P'}, {0, 1, 2, 'L'}, {40, 1, 1, ' '}});
+    keep("page-00", rig, {{2, 0, 1, 'P'}, {0, 1, 2, 'L'}, {40, 1, 1, ' '}});
     rig.click(55, 0); // " L "
     rig.tick();
     rig.tick();
-    keep("program-list", rig, {{0, 1, 2, 'L'}, {38, 1, 0, '3'}, {12, 9, 0, char(20)}});
+    keep("page-00-list", rig, {{0, 1, 2, 'L'}, {38, 1, 0, '3'}, {12, 9, 0, char(20)}});
     CoreDsifPeek::request(rig.display(), 1); // the list page, in category mode
     rig.tick();
     rig.tick();
-    keep("list-categories", rig, {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}});
+    keep("page-01", rig, {{2, 0, 1, 'L'}, {46, 1, 0, char(8)}});
     rig.click(50, 0); // " ALL "
     rig.tick();
     rig.tick();
-    keep("list-all", rig, {{2, 0, 1, 'L'}, {0, 1, 0, 'W'}});
+    keep("page-01-all", rig, {{2, 0, 1, 'L'}, {0, 1, 0, 'W'}});
 }
 
 TEST(DisplayGallery, SettingsPages) {
@@ -261,18 +280,26 @@ TEST(DisplayGallery, SettingsPages) {
         char const* name;
         std::vector<CELL> cells;
     } const pages[] = {
-        {2, "master", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
-        {3, "midi", {{2, 0, 1, 'M'}, {8, 1, 0, 'C'}, {38, 2, 0, 'C'}}},
-        {4, "disk", {{2, 0, 1, 'D'}, {0, 6, 0, 'L'}}},
-        {13, "parameters", {{2, 0, 1, 'E'}, {6, 2, 1, 'C'}, {52, 4, 1, 'E'}}},
-        {14, "parameter", {{2, 0, 1, 'E'}, {0, 2, 0, 'L'}, {52, 0, 1, 'P'}}},
-        {15, "about", {{2, 0, 1, 'A'}, {0, 1, 0, 'D'}}},
-        {16, "test", {{2, 0, 1, 'T'}, {0, 2, 0, 'P'}}},
+        {2, "page-02", {{2, 0, 1, 'M'}, {0, 3, 0, 'M'}, {52, 1, 1, 'S'}}},
+        {3, "page-03", {{2, 0, 1, 'M'}, {8, 1, 0, 'C'}, {38, 2, 0, 'C'}}},
+        {4, "page-04", {{2, 0, 1, 'D'}, {0, 6, 0, 'L'}}},
+        {13, "page-13", {{2, 0, 1, 'E'}, {6, 2, 1, 'C'}, {52, 4, 1, 'E'}}},
+        {14, "page-14", {{2, 0, 1, 'E'}, {0, 2, 0, 'L'}, {52, 0, 1, 'P'}}},
+        {15, "page-15", {{2, 0, 1, 'A'}, {0, 1, 0, 'D'}}},
+        {16, "page-16", {{2, 0, 1, 'T'}, {0, 2, 0, 'P'}}},
     };
     for (PAGE const& page : pages) {
         CoreDsifPeek::request(rig.display(), page.id);
         rig.tick();
         rig.tick();
         keep(page.name, rig, page.cells);
+    }
+}
+
+// Declared last, so it runs after the tests that draw the pages.
+TEST(DisplayGallery, EveryPageHasItsPicture) {
+    for (int id = 0; id < 24; ++id) {
+        CoreDspg::IMAGE image;
+        EXPECT_TRUE(DisplayRig::readPng(gallery + "/" + page(id) + ".png", image)) << id;
     }
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <thread>
 
 namespace {
@@ -106,11 +107,22 @@ bool DisplayRig::runBatch(int milliseconds) {
 }
 
 std::string DisplayRig::glyphText(short font, int glyph) {
+    // Each font's glyphs turned back into texts once: screens are read
+    // after every tick of the tours.
+    static std::map<std::pair<short, int>, std::string> const texts = [] {
+        std::map<std::pair<short, int>, std::string> made;
+        for (short f = 0; f < CoreDsbf::iCfonts; ++f) {
+            CoreDsfn* map = referenceFonts().getfn(f);
+            for (int code = 255; map != nullptr && code >= 0; --code) // the lowest code wins
+                made[{f, map->getrs(short(code))}] = codeText(code);
+            if (map != nullptr) made[{f, 0}] = " ";
+        }
+        return made;
+    }();
     CoreDsfn* map = referenceFonts().getfn(font);
-    if (map == nullptr || glyph == 0) return map ? " " : "?";
-    for (int code = 0; code < 256; ++code)
-        if (map->getrs(short(code)) == glyph) return codeText(code);
-    return "?";
+    if (map == nullptr) return "?";
+    auto found = texts.find({font, glyph});
+    return found != texts.end() ? found->second : "?";
 }
 
 DisplayRig::SCREEN DisplayRig::cells() {

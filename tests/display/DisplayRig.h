@@ -22,6 +22,7 @@
 #include "display/CoreDstx.h"
 #include "editor/CoreSkin.h"
 #include "runtime/CoreBlnk.h"
+#include "runtime/CoreSmgd.h"
 #include "tests/display/FakeBean.h"
 #include "tests/display/FakeHost.h"
 #include "tools/CoreDspg.h"
@@ -32,13 +33,21 @@
 // leaves for the page's tick.
 struct CoreDsifPeek {
     static short current(CoreDsif& d) { return d.current; }
-    static short requested(CoreDsif& d) { return d.requested; }
+    // The display's thread requests a page after a batch under the display
+    // lock, so the request is read and made under it too.
+    static short requested(CoreDsif& d) {
+        CoreSmgd hold(*d.lock);
+        return d.requested;
+    }
     static CoreDsbf const& buffer(CoreDsif& d) { return *d.buffer; }
     static CoreMenu* menu(CoreDsif& d, int i) { return d.menus[i].get(); }
     static CoreMenu* currentmenu(CoreDsif& d) { return d.currentmenu; }
     static int batchlevel(CoreDsif& d) { return d.batchlevel; }
     static void armProgramMenu(CoreDsif& d, bool armed) { d.programmenu = armed; }
-    static void request(CoreDsif& d, short page) { d.requested = page; }
+    static void request(CoreDsif& d, short page) {
+        CoreSmgd hold(*d.lock);
+        d.requested = page;
+    }
     static CoreDsgt& gadget(CoreDsif& d) { return *d.gadget; }
     static CoreDsge& group(CoreDsif& d) { return *d.editgroup; }
     static short clickcolumn(CoreDsif& d) { return d.clickcolumn; }

@@ -187,7 +187,7 @@ TEST_F(CorePrcsBeanTest, WhileTheBootIsPendingOnlyTheOpenIdsAreServed) {
     EXPECT_STRNE(e->getbs(56, &x).c_str(), "Renamed");
     EXPECT_EQ(e->getbl(10, &x), 3000);
     EXPECT_STREQ(e->getbs(16, &x).c_str(), e->getbs(101, &x).c_str());
-    EXPECT_TRUE(e->getbb(226, &x)); // no batch step exists yet: the chain is over
+    EXPECT_TRUE(e->getbb(226, &x)); // nothing posted: the chain is over at once
     p.bootError(true);
     e->setbi(88, 5, &x);
     EXPECT_TRUE(p.selected());

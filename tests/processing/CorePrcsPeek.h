@@ -215,6 +215,36 @@ struct CorePrcsPeek {
     }
 };
 
+// A program text with its top-level elements sorted: writing the live
+// state into a document moves the elements it rewrites, so two writes of
+// one program differ in order only. The location's own entries a chunk
+// carries (SEQUENCE, ORIGINALFILENAME, VECTORFILENAME) are left out.
+inline std::string canonProgram(std::string const& text) {
+    std::string const open = "<PROGRAM>", close = "</PROGRAM>";
+    std::size_t const from = text.find(open), to = text.rfind(close);
+    if (from == std::string::npos || to == std::string::npos) return text;
+    std::vector<std::string> parts;
+    int depth = 0;
+    std::size_t start = from + open.size();
+    for (std::size_t i = start; i < to; ++i) {
+        if (text[i] != '<') continue;
+        bool const closing = text[i + 1] == '/';
+        depth += closing ? -1 : 1;
+        if (closing && depth == 0) {
+            std::size_t const end = text.find('>', i) + 1;
+            std::string const part = text.substr(start, end - start);
+            if (part.rfind("<SEQUENCE>", 0) != 0 && part.rfind("<ORIGINALFILENAME>", 0) != 0 &&
+                part.rfind("<VECTORFILENAME>", 0) != 0)
+                parts.push_back(part);
+            start = end;
+        }
+    }
+    std::sort(parts.begin(), parts.end());
+    std::string out;
+    for (auto const& p : parts) out += p;
+    return out;
+}
+
 // The engine over a kit's code folder, as the shell builds it (no blink clock).
 struct EngineKit {
     DataKit kit;

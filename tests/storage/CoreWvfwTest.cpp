@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -62,6 +64,27 @@ uint32_t checkHeader(std::string const& b, unsigned channels, uint32_t rate, uns
     return data;
 }
 
+// A second, independent reader: libsndfile's sndfile-info must find the
+// same frames, channels and rate (skipped where the tool is missing).
+void sndfileAgrees(std::string const& path, long frames, int channels, int rate) {
+    if (std::system("command -v sndfile-info >/dev/null 2>&1") != 0) return;
+    std::string out;
+    if (FILE* p = popen(("sndfile-info '" + path + "' 2>&1").c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, p) != nullptr) out += line;
+        pclose(p);
+    }
+    auto field = [&](std::string const& name) {
+        std::size_t at = out.rfind(name);
+        if (at == std::string::npos) return -1L;
+        at = out.find(':', at);
+        return at == std::string::npos ? -1L : std::atol(out.c_str() + at + 1);
+    };
+    EXPECT_EQ(field("Frames"), frames) << out;
+    EXPECT_EQ(field("Channels"), channels) << out;
+    EXPECT_EQ(field("Sample Rate"), rate) << out;
+}
+
 class CoreWvfwTest : public ::testing::Test {
 protected:
     TempDir temp;
@@ -79,6 +102,7 @@ TEST_F(CoreWvfwTest, ThousandMonoDoublesMake8044Bytes) {
     EXPECT_EQ(checkHeader(b, 1, 44100, 8), 8000u);
     EXPECT_EQ(u32(b, 4), 8036u);
     for (size_t k = 0; k < v.size(); ++k) ASSERT_EQ(sampleAt(b, 44 + 8 * k, true), v[k]) << k;
+    sndfileAgrees(path, 1000, 1, 44100);
 }
 
 TEST_F(CoreWvfwTest, HeaderIsValidWhileTheFileIsBeingWritten) {
@@ -127,6 +151,7 @@ TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence) {
     b = readBytes(wide);
     ASSERT_EQ(checkHeader(b, 200, 44100, 8), 3u * 1600u);
     EXPECT_EQ(sampleAt(b, 44 + 1600 * 2 + 8, true), 1.0);
+    sndfileAgrees(path, 3, 3, 96000);
 }
 
 TEST_F(CoreWvfwTest, UncreatableFileIsNeitherWrittenNorFatal) {

@@ -224,6 +224,34 @@ TEST_F(PlatX11Test, InputComesOutAsRecordsAndFocusMoves) {
     EXPECT_EQ(focus, parent);
 }
 
+// Our own host's window: managed (not override-redirect), of the asked size,
+// and the window manager's close request arrives as a close record.
+TEST_F(PlatX11Test, TopLevelWindowTurnsTheCloseRequestIntoARecord) {
+    PlatX11 x11;
+    ASSERT_TRUE(x11.open(server->display().c_str())) << x11.problem();
+    EXPECT_EQ(x11.createTopLevel(0, 10, "t"), 0u);
+    PlatX11::Window top = x11.createTopLevel(70, 30, "t");
+    ASSERT_NE(top, 0u);
+    XWindowAttributes a;
+    ASSERT_TRUE(XGetWindowAttributes(viewer, top, &a));
+    EXPECT_FALSE(a.override_redirect);
+    EXPECT_EQ(a.width, 70);
+    EXPECT_EQ(a.height, 30);
+    drain(x11, 1);
+    XEvent close{};
+    close.xclient.type = ClientMessage;
+    close.xclient.window = top;
+    close.xclient.message_type = XInternAtom(viewer, "WM_PROTOCOLS", False);
+    close.xclient.format = 32;
+    close.xclient.data.l[0] = static_cast<long>(XInternAtom(viewer, "WM_DELETE_WINDOW", False));
+    XSendEvent(viewer, top, False, NoEventMask, &close);
+    XSync(viewer, False);
+    std::vector<PlatX11::Event> got = drain(x11, 1);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got.back().kind, Kind::close);
+    EXPECT_EQ(got.back().window, top);
+}
+
 TEST_F(PlatX11Test, PopupLostParentAndErrorsStayOurs) {
     PlatX11 x11, other;
     ASSERT_TRUE(x11.open(server->display().c_str())) << x11.problem();

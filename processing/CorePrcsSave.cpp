@@ -1,0 +1,162 @@
+// CorePrcs program saving and versioning: the current program written back
+// to its file (a plain XML file in place, or a new program archive keeping
+// every other item of the old one), a version of it saved in the next free
+// location under a new name, and the version name the display proposes.
+// Control or display thread, may block on file writes; never the audio thread.
+#include "processing/CorePrcs.h"
+
+#include <cstring>
+
+#include "program/CoreMmry.h"
+#include "program/CoreProg.h"
+#include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
+#include "storage/CoreFsys.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+#include "storage/DataXml_.h"
+
+namespace {
+
+// The item's text parses into a document with a PROGRAM element.
+bool isProgram(CoreFsys& store, int id) {
+    CoreXml_ document;
+    try {
+        document.getfc(store.ct2as(id));
+    } catch (CoreAnsx const&) {
+        return false;
+    }
+    CoreNode* root = document.getrt();
+    CoreNode* program = root != nullptr ? root->getcd(DataXml_::sCtagprogrm) : nullptr;
+    return program != nullptr && !program->leaf_();
+}
+
+// Removes every program document of the archive that the program reader
+// (readerkey, both ways contained) or the archive header edits (archivekey
+// contained) could take, so the new text is the only program it holds.
+void dropPrograms(CoreFsys& store, CoreAnsx const& readerkey, CoreAnsx const& archivekey) {
+    for (int position = store.llvcn() - 1; position >= 0; --position) {
+        int id = -1;
+        CoreAnsx const name = store.llvel(position, id).UpperCase();
+        if (id < 0) continue;
+        bool const candidate = readerkey.Pos(name) > 0 || name.Pos(readerkey) > 0 ||
+                               (archivekey.Length() > 0 && name.Pos(archivekey) > 0);
+        if (candidate && isProgram(store, id)) store.delct(id);
+    }
+}
+
+} // namespace
+
+bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
+    if (failed) return false;
+    try {
+        // Under fallback the live program is location 0's: saving it would
+        // write it over the file of the location that failed.
+        if (fallback || programdoc->getrt() == nullptr || !holdsLoaded()) {
+            CoreLog_::loger(CoreAnsx("program not saved: location ") + CoreAnsx(currentslot) +
+                                CoreAnsx(" does not hold the loaded program"),
+                            1);
+            return false;
+        }
+        int const slot = currentslot;
+        CoreAnsx const file = memory->getfp(slot, false);
+        if (file == CoreAnsx("0") || file.Length() <= 0) return false;
+        CoreAnsx const where = folder == CoreAnsx("0") ? foundfolder : folder;
+        if (!asis) fixcd();
+        bool saved = false;
+        if (!memory->getwp(slot)) {
+            // The program file only: vector files the program holds in memory
+            // stay as the user keeps them on disk.
+            CoreAnsx const path = CoreButl::rslve(where + file);
+            saved = CoreButl::svatx(path, programdoc->settc(true, false), false);
+        } else {
+            CoreAnsx const path =
+                CoreButl::rslve(CoreButl::setfx(where + file, CoreButl::sCextv2p));
+            // The item the program reader looks up: its exact name wins over
+            // any item that merely contains it.
+            CoreAnsx const item = CoreButl::setfx(file, CoreButl::sCextxml).UpperCase();
+            CoreFsys archive(pool, where, false, diskoption);
+            if (CoreFsys::exstf(CoreAnsx(""), path)) {
+                // Items the reader cannot take would be lost by a rewrite.
+                if (!archive.loada(path, CoreAnsx("0"), false, nullptr) ||
+                    !CoreProg::wholeArchive(archive)) {
+                    CoreLog_::loger(path + CoreAnsx(": archive not readable whole, not saved"), 1);
+                    return false;
+                }
+                dropPrograms(archive, item, CoreButl::getfn(path, true).UpperCase());
+            }
+            CoreAnsx const text = programdoc->settc(false, false);
+            int const id = archive.crtit(item, true);
+            archive.setit(id, text.c_str(), static_cast<long>(std::strlen(text.c_str())),
+                          CoreAnsx("0"), true, false);
+            saved = archive.savea(path);
+        }
+        if (!saved) CoreLog_::loger(CoreAnsx("program not saved: ") + where + file, 1);
+        return saved;
+    } catch (CoreAnsx const& e) {
+        CoreLog_::loger(CoreAnsx("program not saved: ") + e, 1);
+        return false;
+    }
+}
+
+bool CorePrcs::saveVersion(CoreAnsx const& name) {
+    if (fallback || !holdsLoaded()) {
+        CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot) +
+                            CoreAnsx(" does not hold the loaded program"),
+                        1);
+        return false;
+    }
+    // A blank name would name a file of nothing but its extension.
+    if (CoreAnsx(name).Trim().Length() <= 0) {
+        CoreLog_::loger(CoreAnsx("no version saved: no name"), 1);
+        return false;
+    }
+    int const from = currentslot;
+    int const to = memory->getcf(from);
+    if (to <= 0) {
+        CoreLog_::loger(CoreAnsx("no version saved: no free location after ") + CoreAnsx(from), 1);
+        return false;
+    }
+    memory->mvepr(from, to, false);
+    memory->fix_l(from); // the old location as it stands on disk
+    currentslot = to;
+    setpf(name);
+    CoreAnsx file = foundfolder + memory->getfp(to, false);
+    if (memory->getwp(to)) file = CoreButl::setfx(file, CoreButl::sCextv2p);
+    // A version never replaces a file that is there already: it may be
+    // another program's, or the very one the version was taken from.
+    bool saved = false;
+    if (CoreFsys::exstf(CoreAnsx(""), file)) {
+        CoreLog_::loger(CoreAnsx("no version saved: file exists ") + file, 1);
+    } else {
+        fixcd();
+        memory->setvl(to, programdoc->settc(false, false), true);
+        loadedtext = memory->getvl(to, false);
+        saved = svprf(CoreAnsx("0"), false);
+    }
+    if (saved) return true;
+    // No file behind it: the version goes, and the program stays the old
+    // location's, with its edits still live.
+    memory->clrpr(to);
+    currentslot = from;
+    if (memory->getwp(from)) program->setvf(memory->getfv(from, true));
+    loadedtext = memory->getvl(from, false);
+    return false;
+}
+
+int CorePrcs::versg(CoreAnsx name) {
+    if (!failed) saveVersion(name);
+    return currentslot;
+}
+
+CoreAnsx CorePrcs::getnp() {
+    CoreAnsx const file = memory->getfp(currentslot, true);
+    if (file == CoreAnsx("0") || file.Length() <= 0) return CoreAnsx("");
+    return CoreButl::setfx(CoreButl::getvs(file, 2), CoreAnsx(""));
+}
+
+void CorePrcs::setpf(CoreAnsx const& name) {
+    int const slot = currentslot;
+    memory->setfp(slot, name);
+    if (memory->getwp(slot)) program->setvf(memory->getfv(slot, true));
+}
