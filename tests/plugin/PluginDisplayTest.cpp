@@ -101,9 +101,6 @@ TEST_F(PluginDisplayTest, InputRecordsReachTheDisplay) {
     peer.post(4, 1, 77, -5, 123456); // words the record carries besides the slot
     ASSERT_TRUE(PluginPeer::until([&] { return peer.titled("  ListMode"); }, kWait)) << peer.dump();
     EXPECT_TRUE(peer.host().wtupd(updates, kWait)); // the batch's end reached the host
-#ifdef VORLAN_BATCH_PENDING
-    GTEST_SKIP() << "the batch machine does not load programs yet";
-#endif
     EXPECT_TRUE(shows(peer, "  1 DISTORTION/DEMO SATURATOR")) << peer.dump();
 }
 
@@ -158,10 +155,14 @@ TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
     EXPECT_TRUE(peer.host().wtupd(updates, kWait));
     EXPECT_TRUE(booted(peer)) << peer.dump();
     EXPECT_TRUE(PluginPeer::until([&] { return peer.heard(100106) > armings; }, kWait));
-#ifdef VORLAN_BATCH_PENDING
-    GTEST_SKIP() << "the batch machine does not load programs yet";
-#endif
-    EXPECT_TRUE(shows(peer, "Demo Sweep")) << peer.dump();
+    // The slot field of page 0 shows the loaded program's slot.
+    EXPECT_TRUE(PluginPeer::until(
+        [&] {
+            std::string const field = peer.row(2).substr(16, 8);
+            return field.find('2') != std::string::npos && field.find('0') == std::string::npos;
+        },
+        kWait))
+        << peer.dump();
 }
 
 TEST_F(PluginDisplayTest, PrivatePropertiesCheckEverySizeAndPointer) {
