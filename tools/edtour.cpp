@@ -49,14 +49,16 @@ click-text Demo Saturator
 until-text Demo Saturator
 wait 800
 shot load
+click 55 0
+until-text EDIT
 click-text EDIT
 until-text Memory
-click 6 5
+click-text Demo Saturator
 type Warm
 key Return
 wait 600
 shot memory
-click-text PROG
+click-text EXIT
 until-text ProgMode
 click 2 2
 wait 600
