@@ -15,10 +15,9 @@ struct VERB {
 };
 
 constexpr VERB verbs[] = {
-    {"click", 2, false},  {"click-text", 0, true},  {"drag", 4, false},
-    {"type", 0, true},    {"key", 0, true},         {"wheel", 1, false},
-    {"choose", 1, false}, {"until-page", 1, false}, {"until-text", 0, true},
-    {"wait", 1, false},   {"shot", 0, true},
+    {"click", 2, false}, {"click-text", 0, true}, {"drag", 4, false},   {"type", 0, true},
+    {"key", 0, true},    {"wheel", 1, false},     {"choose", 1, false}, {"until-text", 0, true},
+    {"wait", 1, false},  {"shot", 0, true},
 };
 
 bool number(std::string const& word, long& value) {

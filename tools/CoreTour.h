@@ -10,8 +10,8 @@
 //   key NAME           one key by its X name (Return, Escape, BackSpace ...)
 //   wheel N            N wheel steps (up when above 0)
 //   choose SLOT        the program pop-up's entry for slot SLOT
-//   until-page N       wait until the display shows page N (with a timeout)
-//   until-text TEXT    wait until TEXT shows on the screen (with a timeout)
+//   until-text TEXT    wait until TEXT shows on the screen (with a timeout;
+//                      a page is known by its title, e.g. "KernelMode")
 //   wait MS            let MS milliseconds pass
 //   shot NAME          one picture, NAME.png
 // Owner: the tool that runs the script. Threads: the tool's only thread.

@@ -15,9 +15,12 @@
 #include <thread>
 
 #include "display/CoreCnst.h"
-#include "tests/plugin/PluginPeer.h"
+#include "editor/CoreStrp.h"
 #include "tests/plugin/PluginRig.h"
 #include "tools/CoreDemo.h"
+#include "tools/CorePeer.h"
+#include "tools/CoreShot.h"
+#include "tools/CoreTour.h"
 
 namespace {
 
@@ -39,11 +42,11 @@ protected:
         more.insert(more.begin(), {"GUIRATE", "5000"});
         ASSERT_TRUE(rig->settings(more));
     }
-    static bool shows(PluginPeer& p, char const* text) {
-        return PluginPeer::until([&] { return p.dump().find(text) != std::string::npos; }, kWait);
+    static bool shows(CorePeer& p, char const* text) {
+        return CorePeer::until([&] { return p.dump().find(text) != std::string::npos; }, kWait);
     }
-    static bool booted(PluginPeer& p) {
-        return PluginPeer::until([&] { return p.titled("  ProgMode"); }, kWait);
+    static bool booted(CorePeer& p) {
+        return CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait);
     }
     static PluginRig* rig;
 };
@@ -69,9 +72,9 @@ TEST_F(PluginDisplayTest, BootsThroughTheBootPageWithoutAnEditor) {
     for (Row const& r : rows) {
         install(r.settings);
         if (r.removeSetup) std::filesystem::remove(rig->folder() + "data/setups/DEMO.XML");
-        PluginPeer peer(rig->path());
+        CorePeer peer(rig->path());
         ASSERT_TRUE(peer.host().valid()) << r.what;
-        bool reached = PluginPeer::until(
+        bool reached = CorePeer::until(
             [&] { return peer.row(r.row).find(r.shown) != std::string::npos; }, kWait);
         ASSERT_TRUE(reached) << r.what << "\n" << peer.dump();
         if (r.removeSetup) {
@@ -88,24 +91,23 @@ TEST_F(PluginDisplayTest, BootsThroughTheBootPageWithoutAnEditor) {
 
 TEST_F(PluginDisplayTest, InputRecordsReachTheDisplay) {
     install();
-    PluginPeer peer(rig->path());
+    CorePeer peer(rig->path());
     ASSERT_TRUE(booted(peer)) << peer.dump();
     // A click on the menu row's KERN, then PROG; then a program-chosen
     // record, which the display posts as a batch returning to the list page.
     peer.post(0, kKernColumn, kMenuRow);
-    ASSERT_TRUE(PluginPeer::until([&] { return peer.titled("  KernelMode"); }, kWait))
-        << peer.dump();
+    ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  KernelMode"); }, kWait)) << peer.dump();
     peer.post(0, kProgColumn, kMenuRow);
     ASSERT_TRUE(booted(peer)) << peer.dump();
     int const updates = peer.host().updts();
     peer.post(4, 1, 77, -5, 123456); // words the record carries besides the slot
-    ASSERT_TRUE(PluginPeer::until([&] { return peer.titled("  ListMode"); }, kWait)) << peer.dump();
+    ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  ListMode"); }, kWait)) << peer.dump();
     EXPECT_TRUE(peer.host().wtupd(updates, kWait)); // the batch's end reached the host
     EXPECT_TRUE(shows(peer, "  1 DISTORTION/DEMO SATURATOR")) << peer.dump();
 }
 
 // The entries 100107 answers, as many as the arm record counts.
-std::vector<ENTRY> entries(PluginPeer& peer) {
+std::vector<ENTRY> entries(CorePeer& peer) {
     unsigned char arm[20] = {};
     if (peer.get(100106, arm, sizeof arm) != 1 || arm[0] != 1) return {};
     std::int32_t count = 0;
@@ -118,7 +120,7 @@ std::vector<ENTRY> entries(PluginPeer& peer) {
 
 TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
     install();
-    PluginPeer peer(rig->path());
+    CorePeer peer(rig->path());
     ASSERT_TRUE(booted(peer)) << peer.dump();
     EXPECT_GE(peer.heard(100106), 1); // the arming on page 0's entry
     std::vector<ENTRY> list = entries(peer);
@@ -154,9 +156,9 @@ TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
     EXPECT_EQ(std::memcmp(&first, &list[std::size_t(leaf)], 52), 0);
     EXPECT_TRUE(peer.host().wtupd(updates, kWait));
     EXPECT_TRUE(booted(peer)) << peer.dump();
-    EXPECT_TRUE(PluginPeer::until([&] { return peer.heard(100106) > armings; }, kWait));
+    EXPECT_TRUE(CorePeer::until([&] { return peer.heard(100106) > armings; }, kWait));
     // The slot field of page 0 shows the loaded program's slot.
-    EXPECT_TRUE(PluginPeer::until(
+    EXPECT_TRUE(CorePeer::until(
         [&] {
             std::string const field = peer.row(2).substr(16, 8);
             return field.find('2') != std::string::npos && field.find('0') == std::string::npos;
@@ -167,7 +169,7 @@ TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
 
 TEST_F(PluginDisplayTest, PrivatePropertiesCheckEverySizeAndPointer) {
     install();
-    PluginPeer peer(rig->path());
+    CorePeer peer(rig->path());
     ASSERT_TRUE(booted(peer)) << peer.dump();
     unsigned char const mouse[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     unsigned char const capture = 1;
@@ -219,7 +221,7 @@ TEST_F(PluginDisplayTest, PrivatePropertiesCheckEverySizeAndPointer) {
 
     // The snapshot: total x 8 bytes at most; a shorter capacity, whole cells only.
     std::vector<double> whole(4000, -7.0), again(4000, -7.0), part(100, -7.0);
-    int const total = PluginPeer::iCcells;
+    int const total = CorePeer::iCcells;
     bool same = false;
     for (int attempt = 0; attempt < 50 && !same; ++attempt) { // a blink may fall between
         ASSERT_EQ(peer.get(100104, whole.data(), 4000 * 8), total * 8);
@@ -240,12 +242,12 @@ TEST_F(PluginDisplayTest, PrivatePropertiesCheckEverySizeAndPointer) {
 // page 0 is entered (and its menu armed) 50 times.
 TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
     install();
-    PluginPeer peer(rig->path());
+    CorePeer peer(rig->path());
     ASSERT_TRUE(booted(peer)) << peer.dump();
     std::atomic<bool> stop{false};
     std::atomic<int> reads{0};
     std::thread reader([&] {
-        std::vector<double> cells(PluginPeer::iCcells);
+        std::vector<double> cells(CorePeer::iCcells);
         std::vector<ENTRY> list(64);
         while (!stop.load()) {
             peer.get(100104, cells.data(), int(cells.size() * 8));
@@ -258,10 +260,9 @@ TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
     for (int i = 0; i < 50; ++i) {
         int const armings = peer.heard(100106);
         peer.post(0, kKernColumn, kMenuRow);
-        ASSERT_TRUE(PluginPeer::until([&] { return peer.titled("  KernelMode"); }, kWait));
+        ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  KernelMode"); }, kWait));
         peer.post(0, kProgColumn, kMenuRow);
-        ASSERT_TRUE(PluginPeer::until([&] { return peer.heard(100106) >= armings + 2; }, kWait))
-            << i;
+        ASSERT_TRUE(CorePeer::until([&] { return peer.heard(100106) >= armings + 2; }, kWait)) << i;
         ASSERT_TRUE(booted(peer));
     }
     stop.store(true);
@@ -273,7 +274,7 @@ TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
 TEST_F(PluginDisplayTest, ClosingDuringABatchWaitsForIt) {
     install();
     for (int i = 0; i < 3; ++i) {
-        auto peer = std::make_unique<PluginPeer>(rig->path());
+        auto peer = std::make_unique<CorePeer>(rig->path());
         ASSERT_TRUE(booted(*peer)) << peer->dump();
         peer->post(4, 2);
         std::this_thread::sleep_for(std::chrono::milliseconds(5 * i));
@@ -310,11 +311,36 @@ TEST_F(PluginDisplayTest, SkinFallbacksStillOpenAnInstance) {
             rom.replace(rom.find("20"), 2, "500");
         }
         if (!rom.empty()) std::ofstream(folder + "ROM.XML") << rom;
-        PluginPeer peer(rig->path());
+        CorePeer peer(rig->path());
         ASSERT_TRUE(peer.host().valid()) << r.what;
         EXPECT_NE(peer.host().getef()->flags & PlatVst::flagHasEditor, 0) << r.what;
         EXPECT_TRUE(booted(peer)) << r.what << "\n" << peer.dump();
     }
+}
+
+// The display-pictures command's built-in tour on the demo data: every shot
+// is a readable PNG of the renderer's size (checked by decoding it again).
+TEST_F(PluginDisplayTest, PicturesToolTakesItsTourOnTheDemoData) {
+    install();
+    std::vector<CoreTour::STEP> steps;
+    std::string why;
+    ASSERT_TRUE(CoreTour::parse(CoreShot::sCtour, steps, why)) << why;
+    TempDir out{"vorlanshots"};
+    {
+        CorePeer peer(rig->path());
+        ASSERT_TRUE(CoreShot::run(peer, steps, out.path(), why)) << why << "\n" << peer.dump();
+    }
+    int shots = 0;
+    for (auto const& step : steps) {
+        if (step.verb != "shot") continue;
+        std::ifstream file(out.path() + "/" + step.text + ".png", std::ios::binary);
+        std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(file), {}};
+        CoreStrp::IMAGE image;
+        ASSERT_TRUE(CoreStrp::decod(bytes.data(), int(bytes.size()), image)) << step.text;
+        EXPECT_EQ(image.width, 58 * 8 * 2) << step.text;
+        ++shots;
+    }
+    EXPECT_EQ(shots, 5);
 }
 
 } // namespace

@@ -12,7 +12,7 @@
 
 #include <X11/Xlib.h>
 
-#include "tests/plugin/PluginPeer.h"
+#include "tools/CorePeer.h"
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/XvfbServer.h"
 
@@ -75,12 +75,12 @@ protected:
         if (list != nullptr) XFree(list);
         return int(n);
     }
-    static V::Rect rect(PluginPeer& p) {
+    static V::Rect rect(CorePeer& p) {
         V::Rect* r = nullptr;
         if (p.host().dispt(V::opEditGetRect, 0, 0, &r) != 1 || r == nullptr) return V::Rect{};
         return *r;
     }
-    static std::intptr_t open(PluginPeer& p, Window w) {
+    static std::intptr_t open(CorePeer& p, Window w) {
         return p.host().dispt(V::opEditOpen, 0, 0, reinterpret_cast<void*>(std::uintptr_t(w)));
     }
 
@@ -95,7 +95,7 @@ XvfbServer* PluginEditorTest::server = nullptr;
 std::string PluginEditorTest::failure;
 
 TEST_F(PluginEditorTest, OpensOneMappedChildOfTheRectangle) {
-    PluginPeer peer(rig->path());
+    CorePeer peer(rig->path());
     ASSERT_TRUE(peer.host().valid());
     EXPECT_NE(peer.host().getef()->flags & V::flagHasEditor, 0);
     V::Rect const before = rect(peer);
@@ -135,7 +135,7 @@ TEST_F(PluginEditorTest, OpensOneMappedChildOfTheRectangle) {
 }
 
 TEST_F(PluginEditorTest, TwoInstancesWithEditorsAtOnce) {
-    PluginPeer a(rig->path()), b(rig->path());
+    CorePeer a(rig->path()), b(rig->path());
     Window wa = parent(), wb = parent();
     ASSERT_EQ(open(a, wa), 1);
     ASSERT_EQ(open(b, wb), 1);
@@ -152,7 +152,7 @@ TEST_F(PluginEditorTest, TwoInstancesWithEditorsAtOnce) {
 }
 
 TEST_F(PluginEditorTest, FailuresAnswerZeroAndLeaveNothing) {
-    PluginPeer peer(rig->path());
+    CorePeer peer(rig->path());
     Window w = parent();
     Window gone = parent();
     XDestroyWindow(viewer, gone);

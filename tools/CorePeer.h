@@ -1,11 +1,12 @@
 #pragma once
-// PluginPeer: one instance of the built plug-in opened through our host, and
+// CorePeer: one instance of the built plug-in opened through our host, and
 // the editor's side of it as an outside program sees it: the private calls
 // through the vendor opcode (the display's properties, the attached-editor
 // count, a listener that records every announcement) and the screen read
-// through 100104, decoded back to text rows, so tests read pages as text.
-// Owner: the test. Threads: the test's thread; the listener is called on
-// the plug-in's control thread and only records.
+// through 100104, decoded back to text rows, so tests and the picture tool
+// read pages as text.
+// Owner: the test or tool that opens the instance. Threads: its thread; the
+// listener is called on the plug-in's control thread and only records.
 
 #include <atomic>
 #include <chrono>
@@ -17,16 +18,16 @@
 #include "plugin/CorePrvt.h"
 #include "tools/CoreHost.h"
 
-class PluginPeer {
+class CorePeer {
 public:
     static constexpr int iCcells = 3190; // the display's snapshot cells (fonts 0..3)
     static constexpr int iCrows = 17;    // main rows and extra rows
     static constexpr int iCcolumns = 58;
 
-    explicit PluginPeer(std::string const& so, int rate = 44100, int block = 256);
-    ~PluginPeer();
-    PluginPeer(PluginPeer const&) = delete;
-    PluginPeer& operator=(PluginPeer const&) = delete;
+    explicit CorePeer(std::string const& so, int rate = 44100, int block = 256);
+    ~CorePeer();
+    CorePeer(CorePeer const&) = delete;
+    CorePeer& operator=(CorePeer const&) = delete;
 
     CoreHost& host() { return plugin; }
     std::intptr_t call(CorePrvt::CALL& c);

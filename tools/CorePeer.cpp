@@ -1,4 +1,4 @@
-#include "tests/plugin/PluginPeer.h"
+#include "tools/CorePeer.h"
 
 #include <cmath>
 #include <cstring>
@@ -28,7 +28,7 @@ struct GLYPHS {
 };
 } // namespace
 
-PluginPeer::PluginPeer(std::string const& so, int rate, int block) : plugin(so, rate, block) {
+CorePeer::CorePeer(std::string const& so, int rate, int block) : plugin(so, rate, block) {
     if (!plugin.valid()) return;
     // Rate and block size before open: the control thread starts at open,
     // and a host's rate calls still race its engine calls.
@@ -38,38 +38,38 @@ PluginPeer::PluginPeer(std::string const& so, int rate, int block) : plugin(so, 
     plugin.dispt(PlatVst::opMainsChanged, 0, 1);
     CorePrvt::CALL c;
     c.kind = CorePrvt::iClisten;
-    c.listener = &PluginPeer::record;
+    c.listener = &CorePeer::record;
     c.context = this;
     call(c);
 }
 
-PluginPeer::~PluginPeer() {
+CorePeer::~CorePeer() {
     CorePrvt::CALL c;
     c.kind = CorePrvt::iCunlisten;
-    c.listener = &PluginPeer::record;
+    c.listener = &CorePeer::record;
     c.context = this;
     call(c);
 }
 
-void PluginPeer::record(void* context, int id, int, int) {
-    auto* peer = static_cast<PluginPeer*>(context);
+void CorePeer::record(void* context, int id, int, int) {
+    auto* peer = static_cast<CorePeer*>(context);
     std::lock_guard<std::mutex> guard(peer->lock);
     peer->ids.push_back(id);
 }
 
-int PluginPeer::heard(int id) {
+int CorePeer::heard(int id) {
     std::lock_guard<std::mutex> guard(lock);
     int n = 0;
     for (int i : ids) n += i == id;
     return n;
 }
 
-std::intptr_t PluginPeer::call(CorePrvt::CALL& c) {
+std::intptr_t CorePeer::call(CorePrvt::CALL& c) {
     if (!plugin.valid()) return 0;
     return plugin.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &c);
 }
 
-int PluginPeer::get(int id, void* data, int capacity) {
+int CorePeer::get(int id, void* data, int capacity) {
     CorePrvt::CALL c;
     c.kind = CorePrvt::iCget;
     c.id = id;
@@ -78,7 +78,7 @@ int PluginPeer::get(int id, void* data, int capacity) {
     return int(call(c));
 }
 
-int PluginPeer::set(int id, void const* data, unsigned long size) {
+int CorePeer::set(int id, void const* data, unsigned long size) {
     CorePrvt::CALL c;
     c.kind = CorePrvt::iCset;
     c.id = id;
@@ -87,14 +87,14 @@ int PluginPeer::set(int id, void const* data, unsigned long size) {
     return int(call(c));
 }
 
-void PluginPeer::attach(bool on) {
+void CorePeer::attach(bool on) {
     CorePrvt::CALL c;
     c.kind = CorePrvt::iCattach;
     c.value = on ? 1 : 0;
     call(c);
 }
 
-void PluginPeer::post(int id, int word1, int word2, int word3, int word4) {
+void CorePeer::post(int id, int word1, int word2, int word3, int word4) {
     unsigned char record[20] = {};
     auto const id16 = std::uint16_t(id);
     std::memcpy(record, &id16, 2);
@@ -103,7 +103,7 @@ void PluginPeer::post(int id, int word1, int word2, int word3, int word4) {
     set(100100, record, sizeof record);
 }
 
-std::vector<std::string> PluginPeer::screen() {
+std::vector<std::string> CorePeer::screen() {
     static GLYPHS const glyphs;
     std::vector<double> cells(iCcells);
     if (get(100104, cells.data(), iCcells * 8) != iCcells * 8) return {};
@@ -122,18 +122,18 @@ std::vector<std::string> PluginPeer::screen() {
     return rows;
 }
 
-std::string PluginPeer::row(int r) {
+std::string CorePeer::row(int r) {
     std::vector<std::string> s = screen();
     return r >= 0 && r < int(s.size()) ? s[std::size_t(r)] : std::string();
 }
 
-std::string PluginPeer::dump() {
+std::string CorePeer::dump() {
     std::string out;
     for (std::string const& r : screen()) out += "|" + r + "|\n";
     return out;
 }
 
-bool PluginPeer::until(std::function<bool()> const& done, double seconds) {
+bool CorePeer::until(std::function<bool()> const& done, double seconds) {
     auto const end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return done();
