@@ -124,6 +124,10 @@ bool CorePrcs::ldfls(int slot) {
         CoreLog_::loger(CoreAnsx("program file not found: ") + file, 0);
         return false;
     }
+    // The alternative paths are read upper-cased; reads find the folder
+    // whatever its case, but a program saved back to where it was found must
+    // go to the folder on disk, not to a new one of the upper-cased name.
+    foundfolder = CoreButl::rslve(foundfolder);
     bool const archive = isArchive(file);
     if (!archive) {
         programfsys->setdt(foundfolder);

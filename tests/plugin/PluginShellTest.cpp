@@ -1,10 +1,9 @@
+// ctest-labels: threads
 // The plug-in's shared object through our own host: the effect record, the
 // exported symbols, bounded texts, parameters, hostile call orders and a
-// seeded random call sequence, and what it plays (the engine's latency; the
-// demo programs' truth once the program loads).
-// Not in the ThreadSanitizer pass yet: a host's rate and block-size calls on
-// its own thread still race with the control thread's engine calls (the
-// rate adaptation's fields); settling that is the shell's open work.
+// seeded random call sequence (the host's rate and block-size calls against
+// the control thread), and what it plays: the demo room and saturator
+// against their naive convolution and Volterra sum at the reported delay.
 #include <gtest/gtest.h>
 
 #include <algorithm>

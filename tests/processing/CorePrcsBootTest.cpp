@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -458,4 +459,27 @@ TEST_F(CorePrcsBootTest, TheSyncPointLeavesAtTheReportedDelayWhateverTheOffset) 
             EXPECT_LT(relativeError(got, want), 1e-5) << where << " channel " << c;
         }
     }
+}
+
+// The master reader upper-cases the alternative data paths; a lower-case
+// folder on disk is still found, and the program's folder is kept as the disk
+// spells it, so what is read and written later goes to the real folder.
+TEST_F(CorePrcsBootTest, AProgramInALowerCaseAlternativeFolderReadsItsFilesThere) {
+    install();
+    std::string const library = kit.code() + "library/";
+    std::filesystem::create_directories(library + DataKit::programSub);
+    std::filesystem::create_directories(library + DataKit::vectorSub);
+    std::filesystem::rename(kit.vectors() + "TWO.WAV", library + DataKit::vectorSub + "TWO.WAV");
+    std::filesystem::rename(kit.programs() + "TWO.XML", library + DataKit::programSub + "two.xml");
+    kit.setup("BANK.XML", {"INIT.XML", "ONE.XML", "two.xml"}, -1);
+    kit.master("BANK.XML",
+               {{"DSPBUFFER", "256"}, {"OTIMED", "3"}, {"ALTERNATIVEDATAPATH", library}});
+    auto e = make();
+    ASSERT_FALSE(e->fboot()) << log.text();
+    CorePrcsPeek p{*e};
+    ASSERT_NE(p.alternatives(), library + "|"); // upper-cased as read
+    ASSERT_TRUE(e->ldpdm(2, false)) << log.text();
+    EXPECT_EQ(p.programName(), "Two");
+    EXPECT_EQ(p.found(), library);
+    expectSound(*e, kTwo, "lower-case alternative folder", kTwoOffset);
 }

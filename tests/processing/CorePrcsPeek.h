@@ -212,7 +212,8 @@ struct CorePrcsPeek {
     }
     void setin(int c, int i, double v) { e.inring[c][i] = v; }
 
-    std::string alternatives() const { // "A|B|"
+    std::string found() const { return e.foundfolder.c_str(); } // the program's folder
+    std::string alternatives() const {                          // "A|B|"
         std::string s;
         for (int i = 0; i < e.altcount; ++i) s += std::string(e.altpaths[i].c_str()) + "|";
         return s;
