@@ -658,13 +658,16 @@ public:
     bool ldpdm(int slot, bool keep);
     int setpg(int slot, bool keep); // ldpdm, then slot becomes the selected current slot
     void adjif();                   // MIX control j bound to the shown modulator pre-labelled j+1
-    void fixcd();                   // the live program into its document
-    CoreAnsx getdt();               // fixcd, then the document as text
-    int ldpfs(int slot);            // the program reader alone, no stages; 1 loaded
-    void allcq();                   // side ring allocated or freed as the program wants it
-    void dealq();                   // side ring freed
-    void delsf();                   // crossfade tables freed
-    void cleby();                   // bypass ring zeroed
+    // The live program into its document. The caller holds the load lock,
+    // then the engine and worker semaphores: the block worker and the rate
+    // changes write what this reads.
+    void fixcd();
+    CoreAnsx getdt();    // fixcd under those locks, then the document as text
+    int ldpfs(int slot); // the program reader alone, no stages; 1 loaded
+    void allcq();        // side ring allocated or freed as the program wants it
+    void dealq();        // side ring freed
+    void delsf();        // crossfade tables freed
+    void cleby();        // bypass ring zeroed
 
 private:
     CoreAnsx bootStep(int n); // runs step n; its line

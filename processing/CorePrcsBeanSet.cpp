@@ -64,9 +64,12 @@ void CorePrcs::setctl(long i, double value, bool main) {
 void CorePrcs::reload(int slot) {
     // The live program goes back to its location first, as a batch load
     // does, so reloading keeps the user's edits. The write-back holds the
-    // load lock: a load on another thread replaces the document meanwhile.
+    // load lock (a load on another thread replaces the document meanwhile)
+    // and both engine semaphores (blocks and rate changes move the program).
     {
         CoreSmgd lockload(loadsem);
+        CoreSmgd lockengine(enginesem);
+        CoreSmgd lockworker(workersem);
         if (programdoc->getrt() != nullptr) {
             fixcd();
             CoreAnsx const text = programdoc->settc(false, false);

@@ -353,6 +353,8 @@ void CorePrcs::fixcd() {
 
 CoreAnsx CorePrcs::getdt() {
     CoreSmgd lockload(loadsem);
+    CoreSmgd lockengine(enginesem);
+    CoreSmgd lockworker(workersem);
     fixcd();
     return programdoc->settc(false, false);
 }
