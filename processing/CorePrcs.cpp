@@ -82,9 +82,11 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
         }
         debug3(CoreAnsx("DELAY COMPENSATION:") + CoreAnsx(delaycompensation));
         // Every ring position must lie inside the ring, whatever WORKBUFFER
-        // says: the bypass ring is written a whole delay compensation ahead.
-        long long const needed = static_cast<long long>(baselatency) + lookahead +
-                                 CoreButl::max__(processingblock, forcedoffset) + 1;
+        // says: the input is written a whole delay compensation ahead of the
+        // output, with room for a full host chunk, and so is the bypass ring.
+        int const forced = CoreButl::max__(forcedoffset, 0);
+        long long const needed =
+            static_cast<long long>(baselatency) + lookahead + forced + processingblock + 1;
         if (needed > kLargestRing)
             throw CoreAnsx("CorePrcs: the delays need a ring beyond the largest");
         int const least = CoreButl::getp2(static_cast<int>(needed));
@@ -94,10 +96,18 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
         }
         ringwrap = ringsize - 1;
         outread = 0;
-        inwrite = baselatency + lookahead;
-        handedend = baselatency;
-        producedend = baselatency;
-        record.position = baselatency;
+        // The forced offset is latency held in reserve: a program's kernel
+        // keeps its time offset ahead of the sync point and the load takes
+        // that offset off this distance, so every program's sync point comes
+        // out at the delay compensation, the bypass ring's delay.
+        inwrite = baselatency + lookahead + forced;
+        // The block worker runs on whole blocks of the ring, the lookahead
+        // behind the input; what lies beyond the last whole block waits.
+        int const back = baselatency + forced;
+        handedend = back - back % processingblock;
+        producedend = handedend;
+        record.position = handedend;
+        carry = back - handedend;
         bypasswrite = delaycompensation;
         bypassread = 0;
 

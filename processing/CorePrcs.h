@@ -345,7 +345,9 @@ private:
     bool masterbroken = false;    // a master file or text was there but gave no MASTER
 
     // ---- derived sizes, rates and delays ----------------------------------------------------
-    int samplerate = 0;                // rate in force, samples/s
+    // Rate in force, samples/s: written under the engine and worker
+    // semaphores, read by the bus's getters without them.
+    std::atomic<int> samplerate{0};
     std::atomic<int> requestedrate{0}; // last rate given to irate or updgu
     int processingblock = 0;           // DSPBUFFER, at least 16, a power of two; samples
     int currentblock = 0;              // block unit of hand-offs, samples
@@ -393,12 +395,13 @@ private:
     int bootstep = 0;                     // next boot step
 
     // ---- rate adaptation (engine and worker semaphores) ------------------------------------
-    long programperiod = 3000;   // modulation period requested, us
-    long effectiveperiod = 3000; // that period after rounding to the step, us
-    int realtimerate = 1;        // samples between modulation updates in real time
-    int offlinerate = 1;         // the same when rendering offline
-    int programrate = 1;         // the one in force
-    double cpufigures[2] = {};   // seconds per sample: 0 block worker, 1 convolution (meter sem)
+    long programperiod = 3000; // modulation period requested, us
+    std::atomic<long> effectiveperiod{
+        3000};                 // that period after rounding to the step, us (bus reads)
+    int realtimerate = 1;      // samples between modulation updates in real time
+    int offlinerate = 1;       // the same when rendering offline
+    int programrate = 1;       // the one in force
+    double cpufigures[2] = {}; // seconds per sample: 0 block worker, 1 convolution (meter sem)
     std::atomic<int> cpupercent[2] = {}; // last getpf results
     short smoothorder = -1;              // SMOOTH in force; below 0 no smoothing path
     short smoothselector = 0;            // slot 0's active kernel set
@@ -694,9 +697,12 @@ public:
     bool ldpdm(int slot, bool keep);
     int setpg(int slot, bool keep);      // ldpdm, then slot becomes the selected current slot
     int loadSelect(int slot, bool keep); // setpg as one step under the load lock
-    void adjif();        // MIX control j bound to the shown modulator pre-labelled j+1
-    void fixcd();        // the live program into its document
-    CoreAnsx getdt();    // fixcd, then the document as text
+    void adjif(); // MIX control j bound to the shown modulator pre-labelled j+1
+    // The live program into its document. The caller holds the load lock,
+    // then the engine and worker semaphores: the block worker and the rate
+    // changes write what this reads.
+    void fixcd();
+    CoreAnsx getdt();    // fixcd under those locks, then the document as text
     int ldpfs(int slot); // the program reader alone, no stages; 1 loaded
     void allcq();        // side ring allocated or freed as the program wants it
     void dealq();        // side ring freed

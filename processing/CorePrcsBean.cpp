@@ -552,11 +552,7 @@ CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
             return datapath + skinsub + chosenskin;
         }
         case 64: return program->getds();
-        case 68: {
-            CoreSmgd lockload(loadsem);
-            fixcd();
-            return programdoc->settc(false, false);
-        }
+        case 68: return getdt();
         case 72: return datapath;
         case 76: return getnp();
         case 77: return magic;

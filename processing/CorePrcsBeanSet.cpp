@@ -64,16 +64,21 @@ void CorePrcs::setctl(long i, double value, bool main) {
 void CorePrcs::reload() {
     // The live program goes back to its location first, as a batch load
     // does, so reloading keeps the user's edits. The write-back holds the
-    // load lock: a load on another thread replaces the document meanwhile.
+    // load lock (a load on another thread replaces the document meanwhile)
+    // and both engine semaphores (blocks and rate changes move the program).
     // Not under fallback, nor into a location that no longer holds the
     // loaded program: either would put another program's text there.
     // The location is read under the load lock, so a program another thread
     // loaded meanwhile (a host chunk) is the one reloaded.
     CoreSmgd lockload(loadsem);
-    try {
-        writeBack(false);
-    } catch (CoreAnsx const& e) {
-        CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
+    {
+        CoreSmgd lockengine(enginesem);
+        CoreSmgd lockworker(workersem);
+        try {
+            writeBack(false);
+        } catch (CoreAnsx const& e) {
+            CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
+        }
     }
     loadHeld(currentslot, false);
 }

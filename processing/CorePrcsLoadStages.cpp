@@ -135,6 +135,10 @@ bool CorePrcs::ldfls(int slot) {
         CoreLog_::loger(CoreAnsx("program file not found: ") + file, 0);
         return false;
     }
+    // The alternative paths are read upper-cased; reads find the folder
+    // whatever its case, but a program saved back to where it was found must
+    // go to the folder on disk, not to a new one of the upper-cased name.
+    foundfolder = CoreButl::rslve(foundfolder);
     bool const archive = isArchive(file);
     if (!archive) {
         programfsys->setdt(foundfolder);
@@ -225,8 +229,15 @@ bool CorePrcs::ldbuf() {
 
     // Ring positions: the program's offset replaces the previous one, and the
     // block worker starts a whole block behind the input, the lookahead back.
+    // The kernel holds its sync point o samples in, so taking o off the
+    // input's lead brings the sync point out at the delay compensation. The
+    // base latency has one sample of slack beyond the forced offset (a time
+    // offset is at least one sample): a larger shift would have the host read
+    // output before the block worker made it, so such a program (an offset
+    // without FORCEOFFSET) plays that much later instead.
     int const o = g.getof() > 0 ? g.getof() : 0;
-    inwrite = modRing(static_cast<long>(inwrite) - o + appliedoffset);
+    int const shift = CoreButl::min__(o, CoreButl::max__(forcedoffset, 0) + 1);
+    inwrite = modRing(static_cast<long>(inwrite) - shift + appliedoffset);
     long const back = modRing(static_cast<long>(inwrite) - lookahead);
     int const block = processingblock >= 1 ? processingblock : 1;
     handedend = static_cast<int>(back - back % block);
@@ -238,7 +249,9 @@ bool CorePrcs::ldbuf() {
     // What lies between the new hand-off end and the input still waits for
     // its block: dropping it would leave the block worker behind the output.
     carry = static_cast<int>(back - handedend);
-    appliedoffset = o;
+    appliedoffset = shift;
+    // The dry signal leaves with the sync point, not the offset ahead of it.
+    drydelay = shift;
 
     bool ok = false;
     {
@@ -381,6 +394,8 @@ bool CorePrcs::writeBack(bool cache) {
 
 CoreAnsx CorePrcs::getdt() {
     CoreSmgd lockload(loadsem);
+    CoreSmgd lockengine(enginesem);
+    CoreSmgd lockworker(workersem);
     fixcd();
     return programdoc->settc(false, false);
 }

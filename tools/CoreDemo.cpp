@@ -39,6 +39,7 @@ struct SPACE {
     double dark;        // lowpass coefficient at the end
     double reflections; // gain of the early reflections, 0 none
     std::uint32_t seed; // of the left channel; the right one takes seed + 1
+    double silence = 0; // s of silence after the sound
 };
 
 CoreDemo::CHANNELS space(SPACE const& s) {
@@ -47,7 +48,8 @@ CoreDemo::CHANNELS space(SPACE const& s) {
     static constexpr double kSigns[] = {1, -1, 1, -1, -1, 1};
     int const n = static_cast<int>(s.seconds * CoreDemo::iCrate);
     int const fade = CoreDemo::iCrate / 50; // the last 20 ms fade out: no cut at the end
-    CoreDemo::CHANNELS x(2, std::vector<double>(n, 0.0));
+    int const pad = static_cast<int>(s.silence * CoreDemo::iCrate);
+    CoreDemo::CHANNELS x(2, std::vector<double>(n + pad, 0.0));
     for (int c = 0; c < 2; ++c) {
         std::vector<double>& ch = x[c];
         NOISE noise{s.seed + static_cast<std::uint32_t>(c)};
@@ -65,7 +67,7 @@ CoreDemo::CHANNELS space(SPACE const& s) {
         }
         for (int k = n - fade; k < n; ++k)
             if (k > 0) ch[k] *= double(n - 1 - k) / fade;
-        for (double& v : ch) v = CoreButl::flushSubnormal(v);
+        for (int k = 0; k < n; ++k) ch[k] = CoreButl::flushSubnormal(ch[k]);
     }
     return x;
 }
@@ -86,6 +88,13 @@ CoreDemo::CHANNELS harmonic(int h) {
 }
 
 std::string offset() { return std::to_string(CoreDemo::iCforceoffset); }
+
+// The global values of every demo program: its harmonics, and unity gains.
+// A fresh program's gain controls stand at their top, 6 dB each, and "0"
+// would read as absent and keep them there: 0 dB is written "0.0".
+D::VALUES globals(int harmonics) {
+    return {{"HDIM", std::to_string(harmonics)}, {"GAININ", "0.0"}, {"GAINOUT", "0.0"}};
+}
 
 // The COMMON values of a slot's top vector: aligned at the forced offset and,
 // for kernels longer than the direct engines' share, an extended length.
@@ -141,7 +150,7 @@ D::VALUES CoreDemo::mstvl() {
 
 D::PROGRAM CoreDemo::prgrm(int index) {
     if (index == 1) {
-        D::PROGRAM p("Demo Saturator", "Distortion", {{"HDIM", "3"}});
+        D::PROGRAM p("Demo Saturator", "Distortion", globals(3));
         for (char const* file : {"SAT1.WAV", "SAT2.WAV", "SAT3.WAV"}) {
             D::VECTOR v({file});
             v.common = common(6000, 1000, false);
@@ -150,7 +159,7 @@ D::PROGRAM CoreDemo::prgrm(int index) {
         return p;
     }
     if (index == 2) {
-        D::PROGRAM p("Demo Sweep", "Modulation", {{"HDIM", "1"}});
+        D::PROGRAM p("Demo Sweep", "Modulation", globals(1));
         p.sections = D::elmnt("LFO1", D::elmnt("MINRATE", "0.2") + D::elmnt("MAXRATE", "0.2") +
                                           D::elmnt("SOURCE", "ON") + D::elmnt("SHAPE", "Sine"));
         D::VECTOR spaces({"SWEEPA.WAV", "SWEEPB.WAV"});
@@ -161,16 +170,19 @@ D::PROGRAM CoreDemo::prgrm(int index) {
         p.slots.push_back(root);
         return p;
     }
-    D::PROGRAM p("Demo Room", "Reverb", {{"HDIM", "1"}});
+    D::PROGRAM p("Demo Room", "Reverb", globals(1));
+    // The room's kernel holds the offset ahead of the sound, and its length
+    // ends in the fade-out: the file's silence after the sound takes both,
+    // so the kernel is the whole room file.
     D::VECTOR room({"ROOM.WAV"});
-    room.common = common(400000, 40000, true);
+    room.common = common(460000, 40000, true);
     p.slots.push_back(room);
     return p;
 }
 
 std::vector<CoreDemo::IMPULSE> CoreDemo::impls() {
     return {
-        {"ROOM.WAV", space({0.4, 0.4, 0.8, 0.08, 0.6, 0.15, 0.3, 20250})},
+        {"ROOM.WAV", space({0.4, 0.4, 0.8, 0.08, 0.6, 0.15, 0.3, 20250, 0.06})},
         {"SAT1.WAV", harmonic(1)},
         {"SAT2.WAV", harmonic(2)},
         {"SAT3.WAV", harmonic(3)},

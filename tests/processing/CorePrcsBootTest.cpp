@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -379,4 +382,104 @@ TEST_F(CorePrcsBootTest, TheProgramPeriodAndTheHarmonicsLimitApplyAtLoad) {
         EXPECT_EQ(p.period(), r.period) << r.rate << " " << r.hdim;
         EXPECT_EQ(p.order(), r.order) << r.rate << " " << r.hdim;
     }
+}
+
+// Whatever the program's time offset, its sync point (the impulse's loudest
+// sample) leaves at the delay the engine reports, and the dry signal with it:
+// the forced offset is latency in reserve, of which each load uses its
+// program's offset. Without FORCEOFFSET the base latency has room for a
+// one-sample offset only; a larger one plays that much later instead of
+// reading output the block worker has not made.
+TEST_F(CorePrcsBootTest, TheSyncPointLeavesAtTheReportedDelayWhateverTheOffset) {
+    struct Row {
+        char const* force;  // FORCEOFFSET, us; "" none
+        char const* offset; // the vector's OFFSET, us; "" none
+        int sync;           // the impulse's loudest sample
+        int late;           // samples the sync point leaves after the input's lead
+        bool dry;
+        char const* threads;
+    };
+    Row const rows[] = {
+        {"1000", "1000", 0, 0, false, "0"},  // the offset is the forced one (44 samples)
+        {"1000", "500", 10, 0, true, "1"},   // below it: delayed by the difference
+        {"1000", "3000", 30, 0, false, "1"}, // above it: cut to the forced offset
+        {"10", "", 0, 0, true, "0"},         // a forced offset of no sample; the offset's one
+        {"", "", 0, 0, false, "1"},          // no forcing: base latency, no lookahead
+        {"", "500", 5, 21, true, "0"},       // no forcing, 22 samples of offset
+    };
+    for (Row const& row : rows) {
+        std::string const where = std::string("FORCEOFFSET ") + row.force + " OFFSET " +
+                                  row.offset + " threads " + row.threads;
+        Signal file[2] = {Signal(160), Signal(160)};
+        // Some sound ahead of the sync point, none in the first sample and
+        // next to none at the end, where the kernel's fades act.
+        for (int k = 1; k < 160; ++k) {
+            file[0][k] = 0.3 * std::sin(0.7 * k) * std::exp(-k / 10.0);
+            file[1][k] = -0.2 * std::cos(0.3 * k) * std::exp(-k / 9.0);
+        }
+        file[0][row.sync] = 0.95;
+        file[1][row.sync] = -0.5;
+        kit.wav("SYNC.WAV", {file[0], file[1]});
+        KitProgram program("Sync", "");
+        if (row.dry) program.values = {{"GAINDRYFACTOR", "-6"}, {"GAINDRYSOURCE", "ON"}};
+        KitVector slot{{"SYNC.WAV"}};
+        if (*row.offset) slot.common = {{"OFFSET", row.offset}};
+        program.slots.push_back(slot);
+        kit.program("SYNC.XML", program);
+        kit.setup("BANK.XML", {"SYNC.XML"}, 0);
+        KitValues values = {{"DSPBUFFER", "256"}, {"THREADS", row.threads}, {"OTIMED", "3"}};
+        if (*row.force) values.push_back({"FORCEOFFSET", row.force});
+        kit.master("BANK.XML", values);
+        auto e = make();
+        ASSERT_FALSE(e->fboot()) << where << log.text();
+        CorePrcsPeek p{*e};
+        ASSERT_EQ(p.programName(), "Sync") << where;
+        if (*row.force) {
+            ASSERT_EQ(p.lead(), p.compensation()) << where;
+        }
+        EXPECT_EQ(p.drydelay(), std::min(p.program()->getof(), std::max(p.forced(), 0) + 1));
+        p.gains(0.5, 0.5);
+
+        std::mt19937 rng(5);
+        std::uniform_real_distribution<double> u(-0.5, 0.5);
+        Signal x[2] = {Signal(8000, 0.0), Signal(8000, 0.0)};
+        for (int c = 0; c < 2; ++c)
+            for (int i = 2048; i < 8000; ++i) x[c][i] = u(rng);
+        Signal out[2];
+        feed(*e, x, out);
+        long const wet = p.lead() + row.late - row.sync;
+        double const dry = row.dry ? std::pow(10.0, -6.0 / 20.0) : 0.0;
+        for (int c = 0; c < 2; ++c) {
+            Signal const conv = naiveConvolution(x[c], file[c], file[c], x[c].size());
+            Signal want, got;
+            for (long t = 2048 + p.lead() + row.late; t < 8000; ++t) {
+                want.push_back(conv[t - wet] + dry * x[c][t - p.lead()]);
+                got.push_back(out[c][t]);
+            }
+            EXPECT_LT(relativeError(got, want), 1e-5) << where << " channel " << c;
+        }
+    }
+}
+
+// The master reader upper-cases the alternative data paths; a lower-case
+// folder on disk is still found, and the program's folder is kept as the disk
+// spells it, so what is read and written later goes to the real folder.
+TEST_F(CorePrcsBootTest, AProgramInALowerCaseAlternativeFolderReadsItsFilesThere) {
+    install();
+    std::string const library = kit.code() + "library/";
+    std::filesystem::create_directories(library + DataKit::programSub);
+    std::filesystem::create_directories(library + DataKit::vectorSub);
+    std::filesystem::rename(kit.vectors() + "TWO.WAV", library + DataKit::vectorSub + "TWO.WAV");
+    std::filesystem::rename(kit.programs() + "TWO.XML", library + DataKit::programSub + "two.xml");
+    kit.setup("BANK.XML", {"INIT.XML", "ONE.XML", "two.xml"}, -1);
+    kit.master("BANK.XML",
+               {{"DSPBUFFER", "256"}, {"OTIMED", "3"}, {"ALTERNATIVEDATAPATH", library}});
+    auto e = make();
+    ASSERT_FALSE(e->fboot()) << log.text();
+    CorePrcsPeek p{*e};
+    ASSERT_NE(p.alternatives(), library + "|"); // upper-cased as read
+    ASSERT_TRUE(e->ldpdm(2, false)) << log.text();
+    EXPECT_EQ(p.programName(), "Two");
+    EXPECT_EQ(p.found(), library);
+    expectSound(*e, kTwo, "lower-case alternative folder", kTwoOffset);
 }

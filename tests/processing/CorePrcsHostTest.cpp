@@ -126,8 +126,12 @@ TEST_F(CorePrcsHostTest, EveryHostBlockSizeComesOutDelayedByTheLatency) {
         std::string const where = std::string("threads ") + row.threads + " step " +
                                   std::to_string(row.step) + " host " +
                                   std::to_string(row.hostblock);
-        EXPECT_EQ(host.misses(p.base() + p.ahead()), 0) << where;
-        EXPECT_EQ(ringDistance(p, p.outread(), p.inwrite()), p.base() + p.ahead()) << where;
+        // With FORCEOFFSET the input leads by the whole delay compensation.
+        EXPECT_EQ(host.misses(p.lead()), 0) << where;
+        EXPECT_EQ(ringDistance(p, p.outread(), p.inwrite()), p.lead()) << where;
+        if (row.lookahead) {
+            EXPECT_EQ(p.lead(), p.compensation()) << where;
+        }
         // The lookahead stays unprocessed, however long the calls.
         EXPECT_EQ(ringDistance(p, p.handed(), p.inwrite()), p.ahead() + p.carry()) << where;
         EXPECT_EQ(p.handoff(),

@@ -31,6 +31,10 @@ struct CorePrcsPeek {
     int forced() const { return e.forcedoffset; }
     int ahead() const { return e.lookahead; }
     int compensation() const { return e.delaycompensation; }
+    // The input's lead over the output before any program offset: the
+    // delay compensation when FORCEOFFSET is on, else base + lookahead (0).
+    int lead() const { return e.baselatency + e.lookahead + std::max(e.forcedoffset, 0); }
+    int drydelay() const { return e.drydelay; }
     int inwrite() const { return e.inwrite; }
     int bypasswrite() const { return e.bypasswrite; }
     bool threaded() const { return e.threaded; }
@@ -208,7 +212,8 @@ struct CorePrcsPeek {
     }
     void setin(int c, int i, double v) { e.inring[c][i] = v; }
 
-    std::string alternatives() const { // "A|B|"
+    std::string found() const { return e.foundfolder.c_str(); } // the program's folder
+    std::string alternatives() const {                          // "A|B|"
         std::string s;
         for (int i = 0; i < e.altcount; ++i) s += std::string(e.altpaths[i].c_str()) + "|";
         return s;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -72,7 +73,9 @@ TEST_F(CorePrcsTest, SizesDelaysAndRingPositionsFollowTheSettings) {
         EXPECT_EQ(p.forced(), row.forced) << where;
         EXPECT_EQ(p.ahead(), row.ahead) << where;
         EXPECT_EQ(p.compensation(), row.compensation) << where;
-        EXPECT_EQ(p.inwrite(), row.base + row.ahead) << where;
+        EXPECT_EQ(p.inwrite(), row.base + row.ahead + std::max(row.forced, 0)) << where;
+        EXPECT_EQ(p.handed() + p.carry(), row.base + std::max(row.forced, 0)) << where;
+        EXPECT_EQ(p.handed() % row.block, 0) << where;
         EXPECT_EQ(p.bypasswrite(), row.compensation) << where;
         EXPECT_LT(p.bypasswrite(), p.ring()) << where;
         EXPECT_EQ(p.dspmissing(), row.dspmissing) << where;
