@@ -317,10 +317,11 @@ CoreDemo::CHANNELS demoFile(char const* name) {
 }
 
 // Renders x (after a second of silence, while the controls settle) through
-// a booted demo instance on slot; the output from the input's start on, at
-// the delay the plug-in reports.
+// a booted demo instance on slot, in double precision or (dbl false) single,
+// replacing or accumulating; the output from the input's start on, at the
+// delay the plug-in reports.
 bool renderDemo(PluginRig const& rig, int slot, CoreHost::CHANNELS const& x,
-                CoreHost::CHANNELS& got, long& latency) {
+                CoreHost::CHANNELS& got, long& latency, bool dbl = true, bool add = false) {
     CoreHost host(rig.path(), CoreDemo::iCrate, 512);
     host.start();
     if (!host.wtupd(0, kLoadWait)) return false;
@@ -334,7 +335,7 @@ bool renderDemo(PluginRig const& rig, int slot, CoreHost::CHANNELS const& x,
     long const n = static_cast<long>(x[0].size());
     CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(settle + n + latency), 0.0)), y;
     for (int c = 0; c < 2; ++c) std::copy(x[c].begin(), x[c].end(), in[c].begin() + settle);
-    host.rendr(in, y, true);
+    host.rendr(in, y, dbl, add);
     got.assign(2, {});
     for (int c = 0; c < 2; ++c)
         got[c].assign(y[c].begin() + settle + latency, y[c].begin() + settle + latency + n);
@@ -349,16 +350,27 @@ TEST_F(PluginShellTest, RoomImpulseEqualsTheNaiveConvolution) {
     long const n = static_cast<long>(room[0].size()) + 64;
     CoreHost::CHANNELS x(2, std::vector<double>(std::size_t(n), 0.0)), got;
     x[0][0] = x[1][0] = 1.0;
-    long latency = 0;
-    ASSERT_TRUE(renderDemo(*rig, 0, x, got, latency)) << "the demo room did not load";
-    // A processing block (a power of two: the master file's DSPBUFFER, which
-    // earlier boots wrote), the forced offset and the lookahead.
-    long const block = latency - CoreButl::tpfup(CoreDemo::iCrate, CoreDemo::iCforceoffset) -
-                       CoreButl::tpfup(CoreDemo::iCrate, 3000);
-    EXPECT_TRUE(block >= 512 && (block & (block - 1)) == 0) << latency;
-    for (int c = 0; c < 2; ++c) {
-        std::vector<double> const want = naiveConvolution(x[c], room[c], room[c], 0);
-        EXPECT_LT(relativeError(got[c], want), 1e-5) << "channel " << c;
+    // The three process calls: double and single precision replacing, and
+    // the accumulating call (single precision, onto a silent output).
+    struct Call {
+        bool dbl, add;
+    } const calls[] = {{true, false}, {false, false}, {false, true}};
+    for (Call const& call : calls) {
+        long latency = 0;
+        ASSERT_TRUE(renderDemo(*rig, 0, x, got, latency, call.dbl, call.add))
+            << "the demo room did not load";
+        // A processing block (a power of two: the master file's DSPBUFFER,
+        // which earlier boots wrote), the forced offset and the lookahead.
+        long const block = latency - CoreButl::tpfup(CoreDemo::iCrate, CoreDemo::iCforceoffset) -
+                           CoreButl::tpfup(CoreDemo::iCrate, 3000);
+        EXPECT_TRUE(block >= 512 && (block & (block - 1)) == 0) << latency;
+        for (int c = 0; c < 2; ++c) {
+            std::vector<double> const want = naiveConvolution(x[c], room[c], room[c], 0);
+            EXPECT_LT(relativeError(got[c], want), 1e-5) << "channel " << c
+                                                         << (call.dbl   ? " double"
+                                                             : call.add ? " accumulating"
+                                                                        : " single");
+        }
     }
 }
 
