@@ -51,13 +51,17 @@ void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char da
 
 void CorePpwr::dropp() { program.store(-1); }
 void CorePpwr::hold_(bool on) {
-    held.store(on);
-    // A cycle that started before the hold ends before the caller goes on.
-    if (on) {
-        std::lock_guard<std::mutex> wait(cyclelock);
+    if (!on) {
+        int now = held.load();
+        while (now > 0 && !held.compare_exchange_weak(now, now - 1)) {
+        }
+        return;
     }
+    held.fetch_add(1);
+    // A cycle that started before the hold ends before the caller goes on.
+    std::lock_guard<std::mutex> wait(cyclelock);
 }
-bool CorePpwr::isheld() { return held.load(); }
+bool CorePpwr::isheld() { return held.load() > 0; }
 void CorePpwr::setrt(int r) { rate.store(r); }
 void CorePpwr::setbk(int frames) { block.store(frames); }
 bool CorePpwr::booted() { return bootdone.load(); }
@@ -95,7 +99,7 @@ int CorePpwr::pass() {
     if (engine == nullptr) return kPeriodDefault;
     long const us = engine->getbl(65, nullptr);
     int const period = us >= 1000 ? static_cast<int>(us / 1000) : kPeriodDefault;
-    if (held.load()) return period;
+    if (held.load() > 0) return period;
     if (!bootdone.load()) {
         // The display's boot page runs the boot steps. Audio stays in bypass
         // meanwhile; parameters, block size and program changes wait here.

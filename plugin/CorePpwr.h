@@ -55,8 +55,11 @@ public:
     // 32 picks the bank, a program change queues bank x 100 + program.
     void midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame);
     void dropp(); // forget a queued program change
-    // Holds the pass's updates and the display's ticks while a chunk is set;
-    // holding waits for a pass in progress to end. Host thread, not audio.
+    // Holds the pass's updates and the display's ticks while a host call
+    // replaces or reloads the program (a chunk set, a rate or block-size
+    // change); holding waits for a pass in progress to end. Holds from
+    // several host threads nest: the updates resume when the last one ends.
+    // Host threads, not audio.
     void hold_(bool on);
     bool isheld();          // the updates are held
     void setrt(int rate);   // host rate, Hz, for the GUI-rate update and after the boot
@@ -110,7 +113,7 @@ private:
     std::atomic<int> tail{0}; // next read (consumer)
     std::atomic<int> bank{0};
     std::atomic<int> program{-1}; // queued slot; -1 none
-    std::atomic<bool> held{false};
+    std::atomic<int> held{0}; // holds in force
     std::atomic<int> rate{44100};
     std::atomic<int> block{0};
     std::atomic<bool> bootdone{false};

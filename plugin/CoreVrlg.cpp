@@ -470,7 +470,11 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
         int const rate = static_cast<int>(std::lround(opt));
         hostrate.store(rate);
         bridge->setrt(rate);
+        // The rate change rewrites the program's rate while the control
+        // thread's pass and display tick read the program: they wait.
+        bridge->hold_(true);
         e->setbi(78, rate, nullptr);
+        bridge->hold_(false);
         latency();
         return 0;
     }
@@ -481,7 +485,13 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
         }
         hostblock.store(static_cast<int>(value));
         bridge->setbk(static_cast<int>(value));
-        if (bridge->booted()) e->setbi(84, static_cast<int>(value), nullptr);
+        if (bridge->booted()) {
+            // The block-size change reloads the program, which the control
+            // thread's pass and display tick read: they wait meanwhile.
+            bridge->hold_(true);
+            e->setbi(84, static_cast<int>(value), nullptr);
+            bridge->hold_(false);
+        }
         latency();
         return 0;
     }
