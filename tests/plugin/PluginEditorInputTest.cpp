@@ -340,4 +340,38 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     peer.host().dispt(V::opEditClose);
 }
 
+// Closing at awkward moments: with the pop-up open, after the host's window
+// went away, and the whole instance in the middle of a load with its editor
+// open. No X error reaches the handler that was there before, and that
+// handler is back once the last editor has closed.
+TEST_F(PluginEditorInputTest, ClosingAtAwkwardMomentsIsQuiet) {
+    auto peer = std::make_unique<CorePeer>(rig->path());
+    open(*peer);
+    ASSERT_NE(menu(*peer), 0u);
+    peer->host().dispt(V::opEditClose);
+    XSync(viewer, False);
+    EXPECT_EQ(popup(), 0u);
+
+    open(*peer);
+    click(int(peer->row(13).find("KERN")), 13); // a page of changes to draw
+    XDestroyWindow(viewer, parent);
+    XSync(viewer, False);
+    for (int i = 0; i < 10; ++i) peer->host().dispt(V::opEditIdle);
+    peer->host().dispt(V::opEditClose);
+    XSync(viewer, False);
+
+    open(*peer);
+    ASSERT_TRUE(choose(*peer, "Demo Sweep"));
+    ASSERT_TRUE(idle(
+        *peer, [&] { return peer->titled("  BatchMode"); }, 10))
+        << peer->dump();
+    peer.reset();
+    Window root = 0, up = 0, *list = nullptr;
+    unsigned n = 0;
+    XQueryTree(viewer, parent, &root, &up, &list, &n);
+    if (list != nullptr) XFree(list);
+    EXPECT_EQ(n, 0u) << "the editor's window goes with the instance";
+    EXPECT_EQ(XSetErrorHandler(countForeign), countForeign);
+}
+
 } // namespace
