@@ -135,9 +135,9 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(33));
         }
     }
-    void settle(CorePeer& peer) {
-        idle(
-            peer, [] { return false; }, 0.3);
+    void settle(CorePeer& peer) { // a few idles and display ticks
+        auto const never = [] { return false; };
+        idle(peer, never, 0.3);
     }
     // The pointer over the middle of a cell, moved by dy pixels.
     void point(int column, int row, int dy = 0) {
@@ -193,8 +193,7 @@ protected:
     Window menu(CorePeer& peer) {
         click(1, 2);
         Window shown = 0;
-        idle(
-            peer, [&] { return (shown = popup()) != 0; }, 10);
+        idle(peer, [&] { return (shown = popup()) != 0; });
         return shown;
     }
     // A click on the pop-up's line of the program whose entry holds name.
@@ -275,17 +274,14 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     XGetWindowAttributes(viewer, shown, &a);
     EXPECT_EQ(a.height, int(count) * celly);
     key(XK_Escape);
-    ASSERT_TRUE(idle(
-        peer, [&] { return popup() == 0; }, 10));
+    ASSERT_TRUE(idle(peer, [&] { return popup() == 0; }));
     settle(peer);
     EXPECT_EQ(peer.host().updts(), updates);
     EXPECT_TRUE(peer.titled("  ProgMode")) << peer.dump();
     // A click on a leaf loads that program: the batch page while it loads,
     // then page 0 with its name.
     ASSERT_TRUE(choose(peer, "Demo Saturator"));
-    ASSERT_TRUE(idle(
-        peer, [&] { return peer.titled("  BatchMode"); }, 10))
-        << peer.dump();
+    ASSERT_TRUE(idle(peer, [&] { return peer.titled("  BatchMode"); })) << peer.dump();
     EXPECT_EQ(unlike(peer, [&] { return peer.titled("  BatchMode"); }), 0) << "batch page\n"
                                                                            << peer.dump();
     ASSERT_TRUE(idle(peer,
@@ -362,9 +358,7 @@ TEST_F(PluginEditorInputTest, ClosingAtAwkwardMomentsIsQuiet) {
 
     open(*peer);
     ASSERT_TRUE(choose(*peer, "Demo Sweep"));
-    ASSERT_TRUE(idle(
-        *peer, [&] { return peer->titled("  BatchMode"); }, 10))
-        << peer->dump();
+    ASSERT_TRUE(idle(*peer, [&] { return peer->titled("  BatchMode"); })) << peer->dump();
     peer.reset();
     Window root = 0, up = 0, *list = nullptr;
     unsigned n = 0;
