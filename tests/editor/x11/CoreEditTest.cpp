@@ -27,6 +27,7 @@
 #include "editor/x11/CoreEdit.h"
 #include "runtime/CoreBlnk.h"
 #include "tests/display/FakeBean.h"
+#include "tests/support/EditorPixels.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XvfbServer.h"
@@ -185,17 +186,7 @@ protected:
         all.pop_back();
         return all;
     }
-    std::vector<unsigned long> pixels(Window w) { // 0xRRGGBB, row by row
-        XWindowAttributes a;
-        XGetWindowAttributes(viewer, w, &a);
-        XImage* image =
-            XGetImage(viewer, w, 0, 0, unsigned(a.width), unsigned(a.height), AllPlanes, ZPixmap);
-        std::vector<unsigned long> all;
-        for (int y = 0; image != nullptr && y < a.height; ++y)
-            for (int x = 0; x < a.width; ++x) all.push_back(XGetPixel(image, x, y) & 0xffffff);
-        if (image != nullptr) XDestroyImage(image);
-        return all;
-    }
+    std::vector<unsigned long> pixels(Window w) { return EditorPixels::grab(viewer, w); }
 
     // Zone pixels that differ from the renderer's picture of what the
     // plug-in serves (greys, as the first colour has them).
@@ -207,19 +198,8 @@ protected:
         CoreDspg::IMAGE picture;
         CoreDspg::rendr(snap, counts, CoreDsif::iCdimy, 1, picture);
         display->deldd(&snap);
-        CoreEdit::LAYOUT const& l = editor.getly();
-        std::vector<unsigned long> shown = pixels(editor.getwn());
-        int wrong = 0, mainh = l.rows * l.celly;
-        for (int y = 0; y < mainh + l.celly + l.addrows * l.celly; ++y)
-            for (int x = 0; x < l.columns * l.cellx; ++x) {
-                bool extra = y >= mainh + l.celly;
-                int wx = (extra ? l.addx : l.mainx) + x;
-                int wy = extra ? l.addy + y - mainh - l.celly : l.mainy + y;
-                if ((y >= mainh && !extra) || (extra && x >= l.addcolumns * l.cellx)) continue;
-                wrong += shown.at(size_t(wy * l.width + wx)) !=
-                         picture.pixels[size_t(y * picture.width + x)] * 0x010101ul;
-            }
-        return wrong;
+        return EditorPixels::wrong(pixels(editor.getwn()), editor.getly(), picture.pixels.data(),
+                                   picture.width);
     }
 
     // A seeded screen: every cell in font 0, 1 or 3, some 2 x 2 blocks in
