@@ -1,5 +1,6 @@
 #include "tools/CorePeer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <thread>
@@ -101,6 +102,17 @@ void CorePeer::post(int id, int word1, int word2, int word3, int word4) {
     std::int32_t const words[4] = {word1, word2, word3, word4};
     std::memcpy(record + 4, words, sizeof words);
     set(100100, record, sizeof record);
+}
+
+std::vector<CoreCnst::POPMENUENTRY> CorePeer::entries() {
+    unsigned char arm[20] = {};
+    if (get(100106, arm, sizeof arm) != 1 || arm[0] != 1) return {};
+    std::int32_t count = 0;
+    std::memcpy(&count, arm + 4, 4);
+    std::vector<CoreCnst::POPMENUENTRY> list(std::size_t(std::max(count, 0)));
+    int const bytes = get(100107, list.data(), count * int(sizeof(CoreCnst::POPMENUENTRY)));
+    list.resize(std::size_t(std::max(bytes, 0)) / sizeof(CoreCnst::POPMENUENTRY));
+    return list;
 }
 
 std::vector<std::string> CorePeer::screen() {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "display/CoreCnst.h"
 #include "plugin/CorePrvt.h"
 #include "tools/CoreHost.h"
 
@@ -35,6 +36,9 @@ public:
     int set(int id, void const* data, unsigned long size);
     void attach(bool on);
     void post(int id, int word1, int word2 = 0, int word3 = 0, int word4 = 0); // 100100
+    // The pop-up entries 100107 answers, as many as the arm record (100106)
+    // counts; none while no menu is armed.
+    std::vector<CoreCnst::POPMENUENTRY> entries();
 
     // Announcements heard so far of that id.
     int heard(int id);

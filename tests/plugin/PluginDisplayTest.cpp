@@ -106,24 +106,12 @@ TEST_F(PluginDisplayTest, InputRecordsReachTheDisplay) {
     EXPECT_TRUE(shows(peer, "  1 DISTORTION/DEMO SATURATOR")) << peer.dump();
 }
 
-// The entries 100107 answers, as many as the arm record counts.
-std::vector<ENTRY> entries(CorePeer& peer) {
-    unsigned char arm[20] = {};
-    if (peer.get(100106, arm, sizeof arm) != 1 || arm[0] != 1) return {};
-    std::int32_t count = 0;
-    std::memcpy(&count, arm + 4, 4);
-    std::vector<ENTRY> list(std::size_t(std::max(count, 0)));
-    int bytes = peer.get(100107, list.data(), count * 52);
-    list.resize(std::size_t(std::max(bytes, 0) / 52));
-    return list;
-}
-
 TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
     install();
     CorePeer peer(rig->path());
     ASSERT_TRUE(booted(peer)) << peer.dump();
     EXPECT_GE(peer.heard(100106), 1); // the arming on page 0's entry
-    std::vector<ENTRY> list = entries(peer);
+    std::vector<ENTRY> list = peer.entries();
     ASSERT_GE(list.size(), 7u); // title, three categories, three programs
     // Pre-order with parent indexes: a category, then its programs under it.
     int leaf = -1;
@@ -268,7 +256,7 @@ TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
     stop.store(true);
     reader.join();
     EXPECT_GT(reads.load(), 50);
-    EXPECT_GE(entries(peer).size(), 7u);
+    EXPECT_GE(peer.entries().size(), 7u);
 }
 
 TEST_F(PluginDisplayTest, ClosingDuringABatchWaitsForIt) {

@@ -28,7 +28,7 @@
 #include "display/CoreDsfn.h"
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/EditorPixels.h"
-#include "tests/support/XvfbServer.h"
+#include "tests/support/XViewer.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreDskn.h"
 #include "tools/CoreDspg.h"
@@ -40,21 +40,6 @@ using V = PlatVst;
 using D = CoreDskn;
 using ENTRY = CoreCnst::POPMENUENTRY;
 constexpr int cellx = CoreDspg::iCcellx, celly = CoreDspg::iCcelly; // the demo skin's cells
-
-int foreignErrors = 0; // X errors that reached the test's own handler
-int countForeign(Display*, XErrorEvent*) { return ++foreignErrors, 0; }
-
-// The entries 100107 answers, as many as the arm record counts.
-std::vector<ENTRY> entries(CorePeer& peer) {
-    unsigned char arm[20] = {};
-    if (peer.get(100106, arm, sizeof arm) != 1 || arm[0] != 1) return {};
-    std::int32_t count = 0;
-    std::memcpy(&count, arm + 4, 4);
-    std::vector<ENTRY> list(std::size_t(std::max(count, 0)));
-    int const bytes = peer.get(100107, list.data(), count * 52);
-    list.resize(std::size_t(std::max(bytes, 0) / 52));
-    return list;
-}
 
 // The double-size text of one font-2 row (two grid rows: page 0 shows the
 // program's name there), decoded with the display's own map.
@@ -76,37 +61,18 @@ std::string big(CorePeer& peer, int row) {
     return text;
 }
 
-class PluginEditorInputTest : public ::testing::Test {
+class PluginEditorInputTest : public XViewer {
 protected:
     static void SetUpTestSuite() {
         rig = new PluginRig();
         // The display ticks every 15 ms.
+        startServer();
         if (!rig->settings({{"GUIRATE", "5000"}})) failure = "no settings";
-        if (XvfbServer::program().empty()) return;
-        server = new XvfbServer;
-        server->start(failure, "1024x768x24");
     }
     static void TearDownTestSuite() {
-        delete server;
+        stopServer();
         delete rig;
-        server = nullptr;
         rig = nullptr;
-    }
-    void SetUp() override {
-        if (server == nullptr) GTEST_SKIP() << "Xvfb is not installed (scripts/setup installs it)";
-        ASSERT_TRUE(failure.empty()) << failure;
-        ::setenv("DISPLAY", server->display().c_str(), 1);
-        viewer = XOpenDisplay(server->display().c_str());
-        ASSERT_NE(viewer, nullptr);
-        previous = XSetErrorHandler(countForeign);
-        foreignErrors = 0;
-    }
-    void TearDown() override {
-        if (viewer == nullptr) return;
-        XSync(viewer, False);
-        EXPECT_EQ(foreignErrors, 0);
-        XSetErrorHandler(previous);
-        XCloseDisplay(viewer);
     }
 
     // A host window with the instance's editor open in it, on page 0.
@@ -198,7 +164,7 @@ protected:
     }
     // A click on the pop-up's line of the program whose entry holds name.
     bool choose(CorePeer& peer, char const* name) {
-        std::vector<ENTRY> const list = entries(peer);
+        std::vector<ENTRY> const list = peer.entries();
         Window const shown = menu(peer);
         for (std::size_t k = 1; k < list.size() && shown != 0; ++k)
             if (std::strstr(list[k].text, name) != nullptr) {
@@ -246,16 +212,10 @@ protected:
     }
 
     static PluginRig* rig;
-    static XvfbServer* server;
-    static std::string failure;
-    Display* viewer = nullptr;
-    XErrorHandler previous = nullptr;
     Window parent = 0;
     Window editor = 0;
 };
 PluginRig* PluginEditorInputTest::rig = nullptr;
-XvfbServer* PluginEditorInputTest::server = nullptr;
-std::string PluginEditorInputTest::failure;
 
 TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     CorePeer peer(rig->path());
@@ -266,7 +226,7 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
 
     // The pop-up lists 100107's entries; Escape closes it and loads nothing.
     int const updates = peer.host().updts();
-    std::size_t const count = entries(peer).size();
+    std::size_t const count = peer.entries().size();
     ASSERT_GE(count, 7u);
     Window shown = menu(peer);
     ASSERT_NE(shown, 0u);

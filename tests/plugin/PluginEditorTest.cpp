@@ -12,46 +12,24 @@
 
 #include <X11/Xlib.h>
 
-#include "tools/CorePeer.h"
 #include "tests/plugin/PluginRig.h"
-#include "tests/support/XvfbServer.h"
+#include "tests/support/XViewer.h"
+#include "tools/CorePeer.h"
 
 namespace {
 
 using V = PlatVst;
 
-int foreignErrors = 0; // X errors that reached the handler installed before the editor's
-int countForeign(Display*, XErrorEvent*) { return ++foreignErrors, 0; }
-
-class PluginEditorTest : public ::testing::Test {
+class PluginEditorTest : public XViewer {
 protected:
     static void SetUpTestSuite() {
         rig = new PluginRig();
-        if (XvfbServer::program().empty()) return;
-        server = new XvfbServer;
-        if (!server->start(failure, "1024x768x24")) return;
+        startServer();
     }
     static void TearDownTestSuite() {
-        delete server;
+        stopServer();
         delete rig;
-        server = nullptr;
         rig = nullptr;
-    }
-    void SetUp() override {
-        if (server == nullptr) GTEST_SKIP() << "Xvfb is not installed (scripts/setup installs it)";
-        ASSERT_TRUE(failure.empty()) << failure;
-        ::setenv("DISPLAY", server->display().c_str(), 1);
-        viewer = XOpenDisplay(server->display().c_str());
-        ASSERT_NE(viewer, nullptr);
-        previous = XSetErrorHandler(countForeign);
-        foreignErrors = 0;
-    }
-    void TearDown() override {
-        if (viewer == nullptr) return;
-        XSync(viewer, False);
-        EXPECT_EQ(foreignErrors, 0);
-        XSetErrorHandler(previous);
-        XCloseDisplay(viewer);
     }
     Window parent() {
         Window w = XCreateSimpleWindow(viewer, DefaultRootWindow(viewer), 0, 0, 700, 400, 0, 0, 0);
@@ -85,14 +63,8 @@ protected:
     }
 
     static PluginRig* rig;
-    static XvfbServer* server;
-    static std::string failure;
-    Display* viewer = nullptr;
-    XErrorHandler previous = nullptr;
 };
 PluginRig* PluginEditorTest::rig = nullptr;
-XvfbServer* PluginEditorTest::server = nullptr;
-std::string PluginEditorTest::failure;
 
 TEST_F(PluginEditorTest, OpensOneMappedChildOfTheRectangle) {
     CorePeer peer(rig->path());

@@ -30,7 +30,7 @@
 #include "tests/support/EditorPixels.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
-#include "tests/support/XvfbServer.h"
+#include "tests/support/XViewer.h"
 #include "tools/CoreDskn.h"
 #include "tools/CoreDspg.h"
 
@@ -95,31 +95,22 @@ public:
     int editors = 0;
 };
 
-int foreignErrors = 0; // X errors that reached the handler installed before the editor's
-int countForeign(Display*, XErrorEvent*) { return ++foreignErrors, 0; }
-
-class EditorTest : public testing::Test {
+class EditorTest : public XViewer {
 protected:
     static void SetUpTestSuite() {
-        if (XvfbServer::program().empty()) return;
-        server = new XvfbServer;
-        if (!server->start(failure, "1024x768x24")) return;
+        startServer();
+        if (server == nullptr) return;
         folder = new TempDir("vorlanedit");
         if (!CoreDskn::wrskn(CoreAnsx(folder->file("DEMO.V2S").c_str()))) failure = "no skin";
     }
     static void TearDownTestSuite() {
-        delete server;
+        stopServer();
         delete folder;
-        server = nullptr;
+        folder = nullptr;
     }
     void SetUp() override {
-        if (server == nullptr) GTEST_SKIP() << "Xvfb is not installed (scripts/setup installs it)";
-        ASSERT_TRUE(failure.empty()) << failure;
-        ::setenv("DISPLAY", server->display().c_str(), 1);
-        viewer = XOpenDisplay(server->display().c_str());
-        ASSERT_NE(viewer, nullptr);
-        previous = XSetErrorHandler(countForeign);
-        foreignErrors = 0;
+        XViewer::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         parent = topWindow(0);
         skin = std::make_unique<CoreSkin>(CoreAnsx(folder->file("DEMO.V2S").c_str()));
         display = std::make_unique<CoreDsif>(&engine, &mailbox, &blink, skin.get(), &plugin);
@@ -131,10 +122,7 @@ protected:
     }
     void TearDown() override {
         if (display != nullptr) display->deldd(&plugin.data);
-        if (viewer == nullptr) return;
-        EXPECT_EQ(foreignErrors, 0);
-        XSetErrorHandler(previous);
-        XCloseDisplay(viewer);
+        XViewer::TearDown();
     }
 
     Window topWindow(int top) { // host windows at different tops do not hide each other
@@ -228,11 +216,7 @@ protected:
         return cells;
     }
 
-    static inline XvfbServer* server = nullptr;
     static inline TempDir* folder = nullptr;
-    static inline std::string failure;
-    Display* viewer = nullptr;
-    XErrorHandler previous = nullptr;
     Window parent = 0;
     FakeBean engine;
     CoreDspc mailbox;
