@@ -134,6 +134,25 @@ std::vector<std::string> CorePeer::screen() {
     return rows;
 }
 
+std::string CorePeer::large(int r) {
+    static CoreDsbf fonts(nullptr, 1, 1, 0, 0);
+    CoreDsfn* map = fonts.getfn(2);
+    int const start = 2 * iCrows * iCcolumns, columns = iCcolumns / 2;
+    std::vector<double> cells(iCcells);
+    if (get(100104, cells.data(), iCcells * 8) != iCcells * 8) return "";
+    if (r < 0 || start + (r + 1) * columns > iCcells) return "";
+    std::string text;
+    for (int c = 0; c < columns; ++c) {
+        double const v = cells[std::size_t(start + r * columns + c)];
+        int const glyph = v < 0.0 ? 0 : int(std::floor(v * map->getre()));
+        char shown = '?';
+        for (int code = 32; code < 127 && shown == '?'; ++code)
+            if (map->getrs(short(code)) == glyph) shown = char(code);
+        text += shown;
+    }
+    return text;
+}
+
 std::string CorePeer::row(int r) {
     std::vector<std::string> s = screen();
     return r >= 0 && r < int(s.size()) ? s[std::size_t(r)] : std::string();

@@ -48,7 +48,10 @@ public:
     // answers short.
     std::vector<std::string> screen();
     std::string row(int r); // one row of screen(), "" when unreadable
-    std::string dump();     // every row, for failure messages
+    // One row of the double-size font (two grid rows each; page 0 shows the
+    // program's name in its row 1), decoded the same way; "" when unreadable.
+    std::string large(int r);
+    std::string dump(); // every row, for failure messages
     // Polls until done() or the time runs out (seconds); answers done().
     static bool until(std::function<bool()> const& done, double seconds);
     // The title row shows the page's name ("  ProgMode", "  BatchMode").

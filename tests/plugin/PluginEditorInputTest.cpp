@@ -41,26 +41,6 @@ using D = CoreDskn;
 using ENTRY = CoreCnst::POPMENUENTRY;
 constexpr int cellx = CoreDspg::iCcellx, celly = CoreDspg::iCcelly; // the demo skin's cells
 
-// The double-size text of one font-2 row (two grid rows: page 0 shows the
-// program's name there), decoded with the display's own map.
-std::string big(CorePeer& peer, int row) {
-    static CoreDsbf fonts(nullptr, 1, 1, 0, 0);
-    CoreDsfn* map = fonts.getfn(2);
-    int const start = 2 * CorePeer::iCrows * CorePeer::iCcolumns, columns = 29;
-    std::vector<double> cells(CorePeer::iCcells);
-    if (peer.get(100104, cells.data(), int(cells.size() * 8)) != int(cells.size() * 8)) return "";
-    std::string text;
-    for (int c = 0; c < columns; ++c) {
-        double const v = cells[std::size_t(start + row * columns + c)];
-        int const glyph = v < 0.0 ? 0 : int(std::floor(v * map->getre()));
-        char shown = '?';
-        for (int code = 32; code < 127 && shown == '?'; ++code)
-            if (map->getrs(short(code)) == glyph) shown = char(code);
-        text += shown;
-    }
-    return text;
-}
-
 class PluginEditorInputTest : public XViewer {
 protected:
     static void SetUpTestSuite() {
@@ -220,8 +200,8 @@ PluginRig* PluginEditorInputTest::rig = nullptr;
 TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     CorePeer peer(rig->path());
     open(peer);
-    ASSERT_TRUE(idle(peer, [&] { return big(peer, 1).rfind("Demo Room ", 0) == 0; }))
-        << big(peer, 1);
+    ASSERT_TRUE(idle(peer, [&] { return peer.large(1).rfind("Demo Room ", 0) == 0; }))
+        << peer.large(1);
     EXPECT_EQ(unlike(peer), 0) << "page 0\n" << peer.dump();
 
     // The pop-up lists 100107's entries; Escape closes it and loads nothing.
@@ -247,9 +227,9 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     ASSERT_TRUE(idle(peer,
                      [&] {
                          return peer.host().updts() > updates && peer.titled("  ProgMode") &&
-                                big(peer, 1).rfind("Demo Saturator ", 0) == 0;
+                                peer.large(1).rfind("Demo Saturator ", 0) == 0;
                      }))
-        << peer.dump() << big(peer, 1);
+        << peer.dump() << peer.large(1);
 
     // KERN on the menu row brings the kernel page.
     std::size_t const kern = peer.row(13).find("KERN");

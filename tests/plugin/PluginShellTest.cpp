@@ -21,6 +21,7 @@
 #include "tests/support/ConvolutionTruth.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreHost.h"
+#include "tools/CorePeer.h"
 
 namespace {
 
@@ -173,14 +174,18 @@ TEST_F(PluginShellTest, ParametersRoundTripWithoutEchoingAsAutomation) {
     EXPECT_EQ(host.dispt(V::opCanBeAutomated, 10), 0);
 }
 
-TEST_F(PluginShellTest, MidiControllerReachesMidiLearnAfterTheBoot) {
-    CoreHost host(rig->path(), 44100, 512);
-    host.start();
-    if (!host.wtupd(0, kBootWait)) GTEST_SKIP() << "boot pending: MIDI learn has no program yet";
-    // Program change to bank 0, program 2: the sweep loads and is reported.
-    int const seen = host.updts();
-    host.slot_(2);
-    EXPECT_TRUE(host.wtupd(seen, 10.0));
+TEST_F(PluginShellTest, ProgramChangeLoadsBankTimesHundredPlusProgram) {
+    CorePeer peer(rig->path());
+    ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  ProgMode"); }, kLoadWait))
+        << peer.dump();
+    // Bank select 0 and program change 2: the sweep loads (through the
+    // display's batch), is reported to the host and named on the program page.
+    int const seen = peer.host().updts();
+    peer.host().slot_(2);
+    EXPECT_TRUE(peer.host().wtupd(seen, kLoadWait));
+    EXPECT_TRUE(
+        CorePeer::until([&] { return peer.large(1).rfind("Demo Sweep ", 0) == 0; }, kLoadWait))
+        << peer.large(1);
 }
 
 TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {
