@@ -113,7 +113,7 @@ private:
     std::atomic<int> tail{0}; // next read (consumer)
     std::atomic<int> bank{0};
     std::atomic<int> program{-1}; // queued slot; -1 none
-    std::atomic<int> held{0}; // holds in force
+    std::atomic<int> held{0};     // holds in force
     std::atomic<int> rate{44100};
     std::atomic<int> block{0};
     std::atomic<bool> bootdone{false};
