@@ -95,7 +95,6 @@ private:
     std::atomic<int> hostblock{0};    // frames
     std::atomic<int> fourinputs{0};   // 1: the record announces 4 inputs
     char programname[PlatVst::programNameMax + 1] = "Default";
-    CoreAnsx chunkdata{""}; // what getChunk handed out last
 
     // The display's host side.
     CoreCnst::POPMENUCONTENTDATA popcontent;     // the display fills it (setpd); freed at close
