@@ -59,7 +59,7 @@ int editor(CoreHost& host) {
     int const height = rect != nullptr ? rect->bottom - rect->top : 0;
     PlatX11 x11;
     if (!x11.open()) {
-        std::fprintf(stderr, "plughost: no X display: %s\n", x11.problem().c_str());
+        std::fprintf(stderr, "plughost: %s\n", x11.problem().c_str());
         return 1;
     }
     PlatX11::Window const window = x11.createTopLevel(width, height, "plughost");
