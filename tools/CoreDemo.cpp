@@ -160,8 +160,20 @@ D::PROGRAM CoreDemo::prgrm(int index) {
     }
     if (index == 2) {
         D::PROGRAM p("Demo Sweep", "Modulation", globals(1));
-        p.sections = D::elmnt("LFO1", D::elmnt("MINRATE", "0.2") + D::elmnt("MAXRATE", "0.2") +
-                                          D::elmnt("SOURCE", "ON") + D::elmnt("SHAPE", "Sine"));
+        // Mix control 1 sets LFO 1's rate over 0.1 to 1.1 Hz; it starts at
+        // -0.8 (a tenth of its span), so the sweep starts at 0.2 Hz. The
+        // parameter modulator numbered "1" shows that rate as a row of the
+        // program page, and a drag on the row moves the control.
+        p.values.push_back({"MIX1", "-0.8"});
+        p.sections = D::elmnt("LFO1", D::elmnt("MINRATE", "0.1") + D::elmnt("MAXRATE", "1.1") +
+                                          D::elmnt("SOURCE", "MIX1") + D::elmnt("SHAPE", "Sine")) +
+                     D::elmnt("DISPLAY", D::elmnt("PRM1", D::elmts({{"A", "MIX1"},
+                                                                    {"FUN", "a"},
+                                                                    {"LABEL", "LFO rate"},
+                                                                    {"PRELABEL", "1"},
+                                                                    {"UNIT", "Hz"},
+                                                                    {"MINVALUE", "0.1"},
+                                                                    {"MAXVALUE", "1.1"}})));
         D::VECTOR spaces({"SWEEPA.WAV", "SWEEPB.WAV"});
         spaces.source = "LFO1";
         D::VECTOR root;

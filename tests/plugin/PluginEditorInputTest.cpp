@@ -259,19 +259,31 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
                peer.row(12).find(" WARM SATURATOR") != std::string::npos;
     })) << peer.dump();
 
-    // No demo program has a parameter row (their modulators carry no
-    // interface control), so the drag rule is seen on the memory page's
-    // slot field: 50 pixels up raise it by 0.6 of its 100 slots.
-    auto memory = [&] { return std::atoi(peer.row(3).substr(8, 4).c_str()); };
-    int const before = memory();
-    point(8, 3);
+    // The sweep's row 1 (page 0, row 9) shows LFO 1's rate, 0.1 to 1.1 Hz,
+    // driven by mix control 1: 50 pixels up raise the control by 0.6 of its
+    // span, so the row's rate by 0.6 Hz.
+    click(52, 0); // the memory page's EXIT
+    ASSERT_TRUE(idle(peer, [&] { return peer.titled("  ProgMode"); })) << peer.dump();
+    ASSERT_TRUE(choose(peer, "Demo Sweep"));
+    ASSERT_TRUE(idle(peer, [&] {
+        return peer.titled("  ProgMode") && peer.large(1).rfind("Demo Sweep ", 0) == 0 &&
+               peer.row(9).find(" Hz") != std::string::npos;
+    })) << peer.dump();
+    EXPECT_EQ(peer.row(9).substr(0, 12), "1 LFO RATE: ") << peer.dump();
+    auto rate = [&] {
+        std::string const row = peer.row(9).substr(0, peer.row(9).find(" Hz"));
+        return std::atof(row.substr(row.rfind(' ') + 1).c_str());
+    };
+    double const before = rate();
+    EXPECT_NEAR(before, 0.2, 1e-4) << peer.dump();
+    point(5, 9);
     button(true);
     settle(peer);
-    point(8, 3, -50);
-    EXPECT_TRUE(idle(peer, [&] { return memory() != before; })) << peer.dump();
+    point(5, 9, -50);
+    EXPECT_TRUE(idle(peer, [&] { return rate() != before; })) << peer.dump();
     settle(peer);
     button(false);
-    EXPECT_EQ(memory(), before + 60) << peer.dump();
+    EXPECT_NEAR(rate(), before + 0.6, 1e-3) << peer.dump();
 
     peer.host().dispt(V::opEditClose);
 }
