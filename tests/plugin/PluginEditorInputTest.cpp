@@ -56,7 +56,7 @@ protected:
     }
 
     // A host window with the instance's editor open in it, on page 0.
-    void open(CorePeer& peer) {
+    void open(CorePeer& peer, char const* title = "  ProgMode") {
         parent = XCreateSimpleWindow(viewer, DefaultRootWindow(viewer), 0, 0, 600, 300, 0, 0, 0);
         XMapWindow(viewer, parent);
         XSync(viewer, False);
@@ -68,7 +68,7 @@ protected:
         editor = n == 1 ? list[0] : 0;
         if (list != nullptr) XFree(list);
         ASSERT_NE(editor, 0u);
-        ASSERT_TRUE(idle(peer, [&] { return peer.titled("  ProgMode"); })) << peer.dump();
+        ASSERT_TRUE(idle(peer, [&] { return peer.titled(title); })) << peer.dump();
     }
     // Calls idle about 30 times a second until done() holds or the time runs out.
     bool idle(CorePeer& peer, std::function<bool()> const& done, double seconds = 30.0) {
@@ -302,13 +302,17 @@ TEST_F(PluginEditorInputTest, ClosingAtAwkwardMomentsIsQuiet) {
 
     open(*peer);
     click(int(peer->row(13).find("KERN")), 13); // a page of changes to draw
+    ASSERT_TRUE(idle(*peer, [&] { return peer->titled("  KernelMode"); })) << peer->dump();
     XDestroyWindow(viewer, parent);
     XSync(viewer, False);
     for (int i = 0; i < 10; ++i) peer->host().dispt(V::opEditIdle);
     peer->host().dispt(V::opEditClose);
     XSync(viewer, False);
 
-    open(*peer);
+    // Back on page 0 (entering it arms the program menu) before the load.
+    open(*peer, "  KernelMode");
+    click(int(peer->row(13).find("PROG")), 13);
+    ASSERT_TRUE(idle(*peer, [&] { return peer->titled("  ProgMode"); })) << peer->dump();
     ASSERT_TRUE(choose(*peer, "Demo Sweep"));
     ASSERT_TRUE(idle(*peer, [&] { return peer->titled("  BatchMode"); })) << peer->dump();
     peer.reset();
