@@ -288,10 +288,8 @@ TEST_F(PluginDisplayTest, SkinFallbacksStillOpenAnInstance) {
         {"DISPLAYADDCHARS 500", nullptr, "BAD.V2S"},
         {"no such package", nullptr, "NONE.V2S"},
     };
-    std::string installed;
     for (Row const& r : rows) {
-        if (installed != r.name) install({{"SKINNAME", r.name}}); // the demo data once per name
-        installed = r.name;
+        install({{"SKINNAME", r.name}});
         std::string const folder = rig->folder() + "data/skins/BAD.V2S/";
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
