@@ -216,13 +216,16 @@ public:
     // Program rates from a modulation period in us; caller holds the engine
     // and worker semaphores.
     void adjrt(long us);
-    void updrt(long us);     // adjrt under the engine and worker semaphores
-    void irate(int rate);    // host sample rate, Hz
-    void updgu(int rate);    // the same by try-lock, and a program update; display thread
-    void blksz(int frames);  // host block size, samples
-    void setrc(long us);     // rate-conversion limit; negative re-applies the stored one
-    int getpf(int i);        // CPU load of meter i (0 block, 1 convolution), percent
-    void mkesf(long n);      // crossfade tables of n + 1 entries; caller holds the locks
+    void updrt(long us);    // adjrt under the engine and worker semaphores
+    void irate(int rate);   // host sample rate, Hz
+    void updgu(int rate);   // the same by try-lock, and a program update; display thread
+    void blksz(int frames); // host block size, samples
+    void setrc(long us);    // rate-conversion limit; negative re-applies the stored one
+    int getpf(int i);       // CPU load of meter i (0 block, 1 convolution), percent
+    void mkesf(long n);     // crossfade tables of n + 1 entries; caller holds the locks
+    // mkesf, or when the tables cannot be made smoothing off (logged);
+    // answers whether the tables exist. Caller holds the locks.
+    bool fadesOrOff(long n);
     bool setst(short order); // smoothing order; false when the program cannot smooth
     void setsp(short sel);   // slot 0's kernel set and the tables pointed at accordingly
     void adjhc();            // harmonics in use and smoothing order from the program

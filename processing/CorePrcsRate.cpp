@@ -41,15 +41,7 @@ void CorePrcs::adjrt(long us) {
     offlinerate = offline;
     programrate = realtime;
     countdown = 0;
-    if (smoothorder >= 0) {
-        try {
-            mkesf(realtime);
-        } catch (...) {
-            CoreLog_::loger(CoreAnsx("CorePrcs: no crossfade tables, smoothing off"), 0);
-            smoothorder = -1;
-            resetSmoothing();
-        }
-    }
+    if (smoothorder >= 0) fadesOrOff(realtime);
     processlevel = 0;
     debug("slow PROG RATE ", realtime, 2);
     debug("fast PROG RATE ", offline, 2);
@@ -202,14 +194,7 @@ bool CorePrcs::setst(short order) {
     smoothorder = order;
     program->setst(order);
     if (order >= 0) {
-        try {
-            mkesf(programrate);
-        } catch (...) {
-            CoreLog_::loger(CoreAnsx("CorePrcs: no crossfade tables, smoothing off"), 0);
-            smoothorder = -1;
-            resetSmoothing();
-            return false;
-        }
+        if (!fadesOrOff(programrate)) return false;
         harmonicsinuse = static_cast<short>(CoreButl::min__(programharmonics, hdim));
         if (hdim != 0) {
             smoothorder = program->getst();
@@ -233,15 +218,8 @@ void CorePrcs::adjhc() {
         smoothorder = program->getst();
         // Tables for the rates in force now, or the first block would build them.
         if (smoothorder >= 0 &&
-            tablecapacity < static_cast<long>(CoreButl::max__(realtimerate, offlinerate)) + 1) {
-            try {
-                mkesf(programrate);
-            } catch (...) {
-                CoreLog_::loger(CoreAnsx("CorePrcs: no crossfade tables, smoothing off"), 0);
-                smoothorder = -1;
-                resetSmoothing();
-            }
-        }
+            tablecapacity < static_cast<long>(CoreButl::max__(realtimerate, offlinerate)) + 1)
+            fadesOrOff(programrate);
         return;
     }
     smoothorder = -1;
@@ -254,4 +232,16 @@ void CorePrcs::adjot() {
         if (cnvls[i].cnvl != nullptr)
             program->setot(i, static_cast<short>(cnvls[i].cnvl->getbe() ? 1 : 0));
     if (hybrid) program->setot(hdimmax, 1);
+}
+
+bool CorePrcs::fadesOrOff(long n) {
+    try {
+        mkesf(n);
+        return true;
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("CorePrcs: no crossfade tables, smoothing off"), 0);
+        smoothorder = -1;
+        resetSmoothing();
+        return false;
+    }
 }
