@@ -663,11 +663,16 @@ private:
     bool usesBlocks(short s) const; // slot s's engine works in blocks
     short workSlot() const { return hdimmax; }
     short hybridSlot(short slot) const { return hybrid && slot == 0 ? hdimmax : slot; }
+    // The work slot plays slot 0's second kernel set: smoothing is on, or off
+    // in a program that can smooth, where it stays planned, bound and fed.
+    bool smoothPath() const { return !hybrid && (smoothorder >= 0 || smoothcapable); }
     // Block worker helpers (audio thread or worker).
     void convolve(int p) noexcept;     // the harmonic case for one step at p
     void modulate() noexcept;          // one modulation update
     int aheadSamples() const noexcept; // Lookahead control x program lookahead, in the ring
     bool outputStage(int p, bool mute) noexcept; // one step's output; the mute flag after it
+    // Smoothing off on the smoothing path: the work slot hears the input, unplayed.
+    void feedWork(double const* inL, double const* inR) noexcept;
 
     // Block worker state (worker semaphore's holder).
     bool feedback = false;                    // the program has feedback (load)

@@ -173,11 +173,12 @@ void CorePrcs::convolve(int p) noexcept {
             for (int k = 0; k < st; k += b)
                 first->cnvlc(inL + k, inR + k, outL + k, outR + k, kernelOf(cnvls[0], 0),
                              kernelOf(cnvls[0], 1), ma, mb);
-            return;
+        } else {
+            for (int s = 0; s < h; ++s)
+                cnvls[s].cnvl->vltrr(s == 0, inL, inR, outL, outR, kernelOf(cnvls[s], 0),
+                                     kernelOf(cnvls[s], 1), pwL, pwR, wkL, wkR, st, ma, mb);
         }
-        for (int s = 0; s < h; ++s)
-            cnvls[s].cnvl->vltrr(s == 0, inL, inR, outL, outR, kernelOf(cnvls[s], 0),
-                                 kernelOf(cnvls[s], 1), pwL, pwR, wkL, wkR, st, ma, mb);
+        if (smoothPath()) feedWork(inL, inR);
         return;
     }
     CNVLLOC& w = cnvls[hdimmax];
@@ -207,6 +208,18 @@ void CorePrcs::convolve(int p) noexcept {
         }
     }
     crossfadepos = static_cast<int>(position);
+}
+
+void CorePrcs::feedWork(double const* inL, double const* inR) noexcept {
+    // With smoothing off the work slot's output is dropped, but it keeps
+    // hearing the input: when smoothing comes back its kernel set fades in
+    // from current history, not from the input of when it was switched off.
+    CNVLLOC& w = cnvls[hdimmax];
+    int const b = w.cnvl->getcb();
+    if (w.kernels[0] == nullptr || w.kernels[1] == nullptr || b < 1 || step % b != 0) return;
+    for (int k = 0; k < step; k += b)
+        w.cnvl->cnvlc(inL + k, inR + k, workbuf[0] + k, workbuf[1] + k, kernelOf(w, 0),
+                      kernelOf(w, 1), &meters[0], &meters[1]);
 }
 
 bool CorePrcs::outputStage(int p, bool mute) noexcept {

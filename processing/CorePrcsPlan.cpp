@@ -46,7 +46,7 @@ void CorePrcs::bindSlot(short s) {
         left = program->getli(hdimmax);
         right = program->getri(hdimmax);
         changed = program->getui(hdimmax);
-    } else if (smoothorder >= 0) {
+    } else if (smoothPath()) {
         left = program->getls();
         right = program->getrs();
         changed = program->getus();
@@ -134,7 +134,7 @@ bool CorePrcs::adjoc(short engine, int size) {
         int const block = planSlot(w, table->getbe(engine) ? engine : cnvls[w].cnvl->getdb(), size);
         step = CoreButl::max__(step, block);
         all = all && block >= 1;
-    } else if (smoothorder >= 0 && loaded >= 1) {
+    } else if (smoothPath() && loaded >= 1) {
         int const block = planSlot(w, cnvls[0].engine, size);
         step = CoreButl::max__(step, block);
         all = all && block >= 1;
@@ -211,7 +211,7 @@ bool CorePrcs::setck() {
     short last = workSlot();
     if (hybrid) {
         first = 1;
-    } else if (smoothorder >= 0) {
+    } else if (smoothPath()) {
         first = 1;
         last = static_cast<short>(hdimmax - 1);
     }
@@ -270,7 +270,7 @@ void CorePrcs::setod(short slot, short sel, double us) {
     // The outputs may have been remade even by a change the program refused.
     int const loaded = CoreButl::min__(static_cast<int>(loadedslots), static_cast<int>(hdimmax));
     short const w = workSlot();
-    bool const usework = hybrid || smoothorder >= 0;
+    bool const usework = hybrid || smoothPath();
     for (short s = 0; s < loaded; ++s) bindSlot(s);
     if (usework) bindSlot(w);
     if (!changed) {

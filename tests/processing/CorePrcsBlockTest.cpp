@@ -6,11 +6,13 @@
 // or not, inline or on the worker; the output stage (gains, dry path,
 // feedback, overflow, protection mute) against a sample-by-sample model;
 // then the engine choice and shared plans, MIDI learn, the meter type, the
-// processing state and that nothing is allocated while audio runs.
+// processing state and that nothing is allocated while audio runs; the
+// smoothing switched off and on again.
 #include "processing/CorePrcs.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -405,4 +407,58 @@ TEST_F(CorePrcsBlockTest, MidiLearnMetersStateAndNoAllocationWhileAudioRuns) {
     EXPECT_NEAR(p.program()->getif(0)->getvl(true), 1.0, 1e-7); // the queued event came
     EXPECT_TRUE(p.newlevels());
     EXPECT_EQ(p.straddles(), 0);
+}
+
+TEST_F(CorePrcsBlockTest, SmoothingSwitchedOffAndOnAgainStaysThePlainConvolution) {
+    // A dense kernel: a player that missed input would be wrong over its whole length.
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(-0.5, 0.5);
+    Signal dense(160);
+    for (double& v : dense) v = u(rng);
+    kit.wav("N.WAV", {dense});
+    // 20 ms periods, so the switches land inside one.
+    kit.master("", {{"DSPBUFFER", "256"}, {"HDIM", "2"}, {"PROGRAMRATE", "20000"}});
+    struct Row {
+        short order;
+        int harmonics;
+        bool fft, replan; // replan: the engine is planned again while smoothing is off
+    } const rows[] = {
+        {0, 1, false, false}, {2, 2, true, true}, {5, 1, true, false}, {5, 2, false, true}};
+    for (Row const& row : rows) {
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        KitProgram program("S", "", {{"FORCEOT2", row.fft ? "1" : "0"}, {"SMOOTH", "1"}});
+        for (int h = 0; h < row.harmonics; ++h) program.slots.push_back(fileSlot("N.WAV"));
+        ASSERT_TRUE(p.load(program));
+        p.gains(0.5, 0.5);
+        p.booted();
+        engine->smpby(false, 0, true, false);
+        // Silence while the kernel settles, then noise: on, off, (replan), on. A
+        // replan starts every player afresh, so it comes after a silence longer
+        // than the kernel and the worker's block.
+        int const r = p.rate();
+        Signal x = noise(6 * r, 12, 0.4);
+        x.insert(x.begin(), 8 * r, 0.0);
+        long const cuts[] = {0, 10 * r + 300, 11 * r + 500, 12 * r + 700, long(x.size())};
+        std::fill(x.begin() + cuts[2] - 1024, x.begin() + cuts[2], 0.0);
+        Feed feed{*engine};
+        for (int k = 0; k < 4; ++k) {
+            // The order is set here: a document's SMOOTH "0" reads as absent.
+            if (k != 2) {
+                ASSERT_TRUE(engine->setst(k == 1 ? -1 : row.order));
+            } else if (row.replan) {
+                ASSERT_TRUE(engine->setop(0));
+            }
+            Signal const part(x.begin() + cuts[k], x.begin() + cuts[k + 1]);
+            feed.run(part, part, {256, 100});
+        }
+        Signal want = convolve(x, p.kernel(0, 0));
+        if (row.harmonics == 2) want = plus(want, convolve(power(x, 2), p.kernel(1, 0)));
+        Signal const got = delayed(feed.out[0], p.base());
+        double worst = 0.0;
+        for (std::size_t i = 0; i < got.size(); ++i)
+            worst = std::max(worst, std::fabs(got[i] - want[i]));
+        EXPECT_LT(worst, 1e-9) << "order " << row.order << ", " << row.harmonics << " harmonics"
+                               << (row.replan ? ", replanned" : "");
+    }
 }
