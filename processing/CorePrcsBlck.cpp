@@ -115,7 +115,12 @@ void CorePrcs::modulate() noexcept {
     if (feedback) feedbackgain = program->getrf();
     if (dry) drygain = CoreButl::flushSubnormal(program->getry() * record.gain);
     if (programahead > 0.0) aheadoffset = aheadSamples();
-    for (int k = 0; k < iCmeters; ++k) program->upsrc(kMeterSources[k], meterfollowers[k]->getbl());
+    // The level sources carry the level up to this update, not the one the
+    // display's meter pass last closed.
+    for (int k = 0; k < iCmeters; ++k) {
+        meterfollowers[k]->updte();
+        program->upsrc(kMeterSources[k], meterfollowers[k]->getbl());
+    }
     feedbacksuspended = false;
 }
 

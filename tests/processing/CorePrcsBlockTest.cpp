@@ -7,13 +7,14 @@
 // feedback, overflow, protection mute) against a sample-by-sample model;
 // then the engine choice and shared plans, MIDI learn, the meter type, the
 // processing state and that nothing is allocated while audio runs; the
-// smoothing switched off and on again.
+// smoothing switched off and on again, and the level sources per update.
 #include "processing/CorePrcs.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -461,4 +462,48 @@ TEST_F(CorePrcsBlockTest, SmoothingSwitchedOffAndOnAgainStaysThePlainConvolution
         EXPECT_LT(worst, 1e-9) << "order " << row.order << ", " << row.harmonics << " harmonics"
                                << (row.replan ? ", replanned" : "");
     }
+}
+
+TEST_F(CorePrcsBlockTest, LevelSourcesCarryTheLevelAtEveryModulationUpdate) {
+    kit.wav("A.WAV", {DataKit::impulse(64, 2, 0.9)});
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "0"}, {"PROGRAMRATE", "5805"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    KitProgram program("L", "", {{"FORCEOT2", "1"}});
+    program.slots = {fileSlot("A.WAV")};
+    ASSERT_TRUE(p.load(program));
+    p.gains(0.5, 0.5);
+    p.booted();
+    engine->smpby(false, 0, true, false);
+    // A peak meter holds its level between reloads; an RMS meter moves with every sample.
+    engine->setmt(1, true);
+    CoreProg& g = *p.program();
+    g.setar(CoreAnsx("IN_P"));   // the Lookahead Control; without a lookahead it is only read
+    int const period = p.rate(); // 256 samples: one update per call below
+    ASSERT_EQ(period, 256);
+    int const silent = 8;
+    int const periods = 320; // six times the 300 ms of the IN_P follower
+    Feed feed{*engine};
+    std::vector<double> inp, inl, outp;
+    for (int k = 0; k < periods; ++k) {
+        Signal x(period, 0.0);
+        for (int i = 0; k >= silent && i < period; ++i)
+            x[i] = 0.8 * std::sin(2.0 * std::numbers::pi * 441.0 * (k * period + i) / 44100.0);
+        feed.run(x, x, {period});
+        inp.push_back(2.0 * g.getaf() - 1.0);
+        inl.push_back(g.getsc(CoreAnsx("IN_L")));
+        outp.push_back(g.getsc(CoreAnsx("OUTP")));
+    }
+    // Inline, each call's step takes that call's input: the update opening
+    // the onset's step has not heard it, the next one has.
+    int const heard = silent + 1;
+    for (auto const* levels : {&inp, &inl, &outp}) {
+        EXPECT_EQ((*levels)[heard - 1], -1.0);
+        EXPECT_GT((*levels)[heard], -1.0);
+    }
+    int still = 0;
+    for (int k = heard + 1; k < periods; ++k) still += inl[k] == inl[k - 1];
+    EXPECT_EQ(still, 0);
+    // RMS of the sine with the meters' 3 dB lift: 0.8, bipolar 0.6.
+    EXPECT_NEAR(inp.back(), 2.0 * 0.8 / std::sqrt(2.0) * std::pow(10.0, 0.15) - 1.0, 0.01);
 }
