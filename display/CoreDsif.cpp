@@ -253,11 +253,16 @@ CoreDsif::~CoreDsif() {
     plugin = nullptr;
 }
 
-void CoreDsif::Terminate() { CoreTthr::Terminate(); }
+void CoreDsif::Terminate() {
+    // Woken, the thread sees the flag at once: closing waits no display period.
+    CoreTthr::Terminate();
+    if (wake) wake->SetEvent();
+}
 
 void CoreDsif::Execute() {
     while (terminated.load() == 0) {
         if (wake->WaitFor(CoreButl::iCdispprecision) != CoreTevn::iCwrsignaled) continue;
+        if (terminated.load() != 0) break;
         try {
             wake->ResetEvent();
             int previous = priority.load();

@@ -94,7 +94,7 @@ public:
     // Thread body: sleeps on the wake event, runs one batch per wake-up, then
     // requests the page the batch names.
     void Execute() override;
-    void Terminate() override; // sets the terminate request
+    void Terminate() override; // sets the terminate request, wakes the thread
 
     // One tick of the page machine; attached: an editor is attached.
     void updte(bool attached);

@@ -12,6 +12,7 @@
 #include "plugin/CorePrvt.h"
 #include "processing/CorePrcs.h"
 #include "runtime/CoreLog_.h"
+#include "runtime/CoreXutl.h"
 
 namespace {
 
@@ -131,6 +132,10 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
 }
 
 CoreVrlg::~CoreVrlg() {
+    // Hosts close while their audio thread is still inside a process call:
+    // nothing goes until that call has left the engine.
+    closing.store(true);
+    while (inprocess.load() != 0) CoreXutl::sleep(1);
     // The control thread with the editor, the snapshot and the menu content,
     // then the assembly (the display first), then the bridge.
     close();
@@ -352,18 +357,29 @@ std::intptr_t CoreVrlg::prvte(void* ptr) {
     }
 }
 
+void CoreVrlg::silence(void** out, std::int32_t frames, bool replace, bool dbl) const {
+    // Never leave the host's buffers as they were.
+    if (!replace || out == nullptr) return;
+    for (int c = 0; c < effect.numOutputs; ++c) {
+        if (out[c] == nullptr) continue;
+        if (dbl)
+            std::memset(out[c], 0, sizeof(double) * std::size_t(frames));
+        else
+            std::memset(out[c], 0, sizeof(float) * std::size_t(frames));
+    }
+}
+
 void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl) {
     if (frames <= 0) return;
-    if (failed) {
-        // Never leave the host's buffers as they were.
-        if (!replace || out == nullptr) return;
-        for (int c = 0; c < effect.numOutputs; ++c) {
-            if (out[c] == nullptr) continue;
-            if (dbl)
-                std::memset(out[c], 0, sizeof(double) * std::size_t(frames));
-            else
-                std::memset(out[c], 0, sizeof(float) * std::size_t(frames));
-        }
+    struct Counted {
+        std::atomic<int>& count;
+        explicit Counted(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
+        ~Counted() { count.fetch_sub(1); }
+        Counted(Counted const&) = delete;
+        Counted& operator=(Counted const&) = delete;
+    } const counted(inprocess);
+    if (failed || closing.load()) {
+        silence(out, frames, replace, dbl);
         return;
     }
     std::intptr_t const level = call_(PlatVst::hostGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);

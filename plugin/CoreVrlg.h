@@ -50,6 +50,9 @@ public:
     // The host's entries (the static thunks in the effect record land here).
     std::intptr_t dispt(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* ptr,
                         float opt);
+    // Audio thread: no allocation, no file or log I/O, no blocking lock.
+    // Close waits for a call in flight; a call that meets a close writes
+    // silence (replacing calls) and leaves.
     void prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl);
     void setpm(std::int32_t index, float value);
     float getpm(std::int32_t index);
@@ -79,6 +82,7 @@ private:
     void open_();                   // starts the control thread (headless boot)
     void close();                   // joins the control thread
     void latency();                 // initial delay from the engine, host told on change
+    void silence(void** out, std::int32_t frames, bool replace, bool dbl) const;
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
     void events(PlatVst::Events const* list);
     std::intptr_t editr(std::int32_t opcode, void* ptr);             // the editor opcodes
@@ -94,6 +98,12 @@ private:
     std::atomic<int> hostrate{44100}; // Hz
     std::atomic<int> hostblock{0};    // frames
     std::atomic<int> fourinputs{0};   // 1: the record announces 4 inputs
+    // A process call enters the count before it reads closing, and close
+    // sets closing before it reads the count (both in one total order): a
+    // call is either waited for by close or leaves without touching the
+    // engine. Atomics only, the audio thread never waits on them.
+    std::atomic<int> inprocess{0};    // process calls past the entry
+    std::atomic<bool> closing{false}; // teardown has begun
     char programname[PlatVst::programNameMax + 1] = "Default";
 
     // The display's host side.

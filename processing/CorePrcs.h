@@ -730,6 +730,10 @@ private:
     void bootEngine();        // step 6: the block engine settled
     bool bootProgram();       // step 8: location 0, then the boot program
     void bootSettings();      // step 9: missing settings completed and saved
+    // Step 3's housekeeping first: stale save temporaries swept from the
+    // folders the engine writes, and after an installer merge the cache
+    // folder emptied, only when it lies strictly below the data path.
+    void bootTidy();
     // The staged load, every failure caught (engine and worker semaphores held).
     bool ldpsm(int slot) noexcept;
     bool loadHeld(int slot, bool keep); // ldpdm with the load lock already held

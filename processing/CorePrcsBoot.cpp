@@ -11,7 +11,6 @@
 #include "program/CoreProg.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
-#include "runtime/CoreLutl.h"
 #include "runtime/CoreSmgd.h"
 
 #include <cstdio>
@@ -98,13 +97,7 @@ CoreAnsx CorePrcs::bootStep(int n) {
 }
 
 bool CorePrcs::bootBank() {
-    // An unset cache sub-path would name the whole data folder.
-    if (installermerged && cachepresent && cachesub.Length() > 0) {
-        try {
-            CoreLutl::clept(datapath + cachesub);
-        } catch (...) {
-        }
-    }
+    bootTidy();
     bool loaded = false;
     try {
         loaded = memory->loads(setupromname, 0, true);

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "runtime/CoreButl.h"
+#include "runtime/CoreHutl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreSmgd.h"
 #include "runtime/CoreTlst.h"
@@ -56,6 +57,14 @@ CoreMmry::CoreMmry(CorePool* pool, CoreAnsx base, short extraCount, CoreAnsx con
     vectorfolder = vectorSub;
     cachefolder = base + cacheSub;
     this->caching = caching && !sharedfs;
+    // Records are written and deleted there by name: never in the user's
+    // folders, nor loose in the data folder among the programs.
+    if (this->caching && !CoreHutl::below(base, cacheSub)) {
+        CoreLog_::loger(CoreAnsx("Program cache off: ") + cachefolder +
+                            CoreAnsx(" does not lie below the data folder ") + base,
+                        0);
+        this->caching = false;
+    }
     // A cache folder that cannot be made turns caching off for good.
     if (this->caching && !CoreXutl::ispvl(cachefolder)) {
         CoreXutl::crdir(cachefolder);

@@ -245,4 +245,11 @@ public:
     static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
     // The same with these bytes (any, zeros included) as the new content.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);
+    // Removes from folder the temporaries that wrall left when its process
+    // died mid-save: plain files named <file>.~<pid>.<n> whose process no
+    // longer runs on this machine and that were last written more than
+    // seconds ago (a folder shared between machines or sandboxes sees ids
+    // that mean nothing here, hence the age). Each removal is logged; returns
+    // how many went. Other files, links and folders are never touched.
+    static int sweep(CoreAnsx const& folder, int seconds);
 };

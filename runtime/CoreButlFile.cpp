@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
@@ -253,13 +255,34 @@ void syncFolder(std::string const& target) {
     ::close(dir);
 }
 
+// The name of a save's temporary: the target's with ".~<pid>.<n>" after it.
+std::string temporaryName(std::string const& target, long pid, unsigned n) {
+    return target + ".~" + std::to_string(pid) + "." + std::to_string(n);
+}
+
+// The process id in a name temporaryName made (a non-empty target before
+// it); 0 for any other name.
+long temporaryPid(std::string const& name) {
+    std::size_t const mark = name.rfind(".~");
+    if (mark == std::string::npos || mark == 0) return 0;
+    std::size_t const dot = name.find('.', mark + 2);
+    auto digits = [&name](std::size_t from, std::size_t to, std::size_t most) {
+        if (to <= from || to - from > most) return false;
+        for (std::size_t k = from; k < to; ++k)
+            if (name[k] < '0' || name[k] > '9') return false;
+        return true;
+    };
+    if (dot == std::string::npos || !digits(mark + 2, dot, 9) || !digits(dot + 1, name.size(), 10))
+        return 0;
+    return std::strtol(name.c_str() + mark + 2, nullptr, 10);
+}
+
 // A new, exclusive file beside target, opened for writing; null (errno set)
 // when none can be made.
 FILE* openTemporary(std::string const& target, std::string& temp) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp =
-            target + ".~" + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+        temp = temporaryName(target, ::getpid(), counter.fetch_add(1));
         int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
             if (errno == EEXIST) continue; // left by a process of the same id
@@ -339,6 +362,35 @@ bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) 
     return wrall(path, [bytes, size](FILE* file) {
         return size == 0 || std::fwrite(bytes, 1, size, file) == size;
     });
+}
+
+int CoreButl::sweep(CoreAnsx const& folder, int seconds) {
+    std::string base = rslve(folder).c_str();
+    if (base.empty()) return 0;
+    if (base.back() != '/') base += '/';
+    DIR* dir = ::opendir(base.c_str());
+    if (dir == nullptr) return 0;
+    std::vector<std::string> stale;
+    time_t const now = ::time(nullptr);
+    while (dirent* entry = ::readdir(dir)) {
+        std::string const path = base + entry->d_name;
+        long const pid = temporaryPid(entry->d_name);
+        struct stat st;
+        if (pid <= 0 || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (now - st.st_mtime <= seconds) continue;
+        // A process of that id here, ours or another user's, may be saving.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) continue;
+        stale.push_back(path);
+    }
+    ::closedir(dir);
+    int removed = 0;
+    for (std::string const& path : stale) {
+        if (::unlink(path.c_str()) != 0) continue;
+        CoreLog_::loger(
+            CoreAnsx("Removed the temporary of an interrupted save: ") + CoreAnsx(path.c_str()), 0);
+        ++removed;
+    }
+    return removed;
 }
 
 // ---- Texts ----------------------------------------------------------------------------------

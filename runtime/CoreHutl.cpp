@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -98,6 +100,40 @@ CoreAnsx CoreHutl::appnm(void* unused, CoreAnsx& folder) {
     CoreAnsx bundle(PlatBundle::bundlePath(image).c_str());
     folder = CoreButl::getpt(bundle);
     return CoreButl::getfn(bundle, false);
+}
+
+bool CoreHutl::below(CoreAnsx const& root, CoreAnsx const& sub) {
+    std::string const tail = CoreButl::ffpen(sub).c_str();
+    if (tail.empty() || tail[0] == '/') return false;
+    bool named = false;
+    for (std::size_t at = 0; at <= tail.size();) {
+        std::size_t end = std::min(tail.find('/', at), tail.size());
+        std::string const part = tail.substr(at, end - at);
+        if (part == "..") return false;
+        named = named || (!part.empty() && part != ".");
+        at = end + 1;
+    }
+    if (!named) return false;
+    char real[PATH_MAX];
+    if (::realpath(CoreButl::rslve(root).c_str(), real) == nullptr) return false;
+    std::string const top = real;
+    // The nearest ancestor that exists: what does not exist yet is made
+    // below it, component by component, and cannot lead elsewhere.
+    std::string path = CoreButl::rslve(root + sub).c_str();
+    bool stripped = false;
+    struct stat st {};
+    while (::lstat(path.c_str(), &st) != 0) {
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        std::size_t const slash = path.rfind('/');
+        if (slash == std::string::npos) return false;
+        path.erase(slash + 1);
+        stripped = true;
+    }
+    if (::realpath(path.c_str(), real) == nullptr) return false;
+    std::string const found = real;
+    if (found == top) return stripped;
+    std::string const inside = top == "/" ? top : top + "/";
+    return found.compare(0, inside.size(), inside) == 0;
 }
 
 double CoreHutl::getst(CoreAnsx const& path) {

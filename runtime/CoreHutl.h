@@ -26,6 +26,12 @@ public:
     // folder receives the folder holding it, with a trailing "/". unused is
     // ignored.
     static CoreAnsx appnm(void* unused, CoreAnsx& folder);
+    // Whether root + sub (plain concatenation, letters matched without
+    // regard to case as files are opened) names a folder strictly below root,
+    // links followed: never root itself. sub must be relative and hold no
+    // ".." component; where the folder does not exist yet, its nearest
+    // existing ancestor decides. False when root does not exist.
+    static bool below(CoreAnsx const& root, CoreAnsx const& sub);
     // Modification time of a file in seconds since the epoch; 0 when missing.
     static double getst(CoreAnsx const& path);
     // Milliseconds on the monotonic clock, for performance measurement.

@@ -45,7 +45,7 @@ void logQuietly(char const* text, int number) {
 CoreTthr::CoreTthr(bool suspended)
     : terminated(0), priority(0), notstarted(true), runrequested(!suspended),
       tableready(false), table{0, 0, 0, 0, 0}, parameters{}, policy(0), self(this), thread{},
-      finished(false) {
+      finished(false), joinable(false) {
     pthread_mutex_init(&mutex, nullptr);
     pthread_cond_init(&condition, nullptr);
 }
@@ -60,6 +60,7 @@ CoreTthr::~CoreTthr() {
         pthread_cancel(thread);
         while (!finished) pthread_cond_wait(&condition, &mutex);
     }
+    joinThread();
     pthread_mutex_unlock(&mutex);
     pthread_cond_destroy(&condition);
     pthread_mutex_destroy(&mutex);
@@ -83,7 +84,7 @@ void CoreTthr::launch() {
     else
         failure = pthread_create(&thread, nullptr, &CoreTthr::ptsta, self);
     if (failure == 0) {
-        pthread_detach(thread);
+        joinable = true;
     } else {
         // No thread will ever mark the object, so WaitFor must not wait.
         finished = true;
@@ -159,7 +160,7 @@ bool CoreTthr::exepr() {
     wanted.sched_priority = table[level];
     bool applied = false;
     pthread_mutex_lock(&mutex);
-    // A finished detached thread's identifier may already name another thread.
+    // A finished thread may be joined at any moment: its identifier then names nothing.
     if (!notstarted && !finished) applied = pthread_setschedparam(thread, policy, &wanted) == 0;
     pthread_mutex_unlock(&mutex);
     return applied;
@@ -169,7 +170,16 @@ void CoreTthr::WaitFor() {
     if (runrequested) launch(); // built to run: the object is complete by now
     pthread_mutex_lock(&mutex);
     while (!notstarted && !finished) pthread_cond_wait(&condition, &mutex);
+    joinThread();
     pthread_mutex_unlock(&mutex);
+}
+
+void CoreTthr::joinThread() {
+    // Past finished the thread takes the mutex no more: joining under it
+    // cannot deadlock, and a second waiter returns only once it is gone.
+    if (!joinable || !finished) return;
+    pthread_join(thread, nullptr);
+    joinable = false;
 }
 
 bool CoreTthr::alive() {

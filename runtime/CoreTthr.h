@@ -47,7 +47,8 @@ public:
     // of range, no running thread, or the system refused), the priority then
     // staying as it was.
     bool exepr();
-    // Blocks until the thread has finished; returns at once when it never
+    // Blocks until the thread has finished and ended (joined): no code of
+    // it runs any more, so its library may go. Returns at once when it never
     // started (suspended and not resumed) or could not be created.
     void WaitFor();
     // True while the thread runs: created and not yet finished. False before
@@ -69,8 +70,10 @@ protected:
     std::atomic<int> priority;   // level 0..4 into the table, used by exepr
 
 private:
-    // Creates and detaches the thread if not started yet; logs a failure.
+    // Creates the thread if not started yet; logs a failure.
     void launch();
+    // Under the mutex, once finished: joins the thread unless it was joined.
+    void joinThread();
     // Under the mutex: finished = true, wake every WaitFor.
     void markFinished();
 
@@ -85,4 +88,5 @@ private:
     pthread_mutex_t mutex;        // guards notstarted, thread and finished
     pthread_cond_t condition;     // broadcast when finished is set
     bool finished;                // the work has ended (or never can start); guarded by mutex
+    bool joinable;                // created and not yet joined; guarded by mutex
 };

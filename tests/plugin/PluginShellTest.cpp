@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
@@ -14,6 +15,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "plugin/CoreMstr.h"
 #include "runtime/CoreButl.h"
@@ -186,6 +188,39 @@ TEST_F(PluginShellTest, ProgramChangeLoadsBankTimesHundredPlusProgram) {
     EXPECT_TRUE(
         CorePeer::until([&] { return peer.large(1).rfind("Demo Sweep ", 0) == 0; }, kLoadWait))
         << peer.large(1);
+}
+
+// Counts the process calls that have entered the plug-in (they ask the level).
+std::atomic<int> processEntered{0};
+std::intptr_t closingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
+                          float) {
+    if (opcode == V::hostVersion) return V::interfaceVersion;
+    if (opcode == V::hostGetCurrentProcessLevel) processEntered.fetch_add(1);
+    return 0;
+}
+
+#if defined(__SANITIZE_THREAD__)
+constexpr std::int32_t kLongCall = 1 << 18; // frames; instrumented, a long call still
+#else
+constexpr std::int32_t kLongCall = 1 << 20; // frames
+#endif
+
+TEST_F(PluginShellTest, CloseWaitsForTheProcessCallInFlight) {
+    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    std::vector<float> in(kLongCall, 0.25f), out(kLongCall);
+    float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+    for (int round = 0; round < 100; ++round) {
+        V::Effect* e = entry(&closingHost);
+        out.back() = std::numeric_limits<float>::quiet_NaN();
+        int const seen = processEntered.load();
+        std::thread audio([&] { e->processReplacing(e, ins, outs, kLongCall); });
+        while (processEntered.load() == seen) std::this_thread::yield();
+        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+        EXPECT_FALSE(std::isnan(out.back())) << "closed before the call's end, round " << round;
+        audio.join();
+    }
+    dlclose(lib);
 }
 
 TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {

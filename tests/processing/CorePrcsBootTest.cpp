@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,7 @@
 #include "tests/processing/CorePrcsPeek.h"
 #include "tests/support/ConvolutionTruth.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -314,6 +316,62 @@ TEST_F(CorePrcsBootTest, AnInstallerMergeWithoutCacheFolderDeletesNothingButItsF
     EXPECT_TRUE(std::ifstream(keep).good());
     EXPECT_FALSE(std::ifstream(installer).good());
     EXPECT_NE(master().find("<GUIRATE> 50000 </GUIRATE>"), std::string::npos);
+}
+
+TEST_F(CorePrcsBootTest, TheBootDeletesOnlyWhatIsOurs) {
+    TempDir elsewhere{"vorlanelsewhere"}; // the user's, also an alternative data path
+    std::string const other = elsewhere.folder() + DataKit::programSub;
+    std::filesystem::create_directories(other);
+    std::filesystem::create_directories(kit.data() + "cache");
+    std::filesystem::create_directory_symlink(elsewhere.path(), kit.data() + "link");
+    install();
+    // Save temporaries: no process has the id 999999999.
+    std::string const gone = ".~999999999.", mine = ".~" + std::to_string(::getpid()) + ".";
+    struct Temporary {
+        std::string path;
+        bool old, swept;
+    } const temporaries[] = {{kit.code() + "VORLAN2.XML" + gone + "0", true, true},
+                             {kit.programs() + "ONE.XML" + gone + "12", true, true},
+                             {kit.setups() + "BANK.XML" + gone + "1", true, true},
+                             {other + "X.XML" + gone + "2", true, true},
+                             {kit.programs() + "TWO.XML" + gone + "3", false, false},
+                             {kit.programs() + "TWO.XML" + mine + "4", true, false},
+                             {kit.programs() + "TWO.XML" + gone + "x", true, false}};
+    for (Temporary const& t : temporaries) {
+        std::ofstream(t.path) << "half";
+        if (t.old)
+            std::filesystem::last_write_time(t.path, std::filesystem::file_time_type::clock::now() -
+                                                         std::chrono::minutes(11));
+    }
+    auto entries = [](std::string const& folder) {
+        std::filesystem::directory_iterator all(folder);
+        return std::distance(begin(all), end(all));
+    };
+    struct Row {
+        std::string sub, folder; // CACHESUBPATH, the folder it comes to
+        bool emptied;
+    } const rows[] = {{"cache/", kit.data() + "cache/", true},
+                      {"../", kit.code(), false},
+                      {"/", kit.data(), false},
+                      {elsewhere.folder(), elsewhere.folder(), false},
+                      {"link/", elsewhere.folder(), false}};
+    for (Row const& r : rows) {
+        kit.master("BANK.XML", {{"DSPBUFFER", "256"},
+                                {"OTIMED", "3"},
+                                {"CACHESUBPATH", r.sub},
+                                {"ALTERNATIVEDATAPATH", elsewhere.folder()}});
+        std::ofstream(kit.code() + "VORLAN2_installer.XML") << "<MASTER></MASTER>";
+        std::ofstream(r.folder + "USER.TXT") << "mine";
+        auto const before = entries(r.folder);
+        ASSERT_FALSE(make()->fboot()) << r.sub << log.text();
+        EXPECT_NE(std::ifstream(r.folder + "USER.TXT").good(), r.emptied) << r.sub;
+        bool const refused =
+            log.text().find("Cache folder not emptied: " + kit.data() + r.sub) != std::string::npos;
+        EXPECT_NE(refused, r.emptied) << r.sub << log.text();
+        EXPECT_TRUE(r.emptied || entries(r.folder) <= before) << r.sub << ": records written there";
+    }
+    for (Temporary const& t : temporaries)
+        EXPECT_NE(std::ifstream(t.path).good(), t.swept) << t.path;
 }
 
 TEST_F(CorePrcsBootTest, MixControlsBindTheLowestShownModulatorOfTheirNumber) {
