@@ -110,7 +110,14 @@ CoreAnsx CoreMmry::getnm(int loc) {
     if (!validLoc(loc, "getnm")) return CoreAnsx(0);
     CoreSmgd guard(lock);
     MEMORYLOC const& m = table->loc[loc];
+    if (m.failed) return sCfailedname + CoreButl::getfn(m.file, true).UpperCase();
     return m.inuse ? m.name : CoreAnsx(0);
+}
+
+bool CoreMmry::faild(int loc) {
+    if (!validLoc(loc, "faild")) return false;
+    CoreSmgd guard(lock);
+    return table->loc[loc].failed;
 }
 
 CoreAnsx CoreMmry::getds(int loc) {
@@ -266,6 +273,7 @@ void CoreMmry::setvl(int loc, CoreAnsx const& text, bool writeCache) {
     if (!m.inuse) {
         m.inuse = true;
         m.deferred = false;
+        m.failed = false;
     }
     delete m.document;
     m.document = parsed.release();
@@ -316,6 +324,7 @@ void CoreMmry::iclrp(int loc) {
     // A failed load may leave a document on a location not in use.
     delete m.document;
     m.document = nullptr;
+    m.failed = false;
     if (!m.inuse) return;
     m.inuse = m.deferred = m.archive = false;
     m.name = m.descr = m.cached = CoreAnsx("");
@@ -366,7 +375,7 @@ void CoreMmry::mvepr(int source, int destination, bool move) {
     if (move) {
         d.document = s.document;
         s.document = nullptr;
-        s.inuse = s.deferred = false;
+        s.inuse = s.deferred = s.failed = false;
         s.name = s.file = s.vfile = s.descr = s.cached = CoreAnsx("");
         for (auto& c : s.category) c = CoreAnsx("");
     } else {

@@ -66,13 +66,36 @@ TEST_F(MmryFiles, LargeSetupsRunIntoLaterBanksAndStopAtTheEnd) {
     auto m = make();
     LogCapture log;
     ASSERT_TRUE(m->loads("many.xml", 4, false));
-    EXPECT_EQ(m->getcf(400), 519); // one entry failed and was skipped
-    EXPECT_EQ(m->getpr(), 518);
-    EXPECT_NE(log.text().find("***ERROR***> missing"), std::string::npos);
+    EXPECT_EQ(m->getcf(400), 407); // the failed entry's place stays empty
+    EXPECT_EQ(m->getcf(408), 520);
+    EXPECT_EQ(m->getpr(), 519);
+    EXPECT_NE(log.text().find("failed: missing"), std::string::npos);
     ASSERT_TRUE(m->loads("many.xml", 99, false));
-    EXPECT_EQ(m->getcf(9900), 0); // 9900..9999 filled
-    EXPECT_EQ(m->getne(), 0);     // the cursor went back to 0
-    EXPECT_EQ(m->getpr(), 518);   // the LOAD entry found no place
+    EXPECT_EQ(m->getcf(9900), 9907); // 9900..9999 filled but for the failed entry
+    EXPECT_EQ(m->getne(), 0);        // the cursor went back to 0
+    EXPECT_EQ(m->getpr(), 519);      // the LOAD entry found no place
+}
+
+TEST_F(MmryFiles, FailedEntriesKeepTheirPlacesAndTheirLinesInTheSavedBank) {
+    std::string const whole = programXml("cut");
+    for (char const* p : {"p0", "p2"}) putProgram(std::string(p) + ".xml", programXml(p));
+    putProgram("p1.xml", "");
+    putProgram("cut.xml", whole.substr(0, whole.size() - 2)); // the root's ">" lost
+    putSetup("s.xml", setupXml({{3, "cut.xml"}, {0, "p0"}, {1, "p1.xml"}, {2, "p2"}}, 2));
+    LogCapture log;
+    auto m = make();
+    ASSERT_TRUE(m->loads("s.xml", 0, true));
+    EXPECT_EQ(names(*m, 0, 5), "p0|FAILED P1|p2|FAILED CUT|0|");
+    EXPECT_TRUE(m->faild(1) && m->faild(3) && !m->faild(2));
+    EXPECT_EQ(m->getpr(), 1); // the LOAD mark stays with its entry
+    for (char const* file : {"Programs/p1.xml: holds no PROGRAM", "Programs/cut.xml: cut short"})
+        EXPECT_NE(log.text().find(file), std::string::npos) << file;
+    ASSERT_TRUE(m->saves("out.xml", 0));
+    auto again = make();
+    ASSERT_TRUE(again->loads("out.xml", 0, true));
+    EXPECT_EQ(names(*again, 0, 5), "p0|FAILED P1|p2|FAILED CUT|0|");
+    m->setvl(1, false, CoreAnsx("p1.xml"), CoreAnsx(programXml("new").c_str()));
+    EXPECT_FALSE(m->faild(1)); // a program put there takes the place
 }
 
 TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
@@ -134,7 +157,7 @@ TEST_F(MmryFiles, SavedSetupsLoadBackPackedAndCurrent) {
     EXPECT_EQ(again->getcf(700), 700);
     EXPECT_EQ(log.text().find("Error in tag"), std::string::npos);
     EXPECT_FALSE(again->loads("none.xml", 7, false));
-    EXPECT_NE(log.text().find("Error in tag"), std::string::npos);
+    EXPECT_NE(log.text().find("Setups/none.xml: holds no SETUP"), std::string::npos);
     EXPECT_FALSE(m->saves("../NoSuchFolder/x.xml", 1)); // a failed write says so
     EXPECT_FALSE(m->loads("in.xml", 100, false));
 }
