@@ -280,16 +280,6 @@ TEST_F(CorePrcsBtchTest, AVersionOfAnArchiveProgramCarriesTheImpulsesItReads) {
     EXPECT_FALSE(CorePrcsPeek{*e}.fellBack());
     EXPECT_EQ(canonProgram(live()), canonProgram(source));
     EXPECT_EQ(CorePrcsPeek{*e}.kernel(0, 0), kernel);
-    CoreFsys store(&pool, CoreAnsx(""), false);
-    ASSERT_TRUE(store.loada(CoreAnsx((kit.programs() + "ARC_01.v2p").c_str()), CoreAnsx("0"), false,
-                            nullptr));
-    std::vector<std::string> names;
-    for (int k = 0; k < store.llvcn(); ++k) {
-        int id = -1;
-        names.push_back(store.llvel(k, id).c_str());
-    }
-    // One program text, the version's own.
-    EXPECT_EQ(names, (std::vector<std::string>{"INNER.WAV", "NOTE.TXT", "PROGRAMS/ARC_01.XML"}));
 }
 
 TEST_F(CorePrcsBtchTest, FailedWritesAndFallbacksLeaveTheFilesAlone) {

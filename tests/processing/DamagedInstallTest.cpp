@@ -115,6 +115,10 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
                           peek.memory()->faild(p) ? "FAILED " + named.substr(0, named.find('.'))
                                                   : names[std::size_t(p)])
                     << label;
+            ASSERT_TRUE(peek.memory()->saves("OUT.XML", 0)); // failed entries keep their lines
+            std::string const bank = readBytes(top + data + CoreDemo::sCsetups + "OUT.XML");
+            for (char const* file : CoreDemo::sCprogramfiles)
+                EXPECT_NE(bank.find(file), std::string::npos) << label << file;
             e->setbi(88, d.program, nullptr);
             int const plays = peek.fellBack() ? 0 : d.program;
             EXPECT_EQ(peek.programName(), names[std::size_t(plays)]) << label;

@@ -76,28 +76,6 @@ TEST_F(MmryFiles, LargeSetupsRunIntoLaterBanksAndStopAtTheEnd) {
     EXPECT_EQ(m->getpr(), 519);      // the LOAD entry found no place
 }
 
-TEST_F(MmryFiles, FailedEntriesKeepTheirPlacesAndTheirLinesInTheSavedBank) {
-    std::string const whole = programXml("cut");
-    for (char const* p : {"p0", "p2"}) putProgram(std::string(p) + ".xml", programXml(p));
-    putProgram("p1.xml", "");
-    putProgram("cut.xml", whole.substr(0, whole.size() - 2)); // the root's ">" lost
-    putSetup("s.xml", setupXml({{3, "cut.xml"}, {0, "p0"}, {1, "p1.xml"}, {2, "p2"}}, 2));
-    LogCapture log;
-    auto m = make();
-    ASSERT_TRUE(m->loads("s.xml", 0, true));
-    EXPECT_EQ(names(*m, 0, 5), "p0|FAILED P1|p2|FAILED CUT|0|");
-    EXPECT_TRUE(m->faild(1) && m->faild(3) && !m->faild(2));
-    EXPECT_EQ(m->getpr(), 1); // the LOAD mark stays with its entry
-    for (char const* file : {"Programs/p1.xml: holds no PROGRAM", "Programs/cut.xml: cut short"})
-        EXPECT_NE(log.text().find(file), std::string::npos) << file;
-    ASSERT_TRUE(m->saves("out.xml", 0));
-    auto again = make();
-    ASSERT_TRUE(again->loads("out.xml", 0, true));
-    EXPECT_EQ(names(*again, 0, 5), "p0|FAILED P1|p2|FAILED CUT|0|");
-    m->setvl(1, false, CoreAnsx("p1.xml"), CoreAnsx(programXml("new").c_str()));
-    EXPECT_FALSE(m->faild(1)); // a program put there takes the place
-}
-
 TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
     struct Case {
         bool archive, plain, extraPlain, shared;
