@@ -444,7 +444,9 @@ int CoreMmry::getckCore(int start, short step, CoreAnsx const* texts, int n) {
     // Any walk revisits a location within two passes: past that nothing matches.
     for (int visits = 0; visits <= 2 * iCmemorydim; ++visits) {
         MEMORYLOC const& m = table->loc[index];
-        if (m.inuse && matches(m, prepared, levels)) return index;
+        // A failed bank entry is listed (and its load tried, visibly falling
+        // back) when no category filter is set: it has no categories.
+        if ((m.inuse && matches(m, prepared, levels)) || (m.failed && !filtering)) return index;
         if (stride == 0) return -1;
         index += stride;
         if (index >= 0 && index < iCmemorydim) continue;

@@ -135,7 +135,7 @@ public:
     int getbk(int start, short step);            // getck with the filter strings, level + 1 of them
     // First in-use location from start going by step whose categories match
     // the n (at most 3) texts, upper-cased and trimmed ("0" first text or null:
-    // any); -1 when none.
+    // any, failed entries included); -1 when none.
     int getck(int start, short step, CoreAnsx const* texts, int n);
     int getbs();               // value list := distinct values of the filter level; count
     int getbc();               // value list := distinct top-level categories; count

@@ -110,6 +110,8 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
             EXPECT_TRUE(!unread || readBytes(top + d.file) == bytes) << label;
         } else {
             ASSERT_GT(d.program, 0) << label;
+            CorePrcs::BEANSTRUCT const next{d.program, 1}; // the program list's walk
+            EXPECT_EQ(e->getbi(168, const_cast<CorePrcs::BEANSTRUCT*>(&next)), d.program) << label;
             for (int p = 0; p < n; ++p) // a failed entry is listed in its place
                 EXPECT_EQ(std::string(peek.memory()->getnm(p).c_str()),
                           peek.memory()->faild(p) ? "FAILED " + named.substr(0, named.find('.'))
