@@ -26,7 +26,7 @@ CoreAnsx normalised(CoreAnsx const& name) { return name.Trim().UpperCase(); }
 void refuse(CoreAnsx const& path, char const* why) {
     CoreLog_::loger(CoreAnsx("Skin ") + path + CoreAnsx(": ") + CoreAnsx(why) +
                         CoreAnsx("; the display uses no skin fonts"),
-                    1);
+                    0);
 }
 
 // The whole value as a count or position: 0 when absent, when it is not a
@@ -141,6 +141,7 @@ bool CoreSkin::parse(CoreAnsx const& path) {
         refuse(path, "ROM.XML is malformed");
         return false;
     }
+    if (document.cutsh(path + CoreAnsx(" ROM.XML"))) return false;
     CoreNode const* root = document.getrt();
     CoreNode const* top = root != nullptr ? root->getcd(X::sCtagskin__) : nullptr;
     CoreNode const* fonts = top != nullptr ? top->getcd(X::sCtagfonts_) : nullptr;

@@ -422,16 +422,19 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
         return n;
     }
     if (size <= 0) return 0;
+    // A chunk the engine would refuse changes nothing here either: the
+    // rate, a queued program change and the display stay as they are.
+    if (!e->ckchk(ptr, static_cast<long>(size))) return 0;
     // The control thread's updates wait, and a program change the host
     // queued before the restore must not replace the restored program.
     bridge->hold_(true);
     bridge->dropp();
     e->setbi(78, hostrate.load(), nullptr);
-    e->setck(ptr, static_cast<long>(size));
+    bool const restored = e->setck(ptr, static_cast<long>(size));
     bridge->hold_(false);
     if (control != nullptr) control->setdp(); // the display shows the restored program
     latency();
-    return 1;
+    return restored ? 1 : 0;
 }
 
 std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intptr_t value,

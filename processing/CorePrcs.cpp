@@ -1,6 +1,8 @@
 // CorePrcs construction, teardown and fboot.
 #include "processing/CorePrcs.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -42,6 +44,11 @@ template <typename T> void giveBack(CorePool* pool, T*& block) noexcept {
 
 void debug3(CoreAnsx const& text) { CoreLog_::debug(text, 0, 3); }
 
+bool isFolder(CoreAnsx const& path) {
+    struct stat info {};
+    return ::stat(CoreButl::rslve(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 } // namespace
 
 CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink, CoreAnsx codename,
@@ -64,10 +71,16 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
         int threads = 0;
         int ippthreads = 1;
         long refresh = iCurefreshoverflow;
+        // Until the settings name the data path, and whenever it is not a
+        // folder there, the log lies beside the plug-in file.
+        if (!keeplog) CoreLog_::setpt(join_(codepath, CoreAnsx("")));
         rdmst(mastertext, threads, ippthreads, refresh);
         sizes(threads);
         if (!keeplog) {
-            CoreLog_::setpt(datapath);
+            if (isFolder(datapath))
+                CoreLog_::setpt(datapath);
+            else
+                CoreLog_::logfl(datapath + CoreAnsx(": data path is not a folder here"), 0);
             CoreLog_::setdb(debuglevel, false);
         }
         logms(ippthreads);

@@ -552,9 +552,14 @@ public:
     // failed engine. Host thread, may block.
     int getck(void** data) noexcept;
     // Reads such a document (at most size bytes, up to a zero byte) into
-    // program memory and loads its program, booting first when needed; a
-    // refused chunk changes nothing. Host thread, may block.
-    void setck(void* data, long size) noexcept;
+    // program memory and loads its program, booting first when needed.
+    // True when the chunk's program was placed and now plays (location 0
+    // not standing in for it), or the chunk is "NOCHUNK"; a refused chunk
+    // changes nothing. Host thread, may block.
+    bool setck(void* data, long size) noexcept;
+    // True when setck would take the chunk (a whole setup document, or
+    // "NOCHUNK"); nothing changes. Host thread.
+    bool ckchk(void* data, long size) noexcept;
 
 private:
     // One accessor call: failed engine and exceptions answered with fallback.
@@ -579,8 +584,11 @@ private:
     bool runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message); // false: unknown
     CoreAnsx loadStep(CoreVars* store, bool fromcurrent); // the load of a step; its line
     bool saveVersion(CoreAnsx const& name);               // versg's work; true when saved
-    int chunkOut(void** data);                            // getck's work
-    void chunkIn(void* data, long size);                  // setck's work
+    // svprf's work; an archive program written to a new file takes the other
+    // items (impulse files, notes) of the archive from (a version's source).
+    bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from);
+    int chunkOut(void** data);           // getck's work
+    bool chunkIn(void* data, long size); // setck's work
     // Set-side helpers by kind (CorePrcsBeanSet.cpp).
     void setModulatorText(int id, BEANSTRUCT const& x, CoreAnsx const& value);
     void setModulatorDouble(int id, BEANSTRUCT const& x, double value);
@@ -613,8 +621,10 @@ private:
     bool programselected = false;   // bean 88 sets it: a location was selected
     bool booterror = false;         // a boot step failed (bean 88 then loads location 0)
     CoreAnsx bridgeversion{"NULL"}; // bean 40: the GPU bridge's version as the boot read it
-    bool queueallow = false;        // bean 254: extra processing buffers allowed
-    bool queueallocated = false;    // bean 255: they are held
+    // bean 254: the four-input switch: the side ring may be made (the host
+    // gives inputs 3 and 4); set by the shell before the boot.
+    std::atomic<bool> queueallow{false};
+    std::atomic<bool> queueallocated{false}; // bean 255: the side ring is held (mirrors fourinput)
 
     // ==== block worker (CorePrcsBlck.cpp) and convolver planning (CorePrcsPlan.cpp) ====
 public:

@@ -104,7 +104,10 @@ bool CorePrcs::bootBank() {
     } catch (...) {
         loaded = false;
     }
-    if (!loaded || !scanboot) return loaded;
+    // The folder scan needs a store of program memory's own: with the
+    // instance's shared one (the plug-in's case) it would do nothing, and
+    // the bank it feeds would be read from an empty list.
+    if (!loaded || !scanboot || shellfsys != nullptr) return loaded;
     try {
         if (!frozenboot) {
             memory->scanp(true);

@@ -61,50 +61,71 @@ int CorePrcs::chunkOut(void** data) {
     return need > CoreMmry::iCchunkbufferdim ? need : CoreMmry::iCchunkbufferdim;
 }
 
-void CorePrcs::setck(void* data, long size) noexcept {
-    if (failed) return;
-    try {
-        chunkIn(data, size);
-    } catch (...) {
-        CoreLog_::loger(CoreAnsx("host chunk: not restored"), 0);
-    }
-}
+namespace {
 
-void CorePrcs::chunkIn(void* data, long size) {
-    if (fboot()) return; // the boot failed: memory and program stay as they are
+// The chunk as text: at most size bytes, up to the first zero byte.
+CoreAnsx chunkText(void* data, long size) {
     std::size_t n = 0;
     if (data != nullptr && size > 0) {
         auto const* bytes = static_cast<char const*>(data);
         auto const* zero = static_cast<char const*>(std::memchr(bytes, 0, std::size_t(size)));
         n = zero != nullptr ? std::size_t(zero - bytes) : std::size_t(size);
     }
-    CoreAnsx text("");
-    if (n > 0) {
-        std::string copy(static_cast<char const*>(data), n);
-        text = CoreAnsx(copy.c_str());
+    if (n == 0) return CoreAnsx("");
+    std::string copy(static_cast<char const*>(data), n);
+    return CoreAnsx(copy.c_str());
+}
+
+} // namespace
+
+bool CorePrcs::ckchk(void* data, long size) noexcept {
+    if (failed) return false;
+    try {
+        CoreAnsx const text = chunkText(data, size);
+        return CoreAnsx(text).Trim() == sCemptyxml || memory->dumpi(text, false) >= 0;
+    } catch (...) {
+        return false;
     }
+}
+
+bool CorePrcs::setck(void* data, long size) noexcept {
+    if (failed) return false;
+    try {
+        return chunkIn(data, size);
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("host chunk: not restored"), 0);
+        return false;
+    }
+}
+
+bool CorePrcs::chunkIn(void* data, long size) {
+    // Looked at before anything else, the boot included: a chunk refused
+    // leaves the instance as it was.
+    if (!ckchk(data, size)) return false;
+    if (fboot()) return false; // the boot failed: memory and program stay as they are
+    CoreAnsx const text = chunkText(data, size);
+    bool taken = true;
     if (CoreAnsx(text).Trim() == sCemptyxml) {
         programselected = true;
     } else {
-        // Every chunk this engine hands out ends its document; one cut short
-        // by the host's storage would otherwise be read as far as it goes
-        // and put a broken program into memory.
-        CoreAnsx const trimmed = CoreAnsx(text).Trim().UpperCase();
-        CoreAnsx const end("</SETUP>");
-        int const n = trimmed.Length(), m = end.Length();
-        bool const whole = n >= m && CoreAnsx(trimmed.c_str() + (n - m)) == end;
         int slot = -1;
         try {
-            if (whole) slot = memory->dumpi(text);
+            slot = memory->dumpi(text);
         } catch (...) {
             slot = -1;
         }
         if (slot < 0) {
-            // Refused: the loaded program, its location and the flags stay.
-            CoreLog_::loger(CoreAnsx("host chunk refused: nothing loaded"), 1);
+            CoreLog_::loger(CoreAnsx("host chunk refused: nothing loaded"), 0);
+            taken = false;
         } else {
             loadSelect(slot, false);
+            taken = lastload && !fallback;
+            if (!taken)
+                CoreLog_::loger(CoreAnsx("host chunk: its program did not load, location ") +
+                                    CoreAnsx(slot) + CoreAnsx(" failed"),
+                                0);
         }
     }
     CoreLog_::debug(CoreAnsx("setck:") + text, 0, 7);
+    return taken;
 }

@@ -401,7 +401,8 @@ CoreAnsx CorePrcs::getdt() {
 }
 
 void CorePrcs::allcq() {
-    bool const want = program->isqpr();
+    // Only a host that gives inputs 3 and 4 can feed the fifth follower's ring.
+    bool const want = queueallow.load() && program->isqpr();
     if (want == fourinput) return;
     if (!want) {
         dealq();
@@ -413,10 +414,12 @@ void CorePrcs::allcq() {
         sidering[c] = ring;
     }
     fourinput = true;
+    queueallocated = true;
 }
 
 void CorePrcs::dealq() {
     fourinput = false;
+    queueallocated = false;
     for (int c = 0; c < iCchannels; ++c)
         if (sidering[c] != nullptr) {
             pool->free_(sidering[c]);

@@ -51,16 +51,24 @@ void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, 
     bool const fromtext = !(mastertext == CoreAnsx("0"));
     bool const there = fromtext || fileThere(masterpath);
     CoreNode* root = nullptr;
+    char const* reason = there ? "holds no MASTER" : "master settings not found";
     try {
         root = fromtext ? masterdoc->getfc(mastertext) : masterdoc->getff(masterpath, true);
+        // Cut short, it would read as defaults for every key it lost.
+        if (masterdoc->cutsh(masterpath)) {
+            root = nullptr;
+            reason = nullptr; // said already
+        }
     } catch (CoreAnsx const&) {
+        reason = "does not parse";
         root = nullptr;
     }
     CoreNode* master = root != nullptr ? root->getcd(X::sCtagmaster) : nullptr;
     if (master == nullptr) {
-        // Every default holds (the boot reports it); a later save must not
-        // replace what the user has there.
+        // Counted as absent: the boot reports it and stops; a later save
+        // must not replace what the user has there.
         masterbroken = there;
+        if (reason != nullptr) CoreLog_::logfl(masterpath + CoreAnsx(": ") + CoreAnsx(reason), 0);
         return;
     }
 

@@ -48,6 +48,10 @@ void dropPrograms(CoreFsys& store, CoreAnsx const& readerkey, CoreAnsx const& ar
 } // namespace
 
 bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
+    return saveProgram(folder, asis, CoreAnsx(""));
+}
+
+bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from) {
     if (failed) return false;
     try {
         // Under fallback the live program is location 0's: saving it would
@@ -76,14 +80,21 @@ bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
             // any item that merely contains it.
             CoreAnsx const item = CoreButl::setfx(file, CoreButl::sCextxml).UpperCase();
             CoreFsys archive(pool, where, false, diskoption);
-            if (CoreFsys::exstf(CoreAnsx(""), path)) {
+            // A version starts from its source's archive: the impulse files
+            // the program reads from it must be in the version too.
+            bool const fresh = !CoreFsys::exstf(CoreAnsx(""), path);
+            CoreAnsx const base = fresh && from.Length() > 0 ? from : path;
+            if (CoreFsys::exstf(CoreAnsx(""), base)) {
                 // Items the reader cannot take would be lost by a rewrite.
-                if (!archive.loada(path, CoreAnsx("0"), false, nullptr) ||
+                if (!archive.loada(base, CoreAnsx("0"), false, nullptr) ||
                     !CoreProg::wholeArchive(archive)) {
-                    CoreLog_::loger(path + CoreAnsx(": archive not readable whole, not saved"), 1);
+                    CoreLog_::loger(base + CoreAnsx(": archive not readable whole, not saved"), 0);
                     return false;
                 }
                 dropPrograms(archive, item, CoreButl::getfn(path, true).UpperCase());
+                // The source's own program text goes too: the version holds one.
+                if (base != path)
+                    dropPrograms(archive, item, CoreButl::getfn(base, true).UpperCase());
             }
             CoreAnsx const text = programdoc->settc(false, false);
             int const id = archive.crtit(item, true);
@@ -117,6 +128,11 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
         CoreLog_::loger(CoreAnsx("no version saved: no free location after ") + CoreAnsx(from), 1);
         return false;
     }
+    bool const archived = memory->getwp(from);
+    CoreAnsx const source =
+        archived ? CoreButl::rslve(CoreButl::setfx(foundfolder + memory->getfp(from, false),
+                                                   CoreButl::sCextv2p))
+                 : CoreAnsx("");
     memory->mvepr(from, to, false);
     memory->fix_l(from); // the old location as it stands on disk
     currentslot = to;
@@ -132,7 +148,7 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
         fixcd();
         memory->setvl(to, programdoc->settc(false, false), true);
         loadedtext = memory->getvl(to, false);
-        saved = svprf(CoreAnsx("0"), false);
+        saved = saveProgram(CoreAnsx("0"), false, source);
     }
     if (saved) return true;
     // No file behind it: the version goes, and the program stays the old

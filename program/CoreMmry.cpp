@@ -119,7 +119,14 @@ CoreAnsx CoreMmry::getnm(int loc) {
     if (!validLoc(loc, "getnm")) return CoreAnsx(0);
     CoreSmgd guard(lock);
     MEMORYLOC const& m = table->loc[loc];
+    if (m.failed) return sCfailedname + CoreButl::getfn(m.file, true).UpperCase();
     return m.inuse ? m.name : CoreAnsx(0);
+}
+
+bool CoreMmry::faild(int loc) {
+    if (!validLoc(loc, "faild")) return false;
+    CoreSmgd guard(lock);
+    return table->loc[loc].failed;
 }
 
 CoreAnsx CoreMmry::getds(int loc) {
@@ -275,6 +282,7 @@ void CoreMmry::setvl(int loc, CoreAnsx const& text, bool writeCache) {
     if (!m.inuse) {
         m.inuse = true;
         m.deferred = false;
+        m.failed = false;
     }
     delete m.document;
     m.document = parsed.release();
@@ -325,6 +333,7 @@ void CoreMmry::iclrp(int loc) {
     // A failed load may leave a document on a location not in use.
     delete m.document;
     m.document = nullptr;
+    m.failed = false;
     if (!m.inuse) return;
     m.inuse = m.deferred = m.archive = false;
     m.name = m.descr = m.cached = CoreAnsx("");
@@ -375,7 +384,7 @@ void CoreMmry::mvepr(int source, int destination, bool move) {
     if (move) {
         d.document = s.document;
         s.document = nullptr;
-        s.inuse = s.deferred = false;
+        s.inuse = s.deferred = s.failed = false;
         s.name = s.file = s.vfile = s.descr = s.cached = CoreAnsx("");
         for (auto& c : s.category) c = CoreAnsx("");
     } else {
@@ -444,7 +453,9 @@ int CoreMmry::getckCore(int start, short step, CoreAnsx const* texts, int n) {
     // Any walk revisits a location within two passes: past that nothing matches.
     for (int visits = 0; visits <= 2 * iCmemorydim; ++visits) {
         MEMORYLOC const& m = table->loc[index];
-        if (m.inuse && matches(m, prepared, levels)) return index;
+        // A failed bank entry is listed (and its load tried, visibly falling
+        // back) when no category filter is set: it has no categories.
+        if ((m.inuse && matches(m, prepared, levels)) || (m.failed && !filtering)) return index;
         if (stride == 0) return -1;
         index += stride;
         if (index >= 0 && index < iCmemorydim) continue;

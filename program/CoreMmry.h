@@ -43,9 +43,12 @@ public:
         bool inuse = false;    // holds a program
         bool deferred = false; // catalogue filled from a cache record, document not loaded
         bool archive = false;  // came from a program archive (".V2P")
-        CoreAnsx name{""};     // display name
-        CoreAnsx file{""};     // program file relative to the program folder
-        CoreAnsx vfile{"0"};   // vector file; "0" (or "") means the program file stands in
+        // A bank entry whose program did not load: empty, yet its place is
+        // kept (file holds the entry's FILENAME) so later entries keep theirs.
+        bool failed = false;
+        CoreAnsx name{""};   // display name
+        CoreAnsx file{""};   // program file relative to the program folder
+        CoreAnsx vfile{"0"}; // vector file; "0" (or "") means the program file stands in
         CoreAnsx category[3]{"", "", ""}; // category, subcategory 1, subcategory 2
         CoreAnsx descr{""};               // description
         CoreAnsx cached{""};              // full path the program was last loaded from
@@ -61,7 +64,8 @@ public:
     static constexpr int iCmemorydim = 10000;       // locations
     static constexpr int iCchunkbufferdim = 131072; // host chunk buffer of the engine, bytes
     static inline const CoreAnsx sCscanboot{"~scanboot.xml"}; // scan cache file name
-    static inline const CoreAnsx sClastctg{"LST"}; // the engine's text for the last category
+    static inline const CoreAnsx sClastctg{"LST"};        // the engine's text for the last category
+    static inline const CoreAnsx sCfailedname{"FAILED "}; // name of a failed entry, before its file
 
     // extraRoots (extraCount texts) are copied; the program roots are base
     // followed by them. Folders end with their separator. With a shared item
@@ -76,7 +80,8 @@ public:
     CoreMmry& operator=(CoreMmry&&) = delete;
 
     // ---- Location queries (empty location: "0", "" for getpf, false) --------
-    CoreAnsx getnm(int loc);
+    CoreAnsx getnm(int loc); // a failed entry: "FAILED " and its file's base name
+    bool faild(int loc);     // the location is a failed bank entry
     CoreAnsx getds(int loc);
     CoreAnsx getct(int loc, int level); // level 0..2
     CoreAnsx getcc(int loc);            // cached file
@@ -130,7 +135,7 @@ public:
     int getbk(int start, short step);            // getck with the filter strings, level + 1 of them
     // First in-use location from start going by step whose categories match
     // the n (at most 3) texts, upper-cased and trimmed ("0" first text or null:
-    // any); -1 when none.
+    // any, failed entries included); -1 when none.
     int getck(int start, short step, CoreAnsx const* texts, int n);
     int getbs();               // value list := distinct values of the filter level; count
     int getbc();               // value list := distinct top-level categories; count
@@ -162,8 +167,9 @@ public:
     // The host chunk of the location; throws CoreAnsx when it holds no program.
     CoreAnsx dumpo(int loc);
     // Reads a host chunk back; the location to load, -1 (memory unchanged)
-    // when the chunk is refused.
-    int dumpi(CoreAnsx const& text);
+    // when the chunk is refused (also when cut short). With place false
+    // nothing is placed: only the answer is worked out.
+    int dumpi(CoreAnsx const& text, bool place = true);
 
 private:
     bool validLoc(int loc, char const* op) const;     // 0..9999, else logged

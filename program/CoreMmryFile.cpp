@@ -80,6 +80,11 @@ bool bareSetup(CoreAnsx const& raw) {
 }
 
 // A document number as a location: truncated, -1 outside 0..9999 (NaN too).
+// One level-0 line for a file refused, naming it and why.
+void refuse(CoreAnsx const& file, char const* reason) {
+    CoreLog_::logfl(file + CoreAnsx(": ") + CoreAnsx(reason), 0);
+}
+
 int slotOf(double value) {
     if (!(value > -1.0 && value < double(CoreMmry::iCmemorydim))) return -1;
     return int(value);
@@ -153,10 +158,14 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
             found = findProgram(path, folder);
             if (found) m.document->getff(folder + path, false);
         }
-        CoreNode* const program = found ? topElement(*m.document, DataXml_::sCtagprogrm) : nullptr;
-        if (program == nullptr) {
-            CoreLog_::logfl(folder + path, 2);
-        } else {
+        CoreNode* program = nullptr;
+        if (!found) {
+            refuse(folder + path, "not found, or its archive does not read");
+        } else if (!m.document->cutsh(folder + path)) {
+            program = topElement(*m.document, DataXml_::sCtagprogrm);
+            if (program == nullptr) refuse(folder + path, "holds no PROGRAM");
+        }
+        if (program != nullptr) {
             m.name = program->getls(DataXml_::sCtagprognm);
             if (isArchive && program->exslc(DataXml_::sCtagactvnm))
                 m.vfile = program->getls(DataXml_::sCtagactvnm);
@@ -168,12 +177,13 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
                 m.descr = program->getls(DataXml_::sCtagdescrp);
             m.cached = folder + path;
             m.inuse = true;
+            m.failed = false;
             m.deferred = false;
             m.archive = isArchive;
             ok = true;
         }
     } catch (CoreAnsx const&) {
-        CoreLog_::logfl(folder + path, 2);
+        refuse(folder + path, "does not parse");
         ok = false;
     }
     if (!ok) {
@@ -235,6 +245,7 @@ bool CoreMmry::getca(int i, CoreAnsx const& filename) {
     m.cached = cache->getls(DataXml_::sCtagcachef);
     m.archive = false;
     m.inuse = true;
+    m.failed = false;
     m.deferred = true;
     // Current only when the program file, found as a load would find it, is
     // older than the record; a program file that cannot be found is not.
@@ -274,12 +285,14 @@ bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw
         // A file read before is read again: the bank may have been saved since.
         raw = fromArchive || fsys->loadc(id, false) ? fsys->ct2as(id) : CoreAnsx("");
     }
+    CoreAnsx const file = name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name;
     try {
         document.getfc(raw);
     } catch (CoreAnsx const&) {
+        refuse(file, "does not parse");
         return false;
     }
-    return true;
+    return !document.cutsh(file);
 }
 
 bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
@@ -297,7 +310,9 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     CoreNode* const setup = parsed ? topElement(document, DataXml_::sCtagsetup_) : nullptr;
     if (setup == nullptr) {
         if (parsed && bareSetup(raw)) return true;
-        CoreLog_::logtg(CoreAnsx(""), 1);
+        if (parsed)
+            refuse(name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name,
+                   "holds no SETUP (missing, empty or not a bank)");
         return false;
     }
 
@@ -323,7 +338,7 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     int const count = int(entries.size());
     for (int k = 0; k < count; ++k) {
         int free = cursor;
-        while (free < iCmemorydim && table->loc[free].inuse) ++free;
+        while (free < iCmemorydim && (table->loc[free].inuse || table->loc[free].failed)) ++free;
         if (free >= iCmemorydim) {
             cursor = 0;
             break;
@@ -335,7 +350,14 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
         CoreLog_::debug(CoreAnsx("caching file ") + CoreAnsx(k + 1) + CoreAnsx("/") +
                             CoreAnsx(count) + CoreAnsx(": ") + entry.file,
                         0, 2);
-        if (!loadl(free, entry.file)) CoreLog_::loger(entry.file, 3);
+        if (loadl(free, entry.file)) continue;
+        // The entry keeps its place, empty and marked, so the entries after
+        // it keep theirs and a bank save still names it.
+        iclrp(free);
+        table->loc[free].failed = true;
+        table->loc[free].file = entry.file;
+        CoreLog_::loger(
+            CoreAnsx("bank entry ") + CoreAnsx(free) + CoreAnsx(" failed: ") + entry.file, 0);
     }
     return true;
 }
@@ -349,7 +371,7 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank) {
     CoreXml_ document;
     CoreNode* const setup = startDocument(document, DataXml_::sCtagsetup_);
     for (int i = bank * iCbankdim; i < (bank + 1) * iCbankdim; ++i) {
-        if (!table->loc[i].inuse) continue;
+        if (!table->loc[i].inuse && !table->loc[i].failed) continue;
         auto program = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
         addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(i));
         addValue(program.get(), DataXml_::sCtagfilenm, table->loc[i].file);
@@ -444,18 +466,19 @@ CoreAnsx CoreMmry::dumpo(int i) {
     return chunk.settc(false, false);
 }
 
-int CoreMmry::dumpi(CoreAnsx const& text) {
+int CoreMmry::dumpi(CoreAnsx const& text, bool place) {
     CoreSmgd guard(lock);
     CoreXml_ chunk;
     try {
         chunk.getfc(text);
     } catch (CoreAnsx const&) {
-        CoreLog_::loger(CoreAnsx("Host chunk refused: not a document"), 1);
+        CoreLog_::loger(CoreAnsx("Host chunk refused: not a document"), 0);
         return -1;
     }
+    if (chunk.cutsh(CoreAnsx("Host chunk"))) return -1;
     CoreNode* const setup = topElement(chunk, DataXml_::sCtagsetup_);
     if (setup == nullptr) {
-        CoreLog_::loger(CoreAnsx("Host chunk refused: no SETUP"), 1);
+        CoreLog_::loger(CoreAnsx("Host chunk refused: no SETUP"), 0);
         return -1;
     }
 
@@ -491,7 +514,7 @@ int CoreMmry::dumpi(CoreAnsx const& text) {
             if (nameAt(l, held) && held == name) location = l;
         if (location < 0) location = sequence;
         if (location < 0) {
-            CoreLog_::loger(CoreAnsx("Host chunk refused: SEQUENCE outside the memory"), 1);
+            CoreLog_::loger(CoreAnsx("Host chunk refused: SEQUENCE outside the memory"), 0);
             return -1;
         }
         targets.push_back({c, location});
@@ -500,9 +523,10 @@ int CoreMmry::dumpi(CoreAnsx const& text) {
     int const result =
         targets.empty() ? slotOf(setup->getld(DataXml_::sCtagselprg)) : targets.back().location;
     if (result < 0) {
-        CoreLog_::loger(CoreAnsx("Host chunk refused: SELECTEDPROGRAM outside the memory"), 1);
+        CoreLog_::loger(CoreAnsx("Host chunk refused: SELECTEDPROGRAM outside the memory"), 0);
         return -1;
     }
+    if (!place) return result;
 
     for (Target const& target : targets) {
         CoreNode* const program = childAt(setup, target.child);

@@ -116,7 +116,7 @@ void CoreProg::readExternal(CorePool* pool, CoreFsys* store, CoreAnsx const& fil
 
     CoreAnsx const text = getas(pool, store, file);
     if (text == CoreAnsx("0")) {
-        CoreLog_::logfl(quoted(file) + CoreAnsx(": cannot be read"), 1);
+        CoreLog_::logfl(quoted(file) + CoreAnsx(": cannot be read"), 0);
         throw CoreAnsx("");
     }
     CoreXml_ document;
@@ -125,11 +125,12 @@ void CoreProg::readExternal(CorePool* pool, CoreFsys* store, CoreAnsx const& fil
         CoreNode* root = document.getfc(text);
         vector = childOf(root ? root->getcd() : nullptr, X::sCtagvector);
     } catch (...) {
-        CoreLog_::logfl(quoted(file) + CoreAnsx(": no readable document"), 1);
+        CoreLog_::logfl(quoted(file) + CoreAnsx(": no readable document"), 0);
         throw CoreAnsx("");
     }
+    if (document.cutsh(quoted(file))) throw CoreAnsx("");
     if (!vector) {
-        CoreLog_::logfl(quoted(file) + CoreAnsx(": no ") + X::sCtagvector, 1);
+        CoreLog_::logfl(quoted(file) + CoreAnsx(": no ") + X::sCtagvector, 0);
         throw CoreAnsx("");
     }
     try {

@@ -92,7 +92,7 @@ bool nextTag(char const* s, int n, int& pos, int& tagStart, int& tagEnd, bool& c
 
 // ---- Document --------------------------------------------------------------
 
-CoreXml_::CoreXml_() : root(nullptr), owned(false) {}
+CoreXml_::CoreXml_() : root(nullptr), owned(false), leftopen(false) {}
 
 CoreXml_::~CoreXml_() { close(); }
 
@@ -157,8 +157,15 @@ CoreAnsx CoreXml_::getas(CoreAnsx const& path) {
     return CoreAnsx(bytes.c_str());
 }
 
+bool CoreXml_::cutsh(CoreAnsx const& file) const {
+    if (!leftopen) return false;
+    CoreLog_::logfl(file + CoreAnsx(": cut short, its document does not close"), 0);
+    return true;
+}
+
 CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16) {
     close();
+    leftopen = false;
     CoreAnsx text = fromFile ? getas(source) : source;
     if (text == "0") return nullptr;
     try {
@@ -197,6 +204,7 @@ CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16) {
             if (open.size() <= 1) throw CoreAnsx("XML: close tag with no element open");
             open.pop_back();
         }
+        leftopen = open.size() > 1;
         return root;
     } catch (CoreAnsx const& error) {
         close();

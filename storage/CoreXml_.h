@@ -51,6 +51,11 @@ public:
     CoreNode* getfc(CoreAnsx const& text);             // getdc of the text, no UTF-16
     // The file's bytes as text with zero bytes dropped; "0" when unreadable.
     static CoreAnsx getas(CoreAnsx const& path);
+    // True when the last parse ended with an element still open (a document
+    // cut short). The parse itself keeps such elements; the readers of whole
+    // files (programs, banks, settings, skins) refuse them, and then a level-0
+    // line naming file says why.
+    bool cutsh(CoreAnsx const& file) const;
 
     // ---- Writing ------------------------------------------------------------
     // The children of the root as text ("" without a root). topbreak adds a
@@ -104,4 +109,5 @@ private:
 
     CoreNode* root; // synthetic root "ROOT", or null
     bool owned;     // true when the document destroys root
+    bool leftopen;  // the last parse ended inside an element
 };

@@ -235,6 +235,31 @@ TEST_F(CorePrcsBeanTest, SettersWithTheirSideRules) {
     EXPECT_EQ(skin.substr(skin.size() - 9), "NIGHT.V2S");
 }
 
+TEST_F(CorePrcsBeanTest, TheSideRingFollowsTheFourInputSwitchAndTheFifthFollower) {
+    kit.wav("IR.WAV", {DataKit::impulse(64, 0, 0.8), DataKit::impulse(64, 0, 0.8)});
+    for (auto [file, evf5] :
+         {std::pair{"PLAIN.XML", ""}, {"QUAD.XML", "<EVF5><EXP>1</EXP></EVF5>"}}) {
+        KitProgram p(file, "");
+        p.sections = evf5;
+        p.slots.push_back(KitVector{{"IR.WAV"}});
+        kit.program(file, p);
+    }
+    kit.setup("BANK.XML", {"PLAIN.XML", "QUAD.XML"}, -1);
+    kit.master("BANK.XML", {{"DSPBUFFER", "256"}, {"OTIMED", "3"}});
+    B x{0, 0};
+    for (bool four : {false, true}) {
+        auto e = make();
+        e->setbb(254, four, &x); // as the shell does before the boot
+        ASSERT_FALSE(e->fboot());
+        for (int slot : {1, 0, 1}) {
+            e->setbi(88, slot, nullptr);
+            bool const held = four && slot == 1;
+            EXPECT_EQ(e->getbb(255, &x), held) << four << slot;
+            EXPECT_EQ(CorePrcsPeek{*e}.sidering(), held) << four << slot;
+        }
+    }
+}
+
 TEST_F(CorePrcsBeanTest, ReadAndClearIdsAnswerOnceAndTheMeterUpdateFollowsTheOverflowHold) {
     kit.master();
     auto e = make();

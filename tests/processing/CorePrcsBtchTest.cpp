@@ -268,6 +268,20 @@ TEST_F(CorePrcsBtchTest, VersioningTakesTheNextFreeLocationUnderTheProposedName)
     EXPECT_STREQ(e->getbs(76, nullptr).c_str(), "NAME_11");
 }
 
+TEST_F(CorePrcsBtchTest, AVersionOfAnArchiveProgramCarriesTheImpulsesItReads) {
+    load(4);
+    std::vector<double> const kernel = CorePrcsPeek{*e}.kernel(0, 0);
+    std::string const source = live();
+    Chain const c = run(labels({{"VERSIONINGNAME", "ARC_01"}, {"NEXTSTEP", "VERSIONING"}}));
+    EXPECT_EQ(c.rows, (std::vector<std::string>{"Saving", "Saving"}));
+    ASSERT_EQ(e->getbi(67, nullptr), 5);
+    CorePrcsPeek{*e}.memory()->fix_l(5); // as its file holds it
+    load(5);
+    EXPECT_FALSE(CorePrcsPeek{*e}.fellBack());
+    EXPECT_EQ(canonProgram(live()), canonProgram(source));
+    EXPECT_EQ(CorePrcsPeek{*e}.kernel(0, 0), kernel);
+}
+
 TEST_F(CorePrcsBtchTest, FailedWritesAndFallbacksLeaveTheFilesAlone) {
     // A parent path that is a regular file fails for root too.
     std::string const bank = readBytes(kit.setups() + "BANK.XML");

@@ -65,7 +65,7 @@ TEST_F(CorePrcsChnkTest, AChunkRestoresTheSameProgramInAnotherEngine) {
         // its zero byte, exactly size bytes.
         auto b = make();
         std::vector<char> bytes(text.begin(), text.end());
-        b->setck(bytes.data(), long(bytes.size()));
+        EXPECT_TRUE(b->setck(bytes.data(), long(bytes.size())));
         EXPECT_EQ(b->getbi(67, nullptr), slot);
         EXPECT_EQ(canonProgram(live(*b)), canonProgram(live(*a))) << slot;
         EXPECT_EQ(b->getbd(156, &mix), a->getbd(156, &mix));
@@ -93,9 +93,7 @@ TEST_F(CorePrcsChnkTest, NochunkAndRefusedChunksChangeNothing) {
     std::mt19937 rng(5);
     std::string noise(3000, '\0');
     for (char& c : noise) c = char(rng() % 255 + 1);
-    std::vector<std::string> const refused = {
-        "NOCHUNK",
-        std::string(" \n NOCHUNK\t\0<SETUP>whatever", 27),
+    std::vector<std::string> refused = {
         "",
         "<SETUP>",
         "not xml at all",
@@ -104,16 +102,31 @@ TEST_F(CorePrcsChnkTest, NochunkAndRefusedChunksChangeNothing) {
         "<SETUP><PROGRAM><SEQUENCE>12345</SEQUENCE></PROGRAM></SETUP>",
         "<SETUP><SELECTEDPROGRAM>-4</SELECTEDPROGRAM></SETUP>",
     };
+    // Cut anywhere short of its last byte, the chunk no longer closes.
+    for (std::size_t percent = 10; percent <= 90; percent += 20)
+        refused.push_back(good.substr(0, good.size() * percent / 100));
+    refused.push_back(good.substr(0, good.size() - 1));
+    std::string const nochunk[] = {"NOCHUNK", std::string(" \n NOCHUNK\t\0<SETUP>whatever", 27)};
+    refused.insert(refused.begin(), std::begin(nochunk), std::end(nochunk));
     std::string const before = canonProgram(live(*e));
     std::string const memory = CorePrcsPeek{*e}.memory()->getvl(1, false).c_str();
     for (std::string const& r : refused) {
-        e->setck(const_cast<char*>(r.data()), long(r.size()));
+        bool const isNochunk = r == nochunk[0] || r == nochunk[1];
+        EXPECT_EQ(e->ckchk(const_cast<char*>(r.data()), long(r.size())), isNochunk);
+        EXPECT_EQ(e->setck(const_cast<char*>(r.data()), long(r.size())), isNochunk);
         EXPECT_EQ(e->getbi(67, nullptr), 1) << r.substr(0, 40);
         EXPECT_EQ(canonProgram(live(*e)), before) << r.substr(0, 40);
         EXPECT_EQ(std::string(CorePrcsPeek{*e}.memory()->getvl(1, false).c_str()), memory);
     }
-    e->setck(nullptr, 100);
+    EXPECT_FALSE(e->setck(nullptr, 100));
     EXPECT_EQ(canonProgram(chunk(*e, size)), canonProgram(good));
+    // Whole, but its program cannot load: placed, location 0 plays, and
+    // the answer says so.
+    std::string lost = good;
+    lost.replace(lost.find("IR.WAV"), 6, "NONE.WAV");
+    EXPECT_TRUE(e->ckchk(lost.data(), long(lost.size())));
+    EXPECT_FALSE(e->setck(lost.data(), long(lost.size())));
+    EXPECT_TRUE(CorePrcsPeek{*e}.fellBack());
 }
 
 } // namespace

@@ -61,6 +61,7 @@ struct CorePrcsPeek {
     short order() const { return e.smoothorder; }
     double in(int c, int i) const { return e.inring[c][i]; }
     double side(int c, int i) const { return e.sidering[c][i]; }
+    bool sidering() const { return e.fourinput && e.sidering[0] != nullptr; }
     double const* falling() const { return e.fallingtable; }
     double const* rising() const { return e.risingtable; }
     double const* slot0() const { return e.slot0table; }

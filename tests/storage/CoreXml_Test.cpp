@@ -216,7 +216,11 @@ TEST(CoreXml_Parser, UnclosedElementsAreKeptAndDanglingTextDropped) {
     ASSERT_NE(c, nullptr);
     CoreNode* d = c->getcd("D");
     ASSERT_NE(d, nullptr);
-    EXPECT_TRUE(d->leaf_()); // " tail" had no close tag
+    EXPECT_TRUE(d->leaf_());           // " tail" had no close tag
+    EXPECT_TRUE(doc.cutsh("cut.xml")); // kept by the parse, told apart for whole-file readers
+    for (char const* whole : {"<A><B> 5 </B></A>", "<?x?><A></A><!-- c -->", ""})
+        EXPECT_FALSE(doc.getfc(whole) == nullptr || doc.cutsh("x")) << whole;
+    EXPECT_TRUE(doc.getfc("<TOC><ITEM> x </ITEM></TOC") && doc.cutsh("x")); // a TOC from memory
 }
 
 TEST(CoreXml_Parser, SkippedTagsCommentsAndMixedContent) {

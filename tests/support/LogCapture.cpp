@@ -21,3 +21,11 @@ std::string LogCapture::text() const {
     s << in.rdbuf();
     return s.str();
 }
+
+bool LogCapture::error(std::string const& log, std::string const& what, std::size_t from) {
+    std::istringstream lines(from < log.size() ? log.substr(from) : "");
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("***ERROR***>") != std::string::npos && line.find(what) != std::string::npos)
+            return true;
+    return false;
+}

@@ -18,6 +18,8 @@ public:
     LogCapture& operator=(LogCapture&&) = delete;
 
     std::string text() const; // everything logged so far, "" when nothing was
+    // Some error line of log (from its byte from on) names what.
+    static bool error(std::string const& log, std::string const& what, std::size_t from = 0);
 
 private:
     TempDir folder{"vorlanlog"}; // where the log goes meanwhile

@@ -1,0 +1,135 @@
+// The demo installation damaged as a user's disk damages it, each case
+// booted by the engine beside it: either the whole program plays, exactly as
+// the intact installation's does, or the load is refused visibly (the boot
+// stops, or the location is listed as failed and location 0 plays) with an
+// error line naming the file; slot numbers never shift, and settings that did
+// not parse are never written back.
+#include "tools/CoreDemo.h"
+
+#include "engine/CorePlel.h"
+#include "program/CoreMmry.h"
+#include "runtime/CorePool.h"
+#include "storage/CoreFsys.h"
+#include "tests/processing/CorePrcsPeek.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr long kFrames = 24576; // past the delay the demo's settings give
+
+class DamagedInstallTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(top.c_str()), CoreAnsx("vorlan.so")));
+        // The first boot completes the settings (the engine choice among them)
+        // that every later boot reads.
+        ASSERT_FALSE(engine()->fboot()) << log.text();
+    }
+    std::unique_ptr<CorePrcs> engine() {
+        return std::make_unique<CorePrcs>(&pool, CoreAnsx(top.c_str()), 44100, nullptr,
+                                          CoreAnsx("vorlan.so"), false, true, &shell, CoreAnsx("0"),
+                                          false, &cache);
+    }
+    // Seeded noise through the engine, offline (nothing left to timing).
+    std::vector<double> render(CorePrcs& e) {
+        CorePrcsPeek{e}.gains(0.5, 0.5);
+        std::mt19937 g(7);
+        std::vector<double> in(kFrames), out(2 * kFrames);
+        for (double& v : in) v = std::uniform_real_distribution<double>(-0.5, 0.5)(g);
+        for (long at = 0; at < kFrames; at += 512) {
+            void* ins[2] = {in.data() + at, in.data() + at};
+            void* outs[2] = {out.data() + at, out.data() + kFrames + at};
+            e.prcss(ins, outs, 512, true, 4, 0.0, true, 2);
+        }
+        return out;
+    }
+
+    LogCapture log;
+    TempDir temp{"vorlandamage"};
+    std::string const top = temp.folder();
+    CorePool pool;
+    CorePlel cache{&pool};
+    CoreFsys shell{&pool};
+};
+
+TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
+    int const n = CoreDemo::iCprograms;
+    std::vector<std::vector<double>> intact;
+    std::vector<std::string> names;
+    for (int p = 0; p < n; ++p) {
+        auto e = engine();
+        ASSERT_FALSE(e->fboot());
+        e->setbi(88, p, nullptr);
+        names.push_back(CorePrcsPeek{*e}.programName());
+        intact.push_back(render(*e));
+    }
+    std::string const data = CoreDemo::sCdatapath, settings = readBytes(top + "vorlan.xml");
+    std::string const nowhere = std::string(settings).replace(settings.find(data), 5, "none/");
+    struct Damage {
+        std::string file; // under the installation
+        int keep;         // percent of its bytes kept; -1 garbage, -2 the text below
+        std::string text;
+        int program; // the program it breaks; -1 the boot
+    };
+    std::vector<Damage> rows = {
+        {data + CoreDemo::sCprograms + "SATURATOR.XML", -1, "", 1},
+        {data + CoreDemo::sCvectors + "SAT2.WAV", -1, "", 1},
+        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -1, "", -1},
+        {"vorlan.xml", -1, "", -1},
+        {"vorlan.xml", -2, nowhere, -1},
+    };
+    for (int keep : {25, 50, 90}) rows.push_back({"vorlan.xml", keep, "", -1});
+    for (int p = 0; p < n; ++p)
+        for (int keep = 0; keep < 100; keep += 10)
+            rows.push_back(
+                {data + CoreDemo::sCprograms + CoreDemo::sCprogramfiles[p], keep, "", p});
+    for (Damage const& d : rows) {
+        std::string const whole = readBytes(top + d.file);
+        std::string const bytes = d.keep == -2   ? d.text
+                                  : d.keep == -1 ? std::string(whole.size(), '\x9c')
+                                                 : whole.substr(0, whole.size() * d.keep / 100);
+        writeBytes(top + d.file, bytes);
+        std::string const label = d.file + " " + std::to_string(d.keep);
+        std::size_t const mark = log.text().size();
+        std::string const named = d.keep == -2 ? "none/" : d.file.substr(d.file.rfind('/') + 1);
+        auto e = engine();
+        CorePrcsPeek peek{*e};
+        if (e->fboot()) {
+            EXPECT_TRUE(d.program <= 0 && e->getby()) << label; // audio passes through
+            EXPECT_TRUE(LogCapture::error(log.text(), named, mark)) << label;
+            e->setbv(79, nullptr); // settings saved: never over a file that did not parse
+            bool const unread = d.file == "vorlan.xml" && d.keep != -2;
+            EXPECT_TRUE(!unread || readBytes(top + d.file) == bytes) << label;
+        } else {
+            ASSERT_GT(d.program, 0) << label;
+            CorePrcs::BEANSTRUCT const next{d.program, 1}; // the program list's walk
+            EXPECT_EQ(e->getbi(168, const_cast<CorePrcs::BEANSTRUCT*>(&next)), d.program) << label;
+            for (int p = 0; p < n; ++p) // a failed entry is listed in its place
+                EXPECT_EQ(std::string(peek.memory()->getnm(p).c_str()),
+                          peek.memory()->faild(p) ? "FAILED " + named.substr(0, named.find('.'))
+                                                  : names[std::size_t(p)])
+                    << label;
+            ASSERT_TRUE(peek.memory()->saves("OUT.XML", 0)); // failed entries keep their lines
+            std::string const bank = readBytes(top + data + CoreDemo::sCsetups + "OUT.XML");
+            for (char const* file : CoreDemo::sCprogramfiles)
+                EXPECT_NE(bank.find(file), std::string::npos) << label << file;
+            e->setbi(88, d.program, nullptr);
+            int const plays = peek.fellBack() ? 0 : d.program;
+            EXPECT_EQ(peek.programName(), names[std::size_t(plays)]) << label;
+            EXPECT_EQ(render(*e), intact[std::size_t(plays)]) << label;
+            EXPECT_TRUE(plays != 0 || LogCapture::error(log.text(), named, mark)) << label;
+        }
+        e.reset();
+        writeBytes(top + d.file, whole);
+    }
+}
+
+} // namespace
