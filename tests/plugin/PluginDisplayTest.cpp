@@ -2,16 +2,21 @@
 // The display inside the built plug-in, as the editor reaches it through the
 // private properties: the boot through the boot page without an editor,
 // input records, the program pop-up menu, the properties' checks, a reader
-// racing the control thread's ticks, closing during a batch and skins that
-// fall back. One copy of the plug-in serves every case; each case writes
+// racing the control thread's ticks, the host's parameters against the
+// program page and the sound, closing during a batch and skins that fall
+// back. One copy of the plug-in serves every case; each case writes
 // the settings it needs beside it before it opens an instance.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <string>
 #include <thread>
 
 #include "display/CoreCnst.h"
@@ -26,7 +31,27 @@ namespace {
 
 using ENTRY = CoreCnst::POPMENUENTRY;
 using VALUES = std::vector<std::pair<std::string, std::string>>;
-constexpr double kWait = 60.0; // s: generous for a loaded machine under the sanitizers
+using V = PlatVst;
+constexpr double kWait = 60.0;      // s: generous for a loaded machine under the sanitizers
+constexpr int kHostParameters = 10; // mix 1 to 8, gain in, gain out
+
+// The first number after `label` in text (past an indicator's glyphs); NaN
+// when there is none.
+double after(std::string const& text, std::string const& label) {
+    std::size_t const at = text.find(label);
+    if (at == std::string::npos) return std::nan("");
+    std::size_t const from = text.find_first_of("-0123456789", at + label.size());
+    return from == std::string::npos ? std::nan("") : std::strtod(text.c_str() + from, nullptr);
+}
+
+// Root-mean-square of both channels from frame `from` on.
+double rms(CoreHost::CHANNELS const& y, std::size_t from) {
+    double sum = 0.0;
+    std::size_t n = 0;
+    for (auto const& c : y)
+        for (std::size_t k = from; k < c.size(); ++k, ++n) sum += c[k] * c[k];
+    return std::sqrt(sum / double(n));
+}
 
 class PluginDisplayTest : public ::testing::Test {
 protected:
@@ -257,6 +282,100 @@ TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
     reader.join();
     EXPECT_GT(reads.load(), 50);
     EXPECT_GE(peer.entries().size(), 7u);
+}
+
+// The host's ten parameters against what the user sees and hears: the
+// text the host shows agrees with the program page (the gains with its
+// gains row, a mix control with the row of the parameter modulator it
+// drives) and the gains with the level played; a value the host set stands
+// through a second of processing and is never echoed as automation, until a
+// program load changes it.
+TEST_F(PluginDisplayTest, HostParameterTextsAgreeWithThePageAndTheSoundAndStand) {
+    install();
+    CorePeer peer(rig->path());
+    CoreHost& host = peer.host();
+    ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  ProgMode"); }, kWait)) << peer.dump();
+    V::Effect* e = host.getef();
+    auto text = [&](int i) {
+        char t[64] = {};
+        host.dispt(V::opGetParamDisplay, i, 0, t);
+        return std::string(t);
+    };
+    auto number = [&](int i) { return std::strtod(text(i).c_str(), nullptr); };
+
+    // Where each parameter shows on the program page: the gains in row 8;
+    // mix 1 drives the sweep's modulator "1", shown in row 9. The room uses
+    // no mix control, so there the host's mix values have no row.
+    enum Page { none, row8in, row8out, modulator };
+    struct Row {
+        float value;
+        Page page;
+    } const rows[kHostParameters] = {{0.5f, modulator}, {0.3f, none},   {0.9f, none}, {0.1f, none},
+                                     {0.7f, none},      {0.6f, none},   {0.2f, none}, {0.8f, none},
+                                     {0.25f, row8in},   {0.7f, row8out}};
+
+    std::mt19937 g(7);
+    std::uniform_real_distribution<double> d(-0.5, 0.5);
+    CoreHost::CHANNELS const x(2, [&] {
+        std::vector<double> c(88200);
+        for (double& v : c) v = static_cast<float>(d(g));
+        return c;
+    }());
+    std::size_t const tail = x[0].size() / 2; // the room's reverb of the first render is over
+    CoreHost::CHANNELS unity, set;
+    host.rendr(x, unity, true);
+    EXPECT_EQ(text(8), "0.000"); // the demo programs' gains are 0 dB
+    EXPECT_EQ(text(9), "0.000");
+
+    // On the room: the gains' texts are 20 log10 of twice the value, as the
+    // page shows, and play so.
+    int const automated = host.automations();
+    for (int i = 0; i < kHostParameters; ++i) e->setParameter(e, i, rows[i].value);
+    for (int i = 0; i < kHostParameters; ++i) {
+        if (rows[i].page != row8in && rows[i].page != row8out) continue;
+        double const db = 20.0 * std::log10(2.0 * rows[i].value);
+        char const* label = rows[i].page == row8in ? "GAIN IN:" : "GAIN OUT:";
+        EXPECT_TRUE(CorePeer::until(
+            [&] {
+                return std::abs(number(i) - db) < 1e-3 &&
+                       std::abs(after(peer.row(8), label) - db) < 1e-3;
+            },
+            kWait))
+            << i << " " << text(i) << "\n"
+            << peer.dump();
+    }
+    host.rendr(x, set, true);
+    EXPECT_NEAR(20.0 * std::log10(rms(set, tail) / rms(unity, tail)), number(8) + number(9), 0.01);
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // control passes and display ticks
+    for (int i = 0; i < kHostParameters; ++i) EXPECT_EQ(e->getParameter(e, i), rows[i].value) << i;
+    EXPECT_EQ(host.automations(), automated); // nothing came back to the host
+
+    // The sweep's load changes them: the host hears the program's values.
+    int const seen = host.updts();
+    host.slot_(2);
+    ASSERT_TRUE(host.wtupd(seen, kWait));
+    EXPECT_TRUE(CorePeer::until(
+        [&] {
+            return e->getParameter(e, 8) == 0.5f && e->getParameter(e, 9) == 0.5f &&
+                   e->getParameter(e, 1) == 0.0f && std::abs(e->getParameter(e, 0) - 0.1f) < 1e-6;
+        },
+        kWait));
+    EXPECT_GT(host.automations(), automated);
+    // The modulator's row and the host's text say the same.
+    for (int i = 0; i < kHostParameters; ++i) {
+        if (rows[i].page != modulator) continue;
+        e->setParameter(e, i, rows[i].value);
+        std::string const label = std::to_string(i + 1) + " LFO RATE: ";
+        EXPECT_TRUE(CorePeer::until(
+            [&] {
+                double const shown = after(peer.row(9), label);
+                return std::abs(shown - number(i)) < 1e-3 && std::abs(shown - 0.6) < 1e-3;
+            },
+            kWait))
+            << text(i) << "\n"
+            << peer.dump();
+        EXPECT_EQ(e->getParameter(e, i), rows[i].value);
+    }
 }
 
 TEST_F(PluginDisplayTest, ClosingDuringABatchWaitsForIt) {
