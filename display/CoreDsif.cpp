@@ -604,10 +604,12 @@ void CoreDsif::setdp() {
     // The boot page and the batch pages leave by themselves; leaving them
     // early would cut the boot short or lose sight of a running batch.
     auto busy = [](short page) { return page == CoreStte::iCpageboot || isbatch(page); };
+    menurebuild = true;
     if (busy(current) || busy(requested)) return;
     buffer->clear(0, 0, 0, buffer->getdx(0), buffer->getdy(3));
     buffer->clear(0, 0, dimy, dimaddx, dimaddy);
     requested = short(transitions->getst(current, home));
+    if (requested == current) redraw = true;
 }
 
 void CoreDsif::setsp(int slot, bool a, bool b) {

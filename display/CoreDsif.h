@@ -108,7 +108,10 @@ public:
     // digit loads nothing.
     void setmr(CoreAnsx const& label);
     // Clears the screen and requests the page of the home page code; nothing
-    // while the boot page or a batch page is current or requested.
+    // while the boot page or a batch page is current or requested. Program
+    // memory changed under the display: the pop-up's tree is rebuilt at the
+    // next entry of a program page, and a home page already on screen is
+    // entered again.
     void setdp();
     // Selects bank and program of a slot; a / b also store it in the first /
     // second slot copy.
@@ -431,8 +434,9 @@ private:
     static constexpr int iCgridrows = iCdimy - 3; // list page's grid rows
     static constexpr int iCgridcolumns = 3;       // list page's grid columns
     bool detailview = true;                       // program page shows its detail view
-    bool menurebuild = true;  // the program pop-up's tree is rebuilt: set at construction and
-                              // by the memory page when it changes program memory
+    bool menurebuild = true;  // the program pop-up's tree is rebuilt: set at construction, by
+                              // the memory page when it changes program memory or the loaded
+                              // program's texts, and by setdp (a host chunk was restored)
     int programtop = 0;       // first slot of the program page's list
     int listrows[iClistrows]; // slot per list row, -1 none
     short dragrow = -1;       // parameter row dragged, -1 none

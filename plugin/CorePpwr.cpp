@@ -8,6 +8,7 @@
 namespace {
 using Bean = CorePrcs::BEANSTRUCT;
 constexpr int kPeriodDefault = 40; // ms, when the engine gives no GUI rate
+constexpr float kSame = 1e-6f;     // a control's read-back this near the host's value took it
 } // namespace
 
 CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), listener(listener_) {
@@ -77,18 +78,25 @@ void CorePpwr::finish() {
 }
 
 void CorePpwr::automation() {
+    bool const reloaded = reload.exchange(false);
     for (int i = 0; i < iCparameters; ++i) {
         Bean x{i, 0};
         if (haspending[i].exchange(false)) {
-            engine->setbd(156, pending[i].load(), &x);
-            // The host's own value never comes back to it as automation.
+            float const value = pending[i].load();
+            engine->setbd(156, value, &x);
+            // The host's own value never comes back to it as automation. A
+            // control the program leaves unused takes no value: the host's
+            // value stands all the same, until the host, the user or a
+            // program load moves it.
             pushed[i] = static_cast<float>(engine->getbd(156, &x));
-            if (!haspending[i].load()) known[i].store(pushed[i]);
+            refused[i] = std::fabs(pushed[i] - value) > kSame;
             continue;
         }
         float const v = static_cast<float>(engine->getbd(156, &x));
-        if (v == pushed[i]) continue;
+        bool const moved = v != pushed[i];
+        if (!moved && !(reloaded && refused[i])) continue;
         pushed[i] = v;
+        refused[i] = false;
         if (haspending[i].load()) continue; // the host's newer value wins
         known[i].store(v);
         if (listener) listener->automate(i, v);
@@ -126,8 +134,11 @@ int CorePpwr::takep() {
 }
 
 void CorePpwr::lodnd() {
+    reload.store(true);
     if (listener) listener->loaded();
 }
+
+void CorePpwr::rload() { reload.store(true); }
 
 void CorePpwr::prchg(int id, int index, int value) {
     std::lock_guard<std::mutex> guard(listenlock);

@@ -77,8 +77,12 @@ public:
     // the display, which loads it as a batch.
     int takep();
     // A program load ended (the display left its batch page): the listener
-    // learns it.
+    // learns it, and the next pass hands back to the host the engine's value
+    // of every parameter whose host value the engine did not take.
     void lodnd();
+    // The same hand-back after a program the host's own call loaded (a
+    // chunk restore); the listener hears nothing. Any thread.
+    void rload();
     // The lock a whole control-thread cycle (pass and display tick) runs
     // under, so hold_ can wait for one in progress.
     std::mutex& cycle() { return cyclelock; }
@@ -102,6 +106,8 @@ private:
     std::atomic<bool> haspending[iCparameters];
     std::atomic<float> known[iCparameters];
     float pushed[iCparameters] = {}; // control thread only
+    bool refused[iCparameters] = {}; // the engine did not take the host's last value
+    std::atomic<bool> reload{false}; // a program was loaded: refused values go back
     // MIDI messages, single producer (the host's event thread) single
     // consumer (the pass): status | data1 << 8 | data2 << 16, and the frame.
     struct MIDIREC {

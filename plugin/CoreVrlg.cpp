@@ -431,6 +431,7 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
     bridge->dropp();
     e->setbi(78, hostrate.load(), nullptr);
     bool const restored = e->setck(ptr, static_cast<long>(size));
+    bridge->rload();
     bridge->hold_(false);
     if (control != nullptr) control->setdp(); // the display shows the restored program
     latency();

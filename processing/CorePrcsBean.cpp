@@ -129,7 +129,11 @@ CoreAnsx CorePrcs::ctltxLocked(int id, CoreIfce* control) {
         return prm->getpu() + CoreAnsx::_FloatToStrF(prm->getvl(), 0, 15, 3) + prm->getou();
     }
     double value = control->getvl(false);
-    if (control->getun() == CoreAnsx("dB")) value = CoreButl::lindb(value);
+    // A gain control holds half its linear gain (0.5 plays at unity), so its
+    // level is that of twice the value; a value whose exponent bits are zero
+    // is silence, not a level doubled out of it.
+    if (control->getun() == CoreAnsx("dB"))
+        value = CoreButl::lindb(2.0 * CoreButl::flushSubnormal(value));
     return CoreAnsx::_FloatToStrF(value, 0, 15, 3);
 }
 

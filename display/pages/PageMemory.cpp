@@ -90,6 +90,7 @@ void CoreDsif::tickmemo() {
         engine->setbs(beanName, text, &none);
         engine->setbs(beanSlotName, text, &slot);
         editgroup->draw_();
+        menurebuild = true;
     }
     for (short k = 0; k < categorylevels; ++k) {
         CoreDsed* category = editgroup->gettx(short(1 + k));
@@ -100,6 +101,7 @@ void CoreDsif::tickmemo() {
         BEANSTRUCT level{k, 0}, slot{p, k};
         engine->setbs(beanCategory, text, &level);
         engine->setbs(beanSlotCategory, text, &slot);
+        menurebuild = true;
     }
     CoreDsed* description = editgroup->gettx(fieldDescription);
     if (description->ischg()) {
@@ -107,6 +109,7 @@ void CoreDsif::tickmemo() {
         BEANSTRUCT slot{p, 0};
         engine->setbs(beanDescription, text, &none);
         engine->setbs(beanSlotDescription, text, &slot);
+        menurebuild = true;
     }
 
     gadget->focus(clickcolumn, clickrow, mouseheld);

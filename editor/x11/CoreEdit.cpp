@@ -46,8 +46,8 @@ CoreEdit::CoreEdit(CoreEdhs* plugin, CoreDsif* display, CoreSkin* skin, short co
     : plugin(plugin), display(display), skin(skin), colour(colour),
       prepared(false), rect{}, glyphcounts{108, 94, 108, 1}, parent(0), window(0), popup(0),
       inert(false), attached(false), held(false), captured(false), arm{}, percolumn(1),
-      firstcolumn(0), showncolumns(1), hover(-1), popwidth(0), popheight(0), armnews(false),
-      capturenews(false) {}
+      firstcolumn(0), showncolumns(1), hover(-1), popwidth(0), popheight(0), poppaper(0),
+      popback(0), armnews(false), capturenews(false) {}
 
 CoreEdit::~CoreEdit() {
     try {
@@ -497,8 +497,8 @@ void CoreEdit::popon() {
     showncolumns = std::clamp(screenw / std::max(columnwidth, 1), 1, total);
     firstcolumn = 0;
     hover = -1;
-    popwidth = showncolumns * columnwidth;
-    popheight = std::min(lines * layout.celly, CoreStrp::iClargest);
+    popwidth = showncolumns * columnwidth + 2 * iCpopupinset;
+    popheight = std::min(lines * layout.celly, CoreStrp::iClargest) + 2 * iCpopupinset;
     int rootx = 0, rooty = 0;
     int anchorx = layout.mainx + a.column * layout.cellx;
     int anchory = layout.mainy + (a.row + a.height) * layout.celly;
@@ -508,7 +508,16 @@ void CoreEdit::popon() {
     }
     rootx = std::max(0, std::min(rootx, screenw - popwidth));
     rooty = std::max(0, std::min(rooty, screenh - popheight));
-    popframe.assign(size_t(popwidth) * size_t(popheight), 0);
+    // The frame, then the background inside it; popdraw lays the entries on.
+    std::vector<std::uint32_t> blank(size_t(layout.cellx) * size_t(layout.celly), 0);
+    strips.cell_(0, glyphmap->getfn(0)->getrs(short(' ')), 0, 0, blank.data(), layout.cellx);
+    poppaper = blank[0] & 0xffffffu;
+    std::uint32_t edge = 0;
+    popcl(poppaper, popback, edge);
+    popframe.assign(size_t(popwidth) * size_t(popheight), edge);
+    for (int y = iCpopupedge; y < popheight - iCpopupedge; ++y)
+        std::fill_n(popframe.begin() + y * popwidth + iCpopupedge, popwidth - 2 * iCpopupedge,
+                    popback);
     popup = x11->createPopup(rootx, rooty, popwidth, popheight);
     if (popup == 0) {
         logFailure("the pop-up menu could not be made");
@@ -530,9 +539,23 @@ void CoreEdit::popoff() {
     focus(captured);
 }
 
+void CoreEdit::popcl(std::uint32_t paper, std::uint32_t& back, std::uint32_t& edge) {
+    int const r = int(paper >> 16 & 0xffu), g = int(paper >> 8 & 0xffu), b = int(paper & 0xffu);
+    bool const dark = 299 * r + 587 * g + 114 * b < 128000;
+    int const step = dark ? 40 : -40;
+    auto channel = [&](int c, int shift) {
+        return std::uint32_t(std::clamp(c + step, 0, 255)) << shift;
+    };
+    back = channel(r, 16) | channel(g, 8) | channel(b, 0);
+    edge = dark ? 0xc8c8c8u : 0x383838u;
+}
+
 int CoreEdit::pophit(int x, int y) const {
     int columnwidth = iCpopupcells * layout.cellx;
-    if (x < 0 || y < 0 || x >= popwidth || y >= popheight) return -1;
+    x -= iCpopupinset;
+    y -= iCpopupinset;
+    if (x < 0 || y < 0 || x >= popwidth - 2 * iCpopupinset || y >= popheight - 2 * iCpopupinset)
+        return -1;
     int index = (firstcolumn + x / columnwidth) * percolumn + y / layout.celly;
     return index < int(entries.size()) ? index : -1;
 }
@@ -553,8 +576,8 @@ void CoreEdit::popdraw(int only, bool put) {
         int column = slot / percolumn, line = slot % percolumn;
         int index = (firstcolumn + column) * percolumn + line;
         if (only >= 0 && index != only) continue;
-        int left = column * columnwidth, top = line * cy;
-        if (top + cy > popheight) continue;
+        int left = iCpopupinset + column * columnwidth, top = iCpopupinset + line * cy;
+        if (top + cy > popheight - iCpopupinset) continue;
         char text[iCpopupcells] = {};
         std::memset(text, ' ', sizeof text);
         if (index < int(entries.size())) {
@@ -564,10 +587,18 @@ void CoreEdit::popdraw(int only, bool put) {
         }
         short font = index == hover ? 1 : 0;
         CoreDsfn const* map = glyphmap->getfn(font);
+        std::uint32_t* const at = popframe.data() + size_t(top) * size_t(popwidth) + size_t(left);
         for (int k = 0; k < iCpopupcells; ++k)
             strips.cell_(font, map->getrs(short(static_cast<unsigned char>(text[k]))), 0, 0,
-                         popframe.data() + size_t(top) * size_t(popwidth) + size_t(left + k * cx),
-                         popwidth);
+                         at + k * cx, popwidth);
+        // The entries stand on the menu's own background; the line under
+        // the pointer keeps the inverse font's paper as its highlight.
+        if (font == 0)
+            for (int y = 0; y < cy; ++y)
+                for (int k = 0; k < columnwidth; ++k)
+                    if (std::uint32_t& p = at[size_t(y) * size_t(popwidth) + size_t(k)];
+                        (p & 0xffffffu) == poppaper)
+                        p = popback;
         if (put && only >= 0)
             x11->putPixels(popup, popframe.data(), popwidth, popheight, left, top, columnwidth, cy);
     }

@@ -38,6 +38,9 @@ public:
     static constexpr int iCmousebytes = 12;     // the mouse record (100101)
     static constexpr int iCentrybytes = 52;     // one pop-up entry (100107, 100108)
     static constexpr int iCmaxentries = 100000; // entries a pop-up reads at most
+    static constexpr int iCpopupedge = 1;       // pixels of the pop-up's frame
+    static constexpr int iCpopuppad = 2;        // pixels of background inside the frame
+    static constexpr int iCpopupinset = iCpopupedge + iCpopuppad; // entries' offset, pixels
 
     // Where the display sits in the window, pixels, and its size in cells.
     struct LAYOUT {
@@ -108,6 +111,11 @@ public:
     static bool celat(LAYOUT const& layout, int windowx, int windowy, short& column, short& row,
                       int& x, int& y);
     static ARM armrd(unsigned char const* record); // the 20 bytes of 100106
+    // The pop-up's colours (0x00RRGGBB) for the page's paper colour: a
+    // background a step lighter (darker on light paper) than the page's, so
+    // page text beside the menu never reads as one of its entries, and a
+    // frame far from both.
+    static void popcl(std::uint32_t paper, std::uint32_t& back, std::uint32_t& edge);
 
 private:
     void prepare();               // strips, background and layout, once
@@ -158,8 +166,10 @@ private:
     int showncolumns;                            // pop-up columns on screen
     int hover;                                   // entry under the pointer, -1 none
     std::vector<std::uint32_t> popframe;         // the pop-up's pixels
-    int popwidth;                                // pop-up size, pixels
+    int popwidth;                                // pop-up size, pixels, frame included
     int popheight;                               //
+    std::uint32_t poppaper;                      // the page's paper colour (font 0's blank)
+    std::uint32_t popback;                       // the pop-up's background colour
     std::atomic<bool> armnews;                   // 100106 announced since the last idle
     std::atomic<bool> capturenews;               // 100105 announced since the last idle
 };

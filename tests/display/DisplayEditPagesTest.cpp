@@ -176,10 +176,13 @@ TEST(DisplayEditPages, MemoryTextsGoOutTrimmed) {
     };
     for (Step const& s : steps) {
         rig.engine.forget();
+        CoreDsifPeek::menurebuild(rig.display(), false);
         press(rig, s.column, s.row, s.keys);
         rig.release();
         rig.tick();
         EXPECT_EQ(changes(rig), s.writes) << s.keys;
+        // A changed name, category or description is the pop-up's to show.
+        EXPECT_EQ(CoreDsifPeek::menurebuild(rig.display()), !s.writes.empty()) << s.keys;
     }
     EXPECT_EQ(cells(rig, 6, 14, 3), "AB ");
     EXPECT_EQ(cells(rig, 9, 0, 4), "NEW:");

@@ -2,16 +2,21 @@
 // The display inside the built plug-in, as the editor reaches it through the
 // private properties: the boot through the boot page without an editor,
 // input records, the program pop-up menu, the properties' checks, a reader
-// racing the control thread's ticks, closing during a batch and skins that
-// fall back. One copy of the plug-in serves every case; each case writes
+// racing the control thread's ticks, the host's parameters against the
+// program page and the sound, closing during a batch and skins that fall
+// back. One copy of the plug-in serves every case; each case writes
 // the settings it needs beside it before it opens an instance.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
+#include <string>
 #include <thread>
 
 #include "display/CoreCnst.h"
@@ -26,7 +31,18 @@ namespace {
 
 using ENTRY = CoreCnst::POPMENUENTRY;
 using VALUES = std::vector<std::pair<std::string, std::string>>;
-constexpr double kWait = 60.0; // s: generous for a loaded machine under the sanitizers
+using V = PlatVst;
+constexpr double kWait = 60.0;      // s: generous for a loaded machine under the sanitizers
+constexpr int kHostParameters = 10; // mix 1 to 8, gain in, gain out
+
+// The first number after `label` in text (past an indicator's glyphs); NaN
+// when there is none.
+double after(std::string const& text, std::string const& label) {
+    std::size_t const at = text.find(label);
+    if (at == std::string::npos) return std::nan("");
+    std::size_t const from = text.find_first_of("-0123456789", at + label.size());
+    return from == std::string::npos ? std::nan("") : std::strtod(text.c_str() + from, nullptr);
+}
 
 class PluginDisplayTest : public ::testing::Test {
 protected:
@@ -257,6 +273,76 @@ TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
     reader.join();
     EXPECT_GT(reads.load(), 50);
     EXPECT_GE(peer.entries().size(), 7u);
+}
+
+// The host's parameters against the program page and the sound: each text
+// agrees with the page (the gains with row 8, mix 1 with the sweep's
+// modulator "1" in row 9), the gains play as they read, and a host value
+// stands through a second of processing unechoed, until a program load.
+TEST_F(PluginDisplayTest, HostParametersAgreeWithThePageAndTheSoundAndStand) {
+    install();
+    CorePeer peer(rig->path());
+    CoreHost& host = peer.host();
+    ASSERT_TRUE(booted(peer)) << peer.dump();
+    V::Effect* e = host.getef();
+    auto number = [&](int i) {
+        char t[64] = {};
+        host.dispt(V::opGetParamDisplay, i, 0, t);
+        return std::strtod(t, nullptr);
+    };
+    float const values[kHostParameters] = {0.5f, 0.3f, 0.9f, 0.1f,  0.7f,
+                                           0.6f, 0.2f, 0.8f, 0.25f, 0.7f};
+    // Where page 0 shows them: mix 1 as the sweep's modulator "1", the gains
+    // in row 8; the other mix controls drive nothing there.
+    struct SHOWN {
+        int index;         // the parameter
+        int row;           // page 0's row
+        char const* label; // the label before the figure
+        double figure;     // the figure for the value above
+    } const shown[] = {
+        {0, 9, "1 LFO RATE:", 0.6}, {8, 8, "GAIN IN:", -6.0206}, {9, 8, "GAIN OUT:", 2.92256}};
+    auto agree = [&](SHOWN const& r) {
+        return CorePeer::until(
+            [&] {
+                return std::abs(after(peer.row(r.row), r.label) - r.figure) < 1e-3 &&
+                       std::abs(number(r.index) - r.figure) < 1e-3;
+            },
+            kWait);
+    };
+    std::mt19937 g(7);
+    std::uniform_real_distribution<double> d(-0.5, 0.5);
+    CoreHost::CHANNELS x(2, std::vector<double>(88200)), unity, set;
+    for (auto& c : x)
+        for (double& v : c) v = static_cast<float>(d(g));
+    // Level of the second half, when the room's reverb of what came before is over.
+    auto level = [](CoreHost::CHANNELS const& y) {
+        double sum = 0.0;
+        for (auto const& c : y)
+            for (std::size_t k = c.size() / 2; k < c.size(); ++k) sum += c[k] * c[k];
+        return 10.0 * std::log10(sum);
+    };
+
+    // On the room (the demo programs' gains are 0 dB, "0.000").
+    host.rendr(x, unity, true);
+    EXPECT_EQ(number(8), 0.0);
+    int const automated = host.automations();
+    for (int i = 0; i < kHostParameters; ++i) e->setParameter(e, i, values[i]);
+    for (int k : {1, 2}) EXPECT_TRUE(agree(shown[k])) << shown[k].label << "\n" << peer.dump();
+    host.rendr(x, set, true);
+    EXPECT_NEAR(level(set) - level(unity), shown[1].figure + shown[2].figure, 0.01);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (int i = 0; i < kHostParameters; ++i) EXPECT_EQ(e->getParameter(e, i), values[i]) << i;
+    EXPECT_EQ(host.automations(), automated); // nothing came back to the host
+
+    // The sweep's load tells the host its values; then mix 1 moves its row.
+    int const seen = host.updts();
+    host.slot_(2);
+    ASSERT_TRUE(host.wtupd(seen, kWait));
+    EXPECT_TRUE(CorePeer::until(
+        [&] { return e->getParameter(e, 9) == 0.5f && e->getParameter(e, 1) == 0.0f; }, kWait));
+    EXPECT_GT(host.automations(), automated);
+    e->setParameter(e, 0, values[0]);
+    EXPECT_TRUE(agree(shown[0])) << peer.dump();
 }
 
 TEST_F(PluginDisplayTest, ClosingDuringABatchWaitsForIt) {

@@ -148,7 +148,7 @@ protected:
         Window const shown = menu(peer);
         for (std::size_t k = 1; k < list.size() && shown != 0; ++k)
             if (std::strstr(list[k].text, name) != nullptr) {
-                move(shown, 30, int(k) * celly + celly / 2);
+                move(shown, 30, CoreEdit::iCpopupinset + int(k) * celly + celly / 2);
                 button(true);
                 button(false);
                 return true;
@@ -212,7 +212,7 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     ASSERT_NE(shown, 0u);
     XWindowAttributes a{};
     XGetWindowAttributes(viewer, shown, &a);
-    EXPECT_EQ(a.height, int(count) * celly);
+    EXPECT_EQ(a.height, int(count) * celly + 2 * CoreEdit::iCpopupinset);
     key(XK_Escape);
     ASSERT_TRUE(idle(peer, [&] { return popup() == 0; }));
     settle(peer);
@@ -230,6 +230,17 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
                                 peer.large(1).rfind("Demo Saturator ", 0) == 0;
                      }))
         << peer.dump() << peer.large(1);
+
+    // The chunk of the saturator as loaded, restored after the rename below.
+    void* data = nullptr;
+    std::intptr_t const size = peer.host().dispt(V::opGetChunk, 0, 0, &data);
+    ASSERT_GT(size, 0);
+    std::string const chunk(static_cast<char const*>(data), std::size_t(size));
+    auto listed = [&](char const* name) {
+        for (ENTRY const& e : peer.entries())
+            if (std::strcmp(e.text, name) == 0) return true;
+        return false;
+    };
 
     // KERN on the menu row brings the kernel page.
     std::size_t const kern = peer.row(13).find("KERN");
@@ -264,6 +275,15 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     // span, so the row's rate by 0.6 Hz.
     click(52, 0); // the memory page's EXIT
     ASSERT_TRUE(idle(peer, [&] { return peer.titled("  ProgMode"); })) << peer.dump();
+    // The pop-up lists the name as it is now, and again after a host chunk
+    // restore put the old one back.
+    EXPECT_TRUE(idle(peer, [&] { return listed("1 - Warm Saturator"); }));
+    EXPECT_FALSE(listed("1 - Demo Saturator"));
+    ASSERT_EQ(peer.host().dispt(V::opSetChunk, 0, size, const_cast<char*>(chunk.data())), 1);
+    EXPECT_TRUE(idle(peer, [&] {
+        return listed("1 - Demo Saturator") && !listed("1 - Warm Saturator") &&
+               peer.titled("  ProgMode");
+    })) << peer.dump();
     ASSERT_TRUE(choose(peer, "Demo Sweep"));
     ASSERT_TRUE(idle(peer, [&] {
         return peer.titled("  ProgMode") && peer.large(1).rfind("Demo Sweep ", 0) == 0 &&

@@ -425,19 +425,31 @@ TEST_F(EditorTest, PopupListsTheEntriesAndPostsALeaf) {
                           &ay, &child);
     EXPECT_EQ(px * 10000 + py, ax * 10000 + ay) << "under the area";
 
-    // Font 0, font 1 under the pointer; a category chooses nothing, a leaf
-    // is posted and ends the menu.
-    click(p, 30, 1 * l.celly + 5);
-    moveTo(p, 30, 3 * l.celly + 5);
+    // Inside a frame, font 0 on the menu's own background and font 1 under
+    // the pointer; a category chooses nothing, a leaf is posted and ends the
+    // menu.
+    int const inset = CoreEdit::iCpopupinset;
+    click(p, 30, inset + 1 * l.celly + 5);
+    moveTo(p, 30, inset + 3 * l.celly + 5);
     pause(editor);
     std::vector<unsigned long> shown = pixels(p);
-    ASSERT_EQ(shown.size(), size_t(24 * l.cellx * 5 * l.celly));
-    unsigned long const dark = CoreDspg::iCdark * 0x010101ul,
-                        light = CoreDspg::iClight * 0x010101ul;
-    EXPECT_EQ(shown[size_t(3 * l.celly * 24 * l.cellx)], light) << "inverse under the pointer";
-    EXPECT_EQ(shown[size_t(2 * l.celly * 24 * l.cellx)], dark);
+    int const width = 24 * l.cellx + 2 * inset, height = 5 * l.celly + 2 * inset;
+    ASSERT_EQ(shown.size(), size_t(width * height));
+    std::uint32_t const dark = CoreDspg::iCdark * 0x010101u, light = CoreDspg::iClight * 0x010101u;
+    std::uint32_t back = 0, edge = 0;
+    CoreEdit::popcl(dark, back, edge);
+    EXPECT_NE(back, dark);
+    EXPECT_NE(edge, back);
+    auto at = [&](int x, int y) { return shown[size_t(y * width + x)]; };
+    int ring = 0;
+    for (int x = 0; x < width; ++x) ring += (at(x, 0) != edge) + (at(x, height - 1) != edge);
+    for (int y = 0; y < height; ++y) ring += (at(0, y) != edge) + (at(width - 1, y) != edge);
+    EXPECT_EQ(ring, 0) << "the outer ring is the frame";
+    EXPECT_EQ(at(inset, inset + 3 * l.celly), light) << "inverse under the pointer";
+    EXPECT_EQ(at(inset, inset + 2 * l.celly), back);
+    EXPECT_EQ(at(inset - 1, inset), back) << "background inside the frame";
     EXPECT_TRUE(plugin.chosen.empty());
-    click(p, 30, 3 * l.celly + 5);
+    click(p, 30, inset + 3 * l.celly + 5);
     ASSERT_TRUE(closed());
     ASSERT_EQ(plugin.chosen.size(), 1u);
     EXPECT_EQ(std::memcmp(&plugin.chosen[0], &list[3], 52), 0);
