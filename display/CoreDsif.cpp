@@ -15,12 +15,12 @@
 #include "display/CoreDspc.h"
 #include "display/CorePlif.h"
 #include "display/DataLclz.h"
-#include "editor/CoreSkin.h"
 #include "modulation/DataGfun.h"
 #include "modulation/DataSrce.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreSmgd.h"
+#include "skin/CoreSkin.h"
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;

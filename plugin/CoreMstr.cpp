@@ -9,13 +9,13 @@
 
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
-#include "editor/CoreSkin.h"
 #include "engine/CorePlel.h"
 #include "plugin/CorePrbn.h"
 #include "processing/CorePrcs.h"
 #include "runtime/CoreBlnk.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
+#include "skin/CoreSkin.h"
 #include "storage/CoreFsys.h"
 
 namespace {

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "editor/CoreSkin.h"
-#include "editor/DataGlyf.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
+#include "skin/CoreSkin.h"
+#include "skin/DataGlyf.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <csetjmp>
 
-#include "editor/DataGlyf.h"
 #include "runtime/CoreButl.h"
+#include "skin/DataGlyf.h"
 
 namespace {
 // One grid cell of the picture: the whole glyph, or for the doubled font one

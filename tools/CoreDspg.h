@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "display/CoreCnst.h"
-#include "editor/CoreStrp.h"
 #include "runtime/CoreAnsx.h"
+#include "skin/CoreStrp.h"
 
 class CoreDspg {
 public:

@@ -24,9 +24,9 @@
 
 #include "display/CoreDsbf.h"
 #include "display/CoreDsfn.h"
-#include "editor/CoreSkin.h"
-#include "editor/CoreStrp.h"
 #include "runtime/CoreButl.h"
+#include "skin/CoreSkin.h"
+#include "skin/CoreStrp.h"
 #include "tools/CoreDspg.h"
 #include "tools/CoreTour.h"
 

@@ -13,10 +13,10 @@
 #include "display/CoreDsif.h"
 #include "display/CoreDstx.h"
 #include "display/DataLclz.h"
-#include "editor/CoreSkin.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreHutl.h"
 #include "runtime/CoreLog_.h"
+#include "skin/CoreSkin.h"
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;

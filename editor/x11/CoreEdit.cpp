@@ -8,10 +8,10 @@
 #include "display/CoreDsbf.h"
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
-#include "editor/CoreSkin.h"
 #include "editor/x11/CoreEdhs.h"
 #include "platform/x11/PlatX11.h"
 #include "runtime/CoreLog_.h"
+#include "skin/CoreSkin.h"
 
 namespace {
 // The X keysyms of the editing keys (X11/keysymdef.h; Latin-1 keysyms are

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "display/CoreCnst.h"
-#include "editor/CoreStrp.h"
 #include "platform/PlatVst.h"
+#include "skin/CoreStrp.h"
 
 class CoreDsbf;
 class CoreDsif;

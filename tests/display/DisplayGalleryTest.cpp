@@ -17,8 +17,8 @@
 #include <string>
 #include <thread>
 
-#include "editor/DataGlyf.h"
 #include "runtime/CoreButl.h"
+#include "skin/DataGlyf.h"
 #include "tests/display/DisplayRig.h"
 #include "tests/display/ProgramStock.h"
 

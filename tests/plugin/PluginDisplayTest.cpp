@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "display/CoreCnst.h"
-#include "editor/CoreStrp.h"
+#include "skin/CoreStrp.h"
 #include "tests/plugin/PluginRig.h"
 #include "tools/CoreDemo.h"
 #include "tools/CorePeer.h"

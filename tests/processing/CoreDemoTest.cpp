@@ -5,12 +5,12 @@
 // engine boots into the room and plays it.
 #include "tools/CoreDemo.h"
 
-#include "editor/CoreSkin.h"
 #include "engine/CorePlel.h"
 #include "engine/CoreVctr.h"
 #include "program/CoreMmry.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
+#include "skin/CoreSkin.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
 #include "storage/CoreXml_.h"

@@ -6,6 +6,9 @@ std::vector<double> naiveConvolution(const std::vector<double>& x, const std::ve
                                      const std::vector<double>& h1, std::size_t switchAt) {
     std::vector<double> y(x.size(), 0.0);
     for (std::size_t m = 0; m < x.size(); ++m) {
+        // Impulses and padded signals are mostly zeros: skipping them keeps
+        // the sum and makes this truth cheap under the sanitizers.
+        if (x[m] == 0.0) continue;
         const std::vector<double>& h = m < switchAt ? h0 : h1;
         for (std::size_t k = 0; k < h.size() && m + k < y.size(); ++k) y[m + k] += x[m] * h[k];
     }

@@ -22,10 +22,10 @@
 
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
-#include "editor/CoreSkin.h"
 #include "editor/x11/CoreEdhs.h"
 #include "editor/x11/CoreEdit.h"
 #include "runtime/CoreBlnk.h"
+#include "skin/CoreSkin.h"
 #include "tests/display/FakeBean.h"
 #include "tests/support/EditorPixels.h"
 #include "tests/support/LogCapture.h"

@@ -1,4 +1,4 @@
-#include "editor/CoreSkin.h"
+#include "skin/CoreSkin.h"
 
 #include <cerrno>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "editor/DataGlyf.h"
+#include "skin/DataGlyf.h"
 
 #include <array>
 #include <cstddef>

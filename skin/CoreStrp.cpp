@@ -1,4 +1,4 @@
-#include "editor/CoreStrp.h"
+#include "skin/CoreStrp.h"
 
 #include <png.h>
 
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <new>
 
-#include "editor/CoreSkin.h"
-#include "editor/DataGlyf.h"
 #include "runtime/CoreLog_.h"
+#include "skin/CoreSkin.h"
+#include "skin/DataGlyf.h"
 
 namespace {
 std::uint32_t grey(std::uint8_t level) { return std::uint32_t(level) * 0x010101u; }

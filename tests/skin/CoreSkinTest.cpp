@@ -10,9 +10,9 @@
 #include <optional>
 #include <string>
 
-#include "editor/CoreSkin.h"
-#include "editor/DataGlyf.h"
 #include "runtime/CorePool.h"
+#include "skin/CoreSkin.h"
+#include "skin/DataGlyf.h"
 #include "storage/CoreFsys.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FsysItems.h"
