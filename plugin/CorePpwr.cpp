@@ -65,6 +65,8 @@ bool CorePpwr::isheld() { return held.load() > 0; }
 void CorePpwr::setrt(int r) { rate.store(r); }
 void CorePpwr::setbk(int frames) { block.store(frames); }
 bool CorePpwr::booted() { return bootdone.load(); }
+int CorePpwr::getbt() { return bootdone.load() ? 1 : bootfailed.load() ? -1 : 0; }
+int CorePpwr::getsl() { return loadedslot.load(); }
 int CorePpwr::getbn() { return bank.load(); }
 
 void CorePpwr::finish() {
@@ -72,6 +74,7 @@ void CorePpwr::finish() {
     // program change that waited.
     engine->setbi(78, rate.load(), nullptr);
     if (int const b = block.load(); b > 0) engine->setbi(84, b, nullptr);
+    loadedslot.store(engine->getbi(67, nullptr));
     bootdone.store(true);
     if (listener) listener->loaded();
 }
@@ -126,7 +129,12 @@ int CorePpwr::takep() {
 }
 
 void CorePpwr::lodnd() {
+    if (engine != nullptr) loadedslot.store(engine->getbi(67, nullptr));
     if (listener) listener->loaded();
+}
+
+void CorePpwr::bootf() {
+    if (!bootfailed.exchange(true) && listener) listener->loaded();
 }
 
 void CorePpwr::prchg(int id, int index, int value) {
