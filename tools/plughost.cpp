@@ -310,13 +310,13 @@ int main(int argc, char** argv) {
         in = signal(kind, rate, seconds);
     }
 
+    char const* const nothing = withEditor ? "" : "; no output written";
     CoreHost host(plugin, rate, block);
     if (!host.valid()) {
-        std::fprintf(stderr, "plughost: %s: %s\n", plugin.c_str(), host.error().c_str());
+        std::fprintf(stderr, "plughost: %s: %s%s\n", plugin.c_str(), host.error().c_str(), nothing);
         return 1;
     }
     host.start();
-    char const* const nothing = withEditor ? "" : "; no output written";
     if (!report(host, 0, wait)) {
         if (ask(host, CorePrvt::iCboot) < 0) {
             std::fprintf(stderr, "plughost: %s: the plug-in's boot failed%s; its display:\n",
