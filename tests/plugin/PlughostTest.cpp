@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/CorePool.h"
@@ -26,11 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Ran {
-    int status = -1;
-    std::string said; // stdout and stderr
-};
-
 // The shell's quoting of one argument.
 std::string quoted(std::string const& s) {
     std::string q = "'";
@@ -38,34 +33,28 @@ std::string quoted(std::string const& s) {
     return q + "'";
 }
 
-// A shell command run in folder.
-Ran run(std::string const& folder, std::string const& command) {
-    Ran r;
-    if (FILE* p = popen(("cd " + quoted(folder) + " && " + command + " 2>&1").c_str(), "r")) {
-        char line[512];
-        while (std::fgets(line, sizeof line, p) != nullptr) r.said += line;
-        int const w = pclose(p);
-        r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-    }
-    return r;
+// A shell command run in folder: its exit status, and what it printed.
+std::pair<int, std::string> run(std::string const& folder, std::string const& command) {
+    std::string said;
+    FILE* p = popen(("cd " + quoted(folder) + " && " + command + " 2>&1").c_str(), "r");
+    if (p == nullptr) return {-1, said};
+    char line[512];
+    while (std::fgets(line, sizeof line, p) != nullptr) said += line;
+    int const w = pclose(p);
+    return {WIFEXITED(w) ? WEXITSTATUS(w) : -1, said};
 }
 
 void writeWav(std::string const& path, int rate, long frames, double level) {
-    std::size_t const n = static_cast<std::size_t>(frames);
-    std::vector<double> l(n), r(n);
-    for (long k = 0; k < frames; ++k) {
-        l[std::size_t(k)] = level * std::sin(0.05 * double(k));
-        r[std::size_t(k)] = -l[std::size_t(k)];
-    }
+    std::vector<double> l(static_cast<std::size_t>(frames));
+    for (std::size_t k = 0; k < l.size(); ++k) l[k] = level * std::sin(0.05 * double(k));
     CorePool pool;
-    CoreWvfw::exprt(&pool, path.c_str(), 2, rate, frames, l.data(), r.data(), false);
+    CoreWvfw::exprt(&pool, path.c_str(), 2, rate, frames, l.data(), l.data(), false);
 }
 
 // Left channel of a WAV file through our reader; empty when unreadable.
 std::vector<double> readLeft(std::string const& path) {
-    std::string const folder = fs::path(path).parent_path().string() + "/";
     CorePool pool;
-    CoreFsys store(&pool, CoreAnsx(folder.c_str()), false);
+    CoreFsys store(&pool, CoreAnsx((fs::path(path).parent_path().string() + "/").c_str()), false);
     CoreWvfr reader(&pool, &store, false);
     std::vector<double> left;
     try {
@@ -78,31 +67,20 @@ std::vector<double> readLeft(std::string const& path) {
     return left;
 }
 
-class PlughostTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        rig = std::make_unique<PluginRig>();
-        work = rig->folder() + "work/";
-        fs::create_directories(work + "sub dir");
-        writeWav(work + "in.wav", 44100, 3000, 0.5);
-        writeWav(work + ".in.wav", 44100, 1000, 0.9); // the hidden namesake
-        writeWav(work + "sub dir/my in.wav", 48000, 2000, 0.5);
-        std::ofstream(work + "text.wav") << "not a sound file";
-        writeWav(work + "empty.wav", 44100, 0, 0.0);
-        // A plug-in with nothing beside it: no master settings, no data.
-        fs::create_directories(work + "bare");
-        fs::copy_file(rig->path(), work + "bare/vorlan.so");
-    }
-    static void TearDownTestSuite() { rig.reset(); }
+TEST(PlughostTest, RunsAsAUserRunsIt) {
+    PluginRig rig;
+    std::string const work = rig.folder() + "work/"; // the user's folder
+    fs::create_directories(work + "sub dir");
+    writeWav(work + "in.wav", 44100, 3000, 0.5);
+    writeWav(work + ".in.wav", 44100, 1000, 0.9); // the hidden namesake
+    writeWav(work + "sub dir/my in.wav", 48000, 2000, 0.5);
+    std::ofstream(work + "text.wav") << "not a sound file";
+    writeWav(work + "empty.wav", 44100, 0, 0.0);
+    // A plug-in with nothing beside it: no master settings, no data.
+    fs::create_directories(work + "bare");
+    fs::copy_file(rig.path(), work + "bare/vorlan.so");
 
-    static std::unique_ptr<PluginRig> rig;
-    static std::string work; // the user's folder, inside the installation's
-};
-std::unique_ptr<PluginRig> PlughostTest::rig;
-std::string PlughostTest::work;
-
-TEST_F(PlughostTest, RunsAsAUserRunsIt) {
-    std::string const so = quoted(rig->path());
+    std::string const so = quoted(rig.path());
     struct Case {
         char const* out;    // output file in the work folder
         std::string args;   // after the output file
@@ -134,31 +112,25 @@ TEST_F(PlughostTest, RunsAsAUserRunsIt) {
     for (auto const& c : cases) {
         SCOPED_TRACE(c.out);
         std::string const plugin = c.plugin.empty() ? so : quoted(c.plugin);
-        Ran const r =
+        auto const [status, said] =
             run(work, std::string(VORLAN_PLUGHOST) + " " + plugin + " " + c.out + " " + c.args);
-        EXPECT_EQ(r.status, c.status) << r.said;
-        EXPECT_NE(r.said.find(c.said), std::string::npos) << r.said;
+        EXPECT_EQ(status, c.status) << said;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
         // Refusals come from what the plug-in or the file said, never a time-out.
-        EXPECT_EQ(r.said.find("within"), std::string::npos) << r.said;
+        EXPECT_EQ(said.find("within"), std::string::npos) << said;
         std::string const out = work + c.out;
-        if (c.status == 1) {
-            EXPECT_NE(r.said.find("no output written"), std::string::npos) << r.said;
-        }
         if (c.status != 0) {
-            EXPECT_FALSE(fs::exists(out)) << "no output after a refusal";
-            EXPECT_FALSE(fs::exists(out + ".part"));
+            EXPECT_FALSE(fs::exists(out) || fs::exists(out + ".part")) << "output after a refusal";
             continue;
         }
-        // The input's length plus the tail the run reports.
-        long frames = 0, tail = 0;
-        std::size_t const at = r.said.find("plughost: ");
-        ASSERT_EQ(std::sscanf(r.said.c_str() + at, "plughost: %ld frames", &frames), 1) << r.said;
-        std::size_t const t = r.said.find("tail ");
-        ASSERT_NE(t, std::string::npos) << r.said;
-        tail = std::atol(r.said.c_str() + t + 5);
+        // The input's length plus the tail the run reports; sox reads it without a warning.
+        long frames = 0;
+        ASSERT_EQ(std::sscanf(said.c_str() + said.find("plughost: "), "plughost: %ld", &frames), 1);
+        ASSERT_NE(said.find("tail "), std::string::npos) << said;
+        long const tail = std::atol(said.c_str() + said.find("tail ") + 5);
         EXPECT_EQ(long(readLeft(out).size()), frames + (tail > 1 ? tail : 0));
-        Ran const sox = run(work, "sox --i " + quoted(out));
-        EXPECT_EQ(sox.said.find("WARN"), std::string::npos) << sox.said;
+        auto const [soxStatus, sox] = run(work, "sox --i " + quoted(out));
+        EXPECT_TRUE(soxStatus == 0 && sox.find("WARN") == std::string::npos) << sox;
     }
 
     // With the default lead-in the room has settled as in a host that had
