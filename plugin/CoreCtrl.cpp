@@ -73,7 +73,9 @@ int CoreCtrl::cycle(int& passes) {
     // Until the display leaves its boot page it runs the boot steps, which
     // it does only when it believes an editor watches.
     display->updte(before == CoreStte::iCpageboot || attached.load() > 0);
-    if (isBatch(before) && !isBatch(display->getpg())) bridge->lodnd();
+    short const after = display->getpg();
+    if (isBatch(before) && !isBatch(after)) bridge->lodnd();
+    if (after == CoreStte::iCpagebooterror) bridge->bootf();
     return period;
 }
 

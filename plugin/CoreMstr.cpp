@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <mutex>
 #include <new>
 #include <string>
@@ -10,6 +9,7 @@
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
 #include "engine/CorePlel.h"
+#include "platform/PlatBundle.h"
 #include "plugin/CorePrbn.h"
 #include "processing/CorePrcs.h"
 #include "runtime/CoreBlnk.h"
@@ -72,10 +72,10 @@ void CoreMstr::release() {
 void CoreMstr::where(CoreAnsx& folder, CoreAnsx& file) {
     folder = CoreAnsx("");
     file = CoreAnsx("0");
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&CoreMstr::where), &info) == 0 || info.dli_fname == nullptr)
-        return;
-    std::string const path(info.dli_fname);
+    // Resolved: the loader keeps the name the host gave, which may be
+    // relative or hold "..", and the engine joins its data path to this folder.
+    std::string const path = PlatBundle::imagePath(reinterpret_cast<void const*>(&CoreMstr::where));
+    if (path.empty()) return;
     std::size_t const cut = path.rfind('/');
     if (cut == std::string::npos) {
         folder = CoreAnsx("./");

@@ -46,7 +46,7 @@ public:
     CoreDspc* getmb() const { return mailbox; } // the display's input mailbox
     CoreSkin* getsk() const { return skin; }    // the skin read at open
 
-    // The folder (with its trailing '/') and file name of the binary that
+    // The absolute folder (with its trailing '/') and file name of the binary that
     // holds this code; "" and "0" when the loader cannot tell.
     static void where(CoreAnsx& folder, CoreAnsx& file);
     // Instances holding the shared pool and cache now, and the shared

@@ -66,6 +66,8 @@ bool CorePpwr::isheld() { return held.load() > 0; }
 void CorePpwr::setrt(int r) { rate.store(r); }
 void CorePpwr::setbk(int frames) { block.store(frames); }
 bool CorePpwr::booted() { return bootdone.load(); }
+int CorePpwr::getbt() { return bootdone.load() ? 1 : bootfailed.load() ? -1 : 0; }
+int CorePpwr::getsl() { return loadedslot.load(); }
 int CorePpwr::getbn() { return bank.load(); }
 
 void CorePpwr::finish() {
@@ -73,6 +75,7 @@ void CorePpwr::finish() {
     // program change that waited.
     engine->setbi(78, rate.load(), nullptr);
     if (int const b = block.load(); b > 0) engine->setbi(84, b, nullptr);
+    loadedslot.store(engine->getbi(67, nullptr));
     bootdone.store(true);
     if (listener) listener->loaded();
 }
@@ -135,10 +138,15 @@ int CorePpwr::takep() {
 
 void CorePpwr::lodnd() {
     reload.store(true);
+    if (engine != nullptr) loadedslot.store(engine->getbi(67, nullptr));
     if (listener) listener->loaded();
 }
 
 void CorePpwr::rload() { reload.store(true); }
+
+void CorePpwr::bootf() {
+    if (!bootfailed.exchange(true) && listener) listener->loaded();
+}
 
 void CorePpwr::prchg(int id, int index, int value) {
     std::lock_guard<std::mutex> guard(listenlock);

@@ -34,7 +34,7 @@ public:
     public:
         virtual ~Listener() = default;
         virtual void automate(int index, float value) = 0; // a parameter moved: 0..1
-        virtual void loaded() = 0;                         // the boot or a program load ended
+        virtual void loaded() = 0; // the boot (also a failed one) or a program load ended
     };
 
     // Told of a changed private property, on the thread that posts it (the
@@ -65,6 +65,8 @@ public:
     void setrt(int rate);   // host rate, Hz, for the GUI-rate update and after the boot
     void setbk(int frames); // host block size, sent again after the boot
     bool booted();          // the boot has ended (the pass saw it)
+    int getbt();            // 1 the boot ended, -1 it failed, 0 it is still running
+    int getsl();            // slot of the program loaded last (bank x 100 + program), -1 none
     int getbn();            // current bank
 
     // ---- control thread ----------------------------------------------------------------
@@ -83,6 +85,9 @@ public:
     // The same hand-back after a program the host's own call loaded (a
     // chunk restore); the listener hears nothing. Any thread.
     void rload();
+    // The boot failed (the display shows its boot error page): the listener
+    // learns it once, as it learns of a boot that ended, and getbt tells which.
+    void bootf();
     // The lock a whole control-thread cycle (pass and display tick) runs
     // under, so hold_ can wait for one in progress.
     std::mutex& cycle() { return cyclelock; }
@@ -123,8 +128,10 @@ private:
     std::atomic<int> rate{44100};
     std::atomic<int> block{0};
     std::atomic<bool> bootdone{false};
-    int passes = 0;       // control thread only
-    std::mutex cyclelock; // held by the control thread for each cycle
+    std::atomic<bool> bootfailed{false};
+    std::atomic<int> loadedslot{-1}; // engine's slot after the boot and each load
+    int passes = 0;                  // control thread only
+    std::mutex cyclelock;            // held by the control thread for each cycle
     // Property listeners, guarded by listenlock (taken after the display
     // lock, and held while they are told).
     struct PROPLISTENERLOC {

@@ -3,8 +3,10 @@
 // object makes them (our tools and tests): the editor's traffic (the
 // display's private properties 100100 to 100108), the attached-editor
 // count and the property listeners, carried by the dispatcher's
-// vendor-specific opcode with index iCtag and ptr pointing at a CALL. The
-// in-process editor makes the same calls directly on the plug-in object.
+// vendor-specific opcode with index iCtag and ptr pointing at a CALL; and
+// the boot's outcome and the loaded slot, which the command-line host asks
+// once the plug-in reported the boot or a load. The in-process editor makes
+// the same calls directly on the plug-in object.
 // Owner: the caller keeps the record; the plug-in only reads it (and writes
 // the get's data).
 // Threads: the host's non-audio threads, as the editor's calls.
@@ -19,11 +21,13 @@ public:
     static constexpr std::int32_t iCtag = 0x56726c50;
 
     enum : std::int32_t {
-        iCget = 0,     // gtprp(id, index, value = capacity in bytes, data)
-        iCset = 1,     // stprp(id, index, value, data, size)
-        iCattach = 2,  // attch(value != 0): one editor client more or less
-        iClisten = 3,  // listener(context, id, index, value) hears every prchg
-        iCunlisten = 4 // that listener (the same context) hears no more
+        iCget = 0,      // gtprp(id, index, value = capacity in bytes, data)
+        iCset = 1,      // stprp(id, index, value, data, size)
+        iCattach = 2,   // attch(value != 0): one editor client more or less
+        iClisten = 3,   // listener(context, id, index, value) hears every prchg
+        iCunlisten = 4, // that listener (the same context) hears no more
+        iCboot = 5,     // answers 1 once the boot ended, -1 when it failed, 0 meanwhile
+        iCslot = 6      // answers the slot of the program loaded last, -1 before the boot
     };
 
     // A listener runs on the posting thread inside the display's tick: it

@@ -348,6 +348,8 @@ std::intptr_t CoreVrlg::prvte(void* ptr) {
         return stprp(call->id, call->index, call->value, call->data,
                      static_cast<unsigned long>(call->size));
     case CorePrvt::iCattach: attch(call->value != 0); return 1;
+    case CorePrvt::iCboot: return bridge->getbt();
+    case CorePrvt::iCslot: return bridge->getsl();
     case CorePrvt::iClisten:
     case CorePrvt::iCunlisten:
         if (call->listener == nullptr) return refused("no listener", 0);
@@ -474,6 +476,10 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
     default: break;
     }
     if (failed) {
+        // Our host asks how the boot went: an instance that failed to build never boots.
+        if (opcode == V::opVendorSpecific && index == CorePrvt::iCtag && ptr != nullptr &&
+            static_cast<CorePrvt::CALL*>(ptr)->kind == CorePrvt::iCboot)
+            return -1;
         if (ptr != nullptr && (opcode == V::opGetParamName || opcode == V::opGetParamDisplay ||
                                opcode == V::opGetParamLabel))
             text_(ptr, "", 0);

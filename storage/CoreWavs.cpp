@@ -33,14 +33,14 @@ CoreWavs::CoreWavs(CorePool* pool, short channels, int rate, long frames, bool w
         count = 1;
     }
     if (frames < 0) frames = 0;
-    // Both size fields of the header are 32-bit and the RIFF size adds 36;
+    // Both size fields of the header are 32-bit and the RIFF size adds the header;
     // the pool counts in int as well.
     long long wanted = static_cast<long long>(frames) * count * bytes;
-    if (wanted > 0x7FFFFFFFLL - 44)
+    if (wanted > 0x7FFFFFFFLL - iCfiledim)
         throw CoreAnsx("Memory request failed ") + CoreAnsx(static_cast<long>(wanted));
     datalength = static_cast<int>(wanted);
 
-    header = static_cast<char*>(pool->mallc(5, 36, "WAVS", "CoreWavs"));
+    header = static_cast<char*>(pool->mallc(5, iCheaderdim, "WAVS", "CoreWavs"));
     try {
         dataheader = static_cast<char*>(pool->mallc(5, 8, "WAVS", "CoreWavs"));
         data =
@@ -61,19 +61,25 @@ void CoreWavs::fillHeader(char* header, char* dataheader, short channels, int ra
     std::memcpy(header, "RIFF", 4);
     std::memcpy(header + 8, "WAVE", 4);
     std::memcpy(header + 12, "fmt ", 4);
-    putU32(header + 16, 16);
+    putU32(header + 16, 18);
     putU16(header + 20, 3);
     putU16(header + 22, static_cast<uint16_t>(channels));
     putU32(header + 24, r);
     putU32(header + 28, static_cast<uint32_t>(channels) * r * static_cast<uint32_t>(bytes));
     putU16(header + 32, static_cast<uint16_t>(bytes * channels));
     putU16(header + 34, static_cast<uint16_t>(bytes * 8));
+    putU16(header + 36, 0);
+    std::memcpy(header + 38, "fact", 4);
+    putU32(header + 42, 4);
     std::memcpy(dataheader, "data", 4);
     setHeaderSizes(header, dataheader, 0);
 }
 
 void CoreWavs::setHeaderSizes(char* header, char* dataheader, int datalength) {
-    putU32(header + 4, static_cast<uint32_t>(datalength) + 36u);
+    putU32(header + 4, static_cast<uint32_t>(datalength) + uint32_t(iCheaderdim));
+    unsigned const frame = static_cast<unsigned char>(header[32]) |
+                           static_cast<unsigned>(static_cast<unsigned char>(header[33])) << 8;
+    putU32(header + 46, frame > 0 ? static_cast<uint32_t>(datalength) / frame : 0u);
     putU32(dataheader + 4, static_cast<uint32_t>(datalength));
 }
 
@@ -97,19 +103,19 @@ long CoreWavs::setdt(long n, double* left, double* right) {
     return stored;
 }
 
-int CoreWavs::getmd() { return datalength + 44; }
+int CoreWavs::getmd() { return datalength + iCfiledim; }
 
 void CoreWavs::wrtmm(char* destination) {
     if (destination == nullptr) return;
-    std::memcpy(destination, header, 36);
-    std::memcpy(destination + 36, dataheader, 8);
-    if (datalength > 0) std::memcpy(destination + 44, data, static_cast<size_t>(datalength));
+    std::memcpy(destination, header, iCheaderdim);
+    std::memcpy(destination + iCheaderdim, dataheader, 8);
+    if (datalength > 0) std::memcpy(destination + iCfiledim, data, static_cast<size_t>(datalength));
 }
 
 bool CoreWavs::write(CoreAnsx path) {
     // The whole image goes to a temporary beside the target and replaces it
     // in one step: a failed write leaves the user's previous file whole.
-    std::string image(reinterpret_cast<char const*>(header), 36);
+    std::string image(reinterpret_cast<char const*>(header), iCheaderdim);
     image.append(reinterpret_cast<char const*>(dataheader), 8);
     if (datalength > 0)
         image.append(reinterpret_cast<char const*>(data), static_cast<size_t>(datalength));

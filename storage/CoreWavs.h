@@ -27,18 +27,25 @@ public:
     // channels, right[k] in channel 1 (0 when right is null). Stops at the
     // end of the image; returns the frames stored, 0 when full.
     long setdt(long n, double* left, double* right);
-    int getmd();                   // bytes of the whole image: data length + 44
+    int getmd();                   // bytes of the whole image: data length + iCfiledim
     void wrtmm(char* destination); // copies the image into getmd() bytes
     // Writes the image to path ("wb"); false when the file can't be opened
     // or a write fails, and then no partial file is left behind.
     bool write(CoreAnsx path);
 
-    // The 44 header bytes of every WAV file the system writes (IEEE float,
-    // format tag 3), shared with the streaming writer: fills the 36-byte RIFF
-    // and fmt block and the 8-byte data chunk head for channels x bytes per
-    // sample at rate (negative rates as 0), with sizes for no data yet.
+    // The header of every WAV file the system writes (IEEE float, format tag
+    // 3), shared with the streaming writer: the RIFF head, an fmt chunk of 18
+    // bytes (extension size 0) and a fact chunk holding the frame count, as
+    // the format asks of every non-PCM file (readers warn without them), then
+    // the data chunk's head.
+    static constexpr int iCheaderdim = 50; // RIFF head, fmt and fact chunks, bytes
+    static constexpr int iCfiledim = 58;   // the whole header: those and the data chunk head
+    // Fills the iCheaderdim-byte block and the 8-byte data chunk head for
+    // channels x bytes per sample at rate (negative rates as 0), with sizes
+    // for no data yet.
     static void fillHeader(char* header, char* dataheader, short channels, int rate, int bytes);
-    // States datalength bytes of samples in both size fields (RIFF size = data + 36).
+    // States datalength bytes of samples in the size fields (RIFF size =
+    // data + iCheaderdim) and the whole frames they hold in the fact chunk.
     static void setHeaderSizes(char* header, char* dataheader, int datalength);
 
 private:
@@ -48,7 +55,7 @@ private:
     short count;      // channel count
     bool wide;        // 64-bit samples
     char* data;       // pool block of datalength bytes (at least 1)
-    char* header;     // pool block of 36 bytes: RIFF header and fmt chunk
+    char* header;     // pool block of iCheaderdim bytes: RIFF head, fmt and fact chunks
     char* dataheader; // pool block of 8 bytes: "data" and the data length
     CorePool* pool;   // owns the blocks; not owned here
 };

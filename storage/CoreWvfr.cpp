@@ -50,9 +50,9 @@ CoreWvfr::CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole)
       bytespersample(0), framesize(0), item(-1), targetrate(0), recipe(-1), bitspersample(0),
       ratio(1.0), inverse(1.0), ratioup(1), ratiodown(1), converting(false), open(false),
       datafound(false), loadwhole(loadWhole), plain(false), round32(false),
-      encoding(Encoding::none), readbuffer(nullptr), riffheader(nullptr), chunkheader(nullptr),
-      fmtblock(nullptr), workleft(nullptr), workright(nullptr), workframes(0), store(store),
-      recipes(nullptr), converter(nullptr), pool(pool) {
+      encoding(Encoding::none), reason(""), readbuffer(nullptr), riffheader(nullptr),
+      chunkheader(nullptr), fmtblock(nullptr), workleft(nullptr), workright(nullptr), workframes(0),
+      store(store), recipes(nullptr), converter(nullptr), pool(pool) {
     try {
         readbuffer = static_cast<char*>(pool->mallc(5, iCfilebufferdim, "WVFR", "CoreWvfr"));
         riffheader = static_cast<char*>(pool->mallc(5, 12, "WVFR", "CoreWvfr"));
@@ -113,10 +113,11 @@ void CoreWvfr::setfr(int rate, bool plainGain) {
     targetrate = rate;
 }
 
-void CoreWvfr::fail(CoreAnsx const& name, char const* reason) {
+void CoreWvfr::fail(CoreAnsx const& name, char const* why) {
     datalength = -1;
     datafound = false;
-    CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": ") + CoreAnsx(reason), 0);
+    reason = why;
+    CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": ") + CoreAnsx(why), 0);
     throw CoreAnsx("");
 }
 
@@ -159,6 +160,7 @@ bool CoreWvfr::findc(char const* id, long long from, long long total, long long&
 void CoreWvfr::open_(CoreAnsx name) {
     close();
     encoding = Encoding::none;
+    reason = "";
     if (store == nullptr) fail(name, "no item store");
     item = store->crtit(name, false);
     if (loadwhole) store->loadc(item, true);

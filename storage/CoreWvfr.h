@@ -41,6 +41,8 @@ public:
     // `plain` (no gain compensation) is taken only when conversion turns on.
     void setfr(int rate, bool plain);
     void open_(CoreAnsx name); // throws CoreAnsx("") for anything it cannot read
+    // Why the last open_ refused its file, as it logged it; "" after a good one.
+    char const* getrs() const { return reason; }
 
     // Delivers up to n frames: channel 0 into left, channel 1 into right
     // (only for files of 2 or more channels, and only when right is given).
@@ -70,9 +72,9 @@ private:
     // How the bytes of one sample are turned into a double.
     enum class Encoding { none, unsigned8, signed16, signed24, signed32, float32, float64 };
 
-    [[noreturn]] void fail(CoreAnsx const& name, char const* reason); // logs and throws
-    bool ready();                                                     // a valid file is open
-    long itemsize();                                                  // bytes of the open item
+    [[noreturn]] void fail(CoreAnsx const& name, char const* why); // logs and throws
+    bool ready();                                                  // a valid file is open
+    long itemsize();                                               // bytes of the open item
     // Finds the chunk whose upper-cased id is `id`, starting at byte `from`;
     // body offset and size on success.
     bool findc(char const* id, long long from, long long total, long long& body, long long& size);
@@ -113,6 +115,7 @@ private:
     bool plain;          // converted samples are not gain-compensated
     bool round32;        // 8-byte samples rounded to single precision
     Encoding encoding;   // sample encoding of the open file
+    char const* reason;  // why the last open_ failed (a literal), "" otherwise
     char* readbuffer;    // pool block of iCfilebufferdim bytes
     char* riffheader;    // pool block of 12 bytes
     char* chunkheader;   // pool block of 8 bytes

@@ -23,7 +23,7 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool
         count = 1;
     }
     buffersize = count * 4096;
-    header = static_cast<char*>(pool->mallc(5, 36, "WVFW", "CoreWvfw"));
+    header = static_cast<char*>(pool->mallc(5, CoreWavs::iCheaderdim, "WVFW", "CoreWvfw"));
     try {
         dataheader = static_cast<char*>(pool->mallc(5, 8, "WVFW", "CoreWvfw"));
         buffer = static_cast<char*>(pool->mallc(5, buffersize, "WVFW", "CoreWvfw"));
@@ -56,7 +56,9 @@ bool CoreWvfw::puthd() {
     CoreWavs::setHeaderSizes(header, dataheader, datalength);
     if (file == nullptr) return false;
     if (std::fseek(file, 0, SEEK_SET) != 0) return false;
-    bool ok = std::fwrite(header, 1, 36, file) == 36 && std::fwrite(dataheader, 1, 8, file) == 8;
+    std::size_t const head = CoreWavs::iCheaderdim;
+    bool ok =
+        std::fwrite(header, 1, head, file) == head && std::fwrite(dataheader, 1, 8, file) == 8;
     // Flushed so that a reader opening the file meanwhile sees a valid header.
     return std::fflush(file) == 0 && ok;
 }
@@ -71,8 +73,8 @@ void CoreWvfw::updhd() {
 void CoreWvfw::write(long n) {
     if (n <= 0) return;
     if (n > buffersize) n = buffersize;
-    // The RIFF size field holds data + 36 in 32 bits; datalength is an int.
-    if (static_cast<long long>(datalength) + n > 0x7FFFFFFFLL - 36) {
+    // The RIFF size field holds data + the header in 32 bits; datalength is an int.
+    if (static_cast<long long>(datalength) + n > 0x7FFFFFFFLL - CoreWavs::iCheaderdim) {
         CoreLog_::loger(CoreAnsx("CoreWvfw: file full, block dropped: ") + path, 1);
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 // CoreWvfw: writes a WAV file of IEEE float samples (32 or 64 bits) as a
-// stream. The header is rewritten at offset 0 and flushed after every block,
+// stream, with CoreWavs's header (fmt and fact chunks). The header, frame
+// count included, is rewritten at offset 0 and flushed after every block,
 // so the file on disk is a complete, readable WAV file at every moment, even
 // while an export is still running or after it was cut short.
 // Owner: the exporter that makes it (engine export, kernel rendering); lives
@@ -55,7 +56,7 @@ private:
     bool good;        // the file was created and its header written
     bool wide;        // 64-bit samples
     char* buffer;     // pool block of buffersize bytes: the block being written
-    char* header;     // pool block of 36 bytes: RIFF header and fmt chunk
+    char* header;     // pool block of CoreWavs::iCheaderdim bytes: RIFF head, fmt, fact
     char* dataheader; // pool block of 8 bytes: "data" and the data length
     FILE* file;       // open output, or null
     CorePool* pool;   // owns the blocks; not owned here

@@ -115,10 +115,17 @@ std::vector<CoreCnst::POPMENUENTRY> CorePeer::entries() {
     return list;
 }
 
-std::vector<std::string> CorePeer::screen() {
+std::vector<std::string> CorePeer::screen(CoreHost& host) {
     static GLYPHS const glyphs;
     std::vector<double> cells(iCcells);
-    if (get(100104, cells.data(), iCcells * 8) != iCcells * 8) return {};
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCget;
+    c.id = 100104;
+    c.value = iCcells * 8;
+    c.data = cells.data();
+    if (!host.valid() ||
+        host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &c) != iCcells * 8)
+        return {};
     std::vector<std::string> rows(iCrows, std::string(iCcolumns, ' '));
     int const zone = iCrows * iCcolumns; // fonts 0 and 1: one cell per grid cell
     for (int r = 0; r < iCrows; ++r)

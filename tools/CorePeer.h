@@ -46,7 +46,9 @@ public:
     // The screen as text: fonts 0 and 1 as characters, a double-size or
     // unknown glyph as '?', an empty cell as a blank. Empty when 100104
     // answers short.
-    std::vector<std::string> screen();
+    std::vector<std::string> screen() { return screen(plugin); }
+    // The same for an instance of our plug-in on any host of ours.
+    static std::vector<std::string> screen(CoreHost& host);
     std::string row(int r); // one row of screen(), "" when unreadable
     // One row of the double-size font (two grid rows each; page 0 shows the
     // program's name in its row 1), decoded the same way; "" when unreadable.

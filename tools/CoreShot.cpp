@@ -22,10 +22,13 @@ shot list
 choose 1
 until-text ListMode
 wait 500
-shot load
 click-text KERN
 until-text KernelMode
 shot kernel
+click-text PROG
+until-text ProgMode
+wait 500
+shot load
 )";
 
 namespace {

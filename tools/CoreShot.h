@@ -19,7 +19,7 @@ public:
     CoreShot() = delete;
 
     // The built-in tour: the boot, the program page, its list view, a load
-    // and the kernel page.
+    // there, the loaded program's kernel page and its program page.
     static char const* const sCtour;
 
     // Runs the steps on the instance, pictures into folder; false, with why

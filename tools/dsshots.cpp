@@ -3,7 +3,8 @@
 // Opens an instance of the plug-in through our host (on the data beside it:
 // the demo data once tools/demodata wrote it there), runs the step script
 // (tools/CoreTour.h; default: the built-in tour of the boot, the program
-// page, its list view, a load and the kernel page) and writes a PNG per shot
+// page, its list view, a load there, the loaded program's kernel page and
+// its program page) and writes a PNG per shot
 // into FOLDER, drawn through the snapshot renderer.
 #include <cstdio>
 #include <filesystem>

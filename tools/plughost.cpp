@@ -13,12 +13,19 @@
 //     --double             double precision (default single)
 //     --slot N             program slot to load first (bank x 100 + program)
 //     --midi F:S:D1:D2     a MIDI message at input frame F (decimal bytes); repeatable
+//     --lead-in S          seconds of silence run through the plug-in before
+//                          the input, not written (default 1: the program's
+//                          kernels have settled, as in a host that was running)
 //     --wait S             longest wait for the boot and the program load (default 30)
 // Before feeding audio it waits until the plug-in says its boot ended (and
 // then the program load), which it says by asking the host to update its
-// display; past the wait it renders anyway and says so. The input is padded
-// with latency + tail frames of silence, the latency is cut from the output,
-// so the output holds the input's length plus the tail.
+// display. A boot that failed, a wait that ran out, or a slot that holds no
+// program ends the run with a message and no output file (exit status 1).
+// After the lead-in the input is padded with latency + tail frames of
+// silence and the latency is cut from the output, so the output holds the
+// input's length plus the tail; MIDI frames count from the input's first.
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -26,21 +33,26 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 #include "platform/x11/PlatX11.h"
+#include "plugin/CorePrvt.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
 #include "storage/CoreWvfw.h"
 #include "tools/CoreHost.h"
+#include "tools/CorePeer.h"
 
 namespace {
 
 int usage() {
     std::fprintf(stderr, "usage: plughost PLUGIN.so OUTPUT.wav [--in FILE.wav] [--signal "
                          "impulse|sine:HZ|noise] [--seconds S] [--rate HZ] [--block N] "
-                         "[--double] [--slot N] [--midi F:S:D1:D2]... [--wait S]\n"
+                         "[--double] [--slot N] [--midi F:S:D1:D2]... [--lead-in S] [--wait S]\n"
+                         "         (--lead-in: seconds of silence run before the input so the "
+                         "program has settled, default 1; not written)\n"
                          "       plughost PLUGIN.so --editor [--slot N] [--wait S]\n");
     return 2;
 }
@@ -91,16 +103,46 @@ int editor(CoreHost& host) {
     return 0;
 }
 
-bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fileRate) {
-    std::size_t const cut = path.rfind('/');
-    std::string const folder = cut == std::string::npos ? "." : path.substr(0, cut);
-    std::string const name = cut == std::string::npos ? path : path.substr(cut + 1);
+// The whole file, read as given (relative, absolute, any characters), then
+// handed to the WAV reader as an item in memory: the store's own file names
+// are upper-cased and joined to a folder. False with why on failure.
+bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fileRate,
+             std::string& why) {
+    std::string bytes;
+    {
+        errno = 0;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) {
+            why = std::strerror(errno);
+            return false;
+        }
+        char chunk[65536];
+        std::size_t got = 0;
+        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+        bool const failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) {
+            why = "read error";
+            return false;
+        }
+    }
+    if (bytes.size() > 0x7FFFFFF0u) {
+        why = "larger than a WAV file can be";
+        return false;
+    }
     try {
         CorePool pool;
-        CoreFsys store(&pool, CoreAnsx(folder.c_str()), false);
-        CoreWvfr reader(&pool, &store, true);
+        CoreFsys store(&pool);
+        int const item = store.crtit(CoreAnsx("IN.WAV"), false);
+        store.setit(item, bytes.data(), static_cast<long>(bytes.size()), CoreAnsx(""), true, false);
+        CoreWvfr reader(&pool, &store, false);
         if (rate > 0) reader.setfr(rate, false);
-        reader.open_(CoreAnsx(name.c_str()));
+        try {
+            reader.open_(CoreAnsx("IN.WAV"));
+        } catch (CoreAnsx const&) {
+            why = reader.getrs();
+            return false;
+        }
         fileRate = reader.getrt();
         long const n = reader.getdr(false);
         out.assign(2, std::vector<double>(std::size_t(n > 0 ? n : 0)));
@@ -108,10 +150,15 @@ bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fi
         if (reader.getca() < 2) out[1] = out[0];
         for (auto& c : out) c.resize(std::size_t(got));
         reader.close();
-        return true;
     } catch (...) {
+        why = "could not be read";
         return false;
     }
+    if (out[0].empty()) {
+        why = "no sample data";
+        return false;
+    }
+    return true;
 }
 
 bool writeWav(std::string const& path, int rate, CoreHost::CHANNELS& data) {
@@ -157,6 +204,40 @@ void progress(long done, long total) {
     if (done == total) std::fprintf(stderr, "\n");
 }
 
+// Our plug-in's answers to the private calls its tools make (0 from a
+// plug-in that does not know them).
+int ask(CoreHost& host, std::int32_t kind) {
+    CorePrvt::CALL call;
+    call.kind = kind;
+    return static_cast<int>(host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &call));
+}
+
+// Waits for the plug-in's next report after `seen` (the boot's end or a
+// load's): true when it came, false when the boot failed or time ran out.
+bool report(CoreHost& host, int seen, double seconds) {
+    auto const end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (host.updts() <= seen) {
+        if (ask(host, CorePrvt::iCboot) < 0 || std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return ask(host, CorePrvt::iCboot) >= 0;
+}
+
+// Whole text as a number, else false.
+bool number(char const* text, double& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
+}
+bool number(char const* text, int& value) {
+    double v = 0.0;
+    if (!number(text, v) || v != std::floor(v) || std::fabs(v) > 1e9) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -165,13 +246,15 @@ int main(int argc, char** argv) {
     bool const withEditor = std::strcmp(argv[2], "--editor") == 0;
     std::string const output = withEditor ? "" : argv[2];
     std::string input, kind = "impulse";
-    double seconds = 1.0, wait = 30.0;
+    double seconds = 1.0, wait = 30.0, leadin = 1.0;
     int rate = 0, block = 512, slot = -1;
     bool dbl = false;
     std::vector<CoreHost::MIDI> midi;
     for (int i = 3; i < argc; ++i) {
         std::string const a = argv[i];
         bool const more = i + 1 < argc;
+        int const at = i;
+        bool good = true;
         if (a == "--double")
             dbl = true;
         else if (a == "--in" && more)
@@ -179,33 +262,46 @@ int main(int argc, char** argv) {
         else if (a == "--signal" && more)
             kind = argv[++i];
         else if (a == "--seconds" && more)
-            seconds = std::atof(argv[++i]);
+            good = number(argv[++i], seconds) && seconds >= 0.0;
         else if (a == "--rate" && more)
-            rate = std::atoi(argv[++i]);
+            good = number(argv[++i], rate) && rate >= 1000 && rate <= 768000;
         else if (a == "--block" && more)
-            block = std::atoi(argv[++i]);
+            good = number(argv[++i], block) && block >= 1;
         else if (a == "--slot" && more)
-            slot = std::atoi(argv[++i]);
+            good = number(argv[++i], slot) && slot >= 0 && slot <= 9999;
         else if (a == "--wait" && more)
-            wait = std::atof(argv[++i]);
+            good = number(argv[++i], wait) && wait >= 0.0;
+        else if (a == "--lead-in" && more)
+            good = number(argv[++i], leadin) && leadin >= 0.0;
         else if (a == "--midi" && more) {
             long f = 0;
             unsigned s = 0, d1 = 0, d2 = 0;
-            if (std::sscanf(argv[++i], "%ld:%u:%u:%u", &f, &s, &d1, &d2) != 4) return usage();
+            char end = 0;
+            good = std::sscanf(argv[++i], "%ld:%u:%u:%u%c", &f, &s, &d1, &d2, &end) == 4 &&
+                   f >= 0 && s < 256 && d1 < 128 && d2 < 128;
             midi.push_back({f,
                             {static_cast<unsigned char>(s), static_cast<unsigned char>(d1),
                              static_cast<unsigned char>(d2)}});
         } else
+            good = false;
+        if (!good) {
+            std::fprintf(stderr, "plughost: \"%s%s%s\" is not understood\n", a.c_str(),
+                         i > at ? " " : "", i > at ? argv[i] : "");
             return usage();
+        }
     }
-    if (block < 1 || (rate != 0 && (rate < 1000 || rate > 768000)) || slot > 9999) return usage();
     if (withEditor && (!input.empty() || !midi.empty())) return usage();
+    std::stable_sort(
+        midi.begin(), midi.end(),
+        [](CoreHost::MIDI const& x, CoreHost::MIDI const& y) { return x.frame < y.frame; });
 
     CoreHost::CHANNELS in;
     if (!input.empty()) {
         int fileRate = 0;
-        if (!readWav(input, rate, in, fileRate)) {
-            std::fprintf(stderr, "plughost: %s is not a readable WAV file\n", input.c_str());
+        std::string why;
+        if (!readWav(input, rate, in, fileRate, why)) {
+            std::fprintf(stderr, "plughost: %s: %s; no output written\n", input.c_str(),
+                         why.c_str());
             return 1;
         }
         if (rate == 0) rate = fileRate;
@@ -214,25 +310,47 @@ int main(int argc, char** argv) {
         in = signal(kind, rate, seconds);
     }
 
+    char const* const nothing = withEditor ? "" : "; no output written";
     CoreHost host(plugin, rate, block);
     if (!host.valid()) {
-        std::fprintf(stderr, "plughost: %s: %s\n", plugin.c_str(), host.error().c_str());
+        std::fprintf(stderr, "plughost: %s: %s%s\n", plugin.c_str(), host.error().c_str(), nothing);
         return 1;
     }
     host.start();
-    bool ready = host.wtupd(0, wait);
-    if (ready && slot >= 0) {
+    if (!report(host, 0, wait)) {
+        if (ask(host, CorePrvt::iCboot) < 0) {
+            std::fprintf(stderr, "plughost: %s: the plug-in's boot failed%s; its display:\n",
+                         plugin.c_str(), nothing);
+            for (std::string const& row : CorePeer::screen(host))
+                if (std::size_t const end = row.find_last_not_of(' '); end != std::string::npos)
+                    std::fprintf(stderr, "  %s\n", row.substr(0, end + 1).c_str());
+        } else
+            std::fprintf(stderr,
+                         "plughost: %s: the plug-in did not report its boot within %g s%s\n",
+                         plugin.c_str(), wait, nothing);
+        // The editor still opens: its display shows how far the boot came.
+        if (!withEditor) return 1;
+    } else if (slot >= 0) {
         int const seen = host.updts();
         host.slot_(slot);
-        ready = host.wtupd(seen, wait);
+        if (!report(host, seen, wait)) {
+            std::fprintf(stderr,
+                         "plughost: the plug-in did not report the load of slot %d within %g s%s\n",
+                         slot, wait, nothing);
+            if (!withEditor) return 1;
+        } else if (ask(host, CorePrvt::iCslot) != slot) {
+            std::fprintf(stderr, "plughost: slot %d holds no program%s\n", slot, nothing);
+            if (!withEditor) return 1;
+        }
     }
-    if (!ready)
-        std::fprintf(stderr,
-                     "plughost: the plug-in did not report its boot%s within %g s; "
-                     "rendering anyway\n",
-                     slot >= 0 ? " and program load" : "", wait);
     if (withEditor) return editor(host);
 
+    // Silence until the program has settled, in whole blocks; none of it is kept.
+    long const lead = (std::lround(leadin * rate) + block - 1) / block * block;
+    if (lead > 0) {
+        CoreHost::CHANNELS quiet(2, std::vector<double>(std::size_t(lead), 0.0)), ignored;
+        host.rendr(quiet, ignored, dbl);
+    }
     long const latency = host.getdl();
     long const tail = static_cast<long>(host.dispt(PlatVst::opGetTailSize));
     long const frames = static_cast<long>(in[0].size());
@@ -249,10 +367,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     double const audio = double(in[0].size()) / rate;
-    std::printf("plughost: %ld frames at %d Hz, block %d, %s precision; latency %ld, tail %ld "
-                "frames; %.3f s rendered in %.3f s (%.1fx real time)%s\n",
-                frames, rate, block, dbl ? "double" : "single", latency, tail, audio, spent,
-                spent > 0 ? audio / spent : 0.0, ready ? "" : "; boot not reported");
+    std::printf("plughost: %ld frames at %d Hz, block %d, %s precision, lead-in %ld frames; "
+                "latency %ld, tail %ld frames; %.3f s rendered in %.3f s (%.1fx real time)\n",
+                frames, rate, block, dbl ? "double" : "single", lead, latency, tail, audio, spent,
+                spent > 0 ? audio / spent : 0.0);
     std::printf("%s\n", output.c_str());
     return 0;
 }

@@ -29,7 +29,7 @@ uint32_t u32(std::vector<char> const& b, size_t at) {
 TEST(CoreWavs, SizesAndOverflowReturn) {
     CorePool pool;
     CoreWavs image(&pool, 2, 44100, 10, false);
-    EXPECT_EQ(image.getmd(), 124);
+    EXPECT_EQ(image.getmd(), 138);
     std::vector<double> l(12), r(12);
     for (int k = 0; k < 12; ++k) {
         l[k] = k * 0.125;
@@ -41,27 +41,29 @@ TEST(CoreWavs, SizesAndOverflowReturn) {
     std::vector<char> b(size_t(image.getmd()) + 8, '\x55');
     image.wrtmm(b.data());
     EXPECT_EQ(std::string(b.data(), 4), "RIFF");
-    EXPECT_EQ(u32(b, 4), 116u);
+    EXPECT_EQ(u32(b, 4), 130u);
     EXPECT_EQ(std::string(b.data() + 8, 8), "WAVEfmt ");
     EXPECT_EQ(u32(b, 20) & 0xFFFF, 3u);
     EXPECT_EQ(u32(b, 24), 44100u);
     EXPECT_EQ(u32(b, 28), 44100u * 8);
-    EXPECT_EQ(std::string(b.data() + 36, 4), "data");
-    EXPECT_EQ(u32(b, 40), 80u);
+    EXPECT_EQ(std::string(b.data() + 38, 4), "fact");
+    EXPECT_EQ(u32(b, 46), 10u) << "frames";
+    EXPECT_EQ(std::string(b.data() + 50, 4), "data");
+    EXPECT_EQ(u32(b, 54), 80u);
     for (int k = 0; k < 10; ++k) {
         float fl, fr;
-        std::memcpy(&fl, b.data() + 44 + 8 * k, 4);
-        std::memcpy(&fr, b.data() + 48 + 8 * k, 4);
+        std::memcpy(&fl, b.data() + 58 + 8 * k, 4);
+        std::memcpy(&fr, b.data() + 62 + 8 * k, 4);
         EXPECT_EQ(fl, float(l[k]));
         EXPECT_EQ(fr, float(r[k]));
     }
-    EXPECT_EQ(b[124], '\x55') << "nothing past getmd bytes";
+    EXPECT_EQ(b[138], '\x55') << "nothing past getmd bytes";
 }
 
 TEST(CoreWavs, PartialFillsAndWideSamples) {
     CorePool pool;
     CoreWavs image(&pool, 1, 22050, 5, true);
-    EXPECT_EQ(image.getmd(), 84);
+    EXPECT_EQ(image.getmd(), 98);
     double v[3] = {0.1, 0.2, 0.3};
     EXPECT_EQ(image.setdt(3, v, nullptr), 3);
     EXPECT_EQ(image.setdt(3, v, nullptr), 2);
@@ -69,7 +71,7 @@ TEST(CoreWavs, PartialFillsAndWideSamples) {
     std::vector<char> b(size_t(image.getmd()));
     image.wrtmm(b.data());
     double got[5];
-    std::memcpy(got, b.data() + 44, sizeof got);
+    std::memcpy(got, b.data() + 58, sizeof got);
     EXPECT_EQ(got[0], 0.1);
     EXPECT_EQ(got[3], 0.1);
     EXPECT_EQ(got[4], 0.2);
@@ -78,7 +80,7 @@ TEST(CoreWavs, PartialFillsAndWideSamples) {
     CoreWavs stereo(&pool, 2, 44100, 2, false);
     EXPECT_EQ(stereo.setdt(2, v, nullptr), 2);
     CoreWavs empty(&pool, 2, 44100, 0, false);
-    EXPECT_EQ(empty.getmd(), 44);
+    EXPECT_EQ(empty.getmd(), 58);
     EXPECT_EQ(empty.setdt(1, v, v), 0);
     // Sizes a WAV header cannot state are refused, not wrapped.
     EXPECT_THROW(CoreWavs(&pool, 2, 44100, 0x40000000L, true), CoreAnsx);

@@ -4,6 +4,7 @@
 // no crash or stray file when the file cannot be created.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -44,36 +45,46 @@ double sampleAt(std::string const& b, size_t at, bool wide) {
     return f;
 }
 
-// Checks the 44-byte header against what was asked for; returns the data length.
+// Checks the header (RIFF, an 18-byte fmt chunk, a fact chunk with the
+// frame count, the data chunk head) against what was asked for; returns the
+// data length.
 uint32_t checkHeader(std::string const& b, unsigned channels, uint32_t rate, unsigned bytes) {
-    EXPECT_GE(b.size(), 44u);
-    if (b.size() < 44) return 0;
+    EXPECT_GE(b.size(), 58u);
+    if (b.size() < 58) return 0;
     EXPECT_EQ(b.substr(0, 4), "RIFF");
     EXPECT_EQ(b.substr(8, 8), "WAVEfmt ");
-    EXPECT_EQ(u32(b, 16), 16u);
+    EXPECT_EQ(u32(b, 16), 18u);
     EXPECT_EQ(u16(b, 20), 3u);
     EXPECT_EQ(u16(b, 22), channels);
     EXPECT_EQ(u32(b, 24), rate);
     EXPECT_EQ(u32(b, 28), rate * channels * bytes);
     EXPECT_EQ(u16(b, 32), channels * bytes);
     EXPECT_EQ(u16(b, 34), bytes * 8);
-    EXPECT_EQ(b.substr(36, 4), "data");
-    uint32_t data = u32(b, 40);
-    EXPECT_EQ(u32(b, 4), data + 36);
-    EXPECT_EQ(b.size(), data + 44u) << "header and file length agree";
+    EXPECT_EQ(u16(b, 36), 0u) << "no format extension";
+    EXPECT_EQ(b.substr(38, 4), "fact");
+    EXPECT_EQ(u32(b, 42), 4u);
+    EXPECT_EQ(b.substr(50, 4), "data");
+    uint32_t data = u32(b, 54);
+    EXPECT_EQ(u32(b, 46), data / (channels * bytes)) << "frames in the fact chunk";
+    EXPECT_EQ(u32(b, 4), data + 50);
+    EXPECT_EQ(b.size(), data + 58u) << "header and file length agree";
     return data;
 }
 
-// A second, independent reader: libsndfile's sndfile-info must find the
-// same frames, channels and rate (skipped where the tool is missing).
-void sndfileAgrees(std::string const& path, long frames, int channels, int rate) {
-    if (std::system("command -v sndfile-info >/dev/null 2>&1") != 0) return;
+std::string run(std::string const& command) {
     std::string out;
-    if (FILE* p = popen(("sndfile-info '" + path + "' 2>&1").c_str(), "r")) {
+    if (FILE* p = popen((command + " 2>&1").c_str(), "r")) {
         char line[256];
         while (std::fgets(line, sizeof line, p) != nullptr) out += line;
         pclose(p);
     }
+    return out;
+}
+
+// Two independent readers: libsndfile's sndfile-info must find the same
+// frames, channels and rate, and neither it nor sox may warn about the file.
+void sndfileAgrees(std::string const& path, long frames, int channels, int rate) {
+    std::string const out = run("sndfile-info '" + path + "'");
     auto field = [&](std::string const& name) {
         std::size_t at = out.rfind(name);
         if (at == std::string::npos) return -1L;
@@ -83,6 +94,15 @@ void sndfileAgrees(std::string const& path, long frames, int channels, int rate)
     EXPECT_EQ(field("Frames"), frames) << out;
     EXPECT_EQ(field("Channels"), channels) << out;
     EXPECT_EQ(field("Sample Rate"), rate) << out;
+    std::string const sox = run("sox --i '" + path + "'");
+    for (std::string const& said : {out, sox}) {
+        std::string lower = said;
+        for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+        // sndfile-info marks its complaints with "****", sox with "WARN".
+        EXPECT_EQ(lower.find("warn"), std::string::npos) << said;
+        EXPECT_EQ(said.find("****"), std::string::npos) << said;
+    }
+    EXPECT_NE(sox.find("Channels       : " + std::to_string(channels)), std::string::npos) << sox;
 }
 
 class CoreWvfwTest : public ::testing::Test {
@@ -92,16 +112,16 @@ protected:
     CorePool pool;
 };
 
-TEST_F(CoreWvfwTest, ThousandMonoDoublesMake8044Bytes) {
+TEST_F(CoreWvfwTest, ThousandMonoDoublesMake8058Bytes) {
     std::vector<double> v(1000);
     for (size_t k = 0; k < v.size(); ++k) v[k] = double(k) / 1000.0 - 0.5;
     std::string path = dir + "/mono.wav";
     CoreWvfw::wfile(&pool, path.c_str(), v.data(), 1000, true);
     std::string b = readBytes(path);
-    ASSERT_EQ(b.size(), 8044u);
+    ASSERT_EQ(b.size(), 8058u);
     EXPECT_EQ(checkHeader(b, 1, 44100, 8), 8000u);
-    EXPECT_EQ(u32(b, 4), 8036u);
-    for (size_t k = 0; k < v.size(); ++k) ASSERT_EQ(sampleAt(b, 44 + 8 * k, true), v[k]) << k;
+    EXPECT_EQ(u32(b, 4), 8050u);
+    for (size_t k = 0; k < v.size(); ++k) ASSERT_EQ(sampleAt(b, 58 + 8 * k, true), v[k]) << k;
     sndfileAgrees(path, 1000, 1, 44100);
 }
 
@@ -129,8 +149,8 @@ TEST_F(CoreWvfwTest, HeaderIsValidWhileTheFileIsBeingWritten) {
     std::string b = readBytes(path);
     ASSERT_EQ(checkHeader(b, 2, 48000, 4), 2400u);
     for (size_t k = 0; k < 300; ++k) {
-        ASSERT_EQ(sampleAt(b, 44 + 8 * k, false), l[k]);
-        ASSERT_EQ(sampleAt(b, 48 + 8 * k, false), r[k]);
+        ASSERT_EQ(sampleAt(b, 58 + 8 * k, false), l[k]);
+        ASSERT_EQ(sampleAt(b, 62 + 8 * k, false), r[k]);
     }
 }
 
@@ -141,16 +161,16 @@ TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence) {
     std::string b = readBytes(path);
     ASSERT_EQ(checkHeader(b, 3, 96000, 4), 36u);
     for (size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(sampleAt(b, 44 + 12 * k, false), l[k]);
-        EXPECT_EQ(sampleAt(b, 48 + 12 * k, false), 0.0);
-        EXPECT_EQ(sampleAt(b, 52 + 12 * k, false), 0.0);
+        EXPECT_EQ(sampleAt(b, 58 + 12 * k, false), l[k]);
+        EXPECT_EQ(sampleAt(b, 62 + 12 * k, false), 0.0);
+        EXPECT_EQ(sampleAt(b, 66 + 12 * k, false), 0.0);
     }
     // Frames wider than a block (200 channels of doubles) still stream.
     std::string wide = dir + "/wide.wav";
     CoreWvfw::exprt(&pool, wide.c_str(), 200, 44100, 3, l.data(), l.data(), true);
     b = readBytes(wide);
     ASSERT_EQ(checkHeader(b, 200, 44100, 8), 3u * 1600u);
-    EXPECT_EQ(sampleAt(b, 44 + 1600 * 2 + 8, true), 1.0);
+    EXPECT_EQ(sampleAt(b, 58 + 1600 * 2 + 8, true), 1.0);
     sndfileAgrees(path, 3, 3, 96000);
 }
 
