@@ -133,7 +133,9 @@ TEST_F(CorePrcsBtchTest, ChainsAnswerAndMuteAsTheDisplayReadsThem) {
         {labels({{"NEXTSTEP", "VERSIONING"}, {"VERSIONINGNAME", ""}}),
          {"Saving", "SAVE FAILED"},
          0},
+        {labels({{"NEXTSTEP", "TEST"}}), {"TEST"}, 0}, // its wait shortened below
     };
+    CorePrcs::testStepWait(1);
     for (Row const& r : rows) {
         Chain const c = run(r.vars);
         std::vector<bool> want(r.rows.size(), false);
@@ -145,6 +147,7 @@ TEST_F(CorePrcsBtchTest, ChainsAnswerAndMuteAsTheDisplayReadsThem) {
         EXPECT_EQ(c.action, "PAGE");
         EXPECT_EQ(e->getbi(67, nullptr), r.current);
     }
+    CorePrcs::testStepWait(0);
     // A step that throws ends the chain: bypass off, an error line, no lock kept.
     CorePrcs::failNextSteps(1);
     Chain const c = run(labels({{"NEWPROGRAM", "1"}, {"NEXTSTEP", "READPROGRAM"}}));
