@@ -287,6 +287,7 @@ TEST_F(CorePrcsBeanTest, ReadAndClearIdsAnswerOnceAndTheMeterUpdateFollowsTheOve
     p.updated();
     EXPECT_TRUE(e->getbb(60, &x));
     EXPECT_FALSE(e->getbb(60, &x));
+    EXPECT_FALSE(CorePrcs::iscst()); // the display's constant query
 }
 
 TEST_F(CorePrcsBeanTest, ModulatorIdsReadBackWhatTheyWriteOnceReapplied) {

@@ -262,7 +262,10 @@ TEST_F(CorePrcsBootTest, LoadsWhileAudioRunsSwitchTheSoundAndFailuresFallBack) {
         // The reader alone: the program and the location, no stages; an
         // empty location reads nothing. A selecting load makes its location
         // current even when it falls back.
+        e->setbv(222, nullptr);
+        EXPECT_EQ(std::string(e->getbs(221, &row).c_str()), "");
         EXPECT_EQ(e->ldpfs(1), 1);
+        EXPECT_EQ(std::string(e->getbs(221, &row).c_str()), "Executing H1: 0%");
         EXPECT_EQ(p.programName(), "One");
         EXPECT_EQ(e->getbi(67, nullptr), 1);
         EXPECT_EQ(e->ldpfs(9), 0);
