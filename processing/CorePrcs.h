@@ -527,6 +527,9 @@ public:
     // Test hook: the next n steps throw before their work, as a failing
     // step would (n <= 0 clears it).
     static void failNextSteps(int n);
+    static constexpr int iCtestwait = 5000; // ms the TEST step keeps audio in bypass
+    // Test hook: the TEST step waits ms instead (ms <= 0 restores iCtestwait).
+    static void testStepWait(int ms);
     static inline const CoreAnsx sCsavefailed{"SAVE FAILED"};  // line of a save not written
     static inline const CoreAnsx sCbatchfailed{"BATCH ERROR"}; // line of a step that threw
     static inline const CoreAnsx sCnoprogram{"NO PROGRAM"};    // line of a load with none in use
@@ -685,17 +688,19 @@ private:
     void feedWork(double const* inL, double const* inR) noexcept;
 
     // Block worker state (worker semaphore's holder).
-    bool feedback = false;                    // the program has feedback (load)
-    double feedbackgain = 0.0;                // feedback factor x Feedback control
-    bool feedbacksuspended = false;           // an overflow: no feedback until the next update
-    bool dry = false;                         // the Gaindry control is bound (load)
-    double drygain = 0.0;                     // dry gain x Gaindry control x output gain
-    double programahead = 0.0;                // program lookahead, samples (load)
-    int aheadoffset = 0;                      // Lookahead control x lookahead length, samples
-    double lastoutput = 0.0;                  // last left output sample
-    std::atomic<double> overflowtime{0.0};    // last overflow, days
-    std::atomic<bool> newlevels{false};       // a block fed the meters (read and cleared)
-    std::atomic<bool> controlschanged{false}; // a control moved (setiv, mdupd, property bus)
+    bool feedback = false;                 // the program has feedback (load)
+    double feedbackgain = 0.0;             // feedback factor x Feedback control
+    bool feedbacksuspended = false;        // an overflow: no feedback until the next update
+    bool dry = false;                      // the Gaindry control is bound (load)
+    double drygain = 0.0;                  // dry gain x Gaindry control x output gain
+    double programahead = 0.0;             // program lookahead, samples (load)
+    int aheadoffset = 0;                   // Lookahead control x lookahead length, samples
+    double lastoutput = 0.0;               // last left output sample
+    std::atomic<double> overflowtime{0.0}; // last overflow, days
+    std::atomic<bool> newlevels{false};    // a block fed the meters (read and cleared)
+    // A control moved by setiv, mdupd or the bus only puts the overflow
+    // indicator out: no reader wants a mark of the move (the display follows
+    // each control's own change indicator, bean 220), so none is kept.
     int straddles = 0; // steps over the ring end played as silence (never expected)
     // Planning state (engine and worker semaphores).
     bool planerror = false; // some slot fell back from its requested engine

@@ -55,10 +55,7 @@ void CorePrcs::setctl(long i, double value, bool main) {
     if (control == nullptr || bootpending.getvl()) return;
     double const old = control->getvl(main);
     control->setvl(value, main);
-    if (old != value) {
-        controlschanged.store(true);
-        overflow.setvl(false);
-    }
+    if (old != value) overflow.setvl(false);
 }
 
 void CorePrcs::reload() {

@@ -292,10 +292,7 @@ void CorePrcs::mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* info) {
         double const value = static_cast<double>(info[i].value);
         double const old = control->getvl(true);
         control->setvl(value, true);
-        if (old != value) {
-            controlschanged.store(true);
-            overflow.setvl(false);
-        }
+        if (old != value) overflow.setvl(false);
     }
 }
 
@@ -324,10 +321,7 @@ void CorePrcs::setiv(short i, double value, bool flag) {
     if (control == nullptr) return;
     double const old = control->getvl(flag);
     control->setvl(value, flag);
-    if (old != value) {
-        controlschanged.store(true);
-        overflow.setvl(false);
-    }
+    if (old != value) overflow.setvl(false);
 }
 
 void CorePrcs::updpm() {

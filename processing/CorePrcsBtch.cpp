@@ -20,6 +20,7 @@
 namespace {
 
 std::atomic<int> stepFailures{0}; // test hook: steps left that throw before their work
+std::atomic<int> testWait{CorePrcs::iCtestwait}; // ms of the TEST step; a test hook shortens it
 
 // A number as the display writes one: leading blanks, an optional sign,
 // decimal digits up to the first other character; no digits read as 0.
@@ -48,6 +49,8 @@ struct StepLocks {
 } // namespace
 
 void CorePrcs::failNextSteps(int n) { stepFailures.store(n > 0 ? n : 0); }
+
+void CorePrcs::testStepWait(int ms) { testWait.store(ms > 0 ? ms : iCtestwait); }
 
 bool CorePrcs::batch(CoreVars* store, CoreAnsx& message) noexcept {
     CoreAnsx step("");
@@ -173,7 +176,7 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         }
         message = saved ? var("SAVING") : sCsavefailed;
     } else if (is("TEST")) {
-        CoreXutl::sleep(5000);
+        CoreXutl::sleep(testWait.load());
         message = CoreAnsx("TEST");
     } else {
         return false;

@@ -365,7 +365,11 @@ void CorePrcs::cnfop() {
             if (player->isfft(e) || !player->ldble(e)) continue;
             CoreLog_::debug(CoreAnsx("testing optimization ") + CoreAnsx(int(e)), 0, 3);
             // An engine whose plan fails is not a candidate: it would time
-            // silence, and its block of 0 divides nothing.
+            // silence, and its block of 0 divides nothing. The block is the
+            // candidates' granularity: every one is a direct engine, whose
+            // granularity is 2. The engine's granularity field cannot serve:
+            // the boot runs this before any program is planned, while it is
+            // still 0, a block no engine plans with.
             int const block = setcf(0, e, 2, kernel, kernel, 2, kernel);
             if (block < 1 || block > processingblock) continue;
             for (int k = 0; k < 5; ++k)

@@ -282,7 +282,6 @@ TEST_F(CorePrcsBeanTest, ReadAndClearIdsAnswerOnceAndTheMeterUpdateFollowsTheOve
     EXPECT_TRUE(e->getbb(218, &x));
     e->setbd(191, 0.0, &x); // valid first: only a valid slot takes fractions
     e->setbd(156, 0.9, &x); // a changed control puts it out
-    EXPECT_TRUE(p.controlsChanged());
     e->getbb(81, &x);
     EXPECT_FALSE(e->getbb(218, &x));
 
@@ -313,6 +312,7 @@ TEST_F(CorePrcsBeanTest, ReadAndClearIdsAnswerOnceAndTheMeterUpdateFollowsTheOve
     p.updated();
     EXPECT_TRUE(e->getbb(60, &x));
     EXPECT_FALSE(e->getbb(60, &x));
+    EXPECT_FALSE(CorePrcs::iscst()); // the display's constant query
 }
 
 TEST_F(CorePrcsBeanTest, ModulatorIdsReadBackWhatTheyWriteOnceReapplied) {

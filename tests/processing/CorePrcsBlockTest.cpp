@@ -158,9 +158,10 @@ TEST_F(CorePrcsBlockTest, OutputStageFollowsTheFeedbackOverflowAndMuteModel) {
         int const n = pre + 1500;
         Signal x[2] = {Signal(n, 0.0), Signal(n, 0.0)};
         for (int t = pre; t < n; t += 97) x[t % 2][t] = 0.75;
-        x[0][pre + 400] = 1.5;   // lights the indicator and stops the feedback for a while
-        x[1][pre + 700] = -2.0;  // counts for nothing
-        x[1][pre + 1010] = 16.0; // mutes the rest of its call in both channels
+        x[0][pre + 400] = 1.5;    // lights the indicator and stops the feedback for a while
+        x[1][pre + 700] = -2.0;   // counts for nothing
+        x[1][pre + 1010] = 16.0;  // mutes the rest of its call in both channels
+        x[0][pre + 1210] = -32.0; // so does a blow-up downwards, lighting nothing
         Feed feed{*engine};
         feed.run(x[0], x[1], {100});
         int const tap = p.program()->getof();
@@ -197,6 +198,7 @@ TEST_F(CorePrcsBlockTest, OutputStageFollowsTheFeedbackOverflowAndMuteModel) {
                 ASSERT_NEAR(feed.out[c][t + latency], want[c][t], 1e-12)
                     << "dry " << withdry << " channel " << c << " at " << t;
         EXPECT_EQ(want[0][pre + 1011 + 50], 0.0); // the model muted too
+        EXPECT_EQ(want[1][pre + 1211 + 50], 0.0);
         EXPECT_TRUE(p.overflowed());
         // -2.0 alone lights nothing.
         p.clearOverflow();
@@ -395,10 +397,11 @@ TEST_F(CorePrcsBlockTest, MidiLearnMetersStateAndNoAllocationWhileAudioRuns) {
 
     // Before the boot and in bypass nothing is cleared or learned.
     p.setin(0, 5, 0.125);
+    p.overflowAt(0.0);
     engine->clean();
     engine->mdctr(0, 0x40 << 24 | 7 << 16 | 176 << 8);
     EXPECT_EQ(p.in(0, 5), 0.125);
-    EXPECT_FALSE(p.changed());
+    EXPECT_TRUE(p.overflowed()); // nothing moved: the indicator stays
     p.booted();
     engine->clean();
     EXPECT_EQ(p.in(0, 5), 0.125);
@@ -409,7 +412,7 @@ TEST_F(CorePrcsBlockTest, MidiLearnMetersStateAndNoAllocationWhileAudioRuns) {
     // A learnt controller moves MIX1, at once or when its frame comes.
     engine->setms(0, 176, 7);
     engine->mdctr(0, 0x40 << 24 | 7 << 16 | 176 << 8);
-    EXPECT_TRUE(p.changed());
+    EXPECT_FALSE(p.overflowed()); // a moved control puts it out
     EXPECT_NEAR(p.program()->getif(0)->getvl(true), 64.0 / 127.0, 1e-7);
     engine->mdctr(300, 0, 176, 7, 127);
     EXPECT_NEAR(p.program()->getif(0)->getvl(true), 64.0 / 127.0, 1e-7);

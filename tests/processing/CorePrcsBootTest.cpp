@@ -258,6 +258,25 @@ TEST_F(CorePrcsBootTest, LoadsWhileAudioRunsSwitchTheSoundAndFailuresFallBack) {
         expectSound(*e, kOne, std::string("threads ") + threads);
         e->ldpdm(3, false);
         expectSound(*e, kInit, std::string("fallback, threads ") + threads);
+        // The display's progress row: the last kernel built, in percent.
+        CorePrcs::BEANSTRUCT row{0, 0};
+        EXPECT_EQ(std::string(e->getbs(221, &row).c_str()), "Executing H1: 0%");
+        // The reader alone: the program and the location, no stages; an
+        // empty location reads nothing. A selecting load makes its location
+        // current even when it falls back.
+        e->setbv(222, nullptr);
+        EXPECT_EQ(std::string(e->getbs(221, &row).c_str()), "");
+        EXPECT_EQ(e->ldpfs(1), 1);
+        EXPECT_EQ(std::string(e->getbs(221, &row).c_str()), "Executing H1: 0%");
+        EXPECT_EQ(p.programName(), "One");
+        EXPECT_EQ(e->getbi(67, nullptr), 1);
+        EXPECT_EQ(e->ldpfs(9), 0);
+        EXPECT_EQ(e->getbi(67, nullptr), 1);
+        EXPECT_EQ(e->setpg(3, false), 3);
+        EXPECT_EQ(p.programName(), "Init");
+        EXPECT_EQ(e->getbi(67, nullptr), 3);
+        EXPECT_EQ(e->setpg(2, false), 2);
+        expectSound(*e, kTwo, std::string("selected, threads ") + threads, kTwoOffset);
     }
 }
 

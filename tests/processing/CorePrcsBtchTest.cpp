@@ -1,5 +1,8 @@
+// ctest-labels: threads
 // The batch machine driven through ids 223-226 as the display drives it, on
-// a booted engine over a generated installation: the answers and lines of
+// a booted engine over a generated installation, with a host calling as
+// one would (its calls through the bypass path end each chain's muting
+// wait, which would otherwise run out its time): the answers and lines of
 // each chain, audio in bypass for the chain and out of it after, each step's
 // effect on program memory and on the files; saves (plain, archive, version)
 // read back against the live program, saves that cannot be written, saves
@@ -10,7 +13,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -73,6 +79,13 @@ protected:
             e->setbs(223, CoreAnsx(name.c_str()), &none);
             e->setbs(224, CoreAnsx(value.c_str()), &none);
         }
+        std::atomic<bool> done{false};
+        std::thread host([&] {
+            while (!done.load()) {
+                e->prcss(nullptr, nullptr, 64, true, 0, 0.0, false, 2);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the host's period
+            }
+        });
         Chain c;
         for (int k = 0; k < 20; ++k) {
             bool const ended = e->getbb(226, &none);
@@ -81,6 +94,8 @@ protected:
             c.rows.push_back(e->getbs(226, &none).c_str());
             c.mutedThroughout = c.mutedThroughout && e->getbb(53, &none);
         }
+        done.store(true);
+        host.join();
         c.mutedAfter = e->getbb(53, &none);
         e->setbs(223, CoreAnsx("ACTION"), &none);
         c.action = e->getbs(224, &none).c_str();
@@ -133,7 +148,9 @@ TEST_F(CorePrcsBtchTest, ChainsAnswerAndMuteAsTheDisplayReadsThem) {
         {labels({{"NEXTSTEP", "VERSIONING"}, {"VERSIONINGNAME", ""}}),
          {"Saving", "SAVE FAILED"},
          0},
+        {labels({{"NEXTSTEP", "TEST"}}), {"TEST"}, 0}, // its wait shortened below
     };
+    CorePrcs::testStepWait(1);
     for (Row const& r : rows) {
         Chain const c = run(r.vars);
         std::vector<bool> want(r.rows.size(), false);
@@ -145,6 +162,7 @@ TEST_F(CorePrcsBtchTest, ChainsAnswerAndMuteAsTheDisplayReadsThem) {
         EXPECT_EQ(c.action, "PAGE");
         EXPECT_EQ(e->getbi(67, nullptr), r.current);
     }
+    CorePrcs::testStepWait(0);
     // A step that throws ends the chain: bypass off, an error line, no lock kept.
     CorePrcs::failNextSteps(1);
     Chain const c = run(labels({{"NEWPROGRAM", "1"}, {"NEXTSTEP", "READPROGRAM"}}));

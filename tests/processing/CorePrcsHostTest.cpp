@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "runtime/CoreBlnk.h"
 #include "tests/processing/CorePrcsPeek.h"
 
 namespace {
@@ -241,10 +242,13 @@ TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {
         auto engine = make();
         CorePrcsPeek p{*engine};
         ASSERT_EQ(p.compensation() == 0, !forced);
-        Host host(*engine, 5000, 11);
+        Host host(*engine, 6000, 11);
         host.replace = forced; // adding in one, replacing in the other
         host.run(5000, 12);    // bypass from construction, gains 1.0
         EXPECT_EQ(host.misses(p.compensation()), 0) << forced;
+        engine->cleby(); // the delay line forgets: silence for one compensation
+        host.run(6000, 13);
+        EXPECT_EQ(host.misses(p.compensation(), 1.0, 5000, 5000), 0) << forced;
     }
 
     kit.master("", {{"DSPBUFFER", "256"}});
@@ -255,7 +259,16 @@ TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {
     normal(*engine);
     Host host(*engine, 8000, 13);
     host.run(2000, 14);
-    engine->smpby(true, 0, true, true); // no host call comes: gives up after 200 ms
+    // A host call through the bypass path ends the muting wait: the wait
+    // takes the event that call sets (it would still be set had the wait
+    // run out first).
+    std::thread audio([&] {
+        while (!engine->getby()) std::this_thread::yield();
+        host.call(100);
+    });
+    engine->smpby(true, 0, true, true);
+    audio.join();
+    EXPECT_NE(p.bypassEvent().WaitFor(0), CoreTevn::iCwrsignaled);
     host.run(4000, 15);
     engine->smpby(false, 0, true, false);
     host.run(6000, 16);
@@ -411,9 +424,67 @@ TEST_F(CorePrcsHostTest, CrossfadeTablesAndSmoothingOrder) {
     EXPECT_EQ(p.slot0(), p.falling());
     engine->setsp(1);
     EXPECT_EQ(p.slot0(), p.rising());
-    p.hybrid(true);
-    EXPECT_FALSE(engine->setst(3));
-    EXPECT_EQ(p.order(), -1);
+    struct Row {
+        bool hybrid, capable;
+        short limit, order;
+        bool result;
+        short inforce, stored; // smoothing order in force, the program's SMOOTH
+    } const rows[] = {
+        {false, false, 1, 2, false, -1, 2}, // not capable: the program keeps it
+        {false, false, 1, -1, true, -1, 2}, // nothing to switch off
+        {false, true, 1, 3, true, 3, 3},    // on
+        {false, true, 1, -1, true, -1, -1}, // off: slot 0 back on the falling table
+        {false, true, 0, 2, true, -1, 2},   // no harmonics: stays off
+        {true, false, 1, 3, false, -1, -1}, // never in a hybrid program
+    };
+    for (Row const& r : rows) {
+        p.smoothing(-1);
+        engine->setsp(1);
+        p.paths(r.hybrid, r.capable, r.limit);
+        EXPECT_EQ(engine->setst(r.order), r.result) << r.order << r.capable;
+        EXPECT_EQ(p.order(), r.inforce) << r.order << r.capable;
+        EXPECT_EQ(p.program()->getst(), r.stored) << r.order << r.capable;
+        if (r.capable && r.inforce < 0) {
+            EXPECT_EQ(p.slot0(), p.falling());
+            EXPECT_EQ(p.selector(), 0);
+        }
+    }
+}
+
+// The CPU figures: measured over the blocks since the blink clock last went
+// out, read as a load in percent, and pacing a host that hands blocks to the
+// worker; the stream stays exact while it paces.
+TEST_F(CorePrcsHostTest, CpuFiguresFollowTheBlinkClockReadAsLoadAndPaceTheHost) {
+    static double now = 0.0; // days
+    now = 0.0;
+    CoreBlnk blink([] { return now; });
+    now = 0.5 / 86400.0; // half a second in: on
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
+    auto engine = make("0", nullptr, "0", true, 44100, &blink);
+    CorePrcsPeek p{*engine};
+    p.setstep(64, 32); // blocks go to the worker one block behind
+    p.gains(0.5, 0.5);
+    normal(*engine);
+    Host host(*engine, 9000, 21);
+    host.run(3000, 22); // blink on: the meters only gather
+    EXPECT_EQ(p.cpu(0), 0.0);
+    now = 1.5 / 86400.0; // blink out: the next call takes the figures
+    host.run(6000, 23);
+    EXPECT_GT(p.cpu(0), 0.0);
+    // 10 us per sample at 44100 Hz is 44.1 % of real time; 1 ms per 100
+    // samples handed to the worker is the pause each host call then takes.
+    p.cpu(0, 1e-5);
+    p.cpu(1, 2.5e-6);
+    EXPECT_EQ(engine->getpf(0), 44);
+    EXPECT_EQ(engine->getpf(1), 11);
+    EXPECT_EQ(engine->getpf(2), 0);
+    host.run(9000, 24);
+    EXPECT_EQ(host.misses(p.lead()), 0);
+    p.holdWorker(true); // busy: the last figure answers
+    p.cpu(0, 0.0);
+    EXPECT_EQ(engine->getpf(0), 44);
+    p.holdWorker(false);
+    EXPECT_EQ(engine->getpf(0), 0);
 }
 
 TEST_F(CorePrcsHostTest, ConfigurationChangesFromAnotherThreadWhileAudioRuns) {

@@ -122,7 +122,6 @@ struct CorePrcsPeek {
     short debug() const { return e.debuglevel; }
     CoreFsys* programStore() const { return e.programfsys; }
     std::string programName() const { return e.program->getnm().c_str(); }
-    bool controlsChanged() const { return e.controlschanged.load(); }
     CoreProg* program() const { return e.program; }
     // Holds the worker semaphore as a block that does not end would.
     void holdWorker(bool on) { on ? void(e.workersem.locks()) : void(e.workersem.relse()); }
@@ -200,8 +199,26 @@ struct CorePrcsPeek {
     }
     // Sample i of slot s's left kernel as the player reads it.
     double tap(int s, int i) const { return static_cast<double const*>(e.cnvls[s].kernels[0])[i]; }
-    bool changed() const { return e.controlschanged.load(); }
     bool overflowed() const { return e.overflow.getvl(); }
+    // CPU figure i, seconds per sample, as the host entry keeps it.
+    double cpu(int i) const {
+        e.metersem.locks();
+        double const v = e.cpufigures[i];
+        e.metersem.relse();
+        return v;
+    }
+    void cpu(int i, double v) {
+        e.metersem.locks();
+        e.cpufigures[i] = v;
+        e.metersem.relse();
+    }
+    // The smoothing paths a load would leave: hybrid, smoothing-capable, HDIM.
+    void paths(bool hybrid, bool capable, short limit) {
+        e.hybrid = hybrid;
+        e.smoothcapable = capable;
+        e.hdim = limit;
+    }
+    CoreTevn& bypassEvent() { return e.bypassevent; }
     void clearOverflow() { e.overflow.setvl(false); }
     bool newlevels() { return e.newlevels.exchange(false); }
     int straddles() const { return e.straddles; }
@@ -259,8 +276,8 @@ struct EngineKit {
 
     std::unique_ptr<CorePrcs> make(char const* codename = "0", CoreFsys* shell = nullptr,
                                    char const* mastertext = "0", bool keeplog = true,
-                                   int rate = 44100) {
-        return std::make_unique<CorePrcs>(&pool, CoreAnsx(kit.code().c_str()), rate, nullptr,
+                                   int rate = 44100, CoreBlnk* blink = nullptr) {
+        return std::make_unique<CorePrcs>(&pool, CoreAnsx(kit.code().c_str()), rate, blink,
                                           CoreAnsx(codename), false, keeplog, shell,
                                           CoreAnsx(mastertext), false, &cache);
     }

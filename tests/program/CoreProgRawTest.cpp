@@ -85,8 +85,14 @@ TEST_F(CoreProgRawTest, SlotsPadToTheLongestFileAndBindByName) {
     EXPECT_EQ(p.rawfun(0)->getex().length1, 300);
     EXPECT_FALSE(p.rawfun(1)->isact());
     EXPECT_FALSE(p.rawfun(2)->isact());
+    // Part of a block by itself: the active raw function plays n samples
+    // onto its source; the idle ones keep theirs.
+    p.test_(64);
+    EXPECT_EQ(p.rawfun(0)->getex().samples, 64.0);
+    EXPECT_DOUBLE_EQ(p.getsc("RAWFUN1"), 2.0 * p.rawfun(0)->getex().value - 1.0);
+    EXPECT_EQ(p.rawfun(1)->getex().samples, 0.0);
 
-    p.uloar();
+    p.init_(); // the vectors, then the raw slots
     EXPECT_EQ(p.rawfun(0)->getex().array0, nullptr);
     EXPECT_FALSE(p.raw(0).inuse);
     EXPECT_EQ(pool.getma(), baseline);
