@@ -547,9 +547,9 @@ public:
 
     // ---- host chunk (CorePrcsChnk.cpp) ----------------------------------------------------
     // The current location as a setup document, or "NOCHUNK": data points at
-    // the engine's buffer (valid until the next call); the size handed over,
-    // never below 131072 (the buffer grows for a larger program). 0 for a
-    // failed engine. Host thread, may block.
+    // the engine's buffer (valid until the next call; it grows for a program
+    // larger than 131072 bytes); the size handed over is the text's length
+    // with its zero byte. 0 for a failed engine. Host thread, may block.
     int getck(void** data) noexcept;
     // Reads such a document (at most size bytes, up to a zero byte) into
     // program memory and loads its program, booting first when needed; a
