@@ -261,13 +261,13 @@ bool CorePrcs::ldbuf() {
         // reported and the bypass delayed as it plays.
         int const figure = baselatency + forcedoffset + lookahead + (o - shift);
         if (forcedoffset > 0 && figure + processingblock < ringsize) {
-            for (int k = delaycompensation; k < figure; ++k) {
+            int const reported = delaycompensation.load();
+            for (int k = reported; k < figure; ++k) {
                 bypassring[0][bypasswrite] = bypassring[1][bypasswrite] = 0.0;
                 bypasswrite = wrap_(bypasswrite + 1);
             }
-            if (figure < delaycompensation)
-                bypasswrite = wrap_(bypasswrite - (delaycompensation - figure));
-            delaycompensation = figure;
+            if (figure < reported) bypasswrite = wrap_(bypasswrite - (reported - figure));
+            delaycompensation.store(figure);
         }
         ok = adjoc(otimed, -1);
     }
