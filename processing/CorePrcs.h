@@ -363,18 +363,15 @@ private:
     int baselatency = 0;               // processing block + extra latency, samples
     int forcedoffset = -1;             // FORCEOFFSET in samples; -1 off
     int lookahead = 0;                 // AHEADLENGTH in samples when FORCEOFFSET is on
-    // Reported latency, samples: written by a program load, read by the host's
-    // threads through the property bus.
-    std::atomic<int> delaycompensation{0};
-    int inwrite = 0;              // input ring write index
-    int outread = 0;              // output ring read index
-    int handedend = 0;            // end of the input handed to the block worker
-    int producedend = 0;          // end of the output produced (ring-position semaphore)
-    int carry = 0;                // input frames not yet handed off
-    int bypasswrite = 0;          // bypass ring write index
-    int bypassread = 0;           // bypass ring read index
-    double protectionlimit = 0.0; // output above it is muted, linear
-    double overflowhold = 0.0;    // overflow indicator hold, days
+    int inwrite = 0;                   // input ring write index
+    int outread = 0;                   // output ring read index
+    int handedend = 0;                 // end of the input handed to the block worker
+    int producedend = 0;               // end of the output produced (ring-position semaphore)
+    int carry = 0;                     // input frames not yet handed off
+    int bypasswrite = 0;               // bypass ring write index
+    int bypassread = 0;                // bypass ring read index
+    double protectionlimit = 0.0;      // output above it is muted, linear
+    double overflowhold = 0.0;         // overflow indicator hold, days
     double inputgain = 1.0;
     double outputgain = 1.0;
     double outputscale = 1.0;
@@ -398,6 +395,7 @@ private:
     bool stuck = false;                   // the last wait timed out (audio thread only)
     std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
     int bootstep = 0;                     // next boot step
+    std::atomic_int delaycompensation{0}; // reported latency, samples (loads, bus reads)
 
     // ---- rate adaptation (engine and worker semaphores) ------------------------------------
     long programperiod = 3000; // modulation period requested, us
