@@ -6,6 +6,7 @@
 // host's rate and block-size calls still race with the control thread.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -21,18 +22,14 @@ namespace {
 using V = PlatVst;
 constexpr double kWait = 60.0; // s: boots under the sanitizers
 
-// Frames from an impulse to the first output sample above a millionth of
-// the output's peak (the room's direct sound is its first sample).
+// Frames from an impulse to the output's peak, the room's direct sound.
 long played(CoreHost& host, int rate, long reported) {
     long const at = rate / 2; // the tail of an earlier impulse has died away
     CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(at + reported + 256), 0.0)), out;
     in[0][std::size_t(at)] = in[1][std::size_t(at)] = 1.0;
     host.rendr(in, out, true);
-    double peak = 0.0;
-    for (double x : out[0]) peak = std::max(peak, std::abs(x));
-    long k = at;
-    while (k < long(out[0].size()) && !(std::abs(out[0][std::size_t(k)]) > 1e-6 * peak)) ++k;
-    return k - at;
+    auto const louder = [](double a, double b) { return std::abs(a) < std::abs(b); };
+    return std::max_element(out[0].begin() + at, out[0].end(), louder) - out[0].begin() - at;
 }
 
 TEST(PluginLatencyTest, ReportedDelayIsPlayedFromTheFirstRenderAndAfterRateChanges) {
@@ -75,13 +72,11 @@ TEST(PluginLatencyTest, FirstBootStoresAProcessingBlockForTheHostBlock) {
         CoreHost host(rig.path(), CoreDemo::iCrate, r.block);
         host.start();
         ASSERT_TRUE(host.wtupd(0, kWait)) << "boot";
-        std::ifstream in(file);
         std::stringstream text;
-        text << in.rdbuf();
-        std::string const s = text.str();
-        std::size_t const at = s.find("<DSPBUFFER>");
-        ASSERT_NE(at, std::string::npos) << s;
-        EXPECT_EQ(std::atoi(s.c_str() + at + 11), r.stored) << r.block;
+        text << std::ifstream(file).rdbuf();
+        std::size_t const at = text.str().find("<DSPBUFFER>");
+        ASSERT_NE(at, std::string::npos) << text.str();
+        EXPECT_EQ(std::atoi(text.str().c_str() + at + 11), r.stored) << r.block;
     }
 }
 
