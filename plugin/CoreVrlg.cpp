@@ -511,13 +511,14 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
         }
         hostblock.store(static_cast<int>(value));
         bridge->setbk(static_cast<int>(value));
-        if (bridge->booted()) {
-            // The block-size change reloads the program, which the control
-            // thread's pass and display tick read: they wait meanwhile.
-            bridge->hold_(true);
-            e->setbi(84, static_cast<int>(value), nullptr);
-            bridge->hold_(false);
-        }
+        // Passed on during the boot too: the boot's first settings file keeps
+        // a processing block that fits it. After the boot the change reloads
+        // the program, which the control thread's pass and display tick read:
+        // they wait meanwhile.
+        bool const booted = bridge->booted();
+        if (booted) bridge->hold_(true);
+        e->setbi(84, static_cast<int>(value), nullptr);
+        if (booted) bridge->hold_(false);
         latency();
         return 0;
     }

@@ -93,7 +93,7 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
             lookahead = static_cast<int>(CoreButl::tpfup(samplerate, aheadlength));
             delaycompensation = baselatency + forcedoffset + lookahead;
         }
-        debug3(CoreAnsx("DELAY COMPENSATION:") + CoreAnsx(delaycompensation));
+        debug3(CoreAnsx("DELAY COMPENSATION:") + CoreAnsx(delaycompensation.load()));
         // Every ring position must lie inside the ring, whatever WORKBUFFER
         // says: the input is written a whole delay compensation ahead of the
         // output, with room for a full host chunk, and so is the bypass ring.
@@ -121,7 +121,7 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
         producedend = handedend;
         record.position = handedend;
         carry = back - handedend;
-        bypasswrite = delaycompensation;
+        bypasswrite = delaycompensation.load();
         bypassread = 0;
 
         if (ippthreads > 0) PlatSignalThrd::setCount(ippthreads);
@@ -244,7 +244,7 @@ void CorePrcs::build() {
     messages = new CorePmsg(1, 256);
     program =
         new CoreProg(pool, programfsys, hdimmax, vectorsub, ltimed, lfreqd, forceoffset, lookahead,
-                     delaycompensation, ringsize, processingblock, blink, sharedcache);
+                     delaycompensation.load(), ringsize, processingblock, blink, sharedcache);
     program->setsb(messages);
     for (short i = 0; i < cnvlcount; ++i) program->setcv(i, cnvls[i].cnvl);
     program->setrt(samplerate);

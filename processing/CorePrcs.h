@@ -363,7 +363,6 @@ private:
     int baselatency = 0;               // processing block + extra latency, samples
     int forcedoffset = -1;             // FORCEOFFSET in samples; -1 off
     int lookahead = 0;                 // AHEADLENGTH in samples when FORCEOFFSET is on
-    int delaycompensation = 0;         // reported latency, samples
     int inwrite = 0;                   // input ring write index
     int outread = 0;                   // output ring read index
     int handedend = 0;                 // end of the input handed to the block worker
@@ -396,6 +395,7 @@ private:
     bool stuck = false;                   // the last wait timed out (audio thread only)
     std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
     int bootstep = 0;                     // next boot step
+    std::atomic_int delaycompensation{0}; // reported latency, samples (loads, bus reads)
 
     // ---- rate adaptation (engine and worker semaphores) ------------------------------------
     long programperiod = 3000; // modulation period requested, us
@@ -550,9 +550,9 @@ public:
 
     // ---- host chunk (CorePrcsChnk.cpp) ----------------------------------------------------
     // The current location as a setup document, or "NOCHUNK": data points at
-    // the engine's buffer (valid until the next call); the size handed over,
-    // never below 131072 (the buffer grows for a larger program). 0 for a
-    // failed engine. Host thread, may block.
+    // the engine's buffer (valid until the next call; it grows for a program
+    // larger than 131072 bytes); the size handed over is the text's length
+    // with its zero byte. 0 for a failed engine. Host thread, may block.
     int getck(void** data) noexcept;
     // Reads such a document (at most size bytes, up to a zero byte) into
     // program memory and loads its program, booting first when needed.

@@ -371,7 +371,7 @@ long CorePrcs::getbl(int id, BEANSTRUCT* index) noexcept {
         case 28: return program->getfr();
         case 29: return program->getcr();
         case 30: return rateconversion;
-        case 49: return delaycompensation;
+        case 49: return delaycompensation.load();
         case 52: return programrateus;
         case 61: return getts();
         case 65: return guirate;

@@ -238,18 +238,21 @@ void CorePrcs::setbi(int id, int value, BEANSTRUCT* index) noexcept {
             if (CoreIfce* c = ifce_(wheeltarget, "bean 82 wheel target")) c->mswhl(value);
             break;
         case 84: {
-            if (bootpending.getvl()) break; // memory is empty: nothing to reload
             int before = 0, after = 0;
+            bool pending = false;
             {
                 Both locks(*this);
                 before = hostblock;
             }
+            // Recorded while the boot is pending too, so that the boot stores
+            // a processing block fitting what the host sends.
             blksz(value);
             {
                 Both locks(*this);
                 after = hostblock;
+                pending = bootpending.getvl();
             }
-            if (after != before) reload();
+            if (after != before && !pending) reload(); // memory is empty while pending
             break;
         }
         case 88: {

@@ -89,8 +89,13 @@ CoreAnsx CorePrcs::bootStep(int n) {
         }
         return CoreLog_::sCwarngbio + inBrackets(memory->getnm(currentslot));
     case 9: bootSettings(); return CoreLog_::sCwarngsto;
-    default:
+    default: {
+        // A block size the host gave during the boot was only recorded.
+        CoreSmgd engine(enginesem);
+        CoreSmgd worker(workersem);
         bootpending.setvl(false);
+        decideHandoff();
+    }
         smpby(false, 0, true, false);
         return CoreLog_::sCwarngbeo;
     }

@@ -58,7 +58,9 @@ int CorePrcs::chunkOut(void** data) {
     }
     std::memcpy(chunkbuffer, text.c_str(), static_cast<std::size_t>(need));
     *data = chunkbuffer;
-    return need > CoreMmry::iCchunkbufferdim ? need : CoreMmry::iCchunkbufferdim;
+    // The length of what the buffer holds, its zero byte included: a host
+    // stores what it is told, and the padding after the text is nothing.
+    return need;
 }
 
 namespace {

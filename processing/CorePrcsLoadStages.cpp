@@ -256,6 +256,19 @@ bool CorePrcs::ldbuf() {
     bool ok = false;
     {
         CoreSmgd guard(bypasssem);
+        // A program that plays later than the forced offset allows (its
+        // offset in samples grew with a higher host rate) has the delay
+        // reported and the bypass delayed as it plays.
+        int const figure = baselatency + forcedoffset + lookahead + (o - shift);
+        if (forcedoffset > 0 && figure + processingblock < ringsize) {
+            int const reported = delaycompensation.load();
+            for (int k = reported; k < figure; ++k) {
+                bypassring[0][bypasswrite] = bypassring[1][bypasswrite] = 0.0;
+                bypasswrite = wrap_(bypasswrite + 1);
+            }
+            if (figure < reported) bypasswrite = wrap_(bypasswrite - (reported - figure));
+            delaycompensation.store(figure);
+        }
         ok = adjoc(otimed, -1);
     }
     if (!ok) return false;

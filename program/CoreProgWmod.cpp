@@ -16,6 +16,7 @@
 #include "storage/CoreXml_.h"
 #include "storage/DataXml_.h"
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -51,6 +52,27 @@ void replace(CoreXml_* doc, ELEMENT el, bool display = false) {
         doc->getrt()->prplc(inside, 3, el.release());
     else
         doc->getrt()->prplc(top, 2, el.release());
+}
+
+// The element tag under PROGRAM as the document holds it before the
+// writer replaces it; null when there is none.
+CoreNode const* held(CoreXml_* doc, CoreAnsx const& tag) {
+    CoreAnsx const path[2] = {X::sCtagprogrm, tag};
+    return doc->getrt() != nullptr ? doc->getrt()->pfind(path, 2) : nullptr;
+}
+
+// A time as text: the one the document held under tag when reading it
+// again gives the samples the modulator runs, so a time the user left alone
+// keeps its text (1234 us stays 1234, not the 1225 us of 54 samples at
+// 44.1 kHz); else the time of those samples.
+CoreAnsx timeText(CoreNode const* old, CoreAnsx const& tag, long samples, int rate) {
+    if (old != nullptr && old->exslc(tag)) {
+        double const us = old->getld(tag);
+        if (std::isfinite(us) && us >= 0.0 && us < 2147483647.0 && rate >= 1 &&
+            CoreButl::tpfup(rate, static_cast<long>(us)) == samples)
+            return old->getls(tag);
+    }
+    return CoreAnsx(CoreProg::timeOf(samples, rate));
 }
 
 bool refused(CoreXml_* doc, char const* writer) {
@@ -100,6 +122,7 @@ void CoreProg::chgef(CoreXml_* doc) {
     for (int n = 1; n <= iCevfs; ++n) {
         CoreEnvf const* evf = evfs[n - 1];
         ELEMENT el = element(X::sCtagrootef, n);
+        CoreNode const* old = held(doc, el->gettx());
         add(el, X::sCtagefexpn, static_cast<int>(evf->getex()));
         add(el, X::sCtagefoutp, evf->getba());
         if (evf->bbsrc()) add(el, X::sCtagefbbsr, evf->getbb());
@@ -117,11 +140,11 @@ void CoreProg::chgef(CoreXml_* doc) {
             add(el, X::sCtagefoatt, evf->getoa());
             add(el, X::sCtageforel, evf->getor());
         }
-        add(el, X::sCtagattkmn, timeOf(evf->getma(), rate));
-        add(el, X::sCtagattkmx, timeOf(evf->getxa(), rate));
+        add(el, X::sCtagattkmn, timeText(old, X::sCtagattkmn, evf->getma(), rate));
+        add(el, X::sCtagattkmx, timeText(old, X::sCtagattkmx, evf->getxa(), rate));
         add(el, X::sCtagatsrce, boundText(evf->getat()));
-        add(el, X::sCtagrlsemn, timeOf(evf->getmr(), rate));
-        add(el, X::sCtagrlsemx, timeOf(evf->getxr(), rate));
+        add(el, X::sCtagrlsemn, timeText(old, X::sCtagrlsemn, evf->getmr(), rate));
+        add(el, X::sCtagrlsemx, timeText(old, X::sCtagrlsemx, evf->getxr(), rate));
         add(el, X::sCtagrlsrce, boundText(evf->getrl()));
         replace(doc, std::move(el));
     }
@@ -133,6 +156,8 @@ void CoreProg::chgen(CoreXml_* doc) {
     for (int n = 1; n <= iCenvs; ++n) {
         CoreEnv_ const* env = envs[n - 1];
         ELEMENT el = element(X::sCtagrootev, n);
+        CoreNode const* old = held(doc, el->gettx());
+        CoreNode const* oldtime = old != nullptr ? old->getcd(X::sCtagevtime) : nullptr;
 
         ELEMENT control = element(X::sCtagcontrl);
         add(control, X::sCtagacsrce, boundText(env->getpr(0)));
@@ -153,7 +178,8 @@ void CoreProg::chgen(CoreXml_* doc) {
 
         int const* times = env->gettm();
         ELEMENT time = element(X::sCtagevtime);
-        for (int k = 0; k < 4; ++k) add(time, stages[k], timeOf(times[k], rate));
+        for (int k = 0; k < 4; ++k)
+            add(time, stages[k], timeText(oldtime, stages[k], times[k], rate));
         ELEMENT timecommon = element(X::sCtagcommon);
         add(timecommon, X::sCtagmodfct, env->gettf());
         add(timecommon, X::sCtagmdsrce, boundText(env->getpr(3)));

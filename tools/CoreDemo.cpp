@@ -39,6 +39,7 @@ struct SPACE {
     double dark;        // lowpass coefficient at the end
     double reflections; // gain of the early reflections, 0 none
     std::uint32_t seed; // of the left channel; the right one takes seed + 1
+    double gain;        // of the whole space: its response stays below unity at every frequency
     double silence = 0; // s of silence after the sound
 };
 
@@ -67,22 +68,30 @@ CoreDemo::CHANNELS space(SPACE const& s) {
         }
         for (int k = n - fade; k < n; ++k)
             if (k > 0) ch[k] *= double(n - 1 - k) / fade;
-        for (int k = 0; k < n; ++k) ch[k] = CoreButl::flushSubnormal(ch[k]);
+        for (int k = 0; k < n; ++k) ch[k] = CoreButl::flushSubnormal(s.gain * ch[k]);
     }
     return x;
 }
 
 // One kernel of the saturator, mono: the linear part passes a clean impulse;
-// the second harmonic is a small, soft lowpass (warmth); the third a smaller,
-// shorter ring (edge). Each peaks at its first sample.
+// the second harmonic is a small, soft band (warmth) with no gain at DC, so
+// the squared input's mean leaves no offset; the third a smaller, shorter
+// ring (edge). Each peaks at its first sample. The three together keep a
+// full-scale sine below full scale at every frequency.
 CoreDemo::CHANNELS harmonic(int h) {
+    constexpr double kLevel = 0.65;
     std::vector<double> x(256, 0.0);
-    x[0] = 1.0;
-    if (h == 2)
-        for (int k = 0; k < 256; ++k) x[k] = 0.1 * std::exp(-k / 12.0);
+    x[0] = kLevel;
+    if (h == 2) {
+        // A fast decay less a slow one of the same area.
+        double fast = 0.0, slow = 0.0;
+        for (int k = 0; k < 256; ++k) fast += std::exp(-k / 6.0), slow += std::exp(-k / 12.0);
+        for (int k = 0; k < 256; ++k)
+            x[k] = 0.1 * kLevel * (std::exp(-k / 6.0) - fast / slow * std::exp(-k / 12.0));
+    }
     if (h == 3)
         for (int k = 0; k < 256; ++k)
-            x[k] = 0.05 * std::exp(-k / 8.0) * std::cos(3.14159265358979 * k / 6.0);
+            x[k] = 0.05 * kLevel * std::exp(-k / 8.0) * std::cos(3.14159265358979 * k / 6.0);
     for (double& v : x) v = CoreButl::flushSubnormal(v);
     return {x};
 }
@@ -145,7 +154,9 @@ D::VALUES CoreDemo::mstvl() {
             {"SKINNAME", CoreDskn::sCpackage.c_str()},
             {"SETUPROMNAME", sCsetup},
             {"FORCEOFFSET", offset()},
-            {"HDIM", std::to_string(iCharmonics)}};
+            {"HDIM", std::to_string(iCharmonics)},
+            {"DSPBUFFER", std::to_string(iCdspbuffer)},
+            {"RATECONVERSION", std::to_string(iCrateconversion)}};
 }
 
 D::PROGRAM CoreDemo::prgrm(int index) {
@@ -194,13 +205,13 @@ D::PROGRAM CoreDemo::prgrm(int index) {
 
 std::vector<CoreDemo::IMPULSE> CoreDemo::impls() {
     return {
-        {"ROOM.WAV", space({0.4, 0.4, 0.8, 0.08, 0.6, 0.15, 0.3, 20250, 0.06})},
+        {"ROOM.WAV", space({0.4, 0.4, 0.8, 0.08, 0.6, 0.15, 0.3, 20250, 0.2, 0.06})},
         {"SAT1.WAV", harmonic(1)},
         {"SAT2.WAV", harmonic(2)},
         {"SAT3.WAV", harmonic(3)},
         // The sweep turns between a bright, close space and a dark, wider one.
-        {"SWEEPA.WAV", space({0.2, 0.15, 0.8, 0.1, 0.9, 0.7, 0.25, 7})},
-        {"SWEEPB.WAV", space({0.2, 0.2, 0.8, 0.3, 0.12, 0.05, 0.0, 11})},
+        {"SWEEPA.WAV", space({0.2, 0.15, 0.8, 0.1, 0.9, 0.7, 0.25, 7, 0.12})},
+        {"SWEEPB.WAV", space({0.2, 0.2, 0.8, 0.3, 0.12, 0.05, 0.0, 11, 0.12})},
     };
 }
 

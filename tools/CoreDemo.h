@@ -5,9 +5,11 @@
 // data folder relative to the plug-in's folder; into that data folder a bank
 // setup, three programs and the impulses they play, computed here, and the
 // demo skin package. The programs: a room (one harmonic), a saturator (three
-// harmonics) and a sweep (two spaces crossfaded by an LFO). The settings
-// force the latency offset, so the delay the engine reports is the delay of
-// what it plays, and name the skin, so none is picked at random.
+// harmonics) and a sweep (two spaces crossfaded by an LFO), each keeping a
+// full-scale sine below full scale. The settings force the latency offset,
+// so the delay the engine reports is the delay of what it plays, fix the
+// processing block, convert the impulses to the host's rate, and name the
+// skin, so none is picked at random.
 // Owner: nobody; static members only. Threads: any thread (writes files).
 
 #include <string>
@@ -25,6 +27,14 @@ public:
     static constexpr int iCrate = 44100;        // sample rate of every impulse file, Hz
     static constexpr long iCforceoffset = 1000; // FORCEOFFSET and each vector's OFFSET, us
     static constexpr int iCharmonics = 3;       // HDIM: harmonics the engine may run
+    // DSPBUFFER, samples: written at once, so that the first boot keeps it
+    // and every instance, the first included, plays and reports one latency.
+    static constexpr int iCdspbuffer = 2048;
+    // RATECONVERSION, us: so that at any host rate every impulse file is
+    // converted and the programs sound the same. The engine measures a file
+    // by its converted length counted at the file's rate, so the limit
+    // covers the longest file (0.46 s) times the largest ratio (384/44.1).
+    static constexpr long iCrateconversion = 5000000;
 
     // Folders, relative to the plug-in's folder and to the data folder.
     static inline char const* const sCdatapath = "data/"; // DATAPATH

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -40,10 +41,13 @@ TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
     ASSERT_TRUE(a.wtupd(seen, kWait)) << "program change";
     void* data = nullptr;
     std::intptr_t const size = a.dispt(V::opGetChunk, 0, 0, &data);
-    ASSERT_GE(size, 131072);
+    ASSERT_GT(size, 0);
     ASSERT_NE(data, nullptr);
     std::string const chunk(static_cast<char const*>(data), std::size_t(size));
     ASSERT_EQ(chunk.find("NOCHUNK"), std::string::npos);
+    // The size handed over is the document's with its zero byte, no padding.
+    EXPECT_EQ(std::strlen(chunk.c_str()) + 1, chunk.size());
+    EXPECT_EQ(chunk.substr(chunk.find_last_not_of(std::string(" \n\r\t\0", 5)) - 7, 8), "</SETUP>");
 
     // Each instance's output from its first sound on: the first boot
     // completes the shared settings file, so later instances may run with

@@ -1,6 +1,7 @@
 #include "tests/plugin/PluginRig.h"
 
 #include <filesystem>
+#include <vector>
 
 #include "runtime/CoreButl.h"
 #include "tools/CoreDemo.h"
@@ -18,6 +19,7 @@ bool PluginRig::settings(std::vector<std::pair<std::string, std::string>> const&
         for (auto& v : values)
             if (v.first == key) v.second = value, replaced = true;
         if (!replaced) values.emplace_back(key, value);
+        if (value.empty()) std::erase_if(values, [&](auto const& v) { return v.first == key; });
     }
     std::string const text = CoreDdoc::mstxm(values);
     std::string const file = temp.folder() + CoreDemo::mstnm(CoreAnsx("vorlan.so")).c_str();

@@ -15,7 +15,8 @@ public:
     std::string const& path() const { return so; }
     std::string folder() const { return temp.folder(); } // with its trailing '/'
     // Writes the master settings again: the demo's, then these (a key given
-    // twice counts with its last value, as the engine reads them).
+    // twice counts with its last value, as the engine reads them; an empty
+    // value leaves the key out).
     bool settings(std::vector<std::pair<std::string, std::string>> const& more) const;
 
 private:

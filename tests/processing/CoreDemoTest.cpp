@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -185,5 +186,85 @@ TEST_F(CoreDemoTest, EngineBootsIntoTheRoomAndRendersThroughIt) {
         std::vector<double> const want(room[c].begin() + k, room[c].begin() + k + m);
         std::vector<double> const got(out[c].begin() + o, out[c].begin() + o + m);
         EXPECT_LT(relativeError(got, want), 1e-5) << "channel " << c;
+    }
+}
+
+TEST_F(CoreDemoTest, ProgramsPlayTheirImpulsesConvertedToTheHostRate) {
+    // Location 0 (the room) is the fallback program, read at its files' own
+    // rate; a program loaded from any other location has its files converted,
+    // at these rates exactly.
+    for (int rate : {44100, 48000, 96000, 192000}) {
+        CoreFsys shell(&pool);
+        CorePrcs e(&pool, CoreAnsx(temp.folder().c_str()), rate, nullptr, CoreAnsx(kPlugin), false,
+                   true, &shell, CoreAnsx("0"), false, &cache);
+        ASSERT_FALSE(e.fboot()) << log.text();
+        e.setbi(88, 1, nullptr); // the saturator
+        EXPECT_EQ(e.getbl(28, nullptr), CoreDemo::iCrate) << rate;
+        EXPECT_EQ(e.getbl(29, nullptr), rate);
+    }
+}
+
+namespace {
+
+using SPECTRUM = std::vector<std::complex<double>>;
+
+// The response of kernel k on the bins of a 2^17-point transform (0.34 Hz
+// apart at 44.1 kHz, several times finer than the longest kernel resolves).
+SPECTRUM bins(std::vector<double> const& k) {
+    unsigned const n = 1u << 17;
+    std::vector<double> re(n, 0.0), outre(n), outim(n);
+    std::copy(k.begin(), k.end(), re.begin());
+    CoreButl::fftdb(n, 0, re.data(), nullptr, outre.data(), outim.data());
+    SPECTRUM s(n / 2);
+    for (unsigned i = 0; i < n / 2; ++i) s[i] = {outre[i], outim[i]};
+    return s;
+}
+
+// The response of kernel k at f Hz, summed directly.
+std::complex<double> at(std::vector<double> const& k, double f) {
+    std::complex<double> sum = 0.0;
+    for (std::size_t i = 0; i < k.size(); ++i)
+        sum += k[i] * std::polar(1.0, -6.283185307179586 * f * double(i) / CoreDemo::iCrate);
+    return sum;
+}
+
+std::vector<double> const& demoKernel(char const* name, int channel) {
+    static std::vector<CoreDemo::IMPULSE> const all = CoreDemo::impls();
+    for (CoreDemo::IMPULSE const& i : all)
+        if (std::string(i.file) == name) return i.samples[std::size_t(channel)];
+    throw std::string(name);
+}
+
+} // namespace
+
+TEST(CoreDemoLevelTest, AFullScaleSineLeavesEveryProgramBelowFullScale) {
+    double const bin = double(CoreDemo::iCrate) / double(1u << 17);
+    auto const lo = std::size_t(20.0 / bin), hi = std::size_t(20000.0 / bin) + 1;
+    // The room and the sweep are linear: a sine comes out at the response's
+    // magnitude; the sweep's LFO crossfades its two spaces' kernels, so every
+    // mix of them on its way counts.
+    for (int c = 0; c < 2; ++c) {
+        SPECTRUM const room = bins(demoKernel("ROOM.WAV", c));
+        SPECTRUM const a = bins(demoKernel("SWEEPA.WAV", c)), b = bins(demoKernel("SWEEPB.WAV", c));
+        double loudest[2] = {0.0, 0.0}; // room, sweep
+        for (std::size_t k = lo; k <= hi; ++k) {
+            loudest[0] = std::max(loudest[0], std::abs(room[k]));
+            for (double w = 0.0; w <= 1.0; w += 0.125)
+                loudest[1] = std::max(loudest[1], std::abs(w * a[k] + (1.0 - w) * b[k]));
+        }
+        EXPECT_LE(std::max(loudest[0], loudest[1]), 1.0) << loudest[0] << ' ' << loudest[1];
+    }
+    // The saturator sums h1 * x + h2 * x^2 + h3 * x^3: for x a full-scale sine
+    // of w, x^2 = (1 - cos 2w) / 2 and x^3 = (3 sin w - sin 3w) / 4, so its
+    // peak is at most this sum of magnitudes.
+    std::vector<double> const& h1 = demoKernel("SAT1.WAV", 0);
+    std::vector<double> const& h2 = demoKernel("SAT2.WAV", 0);
+    std::vector<double> const& h3 = demoKernel("SAT3.WAV", 0);
+    double const dc = std::abs(at(h2, 0.0));
+    EXPECT_LT(0.125 * dc, 1e-3); // the mean of a 0.5 sine at any frequency through it
+    for (double f = 20.0; f <= 20000.0; f *= 1.01) {
+        double const peak = std::abs(at(h1, f) + 0.75 * at(h3, f)) + 0.5 * dc +
+                            0.5 * std::abs(at(h2, 2 * f)) + 0.25 * std::abs(at(h3, 3 * f));
+        EXPECT_LE(peak, 1.0) << "saturator at " << f << " Hz";
     }
 }

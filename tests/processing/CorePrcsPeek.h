@@ -30,7 +30,7 @@ struct CorePrcsPeek {
     int base() const { return e.baselatency; }
     int forced() const { return e.forcedoffset; }
     int ahead() const { return e.lookahead; }
-    int compensation() const { return e.delaycompensation; }
+    int compensation() const { return e.delaycompensation.load(); }
     // The input's lead over the output before any program offset: the
     // delay compensation when FORCEOFFSET is on, else base + lookahead (0).
     int lead() const { return e.baselatency + e.lookahead + std::max(e.forcedoffset, 0); }

@@ -22,6 +22,7 @@
 #include <climits>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -158,6 +159,45 @@ TEST_F(CoreProgWmodTest, WhatTheWritersLeaveInTheDocument) {
                              "<EVF2><EXP> 4 </EXP><OUTPUTBALANCE> 0.5 "
                              "</OUTPUTBALANCE><FILTER"})
         EXPECT_EQ(text.find(gone), std::string::npos) << gone;
+}
+
+TEST_F(CoreProgWmodTest, UntouchedTimesKeepTheirTextAndEditedOnesPlay) {
+    // Times the samples do not represent exactly (1234 us are 54.4 samples).
+    struct Row {
+        std::vector<std::string> path;
+        char const* us;
+    } const rows[] = {{{"EVF1", "MINATTACK"}, "1234"},      {{"EVF1", "MAXATTACK"}, "4411"},
+                      {{"EVF1", "MINRELEASE"}, "333"},      {{"EVF1", "MAXRELEASE"}, "1234"},
+                      {{"ENV1", "TIME", "ATTACK"}, "4411"}, {{"ENV1", "TIME", "DECAY"}, "333"},
+                      {{"ENV1", "TIME", "SLOPE"}, "1234"},  {{"ENV1", "TIME", "RELEASE"}, "4411"}};
+    configure(a);
+    CoreXml_ doc;
+    doc.getfc(written(a).c_str());
+    for (Row const& r : rows) {
+        std::vector<CoreAnsx> path{CoreAnsx("PROGRAM")};
+        for (std::size_t i = 0; i + 1 < r.path.size(); ++i) path.emplace_back(r.path[i].c_str());
+        doc.getrt()
+            ->pfind(path.data(), int(path.size()))
+            ->upglf(r.path.back().c_str(), new CoreNode(CoreAnsx(r.us)));
+    }
+    std::string const file = doc.settc(false, false).c_str();
+    auto holds = [](std::string const& text, Row const& r, std::string const& us) {
+        return text.find("<" + r.path.back() + "> " + us + " </" + r.path.back() + ">") !=
+               std::string::npos;
+    };
+    readBack(b, file);
+    std::string const saved = written(b, file);
+    for (Row const& r : rows) EXPECT_TRUE(holds(saved, r, r.us)) << r.path.back() << ' ' << r.us;
+    readBack(c, saved);
+    EXPECT_EQ(state(c), state(b));
+    // Edited: written as the samples play (100 samples: 2268 us).
+    b.getef(0)->setma(100);
+    b.geten(0)->settm(1, 100);
+    ASSERT_TRUE(b.geten(0)->rfrvl()); // as the next block applies it
+    std::string const edited = written(b, saved);
+    EXPECT_TRUE(holds(edited, rows[0], "2268"));
+    EXPECT_TRUE(holds(edited, rows[5], "2268"));
+    EXPECT_TRUE(holds(edited, rows[1], "4411"));
 }
 
 TEST(CoreProgTimeTest, TimesComeBackAsTheSameSamples) {
