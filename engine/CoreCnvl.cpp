@@ -1,5 +1,6 @@
 #include "engine/CoreCnvl.h"
 #include "engine/CoreCnvlIntl.h"
+#include "engine/CoreSpmx.h"
 
 #include "engine/CoreCubr.h"
 #include "engine/CoreOpti.h"
@@ -136,6 +137,27 @@ CoreCnvl::~CoreCnvl() {
     } catch (...) {
     }
     freeRings();
+    delete spectramix;
+}
+
+void CoreCnvl::setvr(CoreVctr* root) {
+    vectorroot = root;
+    if (root == nullptr)
+        dropSpectra();
+    else
+        prepareSpectra();
+}
+
+void CoreCnvl::prepareSpectra() {
+    dropSpectra();
+    if (vectorroot == nullptr || !planned || !oncpu || !fft.partloaded) return;
+    if (spectramix == nullptr) spectramix = new CoreSpmx(pool);
+    if (spectramix->setup(vectorroot, ext)) ext.spectramix = spectramix;
+}
+
+void CoreCnvl::dropSpectra() noexcept {
+    ext.spectramix = nullptr;
+    if (spectramix != nullptr) spectramix->clear();
 }
 
 CoreAnsx CoreCnvl::gtbdv() {
@@ -302,10 +324,12 @@ bool CoreCnvl::plan_() {
                             CoreAnsx(":") + CoreAnsx(fft.fftlength) + CoreAnsx(":") + CoreAnsx(N),
                         1, 3);
     planned = true;
+    prepareSpectra();
     return true;
 }
 
 void CoreCnvl::uload() {
+    dropSpectra(); // made for the plan that goes
     if (unload != nullptr) unload(&fft, &ext);
 }
 

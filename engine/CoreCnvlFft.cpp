@@ -16,6 +16,7 @@
 // the double-mapped contract with the never-read thirds left alone.
 #include "engine/CoreCnvl.h"
 #include "engine/CoreCnvlIntl.h"
+#include "engine/CoreSpmx.h"
 
 #include "platform/PlatSignalFft.h"
 #include "platform/PlatSignalType.h"
@@ -282,6 +283,23 @@ void clearPartitioned(FFTSTRUCT* plan, FFTEXTENSION* ext) {
 
 } // namespace
 
+void CoreCnvlIntl::prtsp(const FFTEXTENSION* e, const double* src, int m, double* split) {
+    const int N = e->length;
+    double* pack = e->work + 2 * N;
+    spectrumOf(e, src, m, pack, N);
+    packToSplit(pack, split, N);
+}
+
+namespace {
+
+// The refresh of both channels' partition spectra from the kernel vector's
+// element spectra, when the kernel is such a sum; false: transform it.
+bool mixedRefresh(FFTEXTENSION* e, const double* kernL, const double* kernR) {
+    return e->spectramix != nullptr && !e->monomode && e->spectramix->mixed(e, kernL, kernR);
+}
+
+} // namespace
+
 // ---- engine 9: one FFT per block --------------------------------------------
 
 bool CoreCnvlIntl::load3(int F, FFTSTRUCT* plan, FFTEXTENSION* ext, int B, int& N) {
@@ -398,7 +416,11 @@ void CoreCnvlIntl::cns11(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    const bool refresh = refreshDue(ext);
+    bool refresh = refreshDue(ext);
+    if (refresh && mixedRefresh(ext, kernL, kernR)) {
+        refreshDone(ext);
+        refresh = false;
+    }
     cnm11(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, refresh, ext);
     cnm11(inR, outR, kernR, ext->spectrar, ext->accumr, ringR, N, p, refresh, ext);
     if (refresh) refreshDone(ext);
@@ -433,7 +455,11 @@ void CoreCnvlIntl::cns12(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    const bool refresh = refreshDue(ext);
+    bool refresh = refreshDue(ext);
+    if (refresh && mixedRefresh(ext, kernL, kernR)) {
+        refreshDone(ext);
+        refresh = false;
+    }
     if (ext->monomode) {
         // Both channels on the left kernel, held once in the second spectra set.
         cnm12(inL, outL, kernL, ext->spectrar, ext->accuml, ringL, N, p, 0, refresh, ext);

@@ -61,6 +61,12 @@ struct CoreCnvlIntl {
     static void vmix1(VECEXTENSION* ext, bool skip, bool selected, bool pan,
                       const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
                       void* const* srcL, void* const* srcR);
+    // vmix1 (mix null: skip) with the output fade of fade1 over fadeLength
+    // values folded in, in one pass over the buffers: the same values as
+    // vmix1 followed by fade1 (a fade past n falls back to the two).
+    static void vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
+                      void* dstL, void* dstR, void* const* srcL, void* const* srcR, int fadeLength,
+                      int headLength, const void* head, int tailLength, const void* tail);
     // ---- element set 2: 32-bit values held by the bridge ---------------------
     // The same operations forwarded to the bridge in ext; an entry the bridge
     // lacks does nothing (new returns null). The bridge frees no element.
@@ -184,6 +190,10 @@ struct CoreCnvlIntl {
     static bool refreshDue(const FFTEXTENSION* ext);
     // Both channels' spectra are current again.
     static void refreshDone(FFTEXTENSION* ext);
+    // Split spectrum (n = N values, see CoreCnvlFft.cpp) of the first m values
+    // of src zero-padded to N, through the plan's transform; the work
+    // buffer's last third is its scratch (CoreCnvlFft.cpp).
+    static void prtsp(const FFTEXTENSION* ext, const double* src, int m, double* split);
     // Moves the shared accumulator index on by one block, wrapping at P.
     static void nextPartition(FFTEXTENSION* ext);
     // Plan time (CoreCnvlPlan.cpp): P partitions of the plan's kernel, the

@@ -54,6 +54,8 @@ void CorePrcs::bindSlot(short s) {
     cnvls[s].kernels[0] = left;
     cnvls[s].kernels[1] = right;
     cnvls[s].cnvl->setup(changed);
+    // A harmonic slot plays its vector's output pair 0.
+    cnvls[s].cnvl->setvr(s < hdimmax ? program->getvr(s) : nullptr);
     cnvls[s].cnvl->setms(program->getfm());
 }
 
