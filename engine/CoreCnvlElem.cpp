@@ -160,7 +160,7 @@ void CoreCnvlIntl::vmix1(VECEXTENSION*, bool skip, bool selected, bool pan,
                          const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
                          void* const* srcL, void* const* srcR) {
     vmixf(skip ? nullptr : mix, selected, pan, n, count, dstL, dstR, srcL, srcR, 0, 0, nullptr, 0,
-          nullptr);
+          nullptr, false);
 }
 
 namespace {
@@ -184,21 +184,24 @@ constexpr int kTile = 256; // samples a fused mix holds between its terms
 #define CNVL_MIX_CLONES
 #endif
 
-// One channel: dst := flush(fade(dst * keep + the terms, in order)). Works
+// One channel: dst := flush(fade(dst * keep + the terms, in order)), or
+// with split dst := flush(dst * keep + flush(fade(the terms))). Works
 // through the buffer a tile at a time, so each value is read and written
 // once however many terms there are. fresh: nothing of dst is kept, the
 // first term (plain) is written rather than added to dst * 0.
 CNVL_MIX_CLONES
-void mixChannel(int n, double* dst, double keep, bool fresh, const TERM* terms, int count,
-                bool last, int headLength, const double* head, int fadeLength, int tailLength,
-                const double* tail) {
+void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
+                int count, bool last, int headLength, const double* head, int fadeLength,
+                int tailLength, const double* tail) {
     constexpr std::uint64_t kExponent = 0x7FF0000000000000ull;
     alignas(64) double t[kTile];
     const int tailStart = fadeLength - tailLength; // first sample the tail window scales
     for (int base = 0; base < n; base += kTile) {
         const int m = std::min(kTile, n - base);
         const double* d = dst + base;
-        if (!fresh)
+        if (split && !fresh)
+            std::fill(t, t + m, 0.0);
+        else if (!fresh)
             for (int i = 0; i < m; ++i) t[i] = d[i] * keep;
         for (int k = 0; k < count; ++k) {
             const double* x = terms[k].x + base;
@@ -220,6 +223,12 @@ void mixChannel(int n, double* dst, double keep, bool fresh, const TERM* terms, 
             t[i - base] *= head[i];
         for (int i = std::max(tailStart, base); i < std::min(fadeLength, base + m); ++i)
             t[i - base] *= tail[i - tailStart];
+        if (split) // the faded share as the scratch pass left it, then the kept part
+            for (int i = 0; i < m; ++i) {
+                const double v = t[i];
+                const double share = (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
+                t[i] = d[i] * keep + share * 1.0;
+            }
         double* o = dst + base;
         if (!last) { // a pass before further terms: the sums as they are
             std::copy(t, t + m, o);
@@ -234,19 +243,23 @@ void mixChannel(int n, double* dst, double keep, bool fresh, const TERM* terms, 
 
 } // namespace
 
-void CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
+bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
                          void* dstL, void* dstR, void* const* srcL, void* const* srcR,
                          int fadeLength, int headLength, const void* head, int tailLength,
-                         const void* tail) {
+                         const void* tail, bool split) {
+    constexpr int kMost = 16; // terms per pass; more elements take further passes
     auto* dl = static_cast<double*>(dstL);
     auto* dr = static_cast<double*>(dstR);
-    if (n < 1 || dl == nullptr || dr == nullptr) return;
+    if (n < 1 || dl == nullptr || dr == nullptr) return true;
+    // The fresh share must be whole before the kept part joins it.
+    split = split && mix != nullptr;
+    if (split && (dl == dr || fadeLength > n || (!selected && count > kMost))) return false;
     if (dl == dr || fadeLength > n) {
         // One buffer for both sides, or a fade past the mixed values: the
         // separate passes, which handle both.
         vmixSeparate(mix, selected, pan, n, count, dl, dr, srcL, srcR);
         fade1(nullptr, fadeLength, dl, dr, headLength, head, tailLength, tail);
-        return;
+        return true;
     }
     const int f = std::max(fadeLength, 0);
     const auto* w = static_cast<const double*>(head);
@@ -257,16 +270,17 @@ void CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
     if (tl > 0 && tailLength > f) tw += tailLength - f;
 
     // Up to two chosen elements, else every element: the terms of each side.
-    constexpr int kMost = 16; // terms per pass; more elements take further passes
     TERM left[kMost], right[kMost];
     int terms = 0;
     double keep = mix != nullptr ? mix->retention : 1.0;
     // Nothing of the old output is kept: the first plain term is a write
     // (the same values once flushed, as 0 * dst + x is x or a signed zero).
     auto pass = [&](bool last) {
-        const bool fresh = keep == 0.0 && terms > 0 && left[0].y == nullptr;
-        mixChannel(n, dl, keep, fresh, left, terms, last, last ? hl : 0, w, f, last ? tl : 0, tw);
-        mixChannel(n, dr, keep, fresh, right, terms, last, last ? hl : 0, w, f, last ? tl : 0, tw);
+        const bool fresh = (keep == 0.0 || split) && terms > 0 && left[0].y == nullptr;
+        mixChannel(n, dl, keep, fresh, split, left, terms, last, last ? hl : 0, w, f, last ? tl : 0,
+                   tw);
+        mixChannel(n, dr, keep, fresh, split, right, terms, last, last ? hl : 0, w, f,
+                   last ? tl : 0, tw);
         terms = 0;
         keep = 1.0;
     };
@@ -298,6 +312,7 @@ void CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
         }
     }
     pass(true);
+    return true;
 }
 
 int CoreCnvlIntl::szel2() { return 4; }

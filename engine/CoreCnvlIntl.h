@@ -63,10 +63,14 @@ struct CoreCnvlIntl {
                       void* const* srcL, void* const* srcR);
     // vmix1 (mix null: skip) with the output fade of fade1 over fadeLength
     // values folded in, in one pass over the buffers: the same values as
-    // vmix1 followed by fade1 (a fade past n falls back to the two).
-    static void vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
+    // vmix1 followed by fade1 (a fade past n falls back to the two). split:
+    // the fade scales the fresh share only, as a mix at retention 0 and the
+    // fade into a scratch pair, then a mix of that pair at gain 1 would;
+    // false (nothing done) when that takes more than one pass.
+    static bool vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
                       void* dstL, void* dstR, void* const* srcL, void* const* srcR, int fadeLength,
-                      int headLength, const void* head, int tailLength, const void* tail);
+                      int headLength, const void* head, int tailLength, const void* tail,
+                      bool split);
     // ---- element set 2: 32-bit values held by the bridge ---------------------
     // The same operations forwarded to the bridge in ext; an entry the bridge
     // lacks does nothing (new returns null). The bridge frees no element.

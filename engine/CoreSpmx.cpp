@@ -25,6 +25,13 @@ void added(double* __restrict dst, double const* __restrict src, double w, int n
     for (int k = 0; k < n; ++k) dst[k] += src[k] * w;
 }
 
+// Two terms in one pass (the same sums as scaled, then added).
+SPMX_CLONES
+void twoTerms(double* __restrict dst, double const* __restrict a, double wa,
+              double const* __restrict b, double wb, int n) {
+    for (int k = 0; k < n; ++k) dst[k] = a[k] * wa + b[k] * wb;
+}
+
 } // namespace
 
 bool CoreSpmx::setup(CoreVctr* vector, CoreCnvl::FFTEXTENSION const& ext) {
@@ -47,6 +54,7 @@ bool CoreSpmx::setup(CoreVctr* vector, CoreCnvl::FFTEXTENSION const& ext) {
                 s = static_cast<double*>(pool->mallc(0, static_cast<int>(values), "CNV4", ""));
             count = i + 1;
         }
+        unwritten = static_cast<unsigned char*>(pool->mallc(4, ext.partitions, "CNV4", ""));
     } catch (...) {
         clear();
         throw;
@@ -64,6 +72,9 @@ void CoreSpmx::clear() {
             s = nullptr;
         }
     count = 0;
+    if (unwritten != nullptr) pool->free_(unwritten);
+    unwritten = nullptr;
+    paired = false;
     root = nullptr;
     length = 0;
     partitions = 0;
@@ -93,6 +104,7 @@ bool CoreSpmx::mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
     if (root == nullptr || ext->length != length || ext->partitions != partitions ||
         kernL == nullptr || kernL != root->getlc() || kernR != root->getrc())
         return false;
+    paired = false;
     CoreVctr::LINEARSUM sum;
     if (!root->chnsm(sum, 1.0)) return false;
     // Each term's element, its spectra brought up to date; the partitions
@@ -111,6 +123,7 @@ bool CoreSpmx::mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
         clean = std::min(clean, e->valid);
     }
     int const L = ext->partlength;
+    bool const two = sum.count == 2;
     double* out[2] = {ext->spectral, ext->spectrar};
     double const* kern[2] = {kernL, kernR};
     for (int i = 0; i < partitions; ++i) {
@@ -119,6 +132,8 @@ bool CoreSpmx::mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
         bool dirty = i >= clean;
         for (int r = 0; r < sum.ranges && !dirty; ++r) dirty = sum.from[r] < to && from < sum.to[r];
         long const at = static_cast<long>(i) * length;
+        unwritten[i] = two && !dirty ? 1 : 0;
+        if (unwritten[i] != 0) continue;
         for (int ch = 0; ch < 2; ++ch) {
             double* s = out[ch] + at;
             if (dirty) {
@@ -126,11 +141,25 @@ bool CoreSpmx::mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
             } else if (sum.count == 0) {
                 std::fill(s, s + length, 0.0);
             } else {
-                scaled(s, used[0]->spectra[ch] + at, sum.weight[0], length);
-                for (int j = 1; j < sum.count; ++j)
+                int j = 1;
+                if (sum.count >= 2) {
+                    twoTerms(s, used[0]->spectra[ch] + at, sum.weight[0], used[1]->spectra[ch] + at,
+                             sum.weight[1], length);
+                    j = 2;
+                } else {
+                    scaled(s, used[0]->spectra[ch] + at, sum.weight[0], length);
+                }
+                for (; j < sum.count; ++j)
                     added(s, used[j]->spectra[ch] + at, sum.weight[j], length);
             }
         }
+    }
+    if (two) {
+        pair[0] = used[0];
+        pair[1] = used[1];
+        pairweight[0] = sum.weight[0];
+        pairweight[1] = sum.weight[1];
+        paired = true;
     }
     return true;
 }

@@ -39,6 +39,20 @@ public:
     // kernel pair kernL, kernR that root's output pair 0 is now. False, with
     // the spectra partly written, when it is not a sum of held elements.
     bool mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL, double const* kernR) noexcept;
+    // The last mixed kernel was two weighted elements: its clean partitions
+    // were not written, and terms gives them.
+    bool pairs() const { return paired; }
+    // Partition i of channel ch as p * wp + q * wq when it was not written.
+    bool terms(int ch, int i, double const*& p, double& wp, double const*& q,
+               double& wq) const noexcept {
+        if (!paired || unwritten[i] == 0) return false;
+        long const at = static_cast<long>(i) * length;
+        p = pair[0]->spectra[ch] + at;
+        q = pair[1]->spectra[ch] + at;
+        wp = pairweight[0];
+        wq = pairweight[1];
+        return true;
+    }
 
 private:
     struct ELEMENT {
@@ -58,4 +72,8 @@ private:
     int length = 0;           // N the spectra were made for
     int partitions = 0;       // P the spectra were made for
     ELEMENT elements[iCelements];
+    bool paired = false;                         // see pairs
+    ELEMENT const* pair[2] = {nullptr, nullptr}; // the two terms then
+    double pairweight[2] = {0.0, 0.0};
+    unsigned char* unwritten = nullptr; // P flags: partition left to the terms
 };

@@ -297,7 +297,7 @@ void CoreVctr::mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record) {
         if (fused) {
             CoreCnvlIntl::vmixf(mix, vectoron, panon, currentlength, count, left, right,
                                 leftelements, rightelements, foldLength(), foldheadlength, foldhead,
-                                foldtaillength, foldtail);
+                                foldtaillength, foldtail, false);
             return;
         }
         mixfn(ext, false, vectoron, panon, mix, currentlength, count, left, right, leftelements,
@@ -313,6 +313,10 @@ void CoreVctr::mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record) {
     }
     // The output fade goes into the fresh share only, so the faded regions
     // keep their shape and the smoothing settles on the faded mix.
+    if (fused && CoreCnvlIntl::vmixf(&record, vectoron, panon, currentlength, count, currentleft,
+                                     currentright, leftelements, rightelements, foldLength(),
+                                     foldheadlength, foldhead, foldtaillength, foldtail, true))
+        return;
     CoreCnvl::VECTORMIXSTRUCT share = record;
     share.retention = 0.0;
     mixFaded(&share, scratchleft, scratchright);
