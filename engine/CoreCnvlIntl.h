@@ -31,6 +31,8 @@ struct CoreCnvlIntl {
     // Replaces it (a machine without SSE2, say); selection reads it afterwards.
     static void setvs(CoreCnvl& player, const VALIDSTRUCT& valid) { player.valid = valid; }
     static const VALIDSTRUCT& getvs(const CoreCnvl& player) { return player.valid; }
+    // The element spectra the player mixes its kernel spectra from; null: none.
+    static const CoreSpmx* getsm(const CoreCnvl& player) { return player.ext.spectramix; }
 
     // ---- validity tests: the engine can run here (false for a null record) ----
     static bool isss2(const VALIDSTRUCT* v); // the processor has SSE2

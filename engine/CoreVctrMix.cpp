@@ -92,8 +92,10 @@ void CoreVctr::remix() {
     unchanged = false;
     converged = false;
     // Elements or lengths may have changed under the output: what it holds
-    // is no longer the sum it was mixed as (the mixes to come wash it out),
-    // and spectra made of the elements may be stale.
+    // is no longer the sum it was mixed as (the mixes to come wash it out;
+    // the buffers it was mixed from may be gone), and spectra made of the
+    // elements may be stale.
+    own.count = 0;
     unknown = 1.0;
     ++elementversion;
 }
