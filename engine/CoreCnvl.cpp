@@ -324,7 +324,6 @@ bool CoreCnvl::plan_() {
                             CoreAnsx(":") + CoreAnsx(fft.fftlength) + CoreAnsx(":") + CoreAnsx(N),
                         1, 3);
     planned = true;
-    prepareSpectra();
     return true;
 }
 

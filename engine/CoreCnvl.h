@@ -249,6 +249,8 @@ public:
     // The vector whose output pair 0 is the kernel (null: none or unknown): a
     // partitioned CPU engine then mixes the kernel spectra from spectra of
     // its elements made once. Allocates (loader path); null only forgets.
+    // Bound after planning: a new plan (or selection) drops the spectra, and
+    // the vector is not looked at again until it is bound anew.
     void setvr(CoreVctr* root);
     void setci(double* buffer, short mode, int length); // computation values into the extension
 

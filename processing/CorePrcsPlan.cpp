@@ -302,6 +302,8 @@ void CorePrcs::setod(short slot, short sel, double us) {
         setpp();
         adjrt(programperiod);
         setck();
+        // The new plan of the slot drops what its player made for the old one.
+        if (slot < hdimmax) cnvls[slot].cnvl->setvr(program->getvr(slot));
     }
     clepr(true);
 }
