@@ -20,15 +20,7 @@ using CHANNELS = CoreHost::CHANNELS;
 char const* const setupName = "WORKLOAD.XML";
 char const* const programName = "WORKLOAD.XML";
 
-struct NOISE {
-    std::uint32_t state;
-    double next() { // uniform in -1 .. 1
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state / 2147483647.5 - 1.0;
-    }
-};
+using NOISE = CoreDemo::NOISE; // the demo data's seeded noise
 
 // A decaying noise tail behind a unit first sample, n samples per channel,
 // scaled by gain: peak at the start, so every file aligns on its first sample.
