@@ -151,8 +151,14 @@ void CoreCnvl::setvr(CoreVctr* root) {
 void CoreCnvl::prepareSpectra() {
     dropSpectra();
     if (vectorroot == nullptr || !planned || !oncpu || !fft.partloaded) return;
-    if (spectramix == nullptr) spectramix = new CoreSpmx(pool);
-    if (spectramix->setup(vectorroot, ext)) ext.spectramix = spectramix;
+    try {
+        if (spectramix == nullptr) spectramix = new CoreSpmx(pool);
+        if (spectramix->setup(vectorroot, ext)) ext.spectramix = spectramix;
+    } catch (...) {
+        // Only a saving is lost: the kernel is transformed as before.
+        CoreLog_::debug(CoreAnsx("player ") + name + CoreAnsx(": no room for element spectra"), 1,
+                        3);
+    }
 }
 
 void CoreCnvl::dropSpectra() noexcept {

@@ -44,6 +44,7 @@ bool CoreSpmx::setup(CoreVctr* vector, CoreCnvl::FFTEXTENSION const& ext) {
     int const found = vector->chnel(left, right, iCelements);
     if (found < 1) return false;
     long const values = static_cast<long>(ext.partitions) * ext.length;
+    if (values * 2 * found > iCbudget) return false;
     try {
         for (int i = 0; i < found; ++i) {
             ELEMENT& e = elements[i];

@@ -28,10 +28,14 @@ public:
     CoreSpmx& operator=(CoreSpmx&&) = delete;
 
     static constexpr int iCelements = 8; // element pairs a kernel may be mixed from
+    // Values of element spectra one player may hold (32 MB): a longer or
+    // wider vector is transformed as before rather than held twice over.
+    static constexpr long iCbudget = 4L << 20;
 
     // Holds spectra for root's leaf elements under the plan in ext (N, P and
     // the partition lengths of a partitioned CPU engine); false (and nothing
-    // held) when there is no root, no such plan or too many elements.
+    // held) when there is no root, no such plan, too many elements or more
+    // than iCbudget values. Throws CoreAnsx when the pool refuses.
     bool setup(CoreVctr* root, CoreCnvl::FFTEXTENSION const& ext);
     void clear(); // frees the spectra and forgets the root
 
