@@ -1,5 +1,6 @@
 #include "engine/CoreCnvl.h"
 #include "engine/CoreCnvlIntl.h"
+#include "engine/CoreSpmx.h"
 
 #include "engine/CoreCubr.h"
 #include "engine/CoreOpti.h"
@@ -136,6 +137,33 @@ CoreCnvl::~CoreCnvl() {
     } catch (...) {
     }
     freeRings();
+    delete spectramix;
+}
+
+void CoreCnvl::setvr(CoreVctr* root) {
+    vectorroot = root;
+    if (root == nullptr)
+        dropSpectra();
+    else
+        prepareSpectra();
+}
+
+void CoreCnvl::prepareSpectra() {
+    dropSpectra();
+    if (vectorroot == nullptr || !planned || !oncpu || !fft.partloaded) return;
+    try {
+        if (spectramix == nullptr) spectramix = new CoreSpmx(pool);
+        if (spectramix->setup(vectorroot, ext)) ext.spectramix = spectramix;
+    } catch (...) {
+        // Only a saving is lost: the kernel is transformed as before.
+        CoreLog_::debug(CoreAnsx("player ") + name + CoreAnsx(": no room for element spectra"), 1,
+                        3);
+    }
+}
+
+void CoreCnvl::dropSpectra() noexcept {
+    ext.spectramix = nullptr;
+    if (spectramix != nullptr) spectramix->clear();
 }
 
 CoreAnsx CoreCnvl::gtbdv() {
@@ -306,6 +334,7 @@ bool CoreCnvl::plan_() {
 }
 
 void CoreCnvl::uload() {
+    dropSpectra(); // made for the plan that goes
     if (unload != nullptr) unload(&fft, &ext);
 }
 

@@ -36,6 +36,8 @@
 class CorePool;
 class CoreCubr;
 class CoreTime;
+class CoreSpmx;
+class CoreVctr;
 
 class CoreCnvl {
 public:
@@ -108,6 +110,9 @@ public:
         bool monomode = false;                 // both channels use the left kernel
         int onetap = 0;                        // one-tap index (samples)
         bool spectravalid = false; // kernel spectra computed since the last load or clear
+        // Element spectra the partitioned CPU engines mix their kernel spectra
+        // from, when the kernel is a vector's sum of elements; null: transform.
+        CoreSpmx* spectramix = nullptr;
     };
 
     // Capabilities of this machine, handed to every validity test.
@@ -241,6 +246,12 @@ public:
     // The caller's kernel-changed flag: raised by the caller when the kernel
     // changed, cleared once the spectra are rebuilt; null: rebuilt every block.
     void setup(bool* kernelChanged) { ext.changed = kernelChanged; }
+    // The vector whose output pair 0 is the kernel (null: none or unknown): a
+    // partitioned CPU engine then mixes the kernel spectra from spectra of
+    // its elements made once. Allocates (loader path); null only forgets.
+    // Bound after planning: a new plan (or selection) drops the spectra, and
+    // the vector is not looked at again until it is bound anew.
+    void setvr(CoreVctr* root);
     void setci(double* buffer, short mode, int length); // computation values into the extension
 
     // ---- planning (engine worker or inline; may allocate and log) ------------
@@ -322,6 +333,9 @@ private:
                    CoreTime* meterB);
     // Frees both rings.
     void freeRings();
+    // Element spectra for the bound vector under the current plan, or none.
+    void prepareSpectra();
+    void dropSpectra() noexcept;
     // Unloads the computation plan and the plan with the function copies they
     // were loaded with (harmless when nothing is loaded).
     void releasePlans();
@@ -364,4 +378,6 @@ private:
     VALIDSTRUCT valid;                       // capabilities of this machine
     CoreAnsx version;                        // bridge version text ("N/A" without one)
     VECEXTENSION vecext;                     // handed to the element functions
+    CoreVctr* vectorroot = nullptr;          // the kernel's vector (not owned), see setvr
+    CoreSpmx* spectramix = nullptr;          // element spectra for it (owned)
 };

@@ -12,6 +12,8 @@
 #include "runtime/CorePool.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -36,6 +38,35 @@ inline void addPlain(int n, double** dstL, double** dstR, void* srcL, void* srcR
     auto* l = static_cast<double*>(srcL);
     auto* r = static_cast<double*>(srcR);
     mixr2(n, dstL, dstR, &l, &r, g);
+}
+
+// The mix as separate passes (scale, each source, flush): what a pair that
+// is one buffer on both sides gets, each pass treating it twice.
+void vmixSeparate(const CoreCnvl::VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
+                  double* dl, double* dr, void* const* srcL, void* const* srcR) {
+    if (mix != nullptr) {
+        mixr1(n, &dl, &dr, mix->retention);
+        if (!selected) {
+            for (int k = 0; k < count && srcL != nullptr && srcR != nullptr; ++k) {
+                if (pan)
+                    addPanned(n, &dl, &dr, srcL[k], srcR[k], mix, mix->gain);
+                else
+                    addPlain(n, &dl, &dr, srcL[k], srcR[k], mix->gain);
+            }
+        } else if (srcL != nullptr && srcR != nullptr) {
+            const std::int32_t index[2] = {mix->index0, mix->index1};
+            const double weight[2] = {mix->weight0, mix->weight1};
+            for (int e = 0; e < 2; ++e) {
+                if (index[e] < 0 || index[e] >= count) continue;
+                if (pan)
+                    addPanned(n, &dl, &dr, srcL[index[e]], srcR[index[e]], mix, weight[e]);
+                else
+                    addPlain(n, &dl, &dr, srcL[index[e]], srcR[index[e]], weight[e]);
+            }
+        }
+    }
+    flushValues(n, dl);
+    flushValues(n, dr);
 }
 
 // The bridge entries of set 2, when the bridge is there.
@@ -128,33 +159,160 @@ void CoreCnvlIntl::fade1(VECEXTENSION*, int n, void* left, void* right, int wind
 void CoreCnvlIntl::vmix1(VECEXTENSION*, bool skip, bool selected, bool pan,
                          const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
                          void* const* srcL, void* const* srcR) {
-    auto* dl = static_cast<double*>(dstL);
-    auto* dr = static_cast<double*>(dstR);
-    if (n < 1 || dl == nullptr || dr == nullptr) return;
-    if (!skip && mix != nullptr) {
-        mixr1(n, &dl, &dr, mix->retention);
-        if (!selected) {
-            for (int k = 0; k < count && srcL != nullptr && srcR != nullptr; ++k) {
-                if (pan)
-                    addPanned(n, &dl, &dr, srcL[k], srcR[k], mix, mix->gain);
+    vmixf(skip ? nullptr : mix, selected, pan, n, count, dstL, dstR, srcL, srcR, 0, 0, nullptr, 0,
+          nullptr, false);
+}
+
+namespace {
+
+// One source of a fused mix for one output channel: x * a, or x * a + y * d
+// when it is panned (y is the other channel of the same element).
+struct TERM {
+    const double* x;
+    const double* y; // null: not panned
+    double a;
+    double d;
+};
+
+constexpr int kTile = 256; // samples a fused mix holds between its terms
+
+// Built for the baseline and for AVX2 (no FMA: every sum rounds as the
+// separate passes rounded it); the loader picks the variant.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define CNVL_MIX_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define CNVL_MIX_CLONES
+#endif
+
+// One channel: dst := flush(fade(dst * keep + the terms, in order)), or
+// with split dst := flush(dst * keep + flush(fade(the terms))). Works
+// through the buffer a tile at a time, so each value is read and written
+// once however many terms there are. fresh: nothing of dst is kept, the
+// first term (plain) is written rather than added to dst * 0.
+CNVL_MIX_CLONES
+void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
+                int count, bool last, int headLength, const double* head, int fadeLength,
+                int tailLength, const double* tail) {
+    constexpr std::uint64_t kExponent = 0x7FF0000000000000ull;
+    alignas(64) double t[kTile];
+    const int tailStart = fadeLength - tailLength; // first sample the tail window scales
+    for (int base = 0; base < n; base += kTile) {
+        const int m = std::min(kTile, n - base);
+        const double* d = dst + base;
+        if (split && !fresh)
+            std::fill(t, t + m, 0.0);
+        else if (!fresh)
+            for (int i = 0; i < m; ++i) t[i] = d[i] * keep;
+        for (int k = 0; k < count; ++k) {
+            const double* x = terms[k].x + base;
+            const double a = terms[k].a;
+            if (terms[k].y == nullptr) {
+                if (k == 0 && fresh)
+                    for (int i = 0; i < m; ++i) t[i] = x[i] * a;
                 else
-                    addPlain(n, &dl, &dr, srcL[k], srcR[k], mix->gain);
-            }
-        } else if (srcL != nullptr && srcR != nullptr) {
-            const std::int32_t index[2] = {mix->index0, mix->index1};
-            const double weight[2] = {mix->weight0, mix->weight1};
-            for (int e = 0; e < 2; ++e) {
-                // An index past the element count would read a stray pointer.
-                if (index[e] < 0 || index[e] >= count) continue;
-                if (pan)
-                    addPanned(n, &dl, &dr, srcL[index[e]], srcR[index[e]], mix, weight[e]);
-                else
-                    addPlain(n, &dl, &dr, srcL[index[e]], srcR[index[e]], weight[e]);
+                    for (int i = 0; i < m; ++i) t[i] += x[i] * a;
+            } else {
+                const double* y = terms[k].y + base;
+                const double dd = terms[k].d;
+                for (int i = 0; i < m; ++i) t[i] += x[i] * a + y[i] * dd;
             }
         }
+        // The fade scales what the flush of the separate passes left; a
+        // value it would have cleared first still ends as +0.
+        for (int i = std::max(0, base); i < std::min(headLength, base + m); ++i)
+            t[i - base] *= head[i];
+        for (int i = std::max(tailStart, base); i < std::min(fadeLength, base + m); ++i)
+            t[i - base] *= tail[i - tailStart];
+        if (split) // the faded share as the scratch pass left it, then the kept part
+            for (int i = 0; i < m; ++i) {
+                const double v = t[i];
+                const double share = (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
+                t[i] = d[i] * keep + share * 1.0;
+            }
+        double* o = dst + base;
+        if (!last) { // a pass before further terms: the sums as they are
+            std::copy(t, t + m, o);
+            continue;
+        }
+        for (int i = 0; i < m; ++i) {
+            const double v = t[i];
+            o[i] = (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
+        }
     }
-    flushValues(n, dl);
-    flushValues(n, dr);
+}
+
+} // namespace
+
+bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
+                         void* dstL, void* dstR, void* const* srcL, void* const* srcR,
+                         int fadeLength, int headLength, const void* head, int tailLength,
+                         const void* tail, bool split) {
+    constexpr int kMost = 16; // terms per pass; more elements take further passes
+    auto* dl = static_cast<double*>(dstL);
+    auto* dr = static_cast<double*>(dstR);
+    if (n < 1 || dl == nullptr || dr == nullptr) return true;
+    // The fresh share must be whole before the kept part joins it.
+    split = split && mix != nullptr;
+    if (split && (dl == dr || fadeLength > n || (!selected && count > kMost))) return false;
+    if (dl == dr || fadeLength > n) {
+        // One buffer for both sides, or a fade past the mixed values: the
+        // separate passes, which handle both.
+        vmixSeparate(mix, selected, pan, n, count, dl, dr, srcL, srcR);
+        fade1(nullptr, fadeLength, dl, dr, headLength, head, tailLength, tail);
+        return true;
+    }
+    const int f = std::max(fadeLength, 0);
+    const auto* w = static_cast<const double*>(head);
+    const auto* tw = static_cast<const double*>(tail);
+    const int hl = w != nullptr && headLength > 0 ? std::min(headLength, f) : 0;
+    // Window value i belongs to index f - tailLength + i; indices below 0 do not exist.
+    const int tl = tw != nullptr && tailLength > 0 ? std::min(tailLength, f) : 0;
+    if (tl > 0 && tailLength > f) tw += tailLength - f;
+
+    // Up to two chosen elements, else every element: the terms of each side.
+    TERM left[kMost], right[kMost];
+    int terms = 0;
+    double keep = mix != nullptr ? mix->retention : 1.0;
+    // Nothing of the old output is kept: the first plain term is a write
+    // (the same values once flushed, as 0 * dst + x is x or a signed zero).
+    auto pass = [&](bool last) {
+        const bool fresh = (keep == 0.0 || split) && terms > 0 && left[0].y == nullptr;
+        mixChannel(n, dl, keep, fresh, split, left, terms, last, last ? hl : 0, w, f, last ? tl : 0,
+                   tw);
+        mixChannel(n, dr, keep, fresh, split, right, terms, last, last ? hl : 0, w, f,
+                   last ? tl : 0, tw);
+        terms = 0;
+        keep = 1.0;
+    };
+    auto add = [&](void* sl, void* sr, double g) {
+        // An element not (yet) allocated adds nothing.
+        if (sl == nullptr || sr == nullptr) return;
+        const auto* l = static_cast<const double*>(sl);
+        const auto* r = static_cast<const double*>(sr);
+        if (terms == kMost) pass(false);
+        if (pan) {
+            left[terms] = {l, r, mix->panll * g, mix->panrl * g};
+            right[terms] = {l, r, mix->panlr * g, mix->panrr * g};
+        } else {
+            left[terms] = {l, nullptr, g, 0.0};
+            right[terms] = {r, nullptr, g, 0.0};
+        }
+        ++terms;
+    };
+    if (mix != nullptr && srcL != nullptr && srcR != nullptr) {
+        if (!selected) {
+            for (int k = 0; k < count; ++k) add(srcL[k], srcR[k], mix->gain);
+        } else {
+            const std::int32_t index[2] = {mix->index0, mix->index1};
+            const double weight[2] = {mix->weight0, mix->weight1};
+            for (int e = 0; e < 2; ++e)
+                // An index past the element count would read a stray pointer.
+                if (index[e] >= 0 && index[e] < count)
+                    add(srcL[index[e]], srcR[index[e]], weight[e]);
+        }
+    }
+    pass(true);
+    return true;
 }
 
 int CoreCnvlIntl::szel2() { return 4; }

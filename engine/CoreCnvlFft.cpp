@@ -16,6 +16,7 @@
 // the double-mapped contract with the never-read thirds left alone.
 #include "engine/CoreCnvl.h"
 #include "engine/CoreCnvlIntl.h"
+#include "engine/CoreSpmx.h"
 
 #include "platform/PlatSignalFft.h"
 #include "platform/PlatSignalType.h"
@@ -100,6 +101,31 @@ void macSplit(const double* a, const double* b, double* acc, int n) {
     const double dc = acc[0] + a[0] * b[0];
     const double nyquist = acc[h] + a[h] * b[h];
     macLoop(a, a + h, b, b + h, acc, acc + h, h);
+    acc[0] = dc;
+    acc[h] = nyquist;
+}
+
+CNVL_FFT_CLONES
+void macLoop2(const double* __restrict xr, const double* __restrict xi, const double* __restrict pr,
+              const double* __restrict pi, double wp, const double* __restrict qr,
+              const double* __restrict qi, double wq, double* __restrict cr, double* __restrict ci,
+              int h) {
+    for (int k = 0; k < h; ++k) {
+        const double ar = xr[k], ai = xi[k];
+        const double br = pr[k] * wp + qr[k] * wq, bi = pi[k] * wp + qi[k] * wq;
+        cr[k] += ar * br - ai * bi;
+        ci[k] += ar * bi + ai * br;
+    }
+}
+
+// acc += a * (p * wp + q * wq): macSplit of a two-term mixed spectrum, the
+// same sums as the spectrum written first, without writing it.
+void macSplit2(const double* a, const double* p, double wp, const double* q, double wq, double* acc,
+               int n) {
+    const int h = n / 2;
+    const double dc = acc[0] + a[0] * (p[0] * wp + q[0] * wq);
+    const double nyquist = acc[h] + a[h] * (p[h] * wp + q[h] * wq);
+    macLoop2(a, a + h, p, p + h, wp, q, q + h, wq, acc, acc + h, h);
     acc[0] = dc;
     acc[h] = nyquist;
 }
@@ -189,7 +215,7 @@ void cnm10(const double* in, double* out, const double* kern, double* ring, int 
 // the accumulator that is due now (acc[c]). Work buffer: X in split form in
 // the first third, Pack transforms in the last.
 double* accumulate(const double* in, const double* kern, double* spectra, double* acc, int N,
-                   bool refresh, FFTEXTENSION* e) {
+                   int ch, bool refresh, FFTEXTENSION* e) {
     const int P = e->partitions;
     const int L = e->partlength;
     double* x = e->work;
@@ -204,8 +230,18 @@ double* accumulate(const double* in, const double* kern, double* spectra, double
         }
     }
     const int c = *e->index;
+    // Partitions the element spectra mix holds as a pair of terms are not
+    // written out: the product takes the terms themselves.
+    const CoreSpmx* mix = e->monomode ? nullptr : e->spectramix;
+    const bool paired = mix != nullptr && mix->pairs();
     for (int i = 0, j = c; i < P; ++i) {
-        macSplit(x, spectra + static_cast<long>(i) * N, acc + static_cast<long>(j) * N, N);
+        const double *p = nullptr, *q = nullptr;
+        double wp = 0.0, wq = 0.0;
+        double* a = acc + static_cast<long>(j) * N;
+        if (paired && mix->terms(ch, i, p, wp, q, wq))
+            macSplit2(x, p, wp, q, wq, a, N);
+        else
+            macSplit(x, spectra + static_cast<long>(i) * N, a, N);
         if (++j == P) j = 0;
     }
     return acc + static_cast<long>(c) * N;
@@ -213,8 +249,8 @@ double* accumulate(const double* in, const double* kern, double* spectra, double
 
 // Engine 10, one channel.
 void cnm11(const double* in, double* out, const double* kern, double* spectra, double* acc,
-           double* ring, int N, int p, bool refresh, FFTEXTENSION* e) {
-    double* s = accumulate(in, kern, spectra, acc, N, refresh, e);
+           double* ring, int N, int p, int ch, bool refresh, FFTEXTENSION* e) {
+    double* s = accumulate(in, kern, spectra, acc, N, ch, refresh, e);
     emit(e, s, ring, N, p, out);
     std::fill(s, s + N, 0.0);
 }
@@ -233,7 +269,7 @@ double* sharedSlot(const FFTEXTENSION* e, int ch, int N) {
 // the group's total stays right, only the saving is lost.
 void cnm12(const double* in, double* out, const double* kern, double* spectra, double* acc,
            double* ring, int N, int p, int ch, bool refresh, FFTEXTENSION* e) {
-    double* s = accumulate(in, kern, spectra, acc, N, refresh, e);
+    double* s = accumulate(in, kern, spectra, acc, N, ch, refresh, e);
     double* shared = sharedSlot(e, ch, N);
     const int B = e->block;
     switch (e->compmode) {
@@ -278,6 +314,23 @@ void clearPartitioned(FFTSTRUCT* plan, FFTEXTENSION* ext) {
         if (a != nullptr) std::fill(a, a + PN, 0.0);
     plan->index = 0;
     ext->spectravalid = false;
+}
+
+} // namespace
+
+void CoreCnvlIntl::prtsp(const FFTEXTENSION* e, const double* src, int m, double* split) {
+    const int N = e->length;
+    double* pack = e->work + 2 * N;
+    spectrumOf(e, src, m, pack, N);
+    packToSplit(pack, split, N);
+}
+
+namespace {
+
+// The refresh of both channels' partition spectra from the kernel vector's
+// element spectra, when the kernel is such a sum; false: transform it.
+bool mixedRefresh(FFTEXTENSION* e, const double* kernL, const double* kernR) {
+    return e->spectramix != nullptr && !e->monomode && e->spectramix->mixed(e, kernL, kernR);
 }
 
 } // namespace
@@ -398,9 +451,13 @@ void CoreCnvlIntl::cns11(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    const bool refresh = refreshDue(ext);
-    cnm11(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, refresh, ext);
-    cnm11(inR, outR, kernR, ext->spectrar, ext->accumr, ringR, N, p, refresh, ext);
+    bool refresh = refreshDue(ext);
+    if (refresh && mixedRefresh(ext, kernL, kernR)) {
+        refreshDone(ext);
+        refresh = false;
+    }
+    cnm11(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, 0, refresh, ext);
+    cnm11(inR, outR, kernR, ext->spectrar, ext->accumr, ringR, N, p, 1, refresh, ext);
     if (refresh) refreshDone(ext);
     nextPartition(ext);
 }
@@ -433,7 +490,11 @@ void CoreCnvlIntl::cns12(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    const bool refresh = refreshDue(ext);
+    bool refresh = refreshDue(ext);
+    if (refresh && mixedRefresh(ext, kernL, kernR)) {
+        refreshDone(ext);
+        refresh = false;
+    }
     if (ext->monomode) {
         // Both channels on the left kernel, held once in the second spectra set.
         cnm12(inL, outL, kernL, ext->spectrar, ext->accuml, ringL, N, p, 0, refresh, ext);

@@ -31,6 +31,8 @@ struct CoreCnvlIntl {
     // Replaces it (a machine without SSE2, say); selection reads it afterwards.
     static void setvs(CoreCnvl& player, const VALIDSTRUCT& valid) { player.valid = valid; }
     static const VALIDSTRUCT& getvs(const CoreCnvl& player) { return player.valid; }
+    // The element spectra the player mixes its kernel spectra from; null: none.
+    static const CoreSpmx* getsm(const CoreCnvl& player) { return player.ext.spectramix; }
 
     // ---- validity tests: the engine can run here (false for a null record) ----
     static bool isss2(const VALIDSTRUCT* v); // the processor has SSE2
@@ -61,6 +63,16 @@ struct CoreCnvlIntl {
     static void vmix1(VECEXTENSION* ext, bool skip, bool selected, bool pan,
                       const VECTORMIXSTRUCT* mix, int n, int count, void* dstL, void* dstR,
                       void* const* srcL, void* const* srcR);
+    // vmix1 (mix null: skip) with the output fade of fade1 over fadeLength
+    // values folded in, in one pass over the buffers: the same values as
+    // vmix1 followed by fade1 (a fade past n falls back to the two). split:
+    // the fade scales the fresh share only, as a mix at retention 0 and the
+    // fade into a scratch pair, then a mix of that pair at gain 1 would;
+    // false (nothing done) when that takes more than one pass.
+    static bool vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
+                      void* dstL, void* dstR, void* const* srcL, void* const* srcR, int fadeLength,
+                      int headLength, const void* head, int tailLength, const void* tail,
+                      bool split);
     // ---- element set 2: 32-bit values held by the bridge ---------------------
     // The same operations forwarded to the bridge in ext; an entry the bridge
     // lacks does nothing (new returns null). The bridge frees no element.
@@ -184,6 +196,10 @@ struct CoreCnvlIntl {
     static bool refreshDue(const FFTEXTENSION* ext);
     // Both channels' spectra are current again.
     static void refreshDone(FFTEXTENSION* ext);
+    // Split spectrum (n = N values, see CoreCnvlFft.cpp) of the first m values
+    // of src zero-padded to N, through the plan's transform; the work
+    // buffer's last third is its scratch (CoreCnvlFft.cpp).
+    static void prtsp(const FFTEXTENSION* ext, const double* src, int m, double* split);
     // Moves the shared accumulator index on by one block, wrapping at P.
     static void nextPartition(FFTEXTENSION* ext);
     // Plan time (CoreCnvlPlan.cpp): P partitions of the plan's kernel, the

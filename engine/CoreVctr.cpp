@@ -343,6 +343,9 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
     updated[0] = true;
     activeupdated = &updated[0];
     remix();
+    // Fresh outputs hold zeros: the sum of no elements.
+    own.count = 0;
+    unknown = 0.0;
     prepareFold();
 }
 

@@ -135,6 +135,36 @@ public:
     // Fades one pair of n samples with window at the head (n samples).
     void setfd(void* left, void* right, int n, void* window) noexcept;
 
+    // ---- the output as a sum of elements (engine/CoreVctrMix.cpp) --------------------
+    // Output pair 0 written as a weighted sum of leaf element buffers, and the
+    // sample ranges the sum does not describe (faded, or past the mixed
+    // length). What the partitioned engines mix their kernel spectra from.
+    struct LINEARSUM {
+        static constexpr int iCterms = 8;
+        static constexpr int iCranges = 16;
+        int count = 0;
+        void const* left[iCterms] = {};
+        void const* right[iCterms] = {};
+        double weight[iCterms] = {};
+        CoreVctr const* owner[iCterms] = {}; // the leaf holding the element
+        int ranges = 0;
+        long from[iCranges] = {};
+        long to[iCranges] = {}; // exclusive
+    };
+    // Adds output pair 0, times scale, to sum with the ranges of the subtree:
+    // true when the mixes since the outputs were made (or since anything
+    // changed under them, once the retention has washed that out) had no pan
+    // and met no more than iCterms element pairs; false (sum then unusable)
+    // otherwise or when sum is full. A switching vector says false: pair 0
+    // may not be its mix.
+    bool chnsm(LINEARSUM& sum, double scale) const noexcept;
+    // The distinct leaf element pairs of the subtree, at most capacity of
+    // them; -1 when there are more. Loader path.
+    int chnel(void const** left, void const** right, int capacity) const;
+    // Changes whenever an element's contents or the mixed length may have
+    // changed: spectra made of the elements before are stale.
+    long getev() const { return elementversion; }
+
     // Raise the updated flag only when the output changed (default). Off, it
     // is raised after every mixing update; the engines' output is the same.
     static inline bool bVupdategate = true;
@@ -220,6 +250,10 @@ private:
     void updateConvergence(double retention);
     // Mix: the record into the current output, with the folded output fade.
     void mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record);
+    // Follows the mix of record in own and unknown (see chnsm).
+    void trackSum(CoreCnvl::VECTORMIXSTRUCT const& record) noexcept;
+    // Adds the ranges of the subtree's outputs own does not describe; false when sum is full.
+    bool chnrg(LINEARSUM& sum) const noexcept;
 
     // Frees everything this vector owns that is present (destructor and a
     // constructor that failed half-way). Children are deleted only when
@@ -318,6 +352,9 @@ private:
     int cachedindex[2] = {-1, -1}; // element indices of the last position's two weights
     // Output fade folded into every mix (setfd): the fade function's arguments.
     bool mixedlast = false;       // the last update wrote the output
+    long elementversion = 0;      // see getev
+    LINEARSUM own;                // output pair 0 as a sum of elements (ranges unused)
+    double unknown = 1.0;         // share of the output own does not describe
     bool foldon = false;          // a fade is part of every mix
     int foldlength = 0;           // length handed to the fade function, samples
     int foldheadlength = 0;       // samples faded in at the head

@@ -5,6 +5,8 @@
 // no allocation, no file or log I/O, no blocking lock).
 #include "engine/CoreVctr.h"
 
+#include "engine/CoreCnvlIntl.h"
+
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
 #include "modulation/DataSrce.h"
@@ -14,6 +16,7 @@
 #include "runtime/CorePool.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -88,6 +91,13 @@ void CoreVctr::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vec
 void CoreVctr::remix() {
     unchanged = false;
     converged = false;
+    // Elements or lengths may have changed under the output: what it holds
+    // is no longer the sum it was mixed as (the mixes to come wash it out;
+    // the buffers it was mixed from may be gone), and spectra made of the
+    // elements may be stale.
+    own.count = 0;
+    unknown = 1.0;
+    ++elementversion;
 }
 
 void CoreVctr::setlq(double value) {
@@ -276,30 +286,42 @@ void CoreVctr::mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record) {
     CoreCnvl::ELMIX mixfn = elementMix();
     CoreCnvl::VECEXTENSION* ext = elementExtension();
     double retention = record.retention;
+    trackSum(record);
     if (!foldon) {
         mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft, currentright,
               leftelements, rightelements);
         return;
     }
     CoreCnvl::ELFADE fadefn = elementFade();
+    // The plain memory elements fold the fade into the mix's own pass.
+    bool const fused = mixfn == &CoreCnvlIntl::vmix1 && fadefn == &CoreCnvlIntl::fade1;
+    auto mixFaded = [&](CoreCnvl::VECTORMIXSTRUCT const* mix, void* left, void* right) {
+        if (fused) {
+            CoreCnvlIntl::vmixf(mix, vectoron, panon, currentlength, count, left, right,
+                                leftelements, rightelements, foldLength(), foldheadlength, foldhead,
+                                foldtaillength, foldtail, false);
+            return;
+        }
+        mixfn(ext, false, vectoron, panon, mix, currentlength, count, left, right, leftelements,
+              rightelements);
+        fadefn(ext, foldLength(), left, right, foldheadlength, foldhead, foldtaillength, foldtail);
+    };
     if (retention == 0.0 || scratchleft == nullptr || scratchright == nullptr) {
         // Nothing is kept of the old output: fade the new mix in place.
         // Without a scratch pair (retention above 0) this only comes
         // close, but a settled output is still never faded twice.
-        mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft, currentright,
-              leftelements, rightelements);
-        fadefn(ext, foldLength(), currentleft, currentright, foldheadlength, foldhead,
-               foldtaillength, foldtail);
+        mixFaded(&record, currentleft, currentright);
         return;
     }
     // The output fade goes into the fresh share only, so the faded regions
     // keep their shape and the smoothing settles on the faded mix.
+    if (fused && CoreCnvlIntl::vmixf(&record, vectoron, panon, currentlength, count, currentleft,
+                                     currentright, leftelements, rightelements, foldLength(),
+                                     foldheadlength, foldhead, foldtaillength, foldtail, true))
+        return;
     CoreCnvl::VECTORMIXSTRUCT share = record;
     share.retention = 0.0;
-    mixfn(ext, false, vectoron, panon, &share, currentlength, count, scratchleft, scratchright,
-          leftelements, rightelements);
-    fadefn(ext, foldLength(), scratchleft, scratchright, foldheadlength, foldhead, foldtaillength,
-           foldtail);
+    mixFaded(&share, scratchleft, scratchright);
     CoreCnvl::VECTORMIXSTRUCT add;
     add.gain = 1.0;
     add.retention = retention;
@@ -429,6 +451,7 @@ void CoreVctr::setfd(bool tail, int a, int b) noexcept {
     foldtaillength = taillen;
     foldtail = tailwindow;
     if (foldon && currentleft != nullptr && currentright != nullptr) {
+        unknown = 1.0; // faded on top of the fade it was mixed with
         fadefn(elementExtension(), foldLength(), currentleft, currentright, foldheadlength,
                foldhead, foldtaillength, foldtail);
         *activeupdated = true;
@@ -464,4 +487,122 @@ void CoreVctr::releaseFold() {
     scratchleft = nullptr;
     scratchright = nullptr;
     scratchlength = 0;
+}
+
+// ---- The output as a sum of elements -----------------------------------------------
+
+namespace {
+
+// Adds w times the element pair (l, r) of owner to sum, merging a pair it
+// holds already; false when sum is full.
+bool addTerm(CoreVctr::LINEARSUM& sum, void const* l, void const* r, double w,
+             CoreVctr const* owner) {
+    for (int k = 0; k < sum.count; ++k)
+        if (sum.left[k] == l && sum.right[k] == r) {
+            sum.weight[k] += w;
+            return true;
+        }
+    if (sum.count == CoreVctr::LINEARSUM::iCterms) return false;
+    sum.left[sum.count] = l;
+    sum.right[sum.count] = r;
+    sum.weight[sum.count] = w;
+    sum.owner[sum.count] = owner;
+    ++sum.count;
+    return true;
+}
+
+} // namespace
+
+void CoreVctr::trackSum(CoreCnvl::VECTORMIXSTRUCT const& record) noexcept {
+    // Outside the faded ends every mix is out := retention * out + the
+    // weighted elements, so the weights of a sum follow the same recursion.
+    double const r = record.retention;
+    LINEARSUM next;
+    bool ok = !panon; // pan crosses the channels: no sum per channel
+    double u = r * unknown;
+    for (int k = 0; k < own.count && ok && r != 0.0; ++k)
+        ok = addTerm(next, own.left[k], own.right[k], r * own.weight[k], own.owner[k]);
+    auto add = [&](int i, double w) {
+        if (i < 0 || i >= count) return true;
+        void const* l = leftelements[i];
+        void const* rt = rightelements[i];
+        if (l == nullptr || rt == nullptr) return true; // the mix skipped it too
+        if (leaf) return !getsb(i) && addTerm(next, l, rt, w, this);
+        CoreVctr const* child = children[i];
+        if (child == nullptr || l != child->outleft0 || rt != child->outright0) return false;
+        u += child->unknown;
+        for (int k = 0; k < child->own.count; ++k)
+            if (!addTerm(next, child->own.left[k], child->own.right[k], w * child->own.weight[k],
+                         child->own.owner[k]))
+                return false;
+        return true;
+    };
+    if (vectoron)
+        ok = ok && add(record.index0, record.weight0) && add(record.index1, record.weight1);
+    else
+        for (int i = 0; i < count && ok; ++i) ok = add(i, record.gain);
+    if (!ok) {
+        own.count = 0;
+        unknown = 1.0;
+        return;
+    }
+    own = next;
+    unknown = u;
+}
+
+bool CoreVctr::chnsm(LINEARSUM& sum, double scale) const noexcept {
+    // What the mixes before a change left decays by the retention; below
+    // this share of the output it is past the precision that matters.
+    constexpr double kNegligible = 1e-14;
+    if (unknown > kNegligible || switching || currentleft != outleft0 || currentright != outright0)
+        return false;
+    for (int k = 0; k < own.count; ++k)
+        if (!addTerm(sum, own.left[k], own.right[k], scale * own.weight[k], own.owner[k]))
+            return false;
+    return chnrg(sum);
+}
+
+bool CoreVctr::chnrg(LINEARSUM& sum) const noexcept {
+    auto range = [&](long from, long to) {
+        if (to <= from) return true;
+        if (sum.ranges == LINEARSUM::iCranges) return false;
+        sum.from[sum.ranges] = from;
+        sum.to[sum.ranges] = to;
+        ++sum.ranges;
+        return true;
+    };
+    // The folded fade scales its ends; nothing past the mixed length is mixed.
+    long const fold = foldLength();
+    bool ok = true;
+    if (foldon && foldhead != nullptr) ok = range(0, std::min<long>(foldheadlength, fold));
+    if (foldon && foldtail != nullptr) ok = ok && range(fold - foldtaillength, fold);
+    ok = ok && range(currentlength, LONG_MAX);
+    if (!leaf)
+        for (int i = 0; i < count && ok; ++i)
+            if (children[i] != nullptr) ok = children[i]->chnrg(sum);
+    return ok;
+}
+
+int CoreVctr::chnel(void const** left, void const** right, int capacity) const {
+    int found = 0;
+    auto visit = [&](auto&& self, CoreVctr const* v) -> bool {
+        for (int i = 0; i < v->count; ++i) {
+            if (!v->leaf) {
+                if (v->children[i] != nullptr && !self(self, v->children[i])) return false;
+                continue;
+            }
+            void const* l = v->leftelements[i];
+            void const* r = v->rightelements[i];
+            if (l == nullptr || r == nullptr) continue;
+            bool seen = false;
+            for (int k = 0; k < found && !seen; ++k) seen = left[k] == l && right[k] == r;
+            if (seen) continue;
+            if (found == capacity) return false;
+            left[found] = l;
+            right[found] = r;
+            ++found;
+        }
+        return true;
+    };
+    return visit(visit, this) ? found : -1;
 }

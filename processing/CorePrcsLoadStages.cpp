@@ -307,7 +307,10 @@ void CorePrcs::unbindAll() noexcept {
     for (short i = 0; i < cnvlcount; ++i) {
         cnvls[i].kernels[0] = nullptr;
         cnvls[i].kernels[1] = nullptr;
-        if (cnvls[i].cnvl != nullptr) cnvls[i].cnvl->setup(nullptr);
+        if (cnvls[i].cnvl != nullptr) {
+            cnvls[i].cnvl->setup(nullptr);
+            cnvls[i].cnvl->setvr(nullptr);
+        }
     }
     harmonicsinuse = 0;
     feedback = false;

@@ -54,6 +54,8 @@ void CorePrcs::bindSlot(short s) {
     cnvls[s].kernels[0] = left;
     cnvls[s].kernels[1] = right;
     cnvls[s].cnvl->setup(changed);
+    // A harmonic slot plays its vector's output pair 0.
+    cnvls[s].cnvl->setvr(s < hdimmax ? program->getvr(s) : nullptr);
     cnvls[s].cnvl->setms(program->getfm());
 }
 
@@ -300,6 +302,8 @@ void CorePrcs::setod(short slot, short sel, double us) {
         setpp();
         adjrt(programperiod);
         setck();
+        // The new plan of the slot drops what its player made for the old one.
+        if (slot < hdimmax) cnvls[slot].cnvl->setvr(program->getvr(slot));
     }
     clepr(true);
 }

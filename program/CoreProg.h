@@ -294,6 +294,7 @@ public:
     int getod(short s, short sel);           // sel 0 normal, sel 1 extended length; 0 unused
     int getts(short s);                      // extended length; 0 unused
     void* getli(short s);                    // slot s's left kernel (root output)
+    CoreVctr* getvr(short s);                // slot s's vector root; null when none
     void* getri(short s);                    // slot s's right kernel
     void* getls();                           // slot 0's second left kernel (smoothing path)
     void* getrs();                           // slot 0's second right kernel

@@ -80,6 +80,11 @@ int CoreProg::getts(short s) {
     return h && h->inuse ? h->extendedlength : 0;
 }
 
+CoreVctr* CoreProg::getvr(short s) {
+    HLOC* h = slotAt(s, "getvr");
+    return h ? h->root : nullptr;
+}
+
 void* CoreProg::getli(short s) {
     HLOC* h = slotAt(s, "getli");
     return h ? h->left : nullptr;

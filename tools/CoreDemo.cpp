@@ -15,16 +15,7 @@ namespace {
 
 using D = CoreDdoc;
 
-// Noise of its own (xorshift), so every machine writes the same impulses.
-struct NOISE {
-    std::uint32_t state;
-    double next() { // uniform in -1 .. 1
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return state / 2147483647.5 - 1.0;
-    }
-};
+using NOISE = CoreDemo::NOISE;
 
 // A small space: a direct sound, a few early reflections and a diffuse tail
 // of noise that decays by 60 dB over t60 and darkens as it goes (a one-pole

@@ -12,6 +12,7 @@
 // skin, so none is picked at random.
 // Owner: nobody; static members only. Threads: any thread (writes files).
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,17 @@ public:
     CoreDemo() = delete;
 
     using CHANNELS = std::vector<std::vector<double>>; // one sample array per channel
+
+    // Noise of its own (xorshift), so every machine writes the same impulses.
+    struct NOISE {
+        std::uint32_t state;
+        double next() { // uniform in -1 .. 1
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            return state / 2147483647.5 - 1.0;
+        }
+    };
 
     static constexpr int iCrate = 44100;        // sample rate of every impulse file, Hz
     static constexpr long iCforceoffset = 1000; // FORCEOFFSET and each vector's OFFSET, us
