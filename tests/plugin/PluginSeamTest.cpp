@@ -1,9 +1,9 @@
 // ctest-labels: threads
-// Where the display meets the engine, through the built plug-in and the demo
-// installation: each property the master and memory pages write is worked as
-// a user works it (a drag on a value field, keys into an edit field) and read
-// back from what the engine stores (the master settings after SAVE, the
-// program file of a saved version); each property they read is put in the
+// Where the display meets the engine, through one instance of the built
+// plug-in over the demo installation: each property a page writes is worked
+// as a user works it (a drag on a value field, keys into an edit field) and
+// read back from what the engine stores (the master settings after SAVE,
+// the program file of a saved version); what a page reads is put in the
 // store before the instance opens and checked in the page's text. The rows
 // are keyed by the bus's id table, so a property without a row fails.
 #include <gtest/gtest.h>
@@ -27,89 +27,74 @@
 
 namespace {
 using B = CoreBnid;
+using ELEMENTS = std::map<std::string, std::string>;
 constexpr double kWait = 60.0; // s: generous for a loaded machine under the sanitizers
+constexpr char const* kMaster = "  MasterMode";
+constexpr char const* kMemory = "  EditMode: Memory";
+constexpr char const* kGlobal = "  EditMode: Global";
+constexpr char const* kLfos = "  EditMode: LFOs";
 
-// A value field of the master page, dragged; its key in the master settings.
-struct MASTERROW {
+// One field of a page. Master rows are stored as master settings, the
+// others in the program. Typed rows take keys and Return, the others are
+// dragged (first down when `down`, else up, and back on a second pass).
+struct ROW {
     int id;
     int selector;      // the record's selector where the page passes one
+    char const* page;  // its title
     short column, row; // the field's first cell
-    char const* key;
-    char const* known; // put in the settings before the instance opens
-    char const* shown; // the field's text for it
-    double scale;      // stored units per shown unit; 0: a choice
-    bool down;         // dragged down (the choice is at its top)
-};
-MASTERROW const masterRows[] = {
-    {B::iCmeter, 0, 43, 3, "METERTYPE", "2", "2 Peak", 0, false},
-    {B::iCfontcolour, 0, 13, 4, "FONTCOLOUR", "0", "GREEN", 0, false},
-    {B::iCquality, 0, 43, 4, "EXPORTAUDIOQUALITY", "1", "1 times", 0, false},
-    {B::iCenginetime, 0, 13, 5, "OTIMED", "5", "5 SSE2f", 0, false},
-    {B::iCforcedlength, 0, 43, 5, "LTIMED", "10000", "10.0 ms", 1000, false},
-    {B::iCenginefreq, 0, 13, 6, "OFREQD", "11", "11IPPS", 0, true},
-    {B::iCforcedlength, 1, 43, 6, "LFREQD", "1000000", "1.000 s", 1e6, false},
-    {B::iCprogramrate, 0, 13, 7, "PROGRAMRATE", "3000", "3.0 ms", 1000, false},
-    {B::iCguirate, 0, 43, 7, "GUIRATE", "5000", "5.0 ms", 1000, false},
-    {B::iCoffset, 0, 13, 8, "FORCEOFFSET", "1000", "1.0 ms", 1000, false},
-    {B::iCaheadlimit, 0, 43, 8, "AHEADLENGTH", "3000", "3.0 ms", 0, false},
-    {B::iCkernellimit, 0, 13, 9, "HDIM", "3", "3  (2nd", 0, false},
-    {B::iCrateconversion, 0, 43, 9, "RATECONVERSION", "0", "0 ms", 1000, false},
-    {B::iCscanboot, 0, 13, 10, "SCANBOOT", "1", "1 recovery", 0, true},
-    {B::iCfastboot, 0, 43, 10, "FASTBOOT", "1", "1 fast", 0, true},
-    {B::iCnodrop, 0, 13, 11, "NODROP", "0", "0 no", 0, false},
-    {B::iCdspbuffer, 0, 43, 11, "DSPBUFFER", "2048", "2048", 0, false},
-    {B::iCloaderlevel, 0, 13, 12, "LOADERPRIORITY", "1", "1 lower", 0, false},
-};
-
-// An edit field of the memory page; its element in the saved program.
-struct MEMORYROW {
-    int id;
-    int selector;
-    short column, row;
-    char const* key;
-    char const* known; // in the program file before the instance opens
-    char const* shown;
-    char const* typed; // then Return
-    char const* saved;
-};
-MEMORYROW const memoryRows[] = {
-    {B::iCname, 0, 8, 5, "NAME", "Demo Room", "Demo Room", "Seam Room", "Seam Room"},
-    {B::iCcategory, 0, 8, 6, "CATEGORY", "Reverb", "REV", "xa", "XA"},
-    {B::iCcategory, 1, 14, 6, "SUBCATEGORY1", "Big", "BIG", "xb", "XB"},
-    {B::iCcategory, 2, 20, 6, "SUBCATEGORY2", "Stone", "STO", "xc", "XC"},
-    {B::iCdescription, 0, 8, 7, "DESCRIPTION", "Wide", "Wide", "Seam text", "Seam text"},
-};
-
-// A value field of a program page, dragged; the element of the saved
-// program it must change (the only one besides the name).
-struct PROGRAMROW {
-    int id;
-    short menu; // column of the page's word on the menu row
-    short column, row;
-    char const* path;
+    char const* key;   // its element ("LFO1/SHAPE" below its section)
+    char const* known; // put in the store before the instance opens ("" none)
+    char const* shown; // the page's text for it
+    char const* typed; // keys typed; null for a drag
+    double scale;      // master: stored units per unit shown; 0 a choice
     bool down;
 };
-PROGRAMROW const programRows[] = {
-    {B::iCpadin, 23, 10, 1, "GAINPADIN", false},
-    {B::iCpadout, 23, 10, 2, "GAINPADOUT", false},
-    {B::iCfeedback, 23, 42, 1, "FEEDBACKFACTOR", false},
-    {B::iCfeedbacksource, 23, 42, 2, "FEEDBACKSOURCE", false},
-    {B::iClookahead, 23, 42, 3, "LOOKAHEAD", false},
-    {B::iCdry, 23, 42, 4, "GAINDRYFACTOR", false},
-    {B::iCdrysource, 23, 42, 5, "GAINDRYSOURCE", false},
-    {B::iClfosetmaxrate, 33, 13, 4, "LFO1/MAXRATE", false},
-    {B::iClfosetminrate, 33, 4, 4, "LFO1/MINRATE", false},
-    {B::iClfoquantise, 33, 22, 4, "LFO1/RATEQUANTIZE", false},
-    {B::iClfosetratesource, 33, 26, 4, "LFO1/SOURCE", false},
-    {B::iClfowaveform, 33, 35, 4, "LFO1/SHAPE", false},
-    {B::iClfophase, 33, 43, 4, "LFO1/PHASEFACTOR", false},
-    {B::iClfophasesource, 33, 51, 4, "LFO1/PHASESOURCE", false},
-    {B::iCsmoothing, 23, 10, 5, "SMOOTH", false},
+ROW const rows[] = {
+    {B::iCmeter, 0, kMaster, 43, 3, "METERTYPE", "2", "2 Peak", nullptr, 0, false},
+    {B::iCfontcolour, 0, kMaster, 13, 4, "FONTCOLOUR", "0", "GREEN", nullptr, 0, false},
+    {B::iCquality, 0, kMaster, 43, 4, "EXPORTAUDIOQUALITY", "1", "1 times", nullptr, 0, false},
+    {B::iCenginetime, 0, kMaster, 13, 5, "OTIMED", "5", "5 SSE2f", nullptr, 0, false},
+    {B::iCforcedlength, 0, kMaster, 43, 5, "LTIMED", "10000", "10.0 ms", nullptr, 1000, false},
+    {B::iCenginefreq, 0, kMaster, 13, 6, "OFREQD", "11", "11IPPS", nullptr, 0, true},
+    {B::iCforcedlength, 1, kMaster, 43, 6, "LFREQD", "1000000", "1.000 s", nullptr, 1e6, false},
+    {B::iCprogramrate, 0, kMaster, 13, 7, "PROGRAMRATE", "3000", "3.0 ms", nullptr, 1000, false},
+    {B::iCguirate, 0, kMaster, 43, 7, "GUIRATE", "5000", "5.0 ms", nullptr, 1000, false},
+    {B::iCoffset, 0, kMaster, 13, 8, "FORCEOFFSET", "1000", "1.0 ms", nullptr, 1000, false},
+    {B::iCaheadlimit, 0, kMaster, 43, 8, "AHEADLENGTH", "3000", "3.0 ms", nullptr, 0, false},
+    {B::iCkernellimit, 0, kMaster, 13, 9, "HDIM", "3", "3  (2nd", nullptr, 0, false},
+    {B::iCrateconversion, 0, kMaster, 43, 9, "RATECONVERSION", "0", "0 ms", nullptr, 1000, false},
+    {B::iCscanboot, 0, kMaster, 13, 10, "SCANBOOT", "1", "1 recovery", nullptr, 0, true},
+    {B::iCfastboot, 0, kMaster, 43, 10, "FASTBOOT", "1", "1 fast", nullptr, 0, true},
+    {B::iCnodrop, 0, kMaster, 13, 11, "NODROP", "0", "0 no", nullptr, 0, false},
+    {B::iCdspbuffer, 0, kMaster, 43, 11, "DSPBUFFER", "2048", "2048", nullptr, 0, false},
+    {B::iCloaderlevel, 0, kMaster, 13, 12, "LOADERPRIORITY", "1", "1 lower", nullptr, 0, false},
+    // The memory page; the name last, as renaming proposes the version name.
+    {B::iCcategory, 0, kMemory, 8, 6, "CATEGORY", "Reverb", "REV", "xa", 0, false},
+    {B::iCcategory, 1, kMemory, 14, 6, "SUBCATEGORY1", "Big", "BIG", "xb", 0, false},
+    {B::iCcategory, 2, kMemory, 20, 6, "SUBCATEGORY2", "Stone", "STO", "xc", 0, false},
+    {B::iCdescription, 0, kMemory, 8, 7, "DESCRIPTION", "Wide", "Wide", "Seam text", 0, false},
+    {B::iCname, 0, kMemory, 8, 5, "NAME", "Demo Room", "Demo Room", "Seam Room", 0, false},
+    // The sweep's global and LFO pages.
+    {B::iCpadin, 0, kGlobal, 10, 1, "GAINPADIN", "", "0 dB", nullptr, 0, false},
+    {B::iCpadout, 0, kGlobal, 10, 2, "GAINPADOUT", "", "0 dB", nullptr, 0, false},
+    {B::iCfeedback, 0, kGlobal, 42, 1, "FEEDBACKFACTOR", "", "0 %", nullptr, 0, false},
+    {B::iCfeedbacksource, 0, kGlobal, 42, 2, "FEEDBACKSOURCE", "", "OFF", nullptr, 0, false},
+    {B::iClookahead, 0, kGlobal, 42, 3, "LOOKAHEAD", "", "0 ms", nullptr, 0, false},
+    {B::iCdry, 0, kGlobal, 42, 4, "GAINDRYFACTOR", "", "-192. dB", nullptr, 0, false},
+    {B::iCdrysource, 0, kGlobal, 42, 5, "GAINDRYSOURCE", "", "OFF", nullptr, 0, false},
+    {B::iClfosetmaxrate, 0, kLfos, 13, 4, "LFO1/MAXRATE", "", "1.10 H", nullptr, 0, false},
+    {B::iClfosetminrate, 0, kLfos, 4, 4, "LFO1/MINRATE", "", "0.10 H", nullptr, 0, false},
+    {B::iClfoquantise, 0, kLfos, 22, 4, "LFO1/RATEQUANTIZE", "", "-1", nullptr, 0, false},
+    {B::iClfosetratesource, 0, kLfos, 26, 4, "LFO1/SOURCE", "", "MIX1", nullptr, 0, false},
+    {B::iClfowaveform, 0, kLfos, 35, 4, "LFO1/SHAPE", "", "Sine", nullptr, 0, false},
+    {B::iClfophase, 0, kLfos, 43, 4, "LFO1/PHASEFACTOR", "", "0 dg", nullptr, 0, false},
+    {B::iClfophasesource, 0, kLfos, 51, 4, "LFO1/PHASESOURCE", "", "OFF", nullptr, 0, false},
+    {B::iCsmoothing, 0, kGlobal, 10, 5, "SMOOTH", "", "OFF", nullptr, 0,
+     false}, // last: switching reloads
 };
 
-// Read by these pages and shown, without a store of their own to check: the
-// master page's title and fixed rows, the version name the memory page
-// proposes (both checked in the page's text below).
+// Read and shown without a store of their own: the master page's title and
+// fixed rows, the memory page's slot and proposed version name.
 std::set<int> const shownOnly{B::iCrate, B::iChostrate,    B::iCversion, B::iCmode,
                               B::iCskin, B::iCversionname, B::iCslot};
 
@@ -138,8 +123,8 @@ std::string readAll(std::string const& file) {
 
 // The leaf elements of a document by their path below the root ("LFO1/SHAPE";
 // a path met again gets "#2", "#3"...), values trimmed.
-std::map<std::string, std::string> elements(std::string const& text) {
-    std::map<std::string, std::string> found;
+ELEMENTS elements(std::string const& text) {
+    ELEMENTS found;
     std::vector<std::string> open;
     std::size_t textstart = 0;
     bool leaf = false; // no element opened since the last one
@@ -170,43 +155,81 @@ std::map<std::string, std::string> elements(std::string const& text) {
     return found;
 }
 
+// The paths whose values differ between two documents.
+std::set<std::string> changed(ELEMENTS const& old, ELEMENTS const& now) {
+    std::set<std::string> keys;
+    for (auto const& [key, value] : now)
+        if (!old.count(key) || old.at(key) != value) keys.insert(key);
+    for (auto const& [key, value] : old)
+        if (!now.count(key)) keys.insert(key);
+    return keys;
+}
+
+std::string cells(CorePeer& p, ROW const& r, std::size_t n) {
+    return p.row(r.row).substr(std::size_t(r.column), n);
+}
+
+// A memory row's text as typed, upper-cased for the categories.
+std::string typedText(ROW const& r) {
+    bool const category = std::string(r.key).find("CATEGORY") != std::string::npos;
+    return category ? CoreAnsx(r.typed).UpperCase().c_str() : r.typed;
+}
+
+bool page(CorePeer& p, char const* title) {
+    return CorePeer::until([&] { return p.titled(title); }, kWait);
+}
+
+// Drags the value field of the row (the editor's mouse state held down)
+// until its text changes; false when it never does.
+bool drag(CorePeer& p, ROW const& r, bool down) {
+    std::string const before = cells(p, r, 8);
+    std::int32_t mouse[3] = {200, 2000, 1};
+    p.set(100101, mouse, sizeof mouse);
+    p.post(0, r.column, r.row);
+    bool const moved = CorePeer::until(
+        [&] {
+            mouse[1] += down ? 1 : -1;
+            p.set(100101, mouse, sizeof mouse);
+            return cells(p, r, 8) != before;
+        },
+        kWait);
+    mouse[2] = 0;
+    p.set(100101, mouse, sizeof mouse);
+    return moved;
+}
+
+void type(CorePeer& p, short column, short row, char const* text) {
+    p.post(0, column, row);
+    for (char const* k = text; *k != 0; ++k) p.post(1, static_cast<unsigned char>(*k));
+    p.post(1, '\r');
+}
+
+// Moves to a page through the program page: the menu row's MAST there, or
+// EDIT and then the edit pages' menu row.
+// A batch a change posted (a smoothing switch reloads) is let end first.
+bool reach(CorePeer& p, char const* title) {
+    CorePeer::until(
+        [&] { return p.titled("  EditMode") || p.titled("  ProgMode") || p.titled(kMaster); },
+        kWait);
+    if (p.titled(title)) return true;
+    bool const edit = title != kMaster;
+    if (!(edit && p.titled("  EditMode"))) {
+        if (!p.titled("  ProgMode")) p.post(0, 3, 13); // PROG
+        if (!page(p, "  ProgMode")) return false;
+        if (edit) p.post(0, 52, 3); // EDIT: the memory page
+        if (edit && !page(p, kMemory)) return false;
+        if (p.titled(title)) return true;
+    }
+    p.post(0, title == kMaster ? 23 : title == kMemory ? 3 : title == kGlobal ? 23 : 33, 13);
+    return page(p, title);
+}
+
 class PluginSeamTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { rig = new PluginRig(); }
     static void TearDownTestSuite() {
         delete rig;
         rig = nullptr;
-    }
-    static std::string cells(CorePeer& p, MASTERROW const& r, std::size_t n) {
-        return p.row(r.row).substr(std::size_t(r.column), n);
-    }
-    static bool page(CorePeer& p, char const* title) {
-        return CorePeer::until([&] { return p.titled(title); }, kWait);
-    }
-    // Drags the value field at that cell (held by the editor's mouse state)
-    // until its text changes; false when it never does.
-    static bool drag(CorePeer& p, short column, short row, bool down) {
-        auto text = [&] { return p.row(row).substr(std::size_t(column), 8); };
-        std::string const before = text();
-        std::int32_t mouse[3] = {200, 2000, 1};
-        p.set(100101, mouse, sizeof mouse);
-        p.post(0, column, row);
-        bool const moved = CorePeer::until(
-            [&] {
-                mouse[1] += down ? 1 : -1;
-                p.set(100101, mouse, sizeof mouse);
-                return text() != before;
-            },
-            kWait);
-        mouse[2] = 0;
-        p.set(100101, mouse, sizeof mouse);
-        return moved;
-    }
-    // Clicks the edit field at that cell and types the text and Return.
-    static void type(CorePeer& p, short column, short row, char const* text) {
-        p.post(0, column, row);
-        for (char const* k = text; *k != 0; ++k) p.post(1, static_cast<unsigned char>(*k));
-        p.post(1, '\r');
     }
     static std::set<std::string> programFiles() {
         std::set<std::string> names;
@@ -238,83 +261,75 @@ protected:
             kWait);
         return added;
     }
-    // The paths whose values differ between two documents' elements.
-    static std::set<std::string> changed(std::map<std::string, std::string> const& old,
-                                         std::map<std::string, std::string> const& now) {
-        std::set<std::string> keys;
-        for (auto const& [key, value] : now)
-            if (!old.count(key) || old.at(key) != value) keys.insert(key);
-        for (auto const& [key, value] : old)
-            if (!now.count(key)) keys.insert(key);
-        return keys;
-    }
-    // The demo installation again, without the versions an earlier case
-    // saved, ticking the display every 15 ms.
-    static void install(std::vector<std::pair<std::string, std::string>> more = {}) {
-        std::filesystem::remove_all(programs());
-        ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
-        more.insert(more.begin(), {"GUIRATE", "5000"});
-        ASSERT_TRUE(rig->settings(more));
-    }
     static PluginRig* rig;
 };
 PluginRig* PluginSeamTest::rig = nullptr;
 
 TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
-    std::set<int> rows(shownOnly);
-    for (MASTERROW const& r : masterRows) rows.insert(r.id);
-    for (MEMORYROW const& r : memoryRows) rows.insert(r.id);
-    for (PROGRAMROW const& r : programRows) rows.insert(r.id);
+    std::set<int> worked(shownOnly);
+    for (ROW const& r : rows) worked.insert(r.id);
     for (B::PROPERTY const& p : B::sCproperties) {
-        bool const worked = rows.count(p.id) > 0, left = notWorked.count(p.id) > 0;
-        EXPECT_TRUE(worked != left) << p.id << " " << p.name;
-        // A property with a selector is worked with each selector it has.
-        if (worked && p.layout == B::iCselector && !shownOnly.count(p.id))
-            for (int s = 0; s < 2; ++s) {
-                bool found = false;
-                for (MASTERROW const& r : masterRows) found |= r.id == p.id && r.selector == s;
-                for (MEMORYROW const& r : memoryRows) found |= r.id == p.id && r.selector == s;
-                EXPECT_TRUE(found) << p.name << " selector " << s;
-            }
+        EXPECT_TRUE(worked.count(p.id) != notWorked.count(p.id)) << p.id << " " << p.name;
+        // A property with a selector is worked with each of its selectors.
+        for (int s = 0; worked.count(p.id) && p.layout == B::iCselector && s < 2; ++s) {
+            bool found = false;
+            for (ROW const& r : rows) found |= r.id == p.id && r.selector == s;
+            EXPECT_TRUE(found) << p.name << " selector " << s;
+        }
     }
 }
 
-TEST_F(PluginSeamTest, MasterPageShowsAndStoresEachSetting) {
-    std::vector<std::pair<std::string, std::string>> known;
-    for (MASTERROW const& r : masterRows) known.emplace_back(r.key, r.known);
-    install(known);
-    std::string const file = rig->folder() + "vorlan.xml";
+TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
+    // The store at known values: the master settings and the room's program.
+    std::filesystem::remove_all(programs()); // versions of an earlier run
+    ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+    std::vector<std::pair<std::string, std::string>> settings{{"GUIRATE", "5000"}};
+    CoreDdoc::PROGRAM room = CoreDemo::prgrm(0);
+    for (ROW const& r : rows) {
+        std::string const key = r.key;
+        if (r.page == kMaster)
+            settings.emplace_back(key, r.known);
+        else if (key == "NAME")
+            room.name = r.known;
+        else if (key == "CATEGORY")
+            room.category = r.known;
+        else if (r.page == kMemory)
+            room.values.emplace_back(key, r.known);
+    }
+    ASSERT_TRUE(rig->settings(settings));
+    std::string const text = CoreDdoc::prgxm(room);
+    ASSERT_TRUE(CoreButl::wrall(CoreAnsx((programs() + CoreDemo::sCprogramfiles[0]).c_str()),
+                                text.data(), text.size()));
     CorePeer peer(rig->path());
     ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
-    peer.post(0, 23, 13); // MAST
-    ASSERT_TRUE(page(peer, "  MasterMode")) << peer.dump();
-    for (MASTERROW const& r : masterRows)
-        EXPECT_EQ(cells(peer, r, std::string(r.shown).size()), r.shown) << r.key << "\n"
-                                                                        << peer.dump();
+
+    // Master page: each setting shown; each drag then SAVE (50, 1) changes
+    // its own setting alone, to the number shown.
+    ASSERT_TRUE(reach(peer, kMaster)) << peer.dump();
     EXPECT_NE(peer.row(0).find("44100 Hz"), std::string::npos);
     EXPECT_NE(peer.row(1).find("1.3.508"), std::string::npos);
     EXPECT_NE(peer.row(3).find("1 Guru"), std::string::npos);
     EXPECT_NE(peer.row(12).find("DEMO.V2S"), std::string::npos);
-
-    // SAVE (50, 1) writes the file; each save must differ from the last.
-    std::string stored = readAll(file);
+    std::string const master = rig->folder() + "vorlan.xml";
+    std::string stored;
     auto save = [&] {
         std::string const before = stored;
         peer.post(0, 52, 1);
-        bool const done = CorePeer::until([&] { return readAll(file) != before; }, kWait);
-        stored = readAll(file);
+        bool const done = CorePeer::until([&] { return readAll(master) != before; }, kWait);
+        stored = readAll(master);
         return done;
     };
-    std::filesystem::remove(file);
-    stored.clear();
-    ASSERT_TRUE(save()) << "the first save";
-    for (MASTERROW const& r : masterRows) {
-        ASSERT_TRUE(drag(peer, r.column, r.row, r.down)) << r.key << "\n" << peer.dump();
-        auto const old = elements(stored);
+    std::filesystem::remove(master);
+    ASSERT_TRUE(save());
+    for (ROW const& r : rows) {
+        if (r.page != kMaster) continue;
+        EXPECT_EQ(cells(peer, r, std::string(r.shown).size()), r.shown) << r.key;
+        ASSERT_TRUE(drag(peer, r, r.down)) << r.key << "\n" << peer.dump();
+        ELEMENTS const old = elements(stored);
         ASSERT_TRUE(save()) << r.key << "\n" << peer.dump();
-        auto const now = elements(stored);
-        EXPECT_EQ(changed(old, now), std::set<std::string>{r.key}) << r.key;
-        if (r.scale > 0) { // the number shown is the number stored, to the digits shown
+        ELEMENTS const now = elements(stored);
+        EXPECT_EQ(changed(old, now), std::set<std::string>{r.key});
+        if (r.scale > 0) { // to the digits shown
             std::string const shown = cells(peer, r, 12);
             std::size_t const point = shown.find('.');
             int const digits =
@@ -326,78 +341,47 @@ TEST_F(PluginSeamTest, MasterPageShowsAndStoresEachSetting) {
                 << r.key << " " << shown;
         }
     }
-}
 
-TEST_F(PluginSeamTest, MemoryPageShowsAndSavesEachText) {
-    install();
-    CoreDdoc::PROGRAM room = CoreDemo::prgrm(0);
-    for (MEMORYROW const& r : memoryRows) {
-        std::string const key = r.key;
-        if (key == "NAME")
-            room.name = r.known;
-        else if (key == "CATEGORY")
-            room.category = r.known;
-        else
-            room.values.emplace_back(key, r.known);
-    }
-    std::string const text = CoreDdoc::prgxm(room);
-    ASSERT_TRUE(CoreButl::wrall(CoreAnsx((programs() + CoreDemo::sCprogramfiles[0]).c_str()),
-                                text.data(), text.size()));
-
-    CorePeer peer(rig->path());
-    ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
-    peer.post(0, 52, 3); // EDIT
-    ASSERT_TRUE(page(peer, "  EditMode: Memory")) << peer.dump();
-    auto at = [&](MEMORYROW const& r, char const* text) {
-        return peer.row(r.row).substr(std::size_t(r.column), std::string(text).size());
-    };
-    for (MEMORYROW const& r : memoryRows) EXPECT_EQ(at(r, r.shown), r.shown) << r.key;
-    // The name last: renaming proposes the version name the save takes.
-    for (std::size_t k = std::size(memoryRows); k-- > 0;) {
-        MEMORYROW const& r = memoryRows[k];
-        if (k > 0) type(peer, r.column, r.row, r.typed);
-        EXPECT_TRUE(CorePeer::until([&] { return k == 0 || at(r, r.saved) == r.saved; }, kWait))
+    // Memory page: each text shown, typed, and saved with a version.
+    ASSERT_TRUE(reach(peer, kMemory)) << peer.dump();
+    for (ROW const& r : rows) {
+        if (r.page != kMemory) continue;
+        EXPECT_EQ(cells(peer, r, std::string(r.shown).size()), r.shown) << r.key;
+        if (std::string(r.key) == "NAME") continue; // the version's rename types it
+        type(peer, r.column, r.row, r.typed);
+        std::string const shown = typedText(r);
+        EXPECT_TRUE(CorePeer::until([&] { return cells(peer, r, shown.size()) == shown; }, kWait))
             << r.key << "\n"
             << peer.dump();
     }
-    std::string const file = version(peer, memoryRows[0].typed);
+    std::string const file = version(peer, "Seam Room");
     ASSERT_NE(file, "") << peer.dump();
-    auto const saved = elements(readAll(file));
-    for (MEMORYROW const& r : memoryRows)
-        EXPECT_EQ(saved.count(r.key) ? saved.at(r.key) : "(none)", r.saved) << r.key;
-}
+    ELEMENTS const saved = elements(readAll(file));
+    for (ROW const& r : rows)
+        if (r.page == kMemory) {
+            EXPECT_EQ(saved.count(r.key) ? saved.at(r.key) : "(none)", typedText(r)) << r.key;
+        }
 
-TEST_F(PluginSeamTest, ProgramPagesStoreWhatTheyAreWorked) {
-    install();
-    CorePeer peer(rig->path());
-    ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
-    peer.post(4, 2); // the sweep
+    // The sweep's program pages: each field moved once so that every
+    // section it lives in is in the program, a version saved, each moved
+    // back: the next version differs from that one where the fields are.
+    peer.post(4, 2);
     ASSERT_TRUE(page(peer, "  ListMode")) << peer.dump();
     peer.post(0, 3, 13); // PROG
     ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
-    // Each field is moved once so that every section it lives in is in the
-    // program, a version is saved, and each is moved back: the next
-    // version differs from that one where the fields are stored.
     std::string versions[2];
     std::set<std::string> expected{"NAME"};
     for (int pass = 0; pass < 2; ++pass) {
-        for (PROGRAMROW const& r : programRows) {
-            char const* title = r.menu == 23   ? "  EditMode: Global"
-                                : r.menu == 33 ? "  EditMode: LFOs"
-                                               : "  EditMode: FUNs";
-            if (!peer.titled(title)) {
-                if (!peer.titled("  EditMode")) peer.post(0, 52, 3); // EDIT
-                ASSERT_TRUE(page(peer, "  EditMode")) << peer.dump();
-                peer.post(0, r.menu, 13);
-                ASSERT_TRUE(page(peer, title)) << peer.dump();
+        for (ROW const& r : rows) {
+            if (r.page == kMaster || r.page == kMemory) continue;
+            ASSERT_TRUE(reach(peer, r.page)) << peer.dump();
+            if (pass == 0) {
+                EXPECT_EQ(cells(peer, r, std::string(r.shown).size()), r.shown) << r.key;
             }
-            EXPECT_TRUE(drag(peer, r.column, r.row, r.down != (pass == 1)))
-                << r.path << " pass " << pass << "\n"
-                << peer.dump();
-            expected.insert(r.path);
+            EXPECT_TRUE(drag(peer, r, r.down != (pass == 1))) << r.key << "\n" << peer.dump();
+            expected.insert(r.key);
         }
-        peer.post(0, 3, 13); // MEMO
-        ASSERT_TRUE(page(peer, "  EditMode: Memory")) << peer.dump();
+        ASSERT_TRUE(reach(peer, kMemory)) << peer.dump();
         versions[pass] = version(peer, pass == 0 ? "Seam A" : "Seam B");
         ASSERT_NE(versions[pass], "") << peer.dump();
     }
