@@ -30,7 +30,6 @@ public:
     };
 
     // The records, built as each layout wants them.
-    static constexpr BEANSTRUCT recel(int element) { return {element, 0}; }
     static constexpr BEANSTRUCT recen(int element, int entry) { return {element, entry}; }
     static constexpr BEANSTRUCT recsl(int selector) { return {0, selector}; }
     // The selector or level of an iCselector record (properties 158, 176).
@@ -50,18 +49,17 @@ public:
     static constexpr int iCownrate = 11;       // the program carries its own rate
     static constexpr int iCdry = 12;           // the program's dry gain, linear
     static constexpr int iCdrysource = 13;     // GAINDRYSOURCE key
-    static constexpr int iCsmoothing =
-        14; // bool read: switch smoothing to the element's setting; double: active setting + 1
-    static constexpr int iCaheadlimit = 19;     // AHEADLENGTH: the largest lookahead, us
-    static constexpr int iCscanboot = 20;       // SCANBOOT: recovery scan at boot
-    static constexpr int iCfastboot = 21;       // FASTBOOT
-    static constexpr int iCfastbootnow = 22;    // fast boot in force: run boot steps back to back
-    static constexpr int iCforceot2 = 23;       // the program's FORCEOT2 flag
-    static constexpr int iCinvisible = 24;      // the program's no-drop processing flag
-    static constexpr int iCblockmode = 25;      // the engine works in DSP-buffer blocks
-    static constexpr int iCforcehybrid = 27;    // the program's FORCEHYBRID flag
-    static constexpr int iCfilerate = 28;       // the program's own sample rate, Hz
-    static constexpr int iCrunrate = 29;        // the sample rate the program runs at, Hz
+    static constexpr int iCsmoothing = 14;   // bool: switch to element's setting; double: setting+1
+    static constexpr int iCaheadlimit = 19;  // AHEADLENGTH: the largest lookahead, us
+    static constexpr int iCscanboot = 20;    // SCANBOOT: recovery scan at boot
+    static constexpr int iCfastboot = 21;    // FASTBOOT
+    static constexpr int iCfastbootnow = 22; // fast boot in force: run boot steps back to back
+    static constexpr int iCforceot2 = 23;    // the program's FORCEOT2 flag
+    static constexpr int iCinvisible = 24;   // the program's no-drop processing flag
+    static constexpr int iCblockmode = 25;   // the engine works in DSP-buffer blocks
+    static constexpr int iCforcehybrid = 27; // the program's FORCEHYBRID flag
+    static constexpr int iCfilerate = 28;    // the program's own sample rate, Hz
+    static constexpr int iCrunrate = 29;     // the sample rate the program runs at, Hz
     static constexpr int iCrateconversion = 30; // RATECONVERSION, us
     static constexpr int iCratediffers = 31;    // the program's impulse files were converted
     static constexpr int iCfontcolour = 32;     // FONTCOLOUR: a row of the skin's font list
@@ -80,14 +78,13 @@ public:
     static constexpr int iCversion = 47;        // the version text
     static constexpr int iCmeter = 48;          // METERTYPE
     static constexpr int iClatency = 49;        // delay compensation, samples
-    static constexpr int iCenginetime =
-        50; // OTIMED, 1..15; a write below 1 re-applies the stored engine
-    static constexpr int iCenginefreq = 51;  // OFREQD, 1..15
-    static constexpr int iCprogramrate = 52; // PROGRAMRATE, us
-    static constexpr int iCkernellimit = 54; // HDIM: master limit of harmonic kernels, 1..20
-    static constexpr int iChdim = 55;        // the program's kernel limit, 0 = all
-    static constexpr int iCname = 56;        // the program's name
-    static constexpr int iCnamechanged = 58; // the program's name was changed
+    static constexpr int iCenginetime = 50;     // OTIMED 1..15; below 1 re-applies the stored one
+    static constexpr int iCenginefreq = 51;     // OFREQD, 1..15
+    static constexpr int iCprogramrate = 52;    // PROGRAMRATE, us
+    static constexpr int iCkernellimit = 54;    // HDIM: master limit of harmonic kernels, 1..20
+    static constexpr int iChdim = 55;           // the program's kernel limit, 0 = all
+    static constexpr int iCname = 56;           // the program's name
+    static constexpr int iCnamechanged = 58;    // the program's name was changed
     static constexpr int iCmidiin = 59;      // MIDI arrived since the last reading (cleared by it)
     static constexpr int iCskin = 62;        // the skin: path read, file name written
     static constexpr int iCdescription = 64; // the program's description
@@ -103,22 +100,20 @@ public:
     static constexpr int iClforatesource = 89;  // LFO: rate source key
     static constexpr int iClfowaveform = 90;    // LFO: waveform key; a write restarts the LFO
     static constexpr int iClfophasesource = 91; // LFO: phase source key; a write restarts the LFO
-    static constexpr int iClfoquantise =
-        92; // LFO: tempo quantisation, 0 off; a write restarts the LFO
-    static constexpr int iClfophase = 93;      // LFO: phase, degrees
-    static constexpr int iClforatelow = 94;    // LFO: lower bound of the rate control, Hz
-    static constexpr int iClforatehigh = 95;   // LFO: upper bound of the rate control, Hz
-    static constexpr int iClfominrate = 96;    // LFO: minimum rate, Hz
-    static constexpr int iClfomaxrate = 97;    // LFO: maximum rate, Hz
-    static constexpr int iClfosetminrate = 98; // LFO: sets the minimum rate, raising the maximum
-    static constexpr int iClfosetmaxrate = 99; // LFO: sets the maximum rate, lowering the minimum
+    static constexpr int iClfoquantise = 92;    // LFO: tempo quantisation, 0 off; restarts it
+    static constexpr int iClfophase = 93;       // LFO: phase, degrees
+    static constexpr int iClforatelow = 94;     // LFO: lower bound of the rate control, Hz
+    static constexpr int iClforatehigh = 95;    // LFO: upper bound of the rate control, Hz
+    static constexpr int iClfominrate = 96;     // LFO: minimum rate, Hz
+    static constexpr int iClfomaxrate = 97;     // LFO: maximum rate, Hz
+    static constexpr int iClfosetminrate = 98;  // LFO: sets the minimum rate, raising the maximum
+    static constexpr int iClfosetmaxrate = 99;  // LFO: sets the maximum rate, lowering the minimum
     static constexpr int iClfosetratesource = 100; // LFO: sets the rate source key
     static constexpr int iCfngfunction = 103;      // function generator: function key
-    static constexpr int iCfnginputa =
-        104; // function generator: input A, a number text or a source key
-    static constexpr int iCfnginputb = 105;          // function generator: input B
-    static constexpr int iCfngconstanta = 106;       // function generator: input A's constant
-    static constexpr int iCfngconstantb = 107;       // function generator: input B's constant
+    static constexpr int iCfnginputa = 104;    // function generator: input A, number or source key
+    static constexpr int iCfnginputb = 105;    // function generator: input B
+    static constexpr int iCfngconstanta = 106; // function generator: input A's constant
+    static constexpr int iCfngconstantb = 107; // function generator: input B's constant
     static constexpr int iCfngisconstanta = 108;     // function generator: input A is a constant
     static constexpr int iCfngisconstantb = 109;     // function generator: input B is a constant
     static constexpr int iCfngsourcea = 110;         // function generator: input A's source key
@@ -160,72 +155,63 @@ public:
     static constexpr int iCfadelimit = 151;        // kernel slot: largest fade-out, us
     static constexpr int iCusable = 157;       // convolution engine number: in the table and usable
     static constexpr int iCforcedlength = 158; // selector 0 LTIMED, 1 LFREQD: forced length, us
-    static constexpr int iClengthlimit =
-        160; // kernel slot, selector 0 normal / 1 extended: largest kernel length, us
-    static constexpr int iClength =
-        161; // kernel slot, selector 0 normal / 1 extended: kernel length, us
-    static constexpr int iCblockfamily = 162; // kernel slot, selector 0: not of the block family
-    static constexpr int iCextended = 165;    // kernel slot: extended length on
-    static constexpr int iCload = 166;        // time meter: load, %
-    static constexpr int iCslotname = 167;    // memory slot: program name, "0" when empty
-    static constexpr int iCnextslot = 168;    // start slot, step +1 / -1: nearest used slot
-    static constexpr int iCfilteredslot =
-        169; // start slot, step: nearest slot under the category filter
-    static constexpr int iCslotcategory =
-        170; // read: entry i of the category list; written: memory slot, level 0..2
-    static constexpr int iCfilter = 171;          // level: browse filter, "0" at level 0 for none
-    static constexpr int iCcategories = 172;      // builds the browse level's category list
+    static constexpr int iClengthlimit = 160;  // slot, 0 normal / 1 extended: largest length, us
+    static constexpr int iClength = 161;       // slot, 0 normal / 1 extended: kernel length, us
+    static constexpr int iCblockfamily = 162;  // kernel slot, selector 0: not of the block family
+    static constexpr int iCextended = 165;     // kernel slot: extended length on
+    static constexpr int iCload = 166;         // time meter: load, %
+    static constexpr int iCslotname = 167;     // memory slot: program name, "0" when empty
+    static constexpr int iCnextslot = 168;     // start slot, step +1 / -1: nearest used slot
+    static constexpr int iCfilteredslot = 169; // start slot, step: nearest under the filter
+    static constexpr int iCslotcategory = 170; // read: list entry i; written: slot, level 0..2
+    static constexpr int iCfilter = 171;       // level: browse filter, "0" at level 0 for none
+    static constexpr int iCcategories = 172;   // builds the browse level's category list
     static constexpr int iCtopcategories = 173;   // builds the top level's category list
     static constexpr int iCbrowselevel = 174;     // delta: moves the browse level
     static constexpr int iCcategory = 176;        // level 0..2: the program's category
     static constexpr int iCslotdescription = 177; // memory slot: description
-    static constexpr int iCmidichange =
-        179; // MIDI mix slot n (value): status word a, controller b; b < 0 toggles learn
-    static constexpr int iCmidiselect = 180;     // selects a MIDI mix slot for 181..185
-    static constexpr int iCmidilearn = 181;      // selected MIDI mix slot: learn flag
-    static constexpr int iCmidistatus = 182;     // selected MIDI mix slot: status word
-    static constexpr int iCmidicontroller = 183; // selected MIDI mix slot: controller number
-    static constexpr int iCmidichannel = 184;    // selected MIDI mix slot: channel
-    static constexpr int iCmidivalue = 185;      // selected MIDI mix slot: last value
-    static constexpr int iCalternate = 187;      // control: alternate slot on / off
-    static constexpr int iCraw = 188;            // control: raw value of the current slot
-    static constexpr int iCrawnotvalid = 189;    // control: raw value of the main slot, not valid
-    static constexpr int iCsetraw = 190;         // control: raw value of the current slot
-    static constexpr int iCrawvalid = 191;       // control: raw value of the main slot, valid
-    static constexpr int iCmainvalid = 192;      // control: main slot holds a valid value
-    static constexpr int iCcontrol = 193;        // control: main slot's value 0..1
-    static constexpr int iCcarried = 194;        // control: its parameter modulator, < 0 none
-    static constexpr int iCmodupdate = 195;      // parameter modulator: updates its value
-    static constexpr int iCmodshown = 196;       // parameter modulator: shown
-    static constexpr int iCmodprelabel =
-        197; // parameter modulator: the mix control it answers, "1".."8", "" none
-    static constexpr int iCmodlabel = 198;    // parameter modulator: label
-    static constexpr int iCmodbar = 199;      // parameter modulator: bar fraction 0..1
-    static constexpr int iCmodvalue = 200;    // parameter modulator: output value
-    static constexpr int iCmodpreunit = 201;  // parameter modulator: pre-unit text
-    static constexpr int iCmodpostunit = 202; // parameter modulator: post-unit text
-    static constexpr int iCmodunit = 203;     // parameter modulator: unit text
-    static constexpr int iCmodfunction =
-        204; // parameter modulator: key of its two-argument function
-    static constexpr int iCmodexchange = 205;    // exchanges parameter modulators a and b
-    static constexpr int iCmodisconstanta = 206; // parameter modulator: argument A is a constant
-    static constexpr int iCmodisconstantb = 207; // parameter modulator: argument B is a constant
-    static constexpr int iCmodconstanta = 208;   // parameter modulator: argument A's constant
-    static constexpr int iCmodconstantb = 209;   // parameter modulator: argument B's constant
-    static constexpr int iCmodargumenta =
-        210; // parameter modulator: argument A, a source key or a number text
-    static constexpr int iCmodargumentb = 211;  // parameter modulator: argument B
-    static constexpr int iCmodminimum = 214;    // parameter modulator: value minimum
-    static constexpr int iCmodmaximum = 215;    // parameter modulator: value maximum
-    static constexpr int iCmodbarminimum = 216; // parameter modulator: bar minimum
-    static constexpr int iCmodbarmaximum = 217; // parameter modulator: bar maximum
-    static constexpr int iCenginerow = 221;     // row of the engine's message list
-    static constexpr int iCclearrows = 222;     // clears the engine's message list
-    static constexpr int iCvarname = 223;       // selects a batch variable
-    static constexpr int iCvarvalue = 224;      // the selected batch variable's value
-    static constexpr int iCclearvars = 225;     // clears the batch variables
-    static constexpr int iCbatchstep =
-        226; // runs one batch step, true when ended; string: its line
+    static constexpr int iCmidichange = 179;      // MIDI slot n: status a, controller b (< 0 learn)
+    static constexpr int iCmidiselect = 180;      // selects a MIDI mix slot for 181..185
+    static constexpr int iCmidilearn = 181;       // selected MIDI mix slot: learn flag
+    static constexpr int iCmidistatus = 182;      // selected MIDI mix slot: status word
+    static constexpr int iCmidicontroller = 183;  // selected MIDI mix slot: controller number
+    static constexpr int iCmidichannel = 184;     // selected MIDI mix slot: channel
+    static constexpr int iCmidivalue = 185;       // selected MIDI mix slot: last value
+    static constexpr int iCalternate = 187;       // control: alternate slot on / off
+    static constexpr int iCraw = 188;             // control: raw value of the current slot
+    static constexpr int iCrawnotvalid = 189;     // control: raw value of the main slot, not valid
+    static constexpr int iCsetraw = 190;          // control: raw value of the current slot
+    static constexpr int iCrawvalid = 191;        // control: raw value of the main slot, valid
+    static constexpr int iCmainvalid = 192;       // control: main slot holds a valid value
+    static constexpr int iCcontrol = 193;         // control: main slot's value 0..1
+    static constexpr int iCcarried = 194;         // control: its parameter modulator, < 0 none
+    static constexpr int iCmodupdate = 195;       // parameter modulator: updates its value
+    static constexpr int iCmodshown = 196;        // parameter modulator: shown
+    static constexpr int iCmodprelabel = 197;     // modulator: its mix control "1".."8", "" none
+    static constexpr int iCmodlabel = 198;        // parameter modulator: label
+    static constexpr int iCmodbar = 199;          // parameter modulator: bar fraction 0..1
+    static constexpr int iCmodvalue = 200;        // parameter modulator: output value
+    static constexpr int iCmodpreunit = 201;      // parameter modulator: pre-unit text
+    static constexpr int iCmodpostunit = 202;     // parameter modulator: post-unit text
+    static constexpr int iCmodunit = 203;         // parameter modulator: unit text
+    static constexpr int iCmodfunction = 204;     // modulator: key of its two-argument function
+    static constexpr int iCmodexchange = 205;     // exchanges parameter modulators a and b
+    static constexpr int iCmodisconstanta = 206;  // parameter modulator: argument A is a constant
+    static constexpr int iCmodisconstantb = 207;  // parameter modulator: argument B is a constant
+    static constexpr int iCmodconstanta = 208;    // parameter modulator: argument A's constant
+    static constexpr int iCmodconstantb = 209;    // parameter modulator: argument B's constant
+    static constexpr int iCmodargumenta = 210;    // modulator: argument A, source key or number
+    static constexpr int iCmodargumentb = 211;    // parameter modulator: argument B
+    static constexpr int iCmodminimum = 214;      // parameter modulator: value minimum
+    static constexpr int iCmodmaximum = 215;      // parameter modulator: value maximum
+    static constexpr int iCmodbarminimum = 216;   // parameter modulator: bar minimum
+    static constexpr int iCmodbarmaximum = 217;   // parameter modulator: bar maximum
+    static constexpr int iCenginerow = 221;       // row of the engine's message list
+    static constexpr int iCclearrows = 222;       // clears the engine's message list
+    static constexpr int iCvarname = 223;         // selects a batch variable
+    static constexpr int iCvarvalue = 224;        // the selected batch variable's value
+    static constexpr int iCclearvars = 225;       // clears the batch variables
+    static constexpr int iCbatchstep = 226;    // one batch step, true at the end; string: its line
     static constexpr int iCdspbuffer = 236;    // DSPBUFFER, samples
     static constexpr int iClistfolder = 237;   // folder of the next file listing
     static constexpr int iClistmask = 238;     // mask of the next file listing
@@ -453,10 +439,4 @@ public:
         {iCevfhighpassorder, 'i', iCelement, "evfhighpassorder"},
         {iCevfhighpasssource, 's', iCelement, "evfhighpasssource"},
     };
-    // The property of that id; null when the bus has no such id.
-    static constexpr PROPERTY const* prprt(int id) {
-        for (PROPERTY const& p : sCproperties)
-            if (p.id == id) return &p;
-        return nullptr;
-    }
 };
