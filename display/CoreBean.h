@@ -12,18 +12,14 @@
 // locking and never call back into the display (the control thread holds the
 // display lock while it calls them).
 
-#include <cstdint>
-
 #include "runtime/CoreAnsx.h"
+#include "runtime/CoreBnid.h"
 
 class CoreBean {
 public:
-    // The index record passed with every property, filled by the caller and
-    // never written by an accessor.
-    struct BEANSTRUCT {
-        std::int32_t element = 0;  // element: control, modulator, slot, level, channel, row
-        std::int32_t subindex = 0; // sub-index where the property has one
-    };
+    // The index record passed with every property, laid out per property
+    // as the shared id table decides (CoreBnid).
+    using BEANSTRUCT = CoreBnid::BEANSTRUCT;
 
     virtual ~CoreBean() = default;
 

@@ -45,14 +45,14 @@ void CoreDsgt::reset(short n, bool alt, bool touchmode, short font) {
     alternate = alt;
     for (short c = 0; c < iCcontrols; ++c) {
         index = {c, 0};
-        engine->setbb(CoreDstx::iCbeanalternate, alternate, &index);
+        engine->setbb(CoreBnid::iCalternate, alternate, &index);
     }
     touch = touchmode;
     selected = -1;
     highlight = font;
     if (!touch) return;
     index = {0, 0};
-    engine->setbd(CoreDstx::iCbeansetraw, CoreDstx::toraw(0.0), &index);
+    engine->setbd(CoreBnid::iCsetraw, CoreDstx::toraw(0.0), &index);
     if (fields.count > 0) field(0)->setar(true);
 }
 
@@ -66,7 +66,7 @@ bool CoreDsgt::gettm() { return touch; }
 
 void CoreDsgt::select(short i) {
     index = {0, 0};
-    engine->setbd(CoreDstx::iCbeansetraw, controlOf(i, short(fields.count)), &index);
+    engine->setbd(CoreBnid::iCsetraw, controlOf(i, short(fields.count)), &index);
 }
 
 void CoreDsgt::focus(short column, short row, bool pressed) {
@@ -94,7 +94,7 @@ void CoreDsgt::unarm() {
 void CoreDsgt::draw_() {
     if (touch) {
         index = {0, 0};
-        short chosen = indexOf(engine->getbd(CoreDstx::iCbeanraw, &index), short(fields.count));
+        short chosen = indexOf(engine->getbd(CoreBnid::iCraw, &index), short(fields.count));
         if (chosen >= 0 && chosen != selected) {
             if (selected >= 0 && selected < fields.count) field(selected)->setmx(-1, false);
             field(chosen)->setmx(1, true);

@@ -26,33 +26,7 @@ namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
 // Engine properties the display's frame, boot and batch pages use.
-constexpr int beanFastBoot = 22;    // bool: run boot steps back to back
-constexpr int beanFontColour = 32;  // short
-constexpr int beanLoaderLevel = 38; // short: batch priority level
-constexpr int beanMode = 41;        // bool: true for the full page set
-constexpr int beanHdimMax = 43;     // short
-constexpr int beanRate = 44;        // int: host sample rate, Hz
-constexpr int beanBusy = 46;        // bool
-constexpr int beanSlot = 67;        // int: selected memory slot, bank x 100 + program
-constexpr int beanWheel = 82;       // int written: wheel steps for the engine's selected control
-constexpr int beanBootStep = 144;   // bool written: run one boot step
-constexpr int beanBootLine = 145;   // int: step number; string: its line
-constexpr int beanBootBare = 146;   // bool: line printed without its number
-constexpr int beanBootDone = 147;   // bool
-constexpr int beanBootOk = 148;     // bool
-constexpr int beanModUpdate = 195;  // action, element = parameter modulator
-constexpr int beanEngineRow = 221;  // string, element = row of the engine's message list
-constexpr int beanClearRows = 222;  // action
-constexpr int beanVarName = 223;    // string written: selects a batch variable
-constexpr int beanVarValue = 224;   // string: the selected variable's value
-constexpr int beanClearVars = 225;  // action
-constexpr int beanBatchStep = 226;  // bool: one step, true when ended; string: its line
-constexpr int beanBypass = 258;     // bool
-constexpr int beanCarried = 194;    // short, element = control: its parameter modulator, < 0 none
-constexpr int beanModLabel = 198;   // string, element = parameter modulator
-constexpr int beanModValue = 200;   // double, element = parameter modulator
-constexpr int beanModUnit = 203;    // string, element = parameter modulator
-constexpr int lastSlot = 9999;      // bank 99, program 99
+constexpr int lastSlot = 9999; // bank 99, program 99
 constexpr int parameterModulators = 16;
 
 // The bus that answers a display built without an engine: it serves nothing.
@@ -182,7 +156,7 @@ CoreDsif::CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSki
         }
 
         BEANSTRUCT none{};
-        fontcolour = this->engine->getbh(beanFontColour, &none);
+        fontcolour = this->engine->getbh(CoreBnid::iCfontcolour, &none);
 
         // An extra zone wider than the main zone would have no cells to go in.
         int extra = skin != nullptr ? skin->getsk()->displayaddchars : 0;
@@ -209,13 +183,13 @@ CoreDsif::CoreDsif(CoreBean* engine, CoreDspc* mailbox, CoreBlnk* blink, CoreSki
         editgroup = std::make_unique<CoreDsge>(buffer.get(), mailbox, plugin);
         popups = std::make_unique<CoreDsgm>(this->engine, plugin);
         popups->reset(1);
-        hdimmax = this->engine->getbh(beanHdimMax, &none);
+        hdimmax = this->engine->getbh(CoreBnid::iChdimmax, &none);
         buffer->clear(0, 0, 0, dimx, dimy);
         buffer->clear(0, 0, dimy, dimaddx, dimaddy);
         buffer->setxy(0, 0);
         messages = std::make_unique<CorePmsg>(iCmessagerows, dimx);
         lock = std::make_unique<CoreSmph>();
-        batchlevel = this->engine->gettp(this->engine->getbh(beanLoaderLevel, &none));
+        batchlevel = this->engine->gettp(this->engine->getbh(CoreBnid::iCloaderlevel, &none));
         wake = std::make_unique<CoreTevn>();
         wake->ResetEvent();
     } catch (std::bad_alloc const&) {
@@ -274,13 +248,13 @@ void CoreDsif::Execute() {
             BEANSTRUCT none{};
             bool ended = false;
             for (int step = 0; step < iCbatchsteps && !ended; ++step) {
-                ended = engine->getbb(beanBatchStep, &none);
-                if (!ended) messages->addrw(engine->getbs(beanBatchStep, &none));
+                ended = engine->getbb(CoreBnid::iCbatchstep, &none);
+                if (!ended) messages->addrw(engine->getbs(CoreBnid::iCbatchstep, &none));
             }
             if (!ended) logFailure("batch", "stopped after the most steps a batch may run");
             lowerpriority(previous);
-            engine->setbs(beanVarName, CoreAnsx("ACTION"), &none);
-            CoreAnsx action = engine->getbs(beanVarValue, &none);
+            engine->setbs(CoreBnid::iCvarname, CoreAnsx("ACTION"), &none);
+            CoreAnsx action = engine->getbs(CoreBnid::iCvarvalue, &none);
             CoreSmgd hold(*lock);
             requested = afterbatch(action);
         } catch (CoreAnsx const& error) {
@@ -375,24 +349,24 @@ void CoreDsif::ticknone() { buffer->clear(3, 0, 0, short(dimx - 1), short(dimy -
 void CoreDsif::tickboot(bool attached) {
     BEANSTRUCT none{};
     if (!attached) {
-        if (engine->getbb(beanBusy, &none)) return;
-        event = CoreAnsx(engine->getbb(beanMode, &none) ? "BOOT" : "BOO2");
+        if (engine->getbb(CoreBnid::iCbusy, &none)) return;
+        event = CoreAnsx(engine->getbb(CoreBnid::iCmode, &none) ? "BOOT" : "BOO2");
         return;
     }
     for (int pass = 0; pass < iCbootpasses; ++pass) {
-        engine->setbb(beanBootStep, false, &none);
-        int number = engine->getbi(beanBootLine, &none);
-        CoreAnsx line = engine->getbs(beanBootLine, &none);
-        bool bare = engine->getbb(beanBootBare, &none);
-        bool finished = engine->getbb(beanBootDone, &none);
-        bool succeeded = engine->getbb(beanBootOk, &none);
+        engine->setbb(CoreBnid::iCbootstep, false, &none);
+        int number = engine->getbi(CoreBnid::iCbootline, &none);
+        CoreAnsx line = engine->getbs(CoreBnid::iCbootline, &none);
+        bool bare = engine->getbb(CoreBnid::iCbootbare, &none);
+        bool finished = engine->getbb(CoreBnid::iCbootdone, &none);
+        bool succeeded = engine->getbb(CoreBnid::iCbootok, &none);
         bool last = false;
         if (!succeeded) {
             event = CoreAnsx("ERRR");
             last = true;
             if (finished) return;
         } else if (finished) {
-            event = CoreAnsx(engine->getbb(beanMode, &none) ? "BOOT" : "BOO2");
+            event = CoreAnsx(engine->getbb(CoreBnid::iCmode, &none) ? "BOOT" : "BOO2");
             return;
         }
         if (!bare) {
@@ -400,7 +374,7 @@ void CoreDsif::tickboot(bool attached) {
             buffer->print(CoreAnsx(" "), 0, false, true);
         }
         buffer->prnln(line, 0, false);
-        if (last || !engine->getbb(beanFastBoot, &none)) return;
+        if (last || !engine->getbb(CoreBnid::iCfastbootnow, &none)) return;
     }
 }
 
@@ -409,7 +383,7 @@ void CoreDsif::entrybatch() {
     gadget->reset(0, false, false, -1);
     messages->clear();
     BEANSTRUCT none{};
-    engine->setbv(beanClearRows, &none);
+    engine->setbv(CoreBnid::iCclearrows, &none);
     wake->SetEvent();
 }
 
@@ -420,7 +394,7 @@ void CoreDsif::tickbatch() {
     for (short i = 0; i < messagecount; ++i)
         buffer->write(messagerows[i], 0, short(i + 2), 0, false, false);
     BEANSTRUCT first{};
-    progress = engine->getbs(beanEngineRow, &first);
+    progress = engine->getbs(CoreBnid::iCenginerow, &first);
     buffer->write(CoreButl::rpad_(progress, dimx, ' '), 0, short(dimy - 1), 1, false, false);
 }
 
@@ -446,11 +420,15 @@ void CoreDsif::getmw() {
         sum = std::clamp(sum + message.word1, (long long)INT_MIN, (long long)INT_MAX);
     if (sum == 0) return;
     BEANSTRUCT none{};
-    engine->setbi(beanWheel, int(sum), &none);
+    engine->setbi(CoreBnid::iCwheel, int(sum), &none);
 }
 
 bool CoreDsif::getmp(short& column, short& row, int& word3, int& word4, bool& held) {
     CoreDspc::MESSAGELOC message{};
+    // Keys queued while no field was armed were typed for no field: the click
+    // that may arm one leaves them behind; keys queued after it reach it.
+    if (mailbox != nullptr && editgroup != nullptr && !editgroup->isactive())
+        mailbox->clrbf(CoreDspc::iCkey, CoreDspc::iCclick);
     bool taken = mailbox != nullptr && mailbox->getms(CoreDspc::iCclick, &message);
     if (taken) {
         held = true;
@@ -471,11 +449,12 @@ void CoreDsif::tickcommon() {
     BEANSTRUCT none{};
     // A slot outside program memory would index the bank and program texts
     // out of range.
-    int slot = std::clamp(engine->getbi(beanSlot, &none), 0, lastSlot);
+    int slot = std::clamp(engine->getbi(CoreBnid::iCslot, &none), 0, lastSlot);
     bank = slot / iCbankdim;
     program = slot % iCbankdim;
 
-    if (wasbp()) engine->setbb(beanBypass, !engine->getbb(beanBypass, &none), &none);
+    if (wasbp())
+        engine->setbb(CoreBnid::iCbypass, !engine->getbb(CoreBnid::iCbypass, &none), &none);
 
     int chosen = getst();
     if (chosen >= 0 && chosen <= lastSlot) {
@@ -494,7 +473,12 @@ void CoreDsif::tickcommon() {
         CoreAnsx label;
         bool notcurrent = true;
         currentmenu->getvl(item, label, notcurrent);
-        event = notcurrent ? label : CoreAnsx("");
+        // The list pages keep the program pages' row with PROG marked, and
+        // PROG is their way back: there the mark does not swallow the click.
+        bool listexit =
+            (current == CoreStte::iCpagelist || current == CoreStte::iCpagesimplelist) &&
+            label == CoreAnsx("PROG");
+        event = notcurrent || listexit ? label : CoreAnsx("");
         if (event == CoreMenu::sCrightscroll) currentmenu->scroll(true);
         if (event == CoreMenu::sCleftscroll) currentmenu->scroll(false);
     }
@@ -518,35 +502,35 @@ void CoreDsif::drawextra() {
         short column =
             k == 0 ? short(0) : short(std::ceil(double(dimaddx) * k * 0.125) + (k > 3 ? 1 : 0));
         BEANSTRUCT control{k, 0};
-        short carried = engine->getbh(beanCarried, &control);
+        short carried = engine->getbh(CoreBnid::iCcarried, &control);
         // A modulator number outside the sixteen names none.
         if (gadget->gettm() || carried < 0 || carried >= parameterModulators) {
             buffer->write(CoreButl::getcn(CoreAnsx("-"), 5), column, dimy, 0, false, false);
             continue;
         }
         BEANSTRUCT modulator{carried, 0};
-        CoreAnsx label = CoreButl::getds(engine->getbs(beanModLabel, &modulator), 5);
+        CoreAnsx label = CoreButl::getds(engine->getbs(CoreBnid::iCmodlabel, &modulator), 5);
         buffer->write(CoreButl::getcn(label, 5).UpperCase(), column, dimy, 0, false, false);
         CoreAnsx number;
-        number.sprintf("%.2f", engine->getbd(beanModValue, &modulator));
+        number.sprintf("%.2f", engine->getbd(CoreBnid::iCmodvalue, &modulator));
         number = number.SubString(1, 5);
         if (number.Length() == 5 && number.c_str()[4] == '.') number = number.SubString(1, 4);
         buffer->write(CoreButl::getcn(number, 5), column, short(dimy + 1), 0, false, false);
         // A long unit would run into the next entry or past the zone.
-        CoreAnsx unit = engine->getbs(beanModUnit, &modulator).SubString(1, 5);
+        CoreAnsx unit = engine->getbs(CoreBnid::iCmodunit, &modulator).SubString(1, 5);
         buffer->write(CoreButl::getcn(unit, 5), column, short(dimy + 2), 0, false, false);
     }
 }
 
 void CoreDsif::btcst(CoreAnsx const& name, CoreAnsx const& value) {
     BEANSTRUCT none{};
-    engine->setbs(beanVarName, name, &none);
-    engine->setbs(beanVarValue, value, &none);
+    engine->setbs(CoreBnid::iCvarname, name, &none);
+    engine->setbs(CoreBnid::iCvarvalue, value, &none);
 }
 
 void CoreDsif::loadvars(int index, CoreAnsx const& action, CoreAnsx const& step) {
     BEANSTRUCT none{};
-    engine->setbv(beanClearVars, &none);
+    engine->setbv(CoreBnid::iCclearvars, &none);
     btcst(CoreAnsx("LOADED"), DataLclz::sCgenloadedprint);
     btcst(CoreAnsx("LOADING"), DataLclz::sCgenloadingprint);
     btcst(CoreAnsx("NEWPROGRAM"), CoreAnsx(index));
@@ -622,7 +606,7 @@ void CoreDsif::setsp(int slot, bool a, bool b) {
 void CoreDsif::upprm() {
     for (int k = 0; k < parameterModulators; ++k) {
         BEANSTRUCT modulator{k, 0};
-        engine->setbv(beanModUpdate, &modulator);
+        engine->setbv(CoreBnid::iCmodupdate, &modulator);
     }
 }
 
@@ -635,7 +619,7 @@ void CoreDsif::setpd(CoreCnst::POPMENUCONTENTDATA* content) {
 
 int CoreDsif::fnu2t(double microseconds) {
     BEANSTRUCT none{};
-    int rate = engine->getbi(beanRate, &none);
+    int rate = engine->getbi(CoreBnid::iChostrate, &none);
     double samples = rate < 1 ? microseconds : microseconds * double(rate) / 1e6;
     if (std::isnan(samples)) return 0;
     return int(std::clamp(std::round(samples), double(INT_MIN), double(INT_MAX)));
@@ -649,7 +633,7 @@ int CoreDsif::tomicros(double shown, double unitmicros) {
 
 double CoreDsif::fnt2u(int samples) {
     BEANSTRUCT none{};
-    int rate = engine->getbi(beanRate, &none);
+    int rate = engine->getbi(CoreBnid::iChostrate, &none);
     return rate < 1 ? double(samples) : CoreButl::upftp(rate, samples);
 }
 

@@ -356,8 +356,8 @@ private:
     CoreAnsx parmargument(short idx);
     std::vector<CoreAnsx> skinlist; // master page: names in the current skin's folder
     bool mastfirst = false;         // master page: the first tick after entry is due
-    // The selected parameter modulator (-1 none); the program pages leave
-    // their drag row here, so it is range-checked before every bus call.
+    // The selected parameter modulator (-1 none), range-checked before every
+    // bus call; the program pages keep their drag row apart, in dragrow.
     short prmselect = -1;
     short prmcopy = -1;   // the selection as the list last drew it; page 14's title
     bool prmdrag = false; // a drag started on a list row is in progress

@@ -17,28 +17,9 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanSaveMaster = 79;    // action
-constexpr int beanModShown = 196;     // bool, element = parameter modulator
-constexpr int beanModPreLabel = 197;  // string
-constexpr int beanModLabel = 198;     // string
-constexpr int beanModBar = 199;       // double, 0..1
-constexpr int beanModValue = 200;     // double
-constexpr int beanModPreUnit = 201;   // string
-constexpr int beanModPostUnit = 202;  // string
-constexpr int beanModUnit = 203;      // string
-constexpr int beanModFunction = 204;  // string: key of its two-argument function
-constexpr int beanModExchange = 205;  // action, element and sub-index: the two modulators
-constexpr int beanListFolder = 237;   // string written
-constexpr int beanListMask = 238;     // string written
-constexpr int beanListFiles = 239;    // action; int count; string, element = name i
-constexpr int beanTreePath = 245;     // int written, element = level: child index, -1 ends
-constexpr int beanTreeChildren = 246; // int
-constexpr int beanTreeText = 247;     // string: node text, records the leaf flag
-constexpr int beanTreeLeaf = 248;     // bool
-constexpr int beanTreeWords = 249;    // string: node text from the category dictionary
-constexpr int modulators = 16;        // parameter modulators 0..15
-constexpr int rowcells = 29;          // cells of a parameter row
-constexpr int treelevels = 5;         // steps of the browse path, 0..4
+constexpr int modulators = 16; // parameter modulators 0..15
+constexpr int rowcells = 29;   // cells of a parameter row
+constexpr int treelevels = 5;  // steps of the browse path, 0..4
 
 int length(CoreAnsx const& text) { return std::max(text.Length(), 0); }
 } // namespace
@@ -81,7 +62,7 @@ void CoreDsif::drprm(int column, int row, short n, short bar, bool a, bool b) {
     short index = getpp(n, true);
     if (index < 0) return;
     BEANSTRUCT modulator{index, 0};
-    CoreAnsx pre = engine->getbs(beanModPreLabel, &modulator);
+    CoreAnsx pre = engine->getbs(CoreBnid::iCmodprelabel, &modulator);
     int offset = 0;
     if (length(pre) > 0) {
         CoreAnsx first = pre.SubString(1, 1);
@@ -89,19 +70,20 @@ void CoreDsif::drprm(int column, int row, short n, short bar, bool a, bool b) {
                       false);
         offset = length(pre) + 1;
     }
-    CoreAnsx name = engine->getbs(beanModLabel, &modulator);
+    CoreAnsx name = engine->getbs(CoreBnid::iCmodlabel, &modulator);
     // A long pre-label leaves the label no room rather than a negative width.
     name = b ? CoreButl::rpad_(name, std::max(13 - offset, 0), ' ')
              : CoreButl::rpad_(name + CoreAnsx(":"), std::max(12 - offset, 0), ' ');
     buffer->write(name.UpperCase(), short(column + offset), short(row), textfont, false, false);
 
     CoreDsbr const& maker = *bars[bar == 1 ? 1 : 0];
-    CoreAnsx bartext = maker.getvl(engine->getbd(beanModBar, &modulator)) + CoreAnsx(" ");
+    CoreAnsx bartext = maker.getvl(engine->getbd(CoreBnid::iCmodbar, &modulator)) + CoreAnsx(" ");
     CoreAnsx number;
-    number.sprintf("%.5f", engine->getbd(beanModValue, &modulator));
+    number.sprintf("%.5f", engine->getbd(CoreBnid::iCmodvalue, &modulator));
     CoreAnsx shown = CoreButl::sbstr(
-        CoreButl::sbstr(engine->getbs(beanModPreUnit, &modulator), 1, 3).Trim() + number, 1, 7);
-    CoreAnsx post = engine->getbs(beanModPostUnit, &modulator).Trim();
+        CoreButl::sbstr(engine->getbs(CoreBnid::iCmodpreunit, &modulator), 1, 3).Trim() + number, 1,
+        7);
+    CoreAnsx post = engine->getbs(CoreBnid::iCmodpostunit, &modulator).Trim();
     if (length(post) > 0) {
         post = CoreButl::sbstr(post, 1, 3).Trim();
         int room = length(shown) - length(post) - 1;
@@ -110,7 +92,7 @@ void CoreDsif::drprm(int column, int row, short n, short bar, bool a, bool b) {
     }
     shown = CoreButl::sbstr(shown, 1, 6).Trim();
     CoreAnsx part = bartext + shown + CoreAnsx(" ") +
-                    CoreButl::sbstr(engine->getbs(beanModUnit, &modulator), 1, 3);
+                    CoreButl::sbstr(engine->getbs(CoreBnid::iCmodunit, &modulator), 1, 3);
     part = CoreButl::rpad_(part, bar == 1 ? 15 : 20, ' ');
     buffer->write(part, short(column + 12), short(row), textfont, false, false);
 }
@@ -118,10 +100,10 @@ void CoreDsif::drprm(int column, int row, short n, short bar, bool a, bool b) {
 CoreAnsx CoreDsif::getpn(short index) {
     if (index < 0 || index >= modulators) return DataLclz::sCprm_prmnotlabeled;
     BEANSTRUCT modulator{index, 0};
-    CoreAnsx name = engine->getbs(beanModLabel, &modulator);
+    CoreAnsx name = engine->getbs(CoreBnid::iCmodlabel, &modulator);
     if (length(name) > 0 && name != CoreAnsx("0"))
         return length(name) >= 9 ? CoreButl::sbstr(name, 1, 6) + CoreAnsx("..") : name;
-    CoreAnsx key = engine->getbs(beanModFunction, &modulator);
+    CoreAnsx key = engine->getbs(CoreBnid::iCmodfunction, &modulator);
     if (length(key) >= 7) key = CoreButl::sbstr(key, 1, 4) + CoreAnsx("..");
     return CoreAnsx("<") + key + CoreAnsx(">");
 }
@@ -131,7 +113,7 @@ short CoreDsif::getpp(short n, bool shown) {
     int seen = 0;
     for (short k = 0; k < modulators; ++k) {
         BEANSTRUCT modulator{k, 0};
-        if (engine->getbb(beanModShown, &modulator) != shown) continue;
+        if (engine->getbb(CoreBnid::iCmodshown, &modulator) != shown) continue;
         if (seen++ == n) return k;
     }
     return -1;
@@ -142,7 +124,7 @@ short CoreDsif::prtmx(short n) {
         short index = getpp(n, true);
         if (index < 0) return -1;
         BEANSTRUCT modulator{index, 0};
-        int control = engine->getbs(beanModPreLabel, &modulator).ToInt() - 1;
+        int control = engine->getbs(CoreBnid::iCmodprelabel, &modulator).ToInt() - 1;
         return control >= 0 && control <= 7 ? short(control) : short(-1);
     } catch (CoreAnsx const&) {
         return -1;
@@ -154,7 +136,7 @@ short CoreDsif::prtmx(short n) {
 short CoreDsif::prmsw(short index, bool up) {
     if (index < 0 || index >= modulators) return index;
     BEANSTRUCT own{index, 0};
-    bool shown = engine->getbb(beanModShown, &own);
+    bool shown = engine->getbb(CoreBnid::iCmodshown, &own);
     int k = index;
     for (int steps = 0; steps < modulators; ++steps) {
         k += up ? -1 : 1;
@@ -162,9 +144,9 @@ short CoreDsif::prmsw(short index, bool up) {
         if (k >= modulators) k = 0;
         if (k == index) break;
         BEANSTRUCT other{k, 0};
-        if (engine->getbb(beanModShown, &other) != shown) continue;
+        if (engine->getbb(CoreBnid::iCmodshown, &other) != shown) continue;
         BEANSTRUCT pair{k, index};
-        engine->setbv(beanModExchange, &pair);
+        engine->setbv(CoreBnid::iCmodexchange, &pair);
         return short(k);
     }
     return index;
@@ -185,10 +167,10 @@ void CoreDsif::readr(CoreAnsx const& folder, CoreAnsx const& mask, std::vector<C
     list.clear();
     count = 0;
     BEANSTRUCT none{};
-    engine->setbs(beanListFolder, folder, &none);
-    engine->setbs(beanListMask, mask, &none);
-    engine->setbv(beanListFiles, &none);
-    rsvas(list, count, beanListFiles, beanListFiles);
+    engine->setbs(CoreBnid::iClistfolder, folder, &none);
+    engine->setbs(CoreBnid::iClistmask, mask, &none);
+    engine->setbv(CoreBnid::iClistfiles, &none);
+    rsvas(list, count, CoreBnid::iClistfiles, CoreBnid::iClistfiles);
 }
 
 double CoreDsif::getnh(double value, int& lastx, int& lasty) {
@@ -200,26 +182,26 @@ double CoreDsif::getnh(double value, int& lastx, int& lasty) {
 
 void CoreDsif::savem() {
     BEANSTRUCT none{};
-    engine->setbv(beanSaveMaster, &none);
+    engine->setbv(CoreBnid::iCsavemaster, &none);
 }
 
 void CoreDsif::scanm(CoreDsmn* menu, int level, CoreNode* parent) {
     if (menu == nullptr || level < 0 || level >= treelevels) return;
     BEANSTRUCT step{level, 0};
-    engine->setbi(beanTreePath, -1, &step);
+    engine->setbi(CoreBnid::iCtreepath, -1, &step);
     BEANSTRUCT none{};
-    int children = std::max(engine->getbi(beanTreeChildren, &none), 0);
+    int children = std::max(engine->getbi(CoreBnid::iCtreechildren, &none), 0);
     for (int i = 0; i < children; ++i) {
-        engine->setbi(beanTreePath, i, &step);
+        engine->setbi(CoreBnid::iCtreepath, i, &step);
         for (int deeper = level + 1; deeper < treelevels; ++deeper) {
             BEANSTRUCT below{deeper, 0};
-            engine->setbi(beanTreePath, -1, &below);
+            engine->setbi(CoreBnid::iCtreepath, -1, &below);
         }
-        CoreAnsx text = engine->getbs(beanTreeText, &none);
-        bool leaf = engine->getbb(beanTreeLeaf, &none);
-        CoreAnsx item =
-            leaf ? text
-                 : engine->getbs(beanTreeWords, &none) + CoreAnsx(" (") + text + CoreAnsx(")");
+        CoreAnsx text = engine->getbs(CoreBnid::iCtreetext, &none);
+        bool leaf = engine->getbb(CoreBnid::iCtreeleaf, &none);
+        CoreAnsx item = leaf ? text
+                             : engine->getbs(CoreBnid::iCtreewords, &none) + CoreAnsx(" (") + text +
+                                   CoreAnsx(")");
         CoreNode* node = menu->adden(item, parent);
         // The browse path has no step below level 4.
         if (!leaf && level + 1 < treelevels) scanm(menu, level + 1, node);

@@ -49,6 +49,9 @@ public:
     bool getms(short id, MESSAGELOC* out);
     // Frees every record of that id; other records keep their order.
     void clrms(short id);
+    // Frees the records of id queued before the oldest record of mark; none
+    // when no record of mark is queued.
+    void clrbf(short id, short mark);
 
 private:
     CoreTlst records; // MESSAGELOC*, owned, oldest first

@@ -77,7 +77,7 @@ void CoreDstx::writeposition() {
     lastraw = toraw(position);
     rawknown = true;
     CoreBean::BEANSTRUCT index{control, 0};
-    engine->setbd(iCbeansetraw, lastraw, &index);
+    engine->setbd(CoreBnid::iCsetraw, lastraw, &index);
 }
 
 void CoreDstx::setrg(double minimum, double maximum, double v) {
@@ -178,28 +178,24 @@ void CoreDstx::setmx(short c, bool post) {
     bound = c >= 0;
     rawknown = false;
     if (!bound) return;
-    if (post) {
-        writeposition();
-        return;
-    }
-    CoreBean::BEANSTRUCT index{control, 0};
-    lastraw = toraw(toposition(engine->getbd(iCbeanraw, &index)));
-    rawknown = true;
+    // Without post the control's raw value stays unknown, so the next updte
+    // takes the control's value into the field.
+    if (post) writeposition();
 }
 
 void CoreDstx::setam(short c, bool alternate) {
     secondcontrol = c;
     CoreBean::BEANSTRUCT second{c, 0};
     if (!dual) {
-        engine->setbb(iCbeanalternate, alternate, &second);
+        engine->setbb(CoreBnid::iCalternate, alternate, &second);
         return;
     }
     secondraw = toraw(secondposition);
     secondknown = true;
-    engine->setbd(iCbeansetraw, secondraw, &second);
+    engine->setbd(CoreBnid::iCsetraw, secondraw, &second);
     if (!ranged || control < 0) return;
     CoreBean::BEANSTRUCT first{control, 0};
-    double raw = toraw(toposition(engine->getbd(iCbeanraw, &first)));
+    double raw = toraw(toposition(engine->getbd(CoreBnid::iCraw, &first)));
     if (rawknown && raw == lastraw) return;
     lastraw = raw;
     rawknown = true;
@@ -226,7 +222,7 @@ void CoreDstx::updte() {
     bool secondchanged = false;
     if (dual && secondcontrol >= 0) {
         CoreBean::BEANSTRUCT second{secondcontrol, 0};
-        double raw = toraw(toposition(engine->getbd(iCbeanraw, &second)));
+        double raw = toraw(toposition(engine->getbd(CoreBnid::iCraw, &second)));
         if (!secondknown || raw != secondraw) {
             secondraw = raw;
             secondknown = true;
@@ -253,7 +249,7 @@ void CoreDstx::updte() {
         }
     } else {
         CoreBean::BEANSTRUCT index{control, 0};
-        double raw = toraw(toposition(engine->getbd(iCbeanraw, &index)));
+        double raw = toraw(toposition(engine->getbd(CoreBnid::iCraw, &index)));
         if (!rawknown || raw != lastraw) {
             lastraw = raw;
             rawknown = true;

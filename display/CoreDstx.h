@@ -21,11 +21,6 @@ class CorePlif;
 
 class CoreDstx {
 public:
-    // Interface-control properties of the engine bus (element = control).
-    static constexpr int iCbeanalternate = 187; // bool written: alternate slot on / off
-    static constexpr int iCbeanraw = 188;       // double read: raw value of the current slot
-    static constexpr int iCbeansetraw = 190;    // double written: raw value of the current slot
-
     // Pointers not owned; a null plug-in object gives no mouse drags.
     CoreDstx(CoreDsbf* buffer, CoreBean* engine, CorePlif* plugin);
     ~CoreDstx(); // deletes the element texts
@@ -54,8 +49,8 @@ public:
     int getel();               // index of the selected choice, 0..count - 1
     CoreAnsx getel(int index); // that choice's text ("" outside the list)
     // Binds the position to a control (negative unbinds); with post the
-    // position is written to it, else the control's raw value is taken as
-    // known without moving the field.
+    // position is written to it, else the field takes the control's value at
+    // its next updte.
     void setmx(short control, bool post);
     // Second control: a dual field writes its second position there; any
     // other field writes the alternate flag there (property 187).

@@ -1,20 +1,16 @@
 #include "plugin/CorePrbn.h"
 
-#include <cstddef>
+#include <type_traits>
 
 #include "processing/CorePrcs.h"
 #include "runtime/CoreLog_.h"
 
-// The two index records are one layout, so a pointer to one is handed on as
-// the other.
-static_assert(sizeof(CoreBean::BEANSTRUCT) == sizeof(CorePrcs::BEANSTRUCT));
-static_assert(offsetof(CoreBean::BEANSTRUCT, element) == offsetof(CorePrcs::BEANSTRUCT, element));
-static_assert(offsetof(CoreBean::BEANSTRUCT, subindex) == offsetof(CorePrcs::BEANSTRUCT, subindex));
+// The display's record and the engine's are one type (CoreBnid), so a
+// pointer to one is handed on as the other.
+static_assert(std::is_same_v<CoreBean::BEANSTRUCT, CorePrcs::BEANSTRUCT>);
 
 namespace {
-CorePrcs::BEANSTRUCT* engineIndex(CoreBean::BEANSTRUCT* index) {
-    return reinterpret_cast<CorePrcs::BEANSTRUCT*>(index);
-}
+CorePrcs::BEANSTRUCT* engineIndex(CoreBean::BEANSTRUCT* index) { return index; }
 } // namespace
 
 CorePrbn::CorePrbn(CorePrcs* engine_) : engine(engine_) {}

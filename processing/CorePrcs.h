@@ -40,6 +40,7 @@
 
 #include "modulation/CoreMidi.h"
 #include "runtime/CoreAnsx.h"
+#include "runtime/CoreBnid.h"
 #include "runtime/CorePbol.h"
 #include "runtime/CoreSmph.h"
 #include "runtime/CoreTevn.h"
@@ -478,13 +479,9 @@ private:
     // CorePrcsLoad.cpp (updld, getts, gettp, iscst), CorePrcsDesc.cpp (setds),
     // CorePrcsBtch.cpp (batch machine), CorePrcsSave.cpp, CorePrcsChnk.cpp.
 public:
-    // The index record of a bus call, filled by the caller and never written
-    // by an accessor; laid out as the display's CoreBean::BEANSTRUCT. A null
-    // record reads as {0, 0}.
-    struct BEANSTRUCT {
-        std::int32_t element = 0;  // word 0: control, modulator, slot, bank, location, level
-        std::int32_t subindex = 0; // word 1: entry, selector or step
-    };
+    // The index record of a bus call, the one type the display's bus uses
+    // too; each property's layout is decided in CoreBnid.
+    using BEANSTRUCT = CoreBnid::BEANSTRUCT;
 
     // The thirteen accessors. Any thread that holds the engine (control,
     // display, host UI thread, the shell while it opens), concurrently; never

@@ -398,7 +398,10 @@ long CorePrcs::getbl(int id, BEANSTRUCT* index) noexcept {
             CoreSmgd worker(workersem);
             return program->getid(i);
         }
-        case 158: return x.subindex == 0 ? ltimed : x.subindex == 1 ? lfreqd : 0;
+        case CoreBnid::iCforcedlength: {
+            std::int32_t const selector = CoreBnid::slctr(x);
+            return selector == 0 ? ltimed : selector == 1 ? lfreqd : 0;
+        }
         case 236: return dspbuffer;
         default: return 0;
         }
@@ -573,7 +576,7 @@ CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
         case 167: return memory->getnm(x.element);
         case 170: return memory->getbc(x.element);
         case 175: return memory->getct(x.element, x.subindex);
-        case 176: return program->getct(static_cast<short>(x.subindex));
+        case CoreBnid::iCcategory: return program->getct(static_cast<short>(CoreBnid::slctr(x)));
         case 177: return memory->getds(x.element);
         case 221: return messages->getrw(static_cast<short>(x.element));
         case 224: {

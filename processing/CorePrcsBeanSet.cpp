@@ -332,9 +332,9 @@ void CorePrcs::setbl(int id, long value, BEANSTRUCT* index) noexcept {
             if (CoreEnv_* e = env__(i, "bean envelope", x.subindex))
                 e->settm(x.subindex, static_cast<int>(value));
             break;
-        case 158:
-            if (x.subindex == 0) ltimed = value;
-            if (x.subindex == 1) lfreqd = value;
+        case CoreBnid::iCforcedlength:
+            if (CoreBnid::slctr(x) == 0) ltimed = value;
+            if (CoreBnid::slctr(x) == 1) lfreqd = value;
             break;
         case 236: dspbuffer = static_cast<int>(value); break;
         default: break;
@@ -456,7 +456,9 @@ void CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
         case 167: memory->setnm(x.element, value); break;
         case 170: memory->setct(x.element, value, x.subindex); break;
         case 171: memory->setbs(x.element, value); break;
-        case 176: program->setct(value, static_cast<short>(x.subindex)); break;
+        case CoreBnid::iCcategory:
+            program->setct(value, static_cast<short>(CoreBnid::slctr(x)));
+            break;
         case 177: memory->setds(x.element, value); break;
         case 223: {
             CoreSmgd guard(beansem);

@@ -11,19 +11,8 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanRateUsed = 10;       // long, microseconds
-constexpr int beanName = 56;           // string
-constexpr int beanDescription = 64;    // string
-constexpr int beanSlotName = 167;      // string, element = slot: "0" when empty
-constexpr int beanFiltered = 169;      // int, element start, sub-index step
-constexpr int beanCategory = 170;      // string, element = i: entry of the list built last
-constexpr int beanFilter = 171;        // string written, element = level
-constexpr int beanCategories = 172;    // int: builds the level's category list
-constexpr int beanTopCategories = 173; // int: builds the top level's category list
-constexpr int beanLevel = 174;         // int, element = delta: moves the browse level
-constexpr int beanOwnCategory = 176;   // string, element = level
-constexpr int categorycolumn = 46;     // scroll bar; names from 47 on
-constexpr int cellwidth = 20;          // grid columns start every 20 cells
+constexpr int categorycolumn = 46; // scroll bar; names from 47 on
+constexpr int cellwidth = 20;      // grid columns start every 20 cells
 } // namespace
 
 void CoreDsif::entrylist() { gadget->reset(0, false, false, -1); }
@@ -41,7 +30,7 @@ void CoreDsif::ticksimplelist() { ticklistpage(true); }
 void CoreDsif::ticklistpage(bool simple) {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  ListMode"), 36, ' '), 0, 0, 1, false, false);
-    CoreAnsx rate(double(engine->getbl(beanRateUsed, &none)) * 0.001);
+    CoreAnsx rate(double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001);
     buffer->write(CoreAnsx("RTE: ") + CoreButl::sbstr(rate, 1, 5) + DataLclz::sCunitms, 16, 0, 1,
                   false, false);
     upprm();
@@ -60,21 +49,22 @@ void CoreDsif::ticklistpage(bool simple) {
         --browselevel;
         categoryoffset = 0;
         BEANSTRUCT up{-1, 0};
-        engine->getbi(beanLevel, &up);
+        engine->getbi(CoreBnid::iCbrowselevel, &up);
     }
 
     buffer->clear(0, 0, 1, iCdimx, 12);
     int selected = bank * iCbankdim + program;
-    BEANSTRUCT top{0, 0};
+    BEANSTRUCT top = CoreBnid::recsl(0);
     CoreAnsx status = CoreAnsx("  ") + CoreAnsx(selected) + CoreAnsx(" ") +
-                      engine->getbs(beanOwnCategory, &top).UpperCase() + CoreAnsx("/") +
-                      engine->getbs(beanName, &none).UpperCase() + CoreAnsx("  ");
+                      engine->getbs(CoreBnid::iCcategory, &top).UpperCase() + CoreAnsx("/") +
+                      engine->getbs(CoreBnid::iCname, &none).UpperCase() + CoreAnsx("  ");
     int statuslength = std::max(status.Length(), 0);
     buffer->write(status, 0, 12, 1, false, false);
-    buffer->write(CoreButl::rpad_(CoreAnsx("  ") +
-                                      CoreButl::sbstr(engine->getbs(beanDescription, &none), 1, 32),
-                                  std::max(iCdimx - statuslength, 0), ' '),
-                  short(statuslength), 12, 1, false, false);
+    buffer->write(
+        CoreButl::rpad_(CoreAnsx("  ") +
+                            CoreButl::sbstr(engine->getbs(CoreBnid::iCdescription, &none), 1, 32),
+                        std::max(iCdimx - statuslength, 0), ' '),
+        short(statuslength), 12, 1, false, false);
 
     CoreAnsx filter("0");
     int columns = iCgridcolumns;
@@ -85,7 +75,7 @@ void CoreDsif::ticklistpage(bool simple) {
     }
     levelfilters[browselevel] = filter;
     BEANSTRUCT level{browselevel, 0};
-    engine->setbs(beanFilter, filter, &level);
+    engine->setbs(CoreBnid::iCfilter, filter, &level);
 
     if (clickrow >= 1 && clickrow <= iCgridrows) {
         int column = clickcolumn < cellwidth ? 0 : clickcolumn < 2 * cellwidth ? 1 : 2;
@@ -101,13 +91,16 @@ void CoreDsif::ticklistpage(bool simple) {
 
     if (step != 0) {
         for (int i = 0; i < columns * iCgridrows; ++i) {
-            int slot = slotat(beanFiltered, browsetop + step, step);
+            int slot = slotat(CoreBnid::iCfilteredslot, browsetop + step, step);
+            // Forward past the last match the walk starts again from the
+            // first one, rather than leaving the grid on the last match.
+            if (slot < 0 && step > 0) browsetop = 0;
             if (slot < 0) break;
             browsetop = slot;
             if (slot == 0) break;
         }
     }
-    int slot = slotat(beanFiltered, browsetop, 1);
+    int slot = slotat(CoreBnid::iCfilteredslot, browsetop, 1);
     if (slot >= 0) browsetop = slot;
     for (int c = 0; c < columns; ++c)
         for (int r = 0; r < iCgridrows; ++r) {
@@ -118,21 +111,21 @@ void CoreDsif::ticklistpage(bool simple) {
                 continue;
             }
             BEANSTRUCT at{slot, 0};
-            buffer->write(CoreButl::rpad_(engine->getbs(beanSlotName, &at), 16, ' '), column, row,
-                          slot == selected ? 1 : 0, false, false);
-            int next = slotat(beanFiltered, slot + 1, 1);
+            buffer->write(CoreButl::rpad_(engine->getbs(CoreBnid::iCslotname, &at), 16, ' '),
+                          column, row, slot == selected ? 1 : 0, false, false);
+            int next = slotat(CoreBnid::iCfilteredslot, slot + 1, 1);
             slot = next > 0 ? next : -1;
         }
 }
 
 void CoreDsif::ticklistcategories(CoreAnsx& filter, bool toplevel) {
-    short countid = short(toplevel ? beanTopCategories : beanCategories);
+    short countid = short(toplevel ? CoreBnid::iCtopcategories : CoreBnid::iCcategories);
     buffer->write(CoreAnsx(char(8)), categorycolumn, 1, 0, false, false);
     for (short r = 2; r <= 10; ++r)
         buffer->write(CoreAnsx(char(7)), categorycolumn, r, 0, false, false);
     buffer->write(CoreAnsx(char(9)), categorycolumn, 11, 0, false, false);
 
-    rsvas(categories, categorycount, countid, beanCategory);
+    rsvas(categories, categorycount, countid, CoreBnid::iCslotcategory);
     // A list that shrank under the selection or the offset starts over.
     if (categorycount > 0 && selectedcategory >= categorycount) {
         selectedcategory = 0;
@@ -153,14 +146,14 @@ void CoreDsif::ticklistcategories(CoreAnsx& filter, bool toplevel) {
             browsetop = 0;
         } else {
             BEANSTRUCT down{1, 0};
-            int count = engine->getbi(beanLevel, &down);
+            int count = engine->getbi(CoreBnid::iCbrowselevel, &down);
             if (count > 0 && browselevel < 2) {
                 remembered[browselevel + 1] = selectedcategory;
                 categoryoffset = 0;
                 selectedcategory = 0;
                 ++browselevel;
                 // The list drawn below is the new level's, not the one above.
-                rsvas(categories, categorycount, beanCategories, beanCategory);
+                rsvas(categories, categorycount, CoreBnid::iCcategories, CoreBnid::iCslotcategory);
             }
         }
     }

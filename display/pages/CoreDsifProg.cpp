@@ -16,34 +16,6 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanGainIn = 3;         // double, linear
-constexpr int beanGainOut = 4;        // double, linear
-constexpr int beanMemory = 5;         // double, bytes of impulse data
-constexpr int beanElements = 6;       // long
-constexpr int beanRateUsed = 10;      // long, microseconds
-constexpr int beanEcono = 23;         // bool
-constexpr int beanNoDrop = 24;        // bool
-constexpr int beanBlockMode = 25;     // bool
-constexpr int beanFileRate = 28;      // long, Hz
-constexpr int beanRunRate = 29;       // long, Hz
-constexpr int beanRateDiffers = 31;   // bool
-constexpr int beanGhost = 35;         // bool
-constexpr int beanHostRate = 44;      // int, Hz
-constexpr int beanTimeEngine = 50;    // short written: -1 re-applies the stored engine
-constexpr int beanName = 56;          // string
-constexpr int beanDescription = 64;   // string
-constexpr int beanSmoothing = 74;     // short, -1 off
-constexpr int beanKernels = 75;       // short
-constexpr int beanLoad = 166;         // int, element = meter: percent
-constexpr int beanSlotName = 167;     // string, element = slot: "0" when empty
-constexpr int beanNearest = 168;      // int, element start, sub-index step
-constexpr int beanMenuTitle = 250;    // string
-constexpr int beanMenuColumn = 251;   // short: items per column
-constexpr int beanRebuildTree = 244;  // action
-constexpr int beanExtraBuffers = 255; // bool
-constexpr int beanBypass = 258;       // bool
-constexpr int beanControl = 193;      // double, element = interface control: 0..1
-constexpr int beanClearVars = 225;    // action
 constexpr int lastSlot = 9999;
 constexpr int scrollsteps = 5; // occupied slots one scroll-bar click moves the list
 
@@ -52,7 +24,7 @@ CoreAnsx blanks(int n) { return CoreButl::rpad_(CoreAnsx(""), std::max(n, 0), ' 
 // The program name as the name and the pop-up area show it.
 CoreAnsx shortname(CoreBean* engine) {
     BEANSTRUCT none{};
-    return CoreButl::sbstr(engine->getbs(beanName, &none), 1, 16).Trim();
+    return CoreButl::sbstr(engine->getbs(CoreBnid::iCname, &none), 1, 16).Trim();
 }
 } // namespace
 
@@ -69,14 +41,14 @@ void CoreDsif::entryprogram() {
         menu->defne(0, 2, short(2 * namelength - 1), 2);
     }
     BEANSTRUCT none{};
-    engine->setbv(beanRebuildTree, &none);
+    engine->setbv(CoreBnid::iCrebuildtree, &none);
     if (menurebuild && menu != nullptr) {
         menu->clear();
         scanm(menu, 0, nullptr);
         menurebuild = false;
     }
-    short percolumn = engine->getbh(beanMenuColumn, &none);
-    CoreAnsx title = engine->getbs(beanMenuTitle, &none);
+    short percolumn = engine->getbh(CoreBnid::iCmenucolumn, &none);
+    CoreAnsx title = engine->getbs(CoreBnid::iCmenutitle, &none);
     int count = menu != nullptr ? menu->pushd(popcontent, title) : 0;
     popups->arm__(true, 0, count, percolumn);
     programmenu = true;
@@ -91,7 +63,7 @@ void CoreDsif::tickprogram() {
 }
 
 int CoreDsif::slotat(int id, int start, int step) {
-    bool filtered = id != beanNearest && levelfilters[0] != CoreAnsx("0");
+    bool filtered = id != CoreBnid::iCnextslot && levelfilters[0] != CoreAnsx("0");
     // A start past the last slot begins at slot 0, so a filtered search from
     // there would wrap around where a search past the last slot ends: the
     // list page would show its programs again after the last one.
@@ -105,7 +77,7 @@ int CoreDsif::slotat(int id, int start, int step) {
     // (which never wraps past the last slot), when the search began there.
     if (filtered && start != 0) return -1;
     BEANSTRUCT zero{0, 0};
-    return engine->getbs(beanSlotName, &zero) != CoreAnsx("0") ? 0 : -1;
+    return engine->getbs(CoreBnid::iCslotname, &zero) != CoreAnsx("0") ? 0 : -1;
 }
 
 CoreAnsx CoreDsif::gaintext(double linear) {
@@ -116,8 +88,8 @@ CoreAnsx CoreDsif::gaintext(double linear) {
 
 CoreAnsx CoreDsif::ratetext() {
     BEANSTRUCT none{};
-    CoreAnsx text = CoreAnsx(engine->getbl(beanFileRate, &none)) + DataLclz::sCunithz +
-                    CoreAnsx(" -> ") + CoreAnsx(double(engine->getbl(beanRunRate, &none))) +
+    CoreAnsx text = CoreAnsx(engine->getbl(CoreBnid::iCfilerate, &none)) + DataLclz::sCunithz +
+                    CoreAnsx(" -> ") + CoreAnsx(double(engine->getbl(CoreBnid::iCrunrate, &none))) +
                     DataLclz::sCunithz;
     return CoreButl::sbstr(text, 1, 30);
 }
@@ -138,7 +110,7 @@ void CoreDsif::tickprogramtop() {
     editgroup->draw_();
     buffer->write(blanks(33 - twice), short(twice + 4), 2, 0, false, false);
     buffer->write(blanks(35 - twice), twice, 3, 0, false, false);
-    if (engine->getbb(beanRateDiffers, &none))
+    if (engine->getbb(CoreBnid::iCratediffers, &none))
         buffer->write(CoreAnsx("c"), twice, 3, 0, false, false);
 }
 
@@ -152,8 +124,8 @@ void CoreDsif::tickprogramrows(bool detail) {
         dragrow = -1;
     } else if (mouseheld) {
         BEANSTRUCT at{control, 0};
-        double value = getnh(engine->getbd(beanControl, &at), mouseword3, mouseword4);
-        engine->setbd(beanControl, value, &at);
+        double value = getnh(engine->getbd(CoreBnid::iCcontrol, &at), mouseword3, mouseword4);
+        engine->setbd(CoreBnid::iCcontrol, value, &at);
     }
     upprm();
     if (detail) {
@@ -169,14 +141,14 @@ void CoreDsif::tickprogramrows(bool detail) {
 void CoreDsif::tickprogramlist() {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  ProgMode"), 54, ' '), 0, 0, 1, false, false);
-    CoreAnsx rate(double(engine->getbl(beanRateUsed, &none)) * 0.001);
+    CoreAnsx rate(double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001);
     buffer->write(CoreAnsx("RTE: ") + CoreButl::sbstr(rate, 1, 5) + DataLclz::sCunitms, 12, 0, 1,
                   false, false);
-    double megabytes = engine->getbd(beanMemory, &none) / 1048576.0;
+    double megabytes = engine->getbd(CoreBnid::iCimpulsesize, &none) / 1048576.0;
     CoreAnsx memory(megabytes < 0.01 ? 0.0 : megabytes);
     buffer->write(CoreAnsx("MEM: ") + CoreButl::sbstr(memory, 1, 5) + DataLclz::sCunitmb, 28, 0, 1,
                   false, false);
-    buffer->write(CoreButl::lpad_(CoreAnsx(engine->getbi(beanHostRate, &none)), 5, ' ') +
+    buffer->write(CoreButl::lpad_(CoreAnsx(engine->getbi(CoreBnid::iChostrate, &none)), 5, ' ') +
                       DataLclz::sCunithz,
                   44, 0, 1, false, false);
 
@@ -190,7 +162,7 @@ void CoreDsif::tickprogramlist() {
     if (clickcolumn == bar && (clickrow == 1 || clickrow == 12)) {
         int step = clickrow == 1 ? -1 : 1;
         for (int i = 0; i < scrollsteps; ++i) {
-            int slot = slotat(beanNearest, programtop + step, step);
+            int slot = slotat(CoreBnid::iCnextslot, programtop + step, step);
             if (slot < 0) break;
             programtop = slot;
         }
@@ -206,35 +178,36 @@ void CoreDsif::tickprogramlist() {
         if (slot != selected && slot >= 0 && slot <= lastSlot) postprogram(slot);
     }
 
-    int top = slotat(beanNearest, programtop, 1);
+    int top = slotat(CoreBnid::iCnextslot, programtop, 1);
     if (top >= 0) programtop = top;
     for (int n = 1, slot = top; n <= iClistrows && slot >= 0; ++n) {
         listrows[n - 1] = slot;
         BEANSTRUCT at{slot, 0};
-        CoreAnsx name = engine->getbs(beanSlotName, &at);
+        CoreAnsx name = engine->getbs(CoreBnid::iCslotname, &at);
         CoreAnsx entry =
             slot < 1000 ? CoreAnsx(" ") + CoreButl::rpad_(CoreButl::rpad_(CoreAnsx(slot), 3, ' ') +
                                                               CoreAnsx(" ") + name,
                                                           20, ' ')
                         : CoreButl::rpad_(CoreAnsx(slot) + CoreAnsx(" ") + name, 21, ' ');
         buffer->write(entry, 37, short(n), slot == selected ? 1 : 0, false, false);
-        int next = slotat(beanNearest, slot + 1, 1);
+        int next = slotat(CoreBnid::iCnextslot, slot + 1, 1);
         slot = next == top ? -1 : next;
     }
 
     buffer->clear(0, 0, 5, 36, 1);
-    buffer->write(CoreButl::sbstr(engine->getbs(beanDescription, &none), 1, 32), 0, 5, 0, false,
-                  false);
+    buffer->write(CoreButl::sbstr(engine->getbs(CoreBnid::iCdescription, &none), 1, 32), 0, 5, 0,
+                  false, false);
     buffer->clear(0, 0, 6, 36, 1);
     CoreAnsx rates = ratetext();
     buffer->write(rates, 0, 6, 0, false, false);
-    if (long(engine->getbi(beanHostRate, &none)) != engine->getbl(beanRunRate, &none))
+    if (long(engine->getbi(CoreBnid::iChostrate, &none)) !=
+        engine->getbl(CoreBnid::iCrunrate, &none))
         buffer->write(CoreAnsx("<-"), short(std::max(rates.Length(), 0) + 1), 6, 0, true, false);
     buffer->write(CoreButl::rpad_(DataLclz::sCviewgainslabel + CoreAnsx(":"), 12, ' ') +
-                      gaintext(engine->getbd(beanGainIn, &none)) + DataLclz::sCunitdb,
+                      gaintext(engine->getbd(CoreBnid::iCgainin, &none)) + DataLclz::sCunitdb,
                   0, 8, 0, false, false);
-    buffer->write(gaintext(engine->getbd(beanGainOut, &none)) + DataLclz::sCunitdb, 25, 8, 0, false,
-                  false);
+    buffer->write(gaintext(engine->getbd(CoreBnid::iCgainout, &none)) + DataLclz::sCunitdb, 25, 8,
+                  0, false, false);
     if (drbtn(55, 0, CoreAnsx(" V "), clickcolumn, clickrow)) {
         detailview = true;
         redraw = true;
@@ -246,13 +219,14 @@ void CoreDsif::tickprogramfigures(bool simple) {
     buffer->write(CoreButl::rpad_(CoreAnsx("  ProgMode"), simple ? iCdimx : 54, ' '), 0, 0, 1,
                   false, false);
     buffer->write(CoreAnsx("SMP: ") +
-                      CoreButl::sbstr(CoreAnsx(engine->getbl(beanElements, &none)), 1, 5),
+                      CoreButl::sbstr(CoreAnsx(engine->getbl(CoreBnid::iCelements, &none)), 1, 5),
                   16, 0, 1, false, false);
-    int kernels = engine->getbh(beanKernels, &none) + (engine->getbh(beanSmoothing, &none) >= 0);
+    int kernels = engine->getbh(CoreBnid::iCslotsused, &none) +
+                  (engine->getbh(CoreBnid::iCsmoothsetting, &none) >= 0);
     buffer->write(CoreAnsx("KRN: ") + CoreButl::sbstr(CoreAnsx(kernels), 1, 2), 31, 0, 1, false,
                   false);
     BEANSTRUCT meter{0, 0};
-    CoreAnsx load(engine->getbi(beanLoad, &meter));
+    CoreAnsx load(engine->getbi(CoreBnid::iCload, &meter));
     if (simple) load = CoreButl::sbstr(load, 1, 3);
     buffer->write(CoreAnsx("PRF:") + CoreButl::lpad_(load, 3, ' ') + DataLclz::sCunitpc,
                   short(simple ? 48 : 44), 0, 1, false, false);
@@ -260,51 +234,54 @@ void CoreDsif::tickprogramfigures(bool simple) {
 
 void CoreDsif::tickprogramtexts() {
     BEANSTRUCT none{};
-    buffer->write(CoreAnsx("DSC: ") + CoreButl::sbstr(engine->getbs(beanDescription, &none), 1, 32),
+    buffer->write(CoreAnsx("DSC: ") +
+                      CoreButl::sbstr(engine->getbs(CoreBnid::iCdescription, &none), 1, 32),
                   0, 5, 0, false, false);
     buffer->clear(0, 0, 6, 36, 1);
     CoreAnsx rates = CoreAnsx("FRT: ") + ratetext();
     buffer->write(rates, 0, 6, 0, false, false);
-    if (long(engine->getbi(beanHostRate, &none)) != engine->getbl(beanRunRate, &none))
+    if (long(engine->getbi(CoreBnid::iChostrate, &none)) !=
+        engine->getbl(CoreBnid::iCrunrate, &none))
         buffer->write(CoreAnsx("<-"), short(std::max(rates.Length(), 0) + 1), 6, 0, true, false);
 }
 
 void CoreDsif::tickprogramgains() {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(DataLclz::sCviewgaininlabel + CoreAnsx(":"), 12, ' ') +
-                      gaintext(engine->getbd(beanGainIn, &none)) + DataLclz::sCunitdb,
+                      gaintext(engine->getbd(CoreBnid::iCgainin, &none)) + DataLclz::sCunitdb,
                   0, 8, 0, false, false);
     buffer->write(CoreButl::rpad_(DataLclz::sCviewgainoutlabel + CoreAnsx(":"), 12, ' ') +
-                      gaintext(engine->getbd(beanGainOut, &none)) + DataLclz::sCunitdb,
+                      gaintext(engine->getbd(CoreBnid::iCgainout, &none)) + DataLclz::sCunitdb,
                   29, 8, 0, false, false);
 }
 
 void CoreDsif::tickprogramdetail() {
     BEANSTRUCT none{};
     tickprogramfigures(false);
-    if (engine->getbb(beanExtraBuffers, &none)) buffer->write(CoreAnsx("Q"), 12, 0, 1, true, false);
+    if (engine->getbb(CoreBnid::iCextrabuffers, &none))
+        buffer->write(CoreAnsx("Q"), 12, 0, 1, true, false);
 
     tickprogramtop();
     tickprogramtexts();
 
     if (drbtn(50, 1, CoreAnsx(" RELOAD "), clickcolumn, clickrow)) postreload();
-    bool bypass = engine->getbb(beanBypass, &none);
+    bool bypass = engine->getbb(CoreBnid::iCbypass, &none);
     if (drtbt(50, 2, CoreAnsx("BYPASS"), CoreAnsx("PROCSS"), bypass, clickcolumn, clickrow))
-        engine->setbb(beanBypass, !bypass, &none);
+        engine->setbb(CoreBnid::iCbypass, !bypass, &none);
 
     tickprogramrows(true);
     tickprogramgains();
     if (drbtn(50, 3, CoreAnsx(" EDIT   "), clickcolumn, clickrow)) event = CoreAnsx("EDIT");
     if (drbtn(40, 1, CoreAnsx(" SAVE   "), clickcolumn, clickrow)) postsave();
-    bool econo = engine->getbb(beanEcono, &none);
+    bool econo = engine->getbb(CoreBnid::iCforceot2, &none);
     if (drtbt(40, 2, CoreAnsx("ECONO "), CoreAnsx("NORMAL"), econo, clickcolumn, clickrow)) {
-        engine->setbb(beanEcono, !econo, &none);
-        engine->setbh(beanTimeEngine, -1, &none);
+        engine->setbb(CoreBnid::iCforceot2, !econo, &none);
+        engine->setbh(CoreBnid::iCenginetime, -1, &none);
     }
-    if (engine->getbb(beanBlockMode, &none) && !engine->getbb(beanGhost, &none)) {
-        bool nodrop = engine->getbb(beanNoDrop, &none);
+    if (engine->getbb(CoreBnid::iCblockmode, &none) && !engine->getbb(CoreBnid::iCnodrop, &none)) {
+        bool nodrop = engine->getbb(CoreBnid::iCinvisible, &none);
         if (drtbt(40, 3, CoreAnsx("NODROP"), CoreAnsx("NORMAL"), nodrop, clickcolumn, clickrow))
-            engine->setbb(beanNoDrop, !nodrop, &none);
+            engine->setbb(CoreBnid::iCinvisible, !nodrop, &none);
     }
     // The selected slot's own number, typed and confirmed, reloads it: the
     // field reports no change for a value equal to the one it showed.
@@ -332,9 +309,9 @@ void CoreDsif::ticksimpleprogram() {
         int slot = field->getvi();
         if (slot != selectedslot() && slot >= 0 && slot <= lastSlot) postprogram(slot);
     }
-    bool bypass = engine->getbb(beanBypass, &none);
+    bool bypass = engine->getbb(CoreBnid::iCbypass, &none);
     if (drtbt(50, 1, CoreAnsx("BYPASS"), CoreAnsx("PROCSS"), bypass, clickcolumn, clickrow))
-        engine->setbb(beanBypass, !bypass, &none);
+        engine->setbb(CoreBnid::iCbypass, !bypass, &none);
     tickprogramrows(true);
     tickprogramgains();
 }
@@ -354,7 +331,7 @@ void CoreDsif::postreload() {
 
 void CoreDsif::postsave() {
     BEANSTRUCT none{};
-    engine->setbv(beanClearVars, &none);
+    engine->setbv(CoreBnid::iCclearvars, &none);
     btcst(CoreAnsx("SAVING"), DataLclz::sCgensavingprint);
     btcst(CoreAnsx("ACTION"), CoreAnsx("PROG"));
     btcst(CoreAnsx("NEXTSTEP"), CoreAnsx("SAVEPROGRAM"));

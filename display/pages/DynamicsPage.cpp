@@ -11,14 +11,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanInputSource = 126;     // string
-constexpr int beanThresholdSource = 127; // string
-constexpr int beanRatioSource = 128;     // string
-constexpr int beanType = 129;            // short: 0 compressor, 1 expander
-constexpr int beanCurve = 130;           // short: ratio curve, 0 none
-constexpr int beanRange = 131;           // double: range limit, dB
-constexpr int beanMakeup = 132;          // double: make-up gain, dB
-constexpr int beanApply = 133;           // action: applies the pending settings
 constexpr short processors = 2;
 constexpr short perProcessor = 7;
 // Field offsets within a processor, top to bottom.
@@ -40,16 +32,18 @@ void CoreDsif::entrydynamics() {
         BEANSTRUCT one{d, 0};
         short column = short(14 + 11 * d), f = short(perProcessor * d);
         label(CoreAnsx(""), CoreAnsx(d + 1) + CoreAnsx(":"), column, 1);
-        editsource(short(f + fInput), column, 2, engine->getbs(beanInputSource, &one));
-        short type = engine->getbh(beanType, &one);
+        editsource(short(f + fInput), column, 2, engine->getbs(CoreBnid::iCdyninputsource, &one));
+        short type = engine->getbh(CoreBnid::iCdyntype, &one);
         editchoice(short(f + fType), column, 3, 7, DataLclz::iCdyn_type, DataLclz::sCdyn_type,
                    rowOf(type, DataLclz::iCdyn_type), CoreAnsx(""), type);
-        editsource(short(f + fThreshold), column, 4, engine->getbs(beanThresholdSource, &one));
-        editsource(short(f + fRatio), column, 5, engine->getbs(beanRatioSource, &one));
-        short curve = engine->getbh(beanCurve, &one);
+        editsource(short(f + fThreshold), column, 4,
+                   engine->getbs(CoreBnid::iCdynthresholdsource, &one));
+        editsource(short(f + fRatio), column, 5, engine->getbs(CoreBnid::iCdynratiosource, &one));
+        short curve = engine->getbh(CoreBnid::iCdyncurve, &one);
         editchoice(short(f + fCurve), column, 6, 7, DataLclz::iCdyn_curve, DataLclz::sCdyn_curve,
                    rowOf(curve, DataLclz::iCdyn_curve), CoreAnsx(""), curve);
-        double range = engine->getbd(beanRange, &one), makeup = engine->getbd(beanMakeup, &one);
+        double range = engine->getbd(CoreBnid::iCdynrange, &one),
+               makeup = engine->getbd(CoreBnid::iCdynmakeup, &one);
         editnumber(short(f + fRange), column, 7, 4, DataLclz::sCunitdb, false, 0.0, 50.0, range,
                    range);
         editnumber(short(f + fMakeup), column, 8, 4, DataLclz::sCunitdb, false, 0.0, 50.0, makeup,
@@ -65,21 +59,21 @@ void CoreDsif::tickdynamics() {
             for (short k = 0; k < perProcessor; ++k) changed = editchanged(short(f + k)) || changed;
             if (!changed) continue;
             BEANSTRUCT one{d, 0};
-            engine->setbh(beanType,
+            engine->setbh(CoreBnid::iCdyntype,
                           short(editout(short(f + fType), editfield(short(f + fType))->getel())),
                           &one);
-            engine->setbs(beanThresholdSource, editkey(short(f + fThreshold)), &one);
-            engine->setbs(beanInputSource, editkey(short(f + fInput)), &one);
-            engine->setbs(beanRatioSource, editkey(short(f + fRatio)), &one);
-            engine->setbh(beanCurve,
+            engine->setbs(CoreBnid::iCdynthresholdsource, editkey(short(f + fThreshold)), &one);
+            engine->setbs(CoreBnid::iCdyninputsource, editkey(short(f + fInput)), &one);
+            engine->setbs(CoreBnid::iCdynratiosource, editkey(short(f + fRatio)), &one);
+            engine->setbh(CoreBnid::iCdyncurve,
                           short(editout(short(f + fCurve), editfield(short(f + fCurve))->getel())),
                           &one);
-            engine->setbd(beanRange,
+            engine->setbd(CoreBnid::iCdynrange,
                           editout(short(f + fRange), editfield(short(f + fRange))->getvl()), &one);
-            engine->setbd(beanMakeup,
+            engine->setbd(CoreBnid::iCdynmakeup,
                           editout(short(f + fMakeup), editfield(short(f + fMakeup))->getvl()),
                           &one);
-            engine->setbv(beanApply, &one);
+            engine->setbv(CoreBnid::iCdynapply, &one);
         }
     }
     editexit();

@@ -15,16 +15,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanLevel = 134;             // double, second word = entry; start < 0 is JOIN
-constexpr int beanLevelAmount = 135;       // double 0..1
-constexpr int beanTimeAmount = 136;        // double 0..1
-constexpr int beanTime = 137;              // long, second word = entry: samples
-constexpr int beanCurve = 138;             // short, second word = entry
-constexpr int beanActivSource = 139;       // string
-constexpr int beanDeactivSource = 140;     // string
-constexpr int beanLevelAmountSource = 141; // string
-constexpr int beanTimeAmountSource = 142;  // string
-constexpr int beanApply = 143;             // action: applies the pending settings
 constexpr short envelopes = 2;
 constexpr short entries = 4;
 constexpr short fields = 18;
@@ -63,12 +53,12 @@ void CoreDsif::entryenvelope() {
         label(CoreAnsx(""), caption.text, caption.column, caption.row);
     editentry(fields);
     BEANSTRUCT one{envelope, 0};
-    editsource(fActiv, 10, 1, engine->getbs(beanActivSource, &one));
-    editsource(fDeactiv, 30, 1, engine->getbs(beanDeactivSource, &one));
+    editsource(fActiv, 10, 1, engine->getbs(CoreBnid::iCenvactivsource, &one));
+    editsource(fDeactiv, 30, 1, engine->getbs(CoreBnid::iCenvdeactivsource, &one));
     for (short j = 0; j < entries; ++j) {
         BEANSTRUCT entry{envelope, j};
         short row = short(4 + j);
-        double level = engine->getbd(beanLevel, &entry);
+        double level = engine->getbd(CoreBnid::iCenvlevel, &entry);
         if (j == 0) {
             if (CoreDstx* start = editfield(fLevel)) {
                 start->defne(0, 10, row, 5, CoreAnsx(""), false, -1);
@@ -80,19 +70,19 @@ void CoreDsif::entryenvelope() {
         } else {
             editnumber(short(fLevel + j), 10, row, 5, CoreAnsx(""), false, 0.0, 1.0, level, level);
         }
-        long samples = engine->getbl(beanTime, &entry);
+        long samples = engine->getbl(CoreBnid::iCenvtime, &entry);
         editnumber(short(fTime + j), 30, row, 7, DataLclz::sCunitms, true, 1.0, 600.0,
                    showms(samples), double(samples));
-        short curve = engine->getbh(beanCurve, &entry);
+        short curve = engine->getbh(CoreBnid::iCenvcurve, &entry);
         editchoice(short(fCurve + j), 40, row, 7, DataLclz::iCenv_curve, DataLclz::sCenv_curve,
                    curve >= 0 && curve < DataLclz::iCenv_curve ? curve : 0, CoreAnsx(""), curve);
     }
-    double amount = engine->getbd(beanLevelAmount, &one);
+    double amount = engine->getbd(CoreBnid::iCenvlevelamount, &one);
     editnumber(fLevelAmount, 10, 8, 5, CoreAnsx(""), false, 0.0, 1.0, amount, amount);
-    editsource(fLevelAmountSource, 10, 9, engine->getbs(beanLevelAmountSource, &one));
-    amount = engine->getbd(beanTimeAmount, &one);
+    editsource(fLevelAmountSource, 10, 9, engine->getbs(CoreBnid::iCenvlevelsource, &one));
+    amount = engine->getbd(CoreBnid::iCenvtimeamount, &one);
     editnumber(fTimeAmount, 30, 8, 5, CoreAnsx(""), false, 0.0, 1.0, amount, amount);
-    editsource(fTimeAmountSource, 30, 9, engine->getbs(beanTimeAmountSource, &one));
+    editsource(fTimeAmountSource, 30, 9, engine->getbs(CoreBnid::iCenvtimesource, &one));
 }
 
 void CoreDsif::tickenvelope() {
@@ -105,23 +95,23 @@ void CoreDsif::tickenvelope() {
                 BEANSTRUCT entry{envelope, j};
                 CoreDstx* level = editfield(short(fLevel + j));
                 double shown = j > 0 || level->isrng() ? level->getvl() : join;
-                engine->setbd(beanLevel, editout(short(fLevel + j), shown), &entry);
-                engine->setbl(beanTime, editsamples(short(fTime + j)), &entry);
+                engine->setbd(CoreBnid::iCenvlevel, editout(short(fLevel + j), shown), &entry);
+                engine->setbl(CoreBnid::iCenvtime, editsamples(short(fTime + j)), &entry);
                 engine->setbh(
-                    beanCurve,
+                    CoreBnid::iCenvcurve,
                     short(editout(short(fCurve + j), editfield(short(fCurve + j))->getel())),
                     &entry);
             }
             BEANSTRUCT one{envelope, 0};
-            engine->setbs(beanActivSource, editkey(fActiv), &one);
-            engine->setbs(beanDeactivSource, editkey(fDeactiv), &one);
-            engine->setbd(beanLevelAmount, editout(fLevelAmount, editfield(fLevelAmount)->getvl()),
-                          &one);
-            engine->setbs(beanLevelAmountSource, editkey(fLevelAmountSource), &one);
-            engine->setbd(beanTimeAmount, editout(fTimeAmount, editfield(fTimeAmount)->getvl()),
-                          &one);
-            engine->setbs(beanTimeAmountSource, editkey(fTimeAmountSource), &one);
-            engine->setbv(beanApply, &one);
+            engine->setbs(CoreBnid::iCenvactivsource, editkey(fActiv), &one);
+            engine->setbs(CoreBnid::iCenvdeactivsource, editkey(fDeactiv), &one);
+            engine->setbd(CoreBnid::iCenvlevelamount,
+                          editout(fLevelAmount, editfield(fLevelAmount)->getvl()), &one);
+            engine->setbs(CoreBnid::iCenvlevelsource, editkey(fLevelAmountSource), &one);
+            engine->setbd(CoreBnid::iCenvtimeamount,
+                          editout(fTimeAmount, editfield(fTimeAmount)->getvl()), &one);
+            engine->setbs(CoreBnid::iCenvtimesource, editkey(fTimeAmountSource), &one);
+            engine->setbv(CoreBnid::iCenvapply, &one);
         }
     }
     editexit();

@@ -17,21 +17,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanDetector = 112;      // short: detector mode 0..8, 9 off
-constexpr int beanBalance = 113;       // double: input/output balance 0..1
-constexpr int beanMinAttack = 114;     // long: samples
-constexpr int beanMaxAttack = 115;     // long: samples
-constexpr int beanAttackSource = 116;  // string
-constexpr int beanMinRelease = 117;    // long: samples
-constexpr int beanMaxRelease = 118;    // long: samples
-constexpr int beanReleaseSource = 119; // string
-constexpr int beanSetBalance = 120;    // double written
-constexpr int beanApply = 121;         // action: applies the pending settings
-constexpr int beanDynAttackSource = 252;
-constexpr int beanDynReleaseSource = 253;
-constexpr int beanHighpass = 259;       // double: Hz
-constexpr int beanHighpassOrder = 260;  // int: 2, 4, 6 or 8
-constexpr int beanHighpassSource = 261; // string
 constexpr short followers = 5;
 constexpr short fields = 13;
 // Field numbers, in the order they are defined and tested.
@@ -69,7 +54,7 @@ void CoreDsif::entryfollower() {
     label(CoreAnsx(""), DataLclz::sCevf_highpasssourcelabel, 30, 10);
     editentry(fields);
     BEANSTRUCT one{follower, 0};
-    short mode = engine->getbh(beanDetector, &one);
+    short mode = engine->getbh(CoreBnid::iCevfdetector, &one);
     editchoice(fType, 14, 2, 10, DataLclz::iCevf_type, DataLclz::sCevf_type,
                mode >= 0 && mode < DataLclz::iCevf_type ? mode : 0, CoreAnsx(""), mode);
     auto time = [&](short idx, short row, double maximum, int id) {
@@ -77,24 +62,24 @@ void CoreDsif::entryfollower() {
         editnumber(idx, 14, row, 5, DataLclz::sCunitms, true, 1.0, maximum, showms(samples),
                    double(samples));
     };
-    time(fMinAttack, 3, 600.0, beanMinAttack);
-    time(fMaxAttack, 4, 5000.0, beanMaxAttack);
-    editsource(fAttackSource, 14, 5, engine->getbs(beanAttackSource, &one));
-    time(fMinRelease, 6, 600.0, beanMinRelease);
-    time(fMaxRelease, 7, 5000.0, beanMaxRelease);
-    editsource(fReleaseSource, 14, 8, engine->getbs(beanReleaseSource, &one));
-    double balance = engine->getbd(beanBalance, &one);
+    time(fMinAttack, 3, 600.0, CoreBnid::iCevfminattack);
+    time(fMaxAttack, 4, 5000.0, CoreBnid::iCevfmaxattack);
+    editsource(fAttackSource, 14, 5, engine->getbs(CoreBnid::iCevfattacksource, &one));
+    time(fMinRelease, 6, 600.0, CoreBnid::iCevfminrelease);
+    time(fMaxRelease, 7, 5000.0, CoreBnid::iCevfmaxrelease);
+    editsource(fReleaseSource, 14, 8, engine->getbs(CoreBnid::iCevfreleasesource, &one));
+    double balance = engine->getbd(CoreBnid::iCevfbalance, &one);
     editnumber(fBalance, 14, 9, 4, DataLclz::sCunitpc, true, 0.0, 100.0, balance * 100.0, balance);
-    editsource(fDynAttackSource, 45, 5, engine->getbs(beanDynAttackSource, &one));
-    editsource(fDynReleaseSource, 45, 8, engine->getbs(beanDynReleaseSource, &one));
-    double highpass = engine->getbd(beanHighpass, &one);
+    editsource(fDynAttackSource, 45, 5, engine->getbs(CoreBnid::iCevfdynattacksource, &one));
+    editsource(fDynReleaseSource, 45, 8, engine->getbs(CoreBnid::iCevfdynreleasesource, &one));
+    double highpass = engine->getbd(CoreBnid::iCevfhighpass, &one);
     editnumber(fHighpass, 14, 10, 5, DataLclz::sCunithz, true, 0.0, 5000.0, highpass, highpass);
-    int order = engine->getbi(beanHighpassOrder, &one);
+    int order = engine->getbi(CoreBnid::iCevfhighpassorder, &one);
     editchoice(fOrder, 26, 10, 1, DataLclz::iCevf_order, DataLclz::sCevf_order,
                CoreButl::getci(CoreAnsx(order), DataLclz::iCevf_order, DataLclz::sCevf_order, false,
                                false),
                CoreAnsx(""), order);
-    editsource(fHighpassSource, 45, 10, engine->getbs(beanHighpassSource, &one));
+    editsource(fHighpassSource, 45, 10, engine->getbs(CoreBnid::iCevfhighpasssource, &one));
 }
 
 void CoreDsif::tickfollower() {
@@ -113,23 +98,25 @@ void CoreDsif::tickfollower() {
                 editloads[size_t(low + 1)] = editloads[size_t(low)];
             }
             BEANSTRUCT one{follower, 0};
-            engine->setbl(beanMinAttack, editsamples(fMinAttack), &one);
-            engine->setbl(beanMaxAttack, editsamples(fMaxAttack), &one);
-            engine->setbl(beanMinRelease, editsamples(fMinRelease), &one);
-            engine->setbl(beanMaxRelease, editsamples(fMaxRelease), &one);
-            engine->setbs(beanAttackSource, editkey(fAttackSource), &one);
-            engine->setbs(beanReleaseSource, editkey(fReleaseSource), &one);
-            engine->setbd(beanSetBalance, editout(fBalance, editfield(fBalance)->getvl() * 0.01),
+            engine->setbl(CoreBnid::iCevfminattack, editsamples(fMinAttack), &one);
+            engine->setbl(CoreBnid::iCevfmaxattack, editsamples(fMaxAttack), &one);
+            engine->setbl(CoreBnid::iCevfminrelease, editsamples(fMinRelease), &one);
+            engine->setbl(CoreBnid::iCevfmaxrelease, editsamples(fMaxRelease), &one);
+            engine->setbs(CoreBnid::iCevfattacksource, editkey(fAttackSource), &one);
+            engine->setbs(CoreBnid::iCevfreleasesource, editkey(fReleaseSource), &one);
+            engine->setbd(CoreBnid::iCevfsetbalance,
+                          editout(fBalance, editfield(fBalance)->getvl() * 0.01), &one);
+            engine->setbh(CoreBnid::iCevfdetector, short(editout(fType, editfield(fType)->getel())),
                           &one);
-            engine->setbh(beanDetector, short(editout(fType, editfield(fType)->getel())), &one);
-            engine->setbs(beanDynAttackSource, editkey(fDynAttackSource), &one);
-            engine->setbs(beanDynReleaseSource, editkey(fDynReleaseSource), &one);
-            engine->setbd(beanHighpass, editout(fHighpass, editfield(fHighpass)->getvl()), &one);
+            engine->setbs(CoreBnid::iCevfdynattacksource, editkey(fDynAttackSource), &one);
+            engine->setbs(CoreBnid::iCevfdynreleasesource, editkey(fDynReleaseSource), &one);
+            engine->setbd(CoreBnid::iCevfhighpass,
+                          editout(fHighpass, editfield(fHighpass)->getvl()), &one);
             CoreDstx* order = editfield(fOrder);
-            engine->setbi(beanHighpassOrder,
+            engine->setbi(CoreBnid::iCevfhighpassorder,
                           int(editout(fOrder, order->getel(order->getel()).ToInt())), &one);
-            engine->setbs(beanHighpassSource, editkey(fHighpassSource), &one);
-            engine->setbv(beanApply, &one);
+            engine->setbs(CoreBnid::iCevfhighpasssource, editkey(fHighpassSource), &one);
+            engine->setbv(CoreBnid::iCevfapply, &one);
         }
     }
     editexit();

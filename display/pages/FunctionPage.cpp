@@ -16,15 +16,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanFunction = 103; // string: function key (catalogue group 1)
-constexpr int beanInputA = 104;   // string written: a number text or a source key
-constexpr int beanInputB = 105;
-constexpr int beanConstantA = 106; // double
-constexpr int beanConstantB = 107;
-constexpr int beanIsConstantA = 108; // bool
-constexpr int beanIsConstantB = 109;
-constexpr int beanSourceA = 110; // string
-constexpr int beanSourceB = 111;
 constexpr short generators = 8;
 constexpr short perGenerator = 3; // fields: A, B, function
 constexpr short firstRow = 2;
@@ -56,8 +47,9 @@ void CoreDsif::entryfunction() {
         struct INPUT {
             int isconstant, constant, source;
             short column;
-        } const inputs[2] = {{beanIsConstantA, beanConstantA, beanSourceA, 4},
-                             {beanIsConstantB, beanConstantB, beanSourceB, 22}};
+        } const inputs[2] = {
+            {CoreBnid::iCfngisconstanta, CoreBnid::iCfngconstanta, CoreBnid::iCfngsourcea, 4},
+            {CoreBnid::iCfngisconstantb, CoreBnid::iCfngconstantb, CoreBnid::iCfngsourceb, 22}};
         for (short k = 0; k < 2; ++k) {
             INPUT const& in = inputs[k];
             short idx = short(f + k);
@@ -75,7 +67,7 @@ void CoreDsif::entryfunction() {
                 editloads[size_t(idx)] = EDITLOAD{key, 0.0, false};
             }
         }
-        CoreAnsx function = engine->getbs(beanFunction, &generator);
+        CoreAnsx function = engine->getbs(CoreBnid::iCfngfunction, &generator);
         editchoice(
             short(f + 2), 40, row, 15, int(functionlabels.size()), functionlabels.data(),
             CoreButl::getci(function, int(functionkeys.size()), functionkeys.data(), false, false),
@@ -96,8 +88,8 @@ void CoreDsif::tickfunction() {
                     if (!editloads[size_t(idx)].touched || !field->isrng()) return editkey(idx);
                     return CoreAnsx(field->getvl());
                 };
-                engine->setbs(beanInputA, input(f), &generator);
-                engine->setbs(beanInputB, input(short(f + 1)), &generator);
+                engine->setbs(CoreBnid::iCfnginputa, input(f), &generator);
+                engine->setbs(CoreBnid::iCfnginputb, input(short(f + 1)), &generator);
                 CoreAnsx function = editloads[size_t(f + 2)].key;
                 if (editloads[size_t(f + 2)].touched) {
                     int chosen = editfield(short(f + 2))->getel();
@@ -105,10 +97,10 @@ void CoreDsif::tickfunction() {
                                    ? functionkeys[size_t(chosen)]
                                    : CoreAnsx("");
                 }
-                engine->setbs(beanFunction, function, &generator);
+                engine->setbs(CoreBnid::iCfngfunction, function, &generator);
             }
-            int const isconstant[2] = {beanIsConstantA, beanIsConstantB};
-            int const constant[2] = {beanConstantA, beanConstantB};
+            int const isconstant[2] = {CoreBnid::iCfngisconstanta, CoreBnid::iCfngisconstantb};
+            int const constant[2] = {CoreBnid::iCfngconstanta, CoreBnid::iCfngconstantb};
             short const column[2] = {13, 31};
             for (int k = 0; k < 2; ++k) {
                 CoreAnsx readout(" ");

@@ -13,18 +13,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanRateSource = 89;     // string: rate source key
-constexpr int beanWaveform = 90;       // string: waveform key; setting restarts the LFO
-constexpr int beanPhaseSource = 91;    // string; setting restarts the LFO
-constexpr int beanQuantise = 92;       // double: tempo quantisation, 0 off; setting restarts
-constexpr int beanPhase = 93;          // double: degrees
-constexpr int beanRateLow = 94;        // double: lower bound of the rate control, Hz
-constexpr int beanRateHigh = 95;       // double: upper bound, Hz
-constexpr int beanMinRate = 96;        // double: minimum rate, Hz
-constexpr int beanMaxRate = 97;        // double: maximum rate, Hz
-constexpr int beanSetMinRate = 98;     // double written: raises the maximum when it is smaller
-constexpr int beanSetMaxRate = 99;     // double written: lowers the minimum when it is larger
-constexpr int beanSetRateSource = 100; // string written
 constexpr short lfos = 4;
 constexpr short perLfo = 7; // fields of one LFO
 constexpr short firstRow = 4;
@@ -43,27 +31,28 @@ void CoreDsif::entrylfo() {
         BEANSTRUCT lfo{i, 0};
         short row = short(firstRow + i), f = short(perLfo * i);
         label(CoreAnsx(""), CoreAnsx(i + 1) + CoreAnsx(":"), 0, row);
-        double low = engine->getbd(beanRateLow, &lfo), high = engine->getbd(beanRateHigh, &lfo);
-        double minimum = engine->getbd(beanMinRate, &lfo);
-        double maximum = engine->getbd(beanMaxRate, &lfo);
+        double low = engine->getbd(CoreBnid::iClforatelow, &lfo),
+               high = engine->getbd(CoreBnid::iClforatehigh, &lfo);
+        double minimum = engine->getbd(CoreBnid::iClfominrate, &lfo);
+        double maximum = engine->getbd(CoreBnid::iClfomaxrate, &lfo);
         editnumber(f, 4, row, 4, DataLclz::sCunithz, false, low, high, minimum, minimum);
         editnumber(short(f + 1), 13, row, 4, DataLclz::sCunithz, false, low, high, maximum,
                    maximum);
-        double quantise = engine->getbd(beanQuantise, &lfo);
+        double quantise = engine->getbd(CoreBnid::iClfoquantise, &lfo);
         editchoice(short(f + 2), 22, row, 2, DataLclz::iClfo_ratequantize,
                    DataLclz::sClfo_ratequantize,
                    CoreButl::getci(CoreAnsx(quantise), DataLclz::iClfo_ratequantize,
                                    DataLclz::sClfo_ratequantize, true, false),
                    CoreAnsx(""), quantise);
-        editsource(short(f + 3), 26, row, engine->getbs(beanRateSource, &lfo));
-        CoreAnsx waveform = engine->getbs(beanWaveform, &lfo);
+        editsource(short(f + 3), 26, row, engine->getbs(CoreBnid::iClforatesource, &lfo));
+        CoreAnsx waveform = engine->getbs(CoreBnid::iClfowaveform, &lfo);
         editchoice(
             short(f + 4), 35, row, 6, int(waveformkeys.size()), waveformkeys.data(),
             CoreButl::getci(waveform, int(waveformkeys.size()), waveformkeys.data(), false, false),
             waveform, 0.0);
-        double phase = engine->getbd(beanPhase, &lfo);
+        double phase = engine->getbd(CoreBnid::iClfophase, &lfo);
         editnumber(short(f + 5), 43, row, 3, DataLclz::sCunitdeg, false, 0.0, 360.0, phase, phase);
-        editsource(short(f + 6), 51, row, engine->getbs(beanPhaseSource, &lfo));
+        editsource(short(f + 6), 51, row, engine->getbs(CoreBnid::iClfophasesource, &lfo));
     }
 }
 
@@ -74,24 +63,28 @@ void CoreDsif::ticklfo() {
             short f = short(perLfo * i);
             CoreDstx* minimum = editfield(f);
             CoreDstx* maximum = editfield(short(f + 1));
-            if (editchanged(f)) engine->setbd(beanSetMinRate, minimum->getvl(), &lfo);
-            if (editchanged(short(f + 1))) engine->setbd(beanSetMaxRate, maximum->getvl(), &lfo);
+            if (editchanged(f)) engine->setbd(CoreBnid::iClfosetminrate, minimum->getvl(), &lfo);
+            if (editchanged(short(f + 1)))
+                engine->setbd(CoreBnid::iClfosetmaxrate, maximum->getvl(), &lfo);
             if (editchanged(short(f + 2))) {
                 CoreDstx* quantise = editfield(short(f + 2));
-                engine->setbd(beanQuantise, quantise->getel(quantise->getel()).ToDouble(), &lfo);
+                engine->setbd(CoreBnid::iClfoquantise,
+                              quantise->getel(quantise->getel()).ToDouble(), &lfo);
             }
-            if (editchanged(short(f + 3))) engine->setbs(beanSetRateSource, editkey(f + 3), &lfo);
+            if (editchanged(short(f + 3)))
+                engine->setbs(CoreBnid::iClfosetratesource, editkey(f + 3), &lfo);
             if (editchanged(short(f + 4))) {
                 int row = editfield(short(f + 4))->getel();
                 if (row >= 0 && size_t(row) < waveformkeys.size())
-                    engine->setbs(beanWaveform, waveformkeys[size_t(row)], &lfo);
+                    engine->setbs(CoreBnid::iClfowaveform, waveformkeys[size_t(row)], &lfo);
             }
             if (editchanged(short(f + 5)))
-                engine->setbd(beanPhase, editfield(short(f + 5))->getvl(), &lfo);
-            if (editchanged(short(f + 6))) engine->setbs(beanPhaseSource, editkey(f + 6), &lfo);
+                engine->setbd(CoreBnid::iClfophase, editfield(short(f + 5))->getvl(), &lfo);
+            if (editchanged(short(f + 6)))
+                engine->setbs(CoreBnid::iClfophasesource, editkey(f + 6), &lfo);
             // Loads, not changes: the engine's answer is never echoed back.
-            minimum->setrg(engine->getbd(beanMinRate, &lfo));
-            maximum->setrg(engine->getbd(beanMaxRate, &lfo));
+            minimum->setrg(engine->getbd(CoreBnid::iClfominrate, &lfo));
+            maximum->setrg(engine->getbd(CoreBnid::iClfomaxrate, &lfo));
         }
     }
     editexit();

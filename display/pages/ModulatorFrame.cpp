@@ -14,7 +14,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanRate = 44;       // int: host sample rate, Hz
 constexpr short exitColumn = 50;   // EXIT and "<<" start here
 constexpr short nextColumn = 55;   // ">>"
 constexpr short numberColumn = 53; // the modulator's number + 1
@@ -94,7 +93,7 @@ double CoreDsif::editout(short idx, double now) {
 
 double CoreDsif::showms(long samples) {
     BEANSTRUCT none{};
-    int rate = engine->getbi(beanRate, &none);
+    int rate = engine->getbi(CoreBnid::iChostrate, &none);
     // Below 1 Hz the count itself stands for the microseconds.
     double micros = rate < 1 ? double(samples) : CoreButl::upftp(rate, samples);
     return micros * 0.001;

@@ -15,11 +15,6 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanImpulse = 5;     // double: bytes of the program's impulse data
-constexpr int beanBridge = 40;     // string: the bridge row
-constexpr int beanLatency = 49;    // long: samples
-constexpr int beanLocalMem = 85;   // int: bytes of the instance's allocator
-constexpr int beanSharedMem = 257; // int: bytes of the shared allocator, 0 none
 constexpr short valueColumn = 17;
 
 // Whole kilobytes, as a number text ("%G": 2^20 Kb shows 1.04858E+06).
@@ -35,12 +30,12 @@ void CoreDsif::entrydisk() {
         CoreAnsx const& label;
         CoreAnsx value;
     } const rows[] = {
-        {6, DataLclz::sCdisklatencylabel, CoreAnsx(engine->getbl(beanLatency, &none))},
-        {7, DataLclz::sCdiskallcmemlabel, kilobytes(engine->getbi(beanLocalMem, &none))},
-        {8, DataLclz::sCdiskshrdmemlabel, kilobytes(engine->getbi(beanSharedMem, &none))},
+        {6, DataLclz::sCdisklatencylabel, CoreAnsx(engine->getbl(CoreBnid::iClatency, &none))},
+        {7, DataLclz::sCdiskallcmemlabel, kilobytes(engine->getbi(CoreBnid::iClocalmem, &none))},
+        {8, DataLclz::sCdiskshrdmemlabel, kilobytes(engine->getbi(CoreBnid::iCsharedmem, &none))},
         {10, DataLclz::sCdiskversionlabel,
          CoreLog_::sCproductn + CoreAnsx(" ") + CoreLog_::sCversion_},
-        {11, DataLclz::sCdiskbridge_label, engine->getbs(beanBridge, &none)},
+        {11, DataLclz::sCdiskbridge_label, engine->getbs(CoreBnid::iCbridge, &none)},
     };
     for (ROW const& r : rows) {
         buffer->write(r.label, 0, r.row, 0, false, false);
@@ -54,7 +49,7 @@ void CoreDsif::entrydisk() {
 void CoreDsif::tickdisk() {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  DiskMode"), dimx, ' '), 0, 0, 1, false, false);
-    double megabytes = engine->getbd(beanImpulse, &none) * std::ldexp(1.0, -20);
+    double megabytes = engine->getbd(CoreBnid::iCimpulsesize, &none) * std::ldexp(1.0, -20);
     if (!(megabytes >= 0.01)) megabytes = 0.0;
     buffer->write(CoreAnsx("MEM: ") + CoreButl::sbstr(CoreAnsx(megabytes), 1, 5) +
                       DataLclz::sCunitmb,

@@ -17,22 +17,6 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanPadIn = 0;          // double: linear gain
-constexpr int beanPadOut = 1;         // double: linear gain
-constexpr int beanAhead = 7;          // long: lookahead, us
-constexpr int beanFeedback = 8;       // double: factor
-constexpr int beanFeedbackSource = 9; // string: source key
-constexpr int beanRate = 10;          // long: program rate, us
-constexpr int beanOwnRate = 11;       // bool: the program carries its own rate
-constexpr int beanDry = 12;           // double: linear gain
-constexpr int beanDrySource = 13;     // string: source key
-constexpr int beanSmoothing = 14;     // double: setting + 1; bool read: switch to element
-constexpr int beanAheadLimit = 19;    // double: largest lookahead, us
-constexpr int beanAheadSource = 39;   // string: source key
-constexpr int beanMixNotValid = 189;  // double written, element = control: raw, not valid
-constexpr int beanMixValid = 191;     // double written, element = control: raw, valid
-constexpr int beanMixState = 192;     // bool, element = control: main slot valid
-constexpr int beanMixValue = 193;     // double, element = control: 0..1
 constexpr int mixControls = 8;
 constexpr double rateMinimum = 0.046, rateMaximum = 200.0; // ms
 constexpr double dryMinimum = -192.5;                      // dB
@@ -89,27 +73,29 @@ void CoreDsif::entryglob() {
     };
     CoreAnsx const none_("");
     ranged(padIn, DataLclz::sCglobgainpadinlabel, 0, 1, 10, 5, DataLclz::sCunitdb, -40.0, 40.0,
-           CoreButl::lindb(engine->getbd(beanPadIn, &none)));
+           CoreButl::lindb(engine->getbd(CoreBnid::iCpadin, &none)));
     ranged(padOut, DataLclz::sCglobgainpadoutlabel, 0, 2, 10, 5, DataLclz::sCunitdb, -40.0, 40.0,
-           CoreButl::lindb(engine->getbd(beanPadOut, &none)));
+           CoreButl::lindb(engine->getbd(CoreBnid::iCpadout, &none)));
     ranged(rate, DataLclz::sCglobprogramratelabel, 0, 3, 10, 5, DataLclz::sCunitms, rateMinimum,
-           rateMaximum, std::min(rateMaximum, double(engine->getbl(beanRate, &none)) * 0.001));
+           rateMaximum,
+           std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
     define(ownRate, DataLclz::sCglobprogramratestatuslabel, 0, 4, 10, 9, none_)
         ->setel(DataLclz::iCgeneoffon, DataLclz::sCgeneoffon,
-                engine->getbb(beanOwnRate, &none) ? 1 : 0);
-    int setting = int(std::lround(
-        std::clamp(engine->getbd(beanSmoothing, &none), 0.0, double(DataLclz::iCglobsmooth - 1))));
+                engine->getbb(CoreBnid::iCownrate, &none) ? 1 : 0);
+    int setting = int(std::lround(std::clamp(engine->getbd(CoreBnid::iCsmoothing, &none), 0.0,
+                                             double(DataLclz::iCglobsmooth - 1))));
     define(smoothing, DataLclz::sCglobsmoothlabel, 0, 5, 10, 8, none_)
         ->setel(DataLclz::iCglobsmooth, DataLclz::sCglobsmooth, setting);
     ranged(feedback, DataLclz::sCglobfeedbackfactorlabel, 30, 1, 42, 6, DataLclz::sCunitpc, 0.0,
-           100.0, engine->getbd(beanFeedback, &none) * 100.0);
-    source(feedbackSource, DataLclz::sCglobfeedbacksourcelabel, 30, 2, 42, beanFeedbackSource);
+           100.0, engine->getbd(CoreBnid::iCfeedback, &none) * 100.0);
+    source(feedbackSource, DataLclz::sCglobfeedbacksourcelabel, 30, 2, 42,
+           CoreBnid::iCfeedbacksource);
     ranged(ahead, DataLclz::sCgloblookaheadlabel, 30, 3, 42, 5, DataLclz::sCunitms, 0.0,
-           engine->getbd(beanAheadLimit, &none) * 0.001,
-           double(engine->getbl(beanAhead, &none)) * 0.001);
+           engine->getbd(CoreBnid::iCaheadlimit, &none) * 0.001,
+           double(engine->getbl(CoreBnid::iClookahead, &none)) * 0.001);
     ranged(dry, DataLclz::sCglobgaindryfactorlabel, 30, 4, 42, 5, DataLclz::sCunitdb, dryMinimum,
-           0.0, CoreButl::lindb(engine->getbd(beanDry, &none)));
-    source(drySource, DataLclz::sCglobgaindrysourcelabel, 30, 5, 42, beanDrySource);
+           0.0, CoreButl::lindb(engine->getbd(CoreBnid::iCdry, &none)));
+    source(drySource, DataLclz::sCglobgaindrysourcelabel, 30, 5, 42, CoreBnid::iCdrysource);
     label(CoreAnsx(""), DataLclz::sCglobstatuslabel, 0, 8);
     label(CoreAnsx(""), DataLclz::sCglobvaluelabel, 0, 9);
     for (short i = 0; i < mixControls; ++i) {
@@ -118,11 +104,11 @@ void CoreDsif::entryglob() {
         BEANSTRUCT control{i, 0};
         define(short(mixState + i), none_, 0, 8, column, 5, none_)
             ->setel(DataLclz::iCgeneoffon, DataLclz::sCgeneoffon,
-                    engine->getbb(beanMixState, &control) ? 1 : 0);
+                    engine->getbb(CoreBnid::iCmainvalid, &control) ? 1 : 0);
         ranged(short(mixValue + i), none_, 0, 9, column, 5, none_, -1.0, 1.0,
-               2.0 * engine->getbd(beanMixValue, &control) - 1.0);
+               2.0 * engine->getbd(CoreBnid::iCcontrol, &control) - 1.0);
     }
-    source(aheadSource, DataLclz::sCgloblookaheadsourcelabel, 0, 11, 10, beanAheadSource);
+    source(aheadSource, DataLclz::sCgloblookaheadsourcelabel, 0, 11, 10, CoreBnid::iCaheadsource);
 }
 
 void CoreDsif::tickglob() {
@@ -136,16 +122,19 @@ void CoreDsif::tickglob() {
         return entry >= 0 && entry < sourcecount ? sourcekeys[size_t(entry)] : CoreAnsx("");
     };
 
-    if (field(padIn)->ischg()) engine->setbd(beanPadIn, fromdb(field(padIn)->getvl()), &none);
-    if (field(padOut)->ischg()) engine->setbd(beanPadOut, fromdb(field(padOut)->getvl()), &none);
+    if (field(padIn)->ischg())
+        engine->setbd(CoreBnid::iCpadin, fromdb(field(padIn)->getvl()), &none);
+    if (field(padOut)->ischg())
+        engine->setbd(CoreBnid::iCpadout, fromdb(field(padOut)->getvl()), &none);
 
     bool ratechanged = field(rate)->ischg();
     if (field(ownRate)->ischg() || ratechanged) {
         bool on = field(ownRate)->getel() != 0;
-        engine->setbb(beanOwnRate, on, &none);
-        if (on) engine->setbl(beanRate, tomicros(field(rate)->getvl(), 1000.0), &none);
-        field(rate)->setrg(rateMinimum, rateMaximum,
-                           std::min(rateMaximum, double(engine->getbl(beanRate, &none)) * 0.001));
+        engine->setbb(CoreBnid::iCownrate, on, &none);
+        if (on) engine->setbl(CoreBnid::iCrate, tomicros(field(rate)->getvl(), 1000.0), &none);
+        field(rate)->setrg(
+            rateMinimum, rateMaximum,
+            std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
         field(rate)->setun();
         field(ownRate)->setun();
     }
@@ -153,7 +142,7 @@ void CoreDsif::tickglob() {
     if (field(smoothing)->ischg()) {
         BEANSTRUCT setting{field(smoothing)->getel() - 1, 0};
         // The engine could not switch live: the program is loaded again.
-        if (!engine->getbb(beanSmoothing, &setting))
+        if (!engine->getbb(CoreBnid::iCsmoothing, &setting))
             postbt({{"LOADED", DataLclz::sCgenloadedprint},
                     {"LOADING", DataLclz::sCgenloadingprint},
                     {"NEWPROGRAM", CoreAnsx(selectedslot())},
@@ -162,24 +151,25 @@ void CoreDsif::tickglob() {
     }
 
     if (field(feedback)->ischg())
-        engine->setbd(beanFeedback, field(feedback)->getvl() * 0.01, &none);
+        engine->setbd(CoreBnid::iCfeedback, field(feedback)->getvl() * 0.01, &none);
     if (field(feedbackSource)->ischg())
-        engine->setbs(beanFeedbackSource, key(feedbackSource), &none);
+        engine->setbs(CoreBnid::iCfeedbacksource, key(feedbackSource), &none);
     if (field(ahead)->ischg())
-        engine->setbl(beanAhead, tomicros(field(ahead)->getvl(), 1000.0), &none);
-    if (field(dry)->ischg()) engine->setbd(beanDry, fromdb(field(dry)->getvl()), &none);
-    if (field(drySource)->ischg()) engine->setbs(beanDrySource, key(drySource), &none);
+        engine->setbl(CoreBnid::iClookahead, tomicros(field(ahead)->getvl(), 1000.0), &none);
+    if (field(dry)->ischg()) engine->setbd(CoreBnid::iCdry, fromdb(field(dry)->getvl()), &none);
+    if (field(drySource)->ischg()) engine->setbs(CoreBnid::iCdrysource, key(drySource), &none);
 
     for (short i = 0; i < mixControls; ++i) {
         bool statechanged = field(short(mixState + i))->ischg();
         if (!field(short(mixValue + i))->ischg() && !statechanged) continue;
         BEANSTRUCT control{i, 0};
         bool valid = field(short(mixState + i))->getel() != 0;
-        engine->setbd(valid ? beanMixValid : beanMixNotValid, field(short(mixValue + i))->getvl(),
-                      &control);
+        engine->setbd(valid ? CoreBnid::iCrawvalid : CoreBnid::iCrawnotvalid,
+                      field(short(mixValue + i))->getvl(), &control);
     }
 
-    if (field(aheadSource)->ischg()) engine->setbs(beanAheadSource, key(aheadSource), &none);
+    if (field(aheadSource)->ischg())
+        engine->setbs(CoreBnid::iCaheadsource, key(aheadSource), &none);
 
     if (drbtn(50, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow)) event = CoreAnsx("PROG");
 }

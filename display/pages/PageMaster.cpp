@@ -21,30 +21,6 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanRateNow = 10;       // long: effective program rate, us
-constexpr int beanAhead = 19;         // double: look-ahead, us
-constexpr int beanScanBoot = 20;      // bool: recovery scan at boot
-constexpr int beanFastBoot = 21;      // bool
-constexpr int beanRateConv = 30;      // long: rate conversion, us
-constexpr int beanFontColour = 32;    // short
-constexpr int beanNoDrop = 35;        // bool: ghost mode
-constexpr int beanLongest = 36;       // double: longest allowed forced length, us
-constexpr int beanLoaderLevel = 38;   // short
-constexpr int beanMode = 41;          // bool: full page set
-constexpr int beanHostRate = 44;      // int: Hz
-constexpr int beanQuality = 45;       // short: 1..5
-constexpr int beanVersion = 47;       // string
-constexpr int beanMeter = 48;         // short: meter type
-constexpr int beanEngineTime = 50;    // short: time-domain engine 1..15
-constexpr int beanEngineFreq = 51;    // short: frequency-domain engine 1..15
-constexpr int beanProgramRate = 52;   // long: us
-constexpr int beanKernels = 54;       // short: 1..20
-constexpr int beanSkin = 62;          // string: skin path
-constexpr int beanGuiRate = 65;       // long: us
-constexpr int beanOffset = 70;        // long: forced offset, us
-constexpr int beanUsable = 157;       // bool, element = engine number
-constexpr int beanForcedLength = 158; // long, element 0 time domain, 1 frequency domain: us
-constexpr int beanDspBuffer = 236;    // long: samples
 constexpr short fields = 20;
 constexpr double minimumLength = 0.006; // s: field 7's floor
 
@@ -62,12 +38,12 @@ int held(int row, int count) { return row >= 0 && row < count ? row : 0; }
 void CoreDsif::entrymast() {
     BEANSTRUCT none{};
     buffer->write(DataLclz::sCmastversionlabel + CoreAnsx(":"), 0, 1, 0, false, false);
-    buffer->write(engine->getbs(beanVersion, &none) + CoreAnsx(" ") + CoreLog_::sCsubvrsn_, 13, 1,
-                  0, false, false);
+    buffer->write(engine->getbs(CoreBnid::iCversion, &none) + CoreAnsx(" ") + CoreLog_::sCsubvrsn_,
+                  13, 1, 0, false, false);
     gadget->reset(fields, true, true, 1);
 
     // Skin list: the skin files and folders beside the current skin.
-    CoreAnsx skinpath = engine->getbs(beanSkin, &none);
+    CoreAnsx skinpath = engine->getbs(CoreBnid::iCskin, &none);
     skinlist.clear();
     CoreAnsx folder = CoreButl::getpt(skinpath);
     if (folder.Length() > 0) {
@@ -81,8 +57,8 @@ void CoreDsif::entrymast() {
     if (skin != nullptr) fonts = skin->getsk()->fontnames;
 
     int hdim = std::max(1, std::min(int(hdimmax), DataLclz::iCmasthdim));
-    double longest = std::max(minimumLength, engine->getbd(beanLongest, &none) / 1e6);
-    BEANSTRUCT timed{0, 0}, freqd{1, 0};
+    double longest = std::max(minimumLength, engine->getbd(CoreBnid::iClongest, &none) / 1e6);
+    BEANSTRUCT timed = CoreBnid::recsl(0), freqd = CoreBnid::recsl(1);
     auto flag = [&](int bean) { return engine->getbb(bean, &none) ? 1 : 0; };
     auto shortrow = [&](int bean, int offset) { return int(engine->getbh(bean, &none)) - offset; };
     struct FIELD {
@@ -99,45 +75,45 @@ void CoreDsif::entrymast() {
     CoreAnsx const noUnit("");
     FIELD const table[fields] = {
         {DataLclz::sCmastmodelabel, 3, 1, 16, DataLclz::iCmastmode, DataLclz::sCmastmode,
-         flag(beanMode), noUnit, -1, 0, 0, 0},
+         flag(CoreBnid::iCmode), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastmetertypelabel, 3, 0, 15, DataLclz::iCmastmetertype,
-         DataLclz::sCmastmetertype, shortrow(beanMeter, 0), noUnit, -1, 0, 0, 0},
+         DataLclz::sCmastmetertype, shortrow(CoreBnid::iCmeter, 0), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastfontcolourlabel, 4, 1, 16, int(fonts.size()), fonts.data(),
-         shortrow(beanFontColour, 0), noUnit, -1, 0, 0, 0},
+         shortrow(CoreBnid::iCfontcolour, 0), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastaudioqualitylabel, 4, 0, 9, DataLclz::iCmastaudioquality,
-         DataLclz::sCmastaudioquality, shortrow(beanQuality, 1), DataLclz::sCunittimes, -1, 0, 0,
-         0},
+         DataLclz::sCmastaudioquality, shortrow(CoreBnid::iCquality, 1), DataLclz::sCunittimes, -1,
+         0, 0, 0},
         {DataLclz::sCmastoptimizationlabel, 5, 1, 16, DataLclz::iCmastoptimization,
-         DataLclz::sCmastoptimization, shortrow(beanEngineTime, 1), noUnit, -1, 0, 0, 0},
+         DataLclz::sCmastoptimization, shortrow(CoreBnid::iCenginetime, 1), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastforcelengthlabel, 5, 0, 12, 0, nullptr, 0, DataLclz::sCunitms, 1, 6, 30,
-         double(engine->getbl(beanForcedLength, &timed)) / 1000},
+         double(engine->getbl(CoreBnid::iCforcedlength, &timed)) / 1000},
         {DataLclz::sCmastoptimizationfftlabel, 6, 1, 16, DataLclz::iCmastoptimization,
-         DataLclz::sCmastoptimization, shortrow(beanEngineFreq, 1), noUnit, -1, 0, 0, 0},
+         DataLclz::sCmastoptimization, shortrow(CoreBnid::iCenginefreq, 1), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastforcelengthfftlabel, 6, 0, 13, 0, nullptr, 0, DataLclz::sCunitsc, 3,
-         minimumLength, longest, double(engine->getbl(beanForcedLength, &freqd)) / 1e6},
+         minimumLength, longest, double(engine->getbl(CoreBnid::iCforcedlength, &freqd)) / 1e6},
         {DataLclz::sCmastprogramratelabel, 7, 1, 13, 0, nullptr, 0, DataLclz::sCunitms, 1, 1, 40,
-         double(engine->getbl(beanProgramRate, &none)) / 1000},
+         double(engine->getbl(CoreBnid::iCprogramrate, &none)) / 1000},
         {DataLclz::sCmastguiratelabel, 7, 0, 12, 0, nullptr, 0, DataLclz::sCunitms, 1, 5, 150,
-         double(engine->getbl(beanGuiRate, &none)) / 1000},
+         double(engine->getbl(CoreBnid::iCguirate, &none)) / 1000},
         {DataLclz::sCmastforceoffsetlabel, 8, 1, 13, 0, nullptr, 0, DataLclz::sCunitms, 1, 0.5, 2,
-         double(engine->getbl(beanOffset, &none)) / 1000},
+         double(engine->getbl(CoreBnid::iCoffset, &none)) / 1000},
         {DataLclz::sCmastaheadlabel, 8, 0, 12, 0, nullptr, 0, DataLclz::sCunitms, 1, 0, 6,
-         engine->getbd(beanAhead, &none) / 1000},
-        {DataLclz::sCmasthdimlabel, 9, 1, 16, hdim, DataLclz::sCmasthdim, shortrow(beanKernels, 1),
-         noUnit, -1, 0, 0, 0},
+         engine->getbd(CoreBnid::iCaheadlimit, &none) / 1000},
+        {DataLclz::sCmasthdimlabel, 9, 1, 16, hdim, DataLclz::sCmasthdim,
+         shortrow(CoreBnid::iCkernellimit, 1), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastforceratelabel, 9, 0, 12, 0, nullptr, 0, DataLclz::sCunitms, 2, 0, 9000,
-         double(engine->getbl(beanRateConv, &none)) / 1000},
+         double(engine->getbl(CoreBnid::iCrateconversion, &none)) / 1000},
         {DataLclz::sCmastscanbootlabel, 10, 1, 16, DataLclz::iCmastscanboot,
-         DataLclz::sCmastscanboot, flag(beanScanBoot), noUnit, -1, 0, 0, 0},
+         DataLclz::sCmastscanboot, flag(CoreBnid::iCscanboot), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastbootlabel, 10, 0, 15, DataLclz::iCmastboot, DataLclz::sCmastboot,
-         flag(beanFastBoot), noUnit, -1, 0, 0, 0},
+         flag(CoreBnid::iCfastboot), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastnodroplabel, 11, 1, 16, DataLclz::iCmastnodrop, DataLclz::sCmastnodrop,
-         flag(beanNoDrop), noUnit, -1, 0, 0, 0},
+         flag(CoreBnid::iCnodrop), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastdspbufferlabels, 11, 0, 15, DataLclz::iCmastdspbuffers,
-         DataLclz::sCmastdspbuffers, bufferRow(engine->getbl(beanDspBuffer, &none)), noUnit, -1, 0,
-         0, 0},
+         DataLclz::sCmastdspbuffers, bufferRow(engine->getbl(CoreBnid::iCdspbuffer, &none)), noUnit,
+         -1, 0, 0, 0},
         {DataLclz::sCmastloaderprioritylabel, 12, 1, 16, DataLclz::iCmastthreadpriority,
-         DataLclz::sCmastthreadpriority, shortrow(beanLoaderLevel, 0), noUnit, -1, 0, 0, 0},
+         DataLclz::sCmastthreadpriority, shortrow(CoreBnid::iCloaderlevel, 0), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastskinlabel, 12, 0, 15, int(skinlist.size()), skinlist.data(),
          CoreButl::getci(CoreButl::getfn(skinpath, false), int(skinlist.size()), skinlist.data(),
                          false, false),
@@ -163,54 +139,56 @@ void CoreDsif::mastwrite(short idx, int r, double x) {
     switch (idx) {
     case 0:
         if (r != 0) return;
-        engine->setbb(beanMode, false, &none);
+        engine->setbb(CoreBnid::iCmode, false, &none);
         event = CoreAnsx("MAS2");
         return;
     case 1: engine->setmt(short(r), false); return;
     case 2:
         fontcolour = short(r);
-        engine->setbh(beanFontColour, short(r), &none);
+        engine->setbh(CoreBnid::iCfontcolour, short(r), &none);
         return;
-    case 3: engine->setbh(beanQuality, short(r + 1), &none); return;
+    case 3: engine->setbh(CoreBnid::iCquality, short(r + 1), &none); return;
     case 4:
-        if (engine->getbh(beanEngineTime, &none) != r + 1)
-            engine->setbh(beanEngineTime, short(r + 1), &none);
+        if (engine->getbh(CoreBnid::iCenginetime, &none) != r + 1)
+            engine->setbh(CoreBnid::iCenginetime, short(r + 1), &none);
         return;
     case 5: {
-        BEANSTRUCT timed{0, 0};
-        engine->setbl(beanForcedLength, tomicros(x, 1000.0), &timed);
+        BEANSTRUCT timed = CoreBnid::recsl(0);
+        engine->setbl(CoreBnid::iCforcedlength, tomicros(x, 1000.0), &timed);
         return;
     }
     case 6: {
-        if (engine->getbh(beanEngineFreq, &none) == r + 1) return;
-        engine->setbh(beanEngineFreq, short(r + 1), &none);
+        if (engine->getbh(CoreBnid::iCenginefreq, &none) == r + 1) return;
+        engine->setbh(CoreBnid::iCenginefreq, short(r + 1), &none);
         BEANSTRUCT number{r + 1, 0};
-        bool usable = engine->getbb(beanUsable, &number);
+        bool usable = engine->getbb(CoreBnid::iCusable, &number);
         buffer->write(CoreAnsx(usable ? " " : "!"), 11, 6, 0, !usable, false);
         return;
     }
     case 7: {
-        BEANSTRUCT freqd{1, 0};
-        engine->setbl(beanForcedLength, tomicros(x, 1e6), &freqd);
+        BEANSTRUCT freqd = CoreBnid::recsl(1);
+        engine->setbl(CoreBnid::iCforcedlength, tomicros(x, 1e6), &freqd);
         return;
     }
-    case 8: engine->setbl(beanProgramRate, tomicros(x, 1000.0), &none); return;
-    case 9: engine->setbl(beanGuiRate, tomicros(x, 1000.0), &none); return;
-    case 10: engine->setbl(beanOffset, tomicros(x, 1000.0), &none); return;
-    case 11: engine->setbd(beanAhead, CoreButl::flushSubnormal(x * 1000.0), &none); return;
-    case 12: engine->setbh(beanKernels, short(r + 1), &none); return;
-    case 13: engine->setbl(beanRateConv, tomicros(x, 1000.0), &none); return;
-    case 14: engine->setbb(beanScanBoot, r != 0, &none); return;
-    case 15: engine->setbb(beanFastBoot, r != 0, &none); return;
-    case 16: engine->setbb(beanNoDrop, r != 0, &none); return;
-    case 17: engine->setbl(beanDspBuffer, 1L << (r + 7), &none); return;
+    case 8: engine->setbl(CoreBnid::iCprogramrate, tomicros(x, 1000.0), &none); return;
+    case 9: engine->setbl(CoreBnid::iCguirate, tomicros(x, 1000.0), &none); return;
+    case 10: engine->setbl(CoreBnid::iCoffset, tomicros(x, 1000.0), &none); return;
+    case 11:
+        engine->setbd(CoreBnid::iCaheadlimit, CoreButl::flushSubnormal(x * 1000.0), &none);
+        return;
+    case 12: engine->setbh(CoreBnid::iCkernellimit, short(r + 1), &none); return;
+    case 13: engine->setbl(CoreBnid::iCrateconversion, tomicros(x, 1000.0), &none); return;
+    case 14: engine->setbb(CoreBnid::iCscanboot, r != 0, &none); return;
+    case 15: engine->setbb(CoreBnid::iCfastboot, r != 0, &none); return;
+    case 16: engine->setbb(CoreBnid::iCnodrop, r != 0, &none); return;
+    case 17: engine->setbl(CoreBnid::iCdspbuffer, 1L << (r + 7), &none); return;
     case 18:
-        engine->setbh(beanLoaderLevel, short(r), &none);
+        engine->setbh(CoreBnid::iCloaderlevel, short(r), &none);
         batchlevel = engine->gettp(short(r));
         return;
     case 19:
         if (r >= 0 && size_t(r) < skinlist.size())
-            engine->setbs(beanSkin, skinlist[size_t(r)], &none);
+            engine->setbs(CoreBnid::iCskin, skinlist[size_t(r)], &none);
         return;
     default: return;
     }
@@ -219,10 +197,10 @@ void CoreDsif::mastwrite(short idx, int r, double x) {
 void CoreDsif::tickmast() {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  MasterMode"), dimx, ' '), 0, 0, 1, false, false);
-    CoreAnsx rate(double(engine->getbl(beanRateNow, &none)) / 1000.0);
+    CoreAnsx rate(double(engine->getbl(CoreBnid::iCrate, &none)) / 1000.0);
     buffer->write(CoreAnsx("RTE: ") + CoreButl::sbstr(rate, 1, 5) + DataLclz::sCunitms, 16, 0, 1,
                   false, false);
-    buffer->write(CoreButl::lpad_(CoreAnsx(engine->getbi(beanHostRate, &none)), 5, ' ') +
+    buffer->write(CoreButl::lpad_(CoreAnsx(engine->getbi(CoreBnid::iChostrate, &none)), 5, ' ') +
                       DataLclz::sCunithz,
                   48, 0, 1, false, false);
     gadget->focus(clickcolumn, clickrow, mouseheld);

@@ -16,23 +16,13 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanName = 56;             // string: the loaded program's name
-constexpr int beanNameChanged = 58;      // bool: the name was changed
-constexpr int beanDescription = 64;      // string: the loaded program's description
-constexpr int beanSlot = 67;             // int: selected slot
-constexpr int beanVersionName = 76;      // string: proposed version name
-constexpr int beanSlotName = 167;        // string, element = slot; "0" when empty
-constexpr int beanNextSlot = 168;        // int, {start, step}: nearest used slot
-constexpr int beanSlotCategory = 170;    // string written, {slot, level}
-constexpr int beanCategory = 176;        // string, element = level 0..2
-constexpr int beanSlotDescription = 177; // string written, element = slot
 constexpr int categorylevels = 3;
 constexpr short fieldName = 0, fieldDescription = 4, fieldNewName = 5; // edit fields
 } // namespace
 
 void CoreDsif::postbt(std::initializer_list<std::pair<char const*, CoreAnsx>> variables) {
     BEANSTRUCT none{};
-    engine->setbv(225, &none); // clears the batch variables
+    engine->setbv(CoreBnid::iCclearvars, &none);
     for (auto const& [name, value] : variables) btcst(CoreAnsx(name), value);
     event = CoreAnsx("BTCH");
 }
@@ -65,15 +55,16 @@ void CoreDsif::entrymemo() {
     for (short i = 0; i < 6; ++i)
         editgroup->gettx(i)->defne(0, 1, edits[i].column, edits[i].row, edits[i].width,
                                    edits[i].clearonarm, CoreDsed::iCkindtext);
-    editgroup->gettx(fieldName)->setvs(engine->getbs(beanName, &none));
+    editgroup->gettx(fieldName)->setvs(engine->getbs(CoreBnid::iCname, &none));
     for (short k = 0; k < categorylevels; ++k) {
-        BEANSTRUCT level{k, 0};
-        editgroup->gettx(short(1 + k))->setvs(engine->getbs(beanCategory, &level).UpperCase());
+        BEANSTRUCT level = CoreBnid::recsl(k);
+        editgroup->gettx(short(1 + k))
+            ->setvs(engine->getbs(CoreBnid::iCcategory, &level).UpperCase());
     }
-    editgroup->gettx(fieldDescription)->setvs(engine->getbs(beanDescription, &none));
-    newname = engine->getbs(beanVersionName, &none);
+    editgroup->gettx(fieldDescription)->setvs(engine->getbs(CoreBnid::iCdescription, &none));
+    newname = engine->getbs(CoreBnid::iCversionname, &none);
     editgroup->gettx(fieldNewName)->setvs(newname);
-    editgroup->gettx(fieldNewName)->movea(!engine->getbb(beanNameChanged, &none));
+    editgroup->gettx(fieldNewName)->movea(!engine->getbb(CoreBnid::iCnamechanged, &none));
 }
 
 void CoreDsif::tickmemo() {
@@ -87,8 +78,8 @@ void CoreDsif::tickmemo() {
     if (name->ischg()) {
         CoreAnsx text = name->getvs().Trim();
         BEANSTRUCT slot{p, 0};
-        engine->setbs(beanName, text, &none);
-        engine->setbs(beanSlotName, text, &slot);
+        engine->setbs(CoreBnid::iCname, text, &none);
+        engine->setbs(CoreBnid::iCslotname, text, &slot);
         editgroup->draw_();
         menurebuild = true;
     }
@@ -98,17 +89,17 @@ void CoreDsif::tickmemo() {
         CoreAnsx upper = category->getvs().UpperCase();
         category->setvs(upper);
         CoreAnsx text = upper.Trim();
-        BEANSTRUCT level{k, 0}, slot{p, k};
-        engine->setbs(beanCategory, text, &level);
-        engine->setbs(beanSlotCategory, text, &slot);
+        BEANSTRUCT level = CoreBnid::recsl(k), slot = CoreBnid::recen(p, k);
+        engine->setbs(CoreBnid::iCcategory, text, &level);
+        engine->setbs(CoreBnid::iCslotcategory, text, &slot);
         menurebuild = true;
     }
     CoreDsed* description = editgroup->gettx(fieldDescription);
     if (description->ischg()) {
         CoreAnsx text = description->getvs().Trim();
         BEANSTRUCT slot{p, 0};
-        engine->setbs(beanDescription, text, &none);
-        engine->setbs(beanSlotDescription, text, &slot);
+        engine->setbs(CoreBnid::iCdescription, text, &none);
+        engine->setbs(CoreBnid::iCslotdescription, text, &slot);
         menurebuild = true;
     }
 
@@ -119,16 +110,16 @@ void CoreDsif::tickmemo() {
     int s = selectedslot();
 
     BEANSTRUCT browsed{s, 0};
-    CoreAnsx shown = engine->getbs(beanSlotName, &browsed);
+    CoreAnsx shown = engine->getbs(CoreBnid::iCslotname, &browsed);
     if (shown == CoreAnsx("0")) shown = DataLclz::sCmemoemptylabel;
     buffer->clear(3, 14, 2, 32, 2);
     buffer->write(CoreButl::rpad_(shown, 16, ' '), 14, 1, 2, false, false);
 
     CoreAnsx line = CoreAnsx("  ") + CoreAnsx(s) + CoreAnsx(" ") +
-                    engine->getbs(beanName, &none).UpperCase() + CoreAnsx("  ");
+                    engine->getbs(CoreBnid::iCname, &none).UpperCase() + CoreAnsx("  ");
     short row = short(dimy - 2);
     buffer->write(line, 0, row, 1, false, false);
-    CoreAnsx rest = CoreAnsx("  ") + engine->getbs(beanDescription, &none).SubString(1, 32);
+    CoreAnsx rest = CoreAnsx("  ") + engine->getbs(CoreBnid::iCdescription, &none).SubString(1, 32);
     buffer->write(CoreButl::rpad_(rest, std::max(0, dimx - line.Length()), ' '),
                   short(line.Length()), row, 1, false, false);
 
@@ -136,7 +127,7 @@ void CoreDsif::tickmemo() {
 
     if (drbtn(50, 2, CoreAnsx(" OVWRTE "), clickcolumn, clickrow) && p != 0 && s != 0 && s != p) {
         setsp(s, true, true);
-        engine->setbi(beanSlot, s, &none);
+        engine->setbi(CoreBnid::iCslot, s, &none);
         postbt({{"OLDPROGRAM", CoreAnsx(p)},
                 {"NEWPROGRAM", CoreAnsx(s)},
                 {"MOVED", DataLclz::sCgenmovedprint},
@@ -154,7 +145,7 @@ void CoreDsif::tickmemo() {
                     {"NEXTSTEP", CoreAnsx("DELETEMEMORYLOC")}});
         } else {
             BEANSTRUCT upward{s + 1, 1};
-            int n = engine->getbi(beanNextSlot, &upward);
+            int n = engine->getbi(CoreBnid::iCnextslot, &upward);
             p = n;
             // No used slot to go to: the selection stays where it was.
             if (n >= 0) {
@@ -172,7 +163,7 @@ void CoreDsif::tickmemo() {
         menurebuild = true;
     }
 
-    if (!engine->getbb(beanNameChanged, &none)) return;
+    if (!engine->getbb(CoreBnid::iCnamechanged, &none)) return;
     label(CoreAnsx(""), DataLclz::sCmemonewnamelabel, 0, 9);
     CoreDsed* version = editgroup->gettx(fieldNewName);
     version->movea(false);

@@ -16,20 +16,7 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanTempo = 34;  // double: host tempo, BPM
-constexpr int beanMidiIn = 59; // bool: MIDI arrived since the last reading (cleared by it)
-constexpr int beanChange =
-    179; // short slot; record (status, controller), controller < 0 toggles learn
-constexpr int beanSelect = 180;      // short: selects a slot for 181..185
-constexpr int beanLearn = 181;       // bool
-constexpr int beanStatus = 182;      // int: status word
-constexpr int beanCtrl = 183;        // int: controller number
-constexpr int beanChannel = 184;     // int
-constexpr int beanLast = 185;        // int: last value
-constexpr int beanModShown = 196;    // bool, element = parameter modulator
-constexpr int beanModPreLabel = 197; // string: the interface control it answers, "1".."8"
-constexpr int beanModLabel = 198;    // string
-constexpr short modulators = 16;     // parameter modulators 0..15
+constexpr short modulators = 16; // parameter modulators 0..15
 constexpr short slots = 8;
 constexpr short firstRow = 2;
 constexpr short boundColumn = 38;
@@ -46,17 +33,17 @@ void CoreDsif::entrymidi() {
         short row = short(firstRow + i);
         CoreAnsx number = CoreAnsx(i + 1);
         label(CoreAnsx(""), DataLclz::sCmidimixlabel + number + CoreAnsx(":"), 0, row);
-        engine->setbh(beanSelect, i, &none);
+        engine->setbh(CoreBnid::iCmidiselect, i, &none);
         if (CoreDsed* field = editgroup->gettx(i)) {
             field->defne(0, 1, 8, row, 3, true, CoreDsed::iCkindwhole);
-            field->setvi(engine->getbi(beanCtrl, &none));
+            field->setvi(engine->getbi(CoreBnid::iCmidicontroller, &none));
         }
         CoreAnsx bound("(-)");
         for (short j = 0; j < modulators; ++j) {
             BEANSTRUCT modulator{j, 0};
-            if (engine->getbb(beanModShown, &modulator) &&
-                engine->getbs(beanModPreLabel, &modulator) == number) {
-                bound = CoreButl::sbstr(engine->getbs(beanModLabel, &modulator), 1, 10);
+            if (engine->getbb(CoreBnid::iCmodshown, &modulator) &&
+                engine->getbs(CoreBnid::iCmodprelabel, &modulator) == number) {
+                bound = CoreButl::sbstr(engine->getbs(CoreBnid::iCmodlabel, &modulator), 1, 10);
                 break;
             }
         }
@@ -68,12 +55,12 @@ void CoreDsif::tickmidi() {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  MidiMode"), dimx, ' '), 0, 0, 1, false, false);
     buffer->write(CoreAnsx("BPM: ") +
-                      CoreButl::sbstr(CoreAnsx(engine->getbd(beanTempo, &none)), 1, 5),
+                      CoreButl::sbstr(CoreAnsx(engine->getbd(CoreBnid::iCtempo, &none)), 1, 5),
                   35, 0, 1, false, false);
     upprm();
     editgroup->focus(clickcolumn, clickrow, mouseheld);
     editgroup->draw_();
-    bool midiin = engine->getbb(beanMidiIn, &none);
+    bool midiin = engine->getbb(CoreBnid::iCmidiin, &none);
     buffer->write(CoreAnsx(midiin ? "IN" : "  "), 0, 1, midiin ? 1 : 0, false, false);
     for (short i = 0; i < slots; ++i) {
         short row = short(firstRow + i);
@@ -83,21 +70,21 @@ void CoreDsif::tickmidi() {
         if (field->ischg()) {
             // Sent with the slot's own status word, a number clears learn and
             // is stored; a negative one would toggle learn instead.
-            engine->setbh(beanSelect, i, &none);
-            BEANSTRUCT record{engine->getbi(beanStatus, &none), std::max(typed, 0)};
-            engine->setbh(beanChange, i, &record);
+            engine->setbh(CoreBnid::iCmidiselect, i, &none);
+            BEANSTRUCT record{engine->getbi(CoreBnid::iCmidistatus, &none), std::max(typed, 0)};
+            engine->setbh(CoreBnid::iCmidichange, i, &record);
         }
-        engine->setbh(beanSelect, i, &none);
-        bool learning = engine->getbb(beanLearn, &none);
-        int controller = engine->getbi(beanCtrl, &none);
-        int channel = engine->getbi(beanChannel, &none);
-        int last = engine->getbi(beanLast, &none);
+        engine->setbh(CoreBnid::iCmidiselect, i, &none);
+        bool learning = engine->getbb(CoreBnid::iCmidilearn, &none);
+        int controller = engine->getbi(CoreBnid::iCmidicontroller, &none);
+        int channel = engine->getbi(CoreBnid::iCmidichannel, &none);
+        int last = engine->getbi(CoreBnid::iCmidivalue, &none);
         field->setvi(controller);
         buffer->write(CoreButl::rpad_(CoreButl::intas(channel), 3, ' '), 16, row, 0, false, false);
         buffer->write(CoreButl::rpad_(CoreButl::intas(last), 3, ' '), 24, row, 0, false, false);
         if (drtb2(32, row, CoreAnsx("<"), CoreAnsx(" "), learning, clickcolumn, clickrow)) {
             BEANSTRUCT toggle{-1, -1};
-            engine->setbh(beanChange, i, &toggle);
+            engine->setbh(CoreBnid::iCmidichange, i, &toggle);
         }
         buffer->write(CoreAnsx(learning ? "->" : "   "), 4, row, 0, false, false);
     }

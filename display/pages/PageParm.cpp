@@ -20,19 +20,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanModPreLabel = 197; // string: the interface control, "1".."8", "" none
-constexpr int beanModLabel = 198;    // string
-constexpr int beanModPreUnit = 201;  // string
-constexpr int beanModPostUnit = 202; // string
-constexpr int beanModUnit = 203;     // string
-constexpr int beanModFunction = 204; // string: key of its two-argument function
-constexpr int beanIsConstantA = 206; // bool
-constexpr int beanIsConstantB = 207;
-constexpr int beanConstantA = 208; // double
-constexpr int beanConstantB = 209;
-constexpr int beanArgumentA = 210; // string: read a source key; written a key or a number text
-constexpr int beanArgumentB = 211;
-constexpr int beanBounds = 214; // doubles 214..217: minimum, maximum, bar minimum, bar maximum
 constexpr short valueFields = 4, editFields = 8, bounds = 4;
 enum : short { assignment, function, argumentA, argumentB };
 constexpr short modulators = 16; // parameter modulators 0..15
@@ -76,20 +63,22 @@ void CoreDsif::entryparm() {
     for (CAPTION const& c : captions) label(CoreAnsx(""), c.text, c.column, c.row);
 
     editentry(valueFields);
-    CoreAnsx prelabel = engine->getbs(beanModPreLabel, &m);
+    CoreAnsx prelabel = engine->getbs(CoreBnid::iCmodprelabel, &m);
     int row = prelabel.Trim().ToInt();
     if (row < 0 || row >= DataLclz::iCprm2prelabel) row = 0;
     editchoice(assignment, 10, 4, 7, DataLclz::iCprm2prelabel, DataLclz::sCprm2prelabel, row,
                prelabel, 0.0);
-    CoreAnsx key = engine->getbs(beanModFunction, &m);
+    CoreAnsx key = engine->getbs(CoreBnid::iCmodfunction, &m);
     editchoice(function, 40, 4, 15, int(functionlabels.size()), functionlabels.data(),
                CoreButl::getci(key, int(functionkeys.size()), functionkeys.data(), false, false),
                key, 0.0);
     struct ARGUMENT {
         short idx, column;
         int isconstant, constant, source;
-    } const arguments[2] = {{argumentA, 10, beanIsConstantA, beanConstantA, beanArgumentA},
-                            {argumentB, 40, beanIsConstantB, beanConstantB, beanArgumentB}};
+    } const arguments[2] = {{argumentA, 10, CoreBnid::iCmodisconstanta, CoreBnid::iCmodconstanta,
+                             CoreBnid::iCmodargumenta},
+                            {argumentB, 40, CoreBnid::iCmodisconstantb, CoreBnid::iCmodconstantb,
+                             CoreBnid::iCmodargumentb}};
     for (ARGUMENT const& a : arguments) {
         CoreDstx* field = editfield(a.idx);
         if (field == nullptr) continue;
@@ -117,7 +106,8 @@ void CoreDsif::entryparm() {
         {10, 8, 15, false, CoreDsed::iCkinddecimal}, {40, 8, 15, false, CoreDsed::iCkinddecimal},
         {10, 9, 15, false, CoreDsed::iCkinddecimal}, {40, 9, 15, false, CoreDsed::iCkinddecimal},
     };
-    int const texts[firstbound] = {beanModLabel, beanModUnit, beanModPreUnit, beanModPostUnit};
+    int const texts[firstbound] = {CoreBnid::iCmodlabel, CoreBnid::iCmodunit,
+                                   CoreBnid::iCmodpreunit, CoreBnid::iCmodpostunit};
     for (short i = 0; i < editFields; ++i) {
         CoreDsed* field = editgroup->gettx(i);
         if (field == nullptr) continue;
@@ -128,7 +118,7 @@ void CoreDsif::entryparm() {
             field->setvs(i == preunit || i == postunit ? orNo(text) : text);
         } else {
             short k = short(i - firstbound);
-            parmbounds[k] = engine->getbd(beanBounds + k, &m);
+            parmbounds[k] = engine->getbd(CoreBnid::iCmodminimum + k, &m);
             parmtouched[k] = false;
             field->setvd(parmbounds[k]);
         }
@@ -148,7 +138,7 @@ void CoreDsif::tickparm() {
         BEANSTRUCT m{prmselect, 0};
         if (editchanged(assignment)) {
             int r = editfield(assignment)->getel();
-            engine->setbs(beanModPreLabel, r == 0 ? CoreAnsx("") : CoreAnsx(r), &m);
+            engine->setbs(CoreBnid::iCmodprelabel, r == 0 ? CoreAnsx("") : CoreAnsx(r), &m);
         }
         // The first field that reports ends the test; the others report on
         // a later tick.
@@ -159,13 +149,14 @@ void CoreDsif::tickparm() {
                 key = r >= 0 && size_t(r) < functionkeys.size() ? functionkeys[size_t(r)]
                                                                 : CoreAnsx("");
             }
-            engine->setbs(beanArgumentA, parmargument(argumentA), &m);
-            engine->setbs(beanArgumentB, parmargument(argumentB), &m);
-            engine->setbs(beanModFunction, key, &m);
+            engine->setbs(CoreBnid::iCmodargumenta, parmargument(argumentA), &m);
+            engine->setbs(CoreBnid::iCmodargumentb, parmargument(argumentB), &m);
+            engine->setbs(CoreBnid::iCmodfunction, key, &m);
         }
         editgroup->focus(clickcolumn, clickrow, mouseheld);
         editgroup->draw_();
-        int const texts[firstbound] = {beanModLabel, beanModUnit, beanModPreUnit, beanModPostUnit};
+        int const texts[firstbound] = {CoreBnid::iCmodlabel, CoreBnid::iCmodunit,
+                                       CoreBnid::iCmodpreunit, CoreBnid::iCmodpostunit};
         for (short i = 0; i < firstbound; ++i) {
             CoreDsed* field = editgroup->gettx(i);
             if (field == nullptr || !field->ischg()) continue;
@@ -183,7 +174,7 @@ void CoreDsif::tickparm() {
             for (short k = 0; k < bounds; ++k) {
                 CoreDsed* field = editgroup->gettx(short(firstbound + k));
                 double v = parmtouched[k] && field != nullptr ? field->getvd() : parmbounds[k];
-                engine->setbd(beanBounds + k, v, &m);
+                engine->setbd(CoreBnid::iCmodminimum + k, v, &m);
             }
         }
     } else if (!parmvalid) {

@@ -13,9 +13,8 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanModShown = 196; // bool, element = parameter modulator
-constexpr short modulators = 16;  // parameter modulators 0..15
-constexpr short listRows = 11;    // rows 2..12
+constexpr short modulators = 16; // parameter modulators 0..15
+constexpr short listRows = 11;   // rows 2..12
 constexpr short firstRow = 2;
 constexpr int moveStep = 6;    // drag units per place
 constexpr int switchStep = 15; // drag units beyond which the column changes
@@ -89,16 +88,16 @@ void CoreDsif::tickprms() {
         return;
     }
     BEANSTRUCT selected{prmselect, 0};
-    if (engine->getbb(beanModShown, &selected)) {
+    if (engine->getbb(CoreBnid::iCmodshown, &selected)) {
         bool hit = drbtn(buttonColumn, 3, CoreAnsx(" INVIS  "), clickcolumn, clickrow);
         if (hit || (prmdrag && mousex > prmoriginx + switchStep)) {
-            engine->setbb(beanModShown, false, &selected);
+            engine->setbb(CoreBnid::iCmodshown, false, &selected);
             prmoriginx = mousex;
         }
     } else {
         bool hit = drbtn(buttonColumn, 3, CoreAnsx(" VISIB  "), clickcolumn, clickrow);
         if (hit || (prmdrag && mousex < prmoriginx - switchStep)) {
-            engine->setbb(beanModShown, true, &selected);
+            engine->setbb(CoreBnid::iCmodshown, true, &selected);
             prmoriginx = mousex;
         }
     }

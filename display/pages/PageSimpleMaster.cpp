@@ -17,20 +17,14 @@
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
-constexpr int beanFontColour = 32; // short
-constexpr int beanMode = 41;       // bool: full page set
-constexpr int beanHostRate = 44;   // int: Hz
-constexpr int beanVersion = 47;    // string
-constexpr int beanMeter = 48;      // short: meter type
-
 int held(int row, int count) { return row >= 0 && row < count ? row : 0; }
 } // namespace
 
 void CoreDsif::entrysimplemast() {
     BEANSTRUCT none{};
     buffer->write(DataLclz::sCmastversionlabel + CoreAnsx(":"), 0, 1, 0, false, false);
-    buffer->write(engine->getbs(beanVersion, &none) + CoreAnsx(" ") + CoreLog_::sCsubvrsn_, 13, 1,
-                  0, false, false);
+    buffer->write(engine->getbs(CoreBnid::iCversion, &none) + CoreAnsx(" ") + CoreLog_::sCsubvrsn_,
+                  13, 1, 0, false, false);
     label(CoreAnsx(""), DataLclz::sCmastmodelabel + CoreAnsx(":"), 0, 3);
     label(CoreAnsx(""), DataLclz::sCmastmetertypelabel + CoreAnsx(":"), 0, 4);
     label(CoreAnsx(""), DataLclz::sCmastfontcolourlabel + CoreAnsx(":"), 0, 5);
@@ -43,9 +37,11 @@ void CoreDsif::entrysimplemast() {
         int selected;
     };
     FIELD const table[3] = {
-        {DataLclz::iCmastmode, DataLclz::sCmastmode, engine->getbb(beanMode, &none) ? 1 : 0},
-        {DataLclz::iCmastmetertype, DataLclz::sCmastmetertype, engine->getbh(beanMeter, &none)},
-        {int(fonts.size()), fonts.data(), engine->getbh(beanFontColour, &none)},
+        {DataLclz::iCmastmode, DataLclz::sCmastmode,
+         engine->getbb(CoreBnid::iCmode, &none) ? 1 : 0},
+        {DataLclz::iCmastmetertype, DataLclz::sCmastmetertype,
+         engine->getbh(CoreBnid::iCmeter, &none)},
+        {int(fonts.size()), fonts.data(), engine->getbh(CoreBnid::iCfontcolour, &none)},
     };
     for (short i = 0; i < 3; ++i) {
         CoreDstx* field = gadget->gettx(i);
@@ -61,10 +57,11 @@ void CoreDsif::entrysimplemast() {
 void CoreDsif::ticksimplemast() {
     BEANSTRUCT none{};
     buffer->write(CoreButl::rpad_(CoreAnsx("  MasterMode"), dimx, ' '), 0, 0, 1, false, false);
-    buffer->write(CoreButl::lpad_(
-                      CoreButl::sbstr(CoreAnsx(engine->getbi(beanHostRate, &none)), 1, 5), 5, ' ') +
-                      DataLclz::sCunithz,
-                  48, 0, 1, false, false);
+    buffer->write(
+        CoreButl::lpad_(CoreButl::sbstr(CoreAnsx(engine->getbi(CoreBnid::iChostrate, &none)), 1, 5),
+                        5, ' ') +
+            DataLclz::sCunithz,
+        48, 0, 1, false, false);
     gadget->focus(clickcolumn, clickrow, mouseheld);
     gadget->draw_();
     CoreDstx* mode = gadget->gettx(0);
@@ -72,7 +69,7 @@ void CoreDsif::ticksimplemast() {
     bool first = mastfirst;
     mastfirst = false;
     if (mode != nullptr && (mode->ischg() || first) && mode->getel() == 1) {
-        engine->setbb(beanMode, true, &none);
+        engine->setbb(CoreBnid::iCmode, true, &none);
         event = CoreAnsx("MAST");
     }
     if (CoreDstx* meter = gadget->gettx(1); meter != nullptr && meter->ischg())
@@ -81,7 +78,7 @@ void CoreDsif::ticksimplemast() {
     bool nofonts = skin == nullptr || skin->getsk()->fontnames.empty();
     if (CoreDstx* colour = gadget->gettx(2); colour != nullptr && colour->ischg() && !nofonts) {
         fontcolour = short(colour->getel());
-        engine->setbh(beanFontColour, fontcolour, &none);
+        engine->setbh(CoreBnid::iCfontcolour, fontcolour, &none);
     }
     if (drbtn(50, 1, CoreAnsx("  SAVE  "), clickcolumn, clickrow)) savem();
 }

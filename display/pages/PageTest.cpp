@@ -13,8 +13,6 @@
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
-constexpr int beanName = 56;  // string: the loaded program's name
-constexpr int beanNext = 168; // int, record (slot, 1): first occupied slot at or after slot
 constexpr double periodMost = 100000.0, cycleMost = 400.0;
 } // namespace
 
@@ -41,7 +39,7 @@ void CoreDsif::ticktest() {
     gadget->focus(clickcolumn, clickrow, mouseheld);
     gadget->draw_();
     int slot = selectedslot();
-    CoreAnsx current = CoreAnsx(slot) + CoreAnsx("/") + engine->getbs(beanName, &none);
+    CoreAnsx current = CoreAnsx(slot) + CoreAnsx("/") + engine->getbs(CoreBnid::iCname, &none);
     buffer->write(CoreButl::rpad_(current, 32, ' '), 12, 1, 0, false, false);
     int& period = pages.testcounters[0];
     int& cycle = pages.testcounters[1];
@@ -59,7 +57,7 @@ void CoreDsif::ticktest() {
         countdown = period;
         int start = slot + 1 <= cycle ? slot + 1 : 1;
         BEANSTRUCT search{start, 1};
-        loadvars(engine->getbi(beanNext, &search), CoreAnsx("TEST"));
+        loadvars(engine->getbi(CoreBnid::iCnextslot, &search), CoreAnsx("TEST"));
         event = CoreAnsx("BTCH");
     }
     if (drbtn(50, 0, CoreAnsx("  EXIT  "), clickcolumn, clickrow)) event = CoreAnsx("MAST");

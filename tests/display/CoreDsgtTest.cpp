@@ -240,6 +240,42 @@ TEST(CoreDsgt, GuardsAgainstEmptyRangesListsAndFields) {
     EXPECT_EQ(CoreDsif::tomicros(1e9, 1e6), INT_MAX);
 }
 
+// The helpers no page calls: a list built element by element, selection by
+// index, the origin cell taken as no click (as the edit fields take it), and
+// a field bound without posting, which takes the control's value at its
+// next update.
+TEST(CoreDsgt, HelpersSelectBindAndTakeTheOriginAsNoClick) {
+    DisplayRig rig;
+    booted(rig);
+    CoreDsgt& g = rig.gadget();
+    g.reset(2, true, true, 1);
+    g.gettx(0)->defne(0, 0, 0, 6, CoreAnsx(""), false, 2); // on the origin cell
+    g.gettx(0)->setrg(0.0, 10.0, 2.5);
+    g.gettx(1)->defne(0, 2, 4, 6, CoreAnsx(""), false, -1);
+    for (char const* t : {"X", "Y"}) g.gettx(1)->addel(CoreAnsx(t), 0.0);
+    rig.tickFields();
+    EXPECT_EQ(cellsAt(rig, 2, 4, 1), "X");
+    g.focus(short(1));
+    rig.tickFields();
+    EXPECT_EQ(fontsAt(rig, 2, 4, 1), "1");
+    rig.engine.forget();
+    g.focus(0, 0, true);
+    rig.tickFields();
+    EXPECT_TRUE(writesOf(rig, 190).empty());
+    EXPECT_EQ(fontsAt(rig, 2, 4, 1), "1");
+
+    g.reset(1, false, false, -1);
+    g.gettx(0)->defne(0, 2, 3, 6, CoreAnsx(""), false, 2);
+    g.gettx(0)->setrg(0.0, 10.0, 2.5);
+    rig.engine.turn(4, 0.5);
+    rig.engine.forget();
+    g.setmx(0, 4);
+    EXPECT_TRUE(rig.engine.writes().empty());
+    rig.tickFields();
+    EXPECT_EQ(g.gettx(0)->getvl(), 7.5);
+    EXPECT_TRUE(g.gettx(0)->ischg());
+}
+
 // A page of 20 fields loaded from the engine, each written back through its
 // conversion whenever it reports a change. Sweeping the selection over them
 // changes nothing; one move of control 1 changes the selected field alone.

@@ -158,7 +158,7 @@ TEST(DisplayEditPages, MemoryButtons) {
 TEST(DisplayEditPages, MemoryTextsGoOutTrimmed) {
     DisplayRig rig;
     rig.engine.name(105, "Old"), rig.engine.put('i', 67, "105"), rig.engine.put('s', 56, "Old");
-    rig.engine.put('s', 176, "x", 1), rig.engine.put('s', 76, "Old_01");
+    rig.engine.put('s', 176, "x", 0, 1), rig.engine.put('s', 76, "Old_01");
     enter(rig, 6);
     EXPECT_EQ(cells(rig, 6, 8, 15), "    / X   /    ");
     EXPECT_EQ(cells(rig, 9, 0, 4), "    "); // no new name before a rename
@@ -166,15 +166,19 @@ TEST(DisplayEditPages, MemoryTextsGoOutTrimmed) {
         int column, row;
         char const* keys;
         std::vector<WRITE> writes;
+        char const* stale = ""; // keys posted and ticked while no field is armed
     } const steps[] = {
         {8, 5, "Warm\r", {{'s', 56, 0, 0, "Warm"}, {'s', 167, 105, 0, "Warm"}}},
-        {14, 6, "ab\r", {{'s', 176, 1, 0, "AB"}, {'s', 170, 105, 1, "AB"}}},
+        {14, 6, "ab\r", {{'s', 176, 0, 1, "AB"}, {'s', 170, 105, 1, "AB"}}},
+        {20, 6, "cd\r", {{'s', 176, 0, 2, "CD"}, {'s', 170, 105, 2, "CD"}}, "QQ"},
         {8, 7, "Dark\r", {{'s', 64, 0, 0, "Dark"}, {'s', 177, 105, 0, "Dark"}}},
         {8, 9, "......\r", {}}, // the new name emptied
         {50, 9, "", {}},        // saving a version without a name posts nothing
         {8, 9, "Warm2\r", {}},
     };
     for (Step const& s : steps) {
+        for (char const* k = s.stale; *k != 0; ++k) rig.key(static_cast<unsigned char>(*k));
+        if (*s.stale != 0) rig.tick();
         rig.engine.forget();
         CoreDsifPeek::menurebuild(rig.display(), false);
         press(rig, s.column, s.row, s.keys);

@@ -44,7 +44,7 @@ const std::vector<FakeBean::BOOTSTEP> FakeBean::threeLines = {
     {4, "", false, true, true},
 };
 
-FakeBean::FakeBean() : rows(8), script(threeLines) { values[{'b', 41, 0, 0}] = "1"; }
+FakeBean::FakeBean() : rows(8), script(threeLines) { values[{'b', CoreBnid::iCmode, 0, 0}] = "1"; }
 
 std::string FakeBean::exact(double v) {
     char text[40];
@@ -69,30 +69,32 @@ bool FakeBean::alternate(int k) const {
 }
 
 bool FakeBean::controlget(char kind, int id, int element, std::string& out) const {
-    if (id < 187 || id > 194) return false;
-    if (id == 194 && !values.count({kind, id, element, 0})) return out = "-1", true;
-    if (element < 0 || element >= iCcontrols || id == 194) return false;
+    if (id < CoreBnid::iCalternate || id > CoreBnid::iCcarried) return false;
+    if (id == CoreBnid::iCcarried && !values.count({kind, id, element, 0})) return out = "-1", true;
+    if (element < 0 || element >= iCcontrols || id == CoreBnid::iCcarried) return false;
     CONTROL const& c = controls[element];
-    if (kind == 'd' && id == 188) return out = exact(c.raw[c.alternate ? 1 : 0]), true;
-    if (kind == 'b' && id == 192) return out = c.valid[0] ? "1" : "0", true;
-    if (kind == 'd' && id == 193) return out = exact((c.raw[0] + 1.0) / 2.0), true;
+    if (kind == 'd' && id == CoreBnid::iCraw) return out = exact(c.raw[c.alternate ? 1 : 0]), true;
+    if (kind == 'b' && id == CoreBnid::iCmainvalid) return out = c.valid[0] ? "1" : "0", true;
+    if (kind == 'd' && id == CoreBnid::iCcontrol) return out = exact((c.raw[0] + 1.0) / 2.0), true;
     return false;
 }
 
 void FakeBean::controlset(int id, int element, std::string const& value) {
-    if (id < 187 || id > 193 || element < 0 || element >= iCcontrols) return;
+    if (id < CoreBnid::iCalternate || id > CoreBnid::iCcontrol || element < 0 ||
+        element >= iCcontrols)
+        return;
     CONTROL& c = controls[element];
     double v = std::atof(value.c_str());
     int current = c.alternate ? 1 : 0;
     switch (id) {
-    case 187:
+    case CoreBnid::iCalternate:
         c.alternate = value == "1";
         if (c.alternate) c.raw[1] = -1.0, c.valid[1] = false;
         break;
-    case 189: c.raw[0] = v, c.valid[0] = false; break;
-    case 190: c.raw[current] = v, c.valid[current] = true; break;
-    case 191: c.raw[0] = v, c.valid[0] = true; break;
-    case 193: c.raw[0] = 2.0 * v - 1.0; break;
+    case CoreBnid::iCrawnotvalid: c.raw[0] = v, c.valid[0] = false; break;
+    case CoreBnid::iCsetraw: c.raw[current] = v, c.valid[current] = true; break;
+    case CoreBnid::iCrawvalid: c.raw[0] = v, c.valid[0] = true; break;
+    case CoreBnid::iCcontrol: c.raw[0] = 2.0 * v - 1.0; break;
     default: break;
     }
 }
@@ -166,40 +168,45 @@ void FakeBean::forget() {
 
 std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
     int element = index ? index->element : 0, subindex = index ? index->subindex : 0, n = 0;
-    if (kind == 'b' && id == 226) {
+    if (kind == 'b' && id == CoreBnid::iCbatchstep) {
         n = ++stepreads;
         if (int ms = slowms; ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
     std::unique_lock hold(mutex);
-    if (kind == 's' && id == 167) return names.count(element) ? names[element] : "0";
-    if (kind == 'i' && (id == 168 || id == 169))
-        return std::to_string(search(element, subindex < 0 ? -1 : 1, id == 169));
-    if (kind == 's' && id == 170)
+    if (kind == 's' && id == CoreBnid::iCslotname)
+        return names.count(element) ? names[element] : "0";
+    if (kind == 'i' && (id == CoreBnid::iCnextslot || id == CoreBnid::iCfilteredslot))
+        return std::to_string(
+            search(element, subindex < 0 ? -1 : 1, id == CoreBnid::iCfilteredslot));
+    if (kind == 's' && id == CoreBnid::iCslotcategory)
         return element >= 0 && element < int(catlist.size()) ? catlist[size_t(element)] : "";
-    if (kind == 'i' && (id == 172 || id == 173))
-        return catlist = distinct(id == 172 ? browse : 0), std::to_string(catlist.size());
-    if (kind == 'i' && id == 174) {
+    if (kind == 'i' && (id == CoreBnid::iCcategories || id == CoreBnid::iCtopcategories))
+        return catlist = distinct(id == CoreBnid::iCcategories ? browse : 0),
+               std::to_string(catlist.size());
+    if (kind == 'i' && id == CoreBnid::iCbrowselevel) {
         browse = std::clamp(browse + element, 0, 2);
         size_t count = distinct(browse).size();
         if (count == 0) browse = std::max(browse - 1, 0);
         return std::to_string(count);
     }
-    if (TNODE const* node = reached(); id >= 246 && id <= 249) {
-        if (kind == 'i' && id == 246) return std::to_string(node ? node->children.size() : 0);
-        if (kind == 's' && id == 247)
+    if (TNODE const* node = reached();
+        id >= CoreBnid::iCtreechildren && id <= CoreBnid::iCtreewords) {
+        if (kind == 'i' && id == CoreBnid::iCtreechildren)
+            return std::to_string(node ? node->children.size() : 0);
+        if (kind == 's' && id == CoreBnid::iCtreetext)
             return leaf = !node || node->children.empty(), node ? node->text : "";
-        if (kind == 'b' && id == 248) return leaf ? "1" : "0";
-        if (kind == 's' && id == 249 && node)
+        if (kind == 'b' && id == CoreBnid::iCtreeleaf) return leaf ? "1" : "0";
+        if (kind == 's' && id == CoreBnid::iCtreewords && node)
             return dictionary.count(node->text) ? dictionary[node->text] : node->text;
     }
-    if (kind == 'i' && id == 239) return std::to_string(listing.size());
-    if (kind == 's' && id == 239)
+    if (kind == 'i' && id == CoreBnid::iClistfiles) return std::to_string(listing.size());
+    if (kind == 's' && id == CoreBnid::iClistfiles)
         return element >= 0 && element < int(listing.size()) ? listing[size_t(element)] : "";
-    if (kind == 's' && id == 221)
+    if (kind == 's' && id == CoreBnid::iCenginerow)
         return element >= 0 && element < int(rows.size()) ? rows[size_t(element)] : "";
-    if (kind == 's' && id == 224) return vars[selected];
-    if (kind == 's' && id == 226) return line;
-    if (kind == 'b' && id == 226) {
+    if (kind == 's' && id == CoreBnid::iCvarvalue) return vars[selected];
+    if (kind == 's' && id == CoreBnid::iCbatchstep) return line;
+    if (kind == 'b' && id == CoreBnid::iCbatchstep) {
         atgate = gatesteps >= 0 && n > gatesteps;
         gatechange.wait(hold, [&] { return gatesteps < 0 || n <= gatesteps; });
         atgate = false;
@@ -207,14 +214,14 @@ std::string FakeBean::get(char kind, int id, BEANSTRUCT* index) {
     }
     if (std::string out; controlget(kind, id, element, out)) return out;
     if (std::string out; midiget(kind, id, out)) return out;
-    if (kind == 'b' && id == 14) { // switches smoothing to the element's setting
-        bool hybrid = values[{'b', 27, 0, 0}] == "1";
+    if (kind == 'b' && id == CoreBnid::iCsmoothing) { // switches smoothing to the element's setting
+        bool hybrid = values[{'b', CoreBnid::iCforcehybrid, 0, 0}] == "1";
         bool live = element < 0 || (cansmooth && !hybrid);
         if (live) {
-            values[{'d', 14, 0, 0}] = std::to_string(element + 1);
-            values[{'h', 74, 0, 0}] = std::to_string(element);
+            values[{'d', CoreBnid::iCsmoothing, 0, 0}] = std::to_string(element + 1);
+            values[{'h', CoreBnid::iCsmoothsetting, 0, 0}] = std::to_string(element);
         }
-        log.push_back({'r', 14, element, subindex, live ? "1" : "0"});
+        log.push_back({'r', CoreBnid::iCsmoothing, element, subindex, live ? "1" : "0"});
         return live ? "1" : "0";
     }
     auto found = values.find({kind, id, element, subindex});
@@ -226,27 +233,29 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
     int element = index ? index->element : 0, subindex = index ? index->subindex : 0;
     log.push_back({kind, id, element, subindex, value});
     values[{kind, id, element, subindex}] = value;
-    if (id == 223) selected = value;
-    if (id == 224) vars[selected] = value;
-    if (id == 225) vars.clear();
-    if (id == 222) rows.assign(rows.size(), "");
-    if (id == 167) names[element] = value;
-    if (id == 56) values[{'b', 58, 0, 0}] = "1";
-    if (id == 55) setkernels(std::atoi(value.c_str()));
-    if (kind == 's' && id == 170 && subindex >= 0 && subindex < 3)
+    if (id == CoreBnid::iCvarname) selected = value;
+    if (id == CoreBnid::iCvarvalue) vars[selected] = value;
+    if (id == CoreBnid::iCclearvars) vars.clear();
+    if (id == CoreBnid::iCclearrows) rows.assign(rows.size(), "");
+    if (id == CoreBnid::iCslotname) names[element] = value;
+    if (id == CoreBnid::iCname) values[{'b', CoreBnid::iCnamechanged, 0, 0}] = "1";
+    if (id == CoreBnid::iChdim) setkernels(std::atoi(value.c_str()));
+    if (kind == 's' && id == CoreBnid::iCslotcategory && subindex >= 0 && subindex < 3)
         categories[element][size_t(subindex)] = value;
-    if (kind == 's' && id == 171 && element >= 0 && element < 3) filters[element] = value;
-    if (kind == 'v' && id == 244) buildtree();
-    if (kind == 'i' && id == 245 && element >= 0 && element < 5)
+    if (kind == 's' && id == CoreBnid::iCfilter && element >= 0 && element < 3)
+        filters[element] = value;
+    if (kind == 'v' && id == CoreBnid::iCrebuildtree) buildtree();
+    if (kind == 'i' && id == CoreBnid::iCtreepath && element >= 0 && element < 5)
         path[element] = std::atoi(value.c_str());
-    if (kind == 'v' && id == 239) {
+    if (kind == 'v' && id == CoreBnid::iClistfiles) {
         listing.clear();
-        std::string mask = values[{'s', 238, 0, 0}];
-        for (std::string const& file : folders[values[{'s', 237, 0, 0}]])
+        std::string mask = values[{'s', CoreBnid::iClistmask, 0, 0}];
+        for (std::string const& file : folders[values[{'s', CoreBnid::iClistfolder, 0, 0}]])
             if (fnmatch(mask.c_str(), file.c_str(), 0) == 0) listing.push_back(file);
     }
-    if (kind == 'v' && id == 205) { // every setting of the two modulators changes place
-        for (int setting = 196; setting <= 217; ++setting)
+    if (kind == 'v' &&
+        id == CoreBnid::iCmodexchange) { // every setting of the two modulators changes place
+        for (int setting = CoreBnid::iCmodshown; setting <= CoreBnid::iCmodbarmaximum; ++setting)
             for (char k : std::string("bhilds")) {
                 auto a = values.find({k, setting, element, 0}),
                      b = values.find({k, setting, subindex, 0});
@@ -257,18 +266,20 @@ void FakeBean::set(char kind, int id, std::string const& value, BEANSTRUCT* inde
                 values[{k, setting, subindex, 0}] = first;
             }
     }
-    if (id == 196 || id == 197 || id == 205) rederive();
+    if (id == CoreBnid::iCmodshown || id == CoreBnid::iCmodprelabel ||
+        id == CoreBnid::iCmodexchange)
+        rederive();
     controlset(id, element, value);
     modulatorset(id, element, value);
     midiset(id, element, subindex, value);
-    if (id == 144 && nextboot < script.size()) { // one boot step
+    if (id == CoreBnid::iCbootstep && nextboot < script.size()) { // one boot step
         BOOTSTEP const& s = script[nextboot++];
         ++bootsrun;
-        values[{'i', 145, 0, 0}] = std::to_string(s.number);
-        values[{'s', 145, 0, 0}] = s.line;
-        values[{'b', 146, 0, 0}] = s.bare ? "1" : "0";
-        values[{'b', 147, 0, 0}] = s.finished ? "1" : "0";
-        values[{'b', 148, 0, 0}] = s.ok ? "1" : "0";
+        values[{'i', CoreBnid::iCbootline, 0, 0}] = std::to_string(s.number);
+        values[{'s', CoreBnid::iCbootline, 0, 0}] = s.line;
+        values[{'b', CoreBnid::iCbootbare, 0, 0}] = s.bare ? "1" : "0";
+        values[{'b', CoreBnid::iCbootdone, 0, 0}] = s.finished ? "1" : "0";
+        values[{'b', CoreBnid::iCbootok, 0, 0}] = s.ok ? "1" : "0";
     }
 }
 
@@ -383,15 +394,15 @@ FakeBean::TNODE const* FakeBean::reached() const {
 }
 
 void FakeBean::rederive() {
-    for (int k = 0; k < iCcontrols; ++k) values[{'h', 194, k, 0}] = "-1";
+    for (int k = 0; k < iCcontrols; ++k) values[{'h', CoreBnid::iCcarried, k, 0}] = "-1";
     for (int i = 0; i < 8; ++i)
         for (int m = 0; m < 16; ++m) {
-            auto shown = values.find({'b', 196, m, 0});
-            auto pre = values.find({'s', 197, m, 0});
+            auto shown = values.find({'b', CoreBnid::iCmodshown, m, 0});
+            auto pre = values.find({'s', CoreBnid::iCmodprelabel, m, 0});
             if (shown == values.end() || shown->second != "1" || pre == values.end() ||
                 pre->second != std::to_string(i + 1))
                 continue;
-            values[{'h', 194, i, 0}] = std::to_string(m);
+            values[{'h', CoreBnid::iCcarried, i, 0}] = std::to_string(m);
             break;
         }
 }
@@ -404,18 +415,18 @@ std::vector<std::string> FakeBean::versions() const {
 }
 
 void FakeBean::setkernels(int limit) {
-    int master = std::atoi(values[{'h', 54, 0, 0}].c_str());
+    int master = std::atoi(values[{'h', CoreBnid::iCkernellimit, 0, 0}].c_str());
     int used = limit > 0 ? std::min(limit, slots) : slots;
     if (master > 0) used = std::min(used, master);
-    values[{'h', 75, 0, 0}] = std::to_string(used);
+    values[{'h', CoreBnid::iCslotsused, 0, 0}] = std::to_string(used);
 }
 
 void FakeBean::chainend(std::string const& done) {
     auto number = [&](char const* variable) { return std::atoi(vars[variable].c_str()); };
     auto load = [&](int slot) {
-        values[{'i', 67, 0, 0}] = std::to_string(slot);
-        values[{'s', 56, 0, 0}] = names.count(slot) ? names[slot] : "";
-        values[{'b', 58, 0, 0}] = "0";
+        values[{'i', CoreBnid::iCslot, 0, 0}] = std::to_string(slot);
+        values[{'s', CoreBnid::iCname, 0, 0}] = names.count(slot) ? names[slot] : "";
+        values[{'b', CoreBnid::iCnamechanged, 0, 0}] = "0";
     };
     if (done == "OVERWRITEMEMORYLOC") {
         int from = number("OLDPROGRAM"), to = number("NEWPROGRAM");
@@ -428,13 +439,13 @@ void FakeBean::chainend(std::string const& done) {
         names.erase(number("OLDPROGRAM"));
     } else if (done == "VERSIONING") {
         saved.push_back(vars["VERSIONINGNAME"]);
-        int slot = std::atoi(values[{'i', 67, 0, 0}].c_str());
+        int slot = std::atoi(values[{'i', CoreBnid::iCslot, 0, 0}].c_str());
         while (slot < 9999 && names.count(slot)) ++slot;
-        names[slot] = values[{'s', 56, 0, 0}];
+        names[slot] = values[{'s', CoreBnid::iCname, 0, 0}];
     } else if (done == "CHANGEHYBRID") {
-        values[{'b', 27, 0, 0}] = vars["BVFORCEHYBRID"].empty() ? "0" : "1";
+        values[{'b', CoreBnid::iCforcehybrid, 0, 0}] = vars["BVFORCEHYBRID"].empty() ? "0" : "1";
     } else if (done == "CHANGEMONO") {
-        values[{'b', 33, 0, 0}] = vars["BVFORCEMONO"].empty() ? "0" : "1";
+        values[{'b', CoreBnid::iCforcemono, 0, 0}] = vars["BVFORCEMONO"].empty() ? "0" : "1";
     }
 }
 
@@ -445,34 +456,34 @@ void FakeBean::modulatorset(int id, int element, std::string const& value) {
     auto store = [&](char kind, int at, std::string const& text) {
         values[{kind, at, element, 0}] = text;
     };
-    if (id == 98) {
-        store('d', 96, value);
-        if (number(97) < v) store('d', 97, value);
-    } else if (id == 99) {
-        store('d', 97, value);
-        if (number(96) > v) store('d', 96, value);
-    } else if (id == 100) {
-        store('s', 89, value);
-    } else if (id == 104 || id == 105) {
-        int b = id - 104; // 0 for A, 1 for B
+    if (id == CoreBnid::iClfosetminrate) {
+        store('d', CoreBnid::iClfominrate, value);
+        if (number(CoreBnid::iClfomaxrate) < v) store('d', CoreBnid::iClfomaxrate, value);
+    } else if (id == CoreBnid::iClfosetmaxrate) {
+        store('d', CoreBnid::iClfomaxrate, value);
+        if (number(CoreBnid::iClfominrate) > v) store('d', CoreBnid::iClfominrate, value);
+    } else if (id == CoreBnid::iClfosetratesource) {
+        store('s', CoreBnid::iClforatesource, value);
+    } else if (id == CoreBnid::iCfnginputa || id == CoreBnid::iCfnginputb) {
+        int b = id - CoreBnid::iCfnginputa; // 0 for A, 1 for B
         char* end = nullptr;
         double constant = std::strtod(value.c_str(), &end);
         bool isnumber = !value.empty() && end != nullptr && *end == '\0';
-        store('b', 108 + b, isnumber ? "1" : "0");
+        store('b', CoreBnid::iCfngisconstanta + b, isnumber ? "1" : "0");
         if (isnumber)
-            store('d', 106 + b, exact(constant));
+            store('d', CoreBnid::iCfngconstanta + b, exact(constant));
         else
-            store('s', 110 + b, value);
-    } else if (id == 120) {
-        store('d', 113, value);
+            store('s', CoreBnid::iCfngsourcea + b, value);
+    } else if (id == CoreBnid::iCevfsetbalance) {
+        store('d', CoreBnid::iCevfbalance, value);
     }
 }
 
 // ---- Master, MIDI and disk pages (see the header).
 void FakeBean::setmt(short type, bool force) {
     std::lock_guard hold(mutex);
-    log.push_back({'m', 48, 0, 0, std::to_string(type)});
-    std::string& meter = values[{'h', 48, 0, 0}];
+    log.push_back({'m', CoreBnid::iCmeter, 0, 0, std::to_string(type)});
+    std::string& meter = values[{'h', CoreBnid::iCmeter, 0, 0}];
     if (force || meter != std::to_string(type)) meter = std::to_string(type);
 }
 
@@ -487,22 +498,24 @@ FakeBean::MIDISLOT FakeBean::midislot(int n) const {
 }
 
 bool FakeBean::midiget(char kind, int id, std::string& out) {
-    if (kind == 'b' && id == 59) {
-        out = values[{'b', 59, 0, 0}];
-        values[{'b', 59, 0, 0}] = "0";
+    if (kind == 'b' && id == CoreBnid::iCmidiin) {
+        out = values[{'b', CoreBnid::iCmidiin, 0, 0}];
+        values[{'b', CoreBnid::iCmidiin, 0, 0}] = "0";
         return true;
     }
-    if (id < 181 || id > 185 || midiselected < 0 || midiselected >= 8) return false;
+    if (id < CoreBnid::iCmidilearn || id > CoreBnid::iCmidivalue || midiselected < 0 ||
+        midiselected >= 8)
+        return false;
     MIDISLOT const& m = midi[midiselected];
     int const fields[] = {m.learn ? 1 : 0, m.status, m.controller, m.channel, m.value};
-    out = std::to_string(fields[id - 181]);
+    out = std::to_string(fields[id - CoreBnid::iCmidilearn]);
     return true;
 }
 
 void FakeBean::midiset(int id, int element, int subindex, std::string const& value) {
     int n = std::atoi(value.c_str());
-    if (id == 180) midiselected = n;
-    if (id != 179 || n < 0 || n >= 8) return;
+    if (id == CoreBnid::iCmidiselect) midiselected = n;
+    if (id != CoreBnid::iCmidichange || n < 0 || n >= 8) return;
     if (subindex < 0) {
         midi[n].learn = !midi[n].learn;
         return;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "display/CoreDsgm.h"
 #include "display/CoreDsmn.h"
 #include "modulation/CoreIfce.h"
 #include "storage/CoreNode.h"
@@ -596,5 +597,60 @@ TEST(ProgramBrowsing, ListPageAllProgramsAndNothingMatching) {
         one.engine.forget();
         click(one, 5, 2);
         EXPECT_TRUE(writesOf(one, isBatchWrite).empty()) << zero;
+    }
+}
+
+TEST(ProgramBrowsing, CategoryPagingWrapsAndProgLeavesTheListPages) {
+    DisplayRig rig;
+    std::vector<std::string> matches; // category A: 30 programs, more than 22 cells
+    for (int slot = 1; slot <= 40; ++slot) {
+        bool a = slot % 4 != 0;
+        rig.engine.program(slot, "P" + std::to_string(slot), {a ? "A" : "B", "", ""});
+        if (a) matches.push_back("P" + std::to_string(slot));
+    }
+    booted(rig, nullptr, false);
+    CoreDsifPeek::request(rig.display(), 1);
+    rig.tick();
+    auto grid = [&](size_t first, char const* when) {
+        for (size_t i = 0; i < 22; ++i)
+            EXPECT_EQ(rig.row(int(i % 11 + 1)).substr(i / 11 * 20, 16),
+                      pad(first + i < matches.size() ? matches[first + i] : "", 16))
+                << when << " cell " << i;
+    };
+    grid(0, "first page");
+    click(rig, 44, 0, 2); // " >> "
+    grid(22, "second page");
+    click(rig, 44, 0, 2); // past the last match: the first again
+    grid(0, "wrapped");
+
+    // The list pages show the program pages' row with PROG marked; PROG
+    // still leads back.
+    struct Exit {
+        short from, to;
+    } const exits[] = {{1, 0}, {17, 18}};
+    for (Exit const& e : exits) {
+        CoreDsifPeek::request(rig.display(), e.from);
+        rig.tick();
+        ASSERT_EQ(rig.page(), e.from);
+        click(rig, 3, 13, 2);
+        EXPECT_EQ(rig.page(), e.to) << e.from;
+    }
+}
+
+TEST(ProgramBrowsing, PopUpGroupFocusesTheMenuUnderAPressedCell) {
+    CoreDsgm group(nullptr, nullptr);
+    group.reset(2);
+    group.getmn(0)->defne(2, 3, 4, 2); // columns 2..6, rows 3..5
+    group.getmn(1)->defne(10, 0, 3, 1);
+    struct Cell {
+        short column, row;
+        bool pressed;
+        short menu;  // what focus answers
+        bool inzero; // the cell lies in menu 0's area
+    } const cells[] = {{2, 3, true, 0, true},   {6, 5, true, 0, true},   {7, 5, true, -1, false},
+                       {10, 1, true, 1, false}, {2, 3, false, -1, true}, {13, 1, true, 1, false}};
+    for (Cell const& c : cells) {
+        EXPECT_EQ(group.focus(c.column, c.row, c.pressed), c.menu) << c.column << "," << c.row;
+        EXPECT_EQ(group.getmn(0)->ishre(c.column, c.row), c.inzero) << c.column << "," << c.row;
     }
 }

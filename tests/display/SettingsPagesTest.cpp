@@ -23,7 +23,7 @@ using WRITE = FakeBean::WRITE;
 void settings(FakeBean& e, std::string const& skin) {
     e.put('b', 22, "1"), e.put('s', 47, "7.1"), e.put('l', 10, "12345"), e.put('i', 44, "44100");
     e.put('h', 48, "2"), e.put('h', 32, "1"), e.put('h', 45, "3"), e.put('h', 50, "6");
-    e.put('l', 158, "12000", 0), e.put('h', 51, "7"), e.put('l', 158, "1500000", 1);
+    e.put('l', 158, "12000", 0, 0), e.put('h', 51, "7"), e.put('l', 158, "1500000", 0, 1);
     e.put('d', 36, "4000000"), e.put('l', 52, "1001"), e.put('l', 65, "40000");
     e.put('l', 70, "1000"), e.put('d', 19, "2500"), e.put('h', 54, "4"), e.put('h', 43, "8");
     e.put('l', 30, "0"), e.put('b', 20, "1"), e.put('b', 35, "1"), e.put('h', 38, "2");
@@ -172,7 +172,7 @@ TEST(SettingsPages, AMasterChangeWritesItsRowAlone) {
         {5, 0.5, {{'l', 158, 0, 0, "18000"}}},
         {6, row(6, 15), {}},
         {6, row(2, 15), {{'h', 51, 0, 0, "3"}}},
-        {7, 0.5, {{'l', 158, 1, 0, "2003000"}}}, // seconds to whole microseconds
+        {7, 0.5, {{'l', 158, 0, 1, "2003000"}}}, // seconds to whole microseconds
         {8, 0.5, {{'l', 52, 0, 0, "20500"}}},
         {9, 0.5, {{'l', 65, 0, 0, "77500"}}},
         {10, 0.5, {{'l', 70, 0, 0, "1250"}}},

@@ -1,0 +1,390 @@
+// ctest-labels: threads
+// Where the display meets the engine, through one instance of the built
+// plug-in over the demo installation: each property a page writes is worked
+// as a user works it (a drag on a value field, keys into an edit field) and
+// read back from what the engine stores (the master settings after SAVE,
+// the program file of a saved version); what a page reads is put in the
+// store before the instance opens and checked in the page's text. The rows
+// are keyed by the bus's id table, so a property without a row fails.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "runtime/CoreBnid.h"
+#include "runtime/CoreButl.h"
+#include "tests/plugin/PluginRig.h"
+#include "tools/CoreDdoc.h"
+#include "tools/CoreDemo.h"
+#include "tools/CorePeer.h"
+
+namespace {
+using B = CoreBnid;
+using ELEMENTS = std::map<std::string, std::string>;
+constexpr double kWait = 60.0; // s: generous for a loaded machine under the sanitizers
+constexpr char const* kMaster = "  MasterMode";
+constexpr char const* kMemory = "  EditMode: Memory";
+constexpr char const* kGlobal = "  EditMode: Global";
+constexpr char const* kLfos = "  EditMode: LFOs";
+
+// One field of a page. Master rows are stored as master settings, the
+// others in the program. Typed rows take keys and Return, the others are
+// dragged (first down when `down`, else up, and back on a second pass).
+struct ROW {
+    int id;
+    int selector;      // the record's selector where the page passes one
+    char const* page;  // its title
+    short column, row; // the field's first cell
+    char const* key;   // its element ("LFO1/SHAPE" below its section)
+    char const* known; // put in the store before the instance opens ("" none)
+    char const* shown; // the page's text for it
+    char const* typed; // keys typed; null for a drag
+    double scale;      // master: stored units per unit shown; 0 a choice
+    bool down;
+};
+ROW const rows[] = {
+    {B::iCmeter, 0, kMaster, 43, 3, "METERTYPE", "2", "2 Peak", nullptr, 0, false},
+    {B::iCfontcolour, 0, kMaster, 13, 4, "FONTCOLOUR", "0", "GREEN", nullptr, 0, false},
+    {B::iCquality, 0, kMaster, 43, 4, "EXPORTAUDIOQUALITY", "1", "1 times", nullptr, 0, false},
+    {B::iCenginetime, 0, kMaster, 13, 5, "OTIMED", "5", "5 SSE2f", nullptr, 0, false},
+    {B::iCforcedlength, 0, kMaster, 43, 5, "LTIMED", "10000", "10.0 ms", nullptr, 1000, false},
+    {B::iCenginefreq, 0, kMaster, 13, 6, "OFREQD", "11", "11IPPS", nullptr, 0, true},
+    {B::iCforcedlength, 1, kMaster, 43, 6, "LFREQD", "1000000", "1.000 s", nullptr, 1e6, false},
+    {B::iCprogramrate, 0, kMaster, 13, 7, "PROGRAMRATE", "3000", "3.0 ms", nullptr, 1000, false},
+    {B::iCguirate, 0, kMaster, 43, 7, "GUIRATE", "5000", "5.0 ms", nullptr, 1000, false},
+    {B::iCoffset, 0, kMaster, 13, 8, "FORCEOFFSET", "1000", "1.0 ms", nullptr, 1000, false},
+    {B::iCaheadlimit, 0, kMaster, 43, 8, "AHEADLENGTH", "3000", "3.0 ms", nullptr, 0, false},
+    {B::iCkernellimit, 0, kMaster, 13, 9, "HDIM", "3", "3  (2nd", nullptr, 0, false},
+    {B::iCrateconversion, 0, kMaster, 43, 9, "RATECONVERSION", "0", "0 ms", nullptr, 1000, false},
+    {B::iCscanboot, 0, kMaster, 13, 10, "SCANBOOT", "1", "1 recovery", nullptr, 0, true},
+    {B::iCfastboot, 0, kMaster, 43, 10, "FASTBOOT", "1", "1 fast", nullptr, 0, true},
+    {B::iCnodrop, 0, kMaster, 13, 11, "NODROP", "0", "0 no", nullptr, 0, false},
+    {B::iCdspbuffer, 0, kMaster, 43, 11, "DSPBUFFER", "2048", "2048", nullptr, 0, false},
+    {B::iCloaderlevel, 0, kMaster, 13, 12, "LOADERPRIORITY", "1", "1 lower", nullptr, 0, false},
+    // The memory page; the name last, as renaming proposes the version name.
+    {B::iCcategory, 0, kMemory, 8, 6, "CATEGORY", "Reverb", "REV", "xa", 0, false},
+    {B::iCcategory, 1, kMemory, 14, 6, "SUBCATEGORY1", "Big", "BIG", "xb", 0, false},
+    {B::iCcategory, 2, kMemory, 20, 6, "SUBCATEGORY2", "Stone", "STO", "xc", 0, false},
+    {B::iCdescription, 0, kMemory, 8, 7, "DESCRIPTION", "Wide", "Wide", "Seam text", 0, false},
+    {B::iCname, 0, kMemory, 8, 5, "NAME", "Demo Room", "Demo Room", "Seam Room", 0, false},
+    // The sweep's global and LFO pages.
+    {B::iCpadin, 0, kGlobal, 10, 1, "GAINPADIN", "", "0 dB", nullptr, 0, false},
+    {B::iCpadout, 0, kGlobal, 10, 2, "GAINPADOUT", "", "0 dB", nullptr, 0, false},
+    {B::iCfeedback, 0, kGlobal, 42, 1, "FEEDBACKFACTOR", "", "0 %", nullptr, 0, false},
+    {B::iCfeedbacksource, 0, kGlobal, 42, 2, "FEEDBACKSOURCE", "", "OFF", nullptr, 0, false},
+    {B::iClookahead, 0, kGlobal, 42, 3, "LOOKAHEAD", "", "0 ms", nullptr, 0, false},
+    {B::iCdry, 0, kGlobal, 42, 4, "GAINDRYFACTOR", "", "-192. dB", nullptr, 0, false},
+    {B::iCdrysource, 0, kGlobal, 42, 5, "GAINDRYSOURCE", "", "OFF", nullptr, 0, false},
+    {B::iClfosetmaxrate, 0, kLfos, 13, 4, "LFO1/MAXRATE", "", "1.10 H", nullptr, 0, false},
+    {B::iClfosetminrate, 0, kLfos, 4, 4, "LFO1/MINRATE", "", "0.10 H", nullptr, 0, false},
+    {B::iClfoquantise, 0, kLfos, 22, 4, "LFO1/RATEQUANTIZE", "", "-1", nullptr, 0, false},
+    {B::iClfosetratesource, 0, kLfos, 26, 4, "LFO1/SOURCE", "", "MIX1", nullptr, 0, false},
+    {B::iClfowaveform, 0, kLfos, 35, 4, "LFO1/SHAPE", "", "Sine", nullptr, 0, false},
+    {B::iClfophase, 0, kLfos, 43, 4, "LFO1/PHASEFACTOR", "", "0 dg", nullptr, 0, false},
+    {B::iClfophasesource, 0, kLfos, 51, 4, "LFO1/PHASESOURCE", "", "OFF", nullptr, 0, false},
+    {B::iCsmoothing, 0, kGlobal, 10, 5, "SMOOTH", "", "OFF", nullptr, 0,
+     false}, // last: switching reloads
+};
+
+// Read and shown without a store of their own: the master page's title and
+// fixed rows, the memory page's slot and proposed version name.
+std::set<int> const shownOnly{B::iCrate, B::iChostrate,    B::iCversion, B::iCmode,
+                              B::iCskin, B::iCversionname, B::iCslot};
+
+// Not worked here yet: properties of other pages, the engine's own
+// book-keeping and the batch protocol, which the display tests cover on the
+// stand-in engine and the plug-in tests through the batches they run. The
+// extra-buffers indicator (255) is being mended separately; its row belongs
+// here once it lands.
+std::set<int> const notWorked{
+    3,   4,   5,   6,   11,  22,  23,  24,  25,  27,  28,  29,  31,  33,  34,  36,  39,  40,
+    43,  46,  49,  55,  58,  59,  74,  75,  79,  82,  85,  89,  94,  95,  96,  97,  103, 104,
+    105, 106, 107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 126,
+    127, 128, 129, 130, 131, 132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144,
+    145, 146, 147, 148, 150, 151, 157, 160, 161, 162, 165, 166, 167, 168, 169, 170, 171, 172,
+    173, 174, 177, 179, 180, 181, 182, 183, 184, 185, 187, 188, 189, 190, 191, 192, 193, 194,
+    195, 196, 197, 198, 199, 200, 201, 202, 203, 204, 205, 206, 207, 208, 209, 210, 211, 214,
+    215, 216, 217, 221, 222, 223, 224, 225, 226, 237, 238, 239, 244, 245, 246, 247, 248, 249,
+    250, 251, 252, 253, 255, 257, 258, 259, 260, 261};
+
+std::string readAll(std::string const& file) {
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The leaf elements of a document by their path below the root ("LFO1/SHAPE";
+// a path met again gets "#2", "#3"...), values trimmed.
+ELEMENTS elements(std::string const& text) {
+    ELEMENTS found;
+    std::vector<std::string> open;
+    std::size_t textstart = 0;
+    bool leaf = false; // no element opened since the last one
+    for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+        std::size_t const close = text.find('>', at);
+        if (close == std::string::npos) break;
+        std::string const tag = text.substr(at + 1, close - at - 1);
+        if (tag.empty() || tag[0] == '?') continue;
+        if (tag[0] != '/') {
+            open.push_back(tag);
+            textstart = close + 1;
+            leaf = true;
+            continue;
+        }
+        if (open.empty() || open.back() != tag.substr(1)) break; // not a document we wrote
+        if (leaf && open.size() > 1) {
+            std::string path, value = text.substr(textstart, at - textstart);
+            for (std::size_t k = 1; k < open.size(); ++k) path += (k > 1 ? "/" : "") + open[k];
+            value.erase(0, value.find_first_not_of(" \t\n"));
+            value.erase(value.find_last_not_of(" \t\n") + 1);
+            std::string key = path;
+            for (int n = 2; found.count(key); ++n) key = path + "#" + std::to_string(n);
+            found[key] = value;
+        }
+        open.pop_back();
+        leaf = false;
+    }
+    return found;
+}
+
+// The paths whose values differ between two documents.
+std::set<std::string> changed(ELEMENTS const& old, ELEMENTS const& now) {
+    std::set<std::string> keys;
+    for (auto const& [key, value] : now)
+        if (!old.count(key) || old.at(key) != value) keys.insert(key);
+    for (auto const& [key, value] : old)
+        if (!now.count(key)) keys.insert(key);
+    return keys;
+}
+
+std::string cells(CorePeer& p, ROW const& r, std::size_t n) {
+    return p.row(r.row).substr(std::size_t(r.column), n);
+}
+
+// A memory row's text as typed, upper-cased for the categories.
+std::string typedText(ROW const& r) {
+    bool const category = std::string(r.key).find("CATEGORY") != std::string::npos;
+    return category ? CoreAnsx(r.typed).UpperCase().c_str() : r.typed;
+}
+
+bool page(CorePeer& p, char const* title) {
+    return CorePeer::until([&] { return p.titled(title); }, kWait);
+}
+
+// Drags the value field of the row (the editor's mouse state held down)
+// until its text changes; false when it never does.
+bool drag(CorePeer& p, ROW const& r, bool down) {
+    std::string const before = cells(p, r, 8);
+    std::int32_t mouse[3] = {200, 2000, 1};
+    p.set(100101, mouse, sizeof mouse);
+    p.post(0, r.column, r.row);
+    bool const moved = CorePeer::until(
+        [&] {
+            mouse[1] += down ? 1 : -1;
+            p.set(100101, mouse, sizeof mouse);
+            return cells(p, r, 8) != before;
+        },
+        kWait);
+    mouse[2] = 0;
+    p.set(100101, mouse, sizeof mouse);
+    return moved;
+}
+
+void type(CorePeer& p, short column, short row, char const* text) {
+    p.post(0, column, row);
+    for (char const* k = text; *k != 0; ++k) p.post(1, static_cast<unsigned char>(*k));
+    p.post(1, '\r');
+}
+
+// Moves to a page through the program page: the menu row's MAST there, or
+// EDIT and then the edit pages' menu row.
+// A batch a change posted (a smoothing switch reloads) is let end first.
+bool reach(CorePeer& p, char const* title) {
+    CorePeer::until(
+        [&] { return p.titled("  EditMode") || p.titled("  ProgMode") || p.titled(kMaster); },
+        kWait);
+    if (p.titled(title)) return true;
+    bool const edit = title != kMaster;
+    if (!(edit && p.titled("  EditMode"))) {
+        if (!p.titled("  ProgMode")) p.post(0, 3, 13); // PROG
+        if (!page(p, "  ProgMode")) return false;
+        if (edit) p.post(0, 52, 3); // EDIT: the memory page
+        if (edit && !page(p, kMemory)) return false;
+        if (p.titled(title)) return true;
+    }
+    p.post(0, title == kMaster ? 23 : title == kMemory ? 3 : title == kGlobal ? 23 : 33, 13);
+    return page(p, title);
+}
+
+class PluginSeamTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { rig = new PluginRig(); }
+    static void TearDownTestSuite() {
+        delete rig;
+        rig = nullptr;
+    }
+    static std::set<std::string> programFiles() {
+        std::set<std::string> names;
+        for (auto const& entry : std::filesystem::directory_iterator(programs()))
+            names.insert(entry.path().string());
+        return names;
+    }
+    static std::string programs() {
+        return rig->folder() + CoreDemo::sCdatapath + CoreDemo::sCprograms;
+    }
+    // On the memory page: renames the program (which proposes a version
+    // name) and saves the version; answers the file written, "" when none.
+    static std::string version(CorePeer& p, char const* name) {
+        std::set<std::string> const before = programFiles();
+        int const captures = p.heard(100105); // the name field takes the keys, then lets go
+        type(p, 8, 5, name);
+        if (!CorePeer::until(
+                [&] { return p.heard(100105) >= captures + 2 && p.row(9).rfind("NEW:", 0) == 0; },
+                kWait))
+            return "";
+        p.post(0, 52, 9);
+        std::string added;
+        CorePeer::until(
+            [&] {
+                for (std::string const& file : programFiles())
+                    if (!before.count(file)) added = file;
+                return !added.empty() && p.titled("  ProgMode");
+            },
+            kWait);
+        return added;
+    }
+    static PluginRig* rig;
+};
+PluginRig* PluginSeamTest::rig = nullptr;
+
+TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
+    std::set<int> worked(shownOnly);
+    for (ROW const& r : rows) worked.insert(r.id);
+    for (B::PROPERTY const& p : B::sCproperties) {
+        EXPECT_TRUE(worked.count(p.id) != notWorked.count(p.id)) << p.id << " " << p.name;
+        // A property with a selector is worked with each of its selectors.
+        for (int s = 0; worked.count(p.id) && p.layout == B::iCselector && s < 2; ++s) {
+            bool found = false;
+            for (ROW const& r : rows) found |= r.id == p.id && r.selector == s;
+            EXPECT_TRUE(found) << p.name << " selector " << s;
+        }
+    }
+}
+
+TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
+    // The store at known values: the master settings and the room's program.
+    std::filesystem::remove_all(programs()); // versions of an earlier run
+    ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+    std::vector<std::pair<std::string, std::string>> settings{{"GUIRATE", "5000"}};
+    CoreDdoc::PROGRAM room = CoreDemo::prgrm(0);
+    for (ROW const& r : rows) {
+        std::string const key = r.key;
+        if (r.page == kMaster)
+            settings.emplace_back(key, r.known);
+        else if (key == "NAME")
+            room.name = r.known;
+        else if (key == "CATEGORY")
+            room.category = r.known;
+        else if (r.page == kMemory)
+            room.values.emplace_back(key, r.known);
+    }
+    ASSERT_TRUE(rig->settings(settings));
+    std::string const text = CoreDdoc::prgxm(room);
+    ASSERT_TRUE(CoreButl::wrall(CoreAnsx((programs() + CoreDemo::sCprogramfiles[0]).c_str()),
+                                text.data(), text.size()));
+    CorePeer peer(rig->path());
+    ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
+
+    // Master page: each setting shown; each drag then SAVE (50, 1) changes
+    // its own setting alone, to the number shown.
+    ASSERT_TRUE(reach(peer, kMaster)) << peer.dump();
+    EXPECT_NE(peer.row(0).find("44100 Hz"), std::string::npos);
+    EXPECT_NE(peer.row(1).find("1.3.508"), std::string::npos);
+    EXPECT_NE(peer.row(3).find("1 Guru"), std::string::npos);
+    EXPECT_NE(peer.row(12).find("DEMO.V2S"), std::string::npos);
+    std::string const master = rig->folder() + "vorlan.xml";
+    std::string stored;
+    auto save = [&] {
+        std::string const before = stored;
+        peer.post(0, 52, 1);
+        bool const done = CorePeer::until([&] { return readAll(master) != before; }, kWait);
+        stored = readAll(master);
+        return done;
+    };
+    std::filesystem::remove(master);
+    ASSERT_TRUE(save());
+    for (ROW const& r : rows) {
+        if (r.page != kMaster) continue;
+        EXPECT_EQ(cells(peer, r, std::string(r.shown).size()), r.shown) << r.key;
+        ASSERT_TRUE(drag(peer, r, r.down)) << r.key << "\n" << peer.dump();
+        ELEMENTS const old = elements(stored);
+        ASSERT_TRUE(save()) << r.key << "\n" << peer.dump();
+        ELEMENTS const now = elements(stored);
+        EXPECT_EQ(changed(old, now), std::set<std::string>{r.key});
+        if (r.scale > 0) { // to the digits shown
+            std::string const shown = cells(peer, r, 12);
+            std::size_t const point = shown.find('.');
+            int const digits =
+                point == std::string::npos
+                    ? 0
+                    : int(shown.find_first_not_of("0123456789", point + 1) - point - 1);
+            double const saved = std::atof(now.count(r.key) ? now.at(r.key).c_str() : "nan");
+            EXPECT_NEAR(saved / r.scale, std::atof(shown.c_str()), 0.5 * std::pow(10.0, -digits))
+                << r.key << " " << shown;
+        }
+    }
+
+    // Memory page: each text shown, typed, and saved with a version.
+    ASSERT_TRUE(reach(peer, kMemory)) << peer.dump();
+    for (ROW const& r : rows) {
+        if (r.page != kMemory) continue;
+        EXPECT_EQ(cells(peer, r, std::string(r.shown).size()), r.shown) << r.key;
+        if (std::string(r.key) == "NAME") continue; // the version's rename types it
+        type(peer, r.column, r.row, r.typed);
+        std::string const shown = typedText(r);
+        EXPECT_TRUE(CorePeer::until([&] { return cells(peer, r, shown.size()) == shown; }, kWait))
+            << r.key << "\n"
+            << peer.dump();
+    }
+    std::string const file = version(peer, "Seam Room");
+    ASSERT_NE(file, "") << peer.dump();
+    ELEMENTS const saved = elements(readAll(file));
+    for (ROW const& r : rows)
+        if (r.page == kMemory) {
+            EXPECT_EQ(saved.count(r.key) ? saved.at(r.key) : "(none)", typedText(r)) << r.key;
+        }
+
+    // The sweep's program pages: each field moved once so that every
+    // section it lives in is in the program, a version saved, each moved
+    // back: the next version differs from that one where the fields are.
+    peer.post(4, 2);
+    ASSERT_TRUE(page(peer, "  ListMode")) << peer.dump();
+    peer.post(0, 3, 13); // PROG
+    ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
+    std::string versions[2];
+    std::set<std::string> expected{"NAME"};
+    for (int pass = 0; pass < 2; ++pass) {
+        for (ROW const& r : rows) {
+            if (r.page == kMaster || r.page == kMemory) continue;
+            ASSERT_TRUE(reach(peer, r.page)) << peer.dump();
+            if (pass == 0) {
+                EXPECT_EQ(cells(peer, r, std::string(r.shown).size()), r.shown) << r.key;
+            }
+            EXPECT_TRUE(drag(peer, r, r.down != (pass == 1))) << r.key << "\n" << peer.dump();
+            expected.insert(r.key);
+        }
+        ASSERT_TRUE(reach(peer, kMemory)) << peer.dump();
+        versions[pass] = version(peer, pass == 0 ? "Seam A" : "Seam B");
+        ASSERT_NE(versions[pass], "") << peer.dump();
+    }
+    EXPECT_EQ(changed(elements(readAll(versions[0])), elements(readAll(versions[1]))), expected);
+}
+} // namespace
