@@ -39,7 +39,7 @@ CoreDemo::CHANNELS space(SPACE const& s) {
     static constexpr double kTimes[] = {4.3, 7.9, 11.2, 15.6, 21.0, 27.4};
     static constexpr double kSigns[] = {1, -1, 1, -1, -1, 1};
     int const n = static_cast<int>(s.seconds * CoreDemo::iCrate);
-    int const fade = CoreDemo::iCrate / 50; // the last 20 ms fade out: no cut at the end
+    int const fade = CoreDemo::iCrate / 200; // the last 5 ms fade out: no cut at the end
     int const pad = static_cast<int>(s.silence * CoreDemo::iCrate);
     CoreDemo::CHANNELS x(2, std::vector<double>(n + pad, 0.0));
     for (int c = 0; c < 2; ++c) {
@@ -151,7 +151,14 @@ D::VALUES CoreDemo::mstvl() {
 }
 
 D::PROGRAM CoreDemo::prgrm(int index) {
-    if (index == 1) {
+    if (index == iCinit) {
+        D::PROGRAM p("Demo Init", "Init", globals(1));
+        D::VECTOR unit({"INIT.WAV"});
+        unit.common = common(6000, 1000, false);
+        p.slots.push_back(unit);
+        return p;
+    }
+    if (index == iCsaturator) {
         D::PROGRAM p("Demo Saturator", "Distortion", globals(3));
         for (char const* file : {"SAT1.WAV", "SAT2.WAV", "SAT3.WAV"}) {
             D::VECTOR v({file});
@@ -160,7 +167,7 @@ D::PROGRAM CoreDemo::prgrm(int index) {
         }
         return p;
     }
-    if (index == 2) {
+    if (index == iCsweep) {
         D::PROGRAM p("Demo Sweep", "Modulation", globals(1));
         // Mix control 1 sets LFO 1's rate over 0.1 to 1.1 Hz; it starts at
         // -0.8 (a tenth of its span), so the sweep starts at 0.2 Hz. The
@@ -196,7 +203,11 @@ D::PROGRAM CoreDemo::prgrm(int index) {
 
 std::vector<CoreDemo::IMPULSE> CoreDemo::impls() {
     return {
-        {"ROOM.WAV", space({0.4, 0.4, 0.8, 0.08, 0.6, 0.15, 0.3, 20250, 0.2, 0.06})},
+        {"INIT.WAV", {{1.0}}},
+        // The room decays only 48 dB over its 0.4 s, then the short fade: it
+        // ends there at every host rate, though a kernel converted to a
+        // higher rate has smaller samples.
+        {"ROOM.WAV", space({0.4, 0.5, 0.8, 0.08, 0.6, 0.15, 0.3, 20250, 0.2, 0.06})},
         {"SAT1.WAV", harmonic(1)},
         {"SAT2.WAV", harmonic(2)},
         {"SAT3.WAV", harmonic(3)},
@@ -224,7 +235,7 @@ bool CoreDemo::wrdem(CoreAnsx const& target, CoreAnsx const& pluginfile) {
         for (int i = 0; i < iCprograms; ++i)
             if (!text(data + sCprograms + sCprogramfiles[i], D::prgxm(prgrm(i)))) return false;
         std::vector<std::string> const files(sCprogramfiles, sCprogramfiles + iCprograms);
-        if (!text(data + sCsetups + sCsetup, D::stpxm(files, 0))) return false;
+        if (!text(data + sCsetups + sCsetup, D::stpxm(files, iCroom))) return false;
         std::string const skin = data + sCskins + CoreDskn::sCpackage.c_str();
         if (!CoreDskn::wrskn(CoreAnsx(skin.c_str()))) return false;
         // Last: an engine finds settings only once their data is all there.

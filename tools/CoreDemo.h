@@ -3,10 +3,11 @@
 // it writes the master settings, named as the engine looks for them (the
 // plug-in's file name with the extension ".xml"), whose DATAPATH names the
 // data folder relative to the plug-in's folder; into that data folder a bank
-// setup, three programs and the impulses they play, computed here, and the
-// demo skin package. The programs: a room (one harmonic), a saturator (three
-// harmonics) and a sweep (two spaces crossfaded by an LFO), each keeping a
-// full-scale sine below full scale. The settings force the latency offset,
+// setup, four programs and the impulses they play, computed here, and the
+// demo skin package. The programs: a neutral init (a unit impulse), a room
+// (one harmonic), a saturator (three harmonics) and a sweep (two spaces
+// crossfaded by an LFO), each keeping a full-scale sine at or below full
+// scale. The settings force the latency offset,
 // so the delay the engine reports is the delay of what it plays, fix the
 // processing block, convert the impulses to the host's rate, and name the
 // skin, so none is picked at random.
@@ -56,10 +57,13 @@ public:
     static inline char const* const sCskins = "skins/";
     static inline char const* const sCsetup = "DEMO.XML"; // SETUPROMNAME
 
-    // The programs in bank order: slot 0 (the setup's LOAD entry) is the room.
-    static constexpr int iCprograms = 3;
-    static inline char const* const sCprogramfiles[iCprograms] = {"ROOM.XML", "SATURATOR.XML",
-                                                                  "SWEEP.XML"};
+    // The programs in bank order. The engine reads location 0 at its files'
+    // own rate, whatever the host's, so it holds a unit impulse, which is the
+    // same at every rate; the room the boot plays is the setup's LOAD entry.
+    static constexpr int iCprograms = 4;
+    static constexpr int iCinit = 0, iCroom = 1, iCsaturator = 2, iCsweep = 3; // locations
+    static inline char const* const sCprogramfiles[iCprograms] = {"INIT.XML", "ROOM.XML",
+                                                                  "SATURATOR.XML", "SWEEP.XML"};
 
     // The master settings file name for a plug-in file name, as the engine
     // forms it; "" when the name is empty, "0" or holds a folder.

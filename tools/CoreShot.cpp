@@ -19,7 +19,7 @@ shot program
 click 55 0
 wait 500
 shot list
-choose 1
+choose 2
 until-text ListMode
 wait 500
 click-text KERN

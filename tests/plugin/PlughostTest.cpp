@@ -100,7 +100,7 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         {"noise.wav", "--signal noise --rate 48000 --seconds 0.25", 0, "12000 frames at 48000 Hz",
          ""},
         {"block.wav", "--block 100 --double", 0, "block 100, double precision", ""},
-        {"slot.wav", "--slot 1", 0, "44100 frames", ""},
+        {"slot.wav", "--slot 2", 0, "44100 frames", ""},
         {"midi.wav", "--midi 0:176:32:0 --midi 100:192:2:0", 0, "44100 frames", ""},
         {"badmidi.wav", "--midi 0:176", 2, "--midi 0:176\" is not understood", ""},
         {"badslot.wav", "--slot ''", 2, "--slot \" is not understood", ""},

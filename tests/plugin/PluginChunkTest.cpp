@@ -37,7 +37,7 @@ TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
     a.start();
     ASSERT_TRUE(a.wtupd(0, kWait)) << "boot";
     int const seen = a.updts();
-    a.slot_(1); // the saturator, not the boot program
+    a.slot_(CoreDemo::iCsaturator); // the saturator, not the boot program
     ASSERT_TRUE(a.wtupd(seen, kWait)) << "program change";
     void* data = nullptr;
     std::intptr_t const size = a.dispt(V::opGetChunk, 0, 0, &data);

@@ -33,12 +33,12 @@ TEST(PluginDamageTest, EachKindIsRefusedAndLoggedWithItsFile) {
         std::string log, named;  // the log's folder, and what its line names
         int slot;                // loaded after the boot; -1 the boot fails
     } const rows[] = {
-        {"data/programs/ROOM.XML", "", data, "ROOM.XML", -1},
+        {"data/programs/INIT.XML", "", data, "INIT.XML", -1},
         {"vorlan.xml", "", top, "vorlan.xml", -1},
         {"vorlan.xml", nowhere, top, "none/", -1},
         {"data/setups/DEMO.XML", "<<>>", data, "DEMO.XML", -1},
         {"data/skins/DEMO.V2S", "garbage", data, "DEMO.V2S", 0},
-        {"data/vectors/SAT2.WAV", "garbage", data, "SAT2.WAV", 1},
+        {"data/vectors/SAT2.WAV", "garbage", data, "SAT2.WAV", CoreDemo::iCsaturator},
     };
     for (Row const& r : rows) {
         std::string const whole = readBytes(top + r.file);

@@ -116,10 +116,11 @@ TEST_F(PluginDisplayTest, InputRecordsReachTheDisplay) {
     peer.post(0, kProgColumn, kMenuRow);
     ASSERT_TRUE(booted(peer)) << peer.dump();
     int const updates = peer.host().updts();
-    peer.post(4, 1, 77, -5, 123456); // words the record carries besides the slot
+    peer.post(4, CoreDemo::iCsaturator, 77, -5,
+              123456); // words the record carries besides the slot
     ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  ListMode"); }, kWait)) << peer.dump();
     EXPECT_TRUE(peer.host().wtupd(updates, kWait)); // the batch's end reached the host
-    EXPECT_TRUE(shows(peer, "  1 DISTORTION/DEMO SATURATOR")) << peer.dump();
+    EXPECT_TRUE(shows(peer, "  2 DISTORTION/DEMO SATURATOR")) << peer.dump();
 }
 
 TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
@@ -128,7 +129,7 @@ TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
     ASSERT_TRUE(booted(peer)) << peer.dump();
     EXPECT_GE(peer.heard(100106), 1); // the arming on page 0's entry
     std::vector<ENTRY> list = peer.entries();
-    ASSERT_GE(list.size(), 7u); // title, three categories, three programs
+    ASSERT_GE(list.size(), 9u); // title, four categories, four programs
     // Pre-order with parent indexes: a category, then its programs under it.
     int leaf = -1;
     for (std::size_t k = 1; k < list.size(); ++k) {
@@ -138,7 +139,7 @@ TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
         if (program) {
             ASSERT_GE(parent, 1) << text;
             ASSERT_LT(parent, int(k)) << text;
-            if (text.rfind("2", 0) == 0) leaf = int(k);
+            if (text.rfind("3", 0) == 0) leaf = int(k);
         } else {
             EXPECT_EQ(parent, -1) << text;
         }
@@ -165,7 +166,7 @@ TEST_F(PluginDisplayTest, ProgramMenuArmsListsAndLoadsALeaf) {
     EXPECT_TRUE(CorePeer::until(
         [&] {
             std::string const field = peer.row(2).substr(16, 8);
-            return field.find('2') != std::string::npos && field.find('0') == std::string::npos;
+            return field.find('3') != std::string::npos && field.find('0') == std::string::npos;
         },
         kWait))
         << peer.dump();
@@ -336,7 +337,7 @@ TEST_F(PluginDisplayTest, HostParametersAgreeWithThePageAndTheSoundAndStand) {
 
     // The sweep's load tells the host its values; then mix 1 moves its row.
     int const seen = host.updts();
-    host.slot_(2);
+    host.slot_(CoreDemo::iCsweep);
     ASSERT_TRUE(host.wtupd(seen, kWait));
     EXPECT_TRUE(CorePeer::until(
         [&] { return e->getParameter(e, 9) == 0.5f && e->getParameter(e, 1) == 0.0f; }, kWait));

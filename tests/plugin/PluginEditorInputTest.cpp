@@ -277,11 +277,11 @@ TEST_F(PluginEditorInputTest, ClicksDragsKeysAndThePopupWorkTheRealDisplay) {
     ASSERT_TRUE(idle(peer, [&] { return peer.titled("  ProgMode"); })) << peer.dump();
     // The pop-up lists the name as it is now, and again after a host chunk
     // restore put the old one back.
-    EXPECT_TRUE(idle(peer, [&] { return listed("1 - Warm Saturator"); }));
-    EXPECT_FALSE(listed("1 - Demo Saturator"));
+    EXPECT_TRUE(idle(peer, [&] { return listed("2 - Warm Saturator"); }));
+    EXPECT_FALSE(listed("2 - Demo Saturator"));
     ASSERT_EQ(peer.host().dispt(V::opSetChunk, 0, size, const_cast<char*>(chunk.data())), 1);
     EXPECT_TRUE(idle(peer, [&] {
-        return listed("1 - Demo Saturator") && !listed("1 - Warm Saturator") &&
+        return listed("2 - Demo Saturator") && !listed("2 - Warm Saturator") &&
                peer.titled("  ProgMode");
     })) << peer.dump();
     ASSERT_TRUE(choose(peer, "Demo Sweep"));

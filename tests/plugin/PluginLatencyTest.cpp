@@ -50,7 +50,7 @@ TEST(PluginLatencyTest, ReportedDelayIsPlayedFromTheFirstRenderAndAfterRateChang
             for (bool reload : {false, true}) {
                 if (reload) {
                     int const seen = host.updts();
-                    host.slot_(0);
+                    host.slot_(CoreDemo::iCroom);
                     ASSERT_TRUE(host.wtupd(seen, kWait)) << "load";
                 }
                 long const reported = host.getdl();

@@ -180,10 +180,10 @@ TEST_F(PluginShellTest, ProgramChangeLoadsBankTimesHundredPlusProgram) {
     CorePeer peer(rig->path());
     ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  ProgMode"); }, kLoadWait))
         << peer.dump();
-    // Bank select 0 and program change 2: the sweep loads (through the
+    // Bank select 0 and program change 3: the sweep loads (through the
     // display's batch), is reported to the host and named on the program page.
     int const seen = peer.host().updts();
-    peer.host().slot_(2);
+    peer.host().slot_(CoreDemo::iCsweep);
     EXPECT_TRUE(peer.host().wtupd(seen, kLoadWait));
     EXPECT_TRUE(
         CorePeer::until([&] { return peer.large(1).rfind("Demo Sweep ", 0) == 0; }, kLoadWait))
@@ -373,7 +373,7 @@ bool renderDemo(PluginRig const& rig, int slot, CoreHost::CHANNELS const& x,
     CoreHost host(rig.path(), CoreDemo::iCrate, 512);
     host.start();
     if (!host.wtupd(0, kLoadWait)) return false;
-    if (slot != 0) {
+    if (slot != CoreDemo::iCroom) { // the boot's program
         int const seen = host.updts();
         host.slot_(slot);
         if (!host.wtupd(seen, kLoadWait)) return false;
@@ -405,7 +405,7 @@ TEST_F(PluginShellTest, RoomImpulseEqualsTheNaiveConvolution) {
     } const calls[] = {{true, false}, {false, false}, {false, true}};
     for (Call const& call : calls) {
         long latency = 0;
-        ASSERT_TRUE(renderDemo(*rig, 0, x, got, latency, call.dbl, call.add))
+        ASSERT_TRUE(renderDemo(*rig, CoreDemo::iCroom, x, got, latency, call.dbl, call.add))
             << "the demo room did not load";
         // A processing block (a power of two: the master file's DSPBUFFER,
         // which earlier boots wrote), the forced offset and the lookahead.
@@ -433,7 +433,8 @@ TEST_F(PluginShellTest, SineThroughTheSaturatorIsTheNaiveVolterraSum) {
         x[1][std::size_t(k)] = 0.4 * std::sin(kTwoPi * 1250.0 * double(k) / CoreDemo::iCrate);
     }
     long latency = 0;
-    ASSERT_TRUE(renderDemo(*rig, 1, x, got, latency)) << "the demo saturator did not load";
+    ASSERT_TRUE(renderDemo(*rig, CoreDemo::iCsaturator, x, got, latency))
+        << "the demo saturator did not load";
     for (int c = 0; c < 2; ++c) {
         std::vector<double> want(std::size_t(n), 0.0), power(std::size_t(n), 1.0);
         for (int h = 1; h <= 3; ++h) {

@@ -80,7 +80,7 @@ TEST_F(CoreDemoTest, EngineBesideThePluginReadsTheSettingsAndTheBank) {
     // The engine's own program memory, on the settings' folders, takes the bank.
     CoreMmry& memory = *peek.memory();
     ASSERT_TRUE(memory.loads(CoreAnsx(CoreDemo::sCsetup), 0, true)) << log.text();
-    EXPECT_EQ(memory.getpr(), 0);
+    EXPECT_EQ(memory.getpr(), CoreDemo::iCroom);
     for (int i = 0; i < CoreDemo::iCprograms; ++i) {
         CoreDdoc::PROGRAM const p = CoreDemo::prgrm(i);
         EXPECT_EQ(memory.getnm(i), CoreAnsx(p.name.c_str()));
@@ -91,7 +91,8 @@ TEST_F(CoreDemoTest, EngineBesideThePluginReadsTheSettingsAndTheBank) {
 TEST_F(CoreDemoTest, ProgramsBuildAndTheRoomKernelIsTheRoomFile) {
     CorePool storePool;
     CoreFsys store(&storePool, CoreAnsx(data().c_str()), false);
-    int const slots[CoreDemo::iCprograms] = {1, 3, 1};
+    int const slots[CoreDemo::iCprograms] = {1, 1, 3, 1},
+              files[CoreDemo::iCprograms] = {1, 1, 3, 2};
     for (int i = 0; i < CoreDemo::iCprograms; ++i) {
         ProgProbe p(&pool, 3, &cache);
         p.setfs(&store);
@@ -100,9 +101,9 @@ TEST_F(CoreDemoTest, ProgramsBuildAndTheRoomKernelIsTheRoomFile) {
         std::string const file = data() + CoreDemo::sCprograms + CoreDemo::sCprogramfiles[i];
         CoreNode* root = doc.getff(CoreAnsx(file.c_str()), false);
         ASSERT_TRUE(root && p.load_(root, false)) << file << log.text();
-        EXPECT_EQ(p.getsm(), i == 2 ? 2 : slots[i]) << file; // impulse files
+        EXPECT_EQ(p.getsm(), files[i]) << file; // impulse files
         for (int s = 0; s < 3; ++s) EXPECT_EQ(p.slot(s).inuse, s < slots[i]) << file;
-        if (i != 0) continue;
+        if (i != CoreDemo::iCroom) continue;
 
         // The room read back through the WAV reader, then where the kernel holds it.
         CoreWvfr reader(&storePool, &store, true);
@@ -127,6 +128,20 @@ TEST_F(CoreDemoTest, ProgramsBuildAndTheRoomKernelIsTheRoomFile) {
     }
 }
 
+// Engine e's stereo response to a unit impulse at frame at of total frames,
+// rendered in host blocks of 512.
+void impulse(CorePrcs& e, long at, long total, std::vector<double> (&out)[2]) {
+    std::vector<double> in(total, 0.0);
+    in[at] = 1.0;
+    for (auto& c : out) c.assign(total, 0.0);
+    for (long k = 0; k < total; k += 512) {
+        long const frames = std::min<long>(512, total - k);
+        void* ins[2] = {in.data() + k, in.data() + k};
+        void* outs[2] = {out[0].data() + k, out[1].data() + k};
+        e.prcss(ins, outs, frames, true, 0, 0.0, true, 2);
+    }
+}
+
 } // namespace
 
 // The whole road: the engine beside the plug-in boots on the demo bank into
@@ -140,7 +155,7 @@ TEST_F(CoreDemoTest, EngineBootsIntoTheRoomAndRendersThroughIt) {
     ASSERT_FALSE(e.fboot()) << log.text();
     EXPECT_FALSE(e.getby());
     EXPECT_EQ(peek.programName(), "Demo Room");
-    EXPECT_EQ(e.getbi(67, nullptr), 0);
+    EXPECT_EQ(e.getbi(67, nullptr), CoreDemo::iCroom);
     peek.gains(0.5, 0.5);
 
     CorePool storePool;
@@ -155,15 +170,8 @@ TEST_F(CoreDemoTest, EngineBootsIntoTheRoomAndRendersThroughIt) {
     // The impulse comes once the gain controls have glided to their values.
     long const kImpulse = 44100;
     long const total = kImpulse + 2 * n + 8192;
-    std::vector<double> in(total, 0.0),
-        out[2] = {std::vector<double>(total), std::vector<double>(total)};
-    in[kImpulse] = 1.0;
-    for (long at = 0; at < total; at += 512) {
-        long const frames = std::min<long>(512, total - at);
-        void* ins[2] = {in.data() + at, in.data() + at};
-        void* outs[2] = {out[0].data() + at, out[1].data() + at};
-        e.prcss(ins, outs, frames, true, 0, 0.0, true, 2);
-    }
+    std::vector<double> out[2];
+    impulse(e, kImpulse, total, out);
     for (int c = 0; c < 2; ++c) {
         // First sample above a millionth of the peak: the FFT engines leave
         // round-off ahead of the sound.
@@ -190,15 +198,40 @@ TEST_F(CoreDemoTest, EngineBootsIntoTheRoomAndRendersThroughIt) {
 }
 
 TEST_F(CoreDemoTest, ProgramsPlayTheirImpulsesConvertedToTheHostRate) {
-    // Location 0 (the room) is the fallback program, read at its files' own
-    // rate; a program loaded from any other location has its files converted,
-    // at these rates exactly.
+    // Location 0 (the neutral init) is read at its files' own rate; the room
+    // the boot loads after it, and any program from another location, has
+    // its files converted, at these rates exactly. So the room lasts its
+    // 0.4 s at every rate: its response from the direct sound on falls below
+    // a millionth there (within a host block), not before.
     for (int rate : {44100, 48000, 96000, 192000}) {
         CoreFsys shell(&pool);
         CorePrcs e(&pool, CoreAnsx(temp.folder().c_str()), rate, nullptr, CoreAnsx(kPlugin), false,
                    true, &shell, CoreAnsx("0"), false, &cache);
+        CorePrcsPeek peek{e};
         ASSERT_FALSE(e.fboot()) << log.text();
-        e.setbi(88, 1, nullptr); // the saturator
+        ASSERT_EQ(e.getbi(67, nullptr), CoreDemo::iCroom);
+        EXPECT_EQ(e.getbl(29, nullptr), rate);
+        peek.gains(0.5, 0.5);
+        std::vector<double> out[2];
+        impulse(e, rate, 2 * rate, out); // once the gains have glided
+        long last = 0;
+        for (auto const& c : out)
+            for (long k = 0; k < long(c.size()); ++k)
+                if (std::abs(c[std::size_t(k)]) >= 1e-6) last = std::max(last, k);
+        double const lasts = double(last - rate - peek.compensation()) / rate;
+        EXPECT_NEAR(lasts, 0.40, 512.0 / rate) << rate;
+
+        // The init passes the impulse alone, at the reported delay.
+        e.setbi(88, CoreDemo::iCinit, nullptr);
+        impulse(e, 4096, 16384, out);
+        for (auto& c : out) {
+            EXPECT_NEAR(c[std::size_t(4096 + peek.compensation())], 1.0, 1e-9) << rate;
+            c[std::size_t(4096 + peek.compensation())] = 0.0;
+            EXPECT_LT(*std::max_element(c.begin(), c.end()), 1e-9) << rate;
+            EXPECT_GT(*std::min_element(c.begin(), c.end()), -1e-9) << rate;
+        }
+
+        e.setbi(88, CoreDemo::iCsaturator, nullptr);
         EXPECT_EQ(e.getbl(28, nullptr), CoreDemo::iCrate) << rate;
         EXPECT_EQ(e.getbl(29, nullptr), rate);
     }
