@@ -284,7 +284,7 @@ TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
     std::filesystem::remove_all(programs()); // versions of an earlier run
     ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
     std::vector<std::pair<std::string, std::string>> settings{{"GUIRATE", "5000"}};
-    CoreDdoc::PROGRAM room = CoreDemo::prgrm(0);
+    CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
     for (ROW const& r : rows) {
         std::string const key = r.key;
         if (r.page == kMaster)
@@ -298,8 +298,9 @@ TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
     }
     ASSERT_TRUE(rig->settings(settings));
     std::string const text = CoreDdoc::prgxm(room);
-    ASSERT_TRUE(CoreButl::wrall(CoreAnsx((programs() + CoreDemo::sCprogramfiles[0]).c_str()),
-                                text.data(), text.size()));
+    ASSERT_TRUE(
+        CoreButl::wrall(CoreAnsx((programs() + CoreDemo::sCprogramfiles[CoreDemo::iCroom]).c_str()),
+                        text.data(), text.size()));
     CorePeer peer(rig->path());
     ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
 
@@ -365,7 +366,7 @@ TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
     // The sweep's program pages: each field moved once so that every
     // section it lives in is in the program, a version saved, each moved
     // back: the next version differs from that one where the fields are.
-    peer.post(4, 2);
+    peer.post(4, CoreDemo::iCsweep);
     ASSERT_TRUE(page(peer, "  ListMode")) << peer.dump();
     peer.post(0, 3, 13); // PROG
     ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
