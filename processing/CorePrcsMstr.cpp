@@ -176,7 +176,12 @@ void CorePrcs::setdp(CoreAnsx const& value, bool fromfile) {
     else
         datapath = value;
     if (shellfsys == nullptr) return;
-    shellfsys->setdt(CoreButl::getpt(datapath));
+    // A folder is its own data folder: splitting it as a file path would
+    // take a dot in a folder name ("~/.lxvst/") for an extension.
+    int const length = datapath.Length();
+    bool const folder =
+        length > 0 && (datapath.c_str()[length - 1] == '/' || datapath.c_str()[length - 1] == '\\');
+    shellfsys->setdt(folder ? datapath : CoreButl::getpt(datapath));
     try {
         shellfsys->loada(datapath, CoreAnsx("0"), true, nullptr);
     } catch (CoreAnsx const&) {

@@ -20,6 +20,8 @@ public:
     bool settings(std::vector<std::pair<std::string, std::string>> const& more) const;
 
 private:
-    TempDir temp{"vorlanplugin"};
+    // A dot in the folder's name, as in "~/.lxvst/": the plug-in must not
+    // take it for the start of an extension anywhere on its paths.
+    TempDir temp{"vorlan.plugin"};
     std::string so;
 };
