@@ -18,6 +18,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "runtime/CoreBnid.h"
 #include "runtime/CoreButl.h"
@@ -96,50 +97,57 @@ ROW const rows[] = {
     {B::iClfophasesource, 0, kLfos, 51, 4, "LFO1/PHASESOURCE", "", "OFF", nullptr, 0, false},
     // The sweep's function, envelope, follower and dynamics pages. A change
     // on the last three writes all of the modulator's settings and applies
-    // them; a dynamics processor's type is stored as which of the two ratio
-    // elements carries its ratio source.
-    {B::iCfngfunction, 0, kFunctions, 40, 2, "FUN1/FUN", "", "a", nullptr, 0, false},
-    {B::iCevfdetector, 0, kFollowers, 14, 2, "EVF1/EXP", "", "OFF", nullptr, 0, true},
-    {B::iCevfminattack, 0, kFollowers, 14, 3, "EVF1/MINATTACK", "", "0 ms", nullptr, 0, false},
-    {B::iCevfmaxattack, 0, kFollowers, 14, 4, "EVF1/MAXATTACK", "", "0 ms", nullptr, 0, false},
-    {B::iCevfattacksource, 0, kFollowers, 14, 5, "EVF1/ATTACKSOURCE", "", "OFF", nullptr, 0, false},
-    {B::iCevfminrelease, 0, kFollowers, 14, 6, "EVF1/MINRELEASE", "", "0 ms", nullptr, 0, false},
-    {B::iCevfmaxrelease, 0, kFollowers, 14, 7, "EVF1/MAXRELEASE", "", "0 ms", nullptr, 0, false},
-    {B::iCevfreleasesource, 0, kFollowers, 14, 8, "EVF1/RELEASESOURCE", "", "OFF", nullptr, 0,
+    // them. Times are stored in microseconds and shown in whole milliseconds
+    // rounded up; a dynamics processor's type is stored as which of the two
+    // ratio elements carries its ratio source.
+    {B::iCfngfunction, 0, kFunctions, 40, 2, "FUN1/FUN", "a-b", "a-b", nullptr, 0, false},
+    {B::iCevfdetector, 0, kFollowers, 14, 2, "EVF1/EXP", "2", "Peak", nullptr, 0, true},
+    {B::iCevfminattack, 0, kFollowers, 14, 3, "EVF1/MINATTACK", "2205", "3 ms", nullptr, 0, false},
+    {B::iCevfmaxattack, 0, kFollowers, 14, 4, "EVF1/MAXATTACK", "4410", "5 ms", nullptr, 0, false},
+    {B::iCevfattacksource, 0, kFollowers, 14, 5, "EVF1/ATTACKSOURCE", "MIX2", "MIX2", nullptr, 0,
      false},
-    {B::iCevfsetbalance, 0, kFollowers, 14, 9, "EVF1/OUTPUTBALANCE", "", "0 %", nullptr, 0, false},
-    {B::iCevfdynattacksource, 0, kFollowers, 45, 5, "EVF1/DATTACKSOURCE", "", "OFF", nullptr, 0,
+    {B::iCevfminrelease, 0, kFollowers, 14, 6, "EVF1/MINRELEASE", "3300", "4 ms", nullptr, 0,
      false},
-    {B::iCevfdynreleasesource, 0, kFollowers, 45, 8, "EVF1/DRELEASESOURCE", "", "OFF", nullptr, 0,
+    {B::iCevfmaxrelease, 0, kFollowers, 14, 7, "EVF1/MAXRELEASE", "8820", "9 ms", nullptr, 0,
      false},
-    {B::iCevfhighpass, 0, kFollowers, 14, 10, "EVF1/FILTERFREQUENCY", "", "0 Hz", nullptr, 0,
+    {B::iCevfreleasesource, 0, kFollowers, 14, 8, "EVF1/RELEASESOURCE", "MIX3", "MIX3", nullptr, 0,
      false},
-    {B::iCevfhighpassorder, 0, kFollowers, 26, 10, "EVF1/FILTERORDER", "", "2", nullptr, 0, false},
-    {B::iCevfhighpasssource, 0, kFollowers, 45, 10, "EVF1/FILTERSOURCE", "", "OFF", nullptr, 0,
+    {B::iCevfsetbalance, 0, kFollowers, 14, 9, "EVF1/OUTPUTBALANCE", "0.25", "25 %", nullptr, 0,
      false},
-    {B::iCenvactivsource, 0, kEnvelopes, 10, 1, "ENV1/CONTROL/ACTIVSOURCE", "", "OFF", nullptr, 0,
-     false},
-    {B::iCenvdeactivsource, 0, kEnvelopes, 30, 1, "ENV1/CONTROL/DEACTIVSOURCE", "", "OFF", nullptr,
+    {B::iCevfdynattacksource, 0, kFollowers, 45, 5, "EVF1/DATTACKSOURCE", "MIX4", "MIX4", nullptr,
      0, false},
-    {B::iCenvlevel, 1, kEnvelopes, 10, 5, "ENV1/LEVEL/ATTACK", "", "0", nullptr, 0, false},
-    {B::iCenvtime, 1, kEnvelopes, 30, 5, "ENV1/TIME/DECAY", "", "0 ms", nullptr, 0, false},
-    {B::iCenvcurve, 1, kEnvelopes, 40, 5, "ENV1/CURVE/DECAY", "", "LINEAR", nullptr, 0, false},
-    {B::iCenvlevelamount, 0, kEnvelopes, 10, 8, "ENV1/LEVEL/COMMON/MODFACTOR", "", "0", nullptr, 0,
-     false},
-    {B::iCenvlevelsource, 0, kEnvelopes, 10, 9, "ENV1/LEVEL/COMMON/MODSOURCE", "", "OFF", nullptr,
+    {B::iCevfdynreleasesource, 0, kFollowers, 45, 8, "EVF1/DRELEASESOURCE", "MIX5", "MIX5", nullptr,
      0, false},
-    {B::iCenvtimeamount, 0, kEnvelopes, 30, 8, "ENV1/TIME/COMMON/MODFACTOR", "", "0", nullptr, 0,
+    {B::iCevfhighpass, 0, kFollowers, 14, 10, "EVF1/FILTERFREQUENCY", "100", "100 Hz", nullptr, 0,
      false},
-    {B::iCenvtimesource, 0, kEnvelopes, 30, 9, "ENV1/TIME/COMMON/MODSOURCE", "", "OFF", nullptr, 0,
+    {B::iCevfhighpassorder, 0, kFollowers, 26, 10, "EVF1/FILTERORDER", "4", "4", nullptr, 0, false},
+    {B::iCevfhighpasssource, 0, kFollowers, 45, 10, "EVF1/FILTERSOURCE", "MIX6", "MIX6", nullptr, 0,
      false},
-    {B::iCdyninputsource, 0, kDynamics, 14, 2, "DNM1/INPUTSOURCE", "", "OFF", nullptr, 0, false},
-    {B::iCdyntype, 0, kDynamics, 14, 3, "DNM1/RATIOEXPSOURCE", "", "COMP", nullptr, 0, false},
-    {B::iCdynthresholdsource, 0, kDynamics, 14, 4, "DNM1/THRESHOLDSOURCE", "", "OFF", nullptr, 0,
+    {B::iCenvactivsource, 0, kEnvelopes, 10, 1, "ENV1/CONTROL/ACTIVSOURCE", "MIX2", "MIX2", nullptr,
+     0, false},
+    {B::iCenvdeactivsource, 0, kEnvelopes, 30, 1, "ENV1/CONTROL/DEACTIVSOURCE", "MIX3", "MIX3",
+     nullptr, 0, false},
+    {B::iCenvlevel, 1, kEnvelopes, 10, 5, "ENV1/LEVEL/ATTACK", "0.5", "0.500", nullptr, 0, false},
+    {B::iCenvtime, 1, kEnvelopes, 30, 5, "ENV1/TIME/DECAY", "4410", "5 ms", nullptr, 0, false},
+    {B::iCenvcurve, 1, kEnvelopes, 40, 5, "ENV1/CURVE/DECAY", "2", "CURVE 2", nullptr, 0, false},
+    {B::iCenvlevelamount, 0, kEnvelopes, 10, 8, "ENV1/LEVEL/COMMON/MODFACTOR", "0.25", "0.250",
+     nullptr, 0, false},
+    {B::iCenvlevelsource, 0, kEnvelopes, 10, 9, "ENV1/LEVEL/COMMON/MODSOURCE", "MIX4", "MIX4",
+     nullptr, 0, false},
+    {B::iCenvtimeamount, 0, kEnvelopes, 30, 8, "ENV1/TIME/COMMON/MODFACTOR", "0.75", "0.750",
+     nullptr, 0, false},
+    {B::iCenvtimesource, 0, kEnvelopes, 30, 9, "ENV1/TIME/COMMON/MODSOURCE", "MIX5", "MIX5",
+     nullptr, 0, false},
+    {B::iCdyninputsource, 0, kDynamics, 14, 2, "DNM1/INPUTSOURCE", "MIX2", "MIX2", nullptr, 0,
      false},
-    {B::iCdynratiosource, 0, kDynamics, 14, 5, "DNM1/RATIOCOMSOURCE", "", "OFF", nullptr, 0, false},
-    {B::iCdyncurve, 0, kDynamics, 14, 6, "DNM1/RATIOCURVE", "", "LINEAR", nullptr, 0, false},
-    {B::iCdynrange, 0, kDynamics, 14, 7, "DNM1/RANGELIMIT", "", "0 dB", nullptr, 0, false},
-    {B::iCdynmakeup, 0, kDynamics, 14, 8, "DNM1/GAINPADFACTOR", "", "0 dB", nullptr, 0, false},
+    {B::iCdyntype, 0, kDynamics, 14, 3, "DNM1/RATIOEXPSOURCE", "MIX4", "EXPN", nullptr, 0, true},
+    {B::iCdynthresholdsource, 0, kDynamics, 14, 4, "DNM1/THRESHOLDSOURCE", "MIX3", "MIX3", nullptr,
+     0, false},
+    {B::iCdynratiosource, 0, kDynamics, 14, 5, "DNM1/RATIOCOMSOURCE", "", "MIX4", nullptr, 0,
+     false},
+    {B::iCdyncurve, 0, kDynamics, 14, 6, "DNM1/RATIOCURVE", "3", "EXP 2", nullptr, 0, false},
+    {B::iCdynrange, 0, kDynamics, 14, 7, "DNM1/RANGELIMIT", "6", "6.00 dB", nullptr, 0, false},
+    {B::iCdynmakeup, 0, kDynamics, 14, 8, "DNM1/GAINPADFACTOR", "3", "3.00 dB", nullptr, 0, false},
     {B::iCsmoothing, 0, kGlobal, 10, 5, "SMOOTH", "", "OFF", nullptr, 0,
      false}, // last: switching reloads
 };
@@ -168,6 +176,27 @@ std::set<int> const notWorked{
     188, 189, 190, 191, 192, 193, 194, 195, 196, 197, 198, 199, 200, 201, 202, 203, 204, 205,
     206, 207, 208, 209, 210, 211, 214, 215, 216, 217, 221, 222, 223, 224, 225, 226, 237, 238,
     239, 244, 245, 246, 247, 248, 249, 250, 251, 255, 257, 258};
+
+// The elements of (path, value) pairs, nested by their paths ("A/B" is B
+// within A); pairs sharing a leading part are kept together.
+std::string nested(std::vector<std::pair<std::string, std::string>> const& leaves) {
+    std::string text;
+    std::set<std::string> done;
+    for (auto const& [path, value] : leaves) {
+        std::size_t const slash = path.find('/');
+        if (slash == std::string::npos) {
+            text += CoreDdoc::elmnt(path, value);
+            continue;
+        }
+        std::string const head = path.substr(0, slash);
+        if (!done.insert(head).second) continue;
+        std::vector<std::pair<std::string, std::string>> inner;
+        for (auto const& [other, v] : leaves)
+            if (other.rfind(head + "/", 0) == 0) inner.emplace_back(other.substr(slash + 1), v);
+        text += CoreDdoc::elmnt(head, nested(inner));
+    }
+    return text;
+}
 
 std::string readAll(std::string const& file) {
     std::ifstream in(file);
@@ -378,6 +407,16 @@ TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
     ASSERT_TRUE(
         CoreButl::wrall(CoreAnsx((programs() + CoreDemo::sCprogramfiles[CoreDemo::iCroom]).c_str()),
                         text.data(), text.size()));
+    // The sweep's modulators at known values: each page shows its records.
+    CoreDdoc::PROGRAM sweep = CoreDemo::prgrm(CoreDemo::iCsweep);
+    std::vector<std::pair<std::string, std::string>> known;
+    for (ROW const& r : rows)
+        if (r.page != kMaster && r.page != kMemory && *r.known) known.emplace_back(r.key, r.known);
+    sweep.sections += nested(known);
+    std::string const sweeptext = CoreDdoc::prgxm(sweep);
+    ASSERT_TRUE(CoreButl::wrall(
+        CoreAnsx((programs() + CoreDemo::sCprogramfiles[CoreDemo::iCsweep]).c_str()),
+        sweeptext.data(), sweeptext.size()));
     CorePeer peer(rig->path());
     ASSERT_TRUE(page(peer, "  ProgMode")) << peer.dump();
 
