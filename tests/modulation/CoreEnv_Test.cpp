@@ -180,6 +180,33 @@ TEST(CoreEnv_Test, PendingCopyRoundTripsThroughRefresh) {
     EXPECT_FALSE(r.env.rfrvl());
 }
 
+TEST(CoreEnv_Test, PendingSourcesAndTimeFactorRebindAtRefresh) {
+    Rig r;
+    r.configure(0.0, 1.0, 1.0, 1.0, 100, 0, 0, 100);
+    r.bus.getsc("BUS3")->setvl(0.0); // half scale
+    r.bus.getsc("BUS5")->setvl(0.0);
+    r.bus.getsc("BUS4")->setvl(-1.0);
+    r.env.setls("BUS3");
+    r.env.settf(4.0);
+    r.env.setts("BUS5");
+    r.env.setds("BUS4");
+    EXPECT_TRUE(r.env.rfrvl());
+    EXPECT_DOUBLE_EQ(r.env.gettf(), 4.0);
+    r.gate(true);
+    r.block(50.0);
+    // Destination 1 x 0.5 = 0.5; the attack lasts 4 x 0.5 x 100 = 200 samples.
+    EXPECT_DOUBLE_EQ(r.block(50.0), 0.125);
+    EXPECT_DOUBLE_EQ(r.block(50.0), 0.25);
+    for (int i = 0; i < 3; ++i) r.block(50.0); // sustain at 0.5
+    r.release(true);                           // BUS2 no longer releases
+    EXPECT_DOUBLE_EQ(r.block(50.0), 0.5);
+    EXPECT_DOUBLE_EQ(r.block(50.0), 0.5);
+    r.bus.getsc("BUS4")->setvl(1.0);
+    // Release over 4 x 0.5 x 100 = 200 samples from 0.5.
+    EXPECT_DOUBLE_EQ(r.block(50.0), 0.375);
+    EXPECT_DOUBLE_EQ(r.block(50.0), 0.25);
+}
+
 TEST(CoreEnv_Test, ResetClearsTablesAndUnbindsControls) {
     Rig r;
     r.configure(0.1, 0.9, 0.5, 0.3, 10, 20, 30, 40, 1, 2, 3, 4);

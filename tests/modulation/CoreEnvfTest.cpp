@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -230,6 +231,64 @@ TEST(CoreEnvfTest, RefreshKeepsBalanceLinksAndTimeOutputs) {
     EXPECT_TRUE(r.evf.bbsrc());
     EXPECT_EQ(r.evf.getex(), 3);
     EXPECT_STREQ(r.evf.getat()->getsc().c_str(), "BUS2");
+}
+
+TEST(CoreEnvfTest, EditedSettingsActAsIfConfiguredDirectly) {
+    // Each edit then rfrvl must follow the noise exactly as a follower set up
+    // with the edited value from the start, and differently from the unedited one.
+    struct Cfg {
+        int maxattack = 100, minrelease = 20, order = 4;
+        char const* release = "BUS6";
+        char const* deltarelease = "OFF";
+    };
+    auto apply = [](Rig& r, Cfg const& c) {
+        r.evf.setvl(10, c.maxattack, "BUS5", c.minrelease, 200, c.release, -1.0, 0, false, "OFF",
+                    std::string(c.deltarelease) != "OFF", "BUS2", c.deltarelease, true, 44100.0,
+                    false, "OFF", "OFF", true, 3000.0, c.order, "ON");
+    };
+    struct Row {
+        char const* name;
+        void (*edit)(CoreEnvf&);
+        void (*truth)(Cfg&);
+    } const rows[] = {
+        {"max attack", [](CoreEnvf& e) { e.setxa(400); }, [](Cfg& c) { c.maxattack = 400; }},
+        {"min release", [](CoreEnvf& e) { e.setmr(150); }, [](Cfg& c) { c.minrelease = 150; }},
+        {"release source", [](CoreEnvf& e) { e.setrs("BUS9"); },
+         [](Cfg& c) { c.release = "BUS9"; }},
+        {"delta release", [](CoreEnvf& e) { e.setdr("BUS3"); },
+         [](Cfg& c) { c.deltarelease = "BUS3"; }},
+        {"high-pass order", [](CoreEnvf& e) { e.setho(1); }, [](Cfg& c) { c.order = 1; }},
+    };
+    std::vector<double> const x = noise(2000);
+    for (Row const& row : rows) {
+        Rig edited, direct, plain;
+        Cfg want;
+        row.truth(want);
+        apply(edited, Cfg{});
+        apply(plain, Cfg{});
+        row.edit(edited.evf);
+        edited.evf.rfrvl();
+        apply(direct, want);
+        bool differs = false;
+        for (Rig* r : {&edited, &direct, &plain}) {
+            r->bus.getsc("BUS5")->setvl(0.3);
+            r->bus.getsc("BUS6")->setvl(-0.6);
+            r->bus.getsc("BUS9")->setvl(0.5);
+            r->bus.getsc("BUS2")->setvl(-0.5);
+            r->bus.getsc("BUS3")->setvl(-0.9);
+        }
+        for (int i = 0; i < 2000; ++i) {
+            for (Rig* r : {&edited, &direct, &plain}) r->evf.setei(x[i] * (i < 1000 ? 0.8 : 0.1));
+            if (i % 64 != 63) continue;
+            for (Rig* r : {&edited, &direct, &plain}) r->evf.updte();
+            for (char const* k : {"EVF1", "EAT1", "ERT1"}) {
+                EXPECT_EQ(edited.bus.getsc(k)->getvl(), direct.bus.getsc(k)->getvl())
+                    << row.name << " " << k << " sample " << i;
+                differs |= edited.bus.getsc(k)->getvl() != plain.bus.getsc(k)->getvl();
+            }
+        }
+        EXPECT_TRUE(differs) << row.name;
+    }
 }
 
 TEST(CoreEnvfTest, NeverWritesTheFixedOffAndOnSources) {

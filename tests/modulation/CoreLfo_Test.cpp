@@ -158,6 +158,14 @@ TEST_F(LfoTest, RateFollowsItsSourceAcrossTheScale) {
     lfo.updte(0.125, 120.0);
     EXPECT_DOUBLE_EQ(lfoOut->getvl(), 0.5);
     EXPECT_EQ(rateOut->getvl(), -1.0);
+    // Rebound to MIX2 at the top of the scale: 4 Hz from a restarted phase,
+    // and MIX1 (still at 0 Hz) no longer counts.
+    bus.getsc(CoreAnsx("MIX2"))->setvl(1.0);
+    lfo.setrt(CoreAnsx("MIX2"));
+    EXPECT_STREQ(lfo.getrt()->getsc().c_str(), "MIX2");
+    lfo.updte(0.0625, 120.0);
+    EXPECT_DOUBLE_EQ(lfoOut->getvl(), 0.5);
+    EXPECT_DOUBLE_EQ(rateOut->getvl(), 2.0 * (4.0 * kRateFactor) - 1.0);
 }
 
 TEST_F(LfoTest, PhaseModulationMovesTheRunningPhase) {
