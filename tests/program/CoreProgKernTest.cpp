@@ -217,6 +217,9 @@ TEST_F(CoreProgKernTest, SyncModes) {
         {&rise, &rise, 0.0, false, true, 0.5, false, 1, 6, true, 6},       // train: first sync
         {&rise, &rise, 0.0, false, true, 0.5, false, 0, 0, true, 3},       // train threshold
         {&early, &late, 0.5, false, false, 0, true, 0, 0, true, 3},        // jitter: (2 + 5) / 2
+        {&falling, &falling, 0.0, false, true, 0.5, false, 0, 0, true, 1}, // train: magnitudes
+        {&rise, &rise, 0.0, false, true, 1.5, false, 0, 0, true, 0},       // train: none above
+        {&silent, &silent, 0.0, false, true, 0.5, false, 0, 0, true, 0},   // train: silence
     };
     for (Row const& r : rows)
         EXPECT_EQ(CoreProg::synch(&pool, r.left->data(), r.right->data(), 8, r.balance, r.hrtf,

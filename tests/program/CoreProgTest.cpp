@@ -5,9 +5,11 @@
 
 #include "engine/CorePlel.h"
 #include "modulation/CoreEnvf.h"
+#include "modulation/CoreGfun.h"
 #include "modulation/CoreIfce.h"
 #include "modulation/CoreParm.h"
 #include "modulation/CoreSrce.h"
+#include "modulation/DataGfun.h"
 #include "modulation/DataSrce.h"
 #include "tests/program/ProgProbe.h"
 #include "tests/support/LogCapture.h"
@@ -36,6 +38,10 @@ TEST_F(CoreProgTest, ConstructionSetsTheBusControlsAndDefaults) {
     EXPECT_EQ(p.getif(9)->getiv(true), 1.0);
     EXPECT_EQ(p.getif(9)->getlb(), CoreAnsx("Gain out"));
     EXPECT_EQ(bus->getsc("GAININ")->getvl(), 0.0); // nothing written until a program sets it
+    // The function catalogue the modulators look up: unknown keys give each group's first entry.
+    ASSERT_NE(p.getgf(), nullptr);
+    EXPECT_EQ(p.getgf()->getgf(0, "sine")->getky(), CoreAnsx("Sine"));
+    EXPECT_EQ(p.getgf()->getgf(1, "")->getky(), CoreAnsx("a"));
     // Capacity 0 still has the hybrid slot.
     EXPECT_EQ(p.cap(), 0);
     EXPECT_FALSE(p.slot(0).inuse);
