@@ -68,6 +68,15 @@ TEST(CoreFsysNames, ContainmentBothWaysAndForceNew) {
     EXPECT_EQ(fs.getit("a.xml"), second);
     // An empty query matches the first item.
     EXPECT_EQ(fs.getit(""), data);
+    // The three-argument form ignores its last flag either way.
+    for (bool flag : {false, true}) {
+        EXPECT_EQ(fs.crtit("a.xml", false, flag), second);
+        int const made = fs.crtit("A.XML", true, flag);
+        EXPECT_GT(made, second);
+        EXPECT_EQ(fs.gtsit("A.XML")->id, second); // the exact earlier match still wins
+        fs.delct(made);
+    }
+    EXPECT_EQ(fs.llvcn(), 2);
 }
 
 TEST(CoreFsysNames, ExactNameWinsOverEarlierContainingName) {

@@ -358,6 +358,10 @@ TEST_F(CoreWvfrTest, DiskAndArchiveItemGiveTheSameSamples) {
     EXPECT_EQ(reader.imprt("ARC.WAV", l.data(), r.data()), 3000);
     EXPECT_EQ(l, diskL);
     EXPECT_EQ(r, diskR);
+    // Dropping the item takes the archive's copy out of the store: nothing is left to read.
+    reader.clefs();
+    EXPECT_EQ(archived.getit("ARC.WAV"), -1);
+    EXPECT_EQ(archived.llvcn(), 0);
 
     // A store that keeps no file open between calls reads the same.
     put("ARC.WAV", wavFile(s));

@@ -205,6 +205,22 @@ TEST(CoreXml_Parser, LeadingCloseTagThrowsAndLeavesNoRoot) {
     EXPECT_EQ(doc.getrt(), nullptr);
 }
 
+TEST(CoreXml_Parser, ForgottenRootOutlivesTheDocument) {
+    CoreNode* root = nullptr;
+    {
+        CoreXml_ doc;
+        doc.getfc("<A><B> 1 </B></A>");
+        root = doc.getrt();
+        ASSERT_NE(root, nullptr);
+        doc.free_();
+        EXPECT_EQ(doc.getrt(), nullptr);
+        doc.close(); // nothing owned: the tree is left alone
+    }
+    // The sanitiser reports a read of a freed tree here.
+    EXPECT_EQ(std::string(root->getcd("A")->getls("B").c_str()), "1");
+    delete root;
+}
+
 TEST(CoreXml_Parser, UnclosedElementsAreKeptAndDanglingTextDropped) {
     CoreXml_ doc;
     CoreNode* r = doc.getfc("<A><B> 5 </B><C><D> tail");
