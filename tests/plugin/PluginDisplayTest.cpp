@@ -262,16 +262,25 @@ TEST_F(PluginDisplayTest, ReaderRacesTheTicksAndTheArmings) {
             reads.fetch_add(1);
         }
     });
-    for (int i = 0; i < 50; ++i) {
+    // The reader is joined whatever happens, so a failure reports itself.
+    auto round = [&](int i) {
         int const armings = peer.heard(100106);
         peer.post(0, kKernColumn, kMenuRow);
-        ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  KernelMode"); }, kWait));
+        if (!CorePeer::until([&] { return peer.titled("  KernelMode"); }, kWait))
+            return testing::AssertionFailure() << i << ": no kernel page\n" << peer.dump();
         peer.post(0, kProgColumn, kMenuRow);
-        ASSERT_TRUE(CorePeer::until([&] { return peer.heard(100106) >= armings + 2; }, kWait)) << i;
-        ASSERT_TRUE(booted(peer));
-    }
+        if (!CorePeer::until([&] { return peer.heard(100106) >= armings + 2; }, kWait))
+            return testing::AssertionFailure()
+                   << i << ": armings " << peer.heard(100106) - armings << "\n"
+                   << peer.dump();
+        if (!booted(peer)) return testing::AssertionFailure() << i << ": no program page";
+        return testing::AssertionSuccess();
+    };
+    testing::AssertionResult rounds = testing::AssertionSuccess();
+    for (int i = 0; i < 50 && rounds; ++i) rounds = round(i);
     stop.store(true);
     reader.join();
+    ASSERT_TRUE(rounds);
     EXPECT_GT(reads.load(), 50);
     EXPECT_GE(peer.entries().size(), 7u);
 }
