@@ -45,11 +45,16 @@ TEST(CorePrbnTest, ForwardsEveryAccessorWordForWord) {
         EXPECT_EQ(a.subindex, r.subindex);
     }
     EXPECT_EQ(bus.getbs(62, nullptr), engine.getbs(62, nullptr));
-    // Writers: an interface control and the batch variables read back.
+    // Writers: an interface control, a short and a long setting and the batch
+    // variables read back.
     CoreBean::BEANSTRUCT control{2, 0};
     CorePrcs::BEANSTRUCT same{2, 0};
     bus.setbd(156, 0.25, &control);
     EXPECT_EQ(bus.getbd(156, &control), engine.getbd(156, &same));
+    bus.setbh(45, 3, nullptr);
+    EXPECT_EQ(engine.getbh(45, nullptr), 3);
+    bus.setbl(30, 5000, nullptr);
+    EXPECT_EQ(engine.getbl(30, nullptr), 5000);
     bus.setbb(53, true, nullptr);
     EXPECT_TRUE(engine.getbb(53, nullptr));
     bus.setbb(53, false, nullptr);
