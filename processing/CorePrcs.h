@@ -574,8 +574,7 @@ private:
     CoreDynm* dynm_(long i, char const* what);
     CoreEnv_* env__(long i, char const* what, long entry);
     CorePrm_* prm__(long i, char const* what);
-    bool vslot(long i, char const* what); // vector slot 0 .. HDIMMAX
-    short hslot(short i); // a vector slot, the hybrid slot for 0 of a hybrid program
+    bool vslot(long i, char const* what);            // vector slot 0 .. HDIMMAX
     void setctl(long i, double value, bool main);    // 155 / 156 with the change test
     CoreAnsx ctltx(int id, long i);                  // 229 .. 231 text, under the try-locks
     CoreAnsx ctltxLocked(int id, CoreIfce* control); // the same, locks held

@@ -60,6 +60,15 @@ constexpr int kParameters = 16; // PRM1..16
 constexpr int kIndicators = 8;  // change indicators of MIX1..8
 constexpr int kLevels = 4;      // published level followers
 
+// A text built where nothing may throw: out of memory, the unassigned text.
+CoreAnsx safeText(char const* text) noexcept {
+    try {
+        return CoreAnsx(text);
+    } catch (...) {
+        return CoreAnsx();
+    }
+}
+
 } // namespace
 
 void CorePrcs::beanf(char const* accessor, int id) noexcept {
@@ -95,7 +104,6 @@ CorePrm_* CorePrcs::prm__(long i, char const* what) {
     return CoreAudp::index(i, kParameters, what) ? program->getpm(static_cast<short>(i)) : nullptr;
 }
 bool CorePrcs::vslot(long i, char const* what) { return CoreAudp::index(i, hdimmax + 1L, what); }
-short CorePrcs::hslot(short i) { return hybrid && i == 0 ? hdimmax : i; }
 
 // ---- host parameter texts (229 to 231) ------------------------------------------------------
 
@@ -431,19 +439,16 @@ double CorePrcs::getbd(int id, BEANSTRUCT* index) noexcept {
         case 150:
         case 151: {
             if (!vslot(i, "bean fade-out slot")) return 0.0;
-            short const s = hslot(i);
-            return CoreButl::upftp(samplerate, id == 150 ? program->getco(s) : program->getmo(s));
+            return id == 150 ? getco(i) : getmo(i);
         }
         case 159:
         case 160: {
             if (!vslot(i, "bean bound slot")) return 0.0;
-            return CoreButl::upftp(samplerate,
-                                   program->getib(i, static_cast<short>(x.subindex), id == 160));
+            return getib(i, static_cast<short>(x.subindex), id == 160);
         }
         case 161: {
             if (!vslot(i, "bean length slot")) return 0.0;
-            short const s = x.subindex == 1 ? hslot(i) : i;
-            return CoreButl::upftp(samplerate, program->getod(s, static_cast<short>(x.subindex)));
+            return getod(i, static_cast<short>(x.subindex));
         }
         case 155:
         case 156:
@@ -533,8 +538,8 @@ double CorePrcs::modulatorDouble(int id, BEANSTRUCT const& x, bool& served) {
 // ---- string ---------------------------------------------------------------------------------
 
 CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
-    if (failed) return CoreAnsx(0);
-    return bean_(CoreAnsx(""), "getbs", id, [&]() -> CoreAnsx {
+    if (failed) return safeText("0");
+    return bean_(safeText(""), "getbs", id, [&]() -> CoreAnsx {
         BEANSTRUCT const x = wordsOf(index);
         if (bootpending.getvl() && among(id, {9, 13, 15, 16, 17, 18, 39, 40, 76, 87, 152, 153}))
             return CoreAnsx("");

@@ -51,11 +51,7 @@ struct Both {
 // ---- helpers --------------------------------------------------------------------------------
 
 void CorePrcs::setctl(long i, double value, bool main) {
-    CoreIfce* control = ifce_(i, "bean control");
-    if (control == nullptr || bootpending.getvl()) return;
-    double const old = control->getvl(main);
-    control->setvl(value, main);
-    if (old != value) overflow.setvl(false);
+    if (ifce_(i, "bean control") != nullptr) setiv(static_cast<short>(i), value, main);
 }
 
 void CorePrcs::reload() {
@@ -262,7 +258,7 @@ void CorePrcs::setbi(int id, int value, BEANSTRUCT* index) noexcept {
             break;
         }
         case 178:
-            if (CoreIfce* c = ifce_(x.element, "bean 178 control")) c->settf(value);
+            if (ifce_(x.element, "bean 178 control") != nullptr) setmc(x.element, value);
             break;
         case 186: {
             if (bootpending.getvl()) break;

@@ -285,15 +285,8 @@ void CorePrcs::mdupd(CoreMidi::MIDISLIDERCALLBACKINFO* info) {
     bool any = false;
     for (int i = 0; i < CoreMidi::iCslots; ++i) any = any || info[i].changed;
     if (!any || bootpending.getvl()) return;
-    for (int i = 0; i < CoreMidi::iCslots; ++i) {
-        if (!info[i].changed) continue;
-        CoreIfce* control = program->getif(i);
-        if (control == nullptr) continue;
-        double const value = static_cast<double>(info[i].value);
-        double const old = control->getvl(true);
-        control->setvl(value, true);
-        if (old != value) overflow.setvl(false);
-    }
+    for (int i = 0; i < CoreMidi::iCslots; ++i)
+        if (info[i].changed) setiv(static_cast<short>(i), static_cast<double>(info[i].value), true);
 }
 
 void CorePrcs::mdctr(int frame, int word) {

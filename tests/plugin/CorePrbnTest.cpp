@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/CorePlel.h"
+#include "plugin/CorePpwr.h"
 #include "plugin/CorePrbn.h"
 #include "processing/CorePrcs.h"
 #include "runtime/CoreBlnk.h"
@@ -45,11 +46,16 @@ TEST(CorePrbnTest, ForwardsEveryAccessorWordForWord) {
         EXPECT_EQ(a.subindex, r.subindex);
     }
     EXPECT_EQ(bus.getbs(62, nullptr), engine.getbs(62, nullptr));
-    // Writers: an interface control and the batch variables read back.
+    // Writers: an interface control, a short and a long setting and the batch
+    // variables read back.
     CoreBean::BEANSTRUCT control{2, 0};
     CorePrcs::BEANSTRUCT same{2, 0};
     bus.setbd(156, 0.25, &control);
     EXPECT_EQ(bus.getbd(156, &control), engine.getbd(156, &same));
+    bus.setbh(45, 3, nullptr);
+    EXPECT_EQ(engine.getbh(45, nullptr), 3);
+    bus.setbl(30, 5000, nullptr);
+    EXPECT_EQ(engine.getbl(30, nullptr), 5000);
     bus.setbb(53, true, nullptr);
     EXPECT_TRUE(engine.getbb(53, nullptr));
     bus.setbb(53, false, nullptr);
@@ -63,6 +69,22 @@ TEST(CorePrbnTest, ForwardsEveryAccessorWordForWord) {
     EXPECT_EQ(none.getbi(67, nullptr), 0);
     EXPECT_EQ(none.getbs(62, nullptr), CoreAnsx(""));
     none.setbi(88, 1, nullptr);
+}
+
+// The host's bank select on the bridge: controller 32 on any channel picks
+// banks 0 to 99; other messages and banks out of range leave it.
+TEST(CorePrbnTest, BankSelectPicksTheCurrentBank) {
+    CorePpwr bridge(nullptr, nullptr);
+    EXPECT_EQ(bridge.getbn(), 0);
+    struct Row {
+        unsigned char status, data1, data2;
+        int bank;
+    } const rows[] = {{0xB0, 32, 7, 7},  {0xB3, 32, 99, 99}, {0xB0, 32, 100, 99}, {0xB0, 0, 5, 99},
+                      {0x90, 32, 3, 99}, {0xF0, 32, 3, 99},  {0xC0, 32, 3, 99},   {0xBF, 32, 0, 0}};
+    for (Row const& r : rows) {
+        bridge.midi_(r.status, r.data1, r.data2, 0);
+        EXPECT_EQ(bridge.getbn(), r.bank) << int(r.status) << " " << int(r.data2);
+    }
 }
 
 } // namespace

@@ -17,11 +17,13 @@
 #include "program/CoreMmry.h"
 #include "program/CoreProg.h"
 #include "runtime/CoreButl.h"
+#include "runtime/CoreVutl.h"
 #include "runtime/CoreXutl.h"
 #include "storage/CoreFsys.h"
 #include "tests/processing/CorePrcsPeek.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FsysItems.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -233,6 +235,34 @@ TEST_F(CorePrcsBeanTest, SettersWithTheirSideRules) {
     e->setbs(62, CoreAnsx("/elsewhere/NIGHT.V2S"), &x);
     std::string const skin = e->getbs(62, &x).c_str();
     EXPECT_EQ(skin.substr(skin.size() - 9), "NIGHT.V2S");
+
+    // A control's wheel step: a click on the wheel target moves it that far.
+    B third{3, 0};
+    p.program()->getif(3)->setiv(0.0, true, true);
+    e->setbd(156, 0.5, &third);
+    e->setbi(178, 4, &third);
+    e->setbl(83, 3, &x);
+    e->setbi(82, 1, &x);
+    EXPECT_DOUBLE_EQ(e->getbd(156, &third), 0.75);
+
+    // A reader whose work throws answers its default and logs which failed;
+    // out of memory for the text answer itself, it still returns.
+    {
+        LogCapture log;
+        EXPECT_EQ(p.throwing(62), -7);
+        EXPECT_TRUE(LogCapture::error(log.text(), "peek failed for id 62"));
+        CoreVutl::failNextReallocs(10);
+        e->getbs(62, &x);
+        CoreVutl::failNextReallocs(0);
+    }
+
+    // Locks taken with a limit are taken by force from a block that never
+    // ends, and given back whole.
+    p.holdWorker(true);
+    e->lockp(5);
+    e->rlsep();
+    e->lockp();
+    e->rlsep();
 }
 
 TEST_F(CorePrcsBeanTest, TheSideRingFollowsTheFourInputSwitchAndTheFifthFollower) {
@@ -450,6 +480,12 @@ TEST_F(CorePrcsBeanTest, MemoryFilterAndTreeIdsBrowseABank) {
     EXPECT_TRUE(first == "LEAD" || first == "PAD") << first;
     EXPECT_FALSE(e->getbb(248, &none));
     EXPECT_STREQ(e->getbs(250, &none).c_str(), "LST"); // no dictionary entry
+
+    B unused{50, 0};
+    std::string const blank = e->getbs(167, &unused).c_str();
+    e->unbts(); // a boot from the start finds the memory empty
+    EXPECT_EQ(e->getbi(173, &none), 0);
+    EXPECT_EQ(e->getbs(167, &at1).c_str(), blank);
 }
 
 TEST_F(CorePrcsBeanTest, FileListingByFolderAndMask) {

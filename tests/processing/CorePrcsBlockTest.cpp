@@ -257,6 +257,14 @@ TEST_F(CorePrcsBlockTest, EngineChoiceAndSharedPlans) {
     CoreProg& g = *p.program();
     EXPECT_DOUBLE_EQ(engine->getod(0, 1), CoreButl::upftp(44100, g.getod(p.work(), 1)));
     EXPECT_DOUBLE_EQ(engine->getod(0, 0), CoreButl::upftp(44100, g.getod(0, 0)));
+    // So do the fade-out queries, in microseconds; a selector past the
+    // bound answers nothing.
+    engine->setco(0, 2000.0);
+    EXPECT_GT(g.getco(p.work()), 0);
+    EXPECT_DOUBLE_EQ(engine->getco(0), CoreButl::upftp(44100, g.getco(p.work())));
+    EXPECT_DOUBLE_EQ(engine->getmo(0), CoreButl::upftp(44100, g.getmo(p.work())));
+    EXPECT_DOUBLE_EQ(engine->getib(0, 1, true), CoreButl::upftp(44100, g.getib(0, 1, true)));
+    EXPECT_EQ(engine->getib(0, 2, true), 0.0);
     EXPECT_TRUE(engine->getoe(0, 0));
     EXPECT_FALSE(engine->getoe(0, 1));
     EXPECT_FALSE(engine->getoe(0, 7));
@@ -266,6 +274,11 @@ TEST_F(CorePrcsBlockTest, EngineChoiceAndSharedPlans) {
     KitProgram two("Two", "", {});
     two.slots = {fileSlot("A.WAV"), fileSlot("A.WAV")};
     ASSERT_TRUE(p.load(two));
+    engine->lockp(1000); // adjop's caller holds the engine and worker locks
+    EXPECT_TRUE(engine->adjop(10));
+    engine->rlsep();
+    EXPECT_EQ(p.slot(0).engine * 100 + p.inforce(), 1010);
+    EXPECT_TRUE(engine->setop(3));
     EXPECT_TRUE(engine->setop(10));
     EXPECT_EQ(p.slot(0).engine, 10);
     EXPECT_EQ(p.inforce(), 10);

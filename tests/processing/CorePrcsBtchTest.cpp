@@ -287,6 +287,13 @@ TEST_F(CorePrcsBtchTest, VersioningTakesTheNextFreeLocationUnderTheProposedName)
     file.getff(CoreAnsx((kit.programs() + "NAME_10.xml").c_str()), false);
     EXPECT_EQ(canonProgram(file.settc(false, false).c_str()), canonProgram(stored(13)));
     EXPECT_STREQ(e->getbs(76, nullptr).c_str(), "NAME_11");
+    // Versioned again outside a chain: the location it went to is answered.
+    edit("Two v11");
+    e->lockp();
+    EXPECT_EQ(e->versg(CoreAnsx("NAME_11")), 14);
+    e->rlsep();
+    EXPECT_EQ(std::string(m.getpf(14).c_str()), "NAME_11.xml");
+    EXPECT_NE(readBytes(kit.programs() + "NAME_11.xml").find("Two v11"), std::string::npos);
 }
 
 TEST_F(CorePrcsBtchTest, AVersionOfAnArchiveProgramCarriesTheImpulsesItReads) {

@@ -116,6 +116,10 @@ struct CorePrcsPeek {
         e.overflowtime.store(days);
     }
     void updated() { e.updated.store(true); }
+    // An accessor body that throws, as one out of memory would.
+    int throwing(int id) {
+        return e.bean_(-7, "peek", id, []() -> int { throw CoreAnsx("lost"); });
+    }
     void bootError(bool on) { e.booterror = on; }
     bool selected() const { return e.programselected; }
     bool fellBack() const { return e.fallback; }

@@ -70,10 +70,10 @@ public:
         capture = on;
         prchg(iCpropcapture, 0, 0);
     }
-    void armMenu(bool on, std::vector<ENTRY> const& list, short const (&area)[4]) {
+    void armMenu(bool on, std::vector<ENTRY> const& list, short const (&area)[4],
+                 short percolumn = 24) {
         entries = list;
         std::int32_t count = std::int32_t(entries.size());
-        short percolumn = 24;
         arm[0] = on;
         std::memcpy(arm + 4, &count, 4);
         std::memcpy(arm + 8, area, 8);
@@ -402,8 +402,8 @@ TEST_F(EditorTest, PopupListsTheEntriesAndPostsALeaf) {
                                      entry(1, "1 - Kick"), entry(1, "2 - Snare"),
                                      entry(-1, "7 - Pad")};
     short const area[4] = {0, 2, 5, 2}; // column, row, width, height; every edge inside
-    auto openMenu = [&] {
-        plugin.armMenu(true, list, area);
+    auto openMenu = [&](std::vector<ENTRY> const& with, short percolumn) {
+        plugin.armMenu(true, with, area, percolumn);
         pause(editor); // the editor reads the arm record before the press arrives
         click(w, l.mainx + 5 * l.cellx, l.mainy + 4 * l.celly + 2);
         bool opened = idle(editor, [&] { return editor.getpw() != 0; });
@@ -415,7 +415,7 @@ TEST_F(EditorTest, PopupListsTheEntriesAndPostsALeaf) {
     plugin.armMenu(true, list, area);
     click(w, l.mainx + 6 * l.cellx + 1, l.mainy + 2 * l.celly); // beside the area: a click
     ASSERT_TRUE(idle(editor, [&] { return !taken(CoreDspc::iCclick).empty(); }));
-    ASSERT_TRUE(openMenu());
+    ASSERT_TRUE(openMenu(list, 24));
     Window p = editor.getpw();
     EXPECT_TRUE(taken(CoreDspc::iCclick).empty()) << "the menu takes the press";
     int px = 0, py = 0, ax = 0, ay = 0;
@@ -454,17 +454,36 @@ TEST_F(EditorTest, PopupListsTheEntriesAndPostsALeaf) {
     ASSERT_EQ(plugin.chosen.size(), 1u);
     EXPECT_EQ(std::memcmp(&plugin.chosen[0], &list[3], 52), 0);
 
+    // More one-entry columns than the screen holds: the wheel scrolls them
+    // by a column, no further than either end.
+    int const fit = DisplayWidth(viewer, DefaultScreen(viewer)) / (24 * l.cellx);
+    std::vector<ENTRY> wide(list.begin(), list.begin() + 1);
+    while (int(wide.size()) < fit + 2) wide.push_back(entry(-1, "leaf"));
+    for (auto [down, up, pick] : {std::tuple{3, 0, 2}, {1, 3, 1}}) {
+        wide[size_t(pick)].parent = -2 - pick;
+        ASSERT_TRUE(openMenu(wide, 1));
+        Window q = editor.getpw();
+        for (int k = 0; k < down + up; ++k) {
+            click(q, inset + 5, inset + 5, k < down ? 5 : 4);
+            pause(editor);
+        }
+        click(q, inset + 5 + (up > 0) * 24 * l.cellx, inset + 5);
+        ASSERT_TRUE(closed());
+        EXPECT_EQ(plugin.chosen.back().parent, -2 - pick) << down << up;
+    }
+    plugin.chosen.resize(1);
+
     // Escape, a click outside, a withdrawal and close each end it unchosen.
-    ASSERT_TRUE(openMenu());
+    ASSERT_TRUE(openMenu(list, 24));
     key(XK_Escape);
     EXPECT_TRUE(closed());
-    ASSERT_TRUE(openMenu());
+    ASSERT_TRUE(openMenu(list, 24));
     click(DefaultRootWindow(viewer), 1000, 700);
     EXPECT_TRUE(closed());
-    ASSERT_TRUE(openMenu());
+    ASSERT_TRUE(openMenu(list, 24));
     plugin.armMenu(false, list, area);
     EXPECT_TRUE(closed());
-    ASSERT_TRUE(openMenu());
+    ASSERT_TRUE(openMenu(list, 24));
     editor.close();
     EXPECT_EQ(editor.getpw() + plugin.chosen.size(), 1u);
     EXPECT_TRUE(taken(CoreDspc::iCclick).empty());
