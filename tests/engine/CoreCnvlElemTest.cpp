@@ -295,15 +295,42 @@ TEST(CoreCnvlElem, Set2ForwardsToTheBridge) {
         EXPECT_FLOAT_EQ(fa[i], static_cast<float>(host[i] * 0.5));
         EXPECT_FLOAT_EQ(fb[i], static_cast<float>(host[i] * 0.5));
     }
+
+    // Fade both ends of a and b, then mix b into a and into a fresh d.
+    CoreCnvl::ELFADE fd = nullptr;
+    CoreCnvl::ELMIX vm = nullptr;
+    c.getfd(fd);
+    c.getvm(vm);
+    const double head[1] = {0.5}, tail[1] = {0.25}, shape[4] = {0.5, 1.0, 1.0, 0.25};
+    fd(e, 4, a, b, 1, head, 1, tail);
+    void* d = nw(e, &pool, 4);
+    ASSERT_NE(d, nullptr);
+    cp(e, d, host, 4, true, 0, false);
+    CoreCnvl::VECTORMIXSTRUCT mix;
+    mix.retention = 2.0;
+    mix.gain = 3.0;
+    void* const src[1] = {b};
+    vm(e, false, false, false, &mix, 4, 1, a, d, src, src);
+    const auto* fdst = static_cast<const float*>(d);
+    for (int i = 0; i < 4; ++i) {
+        const double faded = host[i] * 0.5 * shape[i];
+        EXPECT_FLOAT_EQ(fb[i], static_cast<float>(faded));
+        EXPECT_FLOAT_EQ(fa[i], static_cast<float>(faded * 5.0));
+        EXPECT_FLOAT_EQ(fdst[i], static_cast<float>(host[i] * 2.0 + faded * 3.0));
+    }
     // The stand-in bridge allocates with the C allocator.
     std::free(a);
     std::free(b);
+    std::free(d);
 
     // Without a bridge set 2 does nothing and makes nothing.
     EXPECT_EQ(CoreCnvlIntl::nwel2(nullptr, &pool, 4), nullptr);
     CoreCnvl::VECEXTENSION none;
     EXPECT_EQ(CoreCnvlIntl::nwel2(&none, &pool, 4), nullptr);
     CoreCnvlIntl::adj_2(&none, nullptr, nullptr, 4, 1.0);
+    CoreCnvlIntl::fade2(&none, 4, nullptr, nullptr, 0, nullptr, 0, nullptr);
+    CoreCnvlIntl::vmix2(&none, false, false, false, nullptr, 4, 0, nullptr, nullptr, nullptr,
+                        nullptr);
 }
 
 // The one-pass mix (and fade) against the separate scalar passes it

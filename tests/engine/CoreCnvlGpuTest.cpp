@@ -226,6 +226,10 @@ TEST(CoreCnvlGpu, ChainedEnginesPassSlotChannelSubBlockAndComputationPlan) {
                 EXPECT_EQ(call.in, (c % 2 == 0 ? pl.data() : pr.data()) + B * (c / 2));
             }
         }
+        rec->family = -1;
+        player.clear();
+        EXPECT_EQ(rec->clears, 1);
+        EXPECT_EQ(rec->family, engine == 14 ? 0 : 1);
         player.delpc();
         EXPECT_EQ(rec->unchains, 1);
         EXPECT_EQ(player.grplc(), nullptr);

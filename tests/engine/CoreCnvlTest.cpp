@@ -71,6 +71,51 @@ TEST(CoreCnvlTable, RowsMatchTheEngineList) {
     EXPECT_EQ(CoreCnvlIntl::engine(8).loadcomp, CoreCnvlIntl::engine(11).loadcomp);
 }
 
+// Engines 6 to 8 need a library this build lacks, so selection never keeps
+// them; their rows must still be harmless when called: loads accept, clears
+// zero only the plan's own buffers, unloads drop the computation state and
+// the kernels write silence over the block.
+TEST(CoreCnvlTable, RowsOfTheMissingLibraryAreHarmless) {
+    const int N = 8, B = 4;
+    for (short i : {6, 7, 8}) {
+        SCOPED_TRACE(i);
+        const CoreCnvl::ENGINEDESC d = CoreCnvlIntl::engine(i);
+        CoreCnvl::FFTSTRUCT plan;
+        CoreCnvl::FFTEXTENSION ext;
+        int n = N;
+        ASSERT_TRUE(d.load(2 * N, &plan, &ext, B, n));
+        EXPECT_EQ(n, N);
+        EXPECT_EQ(plan.needscomp, i == 8);
+        EXPECT_EQ(plan.complength, i == 8 ? 2 * N : -1);
+
+        std::vector<Signal> bufs(5, Signal(6 * N, 1.0));
+        plan.worklength = N;
+        plan.partitions = 1;
+        plan.work = bufs[0].data();
+        plan.spectral = bufs[1].data();
+        plan.spectrar = bufs[2].data();
+        plan.accuml = bufs[3].data();
+        plan.accumr = bufs[4].data();
+        d.clear(&plan, &ext);
+        for (int b = 0; b < 5; ++b)
+            for (int k = 0; k < 6 * N; ++k) {
+                const int zeroed = b == 0 ? (i == 6 ? 6 * N : 4 * N) : (i == 6 ? 0 : 2 * N);
+                ASSERT_EQ(bufs[b][k], k < zeroed ? 0.0 : 1.0) << b << " " << k;
+            }
+        d.unload(&plan, &ext);
+        EXPECT_FALSE(plan.needscomp);
+        EXPECT_EQ(plan.compbuffer, nullptr);
+        d.clear(nullptr, &ext);
+
+        Signal in(B, 1.0), outL(B, 9.0), outR(B, 9.0), ring(2 * N, 1.0);
+        ext.block = B;
+        d.kernel(in.data(), in.data(), outL.data(), outR.data(), in.data(), in.data(), ring.data(),
+                 ring.data(), N, N, &ext);
+        EXPECT_EQ(outL, Signal(B, 0.0));
+        EXPECT_EQ(outR, Signal(B, 0.0));
+    }
+}
+
 TEST(CoreCnvlSelect, WithoutBridgeTheGpuEnginesAndTheMissingLibraryFallBack) {
     CorePool pool;
     CoreCnvl c(&pool, "H1", 0, nullptr);

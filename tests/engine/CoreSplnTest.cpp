@@ -40,16 +40,27 @@ TEST(CoreSplnTest, BlendMatchesTheRecursionAndSumsToOne) {
     std::vector<int> u(n + t + 1);
     CoreSpln::intrv(n, t, u.data());
     int const last = u.back();
+    std::vector<POINT> control;
+    for (int k = 0; k <= n; ++k) control.push_back(POINT{k * 1.5, k * k - 3.0, -k * 0.25});
     for (double v = 0.0; v < last; v += 0.0625) {
         double sum = 0.0;
+        POINT want{0.0, 0.0, 0.0};
         for (int k = 0; k <= n; ++k) {
             double b = CoreSpln::blend(k, t, u.data(), v);
             EXPECT_NEAR(b, naiveBasis(k, t, u, v), 1e-14) << "k " << k << " v " << v;
             EXPECT_GE(b, 0.0);
             sum += b;
+            want.x += naiveBasis(k, t, u, v) * control[k].x;
+            want.y += naiveBasis(k, t, u, v) * control[k].y;
+            want.z += naiveBasis(k, t, u, v) * control[k].z;
         }
         EXPECT_NEAR(sum, 1.0, 1e-12) << "v " << v;
+        POINT p = CoreSpln::point(v, n, t, u.data(), control.data());
+        EXPECT_NEAR(p.x, want.x, 1e-12) << "v " << v;
+        EXPECT_NEAR(p.y, want.y, 1e-12) << "v " << v;
+        EXPECT_NEAR(p.z, want.z, 1e-12) << "v " << v;
     }
+    EXPECT_EQ(CoreSpln::point(0.5, n, t, nullptr, control.data()).y, 0.0);
     // At the last knot every basis vanishes: the curve's end is taken from
     // the last control point instead.
     for (int k = 0; k <= n; ++k)

@@ -26,6 +26,10 @@ TEST(PlatSignalCall, SpecCreationReportsFailures) {
     EXPECT_EQ(ippsFFTGetBufSize_R_64f(nullptr, &bytes), ippStsNullPtrErr);
     EXPECT_EQ(ippsMulPack_64f_I(nullptr, nullptr, 4), ippStsNullPtrErr);
     double v[2] = {1, 2};
+    EXPECT_EQ(ippsMulPack_64f(v, v, nullptr, 2), ippStsNullPtrErr);
+    EXPECT_EQ(ippsMulPack_64f(v, v, v, 0), ippStsSizeErr);
+    EXPECT_EQ(ippsMalloc_8u(0), nullptr);
+    ippsFree(nullptr);
     EXPECT_EQ(ippsAdd_64f_I(v, v, 0), ippStsSizeErr);
     IppsHilbertSpec_32f32fc* hs = nullptr;
     EXPECT_EQ(ippsHilbertInitAlloc_32f32fc(&hs, 0, ippAlgHintNone), ippStsSizeErr);
@@ -42,14 +46,19 @@ TEST(PlatSignalCall, ConvolutionThroughTheNamedCallsWithTheirWorkBuffer) {
     int bytes = 0;
     ASSERT_EQ(ippsFFTGetBufSize_R_64f(spec, &bytes), ippStsNoErr);
     ASSERT_GT(bytes, 0);
-    std::vector<Ipp8u> work(bytes);
+    Ipp8u* work = ippsMalloc_8u(bytes);
+    ASSERT_NE(work, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(work) % 64, 0u);
     std::vector<double> h(n, 0.0), x(n, 0.0);
     h[0] = 0.5;
     h[3] = 0.25;
     for (int i = 0; i < 8; ++i) x[i] = i + 1;
-    ASSERT_EQ(ippsFFTFwd_RToPack_64f_I(h.data(), spec, work.data()), ippStsNoErr);
-    ASSERT_EQ(ippsFFTFwd_RToPack_64f_I(x.data(), spec, work.data()), ippStsNoErr);
+    ASSERT_EQ(ippsFFTFwd_RToPack_64f_I(h.data(), spec, work), ippStsNoErr);
+    ASSERT_EQ(ippsFFTFwd_RToPack_64f_I(x.data(), spec, work), ippStsNoErr);
+    std::vector<double> y(n);
+    ASSERT_EQ(ippsMulPack_64f(h.data(), x.data(), y.data(), n), ippStsNoErr);
     ASSERT_EQ(ippsMulPack_64f_I(h.data(), x.data(), n), ippStsNoErr);
+    EXPECT_EQ(y, x);
     ASSERT_EQ(ippsFFTInv_PackToR_64f_I(x.data(), spec, nullptr), ippStsNoErr);
     for (int t = 0; t < n; ++t) {
         const double want =
@@ -57,6 +66,7 @@ TEST(PlatSignalCall, ConvolutionThroughTheNamedCallsWithTheirWorkBuffer) {
         EXPECT_NEAR(x[t], want, 1e-13) << t;
     }
     EXPECT_EQ(ippsFFTFree_R_64f(spec), ippStsNoErr);
+    ippsFree(work);
 }
 
 TEST(PlatSignalCall, ThreadCountIsStoredAndStartsAtHardwareConcurrency) {

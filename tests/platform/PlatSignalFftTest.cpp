@@ -235,5 +235,21 @@ TEST(PlatSignalFft, FloatPrecisionMatchesDft) {
         for (int i = 0; i < n; ++i) EXPECT_NEAR(v[i], want[i], tol) << "n=" << n << " i=" << i;
         fft->inverseFromPack(v.data(), v.data(), nullptr);
         for (int i = 0; i < n; ++i) EXPECT_NEAR(v[i], x[i], 1e-5) << "n=" << n << " i=" << i;
+        EXPECT_EQ(fft->size(), n);
+        EXPECT_EQ(fft->order(), order);
+        EXPECT_EQ(fft->flag(), IPP_FFT_DIV_INV_BY_N);
+
+        // CCS both ways, through a caller work buffer: the Pack bins with zero
+        // imaginaries at both ends.
+        std::vector<unsigned char> work(fft->bufferBytes());
+        std::vector<float> ccs(n + 2, 99.0f);
+        fft->forwardToCcs(x.data(), ccs.data(), work.data());
+        for (int k = 0; 2 * k <= n; ++k) {
+            const bool end = k == 0 || 2 * k == n;
+            EXPECT_NEAR(ccs[2 * k], want[k == 0 ? 0 : end ? n - 1 : 2 * k - 1], tol) << k;
+            EXPECT_NEAR(ccs[2 * k + 1], end ? 0.0 : want[2 * k], tol) << k;
+        }
+        fft->inverseFromCcs(ccs.data(), ccs.data(), work.data());
+        for (int i = 0; i < n; ++i) EXPECT_NEAR(ccs[i], x[i], 1e-5) << "n=" << n << " i=" << i;
     }
 }

@@ -78,6 +78,9 @@ TEST(PlatSignalVect, PackedProductIsCircularConvolution) {
     fftf->forwardToPack(xf.data(), xf.data(), nullptr);
     fftf->forwardToPack(hf.data(), hf.data(), nullptr);
     PlatSignalVect::mulPack(xf.data(), hf.data(), yf.data(), n);
+    std::vector<float> inPlace = xf;
+    ASSERT_TRUE(PlatSignalVect::mulPackInPlace(hf.data(), inPlace.data(), n));
+    EXPECT_EQ(inPlace, yf);
     fftf->inverseFromPack(yf.data(), yf.data(), nullptr);
     for (int t = 0; t < n; ++t) EXPECT_NEAR(yf[t], want[t], 2e-5) << t;
 }
