@@ -80,6 +80,15 @@ ROW const rows[] = {
     // The MIDI page (master settings) and the kernel page.
     {B::iCmidichange, 0, kMidi, 8, 2, "MIDICTRMIX1", "7", "7", "21", 0, false},
     {B::iCmidicontroller, 0, kMidi, 8, 3, "MIDICTRMIX2", "11", "11", "", 0, false},
+    {B::iChdim, 0, kKernel, 13, 1, "HDIM", "", "1 Clean", nullptr, 0, false},
+    {B::iClength, 0, kKernel, 13, 5, "H1/ELEMENT/VECTOR/COMMON/OT1/LENGTH", "", "1.1 ms", nullptr,
+     0, true},
+    {B::iClength, 1, kKernel, 31, 5, "H1/ELEMENT/VECTOR/COMMON/OT2/LENGTH", "", "200.0 ms", nullptr,
+     0, true},
+    {B::iCfade, 0, kKernel, 42, 5, "H1/ELEMENT/VECTOR/COMMON/OT2/FADEOUT", "", "20.0 ms", nullptr,
+     0, true},
+    {B::iCforceot2, 0, kKernel, 51, 1, "FORCEOT2", "", "ECONO", nullptr, 0, false},
+    {B::iCforcemono, 0, kKernel, 41, 1, "FORCEMONO", "", "MONO-L", nullptr, 0, false},
     // The sweep's global and LFO pages.
     {B::iCpadin, 0, kGlobal, 10, 1, "GAINPADIN", "", "0 dB", nullptr, 0, false},
     {B::iCpadout, 0, kGlobal, 10, 2, "GAINPADOUT", "", "0 dB", nullptr, 0, false},
@@ -110,14 +119,14 @@ std::set<int> const shownOnly{B::iCrate, B::iChostrate,    B::iCversion, B::iCmo
 // extra-buffers indicator (255) is being mended separately; its row belongs
 // here once it lands.
 std::set<int> const notWorked{
-    3,   4,   5,   6,   11,  22,  23,  24,  25,  27,  28,  29,  31,  33,  34,  36,  39,  40,  43,
-    46,  49,  55,  58,  59,  74,  75,  79,  82,  85,  89,  94,  95,  96,  97,  103, 104, 105, 106,
-    107, 108, 109, 110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 126, 127, 128, 129,
-    130, 131, 132, 133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144, 145, 146, 147, 148,
-    150, 151, 157, 160, 161, 162, 165, 166, 167, 168, 169, 170, 171, 172, 173, 174, 177, 180, 181,
-    182, 184, 185, 187, 188, 189, 190, 191, 192, 193, 194, 195, 196, 197, 198, 199, 200, 201, 202,
-    203, 204, 205, 206, 207, 208, 209, 210, 211, 214, 215, 216, 217, 221, 222, 223, 224, 225, 226,
-    237, 238, 239, 244, 245, 246, 247, 248, 249, 250, 251, 252, 253, 255, 257, 258, 259, 260, 261};
+    3,   4,   5,   6,   11,  22,  24,  25,  27,  28,  29,  31,  34,  36,  39,  40,  43,  46,  49,
+    58,  59,  74,  75,  79,  82,  85,  89,  94,  95,  96,  97,  103, 104, 105, 106, 107, 108, 109,
+    110, 111, 112, 113, 114, 115, 116, 117, 118, 119, 120, 121, 126, 127, 128, 129, 130, 131, 132,
+    133, 134, 135, 136, 137, 138, 139, 140, 141, 142, 143, 144, 145, 146, 147, 148, 151, 157, 160,
+    162, 165, 166, 167, 168, 169, 170, 171, 172, 173, 174, 177, 180, 181, 182, 184, 185, 187, 188,
+    189, 190, 191, 192, 193, 194, 195, 196, 197, 198, 199, 200, 201, 202, 203, 204, 205, 206, 207,
+    208, 209, 210, 211, 214, 215, 216, 217, 221, 222, 223, 224, 225, 226, 237, 238, 239, 244, 245,
+    246, 247, 248, 249, 250, 251, 252, 253, 255, 257, 258, 259, 260, 261};
 
 std::string readAll(std::string const& file) {
     std::ifstream in(file);
