@@ -255,6 +255,15 @@ TEST(CoreDsgt, HelpersSelectBindAndTakeTheOriginAsNoClick) {
     for (char const* t : {"X", "Y"}) g.gettx(1)->addel(CoreAnsx(t), 0.0);
     rig.tickFields();
     EXPECT_EQ(cellsAt(rig, 2, 4, 1), "X");
+    // A choice or a value set by the page is shown and counts as reported.
+    g.gettx(1)->setel(1);
+    rig.tickFields();
+    EXPECT_EQ(cellsAt(rig, 2, 4, 1), "Y");
+    EXPECT_FALSE(g.gettx(1)->ischg());
+    g.gettx(1)->setel(0);
+    g.gettx(0)->setvl(5.0);
+    EXPECT_EQ(g.gettx(0)->getvl(), 5.0);
+    EXPECT_FALSE(g.gettx(0)->ischg());
     g.focus(short(1));
     rig.tickFields();
     EXPECT_EQ(fontsAt(rig, 2, 4, 1), "1");

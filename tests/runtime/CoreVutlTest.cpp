@@ -111,3 +111,15 @@ TEST(CoreVutl, PathSplitEdges) {
     CoreVutl::fnspl("p/q.r", nullptr, nullptr, name, nullptr);
     EXPECT_STREQ(name, "q");
 }
+
+// The platform keeps no version resources: the query answers 0, and the
+// placeholders answer nothing.
+TEST(CoreVutl, VersionQueryAndPlaceholdersAnswerNothing) {
+    unsigned long version = 77;
+    CoreVutl::getvi("vorlan", 0, 0, &version, 0, 0, 0, 0);
+    EXPECT_EQ(version, 0ul);
+    CoreVutl::getvi("vorlan", 0, 0, nullptr, 0, 0, 0, 0);
+    EXPECT_EQ(CoreVutl::idmmy(), 0);
+    EXPECT_EQ(CoreVutl::ddmmy(), 0.0);
+    CoreVutl::pdmmy();
+}
