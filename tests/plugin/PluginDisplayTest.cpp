@@ -44,13 +44,8 @@ double after(std::string const& text, std::string const& label) {
     return from == std::string::npos ? std::nan("") : std::strtod(text.c_str() + from, nullptr);
 }
 
-class PluginDisplayTest : public ::testing::Test {
+class PluginDisplayTest : public PluginRigTest {
 protected:
-    static void SetUpTestSuite() { rig = new PluginRig(); }
-    static void TearDownTestSuite() {
-        delete rig;
-        rig = nullptr;
-    }
     // The demo installation again, with these settings and a GUI rate that
     // ticks the display every 15 ms.
     static void install(VALUES more = {}) {
@@ -64,9 +59,7 @@ protected:
     static bool booted(CorePeer& p) {
         return CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait);
     }
-    static PluginRig* rig;
 };
-PluginRig* PluginDisplayTest::rig = nullptr;
 
 // Menu row buttons (row 13): the column of each page's word.
 constexpr int kMenuRow = 13;

@@ -3,6 +3,8 @@
 // folder, so each test binary loads its own .so with its own settings.
 // Test thread only.
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,4 +26,16 @@ private:
     // take it for the start of an extension anywhere on its paths.
     TempDir temp{"vorlan.plugin"};
     std::string so;
+};
+
+// A test suite whose cases share one rig: the plug-in is copied and the demo
+// data written once, before the first case.
+class PluginRigTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { rig = new PluginRig(); }
+    static void TearDownTestSuite() {
+        delete rig;
+        rig = nullptr;
+    }
+    static inline PluginRig* rig = nullptr;
 };

@@ -408,13 +408,8 @@ bool reach(CorePeer& p, char const* title) {
     return false;
 }
 
-class PluginSeamTest : public ::testing::Test {
+class PluginSeamTest : public PluginRigTest {
 protected:
-    static void SetUpTestSuite() { rig = new PluginRig(); }
-    static void TearDownTestSuite() {
-        delete rig;
-        rig = nullptr;
-    }
     static std::set<std::string> programFiles() {
         std::set<std::string> names;
         for (auto const& entry : std::filesystem::directory_iterator(programs()))
@@ -445,9 +440,7 @@ protected:
             kWait);
         return added;
     }
-    static PluginRig* rig;
 };
-PluginRig* PluginSeamTest::rig = nullptr;
 
 TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
     std::set<int> worked(shownOnly);

@@ -31,16 +31,7 @@ using V = PlatVst;
 constexpr double kBootWait = 1.0;  // s; the boot is reported through the display update
 constexpr double kLoadWait = 60.0; // s; for the tests that need the program
 
-class PluginShellTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { rig = new PluginRig(); }
-    static void TearDownTestSuite() {
-        delete rig;
-        rig = nullptr;
-    }
-    static PluginRig* rig;
-};
-PluginRig* PluginShellTest::rig = nullptr;
+class PluginShellTest : public PluginRigTest {};
 
 CoreHost::CHANNELS noise(long n, unsigned seed) {
     std::mt19937 g(seed);
