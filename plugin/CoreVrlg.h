@@ -85,8 +85,9 @@ private:
     void silence(void** out, std::int32_t frames, bool replace, bool dbl) const;
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
     void events(PlatVst::Events const* list);
-    std::intptr_t editr(std::int32_t opcode, void* ptr);             // the editor opcodes
-    std::intptr_t prvte(void* ptr);                                  // a CorePrvt::CALL
+    std::intptr_t editr(std::int32_t opcode, void* ptr); // the editor opcodes
+    std::intptr_t prvte(void* ptr);                      // a CorePrvt::CALL
+    int busio(int id, void* data, std::uint64_t size);   // a CorePrvt::BUSCALL on the engine
     static void text_(void* ptr, char const* text, std::size_t max); // bounded copy
 
     PlatVst::Effect effect{};         // handed to the host; object points here

@@ -64,7 +64,7 @@ public:
     static constexpr int iCratediffers = 31;    // the program's impulse files were converted
     static constexpr int iCfontcolour = 32;     // FONTCOLOUR: a row of the skin's font list
     static constexpr int iCforcemono = 33;      // the program's FORCEMONO flag
-    static constexpr int iCtempo = 34;          // host tempo, BPM
+    static constexpr int iCtempo = 34;          // default tempo (BPMDEFAULT), BPM
     static constexpr int iCnodrop = 35;         // NODROP, shown as ghost mode
     static constexpr int iClongest = 36;        // longest allowed forced length, us
     static constexpr int iCloaderlevel = 38;    // LOADERPRIORITY, 0..4

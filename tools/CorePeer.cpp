@@ -88,6 +88,23 @@ int CorePeer::set(int id, void const* data, unsigned long size) {
     return int(call(c));
 }
 
+CorePrvt::BUSCALL CorePeer::bus(int id, char kind, int element, int subindex, bool write,
+                                double number) {
+    CorePrvt::BUSCALL b;
+    b.kind = kind;
+    b.write = write;
+    b.element = element;
+    b.subindex = subindex;
+    b.number = number;
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCbus;
+    c.id = id;
+    c.data = &b;
+    c.size = sizeof b;
+    if (call(c) != 1) b.kind = 0;
+    return b;
+}
+
 void CorePeer::attach(bool on) {
     CorePrvt::CALL c;
     c.kind = CorePrvt::iCattach;

@@ -47,6 +47,7 @@ constexpr char const* kKernel = "  KernelMode";
 constexpr char const* kMidi = "  MidiMode";
 constexpr char const* kPrms = "  EditMode: PRMs";
 constexpr char const* kParm = "  EditMode: PARM 1"; // the sweep's modulator
+constexpr char const* kDisk = "  DiskMode";
 
 // One field of a page. Master rows are stored as master settings, the
 // others in the program. Typed rows take keys and Return, the others are
@@ -94,6 +95,7 @@ ROW const rows[] = {
     {B::iCgainout, 0, kProg, 41, 8, "GAINOUT", "3.5", "3.5000 dB", "", 0, false},
     {B::iCmidichange, 0, kMidi, 8, 2, "MIDICTRMIX1", "7", "7", "21", 0, false},
     {B::iCmidicontroller, 0, kMidi, 8, 3, "MIDICTRMIX2", "11", "11", "", 0, false},
+    {B::iCtempo, 0, kMidi, 40, 0, "BPMDEFAULT", "140000", "140", "", 0, false},
     {B::iChdim, 0, kKernel, 13, 1, "HDIM", "", "1 Clean", nullptr, 0, false},
     {B::iClength, 0, kKernel, 13, 5, "H1/ELEMENT/VECTOR/COMMON/OT1/LENGTH", "", "1.1 ms", nullptr,
      0, true},
@@ -191,6 +193,118 @@ ROW const rows[] = {
      false}, // last: switching reloads
 };
 
+// The page's text at a cell, n wide ("" when the screen is unreadable).
+std::string at(CorePeer& p, short column, short row, std::size_t n) {
+    std::string const text = p.row(row);
+    return std::size_t(column) < text.size() ? text.substr(std::size_t(column), n) : "";
+}
+
+// The engine's answer to one bus read, as a number.
+double ask(CorePeer& p, int id, char kind, int element = 0, int subindex = 0) {
+    return p.bus(id, kind, element, subindex).number;
+}
+
+// A kernel group's marker as the kernel page should draw it from the
+// engine's answers: in the column of the length family the group runs in
+// (normal or extended), blank in the other; "(1)" in both while the split
+// is forced.
+std::string marker(CorePeer& p, int group, bool extendedcolumn) {
+    if (ask(p, B::iCforcehybrid, 'b') != 0) return group == 0 ? "(1)" : "   ";
+    int const n = int(ask(p, B::iCslotsused, 'h'));
+    if (group > 0 && n <= group) return "   ";
+    std::string const m = group == 0
+                              ? ask(p, B::iCsmoothsetting, 'h') >= 0 ? "(2)" : "(1)"
+                              : "(" + std::to_string(group == 1 ? n / 2 : (n + 1) / 2 - 1) + ")";
+    bool const normal = ask(p, B::iCblockfamily, 'b', group, 0) != 0;
+    return normal != extendedcolumn ? m : "   ";
+}
+
+std::string kilobytes(double bytes) {
+    return std::string(CoreAnsx(std::floor(bytes / 1024.0)).c_str()) + " Kb";
+}
+
+// A page's reading of what the engine measures or decides itself: the text
+// the page should show for the engine's answers at that moment, read
+// through the bus. The page's text at the cells must match it, followed by
+// a blank.
+struct READ {
+    int id;
+    char const* page;
+    short column, row;
+    std::string (*shown)(CorePeer&);
+};
+READ const reads[] = {
+    // The kernel page: the title's block mode and load, the groups' markers.
+    {B::iCblockmode, kKernel, 45, 0,
+     [](CorePeer& p) -> std::string { return ask(p, B::iCblockmode, 'b') != 0 ? "T" : " "; }},
+    {B::iCload, kKernel, 48, 0,
+     [](CorePeer& p) {
+         std::string const load = std::to_string(int(ask(p, B::iCload, 'i')));
+         return "PRF:" + std::string(load.size() < 3 ? 3 - load.size() : 0, ' ') + load + " %";
+     }},
+    {B::iCsmoothsetting, kKernel, 8, 5, [](CorePeer& p) { return marker(p, 0, false); }},
+    {B::iCblockfamily, kKernel, 26, 5, [](CorePeer& p) { return marker(p, 0, true); }},
+    {B::iCforcehybrid, kKernel, 23, 5,
+     [](CorePeer& p) -> std::string {
+         return ask(p, B::iCforcehybrid, 'b') != 0         ? ""
+                : ask(p, B::iCblockfamily, 'b', 0, 0) != 0 ? ">"
+                                                           : "<";
+     }},
+    {B::iCslotsused, kKernel, 8, 6, [](CorePeer& p) { return marker(p, 1, false); }},
+    {B::iCslotsused, kKernel, 26, 7, [](CorePeer& p) { return marker(p, 2, true); }},
+    // The disk page, read on entry.
+    {B::iCimpulsesize, kDisk, 32, 0,
+     [](CorePeer& p) {
+         double const mb = ask(p, B::iCimpulsesize, 'd') / 1048576.0;
+         return "MEM: " + std::string(CoreAnsx(mb >= 0.01 ? mb : 0.0).SubString(1, 5).c_str()) +
+                " Mb";
+     }},
+    {B::iClatency, kDisk, 17, 6,
+     [](CorePeer& p) { return std::to_string(long(ask(p, B::iClatency, 'l'))); }},
+    {B::iClocalmem, kDisk, 17, 7,
+     [](CorePeer& p) { return kilobytes(ask(p, B::iClocalmem, 'i')); }},
+    {B::iCsharedmem, kDisk, 17, 8,
+     [](CorePeer& p) { return kilobytes(ask(p, B::iCsharedmem, 'i')); }},
+    {B::iCbridge, kDisk, 17, 11,
+     [](CorePeer& p) { return std::string(p.bus(B::iCbridge, 's').text); }},
+    // The program page's extra-buffers indicator.
+    {B::iCextrabuffers, kProg, 12, 0,
+     [](CorePeer& p) -> std::string { return ask(p, B::iCextrabuffers, 'b') != 0 ? "Q" : " "; }},
+};
+
+// A value field dragged far past its upper end stops at the engine's limit:
+// the value read back (id, record) then equals the limit (id, record), and
+// the page shows it with its decimals; master rows are checked after SAVE
+// in the stored key too.
+struct LIMIT {
+    char const* page;
+    short column, row;
+    int limit, element, subindex; // 'd' read
+    int value;                    // read with `kind` and the same record
+    char kind;
+    int decimals;
+    double unit; // engine units per unit shown
+    char const* key;
+};
+LIMIT const limits[] = {
+    {kKernel, 13, 5, B::iClengthlimit, 0, 0, B::iClength, 'd', 1, 1000, nullptr},
+    {kKernel, 42, 5, B::iCfadelimit, 0, 0, B::iCfade, 'd', 1, 1000, nullptr},
+    {kMaster, 43, 6, B::iClongest, 0, 1, B::iCforcedlength, 'l', 3, 1e6, "LFREQD"},
+};
+
+// The simple master page's fields: the settings the master page's rows
+// write, each dragged there and saved alone.
+ROW const simpleRows[] = {
+    {B::iCmeter, 0, kMaster, 13, 4, "METERTYPE", "", "", nullptr, 0, true},
+    {B::iCfontcolour, 0, kMaster, 13, 5, "FONTCOLOUR", "", "", nullptr, 0, false},
+};
+
+// Worked by the steps of PagesShowWhatTheEngineAnswers: the MIDI page's
+// slots through MIDI input and learn, the kernel group switches, the
+// master page's engine-number mark.
+std::set<int> const stepped{B::iCmidiin,      B::iCmidiselect, B::iCmidilearn, B::iCmidistatus,
+                            B::iCmidichannel, B::iCmidivalue,  B::iCextended,  B::iCusable};
+
 // Read and shown without a store of their own: the master page's title and
 // fixed rows, the memory page's slot and proposed version name.
 std::set<int> const shownOnly{B::iCrate, B::iChostrate,    B::iCversion, B::iCmode,
@@ -201,26 +315,17 @@ std::set<int> const alongside{B::iCevfbalance, B::iCevfapply, B::iCenvapply, B::
 
 // Not worked here yet: properties of other pages, the engine's own
 // book-keeping and the batch protocol, which the display tests cover on the
-// stand-in engine and the plug-in tests through the batches they run. Left
-// out of the pages worked here: what the disk page reads (5, 40, 49, 85,
-// 257), the engine's own measures with no store to put a known value in;
-// the extra-buffers indicator (255), held only while the side ring is
-// switched on through the bus (254), which no program file does; the
-// kernel page's group switches (27, 162, 165), which rebuild the kernel
-// layout under the other fields, and its limits (151, 160), which bound
-// the drags only; the MIDI page's learn, channel and last value (180..182,
-// 184, 185), which follow MIDI input. The function generators' inputs (104
-// to 111) are list-and-number fields, which follow the value gadget's knob
-// controls and never a drag, and nothing a user does moves those controls
-// while the gadget holds them: the editor cannot change them. The parameter
-// modulators' arguments (210, 211) did not follow a drag either.
+// stand-in engine and the plug-in tests through the batches they run. The
+// function generators' inputs (104 to 111) are list-and-number fields,
+// which follow the value gadget's knob controls and never a drag, and
+// nothing a user does moves those controls while the gadget holds them: the
+// editor cannot change them. The parameter modulators' arguments (210, 211)
+// did not follow a drag either.
 std::set<int> const notWorked{
-    5,   6,   11,  22,  24,  25,  27,  28,  29,  31,  34,  36,  39,  40,  43,  46,  49,
-    58,  59,  74,  75,  79,  82,  85,  89,  94,  95,  96,  97,  104, 105, 106, 107, 108,
-    109, 110, 111, 144, 145, 146, 147, 148, 151, 157, 160, 162, 165, 166, 167, 168, 169,
-    170, 171, 172, 173, 174, 177, 180, 181, 182, 184, 185, 187, 188, 189, 190, 191, 192,
-    193, 194, 195, 199, 200, 205, 206, 207, 208, 209, 210, 211, 221, 222, 223, 224, 225,
-    226, 237, 238, 239, 244, 245, 246, 247, 248, 249, 250, 251, 255, 257, 258};
+    6,   11,  22,  24,  28,  29,  31,  39,  43,  46,  58,  79,  82,  89,  94,  95,  96,  97,  104,
+    105, 106, 107, 108, 109, 110, 111, 144, 145, 146, 147, 148, 167, 168, 169, 170, 171, 172, 173,
+    174, 177, 187, 188, 189, 190, 191, 192, 193, 194, 195, 199, 200, 205, 206, 207, 208, 209, 210,
+    211, 221, 222, 223, 224, 225, 226, 237, 238, 239, 244, 245, 246, 247, 248, 249, 250, 251, 258};
 
 // The elements of (path, value) pairs, nested by their paths ("A/B" is B
 // within A); pairs sharing a leading part are kept together.
@@ -343,7 +448,8 @@ void type(CorePeer& p, short column, short row, char const* text) {
 // menus alike).
 int menuColumn(char const* title) {
     std::pair<char const*, int> const columns[] = {{kKernel, 13}, {kMaster, 23}, {kMidi, 33},
-                                                   {kMemory, 3},  {kPrms, 13},   {kGlobal, 23}};
+                                                   {kDisk, 43},   {kMemory, 3},  {kPrms, 13},
+                                                   {kGlobal, 23}};
     for (auto const& [page, column] : columns)
         if (page == title) return column;
     return 33; // the LFOs
@@ -356,7 +462,7 @@ bool reach(CorePeer& p, char const* title) {
     CorePeer::until(
         [&] {
             return p.titled("  EditMode") || p.titled("  ProgMode") || p.titled(kMaster) ||
-                   p.titled(kMidi) || p.titled(kKernel);
+                   p.titled(kMidi) || p.titled(kKernel) || p.titled(kDisk);
         },
         kWait);
     if (p.titled(title)) return true;
@@ -375,7 +481,8 @@ bool reach(CorePeer& p, char const* title) {
         if (!page(p, kPrms)) return false;
         if (p.titled(title)) return true;
     }
-    bool const edit = title != kMaster && title != kMidi && title != kKernel;
+    bool const edit =
+        title != kMaster && title != kMidi && title != kKernel && title != kDisk && title != kProg;
     if (!(edit && p.titled("  EditMode"))) {
         if (!p.titled("  ProgMode")) p.post(0, 3, 13); // PROG
         if (!page(p, "  ProgMode")) return false;
@@ -383,7 +490,7 @@ bool reach(CorePeer& p, char const* title) {
         if (edit && !page(p, kMemory)) return false;
         if (p.titled(title)) return true;
     }
-    if (title == kMaster || title == kKernel || title == kMidi) {
+    if (title == kMaster || title == kKernel || title == kMidi || title == kDisk) {
         p.post(0, menuColumn(title), 13);
         return page(p, title);
     }
@@ -446,6 +553,10 @@ TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
     std::set<int> worked(shownOnly);
     worked.insert(alongside.begin(), alongside.end());
     for (ROW const& r : rows) worked.insert(r.id);
+    worked.insert(stepped.begin(), stepped.end());
+    for (READ const& r : reads) worked.insert(r.id);
+    for (LIMIT const& l : limits) worked.insert(l.limit);
+    for (ROW const& r : simpleRows) worked.insert(r.id);
     for (B::PROPERTY const& p : B::sCproperties) {
         EXPECT_TRUE(worked.count(p.id) != notWorked.count(p.id)) << p.id << " " << p.name;
         // A property with a selector is worked with each of its selectors.
@@ -615,5 +726,206 @@ TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
         if (r.page == kParm && r.typed != nullptr) {
             EXPECT_EQ(moved.count(r.key) ? moved.at(r.key) : "(none)", pointed(r.typed)) << r.key;
         }
+}
+
+// Drags a value field far up at once (the editor's mouse state held down)
+// until its text changes; false when it never does.
+bool fling(CorePeer& p, short column, short row) {
+    std::string const before = at(p, column, row, 8);
+    std::int32_t mouse[3] = {200, 2000, 1};
+    p.set(100101, mouse, sizeof mouse);
+    p.post(0, column, row);
+    bool const moved = CorePeer::until(
+        [&] {
+            mouse[1] -= 5000;
+            p.set(100101, mouse, sizeof mouse);
+            return at(p, column, row, 8) != before;
+        },
+        kWait);
+    mouse[2] = 0;
+    p.set(100101, mouse, sizeof mouse);
+    return moved;
+}
+
+TEST_F(PluginSeamTest, PagesShowWhatTheEngineAnswers) {
+    // The demo as written, with the sweep given a fifth follower, whose
+    // side ring the engine holds while the bus allows it (254).
+    std::filesystem::remove_all(programs());
+    ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+    ASSERT_TRUE(rig->settings({}));
+    CoreDdoc::PROGRAM sweep = CoreDemo::prgrm(CoreDemo::iCsweep);
+    sweep.sections += "<EVF5><EXP>1</EXP></EVF5>";
+    std::string const sweeptext = CoreDdoc::prgxm(sweep);
+    ASSERT_TRUE(CoreButl::wrall(
+        CoreAnsx((programs() + CoreDemo::sCprogramfiles[CoreDemo::iCsweep]).c_str()),
+        sweeptext.data(), sweeptext.size()));
+    CorePeer peer(rig->path());
+    ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+    auto shows = [&](std::string const& text, short column, short row) {
+        return CorePeer::until([&] { return at(peer, column, row, text.size()) == text; }, kWait);
+    };
+    auto agree = [&](char const* program) {
+        for (READ const& r : reads) {
+            ASSERT_TRUE(reach(peer, r.page)) << peer.dump();
+            std::string shown;
+            EXPECT_TRUE(CorePeer::until(
+                [&] {
+                    shown = r.shown(peer) + " ";
+                    return at(peer, r.column, r.row, shown.size()) == shown;
+                },
+                kWait))
+                << program << " " << r.id << " '" << shown << "'\n"
+                << peer.dump();
+        }
+        EXPECT_EQ(peer.host().getdl(), long(ask(peer, B::iClatency, 'l')));
+    };
+    agree("room");
+
+    // Kernel page: the clean group switched to the other length family and
+    // back, then split forced and released; each shows as the engine
+    // answers and is what the program stores.
+    ASSERT_TRUE(reach(peer, kKernel)) << peer.dump();
+    std::string versions[2];
+    bool family[2] = {};
+    for (int pass = 0; pass < 2; ++pass) {
+        bool const normal = ask(peer, B::iCblockfamily, 'b', 0, 0) != 0;
+        peer.post(0, 23, 5);
+        EXPECT_TRUE(CorePeer::until(
+            [&] { return (ask(peer, B::iCblockfamily, 'b', 0, 0) != 0) != normal; }, kWait));
+        family[pass] = !normal;
+        agree("switched");
+        ASSERT_TRUE(reach(peer, kMemory)) << peer.dump();
+        versions[pass] = version(peer, pass == 0 ? "Seam C" : "Seam D");
+        ASSERT_NE(versions[pass], "") << peer.dump();
+        ASSERT_TRUE(reach(peer, kKernel)) << peer.dump();
+    }
+    for (int pass = 0; pass < 2; ++pass) { // the extended family stored, the normal one left out
+        ELEMENTS const saved = elements(readAll(versions[pass]));
+        EXPECT_EQ(saved.count("H1/FORCEOT2") ? saved.at("H1/FORCEOT2") : "",
+                  family[pass] ? "" : "1");
+    }
+    EXPECT_EQ(changed(elements(readAll(versions[0])), elements(readAll(versions[1]))),
+              (std::set<std::string>{"NAME", "H1/FORCEOT2"}));
+    for (int pass = 0; pass < 2; ++pass) {
+        // SPLITH forces the split (a batch reloads the program), CLASSC ends it.
+        ASSERT_TRUE(reach(peer, kKernel)) << peer.dump();
+        peer.post(0, 50, 2);
+        EXPECT_TRUE(CorePeer::until(
+            [&] { return (ask(peer, B::iCforcehybrid, 'b') != 0) == (pass == 0); }, kWait));
+        agree("split");
+    }
+    for (LIMIT const& l : limits) {
+        ASSERT_TRUE(reach(peer, l.page)) << peer.dump();
+        double const limit = ask(peer, l.limit, 'd', l.element, l.subindex);
+        ASSERT_TRUE(fling(peer, l.column, l.row)) << peer.dump();
+        char text[32];
+        std::snprintf(text, sizeof text, "%.*f", l.decimals, limit / l.unit);
+        EXPECT_TRUE(CorePeer::until(
+            [&] { return at(peer, l.column, l.row, std::strlen(text)) == text; }, kWait))
+            << l.limit << " " << text << "\n"
+            << peer.dump();
+        // Lengths are kept in whole samples: the far end lands within one.
+        EXPECT_NEAR(ask(peer, l.value, l.kind, l.element, l.subindex), limit, 1e6 / 44100 + 1e-6)
+            << l.limit;
+        if (l.key != nullptr) { // and SAVE stores that value alone
+            std::string const master = rig->folder() + "vorlan.xml";
+            std::string const before = readAll(master);
+            peer.post(0, 52, 1);
+            EXPECT_TRUE(CorePeer::until([&] { return readAll(master) != before; }, kWait));
+            ELEMENTS const now = elements(readAll(master));
+            EXPECT_EQ(changed(elements(before), now), std::set<std::string>{l.key});
+            EXPECT_NEAR(std::atof(now.count(l.key) ? now.at(l.key).c_str() : "nan"), limit, 1.0);
+        }
+    }
+
+    // The sweep with the side ring allowed: "Q" while the engine holds it.
+    peer.bus(254, 'b', 0, 0, true, 1.0);
+    peer.post(4, CoreDemo::iCsweep);
+    ASSERT_TRUE(page(peer, "  ListMode")) << peer.dump();
+    peer.post(0, 3, 13); // PROG
+    ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+    EXPECT_NE(ask(peer, B::iCextrabuffers, 'b'), 0.0);
+    agree("sweep");
+
+    // MIDI page: a slot set to learn takes the next message's status and
+    // number; its channel and value follow the messages it answers; a number
+    // typed keeps the learnt status; SAVE stores both.
+    ASSERT_TRUE(reach(peer, kMidi)) << peer.dump();
+    peer.post(0, 32, 4); // slot 3's learn
+    EXPECT_TRUE(shows("->", 4, 4)) << peer.dump();
+    peer.host().sendm({{0, {0x92, 60, 100}}}); // a note on channel 3
+    EXPECT_TRUE(shows("60      3       100", 8, 4)) << peer.dump();
+    EXPECT_TRUE(shows("  ", 4, 4)) << peer.dump();
+    // "IN" stands for one tick after a message: messages go on until seen.
+    EXPECT_TRUE(CorePeer::until(
+        [&] {
+            peer.host().sendm({{0, {0x9F, 61, 5}}});
+            return at(peer, 0, 1, 2) == "IN";
+        },
+        kWait));
+    peer.host().sendm({{0, {0x85, 60, 7}}}); // a note off: another status, not answered
+    peer.host().sendm({{0, {0x90, 60, 9}}});
+    EXPECT_TRUE(shows("60      1       9  ", 8, 4)) << peer.dump();
+    type(peer, 8, 4, "33");
+    EXPECT_TRUE(shows("33 ", 8, 4)) << peer.dump();
+    std::string const master = rig->folder() + "vorlan.xml";
+    std::string const before = readAll(master);
+    peer.post(0, 52, 1);
+    EXPECT_TRUE(CorePeer::until([&] { return readAll(master) != before; }, kWait));
+    ELEMENTS const midi = elements(readAll(master));
+    EXPECT_EQ(midi.count("MIDISTSMIX3") ? midi.at("MIDISTSMIX3") : "", "144");
+    EXPECT_EQ(midi.count("MIDICTRMIX3") ? midi.at("MIDICTRMIX3") : "", "33");
+
+    // Master page: an engine number the engine cannot use is marked "!" as
+    // it is chosen (and not taken: SAVE stores the one in force).
+    ASSERT_TRUE(reach(peer, kMaster)) << peer.dump();
+    std::string stored = readAll(master);
+    auto save = [&](std::string const& key, char const* value) {
+        std::string const old = stored;
+        peer.post(0, 52, 1);
+        EXPECT_TRUE(CorePeer::until([&] { return readAll(master) != old; }, kWait)) << key;
+        stored = readAll(master);
+        ELEMENTS const now = elements(stored);
+        EXPECT_EQ(changed(elements(old), now), std::set<std::string>{key});
+        if (value != nullptr) {
+            EXPECT_EQ(now.count(key) ? now.at(key) : "", value);
+        }
+    };
+    std::set<std::string> marks;
+    for (ROW const& r : rows) {
+        if (std::string(r.key) != "OFREQD") continue;
+        bool down = true;
+        for (int step = 0; step < 12 && marks.size() < 2; ++step) {
+            ASSERT_TRUE(drag(peer, r, down)) << peer.dump();
+            int const number = std::atoi(at(peer, r.column, r.row, 2).c_str());
+            std::string const mark = ask(peer, B::iCusable, 'b', number) != 0 ? " " : "!";
+            EXPECT_TRUE(shows(mark, 11, 6)) << number << "\n" << peer.dump();
+            marks.insert(mark);
+            down = number > 10;
+        }
+        std::string const inforce = std::to_string(int(ask(peer, B::iCenginefreq, 'h')));
+        if (elements(stored)["OFREQD"] != inforce) save("OFREQD", inforce.c_str());
+    }
+    EXPECT_TRUE(marks.count("!")) << peer.dump();
+
+    // The simple master page: MODE to simple leaves for it; its fields
+    // store the settings of the master page's rows, each alone; Guru leads
+    // back.
+    ROW const mode{B::iCmode, 0, kMaster, 13, 3, "MODE", "", "", nullptr, 0, true};
+    ASSERT_TRUE(drag(peer, mode, true)) << peer.dump();
+    ASSERT_TRUE(shows("METERS:", 0, 4)) << peer.dump();
+    save("MODE", "0");
+    for (ROW const& r : simpleRows) {
+        ASSERT_TRUE(drag(peer, r, r.down)) << r.key << "\n" << peer.dump();
+        save(r.key, nullptr);
+    }
+    peer.post(0, 3, 13); // PROG: the simple program page, and back
+    ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+    EXPECT_EQ(at(peer, 42, 1, 4), "    ") << peer.dump(); // no SAVE on the simple set
+    peer.post(0, 13, 13);
+    ASSERT_TRUE(shows("METERS:", 0, 4)) << peer.dump();
+    ASSERT_TRUE(drag(peer, mode, false)) << peer.dump();
+    ASSERT_TRUE(shows("COLOUR:", 0, 4)) << peer.dump();
+    save("MODE", "1");
 }
 } // namespace
