@@ -39,7 +39,8 @@ public:
 
     // A bus call: the accessor of that kind, with the index record given,
     // run between two control-thread cycles (as the display's own calls
-    // run inside one).
+    // run inside one). A batch steps on the display's own thread, outside
+    // the cycles: callers wait until its page has left before they ask.
     struct BUSCALL {
         char kind = 'd';          // the accessor: b h i l d s, v for an action
         bool write = false;       // a setter (v always writes)

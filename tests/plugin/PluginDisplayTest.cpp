@@ -207,6 +207,17 @@ TEST_F(PluginDisplayTest, PrivatePropertiesCheckEverySizeAndPointer) {
             << g.id << " " << g.capacity;
         for (unsigned char b : junk) ASSERT_EQ(b, 0x5A) << g.id;
     }
+    // Refused bus calls: no record, a short one, an unknown accessor.
+    CorePrvt::CALL bus;
+    bus.kind = CorePrvt::iCbus;
+    bus.id = 48;
+    EXPECT_EQ(peer.call(bus), 0);
+    CorePrvt::BUSCALL record;
+    bus.data = &record;
+    bus.size = sizeof record - 1;
+    EXPECT_EQ(peer.call(bus), 0);
+    EXPECT_EQ(peer.bus(48, 'x').kind, 0);
+    EXPECT_EQ(peer.bus(48, 'x', 0, 0, true).kind, 0);
     // What was stored stands.
     unsigned char back[20] = {};
     ASSERT_EQ(peer.get(100101, back, 12), 1);

@@ -807,11 +807,18 @@ TEST_F(PluginSeamTest, PagesShowWhatTheEngineAnswers) {
     EXPECT_EQ(changed(elements(readAll(versions[0])), elements(readAll(versions[1]))),
               (std::set<std::string>{"NAME", "H1/FORCEOT2"}));
     for (int pass = 0; pass < 2; ++pass) {
-        // SPLITH forces the split (a batch reloads the program), CLASSC ends it.
+        // SPLITH forces the split (a batch reloads the program), CLASSC ends
+        // it; the engine is asked once the batch is over and the page back.
         ASSERT_TRUE(reach(peer, kKernel)) << peer.dump();
         peer.post(0, 50, 2);
         EXPECT_TRUE(CorePeer::until(
-            [&] { return (ask(peer, B::iCforcehybrid, 'b') != 0) == (pass == 0); }, kWait));
+            [&] {
+                return peer.titled(kKernel) &&
+                       at(peer, 51, 2, 6) == (pass == 0 ? "CLASSC" : "SPLITH");
+            },
+            kWait))
+            << peer.dump();
+        EXPECT_EQ(ask(peer, B::iCforcehybrid, 'b') != 0, pass == 0);
         agree("split");
     }
     for (LIMIT const& l : limits) {
