@@ -847,12 +847,18 @@ TEST_F(PluginSeamTest, PagesShowWhatTheEngineAnswers) {
 
     // The sweep with the side ring allowed: "Q" while the engine holds it.
     peer.bus(254, 'b', 0, 0, true, 1.0);
-    peer.post(4, CoreDemo::iCsweep);
-    ASSERT_TRUE(page(peer, "  ListMode")) << peer.dump();
-    peer.post(0, 3, 13); // PROG
-    ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+    auto load = [&](int slot) {
+        peer.post(4, slot);
+        ASSERT_TRUE(page(peer, "  ListMode")) << peer.dump();
+        peer.post(0, 3, 13); // PROG
+        ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+    };
+    load(CoreDemo::iCsweep);
     EXPECT_NE(ask(peer, B::iCextrabuffers, 'b'), 0.0);
     agree("sweep");
+    load(CoreDemo::iCsaturator); // three kernels: the even and odd groups in use
+    EXPECT_EQ(ask(peer, B::iCslotsused, 'h'), 3.0);
+    agree("saturator");
 
     // MIDI page: a slot set to learn takes the next message's status and
     // number; its channel and value follow the messages it answers; a number
