@@ -370,6 +370,10 @@ int CoreVrlg::busio(int id, void* data, std::uint64_t size) {
     // against the display's calls.
     std::lock_guard<std::mutex> between(bridge->cycle());
     double const x = b->number;
+    // A value its setter's type cannot hold is refused, not converted.
+    double const most = b->kind == 'h' ? 32767.0 : b->kind == 'i' ? 2147483647.0 : 9.2e18;
+    if (b->write && b->kind != 'd' && b->kind != 's' && !(std::fabs(x) <= most))
+        return refused("bus value out of range", id);
     switch (b->write || b->kind == 'v' ? -int(b->kind) : int(b->kind)) {
     case 'b': b->number = e->getbb(id, &record) ? 1.0 : 0.0; return 1;
     case 'h': b->number = e->getbh(id, &record); return 1;

@@ -218,6 +218,8 @@ TEST_F(PluginDisplayTest, PrivatePropertiesCheckEverySizeAndPointer) {
     EXPECT_EQ(peer.call(bus), 0);
     EXPECT_EQ(peer.bus(48, 'x').kind, 0);
     EXPECT_EQ(peer.bus(48, 'x', 0, 0, true).kind, 0);
+    EXPECT_EQ(peer.bus(48, 'h', 0, 0, true, 1e6).kind, 0);
+    EXPECT_EQ(peer.bus(48, 'h', 0, 0, true, std::nan("")).kind, 0);
     // What was stored stands.
     unsigned char back[20] = {};
     ASSERT_EQ(peer.get(100101, back, 12), 1);
