@@ -362,8 +362,7 @@ bool reach(CorePeer& p, char const* title) {
     if (p.titled(title)) return true;
     if (title == kParm) { // the first modulator of the list, and EDIT
         if (!reach(p, kPrms)) return false;
-        // Selected once (a click the tick after another may be lost): the
-        // page offers its buttons for it from then on.
+        // Selected once: the page offers its buttons for it from then on.
         auto selected = [&] { return p.row(4).find("EDIT") != std::string::npos; };
         if (!selected()) p.post(0, 10, 2);
         if (!CorePeer::until(selected, kWait)) return false;
