@@ -215,12 +215,12 @@ void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const T
             const double a0 = terms[0].a;
             const double a1 = two ? terms[1].a : 0.0;
             // With split, fresh holds: the share is the terms, flushed, then
-            // added to the kept part at gain 1.
+            // added to the kept part (at gain 1, which changes no value).
             if (split && two)
                 for (int i = 0; i < m; ++i)
-                    o[i] = flushed(o[i] * keep + flushed(x0[i] * a0 + x1[i] * a1) * 1.0);
+                    o[i] = flushed(o[i] * keep + flushed(x0[i] * a0 + x1[i] * a1));
             else if (split)
-                for (int i = 0; i < m; ++i) o[i] = flushed(o[i] * keep + flushed(x0[i] * a0) * 1.0);
+                for (int i = 0; i < m; ++i) o[i] = flushed(o[i] * keep + flushed(x0[i] * a0));
             else if (fresh && two)
                 for (int i = 0; i < m; ++i) o[i] = flushed(x0[i] * a0 + x1[i] * a1);
             else if (fresh)

@@ -133,7 +133,7 @@ CoreVctr::~CoreVctr() { release(true); }
 void CoreVctr::release(bool withChildren) {
     // Nothing of a tree that goes is written out.
     deferroot = nullptr;
-    deferred = 0;
+    stepcount = 0;
     if (elementflags != nullptr) {
         if (leaf)
             for (int i = 0; i < count; ++i) delete elementflags[i];

@@ -170,8 +170,10 @@ public:
     // reads the root's output only where the sum does not describe it. With
     // granule > 0 (that player's partition length) the tree's mixes write only
     // those ranges (chnrg's, rounded out to whole granules) and keep the
-    // steps they left out, at most iCsteps of them; 0 writes them out and
-    // mixes whole again. Root only; loader path.
+    // steps they left out. The rest is cut in iCsteps segments, and each
+    // update writes one of them up to date, in turn: no segment is more than
+    // iCsteps steps behind, and every update costs about the same. 0 writes
+    // everything out and mixes whole again. Root only; loader path.
     void chndf(int granule) noexcept;
     // Writes out the steps the tree's mixes left out: afterwards every output
     // holds what the whole mixes would have written, bit for bit. Every change
@@ -179,7 +181,7 @@ public:
     void chnwr() noexcept;
     // Samples from .. to - 1 of the root's output pair 0 hold the whole mixes' values.
     bool chnpw(long from, long to) const noexcept;
-    static constexpr int iCsteps = 32; // mixes a tree may leave unwritten before it writes them
+    static constexpr int iCsteps = 32; // steps a part of an output may be behind
 
     // Raise the updated flag only when the output changed (default). Off, it
     // is raised after every mixing update; the engines' output is the same.
@@ -284,6 +286,8 @@ private:
     void mixPart(CoreCnvl::VECTORMIXSTRUCT const& record, bool split, long from, long to) noexcept;
     // Step k of the steps left out, over [from, to), children first.
     void replay(int k, long from, long to) noexcept;
+    // Root: segment j of the unwritten ranges brought up to the last step.
+    void catchUp(int j) noexcept;
     // Writes out what the tree left unwritten before this node changes.
     void settle() noexcept {
         if (deferroot != nullptr) deferroot->chnwr();
@@ -404,12 +408,15 @@ private:
         bool mixed = false;               // false: the update left the output as it was
         bool split = false;               // the fade scaled the fresh share only
     };
-    STEP steps[iCsteps];           // the steps left out, oldest first (deferred of them)
-    CoreVctr* deferroot = nullptr; // root that writes this tree in part; null: whole
-    int defergranule = 0;          // root: granule given to chndf; 0 whole
-    int deferred = 0;              // root: steps every node holds
-    bool partnow = false;          // root: this update writes the ranges only
-    int partcount = 0;             // root: ranges written, sorted, apart
+    STEP steps[iCsteps];            // the steps left out, step s at s % iCsteps
+    CoreVctr* deferroot = nullptr;  // root that writes this tree in part; null: whole
+    int defergranule = 0;           // root: granule given to chndf; 0 whole
+    long stepcount = 0;             // root: steps logged since the tree was last whole
+    long segmentdone[iCsteps] = {}; // root: steps each segment holds (<= stepcount)
+    long segmentwidth = 0;          // root: samples per segment
+    long segmenttop = 0;            // root: samples the segments cover (the longest output)
+    bool partnow = false;           // root: this update writes the ranges only
+    int partcount = 0;              // root: ranges written, sorted, apart
     long partfrom[LINEARSUM::iCranges] = {};
     long partto[LINEARSUM::iCranges] = {}; // exclusive
     int fadeinsize = 0;                    // samples in the fade-in element

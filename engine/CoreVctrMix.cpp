@@ -197,7 +197,7 @@ void CoreVctr::updte(bool mix) noexcept {
         mixedlast = true;
     }
     if (part) {
-        STEP& step = steps[deferroot->deferred];
+        STEP& step = steps[deferroot->stepcount % iCsteps];
         step.record = record;
         step.mixed = mixedlast;
     }
@@ -299,7 +299,7 @@ void CoreVctr::mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record) {
     if (deferroot != nullptr && deferroot->partnow) {
         bool const split =
             foldon && retention != 0.0 && scratchleft != nullptr && scratchright != nullptr;
-        steps[deferroot->deferred].split = split;
+        steps[deferroot->stepcount % iCsteps].split = split;
         for (int r = 0; r < deferroot->partcount; ++r)
             mixPart(record, split, deferroot->partfrom[r], deferroot->partto[r]);
         return;
@@ -363,7 +363,7 @@ void CoreVctr::chnru(bool mix) noexcept {
     CoreAudp audio;
     partnow = mix && deferroot == this && planPart();
     chnup(mix);
-    if (partnow) ++deferred;
+    if (partnow) ++stepcount;
     partnow = false;
     // The engine re-reads the kernel when the flag is up; a settled output
     // has nothing new for it.
@@ -637,7 +637,7 @@ int CoreVctr::chnel(void const** left, void const** right, int capacity) const {
 void CoreVctr::chndf(int granule) noexcept {
     chnwr();
     defergranule = granule > 0 ? granule : 0;
-    deferred = 0;
+    stepcount = 0;
     partnow = false;
     bindDefer(defergranule > 0 ? this : nullptr);
 }
@@ -707,14 +707,21 @@ bool CoreVctr::planPart() noexcept {
         }
         n = merged;
     }
-    bool same = ok && n == partcount;
+    bool same = ok && n == partcount && top == segmenttop;
     for (int i = 0; i < n && same; ++i) same = from[i] == partfrom[i] && to[i] == partto[i];
-    // Steps left out of other ranges, or as many as are held: written now.
-    if (!same || deferred == iCsteps) chnwr();
+    // Steps left out of other ranges or segments: written now.
+    if (!same) chnwr();
     if (!ok) return false;
-    partcount = n;
-    std::copy(from, from + n, partfrom);
-    std::copy(to, to + n, partto);
+    if (!same) {
+        partcount = n;
+        std::copy(from, from + n, partfrom);
+        std::copy(to, to + n, partto);
+        segmenttop = top;
+        segmentwidth = std::max(1L, (top + iCsteps - 1) / iCsteps);
+    }
+    // This step goes where the one iCsteps back was: its segment takes it
+    // before it goes.
+    catchUp(static_cast<int>(stepcount % iCsteps));
     return true;
 }
 
@@ -736,37 +743,49 @@ void CoreVctr::replay(int k, long from, long to) noexcept {
     if (steps[k].mixed) mixPart(steps[k].record, steps[k].split, from, to);
 }
 
-void CoreVctr::chnwr() noexcept {
-    if (deferroot != nullptr && deferroot != this) {
-        deferroot->chnwr();
-        return;
-    }
-    if (deferred <= 0 || partnow) return;
-    CoreAudp audio;
-    int const held = deferred;
-    deferred = 0;
+void CoreVctr::catchUp(int j) noexcept {
+    long const first = segmentdone[j];
+    segmentdone[j] = stepcount;
+    if (first >= stepcount) return;
     // A stretch at a time, so each stretch of every output and element
     // stays in cache through all the steps.
-    constexpr long kStretch = 2048;
-    long const top = treeTop();
-    for (long b = 0; b < top; b += kStretch) {
-        long const e = std::min(top, b + kStretch);
+    constexpr long kStretch = 512;
+    long const begin = j * segmentwidth;
+    long const end = std::min(segmenttop, begin + segmentwidth);
+    for (long b = begin; b < end; b += kStretch) {
+        long const e = std::min(end, b + kStretch);
         long at = b;
         for (int r = 0; r <= partcount && at < e; ++r) {
             long const gap = r < partcount ? std::min(e, partfrom[r]) : e;
             if (at < gap)
-                for (int k = 0; k < held; ++k) replay(k, at, gap);
+                for (long k = first; k < stepcount; ++k)
+                    replay(static_cast<int>(k % iCsteps), at, gap);
             if (r < partcount) at = std::max(at, partto[r]);
         }
     }
 }
 
+void CoreVctr::chnwr() noexcept {
+    if (deferroot != nullptr && deferroot != this) {
+        deferroot->chnwr();
+        return;
+    }
+    if (stepcount <= 0 || partnow) return;
+    CoreAudp audio;
+    for (int j = 0; j < iCsteps; ++j) catchUp(j);
+    stepcount = 0;
+    std::fill(segmentdone, segmentdone + iCsteps, 0L);
+}
+
 bool CoreVctr::chnpw(long from, long to) const noexcept {
     if (deferroot != nullptr && deferroot != this) return deferroot->chnpw(from, to);
-    if (deferred <= 0) return true;
-    to = std::min(to, treeTop());
+    if (stepcount <= 0) return true;
+    to = std::min(to, segmenttop);
     if (from >= to) return true;
     for (int r = 0; r < partcount; ++r)
         if (partfrom[r] <= from && to <= partto[r]) return true;
-    return false;
+    // Or every segment it touches is up to date.
+    for (long j = from / segmentwidth; j * segmentwidth < to; ++j)
+        if (j >= iCsteps || segmentdone[j] < stepcount) return false;
+    return true;
 }
