@@ -63,7 +63,7 @@ bool CoreSpmx::setup(CoreVctr* vector, CoreCnvl::FFTEXTENSION const& ext) {
     root = vector;
     length = ext.length;
     partitions = ext.partitions;
-    root->chndf(ext.partlength);
+    root->chndf(ext.partlength, &root);
     return true;
 }
 

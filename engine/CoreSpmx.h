@@ -23,7 +23,7 @@ class CoreVctr;
 class CoreSpmx {
 public:
     explicit CoreSpmx(CorePool* pool) : pool(pool) {}
-    ~CoreSpmx() { release(); }
+    ~CoreSpmx() { clear(); }
     CoreSpmx(CoreSpmx const&) = delete;
     CoreSpmx& operator=(CoreSpmx const&) = delete;
     CoreSpmx(CoreSpmx&&) = delete;
@@ -77,13 +77,14 @@ private:
     // Makes element e's spectra from its buffers (one transform per partition).
     void make(CoreCnvl::FFTEXTENSION* ext, ELEMENT& e, CoreVctr const* owner) noexcept;
     bool mixSpectra(CoreCnvl::FFTEXTENSION* ext, double const* kernL, double const* kernR) noexcept;
-    void release(); // clear without a word to the root, which may be gone
+    void release(); // frees the spectra and forgets the root
 
-    CorePool* pool;           // the player's pool (not owned)
-    CoreVctr* root = nullptr; // the kernel's vector (not owned)
-    int count = 0;            // elements held
-    int length = 0;           // N the spectra were made for
-    int partitions = 0;       // P the spectra were made for
+    CorePool* pool; // the player's pool (not owned)
+    // The kernel's vector (not owned); cleared by the vector when it goes first.
+    CoreVctr* root = nullptr;
+    int count = 0;      // elements held
+    int length = 0;     // N the spectra were made for
+    int partitions = 0; // P the spectra were made for
     ELEMENT elements[iCelements];
     bool paired = false;                         // see pairs
     ELEMENT const* pair[2] = {nullptr, nullptr}; // the two terms then

@@ -131,7 +131,9 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
 CoreVctr::~CoreVctr() { release(true); }
 
 void CoreVctr::release(bool withChildren) {
-    // Nothing of a tree that goes is written out.
+    // Nothing of a tree that goes is written out; its binder forgets it.
+    if (deferholder != nullptr && *deferholder == this) *deferholder = nullptr;
+    deferholder = nullptr;
     deferroot = nullptr;
     stepcount = 0;
     if (elementflags != nullptr) {

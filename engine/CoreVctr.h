@@ -173,8 +173,9 @@ public:
     // steps they left out. The rest is cut in iCsteps segments, and each
     // update writes one of them up to date, in turn: no segment is more than
     // iCsteps steps behind, and every update costs about the same. 0 writes
-    // everything out and mixes whole again. Root only; loader path.
-    void chndf(int granule) noexcept;
+    // everything out and mixes whole again. holder (the binder's pointer to
+    // this root) is cleared when the root goes first. Root only; loader path.
+    void chndf(int granule, CoreVctr** holder = nullptr) noexcept;
     // Writes out the steps the tree's mixes left out: afterwards every output
     // holds what the whole mixes would have written, bit for bit. Every change
     // of elements, lengths, fades or pairs does this first.
@@ -408,15 +409,16 @@ private:
         bool mixed = false;               // false: the update left the output as it was
         bool split = false;               // the fade scaled the fresh share only
     };
-    STEP steps[iCsteps];            // the steps left out, step s at s % iCsteps
-    CoreVctr* deferroot = nullptr;  // root that writes this tree in part; null: whole
-    int defergranule = 0;           // root: granule given to chndf; 0 whole
-    long stepcount = 0;             // root: steps logged since the tree was last whole
-    long segmentdone[iCsteps] = {}; // root: steps each segment holds (<= stepcount)
-    long segmentwidth = 0;          // root: samples per segment
-    long segmenttop = 0;            // root: samples the segments cover (the longest output)
-    bool partnow = false;           // root: this update writes the ranges only
-    int partcount = 0;              // root: ranges written, sorted, apart
+    STEP steps[iCsteps];              // the steps left out, step s at s % iCsteps
+    CoreVctr* deferroot = nullptr;    // root that writes this tree in part; null: whole
+    int defergranule = 0;             // root: granule given to chndf; 0 whole
+    CoreVctr** deferholder = nullptr; // root: binder's pointer to it, cleared when it goes
+    long stepcount = 0;               // root: steps logged since the tree was last whole
+    long segmentdone[iCsteps] = {};   // root: steps each segment holds (<= stepcount)
+    long segmentwidth = 0;            // root: samples per segment
+    long segmenttop = 0;              // root: samples the segments cover (the longest output)
+    bool partnow = false;             // root: this update writes the ranges only
+    int partcount = 0;                // root: ranges written, sorted, apart
     long partfrom[LINEARSUM::iCranges] = {};
     long partto[LINEARSUM::iCranges] = {}; // exclusive
     int fadeinsize = 0;                    // samples in the fade-in element

@@ -634,9 +634,13 @@ int CoreVctr::chnel(void const** left, void const** right, int capacity) const {
 
 // ---- Mixes written in part ----------------------------------------------------------
 
-void CoreVctr::chndf(int granule) noexcept {
+void CoreVctr::chndf(int granule, CoreVctr** holder) noexcept {
     chnwr();
     defergranule = granule > 0 ? granule : 0;
+    // One binder at a time: one taking over leaves the other without a root.
+    if (deferholder != nullptr && deferholder != holder && *deferholder == this)
+        *deferholder = nullptr;
+    deferholder = defergranule > 0 ? holder : nullptr;
     stepcount = 0;
     partnow = false;
     bindDefer(defergranule > 0 ? this : nullptr);
