@@ -67,7 +67,10 @@ void CoreDsge::focus(short column, short row, bool pressed) {
 void CoreDsge::draw_() {
     CoreAnsx keys("");
     CoreDspc::MESSAGELOC message{};
-    while (active && mailbox != nullptr && mailbox->getms(CoreDspc::iCkey, &message))
+    // Keys typed after the next click belong to what that click arms, a
+    // tick later.
+    while (active && mailbox != nullptr &&
+           mailbox->getbf(CoreDspc::iCkey, CoreDspc::iCclick, &message))
         keys += CoreAnsx(char(message.word1 & 0xFF));
     bool armedseen = false;
     for (int i = 0; i < fields.count; ++i) {

@@ -441,7 +441,8 @@ bool CoreDsif::getmp(short& column, short& row, int& word3, int& word4, bool& he
         held = plugin != nullptr && plugin->gtprp(CorePlif::iCpropmouse, 0, 0, state) != 0 &&
                (state[2] & 0xFF) != 0;
     }
-    if (mailbox != nullptr) mailbox->clrms(CoreDspc::iCclick);
+    // Later clicks stay queued for the ticks that follow: dropping them here
+    // lost every click posted while a tick ran, one in many under load.
     return taken;
 }
 

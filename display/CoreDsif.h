@@ -186,8 +186,9 @@ public:
     void getmw(); // sums the waiting wheel steps into property 82 (none for 0)
     // Takes the oldest click into column, row and the two kept words (held
     // becomes true); without one a held button is refreshed from the
-    // plug-in's mouse state (released without a plug-in object). Every
-    // other click is dropped. Answers whether a click was taken.
+    // plug-in's mouse state (released without a plug-in object). Later
+    // clicks wait for the next ticks, one a tick, in the order posted.
+    // Answers whether a click was taken.
     bool getmp(short& column, short& row, int& word3, int& word4, bool& held);
 
     // Geometry: main columns and rows, extra columns and rows, in cells or in

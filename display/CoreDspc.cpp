@@ -25,11 +25,14 @@ void CoreDspc::addms(MESSAGELOC const* record) {
     }
 }
 
-bool CoreDspc::getms(short id, MESSAGELOC* out) {
+bool CoreDspc::getms(short id, MESSAGELOC* out) { return getbf(id, id, out); }
+
+bool CoreDspc::getbf(short id, short mark, MESSAGELOC* out) {
     if (out == nullptr) return false;
     CoreSmgd hold(lock);
     for (int i = 0; i < records.count; ++i) {
         MESSAGELOC* record = static_cast<MESSAGELOC*>(records[unsigned(i)]);
+        if (record->id != std::uint16_t(id) && record->id == std::uint16_t(mark)) return false;
         if (record->id != std::uint16_t(id)) continue;
         *out = *record;
         records.Delete(i);

@@ -3,10 +3,11 @@
 // display as 20-byte records (click, key, bypass, wheel, program chosen).
 // Contract: writers are whatever thread calls the plug-in's property setter
 // (the editor's UI thread) through `addms`; the reader is the control thread,
-// inside the display lock, through `getms` and `clrms`. Unbounded: every
-// record is kept until a reader takes or clears it. Oldest first per id. Each
-// call holds the mailbox's own lock for its whole length and no longer, so a
-// record posted between a reader's `getms` and `clrms` is cleared too.
+// inside the display lock, through `getms`, `getbf`, `clrms` and `clrbf`.
+// Unbounded: every record is kept until a reader takes or clears it. Oldest
+// first per id. Each call holds the mailbox's own lock for its whole length
+// and no longer, so a record posted between a reader's `getms` and `clrms`
+// is cleared too: a reader that must lose nothing takes records one by one.
 // Owner: the instance assembly, one per plug-in instance, created before the
 // display and deleted after it.
 
@@ -52,6 +53,9 @@ public:
     // Frees the records of id queued before the oldest record of mark; none
     // when no record of mark is queued.
     void clrbf(short id, short mark);
+    // getms for a record of id queued before every record of mark: false
+    // when the oldest of id comes after one of mark.
+    bool getbf(short id, short mark, MESSAGELOC* out);
 
 private:
     CoreTlst records; // MESSAGELOC*, owned, oldest first

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 
 #include "display/CoreDsbf.h"
@@ -24,7 +25,7 @@ CoreDstx::CoreDstx(CoreDsbf* buffer, CoreBean* engine, CorePlif* plugin)
       control(-1), secondcontrol(-1), minimum(0.0), maximum(0.0), value(0.0), position(0.0),
       secondposition(0.0), reported(0.0), armed(false), ranged(false), dual(false), bound(false),
       secondmoved(false), whole(false), pending(false), rawknown(false), secondknown(false),
-      lastraw(0.0), secondraw(0.0), elements(nullptr), buffer(buffer), engine(engine),
+      lastraw(0.0), secondraw(0.0), dragpart(0), elements(nullptr), buffer(buffer), engine(engine),
       plugin(plugin) {}
 
 CoreDstx::~CoreDstx() {
@@ -78,6 +79,14 @@ void CoreDstx::writeposition() {
     rawknown = true;
     CoreBean::BEANSTRUCT index{control, 0};
     engine->setbd(CoreBnid::iCsetraw, lastraw, &index);
+}
+
+void CoreDstx::writesecond() {
+    if (secondcontrol < 0) return;
+    secondraw = toraw(secondposition);
+    secondknown = true;
+    CoreBean::BEANSTRUCT index{secondcontrol, 0};
+    engine->setbd(CoreBnid::iCsetraw, secondraw, &index);
 }
 
 void CoreDstx::setrg(double minimum, double maximum, double v) {
@@ -213,6 +222,7 @@ bool CoreDstx::mouse(int& x, int& y) {
 void CoreDstx::setar(bool arm) {
     if (arm) mouse(anchorx, anchory);
     armed = arm;
+    dragpart = 0;
 }
 
 bool CoreDstx::ishre(short c, short r) { return r == row && c >= column && c <= column + width; }
@@ -235,7 +245,26 @@ void CoreDstx::updte() {
         }
     }
     bool moved = false;
-    if (armed && !dual) {
+    if (armed && dual) {
+        // The drag stands in for the two controls: its first step picks the
+        // part it moves until the button is let go, up and down the list,
+        // sideways the number; the part moved last is the active one.
+        int x = anchorx, y = anchory;
+        if (mouse(x, y) && (x != anchorx || y != anchory)) {
+            if (dragpart == 0) dragpart = std::abs(x - anchorx) > std::abs(y - anchory) ? 2 : 1;
+            double& part = dragpart == 2 ? secondposition : position;
+            double p = CoreIfce::getnh(finiteFraction(part), anchorx, anchory, x, y);
+            if (p != part && dragpart == 2) {
+                secondposition = p;
+                secondmoved = secondchanged = true;
+                writesecond();
+            } else if (p != part) {
+                position = p;
+                moved = true;
+                writeposition();
+            }
+        }
+    } else if (armed) {
         int x = anchorx, y = anchory;
         // A click without movement leaves the value as it is, also one that
         // lies outside the range.

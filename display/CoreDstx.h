@@ -4,6 +4,8 @@
 // field: a list and a range, the part moved last being active). A field may
 // be bound to an interface control, whose raw value (-1 to 1) carries its
 // position (0 to 1) as 2p - 1; while armed it follows mouse drags instead.
+// A drag on a dual field moves the list when it starts up or down and the
+// number when it starts sideways, as the two controls would.
 // Only what a control or a drag changes is reported by ischg: a value the
 // page puts in is taken as reported at once, and an untouched field keeps
 // its exact value (also one outside its range), because its position counts
@@ -79,6 +81,7 @@ private:
     void fromindex(int index);            // value and position of a choice, written if bound
     double rangeposition(double v) const; // (v - minimum) / (maximum - minimum), guarded
     void writeposition();                 // position to the bound control
+    void writesecond();                   // second position to the second control
     void taken();                         // the value as reported
     bool mouse(int& x, int& y);           // the plug-in's mouse position
 
@@ -109,6 +112,7 @@ private:
     bool secondknown;      // secondraw holds the second control's raw value
     double lastraw;        // raw value last written to or read from the control
     double secondraw;      // the same for the second control
+    short dragpart;        // dual: what the drag since arming moves, 0 not yet, 1 list, 2 number
     CoreTlst* elements;    // CoreAnsx*, owned, made at the first choice
     CoreDsbf* buffer;      // not owned
     CoreBean* engine;      // not owned

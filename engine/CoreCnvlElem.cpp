@@ -192,12 +192,45 @@ constexpr int kTile = 256; // samples a fused mix holds between its terms
 CNVL_MIX_CLONES
 void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
                 int count, bool last, int headLength, const double* head, int fadeLength,
-                int tailLength, const double* tail) {
+                int tailLength, const double* tail, int from, int to) {
     constexpr std::uint64_t kExponent = 0x7FF0000000000000ull;
     alignas(64) double t[kTile];
     const int tailStart = fadeLength - tailLength; // first sample the tail window scales
-    for (int base = 0; base < n; base += kTile) {
-        const int m = std::min(kTile, n - base);
+    // One or two plain terms, the last pass: a tile the fade leaves alone is
+    // one loop, each value read, summed in the same order and written once.
+    const bool plain = last && count >= 1 && count <= 2 && terms[0].y == nullptr &&
+                       (count == 1 || terms[1].y == nullptr);
+    const bool two = count == 2;
+    const auto flushed = [](double v) {
+        return (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
+    };
+    for (int base = std::max(from, 0); base < std::min(to, n); base += kTile) {
+        const int m = std::min({kTile, n - base, to - base});
+        const bool faded = (headLength > 0 && base < headLength) ||
+                           (tailLength > 0 && base < fadeLength && base + m > tailStart);
+        if (plain && !faded) {
+            double* o = dst + base;
+            const double* x0 = terms[0].x + base;
+            const double* x1 = two ? terms[1].x + base : x0;
+            const double a0 = terms[0].a;
+            const double a1 = two ? terms[1].a : 0.0;
+            // With split, fresh holds: the share is the terms, flushed, then
+            // added to the kept part (at gain 1, which changes no value).
+            if (split && two)
+                for (int i = 0; i < m; ++i)
+                    o[i] = flushed(o[i] * keep + flushed(x0[i] * a0 + x1[i] * a1));
+            else if (split)
+                for (int i = 0; i < m; ++i) o[i] = flushed(o[i] * keep + flushed(x0[i] * a0));
+            else if (fresh && two)
+                for (int i = 0; i < m; ++i) o[i] = flushed(x0[i] * a0 + x1[i] * a1);
+            else if (fresh)
+                for (int i = 0; i < m; ++i) o[i] = flushed(x0[i] * a0);
+            else if (two)
+                for (int i = 0; i < m; ++i) o[i] = flushed(o[i] * keep + x0[i] * a0 + x1[i] * a1);
+            else
+                for (int i = 0; i < m; ++i) o[i] = flushed(o[i] * keep + x0[i] * a0);
+            continue;
+        }
         const double* d = dst + base;
         if (split && !fresh)
             std::fill(t, t + m, 0.0);
@@ -246,7 +279,7 @@ void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const T
 bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
                          void* dstL, void* dstR, void* const* srcL, void* const* srcR,
                          int fadeLength, int headLength, const void* head, int tailLength,
-                         const void* tail, bool split) {
+                         const void* tail, bool split, int from, int to) {
     constexpr int kMost = 16; // terms per pass; more elements take further passes
     auto* dl = static_cast<double*>(dstL);
     auto* dr = static_cast<double*>(dstR);
@@ -254,6 +287,8 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
     // The fresh share must be whole before the kept part joins it.
     split = split && mix != nullptr;
     if (split && (dl == dr || fadeLength > n || (!selected && count > kMost))) return false;
+    // The separate passes below treat the whole buffer only.
+    if ((dl == dr || fadeLength > n) && (from > 0 || to < n)) return false;
     if (dl == dr || fadeLength > n) {
         // One buffer for both sides, or a fade past the mixed values: the
         // separate passes, which handle both.
@@ -278,9 +313,9 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
     auto pass = [&](bool last) {
         const bool fresh = (keep == 0.0 || split) && terms > 0 && left[0].y == nullptr;
         mixChannel(n, dl, keep, fresh, split, left, terms, last, last ? hl : 0, w, f, last ? tl : 0,
-                   tw);
+                   tw, from, to);
         mixChannel(n, dr, keep, fresh, split, right, terms, last, last ? hl : 0, w, f,
-                   last ? tl : 0, tw);
+                   last ? tl : 0, tw, from, to);
         terms = 0;
         keep = 1.0;
     };

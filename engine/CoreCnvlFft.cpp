@@ -330,7 +330,10 @@ namespace {
 // The refresh of both channels' partition spectra from the kernel vector's
 // element spectra, when the kernel is such a sum; false: transform it.
 bool mixedRefresh(FFTEXTENSION* e, const double* kernL, const double* kernR) {
-    return e->spectramix != nullptr && !e->monomode && e->spectramix->mixed(e, kernL, kernR);
+    if (e->spectramix == nullptr) return false;
+    if (!e->monomode) return e->spectramix->mixed(e, kernL, kernR);
+    e->spectramix->whole();
+    return false;
 }
 
 } // namespace

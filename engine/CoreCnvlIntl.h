@@ -15,6 +15,7 @@
 // for the table rows and validity tests.
 #include "engine/CoreCnvl.h"
 
+#include <climits>
 #include <cstdint>
 
 struct CoreCnvlIntl {
@@ -68,11 +69,14 @@ struct CoreCnvlIntl {
     // vmix1 followed by fade1 (a fade past n falls back to the two). split:
     // the fade scales the fresh share only, as a mix at retention 0 and the
     // fade into a scratch pair, then a mix of that pair at gain 1 would;
-    // false (nothing done) when that takes more than one pass.
+    // false (nothing done) when that takes more than one pass. Only values
+    // from .. to - 1 are mixed (each value's sum depends on it alone); false
+    // when a part is asked of a shape only mixed whole (a shared buffer, a
+    // fade past n).
     static bool vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, int n, int count,
                       void* dstL, void* dstR, void* const* srcL, void* const* srcR, int fadeLength,
                       int headLength, const void* head, int tailLength, const void* tail,
-                      bool split);
+                      bool split, int from = 0, int to = INT_MAX);
     // ---- element set 2: 32-bit values held by the bridge ---------------------
     // The same operations forwarded to the bridge in ext; an entry the bridge
     // lacks does nothing (new returns null). The bridge frees no element.

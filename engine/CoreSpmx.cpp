@@ -63,10 +63,20 @@ bool CoreSpmx::setup(CoreVctr* vector, CoreCnvl::FFTEXTENSION const& ext) {
     root = vector;
     length = ext.length;
     partitions = ext.partitions;
+    root->chndf(ext.partlength, &root);
     return true;
 }
 
 void CoreSpmx::clear() {
+    if (root != nullptr) root->chndf(0);
+    release();
+}
+
+void CoreSpmx::whole() noexcept {
+    if (root != nullptr) root->chnwr();
+}
+
+void CoreSpmx::release() {
     for (int i = 0; i < count; ++i)
         for (double*& s : elements[i].spectra) {
             if (s != nullptr) pool->free_(s);
@@ -100,6 +110,13 @@ void CoreSpmx::make(CoreCnvl::FFTEXTENSION* ext, ELEMENT& e, CoreVctr const* own
 
 bool CoreSpmx::mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
                      double const* kernR) noexcept {
+    if (mixSpectra(ext, kernL, kernR)) return true;
+    whole();
+    return false;
+}
+
+bool CoreSpmx::mixSpectra(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
+                          double const* kernR) noexcept {
     // Only the vector's own output pair is its sum (a diagnostic, say, may
     // play another kernel on the same player).
     if (root == nullptr || ext->length != length || ext->partitions != partitions ||
@@ -138,6 +155,7 @@ bool CoreSpmx::mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
         for (int ch = 0; ch < 2; ++ch) {
             double* s = out[ch] + at;
             if (dirty) {
+                if (!root->chnpw(from, to)) root->chnwr();
                 CoreCnvlIntl::prtsp(ext, kern[ch] + from, ext->partlens[i], s);
             } else if (sum.count == 0) {
                 std::fill(s, s + length, 0.0);

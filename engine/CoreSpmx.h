@@ -7,7 +7,9 @@
 // per partition. Partitions the sum does not describe (faded ends, the part
 // past the mixed length) are transformed from the kernel itself as before,
 // and a kernel that is no such sum (smoothing, pan, a switching pair) is
-// transformed whole by the caller.
+// transformed whole by the caller. While bound, the vector writes its
+// output only in the partitions transformed from it (CoreVctr::chndf): any
+// refresh that reads more has the rest written first.
 // Owner: the player (CoreCnvl). The vector root is not owned; the processing
 // engine binds it with the kernel and drops it before the program goes.
 // Threads: setup and clear on the loader path (allocate from the pool); mixed
@@ -37,12 +39,17 @@ public:
     // held) when there is no root, no such plan, too many elements or more
     // than iCbudget values. Throws CoreAnsx when the pool refuses.
     bool setup(CoreVctr* root, CoreCnvl::FFTEXTENSION const& ext);
-    void clear(); // frees the spectra and forgets the root
+    // Frees the spectra and forgets the root, which writes its outputs
+    // whole from now on.
+    void clear();
 
     // Both channels' partition spectra (split form, P x N each) for the
     // kernel pair kernL, kernR that root's output pair 0 is now. False, with
-    // the spectra partly written, when it is not a sum of held elements.
+    // the spectra partly written, when it is not a sum of held elements: the
+    // kernel is then whole for the caller to transform.
     bool mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL, double const* kernR) noexcept;
+    // The kernel is read whole without mixed: the root writes out what it left.
+    void whole() noexcept;
     // The last mixed kernel was two weighted elements: its clean partitions
     // were not written, and terms gives them.
     bool pairs() const { return paired; }
@@ -69,12 +76,15 @@ private:
     };
     // Makes element e's spectra from its buffers (one transform per partition).
     void make(CoreCnvl::FFTEXTENSION* ext, ELEMENT& e, CoreVctr const* owner) noexcept;
+    bool mixSpectra(CoreCnvl::FFTEXTENSION* ext, double const* kernL, double const* kernR) noexcept;
+    void release(); // frees the spectra and forgets the root
 
-    CorePool* pool;           // the player's pool (not owned)
-    CoreVctr* root = nullptr; // the kernel's vector (not owned)
-    int count = 0;            // elements held
-    int length = 0;           // N the spectra were made for
-    int partitions = 0;       // P the spectra were made for
+    CorePool* pool; // the player's pool (not owned)
+    // The kernel's vector (not owned); cleared by the vector when it goes first.
+    CoreVctr* root = nullptr;
+    int count = 0;      // elements held
+    int length = 0;     // N the spectra were made for
+    int partitions = 0; // P the spectra were made for
     ELEMENT elements[iCelements];
     bool paired = false;                         // see pairs
     ELEMENT const* pair[2] = {nullptr, nullptr}; // the two terms then

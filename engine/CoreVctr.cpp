@@ -131,6 +131,11 @@ CoreVctr::CoreVctr(CorePool* pool, CorePlel* cache, short /*index*/, CoreCnvl* e
 CoreVctr::~CoreVctr() { release(true); }
 
 void CoreVctr::release(bool withChildren) {
+    // Nothing of a tree that goes is written out; its binder forgets it.
+    if (deferholder != nullptr && *deferholder == this) *deferholder = nullptr;
+    deferholder = nullptr;
+    deferroot = nullptr;
+    stepcount = 0;
     if (elementflags != nullptr) {
         if (leaf)
             for (int i = 0; i < count; ++i) delete elementflags[i];
@@ -278,6 +283,7 @@ void CoreVctr::chnna(CoreAnsx name) {
 }
 
 void CoreVctr::chncp(long length, long length1, long allocated) {
+    settle();
     long len0 = length > 0 ? length : 0;
     long len1 = length1 >= 0 ? length1 : len0;
     // Mixing and copying run over the current length, which either selector
@@ -352,6 +358,7 @@ void CoreVctr::chncp(long length, long length1, long allocated) {
 void CoreVctr::chncd(short selector) {
     if (selector != 0 && selector != 1) return;
     int next = selector == 0 ? length0 : length1;
+    if (next != currentlength) settle();
     // A settled output was mixed over the old length only: the samples the
     // new length brings in must be mixed before anyone reads them.
     if (next != currentlength) remix();
@@ -363,6 +370,7 @@ void CoreVctr::chncd(short selector) {
 
 void CoreVctr::chnip() {
     if (leaf) return;
+    settle();
     for (int i = 0; i < count; ++i) {
         CoreVctr* child = children[i];
         if (child == nullptr) continue;
@@ -376,6 +384,7 @@ void CoreVctr::chnip() {
 }
 
 void CoreVctr::chndc() {
+    settle();
     if (!leaf)
         for (int i = 0; i < count; ++i) {
             CoreVctr* child = children[i];
@@ -426,9 +435,11 @@ int CoreVctr::chnls(short k) {
 
 void CoreVctr::ulink() {
     if (children == nullptr) return;
+    settle();
     for (int i = 0; i < count; ++i) {
         CoreVctr* child = children[i];
         if (!leaf && child != nullptr) {
+            child->bindDefer(nullptr); // a tree of its own now
             // Nothing of a child that may now be deleted on its own is
             // read again through this vector.
             if (elementflags[i] == &child->converged) elementflags[i] = nullptr;
@@ -466,6 +477,7 @@ void CoreVctr::newip(void** left, void** right, int n) {
 void CoreVctr::setip(int i, double* left, double* right, CoreAnsx name, long length, int rate,
                      long rangeStart, long rangeEnd, void* owner, short variant) {
     if (!validIndex(i, "setip")) return;
+    settle();
     leftelements[i] = left;
     rightelements[i] = right;
     substituted[i] = 0;
@@ -505,6 +517,7 @@ void CoreVctr::getip(int i, void** left, void** right) {
 
 void CoreVctr::cpyip(int i, void* left, void* right, int n) {
     if (!validIndex(i, "cpyip")) return;
+    settle();
     elementCopy(leftelements[i], left, n, false, 0, false);
     if (rightelements[i] != leftelements[i])
         elementCopy(rightelements[i], right, n, false, 0, false);
@@ -513,6 +526,7 @@ void CoreVctr::cpyip(int i, void* left, void* right, int n) {
 
 void CoreVctr::copyd(void* dstLeft, void* dstRight, void* srcLeft, void* srcRight, int n,
                      int offset) {
+    settle();
     elementCopy(dstLeft, srcLeft, n, true, offset, true);
     if (dstRight != dstLeft) elementCopy(dstRight, srcRight, n, true, offset, true);
     // The destination may be one of this vector's elements.
@@ -520,6 +534,7 @@ void CoreVctr::copyd(void* dstLeft, void* dstRight, void* srcLeft, void* srcRigh
 }
 
 void CoreVctr::delip(void* left, void* right) {
+    settle();
     CorePool* from = cache != nullptr ? cache->getpl() : pool;
     if (from == nullptr) from = pool;
     elementDelete(from, left);
@@ -585,6 +600,7 @@ short CoreVctr::getap() const { return activepair; }
 CoreAnsx CoreVctr::getnm() const { return name; }
 
 void CoreVctr::setsc() {
+    settle();
     void* newleft = elementNew(pool, allocatedlength);
     void* newright = nullptr;
     try {
@@ -621,6 +637,7 @@ void CoreVctr::setcc(short k) {
         CoreLog_::loger(CoreAnsx("Vector output pair out of range: ") + CoreAnsx(int(k)), 1);
         return;
     }
+    settle();
     if (k != activepair) {
         // The smoothing continues from what the active pair holds.
         elementCopy(pairleft[k], pairleft[activepair], currentlength, false, 0, false);
@@ -634,6 +651,7 @@ void CoreVctr::setcc(short k) {
 }
 
 void CoreVctr::setcr(void* window, int tailLength, int totalLength, int fadeInLength) {
+    settle();
     crossfadewindow = window;
     taillength = tailLength;
     totallength = totalLength;
@@ -689,6 +707,7 @@ int CoreVctr::rampLength(void const* window) const {
 }
 
 void* CoreVctr::newfi(int n) {
+    settle();
     void* element = rampElement(n, false);
     redirectWindow(fadeinelement, element, n);
     elementDelete(pool, fadeinelement);
@@ -699,6 +718,7 @@ void* CoreVctr::newfi(int n) {
 }
 
 void* CoreVctr::newfo(int n) {
+    settle();
     void* element = rampElement(n, true);
     redirectWindow(fadeoutelement, element, n);
     elementDelete(pool, fadeoutelement);
@@ -708,6 +728,7 @@ void* CoreVctr::newfo(int n) {
 }
 
 void* CoreVctr::newfe(int n) {
+    settle();
     // Built before the old one goes, so the windows still pointing at the
     // old ramp can be moved over instead of being left dangling.
     void* element = rampElement(n, true);

@@ -165,6 +165,25 @@ public:
     // changed: spectra made of the elements before are stale.
     long getev() const { return elementversion; }
 
+    // ---- mixes written in part (engine/CoreVctrMix.cpp) ------------------------------
+    // A partitioned player that mixes its kernel spectra from the elements
+    // reads the root's output only where the sum does not describe it. With
+    // granule > 0 (that player's partition length) the tree's mixes write only
+    // those ranges (chnrg's, rounded out to whole granules) and keep the
+    // steps they left out. The rest is cut in iCsteps segments, and each
+    // update writes one of them up to date, in turn: no segment is more than
+    // iCsteps steps behind, and every update costs about the same. 0 writes
+    // everything out and mixes whole again. holder (the binder's pointer to
+    // this root) is cleared when the root goes first. Root only; loader path.
+    void chndf(int granule, CoreVctr** holder = nullptr) noexcept;
+    // Writes out the steps the tree's mixes left out: afterwards every output
+    // holds what the whole mixes would have written, bit for bit. Every change
+    // of elements, lengths, fades or pairs does this first.
+    void chnwr() noexcept;
+    // Samples from .. to - 1 of the root's output pair 0 hold the whole mixes' values.
+    bool chnpw(long from, long to) const noexcept;
+    static constexpr int iCsteps = 32; // steps a part of an output may be behind
+
     // Raise the updated flag only when the output changed (default). Off, it
     // is raised after every mixing update; the engines' output is the same.
     static inline bool bVupdategate = true;
@@ -254,6 +273,26 @@ private:
     void trackSum(CoreCnvl::VECTORMIXSTRUCT const& record) noexcept;
     // Adds the ranges of the subtree's outputs own does not describe; false when sum is full.
     bool chnrg(LINEARSUM& sum) const noexcept;
+    // Writing in part (see chndf): the tree's nodes take root as theirs.
+    void bindDefer(CoreVctr* root) noexcept;
+    // Every node of the subtree mixes through the one-pass mix of the plain
+    // memory elements, which can mix a range alone.
+    bool partable() const noexcept;
+    long treeTop() const noexcept; // longest current length in the subtree, samples
+    // Root: the ranges this update writes, or false (then it mixes whole,
+    // the steps left out written first).
+    bool planPart() noexcept;
+    // The fused mix of record over [from, to) of the output; split: the
+    // fade scales the fresh share only.
+    void mixPart(CoreCnvl::VECTORMIXSTRUCT const& record, bool split, long from, long to) noexcept;
+    // Step k of the steps left out, over [from, to), children first.
+    void replay(int k, long from, long to) noexcept;
+    // Root: segment j of the unwritten ranges brought up to the last step.
+    void catchUp(int j) noexcept;
+    // Writes out what the tree left unwritten before this node changes.
+    void settle() noexcept {
+        if (deferroot != nullptr) deferroot->chnwr();
+    }
 
     // Frees everything this vector owns that is present (destructor and a
     // constructor that failed half-way). Children are deleted only when
@@ -364,7 +403,25 @@ private:
     void* scratchleft = nullptr;  // fresh share of a folded mix, left (owned)
     void* scratchright = nullptr; // fresh share of a folded mix, right (owned)
     int scratchlength = 0;        // samples in each scratch buffer
-    int fadeinsize = 0;           // samples in the fade-in element
-    int fadeoutsize = 0;          // samples in the fade-out element
-    int tailfadesize = 0;         // samples in the tail fade element
+    // One mix a partial update left out of the unwritten ranges.
+    struct STEP {
+        CoreCnvl::VECTORMIXSTRUCT record; // the mix as it was made
+        bool mixed = false;               // false: the update left the output as it was
+        bool split = false;               // the fade scaled the fresh share only
+    };
+    STEP steps[iCsteps];              // the steps left out, step s at s % iCsteps
+    CoreVctr* deferroot = nullptr;    // root that writes this tree in part; null: whole
+    int defergranule = 0;             // root: granule given to chndf; 0 whole
+    CoreVctr** deferholder = nullptr; // root: binder's pointer to it, cleared when it goes
+    long stepcount = 0;               // root: steps logged since the tree was last whole
+    long segmentdone[iCsteps] = {};   // root: steps each segment holds (<= stepcount)
+    long segmentwidth = 0;            // root: samples per segment
+    long segmenttop = 0;              // root: samples the segments cover (the longest output)
+    bool partnow = false;             // root: this update writes the ranges only
+    int partcount = 0;                // root: ranges written, sorted, apart
+    long partfrom[LINEARSUM::iCranges] = {};
+    long partto[LINEARSUM::iCranges] = {}; // exclusive
+    int fadeinsize = 0;                    // samples in the fade-in element
+    int fadeoutsize = 0;                   // samples in the fade-out element
+    int tailfadesize = 0;                  // samples in the tail fade element
 };

@@ -40,6 +40,7 @@ void CoreVctr::setvl(bool vectorOn, double minimum, double maximum, CoreAnsx vec
                      bool readbackOn, CoreAnsx readbackSource, double panDepth, CoreAnsx panSource,
                      double gainpadFloor, CoreAnsx gainpadSource, bool gainOn, CoreAnsx gainSource,
                      bool normaliseOn, double normalisationPosition, double normalisationWeight) {
+    settle();
     vectoron = vectorOn;
     if (vectoron) {
         vectorsource = vectorSource;
@@ -182,6 +183,9 @@ void CoreVctr::updte(bool mix) noexcept {
     if (vectoron) updateWeights(record);
     mixedlast = false;
     if (!mix) return;
+    // A whole mix keeps what the tree left unwritten: write that first.
+    bool const part = deferroot != nullptr && deferroot->partnow;
+    if (!part) settle();
     if (panon) updatePan(record);
     bool missing = trackChanges(record); // an element without buffers cannot be mixed
     updateConvergence(record.retention);
@@ -191,6 +195,11 @@ void CoreVctr::updte(bool mix) noexcept {
         currentlength > 0) {
         mixOutput(record);
         mixedlast = true;
+    }
+    if (part) {
+        STEP& step = steps[deferroot->stepcount % iCsteps];
+        step.record = record;
+        step.mixed = mixedlast;
     }
     unchanged = true;
 }
@@ -287,6 +296,14 @@ void CoreVctr::mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record) {
     CoreCnvl::VECEXTENSION* ext = elementExtension();
     double retention = record.retention;
     trackSum(record);
+    if (deferroot != nullptr && deferroot->partnow) {
+        bool const split =
+            foldon && retention != 0.0 && scratchleft != nullptr && scratchright != nullptr;
+        steps[deferroot->stepcount % iCsteps].split = split;
+        for (int r = 0; r < deferroot->partcount; ++r)
+            mixPart(record, split, deferroot->partfrom[r], deferroot->partto[r]);
+        return;
+    }
     if (!foldon) {
         mixfn(ext, false, vectoron, panon, &record, currentlength, count, currentleft, currentright,
               leftelements, rightelements);
@@ -333,6 +350,8 @@ void CoreVctr::mixOutput(CoreCnvl::VECTORMIXSTRUCT const& record) {
 
 void CoreVctr::chnup(bool mix) noexcept {
     CoreAudp audio;
+    // A whole update of the tree: what it left unwritten first.
+    if (mix && deferroot == this && !partnow) chnwr();
     // Children first: a parent's element flags are its children's converged flags.
     if (!leaf && children != nullptr)
         for (int i = 0; i < count; ++i)
@@ -342,7 +361,10 @@ void CoreVctr::chnup(bool mix) noexcept {
 
 void CoreVctr::chnru(bool mix) noexcept {
     CoreAudp audio;
+    partnow = mix && deferroot == this && planPart();
     chnup(mix);
+    if (partnow) ++stepcount;
+    partnow = false;
     // The engine re-reads the kernel when the flag is up; a settled output
     // has nothing new for it.
     if (mix && (mixedlast || !bVupdategate)) *activeupdated = true;
@@ -352,6 +374,7 @@ void CoreVctr::chnru(bool mix) noexcept {
 
 void CoreVctr::setgn(double g) {
     if (!leaf || !normaliseon || count < 1) return;
+    settle();
     double p = normposition;
     double dlo = p - positionmin + 1.0;
     double dup = positionmax - p + 1.0;
@@ -439,6 +462,7 @@ void CoreVctr::setfd(bool tail, int a, int b) noexcept {
     bool same = foldon && n == foldlength && headlength == foldheadlength && head == foldhead &&
                 taillen == foldtaillength && tailwindow == foldtail;
     if (same || (empty && !foldon)) return; // the fade is already part of the output
+    settle();
 
     CoreCnvl::ELFADE fadefn = elementFade();
     // A new fade: the output so far was mixed without it (or with another
@@ -461,6 +485,7 @@ void CoreVctr::setfd(bool tail, int a, int b) noexcept {
 void CoreVctr::setfd(void* left, void* right, int n, void* window) noexcept {
     CoreAudp audio;
     if (left == nullptr || right == nullptr || n <= 0) return;
+    settle(); // the pair may be an output of the tree
     CoreCnvl::ELFADE fadefn = elementFade();
     fadefn(elementExtension(), n, left, right, n, window, 0, nullptr);
 }
@@ -605,4 +630,166 @@ int CoreVctr::chnel(void const** left, void const** right, int capacity) const {
         return true;
     };
     return visit(visit, this) ? found : -1;
+}
+
+// ---- Mixes written in part ----------------------------------------------------------
+
+void CoreVctr::chndf(int granule, CoreVctr** holder) noexcept {
+    chnwr();
+    defergranule = granule > 0 ? granule : 0;
+    // One binder at a time: one taking over leaves the other without a root.
+    if (deferholder != nullptr && deferholder != holder && *deferholder == this)
+        *deferholder = nullptr;
+    deferholder = defergranule > 0 ? holder : nullptr;
+    stepcount = 0;
+    partnow = false;
+    bindDefer(defergranule > 0 ? this : nullptr);
+}
+
+void CoreVctr::bindDefer(CoreVctr* to) noexcept {
+    deferroot = to;
+    if (!leaf && children != nullptr)
+        for (int i = 0; i < count; ++i)
+            if (children[i] != nullptr) children[i]->bindDefer(to);
+}
+
+bool CoreVctr::partable() const noexcept {
+    constexpr int kTermsOnePass = 16; // all-element terms the one-pass mix takes at once
+    bool ok = deferroot != nullptr && !switching && !panon && currentleft != nullptr &&
+              currentright != nullptr && currentleft != currentright && leftelements != nullptr &&
+              rightelements != nullptr && elementMix() == &CoreCnvlIntl::vmix1 &&
+              elementFade() == &CoreCnvlIntl::fade1 && !(foldon && foldLength() > currentlength) &&
+              (vectoron || count <= kTermsOnePass);
+    if (!leaf && children != nullptr)
+        for (int i = 0; i < count && ok; ++i)
+            ok = children[i] == nullptr ||
+                 (children[i]->deferroot == deferroot && children[i]->partable());
+    return ok;
+}
+
+long CoreVctr::treeTop() const noexcept {
+    long top = currentlength;
+    if (!leaf && children != nullptr)
+        for (int i = 0; i < count; ++i)
+            if (children[i] != nullptr) top = std::max(top, children[i]->treeTop());
+    return top;
+}
+
+bool CoreVctr::planPart() noexcept {
+    LINEARSUM sum;
+    bool ok = defergranule > 0 && partable() && chnrg(sum);
+    long const g = defergranule;
+    long const top = treeTop();
+    // chnrg's ranges rounded out to whole granules, inside the mixed
+    // lengths, sorted and merged.
+    long from[LINEARSUM::iCranges], to[LINEARSUM::iCranges];
+    int n = 0;
+    if (ok) {
+        for (int i = 0; i < sum.ranges; ++i) {
+            long const f = sum.from[i] / g * g;
+            long const t = sum.to[i] >= top ? top : std::min(top, (sum.to[i] + g - 1) / g * g);
+            if (f >= t) continue;
+            int at = n;
+            while (at > 0 && from[at - 1] > f) {
+                from[at] = from[at - 1];
+                to[at] = to[at - 1];
+                --at;
+            }
+            from[at] = f;
+            to[at] = t;
+            ++n;
+        }
+        int merged = 0;
+        for (int i = 0; i < n; ++i) {
+            if (merged > 0 && from[i] <= to[merged - 1]) {
+                to[merged - 1] = std::max(to[merged - 1], to[i]);
+                continue;
+            }
+            from[merged] = from[i];
+            to[merged] = to[i];
+            ++merged;
+        }
+        n = merged;
+    }
+    bool same = ok && n == partcount && top == segmenttop;
+    for (int i = 0; i < n && same; ++i) same = from[i] == partfrom[i] && to[i] == partto[i];
+    // Steps left out of other ranges or segments: written now.
+    if (!same) chnwr();
+    if (!ok) return false;
+    if (!same) {
+        partcount = n;
+        std::copy(from, from + n, partfrom);
+        std::copy(to, to + n, partto);
+        segmenttop = top;
+        segmentwidth = std::max(1L, (top + iCsteps - 1) / iCsteps);
+    }
+    // This step goes where the one iCsteps back was: its segment takes it
+    // before it goes.
+    catchUp(static_cast<int>(stepcount % iCsteps));
+    return true;
+}
+
+void CoreVctr::mixPart(CoreCnvl::VECTORMIXSTRUCT const& record, bool split, long from,
+                       long to) noexcept {
+    long const end = std::min<long>(to, currentlength);
+    if (from >= end) return;
+    CoreCnvlIntl::vmixf(&record, vectoron, panon, currentlength, count, currentleft, currentright,
+                        leftelements, rightelements, foldon ? foldLength() : 0,
+                        foldon ? foldheadlength : 0, foldon ? foldhead : nullptr,
+                        foldon ? foldtaillength : 0, foldon ? foldtail : nullptr, split,
+                        static_cast<int>(from), static_cast<int>(end));
+}
+
+void CoreVctr::replay(int k, long from, long to) noexcept {
+    if (!leaf && children != nullptr)
+        for (int i = 0; i < count; ++i)
+            if (children[i] != nullptr) children[i]->replay(k, from, to);
+    if (steps[k].mixed) mixPart(steps[k].record, steps[k].split, from, to);
+}
+
+void CoreVctr::catchUp(int j) noexcept {
+    long const first = segmentdone[j];
+    segmentdone[j] = stepcount;
+    if (first >= stepcount) return;
+    // A stretch at a time, so each stretch of every output and element
+    // stays in cache through all the steps.
+    constexpr long kStretch = 512;
+    long const begin = j * segmentwidth;
+    long const end = std::min(segmenttop, begin + segmentwidth);
+    for (long b = begin; b < end; b += kStretch) {
+        long const e = std::min(end, b + kStretch);
+        long at = b;
+        for (int r = 0; r <= partcount && at < e; ++r) {
+            long const gap = r < partcount ? std::min(e, partfrom[r]) : e;
+            if (at < gap)
+                for (long k = first; k < stepcount; ++k)
+                    replay(static_cast<int>(k % iCsteps), at, gap);
+            if (r < partcount) at = std::max(at, partto[r]);
+        }
+    }
+}
+
+void CoreVctr::chnwr() noexcept {
+    if (deferroot != nullptr && deferroot != this) {
+        deferroot->chnwr();
+        return;
+    }
+    if (stepcount <= 0 || partnow) return;
+    CoreAudp audio;
+    for (int j = 0; j < iCsteps; ++j) catchUp(j);
+    stepcount = 0;
+    std::fill(segmentdone, segmentdone + iCsteps, 0L);
+}
+
+bool CoreVctr::chnpw(long from, long to) const noexcept {
+    if (deferroot != nullptr && deferroot != this) return deferroot->chnpw(from, to);
+    if (stepcount <= 0) return true;
+    to = std::min(to, segmenttop);
+    if (from >= to) return true;
+    for (int r = 0; r < partcount; ++r)
+        if (partfrom[r] <= from && to <= partto[r]) return true;
+    // Or every segment it touches is up to date.
+    for (long j = from / segmentwidth; j * segmentwidth < to; ++j)
+        if (j >= iCsteps || segmentdone[j] < stepcount) return false;
+    return true;
 }

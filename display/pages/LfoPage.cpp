@@ -1,10 +1,13 @@
 // Page 7, the LFO edit page: the four LFOs of the loaded program, one row
 // each (minimum and maximum rate, tempo quantisation, rate source, waveform,
-// phase, phase source). A changed field is written by itself; the two rate
+// phase, phase source). A changed field is written by itself (on an LFO
+// without a waveform, with the waveform its row shows); the two rate
 // fields follow the engine on every tick, since setting one rate moves the
 // other when they would cross.
 // Part of CoreDsif; runs on the control thread inside a display tick, under
 // the display lock.
+#include <algorithm>
+
 #include "display/CoreDsgt.h"
 #include "display/CoreDsif.h"
 #include "display/CoreDstx.h"
@@ -82,6 +85,20 @@ void CoreDsif::ticklfo() {
                 engine->setbd(CoreBnid::iClfophase, editfield(short(f + 5))->getvl(), &lfo);
             if (editchanged(short(f + 6)))
                 engine->setbs(CoreBnid::iClfophasesource, editkey(f + 6), &lfo);
+            // An LFO without a waveform is not set up, and saving keeps its
+            // element as loaded: a change on its row would be lost. It takes
+            // the waveform its row shows.
+            EDITLOAD& shape = editloads[size_t(f + 4)];
+            bool touched = false;
+            for (short k = 0; k < perLfo; ++k) touched |= editloads[size_t(f + k)].touched;
+            if (touched && !shape.touched &&
+                std::find(waveformkeys.begin(), waveformkeys.end(), shape.key) ==
+                    waveformkeys.end()) {
+                int row = editfield(short(f + 4))->getel();
+                if (row >= 0 && size_t(row) < waveformkeys.size())
+                    engine->setbs(CoreBnid::iClfowaveform, waveformkeys[size_t(row)], &lfo);
+                shape.touched = true;
+            }
             // Loads, not changes: the engine's answer is never echoed back.
             minimum->setrg(engine->getbd(CoreBnid::iClfominrate, &lfo));
             maximum->setrg(engine->getbd(CoreBnid::iClfomaxrate, &lfo));

@@ -178,3 +178,25 @@ TEST(CoreDsge, ClicksArmOneFieldAndRouteTheKeys) {
     EXPECT_EQ(captures(rig).size(), 7u);
     EXPECT_EQ(g.gettx(0), nullptr);
 }
+
+// Input the editor posts faster than the ticks: each click is taken a tick
+// after the one before it, and the keys between two clicks go to what the
+// first one armed.
+TEST(CoreDsge, InputPostedBetweenTicksIsTakenInOrder) {
+    DisplayRig rig;
+    booted(rig);
+    CoreDsge& g = rig.group();
+    g.reset(2);
+    g.gettx(0)->defne(0, 1, 10, 2, 4, true, 1);
+    g.gettx(1)->defne(0, 1, 20, 2, 4, true, 1);
+    rig.click(10, 2);
+    type(rig, "12");
+    rig.click(20, 2);
+    type(rig, "34");
+    rig.click(0, 5);
+    for (int k = 0; k < 3; ++k) rig.tickFields();
+    EXPECT_EQ(g.gettx(0)->getvi(), 12);
+    EXPECT_EQ(g.gettx(1)->getvi(), 34);
+    CoreDspc::MESSAGELOC left{};
+    EXPECT_FALSE(rig.mailbox.getms(CoreDspc::iCclick, &left));
+}

@@ -154,6 +154,46 @@ TEST(CoreDsgt, DualFieldFollowsTheControlMovedLast) {
     }
 }
 
+// A drag on a dual field moves the part its first step points at, up and
+// down the list (control 1), sideways the number (control 2), to the release.
+TEST(CoreDsgt, DragOnADualFieldMovesThePartItStartsOn) {
+    DisplayRig rig;
+    booted(rig);
+    CoreDsgt& g = rig.gadget();
+    g.reset(1, true, true, 1);
+    auto keys = texts({"x", "y", "z"});
+    CoreDstx* f = g.gettx(0);
+    f->defne(0, 0, 2, 5, CoreAnsx(""), false, 0);
+    f->setel(3, keys.data(), 0.0, 100.0, true, 1, 40.0);
+    struct Step {
+        bool press; // released and clicked again first
+        int dx, dy; // pixels moved
+        bool ranged;
+        char const* shown;
+    } const steps[] = {{true, 3, -20, false, "z    "},  // 0.5 + 0.0036 + 0.24
+                       {false, 100, 0, false, "z    "}, // still the list
+                       {true, 50, 0, true, "46   "},    // 0.4 + 0.06
+                       {false, 0, -5, true, "52   "},   // still the number
+                       {true, 0, 40, false, "y    "}};
+    int x = 0, y = 0;
+    for (Step const& s : steps) {
+        if (s.press) {
+            rig.release();
+            rig.tickFields();
+            rig.click(0, 2);
+            rig.tickFields();
+            x = 0, y = 2 * CoreDspg::iCcelly;
+        }
+        rig.drag(x += s.dx, y += s.dy);
+        rig.tickFields();
+        EXPECT_EQ(f->isrng(), s.ranged) << s.shown;
+        EXPECT_TRUE(f->ischg()) << s.shown;
+        EXPECT_EQ(cellsAt(rig, 0, 2, 5), s.shown);
+        double const part = s.ranged ? f->getvl() / 100.0 : f->getvl();
+        EXPECT_NEAR(rig.engine.raw(s.ranged ? 2 : 1, false), CoreDstx::toraw(part), 1e-12);
+    }
+}
+
 TEST(CoreDsgt, MouseDragMovesTheArmedFieldUntilRelease) {
     for (bool withHost : {true, false}) {
         DisplayRig rig;

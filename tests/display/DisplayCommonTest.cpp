@@ -109,6 +109,12 @@ TEST(DisplayCommon, ButtonRowClicks) {
         rig.tick();
         EXPECT_EQ(rig.page(), c.page) << c.column << "," << c.row;
     }
+    // Posted between two ticks, clicks are each taken, one a tick, in order.
+    for (Click const& c : clicks) rig.click(c.column, c.row);
+    for (Click const& c : clicks) {
+        rig.tick();
+        EXPECT_EQ(rig.requested(), c.page) << c.column << "," << c.row;
+    }
     CoreDsifPeek::request(rig.display(), 6); // menu 1 holds eight pages
     rig.tick();
     std::string const scrolls[] = {"  <More     GLOB      LFOS      FUNS      EVFS      More> ",

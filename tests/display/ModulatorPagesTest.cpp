@@ -157,7 +157,8 @@ TEST(ModulatorPages, ATurnWritesWhatThePageSays) {
     } const cases[] = {
         // clang-format off
         {"min rate alone", 7, 28, {{0, 1, rangeRaw(10, 0, 20)}}, {{'d', 98, 0, 0, "10"}}, true},
-        {"quantisation -1", 7, 28, {{9, 1, rowRaw(0, 8)}}, {{'d', 92, 1, 0, "-1"}}, true},
+        {"quantisation -1, the shapeless LFO set up", 7, 28, {{9, 1, rowRaw(0, 8)}},
+         {{'d', 92, 1, 0, "-1"}, {'s', 90, 1, 0, "Sine"}}, true},
         {"rate source", 7, 28, {{3, 1, rowRaw(2, 84)}}, {{'s', 100, 0, 0, "LFO2"}}, true},
         {"waveform", 7, 28, {{4, 1, rowRaw(2, 33)}}, {{'s', 90, 0, 0, "Square"}}, true},
         {"A to a number", 9, 24, {{0, 2, 0.0}},

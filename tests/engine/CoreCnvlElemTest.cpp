@@ -354,6 +354,12 @@ TEST(CoreCnvlElem, OnePassMixEqualsTheSeparatePasses) {
         {1000, 1, 2, true, true, true, 0.5, 900, 300, 300},
         {600, 0, 5, false, false, true, 0.0, 600, 10, 700},
         {300, 1, 3, true, false, false, 0.1, 400, 5, 5},
+        // One or two plain terms: tiles the fade leaves alone take one loop.
+        {1000, 1, 2, true, false, false, 0.3, 0, 0, 0},
+        {700, 0, 2, true, false, true, 0.4, 700, 20, 30},
+        {520, 2, 1, false, false, false, 0.6, 0, 0, 0},
+        {900, 3, 1, false, false, true, 0.2, 900, 0, 100},
+        {513, 1, 2, true, false, false, 0.0, 513, 0, 1},
     };
     std::mt19937 gen(49);
     std::uniform_real_distribution<double> value(-1.0, 1.0);
