@@ -541,8 +541,13 @@ bool reach(CorePeer& p, char const* title) {
         std::string const menu = p.row(13);
         std::size_t at = menu.find(label);
         if (at != std::string::npos) {
+            // A row still moving under the click can take it to another
+            // page of the menu: then the label is looked for again.
+            std::string const was = p.row(0);
             p.post(0, short(at), 13);
-            return page(p, title);
+            CorePeer::until([&] { return p.row(0) != was; }, kWait);
+            if (p.titled(title)) return true;
+            continue;
         }
         if (menu.find(scroll) == std::string::npos) scroll = "More>";
         at = menu.find(scroll);
