@@ -655,7 +655,6 @@ void choose(CorePeer& p, char const* text) { // as the editor reports a pop-up e
     for (CoreCnst::POPMENUENTRY const& e : p.entries())
         if (std::string(e.text) == text) p.set(100108, &e, sizeof e);
 }
-ROW const memoryNumber{0, 0, kMemory, 8, 3, "", "", "", nullptr, 0, false};
 
 std::vector<SCENE> const& PluginSeamTest::scenes() {
     std::string const boot = std::string((CoreLog_::sCwarngbin + CoreLog_::sCversion_).c_str()) +
@@ -715,9 +714,10 @@ std::vector<SCENE> const& PluginSeamTest::scenes() {
         {{B::iCcarried}, false, "", 14, 0, " LFO   SECON\n0.20   0.00"},
         {{B::iCalternate}, false, "reach memory;wheel 4;exit", 14, 0, " LFO   SECON\n0.20   0.00"},
         {{B::iCwheel}, false, "wheel 4", 15, 0, "0.20", true},
-        // The memory page's number fields take the click and drag that select
-        // and move them: the large name is the browsed slot's, here the least.
-        {{B::iCraw, B::iCsetraw}, false, "reach memory;least", -2, 7, "Demo Init"},
+        // The memory page's number fields: a click selects one for the drag
+        // (the program number is the one selected at first), which moves it;
+        // the large name is the browsed slot's, in bank 1 none.
+        {{B::iCraw, B::iCsetraw}, false, "reach memory;drag 8 2", -2, 7, "<empty>"},
         // The modulator list exchanges the selected modulator with the next
         // shown one; a version keeps the new order.
         {{B::iCmodexchange}, false, "reach prms;click 10 2;until 4 EDIT;click 52 2", 2, -1,
@@ -733,7 +733,7 @@ std::vector<SCENE> const& PluginSeamTest::scenes() {
 // slot" (chosen by the pop-up's record), "choose entry" (in the pop-up),
 // "reach master|memory|prms", "prog" (PROG on the menu row), "exit" (the
 // memory page's EXIT), "type column row text", "until row text" (shown),
-// "savemaster", "least" (the memory page's number dragged to its least),
+// "savemaster", "drag column row" (up until the field's text changes),
 // "version name".
 void PluginSeamTest::act(CorePeer& p, std::string const& steps) {
     std::istringstream list(steps);
@@ -743,9 +743,9 @@ void PluginSeamTest::act(CorePeer& p, std::string const& steps) {
         int a = 0, b = 0;
         words >> verb;
         if (verb == "click" || verb == "type" || verb == "wheel" || verb == "list" ||
-            verb == "until")
+            verb == "until" || verb == "drag")
             words >> a;
-        if (verb == "click" || verb == "type") words >> b;
+        if (verb == "click" || verb == "type" || verb == "drag") words >> b;
         std::getline(words >> std::ws, rest);
         if (verb == "click") p.post(0, a, b);
         if (verb == "wheel") p.post(3, a);
@@ -766,8 +766,8 @@ void PluginSeamTest::act(CorePeer& p, std::string const& steps) {
             std::filesystem::remove(rig->folder() + "vorlan.xml");
             p.post(0, 52, 1);
         }
-        for (int k = 0; verb == "least" && k < 9 && p.row(3)[8] != '0'; ++k)
-            drag(p, memoryNumber, true);
+        if (verb == "drag")
+            drag(p, ROW{0, 0, "", short(a), short(b), "", "", "", nullptr, 0, false}, false);
         if (verb == "version") reach(p, kMemory), saved = version(p, rest.c_str());
     }
 }
