@@ -823,15 +823,18 @@ TEST_F(PluginSeamTest, ListsThePopupTheBootAndBatchesShowWhatTheEngineHolds) {
         return true;
     };
     using SETTINGS = std::vector<std::pair<std::string, std::string>>;
-    for (bool const simple : {true, false}) {
-        ASSERT_TRUE(rig->settings(
-            simple ? SETTINGS{{"MODE", " 0 "}, {"FASTBOOT", "0"}, {"GUIRATE", "50000"}}
-                   : SETTINGS{{"GUIRATE", "20000"},
-                              {"THREADS", "1"},
-                              {"THREADSMINDIM", "64"},
-                              {"AUTOTHREAD", " 0 "},
-                              {"HDIMMAX", "2"},
-                              {"FORCOLUMN", "7"}}));
+    for (bool const simple : {true, false}) { // OTIMED stored: no engine diagnostic at boot
+        ASSERT_TRUE(rig->settings(simple ? SETTINGS{{"OTIMED", "3"},
+                                                    {"MODE", " 0 "},
+                                                    {"FASTBOOT", "0"},
+                                                    {"GUIRATE", "50000"}}
+                                         : SETTINGS{{"OTIMED", "3"},
+                                                    {"GUIRATE", "20000"},
+                                                    {"THREADS", "1"},
+                                                    {"THREADSMINDIM", "64"},
+                                                    {"AUTOTHREAD", " 0 "},
+                                                    {"HDIMMAX", "2"},
+                                                    {"FORCOLUMN", "7"}}));
         CorePeer peer(rig->path(), simple ? 48000 : 44100);
         if (!simple) {
             ASSERT_TRUE(page(peer, kProg)) << peer.dump();
