@@ -100,7 +100,8 @@ void CoreDsif::entrymast() {
         {DataLclz::sCmastaheadlabel, 8, 0, 12, 0, nullptr, 0, DataLclz::sCunitms, 1, 0, 6,
          engine->getbd(CoreBnid::iCaheadlimit, &none) / 1000},
         {DataLclz::sCmasthdimlabel, 9, 1, 16, hdim, DataLclz::sCmasthdim,
-         shortrow(CoreBnid::iCkernellimit, 1), noUnit, -1, 0, 0, 0},
+         // A stored count above the harmonic maximum runs as that maximum.
+         std::min(shortrow(CoreBnid::iCkernellimit, 1), hdim - 1), noUnit, -1, 0, 0, 0},
         {DataLclz::sCmastforceratelabel, 9, 0, 12, 0, nullptr, 0, DataLclz::sCunitms, 2, 0, 9000,
          double(engine->getbl(CoreBnid::iCrateconversion, &none)) / 1000},
         {DataLclz::sCmastscanbootlabel, 10, 1, 16, DataLclz::iCmastscanboot,

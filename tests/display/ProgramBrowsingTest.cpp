@@ -654,3 +654,23 @@ TEST(ProgramBrowsing, PopUpGroupFocusesTheMenuUnderAPressedCell) {
         EXPECT_EQ(group.getmn(0)->ishre(c.column, c.row), c.inzero) << c.column << "," << c.row;
     }
 }
+
+TEST(ProgramBrowsing, PopUpItemsAddedAtTheTopAndBelowAParentPushInPreOrder) {
+    CoreDsmn menu(nullptr, nullptr);
+    CoreNode* top = menu.adden("TOP");
+    menu.adden("LEAF", top);
+    menu.adden("NEXT");
+    CoreCnst::POPMENUCONTENTDATA content;
+    ASSERT_EQ(menu.pushd(&content, "T"), 4);
+    struct Entry {
+        int parent;
+        char const* text;
+    } const want[] = {{-1, "T"}, {-1, "TOP"}, {1, "LEAF"}, {-1, "NEXT"}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_STREQ(content.entries[i].text, want[i].text) << i;
+        if (i > 0) {
+            EXPECT_EQ(content.entries[i].parent, want[i].parent) << i;
+        }
+    }
+    delete[] content.entries;
+}

@@ -46,11 +46,11 @@ double after(std::string const& text, std::string const& label) {
 
 class PluginDisplayTest : public PluginRigTest {
 protected:
-    // The demo installation again, with these settings and a GUI rate that
-    // ticks the display every 15 ms.
+    // The demo installation again, with these settings, a GUI rate that
+    // ticks the display every 15 ms and the engine diagnostic already run.
     static void install(VALUES more = {}) {
         ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
-        more.insert(more.begin(), {"GUIRATE", "5000"});
+        more.insert(more.begin(), {{"GUIRATE", "5000"}, kDiagnosed});
         ASSERT_TRUE(rig->settings(more));
     }
     static bool shows(CorePeer& p, char const* text) {

@@ -68,7 +68,7 @@ TEST(PluginLatencyTest, FirstBootStoresAProcessingBlockForTheHostBlock) {
     } const rows[] = {{64, 512}, {300, 512}, {3000, 4096}, {8000, 8192}};
     std::string const file = rig.folder() + CoreDemo::mstnm(CoreAnsx("vorlan.so")).c_str();
     for (Row const& r : rows) {
-        ASSERT_TRUE(rig.settings({{"DSPBUFFER", ""}}));
+        ASSERT_TRUE(rig.settings({{"DSPBUFFER", ""}, kDiagnosed}));
         CoreHost host(rig.path(), CoreDemo::iCrate, r.block);
         host.start();
         ASSERT_TRUE(host.wtupd(0, kWait)) << "boot";

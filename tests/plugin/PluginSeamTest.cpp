@@ -23,8 +23,10 @@
 #include <string>
 #include <vector>
 
+#include "display/CoreCnst.h"
 #include "runtime/CoreBnid.h"
 #include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
 #include "tests/plugin/PluginRig.h"
 #include "tools/CoreDdoc.h"
 #include "tools/CoreDemo.h"
@@ -350,10 +352,13 @@ std::set<int> const alongside{
 // Not worked here yet: properties of other pages, the engine's own
 // book-keeping and the batch protocol, which the display tests cover on the
 // stand-in engine and the plug-in tests through the batches they run.
-std::set<int> const notWorked{6,   22,  24,  28,  29,  31,  43,  46,  58,  79,  82,  144, 145,
-                              146, 147, 148, 167, 168, 169, 170, 171, 172, 173, 174, 177, 187,
-                              188, 190, 194, 195, 199, 200, 205, 221, 222, 223, 224, 225, 226,
-                              237, 238, 239, 244, 245, 246, 247, 248, 249, 250, 251, 258};
+// Beside the scenes below: the busy flag (46) is read only by the boot page
+// with no editor attached, which the plug-in never is; the slot description
+// (177) is written by the memory page and shown by no page; the engine's
+// progress row (221, cleared at 222) shows only while a batch runs, and a
+// load is over within a tick or two; no page lists files through the bus
+// (237..239): the master page's skin list reads its folder itself.
+std::set<int> const notWorked{46, 177, 221, 222, 237, 238, 239};
 
 // The elements of (path, value) pairs, nested by their paths ("A/B" is B
 // within A); pairs sharing a leading part are kept together.
@@ -558,6 +563,23 @@ bool reach(CorePeer& p, char const* title) {
     return false;
 }
 
+// What a page shows after a user's step, for the properties read or run by
+// the display's own machinery (lists, the pop-up, the boot and the batches)
+// and the program page's figures: a row's text, at some moment (a batch
+// page passes), or a program file's element.
+struct SCENE {
+    std::vector<int> ids;       // the properties it proves
+    bool simple;                // on the simple set's instance, which boots slowly
+    char const* steps;          // the user's steps (see `act`), ';' between them
+    int row;                    // screen row; -1 the pop-up (items per column, then
+    short column;               // entries), -2 the large font's row 1; first cell, -1 any
+    std::string shown;          // lines shown from that row on ("\n" separated)
+    bool gone = false;          // ... or no longer shown
+    char const* file = nullptr; // a program file (under the programs folder; "" the last
+    char const* key = nullptr;  // version saved) whose element key then holds value
+    char const* value = nullptr;
+};
+
 class PluginSeamTest : public PluginRigTest {
 protected:
     static std::set<std::string> programFiles() {
@@ -590,6 +612,9 @@ protected:
             kWait);
         return added;
     }
+    static std::vector<SCENE> const& scenes();
+    static void act(CorePeer& p, std::string const& steps);
+    static inline std::string saved; // the last version a scene saved
 };
 
 TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
@@ -600,6 +625,7 @@ TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
     for (READ const& r : reads) worked.insert(r.id);
     for (LIMIT const& l : limits) worked.insert(l.limit);
     for (ROW const& r : simpleRows) worked.insert(r.id);
+    for (SCENE const& s : scenes()) worked.insert(s.ids.begin(), s.ids.end());
     for (B::PROPERTY const& p : B::sCproperties) {
         EXPECT_TRUE(worked.count(p.id) != notWorked.count(p.id)) << p.id << " " << p.name;
         // A property with a selector is worked with each of its selectors.
@@ -993,5 +1019,219 @@ TEST_F(PluginSeamTest, PagesShowWhatTheEngineAnswers) {
     ASSERT_TRUE(drag(peer, mode, kUp)) << peer.dump();
     ASSERT_TRUE(shows("COLOUR:", 0, 4)) << peer.dump();
     save("MODE", "1");
+}
+
+// ---- Lists, the pop-up, the program page's figures, the boot and batches ----
+// Over a bank of known categories and descriptions: the room and the
+// saturator share REVERB (BIG and SMALL below it), the sweep is MODULATION
+// (SLOW) and shows a second parameter modulator.
+std::string blanks(std::size_t n) { return std::string(n, ' '); }
+std::string bootline(int step, CoreAnsx const& text) {
+    return " " + std::to_string(step) + "  " + text.c_str();
+}
+void choose(CorePeer& p, char const* text) { // as the editor reports a pop-up entry
+    for (CoreCnst::POPMENUENTRY const& e : p.entries())
+        if (std::string(e.text) == text) p.set(100108, &e, sizeof e);
+}
+
+std::vector<SCENE> const& PluginSeamTest::scenes() {
+    std::string const boot = std::string((CoreLog_::sCwarngbin + CoreLog_::sCversion_).c_str()) +
+                             "\n" + bootline(1, CoreLog_::sCwarngbdl + CoreAnsx("0"));
+    // clang-format off
+    static std::vector<SCENE> const table{
+        // The simple set boots one step a tick: the banner bare, then each
+        // step's number and line; it ends on the simple program page.
+        {{B::iCfastbootnow}, true, "", 0, 0, boot + "\n" + blanks(58)},
+        {{B::iCbootstep, B::iCbootline, B::iCbootbare, B::iCbootok}, true, "", 0, 0,
+         boot + "\n" + bootline(2, CoreLog_::sCwarngbmo + CoreAnsx("(vorlan.xml)")) + "\n" +
+             bootline(3, CoreLog_::sCwarngbro + CoreAnsx("(demo.xml)"))},
+        {{B::iCbootdone}, true, "", 1, 51, "BYPASS"},
+        {{B::iCfilerate, B::iCrunrate}, true, "", 6, 0, "FRT: 44100 Hz -> 48000 Hz"},
+        {{B::iCratediffers}, true, "", 3, 18, "c"},
+        {{B::iCtopcategories}, true, "list 2", 1, 48, " 0   INIT\n 1   REVE\n 2   MODU"},
+        // The full set's program page: its switches, one saved with the program.
+        {{B::iCinvisible}, false, "click 42 3", 3, 41, "NORMAL"},
+        {{B::iCinvisible}, false, "click 42 1", 3, 41, "NORMAL", false, "ROOM.XML",
+         "INVISIBLETHREAD", "1"},
+        {{B::iCbypass}, false, "bypass", 2, 51, "PROCSS"},
+        {{B::iCbypass}, false, "bypass", 2, 51, "BYPASS"},
+        // The pop-up's tree of categories and names; a leaf loads.
+        {{B::iCrebuildtree, B::iCtreepath, B::iCtreechildren, B::iCtreetext, B::iCtreeleaf,
+          B::iCtreewords, B::iCmenucolumn, B::iCmenutitle}, false, "", -1, 0,
+         "7|LST|INIT (INIT)|0 - Demo Init|MODULATION (MODULATION)|SLOW (SLOW)|3 - Demo Sweep|"
+         "REVERB (REVERB)|BIG (BIG)|1 - Demo Room|SMALL (SMALL)|2 - Demo Saturator"},
+        {{B::iCelements}, false, "choose 2 - Demo Saturator", 0, 16, "SMP: 2"}, // HDIMMAX's
+        // The master page's kernel count offers no more than HDIMMAX; SAVE
+        // writes the settings.
+        {{B::iChdimmax}, false, "reach master", 9, 13, "2  (1st"},
+        {{B::iCsavemaster}, false, "savemaster", 9, 13, "2  (1st", false, "../../vorlan.xml",
+         "HDIMMAX", "2"},
+        // The list page by category: the levels' lists, the filter, the grid
+        // of matching names (UP keeps its top), a name loaded through a batch.
+        {{B::iCcategories, B::iCslotcategory}, false, "list 3", 1, 48,
+         " 0   INIT\n 1   REVE\n 2   MODU"},
+        {{B::iCfilter, B::iCfilteredslot, B::iCslotname}, false, "click 50 2", 1, 0,
+         "Demo Room\nDemo Saturator\n" + blanks(16)},
+        {{B::iCbrowselevel}, false, "click 50 2", 1, 48, " 0   BIG\n 1   SMAL"},
+        {{B::iCbrowselevel}, false, "click 50 2", 1, 0, "Demo Saturator\n" + blanks(16)},
+        {{B::iCbrowselevel}, false, "click 52 0", 2, 48, " 1   REVE"},
+        {{B::iCclearvars, B::iCvarname, B::iCvarvalue, B::iCbatchstep}, false, "click 2 1", 12,
+         0, "  2 REVERB/DEMO SATURATOR"},
+        // The memory page: a rename offers a version; the name and category
+        // reach the slot's entry, which the lists show.
+        {{B::iCnamechanged}, false, "prog;reach memory", 9, 0, "NEW:", true},
+        {{B::iCnamechanged}, false, "type 8 5 Seam Sat", 9, 0, "NEW:"},
+        {{B::iCslotcategory}, false, "type 8 6 XY;exit;list 0", 3, 48, " 2   XY"},
+        {{B::iCslotname, B::iCnextslot}, false, "prog;click 55 0", 1, 37,
+         " 2   Seam Saturator\n 3   Demo Sweep\n 0   Demo Init\n 1   Demo Room"},
+        // The sweep's program page: its modulators' rows (bar and value) and
+        // the extra rows under the controls that carry them; the wheel moves
+        // the first control, on the memory page its alternate slot only.
+        {{B::iCmodbar, B::iCmodvalue, B::iCmodupdate}, false, "click 55 0;list 3;prog", 9, 0,
+         "1 LFO RATE: ? 0.2000 Hz\n2 SECOND:"},
+        {{B::iCcarried}, false, "", 14, 0, " LFO   SECON\n0.20   0.00"},
+        {{B::iCalternate}, false, "reach memory;wheel 4;exit", 14, 0, " LFO   SECON\n0.20   0.00"},
+        {{B::iCwheel}, false, "wheel 4", 15, 0, "0.20", true},
+        // The memory page's number fields: a click selects one for the drag
+        // (the program number is the one selected at first), which moves it;
+        // the large name is the browsed slot's, in bank 1 none.
+        {{B::iCraw, B::iCsetraw}, false, "reach memory;drag 8 2", -2, 7, "<empty>"},
+        // The modulator list exchanges the selected modulator with the next
+        // shown one; a version keeps the new order.
+        {{B::iCmodexchange}, false, "reach prms;click 10 2;until 4 EDIT;click 52 2", 2, -1,
+         "SECOND"},
+        {{B::iCmodexchange}, false, "version Seam Swap", 0, 0, "  ProgMode", false, "",
+         "DISPLAY/PRM1/LABEL", "Second"},
+    };
+    // clang-format on
+    return table;
+}
+
+// Runs a scene's steps: "click column row", "wheel steps", "bypass", "list
+// slot" (chosen by the pop-up's record), "choose entry" (in the pop-up),
+// "reach master|memory|prms", "prog" (PROG on the menu row), "exit" (the
+// memory page's EXIT), "type column row text", "until row text" (shown),
+// "savemaster", "drag column row" (up until the field's text changes),
+// "version name".
+void PluginSeamTest::act(CorePeer& p, std::string const& steps) {
+    std::istringstream list(steps);
+    for (std::string step; std::getline(list, step, ';');) {
+        std::istringstream words(step);
+        std::string verb, rest;
+        int a = 0, b = 0;
+        words >> verb;
+        if (verb == "click" || verb == "type" || verb == "wheel" || verb == "list" ||
+            verb == "until" || verb == "drag")
+            words >> a;
+        if (verb == "click" || verb == "type" || verb == "drag") words >> b;
+        std::getline(words >> std::ws, rest);
+        if (verb == "click") p.post(0, a, b);
+        if (verb == "wheel") p.post(3, a);
+        if (verb == "bypass") p.post(2, 0);
+        if (verb == "list") p.post(4, a), page(p, "  ListMode");
+        if (verb == "choose") choose(p, rest.c_str());
+        if (verb == "reach")
+            reach(p, rest == "master" ? kMaster : rest == "memory" ? kMemory : kPrms);
+        if (verb == "prog" || verb == "exit")
+            p.post(0, verb == "prog" ? 3 : 52, verb == "prog" ? 13 : 0), page(p, kProg);
+        if (verb == "type") {
+            type(p, short(a), short(b), rest.c_str());
+            CorePeer::until([&] { return p.row(b).compare(a, rest.size(), rest) == 0; }, kWait);
+        }
+        if (verb == "until")
+            CorePeer::until([&] { return p.row(a).find(rest) != std::string::npos; }, kWait);
+        if (verb == "savemaster") {
+            std::filesystem::remove(rig->folder() + "vorlan.xml");
+            p.post(0, 52, 1);
+        }
+        if (verb == "drag")
+            drag(p, ROW{0, 0, "", short(a), short(b), "", "", "", nullptr, 0, false}, false);
+        if (verb == "version") reach(p, kMemory), saved = version(p, rest.c_str());
+    }
+}
+
+TEST_F(PluginSeamTest, ListsThePopupTheBootAndBatchesShowWhatTheEngineHolds) {
+    std::filesystem::remove_all(programs());
+    ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+    struct KNOWN {
+        int program;
+        char const *category, *sub, *description;
+    } const bank[] = {{CoreDemo::iCroom, "Reverb", "Big", "Wide stone hall"},
+                      {CoreDemo::iCsaturator, "Reverb", "Small", "Three harmonics"},
+                      {CoreDemo::iCsweep, "Modulation", "Slow", "Two spaces"}};
+    for (KNOWN const& k : bank) {
+        CoreDdoc::PROGRAM p = CoreDemo::prgrm(k.program);
+        p.category = k.category;
+        p.values.emplace_back("SUBCATEGORY1", k.sub);
+        p.values.emplace_back("DESCRIPTION", k.description);
+        std::size_t const display = p.sections.find("</DISPLAY>");
+        if (display != std::string::npos)
+            p.sections.insert(display,
+                              CoreDdoc::elmnt("PRM2", CoreDdoc::elmts({{"A", "MIX2"},
+                                                                       {"FUN", "a"},
+                                                                       {"LABEL", "Second"},
+                                                                       {"PRELABEL", "2"}})));
+        std::string const text = CoreDdoc::prgxm(p);
+        ASSERT_TRUE(
+            CoreButl::wrall(CoreAnsx((programs() + CoreDemo::sCprogramfiles[k.program]).c_str()),
+                            text.data(), text.size()));
+    }
+    auto shows = [](CorePeer& p, SCENE const& s) {
+        if (s.row == -2) { // the double-size font's row 1
+            std::string const large = p.large(1);
+            return large.find(s.shown) == std::size_t(s.column);
+        }
+        if (s.row == -1) {
+            CoreCnst::POPMENUARMDATA arm{};
+            if (p.get(100106, &arm, sizeof arm) != 1) return false;
+            std::string text = std::to_string(arm.percolumn);
+            for (CoreCnst::POPMENUENTRY const& e : p.entries()) text += std::string("|") + e.text;
+            return text.rfind(s.shown, 0) == 0;
+        }
+        std::istringstream lines(s.shown);
+        int row = s.row;
+        for (std::string line; std::getline(lines, line); ++row) {
+            std::string const at = p.row(row);
+            bool const found = s.column < 0
+                                   ? at.find(line) != std::string::npos
+                                   : at.size() >= s.column + line.size() &&
+                                         at.compare(std::size_t(s.column), line.size(), line) == 0;
+            if (!found) return false;
+        }
+        return true;
+    };
+    using SETTINGS = std::vector<std::pair<std::string, std::string>>;
+    for (bool const simple : {true, false}) { // OTIMED stored: no engine diagnostic at boot
+        ASSERT_TRUE(rig->settings(
+            simple ? SETTINGS{kDiagnosed, {"MODE", " 0 "}, {"FASTBOOT", "0"}, {"GUIRATE", "50000"}}
+                   : SETTINGS{kDiagnosed,
+                              {"GUIRATE", "20000"},
+                              {"THREADS", "1"},
+                              {"THREADSMINDIM", "64"},
+                              {"AUTOTHREAD", " 0 "},
+                              {"HDIMMAX", "2"},
+                              {"FORCOLUMN", "7"}}));
+        CorePeer peer(rig->path(), simple ? 48000 : 44100);
+        if (!simple) {
+            ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+        }
+        for (SCENE const& s : scenes()) {
+            if (s.simple != simple) continue;
+            act(peer, s.steps);
+            EXPECT_TRUE(CorePeer::until([&] { return shows(peer, s) != s.gone; }, kWait))
+                << s.ids[0] << ": " << s.shown << "\n"
+                << peer.dump();
+            if (s.file == nullptr) continue;
+            std::string const file = *s.file ? programs() + s.file : saved;
+            EXPECT_TRUE(CorePeer::until(
+                [&] {
+                    ELEMENTS const now = elements(readAll(file));
+                    return now.count(s.key) && now.at(s.key) == s.value;
+                },
+                kWait))
+                << s.ids[0] << " " << s.key << "\n"
+                << readAll(file);
+        }
+    }
 }
 } // namespace
