@@ -342,23 +342,24 @@ std::set<int> const shownOnly{B::iCrate, B::iChostrate,    B::iCversion, B::iCmo
 // follower's balance as shown, and each page's apply after a change; the
 // function and modulator inputs' other readings (which kind, the constant,
 // the source); the mix controls' shown state and value; the LFO's rate
-// bounds, where its maximum's row drags to either end.
-std::set<int> const alongside{
-    B::iCevfbalance,     B::iCevfapply,       B::iCenvapply,       B::iCdynapply,
-    B::iCfngconstanta,   B::iCfngisconstanta, B::iCfngisconstantb, B::iCfngsourceb,
-    B::iCmodisconstanta, B::iCmodisconstantb, B::iCmodconstanta,   B::iCmodconstantb,
-    B::iCmainvalid,      B::iCcontrol,        B::iClforatelow,     B::iClforatehigh};
+// bounds, where its maximum's row drags to either end; the memory slot's
+// description, read through the bus once the page has written it.
+std::set<int> const alongside{B::iCevfbalance,     B::iCevfapply,       B::iCenvapply,
+                              B::iCdynapply,       B::iCfngconstanta,   B::iCfngisconstanta,
+                              B::iCfngisconstantb, B::iCfngsourceb,     B::iCmodisconstanta,
+                              B::iCmodisconstantb, B::iCmodconstanta,   B::iCmodconstantb,
+                              B::iCmainvalid,      B::iCcontrol,        B::iClforatelow,
+                              B::iClforatehigh,    B::iCslotdescription};
 
 // Not worked here yet: properties of other pages, the engine's own
 // book-keeping and the batch protocol, which the display tests cover on the
 // stand-in engine and the plug-in tests through the batches they run.
 // Beside the scenes below: the busy flag (46) is read only by the boot page
-// with no editor attached, which the plug-in never is; the slot description
-// (177) is written by the memory page and shown by no page; the engine's
+// with no editor attached, which the plug-in never is; the engine's
 // progress row (221, cleared at 222) shows only while a batch runs, and a
 // load is over within a tick or two; no page lists files through the bus
 // (237..239): the master page's skin list reads its folder itself.
-std::set<int> const notWorked{46, 177, 221, 222, 237, 238, 239};
+std::set<int> const notWorked{46, 221, 222, 237, 238, 239};
 
 // The elements of (path, value) pairs, nested by their paths ("A/B" is B
 // within A); pairs sharing a leading part are kept together.
@@ -741,6 +742,9 @@ TEST_F(PluginSeamTest, PagesShowAndStoreWhatTheEngineHolds) {
             << r.key << "\n"
             << peer.dump();
     }
+    // The memory slot's own description follows the program's.
+    int const slot = int(peer.bus(B::iCslot, 'i').number);
+    EXPECT_EQ(std::string(peer.bus(B::iCslotdescription, 's', slot).text), "Seam text");
     std::string const file = version(peer, "Seam Room");
     ASSERT_NE(file, "") << peer.dump();
     ELEMENTS const saved = elements(readAll(file));
