@@ -356,9 +356,10 @@ std::set<int> const alongside{B::iCevfbalance,     B::iCevfapply,       B::iCenv
 // stand-in engine and the plug-in tests through the batches they run.
 // Beside the scenes below: the busy flag (46) is read only by the boot page
 // with no editor attached, which the plug-in never is; the engine's
-// progress row (221, cleared at 222) shows only while a batch runs, and a
-// load is over within a tick or two; no page lists files through the bus
-// (237..239): the master page's skin list reads its folder itself.
+// progress row (221, cleared at 222) shows only while a batch runs, a load
+// is over within a tick or two, and the engine's list then holds one row
+// that every load writes alike, so its clear leaves no trace to read; no page lists files through
+// the bus (237..239): the master page's skin list reads its folder itself.
 std::set<int> const notWorked{46, 221, 222, 237, 238, 239};
 
 // The elements of (path, value) pairs, nested by their paths ("A/B" is B
