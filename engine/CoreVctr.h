@@ -287,6 +287,10 @@ private:
     void mixPart(CoreCnvl::VECTORMIXSTRUCT const& record, bool split, long from, long to) noexcept;
     // Step k of the steps left out, over [from, to), children first.
     void replay(int k, long from, long to) noexcept;
+    // Step k wrote every value of this node's output from its sources,
+    // reading none of the old ones; treeWrote: every node of the subtree did.
+    bool wrote(int k) const noexcept;
+    bool treeWrote(int k) const noexcept;
     // Root: segment j of the unwritten ranges brought up to the last step.
     void catchUp(int j) noexcept;
     // Writes out what the tree left unwritten before this node changes.

@@ -747,10 +747,40 @@ void CoreVctr::replay(int k, long from, long to) noexcept {
     if (steps[k].mixed) mixPart(steps[k].record, steps[k].split, from, to);
 }
 
+bool CoreVctr::wrote(int k) const noexcept {
+    STEP const& s = steps[k];
+    // Kept output (Liquid), a kept part beside the fresh share, pan's
+    // second terms or no source at all: the old values take part.
+    if (!s.mixed || s.split || s.record.retention != 0.0 || panon) return false;
+    if (leftelements == nullptr || rightelements == nullptr) return false;
+    auto const source = [&](long e) {
+        return e >= 0 && e < count && leftelements[e] != nullptr && rightelements[e] != nullptr;
+    };
+    if (vectoron) return source(s.record.index0) || source(s.record.index1);
+    for (int e = 0; e < count; ++e)
+        if (source(e)) return true;
+    return false;
+}
+
+bool CoreVctr::treeWrote(int k) const noexcept {
+    if (!wrote(k)) return false;
+    if (!leaf && children != nullptr)
+        for (int i = 0; i < count; ++i)
+            if (children[i] != nullptr && !children[i]->treeWrote(k)) return false;
+    return true;
+}
+
 void CoreVctr::catchUp(int j) noexcept {
-    long const first = segmentdone[j];
+    long first = segmentdone[j];
     segmentdone[j] = stepcount;
     if (first >= stepcount) return;
+    // A step that wrote every node of the tree from its sources alone hides
+    // the steps before it: the catch-up starts at the latest such step.
+    for (long k = stepcount - 1; k > first; --k)
+        if (treeWrote(static_cast<int>(k % iCsteps))) {
+            first = k;
+            break;
+        }
     // A stretch at a time, so each stretch of every output and element
     // stays in cache through all the steps.
     constexpr long kStretch = 512;
