@@ -125,15 +125,21 @@ TEST(CoreDsgt, FieldsShowTheirValuesAndFollowTheSelectedControl) {
     EXPECT_FALSE(g.gettx(1)->ischg());
 }
 
-TEST(CoreDsgt, DualFieldFollowsTheControlMovedLast) {
-    DisplayRig rig;
+// One dual field at the top left, bound to controls 1 and 2: the list x, y,
+// z at its second element and the number 40 within 0..100.
+CoreDstx* dualField(DisplayRig& rig) {
     booted(rig);
-    CoreDsgt& g = rig.gadget();
-    g.reset(1, true, true, 1);
+    rig.gadget().reset(1, true, true, 1);
     auto keys = texts({"x", "y", "z"});
-    CoreDstx* f = g.gettx(0);
+    CoreDstx* f = rig.gadget().gettx(0);
     f->defne(0, 0, 2, 5, CoreAnsx(""), false, 0);
     f->setel(3, keys.data(), 0.0, 100.0, true, 1, 40.0);
+    return f;
+}
+
+TEST(CoreDsgt, DualFieldFollowsTheControlMovedLast) {
+    DisplayRig rig;
+    CoreDstx* f = dualField(rig);
     rig.tickFields();
     EXPECT_EQ(rig.engine.raw(2, false), CoreDstx::toraw(0.4)); // second position on control 2
     struct Step {
@@ -158,13 +164,7 @@ TEST(CoreDsgt, DualFieldFollowsTheControlMovedLast) {
 // down the list (control 1), sideways the number (control 2), to the release.
 TEST(CoreDsgt, DragOnADualFieldMovesThePartItStartsOn) {
     DisplayRig rig;
-    booted(rig);
-    CoreDsgt& g = rig.gadget();
-    g.reset(1, true, true, 1);
-    auto keys = texts({"x", "y", "z"});
-    CoreDstx* f = g.gettx(0);
-    f->defne(0, 0, 2, 5, CoreAnsx(""), false, 0);
-    f->setel(3, keys.data(), 0.0, 100.0, true, 1, 40.0);
+    CoreDstx* f = dualField(rig);
     struct Step {
         bool press; // released and clicked again first
         int dx, dy; // pixels moved
