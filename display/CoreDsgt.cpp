@@ -72,7 +72,13 @@ void CoreDsgt::select(short i) {
 void CoreDsgt::focus(short column, short row, bool pressed) {
     if (!touch || (column == 0 && row == 0)) return;
     for (int i = 0; i < fields.count; ++i) {
-        if (!field(i)->ishre(column, row)) continue;
+        // A click elsewhere (a button, another field) ends the drag of the
+        // field armed before it: with the release and the next press inside
+        // one tick, the new press's jump would otherwise move the old field.
+        if (!field(i)->ishre(column, row)) {
+            field(i)->setar(false);
+            continue;
+        }
         select(short(i));
         if (pressed) field(i)->setar(true);
     }

@@ -226,6 +226,18 @@ TEST(CoreDsgt, MouseDragMovesTheArmedFieldUntilRelease) {
         EXPECT_DOUBLE_EQ(g.gettx(1)->getvl(), dragged);
         EXPECT_FALSE(g.gettx(1)->ischg());
         EXPECT_EQ(g.gettx(0)->getvl(), 2.5);
+        // A click elsewhere with the release unseen (a quick click inside one
+        // tick) ends the drag: the next press's jump leaves the field alone.
+        rig.click(4, 3);
+        rig.tickFields();
+        rig.drag(32 + 10, 36 - 5);
+        rig.tickFields();
+        double const again = g.gettx(1)->getvl();
+        rig.click(40, 6);
+        rig.tickFields();
+        rig.drag(32 + 300, 36 + 200);
+        rig.tickFields();
+        EXPECT_DOUBLE_EQ(g.gettx(1)->getvl(), again);
     }
 }
 
