@@ -72,6 +72,10 @@ public:
     // folder folder, the master settings last. False (and logged) when the
     // name is refused or any file cannot be written.
     static bool wrdem(CoreAnsx const& folder, CoreAnsx const& pluginfile);
+    // One file of it: bytes as they stand, or a WAV at iCrate of one or two
+    // channels. False when it cannot be written.
+    static bool wrtxt(std::string const& path, std::string const& bytes);
+    static bool wrwav(std::string const& path, CHANNELS samples);
 
     // ---- what is written ----------------------------------------------------------------
     static CoreDdoc::VALUES mstvl();           // the master settings
