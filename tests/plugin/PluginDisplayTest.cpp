@@ -109,8 +109,8 @@ TEST_F(PluginDisplayTest, InputRecordsReachTheDisplay) {
     peer.post(0, kProgColumn, kMenuRow);
     ASSERT_TRUE(booted(peer)) << peer.dump();
     int const updates = peer.host().updts();
-    peer.post(4, CoreDemo::iCsaturator, 77, -5,
-              123456); // words the record carries besides the slot
+    // Words the record carries besides the slot.
+    peer.post(4, CoreDemo::iCsaturator, 77, -5, 123456);
     ASSERT_TRUE(CorePeer::until([&] { return peer.titled("  ListMode"); }, kWait)) << peer.dump();
     EXPECT_TRUE(peer.host().wtupd(updates, kWait)); // the batch's end reached the host
     EXPECT_TRUE(shows(peer, "  2 DISTORTION/DEMO SATURATOR")) << peer.dump();
