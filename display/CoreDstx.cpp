@@ -245,35 +245,29 @@ void CoreDstx::updte() {
         }
     }
     bool moved = false;
-    if (armed && dual) {
-        // The drag stands in for the two controls: its first step picks the
-        // part it moves until the button is let go, up and down the list,
-        // sideways the number; the part moved last is the active one.
-        int x = anchorx, y = anchory;
-        if (mouse(x, y) && (x != anchorx || y != anchory)) {
-            if (dragpart == 0) dragpart = std::abs(x - anchorx) > std::abs(y - anchory) ? 2 : 1;
-            double& part = dragpart == 2 ? secondposition : position;
-            double p = CoreIfce::getnh(finiteFraction(part), anchorx, anchory, x, y);
-            if (p != part && dragpart == 2) {
-                secondposition = p;
-                secondmoved = secondchanged = true;
-                writesecond();
-            } else if (p != part) {
-                position = p;
-                moved = true;
-                writeposition();
-            }
-        }
-    } else if (armed) {
+    if (armed) {
         int x = anchorx, y = anchory;
         // A click without movement leaves the value as it is, also one that
         // lies outside the range.
         if (mouse(x, y) && (x != anchorx || y != anchory)) {
-            double p = CoreIfce::getnh(finiteFraction(position), anchorx, anchory, x, y);
-            if (p != position) {
-                position = p;
-                moved = true;
-                writeposition();
+            // On a dual field the drag stands in for the two controls: its
+            // first step picks the part it moves until the button is let go,
+            // up and down the list, sideways the number; the part moved last
+            // is the active one.
+            if (dual && dragpart == 0)
+                dragpart = std::abs(x - anchorx) > std::abs(y - anchory) ? 2 : 1;
+            bool const second = dual && dragpart == 2;
+            double& part = second ? secondposition : position;
+            double p = CoreIfce::getnh(finiteFraction(part), anchorx, anchory, x, y);
+            if (p != part) {
+                part = p;
+                if (second) {
+                    secondmoved = secondchanged = true;
+                    writesecond();
+                } else {
+                    moved = true;
+                    writeposition();
+                }
             }
         }
     } else {

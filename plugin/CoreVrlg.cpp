@@ -366,38 +366,44 @@ int CoreVrlg::busio(int id, void* data, std::uint64_t size) {
     auto* b = static_cast<CorePrvt::BUSCALL*>(data);
     Bean record{b->element, b->subindex};
     CorePrcs* e = master->getpr();
-    // Between two cycles: the engine's accessors take no lock of their own
-    // against the display's calls.
-    std::lock_guard<std::mutex> between(bridge->cycle());
     double const x = b->number;
     // A value its setter's type cannot hold is refused, not converted.
     double const most = b->kind == 'h' ? 32767.0 : b->kind == 'i' ? 2147483647.0 : 9.2e18;
     if (b->write && b->kind != 'd' && b->kind != 's' && !(std::fabs(x) <= most))
         return refused("bus value out of range", id);
-    switch (b->write || b->kind == 'v' ? -int(b->kind) : int(b->kind)) {
-    case 'b': b->number = e->getbb(id, &record) ? 1.0 : 0.0; return 1;
-    case 'h': b->number = e->getbh(id, &record); return 1;
-    case 'i': b->number = e->getbi(id, &record); return 1;
-    case 'l': b->number = double(e->getbl(id, &record)); return 1;
-    case 'd': b->number = e->getbd(id, &record); return 1;
-    case 's': {
-        CoreAnsx const text = e->getbs(id, &record);
-        std::size_t const n = std::min(std::strlen(text.c_str()), sizeof b->text - 1);
-        std::memcpy(b->text, text.c_str(), n);
-        b->text[n] = 0;
-        return 1;
-    }
-    case -'b': e->setbb(id, x != 0.0, &record); return 1;
-    case -'h': e->setbh(id, short(x), &record); return 1;
-    case -'i': e->setbi(id, int(x), &record); return 1;
-    case -'l': e->setbl(id, long(x), &record); return 1;
-    case -'d': e->setbd(id, x, &record); return 1;
-    case -'s':
-        b->text[sizeof b->text - 1] = 0;
-        e->setbs(id, CoreAnsx(b->text), &record);
-        return 1;
-    case -'v': e->setbv(id, &record); return 1;
-    default: return refused("bus accessor", id);
+    // The accessors never throw, but the texts handed to and from them are
+    // made here and the cycle lock may fail: nothing leaves the dispatcher.
+    try {
+        // Between two cycles: the engine's accessors take no lock of their own
+        // against the display's calls.
+        std::lock_guard<std::mutex> between(bridge->cycle());
+        switch (b->write || b->kind == 'v' ? -int(b->kind) : int(b->kind)) {
+        case 'b': b->number = e->getbb(id, &record) ? 1.0 : 0.0; return 1;
+        case 'h': b->number = e->getbh(id, &record); return 1;
+        case 'i': b->number = e->getbi(id, &record); return 1;
+        case 'l': b->number = double(e->getbl(id, &record)); return 1;
+        case 'd': b->number = e->getbd(id, &record); return 1;
+        case 's': {
+            CoreAnsx const text = e->getbs(id, &record);
+            std::size_t const n = std::min(std::strlen(text.c_str()), sizeof b->text - 1);
+            std::memcpy(b->text, text.c_str(), n);
+            b->text[n] = 0;
+            return 1;
+        }
+        case -'b': e->setbb(id, x != 0.0, &record); return 1;
+        case -'h': e->setbh(id, short(x), &record); return 1;
+        case -'i': e->setbi(id, int(x), &record); return 1;
+        case -'l': e->setbl(id, long(x), &record); return 1;
+        case -'d': e->setbd(id, x, &record); return 1;
+        case -'s':
+            b->text[sizeof b->text - 1] = 0;
+            e->setbs(id, CoreAnsx(b->text), &record);
+            return 1;
+        case -'v': e->setbv(id, &record); return 1;
+        default: return refused("bus accessor", id);
+        }
+    } catch (...) {
+        return refused("bus call failed", id);
     }
 }
 
