@@ -73,6 +73,9 @@ void CoreSpmx::clear() {
 }
 
 void CoreSpmx::whole() noexcept {
+    // Every partition is transformed from the kernel now, the ones the
+    // last mix left to its two terms too.
+    paired = false;
     if (root != nullptr) root->chnwr();
 }
 
