@@ -9,10 +9,10 @@
 
 #include "engine/CoreCubr.h"
 #include "engine/CoreOpti.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -193,7 +193,6 @@ CNVL_MIX_CLONES
 void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
                 int count, bool last, int headLength, const double* head, int fadeLength,
                 int tailLength, const double* tail, int from, int to) {
-    constexpr std::uint64_t kExponent = 0x7FF0000000000000ull;
     alignas(64) double t[kTile];
     const int tailStart = fadeLength - tailLength; // first sample the tail window scales
     // One or two plain terms, the last pass: a tile the fade leaves alone is
@@ -201,9 +200,7 @@ void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const T
     const bool plain = last && count >= 1 && count <= 2 && terms[0].y == nullptr &&
                        (count == 1 || terms[1].y == nullptr);
     const bool two = count == 2;
-    const auto flushed = [](double v) {
-        return (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
-    };
+    const auto flushed = [](double v) { return CoreButl::flushSubnormal(v); };
     for (int base = std::max(from, 0); base < std::min(to, n); base += kTile) {
         const int m = std::min({kTile, n - base, to - base});
         const bool faded = (headLength > 0 && base < headLength) ||
@@ -257,20 +254,13 @@ void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const T
         for (int i = std::max(tailStart, base); i < std::min(fadeLength, base + m); ++i)
             t[i - base] *= tail[i - tailStart];
         if (split) // the faded share as the scratch pass left it, then the kept part
-            for (int i = 0; i < m; ++i) {
-                const double v = t[i];
-                const double share = (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
-                t[i] = d[i] * keep + share * 1.0;
-            }
+            for (int i = 0; i < m; ++i) t[i] = d[i] * keep + flushed(t[i]) * 1.0;
         double* o = dst + base;
         if (!last) { // a pass before further terms: the sums as they are
             std::copy(t, t + m, o);
             continue;
         }
-        for (int i = 0; i < m; ++i) {
-            const double v = t[i];
-            o[i] = (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
-        }
+        for (int i = 0; i < m; ++i) o[i] = flushed(t[i]);
     }
 }
 
