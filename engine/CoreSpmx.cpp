@@ -155,10 +155,11 @@ bool CoreSpmx::mixSpectra(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
         long const at = static_cast<long>(i) * length;
         unwritten[i] = two && !dirty ? 1 : 0;
         if (unwritten[i] != 0) continue;
+        // Read from the kernel: the root writes out what it left there first.
+        if (dirty && !root->chnpw(from, to)) root->chnwr();
         for (int ch = 0; ch < 2; ++ch) {
             double* s = out[ch] + at;
             if (dirty) {
-                if (!root->chnpw(from, to)) root->chnwr();
                 CoreCnvlIntl::prtsp(ext, kern[ch] + from, ext->partlens[i], s);
             } else if (sum.count == 0) {
                 std::fill(s, s + length, 0.0);
