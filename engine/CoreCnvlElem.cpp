@@ -176,23 +176,16 @@ struct TERM {
 
 constexpr int kTile = 256; // samples a fused mix holds between its terms
 
-// Built for the baseline and for AVX2 (no FMA: every sum rounds as the
-// separate passes rounded it); the loader picks the variant.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define CNVL_MIX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CNVL_MIX_CLONES
-#endif
-
 // One channel: dst := flush(fade(dst * keep + the terms, in order)), or
 // with split dst := flush(dst * keep + flush(fade(the terms))). Works
 // through the buffer a tile at a time, so each value is read and written
 // once however many terms there are. fresh: nothing of dst is kept, the
 // first term (plain) is written rather than added to dst * 0.
-CNVL_MIX_CLONES
-void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
-                int count, bool last, int headLength, const double* head, int fadeLength,
-                int tailLength, const double* tail, int from, int to) {
+CNVL_CLONES // no FMA: every sum rounds as the separate passes rounded it
+    void
+    mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
+               int count, bool last, int headLength, const double* head, int fadeLength,
+               int tailLength, const double* tail, int from, int to) {
     alignas(64) double t[kTile];
     const int tailStart = fadeLength - tailLength; // first sample the tail window scales
     // One or two plain terms, the last pass: a tile the fade leaves alone is

@@ -72,17 +72,7 @@ void splitToPack(const double* __restrict split, double* __restrict pack, int n)
     }
 }
 
-// Built for the baseline and for AVX2 (without FMA, so the sums are the
-// same to the bit); the loader picks the variant the processor runs.
-// Not under ThreadSanitizer: the loader calls the instrumented resolver
-// before the sanitizer's runtime is up, and every program crashes at start.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define CNVL_FFT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CNVL_FFT_CLONES
-#endif
-
-CNVL_FFT_CLONES
+CNVL_CLONES
 void macLoop(const double* __restrict xr, const double* __restrict xi, const double* __restrict yr,
              const double* __restrict yi, double* __restrict cr, double* __restrict ci, int h) {
     for (int k = 0; k < h; ++k) {
@@ -105,7 +95,7 @@ void macSplit(const double* a, const double* b, double* acc, int n) {
     acc[h] = nyquist;
 }
 
-CNVL_FFT_CLONES
+CNVL_CLONES
 void macLoop2(const double* __restrict xr, const double* __restrict xi, const double* __restrict pr,
               const double* __restrict pi, double wp, const double* __restrict qr,
               const double* __restrict qi, double wq, double* __restrict cr, double* __restrict ci,

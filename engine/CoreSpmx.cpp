@@ -8,25 +8,18 @@
 
 namespace {
 
-// Built for the baseline and for AVX2 (no FMA); the loader picks the variant.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define SPMX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define SPMX_CLONES
-#endif
-
-SPMX_CLONES
+CNVL_CLONES
 void scaled(double* __restrict dst, double const* __restrict src, double w, int n) {
     for (int k = 0; k < n; ++k) dst[k] = src[k] * w;
 }
 
-SPMX_CLONES
+CNVL_CLONES
 void added(double* __restrict dst, double const* __restrict src, double w, int n) {
     for (int k = 0; k < n; ++k) dst[k] += src[k] * w;
 }
 
 // Two terms in one pass (the same sums as scaled, then added).
-SPMX_CLONES
+CNVL_CLONES
 void twoTerms(double* __restrict dst, double const* __restrict a, double wa,
               double const* __restrict b, double wb, int n) {
     for (int k = 0; k < n; ++k) dst[k] = a[k] * wa + b[k] * wb;
