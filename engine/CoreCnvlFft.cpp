@@ -212,13 +212,10 @@ double* accumulate(const double* in, const double* kern, double* spectra, double
     double* pack = e->work + 2 * N;
     spectrumOf(e, in, e->block, pack, N);
     packToSplit(pack, x, N);
-    if (refresh) {
-        for (int i = 0; i < P; ++i) {
-            spectrumOf(e, kern == nullptr ? nullptr : kern + static_cast<long>(i) * L,
-                       e->partlens[i], pack, N);
-            packToSplit(pack, spectra + static_cast<long>(i) * N, N);
-        }
-    }
+    if (refresh)
+        for (int i = 0; i < P; ++i)
+            CoreCnvlIntl::prtsp(e, kern == nullptr ? nullptr : kern + static_cast<long>(i) * L,
+                                e->partlens[i], spectra + static_cast<long>(i) * N);
     const int c = *e->index;
     // Partitions the element spectra mix holds as a pair of terms are not
     // written out: the product takes the terms themselves.
