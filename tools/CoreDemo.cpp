@@ -115,20 +115,20 @@ bool folder(std::string const& path) {
     return false;
 }
 
-bool text(std::string const& path, std::string const& bytes) {
+} // namespace
+
+bool CoreDemo::wrtxt(std::string const& path, std::string const& bytes) {
     return CoreButl::wrall(CoreAnsx(path.c_str()), bytes.data(), bytes.size());
 }
 
-bool wave(std::string const& path, CoreDemo::CHANNELS samples) {
+bool CoreDemo::wrwav(std::string const& path, CHANNELS samples) {
     CorePool pool;
     long const frames = static_cast<long>(samples[0].size());
     short const channels = static_cast<short>(samples.size());
-    CoreWavs image(&pool, channels, CoreDemo::iCrate, frames, false);
+    CoreWavs image(&pool, channels, iCrate, frames, false);
     image.setdt(frames, samples[0].data(), channels > 1 ? samples[1].data() : nullptr);
     return image.write(CoreAnsx(path.c_str()));
 }
-
-} // namespace
 
 CoreAnsx CoreDemo::mstnm(CoreAnsx const& pluginfile) {
     std::string const name = pluginfile.c_str();
@@ -231,15 +231,15 @@ bool CoreDemo::wrdem(CoreAnsx const& target, CoreAnsx const& pluginfile) {
         if (!folder(data + sub)) return false;
     try {
         for (IMPULSE& impulse : impls())
-            if (!wave(data + sCvectors + impulse.file, std::move(impulse.samples))) return false;
+            if (!wrwav(data + sCvectors + impulse.file, std::move(impulse.samples))) return false;
         for (int i = 0; i < iCprograms; ++i)
-            if (!text(data + sCprograms + sCprogramfiles[i], D::prgxm(prgrm(i)))) return false;
+            if (!wrtxt(data + sCprograms + sCprogramfiles[i], D::prgxm(prgrm(i)))) return false;
         std::vector<std::string> const files(sCprogramfiles, sCprogramfiles + iCprograms);
-        if (!text(data + sCsetups + sCsetup, D::stpxm(files, iCroom))) return false;
+        if (!wrtxt(data + sCsetups + sCsetup, D::stpxm(files, iCroom))) return false;
         std::string const skin = data + sCskins + CoreDskn::sCpackage.c_str();
         if (!CoreDskn::wrskn(CoreAnsx(skin.c_str()))) return false;
         // Last: an engine finds settings only once their data is all there.
-        return text(base + master.c_str(), D::mstxm(mstvl()));
+        return wrtxt(base + master.c_str(), D::mstxm(mstvl()));
     } catch (CoreAnsx const& error) {
         CoreLog_::loger(CoreAnsx("Demo data not written: ") + error, 1);
         return false;

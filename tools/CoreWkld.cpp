@@ -7,8 +7,6 @@
 #include <system_error>
 
 #include "runtime/CoreButl.h"
-#include "runtime/CorePool.h"
-#include "storage/CoreWavs.h"
 #include "tools/CoreDdoc.h"
 #include "tools/CoreDemo.h"
 
@@ -21,6 +19,7 @@ char const* const setupName = "WORKLOAD.XML";
 char const* const programName = "WORKLOAD.XML";
 
 using NOISE = CoreDemo::NOISE; // the demo data's seeded noise
+static_assert(CoreWkld::iCrate == CoreDemo::iCrate, "the impulses are written as the demo's");
 
 // A decaying noise tail behind a unit first sample, n samples per channel,
 // scaled by gain: peak at the start, so every file aligns on its first sample.
@@ -34,18 +33,6 @@ CHANNELS decay(int n, std::uint32_t seed, double t60, double gain) {
         x[c][0] = gain;
     }
     return x;
-}
-
-bool wave(std::string const& path, CHANNELS samples) {
-    CorePool pool;
-    long const frames = static_cast<long>(samples[0].size());
-    CoreWavs image(&pool, 2, CoreWkld::iCrate, frames, false);
-    image.setdt(frames, samples[0].data(), samples[1].data());
-    return image.write(CoreAnsx(path.c_str()));
-}
-
-bool text(std::string const& path, std::string const& bytes) {
-    return CoreButl::wrall(CoreAnsx(path.c_str()), bytes.data(), bytes.size());
 }
 
 // A slot's COMMON values: aligned at the forced offset, length and fade-out in us.
@@ -105,9 +92,10 @@ bool CoreWkld::wrins(std::string const& folder, std::string const& plugin, PROGR
     std::vector<std::pair<std::string, CHANNELS>> files;
     D::PROGRAM const p = program(which, files);
     for (auto const& [name, samples] : files)
-        if (!wave(data + CoreDemo::sCvectors + name, samples)) return false;
-    if (!text(data + CoreDemo::sCprograms + programName, D::prgxm(p))) return false;
-    if (!text(data + CoreDemo::sCsetups + setupName, D::stpxm({programName}, 0))) return false;
+        if (!CoreDemo::wrwav(data + CoreDemo::sCvectors + name, samples)) return false;
+    if (!CoreDemo::wrtxt(data + CoreDemo::sCprograms + programName, D::prgxm(p))) return false;
+    if (!CoreDemo::wrtxt(data + CoreDemo::sCsetups + setupName, D::stpxm({programName}, 0)))
+        return false;
     D::VALUES values = CoreDemo::mstvl();
     for (auto& v : values)
         if (v.first == "SETUPROMNAME") v.second = setupName;
@@ -116,7 +104,8 @@ bool CoreWkld::wrins(std::string const& folder, std::string const& plugin, PROGR
                                  {"PROGRAMRATE", std::to_string(iCprogramrate)},
                                  {"LFREQD", std::to_string(iClfreqd)},
                                  {"HDIM", std::to_string(iCharmonics)}});
-    return text(folder + CoreDemo::mstnm(CoreAnsx("vorlan.so")).c_str(), D::mstxm(values));
+    return CoreDemo::wrtxt(folder + CoreDemo::mstnm(CoreAnsx("vorlan.so")).c_str(),
+                           D::mstxm(values));
 }
 
 CHANNELS CoreWkld::noise(double seconds) {
