@@ -263,13 +263,12 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
                          void* dstL, void* dstR, void* const* srcL, void* const* srcR,
                          int fadeLength, int headLength, const void* head, int tailLength,
                          const void* tail, bool split, int from, int to) {
-    constexpr int kMost = 16; // terms per pass; more elements take further passes
     auto* dl = static_cast<double*>(dstL);
     auto* dr = static_cast<double*>(dstR);
     if (n < 1 || dl == nullptr || dr == nullptr) return true;
     // The fresh share must be whole before the kept part joins it.
     split = split && mix != nullptr;
-    if (split && (dl == dr || fadeLength > n || (!selected && count > kMost))) return false;
+    if (split && (dl == dr || fadeLength > n || (!selected && count > iCmixterms))) return false;
     // The separate passes below treat the whole buffer only.
     if ((dl == dr || fadeLength > n) && (from > 0 || to < n)) return false;
     if (dl == dr || fadeLength > n) {
@@ -288,7 +287,7 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
     if (tl > 0 && tailLength > f) tw += tailLength - f;
 
     // Up to two chosen elements, else every element: the terms of each side.
-    TERM left[kMost], right[kMost];
+    TERM left[iCmixterms], right[iCmixterms];
     int terms = 0;
     double keep = mix != nullptr ? mix->retention : 1.0;
     // Nothing of the old output is kept: the first plain term is a write
@@ -307,7 +306,7 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
         if (sl == nullptr || sr == nullptr) return;
         const auto* l = static_cast<const double*>(sl);
         const auto* r = static_cast<const double*>(sr);
-        if (terms == kMost) pass(false);
+        if (terms == iCmixterms) pass(false);
         if (pan) {
             left[terms] = {l, r, mix->panll * g, mix->panrl * g};
             right[terms] = {l, r, mix->panlr * g, mix->panrr * g};

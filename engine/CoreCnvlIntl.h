@@ -88,6 +88,9 @@ struct CoreCnvlIntl {
                       void* dstL, void* dstR, void* const* srcL, void* const* srcR, int fadeLength,
                       int headLength, const void* head, int tailLength, const void* tail,
                       bool split, int from = 0, int to = INT_MAX);
+    // Element terms vmixf sums in one pass (more take further passes); a
+    // split mix of more is refused.
+    static constexpr int iCmixterms = 16;
     // ---- element set 2: 32-bit values held by the bridge ---------------------
     // The same operations forwarded to the bridge in ext; an entry the bridge
     // lacks does nothing (new returns null). The bridge frees no element.
