@@ -323,6 +323,15 @@ bool mixedRefresh(FFTEXTENSION* e, const double* kernL, const double* kernR) {
     return false;
 }
 
+// The kernel spectra are due and not mixed from element spectra (which
+// would have made them current): this block transforms the kernel.
+bool transformDue(FFTEXTENSION* e, const double* kernL, const double* kernR) {
+    if (!CoreCnvlIntl::refreshDue(e)) return false;
+    if (!mixedRefresh(e, kernL, kernR)) return true;
+    CoreCnvlIntl::refreshDone(e);
+    return false;
+}
+
 } // namespace
 
 // ---- engine 9: one FFT per block --------------------------------------------
@@ -441,11 +450,7 @@ void CoreCnvlIntl::cns11(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    bool refresh = refreshDue(ext);
-    if (refresh && mixedRefresh(ext, kernL, kernR)) {
-        refreshDone(ext);
-        refresh = false;
-    }
+    const bool refresh = transformDue(ext, kernL, kernR);
     cnm11(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, 0, refresh, ext);
     cnm11(inR, outR, kernR, ext->spectrar, ext->accumr, ringR, N, p, 1, refresh, ext);
     if (refresh) refreshDone(ext);
@@ -480,11 +485,7 @@ void CoreCnvlIntl::cns12(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    bool refresh = refreshDue(ext);
-    if (refresh && mixedRefresh(ext, kernL, kernR)) {
-        refreshDone(ext);
-        refresh = false;
-    }
+    const bool refresh = transformDue(ext, kernL, kernR);
     if (ext->monomode) {
         // Both channels on the left kernel, held once in the second spectra set.
         cnm12(inL, outL, kernL, ext->spectrar, ext->accuml, ringL, N, p, 0, refresh, ext);
