@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <tuple>
@@ -38,6 +39,17 @@ double seconds() {
     return s > 0.0 ? s : 5.0;
 }
 
+// A temporary folder for one case's installation, removed with everything in
+// it when the case ends, however it ends.
+struct Installation {
+    char path[32] = "/tmp/vorlanbenchXXXXXX";
+    bool const made = mkdtemp(path) != nullptr;
+    ~Installation() {
+        std::error_code error;
+        if (made) std::filesystem::remove_all(path, error);
+    }
+};
+
 // core% of the static cases by (block, double, DSPBUFFER).
 std::map<std::tuple<long, bool, int>, double>& staticShare() {
     static std::map<std::tuple<long, bool, int>, double> shares;
@@ -48,9 +60,9 @@ void run(benchmark::State& state, CoreWkld::PROGRAM program) {
     int const block = static_cast<int>(state.range(0));
     bool const dbl = state.range(1) != 0;
     int const dspbuffer = state.range(2) != 0 ? static_cast<int>(state.range(2)) : block;
-    char folder[] = "/tmp/vorlanbenchXXXXXX";
-    if (mkdtemp(folder) == nullptr) return state.SkipWithError("no temporary folder");
-    std::string const base = std::string(folder) + "/";
+    Installation const folder;
+    if (!folder.made) return state.SkipWithError("no temporary folder");
+    std::string const base = std::string(folder.path) + "/";
     if (!CoreWkld::wrins(base, plugin(), program, dspbuffer))
         return state.SkipWithError("installation not written");
     double share = 0.0;
@@ -67,8 +79,6 @@ void run(benchmark::State& state, CoreWkld::PROGRAM program) {
             benchmark::DoNotOptimize(out);
         }
     }
-    std::string const remove = "rm -rf '" + base + "'";
-    if (std::system(remove.c_str()) != 0) state.SkipWithError("installation not removed");
     state.counters["core%"] = 100.0 * share;
     auto const key = std::make_tuple(long(block), dbl, state.range(2) != 0 ? dspbuffer : 0);
     if (program == CoreWkld::iCstatic) staticShare()[key] = share;

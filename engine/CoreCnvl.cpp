@@ -141,19 +141,11 @@ CoreCnvl::~CoreCnvl() {
 }
 
 void CoreCnvl::setvr(CoreVctr* root) {
-    vectorroot = root;
-    if (root == nullptr)
-        dropSpectra();
-    else
-        prepareSpectra();
-}
-
-void CoreCnvl::prepareSpectra() {
     dropSpectra();
-    if (vectorroot == nullptr || !planned || !oncpu || !fft.partloaded) return;
+    if (root == nullptr || !planned || !oncpu || !fft.partloaded) return;
     try {
         if (spectramix == nullptr) spectramix = new CoreSpmx(pool);
-        if (spectramix->setup(vectorroot, ext)) ext.spectramix = spectramix;
+        if (spectramix->setup(root, ext)) ext.spectramix = spectramix;
     } catch (...) {
         // Only a saving is lost: the kernel is transformed as before.
         CoreLog_::debug(CoreAnsx("player ") + name + CoreAnsx(": no room for element spectra"), 1,

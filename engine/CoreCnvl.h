@@ -333,9 +333,7 @@ private:
                    CoreTime* meterB);
     // Frees both rings.
     void freeRings();
-    // Element spectra for the bound vector under the current plan, or none.
-    void prepareSpectra();
-    void dropSpectra() noexcept;
+    void dropSpectra() noexcept; // the element spectra of the bound vector go
     // Unloads the computation plan and the plan with the function copies they
     // were loaded with (harmless when nothing is loaded).
     void releasePlans();
@@ -378,6 +376,5 @@ private:
     VALIDSTRUCT valid;                       // capabilities of this machine
     CoreAnsx version;                        // bridge version text ("N/A" without one)
     VECEXTENSION vecext;                     // handed to the element functions
-    CoreVctr* vectorroot = nullptr;          // the kernel's vector (not owned), see setvr
-    CoreSpmx* spectramix = nullptr;          // element spectra for it (owned)
+    CoreSpmx* spectramix = nullptr;          // element spectra of the vector setvr bound (owned)
 };

@@ -9,10 +9,10 @@
 
 #include "engine/CoreCubr.h"
 #include "engine/CoreOpti.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -176,24 +176,16 @@ struct TERM {
 
 constexpr int kTile = 256; // samples a fused mix holds between its terms
 
-// Built for the baseline and for AVX2 (no FMA: every sum rounds as the
-// separate passes rounded it); the loader picks the variant.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define CNVL_MIX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CNVL_MIX_CLONES
-#endif
-
 // One channel: dst := flush(fade(dst * keep + the terms, in order)), or
 // with split dst := flush(dst * keep + flush(fade(the terms))). Works
 // through the buffer a tile at a time, so each value is read and written
 // once however many terms there are. fresh: nothing of dst is kept, the
 // first term (plain) is written rather than added to dst * 0.
-CNVL_MIX_CLONES
-void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
-                int count, bool last, int headLength, const double* head, int fadeLength,
-                int tailLength, const double* tail, int from, int to) {
-    constexpr std::uint64_t kExponent = 0x7FF0000000000000ull;
+CNVL_CLONES // no FMA: every sum rounds as the separate passes rounded it
+    void
+    mixChannel(int n, double* dst, double keep, bool fresh, bool split, const TERM* terms,
+               int count, bool last, int headLength, const double* head, int fadeLength,
+               int tailLength, const double* tail, int from, int to) {
     alignas(64) double t[kTile];
     const int tailStart = fadeLength - tailLength; // first sample the tail window scales
     // One or two plain terms, the last pass: a tile the fade leaves alone is
@@ -201,9 +193,7 @@ void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const T
     const bool plain = last && count >= 1 && count <= 2 && terms[0].y == nullptr &&
                        (count == 1 || terms[1].y == nullptr);
     const bool two = count == 2;
-    const auto flushed = [](double v) {
-        return (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
-    };
+    const auto flushed = [](double v) { return CoreButl::flushSubnormal(v); };
     for (int base = std::max(from, 0); base < std::min(to, n); base += kTile) {
         const int m = std::min({kTile, n - base, to - base});
         const bool faded = (headLength > 0 && base < headLength) ||
@@ -257,20 +247,13 @@ void mixChannel(int n, double* dst, double keep, bool fresh, bool split, const T
         for (int i = std::max(tailStart, base); i < std::min(fadeLength, base + m); ++i)
             t[i - base] *= tail[i - tailStart];
         if (split) // the faded share as the scratch pass left it, then the kept part
-            for (int i = 0; i < m; ++i) {
-                const double v = t[i];
-                const double share = (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
-                t[i] = d[i] * keep + share * 1.0;
-            }
+            for (int i = 0; i < m; ++i) t[i] = d[i] * keep + flushed(t[i]) * 1.0;
         double* o = dst + base;
         if (!last) { // a pass before further terms: the sums as they are
             std::copy(t, t + m, o);
             continue;
         }
-        for (int i = 0; i < m; ++i) {
-            const double v = t[i];
-            o[i] = (std::bit_cast<std::uint64_t>(v) & kExponent) != 0 ? v : 0.0;
-        }
+        for (int i = 0; i < m; ++i) o[i] = flushed(t[i]);
     }
 }
 
@@ -280,13 +263,12 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
                          void* dstL, void* dstR, void* const* srcL, void* const* srcR,
                          int fadeLength, int headLength, const void* head, int tailLength,
                          const void* tail, bool split, int from, int to) {
-    constexpr int kMost = 16; // terms per pass; more elements take further passes
     auto* dl = static_cast<double*>(dstL);
     auto* dr = static_cast<double*>(dstR);
     if (n < 1 || dl == nullptr || dr == nullptr) return true;
     // The fresh share must be whole before the kept part joins it.
     split = split && mix != nullptr;
-    if (split && (dl == dr || fadeLength > n || (!selected && count > kMost))) return false;
+    if (split && (dl == dr || fadeLength > n || (!selected && count > iCmixterms))) return false;
     // The separate passes below treat the whole buffer only.
     if ((dl == dr || fadeLength > n) && (from > 0 || to < n)) return false;
     if (dl == dr || fadeLength > n) {
@@ -305,7 +287,7 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
     if (tl > 0 && tailLength > f) tw += tailLength - f;
 
     // Up to two chosen elements, else every element: the terms of each side.
-    TERM left[kMost], right[kMost];
+    TERM left[iCmixterms], right[iCmixterms];
     int terms = 0;
     double keep = mix != nullptr ? mix->retention : 1.0;
     // Nothing of the old output is kept: the first plain term is a write
@@ -324,7 +306,7 @@ bool CoreCnvlIntl::vmixf(const VECTORMIXSTRUCT* mix, bool selected, bool pan, in
         if (sl == nullptr || sr == nullptr) return;
         const auto* l = static_cast<const double*>(sl);
         const auto* r = static_cast<const double*>(sr);
-        if (terms == kMost) pass(false);
+        if (terms == iCmixterms) pass(false);
         if (pan) {
             left[terms] = {l, r, mix->panll * g, mix->panrl * g};
             right[terms] = {l, r, mix->panlr * g, mix->panrr * g};

@@ -72,17 +72,7 @@ void splitToPack(const double* __restrict split, double* __restrict pack, int n)
     }
 }
 
-// Built for the baseline and for AVX2 (without FMA, so the sums are the
-// same to the bit); the loader picks the variant the processor runs.
-// Not under ThreadSanitizer: the loader calls the instrumented resolver
-// before the sanitizer's runtime is up, and every program crashes at start.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define CNVL_FFT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CNVL_FFT_CLONES
-#endif
-
-CNVL_FFT_CLONES
+CNVL_CLONES
 void macLoop(const double* __restrict xr, const double* __restrict xi, const double* __restrict yr,
              const double* __restrict yi, double* __restrict cr, double* __restrict ci, int h) {
     for (int k = 0; k < h; ++k) {
@@ -105,7 +95,7 @@ void macSplit(const double* a, const double* b, double* acc, int n) {
     acc[h] = nyquist;
 }
 
-CNVL_FFT_CLONES
+CNVL_CLONES
 void macLoop2(const double* __restrict xr, const double* __restrict xi, const double* __restrict pr,
               const double* __restrict pi, double wp, const double* __restrict qr,
               const double* __restrict qi, double wq, double* __restrict cr, double* __restrict ci,
@@ -222,13 +212,10 @@ double* accumulate(const double* in, const double* kern, double* spectra, double
     double* pack = e->work + 2 * N;
     spectrumOf(e, in, e->block, pack, N);
     packToSplit(pack, x, N);
-    if (refresh) {
-        for (int i = 0; i < P; ++i) {
-            spectrumOf(e, kern == nullptr ? nullptr : kern + static_cast<long>(i) * L,
-                       e->partlens[i], pack, N);
-            packToSplit(pack, spectra + static_cast<long>(i) * N, N);
-        }
-    }
+    if (refresh)
+        for (int i = 0; i < P; ++i)
+            CoreCnvlIntl::prtsp(e, kern == nullptr ? nullptr : kern + static_cast<long>(i) * L,
+                                e->partlens[i], spectra + static_cast<long>(i) * N);
     const int c = *e->index;
     // Partitions the element spectra mix holds as a pair of terms are not
     // written out: the product takes the terms themselves.
@@ -333,6 +320,15 @@ bool mixedRefresh(FFTEXTENSION* e, const double* kernL, const double* kernR) {
     if (e->spectramix == nullptr) return false;
     if (!e->monomode) return e->spectramix->mixed(e, kernL, kernR);
     e->spectramix->whole();
+    return false;
+}
+
+// The kernel spectra are due and not mixed from element spectra (which
+// would have made them current): this block transforms the kernel.
+bool transformDue(FFTEXTENSION* e, const double* kernL, const double* kernR) {
+    if (!CoreCnvlIntl::refreshDue(e)) return false;
+    if (!mixedRefresh(e, kernL, kernR)) return true;
+    CoreCnvlIntl::refreshDone(e);
     return false;
 }
 
@@ -454,11 +450,7 @@ void CoreCnvlIntl::cns11(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    bool refresh = refreshDue(ext);
-    if (refresh && mixedRefresh(ext, kernL, kernR)) {
-        refreshDone(ext);
-        refresh = false;
-    }
+    const bool refresh = transformDue(ext, kernL, kernR);
     cnm11(inL, outL, kernL, ext->spectral, ext->accuml, ringL, N, p, 0, refresh, ext);
     cnm11(inR, outR, kernR, ext->spectrar, ext->accumr, ringR, N, p, 1, refresh, ext);
     if (refresh) refreshDone(ext);
@@ -493,11 +485,7 @@ void CoreCnvlIntl::cns12(const double* inL, const double* inR, double* outL, dou
                          const double* kernL, const double* kernR, double* ringL, double* ringR,
                          int N, int p, FFTEXTENSION* ext) {
     if (!callFits(ext, ringL, ringR, N, p) || ext->partitions < 1) return silence(outL, outR, ext);
-    bool refresh = refreshDue(ext);
-    if (refresh && mixedRefresh(ext, kernL, kernR)) {
-        refreshDone(ext);
-        refresh = false;
-    }
+    const bool refresh = transformDue(ext, kernL, kernR);
     if (ext->monomode) {
         // Both channels on the left kernel, held once in the second spectra set.
         cnm12(inL, outL, kernL, ext->spectrar, ext->accuml, ringL, N, p, 0, refresh, ext);

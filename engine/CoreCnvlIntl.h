@@ -18,6 +18,17 @@
 #include <climits>
 #include <cstdint>
 
+// The engines' vector loops are built for the baseline and for AVX2 (without
+// FMA, so the sums are the same to the bit); the loader picks the variant the
+// processor runs. Not under ThreadSanitizer: the loader calls the
+// instrumented resolver before the sanitizer's runtime is up, and every
+// program crashes at start.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
+#define CNVL_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define CNVL_CLONES
+#endif
+
 struct CoreCnvlIntl {
     using FFTSTRUCT = CoreCnvl::FFTSTRUCT;
     using FFTEXTENSION = CoreCnvl::FFTEXTENSION;
@@ -77,6 +88,9 @@ struct CoreCnvlIntl {
                       void* dstL, void* dstR, void* const* srcL, void* const* srcR, int fadeLength,
                       int headLength, const void* head, int tailLength, const void* tail,
                       bool split, int from = 0, int to = INT_MAX);
+    // Element terms vmixf sums in one pass (more take further passes); a
+    // split mix of more is refused.
+    static constexpr int iCmixterms = 16;
     // ---- element set 2: 32-bit values held by the bridge ---------------------
     // The same operations forwarded to the bridge in ext; an entry the bridge
     // lacks does nothing (new returns null). The bridge frees no element.

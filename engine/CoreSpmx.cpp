@@ -8,25 +8,18 @@
 
 namespace {
 
-// Built for the baseline and for AVX2 (no FMA); the loader picks the variant.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-#define SPMX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define SPMX_CLONES
-#endif
-
-SPMX_CLONES
+CNVL_CLONES
 void scaled(double* __restrict dst, double const* __restrict src, double w, int n) {
     for (int k = 0; k < n; ++k) dst[k] = src[k] * w;
 }
 
-SPMX_CLONES
+CNVL_CLONES
 void added(double* __restrict dst, double const* __restrict src, double w, int n) {
     for (int k = 0; k < n; ++k) dst[k] += src[k] * w;
 }
 
 // Two terms in one pass (the same sums as scaled, then added).
-SPMX_CLONES
+CNVL_CLONES
 void twoTerms(double* __restrict dst, double const* __restrict a, double wa,
               double const* __restrict b, double wb, int n) {
     for (int k = 0; k < n; ++k) dst[k] = a[k] * wa + b[k] * wb;
@@ -73,6 +66,9 @@ void CoreSpmx::clear() {
 }
 
 void CoreSpmx::whole() noexcept {
+    // Every partition is transformed from the kernel now, the ones the
+    // last mix left to its two terms too.
+    paired = false;
     if (root != nullptr) root->chnwr();
 }
 
@@ -152,10 +148,11 @@ bool CoreSpmx::mixSpectra(CoreCnvl::FFTEXTENSION* ext, double const* kernL,
         long const at = static_cast<long>(i) * length;
         unwritten[i] = two && !dirty ? 1 : 0;
         if (unwritten[i] != 0) continue;
+        // Read from the kernel: the root writes out what it left there first.
+        if (dirty && !root->chnpw(from, to)) root->chnwr();
         for (int ch = 0; ch < 2; ++ch) {
             double* s = out[ch] + at;
             if (dirty) {
-                if (!root->chnpw(from, to)) root->chnwr();
                 CoreCnvlIntl::prtsp(ext, kern[ch] + from, ext->partlens[i], s);
             } else if (sum.count == 0) {
                 std::fill(s, s + length, 0.0);

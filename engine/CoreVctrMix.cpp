@@ -654,12 +654,11 @@ void CoreVctr::bindDefer(CoreVctr* to) noexcept {
 }
 
 bool CoreVctr::partable() const noexcept {
-    constexpr int kTermsOnePass = 16; // all-element terms the one-pass mix takes at once
     bool ok = deferroot != nullptr && !switching && !panon && currentleft != nullptr &&
               currentright != nullptr && currentleft != currentright && leftelements != nullptr &&
               rightelements != nullptr && elementMix() == &CoreCnvlIntl::vmix1 &&
               elementFade() == &CoreCnvlIntl::fade1 && !(foldon && foldLength() > currentlength) &&
-              (vectoron || count <= kTermsOnePass);
+              (vectoron || count <= CoreCnvlIntl::iCmixterms);
     if (!leaf && children != nullptr)
         for (int i = 0; i < count && ok; ++i)
             ok = children[i] == nullptr ||

@@ -19,6 +19,7 @@ char const* const setupName = "WORKLOAD.XML";
 char const* const programName = "WORKLOAD.XML";
 
 using NOISE = CoreDemo::NOISE; // the demo data's seeded noise
+static_assert(CoreWkld::iCrate == CoreDemo::iCrate, "the impulses are written as the demo's");
 
 // The impulse files are written by the demo's own writer, at its rate.
 static_assert(CoreWkld::iCrate == CoreDemo::iCrate);

@@ -138,6 +138,26 @@ TEST(CoreSpmx, MixedSpectraPlayAsTheTransformedKernel) {
         }
         EXPECT_GT(peak, 1.0);
         EXPECT_LE(worst, 1e-12 * peak);
+
+        // Another kernel on the same players (no sum of the vector): every
+        // partition of it plays, none left to the last mix's two terms.
+        root.chnwr();
+        std::vector<double> other[2];
+        for (int ch = 0; ch < 2; ++ch) {
+            auto* k = static_cast<double const*>(ch == 0 ? root.getlc() : root.getrc());
+            for (int j = 0; j < kLength; ++j) other[ch].push_back(-0.5 * k[j]);
+        }
+        flags[0] = flags[1] = true;
+        worst = 0.0;
+        for (int b = 0; b < 20; ++b) {
+            for (int k = 0; k < 2; ++k)
+                players[k].cnvlc(&in[b * kBlock], &in[b * kBlock], out[k][0], out[k][1],
+                                 other[0].data(), other[1].data(), nullptr, nullptr);
+            for (int ch = 0; ch < 2; ++ch)
+                for (int j = 0; j < kBlock; ++j)
+                    worst = std::max(worst, std::fabs(out[0][ch][j] - out[1][ch][j]));
+        }
+        EXPECT_LE(worst, 1e-12 * peak);
     }
 }
 
