@@ -86,8 +86,4 @@ public:
         CHANNELS samples; // at iCrate
     };
     static std::vector<IMPULSE> impls();
-    // One file of an installation: a WAV of one or two channels at iCrate,
-    // or text as it is; false when it cannot be written.
-    static bool wrwav(std::string const& path, CHANNELS samples);
-    static bool wrtxt(std::string const& path, std::string const& bytes);
 };

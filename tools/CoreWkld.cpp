@@ -21,9 +21,6 @@ char const* const programName = "WORKLOAD.XML";
 using NOISE = CoreDemo::NOISE; // the demo data's seeded noise
 static_assert(CoreWkld::iCrate == CoreDemo::iCrate, "the impulses are written as the demo's");
 
-// The impulse files are written by the demo's own writer, at its rate.
-static_assert(CoreWkld::iCrate == CoreDemo::iCrate);
-
 // A decaying noise tail behind a unit first sample, n samples per channel,
 // scaled by gain: peak at the start, so every file aligns on its first sample.
 CHANNELS decay(int n, std::uint32_t seed, double t60, double gain) {
