@@ -45,8 +45,8 @@ public:
 
     // Both channels' partition spectra (split form, P x N each) for the
     // kernel pair kernL, kernR that root's output pair 0 is now. False, with
-    // the spectra partly written, when it is not a sum of held elements: the
-    // kernel is then whole for the caller to transform.
+    // nothing written, when it is not a sum of held elements: the kernel is
+    // then whole for the caller to transform.
     bool mixed(CoreCnvl::FFTEXTENSION* ext, double const* kernL, double const* kernR) noexcept;
     // The kernel is read whole without mixed: the root writes out what it left.
     void whole() noexcept;

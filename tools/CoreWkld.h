@@ -34,8 +34,8 @@ public:
     // Seeded stereo noise of the given length at iCrate, peak 0.25.
     static CoreHost::CHANNELS noise(double seconds);
 
-    // Loads the plug-in at path with host block block and waits for its boot
-    // (and program load); false when it did not report them.
+    // Starts the plug-in host has loaded and waits for its boot (and program
+    // load); false when it did not load or did not report them.
     static bool start(CoreHost& host);
     // Renders in through host; the plug-in's latency is cut from the output.
     static CoreHost::CHANNELS rendr(CoreHost& host, CoreHost::CHANNELS const& in, bool dbl);
