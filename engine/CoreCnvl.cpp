@@ -141,6 +141,9 @@ CoreCnvl::~CoreCnvl() {
 }
 
 void CoreCnvl::setvr(CoreVctr* root) {
+    // Every slot is bound anew after one slot's edit: spectra made for the
+    // same vector under the same plan stand.
+    if (ext.spectramix != nullptr && spectramix->rebnd(root, ext)) return;
     dropSpectra();
     if (root == nullptr || !planned || !oncpu || !fft.partloaded) return;
     try {
@@ -154,6 +157,10 @@ void CoreCnvl::setvr(CoreVctr* root) {
 }
 
 void CoreCnvl::dropSpectra() noexcept {
+    // Partitions the last mix left to its two terms were never written into
+    // the kernel spectra: without the terms they are whole only after a
+    // refresh.
+    if (ext.spectramix != nullptr && ext.spectramix->pairs()) ext.spectravalid = false;
     ext.spectramix = nullptr;
     if (spectramix != nullptr) spectramix->clear();
 }

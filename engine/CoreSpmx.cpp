@@ -56,6 +56,23 @@ bool CoreSpmx::setup(CoreVctr* vector, CoreCnvl::FFTEXTENSION const& ext) {
     root = vector;
     length = ext.length;
     partitions = ext.partitions;
+    partlength = ext.partlength;
+    totallength = ext.totallength;
+    root->chndf(ext.partlength, &root);
+    return true;
+}
+
+bool CoreSpmx::rebnd(CoreVctr* vector, CoreCnvl::FFTEXTENSION const& ext) {
+    if (vector == nullptr || vector != root || ext.length != length ||
+        ext.partitions != partitions || ext.partlength != partlength ||
+        ext.totallength != totallength)
+        return false;
+    void const* left[iCelements];
+    void const* right[iCelements];
+    if (vector->chnel(left, right, iCelements) != count) return false;
+    for (int i = 0; i < count; ++i)
+        if (elements[i].left != left[i] || elements[i].right != right[i]) return false;
+    // The tree may have been relinked since: every node takes the root again.
     root->chndf(ext.partlength, &root);
     return true;
 }
@@ -85,6 +102,8 @@ void CoreSpmx::release() {
     root = nullptr;
     length = 0;
     partitions = 0;
+    partlength = 0;
+    totallength = 0;
 }
 
 void CoreSpmx::make(CoreCnvl::FFTEXTENSION* ext, ELEMENT& e, CoreVctr const* owner) noexcept {

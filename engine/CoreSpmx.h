@@ -42,6 +42,11 @@ public:
     // Frees the spectra and forgets the root, which writes its outputs
     // whole from now on.
     void clear();
+    // Binds root again when the spectra held were made for it under this
+    // very plan and its elements are still the same buffers: they stand
+    // (a rebind after another slot's edit costs no transform). False, with
+    // nothing changed, otherwise. Loader path.
+    bool rebnd(CoreVctr* root, CoreCnvl::FFTEXTENSION const& ext);
 
     // Both channels' partition spectra (split form, P x N each) for the
     // kernel pair kernL, kernR that root's output pair 0 is now. False, with
@@ -82,9 +87,11 @@ private:
     CorePool* pool; // the player's pool (not owned)
     // The kernel's vector (not owned); cleared by the vector when it goes first.
     CoreVctr* root = nullptr;
-    int count = 0;      // elements held
-    int length = 0;     // N the spectra were made for
-    int partitions = 0; // P the spectra were made for
+    int count = 0;       // elements held
+    int length = 0;      // N the spectra were made for
+    int partitions = 0;  // P the spectra were made for
+    int partlength = 0;  // L and the kernel length T the partitions were cut
+    int totallength = 0; // by (their lengths follow from P, L and T)
     ELEMENT elements[iCelements];
     bool paired = false;                         // see pairs
     ELEMENT const* pair[2] = {nullptr, nullptr}; // the two terms then
