@@ -104,6 +104,10 @@ int CorePrcs::planSlot(short s, short engine, int size) {
     }
     if (result < 1) result = 0;
     cnvls[s].cnvl->setms(program->getfm());
+    // The new plan went without the element spectra made for the old one: an
+    // engine chosen later (setop, setof) would otherwise transform a moving
+    // kernel whole until the next load.
+    if (s < hdimmax) cnvls[s].cnvl->setvr(program->getvr(s));
     planFlags(s);
     return result;
 }
@@ -302,8 +306,6 @@ void CorePrcs::setod(short slot, short sel, double us) {
         setpp();
         adjrt(programperiod);
         setck();
-        // The new plan of the slot drops what its player made for the old one.
-        if (slot < hdimmax) cnvls[slot].cnvl->setvr(program->getvr(slot));
     }
     clepr(true);
 }

@@ -21,6 +21,10 @@
 #include <vector>
 
 #include "engine/CoreCnvl.h"
+#include "engine/CoreCnvlIntl.h"
+#include "engine/CoreSpmx.h"
+#include "engine/CoreVctr.h"
+#include "program/CoreProg.h"
 #include "tests/processing/CorePrcsPeek.h"
 #include "tests/support/AllocCount.h"
 #include "tests/support/ConvolutionTruth.h"
@@ -498,4 +502,54 @@ TEST_F(CorePrcsBlockTest, LevelSourcesCarryTheLevelAtEveryModulationUpdate) {
     EXPECT_EQ(still, 0);
     // RMS of the sine with the meters' 3 dB lift: 0.8, bipolar 0.6.
     EXPECT_NEAR(inp.back(), 2.0 * 0.8 / std::sqrt(2.0) * std::pow(10.0, 0.15) - 1.0, 0.01);
+}
+
+// A harmonic whose kernel is a vector of two elements plays, on a
+// partitioned engine chosen after the load, from spectra mixed out of its
+// elements'. Another slot's length edit binds every slot anew: what the
+// first one plays stays its kernel.
+TEST_F(CorePrcsBlockTest, AChosenEngineMixesAVectorsSpectraThroughAnotherSlotsEdit) {
+    kit.wav("A.WAV", {DataKit::ramp(900, 0.5, -0.1), DataKit::impulse(900, 3, 0.7)});
+    kit.wav("B.WAV", {DataKit::impulse(900, 40, -0.6), DataKit::ramp(900, -0.2, 0.3)});
+    kit.wav("C.WAV", {DataKit::impulse(300, 2, 0.4)});
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "0"}, {"HDIM", "2"}});
+    auto engine = make();
+    CorePrcsPeek p{*engine};
+    KitProgram program("Still", "", {{"FORCEOT2", "1"}});
+    KitVector pair({"A.WAV", "B.WAV"});
+    pair.source = "MIX1";
+    KitVector root;
+    root.children.push_back(pair);
+    program.slots = {root, fileSlot("C.WAV")};
+    ASSERT_TRUE(p.load(program));
+    ASSERT_TRUE(engine->setop(10));                // a partitioned engine that mixes spectra
+    p.program()->getif(0)->setiv(0.0, true, true); // MIX1 halfway: both elements weigh
+    p.gains(0.5, 0.5);
+    p.booted();
+    engine->smpby(false, 0, true, false);
+    // Silence long enough for the move to MIX1's new value to settle.
+    Signal x(8192, 0.0);
+    Signal const n = noise(8000, 11, 0.6);
+    x.insert(x.end(), n.begin(), n.end());
+    long const edit = 8192 + 4096;
+    Feed feed{*engine};
+    feed.run(Signal(x.begin(), x.begin() + edit), Signal(x.begin(), x.begin() + edit), {256});
+    CoreSpmx const* mix = CoreCnvlIntl::getsm(*p.slot(0).cnvl);
+    ASSERT_TRUE(mix != nullptr && mix->pairs());
+    // The length it has: the edit clears the rings, and binds every slot anew.
+    engine->setod(1, 0, engine->getod(1, 0));
+    feed.run(Signal(x.begin() + edit, x.end()), Signal(x.begin() + edit, x.end()), {256});
+    EXPECT_TRUE(CoreCnvlIntl::getsm(*p.slot(0).cnvl) == mix && mix->pairs());
+    p.program()->getvr(0)->chnwr(); // the kernel whole, to read it
+    // From a kernel length past the edit, the rings are full again.
+    long const latency = p.base() + p.ahead();
+    long const from = edit + 1024;
+    for (int c = 0; c < 2; ++c) {
+        Signal want = plus(convolve(x, p.kernel(0, c)), convolve(power(x, 2), p.kernel(1, c)));
+        Signal const got = delayed(feed.out[c], latency);
+        EXPECT_LT(relativeError(Signal(got.begin() + from, got.end()),
+                                Signal(want.begin() + from, want.end() - latency)),
+                  1e-7) // MIX1's move is still settling in the last digits
+            << "channel " << c;
+    }
 }
