@@ -31,8 +31,10 @@ void CoreDsif::entrykern() {
 
     BEANSTRUCT none{};
     gadget->reset(10, true, true, 1);
-    int count =
-        std::clamp(int(engine->getbh(CoreBnid::iCkernellimit, &none)), 0, DataLclz::iCmasthdim) + 1;
+    // A stored limit above the harmonic maximum runs as that maximum, as the
+    // master page shows it.
+    int const most = std::max(0, std::min(int(hdimmax), DataLclz::iCmasthdim));
+    int count = std::clamp(int(engine->getbh(CoreBnid::iCkernellimit, &none)), 0, most) + 1;
     // A program limit above the list shows as its last entry; nothing is
     // written unless the user chooses one.
     int entry = std::clamp(int(engine->getbh(CoreBnid::iChdim, &none)), 0, count - 1);

@@ -233,11 +233,20 @@ TEST(DisplayEditPages, KernelMarkersAndSwitches) {
     FakeBean& e = rig.engine;
     e.put('b', 27, "1"), e.put('i', 67, "5"), e.put('s', 56, "warm"), e.put('h', 75, "6");
     e.put('s', 64, "0123456789012345678901234567890123456789"), e.put('d', 160, "100000", 1, 0);
-    e.put('b', 162, "1", 1), e.put('h', 54, "8"), e.put('h', 55, "12");
+    e.put('b', 162, "1", 1), e.put('h', 54, "8"), e.put('h', 55, "12"), e.put('h', 43, "10");
     enter(rig, 5);
     rig.tick();
     EXPECT_EQ(markers(rig, 5), "(1)| |(1)");
     EXPECT_EQ(cells(rig, 1, 13, 8), "8 (7th) "); // HDIM above the list: its last entry
+    {
+        // A stored limit above the harmonic maximum runs, and is offered, as it.
+        DisplayRig capped;
+        capped.engine.put('h', 54, "12"), capped.engine.put('h', 55, "12");
+        capped.engine.put('h', 43, "10");
+        enter(capped, 5);
+        capped.tick();
+        EXPECT_EQ(cells(capped, 1, 13, 8), "10 (9th)");
+    }
     EXPECT_EQ(rig.row(12), "  5 WARM    01234567890123456789012345678901" + std::string(14, ' '));
     move(rig, 2, 10, 0.25); // even group, time domain: 25 ms to slots 1, 3 and 5
     EXPECT_EQ(changes(rig), (std::vector<WRITE>{{'d', 161, 1, 0, "25000"},
