@@ -583,6 +583,10 @@ private:
     bool runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message); // false: unknown
     CoreAnsx loadStep(CoreVars* store, bool fromcurrent); // the load of a step; its line
     bool saveVersion(CoreAnsx const& name);               // versg's work; true when saved
+    // A save that failed: one level-0 line with the file and the reason (the
+    // system's, or the refusal's), and shown kept as the line the display
+    // puts on the page the user returns to (saveerror). Any thread but audio.
+    void svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx const& shown);
     // svprf's work; an archive program written to a new file takes the other
     // items (impulse files, notes) of the archive from (a version's source).
     bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from);
@@ -604,6 +608,7 @@ private:
     CoreAnsx listmask{""};           // bean 238
     CoreAnsx batchname{""};          // bean 223: pending batch variable name
     CoreAnsx batchmessage{""};       // bean 226: message of the last batch step
+    CoreAnsx saveerror{""};          // the newest failed save's display line, "" none (bean lock)
     int bootcounter = 0;             // bean 145 (int): step of the last boot call
     CoreAnsx bootmessage{""};        // bean 145 (text): line of the last boot call
     bool bootfirst = false;          // bean 146

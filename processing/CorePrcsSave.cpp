@@ -11,6 +11,7 @@
 #include "program/CoreProg.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
+#include "runtime/CoreSmgd.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
@@ -46,6 +47,12 @@ void dropPrograms(CoreFsys& store, CoreAnsx const& readerkey, CoreAnsx const& ar
 }
 
 } // namespace
+
+void CorePrcs::svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx const& shown) {
+    CoreLog_::loger(CoreAnsx("not saved: ") + CoreButl::escct(file) + CoreAnsx(": ") + reason, 0);
+    CoreSmgd guard(beansem);
+    saveerror = shown;
+}
 
 bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
     return saveProgram(folder, asis, CoreAnsx(""));

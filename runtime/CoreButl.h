@@ -183,6 +183,19 @@ public:
     // a component followed by a separator only matches a folder).
     // Returns the path unchanged (with "/" separators) when nothing matches.
     static CoreAnsx rslve(CoreAnsx const& path);
+    // Whether a name taken from a host chunk, a bank, a program document or
+    // the property bus may name one of our files inside the folder it is
+    // joined to: relative, "/" and "\" both separators, no empty, "." or ".."
+    // component, no byte 0x01-0x1F or 0x7F, at most iCnamebytes bytes.
+    // Bytes 0x80-0xFF pass, so Latin-1 and UTF-8 names keep working. A name
+    // that fails must be refused whole: any part of it could name another
+    // program's file.
+    static bool infld(CoreAnsx const& name);
+    // The name for a log line: control bytes and "\" shown as \xNN escapes.
+    static CoreAnsx escct(CoreAnsx const& name);
+    // Longest name infld takes, extension included: with a save's
+    // temporary suffix it still fits the file system's 255 bytes.
+    static constexpr int iCnamebytes = 230;
 
     // ---- Whole files -------------------------------------------------------------
     // Opens through the case resolver when the mode reads; returns null on failure.

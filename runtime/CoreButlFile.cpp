@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <new>
@@ -80,6 +81,42 @@ CoreAnsx CoreButl::rnfle(CoreAnsx const& path, CoreAnsx const& suffix, bool name
 }
 
 CoreAnsx CoreButl::ffpen(CoreAnsx const& path) { return rplce(path, '\\', '/'); }
+
+bool CoreButl::infld(CoreAnsx const& name) {
+    int length = name.Length();
+    if (length == 0 || length > iCnamebytes) return false;
+    char const* bytes = name.c_str();
+    int start = 0; // first byte of the current component
+    for (int i = 0; i <= length; ++i) {
+        unsigned char c = i < length ? (unsigned char)bytes[i] : '/';
+        if (c == '/' || c == '\\') {
+            int size = i - start;
+            if (size == 0) return false; // absolute, or an empty component
+            if (size == 1 && bytes[start] == '.') return false;
+            if (size == 2 && bytes[start] == '.' && bytes[start + 1] == '.') return false;
+            start = i + 1;
+        } else if (c < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+CoreAnsx CoreButl::escct(CoreAnsx const& name) {
+    CoreAnsx shown("");
+    char const* bytes = name.c_str();
+    for (int i = 0; i < name.Length(); ++i) {
+        unsigned char c = (unsigned char)bytes[i];
+        if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            shown = shown + CoreAnsx(escape);
+        } else {
+            shown = shown + CoreAnsx(char(c));
+        }
+    }
+    return shown;
+}
 
 CoreAnsx CoreButl::getvs(CoreAnsx const& path, short digits) {
     int d = digits < 1 ? 1 : digits;

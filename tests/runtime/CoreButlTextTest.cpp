@@ -53,6 +53,40 @@ TEST(CoreButlText, PathParts) {
     EXPECT_EQ(str(CoreButl::ffpen(CoreAnsx("a\\b\\c"))), "a/b/c");
 }
 
+TEST(CoreButlText, NamesConfinedToTheirFolder) {
+    struct ROW {
+        std::string name;
+        bool inside;
+    };
+    ROW const rows[] = {
+        {"ROOM.XML", true},
+        {"sub/ROOM.XML", true},
+        {"sub\\ROOM.XML", true},
+        {"caf\xE9 \xC5\x9B.xml", true}, // Latin-1 and UTF-8 bytes pass as they are
+        {"..xml", true},
+        {"a..b/c", true},
+        {"", false},
+        {"/etc/passwd", false},
+        {"\\x.xml", false},
+        {"../x.xml", false},
+        {"..\\..\\x.xml", false},
+        {"..", false},
+        {".", false},
+        {"a/./b", false},
+        {"a//b", false},
+        {"a/", false},
+        {"sub/../x", false},
+        {"line\nfeed.xml", false},
+        {"tab\t.xml", false},
+        {"del\x7F.xml", false},
+        {std::string(230, 'a'), true},
+        {std::string(231, 'a'), false},
+    };
+    for (ROW const& row : rows)
+        EXPECT_EQ(CoreButl::infld(CoreAnsx(row.name.c_str())), row.inside) << row.name;
+    EXPECT_EQ(str(CoreButl::escct(CoreAnsx("a\nb\x01..\\c\xE9"))), "a\\x0Ab\\x01..\\c\xE9");
+}
+
 TEST(CoreButlText, NumberedNames) {
     EXPECT_EQ(str(CoreButl::getvs("C:/take.WAV", 3)), "C:/take_001.wav");
     EXPECT_EQ(str(CoreButl::getvs("take_009.wav", 3)), "take_010.wav");
