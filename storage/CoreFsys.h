@@ -87,11 +87,11 @@ public:
     void setdt(CoreAnsx folder);
     CoreAnsx getfn(CoreAnsx name); // data folder + name
     CoreAnsx getll();              // archive name last given to loada ("NULL")
+    CoreAnsx gettc();              // table-of-contents text last read ("NULL")
     CoreAnsx getrf();              // why the last loada gave false ("" when it did not)
     // folder is the data folder on disk (also when written otherwise); an
     // archive there is given to loada by its name relative to the folder.
     bool isdtf(CoreAnsx folder);
-    CoreAnsx gettc(); // table-of-contents text last read ("NULL")
 
     // Renames: folder of the current name + file name of newName + current extension.
     void setit(int id, CoreAnsx newName);

@@ -311,35 +311,27 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     CoreAnsx const filterKey = normalised(filter);
     bool const filtering = filterKey != "0";
 
-    if (!from->wopen(id, CoreAnsx("rb"))) {
-        return fail("cannot be opened");
-    }
+    if (!from->wopen(id, CoreAnsx("rb"))) return fail("cannot be opened");
     unsigned char header[iCheaderdim];
-    if (from->wread(id, header, 1, iCheaderdim) != iCheaderdim || !titleMatches(header)) {
+    if (from->wread(id, header, 1, iCheaderdim) != iCheaderdim || !titleMatches(header))
         return fail("not an archive");
-    }
     long long const length = (long long)readLength(header);
     long long const p0 = iCheaderdim;
-    if (from->wseek(id, 0, SEEK_END) != 0) {
-        return fail("cannot find its end");
-    }
+    if (from->wseek(id, 0, SEEK_END) != 0) return fail("cannot find its end");
     // For an item in memory the end is its last byte, so the table of
     // contents loses its final ">", which the XML reader does without.
     long long const end = from->wtell(id);
     long long const tocStart = p0 + length;
-    if (end < 0 || end - tocStart < 1) {
+    if (end < 0 || end - tocStart < 1)
         return fail("length word past the end or no table of contents");
-    }
     long long const tocBytes = end - tocStart;
     if (tocBytes > INT_MAX - CorePool::iCoverhead - 1 ||
-        from->wseek(id, long(tocStart), SEEK_SET) != 0) {
+        from->wseek(id, long(tocStart), SEEK_SET) != 0)
         return fail("table of contents out of reach");
-    }
     PoolBlock toc(pool);
     toc.reset(allocBlock(int(tocBytes + 1), "loada"));
-    if (from->wread(id, toc.get(), long(tocBytes), 1) != 1) {
+    if (from->wread(id, toc.get(), long(tocBytes), 1) != 1)
         return fail("table of contents unreadable");
-    }
     CoreXml_ document;
     CoreNode* tocNode = parseToc(toc, tocBytes, document, archive);
     if (tocNode == nullptr) {

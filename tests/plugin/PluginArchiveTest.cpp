@@ -4,13 +4,15 @@
 // the vector folder or only under the program folder; a version of it made
 // by the memory page's batch plays the same in that session and, once the
 // bank lists it, in a new instance; a garbage vector archive leaves location
-// 0 playing with one logged line naming it.
+// 0 playing with one logged line naming it. An archive program in an
+// alternative data path plays too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,8 +27,8 @@
 
 namespace {
 
-constexpr double kWait = 60.0; // s: boots and loads under the sanitizers
-constexpr int kArc = CoreDemo::iCprograms, kVersion = kArc + 1; // their locations
+constexpr double kWait = 60.0; // s: loads under the sanitizers
+constexpr int kArc = CoreDemo::iCprograms, kVersion = kArc + 1, kAlt = kArc + 2; // locations
 
 void pack(std::string const& path, std::string const& item, std::string const& bytes) {
     CorePool pool;
@@ -36,36 +38,37 @@ void pack(std::string const& path, std::string const& item, std::string const& b
     ASSERT_TRUE(store.savea(CoreAnsx(path.c_str()))) << path;
 }
 
-// The output from its first sound on, so instances and loads compare whatever
-// their ring positions.
-CoreHost::CHANNELS played(CoreHost& h) {
+// A program change, then a second of silence as the command-line host plays
+// (the kernels have settled by then), then noise: the output from its first
+// sound on, so loads and instances compare whatever their ring positions.
+CoreHost::CHANNELS played(CoreHost& h, int slot) {
+    int const seen = h.updts();
+    h.slot_(slot);
+    if (!h.wtupd(seen, kWait)) return {};
+    CoreHost::CHANNELS x(2, std::vector<double>(CoreDemo::iCrate)), y;
+    h.rendr(x, y, true);
     std::mt19937 g(5);
     std::uniform_real_distribution<double> d(-0.5, 0.5);
-    CoreHost::CHANNELS x(2, std::vector<double>(20000)), y;
-    for (auto& c : x)
-        for (auto& v : c) v = static_cast<float>(d(g));
+    for (auto& c : x) {
+        c.resize(20000);
+        std::generate(c.begin(), c.end(), [&] { return d(g); });
+    }
     h.rendr(x, y, true);
     std::size_t onset = 0;
     while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
     for (auto& c : y) {
-        c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
+        c.erase(c.begin(), c.begin() + long(onset));
         c.resize(8000);
     }
     return y;
 }
 
-bool change(CoreHost& h, int slot) {
-    int const seen = h.updts();
-    h.slot_(slot);
-    if (!h.wtupd(seen, kWait)) return false;
-    // A second of silence, as the command-line host plays: the program's
-    // kernels have settled by then.
-    CoreHost::CHANNELS quiet(2, std::vector<double>(CoreDemo::iCrate)), ignored;
-    h.rendr(quiet, ignored, true);
-    return true;
+void expectSame(CoreHost::CHANNELS const& got, CoreHost::CHANNELS const& want, char const* what) {
+    ASSERT_EQ(got.size(), 2u) << what;
+    for (int c = 0; c < 2; ++c) EXPECT_LT(relativeError(got[c], want[c]), 1e-6) << what << " " << c;
 }
 
-// Log lines written from byte from on that name what (in lower case).
+// Log lines from byte from on that name what (compared in lower case).
 int lines(std::string log, std::string const& what, std::size_t from) {
     for (char& c : log) c = char(std::tolower(static_cast<unsigned char>(c)));
     int n = 0;
@@ -75,7 +78,7 @@ int lines(std::string log, std::string const& what, std::size_t from) {
     return n;
 }
 
-// Writes a text property through the bus.
+// A text property written through the bus.
 bool write(CorePeer& peer, int id, char const* text) {
     CorePrvt::BUSCALL b;
     b.kind = 's';
@@ -89,46 +92,36 @@ bool write(CorePeer& peer, int id, char const* text) {
     return peer.call(c) == 1;
 }
 
-void expectSame(CoreHost::CHANNELS const& got, CoreHost::CHANNELS const& want, char const* what) {
-    for (int c = 0; c < 2; ++c) EXPECT_LT(relativeError(got[c], want[c]), 1e-6) << what << " " << c;
-}
-
 TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
     PluginRig rig;
-    std::string const data = rig.folder() + CoreDemo::sCdatapath;
+    std::string const data = rig.folder() + CoreDemo::sCdatapath, alt = rig.folder() + "alt/";
     std::string const programs = data + CoreDemo::sCprograms, vectors = data + CoreDemo::sCvectors;
     std::string const log = data + "Vorlan3olvio.log";
     CoreDdoc::PROGRAM arc = CoreDemo::prgrm(CoreDemo::iCroom);
-    arc.name = "Arc Room";
     arc.slots[0].files = {"ARCROOM.WAV"}; // in the vector archive only
+    std::string const impulse = readBytes(vectors + "ROOM.WAV");
     pack(programs + "ARC.V2P", "ARC.XML", CoreDdoc::prgxm(arc));
-    pack(vectors + "ARC.V2V", "ARCROOM.WAV", readBytes(vectors + "ROOM.WAV"));
+    pack(vectors + "ARC.V2V", "ARCROOM.WAV", impulse);
     std::vector<std::string> bank(CoreDemo::sCprogramfiles,
                                   CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
     bank.push_back("ARC.V2P");
     std::string const setup = data + CoreDemo::sCsetups + CoreDemo::sCsetup;
     writeBytes(setup, CoreDdoc::stpxm(bank, CoreDemo::iCroom));
 
-    CoreHost::CHANNELS room;
     {
         CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
         CoreHost& h = peer.host();
         ASSERT_TRUE(h.wtupd(0, kWait)) << "boot";
-        ASSERT_TRUE(change(h, CoreDemo::iCroom));
-        room = played(h);
-        ASSERT_TRUE(change(h, CoreDemo::iCroom));
-        expectSame(played(h), room, "room again");
+        CoreHost::CHANNELS const room = played(h, CoreDemo::iCroom);
         // The vector folder first; a miss there is no failure while the
         // program folder holds it.
         for (std::string const& folder : {vectors, programs}) {
-            std::string const moved = programs + "ARC.V2V";
             if (folder == programs) {
-                ASSERT_EQ(std::rename((vectors + "ARC.V2V").c_str(), moved.c_str()), 0);
+                ASSERT_EQ(
+                    std::rename((vectors + "ARC.V2V").c_str(), (programs + "ARC.V2V").c_str()), 0);
             }
             std::size_t const from = readBytes(log).size();
-            ASSERT_TRUE(change(h, kArc)) << folder;
-            EXPECT_EQ(peer.bus(67, 'i').number, kArc) << folder;
-            expectSame(played(h), room, folder.c_str());
+            expectSame(played(h, kArc), room, folder.c_str());
             EXPECT_EQ(lines(readBytes(log), "arc.v2v", from), 0) << readBytes(log);
         }
 
@@ -137,44 +130,39 @@ TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
         peer.bus(225, 'v');
         for (auto const& [name, value] : {std::pair{"SAVING", "Saving"},
                                           {"VERSIONINGNAME", "ARC_01"},
-                                          {"NEXTSTEP", "VERSIONING"}}) {
-            ASSERT_TRUE(write(peer, 223, name));
-            ASSERT_TRUE(write(peer, 224, value));
-        }
-        int steps = 0;
-        while (peer.bus(226, 'b').number == 0.0 && ++steps < 20) {
-        }
-        ASSERT_LT(steps, 20);
+                                          {"NEXTSTEP", "VERSIONING"}})
+            ASSERT_TRUE(write(peer, 223, name) && write(peer, 224, value));
+        for (int steps = 0; peer.bus(226, 'b').number == 0.0; ++steps) ASSERT_LT(steps, 20);
         EXPECT_EQ(peer.bus(67, 'i').number, kVersion);
         EXPECT_TRUE(CoreFsys::exstf(CoreAnsx(programs.c_str()), CoreAnsx("ARC_01.V2P")));
-        ASSERT_TRUE(change(h, CoreDemo::iCinit));
-        ASSERT_TRUE(change(h, kVersion));
-        EXPECT_EQ(peer.bus(67, 'i').number, kVersion);
-        expectSame(played(h), room, "version");
+        played(h, CoreDemo::iCinit);
+        expectSame(played(h, kVersion), room, "version");
     }
 
-    // A new instance, once the bank lists the version.
-    bank.push_back("ARC_01.V2P");
+    // A new instance, once the bank lists the version, and a copy of the
+    // program in an alternative data path.
+    std::filesystem::create_directories(alt + CoreDemo::sCvectors);
+    std::filesystem::create_directories(alt + CoreDemo::sCprograms);
+    pack(alt + CoreDemo::sCprograms + "ALT.V2P", "ALT.XML", CoreDdoc::prgxm(arc));
+    pack(alt + CoreDemo::sCvectors + "ALT.V2V", "ARCROOM.WAV", impulse);
+    ASSERT_TRUE(rig.settings({{"ALTERNATIVEDATAPATH", alt}}));
+    bank.insert(bank.end(), {"ARC_01.V2P", "ALT.V2P"});
     writeBytes(setup, CoreDdoc::stpxm(bank, CoreDemo::iCroom));
-    {
-        CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
-        CoreHost& h = peer.host();
-        ASSERT_TRUE(h.wtupd(0, kWait)) << "boot";
-        ASSERT_TRUE(change(h, kVersion));
-        EXPECT_EQ(peer.bus(67, 'i').number, kVersion);
-        expectSame(played(h), room, "version, new instance");
+    CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
+    CoreHost& h = peer.host();
+    ASSERT_TRUE(h.wtupd(0, kWait)) << "boot";
+    CoreHost::CHANNELS const room = played(h, CoreDemo::iCroom);
+    expectSame(played(h, kVersion), room, "version, new instance");
+    expectSame(played(h, kAlt), room, "alternative data path");
 
-        // A garbage vector archive: location 0 plays, and one line names it.
-        ASSERT_TRUE(change(h, CoreDemo::iCinit));
-        CoreHost::CHANNELS const init = played(h);
-        writeBytes(vectors + "ARC.V2V", "garbage");
-        ASSERT_EQ(std::remove((programs + "ARC.V2V").c_str()), 0);
-        std::size_t const from = readBytes(log).size();
-        ASSERT_TRUE(change(h, kArc));
-        expectSame(played(h), init, "garbage");
-        EXPECT_EQ(lines(readBytes(log), "vectors/arc.v2v: not an archive", from), 1)
-            << readBytes(log).substr(from);
-    }
+    // A garbage vector archive: location 0 plays, and one line names it.
+    CoreHost::CHANNELS const init = played(h, CoreDemo::iCinit);
+    writeBytes(vectors + "ARC.V2V", "garbage");
+    ASSERT_EQ(std::remove((programs + "ARC.V2V").c_str()), 0);
+    std::size_t const from = readBytes(log).size();
+    expectSame(played(h, kArc), init, "garbage");
+    EXPECT_EQ(lines(readBytes(log), "vectors/arc.v2v: not an archive", from), 1)
+        << readBytes(log).substr(from);
 }
 
 } // namespace
