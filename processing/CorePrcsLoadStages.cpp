@@ -36,6 +36,31 @@ void dbg(char const* text, int timer, short level) {
     CoreLog_::debug(CoreAnsx(text), timer, level);
 }
 
+// Loads the archive name, found in folder, into store. In the shell's data
+// folder it is the shell's item of that name (the shell joins its items to
+// that folder itself, and may hold the archive in memory); elsewhere (an
+// alternative data path, or no shell) it is read from its file. False, with
+// path and reason of the refusal, when it does not load.
+bool loadArchive(CoreFsys* store, CoreFsys* shell, CoreAnsx const& folder, CoreAnsx const& name,
+                 CoreAnsx& reason) {
+    bool const shared = shell != nullptr && shell->isdtf(folder);
+    try {
+        if (store->loada(shared ? name : folder + name, CoreAnsx("0"), true,
+                         shared ? shell : nullptr))
+            return true;
+        reason = store->getrf();
+    } catch (CoreAnsx const& error) {
+        reason = error; // its table of contents does not parse, or no memory for it
+    }
+    return false;
+}
+
+// The one level-0 line of a load refused for an archive.
+bool archiveRefused(CoreAnsx const& path, CoreAnsx const& reason) {
+    CoreLog_::logfl(CoreButl::escct(path) + CoreAnsx(": ") + reason, 0);
+    return false;
+}
+
 } // namespace
 
 bool CorePrcs::ldpdm(int slot, bool keep) {
@@ -144,7 +169,9 @@ bool CorePrcs::ldfls(int slot) {
         programfsys->setdt(foundfolder);
     } else {
         dbg("file-system manager loads (program)", 1, 5);
-        if (!programfsys->loada(foundfolder + file, CoreAnsx("0"), true, shellfsys)) return false;
+        CoreAnsx why;
+        if (!loadArchive(programfsys, shellfsys, foundfolder, file, why))
+            return archiveRefused(foundfolder + file, why);
         dbg("files checked", 1, 5);
     }
     CoreAnsx const text = memory->getvl(slot, true);
@@ -162,10 +189,18 @@ bool CorePrcs::ldfls(int slot) {
 bool CorePrcs::ldvct(CoreFsys* store, CoreAnsx const& folder, int slot) {
     CoreAnsx const vector = memory->getfv(slot, false);
     dbg("file-system manager loads (vector)", 1, 5);
-    if (!store->loada(folder + vector, CoreAnsx("0"), true, shellfsys)) {
-        // Under the program folder when the vector folder does not hold it.
+    CoreAnsx why;
+    if (!loadArchive(store, shellfsys, folder, vector, why)) {
+        // Under the program folder when the vector folder does not hold it;
+        // only when neither does is the load refused for it.
         CoreAnsx const moved = CoreButl::rplce(vector, vectorsub, programsub);
-        if (!store->loada(folder + moved, CoreAnsx("0"), true, shellfsys)) return false;
+        CoreAnsx whyMoved;
+        if (!loadArchive(store, shellfsys, folder, moved, whyMoved)) {
+            // The report names the archive that is there and would not read.
+            if (!CoreFsys::exstf(folder, vector) && CoreFsys::exstf(folder, moved))
+                return archiveRefused(folder + moved, whyMoved);
+            return archiveRefused(folder + vector, why);
+        }
     }
     dbg("files checked", 1, 5);
     return true;
@@ -178,7 +213,9 @@ bool CorePrcs::ldini() {
     if (file != CoreAnsx("0") && isArchive(file)) {
         dbg("file-system manager loads", 1, 5);
         secondfsys->init_();
-        if (!secondfsys->loada(datapath + file, CoreAnsx("0"), true, shellfsys)) return false;
+        CoreAnsx why;
+        if (!loadArchive(secondfsys, shellfsys, datapath, file, why))
+            return archiveRefused(datapath + file, why);
         if (!ldvct(secondfsys, datapath, 0)) return false;
         dbg("files checked", 1, 5);
     } else {

@@ -147,11 +147,21 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         bool found = true;
         if (isArchive) {
             folder = CoreAnsx("");
-            if (!sharedfs) found = findProgram(path, folder);
+            // The shared store reads what lies in its own data folder (or
+            // holds it in memory) by the name relative to it; an archive in
+            // an alternative data path is read from its file.
+            bool shared = sharedfs;
+            if (!sharedfs) {
+                found = findProgram(path, folder);
+            } else if (findProgram(path, folder) && !fsys->isdtf(folder)) {
+                shared = false;
+            } else {
+                folder = CoreAnsx("");
+            }
             if (found) {
                 CoreAnsx const item = CoreButl::setfx(path, CoreButl::sCextxml);
                 CoreFsys archive(pool, folder, false, false);
-                found = archive.loada(folder + path, item, false, sharedfs ? fsys : nullptr);
+                found = archive.loada(folder + path, item, false, shared ? fsys : nullptr);
                 if (found) m.document->getfc(archive.ct2as(archive.crtit(item, false)));
             }
         } else {

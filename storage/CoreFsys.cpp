@@ -2,7 +2,9 @@
 
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
@@ -43,7 +45,7 @@ bool writeItem(CoreAnsx const& path, CoreFsys::FSYSTEMLOC const* item) {
 CoreFsys::CoreFsys(CorePool* p) : CoreFsys(p, CoreAnsx(""), false) {}
 
 CoreFsys::CoreFsys(CorePool* p, CoreAnsx folder, bool closeAfterUse)
-    : datafolder(folder), toctext(CoreButl::sCnull), lastarchive(CoreButl::sCnull),
+    : datafolder(folder), toctext(CoreButl::sCnull), lastarchive(CoreButl::sCnull), refusal(""),
       items(new CoreTlst), nextid(0), closeafteruse(closeAfterUse), pool(p) {
     items->mincapacity = iCminitems;
 }
@@ -223,6 +225,15 @@ void CoreFsys::setdt(CoreAnsx folder) { datafolder = folder; }
 CoreAnsx CoreFsys::getfn(CoreAnsx name) { return datafolder + name; }
 
 CoreAnsx CoreFsys::getll() { return lastarchive; }
+
+CoreAnsx CoreFsys::getrf() { return refusal; }
+
+bool CoreFsys::isdtf(CoreAnsx folder) {
+    std::error_code ignored;
+    return datafolder.Length() > 0 && folder.Length() > 0 &&
+           std::filesystem::equivalent(CoreButl::rslve(folder).c_str(),
+                                       CoreButl::rslve(datafolder).c_str(), ignored);
+}
 
 CoreAnsx CoreFsys::gettc() { return toctext; }
 

@@ -16,7 +16,9 @@
 // equals the query exactly; only when none does, the first item whose name
 // contains the query or is contained in it (so "1.WAV" finds "1.WAV", never
 // "11.WAV", while fragments such as "PROG" still find "MYPROG.XML").
-// An archive's table of contents registers its entries by exact name only.
+// An archive's table of contents registers its entries by exact name only,
+// and an archive read out of another store is that store's item of exactly
+// the name given, relative to that store's data folder.
 //
 // The archive reader checks the title, the length word and every address and
 // size against the real size of the file or item before reading; a broken
@@ -86,6 +88,10 @@ public:
     CoreAnsx getfn(CoreAnsx name); // data folder + name
     CoreAnsx getll();              // archive name last given to loada ("NULL")
     CoreAnsx gettc();              // table-of-contents text last read ("NULL")
+    CoreAnsx getrf();              // why the last loada gave false ("" when it did not)
+    // folder is the data folder on disk (also when written otherwise); an
+    // archive there is given to loada by its name relative to the folder.
+    bool isdtf(CoreAnsx folder);
 
     // Renames: folder of the current name + file name of newName + current extension.
     void setit(int id, CoreAnsx newName);
@@ -163,6 +169,7 @@ private:
     CoreAnsx datafolder;  // prefix of every item's disk path (ends with its separator)
     CoreAnsx toctext;     // table of contents last read by loada or appnd, pretty; "NULL"
     CoreAnsx lastarchive; // archive name last given to loada; "NULL"
+    CoreAnsx refusal;     // reason of loada's last false ("cannot be opened", ...); ""
     CoreTlst* items;      // FSYSTEMLOC*, owned, in registration order
     int nextid;           // id of the next registration
     bool closeafteruse;   // keep no disk file open between calls

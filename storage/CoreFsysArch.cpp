@@ -276,6 +276,12 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
 
 bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source) {
     lastarchive = archive;
+    refusal = CoreAnsx("");
+    auto fail = [&](char const* why) {
+        refuse(archive, why);
+        refusal = CoreAnsx(why);
+        return false;
+    };
 
     // Everything taken below is given back on every way out, a thrown parse
     // or pool error included.
@@ -295,52 +301,43 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
         // A path keeps the case it was given in; only its item entry is upper case.
         session.temporary->find(session.id)->name = archive.Trim();
     } else {
+        // By its exact name: a fragment match would open another archive
+        // ("ARC.V2P" inside "OLDARC.V2P"), or one of another folder.
         session.from = source;
-        session.id = source->crtit(archive, false);
+        session.id = source->registerExact(archive);
     }
     CoreFsys* from = session.from;
     int const id = session.id;
     CoreAnsx const filterKey = normalised(filter);
     bool const filtering = filterKey != "0";
 
-    if (!from->wopen(id, CoreAnsx("rb"))) {
-        refuse(archive, "cannot be opened");
-        return false;
-    }
+    if (!from->wopen(id, CoreAnsx("rb"))) return fail("cannot be opened");
     unsigned char header[iCheaderdim];
-    if (from->wread(id, header, 1, iCheaderdim) != iCheaderdim || !titleMatches(header)) {
-        refuse(archive, "not an archive");
-        return false;
-    }
+    if (from->wread(id, header, 1, iCheaderdim) != iCheaderdim || !titleMatches(header))
+        return fail("not an archive");
     long long const length = (long long)readLength(header);
     long long const p0 = iCheaderdim;
-    if (from->wseek(id, 0, SEEK_END) != 0) {
-        refuse(archive, "cannot find its end");
-        return false;
-    }
+    if (from->wseek(id, 0, SEEK_END) != 0) return fail("cannot find its end");
     // For an item in memory the end is its last byte, so the table of
     // contents loses its final ">", which the XML reader does without.
     long long const end = from->wtell(id);
     long long const tocStart = p0 + length;
-    if (end < 0 || end - tocStart < 1) {
-        refuse(archive, "length word past the end or no table of contents");
-        return false;
-    }
+    if (end < 0 || end - tocStart < 1)
+        return fail("length word past the end or no table of contents");
     long long const tocBytes = end - tocStart;
     if (tocBytes > INT_MAX - CorePool::iCoverhead - 1 ||
-        from->wseek(id, long(tocStart), SEEK_SET) != 0) {
-        refuse(archive, "table of contents out of reach");
-        return false;
-    }
+        from->wseek(id, long(tocStart), SEEK_SET) != 0)
+        return fail("table of contents out of reach");
     PoolBlock toc(pool);
     toc.reset(allocBlock(int(tocBytes + 1), "loada"));
-    if (from->wread(id, toc.get(), long(tocBytes), 1) != 1) {
-        refuse(archive, "table of contents unreadable");
-        return false;
-    }
+    if (from->wread(id, toc.get(), long(tocBytes), 1) != 1)
+        return fail("table of contents unreadable");
     CoreXml_ document;
     CoreNode* tocNode = parseToc(toc, tocBytes, document, archive);
-    if (tocNode == nullptr) return false;
+    if (tocNode == nullptr) {
+        refusal = CoreAnsx("no table of contents");
+        return false;
+    }
     toctext = document.settc(true, false);
 
     CoreTlst* children = tocNode->getcn();

@@ -1,0 +1,168 @@
+// An archive program under the built plug-in, whose engine reads through the
+// shell's item table: the room packed by the item store into a program
+// archive and a vector archive plays as the room, with its vector archive in
+// the vector folder or only under the program folder; a version of it made
+// by the memory page's batch plays the same in that session and, once the
+// bank lists it, in a new instance; a garbage vector archive leaves location
+// 0 playing with one logged line naming it. An archive program in an
+// alternative data path plays too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "runtime/CorePool.h"
+#include "storage/CoreFsys.h"
+#include "tests/plugin/PluginRig.h"
+#include "tests/support/ConvolutionTruth.h"
+#include "tests/support/FileBytes.h"
+#include "tools/CoreDemo.h"
+#include "tools/CorePeer.h"
+
+namespace {
+
+constexpr double kWait = 60.0; // s: loads under the sanitizers
+constexpr int kArc = CoreDemo::iCprograms, kVersion = kArc + 1, kAlt = kArc + 2; // locations
+
+void pack(std::string const& path, std::string const& item, std::string const& bytes) {
+    CorePool pool;
+    CoreFsys store(&pool);
+    int const id = store.crtit(CoreAnsx(item.c_str()), true);
+    store.setit(id, bytes.data(), long(bytes.size()), CoreAnsx(""), true, false);
+    ASSERT_TRUE(store.savea(CoreAnsx(path.c_str()))) << path;
+}
+
+// A program change, then a second of silence as the command-line host plays
+// (the kernels have settled by then), then noise: the output from its first
+// sound on, so loads and instances compare whatever their ring positions.
+CoreHost::CHANNELS played(CoreHost& h, int slot) {
+    int const seen = h.updts();
+    h.slot_(slot);
+    if (!h.wtupd(seen, kWait)) return {};
+    CoreHost::CHANNELS x(2, std::vector<double>(CoreDemo::iCrate)), y;
+    h.rendr(x, y, true);
+    std::mt19937 g(5);
+    std::uniform_real_distribution<double> d(-0.5, 0.5);
+    for (auto& c : x) {
+        c.resize(20000);
+        std::generate(c.begin(), c.end(), [&] { return d(g); });
+    }
+    h.rendr(x, y, true);
+    std::size_t onset = 0;
+    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
+    for (auto& c : y) {
+        c.erase(c.begin(), c.begin() + long(onset));
+        c.resize(8000);
+    }
+    return y;
+}
+
+void expectSame(CoreHost::CHANNELS const& got, CoreHost::CHANNELS const& want, char const* what) {
+    ASSERT_EQ(got.size(), 2u) << what;
+    for (int c = 0; c < 2; ++c) EXPECT_LT(relativeError(got[c], want[c]), 1e-6) << what << " " << c;
+}
+
+// Log lines from byte from on that name what (compared in lower case).
+int lines(std::string log, std::string const& what, std::size_t from) {
+    for (char& c : log) c = char(std::tolower(static_cast<unsigned char>(c)));
+    int n = 0;
+    for (std::size_t at = from; (at = log.find(what, at)) != std::string::npos;
+         at = log.find('\n', at))
+        ++n;
+    return n;
+}
+
+// A text property written through the bus.
+bool write(CorePeer& peer, int id, char const* text) {
+    CorePrvt::BUSCALL b;
+    b.kind = 's';
+    b.write = true;
+    std::snprintf(b.text, sizeof b.text, "%s", text);
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCbus;
+    c.id = id;
+    c.data = &b;
+    c.size = sizeof b;
+    return peer.call(c) == 1;
+}
+
+TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
+    PluginRig rig;
+    std::string const data = rig.folder() + CoreDemo::sCdatapath, alt = rig.folder() + "alt/";
+    std::string const programs = data + CoreDemo::sCprograms, vectors = data + CoreDemo::sCvectors;
+    std::string const log = data + "Vorlan3olvio.log";
+    CoreDdoc::PROGRAM arc = CoreDemo::prgrm(CoreDemo::iCroom);
+    arc.slots[0].files = {"ARCROOM.WAV"}; // in the vector archive only
+    std::string const impulse = readBytes(vectors + "ROOM.WAV");
+    pack(programs + "ARC.V2P", "ARC.XML", CoreDdoc::prgxm(arc));
+    pack(vectors + "ARC.V2V", "ARCROOM.WAV", impulse);
+    std::vector<std::string> bank(CoreDemo::sCprogramfiles,
+                                  CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
+    bank.push_back("ARC.V2P");
+    std::string const setup = data + CoreDemo::sCsetups + CoreDemo::sCsetup;
+    writeBytes(setup, CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+
+    {
+        CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
+        CoreHost& h = peer.host();
+        ASSERT_TRUE(h.wtupd(0, kWait)) << "boot";
+        CoreHost::CHANNELS const room = played(h, CoreDemo::iCroom);
+        // The vector folder first; a miss there is no failure while the
+        // program folder holds it.
+        for (std::string const& folder : {vectors, programs}) {
+            if (folder == programs) {
+                ASSERT_EQ(
+                    std::rename((vectors + "ARC.V2V").c_str(), (programs + "ARC.V2V").c_str()), 0);
+            }
+            std::size_t const from = readBytes(log).size();
+            expectSame(played(h, kArc), room, folder.c_str());
+            EXPECT_EQ(lines(readBytes(log), "arc.v2v", from), 0) << readBytes(log);
+        }
+
+        // A version, as the memory page makes it: the batch's variables,
+        // then its steps until it ends.
+        peer.bus(225, 'v');
+        for (auto const& [name, value] : {std::pair{"SAVING", "Saving"},
+                                          {"VERSIONINGNAME", "ARC_01"},
+                                          {"NEXTSTEP", "VERSIONING"}})
+            ASSERT_TRUE(write(peer, 223, name) && write(peer, 224, value));
+        for (int steps = 0; peer.bus(226, 'b').number == 0.0; ++steps) ASSERT_LT(steps, 20);
+        EXPECT_EQ(peer.bus(67, 'i').number, kVersion);
+        EXPECT_TRUE(CoreFsys::exstf(CoreAnsx(programs.c_str()), CoreAnsx("ARC_01.V2P")));
+        played(h, CoreDemo::iCinit);
+        expectSame(played(h, kVersion), room, "version");
+    }
+
+    // A new instance, once the bank lists the version, and a copy of the
+    // program in an alternative data path.
+    std::filesystem::create_directories(alt + CoreDemo::sCvectors);
+    std::filesystem::create_directories(alt + CoreDemo::sCprograms);
+    pack(alt + CoreDemo::sCprograms + "ALT.V2P", "ALT.XML", CoreDdoc::prgxm(arc));
+    pack(alt + CoreDemo::sCvectors + "ALT.V2V", "ARCROOM.WAV", impulse);
+    ASSERT_TRUE(rig.settings({{"ALTERNATIVEDATAPATH", alt}}));
+    bank.insert(bank.end(), {"ARC_01.V2P", "ALT.V2P"});
+    writeBytes(setup, CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+    CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
+    CoreHost& h = peer.host();
+    ASSERT_TRUE(h.wtupd(0, kWait)) << "boot";
+    CoreHost::CHANNELS const room = played(h, CoreDemo::iCroom);
+    expectSame(played(h, kVersion), room, "version, new instance");
+    expectSame(played(h, kAlt), room, "alternative data path");
+
+    // A garbage vector archive: location 0 plays, and one line names it.
+    CoreHost::CHANNELS const init = played(h, CoreDemo::iCinit);
+    writeBytes(vectors + "ARC.V2V", "garbage");
+    ASSERT_EQ(std::remove((programs + "ARC.V2V").c_str()), 0);
+    std::size_t const from = readBytes(log).size();
+    expectSame(played(h, kArc), init, "garbage");
+    EXPECT_EQ(lines(readBytes(log), "vectors/arc.v2v: not an archive", from), 1)
+        << readBytes(log).substr(from);
+}
+
+} // namespace
