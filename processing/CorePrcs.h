@@ -592,6 +592,10 @@ private:
     bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from);
     int chunkOut(void** data);           // getck's work
     bool chunkIn(void* data, long size); // setck's work
+    // Whether a file name from the bus or a batch variable (from names it
+    // for the log) may name one of our files: inside its folder and, for a
+    // version (single), one component. A refusal is logged once, level 0.
+    static bool nameUsable(CoreAnsx const& name, char const* from, bool single);
     // Set-side helpers by kind (CorePrcsBeanSet.cpp).
     void setModulatorText(int id, BEANSTRUCT const& x, CoreAnsx const& value);
     void setModulatorDouble(int id, BEANSTRUCT const& x, double value);
@@ -621,8 +625,12 @@ private:
     bool overflowcopy = false;       // bean 218 as the last updld left it
 
     // ---- engine state the bus serves that the boot and the loader write -----------------
-    int currentslot = 0;            // bean 67: memory location of the loaded program
-    bool programselected = false;   // bean 88 sets it: a location was selected
+    int currentslot = 0;          // bean 67: memory location of the loaded program
+    bool programselected = false; // bean 88 sets it: a location was selected
+    // The text of a host restore whose program fell back, handed back by
+    // getck in place of location 0's until another program is requested;
+    // "" none. Under the load lock.
+    CoreAnsx restoredchunk{""};
     bool booterror = false;         // a boot step failed (bean 88 then loads location 0)
     CoreAnsx bridgeversion{"NULL"}; // bean 40: the GPU bridge's version as the boot read it
     // bean 254: the four-input switch: the side ring may be made (the host
@@ -719,8 +727,11 @@ public:
     // a failed location other than 0 loads 0 and sets the fallback flag.
     // keep leaves the bypass flag and the processing state alone. Never throws.
     bool ldpdm(int slot, bool keep);
-    int setpg(int slot, bool keep);      // ldpdm, then slot becomes the selected current slot
-    int loadSelect(int slot, bool keep); // setpg as one step under the load lock
+    int setpg(int slot, bool keep); // ldpdm, then slot becomes the selected current slot
+    // setpg as one step under the load lock: a program requested (display,
+    // MIDI, bean 88, a host restore). restored: the chunk text of a host
+    // restore, kept for getck when its program falls back.
+    int loadSelect(int slot, bool keep, CoreAnsx const* restored = nullptr);
     void adjif(); // MIX control j bound to the shown modulator pre-labelled j+1
     // The live program into its document. The caller holds the load lock,
     // then the engine and worker semaphores: the block worker and the rate
