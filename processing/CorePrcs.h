@@ -625,18 +625,18 @@ private:
     bool overflowcopy = false;       // bean 218 as the last updld left it
 
     // ---- engine state the bus serves that the boot and the loader write -----------------
-    int currentslot = 0;          // bean 67: memory location of the loaded program
-    bool programselected = false; // bean 88 sets it: a location was selected
-    // The text of a host restore whose program fell back, handed back by
-    // getck in place of location 0's until another program is requested;
-    // "" none. Under the load lock.
-    CoreAnsx restoredchunk{""};
+    int currentslot = 0;            // bean 67: memory location of the loaded program
+    bool programselected = false;   // bean 88 sets it: a location was selected
     bool booterror = false;         // a boot step failed (bean 88 then loads location 0)
     CoreAnsx bridgeversion{"NULL"}; // bean 40: the GPU bridge's version as the boot read it
     // bean 254: the four-input switch: the side ring may be made (the host
     // gives inputs 3 and 4); set by the shell before the boot.
     std::atomic<bool> queueallow{false};
     std::atomic<bool> queueallocated{false}; // bean 255: the side ring is held (mirrors fourinput)
+    // The text of a host restore whose program fell back, handed back by
+    // getck in place of location 0's until another program is requested;
+    // "" none. Under the load lock.
+    CoreAnsx restoredchunk{""};
 
     // ==== block worker (CorePrcsBlck.cpp) and convolver planning (CorePrcsPlan.cpp) ====
 public:

@@ -106,6 +106,14 @@ bool namedBy(CoreNode const* program, CoreAnsx const& tag, CoreAnsx& name) {
     return element->leaf_() || program->exslc(tag);
 }
 
+// A document's VECTORFILENAME when present and usable; empty text is the
+// unset mark, as "0" is, and passes as it is.
+bool vectorBy(CoreNode const* program, CoreAnsx const& document, CoreAnsx& name) {
+    if (!program->exslc(DataXml_::sCtagactvnm)) return false;
+    name = program->getls(DataXml_::sCtagactvnm);
+    return name.Length() <= 0 || nameTaken(name, document, DataXml_::sCtagactvnm);
+}
+
 int slotOf(double value) {
     if (!(value > -1.0 && value < double(CoreMmry::iCmemorydim))) return -1;
     return int(value);
@@ -191,9 +199,7 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
             // A vector file name the program cannot keep inside the folder
             // counts as absent: the program file stands in.
             CoreAnsx vector;
-            if (isArchive && namedBy(program, DataXml_::sCtagactvnm, vector) &&
-                nameTaken(vector, folder + path, DataXml_::sCtagactvnm))
-                m.vfile = vector;
+            if (isArchive && vectorBy(program, folder + path, vector)) m.vfile = vector;
             CoreAnsx const* tags[3] = {&DataXml_::sCtagcategr, &DataXml_::sCtagsubca1,
                                        &DataXml_::sCtagsubca2};
             for (int k = 0; k < 3; ++k)
@@ -574,9 +580,7 @@ int CoreMmry::dumpi(CoreAnsx const& text, bool place) {
         bool const hasFile = namedBy(program, DataXml_::sCtagorgfnm, name) &&
                              nameTaken(name, from, DataXml_::sCtagorgfnm);
         m.file = hasFile ? name : CoreAnsx(sCchunkfile);
-        bool const hasVector = namedBy(program, DataXml_::sCtagactvnm, name) &&
-                               nameTaken(name, from, DataXml_::sCtagactvnm);
-        m.vfile = hasVector ? name : m.file;
+        m.vfile = vectorBy(program, from, name) ? name : m.file;
         // The save kind follows the flag: an archive program stays one.
         m.archive = CoreButl::getfx(m.file) == CoreButl::sCextv2p;
         m.name = program->getls(DataXml_::sCtagprognm);

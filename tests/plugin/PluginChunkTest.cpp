@@ -190,6 +190,7 @@ TEST(PluginChunkTest, NamesFromElsewhereStayInsideTheirFolders) {
     std::string const file = p.bus(87, 's', slot).text;
     say(p, 87, "../x.xml");
     EXPECT_EQ(std::string(p.bus(87, 's', slot).text), file);
+    EXPECT_EQ(std::string(p.bus(76, 's').text), "ROOM_01"); // a version is one file
     chain(p, {{"NEXTSTEP", "SAVEPROGRAM"}});
     chain(p, {{"VERSIONINGNAME", "../../x"}, {"NEXTSTEP", "VERSIONING"}});
     chain(p, {{"LIBRARY", "../x.xml"}, {"BANK", "0"}, {"NEXTSTEP", "SAVEBANK"}});
