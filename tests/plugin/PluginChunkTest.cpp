@@ -1,7 +1,9 @@
 // The host chunk through the built shared object: a chunk saved from one
 // instance playing another program than its boot program restores the same
 // sound in a second instance, also when the second restores it while its
-// headless boot is still running.
+// headless boot is still running; file names from a chunk, a bank or the
+// bus stay inside their folders; a restore whose program cannot load is
+// handed back to the host as it came.
 // Not in the ThreadSanitizer pass, for the reason the shell test gives: the
 // host's rate and block-size calls still race with the control thread.
 #include <gtest/gtest.h>
