@@ -592,6 +592,10 @@ private:
     bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from);
     int chunkOut(void** data);           // getck's work
     bool chunkIn(void* data, long size); // setck's work
+    // Whether a file name from the bus or a batch variable (from names it
+    // for the log) may name one of our files: inside its folder and, for a
+    // version (single), one component. A refusal is logged once, level 0.
+    static bool nameUsable(CoreAnsx const& name, char const* from, bool single);
     // Set-side helpers by kind (CorePrcsBeanSet.cpp).
     void setModulatorText(int id, BEANSTRUCT const& x, CoreAnsx const& value);
     void setModulatorDouble(int id, BEANSTRUCT const& x, double value);
@@ -629,6 +633,10 @@ private:
     // gives inputs 3 and 4); set by the shell before the boot.
     std::atomic<bool> queueallow{false};
     std::atomic<bool> queueallocated{false}; // bean 255: the side ring is held (mirrors fourinput)
+    // The text of a host restore whose program fell back, handed back by
+    // getck in place of location 0's until another program is requested;
+    // "" none. Under the load lock.
+    CoreAnsx restoredchunk{""};
 
     // ==== block worker (CorePrcsBlck.cpp) and convolver planning (CorePrcsPlan.cpp) ====
 public:
@@ -719,8 +727,11 @@ public:
     // a failed location other than 0 loads 0 and sets the fallback flag.
     // keep leaves the bypass flag and the processing state alone. Never throws.
     bool ldpdm(int slot, bool keep);
-    int setpg(int slot, bool keep);      // ldpdm, then slot becomes the selected current slot
-    int loadSelect(int slot, bool keep); // setpg as one step under the load lock
+    int setpg(int slot, bool keep); // ldpdm, then slot becomes the selected current slot
+    // setpg as one step under the load lock: a program requested (display,
+    // MIDI, bean 88, a host restore). restored: the chunk text of a host
+    // restore, kept for getck when its program falls back.
+    int loadSelect(int slot, bool keep, CoreAnsx const* restored = nullptr);
     void adjif(); // MIX control j bound to the shown modulator pre-labelled j+1
     // The live program into its document. The caller holds the load lock,
     // then the engine and worker semaphores: the block worker and the rate

@@ -445,6 +445,7 @@ void CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
         }
         case 64: program->setds(value); break;
         case 87: {
+            if (!nameUsable(value, "bean 87 (program file name)", false)) break;
             CoreSmgd lockload(loadsem);
             setpf(value);
             break;

@@ -99,7 +99,10 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         message = var("BANKCLEARED");
         next = CoreAnsx(is("READSETUP") ? "READSETUP_1" : "CLEAREDBANK_2");
     } else if (is("READSETUP_1")) {
-        memory->loads(var("LIBRARY"), num("BANK"), true);
+        // The bank emptied by the step before stays empty when the name would
+        // read a file outside the setup folder.
+        if (nameUsable(var("LIBRARY"), "batch LIBRARY (bank file)", false))
+            memory->loads(var("LIBRARY"), num("BANK"), true);
         message = join(var("LOADED"), var("LIBRARY"));
         next = CoreAnsx("READSETUP_2");
     } else if (is("READSETUP_2") || is("CLEAREDBANK_2")) {
@@ -130,7 +133,8 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         memory->mvepr(num("OLDPROGRAM"), num("NEWPROGRAM"), true);
         message = join(var("MOVED"), var("OLDPROGRAM"));
     } else if (is("SAVEBANK")) {
-        bool const saved = memory->saves(var("LIBRARY"), num("BANK"));
+        bool const saved = nameUsable(var("LIBRARY"), "batch LIBRARY (bank file)", false) &&
+                           memory->saves(var("LIBRARY"), num("BANK"));
         message =
             saved ? join(var("BANKSAVED"), var("BANKSTRING")) : join(sCsavefailed, var("LIBRARY"));
     } else if (is("SAVEPROGRAM")) {

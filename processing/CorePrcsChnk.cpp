@@ -30,8 +30,12 @@ int CorePrcs::chunkOut(void** data) {
         CoreSmgd lockworker(workersem);
         try {
             // After a fallback the live program is location 0's, standing in
-            // for one that failed: there is nothing of the user's to hand over.
-            if (!fallback) {
+            // for one that failed: what the host restored is still the
+            // session's program, handed back as it came; otherwise there is
+            // nothing of the user's to hand over.
+            if (fallback && restoredchunk.Length() > 0) {
+                text = restoredchunk;
+            } else if (!fallback) {
                 writeBack(false);
                 if (programselected) text = memory->dumpo(currentslot);
             }
@@ -120,7 +124,7 @@ bool CorePrcs::chunkIn(void* data, long size) {
             CoreLog_::loger(CoreAnsx("host chunk refused: nothing loaded"), 0);
             taken = false;
         } else {
-            loadSelect(slot, false);
+            loadSelect(slot, false, &text);
             taken = lastload && !fallback;
             if (!taken)
                 CoreLog_::loger(CoreAnsx("host chunk: its program did not load, location ") +

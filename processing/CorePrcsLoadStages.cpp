@@ -69,7 +69,7 @@ bool CorePrcs::ldpdm(int slot, bool keep) {
     return loadHeld(slot, keep);
 }
 
-int CorePrcs::loadSelect(int slot, bool keep) {
+int CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
     if (failed) return slot;
     // One step under the load lock, so a load on another thread never
     // lands between this load and the choice of its location.
@@ -77,6 +77,9 @@ int CorePrcs::loadSelect(int slot, bool keep) {
     loadHeld(slot, keep);
     currentslot = slot;
     programselected = true;
+    // A restore that fell back keeps the session's program for the host's
+    // next save; any other program requested ends that.
+    restoredchunk = restored != nullptr && fallback ? *restored : CoreAnsx("");
     return slot;
 }
 
@@ -156,15 +159,22 @@ bool CorePrcs::ldfls(int slot) {
     CoreAnsx const file = memory->getfp(slot, false);
     if (file == CoreAnsx("0")) return false;
     dbg("file-system manager starts", 0, 5);
+    bool const archive = isArchive(file);
     if (!CoreFsys::exstf(datapath, altcount, altpaths, file, foundfolder)) {
-        CoreLog_::loger(CoreAnsx("program file not found: ") + file, 0);
-        return false;
+        // A plain program's whole document is in memory (a host chunk's,
+        // say): it plays from there, reads its kernels from the data path
+        // and is saved there. An archive program needs its archive.
+        if (archive) {
+            CoreLog_::loger(CoreAnsx("program file not found: ") + file, 0);
+            return false;
+        }
+        dbg("program file not in a data path: the data path stands in", 0, 3);
+        foundfolder = datapath;
     }
     // The alternative paths are read upper-cased; reads find the folder
     // whatever its case, but a program saved back to where it was found must
     // go to the folder on disk, not to a new one of the upper-cased name.
     foundfolder = CoreButl::rslve(foundfolder);
-    bool const archive = isArchive(file);
     if (!archive) {
         programfsys->setdt(foundfolder);
     } else {

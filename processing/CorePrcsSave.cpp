@@ -54,6 +54,17 @@ void CorePrcs::svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx cons
     saveerror = shown;
 }
 
+bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single) {
+    bool usable = CoreButl::infld(name);
+    for (char const* c = name.c_str(); usable && single && *c != '\0'; ++c)
+        usable = *c != '/' && *c != '\\';
+    if (!usable)
+        CoreLog_::loger(CoreAnsx(from) + CoreAnsx(": file name refused: \"") +
+                            CoreButl::escct(name) + CoreAnsx("\""),
+                        0);
+    return usable;
+}
+
 bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
     return saveProgram(folder, asis, CoreAnsx(""));
 }
@@ -129,6 +140,13 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
         CoreLog_::loger(CoreAnsx("no version saved: no name"), 1);
         return false;
     }
+    // One file beside the program's folder, never a path: the name comes
+    // from the display, or from a host through the bus.
+    if (!nameUsable(name, "version name (VERSIONINGNAME)", true)) {
+        CoreSmgd guard(beansem);
+        saveerror = CoreAnsx("VERSION NOT SAVED: NAME NOT USABLE");
+        return false;
+    }
     int const from = currentslot;
     int const to = memory->getcf(from);
     if (to <= 0) {
@@ -175,7 +193,12 @@ int CorePrcs::versg(CoreAnsx name) {
 CoreAnsx CorePrcs::getnp() {
     CoreAnsx const file = memory->getfp(currentslot, true);
     if (file == CoreAnsx("0") || file.Length() <= 0) return CoreAnsx("");
-    return CoreButl::setfx(CoreButl::getvs(file, 2), CoreAnsx(""));
+    // A version is one file in the program folder: the proposal is made of
+    // the last component of the location's file, whatever folders it names.
+    char const* last = file.c_str();
+    for (char const* c = last; *c != '\0'; ++c)
+        if (*c == '/' || *c == '\\') last = c + 1;
+    return CoreButl::setfx(CoreButl::getvs(CoreAnsx(last), 2), CoreAnsx(""));
 }
 
 void CorePrcs::setpf(CoreAnsx const& name) {

@@ -64,6 +64,7 @@ public:
     static constexpr int iCmemorydim = 10000;       // locations
     static constexpr int iCchunkbufferdim = 131072; // host chunk buffer of the engine, bytes
     static inline const CoreAnsx sCscanboot{"~scanboot.xml"}; // scan cache file name
+    static inline const CoreAnsx sCchunkfile{"dummy.xml"};    // a chunk program naming no file
     static inline const CoreAnsx sClastctg{"LST"};        // the engine's text for the last category
     static inline const CoreAnsx sCfailedname{"FAILED "}; // name of a failed entry, before its file
 

@@ -85,6 +85,35 @@ void refuse(CoreAnsx const& file, char const* reason) {
     CoreLog_::logfl(file + CoreAnsx(": ") + CoreAnsx(reason), 0);
 }
 
+// A file name a document gives for one of our files, used only when it
+// stays inside its folder; a refusal is logged once, naming the document,
+// the element and the name as given.
+bool nameTaken(CoreAnsx const& name, CoreAnsx const& document, CoreAnsx const& tag) {
+    if (CoreButl::infld(name)) return true;
+    CoreLog_::loger(document + CoreAnsx(": ") + tag +
+                        CoreAnsx(" refused, not a name inside its folder: \"") +
+                        CoreButl::escct(name) + CoreAnsx("\""),
+                    0);
+    return false;
+}
+
+// The name an element holds when it is there, "" when it is there empty;
+// false when the element is absent (or "0", the absent mark).
+bool namedBy(CoreNode const* program, CoreAnsx const& tag, CoreAnsx& name) {
+    CoreNode const* element = program->getcd(tag);
+    if (element == nullptr) return false;
+    name = program->getls(tag);
+    return element->leaf_() || program->exslc(tag);
+}
+
+// A document's VECTORFILENAME when present and usable; empty text is the
+// unset mark, as "0" is, and passes as it is.
+bool vectorBy(CoreNode const* program, CoreAnsx const& document, CoreAnsx& name) {
+    if (!program->exslc(DataXml_::sCtagactvnm)) return false;
+    name = program->getls(DataXml_::sCtagactvnm);
+    return name.Length() <= 0 || nameTaken(name, document, DataXml_::sCtagactvnm);
+}
+
 int slotOf(double value) {
     if (!(value > -1.0 && value < double(CoreMmry::iCmemorydim))) return -1;
     return int(value);
@@ -177,8 +206,10 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         }
         if (program != nullptr) {
             m.name = program->getls(DataXml_::sCtagprognm);
-            if (isArchive && program->exslc(DataXml_::sCtagactvnm))
-                m.vfile = program->getls(DataXml_::sCtagactvnm);
+            // A vector file name the program cannot keep inside the folder
+            // counts as absent: the program file stands in.
+            CoreAnsx vector;
+            if (isArchive && vectorBy(program, folder + path, vector)) m.vfile = vector;
             CoreAnsx const* tags[3] = {&DataXml_::sCtagcategr, &DataXml_::sCtagsubca1,
                                        &DataXml_::sCtagsubca2};
             for (int k = 0; k < 3; ++k)
@@ -356,18 +387,22 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
         cursor = free;
         Entry const& entry = entries[std::size_t(k)];
         if (entry.load) bootloc = free;
-        if (caching && getca(free, entry.file)) continue;
+        bool const usable = nameTaken(
+            entry.file, name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name,
+            DataXml_::sCtagfilenm);
+        if (usable && caching && getca(free, entry.file)) continue;
         CoreLog_::debug(CoreAnsx("caching file ") + CoreAnsx(k + 1) + CoreAnsx("/") +
                             CoreAnsx(count) + CoreAnsx(": ") + entry.file,
                         0, 2);
-        if (loadl(free, entry.file)) continue;
+        if (usable && loadl(free, entry.file)) continue;
         // The entry keeps its place, empty and marked, so the entries after
         // it keep theirs and a bank save still names it.
         iclrp(free);
         table->loc[free].failed = true;
         table->loc[free].file = entry.file;
-        CoreLog_::loger(
-            CoreAnsx("bank entry ") + CoreAnsx(free) + CoreAnsx(" failed: ") + entry.file, 0);
+        if (usable)
+            CoreLog_::loger(
+                CoreAnsx("bank entry ") + CoreAnsx(free) + CoreAnsx(" failed: ") + entry.file, 0);
     }
     return true;
 }
@@ -546,10 +581,16 @@ int CoreMmry::dumpi(CoreAnsx const& text, bool place) {
         MEMORYLOC& m = table->loc[target.location];
         m.inuse = true;
         m.deferred = false;
-        m.file = program->exslc(DataXml_::sCtagorgfnm) ? program->getls(DataXml_::sCtagorgfnm)
-                                                       : CoreAnsx("dummy.xml");
-        m.vfile =
-            program->exslc(DataXml_::sCtagactvnm) ? program->getls(DataXml_::sCtagactvnm) : m.file;
+        // A name that would leave the program folder is refused whole, never
+        // cut down (a part of it could be another program's file): the
+        // program takes the name of a chunk that gives none, and still
+        // plays from the chunk's own text.
+        CoreAnsx const from("host chunk");
+        CoreAnsx name;
+        bool const hasFile = namedBy(program, DataXml_::sCtagorgfnm, name) &&
+                             nameTaken(name, from, DataXml_::sCtagorgfnm);
+        m.file = hasFile ? name : CoreAnsx(sCchunkfile);
+        m.vfile = vectorBy(program, from, name) ? name : m.file;
         // The save kind follows the flag: an archive program stays one.
         m.archive = CoreButl::getfx(m.file) == CoreButl::sCextv2p;
         m.name = program->getls(DataXml_::sCtagprognm);

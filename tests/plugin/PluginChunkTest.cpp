@@ -1,7 +1,9 @@
 // The host chunk through the built shared object: a chunk saved from one
 // instance playing another program than its boot program restores the same
 // sound in a second instance, also when the second restores it while its
-// headless boot is still running.
+// headless boot is still running; file names from a chunk, a bank or the
+// bus stay inside their folders; a restore whose program cannot load is
+// handed back to the host as it came.
 // Not in the ThreadSanitizer pass, for the reason the shell test gives: the
 // host's rate and block-size calls still race with the control thread.
 #include <gtest/gtest.h>
@@ -12,10 +14,19 @@
 #include <random>
 #include <string>
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <sstream>
+#include <utility>
+#include <vector>
+
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/ConvolutionTruth.h"
+#include "tests/support/FileBytes.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreHost.h"
+#include "tools/CorePeer.h"
 
 namespace {
 
@@ -29,6 +40,69 @@ CoreHost::CHANNELS noise(long n) {
     for (auto& c : s)
         for (auto& v : c) v = static_cast<float>(d(g));
     return s;
+}
+
+// Each instance's output from its first sound on: the first boot
+// completes the shared settings file, so later instances may run with
+// another processing block and so another delay (and the delay the
+// shell reports is not yet the played one).
+CoreHost::CHANNELS played(CoreHost& h) {
+    CoreHost::CHANNELS const x = noise(20000);
+    CoreHost::CHANNELS y;
+    h.rendr(x, y, true);
+    std::size_t onset = 0;
+    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
+    for (auto& c : y) {
+        c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
+        c.resize(8000);
+    }
+    return y;
+}
+
+std::string chunkOf(CoreHost& h) {
+    void* data = nullptr;
+    std::intptr_t const size = h.dispt(V::opGetChunk, 0, 0, &data);
+    return size > 0 && data != nullptr ? std::string(static_cast<char const*>(data)) : "";
+}
+
+std::intptr_t restore(CoreHost& h, std::string text) {
+    return h.dispt(V::opSetChunk, 0, std::intptr_t(text.size() + 1), text.data());
+}
+
+void say(CorePeer& p, int id, std::string const& text) { // a text written on the bus
+    CorePrvt::BUSCALL b;
+    b.kind = 's';
+    b.write = true;
+    std::snprintf(b.text, sizeof b.text, "%s", text.c_str());
+    CorePrvt::CALL c;
+    c.kind = CorePrvt::iCbus;
+    c.id = id;
+    c.data = &b;
+    c.size = sizeof b;
+    p.call(c);
+}
+
+// One batch chain posted and run to its end through the bus, as a host may.
+void chain(CorePeer& p, std::vector<std::pair<char const*, std::string>> const& vars) {
+    p.bus(225, 'v');
+    for (auto const& [name, value] : vars) {
+        say(p, 223, name);
+        say(p, 224, value);
+    }
+    for (int n = 0; n < 20 && p.bus(226, 'b').number == 0.0;) ++n;
+}
+
+// Lines of the plug-in's log naming both (only level-0 lines are written).
+int logged(std::string const& data, std::string const& what, std::string const& name) {
+    std::istringstream lines(readBytes(data + "Vorlan3olvio.log"));
+    int n = 0;
+    for (std::string line; std::getline(lines, line);)
+        n += line.find(what) != std::string::npos && line.find(name) != std::string::npos;
+    return n;
+}
+
+bool booted(CorePeer& p) {
+    return CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait);
 }
 
 TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
@@ -49,22 +123,6 @@ TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
     EXPECT_EQ(std::strlen(chunk.c_str()) + 1, chunk.size());
     EXPECT_EQ(chunk.substr(chunk.find_last_not_of(std::string(" \n\r\t\0", 5)) - 7, 8), "</SETUP>");
 
-    // Each instance's output from its first sound on: the first boot
-    // completes the shared settings file, so later instances may run with
-    // another processing block and so another delay (and the delay the
-    // shell reports is not yet the played one).
-    CoreHost::CHANNELS const x = noise(20000);
-    auto played = [&](CoreHost& h) {
-        CoreHost::CHANNELS y;
-        h.rendr(x, y, true);
-        std::size_t onset = 0;
-        while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
-        for (auto& c : y) {
-            c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
-            c.resize(8000);
-        }
-        return y;
-    };
     CoreHost::CHANNELS yboot;
     {
         CoreHost boot(rig.path(), CoreDemo::iCrate, 512); // what an instance plays unrestored
@@ -80,6 +138,125 @@ TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
     for (int c = 0; c < 2; ++c) {
         EXPECT_LT(relativeError(yb[c], ya[c]), 1e-9) << c;
         EXPECT_GT(relativeError(yboot[c], ya[c]), 1e-3) << c; // the chunk made the difference
+    }
+}
+
+// File names from a chunk, a bank or the bus that would leave their folder
+// are refused whole and logged; the sentinels where they point stay as
+// they were.
+TEST(PluginChunkTest, NamesFromElsewhereStayInsideTheirFolders) {
+    PluginRig rig;
+    std::string const top = rig.folder(), data = top + CoreDemo::sCdatapath;
+    std::string const bank = data + "setups/DEMO.XML", demo = readBytes(bank);
+    writeBytes(data + "outside.xml", readBytes(data + "programs/ROOM.XML"));
+    writeBytes(bank, std::string(demo).replace(demo.rfind("</SETUP>"), 8,
+                                               "<PROGRAM><SEQUENCE>9</SEQUENCE><FILENAME>../"
+                                               "outside.xml</FILENAME></PROGRAM></SETUP>"));
+    ::mkdir((data + "programs/sub").c_str(), 0755);
+    CorePeer p(rig.path(), CoreDemo::iCrate, 512);
+    ASSERT_TRUE(booted(p)) << p.dump();
+    EXPECT_EQ(std::string(p.bus(167, 's', 4).text), "FAILED OUTSIDE");
+    EXPECT_EQ(logged(data, "FILENAME refused", "\"../outside.xml\""), 1);
+
+    std::string const own = chunkOf(p.host()), tag = "ORIGINALFILENAME>";
+    std::size_t const at = own.find(tag) + tag.size(), end = own.find("</" + tag);
+    ASSERT_LT(at, end) << own;
+    std::string const feed = "line\nfeed.xml", far = top + "abs.xml";
+    struct Row {
+        std::string name, sentinel, saved, shown; // shown: as the log line shows it
+    } const rows[] = {
+        {"../x.xml", data + "x.xml", "dummy.xml", "../x.xml"},
+        {"..\\..\\x.xml", top + "x.xml", "dummy.xml", "..\\..\\x.xml"},
+        {far, far, "dummy.xml", far},
+        {"..", "", "dummy.xml", ".."},
+        {"", "", "dummy.xml", ""},
+        {std::string(300, 'n'), "", "dummy.xml", std::string(300, 'n')},
+        {feed, data + "programs/" + feed, "dummy.xml", "line\\x0Afeed.xml"},
+        {"sub/ROOM.XML", "", "sub/ROOM.XML", "-"},
+    };
+    for (Row const& r : rows) {
+        if (!r.sentinel.empty()) writeBytes(r.sentinel, "sentinel");
+        EXPECT_EQ(restore(p.host(), std::string(own).replace(at, end - at, r.name)), 1) << r.name;
+        chain(p, {{"NEXTSTEP", "SAVEPROGRAM"}});
+        std::string const saved = data + "programs/" + r.saved;
+        EXPECT_NE(readBytes(saved).find("Demo Room"), std::string::npos) << r.name;
+        std::remove(saved.c_str());
+        EXPECT_TRUE(r.sentinel.empty() || readBytes(r.sentinel) == "sentinel") << r.name;
+        EXPECT_EQ(logged(data, "ORIGINALFILENAME refused", "\"" + r.shown + "\""),
+                  r.shown != "-" ? 1 : 0)
+            << r.name;
+    }
+
+    // Through the bus: the program file name, a version name and a bank file.
+    int const slot = int(p.bus(67, 'i').number);
+    std::string const file = p.bus(87, 's', slot).text;
+    say(p, 87, "../x.xml");
+    EXPECT_EQ(std::string(p.bus(87, 's', slot).text), file);
+    EXPECT_EQ(std::string(p.bus(76, 's').text), "ROOM_01"); // a version is one file
+    chain(p, {{"NEXTSTEP", "SAVEPROGRAM"}});
+    chain(p, {{"VERSIONINGNAME", "../../x"}, {"NEXTSTEP", "VERSIONING"}});
+    chain(p, {{"LIBRARY", "../x.xml"}, {"BANK", "0"}, {"NEXTSTEP", "SAVEBANK"}});
+    EXPECT_EQ(logged(data, "bean 87", "\"../x.xml\""), 1);
+    EXPECT_EQ(logged(data, "VERSIONINGNAME", "\"../../x\""), 1);
+    EXPECT_EQ(logged(data, "LIBRARY", "\"../x.xml\""), 1);
+    EXPECT_TRUE(readBytes(data + "x.xml") == "sentinel" && readBytes(top + "x.xml") == "sentinel");
+
+    // A version name beyond ASCII is kept byte for byte, and read back by name.
+    std::string const accents = "Versi\xC3\xB3n \xC3\xA9\xC5\x9B";
+    chain(p, {{"VERSIONINGNAME", accents}, {"NEXTSTEP", "VERSIONING"}});
+    EXPECT_NE(readBytes(data + "programs/" + accents + ".xml").find("Demo Room"),
+              std::string::npos);
+    writeBytes(data + "setups/ACCENTS.XML", "<SETUP><PROGRAM><SEQUENCE>0</SEQUENCE><FILENAME>" +
+                                                accents + ".xml</FILENAME></PROGRAM></SETUP>");
+    chain(p, {{"LIBRARY", "ACCENTS.XML"}, {"BANK", "1"}, {"NEXTSTEP", "READSETUP"}});
+    EXPECT_EQ(std::string(p.bus(167, 's', 100).text), "Demo Room");
+}
+
+// A restore whose program cannot load is handed back to the host as it came
+// until another program is asked for, so a session saved meanwhile keeps
+// it; a chunk whose program file is gone plays from itself.
+TEST(PluginChunkTest, ARestoreThatFellBackIsHandedBackAsItCame) {
+    PluginRig rig;
+    std::string const data = rig.folder() + CoreDemo::sCdatapath;
+    std::string chunk;
+    CoreHost::CHANNELS ya;
+    {
+        CoreHost a(rig.path(), CoreDemo::iCrate, 512);
+        a.start();
+        ASSERT_TRUE(a.wtupd(0, kWait));
+        int const seen = a.updts();
+        a.slot_(CoreDemo::iCsaturator);
+        ASSERT_TRUE(a.wtupd(seen, kWait));
+        chunk = chunkOf(a);
+        ya = played(a);
+    }
+    std::string const wav = data + "vectors/SAT2.WAV", bytes = readBytes(wav);
+    std::remove(wav.c_str());
+    std::string kept;
+    {
+        CoreHost b(rig.path(), CoreDemo::iCrate, 512);
+        b.start();
+        EXPECT_EQ(restore(b, chunk), 0);
+        EXPECT_EQ(chunkOf(b), chunk);
+        EXPECT_EQ(restore(b, "<SETUP><PROGRAM><NAME> cut"), 0);
+        EXPECT_EQ(restore(b, "NOCHUNK"), 1);
+        kept = chunkOf(b);
+        EXPECT_EQ(kept, chunk);
+        b.slot_(CoreDemo::iCroom);
+        EXPECT_TRUE(CorePeer::until(
+            [&] { return chunkOf(b).find("Demo Room") != std::string::npos; }, kWait));
+    }
+    writeBytes(wav, bytes);
+    std::string const xml = data + "programs/SATURATOR.XML", program = readBytes(xml);
+    for (bool gone : {false, true}) {
+        if (gone) std::remove(xml.c_str());
+        CorePeer d(rig.path(), CoreDemo::iCrate, 512);
+        EXPECT_EQ(restore(d.host(), kept), 1) << gone;
+        ASSERT_TRUE(booted(d));
+        CoreHost::CHANNELS const yd = played(d.host());
+        for (int c = 0; c < 2; ++c) EXPECT_LT(relativeError(yd[c], ya[c]), 1e-9) << gone;
+        chain(d, {{"NEXTSTEP", "SAVEPROGRAM"}});
+        EXPECT_NE(readBytes(xml).find("<PROGRAM>"), std::string::npos) << gone;
     }
 }
 

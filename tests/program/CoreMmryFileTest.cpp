@@ -79,20 +79,25 @@ TEST_F(MmryFiles, LargeSetupsRunIntoLaterBanksAndStopAtTheEnd) {
 TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
     struct Case {
         bool archive, plain, extraPlain, shared;
-        char const* want; // file, kind, name, vector file
+        char const* want;          // file, kind, name, vector file
+        char const* vector = "v1"; // the archive program's VECTORFILENAME
     } const cases[] = {
         {true, true, false, false, "PAD.v2p|arc|Arc|v1.v2v"},
         {false, true, false, false, "PAD.xml|xml|Plain|PAD.v2v"},
         {false, false, true, false, "PAD.xml|xml|Extra|PAD.v2v"},
         {true, true, false, true, "PAD.v2p|arc|Arc|v1.v2v"}, // shared store: always the archive
+        // A vector name leaving its folder counts as absent, never cut down.
+        {true, false, false, false, "PAD.v2p|arc|Arc|PAD.v2v", "../v1"},
     };
     putSetup("s.xml", setupXml({{0, "PAD"}}));
     for (auto const& c : cases) {
         for (char const* old : {"Programs/Pad.V2P", "Programs/PAD.xml", "Extra/Programs/pad.XML"})
             std::remove(temp.file(old).c_str());
         if (c.archive)
-            putArchive("Pad.V2P", "PAD",
-                       programXml("Arc", "", "", "", "<VECTORFILENAME> v1 </VECTORFILENAME>"));
+            putArchive(
+                "Pad.V2P", "PAD",
+                programXml("Arc", "", "", "",
+                           std::string("<VECTORFILENAME>") + c.vector + "</VECTORFILENAME>"));
         if (c.plain) putProgram("PAD.xml", programXml("Plain"));
         if (c.extraPlain) putProgram("pad.XML", programXml("Extra"), "Extra/");
         CoreFsys store(&pool, CoreAnsx(temp.folder().c_str()), false);
