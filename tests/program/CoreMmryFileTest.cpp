@@ -66,12 +66,15 @@ TEST_F(MmryFiles, LargeSetupsRunIntoLaterBanksAndStopAtTheEnd) {
     auto m = make();
     LogCapture log;
     ASSERT_TRUE(m->loads("many.xml", 4, false));
-    EXPECT_EQ(m->getcf(400), 407); // the failed entry's place stays empty
+    // The failed entry's place stays empty, and kept: no version takes it.
+    EXPECT_TRUE(m->faild(407));
+    EXPECT_EQ(m->getcf(400), 520);
     EXPECT_EQ(m->getcf(408), 520);
     EXPECT_EQ(m->getpr(), 519);
     EXPECT_NE(log.text().find("failed: missing"), std::string::npos);
     ASSERT_TRUE(m->loads("many.xml", 99, false));
-    EXPECT_EQ(m->getcf(9900), 9907); // 9900..9999 filled but for the failed entry
+    EXPECT_TRUE(m->faild(9907));  // 9900..9999 filled but for the failed entry,
+    EXPECT_EQ(m->getcf(9900), 0); // whose place is kept: the search wraps
     EXPECT_EQ(m->getne(), 0);        // the cursor went back to 0
     EXPECT_EQ(m->getpr(), 519);      // the LOAD entry found no place
 }
