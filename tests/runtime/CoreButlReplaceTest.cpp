@@ -1,7 +1,10 @@
 // ctest-labels: threads
 // The one whole-file replacement routine, CoreButl::wrall, in both forms:
 // what may and may not be replaced, what a failure leaves behind (the previous
-// file, no temporary), links, and writers racing on one file.
+// file, no temporary), links, and writers racing on one file. Its sibling
+// CoreButl::wrnew, which only ever creates: every kind of entry at the name
+// (a dangling link too) stays as it was, and of writers racing for one name
+// exactly one gets it.
 
 #include "runtime/CoreButl.h"
 
@@ -198,6 +201,73 @@ TEST_F(Replace, RacingWritersLeaveOneWholeContent) {
     done.store(true);
     reader.join();
     EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(temporaries(), 0);
+}
+
+TEST_F(Replace, ANewFileNeverTakesThePlaceOfAnything) {
+    fs::create_directory(at("sub"));
+    writeBytes(at("file.txt"), "old");
+    fs::create_symlink(at("nowhere/victim.txt"), at("dangling.txt")); // folder missing
+    fs::create_symlink(at("victim.txt"), at("dangling2.txt"));        // folder there
+    fs::create_symlink(at("file.txt"), at("link.txt"));
+    struct Case {
+        char const* name;
+        int error; // wrerr after the call; 0: created
+    } const cases[] = {{"new.txt", 0},           {"sub/new.txt", 0},         {"file.txt", EEXIST},
+                       {"dangling.txt", EEXIST}, {"dangling2.txt", EEXIST},  {"link.txt", EEXIST},
+                       {"sub", EEXIST},          {"missing/new.txt", ENOENT}};
+    std::string const bytes("new\0bytes", 9);
+    for (Case const& c : cases) {
+        bool const pieces = c.error == EEXIST; // the stream form for half the rows
+        bool const made =
+            pieces ? CoreButl::wrnew(CoreAnsx(at(c.name).c_str()),
+                                     [&bytes](FILE* f) {
+                                         return std::fwrite(bytes.data(), 1, bytes.size(), f) ==
+                                                bytes.size();
+                                     })
+                   : CoreButl::wrnew(CoreAnsx(at(c.name).c_str()), bytes.data(), bytes.size());
+        EXPECT_EQ(made, c.error == 0) << c.name;
+        EXPECT_EQ(CoreButl::wrerr(), c.error) << c.name;
+        if (made) {
+            EXPECT_EQ(readBytes(at(c.name)), bytes) << c.name;
+        }
+    }
+    EXPECT_EQ(readBytes(at("file.txt")), "old");
+    EXPECT_TRUE(fs::is_symlink(at("dangling.txt")));
+    EXPECT_TRUE(fs::is_symlink(at("dangling2.txt")));
+    EXPECT_FALSE(fs::exists(at("victim.txt"))); // never written through the link
+    EXPECT_TRUE(fs::is_symlink(at("link.txt")));
+    EXPECT_TRUE(fs::is_directory(at("sub")));
+    EXPECT_EQ(temporaries(), 0);
+    // A fill that fails leaves nothing at the name.
+    EXPECT_FALSE(CoreButl::wrnew(CoreAnsx(at("half.txt").c_str()), [](FILE*) { return false; }));
+    EXPECT_FALSE(fs::exists(at("half.txt")));
+    EXPECT_EQ(temporaries(), 0);
+}
+
+TEST_F(Replace, WritersRacingForOneNewNameLeaveExactlyOneWhole) {
+    for (int round = 0; round < 20; ++round) {
+        std::string const path = at("race" + std::to_string(round) + ".txt");
+        std::atomic<int> ready{0};
+        std::atomic<int> winner{-1};
+        std::atomic<int> won{0};
+        std::vector<std::thread> writers;
+        for (int w = 0; w < 4; ++w)
+            writers.emplace_back([&, w] {
+                std::string const content(20000, char('a' + w));
+                ready.fetch_add(1);
+                while (ready.load() < 4) std::this_thread::yield();
+                if (CoreButl::wrnew(CoreAnsx(path.c_str()), content.data(), content.size())) {
+                    won.fetch_add(1);
+                    winner.store(w);
+                } else {
+                    EXPECT_EQ(CoreButl::wrerr(), EEXIST);
+                }
+            });
+        for (auto& t : writers) t.join();
+        ASSERT_EQ(won.load(), 1) << round;
+        EXPECT_EQ(readBytes(path), std::string(20000, char('a' + winner.load()))) << round;
+    }
     EXPECT_EQ(temporaries(), 0);
 }
 
