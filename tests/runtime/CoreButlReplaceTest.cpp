@@ -2,9 +2,8 @@
 // The one whole-file replacement routine, CoreButl::wrall, in both forms:
 // what may and may not be replaced, what a failure leaves behind (the previous
 // file, no temporary), links, and writers racing on one file. Its sibling
-// CoreButl::wrnew, which only ever creates: every kind of entry at the name
-// (a dangling link too) stays as it was, and of writers racing for one name
-// exactly one gets it.
+// CoreButl::wrnew only ever creates: every kind of entry at the name (a
+// dangling link too) stays as it was.
 
 #include "runtime/CoreButl.h"
 
@@ -242,32 +241,6 @@ TEST_F(Replace, ANewFileNeverTakesThePlaceOfAnything) {
     // A fill that fails leaves nothing at the name.
     EXPECT_FALSE(CoreButl::wrnew(CoreAnsx(at("half.txt").c_str()), [](FILE*) { return false; }));
     EXPECT_FALSE(fs::exists(at("half.txt")));
-    EXPECT_EQ(temporaries(), 0);
-}
-
-TEST_F(Replace, WritersRacingForOneNewNameLeaveExactlyOneWhole) {
-    for (int round = 0; round < 20; ++round) {
-        std::string const path = at("race" + std::to_string(round) + ".txt");
-        std::atomic<int> ready{0};
-        std::atomic<int> winner{-1};
-        std::atomic<int> won{0};
-        std::vector<std::thread> writers;
-        for (int w = 0; w < 4; ++w)
-            writers.emplace_back([&, w] {
-                std::string const content(20000, char('a' + w));
-                ready.fetch_add(1);
-                while (ready.load() < 4) std::this_thread::yield();
-                if (CoreButl::wrnew(CoreAnsx(path.c_str()), content.data(), content.size())) {
-                    won.fetch_add(1);
-                    winner.store(w);
-                } else {
-                    EXPECT_EQ(CoreButl::wrerr(), EEXIST);
-                }
-            });
-        for (auto& t : writers) t.join();
-        ASSERT_EQ(won.load(), 1) << round;
-        EXPECT_EQ(readBytes(path), std::string(20000, char('a' + winner.load()))) << round;
-    }
     EXPECT_EQ(temporaries(), 0);
 }
 
