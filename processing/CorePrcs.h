@@ -589,7 +589,14 @@ private:
     void svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx const& shown);
     // svprf's work; an archive program written to a new file takes the other
     // items (impulse files, notes) of the archive from (a version's source).
-    bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from);
+    // createNew (a version) writes a new file only, never in place of
+    // anything at its name (CoreButl::wrnew).
+    bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from,
+                     bool createNew = false);
+    // After a version of location loc was saved: its file joins bank 0's
+    // setup file (SETUPROMNAME) when loc lies in bank 0. A version outside
+    // it, or one the bank file did not take, is reported as a failed save.
+    void joinBank(int loc);
     int chunkOut(void** data);           // getck's work
     bool chunkIn(void* data, long size); // setck's work
     // Whether a file name from the bus or a batch variable (from names it

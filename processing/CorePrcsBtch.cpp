@@ -174,10 +174,15 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         next = CoreAnsx("VERSIONING_2");
     } else if (is("VERSIONING_2")) {
         bool saved = false;
+        int slot = -1;
         {
             auto held = locks();
             saved = saveVersion(var("VERSIONINGNAME"));
+            slot = currentslot;
         }
+        // The file exists now; only then may the bank name it. The bank's
+        // lock is not taken under the engine's: another instance may hold it.
+        if (saved) joinBank(slot);
         message = saved ? var("SAVING") : sCsavefailed;
     } else if (is("TEST")) {
         CoreXutl::sleep(testWait.load());

@@ -5,6 +5,7 @@
 // Control or display thread, may block on file writes; never the audio thread.
 #include "processing/CorePrcs.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "program/CoreMmry.h"
@@ -69,7 +70,8 @@ bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
     return saveProgram(folder, asis, CoreAnsx(""));
 }
 
-bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from) {
+bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from,
+                           bool createNew) {
     if (failed) return false;
     try {
         // Under fallback the live program is location 0's: saving it would
@@ -90,7 +92,13 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
             // The program file only: vector files the program holds in memory
             // stay as the user keeps them on disk.
             CoreAnsx const path = CoreButl::rslve(where + file);
-            saved = CoreButl::svatx(path, programdoc->settc(true, false), false);
+            if (createNew) {
+                CoreAnsx const body = CoreButl::sCxmlheader + CoreButl::sCxmlcopyright +
+                                      programdoc->settc(true, false) + CoreAnsx("\n");
+                saved = CoreButl::wrnew(path, body.c_str(), std::strlen(body.c_str()));
+            } else {
+                saved = CoreButl::svatx(path, programdoc->settc(true, false), false);
+            }
         } else {
             CoreAnsx const path =
                 CoreButl::rslve(CoreButl::setfx(where + file, CoreButl::sCextv2p));
@@ -100,7 +108,7 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
             CoreFsys archive(pool, where, false, diskoption);
             // A version starts from its source's archive: the impulse files
             // the program reads from it must be in the version too.
-            bool const fresh = !CoreFsys::exstf(CoreAnsx(""), path);
+            bool const fresh = createNew || !CoreFsys::exstf(CoreAnsx(""), path);
             CoreAnsx const base = fresh && from.Length() > 0 ? from : path;
             if (CoreFsys::exstf(CoreAnsx(""), base)) {
                 // Items the reader cannot take would be lost by a rewrite.
@@ -118,7 +126,7 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
             int const id = archive.crtit(item, true);
             archive.setit(id, text.c_str(), static_cast<long>(std::strlen(text.c_str())),
                           CoreAnsx("0"), true, false);
-            saved = archive.savea(path);
+            saved = archive.savea(path, createNew);
         }
         if (!saved) CoreLog_::loger(CoreAnsx("program not saved: ") + where + file, 1);
         return saved;
@@ -128,16 +136,31 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
     }
 }
 
+namespace {
+
+CoreAnsx const sCversionnotsaved{"VERSION NOT SAVED"};
+
+// The display's line for a version not saved for reason: with the reason
+// when it fits the line's 36 characters.
+CoreAnsx versionLine(CoreAnsx const& reason) {
+    CoreAnsx const line = sCversionnotsaved + CoreAnsx(": ") + reason.UpperCase();
+    return line.Length() <= 36 ? line : sCversionnotsaved;
+}
+
+} // namespace
+
 bool CorePrcs::saveVersion(CoreAnsx const& name) {
     if (fallback || !holdsLoaded()) {
         CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot) +
                             CoreAnsx(" does not hold the loaded program"),
                         1);
+        svfld(name, CoreAnsx("program is not the slot's"), sCversionnotsaved);
         return false;
     }
     // A blank name would name a file of nothing but its extension.
     if (CoreAnsx(name).Trim().Length() <= 0) {
         CoreLog_::loger(CoreAnsx("no version saved: no name"), 1);
+        svfld(name, CoreAnsx("no name"), versionLine(CoreAnsx("no name")));
         return false;
     }
     // One file beside the program's folder, never a path: the name comes
@@ -151,6 +174,7 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     int const to = memory->getcf(from);
     if (to <= 0) {
         CoreLog_::loger(CoreAnsx("no version saved: no free location after ") + CoreAnsx(from), 1);
+        svfld(name, CoreAnsx("no free location"), versionLine(CoreAnsx("memory full")));
         return false;
     }
     bool const archived = memory->getwp(from);
@@ -164,18 +188,27 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     setpf(name);
     CoreAnsx file = foundfolder + memory->getfp(to, false);
     if (memory->getwp(to)) file = CoreButl::setfx(file, CoreButl::sCextv2p);
-    // A version never replaces a file that is there already: it may be
-    // another program's, or the very one the version was taken from.
+    // A version never takes the place of anything already at its name: it
+    // may be another program's, the very one the version was taken from, or
+    // another instance's version of the same moment. The check here spares
+    // the work; the file itself is only ever created new.
     bool saved = false;
-    if (CoreFsys::exstf(CoreAnsx(""), file)) {
-        CoreLog_::loger(CoreAnsx("no version saved: file exists ") + file, 1);
-    } else {
+    bool taken = CoreFsys::exstf(CoreAnsx(""), file);
+    if (!taken) {
         fixcd();
         memory->setvl(to, programdoc->settc(false, false), true);
         loadedtext = memory->getvl(to, false);
-        saved = saveProgram(CoreAnsx("0"), false, source);
+        saved = saveProgram(CoreAnsx("0"), false, source, true);
+        taken = !saved && CoreButl::wrerr() == EEXIST;
     }
     if (saved) return true;
+    int const error = CoreButl::wrerr();
+    if (taken)
+        svfld(file, CoreAnsx("name taken"), versionLine(CoreAnsx("name taken")));
+    else if (error != 0)
+        svfld(file, CoreAnsx(std::strerror(error)), versionLine(CoreAnsx(std::strerror(error))));
+    else
+        svfld(file, CoreAnsx("not written"), sCversionnotsaved);
     // No file behind it: the version goes, and the program stays the old
     // location's, with its edits still live.
     memory->clrpr(to);
@@ -183,6 +216,25 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     if (memory->getwp(from)) program->setvf(memory->getfv(from, true));
     loadedtext = memory->getvl(from, false);
     return false;
+}
+
+void CorePrcs::joinBank(int loc) {
+    CoreAnsx const file = memory->getpf(loc);
+    CoreAnsx const line("VERSION SAVED, NOT IN BANK");
+    // Only bank 0 has a setup file in the plug-in: bank 2 is the folder
+    // scan, which it does not run.
+    if (loc < 0 || loc >= CoreMmry::iCbankdim) {
+        svfld(file, CoreAnsx("location ") + CoreAnsx(loc) + CoreAnsx(" lies outside bank 0"), line);
+        return;
+    }
+    CoreAnsx const bank = CoreAnsx(setupromname).Trim();
+    if (bank.Length() <= 0 || bank == CoreAnsx(0) || bank.UpperCase() == CoreButl::sCnull) {
+        svfld(file, CoreAnsx("no bank file (SETUPROMNAME)"), line);
+        return;
+    }
+    CoreAnsx reason;
+    if (!memory->joinb(bank, loc, reason))
+        svfld(bank, CoreAnsx("version ") + file + CoreAnsx(" not added: ") + reason, line);
 }
 
 int CorePrcs::versg(CoreAnsx name) {

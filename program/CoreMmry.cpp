@@ -243,7 +243,9 @@ int CoreMmry::getcf(int loc) {
     CoreSmgd guard(lock);
     for (int k = 0; k < iCmemorydim; ++k) {
         int const i = (loc + k) % iCmemorydim;
-        if (!table->loc[i].inuse) return i;
+        // A failed bank entry keeps its place: a version there would take
+        // the location the entry returns to once its file is mended.
+        if (!table->loc[i].inuse && !table->loc[i].failed) return i;
     }
     return -1;
 }

@@ -104,10 +104,10 @@ public:
 
     // ---- Search and free slots -----------------------------------------------
     int srcnm(CoreAnsx const& name); // lowest in-use location of exactly that name; -1
-    int getcf(int loc);              // first free at or after loc, wrapping; -1 when full
-    void setmc(int bank);            // free-slot cursor := bank x 100
-    int getne();                     // first free from the cursor to 9999 (cursor moves); -1
-    int getpr();                     // boot location (LOAD of the last setup read), -1 none
+    int getcf(int loc);   // first free at or after loc, wrapping, failed entries skipped; -1 full
+    void setmc(int bank); // free-slot cursor := bank x 100
+    int getne();          // first free from the cursor to 9999 (cursor moves); -1
+    int getpr();          // boot location (LOAD of the last setup read), -1 none
 
     // ---- Program text --------------------------------------------------------
     // Stores the text as the location's document (an empty location becomes
@@ -163,6 +163,13 @@ public:
     // when it has no SETUP.
     bool loads(CoreAnsx const& name, int bank, bool clear);
     bool saves(CoreAnsx const& name, int bank); // true when the file was written
+    // The file of location loc joins the setup (setup folder + name) as one
+    // PROGRAM entry (SEQUENCE = loc), unless an entry names it already. The
+    // file is read afresh and written back with everything else as it was
+    // (LOAD mark, other entries, their order), under an exclusive lock on
+    // the file name + ".lock" beside it, so that instances adding entries
+    // at once all stay. False, with why in reason, when it was not added.
+    bool joinb(CoreAnsx const& name, int loc, CoreAnsx& reason);
     void
     scanp(bool run); // lists program files not in memory into the scan text and "~scanboot.xml"
     // The host chunk of the location; throws CoreAnsx when it holds no program.

@@ -3,10 +3,17 @@
 
 #include "program/CoreMmry.h"
 
+#include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreHutl.h"
@@ -112,6 +119,72 @@ bool vectorBy(CoreNode const* program, CoreAnsx const& document, CoreAnsx& name)
     if (!program->exslc(DataXml_::sCtagactvnm)) return false;
     name = program->getls(DataXml_::sCtagactvnm);
     return name.Length() <= 0 || nameTaken(name, document, DataXml_::sCtagactvnm);
+}
+
+// An exclusive lock on a file beside a setup, held for one read and write
+// of it: the setup itself is replaced whole by each write, so the lock
+// cannot be on it. The lock file stays; removing it would let a third
+// writer lock a new file while the second holds the old one.
+class SetupLock {
+public:
+    explicit SetupLock(std::string const& path) {
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            error = errno;
+            return;
+        }
+        while (::flock(fd, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            ::close(fd);
+            fd = -1;
+            return;
+        }
+    }
+    ~SetupLock() {
+        if (fd >= 0) ::close(fd); // releases the lock
+    }
+    SetupLock(SetupLock const&) = delete;
+    SetupLock& operator=(SetupLock const&) = delete;
+    bool held() const { return fd >= 0; }
+    int why() const { return error; }
+
+private:
+    int fd = -1;
+    int error = 0;
+};
+
+// Whether a setup entry's FILENAME names file: the same name ignoring case,
+// or the same without extension when the entry gives none (the loader then
+// tries the archive and the XML form).
+bool namesFile(CoreAnsx const& entry, CoreAnsx const& file) {
+    if (key(entry) == key(file)) return true;
+    return CoreButl::getfx(entry).Length() <= 0 &&
+           key(entry) == key(CoreButl::setfx(file, CoreAnsx("")));
+}
+
+// The PROGRAM elements under setup, in document order.
+std::vector<CoreNode const*> programsOf(CoreNode const* setup) {
+    std::vector<CoreNode const*> found;
+    for (int c = 0; c < childCount(setup); ++c) {
+        CoreNode const* program = childAt(setup, c);
+        if (!program->leaf_() && key(program->gettx()) == DataXml_::sCtagprogrm)
+            found.push_back(program);
+    }
+    return found;
+}
+
+// Where the closing tag of the setup's root begins in raw, or npos.
+std::size_t setupEnd(std::string const& raw) {
+    std::size_t at = raw.rfind("</");
+    while (at != std::string::npos) {
+        std::size_t name = at + 2;
+        while (name < raw.size() && (raw[name] == ' ' || raw[name] == '\t')) ++name;
+        if (::strncasecmp(raw.c_str() + name, "SETUP", 5) == 0) return at;
+        if (at == 0) break;
+        at = raw.rfind("</", at - 1);
+    }
+    return std::string::npos;
 }
 
 int slotOf(double value) {
@@ -424,6 +497,108 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank) {
         program.release();
     }
     return writeDocument(document, basefolder + setupfolder + name, true, false);
+}
+
+bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason) {
+    if (!validLoc(loc, "joinb")) {
+        reason = CoreAnsx("no location ") + CoreAnsx(loc);
+        return false;
+    }
+    CoreAnsx file;
+    {
+        CoreSmgd guard(lock);
+        if (table->loc[loc].inuse) file = table->loc[loc].file;
+    }
+    if (file.Length() <= 0 || file == CoreAnsx(0)) {
+        reason = CoreAnsx("location ") + CoreAnsx(loc) + CoreAnsx(" holds no program file");
+        return false;
+    }
+    CoreAnsx const path = CoreButl::rslve(basefolder + setupfolder + name);
+    // Not under the memory lock: the other instance may hold the file lock
+    // for as long as its own read and write take.
+    SetupLock const held(std::string(path.c_str()) + ".lock");
+    if (!held.held()) {
+        reason = CoreAnsx("cannot lock the bank: ") + CoreAnsx(std::strerror(held.why()));
+        return false;
+    }
+    errno = 0;
+    CoreAnsx const text = CoreButl::getfc(path);
+    if (text == CoreAnsx(0)) {
+        reason = CoreAnsx("bank not readable") +
+                 (errno != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(errno)) : CoreAnsx(""));
+        return false;
+    }
+    std::string const raw = text.c_str();
+    CoreXml_ document;
+    try {
+        document.getfc(text);
+    } catch (CoreAnsx const&) {
+        reason = CoreAnsx("bank does not parse");
+        return false;
+    }
+    if (document.cutsh(path)) {
+        reason = CoreAnsx("bank cut short");
+        return false;
+    }
+    CoreNode* const setup = topElement(document, DataXml_::sCtagsetup_);
+    if (setup == nullptr && !bareSetup(text)) {
+        reason = CoreAnsx("bank holds no SETUP");
+        return false;
+    }
+    std::vector<CoreNode const*> const before =
+        setup != nullptr ? programsOf(setup) : std::vector<CoreNode const*>();
+    for (CoreNode const* program : before)
+        if (namesFile(program->getls(DataXml_::sCtagfilenm), file)) return true;
+
+    // The entry, as the writers make it (names escaped as every file has them).
+    CoreXml_ entryDocument;
+    CoreNode* const entry = startDocument(entryDocument, DataXml_::sCtagprogrm);
+    addValue(entry, DataXml_::sCtagsequen, CoreAnsx(loc));
+    addValue(entry, DataXml_::sCtagfilenm, file);
+    std::string const added = entryDocument.settc(false, false).c_str();
+
+    // Put in before the root's closing tag, every other byte as it was;
+    // checked by reading it back, as the boot will.
+    std::string out;
+    std::size_t const end = setupEnd(raw);
+    if (end != std::string::npos) {
+        out = raw.substr(0, end) + added + raw.substr(end);
+        CoreXml_ check;
+        bool good = false;
+        try {
+            check.getfc(CoreAnsx(out.c_str()));
+            CoreNode* const again = topElement(check, DataXml_::sCtagsetup_);
+            std::vector<CoreNode const*> const after =
+                again != nullptr ? programsOf(again) : std::vector<CoreNode const*>();
+            good = after.size() == before.size() + 1 &&
+                   after.back()->getls(DataXml_::sCtagfilenm) == file &&
+                   after.back()->getli(DataXml_::sCtagsequen) == loc;
+        } catch (CoreAnsx const&) {
+            good = false;
+        }
+        if (!good) out.clear();
+    }
+    if (out.empty()) {
+        // A bank without programs, or one written in a way the splice does
+        // not fit: the document itself takes the entry and is written whole.
+        CoreNode* target = setup;
+        if (target == nullptr) target = startDocument(document, DataXml_::sCtagsetup_);
+        auto program = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
+        addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(loc));
+        addValue(program.get(), DataXml_::sCtagfilenm, file);
+        target->addcd(program.get());
+        program.release();
+        out = (CoreButl::sCxmlheader + CoreButl::sCxmlcopyright + document.settc(true, false) +
+               CoreAnsx("\n"))
+                  .c_str();
+    }
+    if (!CoreButl::wrall(path, out.data(), out.size())) {
+        int const error = CoreButl::wrerr();
+        reason = CoreAnsx("bank not written") +
+                 (error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx(""));
+        return false;
+    }
+    return true;
 }
 
 void CoreMmry::scanp(bool run) {

@@ -258,6 +258,19 @@ public:
     static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
     // The same with these bytes (any, zeros included) as the new content.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);
+    // Creates the file anew, never in place of anything already at path (a
+    // file, a folder, a symbolic link even when it names nothing: a link is
+    // never followed). fill writes an exclusive temporary beside it as for
+    // wrall; the finished temporary is then linked to the name, or renamed
+    // there without replacing, or, on a file system that can do neither,
+    // the name is created exclusively and the content copied in. false (and
+    // logged) when it was not created; wrerr then tells why (EEXIST: the
+    // name is taken).
+    static bool wrnew(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
+    static bool wrnew(CoreAnsx const& path, char const* bytes, std::size_t size);
+    // The system error of this thread's last wrall or wrnew (0 after one
+    // that wrote, or when the content itself could not be made).
+    static int wrerr();
     // Removes from folder the temporaries that wrall left when its process
     // died mid-save: plain files named <file>.~<pid>.<n> whose process no
     // longer runs on this machine and that were last written more than

@@ -314,6 +314,8 @@ long temporaryPid(std::string const& name) {
     return std::strtol(name.c_str() + mark + 2, nullptr, 10);
 }
 
+thread_local int lastWriteError = 0; // wrerr: this thread's last failed wrall or wrnew
+
 // A new, exclusive file beside target, opened for writing; null (errno set)
 // when none can be made.
 FILE* openTemporary(std::string const& target, std::string& temp) {
@@ -340,7 +342,9 @@ FILE* openTemporary(std::string const& target, std::string& temp) {
 
 bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill) {
     CoreAnsx const given = ffpen(path);
+    lastWriteError = 0;
     auto fail = [&given](int error) {
+        lastWriteError = error;
         CoreAnsx reason =
             error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
         CoreLog_::loger(CoreAnsx("Cannot write file ") + given + reason, 1);
@@ -359,6 +363,7 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
     struct stat old;
     bool const exists = ::stat(target.c_str(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode)) {
+        lastWriteError = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
         CoreLog_::loger(CoreAnsx("Cannot replace what is not a plain file: ") + given, 1);
         return false;
     }
@@ -400,6 +405,131 @@ bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) 
         return size == 0 || std::fwrite(bytes, 1, size, file) == size;
     });
 }
+
+// ---- Creating a new file ---------------------------------------------------------------------
+
+namespace {
+
+// Whether a link or rename error says the file system cannot do it at all,
+// rather than that this one failed.
+bool unsupported(int error) {
+    return error == EPERM || error == ENOTSUP || error == EOPNOTSUPP || error == EINVAL ||
+           error == ENOSYS || error == EXDEV || error == EMLINK;
+}
+
+// The last resort of a file system without hard links or a rename that
+// refuses to replace: the name itself is created exclusively (a link there
+// counts as taken, never followed) and the finished temporary copied into it.
+// A crash here can leave a short file, never a replaced one.
+int copyExclusive(std::string const& temp, std::string const& target) {
+    int in = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (out < 0) {
+        int const error = errno;
+        ::close(in);
+        return error;
+    }
+    int error = 0;
+    char chunk[65536];
+    for (;;) {
+        ssize_t got = ::read(in, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got < 0) error = errno;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            ssize_t put = ::write(out, chunk + done, std::size_t(got - done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0)
+                error = put < 0 ? errno : EIO;
+            else
+                done += put;
+        }
+        if (error != 0) break;
+    }
+    if (error == 0 && ::fsync(out) != 0) error = errno;
+    if (::close(out) != 0 && error == 0) error = errno;
+    ::close(in);
+    // What we created and could not fill is ours to take back.
+    if (error != 0) ::unlink(target.c_str());
+    return error;
+}
+
+// Puts the finished temporary at target only where nothing is: 0, EEXIST
+// when the name is taken (by a file, a folder or a link, dangling or not),
+// or the system's error.
+int placeNew(std::string const& temp, std::string const& target) {
+    if (::link(temp.c_str(), target.c_str()) == 0) return 0;
+    int error = errno;
+    if (!unsupported(error)) return error;
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    error = errno;
+    if (!unsupported(error)) return error;
+    return copyExclusive(temp, target);
+}
+
+} // namespace
+
+bool CoreButl::wrnew(CoreAnsx const& path, std::function<bool(FILE*)> const& fill) {
+    CoreAnsx const given = ffpen(path);
+    lastWriteError = 0;
+    auto fail = [&given](int error) {
+        lastWriteError = error;
+        CoreAnsx reason =
+            error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
+        CoreLog_::loger(CoreAnsx("Cannot create file ") + given + reason, 1);
+        return false;
+    };
+    if (given.c_str()[0] == '\0') {
+        CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
+        return false;
+    }
+    std::string const target = given.c_str();
+    // Taken already: nothing is written at all. The placing below checks
+    // again, since another writer may come between.
+    struct stat there;
+    if (::lstat(target.c_str(), &there) == 0) return fail(EEXIST);
+
+    std::string temp;
+    FILE* file = openTemporary(target, temp);
+    if (file == nullptr) return fail(errno);
+    errno = 0; // a fill that fails without a system error logs no stale reason
+    bool ok = false;
+    try {
+        ok = fill(file);
+    } catch (...) {
+        std::fclose(file);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && ::fsync(::fileno(file)) == 0;
+    int error = errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok) {
+        error = placeNew(temp, target);
+        ok = error == 0;
+    }
+    // After a link the temporary is a second name of the new file; after a
+    // rename it is gone already.
+    ::unlink(temp.c_str());
+    if (!ok) return fail(error);
+    syncFolder(target);
+    return true;
+}
+
+bool CoreButl::wrnew(CoreAnsx const& path, char const* bytes, std::size_t size) {
+    return wrnew(path, [bytes, size](FILE* file) {
+        return size == 0 || std::fwrite(bytes, 1, size, file) == size;
+    });
+}
+
+int CoreButl::wrerr() { return lastWriteError; }
 
 int CoreButl::sweep(CoreAnsx const& folder, int seconds) {
     std::string base = rslve(folder).c_str();

@@ -135,6 +135,9 @@ public:
     // Writes every in-memory item into a new archive file (the path as given).
     // False, logged, when the file cannot be written; the old file then stays.
     bool savea(CoreAnsx archive);
+    // The same as a new file only (CoreButl::wrnew): nothing already at the
+    // path, a link included, is replaced; CoreButl::wrerr tells why it failed.
+    bool savea(CoreAnsx archive, bool createNew);
     // Appends the in-memory item found by name to an existing archive.
     bool appnd(CoreAnsx archive, CoreAnsx item);
     // Appends the ITEM element of record, at address, to the TOC of document.

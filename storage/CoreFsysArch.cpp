@@ -172,7 +172,9 @@ void CoreFsys::added(FSYSTEMLOC* record, CoreXml_* document, long address) {
     document->pappd(&sCtagfsysto, 1, item);
 }
 
-bool CoreFsys::savea(CoreAnsx archive) {
+bool CoreFsys::savea(CoreAnsx archive) { return savea(archive, false); }
+
+bool CoreFsys::savea(CoreAnsx archive, bool createNew) {
     CoreXml_ document;
     document.getfc(CoreAnsx("<") + sCtagfsysto + CoreAnsx("> </") + sCtagfsysto + CoreAnsx(">"));
     unsigned long long length = 0;
@@ -187,7 +189,7 @@ bool CoreFsys::savea(CoreAnsx archive) {
     unsigned char header[iCheaderdim];
     makeHeader(header, (unsigned long)length);
 
-    return CoreButl::wrall(archive, [&](FILE* file) {
+    auto const fill = [&](FILE* file) {
         bool ok = std::fwrite(header, iCheaderdim, 1, file) == 1;
         long address = 0;
         for (int i = 0; ok && i < items->count; ++i) {
@@ -201,7 +203,8 @@ bool CoreFsys::savea(CoreAnsx archive) {
         CoreAnsx const text = document.settc(false, false);
         std::size_t const textBytes = std::strlen(text.c_str());
         return ok && (textBytes == 0 || std::fwrite(text.c_str(), textBytes, 1, file) == 1);
-    });
+    };
+    return createNew ? CoreButl::wrnew(archive, fill) : CoreButl::wrall(archive, fill);
 }
 
 bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {

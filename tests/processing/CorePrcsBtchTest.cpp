@@ -5,7 +5,8 @@
 // wait, which would otherwise run out its time): the answers and lines of
 // each chain, audio in bypass for the chain and out of it after, each step's
 // effect on program memory and on the files; saves (plain, archive, version)
-// read back against the live program, saves that cannot be written, saves
+// read back against the live program, a version's entry in the bank (and
+// none for one outside bank 0), saves that cannot be written, saves
 // after a fallback, deleted locations that must stay deleted, and an empty
 // memory.
 #include "processing/CorePrcs.h"
@@ -287,6 +288,21 @@ TEST_F(CorePrcsBtchTest, VersioningTakesTheNextFreeLocationUnderTheProposedName)
     file.getff(CoreAnsx((kit.programs() + "NAME_10.xml").c_str()), false);
     EXPECT_EQ(canonProgram(file.settc(false, false).c_str()), canonProgram(stored(13)));
     EXPECT_STREQ(e->getbs(76, nullptr).c_str(), "NAME_11");
+    // The chain's version joins the bank; one outside bank 0 keeps its file
+    // and is logged as not in the bank.
+    std::string const bank = readBytes(kit.setups() + "BANK.XML");
+    EXPECT_NE(bank.find("NAME_10.xml"), std::string::npos) << bank;
+    m.mvepr(13, 150, true);
+    load(150);
+    c = run(labels({{"VERSIONINGNAME", "NAME_FAR"}, {"NEXTSTEP", "VERSIONING"}}));
+    EXPECT_EQ(c.rows, (std::vector<std::string>{"Saving", "Saving"}));
+    EXPECT_EQ(e->getbi(67, nullptr), 151);
+    EXPECT_FALSE(readBytes(kit.programs() + "NAME_FAR.xml").empty());
+    EXPECT_EQ(readBytes(kit.setups() + "BANK.XML"), bank);
+    EXPECT_NE(log.text().find("NAME_FAR.xml: location 151 lies outside bank 0"), std::string::npos)
+        << log.text();
+    m.mvepr(150, 13, true);
+    load(13);
     // Versioned again outside a chain: the location it went to is answered.
     edit("Two v11");
     e->lockp();
@@ -323,13 +339,22 @@ TEST_F(CorePrcsBtchTest, FailedWritesAndFallbacksLeaveTheFilesAlone) {
     std::string const one = readBytes(kit.programs() + "ONE.XML");
     writeBytes(kit.programs() + "BLOCK", "a file, not a folder");
     // Under an existing name (the program's own, or another's) nothing is
-    // written either.
-    for (char const* name : {"BLOCK/V", "ONE", "name_09"}) {
-        c = run(labels({{"VERSIONINGNAME", name}, {"NEXTSTEP", "VERSIONING"}}));
-        EXPECT_EQ(c.rows, (std::vector<std::string>{"Saving", "SAVE FAILED"})) << name;
+    // written either; each failure is logged once with the file and why.
+    struct Taken {
+        char const* name;
+        char const* line; // the level-0 line's end
+    } const taken[] = {{"BLOCK/V", "BLOCK/V.xml: Not a directory"},
+                       {"ONE", "ONE.xml: name taken"},
+                       {"name_09", "name_09.xml: name taken"}};
+    for (Taken const& t : taken) {
+        std::size_t const from = log.text().size();
+        c = run(labels({{"VERSIONINGNAME", t.name}, {"NEXTSTEP", "VERSIONING"}}));
+        EXPECT_EQ(c.rows, (std::vector<std::string>{"Saving", "SAVE FAILED"})) << t.name;
         EXPECT_FALSE(c.mutedAfter);
         EXPECT_EQ(e->getbi(67, nullptr), 1); // no version left without its file
+        EXPECT_NE(log.text().find(t.line, from), std::string::npos) << t.name << log.text();
     }
+    EXPECT_EQ(readBytes(kit.setups() + "BANK.XML"), bank);
     EXPECT_EQ(readBytes(kit.programs() + "ONE.XML"), one);
 
     // Location 3 fails and location 0 plays instead: nothing of location 0

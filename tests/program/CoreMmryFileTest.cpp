@@ -1,12 +1,14 @@
 // Program memory and its files: setups (order, LOAD mark, placement,
 // overflow, save and load back), program files with the extension
 // preference under several roots, the folder scan, cache records with their
-// freshness, and the host chunk against a text written by hand.
+// freshness, the host chunk against a text written by hand, and a version's
+// entry joining a bank file that keeps every other byte.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -14,6 +16,8 @@
 #include "tests/support/LogCapture.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string setupXml(std::vector<std::pair<int, std::string>> const& programs, int loadIndex = -1) {
     std::string x = "<SETUP>";
@@ -66,14 +70,17 @@ TEST_F(MmryFiles, LargeSetupsRunIntoLaterBanksAndStopAtTheEnd) {
     auto m = make();
     LogCapture log;
     ASSERT_TRUE(m->loads("many.xml", 4, false));
-    EXPECT_EQ(m->getcf(400), 407); // the failed entry's place stays empty
+    // The failed entry's place stays empty, and kept: no version takes it.
+    EXPECT_TRUE(m->faild(407));
+    EXPECT_EQ(m->getcf(400), 520);
     EXPECT_EQ(m->getcf(408), 520);
     EXPECT_EQ(m->getpr(), 519);
     EXPECT_NE(log.text().find("failed: missing"), std::string::npos);
     ASSERT_TRUE(m->loads("many.xml", 99, false));
-    EXPECT_EQ(m->getcf(9900), 9907); // 9900..9999 filled but for the failed entry
-    EXPECT_EQ(m->getne(), 0);        // the cursor went back to 0
-    EXPECT_EQ(m->getpr(), 519);      // the LOAD entry found no place
+    EXPECT_TRUE(m->faild(9907));  // 9900..9999 filled but for the failed entry,
+    EXPECT_EQ(m->getcf(9900), 0); // whose place is kept: the search wraps
+    EXPECT_EQ(m->getne(), 0);     // the cursor went back to 0
+    EXPECT_EQ(m->getpr(), 519);   // the LOAD entry found no place
 }
 
 TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
@@ -289,4 +296,64 @@ TEST_F(MmryFiles, MalformedChunksAreRefusedAndChangeNothing) {
         EXPECT_EQ(str(m->getvl(0, false)) + std::to_string(m->getcf(0)), programXml("Keep") + "1");
     }
     EXPECT_NE(log.text().find("Host chunk refused"), std::string::npos);
+}
+
+TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
+    putProgram("a.xml", programXml("A"));
+    putProgram("v.xml", programXml("V"));
+    std::string const filled =
+        kHead + "\n" + setupXml({{0, "a.xml"}, {1, "gone.xml"}, {2, "a"}}, 2) + "\n";
+    std::string lower = filled;
+    for (std::string tag : {"<SETUP>", "</SETUP>"})
+        lower.replace(lower.find(tag), tag.size(), tag == "<SETUP>" ? "<setup>" : "</setup>");
+    struct Case {
+        char const* what;
+        std::string before; // the bank file; empty: none
+        bool joined;        // joinb's answer
+        char const* change; // "splice": the entry put in before the closing tag; "same"; "whole"
+    } const cases[] = {
+        {"entries, a failed one and LOAD", filled, true, "splice"},
+        {"lower-case tags", lower, true, "splice"},
+        {"named already", kHead + setupXml({{5, "V.XML"}}), true, "same"},
+        {"named without extension", kHead + setupXml({{5, "v"}}), true, "same"},
+        {"no programs yet", kHead + "\nSETUP\n", true, "whole"},
+        {"no SETUP", kHead + "<OTHER><PROGRAM/></OTHER>", false, "same"},
+        {"cut short", kHead + "<SETUP><PROGRAM><SEQUENCE>0</SEQ", false, "same"},
+        {"missing", "", false, "same"},
+    };
+    for (Case const& c : cases) {
+        std::string const path = temp.file("Setups/b.xml");
+        std::remove(path.c_str());
+        if (!c.before.empty()) putSetup("b.xml", c.before);
+        auto m = make();
+        put(*m, 3, "v");
+        LogCapture log;
+        CoreAnsx reason;
+        EXPECT_EQ(m->joinb("b.xml", 3, reason), c.joined) << c.what << ": " << str(reason);
+        EXPECT_EQ(reason.Length() > 0, !c.joined) << c.what;
+        std::string const after = c.before.empty() ? "" : readBytes(path);
+        EXPECT_EQ(fs::exists(path), !c.before.empty()) << c.what;
+        if (std::string(c.change) == "same") {
+            EXPECT_EQ(after, c.before) << c.what;
+            continue;
+        }
+        if (std::string(c.change) == "splice") {
+            // Every byte of the old file stays, in order, around one PROGRAM.
+            std::size_t const at = c.before.rfind("</");
+            ASSERT_GT(after.size(), c.before.size()) << c.what;
+            std::string const added = after.substr(at, after.size() - c.before.size());
+            EXPECT_EQ(after, c.before.substr(0, at) + added + c.before.substr(at)) << c.what;
+            EXPECT_EQ(added.rfind("<PROGRAM>", 0), 0u) << added;
+        }
+        // Read back as the boot reads it: the entries in their places, the
+        // failed one kept, LOAD where it was, the version last.
+        auto again = make();
+        ASSERT_TRUE(again->loads("b.xml", 0, true)) << c.what;
+        bool const whole = std::string(c.change) == "whole";
+        EXPECT_EQ(names(*again, 0, 5), whole ? "V|0|0|0|0|" : "A|FAILED GONE|A|V|0|") << c.what;
+        EXPECT_EQ(again->getpr(), whole ? -1 : 2) << c.what;
+    }
+    EXPECT_TRUE(fs::exists(temp.file("Setups/b.xml.lock"))); // beside the bank, never removed
+    CoreAnsx reason;
+    EXPECT_FALSE(make()->joinb("b.xml", 4, reason)); // an empty location names no file
 }

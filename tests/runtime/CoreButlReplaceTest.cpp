@@ -1,7 +1,9 @@
 // ctest-labels: threads
 // The one whole-file replacement routine, CoreButl::wrall, in both forms:
 // what may and may not be replaced, what a failure leaves behind (the previous
-// file, no temporary), links, and writers racing on one file.
+// file, no temporary), links, and writers racing on one file. Its sibling
+// CoreButl::wrnew only ever creates: every kind of entry at the name (a
+// dangling link too) stays as it was.
 
 #include "runtime/CoreButl.h"
 
@@ -198,6 +200,47 @@ TEST_F(Replace, RacingWritersLeaveOneWholeContent) {
     done.store(true);
     reader.join();
     EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(temporaries(), 0);
+}
+
+TEST_F(Replace, ANewFileNeverTakesThePlaceOfAnything) {
+    fs::create_directory(at("sub"));
+    writeBytes(at("file.txt"), "old");
+    fs::create_symlink(at("nowhere/victim.txt"), at("dangling.txt")); // folder missing
+    fs::create_symlink(at("victim.txt"), at("dangling2.txt"));        // folder there
+    fs::create_symlink(at("file.txt"), at("link.txt"));
+    struct Case {
+        char const* name;
+        int error; // wrerr after the call; 0: created
+    } const cases[] = {{"new.txt", 0},           {"sub/new.txt", 0},         {"file.txt", EEXIST},
+                       {"dangling.txt", EEXIST}, {"dangling2.txt", EEXIST},  {"link.txt", EEXIST},
+                       {"sub", EEXIST},          {"missing/new.txt", ENOENT}};
+    std::string const bytes("new\0bytes", 9);
+    for (Case const& c : cases) {
+        bool const pieces = c.error == EEXIST; // the stream form for half the rows
+        bool const made =
+            pieces ? CoreButl::wrnew(CoreAnsx(at(c.name).c_str()),
+                                     [&bytes](FILE* f) {
+                                         return std::fwrite(bytes.data(), 1, bytes.size(), f) ==
+                                                bytes.size();
+                                     })
+                   : CoreButl::wrnew(CoreAnsx(at(c.name).c_str()), bytes.data(), bytes.size());
+        EXPECT_EQ(made, c.error == 0) << c.name;
+        EXPECT_EQ(CoreButl::wrerr(), c.error) << c.name;
+        if (made) {
+            EXPECT_EQ(readBytes(at(c.name)), bytes) << c.name;
+        }
+    }
+    EXPECT_EQ(readBytes(at("file.txt")), "old");
+    EXPECT_TRUE(fs::is_symlink(at("dangling.txt")));
+    EXPECT_TRUE(fs::is_symlink(at("dangling2.txt")));
+    EXPECT_FALSE(fs::exists(at("victim.txt"))); // never written through the link
+    EXPECT_TRUE(fs::is_symlink(at("link.txt")));
+    EXPECT_TRUE(fs::is_directory(at("sub")));
+    EXPECT_EQ(temporaries(), 0);
+    // A fill that fails leaves nothing at the name.
+    EXPECT_FALSE(CoreButl::wrnew(CoreAnsx(at("half.txt").c_str()), [](FILE*) { return false; }));
+    EXPECT_FALSE(fs::exists(at("half.txt")));
     EXPECT_EQ(temporaries(), 0);
 }
 
