@@ -338,12 +338,12 @@ TEST_F(CorePrcsBtchTest, FailedWritesAndFallbacksLeaveTheFilesAlone) {
     load(1);
     std::string const one = readBytes(kit.programs() + "ONE.XML");
     writeBytes(kit.programs() + "BLOCK", "a file, not a folder");
-    // Under an existing name (the program's own, or another's) nothing is
-    // written either; each failure is logged once with the file and why.
+    // Under a path, or an existing name (the program's own, or another's),
+    // nothing is written either; each failure is logged once with why.
     struct Taken {
         char const* name;
         char const* line; // the level-0 line's end
-    } const taken[] = {{"BLOCK/V", "BLOCK/V.xml: Not a directory"},
+    } const taken[] = {{"BLOCK/V", "file name refused: \"BLOCK/V\""},
                        {"ONE", "ONE.xml: name taken"},
                        {"name_09", "name_09.xml: name taken"}};
     for (Taken const& t : taken) {
