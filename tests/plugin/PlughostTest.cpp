@@ -136,12 +136,16 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         std::string const out = work + c.out;
         if (c.status != 0) {
             EXPECT_FALSE(fs::exists(out) || fs::exists(out + ".part")) << "output after a refusal";
-            if (c.status == 2) EXPECT_NE(said.find("usage: plughost"), std::string::npos) << said;
+            if (said.find("is not understood") != std::string::npos) {
+                EXPECT_NE(said.find("usage: plughost"), std::string::npos) << said;
+            }
             continue;
         }
         // The input's length plus the tail the run reports; sox reads it without a warning.
         long frames = 0;
-        ASSERT_EQ(std::sscanf(said.c_str() + said.find("plughost: "), "plughost: %ld", &frames), 1);
+        std::size_t const line = said.rfind("plughost: ", said.find(" frames at "));
+        ASSERT_NE(line, std::string::npos) << said;
+        ASSERT_EQ(std::sscanf(said.c_str() + line, "plughost: %ld", &frames), 1);
         ASSERT_NE(said.find("tail "), std::string::npos) << said;
         long const tail = std::atol(said.c_str() + said.find("tail ") + 5);
         EXPECT_EQ(long(readLeft(out).size()), frames + (tail > 1 ? tail : 0));
@@ -181,7 +185,7 @@ TEST(PlughostTest, ConvertedInputKeepsItsLevelAndPlace) {
     std::string const work = rig.folder() + "work/";
     fs::create_directories(work);
     long const frames = 22050; // 0.5 s of 1 kHz at -6.02 dBFS
-    std::vector<double> x(std::size_t(frames));
+    std::vector<double> x(static_cast<std::size_t>(frames), 0.0);
     for (long t = 0; t < frames; ++t)
         x[std::size_t(t)] = 0.5 * std::sin(2 * M_PI * 1000 * t / 44100.0);
     WavBytes sine{44100, 3, 32, {x}};
@@ -210,6 +214,9 @@ TEST(PlughostTest, ProgramsSoundTheSameAtEveryRate) {
     std::string const work = rig.folder() + "work/";
     fs::create_directories(work);
     double first[3] = {0, 0, 0};
+    std::vector<double> x(44100, 0.0);
+    x[22050] = 1.0;
+    writeBytes(work + "imp.wav", wavBytes(WavBytes{44100, 3, 32, {x}}));
     for (int rate : {44100, 32000, 48000, 88200, 96000, 192000}) {
         SCOPED_TRACE(rate);
         std::string const r = std::to_string(rate),
@@ -221,18 +228,16 @@ TEST(PlughostTest, ProgramsSoundTheSameAtEveryRate) {
         ASSERT_GE(long(y.size()), long(rate));
         double const h1 = component(y, rate / 4, rate - rate / 4, 1000, rate).first;
         double const h2 = component(y, rate / 4, rate - rate / 4, 2000, rate).first;
-        // The room's answer to an impulse 0.5 s into the input.
-        std::vector<double> x(std::size_t(rate), 0.0);
-        x[std::size_t(rate / 2)] = 1.0;
-        WavBytes in{rate, 3, 32, {x}};
-        writeBytes(work + "imp" + r + ".wav", wavBytes(in));
+        // The room's answer to an impulse 0.5 s into a 44.1 kHz input,
+        // converted with its level kept: its sum grows with the rate.
         auto const [roomStatus, roomSaid] =
-            run(work, so + " room" + r + ".wav --slot 1 --in imp" + r + ".wav");
+            run(work, so + " room" + r + ".wav --slot 1 --in imp.wav --rate " + r);
         ASSERT_EQ(roomStatus, 0) << roomSaid;
         std::vector<double> const z = readLeft(work + "room" + r + ".wav");
         std::size_t top = 0;
         for (std::size_t t = 0; t < z.size(); ++t)
             if (std::fabs(z[t]) > std::fabs(z[top])) top = t;
+        EXPECT_EQ(top, std::size_t(rate / 2)) << "the direct sound where the impulse is";
         double direct = 0.0;
         for (long t = long(top) - rate / 1000; t <= long(top) + 2 * rate / 1000; ++t)
             if (t >= 0 && t < long(z.size())) direct += z[std::size_t(t)];
