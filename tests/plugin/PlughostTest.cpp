@@ -2,9 +2,10 @@
 // input files named every way (a hidden namesake must never be read
 // instead), each option, the refusals (bad input, an empty slot, a plug-in
 // that cannot boot: a message, exit status 1, no output file, and no
-// time-out behind it), a plug-in named through "..", and the lead-in
-// leaving the demo room's render as a running host gets it. Every output is
-// read back by our reader and by sox, which must not warn.
+// time-out behind it; options it cannot render: exit status 2), a plug-in
+// named through "..", the lead-in leaving the demo room's render as a running
+// host gets it, and the demo sounding the same at every common rate. Every
+// output is read back by our reader and by sox, which must not warn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -178,66 +179,48 @@ std::pair<double, double> component(std::vector<double> const& y, long from, lon
     return {std::hypot(re, im) / n, std::atan2(re, im)};
 }
 
-// An input converted to the host's rate keeps its level and its first
-// frame's place: Init passes it through unchanged.
-TEST(PlughostTest, ConvertedInputKeepsItsLevelAndPlace) {
-    PluginRig rig;
-    std::string const work = rig.folder() + "work/";
-    fs::create_directories(work);
-    long const frames = 22050; // 0.5 s of 1 kHz at -6.02 dBFS
-    std::vector<double> x(static_cast<std::size_t>(frames), 0.0);
-    for (long t = 0; t < frames; ++t)
-        x[std::size_t(t)] = 0.5 * std::sin(2 * M_PI * 1000 * t / 44100.0);
-    WavBytes sine{44100, 3, 32, {x}};
-    writeBytes(work + "sine.wav", wavBytes(sine));
-    for (int rate : {32000, 48000, 96000, 192000}) {
-        SCOPED_TRACE(rate);
-        std::string const out = "sine" + std::to_string(rate) + ".wav";
-        auto const [status, said] =
-            run(work, std::string(VORLAN_PLUGHOST) + " " + quoted(rig.path()) + " " + out +
-                          " --slot 0 --in sine.wav --rate " + std::to_string(rate));
-        ASSERT_EQ(status, 0) << said;
-        std::vector<double> const y = readLeft(work + out);
-        long const body = frames * rate / 44100;
-        ASSERT_GE(long(y.size()), body);
-        auto const [level, phase] = component(y, body / 4, body - body / 4, 1000, rate);
-        EXPECT_LT(std::fabs(20 * std::log10(level / 0.5)), 0.1) << level;
-        // A sine starting at sample 0 has phase 0 there: within a hundredth of a sample.
-        EXPECT_LT(std::fabs(phase) / (2 * M_PI * 1000 / rate), 0.01) << phase;
-    }
-}
-
 // The demo's programs sound the same at every common rate: the saturator's
-// 1 kHz component and second harmonic, and the room's direct sound.
-TEST(PlughostTest, ProgramsSoundTheSameAtEveryRate) {
+// 1 kHz component and second harmonic, and the room's direct sound for an
+// impulse 0.5 s into a 44.1 kHz input. That input, and a sine at -6.02 dBFS
+// through Init, are converted keeping their level and their first frame's place.
+TEST(PlughostTest, ProgramsAndInputsSoundTheSameAtEveryRate) {
     PluginRig rig;
     std::string const work = rig.folder() + "work/";
     fs::create_directories(work);
-    double first[3] = {0, 0, 0};
-    std::vector<double> x(44100, 0.0);
+    std::vector<double> x(44100, 0.0), sine(22050);
     x[22050] = 1.0;
+    for (std::size_t t = 0; t < sine.size(); ++t)
+        sine[t] = 0.5 * std::sin(2 * M_PI * 1000 * double(t) / 44100);
     writeBytes(work + "imp.wav", wavBytes(WavBytes{44100, 3, 32, {x}}));
+    writeBytes(work + "sine.wav", wavBytes(WavBytes{44100, 3, 32, {sine}}));
+    double first[3] = {0, 0, 0};
     for (int rate : {44100, 32000, 48000, 88200, 96000, 192000}) {
         SCOPED_TRACE(rate);
         std::string const r = std::to_string(rate),
                           so = std::string(VORLAN_PLUGHOST) + " " + quoted(rig.path());
-        auto const [status, said] =
-            run(work, so + " sat" + r + ".wav --slot 2 --signal sine:1000 --rate " + r);
-        ASSERT_EQ(status, 0) << said;
-        std::vector<double> const y = readLeft(work + "sat" + r + ".wav");
+        auto render = [&](std::string const& out, std::string const& args) {
+            auto const [status, said] = run(work, so + " " + out + " --rate " + r + " " + args);
+            EXPECT_EQ(status, 0) << said;
+            return readLeft(work + out);
+        };
+        long const body = 22050L * rate / 44100; // the sine's frames at this rate
+        std::vector<double> const in = render("in" + r + ".wav", "--slot 0 --in sine.wav");
+        ASSERT_GE(long(in.size()), body);
+        auto const [level, phase] = component(in, body / 4, body - body / 4, 1000, rate);
+        EXPECT_LT(std::fabs(20 * std::log10(level / 0.5)), 0.1) << level;
+        // A sine starting at sample 0 has phase 0 there: within a hundredth of a sample.
+        EXPECT_LT(std::fabs(phase) / (2 * M_PI * 1000 / rate), 0.01) << phase;
+
+        std::vector<double> const y = render("sat" + r + ".wav", "--slot 2 --signal sine:1000");
         ASSERT_GE(long(y.size()), long(rate));
         double const h1 = component(y, rate / 4, rate - rate / 4, 1000, rate).first;
         double const h2 = component(y, rate / 4, rate - rate / 4, 2000, rate).first;
-        // The room's answer to an impulse 0.5 s into a 44.1 kHz input,
-        // converted with its level kept: its sum grows with the rate.
-        auto const [roomStatus, roomSaid] =
-            run(work, so + " room" + r + ".wav --slot 1 --in imp.wav --rate " + r);
-        ASSERT_EQ(roomStatus, 0) << roomSaid;
-        std::vector<double> const z = readLeft(work + "room" + r + ".wav");
+        std::vector<double> const z = render("room" + r + ".wav", "--slot 1 --in imp.wav");
         std::size_t top = 0;
         for (std::size_t t = 0; t < z.size(); ++t)
             if (std::fabs(z[t]) > std::fabs(z[top])) top = t;
         EXPECT_EQ(top, std::size_t(rate / 2)) << "the direct sound where the impulse is";
+        // Converted with its level kept, the impulse's sum grows with the rate.
         double direct = 0.0;
         for (long t = long(top) - rate / 1000; t <= long(top) + 2 * rate / 1000; ++t)
             if (t >= 0 && t < long(z.size())) direct += z[std::size_t(t)];
