@@ -477,7 +477,9 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         // 7.
         if (!keep) reader->setfr(rate, true);
         // 8. Sizing pass.
-        long longestdelivered = 0, largestbound = 0;
+        // largestown: the longest file's own length at the delivered rate; the
+        // lead and tail a conversion adds do not make a marker file long.
+        long longestdelivered = 0, largestbound = 0, largestown = 0;
         for (int i = 0; i < E; ++i) {
             try {
                 reader->open_(names[i]);
@@ -492,21 +494,23 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
             datasize += double(frames[i]) * reader->getca() * 8.0;
             CoreLog_::debug(
                 CoreAnsx("opened ") + quoted(names[i]) + CoreAnsx(":") + CoreAnsx(frames[i]), 3, 3);
-            reader->close();
             longestdelivered = std::max(longestdelivered, frames[i]);
             largestbound = std::max(largestbound, bound[i]);
+            largestown = std::max(largestown, reader->getow());
+            reader->close();
         }
         // 9. Rate decision.
         long const ceiling = CoreButl::tpfup(filerate, conversionceiling);
         reader->set32(false);
-        h.marker = largestbound < 16;
-        if (largestbound > ceiling || (largestbound < 16 && (slot == 0 || slot == capacity))) {
+        h.marker = largestown < 16;
+        if (largestown > ceiling || (largestown < 16 && (slot == 0 || slot == capacity))) {
             reader->setfr(-1, true);
             for (int i = 0; i < E; ++i) frames[i] = bound[i] = raw[i];
-            longestdelivered = largestbound = 0;
+            longestdelivered = largestbound = largestown = 0;
             for (int i = 0; i < E; ++i) {
                 longestdelivered = std::max(longestdelivered, frames[i]);
                 largestbound = std::max(largestbound, bound[i]);
+                largestown = std::max(largestown, raw[i]);
             }
         }
         // 10.
@@ -555,7 +559,7 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         // 14. Every slot but a marker slot aligns on slot 0's first impulse.
         if (syncversion >= 2) {
             if (slot == 0) firstsync = sync[0];
-            if (largestbound >= 16)
+            if (largestown >= 16)
                 for (int i = 0; i < E; ++i)
                     if (firstsync < length[i]) sync[i] = firstsync;
         }

@@ -82,16 +82,18 @@ double* CoreRtcv::cnvrt(double* input, long n, long& outLength, double rate, dou
     const short count = recipes->getst(row);
     double* data = input;
     int length = static_cast<int>(n);
+    int anchor = 0; // where the block's first sample falls in data
     for (short k = 0; k < count; ++k) {
         unsigned short kind;
         int L = 0, M = 0;
         k = stage(row, k, kind, L, M);
-        const short slot = mkclc(kind, rate, L, M, length);
+        const short slot = mkclc(kind, rate, L, M, length, anchor);
         if (slot < 0) break; // logged by mkclc; report what was reached
         apply(slot, data);
         data = slots[slot].out;
         rate = slots[slot].outrate;
         length = slots[slot].outlen;
+        anchor = slots[slot].lead;
     }
     outRate = rate;
     outLength = length;
@@ -100,8 +102,8 @@ double* CoreRtcv::cnvrt(double* input, long n, long& outLength, double rate, dou
 
 short CoreRtcv::stage(short row, short k, unsigned short& kind, int& L, int& M) {
     const int f = recipes->getfc(row, k);
-    L = 0;
-    M = 0;
+    L = 1;
+    M = 1;
     if (k == 0 && !recipes->getfi(row)) {
         kind = 1;
         M = f;
@@ -117,29 +119,79 @@ short CoreRtcv::stage(short row, short k, unsigned short& kind, int& L, int& M) 
     return k;
 }
 
-bool CoreRtcv::fits(unsigned short kind, int L, int M, long n) {
-    const bool badFactors =
-        (kind == 0 && L < 1) || (kind == 1 && M < 1) || (kind == 2 && (L < 1 || M < 1)) || kind > 2;
+bool CoreRtcv::fits(int L, int M, long n) {
     // Lengths and taps must fit the 32-bit fields of a design.
-    const int64_t grow = (kind == 1) ? 1 : std::max(L, 1);
-    return !badFactors && n >= 1 && int64_t(n) * grow <= INT_MAX / 2 &&
-           int64_t(iCmaxphase) * std::max(L, M) <= INT_MAX / 2;
+    return L >= 1 && M >= 1 && n >= 1 && int64_t(iCmaxphase) * std::max(L, M) <= INT_MAX / 4 &&
+           int64_t(n) * L + int64_t(iCmaxphase) * std::max(L, M) <= INT_MAX / 2;
+}
+
+CoreRtcv::SHAPELOC CoreRtcv::shape(int L, int M) {
+    SHAPELOC p{};
+    p.N = iCmaxphase * (L > 1 ? L : M);
+    p.c = p.N / 2 - 1;
+    // The cutoff is the lower of the two Nyquist rates; the gain L makes up
+    // for the zeros interpolation puts between the input samples.
+    p.factor = L > M ? L : M;
+    p.gain = L;
+    const double centre = (L > M) ? 1.0 : static_cast<double>(L) / M;
+    p.peak = centre * std::pow(blackman(p.c, 2 * p.c + 1), iCwindowpower);
+    // The taps outside [edge, 2c - edge] stay below -140 dB of the centre's:
+    // the output stops there instead of running the whole prototype out (a
+    // margin below -120 dB, so a file with silence in front converts to the
+    // same samples within 1e-6 of the peak).
+    const double floor = 1e-7 * std::fabs(p.peak);
+    p.edge = p.c;
+    for (int t = 0; t < p.c; ++t)
+        if (std::fabs(sincTap(t - p.c, p.factor, p.gain)) *
+                std::pow(blackman(t, 2 * p.c + 1), iCwindowpower) >=
+            floor) {
+            p.edge = t;
+            break;
+        }
+    return p;
+}
+
+void CoreRtcv::place(const SHAPELOC& p, int L, int M, int n, int anchor, int& first, int& lead,
+                     int& outlen) {
+    // Input sample i is centred on upsampled position i L + c. Output t is
+    // taken at position first + t M, with first the last position at or before
+    // the response's start that lies a whole number of outputs before the
+    // anchor's centre: the anchor lands on output lead exactly.
+    const int64_t centre = int64_t(anchor) * L + p.c;
+    const int64_t back = ((int64_t(p.edge) - centre) % M + M) % M;
+    first = static_cast<int>(p.edge - back);
+    lead = static_cast<int>((centre - first) / M);
+    const int64_t last = int64_t(n - 1) * L + 2 * p.c - p.edge;
+    outlen = static_cast<int>((last - first) / M + 1);
 }
 
 long CoreRtcv::chainlength(long n, short row) {
     if (n < 1) return 0;
     if (row < 0 || row >= DataRtcv::iCcount || n > INT_MAX) return n;
+    long lead = 0;
+    return walk(n, row, lead);
+}
+
+long CoreRtcv::chainlead(short row) {
+    if (row < 0 || row >= DataRtcv::iCcount) return 0;
+    long lead = 0;
+    walk(1, row, lead);
+    return lead;
+}
+
+long CoreRtcv::walk(long n, short row, long& lead) {
     const short count = recipes->getst(row);
-    long length = n;
+    int length = static_cast<int>(n);
+    int anchor = 0;
     for (short k = 0; k < count; ++k) {
         unsigned short kind;
-        int L = 0, M = 0;
+        int L = 1, M = 1;
         k = stage(row, k, kind, L, M);
-        if (!fits(kind, L, M, length)) break; // where cnvrt stops too
-        length = (kind == 0)   ? length * L
-                 : (kind == 1) ? length / M
-                               : static_cast<long>(int64_t(length) * L / M);
+        if (!fits(L, M, length)) break; // where cnvrt stops too
+        int first = 0;
+        place(shape(L, M), L, M, length, anchor, first, anchor, length);
     }
+    lead = anchor;
     return length;
 }
 
@@ -150,25 +202,27 @@ void CoreRtcv::chainratio(short row, long long& up, long long& down) {
     const short count = recipes->getst(row);
     for (short k = 0; k < count; ++k) {
         unsigned short kind;
-        int L = 0, M = 0;
+        int L = 1, M = 1;
         k = stage(row, k, kind, L, M);
-        if (!fits(kind, L, M, 1)) break;
-        if (kind != 1) up *= L;
-        if (kind != 0) down *= M;
+        if (!fits(L, M, 1)) break;
+        up *= L;
+        down *= M;
     }
 }
 
-short CoreRtcv::mkclc(unsigned short kind, double rate, int L, int M, int n) {
+short CoreRtcv::mkclc(unsigned short kind, double rate, int L, int M, int n, int anchor) {
     for (short i = 0; i < iCslots; ++i) {
         const STAGELOC& s = slots[i];
-        if (s.built && s.kind == kind && s.inrate == rate && s.L == L && s.M == M && s.n == n) {
+        if (s.built && s.kind == kind && s.inrate == rate && s.L == L && s.M == M && s.n == n &&
+            s.anchor == anchor) {
             nextslot = static_cast<short>((i + 1) % iCslots);
             return i;
         }
     }
     const short slot = nextslot;
     dlclc(slot);
-    if (!fits(kind, L, M, n)) {
+    if (kind > 2 || !fits(L, M, n) || anchor < 0 || (kind == 0 && M != 1) ||
+        (kind == 1 && L != 1)) {
         CoreLog_::loger(CoreAnsx("CoreRtcv::mkclc: no stage for kind ") + CoreAnsx(int(kind)) +
                             CoreAnsx(" L ") + CoreAnsx(L) + CoreAnsx(" M ") + CoreAnsx(M) +
                             CoreAnsx(" n ") + CoreAnsx(n),
@@ -176,7 +230,7 @@ short CoreRtcv::mkclc(unsigned short kind, double rate, int L, int M, int n) {
         return -1;
     }
     try {
-        build(&slots[slot], kind, rate, L, M, n);
+        build(&slots[slot], kind, rate, L, M, n, anchor);
     } catch (...) {
         dlclc(slot); // a half-built design must not be reused
         throw;
@@ -194,57 +248,33 @@ double* CoreRtcv::take(int count, const char* op) {
     return static_cast<double*>(pool->mallc(0, std::max(count, 1), "RTCV", op));
 }
 
-void CoreRtcv::build(STAGELOC* s, unsigned short kind, double rate, int L, int M, int n) {
+void CoreRtcv::build(STAGELOC* s, unsigned short kind, double rate, int L, int M, int n,
+                     int anchor) {
     s->kind = kind;
     s->inrate = rate;
-    s->L = (kind == 1) ? 0 : L;
-    s->M = (kind == 0) ? 0 : M;
+    s->L = L;
+    s->M = M;
     s->n = n;
-    s->F = (kind == 1) ? M : L;
-    const int F = s->F;
-
-    // Prototype.
-    int N;
-    if (kind == 1)
-        N = static_cast<int>(std::min<int64_t>(int64_t(iCmaxphase) * M, n));
-    else
-        N = static_cast<int>(std::min<int64_t>(int64_t(iCmaxphase) * L, int64_t(n) * L));
-    const int h0 = N / 2;
-    double* h = take(N, "mkclc");
-    std::fill(h, h + std::max(N, 1), 0.0);
-    if (h0 >= 1) {
-        double centre;
-        double factor;
-        double gain;
-        if (kind == 0 || (kind == 2 && L > M)) {
-            centre = 1.0;
-            factor = L;
-            gain = L;
-        } else if (kind == 1) {
-            centre = 1.0 / M;
-            factor = M;
-            gain = 1.0;
-        } else {
-            centre = static_cast<double>(L) / M;
-            factor = M;
-            gain = L;
-        }
-        fillSinc(N, h, centre, factor, gain, true);
-        if (N >= 2)
-            for (int t = 0; t <= h0 && t < N; ++t) h[t] *= std::pow(blackman(t, N), iCwindowpower);
-        flhcp(N, h);
-    }
-
-    // Phase layout. With no centre tap (a one-sample block) the design is
-    // silent: delay and phase 0, every spectrum zero.
-    s->D = (h0 >= 1) ? (h0 - 1) / F : 0;
-    s->ph = (h0 >= 1) ? (h0 - 1) % F : 0;
-    s->P = N / F;
+    s->anchor = anchor;
+    s->F = L;
+    const SHAPELOC p = shape(L, M);
+    place(p, L, M, n, anchor, s->first, s->lead, s->outlen);
+    s->edge = p.edge;
+    s->P = p.N / L;
     s->K = CoreButl::getp2(2 * s->P - 1);
-    const int64_t outlen = (kind == 0) ? int64_t(n) * L : (kind == 1) ? n / M : int64_t(n) * L / M;
-    s->outlen = static_cast<int>(outlen);
-    s->outrate = (kind == 0) ? rate * L : (kind == 1) ? rate / M : rate * L / M;
-    s->acclen = std::max(((kind == 1) ? s->outlen : n) + s->P - 1, 1);
+    s->outrate = rate * L / M;
+    s->acclen = n + s->P - 1;
+
+    // Prototype: a window centred on tap c over a sinc centred there too; a
+    // window half a tap off would leave the phases' gains -100 dB apart.
+    const int N = p.N;
+    double* h = take(N, "mkclc");
+    std::fill(h, h + N, 0.0);
+    h[p.c] = p.peak;
+    for (int t = 0; t < p.c; ++t)
+        h[t] =
+            sincTap(t - p.c, p.factor, p.gain) * std::pow(blackman(t, 2 * p.c + 1), iCwindowpower);
+    for (int t = 1; t <= p.c; ++t) h[p.c + t] = h[p.c - t];
 
     try {
         if (!newpl(pool, &s->plan, s->K)) {
@@ -254,18 +284,15 @@ void CoreRtcv::build(STAGELOC* s, unsigned short kind, double rate, int L, int M
         s->acc = take(s->acclen, "mkclc");
         s->work = take(s->K, "mkclc");
         s->out = take(s->outlen, "mkclc");
-        if (kind == 1) s->decin = take(s->outlen, "mkclc");
-        s->spectra = static_cast<double**>(pool->mallc(0, F, "RTCV", "mkclc"));
-        for (int j = 0; j < F; ++j) s->spectra[j] = nullptr;
-
-        const int taps = (kind == 1) ? s->P - 1 : s->P;
-        for (int j = 0; j < F; ++j) {
+        s->spectra = static_cast<double**>(pool->mallc(0, L, "RTCV", "mkclc"));
+        for (int j = 0; j < L; ++j) s->spectra[j] = nullptr;
+        // Phase j holds the taps j, j + L, j + 2 L ...: it makes the upsampled
+        // positions j modulo L of the filtered signal.
+        for (int j = 0; j < L; ++j) {
             double* g = take(s->K, "mkclc");
             s->spectra[j] = g;
             std::fill(g, g + s->K, 0.0);
-            if (taps <= 0) continue;
-            for (int m = 0; m < taps; ++m)
-                g[m] = (kind == 2) ? h[j + m * L] : h[(s->ph + j) % F + m * F];
+            for (int m = 0; m < s->P; ++m) g[m] = h[j + m * L];
             ippsFFTFwd_RToPack_64f_I(g, s->plan.spec, s->plan.buffer);
         }
     } catch (...) {
@@ -282,15 +309,14 @@ void CoreRtcv::ovadd(STAGELOC* s, const double* y, int n, const double* g) {
     const int P = s->P;
     const int K = s->K;
     std::fill(acc, acc + s->acclen, 0.0);
-    if (P <= 0) return; // no taps: the convolution is zero
-    for (int start = 0; start < n - 1; start += P) {
-        const int b = std::min(P, n - 1 - start);
+    for (int start = 0; start < n; start += P) {
+        const int b = std::min(P, n - start);
         std::copy(y + start, y + start + b, work);
         std::fill(work + b, work + K, 0.0);
         ippsFFTFwd_RToPack_64f_I(work, s->plan.spec, s->plan.buffer);
         ippsMulPack_64f_I(g, work, K);
         ippsFFTInv_PackToR_64f_I(work, s->plan.spec, s->plan.buffer);
-        const int add = std::min({2 * P, P - 1 + n - start, K, s->acclen - start});
+        const int add = std::min(b + P - 1, s->acclen - start);
         for (int i = 0; i < add; ++i) acc[start + i] += work[i];
     }
 }
@@ -301,48 +327,19 @@ void CoreRtcv::apply(short slot, const double* y) {
         return;
     }
     STAGELOC* s = &slots[slot];
-    const int F = s->F;
-    const int n = s->n;
-    if (s->kind == 0) {
-        for (int j = 0; j < F; ++j) {
-            ovadd(s, y, n, s->spectra[j]);
-            const int first = (j + s->ph) % F;
-            for (int m = 0; m < n; ++m) s->out[first + m * F] = s->acc[s->D + m];
-        }
-    } else if (s->kind == 1) {
-        const int count = s->outlen;
-        std::fill(s->out, s->out + std::max(count, 1), 0.0);
-        for (int j = 0; j < F; ++j) {
-            // Phase j holds the taps h[a + m F], a = (ph + j) mod F. Output i is
-            // the filter centred on input i F + ph + D F, so tap a + m F must meet
-            // input (i + D - m) F + ph - a: the phase reads the inputs ph - a
-            // (-F < ph - a <= ph) past each multiple of F. Pairing the taps with
-            // any other offset misaligns the phases against each other, which
-            // turns the low-pass into a comb (passband droop, aliases let through).
-            const int offset = s->ph - (s->ph + j) % F;
-            for (int i = 0; i + 1 < count; ++i) {
-                const int at = offset + i * F;
-                s->decin[i] = (at >= 0) ? y[at] : 0.0; // before the block: silence
-            }
-            if (count >= 1) s->decin[count - 1] = 0.0;
-            ovadd(s, s->decin, count, s->spectra[j]);
-            for (int i = 0; i + 1 < count; ++i) s->out[i] += s->acc[s->D + i];
-        }
-    } else {
-        const int L = s->L;
-        const int M = s->M;
-        const int g = std::gcd(L, M);
-        const int period = L / g;    // outputs between two of the same phase
-        const int64_t qstep = M / g; // input positions between them
-        const int count = s->outlen;
-        for (int j = 0; j < F; ++j) {
-            ovadd(s, y, n, s->spectra[j]);
-            for (int t0 = 0; t0 < period && t0 < count; ++t0) {
-                const int64_t pos = int64_t(t0 + 1) * M - 1;
-                if (pos % L != j) continue;
-                int64_t q = pos / L;
-                for (int t = t0; t < count; t += period, q += qstep) s->out[t] = s->acc[s->D + q];
-            }
+    const int L = s->L;
+    const int M = s->M;
+    const int count = s->outlen;
+    const int period = L / std::gcd(L, M); // outputs between two of the same phase
+    std::fill(s->out, s->out + count, 0.0);
+    for (int j = 0; j < L; ++j) {
+        ovadd(s, y, s->n, s->spectra[j]);
+        for (int t0 = 0; t0 < period && t0 < count; ++t0) {
+            const int64_t m0 = int64_t(s->first) + int64_t(t0) * M;
+            if (((m0 % L) + L) % L != j) continue;
+            // Positions before the first input's response are silence.
+            for (int64_t t = t0, m = m0; t < count; t += period, m += int64_t(period) * M)
+                if (m >= 0 && m / L < s->acclen) s->out[t] = s->acc[m / L];
         }
     }
 }
@@ -358,7 +355,6 @@ void CoreRtcv::dlclc(short slot) {
     }
     if (s->acc != nullptr) pool->free_(s->acc);
     if (s->work != nullptr) pool->free_(s->work);
-    if (s->decin != nullptr) pool->free_(s->decin);
     if (s->out != nullptr) pool->free_(s->out);
     delpl(pool, &s->plan);
     emptySlot(s);

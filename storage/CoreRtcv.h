@@ -5,8 +5,10 @@
 // and applied by FFT overlap-add. Stage designs (phase spectra, FFT plan,
 // buffers) live in three slots reused while the same stage comes again; a
 // new design takes the next slot round-robin.
-// Each block is converted on its own, with no state carried between calls:
-// whole-file conversion is seamless, piecewise conversion shows seams.
+// Each block is converted on its own, with no state carried between calls, as
+// if silence came before and after it: the whole filtered block is delivered,
+// its first sample landing a whole number of output samples (the lead) from
+// the start. Whole-file conversion is seamless, piecewise conversion shows seams.
 // Owner: the WAV reader, on its pool, with the DataRtcv it owns.
 // Threads: that reader's thread only (loader or engine worker); it allocates
 // and plans, so never the audio thread.
@@ -24,28 +26,44 @@ public:
         Ipp8u* buffer;           // pool block ("RTCV") of the size the spec reports
     };
 
-    // One stage design (a slot).
+    // One stage design (a slot). A stage upsamples by L, filters and keeps
+    // every M-th sample; it treats the time before and after its block as
+    // silence and delivers the whole filtered block: a lead before the place
+    // where the block's first sample (the anchor) falls, and a tail after the
+    // last one, both cut where the prototype's taps fall below -140 dB of its
+    // centre. Neither filter nor alignment depends on the block's length.
     struct STAGELOC {
         short built;         // 1 when the design below is complete
         unsigned short kind; // 0 interpolate by L, 1 decimate by M, 2 fractional L/M
         double inrate;       // input rate, Hz
-        int F;               // phase count: L (kinds 0, 2) or M (kind 1)
-        int L;               // interpolation factor (0 for kind 1)
-        int M;               // decimation factor (0 for kind 0)
+        int F;               // phase count: L
+        int L;               // interpolation factor (1 for kind 1)
+        int M;               // decimation factor (1 for kind 0)
         int n;               // input samples per call
+        int anchor;          // input sample the converted file's first sample falls on
         double outrate;      // output rate, Hz
-        int outlen;          // output samples per call
-        int D;               // centre delay, samples of the phase filters
-        int ph;              // centre phase
+        int outlen;          // output samples per call: lead, n L / M, tail
+        int lead;            // output sample the anchor falls on exactly
+        int first;           // upsampled position of output 0 (input 0 at position 0)
+        int edge;            // first prototype tap above -140 dB of the centre tap
         int P;               // phase filter length, taps
         int K;               // FFT size
-        int acclen;          // accumulator length, samples
+        int acclen;          // accumulator length, samples: n + P - 1
         double** spectra;    // F pointers, each to K doubles: Pack spectrum of one phase filter
         double* acc;         // accumulator, acclen doubles
         double* work;        // FFT work, K doubles
-        double* decin;       // decimator input, outlen doubles (kind 1 only)
         double* out;         // output, outlen doubles
         IPPPLAN plan;        // FFT of size K
+    };
+
+    // The prototype a stage of factors L, M filters with.
+    struct SHAPELOC {
+        int N;         // taps: 2048 L (2048 M when L is 1)
+        int c;         // centre tap, N / 2 - 1; the taps are symmetric about it
+        int edge;      // first tap above -140 dB of the centre tap
+        double factor; // sinc period, upsampled samples: the larger of L and M
+        double gain;   // side-tap gain: L
+        double peak;   // centre tap, windowed
     };
 
     CoreRtcv(CorePool* pool, DataRtcv* recipes);
@@ -60,17 +78,20 @@ public:
     // that slot is rebuilt or the converter deleted) or the input itself when
     // nothing is converted; outLength and outRate tell what was returned. A
     // stage that cannot be planned stops the chain there (logged).
+    // The input's first sample falls on output chainlead(row).
     double* cnvrt(double* input, long n, long& outLength, double rate, double& outRate, short row);
     // Samples cnvrt makes of n samples by a table row (n for any other row):
-    // each stage rounds its length down, so a chain can make fewer than
-    // floor(n x ratio), and none at all from a few samples.
+    // the lead, about n x ratio, and the tail.
     long chainlength(long n, short row);
+    // Output sample the input's first sample falls on, the same for every
+    // length (0 for no row).
+    long chainlead(short row);
     // The row's rate ratio as the exact fraction up / down of its stages'
     // factors (1 / 1 for no row); the table's double ratio is a rounded value.
     void chainratio(short row, long long& up, long long& down);
-    // Slot holding the stage design (kind, rate, L, M, n), built when missing;
-    // -1 when it could not be planned.
-    short mkclc(unsigned short kind, double rate, int L, int M, int n);
+    // Slot holding the stage design (kind, rate, L, M, n, anchor), built when
+    // missing; -1 when it could not be planned. Kind 0 takes M = 1, kind 1 L = 1.
+    short mkclc(unsigned short kind, double rate, int L, int M, int n, int anchor = 0);
     // Runs the built stage of a slot on its n input samples into its output.
     void apply(short slot, const double* input);
     // Frees a slot's buffers, spectra and plan; marks it not built.
@@ -80,7 +101,7 @@ public:
     static bool newpl(CorePool* pool, IPPPLAN* plan, int size);
     static void delpl(CorePool* pool, IPPPLAN* plan); // frees the plan's FFT and work buffer
     // One phase's FFT overlap-add of y (n samples) with the Pack spectrum g into
-    // the slot's accumulator; the last input sample takes no part.
+    // the slot's accumulator: the whole convolution, n + P - 1 samples.
     void ovadd(STAGELOC* s, const double* y, int n, const double* g);
 
     // Filter building blocks (n taps, h = n / 2; half fills only the first half).
@@ -107,8 +128,16 @@ private:
     // returns the index of its last factor.
     short stage(short row, short k, unsigned short& kind, int& L, int& M);
     // A stage of these factors can be designed for n input samples.
-    static bool fits(unsigned short kind, int L, int M, long n);
-    void build(STAGELOC* s, unsigned short kind, double rate, int L, int M, int n);
+    static bool fits(int L, int M, long n);
+    static SHAPELOC shape(int L, int M); // the prototype of a stage
+    // Where a stage of n input samples, whose anchor is input sample anchor,
+    // takes output 0 (first), where the anchor lands (lead) and how many
+    // samples it makes (outlen).
+    static void place(const SHAPELOC& p, int L, int M, int n, int anchor, int& first, int& lead,
+                      int& outlen);
+    // Length and lead a row makes of n samples, stage by stage as cnvrt runs.
+    long walk(long n, short row, long& lead);
+    void build(STAGELOC* s, unsigned short kind, double rate, int L, int M, int n, int anchor);
     double* take(int count, const char* op);
 
     short nextslot;    // 0..2, where the next new design goes

@@ -1,5 +1,6 @@
 #include "storage/CoreWvfr.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -48,7 +49,7 @@ unsigned char const subformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x8
 CoreWvfr::CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole)
     : datalength(-1), readsize(0), framesleft(0), filerate(0), deliveredrate(0), channels(0),
       bytespersample(0), framesize(0), item(-1), targetrate(0), recipe(-1), bitspersample(0),
-      ratio(1.0), inverse(1.0), ratioup(1), ratiodown(1), converting(false), open(false),
+      ratio(1.0), inverse(1.0), ratioup(1), ratiodown(1), lead(0), converting(false), open(false),
       datafound(false), loadwhole(loadWhole), plain(false), round32(false),
       encoding(Encoding::none), reason(""), readbuffer(nullptr), riffheader(nullptr),
       chunkheader(nullptr), fmtblock(nullptr), workleft(nullptr), workright(nullptr), workframes(0),
@@ -92,6 +93,7 @@ void CoreWvfr::conversionoff() {
     inverse = 1.0;
     ratioup = 1;
     ratiodown = 1;
+    lead = 0;
     deliveredrate = filerate;
 }
 
@@ -239,6 +241,7 @@ void CoreWvfr::open_(CoreAnsx name) {
     inverse = 1.0;
     ratioup = 1;
     ratiodown = 1;
+    lead = 0;
     deliveredrate = filerate;
     if (converting && recipes != nullptr && converter != nullptr) {
         int row = recipes->getpt(filerate, targetrate);
@@ -248,6 +251,7 @@ void CoreWvfr::open_(CoreAnsx name) {
             ratio = factor;
             inverse = 1.0 / factor;
             converter->chainratio(static_cast<short>(recipe), ratioup, ratiodown);
+            lead = converter->chainlead(static_cast<short>(recipe));
             // The row nearest the pair may start from another rate or miss
             // its nominal one: what counts is the rate its stages make of
             // this file's, which is what the caller gets.
@@ -343,17 +347,16 @@ long CoreWvfr::getdt(long n, double* left, double* right) {
         long long const asked = n < most ? n : most;
         long long const wanted = (asked * down + up - 1) / up;
         m = wanted < framesleft ? static_cast<long>(wanted) : framesleft;
-        // The stages' rounding can leave ceil(n / ratio) frames short of n
-        // samples, down to none: frames would be used up with nothing
-        // delivered. Take the fewest frames that make n samples, or all.
+        // A piece is delivered from its first frame's place on (its lead
+        // dropped): take the fewest frames that make n samples, or all.
         if (m < framesleft) {
-            if (chainlength(framesleft) <= n) {
+            if (chainlength(framesleft) - lead <= n) {
                 m = framesleft;
             } else {
                 long lo = m, hi = framesleft; // all frames make more than n
                 while (lo < hi) {
                     long const mid = lo + (hi - lo) / 2;
-                    if (chainlength(mid) >= n)
+                    if (chainlength(mid) - lead >= n)
                         hi = mid;
                     else
                         lo = mid + 1;
@@ -389,17 +392,19 @@ long CoreWvfr::getdt(long n, double* left, double* right) {
                         0);
         throw CoreAnsx("");
     }
-    long d = length < n ? length : n;
+    // Reading the rest whole delivers its lead too; a piece starts where its first frame falls.
+    long const skip = n >= length ? 0 : lead;
+    long d = length - skip < n ? length - skip : n;
     if (d < 0) d = 0;
-    for (long k = 0; k < d; ++k) left[k] = out[k] * gain;
+    for (long k = 0; k < d; ++k) left[k] = out[skip + k] * gain;
     if (stereo) {
         // Converted after the left is copied out: both share the converter's output.
         long lengthRight = 0;
         outRate = targetrate;
         out = converter->cnvrt(workright, m, lengthRight, filerate, outRate,
                                static_cast<short>(recipe));
-        long dr = lengthRight < d ? lengthRight : d;
-        for (long k = 0; k < d; ++k) right[k] = k < dr ? out[k] * gain : 0.0;
+        long dr = lengthRight - skip < d ? lengthRight - skip : d;
+        for (long k = 0; k < d; ++k) right[k] = k < dr ? out[skip + k] * gain : 0.0;
     }
     return d;
 }
@@ -436,10 +441,17 @@ long CoreWvfr::getdr(bool raw) {
 
 long CoreWvfr::getdw() {
     if (!ready()) return -1;
+    return std::max<long>(getow(), static_cast<long>(chainlength(framesleft)));
+}
+
+long CoreWvfr::getow() {
+    if (!ready()) return -1;
     if (ratio <= 1.0) return framesleft;
     return static_cast<long>((static_cast<long long>(framesleft) * ratioup + ratiodown - 1) /
                              ratiodown);
 }
+
+long CoreWvfr::getld() { return ready() ? lead : -1; }
 
 long long CoreWvfr::chainlength(long long m) {
     if (converter == nullptr || recipe < 0) return m;

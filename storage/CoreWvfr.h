@@ -12,7 +12,10 @@
 // holding the empty text.
 // Converting, the reader takes the recipe row nearest the pair of rates; when
 // it does not reach the target exactly, getrt and getdr tell what it really
-// delivers and open_ logs the difference.
+// delivers and open_ logs the difference. Conversion keeps the whole file:
+// reading the rest in one call delivers a lead (getld samples) before the
+// place where the file's first frame falls, and the filter's tail after its
+// last; a smaller read delivers a piece from its first frame's place on.
 // Owner: the loading task that makes it (one per impulse file, export or
 // program vector); it owns its pool blocks and its converter.
 // Threads: loader or engine worker; it reads files and allocates, so never
@@ -56,9 +59,13 @@ public:
     int getrr();  // file rate, Hz, -1 when no file is open
     bool getdb(); // the file holds 8-byte samples
     // Frames left (raw), or exactly the frames reading the rest in one call
-    // delivers (at most floor(left x ratio)); -1 when closed.
+    // delivers (lead and tail included when converting); -1 when closed.
     long getdr(bool raw);
-    long getdw(); // room a caller needs for the rest: ceil(left x ratio) if ratio > 1
+    long getdw(); // room a caller needs for the rest: the larger of getow and getdr(false)
+    // The rest's own length at the delivered rate, without lead and tail:
+    // ceil(left x ratio) if ratio > 1, else the frames left.
+    long getow();
+    long getld(); // delivered samples before the file's first frame falls; -1 when closed
     // open_, deliver getdr(false) frames, close; returns that count.
     long imprt(CoreAnsx name, double* left, double* right);
     void close(); // closes the item
@@ -84,8 +91,7 @@ private:
     void releasework();
     void conversionoff();
     // Samples the recipe's chain of stages makes of m file frames (m
-    // without a recipe): every stage rounds its length down, so a chain can
-    // make fewer than floor(m x ratio), and none at all from a few frames.
+    // without a recipe): lead, about m x ratio, tail.
     long long chainlength(long long m);
 
     int datalength;      // bytes of the data chunk; -1 while no valid file is open
@@ -108,6 +114,7 @@ private:
     // should be a whole number would land one frame off.
     long long ratioup;
     long long ratiodown;
+    long lead;           // converted samples before the file's first frame (0 without a recipe)
     bool converting;     // a target rate is set
     bool open;           // an item is open in the store
     bool datafound;      // the data chunk was found and accepted

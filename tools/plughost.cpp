@@ -8,7 +8,9 @@
 //     --in FILE.wav        input (default: the test signal of --signal)
 //     --signal KIND        impulse | sine:HZ | noise (default impulse)
 //     --seconds S          length of the test signal (default 1)
-//     --rate HZ            host rate (default: the input file's, else 44100)
+//     --rate HZ            host rate (default: the input file's, else 44100); an
+//                          input at another rate is converted, keeping its level
+//                          and the place of its first frame
 //     --block N            block size in frames (default 512)
 //     --double             double precision (default single)
 //     --slot N             program slot to load first (bank x 100 + program)
@@ -24,13 +26,18 @@
 // After the lead-in the input is padded with latency + tail frames of
 // silence and the latency is cut from the output, so the output holds the
 // input's length plus the tail; MIDI frames count from the input's first.
+// An option it cannot take (a signal other than impulse, noise or sine:HZ
+// below half the rate, a length a WAV file cannot hold) ends the run with
+// exit status 2; running out of memory while rendering with status 1.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <random>
 #include <string>
 #include <thread>
@@ -106,6 +113,8 @@ int editor(CoreHost& host) {
 // The whole file, read as given (relative, absolute, any characters), then
 // handed to the WAV reader as an item in memory: the store's own file names
 // are upper-cased and joined to a folder. False with why on failure.
+// Converted to another rate, the input keeps its level and its timing: no
+// gain keeping a kernel's sum, and the lead before its first frame dropped.
 bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fileRate,
              std::string& why) {
     std::string bytes;
@@ -136,7 +145,7 @@ bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fi
         int const item = store.crtit(CoreAnsx("IN.WAV"), false);
         store.setit(item, bytes.data(), static_cast<long>(bytes.size()), CoreAnsx(""), true, false);
         CoreWvfr reader(&pool, &store, false);
-        if (rate > 0) reader.setfr(rate, false);
+        if (rate > 0) reader.setfr(rate, true);
         try {
             reader.open_(CoreAnsx("IN.WAV"));
         } catch (CoreAnsx const&) {
@@ -144,11 +153,19 @@ bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fi
             return false;
         }
         fileRate = reader.getrt();
+        if (reader.getca() > 2)
+            std::fprintf(stderr, "plughost: %s has %d channels; channels 1 and 2 are used\n",
+                         path.c_str(), reader.getca());
         long const n = reader.getdr(false);
+        long const lead = reader.getld();
         out.assign(2, std::vector<double>(std::size_t(n > 0 ? n : 0)));
         long const got = reader.getdt(n, out[0].data(), out[1].data());
         if (reader.getca() < 2) out[1] = out[0];
-        for (auto& c : out) c.resize(std::size_t(got));
+        long const skip = std::min(std::max(lead, 0L), got);
+        for (auto& c : out) {
+            c.resize(std::size_t(got));
+            c.erase(c.begin(), c.begin() + skip);
+        }
         reader.close();
     } catch (...) {
         why = "could not be read";
@@ -175,8 +192,20 @@ bool writeWav(std::string const& path, int rate, CoreHost::CHANNELS& data) {
     return std::rename(part.c_str(), path.c_str()) == 0;
 }
 
-CoreHost::CHANNELS signal(std::string const& kind, int rate, double seconds) {
-    long const n = std::lround(seconds * rate);
+// Frames a WAV file of two 4-byte channels holds: its data size is 32 bits.
+constexpr long long kWavFrames = (0xFFFFFFFFll - 44) / 8;
+
+// The test signal's kind is impulse, noise or sine:HZ with 0 < HZ < rate / 2.
+bool known(std::string const& kind, int rate) {
+    if (kind == "impulse" || kind == "noise") return true;
+    if (kind.rfind("sine:", 0) != 0) return false;
+    char* end = nullptr;
+    double const hz = std::strtod(kind.c_str() + 5, &end);
+    return end != kind.c_str() + 5 && *end == '\0' && std::isfinite(hz) && hz > 0.0 &&
+           hz < rate / 2.0;
+}
+
+CoreHost::CHANNELS signal(std::string const& kind, int rate, long n) {
     CoreHost::CHANNELS s(2, std::vector<double>(std::size_t(n > 0 ? n : 0), 0.0));
     if (n <= 0) return s;
     if (kind.rfind("sine:", 0) == 0) {
@@ -291,11 +320,25 @@ int main(int argc, char** argv) {
         }
     }
     if (withEditor && (!input.empty() || !midi.empty())) return usage();
+    // Lengths are checked before anything is allocated, and again with the
+    // plug-in's latency and tail once it is loaded.
+    auto fits = [](char const* option, double value, long long frames) {
+        if (frames <= kWavFrames) return true;
+        std::fprintf(stderr,
+                     "plughost: %s %g makes %lld frames, more than a WAV file holds (%lld)\n",
+                     option, value, frames, kWavFrames);
+        return false;
+    };
+    auto frameCount = [](double seconds, int hz) {
+        double const n = std::round(seconds * hz);
+        return n > 9e18 ? LLONG_MAX : static_cast<long long>(n);
+    };
     std::stable_sort(
         midi.begin(), midi.end(),
         [](CoreHost::MIDI const& x, CoreHost::MIDI const& y) { return x.frame < y.frame; });
 
     CoreHost::CHANNELS in;
+    long long signalFrames = 0;
     if (!input.empty()) {
         int fileRate = 0;
         std::string why;
@@ -305,10 +348,20 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (rate == 0) rate = fileRate;
-    } else {
-        if (rate == 0) rate = 44100;
-        in = signal(kind, rate, seconds);
+    } else if (rate == 0) {
+        rate = 44100;
     }
+    if (!known(kind, rate)) {
+        std::fprintf(stderr,
+                     "plughost: \"--signal %s\" is not understood: impulse, noise or sine:HZ "
+                     "with 0 < HZ < %g\n",
+                     kind.c_str(), rate / 2.0);
+        return usage();
+    }
+    if (input.empty()) signalFrames = frameCount(seconds, rate);
+    if (!fits("--lead-in", leadin, frameCount(leadin, rate)) ||
+        !fits("--seconds", seconds, signalFrames))
+        return 2;
 
     char const* const nothing = withEditor ? "" : "; no output written";
     CoreHost host(plugin, rate, block);
@@ -347,21 +400,32 @@ int main(int argc, char** argv) {
 
     // Silence until the program has settled, in whole blocks; none of it is kept.
     long const lead = (std::lround(leadin * rate) + block - 1) / block * block;
-    if (lead > 0) {
-        CoreHost::CHANNELS quiet(2, std::vector<double>(std::size_t(lead), 0.0)), ignored;
-        host.rendr(quiet, ignored, dbl);
-    }
     long const latency = host.getdl();
     long const tail = static_cast<long>(host.dispt(PlatVst::opGetTailSize));
-    long const frames = static_cast<long>(in[0].size());
-    for (auto& c : in) c.resize(std::size_t(frames + latency + (tail > 1 ? tail : 0)), 0.0);
-    terminal = isatty(2) && in[0].size() > std::size_t(10 * rate);
+    long long const extra = std::max(latency, 0L) + (tail > 1 ? tail : 0);
+    if (!fits("--lead-in", leadin, lead + extra) ||
+        (input.empty() && !fits("--seconds", seconds, signalFrames + extra)))
+        return 2;
+    long frames = 0;
+    double spent = 0.0;
     CoreHost::CHANNELS out;
-    auto const t0 = std::chrono::steady_clock::now();
-    host.rendr(in, out, dbl, false, midi, progress);
-    double const spent =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    for (auto& c : out) c.erase(c.begin(), c.begin() + std::min<long>(latency, long(c.size())));
+    try {
+        if (lead > 0) {
+            CoreHost::CHANNELS quiet(2, std::vector<double>(std::size_t(lead), 0.0)), ignored;
+            host.rendr(quiet, ignored, dbl);
+        }
+        if (input.empty()) in = signal(kind, rate, static_cast<long>(signalFrames));
+        frames = static_cast<long>(in[0].size());
+        for (auto& c : in) c.resize(std::size_t(frames + latency + (tail > 1 ? tail : 0)), 0.0);
+        terminal = isatty(2) && in[0].size() > std::size_t(10 * rate);
+        auto const t0 = std::chrono::steady_clock::now();
+        host.rendr(in, out, dbl, false, midi, progress);
+        spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        for (auto& c : out) c.erase(c.begin(), c.begin() + std::min<long>(latency, long(c.size())));
+    } catch (std::bad_alloc const&) {
+        std::fprintf(stderr, "plughost: out of memory for %ld frames%s\n", frames, nothing);
+        return 1;
+    }
     if (!writeWav(output, rate, out)) {
         std::fprintf(stderr, "plughost: %s could not be written\n", output.c_str());
         return 1;

@@ -252,9 +252,13 @@ std::vector<Signal> truthSamples(CorePool& pool, ImpulseFile const& f) {
     CoreWvfr reader(&pool, &loose, true);
     reader.setfr(kRate, true);
     reader.open_(CoreAnsx(f.name.c_str()));
+    // The whole file: its own whole frames of the ratio, with the lead and tail around them.
+    EXPECT_EQ(reader.getow(), long(ch[0].size()));
+    long const whole = reader.getdr(false);
+    EXPECT_GT(whole, reader.getld() + long(ch[0].size()) * kRate / parsed.rate);
     std::vector<Signal> out(2, Signal(reader.getdw(), 0.0));
     long n = reader.getdt(reader.getdw(), out[0].data(), out[1].data());
-    EXPECT_EQ(n, long(ch[0].size()) * kRate / parsed.rate); // whole frames of the ratio
+    EXPECT_EQ(n, whole);
     for (Signal& s : out) s.resize(n);
     return out;
 }
@@ -274,7 +278,9 @@ Signal truthKernel(CorePool& pool, int h, int c) {
     const Signal tA = normalised(kPosA, 3, Signal(peaks.begin(), peaks.begin() + 3));
     const Signal tB = normalised(kPosB, 1, Signal{peaks[3]});
     const Signal wA = interpolate(kPosA, 3, kHeldA), wR = interpolate(kPosRoot, 2, kHeldRoot);
-    Signal out(400, 0.0);
+    size_t longest = 0;
+    for (Signal const& s : k) longest = std::max(longest, s.size());
+    Signal out(longest, 0.0);
     for (int i = 0; i < 4; ++i) {
         const double g = i < 3 ? wR[0] * wA[i] * tA[i] : wR[1] * tB[0];
         for (size_t s = 0; s < k[i].size(); ++s) out[s] += g * k[i][s];

@@ -2,9 +2,10 @@
 // input files named every way (a hidden namesake must never be read
 // instead), each option, the refusals (bad input, an empty slot, a plug-in
 // that cannot boot: a message, exit status 1, no output file, and no
-// time-out behind it), a plug-in named through "..", and the lead-in
-// leaving the demo room's render as a running host gets it. Every output is
-// read back by our reader and by sox, which must not warn.
+// time-out behind it; options it cannot render: exit status 2), a plug-in
+// named through "..", the lead-in leaving the demo room's render as a running
+// host gets it, and the demo sounding the same at every common rate. Every
+// output is read back by our reader and by sox, which must not warn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +22,8 @@
 #include "storage/CoreWvfr.h"
 #include "storage/CoreWvfw.h"
 #include "tests/plugin/PluginRig.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/WavBytes.h"
 
 namespace fs = std::filesystem;
 
@@ -75,6 +78,9 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     writeWav(work + ".in.wav", 44100, 1000, 0.9); // the hidden namesake
     writeWav(work + "sub dir/my in.wav", 48000, 2000, 0.5);
     std::ofstream(work + "text.wav") << "not a sound file";
+    WavBytes quad{44100, 3, 32,
+                  std::vector<std::vector<double>>(4, std::vector<double>(3000, 0.1))};
+    writeBytes(work + "quad.wav", wavBytes(quad));
     writeWav(work + "empty.wav", 44100, 0, 0.0);
     // A plug-in with nothing beside it: no master settings, no data.
     fs::create_directories(work + "bare");
@@ -108,6 +114,16 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         {"bare.wav", "", 1, "boot failed; no output written; its display:\n  BREVANTA",
          "bare/vorlan.so"},
         {"dots.wav", "--in in.wav", 0, "3000 frames", "../work/../vorlan.so"},
+        // What it cannot render is refused before anything is rendered.
+        {"square.wav", "--signal square", 2, "\"--signal square\" is not understood", ""},
+        {"sine.wav.out", "--signal sine", 2, "\"--signal sine\" is not understood", ""},
+        {"abc.wav", "--signal sine:abc", 2, "\"--signal sine:abc\" is not understood", ""},
+        {"alias.wav", "--signal sine:22050", 2, "with 0 < HZ < 22050", ""},
+        {"alias48.wav", "--signal sine:30000 --rate 48000", 2, "with 0 < HZ < 24000", ""},
+        {"long.wav", "--seconds 1e9", 2, "--seconds 1e+09 makes", ""},
+        {"longlead.wav", "--lead-in 1e9", 2, "more than a WAV file holds", ""},
+        {"quad.wav.out", "--in quad.wav", 0, "quad.wav has 4 channels; channels 1 and 2 are used",
+         ""},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.out);
@@ -121,11 +137,16 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         std::string const out = work + c.out;
         if (c.status != 0) {
             EXPECT_FALSE(fs::exists(out) || fs::exists(out + ".part")) << "output after a refusal";
+            if (said.find("is not understood") != std::string::npos) {
+                EXPECT_NE(said.find("usage: plughost"), std::string::npos) << said;
+            }
             continue;
         }
         // The input's length plus the tail the run reports; sox reads it without a warning.
         long frames = 0;
-        ASSERT_EQ(std::sscanf(said.c_str() + said.find("plughost: "), "plughost: %ld", &frames), 1);
+        std::size_t const line = said.rfind("plughost: ", said.find(" frames at "));
+        ASSERT_NE(line, std::string::npos) << said;
+        ASSERT_EQ(std::sscanf(said.c_str() + line, "plughost: %ld", &frames), 1);
         ASSERT_NE(said.find("tail "), std::string::npos) << said;
         long const tail = std::atol(said.c_str() + said.find("tail ") + 5);
         EXPECT_EQ(long(readLeft(out).size()), frames + (tail > 1 ? tail : 0));
@@ -143,6 +164,74 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         worst = std::max(worst, std::fabs(settled[k] - longer[k]));
     EXPECT_LT(worst, 1e-6);
     EXPECT_GT(*std::max_element(settled.begin(), settled.end()), 0.01) << "the room played";
+}
+
+// Amplitude and phase (rad) of the f Hz component of y[from .. to - 1] at
+// rate, time zero at sample zero.
+std::pair<double, double> component(std::vector<double> const& y, long from, long to, double f,
+                                    double rate) {
+    double re = 0.0, im = 0.0;
+    for (long t = from; t < to; ++t) {
+        re += y[std::size_t(t)] * std::cos(2 * M_PI * f * double(t) / rate);
+        im += y[std::size_t(t)] * std::sin(2 * M_PI * f * double(t) / rate);
+    }
+    double const n = double(to - from) / 2;
+    return {std::hypot(re, im) / n, std::atan2(re, im)};
+}
+
+// The demo's programs sound the same at every common rate: the saturator's
+// 1 kHz component and second harmonic, and the room's direct sound for an
+// impulse 0.5 s into a 44.1 kHz input. That input, and a sine at -6.02 dBFS
+// through Init, are converted keeping their level and their first frame's place.
+TEST(PlughostTest, ProgramsAndInputsSoundTheSameAtEveryRate) {
+    PluginRig rig;
+    std::string const work = rig.folder() + "work/";
+    fs::create_directories(work);
+    std::vector<double> x(44100, 0.0), sine(22050);
+    x[22050] = 1.0;
+    for (std::size_t t = 0; t < sine.size(); ++t)
+        sine[t] = 0.5 * std::sin(2 * M_PI * 1000 * double(t) / 44100);
+    writeBytes(work + "imp.wav", wavBytes(WavBytes{44100, 3, 32, {x}}));
+    writeBytes(work + "sine.wav", wavBytes(WavBytes{44100, 3, 32, {sine}}));
+    double first[3] = {0, 0, 0};
+    for (int rate : {44100, 32000, 48000, 88200, 96000, 192000}) {
+        SCOPED_TRACE(rate);
+        std::string const r = std::to_string(rate),
+                          so = std::string(VORLAN_PLUGHOST) + " " + quoted(rig.path());
+        auto render = [&](std::string const& out, std::string const& args) {
+            auto const [status, said] = run(work, so + " " + out + " --rate " + r + " " + args);
+            EXPECT_EQ(status, 0) << said;
+            return readLeft(work + out);
+        };
+        long const body = 22050L * rate / 44100; // the sine's frames at this rate
+        std::vector<double> const in = render("in" + r + ".wav", "--slot 0 --in sine.wav");
+        ASSERT_GE(long(in.size()), body);
+        auto const [level, phase] = component(in, body / 4, body - body / 4, 1000, rate);
+        EXPECT_LT(std::fabs(20 * std::log10(level / 0.5)), 0.1) << level;
+        // A sine starting at sample 0 has phase 0 there: within a hundredth of a sample.
+        EXPECT_LT(std::fabs(phase) / (2 * M_PI * 1000 / rate), 0.01) << phase;
+
+        std::vector<double> const y = render("sat" + r + ".wav", "--slot 2 --signal sine:1000");
+        ASSERT_GE(long(y.size()), long(rate));
+        double const h1 = component(y, rate / 4, rate - rate / 4, 1000, rate).first;
+        double const h2 = component(y, rate / 4, rate - rate / 4, 2000, rate).first;
+        std::vector<double> const z = render("room" + r + ".wav", "--slot 1 --in imp.wav");
+        std::size_t top = 0;
+        for (std::size_t t = 0; t < z.size(); ++t)
+            if (std::fabs(z[t]) > std::fabs(z[top])) top = t;
+        EXPECT_EQ(top, std::size_t(rate / 2)) << "the direct sound where the impulse is";
+        // Converted with its level kept, the impulse's sum grows with the rate.
+        double direct = 0.0;
+        for (long t = long(top) - rate / 1000; t <= long(top) + 2 * rate / 1000; ++t)
+            if (t >= 0 && t < long(z.size())) direct += z[std::size_t(t)];
+        direct *= 44100.0 / rate;
+        double const now[3] = {20 * std::log10(h1), 20 * std::log10(h2 / h1),
+                               20 * std::log10(std::fabs(direct))};
+        if (rate == 44100) std::copy(now, now + 3, first);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_LT(std::fabs(now[i] - first[i]), 0.2)
+                << i << ": " << now[i] << " vs " << first[i];
+    }
 }
 
 } // namespace

@@ -1,7 +1,8 @@
-// The converter: every recipe's output rate and length, a 1 kHz sine through
-// interpolation and through fractional stages (frequency by DFT peak,
-// amplitude by a least-squares fit), decimation's zero last value, the
-// slot cache and its round-robin overwrite, tiny blocks, and the filter
+// The converter: every recipe's output rate and length (lead, body, tail), a
+// 1 kHz sine through interpolation and through fractional stages (frequency
+// by DFT peak, amplitude by a least-squares fit, the first sample on the
+// lead), decimation keeping the last sample, the slot cache and its
+// round-robin overwrite, tiny blocks keeping their sum, and the filter
 // building blocks against their formulas.
 #include <gtest/gtest.h>
 
@@ -88,7 +89,13 @@ TEST(CoreRtcv, EveryRecipeProducesItsDocumentedRateAndLength) {
                 ++k;
             }
         }
-        EXPECT_EQ(outLength, want) << row;
+        // The whole file: the body after the lead, then a tail; k more input
+        // samples (k the decimations' product) make exactly k x ratio more.
+        long long up = 1, down = 1;
+        conv.chainratio(row, up, down);
+        EXPECT_EQ(outLength, conv.chainlength(n, row)) << row;
+        EXPECT_GE(outLength, conv.chainlead(row) + want) << row;
+        EXPECT_EQ(conv.chainlength(n + long(down), row) - outLength, up) << row;
         for (long i = 0; i < outLength; ++i) ASSERT_TRUE(std::isfinite(y[i])) << row << " " << i;
     }
 }
@@ -117,16 +124,18 @@ TEST(CoreRtcv, SineAt1kHzDoubledIn44100To88200) {
     long outLength = 0;
     double outRate = 88200;
     const double* y = conv.cnvrt(x.data(), n, outLength, 44100, outRate, -1);
-    ASSERT_EQ(outLength, 2 * n);
+    const long lead = conv.chainlead(14);
+    ASSERT_EQ(outLength, conv.chainlength(n, 14));
+    ASSERT_GE(outLength, lead + 2 * n);
     ASSERT_EQ(outRate, 88200);
-    const int from = 8192, to = int(outLength) - 8192;
+    const int from = int(lead) + 8192, to = int(lead) + 2 * n - 8192;
     EXPECT_NEAR(peakFrequency(y, from, from + 8820, 88200), 1000, 5);
     const double amp = fittedAmplitude(y, from, to, 1000, 88200);
     EXPECT_LT(std::fabs(20 * std::log10(amp)), 1.0) << amp;
     // Interpolation keeps the sine itself, sample by sample away from the
-    // edges; the phase layout places each input sample L - 1 = 1 output late.
+    // edges, the first input sample on output lead.
     for (int t = from; t < to; ++t)
-        ASSERT_NEAR(y[t], std::sin(kTwoPi * 1000 * (t - 1) / 88200), 1e-4) << t;
+        ASSERT_NEAR(y[t], std::sin(kTwoPi * 1000 * (t - lead) / 88200), 1e-4) << t;
 }
 
 TEST(CoreRtcv, SineAt1kHzThroughFractionalStages96000To48000) {
@@ -138,15 +147,16 @@ TEST(CoreRtcv, SineAt1kHzThroughFractionalStages96000To48000) {
     long outLength = 0;
     double outRate = 48000;
     const double* y = conv.cnvrt(x.data(), n, outLength, 96000, outRate, -1);
-    ASSERT_EQ(outLength, n / 2);
+    const long lead = conv.chainlead(30);
+    ASSERT_GE(outLength, lead + n / 2);
     ASSERT_EQ(outRate, 48000);
-    const int from = 4096, to = int(outLength) - 4096;
+    const int from = int(lead) + 4096, to = int(lead) + n / 2 - 4096;
     EXPECT_NEAR(peakFrequency(y, from, from + 4800, 48000), 1000, 5);
     const double amp = fittedAmplitude(y, from, to, 1000, 48000);
     EXPECT_LT(std::fabs(20 * std::log10(amp)), 1.0) << amp;
 }
 
-TEST(CoreRtcv, DecimationHalvesAndLeavesTheLastValueZero) {
+TEST(CoreRtcv, DecimationHalvesAndKeepsTheLastSample) {
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv conv(&pool, &table);
@@ -154,12 +164,19 @@ TEST(CoreRtcv, DecimationHalvesAndLeavesTheLastValueZero) {
     std::vector<double> x = sine(n, 1000, 192000);
     long outLength = 0;
     double outRate = 96000;
+    const long lead = conv.chainlead(55);
     const double* y = conv.cnvrt(x.data(), n, outLength, 192000, outRate, 55);
-    ASSERT_EQ(outLength, n / 2);
+    ASSERT_GE(outLength, lead + n / 2);
     EXPECT_EQ(outRate, 96000);
-    EXPECT_EQ(y[outLength - 1], 0.0);
-    const double amp = fittedAmplitude(y, 4096, int(outLength) - 4096, 1000, 96000);
+    const double amp = fittedAmplitude(y, int(lead) + 4096, int(lead) + n / 2 - 4096, 1000, 96000);
     EXPECT_LT(std::fabs(20 * std::log10(amp)), 1.0) << amp;
+    // An impulse at the last sample keeps its sum (half of it at half the rate).
+    std::vector<double> last(n, 0.0);
+    last[n - 1] = 1.0;
+    y = conv.cnvrt(last.data(), n, outLength, 192000, outRate, 55);
+    double sum = 0;
+    for (long i = 0; i < outLength; ++i) sum += y[i];
+    EXPECT_NEAR(sum, 0.5, 1e-6);
 }
 
 // A decimator is a low-pass then a pick of every M-th sample: a tone well
@@ -178,12 +195,13 @@ TEST(CoreRtcv, DecimationKeepsThePassbandAndRejectsAliases) {
         long outLength = 0;
         double outRate = out;
         const double* y = conv.cnvrt(x.data(), n, outLength, in, outRate, row);
-        ASSERT_EQ(outLength, n / M);
-        for (int i = 4096; i < outLength - 4096; ++i)
-            ASSERT_NEAR(y[i], std::sin(kTwoPi * pass * i * M / in), 1e-3) << row << " " << i;
+        const long lead = conv.chainlead(row);
+        ASSERT_GE(outLength, lead + n / M);
+        for (int i = 4096; i < n / M - 4096; ++i)
+            ASSERT_NEAR(y[lead + i], std::sin(kTwoPi * pass * i * M / in), 1e-3) << row << " " << i;
         y = conv.cnvrt(z.data(), n, outLength, in, outRate, row);
         double peak = 0;
-        for (int i = 4096; i < outLength - 4096; ++i) peak = std::max(peak, std::fabs(y[i]));
+        for (int i = 4096; i < n / M - 4096; ++i) peak = std::max(peak, std::fabs(y[lead + i]));
         EXPECT_LT(peak, 1e-3) << row;
     }
 }
@@ -202,12 +220,16 @@ TEST(CoreRtcv, TwoFractionalStagesFill176400To192000) {
     EXPECT_EQ(s0->kind, 2);
     EXPECT_EQ(s0->L, 8);
     EXPECT_EQ(s0->M, 7);
-    EXPECT_EQ(s0->outlen, 800);
+    EXPECT_GE(s0->outlen, s0->lead + 800);
+    EXPECT_EQ(s0->anchor, 0);
     EXPECT_EQ(s1->kind, 2);
     EXPECT_EQ(s1->L, 20);
     EXPECT_EQ(s1->M, 21);
-    EXPECT_EQ(s1->n, 800);
-    EXPECT_EQ(outLength, 800 * 20 / 21);
+    EXPECT_EQ(s1->n, s0->outlen);
+    EXPECT_EQ(s1->anchor, s0->lead); // the second stage places the first sample where it fell
+    EXPECT_EQ(s1->lead, conv.chainlead(49));
+    EXPECT_EQ(outLength, s1->outlen);
+    EXPECT_EQ(outLength, conv.chainlength(700, 49));
     EXPECT_FALSE(conv.getsl(2)->built);
 }
 
@@ -215,23 +237,25 @@ TEST(CoreRtcv, SlotsAreReusedAndOverwrittenRoundRobin) {
     CorePool pool;
     DataRtcv table(&pool);
     CoreRtcv conv(&pool, &table);
-    EXPECT_EQ(conv.mkclc(0, 44100, 2, 0, 64), 0);
+    EXPECT_EQ(conv.mkclc(0, 44100, 2, 1, 64), 0);
     EXPECT_EQ(conv.getns(), 1);
-    EXPECT_EQ(conv.mkclc(0, 44100, 2, 0, 64), 0); // same design: reused
+    EXPECT_EQ(conv.mkclc(0, 44100, 2, 1, 64), 0); // same design: reused
     EXPECT_EQ(conv.getns(), 1);
-    EXPECT_EQ(conv.mkclc(1, 44100, 0, 2, 64), 1);
+    EXPECT_EQ(conv.mkclc(1, 44100, 1, 2, 64), 1);
     EXPECT_EQ(conv.mkclc(2, 44100, 3, 2, 64), 2);
     EXPECT_EQ(conv.getns(), 0);
-    EXPECT_EQ(conv.mkclc(0, 44100, 2, 0, 64), 0); // still cached; next moves past it
+    EXPECT_EQ(conv.mkclc(0, 44100, 2, 1, 64), 0); // still cached; next moves past it
     EXPECT_EQ(conv.getns(), 1);
-    EXPECT_EQ(conv.mkclc(0, 44100, 4, 0, 64), 1); // a fourth design overwrites slot 1
+    EXPECT_EQ(conv.mkclc(0, 44100, 4, 1, 64), 1); // a fourth design overwrites slot 1
     EXPECT_EQ(conv.getsl(1)->L, 4);
-    EXPECT_EQ(conv.mkclc(1, 44100, 0, 2, 64), 2); // the overwritten one is rebuilt at the next slot
+    EXPECT_EQ(conv.mkclc(1, 44100, 1, 2, 64), 2); // the overwritten one is rebuilt at the next slot
     EXPECT_EQ(conv.getsl(2)->kind, 1);
-    EXPECT_EQ(conv.mkclc(0, 44100, 2, 0, 65), 0); // another length is another design
+    EXPECT_EQ(conv.mkclc(0, 44100, 2, 1, 65), 0); // another length is another design
     EXPECT_EQ(conv.getsl(0)->n, 65);
-    EXPECT_EQ(conv.mkclc(0, 44100, 0, 0, 64), -1); // no factor: refused, nothing overwritten
-    EXPECT_EQ(conv.getns(), 1);
+    EXPECT_EQ(conv.mkclc(0, 44100, 2, 1, 65, 3), 1); // and so is another anchor
+    EXPECT_EQ(conv.getsl(1)->lead, conv.getsl(0)->lead + 6);
+    EXPECT_EQ(conv.mkclc(0, 44100, 0, 1, 64), -1); // no factor: refused, nothing overwritten
+    EXPECT_EQ(conv.getns(), 2);
 }
 
 TEST(CoreRtcv, TinyBlocksStayInsideTheirBuffers) {
@@ -241,24 +265,29 @@ TEST(CoreRtcv, TinyBlocksStayInsideTheirBuffers) {
     std::vector<double> one = {0.5};
     long outLength = -1;
     double outRate = 0;
-    // Interpolation of one sample.
+    auto sum = [&](const double* y) {
+        double s = 0;
+        for (long i = 0; i < outLength; ++i) s += y[i];
+        return s;
+    };
+    // Interpolation of one sample: its sum doubles with the rate.
     const double* y = conv.cnvrt(one.data(), 1, outLength, 44100, outRate, 14);
-    EXPECT_EQ(outLength, 2);
-    for (long i = 0; i < outLength; ++i) EXPECT_TRUE(std::isfinite(y[i]));
-    // Decimation by 16 of 1, 16, 20 and 31 samples (fewer than 2M).
+    EXPECT_EQ(outLength, conv.chainlength(1, 14));
+    EXPECT_NEAR(sum(y), 1.0, 1e-6);
+    // Decimation by 16 of 1, 16, 20 and 31 samples (fewer than 2M): nothing lost.
     for (long n : {1L, 16L, 20L, 31L}) {
         std::vector<double> x(n, 1.0);
         y = conv.cnvrt(x.data(), n, outLength, 96000, outRate, 20);
-        EXPECT_EQ(outLength, n / 16);
-        for (long i = 0; i < outLength; ++i) EXPECT_EQ(y[i], 0.0);
+        EXPECT_EQ(outLength, conv.chainlength(n, 20));
+        EXPECT_NEAR(sum(y), n / 16.0, 1e-6) << n;
     }
-    // Fractional stages down to nothing.
+    // Fractional stages of a few samples.
     for (long n : {1L, 2L, 3L, 7L}) {
         std::vector<double> x(n, 1.0);
         y = conv.cnvrt(x.data(), n, outLength, 44100, outRate, 9);
-        EXPECT_EQ(outLength, n * 8 / 7 * 20 / 21);
+        EXPECT_EQ(outLength, conv.chainlength(n, 9));
         EXPECT_EQ(outRate, 48000);
-        for (long i = 0; i < outLength; ++i) EXPECT_TRUE(std::isfinite(y[i]));
+        EXPECT_NEAR(sum(y), n * 48000.0 / 44100.0, 1e-6) << n;
     }
     // An empty block converts nothing.
     EXPECT_EQ(conv.cnvrt(one.data(), 0, outLength, 44100, outRate, 14), one.data());

@@ -388,8 +388,11 @@ TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain) {
     scaled.open_("UP.WAV");
     EXPECT_EQ(scaled.getrr(), 44100);
     EXPECT_EQ(scaled.getrt(), 88200);
-    EXPECT_EQ(scaled.getdr(false), 2 * frames);
-    EXPECT_EQ(scaled.getdw(), 2 * frames);
+    // Read whole, the file comes with the lead before its first frame and the tail after it.
+    EXPECT_EQ(scaled.getow(), 2 * frames);
+    EXPECT_GT(scaled.getld(), 0);
+    EXPECT_GT(scaled.getdr(false), scaled.getld() + 2 * frames);
+    EXPECT_EQ(scaled.getdw(), scaled.getdr(false));
     EXPECT_EQ(scaled.getdr(true), frames);
 
     std::vector<double> pl(100), pr(100), sl(100), sr(100);
@@ -419,9 +422,10 @@ TEST_F(CoreWvfrTest, UpsamplingDoublesTheLengthAndHalvesUnlessPlain) {
     EXPECT_EQ(scaled.getdr(false), frames);
 }
 
-// 44,100 -> 48,000 Hz is 160/147 exactly: 1,470 frames make 1,600, and 160
-// delivered frames take 147 from the file. Counting with the rounded double
-// ratio lands a frame off both ways.
+// 44,100 -> 48,000 Hz is 160/147 exactly: 1,470 frames make 1,600 (with the
+// lead and tail around them when read whole), and a piece of 160 delivered
+// frames takes 147 from the file. Counting with the rounded double ratio
+// lands a frame off both ways.
 TEST_F(CoreWvfrTest, ConvertedFrameCountsAreExactFractions) {
     WavShape s;
     s.tag = 3;
@@ -431,14 +435,20 @@ TEST_F(CoreWvfrTest, ConvertedFrameCountsAreExactFractions) {
     CoreWvfr reader(&pool, store, false);
     reader.setfr(48000, true);
     reader.open_("EX.WAV");
-    EXPECT_EQ(reader.getdr(false), 1600);
-    EXPECT_EQ(reader.getdw(), 1600);
+    EXPECT_EQ(reader.getow(), 1600);
+    long const whole = reader.getdr(false), lead = reader.getld();
+    EXPECT_EQ(reader.getdw(), whole);
+    EXPECT_GT(whole, lead + 1600);
     std::vector<double> l(160);
     EXPECT_EQ(reader.getdt(160, l.data(), nullptr), 160);
     EXPECT_EQ(reader.getdr(true), 1470 - 147);
 
-    std::vector<double> all(1600);
-    EXPECT_EQ(reader.imprt("EX.WAV", all.data(), nullptr), 1600);
+    std::vector<double> all(std::size_t(whole), 0.0);
+    EXPECT_EQ(reader.imprt("EX.WAV", all.data(), nullptr), whole);
+    // The piece starts where the file's first frame falls; both are the
+    // same filter's output there.
+    EXPECT_NEAR(all[std::size_t(lead) + 80], l[80], 1e-2);
+    EXPECT_NEAR(all[std::size_t(lead) + 800], 0.25, 1e-6);
 }
 
 TEST_F(CoreWvfrTest, DownsamplingNeverWritesPastTheCallersArrays) {

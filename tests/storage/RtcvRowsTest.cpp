@@ -1,18 +1,16 @@
 // Every conversion recipe against the analytic signal at the rate it really
 // produces: two tones inside the band every stage of the row passes (one low,
 // one near its top) and, when the row goes down, a third above the output
-// Nyquist. Each in-band tone must come out at unit gain and at the delay the
-// stages' phase layout predicts; the high tone must be gone. A few rows are
-// also read through the WAV reader, which must deliver the same samples.
+// Nyquist. Each in-band tone must come out at unit gain with the block's
+// first sample on the lead the converter reports; the high tone must be gone.
+// A few rows are also read through the WAV reader, which must deliver the
+// same samples.
 //
 // Bounds, from the filter design (Blackman to the 11th power over a sinc
 // whose cutoff is the lower Nyquist of each stage):
-// - gain within 0.002 dB: the window is centred half a tap off the sinc's
-//   centre tap, which leaves a small gain loss growing as M / N^2 (M the
-//   decimation, N the prototype length). Decimation by 16 of a 4096-sample
-//   block (N = 4096) loses 0.0006 dB, the most of any row here;
-// - delay within 1e-4 output samples of the prediction (any slip in the
-//   phase bookkeeping moves it by a whole fraction 1 / L of a sample);
+// - gain within 0.002 dB;
+// - delay within 1e-4 output samples of the lead (any slip in the phase
+//   bookkeeping moves it by a whole fraction 1 / L of a sample);
 // - the high tone's alias and everything else left after removing the tones
 //   (images of interpolation, block-edge leakage, noise) below -90 dB:
 //   the window's stopband floor sits at -96 dB or lower for every row.
@@ -36,20 +34,23 @@
 namespace {
 
 const double kPi = 3.14159265358979323846;
-const long kInput = 4096; // input samples per row
+const long kInput = 32768; // input samples per row: the middle half clear of the edges' ringing
 
 // What a row's stages promise for a block of n samples: output length and
 // rate, the lowest rate met on the way (it bounds the band the row passes),
-// and tau (s) such that output t carries the input at time t / rate + tau.
+// tau (s) such that output t carries the input at time t / rate + tau, and
+// where the block's own samples lie (from lead, body samples).
 struct Promise {
     long length;
     double rate;
     double lowest;
     double tau;
+    long lead;
+    long body;
 };
 
-Promise promise(DataRtcv& table, short row, long n) {
-    Promise p{n, fromRate(row), fromRate(row), 0.0};
+Promise promise(DataRtcv& table, CoreRtcv& conv, short row, long n) {
+    Promise p{n, fromRate(row), fromRate(row), 0.0, 0, 0};
     const short count = table.getst(row);
     for (short k = 0; k < count; ++k) {
         int L = 1, M = 1;
@@ -63,19 +64,16 @@ Promise promise(DataRtcv& table, short row, long n) {
             M = table.getfc(row, static_cast<short>(k + 1));
             ++k;
         }
-        // A stage upsampling by L filters with a prototype of N = min(2048 L,
-        // n L) taps centred on tap N / 2 - 1; output t is taken at upsampled
-        // index t M + M - 1 of the phase grid, which sits ph = (N / 2 - 1) mod L
-        // upsampled samples before the centre. A decimator is centred exactly.
-        if (!decimate) {
-            const long N = std::min(2048L * L, p.length * L);
-            const long ph = (N / 2 - 1) % L;
-            p.tau += double(M - 1 - ph) / (double(L) * p.rate);
-        }
         p.rate = p.rate * L / M;
-        p.length = decimate ? p.length / M : p.length * L / M;
+        p.length = p.length * L / M;
         p.lowest = std::min(p.lowest, p.rate);
     }
+    // The first sample lands on the lead exactly, whatever the length.
+    p.body = p.length;
+    p.lead = conv.chainlead(row);
+    p.tau = -double(p.lead) / p.rate;
+    p.length = conv.chainlength(n, row);
+    EXPECT_GE(p.length, p.lead + p.body) << "row " << row;
     return p;
 }
 
@@ -155,7 +153,8 @@ void checkTones(short row, const Promise& p, const std::vector<double>& freqs, c
     std::vector<double> at = {freqs[0], freqs[1]};
     if (freqs.size() > 2) at.push_back(folded(freqs[2], p.rate));
     double rest = 0;
-    const std::vector<double> ab = fit(y, length / 4, length - length / 4, p.rate, at, rest);
+    const std::vector<double> ab =
+        fit(y, p.lead + p.body / 4, p.lead + p.body - p.body / 4, p.rate, at, rest);
     for (size_t i = 0; i < 2; ++i) {
         const double gain = 20 * std::log10(std::hypot(ab[2 * i], ab[2 * i + 1]) / 0.5);
         EXPECT_LT(std::fabs(gain), 0.002)
@@ -182,7 +181,7 @@ TEST(RtcvRows, EveryRowKeepsItsBandAtItsDelayAndRejectsAliases) {
     int down = 0;
     for (short row = 0; row < DataRtcv::iCcount; ++row) {
         const double from = fromRate(row);
-        const Promise p = promise(table, row, kInput);
+        const Promise p = promise(table, conv, row, kInput);
         // The rate really produced: rows built on 11 miss the nominal one.
         ASSERT_NEAR(p.rate, documentedRate(row, table.geter(row)), 1e-9 * p.rate) << "row " << row;
         const std::vector<double> freqs = tones(p, from);
@@ -205,11 +204,12 @@ class RtcvRowsRead : public StoreFolder {};
 
 TEST_F(RtcvRowsRead, WavReaderDeliversTheConvertedTones) {
     DataRtcv table(&pool);
+    CoreRtcv conv(&pool, &table);
     // Two fractional stages, decimation by 16, and two rows built on 11
     // (up to 352,000 Hz, down to 48,109.09 Hz).
     for (short row : {short(9), short(20), short(57), short(73)}) {
         const double from = fromRate(row);
-        const Promise p = promise(table, row, kInput);
+        const Promise p = promise(table, conv, row, kInput);
         const std::vector<double> freqs = tones(p, from);
         const std::vector<double> x = input(freqs, from);
         WavShape s;
@@ -257,13 +257,15 @@ TEST_F(RtcvRowsRead, EveryPairOfRatesReportsWhatItDelivers) {
             CoreWvfr reader(&pool, store, false);
             reader.setfr(to, true);
             reader.open_("PAIR.WAV");
-            const long announced = reader.getdr(false);
+            const long announced = reader.getdr(false), lead = reader.getld();
             std::vector<double> y(size_t(reader.getdw()) + 1);
             const long got = reader.getdt(long(y.size()), y.data(), nullptr);
             EXPECT_EQ(got, announced);
+            // The middle half of the file's own samples, after the lead.
+            const long body = long(double(x.size()) * reader.getrt() / from);
             double first = -1, last = -1;
             int rises = 0;
-            for (long t = got / 4 + 1; t < got - got / 4; ++t)
+            for (long t = lead + body / 4 + 1; t < lead + body - body / 4; ++t)
                 if (y[size_t(t) - 1] < 0 && y[size_t(t)] >= 0) {
                     last = double(t - 1) + y[size_t(t) - 1] / (y[size_t(t) - 1] - y[size_t(t)]);
                     first = first < 0 ? last : first;
