@@ -80,8 +80,12 @@ private:
     std::intptr_t call_(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* ptr,
                         float opt); // the host callback; 0 when there is none
     void open_();                   // starts the control thread (headless boot)
-    void close();                   // joins the control thread
-    void latency();                 // initial delay from the engine, host told on change
+    // Audio thread, offline only: waits for the boot's end (or its failure,
+    // or close) without any lock, at most CorePpwr::iCbootwait seconds.
+    void await();
+    CoreAnsx dsply(int index); // a parameter's display text; the host's value until the boot ends
+    void close();              // joins the control thread
+    void latency();            // initial delay from the engine, host told on change
     void silence(void** out, std::int32_t frames, bool replace, bool dbl) const;
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
     void events(PlatVst::Events const* list);
@@ -105,6 +109,7 @@ private:
     // engine. Atomics only, the audio thread never waits on them.
     std::atomic<int> inprocess{0};    // process calls past the entry
     std::atomic<bool> closing{false}; // teardown has begun
+    std::atomic<bool> opened{false};  // the control thread runs: a boot is under way or done
     char programname[PlatVst::programNameMax + 1] = "Default";
 
     // The display's host side.

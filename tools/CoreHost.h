@@ -54,6 +54,11 @@ public:
     // `seen` (true) or the time-out (false).
     int updts() const { return updates.load(); }
     bool wtupd(int seen, double seconds);
+    // The process level the host answers when asked (PlatVst::levelOffline
+    // unless set; 0 says "not supported", as some hosts answer), and how
+    // often the plug-in asked.
+    void setlv(int level) { processlevel.store(level); }
+    int lvqry() const { return levelqueries.load(); }
     // Sends MIDI events now (one processEvents call).
     void sendm(std::vector<MIDI> const& events);
     // Bank select and program change for slot (bank x 100 + program).
@@ -86,4 +91,6 @@ private:
     std::atomic<int> lastindex{-1};
     std::atomic<float> lastvalue{0.0f};
     std::atomic<int> iochanges{0};
+    std::atomic<int> processlevel{PlatVst::levelOffline};
+    std::atomic<int> levelqueries{0};
 };
