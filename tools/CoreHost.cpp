@@ -73,8 +73,13 @@ CoreHost::CoreHost(std::string const& path, int rate_, int block_) : rate(rate_)
 }
 
 CoreHost::~CoreHost() {
-    if (effect != nullptr) effect->dispatcher(effect, PlatVst::opClose, 0, 0, nullptr, 0.0f);
+    close();
     if (library != nullptr) dlclose(library);
+}
+
+void CoreHost::close() {
+    if (effect != nullptr) effect->dispatcher(effect, PlatVst::opClose, 0, 0, nullptr, 0.0f);
+    effect = nullptr;
 }
 
 std::intptr_t CoreHost::dispt(std::int32_t opcode, std::int32_t index, std::intptr_t value,

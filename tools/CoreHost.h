@@ -31,7 +31,7 @@ public:
     // Loads path and builds the effect (entry "VSTPluginMain", else "main");
     // valid() tells. rate is what the host answers when asked, Hz.
     CoreHost(std::string const& path, int rate, int block);
-    ~CoreHost(); // closes the effect, unloads the library
+    ~CoreHost(); // closes the effect (unless closed), unloads the library
     CoreHost(CoreHost const&) = delete;
     CoreHost& operator=(CoreHost const&) = delete;
     CoreHost(CoreHost&&) = delete;
@@ -50,6 +50,9 @@ public:
 
     // Open, sample rate, block size, resume: what hosts send after loading.
     void start();
+    // Closes the effect now, as a host does while its audio thread may still
+    // be inside a process call; the library stays loaded until deletion.
+    void close();
     // Display updates the plug-in sent so far, and a wait for one more than
     // `seen` (true) or the time-out (false).
     int updts() const { return updates.load(); }
