@@ -49,8 +49,9 @@ CoreNode* topOf(CoreXml_& document, CoreAnsx const& path, CoreAnsx const& tag) {
 
 // What the program reader sets from one program document: every MIX control
 // (a missing or non-finite value leaves it unused, at the bottom of its
-// -1..1 range), and a gain only where the document holds a finite one (half
-// the linear gain). NaN marks a gain not given.
+// -1..1 range), and a gain only where the document holds one (half the
+// linear gain; a level too large for a finite gain is not taken). NaN marks
+// a gain not given.
 void readControls(CoreNode const* program, double* controls) {
     using X = DataXml_;
     auto number = [program](CoreAnsx const& tag) {
@@ -65,7 +66,9 @@ void readControls(CoreNode const* program, double* controls) {
     CoreAnsx const gains[2] = {X::sCtaggainin, X::sCtaggainou};
     for (int g = 0; g < 2; ++g) {
         if (!program->exslc(gains[g])) continue;
-        double const db = CoreButl::flushSubnormal(program->getld(gains[g]));
+        // A level that is not a finite number reads as 0 dB, as the reader has it.
+        double db = CoreButl::flushSubnormal(program->getld(gains[g]));
+        if (!std::isfinite(db)) db = 0.0;
         double const linear = std::pow(10.0, db / 20.0);
         if (std::isfinite(linear)) controls[kMixes + g] = 0.5 * linear;
     }
