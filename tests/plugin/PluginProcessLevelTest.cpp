@@ -49,29 +49,38 @@ protected:
 };
 
 TEST_F(PluginProcessLevelTest, OfflineRightAfterOpenRendersWhatTheBootPlays) {
-    CoreHost::CHANNELS const x = input(8000);
-    CoreHost::CHANNELS now, later;
-    {
-        CoreHost h(rig->path(), CoreDemo::iCrate, 512);
-        h.start();
-        h.rendr(x, now, true);
-        EXPECT_EQ(bootState(h), 1);
-    }
-    {
-        CoreHost h(rig->path(), CoreDemo::iCrate, 512);
-        h.start();
-        ASSERT_TRUE(h.wtupd(0, kWait));
-        h.rendr(x, later, true);
-    }
-    double worst = 0.0, power = 0.0;
-    for (int c = 0; c < 2; ++c)
-        for (std::size_t k = 0; k < x[0].size(); ++k) {
-            worst = std::fmax(worst, std::fabs(now[c][k] - later[c][k]));
-            power += later[c][k] * later[c][k];
+    // Also with one boot step per display tick (an installer's settings to
+    // merge): the render must not begin between the step that lets audio
+    // through and the last one, which mutes and clears it once more.
+    PluginRig stepwise;
+    ASSERT_TRUE(stepwise.settings({kDiagnosed}));
+    writeBytes(stepwise.folder() + "vorlan_installer.xml",
+               readBytes(stepwise.folder() + "vorlan.xml"));
+    CoreHost::CHANNELS const x = input(3 * CoreDemo::iCrate);
+    for (PluginRig const* r : {rig, &stepwise}) {
+        CoreHost::CHANNELS now, later;
+        {
+            CoreHost h(r->path(), CoreDemo::iCrate, 512);
+            h.start();
+            h.rendr(x, now, true);
+            EXPECT_EQ(bootState(h), 1);
         }
-    EXPECT_LT(worst, 1e-6);
-    EXPECT_GT(power, 1.0); // the room, not a pass-through's silent lead-in
-    EXPECT_EQ(logOf(*rig).find(kExpired), std::string::npos);
+        {
+            CoreHost h(r->path(), CoreDemo::iCrate, 512);
+            h.start();
+            ASSERT_TRUE(h.wtupd(0, kWait));
+            h.rendr(x, later, true);
+        }
+        double worst = 0.0, power = 0.0;
+        for (int c = 0; c < 2; ++c)
+            for (std::size_t k = 0; k < x[0].size(); ++k) {
+                worst = std::fmax(worst, std::fabs(now[c][k] - later[c][k]));
+                power += later[c][k] * later[c][k];
+            }
+        EXPECT_LT(worst, 1e-6) << r->folder();
+        EXPECT_GT(power, 1.0); // the room, not a pass-through's silent lead-in
+        EXPECT_EQ(logOf(*r).find(kExpired), std::string::npos);
+    }
 }
 
 TEST_F(PluginProcessLevelTest, OtherLevelsPassTheInputThroughWhileTheBootRuns) {
