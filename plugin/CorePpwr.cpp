@@ -33,8 +33,8 @@ void CorePpwr::setpm(int index, float value) {
     if (index < 0 || index >= iCparameters || !std::isfinite(value)) return;
     value = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
     // Hosts snapshot a new instance's parameters and restore them: that
-    // must not replace what the boot program (or a restored chunk) set. A
-    // newer write of another value is dropped with it.
+    // must not replace what the boot program (or a restored chunk) set. An
+    // earlier write of another value, still pending, goes with it.
     if (!played.load() && value == answered[index].load()) {
         haspending[index].store(false);
         known[index].store(value);
