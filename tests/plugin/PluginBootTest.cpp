@@ -144,24 +144,26 @@ TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {
     std::string const init = readBytes(file(broken, "programs/INIT.XML"));
     writeBytes(file(broken, "programs/INIT.XML"), init.substr(0, init.size() / 2));
     CH const x{randomSignal(3 * CoreDemo::iCrate, 1), randomSignal(3 * CoreDemo::iCrate, 2)};
-    auto render = [&](PluginRig const& r, int level, bool open, bool report) {
+    CH const brief{randomSignal(8192, 3), randomSignal(8192, 4)}; // a few calls past the latency
+    auto render = [&](PluginRig const& r, int level, bool open, bool report, CH const& in) {
         CoreHost h(r.path(), CoreDemo::iCrate, 512);
         h.setlv(level);
         if (open) h.start();
         EXPECT_TRUE(!report || h.wtupd(0, 60.0));
         CH y;
-        h.rendr(x, y, true);
+        h.rendr(in, y, true);
         EXPECT_EQ(call(h, CorePrvt::iCboot), !open || level != 4 ? 0 : &r == &broken ? -1 : 1);
         return std::pair{y, h.getdl()};
     };
     for (PluginRig* r : {&plain, &stepwise}) // right after open as after the boot report
-        EXPECT_LT(worst(render(*r, 4, true, false).first, render(*r, 4, true, true).first), 1e-6);
-    render(broken, 4, true, false);
-    render(plain, 4, false, false); // never opened: nothing to wait for
+        EXPECT_LT(worst(render(*r, 4, true, false, x).first, render(*r, 4, true, true, x).first),
+                  1e-6);
+    render(broken, 4, true, false, brief);
+    render(plain, 4, false, false, brief); // never opened: nothing to wait for
     for (int level : {0, 2}) {
-        auto const [y, latency] = render(plain, level, true, false);
-        for (long k = latency; k < long(x[0].size()); ++k)
-            ASSERT_EQ(y[1][std::size_t(k)], x[1][std::size_t(k - latency)]) << level;
+        auto const [y, latency] = render(plain, level, true, false, brief);
+        for (long k = latency; k < long(brief[0].size()); ++k)
+            ASSERT_EQ(y[1][std::size_t(k)], brief[1][std::size_t(k - latency)]) << level;
     }
     // A close ends a waiting call: its boot reads the init impulse from a
     // pipe that gets its writer only once the call has returned.
