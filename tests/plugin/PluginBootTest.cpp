@@ -27,14 +27,9 @@ namespace {
 using V = PlatVst;
 using CH = CoreHost::CHANNELS;
 
-double call(CoreHost& h, std::int32_t kind, int control = 0) { // iCboot, or iCbus: control's value
-    CorePrvt::BUSCALL record;
-    record.element = control;
-    CorePrvt::CALL c;
-    c.kind = kind;
-    c.id = 156;
-    c.data = &record;
-    c.size = sizeof record;
+double call(CoreHost& h, std::int32_t kind, int control = 0) { // iCboot; iCbus: a control's value
+    CorePrvt::BUSCALL record{'d', false, control};
+    CorePrvt::CALL c{kind, 156, 0, 0, &record, sizeof record};
     double const r = double(h.dispt(V::opVendorSpecific, CorePrvt::iCtag, 0, &c));
     return kind == CorePrvt::iCbus ? record.number : r;
 }
@@ -135,8 +130,8 @@ TEST(PluginBootTest, AHostWritingBackWhatItReadChangesNothing) {
 }
 
 TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {
-    PluginRig plain, stepwise, broken,
-        stalled; // stepwise: an installer's settings, one step a tick
+    // stepwise: an installer's settings to merge, so one boot step a tick.
+    PluginRig plain, stepwise, broken, stalled;
     for (PluginRig* r : {&plain, &stepwise, &broken, &stalled})
         ASSERT_TRUE(r->settings({kDiagnosed}));
     writeBytes(stepwise.folder() + "vorlan_installer.xml",
