@@ -52,7 +52,9 @@ public:
                         float opt);
     // Audio thread: no allocation, no file or log I/O, no blocking lock.
     // Close waits for a call in flight; a call that meets a close writes
-    // silence (replacing calls) and leaves.
+    // silence (replacing calls) and leaves. While the boot runs, a call the
+    // host marks offline waits for it (await); any other passes the input.
+    // Parameter display texts follow getpm until the boot has ended.
     void prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl);
     void setpm(std::int32_t index, float value);
     float getpm(std::int32_t index);
@@ -83,7 +85,7 @@ private:
     // Audio thread, offline only: waits for the boot's end (or its failure,
     // or close) without any lock, at most CorePpwr::iCbootwait seconds.
     void await();
-    CoreAnsx dsply(int index); // a parameter's display text; the host's value until the boot ends
+    CoreAnsx dsply(int index); // a parameter's display text
     void close();              // joins the control thread
     void latency();            // initial delay from the engine, host told on change
     void silence(void** out, std::int32_t frames, bool replace, bool dbl) const;
