@@ -1,10 +1,12 @@
 #include "plugin/CoreMstr.h"
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
@@ -13,10 +15,15 @@
 #include "plugin/CorePrbn.h"
 #include "processing/CorePrcs.h"
 #include "runtime/CoreBlnk.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
+#include "runtime/CoreTlst.h"
 #include "skin/CoreSkin.h"
 #include "storage/CoreFsys.h"
+#include "storage/CoreNode.h"
+#include "storage/CoreXml_.h"
+#include "storage/DataXml_.h"
 
 namespace {
 std::mutex sharedLock;             // guards the four below
@@ -25,7 +32,105 @@ CorePool* sharedPool_ = nullptr;   // process-wide pool
 CorePlel* sharedCache_ = nullptr;  // process-wide kernel cache, on sharedPool_
 std::atomic<int> failures{0};      // test hook: assemblies still to fail
 std::atomic<bool> hookRead{false}; // the environment's hook was read
+constexpr int kControls = 10;      // MIX1..8, GAININ, GAINOUT
+constexpr int kMixes = 8;
+
+// The top element tag of the file at path, parsed into document; null when
+// the file cannot be read or holds no such element.
+CoreNode* topOf(CoreXml_& document, CoreAnsx const& path, CoreAnsx const& tag) {
+    try {
+        CoreNode* const root = document.getff(path, false);
+        CoreNode* const found = root != nullptr ? root->getcd(tag) : nullptr;
+        return found != nullptr && !found->leaf_() ? found : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// What the program reader sets from one program document: every MIX control
+// (a missing or non-finite value leaves it unused, at the bottom of its
+// -1..1 range), and a gain only where the document holds one (half the
+// linear gain; a level too large for a finite gain is not taken). NaN marks
+// a gain not given.
+void readControls(CoreNode const* program, double* controls) {
+    using X = DataXml_;
+    auto number = [program](CoreAnsx const& tag) {
+        if (!program->exslc(tag)) return std::nan("");
+        double const v = program->getld(tag);
+        return std::isfinite(v) ? v : std::nan("");
+    };
+    for (int n = 1; n <= kMixes; ++n) {
+        double const v = number(X::sCtagrootmx + CoreAnsx(n));
+        controls[n - 1] = std::isnan(v) ? 0.0 : (v + 1.0) / 2.0;
+    }
+    CoreAnsx const gains[2] = {X::sCtaggainin, X::sCtaggainou};
+    for (int g = 0; g < 2; ++g) {
+        if (!program->exslc(gains[g])) continue;
+        // A level that is not a finite number reads as 0 dB, as the reader has it.
+        double db = CoreButl::flushSubnormal(program->getld(gains[g]));
+        if (!std::isfinite(db)) db = 0.0;
+        double const linear = std::pow(10.0, db / 20.0);
+        if (std::isfinite(linear)) controls[kMixes + g] = 0.5 * linear;
+    }
+}
+
 } // namespace
+
+void CoreMstr::btval(float* values) const {
+    double controls[kControls];
+    for (int i = 0; i < kControls; ++i) controls[i] = i < kMixes ? 0.0 : std::nan("");
+    if (engine != nullptr) {
+        try {
+            using X = DataXml_;
+            CoreAnsx setupfile, programs;
+            engine->btfls(setupfile, programs);
+            CoreXml_ setupdoc;
+            CoreNode const* const setup = topOf(setupdoc, setupfile, X::sCtagsetup_);
+            // The bank's entries in the order the bank load places them (the
+            // same exchange sort), each taking the next location: location 0
+            // first, the last one marked LOAD the boot program.
+            struct Entry {
+                int sequence;  // SEQUENCE
+                CoreAnsx file; // FILENAME
+                bool load;     // LOAD
+            };
+            std::vector<Entry> entries;
+            CoreTlst const* list = setup != nullptr ? setup->getcn() : nullptr;
+            for (unsigned c = 0; list != nullptr && c < unsigned(list->count); ++c) {
+                auto const* entry = static_cast<CoreNode const*>((*list)[c]);
+                if (entry->leaf_() || entry->gettx().Trim().UpperCase() != X::sCtagprogrm) continue;
+                entries.push_back({entry->getli(X::sCtagsequen), entry->getls(X::sCtagfilenm),
+                                   entry->getlb(X::sCtagload__)});
+            }
+            for (std::size_t a = 0; a < entries.size(); ++a)
+                for (std::size_t b = a; b < entries.size(); ++b)
+                    if (entries[b].sequence < entries[a].sequence)
+                        std::swap(entries[a], entries[b]);
+            // Location 0, then the boot program over it; a file name that
+            // leaves the program folder, or a file that cannot be read, gives
+            // nothing.
+            std::vector<std::size_t> reads;
+            if (!entries.empty()) reads.push_back(0);
+            for (std::size_t k = entries.size(); k-- > 0;)
+                if (entries[k].load) {
+                    reads.push_back(k);
+                    break;
+                }
+            for (std::size_t const k : reads) {
+                CoreAnsx name = entries[k].file;
+                if (!CoreButl::infld(name)) continue;
+                if (CoreButl::getfx(name).Length() <= 0) name = name + CoreButl::sCextxml;
+                CoreXml_ document;
+                if (CoreNode const* program = topOf(document, programs + name, X::sCtagprogrm))
+                    readControls(program, controls);
+            }
+        } catch (...) {
+            // A text that could not be made: what was read so far stands.
+        }
+    }
+    for (int i = 0; i < kControls; ++i)
+        values[i] = static_cast<float>(std::isnan(controls[i]) ? 0.5 : controls[i]);
+}
 
 void CoreMstr::failNext(int n) { failures.store(n > 0 ? n : 0); }
 

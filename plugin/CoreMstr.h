@@ -45,6 +45,13 @@ public:
     CoreDsif* getds() const { return display; } // null when the assembly failed
     CoreDspc* getmb() const { return mailbox; } // the display's input mailbox
     CoreSkin* getsk() const { return skin; }    // the skin read at open
+    // The ten host parameters (MIX1..8, GAININ, GAINOUT as fractions 0..1)
+    // as they will stand once the boot has loaded its program: read from the
+    // bank 0 setup and the documents of location 0 and the boot program as
+    // the program reader sets them, without building kernels. A gain no
+    // readable document gives answers 0.5 (0 dB), a MIX control none gives 0
+    // (unused). Owner's thread, before the boot starts; logs nothing.
+    void btval(float* values) const;
 
     // The absolute folder (with its trailing '/') and file name of the binary that
     // holds this code; "" and "0" when the loader cannot tell.

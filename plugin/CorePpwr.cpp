@@ -16,12 +16,31 @@ CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), li
         pending[i].store(0.0f);
         haspending[i].store(false);
         known[i].store(0.0f);
+        answered[i].store(0.0f);
+        recheck[i].store(false);
+    }
+}
+
+void CorePpwr::preld(float const* values) {
+    for (int i = 0; i < iCparameters; ++i) {
+        known[i].store(values[i]);
+        answered[i].store(values[i]);
+        pushed[i] = values[i];
     }
 }
 
 void CorePpwr::setpm(int index, float value) {
     if (index < 0 || index >= iCparameters || !std::isfinite(value)) return;
     value = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
+    // Hosts snapshot a new instance's parameters and restore them: that
+    // must not replace what the boot program (or a restored chunk) set. An
+    // earlier write of another value, still pending, goes with it.
+    if (!played.load() && value == answered[index].load()) {
+        haspending[index].store(false);
+        known[index].store(value);
+        recheck[index].store(true);
+        return;
+    }
     pending[index].store(value);
     known[index].store(value);
     haspending[index].store(true);
@@ -69,35 +88,49 @@ bool CorePpwr::booted() { return bootdone.load(); }
 int CorePpwr::getbt() { return bootdone.load() ? 1 : bootfailed.load() ? -1 : 0; }
 int CorePpwr::getsl() { return loadedslot.load(); }
 int CorePpwr::getbn() { return bank.load(); }
+void CorePpwr::playd() {
+    if (bootdone.load() && !played.load()) played.store(true);
+}
+void CorePpwr::expir() { expired.store(true); }
+bool CorePpwr::lapsd() { return expired.load(); }
 
 void CorePpwr::finish() {
-    // Values set while the boot ran, the host's rate and block size, then a
-    // program change that waited.
+    // The host's rate and block size, then the parameter values it wrote
+    // while the boot ran, all before an offline process call waiting for
+    // the boot goes on (it waits for bootdone, never for a host callback);
+    // a program change that waited follows in the passes.
     engine->setbi(78, rate.load(), nullptr);
     if (int const b = block.load(); b > 0) engine->setbi(84, b, nullptr);
+    for (int i = 0; i < iCparameters; ++i)
+        if (haspending[i].exchange(false)) take_(i, pending[i].load());
     loadedslot.store(engine->getbi(67, nullptr));
     bootdone.store(true);
     if (listener) listener->loaded();
 }
 
+void CorePpwr::take_(int i, float value) {
+    Bean x{i, 0};
+    engine->setbd(156, value, &x);
+    // The host's own value never comes back to it as automation. A control
+    // the program leaves unused takes no value: the host's value stands all
+    // the same, until the host, the user or a program load moves it.
+    pushed[i] = static_cast<float>(engine->getbd(156, &x));
+    refused[i] = std::fabs(pushed[i] - value) > kSame;
+}
+
 void CorePpwr::automation() {
     bool const reloaded = reload.exchange(false);
     for (int i = 0; i < iCparameters; ++i) {
-        Bean x{i, 0};
         if (haspending[i].exchange(false)) {
-            float const value = pending[i].load();
-            engine->setbd(156, value, &x);
-            // The host's own value never comes back to it as automation. A
-            // control the program leaves unused takes no value: the host's
-            // value stands all the same, until the host, the user or a
-            // program load moves it.
-            pushed[i] = static_cast<float>(engine->getbd(156, &x));
-            refused[i] = std::fabs(pushed[i] - value) > kSame;
+            take_(i, pending[i].load());
             continue;
         }
+        Bean x{i, 0};
         float const v = static_cast<float>(engine->getbd(156, &x));
         bool const moved = v != pushed[i];
-        if (!moved && !(reloaded && refused[i])) continue;
+        // A dropped write-back left the host believing what it was answered.
+        bool const stale = recheck[i].exchange(false) && v != known[i].load();
+        if (!moved && !stale && !(reloaded && refused[i])) continue;
         pushed[i] = v;
         refused[i] = false;
         if (haspending[i].load()) continue; // the host's newer value wins
@@ -110,11 +143,20 @@ int CorePpwr::pass() {
     if (engine == nullptr) return kPeriodDefault;
     long const us = engine->getbl(65, nullptr);
     int const period = us >= 1000 ? static_cast<int>(us / 1000) : kPeriodDefault;
+    if (expired.load() && !expirylogged) {
+        expirylogged = true;
+        CoreLog_::loger(CoreAnsx("offline process call waited ") + CoreAnsx(iCbootwait) +
+                            CoreAnsx(" s for the boot: input passed through"),
+                        0);
+    }
     if (held.load() > 0) return period;
     if (!bootdone.load()) {
         // The display's boot page runs the boot steps. Audio stays in bypass
         // meanwhile; parameters, block size and program changes wait here.
-        if (engine->getbb(46, nullptr)) return period;
+        // The boot has ended once its last step ran (46 clears a step
+        // earlier, and the last step mutes and clears the audio once more);
+        // after a boot a restored chunk ran, the page's next step call says so.
+        if (engine->getbb(46, nullptr) || !engine->getbb(147, nullptr)) return period;
         finish();
     }
     ++passes;

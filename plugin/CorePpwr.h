@@ -28,6 +28,7 @@ public:
     static constexpr int iCmidiqueue = 1024; // MIDI events held between passes
     static constexpr int iCbankmax = 100;    // banks 0..99: slots stay at most 9,999
     static constexpr int iCprogramsperbank = 100;
+    static constexpr int iCbootwait = 30; // s an offline process call waits for the boot at most
 
     // Told by the control thread, outside every engine lock.
     class Listener {
@@ -49,8 +50,11 @@ public:
     CorePpwr& operator=(CorePpwr&&) = delete;
 
     // ---- any host thread, no allocation, no lock --------------------------------------
-    void setpm(int index, float value); // the host sets a parameter (0..1)
-    float getpm(int index);             // last value known of a parameter
+    // The host sets a parameter (0..1). Until a process call has passed
+    // after the boot, a value equal to the one answered before the boot
+    // ended changes nothing: the host only writes back what it read.
+    void setpm(int index, float value);
+    float getpm(int index); // last value known of a parameter
     // One short MIDI message: its three bytes and frame offset. Controller
     // 32 picks the bank, a program change queues bank x 100 + program.
     void midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame);
@@ -68,6 +72,17 @@ public:
     int getbt();            // 1 the boot ended, -1 it failed, 0 it is still running
     int getsl();            // slot of the program loaded last (bank x 100 + program), -1 none
     int getbn();            // current bank
+    // Audio thread: a process call reached the engine after the boot ended.
+    void playd();
+    // Audio thread: an offline process call stopped waiting for the boot at
+    // its bound; later calls do not wait again, and the next pass logs it.
+    void expir();
+    bool lapsd(); // a wait for the boot expired
+
+    // ---- owner's thread, before the control thread starts --------------------------------
+    // The values the host is answered until the boot has loaded its
+    // program (iCparameters of them): what that program will set.
+    void preld(float const* values);
 
     // ---- control thread ----------------------------------------------------------------
     // One control-thread pass; answers the period until the next one, ms.
@@ -100,8 +115,9 @@ public:
     void lstnr(PROPLISTENER listener, void* context, bool on);
 
 private:
-    void finish();     // what waited for the boot's end
-    void automation(); // host values into the engine; engine changes out to the host
+    void finish();                  // what waited for the boot's end
+    void automation();              // host values into the engine; engine changes out to the host
+    void take_(int i, float value); // one host value into the engine (control thread)
 
     CorePrcs* engine;
     Listener* listener;
@@ -113,6 +129,14 @@ private:
     float pushed[iCparameters] = {}; // control thread only
     bool refused[iCparameters] = {}; // the engine did not take the host's last value
     std::atomic<bool> reload{false}; // a program was loaded: refused values go back
+    // What the host was answered before the boot ended, and the parameters
+    // whose write-back of it was dropped: the next pass tells the host the
+    // engine's value when it differs.
+    std::atomic<float> answered[iCparameters];
+    std::atomic<bool> recheck[iCparameters];
+    std::atomic<bool> played{false};  // a process call passed after the boot
+    std::atomic<bool> expired{false}; // an offline wait for the boot hit its bound
+    bool expirylogged = false;        // control thread only
     // MIDI messages, single producer (the host's event thread) single
     // consumer (the pass): status | data1 << 8 | data2 << 16, and the frame.
     struct MIDIREC {

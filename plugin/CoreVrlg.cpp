@@ -1,6 +1,7 @@
 #include "plugin/CoreVrlg.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "plugin/CoreMstr.h"
 #include "plugin/CorePrvt.h"
 #include "processing/CorePrcs.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreXutl.h"
 
@@ -111,6 +113,11 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
         CorePrcs* e = master->getpr();
         bridge = new CorePpwr(e, this);
         bridge->setrt(rate);
+        // Hosts read the parameters of a new instance at once and may write
+        // them back: they get what the boot program will set.
+        float values[CorePpwr::iCparameters];
+        master->btval(values);
+        bridge->preld(values);
         CoreAnsx magic = e->getbs(77, nullptr);
         if (magic.Length() == 0 || magic == CoreAnsx("0")) magic = CoreLog_::sCmagicnum;
         effect.uniqueID = fourCharacters(magic);
@@ -159,6 +166,7 @@ void CoreVrlg::open_() {
     if (failed || control != nullptr) return;
     try {
         control = new CoreCtrl(bridge, master->getds(), this, master->getsk());
+        opened.store(true);
     } catch (...) {
         CoreLog_::loger(CoreAnsx("control thread could not start"), 0);
         control = nullptr;
@@ -433,6 +441,16 @@ void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, b
         return;
     }
     std::intptr_t const level = call_(PlatVst::hostGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);
+    // Offline, what the boot is about to play is what the render wants; in
+    // real time (or when the host does not say) the input passes meanwhile.
+    if (level == PlatVst::levelOffline && opened.load() && !bridge->booted()) {
+        await();
+        if (closing.load()) {
+            silence(out, frames, replace, dbl);
+            return;
+        }
+    }
+    bridge->playd();
     double tempo = 0.0;
     auto const* time = reinterpret_cast<PlatVst::TimeInfo const*>(
         call_(PlatVst::hostGetTime, 0, PlatVst::timeTempoValid, nullptr, 0.0f));
@@ -443,6 +461,31 @@ void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, b
         fourinputs.load() && in != nullptr && in[2] != nullptr && in[3] != nullptr ? 4 : 2;
     master->getpr()->prcss(in, out, frames, replace, static_cast<short>(level == 4 ? 4 : level),
                            tempo, dbl, channels);
+}
+
+void CoreVrlg::await() {
+    if (bridge->lapsd()) return; // one wait ran out: the boot is stuck, later calls pass
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(CorePpwr::iCbootwait);
+    while (bridge->getbt() == 0 && !closing.load()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            bridge->expir();
+            return;
+        }
+        CoreXutl::sleep(1);
+    }
+}
+
+CoreAnsx CoreVrlg::dsply(int index) {
+    Bean x{index, 0};
+    if (bridge->booted()) return master->getpr()->getbs(230, &x);
+    // The engine's program is still the blank one: the text follows the
+    // value the host is answered, as the engine writes it (a gain holds
+    // half its linear gain).
+    double const value = bridge->getpm(index);
+    if (index >= CorePpwr::iCparameters - 2)
+        return CoreAnsx::_FloatToStrF(CoreButl::lindb(2.0 * CoreButl::flushSubnormal(value)), 0, 15,
+                                      3);
+    return CoreAnsx::_FloatToStrF(value, 0, 15, 3);
 }
 
 void CoreVrlg::events(PlatVst::Events const* list) {
@@ -586,7 +629,7 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
                        : opcode == V::opGetParamDisplay ? 230
                                                         : 231;
         Bean x{index, 0};
-        CoreAnsx const t = e->getbs(id, &x);
+        CoreAnsx const t = id == 230 ? dsply(index) : e->getbs(id, &x);
         text_(ptr, t.c_str(), V::paramTextMax);
         return 0;
     }

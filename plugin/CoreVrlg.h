@@ -52,7 +52,9 @@ public:
                         float opt);
     // Audio thread: no allocation, no file or log I/O, no blocking lock.
     // Close waits for a call in flight; a call that meets a close writes
-    // silence (replacing calls) and leaves.
+    // silence (replacing calls) and leaves. While the boot runs, a call the
+    // host marks offline waits for it (await); any other passes the input.
+    // Parameter display texts follow getpm until the boot has ended.
     void prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl);
     void setpm(std::int32_t index, float value);
     float getpm(std::int32_t index);
@@ -80,8 +82,12 @@ private:
     std::intptr_t call_(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* ptr,
                         float opt); // the host callback; 0 when there is none
     void open_();                   // starts the control thread (headless boot)
-    void close();                   // joins the control thread
-    void latency();                 // initial delay from the engine, host told on change
+    // Audio thread, offline only: waits for the boot's end (or its failure,
+    // or close) without any lock, at most CorePpwr::iCbootwait seconds.
+    void await();
+    CoreAnsx dsply(int index); // a parameter's display text
+    void close();              // joins the control thread
+    void latency();            // initial delay from the engine, host told on change
     void silence(void** out, std::int32_t frames, bool replace, bool dbl) const;
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
     void events(PlatVst::Events const* list);
@@ -105,6 +111,7 @@ private:
     // engine. Atomics only, the audio thread never waits on them.
     std::atomic<int> inprocess{0};    // process calls past the entry
     std::atomic<bool> closing{false}; // teardown has begun
+    std::atomic<bool> opened{false};  // the control thread runs: a boot is under way or done
     char programname[PlatVst::programNameMax + 1] = "Default";
 
     // The display's host side.

@@ -340,6 +340,11 @@ bool CorePrcs::fboot() {
     return bootpending.getvl();
 }
 
+void CorePrcs::btfls(CoreAnsx& setup, CoreAnsx& programs) const {
+    setup = datapath + setupsub + setupromname;
+    programs = datapath + programsub;
+}
+
 CoreAnsx CorePrcs::join_(CoreAnsx const& folder, CoreAnsx const& name) {
     // An absolute name stands for itself; gluing it to the folder would name
     // a path that does not exist.

@@ -154,6 +154,11 @@ public:
     // Runs the whole boot once while it is pending; the boot-pending flag
     // afterwards (false at once when nothing was pending). Control thread.
     bool fboot();
+    // The bank 0 setup file the boot reads and the folder its program files
+    // are read from, both as the master settings name them (data path joined
+    // to the plug-in's folder, sub-paths as read). The assembling thread,
+    // before the boot.
+    void btfls(CoreAnsx& setup, CoreAnsx& programs) const;
 
     // ---- master settings (control or display thread, may block) -------------------
     // Puts the engine's values of the keys it owns into the master document.

@@ -22,7 +22,10 @@ std::intptr_t CoreHost::callback(PlatVst::Effect* effect, std::int32_t opcode, s
     case PlatVst::hostVersion: return PlatVst::interfaceVersion;
     case PlatVst::hostGetSampleRate: return h ? h->rate : 44100;
     case PlatVst::hostGetBlockSize: return h ? h->block : 512;
-    case PlatVst::hostGetCurrentProcessLevel: return PlatVst::levelOffline;
+    case PlatVst::hostGetCurrentProcessLevel:
+        if (h == nullptr) return PlatVst::levelOffline;
+        h->levelqueries.fetch_add(1);
+        return h->processlevel.load();
     case PlatVst::hostUpdateDisplay:
         if (h) h->updates.fetch_add(1);
         return 1;
@@ -70,8 +73,13 @@ CoreHost::CoreHost(std::string const& path, int rate_, int block_) : rate(rate_)
 }
 
 CoreHost::~CoreHost() {
-    if (effect != nullptr) effect->dispatcher(effect, PlatVst::opClose, 0, 0, nullptr, 0.0f);
+    close();
     if (library != nullptr) dlclose(library);
+}
+
+void CoreHost::close() {
+    if (effect != nullptr) effect->dispatcher(effect, PlatVst::opClose, 0, 0, nullptr, 0.0f);
+    effect = nullptr;
 }
 
 std::intptr_t CoreHost::dispt(std::int32_t opcode, std::int32_t index, std::intptr_t value,

@@ -31,7 +31,7 @@ public:
     // Loads path and builds the effect (entry "VSTPluginMain", else "main");
     // valid() tells. rate is what the host answers when asked, Hz.
     CoreHost(std::string const& path, int rate, int block);
-    ~CoreHost(); // closes the effect, unloads the library
+    ~CoreHost(); // closes the effect (unless closed), unloads the library
     CoreHost(CoreHost const&) = delete;
     CoreHost& operator=(CoreHost const&) = delete;
     CoreHost(CoreHost&&) = delete;
@@ -50,10 +50,18 @@ public:
 
     // Open, sample rate, block size, resume: what hosts send after loading.
     void start();
+    // Closes the effect now, as a host does while its audio thread may still
+    // be inside a process call; the library stays loaded until deletion.
+    void close();
     // Display updates the plug-in sent so far, and a wait for one more than
     // `seen` (true) or the time-out (false).
     int updts() const { return updates.load(); }
     bool wtupd(int seen, double seconds);
+    // The process level the host answers when asked (PlatVst::levelOffline
+    // unless set; 0 says "not supported", as some hosts answer), and how
+    // often the plug-in asked.
+    void setlv(int level) { processlevel.store(level); }
+    int lvqry() const { return levelqueries.load(); }
     // Sends MIDI events now (one processEvents call).
     void sendm(std::vector<MIDI> const& events);
     // Bank select and program change for slot (bank x 100 + program).
@@ -86,4 +94,6 @@ private:
     std::atomic<int> lastindex{-1};
     std::atomic<float> lastvalue{0.0f};
     std::atomic<int> iochanges{0};
+    std::atomic<int> processlevel{PlatVst::levelOffline};
+    std::atomic<int> levelqueries{0};
 };

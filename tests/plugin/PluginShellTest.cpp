@@ -111,6 +111,8 @@ TEST_F(PluginShellTest, InstancesShareTheProcessPoolAndCache) {
 
     // Two instances of the shared object play at once, each its own way.
     CoreHost h1(rig->path(), 44100, 128), h2(rig->path(), 44100, 333);
+    h1.setlv(V::levelRealtime); // in real time the input passes while the boot runs
+    h2.setlv(V::levelRealtime);
     h1.start();
     h2.start();
     CoreHost::CHANNELS const x1 = noise(5000, 1), x2 = noise(5000, 2);
@@ -129,6 +131,7 @@ TEST_F(PluginShellTest, InstancesShareTheProcessPoolAndCache) {
 
 TEST_F(PluginShellTest, PlaysTheInputAfterTheReportedLatencyInEveryCall) {
     CoreHost host(rig->path(), 44100, 512);
+    host.setlv(V::levelRealtime); // in real time the input passes while the boot runs
     host.start();
     if (host.wtupd(0, kBootWait)) GTEST_SKIP() << "booted: the program plays, see the truth tests";
     long const latency = host.getdl();
@@ -136,6 +139,7 @@ TEST_F(PluginShellTest, PlaysTheInputAfterTheReportedLatencyInEveryCall) {
     CoreHost::CHANNELS const x = noise(n, 7);
     for (int mode = 0; mode < 3; ++mode) {
         CoreHost fresh(rig->path(), 44100, 512);
+        fresh.setlv(V::levelRealtime);
         fresh.start();
         CoreHost::CHANNELS y;
         fresh.rendr(x, y, mode == 1, mode == 2);

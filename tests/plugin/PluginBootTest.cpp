@@ -1,0 +1,194 @@
+// ctest-labels: threads
+// A new instance's first moments: the parameters a host reads before the
+// boot ends are what the boot program sets, and writing them back changes
+// nothing; offline a process call waits for the boot (not before open, not
+// past a failed boot or a close), at other levels the input passes; nothing
+// logs a wait that ran out.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "plugin/CorePrvt.h"
+#include "tests/plugin/PluginRig.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/Signals.h"
+#include "tools/CoreDemo.h"
+#include "tools/CoreHost.h"
+
+namespace {
+
+using V = PlatVst;
+using CH = CoreHost::CHANNELS;
+
+double call(CoreHost& h, std::int32_t kind, int control = 0) { // iCboot; iCbus: a control's value
+    CorePrvt::BUSCALL record{'d', false, control};
+    CorePrvt::CALL c{kind, 156, 0, 0, &record, sizeof record};
+    double const r = double(h.dispt(V::opVendorSpecific, CorePrvt::iCtag, 0, &c));
+    return kind == CorePrvt::iCbus ? record.number : r;
+}
+
+double worst(CH const& a, CH const& b, double scale = 1.0) {
+    double d = 0.0;
+    for (int c = 0; c < 2; ++c)
+        for (std::size_t k = 0; k < a[c].size(); ++k)
+            d = std::fmax(d, std::fabs(a[c][k] - scale * b[c][k]));
+    return d;
+}
+
+std::string file(PluginRig const& r, std::string const& name) {
+    return r.folder() + CoreDemo::sCdatapath + name;
+}
+
+// Opens, reads the ten parameters into read, and with writes sets them back
+// (gain out to gainout when not negative): 0 right after restoring the chunk
+// it got, 1 after the boot report, 2 while the boot runs (no chunk, then the
+// report); renders from the first sample. The texts agree with the values.
+CH play(PluginRig const& rig, int moment, bool writes, float* read, float gainout = -1.0f) {
+    CoreHost h(rig.path(), CoreDemo::iCrate, 512);
+    h.start();
+    V::Effect* e = h.getef();
+    auto agree = [&] {
+        for (int i = 0; i < 10; ++i) {
+            char text[64] = {};
+            h.dispt(V::opGetParamDisplay, i, 0, text);
+            float const v = e->getParameter(e, i);
+            EXPECT_NEAR(std::strtod(text, nullptr), i >= 8 ? 20.0 * std::log10(2.0 * v) : v, 2e-3);
+        }
+    };
+    agree();
+    for (int i = 0; i < 10; ++i) read[i] = e->getParameter(e, i);
+    auto write = [&] {
+        for (int i = 0; writes && i < 10; ++i) e->setParameter(e, i, read[i]);
+        if (gainout >= 0.0f) e->setParameter(e, 9, gainout);
+    };
+    if (moment < 2) {
+        void* chunk = nullptr;
+        std::intptr_t const n = h.dispt(V::opGetChunk, 0, 0, &chunk);
+        std::string const saved(static_cast<char*>(chunk), std::size_t(n > 0 ? n : 0));
+        h.dispt(V::opSetChunk, 0, std::intptr_t(saved.size()), const_cast<char*>(saved.data()));
+    }
+    if (moment != 1) write();
+    EXPECT_TRUE(moment == 0 || h.wtupd(0, 60.0));
+    if (moment == 1) write();
+    CH y;
+    h.rendr({randomSignal(12000, 5), randomSignal(12000, 6)}, y, true);
+    agree();
+    EXPECT_FLOAT_EQ(float(call(h, CorePrvt::iCbus, 0)), read[0]); // MIX1 plays what was read
+    EXPECT_EQ(h.automations(), 0);                                // nothing needed correcting
+    return y;
+}
+
+TEST(PluginBootTest, AHostWritingBackWhatItReadChangesNothing) {
+    PluginRig demo, own; // own: the boot program stores gain out -6 dB and MIX1
+    ASSERT_TRUE(demo.settings({kDiagnosed}) && own.settings({kDiagnosed}));
+    std::string const room = file(own, std::string(CoreDemo::sCprograms) + "ROOM.XML");
+    std::string text = readBytes(room);
+    text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, "<GAINOUT>-6</GAINOUT><MIX1>0.4</MIX1>");
+    writeBytes(room, text);
+    struct Row {
+        PluginRig const* rig;
+        float gainout, mix1; // what the first read answers
+    } const rows[] = {{&demo, 0.5f, 0.0f}, {&own, float(0.5 * std::pow(10.0, -0.3)), 0.7f}};
+    for (Row const& row : rows) {
+        float a[10], b[10];
+        for (int m = 0; m < 3; ++m) {
+            CH const plain = play(*row.rig, m, false, a), back = play(*row.rig, m, true, b);
+            EXPECT_FLOAT_EQ(a[9], row.gainout);
+            EXPECT_FLOAT_EQ(a[0], row.mix1);
+            EXPECT_GT(worst(plain, CH(2, std::vector<double>(12000))), 0.05); // it plays
+            EXPECT_LT(worst(back, plain), 1e-6) << m;
+        }
+        // Another value written while the boot runs plays once it ends.
+        CH const plain = play(*row.rig, 2, false, a), louder = play(*row.rig, 2, false, b, 0.25f);
+        EXPECT_LT(worst(louder, plain, 0.25 / row.gainout), 1e-6);
+    }
+    // A restored chunk of another gain: the write-back of the answer changes
+    // nothing, and the host hears the value that plays.
+    CoreHost a(demo.path(), CoreDemo::iCrate, 512), b(own.path(), CoreDemo::iCrate, 512);
+    a.start();
+    b.start();
+    ASSERT_TRUE(a.wtupd(0, 60.0));
+    void* chunk = nullptr;
+    std::intptr_t const size = a.dispt(V::opGetChunk, 0, 0, &chunk);
+    V::Effect* e = b.getef();
+    float const told = e->getParameter(e, 9);
+    b.dispt(V::opSetChunk, 0, size, chunk);
+    e->setParameter(e, 9, told);
+    CH y;
+    for (int k = 0; k < 500 && e->getParameter(e, 9) != 0.5f; ++k)
+        b.rendr(CH(2, std::vector<double>(512)), y, true);
+    EXPECT_EQ(b.lastAutomated(), 9);
+    EXPECT_EQ(b.lastValue(), 0.5f);
+    EXPECT_EQ(call(b, CorePrvt::iCbus, 9), 0.5);
+}
+
+TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {
+    // stepwise: an installer's settings to merge, so one boot step a tick.
+    PluginRig plain, stepwise, broken, stalled;
+    for (PluginRig* r : {&plain, &stepwise, &broken, &stalled})
+        ASSERT_TRUE(r->settings({kDiagnosed}));
+    writeBytes(stepwise.folder() + "vorlan_installer.xml",
+               readBytes(stepwise.folder() + "vorlan.xml"));
+    std::string const init = readBytes(file(broken, "programs/INIT.XML"));
+    writeBytes(file(broken, "programs/INIT.XML"), init.substr(0, init.size() / 2));
+    CH const x{randomSignal(3 * CoreDemo::iCrate, 1), randomSignal(3 * CoreDemo::iCrate, 2)};
+    CH const brief{randomSignal(8192, 3), randomSignal(8192, 4)}; // a few calls past the latency
+    auto render = [&](PluginRig const& r, int level, bool open, bool report, CH const& in) {
+        CoreHost h(r.path(), CoreDemo::iCrate, 512);
+        h.setlv(level);
+        if (open) h.start();
+        EXPECT_TRUE(!report || h.wtupd(0, 60.0));
+        CH y;
+        h.rendr(in, y, true);
+        EXPECT_EQ(call(h, CorePrvt::iCboot), !open || level != 4 ? 0 : &r == &broken ? -1 : 1);
+        return std::pair{y, h.getdl()};
+    };
+    for (PluginRig* r : {&plain, &stepwise}) // right after open as after the boot report
+        EXPECT_LT(worst(render(*r, 4, true, false, x).first, render(*r, 4, true, true, x).first),
+                  1e-6);
+    render(broken, 4, true, false, brief);
+    render(plain, 4, false, false, brief); // never opened: nothing to wait for
+    for (int level : {0, 2}) {
+        auto const [y, latency] = render(plain, level, true, false, brief);
+        for (long k = latency; k < long(brief[0].size()); ++k)
+            ASSERT_EQ(y[1][std::size_t(k)], brief[1][std::size_t(k - latency)]) << level;
+    }
+    // A close ends a waiting call: its boot reads the init impulse from a
+    // pipe that gets its writer only once the call has returned.
+    std::string const wav = file(stalled, "vectors/INIT.WAV"), bytes = readBytes(wav);
+    ASSERT_TRUE(std::remove(wav.c_str()) == 0 && mkfifo(wav.c_str(), 0600) == 0);
+    CoreHost h(stalled.path(), CoreDemo::iCrate, 512);
+    h.start();
+    std::atomic<bool> returned{false}, closed{false};
+    std::thread waiting([&] {
+        CH y;
+        h.rendr(CH(2, std::vector<double>(512)), y, true); // one call: the effect goes meanwhile
+        returned.store(true);
+    });
+    std::thread writer([&] {
+        while (!returned.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        for (int fd = -1; fd < 0 && !closed.load();
+             std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+            if ((fd = ::open(wav.c_str(), O_WRONLY | O_NONBLOCK)) < 0) continue;
+            EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+            ::close(fd);
+        }
+    });
+    while (h.lvqry() < 1) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_FALSE(returned.load() || call(h, CorePrvt::iCboot) != 0); // it waits for the boot
+    h.close();
+    closed.store(true);
+    waiting.join();
+    writer.join();
+    for (PluginRig* r : {&plain, &stepwise, &broken, &stalled})
+        EXPECT_EQ(readBytes(file(*r, "Vorlan3olvio.log")).find("waited"), std::string::npos);
+}
+
+} // namespace
