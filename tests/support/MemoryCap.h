@@ -6,8 +6,8 @@
 // could leave) its allocator refuses the block, for the whole test program,
 // through the defaults set in MemoryCap.cpp, which the linker takes only for a
 // test that calls underMemoryCap; elsewhere the child's address space is
-// limited to what it holds plus 100 MB. Test thread only; no other thread
-// may be running.
+// limited to what it holds plus 100 MB, and an allocation refused there fails
+// the check. Test thread only.
 
 #include <functional>
 
