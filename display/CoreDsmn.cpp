@@ -8,9 +8,9 @@
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
 
-CoreDsmn::CoreDsmn(CoreBean* engine, CorePlif* plugin)
-    : column(0), row(0), width(0), height(0), armed(false), engine(engine), plugin(plugin),
-      menuroot(nullptr), documentroot(nullptr) {
+CoreDsmn::CoreDsmn(CoreBean*, CorePlif*)
+    : column(0), row(0), width(0), height(0), armed(false), menuroot(nullptr),
+      documentroot(nullptr) {
     clear();
 }
 

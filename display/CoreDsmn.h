@@ -20,7 +20,8 @@ class CoreXml_;
 
 class CoreDsmn {
 public:
-    // Engine and plug-in object are not owned. Empty item tree, not armed.
+    // Empty item tree, not armed. The menu reads neither the engine nor the
+    // plug-in object (the group posts what it needs); its creators pass them.
     // Throws CoreAnsx when memory runs out.
     CoreDsmn(CoreBean* engine, CorePlif* plugin);
     ~CoreDsmn(); // deletes the item document
@@ -68,8 +69,6 @@ private:
     short width;
     short height;
     bool armed;                         // set by the group when it arms this menu
-    CoreBean* engine;                   // not owned
-    CorePlif* plugin;                   // not owned
     std::unique_ptr<CoreXml_> document; // the item document
     CoreNode* menuroot;                 // in the document: the menu's own root
     CoreNode* documentroot;             // in the document: its root

@@ -199,6 +199,8 @@ void CorePrcs::pcksk() {
     delete[] list;
 }
 
+static_assert(CorePrcs::iChdimmaxlargest + CoreProg::iChworkdim == 32767);
+
 void CorePrcs::build() {
     bridge = new CoreCubr();
     cnvlcount = static_cast<short>(hdimmax + CoreProg::iChworkdim);

@@ -95,6 +95,9 @@ public:
     static constexpr int iCmetermodes = 8;      // meter modes (shorts)
     static constexpr int iCmeterlevels = 4;     // meter levels (doubles)
     static constexpr int iCchannels = 2;        // channels of every ring and block buffer
+    // HDIMMAX at most: the convolver slots, these and the work slot, are
+    // counted in 16 bits.
+    static constexpr short iChdimmaxlargest = 32766;
 
     // Worker commands (the command code); any other code does nothing.
     static constexpr short iCcmdprocess = 0;  // run the block worker

@@ -139,11 +139,19 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     otimedmissing = !has(X::sCtagoptimz);
     ofreqd = low16(integer(X::sCtagoptimf, CoreCnvl::iCdefaultbe_));
     hdim = low16(integer(X::sCtaghsdim_, 1));
-    hdimmax = low16(integer(X::sCtaghsdimm, 10));
-    if (hdimmax < 1) {
-        // No slot array can be built from it; one harmonic is the least that runs.
+    // Judged whole, before it is cut to 16 bits: no slot array can be built
+    // from a count below 1 or one that overflows with the work slot.
+    int const slots = integer(X::sCtaghsdimm, 10);
+    if (slots < 1) {
         CoreLog_::logtg(X::sCtaghsdimm + CoreAnsx(" below 1, taken as 1"), 0);
         hdimmax = 1;
+    } else if (slots > iChdimmaxlargest) {
+        CoreLog_::logtg(X::sCtaghsdimm + CoreAnsx(" above ") + CoreAnsx(int(iChdimmaxlargest)) +
+                            CoreAnsx(", taken as ") + CoreAnsx(int(iChdimmaxlargest)),
+                        0);
+        hdimmax = iChdimmaxlargest;
+    } else {
+        hdimmax = low16(slots);
     }
     defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
     fontcolour = low16(integer(X::sCtagcolour, 0));

@@ -70,6 +70,9 @@ public:
     static constexpr int iClistreserve = 10000; // vectors a slot list holds before it regrows
     static constexpr int iClsto = 27;           // bus index of "LSTO"
     static constexpr double dCtrimfactor = 65463.61740672747; // 10^(96.32/20): +96.32 dB
+    // Longest fade or time offset a kernel slot takes, us; the slot's buffers
+    // are sized from them, so a longer one is refused rather than allocated.
+    static constexpr long iCmosttime = 60000000;
     // Deepest nesting the element readers follow: the shared depth counter
     // (raised once per ELEMENT and once per VECTOR, external vector files
     // included) may not pass it. Every level costs a recursion of the

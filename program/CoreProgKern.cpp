@@ -430,6 +430,14 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         }
     int const fadeouts[2] = {root->chnfo(0), root->chnfo(1)};
     int const limits[2] = {root->chnls(0), root->chnls(1)};
+    for (long const us :
+         {long(vectoroffset), long(vectorfadein), long(fadeouts[0]), long(fadeouts[1])})
+        if (us > iCmosttime) {
+            CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": a fade or offset of ") +
+                                CoreAnsx(us) + CoreAnsx(" us, longer than 60 s"),
+                            1);
+            throw CoreAnsx("");
+        }
     // 4. A limit the vectors leave unset (negative) is no limit: the ceiling applies.
     h.offset = ref >= 0 ? clampInt(ref) : samples(vectoroffset);
     h.fadeinlength = samples(vectorfadein);

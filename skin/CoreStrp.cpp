@@ -13,11 +13,33 @@
 namespace {
 std::uint32_t grey(std::uint8_t level) { return std::uint32_t(level) * 0x010101u; }
 
+// Said whatever the debug level: the user chose a skin that does not show.
 void refuse(CoreAnsx const& why) {
     CoreLog_::loger(CoreAnsx("Editor: ") + why +
                         CoreAnsx("; the display is drawn in the built-in "
                                  "glyphs"),
-                    1);
+                    0);
+}
+
+// The header of PNG bytes read into png: false when they are no PNG or
+// announce a picture larger than any this program decodes.
+bool header(unsigned char const* bytes, int size, png_image& png, char const*& why) {
+    why = "is missing or no PNG";
+    if (bytes == nullptr || size <= 0) return false;
+    png = png_image{};
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&png, bytes, size_t(size))) return false;
+    if (png.width == 0 || png.height == 0) {
+        png_image_free(&png);
+        return false;
+    }
+    if (png.width > unsigned(CoreStrp::iClargest) || png.height > unsigned(CoreStrp::iClargest) ||
+        long(png.width) * long(png.height) > CoreStrp::iCpixels) {
+        png_image_free(&png);
+        why = "is larger than a picture may be";
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -46,16 +68,22 @@ void CoreStrp::builtin() {
     skinned = false;
 }
 
+bool CoreStrp::sizes(unsigned char const* bytes, int size, int& width, int& height,
+                     char const*& why) {
+    width = height = 0;
+    png_image png;
+    if (!header(bytes, size, png, why)) return false;
+    width = int(png.width);
+    height = int(png.height);
+    png_image_free(&png);
+    return true;
+}
+
 bool CoreStrp::decod(unsigned char const* bytes, int size, IMAGE& image) {
     image = IMAGE{};
-    if (bytes == nullptr || size <= 0) return false;
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, bytes, size_t(size))) return false;
-    if (png.width == 0 || png.height == 0 || png.width > iClargest || png.height > iClargest) {
-        png_image_free(&png);
-        return false;
-    }
+    png_image png;
+    char const* why = "";
+    if (!header(bytes, size, png, why)) return false;
     png.format = PNG_FORMAT_RGB;
     std::vector<std::uint8_t> rgb;
     try {
@@ -119,7 +147,24 @@ bool CoreStrp::loads(CoreSkin* skin, int colour) {
     }
     CoreSkin::FONTSTRIPS const& names = description->fontstrips[size_t(colour)];
     CoreAnsx const* const items[iCstrips] = {&names.font1, &names.fontneg, &names.font2};
+    // Sizes first, from the headers: nothing is decoded for strips that
+    // cannot serve.
     IMAGE read[iCstrips];
+    char const* why = "";
+    for (int s = 0; s < iCstrips; ++s) {
+        int size = 0;
+        unsigned char const* bytes = skin->getbt(*items[s], size);
+        if (!sizes(bytes, size, read[s].width, read[s].height, why)) {
+            refuse(CoreAnsx("the strip \"") + *items[s] + CoreAnsx("\" ") + CoreAnsx(why));
+            return false;
+        }
+    }
+    int cx = 0, cy = 0;
+    if (!check(read, cx, cy, why)) {
+        refuse(CoreAnsx("the strips of ") + description->fontnames[size_t(colour)] +
+               CoreAnsx(": ") + CoreAnsx(why));
+        return false;
+    }
     for (int s = 0; s < iCstrips; ++s) {
         int size = 0;
         unsigned char const* bytes = skin->getbt(*items[s], size);
@@ -127,13 +172,6 @@ bool CoreStrp::loads(CoreSkin* skin, int colour) {
             refuse(CoreAnsx("the strip \"") + *items[s] + CoreAnsx("\" is missing or no PNG"));
             return false;
         }
-    }
-    int cx = 0, cy = 0;
-    char const* why = "";
-    if (!check(read, cx, cy, why)) {
-        refuse(CoreAnsx("the strips of ") + description->fontnames[size_t(colour)] +
-               CoreAnsx(": ") + CoreAnsx(why));
-        return false;
     }
     for (int s = 0; s < iCstrips; ++s) strips[s] = std::move(read[s]);
     cellx = cx;

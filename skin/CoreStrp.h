@@ -2,9 +2,11 @@
 // CoreStrp: the display's three glyph strips in one skin colour, decoded from
 // the skin's PNG items to 32-bit pixels: FONT1 (display font 0, 108 slots),
 // FONTNEG (font 1, 94 slots) and FONT2 (font 2, 108 slots of 2 x 2 cells).
-// Strips that are missing, not PNG or of inconsistent sizes are replaced by
-// the built-in glyph table (DataGlyf) in the snapshot renderer's greys, so a
-// display is always drawn. Also decodes any other PNG item (the background).
+// Strips that are missing, not PNG, of sizes that do not fit their slots or
+// larger than a picture may be are replaced by the built-in glyph table
+// (DataGlyf) in the snapshot renderer's greys, so a display is always drawn;
+// sizes are judged from the PNG header, before anything is decoded. Also
+// decodes any other PNG item (the background).
 // Owner: the editor, one per editor. No X here: the windowing editor puts the
 // pixels on screen.
 // Threads: the host's user-interface thread (built and read there).
@@ -29,6 +31,9 @@ public:
     static constexpr std::uint8_t iCdark = 24;   // built-in paper (and the inverse font's ink)
     static constexpr std::uint8_t iClight = 224; // built-in ink (and the inverse font's paper)
     static constexpr int iClargest = 32767;      // pixels a decoded picture may have each way
+    // Pixels a decoded picture may have in all: a 4K background passes, and
+    // decoding takes under 60 MB (3 bytes a pixel read, 4 kept).
+    static constexpr long iCpixels = 8L << 20;
 
     CoreStrp(); // the built-in strips
     CoreStrp(CoreStrp const&) = delete;
@@ -40,8 +45,13 @@ public:
     // list). Answers true when they pass the checks; otherwise the built-in
     // strips stay, and the reason is logged.
     bool loads(CoreSkin* skin, int colour);
+    // The size PNG bytes announce, from their header alone: false, with why,
+    // when they are no PNG or larger than a picture may be (iClargest,
+    // iCpixels).
+    static bool sizes(unsigned char const* bytes, int size, int& width, int& height,
+                      char const*& why);
     // Decodes PNG bytes (any PNG colour type; alpha is laid on black); false,
-    // image empty, when they are no PNG or too large.
+    // image empty, when sizes refuses them or they do not decode.
     static bool decod(unsigned char const* bytes, int size, IMAGE& image);
     // The size checks of a set of strips: each width divides by its slot
     // count, every strip is one slot high, FONTNEG's cell equals FONT1's and

@@ -133,12 +133,27 @@ void CoreEdit::prepare() {
         for (short font = 0; font < 4; ++font) glyphcounts[font] = display->getre(font);
     CoreSkin::SKIN* description = skin != nullptr ? skin->getsk() : nullptr;
     if (description != nullptr && description->background.Length() > 0) {
-        int size = 0;
+        // Judged from its header before it is decoded: the picture must hold
+        // both zones where the skin places them, in the cells drawn on it.
+        int size = 0, width = 0, height = 0;
         unsigned char const* bytes = skin->getbt(description->background, size);
-        if (!CoreStrp::decod(bytes, size, background))
+        char const* why = "";
+        if (CoreStrp::sizes(bytes, size, width, height, why)) {
+            auto holds = [&](long x, long y, long columns, long rows) {
+                return x + columns * l.cellx <= width && y + rows * l.celly <= height;
+            };
+            if (!holds(description->displayx, description->displayy, l.columns, l.rows) ||
+                !holds(description->displayaddx, description->displayaddy,
+                       std::min(l.addcolumns, l.columns), l.addrows))
+                why = "does not hold the display";
+            else if (!CoreStrp::decod(bytes, size, background))
+                why = "is no PNG";
+        }
+        if (background.pixels.empty())
             CoreLog_::loger(CoreAnsx("Editor: the background \"") + description->background +
-                                CoreAnsx("\" is no PNG; the display is shown without it"),
-                            1);
+                                CoreAnsx("\" ") + CoreAnsx(why) +
+                                CoreAnsx("; the display is shown without it"),
+                            0);
     }
     if (!background.pixels.empty()) {
         l.width = background.width;

@@ -19,7 +19,8 @@ bool PluginRig::settings(std::vector<std::pair<std::string, std::string>> const&
         for (auto& v : values)
             if (v.first == key) v.second = value, replaced = true;
         if (!replaced) values.emplace_back(key, value);
-        if (value.empty()) std::erase_if(values, [&](auto const& v) { return v.first == key; });
+        if (value.empty())
+            std::erase_if(values, [&name = key](auto const& v) { return v.first == name; });
     }
     std::string const text = CoreDdoc::mstxm(values);
     std::string const file = temp.folder() + CoreDemo::mstnm(CoreAnsx("vorlan.so")).c_str();

@@ -301,3 +301,47 @@ TEST(CoreDemoLevelTest, AFullScaleSineLeavesEveryProgramBelowFullScale) {
         EXPECT_LE(peak, 1.0) << "saturator at " << f << " Hz";
     }
 }
+
+// A harmonic slot count the engine cannot build is brought into its range
+// where the master settings are read, with a line that says so; the instance
+// boots into the room and plays it as with the demo's own count.
+TEST_F(CoreDemoTest, SlotCountsOutsideTheEnginesRangeAreCappedAndTheRoomPlays) {
+    auto render = [&](char const* hdimmax, short slots, std::vector<double>(&out)[2]) {
+        CoreDdoc::VALUES values = CoreDemo::mstvl();
+        if (*hdimmax != '\0') values.emplace_back("HDIMMAX", hdimmax);
+        std::string const text = CoreDdoc::mstxm(values);
+        std::string const file = temp.folder() + CoreDemo::mstnm(CoreAnsx(kPlugin)).c_str();
+        ASSERT_TRUE(CoreButl::wrall(CoreAnsx(file.c_str()), text.data(), text.size()));
+        CoreFsys shell(&pool);
+        CorePrcs e(&pool, CoreAnsx(temp.folder().c_str()), 44100, nullptr, CoreAnsx(kPlugin), false,
+                   true, &shell, CoreAnsx("0"), false, &cache);
+        CorePrcsPeek peek{e};
+        ASSERT_FALSE(e.fboot()) << log.text();
+        ASSERT_EQ(e.getbi(67, nullptr), CoreDemo::iCroom);
+        EXPECT_EQ(e.getbh(43, nullptr), slots);
+        peek.gains(0.5, 0.5);
+        impulse(e, 44100, 44100 + 32768, out);
+    };
+    std::vector<double> demo[2];
+    render("", 10, demo);
+    struct Row {
+        char const* hdimmax;
+        short slots;
+        char const* logged; // the level-0 line, "" none
+    } const rows[] = {
+        {"32767", CorePrcs::iChdimmaxlargest, "HDIMMAX above 32766, taken as 32766"},
+        {"100000", CorePrcs::iChdimmaxlargest, "HDIMMAX above 32766, taken as 32766"},
+        {"32766", CorePrcs::iChdimmaxlargest, ""},
+        {"-5", 1, "HDIMMAX below 1, taken as 1"},
+    };
+    for (Row const& row : rows) {
+        SCOPED_TRACE(row.hdimmax);
+        std::size_t const from = log.text().size();
+        std::vector<double> out[2];
+        render(row.hdimmax, row.slots, out);
+        std::string const said = log.text().substr(from);
+        EXPECT_EQ(LogCapture::error(said, *row.logged ? row.logged : "HDIMMAX"), *row.logged != 0)
+            << said;
+        for (int c = 0; c < 2; ++c) EXPECT_LT(relativeError(out[c], demo[c]), 1e-12) << c;
+    }
+}

@@ -348,8 +348,16 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
                                "</FILENAME></ELEMENT></H2></PROGRAM>";
     std::string const bare = "<PROGRAM><NAME>Bare</NAME><H1><ELEMENT><FILENAME>GOOD.WAV"
                              "</FILENAME></ELEMENT></H1></PROGRAM>";
+    auto timed = [](char const* tag, char const* us) {
+        return std::string("<PROGRAM><NAME>Long</NAME><H1><ELEMENT><VECTOR><COMMON><") + tag + ">" +
+               us + "</" + tag +
+               "></COMMON><ELEMENT><FILENAME>GOOD.WAV</FILENAME>"
+               "</ELEMENT></VECTOR></ELEMENT></H1></PROGRAM>";
+    };
     Row const rows[] = {
         {DataKit::programXml(missing), "Error in file"},
+        {timed("OFFSET", "60000001"), "longer than 60 s"},
+        {timed("FADEOUT", "44444444444440000"), "longer than 60 s"},
         {"<OTHER><NAME>x</NAME></OTHER>", "Error in tag PROGRAM"},
         {h2only, "Error in tag H1"},
         {bare, "Error in tag ELEMENT"},
@@ -364,7 +372,7 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
         CoreLog_::setdb(3, false);
         std::string const lines = log.text().substr(from);
         EXPECT_NE(lines.find(r.logged), std::string::npos) << lines;
-        if (&r == &rows[5]) {
+        if (&r == &rows[7]) {
             EXPECT_LT(lines.find("start Good"), lines.find(r.logged)) << lines;
         }
         EXPECT_EQ(pool.getma(), baseline) << r.logged;

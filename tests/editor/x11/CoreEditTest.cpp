@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
@@ -25,10 +26,14 @@
 #include "editor/x11/CoreEdhs.h"
 #include "editor/x11/CoreEdit.h"
 #include "runtime/CoreBlnk.h"
+#include "runtime/CoreLog_.h"
 #include "skin/CoreSkin.h"
 #include "tests/display/FakeBean.h"
 #include "tests/support/EditorPixels.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/HugePng.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/MemoryCap.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/XViewer.h"
 #include "tools/CoreDskn.h"
@@ -276,6 +281,58 @@ TEST(CoreEditMapping, KeyTableAndStripChecks) {
     CoreStrp::IMAGE image;
     unsigned char const junk[] = "\x89PNG\r\n\x1a\n not really";
     EXPECT_FALSE(CoreStrp::decod(junk, int(sizeof junk), image));
+}
+
+// A skin picture too large to decode, or a background that cannot hold the
+// display, is refused before it is decoded, with a line said at every debug
+// level; the editor opens as it does when that item is unreadable, and never
+// allocates 100 MB on the way.
+TEST(CoreEditMapping, APictureThatCannotServeOpensAsAnUnreadableOne) {
+    std::string const huge = hugePng();
+    TempDir temp("vorlanback");
+    ASSERT_TRUE(CoreDskn::wrskn(CoreAnsx(temp.file("DEMO.V2S").c_str())));
+    CoreSkin const demo(CoreAnsx(temp.file("DEMO.V2S").c_str()));
+    auto bytesOf = [&](std::string const& item) {
+        int size = 0;
+        unsigned char const* data = demo.getbt(CoreAnsx(item.c_str()), size);
+        return std::string(reinterpret_cast<char const*>(data), size_t(size));
+    };
+    // The demo skin as a folder whose item holds bytes instead; the editor's
+    // window size on it.
+    auto rectWith = [&](std::string const& item, std::string const& bytes, int& wide, int& high) {
+        std::string const folder = temp.file(item + std::to_string(bytes.size()));
+        std::filesystem::create_directories(folder);
+        for (char const* name : {"ROM.XML", "BACKGROUND.PNG", "GREEN1.PNG", "GREENNEG.PNG",
+                                 "GREEN2.PNG", "AMBER1.PNG", "AMBERNEG.PNG", "AMBER2.PNG"})
+            writeBytes(folder + "/" + name, name == item ? bytes : bytesOf(name));
+        CoreSkin skin(CoreAnsx(folder.c_str()));
+        CoreEdit editor(nullptr, nullptr, &skin, 0);
+        PlatVst::Rect* rect = nullptr;
+        if (!editor.getrc(&rect)) return false;
+        wide = rect->right, high = rect->bottom;
+        return true;
+    };
+    struct Row {
+        char const* item;
+        std::string bytes;
+        char const* said;
+    } const rows[] = {
+        {"BACKGROUND.PNG", huge, "is larger than a picture may be"},
+        {"BACKGROUND.PNG", bytesOf("GREEN1.PNG"), "does not hold the display"},
+        {"GREEN1.PNG", huge, "is larger than a picture may be"},
+    };
+    for (Row const& row : rows) {
+        SCOPED_TRACE(row.said);
+        int wide = 0, high = 0, unreadablewide = -1, unreadablehigh = -1;
+        ASSERT_TRUE(rectWith(row.item, "no picture", unreadablewide, unreadablehigh));
+        LogCapture log;
+        EXPECT_TRUE(underMemoryCap([&] {
+            CoreLog_::setdb(0, false); // only what is said at every level
+            return rectWith(row.item, row.bytes, wide, high) && wide == unreadablewide &&
+                   high == unreadablehigh;
+        }));
+        EXPECT_TRUE(LogCapture::error(log.text(), row.said)) << log.text();
+    }
 }
 
 TEST_F(EditorTest, WindowShowsTheRenderersPicture) {
