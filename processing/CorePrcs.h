@@ -37,6 +37,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 
 #include "modulation/CoreMidi.h"
 #include "runtime/CoreAnsx.h"
@@ -760,7 +761,19 @@ private:
     void unbindAll() noexcept;           // no slot plays a kernel; no harmonic in use
     long modRing(long i) const noexcept; // i into 0 .. ring size - 1
 
-    bool fallback = false;      // the last load fell back to location 0
+    bool fallback = false; // the last load fell back to location 0
+    // What the display and the shell say about a load that fell back (beansem):
+    int failedslot = -1;      // the location whose load fell back while it stands, -1 none
+    CoreAnsx failreason{""};  // why, "FILE: reason" (the load's first level-0 refusal)
+    std::set<int> loadfailed; // locations whose last load failed, until one of them loads
+    // After a load of slot: the fallback's report, and the lists' mark.
+    void noteLoad(int slot, bool loaded, CoreAnsx const& why);
+    CoreAnsx listName(int slot, CoreAnsx const& name); // name as the lists show slot (beansem)
+    // svfld with the shown line made of prefix and the reason, upper case,
+    // cut to the display's 36 columns.
+    void svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason);
+    CoreAnsx svref();           // why the live program may not be saved to its slot, "" it may
+    CoreAnsx saverefusal{""};   // why the last saveProgram wrote nothing (refusal or system's)
     CoreAnsx loadedtext{"0"};   // stored text of the loaded location as loaded or written back
     int chunksize = 0;          // bytes of the chunk buffer (at least CoreMmry::iCchunkbufferdim)
     bool lastload = false;      // result of the last ldpdm

@@ -138,10 +138,15 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         // deleted or moved meanwhile is no longer this program's: storing
         // there would put another program's text in its place.
         bool stored = false;
+        CoreAnsx refusal("");
         {
             auto held = locks();
             stored = writeBack(true);
+            if (!stored) refusal = svref();
         }
+        if (!stored)
+            svrsn(memory->getpf(fallback ? failedslot : currentslot), CoreAnsx("NOT SAVED"),
+                  refusal.Length() > 0 ? refusal : CoreAnsx("not written"));
         message = stored ? var("SAVING") : sCsavefailed;
         next = CoreAnsx(stored ? "SAVEPROGRAM_1" : "END");
     } else if (is("SAVEPROGRAM_1")) {
@@ -174,6 +179,14 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
             auto held = locks();
             saved = saveVersion(var("VERSIONINGNAME"));
         }
+        bool shown = false;
+        {
+            CoreSmgd guard(beansem);
+            shown = saveerror.Length() > 0;
+        }
+        // Once, whichever step of the version failed.
+        if (!saved && !shown)
+            svrsn(var("VERSIONINGNAME"), CoreAnsx("VERSION NOT SAVED"), saverefusal);
         message = saved ? var("SAVING") : sCsavefailed;
     } else if (is("TEST")) {
         CoreXutl::sleep(testWait.load());

@@ -21,6 +21,7 @@
 #include "storage/CoreXml_.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -34,6 +35,16 @@ bool isArchive(CoreAnsx const& file) {
 
 void dbg(char const* text, int timer, short level) {
     CoreLog_::debug(CoreAnsx(text), timer, level);
+}
+
+// A refusal as a few words: the file it names without its folders, then why
+// ("/data/vectors/SAT2.WAV: cut short" becomes "SAT2.WAV: cut short").
+CoreAnsx shortReason(CoreAnsx const& text) {
+    std::string line(text.c_str());
+    std::size_t const colon = line.find(": ");
+    std::size_t const slash = colon == std::string::npos ? colon : line.rfind('/', colon);
+    if (slash != std::string::npos) line.erase(0, slash + 1);
+    return CoreAnsx(line.c_str());
 }
 
 } // namespace
@@ -50,7 +61,8 @@ int CorePrcs::loadSelect(int slot, bool keep) {
     // lands between this load and the choice of its location.
     CoreSmgd lockload(loadsem);
     loadHeld(slot, keep);
-    currentslot = slot;
+    // What plays is named: location 0 when the load fell back.
+    currentslot = fallback ? 0 : slot;
     programselected = true;
     return slot;
 }
@@ -66,7 +78,10 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
         feedbacksuspended = false;
         fallback = false;
         delsf();
+        CoreAnsx why("");
+        CoreAnsx* const outer = CoreLog_::rsnsk(&why);
         r = ldpsm(slot);
+        CoreLog_::rsnsk(outer);
         if (!r && slot != 0) {
             // Location 0 keeps the engine playing; the caller still learns
             // that its location did not load.
@@ -79,9 +94,35 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
         }
         adjif();
         markLoaded(r ? slot : -1);
+        noteLoad(slot, r, why);
     }
     lastload = r;
     return r;
+}
+
+void CorePrcs::noteLoad(int slot, bool loaded, CoreAnsx const& why) {
+    CoreAnsx reason("");
+    if (fallback) {
+        // An entry that failed at boot holds no program: its own refusal
+        // then is the reason, as the load itself read nothing.
+        reason = memory->faild(slot) ? memory->getwy(slot) : why;
+        if (reason.Length() <= 0) reason = memory->getpf(slot) + CoreAnsx(": not loaded");
+        reason = shortReason(reason);
+    }
+    CoreSmgd guard(beansem);
+    if (loaded) loadfailed.erase(slot);
+    if (fallback) loadfailed.insert(slot);
+    failedslot = fallback ? slot : -1;
+    failreason = reason;
+}
+
+CoreAnsx CorePrcs::listName(int slot, CoreAnsx const& name) {
+    {
+        CoreSmgd guard(beansem);
+        if (loadfailed.count(slot) == 0) return name;
+    }
+    if (memory->faild(slot)) return name; // marked already
+    return CoreMmry::sCfailedname + CoreButl::getfn(memory->getpf(slot), true).UpperCase();
 }
 
 int CorePrcs::setpg(int slot, bool keep) { return loadSelect(slot, keep); }

@@ -5,6 +5,7 @@
 // Control or display thread, may block on file writes; never the audio thread.
 #include "processing/CorePrcs.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "program/CoreMmry.h"
@@ -54,16 +55,32 @@ void CorePrcs::svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx cons
     saveerror = shown;
 }
 
+void CorePrcs::svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason) {
+    CoreAnsx const shown = prefix + CoreAnsx(": ") + CoreAnsx(reason).UpperCase();
+    svfld(file, reason, CoreButl::sbstr(shown, 1, 36));
+}
+
+CoreAnsx CorePrcs::svref() {
+    if (fallback) return CoreAnsx("slot ") + CoreAnsx(failedslot) + CoreAnsx(" did not load");
+    if (programdoc->getrt() == nullptr || !holdsLoaded())
+        return CoreAnsx("program is not the slot's");
+    return CoreAnsx("");
+}
+
 bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
-    return saveProgram(folder, asis, CoreAnsx(""));
+    if (saveProgram(folder, asis, CoreAnsx(""))) return true;
+    svrsn(memory->getpf(fallback ? failedslot : currentslot), CoreAnsx("NOT SAVED"), saverefusal);
+    return false;
 }
 
 bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from) {
     if (failed) return false;
+    saverefusal = CoreAnsx("not written");
     try {
         // Under fallback the live program is location 0's: saving it would
         // write it over the file of the location that failed.
         if (fallback || programdoc->getrt() == nullptr || !holdsLoaded()) {
+            saverefusal = svref();
             CoreLog_::loger(CoreAnsx("program not saved: location ") + CoreAnsx(currentslot) +
                                 CoreAnsx(" does not hold the loaded program"),
                             1);
@@ -74,6 +91,7 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
         if (file == CoreAnsx("0") || file.Length() <= 0) return false;
         CoreAnsx const where = folder == CoreAnsx("0") ? foundfolder : folder;
         if (!asis) fixcd();
+        errno = 0; // a write that fails for no system reason shows none
         bool saved = false;
         if (!memory->getwp(slot)) {
             // The program file only: vector files the program holds in memory
@@ -109,22 +127,26 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
                           CoreAnsx("0"), true, false);
             saved = archive.savea(path);
         }
+        if (!saved && errno != 0) saverefusal = CoreAnsx(std::strerror(errno));
         if (!saved) CoreLog_::loger(CoreAnsx("program not saved: ") + where + file, 1);
         return saved;
     } catch (CoreAnsx const& e) {
         CoreLog_::loger(CoreAnsx("program not saved: ") + e, 1);
+        saverefusal = e;
         return false;
     }
 }
 
 bool CorePrcs::saveVersion(CoreAnsx const& name) {
-    if (fallback || !holdsLoaded()) {
+    saverefusal = svref();
+    if (saverefusal.Length() > 0) {
         CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot) +
                             CoreAnsx(" does not hold the loaded program"),
                         1);
         return false;
     }
     // A blank name would name a file of nothing but its extension.
+    saverefusal = CoreAnsx("not written");
     if (CoreAnsx(name).Trim().Length() <= 0) {
         CoreLog_::loger(CoreAnsx("no version saved: no name"), 1);
         return false;
@@ -151,6 +173,7 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     bool saved = false;
     if (CoreFsys::exstf(CoreAnsx(""), file)) {
         CoreLog_::loger(CoreAnsx("no version saved: file exists ") + file, 1);
+        saverefusal = CoreAnsx("name taken");
     } else {
         fixcd();
         memory->setvl(to, programdoc->settc(false, false), true);

@@ -350,11 +350,16 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
         CoreLog_::debug(CoreAnsx("caching file ") + CoreAnsx(k + 1) + CoreAnsx("/") +
                             CoreAnsx(count) + CoreAnsx(": ") + entry.file,
                         0, 2);
-        if (loadl(free, entry.file)) continue;
+        CoreAnsx why("");
+        CoreAnsx* const outer = CoreLog_::rsnsk(&why);
+        bool const read = loadl(free, entry.file);
+        CoreLog_::rsnsk(outer);
+        if (read) continue;
         // The entry keeps its place, empty and marked, so the entries after
         // it keep theirs and a bank save still names it.
         iclrp(free);
         table->loc[free].failed = true;
+        table->loc[free].why = why;
         table->loc[free].file = entry.file;
         CoreLog_::loger(
             CoreAnsx("bank entry ") + CoreAnsx(free) + CoreAnsx(" failed: ") + entry.file, 0);
