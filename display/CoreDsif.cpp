@@ -260,6 +260,8 @@ void CoreDsif::Execute() {
             CoreSmgd hold(*lock);
             requested = afterbatch(action);
             if (failure.Length() > 0) sayer(failure);
+            // A load may have marked a program failed, or cleared its mark.
+            menurebuild = true;
         } catch (CoreAnsx const& error) {
             logFailure("batch", error.c_str());
         } catch (std::exception const& error) {

@@ -1,0 +1,210 @@
+// ctest-labels: threads
+// What the built plug-in says when a load falls back to location 0 or a
+// save fails: the slot it names as playing, the fallback's report on the
+// bus, the display's error line and the lists' mark, the chunk a host
+// gets, and the command-line host's refusal; then, the file repaired, the
+// program plays as on an intact installation. Saves that fail (also for
+// root) show their line on the page returned to until the next click.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+
+#include "plugin/CorePrvt.h"
+#include "runtime/CoreBnid.h"
+#include "tests/plugin/PluginRig.h"
+#include "tests/support/FileBytes.h"
+#include "tools/CoreDemo.h"
+#include "tools/CorePeer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using V = PlatVst;
+using B = CoreBnid;
+constexpr double kWait = 60.0;
+constexpr int kMenuRow = 13;
+
+class PluginSayTest : public PluginRigTest {
+protected:
+    static void install() {
+        fs::remove_all(rig->folder() + CoreDemo::sCdatapath);
+        ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+        ASSERT_TRUE(rig->settings({{"GUIRATE", "5000"}, kDiagnosed}));
+    }
+    static std::string data(std::string const& file) {
+        return rig->folder() + CoreDemo::sCdatapath + file;
+    }
+    static bool shows(CorePeer& p, std::string const& text) {
+        return CorePeer::until([&] { return p.dump().find(text) != std::string::npos; }, kWait);
+    }
+    static bool page(CorePeer& p, char const* title) {
+        return CorePeer::until([&] { return p.titled(title); }, kWait);
+    }
+    static std::string chunk(CoreHost& h) {
+        void* bytes = nullptr;
+        std::intptr_t const n = h.dispt(V::opGetChunk, 0, 0, &bytes);
+        return n > 0 ? std::string(static_cast<char const*>(bytes), std::size_t(n - 1)) : "";
+    }
+    static int slotAnswer(CoreHost& h) {
+        CorePrvt::CALL c;
+        c.kind = CorePrvt::iCslot;
+        return int(h.dispt(V::opVendorSpecific, CorePrvt::iCtag, 0, &c));
+    }
+    // The output from the first sound on, as PluginChunkTest aligns it.
+    static CoreHost::CHANNELS played(CoreHost& h) {
+        std::mt19937 g(3);
+        std::uniform_real_distribution<double> d(-0.5, 0.5);
+        CoreHost::CHANNELS x(2, std::vector<double>(20000)), y;
+        for (auto& c : x)
+            for (auto& v : c) v = static_cast<float>(d(g));
+        h.rendr(x, y, true);
+        std::size_t onset = 0;
+        while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
+        for (auto& c : y) {
+            c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
+            c.resize(8000);
+        }
+        return y;
+    }
+};
+
+std::pair<int, std::string> run(std::string const& command) {
+    std::string said;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    char line[512];
+    while (p != nullptr && std::fgets(line, sizeof line, p) != nullptr) said += line;
+    int const w = p != nullptr ? pclose(p) : -1;
+    return {WIFEXITED(w) ? WEXITSTATUS(w) : -1, said};
+}
+
+double largestDifference(CoreHost::CHANNELS const& a, CoreHost::CHANNELS const& b) {
+    double most = 0.0;
+    for (std::size_t c = 0; c < a.size(); ++c)
+        for (std::size_t k = 0; k < a[c].size(); ++k)
+            most = std::max(most, std::abs(a[c][k] - b[c][k]));
+    return most;
+}
+
+TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
+    install();
+    CoreHost::CHANNELS intact[3];
+    std::string saturator; // a host chunk holding the saturator
+    for (int slot : {1, 2}) {
+        CoreHost h(rig->path(), 44100, 256);
+        h.start();
+        ASSERT_TRUE(h.wtupd(0, kWait));
+        h.slot_(slot);
+        ASSERT_TRUE(h.wtupd(1, kWait));
+        intact[slot] = played(h);
+        if (slot == 2) saturator = chunk(h);
+    }
+    struct Row {
+        char const* file; // under data/: cut short, or gone in the restore row
+        int slot;         // the location that fails
+        char const* args; // plughost's; null: the restore row, no run
+    } const rows[] = {
+        {"programs/SATURATOR.XML", 2, "--slot 2"},
+        {"vectors/SAT2.WAV", 2, "--slot 2"},
+        {"vectors/ROOM.WAV", 1, ""},
+        {"vectors/SAT2.WAV", 2, nullptr},
+    };
+    for (Row const& r : rows) {
+        SCOPED_TRACE(std::string(r.file) + (r.args ? "" : " restored"));
+        install();
+        std::string const whole = readBytes(data(r.file));
+        std::string const base = fs::path(r.file).filename().string();
+        if (r.args != nullptr) {
+            writeBytes(data(r.file), whole.substr(0, 100));
+            std::string const out = rig->folder() + "out.wav";
+            auto const [status, said] =
+                run(std::string(VORLAN_PLUGHOST) + " " + rig->path() + " " + out + " " + r.args);
+            EXPECT_EQ(status, 1) << said;
+            EXPECT_NE(said.find("slot " + std::to_string(r.slot) + " "), std::string::npos);
+            EXPECT_NE(said.find(base), std::string::npos) << said;
+            EXPECT_FALSE(fs::exists(out));
+        } else {
+            fs::remove(data(r.file));
+        }
+        auto p = std::make_unique<CorePeer>(rig->path());
+        ASSERT_TRUE(page(*p, "  ProgMode")) << p->dump();
+        CoreHost& h = p->host();
+        char name[64] = {}, nameAfter[64] = {};
+        h.dispt(V::opGetProgramName, 0, 0, name);
+        std::intptr_t const program = h.dispt(V::opGetProgram);
+        if (r.args == nullptr)
+            EXPECT_EQ(h.dispt(V::opSetChunk, 0, long(saturator.size() + 1), saturator.data()), 0);
+        else if (r.slot != 1)
+            p->post(4, r.slot);
+        ASSERT_TRUE(CorePeer::until([&] { return p->bus(B::iCfallback, 'b').number != 0; }, kWait));
+        int const slot = int(p->bus(B::iCfailedslot, 'i').number);
+        EXPECT_EQ(r.args == nullptr || slot == r.slot, true) << slot;
+        EXPECT_EQ(p->bus(B::iCslot, 'i').number, 0);
+        EXPECT_EQ(slotAnswer(h), 0);
+        EXPECT_NE(std::string(p->bus(B::iCfailreason, 's').text).find(base), std::string::npos);
+        EXPECT_EQ(chunk(h), "NOCHUNK");
+        // Each block-size change reloads, trying the failed location again.
+        h.dispt(V::opSetBlockSize, 0, 512);
+        h.dispt(V::opSetBlockSize, 0, 256);
+        EXPECT_EQ(chunk(h), "NOCHUNK");
+        EXPECT_EQ(p->bus(B::iCfailedslot, 'i').number, slot);
+
+        std::string const line = "SLOT " + std::to_string(slot) + " FAILED: " + base;
+        if (!p->titled("  ProgMode")) p->post(0, 3, kMenuRow); // PROG
+        EXPECT_TRUE(CorePeer::until([&] { return p->row(7).rfind(line, 0) == 0; }, kWait))
+            << p->dump();
+        EXPECT_EQ(p->large(1).rfind("Demo Init", 0), 0u) << p->dump();
+        EXPECT_EQ(p->row(2).substr(16, 8), "  0     ") << p->dump();
+        bool marked = false;
+        for (auto const& e : p->entries())
+            marked |= std::string(e.text).rfind(std::to_string(slot) + " - FAILED ", 0) == 0;
+        EXPECT_TRUE(marked);
+        p->post(4, 0); // the list page, over Init
+        ASSERT_TRUE(page(*p, "  ListMode")) << p->dump();
+        p->post(0, 52, 0); // ALL
+        EXPECT_TRUE(shows(*p, r.slot == 1 ? "FAILED ROOM" : "FAILED SATURATOR")) << p->dump();
+
+        // Repaired; an entry that failed at boot holds no program until a
+        // new instance reads the bank again.
+        writeBytes(data(r.file), whole);
+        if (base == "SATURATOR.XML") {
+            p = std::make_unique<CorePeer>(rig->path());
+            ASSERT_TRUE(page(*p, "  ProgMode"));
+            p->post(4, 0);
+            ASSERT_TRUE(page(*p, "  ListMode"));
+            p->post(0, 52, 0);
+        }
+        std::string const entry = p->bus(B::iCslotname, 's', slot).text;
+        int row = -1;
+        std::size_t column = std::string::npos;
+        CorePeer::until(
+            [&] {
+                for (row = 1; row < 12; ++row)
+                    if ((column = p->row(row).find(entry)) != std::string::npos) return true;
+                return false;
+            },
+            kWait);
+        ASSERT_NE(column, std::string::npos) << entry << p->dump();
+        p->post(0, short(column), short(row));
+        EXPECT_TRUE(CorePeer::until([&] { return slotAnswer(p->host()) == slot; }, kWait));
+        EXPECT_EQ(p->bus(B::iCfallback, 'b').number, 0);
+        EXPECT_LE(largestDifference(played(p->host()), intact[r.slot]), 1e-6);
+        p->post(0, 3, kMenuRow);
+        ASSERT_TRUE(page(*p, "  ProgMode"));
+        EXPECT_EQ(p->dump().find("FAILED"), std::string::npos) << p->dump();
+        for (auto const& e : p->entries())
+            EXPECT_EQ(std::string(e.text).find("FAILED"), std::string::npos);
+        p->host().dispt(V::opGetProgramName, 0, 0, nameAfter);
+        EXPECT_STREQ(nameAfter, name);
+        EXPECT_EQ(p->host().dispt(V::opGetProgram), program);
+    }
+}
+
+} // namespace
