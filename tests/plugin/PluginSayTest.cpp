@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -204,6 +205,114 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         p->host().dispt(V::opGetProgramName, 0, 0, nameAfter);
         EXPECT_STREQ(nameAfter, name);
         EXPECT_EQ(p->host().dispt(V::opGetProgram), program);
+    }
+}
+
+// Plain files under the installation (the log aside), with their bytes.
+std::map<std::string, std::string> files(std::string const& top) {
+    std::map<std::string, std::string> all;
+    for (auto const& e : fs::recursive_directory_iterator(top))
+        if (e.is_regular_file() && e.path().filename() != "Vorlan3olvio.log")
+            all[e.path().string()] = readBytes(e.path().string());
+    return all;
+}
+
+TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
+    struct Row {
+        char const* damage; // made after the boot, so that it binds root too
+        char const* steps;  // save, saveas, master, named (a version name with '/')
+        char const* title;  // the page the user returns to
+        int row;            // where its error line stands
+        char const* line;   // "" none
+        char const* named;  // in the level-0 line
+    } const rows[] = {
+        {"room", "save", "  ProgMode", 7, "NOT SAVED: IS A DIRECTORY", "ROOM.XML: Is a directory"},
+        {"programs", "saveas", "  ProgMode", 7, "VERSION NOT SAVED: NOT A DIRECTORY",
+         "ROOM_01: Not a directory"},
+        {"master", "master", "  MasterMode", 2, "NOT SAVED: IS A DIRECTORY",
+         "vorlan.xml: Is a directory"},
+        {"fallback", "save", "  ProgMode", 7, "NOT SAVED: SLOT 2 DID NOT LOAD",
+         "SATURATOR.XML: slot 2 did not load"},
+        {"", "named", "  EditMode: Memory", 11, "VERSION NOT SAVED: NAME NOT USABLE", nullptr},
+        {"", "save", "  ProgMode", 7, "", nullptr},
+    };
+    for (Row const& r : rows) {
+        SCOPED_TRACE(std::string(r.damage) + " " + r.steps);
+        install();
+        std::string const top = rig->folder(), programs = data("programs");
+        if (std::string(r.damage) == "fallback")
+            writeBytes(data("vectors/SAT2.WAV"),
+                       readBytes(data("vectors/SAT2.WAV")).substr(0, 100));
+        CorePeer p(rig->path());
+        ASSERT_TRUE(page(p, "  ProgMode")) << p.dump();
+        std::string const damage = r.damage;
+        if (damage == "room")
+            fs::remove(programs + "/ROOM.XML"), fs::create_directory(programs + "/ROOM.XML");
+        if (damage == "programs")
+            fs::rename(programs, programs + ".kept"), writeBytes(programs, "x");
+        if (damage == "master")
+            fs::remove(top + "vorlan.xml"), fs::create_directory(top + "vorlan.xml");
+        if (damage == "fallback") {
+            p.post(4, 2);
+            ASSERT_TRUE(page(p, "  ListMode"));
+            p.post(0, 3, kMenuRow);
+            ASSERT_TRUE(page(p, "  ProgMode"));
+        }
+        auto const before = files(top);
+        std::remove(data("Vorlan3olvio.log").c_str());
+        std::string const steps = r.steps;
+        int const updates = p.host().updts();
+        if (steps == "master") {
+            p.post(0, 23, kMenuRow);
+            ASSERT_TRUE(page(p, "  MasterMode"));
+            p.post(0, 52, 1);
+        } else if (steps == "save") {
+            p.post(0, 42, 1);
+        } else { // the memory page: a new name proposes a version
+            p.post(0, 52, 3);
+            ASSERT_TRUE(page(p, "  EditMode: Memory"));
+            p.post(0, 8, 5);
+            for (char k : std::string("X\r")) p.post(1, k);
+            ASSERT_TRUE(CorePeer::until([&] { return p.row(9).rfind("NEW:", 0) == 0; }, kWait));
+            if (steps == "named") {
+                p.post(0, 10, 9);
+                for (char k : std::string("/x\r")) p.post(1, k);
+                ASSERT_TRUE(CorePeer::until(
+                    [&] { return p.row(9).find("/x") != std::string::npos; }, kWait));
+            }
+            p.post(0, 52, 9);
+        }
+        if (steps != "master" && steps != "named") {
+            ASSERT_TRUE(p.host().wtupd(updates, kWait)); // the batch has ended
+        }
+        std::string const line = r.line;
+        ASSERT_TRUE(CorePeer::until(
+            [&] {
+                return p.titled(r.title) && p.row(r.row).rfind(line, 0) == 0 &&
+                       p.row(r.row)[line.size()] == ' ';
+            },
+            kWait))
+            << p.dump();
+        // Gone at the next click; under fallback the load's line stands again.
+        p.post(0, 40, r.row);
+        EXPECT_TRUE(CorePeer::until(
+            [&] {
+                std::string const now = p.row(r.row);
+                return now.find_first_not_of(' ') > 35 ||
+                       (damage == "fallback" && now.rfind("SLOT 2 FAILED", 0) == 0);
+            },
+            kWait))
+            << p.dump();
+        std::string const log = readBytes(data("Vorlan3olvio.log"));
+        std::size_t const at = log.find("***ERROR***> not saved: ");
+        EXPECT_EQ(at == std::string::npos, r.named == nullptr) << log;
+        if (r.named != nullptr) {
+            EXPECT_NE(log.find(r.named, at), std::string::npos) << log;
+            EXPECT_EQ(log.find("not saved: ", at + 24), std::string::npos) << log;
+        }
+        EXPECT_TRUE(line.empty() || files(top) == before); // a successful save writes
+        if (damage == "programs") fs::remove(programs), fs::rename(programs + ".kept", programs);
+        if (damage == "master") fs::remove(top + "vorlan.xml");
     }
 }
 
