@@ -7,6 +7,7 @@
 // root) show their line on the page returned to until the next click.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -43,9 +44,6 @@ protected:
     static std::string data(std::string const& file) {
         return rig->folder() + CoreDemo::sCdatapath + file;
     }
-    static bool shows(CorePeer& p, std::string const& text) {
-        return CorePeer::until([&] { return p.dump().find(text) != std::string::npos; }, kWait);
-    }
     static bool page(CorePeer& p, char const* title) {
         return CorePeer::until([&] { return p.titled(title); }, kWait);
     }
@@ -59,21 +57,18 @@ protected:
         c.kind = CorePrvt::iCslot;
         return int(h.dispt(V::opVendorSpecific, CorePrvt::iCtag, 0, &c));
     }
-    // The output from the first sound on, as PluginChunkTest aligns it.
-    static CoreHost::CHANNELS played(CoreHost& h) {
+    // Noise through the instance, from the first sound on (both channels).
+    static std::vector<double> played(CoreHost& h) {
         std::mt19937 g(3);
-        std::uniform_real_distribution<double> d(-0.5, 0.5);
         CoreHost::CHANNELS x(2, std::vector<double>(20000)), y;
         for (auto& c : x)
-            for (auto& v : c) v = static_cast<float>(d(g));
+            for (auto& v : c) v = float(std::uniform_real_distribution<double>(-0.5, 0.5)(g));
         h.rendr(x, y, true);
-        std::size_t onset = 0;
-        while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
-        for (auto& c : y) {
-            c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
-            c.resize(8000);
-        }
-        return y;
+        long const at = std::find_if(y[0].begin(), y[0].end(), [](double v) { return v != 0.0; }) -
+                        y[0].begin();
+        std::vector<double> out(y[0].begin() + at, y[0].begin() + at + 8000);
+        out.insert(out.end(), y[1].begin() + at, y[1].begin() + at + 8000);
+        return out;
     }
 };
 
@@ -86,17 +81,16 @@ std::pair<int, std::string> run(std::string const& command) {
     return {WIFEXITED(w) ? WEXITSTATUS(w) : -1, said};
 }
 
-double largestDifference(CoreHost::CHANNELS const& a, CoreHost::CHANNELS const& b) {
-    double most = 0.0;
-    for (std::size_t c = 0; c < a.size(); ++c)
-        for (std::size_t k = 0; k < a[c].size(); ++k)
-            most = std::max(most, std::abs(a[c][k] - b[c][k]));
+double largestDifference(std::vector<double> const& a, std::vector<double> const& b) {
+    double most = a.size() == b.size() ? 0.0 : 1.0;
+    for (std::size_t k = 0; k < std::min(a.size(), b.size()); ++k)
+        most = std::max(most, std::abs(a[k] - b[k]));
     return most;
 }
 
 TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
     install();
-    CoreHost::CHANNELS intact[3];
+    std::vector<double> intact[3];
     std::string saturator; // a host chunk holding the saturator
     for (int slot : {1, 2}) {
         CoreHost h(rig->path(), 44100, 256);
@@ -127,10 +121,10 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
             std::string const out = rig->folder() + "out.wav";
             auto const [status, said] =
                 run(std::string(VORLAN_PLUGHOST) + " " + rig->path() + " " + out + " " + r.args);
-            EXPECT_EQ(status, 1) << said;
-            EXPECT_NE(said.find("slot " + std::to_string(r.slot) + " "), std::string::npos);
-            EXPECT_NE(said.find(base), std::string::npos) << said;
-            EXPECT_FALSE(fs::exists(out));
+            EXPECT_TRUE(status == 1 &&
+                        said.find("slot " + std::to_string(r.slot) + " ") != said.npos &&
+                        said.find(base) != said.npos && !fs::exists(out))
+                << said;
         } else {
             fs::remove(data(r.file));
         }
@@ -139,16 +133,14 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         CoreHost& h = p->host();
         char name[64] = {}, nameAfter[64] = {};
         h.dispt(V::opGetProgramName, 0, 0, name);
-        std::intptr_t const program = h.dispt(V::opGetProgram);
         if (r.args == nullptr)
             EXPECT_EQ(h.dispt(V::opSetChunk, 0, long(saturator.size() + 1), saturator.data()), 0);
         else if (r.slot != 1)
             p->post(4, r.slot);
         ASSERT_TRUE(CorePeer::until([&] { return p->bus(B::iCfallback, 'b').number != 0; }, kWait));
         int const slot = int(p->bus(B::iCfailedslot, 'i').number);
-        EXPECT_EQ(r.args == nullptr || slot == r.slot, true) << slot;
-        EXPECT_EQ(p->bus(B::iCslot, 'i').number, 0);
-        EXPECT_EQ(slotAnswer(h), 0);
+        EXPECT_TRUE(r.args == nullptr || slot == r.slot) << slot;
+        EXPECT_TRUE(p->bus(B::iCslot, 'i').number == 0 && slotAnswer(h) == 0);
         EXPECT_NE(std::string(p->bus(B::iCfailreason, 's').text).find(base), std::string::npos);
         EXPECT_EQ(chunk(h), "NOCHUNK");
         // Each block-size change reloads, trying the failed location again.
@@ -161,8 +153,8 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         if (!p->titled("  ProgMode")) p->post(0, 3, kMenuRow); // PROG
         EXPECT_TRUE(CorePeer::until([&] { return p->row(7).rfind(line, 0) == 0; }, kWait))
             << p->dump();
-        EXPECT_EQ(p->large(1).rfind("Demo Init", 0), 0u) << p->dump();
-        EXPECT_EQ(p->row(2).substr(16, 8), "  0     ") << p->dump();
+        EXPECT_TRUE(p->large(1).rfind("Demo Init", 0) == 0 && p->row(2).substr(16, 8) == "  0     ")
+            << p->dump();
         bool marked = false;
         for (auto const& e : p->entries())
             marked |= std::string(e.text).rfind(std::to_string(slot) + " - FAILED ", 0) == 0;
@@ -170,7 +162,8 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         p->post(4, 0); // the list page, over Init
         ASSERT_TRUE(page(*p, "  ListMode")) << p->dump();
         p->post(0, 52, 0); // ALL
-        EXPECT_TRUE(shows(*p, r.slot == 1 ? "FAILED ROOM" : "FAILED SATURATOR")) << p->dump();
+        std::string const mark = r.slot == 1 ? "FAILED ROOM" : "FAILED SATURATOR";
+        EXPECT_TRUE(CorePeer::until([&] { return p->dump().find(mark) != mark.npos; }, kWait));
 
         // Repaired; an entry that failed at boot holds no program until a
         // new instance reads the bank again.
@@ -195,7 +188,6 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         ASSERT_NE(column, std::string::npos) << entry << p->dump();
         p->post(0, short(column), short(row));
         EXPECT_TRUE(CorePeer::until([&] { return slotAnswer(p->host()) == slot; }, kWait));
-        EXPECT_EQ(p->bus(B::iCfallback, 'b').number, 0);
         EXPECT_LE(largestDifference(played(p->host()), intact[r.slot]), 1e-6);
         p->post(0, 3, kMenuRow);
         ASSERT_TRUE(page(*p, "  ProgMode"));
@@ -203,8 +195,7 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         for (auto const& e : p->entries())
             EXPECT_EQ(std::string(e.text).find("FAILED"), std::string::npos);
         p->host().dispt(V::opGetProgramName, 0, 0, nameAfter);
-        EXPECT_STREQ(nameAfter, name);
-        EXPECT_EQ(p->host().dispt(V::opGetProgram), program);
+        EXPECT_TRUE(std::string(nameAfter) == name && p->host().dispt(V::opGetProgram) == 0);
     }
 }
 
@@ -239,25 +230,17 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
     for (Row const& r : rows) {
         SCOPED_TRACE(std::string(r.damage) + " " + r.steps);
         install();
-        std::string const top = rig->folder(), programs = data("programs");
-        if (std::string(r.damage) == "fallback")
-            writeBytes(data("vectors/SAT2.WAV"),
-                       readBytes(data("vectors/SAT2.WAV")).substr(0, 100));
+        std::string const top = rig->folder(), programs = data("programs"), damage = r.damage;
+        if (damage == "fallback") writeBytes(data("vectors/SAT2.WAV"), "RIFF");
         CorePeer p(rig->path());
         ASSERT_TRUE(page(p, "  ProgMode")) << p.dump();
-        std::string const damage = r.damage;
         if (damage == "room")
             fs::remove(programs + "/ROOM.XML"), fs::create_directory(programs + "/ROOM.XML");
         if (damage == "programs")
             fs::rename(programs, programs + ".kept"), writeBytes(programs, "x");
         if (damage == "master")
             fs::remove(top + "vorlan.xml"), fs::create_directory(top + "vorlan.xml");
-        if (damage == "fallback") {
-            p.post(4, 2);
-            ASSERT_TRUE(page(p, "  ListMode"));
-            p.post(0, 3, kMenuRow);
-            ASSERT_TRUE(page(p, "  ProgMode"));
-        }
+        if (damage == "fallback") p.post(4, 2), page(p, "  ListMode"), p.post(0, 3, kMenuRow);
         auto const before = files(top);
         std::remove(data("Vorlan3olvio.log").c_str());
         std::string const steps = r.steps;
@@ -267,6 +250,7 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
             ASSERT_TRUE(page(p, "  MasterMode"));
             p.post(0, 52, 1);
         } else if (steps == "save") {
+            ASSERT_TRUE(page(p, "  ProgMode"));
             p.post(0, 42, 1);
         } else { // the memory page: a new name proposes a version
             p.post(0, 52, 3);
@@ -274,15 +258,14 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
             p.post(0, 8, 5);
             for (char k : std::string("X\r")) p.post(1, k);
             ASSERT_TRUE(CorePeer::until([&] { return p.row(9).rfind("NEW:", 0) == 0; }, kWait));
-            if (steps == "named") {
-                p.post(0, 10, 9);
-                for (char k : std::string("/x\r")) p.post(1, k);
-                ASSERT_TRUE(CorePeer::until(
-                    [&] { return p.row(9).find("/x") != std::string::npos; }, kWait));
-            }
+            p.post(0, 10, 9);
+            for (char k : std::string(steps == "named" ? "/x\r" : "\r")) p.post(1, k);
+            ASSERT_TRUE(CorePeer::until(
+                [&] { return steps != "named" || p.row(9).find("/x") != std::string::npos; },
+                kWait));
             p.post(0, 52, 9);
         }
-        if (steps != "master" && steps != "named") {
+        if (steps == "save" || steps == "saveas") {
             ASSERT_TRUE(p.host().wtupd(updates, kWait)); // the batch has ended
         }
         std::string const line = r.line;
@@ -303,13 +286,13 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
             },
             kWait))
             << p.dump();
+        // One level-0 line, naming the file and the reason.
         std::string const log = readBytes(data("Vorlan3olvio.log"));
         std::size_t const at = log.find("***ERROR***> not saved: ");
-        EXPECT_EQ(at == std::string::npos, r.named == nullptr) << log;
-        if (r.named != nullptr) {
-            EXPECT_NE(log.find(r.named, at), std::string::npos) << log;
-            EXPECT_EQ(log.find("not saved: ", at + 24), std::string::npos) << log;
-        }
+        EXPECT_TRUE(r.named == nullptr ? at == log.npos
+                                       : log.find(r.named, at) != log.npos &&
+                                             log.find("not saved: ", at + 24) == log.npos)
+            << log;
         EXPECT_TRUE(line.empty() || files(top) == before); // a successful save writes
         if (damage == "programs") fs::remove(programs), fs::rename(programs + ".kept", programs);
         if (damage == "master") fs::remove(top + "vorlan.xml");
