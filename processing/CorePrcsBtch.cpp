@@ -138,15 +138,14 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         // deleted or moved meanwhile is no longer this program's: storing
         // there would put another program's text in its place.
         bool stored = false;
-        CoreAnsx refusal("");
+        CoreAnsx refusal("not written"), file("");
         {
             auto held = locks();
             stored = writeBack(true);
-            if (!stored) refusal = svref();
+            if (!stored && svref().Length() > 0) refusal = svref();
+            file = memory->getpf(fallback ? failedslot : currentslot);
         }
-        if (!stored)
-            svrsn(memory->getpf(fallback ? failedslot : currentslot), CoreAnsx("NOT SAVED"),
-                  refusal.Length() > 0 ? refusal : CoreAnsx("not written"));
+        if (!stored) svrsn(file, CoreAnsx("NOT SAVED"), refusal);
         message = stored ? var("SAVING") : sCsavefailed;
         next = CoreAnsx(stored ? "SAVEPROGRAM_1" : "END");
     } else if (is("SAVEPROGRAM_1")) {
