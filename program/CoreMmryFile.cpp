@@ -352,7 +352,13 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
                         0, 2);
         CoreAnsx why("");
         CoreAnsx* const outer = CoreLog_::rsnsk(&why);
-        bool const read = loadl(free, entry.file);
+        bool read = false;
+        try {
+            read = loadl(free, entry.file);
+        } catch (...) {
+            CoreLog_::rsnsk(outer); // the sink dies with this scope
+            throw;
+        }
         CoreLog_::rsnsk(outer);
         if (read) continue;
         // The entry keeps its place, empty and marked, so the entries after
