@@ -540,7 +540,8 @@ public:
     // A plain program rewrites its XML file only; an archive program gets a
     // new archive with its other items kept byte for byte. False (logged,
     // old file intact) when nothing was written, also under fallback or when
-    // the current slot no longer holds the loaded program.
+    // the current slot no longer holds the loaded program; the failure is
+    // then kept for the display's error line (svfld).
     bool svprf(CoreAnsx const& folder, bool asis);
     int versg(CoreAnsx name);         // saves a version in the next free location; the slot after
     CoreAnsx getnp();                 // proposed version name ("" without a program file)

@@ -16,7 +16,6 @@
 #include <random>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 
 #include "plugin/CorePrvt.h"
 #include "runtime/CoreBnid.h"
