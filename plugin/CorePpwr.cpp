@@ -70,9 +70,7 @@ int CorePpwr::getbt() { return bootdone.load() ? 1 : bootfailed.load() ? -1 : 0;
 int CorePpwr::getsl() {
     // Read when asked: a chunk restored on the host's thread moves it too,
     // and after a load that fell back it names location 0, which plays.
-    if (engine == nullptr || !bootdone.load()) return -1;
-    std::lock_guard<std::mutex> between(cyclelock); // as the bus's calls: between two cycles
-    return engine->getbi(67, nullptr);
+    return engine != nullptr && bootdone.load() ? engine->getbi(67, nullptr) : -1;
 }
 int CorePpwr::getbn() { return bank.load(); }
 

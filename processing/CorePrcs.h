@@ -623,10 +623,10 @@ private:
     bool overflowcopy = false;       // bean 218 as the last updld left it
 
     // ---- engine state the bus serves that the boot and the loader write -----------------
-    int currentslot = 0;            // bean 67: memory location of the loaded program
-    bool programselected = false;   // bean 88 sets it: a location was selected
-    bool booterror = false;         // a boot step failed (bean 88 then loads location 0)
-    CoreAnsx bridgeversion{"NULL"}; // bean 40: the GPU bridge's version as the boot read it
+    std::atomic<int> currentslot{0}; // bean 67: the memory location that plays (any thread reads)
+    bool programselected = false;    // bean 88 sets it: a location was selected
+    bool booterror = false;          // a boot step failed (bean 88 then loads location 0)
+    CoreAnsx bridgeversion{"NULL"};  // bean 40: the GPU bridge's version as the boot read it
     // bean 254: the four-input switch: the side ring may be made (the host
     // gives inputs 3 and 4); set by the shell before the boot.
     std::atomic<bool> queueallow{false};

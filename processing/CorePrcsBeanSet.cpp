@@ -75,7 +75,7 @@ void CorePrcs::reload() {
     }
     // Under fallback location 0 plays in place of the location that failed,
     // and that location is the one tried again.
-    int const slot = fallback && failedslot > 0 ? failedslot : currentslot;
+    int const slot = fallback && failedslot > 0 ? failedslot : currentslot.load();
     loadHeld(slot, false);
     currentslot = fallback ? 0 : slot;
 }

@@ -143,7 +143,7 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
             auto held = locks();
             stored = writeBack(true);
             if (!stored && svref().Length() > 0) refusal = svref();
-            file = memory->getpf(fallback ? failedslot : currentslot);
+            file = memory->getpf(fallback ? failedslot : currentslot.load());
         }
         if (!stored) svrsn(file, CoreAnsx("NOT SAVED"), refusal);
         message = stored ? var("SAVING") : sCsavefailed;

@@ -438,7 +438,7 @@ bool CorePrcs::holdsLoaded() {
 bool CorePrcs::writeBack(bool cache) {
     if (fallback || programdoc->getrt() == nullptr) return false;
     if (!holdsLoaded()) {
-        CoreLog_::debug(CoreAnsx("write-back skipped: location ") + CoreAnsx(currentslot) +
+        CoreLog_::debug(CoreAnsx("write-back skipped: location ") + CoreAnsx(currentslot.load()) +
                             CoreAnsx(" no longer holds the loaded program"),
                         0, 2);
         return false;

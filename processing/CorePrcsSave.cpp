@@ -69,7 +69,8 @@ CoreAnsx CorePrcs::svref() {
 
 bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
     if (saveProgram(folder, asis, CoreAnsx(""))) return true;
-    svrsn(memory->getpf(fallback ? failedslot : currentslot), CoreAnsx("NOT SAVED"), saverefusal);
+    svrsn(memory->getpf(fallback ? failedslot : currentslot.load()), CoreAnsx("NOT SAVED"),
+          saverefusal);
     return false;
 }
 
@@ -81,7 +82,8 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
         // write it over the file of the location that failed.
         if (fallback || programdoc->getrt() == nullptr || !holdsLoaded()) {
             saverefusal = svref();
-            CoreLog_::loger(CoreAnsx("program not saved: location ") + CoreAnsx(currentslot) +
+            CoreLog_::loger(CoreAnsx("program not saved: location ") +
+                                CoreAnsx(currentslot.load()) +
                                 CoreAnsx(" does not hold the loaded program"),
                             1);
             return false;
@@ -140,7 +142,7 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
 bool CorePrcs::saveVersion(CoreAnsx const& name) {
     saverefusal = svref();
     if (saverefusal.Length() > 0) {
-        CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot) +
+        CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot.load()) +
                             CoreAnsx(" does not hold the loaded program"),
                         1);
         return false;
