@@ -70,8 +70,10 @@ void CoreDsge::draw_() {
     // Keys typed after the next click belong to what that click arms, a
     // tick later.
     while (active && mailbox != nullptr &&
-           mailbox->getbf(CoreDspc::iCkey, CoreDspc::iCclick, &message))
+           mailbox->getbf(CoreDspc::iCkey, CoreDspc::iCclick, &message)) {
         keys += CoreAnsx(char(message.word1 & 0xFF));
+        ++taken;
+    }
     bool armedseen = false;
     for (int i = 0; i < fields.count; ++i) {
         CoreDsed* field = static_cast<CoreDsed*>(fields[unsigned(i)]);

@@ -44,12 +44,14 @@ public:
     // off, when active.
     void dropEdits();
     bool isactive() const { return active; } // a field was armed by a click
+    long keyct() const { return taken; }     // key codes taken since construction
 
 private:
     void post(bool capture); // sets and announces property 100105
 
     short count;      // fields of the last reset
     bool active;      // armed by a click, not yet found all disarmed
+    long taken = 0;   // key codes taken so far
     CoreDsbf* buffer; // not owned
     CoreTlst fields;  // CoreDsed*, owned
     CoreDspc* mailbox;

@@ -255,8 +255,13 @@ void CoreDsif::Execute() {
             lowerpriority(previous);
             engine->setbs(CoreBnid::iCvarname, CoreAnsx("ACTION"), &none);
             CoreAnsx action = engine->getbs(CoreBnid::iCvarvalue, &none);
+            // A save of the batch that failed says so on the page it returns to.
+            CoreAnsx failure = engine->getbs(CoreBnid::iCsaveerror, &none);
             CoreSmgd hold(*lock);
             requested = afterbatch(action);
+            if (failure.Length() > 0) sayer(failure);
+            // A load may have marked a program failed, or cleared its mark.
+            menurebuild = true;
         } catch (CoreAnsx const& error) {
             logFailure("batch", error.c_str());
         } catch (std::exception const& error) {
@@ -317,6 +322,7 @@ void CoreDsif::updte(bool attached) {
         } else if (current != CoreStte::iCpagebooterror) {
             tickcommon();
             runtick(current);
+            drerr();
         }
         requested = short(transitions->getst(current, event));
         if (requested != current) {
@@ -398,6 +404,42 @@ void CoreDsif::tickbatch() {
     buffer->write(CoreButl::rpad_(progress, dimx, ' '), 0, short(dimy - 1), 1, false, false);
 }
 
+void CoreDsif::sayer(CoreAnsx const& text) {
+    errorline = text;
+    errorkeys = editgroup->keyct();
+}
+
+CoreAnsx CoreDsif::loadline() {
+    BEANSTRUCT none{};
+    if (!engine->getbb(CoreBnid::iCfallback, &none)) return CoreAnsx("");
+    CoreAnsx reason = engine->getbs(CoreBnid::iCfailreason, &none);
+    // "FILE: why" reads "FILE WHY" on the line.
+    if (int colon = reason.Pos(CoreAnsx(": ")); colon > 0)
+        reason = reason.SubString(1, colon - 1) + CoreAnsx(" ") +
+                 reason.SubString(colon + 2, reason.Length());
+    CoreAnsx const slot(engine->getbi(CoreBnid::iCfailedslot, &none));
+    return (CoreAnsx("SLOT ") + slot + CoreAnsx(" FAILED: ") + reason).UpperCase();
+}
+
+void CoreDsif::drerr() {
+    if (editgroup->keyct() != errorkeys) errorline = CoreAnsx("");
+    // Rows each page leaves free, columns 0 to 35.
+    constexpr short width = 36;
+    bool const programpage =
+        current == CoreStte::iCpageprogram || current == CoreStte::iCpagesimpleprogram;
+    short row = -1;
+    if (programpage)
+        row = 7;
+    else if (current == CoreStte::iCpagekernel || current == CoreStte::iCpagememory)
+        row = short(dimy - 3);
+    else if (current == CoreStte::iCpagemaster || current == CoreStte::iCpagesimplemaster)
+        row = 2;
+    if (row < 0) return;
+    CoreAnsx text = errorline.Length() > 0 ? errorline : programpage ? loadline() : CoreAnsx("");
+    buffer->write(CoreButl::rpad_(CoreAnsx(""), width, ' '), 0, row, 0, false, false);
+    if (text.Length() > 0) buffer->write(CoreButl::sbstr(text, 1, width), 0, row, 1, false, false);
+}
+
 bool CoreDsif::wasbp() {
     CoreDspc::MESSAGELOC message{};
     if (mailbox == nullptr || !mailbox->getms(CoreDspc::iCbypass, &message)) return false;
@@ -469,6 +511,7 @@ void CoreDsif::tickcommon() {
     bool clicked = getmp(column, row, mouseword3, mouseword4, mouseheld);
     clickcolumn = clicked ? column : short(0);
     clickrow = clicked ? row : short(0);
+    if (clicked) errorline = CoreAnsx("");
     if (clicked && row == dimy - 1 && column >= 0 && column <= iCdimx) {
         short item = short(std::min(column / 10, CoreMenu::iCvisibleitems - 1));
         CoreAnsx label;

@@ -168,7 +168,10 @@ public:
     // The value moved by the mouse since the press position (which becomes
     // the current position); the value itself without a plug-in object.
     double getnh(double value, int& lastx, int& lasty);
-    void savem(); // the engine saves the master settings (property 79)
+    void savem(); // the engine saves the master settings (property 79); a failure is shown
+    // The display's one error line: shows text (the newest wins) on the page
+    // the user is on or returns to, until the user's next click or key.
+    void sayer(CoreAnsx const& text);
     // Appends to the menu the category tree below the first level steps of
     // the engine's browse path, items under parent (the menu root for null).
     void scanm(CoreDsmn* menu, int level, CoreNode* parent);
@@ -260,6 +263,10 @@ private:
     void entrybatch();                // pages 22 and 23 on entry
     void tickbatch();                 // pages 22 and 23 per tick
     void tickboot(bool attached);     // page 20 per tick
+    // Draws the error line where the page on screen keeps it: a failed save
+    // or a refusal, else on the program pages a load that fell back.
+    void drerr();
+    CoreAnsx loadline(); // "SLOT 2 FAILED: SAT2.WAV CANNOT BE OPENED", "" while none
     // Posts a program load; the caller holds the display lock.
     void postload(int index);
     // Clears the batch variables and sets those of a program load that
@@ -284,7 +291,9 @@ private:
     // order, "ACTION" and "NEXTSTEP" last, and sets the tick's event "BTCH".
     void postbt(std::initializer_list<std::pair<char const*, CoreAnsx>> variables);
     int selectedslot() const { return bank * iCbankdim + program; } // bank x 100 + program
-    CoreAnsx newname{""}; // memory page: the name a version is saved under
+    CoreAnsx newname{""};   // memory page: the name a version is saved under
+    CoreAnsx errorline{""}; // the error line's text, "" none
+    long errorkeys = 0;     // the edit group's key count when it was set
     // ---- Modulator edit pages: the shared frame and the LFO (7), function
     // generator (9), envelope follower (10), envelope (11) and dynamics (12)
     // pages, in display/pages/. The frame keeps, per field, what the engine

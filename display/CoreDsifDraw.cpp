@@ -183,6 +183,8 @@ double CoreDsif::getnh(double value, int& lastx, int& lasty) {
 void CoreDsif::savem() {
     BEANSTRUCT none{};
     engine->setbv(CoreBnid::iCsavemaster, &none);
+    CoreAnsx const failure = engine->getbs(CoreBnid::iCsaveerror, &none);
+    if (failure.Length() > 0) sayer(failure);
 }
 
 void CoreDsif::scanm(CoreDsmn* menu, int level, CoreNode* parent) {

@@ -86,7 +86,11 @@ void CorePpwr::setrt(int r) { rate.store(r); }
 void CorePpwr::setbk(int frames) { block.store(frames); }
 bool CorePpwr::booted() { return bootdone.load(); }
 int CorePpwr::getbt() { return bootdone.load() ? 1 : bootfailed.load() ? -1 : 0; }
-int CorePpwr::getsl() { return loadedslot.load(); }
+int CorePpwr::getsl() {
+    // Read when asked: a chunk restored on the host's thread moves it too,
+    // and after a load that fell back it names location 0, which plays.
+    return engine != nullptr && bootdone.load() ? engine->getbi(67, nullptr) : -1;
+}
 int CorePpwr::getbn() { return bank.load(); }
 void CorePpwr::playd() {
     if (bootdone.load() && !played.load()) played.store(true);
@@ -103,7 +107,6 @@ void CorePpwr::finish() {
     if (int const b = block.load(); b > 0) engine->setbi(84, b, nullptr);
     for (int i = 0; i < iCparameters; ++i)
         if (haspending[i].exchange(false)) take_(i, pending[i].load());
-    loadedslot.store(engine->getbi(67, nullptr));
     bootdone.store(true);
     if (listener) listener->loaded();
 }
@@ -180,7 +183,6 @@ int CorePpwr::takep() {
 
 void CorePpwr::lodnd() {
     reload.store(true);
-    if (engine != nullptr) loadedslot.store(engine->getbi(67, nullptr));
     if (listener) listener->loaded();
 }
 

@@ -70,8 +70,8 @@ public:
     void setbk(int frames); // host block size, sent again after the boot
     bool booted();          // the boot has ended (the pass saw it)
     int getbt();            // 1 the boot ended, -1 it failed, 0 it is still running
-    int getsl();            // slot of the program loaded last (bank x 100 + program), -1 none
-    int getbn();            // current bank
+    int getsl(); // slot of the program playing (bank x 100 + program), -1 before the boot
+    int getbn(); // current bank
     // Audio thread: a process call reached the engine after the boot ended.
     void playd();
     // Audio thread: an offline process call stopped waiting for the boot at
@@ -153,9 +153,8 @@ private:
     std::atomic<int> block{0};
     std::atomic<bool> bootdone{false};
     std::atomic<bool> bootfailed{false};
-    std::atomic<int> loadedslot{-1}; // engine's slot after the boot and each load
-    int passes = 0;                  // control thread only
-    std::mutex cyclelock;            // held by the control thread for each cycle
+    int passes = 0;       // control thread only
+    std::mutex cyclelock; // held by the control thread for each cycle
     // Property listeners, guarded by listenlock (taken after the display
     // lock, and held while they are told).
     struct PROPLISTENERLOC {

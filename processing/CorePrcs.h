@@ -37,6 +37,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 
 #include "modulation/CoreMidi.h"
 #include "runtime/CoreAnsx.h"
@@ -547,7 +548,8 @@ public:
     // A plain program rewrites its XML file only; an archive program gets a
     // new archive with its other items kept byte for byte. False (logged,
     // old file intact) when nothing was written, also under fallback or when
-    // the current slot no longer holds the loaded program.
+    // the current slot no longer holds the loaded program; the failure is
+    // then kept for the display's error line (svfld).
     bool svprf(CoreAnsx const& folder, bool asis);
     int versg(CoreAnsx name);         // saves a version in the next free location; the slot after
     CoreAnsx getnp();                 // proposed version name ("" without a program file)
@@ -640,8 +642,7 @@ private:
     bool overflowcopy = false;       // bean 218 as the last updld left it
 
     // ---- engine state the bus serves that the boot and the loader write -----------------
-    std::atomic<int> currentslot{0}; // bean 67: memory location of the loaded program (read by any
-                                     // bus caller while a batch loads)
+    std::atomic<int> currentslot{0}; // bean 67: the memory location that plays (any thread reads)
     bool programselected = false;    // bean 88 sets it: a location was selected
     bool booterror = false;          // a boot step failed (bean 88 then loads location 0)
     CoreAnsx bridgeversion{"NULL"};  // bean 40: the GPU bridge's version as the boot read it
@@ -787,7 +788,19 @@ private:
     void unbindAll() noexcept;           // no slot plays a kernel; no harmonic in use
     long modRing(long i) const noexcept; // i into 0 .. ring size - 1
 
-    bool fallback = false;      // the last load fell back to location 0
+    bool fallback = false; // the last load fell back to location 0
+    // What the display and the shell say about a load that fell back (beansem):
+    int failedslot = -1;      // the location whose load fell back while it stands, -1 none
+    CoreAnsx failreason{""};  // why, "FILE: reason" (the load's first level-0 refusal)
+    std::set<int> loadfailed; // locations whose last load failed, until one of them loads
+    // After a load of slot: the fallback's report, and the lists' mark.
+    void noteLoad(int slot, bool loaded, CoreAnsx const& why);
+    CoreAnsx listName(int slot, CoreAnsx const& name); // name as the lists show slot (beansem)
+    // svfld with the shown line made of prefix and the reason, upper case,
+    // cut to the display's 36 columns.
+    void svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason);
+    CoreAnsx svref();           // why the live program may not be saved to its slot, "" it may
+    CoreAnsx saverefusal{""};   // why the last saveProgram wrote nothing (refusal or system's)
     CoreAnsx loadedtext{"0"};   // stored text of the loaded location as loaded or written back
     int chunksize = 0;          // bytes of the chunk buffer (at least CoreMmry::iCchunkbufferdim)
     bool lastload = false;      // result of the last ldpdm

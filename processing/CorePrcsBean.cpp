@@ -236,6 +236,10 @@ bool CorePrcs::getbb(int id, BEANSTRUCT* index) noexcept {
         case 255: return queueallocated;
         case 256: return legacystereo;
         case 258: return bypassstate.getvl();
+        case 263: {
+            CoreSmgd guard(beansem);
+            return failedslot >= 0;
+        }
         default: break;
         }
         bool const answer = modulatorBool(id, x, served);
@@ -322,6 +326,10 @@ int CorePrcs::getbi(int id, BEANSTRUCT* index) noexcept {
         switch (id) {
         case 44: return samplerate;
         case 67: return currentslot;
+        case 264: {
+            CoreSmgd guard(beansem);
+            return failedslot;
+        }
         case 69: return workbuffer;
         case 85: return static_cast<int>(pool->getma());
         case 86: return static_cast<int>(pool->getxa());
@@ -578,7 +586,7 @@ CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
             CoreIfce* c = ifce_(x.element, "bean control text");
             return c == nullptr ? CoreAnsx("") : id == 152 ? c->getlb() : c->getun();
         }
-        case 167: return memory->getnm(x.element);
+        case 167: return listName(x.element, memory->getnm(x.element));
         case 170: return memory->getbc(x.element);
         case 175: return memory->getct(x.element, x.subindex);
         case CoreBnid::iCcategory: return program->getct(static_cast<short>(CoreBnid::slctr(x)));
@@ -606,7 +614,26 @@ CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
                 return CoreAnsx("");
             return textlist[x.element];
         }
-        case 247: return memory->gette();
+        case 247: {
+            // A program's leaf reads "<location> - <name>".
+            CoreAnsx const text = memory->gette();
+            int const dash = text.Pos(CoreAnsx(" - "));
+            if (!memory->islte() || dash <= 1) return text;
+            CoreAnsx const head = text.SubString(1, dash - 1);
+            for (char const* c = head.c_str(); *c != 0; ++c)
+                if (*c < '0' || *c > '9') return text;
+            int const slot = head.ToInt();
+            CoreAnsx const name = text.SubString(dash + 3, text.Length());
+            return head + CoreAnsx(" - ") + listName(slot, name);
+        }
+        case 262: {
+            CoreSmgd guard(beansem);
+            return saveerror;
+        }
+        case 265: {
+            CoreSmgd guard(beansem);
+            return failreason;
+        }
         case 249: return memory->gettt();
         case 250:
             return dictionary != nullptr

@@ -73,7 +73,11 @@ void CorePrcs::reload() {
             CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
         }
     }
-    loadHeld(currentslot, false);
+    // Under fallback location 0 plays in place of the location that failed,
+    // and that location is the one tried again.
+    int const slot = fallback && failedslot > 0 ? failedslot : currentslot.load();
+    loadHeld(slot, false);
+    currentslot = fallback ? 0 : slot;
 }
 
 // ---- bool -----------------------------------------------------------------------------------
@@ -555,7 +559,14 @@ void CorePrcs::setbv(int id, BEANSTRUCT* index) noexcept {
         BEANSTRUCT const x = wordsOf(index);
         short const i = low16(x.element);
         switch (id) {
-        case 79: savem(); break;
+        case 79: {
+            {
+                CoreSmgd guard(beansem);
+                saveerror = CoreAnsx("");
+            }
+            savem();
+            break;
+        }
         case 80: clean(); break;
         case 121:
             if (CoreEnvf* f = envf_(i, "bean follower")) f->rfrvl();
@@ -583,7 +594,13 @@ void CorePrcs::setbv(int id, BEANSTRUCT* index) noexcept {
             break;
         }
         case 222: messages->clear(); break;
-        case 225: vars->free_(); break;
+        case 225: {
+            // A new batch: a failed save of an earlier one is no longer news.
+            vars->free_();
+            CoreSmgd guard(beansem);
+            saveerror = CoreAnsx("");
+            break;
+        }
         case 239: {
             CoreAnsx folder(""), mask("");
             {

@@ -157,7 +157,7 @@ bool CorePrcs::bootProgram() {
             CoreLog_::debug(CoreAnsx("boots *rate:") + CoreAnsx(samplerate), 0, 3);
         }
         ldpdm(p, false);
-        currentslot = p;
+        currentslot = fallback ? 0 : p;
         programselected = true;
     }
     return true;

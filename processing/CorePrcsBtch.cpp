@@ -142,10 +142,14 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         // deleted or moved meanwhile is no longer this program's: storing
         // there would put another program's text in its place.
         bool stored = false;
+        CoreAnsx refusal("not written"), file("");
         {
             auto held = locks();
             stored = writeBack(true);
+            if (!stored && svref().Length() > 0) refusal = svref();
+            file = memory->getpf(fallback ? failedslot : currentslot.load());
         }
+        if (!stored) svrsn(file, CoreAnsx("NOT SAVED"), refusal);
         message = stored ? var("SAVING") : sCsavefailed;
         next = CoreAnsx(stored ? "SAVEPROGRAM_1" : "END");
     } else if (is("SAVEPROGRAM_1")) {
@@ -183,6 +187,14 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         // The file exists now; only then may the bank name it. The bank's
         // lock is not taken under the engine's: another instance may hold it.
         if (saved) joinBank(slot);
+        bool shown = false;
+        {
+            CoreSmgd guard(beansem);
+            shown = saveerror.Length() > 0;
+        }
+        // Once, whichever step of the version failed.
+        if (!saved && !shown)
+            svrsn(var("VERSIONINGNAME"), CoreAnsx("VERSION NOT SAVED"), saverefusal);
         message = saved ? var("SAVING") : sCsavefailed;
     } else if (is("TEST")) {
         CoreXutl::sleep(testWait.load());

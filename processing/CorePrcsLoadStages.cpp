@@ -21,6 +21,7 @@
 #include "storage/CoreXml_.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -61,6 +62,16 @@ bool archiveRefused(CoreAnsx const& path, CoreAnsx const& reason) {
     return false;
 }
 
+// A refusal as a few words: the file it names without its folders, then why
+// ("/data/vectors/SAT2.WAV: cut short" becomes "SAT2.WAV: cut short").
+CoreAnsx shortReason(CoreAnsx const& text) {
+    std::string line(text.c_str());
+    std::size_t const colon = line.find(": ");
+    std::size_t const slash = colon == std::string::npos ? colon : line.rfind('/', colon);
+    if (slash != std::string::npos) line.erase(0, slash + 1);
+    return CoreAnsx(line.c_str());
+}
+
 } // namespace
 
 bool CorePrcs::ldpdm(int slot, bool keep) {
@@ -75,7 +86,8 @@ int CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
     // lands between this load and the choice of its location.
     CoreSmgd lockload(loadsem);
     loadHeld(slot, keep);
-    currentslot = slot;
+    // What plays is named: location 0 when the load fell back.
+    currentslot = fallback ? 0 : slot;
     programselected = true;
     // A restore that fell back keeps the session's program for the host's
     // next save; any other program requested ends that.
@@ -94,7 +106,10 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
         feedbacksuspended = false;
         fallback = false;
         delsf();
+        CoreAnsx why("");
+        CoreAnsx* const outer = CoreLog_::rsnsk(&why);
         r = ldpsm(slot);
+        CoreLog_::rsnsk(outer);
         if (!r && slot != 0) {
             // Location 0 keeps the engine playing; the caller still learns
             // that its location did not load.
@@ -107,9 +122,35 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
         }
         adjif();
         markLoaded(r ? slot : -1);
+        noteLoad(slot, r, why);
     }
     lastload = r;
     return r;
+}
+
+void CorePrcs::noteLoad(int slot, bool loaded, CoreAnsx const& why) {
+    CoreAnsx reason("");
+    if (fallback) {
+        // An entry that failed at boot holds no program: its own refusal
+        // then is the reason, as the load itself read nothing.
+        reason = memory->faild(slot) ? memory->getwy(slot) : why;
+        if (reason.Length() <= 0) reason = memory->getpf(slot) + CoreAnsx(": not loaded");
+        reason = shortReason(reason);
+    }
+    CoreSmgd guard(beansem);
+    if (loaded) loadfailed.erase(slot);
+    if (fallback) loadfailed.insert(slot);
+    failedslot = fallback ? slot : -1;
+    failreason = reason;
+}
+
+CoreAnsx CorePrcs::listName(int slot, CoreAnsx const& name) {
+    {
+        CoreSmgd guard(beansem);
+        if (loadfailed.count(slot) == 0) return name;
+    }
+    if (memory->faild(slot)) return name; // marked already
+    return CoreMmry::sCfailedname + CoreButl::getfn(memory->getpf(slot), true).UpperCase();
 }
 
 int CorePrcs::setpg(int slot, bool keep) { return loadSelect(slot, keep); }
@@ -444,7 +485,7 @@ bool CorePrcs::holdsLoaded() {
 bool CorePrcs::writeBack(bool cache) {
     if (fallback || programdoc->getrt() == nullptr) return false;
     if (!holdsLoaded()) {
-        CoreLog_::debug(CoreAnsx("write-back skipped: location ") + CoreAnsx(currentslot) +
+        CoreLog_::debug(CoreAnsx("write-back skipped: location ") + CoreAnsx(currentslot.load()) +
                             CoreAnsx(" no longer holds the loaded program"),
                         0, 2);
         return false;

@@ -2,7 +2,9 @@
 // log lines, chgms and savem.
 #include "processing/CorePrcs.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include <sys/stat.h>
 
@@ -281,14 +283,17 @@ void CorePrcs::chgms() {
 bool CorePrcs::savem() {
     if (failed || masterdoc == nullptr) return false;
     if (masterbroken) {
-        CoreLog_::logfl(masterpath + CoreAnsx(": not saved, the file there holds no MASTER"), 0);
+        svrsn(masterpath, CoreAnsx("NOT SAVED"), CoreAnsx("the file there holds no MASTER"));
         return false;
     }
     try {
         chgms();
-        return masterdoc->settf(CoreButl::rslve(masterpath), true, false, false);
-    } catch (CoreAnsx const&) {
-        CoreLog_::logfl(masterpath + CoreAnsx(": master settings not saved"), 0);
-        return false;
+        errno = 0;
+        if (masterdoc->settf(CoreButl::rslve(masterpath), true, false, false)) return true;
+        svrsn(masterpath, CoreAnsx("NOT SAVED"),
+              CoreAnsx(errno != 0 ? std::strerror(errno) : "not written"));
+    } catch (CoreAnsx const& e) {
+        svrsn(masterpath, CoreAnsx("NOT SAVED"), e);
     }
+    return false;
 }

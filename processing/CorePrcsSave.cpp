@@ -66,18 +66,36 @@ bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single) {
     return usable;
 }
 
+void CorePrcs::svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason) {
+    CoreAnsx const shown = prefix + CoreAnsx(": ") + CoreAnsx(reason).UpperCase();
+    svfld(file, reason, CoreButl::sbstr(shown, 1, 36));
+}
+
+CoreAnsx CorePrcs::svref() {
+    if (fallback) return CoreAnsx("slot ") + CoreAnsx(failedslot) + CoreAnsx(" did not load");
+    if (programdoc->getrt() == nullptr || !holdsLoaded())
+        return CoreAnsx("program is not the slot's");
+    return CoreAnsx("");
+}
+
 bool CorePrcs::svprf(CoreAnsx const& folder, bool asis) {
-    return saveProgram(folder, asis, CoreAnsx(""));
+    if (saveProgram(folder, asis, CoreAnsx(""))) return true;
+    svrsn(memory->getpf(fallback ? failedslot : currentslot.load()), CoreAnsx("NOT SAVED"),
+          saverefusal);
+    return false;
 }
 
 bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from,
                            bool createNew) {
     if (failed) return false;
+    saverefusal = CoreAnsx("not written");
     try {
         // Under fallback the live program is location 0's: saving it would
         // write it over the file of the location that failed.
         if (fallback || programdoc->getrt() == nullptr || !holdsLoaded()) {
-            CoreLog_::loger(CoreAnsx("program not saved: location ") + CoreAnsx(currentslot) +
+            saverefusal = svref();
+            CoreLog_::loger(CoreAnsx("program not saved: location ") +
+                                CoreAnsx(currentslot.load()) +
                                 CoreAnsx(" does not hold the loaded program"),
                             1);
             return false;
@@ -87,6 +105,7 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
         if (file == CoreAnsx("0") || file.Length() <= 0) return false;
         CoreAnsx const where = folder == CoreAnsx("0") ? foundfolder : folder;
         if (!asis) fixcd();
+        errno = 0; // a write that fails for no system reason shows none
         bool saved = false;
         if (!memory->getwp(slot)) {
             // The program file only: vector files the program holds in memory
@@ -128,10 +147,12 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
                           CoreAnsx("0"), true, false);
             saved = archive.savea(path, createNew);
         }
+        if (!saved && errno != 0) saverefusal = CoreAnsx(std::strerror(errno));
         if (!saved) CoreLog_::loger(CoreAnsx("program not saved: ") + where + file, 1);
         return saved;
     } catch (CoreAnsx const& e) {
         CoreLog_::loger(CoreAnsx("program not saved: ") + e, 1);
+        saverefusal = e;
         return false;
     }
 }
@@ -150,14 +171,16 @@ CoreAnsx versionLine(CoreAnsx const& reason) {
 } // namespace
 
 bool CorePrcs::saveVersion(CoreAnsx const& name) {
-    if (fallback || !holdsLoaded()) {
-        CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot) +
+    saverefusal = svref();
+    if (saverefusal.Length() > 0) {
+        CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot.load()) +
                             CoreAnsx(" does not hold the loaded program"),
                         1);
         svfld(name, CoreAnsx("program is not the slot's"), sCversionnotsaved);
         return false;
     }
     // A blank name would name a file of nothing but its extension.
+    saverefusal = CoreAnsx("not written");
     if (CoreAnsx(name).Trim().Length() <= 0) {
         CoreLog_::loger(CoreAnsx("no version saved: no name"), 1);
         svfld(name, CoreAnsx("no name"), versionLine(CoreAnsx("no name")));

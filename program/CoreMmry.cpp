@@ -34,6 +34,11 @@ bool matches(CoreMmry::MEMORYLOC const& loc, CoreAnsx const* texts, int n) {
     return true;
 }
 
+// How the lists name a bank entry whose program did not load.
+CoreAnsx failedName(CoreMmry::MEMORYLOC const& m) {
+    return CoreMmry::sCfailedname + CoreButl::getfn(m.file, true).UpperCase();
+}
+
 } // namespace
 
 // ---- Construction ---------------------------------------------------------------------------
@@ -119,8 +124,15 @@ CoreAnsx CoreMmry::getnm(int loc) {
     if (!validLoc(loc, "getnm")) return CoreAnsx(0);
     CoreSmgd guard(lock);
     MEMORYLOC const& m = table->loc[loc];
-    if (m.failed) return sCfailedname + CoreButl::getfn(m.file, true).UpperCase();
+    if (m.failed) return failedName(m);
     return m.inuse ? m.name : CoreAnsx(0);
+}
+
+CoreAnsx CoreMmry::getwy(int loc) {
+    if (!validLoc(loc, "getwy")) return CoreAnsx("");
+    CoreSmgd guard(lock);
+    MEMORYLOC const& m = table->loc[loc];
+    return m.failed ? m.why : CoreAnsx("");
 }
 
 bool CoreMmry::faild(int loc) {
@@ -576,6 +588,9 @@ void CoreMmry::updtt() {
         CoreSmgd guard(lock);
         for (int i = 0; i < iCmemorydim; ++i) {
             MEMORYLOC const& m = table->loc[i];
+            // A failed entry is offered under its mark: choosing it shows
+            // why it does not play.
+            if (m.failed) root->addcd(new CoreNode(CoreAnsx(i) + CoreAnsx(" - ") + failedName(m)));
             if (!m.inuse) continue;
             CoreNode* node = root;
             for (auto const& c : m.category) {

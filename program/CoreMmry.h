@@ -46,6 +46,7 @@ public:
         // A bank entry whose program did not load: empty, yet its place is
         // kept (file holds the entry's FILENAME) so later entries keep theirs.
         bool failed = false;
+        CoreAnsx why{""};    // a failed entry: the first refusal its read logged
         CoreAnsx name{""};   // display name
         CoreAnsx file{""};   // program file relative to the program folder
         CoreAnsx vfile{"0"}; // vector file; "0" (or "") means the program file stands in
@@ -83,6 +84,7 @@ public:
     // ---- Location queries (empty location: "0", "" for getpf, false) --------
     CoreAnsx getnm(int loc); // a failed entry: "FAILED " and its file's base name
     bool faild(int loc);     // the location is a failed bank entry
+    CoreAnsx getwy(int loc); // a failed entry: why its file was refused ("" none)
     CoreAnsx getds(int loc);
     CoreAnsx getct(int loc, int level); // level 0..2
     CoreAnsx getcc(int loc);            // cached file

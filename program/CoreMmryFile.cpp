@@ -467,11 +467,26 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
         CoreLog_::debug(CoreAnsx("caching file ") + CoreAnsx(k + 1) + CoreAnsx("/") +
                             CoreAnsx(count) + CoreAnsx(": ") + entry.file,
                         0, 2);
-        if (usable && loadl(free, entry.file)) continue;
+        CoreAnsx why("");
+        bool read = false;
+        if (usable) {
+            CoreAnsx* const outer = CoreLog_::rsnsk(&why);
+            try {
+                read = loadl(free, entry.file);
+            } catch (...) {
+                CoreLog_::rsnsk(outer); // the sink dies with this scope
+                throw;
+            }
+            CoreLog_::rsnsk(outer);
+        } else {
+            why = CoreButl::escct(entry.file) + CoreAnsx(": not a name inside its folder");
+        }
+        if (read) continue;
         // The entry keeps its place, empty and marked, so the entries after
         // it keep theirs and a bank save still names it.
         iclrp(free);
         table->loc[free].failed = true;
+        table->loc[free].why = why;
         table->loc[free].file = entry.file;
         if (usable)
             CoreLog_::loger(

@@ -232,6 +232,11 @@ public:
     static constexpr int iCevfhighpass = 259;  // follower: highpass frequency, Hz
     static constexpr int iCevfhighpassorder = 260;  // follower: highpass order 2, 4, 6 or 8
     static constexpr int iCevfhighpasssource = 261; // follower: highpass source key
+    static constexpr int iCsaveerror =
+        262;                               // the newest failed save's line for the display, "" none
+    static constexpr int iCfallback = 263; // the last load fell back: location 0 plays instead
+    static constexpr int iCfailedslot = 264; // the location whose load fell back, -1 none
+    static constexpr int iCfailreason = 265; // why it failed, "FILE: reason", "" none
 
     // One property: its id, the accessor letter it is mainly read or written
     // with (b h i l d s, v for an action), its record's layout and its name.
@@ -438,5 +443,9 @@ public:
         {iCevfhighpass, 'd', iCelement, "evfhighpass"},
         {iCevfhighpassorder, 'i', iCelement, "evfhighpassorder"},
         {iCevfhighpasssource, 's', iCelement, "evfhighpasssource"},
+        {iCsaveerror, 's', iCnone, "saveerror"},
+        {iCfallback, 'b', iCnone, "fallback"},
+        {iCfailedslot, 'i', iCnone, "failedslot"},
+        {iCfailreason, 's', iCnone, "failreason"},
     };
 };

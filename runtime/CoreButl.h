@@ -253,8 +253,10 @@ public:
     // descriptor before anything is buffered. The temporary is then flushed,
     // synced and renamed over the target, and the folder synced. On any
     // failure (fill answers false, a write error, a full disk) the temporary
-    // goes and the previous file stays as it was: false, and logged. What fill
-    // throws is passed on once the temporary is gone.
+    // goes and the previous file stays as it was: false, and logged, with
+    // errno left at the reason (EISDIR for a folder in the way, 0 for a fill
+    // that failed without one). What fill throws is passed on once the
+    // temporary is gone.
     static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
     // The same with these bytes (any, zeros included) as the new content.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);

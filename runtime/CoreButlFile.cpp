@@ -348,6 +348,7 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
         CoreAnsx reason =
             error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
         CoreLog_::loger(CoreAnsx("Cannot write file ") + given + reason, 1);
+        errno = error; // the caller may show the reason
         return false;
     };
     if (given.c_str()[0] == '\0') {
@@ -365,6 +366,7 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
     if (exists && !S_ISREG(old.st_mode)) {
         lastWriteError = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
         CoreLog_::loger(CoreAnsx("Cannot replace what is not a plain file: ") + given, 1);
+        errno = S_ISDIR(old.st_mode) ? EISDIR : EEXIST;
         return false;
     }
     if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);

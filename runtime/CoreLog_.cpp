@@ -172,6 +172,8 @@ void CoreLog_::logas(CoreAnsx const& text) {
 
 namespace {
 
+thread_local CoreAnsx* reasonSink = nullptr; // rsnsk's sink of this thread
+
 // Runs write when a line of this level is logged at all, and swallows what it
 // throws: logging never fails its caller.
 template <typename Write> void whenLogged(short level, Write write) {
@@ -220,18 +222,39 @@ void CoreLog_::debgi(CoreAnsx const& name, int value, int timer, short level) {
     whenLogged(level, [&] { debgs(name, CoreAnsx(value), timer, level); });
 }
 
+namespace {
+
+void keepReason(CoreAnsx const& text, short level) {
+    if (level != 0 || reasonSink == nullptr || reasonSink->Length() > 0) return;
+    try {
+        *reasonSink = text;
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+CoreAnsx* CoreLog_::rsnsk(CoreAnsx* sink) {
+    CoreAnsx* const previous = reasonSink;
+    reasonSink = sink;
+    return previous;
+}
+
 void CoreLog_::loger(CoreAnsx const& text, short level) {
     CoreAudp::forbid("CoreLog_::loger");
+    keepReason(text, level);
     whenLogged(level, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::logfl(CoreAnsx const& text, short level) {
     CoreAudp::forbid("CoreLog_::logfl");
+    keepReason(text, level);
     whenLogged(level, [&] { logas(sCerrorprm + sCerrorfle + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::logtg(CoreAnsx const& text, short level) {
     CoreAudp::forbid("CoreLog_::logtg");
+    keepReason(text, level);
     whenLogged(level, [&] { logas(sCerrorprm + sCerrortag + CoreAnsx(" ") + text); });
 }
 

@@ -35,10 +35,15 @@ public:
     static void debgd(CoreAnsx const& name, double value, int timer, short level); // "%G"
     static void debgi(CoreAnsx const& name, int value, int timer, short level);    // "%i"
     // Error lines, written when level is at most the debug level.
-    static void loger(CoreAnsx const& text, short level);  // "***ERROR***> text"
-    static void logfl(CoreAnsx const& text, short level);  // "***ERROR***>Error in file text"
-    static void logtg(CoreAnsx const& text, short level);  // "***ERROR***>Error in tag text"
-    static void login(CoreAnsx const& text, int number);   // "text number", whatever the level
+    static void loger(CoreAnsx const& text, short level); // "***ERROR***> text"
+    static void logfl(CoreAnsx const& text, short level); // "***ERROR***>Error in file text"
+    static void logtg(CoreAnsx const& text, short level); // "***ERROR***>Error in tag text"
+    static void login(CoreAnsx const& text, int number);  // "text number", whatever the level
+    // Why a load failed: while a thread has a sink set, the text of the first
+    // level-0 error line it logs (loger, logfl, logtg) is kept there, whether
+    // or not the line reaches a file. Sets this thread's sink (null none) and
+    // answers the one it replaces, for the caller to put back.
+    static CoreAnsx* rsnsk(CoreAnsx* sink);
     static void trace(CoreAnsx const& text, bool leaving); // "<<<text" / ">>>text" when tracing
     static void dtime(CoreAnsx const& text); // seconds since timer 9 "%.3f >", then text
     // Meant to append to sCsimplelogpath, a path of another platform; writing

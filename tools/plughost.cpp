@@ -45,6 +45,7 @@
 
 #include "platform/x11/PlatX11.h"
 #include "plugin/CorePrvt.h"
+#include "runtime/CoreBnid.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
@@ -241,6 +242,31 @@ int ask(CoreHost& host, std::int32_t kind) {
     return static_cast<int>(host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &call));
 }
 
+// One read of our plug-in's property bus; kind 0 when refused.
+CorePrvt::BUSCALL busRead(CoreHost& host, int id, char kind, int element = 0) {
+    CorePrvt::BUSCALL b;
+    b.kind = kind;
+    b.element = element;
+    CorePrvt::CALL call;
+    call.kind = CorePrvt::iCbus;
+    call.id = id;
+    call.data = &b;
+    call.size = sizeof b;
+    if (host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &call) != 1) b.kind = 0;
+    return b;
+}
+
+// Whether the last load fell back to location 0 (the plug-in says which
+// slot failed and why); a bank without a boot program plays location 0
+// too, and is no failure.
+bool fellBack(CoreHost& host, char const* nothing) {
+    if (busRead(host, CoreBnid::iCfallback, 'b').number == 0.0) return false;
+    int const failed = static_cast<int>(busRead(host, CoreBnid::iCfailedslot, 'i').number);
+    std::fprintf(stderr, "plughost: slot %d did not load (%s), location 0 plays%s\n", failed,
+                 busRead(host, CoreBnid::iCfailreason, 's').text, nothing);
+    return true;
+}
+
 // Waits for the plug-in's next report after `seen` (the boot's end or a
 // load's): true when it came, false when the boot failed or time ran out.
 bool report(CoreHost& host, int seen, double seconds) {
@@ -391,10 +417,14 @@ int main(int argc, char** argv) {
                          "plughost: the plug-in did not report the load of slot %d within %g s%s\n",
                          slot, wait, nothing);
             if (!withEditor) return 1;
-        } else if (ask(host, CorePrvt::iCslot) != slot) {
+        } else if (std::strcmp(busRead(host, CoreBnid::iCslotname, 's', slot).text, "0") == 0) {
             std::fprintf(stderr, "plughost: slot %d holds no program%s\n", slot, nothing);
             if (!withEditor) return 1;
+        } else if (fellBack(host, nothing)) {
+            if (!withEditor) return 1;
         }
+    } else if (fellBack(host, nothing) && !withEditor) {
+        return 1;
     }
     if (withEditor) return editor(host);
 

@@ -336,8 +336,11 @@ std::set<int> const stepped{B::iCmidiin,      B::iCmidiselect, B::iCmidilearn, B
 
 // Read and shown without a store of their own: the master page's title and
 // fixed rows, the memory page's slot and proposed version name.
-std::set<int> const shownOnly{B::iCrate, B::iChostrate,    B::iCversion, B::iCmode,
-                              B::iCskin, B::iCversionname, B::iCslot};
+// So are the error line's sources, worked by PluginSayTest: a failed save's
+// line, and the fallback's flag, slot and reason.
+std::set<int> const shownOnly{B::iCrate,     B::iChostrate,    B::iCversion,   B::iCmode,
+                              B::iCskin,     B::iCversionname, B::iCslot,      B::iCsaveerror,
+                              B::iCfallback, B::iCfailedslot,  B::iCfailreason};
 // Read or sent by a page along with the fields the rows move: the
 // follower's balance as shown, and each page's apply after a change; the
 // function and modulator inputs' other readings (which kind, the constant,

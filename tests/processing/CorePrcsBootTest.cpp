@@ -262,8 +262,8 @@ TEST_F(CorePrcsBootTest, LoadsWhileAudioRunsSwitchTheSoundAndFailuresFallBack) {
         CorePrcs::BEANSTRUCT row{0, 0};
         EXPECT_EQ(std::string(e->getbs(221, &row).c_str()), "Executing H1: 0%");
         // The reader alone: the program and the location, no stages; an
-        // empty location reads nothing. A selecting load makes its location
-        // current even when it falls back.
+        // empty location reads nothing. A selecting load that falls back
+        // names location 0, which plays, and reports the location that failed.
         e->setbv(222, nullptr);
         EXPECT_EQ(std::string(e->getbs(221, &row).c_str()), "");
         EXPECT_EQ(e->ldpfs(1), 1);
@@ -274,7 +274,9 @@ TEST_F(CorePrcsBootTest, LoadsWhileAudioRunsSwitchTheSoundAndFailuresFallBack) {
         EXPECT_EQ(e->getbi(67, nullptr), 1);
         EXPECT_EQ(e->setpg(3, false), 3);
         EXPECT_EQ(p.programName(), "Init");
-        EXPECT_EQ(e->getbi(67, nullptr), 3);
+        EXPECT_EQ(e->getbi(67, nullptr), 0);
+        EXPECT_TRUE(e->getbb(CoreBnid::iCfallback, nullptr));
+        EXPECT_EQ(e->getbi(CoreBnid::iCfailedslot, nullptr), 3);
         EXPECT_EQ(e->setpg(2, false), 2);
         expectSound(*e, kTwo, std::string("selected, threads ") + threads, kTwoOffset);
     }
