@@ -69,29 +69,6 @@ std::intptr_t restore(CoreHost& h, std::string text) {
     return h.dispt(V::opSetChunk, 0, std::intptr_t(text.size() + 1), text.data());
 }
 
-void say(CorePeer& p, int id, std::string const& text) { // a text written on the bus
-    CorePrvt::BUSCALL b;
-    b.kind = 's';
-    b.write = true;
-    std::snprintf(b.text, sizeof b.text, "%s", text.c_str());
-    CorePrvt::CALL c;
-    c.kind = CorePrvt::iCbus;
-    c.id = id;
-    c.data = &b;
-    c.size = sizeof b;
-    p.call(c);
-}
-
-// One batch chain posted and run to its end through the bus, as a host may.
-void chain(CorePeer& p, std::vector<std::pair<char const*, std::string>> const& vars) {
-    p.bus(225, 'v');
-    for (auto const& [name, value] : vars) {
-        say(p, 223, name);
-        say(p, 224, value);
-    }
-    for (int n = 0; n < 20 && p.bus(226, 'b').number == 0.0;) ++n;
-}
-
 // Lines of the plug-in's log naming both (only level-0 lines are written).
 int logged(std::string const& data, std::string const& what, std::string const& name) {
     std::istringstream lines(readBytes(data + "Vorlan3olvio.log"));
@@ -190,7 +167,7 @@ TEST(PluginChunkTest, NamesFromElsewhereStayInsideTheirFolders) {
     // Through the bus: the program file name, a version name and a bank file.
     int const slot = int(p.bus(67, 'i').number);
     std::string const file = p.bus(87, 's', slot).text;
-    say(p, 87, "../x.xml");
+    writeText(p, 87, "../x.xml");
     EXPECT_EQ(std::string(p.bus(87, 's', slot).text), file);
     EXPECT_EQ(std::string(p.bus(76, 's').text), "ROOM_01"); // a version is one file
     chain(p, {{"NEXTSTEP", "SAVEPROGRAM"}});
