@@ -36,22 +36,9 @@ CoreHost::CHANNELS played(CoreHost& h, int slot) {
     int const seen = h.updts();
     h.slot_(slot);
     if (!h.wtupd(seen, kWait)) return {};
-    CoreHost::CHANNELS x(2, std::vector<double>(CoreDemo::iCrate)), y;
-    h.rendr(x, y, true);
-    std::mt19937 g(5);
-    std::uniform_real_distribution<double> d(-0.5, 0.5);
-    for (auto& c : x) {
-        c.resize(20000);
-        std::generate(c.begin(), c.end(), [&] { return d(g); });
-    }
-    h.rendr(x, y, true);
-    std::size_t onset = 0;
-    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
-    for (auto& c : y) {
-        c.erase(c.begin(), c.begin() + long(onset));
-        c.resize(8000);
-    }
-    return y;
+    CoreHost::CHANNELS silence(2, std::vector<double>(CoreDemo::iCrate)), y;
+    h.rendr(silence, y, true);
+    return playedNoise(h, 5);
 }
 
 void expectSame(CoreHost::CHANNELS const& got, CoreHost::CHANNELS const& want, char const* what) {

@@ -1,7 +1,10 @@
 #include "tests/plugin/PluginRig.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <vector>
 
 #include "runtime/CoreButl.h"
@@ -56,6 +59,22 @@ std::vector<std::string> chain(CorePeer& p,
          b.kind != 0 && b.number == 0.0 && lines.size() < steps; b = p.bus(226, 'b'))
         lines.push_back(p.bus(226, 's').text);
     return lines;
+}
+
+CoreHost::CHANNELS playedNoise(CoreHost& h, unsigned seed) {
+    std::mt19937 g(seed);
+    std::uniform_real_distribution<double> d(-0.5, 0.5);
+    CoreHost::CHANNELS x(2, std::vector<double>(20000)), y;
+    for (auto& c : x)
+        for (auto& v : c) v = static_cast<float>(d(g));
+    h.rendr(x, y, true);
+    std::size_t onset = 0;
+    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
+    for (auto& c : y) {
+        c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
+        c.resize(8000);
+    }
+    return y;
 }
 
 bool packItem(std::string const& path, std::string const& item, std::string const& bytes) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/TempDir.h"
+#include "tools/CoreHost.h"
 
 class CorePeer;
 
@@ -56,6 +57,11 @@ bool writeText(CorePeer& p, int id, std::string const& text);
 std::vector<std::string> chain(CorePeer& p,
                                std::vector<std::pair<std::string, std::string>> const& vars,
                                std::size_t steps = 20);
+
+// Seeded noise through the instance (two channels of 20000 samples): its
+// output from its first sound on, 8000 samples a channel, so instances and
+// loads compare whatever their delay and ring positions.
+CoreHost::CHANNELS playedNoise(CoreHost& h, unsigned seed);
 
 // The room as an archive program, as the item store packs one: NAME.V2P
 // under data's program folder holding NAME.XML, named "Demo Archive", whose

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -80,6 +81,13 @@ std::pair<int, std::string> run(std::string const& command) {
     return {WIFEXITED(w) ? WEXITSTATUS(w) : -1, said};
 }
 
+// A vector archive is named with the extension the program's name gives it,
+// whatever the case of the file found.
+std::string upper(std::string text) {
+    for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
 double largestDifference(std::vector<double> const& a, std::vector<double> const& b) {
     double most = a.size() == b.size() ? 0.0 : 1.0;
     for (std::size_t k = 0; k < std::min(a.size(), b.size()); ++k)
@@ -131,7 +139,7 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
                 run(std::string(VORLAN_PLUGHOST) + " " + rig->path() + " " + out + " " + r.args);
             EXPECT_TRUE(status == 1 &&
                         said.find("slot " + std::to_string(r.slot) + " ") != said.npos &&
-                        said.find(base) != said.npos && !fs::exists(out))
+                        upper(said).find(base) != said.npos && !fs::exists(out))
                 << said;
         } else {
             fs::remove(data(r.file));
@@ -149,7 +157,7 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         int const slot = int(p->bus(B::iCfailedslot, 'i').number);
         EXPECT_TRUE(r.args == nullptr || slot == r.slot) << slot;
         EXPECT_TRUE(p->bus(B::iCslot, 'i').number == 0 && slotAnswer(h) == 0);
-        EXPECT_NE(std::string(p->bus(B::iCfailreason, 's').text).find(base), std::string::npos);
+        EXPECT_NE(upper(p->bus(B::iCfailreason, 's').text).find(base), std::string::npos);
         // The chunk a restore hands back is the session's, whatever plays.
         std::string const handed = chunk(h);
         EXPECT_TRUE(r.args == nullptr || handed == "NOCHUNK");

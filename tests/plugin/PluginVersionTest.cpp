@@ -81,23 +81,6 @@ int temporaries(std::string const& folder) {
     }));
 }
 
-// What an instance plays from its first sound on, for a fixed noise.
-CoreHost::CHANNELS played(CoreHost& h) {
-    std::mt19937 g(7);
-    std::uniform_real_distribution<double> d(-0.5, 0.5);
-    CoreHost::CHANNELS x(2, std::vector<double>(20000)), y;
-    for (auto& c : x)
-        for (auto& v : c) v = static_cast<float>(d(g));
-    h.rendr(x, y, true);
-    std::size_t onset = 0;
-    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
-    for (auto& c : y) {
-        c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
-        c.resize(8000);
-    }
-    return y;
-}
-
 std::string dataOf(PluginRig const& rig, char const* sub) {
     return rig.folder() + CoreDemo::sCdatapath + sub;
 }
@@ -180,10 +163,10 @@ TEST(PluginVersionTest, AVersionJoinsTheBankAndNothingElseDoes) {
     c.host().slot_(4);
     ASSERT_TRUE(
         CorePeer::until([&] { return slotOf(c) == 4 && textOf(c, 56) == "Demo Room"; }, kWait));
-    CoreHost::CHANNELS const four = played(c.host());
+    CoreHost::CHANNELS const four = playedNoise(c.host(), 7);
     CorePeer d(rig.path());
     ASSERT_TRUE(ready(d)) << d.dump();
-    CoreHost::CHANNELS const room = played(d.host());
+    CoreHost::CHANNELS const room = playedNoise(d.host(), 7);
     for (std::size_t ch = 0; ch < 2; ++ch) {
         EXPECT_GT(*std::max_element(room[ch].begin(), room[ch].end()), 0.01) << ch; // it sounds
         EXPECT_LT(relativeError(four[ch], room[ch]), 1e-9) << ch;
