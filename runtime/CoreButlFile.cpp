@@ -338,23 +338,65 @@ FILE* openTemporary(std::string const& target, std::string& temp) {
     return nullptr;
 }
 
+// The name a writer was given, with its separators the system's; "" when it
+// has none, logged. Clears this thread's last write error.
+CoreAnsx writeTarget(CoreAnsx const& path) {
+    lastWriteError = 0;
+    CoreAnsx given = CoreButl::ffpen(path);
+    if (given.c_str()[0] == '\0')
+        CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
+    return given;
+}
+
+// A write that failed: kept for wrerr and logged as what, the file and the
+// system's reason (none for error 0). Always false.
+bool writeFailed(char const* what, CoreAnsx const& given, int error) {
+    lastWriteError = error;
+    CoreAnsx reason = error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
+    CoreLog_::loger(CoreAnsx(what) + given + reason, 1);
+    return false;
+}
+
+// A temporary beside target filled and flushed to the disk, then closed;
+// with mode, it takes those permission bits first. False when any of it
+// failed, the temporary then removed and error the system's reason (0 for a
+// fill that failed without one).
+bool fillTemporary(std::string const& target, std::string& temp, mode_t const* mode,
+                   std::function<bool(FILE*)> const& fill, int& error) {
+    FILE* file = openTemporary(target, temp);
+    if (file == nullptr) {
+        error = errno;
+        return false;
+    }
+    bool ok = mode == nullptr || ::fchmod(::fileno(file), *mode & 07777) == 0;
+    if (ok) errno = 0; // a fill that fails without a system error logs no stale reason
+    try {
+        ok = ok && fill(file);
+    } catch (...) {
+        std::fclose(file);
+        ::unlink(temp.c_str());
+        throw;
+    }
+    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && ::fsync(::fileno(file)) == 0;
+    error = errno;
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) ::unlink(temp.c_str());
+    return ok;
+}
+
 } // namespace
 
 bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill) {
-    CoreAnsx const given = ffpen(path);
-    lastWriteError = 0;
+    CoreAnsx const given = writeTarget(path);
+    if (given.c_str()[0] == '\0') return false;
     auto fail = [&given](int error) {
-        lastWriteError = error;
-        CoreAnsx reason =
-            error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
-        CoreLog_::loger(CoreAnsx("Cannot write file ") + given + reason, 1);
+        writeFailed("Cannot write file ", given, error);
         errno = error; // the caller may show the reason
         return false;
     };
-    if (given.c_str()[0] == '\0') {
-        CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
-        return false;
-    }
     std::string const target = followLinks(given.c_str());
     if (target.empty()) return fail(errno);
 
@@ -371,30 +413,13 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
     }
     if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);
 
-    std::string temp;
-    FILE* file = openTemporary(target, temp);
-    if (file == nullptr) return fail(errno);
     // The replacement keeps the permission bits of the file it replaces.
-    bool ok = !exists || ::fchmod(::fileno(file), old.st_mode & 07777) == 0;
-    if (ok) errno = 0; // a fill that fails without a system error logs no stale reason
-    try {
-        ok = ok && fill(file);
-    } catch (...) {
-        std::fclose(file);
-        ::unlink(temp.c_str());
-        throw;
-    }
-    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && ::fsync(::fileno(file)) == 0;
-    int error = errno;
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
+    std::string temp;
+    int error = 0;
+    if (!fillTemporary(target, temp, exists ? &old.st_mode : nullptr, fill, error))
+        return fail(error);
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
         error = errno;
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
         ::unlink(temp.c_str());
         return fail(error);
     }
@@ -476,51 +501,24 @@ int placeNew(std::string const& temp, std::string const& target) {
 } // namespace
 
 bool CoreButl::wrnew(CoreAnsx const& path, std::function<bool(FILE*)> const& fill) {
-    CoreAnsx const given = ffpen(path);
-    lastWriteError = 0;
-    auto fail = [&given](int error) {
-        lastWriteError = error;
-        CoreAnsx reason =
-            error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
-        CoreLog_::loger(CoreAnsx("Cannot create file ") + given + reason, 1);
-        return false;
-    };
-    if (given.c_str()[0] == '\0') {
-        CoreLog_::loger(CoreAnsx("Cannot write a file without a name"), 1);
-        return false;
-    }
+    CoreAnsx const given = writeTarget(path);
+    if (given.c_str()[0] == '\0') return false;
     std::string const target = given.c_str();
     // Taken already: nothing is written at all. The placing below checks
     // again, since another writer may come between.
     struct stat there;
-    if (::lstat(target.c_str(), &there) == 0) return fail(EEXIST);
+    if (::lstat(target.c_str(), &there) == 0)
+        return writeFailed("Cannot create file ", given, EEXIST);
 
     std::string temp;
-    FILE* file = openTemporary(target, temp);
-    if (file == nullptr) return fail(errno);
-    errno = 0; // a fill that fails without a system error logs no stale reason
-    bool ok = false;
-    try {
-        ok = fill(file);
-    } catch (...) {
-        std::fclose(file);
-        ::unlink(temp.c_str());
-        throw;
-    }
-    ok = ok && std::fflush(file) == 0 && std::ferror(file) == 0 && ::fsync(::fileno(file)) == 0;
-    int error = errno;
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok) {
-        error = placeNew(temp, target);
-        ok = error == 0;
-    }
+    int error = 0;
+    if (!fillTemporary(target, temp, nullptr, fill, error))
+        return writeFailed("Cannot create file ", given, error);
+    error = placeNew(temp, target);
     // After a link the temporary is a second name of the new file; after a
     // rename it is gone already.
     ::unlink(temp.c_str());
-    if (!ok) return fail(error);
+    if (error != 0) return writeFailed("Cannot create file ", given, error);
     syncFolder(target);
     return true;
 }

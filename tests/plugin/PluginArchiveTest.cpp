@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-#include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/ConvolutionTruth.h"
@@ -30,14 +29,6 @@ namespace {
 constexpr double kWait = 60.0; // s: loads under the sanitizers
 constexpr int kArc = CoreDemo::iCprograms, kVersion = kArc + 1, kAlt = kArc + 2; // locations
 
-void pack(std::string const& path, std::string const& item, std::string const& bytes) {
-    CorePool pool;
-    CoreFsys store(&pool);
-    int const id = store.crtit(CoreAnsx(item.c_str()), true);
-    store.setit(id, bytes.data(), long(bytes.size()), CoreAnsx(""), true, false);
-    ASSERT_TRUE(store.savea(CoreAnsx(path.c_str()))) << path;
-}
-
 // A program change, then a second of silence as the command-line host plays
 // (the kernels have settled by then), then noise: the output from its first
 // sound on, so loads and instances compare whatever their ring positions.
@@ -45,22 +36,9 @@ CoreHost::CHANNELS played(CoreHost& h, int slot) {
     int const seen = h.updts();
     h.slot_(slot);
     if (!h.wtupd(seen, kWait)) return {};
-    CoreHost::CHANNELS x(2, std::vector<double>(CoreDemo::iCrate)), y;
-    h.rendr(x, y, true);
-    std::mt19937 g(5);
-    std::uniform_real_distribution<double> d(-0.5, 0.5);
-    for (auto& c : x) {
-        c.resize(20000);
-        std::generate(c.begin(), c.end(), [&] { return d(g); });
-    }
-    h.rendr(x, y, true);
-    std::size_t onset = 0;
-    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
-    for (auto& c : y) {
-        c.erase(c.begin(), c.begin() + long(onset));
-        c.resize(8000);
-    }
-    return y;
+    CoreHost::CHANNELS silence(2, std::vector<double>(CoreDemo::iCrate)), y;
+    h.rendr(silence, y, true);
+    return playedNoise(h, 5);
 }
 
 void expectSame(CoreHost::CHANNELS const& got, CoreHost::CHANNELS const& want, char const* what) {
@@ -78,35 +56,14 @@ int lines(std::string log, std::string const& what, std::size_t from) {
     return n;
 }
 
-// A text property written through the bus.
-bool write(CorePeer& peer, int id, char const* text) {
-    CorePrvt::BUSCALL b;
-    b.kind = 's';
-    b.write = true;
-    std::snprintf(b.text, sizeof b.text, "%s", text);
-    CorePrvt::CALL c;
-    c.kind = CorePrvt::iCbus;
-    c.id = id;
-    c.data = &b;
-    c.size = sizeof b;
-    return peer.call(c) == 1;
-}
-
 TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
     PluginRig rig;
     std::string const data = rig.folder() + CoreDemo::sCdatapath, alt = rig.folder() + "alt/";
     std::string const programs = data + CoreDemo::sCprograms, vectors = data + CoreDemo::sCvectors;
     std::string const log = data + "Vorlan3olvio.log";
-    CoreDdoc::PROGRAM arc = CoreDemo::prgrm(CoreDemo::iCroom);
-    arc.slots[0].files = {"ARCROOM.WAV"}; // in the vector archive only
     std::string const impulse = readBytes(vectors + "ROOM.WAV");
-    pack(programs + "ARC.V2P", "ARC.XML", CoreDdoc::prgxm(arc));
-    pack(vectors + "ARC.V2V", "ARCROOM.WAV", impulse);
-    std::vector<std::string> bank(CoreDemo::sCprogramfiles,
-                                  CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
-    bank.push_back("ARC.V2P");
-    std::string const setup = data + CoreDemo::sCsetups + CoreDemo::sCsetup;
-    writeBytes(setup, CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+    ASSERT_TRUE(packRoom(data, "ARC", impulse));
+    writeBank(data, {"ARC.V2P"});
 
     {
         CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
@@ -127,12 +84,9 @@ TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
 
         // A version, as the memory page makes it: the batch's variables,
         // then its steps until it ends.
-        peer.bus(225, 'v');
-        for (auto const& [name, value] : {std::pair{"SAVING", "Saving"},
-                                          {"VERSIONINGNAME", "ARC_01"},
-                                          {"NEXTSTEP", "VERSIONING"}})
-            ASSERT_TRUE(write(peer, 223, name) && write(peer, 224, value));
-        for (int steps = 0; peer.bus(226, 'b').number == 0.0; ++steps) ASSERT_LT(steps, 20);
+        std::vector<std::string> const steps = chain(
+            peer, {{"SAVING", "Saving"}, {"VERSIONINGNAME", "ARC_01"}, {"NEXTSTEP", "VERSIONING"}});
+        ASSERT_TRUE(steps.size() < 20 && steps != std::vector<std::string>{"not posted"});
         EXPECT_EQ(peer.bus(67, 'i').number, kVersion);
         EXPECT_TRUE(CoreFsys::exstf(CoreAnsx(programs.c_str()), CoreAnsx("ARC_01.V2P")));
         played(h, CoreDemo::iCinit);
@@ -143,11 +97,9 @@ TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
     // program in an alternative data path.
     std::filesystem::create_directories(alt + CoreDemo::sCvectors);
     std::filesystem::create_directories(alt + CoreDemo::sCprograms);
-    pack(alt + CoreDemo::sCprograms + "ALT.V2P", "ALT.XML", CoreDdoc::prgxm(arc));
-    pack(alt + CoreDemo::sCvectors + "ALT.V2V", "ARCROOM.WAV", impulse);
+    ASSERT_TRUE(packRoom(alt, "ALT", impulse));
     ASSERT_TRUE(rig.settings({{"ALTERNATIVEDATAPATH", alt}}));
-    bank.insert(bank.end(), {"ARC_01.V2P", "ALT.V2P"});
-    writeBytes(setup, CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+    writeBank(data, {"ARC.V2P", "ARC_01.V2P", "ALT.V2P"});
     CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
     CoreHost& h = peer.host();
     ASSERT_TRUE(h.wtupd(0, kWait)) << "boot";

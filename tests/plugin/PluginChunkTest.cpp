@@ -33,32 +33,6 @@ namespace {
 using V = PlatVst;
 constexpr double kWait = 60.0; // s: boots and loads under the sanitizers
 
-CoreHost::CHANNELS noise(long n) {
-    std::mt19937 g(3);
-    std::uniform_real_distribution<double> d(-0.5, 0.5);
-    CoreHost::CHANNELS s(2, std::vector<double>(std::size_t(n)));
-    for (auto& c : s)
-        for (auto& v : c) v = static_cast<float>(d(g));
-    return s;
-}
-
-// Each instance's output from its first sound on: the first boot
-// completes the shared settings file, so later instances may run with
-// another processing block and so another delay (and the delay the
-// shell reports is not yet the played one).
-CoreHost::CHANNELS played(CoreHost& h) {
-    CoreHost::CHANNELS const x = noise(20000);
-    CoreHost::CHANNELS y;
-    h.rendr(x, y, true);
-    std::size_t onset = 0;
-    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
-    for (auto& c : y) {
-        c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
-        c.resize(8000);
-    }
-    return y;
-}
-
 std::string chunkOf(CoreHost& h) {
     void* data = nullptr;
     std::intptr_t const size = h.dispt(V::opGetChunk, 0, 0, &data);
@@ -67,29 +41,6 @@ std::string chunkOf(CoreHost& h) {
 
 std::intptr_t restore(CoreHost& h, std::string text) {
     return h.dispt(V::opSetChunk, 0, std::intptr_t(text.size() + 1), text.data());
-}
-
-void say(CorePeer& p, int id, std::string const& text) { // a text written on the bus
-    CorePrvt::BUSCALL b;
-    b.kind = 's';
-    b.write = true;
-    std::snprintf(b.text, sizeof b.text, "%s", text.c_str());
-    CorePrvt::CALL c;
-    c.kind = CorePrvt::iCbus;
-    c.id = id;
-    c.data = &b;
-    c.size = sizeof b;
-    p.call(c);
-}
-
-// One batch chain posted and run to its end through the bus, as a host may.
-void chain(CorePeer& p, std::vector<std::pair<char const*, std::string>> const& vars) {
-    p.bus(225, 'v');
-    for (auto const& [name, value] : vars) {
-        say(p, 223, name);
-        say(p, 224, value);
-    }
-    for (int n = 0; n < 20 && p.bus(226, 'b').number == 0.0;) ++n;
 }
 
 // Lines of the plug-in's log naming both (only level-0 lines are written).
@@ -128,13 +79,13 @@ TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
         CoreHost boot(rig.path(), CoreDemo::iCrate, 512); // what an instance plays unrestored
         boot.start();
         ASSERT_TRUE(boot.wtupd(0, kWait));
-        yboot = played(boot);
+        yboot = playedNoise(boot, 3);
     }
     CoreHost b(rig.path(), CoreDemo::iCrate, 512);
     b.start(); // its boot runs on its control thread meanwhile
     EXPECT_EQ(b.dispt(V::opSetChunk, 0, size, const_cast<char*>(chunk.data())), 1);
     ASSERT_TRUE(b.wtupd(0, kWait));
-    CoreHost::CHANNELS const ya = played(a), yb = played(b);
+    CoreHost::CHANNELS const ya = playedNoise(a, 3), yb = playedNoise(b, 3);
     for (int c = 0; c < 2; ++c) {
         EXPECT_LT(relativeError(yb[c], ya[c]), 1e-9) << c;
         EXPECT_GT(relativeError(yboot[c], ya[c]), 1e-3) << c; // the chunk made the difference
@@ -190,7 +141,7 @@ TEST(PluginChunkTest, NamesFromElsewhereStayInsideTheirFolders) {
     // Through the bus: the program file name, a version name and a bank file.
     int const slot = int(p.bus(67, 'i').number);
     std::string const file = p.bus(87, 's', slot).text;
-    say(p, 87, "../x.xml");
+    writeText(p, 87, "../x.xml");
     EXPECT_EQ(std::string(p.bus(87, 's', slot).text), file);
     EXPECT_EQ(std::string(p.bus(76, 's').text), "ROOM_01"); // a version is one file
     chain(p, {{"NEXTSTEP", "SAVEPROGRAM"}});
@@ -228,7 +179,7 @@ TEST(PluginChunkTest, ARestoreThatFellBackIsHandedBackAsItCame) {
         a.slot_(CoreDemo::iCsaturator);
         ASSERT_TRUE(a.wtupd(seen, kWait));
         chunk = chunkOf(a);
-        ya = played(a);
+        ya = playedNoise(a, 3);
     }
     std::string const wav = data + "vectors/SAT2.WAV", bytes = readBytes(wav);
     std::remove(wav.c_str());
@@ -253,7 +204,7 @@ TEST(PluginChunkTest, ARestoreThatFellBackIsHandedBackAsItCame) {
         CorePeer d(rig.path(), CoreDemo::iCrate, 512);
         EXPECT_EQ(restore(d.host(), kept), 1) << gone;
         ASSERT_TRUE(booted(d));
-        CoreHost::CHANNELS const yd = played(d.host());
+        CoreHost::CHANNELS const yd = playedNoise(d.host(), 3);
         for (int c = 0; c < 2; ++c) EXPECT_LT(relativeError(yd[c], ya[c]), 1e-9) << gone;
         chain(d, {{"NEXTSTEP", "SAVEPROGRAM"}});
         EXPECT_NE(readBytes(xml).find("<PROGRAM>"), std::string::npos) << gone;

@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "tests/support/TempDir.h"
+#include "tools/CoreHost.h"
+
+class CorePeer;
 
 // The engine diagnostic's choice as a first boot stores it (the direct
 // engine every machine has): cases about something else skip the diagnostic,
@@ -44,3 +47,28 @@ protected:
     }
     static inline PluginRig* rig = nullptr;
 };
+
+// A text written on the engine's property bus, as the display writes one;
+// whether the bus took it.
+bool writeText(CorePeer& p, int id, std::string const& text);
+// A batch chain posted through the bus as the display posts it (its
+// variables in order, NEXTSTEP last), then stepped until it ends, at most
+// steps times: each step's line; {"not posted"} when a variable was refused.
+std::vector<std::string> chain(CorePeer& p,
+                               std::vector<std::pair<std::string, std::string>> const& vars,
+                               std::size_t steps = 20);
+
+// Seeded noise through the instance (two channels of 20000 samples): its
+// output from its first sound on, 8000 samples a channel, so instances and
+// loads compare whatever their delay and ring positions.
+CoreHost::CHANNELS playedNoise(CoreHost& h, unsigned seed);
+
+// The room as an archive program, as the item store packs one: NAME.V2P
+// under data's program folder holding NAME.XML, named "Demo Archive", whose
+// impulse ARCROOM.WAV is only in NAME.V2V under its vector folder (data with
+// its trailing '/', impulse the room's bytes).
+bool packRoom(std::string const& data, std::string const& name, std::string const& impulse);
+// One item in a new archive file at path.
+bool packItem(std::string const& path, std::string const& item, std::string const& bytes);
+// The demo bank again, the demo programs then these files, booting the room.
+void writeBank(std::string const& data, std::vector<std::string> const& more);

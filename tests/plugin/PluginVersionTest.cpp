@@ -32,34 +32,14 @@ constexpr double kWait = 60.0; // s; boots and loads under the sanitizers
 std::string textOf(CorePeer& p, int id, int element = 0) { return p.bus(id, 's', element).text; }
 int slotOf(CorePeer& p) { return int(p.bus(67, 'i').number); }
 
-bool writeText(CorePeer& p, int id, std::string const& value) {
-    CorePrvt::BUSCALL b;
-    b.kind = 's';
-    b.write = true;
-    std::snprintf(b.text, sizeof b.text, "%s", value.c_str());
-    CorePrvt::CALL c;
-    c.kind = CorePrvt::iCbus;
-    c.id = id;
-    c.data = &b;
-    c.size = sizeof b;
-    return p.call(c) == 1;
-}
-
 // Posts a chain as the display does (NEXTSTEP last) and steps it to its end;
 // each step's line.
-Rows chain(CorePeer& p, std::vector<std::pair<std::string, std::string>> vars) {
-    p.bus(225, 'v');
+Rows posted(CorePeer& p, std::vector<std::pair<std::string, std::string>> vars) {
     vars.insert(vars.begin(), {{"SAVING", "Saving"}, {"MOVED", "Moved"}, {"DELETED", "Deleted"}});
-    for (auto const& [name, value] : vars)
-        if (!writeText(p, 223, name) || !writeText(p, 224, value)) return {"not posted"};
-    Rows rows;
-    for (CorePrvt::BUSCALL b = p.bus(226, 'b'); b.kind != 0 && b.number == 0.0 && rows.size() < 9;
-         b = p.bus(226, 'b'))
-        rows.push_back(textOf(p, 226));
-    return rows;
+    return chain(p, vars, 9);
 }
 Rows version(CorePeer& p, std::string const& name) {
-    return chain(p, {{"VERSIONINGNAME", name}, {"NEXTSTEP", "VERSIONING"}});
+    return posted(p, {{"VERSIONINGNAME", name}, {"NEXTSTEP", "VERSIONING"}});
 }
 
 // Booted, and playing the room the demo bank boots into.
@@ -101,23 +81,6 @@ int temporaries(std::string const& folder) {
     }));
 }
 
-// What an instance plays from its first sound on, for a fixed noise.
-CoreHost::CHANNELS played(CoreHost& h) {
-    std::mt19937 g(7);
-    std::uniform_real_distribution<double> d(-0.5, 0.5);
-    CoreHost::CHANNELS x(2, std::vector<double>(20000)), y;
-    for (auto& c : x)
-        for (auto& v : c) v = static_cast<float>(d(g));
-    h.rendr(x, y, true);
-    std::size_t onset = 0;
-    while (onset < y[0].size() && std::abs(y[0][onset]) < 1e-9) ++onset;
-    for (auto& c : y) {
-        c.erase(c.begin(), c.begin() + long(std::min(onset, c.size())));
-        c.resize(8000);
-    }
-    return y;
-}
-
 std::string dataOf(PluginRig const& rig, char const* sub) {
     return rig.folder() + CoreDemo::sCdatapath + sub;
 }
@@ -142,10 +105,10 @@ TEST(PluginVersionTest, AVersionJoinsTheBankAndNothingElseDoes) {
         chunk = static_cast<char const*>(data);
         // Moves and deletes last for the session only.
         EXPECT_EQ(
-            chain(a,
-                  {{"OLDPROGRAM", "4"}, {"NEWPROGRAM", "10"}, {"NEXTSTEP", "OVERWRITEMEMORYLOC"}}),
+            posted(a,
+                   {{"OLDPROGRAM", "4"}, {"NEWPROGRAM", "10"}, {"NEXTSTEP", "OVERWRITEMEMORYLOC"}}),
             (Rows{"Moved 4"}));
-        EXPECT_EQ(chain(a, {{"PROG", "10"}, {"NEXTSTEP", "DELETEMEMORYLOC"}}),
+        EXPECT_EQ(posted(a, {{"PROG", "10"}, {"NEXTSTEP", "DELETEMEMORYLOC"}}),
                   (Rows{"Deleted 10"}));
         EXPECT_EQ(textOf(a, 167, 10), "0");
         EXPECT_EQ(readBytes(bank), kept);
@@ -200,10 +163,10 @@ TEST(PluginVersionTest, AVersionJoinsTheBankAndNothingElseDoes) {
     c.host().slot_(4);
     ASSERT_TRUE(
         CorePeer::until([&] { return slotOf(c) == 4 && textOf(c, 56) == "Demo Room"; }, kWait));
-    CoreHost::CHANNELS const four = played(c.host());
+    CoreHost::CHANNELS const four = playedNoise(c.host(), 7);
     CorePeer d(rig.path());
     ASSERT_TRUE(ready(d)) << d.dump();
-    CoreHost::CHANNELS const room = played(d.host());
+    CoreHost::CHANNELS const room = playedNoise(d.host(), 7);
     for (std::size_t ch = 0; ch < 2; ++ch) {
         EXPECT_GT(*std::max_element(room[ch].begin(), room[ch].end()), 0.01) << ch; // it sounds
         EXPECT_LT(relativeError(four[ch], room[ch]), 1e-9) << ch;
