@@ -295,32 +295,32 @@ private:
     CoreAnsx debugpath;      // data path + "DEBUG/"
 
     // ---- master settings, one per key (reading order) -----------------------------------
-    CoreAnsx magic{"0"};                // MAGIC, first four characters; "0" none
-    CoreAnsx datapath;                  // DATAPATH: root of programs, vectors, setups, skins, cache
-    short debuglevel = 0;               // DL
-    bool fastboot = false;              // FASTBOOT
-    bool scanboot = true;               // SCANBOOT
-    bool frozenboot = false;            // FROZENBOOT
-    bool nodrop = false;                // NODROP
-    bool autothread = true;             // AUTOTHREAD
-    long rateconversion = 0;            // RATECONVERSION, us
-    long programrateus = 3000;          // PROGRAMRATE, us
-    long aheadlength = 3000;            // AHEADLENGTH, us (also the written-back value)
-    long guirate = 40000;               // GUIRATE, us
-    int exportquality = 1;              // EXPORTAUDIOQUALITY
-    long ltimed = 10000;                // LTIMED, us
-    long lfreqd = 1000000;              // LFREQD, us
-    long forceoffset = -1;              // FORCEOFFSET, us; above 0 switches delay compensation on
-    short forcolumn = 24;               // FORCOLUMN
-    CoreAnsx programsub{""};            // PROGRAMSUBPATH
-    CoreAnsx vectorsub{""};             // VECTORSUBPATH
-    CoreAnsx setupsub{""};              // SETUPSUBPATH
-    CoreAnsx skinsub{""};               // SKINSUBPATH
-    CoreAnsx dictionarysub{""};         // DICTIONARYSUBPATH
-    CoreAnsx skinname{""};              // SKINNAME as read (written back as read)
-    CoreAnsx cachesub{""};              // CACHESUBPATH; present switches the program cache on
-    bool cachepresent = false;          // CACHESUBPATH was present
-    CoreAnsx setupromname{""};          // SETUPROMNAME
+    CoreAnsx magic{"0"};        // MAGIC, first four characters; "0" none
+    CoreAnsx datapath;          // DATAPATH: root of programs, vectors, setups, skins, cache
+    short debuglevel = 0;       // DL
+    bool fastboot = false;      // FASTBOOT
+    bool scanboot = true;       // SCANBOOT
+    bool frozenboot = false;    // FROZENBOOT
+    bool nodrop = false;        // NODROP
+    bool autothread = true;     // AUTOTHREAD
+    long rateconversion = 0;    // RATECONVERSION, us
+    long programrateus = 3000;  // PROGRAMRATE, us
+    long aheadlength = 3000;    // AHEADLENGTH, us (also the written-back value)
+    long guirate = 40000;       // GUIRATE, us
+    int exportquality = 1;      // EXPORTAUDIOQUALITY
+    long ltimed = 10000;        // LTIMED, us
+    long lfreqd = 1000000;      // LFREQD, us
+    long forceoffset = -1;      // FORCEOFFSET, us; above 0 switches delay compensation on
+    short forcolumn = 24;       // FORCOLUMN
+    CoreAnsx programsub{""};    // PROGRAMSUBPATH
+    CoreAnsx vectorsub{""};     // VECTORSUBPATH
+    CoreAnsx setupsub{""};      // SETUPSUBPATH
+    CoreAnsx skinsub{""};       // SKINSUBPATH
+    CoreAnsx dictionarysub{""}; // DICTIONARYSUBPATH
+    CoreAnsx skinname{""};      // SKINNAME as read or chosen on the master page (under beansem)
+    CoreAnsx cachesub{""};      // CACHESUBPATH; present switches the program cache on
+    bool cachepresent = false;  // CACHESUBPATH was present
+    CoreAnsx setupromname{""};  // SETUPROMNAME
     CoreAnsx dictionaryromname{"NULL"}; // DICTIONARYROMNAME
     int workbuffer = 32000;             // WORKBUFFER as read
     int dspbuffer = 8192;               // DSPBUFFER as stored (bean 236), not the processing block
@@ -601,24 +601,23 @@ private:
     CoreAnsx modulatorText(int id, BEANSTRUCT const& x, bool& served);
 
     // ---- bus state: what the bus itself keeps --------------------------------------------
-    long wheeltarget = 0;            // bean 83: interface control the mouse wheel drives
-    bool programratechanged = false; // bean 11: set by 52, cleared by a program load
-    CoreAnsx archivepath{""};        // bean 233: archive bean 234 edits
-    CoreAnsx listfolder{""};         // bean 237
-    CoreAnsx listmask{""};           // bean 238
-    CoreAnsx batchname{""};          // bean 223: pending batch variable name
-    CoreAnsx batchmessage{""};       // bean 226: message of the last batch step
-    CoreAnsx saveerror{""};          // the newest failed save's display line, "" none (bean lock)
-    int bootcounter = 0;             // bean 145 (int): step of the last boot call
-    CoreAnsx bootmessage{""};        // bean 145 (text): line of the last boot call
-    bool bootfirst = false;          // bean 146
-    bool bootlast = false;           // bean 147
-    bool bootresult = false;         // bean 148
-    bool midilearning = false;       // bean 181: learn flag of the slot bean 180 read
-    int midiquery[4] = {};           // beans 182..185: status, controller, channel, value
-    CoreAnsx ctltext[3][10];         // beans 229..231: last text per control (bean lock)
-    CoreSmph beansem;                // leaf: guards ctltext and the bus's texts above
-    bool overflowcopy = false;       // bean 218 as the last updld left it
+    long wheeltarget = 0;      // bean 83: interface control the mouse wheel drives
+    CoreAnsx archivepath{""};  // bean 233: archive bean 234 edits
+    CoreAnsx listfolder{""};   // bean 237
+    CoreAnsx listmask{""};     // bean 238
+    CoreAnsx batchname{""};    // bean 223: pending batch variable name
+    CoreAnsx batchmessage{""}; // bean 226: message of the last batch step
+    CoreAnsx saveerror{""};    // the newest failed save's display line, "" none (bean lock)
+    int bootcounter = 0;       // bean 145 (int): step of the last boot call
+    CoreAnsx bootmessage{""};  // bean 145 (text): line of the last boot call
+    bool bootfirst = false;    // bean 146
+    bool bootlast = false;     // bean 147
+    bool bootresult = false;   // bean 148
+    bool midilearning = false; // bean 181: learn flag of the slot bean 180 read
+    int midiquery[4] = {};     // beans 182..185: status, controller, channel, value
+    CoreAnsx ctltext[3][10];   // beans 229..231: last text per control (bean lock)
+    CoreSmph beansem;          // leaf: guards ctltext and the bus's texts above
+    bool overflowcopy = false; // bean 218 as the last updld left it
 
     // ---- engine state the bus serves that the boot and the loader write -----------------
     int currentslot = 0;            // bean 67: memory location of the loaded program
@@ -770,8 +769,9 @@ private:
     bool rateconverted = false; // the impulse files were converted to another rate
     bool inputtrim = false;     // the program's input trim is bound
     bool outputtrim = false;    // the program's output trim is bound
-    long ownperiod = -1;        // the program's PROGRAMRATE, us; below 1 none
-    bool ownperiodon = false;   // the program's own period is in force
+    // Written under both engine locks, read by the bus and the writer.
+    std::atomic<long> ownperiod{-1};      // the period the program asked for, us; below 1 none
+    std::atomic<bool> ownperiodon{false}; // bean 11: the program carries its own rate
 };
 
 // Runs one accessor body: a failed engine answers fallback at once, and
