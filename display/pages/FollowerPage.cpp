@@ -115,7 +115,7 @@ void CoreDsif::tickfollower() {
                           editout(fHighpass, editfield(fHighpass)->getvl()), &one);
             CoreDstx* order = editfield(fOrder);
             engine->setbi(CoreBnid::iCevfhighpassorder,
-                          int(editout(fOrder, order->getel(order->getel()).ToInt())), &one);
+                          int(editout(fOrder, order->getel(order->getel()).Trim().ToInt())), &one);
             engine->setbs(CoreBnid::iCevfhighpasssource, editkey(fHighpassSource), &one);
             engine->setbv(CoreBnid::iCevfapply, &one);
         }
