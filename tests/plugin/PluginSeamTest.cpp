@@ -146,10 +146,10 @@ ROW const rows[] = {
     {B::iClfowaveform, 0, kLfos, 35, 4, "LFO1/SHAPE", "", "Sine", nullptr, 0, false},
     {B::iClfophase, 0, kLfos, 43, 4, "LFO1/PHASEFACTOR", "", "0 dg", nullptr, 0, false},
     {B::iClfophasesource, 0, kLfos, 51, 4, "LFO1/PHASESOURCE", "", "OFF", nullptr, 0, false},
-    // The sweep's global page: its own rate, which no program stores, shown
-    // again after a visit; the mix controls' values and states, a state
-    // stored as the value's presence; the lookahead source ("ON" when none).
-    {B::iCownrate, 0, kGlobal, 10, 4, "", "", "OFF", nullptr, 0, kUp},
+    // The sweep's global page: its own rate, stored as the program's rate
+    // while on; the mix controls' values and states, a state stored as the
+    // value's presence; the lookahead source ("ON" when none).
+    {B::iCownrate, 0, kGlobal, 10, 4, "PROGRAMRATE", "", "OFF", nullptr, 0, kUp},
     {B::iCrawvalid, 0, kGlobal, 4, 9, "MIX1", "", "-0.80", nullptr, 1, kUp},
     {B::iCrawnotvalid, 0, kGlobal, 11, 8, "MIX2", "", "OFF", nullptr, 0, kUp},
     {B::iCaheadsource, 0, kGlobal, 10, 11, "LOOKAHEADSOURCE", "", "ON", nullptr, 0, kDown},
@@ -336,8 +336,10 @@ std::set<int> const stepped{B::iCmidiin,      B::iCmidiselect, B::iCmidilearn, B
 
 // Read and shown without a store of their own: the master page's title and
 // fixed rows, the memory page's slot and proposed version name.
-std::set<int> const shownOnly{B::iCrate, B::iChostrate,    B::iCversion, B::iCmode,
-                              B::iCskin, B::iCversionname, B::iCslot};
+std::set<int> const shownOnly{B::iChostrate, B::iCversion, B::iCmode, B::iCversionname, B::iCslot};
+// Worked by the cases that follow a stored value through a second instance
+// or a reload: the program's rate and its switch, the skin.
+std::set<int> const reloaded{B::iCrate, B::iCownrate, B::iCskin};
 // Read or sent by a page along with the fields the rows move: the
 // follower's balance as shown, and each page's apply after a change; the
 // function and modulator inputs' other readings (which kind, the constant,
@@ -628,6 +630,7 @@ TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
     for (LIMIT const& l : limits) worked.insert(l.limit);
     for (ROW const& r : simpleRows) worked.insert(r.id);
     for (SCENE const& s : scenes()) worked.insert(s.ids.begin(), s.ids.end());
+    worked.insert(reloaded.begin(), reloaded.end());
     for (B::PROPERTY const& p : B::sCproperties) {
         EXPECT_TRUE(worked.count(p.id) != notWorked.count(p.id)) << p.id << " " << p.name;
         // A property with a selector is worked with each of its selectors.
