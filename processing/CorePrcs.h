@@ -295,32 +295,32 @@ private:
     CoreAnsx debugpath;      // data path + "DEBUG/"
 
     // ---- master settings, one per key (reading order) -----------------------------------
-    CoreAnsx magic{"0"};        // MAGIC, first four characters; "0" none
-    CoreAnsx datapath;          // DATAPATH: root of programs, vectors, setups, skins, cache
-    short debuglevel = 0;       // DL
-    bool fastboot = false;      // FASTBOOT
-    bool scanboot = true;       // SCANBOOT
-    bool frozenboot = false;    // FROZENBOOT
-    bool nodrop = false;        // NODROP
-    bool autothread = true;     // AUTOTHREAD
-    long rateconversion = 0;    // RATECONVERSION, us
-    long programrateus = 3000;  // PROGRAMRATE, us
-    long aheadlength = 3000;    // AHEADLENGTH, us (also the written-back value)
-    long guirate = 40000;       // GUIRATE, us
-    int exportquality = 1;      // EXPORTAUDIOQUALITY
-    long ltimed = 10000;        // LTIMED, us
-    long lfreqd = 1000000;      // LFREQD, us
-    long forceoffset = -1;      // FORCEOFFSET, us; above 0 switches delay compensation on
-    short forcolumn = 24;       // FORCOLUMN
-    CoreAnsx programsub{""};    // PROGRAMSUBPATH
-    CoreAnsx vectorsub{""};     // VECTORSUBPATH
-    CoreAnsx setupsub{""};      // SETUPSUBPATH
-    CoreAnsx skinsub{""};       // SKINSUBPATH
-    CoreAnsx dictionarysub{""}; // DICTIONARYSUBPATH
-    CoreAnsx skinname{""};      // SKINNAME as read or chosen on the master page (under beansem)
-    CoreAnsx cachesub{""};      // CACHESUBPATH; present switches the program cache on
-    bool cachepresent = false;  // CACHESUBPATH was present
-    CoreAnsx setupromname{""};  // SETUPROMNAME
+    CoreAnsx magic{"0"};                // MAGIC, first four characters; "0" none
+    CoreAnsx datapath;                  // DATAPATH: root of programs, vectors, setups, skins, cache
+    short debuglevel = 0;               // DL
+    bool fastboot = false;              // FASTBOOT
+    bool scanboot = true;               // SCANBOOT
+    bool frozenboot = false;            // FROZENBOOT
+    bool nodrop = false;                // NODROP
+    bool autothread = true;             // AUTOTHREAD
+    long rateconversion = 0;            // RATECONVERSION, us
+    long programrateus = 3000;          // PROGRAMRATE, us
+    long aheadlength = 3000;            // AHEADLENGTH, us (also the written-back value)
+    long guirate = 40000;               // GUIRATE, us
+    int exportquality = 1;              // EXPORTAUDIOQUALITY
+    long ltimed = 10000;                // LTIMED, us
+    long lfreqd = 1000000;              // LFREQD, us
+    long forceoffset = -1;              // FORCEOFFSET, us; above 0 switches delay compensation on
+    short forcolumn = 24;               // FORCOLUMN
+    CoreAnsx programsub{""};            // PROGRAMSUBPATH
+    CoreAnsx vectorsub{""};             // VECTORSUBPATH
+    CoreAnsx setupsub{""};              // SETUPSUBPATH
+    CoreAnsx skinsub{""};               // SKINSUBPATH
+    CoreAnsx dictionarysub{""};         // DICTIONARYSUBPATH
+    CoreAnsx skinname{""};              // SKINNAME as read or chosen on the master page (beansem)
+    CoreAnsx cachesub{""};              // CACHESUBPATH; present switches the program cache on
+    bool cachepresent = false;          // CACHESUBPATH was present
+    CoreAnsx setupromname{""};          // SETUPROMNAME
     CoreAnsx dictionaryromname{"NULL"}; // DICTIONARYROMNAME
     int workbuffer = 32000;             // WORKBUFFER as read
     int dspbuffer = 8192;               // DSPBUFFER as stored (bean 236), not the processing block
@@ -769,7 +769,7 @@ private:
     bool rateconverted = false; // the impulse files were converted to another rate
     bool inputtrim = false;     // the program's input trim is bound
     bool outputtrim = false;    // the program's output trim is bound
-    // Written under both engine locks, read by the bus and the writer.
+    // Written under both engine locks; read by the bus and the program writer.
     std::atomic<long> ownperiod{-1};      // the period the program asked for, us; below 1 none
     std::atomic<bool> ownperiodon{false}; // bean 11: the program carries its own rate
 };
