@@ -4,7 +4,8 @@
 #include <atomic>
 #include <thread>
 
-#include <unistd.h>
+#include <pthread.h>
+#include <sched.h>
 
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreTthr.h"
@@ -55,8 +56,10 @@ private:
     bool foreign;
 };
 
-// Waits at a cancellation point for ever; its guard is destroyed only when a
-// cancellation unwinds the thread.
+// Waits at an explicit cancellation point for ever (a blocking call the
+// thread checker intercepts would hide from it what the cancelled thread
+// does next); its guard is destroyed only when a cancellation unwinds the
+// thread.
 class Waiting final : public CoreTthr {
 public:
     Waiting(std::atomic<bool>& running, std::atomic<bool>& unwound)
@@ -67,7 +70,10 @@ public:
             ~Guard() { flag.store(true); }
         } guard{unwound};
         running.store(true);
-        for (;;) pause();
+        for (;;) {
+            pthread_testcancel();
+            sched_yield();
+        }
     }
 
 private:
