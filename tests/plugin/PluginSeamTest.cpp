@@ -1292,12 +1292,16 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
         EXPECT_TRUE(CorePeer::until([&] { return readAll(file) != before; }, kWait));
         saved = elements(readAll(file));
     };
-    auto reload = [&] { // another program, then the room again
-        for (int slot : {CoreDemo::iCsaturator, CoreDemo::iCroom}) {
-            peer.post(4, slot);
-            EXPECT_TRUE(CorePeer::until([&] { return ask(peer, B::iCslot, 'i') == slot; }, kWait));
-            EXPECT_TRUE(program()) << peer.dump();
+    auto reload = [&] { // another program, then the room again, as a host changes them
+        for (auto [slot, name] : {std::pair{CoreDemo::iCsaturator, "Demo Saturator "},
+                                  std::pair{CoreDemo::iCroom, "Demo Room "}}) {
+            int const seen = peer.host().updts();
+            peer.host().slot_(slot);
+            EXPECT_TRUE(peer.host().wtupd(seen, kWait));
+            EXPECT_TRUE(CorePeer::until([&] { return peer.large(1).rfind(name, 0) == 0; }, kWait))
+                << peer.large(1);
         }
+        EXPECT_TRUE(program()) << peer.dump();
     };
     ROW const own{B::iCownrate, 0, kGlobal, 10, 4, "", "", "", nullptr, 0, kUp};
     ROW const rate{B::iCrate, 0, kGlobal, 10, 3, "", "", "", nullptr, 0, kUp};
