@@ -147,6 +147,7 @@ void CoreDsed::updte(CoreAnsx const& keys) {
     // A cursor already at the end (or a field without cells) takes no key.
     bool open = cursor < width;
     if (!open) armed = false;
+    bool dropped = false; // a whole number met a character it cannot hold
     for (int k = 0; open && codes[k] != '\0'; ++k) {
         char c = codes[k];
         int last = width - 1;
@@ -166,14 +167,19 @@ void CoreDsed::updte(CoreAnsx const& keys) {
             if (cursor > 0) --cursor;
         } else if (c == iCkeyright) {
             ++cursor;
+        } else if (kind == iCkindwhole && !std::isdigit(static_cast<unsigned char>(c))) {
+            // "-" included: Insert has no use where digits always overwrite,
+            // and a sign or a decimal comma taken as nothing would store
+            // another number than the one typed.
+            dropped = true;
+            armed = false;
+            open = false;
         } else if (c == iCkeyinsert) {
-            if (kind != iCkindwhole) insert = !insert;
+            insert = !insert;
         } else if (kind == iCkindwhole) {
-            if (std::isdigit(static_cast<unsigned char>(c))) {
-                edited = true;
-                line[size_t(cursor)] = c;
-                ++cursor;
-            }
+            edited = true;
+            line[size_t(cursor)] = c;
+            ++cursor;
         } else if (kind == iCkinddecimal) {
             edited = true;
             if (c == 'n' || c == 'N') c = '-';
@@ -188,6 +194,12 @@ void CoreDsed::updte(CoreAnsx const& keys) {
             armed = false;
             open = false;
         }
+    }
+    if (dropped) {
+        value = committed;
+        edited = false;
+        confirmed = false;
+        return;
     }
     value = CoreAnsx(line.c_str());
     if (armed) return;

@@ -59,7 +59,9 @@ public:
     void setvs(CoreAnsx const& text);
     void setvd(double value);
     void setvi(int value);
-    void updte(CoreAnsx const& keys); // applies typed key codes
+    // Applies typed key codes. In a whole-number field any other character
+    // than a digit or an editing key ("-" too) ends the edit and drops it.
+    void updte(CoreAnsx const& keys);
     void draw_();
     // Ends an edit in progress without confirming it (the page goes away).
     void dropEdit();

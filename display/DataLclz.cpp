@@ -182,7 +182,8 @@ const CoreAnsx DataLclz::sCevf_explabel{"Env Type:"};
 const CoreAnsx DataLclz::sCevf_type[iCevf_type] = {"AVR    ", "RMS    ", "Peak   ", "AVR 17 ",
                                                    "RMS 17 ", "EVF    ", "EVF 17 ", "VU     ",
                                                    "TRMS 17", "OFF    "};
-const CoreAnsx DataLclz::sCevf_order[iCevf_order] = {"2", "4", "6", "8"};
+const CoreAnsx DataLclz::sCevf_order[iCevf_order] = {"0 ", "2", "4", "6",
+                                                     "8"}; // "0" alone draws nothing
 
 // Memory page
 const CoreAnsx DataLclz::sCmemobanklabel{"BANK:"};

@@ -181,7 +181,7 @@ public:
     static const CoreAnsx sCevf_explabel;
     static constexpr int iCevf_type = 10;
     static const CoreAnsx sCevf_type[iCevf_type];
-    static constexpr int iCevf_order = 4;
+    static constexpr int iCevf_order = 5; // "0" for no highpass, then 2..8
     static const CoreAnsx sCevf_order[iCevf_order];
 
     // ---- Memory page

@@ -326,7 +326,7 @@ private:
     CoreAnsx setupsub{""};              // SETUPSUBPATH
     CoreAnsx skinsub{""};               // SKINSUBPATH
     CoreAnsx dictionarysub{""};         // DICTIONARYSUBPATH
-    CoreAnsx skinname{""};              // SKINNAME as read (written back as read)
+    CoreAnsx skinname{""};              // SKINNAME as read or chosen on the master page (beansem)
     CoreAnsx cachesub{""};              // CACHESUBPATH; present switches the program cache on
     bool cachepresent = false;          // CACHESUBPATH was present
     CoreAnsx setupromname{""};          // SETUPROMNAME
@@ -622,24 +622,23 @@ private:
     CoreAnsx modulatorText(int id, BEANSTRUCT const& x, bool& served);
 
     // ---- bus state: what the bus itself keeps --------------------------------------------
-    long wheeltarget = 0;            // bean 83: interface control the mouse wheel drives
-    bool programratechanged = false; // bean 11: set by 52, cleared by a program load
-    CoreAnsx archivepath{""};        // bean 233: archive bean 234 edits
-    CoreAnsx listfolder{""};         // bean 237
-    CoreAnsx listmask{""};           // bean 238
-    CoreAnsx batchname{""};          // bean 223: pending batch variable name
-    CoreAnsx batchmessage{""};       // bean 226: message of the last batch step
-    CoreAnsx saveerror{""};          // the newest failed save's display line, "" none (bean lock)
-    int bootcounter = 0;             // bean 145 (int): step of the last boot call
-    CoreAnsx bootmessage{""};        // bean 145 (text): line of the last boot call
-    bool bootfirst = false;          // bean 146
-    bool bootlast = false;           // bean 147
-    bool bootresult = false;         // bean 148
-    bool midilearning = false;       // bean 181: learn flag of the slot bean 180 read
-    int midiquery[4] = {};           // beans 182..185: status, controller, channel, value
-    CoreAnsx ctltext[3][10];         // beans 229..231: last text per control (bean lock)
-    CoreSmph beansem;                // leaf: guards ctltext and the bus's texts above
-    bool overflowcopy = false;       // bean 218 as the last updld left it
+    long wheeltarget = 0;      // bean 83: interface control the mouse wheel drives
+    CoreAnsx archivepath{""};  // bean 233: archive bean 234 edits
+    CoreAnsx listfolder{""};   // bean 237
+    CoreAnsx listmask{""};     // bean 238
+    CoreAnsx batchname{""};    // bean 223: pending batch variable name
+    CoreAnsx batchmessage{""}; // bean 226: message of the last batch step
+    CoreAnsx saveerror{""};    // the newest failed save's display line, "" none (bean lock)
+    int bootcounter = 0;       // bean 145 (int): step of the last boot call
+    CoreAnsx bootmessage{""};  // bean 145 (text): line of the last boot call
+    bool bootfirst = false;    // bean 146
+    bool bootlast = false;     // bean 147
+    bool bootresult = false;   // bean 148
+    bool midilearning = false; // bean 181: learn flag of the slot bean 180 read
+    int midiquery[4] = {};     // beans 182..185: status, controller, channel, value
+    CoreAnsx ctltext[3][10];   // beans 229..231: last text per control (bean lock)
+    CoreSmph beansem;          // leaf: guards ctltext and the bus's texts above
+    bool overflowcopy = false; // bean 218 as the last updld left it
 
     // ---- engine state the bus serves that the boot and the loader write -----------------
     std::atomic<int> currentslot{0}; // bean 67: the memory location that plays (any thread reads)
@@ -810,8 +809,9 @@ private:
     bool rateconverted = false; // the impulse files were converted to another rate
     bool inputtrim = false;     // the program's input trim is bound
     bool outputtrim = false;    // the program's output trim is bound
-    long ownperiod = -1;        // the program's PROGRAMRATE, us; below 1 none
-    bool ownperiodon = false;   // the program's own period is in force
+    // Written under both engine locks; read by the bus and the program writer.
+    std::atomic<long> ownperiod{-1};      // the period the program asked for, us; below 1 none
+    std::atomic<bool> ownperiodon{false}; // bean 11: the program carries its own rate
 };
 
 // Runs one accessor body: a failed engine answers fallback at once, and

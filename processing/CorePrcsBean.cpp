@@ -165,7 +165,7 @@ bool CorePrcs::getbb(int id, BEANSTRUCT* index) noexcept {
         bool served = true;
         switch (id) {
         case 2: return memory->getwp(currentslot);
-        case 11: return programratechanged;
+        case 11: return ownperiodon;
         case 14: return setst(si);
         case 20: return scanboot;
         case 21: return fastboot;

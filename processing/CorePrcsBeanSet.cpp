@@ -88,7 +88,18 @@ void CorePrcs::setbb(int id, bool value, BEANSTRUCT* index) noexcept {
         short const i = low16(x.element);
         if (bootpending.getvl() && among(id, {11, 20, 21, 23, 24, 33, 35, 37, 41})) return false;
         switch (id) {
-        case 11: programratechanged = value; break;
+        case 11: {
+            Both locks(*this);
+            if (value == ownperiodon) break;
+            ownperiodon = value;
+            // On: the period playing becomes the program's own until the page
+            // writes another. Off: the master's period at once.
+            if (value)
+                ownperiod = programperiod;
+            else
+                adjrt(programrateus);
+            break;
+        }
         case 20: scanboot = value; break;
         case 21: fastboot = value; break;
         case 23: program->setf2(value); break;
@@ -303,14 +314,18 @@ void CorePrcs::setbl(int id, long value, BEANSTRUCT* index) noexcept {
             aheadoffset = aheadSamples();
             break;
         }
-        case 10: updrt(value); break;
+        case 10: {
+            Both locks(*this);
+            if (ownperiodon) ownperiod = value; // asked for, not the period it rounds to
+            adjrt(value);
+            break;
+        }
         case 30: setrc(value); break;
         case 52: {
             Both locks(*this);
             if (value == programrateus) break;
-            programratechanged = true;
             programrateus = value;
-            adjrt(value);
+            if (!ownperiodon) adjrt(value); // a program's own rate keeps playing
             break;
         }
         case 65: guirate = value; break;
@@ -445,6 +460,9 @@ void CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
             CoreAnsx const name = CoreButl::getfn(value, false);
             CoreSmgd guard(beansem);
             chosenskin = name;
+            // Only the master page's field writes here: a choice the user
+            // made, which SAVE keeps (a random boot pick never comes here).
+            skinname = name;
             break;
         }
         case 64: program->setds(value); break;

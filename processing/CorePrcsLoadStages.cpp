@@ -383,10 +383,10 @@ bool CorePrcs::ldbuf() {
     dry = g.hasdr();
     programahead = g.getab();
     aheadoffset = aheadSamples(); // truncated, as the block worker does
-    ownperiod = g.getpr();
-    ownperiodon = ownperiod >= 1;
-    adjrt(ownperiodon ? ownperiod : programrateus);
-    programratechanged = false;
+    long const own = g.getpr();
+    ownperiod = own;
+    ownperiodon = own >= 1;
+    adjrt(own >= 1 ? own : programrateus);
     CoreLog_::debug(CoreAnsx("name: ") + g.getnm(), 0, 2);
     return true;
 }
@@ -459,7 +459,7 @@ void CorePrcs::fixcd() {
     program->chgmx(d);
     program->chggl(d);
     program->chglf(d);
-    program->chgpr(d, ownperiodon, effectiveperiod);
+    program->chgpr(d, ownperiodon, ownperiod); // as asked for, not as rounded to the block
     program->chgfn(d);
     program->chgef(d);
     program->chgen(d);

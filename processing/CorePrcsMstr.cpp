@@ -12,6 +12,7 @@
 #include "modulation/CoreMidi.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
+#include "runtime/CoreSmgd.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
@@ -266,7 +267,12 @@ void CorePrcs::chgms() {
     put(X::sCtagfastbt, new CoreNode(fastboot));
     putInt(X::sCtagratecv, rateconversion);
     put(X::sCtagcolour, new CoreNode(static_cast<int>(fontcolour)));
-    put(X::sCtagsknsnm, new CoreNode(skinname));
+    CoreAnsx skin("");
+    {
+        CoreSmgd guard(beansem); // the master page's choice may arrive meanwhile
+        skin = skinname;
+    }
+    put(X::sCtagsknsnm, new CoreNode(skin));
     put(X::sCtagnodrop, new CoreNode(nodrop));
     put(X::sCtagloadrp, new CoreNode(CoreButl::intas(loaderpriority)));
     put(X::sCtagmode__, new CoreNode(mode != 0));

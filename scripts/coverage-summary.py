@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Per-folder summary of a gcovr JSON report: lines and functions run, then
-every function no test runs, grouped by folder. Used by scripts/coverage."""
+every function no test runs, grouped by folder, each with the reason the
+reasons file gives for it (and a count of those with none). Used by
+scripts/coverage."""
 import json
+import re
 import subprocess
 import sys
 from collections import defaultdict
@@ -18,7 +21,25 @@ def demangle(names):
         return names
 
 
-def main(path):
+def reasons(path):
+    """The rules of the reasons file: "REGEX -- reason" a line, the regular
+    expression searched in the summary's "file:line  function" text; blank
+    lines and lines starting with # are skipped."""
+    rules = []
+    if not path:
+        return rules
+    with open(path) as f:
+        for text in f:
+            text = text.strip()
+            if not text or text.startswith("#") or " -- " not in text:
+                continue
+            pattern, why = text.split(" -- ", 1)
+            rules.append((re.compile(pattern.strip()), why.strip()))
+    return rules
+
+
+def main(path, reasonspath=None):
+    rules = reasons(reasonspath)
     with open(path) as f:
         report = json.load(f)
     lines = defaultdict(lambda: [0, 0])
@@ -55,13 +76,20 @@ def main(path):
         l, fu = lines[folder], funcs[folder]
         print(f"{folder:<12} {l[0]:>6}/{l[1]:<6} {pct(l):5.1f}% {fu[0]:>5}/{fu[1]:<5} {pct(fu):5.1f}%")
     print()
+    unexplained = 0
     for folder in sorted(unrun):
         items = unrun[folder]
         print(f"== {folder}: {len(items)} functions no test runs")
         for (where, _), pretty in zip(items, demangle([k for _, k in items])):
-            print(f"  {where}  {pretty}")
+            text = f"{where}  {pretty}"
+            why = next((w for pattern, w in rules if pattern.search(text)), None)
+            if why is None:
+                unexplained += 1
+                why = "NO REASON GIVEN"
+            print(f"  {text}\n      ({why})")
+    print(f"\n{unexplained} unrun functions without a reason")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1]))
+    sys.exit(main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None))

@@ -75,9 +75,10 @@ void CoreDsif::entryfollower() {
     double highpass = engine->getbd(CoreBnid::iCevfhighpass, &one);
     editnumber(fHighpass, 14, 10, 5, DataLclz::sCunithz, true, 0.0, 5000.0, highpass, highpass);
     int order = engine->getbi(CoreBnid::iCevfhighpassorder, &one);
-    editchoice(fOrder, 26, 10, 1, DataLclz::iCevf_order, DataLclz::sCevf_order,
-               CoreButl::getci(CoreAnsx(order), DataLclz::iCevf_order, DataLclz::sCevf_order, false,
-                               false),
+    // The order the engine runs: one section per two orders, at most the
+    // list's last; 0 and 1 run none. Untouched, the stored value goes back.
+    int const sections = std::clamp(order / 2, 0, DataLclz::iCevf_order - 1);
+    editchoice(fOrder, 26, 10, 1, DataLclz::iCevf_order, DataLclz::sCevf_order, sections,
                CoreAnsx(""), order);
     editsource(fHighpassSource, 45, 10, engine->getbs(CoreBnid::iCevfhighpasssource, &one));
 }
@@ -114,7 +115,7 @@ void CoreDsif::tickfollower() {
                           editout(fHighpass, editfield(fHighpass)->getvl()), &one);
             CoreDstx* order = editfield(fOrder);
             engine->setbi(CoreBnid::iCevfhighpassorder,
-                          int(editout(fOrder, order->getel(order->getel()).ToInt())), &one);
+                          int(editout(fOrder, order->getel(order->getel()).Trim().ToInt())), &one);
             engine->setbs(CoreBnid::iCevfhighpasssource, editkey(fHighpassSource), &one);
             engine->setbv(CoreBnid::iCevfapply, &one);
         }

@@ -55,8 +55,16 @@ TEST(CoreDsge, FieldsTakeKeysByKind) {
     } const cases[] = {
         {"whole number holding 0", 1, 4, true, "0", 0, "", "....", "0   ", "0 ", false},
         {"typing the last cell ends it", 1, 4, true, "7", 0, "1234", "1234", "1234", "1234", true},
-        {"whole number takes digits only", 1, 4, true, "7", 0, "1a2b3c45", "1234", "1234", "1234",
-         true},
+        // A whole number ends at a character it cannot hold and keeps its
+        // committed value; "." stays Delete.
+        {"whole number: a letter drops the edit", 1, 4, true, "7", 0, "1a2b3c45", "", "7   ", "7",
+         false},
+        {"whole number: - drops the edit", 1, 4, true, "7", 0, "-5\r", "", "7   ", "7", false},
+        {"whole number: a comma drops the edit", 1, 4, true, "7", 0, "6,5\r", "", "7   ", "7",
+         false},
+        {"whole number: ab drops the edit", 1, 4, true, "7", 0, "ab\r", "", "7   ", "7", false},
+        {"whole number: . deletes", 1, 4, true, "7", 0, "6.5\r", "65..", "65  ", "65", true},
+        {"whole number: digits taken", 1, 4, true, "7", 0, "64\r", "64..", "64  ", "64", true},
         {"Right at the end drops an untouched edit", 0, 4, false, "ab", 2, "''", "ab..", "ab  ",
          "ab", false},
         {"_ overwrites as -; insert in a full line drops", 0, 4, false, "abcd", 0, "_-x\r", "-bcd",

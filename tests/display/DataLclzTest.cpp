@@ -28,7 +28,7 @@ TEST(DataLclz, EveryListIsFilledToItsCount) {
         {DataLclz::sCdiskbank, DataLclz::iCdiskbank, 10, 9, "000..099"},
         {DataLclz::sCaboulines, DataLclz::iCaboulines, 9, -1, nullptr},
         {DataLclz::sCevf_type, DataLclz::iCevf_type, 10, 8, "TRMS 17"},
-        {DataLclz::sCevf_order, DataLclz::iCevf_order, 4, 3, "8"},
+        {DataLclz::sCevf_order, DataLclz::iCevf_order, 5, 4, "8"},
         {DataLclz::sCenv_attacksmooth, DataLclz::iCenv_attacksmooth, 1, 0, "JOIN"},
         {DataLclz::sCenv_curve, DataLclz::iCenv_curve, 10, 9, "EXP"},
         {DataLclz::sCdyn_type, DataLclz::iCdyn_type, 2, 1, "EXPN"},

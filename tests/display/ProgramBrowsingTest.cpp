@@ -388,12 +388,15 @@ TEST(ProgramBrowsing, ProgramPageNameAndSlotField) {
     }
 
     // Confirming the selected slot's number reloads it only in the detail
-    // view; another number loads in both.
+    // view; another number loads in both; a sign, a comma or letters load
+    // nothing.
     struct Typed {
         bool list;
         char const* keys;
         std::string loads;
-    } const typed[] = {{false, "40\r", "40"}, {true, "40\r", ""}, {true, "12\r", "12"}};
+    } const typed[] = {{false, "40\r", "40"}, {true, "40\r", ""},   {true, "12\r", "12"},
+                       {false, "-5\r", ""},   {false, "6,5\r", ""}, {false, "ab\r", ""},
+                       {false, "6.5\r", "65"}};
     for (Typed const& t : typed) {
         DisplayRig rig;
         booted(rig);

@@ -93,6 +93,8 @@ TEST(PlatSignalFft, PackCcsAndRoundTripMatchNaiveDftForEveryFlag) {
             std::unique_ptr<PlatSignalFft<double>> fft(PlatSignalFft<double>::create(order, flag));
             ASSERT_NE(fft, nullptr);
             EXPECT_EQ(fft->size(), n);
+            EXPECT_EQ(fft->order(), order);
+            EXPECT_EQ(fft->flag(), flag);
             const double fs = forwardScale(flag, n);
             const std::vector<double> want = packOf(X, fs);
             const double tol = 1e-12 * std::max(1.0, maxAbs(want));

@@ -146,10 +146,10 @@ ROW const rows[] = {
     {B::iClfowaveform, 0, kLfos, 35, 4, "LFO1/SHAPE", "", "Sine", nullptr, 0, false},
     {B::iClfophase, 0, kLfos, 43, 4, "LFO1/PHASEFACTOR", "", "0 dg", nullptr, 0, false},
     {B::iClfophasesource, 0, kLfos, 51, 4, "LFO1/PHASESOURCE", "", "OFF", nullptr, 0, false},
-    // The sweep's global page: its own rate, which no program stores, shown
-    // again after a visit; the mix controls' values and states, a state
-    // stored as the value's presence; the lookahead source ("ON" when none).
-    {B::iCownrate, 0, kGlobal, 10, 4, "", "", "OFF", nullptr, 0, kUp},
+    // The sweep's global page: its own rate, stored as the program's rate
+    // while on; the mix controls' values and states, a state stored as the
+    // value's presence; the lookahead source ("ON" when none).
+    {B::iCownrate, 0, kGlobal, 10, 4, "PROGRAMRATE", "", "OFF", nullptr, 0, kUp},
     {B::iCrawvalid, 0, kGlobal, 4, 9, "MIX1", "", "-0.80", nullptr, 1, kUp},
     {B::iCrawnotvalid, 0, kGlobal, 11, 8, "MIX2", "", "OFF", nullptr, 0, kUp},
     {B::iCaheadsource, 0, kGlobal, 10, 11, "LOOKAHEADSOURCE", "", "ON", nullptr, 0, kDown},
@@ -338,9 +338,12 @@ std::set<int> const stepped{B::iCmidiin,      B::iCmidiselect, B::iCmidilearn, B
 // fixed rows, the memory page's slot and proposed version name.
 // So are the error line's sources, worked by PluginSayTest: a failed save's
 // line, and the fallback's flag, slot and reason.
-std::set<int> const shownOnly{B::iCrate,     B::iChostrate,    B::iCversion,   B::iCmode,
-                              B::iCskin,     B::iCversionname, B::iCslot,      B::iCsaveerror,
-                              B::iCfallback, B::iCfailedslot,  B::iCfailreason};
+std::set<int> const shownOnly{B::iChostrate,    B::iCversion,    B::iCmode,
+                              B::iCversionname, B::iCslot,       B::iCsaveerror,
+                              B::iCfallback,    B::iCfailedslot, B::iCfailreason};
+// Worked by the cases that follow a stored value through a second instance
+// or a reload: the program's rate and its switch, the skin.
+std::set<int> const reloaded{B::iCrate, B::iCownrate, B::iCskin};
 // Read or sent by a page along with the fields the rows move: the
 // follower's balance as shown, and each page's apply after a change; the
 // function and modulator inputs' other readings (which kind, the constant,
@@ -631,6 +634,7 @@ TEST_F(PluginSeamTest, EveryPropertyOfTheBusHasARow) {
     for (LIMIT const& l : limits) worked.insert(l.limit);
     for (ROW const& r : simpleRows) worked.insert(r.id);
     for (SCENE const& s : scenes()) worked.insert(s.ids.begin(), s.ids.end());
+    worked.insert(reloaded.begin(), reloaded.end());
     for (B::PROPERTY const& p : B::sCproperties) {
         EXPECT_TRUE(worked.count(p.id) != notWorked.count(p.id)) << p.id << " " << p.name;
         // A property with a selector is worked with each of its selectors.
@@ -1240,6 +1244,193 @@ TEST_F(PluginSeamTest, ListsThePopupTheBootAndBatchesShowWhatTheEngineHolds) {
                 << s.ids[0] << " " << s.key << "\n"
                 << readAll(file);
         }
+    }
+}
+// The room given its own rate and four followers with a highpass source and
+// orders absent, 0, 3 and 4; the MIDI page's first controller at 7.
+TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
+    std::filesystem::remove_all(programs());
+    ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+    // One processing block of 2048 samples is 46.4 ms: the rates below lie
+    // in different blocks.
+    ASSERT_TRUE(rig->settings(
+        {kDiagnosed, {"PROGRAMRATE", "3000"}, {"MIDICTRMIX1", "7"}, {"GUIRATE", "5000"}}));
+    struct ORDER {
+        char const* stored; // FILTERORDER ("" none)
+        char const* shown;  // the order the engine runs
+        char const* saved;  // after another field's change (none reads as 1)
+    } const orders[] = {{"", "0", "1"}, {"0", "0", "0"}, {"3", "2", "3"}, {"4", "4", "4"}};
+    CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
+    room.values.emplace_back("PROGRAMRATE", "10000");
+    std::vector<std::pair<std::string, std::string>> followers;
+    for (int k = 1; k <= 5; ++k) {
+        std::string const evf = "EVF" + std::to_string(k) + "/";
+        followers.emplace_back(evf + "FILTERSOURCE", "MIX6");
+        followers.emplace_back(evf + "FILTERFREQUENCY", "100");
+        if (k <= 4 && *orders[k - 1].stored)
+            followers.emplace_back(evf + "FILTERORDER", orders[k - 1].stored);
+    }
+    room.sections += nested(followers);
+    std::string const file = programs() + CoreDemo::sCprogramfiles[CoreDemo::iCroom];
+    std::string const text = CoreDdoc::prgxm(room);
+    ASSERT_TRUE(CoreButl::wrall(CoreAnsx(file.c_str()), text.data(), text.size()));
+    CorePeer peer(rig->path());
+    ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+    auto shows = [&](std::string const& text, short column, short row) {
+        return CorePeer::until([&] { return at(peer, column, row, text.size()) == text; }, kWait);
+    };
+    ELEMENTS saved;
+    auto program = [&] { // EXIT from the edit pages, PROG from the others
+        for (int k = 0; k < 4 && !peer.titled(kProg); ++k) {
+            std::string const was = peer.row(0);
+            bool const edit = peer.titled("  EditMode");
+            peer.post(0, edit ? 52 : 3, edit ? 0 : 13);
+            CorePeer::until([&] { return peer.row(0) != was; }, kWait);
+        }
+        return page(peer, kProg);
+    };
+    auto save = [&] { // the program page's SAVE
+        std::string const before = readAll(file);
+        EXPECT_TRUE(program()) << peer.dump();
+        peer.post(0, 42, 1);
+        EXPECT_TRUE(CorePeer::until([&] { return readAll(file) != before; }, kWait));
+        saved = elements(readAll(file));
+    };
+    auto reload = [&] { // another program, then the room again, as a host changes them
+        for (auto [slot, name] : {std::pair{CoreDemo::iCsaturator, "Demo Saturator "},
+                                  std::pair{CoreDemo::iCroom, "Demo Room "}}) {
+            int const seen = peer.host().updts();
+            peer.host().slot_(slot);
+            EXPECT_TRUE(peer.host().wtupd(seen, kWait));
+            EXPECT_TRUE(CorePeer::until([&] { return peer.large(1).rfind(name, 0) == 0; }, kWait))
+                << peer.large(1);
+        }
+        EXPECT_TRUE(program()) << peer.dump();
+    };
+    ROW const own{B::iCownrate, 0, kGlobal, 10, 4, "", "", "", nullptr, 0, kUp};
+    ROW const rate{B::iCrate, 0, kGlobal, 10, 3, "", "", "", nullptr, 0, kUp};
+
+    // The file's rate: shown ON, played against a master rate change.
+    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
+    EXPECT_TRUE(shows("ON ", 10, 4)) << peer.dump();
+    long const own10000 = long(ask(peer, B::iCrate, 'l'));
+    peer.bus(B::iCprogramrate, 'l', 0, 0, true, 150000);
+    EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), own10000);
+    EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
+
+    // Each follower shows the order it runs and keeps it when its balance
+    // changes; the fifth, with none stored, takes "6" when chosen.
+    ASSERT_TRUE(reach(peer, kFollowers)) << peer.dump();
+    ROW const balance{B::iCevfsetbalance, 0, kFollowers, 14, 9, "", "", "", nullptr, 0, kUp};
+    ROW const order{B::iCevfhighpassorder, 0, kFollowers, 26, 10, "", "", "", nullptr, 0, kUp};
+    for (int k = 0; k <= 4; ++k) {
+        ASSERT_TRUE(shows(std::to_string(k + 1) + " ", 53, 1)) << peer.dump();
+        if (k < 4) {
+            EXPECT_TRUE(shows(orders[k].shown, 26, 10)) << k << "\n" << peer.dump();
+            EXPECT_TRUE(drag(peer, balance, kUp)) << peer.dump();
+            peer.post(0, 55, 1); // >>
+            continue;
+        }
+        EXPECT_TRUE(shows("0", 26, 10)) << peer.dump();
+        for (int step = 0; step < 4 && at(peer, 26, 10, 1) != "6"; ++step)
+            EXPECT_TRUE(drag(peer, order, kUp)) << peer.dump();
+        EXPECT_TRUE(shows("6", 26, 10)) << peer.dump();
+    }
+    EXPECT_TRUE(CorePeer::until([&] { return ask(peer, 260, 'i', 4) == 6; }, kWait));
+    save();
+    for (int k = 0; k < 4; ++k) {
+        std::string const key = "EVF" + std::to_string(k + 1) + "/FILTERORDER";
+        EXPECT_EQ(saved.count(key) ? saved.at(key) : "(none)", orders[k].saved) << key;
+    }
+    EXPECT_EQ(saved["EVF5/FILTERORDER"], "6");
+    EXPECT_EQ(saved["PROGRAMRATE"], "10000"); // as asked for, not as the block rounds it
+
+    // Switched off: the master's period at once, nothing stored; a program
+    // without a rate of its own plays the same.
+    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
+    ASSERT_TRUE(drag(peer, own, kDown)) << peer.dump();
+    EXPECT_TRUE(shows("OFF", 10, 4)) << peer.dump();
+    EXPECT_TRUE(CorePeer::until([&] { return ask(peer, B::iCownrate, 'b') == 0; }, kWait));
+    long const master = long(ask(peer, B::iCrate, 'l'));
+    EXPECT_NE(master, own10000);
+    save();
+    EXPECT_EQ(saved.count("PROGRAMRATE"), 0u);
+    reload();
+    EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), master);
+
+    // Switched on, the rate dragged to its bottom: the program's own,
+    // stored and played after a reload as before it.
+    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
+    ASSERT_TRUE(drag(peer, own, kUp)) << peer.dump();
+    EXPECT_TRUE(shows("ON ", 10, 4)) << peer.dump();
+    ASSERT_TRUE(drag(peer, rate, kBottom)) << peer.dump();
+    EXPECT_TRUE(CorePeer::until([&] { return ask(peer, B::iCrate, 'l') != master; }, kWait));
+    long const played = long(ask(peer, B::iCrate, 'l'));
+    std::string const shown = cells(peer, rate, 5); // as dragged: the block rounds what plays
+    save();
+    double const asked = std::atof(saved["PROGRAMRATE"].c_str());
+    EXPECT_NEAR(asked * 0.001, std::atof(shown.c_str()), 0.5 * lastDigit(shown)) << shown;
+    reload();
+    EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), played);
+    EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
+    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
+    EXPECT_TRUE(shows("ON ", 10, 4)) << peer.dump();
+
+    // The MIDI page's controller: a sign, a comma or letters leave it as
+    // committed; digits are taken.
+    ASSERT_TRUE(program() && reach(peer, kMidi)) << peer.dump();
+    std::string const settings = rig->folder() + "vorlan.xml";
+    for (char const* keys : {"-5", "6,5", "ab", "64"}) {
+        int const captures = peer.heard(100105);
+        type(peer, 8, 2, keys);
+        EXPECT_TRUE(CorePeer::until([&] { return peer.heard(100105) >= captures + 2; }, kWait));
+        std::string const kept = std::string(keys) == "64" ? "64" : "7";
+        EXPECT_TRUE(shows(kept + " ", 8, 2)) << keys << "\n" << peer.dump();
+        std::filesystem::remove(settings);
+        peer.post(0, 52, 1);
+        EXPECT_TRUE(CorePeer::until([&] { return std::filesystem::exists(settings); }, kWait));
+        ELEMENTS const now = elements(readAll(settings));
+        EXPECT_EQ(now.count("MIDICTRMIX1") ? now.at("MIDICTRMIX1") : "", kept) << keys;
+    }
+}
+
+// A skin chosen on the master page and saved opens in the next instance;
+// with none named and none chosen, SAVE names none (the pick at boot is
+// left out).
+TEST_F(PluginSeamTest, ChosenSkinIsSaved) {
+    std::filesystem::remove_all(programs());
+    ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+    std::string const skins = rig->folder() + CoreDemo::sCdatapath + CoreDemo::sCskins;
+    std::filesystem::copy_file(skins + "DEMO.V2S", skins + "OTHER.V2S",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::string const settings = rig->folder() + "vorlan.xml";
+    ROW const skin{B::iCskin, 0, kMaster, 43, 12, "", "", "", nullptr, 0, kDown};
+    struct CASE {
+        char const* named; // SKINNAME before ("" none)
+        bool choose;       // OTHER.V2S chosen
+        char const* saved; // SKINNAME after SAVE
+    } const cases[] = {{"DEMO.V2S", true, "OTHER.V2S"}, {"", false, ""}};
+    for (CASE const& c : cases) {
+        ASSERT_TRUE(rig->settings({kDiagnosed, {"SKINNAME", *c.named ? c.named : " "}}));
+        {
+            CorePeer peer(rig->path());
+            ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+            ASSERT_TRUE(reach(peer, kMaster)) << peer.dump();
+            for (int step = 0; c.choose && step < 4 && cells(peer, skin, 9) != "OTHER.V2S"; ++step)
+                EXPECT_TRUE(drag(peer, skin, step % 2 == 0 ? kUp : kDown)) << peer.dump();
+            std::filesystem::remove(settings);
+            peer.post(0, 52, 1);
+            ASSERT_TRUE(CorePeer::until([&] { return std::filesystem::exists(settings); }, kWait));
+            ELEMENTS const now = elements(readAll(settings));
+            EXPECT_EQ(now.count("SKINNAME") ? now.at("SKINNAME") : "", c.saved) << c.named;
+        }
+        if (!c.choose) continue;
+        CorePeer next(rig->path());
+        ASSERT_TRUE(page(next, kProg)) << next.dump();
+        std::string const opened = next.bus(B::iCskin, 's').text;
+        EXPECT_EQ(opened.substr(opened.rfind('/') + 1), c.saved);
+        ASSERT_TRUE(reach(next, kMaster)) << next.dump();
+        EXPECT_EQ(cells(next, skin, 9), c.saved) << next.dump();
     }
 }
 } // namespace

@@ -202,12 +202,22 @@ TEST_F(CorePrcsBeanTest, SettersWithTheirSideRules) {
     CorePrcsPeek p{*e};
     p.booted();
     B x{0, 0};
+    // The master's program rate plays for a program without a rate of its
+    // own; switched on, the program keeps the rate written to it through a
+    // master change; switched off, the master's plays at once.
     long const rate = e->getbl(52, &x);
-    e->setbl(52, rate, &x);
-    EXPECT_FALSE(e->getbb(11, &x)); // an equal program rate changes nothing
+    long const first = e->getbl(10, &x);
     e->setbl(52, rate + 1000, &x);
-    EXPECT_TRUE(e->getbb(11, &x));
+    EXPECT_FALSE(e->getbb(11, &x));
     EXPECT_EQ(e->getbl(52, &x), rate + 1000);
+    EXPECT_EQ(e->getbl(10, &x), rate + 1000);
+    e->setbb(11, true, &x);
+    e->setbl(10, 7000, &x);
+    e->setbl(52, rate, &x);
+    EXPECT_TRUE(e->getbb(11, &x));
+    EXPECT_EQ(e->getbl(10, &x), 7000);
+    e->setbb(11, false, &x);
+    EXPECT_EQ(e->getbl(10, &x), first);
 
     e->setbl(30, 5000, &x);
     e->setbl(30, -1, &x); // re-applies the stored one
