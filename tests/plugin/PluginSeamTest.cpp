@@ -1302,7 +1302,8 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
             int const seen = peer.host().updts();
             peer.host().slot_(slot);
             EXPECT_TRUE(peer.host().wtupd(seen, kWait));
-            EXPECT_TRUE(CorePeer::until([&] { return peer.large(1).rfind(name, 0) == 0; }, kWait))
+            EXPECT_TRUE(CorePeer::until(
+                [&, name = name] { return peer.large(1).rfind(name, 0) == 0; }, kWait))
                 << peer.large(1);
         }
         EXPECT_TRUE(program()) << peer.dump();
