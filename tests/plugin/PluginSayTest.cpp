@@ -42,9 +42,7 @@ protected:
         ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
         ASSERT_TRUE(rig->settings({{"GUIRATE", "5000"}, kDiagnosed}));
     }
-    static std::string data(std::string const& f) {
-        return rig->folder() + CoreDemo::sCdatapath + f;
-    }
+    static std::string data(std::string f) { return rig->folder() + CoreDemo::sCdatapath + f; }
     static bool page(CorePeer& p, char const* t) {
         return CorePeer::until([&] { return p.titled(t); }, kWait);
     }
@@ -54,8 +52,7 @@ protected:
         return n > 0 ? std::string(static_cast<char const*>(bytes), std::size_t(n - 1)) : "";
     }
     static int slotAnswer(CoreHost& h) {
-        CorePrvt::CALL c;
-        c.kind = CorePrvt::iCslot;
+        CorePrvt::CALL c{.kind = CorePrvt::iCslot};
         return int(h.dispt(V::opVendorSpecific, CorePrvt::iCtag, 0, &c));
     }
     // From the program page to the list page's ALL view, over Init.
@@ -168,11 +165,10 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
             ASSERT_TRUE(listAll(*p)) << p->dump();
         }
         std::string const entry = p->bus(B::iCslotname, 's', slot).text;
-        int row = 1;
-        std::size_t column = npos;
+        std::size_t row = 1, column = npos;
         ASSERT_TRUE(CorePeer::until(
             [&] {
-                for (row = 1; row < 12 && (column = p->row(row).find(entry)) == npos;) ++row;
+                for (row = 1; row < 12 && (column = p->row(int(row)).find(entry)) == npos;) ++row;
                 return column != npos;
             },
             kWait))
@@ -260,9 +256,8 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
                 [&] { return r.steps != "named" || p.row(9).find("/x") != npos; }, kWait));
             p.post(0, 52, 9);
         }
-        if (r.steps == "save" || r.steps == "saveas") {
-            ASSERT_TRUE(p.host().wtupd(updates, kWait)); // the batch has ended
-        }
+        // The batch has ended.
+        ASSERT_TRUE((r.steps != "save" && r.steps != "saveas") || p.host().wtupd(updates, kWait));
         auto const shows = [&](std::string const& line) {
             std::string const now = p.row(r.row);
             return line.empty() ? now.find_first_not_of(' ') > 35 : now.rfind(line, 0) == 0;
