@@ -227,10 +227,9 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
         CorePeer p(rig->path());
         ASSERT_TRUE(page(p, "  ProgMode")) << p.dump();
         // A folder where a file stood; the next install clears the data folder.
-        std::string const folder = r.damage == "room"     ? programs + "/ROOM.XML"
-                                   : r.damage == "master" ? top + "vorlan.xml"
-                                                          : "";
-        if (!folder.empty()) fs::remove(folder), fs::create_directory(folder);
+        std::string const folder = r.damage == "room" ? programs + "/ROOM.XML" : top + "vorlan.xml";
+        if (r.damage == "room" || r.damage == "master")
+            fs::remove(folder), fs::create_directory(folder);
         if (r.damage == "programs")
             fs::rename(programs, programs + ".kept"), writeBytes(programs, "x");
         if (r.damage == "fallback") p.post(4, 2), page(p, "  ListMode"), p.post(0, 3, kMenuRow);
@@ -271,11 +270,9 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
             << p.dump();
         // One level-0 line, naming the file and the reason.
         std::string const log = readBytes(data("Vorlan3olvio.log"));
-        std::size_t const at = log.find("***ERROR***> not saved: ");
-        EXPECT_TRUE(r.named == nullptr
-                        ? at == npos
-                        : log.find(r.named, at) != npos && log.find("not saved: ", at + 24) == npos)
-            << log;
+        std::size_t const at = log.find("***ERROR***> not saved: "),
+                          next = log.find("not saved: ", at + 24);
+        EXPECT_TRUE(r.named ? log.find(r.named, at) != npos && next == npos : at == npos) << log;
         EXPECT_TRUE(r.line.empty() || files(top) == before); // a successful save writes
         if (r.damage == "master") fs::remove(folder);
     }
