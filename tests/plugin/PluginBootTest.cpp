@@ -169,9 +169,6 @@ TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {
         CH y;
         h.rendr(CH(2, std::vector<double>(512)), y, true); // one call: the effect goes meanwhile
         returned.store(true);
-    });
-    std::thread writer([&] {
-        while (!returned.load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         for (int fd = -1; fd < 0 && !closed.load();
              std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
             if ((fd = ::open(wav.c_str(), O_WRONLY | O_NONBLOCK)) < 0) continue;
@@ -184,7 +181,6 @@ TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {
     h.close();
     closed.store(true);
     waiting.join();
-    writer.join();
     for (PluginRig* r : {&plain, &stepwise, &broken, &stalled})
         EXPECT_EQ(readBytes(file(*r, "Vorlan3olvio.log")).find("waited"), std::string::npos);
 }
