@@ -228,6 +228,10 @@ std::string at(CorePeer& p, short column, short row, std::size_t n) {
     return std::size_t(column) < text.size() ? text.substr(std::size_t(column), n) : "";
 }
 
+bool shows(CorePeer& p, std::string const& text, short column, short row) {
+    return CorePeer::until([&] { return at(p, column, row, text.size()) == text; }, kWait);
+}
+
 // The engine's answer to one bus read, as a number.
 double ask(CorePeer& p, int id, char kind, int element = 0, int subindex = 0) {
     return p.bus(id, kind, element, subindex).number;
@@ -619,6 +623,16 @@ protected:
             },
             kWait);
         return added;
+    }
+    // The MIDI or master page's SAVE: what the settings written anew hold
+    // for key ("" nothing).
+    static std::string savedSetting(CorePeer& p, char const* key) {
+        std::string const settings = rig->folder() + "vorlan.xml";
+        std::filesystem::remove(settings);
+        p.post(0, 52, 1);
+        EXPECT_TRUE(CorePeer::until([&] { return std::filesystem::exists(settings); }, kWait));
+        ELEMENTS const now = elements(readAll(settings));
+        return now.count(key) ? now.at(key) : "";
     }
     static std::vector<SCENE> const& scenes();
     static void act(CorePeer& p, std::string const& steps);
@@ -1246,8 +1260,8 @@ TEST_F(PluginSeamTest, ListsThePopupTheBootAndBatchesShowWhatTheEngineHolds) {
         }
     }
 }
-// The room given its own rate and four followers with a highpass source and
-// orders absent, 0, 3 and 4; the MIDI page's first controller at 7.
+// The room given its own rate and five followers with a highpass source and
+// orders absent, 0, 3, 4 and absent; the MIDI page's first controller at 7.
 TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     std::filesystem::remove_all(programs());
     ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
@@ -1255,20 +1269,19 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     // in different blocks.
     ASSERT_TRUE(rig->settings(
         {kDiagnosed, {"PROGRAMRATE", "3000"}, {"MIDICTRMIX1", "7"}, {"GUIRATE", "5000"}}));
-    struct ORDER {
-        char const* stored; // FILTERORDER ("" none)
-        char const* shown;  // the order the engine runs
-        char const* saved;  // after another field's change (none reads as 1)
-    } const orders[] = {{"", "0", "1"}, {"0", "0", "0"}, {"3", "2", "3"}, {"4", "4", "4"}};
+    // FILTERORDER as stored ("" none), the order the engine runs, and as
+    // saved after another field's change (none reads as 1; the fifth is
+    // chosen as 6).
+    char const* const orders[][3] = {
+        {"", "0", "1"}, {"0", "0", "0"}, {"3", "2", "3"}, {"4", "4", "4"}, {"", "0", "6"}};
     CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
     room.values.emplace_back("PROGRAMRATE", "10000");
     std::vector<std::pair<std::string, std::string>> followers;
-    for (int k = 1; k <= 5; ++k) {
-        std::string const evf = "EVF" + std::to_string(k) + "/";
-        followers.emplace_back(evf + "FILTERSOURCE", "MIX6");
-        followers.emplace_back(evf + "FILTERFREQUENCY", "100");
-        if (k <= 4 && *orders[k - 1].stored)
-            followers.emplace_back(evf + "FILTERORDER", orders[k - 1].stored);
+    for (int k = 0; k < 5; ++k) {
+        std::string const evf = "EVF" + std::to_string(k + 1) + "/";
+        followers.insert(followers.end(),
+                         {{evf + "FILTERSOURCE", "MIX6"}, {evf + "FILTERFREQUENCY", "100"}});
+        if (*orders[k][0]) followers.emplace_back(evf + "FILTERORDER", orders[k][0]);
     }
     room.sections += nested(followers);
     std::string const file = programs() + CoreDemo::sCprogramfiles[CoreDemo::iCroom];
@@ -1276,15 +1289,10 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     ASSERT_TRUE(CoreButl::wrall(CoreAnsx(file.c_str()), text.data(), text.size()));
     CorePeer peer(rig->path());
     ASSERT_TRUE(page(peer, kProg)) << peer.dump();
-    auto shows = [&](std::string const& text, short column, short row) {
-        return CorePeer::until([&] { return at(peer, column, row, text.size()) == text; }, kWait);
-    };
-    ELEMENTS saved;
     auto program = [&] { // EXIT from the edit pages, PROG from the others
         for (int k = 0; k < 4 && !peer.titled(kProg); ++k) {
             std::string const was = peer.row(0);
-            bool const edit = peer.titled("  EditMode");
-            peer.post(0, edit ? 52 : 3, edit ? 0 : 13);
+            peer.titled("  EditMode") ? peer.post(0, 52, 0) : peer.post(0, 3, 13);
             CorePeer::until([&] { return peer.row(0) != was; }, kWait);
         }
         return page(peer, kProg);
@@ -1294,7 +1302,7 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
         EXPECT_TRUE(program()) << peer.dump();
         peer.post(0, 42, 1);
         EXPECT_TRUE(CorePeer::until([&] { return readAll(file) != before; }, kWait));
-        saved = elements(readAll(file));
+        return elements(readAll(file));
     };
     auto reload = [&] { // another program, then the room again, as a host changes them
         for (auto [slot, name] : {std::pair{CoreDemo::iCsaturator, "Demo Saturator "},
@@ -1310,10 +1318,12 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     };
     ROW const own{B::iCownrate, 0, kGlobal, 10, 4, "", "", "", nullptr, 0, kUp};
     ROW const rate{B::iCrate, 0, kGlobal, 10, 3, "", "", "", nullptr, 0, kUp};
+    ROW const balance{B::iCevfsetbalance, 0, kFollowers, 14, 9, "", "", "", nullptr, 0, kUp};
+    ROW const order{B::iCevfhighpassorder, 0, kFollowers, 26, 10, "", "", "", nullptr, 0, kUp};
 
     // The file's rate: shown ON, played against a master rate change.
     ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
-    EXPECT_TRUE(shows("ON ", 10, 4)) << peer.dump();
+    EXPECT_TRUE(shows(peer, "ON ", 10, 4)) << peer.dump();
     long const own10000 = long(ask(peer, B::iCrate, 'l'));
     peer.bus(B::iCprogramrate, 'l', 0, 0, true, 150000);
     EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), own10000);
@@ -1322,76 +1332,60 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     // Each follower shows the order it runs and keeps it when its balance
     // changes; the fifth, with none stored, takes "6" when chosen.
     ASSERT_TRUE(reach(peer, kFollowers)) << peer.dump();
-    ROW const balance{B::iCevfsetbalance, 0, kFollowers, 14, 9, "", "", "", nullptr, 0, kUp};
-    ROW const order{B::iCevfhighpassorder, 0, kFollowers, 26, 10, "", "", "", nullptr, 0, kUp};
-    for (int k = 0; k <= 4; ++k) {
-        ASSERT_TRUE(shows(std::to_string(k + 1) + " ", 53, 1)) << peer.dump();
-        if (k < 4) {
-            EXPECT_TRUE(shows(orders[k].shown, 26, 10)) << k << "\n" << peer.dump();
-            EXPECT_TRUE(drag(peer, balance, kUp)) << peer.dump();
-            peer.post(0, 55, 1); // >>
-            continue;
-        }
-        EXPECT_TRUE(shows("0", 26, 10)) << peer.dump();
-        for (int step = 0; step < 4 && at(peer, 26, 10, 1) != "6"; ++step)
-            EXPECT_TRUE(drag(peer, order, kUp)) << peer.dump();
-        EXPECT_TRUE(shows("6", 26, 10)) << peer.dump();
+    for (int k = 0; k < 5; ++k) {
+        ASSERT_TRUE(shows(peer, std::to_string(k + 1) + " ", 53, 1)) << peer.dump();
+        EXPECT_TRUE(shows(peer, orders[k][1], 26, 10)) << k << "\n" << peer.dump();
+        EXPECT_TRUE(drag(peer, k < 4 ? balance : order, kUp)) << peer.dump();
+        if (k < 4) peer.post(0, 55, 1); // >>
     }
+    for (int step = 0; step < 3 && at(peer, 26, 10, 1) != "6"; ++step)
+        EXPECT_TRUE(drag(peer, order, kUp)) << peer.dump();
+    EXPECT_TRUE(shows(peer, "6", 26, 10)) << peer.dump();
     EXPECT_TRUE(CorePeer::until([&] { return ask(peer, 260, 'i', 4) == 6; }, kWait));
-    save();
-    for (int k = 0; k < 4; ++k) {
+    ELEMENTS saved = save();
+    for (int k = 0; k < 5; ++k) {
         std::string const key = "EVF" + std::to_string(k + 1) + "/FILTERORDER";
-        EXPECT_EQ(saved.count(key) ? saved.at(key) : "(none)", orders[k].saved) << key;
+        EXPECT_EQ(saved.count(key) ? saved.at(key) : "(none)", orders[k][2]) << key;
     }
-    EXPECT_EQ(saved["EVF5/FILTERORDER"], "6");
     EXPECT_EQ(saved["PROGRAMRATE"], "10000"); // as asked for, not as the block rounds it
 
     // Switched off: the master's period at once, nothing stored; a program
     // without a rate of its own plays the same.
-    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
-    ASSERT_TRUE(drag(peer, own, kDown)) << peer.dump();
-    EXPECT_TRUE(shows("OFF", 10, 4)) << peer.dump();
+    ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, own, kDown)) << peer.dump();
+    EXPECT_TRUE(shows(peer, "OFF", 10, 4)) << peer.dump();
     EXPECT_TRUE(CorePeer::until([&] { return ask(peer, B::iCownrate, 'b') == 0; }, kWait));
     long const master = long(ask(peer, B::iCrate, 'l'));
     EXPECT_NE(master, own10000);
-    save();
-    EXPECT_EQ(saved.count("PROGRAMRATE"), 0u);
+    EXPECT_EQ(save().count("PROGRAMRATE"), 0u);
     reload();
     EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), master);
 
     // Switched on, the rate dragged to its bottom: the program's own,
     // stored and played after a reload as before it.
-    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
-    ASSERT_TRUE(drag(peer, own, kUp)) << peer.dump();
-    EXPECT_TRUE(shows("ON ", 10, 4)) << peer.dump();
+    ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, own, kUp)) << peer.dump();
+    EXPECT_TRUE(shows(peer, "ON ", 10, 4)) << peer.dump();
     ASSERT_TRUE(drag(peer, rate, kBottom)) << peer.dump();
     EXPECT_TRUE(CorePeer::until([&] { return ask(peer, B::iCrate, 'l') != master; }, kWait));
     long const played = long(ask(peer, B::iCrate, 'l'));
     std::string const shown = cells(peer, rate, 5); // as dragged: the block rounds what plays
-    save();
-    double const asked = std::atof(saved["PROGRAMRATE"].c_str());
+    double const asked = std::atof(save()["PROGRAMRATE"].c_str());
     EXPECT_NEAR(asked * 0.001, std::atof(shown.c_str()), 0.5 * lastDigit(shown)) << shown;
     reload();
     EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), played);
     EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
     ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
-    EXPECT_TRUE(shows("ON ", 10, 4)) << peer.dump();
+    EXPECT_TRUE(shows(peer, "ON ", 10, 4)) << peer.dump();
 
     // The MIDI page's controller: a sign, a comma or letters leave it as
     // committed; digits are taken.
     ASSERT_TRUE(program() && reach(peer, kMidi)) << peer.dump();
-    std::string const settings = rig->folder() + "vorlan.xml";
-    for (char const* keys : {"-5", "6,5", "ab", "64"}) {
+    for (std::string const keys : {"-5", "6,5", "ab", "64"}) {
         int const captures = peer.heard(100105);
-        type(peer, 8, 2, keys);
+        type(peer, 8, 2, keys.c_str());
         EXPECT_TRUE(CorePeer::until([&] { return peer.heard(100105) >= captures + 2; }, kWait));
-        std::string const kept = std::string(keys) == "64" ? "64" : "7";
-        EXPECT_TRUE(shows(kept + " ", 8, 2)) << keys << "\n" << peer.dump();
-        std::filesystem::remove(settings);
-        peer.post(0, 52, 1);
-        EXPECT_TRUE(CorePeer::until([&] { return std::filesystem::exists(settings); }, kWait));
-        ELEMENTS const now = elements(readAll(settings));
-        EXPECT_EQ(now.count("MIDICTRMIX1") ? now.at("MIDICTRMIX1") : "", kept) << keys;
+        std::string const kept = keys == "64" ? "64" : "7";
+        EXPECT_TRUE(shows(peer, kept + " ", 8, 2)) << keys << "\n" << peer.dump();
+        EXPECT_EQ(savedSetting(peer, "MIDICTRMIX1"), kept) << keys;
     }
 }
 
@@ -1404,34 +1398,24 @@ TEST_F(PluginSeamTest, ChosenSkinIsSaved) {
     std::string const skins = rig->folder() + CoreDemo::sCdatapath + CoreDemo::sCskins;
     std::filesystem::copy_file(skins + "DEMO.V2S", skins + "OTHER.V2S",
                                std::filesystem::copy_options::overwrite_existing);
-    std::string const settings = rig->folder() + "vorlan.xml";
     ROW const skin{B::iCskin, 0, kMaster, 43, 12, "", "", "", nullptr, 0, kDown};
-    struct CASE {
-        char const* named; // SKINNAME before ("" none)
-        bool choose;       // OTHER.V2S chosen
-        char const* saved; // SKINNAME after SAVE
-    } const cases[] = {{"DEMO.V2S", true, "OTHER.V2S"}, {"", false, ""}};
-    for (CASE const& c : cases) {
-        ASSERT_TRUE(rig->settings({kDiagnosed, {"SKINNAME", *c.named ? c.named : " "}}));
+    // SKINNAME before (" " none) and after SAVE, OTHER.V2S chosen when named.
+    for (auto [named, chosen] : {std::pair{"DEMO.V2S", "OTHER.V2S"}, std::pair{" ", ""}}) {
+        ASSERT_TRUE(rig->settings({kDiagnosed, {"SKINNAME", named}}));
         {
             CorePeer peer(rig->path());
-            ASSERT_TRUE(page(peer, kProg)) << peer.dump();
-            ASSERT_TRUE(reach(peer, kMaster)) << peer.dump();
-            for (int step = 0; c.choose && step < 4 && cells(peer, skin, 9) != "OTHER.V2S"; ++step)
+            ASSERT_TRUE(page(peer, kProg) && reach(peer, kMaster)) << peer.dump();
+            for (int step = 0; *chosen && step < 4 && cells(peer, skin, 9) != chosen; ++step)
                 EXPECT_TRUE(drag(peer, skin, step % 2 == 0 ? kUp : kDown)) << peer.dump();
-            std::filesystem::remove(settings);
-            peer.post(0, 52, 1);
-            ASSERT_TRUE(CorePeer::until([&] { return std::filesystem::exists(settings); }, kWait));
-            ELEMENTS const now = elements(readAll(settings));
-            EXPECT_EQ(now.count("SKINNAME") ? now.at("SKINNAME") : "", c.saved) << c.named;
+            EXPECT_EQ(savedSetting(peer, "SKINNAME"), chosen) << named;
         }
-        if (!c.choose) continue;
+        if (!*chosen) continue;
         CorePeer next(rig->path());
         ASSERT_TRUE(page(next, kProg)) << next.dump();
         std::string const opened = next.bus(B::iCskin, 's').text;
-        EXPECT_EQ(opened.substr(opened.rfind('/') + 1), c.saved);
+        EXPECT_EQ(opened.substr(opened.rfind('/') + 1), chosen);
         ASSERT_TRUE(reach(next, kMaster)) << next.dump();
-        EXPECT_EQ(cells(next, skin, 9), c.saved) << next.dump();
+        EXPECT_EQ(cells(next, skin, 9), chosen) << next.dump();
     }
 }
 } // namespace
