@@ -8,18 +8,10 @@
 // host's rate and block-size calls still race with the control thread.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <random>
-#include <string>
-
-#include <sys/stat.h>
-
-#include <cstdio>
+#include <filesystem>
 #include <sstream>
-#include <utility>
-#include <vector>
+#include <string>
 
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/ConvolutionTruth.h"
@@ -35,10 +27,8 @@ constexpr double kWait = 60.0; // s: boots and loads under the sanitizers
 
 std::string chunkOf(CoreHost& h) {
     void* data = nullptr;
-    std::intptr_t const size = h.dispt(V::opGetChunk, 0, 0, &data);
-    return size > 0 && data != nullptr ? std::string(static_cast<char const*>(data)) : "";
+    return h.dispt(V::opGetChunk, 0, 0, &data) > 0 && data ? static_cast<char const*>(data) : "";
 }
-
 std::intptr_t restore(CoreHost& h, std::string text) {
     return h.dispt(V::opSetChunk, 0, std::intptr_t(text.size() + 1), text.data());
 }
@@ -47,13 +37,9 @@ std::intptr_t restore(CoreHost& h, std::string text) {
 int logged(std::string const& data, std::string const& what, std::string const& name) {
     std::istringstream lines(readBytes(data + "Vorlan3olvio.log"));
     int n = 0;
-    for (std::string line; std::getline(lines, line);)
-        n += line.find(what) != std::string::npos && line.find(name) != std::string::npos;
+    for (std::string l; std::getline(lines, l);)
+        n += l.find(what) != l.npos && l.find(name) != l.npos;
     return n;
-}
-
-bool booted(CorePeer& p) {
-    return CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait);
 }
 
 TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
@@ -98,43 +84,39 @@ TEST(PluginChunkTest, AChunkFromOneInstanceRestoresTheSameSoundInAnother) {
 TEST(PluginChunkTest, NamesFromElsewhereStayInsideTheirFolders) {
     PluginRig rig;
     std::string const top = rig.folder(), data = top + CoreDemo::sCdatapath;
-    std::string const bank = data + "setups/DEMO.XML", demo = readBytes(bank);
     writeBytes(data + "outside.xml", readBytes(data + "programs/ROOM.XML"));
-    writeBytes(bank, std::string(demo).replace(demo.rfind("</SETUP>"), 8,
-                                               "<PROGRAM><SEQUENCE>9</SEQUENCE><FILENAME>../"
-                                               "outside.xml</FILENAME></PROGRAM></SETUP>"));
-    ::mkdir((data + "programs/sub").c_str(), 0755);
+    writeBank(data, {"../outside.xml"});
+    std::filesystem::create_directory(data + "programs/sub");
     CorePeer p(rig.path(), CoreDemo::iCrate, 512);
-    ASSERT_TRUE(booted(p)) << p.dump();
+    ASSERT_TRUE(CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait)) << p.dump();
     EXPECT_EQ(std::string(p.bus(167, 's', 4).text), "FAILED OUTSIDE");
     EXPECT_EQ(logged(data, "FILENAME refused", "\"../outside.xml\""), 1);
 
     std::string const own = chunkOf(p.host()), tag = "ORIGINALFILENAME>";
     std::size_t const at = own.find(tag) + tag.size(), end = own.find("</" + tag);
     ASSERT_LT(at, end) << own;
-    std::string const feed = "line\nfeed.xml", far = top + "abs.xml";
+    std::string const feed = "line\nfeed.xml", far = top + "abs.xml", saved = data + "programs/";
     struct Row {
-        std::string name, sentinel, saved, shown; // shown: as the log line shows it
+        std::string name, sentinel, shown; // shown: as the log line shows it, "-" kept
     } const rows[] = {
-        {"../x.xml", data + "x.xml", "dummy.xml", "../x.xml"},
-        {"..\\..\\x.xml", top + "x.xml", "dummy.xml", "..\\..\\x.xml"},
-        {far, far, "dummy.xml", far},
-        {"..", "", "dummy.xml", ".."},
-        {"", "", "dummy.xml", ""},
-        {std::string(300, 'n'), "", "dummy.xml", std::string(300, 'n')},
-        {feed, data + "programs/" + feed, "dummy.xml", "line\\x0Afeed.xml"},
-        {"sub/ROOM.XML", "", "sub/ROOM.XML", "-"},
+        {"../x.xml", data + "x.xml", "../x.xml"},
+        {"..\\..\\x.xml", top + "x.xml", "..\\..\\x.xml"},
+        {far, far, far},
+        {"..", "", ".."},
+        {"", "", ""},
+        {std::string(300, 'n'), "", std::string(300, 'n')},
+        {feed, saved + feed, "line\\x0Afeed.xml"},
+        {"sub/ROOM.XML", "", "-"},
     };
     for (Row const& r : rows) {
         if (!r.sentinel.empty()) writeBytes(r.sentinel, "sentinel");
         EXPECT_EQ(restore(p.host(), std::string(own).replace(at, end - at, r.name)), 1) << r.name;
         chain(p, {{"NEXTSTEP", "SAVEPROGRAM"}});
-        std::string const saved = data + "programs/" + r.saved;
-        EXPECT_NE(readBytes(saved).find("Demo Room"), std::string::npos) << r.name;
-        std::remove(saved.c_str());
-        EXPECT_TRUE(r.sentinel.empty() || readBytes(r.sentinel) == "sentinel") << r.name;
-        EXPECT_EQ(logged(data, "ORIGINALFILENAME refused", "\"" + r.shown + "\""),
-                  r.shown != "-" ? 1 : 0)
+        std::string const file = saved + (r.shown == "-" ? r.name : "dummy.xml");
+        EXPECT_NE(readBytes(file).find("Demo Room"), std::string::npos) << r.name;
+        std::filesystem::remove(file);
+        EXPECT_EQ(readBytes(r.sentinel), r.sentinel.empty() ? "" : "sentinel") << r.name;
+        EXPECT_EQ(logged(data, "ORIGINALFILENAME refused", "\"" + r.shown + "\""), r.shown != "-")
             << r.name;
     }
 
@@ -182,28 +164,25 @@ TEST(PluginChunkTest, ARestoreThatFellBackIsHandedBackAsItCame) {
         ya = playedNoise(a, 3);
     }
     std::string const wav = data + "vectors/SAT2.WAV", bytes = readBytes(wav);
-    std::remove(wav.c_str());
-    std::string kept;
+    std::filesystem::remove(wav);
     {
         CoreHost b(rig.path(), CoreDemo::iCrate, 512);
         b.start();
         EXPECT_EQ(restore(b, chunk), 0);
-        EXPECT_EQ(chunkOf(b), chunk);
         EXPECT_EQ(restore(b, "<SETUP><PROGRAM><NAME> cut"), 0);
         EXPECT_EQ(restore(b, "NOCHUNK"), 1);
-        kept = chunkOf(b);
-        EXPECT_EQ(kept, chunk);
+        EXPECT_EQ(chunkOf(b), chunk);
         b.slot_(CoreDemo::iCroom);
         EXPECT_TRUE(CorePeer::until(
             [&] { return chunkOf(b).find("Demo Room") != std::string::npos; }, kWait));
     }
     writeBytes(wav, bytes);
-    std::string const xml = data + "programs/SATURATOR.XML", program = readBytes(xml);
+    std::string const xml = data + "programs/SATURATOR.XML";
     for (bool gone : {false, true}) {
-        if (gone) std::remove(xml.c_str());
+        if (gone) std::filesystem::remove(xml);
         CorePeer d(rig.path(), CoreDemo::iCrate, 512);
-        EXPECT_EQ(restore(d.host(), kept), 1) << gone;
-        ASSERT_TRUE(booted(d));
+        EXPECT_EQ(restore(d.host(), chunk), 1) << gone;
+        ASSERT_TRUE(CorePeer::until([&] { return d.titled("  ProgMode"); }, kWait));
         CoreHost::CHANNELS const yd = playedNoise(d.host(), 3);
         for (int c = 0; c < 2; ++c) EXPECT_LT(relativeError(yd[c], ya[c]), 1e-9) << gone;
         chain(d, {{"NEXTSTEP", "SAVEPROGRAM"}});
