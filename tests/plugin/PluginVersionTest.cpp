@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <latch>
-#include <map>
 #include <regex>
 #include <thread>
 #include <tuple>
@@ -60,15 +59,12 @@ bool ready(CorePeer& p) {
 // A bank file's entries in order, each "SEQUENCE|FILENAME|LOAD", trimmed;
 // then more.
 Rows entries(std::string const& bank, Rows more = {}) {
-    std::regex const program("<PROGRAM>[\\s\\S]*?</PROGRAM>"),
-        value("<(SEQUENCE|FILENAME|LOAD)>\\s*(.*?)\\s*</");
+    std::regex const entry(
+        "<SEQUENCE>\\s*(.*?)\\s*</SEQUENCE>\\s*<FILENAME>\\s*(.*?)\\s*</FILENAME>"
+        "\\s*(?:<LOAD>\\s*(.*?)\\s*</LOAD>)?");
     Rows out;
-    for (std::sregex_iterator at(bank.begin(), bank.end(), program), end; at != end; ++at) {
-        std::map<std::string, std::string> v;
-        for (std::sregex_iterator t((*at)[0].first, (*at)[0].second, value); t != end; ++t)
-            v[(*t)[1]] = (*t)[2];
-        out.push_back(v["SEQUENCE"] + "|" + v["FILENAME"] + "|" + v["LOAD"]);
-    }
+    for (std::sregex_iterator at(bank.begin(), bank.end(), entry), end; at != end; ++at)
+        out.push_back((*at)[1].str() + "|" + (*at)[2].str() + "|" + (*at)[3].str());
     out.insert(out.end(), more.begin(), more.end());
     return out;
 }
