@@ -26,30 +26,6 @@ namespace {
 
 using Signal = std::vector<double>;
 
-// What a row's factors make, walked independently of the converter: the
-// exact ratio up / down, the product of its decimations and the lowest rate
-// its stages pass through.
-struct Chain {
-    long long up = 1, down = 1;
-    double lowest = 0.0;
-};
-
-Chain chain(DataRtcv& table, short row) {
-    double rate = fromRate(row);
-    Chain c{1, 1, rate};
-    short const count = table.getst(row);
-    for (short k = 0; k < count; ++k) {
-        bool const first = k == 0 && !table.getfi(row), last = k + 1 >= count;
-        long long const L = first ? 1 : table.getfc(row, k);
-        long long const M = first ? table.getfc(row, k) : last ? 1 : table.getfc(row, short(++k));
-        c.up *= L;
-        c.down *= M;
-        rate = rate * double(L) / double(M);
-        c.lowest = std::min(c.lowest, rate);
-    }
-    return c;
-}
-
 // Spectrum of x at f (Hz) for a signal at rate whose time zero is sample zero.
 std::complex<double> at(Signal const& x, double f, double rate, long zero) {
     std::complex<double> sum = 0.0;
@@ -107,9 +83,22 @@ TEST_F(ConversionWholeFile, EveryRowKeepsTheResponseTheStartAndTheEnd) {
         {"SAT2 8192", source(8192, -2)},  {"impulse at the end, its sum kept", source(256, 255)}};
     ASSERT_GT(peak(sources[3].second), 0.0) << "the demo's SAT2.WAV";
     for (short row = 0; row < DataRtcv::iCcount; ++row) {
-        Chain const c = chain(table, row);
+        // What the row's factors make, walked independently of the converter:
+        // the exact ratio up / down, the product of its decimations and the
+        // lowest rate its stages pass through.
         double const from = fromRate(row), to = table.geter(row);
-        double const ratio = double(c.up) / double(c.down), out = from * ratio;
+        long long up = 1, down = 1;
+        double lowest = from, rate = from;
+        for (short k = 0, count = table.getst(row); k < count; ++k) {
+            long long L = table.getfc(row, k), M = 1;
+            if (k == 0 && !table.getfi(row))
+                std::swap(L, M);
+            else if (k + 1 < count)
+                M = table.getfc(row, short(++k));
+            up *= L, down *= M, rate = rate * double(L) / double(M);
+            lowest = std::min(lowest, rate);
+        }
+        double const ratio = double(up) / double(down), out = from * ratio;
         ASSERT_NEAR(out, documentedRate(row, to), 1e-6 * out) << "row " << row;
         long lead0 = -1, lead = 0;
         Signal first;
@@ -118,7 +107,7 @@ TEST_F(ConversionWholeFile, EveryRowKeepsTheResponseTheStartAndTheEnd) {
             Signal const y = convert(x, from, to, lead);
             if (lead0 < 0) lead0 = lead, first = y;
             EXPECT_EQ(lead, lead0) << "the lead does not depend on the file";
-            for (double f : {0.0, 1000.0, 0.2 * c.lowest, 0.35 * c.lowest}) {
+            for (double f : {0.0, 1000.0, 0.2 * lowest, 0.35 * lowest}) {
                 std::complex<double> const X = at(x, f, from, 0), Y = at(y, f, out, lead) / ratio;
                 if (f == 0.0 && std::abs(X) < 1e-9 * peak(x)) {
                     EXPECT_LT(std::abs(Y), 1e-6 * peak(x)) << "a sum of zero stays zero";
@@ -133,7 +122,7 @@ TEST_F(ConversionWholeFile, EveryRowKeepsTheResponseTheStartAndTheEnd) {
         }
         // k silent samples in front, k the product of the decimations, make
         // k x ratio silent samples in front of the same conversion.
-        Signal shifted(std::size_t(c.down), 0.0), want(std::size_t(c.up), 0.0);
+        Signal shifted(std::size_t(down), 0.0), want(std::size_t(up), 0.0);
         shifted.insert(shifted.end(), sources[0].second.begin(), sources[0].second.end());
         want.insert(want.end(), first.begin(), first.end());
         Signal const y = convert(shifted, from, to, lead);
