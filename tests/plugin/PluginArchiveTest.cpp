@@ -10,10 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -23,6 +20,8 @@
 #include "tests/support/FileBytes.h"
 #include "tools/CoreDemo.h"
 #include "tools/CorePeer.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -48,7 +47,8 @@ void expectSame(CoreHost::CHANNELS const& got, CoreHost::CHANNELS const& want, c
 
 // Log lines from byte from on that name what (compared in lower case).
 int lines(std::string log, std::string const& what, std::size_t from) {
-    for (char& c : log) c = char(std::tolower(static_cast<unsigned char>(c)));
+    std::transform(log.begin(), log.end(), log.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     int n = 0;
     for (std::size_t at = from; (at = log.find(what, at)) != std::string::npos;
          at = log.find('\n', at))
@@ -73,10 +73,7 @@ TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
         // The vector folder first; a miss there is no failure while the
         // program folder holds it.
         for (std::string const& folder : {vectors, programs}) {
-            if (folder == programs) {
-                ASSERT_EQ(
-                    std::rename((vectors + "ARC.V2V").c_str(), (programs + "ARC.V2V").c_str()), 0);
-            }
+            if (folder == programs) fs::rename(vectors + "ARC.V2V", programs + "ARC.V2V");
             std::size_t const from = readBytes(log).size();
             expectSame(played(h, kArc), room, folder.c_str());
             EXPECT_EQ(lines(readBytes(log), "arc.v2v", from), 0) << readBytes(log);
@@ -95,8 +92,8 @@ TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
 
     // A new instance, once the bank lists the version, and a copy of the
     // program in an alternative data path.
-    std::filesystem::create_directories(alt + CoreDemo::sCvectors);
-    std::filesystem::create_directories(alt + CoreDemo::sCprograms);
+    for (char const* sub : {CoreDemo::sCvectors, CoreDemo::sCprograms})
+        fs::create_directories(alt + sub);
     ASSERT_TRUE(packRoom(alt, "ALT", impulse));
     ASSERT_TRUE(rig.settings({{"ALTERNATIVEDATAPATH", alt}}));
     writeBank(data, {"ARC.V2P", "ARC_01.V2P", "ALT.V2P"});
@@ -110,7 +107,7 @@ TEST(PluginArchiveTest, AnArchiveProgramAndItsVersionPlayAsTheirSource) {
     // A garbage vector archive: location 0 plays, and one line names it.
     CoreHost::CHANNELS const init = played(h, CoreDemo::iCinit);
     writeBytes(vectors + "ARC.V2V", "garbage");
-    ASSERT_EQ(std::remove((programs + "ARC.V2V").c_str()), 0);
+    ASSERT_TRUE(fs::remove(programs + "ARC.V2V"));
     std::size_t const from = readBytes(log).size();
     expectSame(played(h, kArc), init, "garbage");
     EXPECT_EQ(lines(readBytes(log), "vectors/arc.v2v: not an archive", from), 1)
