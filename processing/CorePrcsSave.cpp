@@ -56,9 +56,7 @@ void CorePrcs::svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx cons
 }
 
 bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single) {
-    bool usable = CoreButl::infld(name);
-    for (char const* c = name.c_str(); usable && single && *c != '\0'; ++c)
-        usable = *c != '/' && *c != '\\';
+    bool const usable = CoreButl::infld(name, single);
     if (!usable)
         CoreLog_::loger(CoreAnsx(from) + CoreAnsx(": file name refused: \"") +
                             CoreButl::escct(name) + CoreAnsx("\""),

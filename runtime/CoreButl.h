@@ -190,7 +190,8 @@ public:
     // Bytes 0x80-0xFF pass, so Latin-1 and UTF-8 names keep working. A name
     // that fails must be refused whole: any part of it could name another
     // program's file.
-    static bool infld(CoreAnsx const& name);
+    // single: the name must moreover be one component (a version's file).
+    static bool infld(CoreAnsx const& name, bool single = false);
     // The name for a log line: control bytes and "\" shown as \xNN escapes.
     static CoreAnsx escct(CoreAnsx const& name);
     // Longest name infld takes, extension included: with a save's

@@ -82,13 +82,14 @@ CoreAnsx CoreButl::rnfle(CoreAnsx const& path, CoreAnsx const& suffix, bool name
 
 CoreAnsx CoreButl::ffpen(CoreAnsx const& path) { return rplce(path, '\\', '/'); }
 
-bool CoreButl::infld(CoreAnsx const& name) {
+bool CoreButl::infld(CoreAnsx const& name, bool single) {
     int length = name.Length();
     if (length == 0 || length > iCnamebytes) return false;
     char const* bytes = name.c_str();
     int start = 0; // first byte of the current component
     for (int i = 0; i <= length; ++i) {
         unsigned char c = i < length ? (unsigned char)bytes[i] : '/';
+        if ((c == '/' || c == '\\') && single && i < length) return false;
         if (c == '/' || c == '\\') {
             int size = i - start;
             if (size == 0) return false; // absolute, or an empty component

@@ -90,6 +90,11 @@ int CorePeer::set(int id, void const* data, unsigned long size) {
 
 CorePrvt::BUSCALL CorePeer::bus(int id, char kind, int element, int subindex, bool write,
                                 double number) {
+    return bus(plugin, id, kind, element, subindex, write, number);
+}
+
+CorePrvt::BUSCALL CorePeer::bus(CoreHost& host, int id, char kind, int element, int subindex,
+                                bool write, double number) {
     CorePrvt::BUSCALL b;
     b.kind = kind;
     b.write = write;
@@ -101,7 +106,8 @@ CorePrvt::BUSCALL CorePeer::bus(int id, char kind, int element, int subindex, bo
     c.id = id;
     c.data = &b;
     c.size = sizeof b;
-    if (call(c) != 1) b.kind = 0;
+    if (!host.valid() || host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &c) != 1)
+        b.kind = 0;
     return b;
 }
 

@@ -39,6 +39,9 @@ public:
     // its answer in number or text; kind 0 when the call was refused.
     CorePrvt::BUSCALL bus(int id, char kind, int element = 0, int subindex = 0, bool write = false,
                           double number = 0.0);
+    // The same call on a host that is no peer (the command-line host).
+    static CorePrvt::BUSCALL bus(CoreHost& host, int id, char kind, int element = 0,
+                                 int subindex = 0, bool write = false, double number = 0.0);
     void post(int id, int word1, int word2 = 0, int word3 = 0, int word4 = 0); // 100100
     // The pop-up entries 100107 answers, as many as the arm record (100106)
     // counts; none while no menu is armed.

@@ -242,28 +242,14 @@ int ask(CoreHost& host, std::int32_t kind) {
     return static_cast<int>(host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &call));
 }
 
-// One read of our plug-in's property bus; kind 0 when refused.
-CorePrvt::BUSCALL busRead(CoreHost& host, int id, char kind, int element = 0) {
-    CorePrvt::BUSCALL b;
-    b.kind = kind;
-    b.element = element;
-    CorePrvt::CALL call;
-    call.kind = CorePrvt::iCbus;
-    call.id = id;
-    call.data = &b;
-    call.size = sizeof b;
-    if (host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &call) != 1) b.kind = 0;
-    return b;
-}
-
 // Whether the last load fell back to location 0 (the plug-in says which
 // slot failed and why); a bank without a boot program plays location 0
 // too, and is no failure.
 bool fellBack(CoreHost& host, char const* nothing) {
-    if (busRead(host, CoreBnid::iCfallback, 'b').number == 0.0) return false;
-    int const failed = static_cast<int>(busRead(host, CoreBnid::iCfailedslot, 'i').number);
+    if (CorePeer::bus(host, CoreBnid::iCfallback, 'b').number == 0.0) return false;
+    int const failed = static_cast<int>(CorePeer::bus(host, CoreBnid::iCfailedslot, 'i').number);
     std::fprintf(stderr, "plughost: slot %d did not load (%s), location 0 plays%s\n", failed,
-                 busRead(host, CoreBnid::iCfailreason, 's').text, nothing);
+                 CorePeer::bus(host, CoreBnid::iCfailreason, 's').text, nothing);
     return true;
 }
 
@@ -417,7 +403,8 @@ int main(int argc, char** argv) {
                          "plughost: the plug-in did not report the load of slot %d within %g s%s\n",
                          slot, wait, nothing);
             if (!withEditor) return 1;
-        } else if (std::strcmp(busRead(host, CoreBnid::iCslotname, 's', slot).text, "0") == 0) {
+        } else if (std::strcmp(CorePeer::bus(host, CoreBnid::iCslotname, 's', slot).text, "0") ==
+                   0) {
             std::fprintf(stderr, "plughost: slot %d holds no program%s\n", slot, nothing);
             if (!withEditor) return 1;
         } else if (fellBack(host, nothing)) {

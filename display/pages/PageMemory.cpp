@@ -173,12 +173,9 @@ void CoreDsif::tickmemo() {
     CoreAnsx versionname = newname.Trim();
     if (versionname.Trim().Length() <= 0) return;
     // A version's name is one file name in the program's folder.
-    for (char const* c = versionname.c_str(); *c != 0; ++c) {
-        unsigned char const b = static_cast<unsigned char>(*c);
-        if (b == '/' || b == '\\' || b < 0x20 || b == 0x7F) {
-            sayer(CoreAnsx("VERSION NOT SAVED: NAME NOT USABLE"));
-            return;
-        }
+    if (!CoreButl::infld(versionname, true)) {
+        sayer(CoreAnsx("VERSION NOT SAVED: NAME NOT USABLE"));
+        return;
     }
     postbt({{"SAVING", DataLclz::sCgensavingprint},
             {"VERSIONINGNAME", versionname},

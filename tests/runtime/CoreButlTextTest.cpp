@@ -84,6 +84,10 @@ TEST(CoreButlText, NamesConfinedToTheirFolder) {
     };
     for (ROW const& row : rows)
         EXPECT_EQ(CoreButl::infld(CoreAnsx(row.name.c_str())), row.inside) << row.name;
+    // A version's file is moreover one component.
+    for (char const* name : {"sub/ROOM_01", "sub\\ROOM_01", ".."})
+        EXPECT_FALSE(CoreButl::infld(CoreAnsx(name), true)) << name;
+    EXPECT_TRUE(CoreButl::infld(CoreAnsx("ROOM_01"), true));
     EXPECT_EQ(str(CoreButl::escct(CoreAnsx("a\nb\x01..\\c\xE9"))), "a\\x0Ab\\x01..\\c\xE9");
 }
 
