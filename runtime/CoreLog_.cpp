@@ -246,6 +246,11 @@ void CoreLog_::loger(CoreAnsx const& text, short level) {
     whenLogged(level, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
 }
 
+void CoreLog_::notce(CoreAnsx const& text) {
+    CoreAudp::forbid("CoreLog_::notce");
+    whenLogged(0, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
+}
+
 void CoreLog_::logfl(CoreAnsx const& text, short level) {
     CoreAudp::forbid("CoreLog_::logfl");
     keepReason(text, level);

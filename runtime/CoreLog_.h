@@ -39,6 +39,10 @@ public:
     static void logfl(CoreAnsx const& text, short level); // "***ERROR***>Error in file text"
     static void logtg(CoreAnsx const& text, short level); // "***ERROR***>Error in tag text"
     static void login(CoreAnsx const& text, int number);  // "text number", whatever the level
+    // A level-0 line that tells, not refuses: written as loger's, but never
+    // kept as a load's reason (a notice logged before a refusal in the same
+    // load must not stand in for it).
+    static void notce(CoreAnsx const& text);
     // Why a load failed: while a thread has a sink set, the text of the first
     // level-0 error line it logs (loger, logfl, logtg) is kept there, whether
     // or not the line reaches a file. Sets this thread's sink (null none) and
