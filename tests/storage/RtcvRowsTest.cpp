@@ -239,9 +239,10 @@ TEST_F(RtcvRowsRead, WavReaderDeliversTheConvertedTones) {
 
 // Every ordered pair of the common rates, most of them missing from the
 // table: getrt is the rate of the delivered samples, measured from a 1 kHz
-// tone's period, and a pair not converted exactly says so in the log; getdr
-// is the count delivered; the samples are the converter's for the row the
-// reader takes (what it delivered before its counts were made exact).
+// tone's period, and a pair not converted exactly says so in the log, once
+// however often the reader opens the file; getdr is the count delivered; the
+// samples are the converter's for the row the reader takes (what it delivered
+// before its counts were made exact).
 TEST_F(RtcvRowsRead, EveryPairOfRatesReportsWhatItDelivers) {
     const int rates[] = {22050, 44100, 48000, 88200, 96000, 176400, 192000, 384000};
     DataRtcv table(&pool);
@@ -279,8 +280,12 @@ TEST_F(RtcvRowsRead, EveryPairOfRatesReportsWhatItDelivers) {
                 }
             ASSERT_GT(rises, 20);
             EXPECT_NEAR(1000.0 * (last - first) / (rises - 1), reader.getrt(), 0.5 + 1e-5 * to);
-            EXPECT_EQ(log.text().find("no exact conversion") != std::string::npos,
-                      reader.getrt() != to);
+            reader.close();
+            reader.open_("PAIR.WAV"); // as a load opens each file twice
+            std::string const said = log.text();
+            std::size_t const at = said.find("no exact conversion");
+            EXPECT_EQ(at != std::string::npos, reader.getrt() != to);
+            EXPECT_EQ(said.find("no exact conversion", at + 1), std::string::npos) << said;
             const int row = table.getpt(from, to);
             if (row < 0) continue;
             long length = 0;
