@@ -488,6 +488,10 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         // largestown: the longest file's own length at the delivered rate; the
         // lead and tail a conversion adds do not make a marker file long.
         long longestdelivered = 0, largestbound = 0, largestown = 0;
+        // The ceiling judges each file's own length, counted at its own rate:
+        // over is the longest file (in time) that passes it, -1 for none.
+        int over = -1, overrate = 0;
+        bool foreign = false; // a file whose rate is not the program's
         for (int i = 0; i < E; ++i) {
             try {
                 reader->open_(names[i]);
@@ -505,13 +509,29 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
             longestdelivered = std::max(longestdelivered, frames[i]);
             largestbound = std::max(largestbound, bound[i]);
             largestown = std::max(largestown, reader->getow());
+            foreign = foreign || filerate != rate;
+            if (raw[i] > CoreButl::tpfup(filerate, conversionceiling) &&
+                (over < 0 || double(raw[i]) * overrate > double(raw[over]) * filerate)) {
+                over = i;
+                overrate = filerate;
+            }
             reader->close();
         }
-        // 9. Rate decision.
-        long const ceiling = CoreButl::tpfup(filerate, conversionceiling);
+        // 9. Rate decision, for the whole slot: its kernels share one rate.
         reader->set32(false);
         h.marker = largestown < 16;
-        if (largestown > ceiling || (largestown < 16 && (slot == 0 || slot == capacity))) {
+        bool const switchedoff = largestown < 16 && (slot == 0 || slot == capacity);
+        // A kernel read at its file's rate plays at the program's, too fast or
+        // too slow: say so, unless conversion is off (location 0, a ceiling of
+        // 0) or the marker slot is read so by design.
+        if (over >= 0 && !keep && conversionceiling > 0 && foreign && !switchedoff)
+            CoreLog_::notce(
+                CoreAnsx("H") + number + CoreAnsx(": ") + quoted(names[over]) + CoreAnsx(" at ") +
+                CoreAnsx(overrate) + CoreAnsx(" Hz, ") + CoreAnsx(raw[over]) +
+                CoreAnsx(" frames, is longer than RATECONVERSION (") + CoreAnsx(conversionceiling) +
+                CoreAnsx(" us): the slot is read unconverted and plays at ") + CoreAnsx(rate) +
+                CoreAnsx(" Hz"));
+        if (over >= 0 || switchedoff) {
             reader->setfr(-1, true);
             for (int i = 0; i < E; ++i) frames[i] = bound[i] = raw[i];
             longestdelivered = largestbound = largestown = 0;

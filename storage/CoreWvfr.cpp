@@ -258,13 +258,17 @@ void CoreWvfr::open_(CoreAnsx name) {
             deliveredrate =
                 static_cast<int>(std::lround(static_cast<double>(filerate) * ratioup / ratiodown));
         }
+        // A notice, not a refusal: the file is read, at the rate it can have.
         if (static_cast<long long>(filerate) * ratioup !=
-            static_cast<long long>(targetrate) * ratiodown)
-            CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": no exact conversion from ") +
-                                CoreAnsx(filerate) + CoreAnsx(" to ") + CoreAnsx(targetrate) +
-                                CoreAnsx(" Hz, delivered at ") + CoreAnsx(deliveredrate) +
-                                CoreAnsx(" Hz"),
-                            0);
+                static_cast<long long>(targetrate) * ratiodown &&
+            inexactlogged
+                .insert(std::string(name.c_str()) + "|" + std::to_string(filerate) + "|" +
+                        std::to_string(targetrate))
+                .second)
+            CoreLog_::notce(CoreAnsx("WAV file ") + name + CoreAnsx(": no exact conversion from ") +
+                            CoreAnsx(filerate) + CoreAnsx(" to ") + CoreAnsx(targetrate) +
+                            CoreAnsx(" Hz, delivered at ") + CoreAnsx(deliveredrate) +
+                            CoreAnsx(" Hz"));
     }
 }
 

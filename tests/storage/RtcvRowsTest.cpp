@@ -1,14 +1,14 @@
 // Every conversion recipe against the analytic signal at the rate it really
-// produces: two tones inside the band every stage of the row passes (one low,
-// one near its top) and, when the row goes down, a third above the output
-// Nyquist. Each in-band tone must come out at unit gain with the block's
-// first sample on the lead the converter reports; the high tone must be gone.
-// A few rows are also read through the WAV reader, which must deliver the
-// same samples.
+// produces: three tones inside the band of the lower of the file's and the
+// delivered rate (at 0.05, 0.35 and 0.4 times it; no stage may run below
+// that rate) and, when the row goes down, one above the output Nyquist.
+// Each in-band tone must come out at unit gain with the block's first sample
+// on the lead the converter reports; the high tone must be gone. A few rows
+// are also read through the WAV reader, which must deliver the same samples.
 //
 // Bounds, from the filter design (Blackman to the 11th power over a sinc
 // whose cutoff is the lower Nyquist of each stage):
-// - gain within 0.002 dB;
+// - gain within 0.002 dB (0.05 dB for the tone at 0.4 of the rate);
 // - delay within 1e-4 output samples of the lead (any slip in the phase
 //   bookkeeping moves it by a whole fraction 1 / L of a sample);
 // - the high tone's alias and everything else left after removing the tones
@@ -82,17 +82,20 @@ double folded(double f, double rate) {
     return f > rate / 2 ? rate - f : f;
 }
 
-// The tones for a row: low, high in band, and (going down) one between the
+const size_t kInBand = 3; // in-band tones per row
+
+// The tones for a row: three in band, and (going down) one between the
 // output and input Nyquist whose alias lands clear of the others.
 std::vector<double> tones(const Promise& p, double from) {
-    std::vector<double> f = {0.05 * p.lowest, 0.35 * p.lowest};
+    const double low = std::min(from, p.rate);
+    std::vector<double> f = {0.05 * low, 0.35 * low, 0.4 * low};
     if (p.rate >= from) return f;
     for (double c : {0.5, 0.4, 0.6, 0.3, 0.7}) {
         const double high = p.rate / 2 + c * (from / 2 - p.rate / 2);
         const double a = folded(high, p.rate);
         const double gap = 0.02 * p.rate;
-        if (a > gap && a < p.rate / 2 - gap && std::fabs(a - f[0]) > gap &&
-            std::fabs(a - f[1]) > gap) {
+        if (a > gap && a < p.rate / 2 - gap &&
+            std::none_of(f.begin(), f.end(), [&](double g) { return std::fabs(a - g) <= gap; })) {
             f.push_back(high);
             break;
         }
@@ -150,14 +153,14 @@ std::vector<double> input(const std::vector<double>& freqs, double rate) {
 void checkTones(short row, const Promise& p, const std::vector<double>& freqs, const double* y,
                 long length) {
     ASSERT_EQ(length, p.length) << "row " << row;
-    std::vector<double> at = {freqs[0], freqs[1]};
-    if (freqs.size() > 2) at.push_back(folded(freqs[2], p.rate));
+    std::vector<double> at(freqs.begin(), freqs.begin() + kInBand);
+    if (freqs.size() > kInBand) at.push_back(folded(freqs[kInBand], p.rate));
     double rest = 0;
     const std::vector<double> ab =
         fit(y, p.lead + p.body / 4, p.lead + p.body - p.body / 4, p.rate, at, rest);
-    for (size_t i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < kInBand; ++i) {
         const double gain = 20 * std::log10(std::hypot(ab[2 * i], ab[2 * i + 1]) / 0.5);
-        EXPECT_LT(std::fabs(gain), 0.002)
+        EXPECT_LT(std::fabs(gain), i + 1 < kInBand ? 0.002 : 0.05)
             << "row " << row << " tone " << freqs[i] << " Hz, gain dB";
         // 0.5 sin(w t + phi) = 0.5 cos(phi) sin(w t) + 0.5 sin(phi) cos(w t), phi = 2 pi f tau.
         const double slip = std::remainder(
@@ -165,8 +168,9 @@ void checkTones(short row, const Promise& p, const std::vector<double>& freqs, c
         EXPECT_LT(std::fabs(slip / (2 * kPi * freqs[i]) * p.rate), 1e-4)
             << "row " << row << " tone " << freqs[i] << " Hz, delay off by (output samples)";
     }
-    if (freqs.size() > 2) {
-        EXPECT_LT(20 * std::log10(std::hypot(ab[4], ab[5]) / 0.5 + 1e-30), -90)
+    if (freqs.size() > kInBand) {
+        const size_t a = 2 * kInBand;
+        EXPECT_LT(20 * std::log10(std::hypot(ab[a], ab[a + 1]) / 0.5 + 1e-30), -90)
             << "row " << row << " alias dB";
     }
     EXPECT_LT(20 * std::log10(rest / 0.5 + 1e-30), -90) << "row " << row << " residue dB";
@@ -184,8 +188,10 @@ TEST(RtcvRows, EveryRowKeepsItsBandAtItsDelayAndRejectsAliases) {
         const Promise p = promise(table, conv, row, kInput);
         // The rate really produced: rows built on 11 miss the nominal one.
         ASSERT_NEAR(p.rate, documentedRate(row, table.geter(row)), 1e-9 * p.rate) << "row " << row;
+        EXPECT_GE(p.lowest, std::min(from, p.rate) * (1 - 1e-12))
+            << "row " << row << ": a stage runs below both ends";
         const std::vector<double> freqs = tones(p, from);
-        ASSERT_EQ(freqs.size() == 3, p.rate < from)
+        ASSERT_EQ(freqs.size() > kInBand, p.rate < from)
             << "row " << row << ": no clear place for the high tone";
         down += p.rate < from;
         std::vector<double> x = input(freqs, from);
@@ -233,9 +239,10 @@ TEST_F(RtcvRowsRead, WavReaderDeliversTheConvertedTones) {
 
 // Every ordered pair of the common rates, most of them missing from the
 // table: getrt is the rate of the delivered samples, measured from a 1 kHz
-// tone's period, and a pair not converted exactly says so in the log; getdr
-// is the count delivered; the samples are the converter's for the row the
-// reader takes (what it delivered before its counts were made exact).
+// tone's period, and a pair not converted exactly says so in the log, once
+// however often the reader opens the file; getdr is the count delivered; the
+// samples are the converter's for the row the reader takes (what it delivered
+// before its counts were made exact).
 TEST_F(RtcvRowsRead, EveryPairOfRatesReportsWhatItDelivers) {
     const int rates[] = {22050, 44100, 48000, 88200, 96000, 176400, 192000, 384000};
     DataRtcv table(&pool);
@@ -273,8 +280,12 @@ TEST_F(RtcvRowsRead, EveryPairOfRatesReportsWhatItDelivers) {
                 }
             ASSERT_GT(rises, 20);
             EXPECT_NEAR(1000.0 * (last - first) / (rises - 1), reader.getrt(), 0.5 + 1e-5 * to);
-            EXPECT_EQ(log.text().find("no exact conversion") != std::string::npos,
-                      reader.getrt() != to);
+            reader.close();
+            reader.open_("PAIR.WAV"); // as a load opens each file twice
+            std::string const said = log.text();
+            std::size_t const at = said.find("no exact conversion");
+            EXPECT_EQ(at != std::string::npos, reader.getrt() != to);
+            EXPECT_EQ(said.find("no exact conversion", at + 1), std::string::npos) << said;
             const int row = table.getpt(from, to);
             if (row < 0) continue;
             long length = 0;
