@@ -15,7 +15,8 @@ constexpr int blockBytes = 1024;
 
 CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool wide)
     : path(path), buffersize(0), count(channels), bytes(wide ? 8 : 4), datalength(0), good(false),
-      wide(wide), buffer(nullptr), header(nullptr), dataheader(nullptr), file(nullptr), pool(pool) {
+      dropped(false), wide(wide), buffer(nullptr), header(nullptr), dataheader(nullptr),
+      file(nullptr), pool(pool) {
     if (count < 1) {
         CoreLog_::loger(CoreAnsx("CoreWvfw: channel count ") + CoreAnsx(int(channels)) +
                             CoreAnsx(" taken as 1"),
@@ -73,9 +74,9 @@ void CoreWvfw::updhd() {
 void CoreWvfw::write(long n) {
     if (n <= 0) return;
     if (n > buffersize) n = buffersize;
-    // The RIFF size field holds data + the header in 32 bits; datalength is an int.
-    if (static_cast<long long>(datalength) + n > 0x7FFFFFFFLL - CoreWavs::iCheaderdim) {
+    if (static_cast<long long>(datalength) + n > iCdatamax) {
         CoreLog_::loger(CoreAnsx("CoreWvfw: file full, block dropped: ") + path, 1);
+        dropped = true;
         return;
     }
     datalength += static_cast<int>(n);
@@ -95,6 +96,8 @@ void CoreWvfw::write(long n) {
         good = false;
     }
 }
+
+bool CoreWvfw::complete() const { return good && !dropped; }
 
 template <typename Sample> void CoreWvfw::stream(long n, Sample* left, Sample* right) {
     if (n < 1 || left == nullptr) return;
@@ -131,8 +134,9 @@ void CoreWvfw::wfile(CorePool* pool, CoreAnsx path, double* samples, long n, boo
     writer.setdt(n, samples, nullptr);
 }
 
-void CoreWvfw::exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n, double* left,
+bool CoreWvfw::exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n, double* left,
                      double* right, bool wide) {
     CoreWvfw writer(pool, path, channels, rate, wide);
     writer.setdt(n, left, right);
+    return writer.complete();
 }

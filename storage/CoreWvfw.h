@@ -13,9 +13,14 @@
 
 #include "runtime/CoreAnsx.h"
 #include "runtime/CorePool.h"
+#include "storage/CoreWavs.h"
 
 class CoreWvfw {
 public:
+    // Most bytes of sample data a file takes: the RIFF size field (data and
+    // header) must stay within 31 bits, as the data length is an int.
+    static constexpr long long iCdatamax = 0x7FFFFFFFLL - CoreWavs::iCheaderdim;
+
     // Allocates the blocks, opens path "wb" and writes the header with data
     // length 0. When the file cannot be created every later call only keeps
     // the sizes in memory. Channels below 1 count as 1.
@@ -32,15 +37,19 @@ public:
     void setdt(long n, float* left, float* right);
     void setdt(long n, double* left, double* right);
     // Counts `bytes` more of data, rewrites the header and appends that many
-    // bytes of the buffer. A block that would take the file past the 4 GiB a
-    // WAV header can state is dropped (logged).
+    // bytes of the buffer. A block that would take the data past iCdatamax
+    // is dropped (logged, and complete answers false from then on).
     void write(long bytes);
     void updhd(); // refreshes the size fields and rewrites the header at offset 0
+    // True while every frame handed in has reached the file: it was created,
+    // no write failed and no block was dropped for want of room.
+    bool complete() const;
 
     // Mono file at the default rate (44,100 Hz) from one array.
     static void wfile(CorePool* pool, CoreAnsx path, double* samples, long n, bool wide);
-    // File with the given channels and rate from a left and a right array.
-    static void exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n, double* left,
+    // File with the given channels and rate from a left and a right array;
+    // true when the file holds all n frames (complete).
+    static bool exprt(CorePool* pool, CoreAnsx path, short channels, int rate, long n, double* left,
                       double* right, bool wide);
 
 private:
@@ -54,6 +63,7 @@ private:
     int bytes;        // bytes per sample, 4 or 8
     int datalength;   // bytes of sample data written so far
     bool good;        // the file was created and its header written
+    bool dropped;     // a block was dropped: the file is full
     bool wide;        // 64-bit samples
     char* buffer;     // pool block of buffersize bytes: the block being written
     char* header;     // pool block of CoreWavs::iCheaderdim bytes: RIFF head, fmt, fact

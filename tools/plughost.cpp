@@ -8,9 +8,10 @@
 //     --in FILE.wav        input (default: the test signal of --signal)
 //     --signal KIND        impulse | sine:HZ | noise (default impulse)
 //     --seconds S          length of the test signal (default 1)
-//     --rate HZ            host rate (default: the input file's, else 44100); an
-//                          input at another rate is converted, keeping its level
-//                          and the place of its first frame
+//     --rate HZ            host rate, 1000 to 768000 (default: the input file's,
+//                          else 44100); an input at another rate is converted,
+//                          keeping its level and the place of its first frame,
+//                          when the converter reaches HZ from its rate exactly
 //     --block N            block size in frames (default 512)
 //     --double             double precision (default single)
 //     --slot N             program slot to load first (bank x 100 + program)
@@ -26,9 +27,16 @@
 // After the lead-in the input is padded with latency + tail frames of
 // silence and the latency is cut from the output, so the output holds the
 // input's length plus the tail; MIDI frames count from the input's first.
-// An option it cannot take (a signal other than impulse, noise or sine:HZ
-// below half the rate, a length a WAV file cannot hold) ends the run with
-// exit status 2; running out of memory while rendering with status 1.
+// An input the converter cannot take to --rate exactly ends the run with
+// exit status 1. An option it cannot take (a signal other than impulse, noise
+// or sine:HZ below half the rate), a length, input or lead-in included, that
+// the WAV writer cannot hold, or buffers the memory cannot hold by its
+// estimate end it with exit status 2 before anything is rendered; running out
+// of memory while rendering anyway, or a file not written whole, with status 1.
+// Two environment variables are test seams, read by nothing else:
+// PLUGHOST_TEST_BYTES_AVAILABLE stands in for the memory available (the
+// suite's sanitizer build cannot run under an address-space limit), and
+// PLUGHOST_TEST_ALLOCATION_FAILS makes the render's allocation fail.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -37,9 +45,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -111,21 +122,64 @@ int editor(CoreHost& host) {
     return 0;
 }
 
+// Frames a WAV file of two 4-byte channels holds: what the writer takes.
+constexpr long long kWavFrames = CoreWvfw::iCdatamax / 8;
+
+// Bytes this process can still take: the smaller of what the system has
+// available (MemAvailable, else the physical memory) and the room left under
+// the address-space limit when one is set.
+long long bytesAvailable() {
+    if (char const* seam = std::getenv("PLUGHOST_TEST_BYTES_AVAILABLE")) return std::atoll(seam);
+    long long const page = sysconf(_SC_PAGE_SIZE);
+    long long available = -1;
+    std::ifstream meminfo("/proc/meminfo");
+    for (std::string line; available < 0 && std::getline(meminfo, line);)
+        if (line.rfind("MemAvailable:", 0) == 0) available = std::atoll(line.c_str() + 13) * 1024;
+    if (available < 0) available = sysconf(_SC_PHYS_PAGES) * page;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        long long mapped = 0; // pages of address space this process holds already
+        std::ifstream("/proc/self/statm") >> mapped;
+        available = std::min(available, static_cast<long long>(limit.rlim_cur) - mapped * page);
+    }
+    return std::max(available, 0LL);
+}
+
+// False, with why, when `bytes` more would pass the bytes available.
+bool affordable(std::string const& what, long long bytes, std::string& why) {
+    long long const available = bytesAvailable();
+    if (bytes <= available) return true;
+    why = what + " needs about " + std::to_string(bytes) + " bytes of memory, " +
+          std::to_string(available) + " are available";
+    return false;
+}
+
 // The whole file, read as given (relative, absolute, any characters), then
 // handed to the WAV reader as an item in memory: the store's own file names
-// are upper-cased and joined to a folder. False with why on failure.
+// are upper-cased and joined to a folder. Returns the exit status: 0 when
+// read, else 1 (unreadable, or not at `rate` exactly once converted) or 2
+// (more frames than the output holds, or more memory than there is), with why.
 // Converted to another rate, the input keeps its level and its timing: no
 // gain keeping a kernel's sum, and the lead before its first frame dropped.
-bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fileRate,
-             std::string& why) {
+int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fileRate,
+            std::string& why) {
     std::string bytes;
     {
         errno = 0;
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (file == nullptr) {
             why = std::strerror(errno);
-            return false;
+            return 1;
         }
+        struct stat about {};
+        long long const size = fstat(fileno(file), &about) == 0 ? about.st_size : 0;
+        // The file's bytes, then the store's copy of them.
+        if (size > 0x7FFFFFF0 || !affordable("reading it", 2 * size, why)) {
+            if (size > 0x7FFFFFF0) why = "larger than a WAV file can be";
+            std::fclose(file);
+            return size > 0x7FFFFFF0 ? 1 : 2;
+        }
+        bytes.reserve(std::size_t(size));
         char chunk[65536];
         std::size_t got = 0;
         while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
@@ -133,33 +187,59 @@ bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fi
         std::fclose(file);
         if (failed) {
             why = "read error";
-            return false;
+            return 1;
         }
     }
     if (bytes.size() > 0x7FFFFFF0u) {
         why = "larger than a WAV file can be";
-        return false;
+        return 1;
     }
+    long n = 0;
     try {
         CorePool pool;
         CoreFsys store(&pool);
         int const item = store.crtit(CoreAnsx("IN.WAV"), false);
         store.setit(item, bytes.data(), static_cast<long>(bytes.size()), CoreAnsx(""), true, false);
+        std::string().swap(bytes); // the store holds its own copy
         CoreWvfr reader(&pool, &store, false);
         if (rate > 0) reader.setfr(rate, true);
         try {
             reader.open_(CoreAnsx("IN.WAV"));
         } catch (CoreAnsx const&) {
             why = reader.getrs();
-            return false;
+            return 1;
         }
         fileRate = reader.getrt();
+        int const own = reader.getrr();
+        // The nearest recipe would play it at another speed and pitch.
+        if (rate > 0 && fileRate != rate) {
+            why = "at " + std::to_string(own) + " Hz it cannot be converted exactly to the " +
+                  std::to_string(rate) + " Hz of --rate (" +
+                  (fileRate == own
+                       ? std::string("no recipe converts it")
+                       : "the nearest recipe delivers " + std::to_string(fileRate) + " Hz") +
+                  ")";
+            return 1;
+        }
         if (reader.getca() > 2)
             std::fprintf(stderr, "plughost: %s has %d channels; channels 1 and 2 are used\n",
                          path.c_str(), reader.getca());
-        long const n = reader.getdr(false);
+        n = reader.getdr(false);
+        if (n > kWavFrames) {
+            why = "its " + std::to_string(n) + " frames at " + std::to_string(fileRate) +
+                  " Hz are more than a WAV file holds (" + std::to_string(kWavFrames) + ")";
+            return 2;
+        }
+        // Both channels of doubles; converting, also the file's frames as
+        // doubles and the converter's stages for one channel, which take up
+        // to four doubles a frame (measured).
+        long long const raw = reader.getdr(true);
+        long long const need =
+            16LL * n + (own != fileRate ? 16 * raw + 32 * std::max<long long>(n, raw) : 0);
+        if (!affordable("reading its " + std::to_string(n) + " frames", need, why)) return 2;
         long const lead = reader.getld();
-        out.assign(2, std::vector<double>(std::size_t(n > 0 ? n : 0)));
+        out.assign(2, {});
+        for (auto& c : out) c.assign(std::size_t(n > 0 ? n : 0), 0.0);
         long const got = reader.getdt(n, out[0].data(), out[1].data());
         if (reader.getca() < 2) out[1] = out[0];
         long const skip = std::min(std::max(lead, 0L), got);
@@ -168,33 +248,38 @@ bool readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fi
             c.erase(c.begin(), c.begin() + skip);
         }
         reader.close();
+    } catch (std::bad_alloc const&) {
+        why = "out of memory for " + std::to_string(n) + " frames";
+        return 1;
     } catch (...) {
         why = "could not be read";
-        return false;
+        return 1;
     }
     if (out[0].empty()) {
         why = "no sample data";
-        return false;
+        return 1;
     }
-    return true;
+    return 0;
 }
 
 bool writeWav(std::string const& path, int rate, CoreHost::CHANNELS& data) {
     // Written beside the target, then renamed: never a half-written file.
     std::string const part = path + ".part";
+    bool whole = false;
     try {
         CorePool pool;
-        CoreWvfw::exprt(&pool, CoreAnsx(part.c_str()), 2, rate, static_cast<long>(data[0].size()),
-                        data[0].data(), data[1].data(), false);
+        whole = CoreWvfw::exprt(&pool, CoreAnsx(part.c_str()), 2, rate,
+                                static_cast<long>(data[0].size()), data[0].data(), data[1].data(),
+                                false);
     } catch (...) {
+    }
+    // A file missing frames (full disk, failed write, the writer's limit) is no output.
+    if (!whole || std::rename(part.c_str(), path.c_str()) != 0) {
         std::remove(part.c_str());
         return false;
     }
-    return std::rename(part.c_str(), path.c_str()) == 0;
+    return true;
 }
-
-// Frames a WAV file of two 4-byte channels holds: its data size is 32 bits.
-constexpr long long kWavFrames = (0xFFFFFFFFll - 44) / 8;
 
 // The test signal's kind is impulse, noise or sine:HZ with 0 < HZ < rate / 2.
 bool known(std::string const& kind, int rate) {
@@ -206,8 +291,9 @@ bool known(std::string const& kind, int rate) {
            hz < rate / 2.0;
 }
 
-CoreHost::CHANNELS signal(std::string const& kind, int rate, long n) {
-    CoreHost::CHANNELS s(2, std::vector<double>(std::size_t(n > 0 ? n : 0), 0.0));
+// n frames of the signal in arrays of `room` frames (the rest silent).
+CoreHost::CHANNELS signal(std::string const& kind, int rate, long n, long room) {
+    CoreHost::CHANNELS s(2, std::vector<double>(std::size_t(std::max(n, room)), 0.0));
     if (n <= 0) return s;
     if (kind.rfind("sine:", 0) == 0) {
         double const hz = std::atof(kind.c_str() + 5);
@@ -334,11 +420,30 @@ int main(int argc, char** argv) {
     if (withEditor && (!input.empty() || !midi.empty())) return usage();
     // Lengths are checked before anything is allocated, and again with the
     // plug-in's latency and tail once it is loaded.
-    auto fits = [](char const* option, double value, long long frames) {
+    auto fits = [](std::string const& what, long long frames) {
         if (frames <= kWavFrames) return true;
-        std::fprintf(stderr,
-                     "plughost: %s %g makes %lld frames, more than a WAV file holds (%lld)\n",
-                     option, value, frames, kWavFrames);
+        std::fprintf(stderr, "plughost: %s makes %lld frames, more than a WAV file holds (%lld)\n",
+                     what.c_str(), frames, kWavFrames);
+        return false;
+    };
+    auto option = [](char const* name, double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s %g", name, value);
+        return std::string(text);
+    };
+    // Bytes the render takes beyond the input already read: the lead-in's
+    // silence and its output, given back before the input's and the
+    // output's arrays of `total` frames are made. Each is two channels of
+    // doubles, and the host makes the output's by copying a third: 40 bytes
+    // a frame, of which an input read holds 16 already.
+    CoreHost::CHANNELS in;
+    auto roomFor = [&](long long lead, long long total) {
+        long long const held = in.empty() ? 0 : static_cast<long long>(in[0].size());
+        std::string why;
+        if (affordable("rendering " + std::to_string(total) + " frames",
+                       std::max(40 * lead, 40 * total - 16 * held), why))
+            return true;
+        std::fprintf(stderr, "plughost: %s; no output written\n", why.c_str());
         return false;
     };
     auto frameCount = [](double seconds, int hz) {
@@ -349,15 +454,14 @@ int main(int argc, char** argv) {
         midi.begin(), midi.end(),
         [](CoreHost::MIDI const& x, CoreHost::MIDI const& y) { return x.frame < y.frame; });
 
-    CoreHost::CHANNELS in;
     long long signalFrames = 0;
     if (!input.empty()) {
         int fileRate = 0;
         std::string why;
-        if (!readWav(input, rate, in, fileRate, why)) {
+        if (int const status = readWav(input, rate, in, fileRate, why); status != 0) {
             std::fprintf(stderr, "plughost: %s: %s; no output written\n", input.c_str(),
                          why.c_str());
-            return 1;
+            return status;
         }
         if (rate == 0) rate = fileRate;
     } else if (rate == 0) {
@@ -371,8 +475,10 @@ int main(int argc, char** argv) {
         return usage();
     }
     if (input.empty()) signalFrames = frameCount(seconds, rate);
-    if (!fits("--lead-in", leadin, frameCount(leadin, rate)) ||
-        !fits("--seconds", seconds, signalFrames))
+    if (!fits(option("--lead-in", leadin), frameCount(leadin, rate)) ||
+        !fits(option("--seconds", seconds), signalFrames) ||
+        (!withEditor &&
+         !roomFor(frameCount(leadin, rate), input.empty() ? signalFrames : long(in[0].size()))))
         return 2;
 
     char const* const nothing = withEditor ? "" : "; no output written";
@@ -420,31 +526,40 @@ int main(int argc, char** argv) {
     long const latency = host.getdl();
     long const tail = static_cast<long>(host.dispt(PlatVst::opGetTailSize));
     long long const extra = std::max(latency, 0L) + (tail > 1 ? tail : 0);
-    if (!fits("--lead-in", leadin, lead + extra) ||
-        (input.empty() && !fits("--seconds", seconds, signalFrames + extra)))
+    long const frames = input.empty() ? static_cast<long>(signalFrames) : long(in[0].size());
+    long const total = static_cast<long>(frames + extra);
+    if (!fits(option("--lead-in", leadin), lead + extra) ||
+        !fits(input.empty() ? option("--seconds", seconds)
+                            : input + " with the plug-in's latency and tail",
+              frames + extra) ||
+        !roomFor(lead, total))
         return 2;
-    long frames = 0;
     double spent = 0.0;
     CoreHost::CHANNELS out;
     try {
+        if (std::getenv("PLUGHOST_TEST_ALLOCATION_FAILS") != nullptr) throw std::bad_alloc();
         if (lead > 0) {
             CoreHost::CHANNELS quiet(2, std::vector<double>(std::size_t(lead), 0.0)), ignored;
             host.rendr(quiet, ignored, dbl);
         }
-        if (input.empty()) in = signal(kind, rate, static_cast<long>(signalFrames));
-        frames = static_cast<long>(in[0].size());
-        for (auto& c : in) c.resize(std::size_t(frames + latency + (tail > 1 ? tail : 0)), 0.0);
+        if (input.empty())
+            in = signal(kind, rate, frames, total);
+        else
+            for (auto& c : in) c.resize(std::size_t(total), 0.0);
         terminal = isatty(2) && in[0].size() > std::size_t(10 * rate);
         auto const t0 = std::chrono::steady_clock::now();
         host.rendr(in, out, dbl, false, midi, progress);
         spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         for (auto& c : out) c.erase(c.begin(), c.begin() + std::min<long>(latency, long(c.size())));
     } catch (std::bad_alloc const&) {
-        std::fprintf(stderr, "plughost: out of memory for %ld frames%s\n", frames, nothing);
+        std::fprintf(stderr,
+                     "plughost: out of memory for %ld frames (%ld with latency and tail)%s\n",
+                     frames, total, nothing);
         return 1;
     }
     if (!writeWav(output, rate, out)) {
-        std::fprintf(stderr, "plughost: %s could not be written\n", output.c_str());
+        std::fprintf(stderr, "plughost: %s could not be written whole; no output written\n",
+                     output.c_str());
         return 1;
     }
     double const audio = double(in[0].size()) / rate;

@@ -1,8 +1,10 @@
 // The command-line host run as a user runs it, on one demo installation:
 // input files named every way (a hidden namesake must never be read
 // instead), each option, the refusals (bad input, an empty slot, a plug-in
-// that cannot boot: a message, exit status 1, no output file, and no
-// time-out behind it; options it cannot render: exit status 2), a plug-in
+// that cannot boot, an input the converter cannot take to --rate exactly, a
+// render whose memory runs out: a message, exit status 1, no output file, and
+// no time-out behind it; options, lengths and memory it cannot render with:
+// exit status 2, the first ones before the plug-in is loaded), a plug-in
 // named through "..", the lead-in leaving the demo room's render as a running
 // host gets it, and the demo sounding the same at every common rate. Every
 // output is read back by our reader and by sox, which must not warn.
@@ -82,6 +84,18 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     std::vector<double> const tone(3000, 0.1);
     writeBytes(work + "quad.wav", wavBytes({44100, 3, 32, {tone, tone, tone, tone}}));
     writeWav(work + "empty.wav", 44100, 0, 0.0);
+    // 0.1 s of a 1 kHz sine at rates the converter cannot take to 44.1, 48 or 32 kHz exactly.
+    for (int rate : {22050, 32000, 16000, 11025, 8000, 48000, 352800}) {
+        std::vector<double> sine(std::size_t(rate / 10));
+        for (std::size_t t = 0; t < sine.size(); ++t)
+            sine[t] = 0.5 * std::sin(2 * M_PI * 1000 * double(t) / rate);
+        writeBytes(work + "s" + std::to_string(rate) + ".wav", wavBytes({rate, 3, 32, {sine}}));
+    }
+    // 8-bit mono at 44.1 kHz that makes more frames at 384 kHz than a WAV file holds.
+    WavShape tooLong;
+    tooLong.bits = 8;
+    tooLong.samples.assign(31000000, '\x80');
+    writeBytes(work + "big8.wav", wavFile(tooLong));
     // A plug-in with nothing beside it: no master settings, no data.
     fs::create_directories(work + "bare");
     fs::copy_file(rig.path(), work + "bare/vorlan.so");
@@ -93,6 +107,7 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         int status;         // exit status
         char const* said;   // a text the run prints
         std::string plugin; // "" for the installation's, by its absolute path
+        std::string env{};  // environment variables set for the run
     } const cases[] = {
         {"rel.wav", "--in in.wav", 0, "3000 frames at 44100 Hz", ""},
         {"abs.wav", "--in " + quoted(work + "in.wav"), 0, "3000 frames at 44100 Hz", ""},
@@ -124,12 +139,42 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         {"longlead.wav", "--lead-in 1e9", 2, "more than a WAV file holds", ""},
         {"quad.wav.out", "--in quad.wav", 0, "quad.wav has 4 channels; channels 1 and 2 are used",
          ""},
+        // No recipe, or the nearest one, would play the input at another speed and pitch.
+        {"r1.wav", "--in s22050.wav --rate 44100", 1,
+         "at 22050 Hz it cannot be converted exactly to the 44100 Hz", ""},
+        {"r2.wav", "--in s32000.wav --rate 44100", 1,
+         "at 32000 Hz it cannot be converted exactly to the 44100 Hz", ""},
+        {"r3.wav", "--in s16000.wav --rate 48000", 1,
+         "at 16000 Hz it cannot be converted exactly to the 48000 Hz", ""},
+        {"r4.wav", "--in s11025.wav --rate 44100", 1,
+         "at 11025 Hz it cannot be converted exactly to the 44100 Hz", ""},
+        {"r5.wav", "--in s8000.wav --rate 48000", 1,
+         "at 8000 Hz it cannot be converted exactly to the 48000 Hz", ""},
+        {"r6.wav", "--in s48000.wav --rate 32000", 1,
+         "at 48000 Hz it cannot be converted exactly to the 32000 Hz", ""},
+        {"r7.wav", "--in s352800.wav --rate 44100", 1,
+         "to the 44100 Hz of --rate (the nearest recipe delivers 44200 Hz)", ""},
+        // Past what the writer holds, or the memory: refused before the
+        // plug-in is loaded (there is none here), or with latency and tail.
+        {"6100.wav", "--seconds 6100", 2,
+         "--seconds 6100 makes 269010000 frames, more than a WAV file holds (268435449)",
+         "nowhere.so"},
+        {"longin.wav", "--in big8.wav --rate 384000", 2,
+         "frames at 384000 Hz are more than a WAV file holds (268435449)", "nowhere.so"},
+        {"3000.wav", "--seconds 3000", 2,
+         "rendering 132300000 frames needs about 5292000000 bytes of memory, 2000000000 are "
+         "available",
+         "nowhere.so", "PLUGHOST_TEST_BYTES_AVAILABLE=2000000000"},
+        {"late.wav", "--seconds 2", 2, "bytes of memory, 3528000 are available", "",
+         "PLUGHOST_TEST_BYTES_AVAILABLE=3528000"},
+        {"nomem.wav", "--seconds 2", 1, "out of memory for 88200 frames (", "",
+         "PLUGHOST_TEST_ALLOCATION_FAILS=1"},
     };
     for (auto const& c : cases) {
         SCOPED_TRACE(c.out);
         std::string const plugin = c.plugin.empty() ? so : quoted(c.plugin);
-        auto const [status, said] =
-            run(work, std::string(VORLAN_PLUGHOST) + " " + plugin + " " + c.out + " " + c.args);
+        auto const [status, said] = run(work, c.env + " " + std::string(VORLAN_PLUGHOST) + " " +
+                                                  plugin + " " + c.out + " " + c.args);
         EXPECT_EQ(status, c.status) << said;
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
         // Refusals come from what the plug-in or the file said, never a time-out.
@@ -192,7 +237,7 @@ TEST(PlughostTest, ProgramsAndInputsSoundTheSameAtEveryRate) {
     writeBytes(work + "imp.wav", wavBytes(WavBytes{44100, 3, 32, {x}}));
     writeBytes(work + "sine.wav", wavBytes(WavBytes{44100, 3, 32, {sine}}));
     double first[3] = {0, 0, 0};
-    for (int rate : {44100, 32000, 48000, 88200, 96000, 192000}) {
+    for (int rate : {44100, 22050, 32000, 48000, 88200, 96000, 192000}) {
         SCOPED_TRACE(rate);
         std::string const r = std::to_string(rate);
         auto render = [&](std::string const& out, std::string const& args) {

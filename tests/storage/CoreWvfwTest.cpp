@@ -1,7 +1,8 @@
 // The streaming WAV writer, checked by parsing its files byte by byte in the
 // test: header fields and sizes, samples in both widths and both sample
-// types, a header that is valid while the file is still being written, and
-// no crash or stray file when the file cannot be created.
+// types, a header that is valid while the file is still being written, no
+// crash or stray file when the file cannot be created, and a writer that says
+// whether every frame reached the file.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -157,7 +158,7 @@ TEST_F(CoreWvfwTest, HeaderIsValidWhileTheFileIsBeingWritten) {
 TEST_F(CoreWvfwTest, ExportFillsMissingAndExtraChannelsWithSilence) {
     std::vector<double> l = {0.5, -0.25, 1.0};
     std::string path = dir + "/three.wav";
-    CoreWvfw::exprt(&pool, path.c_str(), 3, 96000, 3, l.data(), nullptr, false);
+    EXPECT_TRUE(CoreWvfw::exprt(&pool, path.c_str(), 3, 96000, 3, l.data(), nullptr, false));
     std::string b = readBytes(path);
     ASSERT_EQ(checkHeader(b, 3, 96000, 4), 36u);
     for (size_t k = 0; k < 3; ++k) {
@@ -181,13 +182,28 @@ TEST_F(CoreWvfwTest, UncreatableFileIsNeitherWrittenNorFatal) {
         CoreWvfw writer(&pool, path.c_str(), 1, 44100, false);
         writer.setdt(5000, v.data(), nullptr);
         writer.updhd();
+        EXPECT_FALSE(writer.complete());
     }
     EXPECT_FALSE(fs::exists(path));
     // A device that takes no bytes: nothing crashes, the writer just stops.
     if (fs::exists("/dev/full")) {
         CoreWvfw full(&pool, "/dev/full", 1, 44100, false);
         full.setdt(5000, v.data(), nullptr);
+        EXPECT_FALSE(full.complete());
     }
+}
+
+// The RIFF size field (data and the 50 header bytes) stays within 31 bits:
+// frames of 8192 wide channels (64 KiB each) thrown away into /dev/null fill
+// it with few blocks, and a frame past it leaves the file short, which the
+// writer says.
+TEST_F(CoreWvfwTest, AFrameBeyondTheSizeFieldLeavesTheFileShortAndSaysSo) {
+    long const fit = (0x7FFFFFFFL - 50) / (8192 * 8);
+    std::vector<double> l(std::size_t(fit + 1), 0.5);
+    for (long n : {fit, fit + 1})
+        EXPECT_EQ(CoreWvfw::exprt(&pool, "/dev/null", 8192, 44100, n, l.data(), l.data(), true),
+                  n == fit)
+            << n;
 }
 
 } // namespace
