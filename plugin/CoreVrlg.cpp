@@ -405,8 +405,9 @@ int CoreVrlg::busio(int id, void* data, std::uint64_t size) {
         case -'d': e->setbd(id, x, &record); return 1;
         case -'s':
             b->text[sizeof b->text - 1] = 0;
-            e->setbs(id, CoreAnsx(b->text), &record);
-            return 1;
+            // A text the engine refused (a file name outside its folder or
+            // too long, a program text while booting) is answered as refused.
+            return e->setbs(id, CoreAnsx(b->text), &record) ? 1 : refused("text refused", id);
         case -'v': e->setbv(id, &record); return 1;
         default: return refused("bus accessor", id);
         }

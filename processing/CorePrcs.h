@@ -509,7 +509,8 @@ public:
     void setbi(int id, int value, BEANSTRUCT* index) noexcept;
     void setbl(int id, long value, BEANSTRUCT* index) noexcept;
     void setbd(int id, double value, BEANSTRUCT* index) noexcept;
-    void setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept;
+    // false: the write was refused (during the boot, or a file name refused)
+    bool setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept;
     void setbv(int id, BEANSTRUCT* index) noexcept; // an action without a value
 
     // GUI-rate meter update (bean 81): overflow copy, change indicators and
@@ -538,6 +539,7 @@ public:
     static void testStepWait(int ms);
     static inline const CoreAnsx sCsavefailed{"SAVE FAILED"};  // line of a save not written
     static inline const CoreAnsx sCbatchfailed{"BATCH ERROR"}; // line of a step that threw
+    static inline const CoreAnsx sCloadfailed{"LOAD FAILED"};  // line of a bank file not read
     static inline const CoreAnsx sCnoprogram{"NO PROGRAM"};    // line of a load with none in use
 
     // ---- saving and versioning (CorePrcsSave.cpp) ---------------------------------------
@@ -612,7 +614,10 @@ private:
     // Whether a file name from the bus or a batch variable (from names it
     // for the log) may name one of our files: inside its folder and, for a
     // version (single), one component. A refusal is logged once, level 0.
-    static bool nameUsable(CoreAnsx const& name, char const* from, bool single);
+    // extension: the one the file will be written with, when the name gets
+    // one; the file name as written must fit the limit too.
+    static bool nameUsable(CoreAnsx const& name, char const* from, bool single,
+                           CoreAnsx const& extension = CoreAnsx(""));
     // Set-side helpers by kind (CorePrcsBeanSet.cpp).
     void setModulatorText(int id, BEANSTRUCT const& x, CoreAnsx const& value);
     void setModulatorDouble(int id, BEANSTRUCT const& x, double value);

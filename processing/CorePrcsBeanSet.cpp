@@ -447,8 +447,8 @@ void CorePrcs::setModulatorDouble(int id, BEANSTRUCT const& x, double value) {
 
 // ---- string ---------------------------------------------------------------------------------
 
-void CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
-    bean_(false, "setbs", id, [&]() -> bool {
+bool CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
+    return bean_(false, "setbs", id, [&]() -> bool {
         BEANSTRUCT const x = wordsOf(index);
         if (bootpending.getvl() && among(id, {9, 13, 39, 56, 64, 87})) return false;
         switch (id) {
@@ -467,7 +467,10 @@ void CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
         }
         case 64: program->setds(value); break;
         case 87: {
-            if (!nameUsable(value, "bean 87 (program file name)", false)) break;
+            // Refused whole, the file name stays, and the bus answers so.
+            if (!nameUsable(value, "bean 87 (program file name)", false,
+                            memory->getwp(currentslot) ? CoreButl::sCextv2p : CoreButl::sCextxml))
+                return false;
             CoreSmgd lockload(loadsem);
             setpf(value);
             break;

@@ -101,9 +101,11 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
     } else if (is("READSETUP_1")) {
         // The bank emptied by the step before stays empty when the name would
         // read a file outside the setup folder.
-        if (nameUsable(var("LIBRARY"), "batch LIBRARY (bank file)", false))
-            memory->loads(var("LIBRARY"), num("BANK"), true);
-        message = join(var("LOADED"), var("LIBRARY"));
+        bool const read = nameUsable(var("LIBRARY"), "batch LIBRARY (bank file)", false) &&
+                          memory->loads(var("LIBRARY"), num("BANK"), true);
+        // The chain goes on as after a cleared bank; the line says the read
+        // failed.
+        message = read ? join(var("LOADED"), var("LIBRARY")) : join(sCloadfailed, var("LIBRARY"));
         next = CoreAnsx("READSETUP_2");
     } else if (is("READSETUP_2") || is("CLEAREDBANK_2")) {
         message = loadStep(store, true);

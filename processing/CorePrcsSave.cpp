@@ -55,13 +55,23 @@ void CorePrcs::svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx cons
     saveerror = shown;
 }
 
-bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single) {
-    bool const usable = CoreButl::infld(name, single);
-    if (!usable)
-        CoreLog_::loger(CoreAnsx(from) + CoreAnsx(": file name refused: \"") +
-                            CoreButl::escct(name) + CoreAnsx("\""),
-                        0);
-    return usable;
+bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single,
+                          CoreAnsx const& extension) {
+    CoreAnsx const refused = CoreAnsx(from) + CoreAnsx(": file name refused: \"");
+    if (!CoreButl::infld(name, single)) {
+        CoreLog_::loger(refused + CoreButl::escct(name) + CoreAnsx("\""), 0);
+        return false;
+    }
+    if (extension.Length() <= 0) return true;
+    // The bank reader checks the file name as written: a name that fits only
+    // without its extension would be saved once and refused at every boot.
+    CoreAnsx const file = CoreButl::setfx(name, extension);
+    if (CoreButl::infld(file, single)) return true;
+    CoreLog_::loger(refused + CoreButl::escct(file) + CoreAnsx("\" (") + CoreAnsx(file.Length()) +
+                        CoreAnsx(" bytes, at most ") + CoreAnsx(CoreButl::iCnamebytes) +
+                        CoreAnsx(")"),
+                    0);
+    return false;
 }
 
 void CorePrcs::svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason) {
@@ -186,7 +196,8 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     }
     // One file beside the program's folder, never a path: the name comes
     // from the display, or from a host through the bus.
-    if (!nameUsable(name, "version name (VERSIONINGNAME)", true)) {
+    if (!nameUsable(name, "version name (VERSIONINGNAME)", true,
+                    memory->getwp(currentslot) ? CoreButl::sCextv2p : CoreButl::sCextxml)) {
         CoreSmgd guard(beansem);
         saveerror = CoreAnsx("VERSION NOT SAVED: NAME NOT USABLE");
         return false;

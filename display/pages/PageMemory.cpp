@@ -12,6 +12,7 @@
 #include "display/CoreDstx.h"
 #include "display/DataLclz.h"
 #include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
 
 namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
@@ -172,8 +173,14 @@ void CoreDsif::tickmemo() {
     // A version needs a file name.
     CoreAnsx versionname = newname.Trim();
     if (versionname.Trim().Length() <= 0) return;
-    // A version's name is one file name in the program's folder.
-    if (!CoreButl::infld(versionname, true)) {
+    // A version's name is one file name in the program's folder, and fits
+    // the limit with the extension it is written with (either of a
+    // location's two is four bytes): the bank refuses a longer one.
+    if (!CoreButl::infld(versionname, true) ||
+        !CoreButl::infld(CoreButl::setfx(versionname, CoreButl::sCextxml), true)) {
+        CoreLog_::loger(CoreAnsx("memory page: version name refused: \"") +
+                            CoreButl::escct(versionname) + CoreAnsx("\""),
+                        0);
         sayer(CoreAnsx("VERSION NOT SAVED: NAME NOT USABLE"));
         return;
     }
