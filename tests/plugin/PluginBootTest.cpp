@@ -1,9 +1,10 @@
 // ctest-labels: threads
 // A new instance's first moments: the parameters a host reads before the
-// boot ends are what the boot program sets, and writing them back changes
-// nothing; offline a process call waits for the boot (not before open, not
-// past a failed boot or a close), at other levels the input passes; nothing
-// logs a wait that ran out.
+// boot ends are what the boot program sets (a large bank's too, read without
+// its sort), and writing them back changes nothing until a program is picked
+// or the user moves one; offline a process call waits for the boot (not
+// before open, not past a failed boot or a close), at other levels the input
+// passes; nothing logs a wait that ran out.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -138,22 +139,21 @@ TEST(PluginBootTest, WhatTheUserOrHostChoseAfterTheBootIsKept) {
     std::string text = readBytes(sat);
     text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, "<GAINOUT>-6</GAINOUT>");
     writeBytes(sat, text);
-    enum How { kMidi, kBus88, kChunk, kUserMove };
+    enum How { kDisplay, kMidi, kBus88, kChunk, kUserMove };
     // After the boot: the program or gain moves by how, then (writes) the
     // host writes 0 dB on gain out (all ten values it read for a chunk),
     // no process call between; renders.
     auto run = [&](How how, bool writes, float& last) {
-        CoreHost h(rig.path(), CoreDemo::iCrate, 512);
-        h.start();
+        CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
+        CoreHost& h = peer.host();
         EXPECT_TRUE(h.wtupd(0, 60.0));
         V::Effect* e = h.getef();
         float read[10];
         for (int i = 0; i < 10; ++i) read[i] = e->getParameter(e, i);
         int const seen = h.updts();
-        if (how == kMidi) {
-            h.slot_(CoreDemo::iCsaturator);
-            EXPECT_TRUE(h.wtupd(seen, 60.0));
-        }
+        if (how == kDisplay) peer.post(4, CoreDemo::iCsaturator); // the user picks it
+        if (how == kMidi) h.slot_(CoreDemo::iCsaturator);
+        EXPECT_TRUE((how != kDisplay && how != kMidi) || h.wtupd(seen, 60.0));
         if (how == kBus88) CorePeer::bus(h, 88, 'i', 0, 0, true, CoreDemo::iCsaturator);
         if (how == kChunk) {
             CoreHost other(rig.path(), CoreDemo::iCrate, 512);
@@ -185,7 +185,8 @@ TEST(PluginBootTest, WhatTheUserOrHostChoseAfterTheBootIsKept) {
     struct Row {
         How how;
         bool taken; // the write of 0 dB plays (else the moved value stays)
-    } const rows[] = {{kMidi, true}, {kBus88, true}, {kChunk, false}, {kUserMove, true}};
+    } const rows[] = {
+        {kDisplay, true}, {kMidi, true}, {kBus88, true}, {kChunk, false}, {kUserMove, true}};
     for (Row const& row : rows) {
         float moved = 0.0f, last = 0.0f;
         CH const plain = run(row.how, false, moved);
