@@ -18,6 +18,7 @@ CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), li
         known[i].store(0.0f);
         answered[i].store(0.0f);
         recheck[i].store(false);
+        touched[i].store(false);
     }
 }
 
@@ -34,8 +35,10 @@ void CorePpwr::setpm(int index, float value) {
     value = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
     // Hosts snapshot a new instance's parameters and restore them: that
     // must not replace what the boot program (or a restored chunk) set. An
-    // earlier write of another value, still pending, goes with it.
-    if (!played.load() && value == answered[index].load()) {
+    // earlier write of another value, still pending, goes with it. Once the
+    // user or host has chosen a program, or the user has moved this
+    // control, the same value is a deliberate setting.
+    if (!played.load() && !touched[index].load() && !chosen() && value == answered[index].load()) {
         haspending[index].store(false);
         known[index].store(value);
         recheck[index].store(true);
@@ -95,6 +98,11 @@ int CorePpwr::getbn() { return bank.load(); }
 void CorePpwr::playd() {
     if (bootdone.load() && !played.load()) played.store(true);
 }
+bool CorePpwr::chosen() const {
+    // The count is 0 until the boot has ended: the boot loads without it,
+    // and bean 88 and the display's loads wait for the boot.
+    return engine != nullptr && engine->ldask() != 0;
+}
 void CorePpwr::expir() { expired.store(true); }
 bool CorePpwr::lapsd() { return expired.load(); }
 
@@ -134,6 +142,9 @@ void CorePpwr::automation() {
         // A dropped write-back left the host believing what it was answered.
         bool const stale = recheck[i].exchange(false) && v != known[i].load();
         if (!moved && !stale && !(reloaded && refused[i])) continue;
+        // A move in a later pass with no program load behind it is the
+        // user's: the first pass only corrects what the host was answered.
+        if (moved && !reloaded && passes > 1) touched[i].store(true);
         pushed[i] = v;
         refused[i] = false;
         if (haspending[i].load()) continue; // the host's newer value wins

@@ -52,7 +52,9 @@ public:
     // ---- any host thread, no allocation, no lock --------------------------------------
     // The host sets a parameter (0..1). Until a process call has passed
     // after the boot, a value equal to the one answered before the boot
-    // ended changes nothing: the host only writes back what it read.
+    // ended changes nothing: the host only writes back what it read. A
+    // program load the user or host asked for ends that for every
+    // parameter, a move of the user's after the boot for its own.
     void setpm(int index, float value);
     float getpm(int index); // last value known of a parameter
     // One short MIDI message: its three bytes and frame offset. Controller
@@ -115,6 +117,7 @@ public:
     void lstnr(PROPLISTENER listener, void* context, bool on);
 
 private:
+    bool chosen() const;            // a program load was asked for (any thread)
     void finish();                  // what waited for the boot's end
     void automation();              // host values into the engine; engine changes out to the host
     void take_(int i, float value); // one host value into the engine (control thread)
@@ -134,9 +137,10 @@ private:
     // engine's value when it differs.
     std::atomic<float> answered[iCparameters];
     std::atomic<bool> recheck[iCparameters];
-    std::atomic<bool> played{false};  // a process call passed after the boot
-    std::atomic<bool> expired{false}; // an offline wait for the boot hit its bound
-    bool expirylogged = false;        // control thread only
+    std::atomic<bool> touched[iCparameters]; // moved by the user after the boot
+    std::atomic<bool> played{false};         // a process call passed after the boot
+    std::atomic<bool> expired{false};        // an offline wait for the boot hit its bound
+    bool expirylogged = false;               // control thread only
     // MIDI messages, single producer (the host's event thread) single
     // consumer (the pass): status | data1 << 8 | data2 << 16, and the frame.
     struct MIDIREC {

@@ -648,8 +648,9 @@ private:
     // ---- engine state the bus serves that the boot and the loader write -----------------
     std::atomic<int> currentslot{0}; // bean 67: the memory location that plays (any thread reads)
     bool programselected = false;    // bean 88 sets it: a location was selected
-    bool booterror = false;          // a boot step failed (bean 88 then loads location 0)
-    CoreAnsx bridgeversion{"NULL"};  // bean 40: the GPU bridge's version as the boot read it
+    std::atomic<unsigned> askedloads{0}; // loadSelect calls other than a host restore
+    bool booterror = false;              // a boot step failed (bean 88 then loads location 0)
+    CoreAnsx bridgeversion{"NULL"};      // bean 40: the GPU bridge's version as the boot read it
     // bean 254: the four-input switch: the side ring may be made (the host
     // gives inputs 3 and 4); set by the shell before the boot.
     std::atomic<bool> queueallow{false};
@@ -753,6 +754,10 @@ public:
     // MIDI, bean 88, a host restore). restored: the chunk text of a host
     // restore, kept for getck when its program falls back.
     int loadSelect(int slot, bool keep, CoreAnsx const* restored = nullptr);
+    // Program loads asked for since the engine was built (the display, MIDI,
+    // bean 88); neither a host restore nor the engine's own reload counts.
+    // Any thread, audio included.
+    unsigned ldask() const { return askedloads.load(std::memory_order_acquire); }
     void adjif(); // MIX control j bound to the shown modulator pre-labelled j+1
     // The live program into its document. The caller holds the load lock,
     // then the engine and worker semaphores: the block worker and the rate

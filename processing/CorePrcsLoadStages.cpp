@@ -82,6 +82,7 @@ bool CorePrcs::ldpdm(int slot, bool keep) {
 
 int CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
     if (failed) return slot;
+    if (restored == nullptr) askedloads.fetch_add(1, std::memory_order_acq_rel);
     // One step under the load lock, so a load on another thread never
     // lands between this load and the choice of its location.
     CoreSmgd lockload(loadsem);

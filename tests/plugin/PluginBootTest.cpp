@@ -1,12 +1,14 @@
 // ctest-labels: threads
 // A new instance's first moments: the parameters a host reads before the
-// boot ends are what the boot program sets, and writing them back changes
-// nothing; offline a process call waits for the boot (not before open, not
-// past a failed boot or a close), at other levels the input passes; nothing
-// logs a wait that ran out.
+// boot ends are what the boot program sets (a large bank's too, read without
+// its sort), and writing them back changes nothing until a program is picked
+// or the user moves one; offline a process call waits for the boot (not
+// before open, not past a failed boot or a close), at other levels the input
+// passes; nothing logs a wait that ran out.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
@@ -19,8 +21,10 @@
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/Signals.h"
+#include "tools/CoreDdoc.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreHost.h"
+#include "tools/CorePeer.h"
 
 namespace {
 
@@ -125,6 +129,127 @@ TEST(PluginBootTest, AHostWritingBackWhatItReadChangesNothing) {
     EXPECT_EQ(b.lastAutomated(), 9);
     EXPECT_EQ(b.lastValue(), 0.5f);
     EXPECT_EQ(call(b, CorePrvt::iCbus, 9), 0.5);
+}
+
+TEST(PluginBootTest, WhatTheUserOrHostChoseAfterTheBootIsKept) {
+    // The saturator stores gain out -6 dB: the boot's room answered 0 dB.
+    PluginRig rig;
+    ASSERT_TRUE(rig.settings({kDiagnosed}));
+    std::string const sat = file(rig, std::string(CoreDemo::sCprograms) + "SATURATOR.XML");
+    std::string text = readBytes(sat);
+    text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, "<GAINOUT>-6</GAINOUT>");
+    writeBytes(sat, text);
+    enum How { kDisplay, kMidi, kBus88, kChunk, kUserMove };
+    // After the boot: the program or gain moves by how, then (writes) the
+    // host writes 0 dB on gain out (all ten values it read for a chunk),
+    // no process call between; renders.
+    auto run = [&](How how, bool writes, float& last) {
+        CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
+        CoreHost& h = peer.host();
+        EXPECT_TRUE(h.wtupd(0, 60.0));
+        V::Effect* e = h.getef();
+        float read[10];
+        for (int i = 0; i < 10; ++i) read[i] = e->getParameter(e, i);
+        int const seen = h.updts();
+        if (how == kDisplay) peer.post(4, CoreDemo::iCsaturator); // the user picks it
+        if (how == kMidi) h.slot_(CoreDemo::iCsaturator);
+        EXPECT_TRUE((how != kDisplay && how != kMidi) || h.wtupd(seen, 60.0));
+        if (how == kBus88) CorePeer::bus(h, 88, 'i', 0, 0, true, CoreDemo::iCsaturator);
+        if (how == kChunk) {
+            CoreHost other(rig.path(), CoreDemo::iCrate, 512);
+            other.start();
+            EXPECT_TRUE(other.wtupd(0, 60.0));
+            CorePeer::bus(other, 88, 'i', 0, 0, true, CoreDemo::iCsaturator);
+            void* chunk = nullptr;
+            std::intptr_t const n = other.dispt(V::opGetChunk, 0, 0, &chunk);
+            h.dispt(V::opSetChunk, 0, n, chunk);
+        }
+        if (how == kUserMove) { // as the editor's gadget moves it; a pass reports it
+            CorePeer::bus(h, 156, 'd', 9, 0, true, 0.25);
+            while (e->getParameter(e, 9) != 0.25f)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        for (int i = 0; writes && i < 10; ++i)
+            if (how == kChunk || i == 9) e->setParameter(e, i, how == kChunk ? read[i] : 0.5f);
+        EXPECT_FLOAT_EQ(read[9], 0.5f);
+        // The control thread's next pass takes a write or tells the host what plays.
+        for (int k = 0; k < 2000 && e->getParameter(e, 9) != float(call(h, CorePrvt::iCbus, 9));
+             ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        CH y;
+        h.rendr({randomSignal(12000, 5), randomSignal(12000, 6)}, y, true);
+        last = e->getParameter(e, 9);
+        EXPECT_FLOAT_EQ(float(call(h, CorePrvt::iCbus, 9)), last); // what plays is what is shown
+        return y;
+    };
+    struct Row {
+        How how;
+        bool taken; // the write of 0 dB plays (else the moved value stays)
+    } const rows[] = {
+        {kDisplay, true}, {kMidi, true}, {kBus88, true}, {kChunk, false}, {kUserMove, true}};
+    for (Row const& row : rows) {
+        float moved = 0.0f, last = 0.0f;
+        CH const plain = run(row.how, false, moved);
+        CH const written = run(row.how, true, last);
+        EXPECT_LT(moved, 0.26f) << row.how; // -6 dB played without the write
+        EXPECT_EQ(last, row.taken ? 0.5f : moved) << row.how;
+        EXPECT_LT(worst(written, plain, row.taken ? 0.5 / moved : 1.0), 1e-6) << row.how;
+    }
+}
+
+TEST(PluginBootTest, ALargeBankIsForecastWithoutSortingIt) {
+    // 10,001 entries of falling SEQUENCE: the reader places 10,000, so the
+    // marked first one (SEQUENCE 10000, the saturator) never boots; the
+    // marked room at 5000 does, over location 0 (SEQUENCE 0, the sweep).
+    PluginRig down, up;
+    ASSERT_TRUE(down.settings({kDiagnosed}) && up.settings({kDiagnosed}));
+    constexpr int kEntries = 10001;
+    std::string const room = file(down, std::string(CoreDemo::sCprograms) + "ROOM.XML");
+    std::string text = readBytes(room);
+    text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, "<GAINOUT>-6</GAINOUT><MIX1>0.4</MIX1>");
+    writeBytes(room, text);
+    auto bank = [&](PluginRig const& r, bool falling) {
+        std::string body;
+        for (int i = 0; i < kEntries; ++i) {
+            int const sequence = falling ? kEntries - 1 - i : i;
+            char const* name = sequence == 10000  ? "SATURATOR.XML"
+                               : sequence == 5000 ? "ROOM.XML"
+                               : sequence == 0    ? "SWEEP.XML"
+                                                  : "INIT.XML";
+            body +=
+                "<PROGRAM><SEQUENCE>" + std::to_string(sequence) + "</SEQUENCE><FILENAME>" + name +
+                "</FILENAME>" +
+                (sequence == 10000 || sequence == 5000 || sequence == 10 ? "<LOAD>1</LOAD>" : "") +
+                "</PROGRAM>";
+        }
+        writeBytes(r.folder() + CoreDemo::sCdatapath + CoreDemo::sCsetups + CoreDemo::sCsetup,
+                   std::string(CoreDdoc::sCheader) + "<SETUP>" + body + "</SETUP>\n");
+    };
+    bank(down, true);
+    bank(up, false);
+    // Construction alone, as a host's scan: the quickest of three.
+    auto build = [](PluginRig const& r) {
+        double best = 1e9;
+        for (int k = 0; k < 3; ++k) {
+            auto const t0 = std::chrono::steady_clock::now();
+            CoreHost h(r.path(), CoreDemo::iCrate, 512);
+            best = std::min(
+                best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        }
+        return best;
+    };
+    EXPECT_LT(build(down), 3.0 * build(up));
+    CoreHost h(down.path(), CoreDemo::iCrate, 512);
+    V::Effect* e = h.getef();
+    float forecast[10];
+    for (int i = 0; i < 10; ++i) forecast[i] = e->getParameter(e, i);
+    EXPECT_FLOAT_EQ(forecast[9], float(0.5 * std::pow(10.0, -0.3)));
+    EXPECT_FLOAT_EQ(forecast[0], 0.7f);
+    h.start();
+    ASSERT_TRUE(h.wtupd(0, 120.0));
+    for (int i = 0; i < 10; ++i)
+        EXPECT_FLOAT_EQ(float(call(h, CorePrvt::iCbus, i)), forecast[i]) << i;
+    EXPECT_EQ(h.automations(), 0); // nothing needed correcting
 }
 
 TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {
