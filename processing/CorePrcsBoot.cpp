@@ -96,7 +96,7 @@ CoreAnsx CorePrcs::bootStep(int n) {
         bootpending.setvl(false);
         decideHandoff();
     }
-        smpby(false, 0, true, false);
+        bootHandover();
         return CoreLog_::sCwarngbeo;
     }
 }
