@@ -43,7 +43,9 @@ bool CorePrcs::boots(bool all, int& step, CoreAnsx& message, bool& first, bool& 
     message = CoreAnsx("");
     last = true;
     while (bootstep <= 11 && !booterror) {
-        smpby(true, 0, true, true);
+        // Up to the hand-over (step 10) the input passes; the step after it
+        // must not take the audio from the program again.
+        if (bootstep <= 10) smpby(true, 0, true, true);
         step = bootstep;
         first = bootstep == 0;
         last = bootstep > 10;

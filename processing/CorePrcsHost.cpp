@@ -80,7 +80,6 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
     if (frames < 0) frames = 0;
     OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
     if (bypass.getvl() && bypss(in, out, frames, replace, dbl)) return;
-
     CoreDnrm fpu(CoreDnrm::iCrounding);
     CoreSmgd engine(enginesem);
     cpuFigures();
