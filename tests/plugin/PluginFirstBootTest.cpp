@@ -120,9 +120,9 @@ TEST(PluginFirstBootTest, TheOutputGoesOnceFromTheDelayedInputToTheProgram) {
     };
     for (Row const& row : rows) {
         // A new installation each time; its first boot slowed to one step
-        // a display period, 150 ms.
+        // a display period, 60 ms.
         ASSERT_TRUE(
-            rig.settings({{"DSPBUFFER", ""}, {"FASTBOOT", ""}, {"GUIRATE", "150000"}, kDiagnosed}));
+            rig.settings({{"DSPBUFFER", ""}, {"FASTBOOT", ""}, {"GUIRATE", "60000"}, kDiagnosed}));
         Played const p = play(rig, row.block, row.moments);
         SCOPED_TRACE(row.block);
         EXPECT_EQ(p.moments, int(row.moments.size())); // all while the boot ran
