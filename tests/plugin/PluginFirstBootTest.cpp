@@ -1,4 +1,3 @@
-// ctest-labels: threads
 // A host playing through a new installation's first boot in real time, with
 // suspends, resumes and block-size calls while the boot runs: the output is
 // the delayed input until the program plays, then the program, with no
