@@ -2,7 +2,8 @@
 // one per call or all at once, each reporting its line: banner, debug level,
 // master settings, bank 0 and the scan, program rate, SSE2, the convolution
 // engine, meters, program 0 and the boot program, the settings completed,
-// then bypass off. A failing step freezes the boot for the engine's life.
+// then the hand-over from the bypass to the program. A failing step
+// freezes the boot for the engine's life.
 // Control, display or host thread (set-chunk), never the audio thread.
 #include "processing/CorePrcs.h"
 

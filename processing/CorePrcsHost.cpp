@@ -406,10 +406,12 @@ void CorePrcs::bootHandover() {
     CoreSmgd guard(bypasssem);
     if (!bypass.getvl()) return;
     clepr(true, true);
-    // The bypass ring holds the input times the input gain; the input ring
-    // holds it times the program's input scaling as well.
-    double ratio = program->getpi();
-    if (program->hasti()) ratio *= program->getti();
+    // The bypass ring holds the input times the input gain it was written
+    // with; the input ring holds it scaled as the program's first block will
+    // scale the input after it.
+    double factor = 2.0 * program->getif(kGainIn)->getvl(true) * program->getpi();
+    if (program->hasti()) factor *= program->getti();
+    double const ratio = inputgain != 0.0 ? factor / inputgain : 0.0;
     int const held = dist_(bypassread, bypasswrite);
     int const history = CoreButl::min__(held, dist_(outread, inwrite));
     int const ahead = CoreButl::min__(held, dist_(outread, producedend));
