@@ -168,7 +168,8 @@ int CorePpwr::pass() {
         // The display's boot page runs the boot steps. Audio stays in bypass
         // meanwhile; parameters, block size and program changes wait here.
         // The boot has ended once its last step ran (46 clears a step
-        // earlier, and the last step mutes and clears the audio once more);
+        // earlier, and the last step hands the audio from the bypass to the
+        // program);
         // after a boot a restored chunk ran, the page's next step call says so.
         if (engine->getbb(46, nullptr) || !engine->getbb(147, nullptr)) return period;
         finish();

@@ -214,8 +214,9 @@ public:
     bool getby();       // bypass on
     void setby(bool b); // sets the bypass flag only (no locks, no ring clearing)
     // Zeroes the rings, the feedback buffer and, with engines, every player's
-    // running state. Caller holds the engine and worker semaphores.
-    void clepr(bool engines);
+    // running state; with keepbypass the bypass ring, which may be playing,
+    // is left as it is. Caller holds the engine and worker semaphores.
+    void clepr(bool engines, bool keepbypass = false);
     // Moves the ring positions onto the base latency after a latency change;
     // zeroes the CPU figures. Caller holds the engine and worker semaphores.
     void setpp();
@@ -265,7 +266,15 @@ private:
     // advances the produced end, leaving silence. Audio thread or worker.
     void runBlock() noexcept;
     // ---- host entry helpers (audio thread) --------------------------------------------
-    void bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;
+    // The bypass path; false when the bypass ended while the call waited for
+    // it (nothing was read or written: the call belongs to the program).
+    bool bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;
+    // The boot's end: the program takes over from the bypass without a gap.
+    // Its input ring receives what the bypass ring holds, and the output the
+    // host reads before the program's first block is the bypass's delayed
+    // input, so the output goes from dry to the program once and stays there.
+    // Control or display thread, may block.
+    void bootHandover();
     void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
     void pickRate(short level) noexcept;    // real-time or offline program rate by the level
     void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off

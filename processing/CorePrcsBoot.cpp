@@ -2,7 +2,8 @@
 // one per call or all at once, each reporting its line: banner, debug level,
 // master settings, bank 0 and the scan, program rate, SSE2, the convolution
 // engine, meters, program 0 and the boot program, the settings completed,
-// then bypass off. A failing step freezes the boot for the engine's life.
+// then the hand-over from the bypass to the program. A failing step
+// freezes the boot for the engine's life.
 // Control, display or host thread (set-chunk), never the audio thread.
 #include "processing/CorePrcs.h"
 
@@ -43,7 +44,9 @@ bool CorePrcs::boots(bool all, int& step, CoreAnsx& message, bool& first, bool& 
     message = CoreAnsx("");
     last = true;
     while (bootstep <= 11 && !booterror) {
-        smpby(true, 0, true, true);
+        // Up to the hand-over (step 10) the input passes; the step after it
+        // must not take the audio from the program again.
+        if (bootstep <= 10) smpby(true, 0, true, true);
         step = bootstep;
         first = bootstep == 0;
         last = bootstep > 10;
@@ -96,7 +99,7 @@ CoreAnsx CorePrcs::bootStep(int n) {
         bootpending.setvl(false);
         decideHandoff();
     }
-        smpby(false, 0, true, false);
+        bootHandover();
         return CoreLog_::sCwarngbeo;
     }
 }

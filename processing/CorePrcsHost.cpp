@@ -79,11 +79,7 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
     if (tempoarg != 0.0 && std::isfinite(tempoarg)) tempo.store(tempoarg);
     if (frames < 0) frames = 0;
     OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
-    if (bypass.getvl()) {
-        bypss(in, out, frames, replace, dbl);
-        return;
-    }
-
+    if (bypass.getvl() && bypss(in, out, frames, replace, dbl)) return;
     CoreDnrm fpu(CoreDnrm::iCrounding);
     CoreSmgd engine(enginesem);
     cpuFigures();
@@ -298,11 +294,14 @@ bool CorePrcs::catchUp() noexcept {
     return true;
 }
 
-void CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replace,
+bool CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replace,
                      bool dbl) noexcept {
     CoreSmgd guard(bypasssem);
     bypassevent.SetEvent();
-    if (frames < 1) return;
+    // The boot's hand-over ends the bypass under this semaphore: a call that
+    // waited for it plays the program, which now holds the bypass's input.
+    if (!bypass.getvl()) return false;
+    if (frames < 1) return true;
     OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
     double const gin = inputgain;
     double const gout = outputgain * bypasslevel.load();
@@ -332,6 +331,7 @@ void CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replac
         bypassread = r;
         remaining -= chunk;
     }
+    return true;
 }
 
 void CorePrcs::smpby(bool on, int timeout, bool clear, bool wait) {
@@ -381,7 +381,7 @@ bool CorePrcs::getby() { return bypass.getvl(); }
 
 void CorePrcs::setby(bool b) { bypass.setvl(b); }
 
-void CorePrcs::clepr(bool engines) {
+void CorePrcs::clepr(bool engines, bool keepbypass) {
     std::size_t const ring = sizeof(double) * static_cast<std::size_t>(ringsize);
     std::size_t const block = sizeof(double) * static_cast<std::size_t>(processingblock);
     for (int c = 0; c < iCchannels; ++c) {
@@ -390,7 +390,7 @@ void CorePrcs::clepr(bool engines) {
         std::memset(feedbackbuf[c], 0, block);
         if (sidering[c] != nullptr) std::memset(sidering[c], 0, ring);
     }
-    {
+    if (!keepbypass) {
         // A host call already in the bypass path may still be writing it.
         CoreSmgd guard(bypasssem);
         for (double* r : bypassring) std::memset(r, 0, ring);
@@ -398,6 +398,37 @@ void CorePrcs::clepr(bool engines) {
     if (engines)
         for (short s = 0; s < cnvlcount; ++s)
             if (cnvls[s].cnvl != nullptr) cnvls[s].cnvl->clear();
+}
+
+void CorePrcs::bootHandover() {
+    CoreSmgd engine(enginesem);
+    CoreSmgd worker(workersem);
+    CoreSmgd guard(bypasssem);
+    if (!bypass.getvl()) return;
+    clepr(true, true);
+    // The bypass ring holds the input times the input gain it was written
+    // with; the input ring holds it scaled as the program's first block will
+    // scale the input after it.
+    double factor = 2.0 * program->getif(kGainIn)->getvl(true) * program->getpi();
+    if (program->hasti()) factor *= program->getti();
+    double const ratio = inputgain != 0.0 ? factor / inputgain : 0.0;
+    int const held = dist_(bypassread, bypasswrite);
+    int const history = CoreButl::min__(held, dist_(outread, inwrite));
+    int const ahead = CoreButl::min__(held, dist_(outread, producedend));
+    for (int c = 0; c < iCchannels; ++c) {
+        for (int k = 1; k <= history; ++k)
+            inring[c][wrap_(inwrite - k)] =
+                CoreButl::flushSubnormal(bypassring[c][wrap_(bypasswrite - k)] * ratio);
+        // What the host reads before the program's first block: the delayed
+        // input it would have heard from the bypass, sample for sample.
+        for (int k = 0; k < ahead; ++k)
+            outring[c][wrap_(outread + k)] = bypassring[c][wrap_(bypassread + k)] * outputgain;
+        // A later bypass must not play this input again.
+        std::memset(bypassring[c], 0, sizeof(double) * static_cast<std::size_t>(ringsize));
+    }
+    bypasslevel.store(1.0);
+    bypass.setvl(false);
+    bypassstate.setvl(false);
 }
 
 void CorePrcs::setpp() {

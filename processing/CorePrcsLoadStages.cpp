@@ -118,7 +118,9 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
             fallback = true;
         }
         if (!keep) {
-            clepr(true);
+            // A boot's loads leave the bypass ring alone: its delayed input
+            // is what the host hears until the program takes over.
+            clepr(true, bootpending.getvl());
             bypass.setvl(was);
         }
         adjif();
