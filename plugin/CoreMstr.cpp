@@ -213,13 +213,7 @@ CoreMstr::CoreMstr(int rate, CoreAnsx const& codepath, CoreAnsx const& codename,
         engine = new CorePrcs(pool, codepath, rate, blink, codename, false, false, fsys,
                               CoreAnsx("0"), false, sharedCache_);
         // A skin that cannot be read answers its fallbacks; the instance opens.
-        // With none chosen (no SKINNAME and no skin found, as when the master
-        // settings are missing) the engine answers its skin folder: that is
-        // no skin, and no complaint about one.
-        CoreAnsx skinpath = engine->getbs(62, nullptr);
-        if (skinpath.Length() > 0 && skinpath.c_str()[skinpath.Length() - 1] == '/')
-            skinpath = CoreAnsx("");
-        skin = new CoreSkin(skinpath);
+        skin = new CoreSkin(engine->getbs(62, nullptr));
         bus = new CorePrbn(engine);
         display = new CoreDsif(bus, mailbox, blink, skin, plugin);
     } catch (CoreAnsx const& e) {
