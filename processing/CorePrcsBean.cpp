@@ -568,8 +568,10 @@ CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
         case 47: return CoreLog_::sCversion_;
         case 56: return program->getnm();
         case 62: {
+            // No skin chosen (none named, none found) is no path: the skin
+            // folder itself is no skin to read.
             CoreSmgd guard(beansem);
-            return datapath + skinsub + chosenskin;
+            return chosenskin.Length() > 0 ? datapath + skinsub + chosenskin : CoreAnsx("");
         }
         case 64: return program->getds();
         case 68: return getdt();

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -199,6 +200,15 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         auto const [soxStatus, sox] = run(work, "sox --i " + quoted(out));
         EXPECT_TRUE(soxStatus == 0 && sox.find("WARN") == std::string::npos) << sox;
     }
+
+    // Missing master settings are the one cause the bare plug-in logs: no
+    // skin is chosen then, and none is complained of.
+    std::string const bareLog = readBytes(work + "bare/Vorlan3olvio.log");
+    EXPECT_NE(bareLog.find("vorlan.xml: master settings not found"), std::string::npos) << bareLog;
+    std::istringstream lines(bareLog);
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) count += !line.empty();
+    EXPECT_EQ(count, 1) << bareLog;
 
     // With the default lead-in the room has settled as in a host that had
     // been running: two seconds more change nothing.

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <sys/stat.h>
@@ -356,4 +358,13 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     EXPECT_TRUE(fs::exists(temp.file("Setups/b.xml.lock"))); // beside the bank, never removed
     CoreAnsx reason;
     EXPECT_FALSE(make()->joinb("b.xml", 4, reason)); // an empty location names no file
+    // A lock that cannot be taken leaves the bank as it was and says why.
+    putSetup("b.xml", filled);
+    fs::remove(temp.file("Setups/b.xml.lock"));
+    fs::create_directory(temp.file("Setups/b.xml.lock"));
+    auto m = make();
+    put(*m, 3, "v");
+    EXPECT_FALSE(m->joinb("b.xml", 3, reason));
+    EXPECT_EQ(str(reason), "cannot lock the bank: " + std::string(std::strerror(EISDIR)));
+    EXPECT_EQ(readBytes(temp.file("Setups/b.xml")), filled);
 }

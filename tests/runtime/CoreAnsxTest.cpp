@@ -1,5 +1,6 @@
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreVutl.h"
+#include "tests/support/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -209,30 +210,9 @@ TEST(CoreAnsx, LongFormattedResultsDoNotOverflow) {
 }
 
 TEST(CoreAnsx, NumberTextIgnoresTheProcessLocale) {
-    // The host may set a locale whose decimal point is ","; build one into a
-    // temporary folder when the machine has none installed.
-    std::string const previous = std::setlocale(LC_ALL, nullptr);
-    char const* got = std::setlocale(LC_ALL, "de_DE.UTF-8");
-    std::filesystem::path folder;
-    if (!got) {
-        folder =
-            std::filesystem::temp_directory_path() / ("ansx-locale-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder);
-        std::string command = "localedef -i de_DE -f UTF-8 '" + (folder / "de_DE.UTF-8").string() +
-                              "' >/dev/null 2>&1";
-        if (std::system(command.c_str()) == 0) {
-            setenv("LOCPATH", folder.c_str(), 1);
-            got = std::setlocale(LC_ALL, "de_DE.UTF-8");
-        }
-    }
-    if (!got) {
-        std::filesystem::remove_all(folder);
-        GTEST_SKIP() << "no locale with a decimal comma can be had here";
-    }
-    char probe[16];
-    std::snprintf(probe, sizeof(probe), "%.1f", 1.5);
-    EXPECT_STREQ(probe, "1,5") << "the locale did not switch the decimal point";
-
+    // The host may set a locale whose decimal point is ",".
+    CommaLocale const comma;
+    if (!comma.active()) GTEST_SKIP() << comma.why();
     EXPECT_DOUBLE_EQ(CoreAnsx("1.5").ToDouble(), 1.5);
     EXPECT_STREQ(CoreAnsx(0.5).c_str(), "0.5");
     EXPECT_STREQ(CoreAnsx::_FloatToStrF(2.5, 0, 0, 3).c_str(), "2.500");
@@ -242,10 +222,6 @@ TEST(CoreAnsx, NumberTextIgnoresTheProcessLocale) {
     CoreAnsx longOne;
     longOne.sprintf("%.16f", 1e300);
     EXPECT_EQ(std::string(longOne.c_str()), fixedText(1e300, 16));
-
-    std::setlocale(LC_ALL, previous.c_str());
-    unsetenv("LOCPATH");
-    if (!folder.empty()) std::filesystem::remove_all(folder);
 }
 
 TEST(CoreAnsx, FailedGrowthThrowsAndKeepsTheText) {

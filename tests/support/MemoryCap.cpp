@@ -22,11 +22,21 @@ extern "C" __attribute__((visibility("default"), used)) char const* __asan_defau
 }
 #endif
 
+#ifdef VORLAN_COVERAGE
+// gcc's coverage runtime: a child that ends in _exit writes no counts of its
+// own unless asked, and would count what the parent ran before the fork twice.
+extern "C" void __gcov_reset();
+extern "C" void __gcov_dump();
+#endif
+
 bool underMemoryCap(std::function<bool()> const& body) {
     std::fflush(nullptr);
     pid_t const child = fork();
     if (child < 0) return false;
     if (child == 0) {
+#ifdef VORLAN_COVERAGE
+        __gcov_reset();
+#endif
 #ifndef VORLAN_CAP_BY_ASAN
         long pages = 0;
         if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
@@ -42,6 +52,9 @@ bool underMemoryCap(std::function<bool()> const& body) {
 #endif
         bool const ok = body();
         std::fflush(nullptr);
+#ifdef VORLAN_COVERAGE
+        __gcov_dump();
+#endif
         _exit(ok ? 0 : 3);
     }
     int status = 0;
