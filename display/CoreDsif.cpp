@@ -460,8 +460,18 @@ void CoreDsif::getmw() {
     // Held to the int range at every step, so no number of messages overflows it.
     while (mailbox != nullptr && mailbox->getms(CoreDspc::iCwheel, &message))
         sum = std::clamp(sum + message.word1, (long long)INT_MIN, (long long)INT_MAX);
-    if (sum == 0) return;
+    if (sum == 0 || wheelrow < 0) return;
+    if (current != CoreStte::iCpageprogram && current != CoreStte::iCpagesimpleprogram) return;
     BEANSTRUCT none{};
+    long const target = engine->getbl(CoreBnid::iCwheeltarget, &none);
+    if (target < 0) { // a program selected since the choice: its rows are not the ones chosen
+        wheelrow = -1;
+        return;
+    }
+    // The modulator list may have moved another control onto the row.
+    short const control = prtmx(wheelrow);
+    if (control < 0) return;
+    if (control != target) engine->setbl(CoreBnid::iCwheeltarget, control, &none);
     engine->setbi(CoreBnid::iCwheel, int(sum), &none);
 }
 

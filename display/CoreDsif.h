@@ -186,7 +186,10 @@ public:
     // reads out of the mailbox.
     bool wasbp(); // a bypass press was waiting (all of them taken)
     int getst();  // the oldest program index waiting (all taken), else -1
-    void getmw(); // sums the waiting wheel steps into property 82 (none for 0)
+    // Sums the waiting wheel steps into property 82 (none for 0), sent only
+    // while a program page shows the parameter row the user chose; the
+    // steps are taken either way.
+    void getmw();
     // Takes the oldest click into column, row and the two kept words (held
     // becomes true); without one a held button is refreshed from the
     // plug-in's mouse state (released without a plug-in object). Later
@@ -450,9 +453,12 @@ private:
     int programtop = 0;       // first slot of the program page's list
     int listrows[iClistrows]; // slot per list row, -1 none
     short dragrow = -1;       // parameter row dragged, -1 none
-    int browsetop = 0;        // first slot of the list page's grid
-    bool allprograms = false; // the grid lists every program
-    int browselevel = 0;      // category level being chosen, 0..2
+    // Parameter row the user chose for the wheel (numbered as dragrow), -1
+    // none; the engine forgets its control when a program is selected.
+    short wheelrow = -1;
+    int browsetop = 0;                          // first slot of the list page's grid
+    bool allprograms = false;                   // the grid lists every program
+    int browselevel = 0;                        // category level being chosen, 0..2
     std::vector<CoreAnsx> categories;           // the level's category names
     int categorycount = 0;                      // entries of categories
     int categoryoffset = 0;                     // first category shown

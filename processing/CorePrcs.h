@@ -636,7 +636,10 @@ private:
     CoreAnsx modulatorText(int id, BEANSTRUCT const& x, bool& served);
 
     // ---- bus state: what the bus itself keeps --------------------------------------------
-    long wheeltarget = 0;      // bean 83: interface control the mouse wheel drives
+    // bean 83: interface control the mouse wheel drives, -1 none. The display
+    // sets it when the user chooses a parameter row; a program selected ends
+    // the choice, as the rows then show another program's controls.
+    std::atomic_long wheeltarget{-1};
     CoreAnsx archivepath{""};  // bean 233: archive bean 234 edits
     CoreAnsx listfolder{""};   // bean 237
     CoreAnsx listmask{""};     // bean 238

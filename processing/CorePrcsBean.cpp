@@ -393,6 +393,7 @@ long CorePrcs::getbl(int id, BEANSTRUCT* index) noexcept {
         case 65: return guirate;
         case 70: return forceoffset;
         case 71: return processingblock;
+        case 83: return wheeltarget.load();
         case 114:
         case 115:
         case 117:

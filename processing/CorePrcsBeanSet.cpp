@@ -245,9 +245,12 @@ void CorePrcs::setbi(int id, int value, BEANSTRUCT* index) noexcept {
         case 66: updgu(value); break;
         case 67: currentslot = value; break;
         case 78: irate(value); break;
-        case 82:
-            if (CoreIfce* c = ifce_(wheeltarget, "bean 82 wheel target")) c->mswhl(value);
+        case 82: {
+            long const target = wheeltarget.load();
+            if (target < 0) break; // no control chosen: the steps move nothing
+            if (CoreIfce* c = ifce_(target, "bean 82 wheel target")) c->mswhl(value);
             break;
+        }
         case 84: {
             int before = 0, after = 0;
             bool pending = false;
@@ -330,7 +333,7 @@ void CorePrcs::setbl(int id, long value, BEANSTRUCT* index) noexcept {
         }
         case 65: guirate = value; break;
         case 70: forceoffset = value; break;
-        case 83: wheeltarget = value; break;
+        case 83: wheeltarget = value < 0 ? -1 : value; break;
         case 114:
         case 115:
         case 117:

@@ -90,6 +90,7 @@ int CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
     // What plays is named: location 0 when the load fell back.
     currentslot = fallback ? 0 : slot;
     programselected = true;
+    wheeltarget = -1;
     // A restore that fell back keeps the session's program for the host's
     // next save; any other program requested ends that.
     restoredchunk = restored != nullptr && fallback ? *restored : CoreAnsx("");

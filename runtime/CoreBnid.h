@@ -96,6 +96,7 @@ public:
     static constexpr int iCversionname = 76;    // proposed version name
     static constexpr int iCsavemaster = 79;     // writes the master settings file
     static constexpr int iCwheel = 82;          // wheel steps for the engine's selected control
+    static constexpr int iCwheeltarget = 83;    // interface control the wheel moves, -1 none
     static constexpr int iClocalmem = 85;       // bytes of the instance's allocator
     static constexpr int iClforatesource = 89;  // LFO: rate source key
     static constexpr int iClfowaveform = 90;    // LFO: waveform key; a write restarts the LFO
@@ -307,6 +308,7 @@ public:
         {iCversionname, 's', iCnone, "versionname"},
         {iCsavemaster, 'v', iCnone, "savemaster"},
         {iCwheel, 'i', iCnone, "wheel"},
+        {iCwheeltarget, 'l', iCnone, "wheeltarget"},
         {iClocalmem, 'i', iCnone, "localmem"},
         {iClforatesource, 's', iCelement, "lforatesource"},
         {iClfowaveform, 's', iCelement, "lfowaveform"},

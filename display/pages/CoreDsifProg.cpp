@@ -115,14 +115,17 @@ void CoreDsif::tickprogramtop() {
 }
 
 void CoreDsif::tickprogramrows(bool detail) {
-    if (clickrow >= 9 && clickrow <= 12) {
-        if (!detail && clickcolumn <= 31) dragrow = short(clickrow - 9);
-        if (detail) dragrow = short(clickrow - 9 + (clickcolumn <= 28 ? 0 : 4));
-    }
+    bool chosen = clickrow >= 9 && clickrow <= 12 && (detail || clickcolumn <= 31);
+    if (chosen) dragrow = short(clickrow - 9 + (detail && clickcolumn > 28 ? 4 : 0));
     short control = prtmx(dragrow);
     if (control < 0) {
         dragrow = -1;
-    } else if (mouseheld) {
+    } else if (chosen) { // the wheel moves the control of the row last chosen
+        wheelrow = dragrow;
+        BEANSTRUCT none{};
+        engine->setbl(CoreBnid::iCwheeltarget, control, &none);
+    }
+    if (control >= 0 && mouseheld) {
         BEANSTRUCT at{control, 0};
         double value = getnh(engine->getbd(CoreBnid::iCcontrol, &at), mouseword3, mouseword4);
         engine->setbd(CoreBnid::iCcontrol, value, &at);

@@ -52,6 +52,13 @@ TEST(DisplayCommon, MailboxRecordsOfOneTick) {
         DisplayRig rig;
         booted(rig);
         rig.engine.put('b', 258, "0");
+        // Parameter row 1 shows control 1 and is chosen: the wheel's target.
+        rig.engine.put('b', CoreBnid::iCmodshown, "1");
+        rig.engine.put('s', CoreBnid::iCmodprelabel, "1");
+        rig.click(2, 9);
+        rig.tick();
+        rig.release();
+        rig.tick();
         rig.engine.forget();
         for (int i = 0; i < c.bypass[0]; ++i) rig.bypass();
         for (int index : c.programs) rig.choose(index);

@@ -42,7 +42,7 @@ std::set<int> const everyPage{82, 258, 195, 187, 189, 190, 191, 223, 224, 225};
 // screen is a fault. The batch pages clear the message rows and hand the
 // controls back; the display's thread selects "ACTION" at a batch's end.
 std::map<short, std::set<int>> const pageWrites = {
-    {0, {23, 24, 50, 193, 244, 245}},
+    {0, {23, 24, 50, 83, 193, 244, 245}},
     {1, {171}},
     {2, {19, 20, 21, 30, 32, 35, 38, 41, 45, 48, 50, 51, 52, 54, 62, 65, 70, 79, 158, 236}},
     {3, {79, 179, 180}},
@@ -60,7 +60,7 @@ std::map<short, std::set<int>> const pageWrites = {
     {15, {}},
     {16, {}},
     {17, {171}},
-    {18, {193, 244, 245}},
+    {18, {83, 193, 244, 245}},
     {19, {32, 41, 48, 79}},
     {20, {144}},
     {21, {}},

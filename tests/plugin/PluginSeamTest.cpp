@@ -1112,12 +1112,13 @@ std::vector<SCENE> const& PluginSeamTest::scenes() {
          " 2   Seam Saturator\n 3   Demo Sweep\n 0   Demo Init\n 1   Demo Room"},
         // The sweep's program page: its modulators' rows (bar and value) and
         // the extra rows under the controls that carry them; the wheel moves
-        // the first control, on the memory page its alternate slot only.
+        // nothing on the memory page nor before a row is chosen (the wheel's
+        // own test chooses rows).
         {{B::iCmodbar, B::iCmodvalue, B::iCmodupdate}, false, "click 55 0;list 3;prog", 9, 0,
          "1 LFO RATE: ? 0.2000 Hz\n2 SECOND:"},
         {{B::iCcarried}, false, "", 14, 0, " LFO   SECON\n0.20   0.00"},
         {{B::iCalternate}, false, "reach memory;wheel 4;exit", 14, 0, " LFO   SECON\n0.20   0.00"},
-        {{B::iCwheel}, false, "wheel 4", 15, 0, "0.20", true},
+        {{B::iCwheel, B::iCwheeltarget}, false, "wheel 4", 15, 0, "0.20   0.00"},
         // The memory page's number fields: a click selects one for the drag
         // (the program number is the one selected at first), which moves it;
         // the large name is the browsed slot's, in bank 1 none.
