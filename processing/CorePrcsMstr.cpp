@@ -152,7 +152,9 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     hdimmax = static_cast<short>(
         bndms(X::sCtaghsdimm, integer(X::sCtaghsdimm, 10), 1, iChdimmaxlargest, false));
     // Below 1 or wrapped through the cut, every program would play silence.
-    hdim = static_cast<short>(bndms(X::sCtaghsdim_, integer(X::sCtaghsdim_, 1), 1, hdimmax, false));
+    // A written "0" reads as absent elsewhere; here it is a value out of range.
+    int const harmonics = integer(X::sCtaghsdim_, m->getcc(X::sCtaghsdim_) > 0 ? 0 : 1);
+    hdim = static_cast<short>(bndms(X::sCtaghsdim_, harmonics, 1, hdimmax, false));
     defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
     fontcolour = low16(integer(X::sCtagcolour, 0));
     loaderpriority = low16(integer(X::sCtagloadrp, 1));
