@@ -107,7 +107,7 @@ public:
     // and six rings at a few seconds stay within tens of megabytes.
     static constexpr long iCdelaylargest = 2000000;
     // WORKBUFFER at most, samples (the rings still grow to hold the delays).
-    static constexpr long iCworkbufferlargest = 1L << 20;
+    static constexpr long iCworkbufferlargest = 1L << 19;
 
     // Worker commands (the command code); any other code does nothing.
     static constexpr short iCcmdprocess = 0;  // run the block worker

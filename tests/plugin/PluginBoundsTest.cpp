@@ -87,7 +87,7 @@ TEST_F(PluginBoundsTest, MasterValuesOutOfRangeAreTakenAtTheirBoundsAndPlay) {
           {"WORKBUFFER", "2147483647"}},
          {{"AHEADLENGTH above 2000000, taken as 2000000", 1},
           {"FORCEOFFSET above 2000000, taken as 2000000", 2},
-          {"WORKBUFFER above 1048576, taken as 1048576", 1},
+          {"WORKBUFFER above 524288, taken as 524288", 1},
           {"AHEADLENGTH below 0, taken as 0", 1}},
          {{70, 'l', 2147483647.0, 2000000}, {70, 'l', -7, -7}, {19, 'd', NAN, 0}}},
     };
@@ -148,14 +148,19 @@ TEST_F(PluginBoundsTest, LongFadeOutsCostNoMoreThanTheDemosAndOverSixtySecondsIs
         int const seen = host.updts();
         host.slot_(slot);
         EXPECT_TRUE(host.wtupd(seen, kWait)) << slot;
-        CoreHost::CHANNELS in(2, std::vector<double>(512 * 200, 0.25)), out;
+        CoreHost::CHANNELS in(2, std::vector<double>(512 * 100, 0.25)), out;
         auto const start = std::chrono::steady_clock::now();
         host.rendr(in, out, true);
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
                200;
     };
-    cost(CoreDemo::iCsaturator); // warm
-    double const demo = cost(CoreDemo::iCsaturator), long1s = cost(fade1s);
+    // Alternated, the least of three rounds each: other work on the machine
+    // only ever adds time.
+    double demo = 1e9, long1s = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        demo = std::min(demo, cost(CoreDemo::iCsaturator));
+        long1s = std::min(long1s, cost(fade1s));
+    }
     EXPECT_LE(long1s, 2 * demo) << long1s << " s against " << demo << " s";
 
     logged(*rig);
