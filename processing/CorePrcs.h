@@ -257,16 +257,16 @@ private:
     void rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, long& refresh);
     void rdkey(CoreNode* master, bool fromfile, int& threads, int& ippthreads, long& refresh);
     void setdp(CoreAnsx const& value, bool fromfile); // DATAPATH and the shell's archive
+    void sizes(int threads);                          // sizes, latencies, ring positions
+    void logms(int ippthreads);                       // the settings log lines
+    void pcksk();                                     // the chosen skin
+    void build();                                     // owned objects, in creation order
+    void release() noexcept;                          // deletes whatever exists
+    void teardown() noexcept;                         // destructor steps 1 to 6
     // A whole-number master setting held to lo..hi: a value outside is taken
     // at the nearest bound with one level-0 line, a tag line when read from
     // the settings (bus false), a notice when written on the bus.
     static long bndms(CoreAnsx const& tag, long value, long lo, long hi, bool bus);
-    void sizes(int threads);    // sizes, latencies, ring positions
-    void logms(int ippthreads); // the settings log lines
-    void pcksk();               // the chosen skin
-    void build();               // owned objects, in creation order
-    void release() noexcept;    // deletes whatever exists
-    void teardown() noexcept;   // destructor steps 1 to 6
     // Posts a command to the worker and, when wait, blocks until it is done.
     // Caller holds the engine and worker semaphores; threaded only.
     void postc(short code, short slot, bool wait);

@@ -245,6 +245,8 @@ public:
     // rate) and raw tables. False after any failure, which is logged and
     // leaves the program unloaded; nothing it made is kept then.
     bool load_(CoreNode* root, bool keep);
+    // The program file the next load_ reads, named in the refusals it logs.
+    void setnf(CoreAnsx const& f);
 
     // ---- kernel building from impulse files (loader path) -------------------------------
     // Builds every loaded slot, then the hybrid slot or slot 0's smoothing
@@ -308,32 +310,30 @@ public:
     void setsp(short sel);                   // slot 0 root's active output pair
 
     // ---- scalar state -------------------------------------------------------------------
-    double getff();       // feedback factor
-    void setff(double v); // feedback factor (FEEDBACKFACTOR / 100)
-    bool hasfb();         // feedback factor above 0
-    double getdr();       // dry gain, linear
-    void setdr(double v); // dry gain, linear
-    double getpi();       // input pad gain, linear
-    void setpi(double v); // input pad gain, linear
-    double getpo();       // output pad gain, linear
-    void setpo(double v); // output pad gain, linear
-    double getsz();       // bytes of impulse data read
-    int getsm();          // impulse files loaded
-    long getua();         // lookahead, us
-    void setua(long v);   // lookahead, us
-    long getpr();         // PROGRAMRATE, -1 when absent
-    short getsh();        // HDIM
-    void setsh(short v);  // HDIM
-    short getst();        // SMOOTH, -1 when absent
-    void setst(short v);  // SMOOTH
-    int getof();          // largest slot offset, -1 before loading
-    int getfr();          // rate of the impulse files, Hz
-    int getcr();          // rate they were converted to, Hz
-    void setrt(int rate); // processing rate, Hz
-    void setrc(long us);  // files longer than this are read unconverted
-    void setmp(int n);    // minimum block, samples
-    // The program file the next load_ reads, for the refusals it logs.
-    void setnf(CoreAnsx const& file);
+    double getff();              // feedback factor
+    void setff(double v);        // feedback factor (FEEDBACKFACTOR / 100)
+    bool hasfb();                // feedback factor above 0
+    double getdr();              // dry gain, linear
+    void setdr(double v);        // dry gain, linear
+    double getpi();              // input pad gain, linear
+    void setpi(double v);        // input pad gain, linear
+    double getpo();              // output pad gain, linear
+    void setpo(double v);        // output pad gain, linear
+    double getsz();              // bytes of impulse data read
+    int getsm();                 // impulse files loaded
+    long getua();                // lookahead, us
+    void setua(long v);          // lookahead, us
+    long getpr();                // PROGRAMRATE, -1 when absent
+    short getsh();               // HDIM
+    void setsh(short v);         // HDIM
+    short getst();               // SMOOTH, -1 when absent
+    void setst(short v);         // SMOOTH
+    int getof();                 // largest slot offset, -1 before loading
+    int getfr();                 // rate of the impulse files, Hz
+    int getcr();                 // rate they were converted to, Hz
+    void setrt(int rate);        // processing rate, Hz
+    void setrc(long us);         // files longer than this are read unconverted
+    void setmp(int n);           // minimum block, samples
     void setfs(CoreFsys* store); // item store element files are read from (not owned)
     void setsb(CorePmsg* rows);  // rows for loading progress (not owned)
     bool getf2();                // FORCEOT2
