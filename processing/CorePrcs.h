@@ -99,6 +99,15 @@ public:
     // HDIMMAX at most: the convolver slots, these and the work slot, are
     // counted in 16 bits.
     static constexpr short iChdimmaxlargest = 32766;
+    // The master page's GUIRATE range, us: the boot takes one step per
+    // control pass, so a longer period would outlast any host's wait.
+    static constexpr long iCguiratefloor = 5000;
+    static constexpr long iCguirateceiling = 150000;
+    // AHEADLENGTH and FORCEOFFSET at most, us: each ring holds both delays,
+    // and six rings at a few seconds stay within tens of megabytes.
+    static constexpr long iCdelaylargest = 2000000;
+    // WORKBUFFER at most, samples (the rings still grow to hold the delays).
+    static constexpr long iCworkbufferlargest = 1L << 19;
 
     // Worker commands (the command code); any other code does nothing.
     static constexpr short iCcmdprocess = 0;  // run the block worker
@@ -255,6 +264,10 @@ private:
     void build();                                     // owned objects, in creation order
     void release() noexcept;                          // deletes whatever exists
     void teardown() noexcept;                         // destructor steps 1 to 6
+    // A whole-number master setting held to lo..hi: a value outside is taken
+    // at the nearest bound with one level-0 line, a tag line when read from
+    // the settings (bus false), a notice when written on the bus.
+    static long bndms(CoreAnsx const& tag, long value, long lo, long hi, bool bus);
     // Posts a command to the worker and, when wait, blocks until it is done.
     // Caller holds the engine and worker semaphores; threaded only.
     void postc(short code, short slot, bool wait);

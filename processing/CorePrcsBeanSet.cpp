@@ -5,6 +5,7 @@
 // the audio path reads (7, 179, 180, 186, 205).
 #include "processing/CorePrcs.h"
 
+#include <climits>
 #include <initializer_list>
 
 #include "modulation/CoreDynm.h"
@@ -24,6 +25,7 @@
 #include "runtime/CoreSmgd.h"
 #include "storage/CoreVars.h"
 #include "storage/CoreXml_.h"
+#include "storage/DataXml_.h"
 
 namespace {
 
@@ -177,7 +179,7 @@ void CorePrcs::setbh(int id, short value, BEANSTRUCT* index) noexcept {
         case 51: setof(value); break;
         case 54: {
             Both locks(*this);
-            hdim = value;
+            hdim = static_cast<short>(bndms(DataXml_::sCtaghsdim_, value, 1, hdimmax, true));
             adjhc();
             setck();
             break;
@@ -331,8 +333,14 @@ void CorePrcs::setbl(int id, long value, BEANSTRUCT* index) noexcept {
             if (!ownperiodon) adjrt(value); // a program's own rate keeps playing
             break;
         }
-        case 65: guirate = value; break;
-        case 70: forceoffset = value; break;
+        case 65:
+            guirate = bndms(DataXml_::sCtaggurate, value, iCguiratefloor, iCguirateceiling, true);
+            break;
+        case 70:
+            // At or below 0 it stays "none".
+            forceoffset =
+                value > 0 ? bndms(DataXml_::sCtagforceo, value, 1, iCdelaylargest, true) : value;
+            break;
         case 83: wheeltarget = value < 0 ? -1 : value; break;
         case 114:
         case 115:
@@ -383,7 +391,14 @@ void CorePrcs::setbd(int id, double value, BEANSTRUCT* index) noexcept {
             dry = program->hasdr();
             break;
         }
-        case 19: aheadlength = static_cast<long>(value); break; // read back through samples
+        case 19: {
+            // Read back through samples; judged whole, NaN as below the range.
+            long const whole = !(value > -1e15) ? LONG_MIN
+                               : value > 1e15   ? LONG_MAX
+                                                : static_cast<long>(value);
+            aheadlength = bndms(DataXml_::sCtagaheadl, whole, 0, iCdelaylargest, true);
+            break;
+        }
         case 150:
             if (vslot(i, "bean 150 slot")) setco(i, value);
             break;

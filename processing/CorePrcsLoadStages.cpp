@@ -168,6 +168,7 @@ bool CorePrcs::ldpsm(int slot) noexcept {
         // reader is about to release: nothing plays until the new ones are bound.
         unbindAll();
         programfsys->init_();
+        program->setnf(memory->getpf(slot));
         r = slot != 0 ? ldfls(slot) : ldini();
     } catch (...) {
         CoreLog_::loger(CoreAnsx("program load failed: location ") + CoreAnsx(slot), 0);
@@ -424,6 +425,7 @@ int CorePrcs::ldpfs(int slot) {
     CoreSmgd lockworker(workersem);
     try {
         unbindAll();
+        program->setnf(memory->getpf(slot));
         programdoc->getfc(memory->getvl(slot, true));
         CoreNode* root = programdoc->getrt();
         if (root == nullptr) return 0;

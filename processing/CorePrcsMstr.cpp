@@ -3,6 +3,7 @@
 #include "processing/CorePrcs.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -115,12 +116,16 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     autothread = toggle(X::sCtagautoth, true);
     rateconversion = integer(X::sCtagratecv, 0);
     programrateus = integer(X::sCtagprrate, 3000);
-    aheadlength = integer(X::sCtagaheadl, static_cast<int>(programrateus));
-    guirate = integer(X::sCtaggurate, 40000);
+    aheadlength = bndms(X::sCtagaheadl, integer(X::sCtagaheadl, static_cast<int>(programrateus)), 0,
+                        iCdelaylargest, false);
+    guirate = bndms(X::sCtaggurate, integer(X::sCtaggurate, 40000), iCguiratefloor,
+                    iCguirateceiling, false);
     exportquality = integer(X::sCtagexport, 1);
     ltimed = integer(X::sCtagforcel, 10000);
     lfreqd = integer(X::sCtagforclf, 1000000);
+    // At or below 0 it stays "none", whatever its value.
     forceoffset = integer(X::sCtagforceo, -1);
+    if (forceoffset > 0) forceoffset = bndms(X::sCtagforceo, forceoffset, 1, iCdelaylargest, false);
     forcolumn = low16(integer(X::sCtagforcol, 24));
     programsub = folder(X::sCtagprgspt);
     vectorsub = folder(X::sCtagvecspt);
@@ -132,7 +137,8 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     cachepresent = has(X::sCtagccespt);
     setupromname = text(X::sCtagsetrnm, "");
     dictionaryromname = text(X::sCtagdctrnm, "NULL");
-    workbuffer = integer(X::sCtagwbuffr, 32000);
+    workbuffer = static_cast<int>(bndms(X::sCtagwbuffr, integer(X::sCtagwbuffr, 32000), LONG_MIN,
+                                        iCworkbufferlargest, false));
     dspbuffer = integer(X::sCtagdbuffr, 8192);
     dspbuffermissing = !has(X::sCtagdbuffr);
     threads = integer(X::sCtagthread, 0);
@@ -141,21 +147,14 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     otimed = low16(integer(X::sCtagoptimz, CoreCnvl::iCdefaultdir));
     otimedmissing = !has(X::sCtagoptimz);
     ofreqd = low16(integer(X::sCtagoptimf, CoreCnvl::iCdefaultbe_));
-    hdim = low16(integer(X::sCtaghsdim_, 1));
     // Judged whole, before it is cut to 16 bits: no slot array can be built
     // from a count below 1 or one that overflows with the work slot.
-    int const slots = integer(X::sCtaghsdimm, 10);
-    if (slots < 1) {
-        CoreLog_::logtg(X::sCtaghsdimm + CoreAnsx(" below 1, taken as 1"), 0);
-        hdimmax = 1;
-    } else if (slots > iChdimmaxlargest) {
-        CoreLog_::logtg(X::sCtaghsdimm + CoreAnsx(" above ") + CoreAnsx(int(iChdimmaxlargest)) +
-                            CoreAnsx(", taken as ") + CoreAnsx(int(iChdimmaxlargest)),
-                        0);
-        hdimmax = iChdimmaxlargest;
-    } else {
-        hdimmax = low16(slots);
-    }
+    hdimmax = static_cast<short>(
+        bndms(X::sCtaghsdimm, integer(X::sCtaghsdimm, 10), 1, iChdimmaxlargest, false));
+    // Below 1 or wrapped through the cut, every program would play silence.
+    // A written "0" reads as absent elsewhere; here it is a value out of range.
+    int const harmonics = integer(X::sCtaghsdim_, m->getcc(X::sCtaghsdim_) > 0 ? 0 : 1);
+    hdim = static_cast<short>(bndms(X::sCtaghsdim_, harmonics, 1, hdimmax, false));
     defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
     fontcolour = low16(integer(X::sCtagcolour, 0));
     loaderpriority = low16(integer(X::sCtagloadrp, 1));
@@ -177,6 +176,18 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     legacystereo = CoreNode::gtnld(m, X::sCtaglegstc, 1.0) != 0.0;
     refresh = integer(X::sCtagrfrovf, iCurefreshoverflow);
     ippthreads = integer(X::sCtagippthr, 1);
+}
+
+long CorePrcs::bndms(CoreAnsx const& tag, long value, long lo, long hi, bool bus) {
+    long const taken = value < lo ? lo : value > hi ? hi : value;
+    if (taken == value) return value;
+    CoreAnsx const text = tag + CoreAnsx(value < lo ? " below " : " above ") + CoreAnsx(taken) +
+                          CoreAnsx(", taken as ") + CoreAnsx(taken);
+    if (bus)
+        CoreLog_::notce(text);
+    else
+        CoreLog_::logtg(text, 0);
+    return taken;
 }
 
 void CorePrcs::setdp(CoreAnsx const& value, bool fromfile) {

@@ -245,6 +245,8 @@ public:
     // rate) and raw tables. False after any failure, which is logged and
     // leaves the program unloaded; nothing it made is kept then.
     bool load_(CoreNode* root, bool keep);
+    // The program file the next load_ reads, named in the refusals it logs.
+    void setnf(CoreAnsx const& f);
 
     // ---- kernel building from impulse files (loader path) -------------------------------
     // Builds every loaded slot, then the hybrid slot or slot 0's smoothing
@@ -537,6 +539,7 @@ protected:
     CoreAnsx gaindrysource;        // GAINDRYSOURCE
     CoreAnsx lookaheadsource;      // LOOKAHEADSOURCE
     CoreAnsx vectorfilename;       // VECTORFILENAME; "0" none
+    CoreAnsx programfile;          // the program file being loaded, named in its refusals
     int syncversion = 0;           // SYNCVERSION
     int rate = 0;                  // processing rate, samples/s
     int filerate = 0;              // rate of the impulse files last read, Hz

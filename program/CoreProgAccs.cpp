@@ -153,6 +153,7 @@ int CoreProg::getcr() { return convertedrate; }
 void CoreProg::setrt(int r) { rate = r; }
 void CoreProg::setrc(long us) { conversionceiling = us; }
 void CoreProg::setmp(int n) { minblock = n; }
+void CoreProg::setnf(CoreAnsx const& f) { programfile = f; }
 void CoreProg::setfs(CoreFsys* s) { store = s; }
 void CoreProg::setsb(CorePmsg* rows) { messages = rows; }
 bool CoreProg::getf2() { return forceot2; }

@@ -433,9 +433,11 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
     for (long const us :
          {long(vectoroffset), long(vectorfadein), long(fadeouts[0]), long(fadeouts[1])})
         if (us > iCmosttime) {
-            CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": a fade or offset of ") +
-                                CoreAnsx(us) + CoreAnsx(" us, longer than 60 s"),
-                            1);
+            // The load's reason: the user must learn which program and why.
+            CoreLog_::logfl(programfile + CoreAnsx(": over 60 s, H") + number +
+                                CoreAnsx(" has a fade or offset of ") + CoreAnsx(us) +
+                                CoreAnsx(" us"),
+                            0);
             throw CoreAnsx("");
         }
     // 4. A limit the vectors leave unset (negative) is no limit: the ceiling applies.
@@ -443,6 +445,15 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
     h.fadeinlength = samples(vectorfadein);
     h.normalfadeout = samples(fadeouts[0]);
     h.normalceiling = samples(normalceiling);
+    // The fade-out is added to the normal kernel: unbounded it would make
+    // that kernel as long as the fade, and every block as slow.
+    if (h.normalfadeout > h.normalceiling && h.normalceiling > 0) {
+        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
+                            CoreAnsx(long(fadeouts[0])) + CoreAnsx(" us cut to LTIMED ") +
+                            CoreAnsx(normalceiling) + CoreAnsx(" us"),
+                        1);
+        h.normalfadeout = h.normalceiling;
+    }
     h.extendedceiling = samples(extendedceiling);
     long normallimit =
         limits[0] < 0 ? h.normalceiling : std::min<long>(h.normalceiling, samples(limits[0]));

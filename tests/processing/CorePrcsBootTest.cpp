@@ -445,8 +445,10 @@ TEST_F(CorePrcsBootTest, TheProgramPeriodAndTheHarmonicsLimitApplyAtLoad) {
         short hdim;       // the harmonics limit (bean 54) before the reload
         long period;      // us in force
         short order;      // smoothing order after the load
-    } const rows[] = {
-        {"", 1, 3000, 1}, {"0", 1, 3000, 1}, {"5000", 1, 5000, 1}, {"5000", 0, 5000, -1}};
+    };
+    // A limit of 0 is taken as 1: it would silence every program.
+    Row const rows[] = {
+        {"", 1, 3000, 1}, {"0", 1, 3000, 1}, {"5000", 1, 5000, 1}, {"5000", 0, 5000, 1}};
     for (Row const& r : rows) {
         install();
         KitProgram timed("Timed", "", {{"SMOOTH", "1"}});

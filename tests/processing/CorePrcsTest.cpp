@@ -60,6 +60,9 @@ TEST_F(CorePrcsTest, SizesDelaysAndRingPositionsFollowTheSettings) {
         {{{"FORCEOFFSET", "1000"}, {"AHEADLENGTH", "3000"}}, 8192, 32768, 8192, 44, 132, 8368, true},
         // A second of forced offset: the ring grows so the bypass write fits.
         {{{"FORCEOFFSET", "1000000"}}, 8192, 65536, 8192, 44100, 132, 52424, true},
+        // Each delay at most 2 s, and WORKBUFFER at most 2^19 samples.
+        {{{"FORCEOFFSET", "2147483647"}, {"AHEADLENGTH", "2147483647"}, {"WORKBUFFER", "2147483647"}},
+         8192, 524288, 8192, 88200, 88200, 184592, true},
     };
     // clang-format on
     for (Row const& row : rows) {

@@ -356,8 +356,8 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
     };
     Row const rows[] = {
         {DataKit::programXml(missing), "Error in file"},
-        {timed("OFFSET", "60000001"), "longer than 60 s"},
-        {timed("FADEOUT", "44444444444440000"), "longer than 60 s"},
+        {timed("OFFSET", "60000001"), "over 60 s"},
+        {timed("FADEOUT", "44444444444440000"), "over 60 s"},
         {"<OTHER><NAME>x</NAME></OTHER>", "Error in tag PROGRAM"},
         {h2only, "Error in tag H1"},
         {bare, "Error in tag ELEMENT"},
