@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -133,35 +132,27 @@ std::string saturator(long us) {
     return CoreDdoc::prgxm(p);
 }
 
-TEST_F(PluginBoundsTest, LongFadeOutsCostNoMoreThanTheDemosAndOverSixtySecondsIsNamed) {
+TEST_F(PluginBoundsTest, LongFadeOutsAreCutToTheCeilingAndOverSixtySecondsIsNamed) {
     std::string const data = rig->folder() + CoreDemo::sCdatapath;
     writeBytes(data + CoreDemo::sCprograms + "FADE1S.XML", saturator(1000000));
     writeBytes(data + CoreDemo::sCprograms + "FADE61.XML", saturator(61000000));
     writeBank(data, {"FADE1S.XML", "FADE61.XML"});
-    ASSERT_TRUE(rig->settings({kDiagnosed, {"FASTBOOT", "1"}}));
+    // Level 1: the cut is a level-1 line. What the cut saves in time is the
+    // plug-in benchmark's to measure; here the cut itself is checked.
+    ASSERT_TRUE(rig->settings({kDiagnosed, {"FASTBOOT", "1"}, {"DL", "1"}}));
     int const fade1s = CoreDemo::iCprograms, fade61 = fade1s + 1;
     CoreHost host(rig->path(), 44100, 512);
     host.start();
     ASSERT_TRUE(host.wtupd(0, kWait)) << "boot";
-    // Mean seconds of a 512-frame process call, the slot loaded.
-    auto cost = [&](int slot) {
+    logged(*rig);
+    {
         int const seen = host.updts();
-        host.slot_(slot);
-        EXPECT_TRUE(host.wtupd(seen, kWait)) << slot;
-        CoreHost::CHANNELS in(2, std::vector<double>(512 * 100, 0.25)), out;
-        auto const start = std::chrono::steady_clock::now();
-        host.rendr(in, out, true);
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
-               200;
-    };
-    // Alternated, the least of three rounds each: other work on the machine
-    // only ever adds time.
-    double demo = 1e9, long1s = 1e9;
-    for (int round = 0; round < 3; ++round) {
-        demo = std::min(demo, cost(CoreDemo::iCsaturator));
-        long1s = std::min(long1s, cost(fade1s));
+        host.slot_(fade1s);
+        ASSERT_TRUE(host.wtupd(seen, kWait));
+        EXPECT_EQ(CorePeer::bus(host, 263, 'b').number, 0) << "the 1 s fade-outs load";
+        std::string const said = logged(*rig);
+        EXPECT_GE(count(said, "FADEOUT of 1000000 us cut to LTIMED"), 1) << said;
     }
-    EXPECT_LE(long1s, 2 * demo) << long1s << " s against " << demo << " s";
 
     logged(*rig);
     int const seen = host.updts();
