@@ -188,9 +188,6 @@ public:
     // The instance is closing: a wait for a setup's lock ends at once, and
     // none begins.
     void endbk() { ending.store(true); }
-    // Test hook: the next n opens of a setup's lock file for writing fail
-    // as if another account had made it (n <= 0 clears it).
-    static void failNextLockWrites(int n);
     void
     scanp(bool run); // lists program files not in memory into the scan text and "~scanboot.xml"
     // The host chunk of the location; throws CoreAnsx when it holds no program.

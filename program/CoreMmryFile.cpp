@@ -126,8 +126,6 @@ bool vectorBy(CoreNode const* program, CoreAnsx const& document, CoreAnsx& name)
     return name.Length() <= 0 || nameTaken(name, document, DataXml_::sCtagactvnm);
 }
 
-std::atomic<int> failLockWrites{0}; // test hook: read-write opens of a lock file still to fail
-
 // An exclusive lock on a file beside a setup, held for one read and write
 // of it: the setup itself is replaced whole by each write, so the lock
 // cannot be on it. The lock file stays; removing it would let a third
@@ -139,10 +137,9 @@ std::atomic<int> failLockWrites{0}; // test hook: read-write opens of a lock fil
 class SetupLock {
 public:
     SetupLock(std::string const& path, std::atomic<bool> const& ending) {
-        bool const refused = failLockWrites.load() > 0 && failLockWrites.fetch_sub(1) > 0;
-        fd = refused ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) {
-            error = refused ? EACCES : errno;
+            error = errno;
             fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0) return;
             error = 0;
@@ -582,8 +579,6 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank) {
     }
     return writeDocument(document, basefolder + setupfolder + name, true, false);
 }
-
-void CoreMmry::failNextLockWrites(int n) { failLockWrites.store(n > 0 ? n : 0); }
 
 int CoreMmry::getbn(CoreAnsx const& name, CoreAnsx& reason) {
     std::string raw;
