@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -144,14 +145,16 @@ public:
             if (fd < 0) return;
             error = 0;
         }
-        for (int waited = 0;;) {
+        auto const until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(CoreMmry::iClockwait);
+        for (;;) {
             if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return;
             if (errno == EINTR) continue;
             error = errno;
             busy = errno == EWOULDBLOCK;
-            if (!busy || waited >= CoreMmry::iClockwait || ending.load()) break;
+            closing = ending.load();
+            if (!busy || closing || std::chrono::steady_clock::now() >= until) break;
             CoreXutl::sleep(CoreMmry::iClockretry);
-            waited += CoreMmry::iClockretry;
         }
         ::close(fd);
         fd = -1;
@@ -164,16 +167,18 @@ public:
     bool held() const { return fd >= 0; }
     // Why it is not held, for the log.
     CoreAnsx why() const {
+        if (busy && closing) return CoreAnsx("the bank was locked when the instance closed");
         if (busy)
-            return CoreAnsx("the bank stayed locked by another instance for ") +
-                   CoreAnsx(CoreMmry::iClockwait / 1000) + CoreAnsx(" s");
+            return CoreAnsx("the bank stayed locked for ") + CoreAnsx(CoreMmry::iClockwait / 1000) +
+                   CoreAnsx(" s");
         return CoreAnsx("cannot lock the bank: ") + CoreAnsx(std::strerror(error));
     }
 
 private:
     int fd = -1;
     int error = 0;
-    bool busy = false; // another holder kept it
+    bool busy = false;    // another holder kept it
+    bool closing = false; // the try ended as the instance closed
 };
 
 // A setup file read whole and parsed: its text, its document and its SETUP

@@ -124,62 +124,77 @@ bool restoreAt(Rig const& rig, CorePeer& p, int location) {
 }
 
 TEST(PluginVersionBankTest, AVersionThatJoinsTheBankComesBackWhereItWasAndMovesNothing) {
+    std::string const deleted = "Demo Init|Demo Room|0|Demo Sweep|",
+                      moved = "Demo Init|Demo Room|Demo Saturator|0|";
     struct Row {
         char const* what;
         std::vector<int> sequences; // the demo entries' SEQUENCE values, in file order
         int pads;                   // entries after them naming files not there
-        char const* before;         // "delete": slot 2 deleted; "chunk": room restored at 150
+        // "delete": slot 2 deleted; "move": slot 3 moved to 4; "chunk": the
+        // room restored at 150
+        std::string before;
+        std::string const& session; // slots 0-3 in the session after the version
         int slot;                   // the version's slot in the session
-        bool joins;                 // in the bank, and at that slot after a restart
+        int boot;                   // its slot after a restart, -1 not in the bank
     } const rows[] = {
-        {"demo, slot 2 deleted", {0, 1, 2, 3}, 0, "delete", 4, true},
-        {"numbered 10 to 40", {10, 20, 30, 40}, 0, "", 4, true},
-        {"every SEQUENCE 0", {0, 0, 0, 0}, 0, "", 4, true},
-        {"a bank of 100", {0, 1, 2, 3}, 96, "", 100, false},
-        {"a source at 150", {0, 1, 2, 3}, 0, "chunk", 151, false},
+        {"demo, slot 2 deleted", {0, 1, 2, 3}, 0, "delete", deleted, 4, 4},
+        {"numbered 10 to 40", {10, 20, 30, 40}, 0, "", kDemo, 4, 4},
+        {"every SEQUENCE 0", {0, 0, 0, 0}, 0, "", kDemo, 4, 4},
+        {"slot 4 taken in the session", {0, 1, 2, 3}, 0, "move", moved, 5, 4},
+        {"a bank of 100", {0, 1, 2, 3}, 96, "", kDemo, 100, -1},
+        {"a source at 150", {0, 1, 2, 3}, 0, "chunk", kDemo, 151, -1},
     };
     for (Row const& r : rows) {
         SCOPED_TRACE(r.what);
         Rig rig;
+        rig.settings({{"GUIRATE", "5000"}, kDiagnosed, {"DL", "1"}}); // level-1 lines logged
         numberBank(rig, r.sequences, r.pads);
         std::string bank;
-        std::string const shown =
-            r.before == std::string("delete") ? "Demo Init|Demo Room|0|Demo Sweep|" : kDemo;
+        bool const joins = r.boot >= 0;
         {
             CorePeer a(rig.path());
             ASSERT_TRUE(ready(a)) << a.dump();
-            if (r.before == std::string("delete")) {
+            if (r.before == "delete") {
                 EXPECT_EQ(posted(a, "DELETEMEMORYLOC", {{"PROG", "2"}}), (Rows{"Deleted 2"}));
             }
-            if (r.before == std::string("chunk")) {
+            if (r.before == "move") {
+                EXPECT_EQ(
+                    posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}}),
+                    (Rows{"Moved 3"}));
+            }
+            if (r.before == "chunk") {
                 ASSERT_TRUE(restoreAt(rig, a, 150));
             }
             bank = readBytes(rig.bank);
             EXPECT_EQ(version(a, "VERSION"), kSaved);
             EXPECT_EQ(slotOf(a), r.slot);
-            EXPECT_EQ(textOf(a, 262), r.joins ? "" : kNotInBank);
-            EXPECT_EQ(names(a, 4), shown);
+            EXPECT_EQ(textOf(a, 262), joins ? "" : kNotInBank);
+            EXPECT_EQ(names(a, 4), r.session);
             EXPECT_TRUE(fs::exists(rig.programs + "VERSION.xml"));
         }
+        // Where the session's slot is not the next boot's, the log says so.
+        EXPECT_EQ(rig.log().find("in this session and at slot " + std::to_string(r.boot) +
+                                 " after a restart") != std::string::npos,
+                  joins && r.boot != r.slot);
         std::vector<std::pair<int, std::string>> const was = entriesOf(bank),
                                                        now = entriesOf(readBytes(rig.bank));
-        if (!r.joins) {
+        if (!joins) {
             EXPECT_EQ(readBytes(rig.bank), bank);
         }
-        if (r.joins) {
+        if (joins) {
             ASSERT_EQ(now.size(), was.size() + 1);
             EXPECT_EQ(now.back().second, "VERSION.xml");
         }
         // After a restart, with the saturator cut short: its slot failed, a
         // load of it still falls back to Init, and the version is where the
-        // session had it.
+        // session had it, unless the session's slot was taken.
         std::string const saturator = readBytes(rig.programs + "SATURATOR.XML");
         writeBytes(rig.programs + "SATURATOR.XML", saturator.substr(0, saturator.size() / 2));
         CorePeer b(rig.path());
         ASSERT_TRUE(ready(b)) << b.dump();
         EXPECT_EQ(names(b, 4), "Demo Init|Demo Room|FAILED SATURATOR|Demo Sweep|");
-        if (r.joins) {
-            EXPECT_EQ(textOf(b, 167, r.slot), "Demo Room");
+        if (joins) {
+            EXPECT_EQ(textOf(b, 167, r.boot), "Demo Room");
         }
         b.host().slot_(2);
         EXPECT_TRUE(CorePeer::until([&] { return textOf(b, 56) == "Demo Init"; }, kWait))
