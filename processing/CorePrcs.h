@@ -810,8 +810,8 @@ private:
     void svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason);
     CoreAnsx svref();           // why the live program may not be saved to its slot, "" it may
     CoreAnsx saverefusal{""};   // why the last saveProgram wrote nothing (refusal or system's)
-    bool versionjoins = false;  // the last version saved joins the bank (engine lock)
-    CoreAnsx versionwhy{""};    // why it does not (engine lock)
+    bool versionjoins = false;  // the last version saved joins the bank (load lock)
+    CoreAnsx versionwhy{""};    // why it does not (load lock)
     CoreAnsx loadedtext{"0"};   // stored text of the loaded location as loaded or written back
     int chunksize = 0;          // bytes of the chunk buffer (at least CoreMmry::iCchunkbufferdim)
     bool lastload = false;      // result of the last ldpdm

@@ -282,8 +282,15 @@ void CorePrcs::endbk() {
 void CorePrcs::joinBank(int loc) {
     CoreAnsx const file = memory->getpf(loc);
     CoreAnsx const line("VERSION SAVED, NOT IN BANK");
-    if (!versionjoins) {
-        svfld(file, versionwhy, line);
+    bool joins = false;
+    CoreAnsx why("");
+    {
+        CoreSmgd guard(loadsem);
+        joins = versionjoins;
+        why = versionwhy;
+    }
+    if (!joins) {
+        svfld(file, why, line);
         return;
     }
     CoreAnsx const bank = CoreAnsx(setupromname).Trim();
