@@ -7,16 +7,22 @@
 // a lock file another account made, neither stalls a save nor its close.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <string>
 #include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/FileBytes.h"
@@ -30,7 +36,6 @@ namespace fs = std::filesystem;
 using Rows = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 constexpr double kWait = 60.0; // s; boots and loads under the sanitizers
-constexpr int kMenuRow = 13;
 Rows const kSaved{"Saving", "Saving"};
 char const* const kNotInBank = "VERSION SAVED, NOT IN BANK";
 std::string const kDemo = "Demo Init|Demo Room|Demo Saturator|Demo Sweep|";
