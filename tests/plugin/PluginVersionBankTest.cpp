@@ -26,7 +26,6 @@
 
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/FileBytes.h"
-#include "tools/CoreDdoc.h"
 #include "tools/CoreDemo.h"
 #include "tools/CorePeer.h"
 
@@ -78,23 +77,19 @@ bool ready(CorePeer& p) {
         kWait);
 }
 
-// The demo bank with these SEQUENCE values in place of its own, then pads
-// entries naming files that are not there (failed entries keep places).
+// The demo bank, booting the room, with these SEQUENCE values in place of
+// its own, then pads entries naming files that are not there (failed
+// entries keep their places).
 void numberBank(Rig const& rig, std::vector<int> const& sequences, int pads) {
-    Rows files(CoreDemo::sCprogramfiles, CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
-    for (int k = 0; k < pads; ++k) files.push_back("PAD" + std::to_string(k) + ".XML");
-    std::string text = CoreDdoc::stpxm(files, CoreDemo::iCroom), out;
-    std::regex const sequence("<SEQUENCE>[^<]*</SEQUENCE>");
-    std::size_t k = 0;
-    std::sregex_iterator at(text.begin(), text.end(), sequence), end;
-    std::size_t last = 0;
-    for (; at != end; ++at, ++k) {
-        out += text.substr(last, std::size_t(at->position()) - last);
-        out += k < sequences.size() ? "<SEQUENCE>" + std::to_string(sequences[k]) + "</SEQUENCE>"
-                                    : at->str();
-        last = std::size_t(at->position() + at->length());
-    }
-    writeBytes(rig.bank, out + text.substr(last));
+    std::string text = "<SETUP>";
+    for (int k = 0; k < CoreDemo::iCprograms + pads; ++k)
+        text += "<PROGRAM><SEQUENCE>" +
+                std::to_string(k < CoreDemo::iCprograms ? sequences[std::size_t(k)] : k) +
+                "</SEQUENCE><FILENAME>" +
+                (k < CoreDemo::iCprograms ? CoreDemo::sCprogramfiles[k]
+                                          : "PAD" + std::to_string(k) + ".XML") +
+                "</FILENAME>" + (k == CoreDemo::iCroom ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
+    writeBytes(rig.bank, text + "</SETUP>\n");
 }
 
 // The bank file's SEQUENCE values and file names, in file order.
