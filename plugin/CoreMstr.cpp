@@ -249,7 +249,9 @@ CoreMstr::~CoreMstr() { clear(); }
 void CoreMstr::clear() noexcept {
     // The display first (it waits for a batch in progress and stops its
     // thread), then the engine (it bypasses, stops its worker and frees its
-    // plans), then what they borrowed, then the shared reference.
+    // plans), then what they borrowed, then the shared reference. A version
+    // waiting for the bank's lock gives up first: the display waits for it.
+    if (engine != nullptr) engine->endbk();
     delete display;
     display = nullptr;
     delete bus;

@@ -142,6 +142,7 @@ CoreVrlg::~CoreVrlg() {
     // Hosts close while their audio thread is still inside a process call:
     // nothing goes until that call has left the engine.
     closing.store(true);
+    if (master != nullptr && master->getpr() != nullptr) master->getpr()->endbk();
     while (inprocess.load() != 0) CoreXutl::sleep(1);
     // The control thread with the editor, the snapshot and the menu content,
     // then the assembly (the display first), then the bridge.

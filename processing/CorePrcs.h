@@ -575,7 +575,10 @@ public:
     // the current slot no longer holds the loaded program; the failure is
     // then kept for the display's error line (svfld).
     bool svprf(CoreAnsx const& folder, bool asis);
-    int versg(CoreAnsx name);         // saves a version in the next free location; the slot after
+    int versg(CoreAnsx name); // saves a version in the next free location; the slot after
+    // Close has begun: a version waiting for the bank's lock stops waiting.
+    // Any thread.
+    void endbk();
     CoreAnsx getnp();                 // proposed version name ("" without a program file)
     void setpf(CoreAnsx const& name); // current slot's program file name (and vector file)
 
@@ -627,9 +630,16 @@ private:
     // anything at its name (CoreButl::wrnew).
     bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from,
                      bool createNew = false);
+    // The place a version of location from takes: N, the bank file's
+    // entries, when it joins the bank (from in bank 0, SETUPROMNAME names a
+    // file that reads with fewer than 100 entries), so that at the next boot
+    // it is read into the place it has now and moves no program; else -1,
+    // with why in reason. Reads the bank without its lock.
+    int versionJoins(int from, CoreAnsx& reason);
     // After a version of location loc was saved: its file joins bank 0's
-    // setup file (SETUPROMNAME) when loc lies in bank 0. A version outside
-    // it, or one the bank file did not take, is reported as a failed save.
+    // setup file (SETUPROMNAME) when saveVersion found that it joins. A
+    // version that does not, or one the bank file did not take, is
+    // reported as a failed save.
     void joinBank(int loc);
     int chunkOut(void** data);           // getck's work
     bool chunkIn(void* data, long size); // setck's work
@@ -835,6 +845,8 @@ private:
     void svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason);
     CoreAnsx svref();           // why the live program may not be saved to its slot, "" it may
     CoreAnsx saverefusal{""};   // why the last saveProgram wrote nothing (refusal or system's)
+    bool versionjoins = false;  // the last version saved joins the bank (load lock)
+    CoreAnsx versionwhy{""};    // why it does not (load lock)
     CoreAnsx loadedtext{"0"};   // stored text of the loaded location as loaded or written back
     int chunksize = 0;          // bytes of the chunk buffer (at least CoreMmry::iCchunkbufferdim)
     bool lastload = false;      // result of the last ldpdm

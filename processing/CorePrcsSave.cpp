@@ -203,7 +203,12 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
         return false;
     }
     int const from = currentslot;
-    int const to = memory->getcf(from);
+    // A version that joins the bank takes the place the next boot gives it,
+    // after every program the bank holds; any other, the first free one
+    // after its source.
+    CoreAnsx why("");
+    int const joinat = versionJoins(from, why);
+    int const to = memory->getcf(joinat >= 0 ? joinat : from);
     if (to <= 0) {
         CoreLog_::loger(CoreAnsx("no version saved: no free location after ") + CoreAnsx(from), 1);
         svfld(name, CoreAnsx("no free location"), versionLine(CoreAnsx("memory full")));
@@ -233,7 +238,11 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
         saved = saveProgram(CoreAnsx("0"), false, source, true);
         taken = !saved && CoreButl::wrerr() == EEXIST;
     }
-    if (saved) return true;
+    if (saved) {
+        versionjoins = joinat >= 0;
+        versionwhy = why;
+        return true;
+    }
     int const error = CoreButl::wrerr();
     if (taken)
         svfld(file, CoreAnsx("name taken"), versionLine(CoreAnsx("name taken")));
@@ -250,23 +259,66 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     return false;
 }
 
-void CorePrcs::joinBank(int loc) {
-    CoreAnsx const file = memory->getpf(loc);
-    CoreAnsx const line("VERSION SAVED, NOT IN BANK");
+int CorePrcs::versionJoins(int from, CoreAnsx& reason) {
     // Only bank 0 has a setup file in the plug-in: bank 2 is the folder
     // scan, which it does not run.
-    if (loc < 0 || loc >= CoreMmry::iCbankdim) {
-        svfld(file, CoreAnsx("location ") + CoreAnsx(loc) + CoreAnsx(" lies outside bank 0"), line);
-        return;
+    if (from < 0 || from >= CoreMmry::iCbankdim) {
+        reason = CoreAnsx("location ") + CoreAnsx(from) + CoreAnsx(" lies outside bank 0");
+        return -1;
     }
     CoreAnsx const bank = CoreAnsx(setupromname).Trim();
     if (bank.Length() <= 0 || bank == CoreAnsx(0) || bank.UpperCase() == CoreButl::sCnull) {
-        svfld(file, CoreAnsx("no bank file (SETUPROMNAME)"), line);
+        reason = CoreAnsx("no bank file (SETUPROMNAME)");
+        return -1;
+    }
+    CoreAnsx why("");
+    int const entries = memory->getbn(bank, why);
+    if (entries < 0) {
+        reason = bank + CoreAnsx(": ") + why;
+        return -1;
+    }
+    // The next boot reads entries past the bank's last slot into bank 1.
+    if (entries >= CoreMmry::iCbankdim) {
+        reason =
+            bank + CoreAnsx(" holds ") + CoreAnsx(entries) + CoreAnsx(" programs, a full bank");
+        return -1;
+    }
+    return entries;
+}
+
+void CorePrcs::endbk() {
+    if (memory != nullptr) memory->endbk();
+}
+
+void CorePrcs::joinBank(int loc) {
+    CoreAnsx const file = memory->getpf(loc);
+    CoreAnsx const line("VERSION SAVED, NOT IN BANK");
+    bool joins = false;
+    CoreAnsx why("");
+    {
+        CoreSmgd guard(loadsem);
+        joins = versionjoins;
+        why = versionwhy;
+    }
+    if (!joins) {
+        svfld(file, why, line);
         return;
     }
+    CoreAnsx const bank = CoreAnsx(setupromname).Trim();
     CoreAnsx reason;
-    if (!memory->joinb(bank, loc, reason))
+    int place = -1;
+    if (!memory->joinb(bank, loc, reason, place)) {
         svfld(bank, CoreAnsx("version ") + file + CoreAnsx(" not added: ") + reason, line);
+        return;
+    }
+    // Another instance added an entry meanwhile, the place was taken in
+    // this session, or the bank named the file already: the version stays
+    // where it is until the instance closes.
+    if (place >= 0 && place != loc)
+        CoreLog_::loger(CoreAnsx("version ") + file + CoreAnsx(" is at slot ") + CoreAnsx(loc) +
+                            CoreAnsx(" in this session and at slot ") + CoreAnsx(place) +
+                            CoreAnsx(" after a restart"),
+                        1);
 }
 
 int CorePrcs::versg(CoreAnsx name) {

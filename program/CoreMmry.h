@@ -165,13 +165,29 @@ public:
     // when it has no SETUP.
     bool loads(CoreAnsx const& name, int bank, bool clear);
     bool saves(CoreAnsx const& name, int bank); // true when the file was written
+    // PROGRAM entries of the setup (setup folder + name), failed ones
+    // included; -1, with why in reason, when it cannot be read or parsed.
+    // A plain read without the setup's lock: each write replaces the file
+    // whole, so a read sees one whole file.
+    int getbn(CoreAnsx const& name, CoreAnsx& reason);
     // The file of location loc joins the setup (setup folder + name) as one
-    // PROGRAM entry (SEQUENCE = loc), unless an entry names it already. The
-    // file is read afresh and written back with everything else as it was
-    // (LOAD mark, other entries, their order), under an exclusive lock on
-    // the file name + ".lock" beside it, so that instances adding entries
-    // at once all stay. False, with why in reason, when it was not added.
-    bool joinb(CoreAnsx const& name, int loc, CoreAnsx& reason);
+    // PROGRAM entry after every other, unless an entry names it already.
+    // Its SEQUENCE is one more than the largest the file holds (0 in a file
+    // of none, held at the largest int), so the reader places it last and
+    // moves no other entry, however they are numbered. The file is read
+    // afresh and written back with everything else as it was (LOAD mark,
+    // other entries, their order), under an exclusive lock on the file name
+    // + ".lock" beside it, so that instances adding entries at once all
+    // stay. The lock is tried every iClockretry ms for at most iClockwait
+    // ms, and no more once endbk was called. place: the location the entry
+    // takes when the setup is read into an empty bank (the next boot), -1
+    // when unknown. False, with why in reason, when it was not added.
+    bool joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place);
+    static constexpr int iClockretry = 50;  // ms between tries of the setup's lock
+    static constexpr int iClockwait = 5000; // ms the setup's lock is tried for
+    // The instance is closing: a wait for a setup's lock ends at once, and
+    // none begins.
+    void endbk() { ending.store(true); }
     void
     scanp(bool run); // lists program files not in memory into the scan text and "~scanboot.xml"
     // The host chunk of the location; throws CoreAnsx when it holds no program.
@@ -217,6 +233,7 @@ private:
     int level;                       // filter level 0..2 (browse lock)
     int savedlevel;                  // pushb copy (browse lock)
     std::atomic<int> bootloc;        // location of the last LOAD mark, -1 none
+    std::atomic<bool> ending{false}; // endbk was called
     int browse[5];                   // browse path (browse lock)
     bool caching;                    // cache records are read and written
     bool sharedfs;                   // the item store was handed in

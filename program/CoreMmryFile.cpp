@@ -3,12 +3,18 @@
 
 #include "program/CoreMmry.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <strings.h>
@@ -124,22 +130,34 @@ bool vectorBy(CoreNode const* program, CoreAnsx const& document, CoreAnsx& name)
 // An exclusive lock on a file beside a setup, held for one read and write
 // of it: the setup itself is replaced whole by each write, so the lock
 // cannot be on it. The lock file stays; removing it would let a third
-// writer lock a new file while the second holds the old one.
+// writer lock a new file while the second holds the old one. Another
+// account's lock file (made under its umask) may not open for writing:
+// flock takes a read-only descriptor as well. The lock is tried, never
+// waited for: a holder stopped in a debugger must not stall a save, nor
+// the close behind it.
 class SetupLock {
 public:
-    explicit SetupLock(std::string const& path) {
+    SetupLock(std::string const& path, std::atomic<bool> const& ending) {
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0) {
             error = errno;
-            return;
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) return;
+            error = 0;
         }
-        while (::flock(fd, LOCK_EX) != 0) {
+        auto const until =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(CoreMmry::iClockwait);
+        for (;;) {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return;
             if (errno == EINTR) continue;
             error = errno;
-            ::close(fd);
-            fd = -1;
-            return;
+            busy = errno == EWOULDBLOCK;
+            closing = ending.load();
+            if (!busy || closing || std::chrono::steady_clock::now() >= until) break;
+            CoreXutl::sleep(CoreMmry::iClockretry);
         }
+        ::close(fd);
+        fd = -1;
     }
     ~SetupLock() {
         if (fd >= 0) ::close(fd); // releases the lock
@@ -147,12 +165,52 @@ public:
     SetupLock(SetupLock const&) = delete;
     SetupLock& operator=(SetupLock const&) = delete;
     bool held() const { return fd >= 0; }
-    int why() const { return error; }
+    // Why it is not held, for the log.
+    CoreAnsx why() const {
+        if (busy && closing) return CoreAnsx("the bank was locked when the instance closed");
+        if (busy)
+            return CoreAnsx("the bank stayed locked for ") + CoreAnsx(CoreMmry::iClockwait / 1000) +
+                   CoreAnsx(" s");
+        return CoreAnsx("cannot lock the bank: ") + CoreAnsx(std::strerror(error));
+    }
 
 private:
     int fd = -1;
     int error = 0;
+    bool busy = false;    // another holder kept it
+    bool closing = false; // the try ended as the instance closed
 };
+
+// A setup file read whole and parsed: its text, its document and its SETUP
+// element (null for a setup without programs). False, with why in reason,
+// when it cannot be read, does not parse, is cut short or is no setup.
+bool readBank(CoreAnsx const& path, std::string& raw, CoreXml_& document, CoreNode*& setup,
+              CoreAnsx& reason) {
+    errno = 0;
+    CoreAnsx const text = CoreButl::getfc(path);
+    if (text == CoreAnsx(0)) {
+        reason = CoreAnsx("bank not readable") +
+                 (errno != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(errno)) : CoreAnsx(""));
+        return false;
+    }
+    raw = text.c_str();
+    try {
+        document.getfc(text);
+    } catch (CoreAnsx const&) {
+        reason = CoreAnsx("bank does not parse");
+        return false;
+    }
+    if (document.cutsh(path)) {
+        reason = CoreAnsx("bank cut short");
+        return false;
+    }
+    setup = topElement(document, DataXml_::sCtagsetup_);
+    if (setup == nullptr && !bareSetup(text)) {
+        reason = CoreAnsx("bank holds no SETUP");
+        return false;
+    }
+    return true;
+}
 
 // Whether a setup entry's FILENAME names file: the same name ignoring case,
 // or the same without extension when the entry gives none (the loader then
@@ -190,6 +248,19 @@ std::size_t setupEnd(std::string const& raw) {
 int slotOf(double value) {
     if (!(value > -1.0 && value < double(CoreMmry::iCmemorydim))) return -1;
     return int(value);
+}
+
+// Where the setup reader puts the entry at index which among entries of
+// these SEQUENCE values: its rank after the reader's exchange sort.
+int sortedPlace(std::vector<int> const& sequences, std::size_t which) {
+    std::vector<std::pair<int, std::size_t>> order;
+    for (std::size_t k = 0; k < sequences.size(); ++k) order.emplace_back(sequences[k], k);
+    for (std::size_t a = 0; a < order.size(); ++a)
+        for (std::size_t b = a; b < order.size(); ++b)
+            if (order[b].first < order[a].first) std::swap(order[a], order[b]);
+    for (std::size_t k = 0; k < order.size(); ++k)
+        if (order[k].second == which) return int(k);
+    return -1;
 }
 
 } // namespace
@@ -514,7 +585,17 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank) {
     return writeDocument(document, basefolder + setupfolder + name, true, false);
 }
 
-bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason) {
+int CoreMmry::getbn(CoreAnsx const& name, CoreAnsx& reason) {
+    std::string raw;
+    CoreXml_ document;
+    CoreNode* setup = nullptr;
+    if (!readBank(CoreButl::rslve(basefolder + setupfolder + name), raw, document, setup, reason))
+        return -1;
+    return setup != nullptr ? int(programsOf(setup).size()) : 0;
+}
+
+bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place) {
+    place = -1;
     if (!validLoc(loc, "joinb")) {
         reason = CoreAnsx("no location ") + CoreAnsx(loc);
         return false;
@@ -531,44 +612,37 @@ bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason) {
     CoreAnsx const path = CoreButl::rslve(basefolder + setupfolder + name);
     // Not under the memory lock: the other instance may hold the file lock
     // for as long as its own read and write take.
-    SetupLock const held(std::string(path.c_str()) + ".lock");
+    SetupLock const held(std::string(path.c_str()) + ".lock", ending);
     if (!held.held()) {
-        reason = CoreAnsx("cannot lock the bank: ") + CoreAnsx(std::strerror(held.why()));
+        reason = held.why();
         return false;
     }
-    errno = 0;
-    CoreAnsx const text = CoreButl::getfc(path);
-    if (text == CoreAnsx(0)) {
-        reason = CoreAnsx("bank not readable") +
-                 (errno != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(errno)) : CoreAnsx(""));
-        return false;
-    }
-    std::string const raw = text.c_str();
+    std::string raw;
     CoreXml_ document;
-    try {
-        document.getfc(text);
-    } catch (CoreAnsx const&) {
-        reason = CoreAnsx("bank does not parse");
-        return false;
-    }
-    if (document.cutsh(path)) {
-        reason = CoreAnsx("bank cut short");
-        return false;
-    }
-    CoreNode* const setup = topElement(document, DataXml_::sCtagsetup_);
-    if (setup == nullptr && !bareSetup(text)) {
-        reason = CoreAnsx("bank holds no SETUP");
-        return false;
-    }
+    CoreNode* setup = nullptr;
+    if (!readBank(path, raw, document, setup, reason)) return false;
     std::vector<CoreNode const*> const before =
         setup != nullptr ? programsOf(setup) : std::vector<CoreNode const*>();
+    std::vector<int> sequences;
     for (CoreNode const* program : before)
-        if (namesFile(program->getls(DataXml_::sCtagfilenm), file)) return true;
+        sequences.push_back(program->getli(DataXml_::sCtagsequen));
+    for (std::size_t k = 0; k < before.size(); ++k)
+        if (namesFile(before[k]->getls(DataXml_::sCtagfilenm), file)) {
+            place = sortedPlace(sequences, k);
+            return true;
+        }
+    // Last in the file with the largest SEQUENCE: the reader's sort moves
+    // it past every entry and none of them.
+    long long largest = -1;
+    for (int value : sequences) largest = std::max(largest, static_cast<long long>(value));
+    long long const most = std::numeric_limits<int>::max();
+    int const sequence = sequences.empty() ? 0 : static_cast<int>(std::min(largest + 1, most));
+    place = int(before.size());
 
     // The entry, as the writers make it (names escaped as every file has them).
     CoreXml_ entryDocument;
     CoreNode* const entry = startDocument(entryDocument, DataXml_::sCtagprogrm);
-    addValue(entry, DataXml_::sCtagsequen, CoreAnsx(loc));
+    addValue(entry, DataXml_::sCtagsequen, CoreAnsx(sequence));
     addValue(entry, DataXml_::sCtagfilenm, file);
     std::string const added = entryDocument.settc(false, false).c_str();
 
@@ -587,7 +661,7 @@ bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason) {
                 again != nullptr ? programsOf(again) : std::vector<CoreNode const*>();
             good = after.size() == before.size() + 1 &&
                    after.back()->getls(DataXml_::sCtagfilenm) == file &&
-                   after.back()->getli(DataXml_::sCtagsequen) == loc;
+                   after.back()->getli(DataXml_::sCtagsequen) == sequence;
         } catch (CoreAnsx const&) {
             good = false;
         }
@@ -599,7 +673,7 @@ bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason) {
         CoreNode* target = setup;
         if (target == nullptr) target = startDocument(document, DataXml_::sCtagsetup_);
         auto program = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
-        addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(loc));
+        addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(sequence));
         addValue(program.get(), DataXml_::sCtagfilenm, file);
         target->addcd(program.get());
         program.release();

@@ -280,35 +280,37 @@ TEST_F(CorePrcsBtchTest, VersioningTakesTheNextFreeLocationUnderTheProposedName)
     edit("Two v10");
     Chain c = run(labels({{"VERSIONINGNAME", "NAME_10"}, {"NEXTSTEP", "VERSIONING"}}));
     EXPECT_EQ(c.rows, (std::vector<std::string>{"Saving", "Saving"}));
-    EXPECT_EQ(e->getbi(67, nullptr), 13);
-    EXPECT_EQ(std::string(m.getpf(13).c_str()), "NAME_10.xml");
+    // A version that joins the bank takes the place the next boot gives
+    // it, after the bank's five entries, not the first free one after 12.
+    EXPECT_EQ(e->getbi(67, nullptr), 5);
+    EXPECT_EQ(std::string(m.getpf(5).c_str()), "NAME_10.xml");
     EXPECT_EQ(stored(12), before); // as on disk
     EXPECT_EQ(readBytes(kit.programs() + "NAME_09.XML"), old);
     CoreXml_ file;
     file.getff(CoreAnsx((kit.programs() + "NAME_10.xml").c_str()), false);
-    EXPECT_EQ(canonProgram(file.settc(false, false).c_str()), canonProgram(stored(13)));
+    EXPECT_EQ(canonProgram(file.settc(false, false).c_str()), canonProgram(stored(5)));
     EXPECT_STREQ(e->getbs(76, nullptr).c_str(), "NAME_11");
     // The chain's version joins the bank; one outside bank 0 keeps its file
     // and is logged as not in the bank.
     std::string const bank = readBytes(kit.setups() + "BANK.XML");
     EXPECT_NE(bank.find("NAME_10.xml"), std::string::npos) << bank;
-    m.mvepr(13, 150, true);
+    m.mvepr(5, 150, true);
     load(150);
     c = run(labels({{"VERSIONINGNAME", "NAME_FAR"}, {"NEXTSTEP", "VERSIONING"}}));
     EXPECT_EQ(c.rows, (std::vector<std::string>{"Saving", "Saving"}));
     EXPECT_EQ(e->getbi(67, nullptr), 151);
     EXPECT_FALSE(readBytes(kit.programs() + "NAME_FAR.xml").empty());
     EXPECT_EQ(readBytes(kit.setups() + "BANK.XML"), bank);
-    EXPECT_NE(log.text().find("NAME_FAR.xml: location 151 lies outside bank 0"), std::string::npos)
+    EXPECT_NE(log.text().find("NAME_FAR.xml: location 150 lies outside bank 0"), std::string::npos)
         << log.text();
-    m.mvepr(150, 13, true);
-    load(13);
+    m.mvepr(150, 5, true);
+    load(5);
     // Versioned again outside a chain: the location it went to is answered.
     edit("Two v11");
     e->lockp();
-    EXPECT_EQ(e->versg(CoreAnsx("NAME_11")), 14);
+    EXPECT_EQ(e->versg(CoreAnsx("NAME_11")), 6);
     e->rlsep();
-    EXPECT_EQ(std::string(m.getpf(14).c_str()), "NAME_11.xml");
+    EXPECT_EQ(std::string(m.getpf(6).c_str()), "NAME_11.xml");
     EXPECT_NE(readBytes(kit.programs() + "NAME_11.xml").find("Two v11"), std::string::npos);
 }
 

@@ -313,15 +313,22 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
         std::string before; // the bank file; empty: none
         bool joined;        // joinb's answer
         char const* change; // "splice": the entry put in before the closing tag; "same"; "whole"
+        int entries;        // getbn's answer before
+        int place;          // the version's place at the next boot, -1 none
     } const cases[] = {
-        {"entries, a failed one and LOAD", filled, true, "splice"},
-        {"lower-case tags", lower, true, "splice"},
-        {"named already", kHead + setupXml({{5, "V.XML"}}), true, "same"},
-        {"named without extension", kHead + setupXml({{5, "v"}}), true, "same"},
-        {"no programs yet", kHead + "\nSETUP\n", true, "whole"},
-        {"no SETUP", kHead + "<OTHER><PROGRAM/></OTHER>", false, "same"},
-        {"cut short", kHead + "<SETUP><PROGRAM><SEQUENCE>0</SEQ", false, "same"},
-        {"missing", "", false, "same"},
+        {"entries, a failed one and LOAD", filled, true, "splice", 3, 3},
+        {"lower-case tags", lower, true, "splice", 3, 3},
+        // Appended with the largest SEQUENCE, held at the largest int: last
+        // whatever the numbering, also where values collide.
+        {"SEQUENCE 9, 9 and the largest int",
+         kHead + setupXml({{9, "a.xml"}, {9, "gone.xml"}, {2147483647, "a"}}, 2), true, "splice", 3,
+         3},
+        {"named already", kHead + setupXml({{5, "a.xml"}, {2, "V.XML"}}), true, "same", 2, 0},
+        {"named without extension", kHead + setupXml({{5, "v"}}), true, "same", 1, 0},
+        {"no programs yet", kHead + "\nSETUP\n", true, "whole", 0, 0},
+        {"no SETUP", kHead + "<OTHER><PROGRAM/></OTHER>", false, "same", -1, -1},
+        {"cut short", kHead + "<SETUP><PROGRAM><SEQUENCE>0</SEQ", false, "same", -1, -1},
+        {"missing", "", false, "same", -1, -1},
     };
     for (Case const& c : cases) {
         std::string const path = temp.file("Setups/b.xml");
@@ -331,8 +338,12 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
         put(*m, 3, "v");
         LogCapture log;
         CoreAnsx reason;
-        EXPECT_EQ(m->joinb("b.xml", 3, reason), c.joined) << c.what << ": " << str(reason);
+        EXPECT_EQ(m->getbn("b.xml", reason), c.entries) << c.what << ": " << str(reason);
+        reason = CoreAnsx("");
+        int place = -2;
+        EXPECT_EQ(m->joinb("b.xml", 3, reason, place), c.joined) << c.what << ": " << str(reason);
         EXPECT_EQ(reason.Length() > 0, !c.joined) << c.what;
+        EXPECT_EQ(place, c.place) << c.what;
         std::string const after = c.before.empty() ? "" : readBytes(path);
         EXPECT_EQ(fs::exists(path), !c.before.empty()) << c.what;
         if (std::string(c.change) == "same") {
@@ -357,14 +368,15 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     }
     EXPECT_TRUE(fs::exists(temp.file("Setups/b.xml.lock"))); // beside the bank, never removed
     CoreAnsx reason;
-    EXPECT_FALSE(make()->joinb("b.xml", 4, reason)); // an empty location names no file
+    int place = 0;
+    EXPECT_FALSE(make()->joinb("b.xml", 4, reason, place)); // an empty location names no file
     // A lock that cannot be taken leaves the bank as it was and says why.
     putSetup("b.xml", filled);
     fs::remove(temp.file("Setups/b.xml.lock"));
-    fs::create_directory(temp.file("Setups/b.xml.lock"));
+    fs::create_symlink(temp.file("no-such-folder/b.xml.lock"), temp.file("Setups/b.xml.lock"));
     auto m = make();
     put(*m, 3, "v");
-    EXPECT_FALSE(m->joinb("b.xml", 3, reason));
-    EXPECT_EQ(str(reason), "cannot lock the bank: " + std::string(std::strerror(EISDIR)));
+    EXPECT_FALSE(m->joinb("b.xml", 3, reason, place));
+    EXPECT_EQ(str(reason), "cannot lock the bank: " + std::string(std::strerror(ENOENT)));
     EXPECT_EQ(readBytes(temp.file("Setups/b.xml")), filled);
 }
