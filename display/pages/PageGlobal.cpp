@@ -148,12 +148,14 @@ void CoreDsif::tickglob() {
                 std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
         };
         if (on) {
-            engine->setbl(CoreBnid::iCrate, tomicros(field(rate)->getvl(), 1000.0), &none);
+            long const asked = tomicros(field(rate)->getvl(), 1000.0);
+            engine->setbl(CoreBnid::iCrate, asked, &none);
             // The program keeps the period it plays as the page shows it: cut
             // to the digits shown, it rounds to the same blocks, and a reload
             // with other blocks plays what the user saw.
             played();
-            engine->setbl(CoreBnid::iCrate, tomicros(field(rate)->getsh(), 1000.0), &none);
+            long const shown = tomicros(field(rate)->getsh(), 1000.0);
+            if (shown != asked) engine->setbl(CoreBnid::iCrate, shown, &none);
         }
         played();
         field(rate)->setun();
