@@ -142,7 +142,7 @@ void CoreDsif::tickglob() {
     if (field(ownRate)->ischg() || ratechanged) {
         bool on = field(ownRate)->getel() != 0;
         engine->setbb(CoreBnid::iCownrate, on, &none);
-        auto played = [&] {
+        auto showplayed = [&] {
             field(rate)->setrg(
                 rateMinimum, rateMaximum,
                 std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
@@ -153,11 +153,11 @@ void CoreDsif::tickglob() {
             // The program keeps the period it plays as the page shows it: cut
             // to the digits shown, it rounds to the same blocks, and a reload
             // with other blocks plays what the user saw.
-            played();
+            showplayed();
             long const shown = tomicros(field(rate)->getsh(), 1000.0);
             if (shown != asked) engine->setbl(CoreBnid::iCrate, shown, &none);
         }
-        played();
+        showplayed();
         field(rate)->setun();
         field(ownRate)->setun();
     }
