@@ -118,27 +118,6 @@ TEST(CoreButlText, SubstringsAndPads) {
     EXPECT_EQ(str(CoreButl::getcn("abcdef", 2)), "abcdef");
 }
 
-// Cut on a whole word: the words that fit whole, the blanks between them kept.
-TEST(CoreButlText, WholeWordCuts) {
-    struct {
-        char const* text;
-        int width;
-        char const* cut;
-    } const rows[] = {
-        {"NOT SAVED: TOO MANY LEVELS OF SYMBOLIC LINKS", 36, "NOT SAVED: TOO MANY LEVELS OF"},
-        {"SLOT 2 FAILED: SAT2.WAV NOT OPENED", 36, "SLOT 2 FAILED: SAT2.WAV NOT OPENED"},
-        {"SLOT 2 FAILED: SAT2.WAV CANNOT BE OPENED", 36, "SLOT 2 FAILED: SAT2.WAV CANNOT BE"},
-        {"ABC DEF", 7, "ABC DEF"},  // exactly the width
-        {"ABC DEF", 6, "ABC"},      // one short
-        {"ABC  DEF", 4, "ABC"},     // the blank past the room ends it
-        {"ABCDEFGH IJ", 4, "ABCD"}, // a first word wider than the room: hard
-        {"AB ", 2, "AB"},
-        {"", 36, ""},
-        {"AB CD", 0, ""},
-    };
-    for (auto const& r : rows) EXPECT_EQ(str(CoreButl::wordc(r.text, r.width)), r.cut) << r.text;
-}
-
 TEST(CoreButlText, Replacing) {
     EXPECT_EQ(str(CoreButl::rplce("a.b.c", '.', '-')), "a-b-c");
     EXPECT_EQ(str(CoreButl::rplce("a.b.c", '.', '\0')), "abc");
