@@ -8,6 +8,7 @@
 #include <exception>
 #include <iterator>
 #include <new>
+#include <string>
 
 #include "display/CoreDsge.h"
 #include "display/CoreDsgm.h"
@@ -412,19 +413,58 @@ void CoreDsif::sayer(CoreAnsx const& text) {
 CoreAnsx CoreDsif::loadline() {
     BEANSTRUCT none{};
     if (!engine->getbb(CoreBnid::iCfallback, &none)) return CoreAnsx("");
-    CoreAnsx reason = engine->getbs(CoreBnid::iCfailreason, &none);
-    // "FILE: why" reads "FILE WHY" on the line.
-    if (int colon = reason.Pos(CoreAnsx(": ")); colon > 0)
-        reason = reason.SubString(1, colon - 1) + CoreAnsx(" ") +
-                 reason.SubString(colon + 2, reason.Length());
-    CoreAnsx const slot(engine->getbi(CoreBnid::iCfailedslot, &none));
-    return (CoreAnsx("SLOT ") + slot + CoreAnsx(" FAILED: ") + reason).UpperCase();
+    std::string const reason(engine->getbs(CoreBnid::iCfailreason, &none).c_str());
+    std::string said(reason);
+    for (char& c : said) c = char(std::tolower(static_cast<unsigned char>(c)));
+    // The few words the row has room for; each stays true of every refusal
+    // whose text holds its key. MISSING only where the engine looked for
+    // the file and found none.
+    static std::pair<char const*, char const*> const shortreasons[] = {
+        {"over 60 s", "OVER 60 S"},
+        {"not found", "MISSING"},
+        {"cannot be opened", "NOT OPENED"},
+        {"cut short", "CUT SHORT"},
+        {"runs past the end", "CUT SHORT"},
+        {"too short", "CUT SHORT"},
+        {"not a riff/wave", "NOT A WAV"},
+        {"not an archive", "NOT AN ARCHIVE"},
+        {"table of contents", "NOT AN ARCHIVE"},
+    };
+    std::string why("NOT LOADED");
+    for (auto const& [key, shown] : shortreasons)
+        if (said.find(key) != std::string::npos) {
+            why = shown;
+            break;
+        }
+    // The file is the first part between ": " that ends in an extension:
+    // "SAT2.WAV: cut short", or "program file not found: /data/X.XML".
+    std::string file;
+    for (std::size_t at = 0; file.empty() && at <= reason.size();) {
+        std::size_t end = reason.find(": ", at);
+        if (end == std::string::npos) end = reason.size();
+        std::string const part = reason.substr(at, end - at);
+        std::size_t const dot = part.rfind('.');
+        bool named = dot != std::string::npos && dot + 1 < part.size() && part.size() - dot <= 5;
+        for (std::size_t k = dot + 1; named && k < part.size(); ++k)
+            named = std::isalnum(static_cast<unsigned char>(part[k])) != 0;
+        if (named) file = CoreButl::getfn(CoreAnsx(part.c_str()), false).c_str();
+        at = end + 2;
+    }
+    CoreAnsx const head = CoreAnsx("SLOT ") +
+                          CoreAnsx(engine->getbi(CoreBnid::iCfailedslot, &none)) +
+                          CoreAnsx(" FAILED: ");
+    CoreAnsx line =
+        head + CoreAnsx(file.c_str()).UpperCase() + CoreAnsx(" ") + CoreAnsx(why.c_str());
+    // Too long with its file: the reason alone; the whole one is logged and
+    // on the bus.
+    if (file.empty() || line.Length() > iCerrorwidth) line = head + CoreAnsx(why.c_str());
+    return line;
 }
 
 void CoreDsif::drerr() {
     if (editgroup->keyct() != errorkeys) errorline = CoreAnsx("");
     // Rows each page leaves free, columns 0 to 35.
-    constexpr short width = 36;
+    constexpr short width = iCerrorwidth;
     bool const programpage =
         current == CoreStte::iCpageprogram || current == CoreStte::iCpagesimpleprogram;
     short row = -1;
@@ -437,7 +477,7 @@ void CoreDsif::drerr() {
     if (row < 0) return;
     CoreAnsx text = errorline.Length() > 0 ? errorline : programpage ? loadline() : CoreAnsx("");
     buffer->write(CoreButl::rpad_(CoreAnsx(""), width, ' '), 0, row, 0, false, false);
-    if (text.Length() > 0) buffer->write(CoreButl::sbstr(text, 1, width), 0, row, 1, false, false);
+    if (text.Length() > 0) buffer->write(CoreButl::wordc(text, width), 0, row, 1, false, false);
 }
 
 bool CoreDsif::wasbp() {
@@ -477,10 +517,12 @@ void CoreDsif::getmw() {
 
 bool CoreDsif::getmp(short& column, short& row, int& word3, int& word4, bool& held) {
     CoreDspc::MESSAGELOC message{};
-    // Keys queued while no field was armed were typed for no field: the click
-    // that may arm one leaves them behind; keys queued after it reach it.
-    if (mailbox != nullptr && editgroup != nullptr && !editgroup->isactive())
-        mailbox->clrbf(CoreDspc::iCkey, CoreDspc::iCclick);
+    // Keys queued while no field was armed were typed for no field: they go,
+    // clearing the error line as a click does; keys queued after the click
+    // that may arm one reach it.
+    while (mailbox != nullptr && editgroup != nullptr && !editgroup->isactive() &&
+           mailbox->getbf(CoreDspc::iCkey, CoreDspc::iCclick, &message))
+        errorline = CoreAnsx("");
     bool taken = mailbox != nullptr && mailbox->getms(CoreDspc::iCclick, &message);
     if (taken) {
         held = true;

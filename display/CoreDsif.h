@@ -49,6 +49,7 @@ public:
     static constexpr short iCdimaddx = 49;    // extra-zone columns when the skin gives none
     static constexpr short iCdimaddy = 3;     // extra-zone rows
     static constexpr short iCmessagerows = 8; // batch message rows on the batch pages
+    static constexpr short iCerrorwidth = 36; // the error row's columns, 0 to 35
     // A batch runs at most this many steps: an engine whose boot is pending or
     // failed answers "not ended" without running one, and the engine's own
     // chains are far shorter.
@@ -269,7 +270,7 @@ private:
     // Draws the error line where the page on screen keeps it: a failed save
     // or a refusal, else on the program pages a load that fell back.
     void drerr();
-    CoreAnsx loadline(); // "SLOT 2 FAILED: SAT2.WAV CANNOT BE OPENED", "" while none
+    CoreAnsx loadline(); // "SLOT 2 FAILED: SAT2.WAV NOT OPENED", "" while none
     // Posts a program load; the caller holds the display lock.
     void postload(int index);
     // Clears the batch variables and sets those of a program load that

@@ -294,8 +294,7 @@ void CoreDstx::updte() {
     if (std::isnan(value)) value = minimum;
 }
 
-void CoreDstx::draw_(short chosen) {
-    if (buffer == nullptr) return;
+CoreAnsx CoreDstx::text() {
     CoreAnsx text(" ");
     if (ranged) {
         bool automatic = decimals < 0;
@@ -313,11 +312,25 @@ void CoreDstx::draw_(short chosen) {
     } else if (elementcount() > 0) {
         text = getel(getel());
     }
+    return text;
+}
+
+void CoreDstx::draw_(short chosen) {
+    if (buffer == nullptr) return;
+    CoreAnsx const text = this->text();
     if (text == CoreAnsx("0")) return;
     CoreAnsx shown = text.Trim().SubString(1, width > 0 ? width : 0) + unit;
     int length = (width > 0 ? width : 0) + (unit.Length() > 0 ? unit.Length() : 0);
     buffer->write(CoreButl::rpad_(shown, length, ' '), column, row, chosen < 0 ? font : chosen,
                   false, false);
+}
+
+double CoreDstx::getsh() {
+    if (!ranged) return value;
+    double const shown =
+        std::strtod(text().Trim().SubString(1, width > 0 ? width : 0).c_str(), nullptr);
+    // The digits drawn are the value's, cut: never above it.
+    return std::isfinite(shown) && shown <= value ? shown : value;
 }
 
 double CoreDstx::getvl() { return value; }

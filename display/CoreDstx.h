@@ -64,6 +64,7 @@ public:
     void updte();           // follows the control or the drag (below)
     void draw_(short font); // -1: the field's own font
     double getvl();
+    double getsh(); // the number as drawn, its digits cut to the width (ranged; else getvl)
     void setvl(double value); // also taken as reported
     bool ischg();             // true once per change made by a control or a drag
     void setun();             // takes the value as reported
@@ -83,6 +84,7 @@ private:
     void writeposition();                 // position to the bound control
     void writesecond();                   // second position to the second control
     void taken();                         // the value as reported
+    CoreAnsx text();                      // the value's text before the width cuts it
     bool mouse(int& x, int& y);           // the plug-in's mouse position
 
     CoreAnsx unit; // drawn right after the value

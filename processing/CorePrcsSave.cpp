@@ -76,7 +76,7 @@ bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single,
 
 void CorePrcs::svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason) {
     CoreAnsx const shown = prefix + CoreAnsx(": ") + CoreAnsx(reason).UpperCase();
-    svfld(file, reason, CoreButl::sbstr(shown, 1, 36));
+    svfld(file, reason, CoreButl::wordc(shown, 36));
 }
 
 CoreAnsx CorePrcs::svref() {
@@ -184,7 +184,11 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
         CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot.load()) +
                             CoreAnsx(" does not hold the loaded program"),
                         1);
-        svfld(name, CoreAnsx("program is not the slot's"), sCversionnotsaved);
+        // Under fallback the page says why, as the program page's SAVE does.
+        if (fallback)
+            svrsn(name, CoreAnsx("NOT SAVED"), saverefusal);
+        else
+            svfld(name, saverefusal, sCversionnotsaved);
         return false;
     }
     // A blank name would name a file of nothing but its extension.

@@ -231,7 +231,8 @@ public:
     static constexpr int iCsharedmem = 257;    // bytes of the shared allocator, 0 none
     static constexpr int iCbypass = 258;       // bypass is on
     static constexpr int iCevfhighpass = 259;  // follower: highpass frequency, Hz
-    static constexpr int iCevfhighpassorder = 260;  // follower: highpass order 2, 4, 6 or 8
+    static constexpr int iCevfhighpassorder = 260;  // follower: FILTERORDER as stored; runs
+                                                    // order / 2 sections (at most 4), 0 and 1 none
     static constexpr int iCevfhighpasssource = 261; // follower: highpass source key
     static constexpr int iCsaveerror =
         262;                               // the newest failed save's line for the display, "" none

@@ -192,7 +192,8 @@ public:
     // program's file.
     // single: the name must moreover be one component (a version's file).
     static bool infld(CoreAnsx const& name, bool single = false);
-    // The name for a log line: control bytes and "\" shown as \xNN escapes.
+    // The name for a log line: control bytes (0x00-0x1F, 0x7F) shown as \xNN
+    // escapes; every other byte, "\" among them, as it is.
     static CoreAnsx escct(CoreAnsx const& name);
     // Longest name infld takes, extension included: with a save's
     // temporary suffix it still fits the file system's 255 bytes.
@@ -216,6 +217,10 @@ public:
     // ---- Texts -----------------------------------------------------------------------
     // Count characters from start (1-based, below 1 taken as 1); " " past the end.
     static CoreAnsx sbstr(CoreAnsx const& text, int start, int count);
+    // The text cut to width columns on a whole word: a longer text ends
+    // before its first word that does not fit (cut hard only when its first
+    // word alone is wider), trailing blanks dropped.
+    static CoreAnsx wordc(CoreAnsx const& text, int width);
     // Cut to width, filled on the left.
     static CoreAnsx lpad_(CoreAnsx const& text, int width, char fill);
     // Cut to width, filled on the right.

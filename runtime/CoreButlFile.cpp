@@ -570,6 +570,18 @@ CoreAnsx CoreButl::sbstr(CoreAnsx const& text, int start, int count) {
     return text.SubString(start, count);
 }
 
+CoreAnsx CoreButl::wordc(CoreAnsx const& text, int width) {
+    std::string line(text.c_str());
+    std::size_t const room = width < 0 ? 0 : std::size_t(width);
+    if (line.size() > room) {
+        // A blank just past the room ends a word that fits whole.
+        std::size_t const blank = line.rfind(' ', room);
+        line.erase(blank == std::string::npos || blank == 0 ? room : blank);
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return CoreAnsx(line.c_str());
+}
+
 // Text cut to width by sbstr and the number of fill characters it still needs.
 static CoreAnsx cutToWidth(CoreAnsx const& text, int width, int& missing) {
     CoreAnsx cut = CoreButl::sbstr(text, 1, width < 0 ? 0 : width);

@@ -40,6 +40,17 @@ enum : short {
 };
 
 double fromdb(double db) { return CoreButl::flushSubnormal(std::pow(10.0, db / 20.0)); }
+
+// The lookahead the engine plays for a LOOKAHEAD of us: whole samples, cut,
+// at most the AHEADLENGTH limit's (limit: us, a whole number of samples).
+double aheadplayed(CoreBean* engine, long us) {
+    BEANSTRUCT none{};
+    int const rate = engine->getbi(CoreBnid::iChostrate, &none);
+    if (rate < 1 || us < 1) return double(std::max(us, 0L));
+    double const limit = engine->getbd(CoreBnid::iCaheadlimit, &none);
+    long const most = std::lround(limit * double(rate) / 1e6);
+    return CoreButl::upftp(rate, std::min(CoreButl::tpfup(rate, us), std::max(most, 0L)));
+}
 } // namespace
 
 void CoreDsif::entryglob() {
@@ -92,7 +103,7 @@ void CoreDsif::entryglob() {
            CoreBnid::iCfeedbacksource);
     ranged(ahead, DataLclz::sCgloblookaheadlabel, 30, 3, 42, 5, DataLclz::sCunitms, 0.0,
            engine->getbd(CoreBnid::iCaheadlimit, &none) * 0.001,
-           double(engine->getbl(CoreBnid::iClookahead, &none)) * 0.001);
+           aheadplayed(engine, engine->getbl(CoreBnid::iClookahead, &none)) * 0.001);
     ranged(dry, DataLclz::sCglobgaindryfactorlabel, 30, 4, 42, 5, DataLclz::sCunitdb, dryMinimum,
            0.0, CoreButl::lindb(engine->getbd(CoreBnid::iCdry, &none)));
     source(drySource, DataLclz::sCglobgaindrysourcelabel, 30, 5, 42, CoreBnid::iCdrysource);
@@ -131,10 +142,22 @@ void CoreDsif::tickglob() {
     if (field(ownRate)->ischg() || ratechanged) {
         bool on = field(ownRate)->getel() != 0;
         engine->setbb(CoreBnid::iCownrate, on, &none);
-        if (on) engine->setbl(CoreBnid::iCrate, tomicros(field(rate)->getvl(), 1000.0), &none);
-        field(rate)->setrg(
-            rateMinimum, rateMaximum,
-            std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
+        auto showplayed = [&] {
+            field(rate)->setrg(
+                rateMinimum, rateMaximum,
+                std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
+        };
+        if (on) {
+            long const asked = tomicros(field(rate)->getvl(), 1000.0);
+            engine->setbl(CoreBnid::iCrate, asked, &none);
+            // The program keeps the period it plays as the page shows it: cut
+            // to the digits shown, it rounds to the same blocks, and a reload
+            // with other blocks plays what the user saw.
+            showplayed();
+            long const shown = tomicros(field(rate)->getsh(), 1000.0);
+            if (shown != asked) engine->setbl(CoreBnid::iCrate, shown, &none);
+        }
+        showplayed();
         field(rate)->setun();
         field(ownRate)->setun();
     }
@@ -154,8 +177,13 @@ void CoreDsif::tickglob() {
         engine->setbd(CoreBnid::iCfeedback, field(feedback)->getvl() * 0.01, &none);
     if (field(feedbackSource)->ischg())
         engine->setbs(CoreBnid::iCfeedbacksource, key(feedbackSource), &none);
-    if (field(ahead)->ischg())
-        engine->setbl(CoreBnid::iClookahead, tomicros(field(ahead)->getvl(), 1000.0), &none);
+    if (field(ahead)->ischg()) {
+        // Shown and kept as the engine plays it: whole samples, which the
+        // stored LOOKAHEAD (rounded up to whole us) gives again on a reload.
+        double const played = aheadplayed(engine, tomicros(field(ahead)->getvl(), 1000.0));
+        engine->setbl(CoreBnid::iClookahead, long(std::ceil(played)), &none);
+        field(ahead)->setvl(played * 0.001);
+    }
     if (field(dry)->ischg()) engine->setbd(CoreBnid::iCdry, fromdb(field(dry)->getvl()), &none);
     if (field(drySource)->ischg()) engine->setbs(CoreBnid::iCdrysource, key(drySource), &none);
 

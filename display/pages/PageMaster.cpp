@@ -7,6 +7,7 @@
 // the display lock.
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 #include "display/CoreDsgt.h"
@@ -174,9 +175,18 @@ void CoreDsif::mastwrite(short idx, int r, double x) {
     case 8: engine->setbl(CoreBnid::iCprogramrate, tomicros(x, 1000.0), &none); return;
     case 9: engine->setbl(CoreBnid::iCguirate, tomicros(x, 1000.0), &none); return;
     case 10: engine->setbl(CoreBnid::iCoffset, tomicros(x, 1000.0), &none); return;
-    case 11:
-        engine->setbd(CoreBnid::iCaheadlimit, CoreButl::flushSubnormal(x * 1000.0), &none);
+    case 11: {
+        double const asked = CoreButl::flushSubnormal(x * 1000.0);
+        engine->setbd(CoreBnid::iCaheadlimit, asked, &none);
+        // Shown and kept as the engine took it (bounded, whole samples):
+        // rounded up to whole us, the stored AHEADLENGTH gives the same
+        // samples again, so a reload shows these digits.
+        double const taken = engine->getbd(CoreBnid::iCaheadlimit, &none);
+        if (std::ceil(taken) != asked)
+            engine->setbd(CoreBnid::iCaheadlimit, std::ceil(taken), &none);
+        if (CoreDstx* field = gadget->gettx(idx)) field->setvl(taken / 1000);
         return;
+    }
     case 12: engine->setbh(CoreBnid::iCkernellimit, short(r + 1), &none); return;
     case 13: engine->setbl(CoreBnid::iCrateconversion, tomicros(x, 1000.0), &none); return;
     case 14: engine->setbb(CoreBnid::iCscanboot, r != 0, &none); return;

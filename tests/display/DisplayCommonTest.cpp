@@ -79,6 +79,34 @@ TEST(DisplayCommon, MailboxRecordsOfOneTick) {
     }
 }
 
+// The program page's row 7 after a load fell back, for the reasons the
+// plug-in's own cases do not reach: the file and a short reason that holds
+// for the whole one, the file left out where the line would pass 36 columns.
+TEST(DisplayCommon, AFailedLoadSaysWhyInAFewWords) {
+    struct {
+        char const *slot, *reason, *line;
+    } const rows[] = {
+        {"2", "sat2.wav: not a RIFF/WAVE file", "SLOT 2 FAILED: SAT2.WAV NOT A WAV"},
+        {"2", "MY RM.WAV: fmt chunk too long", "SLOT 2 FAILED: MY RM.WAV NOT LOADED"},
+        {"1", "/data/programs/ROOM.XML: FADEOUT 61 s is over 60 s",
+         "SLOT 1 FAILED: ROOM.XML OVER 60 S"},
+        {"3", "program file not found: /data/programs/LOST.V2P", "SLOT 3 FAILED: LOST.V2P MISSING"},
+        {"12", "SATURATOR.XML: cut short, its document does not close",
+         "SLOT 12 FAILED: CUT SHORT"},
+        {"2", "", "SLOT 2 FAILED: NOT LOADED"},
+    };
+    DisplayRig rig;
+    booted(rig);
+    for (auto const& r : rows) {
+        rig.engine.put('b', 263, "1");
+        rig.engine.put('i', 264, r.slot);
+        rig.engine.put('s', 265, r.reason);
+        rig.tick();
+        std::string const row = rig.row(7);
+        EXPECT_EQ(row.substr(0, row.find_last_not_of(' ') + 1), r.line) << r.reason;
+    }
+}
+
 TEST(DisplayCommon, SelectedSlotAndMousePosition) {
     std::pair<std::string, std::pair<int, int>> const slots[] = {
         {"1234", {12, 34}}, {"-5", {0, 0}}, {"20000", {99, 99}}};

@@ -1305,16 +1305,19 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
         EXPECT_TRUE(CorePeer::until([&] { return readAll(file) != before; }, kWait));
         return elements(readAll(file));
     };
-    auto reload = [&] { // another program, then the room again, as a host changes them
+    auto toRoom = [&](CorePeer& p) { // another program, then the room again, as a host changes them
         for (auto [slot, name] : {std::pair{CoreDemo::iCsaturator, "Demo Saturator "},
                                   std::pair{CoreDemo::iCroom, "Demo Room "}}) {
-            int const seen = peer.host().updts();
-            peer.host().slot_(slot);
-            EXPECT_TRUE(peer.host().wtupd(seen, kWait));
-            EXPECT_TRUE(CorePeer::until(
-                [&, name = name] { return peer.large(1).rfind(name, 0) == 0; }, kWait))
-                << peer.large(1);
+            int const seen = p.host().updts();
+            p.host().slot_(slot);
+            EXPECT_TRUE(p.host().wtupd(seen, kWait));
+            EXPECT_TRUE(
+                CorePeer::until([&, name = name] { return p.large(1).rfind(name, 0) == 0; }, kWait))
+                << p.large(1);
         }
+    };
+    auto reload = [&] {
+        toRoom(peer);
         EXPECT_TRUE(program()) << peer.dump();
     };
     ROW const own{B::iCownrate, 0, kGlobal, 10, 4, "", "", "", nullptr, 0, kUp};
@@ -1361,21 +1364,73 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     reload();
     EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), master);
 
-    // Switched on, the rate dragged to its bottom: the program's own,
-    // stored and played after a reload as before it.
+    // Switched on, the rate dragged to its bottom, then one block up: kept as
+    // the page shows what plays, and shown and played so after a reload.
     ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, own, kUp)) << peer.dump();
     EXPECT_TRUE(shows(peer, "ON ", 10, 4)) << peer.dump();
-    ASSERT_TRUE(drag(peer, rate, kBottom)) << peer.dump();
-    EXPECT_TRUE(CorePeer::until([&] { return ask(peer, B::iCrate, 'l') != master; }, kWait));
-    long const played = long(ask(peer, B::iCrate, 'l'));
-    std::string const shown = cells(peer, rate, 5); // as dragged: the block rounds what plays
-    double const asked = std::atof(save()["PROGRAMRATE"].c_str());
-    EXPECT_NEAR(asked * 0.001, std::atof(shown.c_str()), 0.5 * lastDigit(shown)) << shown;
-    reload();
-    EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), played);
-    EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
-    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
-    EXPECT_TRUE(shows(peer, "ON ", 10, 4)) << peer.dump();
+    struct {
+        int way;
+        char const *shown, *stored;
+    } const drags[] = {{kBottom, "46.43", "46430"}, {kUp, "92.87", "92870"}};
+    for (auto const& d : drags) {
+        ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, rate, d.way)) << peer.dump();
+        EXPECT_TRUE(shows(peer, d.shown, 10, 3)) << peer.dump();
+        long const played = long(ask(peer, B::iCrate, 'l'));
+        EXPECT_EQ(save()["PROGRAMRATE"], d.stored);
+        reload();
+        EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), played);
+        EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
+        ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
+        EXPECT_TRUE(shows(peer, "ON ", 10, 4) && shows(peer, d.shown, 10, 3)) << peer.dump();
+    }
+    // Half the processing block: the period seen still plays (the raw drag
+    // would play three blocks, 69.66 ms).
+    ASSERT_TRUE(rig->settings({kDiagnosed,
+                               {"PROGRAMRATE", "3000"},
+                               {"MIDICTRMIX1", "7"},
+                               {"GUIRATE", "5000"},
+                               {"DSPBUFFER", "1024"}}));
+    {
+        CorePeer next(rig->path());
+        ASSERT_TRUE(page(next, kProg)) << next.dump();
+        toRoom(next);
+        ASSERT_TRUE(reach(next, kGlobal)) << next.dump();
+        EXPECT_TRUE(shows(next, "92.87", 10, 3)) << next.dump();
+        EXPECT_EQ(long(ask(next, B::iCrate, 'l')), 92879);
+    }
+
+    // Both lookahead fields show what the engine took, so a reload shows the
+    // same digits: the global page's after the program's SAVE, the master
+    // page's in the next instance after the master's SAVE.
+    ROW const aheads[] = {{B::iClookahead, 0, kGlobal, 42, 3, "", "", "", nullptr, 0, kUp},
+                          {B::iCaheadlimit, 0, kMaster, 43, 8, "", "", "", nullptr, 0, kUp}};
+    for (ROW const& r : aheads) {
+        ASSERT_TRUE(program() && reach(peer, r.page)) << peer.dump();
+        for (int step = 0; step < 3; ++step) ASSERT_TRUE(drag(peer, r, kUp)) << peer.dump();
+        // What the engine took: whole samples at 44.1 kHz (the global field's
+        // microseconds), or the master's figure at the field's one decimal.
+        auto took = [&](std::string const& text) {
+            double const ms = std::atof(text.c_str());
+            if (r.page == kGlobal) return std::abs(ms * 44.1 - std::round(ms * 44.1)) < 0.05;
+            char figure[32];
+            std::snprintf(figure, sizeof figure, "%.1f", ask(peer, r.id, 'd') / 1000);
+            return text.rfind(figure, 0) == 0;
+        };
+        std::string shown;
+        EXPECT_TRUE(CorePeer::until([&] { return took(shown = cells(peer, r, 8)); }, kWait))
+            << shown;
+        if (r.page == kGlobal) {
+            save();
+            reload();
+            ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
+            EXPECT_EQ(cells(peer, r, 8), shown) << peer.dump();
+            continue;
+        }
+        savedSetting(peer, "AHEADLENGTH");
+        CorePeer next(rig->path());
+        ASSERT_TRUE(page(next, kProg) && reach(next, kMaster)) << next.dump();
+        EXPECT_EQ(cells(next, r, 8), shown) << next.dump();
+    }
 
     // The MIDI page's controller: a sign, a comma or letters leave it as
     // committed; digits are taken.
