@@ -452,8 +452,8 @@ TEST(CoreXml_Locale, NumbersIgnoreTheProcessLocale) {
     double a = 0, b = 0;
     std::string text, why;
     {
-        CommaLocale const comma;
-        why = comma.why();
+        CommaLocale const comma = commaLocale();
+        why = comma.why;
         CoreNode n(1.5);
         CoreXml_ doc;
         doc.getfc("<A> 2.25 </A><B> 3,5 </B>");
