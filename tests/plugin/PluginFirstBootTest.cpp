@@ -17,7 +17,8 @@
 using V = PlatVst;
 
 TEST(PluginFirstBootTest, TheOutputGoesOnceFromTheDelayedInputToTheProgram) {
-    constexpr std::size_t kRate = 44100, kLongest = 60 * kRate; // frames: a boot over by then
+    constexpr std::size_t kRate = 44100,
+                          kLongest = 60 * kRate; // frames: a boot not over by then failed
     PluginRig rig;
     struct Row {
         std::size_t block; // at first
