@@ -17,8 +17,8 @@
 using V = PlatVst;
 
 TEST(PluginFirstBootTest, TheOutputGoesOnceFromTheDelayedInputToTheProgram) {
-    constexpr std::size_t kRate = 44100,
-                          kLongest = 60 * kRate; // frames: a boot not over by then failed
+    // Frames: a second; a boot not over by the longest failed.
+    constexpr std::size_t kRate = 44100, kLongest = 60 * kRate;
     PluginRig rig;
     struct Row {
         std::size_t block; // at first
