@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
@@ -50,6 +49,13 @@ std::string file(PluginRig const& r, std::string const& name) {
     return r.folder() + CoreDemo::sCdatapath + name;
 }
 
+// A demo program stored with its gain out of 0 dB replaced by with.
+void store(PluginRig const& r, char const* program, std::string const& with) {
+    std::string const path = file(r, std::string(CoreDemo::sCprograms) + program);
+    std::string text = readBytes(path);
+    writeBytes(path, text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, with));
+}
+
 // Opens, reads the ten parameters into read, and with writes sets them back
 // (gain out to gainout when not negative): 0 right after restoring the chunk
 // it got, 1 after the boot report, 2 while the boot runs (no chunk, then the
@@ -89,10 +95,7 @@ CH play(PluginRig const& rig, int moment, bool writes, float* read, float gainou
 TEST(PluginBootTest, AHostWritingBackWhatItReadChangesNothing) {
     PluginRig demo, own; // own: the boot program stores gain out -6 dB and MIX1
     ASSERT_TRUE(demo.settings({kDiagnosed}) && own.settings({kDiagnosed}));
-    std::string const room = file(own, std::string(CoreDemo::sCprograms) + "ROOM.XML");
-    std::string text = readBytes(room);
-    text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, "<GAINOUT>-6</GAINOUT><MIX1>0.4</MIX1>");
-    writeBytes(room, text);
+    store(own, "ROOM.XML", "<GAINOUT>-6</GAINOUT><MIX1>0.4</MIX1>");
     struct Row {
         PluginRig const* rig;
         float gainout, mix1; // what the first read answers
@@ -132,117 +135,83 @@ TEST(PluginBootTest, AHostWritingBackWhatItReadChangesNothing) {
 }
 
 TEST(PluginBootTest, WhatTheUserOrHostChoseAfterTheBootIsKept) {
-    // The saturator stores gain out -6 dB: the boot's room answered 0 dB.
-    PluginRig rig;
+    PluginRig rig; // the saturator stores gain out -6 dB, the booted room answers 0 dB
     ASSERT_TRUE(rig.settings({kDiagnosed}));
-    std::string const sat = file(rig, std::string(CoreDemo::sCprograms) + "SATURATOR.XML");
-    std::string text = readBytes(sat);
-    text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, "<GAINOUT>-6</GAINOUT>");
-    writeBytes(sat, text);
-    enum How { kDisplay, kMidi, kBus88, kChunk, kUserMove };
-    // After the boot: the program or gain moves by how, then (writes) the
-    // host writes 0 dB on gain out (all ten values it read for a chunk),
-    // no process call between; renders.
-    auto run = [&](How how, bool writes, float& last) {
+    store(rig, "SATURATOR.XML", "<GAINOUT>-6</GAINOUT>");
+    enum How { kDisplay, kMidi, kBus88, kChunk, kUserMove }; // a chunk saved in the bus 88 row
+    std::string chunk;
+    // After the boot how picks the saturator or moves gain out; with writes the host then
+    // writes 0 dB on gain out (for a chunk all ten values it read), no process call between.
+    auto run = [&](How how, bool writes) {
         CorePeer peer(rig.path(), CoreDemo::iCrate, 512);
         CoreHost& h = peer.host();
         EXPECT_TRUE(h.wtupd(0, 60.0));
         V::Effect* e = h.getef();
         float read[10];
         for (int i = 0; i < 10; ++i) read[i] = e->getParameter(e, i);
-        int const seen = h.updts();
-        if (how == kDisplay) peer.post(4, CoreDemo::iCsaturator); // the user picks it
+        EXPECT_FLOAT_EQ(read[9], 0.5f);
+        // The user picks it on the display or moves gain out as the editor's gadget does.
+        if (how == kDisplay) peer.post(4, CoreDemo::iCsaturator);
         if (how == kMidi) h.slot_(CoreDemo::iCsaturator);
-        EXPECT_TRUE((how != kDisplay && how != kMidi) || h.wtupd(seen, 60.0));
-        if (how == kBus88) CorePeer::bus(h, 88, 'i', 0, 0, true, CoreDemo::iCsaturator);
-        if (how == kChunk) {
-            CoreHost other(rig.path(), CoreDemo::iCrate, 512);
-            other.start();
-            EXPECT_TRUE(other.wtupd(0, 60.0));
-            CorePeer::bus(other, 88, 'i', 0, 0, true, CoreDemo::iCsaturator);
-            void* chunk = nullptr;
-            std::intptr_t const n = other.dispt(V::opGetChunk, 0, 0, &chunk);
-            h.dispt(V::opSetChunk, 0, n, chunk);
+        if (how == kBus88) { // and the host saves its chunk
+            CorePeer::bus(h, 88, 'i', 0, 0, true, CoreDemo::iCsaturator);
+            void* data = nullptr;
+            std::intptr_t const size = h.dispt(V::opGetChunk, 0, 0, &data);
+            chunk.assign(static_cast<char*>(data), std::size_t(size));
         }
-        if (how == kUserMove) { // as the editor's gadget moves it; a pass reports it
-            CorePeer::bus(h, 156, 'd', 9, 0, true, 0.25);
-            while (e->getParameter(e, 9) != 0.25f)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        if (how == kChunk) h.dispt(V::opSetChunk, 0, std::intptr_t(chunk.size()), chunk.data());
+        if (how == kUserMove) CorePeer::bus(h, 156, 'd', 9, 0, true, 0.25);
+        // A load the display or MIDI asked for ends, a pass reports the user's move.
+        EXPECT_TRUE(how == kBus88 || how == kChunk ||
+                    CorePeer::until([&] { return e->getParameter(e, 9) < 0.26f; }, 60.0));
         for (int i = 0; writes && i < 10; ++i)
             if (how == kChunk || i == 9) e->setParameter(e, i, how == kChunk ? read[i] : 0.5f);
-        EXPECT_FLOAT_EQ(read[9], 0.5f);
         // The control thread's next pass takes a write or tells the host what plays.
-        for (int k = 0; k < 2000 && e->getParameter(e, 9) != float(call(h, CorePrvt::iCbus, 9));
-             ++k)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_TRUE(CorePeer::until(
+            [&] { return e->getParameter(e, 9) == float(call(h, CorePrvt::iCbus, 9)); }, 10.0));
         CH y;
         h.rendr({randomSignal(12000, 5), randomSignal(12000, 6)}, y, true);
-        last = e->getParameter(e, 9);
-        EXPECT_FLOAT_EQ(float(call(h, CorePrvt::iCbus, 9)), last); // what plays is what is shown
-        return y;
+        return std::pair{y, e->getParameter(e, 9)};
     };
-    struct Row {
-        How how;
-        bool taken; // the write of 0 dB plays (else the moved value stays)
-    } const rows[] = {
-        {kDisplay, true}, {kMidi, true}, {kBus88, true}, {kChunk, false}, {kUserMove, true}};
-    for (Row const& row : rows) {
-        float moved = 0.0f, last = 0.0f;
-        CH const plain = run(row.how, false, moved);
-        CH const written = run(row.how, true, last);
-        EXPECT_LT(moved, 0.26f) << row.how; // -6 dB played without the write
-        EXPECT_EQ(last, row.taken ? 0.5f : moved) << row.how;
-        EXPECT_LT(worst(written, plain, row.taken ? 0.5 / moved : 1.0), 1e-6) << row.how;
+    for (How how : {kDisplay, kMidi, kBus88, kChunk, kUserMove}) {
+        auto const [plain, moved] = run(how, false);
+        auto const [written, last] = run(how, true);
+        EXPECT_LT(moved, 0.26f) << how;                       // -6 dB plays without the write
+        EXPECT_EQ(last, how != kChunk ? 0.5f : moved) << how; // a restored chunk is no choice
+        EXPECT_LT(worst(written, plain, how != kChunk ? 0.5 / moved : 1.0), 1e-6) << how;
     }
 }
 
 TEST(PluginBootTest, ALargeBankIsForecastWithoutSortingIt) {
-    // 10,001 entries of falling SEQUENCE: the reader places 10,000, so the
-    // marked first one (SEQUENCE 10000, the saturator) never boots; the
-    // marked room at 5000 does, over location 0 (SEQUENCE 0, the sweep).
+    // 10,001 entries of falling (down) or rising SEQUENCE: 10,000 are placed, so the marked
+    // saturator at 10000 never boots; the marked room at 5000 does, over location 0.
     PluginRig down, up;
     ASSERT_TRUE(down.settings({kDiagnosed}) && up.settings({kDiagnosed}));
-    constexpr int kEntries = 10001;
-    std::string const room = file(down, std::string(CoreDemo::sCprograms) + "ROOM.XML");
-    std::string text = readBytes(room);
-    text.replace(text.find("<GAINOUT>0.0</GAINOUT>"), 22, "<GAINOUT>-6</GAINOUT><MIX1>0.4</MIX1>");
-    writeBytes(room, text);
-    auto bank = [&](PluginRig const& r, bool falling) {
+    store(down, "ROOM.XML", "<GAINOUT>-6</GAINOUT><MIX1>0.4</MIX1>");
+    for (PluginRig const* r : {&down, &up}) {
         std::string body;
-        for (int i = 0; i < kEntries; ++i) {
-            int const sequence = falling ? kEntries - 1 - i : i;
-            char const* name = sequence == 10000  ? "SATURATOR.XML"
-                               : sequence == 5000 ? "ROOM.XML"
-                               : sequence == 0    ? "SWEEP.XML"
-                                                  : "INIT.XML";
-            body +=
-                "<PROGRAM><SEQUENCE>" + std::to_string(sequence) + "</SEQUENCE><FILENAME>" + name +
-                "</FILENAME>" +
-                (sequence == 10000 || sequence == 5000 || sequence == 10 ? "<LOAD>1</LOAD>" : "") +
-                "</PROGRAM>";
+        for (int i = 0; i <= 10000; ++i) {
+            int const at = r == &down ? 10000 - i : i;
+            auto name = at == 10000 ? "SATURATOR" : at == 5000 ? "ROOM" : at ? "INIT" : "SWEEP";
+            body += "<PROGRAM><SEQUENCE>" + std::to_string(at) + "</SEQUENCE><FILENAME>" + name +
+                    ".XML</FILENAME>" +
+                    (at == 10000 || at == 5000 || at == 10 ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
         }
-        writeBytes(r.folder() + CoreDemo::sCdatapath + CoreDemo::sCsetups + CoreDemo::sCsetup,
+        writeBytes(r->folder() + CoreDemo::sCdatapath + CoreDemo::sCsetups + CoreDemo::sCsetup,
                    std::string(CoreDdoc::sCheader) + "<SETUP>" + body + "</SETUP>\n");
-    };
-    bank(down, true);
-    bank(up, false);
+    }
     // Construction alone, as a host's scan: the quickest of three.
-    auto build = [](PluginRig const& r) {
-        double best = 1e9;
-        for (int k = 0; k < 3; ++k) {
-            auto const t0 = std::chrono::steady_clock::now();
-            CoreHost h(r.path(), CoreDemo::iCrate, 512);
-            best = std::min(
-                best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
-        }
-        return best;
-    };
-    EXPECT_LT(build(down), 3.0 * build(up));
+    std::chrono::duration<double> fastest[2] = {std::chrono::hours(1), std::chrono::hours(1)};
+    for (int k = 0; k < 6; ++k) {
+        auto const t0 = std::chrono::steady_clock::now();
+        CoreHost h((k % 2 != 0 ? up : down).path(), CoreDemo::iCrate, 512);
+        fastest[k % 2] = std::min<std::chrono::duration<double>>(
+            fastest[k % 2], std::chrono::steady_clock::now() - t0);
+    }
+    EXPECT_LT(fastest[0], 3.0 * fastest[1]);
     CoreHost h(down.path(), CoreDemo::iCrate, 512);
-    V::Effect* e = h.getef();
     float forecast[10];
-    for (int i = 0; i < 10; ++i) forecast[i] = e->getParameter(e, i);
+    for (int i = 0; i < 10; ++i) forecast[i] = h.getef()->getParameter(h.getef(), i);
     EXPECT_FLOAT_EQ(forecast[9], float(0.5 * std::pow(10.0, -0.3)));
     EXPECT_FLOAT_EQ(forecast[0], 0.7f);
     h.start();
