@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ranges>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -64,7 +63,7 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         all.insert(all.begin(), {kDiagnosed, {"FASTBOOT", "1"}});
         ASSERT_TRUE(rig->settings(all));
         for (std::string const& log : logs) std::remove(log.c_str());
-        EXPECT_TRUE(underMemoryCap([&] {
+        EXPECT_TRUE(underMemoryCap([&, slot = slot, &lines = lines, &bus = bus] {
             CoreHost host(rig->path(), 44100, 512);
             host.start();
             std::string fault = host.wtupd(0, 30.0) ? "" : " no boot", said;
@@ -75,10 +74,10 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
             int const seen = host.updts();
             host.slot_(slot);
             fault += host.wtupd(seen, 60.0) ? "" : " no program change";
-            std::string const want = slot == fade61 ? "FADE61.XML: over 60 s" : "none";
+            // Only the program over 60 s is refused, for the reason it logs.
             std::string const reason =
-                CorePeer::bus(host, 263, 'b').number ? CorePeer::bus(host, 265, 's').text : "none";
-            if (reason.rfind(want, 0)) fault += " refusal " + reason;
+                CorePeer::bus(host, 263, 'b').number ? CorePeer::bus(host, 265, 's').text : " none";
+            if (reason.rfind(slot == fade61 ? lines[0].first : " none", 0)) fault += reason;
             // Noise played through, 8000 samples past the delay: silent below an RMS of 0.05.
             CoreHost::CHANNELS in(2, randomSignal(int(host.getdl()) + 8000, 1)), out;
             host.rendr(in, out, true);
@@ -86,9 +85,11 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
             for (double v : out[0]) energy += v * v;
             if (!(energy > 8000 * 0.05 * 0.05)) fault += " silent";
             for (std::string const& log : logs) said += readBytes(log);
-            for (auto const& [line, times] : lines)
-                if (long n = std::ranges::distance(std::views::split(said, line)) - 1; n != times)
-                    fault += " \"" + line + "\" logged " + std::to_string(n);
+            for (auto const& [line, times] : lines) {
+                int n = 0;
+                for (auto at = said.find(line); at != said.npos; at = said.find(line, at + 1)) ++n;
+                if (n != times) fault += " \"" + line + "\" logged " + std::to_string(n);
+            }
             return fault.empty() || (std::fputs((fault + "\n" + said).c_str(), stderr), false);
         })) << settings[0].second;
     }
