@@ -15,14 +15,13 @@
 #include "tools/CorePeer.h"
 
 namespace {
-using B = CoreBnid;
 constexpr double kWait = 60.0; // s: generous for a loaded machine under the sanitizers
-constexpr char const* kProg = "  ProgMode";
 
 class PluginWheelTest : public PluginRigTest {};
 
-// The host selects the program; true once it is loaded and named on the program page.
-bool select(CorePeer& p, int slot, char const* name) {
+// The host selects the demo program; true once it is loaded and named on the program page.
+bool select(CorePeer& p, int slot) {
+    std::string const name = CoreDemo::prgrm(slot).name;
     int const seen = p.host().updts();
     p.host().slot_(slot);
     return p.host().wtupd(seen, kWait) &&
@@ -35,61 +34,48 @@ TEST_F(PluginWheelTest, MovesTheControlOfTheRowLastChosen) {
     sweep.values.emplace_back("MIX2", "0");
     sweep.sections.insert(
         sweep.sections.find("</DISPLAY>"),
-        CoreDdoc::elmnt(
-            "PRM2", CoreDdoc::elmts(
-                        {{"A", "MIX2"}, {"FUN", "a"}, {"LABEL", "Second"}, {"PRELABEL", "2"}})));
-    writeBytes(rig->folder() + CoreDemo::sCdatapath + CoreDemo::sCprograms +
-                   CoreDemo::sCprogramfiles[CoreDemo::iCsweep],
+        "<PRM2><A>MIX2</A><FUN>a</FUN><LABEL>Second</LABEL><PRELABEL>2</PRELABEL></PRM2>");
+    writeBytes(rig->folder() + CoreDemo::sCdatapath + CoreDemo::sCprograms + "SWEEP.XML",
                CoreDdoc::prgxm(sweep));
-    // A click (0) or wheel step (3) posted, a page key at the foot, or another
-    // program and the sweep again; whether controls 1 and 2 moved with it.
-    struct STEP {
-        std::string what;
-        int a, b;
-        bool moved[2];
-    } const steps[] = {
-        {"3", 5, 0, {false, false}},                                 // no row chosen yet
-        {"0", 2, 10, {false, false}},    {"3", 5, 0, {false, true}}, // row 2 chosen
-        {"MAST", 0, 0, {false, false}},  {"3", 5, 0, {false, false}},
-        {"PROG", 0, 0, {false, false}},  {"3", 5, 0, {false, true}},
-        {"change", 0, 0, {false, true}}, // the sweep loaded again puts control 2 back
-        {"3", 5, 0, {false, false}},     // and no row is chosen
-        {"0", 2, 9, {false, false}},     {"3", -5, 0, {true, false}}, // row 1 chosen
-    };
-    for (bool const simple : {false, true}) {
-        ASSERT_TRUE(
-            rig->settings({kDiagnosed, {"GUIRATE", "5000"}, {"MODE", simple ? " 0 " : ""}}));
+    // A click (0, at column and row) or wheel step (3) posted, a page key, or
+    // another program and the sweep again; then which controls moved (bit 0
+    // for 1, -1 not looked at). The wheel moves nothing before a row is
+    // chosen, row 2's once chosen, nothing on the master page, row 2's again
+    // back on the program page, nothing after a program change, and row 1's
+    // once chosen.
+    enum { CLICK = 0, WHEEL = 3, MASTER, PROG, CHANGE };
+    int const steps[][4] = {{WHEEL, 5, 0, 0},  {CLICK, 2, 10, 0},  {WHEEL, 5, 0, 2},
+                            {MASTER, 0, 0, 0}, {WHEEL, 5, 0, 0},   {PROG, 0, 0, 0},
+                            {WHEEL, 5, 0, 2},  {CHANGE, 0, 0, -1}, {WHEEL, 5, 0, 0},
+                            {CLICK, 2, 9, 0},  {WHEEL, -5, 0, 1}};
+    for (std::string const mode : {"", " 0 "}) { // the full page set, then the simple one
+        ASSERT_TRUE(rig->settings({kDiagnosed, {"GUIRATE", "5000"}, {"MODE", mode}}));
         CorePeer p(rig->path());
-        ASSERT_TRUE(CorePeer::until([&] { return p.titled(kProg); }, kWait) &&
-                    select(p, CoreDemo::iCsweep, "Demo Sweep"))
-            << p.dump();
-        // A click on the program page's bypass toggle, waited for: by then the
-        // display has taken the clicks and wheel steps posted before it.
-        auto toggle = [&] {
-            bool const was = p.bus(B::iCbypass, 'b').number != 0.0;
-            p.post(0, 51, simple ? 1 : 2);
-            return CorePeer::until([&] { return (p.bus(B::iCbypass, 'b').number != 0.0) != was; },
+        ASSERT_TRUE(CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait) &&
+                    select(p, CoreDemo::iCsweep));
+        // A click on the program page's bypass toggle (row 1 of the simple set,
+        // 2 of the full), waited for: by then the display has taken the clicks
+        // and wheel steps posted before it.
+        auto bypass = [&](bool on) {
+            p.post(0, 51, mode.empty() ? 2 : 1);
+            return CorePeer::until([&] { return p.bus(CoreBnid::iCbypass, 'b').number == on; },
                                    kWait);
         };
-        for (STEP const& s : steps) {
-            double const before[2] = {p.bus(B::iCcontrol, 'd', 0).number,
-                                      p.bus(B::iCcontrol, 'd', 1).number};
-            if (s.what.size() == 1) p.post(std::stoi(s.what), s.a, s.b);
-            if (s.what.size() == 1 && p.titled(kProg)) EXPECT_TRUE(toggle() && toggle());
-            if (s.what.size() == 4) { // waited for on the page it leads to
-                std::size_t const at = p.row(13).find(s.what);
-                ASSERT_NE(at, std::string::npos) << p.dump();
-                p.post(0, int(at) + 1, 13);
-                EXPECT_TRUE(CorePeer::until(
-                    [&] { return p.titled(s.what == "MAST" ? "  MasterMode" : kProg); }, kWait));
+        auto control = [&](int k) { return p.bus(CoreBnid::iCcontrol, 'd', k).number; };
+        for (auto const& [what, a, b, moved] : steps) {
+            double const before[2] = {control(0), control(1)};
+            if (what <= WHEEL) p.post(what, a, b);
+            EXPECT_TRUE(what > WHEEL || !p.titled("  ProgMode") || (bypass(true) && bypass(false)));
+            char const* const title = what == MASTER ? "  MasterMode" : "  ProgMode";
+            if (what == MASTER || what == PROG) { // the page key at the foot
+                p.post(0, int(p.row(13).find(what == MASTER ? "MAST" : "PROG")) + 1, 13);
+                EXPECT_TRUE(CorePeer::until([&] { return p.titled(title); }, kWait));
             }
-            if (s.what == "change")
-                EXPECT_TRUE(select(p, CoreDemo::iCroom, "Demo Room") &&
-                            select(p, CoreDemo::iCsweep, "Demo Sweep"));
-            for (int k = 0; k < 2; ++k)
-                EXPECT_EQ(p.bus(B::iCcontrol, 'd', k).number != before[k], s.moved[k])
-                    << simple << " " << s.what << " " << s.a << ", control " << k + 1 << "\n"
-                    << p.dump();
+            EXPECT_TRUE(what != CHANGE ||
+                        (select(p, CoreDemo::iCroom) && select(p, CoreDemo::iCsweep)));
+            for (int k = 0; k < 2 && moved >= 0; ++k)
+                EXPECT_EQ(control(k) != before[k], (moved >> k) & 1)
+                    << "MODE '" << mode << "' " << what << " " << a << " " << p.dump();
         }
     }
 }
