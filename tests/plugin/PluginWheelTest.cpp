@@ -1,124 +1,81 @@
 // ctest-labels: threads
-// The mouse wheel through the built plug-in, on both page sets, over a copy
-// of the demo sweep with a second parameter row: the wheel moves the control
-// of the parameter row last chosen on the program page, and nothing before a
-// row is chosen, on another page or after a program change.
+// The mouse wheel through the built plug-in, on both page sets, over the demo
+// sweep with a second parameter row: the wheel moves the control of the row
+// last chosen on the program page, and nothing before a row is chosen, on
+// another page or after a program change.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <sstream>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "runtime/CoreBnid.h"
-#include "runtime/CoreButl.h"
 #include "tests/plugin/PluginRig.h"
+#include "tests/support/FileBytes.h"
 #include "tools/CoreDdoc.h"
 #include "tools/CoreDemo.h"
 #include "tools/CorePeer.h"
 
 namespace {
-using B = CoreBnid;
 constexpr double kWait = 60.0; // s: generous for a loaded machine under the sanitizers
-constexpr char const* kProg = "  ProgMode";
 
-class PluginWheelTest : public PluginRigTest {
-protected:
-    // The sweep with a second row, "Second", carried by control 2 at 0.
-    static bool writeSweep() {
-        std::string const programs = rig->folder() + CoreDemo::sCdatapath + CoreDemo::sCprograms;
-        CoreDdoc::PROGRAM p = CoreDemo::prgrm(CoreDemo::iCsweep);
-        p.values.emplace_back("MIX2", "0");
-        std::size_t const display = p.sections.find("</DISPLAY>");
-        if (display == std::string::npos) return false;
-        p.sections.insert(display, CoreDdoc::elmnt("PRM2", CoreDdoc::elmts({{"A", "MIX2"},
-                                                                            {"FUN", "a"},
-                                                                            {"LABEL", "Second"},
-                                                                            {"PRELABEL", "2"}})));
-        std::string const text = CoreDdoc::prgxm(p);
-        std::string const file = programs + CoreDemo::sCprogramfiles[CoreDemo::iCsweep];
-        return CoreButl::wrall(CoreAnsx(file.c_str()), text.data(), text.size());
-    }
-    // The host selects the program; true once its load has ended and the
-    // program page shows its name.
-    static bool select(CorePeer& p, int slot, char const* name) {
-        int const seen = p.host().updts();
-        p.host().slot_(slot);
-        return p.host().wtupd(seen, kWait) &&
-               CorePeer::until([&] { return p.large(1).rfind(name, 0) == 0; }, kWait);
-    }
-    static bool bypassed(CorePeer& p) { return p.bus(B::iCbypass, 'b').number != 0.0; }
-    // A click on the program page's bypass toggle, waited for: the display
-    // has taken the clicks posted before it, and waiting wheel steps, by then.
-    static bool toggle(CorePeer& p, bool simple) {
-        bool const was = bypassed(p);
-        p.post(0, 51, simple ? 1 : 2);
-        return CorePeer::until([&] { return bypassed(p) != was; }, kWait);
-    }
-    // Runs the steps: "click C R", "wheel N" (each then two bypass toggles),
-    // "master" (the master page), "prog" (back to the program page),
-    // "change" (another program, then the sweep again).
-    static void act(CorePeer& p, bool simple, std::string const& steps) {
-        std::istringstream list(steps);
-        for (std::string step; std::getline(list, step, ';');) {
-            std::istringstream words(step);
-            std::string verb;
-            int a = 0, b = 0;
-            words >> verb >> a >> b;
-            if (verb == "click") p.post(0, a, b);
-            if (verb == "wheel") p.post(3, a);
-            // Waited for on the program page; elsewhere the next page change waits.
-            if ((verb == "click" || verb == "wheel") && p.titled(kProg)) {
-                EXPECT_TRUE(toggle(p, simple) && toggle(p, simple)) << p.dump();
-            }
-            if (verb == "master" || verb == "prog") {
-                std::size_t const at = p.row(13).find(verb == "master" ? "MAST" : "PROG");
-                ASSERT_NE(at, std::string::npos) << p.dump();
-                p.post(0, int(at) + 1, 13);
-                char const* const title = verb == "master" ? "  MasterMode" : kProg;
-                EXPECT_TRUE(CorePeer::until([&] { return p.titled(title); }, kWait)) << p.dump();
-            }
-            if (verb == "change") {
-                EXPECT_TRUE(select(p, CoreDemo::iCroom, "Demo Room")) << p.dump();
-                EXPECT_TRUE(select(p, CoreDemo::iCsweep, "Demo Sweep")) << p.dump();
-            }
-        }
-    }
-};
+class PluginWheelTest : public PluginRigTest {};
+
+// The host selects the demo program; true once it is loaded and named on the program page.
+bool select(CorePeer& p, int slot) {
+    std::string const name = CoreDemo::prgrm(slot).name;
+    int const seen = p.host().updts();
+    p.host().slot_(slot);
+    return p.host().wtupd(seen, kWait) &&
+           CorePeer::until([&] { return p.large(1).rfind(name, 0) == 0; }, kWait);
+}
 
 TEST_F(PluginWheelTest, MovesTheControlOfTheRowLastChosen) {
-    struct CASE {
-        char const* what;
-        char const* before; // steps before the controls are read
-        char const* steps;
-        bool moved[2]; // controls 1 and 2 (parameter rows 1 and 2) moved
-    } const cases[] = {
-        {"no row chosen yet", "", "wheel 5", {false, false}},
-        {"row 2 chosen", "click 2 10", "wheel 5", {false, true}},
-        {"on the master page", "master", "wheel 5;prog", {false, false}},
-        {"back on the program page", "", "wheel 5", {false, true}},
-        {"after a program change", "change", "wheel 5", {false, false}},
-        {"row 1 chosen", "click 2 9", "wheel -5", {true, false}},
-    };
-    ASSERT_TRUE(writeSweep());
-    for (bool const simple : {false, true}) {
-        ASSERT_TRUE(
-            rig->settings({kDiagnosed, {"GUIRATE", "5000"}, {"MODE", simple ? " 0 " : ""}}));
-        CorePeer peer(rig->path());
-        ASSERT_TRUE(CorePeer::until([&] { return peer.titled(kProg); }, kWait)) << peer.dump();
-        ASSERT_TRUE(select(peer, CoreDemo::iCsweep, "Demo Sweep")) << peer.dump();
-        for (CASE const& c : cases) {
-            act(peer, simple, c.before);
-            double before[2], after[2];
-            for (int k = 0; k < 2; ++k) before[k] = peer.bus(B::iCcontrol, 'd', k).number;
-            act(peer, simple, c.steps);
-            for (int k = 0; k < 2; ++k) after[k] = peer.bus(B::iCcontrol, 'd', k).number;
-            for (int k = 0; k < 2; ++k)
-                EXPECT_EQ(after[k] != before[k], c.moved[k])
-                    << (simple ? "simple: " : "full: ") << c.what << ", control " << k + 1 << ": "
-                    << before[k] << " -> " << after[k] << "\n"
-                    << peer.dump();
+    // The sweep with a second row, "Second", carried by control 2 at 0.
+    CoreDdoc::PROGRAM sweep = CoreDemo::prgrm(CoreDemo::iCsweep);
+    sweep.values.emplace_back("MIX2", "0");
+    sweep.sections.insert(
+        sweep.sections.find("</DISPLAY>"),
+        "<PRM2><A>MIX2</A><FUN>a</FUN><LABEL>Second</LABEL><PRELABEL>2</PRELABEL></PRM2>");
+    writeBytes(rig->folder() + CoreDemo::sCdatapath + CoreDemo::sCprograms + "SWEEP.XML",
+               CoreDdoc::prgxm(sweep));
+    // A click (0, at column and row) or wheel step (3) posted, a page key, or
+    // another program and the sweep again; then which controls moved (bit 0
+    // for 1, -1 not looked at). The wheel moves nothing before a row is
+    // chosen, row 2's once chosen, nothing on the master page, row 2's again
+    // back on the program page, nothing after a program change, and row 1's
+    // once chosen.
+    enum { CLICK = 0, WHEEL = 3, MASTER, PROG, CHANGE };
+    int const steps[][4] = {{WHEEL, 5, 0, 0},  {CLICK, 2, 10, 0},  {WHEEL, 5, 0, 2},
+                            {MASTER, 0, 0, 0}, {WHEEL, 5, 0, 0},   {PROG, 0, 0, 0},
+                            {WHEEL, 5, 0, 2},  {CHANGE, 0, 0, -1}, {WHEEL, 5, 0, 0},
+                            {CLICK, 2, 9, 0},  {WHEEL, -5, 0, 1}};
+    for (std::string const mode : {"", " 0 "}) { // the full page set, then the simple one
+        ASSERT_TRUE(rig->settings({kDiagnosed, {"GUIRATE", "5000"}, {"MODE", mode}}));
+        CorePeer p(rig->path());
+        ASSERT_TRUE(CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait) &&
+                    select(p, CoreDemo::iCsweep));
+        // A click on the program page's bypass toggle (row 1 of the simple set,
+        // 2 of the full), waited for: by then the display has taken the clicks
+        // and wheel steps posted before it.
+        auto bypass = [&](bool on) {
+            p.post(0, 51, mode.empty() ? 2 : 1);
+            return CorePeer::until([&] { return p.bus(CoreBnid::iCbypass, 'b').number == on; },
+                                   kWait);
+        };
+        auto control = [&](int k) { return p.bus(CoreBnid::iCcontrol, 'd', k).number; };
+        for (auto const& [what, a, b, moved] : steps) {
+            double const before[2] = {control(0), control(1)};
+            if (what <= WHEEL) p.post(what, a, b);
+            EXPECT_TRUE(what > WHEEL || !p.titled("  ProgMode") || (bypass(true) && bypass(false)));
+            char const* const title = what == MASTER ? "  MasterMode" : "  ProgMode";
+            if (what == MASTER || what == PROG) { // the page key at the foot
+                p.post(0, int(p.row(13).find(what == MASTER ? "MAST" : "PROG")) + 1, 13);
+                EXPECT_TRUE(CorePeer::until([&] { return p.titled(title); }, kWait));
+            }
+            EXPECT_TRUE(what != CHANGE ||
+                        (select(p, CoreDemo::iCroom) && select(p, CoreDemo::iCsweep)));
+            for (int k = 0; k < 2 && moved >= 0; ++k)
+                EXPECT_EQ(control(k) != before[k], (moved >> k) & 1)
+                    << "MODE '" << mode << "' " << what << " " << a << " " << p.dump();
         }
     }
 }
