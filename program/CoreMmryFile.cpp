@@ -250,14 +250,20 @@ int slotOf(double value) {
     return int(value);
 }
 
+// The setup reader's exchange sort, as designed, so entries of equal
+// SEQUENCE keep the order they have always been placed in.
+template <class T, class Key> void exchangeSort(std::vector<T>& entries, Key key) {
+    for (std::size_t a = 0; a < entries.size(); ++a)
+        for (std::size_t b = a; b < entries.size(); ++b)
+            if (key(entries[b]) < key(entries[a])) std::swap(entries[a], entries[b]);
+}
+
 // Where the setup reader puts the entry at index which among entries of
 // these SEQUENCE values: its rank after the reader's exchange sort.
 int sortedPlace(std::vector<int> const& sequences, std::size_t which) {
     std::vector<std::pair<int, std::size_t>> order;
     for (std::size_t k = 0; k < sequences.size(); ++k) order.emplace_back(sequences[k], k);
-    for (std::size_t a = 0; a < order.size(); ++a)
-        for (std::size_t b = a; b < order.size(); ++b)
-            if (order[b].first < order[a].first) std::swap(order[a], order[b]);
+    exchangeSort(order, [](std::pair<int, std::size_t> const& e) { return e.first; });
     for (std::size_t k = 0; k < order.size(); ++k)
         if (order[k].second == which) return int(k);
     return -1;
@@ -514,11 +520,7 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
                            program->getli(DataXml_::sCtagsequen),
                            program->getlb(DataXml_::sCtagload__)});
     }
-    // The exchange sort as designed, so entries of equal SEQUENCE keep the
-    // order they have always been placed in.
-    for (std::size_t a = 0; a < entries.size(); ++a)
-        for (std::size_t b = a; b < entries.size(); ++b)
-            if (entries[b].sequence < entries[a].sequence) std::swap(entries[a], entries[b]);
+    exchangeSort(entries, [](Entry const& e) { return e.sequence; });
 
     int const count = int(entries.size());
     for (int k = 0; k < count; ++k) {
