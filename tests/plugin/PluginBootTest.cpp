@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
@@ -127,7 +128,9 @@ TEST(PluginBootTest, AHostWritingBackWhatItReadChangesNothing) {
     b.dispt(V::opSetChunk, 0, size, chunk);
     e->setParameter(e, 9, told);
     CH y;
-    for (int k = 0; k < 500 && e->getParameter(e, 9) != 0.5f; ++k)
+    // Bounded by time, not calls: a slow build may still be booting b.
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (e->getParameter(e, 9) != 0.5f && std::chrono::steady_clock::now() < until)
         b.rendr(CH(2, std::vector<double>(512)), y, true);
     EXPECT_EQ(b.lastAutomated(), 9);
     EXPECT_EQ(b.lastValue(), 0.5f);
