@@ -51,18 +51,3 @@ void CoreDspc::clrms(short id) {
         delete record;
     }
 }
-
-void CoreDspc::clrbf(short id, short mark) {
-    CoreSmgd hold(lock);
-    int end = 0;
-    while (end < records.count &&
-           static_cast<MESSAGELOC*>(records[unsigned(end)])->id != std::uint16_t(mark))
-        ++end;
-    if (end == records.count) return;
-    for (int i = end - 1; i >= 0; --i) {
-        MESSAGELOC* record = static_cast<MESSAGELOC*>(records[unsigned(i)]);
-        if (record->id != std::uint16_t(id)) continue;
-        records.Delete(i);
-        delete record;
-    }
-}

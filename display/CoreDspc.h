@@ -3,7 +3,7 @@
 // display as 20-byte records (click, key, bypass, wheel, program chosen).
 // Contract: writers are whatever thread calls the plug-in's property setter
 // (the editor's UI thread) through `addms`; the reader is the control thread,
-// inside the display lock, through `getms`, `getbf`, `clrms` and `clrbf`.
+// inside the display lock, through `getms`, `getbf` and `clrms`.
 // Unbounded: every record is kept until a reader takes or clears it. Oldest
 // first per id. Each call holds the mailbox's own lock for its whole length
 // and no longer, so a record posted between a reader's `getms` and `clrms`
@@ -50,9 +50,6 @@ public:
     bool getms(short id, MESSAGELOC* out);
     // Frees every record of that id; other records keep their order.
     void clrms(short id);
-    // Frees the records of id queued before the oldest record of mark; none
-    // when no record of mark is queued.
-    void clrbf(short id, short mark);
     // getms for a record of id queued before every record of mark: false
     // when the oldest of id comes after one of mark.
     bool getbf(short id, short mark, MESSAGELOC* out);
