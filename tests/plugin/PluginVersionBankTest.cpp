@@ -12,7 +12,6 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <sys/file.h>
 #include <sys/syscall.h>
@@ -33,8 +32,6 @@ using Rows = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 constexpr double kWait = 60.0; // s; boots and loads under the sanitizers
 Rows const kSaved{"Saving", "Saving"};
-char const* const kNotInBank = "VERSION SAVED, NOT IN BANK";
-std::string const kDemo = "Demo Init|Demo Room|Demo Saturator|Demo Sweep|";
 
 struct Rig : PluginRig {
     Rig() { settings({{"GUIRATE", "5000"}, kDiagnosed, {"DL", "1"}}); } // level-1 lines logged
@@ -51,37 +48,14 @@ std::string names(CorePeer& p) {
     return all;
 }
 
-double since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The demo bank, booting the room, its entries' SEQUENCE first + k * step,
-// then pads entries naming files that are not there (failed entries keep
-// their places).
-void numberBank(Rig const& rig, int first, int step, int pads) {
-    std::string text = "<SETUP>";
-    for (int k = 0; k < CoreDemo::iCprograms + pads; ++k) {
-        bool const demo = k < CoreDemo::iCprograms;
-        text += "<PROGRAM><SEQUENCE>" + std::to_string(demo ? first + k * step : k) +
-                "</SEQUENCE><FILENAME>" +
-                (demo ? CoreDemo::sCprogramfiles[k] : "PAD" + std::to_string(k) + ".XML") +
-                "</FILENAME>" + (k == CoreDemo::iCroom ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
-    }
-    writeBytes(rig.bank, text + "</SETUP>\n");
-}
-
-// From program mode, the memory page's SAVEAS of the version a rename
-// proposes, under name unless it is empty.
-void saveAs(CorePeer& p, std::string const& name) {
+// From program mode, the memory page's SAVEAS of the version a rename proposes.
+void saveAs(CorePeer& p) {
     ASSERT_TRUE(CorePeer::until([&] { return p.titled("  ProgMode"); }, kWait)) << p.dump();
     p.post(0, 52, 3);
     ASSERT_TRUE(CorePeer::until([&] { return p.titled("  EditMode: Memory"); }, kWait));
     p.post(0, 8, 5);
     for (char k : std::string("X\r")) p.post(1, k);
     ASSERT_TRUE(CorePeer::until([&] { return p.row(9).rfind("NEW:", 0) == 0; }, kWait));
-    if (!name.empty()) p.post(0, 10, 9);
-    for (char k : name.empty() ? "" : name + "\r") p.post(1, k);
-    ASSERT_TRUE(CorePeer::until([&] { return p.row(9).find(name) != name.npos; }, kWait));
     p.post(0, 52, 9);
 }
 
@@ -90,17 +64,17 @@ void saveAs(CorePeer& p, std::string const& name) {
 // done.
 void refuseNames(Rig const& rig, CorePeer& a) {
     struct Name {
-        std::string step;  // VERSIONING, SAVEAS, READSETUP (of LIBRARY) or 87 (a bus write)
-        std::string value; // its name
-        std::string lines; // its lines, each ended by '|'; for 87 "1|" taken, "0|" refused
-        char const* line;  // the level-0 line it logs ("" none, null not looked at)
+        // VERSIONING, SAVEAS, READSETUP (of LIBRARY) or 87 (a bus write); its name;
+        // its lines, each ended by '|' (for 87 "1|" taken, "0|" refused); the
+        // level-0 line it logs ("" none).
+        std::string step, value, lines, line;
     } const rows[] = {
         {"VERSIONING", std::string(227, 'W'), "Saving|SAVE FAILED|",
          "version name (VERSIONINGNAME): file name refused"},
         {"VERSIONING", "../x", "Saving|SAVE FAILED|", "file name refused: \"../x\""},
         {"READSETUP", "../x.xml", "Cleared|LOAD FAILED ../x.xml|Loaded Demo Room|",
          "batch LIBRARY (bank file): file name refused"},
-        {"READSETUP", "NONE.XML", "Cleared|LOAD FAILED NONE.XML|Loaded Demo Room|", nullptr},
+        {"READSETUP", "NONE.XML", "Cleared|LOAD FAILED NONE.XML|Loaded Demo Room|", "NONE.XML"},
         {"READSETUP", CoreDemo::sCsetup, "Cleared|Loaded DEMO.XML|Loaded Demo Room|", ""},
         {"87", std::string(227, 'N'), "0|", "bean 87 (program file name): file name refused"},
         {"87", "../x.xml", "0|", "file name refused: \"../x.xml\""},
@@ -111,29 +85,28 @@ void refuseNames(Rig const& rig, CorePeer& a) {
     for (Name const& r : rows) {
         SCOPED_TRACE(r.step + " " + r.value);
         auto const files = std::distance(fs::directory_iterator(rig.programs), {});
-        std::string const file = textOf(a, 87, slotOf(a)),
-                          says = r.lines.substr(0, r.lines.find('|'));
+        std::string const file = textOf(a, 87, slotOf(a));
         fs::remove(rig.log);
-        Rows got;
+        Rows got{r.lines.substr(0, r.lines.find('|'))}; // what the page shows after SAVEAS
         if (r.step == "VERSIONING") got = version(a, r.value);
         if (r.step == "READSETUP")
             got = posted(a, "READSETUP",
                          {{"BANKCLEARED", "Cleared"}, {"BANK", "1"}, {"LIBRARY", r.value}});
         if (r.step == "87") got = {writeText(a, 87, r.value) ? "1" : "0"};
-        if (r.step == "SAVEAS") saveAs(a, "");
-        if (r.step == "SAVEAS" &&
-            CorePeer::until([&] { return a.dump().find(says) != says.npos; }, kWait))
-            got = {says};
+        if (r.step == "SAVEAS") saveAs(a);
+        auto const shown = [&] { return a.dump().find(got[0]) != std::string::npos; };
+        if (r.step == "SAVEAS" && !CorePeer::until(shown, kWait)) got = {a.dump()};
         std::string said;
         for (std::string const& l : got) said += l + "|";
-        EXPECT_EQ(said, r.lines) << a.dump();
+        EXPECT_EQ(said, r.lines);
         // Taken, the location's file is the name with its extension; refused, it stays.
         EXPECT_TRUE(r.step != "87" ||
                     textOf(a, 87, slotOf(a)) == (said == "1|" ? r.value + ".xml" : file));
         std::string const logged = readBytes(rig.log);
         std::size_t const at = logged.find("***ERROR***>");
-        bool const logs = at != logged.npos && logged.find(r.line ? r.line : "", at) != logged.npos;
-        EXPECT_TRUE(r.line == nullptr || logs == (*r.line != 0)) << logged;
+        EXPECT_EQ(logged.find(r.line.empty() ? "***ERROR***>" : r.line, at) != logged.npos,
+                  !r.line.empty())
+            << logged;
         EXPECT_EQ(std::distance(fs::directory_iterator(rig.programs), {}), files);
     }
 }
@@ -143,33 +116,42 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
     std::string const saturator = readBytes(rig.programs + "SATURATOR.XML");
     struct Place {
         char const* what;
-        int first, step, pads; // the bank numberBank writes
+        // The demo entries' SEQUENCE values first + k * step, then pads entries
+        // naming files that are not there (failed, they keep their places); the
+        // version's slot in the session, and after a restart (-1 not in the bank).
+        int first, step, pads, slot, boot;
         char before; // slot 2 'd'eleted, 3 'm'oved to 4, the room 'c'hunked at 150, the bank 'h'eld
-        int slot, boot; // the version's slot in the session, after a restart (-1 not in the bank)
-        int sequence;   // its entry's SEQUENCE
     } const places[] = {
-        {"demo, slot 2 deleted", 0, 1, 0, 'd', 4, 4, 4},
-        {"numbered 10 to 40", 10, 10, 0, ' ', 4, 4, 41},
-        {"every SEQUENCE 0", 0, 0, 0, ' ', 4, 4, 1},
-        {"slot 4 taken in the session", 0, 1, 0, 'm', 5, 4, 4},
-        {"a bank of 100", 0, 1, 96, ' ', 100, -1, 0},
-        {"a source at 150", 0, 1, 0, 'c', 151, -1, 0},
-        {"the bank's lock held", 0, 1, 0, 'h', 4, -1, 0},
-        {"another account's lock file", 0, 1, 0, ' ', 4, 4, 4}, // read-only here, yet locked
+        {"demo, slot 2 deleted", 0, 1, 0, 4, 4, 'd'},
+        {"numbered 10 to 40", 10, 10, 0, 4, 4, ' '},
+        {"every SEQUENCE 0", 0, 0, 0, 4, 4, ' '},
+        {"slot 4 taken in the session", 0, 1, 0, 5, 4, 'm'},
+        {"a bank of 100", 0, 1, 96, 100, -1, ' '},
+        {"a source at 150", 0, 1, 0, 151, -1, 'c'},
+        {"the bank's lock held", 0, 1, 0, 4, -1, 'h'},
+        {"another account's lock file", 0, 1, 0, 4, 4, ' '}, // read-only here, yet locked
     };
     for (Place const& r : places) {
         SCOPED_TRACE(r.what);
-        // 226 bytes: with the extension, the most a file name may have.
-        std::string const name = std::string(225, 'V') + char('0' + (&r - places)),
+        // The first one's name has 226 bytes: with the extension, the most a file name may have.
+        std::string const name = &r == places ? std::string(226, 'V')
+                                              : "V" + std::to_string(&r - places),
                           file = name + ".xml", lock = rig.bank + ".lock";
         bool const joins = r.boot >= 0, other = &r == std::end(places) - 1;
         if (other && ::geteuid() != 0) break; // another account's file needs the super-user
         writeBytes(rig.programs + "SATURATOR.XML", saturator);
-        numberBank(rig, r.first, r.step, r.pads);
-        std::string const bank = readBytes(rig.bank);
+        // The demo bank, booting the room, numbered as the row says.
+        std::string bank = "<SETUP>";
+        for (int k = 0; k < CoreDemo::iCprograms + r.pads; ++k) {
+            bool const demo = k < CoreDemo::iCprograms;
+            bank += "<PROGRAM><SEQUENCE>" + std::to_string(demo ? r.first + k * r.step : k) +
+                    "</SEQUENCE><FILENAME>" +
+                    (demo ? CoreDemo::sCprogramfiles[k] : "PAD" + std::to_string(k) + ".XML") +
+                    "</FILENAME>" + (k == CoreDemo::iCroom ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
+        }
+        writeBytes(rig.bank, bank += "</SETUP>\n");
         fs::remove(rig.log);
-        if (other) { // nobody owns the installation, but for the lock file
-            writeBytes(lock, "");
+        if (other) { // nobody owns the installation, but for the lock file earlier rows made
             for (auto const& e : fs::recursive_directory_iterator(rig.folder()))
                 ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0);
             ASSERT_EQ(::chown(rig.folder().c_str(), 65534, 65534) | ::chown(lock.c_str(), 1, 1) |
@@ -180,34 +162,36 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         int const holder =
             r.before == 'h' ? ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC) : -1;
         ASSERT_TRUE(holder < 0 || ::flock(holder, LOCK_EX) == 0);
+        Clock::time_point closed;
         // Nobody runs the instance and every thread it starts: the raw calls
         // change this thread's credentials only.
         std::thread([&] {
             ASSERT_FALSE(other && (::syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
                                    ::syscall(SYS_setresuid, 65534, 65534, 65534) != 0));
-            auto a = std::make_unique<CorePeer>(rig.path());
-            ASSERT_TRUE(ready(*a)) << a->dump();
-            if (r.before == 'd') posted(*a, "DELETEMEMORYLOC", {{"PROG", "2"}});
+            CorePeer a(rig.path());
+            ASSERT_TRUE(ready(a)) << a.dump();
+            if (r.before == 'd') posted(a, "DELETEMEMORYLOC", {{"PROG", "2"}});
             if (r.before == 'm')
-                posted(*a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
-            ASSERT_TRUE(r.before != 'c' || restoreAt(*a, rig.programs, 150));
+                posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
+            ASSERT_TRUE(r.before != 'c' || restoreAt(a, rig.programs, 150));
             Clock::time_point const posted = Clock::now();
-            EXPECT_EQ(version(*a, name), kSaved);
-            EXPECT_TRUE(holder < 0 || since(posted) < 6.0); // the lock is tried for 5 s
-            EXPECT_EQ(slotOf(*a), r.slot);
-            EXPECT_EQ(textOf(*a, 262), joins ? "" : kNotInBank);
-            EXPECT_EQ(names(*a), r.before == 'd'   ? "Demo Init|Demo Room|0|Demo Sweep|"
-                                 : r.before == 'm' ? "Demo Init|Demo Room|Demo Saturator|0|"
-                                                   : kDemo);
+            EXPECT_EQ(version(a, name), kSaved);
+            // The lock is tried for 5 s.
+            EXPECT_TRUE(holder < 0 || Clock::now() - posted < std::chrono::seconds(6));
+            EXPECT_EQ(slotOf(a), r.slot);
+            EXPECT_EQ(textOf(a, 262), joins ? "" : "VERSION SAVED, NOT IN BANK");
+            EXPECT_EQ(names(a), r.before == 'd' ? "Demo Init|Demo Room|0|Demo Sweep|"
+                                : r.before == 'm'
+                                    ? "Demo Init|Demo Room|Demo Saturator|0|"
+                                    : "Demo Init|Demo Room|Demo Saturator|Demo Sweep|");
             EXPECT_TRUE(fs::exists(rig.programs + file));
-            if (&r == places) refuseNames(rig, *a);
+            if (&r == places) refuseNames(rig, a);
             // A close begun while a second version waits for the lock does not wait it out.
-            if (holder >= 0) saveAs(*a, "HELD");
+            if (holder >= 0) saveAs(a);
             std::this_thread::sleep_for(std::chrono::seconds(holder >= 0));
-            Clock::time_point const closed = Clock::now();
-            a.reset();
-            EXPECT_TRUE(holder < 0 || since(closed) < 6.0);
+            closed = Clock::now();
         }).join();
+        EXPECT_TRUE(holder < 0 || Clock::now() - closed < std::chrono::seconds(6));
         ::close(holder);
         std::string const log = readBytes(rig.log);
         EXPECT_EQ(log.find("stayed locked", log.find("***ERROR***> not saved: ")) != log.npos,
@@ -216,9 +200,9 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         EXPECT_EQ(log.find("in this session and at slot " + std::to_string(r.boot) +
                            " after a restart") != log.npos,
                   joins && r.boot != r.slot);
-        EXPECT_EQ(
-            entries(readBytes(rig.bank)),
-            entries(bank, joins ? Rows{std::to_string(r.sequence) + "|" + file + "|"} : Rows{}));
+        // A joining version's entry comes last, its SEQUENCE one more than the largest.
+        Rows const entry{std::to_string(r.first + 3 * r.step + 1) + "|" + file + "|"};
+        EXPECT_EQ(entries(readBytes(rig.bank)), entries(bank, joins ? entry : Rows{}));
         EXPECT_EQ(readBytes(rig.bank) == bank, !joins);
         // After a restart, with the saturator cut short: its slot failed, a
         // load of it still falls back to Init, and the version is where the
@@ -243,9 +227,8 @@ TEST(PluginVersionBankTest, TwoProcessesAddingVersionsAtOnceAllGetIn) {
         CorePeer p(rig.path());
         bool all = ready(p);
         writeBytes(rig.folder() + side, "");
-        all = CorePeer::until(
-                  [&] { return fs::exists(rig.folder() + "A") && fs::exists(rig.folder() + "B"); },
-                  kWait) &&
+        std::string const f = rig.folder();
+        all = CorePeer::until([&] { return fs::exists(f + "A") && fs::exists(f + "B"); }, kWait) &&
               all;
         for (int k = 0; k < kRounds; ++k)
             all = version(p, side + std::to_string(k)) == kSaved && textOf(p, 262).empty() && all;
@@ -263,15 +246,13 @@ TEST(PluginVersionBankTest, TwoProcessesAddingVersionsAtOnceAllGetIn) {
         want.push_back(std::string(1, "AB"[k % 2]) + std::to_string(k / 2) + ".xml|");
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t k = 0; k < got.size(); ++k) {
-        EXPECT_EQ(got[k].substr(0, got[k].find('|')), std::to_string(k)); // none shared
+        // SEQUENCE k: none shared, and the bank reader keeps the file's order.
+        EXPECT_EQ(got[k].substr(0, got[k].find('|')), std::to_string(k));
         if (k >= demo.size()) got[k].erase(0, got[k].find('|') + 1);
     }
-    std::sort(got.begin() + long(demo.size()), got.end());
-    std::sort(want.begin() + long(demo.size()), want.end());
-    EXPECT_EQ(got, want);
-    CorePeer c(rig.path());
-    ASSERT_TRUE(ready(c)) << c.dump();
-    EXPECT_EQ(names(c), kDemo);
+    auto const added = got.begin() + long(demo.size());
+    EXPECT_TRUE(std::equal(got.begin(), added, want.begin()) &&
+                std::is_permutation(added, got.end(), want.begin() + long(demo.size())));
 }
 
 } // namespace
