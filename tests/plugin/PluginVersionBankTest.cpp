@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
@@ -31,7 +32,6 @@ namespace fs = std::filesystem;
 using Rows = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 constexpr double kWait = 60.0; // s; boots and loads under the sanitizers
-Rows const kSaved{"Saving", "Saving"};
 
 struct Rig : PluginRig {
     Rig() { settings({{"GUIRATE", "5000"}, kDiagnosed, {"DL", "1"}}); } // level-1 lines logged
@@ -63,12 +63,10 @@ void saveAs(CorePeer& p) {
 // refused with their line and write nothing; a refused step never answers as
 // done.
 void refuseNames(Rig const& rig, CorePeer& a) {
-    struct Name {
-        // VERSIONING, SAVEAS, READSETUP (of LIBRARY) or 87 (a bus write); its name;
-        // its lines, each ended by '|' (for 87 "1|" taken, "0|" refused); the
-        // level-0 line it logs ("" none).
-        std::string step, value, lines, line;
-    } const rows[] = {
+    // VERSIONING, SAVEAS, READSETUP (of LIBRARY) or 87 (a bus write); its name; its
+    // lines, each ended by '|' (for 87 "1|" taken, "0|" refused); the level-0
+    // line it logs ("" none).
+    std::array<std::string, 4> const rows[] = {
         {"VERSIONING", std::string(227, 'W'), "Saving|SAVE FAILED|",
          "version name (VERSIONINGNAME): file name refused"},
         {"VERSIONING", "../x", "Saving|SAVE FAILED|", "file name refused: \"../x\""},
@@ -82,30 +80,29 @@ void refuseNames(Rig const& rig, CorePeer& a) {
         // The program's file has 230 bytes now: no room for the "_01" proposed.
         {"SAVEAS", "", "VERSION NOT SAVED: NAME NOT USABLE|", "memory page: version name refused"},
     };
-    for (Name const& r : rows) {
-        SCOPED_TRACE(r.step + " " + r.value);
+    for (auto const& [step, value, lines, line] : rows) {
+        SCOPED_TRACE(step + " " + value);
         auto const files = std::distance(fs::directory_iterator(rig.programs), {});
         std::string const file = textOf(a, 87, slotOf(a));
         fs::remove(rig.log);
-        Rows got{r.lines.substr(0, r.lines.find('|'))}; // what the page shows after SAVEAS
-        if (r.step == "VERSIONING") got = version(a, r.value);
-        if (r.step == "READSETUP")
+        Rows got{lines.substr(0, lines.find('|'))}; // what the page shows after SAVEAS
+        if (step == "VERSIONING") got = version(a, value);
+        if (step == "READSETUP")
             got = posted(a, "READSETUP",
-                         {{"BANKCLEARED", "Cleared"}, {"BANK", "1"}, {"LIBRARY", r.value}});
-        if (r.step == "87") got = {writeText(a, 87, r.value) ? "1" : "0"};
-        if (r.step == "SAVEAS") saveAs(a);
+                         {{"BANKCLEARED", "Cleared"}, {"BANK", "1"}, {"LIBRARY", value}});
+        if (step == "87") got = {writeText(a, 87, value) ? "1" : "0"};
+        if (step == "SAVEAS") saveAs(a);
         auto const shown = [&] { return a.dump().find(got[0]) != std::string::npos; };
-        if (r.step == "SAVEAS" && !CorePeer::until(shown, kWait)) got = {a.dump()};
+        if (step == "SAVEAS" && !CorePeer::until(shown, kWait)) got = {a.dump()};
         std::string said;
         for (std::string const& l : got) said += l + "|";
-        EXPECT_EQ(said, r.lines);
+        EXPECT_EQ(said, lines);
         // Taken, the location's file is the name with its extension; refused, it stays.
-        EXPECT_TRUE(r.step != "87" ||
-                    textOf(a, 87, slotOf(a)) == (said == "1|" ? r.value + ".xml" : file));
-        std::string const logged = readBytes(rig.log);
-        std::size_t const at = logged.find("***ERROR***>");
-        EXPECT_EQ(logged.find(r.line.empty() ? "***ERROR***>" : r.line, at) != logged.npos,
-                  !r.line.empty())
+        EXPECT_TRUE(step != "87" ||
+                    textOf(a, 87, slotOf(a)) == (said == "1|" ? value + ".xml" : file));
+        std::string const logged = readBytes(rig.log), error = "***ERROR***>";
+        EXPECT_EQ(logged.find(line.empty() ? error : line, logged.find(error)) != logged.npos,
+                  !line.empty())
             << logged;
         EXPECT_EQ(std::distance(fs::directory_iterator(rig.programs), {}), files);
     }
@@ -115,21 +112,23 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
     Rig rig;
     std::string const saturator = readBytes(rig.programs + "SATURATOR.XML");
     struct Place {
-        char const* what;
         // The demo entries' SEQUENCE values first + k * step, then pads entries
         // naming files that are not there (failed, they keep their places); the
-        // version's slot in the session, and after a restart (-1 not in the bank).
-        int first, step, pads, slot, boot;
-        char before; // slot 2 'd'eleted, 3 'm'oved to 4, the room 'c'hunked at 150, the bank 'h'eld
+        // version's slot in the session, and after a restart (-1 not in the bank);
+        // first slot 2 'd'eleted, 3 'm'oved to 4, the room 'c'hunked at 150, or the
+        // bank's lock 'h'eld; slots 0-3 in the session after the version.
+        std::string what;
+        int first, step, pads, slot, boot, before = 0;
+        std::string session = "Demo Init|Demo Room|Demo Saturator|Demo Sweep|";
     } const places[] = {
-        {"demo, slot 2 deleted", 0, 1, 0, 4, 4, 'd'},
-        {"numbered 10 to 40", 10, 10, 0, 4, 4, ' '},
-        {"every SEQUENCE 0", 0, 0, 0, 4, 4, ' '},
-        {"slot 4 taken in the session", 0, 1, 0, 5, 4, 'm'},
-        {"a bank of 100", 0, 1, 96, 100, -1, ' '},
+        {"demo, slot 2 deleted", 0, 1, 0, 4, 4, 'd', "Demo Init|Demo Room|0|Demo Sweep|"},
+        {"numbered 10 to 40", 10, 10, 0, 4, 4},
+        {"every SEQUENCE 0", 0, 0, 0, 4, 4},
+        {"slot 4 taken", 0, 1, 0, 5, 4, 'm', "Demo Init|Demo Room|Demo Saturator|0|"},
+        {"a bank of 100", 0, 1, 96, 100, -1},
         {"a source at 150", 0, 1, 0, 151, -1, 'c'},
         {"the bank's lock held", 0, 1, 0, 4, -1, 'h'},
-        {"another account's lock file", 0, 1, 0, 4, 4, ' '}, // read-only here, yet locked
+        {"another account's lock file", 0, 1, 0, 4, 4}, // read-only here, yet locked
     };
     for (Place const& r : places) {
         SCOPED_TRACE(r.what);
@@ -140,27 +139,26 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         bool const joins = r.boot >= 0, other = &r == std::end(places) - 1;
         if (other && ::geteuid() != 0) break; // another account's file needs the super-user
         writeBytes(rig.programs + "SATURATOR.XML", saturator);
-        // The demo bank, booting the room, numbered as the row says.
+        // The demo bank, booting the room, numbered as the row says; pads go on numbering.
         std::string bank = "<SETUP>";
-        for (int k = 0; k < CoreDemo::iCprograms + r.pads; ++k) {
-            bool const demo = k < CoreDemo::iCprograms;
-            bank += "<PROGRAM><SEQUENCE>" + std::to_string(demo ? r.first + k * r.step : k) +
+        for (int k = 0; k < CoreDemo::iCprograms + r.pads; ++k)
+            bank += "<PROGRAM><SEQUENCE>" + std::to_string(r.first + k * r.step) +
                     "</SEQUENCE><FILENAME>" +
-                    (demo ? CoreDemo::sCprogramfiles[k] : "PAD" + std::to_string(k) + ".XML") +
+                    (k < CoreDemo::iCprograms ? CoreDemo::sCprogramfiles[k]
+                                              : "PAD" + std::to_string(k) + ".XML") +
                     "</FILENAME>" + (k == CoreDemo::iCroom ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
-        }
         writeBytes(rig.bank, bank += "</SETUP>\n");
         fs::remove(rig.log);
-        if (other) { // nobody owns the installation, but for the lock file earlier rows made
-            for (auto const& e : fs::recursive_directory_iterator(rig.folder()))
-                ASSERT_EQ(::lchown(e.path().c_str(), 65534, 65534), 0);
-            ASSERT_EQ(::chown(rig.folder().c_str(), 65534, 65534) | ::chown(lock.c_str(), 1, 1) |
-                          ::chmod(lock.c_str(), 0644),
-                      0);
-        }
-        // Held past the wait by the test, through its own open of the lock file.
-        int const holder =
-            r.before == 'h' ? ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC) : -1;
+        // For the other account, nobody owns the installation but for the lock
+        // file earlier rows made, which is another account's, 0644.
+        for (auto const& e : fs::recursive_directory_iterator(rig.folder()))
+            ASSERT_TRUE(!other ||
+                        ::lchown(e.path().c_str(), e.path() == lock ? 1 : 65534, 65534) == 0);
+        ASSERT_TRUE(!other || (::chown(rig.folder().c_str(), 65534, 65534) |
+                               ::chmod(lock.c_str(), 0644)) == 0);
+        // Held past the wait by the test, through its own open of the lock file
+        // earlier rows made.
+        int const holder = r.before == 'h' ? ::open(lock.c_str(), O_RDWR | O_CLOEXEC) : -1;
         ASSERT_TRUE(holder < 0 || ::flock(holder, LOCK_EX) == 0);
         Clock::time_point closed;
         // Nobody runs the instance and every thread it starts: the raw calls
@@ -175,15 +173,12 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
                 posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
             ASSERT_TRUE(r.before != 'c' || restoreAt(a, rig.programs, 150));
             Clock::time_point const posted = Clock::now();
-            EXPECT_EQ(version(a, name), kSaved);
+            EXPECT_EQ(version(a, name), (Rows{"Saving", "Saving"}));
             // The lock is tried for 5 s.
             EXPECT_TRUE(holder < 0 || Clock::now() - posted < std::chrono::seconds(6));
             EXPECT_EQ(slotOf(a), r.slot);
             EXPECT_EQ(textOf(a, 262), joins ? "" : "VERSION SAVED, NOT IN BANK");
-            EXPECT_EQ(names(a), r.before == 'd' ? "Demo Init|Demo Room|0|Demo Sweep|"
-                                : r.before == 'm'
-                                    ? "Demo Init|Demo Room|Demo Saturator|0|"
-                                    : "Demo Init|Demo Room|Demo Saturator|Demo Sweep|");
+            EXPECT_EQ(names(a), r.session);
             EXPECT_TRUE(fs::exists(rig.programs + file));
             if (&r == places) refuseNames(rig, a);
             // A close begun while a second version waits for the lock does not wait it out.
@@ -197,8 +192,7 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         EXPECT_EQ(log.find("stayed locked", log.find("***ERROR***> not saved: ")) != log.npos,
                   holder >= 0);
         // Where the session's slot is not the next boot's, the log says so.
-        EXPECT_EQ(log.find("in this session and at slot " + std::to_string(r.boot) +
-                           " after a restart") != log.npos,
+        EXPECT_EQ(log.find("at slot " + std::to_string(r.boot) + " after a restart") != log.npos,
                   joins && r.boot != r.slot);
         // A joining version's entry comes last, its SEQUENCE one more than the largest.
         Rows const entry{std::to_string(r.first + 3 * r.step + 1) + "|" + file + "|"};
@@ -225,17 +219,17 @@ TEST(PluginVersionBankTest, TwoProcessesAddingVersionsAtOnceAllGetIn) {
     Rows const demo = entries(readBytes(rig.bank));
     auto run = [&](char side) { // boots, then adds its versions once both sides have booted
         CorePeer p(rig.path());
-        bool all = ready(p);
-        writeBytes(rig.folder() + side, "");
         std::string const f = rig.folder();
-        all = CorePeer::until([&] { return fs::exists(f + "A") && fs::exists(f + "B"); }, kWait) &&
-              all;
+        if (!ready(p)) return false;
+        writeBytes(f + side, "");
+        bool all =
+            CorePeer::until([&] { return fs::exists(f + "A") && fs::exists(f + "B"); }, kWait);
         for (int k = 0; k < kRounds; ++k)
-            all = version(p, side + std::to_string(k)) == kSaved && textOf(p, 262).empty() && all;
+            all = version(p, side + std::to_string(k)) == Rows{"Saving", "Saving"} &&
+                  textOf(p, 262).empty() && all;
         return all;
     };
     pid_t const child = ::fork();
-    ASSERT_GE(child, 0);
     if (child == 0) _exit(run('B') ? 0 : 1); // a process of its own, as a second host
     EXPECT_TRUE(run('A'));
     int status = 1;
@@ -250,9 +244,9 @@ TEST(PluginVersionBankTest, TwoProcessesAddingVersionsAtOnceAllGetIn) {
         EXPECT_EQ(got[k].substr(0, got[k].find('|')), std::to_string(k));
         if (k >= demo.size()) got[k].erase(0, got[k].find('|') + 1);
     }
-    auto const added = got.begin() + long(demo.size());
-    EXPECT_TRUE(std::equal(got.begin(), added, want.begin()) &&
-                std::is_permutation(added, got.end(), want.begin() + long(demo.size())));
+    EXPECT_TRUE(std::equal(demo.begin(), demo.end(), got.begin()) &&
+                std::is_permutation(got.begin() + long(demo.size()), got.end(),
+                                    want.begin() + long(demo.size())));
 }
 
 } // namespace
