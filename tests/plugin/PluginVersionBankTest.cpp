@@ -172,10 +172,10 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
             if (r.before == 'm')
                 posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
             ASSERT_TRUE(r.before != 'c' || restoreAt(a, rig.programs, 150));
-            Clock::time_point const posted = Clock::now();
+            Clock::time_point const saving = Clock::now();
             EXPECT_EQ(version(a, name), (Rows{"Saving", "Saving"}));
             // The lock is tried for 5 s.
-            EXPECT_TRUE(holder < 0 || Clock::now() - posted < std::chrono::seconds(6));
+            EXPECT_TRUE(holder < 0 || Clock::now() - saving < std::chrono::seconds(6));
             EXPECT_EQ(slotOf(a), r.slot);
             EXPECT_EQ(textOf(a, 262), joins ? "" : "VERSION SAVED, NOT IN BANK");
             EXPECT_EQ(names(a), r.session);
