@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "runtime/CoreButl.h"
@@ -59,6 +60,76 @@ std::vector<std::string> chain(CorePeer& p,
          b.kind != 0 && b.number == 0.0 && lines.size() < steps; b = p.bus(226, 'b'))
         lines.push_back(p.bus(226, 's').text);
     return lines;
+}
+
+std::string textOf(CorePeer& p, int id, int element) { return p.bus(id, 's', element).text; }
+int slotOf(CorePeer& p) { return int(p.bus(67, 'i').number); }
+
+bool playing(CorePeer& p, int slot, std::string const& name) {
+    return CorePeer::until(
+        [&] {
+            CorePrvt::BUSCALL const busy = p.bus(46, 'b');
+            return busy.kind != 0 && busy.number == 0.0 && slotOf(p) == slot &&
+                   textOf(p, 56) == name;
+        },
+        60.0); // s; boots and loads under the sanitizers
+}
+bool ready(CorePeer& p) { return playing(p, CoreDemo::iCroom, "Demo Room"); }
+
+std::vector<std::string> posted(CorePeer& p, char const* step,
+                                std::vector<std::pair<std::string, std::string>> vars) {
+    vars.insert(vars.begin(), {{"SAVING", "Saving"},
+                               {"MOVED", "Moved"},
+                               {"DELETED", "Deleted"},
+                               {"LOADED", "Loaded"},
+                               {"LOADING", "Loading"}});
+    vars.emplace_back("NEXTSTEP", step);
+    return chain(p, vars, 9);
+}
+std::vector<std::string> version(CorePeer& p, std::string const& name) {
+    return posted(p, "VERSIONING", {{"VERSIONINGNAME", name}});
+}
+
+std::vector<std::string> entries(std::string const& bank, std::vector<std::string> more) {
+    std::vector<std::string> out;
+    for (std::size_t at = bank.find("<PROGRAM>"); at != bank.npos;
+         at = bank.find("<PROGRAM>", at + 1)) {
+        std::string const entry = bank.substr(at, bank.find("</PROGRAM>", at) - at);
+        std::string line;
+        for (std::string tag : {"SEQUENCE", "FILENAME", "LOAD"}) {
+            std::size_t const from = entry.find("<" + tag + ">"), to = entry.find("</" + tag + ">");
+            std::string v = from < to && to != entry.npos
+                                ? entry.substr(from + tag.size() + 2, to - from - tag.size() - 2)
+                                : "";
+            v.erase(0, v.find_first_not_of(" \t\r\n"));
+            v.erase(v.find_last_not_of(" \t\r\n") + 1);
+            line += (tag == "SEQUENCE" ? "" : "|") + v;
+        }
+        out.push_back(line);
+    }
+    out.insert(out.end(), more.begin(), more.end());
+    return out;
+}
+
+bool restoreAt(CorePeer& p, std::string const& programs, int location) {
+    void* data = nullptr;
+    if (p.host().dispt(PlatVst::opGetChunk, 0, 0, &data) <= 0) return false;
+    std::string chunk = static_cast<char const*>(data);
+    std::filesystem::copy_file(programs + "ROOM.XML", programs + "CHUNKED.xml",
+                               std::filesystem::copy_options::overwrite_existing);
+    std::string const at = std::to_string(location);
+    for (auto [tag, value, first] : {std::tuple{"NAME", "Chunked", true},
+                                     {"SELECTEDPROGRAM", at.c_str(), true},
+                                     {"SEQUENCE", at.c_str(), false},
+                                     {"ORIGINALFILENAME", "CHUNKED.xml", false}}) {
+        std::string const open = std::string("<") + tag + ">";
+        std::size_t const from = (first ? chunk.find(open) : chunk.rfind(open)) + open.size();
+        chunk.replace(from, chunk.find('<', from) - from, value);
+    }
+    return p.host().dispt(PlatVst::opSetChunk, 0, std::intptr_t(chunk.size() + 1), chunk.data()) ==
+               1 &&
+           CorePeer::until([&] { return slotOf(p) == location && textOf(p, 56) == "Chunked"; },
+                           60.0);
 }
 
 CoreHost::CHANNELS playedNoise(CoreHost& h, unsigned seed) {

@@ -58,6 +58,25 @@ std::vector<std::string> chain(CorePeer& p,
                                std::vector<std::pair<std::string, std::string>> const& vars,
                                std::size_t steps = 20);
 
+// The text of property id (at element), and the slot that plays.
+std::string textOf(CorePeer& p, int id, int element = 0);
+int slotOf(CorePeer& p);
+// Booted and idle, playing name at slot; ready: the room the demo bank boots.
+bool playing(CorePeer& p, int slot, std::string const& name);
+bool ready(CorePeer& p);
+// A chain posted as the memory page posts one (its messages, then the
+// variables, step last): each step's line; version: a VERSIONING of name.
+std::vector<std::string> posted(CorePeer& p, char const* step,
+                                std::vector<std::pair<std::string, std::string>> vars);
+std::vector<std::string> version(CorePeer& p, std::string const& name);
+// A bank file's entries in order, each "SEQUENCE|FILENAME|LOAD", trimmed;
+// then more.
+std::vector<std::string> entries(std::string const& bank, std::vector<std::string> more = {});
+// The program that plays, restored by a host chunk at location as "Chunked"
+// under its own file CHUNKED.xml in programs (with its trailing '/'): that
+// file is named by no bank.
+bool restoreAt(CorePeer& p, std::string const& programs, int location);
+
 // Seeded noise through the instance (two channels of 20000 samples): its
 // output from its first sound on, 8000 samples a channel, so instances and
 // loads compare whatever their delay and ring positions.
