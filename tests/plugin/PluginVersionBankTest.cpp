@@ -206,6 +206,11 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         ASSERT_TRUE(ready(b)) << b.dump();
         EXPECT_EQ(names(b), "Demo Init|Demo Room|FAILED SATURATOR|Demo Sweep|");
         EXPECT_EQ(textOf(b, 167, joins ? r.boot : CoreDemo::iCroom), "Demo Room");
+        if (joins) { // and it loads there
+            posted(b, "READPROGRAM", {{"NEWPROGRAM", std::to_string(r.boot)}});
+            EXPECT_EQ(slotOf(b), r.boot);
+            EXPECT_EQ(textOf(b, 56), "Demo Room");
+        }
         posted(b, "READPROGRAM", {{"NEWPROGRAM", "2"}});
         EXPECT_EQ(textOf(b, 56), "Demo Init");
     }
