@@ -7,6 +7,7 @@
 // passes; nothing logs a wait that ran out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -65,13 +66,21 @@ CH play(PluginRig const& rig, int moment, bool writes, float* read, float gainou
     CoreHost h(rig.path(), CoreDemo::iCrate, 512);
     h.start();
     V::Effect* e = h.getef();
+    // A restored chunk may still be loading on the control thread, the
+    // engine's texts in between: they agree once it has.
     auto agree = [&] {
-        for (int i = 0; i < 10; ++i) {
-            char text[64] = {};
-            h.dispt(V::opGetParamDisplay, i, 0, text);
-            float const v = e->getParameter(e, i);
-            EXPECT_NEAR(std::strtod(text, nullptr), i >= 8 ? 20.0 * std::log10(2.0 * v) : v, 2e-3);
-        }
+        auto worst = [&] {
+            double most = 0.0;
+            for (int i = 0; i < 10; ++i) {
+                char text[64] = {};
+                h.dispt(V::opGetParamDisplay, i, 0, text);
+                float const v = e->getParameter(e, i);
+                double const shown = i >= 8 ? 20.0 * std::log10(2.0 * v) : v;
+                most = std::max(most, std::fabs(std::strtod(text, nullptr) - shown));
+            }
+            return most;
+        };
+        EXPECT_TRUE(CorePeer::until([&] { return worst() < 2e-3; }, 10.0)) << worst();
     };
     agree();
     for (int i = 0; i < 10; ++i) read[i] = e->getParameter(e, i);
