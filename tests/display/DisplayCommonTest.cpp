@@ -76,8 +76,7 @@ TEST(DisplayCommon, MailboxRecordsOfOneTick) {
     }
 }
 
-// The program page's row 7 after a load fell back, for reasons the plug-in's
-// cases do not reach: the file where the whole line fits, and a short reason.
+// Row 7 after a load fell back, for reasons the plug-in's own cases do not reach.
 TEST(DisplayCommon, AFailedLoadSaysWhyInAFewWords) {
     std::pair<char const*, char const*> const rows[] = {
         {"sat2.wav: not a RIFF/WAVE file", "SAT2.WAV NOT A WAV"},

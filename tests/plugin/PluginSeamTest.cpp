@@ -1373,8 +1373,7 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
     ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
     EXPECT_TRUE(shows(peer, "ON ", 10, 4) && shows(peer, "46.43", 10, 3)) << peer.dump();
-    // One block up, and the lookahead up: each kept as the page shows it, the
-    // lookahead as played (whole samples at 44.1 kHz).
+    // One block up, and the lookahead up: kept as shown, whole samples at 44.1 kHz.
     ROW const ahead{B::iClookahead, 0, kGlobal, 42, 3, "", "", "", nullptr, 0, kUp};
     ASSERT_TRUE(drag(peer, rate, kUp) && drag(peer, ahead, kUp)) << peer.dump();
     std::string lookahead;
@@ -1387,8 +1386,7 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     reload();
     EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), 92879);
     ASSERT_TRUE(reach(peer, kGlobal) && shows(peer, lookahead, 42, 3)) << peer.dump();
-    // The master's lookahead limit as SAVE keeps it, and half the block: the
-    // next instance shows both and plays the period seen, not 3 blocks.
+    // The master's limit as its SAVE keeps it; at half the block, 92.87 ms not 3 blocks.
     ROW const limit{B::iCaheadlimit, 0, kMaster, 43, 8, "", "", "", nullptr, 0, kUp};
     ASSERT_TRUE(program() && reach(peer, kMaster) && drag(peer, limit, kUp)) << peer.dump();
     std::string const kept = savedSetting(peer, "AHEADLENGTH"), figure = cells(peer, limit, 8);
