@@ -1112,8 +1112,7 @@ std::vector<SCENE> const& PluginSeamTest::scenes() {
          " 2   Seam Saturator\n 3   Demo Sweep\n 0   Demo Init\n 1   Demo Room"},
         // The sweep's program page: its modulators' rows (bar and value) and
         // the extra rows under the controls that carry them; the wheel moves
-        // nothing on the memory page nor before a row is chosen (the wheel's
-        // own test chooses rows).
+        // nothing on the memory page nor before a row is chosen (PluginWheelTest).
         {{B::iCmodbar, B::iCmodvalue, B::iCmodupdate}, false, "click 55 0;list 3;prog", 9, 0,
          "1 LFO RATE: ? 0.2000 Hz\n2 SECOND:"},
         {{B::iCcarried}, false, "", 14, 0, " LFO   SECON\n0.20   0.00"},
@@ -1305,19 +1304,16 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
         EXPECT_TRUE(CorePeer::until([&] { return readAll(file) != before; }, kWait));
         return elements(readAll(file));
     };
-    auto toRoom = [&](CorePeer& p) { // another program, then the room again, as a host changes them
+    auto reload = [&] { // another program, then the room again, as a host changes them
         for (auto [slot, name] : {std::pair{CoreDemo::iCsaturator, "Demo Saturator "},
                                   std::pair{CoreDemo::iCroom, "Demo Room "}}) {
-            int const seen = p.host().updts();
-            p.host().slot_(slot);
-            EXPECT_TRUE(p.host().wtupd(seen, kWait));
-            EXPECT_TRUE(
-                CorePeer::until([&, name = name] { return p.large(1).rfind(name, 0) == 0; }, kWait))
-                << p.large(1);
+            int const seen = peer.host().updts();
+            peer.host().slot_(slot);
+            EXPECT_TRUE(peer.host().wtupd(seen, kWait));
+            EXPECT_TRUE(CorePeer::until(
+                [&, name = name] { return peer.large(1).rfind(name, 0) == 0; }, kWait))
+                << peer.large(1);
         }
-    };
-    auto reload = [&] {
-        toRoom(peer);
         EXPECT_TRUE(program()) << peer.dump();
     };
     ROW const own{B::iCownrate, 0, kGlobal, 10, 4, "", "", "", nullptr, 0, kUp};
@@ -1364,72 +1360,46 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     reload();
     EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), master);
 
-    // Switched on, the rate dragged to its bottom, then one block up: kept as
-    // the page shows what plays, and shown and played so after a reload.
+    // Switched on, the rate dragged to its bottom: the program's own,
+    // stored as shown and played after a reload as before it.
     ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, own, kUp)) << peer.dump();
     EXPECT_TRUE(shows(peer, "ON ", 10, 4)) << peer.dump();
-    struct {
-        int way;
-        char const *shown, *stored;
-    } const drags[] = {{kBottom, "46.43", "46430"}, {kUp, "92.87", "92870"}};
-    for (auto const& d : drags) {
-        ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, rate, d.way)) << peer.dump();
-        EXPECT_TRUE(shows(peer, d.shown, 10, 3)) << peer.dump();
-        long const played = long(ask(peer, B::iCrate, 'l'));
-        EXPECT_EQ(save()["PROGRAMRATE"], d.stored);
-        reload();
-        EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), played);
-        EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
-        ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
-        EXPECT_TRUE(shows(peer, "ON ", 10, 4) && shows(peer, d.shown, 10, 3)) << peer.dump();
-    }
-    // Half the processing block: the period seen still plays (the raw drag
-    // would play three blocks, 69.66 ms).
-    ASSERT_TRUE(rig->settings({kDiagnosed,
-                               {"PROGRAMRATE", "3000"},
-                               {"MIDICTRMIX1", "7"},
-                               {"GUIRATE", "5000"},
-                               {"DSPBUFFER", "1024"}}));
+    ASSERT_TRUE(drag(peer, rate, kBottom) && shows(peer, "46.43", 10, 3)) << peer.dump();
+    EXPECT_TRUE(CorePeer::until([&] { return ask(peer, B::iCrate, 'l') != master; }, kWait));
+    long const played = long(ask(peer, B::iCrate, 'l'));
+    EXPECT_EQ(save()["PROGRAMRATE"], "46430");
+    reload();
+    EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), played);
+    EXPECT_NE(ask(peer, B::iCownrate, 'b'), 0.0);
+    ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
+    EXPECT_TRUE(shows(peer, "ON ", 10, 4) && shows(peer, "46.43", 10, 3)) << peer.dump();
+    // One block up, and the lookahead up: kept as shown, whole samples at 44.1 kHz.
+    ROW const ahead{B::iClookahead, 0, kGlobal, 42, 3, "", "", "", nullptr, 0, kUp};
+    ASSERT_TRUE(drag(peer, rate, kUp) && drag(peer, ahead, kUp)) << peer.dump();
+    std::string lookahead;
+    auto whole = [&] {
+        double const n = std::atof((lookahead = cells(peer, ahead, 8)).c_str()) * 44.1;
+        return std::abs(n - std::round(n)) < 0.05;
+    };
+    EXPECT_TRUE(CorePeer::until(whole, kWait) && shows(peer, "92.87", 10, 3)) << peer.dump();
+    EXPECT_EQ(save()["PROGRAMRATE"], "92870");
+    reload();
+    EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), 92879);
+    ASSERT_TRUE(reach(peer, kGlobal) && shows(peer, lookahead, 42, 3)) << peer.dump();
+    // The master's limit as its SAVE keeps it; at half the block, 92.87 ms not 3 blocks.
+    ROW const limit{B::iCaheadlimit, 0, kMaster, 43, 8, "", "", "", nullptr, 0, kUp};
+    ASSERT_TRUE(program() && reach(peer, kMaster) && drag(peer, limit, kUp)) << peer.dump();
+    std::string const kept = savedSetting(peer, "AHEADLENGTH"), figure = cells(peer, limit, 8);
+    EXPECT_NEAR(std::atof(figure.c_str()) * 1000, std::atof(kept.c_str()), 50) << figure;
+    ASSERT_TRUE(rig->settings({kDiagnosed, {"DSPBUFFER", "1024"}, {"AHEADLENGTH", kept}}));
     {
         CorePeer next(rig->path());
         ASSERT_TRUE(page(next, kProg)) << next.dump();
-        toRoom(next);
-        ASSERT_TRUE(reach(next, kGlobal)) << next.dump();
-        EXPECT_TRUE(shows(next, "92.87", 10, 3)) << next.dump();
+        next.host().slot_(CoreDemo::iCroom);
+        ASSERT_TRUE(shows(next, "  1  ", 16, 2) && reach(next, kMaster)) << next.dump();
+        EXPECT_EQ(cells(next, limit, 8), figure) << next.dump();
+        ASSERT_TRUE(reach(next, kGlobal) && shows(next, "92.87", 10, 3)) << next.dump();
         EXPECT_EQ(long(ask(next, B::iCrate, 'l')), 92879);
-    }
-
-    // Both lookahead fields show what the engine took, so a reload shows the
-    // same digits: the global page's after the program's SAVE, the master
-    // page's in the next instance after the master's SAVE.
-    ROW const aheads[] = {{B::iClookahead, 0, kGlobal, 42, 3, "", "", "", nullptr, 0, kUp},
-                          {B::iCaheadlimit, 0, kMaster, 43, 8, "", "", "", nullptr, 0, kUp}};
-    for (ROW const& r : aheads) {
-        ASSERT_TRUE(program() && reach(peer, r.page)) << peer.dump();
-        for (int step = 0; step < 3; ++step) ASSERT_TRUE(drag(peer, r, kUp)) << peer.dump();
-        // What the engine took: whole samples at 44.1 kHz (the global field's
-        // microseconds), or the master's figure at the field's one decimal.
-        auto took = [&](std::string const& text) {
-            double const ms = std::atof(text.c_str());
-            if (r.page == kGlobal) return std::abs(ms * 44.1 - std::round(ms * 44.1)) < 0.05;
-            char figure[32];
-            std::snprintf(figure, sizeof figure, "%.1f", ask(peer, r.id, 'd') / 1000);
-            return text.rfind(figure, 0) == 0;
-        };
-        std::string shown;
-        EXPECT_TRUE(CorePeer::until([&] { return took(shown = cells(peer, r, 8)); }, kWait))
-            << shown;
-        if (r.page == kGlobal) {
-            save();
-            reload();
-            ASSERT_TRUE(reach(peer, kGlobal)) << peer.dump();
-            EXPECT_EQ(cells(peer, r, 8), shown) << peer.dump();
-            continue;
-        }
-        savedSetting(peer, "AHEADLENGTH");
-        CorePeer next(rig->path());
-        ASSERT_TRUE(page(next, kProg) && reach(next, kMaster)) << next.dump();
-        EXPECT_EQ(cells(next, r, 8), shown) << next.dump();
     }
 
     // The MIDI page's controller: a sign, a comma or letters leave it as
