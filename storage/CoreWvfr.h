@@ -13,12 +13,15 @@
 // Converting, the reader takes the recipe row nearest the pair of rates; when
 // it does not reach the target exactly, getrt and getdr tell what it really
 // delivers and open_ logs the difference, once per file and pair of rates in
-// this reader's life (a load opens each file twice: to size it, to read it). Conversion keeps the
-// whole file: reading the rest in one call delivers a lead (getld samples) before the place where
-// the file's first frame falls, and the filter's tail after its last; a smaller read delivers a
-// piece from its first frame's place on. Owner: the loading task that makes it (one per impulse
-// file, export or program vector); it owns its pool blocks and its converter. Threads: loader or
-// engine worker; it reads files and allocates, so never the audio thread.
+// this reader's life (a load opens each file twice: to size it, to read it).
+// Conversion keeps the whole file: reading the rest in one call delivers a
+// lead (getld samples) before the place where the file's first frame falls,
+// and the filter's tail after its last; a smaller read delivers a piece from
+// its first frame's place on.
+// Owner: the loading task that makes it (one per impulse file, export or
+// program vector); it owns its pool blocks and its converter.
+// Threads: loader or engine worker; it reads files and allocates, so never
+// the audio thread.
 
 #include <set>
 #include <string>
