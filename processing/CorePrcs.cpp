@@ -185,6 +185,24 @@ void CorePrcs::pcksk() {
     int count = 0;
     CoreHutl::readr(datapath + skinsub, CoreAnsx("*") + CoreButl::sCextv2s, &list, count,
                     CoreAnsx("*"));
+    // Packages come first in the list, folders after them; a folder is a
+    // skin only when it holds a description, so that any other folder there
+    // (or the data folder itself) is never offered to the skin reader.
+    int packages = 0;
+    CoreHutl::readr(datapath + skinsub, CoreAnsx("*") + CoreButl::sCextv2s, nullptr, packages,
+                    CoreAnsx("0"));
+    int kept = packages;
+    for (int i = packages; i < count; ++i) {
+        CoreAnsx* inside = nullptr;
+        int found = 0;
+        CoreHutl::readr(datapath + skinsub + list[i], CoreAnsx("*"), &inside, found, CoreAnsx("0"));
+        bool described = false;
+        for (int k = 0; k < found && !described; ++k)
+            described = inside[k].UpperCase() == CoreAnsx("ROM.XML");
+        delete[] inside;
+        if (described) list[kept++] = list[i];
+    }
+    count = kept;
     if (count > 0) {
         double const now = CoreXutl::ttime() * CoreButl::dCsecondsperday * 1000.0;
         std::srand(static_cast<unsigned>(std::fmod(now, 4294967296.0)));

@@ -836,6 +836,7 @@ private:
     // What the display and the shell say about a load that fell back (beansem):
     int failedslot = -1;      // the location whose load fell back while it stands, -1 none
     CoreAnsx failreason{""};  // why, "FILE: reason" (the load's first level-0 refusal)
+    CoreAnsx loadnotices{""}; // the last load's notices, one per line (beansem)
     std::set<int> loadfailed; // locations whose last load failed, until one of them loads
     // After a load of slot: the fallback's report, and the lists' mark.
     void noteLoad(int slot, bool loaded, CoreAnsx const& why);

@@ -637,6 +637,21 @@ CoreAnsx CorePrcs::getbs(int id, BEANSTRUCT* index) noexcept {
             CoreSmgd guard(beansem);
             return failreason;
         }
+        case 267: {
+            // One notice each, so no answer is cut by a caller's text room.
+            std::string all;
+            {
+                CoreSmgd guard(beansem);
+                all = loadnotices.c_str();
+            }
+            std::size_t at = 0;
+            for (int n = 0; at < all.size(); ++n) {
+                std::size_t const end = std::min(all.find('\n', at), all.size());
+                if (n == x.element) return CoreAnsx(all.substr(at, end - at).c_str());
+                at = end + 1;
+            }
+            return CoreAnsx("");
+        }
         case 249: return memory->gettt();
         case 250:
             return dictionary != nullptr

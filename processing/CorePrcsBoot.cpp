@@ -87,6 +87,10 @@ CoreAnsx CorePrcs::bootStep(int n) {
     case 7: setmt(metertype, true); return CoreLog_::sCwarngbgo;
     case 8:
         if (!bootProgram()) {
+            // A bank read that holds no entry at all leaves nothing else to say why.
+            if (memory->getck(0, 1, nullptr, 0) < 0)
+                CoreLog_::loger(CoreAnsx("Bank ") + setupromname + CoreAnsx(" holds no program"),
+                                0);
             booterror = true;
             return CoreAnsx("PROGRAM #0 Ko");
         }

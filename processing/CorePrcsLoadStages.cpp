@@ -109,7 +109,9 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
         fallback = false;
         delsf();
         CoreAnsx why("");
+        CoreAnsx notices("");
         CoreAnsx* const outer = CoreLog_::rsnsk(&why);
+        CoreAnsx* const outernotices = CoreLog_::ntsnk(&notices);
         r = ldpsm(slot);
         CoreLog_::rsnsk(outer);
         if (!r && slot != 0) {
@@ -117,6 +119,11 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
             // that its location did not load.
             ldpsm(0);
             fallback = true;
+        }
+        CoreLog_::ntsnk(outernotices);
+        {
+            CoreSmgd guard(beansem);
+            loadnotices = notices;
         }
         if (!keep) {
             // A boot's loads leave the bypass ring alone: its delayed input

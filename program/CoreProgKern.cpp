@@ -608,9 +608,12 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
             sync[i] = std::max(sync[i] - align, 0L);
             // Nothing of the impulse lies in the file: it cannot be cut.
             if (sync[i] > length[i]) {
-                CoreLog_::logfl(quoted(names[i]) + CoreAnsx(": sync point ") + CoreAnsx(sync[i]) +
-                                    CoreAnsx(" past the end ") + CoreAnsx(length[i]),
-                                1);
+                // The load's reason: the user must learn which program and why.
+                CoreLog_::logfl(programfile + CoreAnsx(": H") + number + CoreAnsx(" ") +
+                                    quoted(names[i]) + CoreAnsx(": sync point ") +
+                                    CoreAnsx(sync[i]) + CoreAnsx(" past the end ") +
+                                    CoreAnsx(length[i]),
+                                0);
                 throw CoreAnsx("");
             }
             h.usable = std::max(h.usable, clampInt(length[i] - sync[i]));

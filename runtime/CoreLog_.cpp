@@ -3,12 +3,14 @@
 #include "runtime/CoreAudp.h"
 #include "runtime/CoreXutl.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
+#include <string>
 #include <unistd.h>
 
 CoreAnsx CoreLog_::sVpath("");
@@ -19,6 +21,7 @@ std::atomic<double> CoreLog_::tVdebugtimestamp[10] = {};
 std::atomic<short> CoreLog_::iVtracelevel{0};
 
 CoreAnsx const CoreLog_::sCerrorprm("***ERROR***>");
+CoreAnsx const CoreLog_::sCnoticepr("***NOTICE***>");
 CoreAnsx const CoreLog_::sCerrorfle("Error in file");
 CoreAnsx const CoreLog_::sCerrortag("Error in tag");
 CoreAnsx const CoreLog_::sCsimplelogpath("C:\\test.log");
@@ -173,6 +176,7 @@ void CoreLog_::logas(CoreAnsx const& text) {
 namespace {
 
 thread_local CoreAnsx* reasonSink = nullptr; // rsnsk's sink of this thread
+thread_local CoreAnsx* noticeSink = nullptr; // ntsnk's sink of this thread
 
 // Runs write when a line of this level is logged at all, and swallows what it
 // throws: logging never fails its caller.
@@ -246,9 +250,30 @@ void CoreLog_::loger(CoreAnsx const& text, short level) {
     whenLogged(level, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
 }
 
+CoreAnsx* CoreLog_::ntsnk(CoreAnsx* sink) {
+    CoreAnsx* const previous = noticeSink;
+    noticeSink = sink;
+    return previous;
+}
+
 void CoreLog_::notce(CoreAnsx const& text) {
     CoreAudp::forbid("CoreLog_::notce");
-    whenLogged(0, [&] { logas(sCerrorprm + CoreAnsx(" ") + text); });
+    if (noticeSink != nullptr) {
+        try {
+            // Several kernels of one load give the same notice: it is kept once.
+            std::string const kept(noticeSink->c_str());
+            std::string const line(text.c_str());
+            bool seen = false;
+            for (std::size_t at = 0; !seen && at < kept.size();) {
+                std::size_t const end = std::min(kept.find('\n', at), kept.size());
+                seen = kept.compare(at, end - at, line) == 0 && end - at == line.size();
+                at = end + 1;
+            }
+            if (!seen) *noticeSink = *noticeSink + text + CoreAnsx("\n");
+        } catch (...) {
+        }
+    }
+    whenLogged(0, [&] { logas(sCnoticepr + CoreAnsx(" ") + text); });
 }
 
 void CoreLog_::logfl(CoreAnsx const& text, short level) {

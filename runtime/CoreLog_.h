@@ -39,10 +39,14 @@ public:
     static void logfl(CoreAnsx const& text, short level); // "***ERROR***>Error in file text"
     static void logtg(CoreAnsx const& text, short level); // "***ERROR***>Error in tag text"
     static void login(CoreAnsx const& text, int number);  // "text number", whatever the level
-    // A level-0 line that tells, not refuses: written as loger's, but never
+    // A level-0 line that tells, not refuses: "***NOTICE***> text". Never
     // kept as a load's reason (a notice logged before a refusal in the same
-    // load must not stand in for it).
+    // load must not stand in for it), and kept, once each, in this thread's
+    // notice sink when one is set.
     static void notce(CoreAnsx const& text);
+    // Sets this thread's notice sink (null none), which gathers the text of
+    // every distinct notice, one per line, and answers the one it replaces.
+    static CoreAnsx* ntsnk(CoreAnsx* sink);
     // Why a load failed: while a thread has a sink set, the text of the first
     // level-0 error line it logs (loger, logfl, logtg) is kept there, whether
     // or not the line reaches a file. Sets this thread's sink (null none) and
@@ -67,6 +71,7 @@ public:
     static std::atomic<short> iVtracelevel; // trace lines written when above 0 (nothing sets it)
 
     static CoreAnsx const sCerrorprm;      // "***ERROR***>", prefix of every error line
+    static CoreAnsx const sCnoticepr;      // "***NOTICE***>", prefix of every notice
     static CoreAnsx const sCerrorfle;      // "Error in file"
     static CoreAnsx const sCerrortag;      // "Error in tag"
     static CoreAnsx const sCsimplelogpath; // file of smlog

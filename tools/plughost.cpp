@@ -339,6 +339,20 @@ bool fellBack(CoreHost& host, char const* nothing) {
     return true;
 }
 
+// What the plug-in noticed in its last load (a kernel played unconverted, a
+// rate pair without an exact recipe), each distinct notice once on stderr:
+// the render stands, but it may not be what was meant.
+void notices(CoreHost& host) {
+    std::vector<std::string> said;
+    for (int n = 0; n < 1000; ++n) {
+        std::string const text = CorePeer::bus(host, CoreBnid::iCloadnotices, 's', n).text;
+        if (text.empty()) break;
+        if (std::find(said.begin(), said.end(), text) != said.end()) continue;
+        said.push_back(text);
+        std::fprintf(stderr, "plughost: notice: %s\n", text.c_str());
+    }
+}
+
 // Waits for the plug-in's next report after `seen` (the boot's end or a
 // load's): true when it came, false when the boot failed or time ran out.
 bool report(CoreHost& host, int seen, double seconds) {
@@ -557,6 +571,7 @@ int main(int argc, char** argv) {
                      frames, total, nothing);
         return 1;
     }
+    notices(host);
     if (!writeWav(output, rate, out)) {
         std::fprintf(stderr, "plughost: %s could not be written whole; no output written\n",
                      output.c_str());

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -149,6 +151,8 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
          "PLUGHOST_TEST_BYTES_AVAILABLE=3528000"},
         {"nomem.wav", "--seconds 2", 1, "out of memory for 88200 frames (", "",
          "PLUGHOST_TEST_ALLOCATION_FAILS=1"},
+        // No recipe reaches 50 kHz: the kernels play unconverted, and the run says so.
+        {"rate50.wav", "--seconds 0.1 --rate 50000", 0, "plughost: notice: WAV file ", ""},
     };
     // No recipe, or the nearest one, would play these inputs at another speed and pitch.
     writeWav(work + "s352800.wav", 352800, 35280, 0.5);
@@ -169,6 +173,13 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
         // Refusals come from what the plug-in or the file said, never a time-out.
         EXPECT_EQ(said.find("within"), std::string::npos) << said;
+        std::istringstream lines(said);
+        std::set<std::string> notices;
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("plughost: notice: ", 0) == 0) {
+                EXPECT_TRUE(notices.insert(line).second) << "twice: " << line;
+            }
+        }
         std::string const out = work + c.out;
         if (c.status != 0) {
             EXPECT_FALSE(fs::exists(out) || fs::exists(out + ".part")) << "output after a refusal";

@@ -341,10 +341,11 @@ std::set<int> const stepped{B::iCmidiin,      B::iCmidiselect, B::iCmidilearn, B
 // Read and shown without a store of their own: the master page's title and
 // fixed rows, the memory page's slot and proposed version name.
 // So are the error line's sources, worked by PluginSayTest: a failed save's
-// line, and the fallback's flag, slot and reason.
-std::set<int> const shownOnly{B::iChostrate,    B::iCversion,    B::iCmode,
-                              B::iCversionname, B::iCslot,       B::iCsaveerror,
-                              B::iCfallback,    B::iCfailedslot, B::iCfailreason};
+// line, and the fallback's flag, slot and reason. The last load's notices
+// are read by the command-line host (PlughostTest).
+std::set<int> const shownOnly{B::iChostrate,   B::iCversion,    B::iCmode,     B::iCversionname,
+                              B::iCslot,       B::iCsaveerror,  B::iCfallback, B::iCfailedslot,
+                              B::iCfailreason, B::iCloadnotices};
 // Worked by the cases that follow a stored value through a second instance
 // or a reload: the program's rate and its switch, the skin.
 std::set<int> const reloaded{B::iCrate, B::iCownrate, B::iCskin};

@@ -124,7 +124,11 @@ TEST_F(CorePrcsTest, MasterFileNameTextArgumentAndDataPath) {
 TEST_F(CorePrcsTest, SkinIsNamedOrPickedFromTheSkinFolder) {
     kit.master("", {{"SKINSUBPATH", "skins/"}});
     EXPECT_EQ(CorePrcsPeek{*make()}.skin(), ""); // no folder, no skin
+    // A folder is a skin only when it holds a description; any other is never picked.
+    std::filesystem::create_directories(kit.data() + "skins/Other");
     std::filesystem::create_directories(kit.data() + "skins/Unpacked");
+    writeBytes(kit.data() + "skins/Unpacked/rom.xml", "x");
+    for (int boot = 0; boot < 5; ++boot) EXPECT_EQ(CorePrcsPeek{*make()}.skin(), "Unpacked");
     writeBytes(kit.data() + "skins/Dark.v2s", "x");
     writeBytes(kit.data() + "skins/notes.txt", "x");
     std::string const skin = CorePrcsPeek{*make()}.skin();

@@ -85,6 +85,7 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -1, "", -1},
         {"vorlan.xml", -1, "", -1},
         {"vorlan.xml", -2, nowhere, -1},
+        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -2, "<SETUP><LOAD>0</LOAD></SETUP>", -1},
     };
     for (int keep : {25, 50, 90}) rows.push_back({"vorlan.xml", keep, "", -1});
     for (int p = 0; p < n; ++p)
@@ -99,7 +100,8 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         writeBytes(top + d.file, bytes);
         std::string const label = d.file + " " + std::to_string(d.keep);
         std::size_t const mark = log.text().size();
-        std::string const named = d.keep == -2 ? "none/" : d.file.substr(d.file.rfind('/') + 1);
+        std::string const named =
+            d.text == nowhere ? "none/" : d.file.substr(d.file.rfind('/') + 1);
         auto e = engine();
         CorePrcsPeek peek{*e};
         if (e->fboot()) {

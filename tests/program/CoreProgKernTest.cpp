@@ -368,10 +368,18 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
         std::size_t const from = log.text().size();
         KitNode doc(r.document);
         CoreLog_::setdb(5, false); // the raw reader's opening line
+        CoreAnsx why("");          // the load's reason: its first level-0 line
+        CoreAnsx* const outer = CoreLog_::rsnsk(&why);
         EXPECT_FALSE(p->load_(doc.root, false)) << r.logged;
+        CoreLog_::rsnsk(outer);
         CoreLog_::setdb(3, false);
         std::string const lines = log.text().substr(from);
         EXPECT_NE(lines.find(r.logged), std::string::npos) << lines;
+        if (&r == &rows[6]) { // the user is told which program could not be cut, and why
+            EXPECT_NE(std::string(why.c_str()).find("SHORT.WAV\": sync point 200 past the end 50"),
+                      std::string::npos)
+                << why.c_str();
+        }
         if (&r == &rows[7]) {
             EXPECT_LT(lines.find("start Good"), lines.find(r.logged)) << lines;
         }

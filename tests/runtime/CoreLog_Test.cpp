@@ -69,6 +69,20 @@ TEST_F(CoreLog_Test, ErrorPrefixes) {
     EXPECT_EQ(got[2], prefix() + "***ERROR***>Error in tag GAIN");
 }
 
+// A notice is no error, and a load gathers each distinct one once.
+TEST_F(CoreLog_Test, NoticesHaveTheirOwnPrefixAndGatherOnce) {
+    CoreAnsx gathered("");
+    CoreAnsx* const outer = CoreLog_::ntsnk(&gathered);
+    for (char const* text : {"slot plays unconverted", "no exact recipe", "slot plays unconverted"})
+        CoreLog_::notce(CoreAnsx(text));
+    EXPECT_EQ(CoreLog_::ntsnk(outer), &gathered);
+    CoreLog_::notce(CoreAnsx("after the load"));
+    EXPECT_STREQ(gathered.c_str(), "slot plays unconverted\nno exact recipe\n");
+    std::vector<std::string> got = lines();
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0], prefix() + "***NOTICE***> slot plays unconverted");
+}
+
 TEST_F(CoreLog_Test, LevelFiltering) {
     CoreLog_::debug(CoreAnsx("too deep"), 0, 3);
     CoreLog_::loger(CoreAnsx("too deep"), 3);
