@@ -532,7 +532,10 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         // 9. Rate decision, for the whole slot: its kernels share one rate.
         reader->set32(false);
         h.marker = largestown < 16;
-        bool const switchedoff = largestown < 16 && (slot == 0 || slot == capacity);
+        // A marker plays one tap: the value its file holds at the sync point.
+        // Converted, that value is a filtered sample, too small when the file
+        // is upsampled, so a marker is read at its file's rate in every slot.
+        bool const switchedoff = largestown < 16;
         // A kernel read at its file's rate plays at the program's, too fast or
         // too slow: say so, unless conversion is off (location 0, a ceiling of
         // 0) or the marker slot is read so by design.
