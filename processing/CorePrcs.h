@@ -408,7 +408,6 @@ private:
     double outputgain = 1.0;
     double outputscale = 1.0;
     std::atomic<double> bypasslevel{1.0}; // 0.0 while a muting bypass is in force
-    double rateratio = 1.0;               // impulse file rate / converted rate (program load)
     int drydelay = 0;                     // dry path delay, samples (program load)
     bool fourinput = false;               // side ring present (program load)
     bool invisible = false;               // no host-side pacing (INVISIBLETHREAD or NODROP)

@@ -100,7 +100,7 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
         double factor = inputgain * program->getpi();
         if (program->hasti()) factor *= program->getti();
         outputgain = 2.0 * gainout->getvl(true);
-        outputscale = program->getpo() * rateratio;
+        outputscale = program->getpo();
         if (program->hasto()) outputscale /= program->getto();
 
         if (processingblock < remaining) multichunk = true;

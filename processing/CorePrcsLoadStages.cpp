@@ -316,10 +316,9 @@ bool CorePrcs::ldbuf() {
     loadedslots = g.gethc(true);
     smoothorder = g.getst();
     smoothcapable = false;
-    int const fr = g.getfr();
-    int const cr = g.getcr();
-    rateratio = cr > 0 ? static_cast<double>(fr) / static_cast<double>(cr) : 1.0;
-    rateconverted = fr != cr;
+    // Each kernel carries its own file's rate factor (CoreProg::streh), so
+    // the program's output scale holds none.
+    rateconverted = g.getfr() != g.getcr();
     for (short i = 0; i < cnvlcount; ++i) cnvls[i].marker = false;
     for (short i = 0; i < loadedslots && i < hdimmax; ++i) cnvls[i].marker = g.ismkr(i);
     if (hybrid)

@@ -491,6 +491,7 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         BLOCK<long> sync(pool, E, "CoreProg::streh"), first(pool, E, "CoreProg::streh");
         BLOCK<long> last(pool, E, "CoreProg::streh");
         BLOCK<double> peak(pool, E, "CoreProg::streh");
+        BLOCK<double> ratefactor(pool, E, "CoreProg::streh"); // per file
         READS reads(pool, E);
 
         // 7.
@@ -531,7 +532,10 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
         // 9. Rate decision, for the whole slot: its kernels share one rate.
         reader->set32(false);
         h.marker = largestown < 16;
-        bool const switchedoff = largestown < 16 && (slot == 0 || slot == capacity);
+        // A marker plays one tap: the value its file holds at the sync point.
+        // Converted, that value is a filtered sample, too small when the file
+        // is upsampled, so a marker is read at its file's rate in every slot.
+        bool const switchedoff = largestown < 16;
         // A kernel read at its file's rate plays at the program's, too fast or
         // too slow: say so, unless conversion is off (location 0, a ceiling of
         // 0) or the marker slot is read so by design.
@@ -579,6 +583,12 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
                 std::fill(reads.right[i], reads.right[i] + room, 0.0);
             }
             length[i] = reader->getdt(room, reads.left[i], reads.right[i]);
+            // Conversion keeps the size of the samples, so a kernel delivered
+            // at n times its file's rate holds n times the sound: it plays at
+            // its file's level scaled by file rate over delivered rate (1 when
+            // read unconverted), whatever the other files' rates.
+            int const delivered = reader->getrt();
+            ratefactor[i] = delivered > 0 ? double(reader->getrr()) / double(delivered) : 1.0;
             reader->close();
         }
         // 12.
@@ -594,6 +604,13 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
             for (long k = 0; k < length[i]; ++k)
                 top = std::max({top, std::fabs(reads.left[i][k]), std::fabs(reads.right[i][k])});
             peak[i] = top > 0.0 ? top : 1.0;
+            // Scaled after its peak is taken: a normalised vector sets its
+            // elements' levels by the file's peaks, so it keeps the factor.
+            if (ratefactor[i] != 1.0) {
+                for (long k = 0; k < length[i]; ++k) reads.left[i][k] *= ratefactor[i];
+                if (reads.right[i] != reads.left[i])
+                    for (long k = 0; k < length[i]; ++k) reads.right[i][k] *= ratefactor[i];
+            }
         }
         // 14. Every slot but a marker slot aligns on slot 0's first impulse.
         if (syncversion >= 2) {

@@ -6,7 +6,8 @@
 // past the ceiling at its own rate plays unconverted (too fast) with one log
 // line, and location 0 never logs one; a 10-sample kernel is a marker (one
 // tap) only while under 16 frames at the host's rate; a 48 kHz kernel keeps
-// its treble at 48 to 352.8 kHz as at 96 kHz.
+// its treble at 48 to 352.8 kHz as at 96 kHz. Every harmonic and vector
+// element plays at its own file's level, whatever the rates of the others.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -104,4 +105,89 @@ TEST(PluginRatesTest, KernelsPlayAtTheirOwnSpeedAndFullBand) {
     EXPECT_EQ(said.find("read unconverted"), said.rfind("read unconverted")) << said;
     for (char const* word : {"read unconverted", "L51.WAV\"", " 44100 Hz", " 96000 Hz"})
         EXPECT_NE(said.find(word), std::string::npos) << word;
+}
+
+namespace {
+
+// Programs whose kernel files differ in rate, one a location: each harmonic
+// slot a vector of files, each file `value` at its first frame, silence to
+// `frames` at `rate`, and half the value `echo` ms later (0: none).
+struct IMPULSE {
+    int rate, frames;
+    double value, echo;
+};
+std::vector<std::vector<IMPULSE>> const kLevels[] = {
+    {{{96000, 256, 1, 0}}, {{44100, 256, 1, 0}}},
+    {{{44100, 256, 1, 0}}, {{48000, 256, 1, 0}}},
+    {{{48000, 256, 1, 0}}, {{44100, 256, 1, 0}}},
+    {{{44100, 441, 1, 3}, {96000, 960, 1, 6}}},    // one vector, two elements
+    {{{44100, 4410, 1, 0}}, {{96000, 256, 1, 0}}}, // H1 past RATECONVERSION
+    {{{44100, 1, 1, 0}}, {{44100, 64, 1, 0}}},     // markers: one sample
+    {{{44100, 64, 1, 0}}, {{44100, 1, 1, 0}}},
+    {{{44100, 1, 1, 0}}, {{44100, 1, 0.5, 0}}},
+    {{{44100, 64, 1, 0}}, {{96000, 1, 0.5, 0}}},
+};
+
+} // namespace
+
+TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
+    PluginRig rig; // RATECONVERSION 50 ms: only the 0.1 s file is past it
+    ASSERT_TRUE(rig.settings({kDiagnosed, {"RATECONVERSION", "50000"}}));
+    std::string const data = rig.folder() + CoreDemo::sCdatapath;
+    std::vector<std::string> files{"INIT.XML"}; // location 0 reads at the files' own rate
+    int count = 0;                              // kernel files written
+    for (auto const& slots : kLevels) {
+        std::string const name = "LV" + std::to_string(files.size());
+        CoreDdoc::PROGRAM p(
+            name, "",
+            {{"HDIM", std::to_string(slots.size())}, {"GAININ", "0.0"}, {"GAINOUT", "0.0"}});
+        for (auto const& slot : slots) {
+            p.slots.emplace_back().common = {{"OFFSET", "1000"}, {"LENGTH", "10000"}};
+            for (IMPULSE const& k : slot) {
+                WavBytes w{k.rate, 3, 32, {std::vector<double>(std::size_t(k.frames))}};
+                w.channels[0][0] = k.value;
+                if (k.echo > 0) w.channels[0][std::size_t(k.echo * k.rate / 1000)] = k.value / 2;
+                p.slots.back().files.push_back(name + "_" + std::to_string(++count) + ".WAV");
+                writeBytes(data + CoreDemo::sCvectors + p.slots.back().files.back(), wavBytes(w));
+            }
+        }
+        files.push_back(name + ".XML");
+        writeBytes(data + CoreDemo::sCprograms + files.back(), CoreDdoc::prgxm(p));
+    }
+    writeBytes(data + CoreDemo::sCsetups + CoreDemo::sCsetup, CoreDdoc::stpxm(files, 1));
+    int const rates[] = {44100, 48000, 96000, 192000};
+    std::deque<CoreHost> hosts;
+    int seen[4] = {};
+    for (int rate : rates) hosts.emplace_back(rig.path(), rate, 512).start();
+    for (std::size_t r = 0; r < std::size(kLevels); ++r)
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(testing::Message() << rates[i] << " Hz, location " << r + 1);
+            ASSERT_TRUE(hosts[i].wtupd(seen[i], 60));
+            // +1, then -1 a gap later: H1 hears x, H2 x squared, so half the
+            // difference of the two responses is H1's, half their sum H2's.
+            long const gap = rates[i] / 10, at = gap + hosts[i].getdl();
+            CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(at + 2 * gap))), out;
+            for (auto& c : in) c[std::size_t(gap)] = 1, c[std::size_t(2 * gap)] = -1;
+            hosts[i].rendr(in, out, true);
+            if (r + 1 < std::size(kLevels)) seen[i] = hosts[i].updts(), hosts[i].slot_(int(r) + 2);
+            // Harmonic h's level in dB: its response summed over 1.2 ms either side of ms.
+            auto dB = [&](double ms, int h) {
+                long const c = at + long(ms * rates[i] / 1000), w = 12 * rates[i] / 10000;
+                double plus = 0, minus = 0;
+                for (long k = c - w; k <= c + w; ++k)
+                    plus += out[0][std::size_t(k)], minus += out[0][std::size_t(k + gap)];
+                return 20 * std::log10(std::abs(h % 2 ? plus - minus : plus + minus) / 2);
+            };
+            for (std::size_t h = 1; h <= kLevels[r].size(); ++h) {
+                double all = 0;
+                for (IMPULSE const& k : kLevels[r][h - 1]) {
+                    all += k.value;
+                    if (k.echo > 0) {
+                        EXPECT_NEAR(dB(k.echo, int(h)), 20 * std::log10(k.value / 2), 0.05)
+                            << k.echo;
+                    }
+                }
+                EXPECT_NEAR(dB(0, int(h)), 20 * std::log10(all), 0.05) << "H" << h;
+            }
+        }
 }

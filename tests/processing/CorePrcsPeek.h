@@ -151,7 +151,6 @@ struct CorePrcsPeek {
             e.loadedslots = g.gethc(true);
             e.smoothorder = g.getst();
             e.smoothcapable = false;
-            e.rateratio = g.getcr() > 0 ? double(g.getfr()) / double(g.getcr()) : 1.0;
             for (short i = 0; i < e.loadedslots; ++i) e.cnvls[i].marker = g.ismkr(i);
             if (e.hybrid) e.cnvls[e.hdimmax].marker = g.ismkr(e.hdimmax);
             e.bypasssem.locks();

@@ -228,7 +228,7 @@ TEST_F(CoreProgKernTest, SyncModes) {
             << "row " << &r - rows;
 }
 
-TEST_F(CoreProgKernTest, MarkerSlotZeroKeepsTheFileRateAndLaterSlotsConvert) {
+TEST_F(CoreProgKernTest, MarkerSlotsKeepTheFileRateInEverySlot) {
     kit.wav("MARKA.WAV", {DataKit::impulse(8, 2, 0.5)}, 48000);
     kit.wav("MARKB.WAV", {DataKit::impulse(8, 2, 0.5)}, 48000);
     kit.wav("LONGR.WAV", {DataKit::impulse(100, 2, 0.5)}, 48000);
@@ -237,15 +237,23 @@ TEST_F(CoreProgKernTest, MarkerSlotZeroKeepsTheFileRateAndLaterSlotsConvert) {
     auto p = make(&pool);
     p->setrc(1000000); // 1 s: every file here is shorter
     ASSERT_TRUE(load(*p, program)) << log.text();
-    EXPECT_TRUE(p->ismkr(0));
-    EXPECT_EQ(p->slot(0).longestfile, 8);
-    // Converted, the later slot's file comes with the filter's lead and tail.
-    EXPECT_GT(p->slot(1).longestfile, 8);
+    // Neither comes with a converter's lead and tail: nothing was converted.
+    for (short s : {0, 1}) {
+        EXPECT_TRUE(p->ismkr(s));
+        EXPECT_EQ(p->slot(s).longestfile, 8);
+    }
     EXPECT_EQ(p->getfr(), 48000);
-    EXPECT_EQ(p->getcr(), 44100);
+    EXPECT_EQ(p->getcr(), 48000);
+
+    // A kernel of 16 frames or more in that slot is converted, with them.
+    program.slots[1] = KitVector({"LONGR.WAV"});
+    auto c = make(&pool);
+    c->setrc(1000000);
+    ASSERT_TRUE(load(*c, program)) << log.text();
+    EXPECT_GT(c->slot(1).longestfile, 100);
+    EXPECT_EQ(c->getcr(), 44100);
 
     // With the default ceiling of 0 nothing is converted.
-    program.slots[1] = KitVector({"LONGR.WAV"});
     auto q = make(&pool);
     ASSERT_TRUE(load(*q, program));
     EXPECT_EQ(q->slot(1).longestfile, 100);
