@@ -1,22 +1,14 @@
 #include "modulation/CoreMidi.h"
 
-#include <new>
-
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreSmgd.h"
 
-CoreMidi::CoreMidi() : activity(false) {
+CoreMidi::CoreMidi() : activity(false), queue{} {
     for (LEARNSLOT& s : slots) s = LEARNSLOT{false, 176, 127, 16, 0};
     clearOutputs();
-}
-
-CoreMidi::~CoreMidi() {
-    CoreSmgd guard(lock);
-    for (int i = 0; i < queue.count; ++i) delete static_cast<MIDIEVENT*>(queue[i]);
-    queue.Clear();
 }
 
 void CoreMidi::clearOutputs() {
@@ -42,22 +34,16 @@ void CoreMidi::apply(int channel, int status, int controller, int value) {
 }
 
 CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int status,
-                                                  int controller, int value) {
+                                                  int controller, int value) noexcept {
     clearOutputs();
-    if (frame <= 0) {
-        apply(channel, status, controller, value);
-        return outputs;
+    if (frame > 0) {
+        CoreSmgd guard(lock);
+        if (queued < iCqueuemax) {
+            queue[queued++] = MIDIEVENT{frame, channel, status, controller, value};
+            return outputs;
+        }
     }
-    MIDIEVENT* e = new (std::nothrow) MIDIEVENT{frame, channel, status, controller, value};
-    if (!e)
-        throw CoreAnsx("Memory request failed ") + CoreAnsx(static_cast<long>(sizeof(MIDIEVENT)));
-    CoreSmgd guard(lock);
-    try {
-        queue.Add(e);
-    } catch (...) {
-        delete e;
-        throw;
-    }
+    apply(channel, status, controller, value);
     return outputs;
 }
 
@@ -66,21 +52,16 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) noexcept {
 
     clearOutputs();
     CoreSmgd guard(lock);
-    // Compacted in place and shrunk with grow_, never Delete: emptying the
-    // list through Delete would free its slot array here and make the next
-    // queued event reallocate it while this lock is held.
     int kept = 0;
-    for (int i = 0; i < queue.count; ++i) {
-        MIDIEVENT* e = static_cast<MIDIEVENT*>(queue[i]);
-        if (frames >= 0) e->frames -= frames;
-        if (frames < 0 || e->frames < 1) {
-            apply(e->channel, e->status, e->controller, e->value);
-            delete e;
-        } else {
+    for (int i = 0; i < queued; ++i) {
+        MIDIEVENT& e = queue[i];
+        if (frames >= 0) e.frames -= frames;
+        if (frames < 0 || e.frames < 1)
+            apply(e.channel, e.status, e.controller, e.value);
+        else
             queue[kept++] = e; // later events keep their order
-        }
     }
-    queue.grow_(kept);
+    queued = kept;
     return outputs;
 }
 
@@ -125,5 +106,5 @@ bool CoreMidi::actvt() { return activity.exchange(false); }
 
 int CoreMidi::getel() {
     CoreSmgd guard(lock);
-    return queue.count;
+    return queued;
 }

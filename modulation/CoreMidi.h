@@ -4,24 +4,26 @@
 // into eight change flags with values scaled to 0..1. A slot set to learn
 // adopts the next event's status and controller.
 // Event queue contract: events with a frame offset in the future are queued
-// by the engine's event path and taken by updte on the processing path; both
-// hold the queue lock while they touch it. The queue is unbounded: each
-// queued event is one allocation, freed when it is applied or when the map
-// is destroyed. Applying writes the slots, outputs and activity without the
+// by the engine's event path (the host's process call, or the control pass
+// for a host that does not process) and taken by updte on the processing
+// path; both hold the queue lock while they touch it. The queue holds
+// iCqueuemax events in the map itself: an event that finds it full is
+// applied at once (its frame is lost, never its value), so nothing here
+// allocates. Applying writes the slots, outputs and activity without the
 // lock, so mdctr and updte must be called from one thread at a time.
-// Owner: the processing engine. Threads: engine processing path (updte and
-// applying allocate nothing; queueing allocates one record); setms/getms from
-// the property bus, serialised with processing by the engine; actvt and getel
-// from any thread.
+// Owner: the processing engine. Threads: engine processing path, the audio
+// thread included (no allocation, no log); setms/getms from the property
+// bus, serialised with processing by the engine; actvt and getel from any
+// thread.
 
 #include <atomic>
 
 #include "runtime/CoreSmph.h"
-#include "runtime/CoreTlst.h"
 
 class CoreMidi {
 public:
-    static constexpr int iCslots = 8; // learn slots and outputs
+    static constexpr int iCslots = 8;       // learn slots and outputs
+    static constexpr int iCqueuemax = 1024; // future events held at most
 
     // Result of a call, one entry per slot; valid until the next call.
     struct MIDISLIDERCALLBACKINFO {
@@ -30,16 +32,16 @@ public:
     };
 
     CoreMidi(); // slots not learning, status 176, controller 127, channel + 1 = 16
-    ~CoreMidi();
+    ~CoreMidi() = default;
     CoreMidi(CoreMidi const&) = delete;
     CoreMidi& operator=(CoreMidi const&) = delete;
     CoreMidi(CoreMidi&&) = delete;
     CoreMidi& operator=(CoreMidi&&) = delete;
 
     // Clears the outputs; an event with frame > 0 is queued for that many
-    // frames, otherwise applied at once. Throws CoreAnsx when the queue
-    // cannot grow.
-    MIDISLIDERCALLBACKINFO* mdctr(int frame, int channel, int status, int controller, int value);
+    // frames, otherwise (or when the queue is full) applied at once.
+    MIDISLIDERCALLBACKINFO* mdctr(int frame, int channel, int status, int controller,
+                                  int value) noexcept;
     // Clears the outputs and counts every queued event down by frames,
     // applying (in order) those now below 1 frame, or all when frames < 0.
     MIDISLIDERCALLBACKINFO* updte(int frames) noexcept;
@@ -73,8 +75,9 @@ private:
     void clearOutputs();
 
     std::atomic<bool> activity;              // an event was applied; read by other threads
-    CoreTlst queue;                          // MIDIEVENT*, owned, in arrival order
-    CoreSmph lock;                           // guards queue
+    MIDIEVENT queue[iCqueuemax];             // future events, in arrival order
+    int queued = 0;                          // events in queue
+    CoreSmph lock;                           // guards queue and queued
     LEARNSLOT slots[iCslots];                // learn slots
     MIDISLIDERCALLBACKINFO outputs[iCslots]; // handed out by mdctr and updte
 };

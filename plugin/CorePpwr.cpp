@@ -15,19 +15,33 @@ CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), li
     for (int i = 0; i < iCparameters; ++i) {
         pending[i].store(0.0f);
         haspending[i].store(false);
+        stamp[i].store(0u);
+        prior[i].store(0.0f);
+        hasprior[i].store(false);
         known[i].store(0.0f);
-        answered[i].store(0.0f);
+        asked[i].store(0.0f);
+        took[i].store(0.0f);
+        applying[i].store(0u);
+        open[i].store(true);
+        told[i].store(0.0f);
         recheck[i].store(false);
-        touched[i].store(false);
     }
+    if (engine != nullptr) engine->setwt(this);
 }
 
 void CorePpwr::preld(float const* values) {
     for (int i = 0; i < iCparameters; ++i) {
         known[i].store(values[i]);
-        answered[i].store(values[i]);
+        told[i].store(values[i]);
         pushed[i] = values[i];
     }
+}
+
+bool CorePpwr::window(int i) const {
+    // The count is 0 until the boot has ended: the boot loads without it,
+    // and bean 88 and the display's loads wait for the boot.
+    return open[i].load() && !played.load() &&
+           (engine == nullptr || engine->ldask() == openedat.load());
 }
 
 void CorePpwr::setpm(int index, float value) {
@@ -35,23 +49,47 @@ void CorePpwr::setpm(int index, float value) {
     value = value < 0.0f ? 0.0f : value > 1.0f ? 1.0f : value;
     // Hosts snapshot a new instance's parameters and restore them: that
     // must not replace what the boot program (or a restored chunk) set. An
-    // earlier write of another value, still pending, goes with it. Once the
-    // user or host has chosen a program, or the user has moved this
-    // control, the same value is a deliberate setting.
-    if (!played.load() && !touched[index].load() && !chosen() && value == answered[index].load()) {
-        haspending[index].store(false);
-        known[index].store(value);
-        recheck[index].store(true);
-        return;
+    // earlier write still waiting goes with it. Once the window has ended,
+    // the same value is a deliberate setting.
+    if (window(index)) {
+        if (value == told[index].load()) {
+            haspending[index].store(false);
+            hasprior[index].store(false);
+            known[index].store(value);
+            recheck[index].store(true);
+            return;
+        }
+        open[index].store(false); // the host writes over a state it has seen
+    }
+    // A write made before the call in progress keeps its turn in that call.
+    unsigned const now = calls.load();
+    if (haspending[index].load() && stamp[index].load() != now) {
+        prior[index].store(pending[index].load());
+        hasprior[index].store(true);
     }
     pending[index].store(value);
+    stamp[index].store(now);
     known[index].store(value);
     haspending[index].store(true);
 }
 
 float CorePpwr::getpm(int index) {
     if (index < 0 || index >= iCparameters) return 0.0f;
-    return known[index].load();
+    float const value = known[index].load();
+    // The host reads a value other than the one its window holds: it has
+    // seen the state a later write goes over.
+    if (value != told[index].load()) open[index].store(false);
+    return value;
+}
+
+bool CorePpwr::lbval(int index, float& value) {
+    if (index < 0 || index >= iCparameters) return false;
+    if (haspending[index].load()) {
+        value = pending[index].load();
+        return true;
+    }
+    value = known[index].load();
+    return !bootdone.load();
 }
 
 void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame) {
@@ -69,6 +107,7 @@ void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char da
     queue[h].word =
         (status & 0x0Fu) | kind << 8 | unsigned(data1 & 0x7F) << 16 | unsigned(data2 & 0x7F) << 24;
     queue[h].frame = frame < 0 ? 0 : frame;
+    queue[h].call = calls.load();
     head.store(next, std::memory_order_release);
 }
 
@@ -96,12 +135,8 @@ int CorePpwr::getsl() {
 }
 int CorePpwr::getbn() { return bank.load(); }
 void CorePpwr::playd() {
+    calls.fetch_add(1u, std::memory_order_relaxed);
     if (bootdone.load() && !played.load()) played.store(true);
-}
-bool CorePpwr::chosen() const {
-    // The count is 0 until the boot has ended: the boot loads without it,
-    // and bean 88 and the display's loads wait for the boot.
-    return engine != nullptr && engine->ldask() != 0;
 }
 void CorePpwr::expir() { expired.store(true); }
 bool CorePpwr::lapsd() { return expired.load(); }
@@ -113,44 +148,103 @@ void CorePpwr::finish() {
     // a program change that waited follows in the passes.
     engine->setbi(78, rate.load(), nullptr);
     if (int const b = block.load(); b > 0) engine->setbi(84, b, nullptr);
-    for (int i = 0; i < iCparameters; ++i)
-        if (haspending[i].exchange(false)) take_(i, pending[i].load());
+    engine->takwt(true, false);
     bootdone.store(true);
     if (listener) listener->loaded();
 }
 
-void CorePpwr::take_(int i, float value) {
-    Bean x{i, 0};
-    engine->setbd(156, value, &x);
-    // The host's own value never comes back to it as automation. A control
-    // the program leaves unused takes no value: the host's value stands all
-    // the same, until the host, the user or a program load moves it.
-    pushed[i] = static_cast<float>(engine->getbd(156, &x));
-    refused[i] = std::fabs(pushed[i] - value) > kSame;
+bool CorePpwr::waits() {
+    for (int i = 0; i < iCparameters; ++i)
+        if (haspending[i].load() || hasprior[i].load()) return true;
+    return tail.load(std::memory_order_acquire) != head.load(std::memory_order_acquire);
+}
+
+void CorePpwr::hndin(CorePrcs& e, bool call) {
+    unsigned const now = calls.load();
+    for (int i = 0; i < iCparameters; ++i) {
+        // The newest write made before the call wins; one made during it waits.
+        bool any = false;
+        float value = 0.0f;
+        if (hasprior[i].exchange(false)) {
+            value = prior[i].load();
+            any = true;
+        }
+        if (haspending[i].load() && (!call || stamp[i].load() != now) &&
+            haspending[i].exchange(false)) {
+            value = pending[i].load();
+            any = true;
+        }
+        if (!any) continue;
+        applying[i].fetch_add(1u);
+        took[i].store(static_cast<float>(e.takpm(static_cast<short>(i), value)));
+        asked[i].store(value);
+        applying[i].fetch_add(1u);
+    }
+    // The hand-ins take turns under the engine lock: each is the consumer.
+    for (int t = tail.load(std::memory_order_acquire); t != head.load(std::memory_order_acquire);
+         t = (t + 1) % iCmidiqueue) {
+        if (call && queue[t].call == now) break; // sent during this call: the next one's
+        e.takmd(queue[t].frame, static_cast<int>(queue[t].word));
+        tail.store((t + 1) % iCmidiqueue, std::memory_order_release);
+    }
+}
+
+void CorePpwr::flush() {
+    if (engine != nullptr) engine->takwt(true, true);
+}
+
+void CorePpwr::seenp() {
+    for (std::atomic<bool>& o : open) o.store(false);
+}
+
+void CorePpwr::reopn() {
+    if (played.load()) return;
+    for (int i = 0; i < iCparameters; ++i) {
+        told[i].store(known[i].load());
+        open[i].store(true);
+    }
+    openedat.store(engine != nullptr ? engine->ldask() : 0u);
 }
 
 void CorePpwr::automation() {
     bool const reloaded = reload.exchange(false);
+    bool retry = false; // a parameter skipped: the reload's hand-back waits for the next pass
     for (int i = 0; i < iCparameters; ++i) {
-        if (haspending[i].exchange(false)) {
-            take_(i, pending[i].load());
+        if (haspending[i].load() || hasprior[i].load()) continue; // the host's value comes
+        unsigned const count = applying[i].load();
+        if ((count & 1u) != 0) {
+            retry = retry || reloaded;
             continue;
+        }
+        if (count != seen[i]) {
+            // The host's own value never comes back to it as automation. A
+            // control the program leaves unused takes no value: the host's
+            // value stands all the same, until the host, the user or a
+            // program load moves it.
+            pushed[i] = took[i].load();
+            refused[i] = std::fabs(pushed[i] - asked[i].load()) > kSame;
         }
         Bean x{i, 0};
         float const v = static_cast<float>(engine->getbd(156, &x));
+        if (applying[i].load() != count) { // a hand-in ran meanwhile: next pass
+            retry = retry || reloaded;
+            continue;
+        }
+        seen[i] = count;
         bool const moved = v != pushed[i];
         // A dropped write-back left the host believing what it was answered.
         bool const stale = recheck[i].exchange(false) && v != known[i].load();
         if (!moved && !stale && !(reloaded && refused[i])) continue;
         // A move in a later pass with no program load behind it is the
         // user's: the first pass only corrects what the host was answered.
-        if (moved && !reloaded && passes > 1) touched[i].store(true);
+        if (moved && !reloaded && passes > 1) open[i].store(false);
         pushed[i] = v;
         refused[i] = false;
         if (haspending[i].load()) continue; // the host's newer value wins
         known[i].store(v);
         if (listener) listener->automate(i, v);
     }
+    if (retry) reload.store(true);
 }
 
 int CorePpwr::pass() {
@@ -178,13 +272,13 @@ int CorePpwr::pass() {
     engine->setbi(66, rate.load(), nullptr);
     engine->setbv(241, nullptr); // the parameter modulators move only here
     engine->getbb(81, nullptr);
+    // A host that processes hands its writes and MIDI in with its calls;
+    // for one that has not called since the last pass, the pass does,
+    // between two calls and only when no call holds the engine.
+    unsigned const now = calls.load(std::memory_order_relaxed);
+    if (now == quiet) engine->takwt(false, false);
+    quiet = now;
     automation();
-    for (int t = tail.load(std::memory_order_relaxed); t != head.load(std::memory_order_acquire);
-         t = (t + 1) % iCmidiqueue) {
-        Bean x{queue[t].frame, 0};
-        engine->setbi(186, static_cast<int>(queue[t].word), &x);
-        tail.store((t + 1) % iCmidiqueue, std::memory_order_release);
-    }
     return period;
 }
 

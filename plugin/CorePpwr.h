@@ -2,30 +2,36 @@
 // CorePpwr: the bridge between the host's calls and the engine's property
 // bus. Host calls that may arrive on the audio thread (parameter values,
 // MIDI events, program changes) only leave their values here, in fixed
-// lock-free slots; the control thread's pass hands them to the engine, runs
-// the GUI-rate updates and tells its listener (the plug-in) which parameters
-// moved by themselves, so the host can record them as automation. It also
-// announces the plug-in's changed private properties (prchg) to the
-// property listeners (the editor, tests).
-// Owner: the plug-in object, one per instance, over the instance's engine.
+// lock-free slots. The engine's process call hands the waiting parameter
+// writes and MIDI in at its start (hndin, as the engine's Waiting record),
+// so they play from the call they came with; the control thread's pass
+// hands them in only for a host that has not processed since the last
+// pass, runs the GUI-rate updates and tells its listener (the plug-in) which
+// parameters moved by themselves, so the host can record them as
+// automation. It also announces the plug-in's changed private properties
+// (prchg) to the property listeners (the editor, tests).
+// Owner: the plug-in object, one per instance, over the instance's engine,
+// which it registers with at construction (the owner deletes the engine
+// first, once no process call can come).
 // Threads: the set/queue calls from any host thread (audio included, no
-// allocation, no lock); pass() and the bus helpers from the control thread
-// or the host's non-audio threads; prchg from the display's tick (control
-// thread, display lock held), the listener list from the host's threads.
+// allocation, no lock); hndin and waits on the audio thread inside the
+// engine's process (same rules); pass() and the bus helpers from the
+// control thread or the host's non-audio threads; prchg from the display's
+// tick (control thread, display lock held), the listener list from the
+// host's threads.
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
 
+#include "processing/CorePrcs.h"
 #include "runtime/CoreAnsx.h"
 
-class CorePrcs;
-
-class CorePpwr {
+class CorePpwr : public CorePrcs::Waiting {
 public:
     static constexpr int iCparameters = 10;  // host parameters
-    static constexpr int iCmidiqueue = 1024; // MIDI events held between passes
+    static constexpr int iCmidiqueue = 1024; // MIDI events waiting for a hand-in
     static constexpr int iCbankmax = 100;    // banks 0..99: slots stay at most 9,999
     static constexpr int iCprogramsperbank = 100;
     static constexpr int iCbootwait = 30; // s an offline process call waits for the boot at most
@@ -50,13 +56,25 @@ public:
     CorePpwr& operator=(CorePpwr&&) = delete;
 
     // ---- any host thread, no allocation, no lock --------------------------------------
-    // The host sets a parameter (0..1). Until a process call has passed
-    // after the boot, a value equal to the one answered before the boot
-    // ended changes nothing: the host only writes back what it read. A
-    // program load the user or host asked for ends that for every
-    // parameter, a move of the user's after the boot for its own.
+    // The host sets a parameter (0..1); it waits for the next process call
+    // (or a pass, or a chunk read) to hand it in: a write made while a call
+    // runs, from another thread or inside a host callback, waits for the
+    // call after it, and the last one made before a call plays in it. While the parameter's
+    // window is open, a write of the value the host had been told when the
+    // window opened changes nothing: the host only writes back a snapshot
+    // taken before the state it did not see. The windows open at
+    // construction (on the values answered before the boot) and again at
+    // each chunk restore before the first process call after the boot (on
+    // the values told just before it). All end at that process call, at a
+    // program load asked for, and at a chunk read that answers a program;
+    // one ends at the user's move of its parameter, at a host write of
+    // another value, and at a read (getpm) that answers another value.
     void setpm(int index, float value);
-    float getpm(int index); // last value known of a parameter
+    float getpm(int index); // last value known of a parameter, as the host reads it
+    // The value a parameter's label formats here: a waiting write's, or,
+    // before the boot has ended, the value the host is answered; false when
+    // the engine's own text holds. Does not count as the host's read.
+    bool lbval(int index, float& value);
     // One short MIDI message: its three bytes and frame offset. Controller
     // 32 picks the bank, a program change queues bank x 100 + program.
     void midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame);
@@ -74,12 +92,28 @@ public:
     int getbt();            // 1 the boot ended, -1 it failed, 0 it is still running
     int getsl(); // slot of the program playing (bank x 100 + program), -1 before the boot
     int getbn(); // current bank
-    // Audio thread: a process call reached the engine after the boot ended.
+    // Audio thread: a process call begins (what the host sends from now on
+    // belongs to the next one); once the boot has ended, the windows close.
     void playd();
     // Audio thread: an offline process call stopped waiting for the boot at
     // its bound; later calls do not wait again, and the next pass logs it.
     void expir();
     bool lapsd(); // a wait for the boot expired
+
+    // ---- the engine's process hand-in (audio thread, engine and worker locks held) ------
+    bool waits() override; // a parameter write or MIDI message waits
+    // Every waiting write, then the MIDI, handed in; at a call's start only
+    // what came before the call.
+    void hndin(CorePrcs& engine, bool call) override;
+
+    // ---- host's non-audio threads --------------------------------------------------------
+    // A chunk read: every waiting write is handed in first (even in bypass,
+    // not during the boot), so the chunk carries it. May block.
+    void flush();
+    void seenp(); // the host read a chunk holding a program: every window ends
+    // A chunk restore is about to run: before the first process call after
+    // the boot, every window opens again on the value the host was told.
+    void reopn();
 
     // ---- owner's thread, before the control thread starts --------------------------------
     // The values the host is answered until the boot has loaded its
@@ -117,35 +151,55 @@ public:
     void lstnr(PROPLISTENER listener, void* context, bool on);
 
 private:
-    bool chosen() const;            // a program load was asked for (any thread)
-    void finish();                  // what waited for the boot's end
-    void automation();              // host values into the engine; engine changes out to the host
-    void take_(int i, float value); // one host value into the engine (control thread)
+    bool window(int i) const; // parameter i's write-back window is open (any thread)
+    void finish();            // what waited for the boot's end
+    void automation();        // hand-ins taken in; engine changes out to the host
 
     CorePrcs* engine;
     Listener* listener;
-    // Parameter values: the host's newest (pending until the pass applies
-    // them), the last one the host knows of, and the last one it was told.
+    // Parameter values: the host's newest, waiting until a hand-in, with
+    // the count of calls begun when it was written; the one made before the
+    // call in progress, moved aside by a write during that call; and the
+    // last one the host knows of.
     std::atomic<float> pending[iCparameters];
     std::atomic<bool> haspending[iCparameters];
+    std::atomic<unsigned> stamp[iCparameters];
+    std::atomic<float> prior[iCparameters];
+    std::atomic<bool> hasprior[iCparameters];
     std::atomic<float> known[iCparameters];
-    float pushed[iCparameters] = {}; // control thread only
-    bool refused[iCparameters] = {}; // the engine did not take the host's last value
+    // The last hand-in of each parameter: the host's value and what the
+    // control held after it; the count is odd while a hand-in runs, and the
+    // pass reads the engine's value only when it stayed even and unchanged.
+    std::atomic<float> asked[iCparameters];
+    std::atomic<float> took[iCparameters];
+    std::atomic<unsigned> applying[iCparameters];
+    // Control thread only: the hand-in count last taken in, the last value
+    // the host was told (or wrote and the engine took), and whether the
+    // engine did not take the host's last value.
+    unsigned seen[iCparameters] = {};
+    float pushed[iCparameters] = {};
+    bool refused[iCparameters] = {};
     std::atomic<bool> reload{false}; // a program was loaded: refused values go back
-    // What the host was answered before the boot ended, and the parameters
-    // whose write-back of it was dropped: the next pass tells the host the
-    // engine's value when it differs.
-    std::atomic<float> answered[iCparameters];
+    // The write-back windows: open, the value the host had been told when
+    // it opened, the program loads asked for then, and the parameters whose
+    // write-back was dropped (the next pass tells the host the engine's
+    // value when it differs).
+    std::atomic<bool> open[iCparameters];
+    std::atomic<float> told[iCparameters];
+    std::atomic<unsigned> openedat{0};
     std::atomic<bool> recheck[iCparameters];
-    std::atomic<bool> touched[iCparameters]; // moved by the user after the boot
-    std::atomic<bool> played{false};         // a process call passed after the boot
-    std::atomic<bool> expired{false};        // an offline wait for the boot hit its bound
-    bool expirylogged = false;               // control thread only
-    // MIDI messages, single producer (the host's event thread) single
-    // consumer (the pass): status | data1 << 8 | data2 << 16, and the frame.
+    std::atomic<unsigned> calls{0};   // process calls begun (the audio thread counts)
+    unsigned quiet = 0;               // control thread: calls at the last pass
+    std::atomic<bool> played{false};  // a process call passed after the boot
+    std::atomic<bool> expired{false}; // an offline wait for the boot hit its bound
+    bool expirylogged = false;        // control thread only
+    // MIDI messages, single producer (the host's event thread); consumed by
+    // the hand-ins, one at a time under the engine lock. The engine's word
+    // and the frame of the call; a message that finds the ring full is dropped.
     struct MIDIREC {
         std::uint32_t word;
         std::int32_t frame;
+        unsigned call; // calls begun when it came
     };
     MIDIREC queue[iCmidiqueue] = {};
     std::atomic<int> head{0}; // next write (producer)

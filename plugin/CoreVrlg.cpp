@@ -479,11 +479,13 @@ void CoreVrlg::await() {
 
 CoreAnsx CoreVrlg::dsply(int index) {
     Bean x{index, 0};
-    if (bridge->booted()) return master->getpr()->getbs(230, &x);
-    // The engine's program is still the blank one: the text follows the
-    // value the host is answered, as the engine writes it (a gain holds
-    // half its linear gain).
-    double const value = bridge->getpm(index);
+    // Before the boot the engine's program is still the blank one, and a
+    // write waiting for the next process call is not in it yet: the text
+    // follows that value, as the engine writes it (a gain holds half its
+    // linear gain).
+    float shown = 0.0f;
+    if (!bridge->lbval(index, shown)) return master->getpr()->getbs(230, &x);
+    double const value = shown;
     if (index >= CorePpwr::iCparameters - 2)
         return CoreAnsx::_FloatToStrF(CoreButl::lindb(2.0 * CoreButl::flushSubnormal(value)), 0, 15,
                                       3);
@@ -509,10 +511,16 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
     CorePrcs* e = master->getpr();
     if (get) {
         // The engine's buffer: the current program as a setup document, or
-        // its marker of a state with nothing to save.
+        // its marker of a state with nothing to save. It carries every
+        // parameter write made before the read; a host that has read a
+        // program has seen the state it may later write back.
+        bridge->flush();
         void* data = nullptr;
         int const n = e->getck(&data);
         if (n <= 0 || data == nullptr) return 0;
+        if (std::strncmp(static_cast<char const*>(data), CorePrcs::sCemptyxml.c_str(),
+                         std::size_t(n)) != 0)
+            bridge->seenp();
         *static_cast<void**>(ptr) = data;
         return n;
     }
@@ -524,6 +532,7 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
     // queued before the restore must not replace the restored program.
     bridge->hold_(true);
     bridge->dropp();
+    bridge->reopn();
     e->setbi(78, hostrate.load(), nullptr);
     bool const restored = e->setck(ptr, static_cast<long>(size));
     bridge->rload();

@@ -31,7 +31,8 @@
 // CPU figures), CorePrcsBlck.cpp (block worker, MIDI learn and control
 // input, meter type), CorePrcsPlan.cpp (convolver configuration and
 // planning), CorePrcsBtch.cpp (batch machine), CorePrcsSave.cpp (saving and
-// versioning), CorePrcsChnk.cpp (host chunk),
+// versioning), CorePrcsChnk.cpp (host chunk), CorePrcsParm.cpp (host
+// parameter writes and MIDI),
 // CorePrcsBean*.cpp (the property bus), CorePrcsLoad.cpp (the GUI-rate meter
 // update and small queries) and CorePrcsDesc.cpp (archive description).
 
@@ -231,6 +232,38 @@ public:
     void setpp();
     void unbts(); // the boot starts again: step 0, program memory emptied
 
+    // ---- host parameter writes and MIDI (CorePrcsParm.cpp) --------------------------
+    // The shell keeps what a host sends with its process calls (parameter
+    // writes, MIDI) waiting until the engine takes it: at the start of the
+    // next process call that is not in bypass, after the engine lock, so a
+    // write plays from that call on and never lands inside one.
+    class Waiting {
+    public:
+        virtual ~Waiting() = default;
+        virtual bool waits() = 0; // something waits; any thread, no lock
+        // Hands every waiting write in through takpm and every MIDI message
+        // through takmd, with the engine and worker locks held: on the audio
+        // thread too, so no allocation, no lock, no log. call: a process
+        // call's start (what the host sent during that call waits for the
+        // next one); else between calls, everything.
+        virtual void hndin(CorePrcs& engine, bool call) = 0;
+    };
+    // The shell's waiting record (borrowed; null none). Set before the first
+    // process call and kept while process calls may come.
+    void setwt(Waiting* w) { waiting = w; }
+    // Hands in what waits between two process calls, for hosts that do not
+    // process and for a chunk read: with the engine and worker locks waited
+    // for (wait), or only when both are free at once. Nothing during the
+    // boot, nor in bypass unless bypassed. True when handed in. Control or
+    // host thread, not audio.
+    bool takwt(bool wait, bool bypassed);
+    // Inside hndin: interface control i takes the host's value (0..1); the
+    // value it holds after (a control the program leaves unused keeps its own).
+    double takpm(short i, double value) noexcept;
+    // Inside hndin: one MIDI message (word as mdctr's) at frame of the call,
+    // queued by frame for the block worker's modulation updates.
+    void takmd(int frame, int word) noexcept;
+
     // ---- rate adaptation and block sizing (CorePrcsRate.cpp) ----------------------
     // Control or display thread unless said otherwise.
     // Program rates from a modulation period in us; caller holds the engine
@@ -279,6 +312,10 @@ private:
     // advances the produced end, leaving silence. Audio thread or worker.
     void runBlock() noexcept;
     // ---- host entry helpers (audio thread) --------------------------------------------
+    // The process call's first step under the engine lock: what the shell
+    // keeps waiting, handed in unless in bypass or the worker is stuck.
+    void handIn() noexcept;
+    Waiting* waiting = nullptr; // the shell's waiting writes and MIDI (borrowed)
     // The bypass path; false when the bypass ended while the call waited for
     // it (nothing was read or written: the call belongs to the program).
     bool bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;

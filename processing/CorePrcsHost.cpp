@@ -82,6 +82,7 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
     if (bypass.getvl() && bypss(in, out, frames, replace, dbl)) return;
     CoreDnrm fpu(CoreDnrm::iCrounding);
     CoreSmgd engine(enginesem);
+    handIn(); // the host's writes and MIDI sent with this call play from it on
     cpuFigures();
     pickRate(level);
 

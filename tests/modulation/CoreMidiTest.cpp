@@ -139,6 +139,21 @@ TEST(CoreMidiTest, BlocksAndDueEventsAllocateNothing) {
     EXPECT_EQ(midi.getel(), 0);
 }
 
+TEST(CoreMidiTest, QueueingAllocatesNothingAndAFullQueueAppliesAtOnce) {
+    CoreMidi midi;
+    midi.setms(0, 176, 1);
+    long const before = allocationCount();
+    for (int i = 0; i < CoreMidi::iCqueuemax; ++i)
+        EXPECT_FALSE(midi.mdctr(1000, 0, 176, 1, i % 100)[0].changed);
+    EXPECT_EQ(midi.getel(), CoreMidi::iCqueuemax);
+    CoreMidi::MIDISLIDERCALLBACKINFO const* out = midi.mdctr(1000, 0, 176, 1, 120);
+    EXPECT_TRUE(out[0].changed); // no room: its value now, not never
+    EXPECT_EQ(read(midi, 0).value, 120);
+    EXPECT_EQ(allocationCount(), before);
+    midi.updte(-1);
+    EXPECT_EQ(read(midi, 0).value, (CoreMidi::iCqueuemax - 1) % 100); // the queue in order after
+}
+
 TEST(CoreMidiTest, EmptyingTheQueueKeepsItsRoomForTheNextBlock) {
     CoreMidi midi;
     midi.setms(0, 176, 1);

@@ -197,6 +197,75 @@ TEST(PluginBootTest, WhatTheUserOrHostChoseAfterTheBootIsKept) {
     }
 }
 
+// Once the host has seen the state, the value it had been told is a setting
+// like any other. The host's own control: it restores C4 (gain out -1.9 dB)
+// and writes C4's values. A preset import: the holding instance's chunk is
+// read after each restore, C6 (-6 dB) among them. Then, with no process call
+// yet, gain out is written at 0 dB: the label, the chunk read at once and the
+// sound say 0 dB, also in a new instance that restores that chunk and has
+// the host's values written back.
+TEST(PluginBootTest, AWriteOfTheToldValuePlaysOnceTheHostHasSeenTheState) {
+    PluginRig rig;
+    ASSERT_TRUE(rig.settings({kDiagnosed}));
+    auto text = [](CoreHost& h) {
+        void* data = nullptr;
+        std::intptr_t const n = h.dispt(V::opGetChunk, 0, 0, &data);
+        return n > 0 ? std::string(static_cast<char*>(data), std::size_t(n - 1)) : "";
+    };
+    auto restore = [](CoreHost& h, std::string const& chunk) {
+        h.dispt(V::opSetChunk, 0, std::intptr_t(chunk.size() + 1), const_cast<char*>(chunk.data()));
+    };
+    auto gainout = [](std::string const& chunk) { // dB
+        std::size_t const at = chunk.find("<GAINOUT>");
+        return at == std::string::npos ? NAN : std::strtod(chunk.c_str() + at + 9, nullptr);
+    };
+    CoreHost plain(rig.path(), CoreDemo::iCrate, 512);
+    plain.start();
+    ASSERT_TRUE(plain.wtupd(0, 60.0));
+    CH const truth = playedNoise(plain, 9);
+    restore(plain, "NOCHUNK");
+    std::string const room = text(plain);
+    ASSERT_EQ(gainout(room), 0.0);
+    auto with = [&](std::string const& db) {
+        std::size_t const at = room.find("<GAINOUT>") + 9;
+        return std::string(room).replace(at, room.find("</GAINOUT>") - at, db);
+    };
+    enum Step { kNochunk, kWriteRead, kReadChunk, kChunk4, kChunk6, kWriteChunk4 };
+    struct Row {
+        char const* name;
+        std::vector<Step> steps;
+    } const rows[] = {{"the host's own control", {kNochunk, kWriteRead, kChunk4, kWriteChunk4}},
+                      {"a preset import", {kNochunk, kWriteRead, kReadChunk, kChunk6, kReadChunk}}};
+    for (Row const& r : rows) {
+        SCOPED_TRACE(r.name);
+        CoreHost h(rig.path(), CoreDemo::iCrate, 512);
+        h.start();
+        V::Effect* e = h.getef();
+        float read[10];
+        for (int i = 0; i < 10; ++i) read[i] = e->getParameter(e, i);
+        for (Step s : r.steps) {
+            if (s == kNochunk) restore(h, "NOCHUNK");
+            if (s == kChunk4) restore(h, with("-1.9382002601611279")); // gain out 0.4
+            if (s == kChunk6) restore(h, with("-6"));
+            if (s == kReadChunk) text(h);
+            for (int i = 0; (s == kWriteRead || s == kWriteChunk4) && i < 10; ++i)
+                e->setParameter(e, i, s == kWriteChunk4 && i == 9 ? 0.4f : read[i]);
+        }
+        e->setParameter(e, 9, 0.5f);
+        char label[64] = {};
+        h.dispt(V::opGetParamDisplay, 9, 0, label);
+        EXPECT_NEAR(std::strtod(label, nullptr), 0.0, 1e-6) << label;
+        std::string const saved = text(h);
+        EXPECT_NEAR(gainout(saved), 0.0, 1e-6);
+        CoreHost next(rig.path(), CoreDemo::iCrate, 512);
+        next.start();
+        restore(next, saved);
+        for (int i = 0; i < 10; ++i) next.getef()->setParameter(next.getef(), i, read[i]);
+        EXPECT_LT(worst(playedNoise(h, 9), truth), 1e-6);
+        EXPECT_LT(worst(playedNoise(next, 9), truth), 1e-6);
+    }
+}
+
 TEST(PluginBootTest, ALargeBankIsForecastWithoutSortingIt) {
     // 10,001 entries of falling (down) or rising SEQUENCE: 10,000 are placed, so the marked
     // saturator at 10000 never boots; the marked room at 5000 does, over location 0.

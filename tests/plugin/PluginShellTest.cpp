@@ -185,6 +185,67 @@ TEST_F(PluginShellTest, ProgramChangeLoadsBankTimesHundredPlusProgram) {
         << peer.large(1);
 }
 
+// Host automation through 512-frame calls back to back: before call k the
+// host writes 0.5 - 0.25 k / 86 (x1 to x0.5 over a second), then holds
+// 0.25. Each value plays from the call it came with: gain in on that call's
+// input, gain out on each processing block from the call that completed its
+// input; controller messages before each call (learnt by the sweep's MIX1)
+// at their frames. Two runs give the same samples, and nothing comes back.
+TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
+    using CH = CoreHost::CHANNELS;
+    constexpr long kCall = 512, kCalls = 120, kBlock = CoreDemo::iCdspbuffer;
+    auto written = [](long k) { return k < 87 ? 0.5f - 0.25f * float(k) / 86.0f : 0.25f; };
+    CH const x = noise(kCall * kCalls, 11);
+    long delay = 0;
+    // What program plays, with the host writing parameter (-1 none) or
+    // sending controller messages.
+    auto render = [&](int program, int parameter, bool midi, CH const& in) {
+        CoreHost h(rig->path(), CoreDemo::iCrate, int(kCall));
+        h.start();
+        EXPECT_TRUE(h.wtupd(0, kLoadWait));
+        if (program != CoreDemo::iCroom) {
+            int const seen = h.updts();
+            h.slot_(program);
+            EXPECT_TRUE(h.wtupd(seen, kLoadWait));
+            CorePeer::bus(h, 179, 'h', 176, 1, true, 0); // MIX1 answers controller 1
+        }
+        V::Effect* e = h.getef();
+        CH y(2, std::vector<double>(in[0].size()));
+        for (long k = 0; k < kCalls; ++k) {
+            if (parameter >= 0) e->setParameter(e, parameter, written(k));
+            if (midi) h.sendm({{k * 37 % kCall, {0xB0, 1, static_cast<unsigned char>(k % 128)}}});
+            double* ins[2] = {const_cast<double*>(in[0].data()) + k * kCall,
+                              const_cast<double*>(in[1].data()) + k * kCall};
+            double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
+            e->processDoubleReplacing(e, ins, outs, int(kCall));
+        }
+        EXPECT_TRUE(program != CoreDemo::iCroom || h.automations() == 0);
+        delay = h.getdl();
+        return y;
+    };
+    CH const plain = render(CoreDemo::iCroom, -1, false, x);
+    CH scaled = x;
+    for (auto& c : scaled)
+        for (std::size_t n = 0; n < c.size(); ++n) c[n] *= 2.0 * written(long(n) / kCall);
+    CH const truth[2] = {render(CoreDemo::iCroom, -1, false, scaled), plain};
+    for (int parameter : {8, 9}) {
+        CH const y = render(CoreDemo::iCroom, parameter, false, x);
+        EXPECT_EQ(y, render(CoreDemo::iCroom, parameter, false, x)) << parameter;
+        double worst = 0.0;
+        for (int c = 0; c < 2; ++c)
+            for (long n = delay; n < kCall * kCalls; ++n) {
+                // Gain out: a block's input is four calls, and it plays a
+                // block later (the base latency), from a block boundary.
+                double const g = parameter == 8 ? 1.0 : 2.0 * written(n / kBlock * 4 - 1);
+                worst = std::max(worst, std::fabs(y[c][n] - g * truth[parameter - 8][c][n]));
+            }
+        EXPECT_LT(worst, 1e-6) << parameter;
+    }
+    CH const swept = render(CoreDemo::iCsweep, -1, true, x);
+    EXPECT_EQ(swept, render(CoreDemo::iCsweep, -1, true, x));
+    EXPECT_NE(swept, render(CoreDemo::iCsweep, -1, false, x));
+}
+
 // Counts the process calls that have entered the plug-in (they ask the level).
 std::atomic<int> processEntered{0};
 std::intptr_t closingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
