@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -83,6 +85,52 @@ TEST_F(MmryFiles, LargeSetupsRunIntoLaterBanksAndStopAtTheEnd) {
     EXPECT_EQ(m->getcf(9900), 0); // whose place is kept: the search wraps
     EXPECT_EQ(m->getne(), 0);     // the cursor went back to 0
     EXPECT_EQ(m->getpr(), 519);   // the LOAD entry found no place
+}
+
+TEST_F(MmryFiles, TheBootEntriesAreTheOnesTheReaderPlaces) {
+    // Entry k names program ek; first and boot are entry indices, -1 none.
+    struct Row {
+        char const* what;
+        std::vector<int> sequences;
+        std::set<int> marked; // the entries carrying LOAD
+        int bank;             // 99 holds 100 entries
+        int first, boot;
+    };
+    std::vector<int> falling, tied; // 102 entries each, 100 placed in bank 99
+    for (int k = 0; k < 102; ++k) {
+        falling.push_back(101 - k);
+        tied.push_back(std::min(k, 99)); // the room ends inside the three 99s
+    }
+    Row const rows[] = {
+        // The sort itself would boot entry 0.
+        {"two marked at the largest: the later", {3, 3, 1, 3}, {0, 1}, 0, 2, 1},
+        {"ties at the smallest", {3, 1, 2, 1, 3}, {0, 4}, 0, 1, 4},
+        {"negative, none marked", {-5, 7, -5}, {}, 0, 0, -1},
+        {"marked beyond the room", falling, {0, 51}, 99, 101, 51},
+        {"marked where the room cuts", tied, {100, 10}, 99, 0, 10},
+    };
+    for (Row const& r : rows) {
+        std::vector<bool> marks;
+        std::string bank = "<SETUP>";
+        for (std::size_t k = 0; k < r.sequences.size(); ++k) {
+            std::string const name = "e" + std::to_string(k);
+            putProgram(name + ".xml", programXml(name));
+            marks.push_back(r.marked.count(int(k)) > 0);
+            bank += "<PROGRAM><SEQUENCE>" + std::to_string(r.sequences[k]) +
+                    "</SEQUENCE><FILENAME>" + name + "</FILENAME>" +
+                    (marks.back() ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
+        }
+        putSetup("b.xml", bank + "</SETUP>");
+        int first = -2, boot = -2;
+        CoreMmry::bootEntries(r.sequences, marks, r.bank == 99 ? 100 : 10000, first, boot);
+        EXPECT_EQ(std::pair(first, boot), std::pair(r.first, r.boot)) << r.what;
+        auto m = make();
+        ASSERT_TRUE(m->loads("b.xml", r.bank, true)) << r.what;
+        EXPECT_EQ(str(m->getnm(r.bank * 100)), "e" + std::to_string(r.first)) << r.what;
+        EXPECT_EQ(m->getpr() < 0 ? "none" : str(m->getnm(m->getpr())),
+                  r.boot < 0 ? "none" : "e" + std::to_string(r.boot))
+            << r.what;
+    }
 }
 
 TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
