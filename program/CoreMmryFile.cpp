@@ -251,11 +251,17 @@ int slotOf(double value) {
 }
 
 // The setup reader's exchange sort, as designed, so entries of equal
-// SEQUENCE keep the order they have always been placed in.
-template <class T, class Key> void exchangeSort(std::vector<T>& entries, Key key) {
-    for (std::size_t a = 0; a < entries.size(); ++a)
+// SEQUENCE keep the order they have always been placed in. Quadratic, so a
+// long setup takes long: a raised stop flag ends it before its next pass
+// (false; the order half made).
+template <class T, class Key>
+bool exchangeSort(std::vector<T>& entries, Key key, std::atomic<bool> const* stop = nullptr) {
+    for (std::size_t a = 0; a < entries.size(); ++a) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
         for (std::size_t b = a; b < entries.size(); ++b)
             if (key(entries[b]) < key(entries[a])) std::swap(entries[a], entries[b]);
+    }
+    return true;
 }
 
 // Where the setup reader puts the entry at index which among entries of
@@ -494,10 +500,16 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     CoreSmgd guard(lock);
     cursor = bank * iCbankdim;
     if (clr) iclea(bank);
+    // A close stops the read between its steps and inside the long ones
+    // (listing, sorting and placing the entries), quietly: the setup is
+    // not at fault. The sort of a long setup alone may take minutes.
+    auto const stopped = [this] { return ending.load(std::memory_order_relaxed); };
+    if (stopped()) return false;
 
     CoreXml_ document;
     CoreAnsx raw;
     bool const parsed = readSetup(name, document, raw);
+    if (stopped()) return false;
     CoreNode* const setup = parsed ? topElement(document, DataXml_::sCtagsetup_) : nullptr;
     if (setup == nullptr) {
         if (parsed && bareSetup(raw)) return true;
@@ -516,6 +528,7 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     std::vector<int> sequences;
     std::vector<bool> marks; // LOAD
     for (int c = 0; c < childCount(setup); ++c) {
+        if (stopped()) return false;
         CoreNode const* program = childAt(setup, c);
         if (program->leaf_() || key(program->gettx()) != DataXml_::sCtagprogrm) continue;
         entries.push_back(
@@ -530,9 +543,12 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     bootEntries(sequences, marks, room, first, boot);
     if (boot >= 0) entries[std::size_t(boot)].boot = true;
     int const count = int(entries.size());
-    exchangeSort(entries, [](Entry const& e) { return e.sequence; });
+    CoreLog_::debug(CoreAnsx("ordering ") + CoreAnsx(count) + CoreAnsx(" bank entries"), 0, 2);
+    auto const bySequence = [](Entry const& e) { return e.sequence; };
+    if (!exchangeSort(entries, bySequence, &ending)) return false;
 
     for (int k = 0; k < count; ++k) {
+        if (stopped()) return false;
         int free = cursor;
         while (free < iCmemorydim && (table->loc[free].inuse || table->loc[free].failed)) ++free;
         if (free >= iCmemorydim) {

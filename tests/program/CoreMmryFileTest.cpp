@@ -131,6 +131,13 @@ TEST_F(MmryFiles, TheBootEntriesAreTheOnesTheReaderPlaces) {
                   r.boot < 0 ? "none" : "e" + std::to_string(r.boot))
             << r.what;
     }
+    // A closing instance stops reading, quietly.
+    auto m = make();
+    LogCapture log;
+    m->endbk();
+    EXPECT_FALSE(m->loads("b.xml", 0, true));
+    EXPECT_EQ(m->getcf(0), 0);
+    EXPECT_EQ(log.text().find("***ERROR***"), std::string::npos);
 }
 
 TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
