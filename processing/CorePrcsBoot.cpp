@@ -130,6 +130,12 @@ bool CorePrcs::bootBank() {
     return true;
 }
 
+void CorePrcs::bootEntries(std::vector<int> const& sequences, std::vector<bool> const& loads,
+                           int& first, int& boot) {
+    // The boot reads bank 0 into an empty memory.
+    CoreMmry::bootEntries(sequences, loads, CoreMmry::iCmemorydim, first, boot);
+}
+
 void CorePrcs::bootEngine() {
     CoreCnvl* c0 = cnvls[0].cnvl;
     if (!c0->getbe(ofreqd) || !c0->ldble(ofreqd)) ofreqd = CoreCnvl::iCdefaultbe_;
