@@ -1,10 +1,8 @@
 #include "plugin/CoreMstr.h"
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
 #include <mutex>
 #include <new>
 #include <string>
@@ -16,7 +14,6 @@
 #include "platform/PlatBundle.h"
 #include "plugin/CorePrbn.h"
 #include "processing/CorePrcs.h"
-#include "program/CoreMmry.h"
 #include "runtime/CoreBlnk.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
@@ -89,54 +86,27 @@ void CoreMstr::btval(float* values) const {
             engine->btfls(setupfile, programs);
             CoreXml_ setupdoc;
             CoreNode const* const setup = topOf(setupdoc, setupfile, X::sCtagsetup_);
-            // The bank's entries in document order.
-            struct Entry {
-                int sequence;  // SEQUENCE
-                CoreAnsx file; // FILENAME
-                bool load;     // LOAD
-            };
-            std::vector<Entry> entries;
+            // The bank's entries in document order, and the two the boot
+            // reads, as the bank load places them.
+            std::vector<CoreAnsx> files;
+            std::vector<int> sequences;
+            std::vector<bool> marks; // LOAD
             CoreTlst const* list = setup != nullptr ? setup->getcn() : nullptr;
             for (unsigned c = 0; list != nullptr && c < unsigned(list->count); ++c) {
                 auto const* entry = static_cast<CoreNode const*>((*list)[c]);
                 if (entry->leaf_() || entry->gettx().Trim().UpperCase() != X::sCtagprogrm) continue;
-                entries.push_back({entry->getli(X::sCtagsequen), entry->getls(X::sCtagfilenm),
-                                   entry->getlb(X::sCtagload__)});
+                files.push_back(entry->getls(X::sCtagfilenm));
+                sequences.push_back(entry->getli(X::sCtagsequen));
+                marks.push_back(entry->getlb(X::sCtagload__));
             }
-            // Where the bank load puts them, without its quadratic sort (seconds
-            // for a large bank on the host's thread): its sort puts first the
-            // earliest entry of the smallest SEQUENCE (location 0), and the boot
-            // program is the LOAD-marked entry it places last, of the ones it
-            // places at all. Of marked entries sharing that SEQUENCE it may be
-            // another one: the first pass after the boot corrects the host.
-            std::vector<std::size_t> reads;
-            if (!entries.empty()) {
-                std::size_t first = 0;
-                for (std::size_t k = 1; k < entries.size(); ++k)
-                    if (entries[k].sequence < entries[first].sequence) first = k;
-                reads.push_back(first);
-                auto const placed = std::size_t(CoreMmry::iCmemorydim);
-                int limit = std::numeric_limits<int>::max(); // the largest SEQUENCE placed
-                if (entries.size() > placed) {
-                    std::vector<int> sequences;
-                    sequences.reserve(entries.size());
-                    for (Entry const& e : entries) sequences.push_back(e.sequence);
-                    std::nth_element(sequences.begin(), sequences.begin() + (placed - 1),
-                                     sequences.end());
-                    limit = sequences[placed - 1];
-                }
-                std::size_t boot = entries.size();
-                for (std::size_t k = 0; k < entries.size(); ++k)
-                    if (entries[k].load && entries[k].sequence <= limit &&
-                        (boot == entries.size() || entries[k].sequence >= entries[boot].sequence))
-                        boot = k;
-                if (boot < entries.size()) reads.push_back(boot);
-            }
+            int first = -1, boot = -1;
+            CorePrcs::bootEntries(sequences, marks, first, boot);
             // Location 0, then the boot program over it; a file name that
             // leaves the program folder, or a file that cannot be read, gives
             // nothing.
-            for (std::size_t const k : reads) {
-                CoreAnsx name = entries[k].file;
+            for (int const k : {first, boot}) {
+                if (k < 0) continue;
+                CoreAnsx name = files[std::size_t(k)];
                 if (!CoreButl::infld(name)) continue;
                 if (CoreButl::getfx(name).Length() <= 0) name = name + CoreButl::sCextxml;
                 CoreXml_ document;

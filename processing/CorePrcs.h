@@ -39,6 +39,7 @@
 #include <atomic>
 #include <cstdint>
 #include <set>
+#include <vector>
 
 #include "modulation/CoreMidi.h"
 #include "runtime/CoreAnsx.h"
@@ -173,6 +174,12 @@ public:
     // to the plug-in's folder, sub-paths as read). The assembling thread,
     // before the boot.
     void btfls(CoreAnsx& setup, CoreAnsx& programs) const;
+    // Of that setup's entries in file order (their SEQUENCE values, and
+    // which carry LOAD), the one the boot reads into location 0 and the one
+    // it boots, as program memory places them (CoreMmry::bootEntries into the
+    // whole memory); -1 for none. Never sorts. Any thread.
+    static void bootEntries(std::vector<int> const& sequences, std::vector<bool> const& loads,
+                            int& first, int& boot);
 
     // ---- master settings (control or display thread, may block) -------------------
     // Puts the engine's values of the keys it owns into the master document.

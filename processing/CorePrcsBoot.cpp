@@ -120,18 +120,27 @@ bool CorePrcs::bootBank() {
     // instance's shared one (the plug-in's case) it would do nothing, and
     // the bank it feeds would be read from an empty list.
     if (!loaded || !scanboot || shellfsys != nullptr) return loaded;
+    bool scanned = true;
     try {
         if (!frozenboot) {
             memory->scanp(true);
-            memory->loads(CoreAnsx("0"), 2, false);
+            scanned = memory->loads(CoreAnsx("0"), 2, false);
         } else {
             memory->scanp(false);
-            memory->loads(CoreMmry::sCscanboot, 2, false);
+            scanned = memory->loads(CoreMmry::sCscanboot, 2, false);
         }
     } catch (...) {
         CoreLog_::loger(CoreAnsx("boot: the program scan was not loaded"), 0);
     }
-    return true;
+    // A read a close stopped (false, nothing logged) ends the boot here: the
+    // bank's above, the scan's as well.
+    return scanned || !memory->ended();
+}
+
+void CorePrcs::bootEntries(std::vector<int> const& sequences, std::vector<bool> const& loads,
+                           int& first, int& boot) {
+    // The boot reads bank 0 into an empty memory.
+    CoreMmry::bootEntries(sequences, loads, CoreMmry::iCmemorydim, first, boot);
 }
 
 void CorePrcs::bootEngine() {

@@ -161,9 +161,24 @@ public:
 
     // ---- Files: setups, scan, host chunk (CoreMmryFile.cpp) ----------------------
     // Reads the setup (setup folder + name, or the last scan's text for "0")
-    // into bank b from its first free location on, in SEQUENCE order; false
-    // when it has no SETUP.
+    // into bank b from its first free location on, in SEQUENCE order; the
+    // entry bootEntries names boot becomes the boot location. False when it
+    // has no SETUP, or when endbk stopped the read (nothing logged; what was
+    // placed stays).
     bool loads(CoreAnsx const& name, int bank, bool clear);
+    // Of a setup's entries in file order (their SEQUENCE values, and which
+    // carry LOAD) read into room free locations: first, the entry placed
+    // first (at the boot, location 0's): the earliest of the smallest
+    // SEQUENCE, as the reader's sort puts it; boot, the LOAD-marked entry of
+    // the largest SEQUENCE among those placed, the last in the file of the
+    // marked ones sharing it. Where room cuts through entries of one
+    // SEQUENCE, which of them are placed is the sort's choice: none of them
+    // is taken for boot. -1 for none. Never sorts: the parameter forecast
+    // asks it on the host's thread.
+    static void bootEntries(std::vector<int> const& sequences, std::vector<bool> const& loads,
+                            int room, int& first, int& boot);
+    // endbk was called: the instance is closing.
+    bool ended() const { return ending.load(); }
     bool saves(CoreAnsx const& name, int bank); // true when the file was written
     // PROGRAM entries of the setup (setup folder + name), failed ones
     // included; -1, with why in reason, when it cannot be read or parsed.
@@ -186,7 +201,7 @@ public:
     static constexpr int iClockretry = 50;  // ms between tries of the setup's lock
     static constexpr int iClockwait = 5000; // ms the setup's lock is tried for
     // The instance is closing: a wait for a setup's lock ends at once, and
-    // none begins.
+    // none begins; a setup being read (loads) stops being read.
     void endbk() { ending.store(true); }
     void
     scanp(bool run); // lists program files not in memory into the scan text and "~scanboot.xml"

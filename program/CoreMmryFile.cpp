@@ -251,11 +251,17 @@ int slotOf(double value) {
 }
 
 // The setup reader's exchange sort, as designed, so entries of equal
-// SEQUENCE keep the order they have always been placed in.
-template <class T, class Key> void exchangeSort(std::vector<T>& entries, Key key) {
-    for (std::size_t a = 0; a < entries.size(); ++a)
+// SEQUENCE keep the order they have always been placed in. Quadratic, so a
+// long setup takes long: a raised stop flag ends it before its next pass
+// (false; the order half made).
+template <class T, class Key>
+bool exchangeSort(std::vector<T>& entries, Key key, std::atomic<bool> const* stop = nullptr) {
+    for (std::size_t a = 0; a < entries.size(); ++a) {
+        if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
         for (std::size_t b = a; b < entries.size(); ++b)
             if (key(entries[b]) < key(entries[a])) std::swap(entries[a], entries[b]);
+    }
+    return true;
 }
 
 // Where the setup reader puts the entry at index which among entries of
@@ -494,10 +500,16 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     CoreSmgd guard(lock);
     cursor = bank * iCbankdim;
     if (clr) iclea(bank);
+    // A close stops the read between its steps and inside the long ones
+    // (listing, sorting and placing the entries), quietly: the setup is
+    // not at fault. The sort of a long setup alone may take minutes.
+    auto const stopped = [this] { return ending.load(std::memory_order_relaxed); };
+    if (stopped()) return false;
 
     CoreXml_ document;
     CoreAnsx raw;
     bool const parsed = readSetup(name, document, raw);
+    if (stopped()) return false;
     CoreNode* const setup = parsed ? topElement(document, DataXml_::sCtagsetup_) : nullptr;
     if (setup == nullptr) {
         if (parsed && bareSetup(raw)) return true;
@@ -508,22 +520,35 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     }
 
     struct Entry {
-        CoreAnsx file; // FILENAME
-        int sequence;  // SEQUENCE
-        bool load;     // LOAD
+        CoreAnsx file;     // FILENAME
+        int sequence;      // SEQUENCE
+        bool boot = false; // its location becomes the boot location
     };
     std::vector<Entry> entries;
+    std::vector<int> sequences;
+    std::vector<bool> marks; // LOAD
     for (int c = 0; c < childCount(setup); ++c) {
+        if (stopped()) return false;
         CoreNode const* program = childAt(setup, c);
         if (program->leaf_() || key(program->gettx()) != DataXml_::sCtagprogrm) continue;
-        entries.push_back({program->getls(DataXml_::sCtagfilenm),
-                           program->getli(DataXml_::sCtagsequen),
-                           program->getlb(DataXml_::sCtagload__)});
+        entries.push_back(
+            {program->getls(DataXml_::sCtagfilenm), program->getli(DataXml_::sCtagsequen)});
+        sequences.push_back(entries.back().sequence);
+        marks.push_back(program->getlb(DataXml_::sCtagload__));
     }
-    exchangeSort(entries, [](Entry const& e) { return e.sequence; });
-
+    int room = 0;
+    for (int l = cursor; l < iCmemorydim; ++l)
+        if (!table->loc[l].inuse && !table->loc[l].failed) ++room;
+    int first = -1, boot = -1; // first: the sort puts it first anyway
+    bootEntries(sequences, marks, room, first, boot);
+    if (boot >= 0) entries[std::size_t(boot)].boot = true;
     int const count = int(entries.size());
+    CoreLog_::debug(CoreAnsx("ordering ") + CoreAnsx(count) + CoreAnsx(" bank entries"), 0, 2);
+    auto const bySequence = [](Entry const& e) { return e.sequence; };
+    if (!exchangeSort(entries, bySequence, &ending)) return false;
+
     for (int k = 0; k < count; ++k) {
+        if (stopped()) return false;
         int free = cursor;
         while (free < iCmemorydim && (table->loc[free].inuse || table->loc[free].failed)) ++free;
         if (free >= iCmemorydim) {
@@ -532,7 +557,7 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
         }
         cursor = free;
         Entry const& entry = entries[std::size_t(k)];
-        if (entry.load) bootloc = free;
+        if (entry.boot) bootloc = free;
         bool const usable = nameTaken(
             entry.file, name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name,
             DataXml_::sCtagfilenm);
@@ -566,6 +591,33 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
                 CoreAnsx("bank entry ") + CoreAnsx(free) + CoreAnsx(" failed: ") + entry.file, 0);
     }
     return true;
+}
+
+void CoreMmry::bootEntries(std::vector<int> const& sequences, std::vector<bool> const& loads,
+                           int room, int& first, int& boot) {
+    first = boot = -1;
+    std::size_t const n = std::min(sequences.size(), loads.size());
+    if (n == 0 || room <= 0) return;
+    // The sort's first pass brings forward the first of the smallest.
+    std::size_t lowest = 0;
+    for (std::size_t k = 1; k < n; ++k)
+        if (sequences[k] < sequences[lowest]) lowest = k;
+    first = int(lowest);
+    // The largest SEQUENCE whose entries are all placed.
+    long long limit = std::numeric_limits<long long>::max();
+    auto const places = std::size_t(room);
+    if (n > places) {
+        std::vector<int> order(sequences.begin(), sequences.begin() + long(n));
+        std::nth_element(order.begin(), order.begin() + long(places - 1), order.end());
+        int const cut = order[places - 1];
+        std::size_t const upToCut = std::size_t(
+            std::count_if(order.begin(), order.end(), [cut](int s) { return s <= cut; }));
+        limit = upToCut == places ? cut : static_cast<long long>(cut) - 1;
+    }
+    for (std::size_t k = 0; k < n; ++k)
+        if (loads[k] && sequences[k] <= limit &&
+            (boot < 0 || sequences[k] >= sequences[std::size_t(boot)]))
+            boot = int(k);
 }
 
 bool CoreMmry::saves(CoreAnsx const& name, int bank) {

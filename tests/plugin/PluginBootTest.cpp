@@ -2,9 +2,10 @@
 // A new instance's first moments: the parameters a host reads before the
 // boot ends are what the boot program sets (a large bank's too, read without
 // its sort), and writing them back changes nothing until a program is picked
-// or the user moves one; offline a process call waits for the boot (not
-// before open, not past a failed boot or a close), at other levels the input
-// passes; nothing logs a wait that ran out.
+// or the user moves one; a close stops the boot's sort of a long bank;
+// offline a process call waits for the boot (not before open, not past a
+// failed boot or a close), at other levels the input passes; nothing logs a
+// wait that ran out.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -303,6 +304,27 @@ TEST(PluginBootTest, ALargeBankIsForecastWithoutSortingIt) {
     for (int i = 0; i < 10; ++i)
         EXPECT_FLOAT_EQ(float(call(h, CorePrvt::iCbus, i)), forecast[i]) << i;
     EXPECT_EQ(h.automations(), 0); // nothing needed correcting
+}
+
+TEST(PluginBootTest, ACloseStopsTheSortOfALongBank) {
+    PluginRig rig; // 100,000 entries of falling SEQUENCE: a sort of minutes
+    ASSERT_TRUE(rig.settings({kDiagnosed, {"DL", "3"}}));
+    std::string bank = CoreDdoc::sCheader + std::string("<SETUP>"),
+                log = file(rig, "Vorlan3olvio.log");
+    for (int i = 100000; i-- > 0;)
+        bank += "<PROGRAM><SEQUENCE>" + std::to_string(i) +
+                "</SEQUENCE><FILENAME>INIT.XML</FILENAME></PROGRAM>";
+    writeBytes(file(rig, std::string(CoreDemo::sCsetups) + CoreDemo::sCsetup), bank + "</SETUP>");
+    CoreHost h(rig.path(), CoreDemo::iCrate, 512);
+    h.start();
+    ASSERT_TRUE(CorePeer::until(
+        [&] { return readBytes(log).find("ordering 100000 bank") != std::string::npos; }, 120.0));
+    auto const closing = std::chrono::steady_clock::now();
+    h.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(5));
+    // The boot ended in its bank step, quietly: nothing placed, no program rate set.
+    for (char const* later : {"caching file", "PROG RATE", "***ERROR***"})
+        EXPECT_EQ(readBytes(log).find(later), std::string::npos) << later;
 }
 
 TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -83,6 +86,40 @@ TEST_F(MmryFiles, LargeSetupsRunIntoLaterBanksAndStopAtTheEnd) {
     EXPECT_EQ(m->getcf(9900), 0); // whose place is kept: the search wraps
     EXPECT_EQ(m->getne(), 0);     // the cursor went back to 0
     EXPECT_EQ(m->getpr(), 519);   // the LOAD entry found no place
+}
+
+TEST_F(MmryFiles, TheBootEntriesAreTheOnesTheReaderPlaces) {
+    // Entry k names program ek; first and boot are entries, -1 none; bank 99 holds 100.
+    std::vector<int> falling, tied; // 102 entries; the room ends inside tied's three 99s
+    for (int k = 0; k < 102; ++k) falling.push_back(101 - k), tied.push_back(std::min(k, 99));
+    struct Row {
+        std::vector<int> sequences;
+        std::set<int> marked; // carry LOAD
+        int bank, first, boot;
+    } const rows[] = {{{3, 3, 1, 3}, {0, 1}, 0, 2, 1}, // the later of two (the sort alone boots 0)
+                      {{3, -1, 2, -1}, {}, 0, 1, -1},
+                      {falling, {0, 51}, 99, 101, 51}, // 0 is beyond the room
+                      {tied, {100, 10}, 99, 0, 10}};   // 100 is where the room cuts
+    for (Row const& r : rows) {
+        std::vector<bool> marks;
+        std::string bank = "<SETUP>";
+        for (std::size_t k = 0; k < r.sequences.size(); ++k) {
+            std::string const e = "e" + std::to_string(k);
+            putProgram(e + ".xml", programXml(e));
+            marks.push_back(r.marked.count(int(k)) > 0);
+            bank += "<PROGRAM><SEQUENCE>" + std::to_string(r.sequences[k]) +
+                    "</SEQUENCE><FILENAME>" + e +
+                    (marks.back() ? "</FILENAME><LOAD>1</LOAD>" : "</FILENAME>") + "</PROGRAM>";
+        }
+        putSetup("b.xml", bank + "</SETUP>");
+        auto m = make();
+        ASSERT_TRUE(m->loads("b.xml", r.bank, true));
+        auto entry = [&](int loc) { return loc < 0 ? -1 : std::atoi(m->getnm(loc).c_str() + 1); };
+        int first = -2, boot = -2;
+        CoreMmry::bootEntries(r.sequences, marks, r.bank == 99 ? 100 : 10000, first, boot);
+        EXPECT_EQ(std::tuple(first, boot, entry(r.bank * 100), entry(m->getpr())),
+                  std::tuple(r.first, r.boot, r.first, r.boot));
+    }
 }
 
 TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
