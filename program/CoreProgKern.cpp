@@ -458,6 +458,14 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
     long normallimit =
         limits[0] < 0 ? h.normalceiling : std::min<long>(h.normalceiling, samples(limits[0]));
     h.extendedfadeout = samples(fadeouts[1]);
+    // The same for the extended kernel, by its own ceiling.
+    if (h.extendedfadeout > h.extendedceiling && h.extendedceiling > 0) {
+        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
+                            CoreAnsx(long(fadeouts[1])) + CoreAnsx(" us cut to LFREQD ") +
+                            CoreAnsx(extendedceiling) + CoreAnsx(" us"),
+                        1);
+        h.extendedfadeout = h.extendedceiling;
+    }
     long const extendedlimit = limits[1] > 0 ? std::min<long>(samples(limits[1]), h.extendedceiling)
                                              : std::min<long>(normallimit, h.extendedceiling);
     for (int* f : {&h.fadeinlength, &h.normalfadeout, &h.extendedfadeout, &h.offset})
