@@ -110,6 +110,15 @@ public:
     static constexpr long iCdelaylargest = 2000000;
     // WORKBUFFER at most, samples (the rings still grow to hold the delays).
     static constexpr long iCworkbufferlargest = 1L << 19;
+    // The master page's ranges: LTIMED 6 to 30 ms, LFREQD from the page's
+    // 6 ms to the 60 s every kernel time is held to (the page's own ceiling
+    // follows the rate and DSPBUFFER), us; DSPBUFFER its list's 128 to 8192
+    // samples (iCmaxdelaydim); EXPORTAUDIOQUALITY 1 to 5 times.
+    static constexpr long iCltimedfloor = 6000;
+    static constexpr long iCltimedceiling = 30000;
+    static constexpr long iClfreqdceiling = 60000000;
+    static constexpr long iCdspbufferfloor = 128;
+    static constexpr long iCqualityceiling = 5;
 
     // Worker commands (the command code); any other code does nothing.
     static constexpr short iCcmdprocess = 0;  // run the block worker
@@ -305,9 +314,16 @@ private:
     void release() noexcept;                          // deletes whatever exists
     void teardown() noexcept;                         // destructor steps 1 to 6
     // A whole-number master setting held to lo..hi: a value outside is taken
-    // at the nearest bound with one level-0 line, a tag line when read from
-    // the settings (bus false), a notice when written on the bus.
-    static long bndms(CoreAnsx const& tag, long value, long lo, long hi, bool bus);
+    // at the nearest bound with one level-0 line naming the value written
+    // (the file's text when given, else the number) and the value taken, a
+    // tag line when read from the settings (bus false), a notice when
+    // written on the bus.
+    static long bndms(CoreAnsx const& tag, long value, long lo, long hi, bool bus,
+                      CoreAnsx const* written = nullptr);
+    // FORCEOFFSET as taken: at or below 0 "none", kept as -1 (with a line
+    // only below what the file's reader takes), above 0 held to
+    // 1..iCdelaylargest; as bndms.
+    static long bndfo(long value, bool bus, CoreAnsx const* written = nullptr);
     // Posts a command to the worker and, when wait, blocks until it is done.
     // Caller holds the engine and worker semaphores; threaded only.
     void postc(short code, short slot, bool wait);

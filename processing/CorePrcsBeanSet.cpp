@@ -166,9 +166,10 @@ void CorePrcs::setbh(int id, short value, BEANSTRUCT* index) noexcept {
         case 32: fontcolour = value; break;
         case 38: loaderpriority = value; break;
         case 45: {
+            long const taken = bndms(DataXml_::sCtagexport, value, 1, iCqualityceiling, true);
             Both locks(*this);
-            if (value == exportquality) break;
-            exportquality = value;
+            if (taken == exportquality) break;
+            exportquality = static_cast<int>(taken);
             // The period asked for, as a rate change does: the rounded one
             // would grow at every change.
             adjrt(programperiod);
@@ -325,22 +326,23 @@ void CorePrcs::setbl(int id, long value, BEANSTRUCT* index) noexcept {
             adjrt(value);
             break;
         }
-        case 30: setrc(value); break;
+        // The long master values are kept within what the file's reader
+        // takes; a negative RATECONVERSION applies the stored one again.
+        case 30:
+            setrc(value < 0 ? value : bndms(DataXml_::sCtagratecv, value, 0, INT_MAX, true));
+            break;
         case 52: {
+            long const taken = bndms(DataXml_::sCtagprrate, value, INT_MIN, INT_MAX, true);
             Both locks(*this);
-            if (value == programrateus) break;
-            programrateus = value;
-            if (!ownperiodon) adjrt(value); // a program's own rate keeps playing
+            if (taken == programrateus) break;
+            programrateus = taken;
+            if (!ownperiodon) adjrt(taken); // a program's own rate keeps playing
             break;
         }
         case 65:
             guirate = bndms(DataXml_::sCtaggurate, value, iCguiratefloor, iCguirateceiling, true);
             break;
-        case 70:
-            // At or below 0 it stays "none".
-            forceoffset =
-                value > 0 ? bndms(DataXml_::sCtagforceo, value, 1, iCdelaylargest, true) : value;
-            break;
+        case 70: forceoffset = bndfo(value, true); break;
         case 83: wheeltarget = value < 0 ? -1 : value; break;
         case 114:
         case 115:
@@ -359,10 +361,15 @@ void CorePrcs::setbl(int id, long value, BEANSTRUCT* index) noexcept {
                 e->settm(x.subindex, static_cast<int>(value));
             break;
         case CoreBnid::iCforcedlength:
-            if (CoreBnid::slctr(x) == 0) ltimed = value;
-            if (CoreBnid::slctr(x) == 1) lfreqd = value;
+            if (CoreBnid::slctr(x) == 0)
+                ltimed = bndms(DataXml_::sCtagforcel, value, iCltimedfloor, iCltimedceiling, true);
+            if (CoreBnid::slctr(x) == 1)
+                lfreqd = bndms(DataXml_::sCtagforclf, value, iCltimedfloor, iClfreqdceiling, true);
             break;
-        case 236: dspbuffer = static_cast<int>(value); break;
+        case 236:
+            dspbuffer = static_cast<int>(
+                bndms(DataXml_::sCtagdbuffr, value, iCdspbufferfloor, iCmaxdelaydim, true));
+            break;
         default: break;
         }
         return true;
@@ -396,7 +403,9 @@ void CorePrcs::setbd(int id, double value, BEANSTRUCT* index) noexcept {
             long const whole = !(value > -1e15) ? LONG_MIN
                                : value > 1e15   ? LONG_MAX
                                                 : static_cast<long>(value);
-            aheadlength = bndms(DataXml_::sCtagaheadl, whole, 0, iCdelaylargest, true);
+            CoreAnsx const written =
+                whole == LONG_MIN || whole == LONG_MAX ? CoreAnsx(value) : CoreAnsx(whole);
+            aheadlength = bndms(DataXml_::sCtagaheadl, whole, 0, iCdelaylargest, true, &written);
             break;
         }
         case 150:

@@ -2,6 +2,7 @@
 // log lines, chgms and savem.
 #include "processing/CorePrcs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -43,6 +44,73 @@ void line(CoreAnsx const& tag, int value) { line(tag, CoreAnsx(value)); }
 void line(CoreAnsx const& tag, short value) { line(tag, CoreAnsx(static_cast<int>(value))); }
 void line(CoreAnsx const& tag, bool value) { line(tag, CoreAnsx(value ? "1" : "0")); }
 void line(CoreAnsx const& tag, double value) { line(tag, CoreAnsx(value)); }
+
+// One bound line, level 0: "<tag> <written> <why>, taken as <taken>"; a tag
+// line from the settings, a notice from the bus.
+void boundLine(CoreAnsx const& tag, CoreAnsx const& written, CoreAnsx const& why,
+               CoreAnsx const& taken, bool bus) {
+    CoreAnsx const text =
+        tag + CoreAnsx(" ") + written + CoreAnsx(" ") + why + CoreAnsx(", taken as ") + taken;
+    if (bus)
+        CoreLog_::notce(text);
+    else
+        CoreLog_::logtg(text, 0);
+}
+
+// What a value taken means, where its number does not say it.
+CoreAnsx meaning(CoreAnsx const& tag, long taken) {
+    if (tag == X::sCtagratecv && taken == 0)
+        return CoreAnsx(" (off: the kernels play unconverted)");
+    return CoreAnsx("");
+}
+
+// A number as the settings hold it (sign, digits, one decimal point or comma,
+// exponent), cut toward zero into a long; false for anything else: empty,
+// text, NAN, INF.
+bool wholeOf(CoreAnsx const& text, long& value) {
+    char const* s = text.c_str();
+    int i = *s == '+' || *s == '-' ? 1 : 0, digits = 0;
+    for (bool point = false; s[i] != '\0'; ++i) {
+        if (s[i] >= '0' && s[i] <= '9')
+            ++digits;
+        else if ((s[i] == '.' || s[i] == ',') && !point)
+            point = true;
+        else
+            break;
+    }
+    if (digits == 0) return false;
+    if (s[i] == 'e' || s[i] == 'E') {
+        i += s[i + 1] == '+' || s[i + 1] == '-' ? 2 : 1;
+        if (s[i] < '0' || s[i] > '9') return false;
+        while (s[i] >= '0' && s[i] <= '9') ++i;
+    }
+    if (s[i] != '\0') return false;
+    double const v = CoreButl::rplce(text, ',', '.').ToDouble();
+    value = !(v > -9.2e18) ? LONG_MIN : v >= 9.2e18 ? LONG_MAX : static_cast<long>(v);
+    return true;
+}
+
+// A whole-number master key as written.
+struct WRITTEN {
+    bool there = false;  // present; a written "0" reads as absent unless counted
+    bool number = false; // a number, cut toward zero into value
+    long value = 0;
+    CoreAnsx text; // as written, trimmed
+};
+
+WRITTEN writtenWhole(CoreNode const* m, CoreAnsx const& key, bool zero) {
+    WRITTEN w;
+    bool const read = m->exslc(key);
+    w.there = read || (zero && m->getcc(key) > 0);
+    w.text = read ? m->getls(key) : CoreAnsx("0");
+    w.number = w.there && wholeOf(w.text, w.value);
+    return w;
+}
+
+void unreadable(CoreAnsx const& tag, CoreAnsx const& written, CoreAnsx const& taken) {
+    boundLine(tag, CoreAnsx("\"") + written + CoreAnsx("\""), CoreAnsx("not a whole number"), taken,
+              false);
+}
 
 } // namespace
 
@@ -104,6 +172,17 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     auto folder = [&text](CoreAnsx const& key) {
         return CoreButl::rplce(text(key, ""), '\\', '/');
     };
+    // A whole-number key judged as written, before any cut. Absent, it is the
+    // fallback bounded quietly (a default may derive from another key); a
+    // number outside lo..hi, or anything else (taken as other), is one line.
+    auto whole = [m](CoreAnsx const& key, long fallback, long lo, long hi, long other,
+                     bool zero = false) {
+        WRITTEN const w = writtenWhole(m, key, zero);
+        if (!w.there) return std::clamp(fallback, lo, hi);
+        if (w.number) return bndms(key, w.value, lo, hi, false, &w.text);
+        unreadable(key, w.text, CoreAnsx(other) + meaning(key, other));
+        return other;
+    };
 
     if (has(X::sCtagmagic_)) magic = CoreButl::sbstr(m->getls(X::sCtagmagic_), 1, 4);
     if (has(X::sCtagdtapth)) setdp(folder(X::sCtagdtapth), fromfile);
@@ -114,18 +193,21 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     frozenboot = toggle(X::sCtagfrozbt, false);
     nodrop = toggle(X::sCtagnodrop, false);
     autothread = toggle(X::sCtagautoth, true);
-    rateconversion = integer(X::sCtagratecv, 0);
-    programrateus = integer(X::sCtagprrate, 3000);
-    aheadlength = bndms(X::sCtagaheadl, integer(X::sCtagaheadl, static_cast<int>(programrateus)), 0,
-                        iCdelaylargest, false);
-    guirate = bndms(X::sCtaggurate, integer(X::sCtaggurate, 40000), iCguiratefloor,
-                    iCguirateceiling, false);
-    exportquality = integer(X::sCtagexport, 1);
-    ltimed = integer(X::sCtagforcel, 10000);
-    lfreqd = integer(X::sCtagforclf, 1000000);
-    // At or below 0 it stays "none", whatever its value.
-    forceoffset = integer(X::sCtagforceo, -1);
-    if (forceoffset > 0) forceoffset = bndms(X::sCtagforceo, forceoffset, 1, iCdelaylargest, false);
+    // Below 0 or unreadable, conversion stays off, as 0 and an absent key have it.
+    rateconversion = whole(X::sCtagratecv, 0, 0, INT_MAX, 0);
+    // Held only to what the file's reader takes back; unreadable, as absent
+    // (as a written "0" reads), so what is saved reads back the same.
+    programrateus = whole(X::sCtagprrate, 3000, INT_MIN, INT_MAX, 3000);
+    aheadlength = whole(X::sCtagaheadl, programrateus, 0, iCdelaylargest, 0);
+    guirate = whole(X::sCtaggurate, 40000, iCguiratefloor, iCguirateceiling, iCguiratefloor);
+    exportquality = static_cast<int>(whole(X::sCtagexport, 1, 1, iCqualityceiling, 1));
+    // LTIMED also sizes the engine timing's kernel at a first boot.
+    ltimed = whole(X::sCtagforcel, 10000, iCltimedfloor, iCltimedceiling, iCltimedfloor);
+    lfreqd = whole(X::sCtagforclf, 1000000, iCltimedfloor, iClfreqdceiling, iCltimedfloor);
+    WRITTEN const offset = writtenWhole(m, X::sCtagforceo, false);
+    forceoffset = offset.number ? bndfo(offset.value, false, &offset.text) : -1;
+    if (offset.there && !offset.number)
+        unreadable(X::sCtagforceo, offset.text, CoreAnsx("-1 (none)"));
     forcolumn = low16(integer(X::sCtagforcol, 24));
     programsub = folder(X::sCtagprgspt);
     vectorsub = folder(X::sCtagvecspt);
@@ -137,10 +219,16 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     cachepresent = has(X::sCtagccespt);
     setupromname = text(X::sCtagsetrnm, "");
     dictionaryromname = text(X::sCtagdctrnm, "NULL");
-    workbuffer = static_cast<int>(bndms(X::sCtagwbuffr, integer(X::sCtagwbuffr, 32000), LONG_MIN,
-                                        iCworkbufferlargest, false));
-    dspbuffer = integer(X::sCtagdbuffr, 8192);
-    dspbuffermissing = !has(X::sCtagdbuffr);
+    workbuffer = static_cast<int>(whole(X::sCtagwbuffr, 32000, INT_MIN, iCworkbufferlargest, 0));
+    // Judged whole before the cut to int. Unreadable, it counts as absent:
+    // this instance plays the default and the boot writes its own choice.
+    WRITTEN const buffer = writtenWhole(m, X::sCtagdbuffr, false);
+    dspbuffermissing = !buffer.number;
+    if (buffer.there && !buffer.number) unreadable(X::sCtagdbuffr, buffer.text, CoreAnsx("absent"));
+    dspbuffer = buffer.number
+                    ? static_cast<int>(bndms(X::sCtagdbuffr, buffer.value, iCdspbufferfloor,
+                                             iCmaxdelaydim, false, &buffer.text))
+                    : 8192;
     threads = integer(X::sCtagthread, 0);
     threadsmindim = integer(X::sCtagthdmin, 2048);
     metertype = low16(integer(X::sCtagmtrtyp, 2));
@@ -149,12 +237,10 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     ofreqd = low16(integer(X::sCtagoptimf, CoreCnvl::iCdefaultbe_));
     // Judged whole, before it is cut to 16 bits: no slot array can be built
     // from a count below 1 or one that overflows with the work slot.
-    hdimmax = static_cast<short>(
-        bndms(X::sCtaghsdimm, integer(X::sCtaghsdimm, 10), 1, iChdimmaxlargest, false));
+    hdimmax = static_cast<short>(whole(X::sCtaghsdimm, 10, 1, iChdimmaxlargest, 1));
     // Below 1 or wrapped through the cut, every program would play silence.
     // A written "0" reads as absent elsewhere; here it is a value out of range.
-    int const harmonics = integer(X::sCtaghsdim_, m->getcc(X::sCtaghsdim_) > 0 ? 0 : 1);
-    hdim = static_cast<short>(bndms(X::sCtaghsdim_, harmonics, 1, hdimmax, false));
+    hdim = static_cast<short>(whole(X::sCtaghsdim_, 1, 1, hdimmax, 1, true));
     defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
     fontcolour = low16(integer(X::sCtagcolour, 0));
     loaderpriority = low16(integer(X::sCtagloadrp, 1));
@@ -178,16 +264,22 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     ippthreads = integer(X::sCtagippthr, 1);
 }
 
-long CorePrcs::bndms(CoreAnsx const& tag, long value, long lo, long hi, bool bus) {
+long CorePrcs::bndms(CoreAnsx const& tag, long value, long lo, long hi, bool bus,
+                     CoreAnsx const* written) {
     long const taken = value < lo ? lo : value > hi ? hi : value;
     if (taken == value) return value;
-    CoreAnsx const text = tag + CoreAnsx(value < lo ? " below " : " above ") + CoreAnsx(taken) +
-                          CoreAnsx(", taken as ") + CoreAnsx(taken);
-    if (bus)
-        CoreLog_::notce(text);
-    else
-        CoreLog_::logtg(text, 0);
+    boundLine(tag, written != nullptr ? *written : CoreAnsx(value),
+              CoreAnsx(value < lo ? "below " : "above ") + CoreAnsx(taken),
+              CoreAnsx(taken) + meaning(tag, taken), bus);
     return taken;
+}
+
+long CorePrcs::bndfo(long value, bool bus, CoreAnsx const* written) {
+    if (value > 0) return bndms(X::sCtagforceo, value, 1, iCdelaylargest, bus, written);
+    if (value < INT_MIN)
+        boundLine(X::sCtagforceo, written != nullptr ? *written : CoreAnsx(value),
+                  CoreAnsx("below ") + CoreAnsx(long(INT_MIN)), CoreAnsx("-1 (none)"), bus);
+    return -1;
 }
 
 void CorePrcs::setdp(CoreAnsx const& value, bool fromfile) {

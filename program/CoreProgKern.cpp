@@ -80,10 +80,20 @@ std::uint64_t fnv(std::string const& text) {
     return h;
 }
 
+// Locale-free: under a decimal comma identical kernels would stop being shared.
 void put(std::string& out, char const* key, double v) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%s%.17g;", key, v);
-    out += text;
+    CoreAnsx text;
+    out += key;
+    out += text.sprintf("%.17g", v).c_str();
+    out += ';';
+}
+
+// "#" and the 16 hexadecimal digits of a digest.
+std::string hexOf(std::uint64_t digest) {
+    std::string text = "#";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        text += "0123456789abcdef"[(digest >> shift) & 15u];
+    return text;
 }
 
 int clampInt(long v) {
@@ -458,6 +468,14 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
     long normallimit =
         limits[0] < 0 ? h.normalceiling : std::min<long>(h.normalceiling, samples(limits[0]));
     h.extendedfadeout = samples(fadeouts[1]);
+    // The same for the extended kernel, by its own ceiling.
+    if (h.extendedfadeout > h.extendedceiling && h.extendedceiling > 0) {
+        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
+                            CoreAnsx(long(fadeouts[1])) + CoreAnsx(" us cut to LFREQD ") +
+                            CoreAnsx(extendedceiling) + CoreAnsx(" us"),
+                        1);
+        h.extendedfadeout = h.extendedceiling;
+    }
     long const extendedlimit = limits[1] > 0 ? std::min<long>(samples(limits[1]), h.extendedceiling)
                                              : std::min<long>(normallimit, h.extendedceiling);
     for (int* f : {&h.fadeinlength, &h.normalfadeout, &h.extendedfadeout, &h.offset})
@@ -718,15 +736,13 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
                     put(digest, "k", peak[i + e]);
                     put(digest, "s", double(sync[i + e]));
                 }
-                char hex[24];
-                std::snprintf(hex, sizeof hex, "#%016llx",
-                              static_cast<unsigned long long>(fnv(digest)));
+                CoreAnsx const hex(hexOf(fnv(digest)).c_str());
                 for (int e = 0; e < n; ++e, ++i) {
                     leaf->setfd(eleft[i], eright[i], h.fadeinlength, h.fadein);
                     int const before = cache->getnr();
                     leaf->setip(e, static_cast<double*>(eleft[i]), static_cast<double*>(eright[i]),
-                                names[i] + CoreAnsx(hex), h.usable, convertedrate, first[i],
-                                last[i], this, slot);
+                                names[i] + hex, h.usable, convertedrate, first[i], last[i], this,
+                                slot);
                     handed[i] = 1;
                     if (!leaf->getsb(e) && cache->getnr() == before)
                         h.owned.push_back({leaf, eleft[i], eright[i]}); // room reserved above

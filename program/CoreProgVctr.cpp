@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -180,6 +181,10 @@ CoreVctr* CoreProg::vectr(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
                 fadeouts[k] = microsOf(ot[k], X::sCtagfadeou, 0);
                 limits[k] = microsOf(ot[k], X::sCtaglength, 0);
             }
+            // An OT2 LENGTH that is not a positive whole number is no limit,
+            // so the extended ceiling applies: taken as the normal limit, a
+            // slot without OT1 kept only its first sample.
+            if (ot[1] && limits[1] <= 0) limits[1] = std::numeric_limits<int>::max();
         } else {
             fadeouts[0] = microsOf(common, X::sCtagfadeou, 0);
             limits[0] = microsOf(common, X::sCtaglength, -1);

@@ -329,10 +329,10 @@ TEST_F(CoreDemoTest, SlotCountsOutsideTheEnginesRangeAreCappedAndTheRoomPlays) {
         short slots;
         char const* logged; // the level-0 line, "" none
     } const rows[] = {
-        {"32767", CorePrcs::iChdimmaxlargest, "HDIMMAX above 32766, taken as 32766"},
-        {"100000", CorePrcs::iChdimmaxlargest, "HDIMMAX above 32766, taken as 32766"},
+        {"32767", CorePrcs::iChdimmaxlargest, "HDIMMAX 32767 above 32766, taken as 32766"},
+        {"100000", CorePrcs::iChdimmaxlargest, "HDIMMAX 100000 above 32766, taken as 32766"},
         {"32766", CorePrcs::iChdimmaxlargest, ""},
-        {"-5", 1, "HDIMMAX below 1, taken as 1"},
+        {"-5", 1, "HDIMMAX -5 below 1, taken as 1"},
     };
     for (Row const& row : rows) {
         SCOPED_TRACE(row.hdimmax);

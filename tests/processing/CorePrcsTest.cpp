@@ -47,10 +47,11 @@ TEST_F(CorePrcsTest, SizesDelaysAndRingPositionsFollowTheSettings) {
     };
     // clang-format off
     std::vector<Row> const rows = {
-        {{{"DSPBUFFER", "10"}}, 16, 32768, 16, -1, 0, 0, false},
+        {{{"DSPBUFFER", "10"}}, 128, 32768, 128, -1, 0, 0, false},
         {{{"DSPBUFFER", "1000"}}, 1024, 32768, 1024, -1, 0, 0, false},
         {{{"DSPBUFFER", "8192"}}, 8192, 32768, 8192, -1, 0, 0, false},
         {{{"DSPBUFFER", "0"}}, 8192, 32768, 8192, -1, 0, 0, true}, // "0" is absent
+        {{{"DSPBUFFER", "NAN"}}, 8192, 32768, 8192, -1, 0, 0, true}, // so is one unreadable
         {{{"WORKBUFFER", "32768"}}, 8192, 32768, 8192, -1, 0, 0, true},
         {{{"WORKBUFFER", "70000"}}, 8192, 131072, 8192, -1, 0, 0, true},
         // The ring always holds base latency + a block: 1024 + 1024 + 1 -> 4096.
@@ -183,7 +184,7 @@ TEST_F(CorePrcsTest, SavedSettingsReadBackAndKeepWhatTheEngineDoesNotOwn) {
         {"SCANBOOT", "2", "1"}, {"AUTOTHREAD", "0,5", "0"}, {"FASTBOOT", "1", "1"},
         {"RATECONVERSION", "700", "700"}, {"FONTCOLOUR", "7", "7"},
         {"SKINNAME", "Dark.v2s", "Dark.v2s"}, {"NODROP", "1", "1"}, {"LOADERPRIORITY", "3", "3"},
-        {"MODE", "2", "1"}, {"DSPBUFFER", "10", "10"}, {"MIDISTSMIX1", "180", "180"},
+        {"MODE", "2", "1"}, {"DSPBUFFER", "10", "128"}, {"MIDISTSMIX1", "180", "180"},
         {"MIDICTRMIX1", "20", "20"}, {"MIDISTSMIX3", "177", "176"},
         {"MIDICTRMIX3", nullptr, "127"}, {"MIDISTSMIX4", nullptr, "176"},
         {"MIDICTRMIX4", "7", "7"}, {"MIDISTSMIX5", "178", "178"}, {"MIDICTRMIX5", "300", "127"},

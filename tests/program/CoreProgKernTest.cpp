@@ -15,6 +15,7 @@
 #include "storage/CoreFsys.h"
 #include "tests/engine/CoreVctrPeek.h"
 #include "tests/program/ProgProbe.h"
+#include "tests/support/CommaLocale.h"
 #include "tests/support/DataKit.h"
 #include "tests/support/LogCapture.h"
 
@@ -413,8 +414,9 @@ TEST_F(CoreProgKernTest, ProgramsBuiltAlikeShareKernelsAndOnlyThose) {
     auto a = make(&pool, &cache);
     ASSERT_TRUE(load(*a, base));
     Signal const akernel = kernel(*a, 0, 1, true);
+    CommaLocale const comma = commaLocale(); // the host's locale changed meanwhile
     auto b = make(&pool, &cache);
-    ASSERT_TRUE(load(*b, base));
+    ASSERT_TRUE(load(*b, base)) << comma.why;
     for (int e = 0; e < 2; ++e) {
         void *al = nullptr, *bl = nullptr;
         leafOf(*a, 0)->getip(e, &al, nullptr);

@@ -70,6 +70,9 @@ TEST_F(CoreProgVctrTest, CommonValuesReachTheVector) {
     } const rows[] = {
         {"-", -1, "0 0 0 0 -1 -1 -1 -1 0.01"},
         {EL("OT2", EL("FADEOUT", "300") + EL("LENGTH", "5000")), -1, "0 0 0 300 0 5000 -1 -1 0.01"},
+        // An OT2 LENGTH that is not a positive whole number is no limit.
+        {EL("OT1", EL("LENGTH", "9")) + EL("OT2", EL("LENGTH", "-5")), -1,
+         "0 0 0 0 9 2147483647 -1 -1 0.01"},
         {EL("OT1", EL("FADEOUT", "30")) + EL("FADEOUT", "7") + EL("LENGTH", "9"), -1,
          "0 0 30 0 0 0 -1 -1 0.01"},
         {EL("FADEOUT", "100.7") + EL("LENGTH", "2000"), -1, "0 0 100 0 2000 -1 -1 -1 0.01"},
