@@ -330,15 +330,17 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         }
         bool const isArchive = CoreButl::getfx(path) == CoreButl::sCextv2p;
         bool found = true;
+        CoreAnsx refusal("not found"); // why the file gave no document
         if (isArchive) {
             folder = CoreAnsx("");
             // The shared store reads what lies in its own data folder (or
             // holds it in memory) by the name relative to it; an archive in
             // an alternative data path is read from its file.
             bool shared = sharedfs;
+            bool const onDisk = findProgram(path, folder); // a program root holds it
             if (!sharedfs) {
-                found = findProgram(path, folder);
-            } else if (findProgram(path, folder) && !fsys->isdtf(folder)) {
+                found = onDisk;
+            } else if (onDisk && !fsys->isdtf(folder)) {
                 shared = false;
             } else {
                 folder = CoreAnsx("");
@@ -348,6 +350,13 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
                 CoreFsys archive(pool, folder, false, false);
                 found = archive.loada(folder + path, item, false, shared ? fsys : nullptr);
                 if (found) m.document->getfc(archive.ct2as(archive.crtit(item, false)));
+                // An archive that is there and does not read says why, in the
+                // archive's words; one the shared store could not open and no
+                // root holds is missing.
+                bool const absent = !onDisk && archive.getrf() == CoreAnsx("cannot be opened");
+                if (!found && !absent)
+                    refusal = archive.getrf().Length() > 0 ? archive.getrf()
+                                                           : CoreAnsx("archive does not read");
             }
         } else {
             found = findProgram(path, folder);
@@ -355,7 +364,7 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         }
         CoreNode* program = nullptr;
         if (!found) {
-            refuse(folder + path, "not found, or its archive does not read");
+            refuse(folder + path, refusal.c_str());
         } else if (!m.document->cutsh(folder + path)) {
             program = topElement(*m.document, DataXml_::sCtagprogrm);
             if (program == nullptr) refuse(folder + path, "holds no PROGRAM");

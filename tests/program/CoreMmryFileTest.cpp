@@ -157,6 +157,21 @@ TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
     }
 }
 
+// A failed entry's reason tells a missing archive from one that is there and
+// does not read, whether the shared store or the file itself is read.
+TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
+    putProgram("ARC.V2P", "garbage");
+    putSetup("s.xml", setupXml({{0, "ARC.V2P"}, {1, "GONE.V2P"}}));
+    for (bool shared : {false, true}) {
+        CoreFsys store(&pool, CoreAnsx(temp.folder().c_str()), false);
+        auto m = make(false, shared ? &store : nullptr);
+        ASSERT_TRUE(m->loads("s.xml", 0, false));
+        std::string const why[2] = {str(m->getwy(0)), str(m->getwy(1))};
+        EXPECT_TRUE(why[0].ends_with("Programs/ARC.V2P: not an archive")) << why[0];
+        EXPECT_TRUE(why[1].ends_with("Programs/GONE.V2P: not found")) << why[1];
+    }
+}
+
 TEST_F(MmryFiles, SavedSetupsLoadBackPackedAndCurrent) {
     for (char const* p : {"a", "b", "c"}) putProgram(std::string(p) + ".xml", programXml(p));
     putSetup("in.xml", setupXml({{0, "a"}, {1, "b"}, {2, "c"}}));
