@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "runtime/CoreButl.h"
@@ -127,23 +128,52 @@ bool vectorBy(CoreNode const* program, CoreAnsx const& document, CoreAnsx& name)
     return name.Length() <= 0 || nameTaken(name, document, DataXml_::sCtagactvnm);
 }
 
+// What a lock file that is not a plain file is, for the log.
+char const* fileKind(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    return "a device or socket";
+}
+
 // An exclusive lock on a file beside a setup, held for one read and write
 // of it: the setup itself is replaced whole by each write, so the lock
 // cannot be on it. The lock file stays; removing it would let a third
 // writer lock a new file while the second holds the old one. Another
 // account's lock file (made under its umask) may not open for writing:
-// flock takes a read-only descriptor as well. The lock is tried, never
-// waited for: a holder stopped in a debugger must not stall a save, nor
-// the close behind it.
+// flock takes a read-only descriptor as well. Only a plain file is taken,
+// opened without following a link and without waiting: a FIFO's open
+// would wait for a writer for ever, and a dangling link would make the
+// open create a file wherever it points. The lock is tried, never waited
+// for: a holder stopped in a debugger must not stall a save, nor the
+// close behind it.
 class SetupLock {
 public:
     SetupLock(std::string const& path, std::atomic<bool> const& ending) {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) {
+        int const how = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | how, 0666);
+        if (fd < 0 && errno != ELOOP) {
             error = errno;
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) return;
-            error = 0;
+            fd = ::open(path.c_str(), O_RDONLY | how);
+        }
+        struct stat found;
+        if (fd < 0) {
+            // O_NOFOLLOW refuses a link with ELOOP.
+            if (errno == ELOOP && ::lstat(path.c_str(), &found) == 0 && S_ISLNK(found.st_mode))
+                kind = fileKind(found.st_mode);
+            else if (errno == ELOOP)
+                error = ELOOP;
+            return;
+        }
+        error = 0;
+        if (::fstat(fd, &found) != 0)
+            error = errno;
+        else if (!S_ISREG(found.st_mode))
+            kind = fileKind(found.st_mode);
+        if (error != 0 || kind != nullptr) {
+            ::close(fd);
+            fd = -1;
+            return;
         }
         auto const until =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(CoreMmry::iClockwait);
@@ -171,14 +201,18 @@ public:
         if (busy)
             return CoreAnsx("the bank stayed locked for ") + CoreAnsx(CoreMmry::iClockwait / 1000) +
                    CoreAnsx(" s");
+        if (kind != nullptr)
+            return CoreAnsx("cannot lock the bank: its lock file is ") + CoreAnsx(kind) +
+                   CoreAnsx(", not a plain file");
         return CoreAnsx("cannot lock the bank: ") + CoreAnsx(std::strerror(error));
     }
 
 private:
     int fd = -1;
     int error = 0;
-    bool busy = false;    // another holder kept it
-    bool closing = false; // the try ended as the instance closed
+    char const* kind = nullptr; // what the lock file is when it is not a plain file
+    bool busy = false;          // another holder kept it
+    bool closing = false;       // the try ended as the instance closed
 };
 
 // A setup file read whole and parsed: its text, its document and its SETUP
@@ -672,7 +706,13 @@ bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place
         reason = CoreAnsx("location ") + CoreAnsx(loc) + CoreAnsx(" holds no program file");
         return false;
     }
-    CoreAnsx const path = CoreButl::rslve(basefolder + setupfolder + name);
+    // Instances sharing a bank through links meet at the file the links
+    // lead to: it is the one written, and its lock lies beside it.
+    CoreAnsx const path = CoreButl::lnktg(CoreButl::rslve(basefolder + setupfolder + name));
+    if (path.Length() <= 0) {
+        reason = CoreAnsx("bank not readable: its links lead round in a loop");
+        return false;
+    }
     // Not under the memory lock: the other instance may hold the file lock
     // for as long as its own read and write take.
     SetupLock const held(std::string(path.c_str()) + ".lock", ending);
