@@ -181,10 +181,13 @@ public:
     bool ended() const { return ending.load(); }
     bool saves(CoreAnsx const& name, int bank); // true when the file was written
     // PROGRAM entries of the setup (setup folder + name), failed ones
-    // included; -1, with why in reason, when it cannot be read or parsed.
-    // A plain read without the setup's lock: each write replaces the file
-    // whole, so a read sees one whole file.
-    int getbn(CoreAnsx const& name, CoreAnsx& reason);
+    // included, counted up to a full bank: a setup of iCbankdim entries or
+    // more answers iCbankdim, and the text past that entry is not looked
+    // at. -1, with why in reason, when it cannot be read, does not parse,
+    // is cut short or holds no SETUP. A plain read without the setup's
+    // lock: each write replaces the file whole, so a read sees one whole
+    // file.
+    int cntbn(CoreAnsx const& name, CoreAnsx& reason);
     // The file of location loc joins the setup (setup folder + name) as one
     // PROGRAM entry after every other, unless an entry names it already.
     // Its SEQUENCE is one more than the largest the file holds and at least

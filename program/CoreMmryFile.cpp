@@ -215,11 +215,58 @@ private:
     bool closing = false;       // the try ended as the instance closed
 };
 
+// The PROGRAM entries of a setup's text as the reader takes them (elements
+// named PROGRAM right under a top-level SETUP, the last one), found by the
+// reader's own tag rules without building the document, and counted up to
+// most: the scan ends at a SETUP's most-th entry. -1, with why in reason,
+// for a text the reader refuses.
+int countEntries(std::string const& raw, int most, CoreAnsx& reason) {
+    int depth = 0, count = 0;
+    bool setup = false;  // a top-level SETUP was opened
+    bool inside = false; // the top-level element open is a SETUP
+    for (std::size_t at = raw.find('<'); at != std::string::npos; at = raw.find('<', at)) {
+        bool const close = at + 1 < raw.size() && raw[at + 1] == '/';
+        std::size_t const from = at + (close ? 2 : 1), end = raw.find('>', from);
+        if (end == std::string::npos) break; // a tag cut off by the end
+        at = end + 1;
+        if (close) {
+            if (depth == 0) {
+                reason = CoreAnsx("bank does not parse");
+                return -1;
+            }
+            --depth;
+            continue;
+        }
+        if (end > from && (raw[from] == '!' || raw[from] == '?')) continue;
+        CoreAnsx const tag = key(CoreAnsx(raw.substr(from, end - from).c_str()));
+        if (++depth == 1) {
+            inside = tag == DataXml_::sCtagsetup_;
+            if (inside) {
+                setup = true;
+                count = 0;
+            }
+        } else if (depth == 2 && inside && tag == DataXml_::sCtagprogrm && ++count >= most) {
+            return most;
+        }
+    }
+    if (depth > 0) {
+        reason = CoreAnsx("bank cut short");
+        return -1;
+    }
+    if (!setup && !bareSetup(CoreAnsx(raw.c_str()))) {
+        reason = CoreAnsx("bank holds no SETUP");
+        return -1;
+    }
+    return count;
+}
+
 // A setup file read whole and parsed: its text, its document and its SETUP
 // element (null for a setup without programs). False, with why in reason,
 // when it cannot be read, does not parse, is cut short or is no setup.
+// With count, the text is not parsed: its entries are counted into it, up
+// to a full bank (countEntries), and document and setup stay as they were.
 bool readBank(CoreAnsx const& path, std::string& raw, CoreXml_& document, CoreNode*& setup,
-              CoreAnsx& reason) {
+              CoreAnsx& reason, int* count = nullptr) {
     errno = 0;
     CoreAnsx const text = CoreButl::getfc(path);
     if (text == CoreAnsx(0)) {
@@ -228,6 +275,7 @@ bool readBank(CoreAnsx const& path, std::string& raw, CoreXml_& document, CoreNo
         return false;
     }
     raw = text.c_str();
+    if (count != nullptr) return (*count = countEntries(raw, CoreMmry::iCbankdim, reason)) >= 0;
     try {
         document.getfc(text);
     } catch (CoreAnsx const&) {
@@ -682,13 +730,14 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank) {
     return writeDocument(document, basefolder + setupfolder + name, true, false);
 }
 
-int CoreMmry::getbn(CoreAnsx const& name, CoreAnsx& reason) {
+int CoreMmry::cntbn(CoreAnsx const& name, CoreAnsx& reason) {
     std::string raw;
     CoreXml_ document;
     CoreNode* setup = nullptr;
-    if (!readBank(CoreButl::rslve(basefolder + setupfolder + name), raw, document, setup, reason))
-        return -1;
-    return setup != nullptr ? int(programsOf(setup).size()) : 0;
+    int entries = -1;
+    readBank(CoreButl::rslve(basefolder + setupfolder + name), raw, document, setup, reason,
+             &entries);
+    return entries;
 }
 
 bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place) {

@@ -360,12 +360,14 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     std::string lower = filled;
     for (std::string tag : {"<SETUP>", "</SETUP>"})
         lower.replace(lower.find(tag), tag.size(), tag == "<SETUP>" ? "<setup>" : "</setup>");
+    std::vector<std::pair<int, std::string>> full;
+    for (int k = 0; k < CoreMmry::iCbankdim; ++k) full.push_back({k, "a.xml"});
     struct Case {
         char const* what;
         std::string before; // the bank file; empty: none
         bool joined;        // joinb's answer
         char const* change; // "splice": the entry put in before the closing tag; "same"; "whole"
-        int entries;        // getbn's answer before
+        int entries;        // cntbn's answer before
         int place;          // the version's place at the next boot, -1 none
     } const cases[] = {
         {"entries, a failed one and LOAD", filled, true, "splice", 3, 3},
@@ -381,6 +383,9 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
         {"no SETUP", kHead + "<OTHER><PROGRAM/></OTHER>", false, "same", -1, -1},
         {"cut short", kHead + "<SETUP><PROGRAM><SEQUENCE>0</SEQ", false, "same", -1, -1},
         {"missing", "", false, "same", -1, -1},
+        // Counted up to a full bank: what follows its last entry is not read.
+        {"a full bank, then a stray close tag", kHead + setupXml(full) + "</X>", false, "same",
+         CoreMmry::iCbankdim, -1},
     };
     for (Case const& c : cases) {
         std::string const path = temp.file("Setups/b.xml");
@@ -390,7 +395,7 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
         put(*m, 3, "v");
         LogCapture log;
         CoreAnsx reason;
-        EXPECT_EQ(m->getbn("b.xml", reason), c.entries) << c.what << ": " << str(reason);
+        EXPECT_EQ(m->cntbn("b.xml", reason), c.entries) << c.what << ": " << str(reason);
         reason = CoreAnsx("");
         int place = -2;
         EXPECT_EQ(m->joinb("b.xml", 3, reason, place), c.joined) << c.what << ": " << str(reason);
