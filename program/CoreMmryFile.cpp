@@ -332,8 +332,9 @@ int slotOf(double value) {
     return int(value);
 }
 
-// The setup reader's exchange sort, as designed, so entries of equal
-// SEQUENCE keep the order they have always been placed in. Quadratic, so a
+// The setup reader's exchange sort, kept as designed, quadratic and not
+// stable: entries of equal SEQUENCE land where this very sort has always
+// put them, and a stable or faster sort would place them otherwise. So a
 // long setup takes long: a raised stop flag ends it before its next pass
 // (false; the order half made).
 template <class T, class Key>
