@@ -84,7 +84,6 @@ TEST(DisplayCommon, AFailedLoadSaysWhyInAFewWords) {
         {"/data/programs/ROOM.XML: FADEOUT 61 s is over 60 s", "ROOM.XML OVER 60 S"},
         {"program file not found: /data/programs/LOST.V2P", "LOST.V2P MISSING"},
         {"/data/Programs/A.V2P: not an archive", "A.V2P NOT AN ARCHIVE"}, // there, garbage
-        {"/data/Programs/GONE.V2P: not found", "GONE.V2P MISSING"},
         {"", "NOT LOADED"}};
     DisplayRig rig;
     booted(rig);

@@ -134,10 +134,9 @@ struct Place {
 // counting as silence meanwhile.
 std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
     constexpr std::size_t kBlock = 256, kRate = 44100;
-    std::vector<float> in[2], out[2];
-    for (int c = 0; c < 2; ++c) in[c].resize(kBlock), out[c].resize(kBlock);
-    float* ip[2] = {in[0].data(), in[1].data()};
-    float* op[2] = {out[0].data(), out[1].data()};
+    std::vector<std::vector<float>> io(4, std::vector<float>(kBlock)); // in, in, out, out
+    float* ip[2] = {io[0].data(), io[1].data()};
+    float* op[2] = {io[2].data(), io[3].data()};
     auto const at = [start = Clock::now()](std::size_t frame) {
         return start + std::chrono::microseconds(frame * 1000000 / kRate);
     };
@@ -145,17 +144,13 @@ std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
     std::size_t run = 0, longest = 0;
     for (std::size_t n = 0; !stop.load(); n += kBlock) {
         for (std::size_t k = 0; k < kBlock; ++k)
-            for (int c = 0; c < 2; ++c) in[c][k] = float(std::sin(0.06 * double(n + k) + c));
+            for (int c = 0; c < 2; ++c) io[c][k] = float(std::sin(0.06 * double(n + k) + c));
         std::this_thread::sleep_until(at(n));
         h.getef()->processReplacing(h.getef(), ip, op, std::int32_t(kBlock));
-        auto const late = Clock::now() - at(n + kBlock);
-        if (late > Clock::duration::zero())
-            run += std::size_t(std::chrono::duration<double>(late).count() * kRate);
-        longest = std::max(longest, run);
-        for (std::size_t k = 0; k < kBlock; ++k) {
-            run = out[0][k] == 0.0f && out[1][k] == 0.0f ? run + 1 : 0;
-            longest = std::max(longest, run);
-        }
+        double const late = std::chrono::duration<double>(Clock::now() - at(n + kBlock)).count();
+        longest = std::max(longest, run += std::size_t(std::max(late, 0.0) * kRate));
+        for (std::size_t k = 0; k < kBlock; ++k)
+            longest = std::max(longest, run = io[2][k] == 0.0f && io[3][k] == 0.0f ? run + 1 : 0);
     }
     return longest;
 }

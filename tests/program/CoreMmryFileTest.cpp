@@ -430,60 +430,30 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
 }
 
 // Only a plain file is taken as the bank's lock, never followed as a link
-// nor waited on to open; a bank reached through a link is locked beside the
-// file written.
-TEST_F(MmryFiles, TheBanksLockIsAPlainFileBesideTheFileWritten) {
+// nor waited on to open; nothing is made in its place or where it points.
+TEST_F(MmryFiles, ALockFileThatIsNoPlainFileFailsAtOnce) {
     putProgram("v.xml", programXml("V"));
-    ::mkdir(temp.file("Shared").c_str(), 0775);
     std::string const bank = kHead + setupXml({{0, "a.xml"}}),
                       lock = temp.file("Setups/b.xml.lock");
-    writeBytes(temp.file("elsewhere"), "kept");
-    struct Case {
-        char const* what;
-        void (*make)(std::string const& lock, TempDir const& temp);
-        char const* kind; // what the refusal calls the lock file; null: the version joins
-    } const cases[] = {
-        {"a FIFO of mode 0444", [](auto& l, auto&) { ASSERT_EQ(::mkfifo(l.c_str(), 0444), 0); },
-         "a FIFO"},
-        {"a folder", [](auto& l, auto&) { fs::create_directory(l); }, "a folder"},
-        {"a dangling link",
-         [](auto& l, auto& t) { fs::create_symlink(t.file("Shared/made.lock"), l); },
-         "a symbolic link"},
-        {"a link to a file", [](auto& l, auto& t) { fs::create_symlink(t.file("elsewhere"), l); },
-         "a symbolic link"},
-        // The bank is a link; the FIFO left beside it is never opened.
-        {"a bank through a link",
-         [](auto& l, auto& t) {
-             fs::rename(t.file("Setups/b.xml"), t.file("Shared/b.xml"));
-             fs::create_symlink(t.file("Shared/b.xml"), t.file("Setups/b.xml"));
-             ASSERT_EQ(::mkfifo(l.c_str(), 0444), 0);
-         },
-         nullptr},
-    };
-    for (Case const& c : cases) {
+    putSetup("b.xml", bank);
+    writeBytes(temp.file("file"), "kept");
+    // A FIFO of mode 0444, a folder, a dangling link, a link to a file.
+    char const* const kinds[] = {"a FIFO", "a folder", "a symbolic link", "a symbolic link"};
+    for (int k = 0; k < 4; ++k) {
         fs::remove_all(lock);
-        putSetup("b.xml", bank);
-        c.make(lock, temp);
-        auto const before = std::distance(fs::directory_iterator(temp.file("Setups")), {});
+        ASSERT_TRUE(k != 0 || ::mkfifo(lock.c_str(), 0444) == 0);
+        if (k == 1) fs::create_directory(lock);
+        if (k >= 2) fs::create_symlink(temp.file(k == 2 ? "made" : "file"), lock);
         auto m = make();
         put(*m, 3, "v");
         CoreAnsx reason;
-        int place = -2;
-        EXPECT_EQ(m->joinb("b.xml", 3, reason, place), c.kind == nullptr) << c.what;
-        if (c.kind != nullptr) {
-            EXPECT_EQ(str(reason), "cannot lock the bank: its lock file is " + std::string(c.kind) +
-                                       ", not a plain file")
-                << c.what;
-            EXPECT_EQ(readBytes(temp.file("Setups/b.xml")), bank) << c.what;
-        } else {
-            EXPECT_NE(readBytes(temp.file("Shared/b.xml")).find("v.xml"), std::string::npos);
-            EXPECT_TRUE(fs::is_symlink(temp.file("Setups/b.xml")));
-            EXPECT_TRUE(fs::is_regular_file(temp.file("Shared/b.xml.lock")));
-            EXPECT_TRUE(fs::is_fifo(lock));
-        }
-        // Nothing made: no file where a link points, none beside the link.
-        EXPECT_EQ(std::distance(fs::directory_iterator(temp.file("Setups")), {}), before) << c.what;
-        EXPECT_FALSE(fs::exists(temp.file("Shared/made.lock"))) << c.what;
-        EXPECT_EQ(readBytes(temp.file("elsewhere")), "kept") << c.what;
+        int place = 0;
+        EXPECT_FALSE(m->joinb("b.xml", 3, reason, place)) << k;
+        EXPECT_EQ(str(reason), "cannot lock the bank: its lock file is " + std::string(kinds[k]) +
+                                   ", not a plain file");
+        EXPECT_EQ(readBytes(temp.file("Setups/b.xml")) + readBytes(temp.file("file")),
+                  bank + "kept");
+        EXPECT_EQ(std::distance(fs::directory_iterator(temp.file("Setups")), {}), 2) << k;
+        EXPECT_FALSE(fs::exists(temp.file("made")));
     }
 }
