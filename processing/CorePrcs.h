@@ -634,7 +634,6 @@ public:
     // the current slot no longer holds the loaded program; the failure is
     // then kept for the display's error line (svfld).
     bool svprf(CoreAnsx const& folder, bool asis);
-    int versg(CoreAnsx name); // saves a version in the next free location; the slot after
     // Close has begun: a version waiting for the bank's lock stops waiting.
     // Any thread.
     void endbk();
@@ -678,7 +677,18 @@ private:
     // Batch helpers (CorePrcsBtch.cpp).
     bool runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message); // false: unknown
     CoreAnsx loadStep(CoreVars* store, bool fromcurrent); // the load of a step; its line
-    bool saveVersion(CoreAnsx const& name);               // versg's work; true when saved
+    // What the save of a version decided: its file written, and whether it
+    // joins bank 0's setup file (why not, when it does not).
+    struct VERSIONSAVE {
+        bool saved = false; // the version's file was written
+        bool joins = false; // its file is to join bank 0's setup file
+        CoreAnsx why{""};   // why it does not join
+    };
+    // Saves a version of the current program under name in the next free
+    // location (the place the next boot gives it when it joins the bank,
+    // given the bank's entries as bankEntries counted them, -1 with why in
+    // unread); once saved, the current slot is the version's.
+    VERSIONSAVE saveVersion(CoreAnsx const& name, int entries, CoreAnsx const& unread);
     // A save that failed: one level-0 line with the file and the reason (the
     // system's, or the refusal's), and shown kept as the line the display
     // puts on the page the user returns to (saveerror). Any thread but audio.
@@ -689,17 +699,23 @@ private:
     // anything at its name (CoreButl::wrnew).
     bool saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& from,
                      bool createNew = false);
-    // The place a version of location from takes: N, the bank file's
-    // entries, when it joins the bank (from in bank 0, SETUPROMNAME names a
-    // file that reads with fewer than 100 entries), so that at the next boot
-    // it is read into the place it has now and moves no program; else -1,
-    // with why in reason. Reads the bank without its lock.
-    int versionJoins(int from, CoreAnsx& reason);
+    // The entries of bank 0's setup file (SETUPROMNAME), counted up to a
+    // full bank; -1, with why in reason, when there is none or it does not
+    // read. Reads the file without its lock, and is called before the
+    // engine's locks are taken: another instance may be writing it.
+    int bankEntries(CoreAnsx& reason);
+    // The place a version of location from takes given the bank's entries
+    // (bankEntries' answer and reason): N, when it joins the bank (from in
+    // bank 0, a bank that reads with fewer than 100 entries), so that at the
+    // next boot it is read into the place it has now and moves no program;
+    // else -1, with why in reason.
+    static int versionJoins(int from, int entries, CoreAnsx& reason);
     // After a version of location loc was saved: its file joins bank 0's
-    // setup file (SETUPROMNAME) when saveVersion found that it joins. A
-    // version that does not, or one the bank file did not take, is
-    // reported as a failed save.
-    void joinBank(int loc);
+    // setup file when the save found that it joins. A version that does
+    // not, or one the bank file did not take, is reported as saved and not
+    // in the bank. Holds none of the engine's locks: the bank's lock may
+    // be waited for.
+    void joinBank(int loc, VERSIONSAVE const& version);
     int chunkOut(void** data);           // getck's work
     bool chunkIn(void* data, long size); // setck's work
     // Whether a file name from the bus or a batch variable (from names it
@@ -905,8 +921,6 @@ private:
     void svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason);
     CoreAnsx svref();           // why the live program may not be saved to its slot, "" it may
     CoreAnsx saverefusal{""};   // why the last saveProgram wrote nothing (refusal or system's)
-    bool versionjoins = false;  // the last version saved joins the bank (load lock)
-    CoreAnsx versionwhy{""};    // why it does not (load lock)
     CoreAnsx loadedtext{"0"};   // stored text of the loaded location as loaded or written back
     int chunksize = 0;          // bytes of the chunk buffer (at least CoreMmry::iCchunkbufferdim)
     bool lastload = false;      // result of the last ldpdm

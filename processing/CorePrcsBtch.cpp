@@ -2,7 +2,8 @@
 // clearing, deleting, moving, saving, the hybrid and mono switches,
 // versioning) run as chains of named steps that the display drives through
 // the property bus, one step per call, with audio in bypass from the first
-// step of a chain to the call that ends it. Display thread, may block.
+// step of a chain to the call that ends it (a version's ends it once its
+// file is written). Display thread, may block.
 #include "processing/CorePrcs.h"
 
 #include <atomic>
@@ -59,7 +60,10 @@ bool CorePrcs::batch(CoreVars* store, CoreAnsx& message) noexcept {
         if (store == nullptr) return true;
         step = store->getit(CoreAnsx("NEXTSTEP"));
         CoreLog_::debug(CoreAnsx("batch ") + step, 0, 2);
-        smpby(true, 0, true, true);
+        // A chain whose last step ended the muting itself (a version, which
+        // waits for the bank's lock while the program plays) ends without
+        // muting again.
+        if (step != CoreAnsx("END") || getby()) smpby(true, 0, true, true);
         if (stepFailures.load() > 0 && stepFailures.fetch_sub(1) > 0)
             throw CoreAnsx("injected step failure");
         if (runStep(step, store, message)) return false;
@@ -179,25 +183,35 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         message = var("SAVING");
         next = CoreAnsx("VERSIONING_2");
     } else if (is("VERSIONING_2")) {
-        bool saved = false;
+        // Where the version goes depends on the bank's entries; they are
+        // counted before the engine's locks are taken, so a slow read of
+        // the bank file never holds them.
+        CoreAnsx unread("");
+        int const entries = bankEntries(unread);
+        VERSIONSAVE version;
         int slot = -1;
         {
             auto held = locks();
-            saved = saveVersion(var("VERSIONINGNAME"));
+            version = saveVersion(var("VERSIONINGNAME"), entries, unread);
             slot = currentslot;
         }
-        // The file exists now; only then may the bank name it. The bank's
-        // lock is not taken under the engine's: another instance may hold it.
-        if (saved) joinBank(slot);
+        // The file exists now; only then may the bank name it. Only the
+        // version's own write is muted: the wait for the bank's lock, which
+        // another instance may hold for seconds, plays the program. The
+        // bank's lock is never taken under the engine's.
+        if (version.saved) {
+            smpby(false, 0, true, false);
+            joinBank(slot, version);
+        }
         bool shown = false;
         {
             CoreSmgd guard(beansem);
             shown = saveerror.Length() > 0;
         }
         // Once, whichever step of the version failed.
-        if (!saved && !shown)
+        if (!version.saved && !shown)
             svrsn(var("VERSIONINGNAME"), CoreAnsx("VERSION NOT SAVED"), saverefusal);
-        message = saved ? var("SAVING") : sCsavefailed;
+        message = version.saved ? var("SAVING") : sCsavefailed;
     } else if (is("TEST")) {
         CoreXutl::sleep(testWait.load());
         message = CoreAnsx("TEST");

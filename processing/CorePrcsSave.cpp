@@ -178,7 +178,9 @@ CoreAnsx versionLine(CoreAnsx const& reason) {
 
 } // namespace
 
-bool CorePrcs::saveVersion(CoreAnsx const& name) {
+CorePrcs::VERSIONSAVE CorePrcs::saveVersion(CoreAnsx const& name, int entries,
+                                            CoreAnsx const& unread) {
+    VERSIONSAVE version;
     saverefusal = svref();
     if (saverefusal.Length() > 0) {
         CoreLog_::loger(CoreAnsx("no version saved: location ") + CoreAnsx(currentslot.load()) +
@@ -189,14 +191,14 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
             svrsn(name, CoreAnsx("NOT SAVED"), saverefusal);
         else
             svfld(name, saverefusal, sCversionnotsaved);
-        return false;
+        return version;
     }
     // A blank name would name a file of nothing but its extension.
     saverefusal = CoreAnsx("not written");
     if (CoreAnsx(name).Trim().Length() <= 0) {
         CoreLog_::loger(CoreAnsx("no version saved: no name"), 1);
         svfld(name, CoreAnsx("no name"), versionLine(CoreAnsx("no name")));
-        return false;
+        return version;
     }
     // One file beside the program's folder, never a path: the name comes
     // from the display, or from a host through the bus.
@@ -204,19 +206,19 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
                     memory->getwp(currentslot) ? CoreButl::sCextv2p : CoreButl::sCextxml)) {
         CoreSmgd guard(beansem);
         saveerror = CoreAnsx("VERSION NOT SAVED: NAME NOT USABLE");
-        return false;
+        return version;
     }
     int const from = currentslot;
     // A version that joins the bank takes the place the next boot gives it,
     // after every program the bank holds; any other, the first free one
     // after its source.
-    CoreAnsx why("");
-    int const joinat = versionJoins(from, why);
+    CoreAnsx why(unread);
+    int const joinat = versionJoins(from, entries, why);
     int const to = memory->getcf(joinat >= 0 ? joinat : from);
     if (to <= 0) {
         CoreLog_::loger(CoreAnsx("no version saved: no free location after ") + CoreAnsx(from), 1);
         svfld(name, CoreAnsx("no free location"), versionLine(CoreAnsx("memory full")));
-        return false;
+        return version;
     }
     bool const archived = memory->getwp(from);
     CoreAnsx const source =
@@ -243,9 +245,10 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
         taken = !saved && CoreButl::wrerr() == EEXIST;
     }
     if (saved) {
-        versionjoins = joinat >= 0;
-        versionwhy = why;
-        return true;
+        version.saved = true;
+        version.joins = joinat >= 0;
+        version.why = why;
+        return version;
     }
     int const error = CoreButl::wrerr();
     if (taken)
@@ -260,59 +263,53 @@ bool CorePrcs::saveVersion(CoreAnsx const& name) {
     currentslot = from;
     if (memory->getwp(from)) program->setvf(memory->getfv(from, true));
     loadedtext = memory->getvl(from, false);
-    return false;
+    return version;
 }
 
-int CorePrcs::versionJoins(int from, CoreAnsx& reason) {
-    // Only bank 0 has a setup file in the plug-in: bank 2 is the folder
-    // scan, which it does not run.
-    if (from < 0 || from >= CoreMmry::iCbankdim) {
-        reason = CoreAnsx("location ") + CoreAnsx(from) + CoreAnsx(" lies outside bank 0");
-        return -1;
-    }
+int CorePrcs::bankEntries(CoreAnsx& reason) {
     CoreAnsx const bank = CoreAnsx(setupromname).Trim();
     if (bank.Length() <= 0 || bank == CoreAnsx(0) || bank.UpperCase() == CoreButl::sCnull) {
         reason = CoreAnsx("no bank file (SETUPROMNAME)");
         return -1;
     }
     CoreAnsx why("");
-    int const entries = memory->getbn(bank, why);
-    if (entries < 0) {
-        reason = bank + CoreAnsx(": ") + why;
-        return -1;
-    }
+    int const entries = memory->cntbn(bank, why);
+    if (entries < 0) reason = bank + CoreAnsx(": ") + why;
     // The next boot reads entries past the bank's last slot into bank 1.
-    if (entries >= CoreMmry::iCbankdim) {
-        reason =
-            bank + CoreAnsx(" holds ") + CoreAnsx(entries) + CoreAnsx(" programs, a full bank");
+    if (entries >= CoreMmry::iCbankdim)
+        reason = bank + CoreAnsx(" holds ") + CoreAnsx(CoreMmry::iCbankdim) +
+                 CoreAnsx(" programs or more, a full bank");
+    return entries;
+}
+
+int CorePrcs::versionJoins(int from, int entries, CoreAnsx& reason) {
+    // Only bank 0 has a setup file in the plug-in: bank 2 is the folder
+    // scan, which it does not run.
+    if (from < 0 || from >= CoreMmry::iCbankdim) {
+        reason = CoreAnsx("location ") + CoreAnsx(from) + CoreAnsx(" lies outside bank 0");
         return -1;
     }
-    return entries;
+    return entries >= 0 && entries < CoreMmry::iCbankdim ? entries : -1;
 }
 
 void CorePrcs::endbk() {
     if (memory != nullptr) memory->endbk();
 }
 
-void CorePrcs::joinBank(int loc) {
+void CorePrcs::joinBank(int loc, VERSIONSAVE const& version) {
     CoreAnsx const file = memory->getpf(loc);
     CoreAnsx const line("VERSION SAVED, NOT IN BANK");
-    bool joins = false;
-    CoreAnsx why("");
-    {
-        CoreSmgd guard(loadsem);
-        joins = versionjoins;
-        why = versionwhy;
-    }
-    if (!joins) {
-        svfld(file, why, line);
-        return;
-    }
     CoreAnsx const bank = CoreAnsx(setupromname).Trim();
-    CoreAnsx reason;
+    CoreAnsx reason(version.why);
     int place = -1;
-    if (!memory->joinb(bank, loc, reason, place)) {
-        svfld(bank, CoreAnsx("version ") + file + CoreAnsx(" not added: ") + reason, line);
+    bool const joined = version.joins && memory->joinb(bank, loc, reason, place);
+    if (version.joins && !joined) reason = bank + CoreAnsx(": ") + reason;
+    if (!joined) {
+        CoreLog_::loger(CoreAnsx("version ") + CoreButl::escct(file) +
+                            CoreAnsx(" saved, not added to the bank: ") + reason,
+                        0);
+        CoreSmgd guard(beansem);
+        saveerror = line;
         return;
     }
     // Another instance added an entry meanwhile, the place was taken in
@@ -323,11 +320,6 @@ void CorePrcs::joinBank(int loc) {
                             CoreAnsx(" in this session and at slot ") + CoreAnsx(place) +
                             CoreAnsx(" after a restart"),
                         1);
-}
-
-int CorePrcs::versg(CoreAnsx name) {
-    if (!failed) saveVersion(name);
-    return currentslot;
 }
 
 CoreAnsx CorePrcs::getnp() {

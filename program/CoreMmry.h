@@ -181,22 +181,29 @@ public:
     bool ended() const { return ending.load(); }
     bool saves(CoreAnsx const& name, int bank); // true when the file was written
     // PROGRAM entries of the setup (setup folder + name), failed ones
-    // included; -1, with why in reason, when it cannot be read or parsed.
-    // A plain read without the setup's lock: each write replaces the file
-    // whole, so a read sees one whole file.
-    int getbn(CoreAnsx const& name, CoreAnsx& reason);
+    // included, counted up to a full bank: a setup of iCbankdim entries or
+    // more answers iCbankdim, and the text past that entry is not looked
+    // at. -1, with why in reason, when it cannot be read, does not parse,
+    // is cut short or holds no SETUP. A plain read without the setup's
+    // lock: each write replaces the file whole, so a read sees one whole
+    // file.
+    int cntbn(CoreAnsx const& name, CoreAnsx& reason);
     // The file of location loc joins the setup (setup folder + name) as one
     // PROGRAM entry after every other, unless an entry names it already.
-    // Its SEQUENCE is one more than the largest the file holds (0 in a file
-    // of none, held at the largest int), so the reader places it last and
-    // moves no other entry, however they are numbered. The file is read
-    // afresh and written back with everything else as it was (LOAD mark,
-    // other entries, their order), under an exclusive lock on the file name
-    // + ".lock" beside it, so that instances adding entries at once all
-    // stay. The lock is tried every iClockretry ms for at most iClockwait
-    // ms, and no more once endbk was called. place: the location the entry
-    // takes when the setup is read into an empty bank (the next boot), -1
-    // when unknown. False, with why in reason, when it was not added.
+    // Its SEQUENCE is one more than the largest the file holds and at least
+    // 0 (held at the largest int), so the reader places it last and moves
+    // no other entry, however they are numbered. The file is read afresh
+    // and written back with everything else as it was (LOAD mark, other
+    // entries, their order), under an exclusive lock on a file beside it
+    // (its name + ".lock"), so that instances adding entries at once all
+    // stay. A setup reached through symbolic links is read, locked and
+    // written at the file they lead to, where every instance sharing it
+    // meets. The lock file is never followed as a link nor waited on to
+    // open: one that is not a plain file fails at once. The lock is tried
+    // every iClockretry ms for at most iClockwait ms, and no more once
+    // endbk was called. place: the location the entry takes when the setup
+    // is read into an empty bank (the next boot), -1 when unknown. False,
+    // with why in reason, when it was not added.
     bool joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place);
     static constexpr int iClockretry = 50;  // ms between tries of the setup's lock
     static constexpr int iClockwait = 5000; // ms the setup's lock is tried for

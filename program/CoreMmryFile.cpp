@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "runtime/CoreButl.h"
@@ -127,23 +128,52 @@ bool vectorBy(CoreNode const* program, CoreAnsx const& document, CoreAnsx& name)
     return name.Length() <= 0 || nameTaken(name, document, DataXml_::sCtagactvnm);
 }
 
+// What a lock file that is not a plain file is, for the log.
+char const* fileKind(mode_t mode) {
+    if (S_ISLNK(mode)) return "a symbolic link";
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    return "a device or socket";
+}
+
 // An exclusive lock on a file beside a setup, held for one read and write
 // of it: the setup itself is replaced whole by each write, so the lock
 // cannot be on it. The lock file stays; removing it would let a third
 // writer lock a new file while the second holds the old one. Another
 // account's lock file (made under its umask) may not open for writing:
-// flock takes a read-only descriptor as well. The lock is tried, never
-// waited for: a holder stopped in a debugger must not stall a save, nor
-// the close behind it.
+// flock takes a read-only descriptor as well. Only a plain file is taken,
+// opened without following a link and without waiting: a FIFO's open
+// would wait for a writer for ever, and a dangling link would make the
+// open create a file wherever it points. The lock is tried, never waited
+// for: a holder stopped in a debugger must not stall a save, nor the
+// close behind it.
 class SetupLock {
 public:
     SetupLock(std::string const& path, std::atomic<bool> const& ending) {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) {
+        int const how = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | how, 0666);
+        if (fd < 0 && errno != ELOOP) {
             error = errno;
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0) return;
-            error = 0;
+            fd = ::open(path.c_str(), O_RDONLY | how);
+        }
+        struct stat found;
+        if (fd < 0) {
+            // O_NOFOLLOW refuses a link with ELOOP.
+            if (errno == ELOOP && ::lstat(path.c_str(), &found) == 0 && S_ISLNK(found.st_mode))
+                kind = fileKind(found.st_mode);
+            else if (errno == ELOOP)
+                error = ELOOP;
+            return;
+        }
+        error = 0;
+        if (::fstat(fd, &found) != 0)
+            error = errno;
+        else if (!S_ISREG(found.st_mode))
+            kind = fileKind(found.st_mode);
+        if (error != 0 || kind != nullptr) {
+            ::close(fd);
+            fd = -1;
+            return;
         }
         auto const until =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(CoreMmry::iClockwait);
@@ -171,21 +201,72 @@ public:
         if (busy)
             return CoreAnsx("the bank stayed locked for ") + CoreAnsx(CoreMmry::iClockwait / 1000) +
                    CoreAnsx(" s");
+        if (kind != nullptr)
+            return CoreAnsx("cannot lock the bank: its lock file is ") + CoreAnsx(kind) +
+                   CoreAnsx(", not a plain file");
         return CoreAnsx("cannot lock the bank: ") + CoreAnsx(std::strerror(error));
     }
 
 private:
     int fd = -1;
     int error = 0;
-    bool busy = false;    // another holder kept it
-    bool closing = false; // the try ended as the instance closed
+    char const* kind = nullptr; // what the lock file is when it is not a plain file
+    bool busy = false;          // another holder kept it
+    bool closing = false;       // the try ended as the instance closed
 };
+
+// The PROGRAM entries of a setup's text as the reader takes them (elements
+// named PROGRAM right under a top-level SETUP, the last one), found by the
+// reader's own tag rules without building the document, and counted up to
+// most: the scan ends at a SETUP's most-th entry. -1, with why in reason,
+// for a text the reader refuses.
+int countEntries(std::string const& raw, int most, CoreAnsx& reason) {
+    int depth = 0, count = 0;
+    bool setup = false;  // a top-level SETUP was opened
+    bool inside = false; // the top-level element open is a SETUP
+    for (std::size_t at = raw.find('<'); at != std::string::npos; at = raw.find('<', at)) {
+        bool const close = at + 1 < raw.size() && raw[at + 1] == '/';
+        std::size_t const from = at + (close ? 2 : 1), end = raw.find('>', from);
+        if (end == std::string::npos) break; // a tag cut off by the end
+        at = end + 1;
+        if (close) {
+            if (depth == 0) {
+                reason = CoreAnsx("bank does not parse");
+                return -1;
+            }
+            --depth;
+            continue;
+        }
+        if (end > from && (raw[from] == '!' || raw[from] == '?')) continue;
+        CoreAnsx const tag = key(CoreAnsx(raw.substr(from, end - from).c_str()));
+        if (++depth == 1) {
+            inside = tag == DataXml_::sCtagsetup_;
+            if (inside) {
+                setup = true;
+                count = 0;
+            }
+        } else if (depth == 2 && inside && tag == DataXml_::sCtagprogrm && ++count >= most) {
+            return most;
+        }
+    }
+    if (depth > 0) {
+        reason = CoreAnsx("bank cut short");
+        return -1;
+    }
+    if (!setup && !bareSetup(CoreAnsx(raw.c_str()))) {
+        reason = CoreAnsx("bank holds no SETUP");
+        return -1;
+    }
+    return count;
+}
 
 // A setup file read whole and parsed: its text, its document and its SETUP
 // element (null for a setup without programs). False, with why in reason,
 // when it cannot be read, does not parse, is cut short or is no setup.
+// With count, the text is not parsed: its entries are counted into it, up
+// to a full bank (countEntries), and document and setup stay as they were.
 bool readBank(CoreAnsx const& path, std::string& raw, CoreXml_& document, CoreNode*& setup,
-              CoreAnsx& reason) {
+              CoreAnsx& reason, int* count = nullptr) {
     errno = 0;
     CoreAnsx const text = CoreButl::getfc(path);
     if (text == CoreAnsx(0)) {
@@ -194,6 +275,7 @@ bool readBank(CoreAnsx const& path, std::string& raw, CoreXml_& document, CoreNo
         return false;
     }
     raw = text.c_str();
+    if (count != nullptr) return (*count = countEntries(raw, CoreMmry::iCbankdim, reason)) >= 0;
     try {
         document.getfc(text);
     } catch (CoreAnsx const&) {
@@ -250,8 +332,9 @@ int slotOf(double value) {
     return int(value);
 }
 
-// The setup reader's exchange sort, as designed, so entries of equal
-// SEQUENCE keep the order they have always been placed in. Quadratic, so a
+// The setup reader's exchange sort, kept as designed, quadratic and not
+// stable: entries of equal SEQUENCE land where this very sort has always
+// put them, and a stable or faster sort would place them otherwise. So a
 // long setup takes long: a raised stop flag ends it before its next pass
 // (false; the order half made).
 template <class T, class Key>
@@ -330,15 +413,17 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         }
         bool const isArchive = CoreButl::getfx(path) == CoreButl::sCextv2p;
         bool found = true;
+        CoreAnsx refusal("not found"); // why the file gave no document
         if (isArchive) {
             folder = CoreAnsx("");
             // The shared store reads what lies in its own data folder (or
             // holds it in memory) by the name relative to it; an archive in
             // an alternative data path is read from its file.
             bool shared = sharedfs;
+            bool const onDisk = findProgram(path, folder); // a program root holds it
             if (!sharedfs) {
-                found = findProgram(path, folder);
-            } else if (findProgram(path, folder) && !fsys->isdtf(folder)) {
+                found = onDisk;
+            } else if (onDisk && !fsys->isdtf(folder)) {
                 shared = false;
             } else {
                 folder = CoreAnsx("");
@@ -348,6 +433,13 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
                 CoreFsys archive(pool, folder, false, false);
                 found = archive.loada(folder + path, item, false, shared ? fsys : nullptr);
                 if (found) m.document->getfc(archive.ct2as(archive.crtit(item, false)));
+                // An archive that is there and does not read says why, in the
+                // archive's words; one the shared store could not open and no
+                // root holds is missing.
+                bool const absent = !onDisk && archive.getrf() == CoreAnsx("cannot be opened");
+                if (!found && !absent)
+                    refusal = archive.getrf().Length() > 0 ? archive.getrf()
+                                                           : CoreAnsx("archive does not read");
             }
         } else {
             found = findProgram(path, folder);
@@ -355,7 +447,7 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         }
         CoreNode* program = nullptr;
         if (!found) {
-            refuse(folder + path, "not found, or its archive does not read");
+            refuse(folder + path, refusal.c_str());
         } else if (!m.document->cutsh(folder + path)) {
             program = topElement(*m.document, DataXml_::sCtagprogrm);
             if (program == nullptr) refuse(folder + path, "holds no PROGRAM");
@@ -639,13 +731,14 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank) {
     return writeDocument(document, basefolder + setupfolder + name, true, false);
 }
 
-int CoreMmry::getbn(CoreAnsx const& name, CoreAnsx& reason) {
+int CoreMmry::cntbn(CoreAnsx const& name, CoreAnsx& reason) {
     std::string raw;
     CoreXml_ document;
     CoreNode* setup = nullptr;
-    if (!readBank(CoreButl::rslve(basefolder + setupfolder + name), raw, document, setup, reason))
-        return -1;
-    return setup != nullptr ? int(programsOf(setup).size()) : 0;
+    int entries = -1;
+    readBank(CoreButl::rslve(basefolder + setupfolder + name), raw, document, setup, reason,
+             &entries);
+    return entries;
 }
 
 bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place) {
@@ -663,7 +756,13 @@ bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place
         reason = CoreAnsx("location ") + CoreAnsx(loc) + CoreAnsx(" holds no program file");
         return false;
     }
-    CoreAnsx const path = CoreButl::rslve(basefolder + setupfolder + name);
+    // Instances sharing a bank through links meet at the file the links
+    // lead to: it is the one written, and its lock lies beside it.
+    CoreAnsx const path = CoreButl::lnktg(CoreButl::rslve(basefolder + setupfolder + name));
+    if (path.Length() <= 0) {
+        reason = CoreAnsx("bank not readable: its links lead round in a loop");
+        return false;
+    }
     // Not under the memory lock: the other instance may hold the file lock
     // for as long as its own read and write take.
     SetupLock const held(std::string(path.c_str()) + ".lock", ending);

@@ -266,6 +266,10 @@ public:
     static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
     // The same with these bytes (any, zeros included) as the new content.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);
+    // The file wrall replaces for path: path itself (with "/" separators),
+    // or the file a symbolic link there, or a chain of them, names. "" with
+    // errno ELOOP when the chain does not end.
+    static CoreAnsx lnktg(CoreAnsx const& path);
     // Creates the file anew, never in place of anything already at path (a
     // file, a folder, a symbolic link even when it names nothing: a link is
     // never followed). fill writes an exclusive temporary beside it as for

@@ -434,6 +434,11 @@ bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) 
     });
 }
 
+CoreAnsx CoreButl::lnktg(CoreAnsx const& path) {
+    std::string const target = followLinks(ffpen(path).c_str());
+    return target.empty() ? CoreAnsx("") : CoreAnsx(target.c_str());
+}
+
 // ---- Creating a new file ---------------------------------------------------------------------
 
 namespace {

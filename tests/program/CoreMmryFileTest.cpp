@@ -157,6 +157,21 @@ TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
     }
 }
 
+// A failed entry's reason tells a missing archive from one that is there and
+// does not read, whether the shared store or the file itself is read.
+TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
+    putProgram("ARC.V2P", "garbage");
+    putSetup("s.xml", setupXml({{0, "ARC.V2P"}, {1, "GONE.V2P"}}));
+    for (bool shared : {false, true}) {
+        CoreFsys store(&pool, CoreAnsx(temp.folder().c_str()), false);
+        auto m = make(false, shared ? &store : nullptr);
+        ASSERT_TRUE(m->loads("s.xml", 0, false));
+        std::string const why[2] = {str(m->getwy(0)), str(m->getwy(1))};
+        EXPECT_TRUE(why[0].ends_with("Programs/ARC.V2P: not an archive")) << why[0];
+        EXPECT_TRUE(why[1].ends_with("Programs/GONE.V2P: not found")) << why[1];
+    }
+}
+
 TEST_F(MmryFiles, SavedSetupsLoadBackPackedAndCurrent) {
     for (char const* p : {"a", "b", "c"}) putProgram(std::string(p) + ".xml", programXml(p));
     putSetup("in.xml", setupXml({{0, "a"}, {1, "b"}, {2, "c"}}));
@@ -345,12 +360,14 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     std::string lower = filled;
     for (std::string tag : {"<SETUP>", "</SETUP>"})
         lower.replace(lower.find(tag), tag.size(), tag == "<SETUP>" ? "<setup>" : "</setup>");
+    std::vector<std::pair<int, std::string>> full;
+    for (int k = 0; k < CoreMmry::iCbankdim; ++k) full.push_back({k, "a.xml"});
     struct Case {
         char const* what;
         std::string before; // the bank file; empty: none
         bool joined;        // joinb's answer
         char const* change; // "splice": the entry put in before the closing tag; "same"; "whole"
-        int entries;        // getbn's answer before
+        int entries;        // cntbn's answer before
         int place;          // the version's place at the next boot, -1 none
     } const cases[] = {
         {"entries, a failed one and LOAD", filled, true, "splice", 3, 3},
@@ -366,6 +383,9 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
         {"no SETUP", kHead + "<OTHER><PROGRAM/></OTHER>", false, "same", -1, -1},
         {"cut short", kHead + "<SETUP><PROGRAM><SEQUENCE>0</SEQ", false, "same", -1, -1},
         {"missing", "", false, "same", -1, -1},
+        // Counted up to a full bank: what follows its last entry is not read.
+        {"a full bank, then a stray close tag", kHead + setupXml(full) + "</X>", false, "same",
+         CoreMmry::iCbankdim, -1},
     };
     for (Case const& c : cases) {
         std::string const path = temp.file("Setups/b.xml");
@@ -375,7 +395,7 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
         put(*m, 3, "v");
         LogCapture log;
         CoreAnsx reason;
-        EXPECT_EQ(m->getbn("b.xml", reason), c.entries) << c.what << ": " << str(reason);
+        EXPECT_EQ(m->cntbn("b.xml", reason), c.entries) << c.what << ": " << str(reason);
         reason = CoreAnsx("");
         int place = -2;
         EXPECT_EQ(m->joinb("b.xml", 3, reason, place), c.joined) << c.what << ": " << str(reason);
@@ -407,13 +427,33 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     CoreAnsx reason;
     int place = 0;
     EXPECT_FALSE(make()->joinb("b.xml", 4, reason, place)); // an empty location names no file
-    // A lock that cannot be taken leaves the bank as it was and says why.
-    putSetup("b.xml", filled);
-    fs::remove(temp.file("Setups/b.xml.lock"));
-    fs::create_symlink(temp.file("no-such-folder/b.xml.lock"), temp.file("Setups/b.xml.lock"));
-    auto m = make();
-    put(*m, 3, "v");
-    EXPECT_FALSE(m->joinb("b.xml", 3, reason, place));
-    EXPECT_EQ(str(reason), "cannot lock the bank: " + std::string(std::strerror(ENOENT)));
-    EXPECT_EQ(readBytes(temp.file("Setups/b.xml")), filled);
+}
+
+// Only a plain file is taken as the bank's lock, never followed as a link
+// nor waited on to open; nothing is made in its place or where it points.
+TEST_F(MmryFiles, ALockFileThatIsNoPlainFileFailsAtOnce) {
+    putProgram("v.xml", programXml("V"));
+    std::string const bank = kHead + setupXml({{0, "a.xml"}}),
+                      lock = temp.file("Setups/b.xml.lock");
+    putSetup("b.xml", bank);
+    writeBytes(temp.file("file"), "kept");
+    // A FIFO of mode 0444, a folder, a dangling link, a link to a file.
+    char const* const kinds[] = {"a FIFO", "a folder", "a symbolic link", "a symbolic link"};
+    for (int k = 0; k < 4; ++k) {
+        fs::remove_all(lock);
+        ASSERT_TRUE(k != 0 || ::mkfifo(lock.c_str(), 0444) == 0);
+        if (k == 1) fs::create_directory(lock);
+        if (k >= 2) fs::create_symlink(temp.file(k == 2 ? "made" : "file"), lock);
+        auto m = make();
+        put(*m, 3, "v");
+        CoreAnsx reason;
+        int place = 0;
+        EXPECT_FALSE(m->joinb("b.xml", 3, reason, place)) << k;
+        EXPECT_EQ(str(reason), "cannot lock the bank: its lock file is " + std::string(kinds[k]) +
+                                   ", not a plain file");
+        EXPECT_EQ(readBytes(temp.file("Setups/b.xml")) + readBytes(temp.file("file")),
+                  bank + "kept");
+        EXPECT_EQ(std::distance(fs::directory_iterator(temp.file("Setups")), {}), 2) << k;
+        EXPECT_FALSE(fs::exists(temp.file("made")));
+    }
 }
