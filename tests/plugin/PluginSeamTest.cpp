@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "display/CoreCnst.h"
@@ -490,6 +492,18 @@ bool drag(CorePeer& p, ROW const& r, int down) {
             return cells(p, r, 8) != before;
         },
         kWait);
+    // Dragged to an end, the first change seen may be a step on the way
+    // (a loaded display takes in fewer moves a tick): the end is where
+    // further dragging changes nothing for a while.
+    std::string last = cells(p, r, 8);
+    for (int still = 0; moved && down >= 4 && still < 60;) {
+        mouse[1] += steps[down][1];
+        p.set(100101, mouse, sizeof mouse);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::string const now = cells(p, r, 8);
+        still = now == last ? still + 1 : 0;
+        last = now;
+    }
     mouse[2] = 0;
     p.set(100101, mouse, sizeof mouse);
     return moved;
