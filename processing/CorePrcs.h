@@ -15,8 +15,11 @@
 // released in reverse. Configuration changes take both and so run between
 // blocks. GUI-rate reads take the worker semaphore only by try-lock. The
 // bypass path takes only the bypass semaphore; the boot holds the spare
-// semaphore for each boot call. The smoothing-table, meter and ring-position
-// semaphores are leaves: nothing else is taken while one is held.
+// semaphore for each boot call, and its end the engine and worker
+// semaphores while the convolvers hear the bypass's held input
+// (the bypass semaphore taken for each copy from its ring). The
+// smoothing-table, meter and ring-position semaphores are leaves: nothing
+// else is taken while one is held.
 //
 // The host call holds the engine semaphore for its whole length and the
 // worker semaphore from a hand-off until that block is done; a block handed
@@ -283,11 +286,28 @@ private:
     // it (nothing was read or written: the call belongs to the program).
     bool bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;
     // The boot's end: the program takes over from the bypass without a gap.
-    // Its input ring receives what the bypass ring holds, and the output the
-    // host reads before the program's first block is the bypass's delayed
-    // input, so the output goes from dry to the program once and stays there.
-    // Control or display thread, may block.
+    // Its input ring receives what the bypass ring holds, its convolvers
+    // hear the held input before its first block (here, while the bypass
+    // still plays), and the output the host reads before that block is the
+    // bypass's delayed input, so the output goes from dry to the program
+    // once and stays there. Caller holds the engine and worker semaphores;
+    // control or display thread, may block.
     void bootHandover();
+    // The bypass ring's newest frames of input, scaled by ratio, into the
+    // input ring right behind its write index; with advance both host
+    // positions first move on by frames (the frames arrived since the last
+    // take). Caller holds the three semaphores.
+    void takeBypassed(int frames, double ratio, bool advance) noexcept;
+    // The convolvers hear frames of the input ring from start (whole steps),
+    // their output dropped, after the program's first update when it is
+    // still due: nothing else of the program moves (no later update, no
+    // output stage, the smoothing position kept). Caller holds the engine
+    // and worker semaphores.
+    void hearBlocks(int start, int frames) noexcept;
+    // The bypass's delayed input into the output the host reads up to the
+    // produced end, then the switch from the bypass to the program. Caller
+    // holds the three semaphores.
+    void switchOver() noexcept;
     void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
     void pickRate(short level) noexcept;    // real-time or offline program rate by the level
     void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off
@@ -402,6 +422,7 @@ private:
     int carry = 0;                     // input frames not yet handed off
     int bypasswrite = 0;               // bypass ring write index
     int bypassread = 0;                // bypass ring read index
+    std::uint64_t bypassframes = 0;    // frames the bypass path has taken in (bypass semaphore)
     double protectionlimit = 0.0;      // output above it is muted, linear
     double overflowhold = 0.0;         // overflow indicator hold, days
     double inputgain = 1.0;
@@ -818,6 +839,9 @@ private:
     void bootEngine();        // step 6: the block engine settled
     bool bootProgram();       // step 8: location 0, then the boot program
     void bootSettings();      // step 9: missing settings completed and saved
+    // Step 10: ending the pending state and the hand-over are one hold of
+    // the engine and worker locks.
+    void bootEnd();
     // Step 3's housekeeping first: stale save temporaries swept from the
     // folders the engine writes, and after an installer merge the cache
     // folder emptied, only when it lies strictly below the data path.

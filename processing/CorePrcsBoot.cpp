@@ -92,16 +92,17 @@ CoreAnsx CorePrcs::bootStep(int n) {
         }
         return CoreLog_::sCwarngbio + inBrackets(memory->getnm(currentslot));
     case 9: bootSettings(); return CoreLog_::sCwarngsto;
-    default: {
-        // A block size the host gave during the boot was only recorded.
-        CoreSmgd engine(enginesem);
-        CoreSmgd worker(workersem);
-        bootpending.setvl(false);
-        decideHandoff();
+    default: bootEnd(); return CoreLog_::sCwarngbeo;
     }
-        bootHandover();
-        return CoreLog_::sCwarngbeo;
-    }
+}
+
+void CorePrcs::bootEnd() {
+    CoreSmgd engine(enginesem);
+    CoreSmgd worker(workersem);
+    bootpending.setvl(false);
+    // A block size the host gave during the boot was only recorded.
+    decideHandoff();
+    bootHandover();
 }
 
 bool CorePrcs::bootBank() {
