@@ -15,8 +15,8 @@
 // released in reverse. Configuration changes take both and so run between
 // blocks. GUI-rate reads take the worker semaphore only by try-lock. The
 // bypass path takes only the bypass semaphore; the boot holds the spare
-// semaphore for each boot call, and its end the engine and worker
-// semaphores while the convolvers hear the bypass's held input
+// semaphore for each boot call, and its end the load lock, then the engine
+// and worker semaphores while the convolvers hear the bypass's held input
 // (the bypass semaphore taken for each copy from its ring). The
 // smoothing-table, meter and ring-position semaphores are leaves: nothing
 // else is taken while one is held.
@@ -239,9 +239,13 @@ public:
     // Program rates from a modulation period in us; caller holds the engine
     // and worker semaphores.
     void adjrt(long us);
-    void updrt(long us);    // adjrt under the engine and worker semaphores
-    void irate(int rate);   // host sample rate, Hz
-    void updgu(int rate);   // the same by try-lock, and a program update; display thread
+    void updrt(long us); // adjrt under the engine and worker semaphores
+    // Host sample rate, Hz; after the boot a program loaded at another rate
+    // is reloaded at it. Takes the load lock.
+    void irate(int rate);
+    // The rate recorded for the boot (the host's rate call applies it), and a
+    // program update by try-lock; display thread.
+    void updgu(int rate);
     void blksz(int frames); // host block size, samples
     void setrc(long us);    // rate-conversion limit; negative re-applies the stored one
     int getpf(int i);       // CPU load of meter i (0 block, 1 convolution), percent
@@ -322,6 +326,9 @@ private:
     void decideHandoff() noexcept;  // hand-off flag and current block from step and host block
     void resetSmoothing() noexcept; // selector 0, slot 0 on the falling table
     void applyRate(int rate);       // a new sample rate, with the program's rates
+    // The playing program's kernels were built for another rate than the one
+    // in force. Caller holds the engine and worker semaphores.
+    bool rateStale() const noexcept { return loadedrate >= 1 && loadedrate != samplerate.load(); }
     static CoreAnsx join_(CoreAnsx const& folder, CoreAnsx const& name); // folder/name
 
     // ---- failed flag ----------------------------------------------------------------
@@ -449,6 +456,9 @@ private:
     std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
     int bootstep = 0;                     // next boot step
     std::atomic_int delaycompensation{0}; // reported latency, samples (loads, bus reads)
+    // The sample rate the playing program's kernels were built for, Hz; 0
+    // none (engine and worker semaphores; set by each program load).
+    int loadedrate = 0;
 
     // ---- rate adaptation (engine and worker semaphores) ------------------------------------
     long programperiod = 3000; // modulation period requested, us
@@ -636,7 +646,13 @@ private:
     void setctl(long i, double value, bool main);    // 155 / 156 with the change test
     CoreAnsx ctltx(int id, long i);                  // 229 .. 231 text, under the try-locks
     CoreAnsx ctltxLocked(int id, CoreIfce* control); // the same, locks held
-    void reload(); // 84: live program back to its location, then that location reloaded
+    // The live program back to its location, then that location reloaded
+    // (84, and a host rate the playing kernels were not built for). reload
+    // takes the load lock; reloadHeld wants it held and reloads only when the
+    // pending state, read under the engine and worker locks, is booting: the
+    // boot's own reload leaves the bypass ring and writes nothing back.
+    void reload();
+    bool reloadHeld(bool booting);
     // Batch helpers (CorePrcsBtch.cpp).
     bool runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message); // false: unknown
     CoreAnsx loadStep(CoreVars* store, bool fromcurrent); // the load of a step; its line
@@ -839,8 +855,9 @@ private:
     void bootEngine();        // step 6: the block engine settled
     bool bootProgram();       // step 8: location 0, then the boot program
     void bootSettings();      // step 9: missing settings completed and saved
-    // Step 10: ending the pending state and the hand-over are one hold of
-    // the engine and worker locks.
+    // Step 10 under the load lock: ending the pending state, the check of
+    // the rate the boot's program was loaded at and the hand-over are one
+    // hold of the engine and worker locks; a stale rate reloads first.
     void bootEnd();
     // Step 3's housekeeping first: stale save temporaries swept from the
     // folders the engine writes, and after an installer merge the cache
