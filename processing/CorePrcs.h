@@ -15,8 +15,11 @@
 // released in reverse. Configuration changes take both and so run between
 // blocks. GUI-rate reads take the worker semaphore only by try-lock. The
 // bypass path takes only the bypass semaphore; the boot holds the spare
-// semaphore for each boot call. The smoothing-table, meter and ring-position
-// semaphores are leaves: nothing else is taken while one is held.
+// semaphore for each boot call, and its end the load lock, then the engine
+// and worker semaphores while the convolvers hear the bypass's held input
+// (the bypass semaphore taken for each copy from its ring). The
+// smoothing-table, meter and ring-position semaphores are leaves: nothing
+// else is taken while one is held.
 //
 // The host call holds the engine semaphore for its whole length and the
 // worker semaphore from a hand-off until that block is done; a block handed
@@ -285,9 +288,13 @@ public:
     // Program rates from a modulation period in us; caller holds the engine
     // and worker semaphores.
     void adjrt(long us);
-    void updrt(long us);    // adjrt under the engine and worker semaphores
-    void irate(int rate);   // host sample rate, Hz
-    void updgu(int rate);   // the same by try-lock, and a program update; display thread
+    void updrt(long us); // adjrt under the engine and worker semaphores
+    // Host sample rate, Hz; after the boot a program loaded at another rate
+    // is reloaded at it. Takes the load lock.
+    void irate(int rate);
+    // The rate recorded for the boot (the host's rate call applies it), and a
+    // program update by try-lock; display thread.
+    void updgu(int rate);
     void blksz(int frames); // host block size, samples
     void setrc(long us);    // rate-conversion limit; negative re-applies the stored one
     int getpf(int i);       // CPU load of meter i (0 block, 1 convolution), percent
@@ -343,11 +350,28 @@ private:
     // it (nothing was read or written: the call belongs to the program).
     bool bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;
     // The boot's end: the program takes over from the bypass without a gap.
-    // Its input ring receives what the bypass ring holds, and the output the
-    // host reads before the program's first block is the bypass's delayed
-    // input, so the output goes from dry to the program once and stays there.
-    // Control or display thread, may block.
+    // Its input ring receives what the bypass ring holds, its convolvers
+    // hear the held input before its first block (here, while the bypass
+    // still plays), and the output the host reads before that block is the
+    // bypass's delayed input, so the output goes from dry to the program
+    // once and stays there. Caller holds the engine and worker semaphores;
+    // control or display thread, may block.
     void bootHandover();
+    // The bypass ring's newest frames of input, scaled by ratio, into the
+    // input ring right behind its write index; with advance both host
+    // positions first move on by frames (the frames arrived since the last
+    // take). Caller holds the three semaphores.
+    void takeBypassed(int frames, double ratio, bool advance) noexcept;
+    // The convolvers hear frames of the input ring from start (whole steps),
+    // their output dropped, after the program's first update when it is
+    // still due: nothing else of the program moves (no later update, no
+    // output stage, the smoothing position kept). Caller holds the engine
+    // and worker semaphores.
+    void hearBlocks(int start, int frames) noexcept;
+    // The bypass's delayed input into the output the host reads up to the
+    // produced end, then the switch from the bypass to the program. Caller
+    // holds the three semaphores.
+    void switchOver() noexcept;
     void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
     void pickRate(short level) noexcept;    // real-time or offline program rate by the level
     void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off
@@ -362,6 +386,9 @@ private:
     void decideHandoff() noexcept;  // hand-off flag and current block from step and host block
     void resetSmoothing() noexcept; // selector 0, slot 0 on the falling table
     void applyRate(int rate);       // a new sample rate, with the program's rates
+    // The playing program's kernels were built for another rate than the one
+    // in force. Caller holds the engine and worker semaphores.
+    bool rateStale() const noexcept { return loadedrate >= 1 && loadedrate != samplerate.load(); }
     static CoreAnsx join_(CoreAnsx const& folder, CoreAnsx const& name); // folder/name
 
     // ---- failed flag ----------------------------------------------------------------
@@ -462,6 +489,7 @@ private:
     int carry = 0;                     // input frames not yet handed off
     int bypasswrite = 0;               // bypass ring write index
     int bypassread = 0;                // bypass ring read index
+    std::uint64_t bypassframes = 0;    // frames the bypass path has taken in (bypass semaphore)
     double protectionlimit = 0.0;      // output above it is muted, linear
     double overflowhold = 0.0;         // overflow indicator hold, days
     double inputgain = 1.0;
@@ -487,6 +515,9 @@ private:
     std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
     int bootstep = 0;                     // next boot step
     std::atomic_int delaycompensation{0}; // reported latency, samples (loads, bus reads)
+    // The sample rate the playing program's kernels were built for, Hz; 0
+    // none (engine and worker semaphores; set by each program load).
+    int loadedrate = 0;
 
     // ---- rate adaptation (engine and worker semaphores) ------------------------------------
     long programperiod = 3000; // modulation period requested, us
@@ -673,7 +704,13 @@ private:
     void setctl(long i, double value, bool main);    // 155 / 156 with the change test
     CoreAnsx ctltx(int id, long i);                  // 229 .. 231 text, under the try-locks
     CoreAnsx ctltxLocked(int id, CoreIfce* control); // the same, locks held
-    void reload(); // 84: live program back to its location, then that location reloaded
+    // The live program back to its location, then that location reloaded
+    // (84, and a host rate the playing kernels were not built for). reload
+    // takes the load lock; reloadHeld wants it held and reloads only when the
+    // pending state, read under the engine and worker locks, is booting: the
+    // boot's own reload leaves the bypass ring and writes nothing back.
+    void reload();
+    bool reloadHeld(bool booting);
     // Batch helpers (CorePrcsBtch.cpp).
     bool runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message); // false: unknown
     CoreAnsx loadStep(CoreVars* store, bool fromcurrent); // the load of a step; its line
@@ -893,6 +930,10 @@ private:
     void bootEngine();        // step 6: the block engine settled
     bool bootProgram();       // step 8: location 0, then the boot program
     void bootSettings();      // step 9: missing settings completed and saved
+    // Step 10 under the load lock: ending the pending state, the check of
+    // the rate the boot's program was loaded at and the hand-over are one
+    // hold of the engine and worker locks; a stale rate reloads first.
+    void bootEnd();
     // Step 3's housekeeping first: stale save temporaries swept from the
     // folders the engine writes, and after an installer merge the cache
     // folder emptied, only when it lies strictly below the data path.

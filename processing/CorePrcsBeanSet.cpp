@@ -57,6 +57,11 @@ void CorePrcs::setctl(long i, double value, bool main) {
 }
 
 void CorePrcs::reload() {
+    CoreSmgd lockload(loadsem);
+    reloadHeld(false);
+}
+
+bool CorePrcs::reloadHeld(bool booting) {
     // The live program goes back to its location first, as a batch load
     // does, so reloading keeps the user's edits. The write-back holds the
     // load lock (a load on another thread replaces the document meanwhile)
@@ -65,14 +70,20 @@ void CorePrcs::reload() {
     // loaded program: either would put another program's text there.
     // The location is read under the load lock, so a program another thread
     // loaded meanwhile (a host chunk) is the one reloaded.
-    CoreSmgd lockload(loadsem);
     {
         CoreSmgd lockengine(enginesem);
         CoreSmgd lockworker(workersem);
-        try {
-            writeBack(false);
-        } catch (CoreAnsx const& e) {
-            CoreLog_::loger(CoreAnsx("bean 84: program not written back: ") + e, 0);
+        // The boot ends its pending state, checks its rate and hands over in
+        // one hold of these locks: read here, the state cannot show the boot
+        // ended while the bypass still plays its held input.
+        if (bootpending.getvl() != booting) return false;
+        // A booting program holds nothing of the user's yet.
+        if (!booting) {
+            try {
+                writeBack(false);
+            } catch (CoreAnsx const& e) {
+                CoreLog_::loger(CoreAnsx("reload: program not written back: ") + e, 0);
+            }
         }
     }
     // Under fallback location 0 plays in place of the location that failed,
@@ -80,6 +91,7 @@ void CorePrcs::reload() {
     int const slot = fallback && failedslot > 0 ? failedslot : currentslot.load();
     loadHeld(slot, false);
     currentslot = fallback ? 0 : slot;
+    return true;
 }
 
 // ---- bool -----------------------------------------------------------------------------------

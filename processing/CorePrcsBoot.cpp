@@ -96,15 +96,34 @@ CoreAnsx CorePrcs::bootStep(int n) {
         }
         return CoreLog_::sCwarngbio + inBrackets(memory->getnm(currentslot));
     case 9: bootSettings(); return CoreLog_::sCwarngsto;
-    default: {
-        // A block size the host gave during the boot was only recorded.
-        CoreSmgd engine(enginesem);
-        CoreSmgd worker(workersem);
-        bootpending.setvl(false);
-        decideHandoff();
+    default: bootEnd(); return CoreLog_::sCwarngbeo;
     }
-        bootHandover();
-        return CoreLog_::sCwarngbeo;
+}
+
+void CorePrcs::bootEnd() {
+    // The load lock first, so no other load or reload runs until the program
+    // plays; a rate that changes during the boot's reload is checked again.
+    CoreSmgd lockload(loadsem);
+    int tried = 0;
+    for (;;) {
+        {
+            CoreSmgd engine(enginesem);
+            CoreSmgd worker(workersem);
+            // A reload that could not bring the kernels to this rate is not
+            // tried again: the program plays as it loaded.
+            if (!rateStale() || samplerate == tried) {
+                bootpending.setvl(false);
+                // A block size the host gave during the boot was only recorded.
+                decideHandoff();
+                bootHandover();
+                return;
+            }
+            tried = samplerate;
+        }
+        // The host's rate came after the boot's program loaded: loaded again
+        // while the boot is pending, as its own loads are, so the bypass
+        // keeps playing the held input.
+        reloadHeld(true);
     }
 }
 

@@ -323,6 +323,7 @@ bool CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replac
             w = wrap_(w + 1);
         }
         bypasswrite = w;
+        bypassframes += static_cast<std::uint64_t>(chunk);
         int r = bypassread;
         for (int i = 0; i < chunk; ++i) {
             hostOut(out, 0, at + i, bypassring[0][r] * gout, mode);
@@ -402,24 +403,130 @@ void CorePrcs::clepr(bool engines, bool keepbypass) {
 }
 
 void CorePrcs::bootHandover() {
-    CoreSmgd engine(enginesem);
-    CoreSmgd worker(workersem);
-    CoreSmgd guard(bypasssem);
     if (!bypass.getvl()) return;
     clepr(true, true);
-    // The bypass ring holds the input times the input gain it was written
-    // with; the input ring holds it scaled as the program's first block will
-    // scale the input after it.
     double factor = 2.0 * program->getif(kGainIn)->getvl(true) * program->getpi();
     if (program->hasti()) factor *= program->getti();
-    double const ratio = inputgain != 0.0 ? factor / inputgain : 0.0;
-    int const held = dist_(bypassread, bypasswrite);
-    int const history = CoreButl::min__(held, dist_(outread, inwrite));
-    int const ahead = CoreButl::min__(held, dist_(outread, producedend));
-    for (int c = 0; c < iCchannels; ++c) {
-        for (int k = 1; k <= history; ++k)
+    bool const silent = step < 1 || currentblock < 1;
+    // The positions at rest, for a program that cannot keep up with the input.
+    int const restwrite = inwrite, restread = outread, restend = handedend, restcarry = carry;
+    double ratio = 0.0;
+    std::uint64_t taken = 0; // bypass frames the input ring holds, up to the newest
+    int history = 0;
+    {
+        CoreSmgd guard(bypasssem);
+        // The bypass ring holds the input times the input gain it was written
+        // with; the input ring holds it scaled as the program's first block
+        // will scale the input after it.
+        ratio = inputgain != 0.0 ? factor / inputgain : 0.0;
+        history = CoreButl::min__(dist_(bypassread, bypasswrite), dist_(outread, inwrite));
+        takeBypassed(history, ratio, false);
+        taken = bypassframes;
+    }
+    // The held input that lies before the program's first block, in whole
+    // blocks: the convolvers hear it first, or the program's first output
+    // would carry nothing of what the bypass held and build up from
+    // silence. Only their history moves: the rest of the program stands as
+    // after any load.
+    int const before = history - dist_(handedend, inwrite);
+    if (!silent && before > 0) {
+        int const frames = (before + currentblock - 1) / currentblock * currentblock;
+        handedend = wrap_(handedend - frames);
+        carry += frames;
+        CoreSmgd guard(ringsem);
+        producedend = handedend;
+    }
+    int const most =
+        CoreButl::max__(currentblock, processingblock - processingblock % currentblock);
+    for (;;) {
+        {
+            // The input that arrived meanwhile joins the input ring, and the
+            // host's positions move on with the bypass's.
+            CoreSmgd guard(bypasssem);
+            std::uint64_t const fresh = bypassframes - taken;
+            bool const room = fresh + static_cast<std::uint64_t>(dist_(handedend, inwrite)) +
+                                  static_cast<std::uint64_t>(drydelay) <
+                              static_cast<std::uint64_t>(ringsize);
+            if (room) {
+                takeBypassed(static_cast<int>(fresh), ratio, true);
+                carry += static_cast<int>(fresh);
+                taken = bypassframes;
+                // Less than a block waits: the program goes on as after any
+                // host call.
+                if (silent || carry < currentblock) {
+                    switchOver();
+                    return;
+                }
+            } else {
+                // The convolvers fall behind the input: the program starts
+                // from nothing on the input held now, as before they heard it.
+                inwrite = restwrite;
+                outread = restread;
+                handedend = restend;
+                carry = restcarry;
+                record.position = restend;
+                {
+                    CoreSmgd positions(ringsem);
+                    producedend = restend;
+                }
+                clepr(true, true);
+                takeBypassed(
+                    CoreButl::min__(dist_(bypassread, bypasswrite), dist_(outread, inwrite)), ratio,
+                    false);
+                switchOver();
+                return;
+            }
+        }
+        // Up to a processing block a round, so the input taken meanwhile
+        // stays short; bypass semaphore free, the audio thread plays on.
+        int const whole = CoreButl::min__(carry - carry % currentblock, most);
+        hearBlocks(handedend, whole);
+        handedend = wrap_(handedend + whole);
+        carry -= whole;
+        record.position = handedend;
+        CoreSmgd guard(ringsem);
+        producedend = handedend;
+    }
+}
+
+void CorePrcs::hearBlocks(int start, int frames) noexcept {
+    CoreAudp audio;
+    int const st = step;
+    if (st < 1) return;
+    // The program's first update makes the kernels the convolvers hear
+    // with. Made here as the first block after a load makes it (that block
+    // then finds it done), so the program stands as after any load.
+    record.period = programrate;
+    record.gain = 2.0 * program->getif(kGainOut)->getvl(true);
+    while (countdown <= 0) modulate();
+    int const fade = crossfadepos;
+    meters[0].setmp(true, 0);
+    for (int done = 0, p = start; done < frames; done += st, p = (p + st) & ringwrap)
+        if (p + st <= ringsize) convolve(p);
+    meters[0].setmp(false, frames);
+    meters[1].setms(frames);
+    crossfadepos = fade;
+}
+
+void CorePrcs::takeBypassed(int frames, double ratio, bool advance) noexcept {
+    if (advance) {
+        inwrite = wrap_(inwrite + frames);
+        outread = wrap_(outread + frames);
+    }
+    for (int c = 0; c < iCchannels; ++c)
+        for (int k = 1; k <= frames; ++k)
             inring[c][wrap_(inwrite - k)] =
                 CoreButl::flushSubnormal(bypassring[c][wrap_(bypasswrite - k)] * ratio);
+}
+
+void CorePrcs::switchOver() noexcept {
+    int const held = dist_(bypassread, bypasswrite);
+    int ahead = 0;
+    {
+        CoreSmgd guard(ringsem);
+        ahead = CoreButl::min__(held, dist_(outread, producedend));
+    }
+    for (int c = 0; c < iCchannels; ++c) {
         // What the host reads before the program's first block: the delayed
         // input it would have heard from the bypass, sample for sample.
         for (int k = 0; k < ahead; ++k)

@@ -398,6 +398,7 @@ bool CorePrcs::ldbuf() {
     ownperiod = own;
     ownperiodon = own >= 1;
     adjrt(own >= 1 ? own : programrateus);
+    loadedrate = samplerate;
     CoreLog_::debug(CoreAnsx("name: ") + g.getnm(), 0, 2);
     return true;
 }

@@ -68,29 +68,41 @@ void CorePrcs::irate(int rate) {
         return;
     }
     requestedrate.store(rate);
-    CoreSmgd engine(enginesem);
-    CoreSmgd worker(workersem);
-    if (rate == samplerate) return;
-    if (bootpending.getvl()) {
-        samplerate = rate;
-        program->setrt(rate);
-    } else {
-        applyRate(rate);
+    // Under the load lock, so no load lands between the new rate and the
+    // reload it asks for.
+    CoreSmgd lockload(loadsem);
+    bool stale = false;
+    {
+        CoreSmgd engine(enginesem);
+        CoreSmgd worker(workersem);
+        if (rate != samplerate) {
+            // While the boot is pending the rate is only recorded: its
+            // program loads at it, and its end reloads one loaded before.
+            if (bootpending.getvl()) {
+                samplerate = rate;
+                program->setrt(rate);
+            } else {
+                applyRate(rate);
+            }
+            debug("irate *rate:", rate, 3);
+        }
+        stale = !bootpending.getvl() && rateStale();
     }
-    debug("irate *rate:", rate, 3);
+    // The kernels were converted for the old rate: the program is loaded
+    // again at this one, as a block-size change reloads it.
+    if (stale) reloadHeld(false);
 }
 
 void CorePrcs::updgu(int rate) {
+    // The rate itself waits for the host's own rate call, which reloads the
+    // program for it: taken here first, that call would find nothing to
+    // change and leave the old rate's kernels playing.
     if (rate >= 1) requestedrate.store(rate);
     if (bootpending.getvl() || bypass.getvl()) return;
     if (!enginesem.locka()) return;
     Held engine{enginesem};
     if (!workersem.locka()) return;
     Held worker{workersem};
-    if (rate >= 1 && rate != samplerate) {
-        applyRate(rate);
-        debug("updgu *rate:", rate, 3);
-    }
     program->updte(false, 0.0, 0.0, tempo.load());
     updated.store(true);
 }

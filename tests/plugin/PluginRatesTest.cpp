@@ -7,7 +7,9 @@
 // line, and location 0 never logs one; a 10-sample kernel is a marker (one
 // tap) only while under 16 frames at the host's rate; a 48 kHz kernel keeps
 // its treble at 48 to 352.8 kHz as at 96 kHz. Every harmonic and vector
-// element plays at its own file's level, whatever the rates of the others.
+// element plays at its own file's level, whatever the rates of the others. A
+// host rate change after the boot program loaded (or during the boot, after it
+// loaded) plays the room as a program change at the new rate does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +21,9 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/WavBytes.h"
 #include "tools/CoreDemo.h"
+#include "tools/CorePeer.h"
+
+using V = PlatVst;
 
 namespace {
 
@@ -190,4 +195,61 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
                 EXPECT_NEAR(dB(0, int(h)), 20 * std::log10(all), 0.05) << "H" << h;
             }
         }
+}
+
+TEST(PluginRatesTest, AHostRateChangeReloadsTheProgramPlaying) {
+    // The demo's room, booted at one rate, then played at another: the host's rate call comes
+    // after the boot ended (-1: the boot by the clock) or after boot step `after` (the boot driven
+    // one step at a time through the bus, with no control thread until it ended).
+    PluginRig rig;
+    ASSERT_TRUE(rig.settings({kDiagnosed}));
+    struct Row {
+        int from, to, after;
+    } const rows[] = {{44100, 96000, -1}, {44100, 96000, 8}, {96000, 44100, -1}, {96000, 44100, 9}};
+    for (Row const& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.from << " to " << row.to << " after " << row.after);
+        CoreHost h(rig.path(), row.from, 512);
+        auto rate = [&](int hz) { h.dispt(V::opSetSampleRate, 0, 0, nullptr, float(hz)); };
+        auto step = [&] { return CorePeer::bus(h, 144, 'b', 0, 0, true).kind != 0; };
+        if (row.after < 0) {
+            h.start();
+            ASSERT_TRUE(h.wtupd(0, 60));
+        } else {
+            rate(row.from);
+            h.dispt(V::opSetBlockSize, 0, 512);
+            h.dispt(V::opMainsChanged, 0, 1);
+            for (int k = 0; k <= row.after; ++k) ASSERT_TRUE(step());
+            ASSERT_EQ(CorePeer::bus(h, 145, 'i').number, row.after);
+        }
+        h.dispt(V::opMainsChanged, 0, 0);
+        rate(row.to);
+        h.dispt(V::opMainsChanged, 0, 1);
+        if (row.after >= 0) {
+            for (int k = row.after + 1; k <= 11; ++k) ASSERT_TRUE(step());
+            h.dispt(
+                V::opOpen); // the control thread ends the host side's boot and reports the delay
+            ASSERT_TRUE(h.wtupd(0, 60));
+        }
+        // The room's reflections in time after the delay reported...
+        long const delay = h.getdl(), at = row.to / 10;
+        CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(at + delay + row.to / 6))), out;
+        in[0][std::size_t(at)] = in[1][std::size_t(at)] = 1.0;
+        h.rendr(in, out, true);
+        std::vector<double> y(out[0].begin() + at + delay, out[0].end()), ms;
+        for (double& v : y) v = std::abs(v);
+        for (int k = 0; k < 3; ++k) {
+            auto const peak = std::max_element(y.begin() + row.to / 1000, y.end());
+            ms.push_back(1000.0 * double(peak - y.begin()) / row.to);
+            long const guard = 3 * row.to / 10000;
+            std::fill(peak - guard, peak + std::min<long>(guard, y.end() - peak), 0.0);
+        }
+        std::sort(ms.begin(), ms.end());
+        double const want[] = {4.29, 7.89, 11.18};
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(ms[k], want[k], 0.05);
+        // ...which is the delay a program change at the new rate gives (2275 for 44.1 to 96 kHz).
+        int const seen = h.updts();
+        h.slot_(CoreDemo::iCroom);
+        ASSERT_TRUE(h.wtupd(seen, 60));
+        EXPECT_EQ(h.getdl(), delay);
+    }
 }
