@@ -239,6 +239,9 @@ public:
     static constexpr int iCfallback = 263; // the last load fell back: location 0 plays instead
     static constexpr int iCfailedslot = 264; // the location whose load fell back, -1 none
     static constexpr int iCfailreason = 265; // why it failed, "FILE: reason", "" none
+    // Read only: the program's lookahead as the engine plays it (whole
+    // samples, at most the cap), us; property 7 keeps the value written.
+    static constexpr int iCaheadplayed = 266;
 
     // One property: its id, the accessor letter it is mainly read or written
     // with (b h i l d s, v for an action), its record's layout and its name.
@@ -450,5 +453,6 @@ public:
         {iCfallback, 'b', iCnone, "fallback"},
         {iCfailedslot, 'i', iCnone, "failedslot"},
         {iCfailreason, 's', iCnone, "failreason"},
+        {iCaheadplayed, 'd', iCnone, "aheadplayed"},
     };
 };
