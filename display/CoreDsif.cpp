@@ -727,6 +727,13 @@ int CoreDsif::tomicros(double shown, double unitmicros) {
     return int(std::clamp(std::round(micros), double(INT_MIN), double(INT_MAX)));
 }
 
+CoreAnsx CoreDsif::exactText(double v) {
+    CoreAnsx text;
+    for (char const* format : {"%.15g", "%.16g", "%.17g"})
+        if (text.sprintf(format, v).ToDouble() == v) break;
+    return text;
+}
+
 double CoreDsif::fnt2u(int samples) {
     BEANSTRUCT none{};
     int rate = engine->getbi(CoreBnid::iChostrate, &none);

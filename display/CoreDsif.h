@@ -130,6 +130,10 @@ public:
     // (1000 for milliseconds, 1e6 for seconds), nearest, held to the int
     // range; NaN gives 0. Every page hands shown times to the engine so.
     static int tomicros(double shown, double unitmicros);
+    // The shortest number text ("." for the point) that reads back as the
+    // same double, so a constant the user did not touch goes back to the
+    // engine unchanged.
+    static CoreAnsx exactText(double v);
     // Sets one batch variable: property 223 with the name, 224 with the value.
     void btcst(CoreAnsx const& name, CoreAnsx const& value);
 

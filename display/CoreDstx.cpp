@@ -327,8 +327,7 @@ void CoreDstx::draw_(short chosen) {
 
 double CoreDstx::getsh() {
     if (!ranged) return value;
-    double const shown =
-        std::strtod(text().Trim().SubString(1, width > 0 ? width : 0).c_str(), nullptr);
+    double const shown = text().Trim().SubString(1, width > 0 ? width : 0).ToDouble();
     // The digits drawn are the value's, cut: never above it.
     return std::isfinite(shown) && shown <= value ? shown : value;
 }

@@ -481,6 +481,12 @@ double CorePrcs::getbd(int id, BEANSTRUCT* index) noexcept {
             CoreSmgd guard(beansem);
             return meterlevels[x.element];
         }
+        case 266: {
+            // Loads and property 7 set it between blocks, under both locks.
+            CoreSmgd engine(enginesem);
+            CoreSmgd worker(workersem);
+            return CoreButl::upftp(samplerate, static_cast<long>(programahead));
+        }
         default: break;
         }
         bool served = true;

@@ -400,7 +400,7 @@ bool CorePrcs::savem() {
         errno = 0;
         if (masterdoc->settf(CoreButl::rslve(masterpath), true, false, false)) return true;
         svrsn(masterpath, CoreAnsx("NOT SAVED"),
-              CoreAnsx(errno != 0 ? std::strerror(errno) : "not written"));
+              errno != 0 ? CoreButl::systemReason(errno) : CoreAnsx("not written"));
     } catch (CoreAnsx const& e) {
         svrsn(masterpath, CoreAnsx("NOT SAVED"), e);
     }

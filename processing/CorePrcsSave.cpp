@@ -155,7 +155,7 @@ bool CorePrcs::saveProgram(CoreAnsx const& folder, bool asis, CoreAnsx const& fr
                           CoreAnsx("0"), true, false);
             saved = archive.savea(path, createNew);
         }
-        if (!saved && errno != 0) saverefusal = CoreAnsx(std::strerror(errno));
+        if (!saved && errno != 0) saverefusal = CoreButl::systemReason(errno);
         if (!saved) CoreLog_::loger(CoreAnsx("program not saved: ") + where + file, 1);
         return saved;
     } catch (CoreAnsx const& e) {
@@ -254,7 +254,7 @@ CorePrcs::VERSIONSAVE CorePrcs::saveVersion(CoreAnsx const& name, int entries,
     if (taken)
         svfld(file, CoreAnsx("name taken"), versionLine(CoreAnsx("name taken")));
     else if (error != 0)
-        svfld(file, CoreAnsx(std::strerror(error)), versionLine(CoreAnsx(std::strerror(error))));
+        svfld(file, CoreButl::systemReason(error), versionLine(CoreButl::systemReason(error)));
     else
         svfld(file, CoreAnsx("not written"), sCversionnotsaved);
     // No file behind it: the version goes, and the program stays the old

@@ -204,7 +204,7 @@ public:
         if (kind != nullptr)
             return CoreAnsx("cannot lock the bank: its lock file is ") + CoreAnsx(kind) +
                    CoreAnsx(", not a plain file");
-        return CoreAnsx("cannot lock the bank: ") + CoreAnsx(std::strerror(error));
+        return CoreAnsx("cannot lock the bank: ") + CoreButl::systemReason(error);
     }
 
 private:
@@ -271,7 +271,7 @@ bool readBank(CoreAnsx const& path, std::string& raw, CoreXml_& document, CoreNo
     CoreAnsx const text = CoreButl::getfc(path);
     if (text == CoreAnsx(0)) {
         reason = CoreAnsx("bank not readable") +
-                 (errno != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(errno)) : CoreAnsx(""));
+                 (errno != 0 ? CoreAnsx(": ") + CoreButl::systemReason(errno) : CoreAnsx(""));
         return false;
     }
     raw = text.c_str();
@@ -837,7 +837,7 @@ bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place
     if (!CoreButl::wrall(path, out.data(), out.size())) {
         int const error = CoreButl::wrerr();
         reason = CoreAnsx("bank not written") +
-                 (error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx(""));
+                 (error != 0 ? CoreAnsx(": ") + CoreButl::systemReason(error) : CoreAnsx(""));
         return false;
     }
     return true;

@@ -237,8 +237,11 @@ public:
     static constexpr int iCsaveerror =
         262;                               // the newest failed save's line for the display, "" none
     static constexpr int iCfallback = 263; // the last load fell back: location 0 plays instead
-    static constexpr int iCfailedslot = 264;  // the location whose load fell back, -1 none
-    static constexpr int iCfailreason = 265;  // why it failed, "FILE: reason", "" none
+    static constexpr int iCfailedslot = 264; // the location whose load fell back, -1 none
+    static constexpr int iCfailreason = 265; // why it failed, "FILE: reason", "" none
+    // Read only: the program's lookahead as the engine plays it (whole
+    // samples, at most the cap), us; property 7 keeps the value written.
+    static constexpr int iCaheadplayed = 266;
     static constexpr int iCloadnotices = 267; // the last load's notice of this element, "" beyond
 
     // One property: its id, the accessor letter it is mainly read or written
@@ -451,6 +454,7 @@ public:
         {iCfallback, 'b', iCnone, "fallback"},
         {iCfailedslot, 'i', iCnone, "failedslot"},
         {iCfailreason, 's', iCnone, "failreason"},
+        {iCaheadplayed, 'd', iCnone, "aheadplayed"},
         {iCloadnotices, 's', iCelement, "loadnotices"},
     };
 };

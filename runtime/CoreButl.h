@@ -283,6 +283,11 @@ public:
     // The system error of this thread's last wrall or wrnew (0 after one
     // that wrote, or when the content itself could not be made).
     static int wrerr();
+    // The system's text for an error number as the C locale words it, whatever
+    // language the host set ("Is a directory"): every failed file operation's
+    // reason, in the log and on the screen, is given through it, so it stays
+    // the same text in the skin's characters.
+    static CoreAnsx systemReason(int error);
     // Removes from folder the temporaries that wrall left when its process
     // died mid-save: plain files named <file>.~<pid>.<n> whose process no
     // longer runs on this machine and that were last written more than

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <new>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -353,7 +355,7 @@ CoreAnsx writeTarget(CoreAnsx const& path) {
 // system's reason (none for error 0). Always false.
 bool writeFailed(char const* what, CoreAnsx const& given, int error) {
     lastWriteError = error;
-    CoreAnsx reason = error != 0 ? CoreAnsx(": ") + CoreAnsx(std::strerror(error)) : CoreAnsx("");
+    CoreAnsx reason = error != 0 ? CoreAnsx(": ") + CoreButl::systemReason(error) : CoreAnsx("");
     CoreLog_::loger(CoreAnsx(what) + given + reason, 1);
     return false;
 }
@@ -536,6 +538,15 @@ bool CoreButl::wrnew(CoreAnsx const& path, char const* bytes, std::size_t size) 
 }
 
 int CoreButl::wrerr() { return lastWriteError; }
+
+CoreAnsx CoreButl::systemReason(int error) {
+    // The C library words its reasons in the process's LC_MESSAGES, which a
+    // host following the user's language sets: a translation would reach the
+    // log in another language and the screen with letters the skin lacks.
+    static locale_t const c = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    if (c == static_cast<locale_t>(nullptr)) return CoreAnsx("system error ") + CoreAnsx(error);
+    return CoreAnsx(::strerror_l(error, c));
+}
 
 int CoreButl::sweep(CoreAnsx const& folder, int seconds) {
     std::string base = rslve(folder).c_str();

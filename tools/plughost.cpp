@@ -57,6 +57,7 @@
 #include "platform/x11/PlatX11.h"
 #include "plugin/CorePrvt.h"
 #include "runtime/CoreBnid.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreWvfr.h"
@@ -168,7 +169,7 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
         errno = 0;
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (file == nullptr) {
-            why = std::strerror(errno);
+            why = CoreButl::systemReason(errno).c_str();
             return 1;
         }
         struct stat about {};

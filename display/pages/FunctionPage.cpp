@@ -5,8 +5,6 @@
 // Part of CoreDsif; runs on the control thread inside a display tick, under
 // the display lock.
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "display/CoreDsgt.h"
 #include "display/CoreDsif.h"
@@ -20,17 +18,6 @@ constexpr short generators = 8;
 constexpr short perGenerator = 3; // fields: A, B, function
 constexpr short firstRow = 2;
 constexpr int readoutWidth = 8;
-
-// The shortest number text that reads back as the same double, so a
-// constant the user did not touch goes back to the engine unchanged.
-CoreAnsx exactText(double v) {
-    char text[40];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, v);
-        if (std::strtod(text, nullptr) == v) break;
-    }
-    return CoreAnsx(text);
-}
 } // namespace
 
 void CoreDsif::entryfunction() {

@@ -18,6 +18,8 @@ namespace {
 using BEANSTRUCT = CoreBean::BEANSTRUCT;
 
 constexpr int mixControls = 8;
+// The drag's range; the field shows the period the engine plays, which the
+// DSP blocks round up past the top.
 constexpr double rateMinimum = 0.046, rateMaximum = 200.0; // ms
 constexpr double dryMinimum = -192.5;                      // dB
 
@@ -40,17 +42,6 @@ enum : short {
 };
 
 double fromdb(double db) { return CoreButl::flushSubnormal(std::pow(10.0, db / 20.0)); }
-
-// The lookahead the engine plays for a LOOKAHEAD of us: whole samples, cut,
-// at most the AHEADLENGTH limit's (limit: us, a whole number of samples).
-double aheadplayed(CoreBean* engine, long us) {
-    BEANSTRUCT none{};
-    int const rate = engine->getbi(CoreBnid::iChostrate, &none);
-    if (rate < 1 || us < 1) return double(std::max(us, 0L));
-    double const limit = engine->getbd(CoreBnid::iCaheadlimit, &none);
-    long const most = std::lround(limit * double(rate) / 1e6);
-    return CoreButl::upftp(rate, std::min(CoreButl::tpfup(rate, us), std::max(most, 0L)));
-}
 } // namespace
 
 void CoreDsif::entryglob() {
@@ -88,8 +79,7 @@ void CoreDsif::entryglob() {
     ranged(padOut, DataLclz::sCglobgainpadoutlabel, 0, 2, 10, 5, DataLclz::sCunitdb, -40.0, 40.0,
            CoreButl::lindb(engine->getbd(CoreBnid::iCpadout, &none)));
     ranged(rate, DataLclz::sCglobprogramratelabel, 0, 3, 10, 5, DataLclz::sCunitms, rateMinimum,
-           rateMaximum,
-           std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
+           rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001);
     define(ownRate, DataLclz::sCglobprogramratestatuslabel, 0, 4, 10, 9, none_)
         ->setel(DataLclz::iCgeneoffon, DataLclz::sCgeneoffon,
                 engine->getbb(CoreBnid::iCownrate, &none) ? 1 : 0);
@@ -103,7 +93,7 @@ void CoreDsif::entryglob() {
            CoreBnid::iCfeedbacksource);
     ranged(ahead, DataLclz::sCgloblookaheadlabel, 30, 3, 42, 5, DataLclz::sCunitms, 0.0,
            engine->getbd(CoreBnid::iCaheadlimit, &none) * 0.001,
-           aheadplayed(engine, engine->getbl(CoreBnid::iClookahead, &none)) * 0.001);
+           engine->getbd(CoreBnid::iCaheadplayed, &none) * 0.001);
     ranged(dry, DataLclz::sCglobgaindryfactorlabel, 30, 4, 42, 5, DataLclz::sCunitdb, dryMinimum,
            0.0, CoreButl::lindb(engine->getbd(CoreBnid::iCdry, &none)));
     source(drySource, DataLclz::sCglobgaindrysourcelabel, 30, 5, 42, CoreBnid::iCdrysource);
@@ -143,9 +133,7 @@ void CoreDsif::tickglob() {
         bool on = field(ownRate)->getel() != 0;
         engine->setbb(CoreBnid::iCownrate, on, &none);
         auto showplayed = [&] {
-            field(rate)->setrg(
-                rateMinimum, rateMaximum,
-                std::min(rateMaximum, double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001));
+            field(rate)->setrg(double(engine->getbl(CoreBnid::iCrate, &none)) * 0.001);
         };
         if (on) {
             long const asked = tomicros(field(rate)->getvl(), 1000.0);
@@ -178,10 +166,14 @@ void CoreDsif::tickglob() {
     if (field(feedbackSource)->ischg())
         engine->setbs(CoreBnid::iCfeedbacksource, key(feedbackSource), &none);
     if (field(ahead)->ischg()) {
-        // Shown and kept as the engine plays it: whole samples, which the
-        // stored LOOKAHEAD (rounded up to whole us) gives again on a reload.
-        double const played = aheadplayed(engine, tomicros(field(ahead)->getvl(), 1000.0));
-        engine->setbl(CoreBnid::iClookahead, long(std::ceil(played)), &none);
+        // Shown and kept as the engine plays it: whole samples, at most its
+        // cap, which the stored LOOKAHEAD (rounded up to whole us) gives
+        // again on a reload.
+        long const asked = tomicros(field(ahead)->getvl(), 1000.0);
+        engine->setbl(CoreBnid::iClookahead, asked, &none);
+        double const played = engine->getbd(CoreBnid::iCaheadplayed, &none);
+        if (long(std::ceil(played)) != asked)
+            engine->setbl(CoreBnid::iClookahead, long(std::ceil(played)), &none);
         field(ahead)->setvl(played * 0.001);
     }
     if (field(dry)->ischg()) engine->setbd(CoreBnid::iCdry, fromdb(field(dry)->getvl()), &none);

@@ -7,8 +7,6 @@
 // 0..15 the page offers only its way back.
 // Part of CoreDsif; runs on the control thread inside a display tick, under
 // the display lock.
-#include <cstdio>
-#include <cstdlib>
 
 #include "display/CoreDsed.h"
 #include "display/CoreDsge.h"
@@ -24,17 +22,6 @@ constexpr short valueFields = 4, editFields = 8, bounds = 4;
 enum : short { assignment, function, argumentA, argumentB };
 constexpr short modulators = 16; // parameter modulators 0..15
 enum : short { labeltext, unit, preunit, postunit, firstbound };
-
-// The shortest number text that reads back as the same double, so a
-// constant the user did not touch goes back to the engine unchanged.
-CoreAnsx exactText(double v) {
-    char text[40];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, v);
-        if (std::strtod(text, nullptr) == v) break;
-    }
-    return CoreAnsx(text);
-}
 
 // "No" stands for an empty pre- or post-unit.
 CoreAnsx orNo(CoreAnsx const& text) { return text.Length() > 0 ? text : CoreAnsx("No"); }

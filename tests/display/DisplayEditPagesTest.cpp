@@ -327,7 +327,7 @@ TEST(DisplayEditPages, GlobalConversionsAndRules) {
         DisplayRig rig;
         FakeBean& e = rig.engine;
         e.put('d', 0, "2"), e.put('d', 1, "1"), e.put('d', 19, "10000"), e.put('l', 10, "4007");
-        e.put('d', 14, "3"), e.put('d', 12, "1");
+        e.put('d', 14, "3"), e.put('d', 12, "1"), e.put('d', 266, "4007"); // the lookahead played
         CoreBean::BEANSTRUCT second{2, 0}, third{3, 0};
         e.setbd(193, 0.75, &second); // not valid, raw 0.5
         e.setbd(191, -0.5, &third);  // valid
@@ -351,7 +351,8 @@ TEST(DisplayEditPages, GlobalConversionsAndRules) {
     rig.engine.put('l', 10, "250000"), rig.engine.put('b', 11, "1"), rig.engine.put('i', 67, "42");
     rig.engine.smoothable(false);
     enter(rig, 8);
-    EXPECT_EQ(cells(rig, 3, 10, 8), "200.0 ms");
+    // The period that plays, past the drag's top.
+    EXPECT_EQ(cells(rig, 3, 10, 8), "250.0 ms");
     move(rig, 3, 27, 0.25); // own rate off: 10 stays
     EXPECT_EQ(changes(rig), (std::vector<WRITE>{{'b', 11, 0, 0, "0"}}));
     rig.engine.forget();

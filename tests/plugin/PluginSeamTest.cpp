@@ -30,6 +30,7 @@
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "tests/plugin/PluginRig.h"
+#include "tests/support/CommaLocale.h"
 #include "tools/CoreDdoc.h"
 #include "tools/CoreDemo.h"
 #include "tools/CorePeer.h"
@@ -349,8 +350,9 @@ std::set<int> const shownOnly{B::iChostrate,   B::iCversion,    B::iCmode,     B
                               B::iCslot,       B::iCsaveerror,  B::iCfallback, B::iCfailedslot,
                               B::iCfailreason, B::iCloadnotices};
 // Worked by the cases that follow a stored value through a second instance
-// or a reload: the program's rate and its switch, the skin.
-std::set<int> const reloaded{B::iCrate, B::iCownrate, B::iCskin};
+// or a reload: the program's rate and its switch, the lookahead as played,
+// the skin.
+std::set<int> const reloaded{B::iCrate, B::iCownrate, B::iCaheadplayed, B::iCskin};
 // Read or sent by a page along with the fields the rows move: the
 // follower's balance as shown, and each page's apply after a change; the
 // function and modulator inputs' other readings (which kind, the constant,
@@ -1401,6 +1403,12 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     reload();
     EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), 92879);
     ASSERT_TRUE(reach(peer, kGlobal) && shows(peer, lookahead, 42, 3)) << peer.dump();
+    // That is the lookahead the engine plays; 7 keeps a value past the cap
+    // (AHEADLENGTH as PROGRAMRATE, 132 samples) while 266 answers the cap.
+    EXPECT_NEAR(std::atof(lookahead.c_str()), ask(peer, B::iCaheadplayed, 'd') / 1000, 0.001);
+    peer.bus(B::iClookahead, 'l', 0, 0, true, 5000);
+    EXPECT_EQ(long(ask(peer, B::iClookahead, 'l')), 5000);
+    EXPECT_NEAR(ask(peer, B::iCaheadplayed, 'd'), 132 * 1e6 / 44100, 1e-6);
     // The master's limit as its SAVE keeps it; at half the block, 92.87 ms not 3 blocks.
     ROW const limit{B::iCaheadlimit, 0, kMaster, 43, 8, "", "", "", nullptr, 0, kUp};
     ASSERT_TRUE(program() && reach(peer, kMaster) && drag(peer, limit, kUp)) << peer.dump();
@@ -1427,6 +1435,71 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
         std::string const kept = keys == "64" ? "64" : "7";
         EXPECT_TRUE(shows(peer, kept + " ", 8, 2)) << keys << "\n" << peer.dump();
         EXPECT_EQ(savedSetting(peer, "MIDICTRMIX1"), kept) << keys;
+    }
+}
+
+// What a page reads back from its own text, or sends back untouched, keeps
+// its point in a host's decimal-comma locale as in the C locale: the global
+// page's rate dragged to 92.87 ms and to the top of its drag, and a constant
+// of -0.76 beside an input moved on the function and parameter-modulator
+// pages. At the top the rate shows the period that plays, SAVE keeps its
+// digits, and a reload at another DSP buffer plays it again.
+TEST_F(PluginSeamTest, NumbersKeepTheirPointInEveryLocale) {
+    std::filesystem::remove_all(programs());
+    ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
+    CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
+    room.sections += nested({{"FUN1/A", "-0.76"},
+                             {"FUN1/B", "MIX2"},
+                             {"FUN1/FUN", "a-b"},
+                             {"DISPLAY/PRM1/A", "-0.76"},
+                             {"DISPLAY/PRM1/B", "MIX2"},
+                             {"DISPLAY/PRM1/FUN", "a-b"},
+                             {"DISPLAY/PRM1/LABEL", "Seam"},
+                             {"DISPLAY/PRM1/PRELABEL", "1"}});
+    std::string const file = programs() + CoreDemo::sCprogramfiles[CoreDemo::iCroom];
+    std::string const text = CoreDdoc::prgxm(room);
+    ROW const own{B::iCownrate, 0, kGlobal, 10, 4, "", "", "", nullptr, 0, kUp};
+    ROW const rate{B::iCrate, 0, kGlobal, 10, 3, "", "", "", nullptr, 0, kUp};
+    ROW const functionB{B::iCfnginputb, 0, kFunctions, 22, 2, "", "", "", nullptr, 0, kDown};
+    ROW const modulatorB{B::iCmodargumentb, 0, kParm, 40, 5, "", "", "", nullptr, 0, kDown};
+    for (bool comma : {false, true}) {
+        SCOPED_TRACE(comma ? "decimal comma" : "C locale");
+        ASSERT_TRUE(rig->settings({kDiagnosed, {"GUIRATE", "5000"}}));
+        ASSERT_TRUE(CoreButl::wrall(CoreAnsx(file.c_str()), text.data(), text.size()));
+        CommaLocale const locale = comma ? commaLocale() : CommaLocale{};
+        if (!locale.why.empty()) GTEST_SKIP() << locale.why;
+        {
+            CorePeer peer(rig->path());
+            ASSERT_TRUE(page(peer, kProg)) << peer.dump();
+            auto save = [&] { // EXIT, then the program page's SAVE
+                std::string const before = readAll(file);
+                peer.post(0, 52, 0);
+                EXPECT_TRUE(page(peer, kProg)) << peer.dump();
+                peer.post(0, 42, 1);
+                EXPECT_TRUE(CorePeer::until([&] { return readAll(file) != before; }, kWait));
+                return elements(readAll(file));
+            };
+            ASSERT_TRUE(reach(peer, kFunctions) && drag(peer, functionB, kDown)) << peer.dump();
+            ASSERT_TRUE(reach(peer, kParm) && drag(peer, modulatorB, kDown)) << peer.dump();
+            ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, own, kUp)) << peer.dump();
+            ASSERT_TRUE(drag(peer, rate, kBottom) && shows(peer, "46.43", 10, 3)) << peer.dump();
+            ASSERT_TRUE(drag(peer, rate, kUp) && shows(peer, "92.87", 10, 3)) << peer.dump();
+            ELEMENTS saved = save();
+            EXPECT_EQ(saved["PROGRAMRATE"], "92870");
+            for (char const* constant : {"FUN1/A", "DISPLAY/PRM1/A"})
+                EXPECT_EQ(CoreAnsx(saved[constant].c_str()).ToDouble(), -0.76) << saved[constant];
+
+            // The top: five blocks of 2048 samples at 44.1 kHz, 232.199 ms.
+            ASSERT_TRUE(reach(peer, kGlobal) && drag(peer, rate, kTop)) << peer.dump();
+            EXPECT_TRUE(shows(peer, "232.1", 10, 3)) << peer.dump();
+            EXPECT_EQ(long(ask(peer, B::iCrate, 'l')), 232199);
+            EXPECT_EQ(save()["PROGRAMRATE"], "232100");
+        }
+        ASSERT_TRUE(rig->settings({kDiagnosed, {"GUIRATE", "5000"}, {"DSPBUFFER", "1024"}}));
+        CorePeer next(rig->path());
+        ASSERT_TRUE(page(next, kProg) && reach(next, kGlobal)) << next.dump();
+        EXPECT_TRUE(shows(next, "232.1", 10, 3)) << next.dump();
+        EXPECT_EQ(long(ask(next, B::iCrate, 'l')), 232199);
     }
 }
 
