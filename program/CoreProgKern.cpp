@@ -455,27 +455,23 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
     h.fadeinlength = samples(vectorfadein);
     h.normalfadeout = samples(fadeouts[0]);
     h.normalceiling = samples(normalceiling);
-    // The fade-out is added to the normal kernel: unbounded it would make
-    // that kernel as long as the fade, and every block as slow.
-    if (h.normalfadeout > h.normalceiling && h.normalceiling > 0) {
-        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
-                            CoreAnsx(long(fadeouts[0])) + CoreAnsx(" us cut to LTIMED ") +
-                            CoreAnsx(normalceiling) + CoreAnsx(" us"),
-                        1);
-        h.normalfadeout = h.normalceiling;
-    }
     h.extendedceiling = samples(extendedceiling);
+    h.extendedfadeout = samples(fadeouts[1]);
+    // A fade-out is added to its kernel: unbounded it would make that kernel
+    // as long as the fade, and every block as slow. Each has its own ceiling.
+    auto const cut = [&number](int& fadeout, int ceiling, int written, char const* key,
+                               long ceilingus) {
+        if (fadeout <= ceiling || ceiling <= 0) return;
+        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
+                            CoreAnsx(long(written)) + CoreAnsx(" us cut to ") + CoreAnsx(key) +
+                            CoreAnsx(" ") + CoreAnsx(ceilingus) + CoreAnsx(" us"),
+                        1);
+        fadeout = ceiling;
+    };
+    cut(h.normalfadeout, h.normalceiling, fadeouts[0], "LTIMED", normalceiling);
+    cut(h.extendedfadeout, h.extendedceiling, fadeouts[1], "LFREQD", extendedceiling);
     long normallimit =
         limits[0] < 0 ? h.normalceiling : std::min<long>(h.normalceiling, samples(limits[0]));
-    h.extendedfadeout = samples(fadeouts[1]);
-    // The same for the extended kernel, by its own ceiling.
-    if (h.extendedfadeout > h.extendedceiling && h.extendedceiling > 0) {
-        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
-                            CoreAnsx(long(fadeouts[1])) + CoreAnsx(" us cut to LFREQD ") +
-                            CoreAnsx(extendedceiling) + CoreAnsx(" us"),
-                        1);
-        h.extendedfadeout = h.extendedceiling;
-    }
     long const extendedlimit = limits[1] > 0 ? std::min<long>(samples(limits[1]), h.extendedceiling)
                                              : std::min<long>(normallimit, h.extendedceiling);
     for (int* f : {&h.fadeinlength, &h.normalfadeout, &h.extendedfadeout, &h.offset})
