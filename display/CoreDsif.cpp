@@ -574,7 +574,9 @@ void CoreDsif::tickcommon() {
         bool listexit =
             (current == CoreStte::iCpagelist || current == CoreStte::iCpagesimplelist) &&
             label == CoreAnsx("PROG");
-        event = notcurrent || listexit ? label : CoreAnsx("");
+        // The page's own entry changes nothing: a program chosen in the same
+        // tick still loads.
+        if (notcurrent || listexit) event = label;
         if (event == CoreMenu::sCrightscroll) currentmenu->scroll(true);
         if (event == CoreMenu::sCleftscroll) currentmenu->scroll(false);
     }

@@ -4,6 +4,9 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
@@ -25,8 +28,57 @@ constexpr int kMaxRate = 768000;    // Hz
 constexpr int kMaxBlock = 1 << 20;  // frames
 constexpr int kDefaultRate = 44100; // Hz, when the host does not say
 
+using Record = CoreVrlg::HOSTRECORD;
+
+// A new record for an instance, kept with every other one until the library
+// unloads (these statics go at dlclose): a host may call through it after
+// close, and the block is a few hundred bytes an instance.
+Record* keptRecord() {
+    static std::mutex lock;
+    static std::vector<std::unique_ptr<Record>> kept;
+    auto made = std::make_unique<Record>();
+    std::lock_guard<std::mutex> guard(lock);
+    kept.push_back(std::move(made));
+    return kept.back().get();
+}
+
+Record* recordOf(PlatVst::Effect* e) {
+    return e == nullptr ? nullptr : static_cast<Record*>(e->object);
+}
 CoreVrlg* self(PlatVst::Effect* e) {
-    return e == nullptr ? nullptr : static_cast<CoreVrlg*>(e->object);
+    Record* r = recordOf(e);
+    return r == nullptr ? nullptr : r->instance.load();
+}
+
+// Never leave the host's buffers as they were.
+void silence(Record const& r, void** out, std::int32_t frames, bool replace, bool dbl) {
+    if (!replace || out == nullptr) return;
+    for (int c = 0; c < r.effect.numOutputs; ++c) {
+        if (out[c] == nullptr) continue;
+        if (dbl)
+            std::memset(out[c], 0, sizeof(double) * std::size_t(frames));
+        else
+            std::memset(out[c], 0, sizeof(float) * std::size_t(frames));
+    }
+}
+
+// The three process entries: counted in the kept record before anything
+// else is read, so close either waits for the call or the call writes
+// silence without reaching the instance.
+void play(PlatVst::Effect* e, void** in, void** out, std::int32_t frames, bool replace, bool dbl) {
+    Record* r = recordOf(e);
+    if (r == nullptr || frames <= 0) return;
+    struct Counted {
+        std::atomic<int>& count;
+        explicit Counted(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
+        ~Counted() { count.fetch_sub(1); }
+        Counted(Counted const&) = delete;
+        Counted& operator=(Counted const&) = delete;
+    } const counted(r->inprocess);
+    if (r->closing.load())
+        silence(*r, out, frames, replace, dbl);
+    else
+        r->instance.load()->prcss(in, out, frames, replace, dbl);
 }
 
 std::intptr_t dispatcher(PlatVst::Effect* e, std::int32_t op, std::int32_t index,
@@ -35,16 +87,13 @@ std::intptr_t dispatcher(PlatVst::Effect* e, std::int32_t op, std::int32_t index
     return p ? p->dispt(op, index, value, ptr, opt) : 0;
 }
 void processAdd(PlatVst::Effect* e, float** in, float** out, std::int32_t n) {
-    if (CoreVrlg* p = self(e))
-        p->prcss(reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, false, false);
+    play(e, reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, false, false);
 }
 void processFloat(PlatVst::Effect* e, float** in, float** out, std::int32_t n) {
-    if (CoreVrlg* p = self(e))
-        p->prcss(reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, true, false);
+    play(e, reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, true, false);
 }
 void processDouble(PlatVst::Effect* e, double** in, double** out, std::int32_t n) {
-    if (CoreVrlg* p = self(e))
-        p->prcss(reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, true, true);
+    play(e, reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, true, true);
 }
 void setParameter(PlatVst::Effect* e, std::int32_t i, float v) {
     if (CoreVrlg* p = self(e)) p->setpm(i, v);
@@ -80,9 +129,11 @@ void CoreVrlg::text_(void* ptr, char const* text, std::size_t max) {
     static_cast<char*>(ptr)[n] = '\0';
 }
 
-CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
+CoreVrlg::CoreVrlg(PlatVst::HostCallback host_)
+    : record(keptRecord()), effect(record->effect), host(host_) {
+    record->instance.store(this);
     effect.magic = PlatVst::effectMagic;
-    effect.object = this;
+    effect.object = record;
     effect.dispatcher = dispatcher;
     effect.process = processAdd;
     effect.processReplacing = processFloat;
@@ -140,10 +191,13 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_) : host(host_) {
 
 CoreVrlg::~CoreVrlg() {
     // Hosts close while their audio thread is still inside a process call:
-    // nothing goes until that call has left the engine.
-    closing.store(true);
+    // nothing goes until that call has left the engine, and a call entering
+    // meanwhile finds the record closing. A call entering after close has
+    // returned is the host's fault; the kept record answers it with silence.
+    record->closing.store(true);
     if (master != nullptr && master->getpr() != nullptr) master->getpr()->endbk();
-    while (inprocess.load() != 0) CoreXutl::sleep(1);
+    while (record->inprocess.load() != 0) CoreXutl::sleep(1);
+    record->instance.store(nullptr); // later dispatcher and parameter calls do nothing
     // The control thread with the editor, the snapshot and the menu content,
     // then the assembly (the display first), then the bridge.
     close();
@@ -417,29 +471,9 @@ int CoreVrlg::busio(int id, void* data, std::uint64_t size) {
     }
 }
 
-void CoreVrlg::silence(void** out, std::int32_t frames, bool replace, bool dbl) const {
-    // Never leave the host's buffers as they were.
-    if (!replace || out == nullptr) return;
-    for (int c = 0; c < effect.numOutputs; ++c) {
-        if (out[c] == nullptr) continue;
-        if (dbl)
-            std::memset(out[c], 0, sizeof(double) * std::size_t(frames));
-        else
-            std::memset(out[c], 0, sizeof(float) * std::size_t(frames));
-    }
-}
-
 void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl) {
-    if (frames <= 0) return;
-    struct Counted {
-        std::atomic<int>& count;
-        explicit Counted(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
-        ~Counted() { count.fetch_sub(1); }
-        Counted(Counted const&) = delete;
-        Counted& operator=(Counted const&) = delete;
-    } const counted(inprocess);
-    if (failed || closing.load()) {
-        silence(out, frames, replace, dbl);
+    if (failed) {
+        silence(*record, out, frames, replace, dbl);
         return;
     }
     std::intptr_t const level = call_(PlatVst::hostGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);
@@ -447,8 +481,8 @@ void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, b
     // real time (or when the host does not say) the input passes meanwhile.
     if (level == PlatVst::levelOffline && opened.load() && !bridge->booted()) {
         await();
-        if (closing.load()) {
-            silence(out, frames, replace, dbl);
+        if (record->closing.load()) {
+            silence(*record, out, frames, replace, dbl);
             return;
         }
     }
@@ -468,7 +502,7 @@ void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, b
 void CoreVrlg::await() {
     if (bridge->lapsd()) return; // one wait ran out: the boot is stuck, later calls pass
     auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(CorePpwr::iCbootwait);
-    while (bridge->getbt() == 0 && !closing.load()) {
+    while (bridge->getbt() == 0 && !record->closing.load()) {
         if (std::chrono::steady_clock::now() >= end) {
             bridge->expir();
             return;

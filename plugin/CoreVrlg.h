@@ -9,7 +9,8 @@
 // entry a no-op and the replacing process calls writing silence.
 // Owner: created by createEffectInstance for the host; it deletes itself at
 // the close opcode. It owns the assembly, the bridge, the control thread
-// (with the editor), the display snapshot and the pop-up menu content.
+// (with the editor), the display snapshot and the pop-up menu content; the
+// record the host calls through is kept apart (HOSTRECORD) and outlives it.
 // Threads: the dispatcher on the host's threads (open, close, rates, chunks
 // and the editor opcodes on its user-interface or loading thread; process
 // events, process calls and parameter calls possibly on the audio thread).
@@ -37,6 +38,21 @@ class CoreMstr;
 
 class CoreVrlg final : public CorePpwr::Listener, public CoreEdhs {
 public:
+    // The record the host calls through and what the process entries count
+    // on, in a block the instance never frees: the library keeps every one
+    // until it unloads, so a process call entering as close runs still
+    // counts itself, finds the instance closing and writes silence.
+    // A process call enters the count before it reads closing, and close
+    // sets closing before it reads the count (both in one total order): a
+    // call is either waited for by close or leaves without touching the
+    // instance. Atomics only, the audio thread never waits on them.
+    struct HOSTRECORD {
+        PlatVst::Effect effect{};                 // handed to the host; object points here
+        std::atomic<CoreVrlg*> instance{nullptr}; // null once close has drained the calls
+        std::atomic<int> inprocess{0};            // process calls past the entry
+        std::atomic<bool> closing{false};         // teardown has begun
+    };
+
     explicit CoreVrlg(PlatVst::HostCallback host); // host may be null
     ~CoreVrlg() override;
     CoreVrlg(CoreVrlg const&) = delete;
@@ -51,9 +67,9 @@ public:
     std::intptr_t dispt(std::int32_t opcode, std::int32_t index, std::intptr_t value, void* ptr,
                         float opt);
     // Audio thread: no allocation, no file or log I/O, no blocking lock.
-    // Close waits for a call in flight; a call that meets a close writes
-    // silence (replacing calls) and leaves. While the boot runs, a call the
-    // host marks offline waits for it (await); any other passes the input.
+    // Reached only through the record's process entries, counted and not
+    // closing. While the boot runs, a call the host marks offline waits for
+    // it (await), or for close; any other passes the input.
     // Parameter display texts follow getpm until the boot has ended.
     void prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl);
     void setpm(std::int32_t index, float value);
@@ -88,7 +104,6 @@ private:
     CoreAnsx dsply(int index); // a parameter's display text
     void close();              // joins the control thread
     void latency();            // initial delay from the engine, host told on change
-    void silence(void** out, std::int32_t frames, bool replace, bool dbl) const;
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
     void events(PlatVst::Events const* list);
     std::intptr_t editr(std::int32_t opcode, void* ptr); // the editor opcodes
@@ -96,7 +111,8 @@ private:
     int busio(int id, void* data, std::uint64_t size);   // a CorePrvt::BUSCALL on the engine
     static void text_(void* ptr, char const* text, std::size_t max); // bounded copy
 
-    PlatVst::Effect effect{};         // handed to the host; object points here
+    HOSTRECORD* const record;         // kept until the library unloads, never freed here
+    PlatVst::Effect& effect;          // record->effect
     PlatVst::HostCallback host;       // may be null
     CoreMstr* master = nullptr;       // assembly; engine inside
     CorePpwr* bridge = nullptr;       // over the engine
@@ -105,12 +121,6 @@ private:
     std::atomic<int> hostrate{44100}; // Hz
     std::atomic<int> hostblock{0};    // frames
     std::atomic<int> fourinputs{0};   // 1: the record announces 4 inputs
-    // A process call enters the count before it reads closing, and close
-    // sets closing before it reads the count (both in one total order): a
-    // call is either waited for by close or leaves without touching the
-    // engine. Atomics only, the audio thread never waits on them.
-    std::atomic<int> inprocess{0};    // process calls past the entry
-    std::atomic<bool> closing{false}; // teardown has begun
     std::atomic<bool> opened{false};  // the control thread runs: a boot is under way or done
     char programname[PlatVst::programNameMax + 1] = "Default";
 

@@ -12,7 +12,7 @@
 //                          else 44100); an input at another rate is converted,
 //                          keeping its level and the place of its first frame,
 //                          when the converter reaches HZ from its rate exactly
-//     --block N            block size in frames (default 512)
+//     --block N            block size in frames, 1 to 1048576 (default 512)
 //     --double             double precision (default single)
 //     --slot N             program slot to load first (bank x 100 + program)
 //     --midi F:S:D1:D2     a MIDI message at input frame F (decimal bytes); repeatable
@@ -29,10 +29,13 @@
 // input's length plus the tail; MIDI frames count from the input's first.
 // An input the converter cannot take to --rate exactly ends the run with
 // exit status 1. An option it cannot take (a signal other than impulse, noise
-// or sine:HZ below half the rate), a length, input or lead-in included, that
-// the WAV writer cannot hold, or buffers the memory cannot hold by its
-// estimate end it with exit status 2 before anything is rendered; running out
-// of memory while rendering anyway, or a file not written whole, with status 1.
+// or sine:HZ below half the rate), an output that exists and is not a plain
+// file, a length, input or lead-in included, that the WAV writer cannot hold,
+// or buffers the memory cannot hold by its estimate end it with exit status 2
+// before anything is rendered; an output that cannot be created, with the
+// system's reason and status 1, also before; running out of memory while
+// rendering anyway, or a file not written whole, with status 1. An output
+// named through symbolic links is written at their target, the links kept.
 // Two environment variables are test seams, read by nothing else:
 // PLUGHOST_TEST_BYTES_AVAILABLE stands in for the memory available (the
 // suite's sanitizer build cannot run under an address-space limit), and
@@ -45,6 +48,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <new>
 #include <random>
@@ -263,9 +267,50 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
     return 0;
 }
 
-bool writeWav(std::string const& path, int rate, CoreHost::CHANNELS& data) {
-    // Written beside the target, then renamed: never a half-written file.
-    std::string const part = path + ".part";
+// The file a write to path replaces: each symbolic link followed to what it
+// names, existing or not, so that the links stay links, as the plug-in's own
+// writer does. "" for a loop of links.
+std::string linkTarget(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat about {};
+        if (lstat(path.c_str(), &about) != 0 || !S_ISLNK(about.st_mode)) return path;
+        char named[PATH_MAX];
+        ssize_t const n = readlink(path.c_str(), named, sizeof named - 1);
+        if (n <= 0) return path;
+        std::string next(named, std::size_t(n));
+        std::size_t const slash = path.rfind('/');
+        if (next[0] != '/' && slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+        path = next;
+    }
+    return "";
+}
+
+// Whether the WAV file can go to target (linkTarget's): 0 when it is absent
+// or a plain file and its temporary can be made beside it (made and removed
+// again); else, with why, 2 for something that is not a plain file (a FIFO
+// or a device renamed over would become one) or 1 for what the system refused.
+int outputRefused(std::string const& target, std::string& why) {
+    struct stat about {};
+    if (target.empty() || (stat(target.c_str(), &about) == 0 && !S_ISREG(about.st_mode))) {
+        why = target.empty() ? "a loop of symbolic links" : "exists and is not a plain file";
+        return 2;
+    }
+    std::string const part = target + ".part";
+    int const fd =
+        open(part.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        why = CoreButl::systemReason(errno).c_str();
+        return 1;
+    }
+    close(fd);
+    unlink(part.c_str());
+    return 0;
+}
+
+// Written at target (linkTarget's) beside it, then renamed over it: never a
+// half-written file.
+bool writeWav(std::string const& target, int rate, CoreHost::CHANNELS& data) {
+    std::string const part = target + ".part";
     bool whole = false;
     try {
         CorePool pool;
@@ -275,7 +320,7 @@ bool writeWav(std::string const& path, int rate, CoreHost::CHANNELS& data) {
     } catch (...) {
     }
     // A file missing frames (full disk, failed write, the writer's limit) is no output.
-    if (!whole || std::rename(part.c_str(), path.c_str()) != 0) {
+    if (!whole || std::rename(part.c_str(), target.c_str()) != 0) {
         std::remove(part.c_str());
         return false;
     }
@@ -407,8 +452,8 @@ int main(int argc, char** argv) {
             good = number(argv[++i], seconds) && seconds >= 0.0;
         else if (a == "--rate" && more)
             good = number(argv[++i], rate) && rate >= 1000 && rate <= 768000;
-        else if (a == "--block" && more)
-            good = number(argv[++i], block) && block >= 1;
+        else if (a == "--block" && more) // the plug-in's largest block
+            good = number(argv[++i], block) && block >= 1 && block <= 1 << 20;
         else if (a == "--slot" && more)
             good = number(argv[++i], slot) && slot >= 0 && slot <= 9999;
         else if (a == "--wait" && more)
@@ -433,6 +478,18 @@ int main(int argc, char** argv) {
         }
     }
     if (withEditor && (!input.empty() || !midi.empty())) return usage();
+    // Whatever the output is named through, what it names is checked before
+    // anything is read or rendered, and again before it is replaced.
+    std::string const target = withEditor ? "" : linkTarget(output);
+    auto refused = [&] {
+        std::string why;
+        int const status = outputRefused(target, why);
+        if (status != 0)
+            std::fprintf(stderr, "plughost: %s: %s; no output written\n", output.c_str(),
+                         why.c_str());
+        return status;
+    };
+    if (int const status = withEditor ? 0 : refused(); status != 0) return status;
     // Lengths are checked before anything is allocated, and again with the
     // plug-in's latency and tail once it is loaded.
     auto fits = [](std::string const& what, long long frames) {
@@ -573,7 +630,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     notices(host);
-    if (!writeWav(output, rate, out)) {
+    if (refused() != 0) return 1; // the output may have changed while rendering
+    if (!writeWav(target, rate, out)) {
         std::fprintf(stderr, "plughost: %s could not be written whole; no output written\n",
                      output.c_str());
         return 1;

@@ -9,7 +9,8 @@
 #define VORLAN_EXPORT extern "C" __attribute__((visibility("default")))
 
 // A new plug-in object for the host; null when the host has no callback or
-// memory runs out. The object frees itself at close.
+// memory runs out. The object frees itself at close; the record the host
+// holds stays until the library unloads.
 PlatVst::Effect* createEffectInstance(PlatVst::HostCallback host) {
     try {
         return (new CoreVrlg(host))->getef();

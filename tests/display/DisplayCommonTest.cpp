@@ -34,6 +34,7 @@ TEST(DisplayCommon, MailboxRecordsOfOneTick) {
         std::vector<int> bypass, programs, wheel; // records posted (bypass: count)
         std::vector<WRITE> writes;                // writes of 258, 82 and 225
         std::string newprogram;                   // posted load, "" none
+        bool menuclick = false;                   // PROG, the page's own menu entry, clicked too
     } const cases[] = {
         {"three bypass presses toggle once", {3}, {}, {}, {{'b', 258, 0, 0, "1"}}, ""},
         {"+1, +1, -2 sum to nothing", {0}, {}, {1, 1, -2}, {}, ""},
@@ -47,6 +48,13 @@ TEST(DisplayCommon, MailboxRecordsOfOneTick) {
         {"-1 posts nothing", {0}, {-1, 12}, {}, {}, ""},
         {"beyond the last slot posts nothing", {0}, {10000}, {}, {}, ""},
         {"of two choices the older loads", {0}, {12, 34}, {}, {{'v', 225, 0, 0, ""}}, "12"},
+        {"a click on the page's own entry keeps the choice",
+         {0},
+         {12},
+         {},
+         {{'v', 225, 0, 0, ""}},
+         "12",
+         true},
     };
     for (Case const& c : cases) {
         DisplayRig rig;
@@ -60,7 +68,9 @@ TEST(DisplayCommon, MailboxRecordsOfOneTick) {
         for (int i = 0; i < c.bypass[0]; ++i) rig.bypass();
         for (int index : c.programs) rig.choose(index);
         for (int steps : c.wheel) rig.wheel(steps);
+        if (c.menuclick) rig.click(3, 13);
         rig.tick();
+        rig.release();
         std::vector<WRITE> seen;
         for (WRITE const& w : rig.engine.writes())
             if (w.id == 258 || w.id == 82 || w.id == 225) seen.push_back(w);

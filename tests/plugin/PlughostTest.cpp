@@ -4,10 +4,12 @@
 // that cannot boot, an input the converter cannot take to --rate exactly, a
 // render whose memory runs out: a message, exit status 1, no output file, and
 // no time-out behind it; options, lengths and memory it cannot render with:
-// exit status 2, the first ones before the plug-in is loaded), a plug-in
-// named through "..", the lead-in leaving the demo room's render as a running
-// host gets it, and the demo sounding the same at every common rate. Every
-// output is read back by our reader and by sox, which must not warn.
+// exit status 2, the first ones before the plug-in is loaded; an output that
+// is not a plain file, or cannot be made, refused then too and left as it
+// was), an output named through a link, a plug-in named through "..", the
+// lead-in leaving the demo room's render as a running host gets it, and the
+// demo sounding the same at every common rate. Every output is read back by
+// our reader and by sox, which must not warn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +21,9 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -92,6 +97,9 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     // A plug-in with nothing beside it: no master settings, no data.
     fs::create_directories(work + "bare");
     fs::copy_file(rig.path(), work + "bare/vorlan.so");
+    // Outputs that are there already: a FIFO, and a link to a file not yet made.
+    ASSERT_EQ(mkfifo((work + "fifo.wav").c_str(), 0644), 0);
+    fs::create_symlink("sub dir/linked.wav", work + "link.wav");
 
     std::string const so = quoted(rig.path());
     struct Case {
@@ -115,6 +123,7 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         {"noise.wav", "--signal noise --rate 48000 --seconds 0.25", 0, "12000 frames at 48000 Hz",
          ""},
         {"block.wav", "--block 100 --double", 0, "block 100, double precision", ""},
+        {"link.wav", "--seconds 0.1", 0, "4410 frames at 44100 Hz", ""},
         {"slot.wav", "--slot 2", 0, "44100 frames", ""},
         {"midi.wav", "--midi 0:176:32:0 --midi 100:192:2:0", 0, "44100 frames", ""},
         {"badmidi.wav", "--midi 0:176", 2, "--midi 0:176\" is not understood", ""},
@@ -131,6 +140,14 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         {"alias48.wav", "--signal sine:30000 --rate 48000", 2, "with 0 < HZ < 24000", ""},
         {"long.wav", "--seconds 1e9", 2, "--seconds 1e+09 makes", ""},
         {"longlead.wav", "--lead-in 1e9", 2, "more than a WAV file holds", ""},
+        // An output that is not a plain file (with the plug-in that would
+        // render into it) or cannot be made, and a block the plug-in would
+        // refuse: before anything is rendered.
+        {"fifo.wav", "", 2, "fifo.wav: exists and is not a plain file; no output written", ""},
+        {"nodir/out.wav", "", 1, "nodir/out.wav: No such file or directory; no output written",
+         "nowhere.so"},
+        {"bigblock.wav", "--block 1000000000", 2, "\"--block 1000000000\" is not understood",
+         "nowhere.so"},
         {"quad.wav.out", "--in quad.wav", 0, "quad.wav has 4 channels; channels 1 and 2 are used",
          ""},
         // The nearest recipe would play it at another speed and pitch.
@@ -167,6 +184,8 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     for (auto const& c : cases) {
         SCOPED_TRACE(c.out);
         std::string const plugin = c.plugin.empty() ? so : quoted(c.plugin);
+        std::string const out = work + c.out;
+        fs::file_type const was = fs::symlink_status(out).type();
         auto const [status, said] = run(work, c.env + " " + std::string(VORLAN_PLUGHOST) + " " +
                                                   plugin + " " + c.out + " " + c.args);
         EXPECT_EQ(status, c.status) << said;
@@ -180,9 +199,9 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
                 EXPECT_TRUE(notices.insert(line).second) << "twice: " << line;
             }
         }
-        std::string const out = work + c.out;
         if (c.status != 0) {
-            EXPECT_FALSE(fs::exists(out) || fs::exists(out + ".part")) << "output after a refusal";
+            EXPECT_TRUE(fs::symlink_status(out).type() == was && !fs::exists(out + ".part"))
+                << "output after a refusal";
             if (said.find("is not understood") != std::string::npos) {
                 EXPECT_NE(said.find("usage: plughost"), std::string::npos) << said;
             }
@@ -201,6 +220,10 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         EXPECT_TRUE(soxStatus == 0 && sox.find("WARN") == std::string::npos) << sox;
     }
 
+    // The link stays a link, its target holds the output.
+    EXPECT_TRUE(fs::is_symlink(work + "link.wav") &&
+                fs::is_regular_file(fs::symlink_status(work + "sub dir/linked.wav")));
+
     // Missing master settings are the one cause the bare plug-in logs: no
     // skin is chosen then, and none is complained of.
     std::string const bareLog = readBytes(work + "bare/Vorlan3olvio.log");
@@ -217,6 +240,20 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         worst = std::max(worst, std::fabs(settled[k] - longer[k]));
     EXPECT_LT(worst, 1e-6);
     EXPECT_GT(*std::max_element(settled.begin(), settled.end()), 0.01) << "the room played";
+}
+
+// A device node named as the output stays one: renamed over, it would
+// become a plain file (the system's own, run as root).
+TEST(PlughostTest, ADeviceNodeAsTheOutputStaysADevice) {
+    if (geteuid() != 0) GTEST_SKIP() << "making a device node needs the super-user";
+    PluginRig rig;
+    std::string const node = rig.folder() + "null.wav";
+    ASSERT_EQ(mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    auto const [status, said] =
+        run(rig.folder(), std::string(VORLAN_PLUGHOST) + " " + quoted(rig.path()) + " null.wav");
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(said.find("null.wav: exists and is not a plain file"), std::string::npos) << said;
+    EXPECT_TRUE(fs::is_character_file(node) && !fs::exists(node + ".part"));
 }
 
 // The f Hz component of y[from .. to - 1] at rate, time zero at sample zero:

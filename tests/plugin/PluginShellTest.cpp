@@ -269,16 +269,25 @@ TEST_F(PluginShellTest, CloseWaitsForTheProcessCallInFlight) {
     auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
     std::vector<float> in(kLongCall, 0.25f), out(kLongCall);
     float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
-    for (int round = 0; round < 100; ++round) {
-        V::Effect* e = entry(&closingHost);
-        out.back() = std::numeric_limits<float>::quiet_NaN();
-        int const seen = processEntered.load();
-        std::thread audio([&] { e->processReplacing(e, ins, outs, kLongCall); });
-        while (processEntered.load() == seen) std::this_thread::yield();
-        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
-        EXPECT_FALSE(std::isnan(out.back())) << "closed before the call's end, round " << round;
-        audio.join();
-    }
+    // The close once the call has entered, then issued as the call enters:
+    // counted before close looks, it is waited for; after, it writes silence.
+    for (bool const racing : {false, true})
+        for (int round = 0; round < (racing ? 50 : 100); ++round) {
+            V::Effect* e = entry(&closingHost);
+            out.back() = std::numeric_limits<float>::quiet_NaN();
+            int const seen = processEntered.load();
+            std::atomic<bool> go{false};
+            std::thread audio([&] {
+                while (!go.load()) std::this_thread::yield();
+                e->processReplacing(e, ins, outs, kLongCall);
+            });
+            go.store(true);
+            while (!racing && processEntered.load() == seen) std::this_thread::yield();
+            e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+            EXPECT_FALSE(!racing && std::isnan(out.back())) << "closed before the call's end";
+            audio.join();
+            EXPECT_FALSE(std::isnan(out.back())) << "round " << round << (racing ? ", racing" : "");
+        }
     dlclose(lib);
 }
 
