@@ -134,8 +134,8 @@ int CorePpwr::getsl() {
     return engine != nullptr && bootdone.load() ? engine->getbi(67, nullptr) : -1;
 }
 int CorePpwr::getbn() { return bank.load(); }
+void CorePpwr::calln() { calls.fetch_add(1u, std::memory_order_relaxed); }
 void CorePpwr::playd() {
-    calls.fetch_add(1u, std::memory_order_relaxed);
     if (bootdone.load() && !played.load()) played.store(true);
 }
 void CorePpwr::expir() { expired.store(true); }

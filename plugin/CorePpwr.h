@@ -92,8 +92,11 @@ public:
     int getbt();            // 1 the boot ended, -1 it failed, 0 it is still running
     int getsl(); // slot of the program playing (bank x 100 + program), -1 before the boot
     int getbn(); // current bank
-    // Audio thread: a process call begins (what the host sends from now on
-    // belongs to the next one); once the boot has ended, the windows close.
+    // Audio thread: a process call begins, before it calls back into the
+    // host (what the host sends from now on belongs to the next call).
+    void calln();
+    // Audio thread: the call goes on to the engine; once the boot has
+    // ended, the windows close.
     void playd();
     // Audio thread: an offline process call stopped waiting for the boot at
     // its bound; later calls do not wait again, and the next pass logs it.

@@ -476,6 +476,9 @@ void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, b
         silence(*record, out, frames, replace, dbl);
         return;
     }
+    // From here a write, even one the host makes inside the callbacks below,
+    // plays from the next call.
+    bridge->calln();
     std::intptr_t const level = call_(PlatVst::hostGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);
     // Offline, what the boot is about to play is what the render wants; in
     // real time (or when the host does not say) the input passes meanwhile.
