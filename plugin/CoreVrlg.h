@@ -70,7 +70,8 @@ public:
     // Reached only through the record's process entries, counted and not
     // closing. While the boot runs, a call the host marks offline waits for
     // it (await), or for close; any other passes the input.
-    // Parameter display texts follow getpm until the boot has ended.
+    // Parameter display texts show a write that waits for its process call,
+    // and follow getpm until the boot has ended.
     void prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl);
     void setpm(std::int32_t index, float value);
     float getpm(std::int32_t index);
