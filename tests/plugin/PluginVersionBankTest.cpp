@@ -113,14 +113,13 @@ void refuseNames(Rig const& rig, CorePeer& a) {
     }
 }
 
-// A sine played in real time through the instance by a host that says so,
-// 256 frames a call, until stop: the longest run of frames exactly 0 on both
-// channels, a call returning after the next was due counting as silence meanwhile.
+// A sine played in real time through the instance by a host that says so, 256 frames a call, until
+// stop: the longest run of frames exactly 0 on both channels, a call returning after the next was
+// due counting as silence meanwhile.
 std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
     constexpr std::size_t kBlock = 256, kRate = 44100;
-    std::vector<std::vector<float>> io(4, std::vector<float>(kBlock)); // in, in, out, out
-    float* ip[2] = {io[0].data(), io[1].data()};
-    float* op[2] = {io[2].data(), io[3].data()};
+    float frames[4][kBlock] = {},
+          *io[4] = {frames[0], frames[1], frames[2], frames[3]}; // ins, outs
     auto const at = [start = Clock::now()](std::size_t frame) {
         return start + std::chrono::microseconds(frame * 1000000 / kRate);
     };
@@ -130,7 +129,7 @@ std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
         for (std::size_t k = 0; k < kBlock; ++k)
             for (int c = 0; c < 2; ++c) io[c][k] = float(std::sin(0.06 * double(n + k) + c));
         std::this_thread::sleep_until(at(n));
-        h.getef()->processReplacing(h.getef(), ip, op, std::int32_t(kBlock));
+        h.getef()->processReplacing(h.getef(), io, io + 2, std::int32_t(kBlock));
         double const late = std::chrono::duration<double>(Clock::now() - at(n + kBlock)).count();
         longest = std::max(longest, run += std::size_t(std::max(late, 0.0) * kRate));
         for (std::size_t k = 0; k < kBlock; ++k)
@@ -144,13 +143,12 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
     Rig rig;
     std::string const saturator = readBytes(rig.programs + "SATURATOR.XML");
     struct Place {
-        // The demo entries' SEQUENCE values first + k * step, then pads entries
-        // naming files that are not there (failed, they keep their places); the
-        // version's slot in the session, and after a restart (-1 not in the bank);
-        // first slot 2 'd'eleted, 3 'm'oved to 4, the room 'c'hunked at 150, the
-        // bank's lock 'h'eld, another account's ('o') or a 'f'ifo, or the bank a
-        // link to a file elsewhere whose lock is held ('l') or free ('L'); slots
-        // 0-3 in the session after the version.
+        // The demo entries' SEQUENCE values first + k * step, then pads entries naming files that
+        // are not there (failed, they keep their places); the version's slot in the session, and
+        // after a restart (-1 not in the bank); first slot 2 'd'eleted, 3 'm'oved to 4, the room
+        // 'c'hunked at 150, the bank's lock 'h'eld, another account's ('o') or a 'f'ifo, or the
+        // bank a link to a file elsewhere whose lock is held ('l') or free ('L'); slots 0-3 in the
+        // session after the version.
         std::string what;
         int first, step, pads, slot, boot, before = 0;
         std::string session = "Demo Init|Demo Room|Demo Saturator|Demo Sweep|";
@@ -218,8 +216,8 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
             if (r.before == 'm')
                 posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
             ASSERT_TRUE(r.before != 'c' || restoreAt(a, rig.programs, 150));
-            // While the lock is waited for, the room plays a sine: only the
-            // version's own write is muted, and it never takes half the wait.
+            // While the lock is waited for, the room plays a sine: only the version's own write is
+            // muted, and it never takes half the wait.
             std::atomic<bool> stop{false};
             std::size_t silent = 0;
             std::thread player;
@@ -238,8 +236,8 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
             EXPECT_EQ(names(a), r.session);
             EXPECT_TRUE(fs::exists(rig.programs + file));
             if (&r == places) refuseNames(rig, a);
-            // A close begun while a second version waits for the lock does not
-            // wait it out: the wait begins once the version's file is written.
+            // A close begun while a second version waits for the lock does not wait it out: the
+            // wait begins once the version's file is written.
             if (!held && !fifo) return;
             auto const files = std::distance(fs::directory_iterator(rig.programs), {});
             saveAs(a);
