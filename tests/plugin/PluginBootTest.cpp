@@ -198,13 +198,9 @@ TEST(PluginBootTest, WhatTheUserOrHostChoseAfterTheBootIsKept) {
     }
 }
 
-// Once the host has seen the state, the value it had been told is a setting
-// like any other. The host's own control: it restores C4 (gain out -1.9 dB)
-// and writes C4's values. A preset import: the holding instance's chunk is
-// read after each restore, C6 (-6 dB) among them. Then, with no process call
-// yet, gain out is written at 0 dB: the label, the chunk read at once and the
-// sound say 0 dB, also in a new instance that restores that chunk and has
-// the host's values written back.
+// Once the host has seen the state, a write of the value it was told plays: gain out written at
+// 0 dB before a process call is what the label, the chunk and the sound say, also in a new
+// instance restoring that chunk.
 TEST(PluginBootTest, AWriteOfTheToldValuePlaysOnceTheHostHasSeenTheState) {
     PluginRig rig;
     ASSERT_TRUE(rig.settings({kDiagnosed}));
@@ -231,26 +227,25 @@ TEST(PluginBootTest, AWriteOfTheToldValuePlaysOnceTheHostHasSeenTheState) {
         std::size_t const at = room.find("<GAINOUT>") + 9;
         return std::string(room).replace(at, room.find("</GAINOUT>") - at, db);
     };
-    enum Step { kNochunk, kWriteRead, kReadChunk, kChunk4, kChunk6, kWriteChunk4 };
-    struct Row {
-        char const* name;
-        std::vector<Step> steps;
-    } const rows[] = {{"the host's own control", {kNochunk, kWriteRead, kChunk4, kWriteChunk4}},
-                      {"a preset import", {kNochunk, kWriteRead, kReadChunk, kChunk6, kReadChunk}}};
-    for (Row const& r : rows) {
-        SCOPED_TRACE(r.name);
+    // The host's own control restores C4 (gain out -1.9 dB, '4') and writes C4's values ('x');
+    // a preset import reads the holding instance's chunk ('r') after each restore, C6 (-6 dB,
+    // '6') among them. First NOCHUNK is restored ('n') and the values read written back ('w').
+    char const* const rows[][2] = {{"the host's own control", "nw4x"},
+                                   {"a preset import", "nwr6r"}};
+    for (auto const& [name, steps] : rows) {
+        SCOPED_TRACE(name);
         CoreHost h(rig.path(), CoreDemo::iCrate, 512);
         h.start();
         V::Effect* e = h.getef();
         float read[10];
         for (int i = 0; i < 10; ++i) read[i] = e->getParameter(e, i);
-        for (Step s : r.steps) {
-            if (s == kNochunk) restore(h, "NOCHUNK");
-            if (s == kChunk4) restore(h, with("-1.9382002601611279")); // gain out 0.4
-            if (s == kChunk6) restore(h, with("-6"));
-            if (s == kReadChunk) text(h);
-            for (int i = 0; (s == kWriteRead || s == kWriteChunk4) && i < 10; ++i)
-                e->setParameter(e, i, s == kWriteChunk4 && i == 9 ? 0.4f : read[i]);
+        for (char const s : std::string(steps)) {
+            if (s == 'n') restore(h, "NOCHUNK");
+            if (s == '4') restore(h, with("-1.9382002601611279")); // gain out 0.4
+            if (s == '6') restore(h, with("-6"));
+            if (s == 'r') text(h);
+            for (int i = 0; (s == 'w' || s == 'x') && i < 10; ++i)
+                e->setParameter(e, i, s == 'x' && i == 9 ? 0.4f : read[i]);
         }
         e->setParameter(e, 9, 0.5f);
         char label[64] = {};

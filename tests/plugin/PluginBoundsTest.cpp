@@ -6,6 +6,7 @@
 // one to LFREQD); one over 60 s is refused with its program named.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -60,39 +61,42 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         std::vector<std::pair<std::string, int>> lines; // logged so many times
         std::vector<BUS> bus;
     };
-    // Keys past one bound in the file and (unless NAN) on the bus: key, id, selector, kind, file
-    // value, bus value, bound, taken (saved up to its space).
+    // Keys past their bounds: id and kind on the bus (LFREQD is element 1); below, then above,
+    // the value in the file, on the bus (NAN: none), the bound and what it is taken as (saved up
+    // to its space; none: the bound); last what a text in the file is taken as.
+    using TWO = std::array<std::string, 2>;
     using KEY =
-        std::tuple<std::string, int, int, char, std::string, double, std::string, std::string>;
-    auto past = [&](std::string const& side, std::vector<KEY> const& keys) {
-        ROW r{{}, sat, {}, {}};
-        for (auto const& [key, id, selector, kind, file, bus, bound, taken] : keys) {
-            std::string const as = " " + side + " " + bound + ", taken as " + taken;
-            r.settings.push_back({key, file});
-            r.lines.push_back({key + " " + file + as, 1});
-            if (std::isnan(bus)) continue;
-            r.lines.push_back({key + " " + std::to_string(long(bus)) + as, 1});
-            r.bus.push_back({id, kind, bus, std::stod(taken), selector, key});
-        }
-        return r;
+        std::tuple<std::string, int, char, TWO, std::array<double, 2>, TWO, TWO, std::string>;
+    std::string const off = " (off: the kernels play unconverted)", min = "-2147483648";
+    KEY const keys[] = {
+        // clang-format off
+        {"LTIMED", 158, 'l', {"-1", "30001"}, {0, 2147483647.0}, {"6000", "30000"}, {}, "6000"},
+        {"LFREQD", 158, 'l', {"5999", "60000001"}, {-1, 9e18}, {"6000", "60000000"}, {}, "6000"},
+        {"DSPBUFFER", 236, 'l', {"16", "4294967424"}, {-9e18, 8193}, {"128", "8192"}, {}, "absent"},
+        {"RATECONVERSION", 30, 'l', {"-1", "3000000000"}, {NAN, 2147483648.0}, {"0", "2147483647"},
+         {"0" + off, ""}, "0" + off},
+        {"EXPORTAUDIOQUALITY", 45, 'h', {"-1", "153810"}, {0, 32767}, {"1", "5"}, {}, "1"},
+        {"FORCEOFFSET", 70, 'l', {"-3000000000", "9e18"}, {-2147483649.0, 9e18}, {min, "2000000"},
+         {"-1 (none)", ""}, "-1 (none)"},
+        {"PROGRAMRATE", 52, 'l', {"-3000000000", "2147483648"}, {-2147483649.0, 9e18},
+         {min, "2147483647"}, {}, "3000"},
+        // clang-format on
     };
-    std::string const off = " (off: the kernels play unconverted)";
-    std::pair<std::string, std::string> const unreadable[] = {{"LTIMED", "6000"},
-                                                              {"LFREQD", "6000"},
-                                                              {"EXPORTAUDIOQUALITY", "1"},
-                                                              {"FORCEOFFSET", "-1 (none)"},
-                                                              {"RATECONVERSION", "0" + off},
-                                                              {"PROGRAMRATE", "3000"}};
-    // Every key written as text: taken at its lower bound or as absent.
-    auto unread = [&](std::string const& text) {
+    // Every key below (0) or above (1) its bounds, or written as text (2).
+    auto past = [&](int side, std::string const& text = "") {
         std::string const t = " \"" + std::string(CoreAnsx(text.c_str()).Trim().c_str()) + "\"";
-        ROW r{{{"DSPBUFFER", text}},
-              sat,
-              {{"DSPBUFFER" + t + " not a whole number, taken as absent", 1}},
-              {}};
-        for (auto const& [key, taken] : unreadable) {
-            r.settings.push_back({key, text});
-            r.lines.push_back({key + t + " not a whole number, taken as " + taken, 1});
+        ROW r{{}, sat, {}, {}};
+        for (auto const& [key, id, kind, file, bus, bound, taken, unread] : keys) {
+            int const s = side % 2;
+            std::string const took = taken[s].empty() ? bound[s] : taken[s],
+                              as = (s ? " above " : " below ") + bound[s] + ", taken as " + took;
+            r.settings.push_back({key, side == 2 ? text : file[s]});
+            r.lines.push_back({key + (side == 2 ? t + " not a whole number, taken as " + unread
+                                                : " " + file[s] + as),
+                               1});
+            if (side == 2 || std::isnan(bus[s])) continue;
+            r.lines.push_back({key + " " + std::to_string(long(bus[s])) + as, 1});
+            r.bus.push_back({id, kind, bus[s], std::stod(took), key == "LFREQD", key});
         }
         return r;
     };
@@ -116,24 +120,7 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
          {{70, 'l', 2147483647.0, 2000000}, {70, 'l', -7, -1, 0, "FORCEOFFSET"}, {19, 'd', NAN, 0}}},
         // The lookahead a PROGRAMRATE above 2 s stands for is bounded quietly.
         {{{"PROGRAMRATE", "2500000"}}, sat, {{"AHEADLENGTH", 0}}, {}},
-        past("below", {{"LTIMED", 158, 0, 'l', "-1", 0, "6000", "6000"},
-                       {"LFREQD", 158, 1, 'l', "5999", -1, "6000", "6000"},
-                       {"DSPBUFFER", 236, 0, 'l', "16", -9e18, "128", "128"},
-                       {"RATECONVERSION", 30, 0, 'l', "-1", NAN, "0", "0" + off},
-                       {"EXPORTAUDIOQUALITY", 45, 0, 'h', "-1", 0, "1", "1"},
-                       {"FORCEOFFSET", 70, 0, 'l', "-3000000000", -2147483649.0, "-2147483648",
-                        "-1 (none)"},
-                       {"PROGRAMRATE", 52, 0, 'l', "-3000000000", -2147483649.0, "-2147483648",
-                        "-2147483648"}}),
-        past("above", {{"LTIMED", 158, 0, 'l', "30001", 2147483647.0, "30000", "30000"},
-                       {"LFREQD", 158, 1, 'l', "60000001", 9e18, "60000000", "60000000"},
-                       {"DSPBUFFER", 236, 0, 'l', "4294967424", 8193, "8192", "8192"},
-                       {"RATECONVERSION", 30, 0, 'l', "3000000000", 2147483648.0, "2147483647",
-                        "2147483647"},
-                       {"EXPORTAUDIOQUALITY", 45, 0, 'h', "153810", 32767, "5", "5"},
-                       {"FORCEOFFSET", 70, 0, 'l', "9e18", 9e18, "2000000", "2000000"},
-                       {"PROGRAMRATE", 52, 0, 'l', "2147483648", 9e18, "2147483647", "2147483647"}}),
-        unread(" "), unread("12abc"),
+        past(0), past(1), past(2, " "), past(2, "12abc"),
         // A first boot times the engines with a kernel of LTIMED.
         {{{"LTIMED", "60000000"}, {"OTIMED", ""}, {"FASTBOOT", ""}}, sat,
          {{"LTIMED 60000000 above 30000, taken as 30000", 1}}, {}},

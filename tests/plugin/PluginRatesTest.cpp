@@ -6,10 +6,9 @@
 // past the ceiling at its own rate plays unconverted (too fast) with one log
 // line, and location 0 never logs one; a 10-sample kernel is a marker (one
 // tap) only while under 16 frames at the host's rate; a 48 kHz kernel keeps
-// its treble at 48 to 352.8 kHz as at 96 kHz. Every harmonic and vector
-// element plays at its own file's level, whatever the rates of the others. A
-// host rate change after the boot program loaded (or during the boot, after it
-// loaded) plays the room as a program change at the new rate does.
+// its treble at 48 to 352.8 kHz as at 96 kHz. Every kernel file plays at its
+// level whatever the others' rates; a host rate change once the boot program
+// loaded plays the room as a program change at the new rate does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -112,30 +111,24 @@ TEST(PluginRatesTest, KernelsPlayAtTheirOwnSpeedAndFullBand) {
         EXPECT_NE(said.find(word), std::string::npos) << word;
 }
 
-namespace {
-
-// Programs whose kernel files differ in rate, one a location: each harmonic
-// slot a vector of files, each file `value` at its first frame, silence to
-// `frames` at `rate`, and half the value `echo` ms later (0: none).
-struct IMPULSE {
-    int rate, frames;
-    double value, echo;
-};
-std::vector<std::vector<IMPULSE>> const kLevels[] = {
-    {{{96000, 256, 1, 0}}, {{44100, 256, 1, 0}}},
-    {{{44100, 256, 1, 0}}, {{48000, 256, 1, 0}}},
-    {{{48000, 256, 1, 0}}, {{44100, 256, 1, 0}}},
-    {{{44100, 441, 1, 3}, {96000, 960, 1, 6}}},    // one vector, two elements
-    {{{44100, 4410, 1, 0}}, {{96000, 256, 1, 0}}}, // H1 past RATECONVERSION
-    {{{44100, 1, 1, 0}}, {{44100, 64, 1, 0}}},     // markers: one sample
-    {{{44100, 64, 1, 0}}, {{44100, 1, 1, 0}}},
-    {{{44100, 1, 1, 0}}, {{44100, 1, 0.5, 0}}},
-    {{{44100, 64, 1, 0}}, {{96000, 1, 0.5, 0}}},
-};
-
-} // namespace
-
 TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
+    // A program per location, each harmonic slot a vector of files: each `value` at its first
+    // frame, silent to `frames` at `rate`, with half the value `echo` ms later (0: none).
+    struct IMPULSE {
+        int rate, frames;
+        double value, echo;
+    };
+    std::vector<std::vector<IMPULSE>> const kLevels[] = {
+        {{{96000, 256, 1, 0}}, {{44100, 256, 1, 0}}},
+        {{{44100, 256, 1, 0}}, {{48000, 256, 1, 0}}},
+        {{{48000, 256, 1, 0}}, {{44100, 256, 1, 0}}},
+        {{{44100, 441, 1, 3}, {96000, 960, 1, 6}}},    // one vector, two elements
+        {{{44100, 4410, 1, 0}}, {{96000, 256, 1, 0}}}, // H1 past RATECONVERSION
+        {{{44100, 1, 1, 0}}, {{44100, 64, 1, 0}}},     // markers: one sample
+        {{{44100, 64, 1, 0}}, {{44100, 1, 1, 0}}},
+        {{{44100, 1, 1, 0}}, {{44100, 1, 0.5, 0}}},
+        {{{44100, 64, 1, 0}}, {{96000, 1, 0.5, 0}}},
+    };
     PluginRig rig; // RATECONVERSION 50 ms: only the 0.1 s file is past it
     ASSERT_TRUE(rig.settings({kDiagnosed, {"RATECONVERSION", "50000"}}));
     std::string const data = rig.folder() + CoreDemo::sCdatapath;
@@ -175,24 +168,22 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
             for (auto& c : in) c[std::size_t(gap)] = 1, c[std::size_t(2 * gap)] = -1;
             hosts[i].rendr(in, out, true);
             if (r + 1 < std::size(kLevels)) seen[i] = hosts[i].updts(), hosts[i].slot_(int(r) + 2);
-            // Harmonic h's level in dB: its response summed over 1.2 ms either side of ms.
-            auto dB = [&](double ms, int h) {
+            // Harmonic h's response summed over 1.2 ms either side of ms is the value's level.
+            auto level = [&](double ms, int h, double value) {
                 long const c = at + long(ms * rates[i] / 1000), w = 12 * rates[i] / 10000;
-                double plus = 0, minus = 0;
+                double pos = 0, neg = 0;
                 for (long k = c - w; k <= c + w; ++k)
-                    plus += out[0][std::size_t(k)], minus += out[0][std::size_t(k + gap)];
-                return 20 * std::log10(std::abs(h % 2 ? plus - minus : plus + minus) / 2);
+                    pos += out[0][std::size_t(k)], neg += out[0][std::size_t(k + gap)];
+                double const dB = 20 * std::log10(std::abs(h % 2 ? pos - neg : pos + neg) / 2);
+                EXPECT_NEAR(dB, 20 * std::log10(value), 0.05) << "H" << h << " at " << ms << " ms";
             };
             for (std::size_t h = 1; h <= kLevels[r].size(); ++h) {
                 double all = 0;
                 for (IMPULSE const& k : kLevels[r][h - 1]) {
                     all += k.value;
-                    if (k.echo > 0) {
-                        EXPECT_NEAR(dB(k.echo, int(h)), 20 * std::log10(k.value / 2), 0.05)
-                            << k.echo;
-                    }
+                    if (k.echo > 0) level(k.echo, int(h), k.value / 2);
                 }
-                EXPECT_NEAR(dB(0, int(h)), 20 * std::log10(all), 0.05) << "H" << h;
+                level(0, int(h), all);
             }
         }
 }
@@ -203,44 +194,41 @@ TEST(PluginRatesTest, AHostRateChangeReloadsTheProgramPlaying) {
     // one step at a time through the bus, with no control thread until it ended).
     PluginRig rig;
     ASSERT_TRUE(rig.settings({kDiagnosed}));
-    struct Row {
-        int from, to, after;
-    } const rows[] = {{44100, 96000, -1}, {44100, 96000, 8}, {96000, 44100, -1}, {96000, 44100, 9}};
-    for (Row const& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.from << " to " << row.to << " after " << row.after);
-        CoreHost h(rig.path(), row.from, 512);
+    int const rows[][3] = {
+        {44100, 96000, -1}, {44100, 96000, 8}, {96000, 44100, -1}, {96000, 44100, 9}};
+    for (auto const& [from, to, after] : rows) {
+        SCOPED_TRACE(testing::Message() << from << " to " << to << " after " << after);
+        CoreHost h(rig.path(), from, 512);
         auto rate = [&](int hz) { h.dispt(V::opSetSampleRate, 0, 0, nullptr, float(hz)); };
         auto step = [&] { return CorePeer::bus(h, 144, 'b', 0, 0, true).kind != 0; };
-        if (row.after < 0) {
+        if (after < 0) {
             h.start();
             ASSERT_TRUE(h.wtupd(0, 60));
         } else {
-            rate(row.from);
+            rate(from);
             h.dispt(V::opSetBlockSize, 0, 512);
             h.dispt(V::opMainsChanged, 0, 1);
-            for (int k = 0; k <= row.after; ++k) ASSERT_TRUE(step());
-            ASSERT_EQ(CorePeer::bus(h, 145, 'i').number, row.after);
+            for (int k = 0; k <= after; ++k) ASSERT_TRUE(step());
+            ASSERT_EQ(CorePeer::bus(h, 145, 'i').number, after);
         }
         h.dispt(V::opMainsChanged, 0, 0);
-        rate(row.to);
+        rate(to);
         h.dispt(V::opMainsChanged, 0, 1);
-        if (row.after >= 0) {
-            for (int k = row.after + 1; k <= 11; ++k) ASSERT_TRUE(step());
-            h.dispt(
-                V::opOpen); // the control thread ends the host side's boot and reports the delay
+        if (after >= 0) {
+            for (int k = after + 1; k <= 11; ++k) ASSERT_TRUE(step());
+            h.dispt(V::opOpen); // the control thread ends the boot and reports the delay
             ASSERT_TRUE(h.wtupd(0, 60));
         }
         // The room's reflections in time after the delay reported...
-        long const delay = h.getdl(), at = row.to / 10;
-        CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(at + delay + row.to / 6))), out;
+        long const delay = h.getdl(), at = to / 10, guard = 3 * to / 10000;
+        CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(at + delay + to / 6))), out;
         in[0][std::size_t(at)] = in[1][std::size_t(at)] = 1.0;
         h.rendr(in, out, true);
         std::vector<double> y(out[0].begin() + at + delay, out[0].end()), ms;
         for (double& v : y) v = std::abs(v);
         for (int k = 0; k < 3; ++k) {
-            auto const peak = std::max_element(y.begin() + row.to / 1000, y.end());
-            ms.push_back(1000.0 * double(peak - y.begin()) / row.to);
-            long const guard = 3 * row.to / 10000;
+            auto const peak = std::max_element(y.begin() + to / 1000, y.end());
+            ms.push_back(1000.0 * double(peak - y.begin()) / to);
             std::fill(peak - guard, peak + std::min<long>(guard, y.end() - peak), 0.0);
         }
         std::sort(ms.begin(), ms.end());

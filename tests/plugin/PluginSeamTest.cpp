@@ -494,17 +494,15 @@ bool drag(CorePeer& p, ROW const& r, int down) {
             return cells(p, r, 8) != before;
         },
         kWait);
-    // Dragged to an end, the first change seen may be a step on the way
-    // (a loaded display takes in fewer moves a tick): the end is where
-    // further dragging changes nothing for a while.
+    // At an end the first change may be a step on the way (a loaded display takes fewer moves
+    // a tick): the end is where further dragging changes nothing for a while.
     std::string last = cells(p, r, 8);
     for (int still = 0; moved && down >= 4 && still < 60;) {
         mouse[1] += steps[down][1];
         p.set(100101, mouse, sizeof mouse);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::string const now = cells(p, r, 8);
-        still = now == last ? still + 1 : 0;
-        last = now;
+        still = now == last ? still + 1 : 0, last = now;
     }
     mouse[2] = 0;
     p.set(100101, mouse, sizeof mouse);
@@ -1438,26 +1436,23 @@ TEST_F(PluginSeamTest, OwnRateFollowerOrderAndWholeNumbersAsStored) {
     }
 }
 
-// What a page reads back from its own text, or sends back untouched, keeps
-// its point in a host's decimal-comma locale as in the C locale: the global
-// page's rate dragged to 92.87 ms and to the top of its drag, and a constant
-// of -0.76 beside an input moved on the function and parameter-modulator
-// pages. At the top the rate shows the period that plays, SAVE keeps its
-// digits, and a reload at another DSP buffer plays it again.
+// What a page reads back from its own text, or sends back untouched, keeps its point in a host's
+// decimal-comma locale as in the C locale: the global page's rate dragged to 92.87 ms and to its
+// top, and a constant of -0.76 beside an input moved on the function and parameter-modulator pages.
+// At the top the rate shows the period that plays, SAVE keeps its digits, and a reload at another
+// DSP buffer plays it again.
 TEST_F(PluginSeamTest, NumbersKeepTheirPointInEveryLocale) {
     std::filesystem::remove_all(programs());
     ASSERT_TRUE(CoreDemo::wrdem(CoreAnsx(rig->folder().c_str()), CoreAnsx("vorlan.so")));
     CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
-    room.sections += nested({{"FUN1/A", "-0.76"},
-                             {"FUN1/B", "MIX2"},
-                             {"FUN1/FUN", "a-b"},
-                             {"DISPLAY/PRM1/A", "-0.76"},
-                             {"DISPLAY/PRM1/B", "MIX2"},
-                             {"DISPLAY/PRM1/FUN", "a-b"},
-                             {"DISPLAY/PRM1/LABEL", "Seam"},
-                             {"DISPLAY/PRM1/PRELABEL", "1"}});
-    std::string const file = programs() + CoreDemo::sCprogramfiles[CoreDemo::iCroom];
-    std::string const text = CoreDdoc::prgxm(room);
+    std::vector<std::pair<std::string, std::string>> leaves{{"DISPLAY/PRM1/LABEL", "Seam"},
+                                                            {"DISPLAY/PRM1/PRELABEL", "1"}};
+    for (std::string const at : {"FUN1/", "DISPLAY/PRM1/"})
+        for (auto [key, value] : {std::pair{"A", "-0.76"}, {"B", "MIX2"}, {"FUN", "a-b"}})
+            leaves.push_back({at + key, value});
+    room.sections += nested(leaves);
+    std::string const file = programs() + CoreDemo::sCprogramfiles[CoreDemo::iCroom],
+                      text = CoreDdoc::prgxm(room);
     ROW const own{B::iCownrate, 0, kGlobal, 10, 4, "", "", "", nullptr, 0, kUp};
     ROW const rate{B::iCrate, 0, kGlobal, 10, 3, "", "", "", nullptr, 0, kUp};
     ROW const functionB{B::iCfnginputb, 0, kFunctions, 22, 2, "", "", "", nullptr, 0, kDown};

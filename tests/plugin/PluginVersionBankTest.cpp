@@ -44,7 +44,6 @@ struct Rig : PluginRig {
     std::string const programs = data + CoreDemo::sCprograms;
     std::string const bank = data + CoreDemo::sCsetups + CoreDemo::sCsetup;
     std::string const log = data + "Vorlan3olvio.log";
-    std::string const saturator = readBytes(programs + "SATURATOR.XML");
 };
 
 // The names of slots 0-3 as the lists hold them.
@@ -114,29 +113,13 @@ void refuseNames(Rig const& rig, CorePeer& a) {
     }
 }
 
-// Where a version goes, and what the bank and the next boot make of it. The
-// demo entries' SEQUENCE values are first + k * step, then pads entries naming
-// files that are not there (failed, they keep their places); the version's
-// slot in the session, and after a restart (-1 not in the bank); first slot 2
-// 'd'eleted, 3 'm'oved to 4, the room 'c'hunked at 150, the bank's lock
-// 'h'eld, the lock a 'f'ifo, the bank a link to a file elsewhere with that
-// file's lock held ('l') or free ('L'), or the lock another account's ('o');
-// slots 0-3 in the session after the version.
-struct Place {
-    std::string what;
-    int first, step, pads, slot, boot, before = 0;
-    std::string session = "Demo Init|Demo Room|Demo Saturator|Demo Sweep|";
-};
-
-// A sine played through the instance in real time by a host that says so,
-// 256 frames a call, until stop: the longest stretch, in frames, of output
-// exactly 0 on both channels, a call returning after the next one was due
-// counting as silence meanwhile.
+// A sine played in real time through the instance by a host that says so, 256 frames a call, until
+// stop: the longest run of frames exactly 0 on both channels, a call returning after the next was
+// due counting as silence meanwhile.
 std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
     constexpr std::size_t kBlock = 256, kRate = 44100;
-    std::vector<std::vector<float>> io(4, std::vector<float>(kBlock)); // in, in, out, out
-    float* ip[2] = {io[0].data(), io[1].data()};
-    float* op[2] = {io[2].data(), io[3].data()};
+    float frames[4][kBlock] = {},
+          *io[4] = {frames[0], frames[1], frames[2], frames[3]}; // ins, outs
     auto const at = [start = Clock::now()](std::size_t frame) {
         return start + std::chrono::microseconds(frame * 1000000 / kRate);
     };
@@ -146,7 +129,7 @@ std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
         for (std::size_t k = 0; k < kBlock; ++k)
             for (int c = 0; c < 2; ++c) io[c][k] = float(std::sin(0.06 * double(n + k) + c));
         std::this_thread::sleep_until(at(n));
-        h.getef()->processReplacing(h.getef(), ip, op, std::int32_t(kBlock));
+        h.getef()->processReplacing(h.getef(), io, io + 2, std::int32_t(kBlock));
         double const late = std::chrono::duration<double>(Clock::now() - at(n + kBlock)).count();
         longest = std::max(longest, run += std::size_t(std::max(late, 0.0) * kRate));
         for (std::size_t k = 0; k < kBlock; ++k)
@@ -155,126 +138,21 @@ std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
     return longest;
 }
 
-// One row: the demo bank numbered as the row says, a version of the room
-// named name, then a restart. first: the names are measured too.
-void place(Rig const& rig, Place const& r, std::string const& name, bool first) {
-    using std::chrono::seconds;
-    bool const linked = r.before == 'l' || r.before == 'L', other = r.before == 'o';
-    std::string const file = name + ".xml", shared = rig.folder() + "Shared/",
-                      target = linked ? shared + CoreDemo::sCsetup : rig.bank,
-                      lock = target + ".lock";
-    bool const joins = r.boot >= 0;
-    writeBytes(rig.programs + "SATURATOR.XML", rig.saturator);
-    if (linked && !fs::is_symlink(rig.bank)) {
-        fs::create_directory(shared);
-        fs::rename(rig.bank, target);
-        fs::create_symlink(target, rig.bank);
-    }
-    if (linked || r.before == 'f') fs::remove(rig.bank + ".lock");
-    ASSERT_TRUE(r.before != 'f' || ::mkfifo(lock.c_str(), 0444) == 0);
-    // The demo bank, booting the room, numbered as the row says; pads go on numbering.
-    std::string bank = "<SETUP>";
-    for (int k = 0; k < CoreDemo::iCprograms + r.pads; ++k)
-        bank += "<PROGRAM><SEQUENCE>" + std::to_string(r.first + k * r.step) +
-                "</SEQUENCE><FILENAME>" +
-                (k < CoreDemo::iCprograms ? CoreDemo::sCprogramfiles[k]
-                                          : "PAD" + std::to_string(k) + ".XML") +
-                "</FILENAME>" + (k == CoreDemo::iCroom ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
-    writeBytes(rig.bank, bank += "</SETUP>\n");
-    fs::remove(rig.log);
-    // For the other account, nobody owns the installation but for the lock
-    // file, which is another account's, 0644.
-    if (other) writeBytes(lock, "");
-    for (auto const& e : fs::recursive_directory_iterator(rig.folder()))
-        ASSERT_TRUE(!other || ::lchown(e.path().c_str(), e.path() == lock ? 1 : 65534, 65534) == 0);
-    ASSERT_TRUE(!other ||
-                (::chown(rig.folder().c_str(), 65534, 65534) | ::chmod(lock.c_str(), 0644)) == 0);
-    // Held past the wait by the test, through its own open of the lock file.
-    bool const held = r.before == 'h' || r.before == 'l';
-    int const holder = held ? ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
-    ASSERT_TRUE(holder < 0 || ::flock(holder, LOCK_EX) == 0);
-    Clock::time_point closed;
-    // Nobody runs the instance and every thread it starts: the raw calls
-    // change this thread's credentials only.
-    std::thread([&] {
-        ASSERT_FALSE(other && (::syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
-                               ::syscall(SYS_setresuid, 65534, 65534, 65534) != 0));
-        CorePeer a(rig.path());
-        ASSERT_TRUE(ready(a)) << a.dump();
-        if (r.before == 'd') posted(a, "DELETEMEMORYLOC", {{"PROG", "2"}});
-        if (r.before == 'm')
-            posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
-        ASSERT_TRUE(r.before != 'c' || restoreAt(a, rig.programs, 150));
-        // While the lock is waited for, the room plays a sine: only the
-        // version's own write is muted, and it never takes half the wait.
-        std::atomic<bool> stop{false};
-        std::size_t silent = 0;
-        std::thread player;
-        if (held) player = std::thread([&] { silent = longestSilence(a.host(), stop); });
-        Clock::time_point const saving = Clock::now();
-        EXPECT_EQ(version(a, name), (Rows{"Saving", "Saving"}));
-        Clock::duration const took = Clock::now() - saving;
-        stop.store(true);
-        if (player.joinable()) player.join();
-        EXPECT_LT(silent, 44100u * 5 / 2);
-        // A held lock is tried for 5 s, then given up, with room for a loaded
-        // machine; a FIFO as the lock is refused at once.
-        EXPECT_TRUE(!held || (took >= seconds(5) && took < seconds(30)));
-        EXPECT_TRUE(r.before != 'f' || took < seconds(6));
-        EXPECT_EQ(slotOf(a), r.slot);
-        EXPECT_EQ(textOf(a, 262), joins ? "" : "VERSION SAVED, NOT IN BANK");
-        EXPECT_EQ(names(a), r.session);
-        EXPECT_TRUE(fs::exists(rig.programs + file));
-        if (first) refuseNames(rig, a);
-        // A close begun while a second version waits for the lock does not
-        // wait it out: the wait begins once the version's file is written.
-        if (holder < 0 && r.before != 'f') return;
-        auto const files = std::distance(fs::directory_iterator(rig.programs), {});
-        saveAs(a);
-        EXPECT_TRUE(CorePeer::until(
-            [&] { return std::distance(fs::directory_iterator(rig.programs), {}) > files; },
-            kWait));
-        closed = Clock::now();
-    }).join();
-    // A close that waited for the lock would take the rest of its 5 s.
-    EXPECT_TRUE((holder < 0 && r.before != 'f') || Clock::now() - closed < seconds(2));
-    ::close(holder);
-    std::string const log = readBytes(rig.log);
-    std::size_t const line = log.find("***ERROR***> version " + file + " saved, not added");
-    EXPECT_EQ(line != log.npos, !joins) << log;
-    EXPECT_EQ(log.find(held ? "stayed locked" : "lock file is a FIFO", line) != log.npos,
-              held || r.before == 'f')
-        << log;
-    // Where the session's slot is not the next boot's, the log says so.
-    EXPECT_EQ(log.find("at slot " + std::to_string(r.boot) + " after a restart") != log.npos,
-              joins && r.boot != r.slot);
-    // A joining version's entry comes last, its SEQUENCE one more than the largest.
-    Rows const entry{std::to_string(r.first + 3 * r.step + 1) + "|" + file + "|"};
-    EXPECT_EQ(entries(readBytes(rig.bank)), entries(bank, joins ? entry : Rows{}));
-    EXPECT_EQ(readBytes(rig.bank) == bank, !joins);
-    // A bank through a link stays one, locked beside the file written only.
-    EXPECT_TRUE(!linked || (fs::is_symlink(rig.bank) && fs::is_regular_file(lock) &&
-                            !fs::exists(rig.bank + ".lock")));
-    // After a restart, with the saturator cut short: its slot failed, a
-    // load of it still falls back to Init, and the version is where the
-    // session had it, unless the session's slot was taken.
-    writeBytes(rig.programs + "SATURATOR.XML", rig.saturator.substr(0, rig.saturator.size() / 2));
-    CorePeer b(rig.path());
-    ASSERT_TRUE(ready(b)) << b.dump();
-    EXPECT_EQ(names(b), "Demo Init|Demo Room|FAILED SATURATOR|Demo Sweep|");
-    EXPECT_EQ(textOf(b, 167, joins ? r.boot : CoreDemo::iCroom), "Demo Room");
-    if (joins) { // and it loads there
-        posted(b, "READPROGRAM", {{"NEWPROGRAM", std::to_string(r.boot)}});
-        EXPECT_EQ(slotOf(b), r.boot);
-        EXPECT_EQ(textOf(b, 56), "Demo Room");
-    }
-    posted(b, "READPROGRAM", {{"NEWPROGRAM", "2"}});
-    EXPECT_EQ(textOf(b, 56), "Demo Init");
-}
-
 TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles) {
+    using std::chrono::seconds;
     Rig rig;
-    Place const places[] = {
+    std::string const saturator = readBytes(rig.programs + "SATURATOR.XML");
+    struct Place {
+        // The demo entries' SEQUENCE values first + k * step, then pads entries naming files that
+        // are not there (failed, they keep their places); the version's slot in the session, and
+        // after a restart (-1 not in the bank); first slot 2 'd'eleted, 3 'm'oved to 4, the room
+        // 'c'hunked at 150, the bank's lock 'h'eld, another account's ('o') or a 'f'ifo, or the
+        // bank a link to a file elsewhere whose lock is held ('l') or free ('L'); slots 0-3 in the
+        // session after the version.
+        std::string what;
+        int first, step, pads, slot, boot, before = 0;
+        std::string session = "Demo Init|Demo Room|Demo Saturator|Demo Sweep|";
+    } const places[] = {
         {"demo, slot 2 deleted", 0, 1, 0, 4, 4, 'd', "Demo Init|Demo Room|0|Demo Sweep|"},
         {"numbered 10 to 40", 10, 10, 0, 4, 4},
         {"every SEQUENCE 0", 0, 0, 0, 4, 4},
@@ -282,22 +160,127 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         {"a bank of 100", 0, 1, 96, 100, -1},
         {"a source at 150", 0, 1, 0, 151, -1, 'c'},
         {"the bank's lock held", 0, 1, 0, 4, -1, 'h'},
+        {"another account's lock file", 0, 1, 0, 4, 4, 'o'}, // read-only here, yet locked
         {"a FIFO as the bank's lock", 0, 1, 0, 4, -1, 'f'},
         {"through a link, its file's lock held", 0, 1, 0, 4, -1, 'l'},
         {"through a link, its file's lock free", 0, 1, 0, 4, 4, 'L'},
     };
     for (Place const& r : places) {
         SCOPED_TRACE(r.what);
+        bool const joins = r.boot >= 0, other = r.before == 'o', fifo = r.before == 'f',
+                   held = r.before == 'h' || r.before == 'l',
+                   linked = r.before == 'l' || r.before == 'L';
+        if (other && ::geteuid() != 0) continue; // another account's file needs the super-user
         // The first one's name has 226 bytes: with the extension, the most a file name may have.
-        place(rig, r, &r == places ? std::string(226, 'V') : "V" + std::to_string(&r - places),
-              &r == places);
+        std::string const name = &r == places ? std::string(226, 'V')
+                                              : "V" + std::to_string(&r - places),
+                          file = name + ".xml",
+                          target = linked ? rig.folder() + CoreDemo::sCsetup : rig.bank,
+                          lock = target + ".lock";
+        writeBytes(rig.programs + "SATURATOR.XML", saturator);
+        if (linked && !fs::is_symlink(rig.bank)) {
+            fs::rename(rig.bank, target);
+            fs::create_symlink(target, rig.bank);
+        }
+        if (linked || fifo) fs::remove(rig.bank + ".lock");
+        ASSERT_TRUE(!fifo || ::mkfifo(lock.c_str(), 0444) == 0);
+        // The demo bank, booting the room, numbered as the row says; pads go on numbering.
+        std::string bank = "<SETUP>";
+        for (int k = 0; k < CoreDemo::iCprograms + r.pads; ++k)
+            bank += "<PROGRAM><SEQUENCE>" + std::to_string(r.first + k * r.step) +
+                    "</SEQUENCE><FILENAME>" +
+                    (k < CoreDemo::iCprograms ? CoreDemo::sCprogramfiles[k]
+                                              : "PAD" + std::to_string(k) + ".XML") +
+                    "</FILENAME>" + (k == CoreDemo::iCroom ? "<LOAD>1</LOAD>" : "") + "</PROGRAM>";
+        writeBytes(rig.bank, bank += "</SETUP>\n");
+        fs::remove(rig.log);
+        // For the other account, nobody owns the installation but for the lock
+        // file earlier rows made, which is another account's, 0644.
+        for (auto const& e : fs::recursive_directory_iterator(rig.folder()))
+            ASSERT_TRUE(!other ||
+                        ::lchown(e.path().c_str(), e.path() == lock ? 1 : 65534, 65534) == 0);
+        ASSERT_TRUE(!other || (::chown(rig.folder().c_str(), 65534, 65534) |
+                               ::chmod(lock.c_str(), 0644)) == 0);
+        // Held past the wait by the test, through its own open of the lock file.
+        int const holder = held ? ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
+        ASSERT_TRUE(holder < 0 || ::flock(holder, LOCK_EX) == 0);
+        Clock::time_point closed;
+        // Nobody runs the instance and every thread it starts: the raw calls
+        // change this thread's credentials only.
+        std::thread([&] {
+            ASSERT_FALSE(other && (::syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
+                                   ::syscall(SYS_setresuid, 65534, 65534, 65534) != 0));
+            CorePeer a(rig.path());
+            ASSERT_TRUE(ready(a)) << a.dump();
+            if (r.before == 'd') posted(a, "DELETEMEMORYLOC", {{"PROG", "2"}});
+            if (r.before == 'm')
+                posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
+            ASSERT_TRUE(r.before != 'c' || restoreAt(a, rig.programs, 150));
+            // While the lock is waited for, the room plays a sine: only the version's own write is
+            // muted, and it never takes half the wait.
+            std::atomic<bool> stop{false};
+            std::size_t silent = 0;
+            std::thread player;
+            if (held) player = std::thread([&] { silent = longestSilence(a.host(), stop); });
+            Clock::time_point const saving = Clock::now();
+            EXPECT_EQ(version(a, name), (Rows{"Saving", "Saving"}));
+            Clock::duration const took = Clock::now() - saving;
+            stop.store(true);
+            if (player.joinable()) player.join();
+            EXPECT_LT(silent, 44100u * 5 / 2);
+            // A held lock is tried for 5 s (with room for a loaded machine); a FIFO fails at once.
+            EXPECT_TRUE(!held || (took >= seconds(5) && took < seconds(30)));
+            EXPECT_TRUE(!fifo || took < seconds(6));
+            EXPECT_EQ(slotOf(a), r.slot);
+            EXPECT_EQ(textOf(a, 262), joins ? "" : "VERSION SAVED, NOT IN BANK");
+            EXPECT_EQ(names(a), r.session);
+            EXPECT_TRUE(fs::exists(rig.programs + file));
+            if (&r == places) refuseNames(rig, a);
+            // A close begun while a second version waits for the lock does not wait it out: the
+            // wait begins once the version's file is written.
+            if (!held && !fifo) return;
+            auto const files = std::distance(fs::directory_iterator(rig.programs), {});
+            saveAs(a);
+            EXPECT_TRUE(CorePeer::until(
+                [&] { return std::distance(fs::directory_iterator(rig.programs), {}) > files; },
+                kWait));
+            closed = Clock::now();
+        }).join();
+        // A close that waited for the lock would take the rest of its 5 s.
+        EXPECT_TRUE((!held && !fifo) || Clock::now() - closed < seconds(2));
+        ::close(holder);
+        std::string const log = readBytes(rig.log);
+        std::size_t const line = log.find("***ERROR***> version " + file + " saved, not added");
+        EXPECT_EQ(line != log.npos, !joins) << log;
+        EXPECT_EQ(log.find(held ? "stayed locked" : "lock file is a FIFO", line) != log.npos,
+                  held || fifo)
+            << log;
+        // Where the session's slot is not the next boot's, the log says so.
+        EXPECT_EQ(log.find("at slot " + std::to_string(r.boot) + " after a restart") != log.npos,
+                  joins && r.boot != r.slot);
+        // A joining version's entry comes last, its SEQUENCE one more than the largest.
+        Rows const entry{std::to_string(r.first + 3 * r.step + 1) + "|" + file + "|"};
+        EXPECT_EQ(entries(readBytes(rig.bank)), entries(bank, joins ? entry : Rows{}));
+        EXPECT_EQ(readBytes(rig.bank) == bank, !joins);
+        // A bank through a link stays one, locked beside the file written only.
+        EXPECT_TRUE(!linked || (fs::is_symlink(rig.bank) && fs::is_regular_file(lock) &&
+                                !fs::exists(rig.bank + ".lock")));
+        // After a restart, with the saturator cut short: its slot failed, a
+        // load of it still falls back to Init, and the version is where the
+        // session had it, unless the session's slot was taken.
+        writeBytes(rig.programs + "SATURATOR.XML", saturator.substr(0, saturator.size() / 2));
+        CorePeer b(rig.path());
+        ASSERT_TRUE(ready(b)) << b.dump();
+        EXPECT_EQ(names(b), "Demo Init|Demo Room|FAILED SATURATOR|Demo Sweep|");
+        EXPECT_EQ(textOf(b, 167, joins ? r.boot : CoreDemo::iCroom), "Demo Room");
+        if (joins) { // and it loads there
+            posted(b, "READPROGRAM", {{"NEWPROGRAM", std::to_string(r.boot)}});
+            EXPECT_EQ(slotOf(b), r.boot);
+            EXPECT_EQ(textOf(b, 56), "Demo Room");
+        }
+        posted(b, "READPROGRAM", {{"NEWPROGRAM", "2"}});
+        EXPECT_EQ(textOf(b, 56), "Demo Init");
     }
-}
-
-TEST(PluginVersionBankTest, AnotherAccountsLockFileIsLockedAllTheSame) {
-    if (::geteuid() != 0) GTEST_SKIP() << "another account's files need the super-user";
-    Rig rig;
-    place(rig, {"another account's lock file", 0, 1, 0, 4, 4, 'o'}, "V1", false);
 }
 
 // Two processes add versions under their own names at once; every one gets

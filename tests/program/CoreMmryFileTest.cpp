@@ -13,7 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <set>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -93,8 +92,7 @@ TEST_F(MmryFiles, TheBootEntriesAreTheOnesTheReaderPlaces) {
     std::vector<int> falling, tied; // 102 entries; the room ends inside tied's three 99s
     for (int k = 0; k < 102; ++k) falling.push_back(101 - k), tied.push_back(std::min(k, 99));
     struct Row {
-        std::vector<int> sequences;
-        std::set<int> marked; // carry LOAD
+        std::vector<int> sequences, marked; // marked: the entries carrying LOAD
         int bank, first, boot;
     } const rows[] = {{{3, 3, 1, 3}, {0, 1}, 0, 2, 1}, // the later of two (the sort alone boots 0)
                       {{3, -1, 2, -1}, {}, 0, 1, -1},
@@ -106,7 +104,7 @@ TEST_F(MmryFiles, TheBootEntriesAreTheOnesTheReaderPlaces) {
         for (std::size_t k = 0; k < r.sequences.size(); ++k) {
             std::string const e = "e" + std::to_string(k);
             putProgram(e + ".xml", programXml(e));
-            marks.push_back(r.marked.count(int(k)) > 0);
+            marks.push_back(std::count(r.marked.begin(), r.marked.end(), int(k)) > 0);
             bank += "<PROGRAM><SEQUENCE>" + std::to_string(r.sequences[k]) +
                     "</SEQUENCE><FILENAME>" + e +
                     (marks.back() ? "</FILENAME><LOAD>1</LOAD>" : "</FILENAME>") + "</PROGRAM>";
@@ -157,8 +155,8 @@ TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
     }
 }
 
-// A failed entry's reason tells a missing archive from one that is there and
-// does not read, whether the shared store or the file itself is read.
+// A failed entry's reason tells a missing archive from one that is there and does not read, whether
+// the shared store or the file itself is read.
 TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
     putProgram("ARC.V2P", "garbage");
     putSetup("s.xml", setupXml({{0, "ARC.V2P"}, {1, "GONE.V2P"}}));
@@ -429,8 +427,8 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     EXPECT_FALSE(make()->joinb("b.xml", 4, reason, place)); // an empty location names no file
 }
 
-// Only a plain file is taken as the bank's lock, never followed as a link
-// nor waited on to open; nothing is made in its place or where it points.
+// Only a plain file is taken as the bank's lock, never followed as a link nor waited on to open;
+// nothing is made in its place or where it points.
 TEST_F(MmryFiles, ALockFileThatIsNoPlainFileFailsAtOnce) {
     putProgram("v.xml", programXml("V"));
     std::string const bank = kHead + setupXml({{0, "a.xml"}}),
