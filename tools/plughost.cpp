@@ -267,28 +267,10 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
     return 0;
 }
 
-// The file a write to path replaces: each symbolic link followed to what it
-// names, existing or not, so that the links stay links, as the plug-in's own
-// writer does. "" for a loop of links.
-std::string linkTarget(std::string path) {
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat about {};
-        if (lstat(path.c_str(), &about) != 0 || !S_ISLNK(about.st_mode)) return path;
-        char named[PATH_MAX];
-        ssize_t const n = readlink(path.c_str(), named, sizeof named - 1);
-        if (n <= 0) return path;
-        std::string next(named, std::size_t(n));
-        std::size_t const slash = path.rfind('/');
-        if (next[0] != '/' && slash != std::string::npos) next = path.substr(0, slash + 1) + next;
-        path = next;
-    }
-    return "";
-}
-
-// Whether the WAV file can go to target (linkTarget's): 0 when it is absent
-// or a plain file and its temporary can be made beside it (made and removed
-// again); else, with why, 2 for something that is not a plain file (a FIFO
-// or a device renamed over would become one) or 1 for what the system refused.
+// Whether the WAV file can go to target (the output with its links followed,
+// CoreButl::lnktg): 0 when it is absent or a plain file and its temporary can
+// be made beside it (made and removed again); else, with why, 2 for something that is not a plain
+// file (a FIFO or a device renamed over would become one) or 1 for what the system refused.
 int outputRefused(std::string const& target, std::string& why) {
     struct stat about {};
     if (target.empty() || (stat(target.c_str(), &about) == 0 && !S_ISREG(about.st_mode))) {
@@ -307,7 +289,7 @@ int outputRefused(std::string const& target, std::string& why) {
     return 0;
 }
 
-// Written at target (linkTarget's) beside it, then renamed over it: never a
+// Written at target (links followed) beside it, then renamed over it: never a
 // half-written file.
 bool writeWav(std::string const& target, int rate, CoreHost::CHANNELS& data) {
     std::string const part = target + ".part";
@@ -480,7 +462,8 @@ int main(int argc, char** argv) {
     if (withEditor && (!input.empty() || !midi.empty())) return usage();
     // Whatever the output is named through, what it names is checked before
     // anything is read or rendered, and again before it is replaced.
-    std::string const target = withEditor ? "" : linkTarget(output);
+    std::string const target =
+        withEditor ? "" : std::string(CoreButl::lnktg(CoreAnsx(output.c_str())).c_str());
     auto refused = [&] {
         std::string why;
         int const status = outputRefused(target, why);
