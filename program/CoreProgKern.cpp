@@ -459,10 +459,10 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
     h.extendedfadeout = samples(fadeouts[1]);
     // A fade-out is added to its kernel: unbounded it would make that kernel
     // as long as the fade, and every block as slow. Each has its own ceiling.
-    auto const cut = [&number](int& fadeout, int ceiling, int written, char const* key,
-                               long ceilingus) {
+    auto const cut = [this, &number](int& fadeout, int ceiling, int written, char const* key,
+                                     long ceilingus) {
         if (fadeout <= ceiling || ceiling <= 0) return;
-        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
+        CoreLog_::logtg(programfile + CoreAnsx(": H") + number + CoreAnsx(": FADEOUT of ") +
                             CoreAnsx(long(written)) + CoreAnsx(" us cut to ") + CoreAnsx(key) +
                             CoreAnsx(" ") + CoreAnsx(ceilingus) + CoreAnsx(" us"),
                         1);
