@@ -108,11 +108,7 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     auto broken = CoreDemo::prgrm(CoreDemo::iCsaturator);
     broken.slots[2].files = {"NOWHERE.WAV"};
     writeBytes(data + CoreDemo::sCprograms + "BROKEN.XML", CoreDdoc::prgxm(broken));
-    std::vector<std::string> bank(CoreDemo::sCprogramfiles,
-                                  CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
-    bank.push_back("BROKEN.XML");
-    writeBytes(data + CoreDemo::sCsetups + CoreDemo::sCsetup,
-               CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+    writeBank(data, {"BROKEN.XML"});
     std::string const so = quoted(rig.path());
     struct Case {
         std::string out;    // output file in the work folder
