@@ -459,10 +459,10 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
     h.extendedfadeout = samples(fadeouts[1]);
     // A fade-out is added to its kernel: unbounded it would make that kernel
     // as long as the fade, and every block as slow. Each has its own ceiling.
-    auto const cut = [&number](int& fadeout, int ceiling, int written, char const* key,
-                               long ceilingus) {
+    auto const cut = [this, &number](int& fadeout, int ceiling, int written, char const* key,
+                                     long ceilingus) {
         if (fadeout <= ceiling || ceiling <= 0) return;
-        CoreLog_::logtg(CoreAnsx("H") + number + CoreAnsx(": FADEOUT of ") +
+        CoreLog_::logtg(programfile + CoreAnsx(": H") + number + CoreAnsx(": FADEOUT of ") +
                             CoreAnsx(long(written)) + CoreAnsx(" us cut to ") + CoreAnsx(key) +
                             CoreAnsx(" ") + CoreAnsx(ceilingus) + CoreAnsx(" us"),
                         1);
@@ -597,6 +597,12 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
                 std::fill(reads.right[i], reads.right[i] + room, 0.0);
             }
             length[i] = reader->getdt(room, reads.left[i], reads.right[i]);
+            // The peak of the file's own samples, both channels, the whole
+            // read: a downsampled impulse loses height the rate factor below
+            // gives back, so a peak taken after conversion would count the
+            // factor twice in a normalised vector.
+            double const top = reader->getpk();
+            peak[i] = top > 0.0 ? top : 1.0;
             // Conversion keeps the size of the samples, so a kernel delivered
             // at n times its file's rate holds n times the sound: it plays at
             // its file's level scaled by file rate over delivered rate (1 when
@@ -614,12 +620,8 @@ void CoreProg::streh(short slot, CoreWvfr* reader, long ref, bool keep) {
             sync[i] =
                 synch(pool, reads.left[i], reads.right[i], length[i], alignbalance, hrtfmode,
                       trainmode, h.trainthreshold, jittermode, i, i == 0 ? 0 : sync[0], positive);
-            double top = 0.0;
-            for (long k = 0; k < length[i]; ++k)
-                top = std::max({top, std::fabs(reads.left[i][k]), std::fabs(reads.right[i][k])});
-            peak[i] = top > 0.0 ? top : 1.0;
-            // Scaled after its peak is taken: a normalised vector sets its
-            // elements' levels by the file's peaks, so it keeps the factor.
+            // A normalised vector sets its elements' levels by the files'
+            // own peaks, so it keeps the factor.
             if (ratefactor[i] != 1.0) {
                 for (long k = 0; k < length[i]; ++k) reads.left[i][k] *= ratefactor[i];
                 if (reads.right[i] != reads.left[i])

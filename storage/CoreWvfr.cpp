@@ -49,11 +49,12 @@ unsigned char const subformatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x8
 CoreWvfr::CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole)
     : datalength(-1), readsize(0), framesleft(0), filerate(0), deliveredrate(0), channels(0),
       bytespersample(0), framesize(0), item(-1), targetrate(0), recipe(-1), bitspersample(0),
-      ratio(1.0), inverse(1.0), ratioup(1), ratiodown(1), lead(0), converting(false), open(false),
-      datafound(false), loadwhole(loadWhole), plain(false), round32(false),
-      encoding(Encoding::none), reason(""), readbuffer(nullptr), riffheader(nullptr),
-      chunkheader(nullptr), fmtblock(nullptr), workleft(nullptr), workright(nullptr), workframes(0),
-      store(store), recipes(nullptr), converter(nullptr), pool(pool) {
+      ratio(1.0), inverse(1.0), ratioup(1), ratiodown(1), lead(0), decodedpeak(0.0),
+      converting(false), open(false), datafound(false), loadwhole(loadWhole), plain(false),
+      round32(false), encoding(Encoding::none), reason(""), readbuffer(nullptr),
+      riffheader(nullptr), chunkheader(nullptr), fmtblock(nullptr), workleft(nullptr),
+      workright(nullptr), workframes(0), store(store), recipes(nullptr), converter(nullptr),
+      pool(pool) {
     try {
         readbuffer = static_cast<char*>(pool->mallc(5, iCfilebufferdim, "WVFR", "CoreWvfr"));
         riffheader = static_cast<char*>(pool->mallc(5, 12, "WVFR", "CoreWvfr"));
@@ -163,6 +164,7 @@ void CoreWvfr::open_(CoreAnsx name) {
     close();
     encoding = Encoding::none;
     reason = "";
+    decodedpeak = 0.0;
     if (store == nullptr) fail(name, "no item store");
     item = store->crtit(name, false);
     if (loadwhole) store->loadc(item, true);
@@ -316,6 +318,7 @@ void CoreWvfr::decode(long m, double* left, double* right) {
                 case Encoding::none: break;
                 }
                 to[k] = v;
+                decodedpeak = std::max(decodedpeak, std::fabs(v));
             }
         }
         remaining -= piece;

@@ -58,6 +58,9 @@ public:
     // A read that fails midway throws CoreAnsx("").
     long getdt(long n, double* left, double* right);
     long getdt(long n); // skips up to n file frames; returns the count
+    // Largest magnitude among the file's samples the reads since open_
+    // decoded (only the channels they delivered), before conversion or gain.
+    double getpk() const { return decodedpeak; }
 
     int getca();  // channels, -1 when no file is open
     int getrt();  // rate of the delivered samples (nearest Hz), -1 when no file is open
@@ -120,6 +123,7 @@ private:
     long long ratioup;
     long long ratiodown;
     long lead;           // converted samples before the file's first frame (0 without a recipe)
+    double decodedpeak;  // largest magnitude decoded since open_, before conversion
     bool converting;     // a target rate is set
     bool open;           // an item is open in the store
     bool datafound;      // the data chunk was found and accepted

@@ -356,17 +356,6 @@ int ask(CoreHost& host, std::int32_t kind) {
     return static_cast<int>(host.dispt(PlatVst::opVendorSpecific, CorePrvt::iCtag, 0, &call));
 }
 
-// Whether the last load fell back to location 0 (the plug-in says which
-// slot failed and why); a bank without a boot program plays location 0
-// too, and is no failure.
-bool fellBack(CoreHost& host, char const* nothing) {
-    if (CorePeer::bus(host, CoreBnid::iCfallback, 'b').number == 0.0) return false;
-    int const failed = static_cast<int>(CorePeer::bus(host, CoreBnid::iCfailedslot, 'i').number);
-    std::fprintf(stderr, "plughost: slot %d did not load (%s), location 0 plays%s\n", failed,
-                 CorePeer::bus(host, CoreBnid::iCfailreason, 's').text, nothing);
-    return true;
-}
-
 // What the plug-in noticed in its last load (a kernel played unconverted, a
 // rate pair without an exact recipe), each distinct notice once on stderr:
 // the render stands, but it may not be what was meant.
@@ -379,6 +368,18 @@ void notices(CoreHost& host) {
         said.push_back(text);
         std::fprintf(stderr, "plughost: notice: %s\n", text.c_str());
     }
+}
+
+// Whether the last load fell back to location 0 (the plug-in says which
+// slot failed and why, then what the load noticed on its way); a bank
+// without a boot program plays location 0 too, and is no failure.
+bool fellBack(CoreHost& host, char const* nothing) {
+    if (CorePeer::bus(host, CoreBnid::iCfallback, 'b').number == 0.0) return false;
+    int const failed = static_cast<int>(CorePeer::bus(host, CoreBnid::iCfailedslot, 'i').number);
+    std::fprintf(stderr, "plughost: slot %d did not load (%s), location 0 plays%s\n", failed,
+                 CorePeer::bus(host, CoreBnid::iCfailreason, 's').text, nothing);
+    notices(host);
+    return true;
 }
 
 // Waits for the plug-in's next report after `seen` (the boot's end or a

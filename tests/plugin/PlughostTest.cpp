@@ -1,8 +1,9 @@
 // The command-line host run as a user runs it, on one demo installation:
 // input files named every way (a hidden namesake must never be read
-// instead), each option, the refusals (bad input, an empty slot, a plug-in
-// that cannot boot, an input the converter cannot take to --rate exactly, a
-// render whose memory runs out: a message, exit status 1, no output file, and
+// instead), each option, the refusals (bad input, an empty slot, a slot that
+// fails to load, said with what its load noticed, a plug-in that cannot boot,
+// an input the converter cannot take to --rate exactly, a render whose
+// memory runs out: a message, exit status 1, no output file, and
 // no time-out behind it; options, lengths and memory it cannot render with:
 // exit status 2, the first ones before the plug-in is loaded; an output that
 // is not a plain file, or cannot be made, refused then too and left as it
@@ -34,6 +35,7 @@
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/WavBytes.h"
+#include "tools/CoreDemo.h"
 
 namespace fs = std::filesystem;
 
@@ -101,6 +103,12 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     ASSERT_EQ(mkfifo((work + "fifo.wav").c_str(), 0644), 0);
     fs::create_symlink("sub dir/linked.wav", work + "link.wav");
 
+    // Location 4: the saturator with its last kernel missing, so its load fails after the first.
+    std::string const data = rig.folder() + CoreDemo::sCdatapath;
+    auto broken = CoreDemo::prgrm(CoreDemo::iCsaturator);
+    broken.slots[2].files = {"NOWHERE.WAV"};
+    writeBytes(data + CoreDemo::sCprograms + "BROKEN.XML", CoreDdoc::prgxm(broken));
+    writeBank(data, {"BROKEN.XML"});
     std::string const so = quoted(rig.path());
     struct Case {
         std::string out;    // output file in the work folder
@@ -129,6 +137,7 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         {"badmidi.wav", "--midi 0:176", 2, "--midi 0:176\" is not understood", ""},
         {"badslot.wav", "--slot ''", 2, "--slot \" is not understood", ""},
         {"empty-slot.wav", "--slot 7", 1, "slot 7 holds no program; no output written", ""},
+        {"broken.wav", "--slot 4 --rate 50000", 1, "no output written\nplughost: notice: ", ""},
         {"bare.wav", "", 1, "boot failed; no output written; its display:\n  BREVANTA",
          "bare/vorlan.so"},
         {"dots.wav", "--in in.wav", 0, "3000 frames", "../work/../vorlan.so"},

@@ -126,7 +126,8 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
          {{"LTIMED 60000000 above 30000, taken as 30000", 1}}, {}},
         {{{"DL", "1"}}, fade1, {{"FADEOUT of 1000000 us cut to LTIMED", 3}}, {}}, // a level-1 line
         {{{"DL", "1"}}, fade61, {{"FADE61.XML: over 60 s", 1}}, {}},
-        {{{"DL", "1"}}, room60, {{"H1: FADEOUT of 60000000 us cut to LFREQD 1000000 us", 1}}, {}},
+        {{{"DL", "1"}}, room60,
+         {{"ROOM60.XML: H1: FADEOUT of 60000000 us cut to LFREQD 1000000 us", 1}}, {}},
         {{{"DL", "1"}}, room61, {{"ROOM61.XML: over 60 s", 1}}, {}},
         {{{"DL", "1"}}, roomlen, {}, {}},
         // clang-format on

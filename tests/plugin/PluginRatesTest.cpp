@@ -7,7 +7,8 @@
 // line, and location 0 never logs one; a 10-sample kernel is a marker (one
 // tap) only while under 16 frames at the host's rate; a 48 kHz kernel keeps
 // its treble at 48 to 352.8 kHz as at 96 kHz. Every kernel file plays at its
-// level whatever the others' rates; a host rate change once the boot program
+// level whatever the others' rates, and an element of a normalised vector at
+// its file's peak whatever the host's; a host rate change once the boot program
 // loaded plays the room as a program change at the new rate does.
 #include <gtest/gtest.h>
 
@@ -128,7 +129,14 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
         {{{44100, 64, 1, 0}}, {{44100, 1, 1, 0}}},
         {{{44100, 1, 1, 0}}, {{44100, 1, 0.5, 0}}},
         {{{44100, 64, 1, 0}}, {{96000, 1, 0.5, 0}}},
+        // From here on normalised (GAINLIMITER): every element at its peak's level, 1.
+        {{{44100, 441, 1, 3}, {44100, 441, 0.5, 6}}},
+        {{{44100, 441, 1, 3}, {48000, 480, 0.5, 6}}},
+        {{{44100, 441, 1, 3}, {96000, 960, 0.5, 6}}},
+        {{{44100, 441, 1, 3}, {192000, 1920, 0.5, 6}}},
+        {{{96000, 960, 0.5, 3}, {96000, 960, 1, 6}}},
     };
+    std::size_t const normalised = 9;
     PluginRig rig; // RATECONVERSION 50 ms: only the 0.1 s file is past it
     ASSERT_TRUE(rig.settings({kDiagnosed, {"RATECONVERSION", "50000"}}));
     std::string const data = rig.folder() + CoreDemo::sCdatapath;
@@ -141,12 +149,17 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
             {{"HDIM", std::to_string(slots.size())}, {"GAININ", "0.0"}, {"GAINOUT", "0.0"}});
         for (auto const& slot : slots) {
             p.slots.emplace_back().common = {{"OFFSET", "1000"}, {"LENGTH", "10000"}};
+            auto* into = &p.slots.back().files;
+            if (files.size() > normalised) {
+                p.slots.back().children.emplace_back().control = {{"GAINLIMITER", "1"}};
+                into = &p.slots.back().children.back().files;
+            }
             for (IMPULSE const& k : slot) {
                 WavBytes w{k.rate, 3, 32, {std::vector<double>(std::size_t(k.frames))}};
                 w.channels[0][0] = k.value;
                 if (k.echo > 0) w.channels[0][std::size_t(k.echo * k.rate / 1000)] = k.value / 2;
-                p.slots.back().files.push_back(name + "_" + std::to_string(++count) + ".WAV");
-                writeBytes(data + CoreDemo::sCvectors + p.slots.back().files.back(), wavBytes(w));
+                into->push_back(name + "_" + std::to_string(++count) + ".WAV");
+                writeBytes(data + CoreDemo::sCvectors + into->back(), wavBytes(w));
             }
         }
         files.push_back(name + ".XML");
@@ -180,8 +193,9 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
             for (std::size_t h = 1; h <= kLevels[r].size(); ++h) {
                 double all = 0;
                 for (IMPULSE const& k : kLevels[r][h - 1]) {
-                    all += k.value;
-                    if (k.echo > 0) level(k.echo, int(h), k.value / 2);
+                    double const value = r < normalised ? k.value : 1;
+                    all += value;
+                    if (k.echo > 0) level(k.echo, int(h), value / 2);
                 }
                 level(0, int(h), all);
             }
