@@ -21,6 +21,7 @@
 #include "runtime/CoreButl.h"
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/ConvolutionTruth.h"
+#include "tests/support/FileBytes.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreHost.h"
 #include "tools/CorePeer.h"
@@ -243,6 +244,90 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     CH const swept = render(CoreDemo::iCsweep, -1, true, x);
     EXPECT_EQ(swept, render(CoreDemo::iCsweep, -1, true, x));
     EXPECT_NE(swept, render(CoreDemo::iCsweep, -1, false, x));
+}
+
+// Gain out through 512-frame calls after W = 0 to 3 extra calls, a suspend
+// and a resume, so each render meets another block grid: a sine at -20 dBFS
+// (the protection never acts) and the writes of the automation test. Frame
+// t plays at the value written before the call that brought input frame t
+// less the delay, on the room and on a copy of it with a dry path. The
+// renders agree once the room's own start after the load has passed (about
+// its length; it differs with W without any write).
+TEST_F(PluginShellTest, GainOutPlaysWithItsInputWhateverTheBlockGrid) {
+    using CH = CoreHost::CHANNELS;
+    constexpr long kCall = 512, kCalls = 3 * CoreDemo::iCrate / kCall, kSettled = 28672;
+    auto written = [](long k) { return k < 87 ? 0.5f - 0.25f * float(k) / 86.0f : 0.25f; };
+    PluginRig dry;
+    std::string const room =
+        dry.folder() + CoreDemo::sCdatapath + CoreDemo::sCprograms + "ROOM.XML";
+    std::string text = readBytes(room);
+    writeBytes(room, text.insert(text.find("<GAINOUT>"), "<GAINDRYFACTOR>-6</GAINDRYFACTOR>"
+                                                         "<GAINDRYSOURCE>ON</GAINDRYSOURCE>"));
+    ASSERT_TRUE(dry.settings({kDiagnosed}));
+    std::vector<std::vector<float>> x(2, std::vector<float>(std::size_t(kCall * kCalls)));
+    for (std::size_t n = 0; n < x[0].size(); ++n)
+        for (std::size_t c = 0; c < 2; ++c)
+            x[c][n] = float(0.1 * std::sin(0.0627 * double(n) + double(c)));
+    long delay = 0;
+    auto render = [&](PluginRig const& r, int extra, bool dbl, bool writes) {
+        CoreHost h(r.path(), CoreDemo::iCrate, int(kCall));
+        h.start();
+        EXPECT_TRUE(h.wtupd(0, kLoadWait));
+        V::Effect* e = h.getef();
+        CH in(2), y(2, std::vector<double>(x[0].size()));
+        std::vector<std::vector<float>> yf(2, std::vector<float>(x[0].size()));
+        for (int k = 0; k < extra; ++k) { // silence in, and out
+            float* ins[2] = {yf[0].data(), yf[1].data()};
+            e->processReplacing(e, ins, ins, int(kCall));
+        }
+        h.dispt(V::opMainsChanged, 0, 0);
+        h.dispt(V::opMainsChanged, 0, 1);
+        for (std::size_t c = 0; c < 2; ++c) in[c].assign(x[c].begin(), x[c].end());
+        for (long k = 0; k < kCalls; ++k) {
+            if (writes) e->setParameter(e, 9, written(k));
+            long const at = k * kCall;
+            if (dbl) {
+                double* ins[2] = {in[0].data() + at, in[1].data() + at};
+                double* outs[2] = {y[0].data() + at, y[1].data() + at};
+                e->processDoubleReplacing(e, ins, outs, int(kCall));
+            } else {
+                float* ins[2] = {x[0].data() + at, x[1].data() + at};
+                float* outs[2] = {yf[0].data() + at, yf[1].data() + at};
+                e->processReplacing(e, ins, outs, int(kCall));
+            }
+        }
+        delay = h.getdl();
+        for (std::size_t c = 0; c < 2 && !dbl; ++c) y[c].assign(yf[c].begin(), yf[c].end());
+        return y;
+    };
+    auto worst = [](CH const& a, CH const& b, long from = 0) { // of the peak of a
+        double most = 0.0, peak = 0.0;
+        for (std::size_t c = 0; c < 2; ++c)
+            for (std::size_t n = 0; n < a[c].size(); ++n) {
+                if (long(n) >= from) most = std::max(most, std::fabs(a[c][n] - b[c][n]));
+                peak = std::max(peak, std::fabs(a[c][n]));
+            }
+        return most / peak;
+    };
+    CH unwritten[2];
+    for (PluginRig const* r : {rig, &dry}) {
+        CH first[2];
+        for (int extra = 0; extra <= 3; ++extra) {
+            CH scaled = unwritten[r == &dry] = render(*r, extra, true, false);
+            for (auto& c : scaled)
+                for (long t = delay; t < long(c.size()); ++t)
+                    c[std::size_t(t)] *= 2.0 * written((t - delay) / kCall);
+            for (bool dbl : {true, false}) {
+                if (!dbl && r != rig) continue;
+                CH const y = render(*r, extra, dbl, true);
+                EXPECT_LT(worst(y, scaled), 1e-6) << (r == &dry) << dbl << extra;
+                if (extra == 0) first[dbl] = y;
+                EXPECT_LT(worst(first[dbl], y, kSettled), dbl ? 1e-9 : 2.5e-7)
+                    << (r == &dry) << dbl << extra;
+            }
+        }
+    }
+    EXPECT_GT(worst(unwritten[0], unwritten[1]), 0.1); // the copy has a dry path
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level).
