@@ -194,7 +194,7 @@ TEST_F(PluginShellTest, ProgramChangeLoadsBankTimesHundredPlusProgram) {
 // frames. Two runs give the same samples, and nothing comes back.
 TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     using CH = CoreHost::CHANNELS;
-    constexpr long kCall = 512, kCalls = 120;
+    constexpr long kCall = 512, kCalls = 120, kSettle = 64;
     auto written = [](long k) { return k < 87 ? 0.5f - 0.25f * float(k) / 86.0f : 0.25f; };
     CH const x = noise(kCall * kCalls, 11);
     long delay = 0;
@@ -216,7 +216,10 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
         CH y(2, std::vector<double>(in[0].size()));
         std::vector<float> f(4 * kCall); // single precision: in, then out
         float *fi[2] = {&f[0], &f[kCall]}, *fo[2] = {&f[2 * kCall], &f[3 * kCall]};
-        for (int k = 0; k < extra; ++k) e->processReplacing(e, fi, fo, int(kCall)); // silence
+        // A load's kernels settle over its first modulation updates, on the
+        // block grid; a host exports after that, then W extra calls move it.
+        int const calls = extra >= 0 ? kSettle + extra : 0;
+        for (int k = 0; k < calls; ++k) e->processReplacing(e, fi, fo, int(kCall)); // silence
         if (extra >= 0) h.dispt(V::opMainsChanged, 0, 0), h.dispt(V::opMainsChanged, 0, 1);
         for (long k = 0; k < kCalls; ++k) {
             if (parameter >= 0) e->setParameter(e, parameter, written(k));
@@ -251,8 +254,7 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
         EXPECT_LT(worst, 1e-6) << parameter;
     }
     // Gain out after 0 to 3 extra calls and a suspend (a block grid each), on
-    // the room and on a copy with a dry path. From the room's length on the
-    // renders agree (its own start after the load moves with the grid).
+    // the room and on a copy with a dry path: the renders agree.
     PluginRig dry;
     std::string const file = dry.folder() + "data/programs/ROOM.XML", dried = readBytes(file);
     writeBytes(file, std::string(dried).insert(dried.find("<GAINOUT>"),
@@ -277,7 +279,7 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
                 CH& same = first[r == &dry][dbl];
                 if (extra == 0) same = y;
                 EXPECT_LT(apart(y, unwritten, delay, true), 1e-6) << (r == rig) << dbl << extra;
-                EXPECT_LT(apart(y, same, 28672, false), dbl ? 1e-9 : 2.5e-7) << dbl << extra;
+                EXPECT_LT(apart(y, same, 0, false), dbl ? 1e-9 : 2.5e-7) << dbl << extra;
             }
         }
     EXPECT_GT(apart(first[0][1], first[1][1], 0, false), 0.01); // the copy has a dry path
