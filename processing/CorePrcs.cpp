@@ -244,6 +244,8 @@ void CorePrcs::build() {
         workbuf[c] = zeroed<double>(pool, 0, processingblock);
         feedbackbuf[c] = zeroed<double>(pool, 0, processingblock);
     }
+    gainring = zeroed<double>(pool, 0, ringsize);
+    fillGain(0, ringsize, outputgain);
     metermodes = zeroed<short>(pool, 6, iCmetermodes);
     for (int i = 0; i < iCmetermodes; ++i) metermodes[i] = 3;
     meterlevels = zeroed<double>(pool, 0, iCmeterlevels);
@@ -316,6 +318,7 @@ void CorePrcs::release() noexcept {
         giveBack(pool, workbuf[c]);
         giveBack(pool, feedbackbuf[c]);
     }
+    giveBack(pool, gainring);
     for (CoreEnvf*& follower : meterfollowers) {
         delete follower;
         follower = nullptr;

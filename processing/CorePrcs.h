@@ -159,7 +159,6 @@ public:
         int position = 0;     // ring index of the next sample; advanced per sample
         int period = 0;       // control period: program rate, samples
         double scale = 1.0;   // latched output scale
-        double gain = 1.0;    // latched output gain
         int drydelay = 0;     // dry path delay, samples
         bool rebuild = false; // the program rate changed: rebuild the crossfade tables
     };
@@ -382,6 +381,12 @@ private:
     int dist_(int a, int b) const noexcept; // a forward to b; 0 when equal
     int space(int a, int b) const noexcept; // free space from a write to b read; N when equal
     int wrap_(int i) const noexcept;        // i into 0 .. N - 1
+    double heldGain() noexcept;             // Gain out in force (the program's control), linear
+    void fillGain(int from, int frames, double gain) noexcept; // gain ring positions from on
+    // The Gain out in force into the positions the output stage reads before
+    // the host writes them again, after the input positions moved. Caller
+    // holds the engine and worker semaphores.
+    void holdGain() noexcept;
     // ---- rate helpers --------------------------------------------------------------------
     void decideHandoff() noexcept;  // hand-off flag and current block from step and host block
     void resetSmoothing() noexcept; // selector 0, slot 0 on the falling table
@@ -573,6 +578,7 @@ private:
     double* meterreadings = nullptr;         // iCmeters doubles (pool)
     CoreEnvf* meterfollowers[iCmeters] = {}; // metering followers
     double* inring[iCchannels] = {};         // ringsize doubles each (pool)
+    double* gainring = nullptr;              // ringsize doubles (pool): Gain out, linear
     double* outring[iCchannels] = {};        // ringsize doubles each (pool)
     double* bypassring[iCchannels] = {};     // ringsize doubles each (pool)
     double* sidering[iCchannels] = {};       // four-input side ring; only while that is on
@@ -870,7 +876,7 @@ private:
     double feedbackgain = 0.0;             // feedback factor x Feedback control
     bool feedbacksuspended = false;        // an overflow: no feedback until the next update
     bool dry = false;                      // the Gaindry control is bound (load)
-    double drygain = 0.0;                  // dry gain x Gaindry control x output gain
+    double drygain = 0.0;                  // dry gain x Gaindry control, linear
     double programahead = 0.0;             // program lookahead, samples (load)
     int aheadoffset = 0;                   // Lookahead control x lookahead length, samples
     double lastoutput = 0.0;               // last left output sample

@@ -113,7 +113,7 @@ void CorePrcs::modulate() noexcept {
     program->updte(true, static_cast<double>(period), lastoutput, tempo.load());
     updated.store(true);
     if (feedback) feedbackgain = program->getrf();
-    if (dry) drygain = CoreButl::flushSubnormal(program->getry() * record.gain);
+    if (dry) drygain = program->getry();
     if (programahead > 0.0) aheadoffset = aheadSamples();
     // The level sources carry the level up to this update, not the one the
     // display's meter pass last closed.
@@ -229,7 +229,6 @@ void CorePrcs::feedWork(double const* inL, double const* inR) noexcept {
 
 bool CorePrcs::outputStage(int p, bool mute) noexcept {
     double const scale = record.scale;
-    double const gain = record.gain;
     int const delay = record.drydelay;
     bool const sides = fourinput && sidering[0] != nullptr && sidering[1] != nullptr;
     bool over = false;
@@ -238,13 +237,18 @@ bool CorePrcs::outputStage(int p, bool mute) noexcept {
         double const a = outring[0][q] * scale;
         double const b = outring[1][q] * scale;
         meterfollowers[5]->setei(a * 0.5 + b * 0.5);
-        double l = a * gain;
-        double r = b * gain;
+        // The input frame this output frame carries (its sync point and
+        // its dry sample) brought the Gain out it plays at.
+        int const d = (q - delay) & ringwrap;
+        double const gain = gainring[d];
+        double l = a;
+        double r = b;
         if (dry) {
-            int const d = (q - delay) & ringwrap;
             l += inring[0][d] * drygain;
             r += inring[1][d] * drygain;
         }
+        l *= gain;
+        r *= gain;
         // The indicator is one-sided; the protection takes the magnitude,
         // and a sample that is no number, so a blow-up of either sign mutes.
         if (l > 1.0 || r > 1.0) over = true;

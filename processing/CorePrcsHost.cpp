@@ -9,6 +9,11 @@
 // - output ring: written only by the block worker, from the produced end up
 //   to the handed-off end; read by the host entry at the output read index,
 //   never beyond the produced end (the wait for output).
+// - Gain out ring: beside the input ring, the Gain out each input frame was
+//   written with; written where the input is, read by the block worker's
+//   output stage at the frame's input position. A position the host entry
+//   did not write holds the Gain out in force when it was filled or
+//   cleared, never 0.
 // - bypass ring: written and read only under the bypass semaphore.
 // Nothing overflows: a host call longer than the free space works in chunks.
 // When the worker keeps the host waiting longer than kWorkerWaitMs, the
@@ -115,6 +120,7 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
         for (int i = 0; i < chunk; ++i) {
             inring[0][w] = CoreButl::flushSubnormal(hostIn(in, 0, at + i, dbl) * factor);
             inring[1][w] = CoreButl::flushSubnormal(hostIn(in, 1, at + i, dbl) * factor);
+            gainring[w] = outputgain;
             if (sides) {
                 sidering[0][w] = CoreButl::flushSubnormal(hostIn(in, 2, at + i, dbl) * factor);
                 sidering[1][w] = CoreButl::flushSubnormal(hostIn(in, 3, at + i, dbl) * factor);
@@ -129,7 +135,8 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
             bool ready = carry < currentblock || catchUp();
             if (ready) ready = waitOutput(chunk);
             if (!ready) {
-                // The worker is stuck: this chunk is dropped whole.
+                // The worker is stuck: this chunk is dropped whole. Its Gain
+                // out stays at the positions until the host writes them again.
                 inwrite = before;
                 for (int i = 0; i < chunk; ++i) {
                     hostSilence(out, 0, at + i, mode);
@@ -235,7 +242,6 @@ void CorePrcs::fillRecord(int whole) noexcept {
     }
     record.period = programrate;
     record.scale = outputscale;
-    record.gain = outputgain;
     record.drydelay = drydelay;
     record.rebuild = ratechange.load();
     handedend = wrap_(handedend + whole);
@@ -392,6 +398,7 @@ void CorePrcs::clepr(bool engines, bool keepbypass) {
         std::memset(feedbackbuf[c], 0, block);
         if (sidering[c] != nullptr) std::memset(sidering[c], 0, ring);
     }
+    fillGain(0, ringsize, heldGain());
     if (!keepbypass) {
         // A host call already in the bypass path may still be writing it.
         CoreSmgd guard(bypasssem);
@@ -497,7 +504,6 @@ void CorePrcs::hearBlocks(int start, int frames) noexcept {
     // with. Made here as the first block after a load makes it (that block
     // then finds it done), so the program stands as after any load.
     record.period = programrate;
-    record.gain = 2.0 * program->getif(kGainOut)->getvl(true);
     while (countdown <= 0) modulate();
     int const fade = crossfadepos;
     meters[0].setmp(true, 0);
@@ -517,6 +523,8 @@ void CorePrcs::takeBypassed(int frames, double ratio, bool advance) noexcept {
         for (int k = 1; k <= frames; ++k)
             inring[c][wrap_(inwrite - k)] =
                 CoreButl::flushSubnormal(bypassring[c][wrap_(bypasswrite - k)] * ratio);
+    // The bypass played this input at its Gain out: the program goes on so.
+    fillGain(wrap_(inwrite - frames), frames, outputgain);
 }
 
 void CorePrcs::switchOver() noexcept {
@@ -549,9 +557,26 @@ void CorePrcs::setpp() {
         CoreSmgd guard(ringsem);
         producedend = baselatency;
     }
+    if (wrap_(delta) != 0) holdGain();
     CoreSmgd guard(metersem);
     cpufigures[0] = 0.0;
     cpufigures[1] = 0.0;
+}
+
+double CorePrcs::heldGain() noexcept {
+    CoreIfce* const control = program != nullptr ? program->getif(kGainOut) : nullptr;
+    return control != nullptr ? 2.0 * control->getvl(true) : outputgain;
+}
+
+void CorePrcs::fillGain(int from, int frames, double gain) noexcept {
+    for (int k = 0; k < frames; ++k) gainring[wrap_(from + k)] = gain;
+}
+
+void CorePrcs::holdGain() noexcept {
+    // The output stage reads the input frame a dry delay before the
+    // position it produces.
+    int const from = wrap_(handedend - drydelay);
+    fillGain(from, dist_(from, inwrite), heldGain());
 }
 
 void CorePrcs::unbts() {

@@ -351,6 +351,7 @@ bool CorePrcs::ldbuf() {
     appliedoffset = shift;
     // The dry signal leaves with the sync point, not the offset ahead of it.
     drydelay = shift;
+    holdGain();
 
     bool ok = false;
     {

@@ -21,6 +21,7 @@
 #include "runtime/CoreButl.h"
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/ConvolutionTruth.h"
+#include "tests/support/FileBytes.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreHost.h"
 #include "tools/CorePeer.h"
@@ -188,19 +189,21 @@ TEST_F(PluginShellTest, ProgramChangeLoadsBankTimesHundredPlusProgram) {
 // Host automation through 512-frame calls back to back: before call k the
 // host writes 0.5 - 0.25 k / 86 (x1 to x0.5 over a second), then holds
 // 0.25. Each value plays from the call it came with: gain in on that call's
-// input, gain out on each processing block from the call that completed its
-// input; controller messages before each call (learnt by the sweep's MIX1)
-// at their frames. Two runs give the same samples, and nothing comes back.
+// input, gain out on the output of that input, whatever the block grid;
+// controller messages before each call (learnt by the sweep's MIX1) at their
+// frames. Two runs give the same samples, and nothing comes back.
 TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     using CH = CoreHost::CHANNELS;
-    constexpr long kCall = 512, kCalls = 120, kBlock = CoreDemo::iCdspbuffer;
+    constexpr long kCall = 512, kCalls = 120, kSettle = 64;
     auto written = [](long k) { return k < 87 ? 0.5f - 0.25f * float(k) / 86.0f : 0.25f; };
     CH const x = noise(kCall * kCalls, 11);
     long delay = 0;
     // What program plays, with the host writing parameter (-1 none) or
-    // sending controller messages.
-    auto render = [&](int program, int parameter, bool midi, CH const& in) {
-        CoreHost h(rig->path(), CoreDemo::iCrate, int(kCall));
+    // sending controller messages; after extra silent calls and a suspend
+    // (-1: neither), single precision unless dbl.
+    auto render = [&](int program, int parameter, bool midi, CH const& in, int extra = -1,
+                      PluginRig const* r = rig, bool dbl = true) {
+        CoreHost h(r->path(), CoreDemo::iCrate, int(kCall));
         h.start();
         EXPECT_TRUE(h.wtupd(0, kLoadWait));
         if (program != CoreDemo::iCroom) {
@@ -211,13 +214,23 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
         }
         V::Effect* e = h.getef();
         CH y(2, std::vector<double>(in[0].size()));
+        std::vector<float> f(4 * kCall); // single precision: in, then out
+        float *fi[2] = {&f[0], &f[kCall]}, *fo[2] = {&f[2 * kCall], &f[3 * kCall]};
+        // A load's kernels settle over its first modulation updates, on the
+        // block grid; a host exports after that, then W extra calls move it.
+        int const calls = extra >= 0 ? kSettle + extra : 0;
+        for (int k = 0; k < calls; ++k) e->processReplacing(e, fi, fo, int(kCall)); // silence
+        if (extra >= 0) h.dispt(V::opMainsChanged, 0, 0), h.dispt(V::opMainsChanged, 0, 1);
         for (long k = 0; k < kCalls; ++k) {
             if (parameter >= 0) e->setParameter(e, parameter, written(k));
             if (midi) h.sendm({{k * 37 % kCall, {0xB0, 1, static_cast<unsigned char>(k % 128)}}});
             double* ins[2] = {const_cast<double*>(in[0].data()) + k * kCall,
                               const_cast<double*>(in[1].data()) + k * kCall};
             double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
-            e->processDoubleReplacing(e, ins, outs, int(kCall));
+            if (dbl) e->processDoubleReplacing(e, ins, outs, int(kCall));
+            for (int c = 0; c < 2 && !dbl; ++c) std::copy(ins[c], ins[c] + kCall, fi[c]);
+            if (!dbl) e->processReplacing(e, fi, fo, int(kCall));
+            for (int c = 0; c < 2 && !dbl; ++c) std::copy(fo[c], fo[c] + kCall, outs[c]);
         }
         EXPECT_TRUE(program != CoreDemo::iCroom || h.automations() == 0);
         delay = h.getdl();
@@ -234,13 +247,42 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
         double worst = 0.0;
         for (int c = 0; c < 2; ++c)
             for (long n = delay; n < kCall * kCalls; ++n) {
-                // Gain out: a block's input is four calls, and it plays a
-                // block later (the base latency), from a block boundary.
-                double const g = parameter == 8 ? 1.0 : 2.0 * written(n / kBlock * 4 - 1);
+                // Gain out: with the input it came with, the reported delay on.
+                double const g = parameter == 8 ? 1.0 : 2.0 * written((n - delay) / kCall);
                 worst = std::max(worst, std::fabs(y[c][n] - g * truth[parameter - 8][c][n]));
             }
         EXPECT_LT(worst, 1e-6) << parameter;
     }
+    // Gain out after 0 to 3 extra calls and a suspend (a block grid each), on
+    // the room and on a copy with a dry path: the renders agree.
+    PluginRig dry;
+    std::string const file = dry.folder() + "data/programs/ROOM.XML", dried = readBytes(file);
+    writeBytes(file, std::string(dried).insert(dried.find("<GAINOUT>"),
+                                               "<GAINDRYFACTOR>-6</GAINDRYFACTOR>"
+                                               "<GAINDRYSOURCE>ON</GAINDRYSOURCE>"));
+    ASSERT_TRUE(dry.settings({kDiagnosed}));
+    auto apart = [&](CH const& a, CH const& b, long from, bool scaled) {
+        double most = 0.0;
+        for (int c = 0; c < 2; ++c)
+            for (long n = from; n < kCall * kCalls; ++n)
+                most = std::max(
+                    most, std::fabs(a[c][n] -
+                                    (scaled ? 2.0 * written((n - delay) / kCall) : 1.0) * b[c][n]));
+        return most;
+    };
+    CH first[2][2]; // by rig and precision
+    for (PluginRig const* r : {rig, &dry})
+        for (int extra = 0; extra <= 3; ++extra) {
+            CH const unwritten = render(CoreDemo::iCroom, -1, false, x, extra, r);
+            for (bool dbl : {true, false}) {
+                CH const y = render(CoreDemo::iCroom, 9, false, x, extra, r, dbl);
+                CH& same = first[r == &dry][dbl];
+                if (extra == 0) same = y;
+                EXPECT_LT(apart(y, unwritten, delay, true), 1e-6) << (r == rig) << dbl << extra;
+                EXPECT_LT(apart(y, same, 0, false), dbl ? 1e-9 : 2.5e-7) << dbl << extra;
+            }
+        }
+    EXPECT_GT(apart(first[0][1], first[1][1], 0, false), 0.01); // the copy has a dry path
     CH const swept = render(CoreDemo::iCsweep, -1, true, x);
     EXPECT_EQ(swept, render(CoreDemo::iCsweep, -1, true, x));
     EXPECT_NE(swept, render(CoreDemo::iCsweep, -1, false, x));
