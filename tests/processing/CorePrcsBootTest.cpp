@@ -437,6 +437,30 @@ TEST_F(CorePrcsBootTest, TheScanFeedsBankTwoAndAFrozenBootReadsTheCacheOfTheLast
     CoreMmry& frozen = *CorePrcsPeek{*f}.memory();
     EXPECT_EQ(std::string(frozen.getnm(200).c_str()), "Extra");
     EXPECT_EQ(frozen.srcnm("Later"), -1);
+
+    // Closed once the scan has listed the folder, while it reads what it
+    // found: the boot ends at the bank step, and not every program is placed.
+    install();
+    constexpr int kFound = 1000;
+    for (int k = 0; k < kFound; ++k)
+        kit.program("S" + std::to_string(k) + ".XML", KitProgram("S" + std::to_string(k), ""));
+    std::remove(cache.c_str());
+    auto c = make();
+    std::thread closer([&] {
+        for (int i = 0; i < 60000 && !std::filesystem::exists(cache); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        c->endbk();
+    });
+    bool ok = true;
+    std::string const line = step(*c, true, ok);
+    closer.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(line.rfind("ROM MEMORY Ko", 0), 0u) << line;
+    CoreMmry& closed = *CorePrcsPeek{*c}.memory();
+    int placed = 0;
+    for (int k = 0; k < kFound; ++k)
+        placed += closed.srcnm(CoreAnsx(("S" + std::to_string(k)).c_str())) >= 0;
+    EXPECT_LT(placed, kFound);
 }
 
 TEST_F(CorePrcsBootTest, TheProgramPeriodAndTheHarmonicsLimitApplyAtLoad) {
