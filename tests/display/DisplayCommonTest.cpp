@@ -94,7 +94,6 @@ TEST(DisplayCommon, AFailedLoadSaysWhyInAFewWords) {
         {"/data/programs/ROOM.XML: FADEOUT 61 s is over 60 s", "ROOM.XML OVER 60 S"},
         {"program file not found: /data/programs/LOST.V2P", "LOST.V2P MISSING"},
         {"/data/Programs/ARC.V2P: not an archive", "ARC.V2P NOT ARCHIVE"}, // there, garbage
-        {"/data/Programs/CUT.V2P: cut short before its table of contents", "CUT.V2P CUT SHORT"},
         {"", "NOT LOADED"}};
     DisplayRig rig;
     booted(rig);
