@@ -427,8 +427,8 @@ CoreAnsx CoreDsif::loadline() {
         {"runs past the end", "CUT SHORT"},
         {"too short", "CUT SHORT"},
         {"not a riff/wave", "NOT A WAV"},
-        {"not an archive", "NOT AN ARCHIVE"},
-        {"table of contents", "NOT AN ARCHIVE"},
+        {"not an archive", "NOT ARCHIVE"}, // a name of 9 characters fits with it
+        {"table of contents", "NOT ARCHIVE"},
     };
     std::string why("NOT LOADED");
     for (auto const& [key, shown] : shortreasons)

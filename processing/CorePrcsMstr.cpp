@@ -64,10 +64,13 @@ CoreAnsx meaning(CoreAnsx const& tag, long taken) {
     return CoreAnsx("");
 }
 
+// The log's deepest debug level.
+constexpr long kDebugLevelMost = 7;
+
 // A number as the settings hold it (sign, digits, one decimal point or comma,
-// exponent), cut toward zero into a long; false for anything else: empty,
-// text, NAN, INF.
-bool wholeOf(CoreAnsx const& text, long& value) {
+// exponent), cut toward zero into a long, fraction telling whether the cut
+// dropped anything; false for anything else: empty, text, NAN, INF.
+bool wholeOf(CoreAnsx const& text, long& value, bool& fraction) {
     char const* s = text.c_str();
     int i = *s == '+' || *s == '-' ? 1 : 0, digits = 0;
     for (bool point = false; s[i] != '\0'; ++i) {
@@ -87,13 +90,15 @@ bool wholeOf(CoreAnsx const& text, long& value) {
     if (s[i] != '\0') return false;
     double const v = CoreButl::rplce(text, ',', '.').ToDouble();
     value = !(v > -9.2e18) ? LONG_MIN : v >= 9.2e18 ? LONG_MAX : static_cast<long>(v);
+    fraction = v != std::trunc(v);
     return true;
 }
 
 // A whole-number master key as written.
 struct WRITTEN {
-    bool there = false;  // present; a written "0" reads as absent unless counted
-    bool number = false; // a number, cut toward zero into value
+    bool there = false;    // present; a written "0" reads as absent unless counted
+    bool number = false;   // a number, cut toward zero into value
+    bool fraction = false; // the cut dropped a fraction
     long value = 0;
     CoreAnsx text; // as written, trimmed
 };
@@ -103,8 +108,16 @@ WRITTEN writtenWhole(CoreNode const* m, CoreAnsx const& key, bool zero) {
     bool const read = m->exslc(key);
     w.there = read || (zero && m->getcc(key) > 0);
     w.text = read ? m->getls(key) : CoreAnsx("0");
-    w.number = w.there && wholeOf(w.text, w.value);
+    w.number = w.there && wholeOf(w.text, w.value, w.fraction);
     return w;
+}
+
+// A fraction the bound kept is still not what was written: one line says
+// what plays ("LTIMED 7000.9 not a whole number, taken as 7000"). A value
+// the bound moved has its bound line already.
+void fractionLine(CoreAnsx const& tag, WRITTEN const& w, long taken) {
+    if (w.number && w.fraction && taken == w.value)
+        boundLine(tag, w.text, CoreAnsx("not a whole number"), CoreAnsx(taken), false);
 }
 
 void unreadable(CoreAnsx const& tag, CoreAnsx const& written, CoreAnsx const& taken) {
@@ -179,14 +192,19 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
                      bool zero = false) {
         WRITTEN const w = writtenWhole(m, key, zero);
         if (!w.there) return std::clamp(fallback, lo, hi);
-        if (w.number) return bndms(key, w.value, lo, hi, false, &w.text);
+        if (w.number) {
+            long const taken = bndms(key, w.value, lo, hi, false, &w.text);
+            fractionLine(key, w, taken);
+            return taken;
+        }
         unreadable(key, w.text, CoreAnsx(other) + meaning(key, other));
         return other;
     };
 
     if (has(X::sCtagmagic_)) magic = CoreButl::sbstr(m->getls(X::sCtagmagic_), 1, 4);
     if (has(X::sCtagdtapth)) setdp(folder(X::sCtagdtapth), fromfile);
-    debuglevel = low16(integer(X::sCtagdebugl, 0));
+    // Below 0 the log would drop even the level-0 lines of a failed load.
+    debuglevel = static_cast<short>(whole(X::sCtagdebugl, 0, 0, kDebugLevelMost, 0));
     fastboot = toggle(X::sCtagfastbt, false);
     fastbootmissing = !has(X::sCtagfastbt);
     scanboot = toggle(X::sCtagscanbt, true);
@@ -206,6 +224,7 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     lfreqd = whole(X::sCtagforclf, 1000000, iCltimedfloor, iClfreqdceiling, iCltimedfloor);
     WRITTEN const offset = writtenWhole(m, X::sCtagforceo, false);
     forceoffset = offset.number ? bndfo(offset.value, false, &offset.text) : -1;
+    fractionLine(X::sCtagforceo, offset, forceoffset);
     if (offset.there && !offset.number)
         unreadable(X::sCtagforceo, offset.text, CoreAnsx("-1 (none)"));
     forcolumn = low16(integer(X::sCtagforcol, 24));
@@ -229,6 +248,7 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
                     ? static_cast<int>(bndms(X::sCtagdbuffr, buffer.value, iCdspbufferfloor,
                                              iCmaxdelaydim, false, &buffer.text))
                     : 8192;
+    fractionLine(X::sCtagdbuffr, buffer, dspbuffer);
     threads = integer(X::sCtagthread, 0);
     threadsmindim = integer(X::sCtagthdmin, 2048);
     metertype = low16(integer(X::sCtagmtrtyp, 2));

@@ -115,18 +115,28 @@ private:
     FILE* file; // owned stream, or null
 };
 
+// Why an archive whose data run to or past its end was refused: the length
+// word points past the data there are, so the file lost its tail.
+char const* const kCutBeforeToc = "cut short before its table of contents";
+
 // Parses a table of contents read into toc (tocBytes bytes and a spare one
 // for the terminator) into document and releases the block; the TOC element,
-// or null, the archive refused, when there is none.
-CoreNode* parseToc(PoolBlock& toc, long long tocBytes, CoreXml_& document,
-                   CoreAnsx const& archive) {
+// or null, the archive refused and why set, when there is none or the text
+// ends inside an element (the file lost its tail: the entries it still names
+// would be read as if they were all).
+CoreNode* parseToc(PoolBlock& toc, long long tocBytes, CoreXml_& document, CoreAnsx const& archive,
+                   char const*& why) {
     toc.get()[tocBytes] = '\0';
     document.getfc(CoreAnsx(toc.get()));
     toc.reset();
     CoreNode* node =
         document.getrt() != nullptr ? document.getrt()->getcd(CoreFsys::sCtagfsysto) : nullptr;
-    if (node == nullptr) refuse(archive, "no table of contents");
-    return node;
+    why = document.leftOpen() ? "cut short, its table of contents does not close"
+          : node == nullptr   ? "no table of contents"
+                              : nullptr;
+    if (why == nullptr) return node;
+    refuse(archive, why);
+    return nullptr;
 }
 
 } // namespace
@@ -227,8 +237,12 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
     unsigned long long const oldLength = readLength(header);
     long end = std::fseek(in.get(), 0, SEEK_END) == 0 ? std::ftell(in.get()) : -1;
     long long const tocStart = iCheaderdim + (long long)oldLength;
-    if (end < 0 || tocStart >= end) {
-        refuse(archive, "length word past the end or no table of contents");
+    if (end < 0) {
+        refuse(archive, "cannot find its end");
+        return false;
+    }
+    if (tocStart >= end) {
+        refuse(archive, kCutBeforeToc);
         return false;
     }
     long long const tocBytes = end - tocStart;
@@ -244,7 +258,8 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
         return false;
     }
     CoreXml_ document;
-    if (parseToc(toc, tocBytes, document, archive) == nullptr) return false;
+    char const* why = nullptr;
+    if (parseToc(toc, tocBytes, document, archive, why) == nullptr) return false;
     toctext = document.settc(true, false);
     unsigned long long const newLength = oldLength + (unsigned long long)item->size;
     if (newLength > kMaxLength) {
@@ -315,18 +330,24 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     bool const filtering = filterKey != "0";
 
     if (!from->wopen(id, CoreAnsx("rb"))) return fail("cannot be opened");
+    // A file that opens with the title is an archive, however little of its
+    // header is left.
     unsigned char header[iCheaderdim];
-    if (from->wread(id, header, 1, iCheaderdim) != iCheaderdim || !titleMatches(header))
+    long const headerBytes = from->wread(id, header, 1, iCheaderdim);
+    if (headerBytes < long(sCheadertitle.Length()) || !titleMatches(header))
         return fail("not an archive");
+    if (headerBytes != iCheaderdim) return fail("cut short in its header");
     long long const length = (long long)readLength(header);
     long long const p0 = iCheaderdim;
     if (from->wseek(id, 0, SEEK_END) != 0) return fail("cannot find its end");
-    // For an item in memory the end is its last byte, so the table of
-    // contents loses its final ">", which the XML reader does without.
-    long long const end = from->wtell(id);
+    // For an item in memory that seek lands on its last byte: the end is one
+    // further, or the table of contents would lose its final ">" and read as
+    // cut short.
+    long long end = from->wtell(id);
+    if (end >= 0 && from->find(id)->inmemory) ++end;
     long long const tocStart = p0 + length;
-    if (end < 0 || end - tocStart < 1)
-        return fail("length word past the end or no table of contents");
+    if (end < 0) return fail("cannot find its end");
+    if (end - tocStart < 1) return fail(kCutBeforeToc);
     long long const tocBytes = end - tocStart;
     if (tocBytes > INT_MAX - CorePool::iCoverhead - 1 ||
         from->wseek(id, long(tocStart), SEEK_SET) != 0)
@@ -336,9 +357,10 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     if (from->wread(id, toc.get(), long(tocBytes), 1) != 1)
         return fail("table of contents unreadable");
     CoreXml_ document;
-    CoreNode* tocNode = parseToc(toc, tocBytes, document, archive);
+    char const* why = nullptr;
+    CoreNode* tocNode = parseToc(toc, tocBytes, document, archive, why);
     if (tocNode == nullptr) {
-        refusal = CoreAnsx("no table of contents");
+        refusal = CoreAnsx(why);
         return false;
     }
     toctext = document.settc(true, false);

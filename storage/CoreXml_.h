@@ -56,6 +56,8 @@ public:
     // files (programs, banks, settings, skins) refuse them, and then a level-0
     // line naming file says why.
     bool cutsh(CoreAnsx const& file) const;
+    // cutsh without its line, for readers that say why in their own words.
+    bool leftOpen() const { return leftopen; }
 
     // ---- Writing ------------------------------------------------------------
     // The children of the root as text ("" without a root). topbreak adds a

@@ -93,7 +93,7 @@ TEST(DisplayCommon, AFailedLoadSaysWhyInAFewWords) {
         {"MY RM.WAV: fmt chunk too long", "MY RM.WAV NOT LOADED"}, // 36 columns
         {"/data/programs/ROOM.XML: FADEOUT 61 s is over 60 s", "ROOM.XML OVER 60 S"},
         {"program file not found: /data/programs/LOST.V2P", "LOST.V2P MISSING"},
-        {"/data/Programs/A.V2P: not an archive", "A.V2P NOT AN ARCHIVE"}, // there, garbage
+        {"/data/Programs/ARC.V2P: not an archive", "ARC.V2P NOT ARCHIVE"}, // there, garbage
         {"", "NOT LOADED"}};
     DisplayRig rig;
     booted(rig);

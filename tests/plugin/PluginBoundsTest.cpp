@@ -130,6 +130,10 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
          {{"ROOM60.XML: H1: FADEOUT of 60000000 us cut to LFREQD 1000000 us", 1}}, {}},
         {{{"DL", "1"}}, room61, {{"ROOM61.XML: over 60 s", 1}}, {}},
         {{{"DL", "1"}}, roomlen, {}, {}},
+        // The log's level is bounded too: at -1 a failed load would leave no line.
+        {{{"DL", "-1"}}, fade61, {{"FADE61.XML: over 60 s", 1}, {"DL -1 below 0, taken as 0", 1}}, {}},
+        {{{"DL", "9"}}, fade61, {{"FADE61.XML: over 60 s", 1}, {"DL 9 above 7, taken as 7", 1}}, {}},
+        {{{"LTIMED", "7000.9"}}, sat, {{"LTIMED 7000.9 not a whole number, taken as 7000", 1}}, {}},
         // clang-format on
     };
     auto const npos = std::string::npos;

@@ -118,7 +118,8 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         {"programs/SATURATOR.XML", "--slot 2", "FAILED SATURATOR", 2, "CUT SHORT"},
         {"vectors/SAT2.WAV", "--slot 2", "FAILED SATURATOR", 2, "SAT2.WAV CUT SHORT"},
         {"vectors/ROOM.WAV", "", "FAILED ROOM", 1, "ROOM.WAV CUT SHORT"},
-        {"vectors/ARC.V2V", "--slot 4", "FAILED ARC", kArc, "NOT AN ARCHIVE"},
+        {"vectors/ARC.V2V", "--slot 4", "FAILED ARC", kArc, "ARC.V2V NOT ARCHIVE"},
+        {"programs/CUT.V2P", "--slot 4", "FAILED CUT", kArc, "CUT.V2P CUT SHORT"},
         {"vectors/SAT2.WAV", nullptr, "FAILED SATURATOR", 2, "SAT2.WAV NOT OPENED"},
     };
     for (Row const& r : rows) {
@@ -126,14 +127,15 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         install();
         bool const archive = r.slot == kArc;
         if (archive) {
-            ASSERT_TRUE(packRoom(data(""), "ARC", readBytes(data("vectors/ROOM.WAV"))));
-            writeBank(data(""), {"ARC.V2P"});
+            std::string const stem = fs::path(r.file).stem();
+            ASSERT_TRUE(packRoom(data(""), stem, readBytes(data("vectors/ROOM.WAV"))));
+            writeBank(data(""), {stem + ".V2P"});
         }
         std::string const whole = readBytes(data(r.file)), base = fs::path(r.file).filename();
         if (r.args == nullptr)
             fs::remove(data(r.file));
         else {
-            writeBytes(data(r.file), archive ? "garbage" : whole.substr(0, 100));
+            writeBytes(data(r.file), base == "ARC.V2V" ? "garbage" : whole.substr(0, 100));
             // A vector archive is named with the extension the program's name
             // gives it, whatever the case of the file found: names match in any case.
             std::string const out = rig->folder() + "out.wav", said = rig->folder() + "said";
@@ -188,7 +190,7 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         // Repaired; an entry that failed at boot holds no program until a
         // new instance reads the bank again.
         writeBytes(data(r.file), whole);
-        if (base == "SATURATOR.XML") {
+        if (r.file[0] == 'p') { // a program file failed at boot
             p = std::make_unique<CorePeer>(rig->path());
             ASSERT_TRUE(p->host().wtupd(0, kWait) && listAll(*p)) << p->dump();
         }

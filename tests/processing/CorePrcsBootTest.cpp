@@ -437,6 +437,22 @@ TEST_F(CorePrcsBootTest, TheScanFeedsBankTwoAndAFrozenBootReadsTheCacheOfTheLast
     CoreMmry& frozen = *CorePrcsPeek{*f}.memory();
     EXPECT_EQ(std::string(frozen.getnm(200).c_str()), "Extra");
     EXPECT_EQ(frozen.srcnm("Later"), -1);
+
+    // Closed once the scan has listed the folder, while it reads what it
+    // found: the boot ends at the bank step.
+    install();
+    for (int k = 0; k < 1000; ++k)
+        kit.program("S" + std::to_string(k) + ".XML", KitProgram("S", ""));
+    std::remove(cache.c_str());
+    auto c = make();
+    std::thread closer([&] {
+        for (int i = 0; i < 60000 && !std::filesystem::exists(cache); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        c->endbk();
+    });
+    bool ok = true;
+    EXPECT_EQ(step(*c, true, ok), "ROM MEMORY Ko: rom descriptor not found (bank.xml)");
+    closer.join();
 }
 
 TEST_F(CorePrcsBootTest, TheProgramPeriodAndTheHarmonicsLimitApplyAtLoad) {

@@ -155,11 +155,14 @@ TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
     }
 }
 
-// A failed entry's reason tells a missing archive from one that is there and does not read, whether
-// the shared store or the file itself is read.
+// A failed entry's reason tells a missing archive from one that is there and does not read
+// (garbage, or cut in its table of contents), whether the shared store or the file itself is read.
 TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
     putProgram("ARC.V2P", "garbage");
-    putSetup("s.xml", setupXml({{0, "ARC.V2P"}, {1, "GONE.V2P"}}));
+    putArchive("CUT.V2P", "CUT", programXml("Cut"));
+    std::string const whole = readBytes(temp.file("Programs/CUT.V2P"));
+    putProgram("CUT.V2P", whole.substr(0, whole.size() - 10));
+    putSetup("s.xml", setupXml({{0, "ARC.V2P"}, {1, "GONE.V2P"}, {2, "CUT.V2P"}}));
     for (bool shared : {false, true}) {
         CoreFsys store(&pool, CoreAnsx(temp.folder().c_str()), false);
         auto m = make(false, shared ? &store : nullptr);
@@ -167,6 +170,7 @@ TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
         std::string const why[2] = {str(m->getwy(0)), str(m->getwy(1))};
         EXPECT_TRUE(why[0].ends_with("Programs/ARC.V2P: not an archive")) << why[0];
         EXPECT_TRUE(why[1].ends_with("Programs/GONE.V2P: not found")) << why[1];
+        EXPECT_NE(str(m->getwy(2)).find("CUT.V2P: cut short"), std::string::npos);
     }
 }
 
