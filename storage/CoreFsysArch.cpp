@@ -216,7 +216,7 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
     CoreAnsx const path = CoreButl::rslve(archive);
     FileHold in(CoreButl::ffpen(path, "rb"));
     if (in.get() == nullptr || ::access(path.c_str(), W_OK) != 0) {
-        refuse(archive, "cannot be opened for update");
+        refuse(archive, CoreButl::ffwhy("cannot be opened for update").c_str());
         return false;
     }
     unsigned char header[iCheaderdim];
@@ -314,7 +314,7 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     CoreAnsx const filterKey = normalised(filter);
     bool const filtering = filterKey != "0";
 
-    if (!from->wopen(id, CoreAnsx("rb"))) return fail("cannot be opened");
+    if (!from->wopen(id, CoreAnsx("rb"))) return fail(CoreButl::ffwhy("cannot be opened").c_str());
     unsigned char header[iCheaderdim];
     if (from->wread(id, header, 1, iCheaderdim) != iCheaderdim || !titleMatches(header))
         return fail("not an archive");
