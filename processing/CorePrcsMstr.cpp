@@ -137,8 +137,11 @@ void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, 
     bool const there = fromtext || fileThere(masterpath);
     CoreNode* root = nullptr;
     char const* reason = there ? "holds no MASTER" : "master settings not found";
+    CoreAnsx refused; // the opener's reason for a file of the wrong kind
     try {
         root = fromtext ? masterdoc->getfc(mastertext) : masterdoc->getff(masterpath, true);
+        if (root == nullptr && !fromtext && CoreButl::fferr() != 0)
+            reason = (refused = CoreButl::systemReason(CoreButl::fferr())).c_str();
         // Cut short, it would read as defaults for every key it lost.
         if (masterdoc->cutsh(masterpath)) {
             root = nullptr;

@@ -330,7 +330,13 @@ CoreAnsx CorePrcs::getnp() {
     char const* last = file.c_str();
     for (char const* c = last; *c != '\0'; ++c)
         if (*c == '/' || *c == '\\') last = c + 1;
-    return CoreButl::setfx(CoreButl::getvs(CoreAnsx(last), 2), CoreAnsx(""));
+    CoreAnsx proposal = CoreButl::getvs(CoreAnsx(last), 2);
+    // A name something is at already (a file, a folder, a FIFO) would only
+    // be refused as taken: the count goes on, at most once round its digits.
+    CoreAnsx const folder = CoreButl::getpt(foundfolder + memory->getfp(currentslot, false));
+    for (int k = 0; k < 100 && CoreFsys::exstf(folder, proposal); ++k)
+        proposal = CoreButl::getvs(proposal, 2);
+    return CoreButl::setfx(proposal, CoreAnsx(""));
 }
 
 void CorePrcs::setpf(CoreAnsx const& name) {

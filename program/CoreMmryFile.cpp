@@ -414,6 +414,7 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
         bool const isArchive = CoreButl::getfx(path) == CoreButl::sCextv2p;
         bool found = true;
         CoreAnsx refusal("not found"); // why the file gave no document
+        int refused = 0;               // the opener's refusal of a file of the wrong kind
         if (isArchive) {
             folder = CoreAnsx("");
             // The shared store reads what lies in its own data folder (or
@@ -443,14 +444,17 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
             }
         } else {
             found = findProgram(path, folder);
-            if (found) m.document->getff(folder + path, false);
+            if (found && m.document->getff(folder + path, false) == nullptr)
+                refused = CoreButl::fferr();
         }
         CoreNode* program = nullptr;
         if (!found) {
             refuse(folder + path, refusal.c_str());
         } else if (!m.document->cutsh(folder + path)) {
             program = topElement(*m.document, DataXml_::sCtagprogrm);
-            if (program == nullptr) refuse(folder + path, "holds no PROGRAM");
+            if (program == nullptr)
+                refuse(folder + path,
+                       refused != 0 ? CoreButl::systemReason(refused).c_str() : "holds no PROGRAM");
         }
         if (program != nullptr) {
             m.name = program->getls(DataXml_::sCtagprognm);
@@ -573,6 +577,13 @@ bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw
         bool const fromArchive = record && record->inmemory && record->source.Length() >= 0;
         // A file read before is read again: the bank may have been saved since.
         raw = fromArchive || fsys->loadc(id, false) ? fsys->ct2as(id) : CoreAnsx("");
+        if (!fromArchive && CoreButl::fferr() != 0 && raw == CoreAnsx("")) {
+            // A folder, FIFO or device there: named with its kind.
+            CoreLog_::loger(CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") +
+                                CoreButl::systemReason(CoreButl::fferr()),
+                            0);
+            return false;
+        }
     }
     CoreAnsx const file = name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name;
     try {

@@ -200,10 +200,27 @@ public:
     static constexpr int iCnamebytes = 230;
 
     // ---- Whole files -------------------------------------------------------------
-    // Opens through the case resolver when the mode reads; returns null on failure.
+    // The one opener of files, for reading and for writing (fopen's modes),
+    // through the case resolver when the mode reads or appends. Only a plain
+    // file is opened, never waited on: a folder, a FIFO, a device or a socket
+    // at the name (a link followed to one too) is refused at once, and
+    // nothing is created, emptied or changed there; fferr then tells the
+    // kind. A name that does not exist yet is created for writing, as fopen
+    // creates it. Null on failure, errno at the reason.
     static FILE* ffpen(CoreAnsx const& path, CoreAnsx const& mode);
-    // Content up to the first NUL byte; "0" when unreadable or too large for
-    // a text (logged).
+    // Why this thread's last ffpen refused what is at its name for its kind:
+    // EISDIR for a folder, iCnotplainfile for any other kind that is no plain
+    // file; 0 when it opened or failed for another reason (a missing file).
+    static int fferr();
+    // A caller's fixed text for an open that failed, with fferr's reason
+    // after it when there is one ("cannot be opened: not a plain file"); any
+    // other failure keeps the text exactly, as callers tell them by it.
+    static CoreAnsx ffwhy(char const* text);
+    // An error number of ours beside the system's: what ffpen refused is no
+    // plain file. systemReason words it "not a plain file".
+    static constexpr int iCnotplainfile = 0x10000;
+    // Content up to the first NUL byte, no more than the file held when
+    // opened; "0" when unreadable or too large for a text (logged).
     static CoreAnsx getfc(CoreAnsx const& path);
     // Replaces the file with the text bytes; false (and logged) on failure.
     static bool setfc(CoreAnsx const& path, CoreAnsx const& text);
@@ -260,7 +277,8 @@ public:
     // synced and renamed over the target, and the folder synced. On any
     // failure (fill answers false, a write error, a full disk) the temporary
     // goes and the previous file stays as it was: false, and logged, with
-    // errno left at the reason (EISDIR for a folder in the way, 0 for a fill
+    // errno left at the reason (EISDIR for a folder in the way,
+    // iCnotplainfile for another kind that is no plain file, 0 for a fill
     // that failed without one). What fill throws is passed on once the
     // temporary is gone.
     static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
@@ -284,7 +302,8 @@ public:
     // that wrote, or when the content itself could not be made).
     static int wrerr();
     // The system's text for an error number as the C locale words it, whatever
-    // language the host set ("Is a directory"): every failed file operation's
+    // language the host set ("Is a directory"), and iCnotplainfile as "not a
+    // plain file": every failed file operation's
     // reason, in the log and on the screen, is given through it, so it stays
     // the same text in the skin's characters.
     static CoreAnsx systemReason(int error);

@@ -3,6 +3,7 @@
 // never from the audio thread.
 #include "runtime/CoreButl.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -193,12 +194,87 @@ CoreAnsx CoreButl::rslve(CoreAnsx const& path) {
 
 // ---- Whole files --------------------------------------------------------------------------
 
+namespace {
+
+thread_local int lastOpenRefusal = 0; // fferr: this thread's last ffpen refused for its kind
+
+// The open flags an fopen mode asks for, without truncation (truncate says
+// whether the mode empties the file); false for a mode that is none.
+bool openFlags(char const* mode, int& flags, bool& truncate) {
+    bool const both = std::strchr(mode, '+') != nullptr;
+    truncate = false;
+    switch (mode[0]) {
+    case 'r': flags = both ? O_RDWR : O_RDONLY; return true;
+    case 'w':
+        flags = (both ? O_RDWR : O_WRONLY) | O_CREAT;
+        truncate = true;
+        return true;
+    case 'a': flags = (both ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; return true;
+    default: return false;
+    }
+}
+
+// A refusal for the kind of what is at the name: kept for fferr and in
+// errno. Always null.
+FILE* refusedKind(mode_t kind) {
+    lastOpenRefusal = S_ISDIR(kind) ? EISDIR : CoreButl::iCnotplainfile;
+    errno = lastOpenRefusal;
+    return nullptr;
+}
+
+// The size fstat gives the open file; -1 when it gives none.
+long long openSize(FILE* file) {
+    struct stat st;
+    return ::fstat(::fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+} // namespace
+
 FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) {
+    lastOpenRefusal = 0;
+    int flags = 0;
+    bool truncate = false;
+    if (!openFlags(mode.c_str(), flags, truncate)) {
+        errno = EINVAL;
+        return nullptr;
+    }
     // Existing files are found regardless of the case of their name; files
     // opened for writing keep the name as given.
-    char first = mode.c_str()[0];
-    CoreAnsx target = (first == 'r' || first == 'a') ? rslve(path) : ffpen(path);
-    return std::fopen(target.c_str(), mode.c_str());
+    char const first = mode.c_str()[0];
+    CoreAnsx const target = (first == 'r' || first == 'a') ? rslve(path) : ffpen(path);
+    // A FIFO would block the open or the read until a writer comes, a device
+    // can be read for ever, and opening some devices acts on them: only a
+    // plain file is opened at all. The name may change kind between the
+    // look and the open, so the open does not block and the descriptor is
+    // asked again.
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return refusedKind(st.st_mode);
+    int const fd = ::open(target.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    auto fail = [fd](int error) -> FILE* {
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    };
+    if (::fstat(fd, &st) != 0) return fail(errno);
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refusedKind(st.st_mode);
+    }
+    // Emptied only now, so that nothing but a plain file is ever emptied.
+    int const status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 ||
+        (truncate && ::ftruncate(fd, 0) != 0))
+        return fail(errno);
+    FILE* file = ::fdopen(fd, mode.c_str());
+    return file != nullptr ? file : fail(errno);
+}
+
+int CoreButl::fferr() { return lastOpenRefusal; }
+
+CoreAnsx CoreButl::ffwhy(char const* text) {
+    if (lastOpenRefusal == 0) return CoreAnsx(text);
+    return CoreAnsx(text) + CoreAnsx(": ") + systemReason(lastOpenRefusal);
 }
 
 CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
@@ -206,13 +282,19 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
     if (file == nullptr) return CoreAnsx(0);
     // The text ends at the first NUL byte, as a C string does, so reading
     // stops there: a large binary file is not pulled into memory for nothing.
+    // Nor is more read than the file held when opened: one that grows while
+    // read cannot keep the reader.
+    long long left = openSize(file);
     std::string content;
-    bool failed = false;
+    bool failed = left < 0;
     bool tooLarge = false;
     try {
         char chunk[65536];
         std::size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        while (left > 0 &&
+               (got = std::fread(chunk, 1, std::size_t(std::min<long long>(left, sizeof chunk)),
+                                 file)) > 0) {
+            left -= static_cast<long long>(got);
             void const* nul = std::memchr(chunk, '\0', got);
             std::size_t keep =
                 nul ? static_cast<std::size_t>(static_cast<char const*>(nul) - chunk) : got;
@@ -224,7 +306,7 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
             content.append(chunk, keep);
             if (nul) break;
         }
-        failed = std::ferror(file) != 0;
+        failed = failed || std::ferror(file) != 0;
     } catch (std::bad_alloc const&) {
         std::fclose(file);
         throw CoreAnsx(CoreAnsx("Memory request failed reading ") + path);
@@ -409,9 +491,9 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
     struct stat old;
     bool const exists = ::stat(target.c_str(), &old) == 0;
     if (exists && !S_ISREG(old.st_mode)) {
-        lastWriteError = S_ISDIR(old.st_mode) ? EISDIR : EINVAL;
+        lastWriteError = S_ISDIR(old.st_mode) ? EISDIR : iCnotplainfile;
         CoreLog_::loger(CoreAnsx("Cannot replace what is not a plain file: ") + given, 1);
-        errno = S_ISDIR(old.st_mode) ? EISDIR : EEXIST;
+        errno = lastWriteError;
         return false;
     }
     if (exists && ::access(target.c_str(), W_OK) != 0) return fail(errno);
@@ -540,6 +622,7 @@ bool CoreButl::wrnew(CoreAnsx const& path, char const* bytes, std::size_t size) 
 int CoreButl::wrerr() { return lastWriteError; }
 
 CoreAnsx CoreButl::systemReason(int error) {
+    if (error == iCnotplainfile) return CoreAnsx("not a plain file");
     // The C library words its reasons in the process's LC_MESSAGES, which a
     // host following the user's language sets: a translation would reach the
     // log in another language and the screen with letters the skin lacks.

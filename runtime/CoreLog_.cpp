@@ -11,6 +11,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 CoreAnsx CoreLog_::sVpath("");
@@ -165,8 +166,18 @@ void CoreLog_::logas(CoreAnsx const& text) {
         // So the line is written with cancellation held off; a pending cancel
         // acts at the thread's next cancellation point.
         CancelOff hold;
-        int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        // Only a plain file takes the log, as only a plain file is opened
+        // anywhere: a FIFO there would block every line until a reader came,
+        // and opening a device can act on it. Such a log logs nothing.
+        struct stat st;
+        if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
+        int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
         if (fd < 0) return;
+        int const status = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
+        if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+            ::close(fd);
+            return;
+        }
         writeAll(fd, line.c_str(), static_cast<std::size_t>(line.Length()));
         ::close(fd);
     } catch (...) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <system_error>
 
+#include <sys/stat.h>
+
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreLutl.h"
@@ -391,10 +393,11 @@ void CoreFsys::savea() {
 // ---- Existence tests -----------------------------------------------------------------------
 
 bool CoreFsys::exstf(CoreAnsx folder, CoreAnsx file) {
-    FILE* handle = CoreButl::ffpen(folder + file, "rb");
-    if (handle == nullptr) return false;
-    std::fclose(handle);
-    return true;
+    // Asked, not opened: an open could wait on a FIFO or act on a device,
+    // and whatever is at the name (a folder too) is there, never missing
+    // and never a free name to save under.
+    struct stat st;
+    return ::stat(CoreButl::rslve(folder + file).c_str(), &st) == 0;
 }
 
 bool CoreFsys::exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,

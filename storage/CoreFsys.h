@@ -116,7 +116,9 @@ public:
     void savea();                   // writes each in-memory item as a loose file
 
     // ---- Existence tests ---------------------------------------------------------
-    static bool exstf(CoreAnsx folder, CoreAnsx file); // folder + file opens for reading
+    // Whether anything (a file, a folder, a FIFO...) is at folder + file, as
+    // stat finds it through links and the case resolver; nothing is opened.
+    static bool exstf(CoreAnsx folder, CoreAnsx file);
     // First folder of main, alternatives[0..count-1] holding file, in found ("" and false when
     // none).
     static bool exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,

@@ -226,7 +226,7 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
     CoreAnsx const path = CoreButl::rslve(archive);
     FileHold in(CoreButl::ffpen(path, "rb"));
     if (in.get() == nullptr || ::access(path.c_str(), W_OK) != 0) {
-        refuse(archive, "cannot be opened for update");
+        refuse(archive, CoreButl::ffwhy("cannot be opened for update").c_str());
         return false;
     }
     unsigned char header[iCheaderdim];
@@ -329,7 +329,7 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     CoreAnsx const filterKey = normalised(filter);
     bool const filtering = filterKey != "0";
 
-    if (!from->wopen(id, CoreAnsx("rb"))) return fail("cannot be opened");
+    if (!from->wopen(id, CoreAnsx("rb"))) return fail(CoreButl::ffwhy("cannot be opened").c_str());
     // A file that opens with the title is an archive, however little of its
     // header is left.
     unsigned char header[iCheaderdim];

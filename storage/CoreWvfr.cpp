@@ -169,7 +169,7 @@ void CoreWvfr::open_(CoreAnsx name) {
     item = store->crtit(name, false);
     if (loadwhole) store->loadc(item, true);
     datalength = -1;
-    if (!store->wopen(item, "rb")) fail(name, "cannot be opened");
+    if (!store->wopen(item, "rb")) fail(name, CoreButl::ffwhy("cannot be opened").c_str());
     open = true;
 
     long long const total = itemsize();

@@ -38,7 +38,8 @@ CoreWvfw::CoreWvfw(CorePool* pool, CoreAnsx path, short channels, int rate, bool
 
     file = CoreButl::ffpen(path, "wb");
     if (file == nullptr) {
-        CoreLog_::logfl(path, 1);
+        int const kind = CoreButl::fferr(); // a FIFO or device there stays as it is
+        CoreLog_::logfl(kind != 0 ? path + CoreAnsx(": ") + CoreButl::systemReason(kind) : path, 1);
         return;
     }
     good = puthd();

@@ -1,11 +1,14 @@
 #include "storage/CoreXml_.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
@@ -132,12 +135,23 @@ CoreNode* CoreXml_::editRoot() {
 CoreAnsx CoreXml_::getas(CoreAnsx const& path) {
     FILE* file = CoreButl::ffpen(path, CoreAnsx("r"));
     if (!file) return CoreAnsx("0");
+    // No more than the file held when opened: one that grows while read
+    // cannot keep the reader.
+    struct stat st;
+    if (::fstat(::fileno(file), &st) != 0) {
+        std::fclose(file);
+        return CoreAnsx("0");
+    }
+    long long left = st.st_size;
     std::string bytes;
     bool tooLarge = false;
     try {
         char block[65536];
         size_t got;
-        while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+        while (left > 0 &&
+               (got = std::fread(block, 1, size_t(std::min<long long>(left, sizeof block)), file)) >
+                   0) {
+            left -= static_cast<long long>(got);
             for (size_t i = 0; i < got; ++i)
                 if (block[i] != '\0') bytes += block[i];
             if (bytes.size() > static_cast<size_t>(INT_MAX / 2)) {

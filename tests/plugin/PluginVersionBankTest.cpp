@@ -6,8 +6,9 @@
 // a refused write or step never answers as done; a bank locked by another
 // holder stalls neither a save, nor the program playing meanwhile, nor a
 // close; a lock that is no plain file fails at once; a bank reached through a
-// link is locked beside the file written. Two processes adding versions at
-// once all get in.
+// link is locked beside the file written; a bank or a name of the wrong kind
+// is neither waited on nor replaced. Two processes adding versions at once
+// all get in.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -281,6 +282,30 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         posted(b, "READPROGRAM", {{"NEWPROGRAM", "2"}});
         EXPECT_EQ(textOf(b, 56), "Demo Init");
     }
+}
+
+// With the log a FIFO the instance boots and plays; the bank swapped for a FIFO after the boot and
+// a FIFO at the proposed name: the version takes the next name, out of the bank, the bank save
+// fails, and each FIFO stays. A wait on one ends the test by the alarm rather than hanging it.
+TEST(PluginVersionBankTest, FilesOfTheWrongKindAreNeitherWaitedOnNorReplaced) {
+    Rig rig;
+    std::string const taken = rig.programs + "ROOM_01.XML";
+    ASSERT_EQ(::mkfifo(rig.log.c_str(), 0644), 0);
+    ::alarm(120);
+    {
+        CorePeer a(rig.path());
+        ASSERT_TRUE(ready(a)) << a.dump();
+        fs::remove(rig.bank);
+        ASSERT_TRUE(::mkfifo(rig.bank.c_str(), 0644) == 0 && ::mkfifo(taken.c_str(), 0644) == 0);
+        EXPECT_EQ(textOf(a, 76), "ROOM_02");
+        EXPECT_EQ(version(a, "ROOM_02"), (Rows{"Saving", "Saving"}));
+        EXPECT_EQ(textOf(a, 262), "VERSION SAVED, NOT IN BANK");
+        EXPECT_EQ(posted(a, "SAVEBANK", {{"LIBRARY", CoreDemo::sCsetup}, {"BANK", "0"}}).back(),
+                  std::string("SAVE FAILED ") + CoreDemo::sCsetup);
+    }
+    ::alarm(0);
+    for (std::string const& f : {rig.bank, taken, rig.log})
+        EXPECT_EQ(fs::status(f).type(), fs::file_type::fifo) << f;
 }
 
 // Two processes add versions under their own names at once; every one gets

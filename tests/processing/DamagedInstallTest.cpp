@@ -19,6 +19,9 @@
 
 #include <random>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -75,7 +78,9 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
     std::string const nowhere = std::string(settings).replace(settings.find(data), 5, "none/");
     struct Damage {
         std::string file; // under the installation
-        int keep;         // percent of its bytes kept; -1 garbage, -2 the text below
+        // Percent of its bytes kept; -1 garbage, -2 the text below; in its place -3 a FIFO, -4 a
+        // device node reading zeros for ever (made as root only), -5 a link to a FIFO.
+        int keep;
         std::string text;
         int program; // the program it breaks; -1 the boot
     };
@@ -86,6 +91,12 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         {"vorlan.xml", -1, "", -1},
         {"vorlan.xml", -2, nowhere, -1},
         {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -2, "<SETUP><LOAD>0</LOAD></SETUP>", -1},
+        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -3, "", -1},
+        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -4, "", -1},
+        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -5, "", -1},
+        {data + CoreDemo::sCprograms + "SATURATOR.XML", -3, "", CoreDemo::iCsaturator},
+        {data + CoreDemo::sCvectors + "SAT2.WAV", -3, "", CoreDemo::iCsaturator},
+        {"vorlan.xml", -3, "", -1},
     };
     for (int keep : {25, 50, 90}) rows.push_back({"vorlan.xml", keep, "", -1});
     for (int p = 0; p < n; ++p)
@@ -97,7 +108,15 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         std::string const bytes = d.keep == -2   ? d.text
                                   : d.keep == -1 ? std::string(whole.size(), '\x9c')
                                                  : whole.substr(0, whole.size() * d.keep / 100);
-        writeBytes(top + d.file, bytes);
+        bool const kind = d.keep <= -3; // never waited on, never replaced, never missing
+        if (d.keep == -4 && ::geteuid() != 0) continue; // a device node needs root
+        std::string const at = top + d.file, fifo = d.keep == -5 ? top + "fifo" : at;
+        ASSERT_TRUE(!kind || (std::remove(at.c_str()) == 0 &&
+                              (d.keep == -4 ? ::mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 5))
+                                            : ::mkfifo(fifo.c_str(), 0644)) == 0 &&
+                              (fifo == at || ::symlink(fifo.c_str(), at.c_str()) == 0)));
+        if (!kind) writeBytes(at, bytes);
+        ::alarm(60); // a wait on a FIFO or device fails the test rather than hanging it
         std::string const label = d.file + " " + std::to_string(d.keep);
         std::size_t const mark = log.text().size();
         std::string const named =
@@ -108,7 +127,7 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
             EXPECT_TRUE(d.program <= 0 && e->getby()) << label; // audio passes through
             EXPECT_TRUE(LogCapture::error(log.text(), named, mark)) << label;
             e->setbv(79, nullptr); // settings saved: never over a file that did not parse
-            bool const unread = d.file == "vorlan.xml" && d.keep != -2;
+            bool const unread = d.file == "vorlan.xml" && d.keep > -2;
             EXPECT_TRUE(!unread || readBytes(top + d.file) == bytes) << label;
         } else {
             ASSERT_GT(d.program, 0) << label;
@@ -130,6 +149,13 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
             EXPECT_TRUE(plays != 0 || LogCapture::error(log.text(), named, mark)) << label;
         }
         e.reset();
+        ::alarm(0);
+        struct stat there {};
+        EXPECT_TRUE(!kind || (::stat(at.c_str(), &there) == 0 && !S_ISREG(there.st_mode) &&
+                              log.text().find("not a plain file", mark) != std::string::npos &&
+                              log.text().find("not found", mark) == std::string::npos))
+            << label;
+        if (kind) std::remove(at.c_str()), std::remove((top + "fifo").c_str());
         writeBytes(top + d.file, whole);
     }
 }

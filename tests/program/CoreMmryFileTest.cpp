@@ -14,6 +14,7 @@
 #include <ctime>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "tests/program/MmryFolder.h"
@@ -156,22 +157,36 @@ TEST_F(MmryFiles, ProgramFilesPreferTheArchiveUnderEveryRoot) {
 }
 
 // A failed entry's reason tells a missing archive from one that is there and does not read
-// (garbage, or cut in its table of contents), whether the shared store or the file itself is read.
+// (garbage, or cut in its table of contents), whether the shared store or the file itself is read;
+// one of the wrong kind is not waited on and says so.
 TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
     putProgram("ARC.V2P", "garbage");
     putArchive("CUT.V2P", "CUT", programXml("Cut"));
     std::string const whole = readBytes(temp.file("Programs/CUT.V2P"));
     putProgram("CUT.V2P", whole.substr(0, whole.size() - 10));
-    putSetup("s.xml", setupXml({{0, "ARC.V2P"}, {1, "GONE.V2P"}, {2, "CUT.V2P"}}));
+    for (char const* fifo : {"Programs/FIFO.V2P", "Programs/FIFO.XML"})
+        ASSERT_EQ(::mkfifo(temp.file(fifo).c_str(), 0644), 0);
+    fs::create_directory(temp.file("Programs/DIR.XML"));
+    putSetup("s.xml", setupXml({{0, "ARC.V2P"},
+                                {1, "GONE.V2P"},
+                                {2, "FIFO.V2P"},
+                                {3, "FIFO.XML"},
+                                {4, "DIR.XML"},
+                                {5, "CUT.V2P"}}));
+    char const* const said[] = {"ARC.V2P: not an archive", "GONE.V2P: not found",
+                                "FIFO.V2P: cannot be opened: not a plain file",
+                                "FIFO.XML: not a plain file", "DIR.XML: Is a directory"};
+    ::alarm(60); // a wait on a FIFO fails the test rather than hanging it
     for (bool shared : {false, true}) {
         CoreFsys store(&pool, CoreAnsx(temp.folder().c_str()), false);
         auto m = make(false, shared ? &store : nullptr);
         ASSERT_TRUE(m->loads("s.xml", 0, false));
-        std::string const why[2] = {str(m->getwy(0)), str(m->getwy(1))};
-        EXPECT_TRUE(why[0].ends_with("Programs/ARC.V2P: not an archive")) << why[0];
-        EXPECT_TRUE(why[1].ends_with("Programs/GONE.V2P: not found")) << why[1];
-        EXPECT_NE(str(m->getwy(2)).find("CUT.V2P: cut short"), std::string::npos);
+        for (int k = 0; k < 5; ++k)
+            EXPECT_TRUE(str(m->getwy(k)).ends_with(std::string("Programs/") + said[k]))
+                << str(m->getwy(k));
+        EXPECT_NE(str(m->getwy(5)).find("CUT.V2P: cut short"), std::string::npos);
     }
+    ::alarm(0);
 }
 
 TEST_F(MmryFiles, SavedSetupsLoadBackPackedAndCurrent) {
