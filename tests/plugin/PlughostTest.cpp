@@ -231,21 +231,19 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     // refuses it.
     run(work, "(" + std::string(VORLAN_PLUGHOST) + " " + so +
                   " swap.wav --seconds 100 --lead-in 0; echo $? >swap.status) >swap.said 2>&1 &");
-    EXPECT_TRUE(CorePeer::until(
-        [&] {
-            std::error_code e;
-            for (auto const& f : fs::directory_iterator(work))
-                if (f.path().filename().string().rfind("swap.wav.~", 0) == 0)
-                    return f.file_size(e) > 0 && !e;
-            return fs::exists(work + "swap.status");
-        },
-        600));
-    ASSERT_EQ(mkfifo((work + "swap.new").c_str(), 0644), 0);
+    auto const writing = [&] {
+        std::error_code e;
+        for (auto const& f : fs::directory_iterator(work))
+            if (f.path().filename().string().rfind("swap.wav.~", 0) == 0)
+                return f.file_size(e) > 0 && !e;
+        return fs::exists(work + "swap.status");
+    };
+    ASSERT_TRUE(CorePeer::until(writing, 600) && mkfifo((work + "swap.new").c_str(), 0644) == 0);
     fs::rename(work + "swap.new", work + "swap.wav");
-    EXPECT_TRUE(CorePeer::until([&] { return !readBytes(work + "swap.status").empty(); }, 600));
-    std::string const swapped = readBytes(work + "swap.said");
-    EXPECT_EQ(readBytes(work + "swap.status"), "1\n") << swapped;
-    EXPECT_NE(swapped.find("swap.wav: exists and is not a plain file"), std::string::npos);
+    ASSERT_TRUE(CorePeer::until([&] { return !readBytes(work + "swap.status").empty(); }, 600));
+    EXPECT_EQ(readBytes(work + "swap.status"), "1\n");
+    EXPECT_NE(readBytes(work + "swap.said").find("swap.wav: exists and is not a plain file"),
+              std::string::npos);
     EXPECT_TRUE(fs::is_fifo(work + "swap.wav"));
     // No run left a temporary of its own behind.
     for (auto const& f : fs::recursive_directory_iterator(work))
