@@ -45,10 +45,6 @@ Record* keptRecord() {
 Record* recordOf(PlatVst::Effect* e) {
     return e == nullptr ? nullptr : static_cast<Record*>(e->object);
 }
-CoreVrlg* self(PlatVst::Effect* e) {
-    Record* r = recordOf(e);
-    return r == nullptr ? nullptr : r->instance.load();
-}
 
 // Never leave the host's buffers as they were.
 void silence(Record const& r, void** out, std::int32_t frames, bool replace, bool dbl) {
@@ -62,29 +58,68 @@ void silence(Record const& r, void** out, std::int32_t frames, bool replace, boo
     }
 }
 
-// The three process entries: counted in the kept record before anything
-// else is read, so close either waits for the call or the call writes
-// silence without reaching the instance.
+// Every entry counts itself in the kept record before it reads anything
+// else, so close either waits for the call or the call answers nothing
+// without reaching the instance. An entry made while close runs (a host's
+// call from inside a callback of the control thread that close joins among
+// them) returns at once: it never waits for close.
+class Entered {
+public:
+    explicit Entered(PlatVst::Effect* e) : record(recordOf(e)) {
+        if (record != nullptr) record->entered.fetch_add(1);
+    }
+    ~Entered() {
+        if (record != nullptr) record->entered.fetch_sub(1);
+    }
+    Entered(Entered const&) = delete;
+    Entered& operator=(Entered const&) = delete;
+    // The instance, or null once close has begun.
+    CoreVrlg* instance() const {
+        return record == nullptr || record->closing.load() ? nullptr : record->instance.load();
+    }
+    Record* const record;
+};
+
+// What an opcode that answers a text writes when it answers nothing.
+void noText(std::int32_t op, void* ptr) {
+    using V = PlatVst;
+    if (ptr == nullptr) return;
+    switch (op) {
+    case V::opGetProgramName:
+    case V::opGetProgramNameIndexed:
+    case V::opGetParamLabel:
+    case V::opGetParamDisplay:
+    case V::opGetParamName:
+    case V::opGetEffectName:
+    case V::opGetVendorString:
+    case V::opGetProductString: static_cast<char*>(ptr)[0] = '\0'; return;
+    default: return;
+    }
+}
+
 void play(PlatVst::Effect* e, void** in, void** out, std::int32_t frames, bool replace, bool dbl) {
-    Record* r = recordOf(e);
-    if (r == nullptr || frames <= 0) return;
-    struct Counted {
-        std::atomic<int>& count;
-        explicit Counted(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
-        ~Counted() { count.fetch_sub(1); }
-        Counted(Counted const&) = delete;
-        Counted& operator=(Counted const&) = delete;
-    } const counted(r->inprocess);
-    if (r->closing.load())
-        silence(*r, out, frames, replace, dbl);
-    else
-        r->instance.load()->prcss(in, out, frames, replace, dbl);
+    if (frames <= 0) return;
+    Entered const entered(e);
+    if (CoreVrlg* p = entered.instance())
+        p->prcss(in, out, frames, replace, dbl);
+    else if (entered.record != nullptr)
+        silence(*entered.record, out, frames, replace, dbl);
 }
 
 std::intptr_t dispatcher(PlatVst::Effect* e, std::int32_t op, std::int32_t index,
                          std::intptr_t value, void* ptr, float opt) {
-    CoreVrlg* p = self(e);
-    return p ? p->dispt(op, index, value, ptr, opt) : 0;
+    if (op == PlatVst::opClose) {
+        // Not counted, as close waits for the count. The first close alone
+        // reaches the instance; one made during or after it answers nothing.
+        Record* r = recordOf(e);
+        if (r == nullptr || r->closing.exchange(true)) return 0;
+        CoreVrlg* p = r->instance.load();
+        return p ? p->dispt(op, index, value, ptr, opt) : 0;
+    }
+    Entered const entered(e);
+    if (CoreVrlg* p = entered.instance()) return p->dispt(op, index, value, ptr, opt);
+    noText(op, ptr);
+    return 0;
 }
 void processAdd(PlatVst::Effect* e, float** in, float** out, std::int32_t n) {
     play(e, reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, false, false);
@@ -96,10 +131,12 @@ void processDouble(PlatVst::Effect* e, double** in, double** out, std::int32_t n
     play(e, reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, true, true);
 }
 void setParameter(PlatVst::Effect* e, std::int32_t i, float v) {
-    if (CoreVrlg* p = self(e)) p->setpm(i, v);
+    Entered const entered(e);
+    if (CoreVrlg* p = entered.instance()) p->setpm(i, v);
 }
 float getParameter(PlatVst::Effect* e, std::int32_t i) {
-    CoreVrlg* p = self(e);
+    Entered const entered(e);
+    CoreVrlg* p = entered.instance();
     return p ? p->getpm(i) : 0.0f;
 }
 
@@ -190,14 +227,18 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_)
 }
 
 CoreVrlg::~CoreVrlg() {
-    // Hosts close while their audio thread is still inside a process call:
-    // nothing goes until that call has left the engine, and a call entering
-    // meanwhile finds the record closing. A call entering after close has
-    // returned is the host's fault; the kept record answers it with silence.
+    // Hosts close while their audio thread is still inside a process call,
+    // or writing parameters and MIDI for the next one: nothing goes until
+    // every entry made before close began has left, and an entry made
+    // meanwhile finds the record closing and answers nothing. The close
+    // itself is not counted (dispatcher). A call entering after close has
+    // returned is the host's fault; the kept record answers it the same way.
     record->closing.store(true);
+    // A boot step or a version waiting for the bank's lock ends early: an
+    // entry waiting for the control thread's cycle is not held long.
     if (master != nullptr && master->getpr() != nullptr) master->getpr()->endbk();
-    while (record->inprocess.load() != 0) CoreXutl::sleep(1);
-    record->instance.store(nullptr); // later dispatcher and parameter calls do nothing
+    while (record->entered.load() != 0) CoreXutl::sleep(1);
+    record->instance.store(nullptr);
     // The control thread with the editor, the snapshot and the menu content,
     // then the assembly (the display first), then the bridge.
     close();

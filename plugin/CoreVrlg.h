@@ -38,19 +38,21 @@ class CoreMstr;
 
 class CoreVrlg final : public CorePpwr::Listener, public CoreEdhs {
 public:
-    // The record the host calls through and what the process entries count
-    // on, in a block the instance never frees: the library keeps every one
-    // until it unloads, so a process call entering as close runs still
-    // counts itself, finds the instance closing and writes silence.
-    // A process call enters the count before it reads closing, and close
-    // sets closing before it reads the count (both in one total order): a
-    // call is either waited for by close or leaves without touching the
-    // instance. Atomics only, the audio thread never waits on them.
+    // The record the host calls through and what its entries count on, in
+    // a block the instance never frees: the library keeps every one until
+    // it unloads, so an entry made as close runs still counts itself, finds
+    // the instance closing and answers nothing (silence, 0, an empty text).
+    // Every entry but close (the dispatcher, processEvents among its
+    // opcodes, the parameter calls and the three process calls) enters the
+    // count before it reads closing, and close sets closing before it reads
+    // the count (both in one total order): a call is either waited for by
+    // close or leaves without touching the instance. Atomics only, no entry
+    // ever waits on them.
     struct HOSTRECORD {
         PlatVst::Effect effect{};                 // handed to the host; object points here
         std::atomic<CoreVrlg*> instance{nullptr}; // null once close has drained the calls
-        std::atomic<int> inprocess{0};            // process calls past the entry
-        std::atomic<bool> closing{false};         // teardown has begun
+        std::atomic<int> entered{0};              // entries past their start, close not counted
+        std::atomic<bool> closing{false};         // close has begun (set by the first one)
     };
 
     explicit CoreVrlg(PlatVst::HostCallback host); // host may be null

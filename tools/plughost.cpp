@@ -268,45 +268,85 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
 }
 
 // Whether the WAV file can go to target (the output with its links followed,
-// CoreButl::lnktg): 0 when it is absent or a plain file and its temporary can
-// be made beside it (made and removed again); else, with why, 2 for something that is not a plain
-// file (a FIFO or a device renamed over would become one) or 1 for what the system refused.
+// CoreButl::lnktg): 0 when it is absent or a plain file; else, with why, 2
+// for something that is not a plain file (a FIFO or a device renamed over
+// would become one) or a loop of links.
 int outputRefused(std::string const& target, std::string& why) {
     struct stat about {};
     if (target.empty() || (stat(target.c_str(), &about) == 0 && !S_ISREG(about.st_mode))) {
         why = target.empty() ? "a loop of symbolic links" : "exists and is not a plain file";
         return 2;
     }
-    std::string const part = target + ".part";
-    int const fd =
-        open(part.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        why = CoreButl::systemReason(errno).c_str();
-        return 1;
-    }
-    close(fd);
-    unlink(part.c_str());
     return 0;
 }
 
-// Written at target (links followed) beside it, then renamed over it: never a
-// half-written file.
-bool writeWav(std::string const& target, int rate, CoreHost::CHANNELS& data) {
-    std::string const part = target + ".part";
-    bool whole = false;
+// The run's own file beside the output, created exclusively under a name no
+// entry had (the output's, ".~", the process id and a count), so the run
+// never writes or removes a file it did not make. It goes at the end of the
+// run unless it was renamed over the output.
+struct Temporary {
+    std::string path;
+    int fd = -1;
+    Temporary() = default;
+    Temporary(Temporary const&) = delete;
+    Temporary& operator=(Temporary const&) = delete;
+    ~Temporary() {
+        if (fd < 0) return;
+        if (ours()) unlink(path.c_str());
+        close(fd);
+    }
+    // False, with the system's reason, when none can be made beside target.
+    bool make(std::string const& target, std::string& why) {
+        for (int n = 0; fd < 0 && n < 100; ++n) {
+            path = target + ".~" + std::to_string(getpid()) + "." + std::to_string(n);
+            fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+        if (fd < 0) why = CoreButl::systemReason(errno).c_str();
+        return fd >= 0;
+    }
+    // Whether name names the file made here.
+    bool same(std::string const& name, bool follow) const {
+        struct stat made {};
+        struct stat named {};
+        return fstat(fd, &made) == 0 &&
+               (follow ? stat(name.c_str(), &named) : lstat(name.c_str(), &named)) == 0 &&
+               made.st_dev == named.st_dev && made.st_ino == named.st_ino;
+    }
+    bool ours() const { return same(path, false); }
+    // The name the writer opens: the descriptor's own, which names this file
+    // whatever happens to its name meanwhile; without one, its name.
+    std::string handle() const {
+        std::string const own = "/proc/self/fd/" + std::to_string(fd);
+        return same(own, true) ? own : path;
+    }
+    // Renamed over target; false with why.
+    bool place(std::string const& target, std::string& why) {
+        if (!ours()) {
+            why = "its temporary was replaced";
+            return false;
+        }
+        if (std::rename(path.c_str(), target.c_str()) != 0) {
+            why = CoreButl::systemReason(errno).c_str();
+            return false;
+        }
+        close(fd);
+        fd = -1;
+        return true;
+    }
+};
+
+// The whole file into the run's temporary; false when a frame is missing
+// (full disk, failed write, the writer's limit).
+bool writeWav(Temporary const& temp, int rate, CoreHost::CHANNELS& data) {
     try {
         CorePool pool;
-        whole = CoreWvfw::exprt(&pool, CoreAnsx(part.c_str()), 2, rate,
-                                static_cast<long>(data[0].size()), data[0].data(), data[1].data(),
-                                false);
+        return CoreWvfw::exprt(&pool, CoreAnsx(temp.handle().c_str()), 2, rate,
+                               static_cast<long>(data[0].size()), data[0].data(), data[1].data(),
+                               false);
     } catch (...) {
-    }
-    // A file missing frames (full disk, failed write, the writer's limit) is no output.
-    if (!whole || std::rename(part.c_str(), target.c_str()) != 0) {
-        std::remove(part.c_str());
         return false;
     }
-    return true;
 }
 
 // The test signal's kind is impulse, noise or sine:HZ with 0 < HZ < rate / 2.
@@ -425,6 +465,7 @@ int main(int argc, char** argv) {
         bool const more = i + 1 < argc;
         int const at = i;
         bool good = true;
+        char const* range = ""; // what a refused option takes
         if (a == "--double")
             dbl = true;
         else if (a == "--in" && more)
@@ -433,11 +474,13 @@ int main(int argc, char** argv) {
             kind = argv[++i];
         else if (a == "--seconds" && more)
             good = number(argv[++i], seconds) && seconds >= 0.0;
-        else if (a == "--rate" && more)
+        else if (a == "--rate" && more) {
             good = number(argv[++i], rate) && rate >= 1000 && rate <= 768000;
-        else if (a == "--block" && more) // the plug-in's largest block
+            range = ": 1000 to 768000 Hz";
+        } else if (a == "--block" && more) { // the plug-in's largest block
             good = number(argv[++i], block) && block >= 1 && block <= 1 << 20;
-        else if (a == "--slot" && more)
+            range = ": 1 to 1048576 frames";
+        } else if (a == "--slot" && more)
             good = number(argv[++i], slot) && slot >= 0 && slot <= 9999;
         else if (a == "--wait" && more)
             good = number(argv[++i], wait) && wait >= 0.0;
@@ -455,8 +498,8 @@ int main(int argc, char** argv) {
         } else
             good = false;
         if (!good) {
-            std::fprintf(stderr, "plughost: \"%s%s%s\" is not understood\n", a.c_str(),
-                         i > at ? " " : "", i > at ? argv[i] : "");
+            std::fprintf(stderr, "plughost: \"%s%s%s\" is not understood%s\n", a.c_str(),
+                         i > at ? " " : "", i > at ? argv[i] : "", range);
             return usage();
         }
     }
@@ -474,6 +517,11 @@ int main(int argc, char** argv) {
         return status;
     };
     if (int const status = withEditor ? 0 : refused(); status != 0) return status;
+    Temporary temp;
+    if (std::string why; !withEditor && !temp.make(target, why)) {
+        std::fprintf(stderr, "plughost: %s: %s; no output written\n", output.c_str(), why.c_str());
+        return 1;
+    }
     // Lengths are checked before anything is allocated, and again with the
     // plug-in's latency and tail once it is loaded.
     auto fits = [](std::string const& what, long long frames) {
@@ -615,9 +663,16 @@ int main(int argc, char** argv) {
     }
     notices(host);
     if (refused() != 0) return 1; // the output may have changed while rendering
-    if (!writeWav(target, rate, out)) {
+    if (!writeWav(temp, rate, out)) {
         std::fprintf(stderr, "plughost: %s could not be written whole; no output written\n",
                      output.c_str());
+        return 1;
+    }
+    // Or while the temporary was written: checked again just before the rename.
+    if (std::string why; refused() != 0 || !temp.place(target, why)) {
+        if (!why.empty())
+            std::fprintf(stderr, "plughost: %s: %s; no output written\n", output.c_str(),
+                         why.c_str());
         return 1;
     }
     double const audio = double(in[0].size()) / rate;

@@ -311,25 +311,80 @@ TEST_F(PluginShellTest, CloseWaitsForTheProcessCallInFlight) {
     auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
     std::vector<float> in(kLongCall, 0.25f), out(kLongCall);
     float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+    V::MidiEvent cc{V::eventMidi, 32, 0, 0, 0, 0, {char(0xB0), 7, 100, 0}, 0, 0, 0, 0};
+    V::Events list{1, 0, {reinterpret_cast<V::Event*>(&cc), nullptr}};
     // The close once the call has entered, then issued as the call enters:
     // counted before close looks, it is waited for; after, it writes silence.
+    // Then what the host sends for its next call, until close has returned.
     for (bool const racing : {false, true})
         for (int round = 0; round < (racing ? 50 : 100); ++round) {
             V::Effect* e = entry(&closingHost);
             out.back() = std::numeric_limits<float>::quiet_NaN();
             int const seen = processEntered.load();
-            std::atomic<bool> go{false};
+            std::atomic<bool> go{false}, closed{false};
             std::thread audio([&] {
                 while (!go.load()) std::this_thread::yield();
                 e->processReplacing(e, ins, outs, kLongCall);
+                for (int k = 0; !closed.load(); ++k) {
+                    e->setParameter(e, k % 10, 0.5f);
+                    e->getParameter(e, k % 10);
+                    e->dispatcher(e, V::opProcessEvents, 0, 0, &list, 0.0f);
+                }
             });
             go.store(true);
             while (!racing && processEntered.load() == seen) std::this_thread::yield();
             e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+            closed.store(true);
             EXPECT_FALSE(!racing && std::isnan(out.back())) << "closed before the call's end";
             audio.join();
             EXPECT_FALSE(std::isnan(out.back())) << "round " << round << (racing ? ", racing" : "");
         }
+    dlclose(lib);
+}
+
+// A host whose control-thread callbacks call back in. Armed, one has the
+// test close the instance, then calls until the answers are nothing: they
+// must come at once, not wait for the close that waits for the callback.
+std::atomic<int> updates{0};
+std::atomic<bool> armed{false}, begun{false}, nothing{false};
+std::intptr_t reentrantHost(V::Effect* e, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
+                            float) {
+    if (opcode == V::hostVersion) return V::interfaceVersion;
+    if (opcode != V::hostAutomate && opcode != V::hostUpdateDisplay) return 0;
+    updates += opcode == V::hostUpdateDisplay;
+    bool const mine = armed.exchange(false);
+    while (mine && !begun) std::this_thread::yield();
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    do {
+        e->setParameter(e, 1, 0.5f);
+        char text[V::paramTextMax + 1] = "x";
+        e->dispatcher(e, V::opGetParamDisplay, 1, 0, text, 0.0f);
+        nothing = mine && e->getParameter(e, 1) == 0.0f && text[0] == '\0';
+    } while (mine && !nothing && std::chrono::steady_clock::now() < end);
+    return 0;
+}
+
+// Armed at the boot's report, then at a program change's batch after it.
+TEST_F(PluginShellTest, CloseFromInsideItsCallbacksGetsNothingAtOnce) {
+    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
+    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
+    for (bool const batch : {false, true}) {
+        updates = 0;
+        begun = nothing = false;
+        armed = !batch;
+        V::Effect* e = entry(&reentrantHost);
+        e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+        if (batch && CorePeer::until([] { return updates > 0; }, kLoadWait)) {
+            armed = true;
+            e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
+        }
+        EXPECT_TRUE(CorePeer::until([] { return !armed; }, kLoadWait)) << batch;
+        begun = true;
+        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+        EXPECT_TRUE(nothing) << batch;
+    }
     dlclose(lib);
 }
 
