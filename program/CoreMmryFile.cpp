@@ -766,7 +766,8 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank, CoreAnsx* reason) {
             unmarked = CoreAnsx("the boot location ") + CoreAnsx(boot) +
                        CoreAnsx(" lies outside bank ") + CoreAnsx(bank);
         else if (!table->loc[boot].inuse)
-            unmarked = CoreAnsx("the boot location ") + CoreAnsx(boot) + CoreAnsx(" is empty");
+            unmarked =
+                CoreAnsx("the boot location ") + CoreAnsx(boot) + CoreAnsx(" holds no program");
         else if (table->loc[boot].file != bootfile)
             unmarked = CoreAnsx("the boot location ") + CoreAnsx(boot) +
                        CoreAnsx(" no longer holds ") + CoreButl::escct(bootfile);

@@ -301,7 +301,7 @@ TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
     // Before the save: nothing, slot 1 'd'eleted, a bank without LOAD 'r'ead, the lock 'h'eld.
     std::pair<char, std::string> const rows[] = {
         {'-', ""},
-        {'d', "DEMO.XML saved with no program to boot: the boot location 1 is empty"},
+        {'d', "DEMO.XML saved with no program to boot: the boot location 1 holds no program"},
         {'r', "DEMO.XML saved with no program to boot: no boot location"},
         {'h', "/DEMO.XML: the bank stayed locked for 5 s"},
     };
