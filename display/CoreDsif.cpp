@@ -413,8 +413,10 @@ void CoreDsif::sayer(CoreAnsx const& text) {
 void CoreDsif::dropError() {
     errorline = CoreAnsx("");
     errorkeys = editgroup->keyct();
+    // Written only when there is one: a click writes nothing else.
     BEANSTRUCT none{};
-    engine->setbs(CoreBnid::iCsaveerror, CoreAnsx(""), &none);
+    if (engine->getbs(CoreBnid::iCsaveerror, &none).Length() > 0)
+        engine->setbs(CoreBnid::iCsaveerror, CoreAnsx(""), &none);
 }
 
 CoreAnsx CoreDsif::loadline() {
