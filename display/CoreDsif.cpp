@@ -410,6 +410,15 @@ void CoreDsif::sayer(CoreAnsx const& text) {
     errorkeys = editgroup->keyct();
 }
 
+void CoreDsif::dropError() {
+    errorline = CoreAnsx("");
+    errorkeys = editgroup->keyct();
+    // Written only when there is one: a click writes nothing else.
+    BEANSTRUCT none{};
+    if (engine->getbs(CoreBnid::iCsaveerror, &none).Length() > 0)
+        engine->setbs(CoreBnid::iCsaveerror, CoreAnsx(""), &none);
+}
+
 CoreAnsx CoreDsif::loadline() {
     BEANSTRUCT none{};
     if (!engine->getbb(CoreBnid::iCfallback, &none)) return CoreAnsx("");
@@ -462,7 +471,7 @@ CoreAnsx CoreDsif::loadline() {
 }
 
 void CoreDsif::drerr() {
-    if (editgroup->keyct() != errorkeys) errorline = CoreAnsx("");
+    if (editgroup->keyct() != errorkeys) dropError();
     // Rows each page leaves free, columns 0 to 35.
     constexpr short width = iCerrorwidth;
     bool const programpage =
@@ -522,7 +531,7 @@ bool CoreDsif::getmp(short& column, short& row, int& word3, int& word4, bool& he
     // that may arm one reach it.
     while (mailbox != nullptr && editgroup != nullptr && !editgroup->isactive() &&
            mailbox->getbf(CoreDspc::iCkey, CoreDspc::iCclick, &message))
-        errorline = CoreAnsx("");
+        dropError();
     bool taken = mailbox != nullptr && mailbox->getms(CoreDspc::iCclick, &message);
     if (taken) {
         held = true;
@@ -563,7 +572,7 @@ void CoreDsif::tickcommon() {
     bool clicked = getmp(column, row, mouseword3, mouseword4, mouseheld);
     clickcolumn = clicked ? column : short(0);
     clickrow = clicked ? row : short(0);
-    if (clicked) errorline = CoreAnsx("");
+    if (clicked) dropError();
     if (clicked && row == dimy - 1 && column >= 0 && column <= iCdimx) {
         short item = short(std::min(column / 10, CoreMenu::iCvisibleitems - 1));
         CoreAnsx label;

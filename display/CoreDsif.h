@@ -177,6 +177,9 @@ public:
     // The display's one error line: shows text (the newest wins) on the page
     // the user is on or returns to, until the user's next click or key.
     void sayer(CoreAnsx const& text);
+    // The user's click or key: the error line goes, and the engine's failed
+    // save line with it, so the next batch's end does not show it again.
+    void dropError();
     // Appends to the menu the category tree below the first level steps of
     // the engine's browse path, items under parent (the menu root for null).
     void scanm(CoreDsmn* menu, int level, CoreNode* parent);

@@ -736,6 +736,8 @@ private:
     // system's, or the refusal's), and shown kept as the line the display
     // puts on the page the user returns to (saveerror). Any thread but audio.
     void svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx const& shown);
+    // A save starts, or the user clicked or typed: the last failure's line goes.
+    void clearSaveError();
     // svprf's work; an archive program written to a new file takes the other
     // items (impulse files, notes) of the archive from (a version's source).
     // createNew (a version) writes a new file only, never in place of

@@ -555,6 +555,11 @@ bool CorePrcs::setbs(int id, CoreAnsx value, BEANSTRUCT* index) noexcept {
             (id == 237 ? listfolder : listmask) = value;
             break;
         }
+        case 262:
+            // The display's click or key: only clearing it is taken.
+            if (value.Length() > 0) return false;
+            clearSaveError();
+            break;
         default: setModulatorText(id, x, value); break;
         }
         return true;
@@ -620,10 +625,7 @@ void CorePrcs::setbv(int id, BEANSTRUCT* index) noexcept {
         short const i = low16(x.element);
         switch (id) {
         case 79: {
-            {
-                CoreSmgd guard(beansem);
-                saveerror = CoreAnsx("");
-            }
+            clearSaveError();
             savem();
             break;
         }
@@ -654,13 +656,12 @@ void CorePrcs::setbv(int id, BEANSTRUCT* index) noexcept {
             break;
         }
         case 222: messages->clear(); break;
-        case 225: {
-            // A new batch: a failed save of an earlier one is no longer news.
+        case 225:
+            // A failed save's line stays: a program change can post its load
+            // while the save's batch still runs. The next save, click or key
+            // clears it.
             vars->free_();
-            CoreSmgd guard(beansem);
-            saveerror = CoreAnsx("");
             break;
-        }
         case 239: {
             CoreAnsx folder(""), mask("");
             {

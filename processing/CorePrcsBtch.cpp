@@ -139,11 +139,17 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         memory->mvepr(num("OLDPROGRAM"), num("NEWPROGRAM"), true);
         message = join(var("MOVED"), var("OLDPROGRAM"));
     } else if (is("SAVEBANK")) {
-        bool const saved = nameUsable(var("LIBRARY"), "batch LIBRARY (bank file)", false) &&
-                           memory->saves(var("LIBRARY"), num("BANK"));
+        clearSaveError();
+        bool const usable = nameUsable(var("LIBRARY"), "batch LIBRARY (bank file)", false);
+        CoreAnsx why("not written");
+        // The bank's lock may be waited for: none of the engine's is held.
+        bool const saved = usable && memory->saves(var("LIBRARY"), num("BANK"), &why);
+        if (usable && !saved)
+            svrsn(datapath + setupsub + var("LIBRARY"), CoreAnsx("BANK NOT SAVED"), why);
         message =
             saved ? join(var("BANKSAVED"), var("BANKSTRING")) : join(sCsavefailed, var("LIBRARY"));
     } else if (is("SAVEPROGRAM")) {
+        clearSaveError();
         // Under fallback the live program is location 0's, and a location
         // deleted or moved meanwhile is no longer this program's: storing
         // there would put another program's text in its place.
@@ -180,6 +186,7 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         message = var("MONO");
         next = CoreAnsx("CHANGEMONO_2");
     } else if (is("VERSIONING")) {
+        clearSaveError();
         message = var("SAVING");
         next = CoreAnsx("VERSIONING_2");
     } else if (is("VERSIONING_2")) {

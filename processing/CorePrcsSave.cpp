@@ -55,6 +55,11 @@ void CorePrcs::svfld(CoreAnsx const& file, CoreAnsx const& reason, CoreAnsx cons
     saveerror = shown;
 }
 
+void CorePrcs::clearSaveError() {
+    CoreSmgd guard(beansem);
+    saveerror = CoreAnsx("");
+}
+
 bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single,
                           CoreAnsx const& extension) {
     CoreAnsx const refused = CoreAnsx(from) + CoreAnsx(": file name refused: \"");

@@ -109,7 +109,9 @@ public:
     int getcf(int loc);   // first free at or after loc, wrapping, failed entries skipped; -1 full
     void setmc(int bank); // free-slot cursor := bank x 100
     int getne();          // first free from the cursor to 9999 (cursor moves); -1
-    int getpr();          // boot location (LOAD of the last setup read), -1 none
+    // Boot location: where the last read of a setup placed its LOAD-marked
+    // entry; -1 none, also after a read into its bank that marked none.
+    int getpr();
 
     // ---- Program text --------------------------------------------------------
     // Stores the text as the location's document (an empty location becomes
@@ -162,7 +164,8 @@ public:
     // ---- Files: setups, scan, host chunk (CoreMmryFile.cpp) ----------------------
     // Reads the setup (setup folder + name, or the last scan's text for "0")
     // into bank b from its first free location on, in SEQUENCE order; the
-    // entry bootEntries names boot becomes the boot location. False when it
+    // entry bootEntries names boot becomes the boot location (a read that
+    // places none ends a boot location in bank b). False when it
     // has no SETUP, or when endbk stopped the read (nothing logged; what was
     // placed stays).
     bool loads(CoreAnsx const& name, int bank, bool clear);
@@ -179,7 +182,15 @@ public:
                             int room, int& first, int& boot);
     // endbk was called: the instance is closing.
     bool ended() const { return ending.load(); }
-    bool saves(CoreAnsx const& name, int bank); // true when the file was written
+    // Writes bank's entries as the setup (setup folder + name), whole: the
+    // entries other instances joined since this one read it are gone. The
+    // boot location's entry carries LOAD when the location lies in the bank
+    // and still holds the file the read placed there; else no entry does,
+    // with one level-1 line. Locked and written as joinb does, at the file
+    // the links lead to, the document made under the memory lock and
+    // written outside it. False, with why in reason, when not written: the
+    // file stays as it was.
+    bool saves(CoreAnsx const& name, int bank, CoreAnsx* reason = nullptr);
     // PROGRAM entries of the setup (setup folder + name), failed ones
     // included, counted up to a full bank: a setup of iCbankdim entries or
     // more answers iCbankdim, and the text past that entry is not looked
@@ -255,6 +266,7 @@ private:
     int level;                       // filter level 0..2 (browse lock)
     int savedlevel;                  // pushb copy (browse lock)
     std::atomic<int> bootloc;        // location of the last LOAD mark, -1 none
+    CoreAnsx bootfile{""};           // its file as the read placed it (memory lock)
     std::atomic<bool> ending{false}; // endbk was called
     int browse[5];                   // browse path (browse lock)
     bool caching;                    // cache records are read and written

@@ -215,6 +215,23 @@ private:
     bool closing = false;       // the try ended as the instance closed
 };
 
+// The setup file (its full path) as every instance sharing it meets it:
+// through its links, at the file they lead to, which is the one written and
+// has its lock beside it. That lock taken, with target the file; null, with
+// why in reason, when it was not.
+std::unique_ptr<SetupLock> lockSetup(CoreAnsx const& file, std::atomic<bool> const& ending,
+                                     CoreAnsx& target, CoreAnsx& reason) {
+    target = CoreButl::lnktg(CoreButl::rslve(file));
+    if (target.Length() <= 0) {
+        reason = CoreAnsx("bank not readable: its links lead round in a loop");
+        return nullptr;
+    }
+    auto held = std::make_unique<SetupLock>(std::string(target.c_str()) + ".lock", ending);
+    if (held->held()) return held;
+    reason = held->why();
+    return nullptr;
+}
+
 // The PROGRAM entries of a setup's text as the reader takes them (elements
 // named PROGRAM right under a top-level SETUP, the last one), found by the
 // reader's own tag rules without building the document, and counted up to
@@ -614,8 +631,16 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     bool const parsed = readSetup(name, document, raw);
     if (stopped()) return false;
     CoreNode* const setup = parsed ? topElement(document, DataXml_::sCtagsetup_) : nullptr;
+    // A read that marks no program to boot leaves none in this bank: the
+    // program there may be another by now.
+    auto const unmarked = [this, bank] {
+        if (bootloc.load() >= 0 && bootloc.load() / iCbankdim == bank) bootloc = -1;
+    };
     if (setup == nullptr) {
-        if (parsed && bareSetup(raw)) return true;
+        if (parsed && bareSetup(raw)) {
+            unmarked();
+            return true;
+        }
         if (parsed)
             refuse(name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name,
                    "holds no SETUP (missing, empty or not a bank)");
@@ -646,6 +671,7 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
     bootEntries(sequences, marks, room, first, boot);
     if (boot >= 0) entries[std::size_t(boot)].boot = true;
     int const count = int(entries.size());
+    bool marked = false; // the boot entry was placed
     CoreLog_::debug(CoreAnsx("ordering ") + CoreAnsx(count) + CoreAnsx(" bank entries"), 0, 2);
     auto const bySequence = [](Entry const& e) { return e.sequence; };
     if (!exchangeSort(entries, bySequence, &ending)) return false;
@@ -660,7 +686,10 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
         }
         cursor = free;
         Entry const& entry = entries[std::size_t(k)];
-        if (entry.boot) bootloc = free;
+        if (entry.boot) {
+            bootloc = free;
+            marked = true;
+        }
         bool const usable = nameTaken(
             entry.file, name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name,
             DataXml_::sCtagfilenm);
@@ -693,6 +722,10 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
             CoreLog_::loger(
                 CoreAnsx("bank entry ") + CoreAnsx(free) + CoreAnsx(" failed: ") + entry.file, 0);
     }
+    if (marked)
+        bootfile = table->loc[bootloc.load()].file;
+    else
+        unmarked();
     return true;
 }
 
@@ -723,23 +756,60 @@ void CoreMmry::bootEntries(std::vector<int> const& sequences, std::vector<bool> 
             boot = int(k);
 }
 
-bool CoreMmry::saves(CoreAnsx const& name, int bank) {
+bool CoreMmry::saves(CoreAnsx const& name, int bank, CoreAnsx* reason) {
+    CoreAnsx why("");
+    if (reason == nullptr) reason = &why;
     if (bank < 0 || bank >= iCbanks) {
         CoreLog_::loger(CoreAnsx("Program memory: no bank to save ") + CoreAnsx(bank), 1);
+        *reason = CoreAnsx("no bank ") + CoreAnsx(bank);
         return false;
     }
-    CoreSmgd guard(lock);
     CoreXml_ document;
-    CoreNode* const setup = startDocument(document, DataXml_::sCtagsetup_);
-    for (int i = bank * iCbankdim; i < (bank + 1) * iCbankdim; ++i) {
-        if (!table->loc[i].inuse && !table->loc[i].failed) continue;
-        auto program = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
-        addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(i));
-        addValue(program.get(), DataXml_::sCtagfilenm, table->loc[i].file);
-        setup->addcd(program.get());
-        program.release();
+    CoreAnsx unmarked(""); // why no entry boots
+    {
+        CoreSmgd guard(lock);
+        // The mark goes only where the next boot would play what this one
+        // read as the bank's boot program.
+        int const boot = bootloc.load();
+        if (boot < 0)
+            unmarked = CoreAnsx("no boot location");
+        else if (boot / iCbankdim != bank)
+            unmarked = CoreAnsx("the boot location ") + CoreAnsx(boot) +
+                       CoreAnsx(" lies outside bank ") + CoreAnsx(bank);
+        else if (!table->loc[boot].inuse)
+            unmarked =
+                CoreAnsx("the boot location ") + CoreAnsx(boot) + CoreAnsx(" holds no program");
+        else if (table->loc[boot].file != bootfile)
+            unmarked = CoreAnsx("the boot location ") + CoreAnsx(boot) +
+                       CoreAnsx(" no longer holds ") + CoreButl::escct(bootfile);
+        CoreNode* const setup = startDocument(document, DataXml_::sCtagsetup_);
+        for (int i = bank * iCbankdim; i < (bank + 1) * iCbankdim; ++i) {
+            if (!table->loc[i].inuse && !table->loc[i].failed) continue;
+            auto program = std::make_unique<CoreNode>(DataXml_::sCtagprogrm);
+            addValue(program.get(), DataXml_::sCtagsequen, CoreAnsx(i));
+            addValue(program.get(), DataXml_::sCtagfilenm, table->loc[i].file);
+            if (i == boot && unmarked.Length() <= 0)
+                addValue(program.get(), DataXml_::sCtagload__, CoreAnsx(1));
+            setup->addcd(program.get());
+            program.release();
+        }
     }
-    return writeDocument(document, basefolder + setupfolder + name, true, false);
+    // As a version's join does, and for the same reason: not under the
+    // memory lock.
+    CoreAnsx path;
+    auto const held = lockSetup(basefolder + setupfolder + name, ending, path, *reason);
+    if (!held) return false;
+    if (!writeDocument(document, path, true, false)) {
+        int const error = CoreButl::wrerr();
+        *reason = CoreAnsx("bank not written") +
+                  (error != 0 ? CoreAnsx(": ") + CoreButl::systemReason(error) : CoreAnsx(""));
+        return false;
+    }
+    if (unmarked.Length() > 0)
+        CoreLog_::loger(CoreAnsx("bank ") + CoreButl::escct(name) +
+                            CoreAnsx(" saved with no program to boot: ") + unmarked,
+                        1);
+    return true;
 }
 
 int CoreMmry::cntbn(CoreAnsx const& name, CoreAnsx& reason) {
@@ -767,20 +837,11 @@ bool CoreMmry::joinb(CoreAnsx const& name, int loc, CoreAnsx& reason, int& place
         reason = CoreAnsx("location ") + CoreAnsx(loc) + CoreAnsx(" holds no program file");
         return false;
     }
-    // Instances sharing a bank through links meet at the file the links
-    // lead to: it is the one written, and its lock lies beside it.
-    CoreAnsx const path = CoreButl::lnktg(CoreButl::rslve(basefolder + setupfolder + name));
-    if (path.Length() <= 0) {
-        reason = CoreAnsx("bank not readable: its links lead round in a loop");
-        return false;
-    }
     // Not under the memory lock: the other instance may hold the file lock
     // for as long as its own read and write take.
-    SetupLock const held(std::string(path.c_str()) + ".lock", ending);
-    if (!held.held()) {
-        reason = held.why();
-        return false;
-    }
+    CoreAnsx path;
+    auto const held = lockSetup(basefolder + setupfolder + name, ending, path, reason);
+    if (!held) return false;
     std::string raw;
     CoreXml_ document;
     CoreNode* setup = nullptr;

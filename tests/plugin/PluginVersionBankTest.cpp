@@ -116,8 +116,8 @@ void refuseNames(Rig const& rig, CorePeer& a) {
 
 // A sine played in real time through the instance by a host that says so, 256 frames a call, until
 // stop: the longest run of frames exactly 0 on both channels, a call returning after the next was
-// due counting as silence meanwhile.
-std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
+// due counting as silence meanwhile; a program change to slot change (-1 none) half a second in.
+std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop, int change = -1) {
     constexpr std::size_t kBlock = 256, kRate = 44100;
     float frames[4][kBlock] = {},
           *io[4] = {frames[0], frames[1], frames[2], frames[3]}; // ins, outs
@@ -130,6 +130,7 @@ std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop) {
         for (std::size_t k = 0; k < kBlock; ++k)
             for (int c = 0; c < 2; ++c) io[c][k] = float(std::sin(0.06 * double(n + k) + c));
         std::this_thread::sleep_until(at(n));
+        if (change >= 0 && n == kRate / 2 / kBlock * kBlock) h.slot_(change);
         h.getef()->processReplacing(h.getef(), io, io + 2, std::int32_t(kBlock));
         double const late = std::chrono::duration<double>(Clock::now() - at(n + kBlock)).count();
         longest = std::max(longest, run += std::size_t(std::max(late, 0.0) * kRate));
@@ -147,7 +148,8 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         // The demo entries' SEQUENCE values first + k * step, then pads entries naming files that
         // are not there (failed, they keep their places); the version's slot in the session, and
         // after a restart (-1 not in the bank); first slot 2 'd'eleted, 3 'm'oved to 4, the room
-        // 'c'hunked at 150, the bank's lock 'h'eld, another account's ('o') or a 'f'ifo, or the
+        // 'c'hunked at 150, the bank's lock 'h'eld (a 'p'rogram change in the wait: the sweep's
+        // slot), another account's ('o') or a 'f'ifo, or the
         // bank a link to a file elsewhere whose lock is held ('l') or free ('L'); slots 0-3 in the
         // session after the version.
         std::string what;
@@ -161,6 +163,7 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         {"a bank of 100", 0, 1, 96, 100, -1},
         {"a source at 150", 0, 1, 0, 151, -1, 'c'},
         {"the bank's lock held", 0, 1, 0, 4, -1, 'h'},
+        {"a program change while the lock is held", 0, 1, 0, CoreDemo::iCsweep, -1, 'p'},
         {"another account's lock file", 0, 1, 0, 4, 4, 'o'}, // read-only here, yet locked
         {"a FIFO as the bank's lock", 0, 1, 0, 4, -1, 'f'},
         {"through a link, its file's lock held", 0, 1, 0, 4, -1, 'l'},
@@ -169,7 +172,7 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
     for (Place const& r : places) {
         SCOPED_TRACE(r.what);
         bool const joins = r.boot >= 0, other = r.before == 'o', fifo = r.before == 'f',
-                   held = r.before == 'h' || r.before == 'l',
+                   held = r.before == 'h' || r.before == 'l' || r.before == 'p',
                    linked = r.before == 'l' || r.before == 'L';
         if (other && ::geteuid() != 0) continue; // another account's file needs the super-user
         // The first one's name has 226 bytes: with the extension, the most a file name may have.
@@ -222,7 +225,9 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
             std::atomic<bool> stop{false};
             std::size_t silent = 0;
             std::thread player;
-            if (held) player = std::thread([&] { silent = longestSilence(a.host(), stop); });
+            int const change = r.before == 'p' ? CoreDemo::iCsweep : -1;
+            if (held)
+                player = std::thread([&] { silent = longestSilence(a.host(), stop, change); });
             Clock::time_point const saving = Clock::now();
             EXPECT_EQ(version(a, name), (Rows{"Saving", "Saving"}));
             Clock::duration const took = Clock::now() - saving;
@@ -232,6 +237,8 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
             // A held lock is tried for 5 s (with room for a loaded machine); a FIFO fails at once.
             EXPECT_TRUE(!held || (took >= seconds(5) && took < seconds(30)));
             EXPECT_TRUE(!fifo || took < seconds(6));
+            // The change plays once the version's batch is over, and the page keeps its line.
+            EXPECT_TRUE(change < 0 || playing(a, change, "Demo Sweep"));
             EXPECT_EQ(slotOf(a), r.slot);
             EXPECT_EQ(textOf(a, 262), joins ? "" : "VERSION SAVED, NOT IN BANK");
             EXPECT_EQ(names(a), r.session);
@@ -306,6 +313,47 @@ TEST(PluginVersionBankTest, FilesOfTheWrongKindAreNeitherWaitedOnNorReplaced) {
     ::alarm(0);
     for (std::string const& f : {rig.bank, taken, rig.log})
         EXPECT_EQ(fs::status(f).type(), fs::file_type::fifo) << f;
+}
+
+// A bus bank save of bank 0 keeps the room booting unless its slot was deleted or a read into bank
+// 0 marked none (then a line says so); with the bank's lock held, it gives up and says why.
+TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
+    Rig rig;
+    writeBank(rig.data, {});
+    std::string const bank = readBytes(rig.bank), error = "***ERROR***> not saved: ";
+    writeBytes(rig.data + CoreDemo::sCsetups + "NOLOAD.XML",
+               std::string(bank).erase(bank.find("<LOAD>"), 14));
+    // Before the save: nothing, slot 1 'd'eleted, a bank without LOAD 'r'ead, the lock 'h'eld.
+    std::pair<char, std::string> const rows[] = {
+        {'-', ""},
+        {'d', "DEMO.XML saved with no program to boot: the boot location 1 holds no program"},
+        {'r', "DEMO.XML saved with no program to boot: no boot location"},
+        {'h', "/DEMO.XML: the bank stayed locked for 5 s"},
+    };
+    for (auto const& [before, line] : rows) {
+        SCOPED_TRACE(before);
+        writeBytes(rig.bank, bank);
+        fs::remove(rig.log);
+        int const holder =
+            before == 'h' ? ::open((rig.bank + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+                          : -1;
+        ASSERT_TRUE(holder < 0 || ::flock(holder, LOCK_EX) == 0);
+        {
+            CorePeer a(rig.path());
+            ASSERT_TRUE(ready(a)) << a.dump();
+            if (before == 'd') posted(a, "DELETEMEMORYLOC", {{"PROG", "1"}});
+            if (before == 'r') posted(a, "READSETUP", {{"BANK", "0"}, {"LIBRARY", "NOLOAD.XML"}});
+            posted(a, "SAVEBANK", {{"BANK", "0"}, {"LIBRARY", CoreDemo::sCsetup}});
+            EXPECT_EQ(textOf(a, 262).substr(0, 16), before == 'h' ? "BANK NOT SAVED: " : "");
+        }
+        ::close(holder);
+        std::string const log = readBytes(rig.log);
+        EXPECT_EQ(log.find(line.empty() ? "to boot" : line) != log.npos, !line.empty()) << log;
+        EXPECT_EQ(log.find(error), before == 'h' ? log.rfind(error) : log.npos) << log; // one line
+        EXPECT_TRUE(before != 'h' || readBytes(rig.bank) == bank);
+        CorePeer b(rig.path());
+        EXPECT_TRUE(before == 'd' || before == 'r' ? playing(b, 0, "Demo Init") : ready(b));
+    }
 }
 
 // Two processes add versions under their own names at once; every one gets
