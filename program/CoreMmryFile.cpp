@@ -199,7 +199,7 @@ public:
     CoreAnsx why() const {
         if (busy && closing) return CoreAnsx("the bank was locked when the instance closed");
         if (busy)
-            return CoreAnsx("the bank stayed locked for ") + CoreAnsx(CoreMmry::iClockwait / 1000) +
+            return CoreAnsx("bank locked for ") + CoreAnsx(CoreMmry::iClockwait / 1000) +
                    CoreAnsx(" s");
         if (kind != nullptr)
             return CoreAnsx("cannot lock the bank: its lock file is ") + CoreAnsx(kind) +

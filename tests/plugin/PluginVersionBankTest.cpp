@@ -260,7 +260,7 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         std::string const log = readBytes(rig.log);
         std::size_t const line = log.find("***ERROR***> version " + file + " saved, not added");
         EXPECT_EQ(line != log.npos, !joins) << log;
-        EXPECT_EQ(log.find(held ? "stayed locked" : "lock file is a FIFO", line) != log.npos,
+        EXPECT_EQ(log.find(held ? "bank locked for 5 s" : "lock file is a FIFO", line) != log.npos,
                   held || fifo)
             << log;
         // Where the session's slot is not the next boot's, the log says so.
@@ -328,7 +328,7 @@ TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
         {'-', ""},
         {'d', "DEMO.XML saved with no program to boot: the boot location 1 holds no program"},
         {'r', "DEMO.XML saved with no program to boot: no boot location"},
-        {'h', "/DEMO.XML: the bank stayed locked for 5 s"},
+        {'h', "/DEMO.XML: bank locked for 5 s"},
     };
     for (auto const& [before, line] : rows) {
         SCOPED_TRACE(before);
@@ -344,7 +344,7 @@ TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
             if (before == 'd') posted(a, "DELETEMEMORYLOC", {{"PROG", "1"}});
             if (before == 'r') posted(a, "READSETUP", {{"BANK", "0"}, {"LIBRARY", "NOLOAD.XML"}});
             posted(a, "SAVEBANK", {{"BANK", "0"}, {"LIBRARY", CoreDemo::sCsetup}});
-            EXPECT_EQ(textOf(a, 262).substr(0, 16), before == 'h' ? "BANK NOT SAVED: " : "");
+            EXPECT_EQ(textOf(a, 262), before == 'h' ? "BANK NOT SAVED: BANK LOCKED FOR 5 S" : "");
         }
         ::close(holder);
         std::string const log = readBytes(rig.log);
