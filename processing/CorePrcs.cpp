@@ -96,7 +96,7 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
         int size = 0;
         if (!delaysAtRate(forcedoffset, lookahead, size))
             throw CoreAnsx("CorePrcs: the delays need a ring beyond the largest");
-        if (forcedoffset > 0) delaycompensation = baselatency + forcedoffset + lookahead;
+        if (openedoffset > 0) delaycompensation = baselatency + forcedoffset + lookahead;
         debug3(CoreAnsx("DELAY COMPENSATION:") + CoreAnsx(delaycompensation.load()));
         if (size > ringsize)
             debug3(CoreAnsx("WORKBUFFER raised to hold the delays:") + CoreAnsx(size));

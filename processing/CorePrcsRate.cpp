@@ -87,12 +87,12 @@ void CorePrcs::rateDelays() {
     // What the loaded program plays beyond the forced offset (its offset
     // grew with the rate it loaded at) stays reported until it loads again.
     int const reported = delaycompensation.load();
-    int const beyond = forcedoffset > 0
+    int const beyond = openedoffset > 0
                            ? CoreButl::max__(reported - baselatency - forcedoffset - lookahead, 0)
                            : 0;
     forcedoffset = forced;
     lookahead = ahead;
-    if (forcedoffset > 0) {
+    if (openedoffset > 0) {
         int const figure = baselatency + forcedoffset + lookahead;
         delaycompensation.store(figure + beyond + processingblock < ringsize ? figure + beyond
                                                                              : figure);
