@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "engine/CoreCnvl.h"
 #include "engine/CoreCubr.h"
@@ -19,6 +20,7 @@
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePmsg.h"
 #include "runtime/CorePool.h"
+#include "runtime/CoreSmgd.h"
 #include "runtime/CoreXutl.h"
 #include "storage/CoreDcry.h"
 #include "storage/CoreFsys.h"
@@ -87,42 +89,20 @@ CorePrcs::CorePrcs(CorePool* pool, CoreAnsx codepath, int rate, CoreBlnk* blink,
         pcksk();
         debugpath = datapath + CoreAnsx("DEBUG/");
 
-        // Delays and ring positions.
-        if (forceoffset > 0) {
-            forcedoffset = static_cast<int>(CoreButl::tpfup(samplerate, forceoffset));
-            lookahead = static_cast<int>(CoreButl::tpfup(samplerate, aheadlength));
-            delaycompensation = baselatency + forcedoffset + lookahead;
-        }
-        debug3(CoreAnsx("DELAY COMPENSATION:") + CoreAnsx(delaycompensation.load()));
-        // Every ring position must lie inside the ring, whatever WORKBUFFER
-        // says: the input is written a whole delay compensation ahead of the
-        // output, with room for a full host chunk, and so is the bypass ring.
-        int const forced = CoreButl::max__(forcedoffset, 0);
-        long long const needed =
-            static_cast<long long>(baselatency) + lookahead + forced + processingblock + 1;
-        if (needed > kLargestRing)
+        // Delays and ring positions, from the microseconds the settings
+        // give: a rate change converts these again.
+        openedoffset = forceoffset;
+        openedahead = aheadlength;
+        int size = 0;
+        if (!delaysAtRate(forcedoffset, lookahead, size))
             throw CoreAnsx("CorePrcs: the delays need a ring beyond the largest");
-        int const least = CoreButl::getp2(static_cast<int>(needed));
-        if (least > ringsize) {
-            ringsize = least;
-            debug3(CoreAnsx("WORKBUFFER raised to hold the delays:") + CoreAnsx(ringsize));
-        }
-        ringwrap = ringsize - 1;
-        outread = 0;
-        // The forced offset is latency held in reserve: a program's kernel
-        // keeps its time offset ahead of the sync point and the load takes
-        // that offset off this distance, so every program's sync point comes
-        // out at the delay compensation, the bypass ring's delay.
-        inwrite = baselatency + lookahead + forced;
-        // The block worker runs on whole blocks of the ring, the lookahead
-        // behind the input; what lies beyond the last whole block waits.
-        int const back = baselatency + forced;
-        handedend = back - back % processingblock;
-        producedend = handedend;
-        record.position = handedend;
-        carry = back - handedend;
-        bypasswrite = delaycompensation.load();
-        bypassread = 0;
+        if (openedoffset > 0) delaycompensation = baselatency + forcedoffset + lookahead;
+        debug3(CoreAnsx("DELAY COMPENSATION:") + CoreAnsx(delaycompensation.load()));
+        if (size > ringsize)
+            debug3(CoreAnsx("WORKBUFFER raised to hold the delays:") + CoreAnsx(size));
+        ringsize = size;
+        ringwrap = size - 1;
+        restPositions();
 
         if (ippthreads > 0) PlatSignalThrd::setCount(ippthreads);
         debug3(CoreAnsx("ippGetNumThreads:") + CoreAnsx(PlatSignalThrd::count()));
@@ -176,6 +156,69 @@ void CorePrcs::sizes(int threads) {
     realtimerate = rate;
     offlinerate = CoreButl::max__(1, rate / CoreButl::max__(1, exportquality));
     programrate = realtimerate;
+}
+
+bool CorePrcs::delaysAtRate(int& forced, int& ahead, int& size) const noexcept {
+    forced = -1;
+    ahead = 0;
+    if (openedoffset > 0) {
+        forced = static_cast<int>(CoreButl::tpfup(samplerate, openedoffset));
+        ahead = static_cast<int>(CoreButl::tpfup(samplerate, openedahead));
+    }
+    // Every ring position must lie inside the ring, whatever WORKBUFFER
+    // says: the input is written a whole delay compensation ahead of the
+    // output, with room for a full host chunk, and so is the bypass ring.
+    long long const needed = static_cast<long long>(baselatency) + ahead +
+                             CoreButl::max__(forced, 0) + processingblock + 1;
+    if (needed > kLargestRing) return false;
+    size = CoreButl::max__(CoreButl::getp2(static_cast<int>(needed)), CoreButl::getp2(workbuffer));
+    return true;
+}
+
+void CorePrcs::allocateRings(int size) {
+    // The side ring only while the program feeds it.
+    double** const rings[] = {inring, outring, bypassring, sidering};
+    bool const side = sidering[0] != nullptr;
+    double* fresh[std::size(rings)][iCchannels] = {};
+    try {
+        for (std::size_t k = 0; k < std::size(rings); ++k)
+            for (int c = 0; c < iCchannels && (rings[k] != sidering || side); ++c)
+                fresh[k][c] = zeroed<double>(pool, 0, size);
+    } catch (...) {
+        for (auto& kind : fresh)
+            for (double*& block : kind) giveBack(pool, block);
+        throw;
+    }
+    for (std::size_t k = 0; k < std::size(rings); ++k)
+        for (int c = 0; c < iCchannels && (rings[k] != sidering || side); ++c) {
+            giveBack(pool, rings[k][c]);
+            rings[k][c] = fresh[k][c];
+        }
+    ringsize = size;
+    ringwrap = size - 1;
+}
+
+void CorePrcs::restPositions() noexcept {
+    outread = 0;
+    // The forced offset is latency held in reserve: a program's kernel
+    // keeps its time offset ahead of the sync point and the load takes
+    // that offset off this distance, so every program's sync point comes
+    // out at the delay compensation, the bypass ring's delay.
+    inwrite = static_cast<int>(modRing(static_cast<long>(baselatency) + lookahead +
+                                       CoreButl::max__(forcedoffset, 0) - appliedoffset));
+    // The block worker runs on whole blocks of the ring, the lookahead
+    // behind the input; what lies beyond the last whole block waits.
+    long const back = modRing(static_cast<long>(inwrite) - lookahead);
+    int const block = processingblock >= 1 ? processingblock : 1;
+    handedend = static_cast<int>(back - back % block);
+    record.position = handedend;
+    {
+        CoreSmgd guard(ringsem);
+        producedend = handedend;
+    }
+    carry = static_cast<int>(back - handedend);
+    bypassread = 0;
+    bypasswrite = wrap_(delaycompensation.load());
 }
 
 void CorePrcs::pcksk() {
@@ -236,10 +279,8 @@ void CorePrcs::build() {
     meterreadings = zeroed<double>(pool, 0, iCmeters);
     for (CoreEnvf*& follower : meterfollowers)
         follower = new CoreEnvf(pool, CoreAnsx(""), false, nullptr, nullptr, nullptr, nullptr);
+    allocateRings(ringsize);
     for (int c = 0; c < iCchannels; ++c) {
-        inring[c] = zeroed<double>(pool, 0, ringsize);
-        outring[c] = zeroed<double>(pool, 0, ringsize);
-        bypassring[c] = zeroed<double>(pool, 0, ringsize);
         powerbuf[c] = zeroed<double>(pool, 0, processingblock);
         workbuf[c] = zeroed<double>(pool, 0, processingblock);
         feedbackbuf[c] = zeroed<double>(pool, 0, processingblock);

@@ -319,6 +319,22 @@ private:
     void build();                                     // owned objects, in creation order
     void release() noexcept;                          // deletes whatever exists
     void teardown() noexcept;                         // destructor steps 1 to 6
+    // The forced offset and the lookahead in samples at the rate in force,
+    // from the microseconds this instance opened with, and the ring size
+    // they need (WORKBUFFER's at least); false when beyond the largest ring.
+    bool delaysAtRate(int& forced, int& ahead, int& size) const noexcept;
+    // Every ring at size samples, zeroed: all the new blocks are allocated
+    // before any old one is released, so a failed allocation (it throws)
+    // leaves the old rings. Off the audio thread; the caller holds the
+    // engine, worker and bypass semaphores once the instance runs.
+    void allocateRings(int size);
+    // The ring positions of an instance that has played nothing, with the
+    // loaded program's offset kept applied.
+    void restPositions() noexcept;
+    // A new rate's delays, rings and positions, as an instance opened at
+    // that rate has them; the rings are cleared. Holds the engine and
+    // worker semaphores (taken by the caller).
+    void rateDelays();
     // A whole-number master setting held to lo..hi: a value outside is taken
     // at the nearest bound with one level-0 line naming the value written
     // (the file's text when given, else the number) and the value taken, a
@@ -434,6 +450,8 @@ private:
     long ltimed = 10000;                // LTIMED, us
     long lfreqd = 1000000;              // LFREQD, us
     long forceoffset = -1;              // FORCEOFFSET, us; above 0 switches delay compensation on
+    long openedoffset = -1;             // FORCEOFFSET this instance opened with, us
+    long openedahead = 0;               // AHEADLENGTH this instance opened with, us
     short forcolumn = 24;               // FORCOLUMN
     CoreAnsx programsub{""};            // PROGRAMSUBPATH
     CoreAnsx vectorsub{""};             // VECTORSUBPATH

@@ -189,6 +189,7 @@ bool CorePrcs::bootProgram() {
             samplerate = wanted;
             program->setrt(samplerate);
             adjrt(effectiveperiod);
+            rateDelays();
             CoreLog_::debug(CoreAnsx("boots *rate:") + CoreAnsx(samplerate), 0, 3);
         }
         ldpdm(p, false);

@@ -62,6 +62,52 @@ void CorePrcs::applyRate(int rate) {
     adjrt(programperiod);
 }
 
+void CorePrcs::rateDelays() {
+    int forced = 0, ahead = 0, size = 0;
+    if (!delaysAtRate(forced, ahead, size)) {
+        CoreLog_::loger(CoreAnsx("CorePrcs: the delays at ") + CoreAnsx(samplerate.load()) +
+                            CoreAnsx(" Hz need a ring beyond the largest; those of the last "
+                                     "rate are kept"),
+                        0);
+        return;
+    }
+    if (forced == forcedoffset && ahead == lookahead && size == ringsize) return;
+    if (size != ringsize) {
+        try {
+            CoreSmgd bypassing(bypasssem);
+            allocateRings(size);
+        } catch (...) {
+            CoreLog_::loger(CoreAnsx("CorePrcs: no rings for the delays at ") +
+                                CoreAnsx(samplerate.load()) +
+                                CoreAnsx(" Hz; those of the last rate are kept"),
+                            0);
+            return;
+        }
+    }
+    // What the loaded program plays beyond the forced offset (its offset
+    // grew with the rate it loaded at) stays reported until it loads again.
+    int const reported = delaycompensation.load();
+    int const beyond = openedoffset > 0
+                           ? CoreButl::max__(reported - baselatency - forcedoffset - lookahead, 0)
+                           : 0;
+    forcedoffset = forced;
+    lookahead = ahead;
+    if (openedoffset > 0) {
+        int const figure = baselatency + forcedoffset + lookahead;
+        delaycompensation.store(figure + beyond + processingblock < ringsize ? figure + beyond
+                                                                             : figure);
+    }
+    program->setac(lookahead);
+    programahead = program->getab();
+    aheadoffset = aheadSamples();
+    {
+        CoreSmgd bypassing(bypasssem);
+        restPositions();
+    }
+    clepr(true);
+    debug("irate DELAY COMPENSATION:", delaycompensation.load(), 3);
+}
+
 void CorePrcs::irate(int rate) {
     if (rate < 1) {
         CoreLog_::loger(CoreAnsx("irate: sample rate refused: ") + CoreAnsx(rate), 0);
@@ -84,6 +130,7 @@ void CorePrcs::irate(int rate) {
             } else {
                 applyRate(rate);
             }
+            rateDelays();
             debug("irate *rate:", rate, 3);
         }
         stale = !bootpending.getvl() && rateStale();

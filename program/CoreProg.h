@@ -323,6 +323,7 @@ public:
     int getsm();                 // impulse files loaded
     long getua();                // lookahead, us
     void setua(long v);          // lookahead, us
+    void setac(long samples);    // lookahead cap, samples (the engine's, at the rate in force)
     long getpr();                // PROGRAMRATE, -1 when absent
     short getsh();               // HDIM
     void setsh(short v);         // HDIM

@@ -142,6 +142,7 @@ double CoreProg::getsz() { return datasize; }
 int CoreProg::getsm() { return loadedfiles; }
 long CoreProg::getua() { return lookahead; }
 void CoreProg::setua(long v) { lookahead = v; }
+void CoreProg::setac(long samples) { lookaheadcap = samples; }
 long CoreProg::getpr() { return programrate; }
 short CoreProg::getsh() { return hdim; }
 void CoreProg::setsh(short v) { hdim = v; }

@@ -205,13 +205,19 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
 TEST(PluginRatesTest, AHostRateChangeReloadsTheProgramPlaying) {
     // The demo's room, booted at one rate, then played at another: the host's rate call comes
     // after the boot ended (-1: the boot by the clock) or after boot step `after` (the boot driven
-    // one step at a time through the bus, with no control thread until it ended).
+    // one step at a time through the bus, with no control thread until it ended). The first row
+    // is a host that opens every instance at 44.1 kHz and sets its project's rate just before
+    // the first call: each plays as the instance opened at the new rate. With AHEADLENGTH 50 ms
+    // (`ahead` 1; 0 the demo's 3 ms) and WORKBUFFER 4096, 96 kHz needs rings twice the size
+    // 44.1 kHz needs.
     PluginRig rig;
-    ASSERT_TRUE(rig.settings({kDiagnosed}));
-    int const rows[][3] = {
-        {44100, 96000, -1}, {44100, 96000, 8}, {96000, 44100, -1}, {96000, 44100, 9}};
-    for (auto const& [from, to, after] : rows) {
-        SCOPED_TRACE(testing::Message() << from << " to " << to << " after " << after);
+    int const rows[][4] = {{44100, 96000, -1, 0}, {44100, 96000, 8, 0},  {96000, 44100, -1, 0},
+                           {96000, 44100, 9, 0},  {44100, 96000, -1, 1}, {96000, 44100, 8, 1}};
+    for (auto const& [from, to, after, ahead] : rows) {
+        SCOPED_TRACE(testing::Message() << from << " to " << to << " after " << after << ahead);
+        ASSERT_TRUE(rig.settings({kDiagnosed,
+                                  {"WORKBUFFER", ahead ? "4096" : ""},
+                                  {"AHEADLENGTH", ahead ? "50000" : ""}}));
         CoreHost h(rig.path(), from, 512);
         auto rate = [&](int hz) { h.dispt(V::opSetSampleRate, 0, 0, nullptr, float(hz)); };
         auto step = [&] { return CorePeer::bus(h, 144, 'b', 0, 0, true).kind != 0; };
@@ -233,11 +239,22 @@ TEST(PluginRatesTest, AHostRateChangeReloadsTheProgramPlaying) {
             h.dispt(V::opOpen); // the control thread ends the boot and reports the delay
             ASSERT_TRUE(h.wtupd(0, 60));
         }
-        // The room's reflections in time after the delay reported...
+        // The room's reflections in time after the delay reported, what the instance opened at
+        // the new rate reports (2432 for the demo at 96 kHz); from 20 ms on, both play the same,
+        // first frames included.
+        CoreHost opened(rig.path(), to, 512);
+        opened.start();
+        ASSERT_TRUE(opened.wtupd(0, 60));
         long const delay = h.getdl(), at = to / 10, guard = 3 * to / 10000;
-        CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(at + delay + to / 6))), out;
+        EXPECT_EQ(delay, opened.getdl());
+        CoreHost::CHANNELS in(2, std::vector<double>(std::size_t(at + delay + to / 6))), out, o;
+        in[0][0] = in[1][0] = 0.25;
         in[0][std::size_t(at)] = in[1][std::size_t(at)] = 1.0;
         h.rendr(in, out, true);
+        opened.rendr(in, o, true);
+        double const top = *std::max_element(o[0].begin(), o[0].end());
+        for (long k = to / 50, d = opened.getdl(); k + std::max(delay, d) < long(o[0].size()); ++k)
+            ASSERT_NEAR(out[0][std::size_t(k + delay)], o[0][std::size_t(k + d)], 1e-6 * top) << k;
         std::vector<double> y(out[0].begin() + at + delay, out[0].end()), ms;
         for (double& v : y) v = std::abs(v);
         for (int k = 0; k < 3; ++k) {
@@ -248,7 +265,7 @@ TEST(PluginRatesTest, AHostRateChangeReloadsTheProgramPlaying) {
         std::sort(ms.begin(), ms.end());
         double const want[] = {4.29, 7.89, 11.18};
         for (std::size_t k = 0; k < 3; ++k) EXPECT_NEAR(ms[k], want[k], 0.05);
-        // ...which is the delay a program change at the new rate gives (2275 for 44.1 to 96 kHz).
+        // ...which is the delay a program change at the new rate gives (2432 for 44.1 to 96 kHz).
         int const seen = h.updts();
         h.slot_(CoreDemo::iCroom);
         ASSERT_TRUE(h.wtupd(seen, 60));
