@@ -180,10 +180,12 @@ void CorePrcs::allocateRings(int size) {
     double** const rings[] = {inring, outring, bypassring, sidering};
     bool const side = sidering[0] != nullptr;
     double* fresh[std::size(rings)][iCchannels] = {};
+    double* gains = nullptr; // the callers fill it with the Gain out in force
     try {
         for (std::size_t k = 0; k < std::size(rings); ++k)
             for (int c = 0; c < iCchannels && (rings[k] != sidering || side); ++c)
                 fresh[k][c] = zeroed<double>(pool, 0, size);
+        gains = zeroed<double>(pool, 0, size);
     } catch (...) {
         for (auto& kind : fresh)
             for (double*& block : kind) giveBack(pool, block);
@@ -194,6 +196,8 @@ void CorePrcs::allocateRings(int size) {
             giveBack(pool, rings[k][c]);
             rings[k][c] = fresh[k][c];
         }
+    giveBack(pool, gainring);
+    gainring = gains;
     ringsize = size;
     ringwrap = size - 1;
 }
@@ -285,7 +289,6 @@ void CorePrcs::build() {
         workbuf[c] = zeroed<double>(pool, 0, processingblock);
         feedbackbuf[c] = zeroed<double>(pool, 0, processingblock);
     }
-    gainring = zeroed<double>(pool, 0, ringsize);
     fillGain(0, ringsize, outputgain);
     metermodes = zeroed<short>(pool, 6, iCmetermodes);
     for (int i = 0; i < iCmetermodes; ++i) metermodes[i] = 3;
