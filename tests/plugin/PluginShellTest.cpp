@@ -319,6 +319,37 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
             block[std::size_t(j)].push_back(cc(1, j == 3 && i == 399 ? 127 : 0, 1 + i * 510 / 399));
     EXPECT_LT(apart(flood(block, false), flood({{cc(1, 0, 1)}, {}, {}, {cc(1, 127, 511)}}, false)),
               1e-9);
+    // A thread of its own sends 2000 for each call while the calls run, and
+    // the control pass drains in the pauses between some of them.
+    auto h = learnt();
+    V::Effect* e = h->getef();
+    MIDIS burst(2000, cc(1, 0, 0));
+    burst.back() = cc(1, 127, 0);
+    std::atomic<long> calls{0};
+    std::thread sender([&] {
+        for (long sent = -1, k = 0; (k = calls.load(std::memory_order_relaxed)) < kFlood;)
+            if (k != sent) {
+                h->sendm(burst);
+                sent = k;
+            } else {
+                std::this_thread::yield();
+            }
+    });
+    CH y(2, std::vector<double>(kCall));
+    for (long k = 0; k < kFlood; ++k) {
+        double* ins[2] = {const_cast<double*>(x[0].data()), const_cast<double*>(x[1].data())};
+        double* outs[2] = {y[0].data(), y[1].data()};
+        e->processDoubleReplacing(e, ins, outs, int(kCall));
+        calls.store(k + 1, std::memory_order_relaxed); // the plug-in orders its queue
+        if (k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    sender.join();
+    EXPECT_TRUE(CorePeer::until(
+        [&] {
+            CorePeer::bus(*h, 180, 'h', 0, 0, true, 0);
+            return CorePeer::bus(*h, 185, 'i').number == 127;
+        },
+        kLoadWait));
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level).
