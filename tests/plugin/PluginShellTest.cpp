@@ -12,7 +12,6 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <limits>
-#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -247,109 +246,60 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     EXPECT_NE(swept, render(CoreDemo::iCsweep, -1, false, x));
 
     // Floods of learnt controller messages (MIX1 to controller 1, MIX2 to 2)
-    // before calls kAt on (the first of an engine block): each key's last
-    // value plays as a short reference's, whatever fills either queue.
+    // before calls 8 on (an engine block's first), or from a thread before
+    // each call while the control pass drains in pauses: each key's last
+    // value plays as a short reference's.
     using MIDIS = std::vector<CoreHost::MIDI>;
-    constexpr long kAt = 8, kFlood = 24;
-    auto cc = [](int controller, int value, long frame) {
-        return CoreHost::MIDI{
-            frame,
-            {0xB0, static_cast<unsigned char>(controller), static_cast<unsigned char>(value)}};
+    auto cc = [](unsigned char c, unsigned char v, long f) {
+        return CoreHost::MIDI{f, {0xB0, c, v}};
     };
-    auto learnt = [&] {
-        auto h = std::make_unique<CoreHost>(rig->path(), CoreDemo::iCrate, int(kCall));
-        h->start();
-        EXPECT_TRUE(h->wtupd(0, kLoadWait));
-        int const seen = h->updts();
-        h->slot_(CoreDemo::iCsweep);
-        EXPECT_TRUE(h->wtupd(seen, kLoadWait));
-        for (int c : {1, 2}) CorePeer::bus(*h, 179, 'h', 176, c, true, c - 1);
-        return h;
-    };
-    int mix2 = -1; // MIX2's slot value after a flood
-    auto flood = [&](std::vector<MIDIS> const& before, bool loads) {
-        auto h = learnt();
-        int const seen = h->updts();
-        V::Effect* e = h->getef();
-        CH y(2, std::vector<double>(kCall * kFlood));
-        for (long k = 0; k < kFlood; ++k) {
-            if (k >= kAt && k - kAt < long(before.size())) h->sendm(before[std::size_t(k - kAt)]);
+    int mix2 = 0; // slot 2's last value after a flood
+    auto flood = [&](std::vector<MIDIS> const& before, bool loads = false, bool thread = false) {
+        CoreHost h(rig->path(), CoreDemo::iCrate, int(kCall));
+        h.start();
+        EXPECT_TRUE(h.wtupd(0, kLoadWait));
+        int seen = h.updts();
+        h.slot_(CoreDemo::iCsweep);
+        EXPECT_TRUE(h.wtupd(seen, kLoadWait));
+        seen = h.updts();
+        for (int c : {1, 2}) CorePeer::bus(h, 179, 'h', 176, c, true, c - 1);
+        std::atomic<long> k{0};
+        std::thread sender([&] {
+            for (long sent = 0; thread && sent < 24; h.sendm(before[0]), ++sent)
+                while (k.load(std::memory_order_relaxed) < sent) std::this_thread::yield();
+        });
+        CH y(2, std::vector<double>(kCall * 24));
+        for (; k < 24; k.fetch_add(1, std::memory_order_relaxed)) {
+            if (!thread && k >= 8 && k < 8 + long(before.size())) h.sendm(before[k - 8]);
             double* ins[2] = {const_cast<double*>(x[0].data()) + k * kCall,
                               const_cast<double*>(x[1].data()) + k * kCall};
             double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
-            e->processDoubleReplacing(e, ins, outs, int(kCall));
+            h.getef()->processDoubleReplacing(h.getef(), ins, outs, int(kCall));
+            if (thread && k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
-        EXPECT_TRUE(!loads || h->wtupd(seen, kLoadWait)); // the program change loaded
-        CorePeer::bus(*h, 180, 'h', 0, 0, true, 1);
-        mix2 = int(CorePeer::bus(*h, 185, 'i').number);
+        sender.join();
+        EXPECT_TRUE(!loads || h.wtupd(seen, kLoadWait)); // the program change loaded
+        mix2 = (CorePeer::bus(h, 180, 'h', 0, 0, true, 1), int(CorePeer::bus(h, 185, 'i').number));
         return y;
     };
-    auto apart = [](CH const& a, CH const& b) {
-        double worst = 0.0;
-        for (int c = 0; c < 2; ++c)
-            for (std::size_t n = 0; n < a[c].size(); ++n)
-                worst = std::max(worst, std::fabs(a[c][n] - b[c][n]));
-        return worst;
-    };
-    CH const reference = flood({{cc(1, 0, 0), cc(1, 127, 511)}}, false);
-    // Before one call, n - 1 of value 0 at frame 0 and one of 127 at 511,
-    // then one of controller 2; a program change among them loads.
-    struct Row {
-        long n;
-        bool second, change;
-    } const rows[] = {{1024, false, false},
-                      {2000, false, false},
-                      {5000, false, false},
-                      {1100, true, false},
-                      {2000, false, true}};
-    for (Row const& r : rows) {
-        MIDIS burst(std::size_t(r.n - 1), cc(1, 0, 0));
-        if (r.change) burst.insert(burst.begin() + r.n / 2, {0, {0xC0, CoreDemo::iCroom, 0}});
+    CH const reference = flood({{cc(1, 0, 0), cc(1, 127, 511)}});
+    // Before one call n - 1 of 0 at frame 0 and one of 127 at 511, then one
+    // of controller 2 (1100), or a program change among them that loads.
+    for (long n : {1024, 2000, 5000, 1100, -2000}) {
+        MIDIS burst(std::size_t(std::labs(n) - 1), cc(1, 0, 0));
+        if (n < 0) burst[1000] = {0, {0xC0, CoreDemo::iCroom, 0}};
         burst.push_back(cc(1, 127, 511));
-        if (r.second) burst.push_back(cc(2, 99, 511));
-        CH const y = flood({burst}, r.change);
-        EXPECT_LT(r.change ? 0.0 : apart(y, reference), 1e-9) << r.n;
-        EXPECT_EQ(mix2, r.second ? 99 : 0) << r.n;
+        if (n == 1100) burst.push_back(cc(2, 99, 511));
+        EXPECT_TRUE(flood({burst}, n < 0) == reference || n < 0) << n;
+        EXPECT_EQ(mix2, n == 1100 ? 99 : 0) << n;
     }
-    // 400 at frames 1 to 511 before each call of an engine block (1600
-    // waiting in the engine's queue), all 0 but 127 at the last one.
+    // 400 at frames 1 to 511 before each call of an engine block (1600 in
+    // the engine's queue), all 0 but 127 at the last.
     std::vector<MIDIS> block(4);
-    for (int j = 0; j < 4; ++j)
-        for (int i = 0; i < 400; ++i)
-            block[std::size_t(j)].push_back(cc(1, j == 3 && i == 399 ? 127 : 0, 1 + i * 510 / 399));
-    EXPECT_LT(apart(flood(block, false), flood({{cc(1, 0, 1)}, {}, {}, {cc(1, 127, 511)}}, false)),
-              1e-9);
-    // A thread of its own sends 2000 for each call while the calls run, and
-    // the control pass drains in the pauses between some of them.
-    auto h = learnt();
-    V::Effect* e = h->getef();
-    MIDIS burst(2000, cc(1, 0, 0));
-    burst.back() = cc(1, 127, 0);
-    std::atomic<long> calls{0};
-    std::thread sender([&] {
-        for (long sent = -1, k = 0; (k = calls.load(std::memory_order_relaxed)) < kFlood;)
-            if (k != sent) {
-                h->sendm(burst);
-                sent = k;
-            } else {
-                std::this_thread::yield();
-            }
-    });
-    CH y(2, std::vector<double>(kCall));
-    for (long k = 0; k < kFlood; ++k) {
-        double* ins[2] = {const_cast<double*>(x[0].data()), const_cast<double*>(x[1].data())};
-        double* outs[2] = {y[0].data(), y[1].data()};
-        e->processDoubleReplacing(e, ins, outs, int(kCall));
-        calls.store(k + 1, std::memory_order_relaxed); // the plug-in orders its queue
-        if (k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    sender.join();
-    EXPECT_TRUE(CorePeer::until(
-        [&] {
-            CorePeer::bus(*h, 180, 'h', 0, 0, true, 0);
-            return CorePeer::bus(*h, 185, 'i').number == 127;
-        },
-        kLoadWait));
+    for (int i = 0; i < 1600; ++i)
+        block[i / 400].push_back(cc(1, i < 1599 ? 0 : 127, 1 + i % 400 * 510 / 399));
+    EXPECT_EQ(flood(block), flood({{cc(1, 0, 1)}, {}, {}, {cc(1, 127, 511)}}));
+    flood({MIDIS(2000, cc(1, 0, 0))}, false, true); // 2000 for each call from a thread
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level).
