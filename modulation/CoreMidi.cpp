@@ -33,17 +33,53 @@ void CoreMidi::apply(int channel, int status, int controller, int value) {
     }
 }
 
+namespace {
+// The key a slot answers, status byte and controller; -1 for values no
+// message byte holds, which are never merged.
+int keyOf(int status, int controller) {
+    return status >= 0 && status < 256 && controller >= 0 && controller < 256
+               ? status << 8 | controller
+               : -1;
+}
+} // namespace
+
+void CoreMidi::compact() {
+    // From the newest back: the first event met of each key stays, moved
+    // to the end of the survivors, which then slide to the front in order.
+    int first = queued;
+    for (int i = queued - 1; i >= 0; --i) {
+        int const key = keyOf(queue[i].status, queue[i].controller);
+        if (key >= 0) {
+            if (seen[std::size_t(key)]) continue;
+            seen[std::size_t(key)] = true;
+        }
+        queue[--first] = queue[i];
+    }
+    int const kept = queued - first;
+    for (int i = 0; i < kept; ++i) {
+        queue[i] = queue[first + i];
+        int const key = keyOf(queue[i].status, queue[i].controller);
+        if (key >= 0) seen[std::size_t(key)] = false;
+    }
+    queued = kept;
+}
+
 CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int status,
                                                   int controller, int value) noexcept {
     clearOutputs();
-    if (frame > 0) {
-        CoreSmgd guard(lock);
-        if (queued < iCqueuemax) {
-            queue[queued++] = MIDIEVENT{frame, channel, status, controller, value};
-            return outputs;
-        }
+    if (frame <= 0) {
+        apply(channel, status, controller, value);
+        return outputs;
     }
-    apply(channel, status, controller, value);
+    CoreSmgd guard(lock);
+    if (queued == iCqueuemax) compact();
+    if (queued == iCqueuemax) {
+        MIDIEVENT const oldest = queue[0];
+        for (int i = 1; i < queued; ++i) queue[i - 1] = queue[i];
+        --queued;
+        apply(oldest.channel, oldest.status, oldest.controller, oldest.value);
+    }
+    queue[queued++] = MIDIEVENT{frame, channel, status, controller, value};
     return outputs;
 }
 

@@ -6,17 +6,25 @@
 // Event queue contract: events with a frame offset in the future are queued
 // by the engine's event path (the host's process call, or the control pass
 // for a host that does not process) and taken by updte on the processing
-// path; both hold the queue lock while they touch it. The queue holds
-// iCqueuemax events in the map itself: an event that finds it full is
-// applied at once (its frame is lost, never its value), so nothing here
-// allocates. Applying writes the slots, outputs and activity without the
-// lock, so mdctr and updte must be called from one thread at a time.
+// path; both hold the queue lock while they touch it, so the compaction
+// below never moves an event updte is reading. The queue holds iCqueuemax
+// events in the map itself, so nothing here allocates. An event that finds
+// it full first compacts it: of the waiting events with the same status and
+// controller (on any channel: the key a slot answers), only the newest stays,
+// and the survivors keep their arrival order. The host's messages come with
+// the status kind alone (channel apart), at most 7 x 128 keys, so the event
+// then finds room and each key's last value plays at its frame. Only more
+// distinct bytes sent through the bus can leave it full: the oldest event is
+// then applied at once, ahead of its frame.
+// Applying writes the slots, outputs and activity without the lock, so mdctr
+// and updte must be called from one thread at a time.
 // Owner: the processing engine. Threads: engine processing path, the audio
 // thread included (no allocation, no log); setms/getms from the property
 // bus, serialised with processing by the engine; actvt and getel from any
 // thread.
 
 #include <atomic>
+#include <bitset>
 
 #include "runtime/CoreSmph.h"
 
@@ -39,7 +47,7 @@ public:
     CoreMidi& operator=(CoreMidi&&) = delete;
 
     // Clears the outputs; an event with frame > 0 is queued for that many
-    // frames, otherwise (or when the queue is full) applied at once.
+    // frames (compacting a full queue first), otherwise applied at once.
     MIDISLIDERCALLBACKINFO* mdctr(int frame, int channel, int status, int controller,
                                   int value) noexcept;
     // Clears the outputs and counts every queued event down by frames,
@@ -73,10 +81,12 @@ private:
 
     void apply(int channel, int status, int controller, int value);
     void clearOutputs();
+    void compact(); // keeps the newest queued event of each key; lock held
 
     std::atomic<bool> activity;              // an event was applied; read by other threads
     MIDIEVENT queue[iCqueuemax];             // future events, in arrival order
     int queued = 0;                          // events in queue
+    std::bitset<256 * 256> seen;             // compact's keys met, all clear between calls
     CoreSmph lock;                           // guards queue and queued
     LEARNSLOT slots[iCslots];                // learn slots
     MIDISLIDERCALLBACKINFO outputs[iCslots]; // handed out by mdctr and updte

@@ -1,14 +1,22 @@
 #include "plugin/CorePpwr.h"
 
+#include <bitset>
 #include <cmath>
 
 #include "processing/CorePrcs.h"
 #include "runtime/CoreLog_.h"
+#include "runtime/CoreSmgd.h"
 
 namespace {
 using Bean = CorePrcs::BEANSTRUCT;
 constexpr int kPeriodDefault = 40; // ms, when the engine gives no GUI rate
 constexpr float kSame = 1e-6f;     // a control's read-back this near the host's value took it
+
+// Releases a queue lock taken by try or by wait, on every path out.
+struct Held {
+    CoreSmph& lock;
+    ~Held() { lock.relse(); }
+};
 } // namespace
 
 CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), listener(listener_) {
@@ -101,14 +109,35 @@ void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char da
         program.store(bank.load() * iCprogramsperbank + data1 % iCprogramsperbank);
     }
     // The engine's own word: channel, status, data 1, data 2, lowest byte first.
+    MIDIREC const record{(status & 0x0Fu) | kind << 8 | unsigned(data1 & 0x7F) << 16 |
+                             unsigned(data2 & 0x7F) << 24,
+                         frame < 0 ? 0 : frame, calls.load()};
+    CoreSmgd guard(queuelock);
     int const h = head.load(std::memory_order_relaxed);
     int const next = (h + 1) % iCmidiqueue;
-    if (next == tail.load(std::memory_order_acquire)) return; // full: dropped
-    queue[h].word =
-        (status & 0x0Fu) | kind << 8 | unsigned(data1 & 0x7F) << 16 | unsigned(data2 & 0x7F) << 24;
-    queue[h].frame = frame < 0 ? 0 : frame;
-    queue[h].call = calls.load();
+    if (next == tail.load(std::memory_order_relaxed)) compact();
+    queue[h] = record;
     head.store(next, std::memory_order_release);
+}
+
+void CorePpwr::compact() {
+    // From the newest back to the oldest: the first message met of each key
+    // stays, moved down to just below the survivors after it; the tail then
+    // moves up to the oldest survivor. The head stays where it is.
+    std::bitset<7 * 128> seen;
+    int const t = tail.load(std::memory_order_relaxed);
+    int const h = head.load(std::memory_order_relaxed);
+    int kept = h;
+    for (int i = h; i != t;) {
+        i = (i + iCmidiqueue - 1) % iCmidiqueue;
+        std::uint32_t const word = queue[i].word;
+        std::size_t const key = ((word >> 12 & 0xFu) - 8u) * 128u + (word >> 16 & 0x7Fu);
+        if (seen[key]) continue;
+        seen[key] = true;
+        kept = (kept + iCmidiqueue - 1) % iCmidiqueue;
+        queue[kept] = queue[i];
+    }
+    tail.store(kept, std::memory_order_release);
 }
 
 void CorePpwr::dropp() { program.store(-1); }
@@ -181,11 +210,20 @@ void CorePpwr::hndin(CorePrcs& e, bool call) {
         applying[i].fetch_add(1u);
     }
     // The hand-ins take turns under the engine lock: each is the consumer.
-    for (int t = tail.load(std::memory_order_acquire); t != head.load(std::memory_order_acquire);
-         t = (t + 1) % iCmidiqueue) {
-        if (call && queue[t].call == now) break; // sent during this call: the next one's
-        e.takmd(queue[t].frame, static_cast<int>(queue[t].word));
-        tail.store((t + 1) % iCmidiqueue, std::memory_order_release);
+    // One entry is copied out under the queue's lock and handed in after it.
+    for (;;) {
+        MIDIREC record{};
+        {
+            if (call && !queuelock.locka()) return; // a producer holds it: the next hand-in
+            if (!call) queuelock.locks();
+            Held const held{queuelock};
+            int const t = tail.load(std::memory_order_relaxed);
+            if (t == head.load(std::memory_order_relaxed)) return;
+            if (call && queue[t].call == now) return; // sent during this call: the next one's
+            record = queue[t];
+            tail.store((t + 1) % iCmidiqueue, std::memory_order_release);
+        }
+        e.takmd(record.frame, static_cast<int>(record.word));
     }
 }
 

@@ -14,11 +14,11 @@
 // which it registers with at construction (the owner deletes the engine
 // first, once no process call can come).
 // Threads: the set/queue calls from any host thread (audio included, no
-// allocation, no lock); hndin and waits on the audio thread inside the
-// engine's process (same rules); pass() and the bus helpers from the
-// control thread or the host's non-audio threads; prchg from the display's
-// tick (control thread, display lock held), the listener list from the
-// host's threads.
+// allocation, no lock but the MIDI queue's short one); hndin and waits on
+// the audio thread inside the engine's process (same rules); pass() and the
+// bus helpers from the control thread or the host's non-audio threads;
+// prchg from the display's tick (control thread, display lock held), the
+// listener list from the host's threads.
 
 #include <atomic>
 #include <cstdint>
@@ -27,6 +27,7 @@
 
 #include "processing/CorePrcs.h"
 #include "runtime/CoreAnsx.h"
+#include "runtime/CoreSmph.h"
 
 class CorePpwr : public CorePrcs::Waiting {
 public:
@@ -76,7 +77,8 @@ public:
     // the engine's own text holds. Does not count as the host's read.
     bool lbval(int index, float& value);
     // One short MIDI message: its three bytes and frame offset. Controller
-    // 32 picks the bank, a program change queues bank x 100 + program.
+    // 32 picks the bank, a program change queues bank x 100 + program. It
+    // always finds room in the queue (see the queue's contract below).
     void midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame);
     void dropp(); // forget a queued program change
     // Holds the pass's updates and the display's ticks while a host call
@@ -196,17 +198,30 @@ private:
     std::atomic<bool> played{false};  // a process call passed after the boot
     std::atomic<bool> expired{false}; // an offline wait for the boot hit its bound
     bool expirylogged = false;        // control thread only
-    // MIDI messages, single producer (the host's event thread); consumed by
-    // the hand-ins, one at a time under the engine lock. The engine's word
-    // and the frame of the call; a message that finds the ring full is dropped.
+    // MIDI messages waiting for a hand-in, in arrival order (call, then
+    // frame). Written by midi_ from any host thread; read by the hand-ins,
+    // one at a time under the engine lock. Bounded: a message that finds the
+    // ring full first compacts it (compact), keeping only the newest waiting
+    // message of each status kind and data 1, on any channel (the key a
+    // learn slot answers); the survivors keep their order. At most 7 x 128
+    // keys exist, so the message then finds room and what the host sent last
+    // for each key plays. queuelock guards the entries and both ends, so a
+    // compaction never moves an entry a hand-in is copying: the producer
+    // holds it for one write or one compaction (one pass over the ring), a
+    // hand-in for the copy of one entry out; neither takes another lock or
+    // waits on anything while holding it. A call's hand-in only tries it:
+    // while a producer holds it, the rest waits for the next hand-in. head
+    // and tail are atomic besides, for waits() outside the lock.
     struct MIDIREC {
         std::uint32_t word;
         std::int32_t frame;
         unsigned call; // calls begun when it came
     };
+    void compact(); // queuelock held, ring full
     MIDIREC queue[iCmidiqueue] = {};
     std::atomic<int> head{0}; // next write (producer)
-    std::atomic<int> tail{0}; // next read (consumer)
+    std::atomic<int> tail{0}; // next read (consumer; compaction moves it up)
+    CoreSmph queuelock;
     std::atomic<int> bank{0};
     std::atomic<int> program{-1}; // queued slot; -1 none
     std::atomic<int> held{0};     // holds in force

@@ -261,9 +261,9 @@ public:
         virtual bool waits() = 0; // something waits; any thread, no lock
         // Hands every waiting write in through takpm and every MIDI message
         // through takmd, with the engine and worker locks held: on the audio
-        // thread too, so no allocation, no lock, no log. call: a process
-        // call's start (what the host sent during that call waits for the
-        // next one); else between calls, everything.
+        // thread too, so no allocation, no log, no lock but the MIDI queues'
+        // own. call: a process call's start (what the host sent during that
+        // call waits for the next one); else between calls, everything.
         virtual void hndin(CorePrcs& engine, bool call) = 0;
     };
     // The shell's waiting record (borrowed; null none). Set before the first

@@ -139,19 +139,21 @@ TEST(CoreMidiTest, BlocksAndDueEventsAllocateNothing) {
     EXPECT_EQ(midi.getel(), 0);
 }
 
-TEST(CoreMidiTest, QueueingAllocatesNothingAndAFullQueueAppliesAtOnce) {
+TEST(CoreMidiTest, QueueingAllocatesNothingAndAFullQueueKeepsEachKeysNewest) {
     CoreMidi midi;
     midi.setms(0, 176, 1);
+    midi.setms(1, 176, 2);
     long const before = allocationCount();
-    for (int i = 0; i < CoreMidi::iCqueuemax; ++i)
-        EXPECT_FALSE(midi.mdctr(1000, 0, 176, 1, i % 100)[0].changed);
+    for (int i = 0; i < CoreMidi::iCqueuemax; ++i) // controllers 1 and 2 in turn, any channel
+        EXPECT_FALSE(midi.mdctr(1000, i % 16, 176, 1 + i % 2, i % 100)[0].changed);
     EXPECT_EQ(midi.getel(), CoreMidi::iCqueuemax);
     CoreMidi::MIDISLIDERCALLBACKINFO const* out = midi.mdctr(1000, 0, 176, 1, 120);
-    EXPECT_TRUE(out[0].changed); // no room: its value now, not never
-    EXPECT_EQ(read(midi, 0).value, 120);
+    EXPECT_FALSE(out[0].changed); // each key's newest stays, and it waits for its frame
+    EXPECT_EQ(midi.getel(), 3);
     EXPECT_EQ(allocationCount(), before);
     midi.updte(-1);
-    EXPECT_EQ(read(midi, 0).value, (CoreMidi::iCqueuemax - 1) % 100); // the queue in order after
+    EXPECT_EQ(read(midi, 0).value, 120);
+    EXPECT_EQ(read(midi, 1).value, (CoreMidi::iCqueuemax - 1) % 100);
 }
 
 TEST(CoreMidiTest, EmptyingTheQueueKeepsItsRoomForTheNextBlock) {

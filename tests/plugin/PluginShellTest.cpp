@@ -286,6 +286,62 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     CH const swept = render(CoreDemo::iCsweep, -1, true, x);
     EXPECT_EQ(swept, render(CoreDemo::iCsweep, -1, true, x));
     EXPECT_NE(swept, render(CoreDemo::iCsweep, -1, false, x));
+
+    // Floods of learnt controller messages (MIX1 to controller 1, MIX2 to 2)
+    // before calls 8 on (an engine block's first), or from a thread before
+    // each call while the control pass drains in pauses: each key's last
+    // value plays as a short reference's.
+    using MIDIS = std::vector<CoreHost::MIDI>;
+    auto cc = [](unsigned char c, unsigned char v, long f) {
+        return CoreHost::MIDI{f, {0xB0, c, v}};
+    };
+    int mix2 = 0; // slot 2's last value after a flood
+    auto flood = [&](std::vector<MIDIS> const& before, bool loads = false, bool thread = false) {
+        CoreHost h(rig->path(), CoreDemo::iCrate, int(kCall));
+        h.start();
+        EXPECT_TRUE(h.wtupd(0, kLoadWait));
+        int seen = h.updts();
+        h.slot_(CoreDemo::iCsweep);
+        EXPECT_TRUE(h.wtupd(seen, kLoadWait));
+        seen = h.updts();
+        for (int c : {1, 2}) CorePeer::bus(h, 179, 'h', 176, c, true, c - 1);
+        std::atomic<long> k{0};
+        std::thread sender([&] {
+            for (long sent = 0; thread && sent < 24; h.sendm(before[0]), ++sent)
+                while (k.load(std::memory_order_relaxed) < sent) std::this_thread::yield();
+        });
+        CH y(2, std::vector<double>(kCall * 24));
+        for (; k < 24; k.fetch_add(1, std::memory_order_relaxed)) {
+            if (!thread && k >= 8 && k < 8 + long(before.size())) h.sendm(before[k - 8]);
+            double* ins[2] = {const_cast<double*>(x[0].data()) + k * kCall,
+                              const_cast<double*>(x[1].data()) + k * kCall};
+            double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
+            h.getef()->processDoubleReplacing(h.getef(), ins, outs, int(kCall));
+            if (thread && k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        sender.join();
+        EXPECT_TRUE(!loads || h.wtupd(seen, kLoadWait)); // the program change loaded
+        mix2 = (CorePeer::bus(h, 180, 'h', 0, 0, true, 1), int(CorePeer::bus(h, 185, 'i').number));
+        return y;
+    };
+    CH const reference = flood({{cc(1, 0, 0), cc(1, 127, 511)}});
+    // Before one call n - 1 of 0 at frame 0 and one of 127 at 511, then one
+    // of controller 2 (1100), or a program change among them that loads.
+    for (long n : {1024, 2000, 5000, 1100, -2000}) {
+        MIDIS burst(std::size_t(std::labs(n) - 1), cc(1, 0, 0));
+        if (n < 0) burst[1000] = {0, {0xC0, CoreDemo::iCroom, 0}};
+        burst.push_back(cc(1, 127, 511));
+        if (n == 1100) burst.push_back(cc(2, 99, 511));
+        EXPECT_TRUE(flood({burst}, n < 0) == reference || n < 0) << n;
+        EXPECT_EQ(mix2, n == 1100 ? 99 : 0) << n;
+    }
+    // 400 at frames 1 to 511 before each call of an engine block (1600 in
+    // the engine's queue), all 0 but 127 at the last.
+    std::vector<MIDIS> block(4);
+    for (int i = 0; i < 1600; ++i)
+        block[i / 400].push_back(cc(1, i < 1599 ? 0 : 127, 1 + i % 400 * 510 / 399));
+    EXPECT_EQ(flood(block), flood({{cc(1, 0, 1)}, {}, {}, {cc(1, 127, 511)}}));
+    flood({MIDIS(2000, cc(1, 0, 0))}, false, true); // 2000 for each call from a thread
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level).
