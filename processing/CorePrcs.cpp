@@ -210,8 +210,16 @@ void CorePrcs::restPositions() noexcept {
     // out at the delay compensation, the bypass ring's delay.
     inwrite = static_cast<int>(modRing(static_cast<long>(baselatency) + lookahead +
                                        CoreButl::max__(forcedoffset, 0) - appliedoffset));
+    alignHandoff();
+    bypassread = 0;
+    bypasswrite = wrap_(delaycompensation.load());
+}
+
+void CorePrcs::alignHandoff() noexcept {
     // The block worker runs on whole blocks of the ring, the lookahead
-    // behind the input; what lies beyond the last whole block waits.
+    // behind the input. What lies between the hand-off end and the input
+    // still waits for its block: dropping it would leave the block worker
+    // behind the output.
     long const back = modRing(static_cast<long>(inwrite) - lookahead);
     int const block = processingblock >= 1 ? processingblock : 1;
     handedend = static_cast<int>(back - back % block);
@@ -221,8 +229,6 @@ void CorePrcs::restPositions() noexcept {
         producedend = handedend;
     }
     carry = static_cast<int>(back - handedend);
-    bypassread = 0;
-    bypasswrite = wrap_(delaycompensation.load());
 }
 
 void CorePrcs::pcksk() {

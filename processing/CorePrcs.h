@@ -331,6 +331,9 @@ private:
     // The ring positions of an instance that has played nothing, with the
     // loaded program's offset kept applied.
     void restPositions() noexcept;
+    // The hand-off end on the block grid, the lookahead behind the input
+    // write position; the frames between wait in the carry.
+    void alignHandoff() noexcept;
     // A new rate's delays, rings and positions, as an instance opened at
     // that rate has them; the rings are cleared. Holds the engine and
     // worker semaphores (taken by the caller).

@@ -337,17 +337,7 @@ bool CorePrcs::ldbuf() {
     int const o = g.getof() > 0 ? g.getof() : 0;
     int const shift = CoreButl::min__(o, CoreButl::max__(forcedoffset, 0) + 1);
     inwrite = modRing(static_cast<long>(inwrite) - shift + appliedoffset);
-    long const back = modRing(static_cast<long>(inwrite) - lookahead);
-    int const block = processingblock >= 1 ? processingblock : 1;
-    handedend = static_cast<int>(back - back % block);
-    record.position = handedend;
-    {
-        CoreSmgd guard(ringsem);
-        producedend = handedend;
-    }
-    // What lies between the new hand-off end and the input still waits for
-    // its block: dropping it would leave the block worker behind the output.
-    carry = static_cast<int>(back - handedend);
+    alignHandoff();
     appliedoffset = shift;
     // The dry signal leaves with the sync point, not the offset ahead of it.
     drydelay = shift;
