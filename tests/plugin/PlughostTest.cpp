@@ -1,17 +1,14 @@
-// The command-line host run as a user runs it, on one demo installation:
-// input files named every way (a hidden namesake must never be read
-// instead), each option, the refusals (bad input, an empty slot, a slot that
-// fails to load, said with what its load noticed, a plug-in that cannot boot,
-// an input the converter cannot take to --rate exactly, a render whose
-// memory runs out: a message, exit status 1, no output file, and
-// no time-out behind it; options, lengths and memory it cannot render with:
-// exit status 2, the first ones before the plug-in is loaded; an output that
-// is not a plain file, or cannot be made, refused then too and left as it
-// was, also when it becomes a FIFO while it is written; a file at another's
-// temporary name kept byte for byte), an output named through a link, a plug-in named through "..",
-// the lead-in leaving the demo room's render as a running host gets it, and the demo sounding the
-// same at every common rate. Every output is read back by our reader and by sox, which must not
-// warn.
+// The command-line host run as a user runs it, on one demo installation: input files named every
+// way (a hidden namesake must never be read instead), each option, the refusals (bad input, an
+// empty slot, a slot that fails to load, said with what its load noticed, a plug-in that cannot
+// boot, an input the converter cannot take to --rate exactly, a render whose memory runs out: a
+// message, exit status 1, no output file, and no time-out behind it; options, lengths and memory it
+// cannot render with: exit status 2, the first ones before the plug-in is loaded; an output that is
+// not a plain file, or cannot be made, refused then too and left as it was, also when it becomes a
+// FIFO while it is written; a file at another's temporary name kept byte for byte), an output named
+// through a link, a plug-in named through "..", the lead-in leaving the demo room's render as a
+// running host gets it, and the demo sounding the same at every common rate. Every output is read
+// back by our reader and by sox, which must not warn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -235,9 +232,8 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         EXPECT_TRUE(soxStatus == 0 && sox.find("WARN") == std::string::npos) << sox;
     }
 
-    // The output swapped for a FIFO while the temporary is written (35 MB,
-    // about 0.2 s under the sanitizers): the check just before the rename
-    // refuses it.
+    // The output swapped for a FIFO while the temporary is written (35 MB, about 0.2 s under the
+    // sanitizers): the check just before the rename refuses it.
     run(work, "(" + std::string(VORLAN_PLUGHOST) + " " + so +
                   " swap.wav --seconds 100 --lead-in 0; echo $? >swap.status) >swap.said 2>&1 &");
     auto const writing = [&] {

@@ -1,15 +1,13 @@
 // ctest-labels: threads
-// Kernels at their own speed and full band through the built plug-in, at the
-// host rates a user meets, one instance per rate loading side by side: the
-// demo room padded with silence past the conversion ceiling counted at the
-// host's rate (but not at the file's) keeps its reflections' times; a kernel
-// past the ceiling at its own rate plays unconverted (too fast) with one log
-// line, and location 0 never logs one; a 10-sample kernel is a marker (one
-// tap) only while under 16 frames at the host's rate; a 48 kHz kernel keeps
-// its treble at 48 to 352.8 kHz as at 96 kHz. Every kernel file plays at its
-// level whatever the others' rates, and an element of a normalised vector at
-// its file's peak whatever the host's; a host rate change once the boot program
-// loaded plays the room as a program change at the new rate does.
+// Kernels at their own speed and full band through the built plug-in, at the host rates a user
+// meets, one instance per rate loading side by side: the demo room padded with silence past the
+// conversion ceiling counted at the host's rate (but not at the file's) keeps its reflections'
+// times; a kernel past the ceiling at its own rate plays unconverted (too fast) with one log line,
+// and location 0 never logs one; a 10-sample kernel is a marker (one tap) only while under 16
+// frames at the host's rate; a 48 kHz kernel keeps its treble at 48 to 352.8 kHz as at 96 kHz.
+// Every kernel file plays at its level whatever the others' rates, and an element of a normalised
+// vector at its file's peak whatever the host's; a host rate change once the boot program loaded
+// plays the room as a program change at the new rate does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -149,17 +147,15 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
             {{"HDIM", std::to_string(slots.size())}, {"GAININ", "0.0"}, {"GAINOUT", "0.0"}});
         for (auto const& slot : slots) {
             p.slots.emplace_back().common = {{"OFFSET", "1000"}, {"LENGTH", "10000"}};
-            auto* into = &p.slots.back().files;
-            if (files.size() > normalised) {
-                p.slots.back().children.emplace_back().control = {{"GAINLIMITER", "1"}};
-                into = &p.slots.back().children.back().files;
-            }
+            bool const child = files.size() > normalised; // the files in a normalised child
+            if (child) p.slots.back().children.emplace_back().control = {{"GAINLIMITER", "1"}};
+            auto& into = child ? p.slots.back().children.back().files : p.slots.back().files;
             for (IMPULSE const& k : slot) {
                 WavBytes w{k.rate, 3, 32, {std::vector<double>(std::size_t(k.frames))}};
                 w.channels[0][0] = k.value;
                 if (k.echo > 0) w.channels[0][std::size_t(k.echo * k.rate / 1000)] = k.value / 2;
-                into->push_back(name + "_" + std::to_string(++count) + ".WAV");
-                writeBytes(data + CoreDemo::sCvectors + into->back(), wavBytes(w));
+                into.push_back(name + "_" + std::to_string(++count) + ".WAV");
+                writeBytes(data + CoreDemo::sCvectors + into.back(), wavBytes(w));
             }
         }
         files.push_back(name + ".XML");
@@ -205,11 +201,10 @@ TEST(PluginRatesTest, EveryKernelPlaysAtItsFilesLevel) {
 TEST(PluginRatesTest, AHostRateChangeReloadsTheProgramPlaying) {
     // The demo's room, booted at one rate, then played at another: the host's rate call comes
     // after the boot ended (-1: the boot by the clock) or after boot step `after` (the boot driven
-    // one step at a time through the bus, with no control thread until it ended). The first row
-    // is a host that opens every instance at 44.1 kHz and sets its project's rate just before
-    // the first call: each plays as the instance opened at the new rate. With AHEADLENGTH 50 ms
-    // (`ahead` 1; 0 the demo's 3 ms) and WORKBUFFER 4096, 96 kHz needs rings twice the size
-    // 44.1 kHz needs.
+    // one step at a time through the bus, with no control thread until it ended). A host may open
+    // every instance at 44.1 kHz and set its project's rate just before the first call: each plays
+    // as one opened at the new rate. With AHEADLENGTH 50 ms (`ahead` 1; 0 the demo's 3 ms) and
+    // WORKBUFFER 4096, 96 kHz needs rings twice the size 44.1 kHz needs.
     PluginRig rig;
     int const rows[][4] = {{44100, 96000, -1, 0}, {44100, 96000, 8, 0},  {96000, 44100, -1, 0},
                            {96000, 44100, 9, 0},  {44100, 96000, -1, 1}, {96000, 44100, 8, 1}};

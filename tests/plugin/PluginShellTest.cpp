@@ -186,44 +186,57 @@ TEST_F(PluginShellTest, ProgramChangeLoadsBankTimesHundredPlusProgram) {
         << peer.large(1);
 }
 
-// Host automation through 512-frame calls back to back: before call k the
-// host writes 0.5 - 0.25 k / 86 (x1 to x0.5 over a second), then holds
-// 0.25. Each value plays from the call it came with: gain in on that call's
-// input, gain out on the output of that input, whatever the block grid;
-// controller messages before each call (learnt by the sweep's MIX1) at their
-// frames. Two runs give the same samples, and nothing comes back.
+// Host automation through 512-frame calls back to back: before call k the host writes
+// 0.5 - 0.25 k / 86 (x1 to x0.5 over a second), then holds 0.25. Each value plays from the call it
+// came with: gain in on that call's input, gain out on the output of that input, whatever the block
+// grid; controller messages before each call (learnt by the sweep's MIX1) at their frames. Two runs
+// give the same samples, and nothing comes back.
 TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     using CH = CoreHost::CHANNELS;
     constexpr long kCall = 512, kCalls = 120, kSettle = 64;
     auto written = [](long k) { return k < 87 ? 0.5f - 0.25f * float(k) / 86.0f : 0.25f; };
     CH const x = noise(kCall * kCalls, 11);
     long delay = 0;
-    // What program plays, with the host writing parameter (-1 none) or
-    // sending controller messages; after extra silent calls and a suspend
-    // (-1: neither), single precision unless dbl.
-    auto render = [&](int program, int parameter, bool midi, CH const& in, int extra = -1,
-                      PluginRig const* r = rig, bool dbl = true) {
+    using MIDIS = std::vector<CoreHost::MIDI>;
+    auto cc = [](unsigned char c, unsigned char v, long f) {
+        return CoreHost::MIDI{f, {0xB0, c, v}};
+    };
+    int mix2 = 0; // the sweep's slot 2 value after a render
+    // What program plays, with the host writing parameter (-1 none) and sending midi[k] before
+    // call k (learnt by the sweep's MIX1 and MIX2), or midi[0] from a thread before each call
+    // while the control pass drains in pauses; after extra silent calls and a suspend (-1:
+    // neither), single precision unless dbl; loads: a program change among the messages loads.
+    auto render = [&](int program, int parameter, std::vector<MIDIS> const& midi, CH const& in,
+                      int extra = -1, PluginRig const* r = rig, bool dbl = true,
+                      bool thread = false, bool loads = false) {
         CoreHost h(r->path(), CoreDemo::iCrate, int(kCall));
         h.start();
         EXPECT_TRUE(h.wtupd(0, kLoadWait));
+        int seen = h.updts();
         if (program != CoreDemo::iCroom) {
-            int const seen = h.updts();
             h.slot_(program);
             EXPECT_TRUE(h.wtupd(seen, kLoadWait));
-            CorePeer::bus(h, 179, 'h', 176, 1, true, 0); // MIX1 answers controller 1
+            seen = h.updts();
+            for (int c : {1, 2}) CorePeer::bus(h, 179, 'h', 176, c, true, c - 1);
         }
         V::Effect* e = h.getef();
+        long const calls = long(in[0].size()) / kCall;
         CH y(2, std::vector<double>(in[0].size()));
         std::vector<float> f(4 * kCall); // single precision: in, then out
         float *fi[2] = {&f[0], &f[kCall]}, *fo[2] = {&f[2 * kCall], &f[3 * kCall]};
         // A load's kernels settle over its first modulation updates, on the
         // block grid; a host exports after that, then W extra calls move it.
-        int const calls = extra >= 0 ? kSettle + extra : 0;
-        for (int k = 0; k < calls; ++k) e->processReplacing(e, fi, fo, int(kCall)); // silence
+        for (int k = 0; extra >= 0 && k < kSettle + extra; ++k)
+            e->processReplacing(e, fi, fo, int(kCall));
         if (extra >= 0) h.dispt(V::opMainsChanged, 0, 0), h.dispt(V::opMainsChanged, 0, 1);
-        for (long k = 0; k < kCalls; ++k) {
+        std::atomic<long> k{0};
+        std::thread sender([&] {
+            for (long sent = 0; thread && sent < calls; h.sendm(midi[0]), ++sent)
+                while (k.load(std::memory_order_relaxed) < sent) std::this_thread::yield();
+        });
+        for (; k < calls; k.fetch_add(1, std::memory_order_relaxed)) {
             if (parameter >= 0) e->setParameter(e, parameter, written(k));
-            if (midi) h.sendm({{k * 37 % kCall, {0xB0, 1, static_cast<unsigned char>(k % 128)}}});
+            if (!thread && k < long(midi.size())) h.sendm(midi[std::size_t(k)]);
             double* ins[2] = {const_cast<double*>(in[0].data()) + k * kCall,
                               const_cast<double*>(in[1].data()) + k * kCall};
             double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
@@ -231,36 +244,18 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
             for (int c = 0; c < 2 && !dbl; ++c) std::copy(ins[c], ins[c] + kCall, fi[c]);
             if (!dbl) e->processReplacing(e, fi, fo, int(kCall));
             for (int c = 0; c < 2 && !dbl; ++c) std::copy(fo[c], fo[c] + kCall, outs[c]);
+            if (thread && k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
+        sender.join();
         EXPECT_TRUE(program != CoreDemo::iCroom || h.automations() == 0);
+        EXPECT_TRUE(!loads || h.wtupd(seen, kLoadWait)); // the program change loaded
+        if (program != CoreDemo::iCroom) CorePeer::bus(h, 180, 'h', 0, 0, true, 1); // slot 2
+        mix2 = int(CorePeer::bus(h, 185, 'i').number);
         delay = h.getdl();
         return y;
     };
-    CH const plain = render(CoreDemo::iCroom, -1, false, x);
-    CH scaled = x;
-    for (auto& c : scaled)
-        for (std::size_t n = 0; n < c.size(); ++n) c[n] *= 2.0 * written(long(n) / kCall);
-    CH const truth[2] = {render(CoreDemo::iCroom, -1, false, scaled), plain};
-    for (int parameter : {8, 9}) {
-        CH const y = render(CoreDemo::iCroom, parameter, false, x);
-        EXPECT_EQ(y, render(CoreDemo::iCroom, parameter, false, x)) << parameter;
-        double worst = 0.0;
-        for (int c = 0; c < 2; ++c)
-            for (long n = delay; n < kCall * kCalls; ++n) {
-                // Gain out: with the input it came with, the reported delay on.
-                double const g = parameter == 8 ? 1.0 : 2.0 * written((n - delay) / kCall);
-                worst = std::max(worst, std::fabs(y[c][n] - g * truth[parameter - 8][c][n]));
-            }
-        EXPECT_LT(worst, 1e-6) << parameter;
-    }
-    // Gain out after 0 to 3 extra calls and a suspend (a block grid each), on
-    // the room and on a copy with a dry path: the renders agree.
-    PluginRig dry;
-    std::string const file = dry.folder() + "data/programs/ROOM.XML", dried = readBytes(file);
-    writeBytes(file, std::string(dried).insert(dried.find("<GAINOUT>"),
-                                               "<GAINDRYFACTOR>-6</GAINDRYFACTOR>"
-                                               "<GAINDRYSOURCE>ON</GAINDRYSOURCE>"));
-    ASSERT_TRUE(dry.settings({kDiagnosed}));
+    // How far a is from b, frame from on, b with gain out's writes applied when scaled: each
+    // with the input it came with, the reported delay on.
     auto apart = [&](CH const& a, CH const& b, long from, bool scaled) {
         double most = 0.0;
         for (int c = 0; c < 2; ++c)
@@ -270,12 +265,30 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
                                     (scaled ? 2.0 * written((n - delay) / kCall) : 1.0) * b[c][n]));
         return most;
     };
+    CH const plain = render(CoreDemo::iCroom, -1, {}, x);
+    CH scaled = x;
+    for (auto& c : scaled)
+        for (std::size_t n = 0; n < c.size(); ++n) c[n] *= 2.0 * written(long(n) / kCall);
+    CH const truth[2] = {render(CoreDemo::iCroom, -1, {}, scaled), plain};
+    for (int parameter : {8, 9}) {
+        CH const y = render(CoreDemo::iCroom, parameter, {}, x);
+        EXPECT_EQ(y, render(CoreDemo::iCroom, parameter, {}, x)) << parameter;
+        EXPECT_LT(apart(y, truth[parameter - 8], delay, parameter == 9), 1e-6) << parameter;
+    }
+    // Gain out after 0 to 3 extra calls and a suspend (a block grid each), on
+    // the room and on a copy with a dry path: the renders agree.
+    PluginRig dry;
+    std::string const file = dry.folder() + "data/programs/ROOM.XML", dried = readBytes(file);
+    writeBytes(file, std::string(dried).insert(dried.find("<GAINOUT>"),
+                                               "<GAINDRYFACTOR>-6</GAINDRYFACTOR>"
+                                               "<GAINDRYSOURCE>ON</GAINDRYSOURCE>"));
+    ASSERT_TRUE(dry.settings({kDiagnosed}));
     CH first[2][2]; // by rig and precision
     for (PluginRig const* r : {rig, &dry})
         for (int extra = 0; extra <= 3; ++extra) {
-            CH const unwritten = render(CoreDemo::iCroom, -1, false, x, extra, r);
+            CH const unwritten = render(CoreDemo::iCroom, -1, {}, x, extra, r);
             for (bool dbl : {true, false}) {
-                CH const y = render(CoreDemo::iCroom, 9, false, x, extra, r, dbl);
+                CH const y = render(CoreDemo::iCroom, 9, {}, x, extra, r, dbl);
                 CH& same = first[r == &dry][dbl];
                 if (extra == 0) same = y;
                 EXPECT_LT(apart(y, unwritten, delay, true), 1e-6) << (r == rig) << dbl << extra;
@@ -283,46 +296,18 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
             }
         }
     EXPECT_GT(apart(first[0][1], first[1][1], 0, false), 0.01); // the copy has a dry path
-    CH const swept = render(CoreDemo::iCsweep, -1, true, x);
-    EXPECT_EQ(swept, render(CoreDemo::iCsweep, -1, true, x));
-    EXPECT_NE(swept, render(CoreDemo::iCsweep, -1, false, x));
+    std::vector<MIDIS> learnt(kCalls); // controller 1 before each call, at a frame of its own
+    for (long k = 0; k < kCalls; ++k) learnt[std::size_t(k)] = {cc(1, k % 128, k * 37 % kCall)};
+    CH const swept = render(CoreDemo::iCsweep, -1, learnt, x);
+    EXPECT_EQ(swept, render(CoreDemo::iCsweep, -1, learnt, x));
+    EXPECT_NE(swept, render(CoreDemo::iCsweep, -1, {}, x));
 
-    // Floods of learnt controller messages (MIX1 to controller 1, MIX2 to 2)
-    // before calls 8 on (an engine block's first), or from a thread before
-    // each call while the control pass drains in pauses: each key's last
-    // value plays as a short reference's.
-    using MIDIS = std::vector<CoreHost::MIDI>;
-    auto cc = [](unsigned char c, unsigned char v, long f) {
-        return CoreHost::MIDI{f, {0xB0, c, v}};
-    };
-    int mix2 = 0; // slot 2's last value after a flood
-    auto flood = [&](std::vector<MIDIS> const& before, bool loads = false, bool thread = false) {
-        CoreHost h(rig->path(), CoreDemo::iCrate, int(kCall));
-        h.start();
-        EXPECT_TRUE(h.wtupd(0, kLoadWait));
-        int seen = h.updts();
-        h.slot_(CoreDemo::iCsweep);
-        EXPECT_TRUE(h.wtupd(seen, kLoadWait));
-        seen = h.updts();
-        for (int c : {1, 2}) CorePeer::bus(h, 179, 'h', 176, c, true, c - 1);
-        std::atomic<long> k{0};
-        std::thread sender([&] {
-            for (long sent = 0; thread && sent < 24; h.sendm(before[0]), ++sent)
-                while (k.load(std::memory_order_relaxed) < sent) std::this_thread::yield();
-        });
-        CH y(2, std::vector<double>(kCall * 24));
-        for (; k < 24; k.fetch_add(1, std::memory_order_relaxed)) {
-            if (!thread && k >= 8 && k < 8 + long(before.size())) h.sendm(before[k - 8]);
-            double* ins[2] = {const_cast<double*>(x[0].data()) + k * kCall,
-                              const_cast<double*>(x[1].data()) + k * kCall};
-            double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
-            h.getef()->processDoubleReplacing(h.getef(), ins, outs, int(kCall));
-            if (thread && k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        sender.join();
-        EXPECT_TRUE(!loads || h.wtupd(seen, kLoadWait)); // the program change loaded
-        mix2 = (CorePeer::bus(h, 180, 'h', 0, 0, true, 1), int(CorePeer::bus(h, 185, 'i').number));
-        return y;
+    // Floods of learnt controller messages before calls 8 on (an engine block's first), or from a
+    // thread: each key's last value plays as a short reference's.
+    CH const head = noise(kCall * 24, 11);
+    auto flood = [&](std::vector<MIDIS> before, bool loads = false, bool thread = false) {
+        before.insert(before.begin(), thread ? 0 : 8, MIDIS{});
+        return render(CoreDemo::iCsweep, -1, before, head, -1, rig, true, thread, loads);
     };
     CH const reference = flood({{cc(1, 0, 0), cc(1, 127, 511)}});
     // Before one call n - 1 of 0 at frame 0 and one of 127 at 511, then one

@@ -1,13 +1,11 @@
 // ctest-labels: threads
-// Versions and file names through the built plug-in: a version that joins the
-// bank comes back where it was and moves no program, however the bank numbers
-// its entries or whoever made its lock file, and one that does not join says
-// so and leaves the bank alone; names are measured as the files they make, and
-// a refused write or step never answers as done; a bank locked by another
-// holder stalls neither a save, nor the program playing meanwhile, nor a
-// close; a lock that is no plain file fails at once; a bank reached through a
-// link is locked beside the file written; a bank or a name of the wrong kind
-// is neither waited on nor replaced. Two processes adding versions at once
+// Versions and file names through the built plug-in: a version that joins the bank comes back where
+// it was and moves no program, however the bank numbers its entries or whoever made its lock file,
+// and one that does not join says so and leaves the bank alone; names are measured as the files
+// they make, and a refused write or step never answers as done; a bank locked by another holder
+// stalls neither a save, nor the program playing meanwhile, nor a close; a lock that is no plain
+// file fails at once; a bank reached through a link is locked beside the file written; a bank or a
+// name of the wrong kind is neither waited on nor replaced. Two processes adding versions at once
 // all get in.
 #include <gtest/gtest.h>
 
@@ -149,9 +147,8 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         // are not there (failed, they keep their places); the version's slot in the session, and
         // after a restart (-1 not in the bank); first slot 2 'd'eleted, 3 'm'oved to 4, the room
         // 'c'hunked at 150, the bank's lock 'h'eld (a 'p'rogram change in the wait: the sweep's
-        // slot), another account's ('o') or a 'f'ifo, or the
-        // bank a link to a file elsewhere whose lock is held ('l') or free ('L'); slots 0-3 in the
-        // session after the version.
+        // slot), another account's ('o') or a 'f'ifo, or the bank a link to a file elsewhere whose
+        // lock is held ('l') or free ('L'); slots 0-3 in the session after the version.
         std::string what;
         int first, step, pads, slot, boot, before = 0;
         std::string session = "Demo Init|Demo Room|Demo Saturator|Demo Sweep|";

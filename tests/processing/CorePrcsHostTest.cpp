@@ -489,12 +489,11 @@ TEST_F(CorePrcsHostTest, CpuFiguresFollowTheBlinkClockReadAsLoadAndPaceTheHost) 
 
 TEST_F(CorePrcsHostTest, ConfigurationChangesFromAnotherThreadWhileAudioRuns) {
     // Forced: each rate change moves the delays, and 48 kHz needs rings twice 44.1 kHz's.
+    KitValues const force = {
+        {"FORCEOFFSET", "1000"}, {"AHEADLENGTH", "27000"}, {"WORKBUFFER", "1024"}};
     for (bool forced : {false, true}) {
         KitValues values = {{"DSPBUFFER", "256"}, {"THREADS", "1"}};
-        if (forced)
-            values.insert(
-                values.end(),
-                {{"FORCEOFFSET", "1000"}, {"AHEADLENGTH", "27000"}, {"WORKBUFFER", "1024"}});
+        if (forced) values.insert(values.end(), force.begin(), force.end());
         kit.master("", values);
         auto engine = make();
         CorePrcsPeek p{*engine};

@@ -91,13 +91,12 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         {"vorlan.xml", -1, "", -1},
         {"vorlan.xml", -2, nowhere, -1},
         {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -2, "<SETUP><LOAD>0</LOAD></SETUP>", -1},
-        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -3, "", -1},
-        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -4, "", -1},
-        {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -5, "", -1},
         {data + CoreDemo::sCprograms + "SATURATOR.XML", -3, "", CoreDemo::iCsaturator},
         {data + CoreDemo::sCvectors + "SAT2.WAV", -3, "", CoreDemo::iCsaturator},
         {"vorlan.xml", -3, "", -1},
     };
+    for (int keep : {-3, -4, -5})
+        rows.push_back({data + CoreDemo::sCsetups + CoreDemo::sCsetup, keep, "", -1});
     for (int keep : {25, 50, 90}) rows.push_back({"vorlan.xml", keep, "", -1});
     for (int p = 0; p < n; ++p)
         for (int keep = 0; keep < 100; keep += 10)
