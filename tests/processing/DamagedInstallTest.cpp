@@ -102,13 +102,17 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         for (int keep = 0; keep < 100; keep += 10)
             rows.push_back(
                 {data + CoreDemo::sCprograms + CoreDemo::sCprogramfiles[p], keep, "", p});
+    // A device node needs root, and a system that lets root make one.
+    std::string const probe = top + "device";
+    bool const devices = ::mknod(probe.c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0 &&
+                         std::remove(probe.c_str()) == 0;
     for (Damage const& d : rows) {
         std::string const whole = readBytes(top + d.file);
         std::string const bytes = d.keep == -2   ? d.text
                                   : d.keep == -1 ? std::string(whole.size(), '\x9c')
                                                  : whole.substr(0, whole.size() * d.keep / 100);
         bool const kind = d.keep <= -3; // never waited on, never replaced, never missing
-        if (d.keep == -4 && ::geteuid() != 0) continue; // a device node needs root
+        if (d.keep == -4 && !devices) continue;
         std::string const at = top + d.file, fifo = d.keep == -5 ? top + "fifo" : at;
         ASSERT_TRUE(!kind || (std::remove(at.c_str()) == 0 &&
                               (d.keep == -4 ? ::mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 5))
