@@ -208,6 +208,12 @@ public:
     // kind. A name that does not exist yet is created for writing, as fopen
     // creates it. Null on failure, errno at the reason.
     static FILE* ffpen(CoreAnsx const& path, CoreAnsx const& mode);
+    // ffpen's rule on a descriptor, for writers that keep one (the log):
+    // opens path with flags only when it is a plain file, never blocking on
+    // what is there; the descriptor (blocking, close-on-exec), or -1 with
+    // errno, kind then EISDIR or iCnotplainfile when refused for its kind
+    // (else 0). Leaves fferr as it was.
+    static int plnfd(CoreAnsx const& path, int flags, int& kind);
     // Why this thread's last ffpen refused what is at its name for its kind:
     // EISDIR for a folder, iCnotplainfile for any other kind that is no plain
     // file; 0 when it opened or failed for another reason (a missing file).

@@ -214,14 +214,6 @@ bool openFlags(char const* mode, int& flags, bool& truncate) {
     }
 }
 
-// A refusal for the kind of what is at the name: kept for fferr and in
-// errno. Always null.
-FILE* refusedKind(mode_t kind) {
-    lastOpenRefusal = S_ISDIR(kind) ? EISDIR : CoreButl::iCnotplainfile;
-    errno = lastOpenRefusal;
-    return nullptr;
-}
-
 // The size fstat gives the open file; -1 when it gives none.
 long long openSize(FILE* file) {
     struct stat st;
@@ -229,6 +221,35 @@ long long openSize(FILE* file) {
 }
 
 } // namespace
+
+int CoreButl::plnfd(CoreAnsx const& path, int flags, int& kind) {
+    kind = 0;
+    // A FIFO would block the open or the read until a writer comes, a device
+    // can be read for ever, and opening some devices acts on them: only a
+    // plain file is opened at all. The name may change kind between the
+    // look and the open, so the open does not block and the descriptor is
+    // asked again.
+    auto refused = [&kind](mode_t mode) {
+        kind = S_ISDIR(mode) ? EISDIR : iCnotplainfile;
+        errno = kind;
+        return -1;
+    };
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return refused(st.st_mode);
+    int const fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    bool const looked = ::fstat(fd, &st) == 0;
+    if (looked && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return refused(st.st_mode);
+    }
+    int const status = looked ? ::fcntl(fd, F_GETFL) : -1;
+    if (status >= 0 && ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == 0) return fd;
+    int const error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+}
 
 FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) {
     lastOpenRefusal = 0;
@@ -242,32 +263,16 @@ FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) {
     // opened for writing keep the name as given.
     char const first = mode.c_str()[0];
     CoreAnsx const target = (first == 'r' || first == 'a') ? rslve(path) : ffpen(path);
-    // A FIFO would block the open or the read until a writer comes, a device
-    // can be read for ever, and opening some devices acts on them: only a
-    // plain file is opened at all. The name may change kind between the
-    // look and the open, so the open does not block and the descriptor is
-    // asked again.
-    struct stat st;
-    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return refusedKind(st.st_mode);
-    int const fd = ::open(target.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    int const fd = plnfd(target, flags, lastOpenRefusal);
     if (fd < 0) return nullptr;
-    auto fail = [fd](int error) -> FILE* {
+    // Emptied only now, so that nothing but a plain file is ever emptied.
+    FILE* file = truncate && ::ftruncate(fd, 0) != 0 ? nullptr : ::fdopen(fd, mode.c_str());
+    if (file == nullptr) {
+        int const error = errno;
         ::close(fd);
         errno = error;
-        return nullptr;
-    };
-    if (::fstat(fd, &st) != 0) return fail(errno);
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return refusedKind(st.st_mode);
     }
-    // Emptied only now, so that nothing but a plain file is ever emptied.
-    int const status = ::fcntl(fd, F_GETFL);
-    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 ||
-        (truncate && ::ftruncate(fd, 0) != 0))
-        return fail(errno);
-    FILE* file = ::fdopen(fd, mode.c_str());
-    return file != nullptr ? file : fail(errno);
+    return file;
 }
 
 int CoreButl::fferr() { return lastOpenRefusal; }

@@ -1,6 +1,7 @@
 #include "runtime/CoreLog_.h"
 
 #include "runtime/CoreAudp.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CoreXutl.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <mutex>
 #include <pthread.h>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 CoreAnsx CoreLog_::sVpath("");
@@ -169,15 +169,11 @@ void CoreLog_::logas(CoreAnsx const& text) {
         // Only a plain file takes the log, as only a plain file is opened
         // anywhere: a FIFO there would block every line until a reader came,
         // and opening a device can act on it. Such a log logs nothing.
-        struct stat st;
-        if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
-        int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+        // Its own refusal, not the thread's fferr: a line logged between an
+        // open and its caller's question must not answer it.
+        int kind = 0;
+        int const fd = CoreButl::plnfd(file, O_WRONLY | O_APPEND | O_CREAT, kind);
         if (fd < 0) return;
-        int const status = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::fcntl(fd, F_GETFL) : -1;
-        if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-            ::close(fd);
-            return;
-        }
         writeAll(fd, line.c_str(), static_cast<std::size_t>(line.Length()));
         ::close(fd);
     } catch (...) {
