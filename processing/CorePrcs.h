@@ -325,8 +325,10 @@ private:
     bool delaysAtRate(int& forced, int& ahead, int& size) const noexcept;
     // Every ring at size samples, zeroed: all the new blocks are allocated
     // before any old one is released, so a failed allocation (it throws)
-    // leaves the old rings. Off the audio thread; the caller holds the
-    // engine, worker and bypass semaphores once the instance runs.
+    // leaves the old rings. Off the audio thread; once the instance runs
+    // the caller holds the engine, worker and bypass semaphores, and sets
+    // the positions under the same bypass section: the new size with the
+    // old positions would send the bypass path outside its ring.
     void allocateRings(int size);
     // The ring positions of an instance that has played nothing, with the
     // loaded program's offset kept applied.
@@ -335,8 +337,12 @@ private:
     // write position; the frames between wait in the carry.
     void alignHandoff() noexcept;
     // A new rate's delays, rings and positions, as an instance opened at
-    // that rate has them; the rings are cleared. Holds the engine and
-    // worker semaphores (taken by the caller).
+    // that rate has them; the rings are cleared. The caller holds the
+    // engine and worker semaphores, which keep the main path out; one
+    // bypass section covers the new rings, their size, the delays, every
+    // ring position and the bypass ring's clearing, so the bypass path sees
+    // all of the old or all of the new. The other rings, the convolvers and
+    // the program's lookahead follow outside it, under the engine's locks.
     void rateDelays();
     // A whole-number master setting held to lo..hi: a value outside is taken
     // at the nearest bound with one level-0 line naming the value written

@@ -312,6 +312,11 @@ bool CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replac
     OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
     double const gin = inputgain;
     double const gout = outputgain * bypasslevel.load();
+    // The positions change with the ring in one section; kept inside the
+    // ring here too, so a position left stale can neither write beyond it
+    // nor make the free space negative and the loop endless.
+    bypasswrite = wrap_(bypasswrite);
+    bypassread = wrap_(bypassread);
     long remaining = frames;
     while (remaining > 0) {
         {
@@ -322,6 +327,13 @@ bool CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replac
         int const chunk = static_cast<int>(
             CoreButl::min__(remaining, static_cast<long>(space(bypasswrite, bypassread))));
         long const at = frames - remaining;
+        if (chunk < 1) {
+            for (long i = at; i < frames; ++i) {
+                hostSilence(out, 0, i, mode);
+                hostSilence(out, 1, i, mode);
+            }
+            break;
+        }
         int w = bypasswrite;
         for (int i = 0; i < chunk; ++i) {
             bypassring[0][w] = CoreButl::flushSubnormal(hostIn(in, 0, at + i, dbl) * gin);
@@ -400,9 +412,11 @@ void CorePrcs::clepr(bool engines, bool keepbypass) {
     }
     fillGain(0, ringsize, heldGain());
     if (!keepbypass) {
-        // A host call already in the bypass path may still be writing it.
+        // A host call already in the bypass path may still be writing it;
+        // its size is read where it changes, under the bypass semaphore.
         CoreSmgd guard(bypasssem);
-        for (double* r : bypassring) std::memset(r, 0, ring);
+        for (double* r : bypassring)
+            std::memset(r, 0, sizeof(double) * static_cast<std::size_t>(ringsize));
     }
     if (engines)
         for (short s = 0; s < cnvlcount; ++s)

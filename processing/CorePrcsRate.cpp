@@ -5,6 +5,7 @@
 #include "processing/CorePrcs.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "engine/CoreCnvl.h"
 #include "program/CoreProg.h"
@@ -72,39 +73,40 @@ void CorePrcs::rateDelays() {
         return;
     }
     if (forced == forcedoffset && ahead == lookahead && size == ringsize) return;
-    if (size != ringsize) {
-        try {
-            CoreSmgd bypassing(bypasssem);
-            allocateRings(size);
-        } catch (...) {
-            CoreLog_::loger(CoreAnsx("CorePrcs: no rings for the delays at ") +
-                                CoreAnsx(samplerate.load()) +
-                                CoreAnsx(" Hz; those of the last rate are kept"),
-                            0);
-            return;
-        }
-    }
     // What the loaded program plays beyond the forced offset (its offset
     // grew with the rate it loaded at) stays reported until it loads again.
     int const reported = delaycompensation.load();
     int const beyond = openedoffset > 0
                            ? CoreButl::max__(reported - baselatency - forcedoffset - lookahead, 0)
                            : 0;
-    forcedoffset = forced;
-    lookahead = ahead;
-    if (openedoffset > 0) {
-        int const figure = baselatency + forcedoffset + lookahead;
-        delaycompensation.store(figure + beyond + processingblock < ringsize ? figure + beyond
-                                                                             : figure);
+    try {
+        // The bypass path plays on the audio thread without the engine
+        // semaphore: the rings, their size and every position indexing them
+        // change in this one section, so a bypass call finds the old rings
+        // with the old positions or the new with the new, never a mix.
+        CoreSmgd bypassing(bypasssem);
+        if (size != ringsize) allocateRings(size);
+        forcedoffset = forced;
+        lookahead = ahead;
+        if (openedoffset > 0) {
+            int const figure = baselatency + forcedoffset + lookahead;
+            delaycompensation.store(figure + beyond + processingblock < ringsize ? figure + beyond
+                                                                                 : figure);
+        }
+        restPositions();
+        for (double* ring : bypassring)
+            std::memset(ring, 0, sizeof(double) * static_cast<std::size_t>(ringsize));
+    } catch (...) {
+        CoreLog_::loger(CoreAnsx("CorePrcs: no rings for the delays at ") +
+                            CoreAnsx(samplerate.load()) +
+                            CoreAnsx(" Hz; those of the last rate are kept"),
+                        0);
+        return;
     }
     program->setac(lookahead);
     programahead = program->getab();
     aheadoffset = aheadSamples();
-    {
-        CoreSmgd bypassing(bypasssem);
-        restPositions();
-    }
-    clepr(true);
+    clepr(true, true); // the bypass ring was cleared with its positions
     debug("irate DELAY COMPENSATION:", delaycompensation.load(), 3);
 }
 

@@ -11,7 +11,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -517,5 +520,76 @@ TEST_F(CorePrcsHostTest, ConfigurationChangesFromAnotherThreadWhileAudioRuns) {
         if (!forced) {
             EXPECT_EQ(host.misses(p.base(), 4.0), 0); // GAININ and GAINOUT at full: 2 x 2
         }
+    }
+}
+
+TEST_F(CorePrcsHostTest, ARateChangeThatResizesTheRingsMeetsTheAudioWhole) {
+    // A hung call holds its thread for ever and could never be joined: the
+    // row ends the process instead.
+    auto const within60s = [](std::function<void()> const& body) {
+        std::atomic<bool> over{false};
+        std::thread t([&] {
+            body();
+            over.store(true);
+        });
+        auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!over.load() && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!over.load()) {
+            ADD_FAILURE() << "still running after 60 s";
+            std::_Exit(1);
+        }
+        t.join();
+    };
+    for (bool held : {true, false}) {
+        // The forced settings above: 48 kHz needs rings twice 44.1 kHz's.
+        kit.master("", {{"DSPBUFFER", "256"},
+                        {"THREADS", "1"},
+                        {"FORCEOFFSET", "1000"},
+                        {"AHEADLENGTH", "27000"},
+                        {"WORKBUFFER", "1024"}});
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        p.setstep(64, 32);
+        p.booted();
+        if (!held) normal(*engine);
+        int const small = p.ring();
+        engine->irate(48000);
+        ASSERT_GT(p.ring(), small);
+        within60s([&] {
+            std::atomic<bool> changing{true};
+            std::thread audio([&] {
+                std::vector<float> in(97, 0.5f), left(97), right(97);
+                void* ins[2] = {in.data(), in.data()};
+                void* outs[2] = {left.data(), right.data()};
+                // At uneven times, as a host calls: calls that always met the
+                // rate change's lock would sleep past its gaps.
+                std::mt19937 rng(35);
+                while (changing.load()) {
+                    engine->prcss(ins, outs, 97, true, 2, 0.0, false, 2);
+                    auto const until =
+                        std::chrono::steady_clock::now() + std::chrono::microseconds(rng() % 40);
+                    while (std::chrono::steady_clock::now() < until) {
+                    }
+                }
+            });
+            for (int i = 0; i < 200; ++i) engine->irate(i % 2 ? 48000 : 44100);
+            changing.store(false);
+            audio.join();
+        });
+        // A change made alone leaves the positions at rest: the input comes
+        // out delayed as from an instance opened at that rate.
+        engine->irate(44100);
+        Host host(*engine, 12097, 33);
+        host.run(12000, 34);
+        EXPECT_EQ(held ? host.misses(p.compensation()) : host.misses(p.lead(), 4.0), 0);
+        if (!held) continue;
+        // The bypass path keeps to its ring even with positions left outside
+        // it, the write beyond the read by more than the ring.
+        int const ring = p.ring();
+        p.staleBypass(ring + ring / 2, ring / 4);
+        within60s([&] { host.call(97); });
+        EXPECT_LT(p.bypasswrite(), ring);
+        EXPECT_LT(p.bypassread(), ring);
     }
 }

@@ -222,6 +222,12 @@ struct CorePrcsPeek {
         e.hdim = limit;
     }
     CoreTevn& bypassEvent() { return e.bypassevent; }
+    // Bypass positions outside the ring, as a resize that set them apart left them.
+    void staleBypass(int write, int read) {
+        e.bypasswrite = write;
+        e.bypassread = read;
+    }
+    int bypassread() const { return e.bypassread; }
     void clearOverflow() { e.overflow.setvl(false); }
     bool newlevels() { return e.newlevels.exchange(false); }
     int straddles() const { return e.straddles; }
