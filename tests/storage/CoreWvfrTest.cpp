@@ -320,11 +320,19 @@ TEST_F(CoreWvfrTest, PieceWiseReadsAndSkipsMatchOneRead) {
     }
     EXPECT_EQ(at, frames);
     EXPECT_EQ(reader.getdr(true), 0);
+    double top = 0.0; // of the frames decoded, in every piece
     for (long k = 0; k < frames; ++k) {
         if (k >= 500 && k < 513) continue;
         ASSERT_EQ(l[k], wholeL[k]) << k;
         ASSERT_EQ(r[k], wholeR[k]) << k;
+        top = std::max({top, std::fabs(l[k]), std::fabs(r[k])});
     }
+    EXPECT_EQ(reader.getpk(), top);
+    reader.open_("P.WAV"); // the peak starts again
+    ASSERT_EQ(reader.getdt(7, l.data(), r.data()), 7);
+    top = 0.0;
+    for (long k = 0; k < 7; ++k) top = std::max({top, std::fabs(l[k]), std::fabs(r[k])});
+    EXPECT_EQ(reader.getpk(), top);
     reader.close();
     EXPECT_EQ(reader.getca(), -1);
     EXPECT_EQ(reader.getrt(), -1);
