@@ -278,13 +278,14 @@ void CoreWvfr::decode(long m, double* left, double* right) {
     bool const wantRight = right != nullptr && channels >= 2;
     long k = 0;
     long remaining = m * framesize;
-    // Kept in a local for the read: the member, stored at every sample
-    // beside the caller's arrays it might alias, tripled the decode's cost.
-    double peak = decodedpeak;
+    // Kept in locals for the read, one a channel so neither waits on the
+    // other: the member, stored at every sample beside the caller's arrays
+    // it might alias, tripled the decode's cost.
+    double peak[2] = {decodedpeak, decodedpeak};
     while (remaining > 0) {
         long piece = remaining < readsize ? remaining : readsize;
         if (store->wread(item, readbuffer, 1, piece) != piece) {
-            decodedpeak = peak;
+            decodedpeak = std::max(peak[0], peak[1]);
             CoreLog_::loger(CoreAnsx("WAV file read failed at frame ") + CoreAnsx(k), 0);
             throw CoreAnsx("");
         }
@@ -322,12 +323,12 @@ void CoreWvfr::decode(long m, double* left, double* right) {
                 case Encoding::none: break;
                 }
                 to[k] = v;
-                peak = std::max(peak, std::fabs(v));
+                peak[c] = std::max(peak[c], std::fabs(v));
             }
         }
         remaining -= piece;
     }
-    decodedpeak = peak;
+    decodedpeak = std::max(peak[0], peak[1]);
 }
 
 void CoreWvfr::reserve(long m) {
