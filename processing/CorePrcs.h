@@ -24,7 +24,9 @@
 // The host call holds the engine semaphore for its whole length and the
 // worker semaphore from a hand-off until that block is done; a block handed
 // to the worker is released by the worker. Configuration changes therefore
-// wait for the host call and for the block in flight.
+// wait for the host call and for the block in flight. The host call's own
+// wait for the engine semaphore is bounded by the host's process level
+// (takeEngine): a call that does not get it in time is dropped whole.
 //
 // The class spans several sources: CorePrcs.cpp (construction, teardown,
 // fboot), CorePrcsMstr.cpp (master settings: reading, log lines, chgms,
@@ -291,8 +293,10 @@ public:
     // Host sample rate, Hz; after the boot a program loaded at another rate
     // is reloaded at it. Takes the load lock.
     void irate(int rate);
-    // The rate recorded for the boot (the host's rate call applies it), and a
-    // program update by try-lock; display thread.
+    // The rate recorded for the boot (the host's rate call applies it), a
+    // program update by try-lock, and a level-0 line with the count of
+    // dropped host calls and chunks when it changed; the control pass (bean
+    // 66), every pass.
     void updgu(int rate);
     void blksz(int frames); // host block size, samples
     void setrc(long us);    // rate-conversion limit; negative re-applies the stored one
@@ -390,11 +394,17 @@ private:
     // produced end, then the switch from the bypass to the program. Caller
     // holds the three semaphores.
     void switchOver() noexcept;
-    void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
-    void pickRate(short level) noexcept;    // real-time or offline program rate by the level
-    void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off
-    bool waitOutput(int chunk) noexcept;    // threaded: produced end chunk ahead; false on time-out
-    bool takeWorker() noexcept;             // worker semaphore, bounded; false on time-out
+    void cpuFigures() noexcept;          // CPU figures, refreshed on the blink clock's fall
+    void pickRate(short level) noexcept; // real-time or offline program rate by the level
+    void fillRecord(int whole) noexcept; // block record for whole samples; hands them off
+    bool waitOutput(int chunk) noexcept; // threaded: produced end chunk ahead; false on time-out
+    bool takeWorker() noexcept;          // worker semaphore, bounded; false on time-out
+    // The engine semaphore for a host call of frames at the host's process
+    // level, tried with short pauses: in real time (2, 3) for the call's own
+    // length, offline (4) until taken, at any other level up to
+    // kWorkerWaitMs under the worker waits' stuck rule. False on time-out,
+    // counted with the stalls; the caller then holds nothing.
+    bool takeEngine(long frames, short level) noexcept;
     bool catchUp() noexcept;                // runs the whole blocks of the carry inline
     void silentBlocks(int whole) noexcept;  // zero step: silence in place of the block worker
     int dist_(int a, int b) const noexcept; // a forward to b; 0 when equal
@@ -536,9 +546,10 @@ private:
     BLOCKREC record;                      // the block in hand (worker semaphore's holder)
     int countdown = 0;                    // samples until the next modulation update
     int crossfadepos = 0;                 // countdown at the last table swap
-    std::atomic<int> stalls{0};           // waits on the worker that timed out
+    std::atomic<int> stalls{0};           // host calls and chunks dropped: waits that timed out
     bool stuck = false;                   // the last wait timed out (audio thread only)
-    std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
+    std::atomic<bool> enginestuck{false}; // the last unbounded-level engine wait timed out
+    std::atomic<int> stallsreported{0};   // of those, already logged (the pass, updgu)
     int bootstep = 0;                     // next boot step
     std::atomic_int delaycompensation{0}; // reported latency, samples (loads, bus reads)
     // The sample rate the playing program's kernels were built for, Hz; 0

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -20,6 +21,7 @@
 
 #include "runtime/CoreBlnk.h"
 #include "tests/processing/CorePrcsPeek.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -232,6 +234,95 @@ TEST_F(CorePrcsHostTest, AStuckWorkerCostsDroppedChunksNotAHungHost) {
                               kept.out[c].begin() + it->first + it->second);
         }
     EXPECT_EQ(kept.misses(p.base()), 0);
+}
+
+// Another thread holds the engine lock as a configuration change would,
+// while ten 64-frame calls come: in real time each waits no longer than
+// itself and is dropped (silence, nothing entered, counted in the pass's
+// line); at level 0 an ordinary hold and offline any hold is waited out.
+TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
+    struct Played {
+        std::vector<double> in[2], out[2];
+        std::vector<long> dropped; // first frames of the calls dropped
+        bool capped = false;       // the holder gave up waiting for the ten calls
+        bool early = false;        // a call returned while the lock was held
+        std::string log;           // what the next pass logs
+        int base = 0;
+    };
+    // holdMs: 0 no hold, -1 until the ten calls have returned (30 s at most).
+    auto play = [this](short level, int holdMs) {
+        Played r;
+        auto engine = make();
+        CorePrcsPeek p{*engine};
+        p.setstep(64, 32);
+        p.gains(0.5, 0.5);
+        normal(*engine);
+        Host host(*engine, 6000, 71);
+        host.level = level;
+        host.run(2000, 72);
+        std::atomic<int> returned{0};
+        std::atomic<bool> held{holdMs == 0}, released{holdMs == 0};
+        std::thread holder([&] {
+            if (holdMs == 0) return;
+            engine->lockp();
+            held.store(true);
+            auto const cap = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
+            while (holdMs < 0 && returned.load() < 10 && !r.capped)
+                r.capped = std::chrono::steady_clock::now() > cap;
+            released.store(true);
+            engine->rlsep();
+        });
+        while (!held.load()) std::this_thread::yield();
+        for (int i = 0; i < 10; ++i) {
+            int const w = p.inwrite();
+            host.call(64);
+            r.early = r.early || !released.load();
+            if (p.inwrite() == w) r.dropped.push_back(host.at - 64);
+            returned.fetch_add(1);
+        }
+        holder.join();
+        host.run(6000, 73);
+        LogCapture log;
+        engine->setbi(66, 44100, nullptr); // the control pass
+        r.log = log.text();
+        r.base = p.base();
+        for (int c = 0; c < 2; ++c) {
+            r.in[c] = host.in[c];
+            r.out[c] = host.out[c];
+        }
+        return r;
+    };
+    std::string const line = "calls or chunks dropped: ";
+
+    Played const realtime = play(2, -1);
+    ASSERT_FALSE(realtime.capped);
+    EXPECT_EQ(realtime.dropped.size(), 10u);
+    EXPECT_NE(realtime.log.find(line + "10"), std::string::npos) << realtime.log;
+    Played kept = realtime;
+    for (auto it = realtime.dropped.rbegin(); it != realtime.dropped.rend(); ++it)
+        for (int c = 0; c < 2; ++c) {
+            for (long t = *it; t < *it + 64; ++t) EXPECT_EQ(kept.out[c][t], 0.0);
+            kept.in[c].erase(kept.in[c].begin() + *it, kept.in[c].begin() + *it + 64);
+            kept.out[c].erase(kept.out[c].begin() + *it, kept.out[c].begin() + *it + 64);
+        }
+    long bad = 0;
+    for (int c = 0; c < 2; ++c)
+        for (long t = 0; t < static_cast<long>(kept.out[c].size()); ++t) {
+            double const v = t >= kept.base ? kept.in[c][t - kept.base] : 0.0;
+            bad += std::fabs(kept.out[c][t] - static_cast<float>(v)) > 1e-6;
+        }
+    EXPECT_EQ(bad, 0);
+
+    for (auto [level, ms] : {std::pair<short, int>{0, 50}, {4, 200}}) {
+        Played const hindered = play(level, ms);
+        Played const free = play(level, 0);
+        EXPECT_TRUE(hindered.dropped.empty()) << level;
+        EXPECT_FALSE(hindered.early) << level;
+        EXPECT_EQ(hindered.log.find(line), std::string::npos) << level;
+        for (int c = 0; c < 2; ++c) EXPECT_TRUE(hindered.out[c] == free.out[c]) << level;
+    }
 }
 
 TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {
