@@ -394,17 +394,11 @@ private:
     // produced end, then the switch from the bypass to the program. Caller
     // holds the three semaphores.
     void switchOver() noexcept;
-    void cpuFigures() noexcept;          // CPU figures, refreshed on the blink clock's fall
-    void pickRate(short level) noexcept; // real-time or offline program rate by the level
-    void fillRecord(int whole) noexcept; // block record for whole samples; hands them off
-    bool waitOutput(int chunk) noexcept; // threaded: produced end chunk ahead; false on time-out
-    bool takeWorker() noexcept;          // worker semaphore, bounded; false on time-out
-    // The engine semaphore for a host call of frames at the host's process
-    // level, tried with short pauses: in real time (2, 3) for the call's own
-    // length, offline (4) until taken, at any other level up to
-    // kWorkerWaitMs under the worker waits' stuck rule. False on time-out,
-    // counted with the stalls; the caller then holds nothing.
-    bool takeEngine(long frames, short level) noexcept;
+    void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
+    void pickRate(short level) noexcept;    // real-time or offline program rate by the level
+    void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off
+    bool waitOutput(int chunk) noexcept;    // threaded: produced end chunk ahead; false on time-out
+    bool takeWorker() noexcept;             // worker semaphore, bounded; false on time-out
     bool catchUp() noexcept;                // runs the whole blocks of the carry inline
     void silentBlocks(int whole) noexcept;  // zero step: silence in place of the block worker
     int dist_(int a, int b) const noexcept; // a forward to b; 0 when equal
@@ -412,6 +406,12 @@ private:
     int wrap_(int i) const noexcept;        // i into 0 .. N - 1
     double heldGain() noexcept;             // Gain out in force (the program's control), linear
     void fillGain(int from, int frames, double gain) noexcept; // gain ring positions from on
+    // The engine semaphore for a host call of frames at the host's process
+    // level, tried with short pauses: in real time (2, 3) for the call's own
+    // length, offline (4) until taken, at any other level up to
+    // kWorkerWaitMs under the worker waits' stuck rule. False on time-out,
+    // counted with the stalls; the caller then holds nothing.
+    bool takeEngine(long frames, short level) noexcept;
     // The Gain out in force into the positions the output stage reads before
     // the host writes them again, after the input positions moved. Caller
     // holds the engine and worker semaphores.
