@@ -269,8 +269,10 @@ TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
             held.store(true);
             auto const cap = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-            while (holdMs < 0 && returned.load() < 10 && !r.capped)
+            while (holdMs < 0 && returned.load() < 10 && !r.capped) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 r.capped = std::chrono::steady_clock::now() > cap;
+            }
             released.store(true);
             engine->rlsep();
         });
