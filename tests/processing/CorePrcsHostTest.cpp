@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -85,6 +86,20 @@ struct Host {
                 if (std::fabs(out[c][t] - expect(v)) > 1e-6) ++bad;
             }
         return bad;
+    }
+    // The same with the calls or chunks dropped (first frame, length) taken
+    // out of both streams; each of them must be silence, as never entered.
+    long missesBut(std::vector<std::pair<long, long>> const& dropped, long d) const {
+        Host kept = *this;
+        long bad = 0;
+        for (auto it = dropped.rbegin(); it != dropped.rend(); ++it)
+            for (int c = 0; c < 2; ++c) {
+                for (long t = it->first; t < it->first + it->second; ++t) bad += out[c][t] != 0.0;
+                auto const from = it->first, to = it->first + it->second;
+                kept.in[c].erase(kept.in[c].begin() + from, kept.in[c].begin() + to);
+                kept.out[c].erase(kept.out[c].begin() + from, kept.out[c].begin() + to);
+            }
+        return bad + kept.misses(d);
     }
 };
 
@@ -221,19 +236,7 @@ TEST_F(CorePrcsHostTest, AStuckWorkerCostsDroppedChunksNotAHungHost) {
     p.holdWorker(false);
     host.run(6000, 43);
     ASSERT_FALSE(dropped.empty());
-    // A dropped chunk is silence out and never entered: without it, the
-    // stream is the input delayed by the latency.
-    Host kept = host;
-    for (auto it = dropped.rbegin(); it != dropped.rend(); ++it)
-        for (int c = 0; c < 2; ++c) {
-            for (long t = it->first; t < it->first + it->second; ++t)
-                EXPECT_EQ(host.out[c][t], 0.0);
-            kept.in[c].erase(kept.in[c].begin() + it->first,
-                             kept.in[c].begin() + it->first + it->second);
-            kept.out[c].erase(kept.out[c].begin() + it->first,
-                              kept.out[c].begin() + it->first + it->second);
-        }
-    EXPECT_EQ(kept.misses(p.base()), 0);
+    EXPECT_EQ(host.missesBut(dropped, p.base()), 0);
 }
 
 // Another thread holds the engine lock as a configuration change would,
@@ -242,88 +245,63 @@ TEST_F(CorePrcsHostTest, AStuckWorkerCostsDroppedChunksNotAHungHost) {
 // line); at level 0 an ordinary hold and offline any hold is waited out.
 TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
     kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::unique_ptr<CorePrcs>> engines;
     struct Played {
-        std::vector<double> in[2], out[2];
-        std::vector<long> dropped; // first frames of the calls dropped
-        bool capped = false;       // the holder gave up waiting for the ten calls
-        bool early = false;        // a call returned while the lock was held
-        std::string log;           // what the next pass logs
-        int base = 0;
+        explicit Played(Host const& h) : host(h) {}
+        Host host;
+        std::vector<std::pair<long, long>> dropped; // calls dropped: first frame, length
+        bool early = false;                         // a call returned while the lock was held
+        bool capped = false;                        // the holder stopped waiting for the ten calls
+        std::string log;                            // what the next pass logs
     };
-    // holdMs: 0 no hold, -1 until the ten calls have returned (30 s at most).
-    auto play = [this](short level, int holdMs) {
-        Played r;
-        auto engine = make();
-        CorePrcsPeek p{*engine};
+    // Ten 64-frame calls at level while another thread holds the engine lock
+    // for ms (0: no hold; -1: until the ten have returned, 30 s at most).
+    auto play = [&](short level, int ms) {
+        engines.push_back(make());
+        CorePrcs& e = *engines.back();
+        CorePrcsPeek p{e};
         p.setstep(64, 32);
         p.gains(0.5, 0.5);
-        normal(*engine);
-        Host host(*engine, 6000, 71);
-        host.level = level;
-        host.run(2000, 72);
+        normal(e);
+        Played r(Host(e, 6000, 71));
+        r.host.level = level;
+        r.host.run(2000, 72);
         std::atomic<int> returned{0};
-        std::atomic<bool> held{holdMs == 0}, released{holdMs == 0};
+        std::atomic<bool> released{ms == 0};
+        if (ms != 0) e.lockp(); // released by the holder: the lock has no owner
         std::thread holder([&] {
-            if (holdMs == 0) return;
-            engine->lockp();
-            held.store(true);
-            auto const cap = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            if (holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-            while (holdMs < 0 && returned.load() < 10 && !r.capped) {
+            auto const cap = Clock::now() + std::chrono::seconds(30);
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
+            while (ms < 0 && returned.load() < 10 && !(r.capped = Clock::now() > cap))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                r.capped = std::chrono::steady_clock::now() > cap;
-            }
             released.store(true);
-            engine->rlsep();
+            if (ms != 0) e.rlsep();
         });
-        while (!held.load()) std::this_thread::yield();
-        for (int i = 0; i < 10; ++i) {
+        for (int i = 0; i < 10; ++i, returned.fetch_add(1)) {
             int const w = p.inwrite();
-            host.call(64);
+            r.host.call(64);
             r.early = r.early || !released.load();
-            if (p.inwrite() == w) r.dropped.push_back(host.at - 64);
-            returned.fetch_add(1);
+            if (p.inwrite() == w) r.dropped.push_back({r.host.at - 64, 64});
         }
         holder.join();
-        host.run(6000, 73);
+        r.host.run(6000, 73);
         LogCapture log;
-        engine->setbi(66, 44100, nullptr); // the control pass
+        e.setbi(66, 44100, nullptr); // the control pass
         r.log = log.text();
-        r.base = p.base();
-        for (int c = 0; c < 2; ++c) {
-            r.in[c] = host.in[c];
-            r.out[c] = host.out[c];
-        }
         return r;
     };
     std::string const line = "calls or chunks dropped: ";
-
     Played const realtime = play(2, -1);
     ASSERT_FALSE(realtime.capped);
     EXPECT_EQ(realtime.dropped.size(), 10u);
     EXPECT_NE(realtime.log.find(line + "10"), std::string::npos) << realtime.log;
-    Played kept = realtime;
-    for (auto it = realtime.dropped.rbegin(); it != realtime.dropped.rend(); ++it)
-        for (int c = 0; c < 2; ++c) {
-            for (long t = *it; t < *it + 64; ++t) EXPECT_EQ(kept.out[c][t], 0.0);
-            kept.in[c].erase(kept.in[c].begin() + *it, kept.in[c].begin() + *it + 64);
-            kept.out[c].erase(kept.out[c].begin() + *it, kept.out[c].begin() + *it + 64);
-        }
-    long bad = 0;
-    for (int c = 0; c < 2; ++c)
-        for (long t = 0; t < static_cast<long>(kept.out[c].size()); ++t) {
-            double const v = t >= kept.base ? kept.in[c][t - kept.base] : 0.0;
-            bad += std::fabs(kept.out[c][t] - static_cast<float>(v)) > 1e-6;
-        }
-    EXPECT_EQ(bad, 0);
-
+    EXPECT_EQ(realtime.host.missesBut(realtime.dropped, CorePrcsPeek{*engines[0]}.base()), 0);
     for (auto [level, ms] : {std::pair<short, int>{0, 50}, {4, 200}}) {
-        Played const hindered = play(level, ms);
-        Played const free = play(level, 0);
-        EXPECT_TRUE(hindered.dropped.empty()) << level;
-        EXPECT_FALSE(hindered.early) << level;
+        Played const hindered = play(level, ms), free = play(level, 0);
+        EXPECT_TRUE(hindered.dropped.empty() && !hindered.early) << level;
         EXPECT_EQ(hindered.log.find(line), std::string::npos) << level;
-        for (int c = 0; c < 2; ++c) EXPECT_TRUE(hindered.out[c] == free.out[c]) << level;
+        for (int c = 0; c < 2; ++c) EXPECT_TRUE(hindered.host.out[c] == free.host.out[c]) << level;
     }
 }
 
