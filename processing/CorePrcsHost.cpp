@@ -45,11 +45,11 @@
 namespace {
 
 constexpr int kWorkerWaitMs = 2000; // longest wait for the worker before a chunk is dropped
+constexpr long kGainIn = 8;         // interface control GAININ
+constexpr long kGainOut = 9;        // interface control GAINOUT
 // Longest pause between two tries of the engine semaphore in a host call:
 // short against the shortest call a real-time host makes.
 constexpr std::chrono::microseconds kEnginePause{100};
-constexpr long kGainIn = 8;  // interface control GAININ
-constexpr long kGainOut = 9; // interface control GAINOUT
 
 // How the output goes back to the host.
 enum OutMode { replaceFloat, addFloat, writeDouble };
