@@ -24,7 +24,9 @@
 // The host call holds the engine semaphore for its whole length and the
 // worker semaphore from a hand-off until that block is done; a block handed
 // to the worker is released by the worker. Configuration changes therefore
-// wait for the host call and for the block in flight.
+// wait for the host call and for the block in flight. The host call's own
+// wait for the engine semaphore is bounded by the host's process level
+// (takeEngine): a call that does not get it in time is dropped whole.
 //
 // The class spans several sources: CorePrcs.cpp (construction, teardown,
 // fboot), CorePrcsMstr.cpp (master settings: reading, log lines, chgms,
@@ -291,8 +293,10 @@ public:
     // Host sample rate, Hz; after the boot a program loaded at another rate
     // is reloaded at it. Takes the load lock.
     void irate(int rate);
-    // The rate recorded for the boot (the host's rate call applies it), and a
-    // program update by try-lock; display thread.
+    // The rate recorded for the boot (the host's rate call applies it), a
+    // program update by try-lock, and a level-0 line with the count of
+    // dropped host calls and chunks when it changed; the control pass (bean
+    // 66), every pass.
     void updgu(int rate);
     void blksz(int frames); // host block size, samples
     void setrc(long us);    // rate-conversion limit; negative re-applies the stored one
@@ -408,6 +412,12 @@ private:
     int wrap_(int i) const noexcept;        // i into 0 .. N - 1
     double heldGain() noexcept;             // Gain out in force (the program's control), linear
     void fillGain(int from, int frames, double gain) noexcept; // gain ring positions from on
+    // The engine semaphore for a host call of frames at the host's process
+    // level, tried with short pauses: in real time (2, 3) for the call's own
+    // length, offline (4) until taken, at any other level up to
+    // kWorkerWaitMs under the worker waits' stuck rule. False on time-out,
+    // counted with the stalls; the caller then holds nothing.
+    bool takeEngine(long frames, short level) noexcept;
     // The Gain out in force into the positions the output stage reads before
     // the host writes them again, after the input positions moved. Caller
     // holds the engine and worker semaphores.
@@ -542,9 +552,10 @@ private:
     BLOCKREC record;                      // the block in hand (worker semaphore's holder)
     int countdown = 0;                    // samples until the next modulation update
     int crossfadepos = 0;                 // countdown at the last table swap
-    std::atomic<int> stalls{0};           // waits on the worker that timed out
+    std::atomic<int> stalls{0};           // host calls and chunks dropped: waits that timed out
     bool stuck = false;                   // the last wait timed out (audio thread only)
-    std::atomic<int> stallsreported{0};   // of those, already logged (getpf)
+    std::atomic<bool> enginestuck{false}; // the last unbounded-level engine wait timed out
+    std::atomic<int> stallsreported{0};   // of those, already logged (the pass, updgu)
     int bootstep = 0;                     // next boot step
     std::atomic_int delaycompensation{0}; // reported latency, samples (loads, bus reads)
     // The sample rate the playing program's kernels were built for, Hz; 0

@@ -26,19 +26,26 @@ int CorePrcs::chunkOut(void** data) {
     CoreAnsx text = sCemptyxml;
     if (!bootpending.getvl()) {
         CoreSmgd lockload(loadsem);
-        CoreSmgd lockengine(enginesem);
-        CoreSmgd lockworker(workersem);
         try {
-            // After a fallback the live program is location 0's, standing in
-            // for one that failed: what the host restored is still the
-            // session's program, handed back as it came; otherwise there is
-            // nothing of the user's to hand over.
-            if (fallback && restoredchunk.Length() > 0) {
-                text = restoredchunk;
-            } else if (!fallback) {
-                writeBack(false);
-                if (programselected) text = memory->dumpo(currentslot);
+            bool written = false;
+            {
+                // The live program goes back to its location under the
+                // engine's locks; the chunk is then made from memory, under
+                // the load lock and the memory's own, while the host plays.
+                CoreSmgd lockengine(enginesem);
+                CoreSmgd lockworker(workersem);
+                // After a fallback the live program is location 0's, standing
+                // in for one that failed: what the host restored is still the
+                // session's program, handed back as it came; otherwise there
+                // is nothing of the user's to hand over.
+                if (fallback && restoredchunk.Length() > 0) {
+                    text = restoredchunk;
+                } else if (!fallback) {
+                    writeBack(false);
+                    written = programselected;
+                }
             }
+            if (written) text = memory->dumpo(currentslot);
         } catch (...) {
             CoreLog_::loger(CoreAnsx("host chunk: current program not written"), 1);
             text = sCemptyxml;

@@ -20,11 +20,16 @@
 // chunk is dropped whole (silence out, no index moves), so the positions
 // stay in step and the pipeline resumes when the worker does; blocks whose
 // hand-off timed out stay in the carry and run inline at the next chunk.
+// A host call that does not get the engine semaphore within its level's
+// bound is dropped the same way, whole: its parameter writes and MIDI stay
+// with the shell for the next call.
 #include "processing/CorePrcs.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "engine/CoreCnvl.h"
 #include "engine/CoreDnrm.h"
@@ -42,6 +47,9 @@ namespace {
 constexpr int kWorkerWaitMs = 2000; // longest wait for the worker before a chunk is dropped
 constexpr long kGainIn = 8;         // interface control GAININ
 constexpr long kGainOut = 9;        // interface control GAINOUT
+// Longest pause between two tries of the engine semaphore in a host call:
+// short against the shortest call a real-time host makes.
+constexpr std::chrono::microseconds kEnginePause{100};
 
 // How the output goes back to the host.
 enum OutMode { replaceFloat, addFloat, writeDouble };
@@ -69,6 +77,12 @@ inline void hostSilence(void* const* out, int c, long i, OutMode mode) noexcept 
     if (mode != addFloat) hostOut(out, c, i, 0.0, mode);
 }
 
+// Releases a lock the caller took by try-lock, on every path out.
+struct Held {
+    CoreSmph& lock;
+    ~Held() { lock.relse(); }
+};
+
 } // namespace
 
 int CorePrcs::wrap_(int i) const noexcept { return i & ringwrap; }
@@ -85,8 +99,17 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
     if (frames < 0) frames = 0;
     OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
     if (bypass.getvl() && bypss(in, out, frames, replace, dbl)) return;
+    if (!takeEngine(frames, level)) {
+        // Dropped whole, as a chunk the worker keeps waiting: nothing read,
+        // no position moved, so the reported delay still holds.
+        for (long i = 0; i < frames; ++i) {
+            hostSilence(out, 0, i, mode);
+            hostSilence(out, 1, i, mode);
+        }
+        return;
+    }
+    Held engine{enginesem};
     CoreDnrm fpu(CoreDnrm::iCrounding);
-    CoreSmgd engine(enginesem);
     handIn(); // the host's writes and MIDI sent with this call play from it on
     cpuFigures();
     pickRate(level);
@@ -289,6 +312,44 @@ bool CorePrcs::takeWorker() noexcept {
     }
     stuck = false;
     return true;
+}
+
+bool CorePrcs::takeEngine(long frames, short level) noexcept {
+    if (enginesem.locka()) {
+        enginestuck.store(false, std::memory_order_relaxed);
+        return true;
+    }
+    using Clock = std::chrono::steady_clock;
+    bool const offline = level == 4;
+    bool const realtime = level == 2 || level == 3;
+    Clock::duration limit = std::chrono::milliseconds(kWorkerWaitMs);
+    if (realtime) {
+        double const rate = CoreButl::max__(1.0, static_cast<double>(samplerate.load()));
+        limit = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(frames) / rate));
+    } else if (enginestuck.load(std::memory_order_relaxed)) {
+        // A hang already cost one bound: until a call gets the engine again,
+        // each looks once and does not wait.
+        limit = Clock::duration::zero();
+    }
+    auto const end = Clock::now() + limit;
+    for (;;) {
+        Clock::duration pause = kEnginePause;
+        if (!offline) {
+            Clock::duration const left = end - Clock::now();
+            if (left <= Clock::duration::zero()) {
+                if (!realtime) enginestuck.store(true, std::memory_order_relaxed);
+                stalls.fetch_add(1);
+                return false;
+            }
+            pause = std::min(pause, left);
+        }
+        std::this_thread::sleep_for(pause);
+        if (enginesem.locka()) {
+            enginestuck.store(false, std::memory_order_relaxed);
+            return true;
+        }
+    }
 }
 
 bool CorePrcs::catchUp() noexcept {

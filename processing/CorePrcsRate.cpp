@@ -143,6 +143,14 @@ void CorePrcs::irate(int rate) {
 }
 
 void CorePrcs::updgu(int rate) {
+    // The host entry cannot log; the calls and chunks it dropped are told
+    // here, whatever page the display shows.
+    int const seen = stalls.load();
+    if (stallsreported.exchange(seen) != seen)
+        CoreLog_::loger(CoreAnsx("CorePrcs: the engine or the worker kept the host waiting, calls "
+                                 "or chunks dropped: ") +
+                            CoreAnsx(seen),
+                        0);
     // The rate itself waits for the host's own rate call, which reloads the
     // program for it: taken here first, that call would find nothing to
     // change and leave the old rate's kernels playing.
@@ -193,12 +201,6 @@ int CorePrcs::getpf(int i) {
         double const percent = std::trunc(static_cast<double>(samplerate) * cpufigures[i] * 100.0);
         cpupercent[i].store(percent > 2147483647.0 ? 2147483647 : static_cast<int>(percent));
     }
-    // The host entry cannot log; the waits it gave up on are told here.
-    int const seen = stalls.load();
-    if (stallsreported.exchange(seen) != seen)
-        CoreLog_::loger(CoreAnsx("CorePrcs: the worker kept the host waiting, chunks dropped: ") +
-                            CoreAnsx(seen),
-                        0);
     return static_cast<short>(cpupercent[i].load());
 }
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@
 
 #include "runtime/CoreBlnk.h"
 #include "tests/processing/CorePrcsPeek.h"
+#include "tests/support/LogCapture.h"
 
 namespace {
 
@@ -86,6 +88,20 @@ struct Host {
                 if (std::fabs(out[c][t] - expect(v)) > 1e-6) ++bad;
             }
         return bad;
+    }
+    // The same with the calls or chunks dropped (first frame, length) taken
+    // out of both streams; each of them must be silence, as never entered.
+    long missesBut(std::vector<std::pair<long, long>> const& dropped, long d) const {
+        Host kept = *this;
+        long bad = 0;
+        for (auto it = dropped.rbegin(); it != dropped.rend(); ++it)
+            for (int c = 0; c < 2; ++c) {
+                for (long t = it->first; t < it->first + it->second; ++t) bad += out[c][t] != 0.0;
+                auto const from = it->first, to = it->first + it->second;
+                kept.in[c].erase(kept.in[c].begin() + from, kept.in[c].begin() + to);
+                kept.out[c].erase(kept.out[c].begin() + from, kept.out[c].begin() + to);
+            }
+        return bad + kept.misses(d);
     }
 };
 
@@ -222,19 +238,73 @@ TEST_F(CorePrcsHostTest, AStuckWorkerCostsDroppedChunksNotAHungHost) {
     p.holdWorker(false);
     host.run(6000, 43);
     ASSERT_FALSE(dropped.empty());
-    // A dropped chunk is silence out and never entered: without it, the
-    // stream is the input delayed by the latency.
-    Host kept = host;
-    for (auto it = dropped.rbegin(); it != dropped.rend(); ++it)
-        for (int c = 0; c < 2; ++c) {
-            for (long t = it->first; t < it->first + it->second; ++t)
-                EXPECT_EQ(host.out[c][t], 0.0);
-            kept.in[c].erase(kept.in[c].begin() + it->first,
-                             kept.in[c].begin() + it->first + it->second);
-            kept.out[c].erase(kept.out[c].begin() + it->first,
-                              kept.out[c].begin() + it->first + it->second);
+    EXPECT_EQ(host.missesBut(dropped, p.base()), 0);
+}
+
+// Another thread holds the engine lock as a configuration change would,
+// while ten 64-frame calls come: in real time each waits no longer than
+// itself and is dropped (silence, nothing entered, counted in the pass's
+// line); at level 0 an ordinary hold and offline any hold is waited out.
+TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
+    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::unique_ptr<CorePrcs>> engines;
+    struct Played {
+        explicit Played(Host const& h) : host(h) {}
+        Host host;
+        std::vector<std::pair<long, long>> dropped; // calls dropped: first frame, length
+        bool early = false;                         // a call returned while the lock was held
+        bool capped = false;                        // the holder stopped waiting for the ten calls
+        std::string log;                            // what the next pass logs
+    };
+    // Ten 64-frame calls at level while another thread holds the engine lock
+    // for ms (0: no hold; -1: until the ten have returned, 30 s at most).
+    auto play = [&](short level, int ms) {
+        engines.push_back(make());
+        CorePrcs& e = *engines.back();
+        CorePrcsPeek p{e};
+        p.setstep(64, 32);
+        p.gains(0.5, 0.5);
+        normal(e);
+        Played r(Host(e, 6000, 71));
+        r.host.level = level;
+        r.host.run(2000, 72);
+        std::atomic<int> returned{0};
+        std::atomic<bool> released{ms == 0};
+        if (ms != 0) e.lockp(); // released by the holder: the lock has no owner
+        std::thread holder([&] {
+            auto const cap = Clock::now() + std::chrono::seconds(30);
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
+            while (ms < 0 && returned.load() < 10 && !(r.capped = Clock::now() > cap))
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            released.store(true);
+            if (ms != 0) e.rlsep();
+        });
+        for (int i = 0; i < 10; ++i, returned.fetch_add(1)) {
+            int const w = p.inwrite();
+            r.host.call(64);
+            r.early = r.early || !released.load();
+            if (p.inwrite() == w) r.dropped.push_back({r.host.at - 64, 64});
         }
-    EXPECT_EQ(kept.misses(p.base()), 0);
+        holder.join();
+        r.host.run(6000, 73);
+        LogCapture log;
+        e.setbi(66, 44100, nullptr); // the control pass
+        r.log = log.text();
+        return r;
+    };
+    std::string const line = "calls or chunks dropped: ";
+    Played const realtime = play(2, -1);
+    ASSERT_FALSE(realtime.capped);
+    EXPECT_EQ(realtime.dropped.size(), 10u);
+    EXPECT_NE(realtime.log.find(line + "10"), std::string::npos) << realtime.log;
+    EXPECT_EQ(realtime.host.missesBut(realtime.dropped, CorePrcsPeek{*engines[0]}.base()), 0);
+    for (auto [level, ms] : {std::pair<short, int>{0, 50}, {4, 200}}) {
+        Played const hindered = play(level, ms), free = play(level, 0);
+        EXPECT_TRUE(hindered.dropped.empty() && !hindered.early) << level;
+        EXPECT_EQ(hindered.log.find(line), std::string::npos) << level;
+        for (int c = 0; c < 2; ++c) EXPECT_TRUE(hindered.host.out[c] == free.host.out[c]) << level;
+    }
 }
 
 TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {
