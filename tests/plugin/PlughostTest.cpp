@@ -379,16 +379,18 @@ TEST(PlughostTest, AProgramChangeOfflinePlaysFromTheCallItCameWith) {
                       " & done; wait)");
         std::vector<double> const y = readLeft(work + "pc" + t + "a.wav");
         ASSERT_EQ(y.size(), none.size());
-        EXPECT_EQ(readLeft(work + "pc" + t + "b.wav"), y);
-        EXPECT_EQ(readLeft(work + "pc" + t + "c.wav"), y);
+        EXPECT_TRUE(readLeft(work + "pc" + t + "b.wav") == y);
+        EXPECT_TRUE(readLeft(work + "pc" + t + "c.wav") == y);
         EXPECT_TRUE(std::equal(y.begin(), y.begin() + (S - D), none.begin()));
         // Silence, but for the convolution's rounding the new program's first block puts in
         // the frames it shares with S (as a render of that program gets it too).
         long zeros = 0;
+        double loud = 0.0;
         for (long k = S - D; k < S; ++k) {
-            EXPECT_LT(std::fabs(y[std::size_t(k)]), 1e-15) << k;
+            loud = std::max(loud, std::fabs(y[std::size_t(k)]));
             zeros += y[std::size_t(k)] == 0.0 && zeros == k - (S - D);
         }
+        EXPECT_LT(loud, 1e-15);
         EXPECT_GE(zeros, D - 2048) << "exact silence up to the last processing block";
         if (slot == CoreDemo::iCsweep) continue;
         auto const [ok, told] = run(work, so + " ref.wav --in late.wav --slot " + t);
