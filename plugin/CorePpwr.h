@@ -150,8 +150,9 @@ public:
     void lodrn();
     // A program load ended (the display left its batch page): marked first,
     // so an offline call waiting for it goes on whatever the host does with
-    // the callback; then the listener learns it, and the next pass hands back to the host the
-    // engine's value of every parameter whose host value the engine did not take.
+    // the callback; then the listener learns it, and the next pass hands
+    // back to the host the engine's value of every parameter whose host
+    // value the engine did not take.
     void lodnd();
     // The same hand-back after a program the host's own call loaded (a
     // chunk restore); the listener hears nothing. Any thread.
@@ -208,11 +209,12 @@ private:
     std::atomic<float> told[iCparameters];
     std::atomic<unsigned> openedat{0};
     std::atomic<bool> recheck[iCparameters];
-    std::atomic<unsigned> calls{0};      // process calls begun (the audio thread counts)
-    unsigned quiet = 0;                  // control thread: calls at the last pass
-    std::atomic<bool> played{false};     // a process call passed after the boot
-    std::atomic<bool> expired{false};    // an offline wait for the boot hit its bound
-    bool expirylogged = false;           // control thread only
+    std::atomic<unsigned> calls{0};   // process calls begun (the audio thread counts)
+    unsigned quiet = 0;               // control thread: calls at the last pass
+    std::atomic<bool> played{false};  // a process call passed after the boot
+    std::atomic<bool> expired{false}; // an offline wait for the boot hit its bound
+    bool expirylogged = false;        // control thread only
+    // What an offline call waits for after the boot: a queued change, a load.
     std::atomic<bool> loading{false};    // a load taken or a batch seen has not ended yet
     std::atomic<unsigned> dropped{0};    // queued program changes dropped
     std::atomic<int> loadwaits{0};       // offline calls waiting for a load
