@@ -74,6 +74,7 @@ int CoreCtrl::cycle(int& passes) {
     // it does only when it believes an editor watches.
     display->updte(before == CoreStte::iCpageboot || attached.load() > 0);
     short const after = display->getpg();
+    if (isBatch(after)) bridge->lodrn();
     if (isBatch(before) && !isBatch(after)) bridge->lodnd();
     if (after == CoreStte::iCpagebooterror) bridge->bootf();
     return period;

@@ -106,6 +106,7 @@ void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char da
     if (kind == 0xB0u && data1 == 32) {
         if (data2 < iCbankmax) bank.store(data2);
     } else if (kind == 0xC0u) {
+        // Queued before this returns: an offline call after it waits for the load.
         program.store(bank.load() * iCprogramsperbank + data1 % iCprogramsperbank);
     }
     // The engine's own word: channel, status, data 1, data 2, lowest byte first.
@@ -140,7 +141,11 @@ void CorePpwr::compact() {
     tail.store(kept, std::memory_order_release);
 }
 
-void CorePpwr::dropp() { program.store(-1); }
+void CorePpwr::dropp() {
+    dropped.fetch_add(1u);
+    program.store(-1);
+    loadlapsed.store(false);
+}
 void CorePpwr::hold_(bool on) {
     if (!on) {
         int now = held.load();
@@ -169,6 +174,11 @@ void CorePpwr::playd() {
 }
 void CorePpwr::expir() { expired.store(true); }
 bool CorePpwr::lapsd() { return expired.load(); }
+bool CorePpwr::chngd() { return program.load() >= 0 || loading.load(); }
+unsigned CorePpwr::drops() { return dropped.load(); }
+void CorePpwr::waitl(bool on) { loadwaits.fetch_add(on ? 1 : -1); }
+void CorePpwr::lexpr() { loadlapsed.store(true); }
+bool CorePpwr::lexpd() { return loadlapsed.load(); }
 
 void CorePpwr::finish() {
     // The host's rate and block size, then the parameter values it wrote
@@ -295,6 +305,13 @@ int CorePpwr::pass() {
                             CoreAnsx(" s for the boot: input passed through"),
                         0);
     }
+    if (bool const lapsed = loadlapsed.load(); lapsed != loadlogged) {
+        loadlogged = lapsed;
+        if (lapsed)
+            CoreLog_::loger(CoreAnsx("offline process call waited ") + CoreAnsx(iCbootwait) +
+                                CoreAnsx(" s for a program load: the program playing went on"),
+                            0);
+    }
     if (held.load() > 0) return period;
     if (!bootdone.load()) {
         // The display's boot page runs the boot steps. Audio stays in bypass
@@ -313,20 +330,32 @@ int CorePpwr::pass() {
     // A host that processes hands its writes and MIDI in with its calls;
     // for one that has not called since the last pass, the pass does,
     // between two calls and only when no call holds the engine.
+    // An offline call waiting for a load hands its writes in itself, after
+    // the load, and the host may hold a callback until that call returns.
+    bool const waited = loadwaits.load() > 0;
     unsigned const now = calls.load(std::memory_order_relaxed);
-    if (now == quiet) engine->takwt(false, false);
+    if (now == quiet && !waited) engine->takwt(false, false);
     quiet = now;
-    automation();
+    if (!waited) automation();
     return period;
 }
 
 int CorePpwr::takep() {
     if (engine == nullptr || !bootdone.load()) return -1;
-    return program.exchange(-1);
+    // Marked before the take: a waiting call sees the queued slot or the load.
+    bool const before = loading.load();
+    loading.store(true);
+    int const slot = program.exchange(-1);
+    if (slot < 0) loading.store(before);
+    return slot;
 }
+
+void CorePpwr::lodrn() { loading.store(true); }
 
 void CorePpwr::lodnd() {
     reload.store(true);
+    loading.store(false);
+    loadlapsed.store(false);
     if (listener) listener->loaded();
 }
 

@@ -104,6 +104,17 @@ public:
     // its bound; later calls do not wait again, and the next pass logs it.
     void expir();
     bool lapsd(); // a wait for the boot expired
+    // A program change waits for its load: one is queued, or a load (any
+    // batch) runs on the control thread, from its take until its end.
+    bool chngd();
+    unsigned drops(); // queued changes dropped so far: a wait for a load ends when it moves
+    // Audio thread: an offline call begins (on) or ends a wait for a load;
+    // meanwhile the pass neither calls the host nor hands the call's writes in.
+    void waitl(bool on);
+    // Audio thread: a wait for a load hit its bound. Calls do not wait again
+    // until a load ends or the change is dropped; the next pass logs it once.
+    void lexpr();
+    bool lexpd(); // a wait for the load in hand expired
 
     // ---- the engine's process hand-in (audio thread, engine and worker locks held) ------
     bool waits() override; // a parameter write or MIDI message waits
@@ -134,9 +145,14 @@ public:
     // for none or while the boot is pending. The control thread hands it to
     // the display, which loads it as a batch.
     int takep();
-    // A program load ended (the display left its batch page): the listener
-    // learns it, and the next pass hands back to the host the engine's value
-    // of every parameter whose host value the engine did not take.
+    // A batch (a program load among them) runs: calls wait for it as for a
+    // queued change.
+    void lodrn();
+    // A program load ended (the display left its batch page): marked first,
+    // so an offline call waiting for it goes on whatever the host does with
+    // the callback; then the listener learns it, and the next pass hands
+    // back to the host the engine's value of every parameter whose host
+    // value the engine did not take.
     void lodnd();
     // The same hand-back after a program the host's own call loaded (a
     // chunk restore); the listener hears nothing. Any thread.
@@ -198,6 +214,12 @@ private:
     std::atomic<bool> played{false};  // a process call passed after the boot
     std::atomic<bool> expired{false}; // an offline wait for the boot hit its bound
     bool expirylogged = false;        // control thread only
+    // What an offline call waits for after the boot: a queued change, a load.
+    std::atomic<bool> loading{false};    // a load taken or a batch seen has not ended yet
+    std::atomic<unsigned> dropped{0};    // queued program changes dropped
+    std::atomic<int> loadwaits{0};       // offline calls waiting for a load
+    std::atomic<bool> loadlapsed{false}; // a wait for the load in hand hit its bound
+    bool loadlogged = false;             // control thread only: that expiry was logged
     // MIDI messages waiting for a hand-in, in arrival order (call, then
     // frame). Written by midi_ from any host thread; read by the hand-ins,
     // one at a time under the engine lock. Bounded: a message that finds the

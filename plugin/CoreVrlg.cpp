@@ -523,8 +523,11 @@ void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, b
     std::intptr_t const level = call_(PlatVst::hostGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);
     // Offline, what the boot is about to play is what the render wants; in
     // real time (or when the host does not say) the input passes meanwhile.
-    if (level == PlatVst::levelOffline && opened.load() && !bridge->booted()) {
-        await();
+    // So is the program a change sent with this call or before it loads:
+    // the call goes on once that load has ended.
+    if (level == PlatVst::levelOffline && opened.load()) {
+        if (!bridge->booted()) await();
+        loadw(dbl);
         if (record->closing.load()) {
             silence(*record, out, frames, replace, dbl);
             return;
@@ -553,6 +556,29 @@ void CoreVrlg::await() {
         }
         CoreXutl::sleep(1);
     }
+}
+
+void CoreVrlg::loadw(bool dbl) {
+    // Only after a boot that ended, and not again for a load one wait gave up on.
+    if (bridge->getbt() != 1 || bridge->lexpd()) return;
+    unsigned const drops = bridge->drops();
+    bridge->waitl(true);
+    CorePrcs* const e = master->getpr();
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(CorePpwr::iCbootwait);
+    while (bridge->chngd() && bridge->drops() == drops && !record->closing.load()) {
+        if (std::chrono::steady_clock::now() >= end) {
+            bridge->lexpr();
+            break;
+        }
+        // The load's muting waits for a call to pass the bypass path, and
+        // this one is the only call coming: it passes with no frames. Should
+        // the load's end take the bypass off in between, the no-frame call
+        // hands in early what this call hands in, at the same place.
+        if (e->getby())
+            e->prcss(nullptr, nullptr, 0, true, PlatVst::levelOffline, 0.0, dbl, short(2));
+        CoreXutl::sleep(1);
+    }
+    bridge->waitl(false);
 }
 
 CoreAnsx CoreVrlg::dsply(int index) {

@@ -71,7 +71,8 @@ public:
     // Audio thread: no allocation, no file or log I/O, no blocking lock.
     // Reached only through the record's process entries, counted and not
     // closing. While the boot runs, a call the host marks offline waits for
-    // it (await), or for close; any other passes the input.
+    // it (await), or for close; any other passes the input. So does such a
+    // call for a program change's load (loadw).
     // Parameter display texts show a write that waits for its process call,
     // and follow getpm until the boot has ended.
     void prcss(void** in, void** out, std::int32_t frames, bool replace, bool dbl);
@@ -104,6 +105,11 @@ private:
     // Audio thread, offline only: waits for the boot's end (or its failure,
     // or close) without any lock, at most CorePpwr::iCbootwait seconds.
     void await();
+    // Audio thread, offline only: waits the same way for the load of a
+    // program change sent with this call or before it (or for its drop),
+    // passing the bypass path with no frames so the load's muting need not
+    // wait for a call.
+    void loadw(bool dbl);
     CoreAnsx dsply(int index); // a parameter's display text
     void close();              // joins the control thread
     void latency();            // initial delay from the engine, host told on change

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <dlfcn.h>
@@ -427,6 +428,61 @@ TEST_F(PluginShellTest, CloseFromInsideItsCallbacksGetsNothingAtOnce) {
         EXPECT_TRUE(nothing) << batch;
     }
     dlclose(lib);
+}
+
+// A host that keeps the control thread in the boot's display update until
+// the test lets it go, so a program change sent meanwhile stays queued.
+std::atomic<std::intptr_t> answeredLevel{0};
+std::atomic<int> shown{0};
+std::atomic<bool> letGo{false};
+std::intptr_t holdingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
+                          float) {
+    if (opcode == V::hostVersion) return V::interfaceVersion;
+    if (opcode == V::hostGetCurrentProcessLevel) return answeredLevel.load();
+    if (opcode == V::hostUpdateDisplay && shown.fetch_add(1) == 0)
+        while (!letGo.load()) std::this_thread::yield();
+    return 0;
+}
+
+// Offline, the call a program change came with waits for its load, and a
+// close ends the wait at once (the load has not even begun); a host that does
+// not say it renders offline is not held. Neither waits out the bound.
+TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
+    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
+    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
+    std::vector<float> in(512, 0.25f), out(512);
+    float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+    for (std::intptr_t const level : {V::levelUnknown, V::levelOffline}) {
+        answeredLevel = level;
+        shown = 0;
+        letGo = false;
+        V::Effect* e = entry(&holdingHost);
+        e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+        ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait)) << level;
+        e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
+        std::atomic<bool> returned{false};
+        std::thread audio([&] {
+            e->processReplacing(e, ins, outs, 512);
+            returned = true;
+        });
+        bool const offline = level == V::levelOffline;
+        if (offline) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (!offline) audio.join();
+        EXPECT_EQ(returned, !offline) << level;
+        letGo = !offline; // in real time the load runs and ends before the close
+        EXPECT_TRUE(offline || CorePeer::until([] { return shown > 1; }, kLoadWait));
+        std::thread closer([&] { e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f); });
+        EXPECT_TRUE(CorePeer::until([&] { return returned.load(); }, kLoadWait)) << level;
+        letGo = true;
+        closer.join();
+        if (audio.joinable()) audio.join();
+    }
+    dlclose(lib);
+    for (std::string const where : {"", CoreDemo::sCdatapath})
+        EXPECT_EQ(readBytes(rig->folder() + where + "Vorlan3olvio.log").find("program load:"),
+                  std::string::npos);
 }
 
 TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {
