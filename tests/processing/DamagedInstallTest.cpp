@@ -173,6 +173,13 @@ long long bytesRead() {
     return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
 }
 
+// What tells a file was left as it was: its size, inode and modification time.
+auto identity(std::string const& path) {
+    struct stat s {};
+    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
+    return std::tuple(s.st_size, s.st_ino, s.st_mtim.tv_sec, s.st_mtim.tv_nsec);
+}
+
 // A sparse file far past the bound at each name a boot or a load reads
 // whole: refused from its size, unread (the boot reads less than the bound
 // meanwhile), logged as too large with its name, and left as it was. A
@@ -213,9 +220,7 @@ TEST_F(DamagedInstallTest, AFileTooLargeIsRefusedUnread) {
             std::printf("skipped, the file system refuses the size: %s\n", label.c_str());
             continue;
         }
-        struct stat before {
-        }, after{};
-        ASSERT_EQ(::stat(at.c_str(), &before), 0);
+        auto const before = identity(at);
         std::size_t const mark = log.text().size();
         long long const start = bytesRead();
         ::alarm(60); // a read of the whole file fails the test rather than stalling it
@@ -230,12 +235,7 @@ TEST_F(DamagedInstallTest, AFileTooLargeIsRefusedUnread) {
         EXPECT_NE(said.find(r.file.substr(r.file.rfind('/') + 1) + ": " + r.words, mark),
                   std::string::npos)
             << label << said.substr(mark);
-        ASSERT_EQ(::stat(at.c_str(), &after), 0);
-        EXPECT_EQ(
-            std::tuple(after.st_size, after.st_ino, after.st_mtim.tv_sec, after.st_mtim.tv_nsec),
-            std::tuple(before.st_size, before.st_ino, before.st_mtim.tv_sec,
-                       before.st_mtim.tv_nsec))
-            << label;
+        EXPECT_EQ(identity(at), before) << label;
         writeBytes(at, whole);
     }
 }
