@@ -430,6 +430,7 @@ CoreAnsx CoreDsif::loadline() {
     // the file and found none.
     static std::pair<char const*, char const*> const shortreasons[] = {
         {"over 60 s", "OVER 60 S"},
+        {"too large", "TOO LARGE"}, // before "cannot be opened", which it may follow
         {"not found", "MISSING"},
         {"cannot be opened", "NOT OPENED"},
         {"cut short", "CUT SHORT"},

@@ -23,7 +23,10 @@ bool writeAll(int fd, char const* data, ssize_t size) {
 
 int PlatFile::copyfile(char const* source, int destination) {
     if (source == nullptr || destination < 0) return -1;
-    int in = ::open(source, O_RDONLY | O_CLOEXEC);
+    // The caller's look at the source comes before this open: a FIFO put
+    // there between them must not keep the open waiting for a writer. The
+    // flag changes nothing for a plain file, and fstat refuses the rest.
+    int in = ::open(source, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (in < 0) return -1;
     struct stat from {};
     bool ok = ::fstat(in, &from) == 0 && S_ISREG(from.st_mode) &&

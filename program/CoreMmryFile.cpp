@@ -141,15 +141,22 @@ char const* fileKind(mode_t mode) {
 // cannot be on it. The lock file stays; removing it would let a third
 // writer lock a new file while the second holds the old one. Another
 // account's lock file (made under its umask) may not open for writing:
-// flock takes a read-only descriptor as well. Only a plain file is taken,
-// opened without following a link and without waiting: a FIFO's open
-// would wait for a writer for ever, and a dangling link would make the
-// open create a file wherever it points. The lock is tried, never waited
-// for: a holder stopped in a debugger must not stall a save, nor the
-// close behind it.
+// flock takes a read-only descriptor as well. Only a plain file is taken:
+// what is at the name is asked first (the lock does not follow links), and
+// anything else is refused by its kind without an open, since opening a
+// device can act on it. The open itself neither follows a link nor waits,
+// for a name swapped in meanwhile: a FIFO's open would wait for a writer
+// for ever, and a dangling link would make the open create a file wherever
+// it points. The lock is tried, never waited for: a holder stopped in a
+// debugger must not stall a save, nor the close behind it.
 class SetupLock {
 public:
     SetupLock(std::string const& path, std::atomic<bool> const& ending) {
+        struct stat there;
+        if (::lstat(path.c_str(), &there) == 0 && !S_ISREG(there.st_mode)) {
+            kind = fileKind(there.st_mode);
+            return;
+        }
         int const how = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | how, 0666);
         if (fd < 0 && errno != ELOOP) {
@@ -461,8 +468,13 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
             }
         } else {
             found = findProgram(path, folder);
-            if (found && m.document->getff(folder + path, false) == nullptr)
-                refused = CoreButl::fferr();
+            // A file that is there and gives no document says why: its
+            // kind, its size, or the open's own error (a loop of links, no
+            // access).
+            if (found && m.document->getff(folder + path, false) == nullptr) {
+                int const error = errno;
+                refused = CoreButl::fferr() != 0 ? CoreButl::fferr() : error;
+            }
         }
         CoreNode* program = nullptr;
         if (!found) {
@@ -593,9 +605,10 @@ bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw
         CoreFsys::FSYSTEMLOC const* record = fsys->gtiit(id, index);
         bool const fromArchive = record && record->inmemory && record->source.Length() >= 0;
         // A file read before is read again: the bank may have been saved since.
-        raw = fromArchive || fsys->loadc(id, false) ? fsys->ct2as(id) : CoreAnsx("");
+        raw = fromArchive || fsys->loadc(id, false, CoreButl::iCwholebytes) ? fsys->ct2as(id)
+                                                                            : CoreAnsx("");
         if (!fromArchive && CoreButl::fferr() != 0 && raw == CoreAnsx("")) {
-            // A folder, FIFO or device there: named with its kind.
+            // A folder, FIFO or device there, or a file too large: named with its kind.
             CoreLog_::loger(CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") +
                                 CoreButl::systemReason(CoreButl::fferr()),
                             0);

@@ -6,6 +6,7 @@
 #include "engine/CoreEnvu.h"
 #include "engine/CoreRvct.h"
 #include "modulation/CoreRfun.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
@@ -13,6 +14,7 @@
 #include "storage/DataXml_.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -33,7 +35,11 @@ CoreAnsx CoreProg::getas(CorePool* /*pool*/, CoreFsys* store, CoreAnsx const& na
     }
     int const id = store->crtit(name, false);
     CoreAnsx result("0");
-    if (store->wopen(id, CoreAnsx("r"))) {
+    // Read whole into memory first, within the bound of a document; one
+    // past it (refused, logged) is not read through the disk either.
+    bool const refused = !store->isvld(id) && !store->loadc(id, true, CoreButl::iCwholebytes) &&
+                         CoreButl::fferr() == EFBIG;
+    if (!refused && store->wopen(id, CoreAnsx("r"))) {
         std::string bytes;
         char chunk[4096];
         for (;;) {

@@ -207,16 +207,29 @@ public:
     // nothing is created, emptied or changed there; fferr then tells the
     // kind. A name that does not exist yet is created for writing, as fopen
     // creates it. Null on failure, errno at the reason.
+    // After the mode's first letter (r, w or a) only b, +, x (with w: the
+    // name must be new, else EEXIST) and e are taken; any other letter is
+    // refused with EINVAL and a level-0 line naming the mode.
     static FILE* ffpen(CoreAnsx const& path, CoreAnsx const& mode);
+    // The same for a file read whole: one larger than most bytes (fstat's
+    // size) is refused before a byte is read, with a level-0 line naming it
+    // and its size, errno and fferr then EFBIG. most below 0: no bound.
+    static FILE* ffpen(CoreAnsx const& path, CoreAnsx const& mode, long long most);
+    // The bound of every document and number list read whole (a bank, the
+    // master settings, a program, an external vector, a CSV list, a skin
+    // item), bytes. A bank of every location with the longest names is
+    // about 3.2 MB.
+    static constexpr long long iCwholebytes = 16LL << 20;
     // ffpen's rule on a descriptor, for writers that keep one (the log):
     // opens path with flags only when it is a plain file, never blocking on
     // what is there; the descriptor (blocking, close-on-exec), or -1 with
     // errno, kind then EISDIR or iCnotplainfile when refused for its kind
     // (else 0). Leaves fferr as it was.
     static int plnfd(CoreAnsx const& path, int flags, int& kind);
-    // Why this thread's last ffpen refused what is at its name for its kind:
-    // EISDIR for a folder, iCnotplainfile for any other kind that is no plain
-    // file; 0 when it opened or failed for another reason (a missing file).
+    // Why this thread's last ffpen refused what is at its name for its kind
+    // or size: EISDIR for a folder, iCnotplainfile for any other kind that
+    // is no plain file, EFBIG for a file past the bound it was given; 0 when
+    // it opened or failed for another reason (a missing file).
     static int fferr();
     // A caller's fixed text for an open that failed, with fferr's reason
     // after it when there is one ("cannot be opened: not a plain file"); any
@@ -226,7 +239,8 @@ public:
     // plain file. systemReason words it "not a plain file".
     static constexpr int iCnotplainfile = 0x10000;
     // Content up to the first NUL byte, no more than the file held when
-    // opened; "0" when unreadable or too large for a text (logged).
+    // opened; "0" when unreadable or larger than iCwholebytes (logged; errno
+    // then says why).
     static CoreAnsx getfc(CoreAnsx const& path);
     // Replaces the file with the text bytes; false (and logged) on failure.
     static bool setfc(CoreAnsx const& path, CoreAnsx const& text);

@@ -199,14 +199,28 @@ namespace {
 thread_local int lastOpenRefusal = 0; // fferr: this thread's last ffpen refused for its kind
 
 // The open flags an fopen mode asks for, without truncation (truncate says
-// whether the mode empties the file); false for a mode that is none.
-bool openFlags(char const* mode, int& flags, bool& truncate) {
-    bool const both = std::strchr(mode, '+') != nullptr;
+// whether the mode empties the file), and the mode fdopen is given for
+// them; false for a mode that is none. After its first letter (r, w or a)
+// a mode may hold b, +, x (with w only: the name must be new) and e
+// (close-on-exec, which every descriptor made here is already); any other
+// letter is refused rather than dropped, since it may have asked for
+// something the open would not do.
+bool openFlags(char const* mode, int& flags, bool& truncate, std::string& stream) {
+    bool both = false, fresh = false;
+    for (char const* c = mode[0] != '\0' ? mode + 1 : mode; *c != '\0'; ++c) {
+        if (*c == '+')
+            both = true;
+        else if (*c == 'x' && mode[0] == 'w')
+            fresh = true;
+        else if (*c != 'b' && *c != 'e')
+            return false;
+    }
     truncate = false;
+    stream = std::string(1, mode[0]) + (both ? "+" : "");
     switch (mode[0]) {
     case 'r': flags = both ? O_RDWR : O_RDONLY; return true;
     case 'w':
-        flags = (both ? O_RDWR : O_WRONLY) | O_CREAT;
+        flags = (both ? O_RDWR : O_WRONLY) | O_CREAT | (fresh ? O_EXCL : 0);
         truncate = true;
         return true;
     case 'a': flags = (both ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND; return true;
@@ -251,11 +265,16 @@ int CoreButl::plnfd(CoreAnsx const& path, int flags, int& kind) {
     return -1;
 }
 
-FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) {
+FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) { return ffpen(path, mode, -1); }
+
+FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode, long long most) {
     lastOpenRefusal = 0;
     int flags = 0;
     bool truncate = false;
-    if (!openFlags(mode.c_str(), flags, truncate)) {
+    std::string stream;
+    if (!openFlags(mode.c_str(), flags, truncate, stream)) {
+        CoreLog_::loger(
+            CoreAnsx("File mode refused: \"") + escct(mode) + CoreAnsx("\" for ") + path, 0);
         errno = EINVAL;
         return nullptr;
     }
@@ -265,8 +284,28 @@ FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode) {
     CoreAnsx const target = (first == 'r' || first == 'a') ? rslve(path) : ffpen(path);
     int const fd = plnfd(target, flags, lastOpenRefusal);
     if (fd < 0) return nullptr;
+    // Judged by the size the open file has, before a byte of it is read: a
+    // sparse file of a terabyte costs nothing to make and hours to read.
+    struct stat st {};
+    bool const sized = most < 0 || ::fstat(fd, &st) == 0;
+    if (!sized || (most >= 0 && st.st_size > most)) {
+        int const error = errno;
+        ::close(fd);
+        if (!sized) {
+            errno = error;
+            return nullptr;
+        }
+        lastOpenRefusal = EFBIG;
+        CoreLog_::loger(target + CoreAnsx(": too large (") +
+                            CoreAnsx(std::to_string(st.st_size).c_str()) +
+                            CoreAnsx(" bytes, larger than ") +
+                            CoreAnsx(std::to_string(most >> 20).c_str()) + CoreAnsx(" MB)"),
+                        0);
+        errno = EFBIG;
+        return nullptr;
+    }
     // Emptied only now, so that nothing but a plain file is ever emptied.
-    FILE* file = truncate && ::ftruncate(fd, 0) != 0 ? nullptr : ::fdopen(fd, mode.c_str());
+    FILE* file = truncate && ::ftruncate(fd, 0) != 0 ? nullptr : ::fdopen(fd, stream.c_str());
     if (file == nullptr) {
         int const error = errno;
         ::close(fd);
@@ -283,7 +322,7 @@ CoreAnsx CoreButl::ffwhy(char const* text) {
 }
 
 CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
-    FILE* file = ffpen(path, "rb");
+    FILE* file = ffpen(path, "rb", iCwholebytes);
     if (file == nullptr) return CoreAnsx(0);
     // The text ends at the first NUL byte, as a C string does, so reading
     // stops there: a large binary file is not pulled into memory for nothing.
@@ -292,7 +331,6 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
     long long left = openSize(file);
     std::string content;
     bool failed = left < 0;
-    bool tooLarge = false;
     try {
         char chunk[65536];
         std::size_t got;
@@ -301,14 +339,8 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
                                  file)) > 0) {
             left -= static_cast<long long>(got);
             void const* nul = std::memchr(chunk, '\0', got);
-            std::size_t keep =
-                nul ? static_cast<std::size_t>(static_cast<char const*>(nul) - chunk) : got;
-            // A text holds fewer than INT_MAX characters.
-            if (content.size() + keep > static_cast<std::size_t>(INT_MAX - 16)) {
-                tooLarge = true;
-                break;
-            }
-            content.append(chunk, keep);
+            content.append(
+                chunk, nul ? static_cast<std::size_t>(static_cast<char const*>(nul) - chunk) : got);
             if (nul) break;
         }
         failed = failed || std::ferror(file) != 0;
@@ -317,8 +349,8 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
         throw CoreAnsx(CoreAnsx("Memory request failed reading ") + path);
     }
     std::fclose(file);
-    if (failed || tooLarge) {
-        CoreLog_::logfl(tooLarge ? CoreAnsx(" too large to read: ") + path : path, 1);
+    if (failed) {
+        CoreLog_::logfl(path, 1);
         return CoreAnsx(0);
     }
     return CoreAnsx(content.c_str());

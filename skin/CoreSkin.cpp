@@ -103,7 +103,7 @@ bool CoreSkin::loadItems(CoreAnsx const& path) {
         int found = 0;
         CoreHutl::readr(path, CoreAnsx("*"), &names, found, CoreAnsx("0"));
         for (int i = 0; i < found; ++i)
-            if (!store.loadc(store.crtit(names[i], true), false))
+            if (!store.loadc(store.crtit(names[i], true), false, CoreButl::iCwholebytes))
                 CoreLog_::logfl(path + CoreAnsx("/") + names[i], 1);
         delete[] names;
     } else if (!store.loada(path, CoreAnsx("0"), false, nullptr)) {

@@ -1,5 +1,6 @@
 #include "storage/CoreFsys.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <system_error>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
@@ -285,11 +287,11 @@ void CoreFsys::setit(int id, void const* data, long size, bool /*unused*/, CoreA
     setit(id, data, size, source, releasePrevious, keepSource);
 }
 
-bool CoreFsys::loadc(int id, bool skipLoaded) {
+bool CoreFsys::loadc(int id, bool skipLoaded, long long most) {
     FSYSTEMLOC* item = find(id);
     if (item == nullptr || (skipLoaded && item->inmemory)) return false;
     CoreAnsx const path = getfn(item->name);
-    FILE* file = CoreButl::ffpen(path, "rb");
+    FILE* file = CoreButl::ffpen(path, "rb", most);
     if (file == nullptr) return false;
     // The old data go first, so that a reload that fails leaves the item
     // plainly unloaded rather than holding stale bytes that look current.
@@ -333,7 +335,7 @@ CoreNode* CoreFsys::getff(CoreXml_* document, CoreAnsx name, bool convert) {
         return nullptr;
     }
     int id = crtit(name, false);
-    loadc(id, true);
+    loadc(id, true, CoreButl::iCwholebytes);
     return document->getdc(ct2as(id), false, convert);
 }
 
@@ -395,25 +397,32 @@ void CoreFsys::savea() {
 bool CoreFsys::exstf(CoreAnsx folder, CoreAnsx file) {
     // Asked, not opened: an open could wait on a FIFO or act on a device,
     // and whatever is at the name (a folder too) is there, never missing
-    // and never a free name to save under.
+    // and never a free name to save under. A name stat cannot follow (a
+    // loop of links, a folder it may not search) is there as well: only
+    // one that leads nowhere is missing, so its load says what is wrong.
     struct stat st;
-    return ::stat(CoreButl::rslve(folder + file).c_str(), &st) == 0;
+    if (::stat(CoreButl::rslve(folder + file).c_str(), &st) == 0) return true;
+    return errno != ENOENT && errno != ENOTDIR;
 }
 
 bool CoreFsys::exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,
                      CoreAnsx& found) {
-    if (exstf(main, file)) {
-        found = main;
-        return true;
-    }
-    for (int i = 0; alternatives != nullptr && i < count; ++i) {
-        if (exstf(alternatives[i], file)) {
-            found = alternatives[i];
+    // A copy that can be read wins over one before it that cannot; when
+    // none can, the first that is there is taken, so that the load names
+    // the reason rather than calling the file missing.
+    bool there = false;
+    found = CoreAnsx("");
+    for (int i = -1; i < (alternatives != nullptr ? count : 0); ++i) {
+        CoreAnsx const folder = i < 0 ? main : alternatives[i];
+        if (!exstf(folder, file)) continue;
+        if (::access(CoreButl::rslve(folder + file).c_str(), R_OK) == 0) {
+            found = folder;
             return true;
         }
+        if (!there) found = folder;
+        there = true;
     }
-    found = CoreAnsx("");
-    return false;
+    return there;
 }
 
 bool CoreFsys::exstf(CoreAnsx name) {

@@ -108,8 +108,11 @@ public:
                bool releasePrevious, bool keepSource);
     // Reads the item's whole disk file into memory. Once the file opens, the
     // old data are given up first, so a false result leaves the item out of memory.
-    bool loadc(int id, bool skipLoaded);
-    // Registers and loads name, parses its text into document; the root or null.
+    // A file larger than most bytes is refused before a byte is read (see
+    // CoreButl::ffpen); the default bounds it only by what an item can hold.
+    bool loadc(int id, bool skipLoaded, long long most = -1);
+    // Registers and loads name (at most CoreButl::iCwholebytes), parses its
+    // text into document; the root or null.
     CoreNode* getff(CoreXml_* document, CoreAnsx name, bool convert);
     void uload(CoreAnsx extension); // frees in-memory items of that extension
     void rload(CoreAnsx extension); // reloads them from their source archives
@@ -118,9 +121,12 @@ public:
     // ---- Existence tests ---------------------------------------------------------
     // Whether anything (a file, a folder, a FIFO...) is at folder + file, as
     // stat finds it through links and the case resolver; nothing is opened.
+    // A name stat fails on for any reason but ENOENT or ENOTDIR (a loop of
+    // links, a folder that may not be searched) is there too.
     static bool exstf(CoreAnsx folder, CoreAnsx file);
-    // First folder of main, alternatives[0..count-1] holding file, in found ("" and false when
-    // none).
+    // First folder of main, alternatives[0..count-1] where file is there and
+    // readable, in found; when it is there in none readable, the first where
+    // it is there ("" and false when no folder has it).
     static bool exstf(CoreAnsx main, short count, CoreAnsx* alternatives, CoreAnsx file,
                       CoreAnsx& found);
     bool exstf(CoreAnsx name); // registers name; in memory or on disk

@@ -39,7 +39,7 @@ bool CoreRcsv::open_(CoreAnsx name) {
     text = "";
     if (store == nullptr) return false;
     item = store->crtit(name, false);
-    store->loadc(item, true);
+    store->loadc(item, true, CoreButl::iCwholebytes);
     open = store->wopen(item, "rb");
     if (!open) CoreLog_::logfl(store->getfn(name), 1);
     return open;

@@ -1,7 +1,6 @@
 #include "storage/CoreXml_.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -133,7 +132,7 @@ CoreNode* CoreXml_::editRoot() {
 // ---- Reading --------------------------------------------------------------
 
 CoreAnsx CoreXml_::getas(CoreAnsx const& path) {
-    FILE* file = CoreButl::ffpen(path, CoreAnsx("r"));
+    FILE* file = CoreButl::ffpen(path, CoreAnsx("r"), CoreButl::iCwholebytes);
     if (!file) return CoreAnsx("0");
     // No more than the file held when opened: one that grows while read
     // cannot keep the reader.
@@ -144,7 +143,6 @@ CoreAnsx CoreXml_::getas(CoreAnsx const& path) {
     }
     long long left = st.st_size;
     std::string bytes;
-    bool tooLarge = false;
     try {
         char block[65536];
         size_t got;
@@ -154,20 +152,12 @@ CoreAnsx CoreXml_::getas(CoreAnsx const& path) {
             left -= static_cast<long long>(got);
             for (size_t i = 0; i < got; ++i)
                 if (block[i] != '\0') bytes += block[i];
-            if (bytes.size() > static_cast<size_t>(INT_MAX / 2)) {
-                tooLarge = true;
-                break;
-            }
         }
     } catch (...) {
         std::fclose(file);
         throw CoreAnsx("");
     }
     std::fclose(file);
-    if (tooLarge) {
-        CoreLog_::logfl(CoreAnsx(" too large to read: ") + path, 0);
-        return CoreAnsx("0");
-    }
     return CoreAnsx(bytes.c_str());
 }
 

@@ -94,6 +94,8 @@ TEST(DisplayCommon, AFailedLoadSaysWhyInAFewWords) {
         {"/data/programs/ROOM.XML: FADEOUT 61 s is over 60 s", "ROOM.XML OVER 60 S"},
         {"program file not found: /data/programs/LOST.V2P", "LOST.V2P MISSING"},
         {"/data/Programs/ARC.V2P: not an archive", "ARC.V2P NOT ARCHIVE"}, // there, garbage
+        {"/data/programs/BIG.XML: File too large", "BIG.XML TOO LARGE"},
+        {"BIG.CSV: cannot be opened: File too large", "BIG.CSV TOO LARGE"},
         {"", "NOT LOADED"}};
     DisplayRig rig;
     booted(rig);

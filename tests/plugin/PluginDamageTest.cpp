@@ -9,9 +9,18 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/CoreButl.h"
+#include "runtime/CorePool.h"
+#include "storage/CoreFsys.h"
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/LogCapture.h"
@@ -68,6 +77,102 @@ TEST(PluginDamageTest, EachKindIsRefusedAndLoggedWithItsFile) {
         }
         EXPECT_EQ(readBytes(top + r.file), damaged) << r.file;
         writeBytes(top + r.file, whole);
+    }
+}
+
+// Bytes this process has read so far, through any call and thread.
+long long bytesRead() {
+    std::string const io = readBytes("/proc/self/io");
+    std::size_t const at = io.find("rchar: ");
+    return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
+}
+
+// What tells a file was left as it was: its size, inode and modification time.
+auto identity(std::string const& path) {
+    struct stat s {};
+    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
+    return std::tuple(s.st_size, s.st_ino, s.st_mtim.tv_sec, s.st_mtim.tv_nsec);
+}
+
+// A sparse file far past the bound at each name the instance reads whole (a
+// skin folder's item too): the instance is made, opened and closed without
+// reading it, logs it as too large, and leaves it as it was. A program
+// archive past its own limit is refused in the archive's words.
+TEST(PluginDamageTest, AFileTooLargeIsRefusedUnread) {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "damage cases run in the AddressSanitizer pass";
+#endif
+    PluginRig rig;
+    std::string const top = rig.folder(), data = top + CoreDemo::sCdatapath;
+    std::string const programs = data + CoreDemo::sCprograms, skin = data + CoreDemo::sCskins;
+    // The room, which boots, reads a number list in a RAW section; the bank
+    // ends with an archive; the skin is a folder of the package's items.
+    CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
+    room.raws = {CoreDdoc::VECTOR({"ROOM.CSV"})};
+    writeBytes(programs + "ROOM.XML", CoreDdoc::prgxm(room));
+    writeBytes(data + CoreDemo::sCvectors + "ROOM.CSV", "0.5\n0.25\n");
+    std::vector<std::string> files(CoreDemo::sCprogramfiles,
+                                   CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
+    files.push_back("BIG.V2P");
+    writeBytes(data + CoreDemo::sCsetups + CoreDemo::sCsetup,
+               CoreDdoc::stpxm(files, CoreDemo::iCroom));
+    writeBytes(programs + "BIG.V2P", "");
+    std::string const package = skin + "DEMO.V2S";
+    {
+        CorePool pool;
+        CoreFsys items(&pool);
+        ASSERT_TRUE(items.loada(CoreAnsx(package.c_str()), CoreAnsx("0"), false, nullptr));
+        ASSERT_EQ(std::remove(package.c_str()), 0);
+        items.setdt(CoreAnsx((package + "/").c_str()));
+        items.savea();
+    }
+    std::string item;
+    for (auto const& entry : std::filesystem::directory_iterator(package))
+        if (item.empty() || entry.path().filename().string() < item)
+            item = entry.path().filename().string();
+    struct Huge {
+        std::string file; // under the installation
+        std::string log;  // the log's folder
+        long long size;   // bytes
+        std::string said; // what the log says after its name
+    };
+    std::vector<Huge> rows;
+    for (long long size : {3LL << 29, 8LL << 30})
+        for (auto const& [file, log] : std::vector<std::pair<std::string, std::string>>{
+                 {"data/setups/DEMO.XML", data},
+                 {"vorlan.xml", top},
+                 {"data/programs/ROOM.XML", data},
+                 {"data/programs/SATURATOR.XML", data},
+                 {"data/vectors/ROOM.CSV", data},
+                 {"data/skins/DEMO.V2S/" + item, data}})
+            rows.push_back({file, log, size, ": too large ("});
+    rows.push_back({"data/programs/BIG.V2P", data, 8LL << 30, ": not an archive"});
+    for (Huge const& r : rows) {
+        std::string const at = top + r.file, whole = readBytes(at);
+        std::string const label = r.file + " " + std::to_string(r.size);
+        std::string const named = r.file.substr(r.file.rfind('/') + 1) + r.said;
+        if (::truncate(at.c_str(), off_t(r.size)) != 0) {
+            std::printf("skipped, the file system refuses the size: %s\n", label.c_str());
+            continue;
+        }
+        auto const before = identity(at);
+        std::remove((r.log + "Vorlan3olvio.log").c_str());
+        long long const start = bytesRead();
+        ::alarm(60); // a read of the whole file fails the test rather than hanging it
+        {
+            CoreHost h(rig.path(), CoreDemo::iCrate, 512);
+            h.start();
+            auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (readBytes(r.log + "Vorlan3olvio.log").find(named) == std::string::npos &&
+                   std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::alarm(0);
+        // What the test itself reads of the log is within this.
+        EXPECT_LT(bytesRead() - start, CoreButl::iCwholebytes) << label;
+        EXPECT_NE(readBytes(r.log + "Vorlan3olvio.log").find(named), std::string::npos) << label;
+        EXPECT_EQ(identity(at), before) << label;
+        writeBytes(at, whole);
     }
 }
 

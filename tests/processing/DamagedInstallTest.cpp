@@ -8,6 +8,7 @@
 
 #include "engine/CorePlel.h"
 #include "program/CoreMmry.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "tests/processing/CorePrcsPeek.h"
@@ -17,10 +18,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -160,6 +163,80 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
             << label;
         if (kind) std::remove(at.c_str()), std::remove((top + "fifo").c_str());
         writeBytes(top + d.file, whole);
+    }
+}
+
+// Bytes this process has read so far, through any call and thread.
+long long bytesRead() {
+    std::string const io = readBytes("/proc/self/io");
+    std::size_t const at = io.find("rchar: ");
+    return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
+}
+
+// What tells a file was left as it was: its size, inode and modification time.
+auto identity(std::string const& path) {
+    struct stat s {};
+    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
+    return std::tuple(s.st_size, s.st_ino, s.st_mtim.tv_sec, s.st_mtim.tv_nsec);
+}
+
+// A sparse file far past the bound at each name a boot or a load reads
+// whole: refused from its size, unread (the boot reads less than the bound
+// meanwhile), logged as too large with its name, and left as it was. A
+// program archive past its own limit is refused in the archive's words.
+TEST_F(DamagedInstallTest, AFileTooLargeIsRefusedUnread) {
+    std::string const data = CoreDemo::sCdatapath, programs = data + CoreDemo::sCprograms;
+    // The room, which boots, reads a number list in a RAW section; the bank ends with an archive.
+    CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
+    room.raws = {CoreDdoc::VECTOR({"ROOM.CSV"})};
+    writeBytes(top + programs + "ROOM.XML", CoreDdoc::prgxm(room));
+    writeBytes(top + data + CoreDemo::sCvectors + "ROOM.CSV", "0.5\n0.25\n");
+    std::vector<std::string> files(CoreDemo::sCprogramfiles,
+                                   CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
+    files.push_back("BIG.V2P");
+    writeBytes(top + data + CoreDemo::sCsetups + CoreDemo::sCsetup,
+               CoreDdoc::stpxm(files, CoreDemo::iCroom));
+    writeBytes(top + programs + "BIG.V2P", "");
+    struct Huge {
+        std::string file;  // under the installation
+        int program;       // loaded after the boot; -1 none
+        long long size;    // bytes
+        char const* words; // what the log says of it
+    };
+    std::vector<Huge> rows;
+    for (long long size : {3LL << 29, 8LL << 30})
+        for (auto const& [file, program] : std::vector<std::pair<std::string, int>>{
+                 {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -1},
+                 {"vorlan.xml", -1},
+                 {programs + "ROOM.XML", -1},
+                 {programs + "SATURATOR.XML", CoreDemo::iCsaturator},
+                 {data + CoreDemo::sCvectors + "ROOM.CSV", -1}})
+            rows.push_back({file, program, size, "too large ("});
+    rows.push_back({programs + "BIG.V2P", 4, 8LL << 30, "not an archive"});
+    for (Huge const& r : rows) {
+        std::string const at = top + r.file, whole = readBytes(at);
+        std::string const label = r.file + " " + std::to_string(r.size);
+        if (::truncate(at.c_str(), off_t(r.size)) != 0) {
+            std::printf("skipped, the file system refuses the size: %s\n", label.c_str());
+            continue;
+        }
+        auto const before = identity(at);
+        std::size_t const mark = log.text().size();
+        long long const start = bytesRead();
+        ::alarm(60); // a read of the whole file fails the test rather than stalling it
+        {
+            auto e = engine();
+            e->fboot();
+            if (r.program >= 0) e->setbi(88, r.program, nullptr);
+        }
+        ::alarm(0);
+        EXPECT_LT(bytesRead() - start, CoreButl::iCwholebytes) << label;
+        std::string const said = log.text();
+        EXPECT_NE(said.find(r.file.substr(r.file.rfind('/') + 1) + ": " + r.words, mark),
+                  std::string::npos)
+            << label << said.substr(mark);
+        EXPECT_EQ(identity(at), before) << label;
+        writeBytes(at, whole);
     }
 }
 

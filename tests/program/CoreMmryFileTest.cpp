@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -167,24 +168,29 @@ TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
     for (char const* fifo : {"Programs/FIFO.V2P", "Programs/FIFO.XML"})
         ASSERT_EQ(::mkfifo(temp.file(fifo).c_str(), 0644), 0);
     fs::create_directory(temp.file("Programs/DIR.XML"));
+    fs::create_symlink("LOOP.XML", temp.file("Programs/LOOP.XML"));
     putSetup("s.xml", setupXml({{0, "ARC.V2P"},
                                 {1, "GONE.V2P"},
                                 {2, "FIFO.V2P"},
                                 {3, "FIFO.XML"},
                                 {4, "DIR.XML"},
-                                {5, "CUT.V2P"}}));
-    char const* const said[] = {"ARC.V2P: not an archive", "GONE.V2P: not found",
+                                {5, "LOOP.XML"},
+                                {6, "CUT.V2P"}}));
+    char const* const said[] = {"ARC.V2P: not an archive",
+                                "GONE.V2P: not found",
                                 "FIFO.V2P: cannot be opened: not a plain file",
-                                "FIFO.XML: not a plain file", "DIR.XML: Is a directory"};
+                                "FIFO.XML: not a plain file",
+                                "DIR.XML: Is a directory",
+                                "LOOP.XML: Too many levels of symbolic links"};
     ::alarm(60); // a wait on a FIFO fails the test rather than hanging it
     for (bool shared : {false, true}) {
         CoreFsys store(&pool, CoreAnsx(temp.folder().c_str()), false);
         auto m = make(false, shared ? &store : nullptr);
         ASSERT_TRUE(m->loads("s.xml", 0, false));
-        for (int k = 0; k < 5; ++k)
+        for (int k = 0; k < 6; ++k)
             EXPECT_TRUE(str(m->getwy(k)).ends_with(std::string("Programs/") + said[k]))
                 << str(m->getwy(k));
-        EXPECT_NE(str(m->getwy(5)).find("CUT.V2P: cut short"), std::string::npos);
+        EXPECT_NE(str(m->getwy(6)).find("CUT.V2P: cut short"), std::string::npos);
     }
     ::alarm(0);
 }
@@ -446,8 +452,9 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     EXPECT_FALSE(make()->joinb("b.xml", 4, reason, place)); // an empty location names no file
 }
 
-// Only a plain file is taken as the bank's lock, never followed as a link nor waited on to open;
-// nothing is made in its place or where it points.
+// Only a plain file is taken as the bank's lock, never followed as a link nor waited on to open,
+// nor opened at all (no IN_OPEN) by a version's join or a bank save; nothing is made in its place
+// or where it points.
 TEST_F(MmryFiles, ALockFileThatIsNoPlainFileFailsAtOnce) {
     putProgram("v.xml", programXml("V"));
     std::string const bank = kHead + setupXml({{0, "a.xml"}}),
@@ -461,13 +468,20 @@ TEST_F(MmryFiles, ALockFileThatIsNoPlainFileFailsAtOnce) {
         ASSERT_TRUE(k != 0 || ::mkfifo(lock.c_str(), 0444) == 0);
         if (k == 1) fs::create_directory(lock);
         if (k >= 2) fs::create_symlink(temp.file(k == 2 ? "made" : "file"), lock);
+        int const watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        ASSERT_GE(::inotify_add_watch(watch, lock.c_str(), IN_OPEN | IN_DONT_FOLLOW), 0) << k;
         auto m = make();
         put(*m, 3, "v");
-        CoreAnsx reason;
+        CoreAnsx reason, saved;
         int place = 0;
         EXPECT_FALSE(m->joinb("b.xml", 3, reason, place)) << k;
         EXPECT_EQ(str(reason), "cannot lock the bank: its lock file is " + std::string(kinds[k]) +
                                    ", not a plain file");
+        EXPECT_FALSE(m->saves("b.xml", 0, &saved)) << k;
+        EXPECT_NE(str(saved).find(str(reason)), std::string::npos) << str(saved);
+        char events[4096];
+        EXPECT_LT(::read(watch, events, sizeof events), 0) << k; // nothing opened it
+        ::close(watch);
         EXPECT_EQ(readBytes(temp.file("Setups/b.xml")) + readBytes(temp.file("file")),
                   bank + "kept");
         EXPECT_EQ(std::distance(fs::directory_iterator(temp.file("Setups")), {}), 2) << k;

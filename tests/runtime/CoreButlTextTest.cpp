@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -13,6 +15,7 @@
 #include <unistd.h>
 
 #include "tests/support/FileBytes.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -200,6 +203,58 @@ TEST_F(TempFolder, WholeFileRoundTrip) {
     CoreButl::logas((dir + "log.txt").c_str(), "one", false);
     CoreButl::logas((dir + "log.txt").c_str(), "two", true);
     EXPECT_EQ(readBytes(dir + "log.txt"), "one\ntwo\n");
+}
+
+TEST_F(TempFolder, OpenerTakesOnlyTheModeLettersItKnows) {
+    LogCapture log;
+    struct ROW {
+        char const* mode;
+        bool there;       // the file holds "old" before
+        int error;        // errno of a refusal; 0 opens
+        char const* kept; // the bytes after the open is closed
+    } const rows[] = {
+        {"wx", true, EEXIST, "old"}, {"wx", false, 0, ""},        {"w+bx", false, 0, ""},
+        {"rbe", true, 0, "old"},     {"rz", true, EINVAL, "old"}, {"rx", true, EINVAL, "old"},
+        {"ax", true, EINVAL, "old"}, {"", true, EINVAL, "old"},
+    };
+    for (ROW const& r : rows) {
+        std::string const path = dir + "mode.txt";
+        std::remove(path.c_str());
+        if (r.there) writeBytes(path, "old");
+        errno = 0;
+        FILE* file = CoreButl::ffpen(path.c_str(), r.mode);
+        EXPECT_EQ(file == nullptr ? errno : 0, r.error) << r.mode;
+        char first[4] = {};
+        if (file != nullptr && r.mode[0] == 'r') {
+            EXPECT_EQ(std::fread(first, 1, 3, file), 3u) << r.mode;
+        }
+        if (file != nullptr) std::fclose(file);
+        EXPECT_EQ(readBytes(path), r.kept) << r.mode;
+        EXPECT_EQ(r.error == EINVAL,
+                  log.text().find(std::string("refused: \"") + r.mode + "\"") != std::string::npos)
+            << r.mode;
+    }
+}
+
+// A whole-file read is judged by its size before a byte is read: a sparse
+// file one byte past the bound is refused, in the log and through the
+// opener's reason; one at the bound is read.
+TEST_F(TempFolder, WholeFileBoundIsTheFileSize) {
+    LogCapture log;
+    std::string const path = dir + "sparse.xml";
+    for (long long const size : {CoreButl::iCwholebytes, CoreButl::iCwholebytes + 1}) {
+        writeBytes(path, "");
+        ASSERT_EQ(::truncate(path.c_str(), off_t(size)), 0);
+        bool const over = size > CoreButl::iCwholebytes;
+        errno = 0;
+        EXPECT_EQ(str(CoreButl::getfc(path.c_str())), over ? "0" : "") << size;
+        EXPECT_EQ(errno == EFBIG && CoreButl::fferr() == EFBIG, over) << size;
+        EXPECT_EQ(str(CoreButl::ffwhy("cannot be opened")),
+                  over ? "cannot be opened: File too large" : "cannot be opened");
+        EXPECT_EQ(log.text().find(": too large (" + std::to_string(size) +
+                                  " bytes, larger than 16 MB)") != std::string::npos,
+                  over);
+    }
 }
 
 TEST_F(TempFolder, XmlFileHasExactBytes) {

@@ -4,14 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
@@ -329,6 +334,46 @@ TEST(CoreFsysExist, AlternativeFoldersInOrder) {
     EXPECT_TRUE(CoreFsys::exstf(CoreAnsx(c.folder().c_str()), "k.wav"));
 }
 
+// A copy that can be read wins over the main folder's unreadable one; with
+// no such copy the unreadable one is taken, so its load says why, as a
+// link loop's does; "not found" is left for a name no folder has. As
+// another account (this thread alone) when run as the super-user.
+TEST(CoreFsysExist, AReadableCopyWinsAndAnUnreadableOneSaysWhy) {
+    TempDir a, b;
+    writeBytes(a.file("K.WAV"), "main");
+    writeBytes(b.file("K.WAV"), "copy");
+    ASSERT_EQ(::symlink("LOOP.WAV", a.file("LOOP.WAV").c_str()), 0);
+    ASSERT_EQ(::chmod(a.file("K.WAV").c_str(), 0) | ::chmod(b.file("K.WAV").c_str(), 0644) |
+                  ::chmod(a.path().c_str(), 0755) | ::chmod(b.path().c_str(), 0755),
+              0);
+    CoreAnsx const main(a.folder().c_str()), copy(b.folder().c_str());
+    struct ROW {
+        char const* file;
+        short copies;       // alternatives searched
+        CoreAnsx const* in; // the folder found; null for none
+        char const* why;    // the open's reason there
+    } const rows[] = {
+        {"K.WAV", 1, &copy, ""},
+        {"K.WAV", 0, &main, "Permission denied"},
+        {"LOOP.WAV", 1, &main, "Too many levels of symbolic links"},
+        {"NONE.WAV", 1, nullptr, ""},
+    };
+    std::thread([&] {
+        ASSERT_FALSE(::geteuid() == 0 && (::syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
+                                          ::syscall(SYS_setresuid, 65534, 65534, 65534) != 0));
+        for (ROW const& r : rows) {
+            CoreAnsx alternatives[1] = {copy}, found("junk");
+            EXPECT_EQ(CoreFsys::exstf(main, r.copies, alternatives, r.file, found), r.in != nullptr)
+                << r.file;
+            EXPECT_STREQ(found.c_str(), r.in != nullptr ? r.in->c_str() : "") << r.file;
+            if (r.in == nullptr) continue;
+            FILE* file = CoreButl::ffpen(found + r.file, "rb");
+            EXPECT_STREQ(file != nullptr ? "" : CoreButl::systemReason(errno).c_str(), r.why);
+            if (file != nullptr) std::fclose(file);
+        }
+    }).join();
+}
+
 TEST(CoreFsysLoad, RegisteredOnlyItemsAreLeftAloneByReload) {
     CorePool pool;
     CoreFsys fs(&pool);
@@ -349,6 +394,14 @@ TEST(CoreFsysLoad, DocumentFromAnItem) {
     EXPECT_EQ(root->getcd("P")->getli("N"), 5);
     EXPECT_TRUE(fs.isvld(fs.getit("DOC.XML")));
     EXPECT_EQ(fs.getff(nullptr, "doc.xml", false), nullptr);
+    // An item past the bound it is read with is refused from its size,
+    // unread, while loadc's default still takes the same file whole.
+    int const id = fs.getit("DOC.XML");
+    ASSERT_EQ(::truncate(dir.file("DOC.XML").c_str(), off_t(CoreButl::iCwholebytes + 1)), 0);
+    EXPECT_FALSE(fs.loadc(id, false, CoreButl::iCwholebytes));
+    EXPECT_EQ(CoreButl::fferr(), EFBIG);
+    EXPECT_TRUE(fs.loadc(id, false));
+    EXPECT_EQ(fs.getco(id, nullptr), CoreButl::iCwholebytes + 1);
 }
 
 TEST(CoreFsysSave, LooseFilesReadBackIdentically) {
