@@ -57,17 +57,6 @@ extern "C" int fsync(int fd) {
 
 namespace {
 
-// Files this process writes are limited to bytes from now on (0: not at all, a write past it
-// failing rather than ending the process); the limit before.
-rlimit fileSize(rlim_t bytes) {
-    rlimit before{};
-    ::getrlimit(RLIMIT_FSIZE, &before);
-    if (bytes == 0) return before;
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit const limited{bytes, before.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limited);
-    return before;
-}
 using Rows = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 constexpr double kWait = 60.0; // s; boots and loads under the sanitizers
@@ -428,9 +417,12 @@ TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
             if (r.before == 'o') fs::create_directory(lock);
             if (r.before == 'l') fs::create_symlink(rig.folder() + "elsewhere", lock);
             // The file-size limit binds this whole process, the log too: the log starts empty,
-            // and the limit lies between the line and the bank.
+            // and the limit lies between the line and the bank. SIGXFSZ would end the process.
             fs::remove(rig.log);
-            rlimit const unlimited = fileSize(r.before == 'z' ? 200 : 0);
+            rlimit unlimited{};
+            ::getrlimit(RLIMIT_FSIZE, &unlimited);
+            rlimit const limited{r.before == 'z' ? 200 : unlimited.rlim_cur, unlimited.rlim_max};
+            ::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &limited);
             fsyncError.store(r.before == 's' ? ENOSPC : 0);
             posted(a, "SAVEBANK",
                    {{"BANK", std::to_string(r.bank)},
