@@ -507,6 +507,8 @@ private:
     bool otimedmissing = true;    // OTIMED was absent
     bool dspbuffermissing = true; // DSPBUFFER was absent
     bool masterbroken = false;    // a master file or text was there but gave no MASTER
+    CoreAnsx masterwhy{""};       // why one that was there gave none, "" none
+    CoreAnsx bankwhy{""};         // why the boot's read of bank 0 failed (CoreMmry::loads)
 
     // ---- derived sizes, rates and delays ----------------------------------------------------
     // Rate in force, samples/s: written under the engine and worker
@@ -826,7 +828,9 @@ private:
     CoreAnsx listmask{""};     // bean 238
     CoreAnsx batchname{""};    // bean 223: pending batch variable name
     CoreAnsx batchmessage{""}; // bean 226: message of the last batch step
-    CoreAnsx saveerror{""};    // the newest failed save's display line, "" none (bean lock)
+    // The newest failed save's display line, or a bank save's that marked
+    // no boot program where the bank had one; "" none (bean lock).
+    CoreAnsx saveerror{""};
     int bootcounter = 0;       // bean 145 (int): step of the last boot call
     CoreAnsx bootmessage{""};  // bean 145 (text): line of the last boot call
     bool bootfirst = false;    // bean 146
@@ -1004,7 +1008,8 @@ private:
     void noteLoad(int slot, bool loaded, CoreAnsx const& why);
     CoreAnsx listName(int slot, CoreAnsx const& name); // name as the lists show slot (beansem)
     // svfld with the shown line made of prefix and the reason, upper case,
-    // cut to the display's 36 columns.
+    // when that fits the display's 36 columns; else of prefix and the
+    // reason's short cause ("DISK FULL", "SEE THE LOG" for none known).
     void svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason);
     CoreAnsx svref();           // why the live program may not be saved to its slot, "" it may
     CoreAnsx saverefusal{""};   // why the last saveProgram wrote nothing (refusal or system's)

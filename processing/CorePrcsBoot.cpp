@@ -15,6 +15,7 @@
 #include "runtime/CoreSmgd.h"
 
 #include <cstdio>
+#include <iterator>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -24,6 +25,24 @@ namespace {
 
 CoreAnsx inBrackets(CoreAnsx const& text) {
     return CoreAnsx("(") + text.LowerCase() + CoreAnsx(")");
+}
+
+// The few words a Ko line has room for, each true of every reason holding
+// its key; a file that is there is never said to be missing.
+CoreButl::SHORTCAUSE const sCbootcauses[] = {
+    {"not a plain file", "not a file"}, {"is a directory", "a folder"},
+    {"too many levels", "a link loop"}, {"loop", "a link loop"},
+    {"permission denied", "no access"}, {"too large", "too large"},
+};
+
+// A Ko line: the row's own text for a file not there (no reason, or "not
+// found"), else its start and the reason's words.
+CoreAnsx koLine(CoreAnsx const& missing, CoreAnsx const& there, CoreAnsx const& reason,
+                CoreAnsx const& file) {
+    if (reason.Length() <= 0 || reason == CoreAnsx("not found")) return missing + inBrackets(file);
+    return there +
+           CoreButl::causw(reason, sCbootcauses, int(std::size(sCbootcauses)), "not usable") +
+           CoreAnsx(" ") + inBrackets(file);
 }
 
 } // namespace
@@ -71,11 +90,11 @@ CoreAnsx CorePrcs::bootStep(int n) {
     case 2:
         if (masterpresent) return CoreLog_::sCwarngbmo + inBrackets(masterfilename);
         booterror = true;
-        return CoreLog_::sCwarngbmk + inBrackets(masterfilename);
+        return koLine(CoreLog_::sCwarngbmk, CoreLog_::sCwarngbmt, masterwhy, masterfilename);
     case 3:
         if (bootBank()) return CoreLog_::sCwarngbro + inBrackets(setupromname);
         booterror = true;
-        return CoreLog_::sCwarngbrk + inBrackets(setupromname);
+        return koLine(CoreLog_::sCwarngbrk, CoreLog_::sCwarngbrt, bankwhy, setupromname);
     case 4: {
         CoreSmgd lockengine(enginesem);
         CoreSmgd lockworker(workersem);
@@ -131,9 +150,10 @@ bool CorePrcs::bootBank() {
     bootTidy();
     bool loaded = false;
     try {
-        loaded = memory->loads(setupromname, 0, true);
+        loaded = memory->loads(setupromname, 0, true, &bankwhy);
     } catch (...) {
         loaded = false;
+        bankwhy = CoreAnsx("not read");
     }
     // The folder scan needs a store of program memory's own: with the
     // instance's shared one (the plug-in's case) it would do nothing, and

@@ -146,6 +146,10 @@ bool CorePrcs::runStep(CoreAnsx const& step, CoreVars* store, CoreAnsx& message)
         bool const saved = usable && memory->saves(var("LIBRARY"), num("BANK"), &why);
         if (usable && !saved)
             svrsn(datapath + setupsub + var("LIBRARY"), CoreAnsx("BANK NOT SAVED"), why);
+        if (saved && why.Length() > 0) { // saved, no longer marking what boots
+            CoreSmgd guard(beansem);
+            saveerror = CoreAnsx("BANK SAVED, NO BOOT: ") + why.UpperCase();
+        }
         message =
             saved ? join(var("BANKSAVED"), var("BANKSTRING")) : join(sCsavefailed, var("LIBRARY"));
     } else if (is("SAVEPROGRAM")) {

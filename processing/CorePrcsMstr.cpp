@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/CoreCnvl.h"
 #include "modulation/CoreMidi.h"
@@ -29,6 +30,14 @@ CoreAnsx const kProtectionDb{"PROTECTIONDB"};
 bool fileThere(CoreAnsx const& path) {
     struct stat info {};
     return ::stat(CoreButl::rslve(path).c_str(), &info) == 0;
+}
+
+// There even when it cannot be followed (a link loop): only a name that
+// leads nowhere is missing.
+bool nameThere(CoreAnsx const& path) {
+    struct stat info {};
+    return ::stat(CoreButl::rslve(path).c_str(), &info) == 0 ||
+           (errno != ENOENT && errno != ENOTDIR);
 }
 
 CoreAnsx numbered(CoreAnsx const& tag, int n) { return tag + CoreAnsx(n); }
@@ -134,7 +143,7 @@ void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, 
     installerpath = CoreButl::rnfle(masterpath, sCinstallerxml, false);
 
     bool const fromtext = !(mastertext == CoreAnsx("0"));
-    bool const there = fromtext || fileThere(masterpath);
+    bool const there = fromtext || nameThere(masterpath);
     CoreNode* root = nullptr;
     char const* reason = there ? "holds no MASTER" : "master settings not found";
     CoreAnsx refused; // the opener's reason for a file of the wrong kind
@@ -142,6 +151,9 @@ void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, 
         root = fromtext ? masterdoc->getfc(mastertext) : masterdoc->getff(masterpath, true);
         if (root == nullptr && !fromtext && CoreButl::fferr() != 0)
             reason = (refused = CoreButl::systemReason(CoreButl::fferr())).c_str();
+        else if (root == nullptr && there && !fromtext &&
+                 ::access(CoreButl::rslve(masterpath).c_str(), R_OK) != 0)
+            reason = (refused = CoreButl::systemReason(errno)).c_str();
         // Cut short, it would read as defaults for every key it lost.
         if (masterdoc->cutsh(masterpath)) {
             root = nullptr;
@@ -156,6 +168,9 @@ void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, 
         // Counted as absent: the boot reports it and stops; a later save
         // must not replace what the user has there.
         masterbroken = there;
+        masterwhy = !there              ? CoreAnsx("")
+                    : reason != nullptr ? CoreAnsx(reason)
+                                        : CoreAnsx("cut short");
         if (reason != nullptr) CoreLog_::logfl(masterpath + CoreAnsx(": ") + CoreAnsx(reason), 0);
         return;
     }

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #include "program/CoreMmry.h"
 #include "program/CoreProg.h"
@@ -79,9 +80,41 @@ bool CorePrcs::nameUsable(CoreAnsx const& name, char const* from, bool single,
     return false;
 }
 
+namespace {
+
+constexpr int iCsaverow = 36; // columns of the page's line for a failed save
+
+// The causes a save's line names when its reason does not fit whole, each
+// true of every reason holding its key. The lock's kind comes first: its
+// reason names a FIFO or a folder too. Each fits after the longest prefix,
+// "VERSION NOT SAVED: ".
+CoreButl::SHORTCAUSE const sCsavecauses[] = {
+    {"its lock file is", "LOCK NOT A FILE"},
+    {"no space", "DISK FULL"},
+    {"quota", "DISK FULL"},
+    {"too large", "FILE TOO LARGE"},
+    {"not a plain file", "NOT A PLAIN FILE"},
+    {"is a directory", "IS A FOLDER"},
+    {"too many levels", "LINK LOOP"},
+    {"loop", "LINK LOOP"},
+    {"permission denied", "NO ACCESS"},
+    {"not permitted", "NO ACCESS"},
+    {"read-only", "READ-ONLY DISK"},
+};
+
+// The page's line for a save that failed for reason: the reason whole when
+// it fits, else its short cause; never a reason cut between words.
+CoreAnsx saveLine(CoreAnsx const& prefix, CoreAnsx const& reason) {
+    CoreAnsx const whole = prefix + CoreAnsx(": ") + CoreAnsx(reason).UpperCase();
+    if (whole.Length() <= iCsaverow) return whole;
+    return prefix + CoreAnsx(": ") +
+           CoreButl::causw(reason, sCsavecauses, int(std::size(sCsavecauses)), "SEE THE LOG");
+}
+
+} // namespace
+
 void CorePrcs::svrsn(CoreAnsx const& file, CoreAnsx const& prefix, CoreAnsx const& reason) {
-    CoreAnsx const shown = prefix + CoreAnsx(": ") + CoreAnsx(reason).UpperCase();
-    svfld(file, reason, CoreButl::wordc(shown, 36));
+    svfld(file, reason, saveLine(prefix, reason));
 }
 
 CoreAnsx CorePrcs::svref() {
@@ -174,12 +207,8 @@ namespace {
 
 CoreAnsx const sCversionnotsaved{"VERSION NOT SAVED"};
 
-// The display's line for a version not saved for reason: with the reason
-// when it fits the line's 36 characters.
-CoreAnsx versionLine(CoreAnsx const& reason) {
-    CoreAnsx const line = sCversionnotsaved + CoreAnsx(": ") + reason.UpperCase();
-    return line.Length() <= 36 ? line : sCversionnotsaved;
-}
+// The display's line for a version not saved for reason.
+CoreAnsx versionLine(CoreAnsx const& reason) { return saveLine(sCversionnotsaved, reason); }
 
 } // namespace
 

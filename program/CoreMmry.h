@@ -167,8 +167,12 @@ public:
     // entry bootEntries names boot becomes the boot location (a read that
     // places none ends a boot location in bank b). False when it
     // has no SETUP, or when endbk stopped the read (nothing logged; what was
-    // placed stays).
-    bool loads(CoreAnsx const& name, int bank, bool clear);
+    // placed stays). reason, when given, gets why it is false: "not found"
+    // for a setup file that is not there, the system's or the opener's
+    // reason for one that could not be read ("not a plain file"), "does
+    // not parse", "cut short" or "holds no SETUP"; "" for a read endbk
+    // stopped, and after one that placed its entries.
+    bool loads(CoreAnsx const& name, int bank, bool clear, CoreAnsx* reason = nullptr);
     // Of a setup's entries in file order (their SEQUENCE values, and which
     // carry LOAD) read into room free locations: first, the entry placed
     // first (at the boot, location 0's): the earliest of the smallest
@@ -185,11 +189,14 @@ public:
     // Writes bank's entries as the setup (setup folder + name), whole: the
     // entries other instances joined since this one read it are gone. The
     // boot location's entry carries LOAD when the location lies in the bank
-    // and still holds the file the read placed there; else no entry does,
-    // with one level-1 line. Locked and written as joinb does, at the file
-    // the links lead to, the document made under the memory lock and
-    // written outside it. False, with why in reason, when not written: the
-    // file stays as it was.
+    // and still holds the file the read placed there, in use or failed;
+    // else no entry does, with one line. Locked and written as joinb does,
+    // at the file the links lead to, the document made under the memory
+    // lock and written outside it. True with reason "" when written, or,
+    // when the boot location lies in the bank and the save marks none,
+    // with "slot empty" (it holds no program) or "slot changed" (another
+    // file), and that line at level 0 (else level 1). False, with why in
+    // reason, when not written: the file stays as it was.
     bool saves(CoreAnsx const& name, int bank, CoreAnsx* reason = nullptr);
     // PROGRAM entries of the setup (setup folder + name), failed ones
     // included, counted up to a full bank: a setup of iCbankdim entries or
@@ -249,7 +256,10 @@ private:
     CoreAnsx recordPath(CoreAnsx const& file) const; // cache folder + base name + ".xml"
     double programTime(CoreAnsx const& file);        // mtime of the program file, 0 missing
     bool findProgram(CoreAnsx const& path, CoreAnsx& folder); // under the program roots
-    bool readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw);
+    // loads' read of the setup's text and document; false, with loads'
+    // reason in why, when it is not a whole document. A missing file reads
+    // as an empty text, with why "not found".
+    bool readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw, CoreAnsx& why);
     bool writeDocument(CoreXml_& document, CoreAnsx const& path, bool pretty, bool topbreak);
 
     CoreAnsx basefolder;             // data root, first program root

@@ -587,7 +587,7 @@ void CoreMmry::invca(int i) {
 
 // ---- Setup files ------------------------------------------------------------------------------
 
-bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw) {
+bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw, CoreAnsx& why) {
     if (name == CoreAnsx(0)) {
         raw = scantext;
     } else {
@@ -605,29 +605,42 @@ bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw
         CoreFsys::FSYSTEMLOC const* record = fsys->gtiit(id, index);
         bool const fromArchive = record && record->inmemory && record->source.Length() >= 0;
         // A file read before is read again: the bank may have been saved since.
+        errno = 0;
         raw = fromArchive || fsys->loadc(id, false, CoreButl::iCwholebytes) ? fsys->ct2as(id)
                                                                             : CoreAnsx("");
-        if (!fromArchive && CoreButl::fferr() != 0 && raw == CoreAnsx("")) {
-            // A folder, FIFO or device there, or a file too large: named with its kind.
-            CoreLog_::loger(CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") +
-                                CoreButl::systemReason(CoreButl::fferr()),
-                            0);
+        int const error = errno; // the opener's reason when it did not open
+        bool const unread = !fromArchive && raw == CoreAnsx("");
+        bool const missing = error == ENOENT || error == ENOTDIR;
+        if (unread && (CoreButl::fferr() != 0 || (error != 0 && !missing))) {
+            // A folder, FIFO or device there, a link loop, a file not ours
+            // to read: named with its kind or reason.
+            why = CoreButl::systemReason(CoreButl::fferr() != 0 ? CoreButl::fferr() : error);
+            CoreLog_::loger(
+                CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") + why, 0);
             return false;
         }
+        if (unread && missing) why = CoreAnsx("not found");
     }
     CoreAnsx const file = name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name;
     try {
         document.getfc(raw);
     } catch (CoreAnsx const&) {
         refuse(file, "does not parse");
+        why = CoreAnsx("does not parse");
         return false;
     }
-    return !document.cutsh(file);
+    if (!document.cutsh(file)) return true;
+    why = CoreAnsx("cut short");
+    return false;
 }
 
-bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
+bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr, CoreAnsx* reason) {
+    CoreAnsx why("");
+    if (reason == nullptr) reason = &why;
+    *reason = CoreAnsx("");
     if (bank < 0 || bank >= iCbanks) {
         CoreLog_::loger(CoreAnsx("Program memory: no bank to load ") + CoreAnsx(bank), 1);
+        *reason = CoreAnsx("no bank ") + CoreAnsx(bank);
         return false;
     }
     CoreSmgd guard(lock);
@@ -641,8 +654,11 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
 
     CoreXml_ document;
     CoreAnsx raw;
-    bool const parsed = readSetup(name, document, raw);
-    if (stopped()) return false;
+    bool const parsed = readSetup(name, document, raw, *reason);
+    if (stopped()) {
+        *reason = CoreAnsx(""); // not the setup's fault
+        return false;
+    }
     CoreNode* const setup = parsed ? topElement(document, DataXml_::sCtagsetup_) : nullptr;
     // A read that marks no program to boot leaves none in this bank: the
     // program there may be another by now.
@@ -657,6 +673,7 @@ bool CoreMmry::loads(CoreAnsx const& name, int bank, bool clr) {
         if (parsed)
             refuse(name == CoreAnsx(0) ? sCscanboot : basefolder + setupfolder + name,
                    "holds no SETUP (missing, empty or not a bank)");
+        if (parsed && reason->Length() <= 0) *reason = CoreAnsx("holds no SETUP");
         return false;
     }
 
@@ -779,22 +796,28 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank, CoreAnsx* reason) {
     }
     CoreXml_ document;
     CoreAnsx unmarked(""); // why no entry boots
+    CoreAnsx dropped("");  // the same in short, when the save drops the bank's own mark
     {
         CoreSmgd guard(lock);
         // The mark goes only where the next boot would play what this one
-        // read as the bank's boot program.
+        // read as the bank's boot program. A location whose program failed
+        // to load still holds its file, and keeps the mark: the file may be
+        // back by the next boot.
         int const boot = bootloc.load();
-        if (boot < 0)
+        if (boot < 0) {
             unmarked = CoreAnsx("no boot location");
-        else if (boot / iCbankdim != bank)
+        } else if (boot / iCbankdim != bank) {
             unmarked = CoreAnsx("the boot location ") + CoreAnsx(boot) +
                        CoreAnsx(" lies outside bank ") + CoreAnsx(bank);
-        else if (!table->loc[boot].inuse)
+        } else if (!table->loc[boot].inuse && !table->loc[boot].failed) {
             unmarked =
                 CoreAnsx("the boot location ") + CoreAnsx(boot) + CoreAnsx(" holds no program");
-        else if (table->loc[boot].file != bootfile)
+            dropped = CoreAnsx("slot empty");
+        } else if (table->loc[boot].file != bootfile) {
             unmarked = CoreAnsx("the boot location ") + CoreAnsx(boot) +
                        CoreAnsx(" no longer holds ") + CoreButl::escct(bootfile);
+            dropped = CoreAnsx("slot changed");
+        }
         CoreNode* const setup = startDocument(document, DataXml_::sCtagsetup_);
         for (int i = bank * iCbankdim; i < (bank + 1) * iCbankdim; ++i) {
             if (!table->loc[i].inuse && !table->loc[i].failed) continue;
@@ -818,10 +841,12 @@ bool CoreMmry::saves(CoreAnsx const& name, int bank, CoreAnsx* reason) {
                   (error != 0 ? CoreAnsx(": ") + CoreButl::systemReason(error) : CoreAnsx(""));
         return false;
     }
+    // A save that changes what the next boot plays is not a plain success.
+    *reason = dropped;
     if (unmarked.Length() > 0)
         CoreLog_::loger(CoreAnsx("bank ") + CoreButl::escct(name) +
                             CoreAnsx(" saved with no program to boot: ") + unmarked,
-                        1);
+                        dropped.Length() > 0 ? 0 : 1);
     return true;
 }
 

@@ -234,9 +234,10 @@ public:
     static constexpr int iCevfhighpassorder = 260;  // follower: FILTERORDER as stored; runs
                                                     // order / 2 sections (at most 4), 0 and 1 none
     static constexpr int iCevfhighpasssource = 261; // follower: highpass source key
-    static constexpr int iCsaveerror =
-        262;                               // the newest failed save's line for the display, "" none
-    static constexpr int iCfallback = 263; // the last load fell back: location 0 plays instead
+    // The newest failed save's line for the display, or a bank save's that
+    // dropped the boot mark ("BANK SAVED, NO BOOT: SLOT EMPTY"); "" none.
+    static constexpr int iCsaveerror = 262;
+    static constexpr int iCfallback = 263;   // the last load fell back: location 0 plays instead
     static constexpr int iCfailedslot = 264; // the location whose load fell back, -1 none
     static constexpr int iCfailreason = 265; // why it failed, "FILE: reason", "" none
     // Read only: the program's lookahead as the engine plays it (whole

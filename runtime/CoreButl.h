@@ -258,6 +258,16 @@ public:
     // before its first word that does not fit (cut hard only when its first
     // word alone is wider), trailing blanks dropped.
     static CoreAnsx wordc(CoreAnsx const& text, int width);
+    // One row of a table of short causes: a reason holding key (lower case)
+    // is shown as shown.
+    struct SHORTCAUSE {
+        char const* key;
+        char const* shown;
+    };
+    // The shown text of the first of the n rows whose key the reason holds,
+    // ignoring case; none when it holds no key. A fixed-width row names its
+    // cause this way rather than cut the reason.
+    static CoreAnsx causw(CoreAnsx const& reason, SHORTCAUSE const* rows, int n, char const* none);
     // Cut to width, filled on the left.
     static CoreAnsx lpad_(CoreAnsx const& text, int width, char fill);
     // Cut to width, filled on the right.

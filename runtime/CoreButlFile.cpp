@@ -718,6 +718,15 @@ CoreAnsx CoreButl::wordc(CoreAnsx const& text, int width) {
     return CoreAnsx(line.c_str());
 }
 
+CoreAnsx CoreButl::causw(CoreAnsx const& reason, SHORTCAUSE const* rows, int n, char const* none) {
+    std::string said(reason.c_str());
+    for (char& c : said) // the host's locale plays no part
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    for (int k = 0; k < n; ++k)
+        if (said.find(rows[k].key) != std::string::npos) return CoreAnsx(rows[k].shown);
+    return CoreAnsx(none);
+}
+
 // Text cut to width by sbstr and the number of fill characters it still needs.
 static CoreAnsx cutToWidth(CoreAnsx const& text, int width, int& missing) {
     CoreAnsx cut = CoreButl::sbstr(text, 1, width < 0 ? 0 : width);

@@ -39,6 +39,8 @@ CoreAnsx const CoreLog_::sCwarngbmo("MASTER Ok ");
 CoreAnsx const CoreLog_::sCwarngbmk("MASTER Ko: master descriptor not found ");
 CoreAnsx const CoreLog_::sCwarngbro("ROM MEMORY Ok ");
 CoreAnsx const CoreLog_::sCwarngbrk("ROM MEMORY Ko: rom descriptor not found ");
+CoreAnsx const CoreLog_::sCwarngbmt("MASTER Ko: master descriptor ");
+CoreAnsx const CoreLog_::sCwarngbrt("ROM MEMORY Ko: rom descriptor ");
 CoreAnsx const CoreLog_::sCwarngbpo("PROGRAM MANAGER Ok ");
 CoreAnsx const CoreLog_::sCwarngbso("SSE2 supported ");
 CoreAnsx const CoreLog_::sCwarngbsk("SSE2 not supported ");

@@ -89,6 +89,9 @@ public:
     static CoreAnsx const sCwarngbmk;
     static CoreAnsx const sCwarngbro;
     static CoreAnsx const sCwarngbrk;
+    // The two Ko lines' start for a file that is there: its fault's words follow.
+    static CoreAnsx const sCwarngbmt;
+    static CoreAnsx const sCwarngbrt;
     static CoreAnsx const sCwarngbpo;
     static CoreAnsx const sCwarngbso;
     static CoreAnsx const sCwarngbsk;

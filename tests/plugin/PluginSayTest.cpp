@@ -248,7 +248,7 @@ TEST_F(PluginSayTest, AFailedSaveShowsOnThePageReturnedToUntilTheNextClick) {
         bool german = false;
     } const rows[] = {
         {"room", "save", "  ProgMode", 7, "NOT SAVED: IS A DIRECTORY", "ROOM.XML: Is a directory"},
-        {"loop", "save", "  ProgMode", 7, "NOT SAVED: TOO MANY LEVELS OF",
+        {"loop", "save", "  ProgMode", 7, "NOT SAVED: LINK LOOP",
          "ROOM.XML: Too many levels of symbolic links"},
         {"programs", "saveas", "  ProgMode", 7, "VERSION NOT SAVED: NOT A DIRECTORY", "ROOM_01"},
         {"master", "master", "  MasterMode", 2, "NOT SAVED: IS A DIRECTORY",

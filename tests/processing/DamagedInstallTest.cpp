@@ -240,4 +240,51 @@ TEST_F(DamagedInstallTest, AFileTooLargeIsRefusedUnread) {
     }
 }
 
+// The boot's Ko line (bean 144's) never says a bank or master settings file that is there is not
+// found: it names what is wrong with it, in the 54 columns the line has; one not there keeps the
+// line's own words.
+TEST_F(DamagedInstallTest, TheBootLineNamesWhatIsWrongWithAFileThatIsThere) {
+    std::string const bank =
+        std::string(CoreDemo::sCdatapath) + CoreDemo::sCsetups + CoreDemo::sCsetup;
+    struct Row {
+        std::string file;
+        char kind; // a 'f'ifo, a fol'd'er, a link 'l'oop, 'm'issing, 'g'arbage, mode 000 ('a')
+        std::string line;
+    } const rows[] = {
+        {bank, 'f', "ROM MEMORY Ko: rom descriptor not a file (demo.xml)"},
+        {bank, 'd', "ROM MEMORY Ko: rom descriptor a folder (demo.xml)"},
+        {bank, 'l', "ROM MEMORY Ko: rom descriptor a link loop (demo.xml)"},
+        {bank, 'm', "ROM MEMORY Ko: rom descriptor not found (demo.xml)"},
+        {bank, 'g', "ROM MEMORY Ko: rom descriptor not usable (demo.xml)"},
+        {bank, 'a', "ROM MEMORY Ko: rom descriptor no access (demo.xml)"},
+        {"vorlan.xml", 'f', "MASTER Ko: master descriptor not a file (vorlan.xml)"},
+        {"vorlan.xml", 'd', "MASTER Ko: master descriptor a folder (vorlan.xml)"},
+        {"vorlan.xml", 'l', "MASTER Ko: master descriptor a link loop (vorlan.xml)"},
+        {"vorlan.xml", 'm', "MASTER Ko: master descriptor not found (vorlan.xml)"},
+        {"vorlan.xml", 'g', "MASTER Ko: master descriptor not usable (vorlan.xml)"},
+        {"vorlan.xml", 'a', "MASTER Ko: master descriptor no access (vorlan.xml)"},
+    };
+    for (Row const& r : rows) {
+        SCOPED_TRACE(r.line);
+        if (r.kind == 'a' && ::geteuid() == 0) continue; // the super-user reads it all the same
+        std::string const at = top + r.file, whole = readBytes(at);
+        std::remove(at.c_str());
+        ASSERT_TRUE(r.kind != 'f' || ::mkfifo(at.c_str(), 0644) == 0);
+        ASSERT_TRUE(r.kind != 'd' || ::mkdir(at.c_str(), 0755) == 0);
+        ASSERT_TRUE(r.kind != 'l' || ::symlink(at.c_str(), at.c_str()) == 0);
+        if (r.kind == 'g' || r.kind == 'a')
+            writeBytes(at, r.kind == 'g' ? "<SETUP><PROGRAM>" : whole);
+        ASSERT_TRUE(r.kind != 'a' || ::chmod(at.c_str(), 0) == 0);
+        ::alarm(60);
+        auto e = engine();
+        e->setbb(144, true, nullptr);
+        EXPECT_EQ(std::string(e->getbs(145, nullptr).c_str()), r.line);
+        EXPECT_LE(r.line.size(), 54u);
+        e.reset();
+        ::alarm(0);
+        std::remove(at.c_str());
+        writeBytes(at, whole);
+    }
+}
+
 } // namespace

@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <utime.h>
 
+#include "runtime/CoreLog_.h"
 #include "tests/program/MmryFolder.h"
 #include "tests/support/LogCapture.h"
 
@@ -227,6 +228,36 @@ TEST_F(MmryFiles, SavedSetupsLoadBackPackedAndCurrent) {
     EXPECT_NE(log.text().find("Setups/none.xml: holds no SETUP"), std::string::npos);
     EXPECT_FALSE(m->saves("../NoSuchFolder/x.xml", 1)); // a failed write says so
     EXPECT_FALSE(m->loads("in.xml", 100, false));
+
+    // The boot location keeps LOAD while it holds the file the read put there, whether its
+    // program loaded or failed; a save of its bank that drops it says how, at level 0.
+    putSetup("boot.xml", setupXml({{0, "a"}, {1, "gone"}}, 1));
+    struct Mark {
+        char change; // '-' none, 'd' the boot location deleted, 'm' another program moved onto it
+        int bank;    // saved
+        char const* reason;
+    } const marks[] = {
+        {'-', 1, ""}, {'d', 1, "slot empty"}, {'m', 1, "slot changed"}, {'d', 2, ""}};
+    for (Mark const& k : marks) {
+        SCOPED_TRACE(std::string(1, k.change) + std::to_string(k.bank));
+        auto b = make();
+        ASSERT_TRUE(b->loads("boot.xml", 1, false));
+        ASSERT_TRUE(b->faild(101));
+        if (k.change == 'd') b->clrpr(101);
+        if (k.change == 'm') b->mvepr(100, 101, true);
+        CoreLog_::iVdebuglevel = 0;
+        std::size_t const mark = log.text().size();
+        CoreAnsx reason("not written");
+        ASSERT_TRUE(b->saves("kept.xml", k.bank, &reason));
+        EXPECT_EQ(str(reason), k.reason);
+        bool const kept = k.change == '-' && k.bank == 1;
+        EXPECT_EQ(readBytes(temp.file("Setups/kept.xml")).find("<LOAD>") != std::string::npos,
+                  kept);
+        EXPECT_EQ(log.text().find("kept.xml saved with no program to boot", mark) !=
+                      std::string::npos,
+                  *k.reason != '\0');
+        CoreLog_::iVdebuglevel = 3;
+    }
 }
 
 TEST_F(MmryFiles, ScanListsEachProgramOnceAndFeedsTheScanSetup) {
