@@ -603,12 +603,13 @@ int main(int argc, char** argv) {
         return status;
     };
     if (int const status = withEditor ? 0 : refused(); status != 0) return status;
+    // Caught before the temporary is made: a signal meanwhile finds none.
+    if (!withEditor) catchInterrupts();
     Temporary temp;
     if (std::string why; !withEditor && !temp.make(target, why)) {
         std::fprintf(stderr, "plughost: %s: %s; no output written\n", output.c_str(), why.c_str());
         return 1;
     }
-    if (!withEditor) catchInterrupts();
     // Lengths are checked before anything is allocated, and again with the
     // plug-in's latency and tail once it is loaded.
     auto fits = [](std::string const& what, long long frames) {
