@@ -7,10 +7,9 @@
 // not a plain file, or cannot be made, refused then too and left as it was, also when it becomes a
 // FIFO while it is written; a file at another's temporary name kept byte for byte; inputs without
 // end, refused by their start or as they outgrow the memory; a run interrupted by a signal leaving
-// no temporary), an output named
-// through a link, a plug-in named through "..", the lead-in leaving the demo room's render as a
-// running host gets it, and the demo sounding the same at every common rate. Every output is read
-// back by our reader and by sox, which must not warn.
+// no temporary), an output named through a link, a plug-in named through "..", the lead-in leaving
+// the demo room's render as a running host gets it, and the demo sounding the same at every common
+// rate. Every output is read back by our reader and by sox, which must not warn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
