@@ -194,9 +194,6 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     auto integer = [m](CoreAnsx const& key, int fallback) {
         return CoreNode::gtnli(m, key, fallback);
     };
-    auto toggle = [m](CoreAnsx const& key, bool fallback) {
-        return CoreNode::gtnlb(m, key, fallback);
-    };
     auto text = [m](CoreAnsx const& key, char const* fallback) {
         return CoreNode::gtnls(m, key, CoreAnsx(fallback));
     };
@@ -217,6 +214,11 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
         }
         unreadable(key, w.text, CoreAnsx(other) + meaning(key, other));
         return other;
+    };
+    // A switch is a whole number from 0 to 1: 5 is on and -1 off, each with
+    // its line, and a text is off with one too (a written "0" is absent).
+    auto toggle = [&whole](CoreAnsx const& key, bool fallback) {
+        return whole(key, fallback ? 1 : 0, 0, 1, 0) != 0;
     };
 
     if (has(X::sCtagmagic_)) magic = CoreButl::sbstr(m->getls(X::sCtagmagic_), 1, 4);

@@ -1,5 +1,6 @@
 #include "storage/CoreRcsv.h"
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -40,9 +41,18 @@ bool CoreRcsv::open_(CoreAnsx name) {
     if (store == nullptr) return false;
     item = store->crtit(name, false);
     store->loadc(item, true, CoreButl::iCwholebytes);
+    errno = 0;
     open = store->wopen(item, "rb");
-    if (!open) CoreLog_::logfl(store->getfn(name), 1);
-    return open;
+    if (open) return true;
+    // The name as the program names it, and why: a list that is not there
+    // reads as missing, one the opener refused by its kind says so.
+    int const refused = CoreButl::fferr();
+    CoreAnsx const why = refused != 0      ? CoreButl::systemReason(refused)
+                         : errno == ENOENT ? CoreAnsx("missing")
+                         : errno != 0      ? CoreButl::systemReason(errno)
+                                           : CoreAnsx("not read");
+    CoreLog_::logfl(CoreAnsx("\"") + name + CoreAnsx("\": ") + why, 0);
+    return false;
 }
 
 long CoreRcsv::getdr() {

@@ -1,6 +1,7 @@
 #include "storage/CoreWvfr.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -169,7 +170,10 @@ void CoreWvfr::open_(CoreAnsx name) {
     item = store->crtit(name, false);
     if (loadwhole) store->loadc(item, true);
     datalength = -1;
-    if (!store->wopen(item, "rb")) fail(name, CoreButl::ffwhy("cannot be opened").c_str());
+    if (!store->wopen(item, "rb"))
+        fail(name, errno == ENOENT && CoreButl::fferr() == 0
+                       ? "cannot be opened: missing"
+                       : CoreButl::ffwhy("cannot be opened").c_str());
     open = true;
 
     long long const total = itemsize();

@@ -36,15 +36,21 @@
 // system's reason and status 1, also before; running out of memory while
 // rendering anyway, or a file not written whole, with status 1. An output
 // named through symbolic links is written at their target, the links kept.
+// An input from a pipe or a device is read while it starts as a WAV file and
+// fits one and the memory (else status 1, or 2 for the memory). SIGINT,
+// SIGTERM or SIGHUP remove the run's temporary file beside the output, and
+// the signal ends the run.
 // Two environment variables are test seams, read by nothing else:
 // PLUGHOST_TEST_BYTES_AVAILABLE stands in for the memory available (the
 // suite's sanitizer build cannot run under an address-space limit), and
 // PLUGHOST_TEST_ALLOCATION_FAILS makes the render's allocation fail.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -159,11 +165,33 @@ bool affordable(std::string const& what, long long bytes, std::string& why) {
     return false;
 }
 
+// Bytes a RIFF file can hold and the store can take.
+constexpr long long kWavBytes = 0x7FFFFFF0;
+
+// Room in bytes for `more` bytes past those it holds, each growth first
+// judged as a file of that size is: 0, else the exit status (1 past what a
+// WAV file can be, 2 past the memory) with why.
+int grow(std::string& bytes, std::size_t more, std::string& why) {
+    long long const need = static_cast<long long>(bytes.size() + more);
+    if (need <= static_cast<long long>(bytes.capacity())) return 0;
+    if (need > kWavBytes) {
+        why = "larger than a WAV file can be";
+        return 1;
+    }
+    long long const room =
+        std::min(std::max(need, 2 * static_cast<long long>(bytes.capacity())), kWavBytes);
+    if (!affordable("reading it", 2 * room, why)) return 2;
+    bytes.reserve(std::size_t(room));
+    return 0;
+}
+
 // The whole file, read as given (relative, absolute, any characters), then
 // handed to the WAV reader as an item in memory: the store's own file names
-// are upper-cased and joined to a folder. Returns the exit status: 0 when
-// read, else 1 (unreadable, or not at `rate` exactly once converted) or 2
-// (more frames than the output holds, or more memory than there is), with why.
+// are upper-cased and joined to a folder. A pipe or a device is read as it
+// comes, while its start is a WAV file's and its bytes fit a WAV file and
+// the memory. Returns the exit status: 0 when read, else 1 (unreadable, or
+// not at `rate` exactly once converted) or 2 (more frames than the output
+// holds, or more memory than there is), with why.
 // Converted to another rate, the input keeps its level and its timing: no
 // gain keeping a kernel's sum, and the lead before its first frame dropped.
 int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fileRate,
@@ -177,27 +205,42 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
             return 1;
         }
         struct stat about {};
-        long long const size = fstat(fileno(file), &about) == 0 ? about.st_size : 0;
+        // A pipe or a device gives no size: it may never end.
+        bool const sized = fstat(fileno(file), &about) == 0 && S_ISREG(about.st_mode);
+        long long const size = sized ? about.st_size : 0;
         // The file's bytes, then the store's copy of them.
-        if (size > 0x7FFFFFF0 || !affordable("reading it", 2 * size, why)) {
-            if (size > 0x7FFFFFF0) why = "larger than a WAV file can be";
+        if (size > kWavBytes || !affordable("reading it", 2 * size, why)) {
+            if (size > kWavBytes) why = "larger than a WAV file can be";
             std::fclose(file);
-            return size > 0x7FFFFFF0 ? 1 : 2;
+            return size > kWavBytes ? 1 : 2;
         }
-        bytes.reserve(std::size_t(size));
-        char chunk[65536];
-        std::size_t got = 0;
-        while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-        bool const failed = std::ferror(file) != 0;
+        int status = 0;
+        try {
+            bytes.reserve(std::size_t(size));
+            char chunk[65536];
+            std::size_t got = 0;
+            while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+                if ((status = grow(bytes, got, why)) != 0) break;
+                bytes.append(chunk, got);
+                // A stream is read no further once its start is no WAV file's.
+                if (!sized && bytes.size() >= 12 && bytes.size() - got < 12 &&
+                    (bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)) {
+                    why = "not a RIFF/WAVE file";
+                    status = 1;
+                    break;
+                }
+            }
+        } catch (std::bad_alloc const&) {
+            why = "out of memory reading it";
+            status = 1;
+        }
+        bool const failed = status == 0 && std::ferror(file) != 0;
         std::fclose(file);
         if (failed) {
             why = "read error";
             return 1;
         }
-    }
-    if (bytes.size() > 0x7FFFFFF0u) {
-        why = "larger than a WAV file can be";
-        return 1;
+        if (status != 0) return status;
     }
     long n = 0;
     try {
@@ -280,10 +323,45 @@ int outputRefused(std::string const& target, std::string& why) {
     return 0;
 }
 
+// The temporary as an interrupting signal finds it: its name in a buffer
+// of its own and its descriptor, -1 while there is none to remove.
+char interruptedName[PATH_MAX];
+volatile sig_atomic_t interruptedFd = -1;
+
+// SIGINT, SIGTERM or SIGHUP: the temporary goes while its name still names
+// the file made, then the signal ends the run as it would have. Only calls
+// safe in a signal handler.
+void interrupted(int signal) {
+    struct stat made {};
+    struct stat named {};
+    int const fd = interruptedFd;
+    if (fd >= 0 && fstat(fd, &made) == 0 && lstat(interruptedName, &named) == 0 &&
+        made.st_dev == named.st_dev && made.st_ino == named.st_ino)
+        unlink(interruptedName);
+    struct sigaction plain {};
+    plain.sa_handler = SIG_DFL;
+    sigaction(signal, &plain, nullptr);
+    raise(signal);
+}
+
+// The handler for each of those signals that the run was not started
+// ignoring (nohup's SIGHUP stays ignored).
+void catchInterrupts() {
+    for (int const signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction was {};
+        if (sigaction(signal, nullptr, &was) != 0 || was.sa_handler == SIG_IGN) continue;
+        struct sigaction caught {};
+        caught.sa_handler = interrupted;
+        sigemptyset(&caught.sa_mask);
+        for (int const other : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&caught.sa_mask, other);
+        sigaction(signal, &caught, nullptr);
+    }
+}
+
 // The run's own file beside the output, created exclusively under a name no
 // entry had (the output's, ".~", the process id and a count), so the run
 // never writes or removes a file it did not make. It goes at the end of the
-// run unless it was renamed over the output.
+// run unless it was renamed over the output, and when a signal ends the run.
 struct Temporary {
     std::string path;
     int fd = -1;
@@ -292,6 +370,7 @@ struct Temporary {
     Temporary& operator=(Temporary const&) = delete;
     ~Temporary() {
         if (fd < 0) return;
+        interruptedFd = -1;
         if (ours()) unlink(path.c_str());
         close(fd);
     }
@@ -303,6 +382,12 @@ struct Temporary {
             if (fd < 0 && errno != EEXIST) break;
         }
         if (fd < 0) why = CoreButl::systemReason(errno).c_str();
+        // A name the open took fits the buffer.
+        if (fd >= 0 && path.size() < sizeof interruptedName) {
+            std::memcpy(interruptedName, path.c_str(), path.size() + 1);
+            std::atomic_signal_fence(std::memory_order_seq_cst); // the name before the descriptor
+            interruptedFd = fd;
+        }
         return fd >= 0;
     }
     // Whether name names the file made here.
@@ -330,6 +415,7 @@ struct Temporary {
             why = CoreButl::systemReason(errno).c_str();
             return false;
         }
+        interruptedFd = -1;
         close(fd);
         fd = -1;
         return true;
@@ -517,6 +603,8 @@ int main(int argc, char** argv) {
         return status;
     };
     if (int const status = withEditor ? 0 : refused(); status != 0) return status;
+    // Caught before the temporary is made: a signal meanwhile finds none.
+    if (!withEditor) catchInterrupts();
     Temporary temp;
     if (std::string why; !withEditor && !temp.make(target, why)) {
         std::fprintf(stderr, "plughost: %s: %s; no output written\n", output.c_str(), why.c_str());

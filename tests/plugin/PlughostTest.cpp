@@ -5,16 +5,19 @@
 // message, exit status 1, no output file, and no time-out behind it; options, lengths and memory it
 // cannot render with: exit status 2, the first ones before the plug-in is loaded; an output that is
 // not a plain file, or cannot be made, refused then too and left as it was, also when it becomes a
-// FIFO while it is written; a file at another's temporary name kept byte for byte), an output named
-// through a link, a plug-in named through "..", the lead-in leaving the demo room's render as a
-// running host gets it, and the demo sounding the same at every common rate. Every output is read
-// back by our reader and by sox, which must not warn.
+// FIFO while it is written; a file at another's temporary name kept byte for byte; inputs without
+// end, refused by their start or as they outgrow the memory; a run interrupted by a signal leaving
+// no temporary), an output named through a link, a plug-in named through "..", the lead-in leaving
+// the demo room's render as a running host gets it, and the demo sounding the same at every common
+// rate. Every output is read back by our reader and by sox, which must not warn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -22,6 +25,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -180,7 +184,20 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
          "PLUGHOST_TEST_ALLOCATION_FAILS=1"},
         // No recipe reaches 50 kHz: the kernels play unconverted, and the run says so.
         {"rate50.wav", "--seconds 0.1 --rate 50000", 0, "plughost: notice: WAV file ", ""},
+        // Inputs without end: refused by their start, or as the buffer grows past the memory
+        // (a WAV header claiming the most, then zeros; the writer ends by the closed pipe).
+        {"zero.wav", "--in /dev/zero", 1, "/dev/zero: not a RIFF/WAVE file", "nowhere.so"},
+        {"zfifo.wav", "--in zeros.fifo", 1, "zeros.fifo: not a RIFF/WAVE file", "nowhere.so",
+         "(exec cat /dev/zero >zeros.fifo 2>/dev/null &);"},
+        {"endless.wav", "--in /dev/stdin", 2,
+         "/dev/stdin: reading it needs about 134217728 bytes of memory, 100000000 are available",
+         "nowhere.so",
+         "{ printf 'RIFF\\377\\377\\377\\377WAVEfmt \\20\\0\\0\\0\\1\\0\\2\\0D\\254\\0\\0"
+         "\\20\\261\\2\\0\\4\\0\\20\\0data\\377\\377\\377\\377'; exec cat /dev/zero; } 2>/dev/null "
+         "| "
+         "PLUGHOST_TEST_BYTES_AVAILABLE=100000000"},
     };
+    ASSERT_EQ(mkfifo((work + "zeros.fifo").c_str(), 0644), 0);
     // No recipe, or the nearest one, would play these inputs at another speed and pitch.
     writeWav(work + "s352800.wav", 352800, 35280, 0.5);
     std::pair<int, int> const inexact[] = {{22050, 44100}, {32000, 44100}, {16000, 48000},
@@ -198,8 +215,10 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         fs::file_type const was = fs::symlink_status(out).type();
         // Someone's file at the name the run once took for its temporary.
         bool const part = static_cast<bool>(std::ofstream(out + ".part") << c.out);
+        ::alarm(300); // a run that never ends fails the test rather than hanging it
         auto const [status, said] = run(work, c.env + " " + std::string(VORLAN_PLUGHOST) + " " +
                                                   plugin + " " + c.out + " " + c.args);
+        ::alarm(0);
         EXPECT_EQ(status, c.status) << said;
         EXPECT_NE(said.find(c.said), std::string::npos) << said;
         // Refusals come from what the plug-in or the file said, never a time-out.
@@ -288,6 +307,45 @@ TEST(PlughostTest, ADeviceNodeAsTheOutputStaysADevice) {
     EXPECT_EQ(status, 2);
     EXPECT_NE(said.find("null.wav: exists and is not a plain file"), std::string::npos) << said;
     EXPECT_TRUE(fs::is_character_file(node) && !fs::exists(node + ".part"));
+}
+
+// Interrupted while its input has not come (a FIFO held open, never
+// written), a run started as a shell starts a command ends by that signal,
+// its temporary gone and the output there before kept byte for byte.
+TEST(PlughostTest, AnInterruptedRunRemovesItsTemporary) {
+    PluginRig rig;
+    std::string const work = rig.folder(), out = work + "OUT.wav", fifo = work + "in.fifo";
+    writeWav(out, 44100, 100, 0.5);
+    std::string const kept = readBytes(out);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    auto temporaries = [&] {
+        int n = 0;
+        for (auto const& f : fs::directory_iterator(work))
+            n += f.path().filename().string().rfind("OUT.wav.~", 0) == 0;
+        return n;
+    };
+    for (int const signal : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        ::alarm(120);
+        int const held = open(fifo.c_str(), O_RDWR);
+        std::string const plug = rig.path();
+        pid_t const pid = fork();
+        if (pid == 0) { // as a shell starts a command in the foreground
+            for (int const s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+            execl(VORLAN_PLUGHOST, "plughost", plug.c_str(), out.c_str(), "--in", fifo.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        EXPECT_TRUE(CorePeer::until([&] { return temporaries() > 0; }, 60));
+        kill(pid, signal);
+        int status = 0;
+        EXPECT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        EXPECT_EQ(temporaries(), 0);
+        EXPECT_TRUE(readBytes(out) == kept);
+        close(held);
+        ::alarm(0);
+    }
 }
 
 // The f Hz component of y[from .. to - 1] at rate, time zero at sample zero:

@@ -1,9 +1,10 @@
 // Settings that would silence, stall or exhaust the built plug-in: master
-// values out of range or unreadable are taken at their bounds with one line
-// each naming both values, from the settings file and the bus alike, and
-// saved as taken; the instance boots in the command-line host's wait and
-// plays under the memory cap; a long fade-out is cut to LTIMED (an extended
-// one to LFREQD); one over 60 s is refused with its program named.
+// values out of range or unreadable (switches among them) are taken at their
+// bounds with one line each naming both values, from the settings file and
+// the bus alike, and saved as taken; the instance boots in the command-line
+// host's wait and plays under the memory cap; a long fade-out is cut to
+// LTIMED (an extended one to LFREQD); one over 60 s is refused with its
+// program named.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -100,6 +101,15 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         }
         return r;
     };
+    // The five switches written so: each taken at its bound, a text as off, with one line each.
+    auto switches = [&](std::string const& written, std::string const& taken) {
+        ROW r{{}, sat, {}, {}};
+        for (std::string key : {"FASTBOOT", "SCANBOOT", "FROZENBOOT", "NODROP", "AUTOTHREAD"}) {
+            r.settings.push_back({key, written});
+            r.lines.push_back({key + " " + taken, 1});
+        }
+        return r;
+    };
     std::vector<ROW> const rows = {
         // clang-format off
         {{{"HDIM", "0"}}, sat, {{"HDIM 0 below 1, taken as 1", 1}},
@@ -121,6 +131,8 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         // The lookahead a PROGRAMRATE above 2 s stands for is bounded quietly.
         {{{"PROGRAMRATE", "2500000"}}, sat, {{"AHEADLENGTH", 0}}, {}},
         past(0), past(1), past(2, " "), past(2, "12abc"),
+        switches("5", "5 above 1, taken as 1"), switches("-1", "-1 below 0, taken as 0"),
+        switches("yes", "\"yes\" not a whole number, taken as 0"),
         // A first boot times the engines with a kernel of LTIMED.
         {{{"LTIMED", "60000000"}, {"OTIMED", ""}, {"FASTBOOT", ""}}, sat,
          {{"LTIMED 60000000 above 30000, taken as 30000", 1}}, {}},

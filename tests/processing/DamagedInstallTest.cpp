@@ -82,7 +82,8 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
     struct Damage {
         std::string file; // under the installation
         // Percent of its bytes kept; -1 garbage, -2 the text below; in its place -3 a FIFO, -4 a
-        // device node reading zeros for ever (made as root only), -5 a link to a FIFO.
+        // device node reading zeros for ever (made as root only), -5 a link to a FIFO; -6 none,
+        // the text below then the line that says so.
         int keep;
         std::string text;
         int program; // the program it breaks; -1 the boot
@@ -97,6 +98,8 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         {data + CoreDemo::sCprograms + "SATURATOR.XML", -3, "", CoreDemo::iCsaturator},
         {data + CoreDemo::sCvectors + "SAT2.WAV", -3, "", CoreDemo::iCsaturator},
         {"vorlan.xml", -3, "", -1},
+        {data + CoreDemo::sCvectors + "SAT2.WAV", -6, "SAT2.WAV: cannot be opened: missing",
+         CoreDemo::iCsaturator},
     };
     for (int keep : {-3, -4, -5})
         rows.push_back({data + CoreDemo::sCsetups + CoreDemo::sCsetup, keep, "", -1});
@@ -114,14 +117,17 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
         std::string const bytes = d.keep == -2   ? d.text
                                   : d.keep == -1 ? std::string(whole.size(), '\x9c')
                                                  : whole.substr(0, whole.size() * d.keep / 100);
-        bool const kind = d.keep <= -3; // never waited on, never replaced, never missing
+        bool const kind = d.keep <= -3 && d.keep >= -5; // never waited on, replaced or missing
         if (d.keep == -4 && !devices) continue;
         std::string const at = top + d.file, fifo = d.keep == -5 ? top + "fifo" : at;
         ASSERT_TRUE(!kind || (std::remove(at.c_str()) == 0 &&
                               (d.keep == -4 ? ::mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 5))
                                             : ::mkfifo(fifo.c_str(), 0644)) == 0 &&
                               (fifo == at || ::symlink(fifo.c_str(), at.c_str()) == 0)));
-        if (!kind) writeBytes(at, bytes);
+        if (d.keep == -6)
+            std::remove(at.c_str());
+        else if (!kind)
+            writeBytes(at, bytes);
         ::alarm(60); // a wait on a FIFO or device fails the test rather than hanging it
         std::string const label = d.file + " " + std::to_string(d.keep);
         std::size_t const mark = log.text().size();
@@ -153,6 +159,8 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
             EXPECT_EQ(peek.programName(), names[std::size_t(plays)]) << label;
             EXPECT_EQ(render(*e), intact[std::size_t(plays)]) << label;
             EXPECT_TRUE(plays != 0 || LogCapture::error(log.text(), named, mark)) << label;
+            EXPECT_TRUE(d.keep != -6 || log.text().find(d.text, mark) != std::string::npos)
+                << label;
         }
         e.reset();
         ::alarm(0);

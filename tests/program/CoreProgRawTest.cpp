@@ -1,8 +1,9 @@
 // Raw slots: trees read from RAW sections (number lists, WAV files, external
 // vector files), built into tables padded to the slot's longest file and
 // handed to the raw-function modulators that name the slot; whole items read
-// as text; and the failures (a 0-frame file, a self-referencing file) that
-// log, leave no modulator on freed memory and give the pool back.
+// as text; and the failures (a 0-frame file, a FIFO or missing list, a
+// self-referencing file) that log, leave no modulator on freed memory and
+// give the pool back.
 #include "program/CoreProg.h"
 
 #include "engine/CoreRvct.h"
@@ -20,6 +21,7 @@
 
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
@@ -145,12 +147,16 @@ TEST_F(CoreProgRawTest, FailuresLogDetachAndGiveThePoolBack) {
     long const baseline = pool.getma();
     LogCapture log;
     Element good(DataKit::vectorXml(KitVector({"RF.CSV"})));
-    Element bad(DataKit::vectorXml(KitVector({"RF.CSV", "REMPTY.CSV"})));
+    // Lists the opener refuses, or that are not there, are named with why.
+    ASSERT_EQ(::mkfifo((kit.vectors() + "RFIFO.CSV").c_str(), 0644), 0);
+    Element bad(DataKit::vectorXml(KitVector({"RF.CSV", "REMPTY.CSV", "RFIFO.CSV", "RGONE.CSV"})));
     p.readRaw(0, good.node);
     p.readRaw(1, bad.node);
     EXPECT_THROW(p.starr(), CoreAnsx);
     EXPECT_NE(p.rawfun(0)->getex().array0, nullptr); // RAW1 was built before RAW2 failed
-    for (char const* line : {"Error in file \"vectors/REMPTY.CSV\"", "end raw 2"})
+    for (char const* line : {"Error in file \"vectors/REMPTY.CSV\"", "end raw 2",
+                             "Error in file \"vectors/RFIFO.CSV\": not a plain file",
+                             "Error in file \"vectors/RGONE.CSV\": missing"})
         EXPECT_NE(log.text().find(line), std::string::npos) << line << "\n" << log.text();
     p.uloar();
     EXPECT_EQ(p.rawfun(0)->getex().array0, nullptr);

@@ -1,6 +1,6 @@
 // The skin reader on the demo package, on the same skin as a folder and on
-// broken skins; the demo strips decoded by libpng's own reader against the
-// glyph bitmaps.
+// broken skins (a folder's item refused is named with why); the demo strips
+// decoded by libpng's own reader against the glyph bitmaps.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -9,7 +9,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
 #include "skin/CoreSkin.h"
 #include "skin/DataGlyf.h"
@@ -141,6 +144,23 @@ TEST_F(Demo, BrokenSkinsFallBackToNoSkin) {
             EXPECT_EQ(read.getsk()->displayaddchars, c.addchars);
             EXPECT_EQ(log.text().find("***ERROR***") != std::string::npos, c.logged) << log.text();
         }
+    // A folder's item of the wrong kind, or one not there, is named with why at
+    // the level a user's log keeps, and the skin is refused as without it.
+    std::pair<char const*, char const*> const refused[] = {{"green1.png", "not a plain file"},
+                                                           {"green2.png", "missing"}};
+    for (auto const& [name, why] : refused) {
+        std::string const folder = temp.file(name), item = folder + "/" + name;
+        ASSERT_TRUE(writeSkin(folder, items, true));
+        std::remove(item.c_str());
+        ASSERT_EQ(*why == 'm' ? symlink("nowhere.png", item.c_str()) : mkfifo(item.c_str(), 0644),
+                  0);
+        LogCapture log;
+        CoreLog_::setdb(0, false); // LogCapture puts its own level back
+        CoreSkin read(CoreAnsx(folder.c_str()));
+        EXPECT_EQ(read.getsk()->fontcount, 0) << name;
+        EXPECT_NE(log.text().find("Error in file " + item + ": " + why), std::string::npos)
+            << log.text();
+    }
     writeBytes(temp.file("JUNK.V2S"), "Vorlan2 but no archive");
     for (std::string path : {temp.file("JUNK.V2S"), temp.file("NONE.V2S"), std::string()}) {
         CoreSkin read(CoreAnsx(path.c_str()));
