@@ -432,6 +432,7 @@ CoreAnsx CoreDsif::loadline() {
         {"over 60 s", "OVER 60 S"},
         {"too large", "TOO LARGE"}, // before "cannot be opened", which it may follow
         {"not found", "MISSING"},
+        {"opened: missing", "MISSING"}, // a kernel the loader looked for
         {"cannot be opened", "NOT OPENED"},
         {"cut short", "CUT SHORT"},
         {"runs past the end", "CUT SHORT"},

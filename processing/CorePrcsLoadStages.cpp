@@ -69,6 +69,10 @@ CoreAnsx shortReason(CoreAnsx const& text) {
     std::size_t const colon = line.find(": ");
     std::size_t const slash = colon == std::string::npos ? colon : line.rfind('/', colon);
     if (slash != std::string::npos) line.erase(0, slash + 1);
+    // A name the line quoted ("vectors/ROOM.CSV": ...) loses its closing
+    // quote with the opening one.
+    std::size_t const quote = line.find('"');
+    if (quote != std::string::npos && line.compare(quote, 3, "\": ") == 0) line.erase(quote, 1);
     return CoreAnsx(line.c_str());
 }
 

@@ -235,6 +235,10 @@ public:
     // after it when there is one ("cannot be opened: not a plain file"); any
     // other failure keeps the text exactly, as callers tell them by it.
     static CoreAnsx ffwhy(char const* text);
+    // Why an open that failed failed, in a few words for a log line: fferr's
+    // refusal, "missing" for a name not there, else the system's reason as
+    // errno gives it ("not read" when none). The caller clears errno first.
+    static CoreAnsx opnwy();
     // An error number of ours beside the system's: what ffpen refused is no
     // plain file. systemReason words it "not a plain file".
     static constexpr int iCnotplainfile = 0x10000;

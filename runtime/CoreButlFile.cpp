@@ -321,6 +321,13 @@ CoreAnsx CoreButl::ffwhy(char const* text) {
     return CoreAnsx(text) + CoreAnsx(": ") + systemReason(lastOpenRefusal);
 }
 
+CoreAnsx CoreButl::opnwy() {
+    int const error = errno;
+    if (lastOpenRefusal != 0) return systemReason(lastOpenRefusal);
+    if (error == ENOENT) return CoreAnsx("missing");
+    return error != 0 ? systemReason(error) : CoreAnsx("not read");
+}
+
 CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
     FILE* file = ffpen(path, "rb", iCwholebytes);
     if (file == nullptr) return CoreAnsx(0);

@@ -102,25 +102,15 @@ bool CoreSkin::loadItems(CoreAnsx const& path) {
         CoreAnsx* names = nullptr;
         int found = 0;
         CoreHutl::readr(path, CoreAnsx("*"), &names, found, CoreAnsx("0"));
-<<<<<<< HEAD
-        for (int i = 0; i < found; ++i)
-            if (!store.loadc(store.crtit(names[i], true), false, CoreButl::iCwholebytes))
-                CoreLog_::logfl(path + CoreAnsx("/") + names[i], 1);
-=======
         for (int i = 0; i < found; ++i) {
             int const id = store.crtit(names[i], true);
             errno = 0;
-            if (store.loadc(id, false)) continue;
+            if (store.loadc(id, false, CoreButl::iCwholebytes)) continue;
             // The item is named with why it was refused: a FIFO or device
             // swapped in among the pictures is no missing picture.
-            int const refused = CoreButl::fferr();
-            CoreAnsx const why = refused != 0      ? CoreButl::systemReason(refused)
-                                 : errno == ENOENT ? CoreAnsx("missing")
-                                 : errno != 0      ? CoreButl::systemReason(errno)
-                                                   : CoreAnsx("not read");
-            CoreLog_::logfl(path + CoreAnsx("/") + names[i] + CoreAnsx(": ") + why, 0);
+            CoreLog_::logfl(path + CoreAnsx("/") + names[i] + CoreAnsx(": ") + CoreButl::opnwy(),
+                            0);
         }
->>>>>>> w72host
         delete[] names;
     } else if (!store.loada(path, CoreAnsx("0"), false, nullptr)) {
         refuse(path, "is no readable package");

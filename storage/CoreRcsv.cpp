@@ -46,12 +46,7 @@ bool CoreRcsv::open_(CoreAnsx name) {
     if (open) return true;
     // The name as the program names it, and why: a list that is not there
     // reads as missing, one the opener refused by its kind says so.
-    int const refused = CoreButl::fferr();
-    CoreAnsx const why = refused != 0      ? CoreButl::systemReason(refused)
-                         : errno == ENOENT ? CoreAnsx("missing")
-                         : errno != 0      ? CoreButl::systemReason(errno)
-                                           : CoreAnsx("not read");
-    CoreLog_::logfl(CoreAnsx("\"") + name + CoreAnsx("\": ") + why, 0);
+    CoreLog_::logfl(CoreAnsx("\"") + name + CoreAnsx("\": ") + CoreButl::opnwy(), 0);
     return false;
 }
 

@@ -96,6 +96,7 @@ TEST(DisplayCommon, AFailedLoadSaysWhyInAFewWords) {
         {"/data/Programs/ARC.V2P: not an archive", "ARC.V2P NOT ARCHIVE"}, // there, garbage
         {"/data/programs/BIG.XML: File too large", "BIG.XML TOO LARGE"},
         {"BIG.CSV: cannot be opened: File too large", "BIG.CSV TOO LARGE"},
+        {"SAT2.WAV: cannot be opened: missing", "SAT2.WAV MISSING"},
         {"", "NOT LOADED"}};
     DisplayRig rig;
     booted(rig);

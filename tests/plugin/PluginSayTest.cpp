@@ -120,7 +120,7 @@ TEST_F(PluginSayTest, AFailedLoadIsReportedAndTheRepairedEntryPlays) {
         {"vectors/ROOM.WAV", "", "FAILED ROOM", 1, "ROOM.WAV CUT SHORT"},
         {"vectors/ARC.V2V", "--slot 4", "FAILED ARC", kArc, "ARC.V2V NOT ARCHIVE"},
         {"programs/CUT.V2P", "--slot 4", "FAILED CUT", kArc, "CUT.V2P CUT SHORT"},
-        {"vectors/SAT2.WAV", nullptr, "FAILED SATURATOR", 2, "SAT2.WAV NOT OPENED"},
+        {"vectors/SAT2.WAV", nullptr, "FAILED SATURATOR", 2, "SAT2.WAV MISSING"},
     };
     for (Row const& r : rows) {
         SCOPED_TRACE(std::string(r.file) + (r.args ? "" : " restored"));
