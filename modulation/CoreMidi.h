@@ -87,7 +87,7 @@ private:
 
     void apply(int channel, int status, int controller, int value);
     void clearOutputs();
-    void compact();          // keeps the newest queued event of each key; lock held
+    void compact();           // keeps the newest queued event of each key; lock held
     int after(int key) const; // frames left of key's newest queued event, 0 none; lock held
     void recount();           // marks the keys queued again after events left; lock held
 

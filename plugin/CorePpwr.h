@@ -255,11 +255,11 @@ private:
     bool push(MIDIREC const& record); // into the ring; false when full (producer)
     void spill(CorePrcs& engine, unsigned now, bool call); // takes the last words (consumer)
     MIDISLOT queue[iCmidiqueue];
-    std::atomic<std::uint64_t> head{0}; // next position claimed (producers)
-    std::atomic<std::uint64_t> tail{0}; // next position taken (consumer)
+    std::atomic<std::uint64_t> head{0};          // next position claimed (producers)
+    std::atomic<std::uint64_t> tail{0};          // next position taken (consumer)
     std::atomic<std::uint64_t> last[iCmidikeys]; // per key: 0 none, else packed (see midi_)
-    std::atomic<int> inring[iCmidikeys];          // per key: messages in the ring, or entering it
-    std::atomic<bool> spilt{false};               // a last word may be set
+    std::atomic<int> inring[iCmidikeys];         // per key: messages in the ring, or entering it
+    std::atomic<bool> spilt{false};              // a last word may be set
     std::atomic<int> bank{0};
     std::atomic<int> program{-1}; // queued slot; -1 none
     std::atomic<int> held{0};     // holds in force

@@ -204,8 +204,9 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     };
     int mix[2] = {}; // the sweep's slot 1 and 2 values after a render
     // What program plays, with the host writing parameter (-1 none) and sending midi[k] before
-    // call k (learnt by the sweep's MIX1 and MIX2), or midi[0] from a thread before each call
-    // while the control pass drains in pauses; after extra silent calls and a suspend (-1:
+    // call k (learnt by the sweep's MIX1 and MIX2), or midi[0] from two threads at once before
+    // each call while the control pass drains in pauses (a last call hands in what they sent
+    // last); after extra silent calls and a suspend (-1:
     // neither), single precision unless dbl; loads: a program change among the messages loads.
     auto render = [&](int program, int parameter, std::vector<MIDIS> const& midi, CH const& in,
                       int extra = -1, PluginRig const* r = rig, bool dbl = true,
@@ -231,10 +232,11 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
             e->processReplacing(e, fi, fo, int(size));
         if (extra >= 0) h.dispt(V::opMainsChanged, 0, 0), h.dispt(V::opMainsChanged, 0, 1);
         std::atomic<long> k{0};
-        std::thread sender([&] {
+        auto send = [&] {
             for (long sent = 0; thread && sent < calls; h.sendm(midi[0]), ++sent)
                 while (k.load(std::memory_order_relaxed) < sent) std::this_thread::yield();
-        });
+        };
+        std::thread sender(send), second(send);
         for (; k < calls; k.fetch_add(1, std::memory_order_relaxed)) {
             if (parameter >= 0) e->setParameter(e, parameter, written(k));
             if (!thread && k < long(midi.size())) h.sendm(midi[std::size_t(k)]);
@@ -248,9 +250,11 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
             if (thread && k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         sender.join();
+        second.join();
+        if (thread) e->processReplacing(e, fi, fo, int(size));
         EXPECT_TRUE(program != CoreDemo::iCroom || h.automations() == 0);
         EXPECT_TRUE(!loads || h.wtupd(seen, kLoadWait)); // the program change loaded
-        for (int slot : {0, 1}) { // the sweep's slots 1 and 2
+        for (int slot : {0, 1}) {                        // the sweep's slots 1 and 2
             if (program != CoreDemo::iCroom) CorePeer::bus(h, 180, 'h', 0, 0, true, slot);
             mix[slot] = int(CorePeer::bus(h, 185, 'i').number);
         }
@@ -333,14 +337,14 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     // of an earlier call of the engine block, of 512 or of 2048 frames (3 calls in), and two
     // controllers interleaved; inline and with the block worker one block behind.
     PluginRig worker;
-    ASSERT_TRUE(worker.settings(
-        {kDiagnosed, {"THREADS", "1"}, {"DSPBUFFER", "4096"}}));
+    ASSERT_TRUE(worker.settings({kDiagnosed, {"THREADS", "1"}, {"DSPBUFFER", "4096"}}));
     struct Order {
         long call, frame, size;
     };
     for (PluginRig const* r : {rig, &worker})
-        for (Order const o : {Order{8, 300, kCall}, Order{9, 300, kCall}, Order{10, 300, kCall},
-                              Order{9, 1, kCall}, Order{9, 511, kCall}, Order{2, 2047, 4 * kCall}}) {
+        for (Order const o :
+             {Order{8, 300, kCall}, Order{9, 300, kCall}, Order{10, 300, kCall}, Order{9, 1, kCall},
+              Order{9, 511, kCall}, Order{2, 2047, 4 * kCall}}) {
             std::vector<MIDIS> order(std::size_t(o.call + 2));
             order[std::size_t(o.call)] = {cc(1, 127, o.frame), cc(2, 99, o.frame)};
             order[std::size_t(o.call + 1)] = {cc(2, 7, 0), cc(1, 5, 0), cc(2, 3, 0)};
@@ -348,7 +352,11 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
             EXPECT_TRUE(mix[0] == 5 && mix[1] == 3)
                 << (r == rig) << " " << o.call << " " << o.frame << ": " << mix[0] << " " << mix[1];
         }
-    flood({MIDIS(2000, cc(1, 0, 0))}, false, true); // 2000 for each call from a thread
+    MIDIS twice(2000, cc(1, 0, 0)); // 2000 for each call from each of two threads
+    twice[1000] = cc(2, 99, 0);
+    twice.back() = cc(1, 127, 0);
+    flood({twice}, false, true);
+    EXPECT_TRUE(mix[0] == 127 && mix[1] == 99) << mix[0] << " " << mix[1];
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level).
