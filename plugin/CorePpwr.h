@@ -14,8 +14,8 @@
 // which it registers with at construction (the owner deletes the engine
 // first, once no process call can come).
 // Threads: the set/queue calls from any host thread (audio included, no
-// allocation, no lock, no wait); hndin and waits on
-// the audio thread inside the engine's process (same rules); pass() and the
+// allocation, no lock, no wait); hndin and waits on the audio thread inside
+// the engine's process (no allocation, no lock of their own); pass() and the
 // bus helpers from the control thread or the host's non-audio threads;
 // prchg from the display's tick (control thread, display lock held), the
 // listener list from the host's threads.
@@ -239,9 +239,11 @@ private:
     //   consumer takes it only when none of them is left (inring), after
     //   handing them in. Bounded: the ring's room and one word per key, so
     //   what the host sent last for each key plays, however many it sent.
-    // Compaction thus happens on the consumer's side, as it takes a word in
-    // place of the messages it replaced. A hand-in made at a call's start
-    // leaves what came during that call (its count) for the next one.
+    // The producer never compacts: a word takes a key's newest message in
+    // one atomic write, and what is left to merge (a word over the key's
+    // queued messages, the engine's own queue by key) is done by the
+    // consumer. A hand-in made at a call's start leaves what came during
+    // that call (its count) for the next one.
     struct MIDIREC {
         std::uint32_t word;
         std::int32_t frame;
