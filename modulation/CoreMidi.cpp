@@ -64,22 +64,47 @@ void CoreMidi::compact() {
     queued = kept;
 }
 
+int CoreMidi::after(int key) const {
+    if (key < 0 || !waiting[std::size_t(key)]) return 0;
+    // Within a key the frames left never fall from one event to the next,
+    // so the newest holds the most.
+    for (int i = queued - 1; i >= 0; --i)
+        if (keyOf(queue[i].status, queue[i].controller) == key) return queue[i].frames;
+    return 0;
+}
+
+void CoreMidi::recount() {
+    for (int i = 0; i < queued; ++i)
+        if (int const key = keyOf(queue[i].status, queue[i].controller); key >= 0)
+            waiting[std::size_t(key)] = true;
+}
+
 CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int status,
                                                   int controller, int value) noexcept {
     clearOutputs();
+    int const key = keyOf(status, controller);
+    CoreSmgd guard(lock);
+    // The host may send a control's next value at an earlier frame of a
+    // later call while the last one still waits for its frame in this
+    // block: it plays right after it, never before.
+    if (int const behind = after(key); frame < behind) frame = behind;
     if (frame <= 0) {
         apply(channel, status, controller, value);
         return outputs;
     }
-    CoreSmgd guard(lock);
     if (queued == iCqueuemax) compact();
     if (queued == iCqueuemax) {
         MIDIEVENT const oldest = queue[0];
         for (int i = 1; i < queued; ++i) queue[i - 1] = queue[i];
         --queued;
+        if (int const k = keyOf(oldest.status, oldest.controller); k >= 0) {
+            waiting[std::size_t(k)] = false;
+            recount();
+        }
         apply(oldest.channel, oldest.status, oldest.controller, oldest.value);
     }
     queue[queued++] = MIDIEVENT{frame, channel, status, controller, value};
+    if (key >= 0) waiting[std::size_t(key)] = true;
     return outputs;
 }
 
@@ -92,12 +117,17 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) noexcept {
     for (int i = 0; i < queued; ++i) {
         MIDIEVENT& e = queue[i];
         if (frames >= 0) e.frames -= frames;
-        if (frames < 0 || e.frames < 1)
+        if (frames < 0 || e.frames < 1) {
             apply(e.channel, e.status, e.controller, e.value);
-        else
+            if (int const key = keyOf(e.status, e.controller); key >= 0)
+                waiting[std::size_t(key)] = false;
+        } else {
             queue[kept++] = e; // later events keep their order
+        }
     }
+    bool const left = kept < queued;
     queued = kept;
+    if (left) recount();
     return outputs;
 }
 

@@ -7,15 +7,20 @@
 // by the engine's event path (the host's process call, or the control pass
 // for a host that does not process) and taken by updte on the processing
 // path; both hold the queue lock while they touch it, so the compaction
-// below never moves an event updte is reading. The queue holds iCqueuemax
-// events in the map itself, so nothing here allocates. An event that finds
-// it full first compacts it: of the waiting events with the same status and
-// controller (on any channel: the key a slot answers), only the newest stays,
-// and the survivors keep their arrival order. The host's messages come with
-// the status kind alone (channel apart), at most 7 x 128 keys, so the event
-// then finds room and each key's last value plays at its frame. Only more
-// distinct bytes sent through the bus can leave it full: the oldest event is
-// then applied at once, ahead of its frame.
+// below never moves an event updte is reading. Events keep the order they
+// were sent in for each key (status and controller, on any channel: the key
+// a slot answers): an event never plays before one sent earlier for its key,
+// so one sent later at an earlier frame (frame 0 included) waits as long as
+// the newest of its key still queued and plays right after it, and what was
+// sent last for a control is what it holds. An event whose key has nothing
+// queued plays at its own frame, at once for frame 0. The queue holds
+// iCqueuemax events in the map itself, so nothing here allocates. An event
+// that finds it full first compacts it: of the waiting events with the same
+// key only the newest stays, and the survivors keep their arrival order. The
+// host's messages come with the status kind alone (channel apart), at most
+// 7 x 128 keys, so the event then finds room and each key's last value plays.
+// Only more distinct bytes sent through the bus can leave it full: the oldest
+// event is then applied at once, ahead of its frame.
 // Applying writes the slots, outputs and activity without the lock, so mdctr
 // and updte must be called from one thread at a time.
 // Owner: the processing engine. Threads: engine processing path, the audio
@@ -46,8 +51,9 @@ public:
     CoreMidi(CoreMidi&&) = delete;
     CoreMidi& operator=(CoreMidi&&) = delete;
 
-    // Clears the outputs; an event with frame > 0 is queued for that many
-    // frames (compacting a full queue first), otherwise applied at once.
+    // Clears the outputs; an event with frame > 0, or one whose key has an
+    // event queued, is queued for that many frames but no fewer than that
+    // event's (compacting a full queue first); otherwise applied at once.
     MIDISLIDERCALLBACKINFO* mdctr(int frame, int channel, int status, int controller,
                                   int value) noexcept;
     // Clears the outputs and counts every queued event down by frames,
@@ -81,12 +87,15 @@ private:
 
     void apply(int channel, int status, int controller, int value);
     void clearOutputs();
-    void compact(); // keeps the newest queued event of each key; lock held
+    void compact();           // keeps the newest queued event of each key; lock held
+    int after(int key) const; // frames left of key's newest queued event, 0 none; lock held
+    void recount();           // marks the keys queued again after events left; lock held
 
     std::atomic<bool> activity;              // an event was applied; read by other threads
     MIDIEVENT queue[iCqueuemax];             // future events, in arrival order
     int queued = 0;                          // events in queue
     std::bitset<256 * 256> seen;             // compact's keys met, all clear between calls
+    std::bitset<256 * 256> waiting;          // keys with an event in queue
     CoreSmph lock;                           // guards queue and queued
     LEARNSLOT slots[iCslots];                // learn slots
     MIDISLIDERCALLBACKINFO outputs[iCslots]; // handed out by mdctr and updte

@@ -1,22 +1,23 @@
 #include "plugin/CorePpwr.h"
 
-#include <bitset>
 #include <cmath>
 
 #include "processing/CorePrcs.h"
 #include "runtime/CoreLog_.h"
-#include "runtime/CoreSmgd.h"
 
 namespace {
 using Bean = CorePrcs::BEANSTRUCT;
 constexpr int kPeriodDefault = 40; // ms, when the engine gives no GUI rate
 constexpr float kSame = 1e-6f;     // a control's read-back this near the host's value took it
+// A last word: data 2 in bits 0-6, the channel in 7-10, the frame in 11-30
+// (later frames wait as this one: an engine block is far shorter), bit 31
+// set, the call count in 32-63.
+constexpr std::uint32_t kFrameMost = (1u << 20) - 1u;
 
-// Releases a queue lock taken by try or by wait, on every path out.
-struct Held {
-    CoreSmph& lock;
-    ~Held() { lock.relse(); }
-};
+// The key of a message word (status kind and data 1): 0 .. 7 x 128 - 1.
+std::size_t keyOf(std::uint32_t word) {
+    return ((word >> 12 & 0xFu) - 8u) * 128u + (word >> 16 & 0x7Fu);
+}
 } // namespace
 
 CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), listener(listener_) {
@@ -33,6 +34,14 @@ CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), li
         open[i].store(true);
         told[i].store(0.0f);
         recheck[i].store(false);
+    }
+    for (int i = 0; i < iCmidiqueue; ++i) {
+        queue[i].turn.store(std::uint64_t(i));
+        queue[i].record = MIDIREC{};
+    }
+    for (int k = 0; k < iCmidikeys; ++k) {
+        last[k].store(0u);
+        inring[k].store(0);
     }
     if (engine != nullptr) engine->setwt(this);
 }
@@ -113,32 +122,65 @@ void CorePpwr::midi_(unsigned char status, unsigned char data1, unsigned char da
     MIDIREC const record{(status & 0x0Fu) | kind << 8 | unsigned(data1 & 0x7F) << 16 |
                              unsigned(data2 & 0x7F) << 24,
                          frame < 0 ? 0 : frame, calls.load()};
-    CoreSmgd guard(queuelock);
-    int const h = head.load(std::memory_order_relaxed);
-    int const next = (h + 1) % iCmidiqueue;
-    if (next == tail.load(std::memory_order_relaxed)) compact();
-    queue[h] = record;
-    head.store(next, std::memory_order_release);
+    std::size_t const key = keyOf(record.word);
+    std::uint32_t const at = std::uint32_t(record.frame) < kFrameMost ? record.frame : kFrameMost;
+    std::uint64_t const packed = std::uint64_t(record.call) << 32 | 1u << 31 | at << 11 |
+                                 (status & 0x0Fu) << 7 | unsigned(data2 & 0x7F);
+    std::atomic<std::uint64_t>& newest = last[key];
+    std::uint64_t held = newest.load();
+    for (;;) {
+        if (held != 0) {
+            // The key's word is set: this message is its newest.
+            if (newest.compare_exchange_weak(held, packed)) break;
+            continue; // the consumer took it meanwhile (0 now), or another thread wrote one
+        }
+        inring[key].fetch_add(1);
+        if (push(record)) return;
+        inring[key].fetch_sub(1);
+        newest.store(packed); // the ring is full: newer than all the key's messages in it
+        break;
+    }
+    spilt.store(true);
 }
 
-void CorePpwr::compact() {
-    // From the newest back to the oldest: the first message met of each key
-    // stays, moved down to just below the survivors after it; the tail then
-    // moves up to the oldest survivor. The head stays where it is.
-    std::bitset<7 * 128> seen;
-    int const t = tail.load(std::memory_order_relaxed);
-    int const h = head.load(std::memory_order_relaxed);
-    int kept = h;
-    for (int i = h; i != t;) {
-        i = (i + iCmidiqueue - 1) % iCmidiqueue;
-        std::uint32_t const word = queue[i].word;
-        std::size_t const key = ((word >> 12 & 0xFu) - 8u) * 128u + (word >> 16 & 0x7Fu);
-        if (seen[key]) continue;
-        seen[key] = true;
-        kept = (kept + iCmidiqueue - 1) % iCmidiqueue;
-        queue[kept] = queue[i];
+bool CorePpwr::push(MIDIREC const& record) {
+    std::uint64_t at = head.load(std::memory_order_relaxed);
+    for (;;) {
+        MIDISLOT& slot = queue[at % iCmidiqueue];
+        std::uint64_t const turn = slot.turn.load(std::memory_order_acquire);
+        if (turn < at) return false; // a round behind: its message is not taken yet
+        if (turn > at) {
+            at = head.load(std::memory_order_relaxed); // another producer claimed it
+            continue;
+        }
+        if (head.compare_exchange_weak(at, at + 1, std::memory_order_relaxed)) {
+            slot.record = record;
+            slot.turn.store(at + 1, std::memory_order_release);
+            return true;
+        }
     }
-    tail.store(kept, std::memory_order_release);
+}
+
+void CorePpwr::spill(CorePrcs& e, unsigned now, bool call) {
+    if (!spilt.exchange(false)) return;
+    bool left = false;
+    for (int k = 0; k < iCmidikeys; ++k) {
+        std::uint64_t word = last[k].load();
+        if (word == 0) continue;
+        // The key's older messages still in the ring go first (a later
+        // hand-in), as does one sent during this call; a producer that
+        // replaced the word meanwhile leaves it for the next hand-in too.
+        if (inring[k].load() != 0 || (call && unsigned(word >> 32) == now) ||
+            !last[k].compare_exchange_strong(word, 0u)) {
+            left = true;
+            continue;
+        }
+        auto const low = std::uint32_t(word);
+        auto const kind = unsigned(k) / 128u + 8u, data1 = unsigned(k) % 128u;
+        e.takmd(int(low >> 11 & kFrameMost),
+                int((low >> 7 & 0x0Fu) | kind << 12 | data1 << 16 | (low & 0x7Fu) << 24));
+    }
+    if (left) spilt.store(true);
 }
 
 void CorePpwr::dropp() {
@@ -195,7 +237,8 @@ void CorePpwr::finish() {
 bool CorePpwr::waits() {
     for (int i = 0; i < iCparameters; ++i)
         if (haspending[i].load() || hasprior[i].load()) return true;
-    return tail.load(std::memory_order_acquire) != head.load(std::memory_order_acquire);
+    return tail.load(std::memory_order_acquire) != head.load(std::memory_order_acquire) ||
+           spilt.load();
 }
 
 void CorePpwr::hndin(CorePrcs& e, bool call) {
@@ -220,21 +263,19 @@ void CorePpwr::hndin(CorePrcs& e, bool call) {
         applying[i].fetch_add(1u);
     }
     // The hand-ins take turns under the engine lock: each is the consumer.
-    // One entry is copied out under the queue's lock and handed in after it.
+    // A slot still being written stops it: the rest waits for the next one.
     for (;;) {
-        MIDIREC record{};
-        {
-            if (call && !queuelock.locka()) return; // a producer holds it: the next hand-in
-            if (!call) queuelock.locks();
-            Held const held{queuelock};
-            int const t = tail.load(std::memory_order_relaxed);
-            if (t == head.load(std::memory_order_relaxed)) return;
-            if (call && queue[t].call == now) return; // sent during this call: the next one's
-            record = queue[t];
-            tail.store((t + 1) % iCmidiqueue, std::memory_order_release);
-        }
+        std::uint64_t const at = tail.load(std::memory_order_relaxed);
+        MIDISLOT& slot = queue[at % iCmidiqueue];
+        if (slot.turn.load(std::memory_order_acquire) != at + 1) break;
+        MIDIREC const record = slot.record;
+        if (call && record.call == now) break; // sent during this call: the next one's
+        slot.turn.store(at + iCmidiqueue, std::memory_order_release);
+        tail.store(at + 1, std::memory_order_release);
+        inring[keyOf(record.word)].fetch_sub(1);
         e.takmd(record.frame, static_cast<int>(record.word));
     }
+    spill(e, now, call);
 }
 
 void CorePpwr::flush() {

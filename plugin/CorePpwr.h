@@ -14,8 +14,8 @@
 // which it registers with at construction (the owner deletes the engine
 // first, once no process call can come).
 // Threads: the set/queue calls from any host thread (audio included, no
-// allocation, no lock but the MIDI queue's short one); hndin and waits on
-// the audio thread inside the engine's process (same rules); pass() and the
+// allocation, no lock, no wait); hndin and waits on the audio thread inside
+// the engine's process (no allocation, no lock of their own); pass() and the
 // bus helpers from the control thread or the host's non-audio threads;
 // prchg from the display's tick (control thread, display lock held), the
 // listener list from the host's threads.
@@ -27,7 +27,6 @@
 
 #include "processing/CorePrcs.h"
 #include "runtime/CoreAnsx.h"
-#include "runtime/CoreSmph.h"
 
 class CorePpwr : public CorePrcs::Waiting {
 public:
@@ -78,7 +77,8 @@ public:
     bool lbval(int index, float& value);
     // One short MIDI message: its three bytes and frame offset. Controller
     // 32 picks the bank, a program change queues bank x 100 + program. It
-    // always finds room in the queue (see the queue's contract below).
+    // always finds room, takes no lock and never waits (see the queue's
+    // contract below).
     void midi_(unsigned char status, unsigned char data1, unsigned char data2, int frame);
     void dropp(); // forget a queued program change
     // Holds the pass's updates and the display's ticks while a host call
@@ -220,30 +220,48 @@ private:
     std::atomic<int> loadwaits{0};       // offline calls waiting for a load
     std::atomic<bool> loadlapsed{false}; // a wait for the load in hand hit its bound
     bool loadlogged = false;             // control thread only: that expiry was logged
-    // MIDI messages waiting for a hand-in, in arrival order (call, then
-    // frame). Written by midi_ from any host thread; read by the hand-ins,
-    // one at a time under the engine lock. Bounded: a message that finds the
-    // ring full first compacts it (compact), keeping only the newest waiting
-    // message of each status kind and data 1, on any channel (the key a
-    // learn slot answers); the survivors keep their order. At most 7 x 128
-    // keys exist, so the message then finds room and what the host sent last
-    // for each key plays. queuelock guards the entries and both ends, so a
-    // compaction never moves an entry a hand-in is copying: the producer
-    // holds it for one write or one compaction (one pass over the ring), a
-    // hand-in for the copy of one entry out; neither takes another lock or
-    // waits on anything while holding it. A call's hand-in only tries it:
-    // while a producer holds it, the rest waits for the next hand-in. head
-    // and tail are atomic besides, for waits() outside the lock.
+    // MIDI messages waiting for a hand-in. Written by midi_ from any host
+    // thread (the audio thread too: no lock, no wait, no sleep); read by
+    // the hand-ins, which take turns under the engine lock (one consumer at
+    // a time). Two parts, each message in one of them:
+    // - the ring: iCmidiqueue slots in arrival order (call, then frame). A
+    //   producer claims the slot at head by compare-and-swap once the slot's
+    //   turn says the consumer has taken its last message, writes it and
+    //   then publishes it through the turn; the consumer takes the slot at
+    //   tail once published and hands its turn back a round on. A slot the
+    //   consumer has not handed back means the ring is full: the producer
+    //   never waits for it.
+    // - the last words: one per key (status kind and data 1, on any channel,
+    //   the key a learn slot answers; 7 x 128 of them), holding a key's
+    //   newest message once the ring was full for it. While a key's word is
+    //   set, that key's messages replace it rather than enter the ring, so a
+    //   word is always newer than the ring's messages of its key; the
+    //   consumer takes it only when none of them is left (inring), after
+    //   handing them in. Bounded: the ring's room and one word per key, so
+    //   what the host sent last for each key plays, however many it sent.
+    // The producer never compacts: a word takes a key's newest message in
+    // one atomic write, and what is left to merge (a word over the key's
+    // queued messages, the engine's own queue by key) is done by the
+    // consumer. A hand-in made at a call's start leaves what came during
+    // that call (its count) for the next one.
     struct MIDIREC {
         std::uint32_t word;
         std::int32_t frame;
         unsigned call; // calls begun when it came
     };
-    void compact(); // queuelock held, ring full
-    MIDIREC queue[iCmidiqueue] = {};
-    std::atomic<int> head{0}; // next write (producer)
-    std::atomic<int> tail{0}; // next read (consumer; compaction moves it up)
-    CoreSmph queuelock;
+    struct MIDISLOT {
+        std::atomic<std::uint64_t> turn; // position it may be claimed at, + 1 once published
+        MIDIREC record;
+    };
+    static constexpr int iCmidikeys = 7 * 128;
+    bool push(MIDIREC const& record); // into the ring; false when full (producer)
+    void spill(CorePrcs& engine, unsigned now, bool call); // takes the last words (consumer)
+    MIDISLOT queue[iCmidiqueue];
+    std::atomic<std::uint64_t> head{0};          // next position claimed (producers)
+    std::atomic<std::uint64_t> tail{0};          // next position taken (consumer)
+    std::atomic<std::uint64_t> last[iCmidikeys]; // per key: 0 none, else packed (see midi_)
+    std::atomic<int> inring[iCmidikeys];         // per key: messages in the ring, or entering it
+    std::atomic<bool> spilt{false};              // a last word may be set
     std::atomic<int> bank{0};
     std::atomic<int> program{-1}; // queued slot; -1 none
     std::atomic<int> held{0};     // holds in force

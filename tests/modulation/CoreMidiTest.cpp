@@ -117,6 +117,17 @@ TEST(CoreMidiTest, FutureEventsWaitForTheirBlockAndKeepTheirOrder) {
     EXPECT_EQ(midi.getel(), 0);
     out = midi.updte(256);
     EXPECT_FALSE(out[0].changed);
+
+    // Sent after one still queued for its key, an event at an earlier frame (0 too) plays after
+    // it; another key's plays at once.
+    midi.setms(1, 176, 2);
+    midi.mdctr(300, 0, 176, 1, 40);
+    EXPECT_FALSE(midi.mdctr(0, 0, 176, 1, 50)[0].changed);
+    midi.mdctr(100, 0, 176, 1, 60);
+    EXPECT_TRUE(midi.mdctr(0, 0, 176, 2, 70)[1].changed);
+    EXPECT_FALSE(midi.updte(256)[0].changed);
+    EXPECT_EQ(midi.updte(256)[0].value, static_cast<float>(60.0 / 127.0));
+    EXPECT_EQ(midi.getel(), 0);
 }
 
 TEST(CoreMidiTest, QueuedEventsAreFreedWithTheMap) {

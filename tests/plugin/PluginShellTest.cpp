@@ -202,15 +202,16 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     auto cc = [](unsigned char c, unsigned char v, long f) {
         return CoreHost::MIDI{f, {0xB0, c, v}};
     };
-    int mix2 = 0; // the sweep's slot 2 value after a render
+    int mix[2] = {}; // the sweep's slot 1 and 2 values after a render
     // What program plays, with the host writing parameter (-1 none) and sending midi[k] before
-    // call k (learnt by the sweep's MIX1 and MIX2), or midi[0] from a thread before each call
-    // while the control pass drains in pauses; after extra silent calls and a suspend (-1:
+    // call k (learnt by the sweep's MIX1 and MIX2), or midi[0] from two threads at once before
+    // each call while the control pass drains in pauses (a last call hands in what they sent
+    // last); after extra silent calls and a suspend (-1:
     // neither), single precision unless dbl; loads: a program change among the messages loads.
     auto render = [&](int program, int parameter, std::vector<MIDIS> const& midi, CH const& in,
                       int extra = -1, PluginRig const* r = rig, bool dbl = true,
-                      bool thread = false, bool loads = false) {
-        CoreHost h(r->path(), CoreDemo::iCrate, int(kCall));
+                      bool thread = false, bool loads = false, long size = 512) {
+        CoreHost h(r->path(), CoreDemo::iCrate, int(size));
         h.start();
         EXPECT_TRUE(h.wtupd(0, kLoadWait));
         int seen = h.updts();
@@ -221,37 +222,42 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
             for (int c : {1, 2}) CorePeer::bus(h, 179, 'h', 176, c, true, c - 1);
         }
         V::Effect* e = h.getef();
-        long const calls = long(in[0].size()) / kCall;
+        long const calls = long(in[0].size()) / size;
         CH y(2, std::vector<double>(in[0].size()));
-        std::vector<float> f(4 * kCall); // single precision: in, then out
-        float *fi[2] = {&f[0], &f[kCall]}, *fo[2] = {&f[2 * kCall], &f[3 * kCall]};
+        std::vector<float> f(std::size_t(4 * size)); // single precision: in, then out
+        float *fi[2] = {&f[0], &f[size]}, *fo[2] = {&f[2 * size], &f[3 * size]};
         // A load's kernels settle over its first modulation updates, on the
         // block grid; a host exports after that, then W extra calls move it.
         for (int k = 0; extra >= 0 && k < kSettle + extra; ++k)
-            e->processReplacing(e, fi, fo, int(kCall));
+            e->processReplacing(e, fi, fo, int(size));
         if (extra >= 0) h.dispt(V::opMainsChanged, 0, 0), h.dispt(V::opMainsChanged, 0, 1);
         std::atomic<long> k{0};
-        std::thread sender([&] {
+        auto send = [&] {
             for (long sent = 0; thread && sent < calls; h.sendm(midi[0]), ++sent)
                 while (k.load(std::memory_order_relaxed) < sent) std::this_thread::yield();
-        });
+        };
+        std::thread sender(send), second(send);
         for (; k < calls; k.fetch_add(1, std::memory_order_relaxed)) {
             if (parameter >= 0) e->setParameter(e, parameter, written(k));
             if (!thread && k < long(midi.size())) h.sendm(midi[std::size_t(k)]);
-            double* ins[2] = {const_cast<double*>(in[0].data()) + k * kCall,
-                              const_cast<double*>(in[1].data()) + k * kCall};
-            double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
-            if (dbl) e->processDoubleReplacing(e, ins, outs, int(kCall));
-            for (int c = 0; c < 2 && !dbl; ++c) std::copy(ins[c], ins[c] + kCall, fi[c]);
-            if (!dbl) e->processReplacing(e, fi, fo, int(kCall));
-            for (int c = 0; c < 2 && !dbl; ++c) std::copy(fo[c], fo[c] + kCall, outs[c]);
+            double* ins[2] = {const_cast<double*>(in[0].data()) + k * size,
+                              const_cast<double*>(in[1].data()) + k * size};
+            double* outs[2] = {y[0].data() + k * size, y[1].data() + k * size};
+            if (dbl) e->processDoubleReplacing(e, ins, outs, int(size));
+            for (int c = 0; c < 2 && !dbl; ++c) std::copy(ins[c], ins[c] + size, fi[c]);
+            if (!dbl) e->processReplacing(e, fi, fo, int(size));
+            for (int c = 0; c < 2 && !dbl; ++c) std::copy(fo[c], fo[c] + size, outs[c]);
             if (thread && k % 4 == 3) std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         sender.join();
+        second.join();
+        if (thread) e->processReplacing(e, fi, fo, int(size));
         EXPECT_TRUE(program != CoreDemo::iCroom || h.automations() == 0);
         EXPECT_TRUE(!loads || h.wtupd(seen, kLoadWait)); // the program change loaded
-        if (program != CoreDemo::iCroom) CorePeer::bus(h, 180, 'h', 0, 0, true, 1); // slot 2
-        mix2 = int(CorePeer::bus(h, 185, 'i').number);
+        for (int slot : {0, 1}) {                        // the sweep's slots 1 and 2
+            if (program != CoreDemo::iCroom) CorePeer::bus(h, 180, 'h', 0, 0, true, slot);
+            mix[slot] = int(CorePeer::bus(h, 185, 'i').number);
+        }
         delay = h.getdl();
         return y;
     };
@@ -319,7 +325,7 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
         burst.push_back(cc(1, 127, 511));
         if (n == 1100) burst.push_back(cc(2, 99, 511));
         EXPECT_TRUE(flood({burst}, n < 0) == reference || n < 0) << n;
-        EXPECT_EQ(mix2, n == 1100 ? 99 : 0) << n;
+        EXPECT_EQ(mix[1], n == 1100 ? 99 : 0) << n;
     }
     // 400 at frames 1 to 511 before each call of an engine block (1600 in
     // the engine's queue), all 0 but 127 at the last.
@@ -327,7 +333,30 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     for (int i = 0; i < 1600; ++i)
         block[i / 400].push_back(cc(1, i < 1599 ? 0 : 127, 1 + i % 400 * 510 / 399));
     EXPECT_EQ(flood(block), flood({{cc(1, 0, 1)}, {}, {}, {cc(1, 127, 511)}}));
-    flood({MIDIS(2000, cc(1, 0, 0))}, false, true); // 2000 for each call from a thread
+    // The last message sent plays, whatever its frame: 5 at frame 0 after 127 at a later frame
+    // of an earlier call of the engine block, of 512 or of 2048 frames (3 calls in), and two
+    // controllers interleaved; inline and with the block worker one block behind.
+    PluginRig worker;
+    ASSERT_TRUE(worker.settings({kDiagnosed, {"THREADS", "1"}, {"DSPBUFFER", "4096"}}));
+    struct Order {
+        long call, frame, size;
+    };
+    for (PluginRig const* r : {rig, &worker})
+        for (Order const o :
+             {Order{8, 300, kCall}, Order{9, 300, kCall}, Order{10, 300, kCall}, Order{9, 1, kCall},
+              Order{9, 511, kCall}, Order{2, 2047, 4 * kCall}}) {
+            std::vector<MIDIS> order(std::size_t(o.call + 2));
+            order[std::size_t(o.call)] = {cc(1, 127, o.frame), cc(2, 99, o.frame)};
+            order[std::size_t(o.call + 1)] = {cc(2, 7, 0), cc(1, 5, 0), cc(2, 3, 0)};
+            render(CoreDemo::iCsweep, -1, order, head, -1, r, true, false, false, o.size);
+            EXPECT_TRUE(mix[0] == 5 && mix[1] == 3)
+                << (r == rig) << " " << o.call << " " << o.frame << ": " << mix[0] << " " << mix[1];
+        }
+    MIDIS twice(2000, cc(1, 0, 0)); // 2000 for each call from each of two threads
+    twice[1000] = cc(2, 99, 0);
+    twice.back() = cc(1, 127, 0);
+    flood({twice}, false, true);
+    EXPECT_TRUE(mix[0] == 127 && mix[1] == 99) << mix[0] << " " << mix[1];
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level).
