@@ -80,20 +80,6 @@ TEST(PluginDamageTest, EachKindIsRefusedAndLoggedWithItsFile) {
     }
 }
 
-// Bytes this process has read so far, through any call and thread.
-long long bytesRead() {
-    std::string const io = readBytes("/proc/self/io");
-    std::size_t const at = io.find("rchar: ");
-    return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
-}
-
-// What tells a file was left as it was: its size, inode and modification time.
-auto identity(std::string const& path) {
-    struct stat s {};
-    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
-    return std::tuple(s.st_size, s.st_ino, s.st_mtim.tv_sec, s.st_mtim.tv_nsec);
-}
-
 // A sparse file far past the bound at each name the instance reads whole (a
 // skin folder's item too): the instance is made, opened and closed without
 // reading it, logs it as too large, and leaves it as it was. A program

@@ -174,20 +174,6 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
     }
 }
 
-// Bytes this process has read so far, through any call and thread.
-long long bytesRead() {
-    std::string const io = readBytes("/proc/self/io");
-    std::size_t const at = io.find("rchar: ");
-    return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
-}
-
-// What tells a file was left as it was: its size, inode and modification time.
-auto identity(std::string const& path) {
-    struct stat s {};
-    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
-    return std::tuple(s.st_size, s.st_ino, s.st_mtim.tv_sec, s.st_mtim.tv_nsec);
-}
-
 // A sparse file far past the bound at each name a boot or a load reads
 // whole: refused from its size, unread (the boot reads less than the bound
 // meanwhile), logged as too large with its name, and left as it was. A
