@@ -65,7 +65,9 @@ void CoreCtrl::attch(bool on) {
 int CoreCtrl::cycle(int& passes) {
     std::lock_guard<std::mutex> whole(bridge->cycle());
     int const period = bridge->pass();
-    if (bridge->isheld() || display == nullptr) return period;
+    // A host that closed the instance from the pass's callbacks ended this
+    // thread: no program change and no display tick start after it.
+    if (terminated.load() || bridge->isheld() || display == nullptr) return period;
     if (int const slot = bridge->takep(); slot >= 0) setdl(slot);
     if (home.exchange(false)) display->setdp();
     if (++passes % iCcyclerefreshdisplay != 0) return period;

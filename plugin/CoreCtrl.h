@@ -11,7 +11,9 @@
 // host's user-interface thread through the plug-in object.
 // Owner: the plug-in object starts it at open and joins and deletes it at
 // close (Terminate, WaitFor, delete); a boot or a tick in progress is never
-// cancelled.
+// cancelled. A close made from inside one of this thread's own callbacks
+// (orphn) ends it instead: the plug-in object's teardown, this object's
+// deletion among it, is then the thread's last act.
 // Threads: its own (Execute); setdl, setdp, attch and geted from the host's
 // threads; the constructor and destructor on the owner's thread.
 

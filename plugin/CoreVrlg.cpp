@@ -58,27 +58,45 @@ void silence(Record const& r, void** out, std::int32_t frames, bool replace, boo
     }
 }
 
-// Every entry counts itself in the kept record before it reads anything
+// Every entry is admitted through the kept record before it reads anything
 // else, so close either waits for the call or the call answers nothing
-// without reaching the instance. An entry made while close runs (a host's
-// call from inside a callback of the control thread that close joins among
-// them) returns at once: it never waits for close.
+// without reaching the instance. An entry made once close has shut the gate
+// (a host's call from inside a callback of the control thread among them)
+// is not counted and returns at once: it never waits for close, nor close
+// for it.
 class Entered {
 public:
     explicit Entered(PlatVst::Effect* e) : record(recordOf(e)) {
-        if (record != nullptr) record->entered.fetch_add(1);
+        if (record == nullptr) return;
+        int now = record->entered.load();
+        while ((now & Record::iCgate) == 0 &&
+               !record->entered.compare_exchange_weak(now, now + 1)) {
+        }
+        admitted = (now & Record::iCgate) == 0;
     }
     ~Entered() {
-        if (record != nullptr) record->entered.fetch_sub(1);
+        if (admitted) record->entered.fetch_sub(1);
     }
     Entered(Entered const&) = delete;
     Entered& operator=(Entered const&) = delete;
     // The instance, or null once close has begun.
     CoreVrlg* instance() const {
-        return record == nullptr || record->closing.load() ? nullptr : record->instance.load();
+        return !admitted || record->closing.load() ? nullptr : record->instance.load();
     }
     Record* const record;
+
+private:
+    bool admitted = false; // counted: close waits for this entry
 };
+
+// The host hears that a call moved the delay once that call has left the
+// count, and not at all once close has begun: it may close from there.
+// Only the record is read, never the instance.
+void tellMoved(Record* r) {
+    if (r == nullptr || !r->moved.exchange(false) || r->closing.load() || r->host == nullptr)
+        return;
+    r->host(&r->effect, PlatVst::hostIoChanged, 0, 0, nullptr, 0.0f);
+}
 
 // What an opcode that answers a text writes when it answers nothing.
 void noText(std::int32_t op, void* ptr) {
@@ -113,13 +131,22 @@ std::intptr_t dispatcher(PlatVst::Effect* e, std::int32_t op, std::int32_t index
         // reaches the instance; one made during or after it answers nothing.
         Record* r = recordOf(e);
         if (r == nullptr || r->closing.exchange(true)) return 0;
+        r->entered.fetch_or(Record::iCgate);
         CoreVrlg* p = r->instance.load();
         return p ? p->dispt(op, index, value, ptr, opt) : 0;
     }
-    Entered const entered(e);
-    if (CoreVrlg* p = entered.instance()) return p->dispt(op, index, value, ptr, opt);
-    noText(op, ptr);
-    return 0;
+    std::intptr_t answer = 0;
+    {
+        Entered const entered(e);
+        if (CoreVrlg* p = entered.instance())
+            answer = p->dispt(op, index, value, ptr, opt);
+        else
+            noText(op, ptr);
+    }
+    if (op == PlatVst::opSetSampleRate || op == PlatVst::opSetBlockSize ||
+        op == PlatVst::opSetChunk)
+        tellMoved(recordOf(e));
+    return answer;
 }
 void processAdd(PlatVst::Effect* e, float** in, float** out, std::int32_t n) {
     play(e, reinterpret_cast<void**>(in), reinterpret_cast<void**>(out), n, false, false);
@@ -168,6 +195,7 @@ void CoreVrlg::text_(void* ptr, char const* text, std::size_t max) {
 
 CoreVrlg::CoreVrlg(PlatVst::HostCallback host_)
     : record(keptRecord()), effect(record->effect), host(host_) {
+    record->host = host_;
     record->instance.store(this);
     effect.magic = PlatVst::effectMagic;
     effect.object = record;
@@ -229,15 +257,19 @@ CoreVrlg::CoreVrlg(PlatVst::HostCallback host_)
 CoreVrlg::~CoreVrlg() {
     // Hosts close while their audio thread is still inside a process call,
     // or writing parameters and MIDI for the next one: nothing goes until
-    // every entry made before close began has left, and an entry made
-    // meanwhile finds the record closing and answers nothing. The close
-    // itself is not counted (dispatcher). A call entering after close has
-    // returned is the host's fault; the kept record answers it the same way.
+    // every entry admitted before close began has left, and an entry made
+    // meanwhile is turned away and answers nothing. The close itself is not
+    // counted (dispatcher). A call entering after close has returned is the
+    // host's fault; the kept record answers it the same way.
+    // After a close from a callback of the control thread this runs on that
+    // thread as its last act (reap_), past the cycle lock an entry may wait
+    // for.
     record->closing.store(true);
+    record->entered.fetch_or(Record::iCgate);
     // A boot step or a version waiting for the bank's lock ends early: an
     // entry waiting for the control thread's cycle is not held long.
     if (master != nullptr && master->getpr() != nullptr) master->getpr()->endbk();
-    while (record->entered.load() != 0) CoreXutl::sleep(1);
+    while ((record->entered.load() & ~Record::iCgate) != 0) CoreXutl::sleep(1);
     record->instance.store(nullptr);
     // The control thread with the editor, the snapshot and the menu content,
     // then the assembly (the display first), then the bridge.
@@ -272,32 +304,37 @@ void CoreVrlg::open_() {
 void CoreVrlg::close() {
     if (control == nullptr) return;
     // Joined, never cancelled: the boot may hold an engine or pool lock. The
-    // editor goes with it.
+    // editor goes with it. On the control thread itself (reap_) it has
+    // already ended and is not joined.
     control->Terminate();
     control->WaitFor();
     delete control;
     control = nullptr;
 }
 
-void CoreVrlg::latency() {
-    if (failed) return;
+void CoreVrlg::reap_(void* self) { delete static_cast<CoreVrlg*>(self); }
+
+bool CoreVrlg::latency() {
+    if (failed) return false;
     auto const delay = static_cast<std::int32_t>(master->getpr()->getbl(49, nullptr));
     // The record's field is plain memory the host reads when it likes; the
     // control thread and the host's threads both write it here.
     std::atomic_ref<std::int32_t> field(effect.initialDelay);
-    if (field.exchange(delay) == delay) return;
-    call_(PlatVst::hostIoChanged, 0, 0, nullptr, 0.0f);
+    return field.exchange(delay) != delay;
 }
 
+// The control thread's callbacks. The host may close the instance in any of
+// them: the thread then returns into this object, the bridge and the engine,
+// which stay until it has left them (dispt), and makes no callback more.
 void CoreVrlg::automate(int index, float value) {
-    call_(PlatVst::hostAutomate, index, 0, nullptr, value);
+    if (!record->closing.load()) call_(PlatVst::hostAutomate, index, 0, nullptr, value);
 }
 
 void CoreVrlg::loaded() {
-    latency();
+    if (latency() && !record->closing.load()) call_(PlatVst::hostIoChanged, 0, 0, nullptr, 0.0f);
     // The host's display update tells it that the boot or a batch (a program
     // load) has ended (the command-line host waits for it).
-    call_(PlatVst::hostUpdateDisplay, 0, 0, nullptr, 0.0f);
+    if (!record->closing.load()) call_(PlatVst::hostUpdateDisplay, 0, 0, nullptr, 0.0f);
 }
 
 void CoreVrlg::setpm(std::int32_t index, float value) {
@@ -642,7 +679,7 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
     bridge->rload();
     bridge->hold_(false);
     if (control != nullptr) control->setdp(); // the display shows the restored program
-    latency();
+    if (latency()) record->moved.store(true);
     return restored ? 1 : 0;
 }
 
@@ -650,6 +687,12 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
                               void* ptr, float opt) {
     using V = PlatVst;
     if (opcode == V::opClose) {
+        // From a callback of the control thread (the pass's automation, the
+        // report of a load or the boot) that thread cannot be joined from
+        // itself: it is told to end and, once it has left the bridge, the
+        // display, the engine and this object, deletes this object as its
+        // last act. From any other thread the teardown joins it here.
+        if (control != nullptr && control->orphn(&CoreVrlg::reap_, this)) return 1;
         delete this;
         return 1;
     }
@@ -707,7 +750,7 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
         bridge->hold_(true);
         e->setbi(78, rate, nullptr);
         bridge->hold_(false);
-        latency();
+        if (latency()) record->moved.store(true);
         return 0;
     }
     case V::opSetBlockSize: {
@@ -725,7 +768,7 @@ std::intptr_t CoreVrlg::dispt(std::int32_t opcode, std::int32_t index, std::intp
         if (booted) bridge->hold_(true);
         e->setbi(84, static_cast<int>(value), nullptr);
         if (booted) bridge->hold_(false);
-        latency();
+        if (latency()) record->moved.store(true);
         return 0;
     }
     case V::opMainsChanged:

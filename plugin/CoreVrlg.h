@@ -40,19 +40,27 @@ class CoreVrlg final : public CorePpwr::Listener, public CoreEdhs {
 public:
     // The record the host calls through and what its entries count on, in
     // a block the instance never frees: the library keeps every one until
-    // it unloads, so an entry made as close runs still counts itself, finds
-    // the instance closing and answers nothing (silence, 0, an empty text).
+    // it unloads, so an entry made as close runs finds the instance closing
+    // and answers nothing (silence, 0, an empty text).
     // Every entry but close (the dispatcher, processEvents among its
-    // opcodes, the parameter calls and the three process calls) enters the
-    // count before it reads closing, and close sets closing before it reads
-    // the count (both in one total order): a call is either waited for by
-    // close or leaves without touching the instance. Atomics only, no entry
-    // ever waits on them.
+    // opcodes, the parameter calls and the three process calls) is admitted
+    // by one step on entered: counted while the gate is open, turned away
+    // uncounted once it is shut. Close sets closing, shuts the gate, then
+    // waits for the count: only the entries admitted before it, so the wait
+    // ends within one entry's length however many threads keep calling. A
+    // call is either waited for by close or leaves without touching the
+    // instance. Atomics only, no entry ever waits on them.
+    // The host is told of a moved delay from here, after the entry that
+    // moved it has left the count: the host may close from that callback.
     struct HOSTRECORD {
+        static constexpr int iCgate = 1 << 30; // in entered: close has shut the gate
+
         PlatVst::Effect effect{};                 // handed to the host; object points here
         std::atomic<CoreVrlg*> instance{nullptr}; // null once close has drained the calls
-        std::atomic<int> entered{0};              // entries past their start, close not counted
+        std::atomic<int> entered{0};              // entries admitted and not left, iCgate once shut
         std::atomic<bool> closing{false};         // close has begun (set by the first one)
+        std::atomic<bool> moved{false};           // a host call moved the reported delay, untold
+        PlatVst::HostCallback host = nullptr;     // set before the record is handed out
     };
 
     explicit CoreVrlg(PlatVst::HostCallback host); // host may be null
@@ -112,7 +120,10 @@ private:
     void loadw(bool dbl);
     CoreAnsx dsply(int index); // a parameter's display text
     void close();              // joins the control thread
-    void latency();            // initial delay from the engine, host told on change
+    // The engine's delay into the record's field; true when it changed. The
+    // caller tells the host, outside any counted entry.
+    bool latency();
+    static void reap_(void* self); // the control thread's last act after a close from it
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
     void events(PlatVst::Events const* list);
     std::intptr_t editr(std::int32_t opcode, void* ptr); // the editor opcodes

@@ -5,6 +5,8 @@
 #include <cxxabi.h>
 
 #include <exception>
+#include <mutex>
+#include <vector>
 
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreLog_.h"
@@ -40,12 +42,46 @@ void logQuietly(char const* text, int number) {
     }
 }
 
+// Threads that end their own objects (orphn): no owner joins them. Each new
+// one joins those that have exited since; the rest are joined when the
+// library's statics go, which waits for their last acts. Made at the first
+// orphn, later than the statics those acts use, so it goes before them.
+class Orphans {
+public:
+    Orphans() = default;
+    Orphans(Orphans const&) = delete;
+    Orphans& operator=(Orphans const&) = delete;
+    ~Orphans() {
+        for (pthread_t const t : threads) pthread_join(t, nullptr);
+    }
+    // False when it could not be kept (no memory): the caller detaches it.
+    bool keep(pthread_t thread) {
+        std::lock_guard<std::mutex> guard(lock);
+        std::erase_if(threads, [](pthread_t t) { return pthread_tryjoin_np(t, nullptr) == 0; });
+        try {
+            threads.push_back(thread);
+        } catch (...) {
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::mutex lock;
+    std::vector<pthread_t> threads;
+};
+
+Orphans& orphans() {
+    static Orphans kept;
+    return kept;
+}
+
 } // namespace
 
 CoreTthr::CoreTthr(bool suspended)
     : terminated(0), priority(0), notstarted(true), runrequested(!suspended),
       tableready(false), table{0, 0, 0, 0, 0}, parameters{}, policy(0), self(this), thread{},
-      finished(false), joinable(false) {
+      finished(false), joinable(false), lastact(nullptr), lastcontext(nullptr) {
     pthread_mutex_init(&mutex, nullptr);
     pthread_cond_init(&condition, nullptr);
 }
@@ -118,7 +154,13 @@ void* CoreTthr::ptsta(void* argument) {
     // Clear the slot first: once finished is set the owner may delete the
     // object, and ptend must not run on it at thread exit.
     pthread_setspecific(finishKey, nullptr);
+    pthread_mutex_lock(&object->mutex);
+    void (*const last)(void*) = object->lastact;
+    void* const context = object->lastcontext;
+    pthread_mutex_unlock(&object->mutex);
     object->markFinished();
+    // Past this point the object is the last act's: this frame leaves it alone.
+    if (last != nullptr) last(context);
     return nullptr;
 }
 
@@ -187,6 +229,22 @@ bool CoreTthr::alive() {
     bool const running = !notstarted && !finished;
     pthread_mutex_unlock(&mutex);
     return running;
+}
+
+bool CoreTthr::orphn(void (*last)(void*), void* context) {
+    pthread_mutex_lock(&mutex);
+    bool const own = !notstarted && !finished && joinable && pthread_equal(thread, pthread_self());
+    if (own) {
+        lastact = last;
+        lastcontext = context;
+        // Never joined from here on: WaitFor and the destructor, run by the
+        // last act on this very thread, find nothing to join.
+        joinable = false;
+        if (!orphans().keep(thread)) pthread_detach(thread);
+    }
+    pthread_mutex_unlock(&mutex);
+    if (own) Terminate();
+    return own;
 }
 
 int CoreTthr::prlvl(int minimum, int maximum, int level) {

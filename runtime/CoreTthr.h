@@ -11,9 +11,14 @@
 // class calls Resume() as the last step of its constructor. Built suspended
 // (true), the thread then waits for an explicit Resume(); built running
 // (false), it is also started by the first WaitFor() if nobody resumed it.
+// A thread cannot be joined from itself: when its owner must end it from
+// inside Execute (a host closing the plug-in from one of the thread's own
+// callbacks), the owner calls orphn there instead, and the thread ends the
+// object itself once it has left it.
 // Owner: the object that created the derived thread object.
 // Threads: the owner (control or display thread, may block) calls Resume,
-// Terminate, WaitFor and deletes; Execute runs on the new thread.
+// Terminate, WaitFor and deletes; Execute runs on the new thread, and so
+// does orphn.
 
 #include <atomic>
 
@@ -54,6 +59,14 @@ public:
     // True while the thread runs: created and not yet finished. False before
     // Resume, after a failed creation and once Execute has returned.
     bool alive();
+    // On the object's own thread only (false elsewhere, nothing changed):
+    // Terminate, and once Execute has returned and this base has left the
+    // object, the thread runs last(context) as its final act, which may
+    // delete the object; WaitFor then returns at once. Its owner does not
+    // join it: a later orphn joins it once it has exited, or the library's
+    // statics going (unload or exit) wait for it, so its last act never
+    // runs in unloaded code. last must not throw.
+    bool orphn(void (*last)(void*), void* context);
 
     // Priority table entry for level 0..4: min, 25 %, 50 %, 75 %, max of the
     // range minimum..maximum, truncated toward zero.
@@ -89,4 +102,6 @@ private:
     pthread_cond_t condition;     // broadcast when finished is set
     bool finished;                // the work has ended (or never can start); guarded by mutex
     bool joinable;                // created and not yet joined; guarded by mutex
+    void (*lastact)(void*);       // orphn's last act, null when the owner joins; guarded by mutex
+    void* lastcontext;            // its argument; guarded by mutex
 };
