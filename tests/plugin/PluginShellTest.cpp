@@ -387,28 +387,43 @@ TEST_F(PluginShellTest, CloseWaitsForTheProcessCallInFlight) {
     // The close once the call has entered, then issued as the call enters:
     // counted before close looks, it is waited for; after, it writes silence.
     // Then what the host sends for its next call, until close has returned.
-    for (bool const racing : {false, true})
-        for (int round = 0; round < (racing ? 50 : 100); ++round) {
+    // Busy: four threads call one entry each back to back (at most 30 s):
+    // close waits only for the calls admitted before it, so it returns while
+    // they still call.
+    for (int const mode : {0, 1, 2})
+        for (int round = 0; round < (mode == 0 ? 100 : mode == 1 ? 50 : 1); ++round) {
+            bool const racing = mode == 1, busy = mode == 2;
             V::Effect* e = entry(&closingHost);
-            out.back() = std::numeric_limits<float>::quiet_NaN();
+            if (busy) e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+            out.back() = busy ? 0.0f : std::numeric_limits<float>::quiet_NaN();
             int const seen = processEntered.load();
             std::atomic<bool> go{false}, closed{false};
-            std::thread audio([&] {
+            std::atomic<int> calling{0}, late{0};
+            auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            auto calls = [&](int kind) { // 4: the long call, then the others in turn
                 while (!go.load()) std::this_thread::yield();
-                e->processReplacing(e, ins, outs, kLongCall);
-                for (int k = 0; !closed.load(); ++k) {
-                    e->setParameter(e, k % 10, 0.5f);
-                    e->getParameter(e, k % 10);
-                    e->dispatcher(e, V::opProcessEvents, 0, 0, &list, 0.0f);
+                if (kind == 4) e->processReplacing(e, ins, outs, kLongCall);
+                for (int k = 0; !closed.load(); ++k, calling += k == 1) {
+                    if (kind == 0 || kind == 4) e->setParameter(e, k % 10, 0.5f);
+                    if (kind == 1 || kind == 4) e->getParameter(e, k % 10);
+                    if (kind == 2 || kind == 4)
+                        e->dispatcher(e, V::opProcessEvents, 0, 0, &list, 0.0f);
+                    if (kind == 3) e->processReplacing(e, ins, outs, 256);
+                    if (std::chrono::steady_clock::now() > end) return void(++late);
                 }
-            });
+            };
+            std::vector<std::thread> threads;
+            for (int kind = busy ? 0 : 4; kind < (busy ? 4 : 5); ++kind)
+                threads.emplace_back(calls, kind);
             go.store(true);
-            while (!racing && processEntered.load() == seen) std::this_thread::yield();
+            while (!racing && !busy && processEntered.load() == seen) std::this_thread::yield();
+            while (busy && calling.load() < 4) std::this_thread::yield();
             e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
             closed.store(true);
             EXPECT_FALSE(!racing && std::isnan(out.back())) << "closed before the call's end";
-            audio.join();
+            for (std::thread& t : threads) t.join();
             EXPECT_FALSE(std::isnan(out.back())) << "round " << round << (racing ? ", racing" : "");
+            EXPECT_EQ(late.load(), 0) << "close returned only once the callers had stopped";
         }
     dlclose(lib);
 }
@@ -416,11 +431,19 @@ TEST_F(PluginShellTest, CloseWaitsForTheProcessCallInFlight) {
 // A host whose control-thread callbacks call back in. Armed, one has the
 // test close the instance, then calls until the answers are nothing: they
 // must come at once, not wait for the close that waits for the callback.
-std::atomic<int> updates{0};
+// Or one that closes from inside the callback closeOn names, once; closes
+// counts those closes once returned.
+std::atomic<int> updates{0}, closes{0};
+std::atomic<std::int32_t> closeOn{-1};
 std::atomic<bool> armed{false}, begun{false}, nothing{false};
 std::intptr_t reentrantHost(V::Effect* e, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
                             float) {
     if (opcode == V::hostVersion) return V::interfaceVersion;
+    if (std::int32_t mine = opcode; closeOn.compare_exchange_strong(mine, -1)) {
+        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+        ++closes;
+        return 0;
+    }
     if (opcode != V::hostAutomate && opcode != V::hostUpdateDisplay) return 0;
     updates += opcode == V::hostUpdateDisplay;
     bool const mine = armed.exchange(false);
@@ -455,6 +478,58 @@ TEST_F(PluginShellTest, CloseFromInsideItsCallbacksGetsNothingAtOnce) {
         begun = true;
         e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
         EXPECT_TRUE(nothing) << batch;
+    }
+    dlclose(lib);
+}
+
+// Closed from the hostIoChanged of the call that moved the delay, or from a
+// report of the control thread (the boot's, a program load's): each close
+// returns (30 s). "Cleared": the host cleared the record's delay first, so
+// the call finds it moved (a chunk or a block size moves it in no
+// installation: only the rate does).
+TEST_F(PluginShellTest, CloseFromTheCallbacksOfACallOrTheControlThreadReturns) {
+    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
+    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
+    struct Row {
+        char const* setup;
+        std::int32_t callback, op; // op -1: a program change, 0: none (the boot)
+        std::intptr_t value;
+        float opt;
+    } const rows[] = {{"44.1 to 96 kHz", V::hostIoChanged, V::opSetSampleRate, 0, 96000.0f},
+                      {"a block size, cleared", V::hostIoChanged, V::opSetBlockSize, 1024, 0.0f},
+                      {"its own chunk, cleared", V::hostIoChanged, V::opSetChunk, 0, 0.0f},
+                      {"the boot's report", V::hostUpdateDisplay, 0, 0, 0.0f},
+                      {"a load's report", V::hostUpdateDisplay, -1, 0, 0.0f},
+                      {"a load's delay, cleared", V::hostIoChanged, -1, 0, 0.0f}};
+    for (Row const& r : rows) {
+        updates = closes = 0;
+        closeOn = r.op == 0 ? r.callback : -1;
+        V::Effect* e = entry(&reentrantHost);
+        e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+        ASSERT_TRUE(CorePeer::until([] { return updates + closes > 0; }, kLoadWait)) << r.setup;
+        void* chunk = nullptr;
+        std::intptr_t const value =
+            r.op == V::opSetChunk ? e->dispatcher(e, V::opGetChunk, 0, 0, &chunk, 0.0f) : r.value;
+        if (std::strstr(r.setup, "cleared"))
+            std::atomic_ref<std::int32_t>(e->initialDelay).store(0);
+        closeOn = r.callback;
+        std::atomic<bool> done{r.op == 0};
+        std::thread host([&] {
+            if (r.op != 0)
+                e->dispatcher(e, r.op < 0 ? V::opProcessEvents : r.op, 0, value,
+                              r.op < 0 ? &load : chunk, r.opt);
+            done = true;
+        });
+        if (!CorePeer::until([&] { return done && closes > 0; }, 30.0)) {
+            host.detach();
+            FAIL() << r.setup << ": close never returned";
+        }
+        host.join();
+        EXPECT_TRUE(e->getParameter(e, 1) == 0.0f &&
+                    e->dispatcher(e, V::opGetVstVersion, 0, 0, nullptr, 0.0f) == 0)
+            << r.setup;
     }
     dlclose(lib);
 }
