@@ -1,10 +1,9 @@
 // Settings that would silence, stall or exhaust the built plug-in: master
-// values out of range or unreadable (switches among them) are taken at their
-// bounds with one line each naming both values, from the settings file and
-// the bus alike, and saved as taken; the instance boots in the command-line
-// host's wait and plays under the memory cap; a long fade-out is cut to
-// LTIMED (an extended one to LFREQD); one over 60 s is refused with its
-// program named.
+// values out of range or unreadable are taken at their bounds with one line
+// each naming both values, from the settings file and the bus alike, and
+// saved as taken; the instance boots in the command-line host's wait and
+// plays under the memory cap; a long fade-out is cut to LTIMED (an extended
+// one to LFREQD); one over 60 s is refused with its program named.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -101,13 +100,11 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         }
         return r;
     };
-    // The five switches written so: each taken at its bound, a text as off, with one line each.
+    // The five switches written so: each taken at its bound (a text as off), one line each.
     auto switches = [&](std::string const& written, std::string const& taken) {
         ROW r{{}, sat, {}, {}};
-        for (std::string key : {"FASTBOOT", "SCANBOOT", "FROZENBOOT", "NODROP", "AUTOTHREAD"}) {
-            r.settings.push_back({key, written});
-            r.lines.push_back({key + " " + taken, 1});
-        }
+        for (std::string key : {"FASTBOOT", "SCANBOOT", "FROZENBOOT", "NODROP", "AUTOTHREAD"})
+            r.settings.push_back({key, written}), r.lines.push_back({key + " " + taken, 1});
         return r;
     };
     std::vector<ROW> const rows = {

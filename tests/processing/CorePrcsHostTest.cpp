@@ -10,13 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <functional>
+#include <future>
 #include <limits>
-#include <memory>
 #include <random>
 #include <string>
 #include <thread>
@@ -89,21 +89,22 @@ struct Host {
             }
         return bad;
     }
-    // The same with the calls or chunks dropped (first frame, length) taken
-    // out of both streams; each of them must be silence, as never entered.
+    // The same with the dropped spans (first frame, length) cut out; each must be silence.
     long missesBut(std::vector<std::pair<long, long>> const& dropped, long d) const {
         Host kept = *this;
         long bad = 0;
         for (auto it = dropped.rbegin(); it != dropped.rend(); ++it)
             for (int c = 0; c < 2; ++c) {
-                for (long t = it->first; t < it->first + it->second; ++t) bad += out[c][t] != 0.0;
                 auto const from = it->first, to = it->first + it->second;
+                for (long t = from; t < to; ++t) bad += out[c][t] != 0.0;
                 kept.in[c].erase(kept.in[c].begin() + from, kept.in[c].begin() + to);
                 kept.out[c].erase(kept.out[c].begin() + from, kept.out[c].begin() + to);
             }
         return bad + kept.misses(d);
     }
 };
+
+using Clock = std::chrono::steady_clock;
 
 void normal(CorePrcs& e) { e.smpby(false, 0, true, false); }
 
@@ -241,70 +242,54 @@ TEST_F(CorePrcsHostTest, AStuckWorkerCostsDroppedChunksNotAHungHost) {
     EXPECT_EQ(host.missesBut(dropped, p.base()), 0);
 }
 
-// Another thread holds the engine lock as a configuration change would,
-// while ten 64-frame calls come: in real time each waits no longer than
-// itself and is dropped (silence, nothing entered, counted in the pass's
-// line); at level 0 an ordinary hold and offline any hold is waited out.
+// A held engine lock drops each real-time call after no longer than itself (silence, nothing
+// entered, counted in the pass's line); level 0 waits out an ordinary hold, offline any.
 TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
     kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
-    using Clock = std::chrono::steady_clock;
-    std::vector<std::unique_ptr<CorePrcs>> engines;
-    struct Played {
-        explicit Played(Host const& h) : host(h) {}
-        Host host;
-        std::vector<std::pair<long, long>> dropped; // calls dropped: first frame, length
-        bool early = false;                         // a call returned while the lock was held
-        bool capped = false;                        // the holder stopped waiting for the ten calls
-        std::string log;                            // what the next pass logs
-    };
-    // Ten 64-frame calls at level while another thread holds the engine lock
-    // for ms (0: no hold; -1: until the ten have returned, 30 s at most).
+    // Ten 64-frame calls, the lock held ms (0: not; -1: until they return, 30 s at most).
     auto play = [&](short level, int ms) {
-        engines.push_back(make());
-        CorePrcs& e = *engines.back();
+        auto engine = make();
+        CorePrcs& e = *engine;
         CorePrcsPeek p{e};
         p.setstep(64, 32);
         p.gains(0.5, 0.5);
         normal(e);
-        Played r(Host(e, 6000, 71));
-        r.host.level = level;
-        r.host.run(2000, 72);
+        Host host(e, 6000, 71);
+        host.level = level;
+        host.run(2000, 72);
+        std::vector<std::pair<long, long>> dropped; // first frame, length
         std::atomic<int> returned{0};
         std::atomic<bool> released{ms == 0};
+        bool early = false, capped = false;
         if (ms != 0) e.lockp(); // released by the holder: the lock has no owner
         std::thread holder([&] {
             auto const cap = Clock::now() + std::chrono::seconds(30);
             std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
-            while (ms < 0 && returned.load() < 10 && !(r.capped = Clock::now() > cap))
+            while (ms < 0 && returned.load() < 10 && !(capped = Clock::now() > cap))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             released.store(true);
             if (ms != 0) e.rlsep();
         });
         for (int i = 0; i < 10; ++i, returned.fetch_add(1)) {
             int const w = p.inwrite();
-            r.host.call(64);
-            r.early = r.early || !released.load();
-            if (p.inwrite() == w) r.dropped.push_back({r.host.at - 64, 64});
+            host.call(64);
+            early = early || !released.load();
+            if (p.inwrite() == w) dropped.push_back({host.at - 64, 64});
         }
         holder.join();
-        r.host.run(6000, 73);
+        host.run(6000, 73);
         LogCapture log;
         e.setbi(66, 44100, nullptr); // the control pass
-        r.log = log.text();
-        return r;
+        std::string const line = std::string("calls or chunks dropped: ") + (ms < 0 ? "10" : "");
+        EXPECT_EQ(log.text().find(line) != std::string::npos, ms < 0) << log.text();
+        EXPECT_EQ(dropped.size(), ms < 0 ? 10u : 0u) << level;
+        EXPECT_FALSE(capped || (ms >= 0 && early)) << level;
+        EXPECT_EQ(ms < 0 ? host.missesBut(dropped, p.base()) : 0, 0);
+        return std::array{host.out[0], host.out[1]};
     };
-    std::string const line = "calls or chunks dropped: ";
-    Played const realtime = play(2, -1);
-    ASSERT_FALSE(realtime.capped);
-    EXPECT_EQ(realtime.dropped.size(), 10u);
-    EXPECT_NE(realtime.log.find(line + "10"), std::string::npos) << realtime.log;
-    EXPECT_EQ(realtime.host.missesBut(realtime.dropped, CorePrcsPeek{*engines[0]}.base()), 0);
-    for (auto [level, ms] : {std::pair<short, int>{0, 50}, {4, 200}}) {
-        Played const hindered = play(level, ms), free = play(level, 0);
-        EXPECT_TRUE(hindered.dropped.empty() && !hindered.early) << level;
-        EXPECT_EQ(hindered.log.find(line), std::string::npos) << level;
-        for (int c = 0; c < 2; ++c) EXPECT_TRUE(hindered.host.out[c] == free.host.out[c]) << level;
-    }
+    play(2, -1);
+    for (auto [level, ms] : {std::pair<short, int>{0, 50}, {4, 200}})
+        EXPECT_TRUE(play(level, ms) == play(level, 0)) << level;
 }
 
 TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {
@@ -594,72 +579,54 @@ TEST_F(CorePrcsHostTest, ConfigurationChangesFromAnotherThreadWhileAudioRuns) {
 }
 
 TEST_F(CorePrcsHostTest, ARateChangeThatResizesTheRingsMeetsTheAudioWhole) {
-    // A hung call holds its thread for ever and could never be joined: the
-    // row ends the process instead.
-    auto const within60s = [](std::function<void()> const& body) {
-        std::atomic<bool> over{false};
-        std::thread t([&] {
-            body();
-            over.store(true);
-        });
-        auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!over.load() && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!over.load()) {
-            ADD_FAILURE() << "still running after 60 s";
-            std::_Exit(1);
-        }
-        t.join();
-    };
-    for (bool held : {true, false}) {
-        // The forced settings above: 48 kHz needs rings twice 44.1 kHz's.
-        kit.master("", {{"DSPBUFFER", "256"},
-                        {"THREADS", "1"},
-                        {"FORCEOFFSET", "1000"},
-                        {"AHEADLENGTH", "27000"},
-                        {"WORKBUFFER", "1024"}});
-        auto engine = make();
-        CorePrcsPeek p{*engine};
-        p.setstep(64, 32);
-        p.booted();
-        if (!held) normal(*engine);
-        int const small = p.ring();
-        engine->irate(48000);
-        ASSERT_GT(p.ring(), small);
-        within60s([&] {
+    // A hung call could never be joined: past 60 s the process ends instead.
+    auto done = std::async(std::launch::async, [&] {
+        for (bool held : {true, false}) {
+            // The forced settings above: 48 kHz needs rings twice 44.1 kHz's.
+            kit.master("", {{"DSPBUFFER", "256"},
+                            {"THREADS", "1"},
+                            {"FORCEOFFSET", "1000"},
+                            {"AHEADLENGTH", "27000"},
+                            {"WORKBUFFER", "1024"}});
+            auto engine = make();
+            CorePrcsPeek p{*engine};
+            p.setstep(64, 32);
+            p.booted();
+            if (!held) normal(*engine);
+            int const small = p.ring();
+            engine->irate(48000);
+            ASSERT_GT(p.ring(), small);
             std::atomic<bool> changing{true};
-            std::thread audio([&] {
+            auto audio = std::async(std::launch::async, [&] {
                 std::vector<float> in(97, 0.5f), left(97), right(97);
                 void* ins[2] = {in.data(), in.data()};
                 void* outs[2] = {left.data(), right.data()};
-                // At uneven times, as a host calls: calls that always met the
-                // rate change's lock would sleep past its gaps.
-                std::mt19937 rng(35);
+                std::mt19937 rng(35); // uneven times: calls always meeting the lock would sleep
                 while (changing.load()) {
                     engine->prcss(ins, outs, 97, true, 2, 0.0, false, 2);
-                    auto const until =
-                        std::chrono::steady_clock::now() + std::chrono::microseconds(rng() % 40);
-                    while (std::chrono::steady_clock::now() < until) {
-                    }
+                    auto const until = Clock::now() + std::chrono::microseconds(rng() % 40);
+                    while (Clock::now() < until) continue;
                 }
             });
             for (int i = 0; i < 200; ++i) engine->irate(i % 2 ? 48000 : 44100);
             changing.store(false);
-            audio.join();
-        });
-        // A change made alone leaves the positions at rest: the input comes
-        // out delayed as from an instance opened at that rate.
-        engine->irate(44100);
-        Host host(*engine, 12097, 33);
-        host.run(12000, 34);
-        EXPECT_EQ(held ? host.misses(p.compensation()) : host.misses(p.lead(), 4.0), 0);
-        if (!held) continue;
-        // The bypass path keeps to its ring even with positions left outside
-        // it, the write beyond the read by more than the ring.
-        int const ring = p.ring();
-        p.staleBypass(ring + ring / 2, ring / 4);
-        within60s([&] { host.call(97); });
-        EXPECT_LT(p.bypasswrite(), ring);
-        EXPECT_LT(p.bypassread(), ring);
+            audio.wait();
+            // A change made alone leaves the positions as an instance opened at that rate has.
+            engine->irate(44100);
+            Host host(*engine, 12097, 33);
+            host.run(12000, 34);
+            EXPECT_EQ(held ? host.misses(p.compensation()) : host.misses(p.lead(), 4.0), 0);
+            if (!held) continue;
+            // The bypass path keeps to its ring with stale positions, the write past the read.
+            int const ring = p.ring();
+            p.staleBypass(ring + ring / 2, ring / 4);
+            host.call(97);
+            EXPECT_TRUE(p.bypasswrite() < ring && p.bypassread() < ring)
+                << p.bypasswrite() << " " << p.bypassread();
+        }
+    });
+    if (done.wait_for(std::chrono::seconds(60)) == std::future_status::timeout) {
+        ADD_FAILURE() << "still running after 60 s";
+        std::_Exit(1);
     }
 }

@@ -1,9 +1,8 @@
 // Raw slots: trees read from RAW sections (number lists, WAV files, external
 // vector files), built into tables padded to the slot's longest file and
 // handed to the raw-function modulators that name the slot; whole items read
-// as text; and the failures (a 0-frame file, a FIFO or missing list, a
-// self-referencing file) that log, leave no modulator on freed memory and
-// give the pool back.
+// as text; and the failures (a 0-frame file, a self-referencing file) that
+// log, leave no modulator on freed memory and give the pool back.
 #include "program/CoreProg.h"
 
 #include "engine/CoreRvct.h"
@@ -147,7 +146,6 @@ TEST_F(CoreProgRawTest, FailuresLogDetachAndGiveThePoolBack) {
     long const baseline = pool.getma();
     LogCapture log;
     Element good(DataKit::vectorXml(KitVector({"RF.CSV"})));
-    // Lists the opener refuses, or that are not there, are named with why.
     ASSERT_EQ(::mkfifo((kit.vectors() + "RFIFO.CSV").c_str(), 0644), 0);
     Element bad(DataKit::vectorXml(KitVector({"RF.CSV", "REMPTY.CSV", "RFIFO.CSV", "RGONE.CSV"})));
     p.readRaw(0, good.node);

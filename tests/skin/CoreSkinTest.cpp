@@ -1,6 +1,6 @@
 // The skin reader on the demo package, on the same skin as a folder and on
-// broken skins (a folder's item refused is named with why); the demo strips
-// decoded by libpng's own reader against the glyph bitmaps.
+// broken skins; the demo strips decoded by libpng's own reader against the
+// glyph bitmaps.
 #include <gtest/gtest.h>
 #include <png.h>
 
@@ -144,11 +144,9 @@ TEST_F(Demo, BrokenSkinsFallBackToNoSkin) {
             EXPECT_EQ(read.getsk()->displayaddchars, c.addchars);
             EXPECT_EQ(log.text().find("***ERROR***") != std::string::npos, c.logged) << log.text();
         }
-    // A folder's item of the wrong kind, or one not there, is named with why at
-    // the level a user's log keeps, and the skin is refused as without it.
-    std::pair<char const*, char const*> const refused[] = {{"green1.png", "not a plain file"},
-                                                           {"green2.png", "missing"}};
-    for (auto const& [name, why] : refused) {
+    // A folder's item of the wrong kind, or not there, is named with why at a user's log level.
+    for (auto [name, why] :
+         {std::pair{"green1.png", "not a plain file"}, std::pair{"green2.png", "missing"}}) {
         std::string const folder = temp.file(name), item = folder + "/" + name;
         ASSERT_TRUE(writeSkin(folder, items, true));
         std::remove(item.c_str());
@@ -156,8 +154,7 @@ TEST_F(Demo, BrokenSkinsFallBackToNoSkin) {
                   0);
         LogCapture log;
         CoreLog_::setdb(0, false); // LogCapture puts its own level back
-        CoreSkin read(CoreAnsx(folder.c_str()));
-        EXPECT_EQ(read.getsk()->fontcount, 0) << name;
+        EXPECT_EQ(CoreSkin(CoreAnsx(folder.c_str())).getsk()->fontcount, 0) << name;
         EXPECT_NE(log.text().find("Error in file " + item + ": " + why), std::string::npos)
             << log.text();
     }
