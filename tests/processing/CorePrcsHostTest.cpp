@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -105,7 +104,6 @@ struct Host {
 };
 
 using Clock = std::chrono::steady_clock;
-
 void normal(CorePrcs& e) { e.smpby(false, 0, true, false); }
 
 int ringDistance(CorePrcsPeek const& p, int a, int b) { return (b - a + p.ring()) % p.ring(); }
@@ -248,27 +246,26 @@ TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
     kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
     // Ten 64-frame calls, the lock held ms (0: not; -1: until they return, 30 s at most).
     auto play = [&](short level, int ms) {
-        auto engine = make();
-        CorePrcs& e = *engine;
-        CorePrcsPeek p{e};
+        auto e = make();
+        CorePrcsPeek p{*e};
         p.setstep(64, 32);
         p.gains(0.5, 0.5);
-        normal(e);
-        Host host(e, 6000, 71);
+        normal(*e);
+        Host host(*e, 6000, 71);
         host.level = level;
         host.run(2000, 72);
         std::vector<std::pair<long, long>> dropped; // first frame, length
         std::atomic<int> returned{0};
         std::atomic<bool> released{ms == 0};
         bool early = false, capped = false;
-        if (ms != 0) e.lockp(); // released by the holder: the lock has no owner
+        if (ms != 0) e->lockp(); // released by the holder: the lock has no owner
         std::thread holder([&] {
             auto const cap = Clock::now() + std::chrono::seconds(30);
             std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
             while (ms < 0 && returned.load() < 10 && !(capped = Clock::now() > cap))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             released.store(true);
-            if (ms != 0) e.rlsep();
+            if (ms != 0) e->rlsep();
         });
         for (int i = 0; i < 10; ++i, returned.fetch_add(1)) {
             int const w = p.inwrite();
@@ -279,13 +276,13 @@ TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
         holder.join();
         host.run(6000, 73);
         LogCapture log;
-        e.setbi(66, 44100, nullptr); // the control pass
+        e->setbi(66, 44100, nullptr); // the control pass
         std::string const line = std::string("calls or chunks dropped: ") + (ms < 0 ? "10" : "");
         EXPECT_EQ(log.text().find(line) != std::string::npos, ms < 0) << log.text();
         EXPECT_EQ(dropped.size(), ms < 0 ? 10u : 0u) << level;
         EXPECT_FALSE(capped || (ms >= 0 && early)) << level;
         EXPECT_EQ(ms < 0 ? host.missesBut(dropped, p.base()) : 0, 0);
-        return std::array{host.out[0], host.out[1]};
+        return std::pair(host.out[0], host.out[1]);
     };
     play(2, -1);
     for (auto [level, ms] : {std::pair<short, int>{0, 50}, {4, 200}})
