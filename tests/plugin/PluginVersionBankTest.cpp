@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -27,6 +28,7 @@
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -35,27 +37,17 @@
 #include "tools/CoreDemo.h"
 #include "tools/CorePeer.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-
-// The error the plug-in's fsync fails with, 0 the real call: a full disk
-// shows at the sync of the whole file (stdio's own write cannot be caught).
-std::atomic<int> fsyncError{0};
-
-} // namespace
-
+// A full disk shows at the sync of the whole file (stdio's own write cannot be caught).
+static std::atomic<int> fsyncError{0}; // the error the plug-in's fsync fails with; 0 the real call
 extern "C" int fsync(int fd) {
-    if (int const e = fsyncError.load()) {
-        errno = e;
-        return -1;
-    }
-    using FSYNC = int (*)(int);
-    static auto const next = reinterpret_cast<FSYNC>(dlsym(RTLD_NEXT, "fsync"));
+    if (int const e = fsyncError.load()) return errno = e, -1;
+    static auto const next = reinterpret_cast<int (*)(int)>(dlsym(RTLD_NEXT, "fsync"));
     return next(fd);
 }
 
 namespace {
+
+namespace fs = std::filesystem;
 
 using Rows = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
@@ -336,10 +328,9 @@ TEST(PluginVersionBankTest, FilesOfTheWrongKindAreNeitherWaitedOnNorReplaced) {
         EXPECT_EQ(fs::status(f).type(), fs::file_type::fifo) << f;
 }
 
-// A bus bank save of bank 0 keeps the room booting unless its slot was deleted or changed (then
-// property 262 and a level-0 line say so) or a read into bank 0 marked none (a level-1 line); a
-// boot program that failed to load keeps its mark. A save that fails leaves the file as it was and
-// names its cause in words that fit whole. A wait on a FIFO ends the test by the alarm.
+// A bus bank save of bank 0 keeps the room booting unless its slot was deleted or a read into bank
+// 0 marked none (then a line says so); with the bank's lock held, it gives up and says why.
+// A changed slot drops the mark too, a failed boot program keeps it; each failure keeps the file.
 TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
     Rig rig;
     writeBank(rig.data, {});
@@ -348,103 +339,85 @@ TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
                       roomBytes = readBytes(room), lock = rig.bank + ".lock";
     writeBytes(rig.data + CoreDemo::sCsetups + "NOLOAD.XML",
                std::string(bank).erase(bank.find("<LOAD>"), 14));
-    // Before the save: nothing, slot 1 'd'eleted, slot 3 'm'oved onto it, a bank without LOAD
-    // 'r'ead, ROOM.XML 'c'ut short before the boot, the lock 'h'eld; after the boot the bank a
-    // 'F'IFO, a fol'D'er, a link 'L'oop or a de'v'ice, the lock a 'f'ifo, a f'o'lder or a 'l'ink,
-    // the file size 'z' or the disk 's'pace run out. Then 262 and the line logged ("" none).
-    struct Row {
-        char before;
-        std::string shown, line;
-        int bank = 0;
-        char const* level = "1"; // DL
-    } const rows[] = {
-        {'-', "", ""},
-        {'d', "BANK SAVED, NO BOOT: SLOT EMPTY",
-         "DEMO.XML saved with no program to boot: the boot location 1 holds no program", 0, "0"},
-        {'d', "", "", 1, "0"},
-        {'m', "BANK SAVED, NO BOOT: SLOT CHANGED", "the boot location 1 no longer holds ROOM.XML",
-         0, "0"},
-        {'r', "", "DEMO.XML saved with no program to boot: no boot location"},
-        {'r', "", "", 0, "0"},
-        {'c', "", "", 0, "0"},
-        {'h', "BANK NOT SAVED: BANK LOCKED FOR 5 S", "/DEMO.XML: bank locked for 5 s"},
-        {'F', "BANK NOT SAVED: NOT A PLAIN FILE", "bank not written: not a plain file"},
-        {'v', "BANK NOT SAVED: NOT A PLAIN FILE", "bank not written: not a plain file"},
-        {'D', "BANK NOT SAVED: IS A FOLDER", "bank not written: Is a directory"},
-        {'L', "BANK NOT SAVED: LINK LOOP", "its links lead round in a loop"},
-        {'f', "BANK NOT SAVED: LOCK NOT A FILE", "its lock file is a FIFO, not a plain file"},
-        {'o', "BANK NOT SAVED: LOCK NOT A FILE", "its lock file is a folder, not a plain file"},
-        {'l', "BANK NOT SAVED: LOCK NOT A FILE", "its lock file is a symbolic link"},
-        {'z', "BANK NOT SAVED: FILE TOO LARGE", "bank not written: File too large", 0, "0"},
-        {'s', "BANK NOT SAVED: DISK FULL", "bank not written: No space left on device"},
+    // Before the save: slot 1 'e'mptied or 'm'oved onto, NOLOAD 'r'ead, ROOM.XML 'c'ut before the
+    // boot, the lock 'h'eld; after the boot the bank (upper case) or lock (lower) a 'F'IFO, 'D'ir,
+    // 'L'ink or de'V'ice; the si'z'e or 's'pace out. Then DL, bank, 262 and the line ("" none).
+    std::tuple<char, int, int, std::string, std::string> const rows[] = {
+        {'-', 1, 0, "", ""},
+        {'e', 0, 0, "BANK SAVED, NO BOOT: SLOT EMPTY",
+         "DEMO.XML saved with no program to boot: the boot location 1 holds no program"},
+        {'e', 0, 1, "", ""},
+        {'m', 0, 0, "BANK SAVED, NO BOOT: SLOT CHANGED",
+         "the boot location 1 no longer holds ROOM.XML"},
+        {'r', 1, 0, "", "DEMO.XML saved with no program to boot: no boot location"},
+        {'r', 0, 0, "", ""},
+        {'c', 0, 0, "", ""},
+        {'h', 1, 0, "BANK NOT SAVED: BANK LOCKED FOR 5 S", "/DEMO.XML: bank locked for 5 s"},
+        {'F', 1, 0, "BANK NOT SAVED: NOT A PLAIN FILE", "bank not written: not a plain file"},
+        {'V', 1, 0, "BANK NOT SAVED: NOT A PLAIN FILE", "bank not written: not a plain file"},
+        {'D', 1, 0, "BANK NOT SAVED: IS A FOLDER", "bank not written: Is a directory"},
+        {'L', 1, 0, "BANK NOT SAVED: LINK LOOP", "its links lead round in a loop"},
+        {'f', 1, 0, "BANK NOT SAVED: LOCK NOT A FILE", "its lock file is a FIFO, not a plain file"},
+        {'d', 1, 0, "BANK NOT SAVED: LOCK NOT A FILE",
+         "its lock file is a folder, not a plain file"},
+        {'l', 1, 0, "BANK NOT SAVED: LOCK NOT A FILE", "its lock file is a symbolic link"},
+        {'z', 0, 0, "BANK NOT SAVED: FILE TOO LARGE", "bank not written: File too large"},
+        {'s', 1, 0, "BANK NOT SAVED: DISK FULL", "bank not written: No space left on device"},
     };
-    // A device node needs root, and a system that lets root make one.
-    std::string const probe = rig.folder() + "device";
-    bool const devices = ::mknod(probe.c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0 &&
-                         std::remove(probe.c_str()) == 0;
-    for (Row const& r : rows) {
-        SCOPED_TRACE(std::string(1, r.before) + r.level);
-        if (r.before == 'v' && !devices) continue;
-        bool const failing = r.shown.rfind("BANK NOT SAVED", 0) == 0,
-                   unmarked = r.before == 'r' || (r.bank == 0 && !r.shown.empty() && !failing);
-        auto const is = [&](char const* these) {
-            return std::string(these).find(r.before) != std::string::npos;
-        };
-        ASSERT_TRUE(rig.settings({{"GUIRATE", "5000"}, kDiagnosed, {"DL", r.level}}));
-        fs::remove_all(rig.bank);
-        fs::remove_all(lock);
+    std::string const probe = rig.folder() + "device"; // needs root and a system letting it
+    bool const devices =
+        ::mknod(probe.c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0 && fs::remove(probe);
+    rlimit unlimited{};
+    ::getrlimit(RLIMIT_FSIZE, &unlimited);
+    ::signal(SIGXFSZ, SIG_IGN); // the write past the limit fails rather than ends the process
+    for (auto const& [before, level, n, shown, line] : rows) {
+        SCOPED_TRACE(std::string(1, before) + std::to_string(level));
+        if (before == 'V' && !devices) continue;
+        bool const failing = shown.rfind("BANK NOT SAVED", 0) == 0,
+                   unmarked = before == 'r' || (n == 0 && !shown.empty() && !failing),
+                   kind = std::string("FDLVfdl").find(before) != std::string::npos;
+        char const made = char(std::toupper(before)); // the kind made there
+        std::string const at = std::isupper(before) ? rig.bank : lock;
+        ASSERT_TRUE(rig.settings({{"GUIRATE", "5000"}, kDiagnosed, {"DL", std::to_string(level)}}));
+        fs::remove_all(rig.bank), fs::remove_all(lock);
         writeBytes(rig.bank, bank);
-        if (r.before == 'c') writeBytes(room, roomBytes.substr(0, roomBytes.size() / 2));
+        if (before == 'c') writeBytes(room, roomBytes.substr(0, roomBytes.size() / 2));
         int const holder =
-            r.before == 'h' ? ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
+            before == 'h' ? ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
         ASSERT_TRUE(holder < 0 || ::flock(holder, LOCK_EX) == 0);
-        ::alarm(120);
+        ::alarm(120); // a wait on a FIFO ends the test
+        fs::file_type type{};
         {
             CorePeer a(rig.path());
-            ASSERT_TRUE(r.before == 'c' ? playing(a, 0, "Demo Init") : ready(a)) << a.dump();
+            ASSERT_TRUE(before == 'c' ? playing(a, 0, "Demo Init") : ready(a)) << a.dump();
             writeBytes(room, roomBytes);
-            if (r.before == 'd') posted(a, "DELETEMEMORYLOC", {{"PROG", "1"}});
-            if (r.before == 'm')
+            if (before == 'e') posted(a, "DELETEMEMORYLOC", {{"PROG", "1"}});
+            if (before == 'm')
                 posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "1"}});
-            if (r.before == 'r') posted(a, "READSETUP", {{"BANK", "0"}, {"LIBRARY", "NOLOAD.XML"}});
-            if (is("FvDL")) fs::remove(rig.bank);
-            ASSERT_TRUE(r.before != 'F' || ::mkfifo(rig.bank.c_str(), 0644) == 0);
-            ASSERT_TRUE(r.before != 'v' ||
-                        ::mknod(rig.bank.c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0);
-            if (r.before == 'D') fs::create_directory(rig.bank);
-            if (r.before == 'L') fs::create_symlink(CoreDemo::sCsetup, rig.bank);
-            ASSERT_TRUE(r.before != 'f' || ::mkfifo(lock.c_str(), 0644) == 0);
-            if (r.before == 'o') fs::create_directory(lock);
-            if (r.before == 'l') fs::create_symlink(rig.folder() + "elsewhere", lock);
-            // The file-size limit binds this whole process, the log too: the log starts empty,
-            // and the limit lies between the line and the bank. SIGXFSZ would end the process.
-            fs::remove(rig.log);
-            rlimit unlimited{};
-            ::getrlimit(RLIMIT_FSIZE, &unlimited);
-            rlimit const limited{r.before == 'z' ? 200 : unlimited.rlim_cur, unlimited.rlim_max};
-            ::signal(SIGXFSZ, SIG_IGN), ::setrlimit(RLIMIT_FSIZE, &limited);
-            fsyncError.store(r.before == 's' ? ENOSPC : 0);
+            if (before == 'r') posted(a, "READSETUP", {{"BANK", "0"}, {"LIBRARY", "NOLOAD.XML"}});
+            if (kind && at == rig.bank) fs::remove(at);
+            ASSERT_TRUE(made != 'F' || ::mkfifo(at.c_str(), 0644) == 0);
+            ASSERT_TRUE(made != 'V' || ::mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0);
+            if (made == 'D') fs::create_directory(at);
+            if (made == 'L')
+                fs::create_symlink(at == lock ? rig.folder() + "elsewhere" : CoreDemo::sCsetup, at);
+            type = fs::symlink_status(at).type();
+            fs::remove(rig.log); // the size limit binds the log too: it lies between line and bank
+            rlimit const limited{before == 'z' ? 200 : unlimited.rlim_cur, unlimited.rlim_max};
+            ::setrlimit(RLIMIT_FSIZE, &limited), fsyncError = before == 's' ? ENOSPC : 0;
             posted(a, "SAVEBANK",
-                   {{"BANK", std::to_string(r.bank)},
-                    {"LIBRARY", r.bank == 0 ? CoreDemo::sCsetup : "BANK1.XML"}});
-            fsyncError.store(0);
-            ::setrlimit(RLIMIT_FSIZE, &unlimited);
-            EXPECT_EQ(textOf(a, 262), r.shown);
+                   {{"BANK", std::to_string(n)},
+                    {"LIBRARY", n == 0 ? CoreDemo::sCsetup : "BANK1.XML"}});
+            fsyncError = 0, ::setrlimit(RLIMIT_FSIZE, &unlimited);
+            EXPECT_EQ(textOf(a, 262), shown);
         }
-        ::alarm(0);
-        ::close(holder);
+        ::alarm(0), ::close(holder);
         std::string const log = readBytes(rig.log);
-        EXPECT_EQ(log.find(r.line.empty() ? "to boot" : r.line) != log.npos, !r.line.empty())
-            << log;
+        EXPECT_EQ(log.find(line.empty() ? "to boot" : line) != log.npos, !line.empty()) << log;
         EXPECT_EQ(log.find(error), failing ? log.rfind(error) : log.npos) << log; // one line
-        // A failed save changes nothing there; a kept mark keeps every entry as it was.
-        EXPECT_TRUE(!failing || (is("FvD") ? fs::status(rig.bank).type() != fs::file_type::regular
-                                 : is("L") ? fs::is_symlink(rig.bank)
-                                           : readBytes(rig.bank) == bank));
-        EXPECT_TRUE(!is("fol") || fs::is_symlink(lock) || fs::is_directory(lock) ||
-                    fs::status(lock).type() == fs::file_type::fifo);
-        EXPECT_TRUE(unmarked || failing || r.bank != 0 ||
-                    entries(readBytes(rig.bank)) == entries(bank));
+        EXPECT_TRUE(kind ? fs::symlink_status(at).type() == type
+                         : !failing || readBytes(rig.bank) == bank);
+        EXPECT_TRUE(unmarked || failing || n != 0 || entries(readBytes(rig.bank)) == entries(bank));
         if (failing) fs::remove_all(rig.bank), writeBytes(rig.bank, bank);
         CorePeer b(rig.path());
         EXPECT_TRUE(unmarked ? playing(b, 0, "Demo Init") : ready(b));

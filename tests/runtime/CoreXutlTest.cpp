@@ -88,14 +88,12 @@ TEST_F(CoreXutlFiles, CopyReplacesTheDestinationButNeverItsOwnSource) {
     EXPECT_EQ(read(at("a")), data);
     EXPECT_FALSE(CoreXutl::cpyfl(at("missing"), at("c"), false));
     EXPECT_FALSE(fs::exists(folder / "c"));
-    // A FIFO at the source, as one put there after the caller's look, is
-    // refused at once rather than waited on for a writer.
+    // A FIFO put at the source after the caller's look is refused at once, not waited on.
     ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
     int const out = ::open(at("c").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ::alarm(10);
     EXPECT_EQ(PlatFile::copyfile(at("fifo").c_str(), out), -1);
-    ::alarm(0);
-    ::close(out);
+    ::alarm(0), ::close(out);
 }
 
 TEST_F(CoreXutlFiles, CopyCutShortLeavesTheDestinationAndReportsFailure) {

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 
 #include "runtime/CoreButl.h"
@@ -334,10 +335,8 @@ TEST(CoreFsysExist, AlternativeFoldersInOrder) {
     EXPECT_TRUE(CoreFsys::exstf(CoreAnsx(c.folder().c_str()), "k.wav"));
 }
 
-// A copy that can be read wins over the main folder's unreadable one; with
-// no such copy the unreadable one is taken, so its load says why, as a
-// link loop's does; "not found" is left for a name no folder has. As
-// another account (this thread alone) when run as the super-user.
+// A readable copy wins over the main folder's unreadable file; with none the unreadable one is
+// taken so its load says why, as a link loop's does. As root, the search runs as another user.
 TEST(CoreFsysExist, AReadableCopyWinsAndAnUnreadableOneSaysWhy) {
     TempDir a, b;
     writeBytes(a.file("K.WAV"), "main");
@@ -347,28 +346,21 @@ TEST(CoreFsysExist, AReadableCopyWinsAndAnUnreadableOneSaysWhy) {
                   ::chmod(a.path().c_str(), 0755) | ::chmod(b.path().c_str(), 0755),
               0);
     CoreAnsx const main(a.folder().c_str()), copy(b.folder().c_str());
-    struct ROW {
-        char const* file;
-        short copies;       // alternatives searched
-        CoreAnsx const* in; // the folder found; null for none
-        char const* why;    // the open's reason there
-    } const rows[] = {
+    // The file, the alternatives searched, the folder found (null none), the open's reason there.
+    std::tuple<char const*, short, CoreAnsx const*, char const*> const rows[] = {
         {"K.WAV", 1, &copy, ""},
         {"K.WAV", 0, &main, "Permission denied"},
         {"LOOP.WAV", 1, &main, "Too many levels of symbolic links"},
-        {"NONE.WAV", 1, nullptr, ""},
-    };
+        {"NONE.WAV", 1, nullptr, ""}};
     std::thread([&] {
         ASSERT_FALSE(::geteuid() == 0 && (::syscall(SYS_setresgid, 65534, 65534, 65534) != 0 ||
                                           ::syscall(SYS_setresuid, 65534, 65534, 65534) != 0));
-        for (ROW const& r : rows) {
+        for (auto const& [name, copies, in, why] : rows) {
             CoreAnsx alternatives[1] = {copy}, found("junk");
-            EXPECT_EQ(CoreFsys::exstf(main, r.copies, alternatives, r.file, found), r.in != nullptr)
-                << r.file;
-            EXPECT_STREQ(found.c_str(), r.in != nullptr ? r.in->c_str() : "") << r.file;
-            if (r.in == nullptr) continue;
-            FILE* file = CoreButl::ffpen(found + r.file, "rb");
-            EXPECT_STREQ(file != nullptr ? "" : CoreButl::systemReason(errno).c_str(), r.why);
+            EXPECT_EQ(CoreFsys::exstf(main, copies, alternatives, name, found), in != nullptr);
+            EXPECT_STREQ(found.c_str(), in != nullptr ? in->c_str() : "");
+            FILE* file = in != nullptr ? CoreButl::ffpen(found + name, "rb") : nullptr;
+            EXPECT_STREQ(file || !in ? "" : CoreButl::systemReason(errno).c_str(), why);
             if (file != nullptr) std::fclose(file);
         }
     }).join();
@@ -394,8 +386,7 @@ TEST(CoreFsysLoad, DocumentFromAnItem) {
     EXPECT_EQ(root->getcd("P")->getli("N"), 5);
     EXPECT_TRUE(fs.isvld(fs.getit("DOC.XML")));
     EXPECT_EQ(fs.getff(nullptr, "doc.xml", false), nullptr);
-    // An item past the bound it is read with is refused from its size,
-    // unread, while loadc's default still takes the same file whole.
+    // An item past the bound it is read with is refused from its size; loadc's default takes it.
     int const id = fs.getit("DOC.XML");
     ASSERT_EQ(::truncate(dir.file("DOC.XML").c_str(), off_t(CoreButl::iCwholebytes + 1)), 0);
     EXPECT_FALSE(fs.loadc(id, false, CoreButl::iCwholebytes));
