@@ -202,11 +202,10 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     auto cc = [](unsigned char c, unsigned char v, long f) {
         return CoreHost::MIDI{f, {0xB0, c, v}};
     };
-    int mix[2] = {}; // the sweep's slot 1 and 2 values after a render
+    std::vector<int> mix(2); // the sweep's slot 1 and 2 values after a render
     // What program plays, with the host writing parameter (-1 none) and sending midi[k] before
-    // call k (learnt by the sweep's MIX1 and MIX2), or midi[0] from two threads at once before
-    // each call while the control pass drains in pauses (a last call hands in what they sent
-    // last); after extra silent calls and a suspend (-1:
+    // call k (learnt by the sweep's MIX1 and MIX2), or midi[0] from two threads before each call
+    // while the control pass drains in pauses; after extra silent calls and a suspend (-1:
     // neither), single precision unless dbl; loads: a program change among the messages loads.
     auto render = [&](int program, int parameter, std::vector<MIDIS> const& midi, CH const& in,
                       int extra = -1, PluginRig const* r = rig, bool dbl = true,
@@ -251,10 +250,10 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
         }
         sender.join();
         second.join();
-        if (thread) e->processReplacing(e, fi, fo, int(size));
+        if (thread) e->processReplacing(e, fi, fo, int(size)); // hands in their last messages
         EXPECT_TRUE(program != CoreDemo::iCroom || h.automations() == 0);
         EXPECT_TRUE(!loads || h.wtupd(seen, kLoadWait)); // the program change loaded
-        for (int slot : {0, 1}) {                        // the sweep's slots 1 and 2
+        for (int slot : {0, 1}) {
             if (program != CoreDemo::iCroom) CorePeer::bus(h, 180, 'h', 0, 0, true, slot);
             mix[slot] = int(CorePeer::bus(h, 185, 'i').number);
         }
@@ -333,38 +332,37 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
     for (int i = 0; i < 1600; ++i)
         block[i / 400].push_back(cc(1, i < 1599 ? 0 : 127, 1 + i % 400 * 510 / 399));
     EXPECT_EQ(flood(block), flood({{cc(1, 0, 1)}, {}, {}, {cc(1, 127, 511)}}));
-    // The last message sent plays, whatever its frame: 5 at frame 0 after 127 at a later frame
-    // of an earlier call of the engine block, of 512 or of 2048 frames (3 calls in), and two
-    // controllers interleaved; inline and with the block worker one block behind.
+    // The last message sent plays whatever its frame (5 at 0 after 127 later in an earlier call of
+    // the engine block, calls of 512 or 2048 frames), inline and with the worker one block behind.
     PluginRig worker;
     ASSERT_TRUE(worker.settings({kDiagnosed, {"THREADS", "1"}, {"DSPBUFFER", "4096"}}));
-    struct Order {
-        long call, frame, size;
-    };
+    long const orders[][3] = {
+        {8, 300, kCall}, {9, 300, kCall}, {10, 300, kCall}, // call, frame, size
+        {9, 1, kCall},   {9, 511, kCall}, {2, 2047, 4 * kCall}};
     for (PluginRig const* r : {rig, &worker})
-        for (Order const o :
-             {Order{8, 300, kCall}, Order{9, 300, kCall}, Order{10, 300, kCall}, Order{9, 1, kCall},
-              Order{9, 511, kCall}, Order{2, 2047, 4 * kCall}}) {
-            std::vector<MIDIS> order(std::size_t(o.call + 2));
-            order[std::size_t(o.call)] = {cc(1, 127, o.frame), cc(2, 99, o.frame)};
-            order[std::size_t(o.call + 1)] = {cc(2, 7, 0), cc(1, 5, 0), cc(2, 3, 0)};
-            render(CoreDemo::iCsweep, -1, order, head, -1, r, true, false, false, o.size);
-            EXPECT_TRUE(mix[0] == 5 && mix[1] == 3)
-                << (r == rig) << " " << o.call << " " << o.frame << ": " << mix[0] << " " << mix[1];
+        for (auto const& [call, frame, size] : orders) {
+            std::vector<MIDIS> order(static_cast<std::size_t>(call));
+            order.push_back({cc(1, 127, frame), cc(2, 99, frame)});
+            order.push_back({cc(2, 7, 0), cc(1, 5, 0), cc(2, 3, 0)});
+            render(CoreDemo::iCsweep, -1, order, head, -1, r, true, false, false, size);
+            EXPECT_EQ(mix, std::vector<int>({5, 3})) << (r == rig) << " " << call << " " << frame;
         }
     MIDIS twice(2000, cc(1, 0, 0)); // 2000 for each call from each of two threads
-    twice[1000] = cc(2, 99, 0);
-    twice.back() = cc(1, 127, 0);
+    twice[1000] = cc(2, 99, 0), twice.back() = cc(1, 127, 0);
     flood({twice}, false, true);
-    EXPECT_TRUE(mix[0] == 127 && mix[1] == 99) << mix[0] << " " << mix[1];
+    EXPECT_EQ(mix, std::vector<int>({127, 99}));
 }
 
-// Counts the process calls that have entered the plug-in (they ask the level).
-std::atomic<int> processEntered{0};
+// Counts the process calls that have entered the plug-in (they ask the level) and answers
+// answeredLevel; holds the first display update after shown is cleared until letGo.
+std::atomic<int> processEntered{0}, answeredLevel{V::levelUnknown}, shown{0};
+std::atomic<bool> letGo{true};
 std::intptr_t closingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
                           float) {
     if (opcode == V::hostVersion) return V::interfaceVersion;
-    if (opcode == V::hostGetCurrentProcessLevel) processEntered.fetch_add(1);
+    if (opcode == V::hostGetCurrentProcessLevel) return processEntered.fetch_add(1), answeredLevel;
+    if (opcode == V::hostUpdateDisplay && shown.fetch_add(1) == 0)
+        while (!letGo) std::this_thread::yield();
     return 0;
 }
 
@@ -387,63 +385,65 @@ TEST_F(PluginShellTest, CloseWaitsForTheProcessCallInFlight) {
     // The close once the call has entered, then issued as the call enters:
     // counted before close looks, it is waited for; after, it writes silence.
     // Then what the host sends for its next call, until close has returned.
-    // Busy: four threads call one entry each back to back (at most 30 s):
-    // close waits only for the calls admitted before it, so it returns while
-    // they still call.
-    for (int const mode : {0, 1, 2})
-        for (int round = 0; round < (mode == 0 ? 100 : mode == 1 ? 50 : 1); ++round) {
-            bool const racing = mode == 1, busy = mode == 2;
+    for (bool const racing : {false, true})
+        for (int round = 0; round < (racing ? 50 : 100); ++round) {
             V::Effect* e = entry(&closingHost);
-            if (busy) e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
-            out.back() = busy ? 0.0f : std::numeric_limits<float>::quiet_NaN();
+            out.back() = std::numeric_limits<float>::quiet_NaN();
             int const seen = processEntered.load();
             std::atomic<bool> go{false}, closed{false};
-            std::atomic<int> calling{0}, late{0};
-            auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            auto calls = [&](int kind) { // 4: the long call, then the others in turn
+            std::thread audio([&] {
                 while (!go.load()) std::this_thread::yield();
-                if (kind == 4) e->processReplacing(e, ins, outs, kLongCall);
-                for (int k = 0; !closed.load(); ++k, calling += k == 1) {
-                    if (kind == 0 || kind == 4) e->setParameter(e, k % 10, 0.5f);
-                    if (kind == 1 || kind == 4) e->getParameter(e, k % 10);
-                    if (kind == 2 || kind == 4)
-                        e->dispatcher(e, V::opProcessEvents, 0, 0, &list, 0.0f);
-                    if (kind == 3) e->processReplacing(e, ins, outs, 256);
-                    if (std::chrono::steady_clock::now() > end) return void(++late);
+                e->processReplacing(e, ins, outs, kLongCall);
+                for (int k = 0; !closed.load(); ++k) {
+                    e->setParameter(e, k % 10, 0.5f);
+                    e->getParameter(e, k % 10);
+                    e->dispatcher(e, V::opProcessEvents, 0, 0, &list, 0.0f);
                 }
-            };
-            std::vector<std::thread> threads;
-            for (int kind = busy ? 0 : 4; kind < (busy ? 4 : 5); ++kind)
-                threads.emplace_back(calls, kind);
+            });
             go.store(true);
-            while (!racing && !busy && processEntered.load() == seen) std::this_thread::yield();
-            while (busy && calling.load() < 4) std::this_thread::yield();
+            while (!racing && processEntered.load() == seen) std::this_thread::yield();
             e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
             closed.store(true);
             EXPECT_FALSE(!racing && std::isnan(out.back())) << "closed before the call's end";
-            for (std::thread& t : threads) t.join();
+            audio.join();
             EXPECT_FALSE(std::isnan(out.back())) << "round " << round << (racing ? ", racing" : "");
-            EXPECT_EQ(late.load(), 0) << "close returned only once the callers had stopped";
         }
+    // Four threads call one entry each back to back: close waits only for the calls admitted
+    // before it, so it returns while they still call (they stop after 30 s).
+    V::Effect* e = entry(&closingHost);
+    e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+    std::atomic<int> calling{0}, late{0}, closed{0};
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::vector<std::thread> threads;
+    for (int kind = 0; kind < 4; ++kind)
+        threads.emplace_back([&, kind] {
+            for (int k = 0; !closed; ++k, calling += k == 1) {
+                if (kind == 0) e->setParameter(e, k % 10, 0.5f);
+                if (kind == 1) e->getParameter(e, k % 10);
+                if (kind == 2) e->dispatcher(e, V::opProcessEvents, 0, 0, &list, 0.0f);
+                if (kind == 3) e->processReplacing(e, ins, outs, 256);
+                if (std::chrono::steady_clock::now() > end) return void(++late);
+            }
+        });
+    while (calling < 4) std::this_thread::yield();
+    e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+    closed = 1;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(late.load(), 0) << "close returned only once the callers had stopped";
     dlclose(lib);
 }
 
 // A host whose control-thread callbacks call back in. Armed, one has the
 // test close the instance, then calls until the answers are nothing: they
 // must come at once, not wait for the close that waits for the callback.
-// Or one that closes from inside the callback closeOn names, once; closes
-// counts those closes once returned.
-std::atomic<int> updates{0}, closes{0};
-std::atomic<std::int32_t> closeOn{-1};
+// Or one that closes from inside the callback closeOn names, once, and counts the closes returned.
+std::atomic<int> updates{0}, closes{0}, closeOn{-1};
 std::atomic<bool> armed{false}, begun{false}, nothing{false};
 std::intptr_t reentrantHost(V::Effect* e, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
                             float) {
     if (opcode == V::hostVersion) return V::interfaceVersion;
-    if (std::int32_t mine = opcode; closeOn.compare_exchange_strong(mine, -1)) {
-        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
-        ++closes;
-        return 0;
-    }
+    if (int on = opcode; closeOn.compare_exchange_strong(on, -1))
+        return e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f), ++closes, 0;
     if (opcode != V::hostAutomate && opcode != V::hostUpdateDisplay) return 0;
     updates += opcode == V::hostUpdateDisplay;
     bool const mine = armed.exchange(false);
@@ -482,75 +482,46 @@ TEST_F(PluginShellTest, CloseFromInsideItsCallbacksGetsNothingAtOnce) {
     dlclose(lib);
 }
 
-// Closed from the hostIoChanged of the call that moved the delay, or from a
-// report of the control thread (the boot's, a program load's): each close
-// returns (30 s). "Cleared": the host cleared the record's delay first, so
-// the call finds it moved (a chunk or a block size moves it in no
-// installation: only the rate does).
+// Closed from the hostIoChanged of the call that moved the delay (cleared: the host zeroed the
+// record's delay first, as only the rate moves it) or from the control thread's report, it returns.
 TEST_F(PluginShellTest, CloseFromTheCallbacksOfACallOrTheControlThreadReturns) {
     void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
     auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
     V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
     V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
-    struct Row {
-        char const* setup;
-        std::int32_t callback, op; // op -1: a program change, 0: none (the boot)
-        std::intptr_t value;
-        float opt;
-    } const rows[] = {{"44.1 to 96 kHz", V::hostIoChanged, V::opSetSampleRate, 0, 96000.0f},
-                      {"a block size, cleared", V::hostIoChanged, V::opSetBlockSize, 1024, 0.0f},
-                      {"its own chunk, cleared", V::hostIoChanged, V::opSetChunk, 0, 0.0f},
-                      {"the boot's report", V::hostUpdateDisplay, 0, 0, 0.0f},
-                      {"a load's report", V::hostUpdateDisplay, -1, 0, 0.0f},
-                      {"a load's delay, cleared", V::hostIoChanged, -1, 0, 0.0f}};
-    for (Row const& r : rows) {
+    std::int32_t const rows[][2] = {
+        // the callback that closes, the call (0: none, the boot)
+        {V::hostIoChanged, V::opSetSampleRate},     {V::hostIoChanged, V::opSetBlockSize},
+        {V::hostIoChanged, V::opSetChunk},          {V::hostUpdateDisplay, 0},
+        {V::hostUpdateDisplay, V::opProcessEvents}, {V::hostIoChanged, V::opProcessEvents}};
+    for (auto const& [callback, op] : rows) {
         updates = closes = 0;
-        closeOn = r.op == 0 ? r.callback : -1;
+        closeOn = op == 0 ? callback : -1;
         V::Effect* e = entry(&reentrantHost);
         e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
-        ASSERT_TRUE(CorePeer::until([] { return updates + closes > 0; }, kLoadWait)) << r.setup;
-        void* chunk = nullptr;
-        std::intptr_t const value =
-            r.op == V::opSetChunk ? e->dispatcher(e, V::opGetChunk, 0, 0, &chunk, 0.0f) : r.value;
-        if (std::strstr(r.setup, "cleared"))
+        ASSERT_TRUE(CorePeer::until([] { return updates + closes > 0; }, kLoadWait)) << op;
+        void* ptr = op == V::opProcessEvents ? &load : nullptr; // a chunk, a program change
+        std::intptr_t const value = // 1024 frames a block, or the chunk's size
+            op == V::opSetChunk ? e->dispatcher(e, V::opGetChunk, 0, 0, &ptr, 0.0f) : 1024;
+        if (callback == V::hostIoChanged && op != V::opSetSampleRate)
             std::atomic_ref<std::int32_t>(e->initialDelay).store(0);
-        closeOn = r.callback;
-        std::atomic<bool> done{r.op == 0};
+        closeOn = callback;
+        std::atomic<bool> done{false};
         std::thread host([&] {
-            if (r.op != 0)
-                e->dispatcher(e, r.op < 0 ? V::opProcessEvents : r.op, 0, value,
-                              r.op < 0 ? &load : chunk, r.opt);
+            if (op != 0) e->dispatcher(e, op, 0, value, ptr, 96000.0f); // from 44.1 kHz
             done = true;
         });
-        if (!CorePeer::until([&] { return done && closes > 0; }, 30.0)) {
-            host.detach();
-            FAIL() << r.setup << ": close never returned";
-        }
-        host.join();
-        EXPECT_TRUE(e->getParameter(e, 1) == 0.0f &&
-                    e->dispatcher(e, V::opGetVstVersion, 0, 0, nullptr, 0.0f) == 0)
-            << r.setup;
+        bool const returned = CorePeer::until([&] { return done && closes > 0; }, 30.0);
+        returned ? host.join() : host.detach();
+        ASSERT_TRUE(returned) << callback << " " << op << ": close never returned";
+        EXPECT_EQ(e->getParameter(e, 1), 0.0f) << op;
+        EXPECT_EQ(e->dispatcher(e, V::opGetVstVersion, 0, 0, nullptr, 0.0f), 0) << op;
     }
     dlclose(lib);
 }
 
-// A host that keeps the control thread in the boot's display update until
-// the test lets it go, so a program change sent meanwhile stays queued.
-std::atomic<std::intptr_t> answeredLevel{0};
-std::atomic<int> shown{0};
-std::atomic<bool> letGo{false};
-std::intptr_t holdingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
-                          float) {
-    if (opcode == V::hostVersion) return V::interfaceVersion;
-    if (opcode == V::hostGetCurrentProcessLevel) return answeredLevel.load();
-    if (opcode == V::hostUpdateDisplay && shown.fetch_add(1) == 0)
-        while (!letGo.load()) std::this_thread::yield();
-    return 0;
-}
-
-// Offline, the call a program change came with waits for its load, and a
-// close ends the wait at once (the load has not even begun); a host that does
-// not say it renders offline is not held. Neither waits out the bound.
+// Offline, the call a program change came with waits for its load, and a close ends that wait at
+// once; in real time the call is not held. Neither waits out the bound.
 TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
     void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
     auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
@@ -558,27 +529,21 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
     V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
     std::vector<float> in(512, 0.25f), out(512);
     float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
-    for (std::intptr_t const level : {V::levelUnknown, V::levelOffline}) {
-        answeredLevel = level;
-        shown = 0;
-        letGo = false;
-        V::Effect* e = entry(&holdingHost);
+    for (bool const offline : {false, true}) {
+        answeredLevel = offline ? V::levelOffline : V::levelUnknown;
+        shown = 0, letGo = false; // the boot's report holds the control thread
+        V::Effect* e = entry(&closingHost);
         e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
-        ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait)) << level;
+        ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait)) << offline;
         e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
         std::atomic<bool> returned{false};
-        std::thread audio([&] {
-            e->processReplacing(e, ins, outs, 512);
-            returned = true;
-        });
-        bool const offline = level == V::levelOffline;
-        if (offline) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        if (!offline) audio.join();
-        EXPECT_EQ(returned, !offline) << level;
+        std::thread audio([&] { e->processReplacing(e, ins, outs, 512), returned = true; });
+        offline ? std::this_thread::sleep_for(std::chrono::milliseconds(200)) : audio.join();
+        EXPECT_EQ(returned, !offline) << offline;
         letGo = !offline; // in real time the load runs and ends before the close
         EXPECT_TRUE(offline || CorePeer::until([] { return shown > 1; }, kLoadWait));
         std::thread closer([&] { e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f); });
-        EXPECT_TRUE(CorePeer::until([&] { return returned.load(); }, kLoadWait)) << level;
+        EXPECT_TRUE(CorePeer::until([&] { return returned.load(); }, kLoadWait)) << offline;
         letGo = true;
         closer.join();
         if (audio.joinable()) audio.join();
