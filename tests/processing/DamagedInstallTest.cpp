@@ -18,12 +18,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -124,10 +122,8 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
                               (d.keep == -4 ? ::mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 5))
                                             : ::mkfifo(fifo.c_str(), 0644)) == 0 &&
                               (fifo == at || ::symlink(fifo.c_str(), at.c_str()) == 0)));
-        if (d.keep == -6)
-            std::remove(at.c_str());
-        else if (!kind)
-            writeBytes(at, bytes);
+        if (!kind) writeBytes(at, bytes);
+        ASSERT_TRUE(d.keep != -6 || std::remove(at.c_str()) == 0);
         ::alarm(60); // a wait on a FIFO or device fails the test rather than hanging it
         std::string const label = d.file + " " + std::to_string(d.keep);
         std::size_t const mark = log.text().size();
@@ -159,8 +155,7 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
             EXPECT_EQ(peek.programName(), names[std::size_t(plays)]) << label;
             EXPECT_EQ(render(*e), intact[std::size_t(plays)]) << label;
             EXPECT_TRUE(plays != 0 || LogCapture::error(log.text(), named, mark)) << label;
-            EXPECT_TRUE(d.keep != -6 || log.text().find(d.text, mark) != std::string::npos)
-                << label;
+            EXPECT_NE(d.keep == -6 ? log.text().find(d.text, mark) : 0, std::string::npos) << label;
         }
         e.reset();
         ::alarm(0);
@@ -174,111 +169,54 @@ TEST_F(DamagedInstallTest, EveryDamageEitherPlaysWholeOrIsRefusedVisibly) {
     }
 }
 
-// A sparse file far past the bound at each name a boot or a load reads
-// whole: refused from its size, unread (the boot reads less than the bound
-// meanwhile), logged as too large with its name, and left as it was. A
-// program archive past its own limit is refused in the archive's words.
+// A sparse file far past the bound at each name a boot or a load reads whole is refused from its
+// size unread, logged as too large with its name and left as it was; an archive, in its words.
 TEST_F(DamagedInstallTest, AFileTooLargeIsRefusedUnread) {
-    std::string const data = CoreDemo::sCdatapath, programs = data + CoreDemo::sCprograms;
-    // The room, which boots, reads a number list in a RAW section; the bank ends with an archive.
-    CoreDdoc::PROGRAM room = CoreDemo::prgrm(CoreDemo::iCroom);
-    room.raws = {CoreDdoc::VECTOR({"ROOM.CSV"})};
-    writeBytes(top + programs + "ROOM.XML", CoreDdoc::prgxm(room));
-    writeBytes(top + data + CoreDemo::sCvectors + "ROOM.CSV", "0.5\n0.25\n");
-    std::vector<std::string> files(CoreDemo::sCprogramfiles,
-                                   CoreDemo::sCprogramfiles + CoreDemo::iCprograms);
-    files.push_back("BIG.V2P");
-    writeBytes(top + data + CoreDemo::sCsetups + CoreDemo::sCsetup,
-               CoreDdoc::stpxm(files, CoreDemo::iCroom));
-    writeBytes(top + programs + "BIG.V2P", "");
-    struct Huge {
-        std::string file;  // under the installation
-        int program;       // loaded after the boot; -1 none
-        long long size;    // bytes
-        char const* words; // what the log says of it
-    };
-    std::vector<Huge> rows;
-    for (long long size : {3LL << 29, 8LL << 30})
-        for (auto const& [file, program] : std::vector<std::pair<std::string, int>>{
-                 {data + CoreDemo::sCsetups + CoreDemo::sCsetup, -1},
-                 {"vorlan.xml", -1},
-                 {programs + "ROOM.XML", -1},
-                 {programs + "SATURATOR.XML", CoreDemo::iCsaturator},
-                 {data + CoreDemo::sCvectors + "ROOM.CSV", -1}})
-            rows.push_back({file, program, size, "too large ("});
-    rows.push_back({programs + "BIG.V2P", 4, 8LL << 30, "not an archive"});
-    for (Huge const& r : rows) {
-        std::string const at = top + r.file, whole = readBytes(at);
-        std::string const label = r.file + " " + std::to_string(r.size);
-        if (::truncate(at.c_str(), off_t(r.size)) != 0) {
-            std::printf("skipped, the file system refuses the size: %s\n", label.c_str());
-            continue;
-        }
-        auto const before = identity(at);
-        std::size_t const mark = log.text().size();
-        long long const start = bytesRead();
-        ::alarm(60); // a read of the whole file fails the test rather than stalling it
-        {
+    widenDemo<CoreDemo, CoreDdoc>(top);
+    eachHugeFile(
+        top, {}, CoreButl::iCwholebytes, [&](std::string const& file, std::string const& said) {
+            std::size_t const mark = log.text().size();
             auto e = engine();
             e->fboot();
-            if (r.program >= 0) e->setbi(88, r.program, nullptr);
-        }
-        ::alarm(0);
-        EXPECT_LT(bytesRead() - start, CoreButl::iCwholebytes) << label;
-        std::string const said = log.text();
-        EXPECT_NE(said.find(r.file.substr(r.file.rfind('/') + 1) + ": " + r.words, mark),
-                  std::string::npos)
-            << label << said.substr(mark);
-        EXPECT_EQ(identity(at), before) << label;
-        writeBytes(at, whole);
-    }
+            if (file.ends_with(".V2P") || file.ends_with("SATURATOR.XML")) // loaded after the boot
+                e->setbi(88, file.ends_with(".V2P") ? 4 : CoreDemo::iCsaturator, nullptr);
+            EXPECT_NE(log.text().find(said, mark), std::string::npos) << log.text().substr(mark);
+        });
 }
 
-// The boot's Ko line (bean 144's) never says a bank or master settings file that is there is not
-// found: it names what is wrong with it, in the 54 columns the line has; one not there keeps the
-// line's own words.
+// The boot's Ko line (bean 144's) names what is wrong with a bank or master settings file that is
+// there, in the line's 54 columns; one not there keeps the line's own words.
 TEST_F(DamagedInstallTest, TheBootLineNamesWhatIsWrongWithAFileThatIsThere) {
-    std::string const bank =
-        std::string(CoreDemo::sCdatapath) + CoreDemo::sCsetups + CoreDemo::sCsetup;
-    struct Row {
-        std::string file;
-        char kind; // a 'f'ifo, a fol'd'er, a link 'l'oop, 'm'issing, 'g'arbage, mode 000 ('a')
-        std::string line;
-    } const rows[] = {
-        {bank, 'f', "ROM MEMORY Ko: rom descriptor not a file (demo.xml)"},
-        {bank, 'd', "ROM MEMORY Ko: rom descriptor a folder (demo.xml)"},
-        {bank, 'l', "ROM MEMORY Ko: rom descriptor a link loop (demo.xml)"},
-        {bank, 'm', "ROM MEMORY Ko: rom descriptor not found (demo.xml)"},
-        {bank, 'g', "ROM MEMORY Ko: rom descriptor not usable (demo.xml)"},
-        {bank, 'a', "ROM MEMORY Ko: rom descriptor no access (demo.xml)"},
-        {"vorlan.xml", 'f', "MASTER Ko: master descriptor not a file (vorlan.xml)"},
-        {"vorlan.xml", 'd', "MASTER Ko: master descriptor a folder (vorlan.xml)"},
-        {"vorlan.xml", 'l', "MASTER Ko: master descriptor a link loop (vorlan.xml)"},
-        {"vorlan.xml", 'm', "MASTER Ko: master descriptor not found (vorlan.xml)"},
-        {"vorlan.xml", 'g', "MASTER Ko: master descriptor not usable (vorlan.xml)"},
-        {"vorlan.xml", 'a', "MASTER Ko: master descriptor no access (vorlan.xml)"},
-    };
-    for (Row const& r : rows) {
-        SCOPED_TRACE(r.line);
-        if (r.kind == 'a' && ::geteuid() == 0) continue; // the super-user reads it all the same
-        std::string const at = top + r.file, whole = readBytes(at);
-        std::remove(at.c_str());
-        ASSERT_TRUE(r.kind != 'f' || ::mkfifo(at.c_str(), 0644) == 0);
-        ASSERT_TRUE(r.kind != 'd' || ::mkdir(at.c_str(), 0755) == 0);
-        ASSERT_TRUE(r.kind != 'l' || ::symlink(at.c_str(), at.c_str()) == 0);
-        if (r.kind == 'g' || r.kind == 'a')
-            writeBytes(at, r.kind == 'g' ? "<SETUP><PROGRAM>" : whole);
-        ASSERT_TRUE(r.kind != 'a' || ::chmod(at.c_str(), 0) == 0);
-        ::alarm(60);
-        auto e = engine();
-        e->setbb(144, true, nullptr);
-        EXPECT_EQ(std::string(e->getbs(145, nullptr).c_str()), r.line);
-        EXPECT_LE(r.line.size(), 54u);
-        e.reset();
-        ::alarm(0);
-        std::remove(at.c_str());
-        writeBytes(at, whole);
-    }
+    // A 'f'ifo, a fol'd'er, a link 'l'oop, 'm'issing, 'g'arbage, mode 000 ('a').
+    std::pair<char, char const*> const kinds[] = {{'f', "not a file"},  {'d', "a folder"},
+                                                  {'l', "a link loop"}, {'m', "not found"},
+                                                  {'g', "not usable"},  {'a', "no access"}};
+    char const* const files[][3] = {{"data/setups/DEMO.XML", "ROM MEMORY Ko: rom", "demo.xml"},
+                                    {"vorlan.xml", "MASTER Ko: master", "vorlan.xml"}};
+    for (auto const& [file, head, name] : files)
+        for (auto const& [kind, words] : kinds) {
+            std::string const line = head + std::string(" descriptor ") + words + " (" + name + ")";
+            SCOPED_TRACE(line);
+            if (kind == 'a' && ::geteuid() == 0) continue; // the super-user reads it all the same
+            std::string const at = top + file, whole = readBytes(at);
+            std::remove(at.c_str());
+            int const made = kind == 'f'   ? ::mkfifo(at.c_str(), 0644)
+                             : kind == 'd' ? ::mkdir(at.c_str(), 0755)
+                             : kind == 'l' ? ::symlink(at.c_str(), at.c_str())
+                                           : 0;
+            if (kind == 'g' || kind == 'a')
+                writeBytes(at, kind == 'g' ? "<SETUP><PROGRAM>" : whole);
+            ASSERT_TRUE(made == 0 && (kind != 'a' || ::chmod(at.c_str(), 0) == 0));
+            ::alarm(60);
+            auto e = engine();
+            e->setbb(144, true, nullptr);
+            EXPECT_EQ(std::string(e->getbs(145, nullptr).c_str()), line);
+            e.reset();
+            EXPECT_LE(line.size(), 54u);
+            ::alarm(0);
+            std::remove(at.c_str());
+            writeBytes(at, whole);
+        }
 }
 
 } // namespace
