@@ -18,7 +18,7 @@
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "tests/plugin/PluginRig.h"
-#include "tests/support/FileBytes.h"
+#include "tests/support/HugeFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreHost.h"

@@ -494,7 +494,8 @@ TEST_F(PluginShellTest, CloseFromTheCallbacksOfACallOrTheControlThreadReturns) {
         {V::hostIoChanged, V::opSetSampleRate},     {V::hostIoChanged, V::opSetBlockSize},
         {V::hostIoChanged, V::opSetChunk},          {V::hostUpdateDisplay, 0},
         {V::hostUpdateDisplay, V::opProcessEvents}, {V::hostIoChanged, V::opProcessEvents}};
-    for (auto const& [callback, op] : rows) {
+    for (auto const& row : rows) {
+        std::int32_t const callback = row[0], op = row[1];
         updates = closes = 0;
         closeOn = op == 0 ? callback : -1;
         V::Effect* e = entry(&reentrantHost);

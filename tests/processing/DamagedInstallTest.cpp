@@ -12,7 +12,7 @@
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "tests/processing/CorePrcsPeek.h"
-#include "tests/support/FileBytes.h"
+#include "tests/support/HugeFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 

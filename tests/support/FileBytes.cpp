@@ -1,14 +1,7 @@
 #include "tests/support/FileBytes.h"
 
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <iterator>
-#include <tuple>
-#include <utility>
 
 std::string readBytes(std::string const& path) {
     std::ifstream in(path, std::ios::binary);
@@ -17,47 +10,4 @@ std::string readBytes(std::string const& path) {
 
 void writeBytes(std::string const& path, std::string const& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
-}
-
-namespace {
-
-long long bytesRead() {
-    std::string const io = readBytes("/proc/self/io");
-    std::size_t const at = io.find("rchar: ");
-    return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
-}
-
-// What tells a file was left as it was: its size, inode and modification time.
-std::tuple<long long, long long, long long, long long> identity(std::string const& path) {
-    struct stat s {};
-    EXPECT_EQ(::stat(path.c_str(), &s), 0) << path;
-    return {s.st_size, s.st_ino, s.st_mtim.tv_sec, s.st_mtim.tv_nsec};
-}
-
-} // namespace
-
-void eachHugeFile(std::string const& top, std::vector<std::string> const& extra, long long bound,
-                  std::function<void(std::string const&, std::string const&)> const& act) {
-    std::vector<std::string> files = {"data/setups/DEMO.XML", "vorlan.xml",
-                                      "data/programs/ROOM.XML", "data/programs/SATURATOR.XML",
-                                      "data/vectors/ROOM.CSV"};
-    files.insert(files.end(), extra.begin(), extra.end());
-    std::vector<std::pair<std::string, long long>> rows;
-    for (long long size : {3LL << 29, 8LL << 30})
-        for (std::string const& file : files) rows.push_back({file, size});
-    rows.push_back({"data/programs/BIG.V2P", 8LL << 30});
-    for (auto const& [file, size] : rows) {
-        SCOPED_TRACE(file + " " + std::to_string(size));
-        std::string const path = top + file, whole = readBytes(path);
-        if (::truncate(path.c_str(), off_t(size)) != 0) continue;
-        auto const before = identity(path);
-        long long const start = bytesRead();
-        ::alarm(60); // a read of the whole file fails the test rather than stalling it
-        act(file, file.substr(file.rfind('/') + 1) +
-                      (file.ends_with(".V2P") ? ": not an archive" : ": too large ("));
-        ::alarm(0);
-        EXPECT_LT(bytesRead() - start, bound);
-        EXPECT_EQ(identity(path), before);
-        writeBytes(path, whole);
-    }
 }
