@@ -41,24 +41,28 @@ void dbg(char const* text, int timer, short level) {
 // folder it is the shell's item of that name (the shell joins its items to
 // that folder itself, and may hold the archive in memory); elsewhere (an
 // alternative data path, or no shell) it is read from its file. False, with
-// path and reason of the refusal, when it does not load.
+// path and reason of the refusal, when it does not load; the reason is ""
+// when the read stopped as the instance closes (memory's endbk), as the
+// bank's read stops.
 bool loadArchive(CoreFsys* store, CoreFsys* shell, CoreAnsx const& folder, CoreAnsx const& name,
-                 CoreAnsx& reason) {
+                 CoreAnsx& reason, CoreMmry const* memory) {
     bool const shared = shell != nullptr && shell->isdtf(folder);
     try {
         if (store->loada(shared ? name : folder + name, CoreAnsx("0"), true,
-                         shared ? shell : nullptr))
+                         shared ? shell : nullptr, -1,
+                         [memory] { return memory != nullptr && memory->ended(); }))
             return true;
-        reason = store->getrf();
+        reason = store->getrf() == CoreFsys::sCstopped ? CoreAnsx("") : store->getrf();
     } catch (CoreAnsx const& error) {
         reason = error; // its table of contents does not parse, or no memory for it
     }
     return false;
 }
 
-// The one level-0 line of a load refused for an archive.
+// The one level-0 line of a load refused for an archive; none for a read
+// the instance's close stopped.
 bool archiveRefused(CoreAnsx const& path, CoreAnsx const& reason) {
-    CoreLog_::logfl(CoreButl::escct(path) + CoreAnsx(": ") + reason, 0);
+    if (reason.Length() > 0) CoreLog_::logfl(CoreButl::escct(path) + CoreAnsx(": ") + reason, 0);
     return false;
 }
 
@@ -237,7 +241,7 @@ bool CorePrcs::ldfls(int slot) {
     } else {
         dbg("file-system manager loads (program)", 1, 5);
         CoreAnsx why;
-        if (!loadArchive(programfsys, shellfsys, foundfolder, file, why))
+        if (!loadArchive(programfsys, shellfsys, foundfolder, file, why, memory))
             return archiveRefused(foundfolder + file, why);
         dbg("files checked", 1, 5);
     }
@@ -257,12 +261,12 @@ bool CorePrcs::ldvct(CoreFsys* store, CoreAnsx const& folder, int slot) {
     CoreAnsx const vector = memory->getfv(slot, false);
     dbg("file-system manager loads (vector)", 1, 5);
     CoreAnsx why;
-    if (!loadArchive(store, shellfsys, folder, vector, why)) {
+    if (!loadArchive(store, shellfsys, folder, vector, why, memory)) {
         // Under the program folder when the vector folder does not hold it;
         // only when neither does is the load refused for it.
         CoreAnsx const moved = CoreButl::rplce(vector, vectorsub, programsub);
         CoreAnsx whyMoved;
-        if (!loadArchive(store, shellfsys, folder, moved, whyMoved)) {
+        if (!loadArchive(store, shellfsys, folder, moved, whyMoved, memory)) {
             // The report names the archive that is there and would not read.
             if (!CoreFsys::exstf(folder, vector) && CoreFsys::exstf(folder, moved))
                 return archiveRefused(folder + moved, whyMoved);
@@ -281,7 +285,7 @@ bool CorePrcs::ldini() {
         dbg("file-system manager loads", 1, 5);
         secondfsys->init_();
         CoreAnsx why;
-        if (!loadArchive(secondfsys, shellfsys, datapath, file, why))
+        if (!loadArchive(secondfsys, shellfsys, datapath, file, why, memory))
             return archiveRefused(datapath + file, why);
         if (!ldvct(secondfsys, datapath, 0)) return false;
         dbg("files checked", 1, 5);

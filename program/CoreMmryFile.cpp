@@ -460,8 +460,9 @@ bool CoreMmry::loadl(int i, CoreAnsx const& f) {
                 if (found) m.document->getfc(archive.ct2as(archive.crtit(item, false)));
                 // An archive that is there and does not read says why, in the
                 // archive's words; one the shared store could not open and no
-                // root holds is missing.
-                bool const absent = !onDisk && archive.getrf() == CoreAnsx("cannot be opened");
+                // root holds is missing (the opener's reason follows the words).
+                bool const absent =
+                    !onDisk && archive.getrf().Pos(CoreAnsx("cannot be opened")) == 1;
                 if (!found && !absent)
                     refusal = archive.getrf().Length() > 0 ? archive.getrf()
                                                            : CoreAnsx("archive does not read");

@@ -23,8 +23,8 @@ using X = DataXml_;
 
 CoreAnsx normalised(CoreAnsx const& name) { return name.Trim().UpperCase(); }
 
-void refuse(CoreAnsx const& path, char const* why) {
-    CoreLog_::loger(CoreAnsx("Skin ") + path + CoreAnsx(": ") + CoreAnsx(why) +
+void refuse(CoreAnsx const& path, CoreAnsx const& why) {
+    CoreLog_::loger(CoreAnsx("Skin ") + path + CoreAnsx(": ") + why +
                         CoreAnsx("; the display uses no skin fonts"),
                     0);
 }
@@ -110,10 +110,16 @@ bool CoreSkin::loadItems(CoreAnsx const& path) {
             // swapped in among the pictures is no missing picture.
             CoreLog_::logfl(path + CoreAnsx("/") + names[i] + CoreAnsx(": ") + CoreButl::opnwy(),
                             0);
+            if (normalised(names[i]) == sCdescription && CoreButl::fferr() == EFBIG)
+                descriptionwhy = sCdescription + CoreAnsx(" is too large");
         }
         delete[] names;
-    } else if (!store.loada(path, CoreAnsx("0"), false, nullptr)) {
-        refuse(path, "is no readable package");
+    } else if (!store.loada(path, CoreAnsx("0"), false, nullptr, CoreButl::iCwholebytes)) {
+        // A package is read whole in the instance's constructor, where a host
+        // scanning plug-ins waits: one past the bound is refused unread.
+        CoreAnsx const why = store.getrf();
+        refuse(path,
+               why.Pos(CoreAnsx("too large")) == 1 ? why : CoreAnsx("is no readable package"));
         return false;
     }
     for (int i = 0; i < store.llvcn(); ++i) {
@@ -135,7 +141,7 @@ bool CoreSkin::loadItems(CoreAnsx const& path) {
 bool CoreSkin::parse(CoreAnsx const& path) {
     ITEM const* description = find(sCdescription);
     if (description == nullptr) {
-        refuse(path, "has no ROM.XML");
+        refuse(path, descriptionwhy.Length() > 0 ? descriptionwhy : CoreAnsx("has no ROM.XML"));
         return false;
     }
     CoreXml_ document;

@@ -4,9 +4,11 @@
 // description (the fonts and their three PNG strips, the extra zone's column
 // count, the background image and where the display's zones sit on it) and
 // serves the bytes of the skin's items, which the editor decodes.
-// A skin that cannot be read, whose "ROM.XML" is missing or malformed, or
-// whose font lacks a strip answers an empty description (no fonts,
-// DISPLAYADDCHARS 0, no background) and logs why; it never throws.
+// A skin that cannot be read, a package past CoreButl::iCwholebytes (refused
+// unread: it is read in the instance's constructor), one whose "ROM.XML" is
+// missing, too large or malformed, or whose font lacks a strip answers an
+// empty description (no fonts, DISPLAYADDCHARS 0, no background) and logs
+// why; it never throws.
 // Owner: the instance assembly, built before the display and deleted after it.
 // Threads: built on the thread that opens the instance; afterwards read-only,
 // so the display (control thread) and the editor (host UI thread) may read it
@@ -65,6 +67,7 @@ private:
     bool parse(CoreAnsx const& path);     // fills skin from the description item
     ITEM const* find(CoreAnsx const& name) const;
 
-    SKIN skin;               // the parsed description
-    std::vector<ITEM> items; // every item of the skin, in store order
+    SKIN skin;                   // the parsed description
+    std::vector<ITEM> items;     // every item of the skin, in store order
+    CoreAnsx descriptionwhy{""}; // why a folder's ROM.XML was refused, "" when it was not
 };

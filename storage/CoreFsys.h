@@ -29,6 +29,7 @@
 // write leaves the previous file whole.
 
 #include <cstdio>
+#include <functional>
 
 #include "runtime/CoreAnsx.h"
 
@@ -151,8 +152,15 @@ public:
     // Appends the ITEM element of record, at address, to the TOC of document.
     void added(FSYSTEMLOC* record, CoreXml_* document, long address);
     // Loads the entries of an archive (a file path, or an item of source) that
-    // pass filter ("0": all) into this store.
-    bool loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source);
+    // pass filter ("0": all) into this store. Its table of contents is a
+    // document: one past CoreButl::iCwholebytes is refused as too large
+    // before a byte of it is read; so is an archive larger than most bytes
+    // (below 0: no bound). Each entry is read once into its own block, in
+    // pieces of at most CoreButl::iCwholebytes; stop, asked before each
+    // piece, ends the load when it answers true (false, getrf() sCstopped,
+    // nothing logged: the instance is closing).
+    bool loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source,
+               long long most = -1, std::function<bool()> const& stop = {});
 
     // One-item archives (".V2X") holding one XML document as item "NULL".
     static bool svv2x(CorePool* pool, CoreXml_* document, CoreAnsx file);
@@ -163,8 +171,10 @@ public:
 
     static inline const CoreAnsx sCheadertitle{"Vorlan2 "}; // opening of an archive's title
     static inline const CoreAnsx sCtagfsysto{"TOC"};        // root element of the table of contents
-    static constexpr int iCheaderdim = 44;                  // archive header, bytes
-    static constexpr int iCtitledim = 40;                   // title field of the header, bytes
+    static inline const CoreAnsx sCstopped{
+        "stopped: the instance closes"};     // getrf of a stopped loada
+    static constexpr int iCheaderdim = 44;   // archive header, bytes
+    static constexpr int iCtitledim = 40;    // title field of the header, bytes
     static constexpr int iCminitems = 10000; // item slots reserved at the first registration
 
 private:
@@ -174,6 +184,9 @@ private:
     void closeFile(FSYSTEMLOC* item);        // closes a held file
     FILE* reopen(FSYSTEMLOC* item);          // close-after-use: open and seek to the position
     char* allocBlock(int bytes, char const* operation); // pool block, throws without a pool
+    // Makes block (bytes long, of this store's pool) the item's data with no
+    // copy, as setit would with a copy; the store owns it from here on.
+    void adopt(int id, char* block, int bytes, CoreAnsx const& source);
 
     static void makeHeader(unsigned char* header, unsigned long length);
 

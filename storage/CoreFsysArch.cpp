@@ -4,6 +4,7 @@
 
 #include "storage/CoreFsys.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -78,8 +79,16 @@ bool readCount(CoreNode const* item, CoreAnsx const& tag, long long& value) {
     return true;
 }
 
-void refuse(CoreAnsx const& archive, char const* why) {
-    CoreLog_::logfl(CoreAnsx(" ") + archive + CoreAnsx(": ") + CoreAnsx(why), 1);
+void refuse(CoreAnsx const& archive, CoreAnsx const& why) {
+    CoreLog_::logfl(CoreAnsx(" ") + archive + CoreAnsx(": ") + why, 1);
+}
+
+// A refusal for size in the opener's words: "table of contents too large
+// (N bytes, larger than 16 MB)".
+CoreAnsx tooLarge(char const* what, long long bytes, long long most) {
+    return CoreAnsx(what) + CoreAnsx(" (") + CoreAnsx(std::to_string(bytes).c_str()) +
+           CoreAnsx(" bytes, larger than ") + CoreAnsx(std::to_string(most >> 20).c_str()) +
+           CoreAnsx(" MB)");
 }
 
 // A pool block released on every way out.
@@ -94,6 +103,11 @@ public:
         block = b;
     }
     char* get() const { return block; }
+    char* release() { // the block, no longer released here
+        char* const b = block;
+        block = nullptr;
+        return b;
+    }
 
 private:
     CorePool* pool; // not owned
@@ -246,8 +260,8 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
         return false;
     }
     long long const tocBytes = end - tocStart;
-    if (tocBytes > INT_MAX - CorePool::iCoverhead - 1) {
-        refuse(archive, "table of contents too large");
+    if (tocBytes > CoreButl::iCwholebytes) {
+        refuse(archive, tooLarge("table of contents too large", tocBytes, CoreButl::iCwholebytes));
         return false;
     }
     PoolBlock toc(pool);
@@ -292,12 +306,28 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
 
 // ---- Reading ------------------------------------------------------------------------------
 
-bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source) {
+void CoreFsys::adopt(int id, char* block, int bytes, CoreAnsx const& source) {
+    FSYSTEMLOC* item = find(id);
+    if (item == nullptr) {
+        if (block != nullptr && pool != nullptr) pool->free_(block);
+        return;
+    }
+    closeFile(item);
+    dropData(item);
+    item->data = block;
+    item->size = bytes;
+    item->position = 0;
+    item->inmemory = true;
+    item->source = source;
+}
+
+bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsys* source,
+                     long long most, std::function<bool()> const& stop) {
     lastarchive = archive;
     refusal = CoreAnsx("");
-    auto fail = [&](char const* why) {
+    auto fail = [&](CoreAnsx const& why) {
         refuse(archive, why);
-        refusal = CoreAnsx(why);
+        refusal = why;
         return false;
     };
 
@@ -329,7 +359,11 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     CoreAnsx const filterKey = normalised(filter);
     bool const filtering = filterKey != "0";
 
-    if (!from->wopen(id, CoreAnsx("rb"))) return fail(CoreButl::ffwhy("cannot be opened").c_str());
+    // The opener's reason follows: a missing archive reads "cannot be opened:
+    // missing", one at a loop of links or without access says so.
+    errno = 0;
+    if (!from->wopen(id, CoreAnsx("rb")))
+        return fail(CoreAnsx("cannot be opened: ") + CoreButl::opnwy());
     // A file that opens with the title is an archive, however little of its
     // header is left.
     unsigned char header[iCheaderdim];
@@ -347,10 +381,14 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     if (end >= 0 && from->find(id)->inmemory) ++end;
     long long const tocStart = p0 + length;
     if (end < 0) return fail("cannot find its end");
+    if (most >= 0 && end > most) return fail(tooLarge("too large", end, most));
     if (end - tocStart < 1) return fail(kCutBeforeToc);
+    // Judged before a byte of it is read: padding after a table of contents
+    // would otherwise be read as part of it, up to gigabytes.
     long long const tocBytes = end - tocStart;
-    if (tocBytes > INT_MAX - CorePool::iCoverhead - 1 ||
-        from->wseek(id, long(tocStart), SEEK_SET) != 0)
+    if (tocBytes > CoreButl::iCwholebytes)
+        return fail(tooLarge("table of contents too large", tocBytes, CoreButl::iCwholebytes));
+    if (from->wseek(id, long(tocStart), SEEK_SET) != 0)
         return fail("table of contents out of reach");
     PoolBlock toc(pool);
     toc.reset(allocBlock(int(tocBytes + 1), "loada"));
@@ -390,14 +428,26 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
             continue;
         }
         if (skipLoaded && isvld(target)) continue;
+        // Read once into the block the item keeps, in pieces: a kernel of a
+        // gigabyte does not hold a closing instance for the whole of it.
         PoolBlock block(pool);
         block.reset(allocBlock(int(dim), "loada"));
-        if (dim > 0 && (from->wseek(id, long(p0 + address), SEEK_SET) != 0 ||
-                        from->wread(id, block.get(), long(dim), 1) != 1)) {
+        bool read = dim == 0 || from->wseek(id, long(p0 + address), SEEK_SET) == 0;
+        for (long long done = 0; read && done < dim;) {
+            if (stop && stop()) {
+                refusal = sCstopped;
+                return false;
+            }
+            long long const piece =
+                dim - done < CoreButl::iCwholebytes ? dim - done : CoreButl::iCwholebytes;
+            read = from->wread(id, block.get() + done, long(piece), 1) == 1;
+            done += piece;
+        }
+        if (!read) {
             refuse(archive + CoreAnsx(" ") + key, "entry unreadable, skipped");
             continue;
         }
-        setit(target, block.get(), long(dim), archive, false, false);
+        adopt(target, block.release(), int(dim), archive);
     }
     return true;
 }

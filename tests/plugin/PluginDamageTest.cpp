@@ -77,8 +77,8 @@ TEST(PluginDamageTest, EachKindIsRefusedAndLoggedWithItsFile) {
     }
 }
 
-// A sparse file far past the bound at each name the instance reads whole (a skin folder's item
-// too) is logged as too large, unread and left as it was; an archive, in its words.
+// A sparse file far past the bound at each name the instance reads whole (the skin package, and a
+// skin folder's item) is logged as too large, unread and left as it was; the instance opens.
 TEST(PluginDamageTest, AFileTooLargeIsRefusedUnread) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "damage cases run in the AddressSanitizer pass";
@@ -86,6 +86,19 @@ TEST(PluginDamageTest, AFileTooLargeIsRefusedUnread) {
     PluginRig rig;
     std::string const top = rig.folder(), data = top + "data/", package = data + "skins/DEMO.V2S";
     widenDemo<CoreDemo, CoreDdoc>(top);
+    auto const open = [&](std::string const& file, std::string const& said) {
+        std::string const log = (file == "vorlan.xml" ? top : data) + "Vorlan3olvio.log";
+        std::remove(log.c_str());
+        {
+            CoreHost h(rig.path(), CoreDemo::iCrate, 512);
+            EXPECT_TRUE(h.valid());
+            h.start();
+            CorePeer::until([&] { return readBytes(log).find(said) != std::string::npos; }, 30);
+        }
+        EXPECT_NE(readBytes(log).find(said), std::string::npos); // read within the bound
+    };
+    // The skin as the package it is, padded after its table of contents: refused whole.
+    hugeRow(top, "data/skins/DEMO.V2S", 3LL << 29, CoreButl::iCwholebytes, open);
     { // the skin as a folder of the package's items
         CorePool pool;
         CoreFsys items(&pool);
@@ -98,18 +111,7 @@ TEST(PluginDamageTest, AFileTooLargeIsRefusedUnread) {
     for (auto const& entry : std::filesystem::directory_iterator(package))
         if (item.empty() || entry.path().filename().string() < item)
             item = entry.path().filename().string();
-    eachHugeFile(
-        top, {"data/skins/DEMO.V2S/" + item}, CoreButl::iCwholebytes,
-        [&](std::string const& file, std::string const& said) {
-            std::string const log = (file == "vorlan.xml" ? top : data) + "Vorlan3olvio.log";
-            std::remove(log.c_str());
-            {
-                CoreHost h(rig.path(), CoreDemo::iCrate, 512);
-                h.start();
-                CorePeer::until([&] { return readBytes(log).find(said) != std::string::npos; }, 30);
-            }
-            EXPECT_NE(readBytes(log).find(said), std::string::npos); // read within the bound
-        });
+    eachHugeFile(top, {"data/skins/DEMO.V2S/" + item}, CoreButl::iCwholebytes, open);
 }
 
 } // namespace
