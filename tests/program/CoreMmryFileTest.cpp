@@ -171,13 +171,15 @@ TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
         ASSERT_EQ(::mkfifo(temp.file(fifo).c_str(), 0644), 0);
     fs::create_directory(temp.file("Programs/DIR.XML"));
     fs::create_symlink("LOOP.XML", temp.file("Programs/LOOP.XML"));
+    fs::create_symlink("LOOP.V2P", temp.file("Programs/LOOP.V2P"));
     putSetup("s.xml", setupXml({{0, "ARC.V2P"},
                                 {1, "GONE.V2P"},
                                 {2, "FIFO.V2P"},
                                 {3, "FIFO.XML"},
                                 {4, "DIR.XML"},
                                 {5, "CUT.V2P"},
-                                {6, "LOOP.XML"}}));
+                                {6, "LOOP.XML"},
+                                {7, "LOOP.V2P"}}));
     char const* const said[] = {"ARC.V2P: not an archive", "GONE.V2P: not found",
                                 "FIFO.V2P: cannot be opened: not a plain file",
                                 "FIFO.XML: not a plain file", "DIR.XML: Is a directory"};
@@ -191,6 +193,9 @@ TEST_F(MmryFiles, AFailedArchiveEntrySaysWhetherItIsMissing) {
                 << str(m->getwy(k));
         EXPECT_NE(str(m->getwy(5)).find("CUT.V2P: cut short"), std::string::npos);
         EXPECT_TRUE(str(m->getwy(6)).ends_with("LOOP.XML: Too many levels of symbolic links"));
+        EXPECT_TRUE(str(m->getwy(7))
+                        .ends_with("LOOP.V2P: cannot be opened: Too many levels of symbolic links"))
+            << str(m->getwy(7));
     }
     ::alarm(0);
 }

@@ -144,19 +144,24 @@ TEST_F(Demo, BrokenSkinsFallBackToNoSkin) {
             EXPECT_EQ(read.getsk()->displayaddchars, c.addchars);
             EXPECT_EQ(log.text().find("***ERROR***") != std::string::npos, c.logged) << log.text();
         }
-    // A folder's item of the wrong kind, or not there, is named with why at a user's log level.
-    for (auto [name, why] :
-         {std::pair{"green1.png", "not a plain file"}, std::pair{"green2.png", "missing"}}) {
+    // A folder's item of the wrong kind, not there, or too large (a ROM.XML past the bound is not
+    // said to be missing) is named with why at a user's log level.
+    for (auto [name, why] : {std::pair{"green1.png", "not a plain file"},
+                             std::pair{"green2.png", "missing"}, std::pair{"rom.xml", "File"}}) {
         std::string const folder = temp.file(name), item = folder + "/" + name;
         ASSERT_TRUE(writeSkin(folder, items, true));
         std::remove(item.c_str());
-        ASSERT_EQ(*why == 'm' ? symlink("nowhere.png", item.c_str()) : mkfifo(item.c_str(), 0644),
+        ASSERT_EQ(*why == 'm'   ? symlink("nowhere.png", item.c_str())
+                  : *why == 'n' ? mkfifo(item.c_str(), 0644)
+                                : (writeBytes(item, ""), truncate(item.c_str(), 17 << 20)),
                   0);
         LogCapture log;
         CoreLog_::setdb(0, false); // LogCapture puts its own level back
         EXPECT_EQ(CoreSkin(CoreAnsx(folder.c_str())).getsk()->fontcount, 0) << name;
         EXPECT_NE(log.text().find("Error in file " + item + ": " + why), std::string::npos)
             << log.text();
+        EXPECT_EQ(log.text().find("has no ROM.XML"), std::string::npos);
+        EXPECT_EQ(log.text().find("ROM.XML is too large") != std::string::npos, *why == 'F');
     }
     writeBytes(temp.file("JUNK.V2S"), "Vorlan2 but no archive");
     for (std::string path : {temp.file("JUNK.V2S"), temp.file("NONE.V2S"), std::string()}) {

@@ -34,6 +34,8 @@ std::map<std::string, std::string> contents(CoreFsys& fs) {
     return all;
 }
 
+std::string str(CoreAnsx const& t) { return t.c_str(); }
+
 // The archive format written out by hand, independently of the writer.
 std::string header(unsigned long length, std::string const& title = "Vorlan2 1.3.508") {
     std::string h(44, '\0');
@@ -210,6 +212,31 @@ TEST(CoreFsysArchive, ReloadingDoesNotGrowThePool) {
     long live = pool.getma();
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(fs.loada(path, CoreAnsx(0), false, nullptr));
     EXPECT_EQ(pool.getma(), live);
+}
+
+// An item past a piece is read whole, piece after piece; a stop asked between pieces ends the
+// load with no line and the item not loaded; an archive past the bound it is given is refused.
+TEST(CoreFsysArchive, LargeItemsAreReadInPiecesThatStop) {
+    TempDir dir;
+    std::string big(40 << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = char(i % 251);
+    std::map<std::string, std::string> const items = {{"BIG.WAV", big}, {"SMALL.WAV", "ab"}};
+    writeBytes(dir.file("l.v2v"), archiveOf(items));
+    CoreAnsx path(dir.file("l.v2v").c_str());
+    CorePool pool;
+    for (int stopAt : {0, 2}) {
+        CoreFsys fs(&pool);
+        int asked = 0;
+        bool const ok =
+            fs.loada(path, CoreAnsx(0), false, nullptr, -1, [&] { return ++asked == stopAt; });
+        EXPECT_EQ(ok, stopAt == 0);
+        EXPECT_EQ(contents(fs), (ok ? items : std::map<std::string, std::string>{}));
+        EXPECT_EQ(asked, ok ? 4 : 2); // three pieces of BIG.WAV, one of SMALL.WAV
+        EXPECT_EQ(str(fs.getrf()), ok ? "" : str(CoreFsys::sCstopped));
+    }
+    CoreFsys fs(&pool);
+    EXPECT_FALSE(fs.loada(path, CoreAnsx(0), false, nullptr, 1 << 20));
+    EXPECT_EQ(str(fs.getrf()).rfind("too large (", 0), 0u);
 }
 
 TEST(CoreFsysArchive, AppendGrowsByItemAndTocEntry) {
