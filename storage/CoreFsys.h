@@ -193,7 +193,7 @@ private:
     CoreAnsx datafolder;  // prefix of every item's disk path (ends with its separator)
     CoreAnsx toctext;     // table of contents last read by loada or appnd, pretty; "NULL"
     CoreAnsx lastarchive; // archive name last given to loada; "NULL"
-    CoreAnsx refusal;     // reason of loada's last false ("cannot be opened", ...); ""
+    CoreAnsx refusal;     // reason of loada's last false ("cannot be opened: missing", ...); ""
     CoreTlst* items;      // FSYSTEMLOC*, owned, in registration order
     int nextid;           // id of the next registration
     bool closeafteruse;   // keep no disk file open between calls
