@@ -44,6 +44,8 @@ bool writeItem(CoreAnsx const& path, CoreFsys::FSYSTEMLOC const* item) {
 
 } // namespace
 
+const long CoreFsys::iCitemdim = INT_MAX - CorePool::iCoverhead;
+
 // ---- Construction ---------------------------------------------------------------
 
 CoreFsys::CoreFsys(CorePool* p) : CoreFsys(p, CoreAnsx(""), false) {}
@@ -97,6 +99,10 @@ char* CoreFsys::allocBlock(int bytes, char const* operation) {
 }
 
 FILE* CoreFsys::reopen(FSYSTEMLOC* item) {
+    if (item->refused != 0) {
+        errno = item->refused;
+        return nullptr;
+    }
     // A write mode given to wopen must not empty the file again on every read.
     CoreAnsx mode = item->mode;
     if (mode.c_str()[0] == 'w') mode = CoreAnsx("r+b");
@@ -135,6 +141,7 @@ int CoreFsys::crtit(CoreAnsx name, bool forceNew) {
     item->position = 0;
     item->file = nullptr;
     item->fileopen = false;
+    item->refused = 0;
     try {
         items->Add(item);
     } catch (...) {
@@ -264,8 +271,20 @@ void CoreFsys::setit(int id, void const* data, long size, CoreAnsx source, bool 
                      bool keepSource) {
     FSYSTEMLOC* item = find(id);
     if (item == nullptr) return;
-    if (size < 0 || size > INT_MAX - CorePool::iCoverhead || (data == nullptr && size > 0)) {
-        CoreLog_::loger(CoreAnsx("Item data refused: ") + item->name, 1);
+    if (size < 0 || size > iCitemdim || (data == nullptr && size > 0)) {
+        // Whatever the item held before is not what the caller meant it to
+        // hold now, and neither is a disk file of its name.
+        closeFile(item);
+        dropData(item);
+        item->size = 0;
+        item->position = 0;
+        item->refused = size > iCitemdim ? EFBIG : EINVAL;
+        CoreAnsx const why =
+            size > iCitemdim ? CoreAnsx(size) + CoreAnsx(" bytes, more than an item holds (") +
+                                   CoreAnsx(iCitemdim) + CoreAnsx(")")
+            : size < 0 ? CoreAnsx("a negative size")
+                       : CoreAnsx("no data for ") + CoreAnsx(size) + CoreAnsx(" bytes");
+        CoreLog_::loger(CoreAnsx("Item data refused: ") + item->name + CoreAnsx(": ") + why, 0);
         return;
     }
     // The new block is taken first: when the pool refuses, the item keeps its data.
@@ -279,6 +298,7 @@ void CoreFsys::setit(int id, void const* data, long size, CoreAnsx source, bool 
     item->size = int(size);
     item->position = 0;
     item->inmemory = true;
+    item->refused = 0;
     if (!keepSource) item->source = source;
 }
 
@@ -290,6 +310,10 @@ void CoreFsys::setit(int id, void const* data, long size, bool /*unused*/, CoreA
 bool CoreFsys::loadc(int id, bool skipLoaded, long long most) {
     FSYSTEMLOC* item = find(id);
     if (item == nullptr || (skipLoaded && item->inmemory)) return false;
+    if (item->refused != 0) {
+        errno = item->refused;
+        return false;
+    }
     CoreAnsx const path = getfn(item->name);
     FILE* file = CoreButl::ffpen(path, "rb", most);
     if (file == nullptr) return false;
@@ -441,6 +465,10 @@ bool CoreFsys::wopen(int id, CoreAnsx mode) {
         return true;
     }
     closeFile(item);
+    if (item->refused != 0) {
+        errno = item->refused;
+        return false;
+    }
     item->mode = mode;
     FILE* file = CoreButl::ffpen(getfn(item->name), mode);
     if (file == nullptr) return false;

@@ -52,6 +52,7 @@ public:
         FILE* file;      // disk file held open, or null
         bool fileopen;   // file is held open by the store
         CoreAnsx source; // archive the bytes came from; Length() -1 while never set
+        int refused;     // errno of the data setit last refused (EFBIG, EINVAL), 0 once taken
     };
 
     explicit CoreFsys(CorePool* pool);
@@ -101,7 +102,11 @@ public:
     // ---- Filling and loading ------------------------------------------------
     // Copies size bytes into a new pool block as the item's data (the old block
     // of an in-memory item is always freed: nobody can hold it across a reload).
-    // Throws CoreAnsx when the pool has no block.
+    // Throws CoreAnsx when the pool has no block. Data it cannot take (more than
+    // iCitemdim bytes, a negative size, none given) are refused with a level-0
+    // line: the item is then out of memory, and until data are taken its name
+    // is never read from disk instead (loadc, wopen and close-after-use reads
+    // give false, 0 or -1), so a file of that name cannot pass for them.
     void setit(int id, void const* data, long size, CoreAnsx source, bool releasePrevious,
                bool keepSource);
     // The same; the flag before the source has no effect.
@@ -176,6 +181,9 @@ public:
     static constexpr int iCheaderdim = 44;   // archive header, bytes
     static constexpr int iCtitledim = 40;    // title field of the header, bytes
     static constexpr int iCminitems = 10000; // item slots reserved at the first registration
+    // Bytes an in-memory item holds at most: a pool block's, its overhead
+    // taken from INT_MAX. Callers that read into the store judge by it.
+    static const long iCitemdim;
 
 private:
     FSYSTEMLOC* find(int id);                // record by id, null when none

@@ -26,7 +26,9 @@
 // program ends the run with a message and no output file (exit status 1).
 // After the lead-in the input is padded with latency + tail frames of
 // silence and the latency is cut from the output, so the output holds the
-// input's length plus the tail; MIDI frames count from the input's first.
+// input's length plus the tail, the longest the plug-in reported during the
+// render (a program change may bring a longer one); MIDI frames count from
+// the input's first.
 // An input the converter cannot take to --rate exactly ends the run with
 // exit status 1. An option it cannot take (a signal other than impulse, noise
 // or sine:HZ below half the rate), an output that exists and is not a plain
@@ -34,12 +36,13 @@
 // or buffers the memory cannot hold by its estimate end it with exit status 2
 // before anything is rendered; an output that cannot be created, with the
 // system's reason and status 1, also before; running out of memory while
-// rendering anyway, or a file not written whole, with status 1. An output
-// named through symbolic links is written at their target, the links kept.
-// An input from a pipe or a device is read while it starts as a WAV file and
-// fits one and the memory (else status 1, or 2 for the memory). SIGINT,
-// SIGTERM or SIGHUP remove the run's temporary file beside the output, and
-// the signal ends the run.
+// rendering anyway, or a file not written whole (past a file-size limit
+// too: SIGXFSZ is ignored, so the write fails and says so), with status 1.
+// An output named through symbolic links is written at their target, the
+// links kept. An input from a pipe or a device is read while it starts as a
+// WAV file and fits one, the item store and the memory (else status 1, or 2
+// for the memory). SIGINT, SIGTERM or SIGHUP remove the run's temporary
+// file beside the output, and the signal ends the run.
 // Two environment variables are test seams, read by nothing else:
 // PLUGHOST_TEST_BYTES_AVAILABLE stands in for the memory available (the
 // suite's sanitizer build cannot run under an address-space limit), and
@@ -165,8 +168,12 @@ bool affordable(std::string const& what, long long bytes, std::string& why) {
     return false;
 }
 
-// Bytes a RIFF file can hold and the store can take.
-constexpr long long kWavBytes = 0x7FFFFFF0;
+// An input past the bytes the store takes as one item (CoreFsys::iCitemdim),
+// which a RIFF file can pass, is refused before a byte more is read.
+std::string tooLarge() {
+    return "larger than the WAV reader takes (" + std::to_string(CoreFsys::iCitemdim) +
+           " bytes at most)";
+}
 
 // Room in bytes for `more` bytes past those it holds, each growth first
 // judged as a file of that size is: 0, else the exit status (1 past what a
@@ -174,12 +181,12 @@ constexpr long long kWavBytes = 0x7FFFFFF0;
 int grow(std::string& bytes, std::size_t more, std::string& why) {
     long long const need = static_cast<long long>(bytes.size() + more);
     if (need <= static_cast<long long>(bytes.capacity())) return 0;
-    if (need > kWavBytes) {
-        why = "larger than a WAV file can be";
+    if (need > CoreFsys::iCitemdim) {
+        why = tooLarge();
         return 1;
     }
-    long long const room =
-        std::min(std::max(need, 2 * static_cast<long long>(bytes.capacity())), kWavBytes);
+    long long const room = std::min(std::max(need, 2 * static_cast<long long>(bytes.capacity())),
+                                    static_cast<long long>(CoreFsys::iCitemdim));
     if (!affordable("reading it", 2 * room, why)) return 2;
     bytes.reserve(std::size_t(room));
     return 0;
@@ -209,10 +216,11 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
         bool const sized = fstat(fileno(file), &about) == 0 && S_ISREG(about.st_mode);
         long long const size = sized ? about.st_size : 0;
         // The file's bytes, then the store's copy of them.
-        if (size > kWavBytes || !affordable("reading it", 2 * size, why)) {
-            if (size > kWavBytes) why = "larger than a WAV file can be";
+        bool const large = size > CoreFsys::iCitemdim;
+        if (large || !affordable("reading it", 2 * size, why)) {
+            if (large) why = tooLarge();
             std::fclose(file);
-            return size > kWavBytes ? 1 : 2;
+            return large ? 1 : 2;
         }
         int status = 0;
         try {
@@ -248,6 +256,11 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
         CoreFsys store(&pool);
         int const item = store.crtit(CoreAnsx("IN.WAV"), false);
         store.setit(item, bytes.data(), static_cast<long>(bytes.size()), CoreAnsx(""), true, false);
+        // A refused input is never read from a file of the item's name.
+        if (!store.isvld(item)) {
+            why = "refused by the item store (" + std::to_string(bytes.size()) + " bytes)";
+            return 1;
+        }
         std::string().swap(bytes); // the store holds its own copy
         CoreWvfr reader(&pool, &store, false);
         if (rate > 0) reader.setfr(rate, true);
@@ -399,6 +412,17 @@ struct Temporary {
                made.st_dev == named.st_dev && made.st_ino == named.st_ino;
     }
     bool ours() const { return same(path, false); }
+    // Why a write stopped short when the file-size limit (ulimit -f) is what
+    // stopped it (the file has reached it), else "".
+    std::string limited() const {
+        struct stat made {};
+        rlimit limit{};
+        if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+            fstat(fd, &made) != 0 || static_cast<rlim_t>(made.st_size) < limit.rlim_cur)
+            return "";
+        return ": it would pass the file size limit of " + std::to_string(limit.rlim_cur) +
+               " bytes (ulimit -f)";
+    }
     // The name the writer opens: the descriptor's own, which names this file
     // whatever happens to its name meanwhile; without one, its name.
     std::string handle() const {
@@ -464,8 +488,27 @@ CoreHost::CHANNELS signal(std::string const& kind, int rate, long n, long room) 
     return s;
 }
 
+// The tail a plug-in reports, frames (0 and 1 say unknown and none).
+long tailOf(CoreHost& host) {
+    long const tail = static_cast<long>(host.dispt(PlatVst::opGetTailSize));
+    return tail > 1 ? tail : 0;
+}
+
+// The longest tail the plug-in reported while rendering: a program change
+// may bring a longer one, so from the block that carried the first MIDI
+// message on it is asked again after every block (the new program reports
+// its tail once its load and the silence after it are over).
+struct TAILS {
+    CoreHost* host = nullptr;
+    long first = LONG_MAX; // frame of the first MIDI message of this render
+    long longest = 0;
+};
+TAILS tails;
+
 bool terminal = false;
 void progress(long done, long total) {
+    if (tails.host != nullptr && tails.first < done)
+        tails.longest = std::max(tails.longest, tailOf(*tails.host));
     if (!terminal || total < 1) return;
     int const width = 40;
     int const filled = static_cast<int>(width * done / total);
@@ -538,6 +581,9 @@ bool number(char const* text, int& value) {
 
 int main(int argc, char** argv) {
     if (argc < 3) return usage();
+    // Past a file-size limit (ulimit -f) a write fails with EFBIG and the run
+    // says so, its temporary removed, rather than being killed with it left.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::string const plugin = argv[1];
     bool const withEditor = std::strcmp(argv[2], "--editor") == 0;
     std::string const output = withEditor ? "" : argv[2];
@@ -716,8 +762,8 @@ int main(int argc, char** argv) {
     // Silence until the program has settled, in whole blocks; none of it is kept.
     long const lead = (std::lround(leadin * rate) + block - 1) / block * block;
     long const latency = host.getdl();
-    long const tail = static_cast<long>(host.dispt(PlatVst::opGetTailSize));
-    long long const extra = std::max(latency, 0L) + (tail > 1 ? tail : 0);
+    long tail = tailOf(host); // the tail the render is padded with so far
+    long long const extra = std::max(latency, 0L) + tail;
     long const frames = input.empty() ? static_cast<long>(signalFrames) : long(in[0].size());
     long const total = static_cast<long>(frames + extra);
     if (!fits(option("--lead-in", leadin), lead + extra) ||
@@ -739,21 +785,46 @@ int main(int argc, char** argv) {
         else
             for (auto& c : in) c.resize(std::size_t(total), 0.0);
         terminal = isatty(2) && in[0].size() > std::size_t(10 * rate);
+        tails = {&host, midi.empty() ? LONG_MAX : midi.front().frame, tail};
         auto const t0 = std::chrono::steady_clock::now();
         host.rendr(in, out, dbl, false, midi, progress);
+        // A program a MIDI message switched to may ring longer than the first:
+        // the render goes on in silence (with the messages that fall there)
+        // for the longest tail reported.
+        terminal = false;
+        while (tails.longest > tail) {
+            long const at = long(out[0].size()), more = tails.longest - tail;
+            tail = tails.longest;
+            if (!fits(input.empty() ? option("--seconds", seconds)
+                                    : input + " with the plug-in's latency and tail",
+                      frames + std::max(latency, 0L) + tail))
+                return 2;
+            std::vector<CoreHost::MIDI> later;
+            for (CoreHost::MIDI m : midi)
+                if (m.frame >= at && m.frame < at + more) {
+                    m.frame -= at;
+                    later.push_back(m);
+                }
+            tails = {&host, 0, tail};
+            CoreHost::CHANNELS quiet(2, std::vector<double>(std::size_t(more), 0.0)), rest;
+            host.rendr(quiet, rest, dbl, false, later, progress);
+            for (std::size_t c = 0; c < out.size(); ++c)
+                out[c].insert(out[c].end(), rest[c].begin(), rest[c].end());
+        }
+        tails = {};
         spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         for (auto& c : out) c.erase(c.begin(), c.begin() + std::min<long>(latency, long(c.size())));
     } catch (std::bad_alloc const&) {
         std::fprintf(stderr,
                      "plughost: out of memory for %ld frames (%ld with latency and tail)%s\n",
-                     frames, total, nothing);
+                     frames, frames + std::max(latency, 0L) + tail, nothing);
         return 1;
     }
     notices(host);
     if (refused() != 0) return 1; // the output may have changed while rendering
     if (!writeWav(temp, rate, out)) {
-        std::fprintf(stderr, "plughost: %s could not be written whole; no output written\n",
-                     output.c_str());
+        std::fprintf(stderr, "plughost: %s could not be written whole%s; no output written\n",
+                     output.c_str(), temp.limited().c_str());
         return 1;
     }
     // Or while the temporary was written: checked again just before the rename.
@@ -763,7 +834,7 @@ int main(int argc, char** argv) {
                          why.c_str());
         return 1;
     }
-    double const audio = double(in[0].size()) / rate;
+    double const audio = double(frames + std::max(latency, 0L) + tail) / rate;
     std::printf("plughost: %ld frames at %d Hz, block %d, %s precision, lead-in %ld frames; "
                 "latency %ld, tail %ld frames; %.3f s rendered in %.3f s (%.1fx real time)\n",
                 frames, rate, block, dbl ? "double" : "single", lead, latency, tail, audio, spent,

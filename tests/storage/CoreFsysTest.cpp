@@ -18,12 +18,14 @@
 #include <unistd.h>
 
 #include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreNode.h"
 #include "storage/CoreXml_.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FsysItems.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -465,4 +467,31 @@ TEST(CoreFsysLoad, FailedReloadLeavesTheItemOutOfMemory) {
     EXPECT_EQ(fs.getco(id, &data), 0);
     EXPECT_EQ(data, nullptr);
     EXPECT_LT(pool.getma(), live);
+}
+
+// Data the store refuses leave the item out of memory, said at level 0 with why, and a disk file
+// of its name never stands in for them (a reader would take it for the data given) until data
+// are taken again.
+TEST(CoreFsysLoad, RefusedDataAreNeverReadFromAFileOfTheName) {
+    TempDir dir;
+    writeBytes(dir.file("IN.WAV"), "another file");
+    CorePool pool;
+    for (bool const reopened : {false, true}) {
+        SCOPED_TRACE(reopened);
+        CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), reopened);
+        int const id = putItem(fs, "IN.WAV", "old bytes");
+        LogCapture log;
+        CoreLog_::setdb(0, false);
+        char const one = 'x'; // refused by the size before a byte is read
+        fs.setit(id, &one, CoreFsys::iCitemdim + 1, CoreAnsx(""), true, false);
+        EXPECT_TRUE(LogCapture::error(log.text(), "IN.WAV: 2147483628 bytes, more than an item"))
+            << log.text();
+        char got[16] = {};
+        EXPECT_FALSE(fs.isvld(id));
+        EXPECT_FALSE(fs.loadc(id, false));
+        EXPECT_FALSE(fs.wopen(id, "rb"));
+        EXPECT_EQ(fs.wread(id, got, 1, sizeof got), 0);
+        fs.setit(id, "new", 3, CoreAnsx(""), true, false);
+        EXPECT_EQ(heldItem(fs, id), "new");
+    }
 }
