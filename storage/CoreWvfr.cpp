@@ -117,15 +117,21 @@ void CoreWvfr::setfr(int rate, bool plainGain) {
     targetrate = rate;
 }
 
-void CoreWvfr::fail(CoreAnsx const& name, char const* why) {
+void CoreWvfr::fail(CoreAnsx const& name, CoreAnsx const& why) {
     datalength = -1;
     datafound = false;
     reason = why;
-    CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": ") + CoreAnsx(why), 0);
+    CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": ") + why, 0);
     throw CoreAnsx("");
 }
 
 bool CoreWvfr::ready() { return open && datafound && datalength > 0; }
+
+void CoreWvfr::openitem(CoreAnsx const& name) {
+    errno = 0;
+    if (!store->wopen(item, "rb")) fail(name, CoreAnsx("cannot be opened: ") + CoreButl::opnwy());
+    open = true;
+}
 
 long CoreWvfr::itemsize() {
     if (store->isvld(item)) {
@@ -168,13 +174,21 @@ void CoreWvfr::open_(CoreAnsx name) {
     decodedpeak = 0.0;
     if (store == nullptr) fail(name, "no item store");
     item = store->crtit(name, false);
-    if (loadwhole) store->loadc(item, true);
     datalength = -1;
-    if (!store->wopen(item, "rb"))
-        fail(name, errno == ENOENT && CoreButl::fferr() == 0
-                       ? "cannot be opened: missing"
-                       : CoreButl::ffwhy("cannot be opened").c_str());
-    open = true;
+    openitem(name);
+    // Only a kernel within the bound on whole reads is held in memory: a
+    // larger one is read in pieces, as every encoding is decoded anyway, so
+    // padding after its samples is never read.
+    if (loadwhole && !store->isvld(item)) {
+        long const size = itemsize();
+        if (size >= 0 && size <= CoreButl::iCwholebytes) {
+            close();
+            // A file that grew past the bound since is refused there and
+            // read in pieces all the same.
+            store->loadc(item, true, CoreButl::iCwholebytes);
+            openitem(name);
+        }
+    }
 
     long long const total = itemsize();
     if (total < 12 || !readat(0, riffheader, 12)) fail(name, "too short for a RIFF header");
