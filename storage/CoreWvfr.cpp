@@ -25,6 +25,43 @@ uint32_t u32(char const* at) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+uint8_t u8(char const* at) { return *reinterpret_cast<unsigned char const*>(at); }
+
+double f64(char const* at) {
+    uint64_t const bits =
+        static_cast<uint64_t>(u32(at)) | (static_cast<uint64_t>(u32(at + 4)) << 32);
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// Decodes frames frames of bytes into left and, unless it is null, right
+// (channel 1, width bytes after channel 0), raising peak[0] and peak[1] to
+// their largest magnitudes. The peaks stay in locals for the loop: stored
+// through the caller's pointer they might alias the arrays.
+template <class Sample>
+void decodePiece(char const* bytes, long frames, int framesize, int width, double* left,
+                 double* right, double* peak, Sample sample) {
+    double top0 = peak[0], top1 = peak[1];
+    if (right == nullptr) {
+        for (long f = 0; f < frames; ++f, bytes += framesize) {
+            double const l = sample(bytes);
+            left[f] = l;
+            top0 = std::max(top0, std::fabs(l));
+        }
+    } else {
+        for (long f = 0; f < frames; ++f, bytes += framesize) {
+            double const l = sample(bytes), r = sample(bytes + width);
+            left[f] = l;
+            right[f] = r;
+            top0 = std::max(top0, std::fabs(l));
+            top1 = std::max(top1, std::fabs(r));
+        }
+    }
+    peak[0] = top0;
+    peak[1] = top1;
+}
+
 // Four characters compared after upper-casing, so "riff" and "data" pass.
 bool sameId(char const* at, char const* id) {
     for (int i = 0; i < 4; ++i) {
@@ -117,15 +154,21 @@ void CoreWvfr::setfr(int rate, bool plainGain) {
     targetrate = rate;
 }
 
-void CoreWvfr::fail(CoreAnsx const& name, char const* why) {
+void CoreWvfr::fail(CoreAnsx const& name, CoreAnsx const& why) {
     datalength = -1;
     datafound = false;
     reason = why;
-    CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": ") + CoreAnsx(why), 0);
+    CoreLog_::loger(CoreAnsx("WAV file ") + name + CoreAnsx(": ") + why, 0);
     throw CoreAnsx("");
 }
 
 bool CoreWvfr::ready() { return open && datafound && datalength > 0; }
+
+void CoreWvfr::openitem(CoreAnsx const& name) {
+    errno = 0;
+    if (!store->wopen(item, "rb")) fail(name, CoreAnsx("cannot be opened: ") + CoreButl::opnwy());
+    open = true;
+}
 
 long CoreWvfr::itemsize() {
     if (store->isvld(item)) {
@@ -168,13 +211,21 @@ void CoreWvfr::open_(CoreAnsx name) {
     decodedpeak = 0.0;
     if (store == nullptr) fail(name, "no item store");
     item = store->crtit(name, false);
-    if (loadwhole) store->loadc(item, true);
     datalength = -1;
-    if (!store->wopen(item, "rb"))
-        fail(name, errno == ENOENT && CoreButl::fferr() == 0
-                       ? "cannot be opened: missing"
-                       : CoreButl::ffwhy("cannot be opened").c_str());
-    open = true;
+    openitem(name);
+    // Only a kernel within the bound on whole reads is held in memory: a
+    // larger one is read in pieces, as every encoding is decoded anyway, so
+    // padding after its samples is never read.
+    if (loadwhole && !store->isvld(item)) {
+        long const size = itemsize();
+        if (size >= 0 && size <= CoreButl::iCwholebytes) {
+            close();
+            // A file that grew past the bound since is refused there and
+            // read in pieces all the same.
+            store->loadc(item, true, CoreButl::iCwholebytes);
+            openitem(name);
+        }
+    }
 
     long long const total = itemsize();
     if (total < 12 || !readat(0, riffheader, 12)) fail(name, "too short for a RIFF header");
@@ -293,43 +344,59 @@ void CoreWvfr::decode(long m, double* left, double* right) {
             CoreLog_::loger(CoreAnsx("WAV file read failed at frame ") + CoreAnsx(k), 0);
             throw CoreAnsx("");
         }
-        for (long at = 0; at < piece; at += framesize, ++k) {
-            for (int c = 0; c < 2; ++c) {
-                double* to = c == 0 ? left : (wantRight ? right : nullptr);
-                if (to == nullptr) continue;
-                char const* s = readbuffer + at + c * bytespersample;
-                double v = 0.0;
-                switch (encoding) {
-                case Encoding::unsigned8:
-                case Encoding::signed16:
-                case Encoding::signed24:
-                    v = CoreButl::dbfch(s, 0, static_cast<short>(bytespersample));
-                    break;
-                case Encoding::signed32:
-                    v = static_cast<double>(static_cast<int32_t>(u32(s))) / 2147483647.0;
-                    break;
-                case Encoding::float32: {
-                    uint32_t bits = u32(s);
-                    float f;
-                    std::memcpy(&f, &bits, sizeof f);
-                    // Zero and subnormal singles (exponent bits all zero) read as +0.0.
-                    v = (bits & 0x7F800000u) == 0 ? 0.0 : static_cast<double>(f);
-                    break;
-                }
-                case Encoding::float64: {
-                    uint64_t bits =
-                        static_cast<uint64_t>(u32(s)) | (static_cast<uint64_t>(u32(s + 4)) << 32);
-                    std::memcpy(&v, &bits, sizeof v);
-                    if (round32) v = static_cast<double>(static_cast<float>(v));
-                    v = CoreButl::flushSubnormal(v);
-                    break;
-                }
-                case Encoding::none: break;
-                }
-                to[k] = v;
-                peak[c] = std::max(peak[c], std::fabs(v));
-            }
+        long const frames = piece / framesize;
+        // The encoding is chosen once a piece, so each loop below decodes
+        // one kind only: chosen at every sample, it cost a quarter more.
+        // Integers are scaled as CoreButl::dbfch scales them, written out
+        // here so that the loop needs no call a sample.
+        auto const run = [&](auto sample) {
+            decodePiece(readbuffer, frames, framesize, bytespersample, left + k,
+                        wantRight ? right + k : nullptr, peak, sample);
+        };
+        switch (encoding) {
+        case Encoding::unsigned8:
+            run([](char const* s) { return (static_cast<double>(u8(s)) - 128.0) / 127.0; });
+            break;
+        case Encoding::signed16:
+            run([](char const* s) {
+                return static_cast<double>(static_cast<int16_t>(u16(s))) / 32767.0;
+            });
+            break;
+        case Encoding::signed24:
+            run([](char const* s) {
+                // The three bytes in the top of a word, shifted back with their sign.
+                uint32_t const raw = static_cast<uint32_t>(u8(s)) << 8 |
+                                     static_cast<uint32_t>(u8(s + 1)) << 16 |
+                                     static_cast<uint32_t>(u8(s + 2)) << 24;
+                return static_cast<double>(static_cast<int32_t>(raw) >> 8) / 8388607.0;
+            });
+            break;
+        case Encoding::signed32:
+            run([](char const* s) {
+                return static_cast<double>(static_cast<int32_t>(u32(s))) / 2147483647.0;
+            });
+            break;
+        case Encoding::float32:
+            run([](char const* s) {
+                uint32_t const bits = u32(s);
+                float f;
+                std::memcpy(&f, &bits, sizeof f);
+                // Zero and subnormal singles (exponent bits all zero) read as +0.0.
+                return (bits & 0x7F800000u) == 0 ? 0.0 : static_cast<double>(f);
+            });
+            break;
+        case Encoding::float64:
+            if (round32)
+                run([](char const* s) {
+                    return CoreButl::flushSubnormal(
+                        static_cast<double>(static_cast<float>(f64(s))));
+                });
+            else
+                run([](char const* s) { return CoreButl::flushSubnormal(f64(s)); });
+            break;
+        case Encoding::none: break;
         }
+        k += frames;
         remaining -= piece;
     }
     decodedpeak = std::max(peak[0], peak[1]);

@@ -36,7 +36,8 @@ class DataRtcv;
 class CoreWvfr {
 public:
     // Allocates the read blocks (tag "WVFR"); not open, not converting.
-    // With loadWhole every item is read into memory before it is parsed.
+    // With loadWhole every item of at most CoreButl::iCwholebytes is read
+    // into memory before it is parsed; a larger one is read in pieces.
     CoreWvfr(CorePool* pool, CoreFsys* store, bool loadWhole);
     ~CoreWvfr();
     CoreWvfr(CoreWvfr const&) = delete;
@@ -50,7 +51,7 @@ public:
     void setfr(int rate, bool plain);
     void open_(CoreAnsx name); // throws CoreAnsx("") for anything it cannot read
     // Why the last open_ refused its file, as it logged it; "" after a good one.
-    char const* getrs() const { return reason; }
+    char const* getrs() const { return reason.c_str(); }
 
     // Delivers up to n frames: channel 0 into left, channel 1 into right
     // (only for files of 2 or more channels, and only when right is given).
@@ -87,9 +88,11 @@ private:
     // How the bytes of one sample are turned into a double.
     enum class Encoding { none, unsigned8, signed16, signed24, signed32, float32, float64 };
 
-    [[noreturn]] void fail(CoreAnsx const& name, char const* why); // logs and throws
-    bool ready();                                                  // a valid file is open
-    long itemsize();                                               // bytes of the open item
+    [[noreturn]] void fail(CoreAnsx const& name, CoreAnsx const& why); // logs and throws
+    bool ready();                                                      // a valid file is open
+    // Opens the item "rb" and marks it open; fails with the opener's reason.
+    void openitem(CoreAnsx const& name);
+    long itemsize(); // bytes of the open item
     // Finds the chunk whose upper-cased id is `id`, starting at byte `from`;
     // body offset and size on success.
     bool findc(char const* id, long long from, long long total, long long& body, long long& size);
@@ -127,11 +130,11 @@ private:
     bool converting;     // a target rate is set
     bool open;           // an item is open in the store
     bool datafound;      // the data chunk was found and accepted
-    bool loadwhole;      // read each item fully into memory first
+    bool loadwhole;      // read each item within the whole-read bound into memory first
     bool plain;          // converted samples are not gain-compensated
     bool round32;        // 8-byte samples rounded to single precision
     Encoding encoding;   // sample encoding of the open file
-    char const* reason;  // why the last open_ failed (a literal), "" otherwise
+    CoreAnsx reason;     // why the last open_ failed, "" otherwise
     char* readbuffer;    // pool block of iCfilebufferdim bytes
     char* riffheader;    // pool block of 12 bytes
     char* chunkheader;   // pool block of 8 bytes

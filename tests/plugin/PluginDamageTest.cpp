@@ -18,6 +18,7 @@
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "tests/plugin/PluginRig.h"
+#include "tests/support/ConvolutionTruth.h"
 #include "tests/support/HugeFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tools/CoreDemo.h"
@@ -78,7 +79,8 @@ TEST(PluginDamageTest, EachKindIsRefusedAndLoggedWithItsFile) {
 }
 
 // A sparse file far past the bound at each name the instance reads whole (the skin package, and a
-// skin folder's item) is logged as too large, unread and left as it was; the instance opens.
+// skin folder's item) is logged as too large, unread and left as it was; the instance opens. A
+// kernel padded as far after its samples is read in pieces: its program plays as before.
 TEST(PluginDamageTest, AFileTooLargeIsRefusedUnread) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "damage cases run in the AddressSanitizer pass";
@@ -111,7 +113,28 @@ TEST(PluginDamageTest, AFileTooLargeIsRefusedUnread) {
     for (auto const& entry : std::filesystem::directory_iterator(package))
         if (item.empty() || entry.path().filename().string() < item)
             item = entry.path().filename().string();
-    eachHugeFile(top, {"data/skins/DEMO.V2S/" + item}, CoreButl::iCwholebytes, open);
+    std::string const kernel = "data/vectors/SAT2.WAV";
+    auto const saturator = [&] {
+        CoreHost h(rig.path(), CoreDemo::iCrate, 512);
+        h.start();
+        if (!h.wtupd(0, 60.0)) return CoreHost::CHANNELS{};
+        int const seen = h.updts();
+        h.slot_(CoreDemo::iCsaturator);
+        return h.wtupd(seen, 60.0) ? playedNoise(h, 3) : CoreHost::CHANNELS{};
+    };
+    CoreHost::CHANNELS const played = saturator();
+    ASSERT_EQ(played.size(), 2u);
+    eachHugeFile(top, {"data/skins/DEMO.V2S/" + item, kernel}, CoreButl::iCwholebytes,
+                 [&](std::string const& file, std::string const& said) {
+                     if (file != kernel) return open(file, said);
+                     std::string const log = data + "Vorlan3olvio.log";
+                     std::remove(log.c_str());
+                     CoreHost::CHANNELS const padded = saturator();
+                     ASSERT_EQ(padded.size(), 2u);
+                     for (int c = 0; c < 2; ++c)
+                         EXPECT_LT(relativeError(padded[c], played[c]), 1e-9);
+                     EXPECT_FALSE(LogCapture::error(readBytes(log), "SAT2.WAV")) << readBytes(log);
+                 });
 }
 
 } // namespace

@@ -143,6 +143,42 @@ TEST_F(CoreWvfrTest, FloatFilesAndSubnormals) {
     EXPECT_EQ(one[0], double(float(exact)));
 }
 
+// The peak is the largest magnitude of the channels delivered, whichever holds it: of every
+// encoding, a frame whose channel 1 outweighs channel 0 and channel 2 outweighs both.
+TEST_F(CoreWvfrTest, ThePeakIsOfTheDeliveredChannelsOnly) {
+    struct Row {
+        unsigned tag, bits;
+        std::string frame;  // channels 0, 1, 2
+        double zero, first; // channels 0 and 1 as read
+    } const rows[] = {
+        {1, 8, leBytes(140, 1) + leBytes(20, 1) + leBytes(255, 1), 12.0 / 127, -108.0 / 127},
+        {1, 16, leBytes(100, 2) + leBytes(-20000, 2) + leBytes(32767, 2), 100.0 / 32767,
+         -20000.0 / 32767},
+        {1, 24, leBytes(100, 3) + leBytes(-4000000, 3) + leBytes(8388607, 3), 100.0 / 8388607,
+         -4000000.0 / 8388607},
+        {1, 32, leBytes(100, 4) + leBytes(-(1 << 30), 4) + leBytes(INT32_MAX, 4),
+         100.0 / 2147483647, -1073741824.0 / 2147483647},
+        {3, 32, f32Bytes(0.125f) + f32Bytes(-0.5f) + f32Bytes(2.0f), 0.125, -0.5},
+        {3, 64, f64Bytes(0.125) + f64Bytes(-0.5) + f64Bytes(2.0), 0.125, -0.5},
+    };
+    for (Row const& row : rows) {
+        WavShape s;
+        s.tag = row.tag;
+        s.bits = row.bits;
+        s.channels = 3;
+        s.samples = row.frame;
+        put("PK.WAV", wavFile(s));
+        for (bool both : {true, false}) {
+            CoreWvfr reader(&pool, store, false);
+            reader.open_("PK.WAV");
+            double l = 0.0, r = 0.0;
+            ASSERT_EQ(reader.getdt(1, &l, both ? &r : nullptr), 1) << row.bits;
+            EXPECT_DOUBLE_EQ(reader.getpk(), std::fabs(both ? row.first : row.zero))
+                << row.tag << " " << row.bits << " " << both;
+        }
+    }
+}
+
 TEST_F(CoreWvfrTest, ChunkWalkAndHeaderVariants) {
     std::string samples = leBytes(1000, 2) + leBytes(-1000, 2);
     // Lower-case ids everywhere.
