@@ -200,6 +200,28 @@ TEST_F(CorePrcsBootTest, AFailingStepFreezesTheBootAndTheEngineStaysUsable) {
     }
 }
 
+// A reason too long for its row is named by the system's words in it, never by a name it holds.
+TEST_F(CorePrcsBootTest, ShortCausesAreTheReasonsWordsNotItsNames) {
+    struct Row {
+        char const* reason;
+        char const *saved, *booted; // the save's words, the boot's
+    } const rows[] = {
+        {"Too many levels of symbolic links", "LINK LOOP", "a link loop"},
+        {"bank not readable: its links lead round in a loop", "LINK LOOP", "a link loop"},
+        {"cannot write DRUMLOOP.XML in loops/: Input/output error", "SEE THE LOG", "not usable"},
+        {"cannot write /quota/DRUMLOOP.XML: Input/output error", "SEE THE LOG", "not usable"},
+    };
+    install();
+    for (Row const& r : rows) {
+        auto e = make();
+        CorePrcsPeek p{*e};
+        EXPECT_EQ(p.saveLine(r.reason), std::string("NOT SAVED: ") + r.saved) << r.reason;
+        EXPECT_EQ(p.masterKo(r.reason),
+                  std::string("MASTER Ko: master descriptor ") + r.booted + " (vorlan2.xml)")
+            << r.reason;
+    }
+}
+
 TEST_F(CorePrcsBootTest, TheBootCompletesTheSettingsItFoundMissing) {
     struct Row {
         int hostblock;

@@ -245,6 +245,17 @@ struct CorePrcsPeek {
         for (int i = 0; i < e.altcount; ++i) s += std::string(e.altpaths[i].c_str()) + "|";
         return s;
     }
+    // The page's line (bean 262) of a program save that failed for reason, and the boot's Ko
+    // line of a master file there that gave none for it (the boot freezes).
+    std::string saveLine(char const* reason) {
+        e.svrsn(CoreAnsx("X.XML"), CoreAnsx("NOT SAVED"), CoreAnsx(reason));
+        return e.getbs(262, nullptr).c_str();
+    }
+    std::string masterKo(char const* reason) {
+        e.masterpresent = false;
+        e.masterwhy = CoreAnsx(reason);
+        return e.bootStep(2).c_str();
+    }
 };
 
 // A program text with its top-level elements sorted: writing the live
