@@ -145,14 +145,17 @@ TEST_F(CorePrcsTest, SettingsAreLoggedInTheirOrder) {
                     {"BPMDEFAULT", "140000"},
                     {"PROTECTIONDB", "12,5"},
                     {"SCANBOOT", "0"},
+                    {"MODE", "0"},
+                    {"LEGACYSTEREOCHANNEL", "0"},
+                    {"PROGRAMRATE", "0"},
                     {"THREADSMINDIM", "4096"}});
     LogCapture log;
     make();
     std::string const text = log.text();
     // Each line in its place: "TAG:value<", after the one before it.
     std::string const ordered =
-        "MAGIC:ABCD|FASTBOOT:0|SCANBOOT:0|NODROP:0|AUTOTHREAD:1|MODE:1|LEGACYSTEREOCHANNEL:1|"
-        "PROGRAMRATE:3000|GUIRATE:40000|EXPORTAUDIOQUALITY:1|LTIMED:10000|LFREQD:1000000|"
+        "MAGIC:ABCD|FASTBOOT:0|SCANBOOT:0|NODROP:0|AUTOTHREAD:1|MODE:0|LEGACYSTEREOCHANNEL:0|"
+        "PROGRAMRATE:0|GUIRATE:40000|EXPORTAUDIOQUALITY:1|LTIMED:10000|LFREQD:1000000|"
         "FORCEOFFSET:-1|RATECONVERSION:0|PROGRAMSUBPATH:programs/|VECTORSUBPATH:vectors/|"
         "SETUPSUBPATH:setups/|SETUPROMNAME:|DICTIONARYROMNAME:NULL|CACHESUBPATH:|"
         "DICTIONARYSUBPATH:|WORKBUFFER:32768|DSPBUFFER:8192|PROCESSINGBUFFER:8192|METERTYPE:2|"
