@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "modulation/CorePrm_.h"
@@ -202,23 +203,14 @@ TEST_F(CorePrcsBootTest, AFailingStepFreezesTheBootAndTheEngineStaysUsable) {
 
 // A reason too long for its row is named by the system's words in it, never by a name it holds.
 TEST_F(CorePrcsBootTest, ShortCausesAreTheReasonsWordsNotItsNames) {
-    struct Row {
-        char const* reason;
-        char const *saved, *booted; // the save's words, the boot's
-    } const rows[] = {
-        {"Too many levels of symbolic links", "LINK LOOP", "a link loop"},
-        {"bank not readable: its links lead round in a loop", "LINK LOOP", "a link loop"},
-        {"cannot write DRUMLOOP.XML in loops/: Input/output error", "SEE THE LOG", "not usable"},
-        {"cannot write /quota/DRUMLOOP.XML: Input/output error", "SEE THE LOG", "not usable"},
-    };
     install();
-    for (Row const& r : rows) {
+    for (auto const& [reason, saved, booted] :
+         {std::tuple{"Too many levels of symbolic links", "LINK LOOP", "a link loop"},
+          {"cannot write DRUMLOOP.XML in loops/quota/: I/O error", "SEE THE LOG", "not usable"}}) {
         auto e = make();
-        CorePrcsPeek p{*e};
-        EXPECT_EQ(p.saveLine(r.reason), std::string("NOT SAVED: ") + r.saved) << r.reason;
-        EXPECT_EQ(p.masterKo(r.reason),
-                  std::string("MASTER Ko: master descriptor ") + r.booted + " (vorlan2.xml)")
-            << r.reason;
+        EXPECT_EQ(CorePrcsPeek{*e}.saveLine(reason), std::string("NOT SAVED: ") + saved);
+        EXPECT_EQ(CorePrcsPeek{*e}.masterKo(reason),
+                  std::string("MASTER Ko: master descriptor ") + booted + " (vorlan2.xml)");
     }
 }
 

@@ -245,15 +245,15 @@ struct CorePrcsPeek {
         for (int i = 0; i < e.altcount; ++i) s += std::string(e.altpaths[i].c_str()) + "|";
         return s;
     }
-    // The page's line (bean 262) of a program save that failed for reason, and the boot's Ko
-    // line of a master file there that gave none for it (the boot freezes).
-    std::string saveLine(char const* reason) {
-        e.svrsn(CoreAnsx("X.XML"), CoreAnsx("NOT SAVED"), CoreAnsx(reason));
+    // Bean 262's line for a program save failed for reason; the boot's Ko line for a master file
+    // refused for it (the boot freezes).
+    std::string saveLine(char const* why) {
+        e.svrsn(CoreAnsx("X.XML"), CoreAnsx("NOT SAVED"), CoreAnsx(why));
         return e.getbs(262, nullptr).c_str();
     }
-    std::string masterKo(char const* reason) {
+    std::string masterKo(char const* why) {
         e.masterpresent = false;
-        e.masterwhy = CoreAnsx(reason);
+        e.masterwhy = CoreAnsx(why);
         return e.bootStep(2).c_str();
     }
 };
