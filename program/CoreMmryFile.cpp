@@ -616,8 +616,10 @@ bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw
             // A folder, FIFO or device there, a link loop, a file not ours
             // to read: named with its kind or reason.
             why = CoreButl::systemReason(CoreButl::fferr() != 0 ? CoreButl::fferr() : error);
-            CoreLog_::loger(
-                CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") + why, 0);
+            // One refused by its size the opener has named, with its size.
+            if (CoreButl::fferr() != EFBIG)
+                CoreLog_::loger(
+                    CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") + why, 0);
             return false;
         }
         if (unread && missing) why = CoreAnsx("not found");
