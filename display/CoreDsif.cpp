@@ -55,6 +55,18 @@ CoreBean* nobus() {
     return &none;
 }
 
+// A boot line in width columns, never wrapped: a name in brackets at its
+// end is shortened ("(averylongba...)"), any other line ends before its
+// first word that does not fit.
+CoreAnsx bootRow(CoreAnsx const& line, int width) {
+    std::string const text(line.c_str());
+    if (int(text.size()) <= width) return line;
+    std::size_t const open = text.rfind(" (");
+    if (open != std::string::npos && text.back() == ')' && int(open) + 7 <= width)
+        return CoreAnsx((text.substr(0, std::size_t(width) - 4) + "...)").c_str());
+    return CoreButl::wordc(line, width);
+}
+
 void logFailure(char const* where, char const* what) {
     CoreLog_::loger(CoreAnsx("CoreDsif ") + CoreAnsx(where) + CoreAnsx(": ") + CoreAnsx(what), 1);
 }
@@ -376,11 +388,12 @@ void CoreDsif::tickboot(bool attached) {
             event = CoreAnsx(engine->getbb(CoreBnid::iCmode, &none) ? "BOOT" : "BOO2");
             return;
         }
+        CoreAnsx const head = CoreAnsx(" ") + CoreAnsx(number) + CoreAnsx(" ");
         if (!bare) {
-            buffer->print(CoreAnsx(" ") + CoreAnsx(number) + CoreAnsx(" "), 1, false, true);
+            buffer->print(head, 1, false, true);
             buffer->print(CoreAnsx(" "), 0, false, true);
         }
-        buffer->prnln(line, 0, false);
+        buffer->prnln(bootRow(line, dimx - (bare ? 0 : head.Length() + 1)), 0, false);
         if (last || !engine->getbb(CoreBnid::iCfastbootnow, &none)) return;
     }
 }

@@ -60,7 +60,13 @@ int CoreEnvu::readList(CoreAnsx const& path) {
     CoreRcsv reader(pool, items);
     if (!reader.open_(path)) return 0;
     long count = reader.getdr();
-    if (count <= 0 || count > INT_MAX) {
+    if (count == 0) {
+        // Values end with ";": a list without one holds none, whatever it shows.
+        CoreLog_::logfl(CoreAnsx("\"") + path + CoreAnsx("\": holds no value (none ends with ;)"),
+                        0);
+        return 0;
+    }
+    if (count < 0 || count > INT_MAX) {
         CoreLog_::logfl(path, 1);
         return 0;
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "display/CoreDsif.h"
 #include "display/CoreDspc.h"
 #include "engine/CorePlel.h"
@@ -36,9 +38,15 @@ constexpr int kControls = 10;      // MIX1..8, GAININ, GAINOUT
 constexpr int kMixes = 8;
 
 // The top element tag of the file at path, parsed into document; null when
-// the file cannot be read or holds no such element.
+// the file cannot be read or holds no such element. Quietly: the boot reads
+// the same file on another thread and says once what is wrong with it.
 CoreNode* topOf(CoreXml_& document, CoreAnsx const& path, CoreAnsx const& tag) {
+    struct stat info {};
+    if (::stat(CoreButl::rslve(path).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size > CoreButl::iCwholebytes)
+        return nullptr;
     try {
+        document.quiet(true);
         CoreNode* const root = document.getff(path, false);
         CoreNode* const found = root != nullptr ? root->getcd(tag) : nullptr;
         return found != nullptr && !found->leaf_() ? found : nullptr;
@@ -104,7 +112,7 @@ void CoreMstr::btval(float* values) const {
             // Location 0, then the boot program over it; a file name that
             // leaves the program folder, or a file that cannot be read, gives
             // nothing.
-            for (int const k : {first, boot}) {
+            for (int const k : {first, boot == first ? -1 : boot}) {
                 if (k < 0) continue;
                 CoreAnsx name = files[std::size_t(k)];
                 if (!CoreButl::infld(name)) continue;

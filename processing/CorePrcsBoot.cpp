@@ -28,10 +28,11 @@ CoreAnsx inBrackets(CoreAnsx const& text) {
 }
 
 // The few words a Ko line has room for, each true of every reason holding
-// its key; a file that is there is never said to be missing.
+// its key; a file that is there is never said to be missing. Keys are whole
+// phrases of the system's reasons, never a fragment a file name may hold.
 CoreButl::SHORTCAUSE const sCbootcauses[] = {
     {"not a plain file", "not a file"}, {"is a directory", "a folder"},
-    {"too many levels", "a link loop"}, {"loop", "a link loop"},
+    {"too many levels", "a link loop"}, {"round in a loop", "a link loop"},
     {"permission denied", "no access"}, {"too large", "too large"},
 };
 

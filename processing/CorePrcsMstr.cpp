@@ -103,19 +103,28 @@ bool wholeOf(CoreAnsx const& text, long& value, bool& fraction) {
     return true;
 }
 
+// The key's element holds exactly "0", which the document getters read as
+// absent; an empty element stays absent.
+bool writtenZero(CoreNode const* m, CoreAnsx const& key) {
+    CoreNode const* element = m->getcd(key);
+    return element != nullptr && !element->leaf_() && element->getcd()->gettx() == CoreAnsx("0");
+}
+
 // A whole-number master key as written.
 struct WRITTEN {
-    bool there = false;    // present; a written "0" reads as absent unless counted
+    bool there = false;    // present; a written "0" counts, an empty element does not
     bool number = false;   // a number, cut toward zero into value
     bool fraction = false; // the cut dropped a fraction
     long value = 0;
     CoreAnsx text; // as written, trimmed
 };
 
-WRITTEN writtenWhole(CoreNode const* m, CoreAnsx const& key, bool zero) {
+// Unlike a program's documents, the user writes this file by hand: a
+// written 0 is the number 0.
+WRITTEN writtenWhole(CoreNode const* m, CoreAnsx const& key) {
     WRITTEN w;
     bool const read = m->exslc(key);
-    w.there = read || (zero && m->getcc(key) > 0);
+    w.there = read || writtenZero(m, key);
     w.text = read ? m->getls(key) : CoreAnsx("0");
     w.number = w.there && wholeOf(w.text, w.value, w.fraction);
     return w;
@@ -203,9 +212,8 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     // A whole-number key judged as written, before any cut. Absent, it is the
     // fallback bounded quietly (a default may derive from another key); a
     // number outside lo..hi, or anything else (taken as other), is one line.
-    auto whole = [m](CoreAnsx const& key, long fallback, long lo, long hi, long other,
-                     bool zero = false) {
-        WRITTEN const w = writtenWhole(m, key, zero);
+    auto whole = [m](CoreAnsx const& key, long fallback, long lo, long hi, long other) {
+        WRITTEN const w = writtenWhole(m, key);
         if (!w.there) return std::clamp(fallback, lo, hi);
         if (w.number) {
             long const taken = bndms(key, w.value, lo, hi, false, &w.text);
@@ -216,7 +224,7 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
         return other;
     };
     // A switch is a whole number from 0 to 1: 5 is on and -1 off, each with
-    // its line, and a text is off with one too (a written "0" is absent).
+    // its line, and a text is off with one too.
     auto toggle = [&whole](CoreAnsx const& key, bool fallback) {
         return whole(key, fallback ? 1 : 0, 0, 1, 0) != 0;
     };
@@ -226,15 +234,14 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     // Below 0 the log would drop even the level-0 lines of a failed load.
     debuglevel = static_cast<short>(whole(X::sCtagdebugl, 0, 0, kDebugLevelMost, 0));
     fastboot = toggle(X::sCtagfastbt, false);
-    fastbootmissing = !has(X::sCtagfastbt);
+    fastbootmissing = !has(X::sCtagfastbt) && !writtenZero(m, X::sCtagfastbt);
     scanboot = toggle(X::sCtagscanbt, true);
     frozenboot = toggle(X::sCtagfrozbt, false);
     nodrop = toggle(X::sCtagnodrop, false);
     autothread = toggle(X::sCtagautoth, true);
     // Below 0 or unreadable, conversion stays off, as 0 and an absent key have it.
     rateconversion = whole(X::sCtagratecv, 0, 0, INT_MAX, 0);
-    // Held only to what the file's reader takes back; unreadable, as absent
-    // (as a written "0" reads), so what is saved reads back the same.
+    // Held only to what the file's reader takes back; unreadable, as absent.
     programrateus = whole(X::sCtagprrate, 3000, INT_MIN, INT_MAX, 3000);
     aheadlength = whole(X::sCtagaheadl, programrateus, 0, iCdelaylargest, 0);
     guirate = whole(X::sCtaggurate, 40000, iCguiratefloor, iCguirateceiling, iCguiratefloor);
@@ -242,7 +249,7 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     // LTIMED also sizes the engine timing's kernel at a first boot.
     ltimed = whole(X::sCtagforcel, 10000, iCltimedfloor, iCltimedceiling, iCltimedfloor);
     lfreqd = whole(X::sCtagforclf, 1000000, iCltimedfloor, iClfreqdceiling, iCltimedfloor);
-    WRITTEN const offset = writtenWhole(m, X::sCtagforceo, false);
+    WRITTEN const offset = writtenWhole(m, X::sCtagforceo);
     forceoffset = offset.number ? bndfo(offset.value, false, &offset.text) : -1;
     fractionLine(X::sCtagforceo, offset, forceoffset);
     if (offset.there && !offset.number)
@@ -260,11 +267,13 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     dictionaryromname = text(X::sCtagdctrnm, "NULL");
     workbuffer = static_cast<int>(whole(X::sCtagwbuffr, 32000, INT_MIN, iCworkbufferlargest, 0));
     // Judged whole before the cut to int. Unreadable, it counts as absent:
-    // this instance plays the default and the boot writes its own choice.
-    WRITTEN const buffer = writtenWhole(m, X::sCtagdbuffr, false);
-    dspbuffermissing = !buffer.number;
+    // this instance plays the default and the boot writes its own choice. A
+    // block of 0 samples asks for that choice too, quietly.
+    WRITTEN const buffer = writtenWhole(m, X::sCtagdbuffr);
+    bool const choose = buffer.number && buffer.value == 0 && !buffer.fraction;
+    dspbuffermissing = !buffer.number || choose;
     if (buffer.there && !buffer.number) unreadable(X::sCtagdbuffr, buffer.text, CoreAnsx("absent"));
-    dspbuffer = buffer.number
+    dspbuffer = !dspbuffermissing
                     ? static_cast<int>(bndms(X::sCtagdbuffr, buffer.value, iCdspbufferfloor,
                                              iCmaxdelaydim, false, &buffer.text))
                     : 8192;
@@ -279,12 +288,12 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     // from a count below 1 or one that overflows with the work slot.
     hdimmax = static_cast<short>(whole(X::sCtaghsdimm, 10, 1, iChdimmaxlargest, 1));
     // Below 1 or wrapped through the cut, every program would play silence.
-    // A written "0" reads as absent elsewhere; here it is a value out of range.
-    hdim = static_cast<short>(whole(X::sCtaghsdim_, 1, 1, hdimmax, 1, true));
+    hdim = static_cast<short>(whole(X::sCtaghsdim_, 1, 1, hdimmax, 1));
     defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
     fontcolour = low16(integer(X::sCtagcolour, 0));
     loaderpriority = low16(integer(X::sCtagloadrp, 1));
-    mode = low16(integer(X::sCtagmode__, 1));
+    // Switches kept as the number read; a written 0 is off.
+    mode = writtenZero(m, X::sCtagmode__) ? 0 : low16(integer(X::sCtagmode__, 1));
 
     int const alternatives = m->getcc(X::sCtagadtpth);
     if (alternatives > 0) {
@@ -299,7 +308,8 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     }
     fixedquality = CoreNode::gtnld(m, X::sCtagfixedq, 0.0) != 0.0 ? 4 : 0;
     protectiondb = CoreNode::gtnld(m, kProtectionDb, dCprotectiondb);
-    legacystereo = CoreNode::gtnld(m, X::sCtaglegstc, 1.0) != 0.0;
+    legacystereo =
+        !writtenZero(m, X::sCtaglegstc) && CoreNode::gtnld(m, X::sCtaglegstc, 1.0) != 0.0;
     refresh = integer(X::sCtagrfrovf, iCurefreshoverflow);
     ippthreads = integer(X::sCtagippthr, 1);
 }

@@ -87,18 +87,14 @@ constexpr int iCsaverow = 36; // columns of the page's line for a failed save
 // The causes a save's line names when its reason does not fit whole, each
 // true of every reason holding its key. The lock's kind comes first: its
 // reason names a FIFO or a folder too. Each fits after the longest prefix,
-// "VERSION NOT SAVED: ".
+// "VERSION NOT SAVED: ". Keys are whole phrases of the system's reasons: a
+// reason may name a file, and "DRUMLOOP" or "loops/" is no link loop.
 CoreButl::SHORTCAUSE const sCsavecauses[] = {
-    {"its lock file is", "LOCK NOT A FILE"},
-    {"no space", "DISK FULL"},
-    {"quota", "DISK FULL"},
-    {"too large", "FILE TOO LARGE"},
-    {"not a plain file", "NOT A PLAIN FILE"},
-    {"is a directory", "IS A FOLDER"},
-    {"too many levels", "LINK LOOP"},
-    {"loop", "LINK LOOP"},
-    {"permission denied", "NO ACCESS"},
-    {"not permitted", "NO ACCESS"},
+    {"its lock file is", "LOCK NOT A FILE"},  {"no space", "DISK FULL"},
+    {"quota exceeded", "DISK FULL"},          {"too large", "FILE TOO LARGE"},
+    {"not a plain file", "NOT A PLAIN FILE"}, {"is a directory", "IS A FOLDER"},
+    {"too many levels", "LINK LOOP"},         {"round in a loop", "LINK LOOP"},
+    {"permission denied", "NO ACCESS"},       {"not permitted", "NO ACCESS"},
     {"read-only", "READ-ONLY DISK"},
 };
 

@@ -607,17 +607,20 @@ bool CoreMmry::readSetup(CoreAnsx const& name, CoreXml_& document, CoreAnsx& raw
         bool const fromArchive = record && record->inmemory && record->source.Length() >= 0;
         // A file read before is read again: the bank may have been saved since.
         errno = 0;
-        raw = fromArchive || fsys->loadc(id, false, CoreButl::iCwholebytes) ? fsys->ct2as(id)
-                                                                            : CoreAnsx("");
+        // Judged by the read, not by the text: an empty or all-NUL file was
+        // read and is no bank, whatever errno a step of the read left.
+        bool const unread = !fromArchive && !fsys->loadc(id, false, CoreButl::iCwholebytes);
         int const error = errno; // the opener's reason when it did not open
-        bool const unread = !fromArchive && raw == CoreAnsx("");
+        raw = unread ? CoreAnsx("") : fsys->ct2as(id);
         bool const missing = error == ENOENT || error == ENOTDIR;
         if (unread && (CoreButl::fferr() != 0 || (error != 0 && !missing))) {
             // A folder, FIFO or device there, a link loop, a file not ours
             // to read: named with its kind or reason.
             why = CoreButl::systemReason(CoreButl::fferr() != 0 ? CoreButl::fferr() : error);
-            CoreLog_::loger(
-                CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") + why, 0);
+            // One refused by its size the opener has named, with its size.
+            if (CoreButl::fferr() != EFBIG)
+                CoreLog_::loger(
+                    CoreAnsx("bank not readable: ") + basefolder + item + CoreAnsx(": ") + why, 0);
             return false;
         }
         if (unread && missing) why = CoreAnsx("not found");

@@ -40,7 +40,13 @@ bool CoreRcsv::open_(CoreAnsx name) {
     text = "";
     if (store == nullptr) return false;
     item = store->crtit(name, false);
-    store->loadc(item, true, CoreButl::iCwholebytes);
+    int index = 0;
+    CoreFsys::FSYSTEMLOC const* record = store->gtiit(item, index);
+    bool const held = record != nullptr && record->inmemory;
+    // Refused by its size (the opener has said so), the list must not be
+    // opened again without the bound.
+    if (!held && !store->loadc(item, true, CoreButl::iCwholebytes) && CoreButl::fferr() == EFBIG)
+        return false;
     errno = 0;
     open = store->wopen(item, "rb");
     if (open) return true;

@@ -212,10 +212,10 @@ CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16) {
         return root;
     } catch (CoreAnsx const& error) {
         close();
-        CoreLog_::logtg(error.Length() > 0 ? error : CoreAnsx("XML: parse failed"), 0);
+        if (!hushed) CoreLog_::logtg(error.Length() > 0 ? error : CoreAnsx("XML: parse failed"), 0);
     } catch (...) {
         close();
-        CoreLog_::logtg(CoreAnsx("XML: out of memory while parsing"), 0);
+        if (!hushed) CoreLog_::logtg(CoreAnsx("XML: out of memory while parsing"), 0);
     }
     throw CoreAnsx("");
 }

@@ -49,6 +49,9 @@ public:
     CoreNode* getdc(CoreAnsx const& source, bool fromFile, bool utf16);
     CoreNode* getff(CoreAnsx const& path, bool utf16); // getdc from the file
     CoreNode* getfc(CoreAnsx const& text);             // getdc of the text, no UTF-16
+    // Parses that fail stay unlogged (still thrown): for an early look at a
+    // file whose own read reports it.
+    void quiet(bool on) { hushed = on; }
     // The file's bytes as text with zero bytes dropped; "0" when unreadable.
     static CoreAnsx getas(CoreAnsx const& path);
     // True when the last parse ended with an element still open (a document
@@ -109,7 +112,8 @@ public:
 private:
     CoreNode* editRoot(); // the root, made (empty, owned) when there is none
 
-    CoreNode* root; // synthetic root "ROOT", or null
-    bool owned;     // true when the document destroys root
-    bool leftopen;  // the last parse ended inside an element
+    CoreNode* root;      // synthetic root "ROOT", or null
+    bool owned;          // true when the document destroys root
+    bool leftopen;       // the last parse ended inside an element
+    bool hushed = false; // a failed parse logs no line
 };

@@ -16,6 +16,7 @@
 #include "storage/CoreFsys.h"
 #include "storage/CoreWave.h"
 #include "storage/CoreWvfr.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/WavBytes.h"
 
 namespace {
@@ -120,14 +121,19 @@ TEST_F(CoreEnvuTest, FilesThatCannotBeReadGiveZeroAndNoWave) {
     std::string cut = floatWav({{0.5f}, {0.25f}, {0.125f}}, 1);
     write("CUT.WAV", cut.substr(0, cut.size() - 5)); // data runs past the end
     write("EMPTY.CSV", "");
-    write("LIST.TXT", "1;\n2;\n"); // a number list under another extension is a WAV
+    write("LIST.TXT", "1;\n2;\n");     // a number list under another extension is a WAV
+    write("NOEND.CSV", "0.5\n0.25\n"); // no value ends with ";"
     CoreEnvu loader(&pool, items);
-    for (char const* name :
-         {"GARBAGE.WAV", "CUT.WAV", "EMPTY.CSV", "LIST.TXT", "MISSING.WAV", "MISSING.CSV"}) {
+    LogCapture log;
+    for (char const* name : {"GARBAGE.WAV", "CUT.WAV", "EMPTY.CSV", "LIST.TXT", "MISSING.WAV",
+                             "MISSING.CSV", "NOEND.CSV"}) {
         ASSERT_EQ(loader.open_("GOOD.CSV"), 1);
         EXPECT_EQ(loader.open_(name), 0) << name;
         EXPECT_EQ(loader.getim(), nullptr) << name;
     }
+    std::string const text = log.text(), said = "\"NOEND.CSV\": holds no value";
+    EXPECT_NE(text.find(said), std::string::npos) << text;
+    EXPECT_EQ(text.find(said), text.rfind(said)) << text;
 }
 
 TEST_F(CoreEnvuTest, FailureAfterTheLengthIsKnownLeavesNothingBehind) {

@@ -60,6 +60,8 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         int slot;
         std::vector<std::pair<std::string, int>> lines; // logged so many times
         std::vector<BUS> bus;
+        std::vector<std::pair<int, double>> reads = {}; // bus bools as the boot left them
+        std::vector<std::string> file = {};             // in the settings file after the boot
     };
     // Keys past their bounds: id and kind on the bus (LFREQD is element 1); below, then above,
     // the value in the file, on the bus (NAN: none), the bound and what it is taken as (saved up
@@ -130,6 +132,13 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         past(0), past(1), past(2, " "), past(2, "12abc"),
         switches("5", "5 above 1, taken as 1"), switches("-1", "-1 below 0, taken as 0"),
         switches("yes", "\"yes\" not a whole number, taken as 0"),
+        // Written 0, a switch is off, quietly; the first boot (DSPBUFFER lacking) keeps it so.
+        {{{"FASTBOOT", "0"}, {"SCANBOOT", "0"}, {"FROZENBOOT", "0"}, {"NODROP", "0"},
+          {"AUTOTHREAD", "0"}, {"DSPBUFFER", ""}, {"GUIRATE", "0"}}, sat,
+         {{"FASTBOOT", 0}, {"SCANBOOT", 0}, {"FROZENBOOT", 0}, {"NODROP", 0}, {"AUTOTHREAD", 0},
+          {"GUIRATE 0 below 5000, taken as 5000", 1}}, {}, {{20, 0}, {21, 0}, {37, 0}},
+         {"<SCANBOOT> 0 </SCANBOOT>", "<AUTOTHREAD> 0 </AUTOTHREAD>", "<FASTBOOT> 0 </FASTBOOT>",
+          "<NODROP> 0 </NODROP>", "<FROZENBOOT> 0 </FROZENBOOT>", "<DSPBUFFER> 512 </DSPBUFFER>"}},
         // A first boot times the engines with a kernel of LTIMED.
         {{{"LTIMED", "60000000"}, {"OTIMED", ""}, {"FASTBOOT", ""}}, sat,
          {{"LTIMED 60000000 above 30000, taken as 30000", 1}}, {}},
@@ -159,6 +168,11 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
             CoreHost host(rig->path(), 44100, 512);
             host.start();
             std::string fault = host.wtupd(0, 30.0) ? "" : " no boot", said;
+            for (auto const& [id, value] : row.reads)
+                if (CorePeer::bus(host, id, 'b').number != value)
+                    fault += " bus " + std::to_string(id);
+            for (std::string const& held : row.file)
+                if (readBytes(master).find(held) == npos) fault += " file lacks " + held;
             for (BUS const& b : row.bus) {
                 if (!CorePeer::bus(host, b.id, b.kind, 0, b.selector, true, b.written).kind ||
                     CorePeer::bus(host, b.id, b.kind, 0, b.selector).number != b.taken)

@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +43,8 @@ TEST(PluginDamageTest, EachKindIsRefusedAndLoggedWithItsFile) {
         int slot;                // loaded after the boot; -1 the boot fails
     } const rows[] = {
         {"data/programs/INIT.XML", "", data, "INIT.XML", -1},
+        {"data/programs/INIT.XML", "</A>", data, "INIT.XML", -1}, // the shell reads it first
+        {"data/setups/DEMO.XML", "</A>", data, "DEMO.XML", -1},
         {"vorlan.xml", "", top, "vorlan.xml", -1},
         {"vorlan.xml", nowhere, top, "none/", -1},
         {"data/setups/DEMO.XML", "<<>>", data, "DEMO.XML", -1},
@@ -66,6 +70,12 @@ TEST(PluginDamageTest, EachKindIsRefusedAndLoggedWithItsFile) {
                    std::chrono::steady_clock::now() < until)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             EXPECT_TRUE(LogCapture::error(readBytes(r.log + "Vorlan3olvio.log"), r.named));
+            if (r.slot < 0) { // refused at start-up: said once, whichever thread read it first
+                std::istringstream lines(readBytes(r.log + "Vorlan3olvio.log"));
+                std::set<std::string> said;
+                for (std::string line; std::getline(lines, line);)
+                    EXPECT_TRUE(said.insert(line.substr(line.find(' ') + 1)).second) << line;
+            }
             CoreHost::CHANNELS out;
             h.rendr(CoreHost::CHANNELS(2, std::vector<double>(4096, 0.25)), out, true);
             for (auto const& c : out)

@@ -77,6 +77,11 @@ TEST_F(PluginDisplayTest, BootsThroughTheBootPageWithoutAnEditor) {
         {"full set: page 0, detail view", {}, false, " RELOAD ", 1},
         {"simple set: page 18", {{"MODE", " 0 "}}, false, "BYPASS", 1},
         {"no bank setup: page 21, the failing line", {}, true, "3  ROM MEMORY Ko", 3},
+        {"a long bank name, shortened on its row",
+         {{"SETUPROMNAME", "AVERYLONGBANKNAME.XML"}},
+         true,
+         "3  ROM MEMORY Ko: rom descriptor not found (averylong...)",
+         3},
     };
     for (Row const& r : rows) {
         install(r.settings);
@@ -90,6 +95,8 @@ TEST_F(PluginDisplayTest, BootsThroughTheBootPageWithoutAnEditor) {
             // The error page stays: a later tick changes nothing.
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             EXPECT_NE(peer.row(r.row).find(r.shown), std::string::npos) << peer.dump();
+            EXPECT_EQ(peer.row(r.row + 1).find_first_not_of(' '), std::string::npos)
+                << peer.dump(); // nothing wrapped onto the next row
         } else {
             EXPECT_TRUE(peer.titled("  ProgMode")) << r.what << "\n" << peer.dump();
             // The host heard of the boot's end.

@@ -1244,7 +1244,7 @@ TEST_F(PluginSeamTest, ListsThePopupTheBootAndBatchesShowWhatTheEngineHolds) {
     using SETTINGS = std::vector<std::pair<std::string, std::string>>;
     for (bool const simple : {true, false}) { // OTIMED stored: no engine diagnostic at boot
         ASSERT_TRUE(rig->settings(
-            simple ? SETTINGS{kDiagnosed, {"MODE", " 0 "}, {"FASTBOOT", "0"}, {"GUIRATE", "50000"}}
+            simple ? SETTINGS{kDiagnosed, {"MODE", " 0 "}, {"FASTBOOT", ""}, {"GUIRATE", "50000"}}
                    : SETTINGS{kDiagnosed,
                               {"GUIRATE", "20000"},
                               {"THREADS", "1"},

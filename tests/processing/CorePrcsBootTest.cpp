@@ -20,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "modulation/CorePrm_.h"
@@ -197,6 +198,19 @@ TEST_F(CorePrcsBootTest, AFailingStepFreezesTheBootAndTheEngineStaysUsable) {
         Signal out[2];
         feed(*e, x, out); // bypass path: no lock left held
         EXPECT_EQ(out[0].size(), 1000u);
+    }
+}
+
+// A reason too long for its row is named by the system's words in it, never by a name it holds.
+TEST_F(CorePrcsBootTest, ShortCausesAreTheReasonsWordsNotItsNames) {
+    install();
+    for (auto const& [reason, saved, booted] :
+         {std::tuple{"Too many levels of symbolic links", "LINK LOOP", "a link loop"},
+          {"cannot write DRUMLOOP.XML in loops/quota/: I/O error", "SEE THE LOG", "not usable"}}) {
+        auto e = make();
+        EXPECT_EQ(CorePrcsPeek{*e}.saveLine(reason), std::string("NOT SAVED: ") + saved);
+        EXPECT_EQ(CorePrcsPeek{*e}.masterKo(reason),
+                  std::string("MASTER Ko: master descriptor ") + booted + " (vorlan2.xml)");
     }
 }
 

@@ -245,6 +245,17 @@ struct CorePrcsPeek {
         for (int i = 0; i < e.altcount; ++i) s += std::string(e.altpaths[i].c_str()) + "|";
         return s;
     }
+    // Bean 262's line for a program save failed for reason; the boot's Ko line for a master file
+    // refused for it (the boot freezes).
+    std::string saveLine(char const* why) {
+        e.svrsn(CoreAnsx("X.XML"), CoreAnsx("NOT SAVED"), CoreAnsx(why));
+        return e.getbs(262, nullptr).c_str();
+    }
+    std::string masterKo(char const* why) {
+        e.masterpresent = false;
+        e.masterwhy = CoreAnsx(why);
+        return e.bootStep(2).c_str();
+    }
 };
 
 // A program text with its top-level elements sorted: writing the live

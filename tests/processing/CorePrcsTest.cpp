@@ -50,12 +50,14 @@ TEST_F(CorePrcsTest, SizesDelaysAndRingPositionsFollowTheSettings) {
         {{{"DSPBUFFER", "10"}}, 128, 32768, 128, -1, 0, 0, false},
         {{{"DSPBUFFER", "1000"}}, 1024, 32768, 1024, -1, 0, 0, false},
         {{{"DSPBUFFER", "8192"}}, 8192, 32768, 8192, -1, 0, 0, false},
-        {{{"DSPBUFFER", "0"}}, 8192, 32768, 8192, -1, 0, 0, true}, // "0" is absent
+        {{{"DSPBUFFER", "0"}}, 8192, 32768, 8192, -1, 0, 0, true}, // 0 asks for the boot's choice
+        {{{"DSPBUFFER", " 00 "}}, 8192, 32768, 8192, -1, 0, 0, true},
         {{{"DSPBUFFER", "NAN"}}, 8192, 32768, 8192, -1, 0, 0, true}, // so is one unreadable
         {{{"WORKBUFFER", "32768"}}, 8192, 32768, 8192, -1, 0, 0, true},
         {{{"WORKBUFFER", "70000"}}, 8192, 131072, 8192, -1, 0, 0, true},
         // The ring always holds base latency + a block: 1024 + 1024 + 1 -> 4096.
         {{{"WORKBUFFER", "1000"}, {"DSPBUFFER", "1024"}}, 1024, 4096, 1024, -1, 0, 0, false},
+        {{{"WORKBUFFER", "0"}, {"DSPBUFFER", "1024"}}, 1024, 4096, 1024, -1, 0, 0, false},
         // Without FORCEOFFSET the lookahead counts for nothing.
         {{{"AHEADLENGTH", "5000"}}, 8192, 32768, 8192, -1, 0, 0, true},
         {{{"FORCEOFFSET", "1000"}, {"AHEADLENGTH", "3000"}}, 8192, 32768, 8192, 44, 132, 8368, true},
@@ -143,14 +145,17 @@ TEST_F(CorePrcsTest, SettingsAreLoggedInTheirOrder) {
                     {"BPMDEFAULT", "140000"},
                     {"PROTECTIONDB", "12,5"},
                     {"SCANBOOT", "0"},
+                    {"MODE", "0"},
+                    {"LEGACYSTEREOCHANNEL", "0"},
+                    {"PROGRAMRATE", "0"},
                     {"THREADSMINDIM", "4096"}});
     LogCapture log;
     make();
     std::string const text = log.text();
     // Each line in its place: "TAG:value<", after the one before it.
     std::string const ordered =
-        "MAGIC:ABCD|FASTBOOT:0|SCANBOOT:1|NODROP:0|AUTOTHREAD:1|MODE:1|LEGACYSTEREOCHANNEL:1|"
-        "PROGRAMRATE:3000|GUIRATE:40000|EXPORTAUDIOQUALITY:1|LTIMED:10000|LFREQD:1000000|"
+        "MAGIC:ABCD|FASTBOOT:0|SCANBOOT:0|NODROP:0|AUTOTHREAD:1|MODE:0|LEGACYSTEREOCHANNEL:0|"
+        "PROGRAMRATE:0|GUIRATE:40000|EXPORTAUDIOQUALITY:1|LTIMED:10000|LFREQD:1000000|"
         "FORCEOFFSET:-1|RATECONVERSION:0|PROGRAMSUBPATH:programs/|VECTORSUBPATH:vectors/|"
         "SETUPSUBPATH:setups/|SETUPROMNAME:|DICTIONARYROMNAME:NULL|CACHESUBPATH:|"
         "DICTIONARYSUBPATH:|WORKBUFFER:32768|DSPBUFFER:8192|PROCESSINGBUFFER:8192|METERTYPE:2|"

@@ -190,10 +190,11 @@ TEST_F(DamagedInstallTest, AFileTooLargeIsRefusedUnread) {
 // The boot's Ko line (bean 144's) names what is wrong with a bank or master settings file that is
 // there, in the line's 54 columns; one not there keeps the line's own words.
 TEST_F(DamagedInstallTest, TheBootLineNamesWhatIsWrongWithAFileThatIsThere) {
-    // A 'f'ifo, a fol'd'er, a link 'l'oop, 'm'issing, 'g'arbage, mode 000 ('a').
-    std::pair<char, char const*> const kinds[] = {{'f', "not a file"},  {'d', "a folder"},
-                                                  {'l', "a link loop"}, {'m', "not found"},
-                                                  {'g', "not usable"},  {'a', "no access"}};
+    // A 'f'ifo, a fol'd'er, a link 'l'oop, 'm'issing, 'g'arbage, mode 000 ('a'), 'e'mpty, all
+    // NUL ('z').
+    std::pair<char, char const*> const kinds[] = {
+        {'f', "not a file"}, {'d', "a folder"},  {'l', "a link loop"}, {'m', "not found"},
+        {'g', "not usable"}, {'a', "no access"}, {'e', "not usable"},  {'z', "not usable"}};
     char const* const files[][3] = {{"data/setups/DEMO.XML", "ROM MEMORY Ko: rom", "demo.xml"},
                                     {"vorlan.xml", "MASTER Ko: master", "vorlan.xml"}};
     for (auto const& [file, head, name] : files)
@@ -207,8 +208,11 @@ TEST_F(DamagedInstallTest, TheBootLineNamesWhatIsWrongWithAFileThatIsThere) {
                              : kind == 'd' ? ::mkdir(at.c_str(), 0755)
                              : kind == 'l' ? ::symlink(at.c_str(), at.c_str())
                                            : 0;
-            if (kind == 'g' || kind == 'a')
-                writeBytes(at, kind == 'g' ? "<SETUP><PROGRAM>" : whole);
+            if (kind == 'g' || kind == 'a' || kind == 'e' || kind == 'z')
+                writeBytes(at, kind == 'g'   ? "<SETUP><PROGRAM>"
+                               : kind == 'e' ? ""
+                               : kind == 'z' ? std::string(64, '\0')
+                                             : whole);
             ASSERT_TRUE(made == 0 && (kind != 'a' || ::chmod(at.c_str(), 0) == 0));
             ::alarm(60);
             auto e = engine();

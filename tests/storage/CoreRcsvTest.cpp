@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/CoreButl.h"
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
 #include "storage/CoreRcsv.h"
@@ -92,6 +93,11 @@ TEST_F(CoreRcsvTest, ReadingTwiceDoesNotDoubleAndClosedListsAreEmpty) {
     EXPECT_EQ(list.getdt(out, true), 0);
     EXPECT_EQ(list.getdr(), 1);
     EXPECT_FALSE(list.open_("MISSING.CSV"));
+    EXPECT_EQ(list.getdr(), 0);
+    // Refused by its size, a list that is there is not open either.
+    put("HUGE.CSV", "1;");
+    fs::resize_file(dir + "/HUGE.CSV", CoreButl::iCwholebytes + 1);
+    EXPECT_FALSE(list.open_("HUGE.CSV"));
     EXPECT_EQ(list.getdr(), 0);
 }
 

@@ -21,7 +21,7 @@ template <class Demo, class Doc> void widenDemo(std::string const& top) {
     typename Doc::PROGRAM room = Demo::prgrm(Demo::iCroom);
     room.raws = {typename Doc::VECTOR({"ROOM.CSV"})};
     writeBytes(programs + "ROOM.XML", Doc::prgxm(room));
-    writeBytes(data + Demo::sCvectors + "ROOM.CSV", "0.5\n0.25\n");
+    writeBytes(data + Demo::sCvectors + "ROOM.CSV", "0.5;0.25;");
     std::vector<std::string> files(Demo::sCprogramfiles, Demo::sCprogramfiles + Demo::iCprograms);
     files.push_back("BIG.V2P");
     writeBytes(data + Demo::sCsetups + Demo::sCsetup, Doc::stpxm(files, Demo::iCroom));
