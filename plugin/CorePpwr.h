@@ -28,9 +28,9 @@
 // cycle (CoreCtrl::cycle). In order: midi_ queues the change before the
 // host's processEvents returns; the offline call it came with marks its
 // wait (waitl), then, when a change waits and a hostAutomate is in flight,
-// gives that callback iCautowait ms to end (autwt) and otherwise plays on
-// as a real-time call would; it waits while chngd holds and drops has not
-// moved, passing the bypass path with no frames. The cycle marks the load
+// gives that callback iCautowait ms to end (autwt), past which it plays on
+// as a real-time call would; else it waits while chngd holds and drops has
+// not moved, passing the bypass path with no frames. The cycle marks the load
 // before it takes the change (takep), keeps it marked while the display's
 // batch runs (lodrn) and clears it when the batch page is left (lodnd),
 // which ends the wait; only after the cycle has released its lock does the

@@ -532,7 +532,7 @@ TEST_F(PluginShellTest, CloseFromTheCallbacksOfACallOrTheControlThreadReturns) {
 
 // A host that restarts the plug-in from inside the control-thread callback callIn names (armed
 // once, disarmed before it calls), on the thread it was told on: a rate, a block size, its own
-// chunk, a suspend and resume, a bus write and read, then the chunk from another of its threads,
+// chunk, a suspend and resume, a bus read and write, then the chunk from another of its threads,
 // which it waits for. The answers, in that order.
 std::atomic<int> callIn{-1};
 std::atomic<bool> answeredAll{false};
@@ -557,8 +557,8 @@ std::intptr_t restartingHost(V::Effect* e, std::int32_t opcode, std::int32_t, st
                call(V::opSetChunk, size, chunk.data()),
                call(V::opMainsChanged, 0),
                call(V::opMainsChanged, 1),
-               call(V::opVendorSpecific, 0, &write),
-               call(V::opVendorSpecific, 0, &read)};
+               call(V::opVendorSpecific, 0, &read),
+               call(V::opVendorSpecific, 0, &write)};
     std::thread([&] { answers.push_back(call(V::opSetChunk, size, chunk.data())); }).join();
     answeredAll = true;
     return 0;
