@@ -21,8 +21,12 @@
 // 7 x 128 keys, so the event then finds room and each key's last value plays.
 // Only more distinct bytes sent through the bus can leave it full: the oldest
 // event is then applied at once, ahead of its frame.
-// Applying writes the slots, outputs and activity without the lock, so mdctr
-// and updte must be called from one thread at a time.
+// Both mdctr(frame, ...) and updte apply under the queue lock, a frame-0
+// message included. The lock covers the queue alone: the learn slots that
+// applying writes (setms and getms reach them too), the outputs (cleared
+// before the lock is taken, read by the caller after it is released) and
+// the immediate mdctr(channel, ...) go without it, so every one of these
+// calls must come from one thread at a time (the engine's locks see to it).
 // Owner: the processing engine. Threads: engine processing path, the audio
 // thread included (no allocation, no log); setms/getms from the property
 // bus, serialised with processing by the engine; actvt and getel from any

@@ -63,14 +63,23 @@ void CoreCtrl::attch(bool on) {
 }
 
 int CoreCtrl::cycle(int& passes) {
-    std::lock_guard<std::mutex> whole(bridge->cycle());
-    int const period = bridge->pass();
-    // A host that closed the instance from the pass's callbacks ended this
-    // thread: no program change and no display tick start after it.
-    if (terminated.load() || bridge->isheld() || display == nullptr) return period;
+    int period = 0;
+    {
+        std::lock_guard<std::mutex> whole(bridge->cycle());
+        period = bridge->pass();
+        if (!terminated.load() && !bridge->isheld() && display != nullptr) tick_(passes);
+    }
+    // Only now, the lock free, does the host hear what the cycle noted: it
+    // may call straight back in (a rate, a chunk, a bus call take the lock)
+    // or close the instance, which leaves this thread nothing more to do.
+    bridge->tellh();
+    return period;
+}
+
+void CoreCtrl::tick_(int& passes) {
     if (int const slot = bridge->takep(); slot >= 0) setdl(slot);
     if (home.exchange(false)) display->setdp();
-    if (++passes % iCcyclerefreshdisplay != 0) return period;
+    if (++passes % iCcyclerefreshdisplay != 0) return;
     short const before = display->getpg();
     // Until the display leaves its boot page it runs the boot steps, which
     // it does only when it believes an editor watches.
@@ -79,7 +88,6 @@ int CoreCtrl::cycle(int& passes) {
     if (isBatch(after)) bridge->lodrn();
     if (isBatch(before) && !isBatch(after)) bridge->lodnd();
     if (after == CoreStte::iCpagebooterror) bridge->bootf();
-    return period;
 }
 
 void CoreCtrl::Execute() {

@@ -4,8 +4,11 @@
 // automation, MIDI), hands a program change the host queued to the display,
 // and on every third pass runs one tick of the display, as attached while
 // an editor is open or while the display is still on its boot page (the
-// boot steps run there, so an instance without an editor boots too). Then
-// it sleeps for the engine's GUI rate; Terminate wakes it at once.
+// boot steps run there, so an instance without an editor boots too), all
+// under the bridge's cycle lock. Then, that lock released, it tells the host
+// what they noted (automation, the boot's or a load's end), so the host may
+// call straight back in, and sleeps for the engine's GUI rate; Terminate
+// wakes it at once.
 // It creates the instance's editor (in the display's font colour) at start
 // and deletes it after the thread ended; the editor itself is driven by the
 // host's user-interface thread through the plug-in object.
@@ -56,9 +59,12 @@ public:
     short getfc() const { return fontcolour; }    // the display's font colour
 
 private:
-    // One pass and, every third one, a display tick; the period until the
-    // next pass, ms.
+    // One pass and, every third one, a display tick under the cycle lock,
+    // then the host callbacks they noted; the period until the next pass, ms.
     int cycle(int& passes);
+    // The cycle's part after the pass: a queued program change handed to
+    // the display, and every third pass its tick. Cycle lock held.
+    void tick_(int& passes);
 
     CorePpwr* bridge;              // borrowed
     CoreDsif* display;             // borrowed

@@ -1,9 +1,11 @@
 #include "plugin/CorePpwr.h"
 
+#include <chrono>
 #include <cmath>
 
 #include "processing/CorePrcs.h"
 #include "runtime/CoreLog_.h"
+#include "runtime/CoreXutl.h"
 
 namespace {
 using Bean = CorePrcs::BEANSTRUCT;
@@ -34,6 +36,7 @@ CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), li
         open[i].store(true);
         told[i].store(0.0f);
         recheck[i].store(false);
+        writes[i].store(0u);
     }
     for (int i = 0; i < iCmidiqueue; ++i) {
         queue[i].turn.store(std::uint64_t(i));
@@ -74,6 +77,7 @@ void CorePpwr::setpm(int index, float value) {
             hasprior[index].store(false);
             known[index].store(value);
             recheck[index].store(true);
+            writes[index].fetch_add(1u);
             return;
         }
         open[index].store(false); // the host writes over a state it has seen
@@ -88,6 +92,7 @@ void CorePpwr::setpm(int index, float value) {
     stamp[index].store(now);
     known[index].store(value);
     haspending[index].store(true);
+    writes[index].fetch_add(1u);
 }
 
 float CorePpwr::getpm(int index) {
@@ -219,8 +224,28 @@ bool CorePpwr::lapsd() { return expired.load(); }
 bool CorePpwr::chngd() { return program.load() >= 0 || loading.load(); }
 unsigned CorePpwr::drops() { return dropped.load(); }
 void CorePpwr::waitl(bool on) { loadwaits.fetch_add(on ? 1 : -1); }
-void CorePpwr::lexpr() { loadlapsed.store(true); }
-bool CorePpwr::lexpd() { return loadlapsed.load(); }
+void CorePpwr::lapse() { loadlapsed.store(true); }
+bool CorePpwr::stuck() { return loadlapsed.load(); }
+
+bool CorePpwr::autwt() {
+    // The wait is marked (waitl) before this looks, as the pass marks its
+    // callback before it looks for a wait: one of the two sees the other.
+    unsigned const flying = automating.load();
+    if ((flying & 1u) == 0) return true;
+    if (flying == gaveup.load()) return false;
+    auto const end = std::chrono::steady_clock::now() + std::chrono::milliseconds(iCautowait);
+    while (automating.load() == flying) {
+        if (std::chrono::steady_clock::now() >= end) {
+            // The host may hold the callback on the lock it holds across
+            // this call: waiting for the load would wait for the bound.
+            gaveup.store(flying);
+            latewarn.store(true);
+            return false;
+        }
+        CoreXutl::sleep(1);
+    }
+    return true;
+}
 
 void CorePpwr::finish() {
     // The host's rate and block size, then the parameter values it wrote
@@ -231,7 +256,7 @@ void CorePpwr::finish() {
     if (int const b = block.load(); b > 0) engine->setbi(84, b, nullptr);
     engine->takwt(true, false);
     bootdone.store(true);
-    if (listener) listener->loaded();
+    bootnote = true;
 }
 
 bool CorePpwr::waits() {
@@ -299,6 +324,8 @@ void CorePpwr::automation() {
     bool const reloaded = reload.exchange(false);
     bool retry = false; // a parameter skipped: the reload's hand-back waits for the next pass
     for (int i = 0; i < iCparameters; ++i) {
+        // Taken first: a host write counted after it keeps the note untold.
+        unsigned const wrote = writes[i].load();
         if (haspending[i].load() || hasprior[i].load()) continue; // the host's value comes
         unsigned const count = applying[i].load();
         if ((count & 1u) != 0) {
@@ -330,8 +357,9 @@ void CorePpwr::automation() {
         pushed[i] = v;
         refused[i] = false;
         if (haspending[i].load()) continue; // the host's newer value wins
-        known[i].store(v);
-        if (listener) listener->automate(i, v);
+        noted[i] = true;
+        notedvalue[i] = v;
+        notedwrites[i] = wrote;
     }
     if (retry) reload.store(true);
 }
@@ -353,6 +381,10 @@ int CorePpwr::pass() {
                                 CoreAnsx(" s for a program load: the program playing went on"),
                             0);
     }
+    if (latewarn.exchange(false))
+        CoreLog_::loger(CoreAnsx("offline process call did not wait for a program load while the "
+                                 "host held an automation callback: the change may play late"),
+                        0);
     if (held.load() > 0) return period;
     if (!bootdone.load()) {
         // The display's boot page runs the boot steps. Audio stays in bypass
@@ -397,13 +429,39 @@ void CorePpwr::lodnd() {
     reload.store(true);
     loading.store(false);
     loadlapsed.store(false);
-    if (listener) listener->loaded();
+    loadnote = true;
 }
 
 void CorePpwr::rload() { reload.store(true); }
 
 void CorePpwr::bootf() {
-    if (!bootfailed.exchange(true) && listener) listener->loaded();
+    if (!bootfailed.exchange(true)) loadnote = true;
+}
+
+void CorePpwr::tellh() {
+    if (bootnote) {
+        bootnote = false;
+        if (listener) listener->loaded();
+    }
+    for (int i = 0; i < iCparameters; ++i) {
+        if (!noted[i]) continue;
+        // Marked in flight before the look for a wait (see autwt).
+        automating.fetch_add(1u);
+        if (loadwaits.load() > 0) {
+            automating.fetch_add(1u); // held back: told at a later cycle
+            continue;
+        }
+        noted[i] = false;
+        if (writes[i].load() == notedwrites[i]) {
+            known[i].store(notedvalue[i]);
+            if (listener) listener->automate(i, notedvalue[i]);
+        }
+        automating.fetch_add(1u);
+    }
+    if (loadnote) {
+        loadnote = false;
+        if (listener) listener->loaded();
+    }
 }
 
 void CorePpwr::prchg(int id, int index, int value) {

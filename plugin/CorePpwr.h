@@ -18,7 +18,26 @@
 // the engine's process (no allocation, no lock of their own); pass() and the
 // bus helpers from the control thread or the host's non-audio threads;
 // prchg from the display's tick (control thread, display lock held), the
-// listener list from the host's threads.
+// listener list from the host's threads. hndin, the queues' consumer, runs
+// off the audio thread too: the pass's takwt and a chunk read's flush call
+// it through the engine, each under the engine lock, as the process call
+// does, so one consumer runs at a time.
+// The offline wait for a program change lives in three places: the shell's
+// process call (CoreVrlg::loadw, audio thread), the fields and accessors
+// here (chngd, drops, waitl, autwt, lapse, stuck) and the control thread's
+// cycle (CoreCtrl::cycle). In order: midi_ queues the change before the
+// host's processEvents returns; the offline call it came with marks its
+// wait (waitl), then, when a change waits and a hostAutomate is in flight,
+// gives that callback iCautowait ms to end (autwt), past which it plays on
+// as a real-time call would; else it waits while chngd holds and drops has
+// not moved, passing the bypass path with no frames. The cycle marks the load
+// before it takes the change (takep), keeps it marked while the display's
+// batch runs (lodrn) and clears it when the batch page is left (lodnd),
+// which ends the wait; only after the cycle has released its lock does the
+// host hear of it (tellh). While a wait is marked the pass hands in none
+// of the call's writes and makes no hostAutomate. A wait that hits
+// iCbootwait seconds marks the load stuck (lapse): no call waits for it
+// again until a load ends or the change is dropped.
 
 #include <atomic>
 #include <cstdint>
@@ -35,8 +54,10 @@ public:
     static constexpr int iCbankmax = 100;    // banks 0..99: slots stay at most 9,999
     static constexpr int iCprogramsperbank = 100;
     static constexpr int iCbootwait = 30; // s an offline process call waits for the boot at most
+    static constexpr int iCautowait = 50; // ms such a call waits for a hostAutomate in flight
 
-    // Told by the control thread, outside every engine lock.
+    // Told by the control thread after its cycle (tellh), outside the cycle
+    // lock and every engine lock: the host may call straight back in.
     class Listener {
     public:
         virtual ~Listener() = default;
@@ -109,12 +130,19 @@ public:
     bool chngd();
     unsigned drops(); // queued changes dropped so far: a wait for a load ends when it moves
     // Audio thread: an offline call begins (on) or ends a wait for a load;
-    // meanwhile the pass neither calls the host nor hands the call's writes in.
+    // meanwhile the pass hands none of the call's writes in and makes no
+    // hostAutomate.
     void waitl(bool on);
+    // Audio thread, after waitl(true): true once no hostAutomate is in
+    // flight, waiting at most iCautowait ms for one to end; false when it
+    // did not end (at once for a callback a wait already gave up on): the
+    // call then plays on without waiting for the load, and the next pass
+    // logs it once.
+    bool autwt();
     // Audio thread: a wait for a load hit its bound. Calls do not wait again
     // until a load ends or the change is dropped; the next pass logs it once.
-    void lexpr();
-    bool lexpd(); // a wait for the load in hand expired
+    void lapse();
+    bool stuck(); // a wait for the load in hand lapsed
 
     // ---- the engine's process hand-in (audio thread, engine and worker locks held) ------
     bool waits() override; // a parameter write or MIDI message waits
@@ -148,21 +176,30 @@ public:
     // A batch (a program load among them) runs: calls wait for it as for a
     // queued change.
     void lodrn();
-    // A program load ended (the display left its batch page): marked first,
-    // so an offline call waiting for it goes on whatever the host does with
-    // the callback; then the listener learns it, and the next pass hands
-    // back to the host the engine's value of every parameter whose host
-    // value the engine did not take.
+    // A program load ended (the display left its batch page): marked at
+    // once, so an offline call waiting for it goes on whatever the host does
+    // with the callback; the listener learns it at tellh, and the next pass
+    // hands back to the host the engine's value of every parameter whose
+    // host value the engine did not take.
     void lodnd();
     // The same hand-back after a program the host's own call loaded (a
     // chunk restore); the listener hears nothing. Any thread.
     void rload();
     // The boot failed (the display shows its boot error page): the listener
-    // learns it once, as it learns of a boot that ended, and getbt tells which.
+    // learns it once at tellh, as it learns of a boot that ended, and getbt
+    // tells which.
     void bootf();
     // The lock a whole control-thread cycle (pass and display tick) runs
-    // under, so hold_ can wait for one in progress.
+    // under, so hold_ can wait for one in progress. No host callback is
+    // made under it.
     std::mutex& cycle() { return cyclelock; }
+    // After the cycle, its lock released: tells the listener what the cycle
+    // noted, in order: the boot's end, each parameter's automated value
+    // (none the host has written since, none while an offline call waits
+    // for a load: kept for the next cycle), a load's end or the failed boot.
+    // The host may do anything inside each callback; nothing here is read
+    // across one but this object's own notes.
+    void tellh();
 
     // ---- private property announcements ------------------------------------------------
     // Calls every property listener with the change; nothing without one.
@@ -220,6 +257,23 @@ private:
     std::atomic<int> loadwaits{0};       // offline calls waiting for a load
     std::atomic<bool> loadlapsed{false}; // a wait for the load in hand hit its bound
     bool loadlogged = false;             // control thread only: that expiry was logged
+    // The pass's hostAutomate against an offline call's wait: the count is
+    // odd while one is in flight (marked before the pass looks for a wait);
+    // a wait that gave up on one keeps its count, and the pass logs it.
+    std::atomic<unsigned> automating{0};
+    std::atomic<unsigned> gaveup{0};
+    std::atomic<bool> latewarn{false};
+    // Host writes of each parameter, counted once each is in place: a note
+    // the host has written over since is not told.
+    std::atomic<unsigned> writes[iCparameters];
+    // Control thread only: what the cycle tells the host once its lock is
+    // released (tellh): the boot's end, the automated values with the
+    // host's write count when noted, and a load's end or the failed boot.
+    bool bootnote = false;
+    bool noted[iCparameters] = {};
+    float notedvalue[iCparameters] = {};
+    unsigned notedwrites[iCparameters] = {};
+    bool loadnote = false;
     // MIDI messages waiting for a hand-in. Written by midi_ from any host
     // thread (the audio thread too: no lock, no wait, no sleep); read by
     // the hand-ins, which take turns under the engine lock (one consumer at
@@ -239,6 +293,9 @@ private:
     //   consumer takes it only when none of them is left (inring), after
     //   handing them in. Bounded: the ring's room and one word per key, so
     //   what the host sent last for each key plays, however many it sent.
+    //   The words go in key order, not in the order they came: each key
+    //   still ends on its last value, and only MIDI learn (a slot adopting
+    //   the next message's key) can tell.
     // The producer never compacts: a word takes a key's newest message in
     // one atomic write, and what is left to merge (a word over the key's
     // queued messages, the engine's own queue by key) is done by the

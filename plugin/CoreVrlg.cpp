@@ -323,9 +323,11 @@ bool CoreVrlg::latency() {
     return field.exchange(delay) != delay;
 }
 
-// The control thread's callbacks. The host may close the instance in any of
-// them: the thread then returns into this object, the bridge and the engine,
-// which stay until it has left them (dispt), and makes no callback more.
+// The control thread's callbacks, made once its cycle lock is released: the
+// host may call straight back in, as from any of its threads. It may also
+// close the instance in any of them: the thread then returns into this
+// object, the bridge and the engine, which stay until it has left them
+// (dispt), and makes no callback more.
 void CoreVrlg::automate(int index, float value) {
     if (!record->closing.load()) call_(PlatVst::hostAutomate, index, 0, nullptr, value);
 }
@@ -597,14 +599,20 @@ void CoreVrlg::await() {
 
 void CoreVrlg::loadw(bool dbl) {
     // Only after a boot that ended, and not again for a load one wait gave up on.
-    if (bridge->getbt() != 1 || bridge->lexpd()) return;
+    if (bridge->getbt() != 1 || bridge->stuck()) return;
     unsigned const drops = bridge->drops();
     bridge->waitl(true);
+    // A hostAutomate in flight may be held by the host on a lock it holds
+    // across this call: the load would then wait for that callback.
+    if (bridge->chngd() && !bridge->autwt()) {
+        bridge->waitl(false);
+        return;
+    }
     CorePrcs* const e = master->getpr();
     auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(CorePpwr::iCbootwait);
     while (bridge->chngd() && bridge->drops() == drops && !record->closing.load()) {
         if (std::chrono::steady_clock::now() >= end) {
-            bridge->lexpr();
+            bridge->lapse();
             break;
         }
         // The load's muting waits for a call to pass the bypass path, and

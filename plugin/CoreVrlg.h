@@ -116,7 +116,8 @@ private:
     // Audio thread, offline only: waits the same way for the load of a
     // program change sent with this call or before it (or for its drop),
     // passing the bypass path with no frames so the load's muting need not
-    // wait for a call.
+    // wait for a call; but for a hostAutomate in flight only a short while
+    // (CorePpwr::autwt), past which it plays on as a real-time call would.
     void loadw(bool dbl);
     CoreAnsx dsply(int index); // a parameter's display text
     void close();              // joins the control thread

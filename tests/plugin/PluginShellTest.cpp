@@ -13,6 +13,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <limits>
+#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -354,15 +355,23 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level) and answers
-// answeredLevel; holds the first display update after shown is cleared until letGo.
-std::atomic<int> processEntered{0}, answeredLevel{V::levelUnknown}, shown{0};
+// answeredLevel; holds the first display update after shown is cleared until letGo. Its
+// hostAutomate takes renderLock, as a host's whose render holds it across processEvents and
+// process, and counts the callbacks blocked on it.
+std::atomic<int> processEntered{0}, answeredLevel{V::levelUnknown}, shown{0}, blocked{0};
 std::atomic<bool> letGo{true};
+std::mutex renderLock;
 std::intptr_t closingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
                           float) {
     if (opcode == V::hostVersion) return V::interfaceVersion;
     if (opcode == V::hostGetCurrentProcessLevel) return processEntered.fetch_add(1), answeredLevel;
     if (opcode == V::hostUpdateDisplay && shown.fetch_add(1) == 0)
         while (!letGo) std::this_thread::yield();
+    if (opcode == V::hostAutomate) {
+        ++blocked;
+        std::lock_guard<std::mutex> held(renderLock);
+        --blocked;
+    }
     return 0;
 }
 
@@ -518,6 +527,130 @@ TEST_F(PluginShellTest, CloseFromTheCallbacksOfACallOrTheControlThreadReturns) {
         EXPECT_EQ(e->getParameter(e, 1), 0.0f) << op;
         EXPECT_EQ(e->dispatcher(e, V::opGetVstVersion, 0, 0, nullptr, 0.0f), 0) << op;
     }
+    dlclose(lib);
+}
+
+// A host that restarts the plug-in from inside the control-thread callback callIn names (armed
+// once, disarmed before it calls), on the thread it was told on: a rate, a block size, its own
+// chunk, a suspend and resume, a bus read and write, then the chunk from another of its threads,
+// which it waits for. The answers, in that order.
+std::atomic<int> callIn{-1};
+std::atomic<bool> answeredAll{false};
+std::vector<std::intptr_t> answers;
+std::intptr_t restartingHost(V::Effect* e, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
+                             float) {
+    if (opcode == V::hostVersion) return V::interfaceVersion;
+    updates += opcode == V::hostUpdateDisplay;
+    if (int on = opcode; !callIn.compare_exchange_strong(on, -1)) return 0;
+    void* data = nullptr;
+    std::intptr_t const size = e->dispatcher(e, V::opGetChunk, 0, 0, &data, 0.0f);
+    std::string chunk(static_cast<char const*>(data), std::size_t(size));
+    CorePrvt::BUSCALL learn{'h', true, 176, 7}, delay{'l'}; // slot 0 to controller 7; bean 49
+    CorePrvt::CALL write{CorePrvt::iCbus, 179, 0, 0, &learn, sizeof learn},
+        read{CorePrvt::iCbus, 49, 0, 0, &delay, sizeof delay};
+    auto call = [e](std::int32_t op, std::intptr_t value, void* ptr = nullptr, float opt = 0.0f) {
+        return e->dispatcher(e, op, op == V::opVendorSpecific ? CorePrvt::iCtag : 0, value, ptr,
+                             opt);
+    };
+    answers = {call(V::opSetSampleRate, 0, nullptr, 48000.0f),
+               call(V::opSetBlockSize, 1024),
+               call(V::opSetChunk, size, chunk.data()),
+               call(V::opMainsChanged, 0),
+               call(V::opMainsChanged, 1),
+               call(V::opVendorSpecific, 0, &read),
+               call(V::opVendorSpecific, 0, &write)};
+    std::thread([&] { answers.push_back(call(V::opSetChunk, size, chunk.data())); }).join();
+    answeredAll = true;
+    return 0;
+}
+
+// The boot's report, the pass's automation (a load's hand-back of a value the host wrote) and a
+// load's report of a moved delay (the host zeroed it): each call returns, the instance then reports
+// the delay of one opened at 48 kHz with 1024-frame blocks, and a close returns.
+TEST_F(PluginShellTest, CallsFromInsideTheControlThreadsCallbacksReturnAndTakeEffect) {
+    CoreHost opened(rig->path(), 48000, 1024);
+    opened.start();
+    ASSERT_TRUE(opened.wtupd(0, kLoadWait));
+    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
+    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
+    for (std::int32_t const callback : {V::hostUpdateDisplay, V::hostAutomate, V::hostIoChanged}) {
+        updates = 0;
+        answers.clear();
+        answeredAll = false;
+        callIn = callback == V::hostUpdateDisplay ? callback : -1;
+        V::Effect* e = entry(&restartingHost);
+        e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+        if (callback != V::hostUpdateDisplay) {
+            ASSERT_TRUE(CorePeer::until([] { return updates > 0; }, kLoadWait)) << callback;
+            if (callback == V::hostAutomate) e->setParameter(e, 0, 0.37f);
+            if (callback == V::hostIoChanged)
+                std::atomic_ref<std::int32_t>(e->initialDelay).store(0);
+            callIn = callback;
+            e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
+        }
+        ASSERT_TRUE(CorePeer::until([] { return answeredAll.load(); }, 30.0))
+            << callback << ": a call from inside the callback never returned";
+        EXPECT_EQ(answers, (std::vector<std::intptr_t>{0, 0, 1, 0, 0, 1, 1, 1})) << callback;
+        EXPECT_EQ(std::atomic_ref<std::int32_t>(e->initialDelay).load(), opened.getdl())
+            << callback;
+        std::atomic<bool> closed{false};
+        std::thread closer(
+            [&] { e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f), closed = true; });
+        bool const returned = CorePeer::until([&] { return closed.load(); }, 30.0);
+        returned ? closer.join() : closer.detach();
+        ASSERT_TRUE(returned) << callback << ": close never returned";
+    }
+    dlclose(lib);
+}
+
+// The render holds renderLock while the control thread waits for it in hostAutomate (a real-time
+// program change's hand-back), then sends the change again and calls offline: the call plays on
+// after a short wait rather than waiting out its bound for the load, and the log says so once.
+TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
+    auto lines = [&](std::string const& text) {
+        std::string const log =
+            readBytes(rig->folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log");
+        int n = 0;
+        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    };
+    std::string const late = "the change may play late", lapsed = "s for a program load";
+    int const before[2] = {lines(late), lines(lapsed)};
+    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
+    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
+    std::vector<float> in(512, 0.25f), out(512);
+    float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+    shown = 0, letGo = true;
+    answeredLevel = V::levelRealtime;
+    V::Effect* e = entry(&closingHost);
+    e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+    ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
+    std::atomic<int> stage{0}; // 1 the offline call began, 2 it returned, -1 nothing blocked
+    std::thread render([&] {
+        std::lock_guard<std::mutex> held(renderLock);
+        e->setParameter(e, 0, 0.37f); // the load hands the program's value back
+        for (int call = 0; call < 2; ++call) {
+            e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
+            e->processReplacing(e, ins, outs, 512);
+            if (call == 1) return void(stage = 2);
+            if (!CorePeer::until([] { return blocked > 0; }, kLoadWait)) return void(stage = -1);
+            answeredLevel = V::levelOffline;
+            stage = 1;
+        }
+    });
+    ASSERT_TRUE(CorePeer::until([&] { return stage != 0; }, kLoadWait + 5.0));
+    bool const returned = CorePeer::until([&] { return stage != 1; }, 30.0);
+    returned ? render.join() : render.detach();
+    ASSERT_EQ(stage, 2) << "no automation held, or the offline call never returned";
+    EXPECT_TRUE(CorePeer::until([&] { return lines(late) > before[0]; }, kLoadWait));
+    EXPECT_EQ(lines(late), before[0] + 1);
+    EXPECT_EQ(lines(lapsed), before[1]);
+    e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+    answeredLevel = V::levelUnknown;
     dlclose(lib);
 }
 
