@@ -21,6 +21,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -139,13 +140,9 @@ CoreProg::LIVE CoreProg::takel() {
     // The slot in use: the alternate one while the editor holds it.
     live.gainin = ifces[8]->getvl(false);
     live.gainout = ifces[9]->getvl(false);
-    live.lookahead = lookahead;
-    live.feedbackfactor = feedbackfactor;
-    live.drygain = drygain;
-    live.smooth = smooth;
-    live.hdim = hdim;
-    live.invisiblethread = invisiblethread;
-    live.rate = rate;
+    std::tie(live.lookahead, live.feedbackfactor, live.drygain, live.smooth, live.hdim,
+             live.invisiblethread, live.rate) =
+        std::tie(lookahead, feedbackfactor, drygain, smooth, hdim, invisiblethread, rate);
     live.slots.resize(std::size_t(capacity) + 1);
     for (int i = 0; i <= capacity; ++i) {
         HLOC const& h = hslots[i];
