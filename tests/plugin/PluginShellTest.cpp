@@ -557,9 +557,8 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
 }
 
 // A chunk read between two calls of a playing instance is the one read after a suspend, for each
-// demo program. On the sweep, while one thread plays with every parameter and a learnt controller
-// written each call, chunks read back to back for 2 s hold, for each control, what a chunk of a
-// quiet instance holds for one value sent.
+// demo program. While one thread plays with every parameter and a learnt controller written each
+// call, chunks read back to back hold, per control, what a quiet instance's does for a value sent.
 TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
     CoreHost h(rig->path(), CoreDemo::iCrate, 256);
     h.setlv(V::levelRealtime);
@@ -568,10 +567,8 @@ TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
     V::Effect* e = h.getef();
     std::vector<double> in(256, 0.25), out(256);
     double *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
-    auto chunk = [&] {
-        void* data = nullptr;
-        std::intptr_t const n = h.dispt(V::opGetChunk, 0, 0, &data);
-        return n > 0 && data != nullptr ? std::string(static_cast<char const*>(data)) : "";
+    auto chunk = [&, data = static_cast<void*>(nullptr)]() mutable {
+        return h.dispt(V::opGetChunk, 0, 0, &data) > 0 ? static_cast<char const*>(data) : "";
     };
     float const sent[3] = {0.2f, 0.5f, 0.8f};
     auto write = [&](long k) {
