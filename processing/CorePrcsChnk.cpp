@@ -36,9 +36,9 @@ int CorePrcs::chunkOut(void** data) {
             } else {
                 // Only what moves with the audio is taken under the engine's
                 // locks, so the host's audio waits for a copy, not for the
-                // document. Every writer of the document holds the load lock:
-                // it, its text and the location are written from that copy
-                // under the load lock and the memory's own while the host plays.
+                // document. Every writer of the document holds the load lock,
+                // so the document, its text and the location are written from
+                // that copy under it and the memory's own while the host plays.
                 LIVEDOC live;
                 {
                     CoreSmgd lockengine(enginesem);
