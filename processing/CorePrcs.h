@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "modulation/CoreMidi.h"
+#include "program/CoreProg.h"
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreBnid.h"
 #include "runtime/CorePbol.h"
@@ -72,7 +73,6 @@ class CorePlel;
 class CorePmsg;
 class CorePool;
 class CorePrm_;
-class CoreProg;
 class CoreVars;
 class CoreXml_;
 
@@ -956,9 +956,22 @@ public:
     // Any thread, audio included.
     unsigned ldask() const { return askedloads.load(std::memory_order_acquire); }
     void adjif(); // MIX control j bound to the shown modulator pre-labelled j+1
-    // The live program into its document. The caller holds the load lock,
-    // then the engine and worker semaphores: the block worker and the rate
-    // changes write what this reads.
+    // What a write-back reads that the audio path and the engine's locked
+    // setters move, copied at one moment: the program's (CoreProg::LIVE)
+    // and the period the program asked for.
+    struct LIVEDOC {
+        CoreProg::LIVE program;
+        bool periodon = false; // bean 11
+        long period = -1;      // us; below 1 none
+    };
+    // Takes them; the caller holds the engine and worker semaphores.
+    LIVEDOC takcd();
+    // The live program into its document, its moving values from live; the
+    // caller holds the load lock, which every writer of the document holds.
+    void putcd(LIVEDOC const& live);
+    // takcd, then putcd. The caller holds the load lock, then the engine
+    // and worker semaphores: the block worker and the rate changes write
+    // what this reads.
     void fixcd();
     CoreAnsx getdt();    // fixcd under those locks, then the document as text
     int ldpfs(int slot); // the program reader alone, no stages; 1 loaded
@@ -969,8 +982,13 @@ public:
     // The live program back into the current location (cache record written
     // with cache). Nothing under fallback, nor when the location no longer
     // holds the program that was loaded (deleted, moved away or overwritten).
-    // Caller holds the load lock. True when written.
+    // Caller holds the load lock, then the engine and worker semaphores.
+    // True when written.
     bool writeBack(bool cache);
+    // The same from values takcd took: the caller holds the load lock only,
+    // so the comparison, the document, its text and the store run while
+    // the host plays.
+    bool writeBack(LIVEDOC const& live, bool cache);
     bool holdsLoaded(); // the current location still holds the loaded program's text
     void markLoaded(int slot) noexcept; // remembers slot's text as loaded; -1 forgets it
 

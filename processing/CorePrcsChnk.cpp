@@ -27,25 +27,27 @@ int CorePrcs::chunkOut(void** data) {
     if (!bootpending.getvl()) {
         CoreSmgd lockload(loadsem);
         try {
-            bool written = false;
-            {
-                // The live program goes back to its location under the
-                // engine's locks; the chunk is then made from memory, under
-                // the load lock and the memory's own, while the host plays.
-                CoreSmgd lockengine(enginesem);
-                CoreSmgd lockworker(workersem);
-                // After a fallback the live program is location 0's, standing
-                // in for one that failed: what the host restored is still the
-                // session's program, handed back as it came; otherwise there
-                // is nothing of the user's to hand over.
-                if (fallback && restoredchunk.Length() > 0) {
-                    text = restoredchunk;
-                } else if (!fallback) {
-                    writeBack(false);
-                    written = programselected;
+            // After a fallback the live program is location 0's, standing in
+            // for one that failed: what the host restored is still the
+            // session's program, handed back as it came; otherwise there is
+            // nothing of the user's to hand over.
+            if (fallback) {
+                if (restoredchunk.Length() > 0) text = restoredchunk;
+            } else {
+                // Only what moves with the audio is taken under the engine's
+                // locks, so the host's audio waits for a copy, not for the
+                // document. Every writer of the document holds the load lock,
+                // so the document, its text and the location are written from
+                // that copy under it and the memory's own while the host plays.
+                LIVEDOC live;
+                {
+                    CoreSmgd lockengine(enginesem);
+                    CoreSmgd lockworker(workersem);
+                    live = takcd();
                 }
+                writeBack(live, false);
+                if (programselected) text = memory->dumpo(currentslot);
             }
-            if (written) text = memory->dumpo(currentslot);
         } catch (...) {
             CoreLog_::loger(CoreAnsx("host chunk: current program not written"), 1);
             text = sCemptyxml;

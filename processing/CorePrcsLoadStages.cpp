@@ -465,19 +465,30 @@ void CorePrcs::adjif() {
     }
 }
 
-void CorePrcs::fixcd() {
+CorePrcs::LIVEDOC CorePrcs::takcd() {
+    LIVEDOC live;
+    live.program = program->takel();
+    live.periodon = ownperiodon;
+    live.period = ownperiod;
+    return live;
+}
+
+void CorePrcs::putcd(LIVEDOC const& live) {
     CoreXml_* d = programdoc;
     if (d->getrt() == nullptr) return; // nothing loaded: no document to write into
-    program->chgmx(d);
-    program->chggl(d);
+    CoreProg::LIVE const& moving = live.program;
+    program->chgmx(d, moving);
+    program->chggl(d, moving);
     program->chglf(d);
-    program->chgpr(d, ownperiodon, ownperiod); // as asked for, not as rounded to the block
+    program->chgpr(d, live.periodon, live.period); // as asked for, not as rounded to the block
     program->chgfn(d);
-    program->chgef(d);
-    program->chgen(d);
+    program->chgef(d, moving);
+    program->chgen(d, moving);
     program->chgdy(d);
-    program->chgpt(d);
+    program->chgpt(d, moving);
 }
+
+void CorePrcs::fixcd() { putcd(takcd()); }
 
 void CorePrcs::markLoaded(int slot) noexcept {
     // What the location held when its program was loaded: a later write-back
@@ -494,7 +505,9 @@ bool CorePrcs::holdsLoaded() {
     return text != CoreAnsx("0") && text == loadedtext;
 }
 
-bool CorePrcs::writeBack(bool cache) {
+bool CorePrcs::writeBack(bool cache) { return writeBack(takcd(), cache); }
+
+bool CorePrcs::writeBack(LIVEDOC const& live, bool cache) {
     if (fallback || programdoc->getrt() == nullptr) return false;
     if (!holdsLoaded()) {
         CoreLog_::debug(CoreAnsx("write-back skipped: location ") + CoreAnsx(currentslot.load()) +
@@ -502,7 +515,7 @@ bool CorePrcs::writeBack(bool cache) {
                         0, 2);
         return false;
     }
-    fixcd();
+    putcd(live);
     memory->setvl(currentslot, programdoc->settc(false, false), cache);
     loadedtext = memory->getvl(currentslot, false);
     return true;

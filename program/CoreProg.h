@@ -393,22 +393,63 @@ public:
     void test_(int n) noexcept;
 
     // ---- document write-back (CoreProgWrit.cpp, CoreProgWmod.cpp) -----------------------
+    // What the write-back reads that moves while the program plays: the
+    // controls the host's parameter writes and MIDI set inside the process
+    // call, and what the engine's setters change while they hold the engine
+    // and worker locks (lookahead, feedback and dry gain, smoothing, the
+    // thread switch, HDIM, the slots' lengths, the PRM order, the rate).
+    // Copied by value in one short step (takel) while the engine keeps
+    // audio away, so a document written from the copy afterwards, with audio
+    // running, shows one moment of the audio.
+    struct LIVE {
+        struct LENGTHS { // one kernel slot as chggl writes it
+            bool inuse = false;
+            bool changed = false;
+            bool extended = false;
+            int normallength = 0;    // samples
+            int normalfadeout = 0;   // samples
+            int extendedlength = 0;  // samples
+            int extendedfadeout = 0; // samples
+        };
+        bool mixvalid[iCmixes] = {};   // MIX1..8: the main slot holds a value
+        double mixvalue[iCmixes] = {}; // MIX1..8: the main slot's raw value
+        double gainin = 0.0;           // GAININ, fraction of the slot in use
+        double gainout = 0.0;          // GAINOUT, fraction of the slot in use
+        long lookahead = 0;            // us
+        double feedbackfactor = 0.0;
+        double drygain = 0.0; // linear
+        short smooth = 0;
+        short hdim = 0;
+        bool invisiblethread = false;
+        int rate = 0;                // processing rate, samples/s
+        std::vector<LENGTHS> slots;  // capacity + 1, the hybrid slot last
+        CorePrm_* prms[iCprms] = {}; // PRM1..16 as the table holds them (not owned)
+    };
+    // Copies them (the slot list allocates). Caller keeps audio away.
+    LIVE takel();
     // Bring the document the program was read from up to date, section by
     // section, before it is saved or handed out; the engine calls them in the
     // order chgmx, chggl, chglf, chgpr, chgfn, chgef, chgen, chgdy, chgpt. Each
     // writer replaces only the elements it owns; a replaced element moves to
     // the end of its parent, so the written order is part of the file. Loader
-    // path (they allocate); nothing reported; a null document is logged.
+    // path (they allocate); nothing reported; a null document is logged. The
+    // forms with a LIVE take its moving values from it and read the rest from
+    // the program; the others take the program's values as they stand.
     void chgmx(CoreXml_* doc); // MIX1..8 (main slots), GAININ, GAINOUT (current slots)
+    void chgmx(CoreXml_* doc, LIVE const& live);
     // NAME .. HDIM, then FORCEOT2 and the OT1/OT2 lengths of every changed slot in use.
     void chggl(CoreXml_* doc);
+    void chggl(CoreXml_* doc, LIVE const& live);
     void chgpr(CoreXml_* doc, bool set, long rate); // PROGRAMRATE = rate, or removed
     void chglf(CoreXml_* doc); // LFO1..4; an LFO without a shape keeps its element
     void chgfn(CoreXml_* doc); // FUN1..8
     void chgef(CoreXml_* doc); // EVF1..5
+    void chgef(CoreXml_* doc, LIVE const& live);
     void chgen(CoreXml_* doc); // ENV1..2
+    void chgen(CoreXml_* doc, LIVE const& live);
     void chgdy(CoreXml_* doc); // DNM1..2
     void chgpt(CoreXml_* doc); // DISPLAY/PRM1..16 (a stale LUMOIIPRMn goes)
+    void chgpt(CoreXml_* doc, LIVE const& live);
 
     // Program archive header: the program document inside the archive at path
     // (the item whose name holds the archive's file name and that parses as a

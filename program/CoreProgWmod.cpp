@@ -117,7 +117,9 @@ void CoreProg::chgfn(CoreXml_* doc) {
     }
 }
 
-void CoreProg::chgef(CoreXml_* doc) {
+void CoreProg::chgef(CoreXml_* doc) { chgef(doc, takel()); }
+
+void CoreProg::chgef(CoreXml_* doc, LIVE const& live) {
     if (refused(doc, "chgef")) return;
     for (int n = 1; n <= iCevfs; ++n) {
         CoreEnvf const* evf = evfs[n - 1];
@@ -140,17 +142,19 @@ void CoreProg::chgef(CoreXml_* doc) {
             add(el, X::sCtagefoatt, evf->getoa());
             add(el, X::sCtageforel, evf->getor());
         }
-        add(el, X::sCtagattkmn, timeText(old, X::sCtagattkmn, evf->getma(), rate));
-        add(el, X::sCtagattkmx, timeText(old, X::sCtagattkmx, evf->getxa(), rate));
+        add(el, X::sCtagattkmn, timeText(old, X::sCtagattkmn, evf->getma(), live.rate));
+        add(el, X::sCtagattkmx, timeText(old, X::sCtagattkmx, evf->getxa(), live.rate));
         add(el, X::sCtagatsrce, boundText(evf->getat()));
-        add(el, X::sCtagrlsemn, timeText(old, X::sCtagrlsemn, evf->getmr(), rate));
-        add(el, X::sCtagrlsemx, timeText(old, X::sCtagrlsemx, evf->getxr(), rate));
+        add(el, X::sCtagrlsemn, timeText(old, X::sCtagrlsemn, evf->getmr(), live.rate));
+        add(el, X::sCtagrlsemx, timeText(old, X::sCtagrlsemx, evf->getxr(), live.rate));
         add(el, X::sCtagrlsrce, boundText(evf->getrl()));
         replace(doc, std::move(el));
     }
 }
 
-void CoreProg::chgen(CoreXml_* doc) {
+void CoreProg::chgen(CoreXml_* doc) { chgen(doc, takel()); }
+
+void CoreProg::chgen(CoreXml_* doc, LIVE const& live) {
     if (refused(doc, "chgen")) return;
     CoreAnsx const stages[4] = {X::sCtagevattc, X::sCtagevdecy, X::sCtagevslpe, X::sCtagevrlse};
     for (int n = 1; n <= iCenvs; ++n) {
@@ -179,7 +183,7 @@ void CoreProg::chgen(CoreXml_* doc) {
         int const* times = env->gettm();
         ELEMENT time = element(X::sCtagevtime);
         for (int k = 0; k < 4; ++k)
-            add(time, stages[k], timeText(oldtime, stages[k], times[k], rate));
+            add(time, stages[k], timeText(oldtime, stages[k], times[k], live.rate));
         ELEMENT timecommon = element(X::sCtagcommon);
         add(timecommon, X::sCtagmodfct, env->gettf());
         add(timecommon, X::sCtagmdsrce, boundText(env->getpr(3)));
@@ -211,10 +215,12 @@ void CoreProg::chgdy(CoreXml_* doc) {
     }
 }
 
-void CoreProg::chgpt(CoreXml_* doc) {
+void CoreProg::chgpt(CoreXml_* doc) { chgpt(doc, takel()); }
+
+void CoreProg::chgpt(CoreXml_* doc, LIVE const& live) {
     if (refused(doc, "chgpt")) return;
     for (int n = 1; n <= iCprms; ++n) {
-        CorePrm_ const* prm = prms[n - 1];
+        CorePrm_ const* prm = live.prms[n - 1];
         if (prm == nullptr) continue;
         ELEMENT el = element(X::sCtagrootpm, n);
         // Written, " 0 " reads back as a present zero, which hides.

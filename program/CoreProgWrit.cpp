@@ -1,5 +1,6 @@
-// CoreProg document write-back of the mix controls, the global section with
-// the per-slot kernel lengths and the program rate; the program archive
+// CoreProg document write-back: the copy of the values that move while the
+// program plays (takel), the mix controls, the global section with the
+// per-slot kernel lengths and the program rate; the program archive
 // header operations (setni, getni), the item choice and the one archive edit
 // every header writer goes through; the time format every writer uses.
 #include "program/CoreProg.h"
@@ -20,6 +21,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -127,27 +129,54 @@ int CoreProg::timeOf(long samples, int rate) {
     return saturated(us);
 }
 
+// ---- the moving values ---------------------------------------------------------------------
+
+CoreProg::LIVE CoreProg::takel() {
+    LIVE live;
+    for (int i = 0; i < iCmixes; ++i) {
+        live.mixvalid[i] = ifces[i]->isval(true);
+        live.mixvalue[i] = ifces[i]->getiv(true);
+    }
+    // The slot in use: the alternate one while the editor holds it.
+    live.gainin = ifces[8]->getvl(false);
+    live.gainout = ifces[9]->getvl(false);
+    std::tie(live.lookahead, live.feedbackfactor, live.drygain, live.smooth, live.hdim,
+             live.invisiblethread, live.rate) =
+        std::tie(lookahead, feedbackfactor, drygain, smooth, hdim, invisiblethread, rate);
+    live.slots.resize(std::size_t(capacity) + 1);
+    for (int i = 0; i <= capacity; ++i) {
+        HLOC const& h = hslots[i];
+        live.slots[std::size_t(i)] = {h.inuse,          h.changed,       h.extended,
+                                      h.normallength,   h.normalfadeout, h.extendedlength,
+                                      h.extendedfadeout};
+    }
+    for (int i = 0; i < iCprms; ++i) live.prms[i] = prms[i];
+    return live;
+}
+
 // ---- mix section -------------------------------------------------------------------------
 
-void CoreProg::chgmx(CoreXml_* doc) {
+void CoreProg::chgmx(CoreXml_* doc) { chgmx(doc, takel()); }
+
+void CoreProg::chgmx(CoreXml_* doc, LIVE const& live) {
     if (refused(doc, "chgmx")) return;
     for (int i = 1; i <= iCmixes; ++i) {
-        CoreIfce* mix = ifces[i - 1];
         CoreAnsx const tag = numbered(X::sCtagrootmx, i);
-        if (mix->isval(true))
-            putValue(doc, tag, CoreAnsx(mix->getiv(true)));
+        if (live.mixvalid[i - 1])
+            putValue(doc, tag, CoreAnsx(live.mixvalue[i - 1]));
         else
             dropValue(doc, tag);
     }
-    // The control holds half the linear gain, as the reader sets it; the slot
-    // in use is written, the alternate one while the editor holds it.
-    putValue(doc, X::sCtaggainin, CoreAnsx(decibels(2.0 * ifces[8]->getvl(false))));
-    putValue(doc, X::sCtaggainou, CoreAnsx(decibels(2.0 * ifces[9]->getvl(false))));
+    // The control holds half the linear gain, as the reader sets it.
+    putValue(doc, X::sCtaggainin, CoreAnsx(decibels(2.0 * live.gainin)));
+    putValue(doc, X::sCtaggainou, CoreAnsx(decibels(2.0 * live.gainout)));
 }
 
 // ---- global section ------------------------------------------------------------------------
 
-void CoreProg::chggl(CoreXml_* doc) {
+void CoreProg::chggl(CoreXml_* doc) { chggl(doc, takel()); }
+
+void CoreProg::chggl(CoreXml_* doc, LIVE const& live) {
     if (refused(doc, "chggl")) return;
     putValue(doc, X::sCtagprognm, name);
     putValue(doc, X::sCtagcategr, category[0]);
@@ -157,24 +186,24 @@ void CoreProg::chggl(CoreXml_* doc) {
     if (vectorfilename != "0") putValue(doc, X::sCtagactvnm, vectorfilename);
     putValue(doc, X::sCtaggnpdin, decibels(padin));
     putValue(doc, X::sCtaggnpdou, decibels(padout));
-    putValue(doc, X::sCtaglookah, saturated(lookahead));
-    putValue(doc, X::sCtagfeedbk, feedbackfactor * 100.0);
+    putValue(doc, X::sCtaglookah, saturated(live.lookahead));
+    putValue(doc, X::sCtagfeedbk, live.feedbackfactor * 100.0);
     putSource(doc, X::sCtagfbsrce, feedbacksource, feedbackcontrol);
     putValue(doc, X::sCtaglasrce, lookaheadsource);
-    putValue(doc, X::sCtaggaindr, decibels(drygain));
+    putValue(doc, X::sCtaggaindr, decibels(live.drygain));
     putSource(doc, X::sCtaggainds, gaindrysource, gaindrycontrol);
-    putValue(doc, X::sCtagsmooth, static_cast<int>(smooth));
+    putValue(doc, X::sCtagsmooth, static_cast<int>(live.smooth));
     putValue(doc, X::sCtagfrcot2, forceot2);
-    putValue(doc, X::sCtagfrcivt, invisiblethread);
+    putValue(doc, X::sCtagfrcivt, live.invisiblethread);
     putValue(doc, X::sCtagfrchyb, forcehybrid);
     putValue(doc, X::sCtagmono_m, forcemono);
-    putValue(doc, X::sCtaghsdim_, static_cast<int>(hdim));
+    putValue(doc, X::sCtaghsdim_, static_cast<int>(live.hdim));
 
     // Kernel lengths of the slots changed since loading (never the hybrid
     // slot itself; in hybrid mode H1's extended group carries its record).
-    HLOC const& hybrid = hslots[capacity];
+    LIVE::LENGTHS const& hybrid = live.slots[std::size_t(capacity)];
     for (int i = 0; i < capacity; ++i) {
-        HLOC const& slot = hslots[i];
+        LIVE::LENGTHS const& slot = live.slots[std::size_t(i)];
         if (!slot.inuse || !slot.changed) continue;
         CoreAnsx const hn = numbered(X::sCtagrooth_, i + 1);
         CoreAnsx const flag[3] = {X::sCtagprogrm, hn, X::sCtagfrcot2};
@@ -196,12 +225,13 @@ void CoreProg::chggl(CoreXml_* doc) {
         vector->pdlte(common, 2);
         common[1] = "OT1";
         vector->pdlte(common, 2);
-        vector->pappd(common, 1, lengthGroup("OT1", slot.normallength, slot.normalfadeout, rate));
+        vector->pappd(common, 1,
+                      lengthGroup("OT1", slot.normallength, slot.normalfadeout, live.rate));
         common[1] = "OT2";
         vector->pdlte(common, 2);
-        HLOC const& source = (forcehybrid && i == 0 && hybrid.inuse) ? hybrid : slot;
+        LIVE::LENGTHS const& source = (forcehybrid && i == 0 && hybrid.inuse) ? hybrid : slot;
         vector->pappd(common, 1,
-                      lengthGroup("OT2", source.extendedlength, source.extendedfadeout, rate));
+                      lengthGroup("OT2", source.extendedlength, source.extendedfadeout, live.rate));
     }
 }
 

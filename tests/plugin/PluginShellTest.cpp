@@ -15,6 +15,7 @@
 #include <limits>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -686,6 +687,74 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
     for (std::string const where : {"", CoreDemo::sCdatapath})
         EXPECT_EQ(readBytes(rig->folder() + where + "Vorlan3olvio.log").find("program load:"),
                   std::string::npos);
+}
+
+// A chunk read between two calls of a playing instance is the one read after a suspend, for each
+// demo program. While one thread plays with every parameter and a learnt controller written each
+// call, chunks read back to back hold, per control, what a quiet instance's does for a value sent.
+TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
+    CoreHost h(rig->path(), CoreDemo::iCrate, 256);
+    h.setlv(V::levelRealtime);
+    h.start();
+    ASSERT_TRUE(h.wtupd(0, kLoadWait));
+    V::Effect* e = h.getef();
+    std::vector<double> in(256, 0.25), out(256);
+    double *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+    auto chunk = [&, data = static_cast<void*>(nullptr)]() mutable {
+        return h.dispt(V::opGetChunk, 0, 0, &data) > 0 ? static_cast<char const*>(data) : "";
+    };
+    float const sent[3] = {0.2f, 0.5f, 0.8f};
+    auto write = [&](long k) {
+        for (int i = 0; i < 10; ++i) e->setParameter(e, i, sent[(k + i) % 3]);
+        h.sendm({{0, {0xB0, 1, static_cast<unsigned char>(k % 3 * 63)}}}); // learnt by MIX1
+    };
+    for (int program :
+         {CoreDemo::iCinit, CoreDemo::iCsaturator, CoreDemo::iCroom, CoreDemo::iCsweep}) {
+        int const seen = h.updts();
+        h.slot_(program);
+        ASSERT_TRUE(h.wtupd(seen, kLoadWait)) << program;
+        chunk(); // a loaded document's first write-back moves the elements it writes last
+        for (long k = 0; k < 40; ++k) write(k), e->processDoubleReplacing(e, ins, outs, 256);
+        std::string const playing = chunk();
+        h.dispt(V::opMainsChanged, 0, 0);
+        EXPECT_EQ(playing, chunk()) << program;
+        EXPECT_NE(playing.find("<SETUP>"), std::string::npos) << program;
+        h.dispt(V::opMainsChanged, 0, 1);
+    }
+    CorePeer::bus(h, 179, 'h', 176, 1, true, 0);
+    auto controls = [&](std::string const& text) { // "MIX1 value", "MIX2 -" when absent
+        std::vector<std::string> v;
+        for (std::string const t : {"MIX1", "MIX2", "MIX3", "MIX4", "MIX5", "MIX6", "MIX7", "MIX8",
+                                    "GAININ", "GAINOUT"}) {
+            std::size_t const at = text.find("<" + t + ">"), from = at + t.size() + 2;
+            v.push_back(t +
+                        (at == text.npos ? " -" : text.substr(from, text.find('<', from) - from)));
+        }
+        return v;
+    };
+    std::set<std::string> allowed;
+    for (long k = 0; k < 6; ++k) { // each value alone: the parameters', then the controller's
+        for (int i = 0; i < 10 && k % 2 == 0; ++i) e->setParameter(e, i, sent[k / 2]);
+        if (k % 2 == 1) h.sendm({{0, {0xB0, 1, static_cast<unsigned char>(k / 2 * 63)}}});
+        e->processDoubleReplacing(e, ins, outs, 256);
+        for (std::string const& c : controls(chunk())) allowed.insert(c);
+    }
+    std::atomic<bool> done{false};
+    std::thread player([&] {
+        for (long k = 0; !done; ++k) { // about as fast as the calls' length
+            write(k), e->processDoubleReplacing(e, ins, outs, 256);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    int chunks = 0, strange = 0;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+         std::chrono::steady_clock::now() < end; ++chunks)
+        for (std::string const& c : controls(chunk()))
+            if (allowed.count(c) == 0 && strange++ < 5) ADD_FAILURE() << c;
+    done = true;
+    player.join();
+    EXPECT_GT(chunks, 1);
+    EXPECT_EQ(strange, 0);
 }
 
 TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {
