@@ -228,10 +228,15 @@ bool openFlags(char const* mode, int& flags, bool& truncate, std::string& stream
     }
 }
 
-// The size fstat gives the open file; -1 when it gives none.
-long long openSize(FILE* file) {
-    struct stat st;
-    return ::fstat(::fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+// A whole-file read refused for its size: logged with the name and both
+// sizes, and the reason left in fferr and errno.
+void refuseTooLarge(CoreAnsx const& target, long long size, long long most) {
+    lastOpenRefusal = EFBIG;
+    CoreLog_::loger(target + CoreAnsx(": too large (") + CoreAnsx(std::to_string(size).c_str()) +
+                        CoreAnsx(" bytes, larger than ") +
+                        CoreAnsx(std::to_string(most >> 20).c_str()) + CoreAnsx(" MB)"),
+                    0);
+    errno = EFBIG;
 }
 
 } // namespace
@@ -295,13 +300,7 @@ FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode, long long most
             errno = error;
             return nullptr;
         }
-        lastOpenRefusal = EFBIG;
-        CoreLog_::loger(target + CoreAnsx(": too large (") +
-                            CoreAnsx(std::to_string(st.st_size).c_str()) +
-                            CoreAnsx(" bytes, larger than ") +
-                            CoreAnsx(std::to_string(most >> 20).c_str()) + CoreAnsx(" MB)"),
-                        0);
-        errno = EFBIG;
+        refuseTooLarge(target, st.st_size, most);
         return nullptr;
     }
     // Emptied only now, so that nothing but a plain file is ever emptied.
@@ -312,6 +311,17 @@ FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode, long long most
         errno = error;
     }
     return file;
+}
+
+long long CoreButl::rdsze(FILE* file, CoreAnsx const& path, long long most) {
+    struct stat st;
+    if (file == nullptr || ::fstat(::fileno(file), &st) != 0) return -1;
+    if (most >= 0 && st.st_size > most) {
+        // Grown since ffpen judged it: refused as ffpen refuses it.
+        refuseTooLarge(rslve(path), st.st_size, most);
+        return -1;
+    }
+    return static_cast<long long>(st.st_size);
 }
 
 int CoreButl::fferr() { return lastOpenRefusal; }
@@ -333,9 +343,14 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
     if (file == nullptr) return CoreAnsx(0);
     // The text ends at the first NUL byte, as a C string does, so reading
     // stops there: a large binary file is not pulled into memory for nothing.
-    // Nor is more read than the file held when opened: one that grows while
-    // read cannot keep the reader.
-    long long left = openSize(file);
+    // Nor is more read than the file holds now, within the bound: one that
+    // grows while read cannot keep the reader.
+    long long left = rdsze(file, path, iCwholebytes);
+    if (left < 0 && lastOpenRefusal == EFBIG) {
+        std::fclose(file);
+        errno = EFBIG;
+        return CoreAnsx(0);
+    }
     std::string content;
     bool failed = left < 0;
     try {

@@ -49,7 +49,8 @@ public:
     CoreNode* getdc(CoreAnsx const& source, bool fromFile, bool utf16);
     CoreNode* getff(CoreAnsx const& path, bool utf16); // getdc from the file
     CoreNode* getfc(CoreAnsx const& text);             // getdc of the text, no UTF-16
-    // The file's bytes as text with zero bytes dropped; "0" when unreadable.
+    // The file's bytes as text with zero bytes dropped; "0" when unreadable
+    // or larger than CoreButl::iCwholebytes, when opened or when read.
     static CoreAnsx getas(CoreAnsx const& path);
     // True when the last parse ended with an element still open (a document
     // cut short). The parse itself keeps such elements; the readers of whole

@@ -30,3 +30,6 @@ template <class Demo, class Doc> void widenDemo(std::string const& top) {
 // are put back after. A size the file system refuses is skipped.
 void eachHugeFile(std::string const& top, std::vector<std::string> const& extra, long long bound,
                   std::function<void(std::string const&, std::string const&)> const& act);
+
+// The bytes this process has read so far (its rchar), -1 when the system does not say.
+long long bytesRead();
