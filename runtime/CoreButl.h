@@ -314,13 +314,15 @@ public:
     // exclusive temporary beside the target, which already carries the
     // replaced file's permission bits; fill may use the stream, or its
     // descriptor before anything is buffered. The temporary is then flushed,
-    // synced and renamed over the target, and the folder synced. On any
-    // failure (fill answers false, a write error, a full disk) the temporary
-    // goes and the previous file stays as it was: false, and logged, with
-    // errno left at the reason (EISDIR for a folder in the way,
-    // iCnotplainfile for another kind that is no plain file, 0 for a fill
-    // that failed without one). What fill throws is passed on once the
-    // temporary is gone.
+    // synced and renamed over the target, and the folder synced. A write
+    // that reaches the file-size limit (RLIMIT_FSIZE) fails with EFBIG and
+    // ends nothing: SIGXFSZ is held off the thread meanwhile, and the one it
+    // raised taken back. On any failure (fill answers false, a write error,
+    // a full disk, the file-size limit) the temporary goes and the previous
+    // file stays as it was: false, and logged, with errno left at the reason
+    // (EISDIR for a folder in the way, iCnotplainfile for another kind that
+    // is no plain file, 0 for a fill that failed without one). What fill
+    // throws is passed on once the temporary is gone.
     static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
     // The same with these bytes (any, zeros included) as the new content.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);

@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/PlatFile.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreVutl.h"
 #include "runtime/CoreXutl.h"
@@ -397,6 +398,7 @@ void CoreButl::logas(CoreAnsx const& path, CoreAnsx const& text, bool append) {
     }
     FILE* file = ffpen(path, "a");
     if (file == nullptr) return;
+    PlatFile::SizeHold hold; // past the file-size limit the line fails, ending nothing
     std::fputs(text.c_str(), file);
     std::fputc('\n', file);
     std::fclose(file);
@@ -504,9 +506,13 @@ bool writeFailed(char const* what, CoreAnsx const& given, int error) {
 // A temporary beside target filled and flushed to the disk, then closed;
 // with mode, it takes those permission bits first. False when any of it
 // failed, the temporary then removed and error the system's reason (0 for a
-// fill that failed without one).
+// fill that failed without one). A fill past the file-size limit fails with
+// EFBIG: its writes run with SIGXFSZ held off this thread, so the one that
+// reaches the limit fails instead of ending the host, and the signal it
+// raised is taken back.
 bool fillTemporary(std::string const& target, std::string& temp, mode_t const* mode,
                    std::function<bool(FILE*)> const& fill, int& error) {
+    PlatFile::SizeHold hold;
     FILE* file = openTemporary(target, temp);
     if (file == nullptr) {
         error = errno;
@@ -608,6 +614,9 @@ int copyExclusive(std::string const& temp, std::string const& target) {
     }
     int error = 0;
     char chunk[65536];
+    // The temporary fitted under the file-size limit, but the limit may have
+    // dropped since: a write past it fails, ending nothing.
+    PlatFile::SizeHold hold;
     for (;;) {
         ssize_t got = ::read(in, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
