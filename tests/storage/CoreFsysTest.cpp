@@ -409,6 +409,34 @@ TEST(CoreFsysLoad, DocumentFromAnItem) {
     EXPECT_EQ(fs.getco(id, nullptr), CoreButl::iCwholebytes + 1);
 }
 
+// A file grown past the bound after the open judged it is refused as too large by every whole-file
+// reader, with the open's line, and not read.
+TEST(CoreFsysLoad, AFileGrownAfterItsOpenIsRefusedAtTheRead) {
+    TempDir dir;
+    std::string const path = dir.file("DOC.XML");
+    CorePool pool;
+    CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), false);
+    int const id = fs.crtit("DOC.XML", false);
+    std::function<bool()> const readers[] = {
+        [&] { return fs.loadc(id, false, CoreButl::iCwholebytes); },
+        [&] { return CoreXml_::getas(path.c_str()) != "0"; },
+        [&] { return CoreButl::getfc(path.c_str()) != "0"; }};
+    LogCapture log;
+    for (auto const& read : readers) {
+        writeBytes(path, "<P/>");
+        growing = path;
+        long long const start = bytesRead();
+        EXPECT_FALSE(read());
+        EXPECT_TRUE(growing.empty());
+        EXPECT_EQ(CoreButl::fferr(), EFBIG);
+        EXPECT_LT(bytesRead() - start, CoreButl::iCwholebytes);
+    }
+    std::string const said = log.text(),
+                      line = "DOC.XML: too large (17825792 bytes, larger than 16";
+    EXPECT_EQ(said.find(line, said.find(line, said.find(line) + 1) + 1), said.rfind(line)) << said;
+    EXPECT_FALSE(fs.isvld(id));
+}
+
 TEST(CoreFsysSave, LooseFilesReadBackIdentically) {
     TempDir dir;
     CorePool pool;
@@ -479,32 +507,4 @@ TEST(CoreFsysLoad, FailedReloadLeavesTheItemOutOfMemory) {
     EXPECT_EQ(fs.getco(id, &data), 0);
     EXPECT_EQ(data, nullptr);
     EXPECT_LT(pool.getma(), live);
-}
-
-// A file grown past the bound after the open judged it is refused as too large by every whole-file
-// reader, with the open's line, and not read.
-TEST(CoreFsysLoad, AFileGrownAfterItsOpenIsRefusedAtTheRead) {
-    TempDir dir;
-    std::string const path = dir.file("DOC.XML");
-    CorePool pool;
-    CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), false);
-    int const id = fs.crtit("DOC.XML", false);
-    std::function<bool()> const readers[] = {
-        [&] { return fs.loadc(id, false, CoreButl::iCwholebytes); },
-        [&] { return CoreXml_::getas(path.c_str()) != "0"; },
-        [&] { return CoreButl::getfc(path.c_str()) != "0"; }};
-    LogCapture log;
-    for (auto const& read : readers) {
-        writeBytes(path, "<P/>");
-        growing = path;
-        long long const start = bytesRead();
-        EXPECT_FALSE(read());
-        EXPECT_TRUE(growing.empty());
-        EXPECT_EQ(CoreButl::fferr(), EFBIG);
-        EXPECT_LT(bytesRead() - start, CoreButl::iCwholebytes);
-    }
-    std::string const said = log.text(),
-                      line = "DOC.XML: too large (17825792 bytes, larger than 16";
-    EXPECT_EQ(said.find(line, said.find(line, said.find(line) + 1) + 1), said.rfind(line)) << said;
-    EXPECT_FALSE(fs.isvld(id));
 }
