@@ -537,6 +537,17 @@ bool fillTemporary(std::string const& target, std::string& temp, mode_t const* m
     return ok;
 }
 
+// A fresh temporary filled with these bytes, or with none (EFBIG) when
+// they pass the file-size limit: the write that would reach it is not made.
+bool fillBytes(FILE* file, char const* bytes, std::size_t size) {
+    long long const room = PlatFile::roomBefore(0);
+    if (room >= 0 && size > static_cast<unsigned long long>(room)) {
+        errno = EFBIG;
+        return false;
+    }
+    return size == 0 || std::fwrite(bytes, 1, size, file) == size;
+}
+
 } // namespace
 
 bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill) {
@@ -578,9 +589,7 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
 }
 
 bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) {
-    return wrall(path, [bytes, size](FILE* file) {
-        return size == 0 || std::fwrite(bytes, 1, size, file) == size;
-    });
+    return wrall(path, [bytes, size](FILE* file) { return fillBytes(file, bytes, size); });
 }
 
 CoreAnsx CoreButl::lnktg(CoreAnsx const& path) {
@@ -682,9 +691,7 @@ bool CoreButl::wrnew(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
 }
 
 bool CoreButl::wrnew(CoreAnsx const& path, char const* bytes, std::size_t size) {
-    return wrnew(path, [bytes, size](FILE* file) {
-        return size == 0 || std::fwrite(bytes, 1, size, file) == size;
-    });
+    return wrnew(path, [bytes, size](FILE* file) { return fillBytes(file, bytes, size); });
 }
 
 int CoreButl::wrerr() { return lastWriteError; }
