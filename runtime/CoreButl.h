@@ -215,6 +215,12 @@ public:
     // size) is refused before a byte is read, with a level-0 line naming it
     // and its size, errno and fferr then EFBIG. most below 0: no bound.
     static FILE* ffpen(CoreAnsx const& path, CoreAnsx const& mode, long long most);
+    // The bytes a reader of a file ffpen opened with most may take: the
+    // size the open file has now, which may have grown since ffpen judged
+    // it. Past most it is refused as ffpen refuses it (the same line, fferr
+    // and errno EFBIG) and -1 returned; -1 too when it has no size. path is
+    // the name the reader gave ffpen.
+    static long long rdsze(FILE* file, CoreAnsx const& path, long long most);
     // The bound of every document and number list read whole (a bank, the
     // master settings, a program, an external vector, a CSV list, a skin
     // item), bytes. A bank of every location with the longest names is
@@ -242,9 +248,9 @@ public:
     // An error number of ours beside the system's: what ffpen refused is no
     // plain file. systemReason words it "not a plain file".
     static constexpr int iCnotplainfile = 0x10000;
-    // Content up to the first NUL byte, no more than the file held when
-    // opened; "0" when unreadable or larger than iCwholebytes (logged; errno
-    // then says why).
+    // Content up to the first NUL byte, no more than the file holds when
+    // read; "0" when unreadable or larger than iCwholebytes, at the open or
+    // at the read (logged; errno then says why).
     static CoreAnsx getfc(CoreAnsx const& path);
     // Replaces the file with the text bytes; false (and logged) on failure.
     static bool setfc(CoreAnsx const& path, CoreAnsx const& text);
@@ -308,13 +314,15 @@ public:
     // exclusive temporary beside the target, which already carries the
     // replaced file's permission bits; fill may use the stream, or its
     // descriptor before anything is buffered. The temporary is then flushed,
-    // synced and renamed over the target, and the folder synced. On any
-    // failure (fill answers false, a write error, a full disk) the temporary
-    // goes and the previous file stays as it was: false, and logged, with
-    // errno left at the reason (EISDIR for a folder in the way,
-    // iCnotplainfile for another kind that is no plain file, 0 for a fill
-    // that failed without one). What fill throws is passed on once the
-    // temporary is gone.
+    // synced and renamed over the target, and the folder synced. A write
+    // that reaches the file-size limit (RLIMIT_FSIZE) fails with EFBIG and
+    // ends nothing: SIGXFSZ is held off the thread meanwhile, and the one it
+    // raised taken back. On any failure (fill answers false, a write error,
+    // a full disk, the file-size limit) the temporary goes and the previous
+    // file stays as it was: false, and logged, with errno left at the reason
+    // (EISDIR for a folder in the way, iCnotplainfile for another kind that
+    // is no plain file, 0 for a fill that failed without one). What fill
+    // throws is passed on once the temporary is gone.
     static bool wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fill);
     // The same with these bytes (any, zeros included) as the new content.
     static bool wrall(CoreAnsx const& path, char const* bytes, std::size_t size);

@@ -24,6 +24,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/PlatFile.h"
 #include "runtime/CoreLog_.h"
 #include "runtime/CoreVutl.h"
 #include "runtime/CoreXutl.h"
@@ -228,10 +229,15 @@ bool openFlags(char const* mode, int& flags, bool& truncate, std::string& stream
     }
 }
 
-// The size fstat gives the open file; -1 when it gives none.
-long long openSize(FILE* file) {
-    struct stat st;
-    return ::fstat(::fileno(file), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+// A whole-file read refused for its size: logged with the name and both
+// sizes, and the reason left in fferr and errno.
+void refuseTooLarge(CoreAnsx const& target, long long size, long long most) {
+    lastOpenRefusal = EFBIG;
+    CoreLog_::loger(target + CoreAnsx(": too large (") + CoreAnsx(std::to_string(size).c_str()) +
+                        CoreAnsx(" bytes, larger than ") +
+                        CoreAnsx(std::to_string(most >> 20).c_str()) + CoreAnsx(" MB)"),
+                    0);
+    errno = EFBIG;
 }
 
 } // namespace
@@ -295,13 +301,7 @@ FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode, long long most
             errno = error;
             return nullptr;
         }
-        lastOpenRefusal = EFBIG;
-        CoreLog_::loger(target + CoreAnsx(": too large (") +
-                            CoreAnsx(std::to_string(st.st_size).c_str()) +
-                            CoreAnsx(" bytes, larger than ") +
-                            CoreAnsx(std::to_string(most >> 20).c_str()) + CoreAnsx(" MB)"),
-                        0);
-        errno = EFBIG;
+        refuseTooLarge(target, st.st_size, most);
         return nullptr;
     }
     // Emptied only now, so that nothing but a plain file is ever emptied.
@@ -312,6 +312,17 @@ FILE* CoreButl::ffpen(CoreAnsx const& path, CoreAnsx const& mode, long long most
         errno = error;
     }
     return file;
+}
+
+long long CoreButl::rdsze(FILE* file, CoreAnsx const& path, long long most) {
+    struct stat st;
+    if (file == nullptr || ::fstat(::fileno(file), &st) != 0) return -1;
+    if (most >= 0 && st.st_size > most) {
+        // Grown since ffpen judged it: refused as ffpen refuses it.
+        refuseTooLarge(rslve(path), st.st_size, most);
+        return -1;
+    }
+    return static_cast<long long>(st.st_size);
 }
 
 int CoreButl::fferr() { return lastOpenRefusal; }
@@ -333,9 +344,14 @@ CoreAnsx CoreButl::getfc(CoreAnsx const& path) {
     if (file == nullptr) return CoreAnsx(0);
     // The text ends at the first NUL byte, as a C string does, so reading
     // stops there: a large binary file is not pulled into memory for nothing.
-    // Nor is more read than the file held when opened: one that grows while
-    // read cannot keep the reader.
-    long long left = openSize(file);
+    // Nor is more read than the file holds now, within the bound: one that
+    // grows while read cannot keep the reader.
+    long long left = rdsze(file, path, iCwholebytes);
+    if (left < 0 && lastOpenRefusal == EFBIG) {
+        std::fclose(file);
+        errno = EFBIG;
+        return CoreAnsx(0);
+    }
     std::string content;
     bool failed = left < 0;
     try {
@@ -382,6 +398,7 @@ void CoreButl::logas(CoreAnsx const& path, CoreAnsx const& text, bool append) {
     }
     FILE* file = ffpen(path, "a");
     if (file == nullptr) return;
+    PlatFile::SizeHold hold; // past the file-size limit the line fails, ending nothing
     std::fputs(text.c_str(), file);
     std::fputc('\n', file);
     std::fclose(file);
@@ -489,9 +506,13 @@ bool writeFailed(char const* what, CoreAnsx const& given, int error) {
 // A temporary beside target filled and flushed to the disk, then closed;
 // with mode, it takes those permission bits first. False when any of it
 // failed, the temporary then removed and error the system's reason (0 for a
-// fill that failed without one).
+// fill that failed without one). A fill past the file-size limit fails with
+// EFBIG: its writes run with SIGXFSZ held off this thread, so the one that
+// reaches the limit fails instead of ending the host, and the signal it
+// raised is taken back.
 bool fillTemporary(std::string const& target, std::string& temp, mode_t const* mode,
                    std::function<bool(FILE*)> const& fill, int& error) {
+    PlatFile::SizeHold hold;
     FILE* file = openTemporary(target, temp);
     if (file == nullptr) {
         error = errno;
@@ -514,6 +535,17 @@ bool fillTemporary(std::string const& target, std::string& temp, mode_t const* m
     }
     if (!ok) ::unlink(temp.c_str());
     return ok;
+}
+
+// A fresh temporary filled with these bytes, or with none (EFBIG) when
+// they pass the file-size limit: the write that would reach it is not made.
+bool fillBytes(FILE* file, char const* bytes, std::size_t size) {
+    long long const room = PlatFile::roomBefore(0);
+    if (room >= 0 && size > static_cast<unsigned long long>(room)) {
+        errno = EFBIG;
+        return false;
+    }
+    return size == 0 || std::fwrite(bytes, 1, size, file) == size;
 }
 
 } // namespace
@@ -557,9 +589,7 @@ bool CoreButl::wrall(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
 }
 
 bool CoreButl::wrall(CoreAnsx const& path, char const* bytes, std::size_t size) {
-    return wrall(path, [bytes, size](FILE* file) {
-        return size == 0 || std::fwrite(bytes, 1, size, file) == size;
-    });
+    return wrall(path, [bytes, size](FILE* file) { return fillBytes(file, bytes, size); });
 }
 
 CoreAnsx CoreButl::lnktg(CoreAnsx const& path) {
@@ -593,6 +623,9 @@ int copyExclusive(std::string const& temp, std::string const& target) {
     }
     int error = 0;
     char chunk[65536];
+    // The temporary fitted under the file-size limit, but the limit may have
+    // dropped since: a write past it fails, ending nothing.
+    PlatFile::SizeHold hold;
     for (;;) {
         ssize_t got = ::read(in, chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
@@ -658,9 +691,7 @@ bool CoreButl::wrnew(CoreAnsx const& path, std::function<bool(FILE*)> const& fil
 }
 
 bool CoreButl::wrnew(CoreAnsx const& path, char const* bytes, std::size_t size) {
-    return wrnew(path, [bytes, size](FILE* file) {
-        return size == 0 || std::fwrite(bytes, 1, size, file) == size;
-    });
+    return wrnew(path, [bytes, size](FILE* file) { return fillBytes(file, bytes, size); });
 }
 
 int CoreButl::wrerr() { return lastWriteError; }

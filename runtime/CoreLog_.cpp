@@ -1,5 +1,6 @@
 #include "runtime/CoreLog_.h"
 
+#include "platform/PlatFile.h"
 #include "runtime/CoreAudp.h"
 #include "runtime/CoreButl.h"
 #include "runtime/CoreXutl.h"
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <pthread.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 CoreAnsx CoreLog_::sVpath("");
@@ -176,7 +178,17 @@ void CoreLog_::logas(CoreAnsx const& text) {
         int kind = 0;
         int const fd = CoreButl::plnfd(file, O_WRONLY | O_APPEND | O_CREAT, kind);
         if (fd < 0) return;
-        writeAll(fd, line.c_str(), static_cast<std::size_t>(line.Length()));
+        // Under a file-size limit a write that starts at it raises SIGXFSZ,
+        // whose default action ends the host: a line that would cross it is
+        // dropped. Another writer may append between the look and the write,
+        // so the write runs with the signal held off this thread: the line
+        // then ends cut at the limit, and the write after it fails.
+        struct stat st;
+        long long const room = ::fstat(fd, &st) == 0 ? PlatFile::roomBefore(st.st_size) : -1;
+        if (room < 0 || room >= line.Length()) {
+            PlatFile::SizeHold hold;
+            writeAll(fd, line.c_str(), static_cast<std::size_t>(line.Length()));
+        }
         ::close(fd);
     } catch (...) {
     }

@@ -24,7 +24,9 @@ public:
     static short getdb(); // debug level (0 = off)
     static bool aredb();  // debug level above 0
 
-    // One raw line; every other writer ends here.
+    // One raw line; every other writer ends here. A line that would pass
+    // the file-size limit (RLIMIT_FSIZE) is dropped, and no line's write
+    // lets SIGXFSZ end the process.
     static void logas(CoreAnsx const& text);
     // Debug line of the given level: [elapsed of timer "%.1f >" or ">"],
     // timer dashes, text, "<". Timers 0..9 are restarted when stamped.

@@ -324,11 +324,15 @@ bool CoreFsys::loadc(int id, bool skipLoaded, long long most) {
     item->position = 0;
     char* block = nullptr;
     try {
-        long length = -1;
-        if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-        if (length < 0 || length > INT_MAX - CorePool::iCoverhead ||
-            std::fseek(file, 0, SEEK_SET) != 0) {
+        // The size now, not the one ffpen judged: the file may have grown
+        // since, and no more than the bound is ever read.
+        long long const length = CoreButl::rdsze(file, path, most);
+        if (length < 0 || length > INT_MAX - CorePool::iCoverhead) {
             std::fclose(file);
+            if (CoreButl::fferr() == EFBIG) {
+                errno = EFBIG; // refused and logged as too large
+                return false;
+            }
             CoreLog_::logfl(CoreAnsx(" cannot be read whole: ") + path, 1);
             return false;
         }

@@ -114,8 +114,9 @@ public:
                bool releasePrevious, bool keepSource);
     // Reads the item's whole disk file into memory. Once the file opens, the
     // old data are given up first, so a false result leaves the item out of memory.
-    // A file larger than most bytes is refused before a byte is read (see
-    // CoreButl::ffpen); the default bounds it only by what an item can hold.
+    // A file larger than most bytes, when opened or when read, is refused
+    // before a byte is read (see CoreButl::ffpen and rdsze); the default
+    // bounds it only by what an item can hold.
     bool loadc(int id, bool skipLoaded, long long most = -1);
     // Registers and loads name (at most CoreButl::iCwholebytes), parses its
     // text into document; the root or null.

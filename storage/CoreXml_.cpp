@@ -1,13 +1,12 @@
 #include "storage/CoreXml_.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
@@ -134,14 +133,15 @@ CoreNode* CoreXml_::editRoot() {
 CoreAnsx CoreXml_::getas(CoreAnsx const& path) {
     FILE* file = CoreButl::ffpen(path, CoreAnsx("r"), CoreButl::iCwholebytes);
     if (!file) return CoreAnsx("0");
-    // No more than the file held when opened: one that grows while read
-    // cannot keep the reader.
-    struct stat st;
-    if (::fstat(::fileno(file), &st) != 0) {
+    // No more than the file holds now, within the bound: one that grows
+    // after the open or while read cannot keep the reader.
+    long long left = CoreButl::rdsze(file, path, CoreButl::iCwholebytes);
+    if (left < 0) {
+        int const error = errno;
         std::fclose(file);
+        errno = error;
         return CoreAnsx("0");
     }
-    long long left = st.st_size;
     std::string bytes;
     try {
         char block[65536];

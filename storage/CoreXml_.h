@@ -52,7 +52,8 @@ public:
     // Parses that fail stay unlogged (still thrown): for an early look at a
     // file whose own read reports it.
     void quiet(bool on) { hushed = on; }
-    // The file's bytes as text with zero bytes dropped; "0" when unreadable.
+    // The file's bytes as text with zero bytes dropped; "0" when unreadable
+    // or larger than CoreButl::iCwholebytes, when opened or when read.
     static CoreAnsx getas(CoreAnsx const& path);
     // True when the last parse ended with an element still open (a document
     // cut short). The parse itself keeps such elements; the readers of whole

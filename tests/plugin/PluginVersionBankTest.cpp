@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "tests/plugin/PluginRig.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/FileBytes.h"
 #include "tools/CoreDemo.h"
 #include "tools/CorePeer.h"
@@ -422,6 +423,30 @@ TEST(PluginVersionBankTest, BankSaveKeepsWhatBootsUnderTheBanksLock) {
         CorePeer b(rig.path());
         EXPECT_TRUE(unmarked ? playing(b, 0, "Demo Init") : ready(b));
     }
+}
+
+// Under a file-size limit of half the bank, with SIGXFSZ at its default action, a bank save fails
+// and says why, and the log, filled to 9 bytes below the limit, takes no line more: nothing ends
+// the process, the bank stays as it was and no temporary is left beside it.
+TEST(PluginVersionBankTest, AFileSizeLimitEndsNothing) {
+    Rig rig;
+    std::string const bank = readBytes(rig.bank),
+                      full = std::string(bank.size() / 2 - 10, '.') + "\n";
+    EXPECT_TRUE(underFileSizeLimit([&] {
+        CorePeer a(rig.path());
+        rlimit limit{};
+        if (!ready(a) || ::getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+        writeBytes(rig.log, full);
+        limit.rlim_cur = bank.size() / 2;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        posted(a, "SAVEBANK", {{"LIBRARY", CoreDemo::sCsetup}, {"BANK", "0"}});
+        EXPECT_EQ(textOf(a, 262), "BANK NOT SAVED: FILE TOO LARGE");
+        EXPECT_EQ(readBytes(rig.log), full);
+        return !::testing::Test::HasFailure();
+    }));
+    EXPECT_EQ(readBytes(rig.bank), bank);
+    for (auto const& entry : fs::directory_iterator(rig.data + CoreDemo::sCsetups))
+        EXPECT_EQ(entry.path().string().find(".~"), std::string::npos) << entry.path();
 }
 
 // Two processes add versions under their own names at once; every one gets

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <stdexcept>
@@ -62,10 +63,11 @@ protected:
 TEST_F(Replace, FullDiskLeavesThePreviousFileAndNoTemporary) {
     writeBytes(at("old.bin"), "old");
     std::string const big(5000, 'x');
-    // A file size limit stands in for a full disk.
+    // A file size limit stands in for a full disk. SIGXFSZ keeps its default action, which ends
+    // the process at a write that starts at the limit: the routine's writes must fail instead.
     struct rlimit old {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_DFL);
     struct rlimit small = old;
     small.rlim_cur = 1024;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
@@ -74,6 +76,7 @@ TEST_F(Replace, FullDiskLeavesThePreviousFileAndNoTemporary) {
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     for (bool written : results) EXPECT_FALSE(written);
+    EXPECT_EQ(CoreButl::wrerr(), EFBIG);
     EXPECT_EQ(readBytes(at("old.bin")), "old");
     EXPECT_FALSE(fs::exists(at("new.bin"))); // no empty or partial file appears
     EXPECT_EQ(temporaries(), 0);

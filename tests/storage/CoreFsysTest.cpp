@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
+#include <functional>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -25,8 +27,19 @@
 #include "storage/CoreXml_.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FsysItems.h"
+#include "tests/support/HugeFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TempDir.h"
+
+// The file the next stream made grows to 17 MB first, sparse: between ffpen's look at the size
+// and a reader's ("": the real call only).
+static std::string growing;
+extern "C" FILE* fdopen(int fd, char const* mode) noexcept {
+    if (!growing.empty()) ::truncate(std::exchange(growing, "").c_str(), off_t(17) << 20);
+    static auto const next =
+        reinterpret_cast<FILE* (*)(int, char const*)>(dlsym(RTLD_NEXT, "fdopen"));
+    return next(fd, mode);
+}
 
 namespace {
 
@@ -395,6 +408,34 @@ TEST(CoreFsysLoad, DocumentFromAnItem) {
     EXPECT_EQ(CoreButl::fferr(), EFBIG);
     EXPECT_TRUE(fs.loadc(id, false));
     EXPECT_EQ(fs.getco(id, nullptr), CoreButl::iCwholebytes + 1);
+}
+
+// A file grown past the bound after the open judged it is refused as too large by every whole-file
+// reader, with the open's line, and not read.
+TEST(CoreFsysLoad, AFileGrownAfterItsOpenIsRefusedAtTheRead) {
+    TempDir dir;
+    std::string const path = dir.file("DOC.XML");
+    CorePool pool;
+    CoreFsys fs(&pool, CoreAnsx(dir.folder().c_str()), false);
+    int const id = fs.crtit("DOC.XML", false);
+    std::function<bool()> const readers[] = {
+        [&] { return fs.loadc(id, false, CoreButl::iCwholebytes); },
+        [&] { return CoreXml_::getas(path.c_str()) != "0"; },
+        [&] { return CoreButl::getfc(path.c_str()) != "0"; }};
+    LogCapture log;
+    for (auto const& read : readers) {
+        writeBytes(path, "<P/>");
+        growing = path;
+        long long const start = bytesRead();
+        EXPECT_FALSE(read());
+        EXPECT_TRUE(growing.empty());
+        EXPECT_EQ(CoreButl::fferr(), EFBIG);
+        EXPECT_LT(bytesRead() - start, CoreButl::iCwholebytes);
+    }
+    std::string const said = log.text(),
+                      line = "DOC.XML: too large (17825792 bytes, larger than 16";
+    EXPECT_EQ(said.find(line, said.find(line, said.find(line) + 1) + 1), said.rfind(line)) << said;
+    EXPECT_FALSE(fs.isvld(id));
 }
 
 TEST(CoreFsysSave, LooseFilesReadBackIdentically) {

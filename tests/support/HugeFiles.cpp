@@ -7,13 +7,13 @@
 
 #include <tuple>
 
-namespace {
-
 long long bytesRead() {
     std::string const io = readBytes("/proc/self/io");
     std::size_t const at = io.find("rchar: ");
     return at == std::string::npos ? -1 : std::stoll(io.substr(at + 7));
 }
+
+namespace {
 
 // What tells a file was left as it was: its size, inode and modification time.
 std::tuple<long long, long long, long long, long long> identity(std::string const& path) {

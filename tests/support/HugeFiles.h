@@ -40,3 +40,6 @@ void eachHugeFile(std::string const& top, std::vector<std::string> const& extra,
 // skipped.
 void hugeRow(std::string const& top, std::string const& file, long long size, long long bound,
              std::function<void(std::string const&, std::string const&)> const& act);
+
+// The bytes this process has read so far (its rchar), -1 when the system does not say.
+long long bytesRead();

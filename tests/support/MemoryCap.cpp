@@ -1,11 +1,12 @@
 #include "tests/support/MemoryCap.h"
 
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <new>
+
+#include "tests/support/ChildProcess.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define VORLAN_CAP_BY_ASAN 1
@@ -22,21 +23,8 @@ extern "C" __attribute__((visibility("default"), used)) char const* __asan_defau
 }
 #endif
 
-#ifdef VORLAN_COVERAGE
-// gcc's coverage runtime: a child that ends in _exit writes no counts of its
-// own unless asked, and would count what the parent ran before the fork twice.
-extern "C" void __gcov_reset();
-extern "C" void __gcov_dump();
-#endif
-
 bool underMemoryCap(std::function<bool()> const& body) {
-    std::fflush(nullptr);
-    pid_t const child = fork();
-    if (child < 0) return false;
-    if (child == 0) {
-#ifdef VORLAN_COVERAGE
-        __gcov_reset();
-#endif
+    return inChild([&body] {
 #ifndef VORLAN_CAP_BY_ASAN
         long pages = 0;
         if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
@@ -50,14 +38,6 @@ bool underMemoryCap(std::function<bool()> const& body) {
         // test would catch std::bad_alloc and carry on.
         std::set_new_handler([] { _exit(5); });
 #endif
-        bool const ok = body();
-        std::fflush(nullptr);
-#ifdef VORLAN_COVERAGE
-        __gcov_dump();
-#endif
-        _exit(ok ? 0 : 3);
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return body();
+    });
 }
