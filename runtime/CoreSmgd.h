@@ -11,11 +11,17 @@ class CoreSmph;
 
 class CoreSmgd {
 public:
+    // Tag of the adopting form.
+    struct ADOPT {};
+
     // Takes the lock without limit (CoreSmph::locks()).
     explicit CoreSmgd(CoreSmph& lock);
     // Takes the lock with a limit in ms (CoreSmph::locks(int)): held by force
     // when the limit passes.
     CoreSmgd(CoreSmph& lock, int limit);
+    // Takes nothing: adopts a lock the caller already holds (a try that
+    // succeeded, CoreSmph::locka()), to release it on every path out.
+    CoreSmgd(CoreSmph& lock, ADOPT) noexcept;
     // Releases the lock (CoreSmph::relse()).
     ~CoreSmgd();
 
