@@ -120,4 +120,9 @@ TEST(CoreSmgd, ReleasesOnEveryExit) {
         EXPECT_EQ(lock.geter(), 1);
     }
     EXPECT_TRUE(lock.locka());
+    {
+        CoreSmgd adopted(lock, CoreSmgd::ADOPT{}); // the try above holds it: nothing taken again
+        EXPECT_FALSE(lock.locka());
+    }
+    EXPECT_TRUE(lock.locka());
 }
