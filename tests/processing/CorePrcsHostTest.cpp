@@ -256,12 +256,7 @@ TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
         p.gains(0.5, 0.5);
         if (!bypassed) normal(*e);
         auto const hold = [&](bool on) {
-            if (bypassed)
-                p.holdBypass(on);
-            else if (on)
-                e->lockp();
-            else
-                e->rlsep();
+            bypassed ? p.holdBypass(on) : on ? e->lockp() : e->rlsep();
         };
         auto const written = [&] { return bypassed ? p.bypasswrite() : p.inwrite(); };
         Host host(*e, 6000, 71);
@@ -335,9 +330,9 @@ TEST_F(CorePrcsHostTest, DroppedCallsAreToldAtOnceThenAtMostOnceASecond) {
     dropThenPass();
     EXPECT_EQ(lines(), 1);
     for (int i = 1; i < 50; ++i) dropThenPass();
-    std::chrono::duration<double> const took = Clock::now() - begun;
-    int const told = lines();
-    EXPECT_LE(told, 1 + static_cast<int>(took.count())) << log.text();
+    int const told = lines(),
+              seconds = int(std::chrono::duration<double>(Clock::now() - begun).count());
+    EXPECT_LE(told, 1 + seconds) << log.text();
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     dropThenPass();
     EXPECT_EQ(lines(), told + 1);
