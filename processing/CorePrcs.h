@@ -19,7 +19,8 @@
 // and worker semaphores while the convolvers hear the bypass's held input
 // (the bypass semaphore taken for each copy from its ring). The
 // smoothing-table, meter and ring-position semaphores are leaves: nothing
-// else is taken while one is held.
+// else is taken while one is held, and the audio path takes them in brief
+// pauses (CoreSmgd::BRIEF).
 //
 // The host call holds the engine semaphore for its whole length and the
 // worker semaphore from a hand-off until that block is done; a block handed
@@ -428,10 +429,6 @@ private:
     // until end. False on time-out, counted with the stalls; the caller then
     // holds nothing.
     bool takeUntil(CoreSmph& lock, double end, short level) noexcept;
-    // lock taken, waited for with pauses of at most 0.1 ms and no limit: for
-    // the leaves (ring position, crossfade tables, meter), which others hold
-    // for an assignment or a copy. Returns lock, for an adopting CoreSmgd.
-    static CoreSmph& waitLeaf(CoreSmph& lock) noexcept;
     // The Gain out in force into the positions the output stage reads before
     // the host writes them again, after the input positions moved. Caller
     // holds the engine and worker semaphores.

@@ -45,7 +45,7 @@ void CorePrcs::prcss() {
         // A switch of the program rate restarts the modulation; the tables
         // were sized for both rates when they were set, so nothing allocates.
         {
-            CoreSmgd guard(waitLeaf(smoothsem), CoreSmgd::ADOPT{});
+            CoreSmgd guard(smoothsem, CoreSmgd::BRIEF{});
             if (smoothorder >= 0 && record.period + 1L <= tablecapacity) mkesf(record.period);
             countdown = 0;
             crossfadepos = 0;
@@ -86,7 +86,7 @@ void CorePrcs::prcss() {
     }
     record.position = (start + frames) & ringwrap;
     {
-        CoreSmgd guard(waitLeaf(ringsem), CoreSmgd::ADOPT{});
+        CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
         producedend = (producedend + frames) & ringwrap;
     }
     if (midi != nullptr) mdupd(midi->updte(-1));
@@ -99,7 +99,7 @@ void CorePrcs::modulate() noexcept {
     int const period = record.period >= 1 ? record.period : 1;
     countdown += period;
     if (smoothorder >= 0) {
-        CoreSmgd guard(waitLeaf(smoothsem), CoreSmgd::ADOPT{});
+        CoreSmgd guard(smoothsem, CoreSmgd::BRIEF{});
         smoothselector = smoothselector != 0 ? 0 : 1;
         setsp(smoothselector);
         crossfadepos = countdown;
@@ -147,7 +147,7 @@ void CorePrcs::convolve(int p) noexcept {
     double const* fade0 = nullptr;
     double const* fadew = nullptr;
     if (ready && smoothing) {
-        CoreSmgd guard(waitLeaf(smoothsem), CoreSmgd::ADOPT{});
+        CoreSmgd guard(smoothsem, CoreSmgd::BRIEF{});
         fade0 = slot0table;
         fadew = worktable;
         ready = fade0 != nullptr && fadew != nullptr;

@@ -234,7 +234,7 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
     if (handoff && !invisible && notinline >= 1) {
         double figure = 0.0;
         {
-            CoreSmgd guard(waitLeaf(metersem), CoreSmgd::ADOPT{});
+            CoreSmgd guard(metersem, CoreSmgd::BRIEF{});
             figure = cpufigures[0];
         }
         double const ms = std::floor(figure * 1000.0 * static_cast<double>(notinline));
@@ -275,7 +275,7 @@ void CorePrcs::pickRate(short level) noexcept {
 void CorePrcs::fillRecord(int whole) noexcept {
     record.frames = whole;
     {
-        CoreSmgd guard(waitLeaf(ringsem), CoreSmgd::ADOPT{});
+        CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
         record.position = producedend;
     }
     record.period = programrate;
@@ -290,7 +290,7 @@ void CorePrcs::silentBlocks(int whole) noexcept {
         for (int i = 0; i < whole; ++i) outring[c][wrap_(handedend + i)] = 0.0;
     handedend = wrap_(handedend + whole);
     record.position = handedend;
-    CoreSmgd guard(waitLeaf(ringsem), CoreSmgd::ADOPT{});
+    CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
     producedend = handedend;
 }
 
@@ -306,7 +306,7 @@ template <class F> bool CorePrcs::workerWait(F&& ready) noexcept {
 
 bool CorePrcs::waitOutput(int chunk) noexcept {
     return workerWait([this, chunk] {
-        CoreSmgd guard(waitLeaf(ringsem), CoreSmgd::ADOPT{});
+        CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
         return dist_(outread, producedend) >= chunk;
     });
 }
@@ -331,11 +331,6 @@ bool CorePrcs::takeUntil(CoreSmph& lock, double end, short level) noexcept {
     if (!taken) stalls.fetch_add(1);
     if (taken || (level != 2 && level != 3)) enginestuck.store(!taken, std::memory_order_relaxed);
     return taken;
-}
-
-CoreSmph& CorePrcs::waitLeaf(CoreSmph& lock) noexcept {
-    pollUntil(kNoEnd, [&lock] { return lock.locka(); });
-    return lock;
 }
 
 bool CorePrcs::catchUp() noexcept {

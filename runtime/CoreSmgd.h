@@ -11,8 +11,9 @@ class CoreSmph;
 
 class CoreSmgd {
 public:
-    // Tag of the adopting form.
+    // Tags of the adopting and the brief forms.
     struct ADOPT {};
+    struct BRIEF {};
 
     // Takes the lock without limit (CoreSmph::locks()).
     explicit CoreSmgd(CoreSmph& lock);
@@ -22,6 +23,11 @@ public:
     // Takes nothing: adopts a lock the caller already holds (a try that
     // succeeded, CoreSmph::locka()), to release it on every path out.
     CoreSmgd(CoreSmph& lock, ADOPT) noexcept;
+    // Takes the lock without limit, pausing at most 0.1 ms between tries
+    // (CoreSmph::locks() sleeps 1 ms, longer than the audio thread's
+    // shortest calls): for locks every holder keeps for a read or a write,
+    // which the audio thread takes too.
+    CoreSmgd(CoreSmph& lock, BRIEF) noexcept;
     // Releases the lock (CoreSmph::relse()).
     ~CoreSmgd();
 
