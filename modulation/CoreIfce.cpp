@@ -55,7 +55,7 @@ void CoreIfce::setFraction(double fraction, int slot) {
 }
 
 void CoreIfce::setiv(double value, bool isvalid, bool main) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     int const s = addressed(main);
     raw[s] = value;
     reference[s] = value;
@@ -66,27 +66,27 @@ void CoreIfce::setiv(double value, bool isvalid, bool main) {
 }
 
 void CoreIfce::setvl(double fraction, bool main) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     setFraction(fraction, addressed(main));
 }
 
 double CoreIfce::getvl(bool main) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return fractionOf(addressed(main));
 }
 
 double CoreIfce::getiv(bool main) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return raw[addressed(main)];
 }
 
 bool CoreIfce::isval(bool main) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return valid[addressed(main)];
 }
 
 void CoreIfce::mode_(bool on) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     if (!on) {
         slotinuse = 0;
         return;
@@ -101,12 +101,12 @@ void CoreIfce::mode_(bool on) {
 }
 
 bool CoreIfce::isalt() {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return slotinuse == 1;
 }
 
 short CoreIfce::getml() {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     int const s = slotinuse;
     if (!led || !valid[s]) return 0;
     short state = indicator[s];
@@ -117,12 +117,12 @@ short CoreIfce::getml() {
 }
 
 short CoreIfce::getll() {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return shown[slotinuse];
 }
 
 void CoreIfce::mswhl(int clicks) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     double const f = fractionOf(slotinuse);
     double const d = static_cast<double>(clicks) * clicks * wheelfactor;
     double next;
@@ -138,7 +138,7 @@ void CoreIfce::settf(int n) {
         CoreLog_::loger(CoreAnsx("Wheel resolution must be positive: ") + CoreAnsx(n), 1);
         return;
     }
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     wheelfactor = 1.0 / n;
 }
 
@@ -154,31 +154,31 @@ double CoreIfce::getnh(double old, int& px, int& py, int x, int y) {
 }
 
 short CoreIfce::getcp() {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return coarse;
 }
 
 void CoreIfce::setcp(short steps) {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     coarse = steps;
 }
 
 double CoreIfce::getpa() {
-    CoreSmgd guard(palock);
+    CoreSmgd guard(palock, CoreSmgd::BRIEF{});
     return pavalue;
 }
 
 void CoreIfce::setpa(double value) {
-    CoreSmgd guard(palock);
+    CoreSmgd guard(palock, CoreSmgd::BRIEF{});
     pavalue = value;
 }
 
 CoreAnsx CoreIfce::getlb() {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return label;
 }
 
 CoreAnsx CoreIfce::getun() {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return unit;
 }

@@ -12,7 +12,8 @@
 // (static) and the pa pair, which take the pa lock; no member takes both,
 // and no locked member calls another, so the non-recursive locks are safe.
 // The critical sections are short and allocate nothing except the text
-// copies of getlb and getun.
+// copies of getlb and getun; the locks are taken in brief pauses
+// (CoreSmgd::BRIEF), as the audio path reads the gains.
 
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreSmph.h"

@@ -83,7 +83,7 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::mdctr(int frame, int channel, int st
                                                   int controller, int value) noexcept {
     clearOutputs();
     int const key = keyOf(status, controller);
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     // The host may send a control's next value at an earlier frame of a
     // later call while the last one still waits for its frame in this
     // block: it plays right after it, never before.
@@ -112,7 +112,7 @@ CoreMidi::MIDISLIDERCALLBACKINFO* CoreMidi::updte(int frames) noexcept {
     CoreAudp audio;
 
     clearOutputs();
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     int kept = 0;
     for (int i = 0; i < queued; ++i) {
         MIDIEVENT& e = queue[i];
@@ -171,6 +171,6 @@ bool CoreMidi::getms(short slot, bool& learning, int& status, int& controller, i
 bool CoreMidi::actvt() { return activity.exchange(false); }
 
 int CoreMidi::getel() {
-    CoreSmgd guard(lock);
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return queued;
 }

@@ -328,6 +328,7 @@ void CorePrcs::teardown() noexcept {
         if (!bypass.getvl()) smpby(true, iCteardownlock, false, false);
         enginesem.locks(iCteardownlock);
         workersem.locks(iCteardownlock);
+        tellStalls(true);
         for (short s = 0; s < cnvlcount; ++s) setcf(s);
         if (threaded) postc(iCcmdstopgpu, 0, true);
         workersem.relse();

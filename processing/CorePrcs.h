@@ -19,14 +19,16 @@
 // and worker semaphores while the convolvers hear the bypass's held input
 // (the bypass semaphore taken for each copy from its ring). The
 // smoothing-table, meter and ring-position semaphores are leaves: nothing
-// else is taken while one is held.
+// else is taken while one is held, and the audio path takes them in brief
+// pauses (CoreSmgd::BRIEF).
 //
 // The host call holds the engine semaphore for its whole length and the
 // worker semaphore from a hand-off until that block is done; a block handed
 // to the worker is released by the worker. Configuration changes therefore
 // wait for the host call and for the block in flight. The host call's own
-// wait for the engine semaphore is bounded by the host's process level
-// (takeEngine): a call that does not get it in time is dropped whole.
+// waits for the bypass and engine semaphores share one bound set by the
+// host's process level (callEnd): a call that does not get them in time is
+// dropped whole. It never sleeps longer than 0.1 ms at a time on a lock.
 //
 // The class spans several sources: CorePrcs.cpp (construction, teardown,
 // fboot), CorePrcsMstr.cpp (master settings: reading, log lines, chgms,
@@ -294,9 +296,8 @@ public:
     // is reloaded at it. Takes the load lock.
     void irate(int rate);
     // The rate recorded for the boot (the host's rate call applies it), a
-    // program update by try-lock, and a level-0 line with the count of
-    // dropped host calls and chunks when it changed; the control pass (bean
-    // 66), every pass.
+    // program update by try-lock, and the line of dropped host calls and
+    // chunks (tellStalls); the control pass (bean 66), every pass.
     void updgu(int rate);
     void blksz(int frames); // host block size, samples
     void setrc(long us);    // rate-conversion limit; negative re-applies the stored one
@@ -375,8 +376,11 @@ private:
     void handIn() noexcept;
     Waiting* waiting = nullptr; // the shell's waiting writes and MIDI (borrowed)
     // The bypass path; false when the bypass ended while the call waited for
-    // it (nothing was read or written: the call belongs to the program).
-    bool bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl) noexcept;
+    // it (nothing was read or written: the call belongs to the program). A
+    // call that does not get the bypass semaphore by end (callEnd) is
+    // silence, counted with the stalls, and moves no position.
+    bool bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl, double end,
+               short level) noexcept;
     // The boot's end: the program takes over from the bypass without a gap.
     // Its input ring receives what the bypass ring holds, its convolvers
     // hear the held input before its first block (here, while the bypass
@@ -400,11 +404,14 @@ private:
     // produced end, then the switch from the bypass to the program. Caller
     // holds the three semaphores.
     void switchOver() noexcept;
-    void cpuFigures() noexcept;             // CPU figures, refreshed on the blink clock's fall
-    void pickRate(short level) noexcept;    // real-time or offline program rate by the level
-    void fillRecord(int whole) noexcept;    // block record for whole samples; hands them off
-    bool waitOutput(int chunk) noexcept;    // threaded: produced end chunk ahead; false on time-out
-    bool takeWorker() noexcept;             // worker semaphore, bounded; false on time-out
+    void cpuFigures() noexcept;          // CPU figures, refreshed on the blink clock's fall
+    void pickRate(short level) noexcept; // real-time or offline program rate by the level
+    void fillRecord(int whole) noexcept; // block record for whole samples; hands them off
+    bool waitOutput(int chunk) noexcept; // threaded: produced end chunk ahead; false on time-out
+    bool takeWorker() noexcept;          // worker semaphore, bounded; false on time-out
+    // The two waits above: ready asked until it answers true, within
+    // kWorkerWaitMs under their stuck rule; a time-out counts with the stalls.
+    template <class F> bool workerWait(F&& ready) noexcept;
     bool catchUp() noexcept;                // runs the whole blocks of the carry inline
     void silentBlocks(int whole) noexcept;  // zero step: silence in place of the block worker
     int dist_(int a, int b) const noexcept; // a forward to b; 0 when equal
@@ -412,17 +419,25 @@ private:
     int wrap_(int i) const noexcept;        // i into 0 .. N - 1
     double heldGain() noexcept;             // Gain out in force (the program's control), linear
     void fillGain(int from, int frames, double gain) noexcept; // gain ring positions from on
-    // The engine semaphore for a host call of frames at the host's process
-    // level, tried with short pauses: in real time (2, 3) for the call's own
-    // length, offline (4) until taken, at any other level up to
-    // kWorkerWaitMs under the worker waits' stuck rule. False on time-out,
-    // counted with the stalls; the caller then holds nothing.
-    bool takeEngine(long frames, short level) noexcept;
+    // The end of a host call's waits for the bypass and engine semaphores,
+    // ms on CoreXutl::tgtme's clock, one bound for both, by the host's
+    // process level: in real time (2, 3) the call's own length, offline (4)
+    // none, at any other level kWorkerWaitMs, or no wait at all once such a
+    // wait ran out until a call gets its semaphore again.
+    double callEnd(long frames, short level) const noexcept;
+    // lock for a host call at level, tried with pauses of at most 0.1 ms
+    // until end. False on time-out, counted with the stalls; the caller then
+    // holds nothing.
+    bool takeUntil(CoreSmph& lock, double end, short level) noexcept;
     // The Gain out in force into the positions the output stage reads before
     // the host writes them again, after the input positions moved. Caller
     // holds the engine and worker semaphores.
     void holdGain() noexcept;
     // ---- rate helpers --------------------------------------------------------------------
+    // A level-0 line with the running total of dropped host calls and chunks
+    // when it moved: at once at its first move, then at most once a second;
+    // closing tells a total not yet told at once.
+    void tellStalls(bool closing) noexcept;
     void decideHandoff() noexcept;  // hand-off flag and current block from step and host block
     void resetSmoothing() noexcept; // selector 0, slot 0 on the falling table
     void applyRate(int rate);       // a new sample rate, with the program's rates
@@ -556,8 +571,10 @@ private:
     int crossfadepos = 0;                 // countdown at the last table swap
     std::atomic<int> stalls{0};           // host calls and chunks dropped: waits that timed out
     bool stuck = false;                   // the last wait timed out (audio thread only)
-    std::atomic<bool> enginestuck{false}; // the last unbounded-level engine wait timed out
+    std::atomic<bool> enginestuck{false}; // the last level-0/1 bypass or engine wait timed out
     std::atomic<int> stallsreported{0};   // of those, already logged (the pass, updgu)
+    // When the last line of them was written, ms on CoreXutl::tgtme's clock; long ago at first.
+    std::atomic<double> stallsline{-1.0e300};
     int bootstep = 0;                     // next boot step
     std::atomic_int delaycompensation{0}; // reported latency, samples (loads, bus reads)
     // The sample rate the playing program's kernels were built for, Hz; 0

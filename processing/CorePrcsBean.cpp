@@ -43,12 +43,6 @@ bool among(int id, std::initializer_list<int> ids) {
     return std::find(ids.begin(), ids.end(), id) != ids.end();
 }
 
-// Releases a lock taken by try-lock on every path out.
-struct Held {
-    CoreSmph& lock;
-    ~Held() { lock.relse(); }
-};
-
 constexpr int kControls = 10;   // interface controls: MIX1..8, GAININ, GAINOUT
 constexpr int kLfos = 4;        // LFO1..4
 constexpr int kFunctions = 8;   // FUN1..8
@@ -114,9 +108,9 @@ CoreAnsx CorePrcs::ctltx(int id, long i) {
     // Program loads and the GUI-rate update replace the parameter modulators
     // and their texts: read only while neither runs, else the last text.
     if (enginesem.locka()) {
-        Held engine{enginesem};
+        CoreSmgd engine(enginesem, CoreSmgd::ADOPT{});
         if (workersem.locka()) {
-            Held worker{workersem};
+            CoreSmgd worker(workersem, CoreSmgd::ADOPT{});
             CoreAnsx text = ctltxLocked(id, control);
             CoreSmgd guard(beansem);
             last = text;
@@ -190,7 +184,7 @@ bool CorePrcs::getbb(int id, BEANSTRUCT* index) noexcept {
         case 59: return midi->actvt();
         case 60: {
             if (!workersem.locka()) return false;
-            Held worker{workersem};
+            CoreSmgd worker(workersem, CoreSmgd::ADOPT{});
             return updated.exchange(false);
         }
         case 63: return newlevels.exchange(false);

@@ -7,7 +7,8 @@
 // Everything from prcss() down runs on the audio path (the host's thread or
 // the engine worker) with the engine and worker semaphores held: nothing
 // allocates, logs or waits there except the designed leaf locks (smoothing
-// tables, ring position) and the flags' own.
+// tables, ring position; waited for in pauses of at most 0.1 ms) and the
+// flags' own.
 #include "processing/CorePrcs.h"
 
 #include <cmath>
@@ -29,12 +30,6 @@ namespace {
 // Bus sources that carry metering followers 0 to 5.
 constexpr int kMeterSources[CorePrcs::iCmeters] = {48, 49, 50, 51, 64, 65};
 
-// Releases a lock the caller took by try-lock, on every path out.
-struct Held {
-    CoreSmph& lock;
-    ~Held() { lock.relse(); }
-};
-
 inline double const* kernelOf(CorePrcs::CNVLLOC const& slot, int c) noexcept {
     return static_cast<double const*>(slot.kernels[c]);
 }
@@ -50,7 +45,7 @@ void CorePrcs::prcss() {
         // A switch of the program rate restarts the modulation; the tables
         // were sized for both rates when they were set, so nothing allocates.
         {
-            CoreSmgd guard(smoothsem);
+            CoreSmgd guard(smoothsem, CoreSmgd::BRIEF{});
             if (smoothorder >= 0 && record.period + 1L <= tablecapacity) mkesf(record.period);
             countdown = 0;
             crossfadepos = 0;
@@ -91,7 +86,7 @@ void CorePrcs::prcss() {
     }
     record.position = (start + frames) & ringwrap;
     {
-        CoreSmgd guard(ringsem);
+        CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
         producedend = (producedend + frames) & ringwrap;
     }
     if (midi != nullptr) mdupd(midi->updte(-1));
@@ -104,7 +99,7 @@ void CorePrcs::modulate() noexcept {
     int const period = record.period >= 1 ? record.period : 1;
     countdown += period;
     if (smoothorder >= 0) {
-        CoreSmgd guard(smoothsem);
+        CoreSmgd guard(smoothsem, CoreSmgd::BRIEF{});
         smoothselector = smoothselector != 0 ? 0 : 1;
         setsp(smoothselector);
         crossfadepos = countdown;
@@ -152,7 +147,7 @@ void CorePrcs::convolve(int p) noexcept {
     double const* fade0 = nullptr;
     double const* fadew = nullptr;
     if (ready && smoothing) {
-        CoreSmgd guard(smoothsem);
+        CoreSmgd guard(smoothsem, CoreSmgd::BRIEF{});
         fade0 = slot0table;
         fadew = worktable;
         ready = fade0 != nullptr && fadew != nullptr;
@@ -324,9 +319,9 @@ void CorePrcs::setiv(short i, double value, bool flag) {
 void CorePrcs::updpm() {
     if (failed || bootpending.getvl()) return;
     if (!enginesem.locka()) return;
-    Held engine{enginesem};
+    CoreSmgd engine(enginesem, CoreSmgd::ADOPT{});
     if (!workersem.locka()) return;
-    Held worker{workersem};
+    CoreSmgd worker(workersem, CoreSmgd::ADOPT{});
     program->updte(false, 0.0, 0.0, tempo.load());
     updated.store(true);
     for (short k = 0; k < CoreProg::iCprms; ++k)

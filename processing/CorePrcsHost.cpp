@@ -20,15 +20,18 @@
 // chunk is dropped whole (silence out, no index moves), so the positions
 // stay in step and the pipeline resumes when the worker does; blocks whose
 // hand-off timed out stay in the carry and run inline at the next chunk.
-// A host call that does not get the engine semaphore within its level's
-// bound is dropped the same way, whole: its parameter writes and MIDI stay
-// with the shell for the next call.
+// A host call that does not get the bypass or the engine semaphore within
+// its level's bound (one bound for both) is dropped the same way, whole: its
+// parameter writes and MIDI stay with the shell for the next call.
+// No wait of the call sleeps longer than kPauseMs at a time: a semaphore's
+// own sleep (a millisecond) is longer than the shortest calls.
 #include "processing/CorePrcs.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "engine/CoreCnvl.h"
@@ -47,9 +50,10 @@ namespace {
 constexpr int kWorkerWaitMs = 2000; // longest wait for the worker before a chunk is dropped
 constexpr long kGainIn = 8;         // interface control GAININ
 constexpr long kGainOut = 9;        // interface control GAINOUT
-// Longest pause between two tries of the engine semaphore in a host call:
-// short against the shortest call a real-time host makes.
-constexpr std::chrono::microseconds kEnginePause{100};
+// Longest pause between two tries of a lock or a look at the worker's
+// output in a host call, ms: short against the shortest call a real-time
+// host makes.
+constexpr double kPauseMs = 0.1;
 
 // How the output goes back to the host.
 enum OutMode { replaceFloat, addFloat, writeDouble };
@@ -77,11 +81,19 @@ inline void hostSilence(void* const* out, int c, long i, OutMode mode) noexcept 
     if (mode != addFloat) hostOut(out, c, i, 0.0, mode);
 }
 
-// Releases a lock the caller took by try-lock, on every path out.
-struct Held {
-    CoreSmph& lock;
-    ~Held() { lock.relse(); }
-};
+// Asks ready until it answers true (true) or the time end passes (false),
+// pausing at most kPauseMs between two asks; ms on CoreXutl::tgtme's clock.
+template <class F> bool pollUntil(double end, F&& ready) noexcept {
+    for (;;) {
+        if (ready()) return true;
+        double const left = end - CoreXutl::tgtme();
+        if (left <= 0.0) return false;
+        std::this_thread::sleep_for(
+            std::chrono::duration<double, std::milli>(CoreButl::min__(left, kPauseMs)));
+    }
+}
+
+constexpr double kNoEnd = std::numeric_limits<double>::infinity();
 
 } // namespace
 
@@ -98,8 +110,9 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
     if (tempoarg != 0.0 && std::isfinite(tempoarg)) tempo.store(tempoarg);
     if (frames < 0) frames = 0;
     OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
-    if (bypass.getvl() && bypss(in, out, frames, replace, dbl)) return;
-    if (!takeEngine(frames, level)) {
+    double const end = callEnd(frames, level);
+    if (bypass.getvl() && bypss(in, out, frames, replace, dbl, end, level)) return;
+    if (!takeUntil(enginesem, end, level)) {
         // Dropped whole, as a chunk the worker keeps waiting: nothing read,
         // no position moved, so the reported delay still holds.
         for (long i = 0; i < frames; ++i) {
@@ -108,7 +121,7 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
         }
         return;
     }
-    Held engine{enginesem};
+    CoreSmgd engine(enginesem, CoreSmgd::ADOPT{});
     CoreDnrm fpu(CoreDnrm::iCrounding);
     handIn(); // the host's writes and MIDI sent with this call play from it on
     cpuFigures();
@@ -221,7 +234,7 @@ void CorePrcs::prcss(void* const* in, void* const* out, long frames, bool replac
     if (handoff && !invisible && notinline >= 1) {
         double figure = 0.0;
         {
-            CoreSmgd guard(metersem);
+            CoreSmgd guard(metersem, CoreSmgd::BRIEF{});
             figure = cpufigures[0];
         }
         double const ms = std::floor(figure * 1000.0 * static_cast<double>(notinline));
@@ -235,7 +248,9 @@ void CorePrcs::cpuFigures() noexcept {
     if (blink == nullptr) return;
     bool const phase = blink->getvl();
     if (blinkphase && !phase) {
-        CoreSmgd guard(metersem);
+        // A reader holds the figures: the next call takes them instead.
+        if (!metersem.locka()) return;
+        CoreSmgd guard(metersem, CoreSmgd::ADOPT{});
         for (int i = 0; i < 2; ++i) {
             double figure = meters[i].getmp() / 1000.0;
             if (static_cast<double>(samplerate) * figure >= 1.0) figure = 0.0;
@@ -260,7 +275,7 @@ void CorePrcs::pickRate(short level) noexcept {
 void CorePrcs::fillRecord(int whole) noexcept {
     record.frames = whole;
     {
-        CoreSmgd guard(ringsem);
+        CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
         record.position = producedend;
     }
     record.period = programrate;
@@ -275,81 +290,47 @@ void CorePrcs::silentBlocks(int whole) noexcept {
         for (int i = 0; i < whole; ++i) outring[c][wrap_(handedend + i)] = 0.0;
     handedend = wrap_(handedend + whole);
     record.position = handedend;
-    CoreSmgd guard(ringsem);
+    CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
     producedend = handedend;
 }
 
 // Once a wait has timed out, later ones look once and do not sleep until
 // the worker answers again: a stuck worker must not cost every host call
 // the whole time-out.
+template <class F> bool CorePrcs::workerWait(F&& ready) noexcept {
+    double const end = CoreXutl::tgtme() + (stuck ? 0.0 : static_cast<double>(kWorkerWaitMs));
+    stuck = !pollUntil(end, ready);
+    if (stuck) stalls.fetch_add(1);
+    return !stuck;
+}
+
 bool CorePrcs::waitOutput(int chunk) noexcept {
-    int const limit = stuck ? 0 : kWorkerWaitMs;
-    for (int waited = 0;; ++waited) {
-        {
-            CoreSmgd guard(ringsem);
-            if (dist_(outread, producedend) >= chunk) break;
-        }
-        if (waited >= limit) {
-            stuck = true;
-            stalls.fetch_add(1);
-            return false;
-        }
-        CoreXutl::sleep(CoreButl::iCsmphprecision);
-    }
-    stuck = false;
-    return true;
+    return workerWait([this, chunk] {
+        CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
+        return dist_(outread, producedend) >= chunk;
+    });
 }
 
 bool CorePrcs::takeWorker() noexcept {
-    int const limit = stuck ? 0 : kWorkerWaitMs;
-    for (int waited = 0; !workersem.locka(); ++waited) {
-        if (waited >= limit) {
-            stuck = true;
-            stalls.fetch_add(1);
-            return false;
-        }
-        CoreXutl::sleep(CoreButl::iCsmphprecision);
-    }
-    stuck = false;
-    return true;
+    return workerWait([this] { return workersem.locka(); });
 }
 
-bool CorePrcs::takeEngine(long frames, short level) noexcept {
-    if (enginesem.locka()) {
-        enginestuck.store(false, std::memory_order_relaxed);
-        return true;
-    }
-    using Clock = std::chrono::steady_clock;
-    bool const offline = level == 4;
-    bool const realtime = level == 2 || level == 3;
-    Clock::duration limit = std::chrono::milliseconds(kWorkerWaitMs);
-    if (realtime) {
-        double const rate = CoreButl::max__(1.0, static_cast<double>(samplerate.load()));
-        limit = std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(static_cast<double>(frames) / rate));
-    } else if (enginestuck.load(std::memory_order_relaxed)) {
-        // A hang already cost one bound: until a call gets the engine again,
-        // each looks once and does not wait.
-        limit = Clock::duration::zero();
-    }
-    auto const end = Clock::now() + limit;
-    for (;;) {
-        Clock::duration pause = kEnginePause;
-        if (!offline) {
-            Clock::duration const left = end - Clock::now();
-            if (left <= Clock::duration::zero()) {
-                if (!realtime) enginestuck.store(true, std::memory_order_relaxed);
-                stalls.fetch_add(1);
-                return false;
-            }
-            pause = std::min(pause, left);
-        }
-        std::this_thread::sleep_for(pause);
-        if (enginesem.locka()) {
-            enginestuck.store(false, std::memory_order_relaxed);
-            return true;
-        }
-    }
+double CorePrcs::callEnd(long frames, short level) const noexcept {
+    if (level == 4) return kNoEnd;
+    double const now = CoreXutl::tgtme();
+    if (level == 2 || level == 3)
+        return now + 1000.0 * static_cast<double>(frames) /
+                         CoreButl::max__(1.0, static_cast<double>(samplerate.load()));
+    // A hang already cost one bound: until a call gets its lock again, each
+    // looks once and does not wait.
+    return enginestuck.load(std::memory_order_relaxed) ? now : now + kWorkerWaitMs;
+}
+
+bool CorePrcs::takeUntil(CoreSmph& lock, double end, short level) noexcept {
+    bool const taken = pollUntil(end, [&lock] { return lock.locka(); });
+    if (!taken) stalls.fetch_add(1);
+    if (taken || (level != 2 && level != 3)) enginestuck.store(!taken, std::memory_order_relaxed);
+    return taken;
 }
 
 bool CorePrcs::catchUp() noexcept {
@@ -362,15 +343,26 @@ bool CorePrcs::catchUp() noexcept {
     return true;
 }
 
-bool CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replace,
-                     bool dbl) noexcept {
-    CoreSmgd guard(bypasssem);
+bool CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replace, bool dbl,
+                     double end, short level) noexcept {
+    OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
+    if (!takeUntil(bypasssem, end, level)) {
+        // A load holds the bypass past the call's bound: dropped whole, the
+        // positions kept, so the bypass's delay still holds. A switch that
+        // waits for a call through here hears of this one all the same.
+        bypassevent.SetEvent();
+        for (long i = 0; i < frames; ++i) {
+            hostSilence(out, 0, i, mode);
+            hostSilence(out, 1, i, mode);
+        }
+        return true;
+    }
+    CoreSmgd guard(bypasssem, CoreSmgd::ADOPT{});
     bypassevent.SetEvent();
     // The boot's hand-over ends the bypass under this semaphore: a call that
     // waited for it plays the program, which now holds the bypass's input.
     if (!bypass.getvl()) return false;
     if (frames < 1) return true;
-    OutMode const mode = dbl ? writeDouble : replace ? replaceFloat : addFloat;
     double const gin = inputgain;
     double const gout = outputgain * bypasslevel.load();
     // The positions change with the ring in one section; kept inside the
@@ -380,8 +372,9 @@ bool CorePrcs::bypss(void* const* in, void* const* out, long frames, bool replac
     bypassread = wrap_(bypassread);
     long remaining = frames;
     while (remaining > 0) {
-        {
-            CoreSmgd meter(metersem);
+        if (metersem.locka()) {
+            // Skipped while a reader holds them: the next chunk zeroes them.
+            CoreSmgd meter(metersem, CoreSmgd::ADOPT{});
             cpufigures[0] = 0.0;
             cpufigures[1] = 0.0;
         }

@@ -10,16 +10,6 @@
 #include "program/CoreProg.h"
 #include "runtime/CoreSmgd.h"
 
-namespace {
-
-// Releases a lock the caller took by try-lock, on every path out.
-struct Taken {
-    CoreSmph& lock;
-    ~Taken() { lock.relse(); }
-};
-
-} // namespace
-
 void CorePrcs::handIn() noexcept {
     Waiting* const w = waiting;
     if (w == nullptr || bypass.getvl() || bootpending.getvl() || !w->waits()) return;
@@ -41,9 +31,9 @@ bool CorePrcs::takwt(bool wait, bool bypassed) {
         return true;
     }
     if (!enginesem.locka()) return false;
-    Taken engine{enginesem};
+    CoreSmgd engine(enginesem, CoreSmgd::ADOPT{});
     if (!workersem.locka()) return false;
-    Taken worker{workersem};
+    CoreSmgd worker(workersem, CoreSmgd::ADOPT{});
     if (bootpending.getvl() || (!bypassed && bypass.getvl())) return false;
     w->hndin(*this, false);
     return true;

@@ -14,16 +14,12 @@
 #include "runtime/CoreLog_.h"
 #include "runtime/CorePool.h"
 #include "runtime/CoreSmgd.h"
+#include "runtime/CoreXutl.h"
 
 namespace {
 
-constexpr long kLargestRate = 1L << 30; // samples; keeps the rounding within an int
-
-// Releases a lock the caller took by try-lock, on every path out.
-struct Held {
-    CoreSmph& lock;
-    ~Held() { lock.relse(); }
-};
+constexpr long kLargestRate = 1L << 30;  // samples; keeps the rounding within an int
+constexpr double kStallsLineMs = 1000.0; // shortest time between two lines of dropped calls
 
 void debug(char const* text, int value, short level) {
     CoreLog_::debug(CoreAnsx(text) + CoreAnsx(value), 0, level);
@@ -142,24 +138,38 @@ void CorePrcs::irate(int rate) {
     if (stale) reloadHeld(false);
 }
 
-void CorePrcs::updgu(int rate) {
-    // The host entry cannot log; the calls and chunks it dropped are told
-    // here, whatever page the display shows.
+void CorePrcs::tellStalls(bool closing) noexcept {
     int const seen = stalls.load();
-    if (stallsreported.exchange(seen) != seen)
+    if (stallsreported.load() == seen) return;
+    // The first drop at once, then the running total at most once a second:
+    // a host that drops a call at every pass must not fill the log.
+    double const now = CoreXutl::tgtme();
+    if (!closing && now - stallsline.load() < kStallsLineMs) return;
+    if (stallsreported.exchange(seen) == seen) return; // another thread told it
+    stallsline.store(now);
+    try {
         CoreLog_::loger(CoreAnsx("CorePrcs: the engine or the worker kept the host waiting, calls "
                                  "or chunks dropped: ") +
                             CoreAnsx(seen),
                         0);
+    } catch (...) {
+        // No memory for the line: the count is lost with it, nothing else.
+    }
+}
+
+void CorePrcs::updgu(int rate) {
+    // The host entry cannot log; the calls and chunks it dropped are told
+    // here, whatever page the display shows.
+    tellStalls(false);
     // The rate itself waits for the host's own rate call, which reloads the
     // program for it: taken here first, that call would find nothing to
     // change and leave the old rate's kernels playing.
     if (rate >= 1) requestedrate.store(rate);
     if (bootpending.getvl() || bypass.getvl()) return;
     if (!enginesem.locka()) return;
-    Held engine{enginesem};
+    CoreSmgd engine(enginesem, CoreSmgd::ADOPT{});
     if (!workersem.locka()) return;
-    Held worker{workersem};
+    CoreSmgd worker(workersem, CoreSmgd::ADOPT{});
     program->updte(false, 0.0, 0.0, tempo.load());
     updated.store(true);
 }
@@ -196,7 +206,7 @@ void CorePrcs::setrc(long us) {
 int CorePrcs::getpf(int i) {
     if (!CoreAudp::index(i, 2, "getpf meter")) return 0;
     if (workersem.locka()) {
-        Held worker{workersem};
+        CoreSmgd worker(workersem, CoreSmgd::ADOPT{});
         CoreSmgd meter(metersem);
         double const percent = std::trunc(static_cast<double>(samplerate) * cpufigures[i] * 100.0);
         cpupercent[i].store(percent > 2147483647.0 ? 2147483647 : static_cast<int>(percent));

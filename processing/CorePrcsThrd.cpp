@@ -99,7 +99,7 @@ void CorePrcs::runBlock() noexcept {
         for (int i = 0; i < frames; ++i) outring[c][(start + i) & ringwrap] = 0.0;
     int const end = (start + frames) & ringwrap;
     record.position = end;
-    CoreSmgd guard(ringsem);
+    CoreSmgd guard(ringsem, CoreSmgd::BRIEF{});
     producedend = end;
 }
 

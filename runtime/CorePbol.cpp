@@ -5,11 +5,11 @@
 CorePbol::CorePbol(bool value) : value(value) {}
 
 bool CorePbol::getvl() {
-    CoreSmgd hold(lock);
+    CoreSmgd hold(lock, CoreSmgd::BRIEF{});
     return value;
 }
 
 void CorePbol::setvl(bool value) {
-    CoreSmgd hold(lock);
+    CoreSmgd hold(lock, CoreSmgd::BRIEF{});
     this->value = value;
 }

@@ -2,7 +2,8 @@
 // A flag read and written under its own lock, for switches one thread sets and
 // another polls (engine worker, loader, display).
 // Owner: the object that shares the flag; copy and move are deleted.
-// Threads: any thread; the lock is held only for the read or the write.
+// Threads: any thread; the lock is held only for the read or the write, and
+// taken in brief pauses (CoreSmgd::BRIEF): the audio path reads flags.
 
 #include "runtime/CoreSmph.h"
 

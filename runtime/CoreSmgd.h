@@ -11,11 +11,23 @@ class CoreSmph;
 
 class CoreSmgd {
 public:
+    // Tags of the adopting and the brief forms.
+    struct ADOPT {};
+    struct BRIEF {};
+
     // Takes the lock without limit (CoreSmph::locks()).
     explicit CoreSmgd(CoreSmph& lock);
     // Takes the lock with a limit in ms (CoreSmph::locks(int)): held by force
     // when the limit passes.
     CoreSmgd(CoreSmph& lock, int limit);
+    // Takes nothing: adopts a lock the caller already holds (a try that
+    // succeeded, CoreSmph::locka()), to release it on every path out.
+    CoreSmgd(CoreSmph& lock, ADOPT) noexcept;
+    // Takes the lock without limit, pausing at most 0.1 ms between tries
+    // (CoreSmph::locks() sleeps 1 ms, longer than the audio thread's
+    // shortest calls): for locks every holder keeps for a read or a write,
+    // which the audio thread takes too.
+    CoreSmgd(CoreSmph& lock, BRIEF) noexcept;
     // Releases the lock (CoreSmph::relse()).
     ~CoreSmgd();
 

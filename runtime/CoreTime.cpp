@@ -13,7 +13,7 @@ CoreTime::CoreTime(CLOCK clock)
 
 void CoreTime::setmp(bool start, int units) {
     double now = clock();
-    CoreSmgd hold(lock);
+    CoreSmgd hold(lock, CoreSmgd::BRIEF{});
     if (start) {
         mark = now;
     } else {
@@ -23,12 +23,12 @@ void CoreTime::setmp(bool start, int units) {
 }
 
 void CoreTime::setms(int units) {
-    CoreSmgd hold(lock);
+    CoreSmgd hold(lock, CoreSmgd::BRIEF{});
     this->units += units;
 }
 
 double CoreTime::getmp() {
-    CoreSmgd hold(lock);
+    CoreSmgd hold(lock, CoreSmgd::BRIEF{});
     double perUnit = units < 1 ? 0.0 : accumulated / units;
     accumulated = 0.0;
     units = 0;

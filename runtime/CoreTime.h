@@ -4,7 +4,8 @@
 // reads the average and resets the meter.
 // Owner: the engine (one per engine); copy and move are deleted.
 // Threads: marks from the engine worker and the audio thread (a mark is one
-// clock read under a spin lock, no allocation); reads from the host's call.
+// clock read under a spin lock taken in brief pauses, CoreSmgd::BRIEF; no
+// allocation); reads from the host's call.
 // Durations come from a monotonic clock, so a wall-clock step cannot make a
 // measurement negative.
 

@@ -241,16 +241,24 @@ TEST_F(CorePrcsHostTest, AStuckWorkerCostsDroppedChunksNotAHungHost) {
 }
 
 // A held engine lock drops each real-time call after no longer than itself (silence, nothing
-// entered, counted in the pass's line); level 0 waits out an ordinary hold, offline any.
+// entered, counted in the pass's line); level 0 waits out an ordinary hold, offline any. A held
+// bypass lock costs a call in bypass the same, and a switch waiting for such a call hears of it.
 TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
-    kit.master("", {{"DSPBUFFER", "256"}, {"THREADS", "1"}});
-    // Ten 64-frame calls, the lock held ms (0: not; -1: until they return, 30 s at most).
-    auto play = [&](short level, int ms) {
+    // Ten 64-frame calls, the lock held ms (0: not; -1: until they return, 30 s at most): the
+    // engine's, or the bypass's of an instance in bypass, its delay forced.
+    auto play = [&](short level, int ms, bool bypassed) {
+        KitValues values = {{"DSPBUFFER", "256"}, {"THREADS", "1"}};
+        if (bypassed) values.push_back({"FORCEOFFSET", "1000"});
+        kit.master("", values);
         auto e = make();
         CorePrcsPeek p{*e};
         p.setstep(64, 32);
         p.gains(0.5, 0.5);
-        normal(*e);
+        if (!bypassed) normal(*e);
+        auto const hold = [&](bool on) {
+            bypassed ? p.holdBypass(on) : on ? e->lockp() : e->rlsep();
+        };
+        auto const written = [&] { return bypassed ? p.bypasswrite() : p.inwrite(); };
         Host host(*e, 6000, 71);
         host.level = level;
         host.run(2000, 72);
@@ -258,20 +266,24 @@ TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
         std::atomic<int> returned{0};
         std::atomic<bool> released{ms == 0};
         bool early = false, capped = false;
-        if (ms != 0) e->lockp(); // released by the holder: the lock has no owner
+        if (ms != 0) hold(true); // released by the holder: the lock has no owner
         std::thread holder([&] {
             auto const cap = Clock::now() + std::chrono::seconds(30);
             std::this_thread::sleep_for(std::chrono::milliseconds(std::max(ms, 0)));
             while (ms < 0 && returned.load() < 10 && !(capped = Clock::now() > cap))
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             released.store(true);
-            if (ms != 0) e->rlsep();
+            if (ms != 0) hold(false);
         });
+        p.bypassEvent().ResetEvent();
         for (int i = 0; i < 10; ++i, returned.fetch_add(1)) {
-            int const w = p.inwrite();
+            int const w = written();
             host.call(64);
             early = early || !released.load();
-            if (p.inwrite() == w) dropped.push_back({host.at - 64, 64});
+            if (written() == w) dropped.push_back({host.at - 64, 64});
+            if (bypassed && i == 0) {
+                EXPECT_EQ(p.bypassEvent().WaitFor(0), CoreTevn::iCwrsignaled);
+            }
         }
         holder.join();
         host.run(6000, 73);
@@ -281,12 +293,54 @@ TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
         EXPECT_EQ(log.text().find(line) != std::string::npos, ms < 0) << log.text();
         EXPECT_EQ(dropped.size(), ms < 0 ? 10u : 0u) << level;
         EXPECT_FALSE(capped || (ms >= 0 && early)) << level;
-        EXPECT_EQ(ms < 0 ? host.missesBut(dropped, p.base()) : 0, 0);
+        int const delay = bypassed ? p.compensation() : p.base();
+        EXPECT_GT(delay, 0);
+        EXPECT_EQ(ms < 0 ? host.missesBut(dropped, delay) : 0, 0) << bypassed;
         return std::pair(host.out[0], host.out[1]);
     };
-    play(2, -1);
+    play(2, -1, false);
+    play(2, -1, true);
     for (auto [level, ms] : {std::pair<short, int>{0, 50}, {4, 200}})
-        EXPECT_TRUE(play(level, ms) == play(level, 0)) << level;
+        EXPECT_TRUE(play(level, ms, false) == play(level, 0, false)) << level;
+}
+
+// The pass tells dropped calls at once, then the running total at most once a second, and what
+// is left untold at close.
+TEST_F(CorePrcsHostTest, DroppedCallsAreToldAtOnceThenAtMostOnceASecond) {
+    kit.master("", {{"DSPBUFFER", "256"}});
+    auto e = make();
+    CorePrcsPeek p{*e};
+    Host host(*e, 8000, 81);
+    host.level = 2;
+    LogCapture log;
+    std::string const line = "calls or chunks dropped: ";
+    auto const lines = [&] {
+        std::string const text = log.text();
+        int n = 0;
+        for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+        return n;
+    };
+    auto const dropThenPass = [&] { // each call meets the bypass held, as a load holds it
+        p.holdBypass(true);
+        host.call(64);
+        p.holdBypass(false);
+        e->setbi(66, 44100, nullptr);
+    };
+    auto const begun = Clock::now();
+    dropThenPass();
+    EXPECT_EQ(lines(), 1);
+    for (int i = 1; i < 50; ++i) dropThenPass();
+    int const told = lines(),
+              seconds = int(std::chrono::duration<double>(Clock::now() - begun).count());
+    EXPECT_LE(told, 1 + seconds) << log.text();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    dropThenPass();
+    EXPECT_EQ(lines(), told + 1);
+    EXPECT_NE(log.text().find(line + "51"), std::string::npos) << log.text();
+    dropThenPass(); // within the second: told at close
+    EXPECT_EQ(log.text().find(line + "52"), std::string::npos);
+    e.reset();
+    EXPECT_NE(log.text().find(line + "52"), std::string::npos) << log.text();
 }
 
 TEST_F(CorePrcsHostTest, BypassDelaysByTheCompensationAndMutesWhileSwitching) {

@@ -129,6 +129,8 @@ struct CorePrcsPeek {
     CoreProg* program() const { return e.program; }
     // Holds the worker semaphore as a block that does not end would.
     void holdWorker(bool on) { on ? void(e.workersem.locks()) : void(e.workersem.relse()); }
+    // Holds the bypass semaphore as a load re-sizing the rings would.
+    void holdBypass(bool on) { on ? void(e.bypasssem.locks()) : void(e.bypasssem.relse()); }
     // GAININ and GAINOUT as fractions of their range (the gains are twice that).
     void gains(double in, double out) {
         e.program->getif(8)->setiv(in, true, true);

@@ -89,12 +89,20 @@ TEST(CoreSmph, FourThreadsOfGuardedIncrementsLoseNothing) {
     CoreSmph lock;
     long total = 0; // plain: only the lock orders it
     std::vector<std::thread> workers;
+    auto const add = [&] {
+        long seen = total;
+        total = seen + 1;
+    };
     for (int t = 0; t < 4; ++t)
-        workers.emplace_back([&] {
+        workers.emplace_back([&, t] {
             for (int i = 0; i < 100000; ++i) {
-                CoreSmgd guard(lock);
-                long seen = total;
-                total = seen + 1;
+                if (t % 2 == 0) {
+                    CoreSmgd guard(lock);
+                    add();
+                } else {
+                    CoreSmgd brief(lock, CoreSmgd::BRIEF{}); // pauses of 0.1 ms
+                    add();
+                }
             }
         });
     for (auto& worker : workers) worker.join();
@@ -118,6 +126,11 @@ TEST(CoreSmgd, ReleasesOnEveryExit) {
     {
         CoreSmgd forced(lock, 0); // breaks the held lock, then releases it
         EXPECT_EQ(lock.geter(), 1);
+    }
+    EXPECT_TRUE(lock.locka());
+    {
+        CoreSmgd adopted(lock, CoreSmgd::ADOPT{}); // the try above holds it: nothing taken again
+        EXPECT_FALSE(lock.locka());
     }
     EXPECT_TRUE(lock.locka());
 }
