@@ -245,6 +245,8 @@ public:
     // refusal, "missing" for a name not there, else the system's reason as
     // errno gives it ("not read" when none). The caller clears errno first.
     static CoreAnsx opnwy();
+    // The words of a refusal for size: "too large (N bytes, larger than M MB)".
+    static CoreAnsx toolg(long long size, long long most);
     // An error number of ours beside the system's: what ffpen refused is no
     // plain file. systemReason words it "not a plain file".
     static constexpr int iCnotplainfile = 0x10000;

@@ -233,10 +233,7 @@ bool openFlags(char const* mode, int& flags, bool& truncate, std::string& stream
 // sizes, and the reason left in fferr and errno.
 void refuseTooLarge(CoreAnsx const& target, long long size, long long most) {
     lastOpenRefusal = EFBIG;
-    CoreLog_::loger(target + CoreAnsx(": too large (") + CoreAnsx(std::to_string(size).c_str()) +
-                        CoreAnsx(" bytes, larger than ") +
-                        CoreAnsx(std::to_string(most >> 20).c_str()) + CoreAnsx(" MB)"),
-                    0);
+    CoreLog_::loger(target + CoreAnsx(": ") + CoreButl::toolg(size, most), 0);
     errno = EFBIG;
 }
 
@@ -330,6 +327,12 @@ int CoreButl::fferr() { return lastOpenRefusal; }
 CoreAnsx CoreButl::ffwhy(char const* text) {
     if (lastOpenRefusal == 0) return CoreAnsx(text);
     return CoreAnsx(text) + CoreAnsx(": ") + systemReason(lastOpenRefusal);
+}
+
+CoreAnsx CoreButl::toolg(long long size, long long most) {
+    return CoreAnsx("too large (") + CoreAnsx(std::to_string(size).c_str()) +
+           CoreAnsx(" bytes, larger than ") + CoreAnsx(std::to_string(most >> 20).c_str()) +
+           CoreAnsx(" MB)");
 }
 
 CoreAnsx CoreButl::opnwy() {

@@ -83,12 +83,10 @@ void refuse(CoreAnsx const& archive, CoreAnsx const& why) {
     CoreLog_::logfl(CoreAnsx(" ") + archive + CoreAnsx(": ") + why, 1);
 }
 
-// A refusal for size in the opener's words: "table of contents too large
-// (N bytes, larger than 16 MB)".
-CoreAnsx tooLarge(char const* what, long long bytes, long long most) {
-    return CoreAnsx(what) + CoreAnsx(" (") + CoreAnsx(std::to_string(bytes).c_str()) +
-           CoreAnsx(" bytes, larger than ") + CoreAnsx(std::to_string(most >> 20).c_str()) +
-           CoreAnsx(" MB)");
+// A table of contents refused for size, in the opener's words: "table of
+// contents too large (N bytes, larger than 16 MB)".
+CoreAnsx tocTooLarge(long long bytes) {
+    return CoreAnsx("table of contents ") + CoreButl::toolg(bytes, CoreButl::iCwholebytes);
 }
 
 // A pool block released on every way out.
@@ -261,7 +259,7 @@ bool CoreFsys::appnd(CoreAnsx archive, CoreAnsx itemName) {
     }
     long long const tocBytes = end - tocStart;
     if (tocBytes > CoreButl::iCwholebytes) {
-        refuse(archive, tooLarge("table of contents too large", tocBytes, CoreButl::iCwholebytes));
+        refuse(archive, tocTooLarge(tocBytes));
         return false;
     }
     PoolBlock toc(pool);
@@ -381,13 +379,12 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
     if (end >= 0 && from->find(id)->inmemory) ++end;
     long long const tocStart = p0 + length;
     if (end < 0) return fail("cannot find its end");
-    if (most >= 0 && end > most) return fail(tooLarge("too large", end, most));
+    if (most >= 0 && end > most) return fail(CoreButl::toolg(end, most));
     if (end - tocStart < 1) return fail(kCutBeforeToc);
     // Judged before a byte of it is read: padding after a table of contents
     // would otherwise be read as part of it, up to gigabytes.
     long long const tocBytes = end - tocStart;
-    if (tocBytes > CoreButl::iCwholebytes)
-        return fail(tooLarge("table of contents too large", tocBytes, CoreButl::iCwholebytes));
+    if (tocBytes > CoreButl::iCwholebytes) return fail(tocTooLarge(tocBytes));
     if (from->wseek(id, long(tocStart), SEEK_SET) != 0)
         return fail("table of contents out of reach");
     PoolBlock toc(pool);
