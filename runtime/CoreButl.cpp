@@ -316,32 +316,6 @@ void CoreButl::fftdb(unsigned n, int inverse, double const* reIn, double const* 
 
 // ---- Sample bytes -----------------------------------------------------------------
 
-double CoreButl::dbfch(char const* bytes, int offset, short size) {
-    unsigned char const* p = reinterpret_cast<unsigned char const*>(bytes) + offset;
-    switch (size) {
-    case 1: return (static_cast<double>(p[0]) - 128.0) / 127.0;
-    case 2: {
-        int v = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
-        return static_cast<double>(v) / 32767.0;
-    }
-    case 3: {
-        int32_t v =
-            static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                                 (static_cast<uint32_t>(p[2]) << 16));
-        if (v & 0x800000) v -= 0x1000000; // sign-extend 24 bits
-        return static_cast<double>(v) / 8388607.0;
-    }
-    case 4: {
-        uint32_t bits = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                        (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        return static_cast<double>(f);
-    }
-    default: return 0.0;
-    }
-}
-
 // Stores the bytes of a value little-endian at buf + offset.
 template <typename T> static void storeLittle(T value, char* buf, int offset) {
     unsigned char raw[sizeof(T)];

@@ -139,8 +139,34 @@ public:
                       double* reOut, double* imOut);
 
     // ---- Sample bytes (little-endian) --------------------------------------
-    static double dbfch(char const* bytes, int offset, short size); // decode one sample
-    static void chfdb(double v, char* buf, int offset, bool wide);  // store as double/float
+    // Decodes one integer (1 to 3 bytes) or single-float (4) sample. Inline,
+    // so that a reader looping over one encoding gets it with the size folded.
+    static double dbfch(char const* bytes, int offset, short size) {
+        unsigned char const* p = reinterpret_cast<unsigned char const*>(bytes) + offset;
+        switch (size) {
+        case 1: return (static_cast<double>(p[0]) - 128.0) / 127.0;
+        case 2: {
+            int v = static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
+            return static_cast<double>(v) / 32767.0;
+        }
+        case 3: { // the three bytes in the top of a word, shifted back with their sign
+            std::uint32_t const raw = static_cast<std::uint32_t>(p[0]) << 8 |
+                                      static_cast<std::uint32_t>(p[1]) << 16 |
+                                      static_cast<std::uint32_t>(p[2]) << 24;
+            return static_cast<double>(static_cast<std::int32_t>(raw) >> 8) / 8388607.0;
+        }
+        case 4: {
+            uint32_t bits = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                            (static_cast<uint32_t>(p[2]) << 16) |
+                            (static_cast<uint32_t>(p[3]) << 24);
+            float f;
+            std::memcpy(&f, &bits, sizeof f);
+            return static_cast<double>(f);
+        }
+        default: return 0.0;
+        }
+    }
+    static void chfdb(double v, char* buf, int offset, bool wide); // store as double/float
     // Store a float as double (wide) or float.
     static void chffl(float v, char* buf, int offset, bool wide);
     static void wrfwv(char const* tag, char* buf); // copy a 4-byte chunk tag

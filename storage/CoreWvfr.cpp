@@ -25,8 +25,6 @@ uint32_t u32(char const* at) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-uint8_t u8(char const* at) { return *reinterpret_cast<unsigned char const*>(at); }
-
 double f64(char const* at) {
     uint64_t const bits =
         static_cast<uint64_t>(u32(at)) | (static_cast<uint64_t>(u32(at + 4)) << 32);
@@ -347,30 +345,17 @@ void CoreWvfr::decode(long m, double* left, double* right) {
         long const frames = piece / framesize;
         // The encoding is chosen once a piece, so each loop below decodes
         // one kind only: chosen at every sample, it cost a quarter more.
-        // Integers are scaled as CoreButl::dbfch scales them, written out
-        // here so that the loop needs no call a sample.
+        // The integers through CoreButl::dbfch, inlined with its size fixed.
         auto const run = [&](auto sample) {
             decodePiece(readbuffer, frames, framesize, bytespersample, left + k,
                         wantRight ? right + k : nullptr, peak, sample);
         };
         switch (encoding) {
         case Encoding::unsigned8:
-            run([](char const* s) { return (static_cast<double>(u8(s)) - 128.0) / 127.0; });
+            run([](char const* s) { return CoreButl::dbfch(s, 0, 1); });
             break;
-        case Encoding::signed16:
-            run([](char const* s) {
-                return static_cast<double>(static_cast<int16_t>(u16(s))) / 32767.0;
-            });
-            break;
-        case Encoding::signed24:
-            run([](char const* s) {
-                // The three bytes in the top of a word, shifted back with their sign.
-                uint32_t const raw = static_cast<uint32_t>(u8(s)) << 8 |
-                                     static_cast<uint32_t>(u8(s + 1)) << 16 |
-                                     static_cast<uint32_t>(u8(s + 2)) << 24;
-                return static_cast<double>(static_cast<int32_t>(raw) >> 8) / 8388607.0;
-            });
-            break;
+        case Encoding::signed16: run([](char const* s) { return CoreButl::dbfch(s, 0, 2); }); break;
+        case Encoding::signed24: run([](char const* s) { return CoreButl::dbfch(s, 0, 3); }); break;
         case Encoding::signed32:
             run([](char const* s) {
                 return static_cast<double>(static_cast<int32_t>(u32(s))) / 2147483647.0;
