@@ -287,10 +287,7 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
     // The room's 0.4 s kernel rings past the saturator's tail and ends below -60 dB.
     std::vector<double> const switched = readLeft(work + "roomtail.wav");
     ASSERT_GT(switched.size(), 44100u + 17640u);
-    double last = 0.0;
-    for (auto v = switched.end() - 1000; v != switched.end(); ++v)
-        last = std::max(last, std::fabs(*v));
-    EXPECT_LT(last, 1e-3);
+    for (auto v = switched.end() - 1000; v != switched.end(); ++v) EXPECT_LT(std::fabs(*v), 1e-3);
 
     // The link stays a link, its target holds the output.
     EXPECT_TRUE(fs::is_symlink(work + "link.wav") &&

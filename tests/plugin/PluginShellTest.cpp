@@ -25,6 +25,7 @@
 #include "tests/plugin/PluginRig.h"
 #include "tests/support/ConvolutionTruth.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/LogCapture.h"
 #include "tools/CoreDemo.h"
 #include "tools/CoreHost.h"
 #include "tools/CorePeer.h"
@@ -531,6 +532,16 @@ TEST_F(PluginShellTest, CloseFromTheCallbacksOfACallOrTheControlThreadReturns) {
     dlclose(lib);
 }
 
+// The plug-in opened by hand (.lib), its entry, a change to program 2 as events, and 512 frames.
+struct ByHand {
+    void* lib;
+    V::Entry entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
+    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
+    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
+    std::vector<float> in = std::vector<float>(512, 0.25f), out = std::vector<float>(512);
+    float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+};
+
 // A host that restarts the plug-in from inside the control-thread callback callIn names (armed
 // once, disarmed before it calls), on the thread it was told on: a rate, a block size, its own
 // chunk, a suspend and resume, a bus read and write, then the chunk from another of its threads,
@@ -572,16 +583,11 @@ TEST_F(PluginShellTest, CallsFromInsideTheControlThreadsCallbacksReturnAndTakeEf
     CoreHost opened(rig->path(), 48000, 1024);
     opened.start();
     ASSERT_TRUE(opened.wtupd(0, kLoadWait));
-    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
-    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
-    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
+    ByHand p{.lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL)};
     for (std::int32_t const callback : {V::hostUpdateDisplay, V::hostAutomate, V::hostIoChanged}) {
-        updates = 0;
-        answers.clear();
-        answeredAll = false;
+        updates = 0, answeredAll = false, answers.clear();
         callIn = callback == V::hostUpdateDisplay ? callback : -1;
-        V::Effect* e = entry(&restartingHost);
+        V::Effect* e = p.entry(&restartingHost);
         e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
         if (callback != V::hostUpdateDisplay) {
             ASSERT_TRUE(CorePeer::until([] { return updates > 0; }, kLoadWait)) << callback;
@@ -589,7 +595,7 @@ TEST_F(PluginShellTest, CallsFromInsideTheControlThreadsCallbacksReturnAndTakeEf
             if (callback == V::hostIoChanged)
                 std::atomic_ref<std::int32_t>(e->initialDelay).store(0);
             callIn = callback;
-            e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
+            e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
         }
         ASSERT_TRUE(CorePeer::until([] { return answeredAll.load(); }, 30.0))
             << callback << ": a call from inside the callback never returned";
@@ -603,31 +609,20 @@ TEST_F(PluginShellTest, CallsFromInsideTheControlThreadsCallbacksReturnAndTakeEf
         returned ? closer.join() : closer.detach();
         ASSERT_TRUE(returned) << callback << ": close never returned";
     }
-    dlclose(lib);
+    dlclose(p.lib);
 }
 
 // The render holds renderLock while the control thread waits for it in hostAutomate (a real-time
 // program change's hand-back), then sends the change again and calls offline: the call plays on
 // after a short wait rather than waiting out its bound for the load, and the log says so once.
 TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
-    auto lines = [&](std::string const& text) {
-        std::string const log =
-            readBytes(rig->folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log");
-        int n = 0;
-        for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    };
+    std::string const log = rig->folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log";
+    auto lines = [&](std::string const& text) { return LogCapture::count(readBytes(log), text); };
     std::string const late = "the change may play late", lapsed = "s for a program load";
     int const before[2] = {lines(late), lines(lapsed)};
-    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
-    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
-    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
-    std::vector<float> in(512, 0.25f), out(512);
-    float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
-    shown = 0, letGo = true;
-    answeredLevel = V::levelRealtime;
-    V::Effect* e = entry(&closingHost);
+    ByHand p{.lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL)};
+    shown = 0, letGo = true, answeredLevel = V::levelRealtime;
+    V::Effect* e = p.entry(&closingHost);
     e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
     ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
     std::atomic<int> stage{0}; // 1 the offline call began, 2 it returned, -1 nothing blocked
@@ -635,8 +630,8 @@ TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
         std::lock_guard<std::mutex> held(renderLock);
         e->setParameter(e, 0, 0.37f); // the load hands the program's value back
         for (int call = 0; call < 2; ++call) {
-            e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
-            e->processReplacing(e, ins, outs, 512);
+            e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
+            e->processReplacing(e, p.ins, p.outs, 512);
             if (call == 1) return void(stage = 2);
             if (!CorePeer::until([] { return blocked > 0; }, kLoadWait)) return void(stage = -1);
             answeredLevel = V::levelOffline;
@@ -652,7 +647,7 @@ TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
     EXPECT_EQ(lines(lapsed), before[1]);
     e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
     answeredLevel = V::levelUnknown;
-    dlclose(lib);
+    dlclose(p.lib);
 }
 
 // Offline, the call a program change came with waits for its load, and a close ends that wait at

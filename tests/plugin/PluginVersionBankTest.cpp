@@ -434,12 +434,11 @@ TEST(PluginVersionBankTest, AFileSizeLimitEndsNothing) {
                       full = std::string(bank.size() / 2 - 10, '.') + "\n";
     EXPECT_TRUE(underFileSizeLimit([&] {
         CorePeer a(rig.path());
-        rlimit limit{};
-        if (!ready(a) || ::getrlimit(RLIMIT_FSIZE, &limit) != 0) return false;
+        rlimit was{};
+        if (!ready(a) || ::getrlimit(RLIMIT_FSIZE, &was) != 0) return false;
         writeBytes(rig.log, full);
-        rlimit const was = limit;
-        limit.rlim_cur = bank.size() / 2;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+        rlimit const half{bank.size() / 2, was.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &half);
         posted(a, "SAVEBANK", {{"LIBRARY", CoreDemo::sCsetup}, {"BANK", "0"}});
         EXPECT_EQ(textOf(a, 262), "BANK NOT SAVED: FILE TOO LARGE");
         EXPECT_EQ(readBytes(rig.log), full);

@@ -281,9 +281,8 @@ TEST_F(CorePrcsHostTest, AHeldEngineCostsRealTimeCallsAndIsWaitedOutOtherwise) {
             host.call(64);
             early = early || !released.load();
             if (written() == w) dropped.push_back({host.at - 64, 64});
-            if (bypassed && i == 0) {
-                EXPECT_EQ(p.bypassEvent().WaitFor(0), CoreTevn::iCwrsignaled);
-            }
+            EXPECT_EQ(bypassed && i == 0 ? p.bypassEvent().WaitFor(0) : CoreTevn::iCwrsignaled,
+                      CoreTevn::iCwrsignaled);
         }
         holder.join();
         host.run(6000, 73);
@@ -314,12 +313,7 @@ TEST_F(CorePrcsHostTest, DroppedCallsAreToldAtOnceThenAtMostOnceASecond) {
     host.level = 2;
     LogCapture log;
     std::string const line = "calls or chunks dropped: ";
-    auto const lines = [&] {
-        std::string const text = log.text();
-        int n = 0;
-        for (auto at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
-        return n;
-    };
+    auto const lines = [&] { return LogCapture::count(log.text(), line); };
     auto const dropThenPass = [&] { // each call meets the bypass held, as a load holds it
         p.holdBypass(true);
         host.call(64);

@@ -89,20 +89,12 @@ TEST(CoreSmph, FourThreadsOfGuardedIncrementsLoseNothing) {
     CoreSmph lock;
     long total = 0; // plain: only the lock orders it
     std::vector<std::thread> workers;
-    auto const add = [&] {
-        long seen = total;
-        total = seen + 1;
-    };
     for (int t = 0; t < 4; ++t)
         workers.emplace_back([&, t] {
-            for (int i = 0; i < 100000; ++i) {
-                if (t % 2 == 0) {
-                    CoreSmgd guard(lock);
-                    add();
-                } else {
-                    CoreSmgd brief(lock, CoreSmgd::BRIEF{}); // pauses of 0.1 ms
-                    add();
-                }
+            for (int i = 0; i < 100000; ++i) { // the odd threads in pauses of 0.1 ms
+                CoreSmgd guard = t % 2 == 0 ? CoreSmgd(lock) : CoreSmgd(lock, CoreSmgd::BRIEF{});
+                long seen = total;
+                total = seen + 1;
             }
         });
     for (auto& worker : workers) worker.join();

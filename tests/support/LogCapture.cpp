@@ -29,3 +29,9 @@ bool LogCapture::error(std::string const& log, std::string const& what, std::siz
             return true;
     return false;
 }
+
+int LogCapture::count(std::string const& log, std::string const& what) {
+    int n = 0;
+    for (auto at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) ++n;
+    return n;
+}

@@ -20,6 +20,7 @@ public:
     std::string text() const; // everything logged so far, "" when nothing was
     // Some error line of log (from its byte from on) names what.
     static bool error(std::string const& log, std::string const& what, std::size_t from = 0);
+    static int count(std::string const& log, std::string const& what); // what's times in log
 
 private:
     TempDir folder{"vorlanlog"}; // where the log goes meanwhile
