@@ -25,9 +25,7 @@ std::tuple<long long, long long, long long, long long> identity(std::string cons
 } // namespace
 
 std::string oneItemArchive(std::string const& name, std::string const& bytes) {
-    std::string header(44, '\0');
-    std::string const title = "Vorlan2 1.3.508";
-    header.replace(0, title.size(), title);
+    std::string header = "Vorlan2 1.3.508" + std::string(44 - 15, '\0');
     for (int i = 0; i < 4; ++i)
         header[std::size_t(40 + i)] = char((bytes.size() >> (8 * i)) & 0xFF);
     return header + bytes + "<TOC><ITEM><ENTRY>" + name + "</ENTRY><ADDRESS>0</ADDRESS><DIM>" +
