@@ -1014,6 +1014,7 @@ private:
     bool bootBank();          // step 3: bank 0 and the scan
     void bootEngine();        // step 6: the block engine settled
     bool bootProgram();       // step 8: location 0, then the boot program
+    CoreAnsx bootProgramKo(); // step 8's row when location 0 did not load: its file and why
     void bootSettings();      // step 9: missing settings completed and saved
     // Step 10 under the load lock: ending the pending state, the check of
     // the rate the boot's program was loaded at and the hand-over are one
@@ -1037,6 +1038,7 @@ private:
     // What the display and the shell say about a load that fell back (beansem):
     int failedslot = -1;      // the location whose load fell back while it stands, -1 none
     CoreAnsx failreason{""};  // why, "FILE: reason" (the load's first level-0 refusal)
+                              // also a failed location 0's own, for the boot's row
     CoreAnsx loadnotices{""}; // the last load's notices, one per line (beansem)
     std::set<int> loadfailed; // locations whose last load failed, until one of them loads
     // After a load of slot: the fallback's report, and the lists' mark.

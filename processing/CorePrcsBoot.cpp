@@ -36,14 +36,22 @@ CoreButl::SHORTCAUSE const sCbootcauses[] = {
     {"permission denied", "no access"}, {"too large", "too large"},
 };
 
+// A program's refusal that holds these words is true to them. The settings
+// rows keep "not usable" for theirs: a settings file without its element
+// is said to be cut short too.
+CoreButl::SHORTCAUSE const sCprogramcauses[] = {{"cut short", "cut short"}};
+
 // A Ko line: the row's own text for a file not there (no reason, or "not
-// found"), else its start and the reason's words.
+// found"), else its start and the reason's words; a program's own words first.
 CoreAnsx koLine(CoreAnsx const& missing, CoreAnsx const& there, CoreAnsx const& reason,
-                CoreAnsx const& file) {
+                CoreAnsx const& file, bool program = false) {
     if (reason.Length() <= 0 || reason == CoreAnsx("not found")) return missing + inBrackets(file);
-    return there +
-           CoreButl::causw(reason, sCbootcauses, int(std::size(sCbootcauses)), "not usable") +
-           CoreAnsx(" ") + inBrackets(file);
+    CoreAnsx words =
+        program ? CoreButl::causw(reason, sCprogramcauses, int(std::size(sCprogramcauses)), "")
+                : CoreAnsx("");
+    if (words.Length() <= 0)
+        words = CoreButl::causw(reason, sCbootcauses, int(std::size(sCbootcauses)), "not usable");
+    return there + words + CoreAnsx(" ") + inBrackets(file);
 }
 
 } // namespace
@@ -112,7 +120,7 @@ CoreAnsx CorePrcs::bootStep(int n) {
                 CoreLog_::loger(CoreAnsx("Bank ") + setupromname + CoreAnsx(" holds no program"),
                                 0);
             booterror = true;
-            return CoreAnsx("PROGRAM #0 Ko");
+            return bootProgramKo();
         }
         return CoreLog_::sCwarngbio + inBrackets(memory->getnm(currentslot));
     case 9: bootSettings(); return CoreLog_::sCwarngsto;
@@ -218,6 +226,21 @@ bool CorePrcs::bootProgram() {
         programselected = true;
     }
     return true;
+}
+
+CoreAnsx CorePrcs::bootProgramKo() {
+    CoreAnsx const head("PROGRAM #0 Ko");
+    CoreMmry::MEMORYLOC entry; // a failed bank entry keeps its file, and why
+    memory->getel(0, &entry);
+    if (entry.file.Length() <= 0) return head; // the bank holds no location 0
+    CoreAnsx why = entry.why;
+    // One the bank read was never loaded: the bank's reason stands.
+    if (!entry.failed) {
+        CoreSmgd guard(beansem);
+        why = failreason;
+    }
+    return koLine(head + CoreAnsx(": not found "), head + CoreAnsx(": "), why,
+                  CoreButl::getfn(entry.file, false), true);
 }
 
 void CorePrcs::bootSettings() {

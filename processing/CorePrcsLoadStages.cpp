@@ -149,7 +149,9 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
 
 void CorePrcs::noteLoad(int slot, bool loaded, CoreAnsx const& why) {
     CoreAnsx reason("");
-    if (fallback) {
+    // Location 0 has nothing to fall back on; its refusal is kept all the
+    // same, for the boot's row to say why nothing plays.
+    if (fallback || (slot == 0 && !loaded)) {
         // An entry that failed at boot holds no program: its own refusal
         // then is the reason, as the load itself read nothing.
         reason = memory->faild(slot) ? memory->getwy(slot) : why;

@@ -25,6 +25,7 @@
 
 #include "modulation/CorePrm_.h"
 #include "program/CoreMmry.h"
+#include "runtime/CoreButl.h"
 #include "runtime/CoreLog_.h"
 #include "storage/CoreFsys.h"
 #include "tests/processing/CorePrcsPeek.h"
@@ -172,18 +173,25 @@ TEST_F(CorePrcsBootTest, TwelveStepsReportTheirLinesThenTheBootProgramPlays) {
 TEST_F(CorePrcsBootTest, AFailingStepFreezesTheBootAndTheEngineStaysUsable) {
     struct Row {
         char const* what;
-        int failing;      // step that fails
-        std::string line; // its line
+        int failing;                 // step that fails
+        std::string line;            // its line
+        char const* first = nullptr; // location 0's file in the bank, for step 8
     } const rows[] = {
         {"no master", 2, "MASTER Ko: master descriptor not found (vorlan2.xml)"},
         {"no setup", 3, "ROM MEMORY Ko: rom descriptor not found (gone.xml)"},
-        {"bad location 0", 8, "PROGRAM #0 Ko"},
+        {"location 0 cut short", 8, "PROGRAM #0 Ko: cut short (junk.xml)", "JUNK.XML"},
+        {"location 0 too large", 8, "PROGRAM #0 Ko: too large (big.xml)", "BIG.XML"},
+        // Read by the bank, refused by the loader: the load's own reason.
+        {"location 0 not loaded", 8, "PROGRAM #0 Ko: not usable (lost.xml)", "LOST.XML"},
     };
     for (Row const& r : rows) {
         install();
         if (r.failing == 2) std::remove((kit.code() + "VORLAN2.XML").c_str());
         if (r.failing == 3) kit.master("GONE.XML", {{"DSPBUFFER", "256"}});
-        if (r.failing == 8) kit.setup("BANK.XML", {"JUNK.XML", "ONE.XML"}, 1);
+        std::string const big = kit.programs() + "BIG.XML";
+        std::ofstream(big) << "<PROGRAM>";
+        std::filesystem::resize_file(big, CoreButl::iCwholebytes + 1); // sparse, past the bound
+        if (r.first) kit.setup("BANK.XML", {r.first, "ONE.XML"}, 1);
         auto e = make();
         bool ok = true;
         std::string line;
