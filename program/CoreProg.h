@@ -512,7 +512,8 @@ protected:
     CoreAnsx groupName();
 
     // ---- program reader steps (CoreProgLoad.cpp) --------------------------------------
-    // tag follows the element being read, for the failure line.
+    // tag follows the section or key being read, which a refusal's line
+    // names; a failure is thrown as CoreAnsx holding its reason.
     void readGlobals(CoreNode* program, CoreAnsx& tag);
     void readModulators(CoreNode* program, CoreAnsx& tag);
     void readSections(CoreNode* program, CoreAnsx& tag);
@@ -546,7 +547,7 @@ protected:
     // Reads the n elements of one VECTOR through read(j, isfile), which
     // answers whether element j built a vector and sets isfile for a bare
     // file. True when every element is a file (a leaf vector); a VECTOR mixing
-    // both is logged (files: what its files hold) and thrown as the VECTOR tag.
+    // both is logged (files: what its files hold) and thrown with that line.
     static bool readElements(int n, char const* files,
                              std::function<bool(int j, bool& isfile)> const& read);
     // The value and bus sources a CONTROL element gives the vector it heads;
@@ -567,7 +568,7 @@ protected:
     // Fetches the external vector file `file` through the store, parses it and
     // hands its top element's VECTOR to read. A file already open on the
     // chain, a missing or unparsable file, one without VECTOR and a failure
-    // inside read are logged ("Error in file") and thrown as CoreAnsx("").
+    // inside read are logged ("Error in file") and thrown with their reason.
     static void readExternal(CorePool* pool, CoreFsys* store, CoreAnsx const& file, FILECHAIN& open,
                              std::function<void(CoreNode*)> const& read);
 

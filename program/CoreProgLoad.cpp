@@ -29,6 +29,9 @@ double const kAbsent = std::numeric_limits<double>::quiet_NaN();
 
 CoreAnsx numbered(CoreAnsx const& tag, int n) { return tag + CoreAnsx(n); }
 
+// The reason of a section that is not there at all.
+CoreAnsx const sCmissing{"missing"};
+
 // Debug line "tag:value" (level 3, timer and indentation 2).
 void note(CoreAnsx const& tag, CoreAnsx const& value) {
     CoreLog_::debug(tag + CoreAnsx(":") + value, 2, 3);
@@ -73,24 +76,34 @@ bool CoreProg::load_(CoreNode* root, bool keep) {
     padin = padout = 1.0;
     // 5.-13.
     CoreAnsx tag(X::sCtagprogrm);
+    CoreAnsx why("");
     bool read = false;
     try {
         CoreNode* const program = childOf(root, X::sCtagprogrm);
-        if (!program) throw CoreAnsx(tag);
+        if (!program) throw CoreAnsx(sCmissing);
         readGlobals(program, tag);
         readModulators(program, tag);
         readSections(program, tag);
         readSlots(program, tag);
         read = true;
+    } catch (CoreAnsx const& reason) {
+        why = reason;
     } catch (...) {
-        // The readers leave only whole trees behind, each on its slot's
-        // root: unloading deletes every vector they made, once.
-        try {
-            CoreLog_::logtg(tag, 1);
-        } catch (...) {
-        }
+        why = CoreAnsx("Memory request failed");
     }
     if (!read) {
+        // The refusal's one line at level 0, which the load reports as its
+        // reason: the file, the section and why.
+        try {
+            CoreAnsx const file =
+                programfile.Length() > 0 ? programfile + CoreAnsx(": ") : CoreAnsx("");
+            CoreLog_::logfl(file + tag + CoreAnsx(": ") +
+                                (why.Length() > 0 ? why : CoreAnsx("not readable")),
+                            0);
+        } catch (...) {
+        }
+        // The readers leave only whole trees behind, each on its slot's
+        // root: unloading deletes every vector they made, once.
         uload();
         uloar();
     } else {
@@ -349,7 +362,6 @@ void CoreProg::readSlots(CoreNode* program, CoreAnsx& tag) {
         if (!present(program, hname)) break;
         CoreLog_::debug(hname, 2, 3);
         CoreNode* const hnode = childOf(program, hname);
-        tag = X::sCtagelemnt;
         elementdepth = 1;
         CoreNode* const element = childOf(hnode, X::sCtagelemnt);
         currentpath = "";
@@ -359,7 +371,8 @@ void CoreProg::readSlots(CoreNode* program, CoreAnsx& tag) {
                        vectorfolder, forcedoffset, capacity);
         h.extended = false;
         // A bare impulse file or no ELEMENT at all holds no vector to play.
-        if (!h.root) throw CoreAnsx(tag);
+        CoreAnsx const novector(element ? "ELEMENT holds no VECTOR" : "ELEMENT missing");
+        if (!h.root) throw novector;
         HLOC& hybrid = hslots[capacity];
         if (forcehybrid && k == 0) {
             // Same files as slot 0: the path and depth start afresh. Its
@@ -371,32 +384,32 @@ void CoreProg::readSlots(CoreNode* program, CoreAnsx& tag) {
             hybrid.root = elmnt(pool, nullptr, store, hslots, sources, capacity, element,
                                 elementdepth, currentpath, vectorfolder, forcedoffset, capacity);
             hybrid.extended = false;
-            if (!hybrid.root) throw CoreAnsx(tag);
+            if (!hybrid.root) throw novector;
         }
-        tag = X::sCtagfrcot2;
-        if (present(hnode, tag) && numberOf(hnode, tag, 0.0) > 0.0) {
+        if (present(hnode, X::sCtagfrcot2) && numberOf(hnode, X::sCtagfrcot2, 0.0) > 0.0) {
             h.extended = true;
-            CoreLog_::debug(tag, 3, 3);
+            CoreLog_::debug(X::sCtagfrcot2, 3, 3);
         }
-        tag = X::sCtagtraint;
         h.trainthreshold = 0.0;
-        if (present(element, tag)) {
-            double const db = CoreButl::flushSubnormal(numberOf(element, tag, 0.0));
+        if (present(element, X::sCtagtraint)) {
+            double const db = CoreButl::flushSubnormal(numberOf(element, X::sCtagtraint, 0.0));
             double const v = std::pow(10.0, db / 20.0);
             h.trainthreshold = std::isfinite(v) ? v : 0.0;
-            CoreLog_::debug(tag + CoreAnsx(":") + CoreAnsx(h.trainthreshold), 3, 3);
+            CoreLog_::debug(X::sCtagtraint + CoreAnsx(":") + CoreAnsx(h.trainthreshold), 3, 3);
         }
         if (forcehybrid && k == 0) hybrid.trainthreshold = h.trainthreshold;
         ++slots;
     }
-    if (slots == 0) throw CoreAnsx(tag);
+    if (slots == 0) {
+        tag = numbered(X::sCtagrooth_, 1);
+        throw sCmissing;
+    }
 
     for (int n = 1; n <= iCrawslots; ++n) {
         CoreAnsx const rname = numbered(X::sCtagrootrw, n);
         tag = rname;
         if (!present(program, rname)) continue;
         CoreLog_::debug(rname, 2, 3);
-        tag = X::sCtagelemnt;
         elementdepth = 1;
         CoreNode* const element = childOf(childOf(program, rname), X::sCtagelemnt);
         currentpath = "";

@@ -24,6 +24,19 @@ using X = DataXml_;
 
 CoreAnsx quoted(CoreAnsx const& text) { return CoreAnsx("\"") + text + CoreAnsx("\""); }
 
+// A reader level's failure, logged with its tag and passed on with the
+// reason it was thrown with; one without a reason is the tag's.
+[[noreturn]] void refused(CoreAnsx const& tag) {
+    CoreLog_::logtg(tag, 1);
+    try {
+        throw;
+    } catch (CoreAnsx const& why) {
+        if (why.Length() > 0) throw;
+    } catch (...) {
+    }
+    throw tag;
+}
+
 } // namespace
 
 // ---- whole items as text -----------------------------------------------------------------
@@ -68,8 +81,9 @@ CoreRvct* CoreProg::rvctr(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWL
                           CoreAnsx& path, CoreAnsx const& prefix, FILECHAIN* open) {
     CoreAnsx const tag = X::sCtagvector;
     if (!raws || slot < 0 || slot >= iCrawslots || !vector) {
-        CoreLog_::logtg(tag + CoreAnsx(": no raw slot or node"), 1);
-        throw CoreAnsx(tag);
+        CoreAnsx const why = tag + CoreAnsx(": no raw slot or node");
+        CoreLog_::logtg(why, 1);
+        throw why;
     }
     FILECHAIN chain;
     if (!open) open = &chain;
@@ -119,8 +133,7 @@ CoreRvct* CoreProg::rvctr(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWL
         for (CoreRvct* child : children) delete child;
         cutList(raw.leaves, leafmark);
         cutList(raw.cores, coremark);
-        CoreLog_::logtg(tag, 1);
-        throw CoreAnsx(tag);
+        refused(tag);
     }
 }
 
@@ -132,8 +145,9 @@ CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWL
                           CoreAnsx& path, CoreAnsx const& prefix, FILECHAIN* open) {
     CoreAnsx const tag = X::sCtagelemnt;
     if (!raws || slot < 0 || slot >= iCrawslots) {
-        CoreLog_::logtg(tag + CoreAnsx(": no raw slot"), 1);
-        throw CoreAnsx(tag);
+        CoreAnsx const why = tag + CoreAnsx(": no raw slot");
+        CoreLog_::logtg(why, 1);
+        throw why;
     }
     isfile = false;
     if (!element) return nullptr; // a section without ELEMENT holds no vector
@@ -179,8 +193,7 @@ CoreRvct* CoreProg::relmn(CorePool* pool, CorePlel* cache, CoreFsys* store, RAWL
         delete result;
         cutList(raw.leaves, leafmark);
         cutList(raw.cores, coremark);
-        CoreLog_::logtg(tag, 1);
-        throw CoreAnsx(tag);
+        refused(tag);
     }
 }
 

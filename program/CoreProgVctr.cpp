@@ -38,10 +38,10 @@ CoreAnsx quoted(CoreAnsx const& text) { return CoreAnsx("\"") + text + CoreAnsx(
 
 CoreProg::LEVELGUARD::LEVELGUARD(int& depth, CoreAnsx const& tag) : depth(depth) {
     if (depth >= iCmaxdepth) {
-        CoreLog_::loger(tag + CoreAnsx(": vectors nested deeper than ") + CoreAnsx(iCmaxdepth) +
-                            CoreAnsx(" levels"),
-                        1);
-        throw CoreAnsx(tag);
+        CoreAnsx const why = tag + CoreAnsx(": vectors nested deeper than ") +
+                             CoreAnsx(iCmaxdepth) + CoreAnsx(" levels");
+        CoreLog_::loger(why, 1);
+        throw why;
     }
     ++depth;
 }
@@ -70,9 +70,10 @@ bool CoreProg::readElements(int n, char const* files,
     }
     // The vector would take its file elements for missing children.
     if (filecount > 0 && vectorcount > 0) {
-        CoreLog_::loger(
-            CoreAnsx("VECTOR mixes ") + CoreAnsx(files) + CoreAnsx(" files and vectors"), 1);
-        throw CoreAnsx(X::sCtagvector);
+        CoreAnsx const why =
+            X::sCtagvector + CoreAnsx(" mixes ") + CoreAnsx(files) + CoreAnsx(" files and vectors");
+        CoreLog_::loger(why, 1);
+        throw why;
     }
     return filecount == n;
 }
@@ -105,10 +106,13 @@ void CoreProg::cutList(CoreTlst& list, int count) {
 void CoreProg::readExternal(CorePool* pool, CoreFsys* store, CoreAnsx const& file, FILECHAIN& open,
                             std::function<void(CoreNode*)> const& read) {
     CoreAnsx const key = file.Trim().UpperCase();
-    if (std::find(open.begin(), open.end(), key) != open.end()) {
-        CoreLog_::logfl(quoted(file) + CoreAnsx(": refers to itself"), 1);
-        throw CoreAnsx("");
-    }
+    // Each refusal is thrown with its reason, which the program's line repeats.
+    auto refuse = [&file](char const* why, short level) {
+        CoreAnsx const line = quoted(file) + CoreAnsx(why);
+        CoreLog_::logfl(line, level);
+        throw line;
+    };
+    if (std::find(open.begin(), open.end(), key) != open.end()) refuse(": refers to itself", 1);
     open.push_back(key);
     struct Pop {
         FILECHAIN& chain;
@@ -116,29 +120,23 @@ void CoreProg::readExternal(CorePool* pool, CoreFsys* store, CoreAnsx const& fil
     } pop{open};
 
     CoreAnsx const text = getas(pool, store, file);
-    if (text == CoreAnsx("0")) {
-        CoreLog_::logfl(quoted(file) + CoreAnsx(": cannot be read"), 0);
-        throw CoreAnsx("");
-    }
+    if (text == CoreAnsx("0")) refuse(": cannot be read", 0);
     CoreXml_ document;
     CoreNode* vector = nullptr;
     try {
         CoreNode* root = document.getfc(text);
         vector = childOf(root ? root->getcd() : nullptr, X::sCtagvector);
     } catch (...) {
-        CoreLog_::logfl(quoted(file) + CoreAnsx(": no readable document"), 0);
-        throw CoreAnsx("");
+        refuse(": no readable document", 0);
     }
-    if (document.cutsh(quoted(file))) throw CoreAnsx("");
-    if (!vector) {
-        CoreLog_::logfl(quoted(file) + CoreAnsx(": no ") + X::sCtagvector, 0);
-        throw CoreAnsx("");
-    }
+    if (document.cutsh(quoted(file))) throw quoted(file) + CoreAnsx(": cut short");
+    if (!vector) refuse(": no VECTOR", 0);
     try {
         read(vector);
     } catch (...) {
+        // The innermost refusal names its own file and why.
         CoreLog_::logfl(quoted(file), 1);
-        throw CoreAnsx("");
+        rethrowAsText("a vector file");
     }
 }
 
@@ -149,8 +147,9 @@ CoreVctr* CoreProg::vectr(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
                           CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
                           FILECHAIN* open) {
     if (!slots || slot < 0 || slot > capacity || !vector) {
-        CoreLog_::loger(CoreAnsx("VECTOR without slot or node: ") + CoreAnsx(int(slot)), 1);
-        throw CoreAnsx(X::sCtagvector);
+        CoreAnsx const why = CoreAnsx("VECTOR without slot or node: ") + CoreAnsx(int(slot));
+        CoreLog_::loger(why, 1);
+        throw why;
     }
     FILECHAIN chain;
     if (!open) open = &chain;
@@ -241,8 +240,9 @@ CoreVctr* CoreProg::elmnt(CorePool* pool, CorePlel* cache, CoreFsys* store, HLOC
                           CoreAnsx& path, CoreAnsx const& base, long ceiling, short capacity,
                           FILECHAIN* open) {
     if (!slots || slot < 0 || slot > capacity) {
-        CoreLog_::loger(CoreAnsx("ELEMENT without slot: ") + CoreAnsx(int(slot)), 1);
-        throw CoreAnsx(X::sCtagelemnt);
+        CoreAnsx const why = CoreAnsx("ELEMENT without slot: ") + CoreAnsx(int(slot));
+        CoreLog_::loger(why, 1);
+        throw why;
     }
     isfile = false;
     if (!element) return nullptr; // a section without ELEMENT holds no vector

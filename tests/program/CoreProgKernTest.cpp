@@ -343,6 +343,7 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
         return g;
     };
     auto p = make(&pool);
+    p->setnf("KERN.XML");
     long const baseline = pool.getma();
     struct Row {
         std::string document;
@@ -357,6 +358,11 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
                                "</FILENAME></ELEMENT></H2></PROGRAM>";
     std::string const bare = "<PROGRAM><NAME>Bare</NAME><H1><ELEMENT><FILENAME>GOOD.WAV"
                              "</FILENAME></ELEMENT></H1></PROGRAM>";
+    // A VECTOR of one impulse file and one vector of its own.
+    std::string const mixed = "<PROGRAM><NAME>Mix</NAME><H1><ELEMENT><VECTOR><ELEMENT><FILENAME>"
+                              "GOOD.WAV</FILENAME></ELEMENT><ELEMENT><VECTOR><ELEMENT><FILENAME>"
+                              "GOOD.WAV</FILENAME></ELEMENT></VECTOR></ELEMENT></VECTOR></ELEMENT>"
+                              "</H1></PROGRAM>";
     auto timed = [](char const* tag, char const* us) {
         return std::string("<PROGRAM><NAME>Long</NAME><H1><ELEMENT><VECTOR><COMMON><") + tag + ">" +
                us + "</" + tag +
@@ -367,9 +373,12 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
         {DataKit::programXml(missing), "Error in file"},
         {timed("OFFSET", "60000001"), "over 60 s"},
         {timed("FADEOUT", "44444444444440000"), "over 60 s"},
-        {"<OTHER><NAME>x</NAME></OTHER>", "Error in tag PROGRAM"},
-        {h2only, "Error in tag H1"},
-        {bare, "Error in tag ELEMENT"},
+        // Refused by the section readers: the load's reason names the file and the section.
+        {"<OTHER><NAME>x</NAME></OTHER>", "PROGRAM: missing"},
+        {"<PROGRAM><NAME>NoH1</NAME></PROGRAM>", "H1: missing"},
+        {h2only, "H1: missing"},
+        {bare, "H1: ELEMENT holds no VECTOR"},
+        {mixed, "H1: VECTOR mixes impulse files and vectors"},
         {DataKit::programXml(late), "past the end"},
         {DataKit::programXml(both), "starting raw reader"}, // after the start line below
     };
@@ -384,12 +393,15 @@ TEST_F(CoreProgKernTest, FailuresReturnFalseLogAndLeaveThePoolAsItWas) {
         CoreLog_::setdb(3, false);
         std::string const lines = log.text().substr(from);
         EXPECT_NE(lines.find(r.logged), std::string::npos) << lines;
-        if (&r == &rows[6]) { // the user is told which program could not be cut, and why
+        if (r.logged[0] == 'H' || r.logged[0] == 'P') { // a level-0 line, the file first
+            EXPECT_EQ(std::string(why.c_str()), std::string("KERN.XML: ") + r.logged);
+        }
+        if (&r == &rows[8]) { // the user is told which program could not be cut, and why
             EXPECT_NE(std::string(why.c_str()).find("SHORT.WAV\": sync point 200 past the end 50"),
                       std::string::npos)
                 << why.c_str();
         }
-        if (&r == &rows[7]) {
+        if (&r == &rows[9]) {
             EXPECT_LT(lines.find("start Good"), lines.find(r.logged)) << lines;
         }
         EXPECT_EQ(pool.getma(), baseline) << r.logged;
