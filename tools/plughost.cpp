@@ -43,10 +43,12 @@
 // WAV file and fits one, the item store and the memory (else status 1, or 2
 // for the memory). SIGINT, SIGTERM or SIGHUP remove the run's temporary
 // file beside the output, and the signal ends the run.
-// Two environment variables are test seams, read by nothing else:
+// Three environment variables are test seams, read by nothing else:
 // PLUGHOST_TEST_BYTES_AVAILABLE stands in for the memory available (the
-// suite's sanitizer build cannot run under an address-space limit), and
-// PLUGHOST_TEST_ALLOCATION_FAILS makes the render's allocation fail.
+// suite's sanitizer build cannot run under an address-space limit),
+// PLUGHOST_TEST_ALLOCATION_FAILS makes the render's allocation fail, and
+// PLUGHOST_TEST_ITEM_BYTES stands in for the bytes the item store takes as
+// one item (a stream near 2 GB is no test input).
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -168,25 +170,31 @@ bool affordable(std::string const& what, long long bytes, std::string& why) {
     return false;
 }
 
-// An input past the bytes the store takes as one item (CoreFsys::iCitemdim),
-// which a RIFF file can pass, is refused before a byte more is read.
-std::string tooLarge() {
-    return "larger than the WAV reader takes (" + std::to_string(CoreFsys::iCitemdim) +
-           " bytes at most)";
+// The bytes the store takes as one item (CoreFsys::iCitemdim).
+long long itemBytes() {
+    if (char const* seam = std::getenv("PLUGHOST_TEST_ITEM_BYTES")) return std::atoll(seam);
+    return CoreFsys::iCitemdim;
+}
+
+// An input past limit, the bytes the store takes as one item, which a RIFF
+// file can pass, is refused before a byte more is read.
+std::string tooLarge(long long limit) {
+    return "larger than the WAV reader takes (" + std::to_string(limit) + " bytes at most)";
 }
 
 // Room in bytes for `more` bytes past those it holds, each growth first
-// judged as a file of that size is: 0, else the exit status (1 past what a
-// WAV file can be, 2 past the memory) with why.
-int grow(std::string& bytes, std::size_t more, std::string& why) {
+// judged as a file of that size is: 0, else the exit status (1 past limit,
+// what a WAV file can be, 2 past the memory) with why.
+int grow(std::string& bytes, std::size_t more, long long limit, std::string& why) {
     long long const need = static_cast<long long>(bytes.size() + more);
-    if (need <= static_cast<long long>(bytes.capacity())) return 0;
-    if (need > CoreFsys::iCitemdim) {
-        why = tooLarge();
+    // The limit before the room: a reservation may give more than it asked.
+    if (need > limit) {
+        why = tooLarge(limit);
         return 1;
     }
-    long long const room = std::min(std::max(need, 2 * static_cast<long long>(bytes.capacity())),
-                                    static_cast<long long>(CoreFsys::iCitemdim));
+    if (need <= static_cast<long long>(bytes.capacity())) return 0;
+    long long const room =
+        std::min(std::max(need, 2 * static_cast<long long>(bytes.capacity())), limit);
     if (!affordable("reading it", 2 * room, why)) return 2;
     bytes.reserve(std::size_t(room));
     return 0;
@@ -216,9 +224,10 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
         bool const sized = fstat(fileno(file), &about) == 0 && S_ISREG(about.st_mode);
         long long const size = sized ? about.st_size : 0;
         // The file's bytes, then the store's copy of them.
-        bool const large = size > CoreFsys::iCitemdim;
+        long long const limit = itemBytes();
+        bool const large = size > limit;
         if (large || !affordable("reading it", 2 * size, why)) {
-            if (large) why = tooLarge();
+            if (large) why = tooLarge(limit);
             std::fclose(file);
             return large ? 1 : 2;
         }
@@ -228,7 +237,7 @@ int readWav(std::string const& path, int rate, CoreHost::CHANNELS& out, int& fil
             char chunk[65536];
             std::size_t got = 0;
             while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-                if ((status = grow(bytes, got, why)) != 0) break;
+                if ((status = grow(bytes, got, limit, why)) != 0) break;
                 bytes.append(chunk, got);
                 // A stream is read no further once its start is no WAV file's.
                 if (!sized && bytes.size() >= 12 && bytes.size() - got < 12 &&

@@ -123,6 +123,10 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         std::string plugin; // "" for the installation's, by its absolute path
         std::string env{};  // environment variables set for the run
     };
+    // A stream's WAV header whose sizes say nothing (all ones), for the shell's printf.
+    std::string const header = "printf 'RIFF\\377\\377\\377\\377WAVEfmt "
+                               "\\20\\0\\0\\0\\1\\0\\2\\0D\\254\\0\\0\\20\\261\\2\\0\\4"
+                               "\\0\\20\\0data\\377\\377\\377\\377'";
     std::vector<Case> cases = {
         {"rel.wav", "--in in.wav", 0, "3000 frames at 44100 Hz", ""},
         {"abs.wav", "--in " + quoted(work + "in.wav"), 0, "3000 frames at 44100 Hz", ""},
@@ -204,9 +208,13 @@ TEST(PlughostTest, RunsAsAUserRunsIt) {
         {"endless.wav", "--in /dev/stdin", 2,
          "/dev/stdin: reading it needs about 134217728 bytes of memory, 100000000 are available",
          "nowhere.so",
-         "{ printf 'RIFF\\377\\377\\377\\377WAVEfmt \\20\\0\\0\\0\\1\\0\\2\\0D\\254\\0\\0\\20\\261"
-         "\\2\\0\\4\\0\\20\\0data\\377\\377\\377\\377'; exec cat /dev/zero; } 2>/dev/null | "
-         "PLUGHOST_TEST_BYTES_AVAILABLE=100000000"},
+         "{ " + header +
+             "; exec cat /dev/zero; } 2>/dev/null | PLUGHOST_TEST_BYTES_AVAILABLE=100000000"},
+        // 262,144 bytes past a limit of 200,000: the buffer's capacity, rounded up from the
+        // limit when it last grew, holds them, yet the limit stands.
+        {"past.wav", "--in /dev/stdin", 1,
+         "/dev/stdin: larger than the WAV reader takes (200000 bytes at most)", "nowhere.so",
+         "{ " + header + "; head -c 262100 /dev/zero; } | PLUGHOST_TEST_ITEM_BYTES=200000"},
     };
     ASSERT_EQ(mkfifo((work + "zeros.fifo").c_str(), 0644), 0);
     // No recipe, or the nearest one, would play these inputs at another speed and pitch.
