@@ -1,0 +1,83 @@
+// The settings, the bank and a program as an XML tool tidies them
+// (`xmllint --format`: a declaration, indentation, and every empty element
+// written self-closed) boot and play bit for bit as the files as written.
+// The tidied files lie in plugin/data/tidied/, made once by xmllint from the
+// demo's files, each with an empty element added; where xmllint is
+// installed, the test also checks they are still what it makes of them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "runtime/CoreBnid.h"
+#include "tests/plugin/PluginRig.h"
+#include "tests/support/FileBytes.h"
+#include "tools/CoreDemo.h"
+#include "tools/CorePeer.h"
+
+namespace {
+
+struct Edit {
+    std::string file;     // in the installation, and its name in plugin/data/tidied/
+    std::string from, to; // the demo's text, and the same with an empty element
+};
+
+Edit const kEdits[] = {
+    {"vorlan.xml", "</MASTER>", "<DL></DL></MASTER>"},
+    {"data/setups/DEMO.XML", "</SETUP>", "<NOTE></NOTE></SETUP>"},
+    {"data/programs/ROOM.XML", "<CATEGORY>Reverb</CATEGORY>", "<CATEGORY></CATEGORY>"},
+};
+
+std::string tidiedName(Edit const& e) { return e.file.substr(e.file.rfind('/') + 1); }
+
+// What the instance shows and plays once the boot has put the room on.
+struct Heard {
+    std::string boot, name, category;
+    CoreHost::CHANNELS played;
+};
+
+Heard boot(PluginRig const& rig) {
+    CorePeer p(rig.path(), CoreDemo::iCrate, 512);
+    Heard heard;
+    EXPECT_TRUE(ready(p));
+    heard.boot = textOf(p, CoreBnid::iCbootline);
+    heard.name = textOf(p, CoreBnid::iCname);
+    heard.category = textOf(p, CoreBnid::iCcategory);
+    heard.played = playedNoise(p.host(), 3);
+    return heard;
+}
+
+} // namespace
+
+TEST(PluginTidiedTest, FilesAnXmlToolTidiedBootAndPlayAsWritten) {
+    PluginRig written, tidied;
+    bool const xmllint = std::system("command -v xmllint >/dev/null 2>&1") == 0;
+    for (PluginRig const* rig : {&written, &tidied}) ASSERT_TRUE(rig->settings({kDiagnosed}));
+    for (Edit const& e : kEdits) {
+        std::string text = readBytes(written.folder() + e.file);
+        std::size_t const at = text.find(e.from);
+        ASSERT_NE(at, std::string::npos) << e.file;
+        writeBytes(written.folder() + e.file, text.replace(at, e.from.size(), e.to));
+        std::string const kept = readBytes(VORLAN_PLUGIN_DATA "tidied/" + tidiedName(e));
+        ASSERT_NE(kept.find("/>"), std::string::npos) << e.file;
+        writeBytes(tidied.folder() + e.file, kept);
+        if (!xmllint) continue;
+        std::string const out = written.folder() + "formatted.xml";
+        std::string const run =
+            "xmllint --format '" + written.folder() + e.file + "' >'" + out + "'";
+        ASSERT_EQ(std::system(run.c_str()), 0) << run;
+        EXPECT_EQ(readBytes(out), kept)
+            << e.file << ": the demo changed, make the tidied file again";
+        std::remove(out.c_str());
+    }
+    Heard const a = boot(written), b = boot(tidied);
+    EXPECT_EQ(b.boot, a.boot);
+    EXPECT_EQ(b.name, "Demo Room");
+    EXPECT_EQ(b.category, a.category);
+    ASSERT_EQ(a.played.size(), 2u);
+    EXPECT_EQ(b.played, a.played); // bit for bit
+    // What the first boot writes back of the settings is the same too.
+    EXPECT_EQ(readBytes(tidied.folder() + "vorlan.xml"),
+              readBytes(written.folder() + "vorlan.xml"));
+}
