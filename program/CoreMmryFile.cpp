@@ -262,7 +262,9 @@ int countEntries(std::string const& raw, int most, CoreAnsx& reason) {
             continue;
         }
         if (end > from && (raw[from] == '!' || raw[from] == '?')) continue;
-        CoreAnsx const tag = key(CoreAnsx(raw.substr(from, end - from).c_str()));
+        int length = int(end - from);
+        bool const closed = CoreXml_::selfClosed(raw.c_str() + from, length);
+        CoreAnsx const tag = key(CoreAnsx(raw.substr(from, std::size_t(length)).c_str()));
         if (++depth == 1) {
             inside = tag == DataXml_::sCtagsetup_;
             if (inside) {
@@ -272,6 +274,7 @@ int countEntries(std::string const& raw, int most, CoreAnsx& reason) {
         } else if (depth == 2 && inside && tag == DataXml_::sCtagprogrm && ++count >= most) {
             return most;
         }
+        if (closed) --depth;
     }
     if (depth > 0) {
         reason = CoreAnsx("bank cut short");

@@ -188,6 +188,18 @@ CoreNode* CoreXml_::getdc(CoreAnsx const& source, bool fromFile, bool utf16) {
         while (nextTag(s, n, pos, tagStart, tagEnd, close)) {
             if (!close && tagEnd > tagStart && (s[tagStart] == '!' || s[tagStart] == '?'))
                 continue; // declaration, comment or processing instruction
+            int length = tagEnd - tagStart;
+            if (!close && selfClosed(s + tagStart, length)) {
+                // Read as the open and close pair it stands for: an element
+                // holding one empty text, so the getters see what they see
+                // for "<NAME></NAME>"; what follows it is text after a child.
+                CoreNode* element = new CoreNode(
+                    CoreAnsx(decodeEntities(s + tagStart, static_cast<size_t>(length)).c_str()));
+                open.back()->addcd(element);
+                element->addcd(new CoreNode(CoreAnsx("")));
+                pending = false;
+                continue;
+            }
             if (!close) {
                 CoreNode* element = new CoreNode(CoreAnsx(
                     decodeEntities(s + tagStart, static_cast<size_t>(tagEnd - tagStart)).c_str()));
@@ -373,6 +385,16 @@ void CoreXml_::merge(CoreXml_* other) {
 // ---- Scanner steps ------------------------------------------------------------
 
 CoreAnsx CoreXml_::sbstr(CoreAnsx const& text, int from) { return text.SubString(from, -1); }
+
+bool CoreXml_::selfClosed(char const* tag, int& length) {
+    if (!tag || length <= 0 || tag[length - 1] != '/') return false;
+    int end = length - 1;
+    while (end > 0 && (tag[end - 1] == ' ' || tag[end - 1] == '\t' || tag[end - 1] == '\r' ||
+                       tag[end - 1] == '\n'))
+        --end;
+    length = end;
+    return true;
+}
 
 int CoreXml_::fndtc(CoreAnsx const& text, int& pos, CoreAnsx& buffer, char& kind) {
     char const* s = text.c_str();

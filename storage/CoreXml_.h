@@ -7,18 +7,21 @@
 // time (engine, loader, editor each make their own); no locks; allocates and
 // touches files, so never on the audio path.
 //
-// The dialect: elements and text only (no attributes, no self-closing tags);
-// "<!...>" and "<?...>" are skipped up to their first ">"; a tag's text is
-// everything up to ">" taken as the name; the text right after an open tag
-// becomes the element's value (untrimmed) when a close tag follows; close-tag
-// names are not compared; elements left open at the end are kept. The writer
+// The dialect: elements and text only (no attributes); "<!...>" and "<?...>"
+// are skipped up to their first ">"; a tag's text is everything up to ">"
+// taken as the name; the text right after an open tag becomes the element's
+// value (untrimmed) when a close tag follows; close-tag names are not
+// compared; elements left open at the end are kept. A self-closed "<NAME/>"
+// (blanks allowed before the slash), the form XML tools write for an empty
+// "<NAME></NAME>", reads as that pair: an element holding one empty text
+// (present to the getters, unlike an element with no child). The writer
 // puts a value between single blanks, indents by 2 blanks per level when
 // pretty, and writes "<", ">" and "&" inside names and values as "&lt;",
 // "&gt;" and "&amp;"; the reader decodes exactly those three entities.
 // Reading never fails on content except a close tag with nothing open, which
 // destroys the tree and throws CoreAnsx("").
 //
-// The dialect has no empty-element form: an element built in memory without
+// The writer has no empty-element form: an element built in memory without
 // children is written as a bare value and does not come back as an element.
 // Code that writes documents gives every container a child or leaves it out.
 
@@ -103,6 +106,11 @@ public:
     // As fndtc, but skips "<!" and "<?" tags and reports whether the tag is an
     // open tag.
     static int fndte(CoreAnsx const& text, int& pos, CoreAnsx& buffer, bool& open);
+    // True when the text of an open tag (between "<" and ">", length bytes)
+    // closes itself ("NAME/", "NAME /"); length is then cut to the name's.
+    // For scanners of raw document text that must count tags as the parse
+    // does.
+    static bool selfClosed(char const* tag, int& length);
 
     static inline const CoreAnsx sCroot{"ROOT"};   // text of the synthetic root
     static inline const CoreAnsx sCopenytag{"<"};  // opens a tag

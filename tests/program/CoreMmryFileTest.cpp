@@ -411,6 +411,8 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     std::string lower = filled;
     for (std::string tag : {"<SETUP>", "</SETUP>"})
         lower.replace(lower.find(tag), tag.size(), tag == "<SETUP>" ? "<setup>" : "</setup>");
+    std::string noted = filled; // as XML tools write an empty element
+    noted.insert(noted.find("<SETUP>") + 7, "<NOTE />");
     std::vector<std::pair<int, std::string>> full;
     for (int k = 0; k < CoreMmry::iCbankdim; ++k) full.push_back({k, "a.xml"});
     struct Case {
@@ -423,6 +425,7 @@ TEST_F(MmryFiles, AVersionJoinsTheBankWithEverythingElseAsItWas) {
     } const cases[] = {
         {"entries, a failed one and LOAD", filled, true, "splice", 3, 3},
         {"lower-case tags", lower, true, "splice", 3, 3},
+        {"an empty element self-closed", noted, true, "splice", 3, 3},
         // Appended with the largest SEQUENCE, held at the largest int: last
         // whatever the numbering, also where values collide.
         {"SEQUENCE 9, 9 and the largest int",

@@ -257,10 +257,44 @@ TEST(CoreXml_Parser, SkippedTagsCommentsAndMixedContent) {
     EXPECT_EQ(text(at(a, 0)), "B");
 
     // Blanks and everything else stay in the tag name; close names are not compared.
-    r = doc.getfc("<A x=\"1\"> v </Z><C/> w </C>");
+    r = doc.getfc("<A x=\"1\"> v </Z><C/ > w </C>");
     EXPECT_EQ(text(at(r, 0)), "A x=\"1\"");
     EXPECT_EQ(text(at(at(r, 0), 0)), " v ");
-    EXPECT_EQ(text(at(r, 1)), "C/");
+    EXPECT_EQ(text(at(r, 1)), "C/ "); // a blank after the slash: no self-closed tag
+}
+
+// "<A/>", as XML tools write an empty "<A></A>", reads as that pair wherever
+// it stands: one empty text, present to the getters, nothing left open.
+TEST(CoreXml_Parser, SelfClosedReadsAsTheEmptyPair) {
+    struct Row {
+        char const* doc;  // with "@" where the empty element stands
+        char const* tree; // compact form of what is read
+    } const rows[] = {
+        {"@", "<A></A>"},
+        {"<R>@</R>", "<R><A></A></R>"},
+        {"<R><B> 1 </B>@</R>", "<R><B> 1 </B><A></A></R>"},
+        {"<R>@<B> 1 </B></R>", "<R><A></A><B> 1 </B></R>"},
+        {"<R><S><T>@</T></S>@</R>@", "<R><S><T><A></A></T></S><A></A></R><A></A>"},
+        {"<R>\n  @\n  tail\n</R>", "<R><A></A></R>"}, // text after a child is dropped
+    };
+    for (Row const& row : rows)
+        for (char const* form : {"<A/>", "<A />", "<A \t\r\n/>", "<A></A>"}) {
+            std::string doc = row.doc;
+            for (size_t at; (at = doc.find('@')) != std::string::npos;) doc.replace(at, 1, form);
+            CoreXml_ xml;
+            CoreNode* root = xml.getfc(doc.c_str());
+            ASSERT_NE(root, nullptr) << doc;
+            EXPECT_FALSE(xml.leftOpen()) << doc;
+            EXPECT_EQ(compact(xml), row.tree) << doc;
+            CoreNode const* parent = root->getcd("R") ? root->getcd("R") : root;
+            ASSERT_EQ(count(parent->getcd("A")), 1) << doc;
+            EXPECT_TRUE(parent->exslc("A")) << doc;
+            EXPECT_EQ(std::string(parent->getlc("A").c_str()), "") << doc;
+        }
+    // Names keep their entities; a lone slash is an empty name, never a close.
+    CoreXml_ xml;
+    xml.getfc("<R><a&amp;b/>< /></R>");
+    EXPECT_EQ(compact(xml), "<R><a&amp;b></a&amp;b><></></R>");
 }
 
 TEST(CoreXml_Parser, MissingFileEmptyTextAndZeroText) {
