@@ -88,10 +88,9 @@ double CoreIfce::getiv(bool main) {
 
 bool CoreIfce::getpv(double fraction, double& value, double& share) {
     CoreSmgd guard(lock, CoreSmgd::BRIEF{});
-    if (!valid[0]) return false;
     value = rawOf(fraction);
     share = slotinuse == 0 ? shareOf(value) : fractionOf(slotinuse);
-    return true;
+    return valid[0];
 }
 
 bool CoreIfce::isval(bool main) {

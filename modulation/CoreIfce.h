@@ -54,8 +54,9 @@ public:
     double getvl(bool main); // fraction of the range, not clamped; 0 for an empty range
     double getiv(bool main); // raw value
     // What the main slot would hold after setvl(fraction, true), changing
-    // nothing: false when it takes no value (not valid); else its raw value,
-    // as its source will hold it, and the fraction getvl(false) would give.
+    // nothing: its raw value, as its source will hold it, and the fraction
+    // getvl(false) would give. False when the slot is not valid: it then
+    // takes no value.
     bool getpv(double fraction, double& value, double& share);
     CoreSrce* getsr() const { return source; } // the main slot's source; fixed at construction
     bool isval(bool main);                     // validity of the addressed slot

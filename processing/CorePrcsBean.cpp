@@ -148,7 +148,8 @@ CoreAnsx CorePrcs::ctlpdBody(long i, double fraction) {
         CoreXutl::sleep(1);
     }
     // Before the boot no program maps a mix control yet: the value as the
-    // host holds it, a gain's as its level, as the blank program shows them.
+    // host holds it, a gain's as its level, as the blank program shows them
+    // beside their units (none, and dB).
     if (booting) return ctlvl(control, nullptr, &fraction);
     CoreSmgd guard(beansem);
     return ctltext[1][i];
@@ -164,8 +165,11 @@ CoreAnsx CorePrcs::ctltxLocked(int id, CoreIfce* control, double const* pending)
 
 CoreAnsx CorePrcs::ctlvl(CoreIfce* control, CorePrm_* prm, double const* pending) {
     double source = 0.0, share = 0.0;
-    // A control that takes no value (not valid) shows its own.
-    bool const written = pending != nullptr && control->getpv(*pending, source, share);
+    // A control that takes no value (not valid) shows its own. Before the
+    // boot the value is the one the boot program sets, and the blank
+    // program's controls take none yet.
+    bool const written =
+        pending != nullptr && (control->getpv(*pending, source, share) || bootpending.getvl());
     if (prm != nullptr) {
         double shown = 0.0;
         if (written) {
