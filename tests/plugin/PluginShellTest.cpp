@@ -684,23 +684,21 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
                   std::string::npos);
 }
 
-// An offline host that, armed with a parameter, writes it and reads its text from inside a call
-// (the level query): the write waits for the next call.
+// An offline host that, armed with a parameter, writes it and reads its text inside a call (the
+// level query): that write waits for the next call.
 std::atomic<int> writeIn{-1};
 float written = 0.0f;
-std::string waitingText;
-std::intptr_t writingHost(V::Effect* e, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
+char waitingText[V::paramTextMax + 1];
+std::intptr_t writingHost(V::Effect* e, std::int32_t op, std::int32_t, std::intptr_t, void*,
                           float) {
-    if (opcode == V::hostVersion) return V::interfaceVersion;
-    updates += opcode == V::hostUpdateDisplay;
-    if (opcode != V::hostGetCurrentProcessLevel) return 0;
-    if (int const i = writeIn.exchange(-1); i >= 0) {
+    updates += op == V::hostUpdateDisplay;
+    if (int const i = op == V::hostGetCurrentProcessLevel ? writeIn.exchange(-1) : -1; i >= 0) {
         e->setParameter(e, i, written);
-        char text[V::paramTextMax + 1] = {};
-        e->dispatcher(e, V::opGetParamDisplay, i, 0, text, 0.0f);
-        waitingText = text;
+        e->dispatcher(e, V::opGetParamDisplay, i, 0, waitingText, 0.0f);
     }
-    return V::levelOffline;
+    return op == V::hostVersion                  ? V::interfaceVersion
+           : op == V::hostGetCurrentProcessLevel ? V::levelOffline
+                                                 : 0;
 }
 
 // For each demo program and parameter, a value's text while its write waits is its text once a
@@ -711,24 +709,22 @@ TEST_F(PluginShellTest, AWaitingWriteReadsAsItWillPlay) {
     V::Effect* e = p.entry(&writingHost);
     e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
     ASSERT_TRUE(CorePeer::until([] { return updates > 0; }, kLoadWait));
-    auto text = [e](int i) {
-        char t[V::paramTextMax + 1] = {};
-        e->dispatcher(e, V::opGetParamDisplay, i, 0, t, 0.0f);
-        return std::string(t);
-    };
+    char text[V::paramTextMax + 1] = {};
     for (int slot = 0; slot < CoreDemo::iCprograms; ++slot) {
         p.change.midiData[1] = char(slot);
         e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
         e->processReplacing(e, p.ins, p.outs, 512); // offline: plays once the program has loaded
         for (int i = 0; i < 10; ++i) {
-            written = 0.04f + 0.09f * float(i) + 0.01f * float(slot);
-            writeIn = i;
+            written = 0.04f + 0.09f * float(i) + 0.01f * float(slot), writeIn = i;
             e->processReplacing(e, p.ins, p.outs, 512);
-            ASSERT_EQ(writeIn, -1);
-            std::string const waiting = waitingText;
             e->processReplacing(e, p.ins, p.outs, 512);
-            EXPECT_TRUE(CorePeer::until([&] { return text(i) == waiting; }, 10.0))
-                << slot << " " << i << ": " << waiting << ", then " << text(i);
+            EXPECT_TRUE(CorePeer::until(
+                [&] {
+                    return e->dispatcher(e, V::opGetParamDisplay, i, 0, text, 0.0f),
+                           std::string(text) == waitingText;
+                },
+                10.0))
+                << slot << " " << i << ": " << waitingText << ", then " << text;
         }
     }
     e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
