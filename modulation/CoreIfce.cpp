@@ -30,16 +30,22 @@ CoreIfce::~CoreIfce() {
     blinker = nullptr;
 }
 
-double CoreIfce::fractionOf(int slot) const {
+double CoreIfce::fractionOf(int slot) const { return shareOf(raw[slot]); }
+
+double CoreIfce::shareOf(double value) const {
     double const span = maximum - minimum;
     if (span == 0.0) return 0.0; // a one-point range has no position
-    return (raw[slot] - minimum) / span;
+    return (value - minimum) / span;
+}
+
+double CoreIfce::rawOf(double fraction) const {
+    return CoreButl::flushSubnormal(minimum + (maximum - minimum) * fraction);
 }
 
 void CoreIfce::setFraction(double fraction, int slot) {
     if (!valid[slot]) return;
     double const old = raw[slot];
-    double const value = CoreButl::flushSubnormal(minimum + (maximum - minimum) * fraction);
+    double const value = rawOf(fraction);
     raw[slot] = value;
     if (value > reference[slot])
         indicator[slot] = 1;
@@ -78,6 +84,13 @@ double CoreIfce::getvl(bool main) {
 double CoreIfce::getiv(bool main) {
     CoreSmgd guard(lock, CoreSmgd::BRIEF{});
     return raw[addressed(main)];
+}
+
+bool CoreIfce::getpv(double fraction, double& value, double& share) {
+    CoreSmgd guard(lock, CoreSmgd::BRIEF{});
+    value = rawOf(fraction);
+    share = slotinuse == 0 ? shareOf(value) : fractionOf(slotinuse);
+    return valid[0];
 }
 
 bool CoreIfce::isval(bool main) {

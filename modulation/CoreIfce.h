@@ -9,7 +9,7 @@
 // owned.
 // Threads: shared by the processing side (property bus, program load) and
 // the display thread. Every member takes the control's lock except getnh
-// (static) and the pa pair, which take the pa lock; no member takes both,
+// (static), getsr (fixed) and the pa pair, which take the pa lock; no member takes both,
 // and no locked member calls another, so the non-recursive locks are safe.
 // The critical sections are short and allocate nothing except the text
 // copies of getlb and getun; the locks are taken in brief pauses
@@ -53,7 +53,13 @@ public:
     void setvl(double fraction, bool main);
     double getvl(bool main); // fraction of the range, not clamped; 0 for an empty range
     double getiv(bool main); // raw value
-    bool isval(bool main);   // validity of the addressed slot
+    // What the main slot would hold after setvl(fraction, true), changing
+    // nothing: its raw value, as its source will hold it, and the fraction
+    // getvl(false) would give. False when the slot is not valid: it then
+    // takes no value.
+    bool getpv(double fraction, double& value, double& share);
+    CoreSrce* getsr() const { return source; } // the main slot's source; fixed at construction
+    bool isval(bool main);                     // validity of the addressed slot
     // On: switch to a freshly reset alternate slot. Off: back to the main slot.
     void mode_(bool on);
     bool isalt();           // the alternate slot is in use
@@ -74,6 +80,8 @@ public:
 private:
     // Unlocked bodies shared by the locked members.
     double fractionOf(int slot) const;
+    double shareOf(double value) const;  // a raw value's fraction of the range
+    double rawOf(double fraction) const; // a fraction's raw value, as a slot holds it
     void setFraction(double fraction, int slot);
     int addressed(bool main) const { return main ? 0 : slotinuse; }
 

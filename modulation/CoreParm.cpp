@@ -55,13 +55,17 @@ void CoreParm::setsr(CoreAnsx const& text, double lower, double upper) {
 }
 
 double CoreParm::getvl() {
+    lastvalue = getvw(nullptr, 0.0);
+    return lastvalue;
+}
+
+double CoreParm::getvw(CoreSrce const* replaced, double value) const {
     double v = -1.0; // unbound reads as "OFF"
     if (constantflag)
         v = constant;
     else if (source)
-        v = source->getvl();
-    lastvalue = CoreButl::flushSubnormal((v + 1.0) * 0.5 * scalespan + scalelower);
-    return lastvalue;
+        v = source == replaced ? value : source->getvl();
+    return CoreButl::flushSubnormal((v + 1.0) * 0.5 * scalespan + scalelower);
 }
 
 CoreAnsx CoreParm::getsc() const { return sourcetext; }

@@ -29,6 +29,8 @@ public:
     void setsr(CoreAnsx const& text, double lower, double upper);
     // The bound value mapped onto the scale; zero or subnormal gives +0.0.
     double getvl();
+    // What getvl would answer were source replaced at value; changes nothing.
+    double getvw(CoreSrce const* replaced, double value) const;
     CoreAnsx getsc() const; // the text last given to setsr
     // The binding as written to a program document: the constant as
     // "%10.10f", or the source text.

@@ -152,7 +152,20 @@ bool CorePrm_::isdis() const { return configured && labelled && visible; }
 
 double CorePrm_::getvl() const {
     if (!configured || !labelled || !output) return 0.0;
-    return minimum + (maximum - minimum) * CoreGfun::unipolar(output->getvl());
+    return shown(output->getvl());
+}
+
+double CorePrm_::getvw(CoreSrce const* replaced, double value) const {
+    if (!configured || !labelled || !output) return 0.0;
+    if (!function) return shown(output->getvl()); // updte writes nothing then
+    double const a = inputa->getvw(replaced, value);
+    double const b = inputb->getvw(replaced, value);
+    // As the output stores it.
+    return shown(CoreButl::flushSubnormal(function->xtfun(a, b, nullptr)));
+}
+
+double CorePrm_::shown(double source) const {
+    return minimum + (maximum - minimum) * CoreGfun::unipolar(source);
 }
 
 double CorePrm_::getbf() const {

@@ -6,7 +6,7 @@
 // range in display units and the bounds of a display bar.
 // Owned by the program (sixteen of them); the catalogues and the output
 // source are the program's. Threads: the engine's property and processing
-// paths; updte, getvl and getbf allocate nothing (audio thread: no
+// paths; updte, getvl, getvw and getbf allocate nothing (audio thread: no
 // allocation, no file or log I/O, no blocking lock); setters and text
 // getters allocate. No locks: the fields are plain values.
 
@@ -65,6 +65,10 @@ public:
     // min + (max - min) x U(own source), from the last updte; 0 unless
     // configured and labelled.
     double getvl() const;
+    // What getvl would answer after an updte with source replaced at value
+    // (a control's write not yet in): an input bound to it reads value, the
+    // other as it stands. Writes nothing, the output included.
+    double getvw(CoreSrce const* replaced, double value) const;
     // Display-bar fraction, capped at 1 but not below: a reversed bar can
     // give a negative fraction, which the drawing code clamps.
     double getbf() const;
@@ -89,6 +93,7 @@ public:
 private:
     void bindInputs(CoreAnsx const& akey, CoreAnsx const& bkey); // both at scale -1..1
     void selectFunction(CoreAnsx const& fnkey);
+    double shown(double source) const; // the display value of an output value
 
     CoreAnsx name;     // e.g. "PRM1"
     CoreAnsx aname;    // name + "_A"

@@ -628,17 +628,12 @@ void CoreVrlg::loadw(bool dbl) {
 
 CoreAnsx CoreVrlg::dsply(int index) {
     Bean x{index, 0};
-    // Before the boot the engine's program is still the blank one, and a
-    // write waiting for the next process call is not in it yet: the text
-    // follows that value, as the engine writes it (a gain holds half its
-    // linear gain).
+    // A write waiting for the next process call is not in the engine yet,
+    // nor, before the boot has ended, the value the host is answered: the
+    // text is the one the engine shows once it is.
     float shown = 0.0f;
     if (!bridge->lbval(index, shown)) return master->getpr()->getbs(230, &x);
-    double const value = shown;
-    if (index >= CorePpwr::iCparameters - 2)
-        return CoreAnsx::_FloatToStrF(CoreButl::lindb(2.0 * CoreButl::flushSubnormal(value)), 0, 15,
-                                      3);
-    return CoreAnsx::_FloatToStrF(value, 0, 15, 3);
+    return master->getpr()->ctlpd(index, shown);
 }
 
 void CoreVrlg::events(PlatVst::Events const* list) {

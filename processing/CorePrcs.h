@@ -285,6 +285,11 @@ public:
     // Inside hndin: one MIDI message (word as mdctr's) at frame of the call,
     // queued by frame for the block worker's modulation updates.
     void takmd(int frame, int word) noexcept;
+    // Property 230's text of interface control i (0..9) once a host write
+    // of fraction (0..1) is in, that write still waiting: worked out through
+    // the same mapping, read only (nothing handed in, no modulator written).
+    // Host thread, waits a few ms at most for the engine and worker locks.
+    CoreAnsx ctlpd(long i, double fraction) noexcept;
 
     // ---- rate adaptation and block sizing (CorePrcsRate.cpp) ----------------------
     // Control or display thread unless said otherwise.
@@ -763,10 +768,17 @@ private:
     CoreDynm* dynm_(long i, char const* what);
     CoreEnv_* env__(long i, char const* what, long entry);
     CorePrm_* prm__(long i, char const* what);
-    bool vslot(long i, char const* what);            // vector slot 0 .. HDIMMAX
-    void setctl(long i, double value, bool main);    // 155 / 156 with the change test
-    CoreAnsx ctltx(int id, long i);                  // 229 .. 231 text, under the try-locks
-    CoreAnsx ctltxLocked(int id, CoreIfce* control); // the same, locks held
+    bool vslot(long i, char const* what);         // vector slot 0 .. HDIMMAX
+    void setctl(long i, double value, bool main); // 155 / 156 with the change test
+    CoreAnsx ctltx(int id, long i);               // 229 .. 231 text, under the try-locks
+    // The same, locks held; with pending, 230 as it reads once the main slot
+    // is at that fraction.
+    CoreAnsx ctltxLocked(int id, CoreIfce* control, double const* pending = nullptr);
+    CoreAnsx ctlpdBody(long i, double fraction); // ctlpd, which catches
+    // 230's mapping: through the bound modulator prm (null none), else the
+    // control's own value (a gain's as its level); at the fraction pending
+    // when given, read only.
+    CoreAnsx ctlvl(CoreIfce* control, CorePrm_* prm, double const* pending);
     // The live program back to its location, then that location reloaded
     // (84, and a host rate the playing kernels were not built for). reload
     // takes the load lock; reloadHeld wants it held and reloads only when the

@@ -26,6 +26,7 @@
 #include "runtime/CorePmsg.h"
 #include "runtime/CorePool.h"
 #include "runtime/CoreSmgd.h"
+#include "runtime/CoreXutl.h"
 #include "storage/CoreDcry.h"
 #include "storage/CoreVars.h"
 #include "storage/CoreXml_.h"
@@ -53,6 +54,9 @@ constexpr int kEntries = 4;     // segments of an envelope generator
 constexpr int kParameters = 16; // PRM1..16
 constexpr int kIndicators = 8;  // change indicators of MIX1..8
 constexpr int kLevels = 4;      // published level followers
+// ms a waiting write's text waits at most for the engine and worker locks:
+// longer than a block takes, shorter than a load.
+constexpr int kPendingTextWait = 20;
 
 // A text built where nothing may throw: out of memory, the unassigned text.
 CoreAnsx safeText(char const* text) noexcept {
@@ -121,16 +125,62 @@ CoreAnsx CorePrcs::ctltx(int id, long i) {
     return last;
 }
 
-CoreAnsx CorePrcs::ctltxLocked(int id, CoreIfce* control) {
+CoreAnsx CorePrcs::ctlpd(long i, double fraction) noexcept {
+    return bean_(safeText(""), "ctlpd", 230, [&]() -> CoreAnsx { return ctlpdBody(i, fraction); });
+}
+
+CoreAnsx CorePrcs::ctlpdBody(long i, double fraction) {
+    CoreIfce* control = ifce_(i, "bean control text");
+    if (control == nullptr) return CoreAnsx("");
+    // A process call, its block on the worker or the GUI-rate update holds
+    // the locks for a moment; a load for longer, and the boot's steps for
+    // seconds: no wait then.
+    bool const booting = bootpending.getvl();
+    for (int waited = 0;; ++waited) {
+        if (enginesem.locka()) {
+            CoreSmgd engine(enginesem, CoreSmgd::ADOPT{});
+            if (workersem.locka()) {
+                CoreSmgd worker(workersem, CoreSmgd::ADOPT{});
+                return ctltxLocked(230, control, &fraction);
+            }
+        }
+        if (booting || waited >= kPendingTextWait) break;
+        CoreXutl::sleep(1);
+    }
+    // Before the boot no program maps a mix control yet: the value as the
+    // host holds it, a gain's as its level, as the blank program shows them
+    // beside their units (none, and dB).
+    if (booting) return ctlvl(control, nullptr, &fraction);
+    CoreSmgd guard(beansem);
+    return ctltext[1][i];
+}
+
+CoreAnsx CorePrcs::ctltxLocked(int id, CoreIfce* control, double const* pending) {
     short const bound = control->getcp();
     CorePrm_* prm = bound >= 0 && bound < kParameters ? program->getpm(bound) : nullptr;
     if (id == 229) return prm != nullptr ? prm->getlb() : control->getlb();
     if (id == 231) return prm != nullptr ? prm->getun() : control->getun();
+    return ctlvl(control, prm, pending);
+}
+
+CoreAnsx CorePrcs::ctlvl(CoreIfce* control, CorePrm_* prm, double const* pending) {
+    double source = 0.0, share = 0.0;
+    // A control that takes no value (not valid) shows its own. Before the
+    // boot the value is the one the boot program sets, and the blank
+    // program's controls take none yet.
+    bool const written =
+        pending != nullptr && (control->getpv(*pending, source, share) || bootpending.getvl());
     if (prm != nullptr) {
-        prm->updte();
-        return prm->getpu() + CoreAnsx::_FloatToStrF(prm->getvl(), 0, 15, 3) + prm->getou();
+        double shown = 0.0;
+        if (written) {
+            shown = prm->getvw(control->getsr(), source);
+        } else {
+            prm->updte();
+            shown = prm->getvl();
+        }
+        return prm->getpu() + CoreAnsx::_FloatToStrF(shown, 0, 15, 3) + prm->getou();
     }
-    double value = control->getvl(false);
+    double value = written ? share : control->getvl(false);
     // A gain control holds half its linear gain (0.5 plays at unity), so its
     // level is that of twice the value; a value whose exponent bits are zero
     // is silence, not a level doubled out of it.

@@ -142,6 +142,10 @@ TEST_F(PrmTest, ValueFollowsTheLastUpdate) {
     prm.setfn(CoreAnsx("a-b"));
     prm.updte();
     EXPECT_EQ(prm.getvl(), 0.0);
+    // Worked out read only with A's source at 0.75: 0.75 - 0.25, and nothing written.
+    prm.setsa(CoreAnsx("MIX1"));
+    EXPECT_EQ(prm.getvw(bus.getsc(CoreAnsx("MIX1")), 0.75), 12.0);
+    EXPECT_EQ(out->getvl(), 0.0);
 }
 
 TEST_F(PrmTest, BarFractionForward) {

@@ -684,6 +684,53 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
                   std::string::npos);
 }
 
+// An offline host that, armed with a parameter, writes it and reads its text inside a call (the
+// level query): that write waits for the next call.
+std::atomic<int> writeIn{-1};
+float written = 0.0f;
+char waitingText[V::paramTextMax + 1];
+std::intptr_t writingHost(V::Effect* e, std::int32_t op, std::int32_t, std::intptr_t, void*,
+                          float) {
+    updates += op == V::hostUpdateDisplay;
+    if (int const i = op == V::hostGetCurrentProcessLevel ? writeIn.exchange(-1) : -1; i >= 0) {
+        e->setParameter(e, i, written);
+        e->dispatcher(e, V::opGetParamDisplay, i, 0, waitingText, 0.0f);
+    }
+    return op == V::hostVersion                  ? V::interfaceVersion
+           : op == V::hostGetCurrentProcessLevel ? V::levelOffline
+                                                 : 0;
+}
+
+// For each demo program and parameter, a value's text while its write waits is its text once a
+// call has handed it in (the sweep's mix 1 as its LFO rate, the gains in dB).
+TEST_F(PluginShellTest, AWaitingWriteReadsAsItWillPlay) {
+    ByHand p{.lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL)};
+    updates = 0;
+    V::Effect* e = p.entry(&writingHost);
+    e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+    ASSERT_TRUE(CorePeer::until([] { return updates > 0; }, kLoadWait));
+    char text[V::paramTextMax + 1] = {};
+    for (int slot = 0; slot < CoreDemo::iCprograms; ++slot) {
+        p.change.midiData[1] = char(slot);
+        e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
+        e->processReplacing(e, p.ins, p.outs, 512); // offline: plays once the program has loaded
+        for (int i = 0; i < 10; ++i) {
+            written = 0.04f + 0.09f * float(i) + 0.01f * float(slot), writeIn = i;
+            e->processReplacing(e, p.ins, p.outs, 512);
+            e->processReplacing(e, p.ins, p.outs, 512);
+            EXPECT_TRUE(CorePeer::until(
+                [&] {
+                    return e->dispatcher(e, V::opGetParamDisplay, i, 0, text, 0.0f),
+                           std::string(text) == waitingText;
+                },
+                10.0))
+                << slot << " " << i << ": " << waitingText << ", then " << text;
+        }
+    }
+    e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+    dlclose(p.lib);
+}
+
 // A chunk read between two calls of a playing instance is the one read after a suspend, for each
 // demo program. While one thread plays with every parameter and a learnt controller written each
 // call, chunks read back to back hold, per control, what a quiet instance's does for a value sent.
