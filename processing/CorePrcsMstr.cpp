@@ -292,8 +292,7 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
     fontcolour = low16(integer(X::sCtagcolour, 0));
     loaderpriority = low16(integer(X::sCtagloadrp, 1));
-    // Switches kept as the number read; a written 0 is off.
-    mode = writtenZero(m, X::sCtagmode__) ? 0 : low16(integer(X::sCtagmode__, 1));
+    mode = toggle(X::sCtagmode__, true) ? 1 : 0;
 
     int const alternatives = m->getcc(X::sCtagadtpth);
     if (alternatives > 0) {
@@ -308,8 +307,7 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     }
     fixedquality = CoreNode::gtnld(m, X::sCtagfixedq, 0.0) != 0.0 ? 4 : 0;
     protectiondb = CoreNode::gtnld(m, kProtectionDb, dCprotectiondb);
-    legacystereo =
-        !writtenZero(m, X::sCtaglegstc) && CoreNode::gtnld(m, X::sCtaglegstc, 1.0) != 0.0;
+    legacystereo = toggle(X::sCtaglegstc, true);
     refresh = integer(X::sCtagrfrovf, iCurefreshoverflow);
     ippthreads = integer(X::sCtagippthr, 1);
 }

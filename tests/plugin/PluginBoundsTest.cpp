@@ -102,11 +102,15 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         }
         return r;
     };
-    // The five switches written so: each taken at its bound (a text as off), one line each.
-    auto switches = [&](std::string const& written, std::string const& taken) {
-        ROW r{{}, sat, {}, {}};
-        for (std::string key : {"FASTBOOT", "SCANBOOT", "FROZENBOOT", "NODROP", "AUTOTHREAD"})
+    // The switches written so: each taken at its bound (a text as off), one line each, MODE
+    // and LEGACYSTEREOCHANNEL read back from the bus; a first boot saves them as taken.
+    auto switches = [&](std::string const& written, std::string const& taken, bool first = false) {
+        double const on = taken.back() == '1';
+        ROW r{{}, sat, {}, {}, {{41, on}, {256, on}}};
+        for (std::string key : {"FASTBOOT", "SCANBOOT", "FROZENBOOT", "NODROP", "AUTOTHREAD",
+                                "MODE", "LEGACYSTEREOCHANNEL"})
             r.settings.push_back({key, written}), r.lines.push_back({key + " " + taken, 1});
+        if (first) r.settings.push_back({"DSPBUFFER", ""}), r.file = {"<MODE> 1 </MODE>"};
         return r;
     };
     std::vector<ROW> const rows = {
@@ -132,6 +136,9 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         past(0), past(1), past(2, " "), past(2, "12abc"),
         switches("5", "5 above 1, taken as 1"), switches("-1", "-1 below 0, taken as 0"),
         switches("yes", "\"yes\" not a whole number, taken as 0"),
+        switches("2", "2 above 1, taken as 1"), switches("65536", "65536 above 1, taken as 1", true),
+        switches("0.5", "0.5 not a whole number, taken as 0"),
+        switches(" ", "\"\" not a whole number, taken as 0"),
         // Written 0, a switch is off, quietly; the first boot (DSPBUFFER lacking) keeps it so.
         {{{"FASTBOOT", "0"}, {"SCANBOOT", "0"}, {"FROZENBOOT", "0"}, {"NODROP", "0"},
           {"AUTOTHREAD", "0"}, {"DSPBUFFER", ""}, {"GUIRATE", "0"}}, sat,
