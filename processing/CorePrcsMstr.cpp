@@ -200,8 +200,11 @@ void CorePrcs::rdmst(CoreAnsx const& mastertext, int& threads, int& ippthreads, 
 
 void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, long& refresh) {
     auto has = [m](CoreAnsx const& key) { return m->exslc(key); };
+    // The document getters take a bare "0" for absent; this file is written
+    // by hand, where "0" and " 0 " are the same number.
+    auto written = [m](CoreAnsx const& key) { return m->exslc(key) || writtenZero(m, key); };
     auto integer = [m](CoreAnsx const& key, int fallback) {
-        return CoreNode::gtnli(m, key, fallback);
+        return writtenZero(m, key) ? 0 : CoreNode::gtnli(m, key, fallback);
     };
     auto text = [m](CoreAnsx const& key, char const* fallback) {
         return CoreNode::gtnls(m, key, CoreAnsx(fallback));
@@ -234,7 +237,7 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     // Below 0 the log would drop even the level-0 lines of a failed load.
     debuglevel = static_cast<short>(whole(X::sCtagdebugl, 0, 0, kDebugLevelMost, 0));
     fastboot = toggle(X::sCtagfastbt, false);
-    fastbootmissing = !has(X::sCtagfastbt) && !writtenZero(m, X::sCtagfastbt);
+    fastbootmissing = !written(X::sCtagfastbt);
     scanboot = toggle(X::sCtagscanbt, true);
     frozenboot = toggle(X::sCtagfrozbt, false);
     nodrop = toggle(X::sCtagnodrop, false);
@@ -282,18 +285,25 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     threadsmindim = integer(X::sCtagthdmin, 2048);
     metertype = low16(integer(X::sCtagmtrtyp, 2));
     otimed = low16(integer(X::sCtagoptimz, CoreCnvl::iCdefaultdir));
-    otimedmissing = !has(X::sCtagoptimz);
+    otimedmissing = !written(X::sCtagoptimz);
     ofreqd = low16(integer(X::sCtagoptimf, CoreCnvl::iCdefaultbe_));
     // Judged whole, before it is cut to 16 bits: no slot array can be built
     // from a count below 1 or one that overflows with the work slot.
     hdimmax = static_cast<short>(whole(X::sCtaghsdimm, 10, 1, iChdimmaxlargest, 1));
     // Below 1 or wrapped through the cut, every program would play silence.
     hdim = static_cast<short>(whole(X::sCtaghsdim_, 1, 1, hdimmax, 1));
-    defaulttempo = CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0) / 1000.0;
+    // A tempo of 0 means nothing: any 0 written plays the default, with its line.
+    double const tempo =
+        writtenZero(m, X::sCtagbpmdef) ? 0.0 : CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0);
+    if (tempo == 0.0) {
+        WRITTEN const w = writtenWhole(m, X::sCtagbpmdef);
+        boundLine(X::sCtagbpmdef, w.number ? w.text : CoreAnsx("\"") + w.text + CoreAnsx("\""),
+                  CoreAnsx("not a tempo"), CoreAnsx("120000 (120 BPM)"), false);
+    }
+    defaulttempo = (tempo == 0.0 ? 120000.0 : tempo) / 1000.0;
     fontcolour = low16(integer(X::sCtagcolour, 0));
     loaderpriority = low16(integer(X::sCtagloadrp, 1));
-    // Switches kept as the number read; a written 0 is off.
-    mode = writtenZero(m, X::sCtagmode__) ? 0 : low16(integer(X::sCtagmode__, 1));
+    mode = toggle(X::sCtagmode__, true) ? 1 : 0;
 
     int const alternatives = m->getcc(X::sCtagadtpth);
     if (alternatives > 0) {
@@ -303,13 +313,12 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     }
     for (short i = 0; i < CoreMidi::iCslots; ++i) {
         int const status = integer(numbered(X::sCtagmstmix, i + 1), 176);
-        if (has(numbered(X::sCtagmctmix, i + 1)))
+        if (written(numbered(X::sCtagmctmix, i + 1)))
             midi->setms(i, status, integer(numbered(X::sCtagmctmix, i + 1), 0));
     }
     fixedquality = CoreNode::gtnld(m, X::sCtagfixedq, 0.0) != 0.0 ? 4 : 0;
     protectiondb = CoreNode::gtnld(m, kProtectionDb, dCprotectiondb);
-    legacystereo =
-        !writtenZero(m, X::sCtaglegstc) && CoreNode::gtnld(m, X::sCtaglegstc, 1.0) != 0.0;
+    legacystereo = toggle(X::sCtaglegstc, true);
     refresh = integer(X::sCtagrfrovf, iCurefreshoverflow);
     ippthreads = integer(X::sCtagippthr, 1);
 }

@@ -102,11 +102,36 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         }
         return r;
     };
-    // The five switches written so: each taken at its bound (a text as off), one line each.
-    auto switches = [&](std::string const& written, std::string const& taken) {
-        ROW r{{}, sat, {}, {}};
-        for (std::string key : {"FASTBOOT", "SCANBOOT", "FROZENBOOT", "NODROP", "AUTOTHREAD"})
+    // The switches written so: each taken at its bound (a text as off), one line each, MODE
+    // and LEGACYSTEREOCHANNEL read back from the bus; a first boot saves them as taken.
+    auto switches = [&](std::string const& written, std::string const& taken, bool first = false) {
+        double const on = taken.back() == '1';
+        ROW r{{}, sat, {}, {}, {{41, on}, {256, on}}};
+        for (std::string key : {"FASTBOOT", "SCANBOOT", "FROZENBOOT", "NODROP", "AUTOTHREAD",
+                                "MODE", "LEGACYSTEREOCHANNEL"})
             r.settings.push_back({key, written}), r.lines.push_back({key + " " + taken, 1});
+        if (first) r.settings.push_back({"DSPBUFFER", ""}), r.file = {"<MODE> 1 </MODE>"};
+        return r;
+    };
+    // Written 0, a switch is off, quietly, and a key read as a plain number is 0 however its
+    // 0 is written, but a tempo of 0 is the default; the first boot (DSPBUFFER lacking) keeps
+    // them so.
+    auto zeros = [&](std::string const& zero) {
+        // clang-format off
+        ROW r{{{"FASTBOOT", "0"}, {"SCANBOOT", "0"}, {"FROZENBOOT", "0"}, {"NODROP", "0"},
+               {"AUTOTHREAD", "0"}, {"DSPBUFFER", ""}, {"GUIRATE", "0"}, {"BPMDEFAULT", zero}}, sat,
+              {{"FASTBOOT", 0}, {"SCANBOOT", 0}, {"FROZENBOOT", 0}, {"NODROP", 0}, {"AUTOTHREAD", 0},
+               {"GUIRATE 0 below 5000, taken as 5000", 1},
+               {"BPMDEFAULT 0 not a tempo, taken as 120000 (120 BPM)", 1}},
+              {}, {{20, 0}, {21, 0}, {37, 0}},
+              {"<SCANBOOT> 0 </SCANBOOT>", "<AUTOTHREAD> 0 </AUTOTHREAD>", "<FASTBOOT> 0 </FASTBOOT>",
+               "<NODROP> 0 </NODROP>", "<FROZENBOOT> 0 </FROZENBOOT>",
+               "<DSPBUFFER> 512 </DSPBUFFER>", "<BPMDEFAULT> 120000 </BPMDEFAULT>"}};
+        // clang-format on
+        for (std::string key :
+             {"OTIMED", "OFREQD", "METERTYPE", "LOADERPRIORITY", "MIDISTSMIX1", "MIDICTRMIX1"})
+            r.settings.push_back({key, zero}), // no engine is 0: the boot saves its default
+                r.file.push_back("<" + key + (key == "OFREQD" ? "> 11 </" : "> 0 </") + key + ">");
         return r;
     };
     std::vector<ROW> const rows = {
@@ -132,13 +157,9 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         past(0), past(1), past(2, " "), past(2, "12abc"),
         switches("5", "5 above 1, taken as 1"), switches("-1", "-1 below 0, taken as 0"),
         switches("yes", "\"yes\" not a whole number, taken as 0"),
-        // Written 0, a switch is off, quietly; the first boot (DSPBUFFER lacking) keeps it so.
-        {{{"FASTBOOT", "0"}, {"SCANBOOT", "0"}, {"FROZENBOOT", "0"}, {"NODROP", "0"},
-          {"AUTOTHREAD", "0"}, {"DSPBUFFER", ""}, {"GUIRATE", "0"}}, sat,
-         {{"FASTBOOT", 0}, {"SCANBOOT", 0}, {"FROZENBOOT", 0}, {"NODROP", 0}, {"AUTOTHREAD", 0},
-          {"GUIRATE 0 below 5000, taken as 5000", 1}}, {}, {{20, 0}, {21, 0}, {37, 0}},
-         {"<SCANBOOT> 0 </SCANBOOT>", "<AUTOTHREAD> 0 </AUTOTHREAD>", "<FASTBOOT> 0 </FASTBOOT>",
-          "<NODROP> 0 </NODROP>", "<FROZENBOOT> 0 </FROZENBOOT>", "<DSPBUFFER> 512 </DSPBUFFER>"}},
+        switches("2", "2 above 1, taken as 1"), switches("65536", "65536 above 1, taken as 1", true),
+        switches("0.5", "0.5 not a whole number, taken as 0"),
+        switches(" ", "\"\" not a whole number, taken as 0"), zeros("0"), zeros(" 0 "),
         // A first boot times the engines with a kernel of LTIMED.
         {{{"LTIMED", "60000000"}, {"OTIMED", ""}, {"FASTBOOT", ""}}, sat,
          {{"LTIMED 60000000 above 30000, taken as 30000", 1}}, {}},
