@@ -664,54 +664,53 @@ TEST_F(PluginShellTest, AfterARestoreTheHostReadsAndIsToldOnlyTheRestoredValues)
     dlclose(p.lib);
 }
 
-// The render holds renderLock while the control thread waits for it in a callback (hostAutomate: a
+// The render holds renderLock while the control thread waits for it in callback (hostAutomate: a
 // real-time program change's hand-back; hostUpdateDisplay, or hostIoChanged once the host zeroed
 // the delay: that load's report), then sends the change again and calls offline: the call plays on
 // after a short wait rather than waiting out its bound for the load, and the log says so once,
 // naming the callback held.
-TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
+void playsOnPastAHeld(PluginRig const* rig, std::int32_t callback, std::string const& named) {
     std::string const log = rig->folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log";
     auto lines = [&](std::string const& text) { return LogCapture::count(readBytes(log), text); };
     std::string const late = "the change may play late", lapsed = "s for a program load";
-    std::pair<std::int32_t, std::string> const rows[] = {
-        {V::hostAutomate, "held an automation callback: the change"},
-        {V::hostUpdateDisplay, "held its hostUpdateDisplay callback: the change"},
-        {V::hostIoChanged, "held its hostIoChanged callback: the change"}};
+    int const before[3] = {lines(late), lines(lapsed), lines(named)};
     ByHand p{.lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL)};
-    for (auto const& [callback, named] : rows) {
-        int const before[3] = {lines(late), lines(lapsed), lines(named)};
-        shown = 0, letGo = true, answeredLevel = V::levelRealtime, blocked = 0;
-        lockedIn = callback;
-        V::Effect* e = p.entry(&closingHost);
-        e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
-        ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
-        if (callback == V::hostIoChanged) std::atomic_ref<std::int32_t>(e->initialDelay).store(0);
-        std::atomic<int> stage{0}; // 1 the offline call began, 2 it returned, -1 nothing blocked
-        std::thread render([&] {
-            std::lock_guard<std::mutex> held(renderLock);
-            e->setParameter(e, 0, 0.37f); // the load hands the program's value back
-            for (int call = 0; call < 2; ++call) {
-                e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
-                e->processReplacing(e, p.ins, p.outs, 512);
-                if (call == 1) return void(stage = 2);
-                if (!CorePeer::until([] { return blocked > 0; }, kLoadWait))
-                    return void(stage = -1);
-                answeredLevel = V::levelOffline;
-                stage = 1;
-            }
-        });
-        ASSERT_TRUE(CorePeer::until([&] { return stage != 0; }, kLoadWait + 5.0)) << callback;
-        bool const returned = CorePeer::until([&] { return stage != 1; }, 30.0);
-        returned ? render.join() : render.detach();
-        ASSERT_EQ(stage, 2) << callback << ": no callback held, or the offline call never returned";
-        EXPECT_TRUE(CorePeer::until([&] { return lines(named) > before[2]; }, kLoadWait));
-        EXPECT_EQ(lines(late), before[0] + 1) << callback;
-        EXPECT_EQ(lines(named), before[2] + 1) << callback;
-        EXPECT_EQ(lines(lapsed), before[1]) << callback;
-        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
-    }
-    lockedIn = V::hostAutomate, answeredLevel = V::levelUnknown;
+    shown = 0, letGo = true, answeredLevel = V::levelRealtime, blocked = 0, lockedIn = callback;
+    V::Effect* e = p.entry(&closingHost);
+    e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+    ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
+    if (callback == V::hostIoChanged) std::atomic_ref<std::int32_t>(e->initialDelay).store(0);
+    std::atomic<int> stage{0}; // 1 the offline call began, 2 it returned, -1 nothing blocked
+    std::thread render([&] {
+        std::lock_guard<std::mutex> held(renderLock);
+        e->setParameter(e, 0, 0.37f); // the load hands the program's value back
+        for (int call = 0; call < 2; ++call) {
+            e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
+            e->processReplacing(e, p.ins, p.outs, 512);
+            if (call == 1) return void(stage = 2);
+            if (!CorePeer::until([] { return blocked > 0; }, kLoadWait)) return void(stage = -1);
+            answeredLevel = V::levelOffline;
+            stage = 1;
+        }
+    });
+    ASSERT_TRUE(CorePeer::until([&] { return stage != 0; }, kLoadWait + 5.0));
+    bool const returned = CorePeer::until([&] { return stage != 1; }, 30.0);
+    returned ? render.join() : render.detach();
+    ASSERT_EQ(stage, 2) << callback << ": nothing held, or the offline call never returned";
+    EXPECT_TRUE(CorePeer::until([&] { return lines(late) > before[0]; }, kLoadWait));
+    EXPECT_EQ(lines(late), before[0] + 1);
+    EXPECT_EQ(lines(lapsed), before[1]);
+    EXPECT_EQ(lines(named), before[2] + 1) << named;
+    e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+    answeredLevel = V::levelUnknown, lockedIn = V::hostAutomate;
     dlclose(p.lib);
+}
+TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
+    playsOnPastAHeld(rig, V::hostAutomate, "held an automation callback: the change");
+}
+TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldLoadReport) {
+    playsOnPastAHeld(rig, V::hostUpdateDisplay, "held its hostUpdateDisplay callback: the change");
+    playsOnPastAHeld(rig, V::hostIoChanged, "held its hostIoChanged callback: the change");
 }
 
 // In real time the call a program change came with is not held; offline it waits for the load, but
