@@ -1,5 +1,6 @@
 #include "plugin/CorePpwr.h"
 
+#include <bit>
 #include <chrono>
 #include <cmath>
 
@@ -16,6 +17,15 @@ constexpr float kSame = 1e-6f;     // a control's read-back this near the host's
 // set, the call count in 32-63.
 constexpr std::uint32_t kFrameMost = (1u << 20) - 1u;
 
+// What the host reads of a parameter: its value in the low half, the count
+// of the host's writes (and restores) in the high half, so a told value
+// goes in only while the count it was noted at still holds.
+std::uint64_t packed(unsigned count, float value) {
+    return std::uint64_t(count) << 32 | std::bit_cast<std::uint32_t>(value);
+}
+float valueOf(std::uint64_t word) { return std::bit_cast<float>(std::uint32_t(word)); }
+unsigned countOf(std::uint64_t word) { return unsigned(word >> 32); }
+
 // The key of a message word (status kind and data 1): 0 .. 7 x 128 - 1.
 std::size_t keyOf(std::uint32_t word) {
     return ((word >> 12 & 0xFu) - 8u) * 128u + (word >> 16 & 0x7Fu);
@@ -29,14 +39,14 @@ CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), li
         stamp[i].store(0u);
         prior[i].store(0.0f);
         hasprior[i].store(false);
-        known[i].store(0.0f);
+        known[i].store(packed(0u, 0.0f));
+        restored[i].store(0.0f);
         asked[i].store(0.0f);
         took[i].store(0.0f);
         applying[i].store(0u);
         open[i].store(true);
         told[i].store(0.0f);
         recheck[i].store(false);
-        writes[i].store(0u);
     }
     for (int i = 0; i < iCmidiqueue; ++i) {
         queue[i].turn.store(std::uint64_t(i));
@@ -51,8 +61,9 @@ CorePpwr::CorePpwr(CorePrcs* engine_, Listener* listener_) : engine(engine_), li
 
 void CorePpwr::preld(float const* values) {
     for (int i = 0; i < iCparameters; ++i) {
-        known[i].store(values[i]);
+        known[i].store(packed(0u, values[i]));
         told[i].store(values[i]);
+        restored[i].store(values[i]);
         pushed[i] = values[i];
     }
 }
@@ -75,9 +86,8 @@ void CorePpwr::setpm(int index, float value) {
         if (value == told[index].load()) {
             haspending[index].store(false);
             hasprior[index].store(false);
-            known[index].store(value);
+            newkn(index, value);
             recheck[index].store(true);
-            writes[index].fetch_add(1u);
             return;
         }
         open[index].store(false); // the host writes over a state it has seen
@@ -90,17 +100,23 @@ void CorePpwr::setpm(int index, float value) {
     }
     pending[index].store(value);
     stamp[index].store(now);
-    known[index].store(value);
+    newkn(index, value);
     haspending[index].store(true);
-    writes[index].fetch_add(1u);
+}
+
+void CorePpwr::newkn(int i, float value) {
+    std::uint64_t now = known[i].load();
+    while (!known[i].compare_exchange_weak(now, packed(countOf(now) + 1u, value))) {
+    }
 }
 
 float CorePpwr::getpm(int index) {
     if (index < 0 || index >= iCparameters) return 0.0f;
-    float const value = known[index].load();
+    float const value = valueOf(known[index].load());
     // The host reads a value other than the one its window holds: it has
-    // seen the state a later write goes over.
-    if (value != told[index].load()) open[index].store(false);
+    // seen the state a later write goes over. A restore's own value is no
+    // such state: the snapshot the host may write back is older than it.
+    if (value != told[index].load() && value != restored[index].load()) open[index].store(false);
     return value;
 }
 
@@ -110,7 +126,7 @@ bool CorePpwr::lbval(int index, float& value) {
         value = pending[index].load();
         return true;
     }
-    value = known[index].load();
+    value = valueOf(known[index].load());
     return !bootdone.load();
 }
 
@@ -224,6 +240,8 @@ bool CorePpwr::lapsd() { return expired.load(); }
 bool CorePpwr::chngd() { return program.load() >= 0 || loading.load(); }
 unsigned CorePpwr::drops() { return dropped.load(); }
 void CorePpwr::waitl(bool on) { loadwaits.fetch_add(on ? 1 : -1); }
+void CorePpwr::offln(bool offline) { lastoffline.store(offline, std::memory_order_relaxed); }
+void CorePpwr::named(int callback) { callbk.store(callback); }
 void CorePpwr::lapse() { loadlapsed.store(true); }
 bool CorePpwr::stuck() { return loadlapsed.load(); }
 
@@ -239,6 +257,7 @@ bool CorePpwr::autwt() {
             // The host may hold the callback on the lock it holds across
             // this call: waiting for the load would wait for the bound.
             gaveup.store(flying);
+            heldcall.store(callbk.load());
             latewarn.store(true);
             return false;
         }
@@ -304,7 +323,11 @@ void CorePpwr::hndin(CorePrcs& e, bool call) {
 }
 
 void CorePpwr::flush() {
-    if (engine != nullptr) engine->takwt(true, true);
+    // A queued or loading program change replaces whatever goes in before
+    // it, and an offline call waiting for one hands its writes in after the
+    // load: a read then takes the program as it plays, and the writes keep
+    // their place.
+    if (engine != nullptr && !chngd() && loadwaits.load() == 0) engine->takwt(true, true);
 }
 
 void CorePpwr::seenp() {
@@ -314,7 +337,7 @@ void CorePpwr::seenp() {
 void CorePpwr::reopn() {
     if (played.load()) return;
     for (int i = 0; i < iCparameters; ++i) {
-        told[i].store(known[i].load());
+        told[i].store(valueOf(known[i].load()));
         open[i].store(true);
     }
     openedat.store(engine != nullptr ? engine->ldask() : 0u);
@@ -325,7 +348,7 @@ void CorePpwr::automation() {
     bool retry = false; // a parameter skipped: the reload's hand-back waits for the next pass
     for (int i = 0; i < iCparameters; ++i) {
         // Taken first: a host write counted after it keeps the note untold.
-        unsigned const wrote = writes[i].load();
+        unsigned const wrote = countOf(known[i].load());
         if (haspending[i].load() || hasprior[i].load()) continue; // the host's value comes
         unsigned const count = applying[i].load();
         if ((count & 1u) != 0) {
@@ -349,7 +372,7 @@ void CorePpwr::automation() {
         seen[i] = count;
         bool const moved = v != pushed[i];
         // A dropped write-back left the host believing what it was answered.
-        bool const stale = recheck[i].exchange(false) && v != known[i].load();
+        bool const stale = recheck[i].exchange(false) && v != valueOf(known[i].load());
         if (!moved && !stale && !(reloaded && refused[i])) continue;
         // A move in a later pass with no program load behind it is the
         // user's: the first pass only corrects what the host was answered.
@@ -381,10 +404,16 @@ int CorePpwr::pass() {
                                 CoreAnsx(" s for a program load: the program playing went on"),
                             0);
     }
-    if (latewarn.exchange(false))
+    if (latewarn.exchange(false)) {
+        int const held = heldcall.load();
+        CoreAnsx const what = held == iCcbiochanged ? CoreAnsx("its hostIoChanged callback")
+                              : held == iCcbupdate  ? CoreAnsx("its hostUpdateDisplay callback")
+                                                    : CoreAnsx("an automation callback");
         CoreLog_::loger(CoreAnsx("offline process call did not wait for a program load while the "
-                                 "host held an automation callback: the change may play late"),
+                                 "host held ") +
+                            what + CoreAnsx(": the change may play late"),
                         0);
+    }
     if (held.load() > 0) return period;
     if (!bootdone.load()) {
         // The display's boot page runs the boot steps. Audio stays in bypass
@@ -405,9 +434,12 @@ int CorePpwr::pass() {
     // between two calls and only when no call holds the engine.
     // An offline call waiting for a load hands its writes in itself, after
     // the load, and the host may hold a callback until that call returns.
+    // Offline, a program change queued or loading goes first, as the host's
+    // next call would have it.
     bool const waited = loadwaits.load() > 0;
     unsigned const now = calls.load(std::memory_order_relaxed);
-    if (now == quiet && !waited) engine->takwt(false, false);
+    if (now == quiet && !waited && !(lastoffline.load(std::memory_order_relaxed) && chngd()))
+        engine->takwt(false, false);
     quiet = now;
     if (!waited) automation();
     return period;
@@ -432,35 +464,57 @@ void CorePpwr::lodnd() {
     loadnote = true;
 }
 
-void CorePpwr::rload() { reload.store(true); }
+void CorePpwr::rload() {
+    reload.store(true);
+    if (engine == nullptr || !bootdone.load()) return;
+    for (int i = 0; i < iCparameters; ++i) {
+        // Each count moves on, so nothing noted before the restore is told
+        // after it; a waiting write keeps its value, as it plays next.
+        float value = valueOf(known[i].load());
+        if (!haspending[i].load() && !hasprior[i].load()) {
+            Bean x{i, 0};
+            value = static_cast<float>(engine->getbd(156, &x));
+        }
+        restored[i].store(value);
+        newkn(i, value);
+    }
+}
 
 void CorePpwr::bootf() {
     if (!bootfailed.exchange(true)) loadnote = true;
 }
 
+bool CorePpwr::board(int callback) {
+    callbk.store(callback);
+    // Marked in flight before the look for a wait (see autwt).
+    automating.fetch_add(1u);
+    if (loadwaits.load() == 0) return true;
+    automating.fetch_add(1u); // held back: told at a later cycle
+    return false;
+}
+
 void CorePpwr::tellh() {
-    if (bootnote) {
+    if (bootnote && board(iCcbupdate)) {
         bootnote = false;
         if (listener) listener->loaded();
+        automating.fetch_add(1u);
     }
     for (int i = 0; i < iCparameters; ++i) {
-        if (!noted[i]) continue;
-        // Marked in flight before the look for a wait (see autwt).
-        automating.fetch_add(1u);
-        if (loadwaits.load() > 0) {
-            automating.fetch_add(1u); // held back: told at a later cycle
-            continue;
-        }
+        if (!noted[i] || !board(iCcbautomate)) continue;
         noted[i] = false;
-        if (writes[i].load() == notedwrites[i]) {
-            known[i].store(notedvalue[i]);
-            if (listener) listener->automate(i, notedvalue[i]);
-        }
+        // Only while no host write or restore came after the note: one
+        // step, so a write racing with it is never left under the note.
+        std::uint64_t now = known[i].load();
+        if (countOf(now) == notedwrites[i] &&
+            known[i].compare_exchange_strong(now, packed(notedwrites[i], notedvalue[i])) &&
+            listener)
+            listener->automate(i, notedvalue[i]);
         automating.fetch_add(1u);
     }
-    if (loadnote) {
+    if (loadnote && board(iCcbupdate)) {
         loadnote = false;
         if (listener) listener->loaded();
+        automating.fetch_add(1u);
     }
 }
 

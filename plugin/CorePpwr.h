@@ -27,15 +27,17 @@
 // here (chngd, drops, waitl, autwt, lapse, stuck) and the control thread's
 // cycle (CoreCtrl::cycle). In order: midi_ queues the change before the
 // host's processEvents returns; the offline call it came with marks its
-// wait (waitl), then, when a change waits and a hostAutomate is in flight,
-// gives that callback iCautowait ms to end (autwt), past which it plays on
+// wait (waitl), then, when a change waits and a control-thread callback
+// (hostAutomate, or the boot's or a load's hostIoChanged and
+// hostUpdateDisplay) is in flight, gives it iCautowait ms to end (autwt),
+// past which it plays on
 // as a real-time call would; else it waits while chngd holds and drops has
 // not moved, passing the bypass path with no frames. The cycle marks the load
 // before it takes the change (takep), keeps it marked while the display's
 // batch runs (lodrn) and clears it when the batch page is left (lodnd),
 // which ends the wait; only after the cycle has released its lock does the
 // host hear of it (tellh). While a wait is marked the pass hands in none
-// of the call's writes and makes no hostAutomate. A wait that hits
+// of the call's writes and makes no callback. A wait that hits
 // iCbootwait seconds marks the load stuck (lapse): no call waits for it
 // again until a load ends or the change is dropped.
 
@@ -54,7 +56,9 @@ public:
     static constexpr int iCbankmax = 100;    // banks 0..99: slots stay at most 9,999
     static constexpr int iCprogramsperbank = 100;
     static constexpr int iCbootwait = 30; // s an offline process call waits for the boot at most
-    static constexpr int iCautowait = 50; // ms such a call waits for a hostAutomate in flight
+    static constexpr int iCautowait = 50; // ms such a call waits for a callback in flight
+    // The control thread's callbacks, as a wait that gave up on one names it.
+    static constexpr int iCcbautomate = 0, iCcbiochanged = 1, iCcbupdate = 2;
 
     // Told by the control thread after its cycle (tellh), outside the cycle
     // lock and every engine lock: the host may call straight back in.
@@ -131,13 +135,16 @@ public:
     unsigned drops(); // queued changes dropped so far: a wait for a load ends when it moves
     // Audio thread: an offline call begins (on) or ends a wait for a load;
     // meanwhile the pass hands none of the call's writes in and makes no
-    // hostAutomate.
+    // callback (the boot's or a load's end waits too).
     void waitl(bool on);
-    // Audio thread, after waitl(true): true once no hostAutomate is in
-    // flight, waiting at most iCautowait ms for one to end; false when it
-    // did not end (at once for a callback a wait already gave up on): the
+    // Audio thread: the host's call just begun is offline (its level). While
+    // its program change is queued or loading, the pass hands nothing in.
+    void offln(bool offline);
+    // Audio thread, after waitl(true): true once no control-thread callback
+    // is in flight, waiting at most iCautowait ms for one to end; false when
+    // it did not end (at once for a callback a wait already gave up on): the
     // call then plays on without waiting for the load, and the next pass
-    // logs it once.
+    // logs it once, naming the callback.
     bool autwt();
     // Audio thread: a wait for a load hit its bound. Calls do not wait again
     // until a load ends or the change is dropped; the next pass logs it once.
@@ -152,7 +159,8 @@ public:
 
     // ---- host's non-audio threads --------------------------------------------------------
     // A chunk read: every waiting write is handed in first (even in bypass,
-    // not during the boot), so the chunk carries it. May block.
+    // not during the boot), so the chunk carries it; none while a program
+    // change is queued or loading or an offline call waits for one. May block.
     void flush();
     void seenp(); // the host read a chunk holding a program: every window ends
     // A chunk restore is about to run: before the first process call after
@@ -183,7 +191,9 @@ public:
     // host value the engine did not take.
     void lodnd();
     // The same hand-back after a program the host's own call loaded (a
-    // chunk restore); the listener hears nothing. Any thread.
+    // chunk restore); the listener hears nothing. From its return the host
+    // reads the engine's values (a waiting write's own excepted) and no
+    // automation noted before it is told. Any thread, the updates held.
     void rload();
     // The boot failed (the display shows its boot error page): the listener
     // learns it once at tellh, as it learns of a boot that ended, and getbt
@@ -195,11 +205,15 @@ public:
     std::mutex& cycle() { return cyclelock; }
     // After the cycle, its lock released: tells the listener what the cycle
     // noted, in order: the boot's end, each parameter's automated value
-    // (none the host has written since, none while an offline call waits
-    // for a load: kept for the next cycle), a load's end or the failed boot.
-    // The host may do anything inside each callback; nothing here is read
-    // across one but this object's own notes.
+    // (none the host has written or restored since), a load's end or the
+    // failed boot. Each is marked in flight (see autwt) and, while an
+    // offline call waits for a load, kept for a later cycle. The host may do
+    // anything inside each callback; nothing here is read across one but
+    // this object's own notes.
     void tellh();
+    // Inside the listener's loaded(): the callback it makes next (iCcb...),
+    // for the log line of a wait that gives up on it.
+    void named(int callback);
 
     // ---- private property announcements ------------------------------------------------
     // Calls every property listener with the change; nothing without one.
@@ -209,9 +223,13 @@ public:
     void lstnr(PROPLISTENER listener, void* context, bool on);
 
 private:
-    bool window(int i) const; // parameter i's write-back window is open (any thread)
-    void finish();            // what waited for the boot's end
-    void automation();        // hand-ins taken in; engine changes out to the host
+    bool window(int i) const;       // parameter i's write-back window is open (any thread)
+    void finish();                  // what waited for the boot's end
+    void automation();              // hand-ins taken in; engine changes out to the host
+    void newkn(int i, float value); // what the host reads of i, its count moved on
+    // Marks a callback in flight; false (unmarked) while an offline call
+    // waits for a load, the note then kept.
+    bool board(int callback);
 
     CorePrcs* engine;
     Listener* listener;
@@ -224,7 +242,11 @@ private:
     std::atomic<unsigned> stamp[iCparameters];
     std::atomic<float> prior[iCparameters];
     std::atomic<bool> hasprior[iCparameters];
-    std::atomic<float> known[iCparameters];
+    // What the host reads: the value with the count of the host's writes
+    // and restores, in one word (see packed): a note is told only while the
+    // count it was taken at holds, and never goes in over a newer write.
+    std::atomic<std::uint64_t> known[iCparameters];
+    std::atomic<float> restored[iCparameters]; // what the last restore answered
     // The last hand-in of each parameter: the host's value and what the
     // control held after it; the count is odd while a hand-in runs, and the
     // pass reads the engine's value only when it stayed even and unchanged.
@@ -263,12 +285,12 @@ private:
     std::atomic<unsigned> automating{0};
     std::atomic<unsigned> gaveup{0};
     std::atomic<bool> latewarn{false};
-    // Host writes of each parameter, counted once each is in place: a note
-    // the host has written over since is not told.
-    std::atomic<unsigned> writes[iCparameters];
+    std::atomic<int> callbk{iCcbautomate};   // the callback in flight, or made last
+    std::atomic<int> heldcall{iCcbautomate}; // the callback a wait gave up on
+    std::atomic<bool> lastoffline{false};    // the host's last call was offline
     // Control thread only: what the cycle tells the host once its lock is
     // released (tellh): the boot's end, the automated values with the
-    // host's write count when noted, and a load's end or the failed boot.
+    // host's count (known) when noted, and a load's end or the failed boot.
     bool bootnote = false;
     bool noted[iCparameters] = {};
     float notedvalue[iCparameters] = {};

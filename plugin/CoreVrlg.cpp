@@ -316,9 +316,13 @@ void CoreVrlg::reap_(void* self) { delete static_cast<CoreVrlg*>(self); }
 
 bool CoreVrlg::latency() {
     if (failed) return false;
-    auto const delay = static_cast<std::int32_t>(master->getpr()->getbl(49, nullptr));
     // The record's field is plain memory the host reads when it likes; the
-    // control thread and the host's threads both write it here.
+    // control thread and the host's threads both write it here. The read
+    // and the exchange are one step, so the field ends at the delay read
+    // last: a load's end reading the old delay cannot put it back over the
+    // one a restore stored meanwhile.
+    std::lock_guard<std::mutex> one(delaylock);
+    auto const delay = static_cast<std::int32_t>(master->getpr()->getbl(49, nullptr));
     std::atomic_ref<std::int32_t> field(effect.initialDelay);
     return field.exchange(delay) != delay;
 }
@@ -333,10 +337,18 @@ void CoreVrlg::automate(int index, float value) {
 }
 
 void CoreVrlg::loaded() {
-    if (latency() && !record->closing.load()) call_(PlatVst::hostIoChanged, 0, 0, nullptr, 0.0f);
+    // Each named to the bridge, which marks the report in flight: an offline
+    // call gives one the host holds a short while only.
+    if (latency() && !record->closing.load()) {
+        bridge->named(CorePpwr::iCcbiochanged);
+        call_(PlatVst::hostIoChanged, 0, 0, nullptr, 0.0f);
+    }
     // The host's display update tells it that the boot or a batch (a program
     // load) has ended (the command-line host waits for it).
-    if (!record->closing.load()) call_(PlatVst::hostUpdateDisplay, 0, 0, nullptr, 0.0f);
+    if (!record->closing.load()) {
+        bridge->named(CorePpwr::iCcbupdate);
+        call_(PlatVst::hostUpdateDisplay, 0, 0, nullptr, 0.0f);
+    }
 }
 
 void CoreVrlg::setpm(std::int32_t index, float value) {
@@ -560,6 +572,7 @@ void CoreVrlg::prcss(void** in, void** out, std::int32_t frames, bool replace, b
     // plays from the next call.
     bridge->calln();
     std::intptr_t const level = call_(PlatVst::hostGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);
+    bridge->offln(level == PlatVst::levelOffline);
     // Offline, what the boot is about to play is what the render wants; in
     // real time (or when the host does not say) the input passes meanwhile.
     // So is the program a change sent with this call or before it loads:
@@ -656,8 +669,10 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
     if (get) {
         // The engine's buffer: the current program as a setup document, or
         // its marker of a state with nothing to save. It carries every
-        // parameter write made before the read; a host that has read a
-        // program has seen the state it may later write back.
+        // parameter write made before the read, but for those a program
+        // change queued before them will follow (they go in after its load,
+        // as without the read); a host that has read a program has seen the
+        // state it may later write back.
         bridge->flush();
         void* data = nullptr;
         int const n = e->getck(&data);
@@ -679,7 +694,7 @@ std::intptr_t CoreVrlg::chunk(bool get, std::intptr_t size, void* ptr) {
     bridge->reopn();
     e->setbi(78, hostrate.load(), nullptr);
     bool const restored = e->setck(ptr, static_cast<long>(size));
-    bridge->rload();
+    bridge->rload(); // before the return: the host reads the restored values at once
     bridge->hold_(false);
     if (control != nullptr) control->setdp(); // the display shows the restored program
     if (latency()) record->moved.store(true);

@@ -122,7 +122,8 @@ private:
     CoreAnsx dsply(int index); // a parameter's display text
     void close();              // joins the control thread
     // The engine's delay into the record's field; true when it changed. The
-    // caller tells the host, outside any counted entry.
+    // caller tells the host, outside any counted entry and every lock.
+    // Control thread (a load's end) and host threads (rate, block, restore).
     bool latency();
     static void reap_(void* self); // the control thread's last act after a close from it
     std::intptr_t chunk(bool get, std::intptr_t size, void* ptr);
@@ -143,6 +144,7 @@ private:
     std::atomic<int> hostblock{0};    // frames
     std::atomic<int> fourinputs{0};   // 1: the record announces 4 inputs
     std::atomic<bool> opened{false};  // the control thread runs: a boot is under way or done
+    std::mutex delaylock; // latency's read and exchange, one step; no call made under it
     char programname[PlatVst::programNameMax + 1] = "Default";
 
     // The display's host side.

@@ -357,10 +357,11 @@ TEST_F(PluginShellTest, HostAutomationPlaysFromTheCallItCameWith) {
 }
 
 // Counts the process calls that have entered the plug-in (they ask the level) and answers
-// answeredLevel; holds the first display update after shown is cleared until letGo. Its
-// hostAutomate takes renderLock, as a host's whose render holds it across processEvents and
-// process, and counts the callbacks blocked on it.
-std::atomic<int> processEntered{0}, answeredLevel{V::levelUnknown}, shown{0}, blocked{0};
+// answeredLevel; holds the first display update after shown is cleared until letGo. Its callback
+// lockedIn (hostAutomate unless set) takes renderLock, as a host's whose render holds it across
+// processEvents and process, and counts the callbacks blocked on it.
+std::atomic<int> processEntered{0}, answeredLevel{V::levelUnknown}, shown{0}, blocked{0},
+    lockedIn{V::hostAutomate};
 std::atomic<bool> letGo{true};
 std::mutex renderLock;
 std::intptr_t closingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::intptr_t, void*,
@@ -369,7 +370,7 @@ std::intptr_t closingHost(V::Effect*, std::int32_t opcode, std::int32_t, std::in
     if (opcode == V::hostGetCurrentProcessLevel) return processEntered.fetch_add(1), answeredLevel;
     if (opcode == V::hostUpdateDisplay && shown.fetch_add(1) == 0)
         while (!letGo) std::this_thread::yield();
-    if (opcode == V::hostAutomate) {
+    if (opcode == lockedIn) {
         ++blocked;
         std::lock_guard<std::mutex> held(renderLock);
         --blocked;
@@ -612,19 +613,73 @@ TEST_F(PluginShellTest, CallsFromInsideTheControlThreadsCallbacksReturnAndTakeEf
     dlclose(p.lib);
 }
 
-// The render holds renderLock while the control thread waits for it in hostAutomate (a real-time
-// program change's hand-back), then sends the change again and calls offline: the call plays on
-// after a short wait rather than waiting out its bound for the load, and the log says so once.
-TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
+// A host that, armed, restores its kept chunk from inside hostAutomate; it counts each value read
+// right after and each told after the restore that is not the chunk's.
+std::string keptChunk;
+float kept[10];
+std::atomic<bool> restoreArmed{false}, restoredIn{false};
+std::atomic<int> strays{0};
+std::intptr_t restoringHost(V::Effect* e, std::int32_t opcode, std::int32_t index, std::intptr_t,
+                            void*, float opt) {
+    if (opcode == V::hostVersion) return V::interfaceVersion;
+    updates += opcode == V::hostUpdateDisplay;
+    if (opcode != V::hostAutomate) return 0;
+    strays += restoredIn && std::fabs(opt - kept[index]) > 1e-4f;
+    if (!restoreArmed.exchange(false)) return 0;
+    e->dispatcher(e, V::opSetChunk, 0, std::intptr_t(keptChunk.size()), keptChunk.data(), 0.0f);
+    for (int i = 0; i < 10; ++i) strays += std::fabs(e->getParameter(e, i) - kept[i]) > 1e-4f;
+    restoredIn = true;
+    return 0;
+}
+
+// Gains written at 0.9 and the chunk kept; a program change whose hand-back the host answers with
+// that chunk; then the chunk restored from the host's thread while the boot's report holds the
+// control thread: the host reads the chunk's values at once, and is told no other.
+TEST_F(PluginShellTest, AfterARestoreTheHostReadsAndIsToldOnlyTheRestoredValues) {
+    ByHand p{.lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL)};
+    p.change.midiData[1] = char(CoreDemo::iCsweep);
+    updates = strays = 0, restoredIn = false;
+    V::Effect* e = p.entry(&restoringHost);
+    e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+    ASSERT_TRUE(CorePeer::until([] { return updates > 0; }, kLoadWait));
+    e->setParameter(e, 8, 0.9f), e->setParameter(e, 9, 0.9f);
+    void* data = nullptr;
+    std::intptr_t const size = e->dispatcher(e, V::opGetChunk, 0, 0, &data, 0.0f);
+    keptChunk.assign(static_cast<char const*>(data), std::size_t(size));
+    for (int i = 0; i < 10; ++i) kept[i] = e->getParameter(e, i);
+    restoreArmed = true;
+    e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
+    ASSERT_TRUE(CorePeer::until([] { return restoredIn.load(); }, kLoadWait));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the passes after it
+    e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+    EXPECT_EQ(strays, 0);
+    shown = 0, letGo = false, answeredLevel = V::levelUnknown;
+    e = p.entry(&closingHost);
+    e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+    ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
+    EXPECT_EQ(e->dispatcher(e, V::opSetChunk, 0, size, keptChunk.data(), 0.0f), 1);
+    for (int i = 0; i < 10; ++i) EXPECT_NEAR(e->getParameter(e, i), kept[i], 1e-4) << i;
+    letGo = true;
+    e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+    dlclose(p.lib);
+}
+
+// The render holds renderLock while the control thread waits for it in callback (hostAutomate: a
+// real-time program change's hand-back; hostUpdateDisplay, or hostIoChanged once the host zeroed
+// the delay: that load's report), then sends the change again and calls offline: the call plays on
+// after a short wait rather than waiting out its bound for the load, and the log says so once,
+// naming the callback held.
+void playsOnPastAHeld(PluginRig const* rig, std::int32_t callback, std::string const& named) {
     std::string const log = rig->folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log";
     auto lines = [&](std::string const& text) { return LogCapture::count(readBytes(log), text); };
     std::string const late = "the change may play late", lapsed = "s for a program load";
-    int const before[2] = {lines(late), lines(lapsed)};
+    int const before[3] = {lines(late), lines(lapsed), lines(named)};
     ByHand p{.lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL)};
-    shown = 0, letGo = true, answeredLevel = V::levelRealtime;
+    shown = 0, letGo = true, answeredLevel = V::levelRealtime, blocked = 0, lockedIn = callback;
     V::Effect* e = p.entry(&closingHost);
     e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
     ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
+    if (callback == V::hostIoChanged) std::atomic_ref<std::int32_t>(e->initialDelay).store(0);
     std::atomic<int> stage{0}; // 1 the offline call began, 2 it returned, -1 nothing blocked
     std::thread render([&] {
         std::lock_guard<std::mutex> held(renderLock);
@@ -641,17 +696,26 @@ TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
     ASSERT_TRUE(CorePeer::until([&] { return stage != 0; }, kLoadWait + 5.0));
     bool const returned = CorePeer::until([&] { return stage != 1; }, 30.0);
     returned ? render.join() : render.detach();
-    ASSERT_EQ(stage, 2) << "no automation held, or the offline call never returned";
+    ASSERT_EQ(stage, 2) << callback << ": nothing held, or the offline call never returned";
     EXPECT_TRUE(CorePeer::until([&] { return lines(late) > before[0]; }, kLoadWait));
     EXPECT_EQ(lines(late), before[0] + 1);
     EXPECT_EQ(lines(lapsed), before[1]);
+    EXPECT_EQ(lines(named), before[2] + 1) << named;
     e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
-    answeredLevel = V::levelUnknown;
+    answeredLevel = V::levelUnknown, lockedIn = V::hostAutomate;
     dlclose(p.lib);
 }
+TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
+    playsOnPastAHeld(rig, V::hostAutomate, "held an automation callback: the change");
+}
+TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldLoadReport) {
+    playsOnPastAHeld(rig, V::hostUpdateDisplay, "held its hostUpdateDisplay callback: the change");
+    playsOnPastAHeld(rig, V::hostIoChanged, "held its hostIoChanged callback: the change");
+}
 
-// Offline, the call a program change came with waits for its load, and a close ends that wait at
-// once; in real time the call is not held. Neither waits out the bound.
+// In real time the call a program change came with is not held; offline it waits for the load, but
+// with the control thread held in its boot report (the host may hold that callback on a lock it
+// holds across the call) only a short while. Neither waits out the bound.
 TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
     void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
     auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
@@ -668,8 +732,7 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
         e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
         std::atomic<bool> returned{false};
         std::thread audio([&] { e->processReplacing(e, ins, outs, 512), returned = true; });
-        offline ? std::this_thread::sleep_for(std::chrono::milliseconds(200)) : audio.join();
-        EXPECT_EQ(returned, !offline) << offline;
+        EXPECT_TRUE(CorePeer::until([&] { return returned.load(); }, kLoadWait)) << offline;
         letGo = !offline; // in real time the load runs and ends before the close
         EXPECT_TRUE(offline || CorePeer::until([] { return shown > 1; }, kLoadWait));
         std::thread closer([&] { e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f); });
@@ -729,6 +792,42 @@ TEST_F(PluginShellTest, AWaitingWriteReadsAsItWillPlay) {
     }
     e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
     dlclose(p.lib);
+}
+
+// An offline render: before call 100 a program change, the ten parameters written, and a chunk read
+// (or none), then the call. The read changes nothing that plays, and the written values stand.
+TEST_F(PluginShellTest, AChunkReadDuringAnOfflineProgramChangeChangesNothingThatPlays) {
+    constexpr long kCall = 512, kCalls = 400, kAt = 100;
+    CoreHost::CHANNELS const x = noise(kCall * kCalls, 23);
+    auto render = [&](bool read, float* after) {
+        CoreHost h(rig->path(), CoreDemo::iCrate, int(kCall));
+        h.setlv(V::levelOffline);
+        h.start();
+        EXPECT_TRUE(h.wtupd(0, kLoadWait));
+        V::Effect* e = h.getef();
+        CoreHost::CHANNELS y(2, std::vector<double>(x[0].size()));
+        for (long k = 0; k < kCalls; ++k) {
+            if (k == kAt) {
+                h.slot_(CoreDemo::iCsaturator);
+                for (int i = 0; i < 10; ++i) e->setParameter(e, i, 0.15f + 0.07f * float(i));
+                void* data = nullptr;
+                EXPECT_TRUE(!read || h.dispt(V::opGetChunk, 0, 0, &data) > 0);
+            }
+            double* ins[2] = {const_cast<double*>(x[0].data()) + k * kCall,
+                              const_cast<double*>(x[1].data()) + k * kCall};
+            double* outs[2] = {y[0].data() + k * kCall, y[1].data() + k * kCall};
+            e->processDoubleReplacing(e, ins, outs, int(kCall));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // passes hand values back
+        for (int i = 0; i < 10; ++i) after[i] = e->getParameter(e, i);
+        return y;
+    };
+    float plain[10], read[10];
+    CoreHost::CHANNELS const y = render(false, plain);
+    EXPECT_TRUE(y == render(true, read));
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(read[i], plain[i]) << i;
+    EXPECT_NEAR(read[8], 0.71f, 1e-6); // the gains the saturator takes; it plays no mix
+    EXPECT_NEAR(read[9], 0.78f, 1e-6);
 }
 
 // A chunk read between two calls of a playing instance is the one read after a suspend, for each
