@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <random>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -171,4 +173,95 @@ void writeBank(std::string const& data, std::vector<std::string> const& more) {
     bank.insert(bank.end(), more.begin(), more.end());
     writeBytes(data + CoreDemo::sCsetups + CoreDemo::sCsetup,
                CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+}
+
+namespace {
+
+// Where a render of Played::rendr notes the end of each call (done frames, when).
+thread_local std::vector<std::pair<long, Played::Clock::time_point>>* renderMarks = nullptr;
+
+} // namespace
+
+Played::Played(PluginRig const& rig, int rate)
+    : logs{rig.folder() + "Vorlan3olvio.log",
+           rig.folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log"},
+      rate(rate) {
+    for (std::string const& log : logs) from.push_back(readBytes(log).size());
+}
+
+void Played::rendr(CoreHost& h, CoreHost::CHANNELS const& in, CoreHost::CHANNELS& out, bool dbl,
+                   bool add) {
+    std::vector<std::pair<long, Clock::time_point>> marks{{0, Clock::now()}};
+    renderMarks = &marks;
+    h.rendr(in, out, dbl, add, {},
+            [](long done, long) { renderMarks->emplace_back(done, Clock::now()); });
+    renderMarks = nullptr;
+    for (std::size_t i = 1; i < marks.size(); ++i) {
+        CALL c{.first = next,
+               .frames = std::size_t(marks[i].first - marks[i - 1].first),
+               .silent = true,
+               .begun = marks[i - 1].second,
+               .ended = marks[i].second};
+        for (auto k = std::size_t(marks[i - 1].first); k < std::size_t(marks[i].first); ++k)
+            c.silent = c.silent && out[0][k] == 0.0 && out[1][k] == 0.0;
+        calls.push_back(c);
+        next += c.frames;
+    }
+}
+
+std::vector<std::pair<unsigned long, int>> Played::told() const {
+    std::string const line = "calls or chunks dropped: ";
+    std::vector<std::pair<unsigned long, int>> totals;
+    for (std::size_t f = 0; f < logs.size(); ++f) {
+        std::string const text = readBytes(logs[f]);
+        std::istringstream lines(text.substr(text.size() >= from[f] ? from[f] : 0));
+        for (std::string l; std::getline(lines, l);) {
+            std::size_t const at = l.find(line), dash = l.find('-');
+            if (at != l.npos && dash < at)
+                totals.emplace_back(std::stoul(l.substr(dash + 1)),
+                                    std::stoi(l.substr(at + line.size())));
+        }
+    }
+    return totals;
+}
+
+int Played::counted() const {
+    int most = 0;
+    for (auto const& [thread, total] : told()) most = std::max(most, total);
+    return most;
+}
+
+std::vector<bool>
+Played::dropped(int count, std::function<bool(std::vector<bool> const&)> const& holds) const {
+    // The latest first: silence the row expects comes before the output first sounds.
+    std::vector<std::size_t> looks;
+    for (std::size_t i = calls.size(); i-- > 0;) {
+        std::chrono::duration<double> const took = calls[i].ended - calls[i].begun;
+        if (calls[i].silent && took.count() * rate >= double(calls[i].frames)) looks.push_back(i);
+    }
+    auto mask = [&](std::vector<std::size_t> const& pick) {
+        std::vector<bool> cut(calls.size());
+        for (std::size_t p : pick) cut[looks[p]] = true;
+        return cut;
+    };
+    std::vector<std::size_t> pick(std::min(looks.size(), std::size_t(std::max(count, 0))));
+    std::iota(pick.begin(), pick.end(), 0);
+    if (pick.size() < std::size_t(count) || pick.size() == looks.size()) return mask(pick);
+    // Each choice of count among them, in order, a few thousand at most.
+    std::vector<bool> const latest = mask(pick);
+    for (int tries = 0; tries < 4096; ++tries) {
+        if (holds(mask(pick))) return mask(pick);
+        std::size_t k = pick.size();
+        while (k > 0 && pick[k - 1] == looks.size() - pick.size() + k - 1) --k;
+        if (k == 0) break;
+        ++pick[k - 1];
+        for (std::size_t j = k; j < pick.size(); ++j) pick[j] = pick[j - 1] + 1;
+    }
+    return latest;
+}
+
+std::size_t Played::heard(std::vector<bool> const& cut) const {
+    std::size_t left = next;
+    for (std::size_t i = 0; i < calls.size(); ++i) left -= cut[i] ? calls[i].frames : 0;
+    return left;
 }
