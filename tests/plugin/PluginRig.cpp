@@ -231,37 +231,85 @@ int Played::counted() const {
     return most;
 }
 
-std::vector<bool>
+std::vector<std::vector<int>> Played::counts(std::vector<std::pair<unsigned long, int>> const& told,
+                                             std::vector<unsigned long> const& closers) {
+    // Each thread's last total; a thread that is no closer is one instance's control thread.
+    std::vector<std::pair<unsigned long, int>> threads;
+    for (auto const& [thread, total] : told) {
+        auto at = std::find_if(threads.begin(), threads.end(),
+                               [t = thread](auto const& p) { return p.first == t; });
+        if (at == threads.end()) at = threads.insert(threads.end(), {thread, 0});
+        at->second = std::max(at->second, total);
+    }
+    std::vector<int> closing(closers.size());
+    std::vector<int> others;
+    for (auto const& [thread, total] : threads) {
+        auto const at = std::find(closers.begin(), closers.end(), thread);
+        if (at == closers.end())
+            others.push_back(total);
+        else
+            closing[std::size_t(at - closers.begin())] = total;
+    }
+    std::vector<std::vector<int>> ways;
+    std::size_t all = 1;
+    for (std::size_t i = 0; i < others.size(); ++i) all *= closers.size();
+    for (std::size_t way = 0; way < all; ++way) {
+        std::vector<int> count = closing;
+        for (std::size_t i = 0, w = way; i < others.size(); ++i, w /= closers.size())
+            count[w % closers.size()] = std::max(count[w % closers.size()], others[i]);
+        if (std::find(ways.begin(), ways.end(), count) == ways.end()) ways.push_back(count);
+    }
+    return ways;
+}
+
+std::optional<std::vector<bool>>
 Played::dropped(int count, std::function<bool(std::vector<bool> const&)> const& holds) const {
     // The latest first: silence the row expects comes before the output first sounds.
     std::vector<std::size_t> looks;
-    for (std::size_t i = calls.size(); i-- > 0;) {
-        std::chrono::duration<double> const took = calls[i].ended - calls[i].begun;
-        if (calls[i].silent && took.count() * rate >= double(calls[i].frames)) looks.push_back(i);
-    }
-    auto mask = [&](std::vector<std::size_t> const& pick) {
+    for (std::size_t i = calls.size(); i-- > 0;)
+        if (looksDropped(calls[i])) looks.push_back(i);
+    if (count < 0 || std::size_t(count) > looks.size()) return std::nullopt;
+    // Each choice of count among them, in order, a few thousand at most.
+    std::vector<std::size_t> pick(static_cast<std::size_t>(count));
+    std::iota(pick.begin(), pick.end(), 0);
+    for (int tries = 0; tries < 4096; ++tries) {
         std::vector<bool> cut(calls.size());
         for (std::size_t p : pick) cut[looks[p]] = true;
-        return cut;
-    };
-    std::vector<std::size_t> pick(std::min(looks.size(), std::size_t(std::max(count, 0))));
-    std::iota(pick.begin(), pick.end(), 0);
-    if (pick.size() < std::size_t(count) || pick.size() == looks.size()) return mask(pick);
-    // Each choice of count among them, in order, a few thousand at most.
-    std::vector<bool> const latest = mask(pick);
-    for (int tries = 0; tries < 4096; ++tries) {
-        if (holds(mask(pick))) return mask(pick);
+        if (holds(cut)) return cut;
         std::size_t k = pick.size();
         while (k > 0 && pick[k - 1] == looks.size() - pick.size() + k - 1) --k;
         if (k == 0) break;
         ++pick[k - 1];
         for (std::size_t j = k; j < pick.size(); ++j) pick[j] = pick[j - 1] + 1;
     }
-    return latest;
+    return std::nullopt;
+}
+
+std::string Played::said(int count) const {
+    std::string text = std::to_string(count) + " calls counted as dropped; silent, as long as " +
+                       "themselves, from frames:";
+    for (CALL const& c : calls)
+        if (looksDropped(c)) text += " " + std::to_string(c.first);
+    return text;
+}
+
+bool Played::looksDropped(CALL const& c) const {
+    return c.silent &&
+           std::chrono::duration<double>(c.ended - c.begun).count() * rate >= double(c.frames);
 }
 
 std::size_t Played::heard(std::vector<bool> const& cut) const {
     std::size_t left = next;
     for (std::size_t i = 0; i < calls.size(); ++i) left -= cut[i] ? calls[i].frames : 0;
     return left;
+}
+
+long Played::misses(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out, long latency,
+                    std::vector<bool> const& cut) const {
+    auto const x = heard(in, cut), y = heard(out, cut);
+    long bad = 0;
+    for (std::size_t c = 0; c < 2; ++c)
+        for (long k = 0; k < long(heard(cut)); ++k)
+            bad += y[c][std::size_t(k)] != (k < latency ? 0.0 : x[c][std::size_t(k - latency)]);
+    return bad;
 }

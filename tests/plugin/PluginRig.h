@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -129,12 +130,20 @@ public:
     std::vector<std::pair<unsigned long, int>> told() const;
     // The one instance's count: its last total (after its close, the whole).
     int counted() const;
+    // Instances of one rig playing at once mix their lines: each way to read what told() answers
+    // as their running totals, when instance i closed on thread closers[i] (which told nothing
+    // else), as the count of every instance.
+    static std::vector<std::vector<int>>
+    counts(std::vector<std::pair<unsigned long, int>> const& told,
+           std::vector<unsigned long> const& closers);
     // The calls the plug-in dropped, true at each: count of them, each silent after a wait of at
-    // least its own length. Where more calls look so (silence before the output first sounds),
-    // the first choice for which holds answers true, those that cut the latest calls first; the
-    // latest when none holds, and all of them when fewer than count look so (the row then fails).
-    std::vector<bool> dropped(int count,
-                              std::function<bool(std::vector<bool> const&)> const& holds) const;
+    // least its own length, and the rest of the run holds. Where more calls look so (silence
+    // before the output first sounds), each choice is tried, those that cut the latest calls
+    // first. None when no choice holds or fewer than count look so.
+    std::optional<std::vector<bool>>
+    dropped(int count, std::function<bool(std::vector<bool> const&)> const& holds) const;
+    // For a failure's message: the count and the calls that look dropped.
+    std::string said(int count) const;
     // Streams of the host's frames (one a channel) with those of the calls cut (true) taken
     // out, and how many of the frames played are left.
     template <class T>
@@ -154,8 +163,14 @@ public:
         return kept;
     }
     std::size_t heard(std::vector<bool> const& cut) const;
+    // Frames heard, on either channel, that are not the heard input latency frames earlier
+    // (silence before it): a path that plays the input delayed, as the bypass does.
+    long misses(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out, long latency,
+                std::vector<bool> const& cut) const;
 
 private:
+    bool looksDropped(CALL const& c) const; // silent after a wait of its own length at least
+
     std::vector<std::string> logs; // the rig's two log files
     std::vector<std::size_t> from; // their sizes at the start
     int rate;
