@@ -352,7 +352,9 @@ TEST(PluginBootTest, OfflineCallsWaitForTheBootOtherLevelsPassTheInput) {
     render(plain, 4, false, false, brief); // never opened: nothing to wait for
     for (int level : {0, 2}) { // silence for the latency, then the input, but where dropped
         Played played(plain, CoreDemo::iCrate);
-        auto const [y, latency] = render(plain, level, true, false, brief, &played);
+        auto const rendered = render(plain, level, true, false, brief, &played);
+        CH const& y = rendered.first;
+        long const latency = rendered.second;
         int const counted = played.counted();
         EXPECT_TRUE(played.dropped(
             counted, [&](auto const& c) { return played.misses(brief, y, latency, c) == 0; }))

@@ -186,7 +186,7 @@ Played::Played(PluginRig const& rig, int rate)
     : logs{rig.folder() + "Vorlan3olvio.log",
            rig.folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log"},
       rate(rate) {
-    for (std::string const& log : logs) from.push_back(readBytes(log).size());
+    for (std::string const& log : logs) sizes.push_back(readBytes(log).size());
 }
 
 void Played::rendr(CoreHost& h, CoreHost::CHANNELS const& in, CoreHost::CHANNELS& out, bool dbl,
@@ -214,7 +214,8 @@ std::vector<std::pair<unsigned long, int>> Played::told() const {
     std::vector<std::pair<unsigned long, int>> totals;
     for (std::size_t f = 0; f < logs.size(); ++f) {
         std::string const text = readBytes(logs[f]);
-        std::istringstream lines(text.substr(text.size() >= from[f] ? from[f] : 0));
+        // A log removed meanwhile starts again.
+        std::istringstream lines(text.substr(text.size() >= sizes[f] ? sizes[f] : 0));
         for (std::string l; std::getline(lines, l);) {
             std::size_t const at = l.find(line), dash = l.find('-');
             if (at != l.npos && dash < at)

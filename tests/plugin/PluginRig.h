@@ -101,6 +101,7 @@ void writeBank(std::string const& data, std::vector<std::string> const& more);
 // writes, the close the rest): the run goes on as if that call had never been made. A row that
 // checks silence or timing records its calls here and checks what was heard, its input and
 // output with the dropped calls cut out: silence over anything but the counted calls fails it.
+// The thread that plays; the counts once the instances are closed.
 class Played {
 public:
     using Clock = std::chrono::steady_clock;
@@ -151,14 +152,14 @@ public:
                                       std::vector<bool> const& cut) const {
         std::vector<std::vector<T>> kept(streams.size());
         for (std::size_t c = 0; c < streams.size(); ++c) {
-            std::size_t from = 0;
+            std::size_t at = 0; // the first frame not yet kept or cut
             for (std::size_t i = 0; i < calls.size(); ++i)
                 if (cut[i]) {
-                    kept[c].insert(kept[c].end(), streams[c].begin() + long(from),
+                    kept[c].insert(kept[c].end(), streams[c].begin() + long(at),
                                    streams[c].begin() + long(calls[i].first));
-                    from = calls[i].first + calls[i].frames;
+                    at = calls[i].first + calls[i].frames;
                 }
-            kept[c].insert(kept[c].end(), streams[c].begin() + long(from), streams[c].end());
+            kept[c].insert(kept[c].end(), streams[c].begin() + long(at), streams[c].end());
         }
         return kept;
     }
@@ -171,8 +172,8 @@ public:
 private:
     bool looksDropped(CALL const& c) const; // silent after a wait of its own length at least
 
-    std::vector<std::string> logs; // the rig's two log files
-    std::vector<std::size_t> from; // their sizes at the start
+    std::vector<std::string> logs;  // the rig's two log files
+    std::vector<std::size_t> sizes; // their sizes at the start
     int rate;
     std::vector<CALL> calls;
     std::size_t next = 0; // the next call's first frame

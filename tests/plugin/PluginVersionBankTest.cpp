@@ -153,18 +153,25 @@ Clock::time_point playSine(CoreHost& h, std::atomic<bool> const& stop, Played& p
     return start;
 }
 
-// Of what played heard, the longest run of frames exactly 0 on both channels, a call returning
-// after the next was due (start the first's begin) counting as silence meanwhile.
+// Of what played heard, the longest run of frames exactly 0 on both channels, as a device plays
+// the calls' output from start on: each call's when it returned or when the one before has played,
+// whichever is later, a gap between counting as silence. A host that fell behind catches up
+// without a gap of its own; the time a dropped call took goes unheard.
 std::size_t longestSilence(Played const& played, std::vector<std::vector<float>> const& out,
                            Clock::time_point start, std::vector<bool> const& cut) {
     constexpr double kRate = 44100;
     std::size_t run = 0, longest = 0;
+    double until = 0; // s from start: the device has played up to here
     for (std::size_t i = 0; i < played.all().size(); ++i) {
         Played::CALL const& call = played.all()[i];
-        if (cut[i]) continue;
-        double const due = double(call.first + call.frames) / kRate,
-                     late = std::chrono::duration<double>(call.ended - start).count() - due;
-        longest = std::max(longest, run += std::size_t(std::max(late, 0.0) * kRate));
+        double const back = std::chrono::duration<double>(call.ended - start).count();
+        if (i == 0) until = double(call.first + call.frames) / kRate; // when it is due
+        if (cut[i]) {
+            until = std::max(until, back);
+            continue;
+        }
+        longest = std::max(longest, run += std::size_t(std::max(back - until, 0.0) * kRate));
+        until = std::max(until, back) + double(call.frames) / kRate;
         for (std::size_t k = call.first; k < call.first + call.frames; ++k)
             longest = std::max(longest, run = out[0][k] == 0.0f && out[1][k] == 0.0f ? run + 1 : 0);
     }
