@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <numeric>
 #include <random>
+#include <sstream>
 #include <tuple>
 #include <vector>
 
@@ -171,4 +173,144 @@ void writeBank(std::string const& data, std::vector<std::string> const& more) {
     bank.insert(bank.end(), more.begin(), more.end());
     writeBytes(data + CoreDemo::sCsetups + CoreDemo::sCsetup,
                CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+}
+
+namespace {
+
+// Where a render of Played::rendr notes the end of each call (done frames, when).
+thread_local std::vector<std::pair<long, Played::Clock::time_point>>* renderMarks = nullptr;
+
+} // namespace
+
+Played::Played(PluginRig const& rig, int rate)
+    : logs{rig.folder() + "Vorlan3olvio.log",
+           rig.folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log"},
+      rate(rate) {
+    for (std::string const& log : logs) sizes.push_back(readBytes(log).size());
+}
+
+void Played::rendr(CoreHost& h, CoreHost::CHANNELS const& in, CoreHost::CHANNELS& out, bool dbl,
+                   bool add) {
+    std::vector<std::pair<long, Clock::time_point>> marks{{0, Clock::now()}};
+    renderMarks = &marks;
+    h.rendr(in, out, dbl, add, {},
+            [](long done, long) { renderMarks->emplace_back(done, Clock::now()); });
+    renderMarks = nullptr;
+    for (std::size_t i = 1; i < marks.size(); ++i) {
+        CALL c{.first = next,
+               .frames = std::size_t(marks[i].first - marks[i - 1].first),
+               .silent = true,
+               .begun = marks[i - 1].second,
+               .ended = marks[i].second};
+        for (auto k = std::size_t(marks[i - 1].first); k < std::size_t(marks[i].first); ++k)
+            c.silent = c.silent && out[0][k] == 0.0 && out[1][k] == 0.0;
+        calls.push_back(c);
+        next += c.frames;
+    }
+}
+
+std::vector<std::pair<unsigned long, int>> Played::told() const {
+    std::string const line = "calls or chunks dropped: ";
+    std::vector<std::pair<unsigned long, int>> totals;
+    for (std::size_t f = 0; f < logs.size(); ++f) {
+        std::string const text = readBytes(logs[f]);
+        // A log removed meanwhile starts again.
+        std::istringstream lines(text.substr(text.size() >= sizes[f] ? sizes[f] : 0));
+        for (std::string l; std::getline(lines, l);) {
+            std::size_t const at = l.find(line), dash = l.find('-');
+            if (at != l.npos && dash < at)
+                totals.emplace_back(std::stoul(l.substr(dash + 1)),
+                                    std::stoi(l.substr(at + line.size())));
+        }
+    }
+    return totals;
+}
+
+int Played::counted() const {
+    int most = 0;
+    for (auto const& [thread, total] : told()) most = std::max(most, total);
+    return most;
+}
+
+std::vector<std::vector<int>> Played::counts(std::vector<std::pair<unsigned long, int>> const& told,
+                                             std::vector<unsigned long> const& closers) {
+    // Each thread's last total; a thread that is no closer is one instance's control thread.
+    std::vector<std::pair<unsigned long, int>> threads;
+    for (auto const& [thread, total] : told) {
+        auto at = std::find_if(threads.begin(), threads.end(),
+                               [t = thread](auto const& p) { return p.first == t; });
+        if (at == threads.end()) at = threads.insert(threads.end(), {thread, 0});
+        at->second = std::max(at->second, total);
+    }
+    std::vector<int> closing(closers.size());
+    std::vector<int> others;
+    for (auto const& [thread, total] : threads) {
+        auto const at = std::find(closers.begin(), closers.end(), thread);
+        if (at == closers.end())
+            others.push_back(total);
+        else
+            closing[std::size_t(at - closers.begin())] = total;
+    }
+    std::vector<std::vector<int>> ways;
+    std::size_t all = 1;
+    for (std::size_t i = 0; i < others.size(); ++i) all *= closers.size();
+    for (std::size_t way = 0; way < all; ++way) {
+        std::vector<int> count = closing;
+        for (std::size_t i = 0, w = way; i < others.size(); ++i, w /= closers.size())
+            count[w % closers.size()] = std::max(count[w % closers.size()], others[i]);
+        if (std::find(ways.begin(), ways.end(), count) == ways.end()) ways.push_back(count);
+    }
+    return ways;
+}
+
+std::optional<std::vector<bool>>
+Played::dropped(int count, std::function<bool(std::vector<bool> const&)> const& holds) const {
+    // The latest first: silence the row expects comes before the output first sounds.
+    std::vector<std::size_t> looks;
+    for (std::size_t i = calls.size(); i-- > 0;)
+        if (looksDropped(calls[i])) looks.push_back(i);
+    if (count < 0 || std::size_t(count) > looks.size()) return std::nullopt;
+    // Each choice of count among them, in order, a few thousand at most.
+    std::vector<std::size_t> pick(static_cast<std::size_t>(count));
+    std::iota(pick.begin(), pick.end(), 0);
+    for (int tries = 0; tries < 4096; ++tries) {
+        std::vector<bool> cut(calls.size());
+        for (std::size_t p : pick) cut[looks[p]] = true;
+        if (holds(cut)) return cut;
+        std::size_t k = pick.size();
+        while (k > 0 && pick[k - 1] == looks.size() - pick.size() + k - 1) --k;
+        if (k == 0) break;
+        ++pick[k - 1];
+        for (std::size_t j = k; j < pick.size(); ++j) pick[j] = pick[j - 1] + 1;
+    }
+    return std::nullopt;
+}
+
+std::string Played::said(int count) const {
+    std::string text = std::to_string(count) + " calls counted as dropped; silent, as long as " +
+                       "themselves, from frames:";
+    for (CALL const& c : calls)
+        if (looksDropped(c)) text += " " + std::to_string(c.first);
+    return text;
+}
+
+bool Played::looksDropped(CALL const& c) const {
+    return c.silent &&
+           std::chrono::duration<double>(c.ended - c.begun).count() * rate >= double(c.frames);
+}
+
+std::size_t Played::heard(std::vector<bool> const& cut) const {
+    std::size_t left = next;
+    for (std::size_t i = 0; i < calls.size(); ++i) left -= cut[i] ? calls[i].frames : 0;
+    return left;
+}
+
+long Played::misses(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out, long latency,
+                    std::vector<bool> const& cut) const {
+    auto const x = heard(in, cut), y = heard(out, cut);
+    long bad = 0;
+    for (std::size_t c = 0; c < 2; ++c)
+        for (long k = 0; k < long(heard(cut)); ++k)
+            bad += y[c][std::size_t(k)] != (k < latency ? 0.0 : x[c][std::size_t(k - latency)]);
+    return bad;
 }

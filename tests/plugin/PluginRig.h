@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -91,3 +94,87 @@ bool packRoom(std::string const& data, std::string const& name, std::string cons
 bool packItem(std::string const& path, std::string const& item, std::string const& bytes);
 // The demo bank again, the demo programs then these files, booting the room.
 void writeBank(std::string const& data, std::vector<std::string> const& more);
+
+// A host playing in real time, and the calls the plug-in dropped. At the real-time levels a call
+// that cannot take a lock within its own length plays silence, moves no position and counts in
+// the plug-in's level-0 line "calls or chunks dropped: N" (the running total the control pass
+// writes, the close the rest): the run goes on as if that call had never been made. A row that
+// checks silence or timing records its calls here and checks what was heard, its input and
+// output with the dropped calls cut out: silence over anything but the counted calls fails it.
+// The thread that plays; the counts once the instances are closed.
+class Played {
+public:
+    using Clock = std::chrono::steady_clock;
+    struct CALL {
+        std::size_t first = 0;  // the call's first frame in the host's stream
+        std::size_t frames = 0; // its length
+        bool silent = false;    // every frame of its output exactly 0 on both channels
+        Clock::time_point begun, ended;
+    };
+    // From here on the rig's log lines count; calls at rate (Hz).
+    Played(PluginRig const& rig, int rate);
+    // One call of frames through process, which leaves its two output channels at out.
+    template <class T, class F> void call(std::size_t frames, T* const* out, F&& process) {
+        CALL c{.first = next, .frames = frames, .silent = true, .begun = Clock::now(), .ended = {}};
+        process();
+        c.ended = Clock::now();
+        for (std::size_t k = 0; k < frames; ++k)
+            c.silent = c.silent && out[0][k] == 0 && out[1][k] == 0;
+        calls.push_back(c);
+        next += frames;
+    }
+    // h.rendr with each of its calls recorded (its length, up to the next call's begin).
+    void rendr(CoreHost& h, CoreHost::CHANNELS const& in, CoreHost::CHANNELS& out, bool dbl,
+               bool add = false);
+    std::vector<CALL> const& all() const { return calls; }
+    // The totals the rig's log told since the start, each with the thread that told it.
+    std::vector<std::pair<unsigned long, int>> told() const;
+    // The one instance's count: its last total (after its close, the whole).
+    int counted() const;
+    // Instances of one rig playing at once mix their lines: each way to read what told() answers
+    // as their running totals, when instance i closed on thread closers[i] (which told nothing
+    // else), as the count of every instance.
+    static std::vector<std::vector<int>>
+    counts(std::vector<std::pair<unsigned long, int>> const& told,
+           std::vector<unsigned long> const& closers);
+    // The calls the plug-in dropped, true at each: count of them, each silent after a wait of at
+    // least its own length, and the rest of the run holds. Where more calls look so (silence
+    // before the output first sounds), each choice is tried, those that cut the latest calls
+    // first. None when no choice holds or fewer than count look so.
+    std::optional<std::vector<bool>>
+    dropped(int count, std::function<bool(std::vector<bool> const&)> const& holds) const;
+    // For a failure's message: the count and the calls that look dropped.
+    std::string said(int count) const;
+    // Streams of the host's frames (one a channel) with those of the calls cut (true) taken
+    // out, and how many of the frames played are left.
+    template <class T>
+    std::vector<std::vector<T>> heard(std::vector<std::vector<T>> const& streams,
+                                      std::vector<bool> const& cut) const {
+        std::vector<std::vector<T>> kept(streams.size());
+        for (std::size_t c = 0; c < streams.size(); ++c) {
+            std::size_t at = 0; // the first frame not yet kept or cut
+            for (std::size_t i = 0; i < calls.size(); ++i)
+                if (cut[i]) {
+                    kept[c].insert(kept[c].end(), streams[c].begin() + long(at),
+                                   streams[c].begin() + long(calls[i].first));
+                    at = calls[i].first + calls[i].frames;
+                }
+            kept[c].insert(kept[c].end(), streams[c].begin() + long(at), streams[c].end());
+        }
+        return kept;
+    }
+    std::size_t heard(std::vector<bool> const& cut) const;
+    // Frames heard, on either channel, that are not the heard input latency frames earlier
+    // (silence before it): a path that plays the input delayed, as the bypass does.
+    long misses(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out, long latency,
+                std::vector<bool> const& cut) const;
+
+private:
+    bool looksDropped(CALL const& c) const; // silent after a wait of its own length at least
+
+    std::vector<std::string> logs;  // the rig's two log files
+    std::vector<std::size_t> sizes; // their sizes at the start
+    int rate;
+    std::vector<CALL> calls;
+    std::size_t next = 0; // the next call's first frame
+};

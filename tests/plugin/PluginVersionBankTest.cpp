@@ -130,27 +130,50 @@ void refuseNames(Rig const& rig, CorePeer& a) {
 }
 
 // A sine played in real time through the instance by a host that says so, 256 frames a call, until
-// stop: the longest run of frames exactly 0 on both channels, a call returning after the next was
-// due counting as silence meanwhile; a program change to slot change (-1 none) half a second in.
-std::size_t longestSilence(CoreHost& h, std::atomic<bool> const& stop, int change = -1) {
+// stop, each call in played and its output in out (a stream a channel); a program change to slot
+// change (-1 none) half a second in. When it began.
+Clock::time_point playSine(CoreHost& h, std::atomic<bool> const& stop, Played& played,
+                           std::vector<std::vector<float>>& out, int change = -1) {
     constexpr std::size_t kBlock = 256, kRate = 44100;
     float frames[4][kBlock] = {},
           *io[4] = {frames[0], frames[1], frames[2], frames[3]}; // ins, outs
-    auto const at = [start = Clock::now()](std::size_t frame) {
-        return start + std::chrono::microseconds(frame * 1000000 / kRate);
-    };
+    auto const start = Clock::now();
     h.setlv(PlatVst::levelRealtime);
-    std::size_t run = 0, longest = 0;
     for (std::size_t n = 0; !stop.load(); n += kBlock) {
         for (std::size_t k = 0; k < kBlock; ++k)
             for (int c = 0; c < 2; ++c) io[c][k] = float(std::sin(0.06 * double(n + k) + c));
-        std::this_thread::sleep_until(at(n));
+        std::this_thread::sleep_until(start + std::chrono::microseconds(n * 1000000 / kRate));
         if (change >= 0 && n == kRate / 2 / kBlock * kBlock) h.slot_(change);
-        h.getef()->processReplacing(h.getef(), io, io + 2, std::int32_t(kBlock));
-        double const late = std::chrono::duration<double>(Clock::now() - at(n + kBlock)).count();
-        longest = std::max(longest, run += std::size_t(std::max(late, 0.0) * kRate));
-        for (std::size_t k = 0; k < kBlock; ++k)
-            longest = std::max(longest, run = io[2][k] == 0.0f && io[3][k] == 0.0f ? run + 1 : 0);
+        played.call(kBlock, io + 2, [&] {
+            h.getef()->processReplacing(h.getef(), io, io + 2, std::int32_t(kBlock));
+        });
+        for (int c = 0; c < 2; ++c)
+            out[std::size_t(c)].insert(out[std::size_t(c)].end(), io[2 + c], io[2 + c] + kBlock);
+    }
+    return start;
+}
+
+// Of what played heard, the longest run of frames exactly 0 on both channels, as a device plays
+// the calls' output from start on: each call's when it returned or when the one before has played,
+// whichever is later, a gap between counting as silence. A host that fell behind catches up
+// without a gap of its own; the time a dropped call took goes unheard.
+std::size_t longestSilence(Played const& played, std::vector<std::vector<float>> const& out,
+                           Clock::time_point start, std::vector<bool> const& cut) {
+    constexpr double kRate = 44100;
+    std::size_t run = 0, longest = 0;
+    double until = 0; // s from start: the device has played up to here
+    for (std::size_t i = 0; i < played.all().size(); ++i) {
+        Played::CALL const& call = played.all()[i];
+        double const back = std::chrono::duration<double>(call.ended - start).count();
+        if (i == 0) until = double(call.first + call.frames) / kRate; // when it is due
+        if (cut[i]) {
+            until = std::max(until, back);
+            continue;
+        }
+        longest = std::max(longest, run += std::size_t(std::max(back - until, 0.0) * kRate));
+        until = std::max(until, back) + double(call.frames) / kRate;
+        for (std::size_t k = call.first; k < call.first + call.frames; ++k)
+            longest = std::max(longest, run = out[0][k] == 0.0f && out[1][k] == 0.0f ? run + 1 : 0);
     }
     return longest;
 }
@@ -222,7 +245,9 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         // Held past the wait by the test, through its own open of the lock file.
         int const holder = held ? ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1;
         ASSERT_TRUE(holder < 0 || ::flock(holder, LOCK_EX) == 0);
-        Clock::time_point closed;
+        Clock::time_point closed, begun;
+        Played played(rig, 44100);
+        std::vector<std::vector<float>> out(2);
         // Nobody runs the instance and every thread it starts: the raw calls
         // change this thread's credentials only.
         std::thread([&] {
@@ -234,20 +259,18 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
             if (r.before == 'm')
                 posted(a, "OVERWRITEMEMORYLOC", {{"OLDPROGRAM", "3"}, {"NEWPROGRAM", "4"}});
             ASSERT_TRUE(r.before != 'c' || restoreAt(a, rig.programs, 150));
-            // While the lock is waited for, the room plays a sine: only the version's own write is
-            // muted, and it never takes half the wait.
+            // While the lock is waited for, the room plays a sine.
             std::atomic<bool> stop{false};
-            std::size_t silent = 0;
             std::thread player;
             int const change = r.before == 'p' ? CoreDemo::iCsweep : -1;
             if (held)
-                player = std::thread([&] { silent = longestSilence(a.host(), stop, change); });
+                player =
+                    std::thread([&] { begun = playSine(a.host(), stop, played, out, change); });
             Clock::time_point const saving = Clock::now();
             EXPECT_EQ(version(a, name), (Rows{"Saving", "Saving"}));
             Clock::duration const took = Clock::now() - saving;
             stop.store(true);
             if (player.joinable()) player.join();
-            EXPECT_LT(silent, 44100u * 5 / 2);
             // A held lock is tried for 5 s (with room for a loaded machine); a FIFO fails at once.
             EXPECT_TRUE(!held || (took >= seconds(5) && took < seconds(30)));
             EXPECT_TRUE(!fifo || took < seconds(6));
@@ -270,6 +293,15 @@ TEST(PluginVersionBankTest, VersionsStayWhereTheyWereAndNamesAreMeasuredAsFiles)
         }).join();
         // A close that waited for the lock would take the rest of its 5 s.
         EXPECT_TRUE((!held && !fifo) || Clock::now() - closed < seconds(2));
+        // Only the version's own write muted what was heard, and it never took half the wait.
+        int const counted = played.counted();
+        EXPECT_TRUE(!held || played.dropped(counted,
+                                            [&](auto const& cut) {
+                                                return longestSilence(played, out, begun, cut) <
+                                                       44100u * 5 / 2;
+                                            }))
+            << played.said(counted) << "; longest silence with none cut: "
+            << longestSilence(played, out, begun, std::vector<bool>(played.all().size()));
         ::close(holder);
         std::string const log = readBytes(rig.log);
         std::size_t const line = log.find("***ERROR***> version " + file + " saved, not added");
