@@ -43,17 +43,6 @@ double since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// A temporary folder for one case's installation, removed with everything in
-// it when the case ends, however it ends.
-struct Installation {
-    char path[32] = "/tmp/vorlanbenchXXXXXX";
-    bool const made = mkdtemp(path) != nullptr;
-    ~Installation() {
-        std::error_code error;
-        if (made) std::filesystem::remove_all(path, error);
-    }
-};
-
 using ITEMS = std::vector<std::pair<std::string, std::string>>; // name, bytes
 
 // Writes items as an archive, byte for byte as the store writes one, without
@@ -122,9 +111,15 @@ bool writeBig(std::string const& data, int total) {
 
 void ManyItems(benchmark::State& state) {
     int const total = static_cast<int>(state.range(0));
-    Installation const folder;
-    if (!folder.made) return state.SkipWithError("no temporary folder");
-    std::string const base = std::string(folder.path) + "/";
+    // The case's installation, removed with everything in it however the case ends.
+    std::string folder = "/tmp/vorlanbenchXXXXXX";
+    if (mkdtemp(folder.data()) == nullptr) return state.SkipWithError("no temporary folder");
+    auto const removeAll = [](std::string* path) {
+        std::error_code error;
+        std::filesystem::remove_all(*path, error);
+    };
+    std::unique_ptr<std::string, decltype(removeAll)> const removal(&folder, removeAll);
+    std::string const base = folder + "/";
     std::string const data = base + CoreDemo::sCdatapath;
     std::error_code error;
     std::filesystem::copy_file(plugin(), base + "vorlan.so", error);
