@@ -25,23 +25,28 @@ void* alignedIn(void* raw) {
 }
 } // namespace
 
-CorePool::CorePool() : cap(0), current(0), peaktotal(0), peakrequest(0), capon(false) {}
+CorePool::CorePool()
+    : cap(0), current(0), peaktotal(0), peakrequest(0), capon(false), oldest(nullptr),
+      newest(nullptr) {}
 
 CorePool::~CorePool() {
     // Destructors must not throw: building the log texts may.
     try {
         if (CoreLog_::aredb())
-            CoreLog_::debug(CoreAnsx("pool locations left: ") + CoreAnsx(int(records.count)), 0, 2);
+            CoreLog_::debug(CoreAnsx("pool locations left: ") + CoreAnsx(int(records.size())), 0,
+                            2);
         logdp();
     } catch (...) {
     }
-    for (int i = records.count - 1; i >= 0; --i) {
-        ALLOCREC* record = static_cast<ALLOCREC*>(records[unsigned(i)]);
+    while (newest != nullptr) {
+        ALLOCREC* record = newest;
+        newest = record->older;
         current -= record->bytes;
         PlatMemory::release(record->raw);
         delete record;
     }
-    records.Clear();
+    oldest = nullptr;
+    records.clear();
 }
 
 short CorePool::getdm(short kind) {
@@ -112,17 +117,24 @@ void* CorePool::mallc(short kind, int count, char const* tag, CoreAnsx /*opname*
     std::memset(record->tag, 0, sizeof(record->tag));
     if (tag != nullptr) std::strncpy(record->tag, tag, sizeof(record->tag) - 1);
     record->raw = raw;
+    record->older = nullptr;
+    record->newer = nullptr;
 
     long nowAllocated = 0;
     bool listed = false;
     {
         CoreSmgd hold(lock);
         try {
-            records.Add(record);
-            listed = true;
+            listed = records.emplace(pointer, record).second;
         } catch (...) {
         }
         if (listed) {
+            record->older = newest;
+            if (newest != nullptr)
+                newest->newer = record;
+            else
+                oldest = record;
+            newest = record;
             current += bytes;
             if (current > peaktotal) peaktotal = current;
             if (bytes > peakrequest) peakrequest = bytes;
@@ -154,17 +166,17 @@ void CorePool::free_(void* pointer) {
     int left = 0;
     {
         CoreSmgd hold(lock);
-        for (int i = 0; i < records.count; ++i) {
-            ALLOCREC* record = static_cast<ALLOCREC*>(records[unsigned(i)]);
-            if (record->pointer == pointer) {
-                current -= record->bytes;
-                raw = record->raw;
-                delete record;
-                records.Delete(i);
-                break;
-            }
+        auto const found = records.find(pointer);
+        if (found != records.end()) {
+            ALLOCREC* record = found->second;
+            records.erase(found);
+            (record->older != nullptr ? record->older->newer : oldest) = record->newer;
+            (record->newer != nullptr ? record->newer->older : newest) = record->older;
+            current -= record->bytes;
+            raw = record->raw;
+            delete record;
         }
-        left = records.count;
+        left = int(records.size());
     }
     if (raw != nullptr) {
         PlatMemory::release(raw);
@@ -214,8 +226,7 @@ void CorePool::logst() {
 void CorePool::logdp() {
     if (!CoreLog_::aredb()) return;
     CoreSmgd hold(lock);
-    for (int i = 0; i < records.count; ++i) {
-        ALLOCREC* record = static_cast<ALLOCREC*>(records[unsigned(i)]);
+    for (ALLOCREC const* record = oldest; record != nullptr; record = record->newer) {
         CoreLog_::debug(
             CoreAnsx("left memory block: ") + CoreAnsx(int(record->kind)) + CoreAnsx(" ") +
                 CoreAnsx(record->tag) + CoreAnsx(" ") + CoreAnsx(record->count) + CoreAnsx(" ") +

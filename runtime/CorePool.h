@@ -11,10 +11,10 @@
 // system allocator and sleep between retries. The pool lock is a leaf lock.
 
 #include <cstdint>
+#include <unordered_map>
 
 #include "runtime/CoreAnsx.h"
 #include "runtime/CoreSmph.h"
-#include "runtime/CoreTlst.h"
 
 class CorePool {
 public:
@@ -54,12 +54,14 @@ public:
 private:
     // One live block.
     struct ALLOCREC {
-        short kind;    // element kind as requested
-        void* pointer; // aligned address handed to the caller
-        int count;     // element count as requested
-        int bytes;     // size of the underlying block: element size x count + 20
-        char tag[8];   // owner tag, NUL-terminated
-        void* raw;     // underlying block, as the platform allocator gave it
+        short kind;      // element kind as requested
+        void* pointer;   // aligned address handed to the caller
+        int count;       // element count as requested
+        int bytes;       // size of the underlying block: element size x count + 20
+        char tag[8];     // owner tag, NUL-terminated
+        void* raw;       // underlying block, as the platform allocator gave it
+        ALLOCREC* older; // record allocated before it and still live, or null
+        ALLOCREC* newer; // record allocated after it and still live, or null
     };
 
     // One platform allocation under the pool lock.
@@ -72,6 +74,11 @@ private:
     long peaktotal;   // highest `current` so far, bytes
     long peakrequest; // largest single request, bytes
     bool capon;       // whether `cap` applies
-    CoreTlst records; // ALLOCREC*, owned, in allocation order
-    CoreSmph lock;    // guards the platform calls, the records and the counters
+    // The live blocks' records, owned: a chain in allocation order, and an
+    // index by the caller's address, so that a release costs the same however
+    // many blocks the pool holds (the shared pool holds every instance's).
+    ALLOCREC* oldest; // first of the chain, or null
+    ALLOCREC* newest; // last of the chain, or null
+    std::unordered_map<void const*, ALLOCREC*> records;
+    CoreSmph lock; // guards the platform calls, the records and the counters
 };

@@ -1,5 +1,6 @@
 #include "storage/CoreFsys.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -52,7 +53,7 @@ CoreFsys::CoreFsys(CorePool* p) : CoreFsys(p, CoreAnsx(""), false) {}
 
 CoreFsys::CoreFsys(CorePool* p, CoreAnsx folder, bool closeAfterUse)
     : datafolder(folder), toctext(CoreButl::sCnull), lastarchive(CoreButl::sCnull), refusal(""),
-      items(new CoreTlst), nextid(0), closeafteruse(closeAfterUse), pool(p) {
+      items(new CoreTlst), registrations(0), nextid(0), closeafteruse(closeAfterUse), pool(p) {
     items->mincapacity = iCminitems;
 }
 
@@ -72,13 +73,55 @@ void CoreFsys::init_() {
         delete item;
     }
     items->Clear();
+    byid.clear();
+    byname.clear();
 }
 
 // ---- Private helpers -----------------------------------------------------------
 
 CoreFsys::FSYSTEMLOC* CoreFsys::find(int id) {
-    int index = 0;
-    return gtiit(id, index);
+    auto const found = byid.find(id);
+    return found != byid.end() ? found->second : nullptr;
+}
+
+CoreFsys::FSYSTEMLOC* CoreFsys::exact(CoreAnsx const& key) {
+    auto const found = byname.find(key.c_str());
+    return found != byname.end() && !found->second.empty() ? found->second.front() : nullptr;
+}
+
+int CoreFsys::position(FSYSTEMLOC const* item) {
+    int low = 0, high = items->count - 1;
+    while (low <= high) {
+        int const middle = low + (high - low) / 2;
+        long long const at = static_cast<FSYSTEMLOC*>((*items)[unsigned(middle)])->order;
+        if (at == item->order) return middle;
+        if (at < item->order)
+            low = middle + 1;
+        else
+            high = middle - 1;
+    }
+    return -1;
+}
+
+void CoreFsys::unindex(FSYSTEMLOC* item) {
+    auto const found = byname.find(item->name.c_str());
+    if (found == byname.end()) return;
+    std::vector<FSYSTEMLOC*>& same = found->second;
+    same.erase(std::remove(same.begin(), same.end(), item), same.end());
+    if (same.empty()) byname.erase(found);
+}
+
+void CoreFsys::rename(FSYSTEMLOC* item, CoreAnsx const& name) {
+    if (name == item->name) return;
+    // Taken into the new name's place first: when that cannot grow, the item
+    // keeps its old name and place.
+    std::vector<FSYSTEMLOC*>& same = byname[name.c_str()];
+    auto const later = std::upper_bound(
+        same.begin(), same.end(), item,
+        [](FSYSTEMLOC const* a, FSYSTEMLOC const* b) { return a->order < b->order; });
+    same.insert(later, item);
+    unindex(item);
+    item->name = name;
 }
 
 void CoreFsys::dropData(FSYSTEMLOC* item) {
@@ -116,11 +159,8 @@ FILE* CoreFsys::reopen(FSYSTEMLOC* item) {
 
 int CoreFsys::registerExact(CoreAnsx const& name) {
     CoreAnsx const key = normalised(name);
-    for (int i = 0; i < items->count; ++i) {
-        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (item->name == key) return item->id;
-    }
-    return crtit(key, true);
+    FSYSTEMLOC* item = exact(key);
+    return item != nullptr ? item->id : crtit(key, true);
 }
 
 // ---- Registration and lookup ------------------------------------------------------
@@ -131,6 +171,8 @@ int CoreFsys::crtit(CoreAnsx name, bool forceNew) {
         FSYSTEMLOC* found = gtsit(key);
         if (found != nullptr) return found->id;
     }
+    // Past INT_MAX the count starts again at 0, passing over ids still held.
+    while (byid.count(nextid) > 0) nextid = nextid == INT_MAX ? 0 : nextid + 1;
     FSYSTEMLOC* item = new FSYSTEMLOC;
     item->id = nextid;
     item->name = key;
@@ -142,12 +184,18 @@ int CoreFsys::crtit(CoreAnsx name, bool forceNew) {
     item->file = nullptr;
     item->fileopen = false;
     item->refused = 0;
+    item->order = registrations;
     try {
+        byid.emplace(item->id, item);
+        byname[key.c_str()].push_back(item);
         items->Add(item);
     } catch (...) {
+        unindex(item);
+        byid.erase(item->id);
         delete item;
-        throw;
+        throw CoreAnsx("Memory request failed registering ") + key;
     }
+    ++registrations;
     nextid = nextid == INT_MAX ? 0 : nextid + 1;
     return item->id;
 }
@@ -158,10 +206,7 @@ CoreFsys::FSYSTEMLOC* CoreFsys::gtsit(CoreAnsx name) {
     CoreAnsx const query = normalised(name);
     // An exact name wins over any fragment match, so "1.WAV" never lands on
     // "11.WAV" registered before it.
-    for (int i = 0; i < items->count; ++i) {
-        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (item->name == query) return item;
-    }
+    if (FSYSTEMLOC* item = exact(query)) return item;
     for (int i = 0; i < items->count; ++i) {
         FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
         if (item->name.Pos(query) > 0 || query.Pos(item->name) > 0) return item;
@@ -175,14 +220,9 @@ int CoreFsys::getit(CoreAnsx name) {
 }
 
 CoreFsys::FSYSTEMLOC* CoreFsys::gtiit(int id, int& index) {
-    for (int i = 0; i < items->count; ++i) {
-        FSYSTEMLOC* item = static_cast<FSYSTEMLOC*>((*items)[unsigned(i)]);
-        if (item->id == id) {
-            index = i;
-            return item;
-        }
-    }
-    return nullptr;
+    FSYSTEMLOC* item = find(id);
+    if (item != nullptr) index = position(item);
+    return item;
 }
 
 int CoreFsys::llvcn() { return items->count; }
@@ -251,8 +291,8 @@ CoreAnsx CoreFsys::gettc() { return toctext; }
 void CoreFsys::setit(int id, CoreAnsx newName) {
     FSYSTEMLOC* item = find(id);
     if (item == nullptr) return;
-    item->name =
-        CoreButl::getpt(item->name) + CoreButl::getfn(newName, true) + CoreButl::getfx(item->name);
+    rename(item, CoreButl::getpt(item->name) + CoreButl::getfn(newName, true) +
+                     CoreButl::getfx(item->name));
 }
 
 void CoreFsys::delct(int id) {
@@ -261,8 +301,10 @@ void CoreFsys::delct(int id) {
     if (item == nullptr) return;
     dropData(item);
     closeFile(item);
-    delete item;
+    unindex(item);
+    byid.erase(id);
     items->Delete(index);
+    delete item;
 }
 
 // ---- Filling and loading ---------------------------------------------------------------

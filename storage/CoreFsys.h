@@ -16,6 +16,10 @@
 // equals the query exactly; only when none does, the first item whose name
 // contains the query or is contained in it (so "1.WAV" finds "1.WAV", never
 // "11.WAV", while fragments such as "PROG" still find "MYPROG.XML").
+// An exact name and an id are found through indexes beside the table, so an
+// archive of many thousand items registers and reads in time that grows with
+// their number, not its square; only the fragment match walks the table.
+// Names change only through setit, which keeps the name index in step.
 // An archive's table of contents registers its entries by exact name only,
 // and an archive read out of another store is that store's item of exactly
 // the name given, relative to that store's data folder.
@@ -30,6 +34,9 @@
 
 #include <cstdio>
 #include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "runtime/CoreAnsx.h"
 
@@ -53,6 +60,7 @@ public:
         bool fileopen;   // file is held open by the store
         CoreAnsx source; // archive the bytes came from; Length() -1 while never set
         int refused;     // errno of the data setit last refused (EFBIG, EINVAL), 0 once taken
+        long long order; // registrations before this one: the table is in this order
     };
 
     explicit CoreFsys(CorePool* pool);
@@ -189,9 +197,14 @@ public:
 private:
     FSYSTEMLOC* find(int id);                // record by id, null when none
     int registerExact(CoreAnsx const& name); // id of the item named exactly so, made when missing
-    void dropData(FSYSTEMLOC* item);         // frees the block of an in-memory item
-    void closeFile(FSYSTEMLOC* item);        // closes a held file
-    FILE* reopen(FSYSTEMLOC* item);          // close-after-use: open and seek to the position
+    FSYSTEMLOC* exact(CoreAnsx const& key);  // first item in table order named key, or null
+    int position(FSYSTEMLOC const* item);    // table position, found by order; -1 when none
+    // Gives item the name, the name index following; the table order stays.
+    void rename(FSYSTEMLOC* item, CoreAnsx const& name);
+    void unindex(FSYSTEMLOC* item);   // takes item out of the name index
+    void dropData(FSYSTEMLOC* item);  // frees the block of an in-memory item
+    void closeFile(FSYSTEMLOC* item); // closes a held file
+    FILE* reopen(FSYSTEMLOC* item);   // close-after-use: open and seek to the position
     char* allocBlock(int bytes, char const* operation); // pool block, throws without a pool
     // Makes block (bytes long, of this store's pool) the item's data with no
     // copy, as setit would with a copy; the store owns it from here on.
@@ -204,7 +217,12 @@ private:
     CoreAnsx lastarchive; // archive name last given to loada; "NULL"
     CoreAnsx refusal;     // reason of loada's last false ("cannot be opened: missing", ...); ""
     CoreTlst* items;      // FSYSTEMLOC*, owned, in registration order
-    int nextid;           // id of the next registration
-    bool closeafteruse;   // keep no disk file open between calls
-    CorePool* pool;       // not owned; every in-memory block comes from it
+    // Every item of the table by id, and by name (the items of one name in
+    // table order, so the first is the one a walk would find).
+    std::unordered_map<int, FSYSTEMLOC*> byid;
+    std::unordered_map<std::string, std::vector<FSYSTEMLOC*>> byname;
+    long long registrations; // items ever registered: the order of the next one
+    int nextid;              // id of the next registration
+    bool closeafteruse;      // keep no disk file open between calls
+    CorePool* pool;          // not owned; every in-memory block comes from it
 };

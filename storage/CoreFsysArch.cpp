@@ -316,6 +316,7 @@ void CoreFsys::adopt(int id, char* block, int bytes, CoreAnsx const& source) {
     item->size = bytes;
     item->position = 0;
     item->inmemory = true;
+    item->refused = 0; // data taken, as setit takes them
     item->source = source;
 }
 
@@ -345,7 +346,7 @@ bool CoreFsys::loada(CoreAnsx archive, CoreAnsx filter, bool skipLoaded, CoreFsy
         session.from = session.temporary;
         session.id = session.temporary->crtit(archive, false);
         // A path keeps the case it was given in; only its item entry is upper case.
-        session.temporary->find(session.id)->name = archive.Trim();
+        session.temporary->rename(session.temporary->find(session.id), archive.Trim());
     } else {
         // By its exact name: a fragment match would open another archive
         // ("ARC.V2P" inside "OLDARC.V2P"), or one of another folder.

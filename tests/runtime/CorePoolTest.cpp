@@ -157,7 +157,9 @@ TEST_F(CorePoolTest, DestructionReportsAndReleasesLiveBlocks) {
     {
         CorePool pool;
         first = pool.mallc(0, 100, "WAVE", CoreAnsx("x"));
+        void* const between = pool.mallc(4, 2, "BETWEEN", CoreAnsx("x"));
         second = pool.mallc(6, 3, "LONGTAGNAME", CoreAnsx("x"));
+        pool.free_(between); // the chain closes over a block released from its middle
         pool.free_(pool.mallc(4, 1, "GONE", CoreAnsx("x")));
     } // LeakSanitizer fails the program if these blocks were not released.
     auto left = linesWith("pool locations left: ");

@@ -12,6 +12,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "runtime/CorePool.h"
 #include "storage/CoreFsys.h"
@@ -200,6 +201,54 @@ TEST(CoreFsysArchive, DuplicateEntriesAndSkipLoaded) {
     first.setit(first.getit("D.WAV"), "mine", 4, CoreAnsx(""), true, false);
     ASSERT_TRUE(first.loada(path, CoreAnsx(0), true, nullptr));
     EXPECT_EQ(heldItem(first, first.getit("D.WAV")), "mine");
+}
+
+// Sixty thousand items: each found by its name and by its id after the archive's load, renames
+// and removals, the table in its order with the ids it gave, and every block back in the pool
+// once the store closes. A lookup or a release that walked the table would take this past its
+// time-out.
+TEST(CoreFsysArchive, SixtyThousandItemsAreFoundByNameAndId) {
+    int const n = 60000;
+    std::vector<std::string> names, bytes;
+    std::string data, toc;
+    for (int i = 0; i < n; ++i) {
+        names.push_back("K" + std::to_string(i) + ".WAV");
+        bytes.push_back("item " + std::to_string(i));
+        toc += tocItem(names.back(), long(data.size()), long(bytes.back().size()));
+        data += bytes.back();
+    }
+    TempDir dir;
+    writeBytes(dir.file("many.v2p"), header(data.size()) + data + "<TOC>" + toc + "</TOC>");
+    CorePool pool;
+    {
+        CoreFsys fs(&pool);
+        ASSERT_TRUE(fs.loada(CoreAnsx(dir.file("many.v2p").c_str()), CoreAnsx(0), false, nullptr));
+        ASSERT_EQ(fs.llvcn(), n);
+        std::vector<int> ids(std::size_t(n), -1);
+        for (int i = 0; i < n; i += 3) {
+            fs.setit(i, CoreAnsx(("R" + std::to_string(i)).c_str()));
+            names[std::size_t(i)] = "R" + std::to_string(i) + ".WAV";
+        }
+        for (int i = 0; i < n; ++i) ids[std::size_t(i)] = i % 50 == 1 ? -1 : i;
+        for (int i = 1; i < n; i += 50) fs.delct(i);
+        int position = 0;
+        for (int i = 0; i < n; ++i) {
+            std::size_t const k = std::size_t(i);
+            if (ids[k] < 0) continue;
+            int id = -1, index = -1;
+            ASSERT_EQ(str(fs.llvel(position, id)), names[k]);
+            ASSERT_EQ(id, ids[k]);
+            ASSERT_EQ(fs.getit(names[k].c_str()), ids[k]);
+            ASSERT_NE(fs.gtiit(ids[k], index), nullptr);
+            ASSERT_EQ(index, position++);
+            ASSERT_EQ(heldItem(fs, ids[k]), bytes[k]);
+        }
+        EXPECT_EQ(fs.llvcn(), position);
+        EXPECT_EQ(fs.getit("K0.WAV"), -1); // renamed
+        EXPECT_EQ(fs.getit("K1.WAV"), -1); // removed
+        EXPECT_EQ(fs.crtit("K1.WAV", true), n);
+    }
+    EXPECT_EQ(pool.getma(), 0);
 }
 
 TEST(CoreFsysArchive, ReloadingDoesNotGrowThePool) {

@@ -98,6 +98,15 @@ TEST(CoreFsysNames, ContainmentBothWaysAndForceNew) {
         fs.delct(made);
     }
     EXPECT_EQ(fs.llvcn(), 2);
+    // Of two items of one name the earlier in the table is found, however
+    // the names came and went.
+    int const third = fs.crtit("A.XML", true);
+    fs.setit(second, CoreAnsx("B"));
+    EXPECT_EQ(fs.getit("A.XML"), third);
+    fs.setit(second, CoreAnsx("A"));
+    EXPECT_EQ(fs.getit("A.XML"), second);
+    fs.delct(second);
+    EXPECT_EQ(fs.getit("A.XML"), third);
 }
 
 TEST(CoreFsysNames, ExactNameWinsOverEarlierContainingName) {
@@ -534,5 +543,16 @@ TEST(CoreFsysLoad, RefusedDataAreNeverReadFromAFileOfTheName) {
         EXPECT_EQ(fs.wread(id, got, 1, sizeof got), 0);
         fs.setit(id, "new", 3, CoreAnsx(""), true, false);
         EXPECT_EQ(heldItem(fs, id), "new");
+        // Data an archive gives take the item back as setit's do: once they
+        // are unloaded, the file of its name is read again.
+        fs.setit(id, nullptr, 3, CoreAnsx(""), true, false);
+        CoreFsys packer(&pool);
+        putItem(packer, "IN.WAV", "packed");
+        ASSERT_TRUE(packer.savea(CoreAnsx(dir.file("in.v2v").c_str())));
+        ASSERT_TRUE(fs.loada(CoreAnsx(dir.file("in.v2v").c_str()), CoreAnsx(0), false, nullptr));
+        EXPECT_EQ(heldItem(fs, id), "packed");
+        fs.uload(CoreAnsx("WAV"));
+        EXPECT_TRUE(fs.loadc(id, false));
+        EXPECT_EQ(heldItem(fs, id), "another file");
     }
 }
