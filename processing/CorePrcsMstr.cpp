@@ -292,9 +292,12 @@ void CorePrcs::rdkey(CoreNode* m, bool fromfile, int& threads, int& ippthreads, 
     hdimmax = static_cast<short>(whole(X::sCtaghsdimm, 10, 1, iChdimmaxlargest, 1));
     // Below 1 or wrapped through the cut, every program would play silence.
     hdim = static_cast<short>(whole(X::sCtaghsdim_, 1, 1, hdimmax, 1));
-    // A tempo of 0 means nothing: any 0 written plays the default, with its line.
-    double const tempo =
+    // A tempo of 0 means nothing, nor does one past every number (NAN, 1e999,
+    // which would reach the modulators' rates): either plays the default,
+    // with its line.
+    double const read =
         writtenZero(m, X::sCtagbpmdef) ? 0.0 : CoreNode::gtnld(m, X::sCtagbpmdef, 120000.0);
+    double const tempo = std::isfinite(read) ? read : 0.0;
     if (tempo == 0.0) {
         WRITTEN const w = writtenWhole(m, X::sCtagbpmdef);
         boundLine(X::sCtagbpmdef, w.number ? w.text : CoreAnsx("\"") + w.text + CoreAnsx("\""),

@@ -141,6 +141,8 @@ TEST_F(PluginBoundsTest, OutOfRangeIsTakenAtItsBoundAndStillPlays) {
         {{{"HDIM", "40000"}}, sat, {{"HDIM 40000 above 10, taken as 10", 1}}, {{54, 'h', 0, 1}}},
         {{{"HDIM", "65536"}}, sat, {{"HDIM 65536 above 10, taken as 10", 1}}, {}},
         {{{"HDIM", "NAN"}}, sat, {{"HDIM \"NAN\" not a whole number, taken as 1", 1}}, {}},
+        {{{"BPMDEFAULT", "NAN"}}, sat,
+         {{"BPMDEFAULT \"NAN\" not a tempo, taken as 120000 (120 BPM)", 1}}, {}},
         {{{"GUIRATE", "10000000"}}, sat, {{"GUIRATE 10000000 above 150000, taken as 150000", 1},
           {"GUIRATE 2147483647 above 150000, taken as 150000", 1},
           {"GUIRATE 0 below 5000, taken as 5000", 1}}, {{65, 'l', 2147483647.0, 150000},
