@@ -1055,6 +1055,8 @@ private:
     // folders the engine writes, and after an installer merge the cache
     // folder emptied, only when it lies strictly below the data path.
     void bootTidy();
+    // loadSelect with the load lock already held.
+    bool selectHeld(int slot, bool keep, CoreAnsx const* restored);
     // The staged load, every failure caught (engine and worker semaphores held).
     bool ldpsm(int slot) noexcept;
     bool loadHeld(int slot, bool keep); // ldpdm with the load lock already held

@@ -164,6 +164,10 @@ bool CorePrcs::chunkIn(void* data, long size) {
     if (CoreAnsx(text).Trim() == sCemptyxml) {
         programselected = true;
     } else {
+        // Placed and loaded as one step under the load lock: a restore on
+        // another thread may place its own program at the same location,
+        // and a load there (a rate change's) may rewrite the outcome.
+        CoreSmgd lockload(loadsem);
         int slot = -1;
         try {
             slot = memory->dumpi(text);
@@ -174,9 +178,7 @@ bool CorePrcs::chunkIn(void* data, long size) {
             CoreLog_::loger(CoreAnsx("host chunk refused: nothing loaded"), 0);
             taken = false;
         } else {
-            // Its own load's outcome: a load on another thread (a rate
-            // change) may have run since.
-            taken = loadSelect(slot, false, &text);
+            taken = selectHeld(slot, false, &text);
             if (!taken)
                 CoreLog_::loger(CoreAnsx("host chunk: its program did not load, location ") +
                                     CoreAnsx(slot) + CoreAnsx(" failed"),

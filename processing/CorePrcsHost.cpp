@@ -436,7 +436,10 @@ void CorePrcs::smpby(bool on, int timeout, bool clear, bool wait) {
                     auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                           end - std::chrono::steady_clock::now())
                                           .count();
-                    if (left <= 0) break;
+                    if (left <= 0) {
+                        CoreLog_::debug(CoreAnsx("bypass switch: no host call in time"), 0, 2);
+                        break;
+                    }
                     int const slice = static_cast<int>(left < iCclosecheck ? left : iCclosecheck);
                     if (bypassevent.WaitFor(slice) == CoreTevn::iCwrsignaled) break;
                 }

@@ -95,6 +95,10 @@ bool CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
     // lands between this load and the choice of its location, nor between
     // this load and its outcome.
     CoreSmgd lockload(loadsem);
+    return selectHeld(slot, keep, restored);
+}
+
+bool CorePrcs::selectHeld(int slot, bool keep, CoreAnsx const* restored) {
     bool const loaded = loadHeld(slot, keep) && !fallback;
     // What plays is named: location 0 when the load fell back.
     currentslot = fallback ? 0 : slot;
