@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -650,6 +651,74 @@ TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
     dlclose(p.lib);
 }
 
+// Two host threads restore 200 times each, one a chunk whose program cannot load (location 0 plays
+// for it) and one whose program loads, while a third changes the rate: each restore is answered its
+// own load's outcome, never the other's nor a reload's.
+TEST_F(PluginShellTest, EachRestoreIsAnsweredItsOwnLoadsOutcome) {
+    CoreHost h(rig->path(), CoreDemo::iCrate, 256);
+    h.start();
+    ASSERT_TRUE(h.wtupd(0, kLoadWait));
+    int const seen = h.updts();
+    h.slot_(CoreDemo::iCsaturator);
+    ASSERT_TRUE(h.wtupd(seen, kLoadWait));
+    void* data = nullptr;
+    ASSERT_GT(h.dispt(V::opGetChunk, 1, 0, &data), 0);
+    std::string const loads = static_cast<char const*>(data);
+    std::string fails = loads;
+    std::size_t const at = fails.find("SAT2.WAV");
+    ASSERT_NE(at, fails.npos);
+    fails.replace(at, 8, "LOST.WAV");
+    std::atomic<bool> done{false};
+    std::atomic<int> wrong{0};
+    std::thread rates([&] {
+        for (int k = 0; !done; ++k) {
+            h.dispt(V::opSetSampleRate, 0, 0, nullptr, k % 2 != 0 ? 48000.0f : 44100.0f);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    auto restores = [&](std::string const& text, std::intptr_t answer) {
+        return std::thread([&h, &wrong, &text, answer] {
+            for (int k = 0; k < 200; ++k)
+                wrong += h.dispt(V::opSetChunk, 0, std::intptr_t(text.size() + 1),
+                                 const_cast<char*>(text.data())) != answer;
+        });
+    };
+    std::thread failing = restores(fails, 0), loading = restores(loads, 1);
+    failing.join(), loading.join();
+    done = true;
+    rates.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+// A host removing the plug-in right after a program change sends no further call: once the load
+// has begun (its batch logged), a suspend and a close end the bypass switch's wait for that call,
+// as the log says. A round whose wait ran out before the close began is tried again.
+TEST_F(PluginShellTest, ACloseEndsTheWaitOfAProgramChangeForACallThatNeverComes) {
+    PluginRig logging;
+    ASSERT_TRUE(logging.settings({kDiagnosed, {"DL", "2"}}));
+    std::string const log = logging.folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log";
+    auto lines = [&](char const* text) { return LogCapture::count(readBytes(log), text); };
+    ByHand p{.lib = dlopen(logging.path().c_str(), RTLD_NOW | RTLD_LOCAL)};
+    answeredLevel = V::levelRealtime;
+    int ended = 0;
+    for (int round = 0; round < 5 && ended == 0; ++round) {
+        shown = 0, letGo = true;
+        V::Effect* e = p.entry(&closingHost);
+        e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+        ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
+        int const batches = lines(">batch "), lapsed = lines("no host call in time");
+        e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
+        ASSERT_TRUE(CorePeer::until([&] { return lines(">batch ") > batches; }, kLoadWait));
+        e->dispatcher(e, V::opMainsChanged, 0, 0, nullptr, 0.0f);
+        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+        ended = lines("bypass switch: close began");
+        EXPECT_TRUE(ended > 0 || lines("no host call in time") > lapsed) << round;
+    }
+    EXPECT_EQ(ended, 1);
+    answeredLevel = V::levelUnknown;
+    dlclose(p.lib);
+}
+
 // Offline, the call a program change came with waits for its load, and a close ends that wait at
 // once; in real time the call is not held. Neither waits out the bound.
 TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
@@ -684,9 +753,18 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
                   std::string::npos);
 }
 
+// A chunk as handed over: the setup document whole, its zero byte last and counted.
+bool wholeChunk(std::string const& text) {
+    std::size_t const last = text.find_last_not_of(std::string(" \n\r\t\0", 5));
+    return !text.empty() && text.back() == '\0' && std::strlen(text.c_str()) + 1 == text.size() &&
+           text.find("<SETUP>") != text.npos && last != text.npos && last >= 7 &&
+           text.compare(last - 7, 8, "</SETUP>") == 0;
+}
+
 // A chunk read between two calls of a playing instance is the one read after a suspend, for each
 // demo program. While one thread plays with every parameter and a learnt controller written each
-// call, chunks read back to back hold, per control, what a quiet instance's does for a value sent.
+// call, chunks eight threads read back to back are whole and hold, per control, what a quiet
+// instance's does for a value sent.
 TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
     CoreHost h(rig->path(), CoreDemo::iCrate, 256);
     h.setlv(V::levelRealtime);
@@ -741,15 +819,86 @@ TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
-    int chunks = 0, strange = 0;
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-         std::chrono::steady_clock::now() < end; ++chunks)
-        for (std::string const& c : controls(chunk()))
-            if (allowed.count(c) == 0 && strange++ < 5) ADD_FAILURE() << c;
+    // Eight host threads, half reading the bank chunk and half the program's, each giving up its
+    // processor between the call's return and its copy, as a host's thread may.
+    std::atomic<int> chunks{0}, strange{0};
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 8; ++t)
+        readers.emplace_back([&, t] {
+            for (void* data = nullptr; std::chrono::steady_clock::now() < end; ++chunks) {
+                std::intptr_t const n = h.dispt(V::opGetChunk, t % 2, 0, &data);
+                std::this_thread::yield();
+                std::string const text(static_cast<char const*>(data), std::size_t(n));
+                std::vector<std::string> faults = controls(text);
+                std::erase_if(faults, [&](auto const& c) { return allowed.count(c) > 0; });
+                if (!wholeChunk(text))
+                    faults.push_back("torn: " +
+                                     text.substr(std::max<std::size_t>(text.size(), 40) - 40));
+                for (std::string const& f : faults)
+                    if (strange++ < 5) ADD_FAILURE() << f;
+            }
+        });
+    for (std::thread& r : readers) r.join();
     done = true;
     player.join();
-    EXPECT_GT(chunks, 1);
+    EXPECT_GT(chunks, 8);
     EXPECT_EQ(strange, 0);
+}
+
+// A fresh instance restores a program whose text is past the first buffer's size; four host
+// threads then read their first chunks together while one plays: each is whole, for 20 instances.
+TEST_F(PluginShellTest, FirstChunkReadsOfALargeProgramAtOnceAreEachWhole) {
+    PluginRig diagnosed;
+    ASSERT_TRUE(diagnosed.settings({kDiagnosed}));
+    std::string large;
+    {
+        CoreHost h(diagnosed.path(), CoreDemo::iCrate, 256);
+        h.start();
+        ASSERT_TRUE(h.wtupd(0, kLoadWait));
+        void* data = nullptr;
+        ASSERT_GT(h.dispt(V::opGetChunk, 0, 0, &data), 0);
+        large = static_cast<char const*>(data);
+    }
+    std::string words;
+    for (int i = 0; words.size() < 140000; ++i) words += "word" + std::to_string(i) + " ";
+    std::size_t const at = large.find("<DESCRIPTION>") + 13;
+    ASSERT_NE(at, 12u);
+    large.replace(at, large.find('<', at) - at, words);
+    for (int round = 0; round < 20; ++round) {
+        CoreHost h(diagnosed.path(), CoreDemo::iCrate, 256);
+        h.setlv(V::levelRealtime);
+        h.start();
+        ASSERT_EQ(h.dispt(V::opSetChunk, 0, std::intptr_t(large.size() + 1), large.data()), 1);
+        V::Effect* e = h.getef();
+        std::vector<double> in(256, 0.25), out(256);
+        double *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+        std::atomic<bool> done{false};
+        std::atomic<int> whole{0};
+        std::barrier start(5);
+        std::thread player([&] {
+            start.arrive_and_wait();
+            for (long k = 0; !done; ++k) {
+                for (int i = 0; i < 10; ++i) e->setParameter(e, i, float((k + i) % 3) / 2.0f);
+                e->processDoubleReplacing(e, ins, outs, 256);
+            }
+        });
+        std::vector<std::thread> readers;
+        for (int t = 0; t < 4; ++t)
+            readers.emplace_back([&, t] {
+                void* data = nullptr;
+                start.arrive_and_wait();
+                std::intptr_t const n = h.dispt(V::opGetChunk, t % 2, 0, &data);
+                std::this_thread::yield();
+                std::string const text(static_cast<char const*>(data), std::size_t(n));
+                whole += wholeChunk(text) && n > 131072;
+            });
+        for (std::thread& r : readers) r.join();
+        done = true;
+        player.join();
+        EXPECT_EQ(whole, 4) << "round " << round;
+        h.close();
+    }
 }
 
 TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {
