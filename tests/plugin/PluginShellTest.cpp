@@ -651,45 +651,6 @@ TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldAutomation) {
     dlclose(p.lib);
 }
 
-// Two host threads restore 200 times each, one a chunk whose program cannot load (location 0 plays
-// for it) and one whose program loads, while a third changes the rate: each restore is answered its
-// own load's outcome, never the other's nor a reload's.
-TEST_F(PluginShellTest, EachRestoreIsAnsweredItsOwnLoadsOutcome) {
-    CoreHost h(rig->path(), CoreDemo::iCrate, 256);
-    h.start();
-    ASSERT_TRUE(h.wtupd(0, kLoadWait));
-    int const seen = h.updts();
-    h.slot_(CoreDemo::iCsaturator);
-    ASSERT_TRUE(h.wtupd(seen, kLoadWait));
-    void* data = nullptr;
-    ASSERT_GT(h.dispt(V::opGetChunk, 1, 0, &data), 0);
-    std::string const loads = static_cast<char const*>(data);
-    std::string fails = loads;
-    std::size_t const at = fails.find("SAT2.WAV");
-    ASSERT_NE(at, fails.npos);
-    fails.replace(at, 8, "LOST.WAV");
-    std::atomic<bool> done{false};
-    std::atomic<int> wrong{0};
-    std::thread rates([&] {
-        for (int k = 0; !done; ++k) {
-            h.dispt(V::opSetSampleRate, 0, 0, nullptr, k % 2 != 0 ? 48000.0f : 44100.0f);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    });
-    auto restores = [&](std::string const& text, std::intptr_t answer) {
-        return std::thread([&h, &wrong, &text, answer] {
-            for (int k = 0; k < 200; ++k)
-                wrong += h.dispt(V::opSetChunk, 0, std::intptr_t(text.size() + 1),
-                                 const_cast<char*>(text.data())) != answer;
-        });
-    };
-    std::thread failing = restores(fails, 0), loading = restores(loads, 1);
-    failing.join(), loading.join();
-    done = true;
-    rates.join();
-    EXPECT_EQ(wrong, 0);
-}
-
 // A host removing the plug-in right after a program change sends no further call: once the load
 // has begun (its batch logged), a suspend and a close end the bypass switch's wait for that call,
 // as the log says. A round whose wait ran out before the close began is tried again.
