@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <tuple>
@@ -171,4 +172,11 @@ void writeBank(std::string const& data, std::vector<std::string> const& more) {
     bank.insert(bank.end(), more.begin(), more.end());
     writeBytes(data + CoreDemo::sCsetups + CoreDemo::sCsetup,
                CoreDdoc::stpxm(bank, CoreDemo::iCroom));
+}
+
+bool wholeChunk(std::string const& text) {
+    std::size_t const last = text.find_last_not_of(std::string(" \n\r\t\0", 5));
+    return !text.empty() && text.back() == '\0' && std::strlen(text.c_str()) + 1 == text.size() &&
+           text.find("<SETUP>") != text.npos && last != text.npos && last >= 7 &&
+           text.compare(last - 7, 8, "</SETUP>") == 0;
 }

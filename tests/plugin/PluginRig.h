@@ -91,3 +91,6 @@ bool packRoom(std::string const& data, std::string const& name, std::string cons
 bool packItem(std::string const& path, std::string const& item, std::string const& bytes);
 // The demo bank again, the demo programs then these files, booting the room.
 void writeBank(std::string const& data, std::vector<std::string> const& more);
+// A host chunk as handed over (its bytes with the size answered): the setup
+// document whole, its zero byte last and counted.
+bool wholeChunk(std::string const& text);

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <barrier>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -714,14 +713,6 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
                   std::string::npos);
 }
 
-// A chunk as handed over: the setup document whole, its zero byte last and counted.
-bool wholeChunk(std::string const& text) {
-    std::size_t const last = text.find_last_not_of(std::string(" \n\r\t\0", 5));
-    return !text.empty() && text.back() == '\0' && std::strlen(text.c_str()) + 1 == text.size() &&
-           text.find("<SETUP>") != text.npos && last != text.npos && last >= 7 &&
-           text.compare(last - 7, 8, "</SETUP>") == 0;
-}
-
 // A chunk read between two calls of a playing instance is the one read after a suspend, for each
 // demo program. While one thread plays with every parameter and a learnt controller written each
 // call, chunks eight threads read back to back are whole and hold, per control, what a quiet
@@ -805,61 +796,6 @@ TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
     player.join();
     EXPECT_GT(chunks, 8);
     EXPECT_EQ(strange, 0);
-}
-
-// A fresh instance restores a program whose text is past the first buffer's size; four host
-// threads then read their first chunks together while one plays: each is whole, for 20 instances.
-TEST_F(PluginShellTest, FirstChunkReadsOfALargeProgramAtOnceAreEachWhole) {
-    PluginRig diagnosed;
-    ASSERT_TRUE(diagnosed.settings({kDiagnosed}));
-    std::string large;
-    {
-        CoreHost h(diagnosed.path(), CoreDemo::iCrate, 256);
-        h.start();
-        ASSERT_TRUE(h.wtupd(0, kLoadWait));
-        void* data = nullptr;
-        ASSERT_GT(h.dispt(V::opGetChunk, 0, 0, &data), 0);
-        large = static_cast<char const*>(data);
-    }
-    std::string words;
-    for (int i = 0; words.size() < 140000; ++i) words += "word" + std::to_string(i) + " ";
-    std::size_t const at = large.find("<DESCRIPTION>") + 13;
-    ASSERT_NE(at, 12u);
-    large.replace(at, large.find('<', at) - at, words);
-    for (int round = 0; round < 20; ++round) {
-        CoreHost h(diagnosed.path(), CoreDemo::iCrate, 256);
-        h.setlv(V::levelRealtime);
-        h.start();
-        ASSERT_EQ(h.dispt(V::opSetChunk, 0, std::intptr_t(large.size() + 1), large.data()), 1);
-        V::Effect* e = h.getef();
-        std::vector<double> in(256, 0.25), out(256);
-        double *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
-        std::atomic<bool> done{false};
-        std::atomic<int> whole{0};
-        std::barrier start(5);
-        std::thread player([&] {
-            start.arrive_and_wait();
-            for (long k = 0; !done; ++k) {
-                for (int i = 0; i < 10; ++i) e->setParameter(e, i, float((k + i) % 3) / 2.0f);
-                e->processDoubleReplacing(e, ins, outs, 256);
-            }
-        });
-        std::vector<std::thread> readers;
-        for (int t = 0; t < 4; ++t)
-            readers.emplace_back([&, t] {
-                void* data = nullptr;
-                start.arrive_and_wait();
-                std::intptr_t const n = h.dispt(V::opGetChunk, t % 2, 0, &data);
-                std::this_thread::yield();
-                std::string const text(static_cast<char const*>(data), std::size_t(n));
-                whole += wholeChunk(text) && n > 131072;
-            });
-        for (std::thread& r : readers) r.join();
-        done = true;
-        player.join();
-        EXPECT_EQ(whole, 4) << "round " << round;
-        h.close();
-    }
 }
 
 TEST_F(PluginShellTest, HostileCallOrdersAndValuesAreSafe) {
