@@ -20,24 +20,32 @@ namespace {
 using V = PlatVst;
 constexpr double kLoadWait = 60.0; // s: boots and loads under the sanitizers
 
+// The program chunk of an instance playing the saturator; "" when it did not load in time.
+std::string saturatorChunk(PluginRig const& rig) {
+    CoreHost h(rig.path(), CoreDemo::iCrate, 256);
+    h.start();
+    if (!h.wtupd(0, kLoadWait)) return "";
+    int const seen = h.updts();
+    h.slot_(CoreDemo::iCsaturator);
+    void* data = nullptr;
+    return h.wtupd(seen, kLoadWait) && h.dispt(V::opGetChunk, 1, 0, &data) > 0
+               ? static_cast<char const*>(data)
+               : "";
+}
+
 // Two host threads restore 200 times each, one a chunk whose program cannot load (location 0 plays
 // for it) and one whose program loads, while a third changes the rate: each restore is answered its
 // own load's outcome, never the other's nor a reload's.
 TEST(PluginChunkThreadsTest, EachRestoreIsAnsweredItsOwnLoadsOutcome) {
     PluginRig rig;
-    CoreHost h(rig.path(), CoreDemo::iCrate, 256);
-    h.start();
-    ASSERT_TRUE(h.wtupd(0, kLoadWait));
-    int const seen = h.updts();
-    h.slot_(CoreDemo::iCsaturator);
-    ASSERT_TRUE(h.wtupd(seen, kLoadWait));
-    void* data = nullptr;
-    ASSERT_GT(h.dispt(V::opGetChunk, 1, 0, &data), 0);
-    std::string const loads = static_cast<char const*>(data);
+    std::string const loads = saturatorChunk(rig);
     std::string fails = loads;
     std::size_t const at = fails.find("SAT2.WAV");
     ASSERT_NE(at, fails.npos);
     fails.replace(at, 8, "LOST.WAV");
+    CoreHost h(rig.path(), CoreDemo::iCrate, 256);
+    h.start();
+    ASSERT_TRUE(h.wtupd(0, kLoadWait));
     std::atomic<bool> done{false};
     std::atomic<int> wrong{0};
     std::thread rates([&] {
@@ -63,24 +71,15 @@ TEST(PluginChunkThreadsTest, EachRestoreIsAnsweredItsOwnLoadsOutcome) {
 // A fresh instance restores a program whose text is past the first buffer's size; four host
 // threads then read their first chunks together while one plays: each is whole, for 20 instances.
 TEST(PluginChunkThreadsTest, FirstChunkReadsOfALargeProgramAtOnceAreEachWhole) {
-    PluginRig diagnosed;
-    ASSERT_TRUE(diagnosed.settings({kDiagnosed}));
-    std::string large;
-    {
-        CoreHost h(diagnosed.path(), CoreDemo::iCrate, 256);
-        h.start();
-        ASSERT_TRUE(h.wtupd(0, kLoadWait));
-        void* data = nullptr;
-        ASSERT_GT(h.dispt(V::opGetChunk, 0, 0, &data), 0);
-        large = static_cast<char const*>(data);
-    }
-    std::string words;
+    PluginRig rig;
+    ASSERT_TRUE(rig.settings({kDiagnosed}));
+    std::string large = saturatorChunk(rig), words;
     for (int i = 0; words.size() < 140000; ++i) words += "word" + std::to_string(i) + " ";
     std::size_t const at = large.find("<DESCRIPTION>") + 13;
     ASSERT_NE(at, 12u);
     large.replace(at, large.find('<', at) - at, words);
     for (int round = 0; round < 20; ++round) {
-        CoreHost h(diagnosed.path(), CoreDemo::iCrate, 256);
+        CoreHost h(rig.path(), CoreDemo::iCrate, 256);
         h.setlv(V::levelRealtime);
         h.start();
         ASSERT_EQ(h.dispt(V::opSetChunk, 0, std::intptr_t(large.size() + 1), large.data()), 1);
@@ -104,14 +103,13 @@ TEST(PluginChunkThreadsTest, FirstChunkReadsOfALargeProgramAtOnceAreEachWhole) {
                 start.arrive_and_wait();
                 std::intptr_t const n = h.dispt(V::opGetChunk, t % 2, 0, &data);
                 std::this_thread::yield();
-                std::string const text(static_cast<char const*>(data), std::size_t(n));
-                whole += wholeChunk(text) && n > 131072;
+                whole += wholeChunk(std::string(static_cast<char const*>(data), std::size_t(n))) &&
+                         n > 131072;
             });
         for (std::thread& r : readers) r.join();
         done = true;
         player.join();
         EXPECT_EQ(whole, 4) << "round " << round;
-        h.close();
     }
 }
 
