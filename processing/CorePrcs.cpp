@@ -281,8 +281,6 @@ void CorePrcs::build() {
         cnvls[i].kernels = new void* [2] { nullptr, nullptr };
         cnvls[i].cnvl = new CoreCnvl(pool, CoreAnsx("H") + CoreAnsx(i + 1), 0, bridge);
     }
-    chunkbuffer = zeroed<char>(pool, 5, CoreMmry::iCchunkbufferdim);
-    chunksize = CoreMmry::iCchunkbufferdim;
     bool const caching = cachepresent && !nocache;
     memory = new CoreMmry(pool, datapath, altcount, altpaths, setupsub, programsub, vectorsub,
                           cachesub, caching, shellfsys);
@@ -377,7 +375,11 @@ void CorePrcs::release() noexcept {
     giveBack(pool, meterreadings);
     delete memory;
     memory = nullptr;
-    giveBack(pool, chunkbuffer);
+    // No chunk read is in flight: the shell lets none in once close began.
+    for (CHUNKANSWER& answer : chunkanswers) {
+        giveBack(pool, answer.buffer);
+        answer.size = 0;
+    }
     delete[] textlist;
     textlist = nullptr;
     textcount = 0;

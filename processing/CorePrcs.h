@@ -44,8 +44,11 @@
 // update and small queries) and CorePrcsDesc.cpp (archive description).
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "modulation/CoreMidi.h"
@@ -89,6 +92,7 @@ public:
     static inline const CoreAnsx sCinstallerxml{"_installer"}; // installer settings file suffix
     static constexpr int iCmemoryrequirements = 20971520;      // bytes the shell test-allocates
     static constexpr int iCdelaybypassswitch = 200;            // ms the bypass switch waits
+    static constexpr int iCclosecheck = 2;                     // ms between its looks for a close
     static constexpr double dCdenormalthreshold = 1e-300;      // magnitudes not above it -> 0
     static constexpr int iCmswatchdog = 2000;                  // ms
     static constexpr int iCmindelaydim = 512;                  // lowest DSPBUFFER the boot derives
@@ -624,8 +628,28 @@ private:
     short cnvlcount = 0;            // slots in cnvls (HDIMMAX + 1)
     CoreAnsx* textlist = nullptr;   // read by getbs, cleared by setbv; new[] or null
     int textcount = 0;
-    char* chunkbuffer = nullptr; // CoreMmry::iCchunkbufferdim bytes (pool)
-    CoreMmry* memory = nullptr;  // program memory
+    // The host chunk's answers, one buffer per reading thread: a host copies
+    // what it was handed after the call has returned, so a thread's answer
+    // stays whole until that thread's next read or the close, whatever the
+    // others read meanwhile. iCchunkreaders threads hold one each; a further
+    // thread takes the one read least recently that no read is filling (it
+    // waits while all are), and the thread it came from gets another at its
+    // next read. The table is under chunklock; a buffer is grown and filled
+    // by its holder outside it (filling marks that).
+    static constexpr int iCchunkreaders = 8;
+    struct CHUNKANSWER {
+        std::thread::id reader{};   // the thread it answers; none before its first read
+        char* buffer = nullptr;     // size bytes (pool); made at the first read, freed at teardown
+        int size = 0;               // bytes, at least CoreMmry::iCchunkbufferdim once made
+        std::uint64_t lastread = 0; // chunkreads at its holder's last read; 0 never read
+        bool filling = false;       // its holder is growing or filling it
+    };
+    CHUNKANSWER chunkanswers[iCchunkreaders];
+    std::uint64_t chunkreads = 0;      // reads that took an entry (chunklock)
+    std::mutex chunklock;              // leaf: the table above, never a buffer's bytes
+    std::condition_variable chunkfree; // an entry's filling ended
+
+    CoreMmry* memory = nullptr; // program memory
     // The seven locks, in creation order (see the lock order above).
     CoreSmph enginesem; // host call, configuration changes; always first
     CoreSmph sparesem;  // each boot call
@@ -741,9 +765,10 @@ public:
 
     // ---- host chunk (CorePrcsChnk.cpp) ----------------------------------------------------
     // The current location as a setup document, or "NOCHUNK": data points at
-    // the engine's buffer (valid until the next call; it grows for a program
-    // larger than 131072 bytes); the size handed over is the text's length
-    // with its zero byte. 0 for a failed engine. Host thread, may block.
+    // the calling thread's buffer (valid until that thread's next call, for
+    // up to iCchunkreaders threads; it grows for a program larger than
+    // 131072 bytes); the size handed over is the text's length with its
+    // zero byte. 0 for a failed engine. Host threads, may block.
     int getck(void** data) noexcept;
     // Reads such a document (at most size bytes, up to a zero byte) into
     // program memory and loads its program, booting first when needed.
@@ -832,6 +857,9 @@ private:
     void joinBank(int loc, VERSIONSAVE const& version);
     int chunkOut(void** data);           // getck's work
     bool chunkIn(void* data, long size); // setck's work
+    // The calling thread's answer entry, marked filling; chunkDone ends that.
+    CHUNKANSWER& chunkTake();
+    void chunkDone(CHUNKANSWER& answer) noexcept;
     // Whether a file name from the bus or a batch variable (from names it
     // for the log) may name one of our files: inside its folder and, for a
     // version (single), one component. A refusal is logged once, level 0.
@@ -974,12 +1002,16 @@ public:
     // Loads memory location slot with the engine and worker semaphores held;
     // a failed location other than 0 loads 0 and sets the fallback flag.
     // keep leaves the bypass flag and the processing state alone. Never throws.
+    // True when slot's own program loaded (so location 0 stands in for it
+    // when false), as this load left it.
     bool ldpdm(int slot, bool keep);
     int setpg(int slot, bool keep); // ldpdm, then slot becomes the selected current slot
     // setpg as one step under the load lock: a program requested (display,
     // MIDI, bean 88, a host restore). restored: the chunk text of a host
-    // restore, kept for getck when its program falls back.
-    int loadSelect(int slot, bool keep, CoreAnsx const* restored = nullptr);
+    // restore, kept for getck when its program falls back. True when slot's
+    // own program loaded and plays (location 0 not standing in), as this
+    // load left it, whatever loads other threads make afterwards.
+    bool loadSelect(int slot, bool keep, CoreAnsx const* restored = nullptr);
     // Program loads asked for since the engine was built (the display, MIDI,
     // bean 88); neither a host restore nor the engine's own reload counts.
     // Any thread, audio included.
@@ -1036,6 +1068,8 @@ private:
     // folders the engine writes, and after an installer merge the cache
     // folder emptied, only when it lies strictly below the data path.
     void bootTidy();
+    // loadSelect with the load lock already held.
+    bool selectHeld(int slot, bool keep, CoreAnsx const* restored);
     // The staged load, every failure caught (engine and worker semaphores held).
     bool ldpsm(int slot) noexcept;
     bool loadHeld(int slot, bool keep); // ldpdm with the load lock already held
@@ -1063,8 +1097,6 @@ private:
     CoreAnsx svref();           // why the live program may not be saved to its slot, "" it may
     CoreAnsx saverefusal{""};   // why the last saveProgram wrote nothing (refusal or system's)
     CoreAnsx loadedtext{"0"};   // stored text of the loaded location as loaded or written back
-    int chunksize = 0;          // bytes of the chunk buffer (at least CoreMmry::iCchunkbufferdim)
-    bool lastload = false;      // result of the last ldpdm
     CoreAnsx foundfolder{""};   // folder the current program's file was found in
     int appliedoffset = 0;      // program time offset applied to the ring positions, samples
     bool forcemono = false;     // FORCEMONO of the program

@@ -221,8 +221,9 @@ bool CorePrcs::bootProgram() {
             rateDelays();
             CoreLog_::debug(CoreAnsx("boots *rate:") + CoreAnsx(samplerate), 0, 3);
         }
-        ldpdm(p, false);
-        currentslot = fallback ? 0 : p;
+        // Named from this load's own outcome, not from the flag a load on
+        // another thread may have rewritten since.
+        currentslot = ldpdm(p, false) ? p : 0;
         programselected = true;
     }
     return true;

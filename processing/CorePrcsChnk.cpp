@@ -5,7 +5,9 @@
 #include "processing/CorePrcs.h"
 
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "program/CoreMmry.h"
 #include "runtime/CoreLog_.h"
@@ -55,25 +57,64 @@ int CorePrcs::chunkOut(void** data) {
     }
     CoreLog_::debug(CoreAnsx("getck:") + text, 0, 7);
     int need = static_cast<int>(std::strlen(text.c_str())) + 1;
-    if (need > chunksize) {
+    CHUNKANSWER& answer = chunkTake();
+    struct Filled { // the entry is given up on every way out
+        CorePrcs& engine;
+        CHUNKANSWER& entry;
+        ~Filled() { engine.chunkDone(entry); }
+    } const filled{*this, answer};
+    if (need > answer.size) {
         // A program larger than the buffer: a larger buffer rather than a
         // chunk cut short. The old one stays when the pool has none.
+        int const grow = need > CoreMmry::iCchunkbufferdim ? need : CoreMmry::iCchunkbufferdim;
         try {
-            auto* grown = static_cast<char*>(pool->mallc(5, need, "PRCS", CoreAnsx("getck")));
-            pool->free_(chunkbuffer);
-            chunkbuffer = grown;
-            chunksize = need;
+            auto* grown = static_cast<char*>(pool->mallc(5, grow, "PRCS", CoreAnsx("getck")));
+            if (answer.buffer != nullptr) pool->free_(answer.buffer);
+            answer.buffer = grown;
+            answer.size = grow;
         } catch (...) {
             CoreLog_::loger(CoreAnsx("host chunk: no buffer for ") + CoreAnsx(need), 0);
             text = sCemptyxml;
             need = static_cast<int>(std::strlen(text.c_str())) + 1;
         }
     }
-    std::memcpy(chunkbuffer, text.c_str(), static_cast<std::size_t>(need));
-    *data = chunkbuffer;
+    // Nothing answered when not even the marker fits: no buffer was ever made.
+    if (need > answer.size) need = 0;
+    if (need > 0) std::memcpy(answer.buffer, text.c_str(), static_cast<std::size_t>(need));
+    *data = need > 0 ? answer.buffer : nullptr;
     // The length of what the buffer holds, its zero byte included: a host
     // stores what it is told, and the padding after the text is nothing.
     return need;
+}
+
+CorePrcs::CHUNKANSWER& CorePrcs::chunkTake() {
+    std::thread::id const me = std::this_thread::get_id();
+    std::unique_lock<std::mutex> held(chunklock);
+    for (;;) {
+        CHUNKANSWER* pick = nullptr;
+        for (CHUNKANSWER& a : chunkanswers)
+            if (a.reader == me) pick = &a;
+        // Another thread's, read least recently (one never read first),
+        // but never one a read is filling: its holder copies from it next.
+        if (pick == nullptr)
+            for (CHUNKANSWER& a : chunkanswers)
+                if (!a.filling && (pick == nullptr || a.lastread < pick->lastread)) pick = &a;
+        if (pick != nullptr && !pick->filling) {
+            pick->reader = me;
+            pick->filling = true;
+            pick->lastread = ++chunkreads;
+            return *pick;
+        }
+        chunkfree.wait(held);
+    }
+}
+
+void CorePrcs::chunkDone(CHUNKANSWER& answer) noexcept {
+    {
+        std::lock_guard<std::mutex> held(chunklock);
+        answer.filling = false;
+    }
+    chunkfree.notify_all();
 }
 
 namespace {
@@ -123,6 +164,10 @@ bool CorePrcs::chunkIn(void* data, long size) {
     if (CoreAnsx(text).Trim() == sCemptyxml) {
         programselected = true;
     } else {
+        // Placed and loaded as one step under the load lock: a restore on
+        // another thread may place its own program at the same location,
+        // and a load there (a rate change's) may rewrite the outcome.
+        CoreSmgd lockload(loadsem);
         int slot = -1;
         try {
             slot = memory->dumpi(text);
@@ -133,8 +178,7 @@ bool CorePrcs::chunkIn(void* data, long size) {
             CoreLog_::loger(CoreAnsx("host chunk refused: nothing loaded"), 0);
             taken = false;
         } else {
-            loadSelect(slot, false, &text);
-            taken = lastload && !fallback;
+            taken = selectHeld(slot, false, &text);
             if (!taken)
                 CoreLog_::loger(CoreAnsx("host chunk: its program did not load, location ") +
                                     CoreAnsx(slot) + CoreAnsx(" failed"),

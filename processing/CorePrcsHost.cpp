@@ -42,6 +42,7 @@
 #include "runtime/CoreAudp.h"
 #include "runtime/CoreBlnk.h"
 #include "runtime/CoreButl.h"
+#include "runtime/CoreLog_.h"
 #include "runtime/CoreSmgd.h"
 #include "runtime/CoreXutl.h"
 
@@ -422,15 +423,25 @@ void CorePrcs::smpby(bool on, int timeout, bool clear, bool wait) {
             if (wait) {
                 // The first host call through the bypass path sets the event;
                 // the event's wait may wake early, so the time is kept here.
+                // A host that closes sends no further call: once close has
+                // begun (memory's endbk) the wait ends, looked at every
+                // iCclosecheck ms.
                 auto const end = std::chrono::steady_clock::now() +
                                  std::chrono::milliseconds(iCdelaybypassswitch);
                 for (;;) {
+                    if (memory != nullptr && memory->ended()) {
+                        CoreLog_::debug(CoreAnsx("bypass switch: close began, no wait"), 0, 2);
+                        break;
+                    }
                     auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
                                           end - std::chrono::steady_clock::now())
                                           .count();
-                    if (left <= 0) break;
-                    if (bypassevent.WaitFor(static_cast<int>(left)) == CoreTevn::iCwrsignaled)
+                    if (left <= 0) {
+                        CoreLog_::debug(CoreAnsx("bypass switch: no host call in time"), 0, 2);
                         break;
+                    }
+                    int const slice = static_cast<int>(left < iCclosecheck ? left : iCclosecheck);
+                    if (bypassevent.WaitFor(slice) == CoreTevn::iCwrsignaled) break;
                 }
             }
         } else {

@@ -88,13 +88,18 @@ bool CorePrcs::ldpdm(int slot, bool keep) {
     return loadHeld(slot, keep);
 }
 
-int CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
-    if (failed) return slot;
+bool CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
+    if (failed) return false;
     if (restored == nullptr) askedloads.fetch_add(1, std::memory_order_acq_rel);
     // One step under the load lock, so a load on another thread never
-    // lands between this load and the choice of its location.
+    // lands between this load and the choice of its location, nor between
+    // this load and its outcome.
     CoreSmgd lockload(loadsem);
-    loadHeld(slot, keep);
+    return selectHeld(slot, keep, restored);
+}
+
+bool CorePrcs::selectHeld(int slot, bool keep, CoreAnsx const* restored) {
+    bool const loaded = loadHeld(slot, keep) && !fallback;
     // What plays is named: location 0 when the load fell back.
     currentslot = fallback ? 0 : slot;
     programselected = true;
@@ -102,7 +107,7 @@ int CorePrcs::loadSelect(int slot, bool keep, CoreAnsx const* restored) {
     // A restore that fell back keeps the session's program for the host's
     // next save; any other program requested ends that.
     restoredchunk = restored != nullptr && fallback ? *restored : CoreAnsx("");
-    return slot;
+    return loaded;
 }
 
 bool CorePrcs::loadHeld(int slot, bool keep) {
@@ -143,7 +148,6 @@ bool CorePrcs::loadHeld(int slot, bool keep) {
         markLoaded(r ? slot : -1);
         noteLoad(slot, r, why);
     }
-    lastload = r;
     return r;
 }
 
@@ -174,7 +178,10 @@ CoreAnsx CorePrcs::listName(int slot, CoreAnsx const& name) {
     return CoreMmry::sCfailedname + CoreButl::getfn(memory->getpf(slot), true).UpperCase();
 }
 
-int CorePrcs::setpg(int slot, bool keep) { return loadSelect(slot, keep); }
+int CorePrcs::setpg(int slot, bool keep) {
+    loadSelect(slot, keep);
+    return slot;
+}
 
 bool CorePrcs::ldpsm(int slot) noexcept {
     bool r = false;

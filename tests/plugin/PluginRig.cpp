@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <numeric>
 #include <random>
@@ -313,4 +314,11 @@ long Played::misses(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out,
         for (long k = 0; k < long(heard(cut)); ++k)
             bad += y[c][std::size_t(k)] != (k < latency ? 0.0 : x[c][std::size_t(k - latency)]);
     return bad;
+}
+
+bool wholeChunk(std::string const& text) {
+    std::size_t const last = text.find_last_not_of(std::string(" \n\r\t\0", 5));
+    return !text.empty() && text.back() == '\0' && std::strlen(text.c_str()) + 1 == text.size() &&
+           text.find("<SETUP>") != text.npos && last != text.npos && last >= 7 &&
+           text.compare(last - 7, 8, "</SETUP>") == 0;
 }

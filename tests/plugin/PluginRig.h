@@ -178,3 +178,7 @@ private:
     std::vector<CALL> calls;
     std::size_t next = 0; // the next call's first frame
 };
+
+// A host chunk as handed over (its bytes with the size answered): the setup
+// document whole, its zero byte last and counted.
+bool wholeChunk(std::string const& text);

@@ -726,6 +726,35 @@ TEST_F(PluginShellTest, AnOfflineCallPlaysOnPastAHeldLoadReport) {
     playsOnPastAHeld(rig, V::hostIoChanged, "held its hostIoChanged callback: the change");
 }
 
+// A host removing the plug-in right after a program change sends no further call: once the load
+// has begun (its batch logged), a suspend and a close end the bypass switch's wait for that call,
+// as the log says. A round whose wait ran out before the close began is tried again.
+TEST_F(PluginShellTest, ACloseEndsTheWaitOfAProgramChangeForACallThatNeverComes) {
+    PluginRig logging;
+    ASSERT_TRUE(logging.settings({kDiagnosed, {"DL", "2"}}));
+    std::string const log = logging.folder() + CoreDemo::sCdatapath + "Vorlan3olvio.log";
+    auto lines = [&](char const* text) { return LogCapture::count(readBytes(log), text); };
+    ByHand p{.lib = dlopen(logging.path().c_str(), RTLD_NOW | RTLD_LOCAL)};
+    answeredLevel = V::levelRealtime;
+    int ended = 0;
+    for (int round = 0; round < 5 && ended == 0; ++round) {
+        shown = 0, letGo = true;
+        V::Effect* e = p.entry(&closingHost);
+        e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
+        ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait));
+        int const batches = lines(">batch "), lapsed = lines("no host call in time");
+        e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
+        ASSERT_TRUE(CorePeer::until([&] { return lines(">batch ") > batches; }, kLoadWait));
+        e->dispatcher(e, V::opMainsChanged, 0, 0, nullptr, 0.0f);
+        e->dispatcher(e, V::opClose, 0, 0, nullptr, 0.0f);
+        ended = lines("bypass switch: close began");
+        EXPECT_TRUE(ended > 0 || lines("no host call in time") > lapsed) << round;
+    }
+    EXPECT_EQ(ended, 1);
+    answeredLevel = V::levelUnknown;
+    dlclose(p.lib);
+}
+
 // In real time the call a program change came with is not held; offline it waits for the load, but
 // with the control thread held in its boot report (the host may hold that callback on a lock it
 // holds across the call) only a short while. Neither waits out the bound.
@@ -845,7 +874,8 @@ TEST_F(PluginShellTest, AChunkReadDuringAnOfflineProgramChangeChangesNothingThat
 
 // A chunk read between two calls of a playing instance is the one read after a suspend, for each
 // demo program. While one thread plays with every parameter and a learnt controller written each
-// call, chunks read back to back hold, per control, what a quiet instance's does for a value sent.
+// call, chunks eight threads read back to back are whole and hold, per control, what a quiet
+// instance's does for a value sent.
 TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
     CoreHost h(rig->path(), CoreDemo::iCrate, 256);
     h.setlv(V::levelRealtime);
@@ -900,14 +930,30 @@ TEST_F(PluginShellTest, AChunkReadWhilePlayingHoldsOneMomentOfWhatTheHostSent) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
-    int chunks = 0, strange = 0;
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-         std::chrono::steady_clock::now() < end; ++chunks)
-        for (std::string const& c : controls(chunk()))
-            if (allowed.count(c) == 0 && strange++ < 5) ADD_FAILURE() << c;
+    // Eight host threads, half reading the bank chunk and half the program's, each giving up its
+    // processor between the call's return and its copy, as a host's thread may.
+    std::atomic<int> chunks{0}, strange{0};
+    auto const end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 8; ++t)
+        readers.emplace_back([&, t] {
+            for (void* data = nullptr; std::chrono::steady_clock::now() < end; ++chunks) {
+                std::intptr_t const n = h.dispt(V::opGetChunk, t % 2, 0, &data);
+                std::this_thread::yield();
+                std::string const text(static_cast<char const*>(data), std::size_t(n));
+                std::vector<std::string> faults = controls(text);
+                std::erase_if(faults, [&](auto const& c) { return allowed.count(c) > 0; });
+                if (!wholeChunk(text))
+                    faults.push_back("torn: " +
+                                     text.substr(std::max<std::size_t>(text.size(), 40) - 40));
+                for (std::string const& f : faults)
+                    if (strange++ < 5) ADD_FAILURE() << f;
+            }
+        });
+    for (std::thread& r : readers) r.join();
     done = true;
     player.join();
-    EXPECT_GT(chunks, 1);
+    EXPECT_GT(chunks, 8);
     EXPECT_EQ(strange, 0);
 }
 
