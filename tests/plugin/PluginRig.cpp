@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <numeric>
 #include <random>
 #include <sstream>
@@ -230,13 +231,8 @@ int Played::counted() const {
 
 std::vector<std::vector<int>> Played::counts(std::vector<unsigned long> const& closers) const {
     // Each thread's last total; a thread that is no closer is one instance's control thread.
-    std::vector<std::pair<unsigned long, int>> threads;
-    for (auto const& [thread, total] : told()) {
-        auto at = std::find_if(threads.begin(), threads.end(),
-                               [t = thread](auto const& p) { return p.first == t; });
-        if (at == threads.end()) at = threads.insert(threads.end(), {thread, 0});
-        at->second = std::max(at->second, total);
-    }
+    std::map<unsigned long, int> threads;
+    for (auto const& [thread, total] : told()) threads[thread] = std::max(threads[thread], total);
     std::vector<int> closing(closers.size());
     std::vector<int> others;
     for (auto const& [thread, total] : threads) {
