@@ -77,14 +77,15 @@ TEST(PluginFirstBootTest, TheOutputGoesOnceFromTheDelayedInputToTheProgram) {
         }
         EXPECT_EQ(booted(), 1);
         EXPECT_EQ(std::size_t(h.getdl()), delay);
-        h.close(); // the plug-in's count of dropped calls complete
+        h.close();                       // the plug-in's count of dropped calls complete
+        for (auto& o : out) o.resize(n); // the frames played
         // What was heard: the output is the input delayed until the program plays, which
         // carries the input the bypass held from its first frame (no run of 16 frames silent
         // while the input sounds, none dry past the program's first engine block); from the
         // switch on, each 256 frames reach half the peak 0.5 s later.
         auto fault = [&](std::vector<bool> const& cut) -> std::string {
             auto const o = played.heard(out, cut), i = played.heard(x, cut);
-            std::size_t const m = played.heard(cut); // frames
+            std::size_t const m = o[0].size();
             auto in = [&](std::size_t c, std::size_t k) {
                 return k < delay ? 0.0f : i[c][k - delay];
             };
@@ -111,10 +112,6 @@ TEST(PluginFirstBootTest, TheOutputGoesOnceFromTheDelayedInputToTheProgram) {
                     return std::to_string(k) + " builds up, the program from " + std::to_string(s);
             return "";
         };
-        int const counted = played.counted();
-        auto const cut =
-            played.dropped(counted, [&](std::vector<bool> const& c) { return fault(c).empty(); });
-        EXPECT_TRUE(cut) << played.said(counted) << "; with none cut, "
-                         << fault(std::vector<bool>(played.all().size()));
+        EXPECT_TRUE(played.holds(played.counted(), fault));
     }
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <numeric>
 #include <random>
 #include <sstream>
@@ -198,15 +199,10 @@ void Played::rendr(CoreHost& h, CoreHost::CHANNELS const& in, CoreHost::CHANNELS
             [](long done, long) { renderMarks->emplace_back(done, Clock::now()); });
     renderMarks = nullptr;
     for (std::size_t i = 1; i < marks.size(); ++i) {
-        CALL c{.first = next,
-               .frames = std::size_t(marks[i].first - marks[i - 1].first),
-               .silent = true,
-               .begun = marks[i - 1].second,
-               .ended = marks[i].second};
-        for (auto k = std::size_t(marks[i - 1].first); k < std::size_t(marks[i].first); ++k)
-            c.silent = c.silent && out[0][k] == 0.0 && out[1][k] == 0.0;
-        calls.push_back(c);
-        next += c.frames;
+        double const* at[2] = {out[0].data() + marks[i - 1].first,
+                               out[1].data() + marks[i - 1].first};
+        record(std::size_t(marks[i].first - marks[i - 1].first), at, marks[i - 1].second,
+               marks[i].second);
     }
 }
 
@@ -233,16 +229,10 @@ int Played::counted() const {
     return most;
 }
 
-std::vector<std::vector<int>> Played::counts(std::vector<std::pair<unsigned long, int>> const& told,
-                                             std::vector<unsigned long> const& closers) {
+std::vector<std::vector<int>> Played::counts(std::vector<unsigned long> const& closers) const {
     // Each thread's last total; a thread that is no closer is one instance's control thread.
-    std::vector<std::pair<unsigned long, int>> threads;
-    for (auto const& [thread, total] : told) {
-        auto at = std::find_if(threads.begin(), threads.end(),
-                               [t = thread](auto const& p) { return p.first == t; });
-        if (at == threads.end()) at = threads.insert(threads.end(), {thread, 0});
-        at->second = std::max(at->second, total);
-    }
+    std::map<unsigned long, int> threads;
+    for (auto const& [thread, total] : told()) threads[thread] = std::max(threads[thread], total);
     std::vector<int> closing(closers.size());
     std::vector<int> others;
     for (auto const& [thread, total] : threads) {
@@ -264,35 +254,29 @@ std::vector<std::vector<int>> Played::counts(std::vector<std::pair<unsigned long
     return ways;
 }
 
-std::optional<std::vector<bool>>
-Played::dropped(int count, std::function<bool(std::vector<bool> const&)> const& holds) const {
+testing::AssertionResult
+Played::holds(int count, std::function<std::string(std::vector<bool> const&)> const& fault) const {
     // The latest first: silence the row expects comes before the output first sounds.
     std::vector<std::size_t> looks;
     for (std::size_t i = calls.size(); i-- > 0;)
         if (looksDropped(calls[i])) looks.push_back(i);
-    if (count < 0 || std::size_t(count) > looks.size()) return std::nullopt;
     // Each choice of count among them, in order, a few thousand at most.
-    std::vector<std::size_t> pick(static_cast<std::size_t>(count));
+    std::vector<std::size_t> pick(static_cast<std::size_t>(std::max(count, 0)));
     std::iota(pick.begin(), pick.end(), 0);
-    for (int tries = 0; tries < 4096; ++tries) {
+    for (int tries = 0; count >= 0 && pick.size() <= looks.size() && tries < 4096; ++tries) {
         std::vector<bool> cut(calls.size());
         for (std::size_t p : pick) cut[looks[p]] = true;
-        if (holds(cut)) return cut;
+        if (fault(cut).empty()) return testing::AssertionSuccess();
         std::size_t k = pick.size();
         while (k > 0 && pick[k - 1] == looks.size() - pick.size() + k - 1) --k;
         if (k == 0) break;
         ++pick[k - 1];
         for (std::size_t j = k; j < pick.size(); ++j) pick[j] = pick[j - 1] + 1;
     }
-    return std::nullopt;
-}
-
-std::string Played::said(int count) const {
-    std::string text = std::to_string(count) + " calls counted as dropped; silent, as long as " +
-                       "themselves, from frames:";
-    for (CALL const& c : calls)
-        if (looksDropped(c)) text += " " + std::to_string(c.first);
-    return text;
+    testing::AssertionResult failed = testing::AssertionFailure();
+    failed << count << " calls counted as dropped; silent, as long as themselves, from frames:";
+    for (std::size_t i : looks) failed << " " << calls[i].first;
+    return failed << "; with none cut, " << fault(std::vector<bool>(calls.size()));
 }
 
 bool Played::looksDropped(CALL const& c) const {
@@ -300,20 +284,17 @@ bool Played::looksDropped(CALL const& c) const {
            std::chrono::duration<double>(c.ended - c.begun).count() * rate >= double(c.frames);
 }
 
-std::size_t Played::heard(std::vector<bool> const& cut) const {
-    std::size_t left = next;
-    for (std::size_t i = 0; i < calls.size(); ++i) left -= cut[i] ? calls[i].frames : 0;
-    return left;
-}
-
-long Played::misses(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out, long latency,
-                    std::vector<bool> const& cut) const {
-    auto const x = heard(in, cut), y = heard(out, cut);
-    long bad = 0;
-    for (std::size_t c = 0; c < 2; ++c)
-        for (long k = 0; k < long(heard(cut)); ++k)
-            bad += y[c][std::size_t(k)] != (k < latency ? 0.0 : x[c][std::size_t(k - latency)]);
-    return bad;
+testing::AssertionResult Played::delayed(CoreHost::CHANNELS const& in,
+                                         CoreHost::CHANNELS const& out, long latency,
+                                         int count) const {
+    return holds(count, [&](std::vector<bool> const& cut) {
+        auto const x = heard(in, cut), y = heard(out, cut);
+        long bad = 0;
+        for (std::size_t c = 0; c < 2; ++c)
+            for (std::size_t k = 0; k < y[c].size(); ++k)
+                bad += y[c][k] != (long(k) < latency ? 0.0 : x[c][k - std::size_t(latency)]);
+        return bad == 0 ? "" : std::to_string(bad) + " frames wrong";
+    });
 }
 
 bool wholeChunk(std::string const& text) {

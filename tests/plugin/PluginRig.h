@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <functional>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -115,38 +114,27 @@ public:
     Played(PluginRig const& rig, int rate);
     // One call of frames through process, which leaves its two output channels at out.
     template <class T, class F> void call(std::size_t frames, T* const* out, F&& process) {
-        CALL c{.first = next, .frames = frames, .silent = true, .begun = Clock::now(), .ended = {}};
+        Clock::time_point const begun = Clock::now();
         process();
-        c.ended = Clock::now();
-        for (std::size_t k = 0; k < frames; ++k)
-            c.silent = c.silent && out[0][k] == 0 && out[1][k] == 0;
-        calls.push_back(c);
-        next += frames;
+        record(frames, out, begun, Clock::now());
     }
     // h.rendr with each of its calls recorded (its length, up to the next call's begin).
     void rendr(CoreHost& h, CoreHost::CHANNELS const& in, CoreHost::CHANNELS& out, bool dbl,
                bool add = false);
     std::vector<CALL> const& all() const { return calls; }
-    // The totals the rig's log told since the start, each with the thread that told it.
-    std::vector<std::pair<unsigned long, int>> told() const;
     // The one instance's count: its last total (after its close, the whole).
     int counted() const;
-    // Instances of one rig playing at once mix their lines: each way to read what told() answers
-    // as their running totals, when instance i closed on thread closers[i] (which told nothing
-    // else), as the count of every instance.
-    static std::vector<std::vector<int>>
-    counts(std::vector<std::pair<unsigned long, int>> const& told,
-           std::vector<unsigned long> const& closers);
-    // The calls the plug-in dropped, true at each: count of them, each silent after a wait of at
-    // least its own length, and the rest of the run holds. Where more calls look so (silence
-    // before the output first sounds), each choice is tried, those that cut the latest calls
-    // first. None when no choice holds or fewer than count look so.
-    std::optional<std::vector<bool>>
-    dropped(int count, std::function<bool(std::vector<bool> const&)> const& holds) const;
-    // For a failure's message: the count and the calls that look dropped.
-    std::string said(int count) const;
-    // Streams of the host's frames (one a channel) with those of the calls cut (true) taken
-    // out, and how many of the frames played are left.
+    // Instances of one rig playing at once mix their lines: each way to read the totals told
+    // since the start as their running totals, when instance i closed on thread closers[i] (which
+    // told nothing else), as the count of every instance.
+    std::vector<std::vector<int>> counts(std::vector<unsigned long> const& closers) const;
+    // Passes when some count calls, each silent after a wait of at least its own length, cut out
+    // (true) leave fault nothing to say (""). Where more calls look so (silence before the output
+    // first sounds), each choice is tried, those that cut the latest calls first. Its failure
+    // names the calls that look dropped and what fault says with none cut.
+    testing::AssertionResult
+    holds(int count, std::function<std::string(std::vector<bool> const&)> const& fault) const;
+    // Streams of the host's frames (one a channel) with those of the calls cut (true) taken out.
     template <class T>
     std::vector<std::vector<T>> heard(std::vector<std::vector<T>> const& streams,
                                       std::vector<bool> const& cut) const {
@@ -163,14 +151,24 @@ public:
         }
         return kept;
     }
-    std::size_t heard(std::vector<bool> const& cut) const;
-    // Frames heard, on either channel, that are not the heard input latency frames earlier
-    // (silence before it): a path that plays the input delayed, as the bypass does.
-    long misses(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out, long latency,
-                std::vector<bool> const& cut) const;
+    // holds for a path that plays the input delayed, as the bypass does: what was heard is
+    // latency frames of silence, then the input heard, on both channels.
+    testing::AssertionResult delayed(CoreHost::CHANNELS const& in, CoreHost::CHANNELS const& out,
+                                     long latency, int count) const;
 
 private:
+    // The totals the rig's log told since the start, each with the thread that told it.
+    std::vector<std::pair<unsigned long, int>> told() const;
     bool looksDropped(CALL const& c) const; // silent after a wait of its own length at least
+    template <class T>
+    void record(std::size_t frames, T const* const* out, Clock::time_point begun,
+                Clock::time_point ended) {
+        CALL c{.first = next, .frames = frames, .silent = true, .begun = begun, .ended = ended};
+        for (std::size_t k = 0; k < frames; ++k)
+            c.silent = c.silent && out[0][k] == 0 && out[1][k] == 0;
+        calls.push_back(c);
+        next += frames;
+    }
 
     std::vector<std::string> logs;  // the rig's two log files
     std::vector<std::size_t> sizes; // their sizes at the start

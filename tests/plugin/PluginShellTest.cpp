@@ -135,13 +135,10 @@ TEST_F(PluginShellTest, InstancesShareTheProcessPoolAndCache) {
     h1.close();
     if (!standin) return;
     // The stand-in path: what each heard is its input after the latency.
-    bool heard = false;
-    for (auto const& n :
-         Played::counts(p1.told(), {static_cast<unsigned long>(pthread_self()), closer}))
-        heard = heard ||
-                (p1.dropped(n[0], [&](auto const& c) { return p1.misses(x1, y1, l1, c) == 0; }) &&
-                 p2.dropped(n[1], [&](auto const& c) { return p2.misses(x2, y2, l2, c) == 0; }));
-    EXPECT_TRUE(heard) << p1.said(p1.counted()) << "; " << p2.said(p2.counted());
+    testing::AssertionResult heard = testing::AssertionFailure();
+    for (auto const& n : p1.counts({static_cast<unsigned long>(pthread_self()), closer}))
+        if (!heard && (heard = p1.delayed(x1, y1, l1, n[0]))) heard = p2.delayed(x2, y2, l2, n[1]);
+    EXPECT_TRUE(heard);
 }
 
 TEST_F(PluginShellTest, PlaysTheInputAfterTheReportedLatencyInEveryCall) {
@@ -161,11 +158,7 @@ TEST_F(PluginShellTest, PlaysTheInputAfterTheReportedLatencyInEveryCall) {
         played.rendr(fresh, x, y, mode == 1, mode == 2);
         fresh.close(); // the plug-in's count of dropped calls complete
         // Silence for the latency, then the input, over every call but those dropped.
-        int const counted = played.counted();
-        EXPECT_TRUE(played.dropped(
-            counted, [&](auto const& c) { return played.misses(x, y, latency, c) == 0; }))
-            << mode << ": " << played.said(counted) << "; frames wrong with none cut: "
-            << played.misses(x, y, latency, std::vector<bool>(played.all().size()));
+        EXPECT_TRUE(played.delayed(x, y, latency, played.counted())) << mode;
     }
 }
 
@@ -759,21 +752,16 @@ TEST_F(PluginShellTest, ACloseEndsTheWaitOfAProgramChangeForACallThatNeverComes)
 // with the control thread held in its boot report (the host may hold that callback on a lock it
 // holds across the call) only a short while. Neither waits out the bound.
 TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
-    void* lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL);
-    auto entry = reinterpret_cast<V::Entry>(dlsym(lib, "VSTPluginMain"));
-    V::MidiEvent change{V::eventMidi, 32, 0, 0, 0, 0, {char(0xC0), 2, 0, 0}, 0, 0, 0, 0};
-    V::Events load{1, 0, {reinterpret_cast<V::Event*>(&change), nullptr}};
-    std::vector<float> in(512, 0.25f), out(512);
-    float *ins[2] = {in.data(), in.data()}, *outs[2] = {out.data(), out.data()};
+    ByHand p{.lib = dlopen(rig->path().c_str(), RTLD_NOW | RTLD_LOCAL)};
     for (bool const offline : {false, true}) {
         answeredLevel = offline ? V::levelOffline : V::levelUnknown;
         shown = 0, letGo = false; // the boot's report holds the control thread
-        V::Effect* e = entry(&closingHost);
+        V::Effect* e = p.entry(&closingHost);
         e->dispatcher(e, V::opOpen, 0, 0, nullptr, 0.0f);
         ASSERT_TRUE(CorePeer::until([] { return shown > 0; }, kLoadWait)) << offline;
-        e->dispatcher(e, V::opProcessEvents, 0, 0, &load, 0.0f);
+        e->dispatcher(e, V::opProcessEvents, 0, 0, &p.load, 0.0f);
         std::atomic<bool> returned{false};
-        std::thread audio([&] { e->processReplacing(e, ins, outs, 512), returned = true; });
+        std::thread audio([&] { e->processReplacing(e, p.ins, p.outs, 512), returned = true; });
         EXPECT_TRUE(CorePeer::until([&] { return returned.load(); }, kLoadWait)) << offline;
         letGo = !offline; // in real time the load runs and ends before the close
         EXPECT_TRUE(offline || CorePeer::until([] { return shown > 1; }, kLoadWait));
@@ -783,7 +771,7 @@ TEST_F(PluginShellTest, OnlyAnOfflineCallWaitsForItsProgramChange) {
         closer.join();
         if (audio.joinable()) audio.join();
     }
-    dlclose(lib);
+    dlclose(p.lib);
     for (std::string const where : {"", CoreDemo::sCdatapath})
         EXPECT_EQ(readBytes(rig->folder() + where + "Vorlan3olvio.log").find("program load:"),
                   std::string::npos);

@@ -28,8 +28,6 @@ Edit const kEdits[] = {
     {"data/programs/ROOM.XML", "<CATEGORY>Reverb</CATEGORY>", "<CATEGORY></CATEGORY>"},
 };
 
-std::string tidiedName(Edit const& e) { return e.file.substr(e.file.rfind('/') + 1); }
-
 // What the instance plays once its boot has put the room on.
 CoreHost::CHANNELS booted(PluginRig const& rig) {
     CorePeer p(rig.path(), CoreDemo::iCrate, 512);
@@ -48,7 +46,8 @@ TEST(PluginTidiedTest, FilesAnXmlToolTidiedBootAndPlayAsWritten) {
         std::size_t const at = text.find(e.from);
         ASSERT_NE(at, std::string::npos) << e.file;
         writeBytes(written.folder() + e.file, text.replace(at, e.from.size(), e.to));
-        std::string const kept = readBytes(VORLAN_PLUGIN_DATA "tidied/" + tidiedName(e));
+        std::string const kept =
+            readBytes(VORLAN_PLUGIN_DATA "tidied/" + e.file.substr(e.file.rfind('/') + 1));
         ASSERT_NE(kept.find("/>"), std::string::npos) << e.file;
         writeBytes(tidied.folder() + e.file, kept);
         if (!xmllint) continue;
