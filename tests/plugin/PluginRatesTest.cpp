@@ -1,4 +1,5 @@
 // ctest-labels: threads
+// ctest-split: cases
 // Kernels at their own speed and full band through the built plug-in, at the host rates a user
 // meets, one instance per rate loading side by side: the demo room padded with silence past the
 // conversion ceiling counted at the host's rate (but not at the file's) keeps its reflections'

@@ -1,4 +1,5 @@
 // ctest-labels: threads
+// ctest-split: cases
 // The plug-in's shared object through our own host: the effect record, the
 // exported symbols, bounded texts, parameters, hostile call orders and a
 // seeded random call sequence (the host's rate and block-size calls against
