@@ -380,6 +380,23 @@ void catchInterrupts() {
     }
 }
 
+// The interrupting signals held back while the temporary is made and
+// recorded for the handler: one arriving between the file's creation and its
+// record would otherwise end the run with the file left. No other thread runs
+// yet then to take the signal instead.
+struct InterruptsHeld {
+    sigset_t was{};
+    InterruptsHeld() {
+        sigset_t held{};
+        sigemptyset(&held);
+        for (int const signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &was);
+    }
+    ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &was, nullptr); }
+    InterruptsHeld(InterruptsHeld const&) = delete;
+    InterruptsHeld& operator=(InterruptsHeld const&) = delete;
+};
+
 // The run's own file beside the output, created exclusively under a name no
 // entry had (the output's, ".~", the process id and a count), so the run
 // never writes or removes a file it did not make. It goes at the end of the
@@ -392,12 +409,15 @@ struct Temporary {
     Temporary& operator=(Temporary const&) = delete;
     ~Temporary() {
         if (fd < 0) return;
-        interruptedFd = -1;
+        // Removed before the handler forgets it: a signal in between finds
+        // the name gone, not the file left.
         if (ours()) unlink(path.c_str());
+        interruptedFd = -1;
         close(fd);
     }
     // False, with the system's reason, when none can be made beside target.
     bool make(std::string const& target, std::string& why) {
+        InterruptsHeld const held;
         for (int n = 0; fd < 0 && n < 100; ++n) {
             path = target + ".~" + std::to_string(getpid()) + "." + std::to_string(n);
             fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
